@@ -1,0 +1,75 @@
+#pragma once
+// Owning wrappers for the Win32 handles the program uses: each closes its handle exactly once.
+#include <windows.h>
+#include <wininet.h>
+
+#include <utility>
+
+namespace fw {
+
+// A move-only owner of one handle value; Traits::Close releases it, Traits::Invalid() is "none".
+template <typename Traits>
+class UniqueHandle {
+ public:
+  using Handle = typename Traits::Handle;
+  UniqueHandle() = default;
+  explicit UniqueHandle(Handle h) : h_(h) {}
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  UniqueHandle(UniqueHandle&& other) noexcept : h_(other.release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    reset(other.release());
+    return *this;
+  }
+  ~UniqueHandle() { reset(); }
+
+  Handle get() const { return h_; }
+  explicit operator bool() const { return h_ != Traits::Invalid(); }
+  // For APIs that return a handle through an out-parameter: releases the current one first.
+  Handle* put() {
+    reset();
+    return &h_;
+  }
+  Handle release() { return std::exchange(h_, Traits::Invalid()); }
+  void reset(Handle h = Traits::Invalid()) {
+    Handle old = std::exchange(h_, h);
+    if (old != Traits::Invalid()) Traits::Close(old);
+  }
+
+ private:
+  Handle h_ = Traits::Invalid();
+};
+
+struct KernelHandleTraits {  // process, thread, event, file mapping: null means none
+  using Handle = HANDLE;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle h) { ::CloseHandle(h); }
+};
+struct FileHandleTraits {  // CreateFile and friends: INVALID_HANDLE_VALUE means none
+  using Handle = HANDLE;
+  static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Close(Handle h) { ::CloseHandle(h); }
+};
+struct RegKeyTraits {
+  using Handle = HKEY;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle h) { ::RegCloseKey(h); }
+};
+struct InternetHandleTraits {
+  using Handle = HINTERNET;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle h) { ::InternetCloseHandle(h); }
+};
+struct ModuleTraits {
+  using Handle = HMODULE;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle h) { ::FreeLibrary(h); }
+};
+
+using KernelHandle = UniqueHandle<KernelHandleTraits>;
+using FileHandle = UniqueHandle<FileHandleTraits>;
+using RegKey = UniqueHandle<RegKeyTraits>;
+using InternetHandle = UniqueHandle<InternetHandleTraits>;
+using Module = UniqueHandle<ModuleTraits>;
+
+}  // namespace fw

@@ -1,0 +1,25 @@
+#include "agent/framework/message_box.h"
+
+#include "agent/framework/app_title.h"
+
+namespace fw {
+namespace {
+HWND g_owner = nullptr;
+}  // namespace
+
+void SetMessageBoxOwner(HWND owner) { g_owner = owner; }
+
+}  // namespace fw
+
+int AfxMessageBox(const std::string& text, UINT type, UINT /*helpId*/) {
+  HWND owner = fw::g_owner;
+  // A hidden or disabled owner would leave the box without a usable parent (hidden mode).
+  if (owner && (!IsWindow(owner) || !IsWindowVisible(owner) || !IsWindowEnabled(owner))) owner = nullptr;
+  return MessageBoxA(owner, text.c_str(), fw::AppTitle().c_str(), type);
+}
+
+int AfxMessageBox(UINT stringId, UINT type, UINT helpId) {
+  char text[1024] = {};
+  LoadStringA(GetModuleHandleA(nullptr), stringId, text, sizeof text);
+  return AfxMessageBox(std::string(text), type, helpId);
+}

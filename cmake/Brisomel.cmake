@@ -1,0 +1,43 @@
+# Build conventions shared by every directory.
+
+# Warnings are errors in our own code (not in GoogleTest's).
+function(brisomel_own_code target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+  if(WIN32)
+    target_compile_definitions(${target} PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+  endif()
+endfunction()
+
+# Static runtime: the Windows binaries import system DLLs only.
+macro(brisomel_static_runtime)
+  add_link_options(-static -static-libgcc -static-libstdc++)
+endmacro()
+
+macro(brisomel_add_googletest)
+  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  include(GoogleTest)
+endmacro()
+
+macro(brisomel_native_sanitizers)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g)
+  add_link_options(-fsanitize=address,undefined)
+endmacro()
+
+# A GoogleTest executable. Under the cross build it is a Windows .exe that ctest runs under Wine.
+#   brisomel_test(NAME SOURCES src... LIBS lib... [LABELS l...] [TIMEOUT s])
+function(brisomel_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  brisomel_own_code(${name})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+endfunction()

@@ -1,0 +1,36 @@
+# Sourced: the environment for running our Windows binaries under Wine, headless, in a prefix of
+# our own inside the build tree. Usage: . tools/ci/wine-env.sh <build-dir> [win32|win64]
+_build=$(cd "$1" && pwd)
+export WINEARCH=${2:-win32}
+export WINEPREFIX="$_build/wine-$WINEARCH"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine's WinINet follows these even for loopback; the tests talk to loopback servers only.
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY ftp_proxy no_proxy NO_PROXY
+unset _build
+
+wine_prefix_ready() { [ -f "$WINEPREFIX/.brisomel-ready" ]; }
+
+wine_prefix_create() {
+  wine_prefix_ready && return 0
+  echo "== creating Wine prefix $WINEPREFIX"
+  rm -rf "$WINEPREFIX"
+  DISPLAY= wineboot -i >/dev/null 2>&1 </dev/null
+  wineserver -w
+  # x11 under Xvfb, else the null driver: windows are real HWNDs without being drawn.
+  DISPLAY= wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11,null /f >/dev/null 2>&1
+  # A virtual desktop, so windows under Xvfb (no window manager) get title bars and close fast.
+  DISPLAY= wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+  DISPLAY= wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+  wineserver -w
+  touch "$WINEPREFIX/.brisomel-ready"
+}
+
+# A persistent, warmed-up wineserver: without it each test waits for Wine's helper processes.
+wine_server_start() {
+  wineserver -p
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+
+wine_server_stop() { wineserver -k 2>/dev/null || true; }

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the pure logic natively under AddressSanitizer and
+# UBSan, then the Windows binaries (i686; x86_64 is built too) under Wine, headless.
+# Usage: tools/test.sh [ctest arguments for the Wine run, e.g. -R Gateway]
+# BRISOMEL_BUILD chooses the build folder (default: build/ in the checkout).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+build=${BRISOMEL_BUILD:-$root/build}
+jobs=$(nproc)
+
+tools/ci/setup.sh
+
+echo "== native build (sanitizers)"
+cmake -S . -B "$build/native" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
+  -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+cmake --build "$build/native" -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir "$build/native" --output-on-failure -j "$jobs"
+
+for arch in i686 x86_64; do
+  echo "== Windows build ($arch)"
+  cmake -S . -B "$build/$arch" -DCMAKE_BUILD_TYPE=Release \
+    --toolchain "$root/cmake/toolchain-$arch.cmake" >/dev/null
+  cmake --build "$build/$arch" -j "$jobs"
+done
+
+echo "== Windows tests under Wine (i686)"
+. tools/ci/wine-env.sh "$build" win32
+wine_prefix_create
+trap wine_server_stop EXIT
+wine_server_start
+DISPLAY= ctest --test-dir "$build/i686" --output-on-failure --timeout 300 "$@"
