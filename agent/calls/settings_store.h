@@ -1,0 +1,32 @@
+#pragma once
+// The settings of a reminder call, kept in the current user's registry. Nothing is cached: every
+// call opens the key, reads or writes one value and closes it again, so a setting saved in the
+// Setup dialog applies to the very next call request.
+#include <cstdint>
+#include <string>
+
+#include "agent/framework/handles.h"
+
+// Under HKEY_CURRENT_USER. Besides the five settings it holds `path` (the agent's full file name,
+// written at every visible start and read by the add-in).
+extern const char kSettingsKeyPath[];
+
+// Getters never fail and never create the key: a value that cannot be read yields its default
+// ("localhost", 8155, empty text).
+std::string GetHost();
+int32_t GetPort();
+std::string GetMyNumber();
+std::string GetFirstName();
+std::string GetLastName();
+
+// Setters return 1 when the key was open for the write (the write itself is not checked) and 0
+// when the key could be neither opened nor created (the user has then been told).
+int SetHost(const std::string& host);
+int SetPort(int32_t port);
+int SetMyNumber(const std::string& number);
+int SetFirstName(const std::string& name);
+int SetLastName(const std::string& name);
+
+// Creates (or opens) the settings key with full access into *key. On failure tells the user
+// "Cannot create key in registry." plus the system's description and returns 0.
+int CreateSettingsKey(fw::RegKey* key);
