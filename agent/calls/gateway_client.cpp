@@ -1,0 +1,52 @@
+#include "agent/calls/gateway_client.h"
+
+#include "agent/calls/gateway_answer.h"
+#include "agent/calls/settings_store.h"
+#include "agent/framework/internet_exception.h"
+#include "agent/framework/internet_session.h"
+
+namespace {
+
+constexpr char kFormContentType[] = "Content-Type: application/x-www-form-urlencoded\r\n";
+// The gateway answers with one short line; whatever the first read does not deliver is ignored.
+constexpr DWORD kAnswerCapacity = 1024;
+
+}  // namespace
+
+int PostToGateway(const std::string& path, const std::string& body, std::string& requestId,
+                  std::string& errorText) {
+  requestId.clear();
+  errorText.clear();
+  try {
+    // Declared in this order so that they close in reverse: request, connection, session.
+    fw::InternetSession session;
+    const std::string host = GetHost();
+    const INTERNET_PORT port = static_cast<INTERNET_PORT>(static_cast<uint32_t>(GetPort()) & 0xFFFF);
+    fw::HttpConnection connection = session.GetHttpConnection(host, port);
+    fw::HttpFile request = connection.OpenRequest("POST", path, INTERNET_FLAG_EXISTING_CONNECT);
+    request.AddRequestHeaders(kFormContentType, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+    request.SendRequest(body);
+
+    DWORD status = 0;
+    request.QueryInfoStatusCode(status);
+    if (IsGatewayFailureStatus(status)) {
+      errorText = kGatewayUnreachableText;
+      return 0;
+    }
+
+    char answer[kAnswerCapacity];
+    const DWORD read = request.Read(answer, sizeof answer);
+    GatewayAnswer interpreted = InterpretGatewayAnswer(std::string(answer, read));
+    if (interpreted.accepted) {
+      requestId = std::move(interpreted.requestId);
+      request.Close();
+      connection.Close();
+      return 1;
+    }
+    errorText = std::move(interpreted.errorText);
+    return 0;
+  } catch (const fw::InternetException& e) {
+    errorText = e.ErrorMessage();
+    return 0;
+  }
+}

@@ -1,0 +1,104 @@
+#include "agent/calls/settings_store.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "agent/framework/message_box.h"
+
+const char kSettingsKeyPath[] = "Software\\Brisomel\\tarnwick\\1.0";
+
+namespace {
+
+constexpr DWORD kHostCapacity = 1024;
+constexpr DWORD kNameCapacity = 260;  // my number, first and last name
+constexpr int32_t kDefaultPort = 8155;
+
+// Full access even for reads; never creates the key.
+fw::RegKey OpenSettingsKey() {
+  fw::RegKey key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_ALL_ACCESS, key.put()) !=
+      ERROR_SUCCESS) {
+    key.release();  // a failed open leaves no handle to close
+  }
+  return key;
+}
+
+// The value's data, if it fits into capacity bytes. The stored type is not examined.
+bool ReadValue(const char* name, DWORD capacity, std::vector<char>& data) {
+  const fw::RegKey key = OpenSettingsKey();
+  if (!key) return false;
+  data.assign(capacity, '\0');
+  DWORD size = capacity;
+  if (RegQueryValueExA(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()),
+                       &size) != ERROR_SUCCESS) {
+    return false;
+  }
+  data.resize(size < capacity ? size : capacity);
+  return true;
+}
+
+std::string ReadText(const char* name, DWORD capacity, const char* fallback) {
+  std::vector<char> data;
+  if (!ReadValue(name, capacity, data)) return fallback;
+  // Up to the first NUL, or all of it: a value written without its NUL must not be overrun.
+  std::string text(data.begin(), data.end());
+  const size_t nul = text.find('\0');
+  if (nul != std::string::npos) text.erase(nul);
+  return text;
+}
+
+int WriteValue(const char* name, DWORD type, const void* data, DWORD size) {
+  fw::RegKey key = OpenSettingsKey();
+  if (!key && !CreateSettingsKey(&key)) return 0;
+  RegSetValueExA(key.get(), name, 0, type, static_cast<const BYTE*>(data), size);
+  return 1;
+}
+
+int WriteText(const char* name, const std::string& text) {
+  return WriteValue(name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+}
+
+}  // namespace
+
+std::string GetHost() { return ReadText("host", kHostCapacity, "localhost"); }
+std::string GetMyNumber() { return ReadText("mynumber", kNameCapacity, ""); }
+std::string GetFirstName() { return ReadText("firstname", kNameCapacity, ""); }
+std::string GetLastName() { return ReadText("lastname", kNameCapacity, ""); }
+
+int32_t GetPort() {
+  std::vector<char> data;
+  // Fewer than four bytes are no port number either.
+  if (!ReadValue("port", sizeof(DWORD), data) || data.size() != sizeof(DWORD)) return kDefaultPort;
+  const auto byte = [&data](int i) { return static_cast<uint32_t>(static_cast<unsigned char>(data[i])); };
+  return static_cast<int32_t>(byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24);
+}
+
+int SetHost(const std::string& host) { return WriteText("host", host); }
+int SetMyNumber(const std::string& number) { return WriteText("mynumber", number); }
+int SetFirstName(const std::string& name) { return WriteText("firstname", name); }
+int SetLastName(const std::string& name) { return WriteText("lastname", name); }
+
+int SetPort(int32_t port) {
+  const uint32_t value = static_cast<uint32_t>(port);
+  const unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+                                  static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+  return WriteValue("port", REG_DWORD, bytes, sizeof bytes);
+}
+
+int CreateSettingsKey(fw::RegKey* key) {
+  DWORD disposition = 0;
+  const LONG error = RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr,
+                                     REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key->put(),
+                                     &disposition);
+  if (error == ERROR_SUCCESS) return 1;
+  key->release();  // a failed create leaves no handle to close
+  char description[1024] = {};
+  if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                     static_cast<DWORD>(error), 0x0400, description, sizeof description,
+                     nullptr) == 0) {
+    description[0] = '\0';
+  }
+  AfxMessageBox(std::string("Cannot create key in registry.") + description, MB_OK, 0);
+  return 0;
+}
