@@ -1,0 +1,36 @@
+#include "agent/framework/ole_connection.h"
+
+#include <ocidl.h>
+
+#include "agent/framework/com_ptr.h"
+
+namespace {
+
+fw::ComPtr<IConnectionPoint> FindConnectionPoint(LPUNKNOWN source, REFIID iid) {
+  fw::ComPtr<IConnectionPointContainer> container;
+  fw::ComPtr<IConnectionPoint> point;
+  if (!source || FAILED(source->QueryInterface(IID_IConnectionPointContainer, container.put_void()))) return point;
+  if (FAILED(container->FindConnectionPoint(iid, point.put()))) point.reset();
+  return point;
+}
+
+}  // namespace
+
+BOOL AfxConnectionAdvise(LPUNKNOWN source, REFIID iid, LPUNKNOWN sink, BOOL refCount, DWORD* cookie) {
+  if (!sink || !cookie) return FALSE;
+  const fw::ComPtr<IConnectionPoint> point = FindConnectionPoint(source, iid);
+  if (!point || FAILED(point->Advise(sink, cookie))) return FALSE;
+  if (!refCount) sink->Release();
+  return TRUE;
+}
+
+BOOL AfxConnectionUnadvise(LPUNKNOWN source, REFIID iid, LPUNKNOWN sink, BOOL refCount, DWORD cookie) {
+  if (!sink) return FALSE;
+  const fw::ComPtr<IConnectionPoint> point = FindConnectionPoint(source, iid);
+  if (!point) return FALSE;
+  if (!refCount) sink->AddRef();
+  if (SUCCEEDED(point->Unadvise(cookie))) return TRUE;
+  // The connection point kept its reference: take back the one lent to it.
+  if (!refCount) sink->Release();
+  return FALSE;
+}
