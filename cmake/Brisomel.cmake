@@ -24,6 +24,9 @@ endmacro()
 macro(brisomel_native_sanitizers)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g)
   add_link_options(-fsanitize=address,undefined)
+  if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    add_compile_options(-fsanitize=fuzzer-no-link)  # coverage feedback for the fuzzers
+  endif()
 endmacro()
 
 # A GoogleTest executable. Under the cross build it is a Windows .exe that ctest runs under Wine.
