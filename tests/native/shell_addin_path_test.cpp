@@ -1,0 +1,31 @@
+// The add-in's path beside the program, and its quoting for regsvr32.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "agent/shell/addin_path.h"
+
+namespace {
+
+TEST(AddinPath, FolderOfTheProgramPlusAddinName) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"C:\\Apps\\cadelo.exe", "C:\\Apps\\mervane.dll"},
+      {"C:\\Program Files\\Brisomel\\cadelo.exe", "C:\\Program Files\\Brisomel\\mervane.dll"},
+      {"C:/x\\y\\cadelo.exe", "C:/mervane.dll"},  // a '/' wins over a later '\'
+      {"C:\\a/b\\cadelo.exe", "C:\\a/mervane.dll"},
+      {"\\\\server\\share\\cadelo.exe", "\\\\server\\share\\mervane.dll"},
+      {"C:\\cadelo.exe", "C:\\mervane.dll"},
+      {"cadelo.exe", "cadelo.exemervane.dll"},  // no separator: the whole path is kept
+      {"", "mervane.dll"},
+  };
+  for (const auto& [program, addin] : cases) EXPECT_EQ(AddinPathBeside(program), addin) << program;
+}
+
+TEST(AddinPath, QuotedAsOneArgument) {
+  EXPECT_EQ(QuoteArgument("C:\\Program Files\\B\\mervane.dll"), "\"C:\\Program Files\\B\\mervane.dll\"");
+  EXPECT_EQ(QuoteArgument("C:\\Apps\\mervane.dll"), "\"C:\\Apps\\mervane.dll\"");
+}
+
+}  // namespace
