@@ -8,6 +8,8 @@
 #define AFX_IDP_FAILED_TO_OPEN_DOC 0xF101    /* 61697 */
 #define AFX_IDP_FAILED_TO_SAVE_DOC 0xF102    /* 61698 */
 #define AFX_IDP_FAILED_TO_CREATE_DOC 0xF104  /* 61700 */
+#define AFX_IDP_COMMAND_FAILURE 0xF10C     /* 61708 */
+#define AFX_IDP_FAILED_TO_START_PRINT 0xF10A /* 61706 */
 #define AFX_IDP_PARSE_INT 0xF110             /* 61712 "Please enter an integer." */
 #define AFX_IDS_UNTITLED 0xF000              /* 61440 */
 #define AFX_IDS_ALLFILTER 0xF002             /* 61442 "All Files (*.*)" */

@@ -75,6 +75,9 @@ CommandEntry OnUpdateCommandUIRange(UINT first, UINT last, void (T::*handler)(CC
           [handler](CCmdTarget& self, CCmdUI& ui) { (static_cast<T&>(self).*handler)(&ui); }};
 }
 
+// The id of the command whose handler is running now (0 outside handlers).
+UINT CurrentCommandId();
+
 }  // namespace fw
 
 class CCmdTarget : public CObject {

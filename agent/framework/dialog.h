@@ -37,4 +37,6 @@ class CDialog : public CWnd {
 
  private:
   friend INT_PTR CALLBACK FwDialogProc(HWND, UINT, WPARAM, LPARAM);
+  void AttachDialog(HWND hwnd);
+  void DetachDialog();
 };

@@ -64,6 +64,9 @@ class CDocument : public CCmdTarget {
   // At the last COM release: closes the document if the framework closed it already or no view
   // shows it; then deletes it.
   void OnFinalRelease() override;
+  // Gives up the reference the framework holds from creation (once): the document then lives
+  // as long as COM clients hold it. The class factory hands it to the client this way.
+  void ReleaseFrameworkReference();
 
   BOOL m_bAutoDelete = TRUE;  // delete when the last view closes
   BOOL m_bEmbedded = FALSE;
@@ -79,4 +82,5 @@ class CDocument : public CCmdTarget {
   std::vector<CView*> views_;
   bool closing_ = false;
   bool closed_ = false;
+  bool frameworkReference_ = true;
 };

@@ -83,6 +83,7 @@ class CFrameWnd : public CWnd {
   BOOL OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result) override;
   BOOL PreTranslateMessage(MSG* msg) override;
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+  // Creates the client (OnCreateClient) and lays it out; -1 when that fails.
   int OnCreate(LPCREATESTRUCTA cs) override;
   void OnClose() override;
   void OnSize(UINT type, int cx, int cy) override;
@@ -105,10 +106,15 @@ class CFrameWnd : public CWnd {
   const fw::CommandMap* GetCommandMap() const override;
   // The layout area left for the client after the control bars took theirs.
   RECT LayoutControlBars();
+  // FALSE for MDI children: the main frame continues the routing after them.
+  virtual bool RoutesToApplication() const { return true; }
 
  private:
   CView* activeView_ = nullptr;
   std::vector<CControlBar*> controlBars_;
   UINT lastFlybyId_ = 0;
+  bool inMenu_ = false;
+  std::string tooltipText_;
+  std::wstring tooltipTextW_;
   friend class CView;
 };

@@ -32,6 +32,7 @@ class CMDIFrameWnd : public CFrameWnd {
   void OnUpdateFrameTitle(BOOL bAddToTitle) override;
   void OnIdleUpdateCmdUI() override;
   void RecalcLayout(BOOL bNotify = TRUE) override;
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
   // Window commands.
   void OnWindowNew();
@@ -44,4 +45,5 @@ class CMDIFrameWnd : public CFrameWnd {
 
  private:
   HMENU currentMenu_ = nullptr;
+  bool destroying_ = false;
 };

@@ -15,6 +15,21 @@ int AfxMessageBox(const std::string& text, UINT type, UINT /*helpId*/) {
   HWND owner = fw::g_owner;
   // A hidden or disabled owner would leave the box without a usable parent (hidden mode).
   if (owner && (!IsWindow(owner) || !IsWindowVisible(owner) || !IsWindowEnabled(owner))) owner = nullptr;
+  // Like the system's own prompts: an icon that matches the buttons when none is given.
+  if ((type & MB_ICONMASK) == 0) {
+    switch (type & MB_TYPEMASK) {
+      case MB_OK:
+      case MB_OKCANCEL:
+        type |= MB_ICONEXCLAMATION;
+        break;
+      case MB_YESNO:
+      case MB_YESNOCANCEL:
+        type |= MB_ICONQUESTION;
+        break;
+      default:
+        break;
+    }
+  }
   return MessageBoxA(owner, text.c_str(), fw::AppTitle().c_str(), type);
 }
 

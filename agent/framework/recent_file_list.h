@@ -12,6 +12,7 @@ class CRecentFileList {
  public:
   CRecentFileList(UINT nStart, const char* section, const char* entryFormat, int nSize);
 
+  // The list's capacity; entries past the used ones are empty.
   int GetSize() const { return static_cast<int>(names_.size()); }
   const std::string& operator[](int index) const { return names_.at(static_cast<size_t>(index)); }
   // Moves `path` (as a full path) to the front; the last entry drops out when full.
@@ -31,5 +32,6 @@ class CRecentFileList {
   std::string section_;
   std::string entryFormat_;  // "File%d"
   size_t size_;
-  std::vector<std::string> names_;  // non-empty entries, most recent first
+  std::vector<std::string> names_;  // size_ entries, most recent first; empty ones at the end
+  std::string original_;            // the menu item's text before the list replaced it
 };

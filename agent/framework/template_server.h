@@ -4,6 +4,7 @@
 // write its registration (UpdateRegistry). Each object a client creates is a new document of the
 // template (in an invisible frame); the client gets the document's IDispatch.
 #include <windows.h>
+#include <objbase.h>
 
 #include <string>
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "agent/framework/cmd_target.h"
+#include "agent/framework/command_line_info.h"
 #include "agent/framework/handles.h"
 
 class CCommandLineInfo;
@@ -108,6 +109,7 @@ class CWinApp : public CCmdTarget {
 
  private:
   std::vector<CDocTemplate*> templates_;
+  MSG msgCur_{};
 };
 
 // The application object (null before it is constructed).

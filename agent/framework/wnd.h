@@ -30,6 +30,8 @@ class CWnd : public CCmdTarget {
   virtual BOOL Create(const char* className, const char* windowName, DWORD dwStyle, const RECT& rect,
                       CWnd* parent, UINT nID);
   virtual BOOL PreCreateWindow(CREATESTRUCTA& cs);
+  // Creates the window from a filled CREATESTRUCT (after PreCreateWindow).
+  BOOL CreateFromStruct(CREATESTRUCTA& cs);
   virtual BOOL DestroyWindow();
   // Called after the window's last message (WM_NCDESTROY); frames and views delete themselves.
   virtual void PostNcDestroy();
@@ -40,6 +42,8 @@ class CWnd : public CCmdTarget {
 
   virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
   virtual LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+  // DefWindowProc with the message being handled now (for On... handlers).
+  LRESULT Default();
   // WM_COMMAND. The default routes menu, accelerator and control commands through OnCmdMsg
   // (disabled commands are dropped); FALSE lets DefWindowProc have it.
   virtual BOOL OnCommand(WPARAM wParam, LPARAM lParam);
@@ -79,10 +83,13 @@ class CWnd : public CCmdTarget {
   // The frame that owns this window at the top (the main frame for MDI children and views).
   CFrameWnd* GetTopLevelFrame() const;
 
- private:
-  friend LRESULT CALLBACK FwWindowProc(HWND, UINT, WPARAM, LPARAM);
+ protected:
+  // Binds/unbinds the HWND and this object in the framework's window map.
   void Attach(HWND hwnd);
   void Detach();
+
+ private:
+  friend LRESULT CALLBACK FwWindowProc(HWND, UINT, WPARAM, LPARAM);
   WNDPROC superProc_ = nullptr;  // previous window procedure of a subclassed window
   bool deleting_ = false;
 };
@@ -90,4 +97,6 @@ class CWnd : public CCmdTarget {
 namespace fw {
 // Name of the framework's general window class (registered on first use).
 const char* DefaultWindowClass();
+// Registers (once) a window class whose windows are framework windows; returns its name.
+const char* RegisterWindowClass(const char* name, UINT style, HBRUSH background);
 }  // namespace fw

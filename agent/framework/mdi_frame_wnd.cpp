@@ -1,0 +1,187 @@
+#include "agent/framework/mdi_frame_wnd.h"
+
+#include "agent/framework/cmd_ui.h"
+#include "agent/framework/doc_template.h"
+#include "agent/framework/document.h"
+#include "agent/framework/mdi_child_wnd.h"
+#include "agent/framework/message_box.h"
+#include "agent/framework/view.h"
+#include "agent/framework/win_app.h"
+
+namespace {
+
+// The popup whose items include the window commands: the MDI client lists the children there.
+HMENU FindWindowPopup(HMENU menu) {
+  if (!menu) return nullptr;
+  const int count = ::GetMenuItemCount(menu);
+  for (int i = count - 1; i >= 0; --i) {
+    HMENU popup = ::GetSubMenu(menu, i);
+    if (!popup) continue;
+    const int items = ::GetMenuItemCount(popup);
+    for (int j = 0; j < items; ++j) {
+      const UINT id = ::GetMenuItemID(popup, j);
+      if (id >= ID_WINDOW_NEW && id <= ID_WINDOW_SPLIT) return popup;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+CMDIFrameWnd::CMDIFrameWnd() = default;
+
+const fw::CommandMap* CMDIFrameWnd::GetCommandMap() const {
+  static const fw::CommandMap map(
+      CFrameWnd::GetCommandMap(),
+      {
+          fw::OnCommand(ID_WINDOW_NEW, &CMDIFrameWnd::OnWindowNew),
+          fw::OnUpdateCommandUI(ID_WINDOW_NEW, &CMDIFrameWnd::OnUpdateMDIWindowCmd),
+          fw::OnCommandRange(ID_WINDOW_ARRANGE, ID_WINDOW_TILE_VERT, &CMDIFrameWnd::OnMDIWindowCmd),
+          fw::OnUpdateCommandUIRange(ID_WINDOW_ARRANGE, ID_WINDOW_TILE_VERT, &CMDIFrameWnd::OnUpdateMDIWindowCmd),
+      });
+  return &map;
+}
+
+BOOL CMDIFrameWnd::OnCreateClient(LPCREATESTRUCTA, CCreateContext*) {
+  CLIENTCREATESTRUCT ccs{};
+  ccs.hWindowMenu = FindWindowPopup(m_hMenuDefault);
+  ccs.idFirstChild = AFX_IDM_FIRST_MDICHILD;
+  m_hWndMDIClient = ::CreateWindowExA(WS_EX_CLIENTEDGE, "MDICLIENT", nullptr,
+                                      WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | WS_VSCROLL |
+                                          WS_HSCROLL | MDIS_ALLCHILDSTYLES,
+                                      0, 0, 0, 0, m_hWnd, nullptr, AfxGetInstanceHandle(), &ccs);
+  currentMenu_ = m_hMenuDefault;
+  return m_hWndMDIClient != nullptr;
+}
+
+LRESULT CMDIFrameWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  return ::DefFrameProcA(m_hWnd, m_hWndMDIClient, message, wParam, lParam);
+}
+
+void CMDIFrameWnd::RecalcLayout(BOOL) {
+  if (!m_hWnd) return;
+  const RECT area = LayoutControlBars();
+  if (m_hWndMDIClient) {
+    ::MoveWindow(m_hWndMDIClient, area.left, area.top, area.right - area.left, area.bottom - area.top, TRUE);
+  }
+}
+
+CMDIChildWnd* CMDIFrameWnd::MDIGetActive(BOOL* pbMaximized) const {
+  BOOL maximized = FALSE;
+  HWND active = m_hWndMDIClient ? reinterpret_cast<HWND>(::SendMessageA(m_hWndMDIClient, WM_MDIGETACTIVE, 0,
+                                                                          reinterpret_cast<LPARAM>(&maximized)))
+                                : nullptr;
+  if (pbMaximized) *pbMaximized = active ? maximized : FALSE;
+  return dynamic_cast<CMDIChildWnd*>(CWnd::FromHandle(active));
+}
+
+void CMDIFrameWnd::MDIActivate(CWnd* child) {
+  if (child && child->m_hWnd) ::SendMessageA(m_hWndMDIClient, WM_MDIACTIVATE, reinterpret_cast<WPARAM>(child->m_hWnd), 0);
+}
+
+void CMDIFrameWnd::MDISetMenu(HMENU menu) {
+  if (!m_hWndMDIClient) return;
+  HMENU target = menu ? menu : m_hMenuDefault;
+  if (!target) return;
+  ::SendMessageA(m_hWndMDIClient, WM_MDISETMENU, reinterpret_cast<WPARAM>(target),
+                 reinterpret_cast<LPARAM>(FindWindowPopup(target)));
+  ::DrawMenuBar(m_hWnd);
+  currentMenu_ = target;
+}
+
+void CMDIFrameWnd::OnUpdateFrameMenu() {
+  if (!m_hWnd || destroying_) return;
+  CMDIChildWnd* active = MDIGetActive();
+  HMENU menu = active && active->m_hMenuShared ? active->m_hMenuShared : m_hMenuDefault;
+  if (menu != currentMenu_ || ::GetMenu(m_hWnd) != menu) MDISetMenu(menu);
+}
+
+CDocument* CMDIFrameWnd::GetActiveDocument() {
+  CMDIChildWnd* child = MDIGetActive();
+  return child ? child->GetActiveDocument() : nullptr;
+}
+
+CFrameWnd* CMDIFrameWnd::GetActiveFrame() {
+  CMDIChildWnd* child = MDIGetActive();
+  return child ? static_cast<CFrameWnd*>(child) : this;
+}
+
+BOOL CMDIFrameWnd::OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) {
+  // The active document window first (its view, document and the child frame itself).
+  if (CMDIChildWnd* child = MDIGetActive()) {
+    if (child->OnCmdMsg(nID, nCode, pExtra, pHandlerInfo)) return TRUE;
+  }
+  return CFrameWnd::OnCmdMsg(nID, nCode, pExtra, pHandlerInfo);
+}
+
+BOOL CMDIFrameWnd::PreTranslateMessage(MSG* msg) {
+  if (msg->message >= WM_KEYFIRST && msg->message <= WM_KEYLAST) {
+    // Ctrl+F4, Ctrl+F6 and the other system keys of the document windows.
+    if (m_hWndMDIClient && ::TranslateMDISysAccel(m_hWndMDIClient, msg)) return TRUE;
+    if (CMDIChildWnd* child = MDIGetActive()) {
+      if (child->m_hAccelTable && ::TranslateAcceleratorA(m_hWnd, child->m_hAccelTable, msg)) return TRUE;
+    }
+  }
+  return CFrameWnd::PreTranslateMessage(msg);
+}
+
+void CMDIFrameWnd::OnUpdateFrameTitle(BOOL bAddToTitle) {
+  if (!(GetStyle() & FWS_ADDTOTITLE)) return;
+  BOOL maximized = FALSE;
+  CMDIChildWnd* child = MDIGetActive(&maximized);
+  CDocument* doc = child ? child->GetActiveDocument() : nullptr;
+  if (bAddToTitle && child && !maximized && doc) {
+    UpdateFrameTitleForDocument(doc->GetTitle().c_str());
+  } else {
+    // A maximized child's title is shown by the system next to ours.
+    UpdateFrameTitleForDocument(nullptr);
+  }
+}
+
+void CMDIFrameWnd::OnIdleUpdateCmdUI() {
+  CFrameWnd::OnIdleUpdateCmdUI();
+  OnUpdateFrameMenu();
+  if (!m_hWndMDIClient) return;
+  for (HWND hwnd = ::GetWindow(m_hWndMDIClient, GW_CHILD); hwnd; hwnd = ::GetWindow(hwnd, GW_HWNDNEXT)) {
+    if (auto* child = dynamic_cast<CMDIChildWnd*>(CWnd::FromHandle(hwnd))) child->OnUpdateFrameTitle(TRUE);
+  }
+}
+
+void CMDIFrameWnd::OnWindowNew() {
+  CMDIChildWnd* active = MDIGetActive();
+  CDocument* doc = active ? active->GetActiveDocument() : nullptr;
+  CDocTemplate* docTemplate = doc ? doc->GetDocTemplate() : nullptr;
+  if (!docTemplate) return;
+  CFrameWnd* frame = docTemplate->CreateNewFrame(doc, active);
+  if (!frame) {
+    AfxMessageBox(fw::LoadStringResource(AFX_IDP_COMMAND_FAILURE, "Command failed."));
+    return;
+  }
+  docTemplate->InitialUpdateFrame(frame, doc);
+}
+
+BOOL CMDIFrameWnd::OnMDIWindowCmd(UINT nID) {
+  switch (nID) {
+    case ID_WINDOW_ARRANGE:
+      MDIIconArrange();
+      return TRUE;
+    case ID_WINDOW_CASCADE:
+      MDICascade();
+      return TRUE;
+    case ID_WINDOW_TILE_HORZ:
+      MDITile(MDITILE_HORIZONTAL);
+      return TRUE;
+    case ID_WINDOW_TILE_VERT:
+      MDITile(MDITILE_VERTICAL);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+void CMDIFrameWnd::OnUpdateMDIWindowCmd(CCmdUI* ui) { ui->Enable(MDIGetActive() != nullptr); }
+
+LRESULT CMDIFrameWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_DESTROY) destroying_ = true;
+  return CFrameWnd::WindowProc(message, wParam, lParam);
+}
