@@ -1,0 +1,51 @@
+#pragma once
+// Loads COM add-ins as Outlook does at start-up (HKCU\Software\Microsoft\Office\Outlook\Addins,
+// LoadBehavior 3), drives them through IDTExtensibility2, and times and logs every call.
+#include <objbase.h>
+
+#include <string>
+#include <vector>
+
+#include "agent/framework/com_ptr.h"
+#include "tools/outlook-sim/dispatch_object.h"
+#include "tools/outlook-sim/idt_extensibility2.h"
+
+namespace sim {
+
+class AddinHost {
+ public:
+  AddinHost() = default;
+  AddinHost(const AddinHost&) = delete;
+  AddinHost& operator=(const AddinHost&) = delete;
+  ~AddinHost();
+
+  // OnConnection(ext_cm_Startup) for every add-in to load, then OnStartupComplete for each.
+  // References the add-ins take on the Application during their calls count as the simulator's
+  // own (Outlook's add-ins are part of Outlook, not its clients).
+  void LoadAll(DispatchObject* application);
+  // The user removing an add-in: OnDisconnection(ext_dm_UserClosed), then Release.
+  void Remove(const std::string& progId);
+  // Outlook's shutdown: OnBeginShutdown for each, then OnDisconnection(ext_dm_HostShutdown) and
+  // Release for each.
+  void ShutdownAll();
+
+ private:
+  struct Loaded {
+    std::string progId;
+    fw::ComPtr<IDTExtensibility2> addin;
+    fw::ComPtr<IDispatch> instance;  // the COMAddIn object handed to OnConnection
+  };
+  void Load(const std::wstring& progId);
+  void Disconnect(Loaded& a, ExtDisconnectMode mode);
+  // Runs one add-in call, logs its result and time, and books the Application references it
+  // took or gave back as the simulator's own.
+  template <typename Call>
+  HRESULT Timed(const std::string& progId, const std::string& what, Call call);
+  ULONG ReleaseAddin(Loaded& a);
+
+  DispatchObject* app_ = nullptr;
+
+  std::vector<Loaded> loaded_;
+};
+
+}  // namespace sim

@@ -1,0 +1,47 @@
+#include "tools/outlook-sim/application.h"
+
+#include "tools/outlook-sim/event_ids.h"
+#include "tools/outlook-sim/sim_log.h"
+#include "tools/outlook-sim/variant_text.h"
+
+namespace sim {
+
+Application::Application(std::function<void()> onSinksChanged)
+    : DispatchObject(ObjectKind::Application, "Application"),
+      events_(fw::ComPtr<EventConnectionPoint>::Attach(
+          new EventConnectionPoint(this, std::move(onSinksChanged)))) {
+  version_.value = u"16.0.0.1";
+}
+
+void* Application::QueryOther(REFIID riid) {
+  if (IsEqualIID(riid, IID_IConnectionPointContainer)) return static_cast<IConnectionPointContainer*>(this);
+  return nullptr;
+}
+
+STDMETHODIMP Application::EnumConnectionPoints(IEnumConnectionPoints** e) {
+  LogLine("Application EnumConnectionPoints -> E_NOTIMPL");
+  if (e) *e = nullptr;
+  return E_NOTIMPL;
+}
+
+STDMETHODIMP Application::FindConnectionPoint(REFIID riid, IConnectionPoint** cp) {
+  if (!cp) return E_POINTER;
+  *cp = nullptr;
+  if (!IsEqualIID(riid, kIidApplicationEvents)) {
+    LogLine("Application FindConnectionPoint -> CONNECT_E_NOCONNECTION");
+    return CONNECT_E_NOCONNECTION;
+  }
+  *cp = events_.get();
+  events_->AddRef();
+  return S_OK;
+}
+
+HRESULT Application::Answer(const MemberInfo& member, const DISPPARAMS&, VARIANT* result, UINT*,
+                            std::string*) {
+  if (member.member != Member::Version) return DISP_E_MEMBERNOTFOUND;
+  result->vt = VT_BSTR;
+  result->bstrVal = MakeBstr(version_);
+  return version_.null || result->bstrVal ? S_OK : E_OUTOFMEMORY;
+}
+
+}  // namespace sim

@@ -1,0 +1,42 @@
+#pragma once
+// The Application object: Version, and the ApplicationEvents connection point through
+// IConnectionPointContainer.
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <functional>
+
+#include "agent/framework/com_ptr.h"
+#include "tools/outlook-sim/connection_point.h"
+#include "tools/outlook-sim/dispatch_object.h"
+#include "tools/outlook-sim/failure_set.h"
+
+namespace sim {
+
+class Application : public DispatchObject, public IConnectionPointContainer {
+ public:
+  explicit Application(std::function<void()> onSinksChanged);
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return DispatchObject::QueryInterface(riid, ppv); }
+  STDMETHODIMP_(ULONG) AddRef() override { return DispatchObject::AddRef(); }
+  STDMETHODIMP_(ULONG) Release() override { return DispatchObject::Release(); }
+  STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** e) override;
+  STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** cp) override;
+
+  void SetVersion(const Text& version) { version_ = version; }
+  FailureSet& Failures() { return failures_; }
+  EventConnectionPoint* Events() const { return events_.get(); }
+
+ protected:
+  HRESULT Answer(const MemberInfo& member, const DISPPARAMS& params, VARIANT* result, UINT* argErr,
+                 std::string* argText) override;
+  const Text* FailureOf(Member m) const override { return failures_.Find(m); }
+  void* QueryOther(REFIID riid) override;
+
+ private:
+  Text version_;
+  FailureSet failures_;
+  fw::ComPtr<EventConnectionPoint> events_;
+};
+
+}  // namespace sim

@@ -1,0 +1,49 @@
+#pragma once
+// The connection point of ApplicationEvents. Advise queries the sink for the event interface, as
+// Outlook does, and keeps that pointer until Unadvise.
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <functional>
+#include <vector>
+
+#include "agent/framework/com_ptr.h"
+
+namespace sim {
+
+class EventConnectionPoint final : public IConnectionPoint {
+ public:
+  struct Sink {
+    DWORD cookie;
+    fw::ComPtr<IDispatch> dispatch;
+  };
+
+  // container is not owned: the Application outlives its connection point's use.
+  EventConnectionPoint(IConnectionPointContainer* container, std::function<void()> onChange);
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+  STDMETHODIMP_(ULONG) AddRef() override;
+  STDMETHODIMP_(ULONG) Release() override;
+  STDMETHODIMP GetConnectionInterface(IID* iid) override;
+  STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** container) override;
+  STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override;
+  STDMETHODIMP Unadvise(DWORD cookie) override;
+  STDMETHODIMP EnumConnections(IEnumConnections** e) override;
+
+  size_t SinkCount() const { return sinks_.size(); }
+  // A copy: an event call may Unadvise while the sinks are walked.
+  std::vector<Sink> Sinks() const { return sinks_; }
+  // Shutdown: lets go of every sink without logging an Unadvise.
+  void DropAll() { sinks_.clear(); }
+
+ private:
+  ~EventConnectionPoint() = default;
+
+  LONG refs_ = 1;
+  IConnectionPointContainer* container_;
+  std::function<void()> onChange_;
+  std::vector<Sink> sinks_;
+  DWORD nextCookie_ = 1;
+};
+
+}  // namespace sim

@@ -1,0 +1,58 @@
+#pragma once
+// For tests that drive outlook-sim.exe: registering it, starting it with a script, following its
+// log while serving COM calls on the caller's apartment, and stopping it.
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "agent/framework/handles.h"
+
+namespace simdriver {
+
+// The folder of the calling executable, with a trailing backslash.
+std::wstring ExeDirectory();
+// A new, unique file name in %TEMP% (the file is not created).
+std::wstring TempFileName(const std::wstring& stem, const std::wstring& extension);
+// Runs a command line to its end; its exit code, or -1 when it cannot start or outlasts timeoutMs
+// (it is then terminated).
+int RunToEnd(const std::wstring& commandLine, DWORD timeoutMs);
+// Dispatches messages (so a single-threaded apartment serves incoming calls and events) until
+// done() holds or timeoutMs passes; returns done().
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
+// The lines of a text file (without line ends); empty when it cannot be read.
+std::vector<std::string> ReadLines(const std::wstring& path);
+
+class SimProcess {
+ public:
+  // exe: full path of outlook-sim.exe.
+  explicit SimProcess(std::wstring exe);
+  SimProcess(const SimProcess&) = delete;
+  SimProcess& operator=(const SimProcess&) = delete;
+  // Terminates a simulator still running and deletes the script and log files.
+  ~SimProcess();
+
+  // outlook-sim.exe /regserver <serverArgs> and /unregserver: true on exit code 0.
+  bool Register(const std::wstring& serverArgs = L"") const;
+  bool Unregister() const;
+
+  // Writes the script (UTF-8) to a file, starts the simulator with /script, /log and extraArgs,
+  // and waits (pumping) for its "Ready" line. False when it did not get ready in time.
+  bool Start(const std::string& script, const std::wstring& extraArgs = L"", DWORD readyTimeoutMs = 15000);
+  // Waits (pumping) until the log holds a line equal to `line`.
+  bool WaitForLine(const std::string& line, DWORD timeoutMs) const;
+  // Waits (pumping) until the process ends; its exit code in *exitCode.
+  bool WaitForExit(DWORD timeoutMs, DWORD* exitCode);
+  std::vector<std::string> Log() const { return ReadLines(log_); }
+  const std::wstring& LogPath() const { return log_; }
+  HANDLE Process() const { return process_.get(); }
+
+ private:
+  std::wstring exe_;
+  std::wstring script_;
+  std::wstring log_;
+  fw::KernelHandle process_;
+};
+
+}  // namespace simdriver

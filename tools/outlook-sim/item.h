@@ -1,0 +1,43 @@
+#pragma once
+// A simulated Outlook item (appointment, mail, anything with a message class) as the Reminder
+// event delivers it.
+#include <memory>
+#include <string>
+
+#include "agent/framework/com_ptr.h"
+#include "tools/outlook-sim/dispatch_object.h"
+#include "tools/outlook-sim/failure_set.h"
+#include "tools/outlook-sim/user_properties.h"
+
+namespace sim {
+
+class Item : public DispatchObject {
+ public:
+  explicit Item(const std::string& name);
+  const std::string& Name() const { return name_; }
+  void Apply(const FieldSetting& field, int64_t nowSeconds);
+  // Re-resolves relative times (Start, date properties) against now, as a reminder fires.
+  void Refresh(int64_t nowSeconds);
+  int64_t StartSeconds() const { return startSeconds_; }
+  FailureSet& Failures() { return *failures_; }
+  UserProperties* Properties() const { return props_.get(); }
+  void ReleaseProperties() {
+    if (props_) props_->Clear();
+  }
+
+ protected:
+  HRESULT Answer(const MemberInfo& member, const DISPPARAMS& params, VARIANT* result, UINT* argErr,
+                 std::string* argText) override;
+  const Text* FailureOf(Member m) const override { return failures_->Find(m); }
+
+ private:
+  std::string name_;
+  Text messageClass_, entryId_, subject_, body_, location_;
+  TimeSpec start_;
+  int64_t startSeconds_ = 0;
+  int32_t minutes_ = 15;
+  std::shared_ptr<FailureSet> failures_;
+  fw::ComPtr<UserProperties> props_;
+};
+
+}  // namespace sim

@@ -1,0 +1,156 @@
+#include "tools/outlook-sim/registration.h"
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include "agent/framework/handles.h"
+#include "tools/outlook-sim/event_ids.h"
+#include "tools/outlook-sim/script/sim_options.h"
+#include "tools/outlook-sim/script/utf.h"
+#include "tools/outlook-sim/type_library.h"
+
+namespace sim {
+namespace {
+
+constexpr wchar_t kDescription[] = L"Outlook.Application (simulator)";
+constexpr wchar_t kTypeLibFile[] = L"outlook-sim.tlb";
+
+std::wstring Wide(const std::string& utf8) {
+  std::u16string u16;
+  Utf8ToUtf16(utf8, &u16);
+  return std::wstring(u16.begin(), u16.end());
+}
+
+std::string Narrow(const std::wstring& w) {
+  return Utf16ToUtf8(std::u16string(w.begin(), w.end()));
+}
+
+std::wstring ModulePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+    if (n == 0) return {};
+    if (n < path.size()) {
+      path.resize(n);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+std::wstring DirectoryOf(const std::wstring& path) {
+  const size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+std::wstring TempDirectory() {
+  wchar_t buf[MAX_PATH + 1];
+  const DWORD n = GetTempPathW(MAX_PATH + 1, buf);
+  return n == 0 || n > MAX_PATH ? std::wstring() : std::wstring(buf, n);
+}
+
+LONG SetDefault(HKEY root, const std::wstring& path, const std::wstring& value) {
+  fw::RegKey key;
+  LONG rc = RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                            nullptr, key.put(), nullptr);
+  if (rc != ERROR_SUCCESS) return rc;
+  return RegSetValueExW(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+// HKCR when it can be written, else the per-user classes.
+HKEY ClassesRoot(fw::RegKey* userClasses) {
+  fw::RegKey probe;
+  const std::wstring clsidKey = std::wstring(L"CLSID\\") + kClsidText;
+  if (RegCreateKeyExW(HKEY_CLASSES_ROOT, clsidKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_WRITE, nullptr, probe.put(), nullptr) == ERROR_SUCCESS) {
+    return HKEY_CLASSES_ROOT;
+  }
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_ALL_ACCESS, nullptr, userClasses->put(), nullptr) != ERROR_SUCCESS) {
+    return nullptr;
+  }
+  return userClasses->get();
+}
+
+void DeleteTree(HKEY root, const std::wstring& path) { RegDeleteTreeW(root, path.c_str()); }
+
+}  // namespace
+
+std::string RegisterServer(const std::vector<std::string>& serverArgs) {
+  const std::wstring exe = ModulePath();
+  if (exe.empty()) return "cannot find the simulator's own path";
+  std::string commandLine = QuoteArgument(Narrow(exe));
+  for (const std::string& arg : serverArgs) commandLine += " " + QuoteArgument(arg);
+
+  fw::RegKey userClasses;
+  HKEY root = ClassesRoot(&userClasses);
+  if (!root) return "cannot write HKEY_CLASSES_ROOT nor HKCU\\Software\\Classes";
+  const std::wstring clsidKey = std::wstring(L"CLSID\\") + kClsidText;
+  const std::wstring progId = kProgId;
+  const struct {
+    std::wstring path, value;
+  } values[] = {
+      {clsidKey, kDescription},
+      {clsidKey + L"\\LocalServer32", Wide(commandLine)},
+      {clsidKey + L"\\ProgID", progId},
+      {progId, kDescription},
+      {progId + L"\\CLSID", kClsidText},
+  };
+  for (const auto& v : values) {
+    const LONG rc = SetDefault(root, v.path, v.value);
+    if (rc != ERROR_SUCCESS) return "cannot write " + Narrow(v.path) + " (error " + std::to_string(rc) + ")";
+  }
+
+  std::string error = CreateAndRegisterTypeLibrary(DirectoryOf(exe) + kTypeLibFile);
+  if (!error.empty()) {
+    const std::wstring temp = TempDirectory();
+    if (temp.empty()) return error;
+    const std::string second = CreateAndRegisterTypeLibrary(temp + kTypeLibFile);
+    if (!second.empty()) return error + "; in %TEMP%: " + second;
+  }
+  return {};
+}
+
+std::string UnregisterServer() {
+  const std::wstring exe = ModulePath();
+  // The registered library file, whichever folder it went to.
+  BSTR registered = nullptr;
+  std::wstring registeredPath;
+  if (SUCCEEDED(QueryPathOfRegTypeLib(kLibidSimulator, 1, 0, 0, &registered)) && registered) {
+    registeredPath.assign(registered, SysStringLen(registered));
+    while (!registeredPath.empty() && registeredPath.back() == L'\0') registeredPath.pop_back();
+  }
+  SysFreeString(registered);
+  UnregisterTypeLibrary();
+  for (const std::wstring& file : {registeredPath, DirectoryOf(exe) + kTypeLibFile, TempDirectory() + kTypeLibFile}) {
+    if (!file.empty()) DeleteFileW(file.c_str());
+  }
+
+  const std::wstring clsidKey = std::wstring(L"CLSID\\") + kClsidText;
+  const std::wstring interfaceKey = std::wstring(L"Interface\\") + kIidApplicationEventsText;
+  fw::RegKey userClasses;
+  RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, KEY_ALL_ACCESS, userClasses.put());
+  for (HKEY root : {HKEY_CLASSES_ROOT, userClasses.get()}) {
+    if (!root) continue;
+    DeleteTree(root, clsidKey);
+    DeleteTree(root, kProgId);
+  }
+  // Only when it still names our library: a real Outlook's registration is left alone.
+  fw::RegKey typeLibOfInterface;
+  wchar_t libid[64] = {};
+  DWORD size = sizeof(libid) - sizeof(wchar_t);
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, (interfaceKey + L"\\TypeLib").c_str(), 0, KEY_READ,
+                    typeLibOfInterface.put()) == ERROR_SUCCESS &&
+      RegQueryValueExW(typeLibOfInterface.get(), nullptr, nullptr, nullptr,
+                       reinterpret_cast<BYTE*>(libid), &size) == ERROR_SUCCESS) {
+    typeLibOfInterface.reset();
+    GUID guid;
+    if (SUCCEEDED(CLSIDFromString(libid, &guid)) && IsEqualGUID(guid, kLibidSimulator)) {
+      DeleteTree(HKEY_CLASSES_ROOT, interfaceKey);
+    }
+  }
+  return {};
+}
+
+}  // namespace sim

@@ -1,0 +1,61 @@
+#include "tools/outlook-sim/script/members.h"
+
+namespace sim {
+namespace {
+
+const MemberInfo kMembers[] = {
+    {Member::Version, ObjectKind::Application, "Version", 0x116, kPropertyGet},
+    {Member::MessageClass, ObjectKind::Item, "MessageClass", 0x1A, kPropertyGet},
+    {Member::EntryID, ObjectKind::Item, "EntryID", 0xF01E, kPropertyGet},
+    {Member::Subject, ObjectKind::Item, "Subject", 0x37, kPropertyGet},
+    {Member::Body, ObjectKind::Item, "Body", 0x9100, kPropertyGet},
+    {Member::UserProperties, ObjectKind::Item, "UserProperties", 0xF816, kPropertyGet},
+    {Member::Location, ObjectKind::Item, "Location", 0x8208, kPropertyGet},
+    {Member::ReminderMinutesBeforeStart, ObjectKind::Item, "ReminderMinutesBeforeStart", 0x8501,
+     kPropertyGet},
+    {Member::Start, ObjectKind::Item, "Start", 0x820D, kPropertyGet},
+    {Member::Find, ObjectKind::UserProperties, "Find", 0x67, kMethod},
+    {Member::Value, ObjectKind::UserProperty, "Value", 0, kPropertyGet},
+};
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  }
+  return true;
+}
+
+const MemberInfo& InfoOf(Member m) {
+  for (const MemberInfo& info : kMembers) {
+    if (info.member == m) return info;
+  }
+  return kMembers[0];  // unreachable: every Member has an entry
+}
+
+const MemberInfo* FindMemberByDispid(ObjectKind object, int32_t dispid) {
+  for (const MemberInfo& info : kMembers) {
+    if (info.object == object && info.dispid == dispid) return &info;
+  }
+  return nullptr;
+}
+
+const MemberInfo* FindMemberByName(ObjectKind object, std::string_view name) {
+  for (const MemberInfo& info : kMembers) {
+    if (info.object == object && EqualsNoCase(info.name, name)) return &info;
+  }
+  return nullptr;
+}
+
+const MemberInfo* FindItemScopeMember(std::string_view name) {
+  for (const MemberInfo& info : kMembers) {
+    if (info.object != ObjectKind::Application && EqualsNoCase(info.name, name)) return &info;
+  }
+  return nullptr;
+}
+
+}  // namespace sim

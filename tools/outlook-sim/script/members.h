@@ -1,0 +1,46 @@
+#pragma once
+// The Outlook object-model members the simulator answers: object, name, DISPID, invoke kind.
+#include <cstdint>
+#include <string_view>
+
+namespace sim {
+
+// AddIn: the COMAddIn object handed to an add-in; it answers no member.
+enum class ObjectKind { Application, Item, UserProperties, UserProperty, AddIn };
+
+enum class Member {
+  Version,
+  MessageClass,
+  EntryID,
+  Subject,
+  Body,
+  UserProperties,
+  Location,
+  ReminderMinutesBeforeStart,
+  Start,
+  Find,
+  Value,
+};
+
+// Invoke kinds as the DISPATCH_* flag values.
+constexpr unsigned kMethod = 1;
+constexpr unsigned kPropertyGet = 2;
+
+struct MemberInfo {
+  Member member;
+  ObjectKind object;
+  const char* name;
+  int32_t dispid;
+  unsigned kind;
+};
+
+const MemberInfo& InfoOf(Member m);
+const MemberInfo* FindMemberByDispid(ObjectKind object, int32_t dispid);
+// ASCII case-insensitive, as GetIDsOfNames.
+const MemberInfo* FindMemberByName(ObjectKind object, std::string_view name);
+// Any member a script may make fail on an item: the item's own, Find and Value.
+const MemberInfo* FindItemScopeMember(std::string_view name);
+
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
+}  // namespace sim

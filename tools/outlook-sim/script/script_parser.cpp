@@ -1,0 +1,278 @@
+#include <cerrno>
+#include <cstdlib>
+#include <set>
+
+#include "tools/outlook-sim/script/script.h"
+#include "tools/outlook-sim/script/script_lexer.h"
+#include "tools/outlook-sim/script/utf.h"
+
+namespace sim {
+namespace {
+
+class ParseError {
+ public:
+  explicit ParseError(std::string message) : message_(std::move(message)) {}
+  const std::string& message() const { return message_; }
+
+ private:
+  std::string message_;
+};
+
+bool ParseInt64(std::string_view text, int64_t min, int64_t max, int64_t* out) {
+  if (text.empty() || text.size() > 20) return false;
+  std::string s(text);
+  int base = 10;
+  const char* begin = s.c_str();
+  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) base = 16;
+  if (!(s[0] == '-' || s[0] == '+' || (s[0] >= '0' && s[0] <= '9'))) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long long v = std::strtoll(begin, &end, base);
+  if (errno != 0 || end != begin + s.size() || v < min || v > max) return false;
+  *out = v;
+  return true;
+}
+
+// Walks the tokens of one statement; every accessor names what it expected in its error.
+class Cursor {
+ public:
+  explicit Cursor(const Statement& st) : st_(st) {}
+
+  bool AtEnd() const { return i_ >= st_.tokens.size(); }
+  const Token& Next(const char* what) {
+    if (AtEnd()) throw ParseError(std::string("missing ") + what);
+    return st_.tokens[i_++];
+  }
+  std::string Word(const char* what) { return Next(what).text; }
+  Text TextValue(const char* what) {
+    const Token& t = Next(what);
+    Text out;
+    if (!t.quoted && t.text == "null") {
+      out.null = true;
+      return out;
+    }
+    Utf8ToUtf16(t.text, &out.value);  // the lexer checked the encoding
+    return out;
+  }
+  int64_t Integer(const char* what, int64_t min, int64_t max) {
+    const std::string text = Word(what);
+    int64_t v = 0;
+    if (!ParseInt64(text, min, max, &v)) {
+      throw ParseError(std::string("bad ") + what + " '" + text + "' (want an integer from " +
+                       std::to_string(min) + " to " + std::to_string(max) + ")");
+    }
+    return v;
+  }
+  double Real(const char* what) {
+    const std::string text = Word(what);
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size()) {
+      throw ParseError(std::string("bad ") + what + " '" + text + "'");
+    }
+    return v;
+  }
+  TimeSpec Time(const char* what) {
+    TimeSpec spec;
+    const std::string error = ParseTimeSpec(Word(what), &spec);
+    if (!error.empty()) throw ParseError(error);
+    return spec;
+  }
+  int64_t Duration(const char* what) {
+    int64_t ms = 0;
+    const std::string error = ParseDurationMs(Word(what), &ms);
+    if (!error.empty()) throw ParseError(error);
+    return ms;
+  }
+  void End() {
+    if (!AtEnd()) throw ParseError("unexpected '" + st_.tokens[i_].text + "'");
+  }
+
+ private:
+  const Statement& st_;
+  size_t i_ = 0;
+};
+
+PropValue ParseProp(Cursor& c) {
+  PropValue v;
+  const std::string type = c.Word("property type");
+  if (EqualsNoCase(type, "text")) {
+    v.type = PropType::Text;
+    v.text = c.TextValue("text value");
+  } else if (EqualsNoCase(type, "i2")) {
+    v.type = PropType::I2;
+    v.integer = static_cast<int32_t>(c.Integer("i2 value", -32768, 32767));
+  } else if (EqualsNoCase(type, "i4")) {
+    v.type = PropType::I4;
+    v.integer = static_cast<int32_t>(c.Integer("i4 value", INT32_MIN, INT32_MAX));
+  } else if (EqualsNoCase(type, "r8")) {
+    v.type = PropType::R8;
+    v.real = c.Real("r8 value");
+  } else if (EqualsNoCase(type, "date")) {
+    v.type = PropType::Date;
+    v.date = c.Time("date value");
+  } else if (EqualsNoCase(type, "bool")) {
+    v.type = PropType::Bool;
+    const std::string b = c.Word("bool value");
+    if (EqualsNoCase(b, "true")) v.boolean = true;
+    else if (EqualsNoCase(b, "false")) v.boolean = false;
+    else throw ParseError("bad bool value '" + b + "' (want true or false)");
+  } else if (EqualsNoCase(type, "empty")) {
+    v.type = PropType::Empty;
+  } else if (EqualsNoCase(type, "null")) {
+    v.type = PropType::Null;
+  } else {
+    throw ParseError("unknown property type '" + type + "' (text i2 i4 r8 date bool empty null)");
+  }
+  return v;
+}
+
+FieldSetting ParseField(Cursor& c) {
+  FieldSetting f;
+  const std::string key = c.Word("field");
+  auto is = [&](const char* shortName, const char* memberName) {
+    return EqualsNoCase(key, shortName) || EqualsNoCase(key, memberName);
+  };
+  if (is("class", "MessageClass")) {
+    f.field = Field::MessageClass;
+    f.text = c.TextValue("message class");
+  } else if (is("entryid", "EntryID")) {
+    f.field = Field::EntryID;
+    f.text = c.TextValue("entry id");
+  } else if (is("subject", "Subject")) {
+    f.field = Field::Subject;
+    f.text = c.TextValue("subject");
+  } else if (is("body", "Body")) {
+    f.field = Field::Body;
+    f.text = c.TextValue("body");
+  } else if (is("location", "Location")) {
+    f.field = Field::Location;
+    f.text = c.TextValue("location");
+  } else if (is("start", "Start")) {
+    f.field = Field::Start;
+    f.start = c.Time("start time");
+  } else if (is("minutes", "ReminderMinutesBeforeStart")) {
+    f.field = Field::Minutes;
+    f.minutes = static_cast<int32_t>(c.Integer("minutes", INT32_MIN, INT32_MAX));
+  } else if (EqualsNoCase(key, "prop")) {
+    f.field = Field::Prop;
+    f.propName = c.Word("property name");
+    f.prop = ParseProp(c);
+  } else if (EqualsNoCase(key, "noprop")) {
+    f.field = Field::NoProp;
+    f.propName = c.Word("property name");
+  } else {
+    throw ParseError("unknown item field '" + key + "'");
+  }
+  return f;
+}
+
+class Parser {
+ public:
+  Command Parse(const Statement& st) {
+    Cursor c(st);
+    Command cmd;
+    cmd.line = st.line;
+    const std::string name = c.Word("command");
+    auto is = [&](const char* n) { return EqualsNoCase(name, n); };
+    if (is("version")) {
+      cmd.op = Op::Version;
+      cmd.text = c.TextValue("version text");
+    } else if (is("item")) {
+      cmd.op = Op::Item;
+      cmd.target = c.Word("item name");
+      if (EqualsNoCase(cmd.target, kApplicationObject)) throw ParseError("an item cannot be called Application");
+      items_.insert(cmd.target);
+      while (!c.AtEnd()) cmd.fields.push_back(ParseField(c));
+    } else if (is("fail") || is("unfail")) {
+      cmd.op = is("fail") ? Op::Fail : Op::Unfail;
+      cmd.target = c.Word("object");
+      const std::string member = c.Word("member");
+      const MemberInfo* info = nullptr;
+      if (EqualsNoCase(cmd.target, kApplicationObject)) {
+        cmd.target = std::string(kApplicationObject);
+        info = FindMemberByName(ObjectKind::Application, member);
+      } else {
+        KnownItem(cmd.target);
+        info = FindItemScopeMember(member);
+      }
+      if (!info) throw ParseError("'" + member + "' is no member " + cmd.target + " can fail");
+      cmd.member = info->member;
+      cmd.text.value = std::u16string(kDefaultFailure);
+      if (cmd.op == Op::Fail && !c.AtEnd()) cmd.text = c.TextValue("description");
+    } else if (is("fire")) {
+      cmd.op = Op::Fire;
+      cmd.target = KnownItem(c.Word("item name"));
+    } else if (is("burst")) {
+      cmd.op = Op::Burst;
+      cmd.target = KnownItem(c.Word("item name"));
+      cmd.count = static_cast<uint32_t>(c.Integer("count", 1, 100000));
+    } else if (is("fire-dispid")) {
+      cmd.op = Op::FireDispid;
+      cmd.dispid = static_cast<int32_t>(static_cast<uint32_t>(c.Integer("dispid", INT32_MIN, UINT32_MAX)));
+      cmd.target = KnownItem(c.Word("item name"));
+    } else if (is("wait-advise")) {
+      cmd.op = Op::WaitAdvise;
+      cmd.durationMs = c.Duration("timeout");
+      if (!c.AtEnd()) cmd.count = static_cast<uint32_t>(c.Integer("sink count", 1, 1000));
+    } else if (is("wait-unadvise")) {
+      cmd.op = Op::WaitUnadvise;
+      cmd.durationMs = c.Duration("timeout");
+    } else if (is("sleep")) {
+      cmd.op = Op::Sleep;
+      cmd.durationMs = c.Duration("duration");
+    } else if (is("refcounts")) {
+      cmd.op = Op::Refcounts;
+    } else if (is("busy")) {
+      cmd.op = Op::Busy;
+      cmd.durationMs = c.Duration("duration");
+    } else if (is("remove-addin")) {
+      cmd.op = Op::RemoveAddin;
+      cmd.target = c.Word("ProgID");
+    } else if (is("note")) {
+      cmd.op = Op::Note;
+      while (!c.AtEnd()) {
+        if (!cmd.note.empty()) cmd.note += ' ';
+        cmd.note += c.Word("text");
+      }
+    } else if (is("quit") || is("shutdown")) {
+      cmd.op = Op::Quit;
+    } else {
+      throw ParseError("unknown command '" + name + "'");
+    }
+    c.End();
+    return cmd;
+  }
+
+ private:
+  const std::string& KnownItem(const std::string& name) {
+    if (!items_.count(name)) throw ParseError("item '" + name + "' is not defined before this line");
+    return name;
+  }
+
+  std::set<std::string> items_;
+};
+
+}  // namespace
+
+ParseResult ParseScript(std::string_view utf8) {
+  ParseResult result;
+  LexResult lexed = LexScript(utf8);
+  if (!lexed.error.empty()) {
+    result.error = lexed.error;
+    return result;
+  }
+  Parser parser;
+  for (const Statement& st : lexed.statements) {
+    try {
+      result.commands.push_back(parser.Parse(st));
+    } catch (const ParseError& e) {
+      result.error = "line " + std::to_string(st.line) + ": " + e.message();
+      result.commands.clear();
+      return result;
+    }
+  }
+  return result;
+}
+
+}  // namespace sim

@@ -1,0 +1,210 @@
+#include "tools/outlook-sim/script_runner.h"
+
+#include "tools/outlook-sim/clock.h"
+#include "tools/outlook-sim/event_ids.h"
+#include "tools/outlook-sim/sim_log.h"
+
+namespace sim {
+namespace {
+
+constexpr UINT kStepMessage = WM_APP + 1;
+constexpr UINT_PTR kPollTimer = 1;
+constexpr UINT kPollMs = 10;
+constexpr wchar_t kWindowClass[] = L"OutlookSimScript";
+
+constexpr int kExitTimeout = 3;
+
+}  // namespace
+
+ScriptRunner::ScriptRunner(std::vector<Command> commands, SimModel& model, AddinHost& addins,
+                           MessageFilter& filter, Settings settings)
+    : commands_(std::move(commands)),
+      model_(model),
+      addins_(addins),
+      filter_(filter),
+      settings_(std::move(settings)) {}
+
+ScriptRunner::~ScriptRunner() {
+  if (hwnd_) DestroyWindow(hwnd_);
+}
+
+bool ScriptRunner::Create() {
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = &ScriptRunner::WndProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = kWindowClass;
+  RegisterClassW(&wc);
+  hwnd_ = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  if (!hwnd_) return false;
+  SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  return true;
+}
+
+void ScriptRunner::Start() {
+  started_ = true;
+  SetTimer(hwnd_, kPollTimer, kPollMs, nullptr);
+  Wake();
+}
+
+void ScriptRunner::Wake() {
+  if (hwnd_) PostMessageW(hwnd_, kStepMessage, 0, 0);
+}
+
+void ScriptRunner::ClientConnected() {
+  everConnected_ = true;
+  Wake();
+}
+
+LRESULT CALLBACK ScriptRunner::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  auto* self = reinterpret_cast<ScriptRunner*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (self && (msg == kStepMessage || (msg == WM_TIMER && wp == kPollTimer))) {
+    self->Step();
+    return 0;
+  }
+  return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+void ScriptRunner::Step() {
+  if (!started_ || done_) return;
+  // A nested message loop (an event call in progress) must not run the next command.
+  if (inStep_) {
+    stepAgain_ = true;
+    return;
+  }
+  inStep_ = true;
+  do {
+    stepAgain_ = false;
+    RunUntilBlocked();
+  } while (stepAgain_ && !done_);
+  inStep_ = false;
+}
+
+bool ScriptRunner::WaitSatisfied() const {
+  switch (wait_) {
+    case Wait::None: return true;
+    case Wait::Advise: return model_.App()->Events()->SinkCount() >= waitCount_;
+    case Wait::Unadvise: return model_.App()->Events()->SinkCount() == 0;
+    case Wait::Sleep: return false;
+  }
+  return true;
+}
+
+void ScriptRunner::RunUntilBlocked() {
+  while (!done_) {
+    if (wait_ != Wait::None) {
+      if (!WaitSatisfied()) {
+        if (GetTickCount64() < deadline_) return;
+        if (wait_ != Wait::Sleep) {
+          LogLine(std::string("Timeout ") + waitName_);
+          exitCode_ = kExitTimeout;
+        }
+      }
+      wait_ = Wait::None;
+    }
+    if (pc_ < commands_.size()) {
+      Execute(commands_[pc_++]);
+      continue;
+    }
+    // The script has ended: stay while clients hold references, within the linger time.
+    if (!lingering_) {
+      lingering_ = true;
+      deadline_ = GetTickCount64() + static_cast<uint64_t>(settings_.lingerSeconds) * 1000;
+    }
+    if (Idle()) {
+      Shutdown();
+    } else if (GetTickCount64() >= deadline_) {
+      LogLine("Linger timeout");
+      exitCode_ = kExitTimeout;
+      Shutdown();
+    }
+    return;
+  }
+}
+
+bool ScriptRunner::Idle() {
+  const LONG external = model_.ExternalRefs() + (settings_.serverLocks ? settings_.serverLocks() : 0);
+  if (external > 0) everConnected_ = true;
+  if (settings_.embedding && !everConnected_) return false;
+  return external == 0;
+}
+
+void ScriptRunner::Execute(const Command& cmd) {
+  const int64_t now = LocalNowSeconds();
+  auto startWait = [&](Wait w, const char* name) {
+    wait_ = w;
+    waitName_ = name;
+    deadline_ = GetTickCount64() + static_cast<uint64_t>(cmd.durationMs);
+  };
+  switch (cmd.op) {
+    case Op::Version:
+      model_.App()->SetVersion(cmd.text);
+      break;
+    case Op::Item: {
+      Item* item = model_.ItemFor(cmd.target);
+      item->Refresh(now);
+      for (const FieldSetting& f : cmd.fields) item->Apply(f, now);
+      break;
+    }
+    case Op::Fail:
+    case Op::Unfail: {
+      FailureSet& failures = cmd.target == kApplicationObject ? model_.App()->Failures()
+                                                              : model_.FindItem(cmd.target)->Failures();
+      if (cmd.op == Op::Fail) {
+        failures.Set(cmd.member, cmd.text);
+      } else {
+        failures.Clear(cmd.member);
+      }
+      break;
+    }
+    case Op::Fire:
+      model_.Fire(kDispidReminder, model_.FindItem(cmd.target));
+      break;
+    case Op::Burst: {
+      Item* item = model_.FindItem(cmd.target);
+      for (uint32_t i = 0; i < cmd.count && !done_; ++i) model_.Fire(kDispidReminder, item);
+      break;
+    }
+    case Op::FireDispid:
+      model_.Fire(cmd.dispid, model_.FindItem(cmd.target));
+      break;
+    case Op::WaitAdvise:
+      waitCount_ = cmd.count;
+      startWait(Wait::Advise, "wait-advise");
+      break;
+    case Op::WaitUnadvise:
+      startWait(Wait::Unadvise, "wait-unadvise");
+      break;
+    case Op::Sleep:
+      startWait(Wait::Sleep, "sleep");
+      break;
+    case Op::Refcounts:
+      model_.LogRefcounts();
+      break;
+    case Op::Busy:
+      filter_.BusyFor(cmd.durationMs);
+      break;
+    case Op::RemoveAddin:
+      addins_.Remove(cmd.target);
+      break;
+    case Op::Note:
+      LogLine("Note " + cmd.note);
+      break;
+    case Op::Quit:
+      Shutdown();
+      break;
+  }
+}
+
+void ScriptRunner::Shutdown() {
+  if (done_) return;
+  done_ = true;
+  KillTimer(hwnd_, kPollTimer);
+  LogLine("Quit");
+  addins_.ShutdownAll();
+  if (settings_.revokeServer) settings_.revokeServer();
+  model_.DisconnectAll();
+  LogLine("Exit code=" + std::to_string(exitCode_));
+  PostQuitMessage(exitCode_);
+}
+
+}  // namespace sim

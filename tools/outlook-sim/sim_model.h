@@ -1,0 +1,35 @@
+#pragma once
+// Every object the simulator serves: the Application and the scripted items, in definition order.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "agent/framework/com_ptr.h"
+#include "tools/outlook-sim/application.h"
+#include "tools/outlook-sim/item.h"
+
+namespace sim {
+
+class SimModel {
+ public:
+  explicit SimModel(std::function<void()> onSinksChanged);
+
+  Application* App() const { return app_.get(); }
+  Item* FindItem(const std::string& name) const;
+  Item* ItemFor(const std::string& name);  // creates it when new
+  // Raises one event with the item on every advised sink; logs the Fire line and one Event line
+  // per sink.
+  void Fire(DISPID dispid, Item* item);
+  // Logs a Refcount line for every object.
+  void LogRefcounts() const;
+  // References held by clients (outside the simulator) on any object, and the sinks advised.
+  LONG ExternalRefs() const;
+  // Shutdown: disconnects every object from its clients and drops the sinks.
+  void DisconnectAll();
+
+ private:
+  fw::ComPtr<Application> app_;
+  std::vector<fw::ComPtr<Item>> items_;
+};
+
+}  // namespace sim

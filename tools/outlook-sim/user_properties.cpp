@@ -1,0 +1,104 @@
+#include "tools/outlook-sim/user_properties.h"
+
+#include "tools/outlook-sim/script/utf.h"
+#include "tools/outlook-sim/variant_text.h"
+
+namespace sim {
+
+UserProperty::UserProperty(const std::string& itemName, const std::string& name,
+                           std::shared_ptr<const FailureSet> failures)
+    : DispatchObject(ObjectKind::UserProperty, "UserProperty#" + itemName + "." + name),
+      name_(name),
+      failures_(std::move(failures)) {
+  Utf8ToUtf16(name, &name16_);
+  VariantInit(&value_);
+}
+
+UserProperty::~UserProperty() { VariantClear(&value_); }
+
+void UserProperty::SetValue(const PropValue& value, int64_t nowSeconds) {
+  spec_ = value;
+  VariantClear(&value_);
+  MakePropVariant(spec_, nowSeconds, &value_);
+}
+
+void UserProperty::Refresh(int64_t nowSeconds) {
+  if (spec_.type == PropType::Date && spec_.date.relative) SetValue(spec_, nowSeconds);
+}
+
+HRESULT UserProperty::Answer(const MemberInfo&, const DISPPARAMS&, VARIANT* result, UINT*,
+                             std::string*) {
+  // Value is the only member: the stored VARIANT as it is, no coercion.
+  return VariantCopy(result, &value_);
+}
+
+UserProperties::UserProperties(const std::string& itemName,
+                               std::shared_ptr<const FailureSet> failures)
+    : DispatchObject(ObjectKind::UserProperties, "UserProperties#" + itemName),
+      itemName_(itemName),
+      failures_(std::move(failures)) {}
+
+UserProperty* UserProperties::FindByName(const std::u16string& name) const {
+  for (const auto& p : props_) {
+    const std::u16string& n = p->Name16();
+    if (CompareStringOrdinal(reinterpret_cast<LPCWCH>(n.data()), static_cast<int>(n.size()),
+                             reinterpret_cast<LPCWCH>(name.data()), static_cast<int>(name.size()),
+                             TRUE) == CSTR_EQUAL) {
+      return p.get();
+    }
+  }
+  return nullptr;
+}
+
+void UserProperties::Set(const std::string& name, const PropValue& value, int64_t nowSeconds) {
+  std::u16string name16;
+  Utf8ToUtf16(name, &name16);
+  UserProperty* existing = FindByName(name16);
+  if (!existing) {
+    props_.push_back(fw::ComPtr<UserProperty>::Attach(new UserProperty(itemName_, name, failures_)));
+    existing = props_.back().get();
+  }
+  existing->SetValue(value, nowSeconds);
+}
+
+void UserProperties::Remove(const std::string& name) {
+  std::u16string name16;
+  Utf8ToUtf16(name, &name16);
+  UserProperty* p = FindByName(name16);
+  for (auto it = props_.begin(); it != props_.end(); ++it) {
+    if (it->get() == p) {
+      props_.erase(it);
+      return;
+    }
+  }
+}
+
+void UserProperties::Refresh(int64_t nowSeconds) {
+  for (const auto& p : props_) p->Refresh(nowSeconds);
+}
+
+HRESULT UserProperties::Answer(const MemberInfo&, const DISPPARAMS& params, VARIANT* result,
+                               UINT* argErr, std::string* argText) {
+  // Find(Name, [Custom]): arguments arrive in reverse order.
+  if (params.cArgs < 1 || params.cArgs > 2) return DISP_E_BADPARAMCOUNT;
+  const UINT nameIndex = params.cArgs - 1;
+  const VARIANT& nameArg = params.rgvarg[nameIndex];
+  *argText = " (" + VariantText(nameArg);
+  if (params.cArgs == 2) *argText += ", " + VariantText(params.rgvarg[0]);
+  *argText += ")";
+  VARIANT name;
+  VariantInit(&name);
+  if (FAILED(VariantChangeType(&name, const_cast<VARIANT*>(&nameArg), 0, VT_BSTR))) {
+    *argErr = nameIndex;
+    return DISP_E_TYPEMISMATCH;
+  }
+  UserProperty* found = FindByName(BstrText(name.bstrVal));
+  VariantClear(&name);
+  // Not found is Outlook's Nothing: a VT_DISPATCH holding a null pointer.
+  result->vt = VT_DISPATCH;
+  result->pdispVal = found;
+  if (found) found->AddRef();
+  return S_OK;
+}
+
+}  // namespace sim
