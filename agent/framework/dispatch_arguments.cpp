@@ -72,7 +72,7 @@ void ReadArgument(BYTE type, va_list& args, VARIANTARG* out) {
     case VT_VARIANT: {
       const VARIANT* value = va_arg(args, const VARIANT*);
       if (!value) ThrowOleException(E_INVALIDARG);
-      const HRESULT hr = VariantCopy(out, value);
+      const HRESULT hr = VariantCopy(out, const_cast<VARIANT*>(value));
       if (FAILED(hr)) ThrowOleException(hr);
       return;
     }

@@ -1,5 +1,5 @@
 #pragma once
-// Dispatch and interface maps of an automation object (fw::AutomationObject): tables that bind
+// Dispatch and interface maps of an automation object (fw::AutomationTarget): tables that bind
 // Automation members (name, DISPID, parameter types, result type) to C++ member functions, and
 // extra interface ids to the object's IDispatch.
 #include <windows.h>
@@ -9,17 +9,16 @@
 #include <type_traits>
 #include <utility>
 
+#include "agent/framework/cmd_target.h"
 #include "agent/framework/dispatch_param_types.h"
 #include "agent/framework/ole_exception.h"
 #include "agent/framework/ole_text.h"
 
 namespace fw {
 
-class AutomationObject;
-
 // Calls one member: args holds the parameters in declaration order, each already coerced to its
 // type byte; result (VT_EMPTY on entry) receives the member's result. May throw OleException.
-using DispatchThunk = void (*)(AutomationObject& target, VARIANT* args, VARIANT* result);
+using DispatchThunk = void (*)(CCmdTarget& target, VARIANT* args, VARIANT* result);
 
 struct DispatchEntry {
   const char* name;        // null ends the table
@@ -117,7 +116,7 @@ struct MemberTraits<R (C::*)(A...)> {
 };
 
 template <auto Method>
-void Thunk(AutomationObject& target, VARIANT* args, VARIANT* result) {
+void Thunk(CCmdTarget& target, VARIANT* args, VARIANT* result) {
   using Traits = MemberTraits<decltype(Method)>;
   auto& self = static_cast<typename Traits::Class&>(target);
   Traits::template Call<Method>(self, args, result, std::make_index_sequence<Traits::kArity>{});

@@ -1,0 +1,223 @@
+// Automation objects driven by dispatch and interface maps, called through the dispatch driver
+// exactly as another process would call them.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "agent/framework/dispatch_driver.h"
+#include "agent/framework/dispatch_target.h"
+#include "agent/framework/ole_variant.h"
+
+#include <ocidl.h>
+
+namespace {
+
+// {8E0D2C4A-61B7-4F0E-9A3C-2B5D7E9F1A03}
+const IID IID_TestEvents = {0x8E0D2C4A, 0x61B7, 0x4F0E, {0x9A, 0x3C, 0x2B, 0x5D, 0x7E, 0x9F, 0x1A, 0x03}};
+
+constexpr DISPID kSubtract = 1, kGreet = 2, kRaise = 3, kRaisePlain = 4, kKeep = 5;
+
+class CTestTarget : public fw::AutomationTarget {
+ public:
+  explicit CTestTarget(bool* destroyed = nullptr) : destroyed_(destroyed) { EnableAutomation(); }
+  ~CTestTarget() override {
+    if (destroyed_) *destroyed_ = true;
+  }
+
+  long Subtract(long a, long b) { return a - b; }
+  std::string Greet(std::string name) { return "Hello, " + name; }
+  void Raise() { throw COleDispatchException("Refused", 0, E_ACCESSDENIED); }
+  void RaisePlain() { fw::ThrowOleException(RPC_E_DISCONNECTED); }
+  void Keep(LPDISPATCH item) {
+    kept = item;
+    keptRefsDuringCall = item ? (item->AddRef(), item->Release()) : 0;
+  }
+
+  LPDISPATCH kept = nullptr;
+  ULONG keptRefsDuringCall = 0;
+
+ protected:
+  const fw::DispatchMap* GetDispatchMap() const override {
+    static const fw::DispatchEntry kEntries[] = {
+        fw::DispatchFunction<&CTestTarget::Subtract>("Subtract", kSubtract, VT_I4, VTS_I4 VTS_I4),
+        fw::DispatchFunction<&CTestTarget::Greet>("Greet", kGreet, VT_BSTR, VTS_BSTR),
+        fw::DispatchFunction<&CTestTarget::Raise>("Raise", kRaise, VT_EMPTY, ""),
+        fw::DispatchFunction<&CTestTarget::RaisePlain>("RaisePlain", kRaisePlain, VT_EMPTY, ""),
+        fw::DispatchFunction<&CTestTarget::Keep>("Keep", kKeep, VT_EMPTY, VTS_DISPATCH),
+        fw::kEndOfDispatchMap,
+    };
+    static const fw::DispatchMap kMap{AutomationTarget::GetDispatchMap(), kEntries};
+    return &kMap;
+  }
+  const fw::InterfaceMap* GetInterfaceMap() const override {
+    static const fw::InterfaceEntry kEntries[] = {{&IID_TestEvents}, fw::kEndOfInterfaceMap};
+    static const fw::InterfaceMap kMap{AutomationTarget::GetInterfaceMap(), kEntries};
+    return &kMap;
+  }
+
+ private:
+  bool* destroyed_;
+};
+
+// Calls Invoke directly, for what the driver never sends.
+HRESULT RawInvoke(IDispatch* target, DISPID dispid, WORD flags, std::vector<VARIANTARG> reversedArgs,
+                  UINT namedCount = 0, EXCEPINFO* excepInfo = nullptr, UINT* argError = nullptr) {
+  DISPID named = DISPID_PROPERTYPUT;
+  DISPPARAMS params{reversedArgs.empty() ? nullptr : reversedArgs.data(), namedCount ? &named : nullptr,
+                    static_cast<UINT>(reversedArgs.size()), namedCount};
+  fw::Variant result;
+  return target->Invoke(dispid, IID_NULL, 0, flags, &params, result.get(), excepInfo, argError);
+}
+
+VARIANTARG I4(long value) {
+  VARIANTARG v;
+  VariantInit(&v);
+  v.vt = VT_I4;
+  v.lVal = value;
+  return v;
+}
+
+TEST(AutomationTarget, MembersAreCalledWithTheirArgumentsInOrder) {
+  CTestTarget target;
+  COleDispatchDriver driver(target.GetIDispatch(FALSE), FALSE);
+  long difference = 0;
+  static const BYTE kTwoLongs[] = VTS_I4 VTS_I4;
+  driver.InvokeHelper(kSubtract, DISPATCH_METHOD, VT_I4, &difference, kTwoLongs, 10L, 3L);
+  EXPECT_EQ(difference, 7);
+
+  // Arguments are coerced to the member's parameter types.
+  static const BYTE kTextAndShort[] = VTS_BSTR VTS_I2;
+  driver.InvokeHelper(kSubtract, DISPATCH_METHOD, VT_I4, &difference, kTextAndShort, "100", 1);
+  EXPECT_EQ(difference, 99);
+
+  std::string greeting;
+  static const BYTE kText[] = VTS_BSTR;
+  driver.InvokeHelper(kGreet, DISPATCH_METHOD | DISPATCH_PROPERTYGET, VT_BSTR, &greeting, kText, "Ann");
+  EXPECT_EQ(greeting, "Hello, Ann");
+}
+
+TEST(AutomationTarget, CallErrors) {
+  CTestTarget target;
+  IDispatch* dispatch = target.GetIDispatch(FALSE);
+  struct Row {
+    const char* name;
+    DISPID dispid;
+    WORD flags;
+    std::vector<VARIANTARG> args;
+    UINT named;
+    HRESULT expected;
+    UINT argError;  // index into rgvarg (last parameter first) of the argument that failed
+  };
+  VARIANTARG text;
+  VariantInit(&text);
+  text.vt = VT_BSTR;
+  text.bstrVal = SysAllocString(L"abc");
+  const Row rows[] = {
+      {"unknown DISPID", 0xF005, DISPATCH_METHOD, {}, 0, DISP_E_MEMBERNOTFOUND, 99},
+      {"property put", kSubtract, DISPATCH_PROPERTYPUT, {I4(1), I4(2), I4(3)}, 1, DISP_E_MEMBERNOTFOUND, 99},
+      {"too few arguments", kSubtract, DISPATCH_METHOD, {I4(1)}, 0, DISP_E_BADPARAMCOUNT, 99},
+      {"too many arguments", kRaise, DISPATCH_METHOD, {I4(1)}, 0, DISP_E_BADPARAMCOUNT, 99},
+      {"named arguments", kSubtract, DISPATCH_METHOD, {I4(1), I4(2)}, 1, DISP_E_NONAMEDARGS, 99},
+      {"argument that does not convert", kSubtract, DISPATCH_METHOD, {I4(1), text}, 0, DISP_E_TYPEMISMATCH, 1},
+      {"number for an object", kKeep, DISPATCH_METHOD, {I4(1)}, 0, DISP_E_TYPEMISMATCH, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    UINT argError = 99;
+    EXPECT_EQ(RawInvoke(dispatch, row.dispid, row.flags, row.args, row.named, nullptr, &argError), row.expected);
+    EXPECT_EQ(argError, row.argError);
+  }
+  VariantClear(&text);
+  EXPECT_EQ(target.RefCount(), 1u);
+}
+
+TEST(AutomationTarget, ExceptionsOfAMemberBecomeTheFailedResultOfInvoke) {
+  CTestTarget target;
+  IDispatch* dispatch = target.GetIDispatch(FALSE);
+
+  EXCEPINFO info{};
+  EXPECT_EQ(RawInvoke(dispatch, kRaise, DISPATCH_METHOD, {}, 0, &info), DISP_E_EXCEPTION);
+  EXPECT_EQ(info.scode, E_ACCESSDENIED);
+  ASSERT_NE(info.bstrDescription, nullptr);
+  EXPECT_EQ(std::wstring(info.bstrDescription), L"Refused");
+  fw::ClearExcepInfo(&info);
+
+  EXPECT_EQ(RawInvoke(dispatch, kRaisePlain, DISPATCH_METHOD, {}, 0, &info), DISP_E_EXCEPTION);
+  EXPECT_EQ(info.scode, RPC_E_DISCONNECTED);
+  fw::ClearExcepInfo(&info);
+
+  EXPECT_EQ(RawInvoke(dispatch, kRaise, DISPATCH_METHOD, {}, 0, nullptr), DISP_E_EXCEPTION);
+
+  // Through the driver, the caller gets the Automation exception back.
+  COleDispatchDriver driver(dispatch, FALSE);
+  try {
+    driver.InvokeHelper(kRaise, DISPATCH_METHOD, VT_EMPTY, nullptr, nullptr);
+    ADD_FAILURE() << "no exception";
+  } catch (const COleDispatchException& e) {
+    EXPECT_EQ(e.m_strDescription, "Refused");
+    EXPECT_EQ(e.m_sc, E_ACCESSDENIED);
+  }
+}
+
+TEST(AutomationTarget, ObjectArgumentsAreLentForTheCall) {
+  CTestTarget target;
+  CTestTarget item;
+  COleDispatchDriver driver(target.GetIDispatch(FALSE), FALSE);
+  static const BYTE kObject[] = VTS_DISPATCH;
+  driver.InvokeHelper(kKeep, DISPATCH_METHOD, VT_EMPTY, nullptr, kObject, item.GetIDispatch(FALSE));
+  EXPECT_EQ(target.kept, item.GetIDispatch(FALSE));
+  EXPECT_EQ(item.RefCount(), 1u);  // nothing kept, nothing released
+}
+
+TEST(AutomationTarget, NamesAreFoundWithoutRegardToCase) {
+  CTestTarget target;
+  IDispatch* dispatch = target.GetIDispatch(FALSE);
+  wchar_t greet[] = L"gREET";
+  wchar_t unknown[] = L"Reminder";
+  LPOLESTR names[] = {greet};
+  DISPID dispid = 0;
+  EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 1, 0, &dispid), S_OK);
+  EXPECT_EQ(dispid, kGreet);
+  names[0] = unknown;
+  EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 1, 0, &dispid), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(dispid, DISPID_UNKNOWN);
+}
+
+TEST(AutomationTarget, InterfaceMapAnswersWithTheIDispatch) {
+  CTestTarget target;
+  IDispatch* dispatch = target.GetIDispatch(FALSE);
+  const IID* answered[] = {&IID_IUnknown, &IID_IDispatch, &IID_TestEvents};
+  for (const IID* iid : answered) {
+    void* object = nullptr;
+    ASSERT_EQ(dispatch->QueryInterface(*iid, &object), S_OK);
+    EXPECT_EQ(object, dispatch);
+    static_cast<IUnknown*>(object)->Release();
+  }
+  void* object = reinterpret_cast<void*>(1);
+  EXPECT_EQ(dispatch->QueryInterface(IID_IConnectionPointContainer, &object), E_NOINTERFACE);
+  EXPECT_EQ(object, nullptr);
+  EXPECT_EQ(target.RefCount(), 1u);
+}
+
+class CPlainTarget : public fw::AutomationTarget {};
+
+TEST(AutomationTarget, WithoutEnableAutomationThereIsNoIDispatch) {
+  CPlainTarget target;
+  EXPECT_EQ(target.GetIDispatch(TRUE), nullptr);
+  void* object = nullptr;
+  EXPECT_EQ(target.ExternalQueryInterface(IID_IDispatch, &object), E_NOINTERFACE);
+  EXPECT_EQ(target.RefCount(), 1u);
+}
+
+TEST(AutomationTarget, TheFinalReleaseDeletesAHeapObject) {
+  bool destroyed = false;
+  auto* target = new CTestTarget(&destroyed);
+  IDispatch* dispatch = target->GetIDispatch(TRUE);
+  EXPECT_EQ(target->RefCount(), 2u);
+  EXPECT_EQ(dispatch->Release(), 1u);
+  EXPECT_FALSE(destroyed);
+  EXPECT_EQ(dispatch->Release(), 0u);
+  EXPECT_TRUE(destroyed);
+}
+
+}  // namespace
