@@ -10,6 +10,9 @@ namespace {
 constexpr char kFormContentType[] = "Content-Type: application/x-www-form-urlencoded\r\n";
 // The gateway answers with one short line; whatever the first read does not deliver is ignored.
 constexpr DWORD kAnswerCapacity = 1024;
+// The gateway answers at once with a request id. Without a bound, a gateway that accepts the
+// connection but never answers would block the user-interface thread for good.
+constexpr DWORD kExchangeTimeoutMs = 30000;
 
 }  // namespace
 
@@ -24,6 +27,7 @@ int PostToGateway(const std::string& path, const std::string& body, std::string&
     const INTERNET_PORT port = static_cast<INTERNET_PORT>(static_cast<uint32_t>(GetPort()) & 0xFFFF);
     fw::HttpConnection connection = session.GetHttpConnection(host, port);
     fw::HttpFile request = connection.OpenRequest("POST", path, INTERNET_FLAG_EXISTING_CONNECT);
+    request.SetTimeouts(kExchangeTimeoutMs, kExchangeTimeoutMs);
     request.AddRequestHeaders(kFormContentType, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
     request.SendRequest(body);
 

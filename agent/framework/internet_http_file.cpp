@@ -8,11 +8,21 @@ bool HttpFile::AddRequestHeaders(const char* headers, DWORD modifiers, DWORD len
   return HttpAddRequestHeadersA(m_hRequest.get(), headers, length, modifiers) != FALSE;
 }
 
+bool HttpFile::SetTimeouts(DWORD sendMs, DWORD receiveMs) {
+  return InternetSetOptionA(m_hRequest.get(), INTERNET_OPTION_SEND_TIMEOUT, &sendMs, sizeof sendMs) &&
+         InternetSetOptionA(m_hRequest.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveMs,
+                            sizeof receiveMs);
+}
+
 void HttpFile::SendRequest(const char* headers, DWORD headersLength, const void* body,
                            DWORD bodyLength) {
   if (!HttpSendRequestA(m_hRequest.get(), headers, headersLength, const_cast<void*>(body),
                         bodyLength)) {
     ThrowLastInternetError();
+  }
+  DWORD status = 0;
+  if (!QueryInfoStatusCode(status) || status == 0) {
+    throw InternetException(ERROR_HTTP_INVALID_SERVER_RESPONSE);
   }
 }
 

@@ -16,7 +16,12 @@ class HttpFile {
 
   // Adds request headers ("Name: value\r\n"); length -1 means up to the NUL.
   bool AddRequestHeaders(const char* headers, DWORD modifiers, DWORD length = static_cast<DWORD>(-1));
-  // Sends the request with the given bytes as its body and waits for the response headers.
+  // Bounds each send and each wait for data of this request (InternetSetOption on the request:
+  // Wine does not pass a session's time-outs on to its requests, and has none by default).
+  bool SetTimeouts(DWORD sendMs, DWORD receiveMs);
+  // Sends the request with the given bytes as its body and waits for the response headers. An
+  // answer without a status line counts as a failure (ERROR_HTTP_INVALID_SERVER_RESPONSE), as on
+  // Windows; Wine would take a connection closed without a word for an empty answer.
   void SendRequest(const char* headers, DWORD headersLength, const void* body, DWORD bodyLength);
   void SendRequest(const std::string& body) { SendRequest(nullptr, 0, body.data(), static_cast<DWORD>(body.size())); }
   // The response's status code; false (status untouched) when it cannot be queried.

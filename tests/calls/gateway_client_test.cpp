@@ -1,0 +1,206 @@
+// PostToGateway against the stand-in gateway over WinINet: the request on the wire and every
+// kind of answer.
+#include "agent/calls/gateway_client.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "agent/calls/settings_store.h"
+#include "tests/calls/settings_key_fixture.h"
+#include "tools/gateway/gateway_server.h"
+
+namespace {
+
+const char kPath[] = "/ocall/callreqHandler.jsp";
+const char kUnreachable[] = "Failed to connect to the Talmery Gateway. Make sure it is started.";
+const char kUnrecognized[] = "Unrecognized return from Talmery Gateway.";
+// WinINet's own description of ERROR_INTERNET_CANNOT_CONNECT, as Wine words it.
+const char kCannotConnect[] = "The attempt to connect to the server failed.\r\n";
+
+struct Outcome {
+  int result = -1;
+  std::string requestId = "untouched";
+  std::string errorText = "untouched";
+};
+
+class GatewayClientTest : public SettingsKeyFixture {
+ protected:
+  void SetUp() override {
+    SettingsKeyFixture::SetUp();
+    ASSERT_TRUE(server_.Start());
+    ASSERT_EQ(SetHost("127.0.0.1"), 1);
+    ASSERT_EQ(SetPort(server_.Port()), 1);
+  }
+
+  Outcome Post(const std::string& body = "a=1") {
+    Outcome o;
+    o.result = PostToGateway(kPath, body, o.requestId, o.errorText);
+    return o;
+  }
+
+  gateway::Server server_;
+};
+
+TEST_F(GatewayClientTest, SendsOneFormPostAsBrisomel) {
+  const std::string body = "calltime=0&selfdelete=1&firstocc=15&phoneno=5550100&txt=a%0a";
+  server_.SetAnswer({200, "OK", "[42]"});
+  const Outcome o = Post(body);
+  EXPECT_EQ(o.result, 1);
+  ASSERT_EQ(server_.RequestCount(), 1u);
+  const gateway::RecordedRequest r = server_.Requests()[0];
+  EXPECT_EQ(r.method, "POST");
+  EXPECT_EQ(r.target, kPath);
+  EXPECT_EQ(r.Header("Content-Type"), "application/x-www-form-urlencoded");
+  EXPECT_EQ(r.Header("Content-Length"), std::to_string(body.size()));
+  EXPECT_EQ(r.Header("User-Agent"), "Brisomel");
+  EXPECT_EQ(r.body, body);
+  int contentTypes = 0;
+  for (const auto& h : r.headers) contentTypes += h.first == "Content-Type";
+  EXPECT_EQ(contentTypes, 1);
+  EXPECT_EQ(server_.ConnectionCount(), 1u);
+}
+
+TEST_F(GatewayClientTest, EachCallUsesAFreshConnectionAndReadsTheSettingsAgain) {
+  EXPECT_EQ(Post().result, 1);
+  gateway::Server other;
+  ASSERT_TRUE(other.Start());
+  other.SetAnswer({200, "OK", "[7]"});
+  ASSERT_EQ(SetPort(other.Port()), 1);
+  const Outcome o = Post();
+  EXPECT_EQ(o.requestId, "7");
+  EXPECT_EQ(Post().result, 1);
+  EXPECT_EQ(server_.ConnectionCount(), 1u);
+  EXPECT_EQ(other.ConnectionCount(), 2u);
+}
+
+struct AnswerCase {
+  const char* name;
+  int status;
+  std::string body;
+  int result;
+  std::string requestId;
+  std::string errorText;
+};
+
+TEST_F(GatewayClientTest, InterpretsEachKindOfAnswer) {
+  const std::string past1024 = std::string(1024, 'x') + "[7]";
+  const std::string bracketCut = std::string(1020, ' ') + "[12345]";
+  const AnswerCase cases[] = {
+      {"id", 200, "[1234]", 1, "1234", ""},
+      {"id amid text", 200, "Request queued [1234] ok\r\n[5]", 1, "1234", ""},
+      {"blank id", 200, "[ ]", 1, " ", ""},
+      {"empty id", 200, "[]", 1, "", ""},
+      {"unclosed", 200, "[1234", 0, "", kUnrecognized},
+      {"error line", 200, "Gateway 2.1\r\nERROR: no free line\r\nretry later\r\n", 0, "",
+       "ERROR: no free line"},
+      {"error with id", 200, "ERROR: busy [9]", 1, "9", ""},
+      {"other text", 200, "Service paused\r\nsecond line", 0, "", "Service paused"},
+      {"LF only", 200, "Service paused\nsecond line", 0, "", "Service paused\nsecond line"},
+      {"empty", 200, "", 0, "", ""},
+      {"status 299", 299, "[3]", 1, "3", ""},
+      {"status 300", 300, "[3]", 0, "", kUnreachable},
+      {"status 404", 404, "[1234]", 0, "", kUnreachable},
+      {"status 500", 500, "ERROR: crashed", 0, "", kUnreachable},
+      {"id past 1024", 200, past1024, 0, "", std::string(1024, 'x')},
+      {"bracket cut at 1024", 200, bracketCut, 0, "", kUnrecognized},
+  };
+  for (const AnswerCase& c : cases) {
+    gateway::Answer answer;
+    answer.status = c.status;
+    answer.reason = "Whatever";
+    answer.body = c.body;
+    server_.SetAnswer(answer);
+    const Outcome o = Post();
+    EXPECT_EQ(o.result, c.result) << c.name;
+    EXPECT_EQ(o.requestId, c.requestId) << c.name;
+    EXPECT_EQ(o.errorText, c.errorText) << c.name;
+  }
+}
+
+TEST_F(GatewayClientTest, RefusedConnectionGivesWinInetsDescription) {
+  const uint16_t port = server_.Port();
+  server_.Stop();
+  ASSERT_EQ(SetPort(port), 1);
+  const Outcome o = Post();
+  EXPECT_EQ(o.result, 0);
+  EXPECT_EQ(o.requestId, "");
+  EXPECT_EQ(o.errorText, kCannotConnect);
+}
+
+TEST_F(GatewayClientTest, UsesTheLow16BitsOfTheStoredPort) {
+  for (const int32_t stored : {65536 + server_.Port(), -65536 + server_.Port(),
+                               int32_t(0x7FFF0000) + server_.Port()}) {
+    server_.ClearRequests();
+    ASSERT_EQ(SetPort(stored), 1);
+    EXPECT_EQ(Post().result, 1) << stored;
+    EXPECT_EQ(server_.RequestCount(), 1u) << stored;
+  }
+}
+
+// Broken exchanges end as transport failures with the HTTP layer's words (as Wine puts them).
+TEST_F(GatewayClientTest, BrokenExchangesAreTransportFailures) {
+  using Mode = gateway::Answer::Mode;
+  const struct {
+    const char* name;
+    Mode mode;
+    std::string body;
+    std::string errorText;
+  } cases[] = {
+      {"closed without answer", Mode::CloseWithoutAnswer, "[1]",
+       "The server returned an invalid or unrecognized response.\r\n"},
+      {"reset amid the body", Mode::ResetMidBody, std::string(2000, 'x') + "[5]",
+       "Connection reset by peer.\r\n"},
+  };
+  for (const auto& c : cases) {
+    gateway::Answer answer;
+    answer.mode = c.mode;
+    answer.body = c.body;
+    server_.SetAnswer(answer);
+    const Outcome o = Post();
+    EXPECT_EQ(o.result, 0) << c.name;
+    EXPECT_EQ(o.requestId, "") << c.name;
+    EXPECT_EQ(o.errorText, c.errorText) << c.name;
+  }
+}
+
+// Wine's InternetReadFile waits until the buffer is full or the answer complete, so the one read
+// sees an answer that arrives byte by byte (with or without a Content-Length).
+TEST_F(GatewayClientTest, TrickledAnswerIsReadInTheOneRead) {
+  for (const bool announceLength : {true, false}) {
+    gateway::Answer answer;
+    answer.mode = gateway::Answer::Mode::Trickle;
+    answer.trickleDelayMs = 20;
+    answer.body = "[1234]";
+    answer.announceLength = announceLength;
+    server_.SetAnswer(answer);
+    const Outcome o = Post();
+    EXPECT_EQ(o.result, 1) << announceLength;
+    EXPECT_EQ(o.requestId, "1234") << announceLength;
+  }
+}
+
+// Takes the full 30 s exchange time-out: a gateway that accepts and never answers must not block
+// the agent for good.
+TEST_F(GatewayClientTest, SilentGatewayTimesOut) {
+  gateway::Answer answer;
+  answer.mode = gateway::Answer::Mode::NeverAnswer;
+  server_.SetAnswer(answer);
+  const long long start = gateway::MonotonicMs();
+  const Outcome o = Post();
+  const long long took = gateway::MonotonicMs() - start;
+  EXPECT_EQ(o.result, 0);
+  EXPECT_EQ(o.errorText, "The connection with the server has been terminated.\r\n");
+  EXPECT_GE(took, 29000);
+  EXPECT_LT(took, 90000);
+}
+
+TEST_F(GatewayClientTest, DefaultHostIsLocalhost) {
+  ASSERT_EQ(RegDeleteKeyValueA(HKEY_CURRENT_USER, kSettingsKeyPath, "host"), ERROR_SUCCESS);
+  server_.SetAnswer({200, "OK", "[8]"});
+  const Outcome o = Post();
+  EXPECT_EQ(o.result, 1) << o.errorText;
+  EXPECT_EQ(o.requestId, "8");
+}
+
+}  // namespace

@@ -1,0 +1,207 @@
+// MakeReminderCall end to end: the settings in the registry, the request at the stand-in gateway
+// and the message boxes the user sees.
+#include "agent/calls/reminder_call.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "agent/calls/settings_store.h"
+#include "tests/calls/settings_key_fixture.h"
+#include "tests/harness/message_box_watcher.h"
+#include "tools/gateway/form.h"
+#include "tools/gateway/gateway_server.h"
+
+namespace {
+
+const char kNoNumber[] = "Cannot make reminder call. MyPhoneNumber not specified";
+const char kErrorPrefix[] = "Error making reminder call\r\n";
+
+std::unique_ptr<ReminderRecord> Record(const std::string& phone, const std::string& subject,
+                                       int32_t minutes, const std::string& location = "",
+                                       const std::string& notes = "") {
+  auto r = std::make_unique<ReminderRecord>();
+  r->m_strEntryId = "00000000AB";
+  r->m_strPhone = phone;
+  r->m_strSubject = subject;
+  r->m_strLocation = location;
+  r->m_strNotes = notes;
+  r->m_nMinutes = minutes;
+  return r;
+}
+
+class ReminderCallTest : public SettingsKeyFixture {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(m_server.Start());
+    m_server.SetAnswer({200, "OK", "[1]"});
+    ASSERT_EQ(SetHost("127.0.0.1"), 1);
+    ASSERT_EQ(SetPort(m_server.Port()), 1);
+    ASSERT_EQ(SetFirstName("Ann"), 1);
+    ASSERT_EQ(SetLastName("Lee"), 1);
+  }
+
+  // The call text as the gateway decodes it from the one request received.
+  std::string ReceivedText() {
+    EXPECT_EQ(m_server.RequestCount(), 1u);
+    if (m_server.RequestCount() != 1) return "<no request>";
+    return gateway::FormField(gateway::ParseForm(m_server.Requests()[0].body), "txt");
+  }
+
+  gateway::Server m_server;
+  harness::MessageBoxWatcher m_watcher{"Brisomel"};
+};
+
+TEST_F(ReminderCallTest, WorkedExampleArrivesByteForByte) {
+  const std::string body =
+      "calltime=0&selfdelete=1&firstocc=15&phoneno=5550100&txt=Hi%2c+this+is+Ann+Lee%27s+"
+      "appointment+reminder+call+program%2e%0aYou+have+an+appointment+coming+up+in+15+minutes%2e"
+      "%0aThe+appointment+subject+is%3a+Budget+review%0a";
+  EXPECT_EQ(MakeReminderCall(Record("555-0100", "Budget review", 15)), 1);
+  ASSERT_EQ(m_server.RequestCount(), 1u);
+  const gateway::RecordedRequest r = m_server.Requests()[0];
+  EXPECT_EQ(r.method, "POST");
+  EXPECT_EQ(r.target, "/ocall/callreqHandler.jsp");
+  EXPECT_EQ(r.Header("Content-Type"), "application/x-www-form-urlencoded");
+  EXPECT_EQ(r.Header("Content-Length"), std::to_string(body.size()));
+  EXPECT_EQ(r.Header("User-Agent"), "Brisomel");
+  EXPECT_EQ(r.body, body);
+  EXPECT_EQ(m_watcher.Count(), 0u);
+}
+
+TEST_F(ReminderCallTest, OwnNumberOnlyWhenTheAppointmentNamesNone) {
+  const struct {
+    const char* phone;
+    const char* myNumber;
+    const char* dialled;  // nullptr: nothing may be sent
+  } cases[] = {
+      {"", "(555) 010-0200", "5550100200"},
+      {"+1 (555) 0100", "999", "15550100"},
+      {"call the office", "5550100", nullptr},
+      {"", "", nullptr},
+      {"", "none", nullptr},
+  };
+  size_t boxes = 0;
+  for (const auto& c : cases) {
+    m_server.ClearRequests();
+    const size_t connections = m_server.ConnectionCount();
+    ASSERT_EQ(SetMyNumber(c.myNumber), 1);
+    const int result = MakeReminderCall(Record(c.phone, "S", 5));
+    if (c.dialled) {
+      EXPECT_EQ(result, 1) << c.phone;
+      ASSERT_EQ(m_server.RequestCount(), 1u) << c.phone;
+      EXPECT_EQ(gateway::FormField(gateway::ParseForm(m_server.Requests()[0].body), "phoneno"),
+                c.dialled);
+    } else {
+      EXPECT_EQ(result, 0) << c.phone;
+      ASSERT_TRUE(m_watcher.WaitForCount(++boxes, 5000)) << c.phone;
+      EXPECT_EQ(m_watcher.Seen().back().text, kNoNumber) << c.phone;
+      EXPECT_EQ(m_server.ConnectionCount(), connections) << c.phone;
+    }
+  }
+  EXPECT_EQ(m_watcher.Count(), boxes);
+}
+
+TEST_F(ReminderCallTest, CallTextFollowsTheNamesAndFields) {
+  const struct {
+    const char* first;
+    const char* last;
+    std::unique_ptr<ReminderRecord> record;
+    std::string text;
+    std::string firstocc;
+  } cases[] = {
+      {"", "", Record("1", "", 10),
+       "Hi, this is   appointment reminder call program.\n"
+       "You have an appointment coming up in 10 minutes.\n", "10"},
+      {"Ann", "", Record("1", "", 10),
+       "Hi, this is Ann 's appointment reminder call program.\n"
+       "You have an appointment coming up in 10 minutes.\n", "10"},
+      {"", "Lee", Record("1", "", 10),
+       "Hi, this is  Lee's appointment reminder call program.\n"
+       "You have an appointment coming up in 10 minutes.\n", "10"},
+      {"Ann", "Lee", Record("1", "", 0),
+       "Hi, this is Ann Lee's appointment reminder call program.\n"
+       "You have an appointment coming up in 0 minutes.\n", "0"},
+      {"Ann", "Lee", Record("1", "Review", -5, "Room 4", "Bring\r\nslides"),
+       "Hi, this is Ann Lee's appointment reminder call program.\n"
+       "You have an appointment coming up in -5 minutes.\n"
+       "The appointment subject is: Review\n"
+       "The appointment location is: Room 4\n"
+       ". The appointment notes is: Bring\r\nslides\n", "-5"},
+  };
+  for (const auto& c : cases) {
+    m_server.ClearRequests();
+    ASSERT_EQ(SetFirstName(c.first), 1);
+    ASSERT_EQ(SetLastName(c.last), 1);
+    EXPECT_EQ(MakeReminderCall(std::make_unique<ReminderRecord>(*c.record)), 1);
+    EXPECT_EQ(ReceivedText(), c.text);
+    if (m_server.RequestCount() == 1) {
+      EXPECT_EQ(gateway::FormField(gateway::ParseForm(m_server.Requests()[0].body), "firstocc"),
+                c.firstocc);
+    }
+  }
+  EXPECT_EQ(m_watcher.Count(), 0u);
+}
+
+TEST_F(ReminderCallTest, EncodesBytesOfTheCallText) {
+  EXPECT_EQ(MakeReminderCall(Record("1", "caf\xE9\tA~B", -1)), 1);
+  ASSERT_EQ(m_server.RequestCount(), 1u);
+  const std::string body = m_server.Requests()[0].body;
+  EXPECT_EQ(body.rfind("calltime=0&selfdelete=1&firstocc=-1&phoneno=1&txt=Hi%2c+", 0), 0u) << body;
+  EXPECT_NE(body.find("+in+%2d1+minutes%2e%0a"), std::string::npos) << body;
+  EXPECT_NE(body.find("is%3a+caf%e9%09A%7eB%0a"), std::string::npos) << body;
+}
+
+TEST_F(ReminderCallTest, FailedRequestShowsTheReason) {
+  gateway::Answer closed;
+  closed.mode = gateway::Answer::Mode::CloseWithoutAnswer;
+  const struct {
+    const char* name;
+    gateway::Answer answer;
+    std::string reason;
+  } cases[] = {
+      {"error line", {200, "OK", "Gateway\r\nERROR: no free line\r\nbye"}, "ERROR: no free line"},
+      {"status 500", {500, "Internal", "[1]"},
+       "Failed to connect to the Talmery Gateway. Make sure it is started."},
+      {"unclosed id", {200, "OK", "[77"}, "Unrecognized return from Talmery Gateway."},
+      {"other text", {200, "OK", "Busy\r\nnow"}, "Busy"},
+      {"empty answer", {200, "OK", ""}, ""},
+  };
+  size_t boxes = 0;
+  for (const auto& c : cases) {
+    m_server.SetAnswer(c.answer);
+    EXPECT_EQ(MakeReminderCall(Record("5550100", "S", 5)), 1) << c.name;
+    ASSERT_TRUE(m_watcher.WaitForCount(++boxes, 5000)) << c.name;
+    const harness::SeenBox box = m_watcher.Seen().back();
+    EXPECT_EQ(box.caption, "Brisomel");
+    EXPECT_EQ(box.text, kErrorPrefix + c.reason) << c.name;
+  }
+  EXPECT_EQ(m_server.RequestCount(), boxes);
+}
+
+TEST_F(ReminderCallTest, GatewayDownShowsWinInetsDescription) {
+  const uint16_t port = m_server.Port();
+  m_server.Stop();
+  ASSERT_EQ(SetPort(port), 1);
+  EXPECT_EQ(MakeReminderCall(Record("5550100", "S", 5)), 1);
+  ASSERT_TRUE(m_watcher.WaitForCount(1, 5000));
+  EXPECT_EQ(m_watcher.Seen()[0].text,
+            std::string(kErrorPrefix) + "The attempt to connect to the server failed.\r\n");
+}
+
+TEST_F(ReminderCallTest, AcceptedRequestShowsNothing) {
+  m_server.SetAnswer({200, "OK", "queued [4711]"});
+  EXPECT_EQ(MakeReminderCall(Record("5550100", "S", 5)), 1);
+  EXPECT_EQ(m_server.RequestCount(), 1u);
+  EXPECT_EQ(m_watcher.Count(), 0u);
+}
+
+TEST_F(ReminderCallTest, NoRecordMeansNoCall) {
+  EXPECT_EQ(MakeReminderCall(nullptr), 0);
+  EXPECT_EQ(m_server.ConnectionCount(), 0u);
+  EXPECT_EQ(m_watcher.Count(), 0u);
+}
+
+}  // namespace
