@@ -28,7 +28,13 @@ void UserProperty::Refresh(int64_t nowSeconds) {
 
 HRESULT UserProperty::Answer(const MemberInfo&, const DISPPARAMS&, VARIANT* result, UINT*,
                              std::string*) {
-  // Value is the only member: the stored VARIANT as it is, no coercion.
+  // Value is the only member: the stored VARIANT as it is, no coercion. VariantCopy would turn a
+  // null BSTR into an empty one.
+  if (value_.vt == VT_BSTR && !value_.bstrVal) {
+    result->vt = VT_BSTR;
+    result->bstrVal = nullptr;
+    return S_OK;
+  }
   return VariantCopy(result, &value_);
 }
 
