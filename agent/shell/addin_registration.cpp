@@ -1,0 +1,65 @@
+#include "agent/shell/addin_registration.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+
+#include "agent/calls/settings_store.h"
+#include "agent/framework/handles.h"
+#include "agent/framework/win_app.h"
+#include "agent/shell/addin_path.h"
+
+namespace {
+
+// Writes the value only when it does not exist; whatever exists (any type or size) stays.
+void WriteIfMissing(HKEY key, const char* name, DWORD type, const void* data, DWORD size) {
+  if (::RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr) != ERROR_FILE_NOT_FOUND) return;
+  ::RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
+}
+
+void WriteTextIfMissing(HKEY key, const char* name, const char* text) {
+  WriteIfMissing(key, name, REG_SZ, text, static_cast<DWORD>(std::char_traits<char>::length(text) + 1));
+}
+
+// The full path of the running program, however long.
+std::string ProgramPath() {
+  std::string path(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD length = ::GetModuleFileNameA(AfxGetInstanceHandle(), path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return std::string();
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(path.size() * 2);  // truncated: try again with room to spare
+  }
+}
+
+}  // namespace
+
+int EnsureSettingsAndRegisterAddin() {
+  fw::RegKey key;
+  if (::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS &&
+      !CreateSettingsKey(&key)) {
+    return 0;
+  }
+
+  WriteTextIfMissing(key.get(), "host", "localhost");
+  const DWORD defaultPort = 8155;
+  WriteIfMissing(key.get(), "port", REG_DWORD, &defaultPort, sizeof defaultPort);
+  WriteTextIfMissing(key.get(), "mynumber", "");
+  WriteTextIfMissing(key.get(), "firstname", "");
+  WriteTextIfMissing(key.get(), "lastname", "");
+
+  // The add-in reads this to start the program; renewed at every visible start.
+  const std::string program = ProgramPath();
+  ::RegSetValueExA(key.get(), "path", 0, REG_SZ, reinterpret_cast<const BYTE*>(program.c_str()),
+                   static_cast<DWORD>(program.size() + 1));
+
+  // Quoted, so that a folder with blanks reaches regsvr32 as one argument. regsvr32 reports the
+  // outcome in its own message box; it is not waited for.
+  const std::string parameters = QuoteArgument(AddinPathBeside(program));
+  ::ShellExecuteA(nullptr, "open", "regsvr32.exe", parameters.c_str(), nullptr, SW_SHOWNORMAL);
+  return 1;
+}

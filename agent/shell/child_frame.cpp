@@ -1,0 +1,3 @@
+#include "agent/shell/child_frame.h"
+
+BOOL CChildFrame::PreCreateWindow(CREATESTRUCTA& cs) { return CMDIChildWnd::PreCreateWindow(cs); }

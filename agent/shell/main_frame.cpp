@@ -1,0 +1,55 @@
+#include "agent/shell/main_frame.h"
+
+#include <memory>
+
+#include "agent/calls/reminder_call.h"
+#include "agent/outlook/reminder_command.h"
+#include "agent/res/resource.h"
+
+namespace {
+
+constexpr DWORD kToolBarStyle =
+    WS_CHILD | WS_VISIBLE | CBRS_TOP | CBRS_GRIPPER | CBRS_TOOLTIPS | CBRS_FLYBY | CBRS_SIZE_DYNAMIC;
+static_assert(kToolBarStyle == 0x50402834, "toolbar style");
+constexpr DWORD kStatusBarStyle = WS_CHILD | WS_VISIBLE | CBRS_BOTTOM;
+static_assert(kStatusBarStyle == 0x50008200, "status bar style");
+
+// The message pane, then the key indicators.
+const UINT kIndicators[] = {ID_SEPARATOR, ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL};
+
+}  // namespace
+
+const fw::CommandMap* CMainFrame::GetCommandMap() const {
+  static const fw::CommandMap map(CMDIFrameWnd::GetCommandMap(),
+                                  {fw::OnCommand(ID_FILE_SETUP, &CMainFrame::OnSetup)});
+  return &map;
+}
+
+BOOL CMainFrame::PreCreateWindow(CREATESTRUCTA& cs) { return CMDIFrameWnd::PreCreateWindow(cs); }
+
+int CMainFrame::OnCreate(LPCREATESTRUCTA cs) {
+  if (CMDIFrameWnd::OnCreate(cs) == -1) return -1;
+
+  if (!m_wndToolBar.CreateEx(this, TBSTYLE_FLAT, kToolBarStyle, RECT{0, 0, 0, 0}, AFX_IDW_TOOLBAR) ||
+      !m_wndToolBar.LoadToolBar(IDR_MAINFRAME)) {
+    return -1;
+  }
+  if (!m_wndStatusBar.Create(this, kStatusBarStyle, AFX_IDW_STATUS_BAR) ||
+      !m_wndStatusBar.SetIndicators(kIndicators, static_cast<int>(std::size(kIndicators)))) {
+    return -1;
+  }
+
+  m_wndToolBar.EnableDocking(CBRS_ALIGN_ANY);
+  EnableDocking(CBRS_ALIGN_ANY);
+  DockControlBar(&m_wndToolBar);
+  return 0;
+}
+
+BOOL CMainFrame::OnCommand(WPARAM wParam, LPARAM lParam) {
+  // The whole wParam: a non-zero notification code is not a reminder.
+  if (wParam == kReminderCommandId) {
+    MakeReminderCall(std::unique_ptr<ReminderRecord>(reinterpret_cast<ReminderRecord*>(lParam)));
+    return TRUE;
+  }
+  return CMDIFrameWnd::OnCommand(wParam, lParam);
+}
