@@ -1,0 +1,175 @@
+// Self-registration as regsvr32 drives it: the exact keys and values of the class, its ProgID
+// and the Outlook add-in key, and their complete removal.
+#include <gtest/gtest.h>
+
+#include "tests/addin/mervane_dll.h"
+#include "tests/addin/registry_tree.h"
+#include "tests/harness/process.h"
+#include "tests/harness/registry.h"
+
+namespace addin_test {
+namespace {
+
+const char kClassKey[] = "CLSID\\{8A61C2E4-3B7F-4c19-9D25-6E0B7F41A3C8}";
+const char kProgIdKey[] = "Brisomel.Addin";
+const char kOfficeKey[] = "Software\\Microsoft\\Office";
+const char kAddinsKey[] = "Software\\Microsoft\\Office\\Outlook\\Addins";
+const char kAddinKey[] = "Software\\Microsoft\\Office\\Outlook\\Addins\\Brisomel.Addin";
+const char kDescription[] = "Brisomel COM Addin";
+
+RegistryTree ExpectedClassTree(const std::string& dllPath) {
+  return {{"", {{"", Sz(kDescription)}}},
+          {"InprocServer32", {{"", Sz(dllPath)}}},
+          {"ProgID", {{"", Sz("Brisomel.Addin")}}}};
+}
+RegistryTree ExpectedProgIdTree() {
+  return {{"", {{"", Sz(kDescription)}}},
+          {"CLSID", {{"", Sz("{8A61C2E4-3B7F-4c19-9D25-6E0B7F41A3C8}")}}}};
+}
+RegistryTree ExpectedAddinTree() {
+  return {{"",
+           {{"LoadBehavior", Dword(3)},
+            {"CommandLineSafe", Dword(0)},
+            {"FriendlyName", Sz(kDescription)},
+            {"Description", Sz(kDescription)}}}};
+}
+
+// regsvr32 run on the built DLL; its exit code, or a marker when it did not run to its end.
+constexpr DWORD kDidNotRun = 0xDEAD;
+DWORD Regsvr32(const std::string& options) {
+  char system[MAX_PATH];
+  const UINT n = GetSystemDirectoryA(system, sizeof system);
+  if (n == 0 || n >= sizeof system) return kDidNotRun;
+  harness::Process regsvr32 = harness::Process::Launch(
+      std::string(system) + "\\regsvr32.exe",
+      "regsvr32.exe " + options + " \"" + MervanePath() + "\"");
+  if (!regsvr32.Started() || !regsvr32.WaitForExit(60000)) return kDidNotRun;
+  return regsvr32.ExitCode();
+}
+
+class Registration : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    // Parents that only these tests created go too, so the prefix is left as found.
+    if (!officeExisted_) harness::DeleteTree(HKEY_CURRENT_USER, kOfficeKey);
+  }
+
+  void ExpectRegistered() {
+    EXPECT_EQ(ReadTree(HKEY_CLASSES_ROOT, kClassKey), ExpectedClassTree(MervanePath()));
+    EXPECT_EQ(ReadTree(HKEY_CLASSES_ROOT, kProgIdKey), ExpectedProgIdTree());
+    EXPECT_EQ(ReadTree(HKEY_CURRENT_USER, kAddinKey), ExpectedAddinTree());
+  }
+  void ExpectUnregistered() {
+    EXPECT_FALSE(harness::KeyExists(HKEY_CLASSES_ROOT, kClassKey));
+    EXPECT_FALSE(harness::KeyExists(HKEY_CLASSES_ROOT, kProgIdKey));
+    EXPECT_FALSE(harness::KeyExists(HKEY_CURRENT_USER, kAddinKey));
+    EXPECT_TRUE(harness::KeyExists(HKEY_CLASSES_ROOT, "CLSID"));
+  }
+
+  const bool officeExisted_ = harness::KeyExists(HKEY_CURRENT_USER, kOfficeKey);
+  harness::ScopedRegistryKey classKey_{HKEY_CLASSES_ROOT, kClassKey};
+  harness::ScopedRegistryKey progIdKey_{HKEY_CLASSES_ROOT, kProgIdKey};
+  harness::ScopedRegistryKey addinKey_{HKEY_CURRENT_USER, kAddinKey};
+};
+
+TEST_F(Registration, WritesExactlyTheClassProgIdAndAddinKeys) {
+  ASSERT_EQ(Regsvr32("/s"), 0u);
+  ExpectRegistered();
+  // The add-in is the current user's only.
+  EXPECT_FALSE(harness::KeyExists(HKEY_LOCAL_MACHINE, kAddinKey));
+  EXPECT_FALSE(harness::KeyExists(HKEY_USERS, std::string(".DEFAULT\\") + kAddinKey));
+}
+
+TEST_F(Registration, RegisteringAgainRestoresTheSameState) {
+  ASSERT_EQ(Regsvr32("/s"), 0u);
+  const RegistryTree classTree = ReadTree(HKEY_CLASSES_ROOT, kClassKey);
+  // What a host or an older copy may have changed meanwhile.
+  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kAddinKey, "LoadBehavior", REG_DWORD,
+                                  harness::DwordBytes(2)));
+  ASSERT_TRUE(harness::WriteValue(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\InprocServer32",
+                                  nullptr, REG_SZ, harness::SzBytes("C:\\old\\mervane.dll")));
+  ASSERT_EQ(Regsvr32("/s"), 0u);
+  ExpectRegistered();
+  EXPECT_EQ(ReadTree(HKEY_CLASSES_ROOT, kClassKey), classTree);
+}
+
+TEST_F(Registration, UnregisteringRemovesTheWholeTreesAndKeepsTheirParents) {
+  ASSERT_EQ(Regsvr32("/s"), 0u);
+  // Keys and values of any depth that others added below the three keys.
+  const struct {
+    HKEY root;
+    std::string key;
+    const char* value;
+  } added[] = {
+      {HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\InprocServer32", "ThreadingModel"},
+      {HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\Implemented Categories\\{00000000-1}\\deep",
+       "x"},
+      {HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\ProgID\\a\\b\\c\\d", nullptr},
+      {HKEY_CLASSES_ROOT, std::string(kProgIdKey) + "\\CurVer", nullptr},
+      {HKEY_CLASSES_ROOT, std::string(kProgIdKey) + "\\shell\\open\\command", nullptr},
+      {HKEY_CURRENT_USER, kAddinKey, "CustomSetting"},
+      {HKEY_CURRENT_USER, std::string(kAddinKey) + "\\Cache\\1", "blob"},
+  };
+  for (const auto& a : added) {
+    ASSERT_TRUE(harness::WriteValue(a.root, a.key, a.value, REG_SZ, harness::SzBytes("other")));
+  }
+  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, std::string(kAddinsKey) + "\\Other.Addin",
+                                  "LoadBehavior", REG_DWORD, harness::DwordBytes(3)));
+
+  ASSERT_EQ(Regsvr32("/u /s"), 0u);
+  ExpectUnregistered();
+  EXPECT_TRUE(harness::KeyExists(HKEY_CURRENT_USER, std::string(kAddinsKey) + "\\Other.Addin"))
+      << "a neighbour of the add-in key stays";
+}
+
+TEST_F(Registration, UnregisteringWhatIsPartlyOrNotRegisteredSucceeds) {
+  const struct {
+    const char* what;
+    HKEY root;
+    const char* key;
+  } present[] = {
+      {"nothing", nullptr, nullptr},
+      {"only the add-in key", HKEY_CURRENT_USER, kAddinKey},
+      {"only the ProgID", HKEY_CLASSES_ROOT, kProgIdKey},
+      {"only the class", HKEY_CLASSES_ROOT, kClassKey},
+  };
+  for (const auto& p : present) {
+    if (p.root) {
+      ASSERT_TRUE(harness::WriteValue(p.root, p.key, nullptr, REG_SZ, harness::SzBytes("x")));
+    }
+    EXPECT_EQ(Regsvr32("/u /s"), 0u) << p.what;
+    ExpectUnregistered();
+  }
+  if (!officeExisted_) {
+    harness::DeleteTree(HKEY_CURRENT_USER, kOfficeKey);
+    EXPECT_EQ(Regsvr32("/u /s"), 0u);
+    EXPECT_FALSE(harness::KeyExists(HKEY_CURRENT_USER, kOfficeKey)) << "nothing is created";
+  }
+}
+
+// A machine where HKEY_CLASSES_ROOT cannot be written. Wine checks a key's own security
+// descriptor when it is opened, but not the parent's when a subkey is created, so a locked class
+// key would still get its subkeys. Instead HKEY_CLASSES_ROOT is redirected, for this process, to a
+// volatile key: below it no lasting key can be created (ERROR_CHILD_MUST_BE_VOLATILE), so every
+// attempt of the registration to create a key there fails.
+TEST_F(Registration, WithoutWritableClassesRootTheAddinKeyIsStillWritten) {
+  const char kStandIn[] = "Software\\Brisomel\\Tests\\ReadOnlyClassesRoot";
+  harness::ScopedRegistryKey standInKey(HKEY_CURRENT_USER, kStandIn);
+  fw::RegKey standIn;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kStandIn, 0, nullptr, REG_OPTION_VOLATILE,
+                            KEY_ALL_ACCESS, nullptr, standIn.put(), nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegOverridePredefKey(HKEY_CLASSES_ROOT, standIn.get()), ERROR_SUCCESS);
+  const HRESULT registered = Mervane().DllRegisterServer();
+  ASSERT_EQ(RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr), ERROR_SUCCESS);
+
+  EXPECT_EQ(registered, S_OK);
+  EXPECT_TRUE(harness::SubkeyNames(HKEY_CURRENT_USER, kStandIn).empty());
+  EXPECT_FALSE(harness::KeyExists(HKEY_CLASSES_ROOT, kClassKey));
+  EXPECT_FALSE(harness::KeyExists(HKEY_CLASSES_ROOT, kProgIdKey));
+  EXPECT_EQ(ReadTree(HKEY_CURRENT_USER, kAddinKey), ExpectedAddinTree());
+  standIn.reset();
+}
+
+}  // namespace
+}  // namespace addin_test
