@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+#include "tests/addin/absent_key_guard.h"
 #include "tests/addin/fake_application.h"
 #include "tests/addin/handle_census.h"
 #include "tests/addin/mervane_dll.h"
@@ -89,6 +90,7 @@ class Launcher : public ::testing::Test {
     EXPECT_EQ(seen[0].pid, GetCurrentProcessId());
   }
 
+  AbsentKeyGuard brisomel_{HKEY_CURRENT_USER, "Software\\Brisomel"};
   harness::ScopedRegistryKey settings_{HKEY_CURRENT_USER, kSettingsKey};
   harness::TempDir temp_;
   std::optional<harness::MessageBoxWatcher> boxes_;

@@ -2,8 +2,13 @@
 // and the Outlook add-in key, and their complete removal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
+#include "tests/addin/absent_key_guard.h"
 #include "tests/addin/mervane_dll.h"
 #include "tests/addin/registry_tree.h"
+#include "tests/harness/paths.h"
 #include "tests/harness/process.h"
 #include "tests/harness/registry.h"
 
@@ -49,10 +54,6 @@ DWORD Regsvr32(const std::string& options) {
 
 class Registration : public ::testing::Test {
  protected:
-  void TearDown() override {
-    // Parents that only these tests created go too, so the prefix is left as found.
-    if (!officeExisted_) harness::DeleteTree(HKEY_CURRENT_USER, kOfficeKey);
-  }
 
   void ExpectRegistered() {
     EXPECT_EQ(ReadTree(HKEY_CLASSES_ROOT, kClassKey), ExpectedClassTree(MervanePath()));
@@ -67,6 +68,9 @@ class Registration : public ::testing::Test {
   }
 
   const bool officeExisted_ = harness::KeyExists(HKEY_CURRENT_USER, kOfficeKey);
+  // Parents that only these tests created go too, so the prefix is left as found.
+  AbsentKeyGuard office_{HKEY_CURRENT_USER, kOfficeKey};
+  AbsentKeyGuard brisomel_{HKEY_CURRENT_USER, "Software\\Brisomel"};
   harness::ScopedRegistryKey classKey_{HKEY_CLASSES_ROOT, kClassKey};
   harness::ScopedRegistryKey progIdKey_{HKEY_CLASSES_ROOT, kProgIdKey};
   harness::ScopedRegistryKey addinKey_{HKEY_CURRENT_USER, kAddinKey};
@@ -153,7 +157,7 @@ TEST_F(Registration, UnregisteringWhatIsPartlyOrNotRegisteredSucceeds) {
 // volatile key: below it no lasting key can be created (ERROR_CHILD_MUST_BE_VOLATILE), so every
 // attempt of the registration to create a key there fails.
 TEST_F(Registration, WithoutWritableClassesRootTheAddinKeyIsStillWritten) {
-  const char kStandIn[] = "Software\\Brisomel\\Tests\\ReadOnlyClassesRoot";
+  const char kStandIn[] = "Software\\Brisomel\\AddinTestClassesRoot";
   harness::ScopedRegistryKey standInKey(HKEY_CURRENT_USER, kStandIn);
   fw::RegKey standIn;
   ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kStandIn, 0, nullptr, REG_OPTION_VOLATILE,
@@ -169,6 +173,74 @@ TEST_F(Registration, WithoutWritableClassesRootTheAddinKeyIsStillWritten) {
   EXPECT_FALSE(harness::KeyExists(HKEY_CLASSES_ROOT, kProgIdKey));
   EXPECT_EQ(ReadTree(HKEY_CURRENT_USER, kAddinKey), ExpectedAddinTree());
   standIn.reset();
+}
+
+// A copy of the DLL at a path of an exact length, below folders made for it (the path may be
+// longer than MAX_PATH); removed with its folders when the object goes away.
+class DllCopy {
+ public:
+  DllCopy(const std::string& base, size_t pathLength) {
+    const std::string file = "\\mervane.dll";
+    if (base.size() + 2 + file.size() > pathLength) return;
+    std::string folder = base;
+    for (char letter = 'a'; folder.size() + file.size() < pathLength; ++letter) {
+      const size_t room = pathLength - folder.size() - file.size() - 1;  // minus the backslash
+      // Leave no remainder too short for a further folder.
+      const size_t length = room <= 200 ? room : std::min<size_t>(150, room);
+      folder += "\\" + std::string(length, letter);
+      if (!CreateDirectoryW(Wide(folder).c_str(), nullptr)) return;
+      folders_.push_back(folder);
+    }
+    const std::string path = folder + file;
+    if (path.size() != pathLength ||
+        !CopyFileW(Wide(MervanePath()).c_str(), Wide(path).c_str(), FALSE))
+      return;
+    path_ = path;
+    module_ = LoadLibraryW(Wide(path_).c_str());
+  }
+  ~DllCopy() {
+    if (module_) FreeLibrary(module_);
+    if (!path_.empty()) DeleteFileW(Wide(path_).c_str());
+    for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) RemoveDirectoryW(Wide(*it).c_str());
+  }
+  DllCopy(const DllCopy&) = delete;
+  DllCopy& operator=(const DllCopy&) = delete;
+
+  const std::string& Path() const { return path_; }
+  HRESULT Register() const {
+    auto reg = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(GetProcAddress(module_, "DllRegisterServer")));
+    return reg ? reg() : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+  }
+  bool Loaded() const { return module_ != nullptr; }
+
+ private:
+  static std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+  std::vector<std::string> folders_;
+  std::string path_;
+  HMODULE module_ = nullptr;
+};
+
+// Its own path goes into the registry: one that does not fit the 512-byte buffer would be
+// registered cut short, naming a file that is not the DLL, so nothing is registered at all.
+TEST_F(Registration, ADllPathThatDoesNotFitIsNotRegistered) {
+  harness::TempDir temp;
+  ASSERT_FALSE(temp.Path().empty());
+  {
+    DllCopy dll(temp.Path(), 511);
+    ASSERT_TRUE(dll.Loaded()) << dll.Path();
+    EXPECT_EQ(dll.Register(), S_OK);
+    EXPECT_EQ(ReadTree(HKEY_CLASSES_ROOT, kClassKey), ExpectedClassTree(dll.Path()));
+  }
+  for (size_t length : {512u, 640u}) {
+    harness::DeleteTree(HKEY_CLASSES_ROOT, kClassKey);
+    harness::DeleteTree(HKEY_CLASSES_ROOT, kProgIdKey);
+    harness::DeleteTree(HKEY_CURRENT_USER, kAddinKey);
+    DllCopy dll(temp.Path(), length);
+    ASSERT_TRUE(dll.Loaded()) << length;
+    EXPECT_EQ(dll.Register(), E_FAIL) << length;
+    ExpectUnregistered();
+  }
 }
 
 }  // namespace
