@@ -23,7 +23,8 @@ std::string ComposeCallText(const std::string& callerName, const ReminderRecord&
   std::string text = "Hi, this is " + callerName + " appointment reminder call program.\n";
   text += "You have an appointment coming up in ";
   text += std::to_string(record.m_nMinutes) + " minutes.\n";
-  if (!record.m_strSubject.empty()) text += "The appointment subject is: " + record.m_strSubject + "\n";
+  if (!record.m_strSubject.empty())
+    text += "The appointment subject is: " + record.m_strSubject + "\n";
   if (!record.m_strLocation.empty()) {
     text += "The appointment location is: " + record.m_strLocation + "\n";
   }
@@ -33,6 +34,6 @@ std::string ComposeCallText(const std::string& callerName, const ReminderRecord&
 
 std::string ComposeCallForm(int32_t minutes, const std::string& dialledNumber,
                             const std::string& callText) {
-  return "calltime=0&selfdelete=1&firstocc=" + std::to_string(minutes) + "&phoneno=" +
-         dialledNumber + "&txt=" + FormUrlEncode(callText);
+  return "calltime=0&selfdelete=1&firstocc=" + std::to_string(minutes) +
+         "&phoneno=" + dialledNumber + "&txt=" + FormUrlEncode(callText);
 }

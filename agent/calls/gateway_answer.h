@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-extern const char kGatewayUnreachableText[];    // HTTP status 300 or above
-extern const char kGatewayUnrecognizedText[];   // "[" without a "]" after it
+extern const char kGatewayUnreachableText[];   // HTTP status 300 or above
+extern const char kGatewayUnrecognizedText[];  // "[" without a "]" after it
 
 // Statuses from 300 up mean the request did not reach the call request handler.
 bool IsGatewayFailureStatus(uint32_t status);

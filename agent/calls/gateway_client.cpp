@@ -24,7 +24,8 @@ int PostToGateway(const std::string& path, const std::string& body, std::string&
     // Declared in this order so that they close in reverse: request, connection, session.
     fw::InternetSession session;
     const std::string host = GetHost();
-    const INTERNET_PORT port = static_cast<INTERNET_PORT>(static_cast<uint32_t>(GetPort()) & 0xFFFF);
+    const INTERNET_PORT port =
+        static_cast<INTERNET_PORT>(static_cast<uint32_t>(GetPort()) & 0xFFFF);
     fw::HttpConnection connection = session.GetHttpConnection(host, port);
     fw::HttpFile request = connection.OpenRequest("POST", path, INTERNET_FLAG_EXISTING_CONNECT);
     request.SetTimeouts(kExchangeTimeoutMs, kExchangeTimeoutMs);

@@ -4,10 +4,10 @@
 #include <string>
 
 struct ReminderRecord {
-  std::string m_strEntryId;   // carried along, not used for the call
-  std::string m_strPhone;     // "notifycall"; empty means: call the user's own number
+  std::string m_strEntryId;  // carried along, not used for the call
+  std::string m_strPhone;    // "notifycall"; empty means: call the user's own number
   std::string m_strSubject;
   std::string m_strLocation;
   std::string m_strNotes;
-  int32_t m_nMinutes = 0;     // reminder minutes before start
+  int32_t m_nMinutes = 0;  // reminder minutes before start
 };

@@ -70,7 +70,9 @@ int32_t GetPort() {
   std::vector<char> data;
   // Fewer than four bytes are no port number either.
   if (!ReadValue("port", sizeof(DWORD), data) || data.size() != sizeof(DWORD)) return kDefaultPort;
-  const auto byte = [&data](int i) { return static_cast<uint32_t>(static_cast<unsigned char>(data[i])); };
+  const auto byte = [&data](int i) {
+    return static_cast<uint32_t>(static_cast<unsigned char>(data[i]));
+  };
   return static_cast<int32_t>(byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24);
 }
 
@@ -81,16 +83,17 @@ int SetLastName(const std::string& name) { return WriteText("lastname", name); }
 
 int SetPort(int32_t port) {
   const uint32_t value = static_cast<uint32_t>(port);
-  const unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-                                  static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+  const unsigned char bytes[4] = {
+      static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+      static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
   return WriteValue("port", REG_DWORD, bytes, sizeof bytes);
 }
 
 int CreateSettingsKey(fw::RegKey* key) {
   DWORD disposition = 0;
-  const LONG error = RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr,
-                                     REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key->put(),
-                                     &disposition);
+  const LONG error =
+      RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_ALL_ACCESS, nullptr, key->put(), &disposition);
   if (error == ERROR_SUCCESS) return 1;
   key->release();  // a failed create leaves no handle to close
   char description[1024] = {};

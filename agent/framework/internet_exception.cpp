@@ -30,14 +30,16 @@ std::string LastResponseInfo() {
 }  // namespace
 
 std::string DescribeInternetError(DWORD errorCode) {
-  std::string text = FormatFrom(FORMAT_MESSAGE_FROM_HMODULE, GetModuleHandleA("wininet.dll"), errorCode);
+  std::string text =
+      FormatFrom(FORMAT_MESSAGE_FROM_HMODULE, GetModuleHandleA("wininet.dll"), errorCode);
   if (text.empty()) text = FormatFrom(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, errorCode);
   if (errorCode == ERROR_INTERNET_EXTENDED_ERROR) text += LastResponseInfo();
   // Wine's wininet.dll has no words for this one, which the framework raises itself.
   if (text.empty() && errorCode == ERROR_HTTP_INVALID_SERVER_RESPONSE) {
     text = "The server returned an invalid or unrecognized response.\r\n";
   }
-  if (text.empty()) text = "Internet error " + std::to_string(errorCode) + " (no description available).";
+  if (text.empty())
+    text = "Internet error " + std::to_string(errorCode) + " (no description available).";
   if (text.size() > kMaxDescription) text.resize(kMaxDescription);
   return text;
 }

@@ -6,8 +6,8 @@ namespace fw {
 
 HttpFile HttpConnection::OpenRequest(const char* verb, const std::string& path, DWORD flags,
                                      DWORD_PTR context) {
-  InternetHandle request(HttpOpenRequestA(m_hConnection.get(), verb, path.c_str(), nullptr,
-                                          nullptr, nullptr, flags, context));
+  InternetHandle request(HttpOpenRequestA(m_hConnection.get(), verb, path.c_str(), nullptr, nullptr,
+                                          nullptr, flags, context));
   if (!request) ThrowLastInternetError();
   return HttpFile(std::move(request));
 }

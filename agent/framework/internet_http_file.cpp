@@ -9,7 +9,8 @@ bool HttpFile::AddRequestHeaders(const char* headers, DWORD modifiers, DWORD len
 }
 
 bool HttpFile::SetTimeouts(DWORD sendMs, DWORD receiveMs) {
-  return InternetSetOptionA(m_hRequest.get(), INTERNET_OPTION_SEND_TIMEOUT, &sendMs, sizeof sendMs) &&
+  return InternetSetOptionA(m_hRequest.get(), INTERNET_OPTION_SEND_TIMEOUT, &sendMs,
+                            sizeof sendMs) &&
          InternetSetOptionA(m_hRequest.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveMs,
                             sizeof receiveMs);
 }

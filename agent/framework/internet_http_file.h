@@ -15,7 +15,8 @@ class HttpFile {
   explicit HttpFile(InternetHandle request) : m_hRequest(std::move(request)) {}
 
   // Adds request headers ("Name: value\r\n"); length -1 means up to the NUL.
-  bool AddRequestHeaders(const char* headers, DWORD modifiers, DWORD length = static_cast<DWORD>(-1));
+  bool AddRequestHeaders(const char* headers, DWORD modifiers,
+                         DWORD length = static_cast<DWORD>(-1));
   // Bounds each send and each wait for data of this request (InternetSetOption on the request:
   // Wine does not pass a session's time-outs on to its requests, and has none by default).
   bool SetTimeouts(DWORD sendMs, DWORD receiveMs);
@@ -23,7 +24,9 @@ class HttpFile {
   // answer without a status line counts as a failure (ERROR_HTTP_INVALID_SERVER_RESPONSE), as on
   // Windows; Wine would take a connection closed without a word for an empty answer.
   void SendRequest(const char* headers, DWORD headersLength, const void* body, DWORD bodyLength);
-  void SendRequest(const std::string& body) { SendRequest(nullptr, 0, body.data(), static_cast<DWORD>(body.size())); }
+  void SendRequest(const std::string& body) {
+    SendRequest(nullptr, 0, body.data(), static_cast<DWORD>(body.size()));
+  }
   // The response's status code; false (status untouched) when it cannot be queried.
   bool QueryInfoStatusCode(DWORD& status) const;
   // One InternetReadFile: the bytes delivered, 0 at the end of the response.

@@ -34,7 +34,8 @@ std::unique_ptr<ReminderRecord> WorkedExample() {
 
 // The same request as the product's, with nothing of the product around it.
 bool BarePost(uint16_t port, const std::string& body) {
-  fw::InternetHandle session(InternetOpenA("Brisomel", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  fw::InternetHandle session(
+      InternetOpenA("Brisomel", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   fw::InternetHandle connection(InternetConnectA(session.get(), "127.0.0.1", port, nullptr, nullptr,
                                                  INTERNET_SERVICE_HTTP, 0, 1));
   fw::InternetHandle request(HttpOpenRequestA(connection.get(), "POST", kCallRequestPath, nullptr,
@@ -48,7 +49,8 @@ bool BarePost(uint16_t port, const std::string& body) {
   }
   DWORD status = 0;
   DWORD size = sizeof status;
-  HttpQueryInfoA(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr);
+  HttpQueryInfoA(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                 nullptr);
   char answer[1024];
   DWORD read = 0;
   return InternetReadFile(request.get(), answer, sizeof answer, &read) && status == 200 && read > 0;
@@ -61,8 +63,9 @@ void Report(const char* name, std::vector<double> ms, int failures) {
   double sum = 0;
   for (double v : ms) sum += v;
   const size_t n = ms.size();
-  std::printf("%-22s n=%zu  median %7.3f ms  p95 %7.3f ms  min %7.3f ms  mean %7.3f ms  failures %d\n",
-              name, n, ms[n / 2], ms[std::min(n - 1, (n * 95) / 100)], ms.front(), sum / n, failures);
+  std::printf(
+      "%-22s n=%zu  median %7.3f ms  p95 %7.3f ms  min %7.3f ms  mean %7.3f ms  failures %d\n",
+      name, n, ms[n / 2], ms[std::min(n - 1, (n * 95) / 100)], ms.front(), sum / n, failures);
 }
 
 }  // namespace
@@ -70,7 +73,8 @@ void Report(const char* name, std::vector<double> ms, int failures) {
 int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
   if (harness::KeyExists(HKEY_CURRENT_USER, "Software\\Brisomel")) {
-    std::fprintf(stderr, "calls_bench: HKCU\\Software\\Brisomel exists; run it in a test prefix.\n");
+    std::fprintf(stderr,
+                 "calls_bench: HKCU\\Software\\Brisomel exists; run it in a test prefix.\n");
     return 2;
   }
   harness::ScopedRegistryKey cleanup(HKEY_CURRENT_USER, "Software\\Brisomel");
@@ -85,9 +89,8 @@ int main(int argc, char** argv) {
   SetFirstName("Ann");
   SetLastName("Lee");
   const std::unique_ptr<ReminderRecord> example = WorkedExample();
-  const std::string body =
-      ComposeCallForm(example->m_nMinutes, KeepDigits(example->m_strPhone),
-                      ComposeCallText(CallerName("Ann", "Lee"), *example));
+  const std::string body = ComposeCallForm(example->m_nMinutes, KeepDigits(example->m_strPhone),
+                                           ComposeCallText(CallerName("Ann", "Lee"), *example));
 
   std::vector<double> product, bare;
   int productFailures = 0, bareFailures = 0;
@@ -97,7 +100,8 @@ int main(int argc, char** argv) {
       const bool productTurn = (order == 0) == (i % 2 == 0);
       const size_t before = server.RequestCount();
       const Clock::time_point start = Clock::now();
-      const bool ok = productTurn ? MakeReminderCall(WorkedExample()) == 1 : BarePost(server.Port(), body);
+      const bool ok =
+          productTurn ? MakeReminderCall(WorkedExample()) == 1 : BarePost(server.Port(), body);
       const Clock::duration took = Clock::now() - start;
       const bool arrived = server.RequestCount() == before + 1;
       if (i < 0) continue;

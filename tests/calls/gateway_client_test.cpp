@@ -129,8 +129,8 @@ TEST_F(GatewayClientTest, RefusedConnectionGivesWinInetsDescription) {
 }
 
 TEST_F(GatewayClientTest, UsesTheLow16BitsOfTheStoredPort) {
-  for (const int32_t stored : {65536 + server_.Port(), -65536 + server_.Port(),
-                               int32_t(0x7FFF0000) + server_.Port()}) {
+  for (const int32_t stored :
+       {65536 + server_.Port(), -65536 + server_.Port(), int32_t(0x7FFF0000) + server_.Port()}) {
     server_.ClearRequests();
     ASSERT_EQ(SetPort(stored), 1);
     EXPECT_EQ(Post().result, 1) << stored;

@@ -114,22 +114,27 @@ TEST_F(ReminderCallTest, CallTextFollowsTheNamesAndFields) {
   } cases[] = {
       {"", "", Record("1", "", 10),
        "Hi, this is   appointment reminder call program.\n"
-       "You have an appointment coming up in 10 minutes.\n", "10"},
+       "You have an appointment coming up in 10 minutes.\n",
+       "10"},
       {"Ann", "", Record("1", "", 10),
        "Hi, this is Ann 's appointment reminder call program.\n"
-       "You have an appointment coming up in 10 minutes.\n", "10"},
+       "You have an appointment coming up in 10 minutes.\n",
+       "10"},
       {"", "Lee", Record("1", "", 10),
        "Hi, this is  Lee's appointment reminder call program.\n"
-       "You have an appointment coming up in 10 minutes.\n", "10"},
+       "You have an appointment coming up in 10 minutes.\n",
+       "10"},
       {"Ann", "Lee", Record("1", "", 0),
        "Hi, this is Ann Lee's appointment reminder call program.\n"
-       "You have an appointment coming up in 0 minutes.\n", "0"},
+       "You have an appointment coming up in 0 minutes.\n",
+       "0"},
       {"Ann", "Lee", Record("1", "Review", -5, "Room 4", "Bring\r\nslides"),
        "Hi, this is Ann Lee's appointment reminder call program.\n"
        "You have an appointment coming up in -5 minutes.\n"
        "The appointment subject is: Review\n"
        "The appointment location is: Room 4\n"
-       ". The appointment notes is: Bring\r\nslides\n", "-5"},
+       ". The appointment notes is: Bring\r\nslides\n",
+       "-5"},
   };
   for (const auto& c : cases) {
     m_server.ClearRequests();
@@ -163,7 +168,8 @@ TEST_F(ReminderCallTest, FailedRequestShowsTheReason) {
     std::string reason;
   } cases[] = {
       {"error line", {200, "OK", "Gateway\r\nERROR: no free line\r\nbye"}, "ERROR: no free line"},
-      {"status 500", {500, "Internal", "[1]"},
+      {"status 500",
+       {500, "Internal", "[1]"},
        "Failed to connect to the Talmery Gateway. Make sure it is started."},
       {"unclosed id", {200, "OK", "[77"}, "Unrecognized return from Talmery Gateway."},
       {"other text", {200, "OK", "Busy\r\nnow"}, "Busy"},

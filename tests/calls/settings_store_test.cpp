@@ -26,7 +26,9 @@ Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 using SettingsStoreTest = SettingsKeyFixture;
 
-TEST_F(SettingsStoreTest, KeyPath) { EXPECT_STREQ(kSettingsKeyPath, "Software\\Brisomel\\tarnwick\\1.0"); }
+TEST_F(SettingsStoreTest, KeyPath) {
+  EXPECT_STREQ(kSettingsKeyPath, "Software\\Brisomel\\tarnwick\\1.0");
+}
 
 TEST_F(SettingsStoreTest, WithoutKeyGettersGiveDefaultsAndCreateNothing) {
   EXPECT_EQ(GetHost(), "localhost");
@@ -63,14 +65,22 @@ TEST_F(SettingsStoreTest, SettersStoreTypeSizeAndBytes) {
     Bytes bytes;
   };
   const Case cases[] = {
-      {"host", [] { return SetHost("gw.example.org"); }, REG_SZ, harness::SzBytes("gw.example.org")},
+      {"host", [] { return SetHost("gw.example.org"); }, REG_SZ,
+       harness::SzBytes("gw.example.org")},
       {"host", [] { return SetHost(""); }, REG_SZ, Bytes{0}},
       {"port", [] { return SetPort(8155); }, REG_DWORD, Bytes{0xDB, 0x1F, 0x00, 0x00}},
       {"port", [] { return SetPort(-2); }, REG_DWORD, Bytes{0xFE, 0xFF, 0xFF, 0xFF}},
       {"port", [] { return SetPort(65536 + 80); }, REG_DWORD, Bytes{0x50, 0x00, 0x01, 0x00}},
-      {"mynumber", [] { return SetMyNumber("(555) 010-0200"); }, REG_SZ, harness::SzBytes("(555) 010-0200")},
+      {"mynumber", [] { return SetMyNumber("(555) 010-0200"); }, REG_SZ,
+       harness::SzBytes("(555) 010-0200")},
       {"firstname", [] { return SetFirstName("Ann"); }, REG_SZ, Bytes{'A', 'n', 'n', 0}},
-      {"lastname", [] { return SetLastName("L\xE9" "e"); }, REG_SZ, Bytes{'L', 0xE9, 'e', 0}},
+      {"lastname",
+       [] {
+         return SetLastName(
+             "L\xE9"
+             "e");
+       },
+       REG_SZ, Bytes{'L', 0xE9, 'e', 0}},
       {"lastname", [] { return SetLastName(""); }, REG_SZ, Bytes{0}},
   };
   for (const Case& c : cases) {
@@ -158,9 +168,9 @@ TEST_F(SettingsStoreTest, PortIsTheFourStoredBytesWhateverTheirType) {
       {REG_DWORD, Bytes{0, 0, 0, 0}, 0},
       {REG_BINARY, Bytes{0x01, 0x02, 0x03, 0x04}, 0x04030201},
       {REG_SZ, harness::SzBytes("abc"), 0x00636261},
-      {REG_SZ, harness::SzBytes("8080"), 8155},          // five bytes: too long
+      {REG_SZ, harness::SzBytes("8080"), 8155},             // five bytes: too long
       {REG_QWORD, Bytes{0x50, 0, 0, 0, 0, 0, 0, 0}, 8155},  // too long
-      {REG_BINARY, Bytes{0x50, 0x00}, 8155},             // too short to be a port
+      {REG_BINARY, Bytes{0x50, 0x00}, 8155},                // too short to be a port
       {REG_BINARY, Bytes{}, 8155},
   };
   for (const auto& c : cases) {
@@ -175,14 +185,14 @@ class UncreatableSettingsKeyTest : public SettingsKeyFixture {
   void SetUp() override {
     fw::RegKey parent;
     DWORD disposition = 0;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Brisomel\\tarnwick", 0, nullptr,
-                              REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, parent.put(),
-                              &disposition),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Brisomel\\tarnwick", 0, nullptr,
+                        REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, parent.put(), &disposition),
+        ERROR_SUCCESS);
     char description[1024] = {};
     ASSERT_NE(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                             ERROR_CHILD_MUST_BE_VOLATILE, 0x0400, description,
-                             sizeof description, nullptr),
+                             ERROR_CHILD_MUST_BE_VOLATILE, 0x0400, description, sizeof description,
+                             nullptr),
               0u);
     m_expectedText = std::string("Cannot create key in registry.") + description;
   }

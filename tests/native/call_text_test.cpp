@@ -26,7 +26,10 @@ TEST(KeepDigits, DropsEverythingButDecimalDigits) {
       {"call me", ""},
       {"", ""},
       {"\xB2\xB3\xBD", ""},  // superscript and fraction bytes of the ANSI code page are no digits
-      {std::string("12\0" "34", 5), "1234"},
+      {std::string("12\0"
+                   "34",
+                   5),
+       "1234"},
   };
   for (const auto& c : cases) EXPECT_EQ(KeepDigits(c.in), c.out) << c.in;
 }
@@ -40,7 +43,8 @@ TEST(CallerName, JoinsNamesAndAddsPossessiveUnlessBothEmpty) {
       {"Ann", "", "Ann 's"},
       {"", "Lee", " Lee's"},
   };
-  for (const auto& c : cases) EXPECT_EQ(CallerName(c.first, c.last), c.name) << c.first << "|" << c.last;
+  for (const auto& c : cases)
+    EXPECT_EQ(CallerName(c.first, c.last), c.name) << c.first << "|" << c.last;
 }
 
 TEST(ComposeCallText, AppendsOnlyPresentSentencesInOrder) {
