@@ -64,10 +64,10 @@ item 1 class "IPM.Appointment.ReminderCall" start +15m minutes 15
 item 1 subject "Budget review" location "Room 4" body "Bring the quarterly figures"
 item 1 prop notifycall text "555-0100"
 wait-advise 30s
-note the agent is connected; the reminder comes due
+note "the agent is connected, the reminder comes due"
 fire 1
 sleep 4s
-note Outlook shuts down
+note "Outlook shuts down"
 quit
 SCRIPT
 : >"$demo/outlook.log"
@@ -82,12 +82,12 @@ agents=$(wine "$(winepath -w "$demo/demo-user.exe")" agents </dev/null | tr -d '
 echo "   agent processes still running: $agents"
 
 step "Summary"
-requests=$(grep -c '^call request' "$demo/gateway.log" || true)
+requests=$(grep -c '^call request #[0-9]*: number' "$demo/gateway.log" || true)
 wavs=$(ls "$demo/calls"/*.wav 2>/dev/null || true)
 echo "   settings and add-in registration written by the agent's first start"
 echo "   call requests received by the gateway: $requests"
 for w in $wavs; do
-  echo "   spoken text: $w ($(soxi -d "$w" 2>/dev/null || stat -c %s "$w") )"
+  echo "   spoken text: $w ($(soxi -d "$w" 2>/dev/null || stat -c %s "$w"))"
 done
 echo "   agent processes left after Outlook's end: $agents"
 [ "$requests" -ge 1 ] && [ "$agents" = 0 ]
