@@ -33,6 +33,12 @@ class DispatchObject : public IDispatch {
   // References the simulator itself holds: the baseline of the reference count.
   LONG OwnRefs() const { return ownRefs_; }
   void SetOwnRefs(LONG refs) { ownRefs_ = refs; }
+  // References held by others. COM drops the references of the running-object-table entry when
+  // the last client leaves, so a count below the baseline lowers the baseline.
+  LONG ExternalRefs() {
+    if (refs_ < ownRefs_) ownRefs_ = refs_;
+    return refs_ - ownRefs_;
+  }
 
  protected:
   virtual ~DispatchObject() = default;

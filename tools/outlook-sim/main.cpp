@@ -163,6 +163,11 @@ int Serve(const sim::SimOptions& options) {
       script.Start();
       MSG msg;
       while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        // A thread message WM_CLOSE asks the simulator to end (tests, the demo).
+        if (!msg.hwnd && msg.message == WM_CLOSE) {
+          script.RequestQuit();
+          continue;
+        }
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
       }

@@ -12,15 +12,16 @@ STDMETHODIMP MessageFilter::QueryInterface(REFIID riid, void** ppv) {
   return S_OK;
 }
 
-void MessageFilter::BusyFor(int64_t ms) {
+void MessageFilter::BusyFor(int64_t ms, bool reject) {
   busyUntil_ = GetTickCount64() + static_cast<uint64_t>(ms);
-  LogLine("Busy for " + std::to_string(ms) + "ms");
+  reject_ = reject;
+  LogLine("Busy for " + std::to_string(ms) + "ms" + (reject ? " reject" : ""));
 }
 
 STDMETHODIMP_(DWORD) MessageFilter::HandleInComingCall(DWORD, HTASK, DWORD, LPINTERFACEINFO) {
   if (GetTickCount64() < busyUntil_) {
-    LogLine("Busy rejected call");
-    return SERVERCALL_RETRYLATER;
+    LogLine(reject_ ? "Busy rejected call" : "Busy retry-later call");
+    return reject_ ? SERVERCALL_REJECTED : SERVERCALL_RETRYLATER;
   }
   return SERVERCALL_ISHANDLED;
 }

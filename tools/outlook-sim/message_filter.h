@@ -1,7 +1,7 @@
 #pragma once
-// The apartment's message filter. While "busy" it rejects incoming calls as Outlook does while
-// it starts (SERVERCALL_RETRYLATER); it retries the simulator's own event calls that a busy sink
-// rejects, for a bounded time.
+// The apartment's message filter. While "busy" it turns incoming calls away as Outlook does while
+// it starts (SERVERCALL_RETRYLATER, or SERVERCALL_REJECTED on request); it retries the
+// simulator's own event calls that a busy sink turns away, for a bounded time.
 #include <objbase.h>
 
 #include <cstdint>
@@ -18,10 +18,12 @@ class MessageFilter final : public IMessageFilter {
   STDMETHODIMP_(DWORD) RetryRejectedCall(HTASK callee, DWORD elapsedMs, DWORD rejectType) override;
   STDMETHODIMP_(DWORD) MessagePending(HTASK callee, DWORD elapsedMs, DWORD pendingType) override;
 
-  void BusyFor(int64_t ms);
+  // reject: SERVERCALL_REJECTED instead of SERVERCALL_RETRYLATER.
+  void BusyFor(int64_t ms, bool reject);
 
  private:
   uint64_t busyUntil_ = 0;
+  bool reject_ = false;
 };
 
 }  // namespace sim

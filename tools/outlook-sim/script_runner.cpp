@@ -55,6 +55,19 @@ void ScriptRunner::ClientConnected() {
   Wake();
 }
 
+void ScriptRunner::RequestQuit() {
+  if (done_) return;
+  LogLine("Quit requested");
+  if (inStep_) {
+    // Inside an event call: the command in progress finishes first.
+    pc_ = commands_.size();
+    wait_ = Wait::None;
+    settings_.lingerSeconds = 0;
+    return;
+  }
+  Shutdown();
+}
+
 LRESULT CALLBACK ScriptRunner::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   auto* self = reinterpret_cast<ScriptRunner*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (self && (msg == kStepMessage || (msg == WM_TIMER && wp == kPollTimer))) {
@@ -181,7 +194,7 @@ void ScriptRunner::Execute(const Command& cmd) {
       model_.LogRefcounts();
       break;
     case Op::Busy:
-      filter_.BusyFor(cmd.durationMs);
+      filter_.BusyFor(cmd.durationMs, cmd.reject);
       break;
     case Op::RemoveAddin:
       addins_.Remove(cmd.target);

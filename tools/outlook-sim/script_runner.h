@@ -40,6 +40,8 @@ class ScriptRunner {
   // connected).
   void Wake();
   void ClientConnected();
+  // Someone asked the simulator to end (a WM_CLOSE thread message): shut down as for quit.
+  void RequestQuit();
   int ExitCode() const { return exitCode_; }
 
  private:

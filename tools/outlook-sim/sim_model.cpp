@@ -10,13 +10,13 @@
 namespace sim {
 namespace {
 
-void LogRefcount(const DispatchObject& o) {
-  LogLine("Refcount " + o.LogName() + " external=" + std::to_string(o.RefCount() - o.OwnRefs()) +
-          " total=" + std::to_string(o.RefCount()));
+void LogRefcount(DispatchObject& o) {
+  const LONG external = o.ExternalRefs();
+  LogLine("Refcount " + o.LogName() + " external=" + std::to_string(external) + " total=" + std::to_string(o.RefCount()));
 }
 
 template <typename F>
-void ForEachObject(const Application& app, const std::vector<fw::ComPtr<Item>>& items, F f) {
+void ForEachObject(Application& app, const std::vector<fw::ComPtr<Item>>& items, F f) {
   f(app);
   for (const auto& item : items) {
     f(*item.get());
@@ -82,12 +82,12 @@ void SimModel::Fire(DISPID dispid, Item* item) {
 }
 
 void SimModel::LogRefcounts() const {
-  ForEachObject(*app_.get(), items_, [](const DispatchObject& o) { LogRefcount(o); });
+  ForEachObject(*app_.get(), items_, [](DispatchObject& o) { LogRefcount(o); });
 }
 
 LONG SimModel::ExternalRefs() const {
   LONG external = static_cast<LONG>(app_->Events()->SinkCount());
-  ForEachObject(*app_.get(), items_, [&](const DispatchObject& o) { external += o.RefCount() - o.OwnRefs(); });
+  ForEachObject(*app_.get(), items_, [&](DispatchObject& o) { external += o.ExternalRefs(); });
   return external;
 }
 

@@ -14,7 +14,7 @@ bool WriteUtf8File(const std::wstring& path, const std::string& text) {
          written == text.size();
 }
 
-fw::KernelHandle Launch(const std::wstring& commandLine) {
+fw::KernelHandle Launch(const std::wstring& commandLine, DWORD* threadId = nullptr) {
   STARTUPINFOW si = {};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
@@ -23,6 +23,7 @@ fw::KernelHandle Launch(const std::wstring& commandLine) {
     return fw::KernelHandle();
   }
   CloseHandle(pi.hThread);
+  if (threadId) *threadId = pi.dwThreadId;
   return fw::KernelHandle(pi.hProcess);
 }
 
@@ -93,8 +94,11 @@ SimProcess::SimProcess(std::wstring exe) : exe_(std::move(exe)) {}
 
 SimProcess::~SimProcess() {
   if (process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
-    TerminateProcess(process_.get(), 1);
-    WaitForSingleObject(process_.get(), 5000);
+    RequestQuit();
+    if (!WaitForExit(10000, nullptr)) {
+      TerminateProcess(process_.get(), 1);
+      WaitForSingleObject(process_.get(), 5000);
+    }
   }
   if (!script_.empty()) DeleteFileW(script_.c_str());
   if (!log_.empty()) DeleteFileW(log_.c_str());
@@ -110,9 +114,18 @@ bool SimProcess::Start(const std::string& script, const std::wstring& extraArgs,
   script_ = TempFileName(L"outlook-sim-script", L".txt");
   log_ = TempFileName(L"outlook-sim-log", L".txt");
   if (!WriteUtf8File(script_, script)) return false;
-  process_ = Launch(L"\"" + exe_ + L"\" /script \"" + script_ + L"\" /log \"" + log_ + L"\" " + extraArgs);
+  process_ = Launch(L"\"" + exe_ + L"\" /script \"" + script_ + L"\" /log \"" + log_ + L"\" " + extraArgs, &threadId_);
   if (!process_) return false;
-  return WaitForLine("Ready", readyTimeoutMs);
+  // A simulator that ends first (a script error) is not waited for.
+  bool ready = false;
+  PumpUntil(
+      [&] {
+        const std::vector<std::string> lines = Log();
+        ready = std::find(lines.begin(), lines.end(), "Ready") != lines.end();
+        return ready || WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0;
+      },
+      readyTimeoutMs);
+  return ready;
 }
 
 bool SimProcess::WaitForLine(const std::string& line, DWORD timeoutMs) const {
@@ -122,6 +135,10 @@ bool SimProcess::WaitForLine(const std::string& line, DWORD timeoutMs) const {
         return std::find(lines.begin(), lines.end(), line) != lines.end();
       },
       timeoutMs);
+}
+
+void SimProcess::RequestQuit() const {
+  if (threadId_) PostThreadMessageW(threadId_, WM_CLOSE, 0, 0);
 }
 
 bool SimProcess::WaitForExit(DWORD timeoutMs, DWORD* exitCode) {

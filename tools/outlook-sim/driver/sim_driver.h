@@ -30,7 +30,9 @@ class SimProcess {
   explicit SimProcess(std::wstring exe);
   SimProcess(const SimProcess&) = delete;
   SimProcess& operator=(const SimProcess&) = delete;
-  // Terminates a simulator still running and deletes the script and log files.
+  // Asks a simulator still running to end (RequestQuit), terminates it if it does not within
+  // 10 s, and deletes the script and log files. A simulator that is killed leaves its class
+  // registration behind in Wine's rpcss, so it is asked first.
   ~SimProcess();
 
   // outlook-sim.exe /regserver <serverArgs> and /unregserver: true on exit code 0.
@@ -44,6 +46,8 @@ class SimProcess {
   bool WaitForLine(const std::string& line, DWORD timeoutMs) const;
   // Waits (pumping) until the process ends; its exit code in *exitCode.
   bool WaitForExit(DWORD timeoutMs, DWORD* exitCode);
+  // Posts the simulator's main thread a WM_CLOSE: it shuts down as for the script's quit.
+  void RequestQuit() const;
   std::vector<std::string> Log() const { return ReadLines(log_); }
   const std::wstring& LogPath() const { return log_; }
   HANDLE Process() const { return process_.get(); }
@@ -53,6 +57,7 @@ class SimProcess {
   std::wstring script_;
   std::wstring log_;
   fw::KernelHandle process_;
+  DWORD threadId_ = 0;
 };
 
 }  // namespace simdriver

@@ -67,6 +67,7 @@ struct Command {
   int64_t durationMs = 0;            // waits, Sleep, Busy
   uint32_t count = 1;                // Burst; WaitAdvise: the number of sinks
   int32_t dispid = 0;                // FireDispid
+  bool reject = false;               // Busy: refuse calls outright instead of "retry later"
 };
 
 struct ParseResult {

@@ -226,6 +226,11 @@ class Parser {
     } else if (is("busy")) {
       cmd.op = Op::Busy;
       cmd.durationMs = c.Duration("duration");
+      if (!c.AtEnd()) {
+        const std::string mode = c.Word("busy mode");
+        if (!EqualsNoCase(mode, "reject")) throw ParseError("unknown busy mode '" + mode + "' (want reject)");
+        cmd.reject = true;
+      }
     } else if (is("remove-addin")) {
       cmd.op = Op::RemoveAddin;
       cmd.target = c.Word("ProgID");

@@ -1,0 +1,113 @@
+// /regserver and /unregserver: the exact keys, idempotence, and a complete removal.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "tests/sim/sim_test_support.h"
+
+namespace simtest {
+namespace {
+
+using simdriver::SimProcess;
+
+const wchar_t kClsidKey[] = L"CLSID\\{0006F03A-0000-0000-C000-000000000046}";
+const wchar_t kInterfaceKey[] = L"Interface\\{0006304E-0000-0000-C000-000000000046}";
+const wchar_t kTypeLibKey[] = L"TypeLib\\{6B1D5C0E-2F44-4A8B-9C3D-0E5F7A21B9D4}";
+
+// Every value below a key, as "subkey\\name" -> (type, bytes).
+using Snapshot = std::map<std::wstring, std::pair<DWORD, std::string>>;
+
+void Collect(HKEY key, const std::wstring& prefix, Snapshot* out) {
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[256];
+    DWORD nameLen = 256;
+    BYTE data[2048];
+    DWORD size = sizeof data, type = 0;
+    if (RegEnumValueW(key, i, name, &nameLen, nullptr, &type, data, &size) != ERROR_SUCCESS) break;
+    (*out)[prefix + L"|" + name] = {type, std::string(reinterpret_cast<char*>(data), size)};
+  }
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[256];
+    DWORD nameLen = 256;
+    if (RegEnumKeyExW(key, i, name, &nameLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    fw::RegKey sub;
+    if (RegOpenKeyExW(key, name, 0, KEY_READ, sub.put()) == ERROR_SUCCESS) Collect(sub.get(), prefix + L"\\" + name, out);
+  }
+}
+
+Snapshot Take() {
+  Snapshot s;
+  for (const wchar_t* path : {kClsidKey, L"Outlook.Application", kInterfaceKey, kTypeLibKey}) {
+    fw::RegKey key;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, KEY_READ, key.put()) == ERROR_SUCCESS) Collect(key.get(), path, &s);
+  }
+  return s;
+}
+
+std::wstring DefaultValue(const std::wstring& path, DWORD* type = nullptr, DWORD* bytes = nullptr) {
+  fw::RegKey key;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return L"<missing>";
+  wchar_t data[1024] = {};
+  DWORD size = sizeof data - sizeof(wchar_t), t = 0;
+  if (RegQueryValueExW(key.get(), nullptr, nullptr, &t, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS) return L"<no value>";
+  if (type) *type = t;
+  if (bytes) *bytes = size;
+  return data;
+}
+
+bool KeyExists(const std::wstring& path) {
+  fw::RegKey key;
+  return RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
+std::wstring FullPath(const std::wstring& path) {
+  wchar_t buf[MAX_PATH];
+  const DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH, buf, nullptr);
+  return std::wstring(buf, n);
+}
+
+TEST(Registration, WritesClassProgIdAndTypeLibraryAndRemovesThemAll) {
+  SimProcess sim(SimExe());
+  ASSERT_TRUE(sim.Register(L"/log \"C:\\sim dir\\sim.log\" /linger 7"));
+  DWORD type = 0, bytes = 0;
+  const std::wstring server = DefaultValue(std::wstring(kClsidKey) + L"\\LocalServer32", &type, &bytes);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(bytes, (server.size() + 1) * sizeof(wchar_t)) << "stored with its terminating NUL";
+  EXPECT_EQ(server, FullPath(SimExe()) + L" /log \"C:\\sim dir\\sim.log\" /linger 7");
+  EXPECT_EQ(DefaultValue(kClsidKey), L"Outlook.Application (simulator)");
+  EXPECT_EQ(DefaultValue(std::wstring(kClsidKey) + L"\\ProgID"), L"Outlook.Application");
+  EXPECT_EQ(DefaultValue(L"Outlook.Application"), L"Outlook.Application (simulator)");
+  EXPECT_EQ(DefaultValue(L"Outlook.Application\\CLSID"), L"{0006F03A-0000-0000-C000-000000000046}");
+  // The event interface is described by the simulator's type library and marshalled through it.
+  EXPECT_EQ(DefaultValue(std::wstring(kInterfaceKey) + L"\\TypeLib"), L"{6B1D5C0E-2F44-4A8B-9C3D-0E5F7A21B9D4}");
+  EXPECT_EQ(DefaultValue(std::wstring(kInterfaceKey) + L"\\ProxyStubClsid32"), L"{00020420-0000-0000-C000-000000000046}");
+  const std::wstring tlb = DefaultValue(std::wstring(kTypeLibKey) + L"\\1.0\\0\\win32");
+  EXPECT_NE(GetFileAttributesW(tlb.c_str()), INVALID_FILE_ATTRIBUTES) << "type library file " << tlb.size();
+
+  const Snapshot once = Take();
+  ASSERT_TRUE(sim.Register(L"/log \"C:\\sim dir\\sim.log\" /linger 7"));
+  EXPECT_EQ(Take(), once) << "registering twice gives the state of registering once";
+
+  ASSERT_TRUE(sim.Unregister());
+  for (const wchar_t* path : {kClsidKey, L"Outlook.Application", kInterfaceKey, kTypeLibKey}) {
+    EXPECT_FALSE(KeyExists(path)) << path;
+  }
+  EXPECT_EQ(GetFileAttributesW(tlb.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_TRUE(KeyExists(L"CLSID")) << "the parent keys stay";
+  EXPECT_TRUE(sim.Unregister()) << "unregistering with nothing registered succeeds";
+
+  ASSERT_TRUE(sim.Register());  // as the other tests expect it
+  EXPECT_EQ(DefaultValue(std::wstring(kClsidKey) + L"\\LocalServer32"), FullPath(SimExe()));
+}
+
+TEST(Registration, ClientCreationFailsOnceUnregistered) {
+  Apartment apartment;
+  SimProcess sim(SimExe());
+  ASSERT_TRUE(sim.Unregister());
+  fw::ComPtr<IDispatch> app;
+  EXPECT_EQ(CreateOutlook(&app), CO_E_CLASSSTRING);
+  ASSERT_TRUE(sim.Register());
+}
+
+}  // namespace
+}  // namespace simtest
