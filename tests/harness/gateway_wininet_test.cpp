@@ -93,6 +93,20 @@ TEST(GatewayUnderWinInet, ErrorStatusAndBrokenConnections) {
   EXPECT_EQ(server.RequestCount(), 2u);
 }
 
+TEST(GatewayUnderWinInet, ResetMidBodyCutsTheAnswerShort) {
+  gateway::Server server;
+  ASSERT_TRUE(server.Start());
+  gateway::Answer reset;
+  reset.mode = gateway::Answer::Mode::ResetMidBody;
+  reset.body = std::string(4000, 'r');
+  server.SetAnswer(reset);
+  Reply r = Post(server.Port(), "a=1");
+  ASSERT_TRUE(r.sent) << r.error;
+  EXPECT_EQ(r.status, 200u);
+  EXPECT_LT(r.body.size(), 4000u);
+  EXPECT_EQ(r.body, std::string(r.body.size(), 'r'));
+}
+
 TEST(GatewayUnderWinInet, StopReturnsWhileAClientWaitsForAnAnswer) {
   gateway::Server server;
   ASSERT_TRUE(server.Start());

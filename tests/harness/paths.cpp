@@ -10,8 +10,8 @@
 namespace harness {
 
 std::string WinePath(const std::string& unixPath) {
-  std::string p = "Z:";
-  if (unixPath.empty() || unixPath[0] != '/') p += '\\';
+  // Only absolute paths lie on drive Z:; a relative one keeps its meaning with backslashes.
+  std::string p = !unixPath.empty() && unixPath[0] == '/' ? "Z:" : "";
   for (char c : unixPath) p += c == '/' ? '\\' : c;
   return p;
 }

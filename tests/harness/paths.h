@@ -4,7 +4,7 @@
 
 namespace harness {
 
-// Wine maps the Unix root to drive Z: "/tmp/a b" -> "Z:\\tmp\\a b".
+// Wine maps the Unix root to drive Z: "/tmp/a b" -> "Z:\\tmp\\a b"; "a/b" -> "a\\b".
 std::string WinePath(const std::string& unixPath);
 // Folder of the running .exe, without a trailing backslash.
 std::string ThisExeDir();

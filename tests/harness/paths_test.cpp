@@ -13,6 +13,7 @@ TEST(Paths, WinePathMapsTheUnixRootToDriveZ) {
       {"/tmp/a b/c.txt", "Z:\\tmp\\a b\\c.txt"},
       {"/", "Z:\\"},
       {"/work/main/build", "Z:\\work\\main\\build"},
+      {"relative/file.txt", "relative\\file.txt"},
   };
   for (const auto& c : cases) EXPECT_EQ(harness::WinePath(c.first), c.second) << c.first;
 }

@@ -110,4 +110,17 @@ std::vector<HWND> FindTopLevelWindows(DWORD pid) {
   return s.found;
 }
 
+HWND WaitForTopLevelWindow(DWORD pid, const char* className, int timeoutMs) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    for (HWND w : FindTopLevelWindows(pid)) {
+      char name[256];
+      if (!className || (GetClassNameA(w, name, sizeof name) > 0 && lstrcmpiA(name, className) == 0))
+        return w;
+    }
+    if (static_cast<int>(GetTickCount() - start) >= timeoutMs) return nullptr;
+    Sleep(20);
+  }
+}
+
 }  // namespace harness

@@ -41,5 +41,8 @@ class Process {
 
 // Top-level windows (visible or not) that belong to process pid.
 std::vector<HWND> FindTopLevelWindows(DWORD pid);
+// Waits until process pid has a top-level window of that class (any class when null); null on
+// time-out.
+HWND WaitForTopLevelWindow(DWORD pid, const char* className, int timeoutMs);
 
 }  // namespace harness

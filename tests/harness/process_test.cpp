@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "tests/harness/paths.h"
@@ -46,7 +47,11 @@ TEST(Process, TerminateAndDestructorEndTheChild) {
     // The box stays open (nobody watches this caption): the child runs until terminated.
     harness::Process p = harness::Process::Launch(exe, "\"" + exe + "\" \"Harness Linger\" x");
     ASSERT_TRUE(p.Started()) << p.LaunchError();
-    EXPECT_FALSE(p.WaitForExit(200));
+    HWND box = harness::WaitForTopLevelWindow(p.Pid(), "#32770", 10000);
+    ASSERT_NE(box, nullptr);
+    std::vector<HWND> all = harness::FindTopLevelWindows(p.Pid());
+    EXPECT_NE(std::find(all.begin(), all.end(), box), all.end());
+    EXPECT_EQ(harness::WaitForTopLevelWindow(p.Pid(), "NoSuchClass", 50), nullptr);
     EXPECT_TRUE(p.Running());
     pid = p.Pid();
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), p.Handle(), GetCurrentProcess(), &h, SYNCHRONIZE,

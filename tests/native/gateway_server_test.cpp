@@ -170,7 +170,12 @@ TEST_F(GatewayServer, ResetMidBodyBreaksOffAfterHalfTheBody) {
   server.SetAnswer(a);
   RawClient::Received got = gateway::Exchange(server.Port(), kPost);
   std::string full = Head(200, "OK", 2000) + a.body;
+#ifdef _WIN32
+  // Wine's recv reports the peer's reset as an orderly end (a Linux client sees ECONNRESET).
+  EXPECT_TRUE(got.reset || got.closed);
+#else
   EXPECT_TRUE(got.reset);
+#endif
   EXPECT_FALSE(got.timedOut);
   EXPECT_LT(got.bytes.size(), full.size());
   EXPECT_EQ(got.bytes, full.substr(0, got.bytes.size()));  // what arrived is a true prefix

@@ -2,6 +2,7 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,6 +41,7 @@ class Fd {
 }  // namespace
 
 bool SpeakToWav(const std::string& utf8Text, const std::string& wavPath, std::string& error) {
+  unlink(wavPath.c_str());  // a file left from an earlier run must not pass for this one
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) {
     error = std::string("pipe: ") + std::strerror(errno);
@@ -90,6 +92,12 @@ bool SpeakToWav(const std::string& utf8Text, const std::string& wavPath, std::st
   }
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !written) {
     error = "espeak-ng failed (status " + std::to_string(status) + ")";
+    return false;
+  }
+  // espeak-ng exits with 0 even when it could not create the file.
+  struct stat info;
+  if (stat(wavPath.c_str(), &info) != 0 || info.st_size == 0) {
+    error = "espeak-ng failed to write " + wavPath;
     return false;
   }
   return true;
