@@ -106,7 +106,10 @@ TEST(Lifecycle, QuitRequestEndsARunningScriptCleanly) {
   // The class registration went with it: the next client starts a new simulator.
   app.reset();
   SimProcess next(SimExe());
-  ASSERT_TRUE(next.Start("quit"));
+  ASSERT_TRUE(next.Start("sleep 20s"));
+  EXPECT_EQ(CreateOutlook(&app), S_OK);
+  app.reset();
+  next.RequestQuit();
   ASSERT_TRUE(next.WaitForExit(20000, nullptr));
 }
 
