@@ -31,6 +31,9 @@ wine_prefix_create() {
 wine_server_start() {
   wineserver -p
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  # Wine's desktop process starts with the first window and keeps the standard output of the
+  # process that started it; start it here, detached, so no test inherits it.
+  wine rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1 || true
 }
 
 wine_server_stop() { wineserver -k 2>/dev/null || true; }
