@@ -60,9 +60,7 @@ void ScriptRunner::RequestQuit() {
   LogLine("Quit requested");
   if (inStep_) {
     // Inside an event call: the command in progress finishes first.
-    pc_ = commands_.size();
-    wait_ = Wait::None;
-    settings_.lingerSeconds = 0;
+    quitRequested_ = true;
     return;
   }
   Shutdown();
@@ -104,6 +102,10 @@ bool ScriptRunner::WaitSatisfied() const {
 
 void ScriptRunner::RunUntilBlocked() {
   while (!done_) {
+    if (quitRequested_) {
+      Shutdown();
+      return;
+    }
     if (wait_ != Wait::None) {
       if (!WaitSatisfied()) {
         if (GetTickCount64() < deadline_) return;
@@ -174,7 +176,7 @@ void ScriptRunner::Execute(const Command& cmd) {
       break;
     case Op::Burst: {
       Item* item = model_.FindItem(cmd.target);
-      for (uint32_t i = 0; i < cmd.count && !done_; ++i) model_.Fire(kDispidReminder, item);
+      for (uint32_t i = 0; i < cmd.count && !quitRequested_; ++i) model_.Fire(kDispidReminder, item);
       break;
     }
     case Op::FireDispid:

@@ -71,6 +71,7 @@ class ScriptRunner {
   bool stepAgain_ = false;
   bool lingering_ = false;
   bool everConnected_ = false;
+  bool quitRequested_ = false;
   bool done_ = false;
   int exitCode_ = 0;
 };
