@@ -100,6 +100,8 @@ SimProcess::~SimProcess() {
       WaitForSingleObject(process_.get(), 5000);
     }
   }
+  // OUTLOOK_SIM_KEEP_LOGS keeps both files for a look after a failure.
+  if (GetEnvironmentVariableW(L"OUTLOOK_SIM_KEEP_LOGS", nullptr, 0) > 0) return;
   if (!script_.empty()) DeleteFileW(script_.c_str());
   if (!log_.empty()) DeleteFileW(log_.c_str());
 }

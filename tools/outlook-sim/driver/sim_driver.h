@@ -31,7 +31,8 @@ class SimProcess {
   SimProcess(const SimProcess&) = delete;
   SimProcess& operator=(const SimProcess&) = delete;
   // Asks a simulator still running to end (RequestQuit), terminates it if it does not within
-  // 10 s, and deletes the script and log files. A simulator that is killed leaves its class
+  // 10 s, and deletes the script and log files (kept when the environment variable
+  // OUTLOOK_SIM_KEEP_LOGS is set). A simulator that is killed leaves its class
   // registration behind in Wine's rpcss, so it is asked first.
   ~SimProcess();
 
