@@ -1,0 +1,78 @@
+#include "tests/shell/inprocess_shell.h"
+
+#include "agent/framework/ole_init.h"
+#include "agent/res/resource.h"
+#include "agent/shell/cadelo_app.h"
+#include "agent/shell/cadelo_doc.h"
+#include "agent/shell/cadelo_view.h"
+#include "agent/shell/child_frame.h"
+
+namespace shelltest {
+
+namespace {
+
+// The application object of the test process (never started: the tests build what they need).
+CCadeloApp theTestApp;
+
+void AddTemplateOnce() {
+  static bool added = false;
+  if (added) return;
+  added = true;
+  AfxOleInit();
+  theTestApp.AddDocTemplate(new CMultiDocTemplate(IDR_CADELTYPE, RUNTIME_CLASS(CCadeloDoc),
+                                                  RUNTIME_CLASS(CChildFrame), RUNTIME_CLASS(CCadeloView)));
+}
+
+}  // namespace
+
+void InProcessShell::SetUp() {
+  AddTemplateOnce();
+  fw::SetDrawTextObserver([this](HDC dc, const char* text, int count, const RECT& rect, UINT format) {
+    drawn_.push_back({WindowFromDC(dc), std::string(text, count > 0 ? static_cast<size_t>(count) : 0), count,
+                      rect, format});
+  });
+  frame_ = new CMainFrame;
+  ASSERT_TRUE(frame_->LoadFrame(IDR_MAINFRAME, WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE, nullptr, nullptr));
+  theTestApp.SetMainWnd(frame_);
+  frame_->ShowWindow(SW_SHOW);
+  theTestApp.OnFileNew();
+  Pump();
+}
+
+void InProcessShell::TearDown() {
+  fw::SetDrawTextObserver(nullptr);
+  theTestApp.CloseAllDocuments(TRUE);
+  if (frame_) frame_->DestroyWindow();  // deletes the frame
+  theTestApp.SetMainWnd(nullptr);
+  // The main frame's end asks the message loop to quit; the next test must not inherit that.
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  }
+}
+
+void InProcessShell::Pump() { fw::PumpWaitingMessages(); }
+
+std::vector<HWND> InProcessShell::ActiveDocumentViews() const {
+  std::vector<HWND> views;
+  if (CDocument* document = frame_->GetActiveDocument()) {
+    for (CView* view : document->GetViews()) views.push_back(view->m_hWnd);
+  }
+  return views;
+}
+
+std::vector<HWND> InProcessShell::AllViews() const {
+  std::vector<HWND> views;
+  for (CDocTemplate* t : theTestApp.GetDocTemplates()) {
+    for (CDocument* document : t->GetDocuments()) {
+      for (CView* view : document->GetViews()) views.push_back(view->m_hWnd);
+    }
+  }
+  return views;
+}
+
+void InProcessShell::Repaint(HWND view) {
+  InvalidateRect(view, nullptr, TRUE);
+  UpdateWindow(view);
+}
+
+}  // namespace shelltest

@@ -1,0 +1,82 @@
+// Command 101 at the main frame: a reminder record handed over by address becomes one request at
+// the (stand-in) gateway; the same id with a notification code is no reminder.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "agent/calls/reminder_record.h"
+#include "tests/harness/message_box_watcher.h"
+#include "tests/harness/registry.h"
+#include "tools/gateway/gateway_server.h"
+#include "tests/shell/inprocess_shell.h"
+#include "tests/shell/windows_under_test.h"
+
+namespace shelltest {
+namespace {
+
+class ReminderCommand : public InProcessShell {
+ protected:
+  void SetUp() override {
+    InProcessShell::SetUp();
+    ASSERT_TRUE(gateway_.Start());
+    gateway_.SetAnswer({200, "OK", "[42]"});
+    Store("host", harness::SzBytes("127.0.0.1"));
+    ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "port", REG_DWORD,
+                                    harness::DwordBytes(gateway_.Port())));
+    Store("firstname", harness::SzBytes("Ann"));
+    Store("lastname", harness::SzBytes("Lee"));
+  }
+
+  static void Store(const char* name, const std::vector<unsigned char>& text) {
+    ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, name, REG_SZ, text));
+  }
+
+  static std::unique_ptr<ReminderRecord> BudgetReview() {
+    auto record = std::make_unique<ReminderRecord>();
+    record->m_strEntryId = "00000000ABCD";
+    record->m_strPhone = "555-0100";
+    record->m_strSubject = "Budget review";
+    record->m_nMinutes = 15;
+    return record;
+  }
+
+  gateway::Server gateway_;
+  harness::MessageBoxWatcher boxes_{"Brisomel"};
+};
+
+constexpr char kBudgetReviewBody[] =
+    "calltime=0&selfdelete=1&firstocc=15&phoneno=5550100&txt=Hi%2c+this+is+Ann+Lee%27s+appointment+"
+    "reminder+call+program%2e%0aYou+have+an+appointment+coming+up+in+15+minutes%2e%0aThe+appointment+"
+    "subject+is%3a+Budget+review%0a";
+
+TEST_F(ReminderCommand, PostedRecordEndsAsOneRequestAtTheGateway) {
+  ASSERT_TRUE(PostMessageA(frame_->m_hWnd, WM_COMMAND, 101, reinterpret_cast<LPARAM>(BudgetReview().release())));
+  ASSERT_TRUE(WaitUntil([&] {
+    Pump();
+    return gateway_.RequestCount() >= 1;
+  }, 10000));
+
+  const std::vector<gateway::RecordedRequest> requests = gateway_.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].method, "POST");
+  EXPECT_EQ(requests[0].target, "/ocall/callreqHandler.jsp");
+  EXPECT_EQ(requests[0].body, kBudgetReviewBody);
+  EXPECT_EQ(boxes_.Count(), 0u);  // accepted: nothing to tell the user
+}
+
+TEST_F(ReminderCommand, CommandIdWithANotificationCodeIsNoReminder) {
+  for (WORD code : {WORD{1}, WORD{0xFFFF}}) {
+    std::unique_ptr<ReminderRecord> record = BudgetReview();
+    // Handled (or not) before SendMessage returns: the frame's handling is synchronous.
+    SendMessageA(frame_->m_hWnd, WM_COMMAND, MAKEWPARAM(101, code), reinterpret_cast<LPARAM>(record.get()));
+    Pump();
+    EXPECT_EQ(gateway_.RequestCount(), 0u) << code;
+    EXPECT_EQ(record->m_strSubject, "Budget review");  // untouched, still ours
+  }
+  // The same record with code 0 is taken, and handed on synchronously.
+  SendMessageA(frame_->m_hWnd, WM_COMMAND, 101, reinterpret_cast<LPARAM>(BudgetReview().release()));
+  EXPECT_EQ(gateway_.RequestCount(), 1u);
+}
+
+}  // namespace
+}  // namespace shelltest

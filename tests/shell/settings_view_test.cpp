@@ -1,0 +1,56 @@
+// What the settings view hands to DrawText: the text, its length, the rectangle and the flags.
+#include <gtest/gtest.h>
+
+#include "tests/harness/registry.h"
+#include "tests/shell/inprocess_shell.h"
+
+namespace shelltest {
+namespace {
+
+using SettingsView = InProcessShell;
+
+TEST_F(SettingsView, FreshSettingsDrawNineLinesTopLeftIn800By800WithNoFlags) {
+  const std::vector<HWND> views = ActiveDocumentViews();
+  ASSERT_EQ(views.size(), 1u);
+  drawn_.clear();
+  Repaint(views[0]);
+
+  ASSERT_EQ(drawn_.size(), 1u);
+  const DrawTextCall& call = drawn_[0];
+  const std::string expected =
+      "Talmery Gateway:\r\n    Host: localhost\r\n    Port: 8155\r\n"
+      "Myself:\r\n    First Name: \r\n    Last Name: \r\n    My number: \r\n"
+      "\r\n\tUse Menu File->Setup... to change the above settings.";
+  EXPECT_EQ(call.window, views[0]);
+  EXPECT_EQ(call.text, expected);
+  EXPECT_EQ(call.count, static_cast<int>(expected.size()));
+  EXPECT_EQ(call.rect.left, 0);
+  EXPECT_EQ(call.rect.top, 0);
+  EXPECT_EQ(call.rect.right, 800);
+  EXPECT_EQ(call.rect.bottom, 800);
+  EXPECT_EQ(call.format, 0u);
+  // Reading never creates the settings key.
+  EXPECT_FALSE(harness::KeyExists(HKEY_CURRENT_USER, kSettingsKey));
+}
+
+TEST_F(SettingsView, EveryPaintReadsTheStoredSettingsAfresh) {
+  const std::vector<HWND> views = ActiveDocumentViews();
+  ASSERT_EQ(views.size(), 1u);
+  Repaint(views[0]);
+  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "host", REG_SZ, harness::SzBytes("")));
+  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "port", REG_DWORD, harness::DwordBytes(0xFFFFFFFB)));
+  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "mynumber", REG_SZ, harness::SzBytes("555")));
+  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "firstname", REG_SZ, harness::SzBytes("A&B")));
+  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "lastname", REG_SZ, harness::SzBytes("Lee")));
+  drawn_.clear();
+  Repaint(views[0]);
+
+  ASSERT_EQ(drawn_.size(), 1u);
+  EXPECT_EQ(drawn_[0].text,
+            "Talmery Gateway:\r\n    Host: \r\n    Port: -5\r\n"
+            "Myself:\r\n    First Name: A&B\r\n    Last Name: Lee\r\n    My number: 555\r\n"
+            "\r\n\tUse Menu File->Setup... to change the above settings.");
+}
+
+}  // namespace
+}  // namespace shelltest

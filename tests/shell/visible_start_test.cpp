@@ -1,0 +1,133 @@
+// The visible start of the real program: default settings, its own path, and the registration of
+// the add-in beside it by regsvr32 (observed through a stand-in add-in that records the call).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/harness/registry.h"
+#include "tests/shell/installed_cadelo.h"
+#include "tests/shell/registration_record.h"
+#include "tests/shell/windows_under_test.h"
+
+namespace shelltest {
+namespace {
+
+using harness::DwordBytes;
+using harness::ReadValue;
+using harness::SzBytes;
+
+constexpr int kStartMs = 15000;
+
+void ExpectValue(const char* name, DWORD type, const std::vector<unsigned char>& bytes) {
+  const harness::RegValue value = ReadValue(HKEY_CURRENT_USER, kSettingsKey, name);
+  ASSERT_TRUE(value.exists) << name;
+  EXPECT_EQ(value.type, type) << name;
+  EXPECT_EQ(value.bytes, bytes) << name;
+}
+
+class VisibleStart : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(install_.Ready()); }
+
+  // Starts the program without arguments, waits for its window and the add-in's registration,
+  // and ends it through File > Exit.
+  void RunOnce(DWORD expectedRegistrations) {
+    harness::Process program = install_.Start();
+    ASSERT_TRUE(program.Started());
+    const HWND frame = WaitForMainFrame(program.Pid(), kStartMs);
+    ASSERT_NE(frame, nullptr);
+    ASSERT_TRUE(WaitForAddinRegistrations(expectedRegistrations, kStartMs));
+    ASSERT_TRUE(ExitThroughMenu(program.Handle(), frame, kStartMs));
+    EXPECT_EQ(program.ExitCode(), 0u);
+  }
+
+  CleanRegistry registry_;
+  InstalledCadelo install_;
+};
+
+TEST_F(VisibleStart, FirstStartWritesDefaultsAndPathAndRegistersTheAddinBesideTheProgram) {
+  RunOnce(1);
+
+  EXPECT_EQ(harness::ValueNames(HKEY_CURRENT_USER, kSettingsKey).size(), 6u);
+  ExpectValue("host", REG_SZ, SzBytes("localhost"));
+  ExpectValue("port", REG_DWORD, {0xDB, 0x1F, 0x00, 0x00});
+  ExpectValue("mynumber", REG_SZ, {0x00});
+  ExpectValue("firstname", REG_SZ, {0x00});
+  ExpectValue("lastname", REG_SZ, {0x00});
+  const harness::RegValue path = ReadValue(HKEY_CURRENT_USER, kSettingsKey, "path");
+  EXPECT_EQ(path.type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(Lower(TextOf(path)), Lower(install_.ExePath()));
+  EXPECT_EQ(path.bytes.size(), TextOf(path).size() + 1);
+
+  // regsvr32 got the add-in beside the program as one quoted argument, folder blank included.
+  const std::string module = TextOf(ReadValue(HKEY_CURRENT_USER, kRegistrationRecordKey, "module"));
+  EXPECT_EQ(Lower(module), Lower(install_.AddinPath()));
+  std::string commandLine = TextOf(ReadValue(HKEY_CURRENT_USER, kRegistrationRecordKey, "commandline"));
+  while (!commandLine.empty() && commandLine.back() == ' ') commandLine.pop_back();
+  const std::string quoted = "\"" + install_.AddinPath() + "\"";
+  ASSERT_GE(commandLine.size(), quoted.size()) << commandLine;
+  EXPECT_EQ(Lower(commandLine.substr(commandLine.size() - quoted.size())), Lower(quoted)) << commandLine;
+}
+
+TEST_F(VisibleStart, LaterStartChangesOnlyThePathAndRegistersAgain) {
+  const std::vector<std::pair<const char*, harness::RegValue>> stored = {
+      {"host", {true, REG_SZ, SzBytes("gw.example")}},
+      {"port", {true, REG_DWORD, DwordBytes(1234)}},
+      {"mynumber", {true, REG_SZ, SzBytes("555 0100")}},
+      {"firstname", {true, REG_SZ, SzBytes("Ann")}},
+      {"lastname", {true, REG_SZ, SzBytes("")}},
+      {"path", {true, REG_SZ, SzBytes("C:\\Old\\cadelo.exe")}},
+  };
+  for (const auto& [name, value] : stored) {
+    ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, name, value.type, value.bytes));
+  }
+
+  RunOnce(1);
+  RunOnce(2);  // and again at the next start
+
+  for (const auto& [name, value] : stored) {
+    if (std::string(name) == "path") continue;
+    ExpectValue(name, value.type, value.bytes);
+  }
+  EXPECT_EQ(Lower(TextOf(ReadValue(HKEY_CURRENT_USER, kSettingsKey, "path"))), Lower(install_.ExePath()));
+  EXPECT_EQ(harness::ValueNames(HKEY_CURRENT_USER, kSettingsKey).size(), 6u);
+}
+
+TEST_F(VisibleStart, ExistingValuesOfAnyTypeCountAsPresent) {
+  // A port kept as text, an empty binary host: both stay; only what is missing gets its default.
+  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "port", REG_SZ, SzBytes("9000")));
+  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "host", REG_BINARY, {}));
+
+  RunOnce(1);
+
+  ExpectValue("port", REG_SZ, SzBytes("9000"));
+  ExpectValue("host", REG_BINARY, {});
+  ExpectValue("mynumber", REG_SZ, {0x00});
+  ExpectValue("firstname", REG_SZ, {0x00});
+  ExpectValue("lastname", REG_SZ, {0x00});
+}
+
+TEST_F(VisibleStart, ShowsTheMainFrameWhateverShowCommandWindowsPassed) {
+  ShownProcess program = install_.StartShown(SW_SHOWMINNOACTIVE);
+  ASSERT_TRUE(program.Started());
+  const HWND frame = WaitForMainFrame(program.Pid(), kStartMs);
+  ASSERT_NE(frame, nullptr);
+  EXPECT_FALSE(IsIconic(frame));
+  EXPECT_TRUE(IsWindowVisible(frame));
+  ASSERT_TRUE(WaitForAddinRegistrations(1, kStartMs));
+  ASSERT_TRUE(ExitThroughMenu(program.Handle(), frame, kStartMs));
+  EXPECT_EQ(ExitCodeOf(program.Handle()), 0u);
+}
+
+TEST_F(VisibleStart, RegistersTheDocumentTypeForAutomation) {
+  RunOnce(1);
+  const harness::RegValue clsid = ReadValue(HKEY_CLASSES_ROOT, "Cadelo.Document\\CLSID", "");
+  EXPECT_EQ(TextOf(clsid), "{B27E5F90-4C1A-4D3E-8F62-07A9D3C15E4B}");
+  const harness::RegValue server =
+      ReadValue(HKEY_CLASSES_ROOT, std::string(kDocumentClsidKey) + "\\LocalServer32", "");
+  EXPECT_NE(Lower(TextOf(server)).find(Lower(install_.ExePath())), std::string::npos) << TextOf(server);
+}
+
+}  // namespace
+}  // namespace shelltest
