@@ -2,6 +2,7 @@
 // views of other documents and a cancelled Setup repaint nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
