@@ -1,0 +1,128 @@
+// Outlook (the simulator) dies while the hidden agent runs. Nothing watches Outlook from the
+// agent: it keeps running without effect until it is ended, it must neither crash, spin nor
+// show anything, a record already handed over is still called, and asked to end it must end
+// promptly although its Outlook proxy points nowhere.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "tests/system/agent_census.h"
+#include "tests/system/fault_run.h"
+#include "tests/system/process_metrics.h"
+#include "tests/system/system_paths.h"
+
+namespace systemtest {
+namespace {
+
+HWND MainFrameOf(DWORD pid) {
+  for (HWND window : harness::FindTopLevelWindows(pid)) {
+    char title[256] = {};
+    GetWindowTextA(window, title, sizeof title);
+    if (std::string(title).rfind("Brisomel", 0) == 0) return window;
+  }
+  return nullptr;
+}
+
+// CPU time the process used during `ms` milliseconds of waiting.
+double CpuMsOver(HANDLE process, DWORD ms) {
+  const ProcessSample before = SampleProcess(process);
+  PumpWhile([] { return false; }, ms, 20);
+  const ProcessSample after = SampleProcess(process);
+  return static_cast<double>(after.cpu100ns - before.cpu100ns) / 10000.0;
+}
+
+class OutlookDeath : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(rig_.Ok()); }
+  SystemRig rig_;
+  harness::MessageBoxWatcher agentBoxes_{kAgentCaption};
+};
+
+TEST_F(OutlookDeath, TheAgentOutlivesItQuietlyAndEndsWhenAsked) {
+  ASSERT_TRUE(rig_.StartOutlook("version \"16.0.0.1\"\n" + ReminderItem("1", "before", "555-3000") +
+                                "wait-advise 60s 1\nfire 1\n"));
+  ASSERT_TRUE(rig_.StartAgent());
+  ASSERT_TRUE(rig_.WaitForRequests(1, 20000));
+  ASSERT_GE(rig_.OutlookLog().WaitFor("Event 0xF004 Item#1 cookie=1", 10000), 0);
+
+  rig_.KillOutlook();
+  const double cpuMs = CpuMsOver(rig_.Agent().Handle(), 3000);
+  EXPECT_TRUE(rig_.Agent().Running()) << "the agent ended with Outlook";
+  EXPECT_EQ(agentBoxes_.Count(), 0u);
+  EXPECT_LT(cpuMs, 1500.0) << "the orphaned agent keeps the processor busy";
+  std::printf("orphaned agent: %.0f ms CPU in 3 s after Outlook died\n", cpuMs);
+
+  // Ended the ordinary way, it disconnects from an Outlook that is gone and must not hang there.
+  const HWND frame = MainFrameOf(rig_.Agent().Pid());
+  ASSERT_NE(frame, nullptr);
+  EXPECT_FALSE(IsWindowVisible(frame));
+  const double asked = NowMs();
+  PostMessageA(frame, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(rig_.Agent().WaitForExit(60000)) << "the agent hangs on its way out";
+  std::printf("orphaned agent asked to close: ended after %.0f ms\n", NowMs() - asked);
+  EXPECT_EQ(rig_.Agent().ExitCode(), 0u);
+  EXPECT_EQ(agentBoxes_.Count(), 0u);
+}
+
+TEST_F(OutlookDeath, AReminderAlreadyHandedOverIsStillCalled) {
+  gateway::Answer slow;
+  slow.autoId = true;
+  slow.delayMs = 1500;
+  rig_.Gateway().SetAnswer(slow);
+  ASSERT_TRUE(rig_.StartOutlook("version \"16.0.0.1\"\n" + ReminderItem("1", "handed over", "555-3100") +
+                                "wait-advise 60s 1\nfire 1\n"));
+  ASSERT_TRUE(rig_.StartAgent());
+  ASSERT_TRUE(rig_.WaitForRequests(1, 20000));
+  rig_.KillOutlook();  // while the agent waits for the gateway
+  EXPECT_TRUE(PumpWhile([&] { return rig_.Gateway().AnsweredCount() >= 1; }, 10000));
+  PumpWhile([] { return false; }, 1000);
+  EXPECT_EQ(PhoneOf(rig_.Gateway().Requests()[0]), "5553100");
+  EXPECT_EQ(agentBoxes_.Count(), 0u) << agentBoxes_.Seen()[0].text;
+  EXPECT_TRUE(rig_.Agent().Running());
+}
+
+// The event reaches the agent while it waits for the gateway; Outlook dies before the agent gets
+// to it. Reading the item then fails: the handler ends without a record and without a message.
+TEST_F(OutlookDeath, AnEventPendingWhenItDiesIsDroppedSilently) {
+  gateway::Answer slow;
+  slow.autoId = true;
+  slow.delayMs = 2000;
+  rig_.Gateway().SetAnswer(slow);
+  ASSERT_TRUE(rig_.StartOutlook("version \"16.0.0.1\"\n" + ReminderItem("1", "first", "555-3200") +
+                                ReminderItem("2", "pending", "555-3201") +
+                                "wait-advise 60s 1\nfire 1\nfire 2\n"));
+  ASSERT_TRUE(rig_.StartAgent());
+  ASSERT_TRUE(rig_.WaitForRequests(1, 20000));
+  ASSERT_GE(rig_.OutlookLog().WaitFor("Fire 0xF004 Item#2", 5000), 0);
+  PumpWhile([] { return false; }, 300);
+  rig_.KillOutlook();
+  EXPECT_TRUE(PumpWhile([&] { return rig_.Gateway().AnsweredCount() >= 1; }, 10000));
+  PumpWhile([] { return false; }, 3000);
+  EXPECT_EQ(rig_.Gateway().RequestCount(), 1u);
+  EXPECT_EQ(agentBoxes_.Count(), 0u);
+  EXPECT_TRUE(rig_.Agent().Running());
+}
+
+// Outlook restarts after a crash: the add-in starts a new agent, which works; the orphan of the
+// first run stays, connected to nothing, and never calls twice.
+TEST_F(OutlookDeath, ARestartedOutlookIsServedByANewAgentWhileTheOrphanStays) {
+  ASSERT_TRUE(rig_.StartOutlook("version \"16.0.0.1\"\nwait-advise 60s 1\n"));
+  ASSERT_TRUE(rig_.StartAgent());
+  const DWORD orphan = rig_.Agent().Pid();
+  rig_.KillOutlook();
+
+  ASSERT_TRUE(rig_.StartOutlook("version \"16.0.0.1\"\n" + ReminderItem("1", "after restart", "555-3300") +
+                                "wait-advise 60s 1\nfire 1\nnote done\n"));
+  ASSERT_TRUE(rig_.StartAgent()) << "a new agent could not reach the restarted Outlook";
+  ASSERT_TRUE(rig_.WaitForRequests(1, 20000));
+  ASSERT_GE(rig_.OutlookLog().WaitFor("Note done", 10000), 0);
+  PumpWhile([] { return false; }, 1000);
+  EXPECT_EQ(rig_.Gateway().RequestCount(), 1u);
+  EXPECT_EQ(ProcessesOf(CadeloExe()).size(), 2u) << "the orphan and the new agent";
+  fw::KernelHandle orphanProcess(OpenProcess(SYNCHRONIZE, FALSE, orphan));
+  EXPECT_EQ(WaitForSingleObject(orphanProcess.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the orphan ended";
+  EXPECT_EQ(agentBoxes_.Count(), 0u);
+}
+
+}  // namespace
+}  // namespace systemtest
