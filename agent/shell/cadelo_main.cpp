@@ -1,4 +1,6 @@
 // The program's one application object; the framework's WinMain runs it.
 #include "agent/shell/cadelo_app.h"
 
-CCadeloApp theApp;
+// Constructed before the program's other static objects (the Outlook sink among them) and so
+// destroyed after them.
+CCadeloApp theApp __attribute__((init_priority(200)));

@@ -71,6 +71,21 @@ ShownProcess::~ShownProcess() {
   }
 }
 
+bool KeyBlocker::Block() {
+  harness::DeleteTree(HKEY_CURRENT_USER, "Software\\Brisomel\\tarnwick");
+  fw::RegKey parent;
+  return RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Brisomel\\tarnwick", 0, nullptr, REG_OPTION_VOLATILE,
+                         KEY_ALL_ACCESS, nullptr, parent.put(), nullptr) == ERROR_SUCCESS;
+}
+
+bool KeyBlocker::Blocks() {
+  fw::RegKey key;
+  return RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
+                         nullptr) != ERROR_SUCCESS;
+}
+
+void KeyBlocker::Unblock() { harness::DeleteTree(HKEY_CURRENT_USER, "Software\\Brisomel\\tarnwick"); }
+
 std::string TextOf(const harness::RegValue& value) {
   std::string text(value.bytes.begin(), value.bytes.end());
   if (!text.empty() && text.back() == '\0') text.pop_back();

@@ -77,6 +77,14 @@ class InstalledCadelo {
   bool ready_ = false;
 };
 
+// Makes the settings key impossible to create: its parent is made volatile, and a non-volatile
+// key cannot live under a volatile one. Unblock() removes the parent again.
+struct KeyBlocker {
+  static bool Block();
+  static bool Blocks();  // whether creating the settings key fails now
+  static void Unblock();
+};
+
 // Text of a REG_SZ value without its terminating NUL.
 std::string TextOf(const harness::RegValue& value);
 // ASCII lower case, for comparing paths.

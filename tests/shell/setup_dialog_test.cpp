@@ -186,24 +186,6 @@ TEST_F(SetupDialog, StoresWithNoDocumentOpen) {
   EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, kSettingsKey, "lastname").bytes, SzBytes("Doe"));
 }
 
-// The settings key cannot be created while its parent is volatile (a non-volatile key cannot live
-// under a volatile one). Each setter then tells the user and stores nothing.
-class KeyBlocker {
- public:
-  static bool Block() {
-    harness::DeleteTree(HKEY_CURRENT_USER, "Software\\Brisomel\\tarnwick");
-    fw::RegKey parent;
-    return RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Brisomel\\tarnwick", 0, nullptr, REG_OPTION_VOLATILE,
-                           KEY_ALL_ACCESS, nullptr, parent.put(), nullptr) == ERROR_SUCCESS;
-  }
-  static bool Blocks() {
-    fw::RegKey key;
-    return RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
-                           nullptr) != ERROR_SUCCESS;
-  }
-  static void Unblock() { harness::DeleteTree(HKEY_CURRENT_USER, "Software\\Brisomel\\tarnwick"); }
-};
-
 // The order of the stores, seen through the setters' own failure messages: with the key blocked
 // for the first k setters and freed while the k-th one's message is open, exactly the settings
 // stored after the k-th are there afterwards.

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/harness/message_box_watcher.h"
 #include "tests/harness/registry.h"
 #include "tests/shell/installed_cadelo.h"
 #include "tests/shell/registration_record.h"
@@ -118,6 +119,21 @@ TEST_F(VisibleStart, ShowsTheMainFrameWhateverShowCommandWindowsPassed) {
   ASSERT_TRUE(WaitForAddinRegistrations(1, kStartMs));
   ASSERT_TRUE(ExitThroughMenu(program.Handle(), frame, kStartMs));
   EXPECT_EQ(ExitCodeOf(program.Handle()), 0u);
+}
+
+TEST_F(VisibleStart, SettingsKeyThatCannotBeCreatedEndsTheStartAfterTheStoresMessage) {
+  ASSERT_TRUE(KeyBlocker::Block());
+  if (!KeyBlocker::Blocks()) GTEST_SKIP() << "volatile parent keys do not block here";
+  harness::MessageBoxWatcher boxes("Brisomel");
+  harness::Process program = install_.Start();
+  ASSERT_TRUE(boxes.WaitForCount(1, kStartMs));
+  EXPECT_EQ(boxes.Seen()[0].text.rfind("Cannot create key in registry.", 0), 0u) << boxes.Seen()[0].text;
+  ASSERT_TRUE(program.WaitForExit(kStartMs));
+  EXPECT_EQ(program.ExitCode(), 0u);
+  EXPECT_EQ(boxes.Count(), 1u);
+  // Nothing written and nothing registered; no window left.
+  EXPECT_FALSE(harness::KeyExists(HKEY_CURRENT_USER, kSettingsKey));
+  EXPECT_EQ(AddinRegistrationCount(), 0u);
 }
 
 TEST_F(VisibleStart, RegistersTheDocumentTypeForAutomation) {
