@@ -1,7 +1,10 @@
 // Documents, their windows and titles, menu switching, UpdateAllViews, saving and drawing.
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <fstream>
 #include <iterator>
+#include <set>
 
 #include "tests/framework/test_app.h"
 #include "tests/harness/message_box_watcher.h"
@@ -195,6 +198,52 @@ TEST_F(DocumentTest, PrintPreviewDrawsThePageAndCloses) {
   EXPECT_EQ(Events()[2], "draw:printing");
   EXPECT_EQ(Events().back(), "end-printing");
   EXPECT_TRUE(frame->IsWindowEnabled());
+}
+
+}  // namespace
+
+namespace {
+
+// Closes every dialog box of this process that shows up (the print dialogs), recording captions.
+class DialogCloser {
+ public:
+  DialogCloser() : thread_([this] { Run(); }) {}
+  ~DialogCloser() {
+    stop_ = true;
+    thread_.join();
+  }
+  std::vector<std::string> captions;
+
+ private:
+  void Run() {
+    while (!stop_) {
+      HWND box = nullptr;
+      while ((box = ::FindWindowExA(nullptr, box, "#32770", nullptr)) != nullptr) {
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(box, &pid);
+        if (pid != ::GetCurrentProcessId() || !::IsWindowVisible(box) || !seen_.insert(box).second) continue;
+        char caption[256] = {};
+        ::GetWindowTextA(box, caption, sizeof caption);
+        captions.push_back(caption);
+        ::PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
+        ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+      }
+      ::Sleep(20);
+    }
+  }
+  std::atomic<bool> stop_{false};
+  std::set<HWND> seen_;
+  std::thread thread_;
+};
+
+TEST_F(DocumentTest, PrintWithoutAPrinterStopsBeforeBeginPrinting) {
+  ASSERT_NE(NewDocument(), nullptr);
+  DialogCloser closer;
+  Command(ID_FILE_PRINT);         // the print dialog, cancelled
+  Command(ID_FILE_PRINT_DIRECT);  // no default printer: the dialog again, cancelled
+  EXPECT_FALSE(closer.captions.empty());
+  EXPECT_EQ(closer.captions.front(), "Print");
+  EXPECT_EQ(Events(), (std::vector<std::string>{"prepare-printing", "prepare-printing"}));
 }
 
 }  // namespace
