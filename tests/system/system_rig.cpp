@@ -104,6 +104,14 @@ bool SystemRig::StartOutlook(const std::string& script, bool loadAddins) {
   return log_->WaitFor("Ready", 1000) >= 0;
 }
 
+bool SystemRig::QuitOutlook() {
+  if (!sim_) return false;
+  gate_.Close();
+  sim_->RequestQuit();
+  DWORD exitCode = 0;
+  return sim_->WaitForExit(30000, &exitCode);
+}
+
 void SystemRig::KillOutlook() {
   gate_.Abandon();
   if (sim_ && sim_->Process()) {

@@ -52,6 +52,9 @@ class SystemRig {
   bool StartOutlook(const std::string& script, bool loadAddins = false);
   LogFollower& OutlookLog() { return *log_; }
   HANDLE OutlookProcess() const { return sim_ ? sim_->Process() : nullptr; }
+  // Ends the simulator as Outlook's own shutdown does (add-ins get OnDisconnection); true when
+  // it ended in time.
+  bool QuitOutlook();
   // Ends the simulator the hard way, as a crash would (the gate's objects are abandoned).
   void KillOutlook();
 

@@ -1,0 +1,163 @@
+// The add-in inside Outlook (the simulator) starts the agent from the `path` value: paths with
+// blanks, with characters of the ANSI code page and beyond it, of 259 and of 300 characters,
+// and values of the wrong type or size. A usable path gives a running agent that calls and is
+// ended when Outlook shuts down; an unusable one gives the add-in's message, no process, and
+// once the path is repaired the next start of Outlook works again.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "tests/harness/message_box_watcher.h"
+#include "tests/system/agent_census.h"
+#include "tests/system/agent_copy.h"
+#include "tests/system/system_rig.h"
+
+namespace systemtest {
+namespace {
+
+constexpr char kNoKeyValue[] = "Cannot find Brisomel. Please run it again";
+constexpr char kNotStarted[] = "Failed to start Brisomel Addin";
+constexpr char kStartupFailed[] = "Addin Brisomel.Addin OnStartupComplete hr=0x80004005";
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes Sz(const std::string& text) { return harness::SzBytes(text); }
+Bytes Raw(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+const std::string kReminderScript = ReminderItem("1", "launched", "555-4000") + "wait-advise 30s 1\nfire 1\nnote done\n";
+
+class LauncherPaths : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(rig_.Ok());
+    ASSERT_TRUE(rig_.RegisterAddin());
+    ASSERT_TRUE(standard_.Ok());
+  }
+
+  // Outlook starts with `path` as given: the add-in starts the agent from `exePath`, which
+  // connects and calls; at Outlook's end the add-in ends it.
+  void ExpectAgentRunsFrom(const std::string& exePath, DWORD type, const Bytes& path) {
+    rig_.AdoptAgentsOf(exePath);
+    rig_.WriteSetting("path", type, path);
+    const size_t before = rig_.Gateway().RequestCount();
+    ASSERT_TRUE(rig_.StartOutlook(kReminderScript, true));
+    ASSERT_TRUE(rig_.WaitForNextAdvise()) << "no agent connected";
+    ASSERT_TRUE(rig_.WaitForRequests(before + 1, 20000));
+    EXPECT_EQ(PhoneOf(rig_.Gateway().Requests()[before]), "5554000");
+    EXPECT_EQ(ProcessesOf(exePath).size(), 1u) << "the agent runs from " << exePath;
+    EXPECT_GE(rig_.OutlookLog().Find("Addin Brisomel.Addin OnStartupComplete hr=0x00000000"), 0);
+    ASSERT_TRUE(rig_.QuitOutlook());
+    EXPECT_TRUE(PumpWhile([&] { return ProcessesOf(exePath).empty(); }, 10000, 50)) << "the agent outlived Outlook";
+  }
+
+  // Outlook starts with a `path` that cannot start the agent: the add-in says `message` and
+  // starts nothing. Then the path is repaired and the next start of Outlook works.
+  void ExpectRefusedThenRepaired(DWORD type, const Bytes& path, const std::string& message,
+                                 const std::string& wouldBeAgent = std::string()) {
+    harness::MessageBoxWatcher boxes(kAddinCaption);
+    if (!wouldBeAgent.empty()) rig_.AdoptAgentsOf(wouldBeAgent);
+    rig_.WriteSetting("path", type, path);
+    ASSERT_TRUE(rig_.StartOutlook("note loaded\n", true));
+    ASSERT_GE(rig_.OutlookLog().WaitFor("Note loaded", 30000), 0);
+    ASSERT_TRUE(boxes.WaitForCount(1, 5000));
+    EXPECT_EQ(boxes.Seen()[0].text, message);
+    EXPECT_EQ(boxes.Seen()[0].pid, GetProcessId(rig_.OutlookProcess())) << "shown inside Outlook";
+    EXPECT_GE(rig_.OutlookLog().Find(kStartupFailed), 0);
+    EXPECT_EQ(rig_.OutlookLog().Count("Advise cookie="), 0u);
+    if (!wouldBeAgent.empty()) {
+      EXPECT_TRUE(ProcessesOf(wouldBeAgent).empty());
+    }
+    ASSERT_TRUE(rig_.QuitOutlook());
+    EXPECT_EQ(boxes.Count(), 1u);
+
+    ExpectAgentRunsFrom(Standard(), REG_SZ, Sz(Standard()));
+  }
+
+  std::string Standard() const { return standard_.AnsiPath(); }
+
+  SystemRig rig_;
+  AgentCopy standard_{{L"Brisomel"}, L"cadelo"};
+};
+
+TEST_F(LauncherPaths, APathWithBlanksStartsTheAgent) {
+  AgentCopy copy({L"Program Files", L"Bris omel"}, L"cadelo agent");
+  ASSERT_TRUE(copy.Ok());
+  ExpectAgentRunsFrom(copy.AnsiPath(), REG_SZ, Sz(copy.AnsiPath()));
+}
+
+TEST_F(LauncherPaths, APathWithCharactersOfTheAnsiCodePageStartsTheAgent) {
+  AgentCopy copy({L"Brisom\u00e9l \u00c4rger"}, L"cad\u00e9lo");
+  ASSERT_TRUE(copy.Ok());
+  if (!copy.AnsiRoundTrips()) GTEST_SKIP() << "code page " << GetACP() << " lacks these characters";
+  ExpectAgentRunsFrom(copy.AnsiPath(), REG_SZ, Sz(copy.AnsiPath()));
+}
+
+// The agent stores its own path through the ANSI API: characters outside the code page come
+// out as '?', and no program can be started by that name.
+TEST_F(LauncherPaths, APathBeyondTheAnsiCodePageCannotStartTheAgent) {
+  AgentCopy copy({L"\u65e5\u672c\u8a9e"}, L"cadelo");
+  ASSERT_TRUE(copy.Ok());
+  if (copy.AnsiRoundTrips()) GTEST_SKIP() << "code page " << GetACP() << " holds these characters";
+  EXPECT_NE(copy.AnsiPath().find('?'), std::string::npos);
+  ExpectRefusedThenRepaired(REG_SZ, Sz(copy.AnsiPath()), kNotStarted);
+}
+
+TEST_F(LauncherPaths, APathOf259CharactersStartsTheAgent) {
+  AgentCopy copy({L"Brisomel"}, L"cadelo", 259);
+  ASSERT_TRUE(copy.Ok());
+  ASSERT_EQ(copy.AnsiPath().size(), 259u);
+  ExpectAgentRunsFrom(copy.AnsiPath(), REG_SZ, Sz(copy.AnsiPath()));
+}
+
+// 300 characters do not fit the launcher's MAX_PATH name: refused whole, never cut to fit,
+// although the file exists.
+TEST_F(LauncherPaths, APathOf300CharactersIsRefused) {
+  AgentCopy copy({std::wstring(100, L'd')}, L"cadelo", 300);
+  ASSERT_TRUE(copy.Ok());
+  ASSERT_EQ(copy.AnsiPath().size(), 300u);
+  ExpectRefusedThenRepaired(REG_SZ, Sz(copy.AnsiPath()), kNoKeyValue, copy.AnsiPath());
+}
+
+TEST_F(LauncherPaths, ValuesOfTheWrongTypeOrSize) {
+  struct Row {
+    const char* name;
+    DWORD type;
+    Bytes bytes;
+    const char* message;  // null: the agent starts
+  };
+  const std::string good = Standard();
+  const Row rows[] = {
+      {"REG_BINARY without NUL", REG_BINARY, Raw(good), nullptr},
+      {"REG_EXPAND_SZ", REG_EXPAND_SZ, Sz(good), nullptr},
+      {"REG_MULTI_SZ", REG_MULTI_SZ, Raw(good + std::string("\0other\0\0", 8)), nullptr},
+      {"REG_DWORD", REG_DWORD, harness::DwordBytes(0x00433A5C), kNotStarted},
+      {"empty", REG_SZ, Sz(""), kNotStarted},
+      {"of no bytes", REG_SZ, Bytes(), kNotStarted},
+      {"naming a folder", REG_SZ, Sz(good.substr(0, good.rfind('\\'))), kNotStarted},
+      {"naming no file", REG_SZ, Sz(good + ".missing.exe"), kNotStarted},
+      {"unexpanded variable", REG_EXPAND_SZ, Sz("%ProgramFiles%\\Brisomel\\cadelo.exe"), kNotStarted},
+      {"of 1025 bytes", REG_SZ, Sz(std::string(1024, 'p')), kNoKeyValue},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (row.message) {
+      ExpectRefusedThenRepaired(row.type, row.bytes, row.message);
+    } else {
+      ExpectAgentRunsFrom(good, row.type, row.bytes);
+    }
+  }
+}
+
+TEST_F(LauncherPaths, AMissingValueIsReportedAndRepairedLikeTheOthers) {
+  harness::MessageBoxWatcher boxes(kAddinCaption);
+  RegDeleteKeyValueA(HKEY_CURRENT_USER, kSettingsKey, "path");
+  ASSERT_TRUE(rig_.StartOutlook("note loaded\n", true));
+  ASSERT_GE(rig_.OutlookLog().WaitFor("Note loaded", 30000), 0);
+  ASSERT_TRUE(boxes.WaitForCount(1, 5000));
+  EXPECT_EQ(boxes.Seen()[0].text, kNoKeyValue);
+  ASSERT_TRUE(rig_.QuitOutlook());
+  ExpectAgentRunsFrom(Standard(), REG_SZ, Sz(Standard()));
+}
+
+}  // namespace
+}  // namespace systemtest
