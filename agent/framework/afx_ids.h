@@ -7,6 +7,7 @@
 #define AFX_IDS_IDLEMESSAGE 0xE001           /* 57345 "Ready" */
 #define AFX_IDP_FAILED_TO_OPEN_DOC 0xF101    /* 61697 */
 #define AFX_IDP_FAILED_TO_SAVE_DOC 0xF102    /* 61698 */
+#define AFX_IDP_ASK_TO_SAVE 0xF103          /* 61699 "Save changes to %1?" */
 #define AFX_IDP_FAILED_TO_CREATE_DOC 0xF104  /* 61700 */
 #define AFX_IDP_COMMAND_FAILURE 0xF10C     /* 61708 */
 #define AFX_IDP_FAILED_TO_START_PRINT 0xF10A /* 61706 */

@@ -227,7 +227,9 @@ void CDocument::Serialize(CArchive&) {}
 BOOL CDocument::SaveModified() {
   if (!IsModified()) return TRUE;
   std::string name = m_strPathName.empty() ? m_strTitle : FileNameOf(m_strPathName);
-  const std::string prompt = "Save changes to " + name + "?";
+  std::string prompt = fw::LoadStringResource(AFX_IDP_ASK_TO_SAVE, "Save changes to %1?");
+  const size_t mark = prompt.find("%1");
+  if (mark != std::string::npos) prompt.replace(mark, 2, name);
   switch (AfxMessageBox(prompt, MB_YESNOCANCEL | MB_ICONEXCLAMATION)) {
     case IDCANCEL:
       return FALSE;

@@ -13,6 +13,8 @@ void SetMessageBoxOwner(HWND owner) { g_owner = owner; }
 
 int AfxMessageBox(const std::string& text, UINT type, UINT /*helpId*/) {
   HWND owner = fw::g_owner;
+  // While a modal dialog of the main window is up, the box belongs to that dialog.
+  if (owner && IsWindow(owner)) owner = GetLastActivePopup(owner);
   // A hidden or disabled owner would leave the box without a usable parent (hidden mode).
   if (owner && (!IsWindow(owner) || !IsWindowVisible(owner) || !IsWindowEnabled(owner))) owner = nullptr;
   // Like the system's own prompts: an icon that matches the buttons when none is given.
