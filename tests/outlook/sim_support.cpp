@@ -46,6 +46,7 @@ LRESULT CALLBACK ReminderCatcher::WindowProc(HWND window, UINT message, WPARAM w
   if (message == WM_COMMAND && self) {
     if (wParam == kReminderCommandId && lParam) {
       self->records_.emplace_back(reinterpret_cast<ReminderRecord*>(lParam));
+      if (self->onRecord_) self->onRecord_(*self->records_.back());
     } else {
       self->otherCommands_.push_back(wParam);
     }

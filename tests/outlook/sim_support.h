@@ -4,6 +4,7 @@
 // and reading the simulator's log.
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,6 +35,8 @@ class ReminderCatcher {
   const std::vector<WPARAM>& OtherCommands() const { return otherCommands_; }
   // Pumps until n records have arrived.
   bool WaitForRecords(size_t n, DWORD timeoutMs);
+  // Called inside the window's handling of each record, after it has been taken.
+  void OnRecord(std::function<void(const ReminderRecord&)> handler) { onRecord_ = std::move(handler); }
 
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -42,6 +45,7 @@ class ReminderCatcher {
   HWND previousMain_ = nullptr;
   std::vector<std::unique_ptr<ReminderRecord>> records_;
   std::vector<WPARAM> otherCommands_;
+  std::function<void(const ReminderRecord&)> onRecord_;
 };
 
 // The calls the simulator logged for the n-th event (0-based) raised with the given item (log

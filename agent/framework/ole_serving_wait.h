@@ -1,0 +1,14 @@
+#pragma once
+// Blocking work on a single-threaded apartment without blocking the apartment: the work runs on a
+// worker thread while this thread waits in COM's modal loop, which serves incoming COM calls (an
+// Outlook event arriving meanwhile is handled at once) and leaves every other message queued, in
+// order, for the message loop.
+#include <functional>
+
+namespace fw {
+
+// Runs work to its end and returns; an exception thrown by work is rethrown here. Without OLE on
+// this thread the work simply runs here.
+void RunServingOleCalls(const std::function<void()>& work);
+
+}  // namespace fw

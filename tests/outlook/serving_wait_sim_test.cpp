@@ -1,0 +1,95 @@
+// fw::RunServingOleCalls: while blocking work runs, Outlook's events are still handled on this
+// thread, and the records they post wait in the queue until the message loop runs again.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+
+#include "agent/framework/ole_exception.h"
+#include "agent/framework/ole_serving_wait.h"
+#include "agent/outlook/outlook_connection.h"
+#include "tests/outlook/sim_support.h"
+
+namespace outlook_test {
+namespace {
+
+using simdriver::PumpUntil;
+using simdriver::SimProcess;
+
+bool LogHasLine(const SimProcess& sim, const std::string& line) {
+  const std::vector<std::string> log = sim.Log();
+  return std::find(log.begin(), log.end(), line) != log.end();
+}
+
+TEST(RunServingOleCalls, EventsAreServedWhileTheWorkBlocks) {
+  ReminderCatcher catcher;
+  SimProcess sim(SimExe());
+  ASSERT_TRUE(StartSim(sim, "item 1 class \"IPM.Appointment.ReminderCall\" entryid \"one\"\n"
+                            "item 2 class \"IPM.Appointment.ReminderCall\" entryid \"two\"\n"
+                            "wait-advise 20s\nsleep 100ms\nfire 1\nfire 2\nnote fired\nwait-unadvise 20s\n"));
+  g_bNoSink = FALSE;
+  ASSERT_TRUE(ConnectOutlookSink());
+
+  // The work blocks until both events have been handled; it could not end if they waited for it.
+  std::atomic<bool> eventsDone{false};
+  fw::RunServingOleCalls([&] {
+    const ULONGLONG deadline = GetTickCount64() + 20000;
+    while (!(eventsDone = LogHasLine(sim, "Note fired")) && GetTickCount64() < deadline) Sleep(5);
+  });
+  EXPECT_TRUE(eventsDone);
+  EXPECT_TRUE(catcher.Records().empty()) << "posted records were dispatched inside the wait";
+
+  ASSERT_TRUE(catcher.WaitForRecords(2, 5000));
+  EXPECT_EQ(catcher.Records()[0]->m_strEntryId, "one");
+  EXPECT_EQ(catcher.Records()[1]->m_strEntryId, "two");
+  DisconnectOutlookSinkIfConnected();
+  DWORD exitCode = 99;
+  ASSERT_TRUE(sim.WaitForExit(20000, &exitCode));
+  EXPECT_EQ(exitCode, 0u);
+}
+
+TEST(RunServingOleCalls, InsideTheHandlingOfARecordTheNextEventIsServed) {
+  // As in the agent: the first record's command waits for slow work while Outlook fires the next
+  // reminder, whose call came in while the command was being picked from the queue.
+  ReminderCatcher catcher;
+  SimProcess sim(SimExe());
+  ASSERT_TRUE(StartSim(sim, "item 1 class \"IPM.Appointment.ReminderCall\" entryid \"one\"\n"
+                            "item 2 class \"IPM.Appointment.ReminderCall\" entryid \"two\"\n"
+                            "wait-advise 20s\nfire 1\nfire 2\nnote fired\nwait-unadvise 20s\n"));
+  std::atomic<bool> eventsDone{false};
+  size_t recordsInsideTheWait = 99;
+  catcher.OnRecord([&](const ReminderRecord& record) {
+    if (record.m_strEntryId != "one") return;
+    // The next event's call comes in before the wait starts.
+    const ULONGLONG deadline = GetTickCount64() + 10000;
+    while (LinesStartingWith(sim.Log(), "Fire 0xF004 Item#2 ").empty() && GetTickCount64() < deadline) Sleep(5);
+    fw::RunServingOleCalls([&] {
+      const ULONGLONG until = GetTickCount64() + 10000;
+      while (!(eventsDone = LogHasLine(sim, "Note fired")) && GetTickCount64() < until) Sleep(5);
+    });
+    recordsInsideTheWait = catcher.Records().size();
+  });
+  g_bNoSink = FALSE;
+  ASSERT_TRUE(ConnectOutlookSink());
+  ASSERT_TRUE(catcher.WaitForRecords(2, 20000));
+  EXPECT_TRUE(eventsDone) << "the second event waited for the work";
+  EXPECT_EQ(recordsInsideTheWait, 1u) << "the second record was dispatched inside the wait";
+  EXPECT_EQ(catcher.Records()[1]->m_strEntryId, "two");
+  DisconnectOutlookSinkIfConnected();
+  ASSERT_TRUE(sim.WaitForExit(20000, nullptr));
+}
+
+TEST(RunServingOleCalls, TheWorksExceptionReachesTheCaller) {
+  try {
+    fw::RunServingOleCalls([] { fw::ThrowOleException(E_ACCESSDENIED); });
+    ADD_FAILURE() << "no exception";
+  } catch (const COleException& e) {
+    EXPECT_EQ(e.m_sc, E_ACCESSDENIED);
+  }
+  int runs = 0;
+  fw::RunServingOleCalls([&] { ++runs; });
+  EXPECT_EQ(runs, 1);
+}
+
+}  // namespace
+}  // namespace outlook_test
