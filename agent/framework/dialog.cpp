@@ -77,10 +77,45 @@ BOOL CDialog::OnCommand(WPARAM wParam, LPARAM lParam) {
   return CWnd::OnCommand(wParam, lParam);
 }
 
+namespace {
+
+// Centres a dialog on its owner (or the screen), kept inside the owner's monitor work area.
+void CenterOnOwner(HWND dialog) {
+  RECT box{};
+  ::GetWindowRect(dialog, &box);
+  HWND owner = ::GetWindow(dialog, GW_OWNER);
+  RECT area{};
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  ::GetMonitorInfoA(::MonitorFromWindow(owner ? owner : dialog, MONITOR_DEFAULTTONEAREST), &monitor);
+  RECT around = monitor.rcWork;
+  if (owner && ::IsWindowVisible(owner) && !::IsIconic(owner)) ::GetWindowRect(owner, &around);
+  area = monitor.rcWork;
+  const LONG width = box.right - box.left;
+  const LONG height = box.bottom - box.top;
+  LONG x = around.left + ((around.right - around.left) - width) / 2;
+  LONG y = around.top + ((around.bottom - around.top) - height) / 2;
+  if (x + width > area.right) x = area.right - width;
+  if (y + height > area.bottom) y = area.bottom - height;
+  if (x < area.left) x = area.left;
+  if (y < area.top) y = area.top;
+  ::SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+}  // namespace
+
 LRESULT CDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG:
-      return OnInitDialog();
+    case WM_INITDIALOG: {
+      RECT before{};
+      ::GetWindowRect(m_hWnd, &before);
+      const BOOL result = OnInitDialog();
+      RECT after{};
+      ::GetWindowRect(m_hWnd, &after);
+      // Like the classic framework: centred, unless initialisation placed the dialog itself.
+      if (::EqualRect(&before, &after)) CenterOnOwner(m_hWnd);
+      return result;
+    }
     case WM_COMMAND:
       return OnCommand(wParam, lParam);
     default:

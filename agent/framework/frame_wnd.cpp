@@ -11,6 +11,7 @@
 #include "agent/framework/status_bar.h"
 #include "agent/framework/view.h"
 #include "agent/framework/win_app.h"
+#include "agent/framework/window_icons.h"
 
 namespace {
 
@@ -65,10 +66,7 @@ BOOL CFrameWnd::LoadFrame(UINT nIDResource, DWORD dwDefaultStyle, CWnd* pParentW
     if (menu && ::IsMenu(menu)) ::DestroyMenu(menu);
     return FALSE;
   }
-  if (HICON icon = ::LoadIconA(instance, MAKEINTRESOURCEA(nIDResource))) {
-    SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-  }
+  fw::SetWindowIcons(m_hWnd, instance, nIDResource);
   return TRUE;
 }
 

@@ -5,6 +5,7 @@
 #include "agent/framework/mdi_frame_wnd.h"
 #include "agent/framework/view.h"
 #include "agent/framework/win_app.h"
+#include "agent/framework/window_icons.h"
 
 namespace {
 
@@ -50,10 +51,7 @@ BOOL CMDIChildWnd::LoadFrame(UINT nIDResource, DWORD dwDefaultStyle, CWnd* pPare
   cs.hInstance = AfxGetInstanceHandle();
   cs.lpCreateParams = pContext;
   if (!CreateFromStruct(cs)) return FALSE;
-  if (HICON icon = ::LoadIconA(AfxGetResourceHandle(), MAKEINTRESOURCEA(nIDResource))) {
-    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-    SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-  }
+  fw::SetWindowIcons(m_hWnd, AfxGetResourceHandle(), nIDResource);
   return TRUE;
 }
 
