@@ -7,7 +7,6 @@
 #include <string>
 
 #include "agent/calls/reminder_record.h"
-#include "agent/framework/main_window.h"
 #include "agent/framework/ole_text.h"
 #include "agent/framework/ole_variant.h"
 #include "agent/outlook/local_clock.h"
