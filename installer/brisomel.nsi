@@ -1,0 +1,157 @@
+; Brisomel setup: a per-user installation that needs no administrator rights. It installs the
+; agent and the Outlook add-in (32-bit, and 64-bit where Windows is 64-bit) into the user's own
+; programs folder, registers the add-in for the current user, writes the agent's settings as its
+; first start would, and adds a Start-menu entry and an Add/Remove Programs entry.
+;
+; makensis -DVERSION=1.0.0.1 -DOUTFILE=<setup.exe> -DAGENT_EXE=<cadelo.exe>
+;          -DADDIN32_DLL=<i686 mervane.dll> -DADDIN64_DLL=<x86_64 mervane.dll>
+;          -DSTOP_AGENTS_EXE=<stop-agents.exe> -DAGENT_ICON=<cadelo.ico> brisomel.nsi
+
+!ifndef VERSION | OUTFILE | AGENT_EXE | ADDIN32_DLL | ADDIN64_DLL | STOP_AGENTS_EXE | AGENT_ICON
+  !error "define VERSION, OUTFILE, AGENT_EXE, ADDIN32_DLL, ADDIN64_DLL, STOP_AGENTS_EXE and AGENT_ICON"
+!endif
+
+Unicode true
+SetCompressor /SOLID lzma
+ManifestDPIAware true
+
+!addincludedir "${__FILEDIR__}"
+!include "MUI2.nsh"
+!include "LogicLib.nsh"
+!include "x64.nsh"
+!include "FileFunc.nsh"
+!include "product.nsh"
+!include "platform.nsh"
+!include "settings.nsh"
+!include "addin_registration.nsh"
+!include "uninstall_entry.nsh"
+
+Name "${PRODUCT_NAME}"
+Caption "${PRODUCT_NAME} Setup"
+UninstallCaption "${PRODUCT_NAME} Uninstall"
+OutFile "${OUTFILE}"
+RequestExecutionLevel user
+InstallDir "$LOCALAPPDATA\Programs\Brisomel"
+InstallDirRegKey HKCU "${UNINSTALL_KEY}" InstallLocation
+BrandingText "${PRODUCT_NAME} ${VERSION}"
+; A file in use (Outlook holding the add-in) may not be skipped: the user retries or stops.
+AllowSkipFiles off
+FileErrorText "Setup cannot write$\r$\n$0$\r$\nOutlook may be using the Brisomel add-in: close Outlook, then click Retry." \
+              "Setup cannot write$\r$\n$0$\r$\nOutlook may be using the Brisomel add-in: close Outlook, then click Retry."
+
+VIProductVersion "${VERSION}"
+VIAddVersionKey ProductName "${PRODUCT_NAME}"
+VIAddVersionKey CompanyName "${PUBLISHER}"
+VIAddVersionKey FileDescription "${PRODUCT_NAME} Setup"
+VIAddVersionKey FileVersion "${VERSION}"
+VIAddVersionKey ProductVersion "${VERSION}"
+VIAddVersionKey LegalCopyright "${PUBLISHER}"
+
+!define MUI_ICON "${AGENT_ICON}"
+!define MUI_UNICON "${AGENT_ICON}"
+!define MUI_ABORTWARNING
+!define MUI_WELCOMEPAGE_TEXT "Setup will install Brisomel for you alone; it needs no administrator rights.$\r$\n$\r$\nBrisomel turns the reminders of Outlook appointments made with the reminder-call form into telephone calls placed by the Talmery Gateway.$\r$\n$\r$\nIf Outlook is running, restart it after setup so that it loads the Brisomel add-in.$\r$\n$\r$\n$_CLICK"
+!insertmacro MUI_PAGE_WELCOME
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!define MUI_FINISHPAGE_TEXT "Brisomel is installed.$\r$\n$\r$\nStart Outlook (or restart it) to load the add-in. To enter your name, your phone number and the Talmery Gateway, open Brisomel from the Start menu and choose File > Setup."
+!define MUI_FINISHPAGE_RUN "$INSTDIR\${AGENT_FILE}"
+!define MUI_FINISHPAGE_RUN_TEXT "Open Brisomel now"
+!define MUI_FINISHPAGE_RUN_NOTCHECKED
+!insertmacro MUI_PAGE_FINISH
+
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+
+!insertmacro MUI_LANGUAGE "English"
+
+Var KeepSettings
+
+; Ends the agents started from this installation's cadelo.exe; RESULT is 0 when none runs any more.
+!macro STOP_AGENTS RESULT
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\stop-agents.exe" "${STOP_AGENTS_EXE}"
+  ExecWait `"$PLUGINSDIR\stop-agents.exe" "$INSTDIR\${AGENT_FILE}"` ${RESULT}
+!macroend
+
+!define AGENT_STILL_RUNNING "Brisomel is running and could not be ended. Close it, then try again."
+
+Function .onInit
+  SetShellVarContext current
+  !insertmacro DETECT_WINE
+FunctionEnd
+
+Section "Brisomel" SectionMain
+  SectionIn RO
+  SetOutPath "$INSTDIR"
+  ; A running program cannot be replaced.
+  !insertmacro STOP_AGENTS $0
+  ${If} $0 <> 0
+    MessageBox MB_OK|MB_ICONSTOP "${AGENT_STILL_RUNNING}" /SD IDOK
+    Abort
+  ${EndIf}
+
+  File "/oname=${AGENT_FILE}" "${AGENT_EXE}"
+  File "/oname=${ADDIN32_FILE}" "${ADDIN32_DLL}"
+  ${If} ${RunningX64}
+    File "/oname=${ADDIN64_FILE}" "${ADDIN64_DLL}"
+  ${EndIf}
+  WriteUninstaller "$INSTDIR\${UNINSTALLER_FILE}"
+  ; Written before the registration, so that even a setup that fails from here can be removed.
+  !insertmacro WRITE_UNINSTALL_ENTRY
+
+  ClearErrors
+  !insertmacro REGISTER_ADDIN
+  !insertmacro WRITE_SETTINGS "$INSTDIR\${AGENT_FILE}"
+  ${If} ${Errors}
+    MessageBox MB_OK|MB_ICONSTOP "Setup could not write the add-in's registration or the Brisomel settings to the registry. Outlook will not load Brisomel." /SD IDOK
+    Abort
+  ${EndIf}
+
+  CreateDirectory "${SHORTCUT_FOLDER}"
+  CreateShortcut "${SHORTCUT}" "$INSTDIR\${AGENT_FILE}" "" "$INSTDIR\${AGENT_FILE}" 0
+SectionEnd
+
+Function un.onInit
+  SetShellVarContext current
+FunctionEnd
+
+Section "Uninstall"
+  ; Outlook keeps the add-in it loaded until it ends. Checked first: cancelling here leaves the
+  ; registration, the agent and the settings in place.
+addins_in_use:
+  ClearErrors
+  Delete "$INSTDIR\${ADDIN32_FILE}"
+  Delete "$INSTDIR\${ADDIN64_FILE}"
+  ${If} ${Errors}
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Outlook is using the Brisomel add-in. Close Outlook, then click Retry." /SD IDCANCEL IDRETRY addins_in_use
+    Abort
+  ${EndIf}
+
+  ; A running program cannot be removed.
+  !insertmacro STOP_AGENTS $0
+  ${If} $0 <> 0
+    MessageBox MB_OK|MB_ICONSTOP "${AGENT_STILL_RUNNING}" /SD IDOK
+    Abort
+  ${EndIf}
+
+  StrCpy $KeepSettings 1
+  MessageBox MB_YESNO|MB_ICONQUESTION "Do you want to keep your Brisomel settings (Talmery Gateway, your name and phone number) for a later installation?" /SD IDYES IDYES settings_answered
+  StrCpy $KeepSettings 0
+settings_answered:
+
+  !insertmacro UNREGISTER_ADDIN
+  !insertmacro UNREGISTER_DOCUMENT_CLASS
+  Delete "$INSTDIR\${AGENT_FILE}"
+  Delete "${SHORTCUT}"
+  RMDir "${SHORTCUT_FOLDER}"
+  ${If} $KeepSettings = 1
+    !insertmacro FORGET_AGENT_PATH "$INSTDIR\${AGENT_FILE}"
+  ${Else}
+    !insertmacro REMOVE_SETTINGS
+  ${EndIf}
+  !insertmacro REMOVE_UNINSTALL_ENTRY
+  Delete "$INSTDIR\${UNINSTALLER_FILE}"
+  ; Only when empty: files the user put here stay.
+  RMDir "$INSTDIR"
+SectionEnd

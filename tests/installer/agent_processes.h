@@ -1,0 +1,15 @@
+#pragma once
+// Which processes run a given program file.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace installer_test {
+
+// Ids of the running processes whose executable is exePath (compared without case).
+std::vector<DWORD> ProcessesStartedFrom(const std::string& exePath);
+// Ids of the running processes with this file name (e.g. "regsvr32.exe").
+std::vector<DWORD> ProcessesNamed(const std::string& fileName);
+
+}  // namespace installer_test

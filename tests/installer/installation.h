@@ -1,0 +1,95 @@
+#pragma once
+// The product as setup installs it for the current user: where its files, shortcut and registry
+// keys go, the built programs the tests use, running setup and the uninstaller, and removing
+// every trace of an installation so that each test starts and ends clean (the Wine prefix is
+// shared by all tests).
+#include <windows.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/harness/process.h"
+
+namespace installer_test {
+
+inline constexpr char kAddinClsid[] = "{8A61C2E4-3B7F-4c19-9D25-6E0B7F41A3C8}";
+inline constexpr char kAddinProgId[] = "Brisomel.Addin";
+inline constexpr char kAddinDescription[] = "Brisomel COM Addin";
+inline constexpr char kOutlookAddinKey[] = "Software\\Microsoft\\Office\\Outlook\\Addins\\Brisomel.Addin";
+inline constexpr char kSettingsKey[] = "Software\\Brisomel\\tarnwick\\1.0";
+inline constexpr char kProfileKey[] = "Software\\Brisomel\\Brisomel";
+inline constexpr char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Brisomel";
+inline constexpr char kDocumentClsid[] = "{B27E5F90-4C1A-4D3E-8F62-07A9D3C15E4B}";
+inline constexpr char kDocumentProgId[] = "Cadelo.Document";
+
+// "Software\Classes\CLSID\<clsid>" and "Software\Classes\<progId>" (HKCU or HKLM).
+std::string ClassKey(const std::string& clsid);
+std::string ProgIdKey(const std::string& progId);
+
+// Where setup puts the product for the current user.
+std::string InstallDir();  // %LOCALAPPDATA%\Programs\Brisomel
+std::string InstalledFile(const std::string& name);
+std::string ShortcutFolder();  // the user's Start menu\Programs\Brisomel
+std::string Shortcut();        // ...\Brisomel.lnk
+
+// The built programs, as Windows paths.
+std::string BuiltSetup();
+std::string BuiltAgent();
+std::string BuiltAddin32();
+std::string BuiltAddin64();
+std::string BuiltStopAgents();
+std::string BuiltIdleProgram();
+std::wstring Sim32Exe();
+std::wstring Sim64Exe();
+
+bool RunningUnderWine();
+
+// Variables for the programs the tests start: Wine's menu builder stays off, so that the
+// Start-menu shortcut does not reach the Linux desktop's menus.
+std::vector<std::pair<std::string, std::string>> ChildEnvironment();
+
+// Runs setup with the arguments (e.g. "/S") and waits for its end: its exit code, or -1 when it
+// did not start or did not end in time.
+int RunSetup(const std::string& arguments);
+// Runs the installed uninstaller on the installation and waits for its end: a copy of it, started
+// with "_?=<install folder>", as the uninstaller itself does when started from its folder, only
+// waited for. Its exit code (0 done, 2 stopped), or -1.
+int RunUninstaller(const std::string& arguments);
+// The same, without waiting (for a test that drives its windows). The copy lives in `folder`.
+harness::Process StartUninstaller(const std::string& folder, const std::string& arguments);
+
+// Runs the command line exactly as given (e.g. the QuietUninstallString) and waits for the
+// process it starts: its exit code, or -1.
+int RunCommandLine(const std::string& commandLine);
+
+// Ends agents started from the installed cadelo.exe and removes every file, shortcut and
+// registry key (both views) that an installation, the agent's own visible start or the
+// uninstaller's copy of itself leaves.
+void RemoveEverything();
+
+class CleanSlate {
+ public:
+  CleanSlate() { RemoveEverything(); }
+  ~CleanSlate() { RemoveEverything(); }
+  CleanSlate(const CleanSlate&) = delete;
+  CleanSlate& operator=(const CleanSlate&) = delete;
+};
+
+// Names of the files (not folders) directly in a folder.
+std::vector<std::string> FileNamesIn(const std::string& folder);
+std::string FileContent(const std::string& path);
+bool FileExists(const std::string& path);
+bool FolderExists(const std::string& path);
+
+// Waits for the condition, checking every 50 ms; true when it held in time.
+template <typename Condition>
+bool WaitFor(Condition condition, int timeoutMs) {
+  for (int waited = 0;; waited += 50) {
+    if (condition()) return true;
+    if (waited >= timeoutMs) return false;
+    Sleep(50);
+  }
+}
+
+}  // namespace installer_test

@@ -1,0 +1,129 @@
+// The installed product at work: Outlook (the simulator, of either bitness) loads the add-in
+// that setup registered, the add-in starts the installed agent, a reminder of a reminder-call
+// appointment ends at the stand-in gateway, and Outlook's end ends the agent. Then the
+// uninstaller leaves nothing of the add-in behind.
+#include <gtest/gtest.h>
+#include <ole2.h>
+
+#include <algorithm>
+#include <ostream>
+
+#include "tests/harness/message_box_watcher.h"
+#include "tests/harness/registry.h"
+#include "tests/installer/agent_processes.h"
+#include "tests/installer/expectations.h"
+#include "tests/installer/installation.h"
+#include "tests/installer/registry_view.h"
+#include "tools/gateway/gateway_server.h"
+#include "tools/outlook-sim/driver/sim_driver.h"
+
+namespace installer_test {
+namespace {
+
+using harness::DwordBytes;
+using harness::SzBytes;
+
+constexpr DWORD kTimeoutMs = 60000;
+
+struct OutlookBitness {
+  const char* name;
+  bool is64;
+};
+
+void PrintTo(const OutlookBitness& outlook, std::ostream* out) { *out << outlook.name; }
+
+std::wstring SimOf(const OutlookBitness& outlook) { return outlook.is64 ? Sim64Exe() : Sim32Exe(); }
+
+bool HasLineStartingWith(const std::vector<std::string>& log, const std::string& prefix) {
+  return std::any_of(log.begin(), log.end(), [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
+}
+
+// Outlook as installed on the machine: on 64-bit Windows both simulators are registered, as 64-bit
+// Outlook registers its interfaces for 32-bit clients too (the agent is one).
+class InstalledAddinInOutlook : public ::testing::TestWithParam<OutlookBitness> {
+ protected:
+  void SetUp() override {
+    if (GetParam().is64 && !Is64BitWindows()) GTEST_SKIP() << "64-bit Outlook needs 64-bit Windows";
+    ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
+    oleReady_ = true;
+    ASSERT_TRUE(simdriver::SimProcess(Sim32Exe()).Register()) << "outlook-sim.exe (i686) /regserver failed";
+    if (Is64BitWindows()) {
+      ASSERT_TRUE(simdriver::SimProcess(Sim64Exe()).Register()) << "outlook-sim.exe (x86_64) /regserver failed";
+    }
+  }
+  void TearDown() override {
+    if (Is64BitWindows()) simdriver::SimProcess(Sim64Exe()).Unregister();
+    simdriver::SimProcess(Sim32Exe()).Unregister();
+    if (oleReady_) OleUninitialize();
+  }
+
+  CleanSlate clean_;
+  bool oleReady_ = false;
+};
+
+TEST_P(InstalledAddinInOutlook, StartsTheAgentAndAReminderEndsAtTheGateway) {
+  ASSERT_EQ(RunSetup("/S"), 0);
+  gateway::Server gateway;
+  ASSERT_TRUE(gateway.Start());
+  gateway.SetAnswer({200, "OK", "[41]"});
+  // The user's Setup: the gateway, their name and number.
+  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "host", REG_SZ, SzBytes("127.0.0.1")));
+  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "port", REG_DWORD, DwordBytes(gateway.Port())));
+  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "firstname", REG_SZ, SzBytes("Ann")));
+  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "lastname", REG_SZ, SzBytes("Lee")));
+  harness::MessageBoxWatcher agentBoxes("Brisomel");
+  harness::MessageBoxWatcher addinBoxes("Brisomel Addin");
+
+  simdriver::SimProcess outlook(SimOf(GetParam()));
+  ASSERT_TRUE(outlook.Start(
+      "item 1 class \"IPM.Appointment.ReminderCall\" start +15m minutes 15\n"
+      "item 1 subject \"Budget review\" location \"Room 4\" body \"Bring the figures\"\n"
+      "item 1 prop notifycall text \"555-0100\"\n"
+      "wait-advise 60s\n"
+      "fire 1\n"
+      "sleep 120s\n"));
+  ASSERT_TRUE(simdriver::PumpUntil([&] { return gateway.RequestCount() >= 1; }, kTimeoutMs))
+      << "no call request; the simulator's log:\n"
+      << [&] {
+           std::string text;
+           for (const std::string& line : outlook.Log()) text += line + "\n";
+           return text;
+         }();
+
+  outlook.RequestQuit();
+  DWORD exitCode = 1;
+  ASSERT_TRUE(outlook.WaitForExit(kTimeoutMs, &exitCode));
+  EXPECT_EQ(exitCode, 0u);
+
+  const std::vector<std::string> log = outlook.Log();
+  EXPECT_TRUE(HasLineStartingWith(log, "Addin Brisomel.Addin OnStartupComplete hr=0x00000000"));
+  EXPECT_TRUE(HasLineStartingWith(log, "Advise cookie="));
+  EXPECT_TRUE(HasLineStartingWith(log, "Event 0xF004 Item#1 cookie=1 hr=0x00000000"));
+  EXPECT_TRUE(HasLineStartingWith(log, "Addin Brisomel.Addin OnDisconnection(0) hr=0x00000000"));
+
+  const std::vector<gateway::RecordedRequest> requests = gateway.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].method, "POST");
+  EXPECT_EQ(requests[0].target, "/ocall/callreqHandler.jsp");
+  EXPECT_EQ(requests[0].body.rfind("calltime=0&selfdelete=1&firstocc=15&phoneno=5550100&txt=", 0), 0u)
+      << requests[0].body;
+  EXPECT_NE(requests[0].body.find("Ann+Lee"), std::string::npos) << requests[0].body;
+  EXPECT_NE(requests[0].body.find("Budget+review"), std::string::npos) << requests[0].body;
+
+  // Outlook's end ended the agent the add-in had started.
+  EXPECT_TRUE(WaitFor([] { return ProcessesStartedFrom(InstalledFile("cadelo.exe")).empty(); }, 10000));
+  EXPECT_EQ(agentBoxes.Count(), 0u);
+  EXPECT_EQ(addinBoxes.Count(), 0u);
+
+  ASSERT_EQ(RunUninstaller("/S"), 0);
+  ExpectNoClasses();
+  EXPECT_FALSE(harness::KeyExists(HKEY_CURRENT_USER, kOutlookAddinKey));
+  EXPECT_FALSE(FolderExists(InstallDir()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Bitness, InstalledAddinInOutlook,
+                         ::testing::Values(OutlookBitness{"Outlook32", false}, OutlookBitness{"Outlook64", true}),
+                         [](const ::testing::TestParamInfo<OutlookBitness>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace installer_test
