@@ -69,6 +69,15 @@ std::string DescribeWindowsOf(DWORD pid) {
   return text;
 }
 
+bool WaitForButton(HWND dialog, int id, const std::string& text, int timeoutMs) {
+  return WaitFor(
+      [&] {
+        HWND button = GetDlgItem(dialog, id);
+        return button && WindowText(button) == text && IsWindowEnabled(button);
+      },
+      timeoutMs);
+}
+
 void PressButton(HWND dialog, int id) {
   PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }

@@ -20,6 +20,10 @@ HWND WaitForDialog(DWORD pid, const std::string& caption, const std::function<bo
 // buttons 1 to 3): for a failing test's message.
 std::string DescribeWindowsOf(DWORD pid);
 
+// Waits until the dialog's button reads `text` and is enabled (a wizard's buttons change with its
+// pages and stay disabled while the work runs).
+bool WaitForButton(HWND dialog, int id, const std::string& text, int timeoutMs);
+
 // Presses the dialog's button as a click does (WM_COMMAND BN_CLICKED, posted: a click that opens
 // a modal box must not block the test).
 void PressButton(HWND dialog, int id);

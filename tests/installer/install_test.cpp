@@ -9,7 +9,9 @@
 #include "agent/framework/handles.h"
 #include "tests/harness/process.h"
 #include "tests/harness/registry.h"
+#include "tests/harness/paths.h"
 #include "tests/installer/agent_processes.h"
+#include "tests/installer/dialog_driver.h"
 #include "tests/installer/expectations.h"
 #include "tests/installer/installation.h"
 
@@ -21,6 +23,12 @@ using harness::SzBytes;
 using ::testing::UnorderedElementsAreArray;
 
 constexpr int kProcessTimeoutMs = 20000;
+
+std::string TextOf(const harness::RegValue& value) {
+  std::string text(value.bytes.begin(), value.bytes.end());
+  if (!text.empty() && text.back() == '\0') text.pop_back();
+  return text;
+}
 
 struct ShortcutFacts {
   std::string target;
@@ -84,7 +92,7 @@ void WaitForRegistrationToEnd() {
   EXPECT_TRUE(WaitFor([] { return ProcessesNamed("regsvr32.exe").empty(); }, kProcessTimeoutMs));
 }
 
-class SilentSetup : public ::testing::Test {
+class Setup : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))); }
   void TearDown() override { CoUninitialize(); }
@@ -92,7 +100,7 @@ class SilentSetup : public ::testing::Test {
   CleanSlate clean_;
 };
 
-TEST_F(SilentSetup, InstallsExactlyTheExpectedFilesAndRegistryKeys) {
+TEST_F(Setup, SilentInstallGivesExactlyTheExpectedFilesAndRegistryKeys) {
   ASSERT_EQ(RunSetup("/S"), 0);
 
   EXPECT_THAT(FileNamesIn(InstallDir()), UnorderedElementsAreArray(ExpectedFiles()));
@@ -152,7 +160,7 @@ TEST_F(SilentSetup, InstallsExactlyTheExpectedFilesAndRegistryKeys) {
   EXPECT_EQ(FileVersionOf(BuiltAgent()), "1.0.0.1");
 }
 
-TEST_F(SilentSetup, LeavesSettingsThatExistAsTheyAreWhateverTheirType) {
+TEST_F(Setup, LeavesSettingsThatExistAsTheyAreWhateverTheirType) {
   struct Seeded {
     const char* name;
     DWORD type;
@@ -182,7 +190,7 @@ TEST_F(SilentSetup, LeavesSettingsThatExistAsTheyAreWhateverTheirType) {
                      {"unrelated", REG_SZ, SzBytes("kept")}});
 }
 
-TEST_F(SilentSetup, EndsAnAgentStartedFromTheInstallationAndReplacesIt) {
+TEST_F(Setup, EndsAnAgentStartedFromTheInstallationAndReplacesIt) {
   ASSERT_EQ(RunSetup("/S"), 0);
   harness::Process agent = StartAgentAsTheUserDoes();
   ASSERT_TRUE(agent.Started());
@@ -195,6 +203,51 @@ TEST_F(SilentSetup, EndsAnAgentStartedFromTheInstallationAndReplacesIt) {
   EXPECT_EQ(agent.ExitCode(), 0u);
   EXPECT_THAT(FileNamesIn(InstallDir()), UnorderedElementsAreArray(ExpectedFiles()));
   EXPECT_TRUE(FileContent(InstalledFile("cadelo.exe")) == FileContent(BuiltAgent()));
+}
+
+TEST_F(Setup, InstallsIntoAFolderOfTheUsersChoice) {
+  harness::TempDir temp;
+  const std::string folder = temp.File("My Apps") + "\\Brisomel";
+  // "/D=" comes last and unquoted, blanks and all.
+  ASSERT_EQ(RunSetup("/S /D=" + folder), 0);
+
+  EXPECT_THAT(FileNamesIn(folder), UnorderedElementsAreArray(ExpectedFiles()));
+  EXPECT_FALSE(FolderExists(InstallDir()));
+  EXPECT_EQ(TextOf(harness::ReadValue(HKEY_CURRENT_USER, kSettingsKey, "path")), folder + "\\cadelo.exe");
+  EXPECT_EQ(TextOf(ReadValueIn(View::k32, HKEY_CURRENT_USER, ClassKey(kAddinClsid) + "\\InprocServer32", "")),
+            Is64BitWindows() && UserClassesShareViews() ? folder + "\\mervane64.dll" : folder + "\\mervane.dll");
+  const std::string quiet = TextOf(harness::ReadValue(HKEY_CURRENT_USER, kUninstallKey, "QuietUninstallString"));
+  EXPECT_EQ(quiet, "\"" + folder + "\\uninstall.exe\" /S");
+  EXPECT_EQ(ReadShortcut(Shortcut()).target, folder + "\\cadelo.exe");
+
+  ASSERT_EQ(RunCommandLine(quiet), 0);
+  EXPECT_TRUE(WaitFor([&] { return !harness::KeyExists(HKEY_CURRENT_USER, kUninstallKey) && !FolderExists(folder); },
+                      kProcessTimeoutMs));
+  EXPECT_FALSE(harness::KeyExists(HKEY_CURRENT_USER, kOutlookAddinKey));
+  EXPECT_FALSE(KeyExistsIn(View::k32, HKEY_CURRENT_USER, ClassKey(kAddinClsid)));
+}
+
+TEST_F(Setup, WizardInstallsWithTheOfferedChoices) {
+  const std::string setupPath = BuiltSetup();
+  harness::Process setup = harness::Process::Launch(setupPath, "\"" + setupPath + "\"", ChildEnvironment());
+  ASSERT_TRUE(setup.Started());
+  HWND wizard = WaitForDialog(setup.Pid(), "Brisomel Setup", [](HWND) { return true; }, kProcessTimeoutMs);
+  ASSERT_NE(wizard, nullptr) << DescribeWindowsOf(setup.Pid());
+
+  // Welcome, folder (as offered), then the progress page moves on to the finish page by itself;
+  // finish without opening Brisomel.
+  for (const char* button : {"&Next >", "&Install", "&Finish"}) {
+    ASSERT_TRUE(WaitForButton(wizard, IDOK, button, kProcessTimeoutMs))
+        << "waiting for " << button << "; windows:\n" << DescribeWindowsOf(setup.Pid());
+    PressButton(wizard, IDOK);
+  }
+  ASSERT_TRUE(setup.WaitForExit(kProcessTimeoutMs));
+  EXPECT_EQ(setup.ExitCode(), 0u);
+
+  EXPECT_THAT(FileNamesIn(InstallDir()), UnorderedElementsAreArray(ExpectedFiles()));
+  EXPECT_TRUE(harness::KeyExists(HKEY_CURRENT_USER, kOutlookAddinKey));
+  EXPECT_TRUE(harness::KeyExists(HKEY_CURRENT_USER, kUninstallKey));
+  EXPECT_TRUE(ProcessesStartedFrom(InstalledFile("cadelo.exe")).empty()) << "Brisomel was opened unasked";
 }
 
 TEST(SetupProgram, AsksForNoAdministratorRights) {

@@ -129,13 +129,8 @@ TEST_F(Uninstall, AnsweredNoRemovesTheSettings) {
   EXPECT_NE(GetDlgItem(question, IDYES), nullptr);
   PressButton(question, IDNO);
 
-  // The last page's button reads "Close" from the start, and is enabled once the work is done.
-  ASSERT_TRUE(WaitFor(
-      [&] {
-        HWND close = GetDlgItem(wizard, IDOK);
-        return WindowText(close) == "&Close" && IsWindowEnabled(close);
-      },
-      kTimeoutMs));
+  // The last page's button reads "Close" from the start; it is enabled once the work is done.
+  ASSERT_TRUE(WaitForButton(wizard, IDOK, "&Close", kTimeoutMs));
   PressButton(wizard, IDOK);
   ASSERT_TRUE(uninstaller.WaitForExit(kTimeoutMs));
   EXPECT_EQ(uninstaller.ExitCode(), 0u);
