@@ -4,6 +4,7 @@
 #include "agent/calls/settings_store.h"
 #include "agent/framework/internet_exception.h"
 #include "agent/framework/internet_session.h"
+#include "agent/framework/ole_serving_wait.h"
 
 namespace {
 
@@ -14,44 +15,55 @@ constexpr DWORD kAnswerCapacity = 1024;
 // connection but never answers would block the user-interface thread for good.
 constexpr DWORD kExchangeTimeoutMs = 30000;
 
+// One exchange with the gateway; transport failures raise fw::InternetException.
+int Exchange(const std::string& path, const std::string& body, std::string& requestId,
+             std::string& errorText) {
+  // Declared in this order so that they close in reverse: request, connection, session.
+  fw::InternetSession session;
+  const std::string host = GetHost();
+  const INTERNET_PORT port =
+      static_cast<INTERNET_PORT>(static_cast<uint32_t>(GetPort()) & 0xFFFF);
+  fw::HttpConnection connection = session.GetHttpConnection(host, port);
+  fw::HttpFile request = connection.OpenRequest("POST", path, INTERNET_FLAG_EXISTING_CONNECT);
+  request.SetTimeouts(kExchangeTimeoutMs, kExchangeTimeoutMs);
+  request.AddRequestHeaders(kFormContentType, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+  request.SendRequest(body);
+
+  DWORD status = 0;
+  request.QueryInfoStatusCode(status);
+  if (IsGatewayFailureStatus(status)) {
+    errorText = kGatewayUnreachableText;
+    return 0;
+  }
+
+  char answer[kAnswerCapacity];
+  const DWORD read = request.Read(answer, sizeof answer);
+  GatewayAnswer interpreted = InterpretGatewayAnswer(std::string(answer, read));
+  if (interpreted.accepted) {
+    requestId = std::move(interpreted.requestId);
+    request.Close();
+    connection.Close();
+    return 1;
+  }
+  errorText = std::move(interpreted.errorText);
+  return 0;
+}
+
 }  // namespace
 
 int PostToGateway(const std::string& path, const std::string& body, std::string& requestId,
                   std::string& errorText) {
   requestId.clear();
   errorText.clear();
+  int result = 0;
   try {
-    // Declared in this order so that they close in reverse: request, connection, session.
-    fw::InternetSession session;
-    const std::string host = GetHost();
-    const INTERNET_PORT port =
-        static_cast<INTERNET_PORT>(static_cast<uint32_t>(GetPort()) & 0xFFFF);
-    fw::HttpConnection connection = session.GetHttpConnection(host, port);
-    fw::HttpFile request = connection.OpenRequest("POST", path, INTERNET_FLAG_EXISTING_CONNECT);
-    request.SetTimeouts(kExchangeTimeoutMs, kExchangeTimeoutMs);
-    request.AddRequestHeaders(kFormContentType, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
-    request.SendRequest(body);
-
-    DWORD status = 0;
-    request.QueryInfoStatusCode(status);
-    if (IsGatewayFailureStatus(status)) {
-      errorText = kGatewayUnreachableText;
-      return 0;
-    }
-
-    char answer[kAnswerCapacity];
-    const DWORD read = request.Read(answer, sizeof answer);
-    GatewayAnswer interpreted = InterpretGatewayAnswer(std::string(answer, read));
-    if (interpreted.accepted) {
-      requestId = std::move(interpreted.requestId);
-      request.Close();
-      connection.Close();
-      return 1;
-    }
-    errorText = std::move(interpreted.errorText);
-    return 0;
+    // The exchange runs on a worker while this thread keeps serving incoming COM calls, so
+    // Outlook's event calls are never held up by a slow gateway; posted reminders stay queued in
+    // their order until the message loop runs again.
+    fw::RunServingOleCalls([&] { result = Exchange(path, body, requestId, errorText); });
   } catch (const fw::InternetException& e) {
     errorText = e.ErrorMessage();
     return 0;
   }
+  return result;
 }
