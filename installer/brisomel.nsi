@@ -68,10 +68,16 @@ VIAddVersionKey LegalCopyright "${PUBLISHER}"
 Var KeepSettings
 
 ; Ends the agents started from this installation's cadelo.exe; RESULT is 0 when none runs any more.
+; When the helper cannot run at all, setup goes on: replacing or deleting a running agent's file
+; fails and says so.
 !macro STOP_AGENTS RESULT
   InitPluginsDir
   File "/oname=$PLUGINSDIR\stop-agents.exe" "${STOP_AGENTS_EXE}"
+  ClearErrors
   ExecWait `"$PLUGINSDIR\stop-agents.exe" "$INSTDIR\${AGENT_FILE}"` ${RESULT}
+  ${If} ${Errors}
+    StrCpy ${RESULT} 0
+  ${EndIf}
 !macroend
 
 !define AGENT_STILL_RUNNING "Brisomel is running and could not be ended. Close it, then try again."
