@@ -34,3 +34,12 @@ wine_prefix_create
 trap wine_server_stop EXIT
 wine_server_start
 DISPLAY= ctest --test-dir "$build/i686" --output-on-failure --timeout 300 "$@"
+
+# 64-bit Windows with 64-bit Outlook: setup installs both add-ins, the 64-bit Outlook simulator
+# loads the 64-bit one, which starts the 32-bit agent; then the uninstall.
+echo "== installer tests under Wine (64-bit prefix: 64-bit Outlook)"
+wine_server_stop
+. tools/ci/wine-env.sh "$build" win64
+wine_prefix_create
+wine_server_start
+DISPLAY= ctest --test-dir "$build/i686/tests/installer" --output-on-failure --timeout 300

@@ -117,6 +117,9 @@ TEST_F(Registration, UnregisteringRemovesTheWholeTreesAndKeepsTheirParents) {
   for (const auto& a : added) {
     ASSERT_TRUE(harness::WriteValue(a.root, a.key, a.value, REG_SZ, harness::SzBytes("other")));
   }
+  // Removed again whatever the Office key's history: a stray add-in key would be loaded by every
+  // later Outlook simulator in this prefix.
+  harness::ScopedRegistryKey neighbour(HKEY_CURRENT_USER, std::string(kAddinsKey) + "\\Other.Addin");
   ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, std::string(kAddinsKey) + "\\Other.Addin",
                                   "LoadBehavior", REG_DWORD, harness::DwordBytes(3)));
 
