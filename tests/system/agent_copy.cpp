@@ -56,6 +56,11 @@ AgentCopy::~AgentCopy() {
 
 std::string AgentCopy::AnsiPath() const { return ToAnsi(path_); }
 
+std::string AgentCopy::UniqueTail() const {
+  const size_t rootFolder = root_.rfind(L'\\') + 1;
+  return ToAnsi(path_.substr(rootFolder));
+}
+
 bool AgentCopy::AnsiRoundTrips() const {
   const std::string ansi = AnsiPath();
   const int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);

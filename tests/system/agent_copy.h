@@ -20,6 +20,9 @@ class AgentCopy {
   // The path as ANSI text, the way the program's own ANSI calls see it: characters outside the
   // ANSI code page become '?'.
   std::string AnsiPath() const;
+  // The path from the fresh root's own folder on ("sys-12-1\\Brisomel\\cadelo.exe"): unique to
+  // this copy, and the same in the host's path of the file.
+  std::string UniqueTail() const;
   // True when every character of the path survives the ANSI code page.
   bool AnsiRoundTrips() const;
 

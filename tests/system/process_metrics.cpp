@@ -1,8 +1,8 @@
 #include "tests/system/process_metrics.h"
 
 #include <psapi.h>
+#include <winternl.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -12,11 +12,30 @@
 namespace systemtest {
 namespace {
 
+constexpr ULONG kSystemProcessInformation = 5;
+typedef NTSTATUS(WINAPI* QuerySystemInformation)(ULONG, PVOID, ULONG, PULONG);
+
 unsigned long long Filetime(const FILETIME& t) {
   return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
 }
 
-// Reads a whole file through drive Z: (the host's root); "" when it cannot be read.
+// The handle count the system's process list gives for pid; 0 when it is not there.
+unsigned long HandlesFromProcessList(DWORD pid) {
+  static const auto query = reinterpret_cast<QuerySystemInformation>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+  if (!query) return 0;
+  std::vector<char> buffer(1 << 20);
+  ULONG needed = 0;
+  if (query(kSystemProcessInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed) != 0) return 0;
+  for (size_t at = 0;;) {
+    const auto* entry = reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(buffer.data() + at);
+    if (static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(entry->UniqueProcessId)) == pid) return entry->HandleCount;
+    if (!entry->NextEntryOffset) return 0;
+    at += entry->NextEntryOffset;
+  }
+}
+
+// Reads a host file through drive Z: (the host's root); "" when it cannot be read.
 std::string ReadHostFile(const std::string& hostPath) {
   std::string windowsPath = "Z:";
   for (char c : hostPath) windowsPath += c == '/' ? '\\' : c;
@@ -58,77 +77,106 @@ unsigned long long FieldAfter(const std::string& text, const char* name) {
   return at == std::string::npos ? 0 : std::strtoull(text.c_str() + at + std::strlen(name), nullptr, 10);
 }
 
+unsigned long long Switches(const std::string& status) {
+  return FieldAfter(status, "\nvoluntary_ctxt_switches:") + FieldAfter(status, "\nnonvoluntary_ctxt_switches:");
+}
+
 }  // namespace
 
-ProcessSample SampleProcess(HANDLE process) {
+ProcessSampler::ProcessSampler(HANDLE process, DWORD pid, std::string imageTail)
+    : process_(process), pid_(pid) {
+  for (char c : imageTail) imageTail_ += c == '\\' ? '/' : c;
+}
+
+ProcessSample ProcessSampler::Sample() {
   ProcessSample sample;
   PROCESS_MEMORY_COUNTERS_EX memory{};
   memory.cb = sizeof memory;
   const bool gotMemory =
-      GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory) != 0;
-  DWORD handles = 0;
-  const bool gotHandles = GetProcessHandleCount(process, &handles) != 0;
-  FILETIME created, exited, kernel, user;
-  if (GetProcessTimes(process, &created, &exited, &kernel, &user)) {
-    sample.cpu100ns = Filetime(kernel) + Filetime(user);
-  }
-  sample.ok = gotMemory && gotHandles;
-  sample.privateBytes = memory.PrivateUsage;
+      GetProcessMemoryInfo(process_, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory) != 0;
   sample.workingSetBytes = memory.WorkingSetSize;
+  sample.privateBytes = memory.PrivateUsage;
+  sample.privateSource = "PrivateUsage";
+  if (gotMemory && sample.privateBytes == 0) {
+    const HostSample host = Host();
+    if (host.ok) {
+      sample.privateBytes = host.rssAnonBytes;
+      sample.privateSource = "host RssAnon";
+    }
+  }
+  DWORD handles = 0;
+  const bool gotHandles = GetProcessHandleCount(process_, &handles) != 0;
   sample.handles = handles;
+  sample.handleSource = "GetProcessHandleCount";
+  if (gotHandles && handles == 0) {
+    sample.handles = HandlesFromProcessList(pid_);
+    sample.handleSource = "process list";
+  }
+  FILETIME created, exited, kernel, user;
+  if (GetProcessTimes(process_, &created, &exited, &kernel, &user)) sample.cpu100ns = Filetime(kernel) + Filetime(user);
+  sample.ok = gotMemory && gotHandles && sample.privateBytes > 0 && sample.handles > 0;
   return sample;
 }
 
-HostSample SampleHostProcess(const std::string& unixImagePath, int knownUnixPid) {
+HostSample ProcessSampler::Host() {
   HostSample sample;
-  if (unixImagePath.empty()) return sample;
-  int pid = knownUnixPid;
-  if (pid == 0) {
+  if (imageTail_.empty()) return sample;
+  if (!searched_) {
+    searched_ = true;
     for (const std::string& name : HostDirectory("/proc")) {
       if (!AllDigits(name)) continue;
       const std::string maps = ReadHostFile("/proc/" + name + "/maps");
-      if (maps.find(unixImagePath + "\n") != std::string::npos) {
-        pid = std::atoi(name.c_str());
+      if (maps.find(imageTail_ + "\n") != std::string::npos) {
+        unixPid_ = std::atoi(name.c_str());
         break;
       }
     }
   }
-  if (pid == 0) return sample;
-  const std::string base = "/proc/" + std::to_string(pid);
+  if (unixPid_ == 0) return sample;
+  const std::string base = "/proc/" + std::to_string(unixPid_);
+  const std::string status = ReadHostFile(base + "/status");
   const std::string stat = ReadHostFile(base + "/stat");
   const size_t paren = stat.rfind(')');
-  if (paren == std::string::npos) return sample;
-  // After the command name: state, then fields 4.. ; utime and stime are fields 14 and 15.
+  if (status.empty() || paren == std::string::npos) return sample;
+  sample.rssAnonBytes = FieldAfter(status, "\nRssAnon:") * 1024;
+  // After the command name: state (field 3), then fields 4...; utime and stime are 14 and 15.
   std::vector<unsigned long long> fields;
-  const char* p = stat.c_str() + paren + 2;
-  while (*p) {
+  for (const char* p = stat.c_str() + paren + 2; *p;) {
     while (*p == ' ') ++p;
     if (!*p) break;
     fields.push_back(std::strtoull(p, nullptr, 10));
     while (*p && *p != ' ') ++p;
   }
-  if (fields.size() > 13) sample.cpuTicks = fields[11] + fields[12];
+  if (fields.size() > 12) sample.cpuTicks = fields[11] + fields[12];
   for (const std::string& task : HostDirectory(base + "/task")) {
     if (!AllDigits(task)) continue;
-    const std::string status = ReadHostFile(base + "/task/" + task + "/status");
-    sample.contextSwitches +=
-        FieldAfter(status, "\nvoluntary_ctxt_switches:") + FieldAfter(status, "\nnonvoluntary_ctxt_switches:");
+    sample.threadSwitches[std::atoi(task.c_str())] = Switches(ReadHostFile(base + "/task/" + task + "/status"));
     ++sample.threads;
   }
-  sample.unixPid = pid;
+  sample.unixPid = unixPid_;
   sample.ok = sample.threads > 0;
   return sample;
 }
 
-std::string HostPathOf(const std::string& windowsPath) {
-  if (windowsPath.size() < 3 || windowsPath[1] != ':') return std::string();
-  const char drive = static_cast<char>(windowsPath[0] | 0x20);
-  std::string rest;
-  for (size_t i = 2; i < windowsPath.size(); ++i) rest += windowsPath[i] == '\\' ? '/' : windowsPath[i];
-  if (drive == 'z') return rest;
-  char prefix[MAX_PATH] = {};
-  if (!GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix)) return std::string();
-  return std::string(prefix) + "/dosdevices/" + drive + ":" + rest;
+unsigned long long SwitchesBetween(const HostSample& before, const HostSample& after, int* threadsWoken) {
+  unsigned long long total = 0;
+  int woken = 0;
+  for (const auto& thread : after.threadSwitches) {
+    const auto was = before.threadSwitches.find(thread.first);
+    const unsigned long long earlier = was == before.threadSwitches.end() ? 0 : was->second;
+    const unsigned long long delta = thread.second >= earlier ? thread.second - earlier : 0;
+    total += delta;
+    woken += delta > 0;
+  }
+  if (threadsWoken) *threadsWoken = woken;
+  return total;
+}
+
+unsigned long long MainThreadSwitchesBetween(const HostSample& before, const HostSample& after) {
+  const auto was = before.threadSwitches.find(before.unixPid);
+  const auto now = after.threadSwitches.find(after.unixPid);
+  if (was == before.threadSwitches.end() || now == after.threadSwitches.end() || now->second < was->second) return 0;
+  return now->second - was->second;
 }
 
 }  // namespace systemtest

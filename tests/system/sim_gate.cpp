@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "tests/system/log_follower.h"
+
 namespace systemtest {
 namespace {
 
@@ -42,42 +44,53 @@ HRESULT QuietSink::GetTypeInfoCount(UINT* count) {
 HRESULT QuietSink::GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL; }
 HRESULT QuietSink::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return DISP_E_UNKNOWNNAME; }
 HRESULT QuietSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
-  if (id == 0xF004) ++events_;
+  if (id == 0xF004) times_.push_back(NowMs());
   return S_OK;
 }
 
-bool SimGate::Open() {
+bool SimGate::Attach() {
+  if (point_) return true;
+  CLSID clsid;
+  HRESULT hr = CLSIDFromProgID(L"Outlook.Application", &clsid);
+  if (FAILED(hr)) {
+    error_ = "CLSIDFromProgID " + Hex(hr);
+    return false;
+  }
+  fw::ComPtr<IConnectionPointContainer> container;
+  hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IConnectionPointContainer, container.put_void());
+  if (FAILED(hr)) {
+    error_ = "CoCreateInstance " + Hex(hr);
+    return false;
+  }
+  hr = container->FindConnectionPoint(kIidApplicationEvents, point_.put());
+  if (FAILED(hr)) {
+    error_ = "FindConnectionPoint " + Hex(hr);
+    return false;
+  }
+  return true;
+}
+
+bool SimGate::Open(QuietSink** opened) {
+  auto* sink = new QuietSink;
+  const bool advised = AdviseSink(sink);
+  if (advised && opened) *opened = sink;
+  sink->Release();  // the gate keeps its own reference
+  return advised;
+}
+
+bool SimGate::AdviseSink(IDispatch* sink) {
   if (count_ == static_cast<int>(sizeof advised_ / sizeof advised_[0])) {
     error_ = "too many gates";
     return false;
   }
-  if (!point_) {
-    CLSID clsid;
-    HRESULT hr = CLSIDFromProgID(L"Outlook.Application", &clsid);
-    if (FAILED(hr)) {
-      error_ = "CLSIDFromProgID " + Hex(hr);
-      return false;
-    }
-    fw::ComPtr<IConnectionPointContainer> container;
-    hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IConnectionPointContainer, container.put_void());
-    if (FAILED(hr)) {
-      error_ = "CoCreateInstance " + Hex(hr);
-      return false;
-    }
-    hr = container->FindConnectionPoint(kIidApplicationEvents, point_.put());
-    if (FAILED(hr)) {
-      error_ = "FindConnectionPoint " + Hex(hr);
-      return false;
-    }
-  }
-  auto* sink = new QuietSink;
+  if (!Attach()) return false;
   DWORD cookie = 0;
   const HRESULT hr = point_->Advise(sink, &cookie);
   if (FAILED(hr)) {
-    sink->Release();
     error_ = "Advise " + Hex(hr);
     return false;
   }
+  sink->AddRef();
   advised_[count_++] = {cookie, sink};
   return true;
 }

@@ -8,12 +8,14 @@
 #include <ole2.h>
 
 #include <string>
+#include <vector>
 
 #include "agent/framework/com_ptr.h"
 
 namespace systemtest {
 
-// A sink that answers every event with S_OK and counts the Reminder calls it got.
+// A sink that answers every event with S_OK at once and notes when each Reminder call came
+// (NowMs(), the performance counter shared by every process).
 class QuietSink : public IDispatch {
  public:
   QuietSink() = default;
@@ -25,12 +27,12 @@ class QuietSink : public IDispatch {
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override;
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
                                    UINT*) override;
-  long Events() const { return events_; }
+  const std::vector<double>& EventTimes() const { return times_; }
 
  private:
   virtual ~QuietSink() = default;
   long refs_ = 1;
-  long events_ = 0;
+  std::vector<double> times_;
 };
 
 class SimGate {
@@ -41,8 +43,11 @@ class SimGate {
   SimGate& operator=(const SimGate&) = delete;
 
   // Attaches to the running "Outlook.Application" (once) and advises one more sink; the caller
-  // must pump messages afterwards so the simulator's events to that sink are served.
-  bool Open();
+  // must pump messages afterwards so the simulator's events to that sink are served. The sink
+  // (owned by the gate until Close) is returned through `sink` when asked for.
+  bool Open(QuietSink** sink = nullptr);
+  // The same with a sink of the caller's (the gate takes a reference until Close).
+  bool AdviseSink(IDispatch* sink);
   // Unadvises every sink this gate advised and lets go of the simulator.
   void Close();
   // Drops the simulator's objects without calling it (after it died).
@@ -51,9 +56,10 @@ class SimGate {
 
  private:
   fw::ComPtr<IConnectionPoint> point_;
+  bool Attach();
   struct Advised {
     DWORD cookie;
-    QuietSink* sink;
+    IDispatch* sink;
   };
   Advised advised_[64] = {};
   int count_ = 0;

@@ -36,6 +36,17 @@ HRESULT CallAddinEntry(const char* name) {
   return entry ? entry() : E_NOTIMPL;
 }
 
+// Below the host's ephemeral ports: a port the system hands out could be one that an agent of an
+// earlier run (or another checkout on this machine) still has in its settings and calls.
+bool StartGateway(gateway::Server& server) {
+  unsigned seed = GetCurrentProcessId() * 2654435761u ^ GetTickCount();
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    seed = seed * 1103515245u + 12345u;
+    if (server.Start(static_cast<uint16_t>(20000 + (seed >> 8) % 12000))) return true;
+  }
+  return server.Start();
+}
+
 }  // namespace
 
 std::string ReminderItem(const std::string& name, const std::string& subject, const std::string& phone) {
@@ -67,7 +78,7 @@ SystemRig::SystemRig() {
     answer.autoId = true;
     return answer;
   }());
-  ok_ = gateway_.Start();
+  ok_ = StartGateway(gateway_);
   if (ok_) WriteGoodSettings();
 }
 
@@ -77,6 +88,9 @@ void SystemRig::EndEverything() {
   gate_.Close();
   agents_.clear();  // each is terminated if it still runs
   for (const std::string& image : adoptedImages_) TerminateProcesses(ProcessesOf(image));
+  // A simulator that does not end when asked is killed, and its registration cleared with it, so
+  // that the next test can still reach "Outlook.Application".
+  if (sim_ && WaitForSingleObject(sim_->Process(), 0) == WAIT_TIMEOUT && !QuitOutlook()) KillOutlook();
   sim_.reset();
   if (addinRegistered_) CallAddinEntry("DllUnregisterServer");
   gateway_.Stop();
@@ -122,8 +136,12 @@ void SystemRig::KillOutlook() {
   }
 }
 
-bool SystemRig::StartAgent() {
-  agents_.push_back(harness::Process::Launch(CadeloExe(), " /hidewindow yes"));
+bool SystemRig::StartAgent() { return StartAgentFrom(CadeloExe()); }
+
+bool SystemRig::StartAgentFrom(const std::string& exePath) { return StartClient(exePath, " /hidewindow yes"); }
+
+bool SystemRig::StartClient(const std::string& exePath, const std::string& commandLine) {
+  agents_.push_back(harness::Process::Launch(exePath, commandLine));
   if (!agents_.back().Started()) return false;
   return WaitForNextAdvise();
 }
@@ -140,7 +158,9 @@ bool SystemRig::RegisterAddin() {
   return CallAddinEntry("DllRegisterServer") == S_OK;
 }
 
-bool SystemRig::OpenGate() { return gate_.Open() && WaitForNextAdvise(); }
+bool SystemRig::AdviseSink(IDispatch* sink) { return gate_.AdviseSink(sink) && WaitForNextAdvise(); }
+
+bool SystemRig::OpenGate(QuietSink** sink) { return gate_.Open(sink) && WaitForNextAdvise(); }
 
 bool SystemRig::WaitForRequests(size_t n, DWORD timeoutMs) {
   return PumpWhile([&] { return gateway_.RequestCount() >= n; }, timeoutMs, 10);

@@ -61,6 +61,10 @@ class SystemRig {
   // Starts the agent as the add-in does (application name, command line " /hidewindow yes")
   // and waits until its sink is advised (the n-th "Advise cookie=" line).
   bool StartAgent();
+  // The same for a copy of the agent elsewhere (the benchmarks measure a copy of their own).
+  bool StartAgentFrom(const std::string& exePath);
+  // Any other client of the simulator, started with commandLine, awaited like the agent.
+  bool StartClient(const std::string& exePath, const std::string& commandLine);
   harness::Process& Agent() { return agents_.back(); }
   size_t AdvisesSoFar() const { return advises_; }
   // Waits for one more "Advise cookie=" line than seen so far (for agents the add-in starts).
@@ -72,7 +76,11 @@ class SystemRig {
   void AdoptAgentsOf(const std::string& exePath) { adoptedImages_.push_back(exePath); }
 
   // Lets a script waiting in "wait-advise <t> <n>" go on (see SimGate).
-  bool OpenGate();
+  bool OpenGate(QuietSink** sink = nullptr);
+  // Advises a sink of the caller's on the simulator (as a gate does) and waits for its Advise.
+  bool AdviseSink(IDispatch* sink);
+  // Unadvises every gate sink (while the simulator serves calls, not while it fires).
+  void CloseGates() { gate_.Close(); }
 
   // Waits (pumping) until the gateway has recorded n requests.
   bool WaitForRequests(size_t n, DWORD timeoutMs);

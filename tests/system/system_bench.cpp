@@ -1,0 +1,328 @@
+// Measures the whole system on this machine and prints one markdown table (rows only; the
+// caller adds the header with date and machine). Every figure comes from this one run.
+//   system_bench [runs=40]
+// The reminder path is timed from the moment the simulator's event call reaches a timing sink
+// advised before the agent (the performance counter is one clock for all processes) to the
+// moment the in-process stand-in gateway has read the request.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "tests/harness/message_box_watcher.h"
+#include "tests/harness/paths.h"
+#include "tests/harness/process.h"
+#include "tests/system/agent_census.h"
+#include "tests/system/agent_copy.h"
+#include "tests/system/bench_floor_client.h"
+#include "tests/system/bench_stats.h"
+#include "tests/system/process_metrics.h"
+#include "tests/system/system_paths.h"
+#include "tests/system/system_rig.h"
+
+namespace systemtest {
+namespace {
+
+void Row(const std::string& measure, const std::string& result, const std::string& how) {
+  std::printf("| %s | %s | %s |\n", measure.c_str(), result.c_str(), how.c_str());
+  std::fflush(stdout);
+}
+
+std::string Format(const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+// Arrival times (NowMs) of the gateway's requests, taken on its connection threads.
+class Arrivals {
+ public:
+  explicit Arrivals(gateway::Server& server) {
+    server.OnRequest([this](const gateway::RecordedRequest&) {
+      std::lock_guard<std::mutex> lock(mu_);
+      times_.push_back(NowMs());
+    });
+  }
+  std::vector<double> Times() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return times_;
+  }
+
+ private:
+  mutable std::mutex mu_;
+  std::vector<double> times_;
+};
+
+// "ms=" of the event lines of one sink (cookie) in the simulator's log.
+std::vector<double> EventMs(const LogFollower& log, int cookie, const std::string& item = "") {
+  std::vector<double> ms;
+  const std::string sink = " cookie=" + std::to_string(cookie) + " ";
+  for (const SeenLine& line : log.Lines()) {
+    if (line.text.rfind("Event 0xF004 ", 0) != 0 || line.text.find(sink) == std::string::npos) continue;
+    if (!item.empty() && line.text.find(" Item#" + item + " ") == std::string::npos) continue;
+    const size_t at = line.text.find(" ms=");
+    if (at != std::string::npos) ms.push_back(std::atof(line.text.c_str() + at + 4));
+  }
+  return ms;
+}
+
+double AddinMs(const LogFollower& log, const std::string& call) {
+  const long at = log.Find("Addin Brisomel.Addin " + call + " hr=");
+  if (at < 0) return -1;
+  const std::string& line = log.Lines()[static_cast<size_t>(at)].text;
+  const size_t ms = line.find(" ms=");
+  return ms == std::string::npos ? -1 : std::atof(line.c_str() + ms + 4);
+}
+
+std::string RepeatedFires(const std::string& item, int runs, const char* pause) {
+  std::string script;
+  for (int i = 0; i < runs; ++i) script += "fire " + item + "\nsleep " + pause + "\n";
+  return script;
+}
+
+// Invoke -> request for the agent (sink 2) or the floor client, with a timing sink as sink 1.
+struct PathRun {
+  std::vector<double> latencies;
+  std::vector<double> eventMs;
+  std::string firstBody;
+  size_t failures = 0;
+};
+
+PathRun MeasurePath(const AgentCopy* agent, const std::string& floorBody, int runs) {
+  PathRun run;
+  SystemRig rig;
+  Arrivals arrivals(rig.Gateway());
+  const std::string script = "version \"16.0.0.1\"\n" + ReminderItem("1", "Budget review", "555-0100") +
+                             "wait-advise 60s 2\n" + RepeatedFires("1", runs, "150ms") + "note done\n";
+  QuietSink* timing = nullptr;
+  if (!rig.Ok() || !rig.StartOutlook(script) || !rig.OpenGate(&timing)) return run;
+  std::unique_ptr<FloorClient> floor;
+  if (agent) {
+    if (!rig.StartAgentFrom(agent->AnsiPath())) return run;
+  } else {
+    floor = std::make_unique<FloorClient>(rig.Gateway().Port(), floorBody);
+    if (!rig.AdviseSink(floor->Sink())) return run;
+  }
+  rig.OutlookLog().WaitFor("Note done", 120000);
+  rig.WaitForRequests(static_cast<size_t>(runs), 10000);
+  PumpWhile([] { return false; }, 200);
+  const std::vector<double> sent = timing->EventTimes();
+  const std::vector<double> arrived = arrivals.Times();
+  for (size_t i = 0; i < sent.size() && i < arrived.size(); ++i) run.latencies.push_back(arrived[i] - sent[i]);
+  run.eventMs = EventMs(rig.OutlookLog(), 2);
+  run.failures = static_cast<size_t>(runs) - std::min<size_t>(static_cast<size_t>(runs), arrived.size()) +
+                 (floor ? floor->Failures() : 0);
+  const auto requests = rig.Gateway().Requests();
+  if (!requests.empty()) run.firstBody = requests[0].body;
+  rig.CloseGates();
+  return run;
+}
+
+void MeasureReminderPath(const AgentCopy& agent, int runs) {
+  const PathRun product = MeasurePath(&agent, std::string(), runs);
+  const PathRun floor = MeasurePath(nullptr, product.firstBody, runs);
+  Row("Reminder Invoke → request at the gateway: agent", Describe(Summarize(product.latencies)),
+      "event call reaches a timing sink advised first → stand-in gateway has read the request; " +
+          std::to_string(runs) + " reminders 150 ms apart");
+  Row("Reminder Invoke → request at the gateway: floor", Describe(Summarize(floor.latencies)),
+      "same, for a plain client: the same 10 Automation calls in its sink, a posted message, one bare WinINet POST "
+      "of the same bytes");
+  Row("Outlook blocked per event, instant gateway: agent", Describe(Summarize(product.eventMs), "ms", 2),
+      "duration of the agent's event call (simulator log `Event ... ms=`)");
+  Row("Outlook blocked per event, instant gateway: floor", Describe(Summarize(floor.eventMs), "ms", 2),
+      "the same for the plain client's sink");
+  if (product.failures || floor.failures) {
+    Row("(failures in the path runs)", std::to_string(product.failures) + " agent, " + std::to_string(floor.failures) + " floor",
+        "requests missing or not accepted");
+  }
+}
+
+void MeasureSlowGateway(const AgentCopy& agent) {
+  SystemRig rig;
+  gateway::Answer slow;
+  slow.autoId = true;
+  slow.delayMs = 2000;
+  rig.Gateway().SetAnswer(slow);
+  // Three reminders far apart, then one that comes due 0.5 s into the previous one's request.
+  const std::string script = "version \"16.0.0.1\"\n" + ReminderItem("1", "alone", "555-0100") +
+                             ReminderItem("2", "held", "555-0101") + "wait-advise 60s 1\n" +
+                             RepeatedFires("1", 4, "2500ms") + "fire 1\nsleep 500ms\nfire 2\nsleep 4s\nnote done\n";
+  if (!rig.Ok() || !rig.StartOutlook(script) || !rig.StartAgentFrom(agent.AnsiPath())) return;
+  rig.OutlookLog().WaitFor("Note done", 60000);
+  Row("Outlook blocked per event, 2 s gateway", Describe(Summarize(EventMs(rig.OutlookLog(), 1, "1")), "ms", 2),
+      "event calls with no request of the agent pending (the request runs after the call returned)");
+  const std::vector<double> held = EventMs(rig.OutlookLog(), 1, "2");
+  Row("Outlook blocked by an event during a pending 2 s request", held.empty() ? "no sample" : Format("%.0f ms", held[0]),
+      "event raised 0.5 s into the agent's request: its one thread serves Outlook only after the answer");
+}
+
+void MeasureBurst(const AgentCopy& agent) {
+  SystemRig rig;
+  Arrivals arrivals(rig.Gateway());
+  constexpr int kBurst = 200;
+  std::string script = "version \"16.0.0.1\"\n";
+  for (int i = 0; i < kBurst; ++i) {
+    char name[16], phone[16];
+    std::snprintf(name, sizeof name, "r%03d", i);
+    std::snprintf(phone, sizeof phone, "555-7%03d", i);
+    script += ReminderItem(name, name, phone);
+  }
+  script += "wait-advise 60s 1\nnote burst\n";
+  for (int i = 0; i < kBurst; ++i) {
+    char line[32];
+    std::snprintf(line, sizeof line, "fire r%03d\n", i);
+    script += line;
+  }
+  script += "note done\n";
+  if (!rig.Ok() || !rig.StartOutlook(script) || !rig.StartAgentFrom(agent.AnsiPath())) return;
+  LogFollower& log = rig.OutlookLog();
+  long first = -1;
+  PumpWhile(
+      [&] {
+        log.Poll();
+        first = log.Find("Fire 0xF004 Item#r000");
+        return first >= 0;
+      },
+      30000, 1);
+  const bool all = rig.WaitForRequests(kBurst, 120000);
+  const std::vector<double> arrived = arrivals.Times();
+  log.WaitFor("Note done", 10000);
+  if (first < 0 || arrived.empty()) return;
+  const double seconds = (arrived.back() - log.Lines()[static_cast<size_t>(first)].seenAtMs) / 1000;
+  bool ordered = all;
+  const auto requests = rig.Gateway().Requests();
+  for (int i = 0; ordered && i < kBurst; ++i) {
+    char phone[16];
+    std::snprintf(phone, sizeof phone, "5557%03d", i);
+    ordered = PhoneOf(requests[static_cast<size_t>(i)]) == phone;
+  }
+  const Summary events = Summarize(EventMs(log, 1));
+  Row("Burst of 200 reminders", Format("%.0f requests/s", kBurst / seconds) + Format(" (%.2f s in all)", seconds) +
+                                     (ordered ? ", all in order" : ", ORDER OR COUNT WRONG"),
+      "200 events back to back; first event raised → 200th request read");
+  Row("Outlook blocked per event during the burst", Describe(events, "ms", 1) + Format(", max %.0f ms", events.max),
+      "events wait while the agent's thread sends the requests queued before them");
+}
+
+void MeasureAddinAndStart(const AgentCopy& agent, int rounds) {
+  std::vector<double> connection, startup, ready;
+  {
+    SystemRig rig;
+    if (!rig.Ok() || !rig.RegisterAddin()) return;
+    rig.WriteSetting("path", REG_SZ, harness::SzBytes(agent.AnsiPath()));
+    rig.AdoptAgentsOf(agent.AnsiPath());
+    for (int i = 0; i < rounds; ++i) {
+      if (!rig.StartOutlook("note loaded\n", true) || !rig.WaitForNextAdvise()) break;
+      connection.push_back(AddinMs(rig.OutlookLog(), "OnConnection"));
+      startup.push_back(AddinMs(rig.OutlookLog(), "OnStartupComplete"));
+      rig.QuitOutlook();
+      PumpWhile([&] { return ProcessesOf(agent.AnsiPath()).empty(); }, 10000, 20);
+    }
+  }
+  {
+    SystemRig rig;
+    if (!rig.Ok() || !rig.StartOutlook("version \"16.0.0.1\"\n")) return;
+    for (int i = 0; i < rounds; ++i) {
+      const double launched = NowMs();
+      harness::Process process = harness::Process::Launch(agent.AnsiPath(), " /hidewindow yes");
+      LogFollower& log = rig.OutlookLog();
+      long seen = -1;
+      PumpWhile(
+          [&] {
+            log.Poll();
+            seen = log.Find("Advise cookie=" + std::to_string(i + 1));
+            return seen >= 0;
+          },
+          30000, 1);
+      if (seen < 0) break;
+      ready.push_back(log.Lines()[static_cast<size_t>(seen)].seenAtMs - launched);
+    }
+  }
+  Row("Add-in OnConnection", Describe(Summarize(connection), "ms", 3),
+      "simulator log `Addin ... ms=`, " + std::to_string(connection.size()) + " starts of the simulator");
+  Row("Add-in OnStartupComplete", Describe(Summarize(startup), "ms", 3), "the same; includes CreateProcessA of the agent");
+  Row("Agent start to ready, hidden", Describe(Summarize(ready), "ms", 0),
+      "CreateProcessA(\" /hidewindow yes\") → the simulator logs its Advise (log polled every 1 ms)");
+}
+
+void MeasureIdle(const AgentCopy& agent, DWORD idleMs) {
+  SystemRig rig;
+  if (!rig.Ok() || !rig.StartOutlook("version \"16.0.0.1\"\n") || !rig.StartAgentFrom(agent.AnsiPath())) return;
+  ProcessSampler sampler(rig.Agent().Handle(), rig.Agent().Pid(), agent.UniqueTail());
+  // A baseline: a Wine program that only waits in a message box's loop.
+  const std::string showBox = harness::WinePath(HARNESS_SHOW_BOX);
+  harness::MessageBoxWatcher none("no such caption");
+  harness::Process baseline = harness::Process::Launch(showBox, "\"" + showBox + "\" \"Bench baseline\" \"idle\"");
+  std::string tail = showBox.substr(showBox.rfind('\\', showBox.rfind('\\') - 1) + 1);
+  ProcessSampler base(baseline.Handle(), baseline.Pid(), tail);
+  PumpWhile([] { return false; }, 2000);
+  const HostSample hostBefore = sampler.Host();
+  const HostSample baseBefore = base.Host();
+  PumpWhile([] { return false; }, idleMs, 50);
+  const ProcessSample after = sampler.Sample();
+  const HostSample hostAfter = sampler.Host();
+  const HostSample baseAfter = base.Host();
+  const double seconds = idleMs / 1000.0;
+  Row("Agent idle private bytes", Format("%.0f KB", static_cast<double>(after.privateBytes) / 1024) + " (" +
+                                      after.privateSource + "), " + std::to_string(after.handles) + " handles, " +
+                                      Format("working set %.0f KB", static_cast<double>(after.workingSetBytes) / 1024),
+      "connected to the simulator, no reminder yet; sampled from outside the agent");
+  if (hostAfter.ok && hostBefore.ok) {
+    Row("Agent CPU while idle",
+        Format("%.0f ms", static_cast<double>(hostAfter.cpuTicks - hostBefore.cpuTicks) * 10.0) + Format(" in %.0f s", seconds),
+        "utime+stime of the Linux process behind the agent (10 ms ticks); Wine's GetProcessTimes does not report "
+        "other processes' times");
+  }
+  if (hostAfter.ok && hostBefore.ok) {
+    int woken = 0;
+    const double all = static_cast<double>(SwitchesBetween(hostBefore, hostAfter, &woken)) / seconds;
+    const double main = static_cast<double>(MainThreadSwitchesBetween(hostBefore, hostAfter)) / seconds;
+    std::string baseText = "no baseline";
+    if (baseAfter.ok && baseBefore.ok) {
+      baseText = Format("%.1f/s", static_cast<double>(SwitchesBetween(baseBefore, baseAfter)) / seconds) +
+                 Format(" (main thread %.1f/s)", static_cast<double>(MainThreadSwitchesBetween(baseBefore, baseAfter)) / seconds);
+    }
+    Row("Agent wake-ups while idle",
+        Format("%.1f/s", all) + Format(" (main thread %.1f/s; ", main) + std::to_string(woken) + " of " +
+            std::to_string(hostAfter.threads) + " threads woke); baseline " + baseText,
+        "context switches of the Linux threads behind the agent over the idle time (/proc/<pid>/task/*/status); "
+        "baseline: a Wine program idle in a message box");
+    for (const auto& thread : hostAfter.threadSwitches) {
+      const auto was = hostBefore.threadSwitches.find(thread.first);
+      std::fprintf(stderr, "idle agent thread %d: %llu -> %llu switches\n", thread.first,
+                   was == hostBefore.threadSwitches.end() ? 0ULL : was->second, thread.second);
+    }
+  }
+  baseline.Terminate();
+}
+
+}  // namespace
+}  // namespace systemtest
+
+int main(int argc, char** argv) {
+  using namespace systemtest;
+  const int runs = argc > 1 ? std::max(5, std::atoi(argv[1])) : 40;
+  if (FAILED(OleInitialize(nullptr))) return 2;
+  simdriver::SimProcess registration(OutlookSimExeW());
+  if (!registration.Register()) {
+    std::fprintf(stderr, "system_bench: outlook-sim.exe /regserver failed\n");
+    return 2;
+  }
+  {
+    // The agent runs from a copy of its own, so that the host's view finds exactly it.
+    const AgentCopy agent({L"Brisomel"}, L"cadelo");
+    if (!agent.Ok()) return 2;
+    MeasureReminderPath(agent, runs);
+    MeasureSlowGateway(agent);
+    MeasureBurst(agent);
+    MeasureAddinAndStart(agent, 5);
+    MeasureIdle(agent, 10000);
+  }
+  registration.Unregister();
+  OleUninitialize();
+  return 0;
+}

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Soak: 1000 reminders (or as many as given) through the Outlook simulator into one hidden agent,
+# under Wine. Prints the agent's private bytes and handle count, sampled from outside it every
+# batch, and the verdict on their growth; then the same for a plain client that makes the same
+# Automation calls and one bare WinINet POST per reminder (the floor), so that growth of the
+# platform under the agent can be told from the agent's own. Puts both into docs/performance.md.
+# Usage: tools/soak.sh [reminders, default 1000] [batch, default 100]
+# Exit code: 0 when the agent's run passed every check and did not grow without bound; 1 otherwise.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+build=${BRISOMEL_BUILD:-$root/build}
+reminders=${1:-1000}
+batch=${2:-100}
+jobs=$(nproc)
+
+tools/ci/setup.sh
+
+# Runs a build step quietly; its output is shown only when it fails.
+quiet() {
+  local log
+  log=$(mktemp)
+  if ! "$@" >"$log" 2>&1; then
+    cat "$log" >&2
+    rm -f "$log"
+    return 1
+  fi
+  rm -f "$log"
+}
+
+echo "== building" >&2
+quiet cmake -S . -B "$build/i686" -DCMAKE_BUILD_TYPE=Release --toolchain "$root/cmake/toolchain-i686.cmake"
+quiet cmake --build "$build/i686" -j "$jobs" --target cadelo outlook-sim system_soak floor_agent
+
+. tools/ci/wine-env.sh "$build" win32
+wine_prefix_create >&2
+trap wine_server_stop EXIT
+wine_server_start || true  # a server of this prefix may already run
+
+soak() {
+  (cd "$build/i686/tests/system" && DISPLAY= timeout 1800 wine ./system_soak.exe "$reminders" "$batch" "$1" </dev/null 2>/dev/null |
+    tr -d '\r')
+}
+echo "== the agent: $reminders reminders in batches of $batch" >&2
+status=0
+agent=$(soak agent) || status=$?
+echo "== the floor: the same through a plain client" >&2
+floor=$(soak floor) || true
+output=$(printf '### The agent\n\n%s\n\n### The floor: a plain client with a bare WinINet POST per reminder\n\n%s\n' \
+  "$agent" "$floor")
+
+header="Soak measured $(date -u '+%Y-%m-%d %H:%M UTC') on $(nproc) cores, $(wine --version); command: \`tools/soak.sh $reminders $batch\`."
+section=$(printf '%s\n\n%s\n' "$header" "$output")
+doc=docs/performance.md
+mkdir -p docs
+[ -f "$doc" ] || printf '# Performance\n\n<!-- bench:begin -->\n<!-- bench:end -->\n\n<!-- soak:begin -->\n<!-- soak:end -->\n' >"$doc"
+SECTION="$section" awk '
+  /<!-- soak:begin -->/ { print; print ENVIRON["SECTION"]; skip = 1; next }
+  /<!-- soak:end -->/   { skip = 0 }
+  !skip' "$doc" >"$doc.new" && mv "$doc.new" "$doc"
+printf '%s\n' "$section"
+exit "$status"
