@@ -37,9 +37,22 @@ wine_prefix_create >&2
 trap wine_server_stop EXIT
 wine_server_start || true  # a server of this prefix may already run
 
+# Runs a measuring program (arguments as for wine); a program that could not even start (exit
+# code 2, e.g. while a previous server of this prefix was still going down) gets a second try.
+measure() {
+  local status=0
+  DISPLAY= timeout 1800 wine "$@" </dev/null 2>/dev/null || status=$?
+  if [ "$status" = 2 ]; then
+    sleep 3
+    wine_server_start || true
+    status=0
+    DISPLAY= timeout 1800 wine "$@" </dev/null 2>/dev/null || status=$?
+  fi
+  return "$status"
+}
+
 soak() {
-  (cd "$build/i686/tests/system" && DISPLAY= timeout 1800 wine ./system_soak.exe "$reminders" "$batch" "$1" </dev/null 2>/dev/null |
-    tr -d '\r')
+  (cd "$build/i686/tests/system" && measure ./system_soak.exe "$reminders" "$batch" "$1" | tr -d '\r')
 }
 echo "== the agent: $reminders reminders in batches of $batch" >&2
 status=0

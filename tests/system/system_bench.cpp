@@ -157,7 +157,8 @@ void MeasureSlowGateway(const AgentCopy& agent) {
       "event calls with no request of the agent pending (the request runs after the call returned)");
   const std::vector<double> held = EventMs(rig.OutlookLog(), 1, "2");
   Row("Outlook blocked by an event during a pending 2 s request", held.empty() ? "no sample" : Format("%.0f ms", held[0]),
-      "event raised 0.5 s into the agent's request: its one thread serves Outlook only after the answer");
+      "event raised 0.5 s into the agent's 2 s request (the request runs on a worker while the agent serves "
+      "Outlook)");
 }
 
 void MeasureBurst(const AgentCopy& agent) {
@@ -205,7 +206,7 @@ void MeasureBurst(const AgentCopy& agent) {
                                      (ordered ? ", all in order" : ", ORDER OR COUNT WRONG"),
       "200 events back to back; first event raised → 200th request read");
   Row("Outlook blocked per event during the burst", Describe(events, "ms", 1) + Format(", max %.0f ms", events.max),
-      "events wait while the agent's thread sends the requests queued before them");
+      "event calls while the agent works through the queued requests");
 }
 
 void MeasureAddinAndStart(const AgentCopy& agent, int rounds) {
