@@ -3,7 +3,6 @@
 #include <tlhelp32.h>
 
 #include "agent/framework/handles.h"
-#include "tests/system/log_follower.h"
 
 namespace systemtest {
 namespace {
@@ -37,17 +36,6 @@ std::vector<DWORD> ProcessesOf(const std::string& exePath) {
   return pids;
 }
 
-std::vector<DWORD> WaitForProcessesOf(const std::string& exePath, size_t count, DWORD timeoutMs) {
-  std::vector<DWORD> pids;
-  PumpWhile(
-      [&] {
-        pids = ProcessesOf(exePath);
-        return pids.size() >= count;
-      },
-      timeoutMs, 50);
-  return pids;
-}
-
 void TerminateProcesses(const std::vector<DWORD>& pids) {
   for (DWORD pid : pids) {
     fw::KernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
@@ -56,10 +44,6 @@ void TerminateProcesses(const std::vector<DWORD>& pids) {
     WaitForSingleObject(process.get(), 5000);
   }
 }
-
-}  // namespace systemtest
-
-namespace systemtest {
 
 bool RestartWineRpcss() {
   bool ended = false;

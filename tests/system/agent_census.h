@@ -10,14 +10,8 @@ namespace systemtest {
 
 // Ids of the running processes whose image is exePath (compared without case).
 std::vector<DWORD> ProcessesOf(const std::string& exePath);
-// Waits until at least `count` such processes run; their ids (fewer on timeout).
-std::vector<DWORD> WaitForProcessesOf(const std::string& exePath, size_t count, DWORD timeoutMs);
 // Terminates each of the given processes and waits for its end.
 void TerminateProcesses(const std::vector<DWORD>& pids);
-
-}  // namespace systemtest
-
-namespace systemtest {
 
 // Under Wine, a COM server that is killed leaves its class registration behind in rpcss, and
 // every later activation of that class fails until rpcss starts afresh. Ends this Wine

@@ -81,7 +81,7 @@ std::vector<FaultOutcome> RunFaults(SystemRig& rig, const std::vector<Fault>& fa
     const size_t answeredBefore = rig.Gateway().AnsweredCount();
     const size_t elsewhereBefore = fault.elsewhere ? fault.elsewhere->AnsweredCount() : 0;
     const double opened = NowMs();
-    EXPECT_TRUE(rig.OpenGate()) << "the simulator did not raise the faulty reminder";
+    EXPECT_TRUE(rig.OpenGate()) << "the simulator did not raise the faulty reminder " << rig.GateError();
     const bool dealtWith = PumpWhile(
         [&] {
           return boxes.Count() >= boxesBefore + fault.boxes.size() &&
@@ -113,7 +113,7 @@ std::vector<FaultOutcome> RunFaults(SystemRig& rig, const std::vector<Fault>& fa
 
     fault.repair(rig);
     const size_t before = rig.Gateway().RequestCount();
-    EXPECT_TRUE(rig.OpenGate()) << "the simulator did not raise the next reminder";
+    EXPECT_TRUE(rig.OpenGate()) << "the simulator did not raise the next reminder " << rig.GateError();
     outcome.nextReminderArrived = rig.WaitForRequests(before + 1, 20000);
     EXPECT_TRUE(outcome.nextReminderArrived) << "the reminder after the fault did not reach the gateway";
     if (outcome.nextReminderArrived) {

@@ -32,6 +32,9 @@ void Row(const std::string& measure, const std::string& result, const std::strin
   std::fflush(stdout);
 }
 
+// A measurement whose run could not be set up still gets its row, so that a gap shows.
+void Missing(const std::string& measure) { Row(measure, "not measured", "the simulator or the agent did not start in time"); }
+
 std::string Format(const char* format, double value) {
   char text[64];
   std::snprintf(text, sizeof text, format, value);
@@ -151,7 +154,9 @@ void MeasureSlowGateway(const AgentCopy& agent) {
   const std::string script = "version \"16.0.0.1\"\n" + ReminderItem("1", "alone", "555-0100") +
                              ReminderItem("2", "held", "555-0101") + "wait-advise 60s 1\n" +
                              RepeatedFires("1", 4, "2500ms") + "fire 1\nsleep 500ms\nfire 2\nsleep 4s\nnote done\n";
-  if (!rig.Ok() || !rig.StartOutlook(script) || !rig.StartAgentFrom(agent.AnsiPath())) return;
+  if (!rig.Ok() || !rig.StartOutlook(script) || !rig.StartAgentFrom(agent.AnsiPath())) {
+    return Missing("Outlook blocked per event, 2 s gateway");
+  }
   rig.OutlookLog().WaitFor("Note done", 60000);
   Row("Outlook blocked per event, 2 s gateway", Describe(Summarize(EventMs(rig.OutlookLog(), 1, "1")), "ms", 2),
       "event calls with no request of the agent pending (the request runs after the call returned)");
@@ -159,6 +164,32 @@ void MeasureSlowGateway(const AgentCopy& agent) {
   Row("Outlook blocked by an event during a pending 2 s request", held.empty() ? "no sample" : Format("%.0f ms", held[0]),
       "event raised 0.5 s into the agent's 2 s request (the request runs on a worker while the agent serves "
       "Outlook)");
+}
+
+// A gateway that sends its answer one byte per second: each read gets a byte well within the
+// client's 30 s time-out, so the exchange lasts as long as the gateway likes (up to the 1024 bytes
+// read). Measured by a second reminder, whose request can only follow the first exchange.
+void MeasureTrickle(const AgentCopy& agent) {
+  SystemRig rig;
+  Arrivals arrivals(rig.Gateway());
+  gateway::Answer trickle;
+  trickle.body = "[" + std::string(38, '7') + "]";
+  trickle.mode = gateway::Answer::Mode::Trickle;
+  trickle.trickleDelayMs = 1000;
+  gateway::Answer quick;
+  quick.autoId = true;
+  rig.Gateway().QueueAnswers({trickle});
+  rig.Gateway().SetAnswer(quick);
+  const std::string script = "version \"16.0.0.1\"\n" + ReminderItem("1", "trickled", "555-0100") +
+                             ReminderItem("2", "next", "555-0101") + "wait-advise 60s 1\nfire 1\nfire 2\n";
+  if (!rig.Ok() || !rig.StartOutlook(script) || !rig.StartAgentFrom(agent.AnsiPath()) ||
+      !rig.WaitForRequests(2, 120000)) {
+    return Missing("Exchange with a gateway trickling a 40-byte answer at 1 byte/s");
+  }
+  const std::vector<double> arrived = arrivals.Times();
+  Row("Exchange with a gateway trickling a 40-byte answer at 1 byte/s",
+      Format("%.1f s", (arrived[1] - arrived[0]) / 1000) + " (the time-out is 30 s per read)",
+      "first request read → the next queued reminder's request read");
 }
 
 void MeasureBurst(const AgentCopy& agent) {
@@ -179,7 +210,9 @@ void MeasureBurst(const AgentCopy& agent) {
     script += line;
   }
   script += "note done\n";
-  if (!rig.Ok() || !rig.StartOutlook(script) || !rig.StartAgentFrom(agent.AnsiPath())) return;
+  if (!rig.Ok() || !rig.StartOutlook(script) || !rig.StartAgentFrom(agent.AnsiPath())) {
+    return Missing("Burst of 200 reminders");
+  }
   LogFollower& log = rig.OutlookLog();
   long first = -1;
   PumpWhile(
@@ -192,7 +225,7 @@ void MeasureBurst(const AgentCopy& agent) {
   const bool all = rig.WaitForRequests(kBurst, 120000);
   const std::vector<double> arrived = arrivals.Times();
   log.WaitFor("Note done", 10000);
-  if (first < 0 || arrived.empty()) return;
+  if (first < 0 || arrived.empty()) return Missing("Burst of 200 reminders");
   const double seconds = (arrived.back() - log.Lines()[static_cast<size_t>(first)].seenAtMs) / 1000;
   bool ordered = all;
   const auto requests = rig.Gateway().Requests();
@@ -213,7 +246,7 @@ void MeasureAddinAndStart(const AgentCopy& agent, int rounds) {
   std::vector<double> connection, startup, ready;
   {
     SystemRig rig;
-    if (!rig.Ok() || !rig.RegisterAddin()) return;
+    if (!rig.Ok() || !rig.RegisterAddin()) return Missing("Add-in OnConnection and OnStartupComplete");
     rig.WriteSetting("path", REG_SZ, harness::SzBytes(agent.AnsiPath()));
     rig.AdoptAgentsOf(agent.AnsiPath());
     for (int i = 0; i < rounds; ++i) {
@@ -226,7 +259,7 @@ void MeasureAddinAndStart(const AgentCopy& agent, int rounds) {
   }
   {
     SystemRig rig;
-    if (!rig.Ok() || !rig.StartOutlook("version \"16.0.0.1\"\n")) return;
+    if (!rig.Ok() || !rig.StartOutlook("version \"16.0.0.1\"\n")) return Missing("Agent start to ready, hidden");
     for (int i = 0; i < rounds; ++i) {
       const double launched = NowMs();
       harness::Process process = harness::Process::Launch(agent.AnsiPath(), " /hidewindow yes");
@@ -252,7 +285,9 @@ void MeasureAddinAndStart(const AgentCopy& agent, int rounds) {
 
 void MeasureIdle(const AgentCopy& agent, DWORD idleMs) {
   SystemRig rig;
-  if (!rig.Ok() || !rig.StartOutlook("version \"16.0.0.1\"\n") || !rig.StartAgentFrom(agent.AnsiPath())) return;
+  if (!rig.Ok() || !rig.StartOutlook("version \"16.0.0.1\"\n") || !rig.StartAgentFrom(agent.AnsiPath())) {
+    return Missing("Agent idle private bytes");
+  }
   ProcessSampler sampler(rig.Agent().Handle(), rig.Agent().Pid(), agent.UniqueTail());
   // A baseline: a Wine program that only waits in a message box's loop.
   const std::string showBox = harness::WinePath(HARNESS_SHOW_BOX);
@@ -320,6 +355,7 @@ int main(int argc, char** argv) {
     MeasureReminderPath(agent, runs);
     MeasureSlowGateway(agent);
     MeasureBurst(agent);
+    MeasureTrickle(agent);
     MeasureAddinAndStart(agent, 5);
     MeasureIdle(agent, 10000);
   }

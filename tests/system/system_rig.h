@@ -79,6 +79,7 @@ class SystemRig {
   bool OpenGate(QuietSink** sink = nullptr);
   // Advises a sink of the caller's on the simulator (as a gate does) and waits for its Advise.
   bool AdviseSink(IDispatch* sink);
+  std::string GateError() const { return gate_.LastError(); }
   // Unadvises every gate sink (while the simulator serves calls, not while it fires).
   void CloseGates() { gate_.Close(); }
 
