@@ -47,20 +47,20 @@ TEST(OutlookSimTime, RelativeAndAbsoluteTimes) {
       {"2026-12-08T23:59:59", false, 0, "2026-12-08 23:59:59"},
   };
   for (const auto& c : cases) {
-    TimeSpec spec;
-    ASSERT_EQ(ParseTimeSpec(c.text, &spec), "") << c.text;
-    EXPECT_EQ(spec.relative, c.relative) << c.text;
+    TimeSpec when;
+    ASSERT_EQ(ParseTimeSpec(c.text, &when), "") << c.text;
+    EXPECT_EQ(when.relative, c.relative) << c.text;
     if (c.relative) {
-      EXPECT_EQ(spec.offsetSeconds, c.offset) << c.text;
-      EXPECT_EQ(Resolve(spec, 1000), 1000 + c.offset);
+      EXPECT_EQ(when.offsetSeconds, c.offset) << c.text;
+      EXPECT_EQ(Resolve(when, 1000), 1000 + c.offset);
     } else {
-      EXPECT_EQ(FormatSeconds(Resolve(spec, 1000)), c.absolute);
+      EXPECT_EQ(FormatSeconds(Resolve(when, 1000)), c.absolute);
     }
   }
   for (const char* bad : {"", "+", "15m", "+m", "+1w", "+1000000000s", "2026-13-01 00:00:00",
                           "1899-12-31 00:00:00", "2026-12-08 24:00:00", "2026-12-08 10:00", "2026/12/08 10:00:00"}) {
-    TimeSpec spec;
-    EXPECT_NE(ParseTimeSpec(bad, &spec), "") << bad;
+    TimeSpec when;
+    EXPECT_NE(ParseTimeSpec(bad, &when), "") << bad;
   }
 }
 

@@ -73,10 +73,10 @@ class Cursor {
     return v;
   }
   TimeSpec Time(const char* what) {
-    TimeSpec spec;
-    const std::string error = ParseTimeSpec(Word(what), &spec);
+    TimeSpec when;
+    const std::string error = ParseTimeSpec(Word(what), &when);
     if (!error.empty()) throw ParseError(error);
-    return spec;
+    return when;
   }
   int64_t Duration(const char* what) {
     int64_t ms = 0;

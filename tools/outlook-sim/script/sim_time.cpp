@@ -98,8 +98,8 @@ std::string FormatSeconds(int64_t seconds) {
   return buf;
 }
 
-int64_t Resolve(const TimeSpec& spec, int64_t nowSeconds) {
-  return spec.relative ? nowSeconds + spec.offsetSeconds : spec.absoluteSeconds;
+int64_t Resolve(const TimeSpec& when, int64_t nowSeconds) {
+  return when.relative ? nowSeconds + when.offsetSeconds : when.absoluteSeconds;
 }
 
 std::string ParseTimeSpec(std::string_view text, TimeSpec* out) {

@@ -26,7 +26,7 @@ struct TimeSpec {
   int64_t offsetSeconds = 0;    // relative
   int64_t absoluteSeconds = 0;  // absolute
 };
-int64_t Resolve(const TimeSpec& spec, int64_t nowSeconds);
+int64_t Resolve(const TimeSpec& when, int64_t nowSeconds);
 
 // "+15m", "-121s", "+1h", "+2d", "+0s"; "2026-12-08 10:00:00" or "2026-12-08T10:00:00".
 // Returns an error text, empty on success.
