@@ -14,17 +14,7 @@ jobs=$(nproc)
 
 tools/ci/setup.sh
 
-# Runs a build step quietly; its output is shown only when it fails.
-quiet() {
-  local log
-  log=$(mktemp)
-  if ! "$@" >"$log" 2>&1; then
-    cat "$log" >&2
-    rm -f "$log"
-    return 1
-  fi
-  rm -f "$log"
-}
+. tools/ci/quiet.sh
 
 echo "== building (i686 with the measuring programs, x86_64 for the sizes)" >&2
 quiet cmake -S . -B "$build/i686" -DCMAKE_BUILD_TYPE=Release --toolchain "$root/cmake/toolchain-i686.cmake"
