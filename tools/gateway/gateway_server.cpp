@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <condition_variable>
 #include <deque>
 #include <list>
@@ -330,6 +331,40 @@ bool Server::State::Act(Socket& s, const Answer& a) {
         if (!Pause(a.trickleDelayMs)) return false;
         if (!SendAll(s.get(), a.body.data() + i, 1)) return false;
       }
+      break;
+    }
+    case Answer::Mode::HeaderTrickle: {
+      const std::string start = "HTTP/1.1 " + std::to_string(a.status) + " " + a.reason + "\r\nX-Trickle: ";
+      if (!SendAll(s.get(), start.data(), start.size())) return false;
+      for (unsigned long long sent = 0; a.streamBytes == 0 || sent < a.streamBytes; ++sent) {
+        if (!Pause(a.trickleDelayMs) || !SendAll(s.get(), "x", 1)) return false;
+      }
+      return false;
+    }
+    case Answer::Mode::EndlessChunks: {
+      char size[32];
+      std::snprintf(size, sizeof size, "%zx\r\n", a.body.size());
+      const std::string start = "HTTP/1.1 " + std::to_string(a.status) + " " + a.reason +
+                                "\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n" + size +
+                                a.body + "\r\n";
+      if (!SendAll(s.get(), start.data(), start.size())) return false;
+      const std::string chunk = "400\r\n" + std::string(0x400, 'x') + "\r\n";
+      for (unsigned long long sent = 0; a.streamBytes == 0 || sent < a.streamBytes; sent += chunk.size()) {
+        if (!SendAll(s.get(), chunk.data(), chunk.size())) return false;
+      }
+      return false;
+    }
+    case Answer::Mode::HugeHeaders: {
+      const std::string start = "HTTP/1.1 " + std::to_string(a.status) + " " + a.reason + "\r\n";
+      if (!SendAll(s.get(), start.data(), start.size())) return false;
+      // 64 filler lines of 1 KB each, sent again and again: nothing grows with the total.
+      std::string block;
+      for (int i = 0; i < 64; ++i) block += "X-Filler: " + std::string(1012, 'h') + "\r\n";
+      for (unsigned long long sent = 0; a.streamBytes == 0 || sent < a.streamBytes; sent += block.size()) {
+        if (!SendAll(s.get(), block.data(), block.size())) return false;
+      }
+      const std::string end = "Content-Length: " + std::to_string(a.body.size()) + "\r\n\r\n" + a.body;
+      if (!SendAll(s.get(), end.data(), end.size())) return false;
       break;
     }
     case Answer::Mode::NeverAnswer: {

@@ -37,10 +37,16 @@ struct Answer {
     CloseWithoutAnswer,  // read the request, then close without sending a byte
     ResetMidBody,        // send the head and half the body, then reset the connection
     Trickle,             // send the head, then one body byte per trickleDelayMs
-    NeverAnswer          // keep the connection open and silent until Stop()
+    NeverAnswer,         // keep the connection open and silent until Stop()
+    // Hostile gateways: each keeps sending until the client goes, Stop() or streamBytes.
+    HeaderTrickle,  // the status line, then one byte of a header per trickleDelayMs, never ending
+    EndlessChunks,  // a chunked body: `body` as the first chunk, then filler chunks without end
+    HugeHeaders     // the status line, then filler header lines, made as they are sent, then `body`
   } mode = Mode::Normal;
-  int trickleDelayMs = 50;    // Trickle: one body byte per this many ms
+  int trickleDelayMs = 50;    // Trickle, HeaderTrickle: one byte per this many ms
   bool announceLength = true; // send Content-Length (else the body ends when the connection closes)
+  std::string location = std::string();  // sent as a Location header when not empty (redirects)
+  unsigned long long streamBytes = 0;  // hostile modes: stop after about this many bytes (0: never)
 };
 
 class Server {

@@ -6,8 +6,8 @@
 
 namespace gateway {
 
-// "HTTP/1.1 <status> <reason>", Content-Type, Content-Length (when announced) and
-// "Connection: close", ended by the empty line.
+// "HTTP/1.1 <status> <reason>", Content-Type, Location (when set), Content-Length (when announced)
+// and "Connection: close", ended by the empty line.
 std::string ResponseHead(const Answer& answer, size_t bodyLength);
 
 }  // namespace gateway
