@@ -1,5 +1,7 @@
 #include "agent/calls/call_text.h"
 
+#include <climits>
+
 #include "agent/calls/form_encode.h"
 
 const char kCallRequestPath[] = "/ocall/callreqHandler.jsp";
@@ -19,10 +21,29 @@ std::string CallerName(const std::string& firstName, const std::string& lastName
   return name;
 }
 
-std::string ComposeCallText(const std::string& callerName, const ReminderRecord& record) {
+int32_t RoundedMinutes(long long seconds) {
+  // Far beyond any date: keeps the arithmetic below from overflowing.
+  constexpr long long kBound = 1LL << 50;
+  seconds = seconds > kBound ? kBound : seconds < -kBound ? -kBound : seconds;
+  const long long minutes = seconds >= 0 ? (seconds + 30) / 60 : -((-seconds + 30) / 60);
+  if (minutes > INT32_MAX) return INT32_MAX;
+  if (minutes < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(minutes);
+}
+
+std::string StartSentence(long long secondsLeft) {
+  if (secondsLeft <= 0) return "Your appointment has already begun.\n";
+  const int32_t minutes = RoundedMinutes(secondsLeft);
+  std::string when = minutes == 0   ? "less than a minute"
+                     : minutes == 1 ? "1 minute"
+                                    : std::to_string(minutes) + " minutes";
+  return "You have an appointment coming up in " + when + ".\n";
+}
+
+std::string ComposeCallText(const std::string& callerName, const ReminderRecord& record, long long secondsLeft) {
   std::string text = "Hi, this is " + callerName + " appointment reminder call program.\n";
-  text += "You have an appointment coming up in ";
-  text += std::to_string(record.m_nMinutes) + " minutes.\n";
+  // The time really left: a snoozed reminder comes later than its minutes before the start.
+  text += StartSentence(secondsLeft);
   if (!record.m_strSubject.empty())
     text += "The appointment subject is: " + record.m_strSubject + "\n";
   if (!record.m_strLocation.empty()) {

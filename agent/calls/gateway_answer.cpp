@@ -4,7 +4,7 @@ const char kGatewayUnreachableText[] =
     "Failed to connect to the Talmery Gateway. Make sure it is started.";
 const char kGatewayUnrecognizedText[] = "Unrecognized return from Talmery Gateway.";
 
-bool IsGatewayFailureStatus(uint32_t status) { return status >= 300; }
+bool IsGatewayFailureStatus(uint32_t status) { return status < 200 || status >= 300; }
 
 GatewayAnswer InterpretGatewayAnswer(const std::string& answer) {
   GatewayAnswer result;

@@ -4,10 +4,11 @@
 #include <cstdint>
 #include <string>
 
-extern const char kGatewayUnreachableText[];   // HTTP status 300 or above
+extern const char kGatewayUnreachableText[];   // any HTTP status but 2xx
 extern const char kGatewayUnrecognizedText[];  // "[" without a "]" after it
 
-// Statuses from 300 up mean the request did not reach the call request handler.
+// Only a 2xx status carries an answer of the call request handler: a redirect (3xx) is not
+// followed, since it could point anywhere, and an error status is no answer to read.
 bool IsGatewayFailureStatus(uint32_t status);
 
 struct GatewayAnswer {

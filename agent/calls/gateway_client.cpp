@@ -1,52 +1,227 @@
+// The gateway exchange over Windows Sockets. The exchange runs on a worker thread that owns its
+// connection; the calling thread waits for it with one overall deadline, serving incoming COM
+// calls meanwhile. At the deadline the caller shuts the connection down and leaves: from then on
+// the worker touches nothing but the state it shares with the caller, and ends by itself.
 #include "agent/calls/gateway_client.h"
 
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+
 #include "agent/calls/gateway_answer.h"
+#include "agent/calls/http_wire.h"
 #include "agent/calls/settings_store.h"
-#include "agent/framework/internet_exception.h"
-#include "agent/framework/internet_session.h"
+#include "agent/framework/handles.h"
 #include "agent/framework/ole_serving_wait.h"
+
+const char kGatewayBadHostText[] = "The Talmery Gateway's host name is empty or contains blanks.";
+const char kGatewayUnresolvedText[] = "The Talmery Gateway's host name could not be resolved.";
+const char kGatewayCannotConnectText[] = "The attempt to connect to the Talmery Gateway failed.";
+const char kGatewayTimedOutText[] = "The Talmery Gateway did not answer within 30 seconds.";
+const char kGatewayBrokenText[] = "The connection to the Talmery Gateway was broken off.";
+const char kGatewaySetupFailedText[] = "The connection to the Talmery Gateway could not be set up.";
 
 namespace {
 
-constexpr char kFormContentType[] = "Content-Type: application/x-www-form-urlencoded\r\n";
-// The gateway answers with one short line; whatever the first read does not deliver is ignored.
-constexpr DWORD kAnswerCapacity = 1024;
-// The gateway answers at once with a request id. Without a bound, a gateway that accepts the
-// connection but never answers would block the user-interface thread for good.
-constexpr DWORD kExchangeTimeoutMs = 30000;
+static_assert(kGatewayDeadlineMs == 30000, "the time-out text names the deadline");
 
-// One exchange with the gateway; transport failures raise fw::InternetException.
-int Exchange(const std::string& path, const std::string& body, std::string& requestId,
-             std::string& errorText) {
-  // Declared in this order so that they close in reverse: request, connection, session.
-  fw::InternetSession session;
-  const std::string host = GetHost();
-  const INTERNET_PORT port =
-      static_cast<INTERNET_PORT>(static_cast<uint32_t>(GetPort()) & 0xFFFF);
-  fw::HttpConnection connection = session.GetHttpConnection(host, port);
-  fw::HttpFile request = connection.OpenRequest("POST", path, INTERNET_FLAG_EXISTING_CONNECT);
-  request.SetTimeouts(kExchangeTimeoutMs, kExchangeTimeoutMs);
-  request.AddRequestHeaders(kFormContentType, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
-  request.SendRequest(body);
+struct SocketTraits {
+  using Handle = SOCKET;
+  static Handle Invalid() { return INVALID_SOCKET; }
+  static void Close(Handle s) { closesocket(s); }
+};
+using Socket = fw::UniqueHandle<SocketTraits>;
 
-  DWORD status = 0;
-  request.QueryInfoStatusCode(status);
-  if (IsGatewayFailureStatus(status)) {
-    errorText = kGatewayUnreachableText;
-    return 0;
+// What the worker and the waiting caller share; each holds a reference, so it lives as long as
+// the one that stays longer.
+struct Exchange {
+  // Set before the worker starts, read-only afterwards.
+  std::string host;
+  uint16_t port = 0;
+  std::string request;
+  ULONGLONG deadline = 0;  // GetTickCount64
+  fw::KernelHandle done;   // set by the worker as its last act
+
+  std::mutex mu;
+  SOCKET connection = INVALID_SOCKET;  // the worker's socket while it is open, for the shut-down
+  bool abandoned = false;              // the caller has left
+  // The outcome, valid once done is set.
+  std::string failure;  // empty: an answer was read
+  int status = 0;
+  std::string body;
+};
+
+// Milliseconds left until the deadline; 0 once it has passed.
+DWORD TimeLeft(ULONGLONG deadline) {
+  const ULONGLONG now = GetTickCount64();
+  return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+}
+
+// Waits for a non-blocking connect to end (true) or the deadline to pass. A failed connect shows
+// in the exception set.
+bool WaitForConnect(SOCKET s, ULONGLONG deadline) {
+  const DWORD left = TimeLeft(deadline);
+  timeval limit{};
+  limit.tv_sec = static_cast<long>(left / 1000);
+  limit.tv_usec = static_cast<long>(left % 1000 * 1000);
+  fd_set written, failed;
+  FD_ZERO(&written);
+  FD_ZERO(&failed);
+  FD_SET(s, &written);
+  FD_SET(s, &failed);
+  return select(0, nullptr, &written, &failed, &limit) > 0;
+}
+
+// Bounds the next blocking send or recv by the time left; false once none is left.
+bool LimitTo(SOCKET s, int option, ULONGLONG deadline) {
+  const DWORD left = TimeLeft(deadline);  // 0 would mean no limit at all
+  return left > 0 && setsockopt(s, SOL_SOCKET, option, reinterpret_cast<const char*>(&left), sizeof left) == 0;
+}
+
+class Worker {
+ public:
+  explicit Worker(Exchange& x) : x_(x) {}
+
+  void Run() {
+    WSADATA data{};
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return Finish(kGatewaySetupFailedText);
+    std::string failure = Talk();
+    WSACleanup();
+    Finish(failure);
   }
 
-  char answer[kAnswerCapacity];
-  const DWORD read = request.Read(answer, sizeof answer);
-  GatewayAnswer interpreted = InterpretGatewayAnswer(std::string(answer, read));
-  if (interpreted.accepted) {
-    requestId = std::move(interpreted.requestId);
-    request.Close();
-    connection.Close();
-    return 1;
+ private:
+  // The whole exchange; the failure text, or empty with the answer in status_ and body_.
+  std::string Talk() {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(x_.host.c_str(), std::to_string(x_.port).c_str(), &hints, &found) != 0 || !found) {
+      return kGatewayUnresolvedText;
+    }
+    const std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> addresses(found, &freeaddrinfo);
+    Socket s;
+    std::string failure = kGatewayCannotConnectText;
+    for (const addrinfo* a = addresses.get(); a && !s; a = a->ai_next) {
+      s = Connect(*a, failure);
+    }
+    if (!s) return failure;
+    failure = Send(s.get());
+    if (failure.empty()) failure = Receive(s.get());
+    Publish(INVALID_SOCKET);
+    return failure;
   }
-  errorText = std::move(interpreted.errorText);
-  return 0;
+
+  // A connected socket, or none with the reason in failure. The connect is non-blocking, so that
+  // it ends at the deadline; then the socket blocks, each send and recv bounded by the time left
+  // (a blocking recv is also the one that reliably reports a reset connection under Wine).
+  Socket Connect(const addrinfo& address, std::string& failure) {
+    Socket s(socket(address.ai_family, address.ai_socktype, address.ai_protocol));
+    u_long nonBlocking = 1;
+    if (!s || ioctlsocket(s.get(), FIONBIO, &nonBlocking) != 0) {
+      failure = kGatewaySetupFailedText;
+      return Socket();
+    }
+    if (!Publish(s.get())) {
+      failure = kGatewayTimedOutText;
+      return Socket();
+    }
+    bool connected = connect(s.get(), address.ai_addr, static_cast<int>(address.ai_addrlen)) == 0;
+    if (!connected && WSAGetLastError() == WSAEWOULDBLOCK) {
+      int error = 0;
+      int size = sizeof error;
+      connected = WaitForConnect(s.get(), x_.deadline) &&
+                  getsockopt(s.get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) == 0 &&
+                  error == 0;
+      if (!connected && TimeLeft(x_.deadline) == 0) failure = kGatewayTimedOutText;
+    }
+    u_long blocking = 0;
+    if (connected && ioctlsocket(s.get(), FIONBIO, &blocking) == 0) return s;
+    Publish(INVALID_SOCKET);
+    return Socket();
+  }
+
+  // The failure text of a send or recv that failed.
+  std::string Failed() const {
+    const int error = WSAGetLastError();
+    return error == WSAETIMEDOUT || TimeLeft(x_.deadline) == 0 ? kGatewayTimedOutText : kGatewayBrokenText;
+  }
+
+  std::string Send(SOCKET s) {
+    const char* data = x_.request.data();
+    size_t left = x_.request.size();
+    while (left > 0) {
+      if (!LimitTo(s, SO_SNDTIMEO, x_.deadline)) return kGatewayTimedOutText;
+      const int n = send(s, data, static_cast<int>(left), 0);
+      if (n <= 0) return Failed();
+      data += n;
+      left -= static_cast<size_t>(n);
+    }
+    return std::string();
+  }
+
+  // Reads until the reader has what it needs; it bounds what is kept, whatever arrives.
+  std::string Receive(SOCKET s) {
+    HttpAnswerReader reader;
+    char buffer[4096];
+    while (reader.state() == HttpAnswerReader::State::NeedMore) {
+      if (!LimitTo(s, SO_RCVTIMEO, x_.deadline)) return kGatewayTimedOutText;
+      const int n = recv(s, buffer, sizeof buffer, 0);
+      if (Abandoned()) return kGatewayTimedOutText;
+      if (n > 0) {
+        reader.Feed(buffer, static_cast<size_t>(n));
+      } else if (n == 0) {
+        reader.EndOfStream();
+      } else {
+        return Failed();
+      }
+    }
+    if (reader.state() == HttpAnswerReader::State::Failed) return DescribeAnswerFailure(reader.failure());
+    status_ = reader.status();
+    body_ = reader.body();
+    return std::string();
+  }
+
+  // Makes the socket the one the caller shuts down at the deadline; false once it has left.
+  bool Publish(SOCKET s) {
+    std::lock_guard<std::mutex> lock(x_.mu);
+    x_.connection = s;
+    return !x_.abandoned;
+  }
+
+  bool Abandoned() {
+    std::lock_guard<std::mutex> lock(x_.mu);
+    return x_.abandoned;
+  }
+
+  void Finish(const std::string& failure) {
+    {
+      std::lock_guard<std::mutex> lock(x_.mu);
+      x_.connection = INVALID_SOCKET;
+      x_.failure = failure;
+      x_.status = status_;
+      x_.body = body_;
+    }
+    SetEvent(x_.done.get());
+  }
+
+  Exchange& x_;
+  int status_ = 0;
+  std::string body_;
+};
+
+// The caller leaves: a worker still waiting on its connection wakes at once.
+void Abandon(Exchange& x) {
+  std::lock_guard<std::mutex> lock(x.mu);
+  x.abandoned = true;
+  if (x.connection != INVALID_SOCKET) shutdown(x.connection, SD_BOTH);
 }
 
 }  // namespace
@@ -55,15 +230,48 @@ int PostToGateway(const std::string& path, const std::string& body, std::string&
                   std::string& errorText) {
   requestId.clear();
   errorText.clear();
-  int result = 0;
-  try {
-    // The exchange runs on a worker while this thread keeps serving incoming COM calls, so
-    // Outlook's event calls are never held up by a slow gateway; posted reminders stay queued in
-    // their order until the message loop runs again.
-    fw::RunServingOleCalls([&] { result = Exchange(path, body, requestId, errorText); });
-  } catch (const fw::InternetException& e) {
-    errorText = e.ErrorMessage();
+
+  auto x = std::make_shared<Exchange>();
+  x->host = GetHost();
+  x->port = static_cast<uint16_t>(static_cast<uint32_t>(GetPort()) & 0xFFFF);
+  if (x->port == 0) x->port = kHttpDefaultPort;
+  if (!IsUsableHostName(x->host)) {
+    errorText = kGatewayBadHostText;
     return 0;
   }
-  return result;
+  x->request = ComposeGatewayRequest(x->host, x->port, path, body);
+  x->done.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  x->deadline = GetTickCount64() + kGatewayDeadlineMs;
+  if (!x->done) {
+    errorText = kGatewaySetupFailedText;
+    return 0;
+  }
+  try {
+    std::thread([x] { Worker(*x).Run(); }).detach();
+  } catch (const std::system_error&) {
+    errorText = kGatewaySetupFailedText;
+    return 0;
+  }
+
+  // Outlook's event calls are served while the exchange runs; posted reminders stay queued in
+  // their order until the message loop runs again.
+  if (!fw::WaitServingOleCalls(x->done.get(), kGatewayDeadlineMs)) {
+    Abandon(*x);
+    errorText = kGatewayTimedOutText;
+    return 0;
+  }
+
+  std::lock_guard<std::mutex> lock(x->mu);
+  if (!x->failure.empty()) {
+    errorText = x->failure;
+    return 0;
+  }
+  if (IsGatewayFailureStatus(static_cast<uint32_t>(x->status))) {
+    errorText = kGatewayUnreachableText;
+    return 0;
+  }
+  GatewayAnswer interpreted = InterpretGatewayAnswer(x->body);
+  requestId = std::move(interpreted.requestId);
+  errorText = std::move(interpreted.errorText);
+  return interpreted.accepted;
 }

@@ -9,5 +9,6 @@ struct ReminderRecord {
   std::string m_strSubject;
   std::string m_strLocation;
   std::string m_strNotes;
-  int32_t m_nMinutes = 0;  // reminder minutes before start
+  int32_t m_nMinutes = 0;  // reminder minutes before start: the request's firstocc
+  double m_dtStart = 0;    // the appointment's start (OLE date, local time): the spoken minutes
 };

@@ -18,6 +18,30 @@ bool OnSingleThreadedApartment() {
 
 }  // namespace
 
+bool WaitServingOleCalls(HANDLE handle, DWORD timeoutMs) {
+  const ULONGLONG start = GetTickCount64();
+  const auto remaining = [&]() -> DWORD {
+    if (timeoutMs == INFINITE) return INFINITE;
+    const ULONGLONG spent = GetTickCount64() - start;
+    return spent >= timeoutMs ? 0 : static_cast<DWORD>(timeoutMs - spent);
+  };
+  if (OnSingleThreadedApartment()) {
+    // The modal loop wakes only for messages that arrive after it starts; a call already queued
+    // (it came in while the previous message was handled) would wait for the work. A nudge makes
+    // the first wake happen at once. The nudge itself, a WM_NULL for the thread, is ignored later.
+    PostThreadMessageA(GetCurrentThreadId(), WM_NULL, 0, 0);
+    // COM's modal loop: incoming calls are dispatched, other messages wait.
+    for (;;) {
+      DWORD index = 0;
+      const HRESULT hr = CoWaitForMultipleHandles(0, remaining(), 1, &handle, &index);
+      if (hr == S_OK) return true;
+      if (hr != RPC_S_CALLPENDING) break;  // COM cannot wait here: a plain wait for the rest
+      if (remaining() == 0) return false;
+    }
+  }
+  return WaitForSingleObject(handle, remaining()) == WAIT_OBJECT_0;
+}
+
 void RunServingOleCalls(const std::function<void()>& work) {
   KernelHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   if (!done || !OnSingleThreadedApartment()) {
@@ -33,15 +57,7 @@ void RunServingOleCalls(const std::function<void()>& work) {
     }
     SetEvent(done.get());
   });
-  HANDLE handle = done.get();
-  DWORD index = 0;
-  // The modal loop wakes only for messages that arrive after it starts; a call already queued
-  // (it came in while the previous message was handled) would wait for the work. A nudge makes
-  // the first wake happen at once. The nudge itself, a WM_NULL for the thread, is ignored later.
-  PostThreadMessageA(GetCurrentThreadId(), WM_NULL, 0, 0);
-  // COM's modal loop: incoming calls are dispatched, other messages wait.
-  while (CoWaitForMultipleHandles(0, INFINITE, 1, &handle, &index) == RPC_S_CALLPENDING) {
-  }
+  WaitServingOleCalls(done.get(), INFINITE);
   // Whatever the wait reported, the worker is joined before its captures go out of scope.
   worker.join();
   if (failure) std::rethrow_exception(failure);

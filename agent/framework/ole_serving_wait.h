@@ -3,6 +3,8 @@
 // worker thread while this thread waits in COM's modal loop, which serves incoming COM calls (an
 // Outlook event arriving meanwhile is handled at once) and leaves every other message queued, in
 // order, for the message loop.
+#include <windows.h>
+
 #include <functional>
 
 namespace fw {
@@ -10,5 +12,9 @@ namespace fw {
 // Runs work to its end and returns; an exception thrown by work is rethrown here. Without OLE on
 // this thread the work simply runs here.
 void RunServingOleCalls(const std::function<void()>& work);
+
+// Waits until handle is signalled (true) or timeoutMs have passed (false; INFINITE waits for
+// good). On a single-threaded apartment incoming COM calls are served meanwhile.
+bool WaitServingOleCalls(HANDLE handle, DWORD timeoutMs);
 
 }  // namespace fw

@@ -42,6 +42,7 @@ const fw::CommandMap* CCadeloApp::GetCommandMap() const {
 }
 
 BOOL CCadeloApp::InitInstance() {
+  SetNoticeRoute([this](const std::string& text) { m_notifier.Notify(text); });
   if (!AfxSocketInit()) {
     AfxMessageBox(IDP_SOCKETS_INIT_FAILED);
     return FailWithoutSink();
@@ -97,6 +98,8 @@ BOOL CCadeloApp::InitInstance() {
 
 int CCadeloApp::ExitInstance() {
   DisconnectOutlookSinkIfConnected();
+  SetNoticeRoute(nullptr);
+  m_notifier.Stop();
   // The base class is not called: the recent-file list and the other profile settings are left
   // as they were at start, and the exit code is always 0.
   return 0;

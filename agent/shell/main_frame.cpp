@@ -3,7 +3,8 @@
 #include <memory>
 
 #include "agent/calls/reminder_call.h"
-#include "agent/outlook/reminder_command.h"
+#include "agent/outlook/local_clock.h"
+#include "agent/outlook/reminder_handover.h"
 #include "agent/res/resource.h"
 
 namespace {
@@ -45,11 +46,12 @@ int CMainFrame::OnCreate(LPCREATESTRUCTA cs) {
   return 0;
 }
 
-BOOL CMainFrame::OnCommand(WPARAM wParam, LPARAM lParam) {
-  // The whole wParam: a non-zero notification code is not a reminder.
-  if (wParam == kReminderCommandId) {
-    MakeReminderCall(std::unique_ptr<ReminderRecord>(reinterpret_cast<ReminderRecord*>(lParam)));
-    return TRUE;
+LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != kReminderQueuedMessage) return CMDIFrameWnd::WindowProc(message, wParam, lParam);
+  // One record per wake-up, so that painting and menus get their turn between calls. The
+  // message's parameters mean nothing: only records this process queued are taken.
+  if (std::unique_ptr<ReminderRecord> record = TakeReminderRecord()) {
+    MakeReminderCall(std::move(record), CurrentLocalOleDate());
   }
-  return CMDIFrameWnd::OnCommand(wParam, lParam);
+  return 0;
 }

@@ -24,11 +24,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Composed at kNow, 15 minutes before the start.
+const double kNow = 47484.5;  // 2030-01-01 12:00
+
 std::unique_ptr<ReminderRecord> WorkedExample() {
   auto r = std::make_unique<ReminderRecord>();
   r->m_strPhone = "555-0100";
   r->m_strSubject = "Budget review";
   r->m_nMinutes = 15;
+  r->m_dtStart = kNow + 15 / 1440.0;
   return r;
 }
 
@@ -90,7 +94,7 @@ int main(int argc, char** argv) {
   SetLastName("Lee");
   const std::unique_ptr<ReminderRecord> example = WorkedExample();
   const std::string body = ComposeCallForm(example->m_nMinutes, KeepDigits(example->m_strPhone),
-                                           ComposeCallText(CallerName("Ann", "Lee"), *example));
+                                           ComposeCallText(CallerName("Ann", "Lee"), *example, 15 * 60));
 
   std::vector<double> product, bare;
   int productFailures = 0, bareFailures = 0;
@@ -101,7 +105,7 @@ int main(int argc, char** argv) {
       const size_t before = server.RequestCount();
       const Clock::time_point start = Clock::now();
       const bool ok =
-          productTurn ? MakeReminderCall(WorkedExample()) == 1 : BarePost(server.Port(), body);
+          productTurn ? MakeReminderCall(WorkedExample(), kNow) == 1 : BarePost(server.Port(), body);
       const Clock::duration took = Clock::now() - start;
       const bool arrived = server.RequestCount() == before + 1;
       if (i < 0) continue;

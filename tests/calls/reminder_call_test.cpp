@@ -1,5 +1,5 @@
 // MakeReminderCall end to end: the settings in the registry, the request at the stand-in gateway
-// and the message boxes the user sees.
+// and the messages meant for the user.
 #include "agent/calls/reminder_call.h"
 
 #include <gtest/gtest.h>
@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "agent/calls/notifier.h"
 #include "agent/calls/settings_store.h"
+#include "agent/outlook/ole_date.h"
 #include "tests/calls/settings_key_fixture.h"
-#include "tests/harness/message_box_watcher.h"
 #include "tools/gateway/form.h"
 #include "tools/gateway/gateway_server.h"
 
@@ -18,6 +19,9 @@ namespace {
 
 const char kNoNumber[] = "Cannot make reminder call. MyPhoneNumber not specified";
 const char kErrorPrefix[] = "Error making reminder call\r\n";
+
+// The moment the calls are composed; each record's appointment starts `minutes` later.
+const double kNow = *OleDateFromFields(2030, 1, 1, 10, 0, 0);
 
 std::unique_ptr<ReminderRecord> Record(const std::string& phone, const std::string& subject,
                                        int32_t minutes, const std::string& location = "",
@@ -29,12 +33,14 @@ std::unique_ptr<ReminderRecord> Record(const std::string& phone, const std::stri
   r->m_strLocation = location;
   r->m_strNotes = notes;
   r->m_nMinutes = minutes;
+  r->m_dtStart = kNow + minutes / 1440.0;
   return r;
 }
 
 class ReminderCallTest : public SettingsKeyFixture {
  protected:
   void SetUp() override {
+    SetNoticeRoute([this](const std::string& text) { m_notices.push_back(text); });
     ASSERT_TRUE(m_server.Start());
     m_server.SetAnswer({200, "OK", "[1]"});
     ASSERT_EQ(SetHost("127.0.0.1"), 1);
@@ -50,8 +56,12 @@ class ReminderCallTest : public SettingsKeyFixture {
     return gateway::FormField(gateway::ParseForm(m_server.Requests()[0].body), "txt");
   }
 
+  void TearDown() override { SetNoticeRoute(nullptr); }
+
+  size_t Told() const { return m_notices.size(); }
+
   gateway::Server m_server;
-  harness::MessageBoxWatcher m_watcher{"Brisomel"};
+  std::vector<std::string> m_notices;
 };
 
 TEST_F(ReminderCallTest, WorkedExampleArrivesByteForByte) {
@@ -59,7 +69,7 @@ TEST_F(ReminderCallTest, WorkedExampleArrivesByteForByte) {
       "calltime=0&selfdelete=1&firstocc=15&phoneno=5550100&txt=Hi%2c+this+is+Ann+Lee%27s+"
       "appointment+reminder+call+program%2e%0aYou+have+an+appointment+coming+up+in+15+minutes%2e"
       "%0aThe+appointment+subject+is%3a+Budget+review%0a";
-  EXPECT_EQ(MakeReminderCall(Record("555-0100", "Budget review", 15)), 1);
+  EXPECT_EQ(MakeReminderCall(Record("555-0100", "Budget review", 15), kNow), 1);
   ASSERT_EQ(m_server.RequestCount(), 1u);
   const gateway::RecordedRequest r = m_server.Requests()[0];
   EXPECT_EQ(r.method, "POST");
@@ -68,7 +78,7 @@ TEST_F(ReminderCallTest, WorkedExampleArrivesByteForByte) {
   EXPECT_EQ(r.Header("Content-Length"), std::to_string(body.size()));
   EXPECT_EQ(r.Header("User-Agent"), "Brisomel");
   EXPECT_EQ(r.body, body);
-  EXPECT_EQ(m_watcher.Count(), 0u);
+  EXPECT_EQ(Told(), 0u);
 }
 
 TEST_F(ReminderCallTest, OwnNumberOnlyWhenTheAppointmentNamesNone) {
@@ -88,7 +98,7 @@ TEST_F(ReminderCallTest, OwnNumberOnlyWhenTheAppointmentNamesNone) {
     m_server.ClearRequests();
     const size_t connections = m_server.ConnectionCount();
     ASSERT_EQ(SetMyNumber(c.myNumber), 1);
-    const int result = MakeReminderCall(Record(c.phone, "S", 5));
+    const int result = MakeReminderCall(Record(c.phone, "S", 5), kNow);
     if (c.dialled) {
       EXPECT_EQ(result, 1) << c.phone;
       ASSERT_EQ(m_server.RequestCount(), 1u) << c.phone;
@@ -96,15 +106,18 @@ TEST_F(ReminderCallTest, OwnNumberOnlyWhenTheAppointmentNamesNone) {
                 c.dialled);
     } else {
       EXPECT_EQ(result, 0) << c.phone;
-      ASSERT_TRUE(m_watcher.WaitForCount(++boxes, 5000)) << c.phone;
-      EXPECT_EQ(m_watcher.Seen().back().text, kNoNumber) << c.phone;
+      ASSERT_EQ(Told(), ++boxes) << c.phone;
+      EXPECT_EQ(m_notices.back(), kNoNumber) << c.phone;
       EXPECT_EQ(m_server.ConnectionCount(), connections) << c.phone;
     }
   }
-  EXPECT_EQ(m_watcher.Count(), boxes);
+  EXPECT_EQ(Told(), boxes);
 }
 
 TEST_F(ReminderCallTest, CallTextFollowsTheNamesAndFields) {
+  // A reminder snoozed to 3 minutes before its start still carries its 15 minutes before.
+  std::unique_ptr<ReminderRecord> snoozed = Record("1", "", 15);
+  snoozed->m_dtStart = kNow + 3 / 1440.0;
   const struct {
     const char* first;
     const char* last;
@@ -124,38 +137,38 @@ TEST_F(ReminderCallTest, CallTextFollowsTheNamesAndFields) {
        "Hi, this is  Lee's appointment reminder call program.\n"
        "You have an appointment coming up in 10 minutes.\n",
        "10"},
-      {"Ann", "Lee", Record("1", "", 0),
+      {"Ann", "Lee", std::move(snoozed),
        "Hi, this is Ann Lee's appointment reminder call program.\n"
-       "You have an appointment coming up in 0 minutes.\n",
-       "0"},
-      {"Ann", "Lee", Record("1", "Review", -5, "Room 4", "Bring\r\nslides"),
+       "You have an appointment coming up in 3 minutes.\n",
+       "15"},
+      {"Ann", "Lee", Record("1", "Review", -1, "Room 4", "Bring\r\nslides"),
        "Hi, this is Ann Lee's appointment reminder call program.\n"
-       "You have an appointment coming up in -5 minutes.\n"
+       "Your appointment has already begun.\n"
        "The appointment subject is: Review\n"
        "The appointment location is: Room 4\n"
        ". The appointment notes is: Bring\r\nslides\n",
-       "-5"},
+       "-1"},
   };
   for (const auto& c : cases) {
     m_server.ClearRequests();
     ASSERT_EQ(SetFirstName(c.first), 1);
     ASSERT_EQ(SetLastName(c.last), 1);
-    EXPECT_EQ(MakeReminderCall(std::make_unique<ReminderRecord>(*c.record)), 1);
+    EXPECT_EQ(MakeReminderCall(std::make_unique<ReminderRecord>(*c.record), kNow), 1);
     EXPECT_EQ(ReceivedText(), c.text);
     if (m_server.RequestCount() == 1) {
       EXPECT_EQ(gateway::FormField(gateway::ParseForm(m_server.Requests()[0].body), "firstocc"),
                 c.firstocc);
     }
   }
-  EXPECT_EQ(m_watcher.Count(), 0u);
+  EXPECT_EQ(Told(), 0u);
 }
 
 TEST_F(ReminderCallTest, EncodesBytesOfTheCallText) {
-  EXPECT_EQ(MakeReminderCall(Record("1", "caf\xE9\tA~B", -1)), 1);
+  EXPECT_EQ(MakeReminderCall(Record("1", "caf\xE9\tA~B", -1), kNow), 1);
   ASSERT_EQ(m_server.RequestCount(), 1u);
   const std::string body = m_server.Requests()[0].body;
   EXPECT_EQ(body.rfind("calltime=0&selfdelete=1&firstocc=-1&phoneno=1&txt=Hi%2c+", 0), 0u) << body;
-  EXPECT_NE(body.find("+in+%2d1+minutes%2e%0a"), std::string::npos) << body;
+  EXPECT_NE(body.find("%0aYour+appointment+has+already+begun%2e%0a"), std::string::npos) << body;
   EXPECT_NE(body.find("is%3a+caf%e9%09A%7eB%0a"), std::string::npos) << body;
 }
 
@@ -178,36 +191,33 @@ TEST_F(ReminderCallTest, FailedRequestShowsTheReason) {
   size_t boxes = 0;
   for (const auto& c : cases) {
     m_server.SetAnswer(c.answer);
-    EXPECT_EQ(MakeReminderCall(Record("5550100", "S", 5)), 1) << c.name;
-    ASSERT_TRUE(m_watcher.WaitForCount(++boxes, 5000)) << c.name;
-    const harness::SeenBox box = m_watcher.Seen().back();
-    EXPECT_EQ(box.caption, "Brisomel");
-    EXPECT_EQ(box.text, kErrorPrefix + c.reason) << c.name;
+    EXPECT_EQ(MakeReminderCall(Record("5550100", "S", 5), kNow), 1) << c.name;
+    ASSERT_EQ(Told(), ++boxes) << c.name;
+    EXPECT_EQ(m_notices.back(), kErrorPrefix + c.reason) << c.name;
   }
   EXPECT_EQ(m_server.RequestCount(), boxes);
 }
 
-TEST_F(ReminderCallTest, GatewayDownShowsWinInetsDescription) {
+TEST_F(ReminderCallTest, GatewayDownIsTold) {
   const uint16_t port = m_server.Port();
   m_server.Stop();
   ASSERT_EQ(SetPort(port), 1);
-  EXPECT_EQ(MakeReminderCall(Record("5550100", "S", 5)), 1);
-  ASSERT_TRUE(m_watcher.WaitForCount(1, 5000));
-  EXPECT_EQ(m_watcher.Seen()[0].text,
-            std::string(kErrorPrefix) + "The attempt to connect to the server failed.\r\n");
+  EXPECT_EQ(MakeReminderCall(Record("5550100", "S", 5), kNow), 1);
+  EXPECT_EQ(m_notices, std::vector<std::string>{std::string(kErrorPrefix) +
+                                                "The attempt to connect to the Talmery Gateway failed."});
 }
 
 TEST_F(ReminderCallTest, AcceptedRequestShowsNothing) {
   m_server.SetAnswer({200, "OK", "queued [4711]"});
-  EXPECT_EQ(MakeReminderCall(Record("5550100", "S", 5)), 1);
+  EXPECT_EQ(MakeReminderCall(Record("5550100", "S", 5), kNow), 1);
   EXPECT_EQ(m_server.RequestCount(), 1u);
-  EXPECT_EQ(m_watcher.Count(), 0u);
+  EXPECT_EQ(Told(), 0u);
 }
 
 TEST_F(ReminderCallTest, NoRecordMeansNoCall) {
-  EXPECT_EQ(MakeReminderCall(nullptr), 0);
+  EXPECT_EQ(MakeReminderCall(nullptr, kNow), 0);
   EXPECT_EQ(m_server.ConnectionCount(), 0u);
-  EXPECT_EQ(m_watcher.Count(), 0u);
+  EXPECT_EQ(Told(), 0u);
 }
 
 }  // namespace

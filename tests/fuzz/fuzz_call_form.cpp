@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   record.m_nMinutes = minutes;
   const std::string number = KeepDigits(record.m_strPhone);
   for (char c : number) FUZZ_CHECK(c >= '0' && c <= '9');
-  const std::string text = ComposeCallText(CallerName(f[4], f[5]), record);
+  const std::string text = ComposeCallText(CallerName(f[4], f[5]), record, static_cast<long long>(minutes) * 61);
   const std::string body = ComposeCallForm(minutes, number, text);
   const auto form = gateway::ParseForm(body);
   FUZZ_CHECK(form.size() == 5);

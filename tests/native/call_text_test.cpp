@@ -50,36 +50,59 @@ TEST(CallerName, JoinsNamesAndAddsPossessiveUnlessBothEmpty) {
 TEST(ComposeCallText, AppendsOnlyPresentSentencesInOrder) {
   const std::string head =
       "Hi, this is Ann Lee's appointment reminder call program.\n"
-      "You have an appointment coming up in ";
+      "You have an appointment coming up in 15 minutes.\n";
   const struct {
     ReminderRecord record;
     std::string tail;
   } cases[] = {
-      {Record("", "", "", 15), "15 minutes.\n"},
-      {Record("Budget review", "", "", 15),
-       "15 minutes.\nThe appointment subject is: Budget review\n"},
-      {Record("", "Room 4", "", 0), "0 minutes.\nThe appointment location is: Room 4\n"},
-      {Record("", "", "Bring slides", -5),
-       "-5 minutes.\n. The appointment notes is: Bring slides\n"},
+      {Record("", "", "", 15), ""},
+      {Record("Budget review", "", "", 15), "The appointment subject is: Budget review\n"},
+      {Record("", "Room 4", "", 0), "The appointment location is: Room 4\n"},
+      {Record("", "", "Bring slides", -5), ". The appointment notes is: Bring slides\n"},
       {Record("S", "L", "line1\r\nline2 ", 10),
-       "10 minutes.\nThe appointment subject is: S\nThe appointment location is: L\n"
+       "The appointment subject is: S\nThe appointment location is: L\n"
        ". The appointment notes is: line1\r\nline2 \n"},
-      {Record(" ", "", "", INT32_MIN), "-2147483648 minutes.\nThe appointment subject is:  \n"},
+      {Record(" ", "", "", INT32_MIN), "The appointment subject is:  \n"},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(ComposeCallText("Ann Lee's", c.record), head + c.tail) << c.tail;
-  }
+  // The minutes before the start that the reminder carries are not what is spoken.
+  for (const auto& c : cases) EXPECT_EQ(ComposeCallText("Ann Lee's", c.record, 900), head + c.tail) << c.tail;
+}
+
+TEST(StartSentence, TheTimeReallyLeftRoundedToWholeMinutes) {
+  const std::string coming = "You have an appointment coming up in ";
+  const std::string begun = "Your appointment has already begun.\n";
+  const struct {
+    long long secondsLeft;
+    std::string sentence;
+  } cases[] = {
+      {900, coming + "15 minutes.\n"},     {170, coming + "3 minutes.\n"},  // a reminder snoozed to 3 minutes before
+      {149, coming + "2 minutes.\n"},      {150, coming + "3 minutes.\n"},  // halves round up
+      {89, coming + "1 minute.\n"},        {30, coming + "1 minute.\n"},
+      {29, coming + "less than a minute.\n"}, {1, coming + "less than a minute.\n"},
+      {0, begun},                          {-120, begun},
+      {LLONG_MAX, coming + "2147483647 minutes.\n"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(StartSentence(c.secondsLeft), c.sentence) << c.secondsLeft;
+}
+
+TEST(RoundedMinutes, NearestWholeMinuteWithinInt32) {
+  const struct {
+    long long seconds;
+    int32_t minutes;
+  } cases[] = {{0, 0},    {29, 0},     {30, 1},     {-29, 0},          {-30, -1},         {-91, -2},
+               {900, 15}, {LLONG_MAX, INT32_MAX}, {LLONG_MIN, INT32_MIN}, {-(1LL << 40), INT32_MIN}};
+  for (const auto& c : cases) EXPECT_EQ(RoundedMinutes(c.seconds), c.minutes) << c.seconds;
 }
 
 TEST(ComposeCallText, BothNamesEmptyLeavesThreeBlanks) {
-  EXPECT_EQ(ComposeCallText(CallerName("", ""), Record("", "", "", 1)).substr(0, 27),
+  EXPECT_EQ(ComposeCallText(CallerName("", ""), Record("", "", "", 1), 60).substr(0, 27),
             "Hi, this is   appointment r");
 }
 
 TEST(ComposeCallForm, WorkedExampleBody) {
   ReminderRecord r = Record("Budget review", "", "", 15);
   r.m_strPhone = "555-0100";
-  const std::string text = ComposeCallText(CallerName("Ann", "Lee"), r);
+  const std::string text = ComposeCallText(CallerName("Ann", "Lee"), r, 15 * 60);
   EXPECT_EQ(ComposeCallForm(r.m_nMinutes, KeepDigits(r.m_strPhone), text),
             "calltime=0&selfdelete=1&firstocc=15&phoneno=5550100&txt=Hi%2c+this+is+Ann+Lee%27s+"
             "appointment+reminder+call+program%2e%0aYou+have+an+appointment+coming+up+in+15+"

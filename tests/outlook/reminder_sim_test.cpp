@@ -9,8 +9,9 @@
 #include "agent/framework/main_window.h"
 #include "agent/outlook/local_clock.h"
 #include "agent/outlook/ol_sink.h"
+#include "agent/outlook/ole_date.h"
 #include "agent/outlook/outlook_connection.h"
-#include "tests/harness/message_box_watcher.h"
+#include "agent/outlook/reminder_handover.h"
 #include "tests/outlook/sim_support.h"
 
 namespace outlook_test {
@@ -20,7 +21,6 @@ using simdriver::PumpUntil;
 using simdriver::SimProcess;
 
 constexpr char kTooLate[] = "It is too late to make reminder call";
-constexpr char kDispException[] = "hr=0x80020009";
 constexpr char kMemberNotFound[] = "hr=0x80020003";
 constexpr char kOk[] = "hr=0x00000000";
 
@@ -72,8 +72,8 @@ const std::vector<std::string> kAcceptedCalls = {
     "Item#1 ReminderMinutesBeforeStart get",
 };
 
-TEST(ReminderEvent, AnAcceptedReminderIsReadInOrderAndPostedToTheMainWindow) {
-  harness::MessageBoxWatcher boxes("Brisomel");
+TEST(ReminderEvent, AnAcceptedReminderIsReadInOrderAndHandedToTheMainWindow) {
+  NoticeCollector notices;
   const std::string items =
       "item 1 class \"IPM.Appointment.ReminderCall\" start +15m minutes 15 entryid \"00000000AB12\"\n"
       "item 1 subject \"Budget review\" location \"Room 4\" body \"Bring the figures\\r\\nand coffee\"\n"
@@ -92,8 +92,12 @@ TEST(ReminderEvent, AnAcceptedReminderIsReadInOrderAndPostedToTheMainWindow) {
   EXPECT_EQ(record.m_strLocation, "Room 4");
   EXPECT_EQ(record.m_strNotes, "Bring the figures\r\nand coffee");
   EXPECT_EQ(record.m_nMinutes, 15);
-  EXPECT_TRUE(run.Catcher().OtherCommands().empty());
-  EXPECT_EQ(boxes.Count(), 0u);
+  // The start goes along, for the time left when the call is composed.
+  const long long secondsLeft = OleDateToSeconds(record.m_dtStart) - OleDateToSeconds(CurrentLocalOleDate());
+  EXPECT_GT(secondsLeft, 15 * 60 - 60);
+  EXPECT_LE(secondsLeft, 15 * 60);
+  EXPECT_TRUE(run.Catcher().Commands().empty());
+  EXPECT_TRUE(notices.Texts().empty());
 
   // The item was only lent; the collection and the property were released.
   EXPECT_EQ(ExternalRefs(run.Log(), "Item#1"), 0);
@@ -151,9 +155,11 @@ class ScopedTestNow {
   ~ScopedTestNow() { SetEnvironmentVariableA(kTestNowVariable, nullptr); }
 };
 
+// Refused reminders are told to the notifier, which shows them on its own thread: the event call
+// does not wait for the user.
 TEST(ReminderEvent, TwoMinutesAfterTheStartIsInTimeOneSecondLaterIsRefused) {
   ScopedTestNow now("2030-01-01 10:02:00");
-  harness::MessageBoxWatcher boxes("Brisomel");
+  NoticeCollector notices;
   const std::string items =
       "item exact class \"IPM.Appointment.ReminderCall\" start \"2030-01-01 10:00:00\" entryid \"exact\"\n"
       "item late class \"IPM.Appointment.ReminderCall\" start \"2030-01-01 09:59:59\" entryid \"late\"\n"
@@ -172,16 +178,12 @@ TEST(ReminderEvent, TwoMinutesAfterTheStartIsInTimeOneSecondLaterIsRefused) {
                                                      std::string("Item#") + refused + " Start get"}));
     EXPECT_EQ(ResultOf(trace.event), kOk);
   }
-  ASSERT_EQ(boxes.Count(), 2u);
-  for (const harness::SeenBox& box : boxes.Seen()) {
-    EXPECT_EQ(box.text, kTooLate);
-    EXPECT_EQ(box.pid, GetCurrentProcessId());
-  }
+  EXPECT_EQ(notices.Texts(), (std::vector<std::string>{kTooLate, kTooLate}));
 }
 
 TEST(ReminderEvent, WithoutATestClockTheSystemClockDecides) {
   ScopedTestNow malformed("2030-01-01T10:02:00");  // not the accepted form: ignored
-  harness::MessageBoxWatcher boxes("Brisomel");
+  NoticeCollector notices;
   const std::string items =
       "item soon class \"IPM.Appointment.ReminderCall\" start +15m entryid \"soon\"\n"
       "item started class \"IPM.Appointment.ReminderCall\" start -1m entryid \"started\"\n"
@@ -190,8 +192,7 @@ TEST(ReminderEvent, WithoutATestClockTheSystemClockDecides) {
   ASSERT_EQ(run.Records().size(), 2u);
   EXPECT_EQ(run.Records()[0]->m_strEntryId, "soon");
   EXPECT_EQ(run.Records()[1]->m_strEntryId, "started");
-  ASSERT_EQ(boxes.Count(), 1u);
-  EXPECT_EQ(boxes.Seen()[0].text, kTooLate);
+  EXPECT_EQ(notices.Texts(), std::vector<std::string>{kTooLate});
 }
 
 TEST(ReminderEvent, OnlyATextNotifycallGivesThePhoneNumber) {
@@ -255,40 +256,65 @@ TEST(ReminderEvent, TextsArriveInTheAnsiCodePageWhateverTheirLength) {
   EXPECT_EQ(second.m_strEntryId, "EntryID-2");
 }
 
-TEST(ReminderEvent, AFailingMemberEndsTheHandlerWithNothingPostedAndNothingHeld) {
-  // Each item fails at one member; the calls stop there.
+// The message class, the start and the phone number decide whether a call is made: when one of
+// them cannot be read the user is told which and why. Any other field that cannot be read stays
+// empty and the call goes out; the minutes before the start become the time left.
+TEST(ReminderEvent, AFailingReadEndsTheHandlerOnlyWhereItDecidesTheCall) {
   struct Row {
     const char* member;  // as named in the simulator's fail command
-    size_t callsMade;    // including the failing one
+    const char* told;    // as named to the user; null: the call goes out
   };
   const Row rows[] = {
-      {"MessageClass", 1}, {"Start", 2},   {"UserProperties", 3}, {"Find", 4},
-      {"Value", 5},        {"EntryID", 6}, {"Subject", 7},        {"Location", 8},
-      {"Body", 9},         {"ReminderMinutesBeforeStart", 10},
+      {"MessageClass", "MessageClass"},
+      {"Start", "Start"},
+      {"UserProperties", "UserProperties"},
+      {"Find", "UserProperties.Find"},
+      {"Value", "UserProperty.Value"},
+      {"EntryID", nullptr},
+      {"Subject", nullptr},
+      {"Location", nullptr},
+      {"Body", nullptr},
+      {"ReminderMinutesBeforeStart", nullptr},
   };
-  harness::MessageBoxWatcher boxes("Brisomel");
+  NoticeCollector notices;
   std::string items, events;
+  std::vector<std::string> expectedNotices;
   for (const Row& row : rows) {
-    items += std::string("item ") + row.member + " class \"IPM.Appointment.ReminderCall\" prop notifycall text \"1\"\n" +
-             "fail " + row.member + " " + row.member + " \"Item is busy: " + row.member + "\"\n";
-    events += std::string("fire ") + row.member + "\n";
+    const std::string name = row.member;
+    items += "item " + name + " class \"IPM.Appointment.ReminderCall\" start +15m minutes 10 subject S location L body B\n" +
+             "item " + name + " prop notifycall text \"1\"\nfail " + name + " " + name + " \"Item is busy: " + name + "\"\n";
+    events += "fire " + name + "\n";
+    if (row.told) {
+      expectedNotices.push_back(std::string("Cannot make reminder call. Outlook failed to give the appointment's ") +
+                                row.told + ":\r\nItem is busy: " + name);
+    }
   }
-  ReminderRun run(items, events, 0);
+  ReminderRun run(items, events, 5);
+  EXPECT_EQ(notices.Texts(), expectedNotices);
 
-  EXPECT_TRUE(run.Records().empty());
-  EXPECT_EQ(boxes.Count(), 0u);
+  size_t next = 0;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.member);
-    const EventTrace trace = TraceOfEvent(run.Log(), row.member);
-    ASSERT_EQ(trace.calls.size(), row.callsMade);
-    EXPECT_NE(trace.calls.back().find(" -> DISP_E_EXCEPTION"), std::string::npos) << trace.calls.back();
-    // Reported to Outlook as the failed result of the event call, with Outlook's own description.
-    EXPECT_EQ(ResultOf(trace.event), kDispException);
-    EXPECT_NE(trace.event.find(std::string("description=\"Item is busy: ") + row.member + "\""), std::string::npos)
-        << trace.event;
-    EXPECT_EQ(ExternalRefs(run.Log(), std::string("Item#") + row.member), 0);
-    EXPECT_EQ(ExternalRefs(run.Log(), std::string("UserProperties#") + row.member), 0);
-    EXPECT_EQ(ExternalRefs(run.Log(), std::string("UserProperty#") + row.member + ".notifycall"), 0);
+    const std::string name = row.member;
+    const EventTrace trace = TraceOfEvent(run.Log(), name);
+    EXPECT_EQ(ResultOf(trace.event), kOk) << trace.event;
+    if (row.told) {
+      ASSERT_FALSE(trace.calls.empty());
+      EXPECT_NE(trace.calls.back().find(" -> DISP_E_EXCEPTION"), std::string::npos) << trace.calls.back();
+    } else {
+      ASSERT_EQ(trace.calls.size(), kAcceptedCalls.size());
+      ASSERT_LT(next, run.Records().size());
+      const ReminderRecord& record = *run.Records()[next++];
+      EXPECT_EQ(record.m_strEntryId, name == "EntryID" ? "" : "EntryID-" + name);
+      EXPECT_EQ(record.m_strPhone, "1");
+      EXPECT_EQ(record.m_strSubject, name == "Subject" ? "" : "S");
+      EXPECT_EQ(record.m_strLocation, name == "Location" ? "" : "L");
+      EXPECT_EQ(record.m_strNotes, name == "Body" ? "" : "B");
+      EXPECT_EQ(record.m_nMinutes, name == "ReminderMinutesBeforeStart" ? 15 : 10);
+    }
+    EXPECT_EQ(ExternalRefs(run.Log(), "Item#" + name), 0);
+    EXPECT_EQ(ExternalRefs(run.Log(), "UserProperties#" + name), 0);
+    EXPECT_EQ(ExternalRefs(run.Log(), "UserProperty#" + name + ".notifycall"), 0);
   }
 }
 
@@ -304,7 +330,8 @@ TEST(ReminderEvent, OtherEventsOfTheInterfaceAreNotHandled) {
   EXPECT_EQ(ExternalRefs(run.Log(), "Item#1"), 0);
 }
 
-TEST(ReminderEvent, WithoutAMainWindowTheRecordIsDroppedNotQueued) {
+TEST(ReminderEvent, WithoutAMainWindowTheRecordIsDroppedAndTheUserTold) {
+  NoticeCollector notices;
   SimProcess sim(SimExe());
   ASSERT_TRUE(StartSim(sim, "item 1 class \"IPM.Appointment.ReminderCall\"\nwait-advise 20s\nfire 1\nnote done\n"
                             "wait-unadvise 20s\n"));
@@ -316,7 +343,10 @@ TEST(ReminderEvent, WithoutAMainWindowTheRecordIsDroppedNotQueued) {
   fw::SetMainWindowHandle(nullptr);
   EXPECT_EQ(ResultOf(TraceOfEvent(sim.Log(), "1").event), kOk);
   MSG message;
-  EXPECT_FALSE(PeekMessageA(&message, nullptr, WM_COMMAND, WM_COMMAND, PM_NOREMOVE));
+  EXPECT_FALSE(PeekMessageA(&message, nullptr, kReminderQueuedMessage, kReminderQueuedMessage, PM_NOREMOVE));
+  EXPECT_EQ(TakeReminderRecord(), nullptr);
+  EXPECT_EQ(notices.Texts(),
+            std::vector<std::string>{"Cannot make reminder call. The reminder could not be queued for calling."});
   DisconnectOutlookSinkIfConnected();
   DWORD exitCode = 99;
   ASSERT_TRUE(sim.WaitForExit(20000, &exitCode));

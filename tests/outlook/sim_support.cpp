@@ -4,7 +4,8 @@
 
 #include "agent/framework/app_title.h"
 #include "agent/framework/main_window.h"
-#include "agent/outlook/reminder_command.h"
+#include "agent/calls/notifier.h"
+#include "agent/outlook/reminder_handover.h"
 
 namespace outlook_test {
 
@@ -31,9 +32,9 @@ ReminderCatcher::ReminderCatcher() {
 
 ReminderCatcher::~ReminderCatcher() {
   fw::SetMainWindowHandle(previousMain_);
-  // Records still queued for the window belong to it: take them before it goes.
+  // Records still queued belong to the window: take them before it goes.
   MSG message;
-  while (PeekMessageA(&message, window_, WM_COMMAND, WM_COMMAND, PM_REMOVE)) DispatchMessageA(&message);
+  while (PeekMessageA(&message, window_, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
   DestroyWindow(window_);
 }
 
@@ -43,17 +44,25 @@ bool ReminderCatcher::WaitForRecords(size_t n, DWORD timeoutMs) {
 
 LRESULT CALLBACK ReminderCatcher::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* self = reinterpret_cast<ReminderCatcher*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-  if (message == WM_COMMAND && self) {
-    if (wParam == kReminderCommandId && lParam) {
-      self->records_.emplace_back(reinterpret_cast<ReminderRecord*>(lParam));
+  if (message == kReminderQueuedMessage && self) {
+    if (std::unique_ptr<ReminderRecord> record = TakeReminderRecord()) {
+      self->records_.push_back(std::move(record));
       if (self->onRecord_) self->onRecord_(*self->records_.back());
-    } else {
-      self->otherCommands_.push_back(wParam);
     }
+    return 0;
+  }
+  if (message == WM_COMMAND && self) {
+    self->commands_.push_back(wParam);
     return 0;
   }
   return DefWindowProcA(window, message, wParam, lParam);
 }
+
+NoticeCollector::NoticeCollector() {
+  SetNoticeRoute([this](const std::string& text) { texts_.push_back(text); });
+}
+
+NoticeCollector::~NoticeCollector() { SetNoticeRoute(nullptr); }
 
 EventTrace TraceOfEvent(const std::vector<std::string>& log, const std::string& item, size_t n) {
   const std::string name = " Item#" + item + " ";

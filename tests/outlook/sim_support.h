@@ -21,7 +21,7 @@ std::wstring SimExe();
 bool StartSim(simdriver::SimProcess& sim, const std::string& script);
 
 // A hidden window registered as the application's main window for its lifetime; it takes the
-// records posted to it with WM_COMMAND 101.
+// records handed over to it, one per wake-up, as the main frame does.
 class ReminderCatcher {
  public:
   ReminderCatcher();
@@ -31,8 +31,8 @@ class ReminderCatcher {
 
   HWND Window() const { return window_; }
   const std::vector<std::unique_ptr<ReminderRecord>>& Records() const { return records_; }
-  // Other WM_COMMAND messages that reached the window (wParam values).
-  const std::vector<WPARAM>& OtherCommands() const { return otherCommands_; }
+  // WM_COMMAND messages that reached the window (wParam values).
+  const std::vector<WPARAM>& Commands() const { return commands_; }
   // Pumps until n records have arrived.
   bool WaitForRecords(size_t n, DWORD timeoutMs);
   // Called inside the window's handling of each record, after it has been taken.
@@ -44,8 +44,21 @@ class ReminderCatcher {
   HWND window_ = nullptr;
   HWND previousMain_ = nullptr;
   std::vector<std::unique_ptr<ReminderRecord>> records_;
-  std::vector<WPARAM> otherCommands_;
+  std::vector<WPARAM> commands_;
   std::function<void(const ReminderRecord&)> onRecord_;
+};
+
+// Collects the messages meant for the user (Notify) while it lives, instead of boxes.
+class NoticeCollector {
+ public:
+  NoticeCollector();
+  ~NoticeCollector();
+  NoticeCollector(const NoticeCollector&) = delete;
+  NoticeCollector& operator=(const NoticeCollector&) = delete;
+  std::vector<std::string> Texts() const { return texts_; }
+
+ private:
+  std::vector<std::string> texts_;
 };
 
 // The calls the simulator logged for the n-th event (0-based) raised with the given item (log

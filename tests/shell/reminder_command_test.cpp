@@ -1,10 +1,12 @@
-// Command 101 at the main frame: a reminder record handed over by address becomes one request at
-// the (stand-in) gateway; the same id with a notification code is no reminder.
+// The reminder hand-over at the main frame: a record queued by the Outlook side becomes one request
+// at the (stand-in) gateway; a WM_COMMAND 101 from anyone, whatever it carries, is no reminder.
 #include <gtest/gtest.h>
 
 #include <memory>
 
 #include "agent/calls/reminder_record.h"
+#include "agent/outlook/local_clock.h"
+#include "agent/outlook/reminder_handover.h"
 #include "tests/harness/message_box_watcher.h"
 #include "tests/harness/registry.h"
 #include "tools/gateway/gateway_server.h"
@@ -37,6 +39,8 @@ class ReminderCommand : public InProcessShell {
     record->m_strPhone = "555-0100";
     record->m_strSubject = "Budget review";
     record->m_nMinutes = 15;
+    // 15 minutes (and a margin for the test's own time) after the call is composed.
+    record->m_dtStart = CurrentLocalOleDate() + (15 * 60 + 10) / 86400.0;
     return record;
   }
 
@@ -49,8 +53,8 @@ constexpr char kBudgetReviewBody[] =
     "reminder+call+program%2e%0aYou+have+an+appointment+coming+up+in+15+minutes%2e%0aThe+appointment+"
     "subject+is%3a+Budget+review%0a";
 
-TEST_F(ReminderCommand, PostedRecordEndsAsOneRequestAtTheGateway) {
-  ASSERT_TRUE(PostMessageA(frame_->m_hWnd, WM_COMMAND, 101, reinterpret_cast<LPARAM>(BudgetReview().release())));
+TEST_F(ReminderCommand, AHandedOverRecordEndsAsOneRequestAtTheGateway) {
+  ASSERT_TRUE(HandOverReminderRecord(BudgetReview()));
   ASSERT_TRUE(WaitUntil([&] {
     Pump();
     return gateway_.RequestCount() >= 1;
@@ -64,18 +68,21 @@ TEST_F(ReminderCommand, PostedRecordEndsAsOneRequestAtTheGateway) {
   EXPECT_EQ(boxes_.Count(), 0u);  // accepted: nothing to tell the user
 }
 
-TEST_F(ReminderCommand, CommandIdWithANotificationCodeIsNoReminder) {
-  for (WORD code : {WORD{1}, WORD{0xFFFF}}) {
-    std::unique_ptr<ReminderRecord> record = BudgetReview();
-    // Handled (or not) before SendMessage returns: the frame's handling is synchronous.
-    SendMessageA(frame_->m_hWnd, WM_COMMAND, MAKEWPARAM(101, code), reinterpret_cast<LPARAM>(record.get()));
-    Pump();
-    EXPECT_EQ(gateway_.RequestCount(), 0u) << code;
-    EXPECT_EQ(record->m_strSubject, "Budget review");  // untouched, still ours
+TEST_F(ReminderCommand, AForgedHandOverFreesNothingAndCallsNobody) {
+  std::unique_ptr<ReminderRecord> record = BudgetReview();
+  const LPARAM address = reinterpret_cast<LPARAM>(record.get());
+  for (const WPARAM command : {WPARAM{101}, MAKEWPARAM(101, 1), MAKEWPARAM(101, 0xFFFF)}) {
+    for (const LPARAM lParam : {address, LPARAM{0x12345678}}) {
+      SendMessageA(frame_->m_hWnd, WM_COMMAND, command, lParam);
+      PostMessageA(frame_->m_hWnd, WM_COMMAND, command, lParam);
+    }
   }
-  // The same record with code 0 is taken, and handed on synchronously.
-  SendMessageA(frame_->m_hWnd, WM_COMMAND, 101, reinterpret_cast<LPARAM>(BudgetReview().release()));
-  EXPECT_EQ(gateway_.RequestCount(), 1u);
+  // The hand-over's own wake-up, forged: nothing of ours is queued, so nothing happens.
+  PostMessageA(frame_->m_hWnd, kReminderQueuedMessage, 0, address);
+  Pump();
+  EXPECT_EQ(gateway_.RequestCount(), 0u);
+  EXPECT_EQ(record->m_strSubject, "Budget review");  // untouched, still ours
+  EXPECT_TRUE(IsWindow(frame_->m_hWnd));
 }
 
 }  // namespace

@@ -1,0 +1,73 @@
+#pragma once
+// The gateway exchange on the wire, as plain text work: the bytes of the call request, and the
+// reading of the gateway's answer with every size bounded, whatever the gateway sends (an endless
+// header, an endless chunked body, megabytes of anything). The socket part only moves bytes.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// HTTP's default port, used when the stored port's low 16 bits are 0.
+constexpr uint16_t kHttpDefaultPort = 80;
+
+// False for a host that must not go into a request head (empty, blanks, control bytes).
+bool IsUsableHostName(const std::string& host);
+
+// The request: a POST of the form body with the header set the gateway has always received, in
+// its order (Content-Type, Host, Content-Length, User-Agent "Brisomel"), ended by the empty line
+// and followed by the body bytes.
+std::string ComposeGatewayRequest(const std::string& host, uint16_t port, const std::string& path,
+                                  const std::string& body);
+
+// Reads one HTTP/1.x answer from the bytes of a connection, as they arrive. It keeps the status
+// and at most the first kMaxBodyBytes of the body; it stops at once when the status says the
+// body does not matter (anything but 2xx), when the body is complete, or when kMaxBodyBytes have
+// arrived: the caller then closes the connection. Interim answers (1xx) are skipped.
+class HttpAnswerReader {
+ public:
+  enum class State { NeedMore, Done, Failed };
+  enum class Failure {
+    None,
+    NoAnswer,      // the connection ended before a complete status line and head
+    NotHttp,       // the answer does not begin with "HTTP/<digit>.<digit> <3 digits>"
+    HeadTooLarge,  // more than kMaxHeadBytes of status lines and headers
+    BadLength,     // a Content-Length that is no number, or two that differ
+    BadChunk,      // a chunk size line that is no hexadecimal number or too long
+  };
+
+  static constexpr size_t kMaxHeadBytes = 64 * 1024;  // all heads, interim answers included
+  static constexpr size_t kMaxBodyBytes = 1024;       // the gateway's answer is one short line
+  static constexpr size_t kMaxChunkLineBytes = 256;   // size, extensions and line end
+
+  // Takes received bytes; bytes after the answer has ended are ignored.
+  State Feed(const char* data, size_t size);
+  // The peer closed its side: a body without a length (or cut short) ends here.
+  State EndOfStream();
+
+  State state() const { return state_; }
+  Failure failure() const { return failure_; }
+  int status() const { return status_; }  // the final status, 0 until it is known
+  const std::string& body() const { return body_; }
+
+ private:
+  enum class Phase { Head, FixedBody, ChunkSize, ChunkData, ChunkDataEnd, BodyToClose, End };
+
+  State Fail(Failure failure);
+  State Finish();
+  void FeedHead(const char*& data, const char* end);
+  void TakeHead(size_t headLength);  // the head's bytes are head_[0, headLength)
+  void AppendBody(const char* data, size_t size);
+  void ParseChunkSize();
+
+  State state_ = State::NeedMore;
+  Failure failure_ = Failure::None;
+  Phase phase_ = Phase::Head;
+  std::string head_;        // the head being read (bounded by kMaxHeadBytes)
+  size_t headBytes_ = 0;    // head bytes of every answer so far, interim ones included
+  int status_ = 0;
+  std::string body_;
+  uint64_t remaining_ = 0;  // of the fixed-length body or of the current chunk
+  std::string chunkLine_;
+};
+
+// One line for the user on why an answer could not be read (the failure is not None).
+const char* DescribeAnswerFailure(HttpAnswerReader::Failure failure);

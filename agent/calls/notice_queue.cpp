@@ -1,0 +1,34 @@
+#include "agent/calls/notice_queue.h"
+
+void NoticeQueue::Add(const std::string& text) {
+  for (Notice& notice : pending_) {
+    if (notice.text == text) {
+      ++notice.count;
+      return;
+    }
+  }
+  if (pending_.size() < kMaxPending) {
+    pending_.push_back(Notice{text, 1});
+  } else {
+    ++overflow_;
+  }
+}
+
+std::optional<Notice> NoticeQueue::Take() {
+  if (!pending_.empty()) {
+    Notice next = std::move(pending_.front());
+    pending_.pop_front();
+    return next;
+  }
+  if (overflow_ == 0) return std::nullopt;
+  Notice note{overflow_ == 1 ? "1 more message about reminder calls was not shown."
+                             : std::to_string(overflow_) + " more messages about reminder calls were not shown.",
+              1};
+  overflow_ = 0;
+  return note;
+}
+
+std::string NoticeBoxText(const Notice& notice) {
+  if (notice.count <= 1) return notice.text;
+  return notice.text + "\r\n\r\n(This happened " + std::to_string(notice.count) + " times.)";
+}

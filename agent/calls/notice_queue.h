@@ -1,0 +1,31 @@
+#pragma once
+// The messages waiting for the user while a box is up: repeats of one text are combined into one
+// notice that says how many times it came, and only a few distinct texts are kept, so that a
+// gateway down for an hour gives a handful of readable boxes rather than hundreds.
+#include <cstddef>
+#include <deque>
+#include <optional>
+#include <string>
+
+struct Notice {
+  std::string text;
+  size_t count = 1;
+};
+
+class NoticeQueue {
+ public:
+  static constexpr size_t kMaxPending = 5;  // distinct texts waiting
+
+  void Add(const std::string& text);
+  bool Empty() const { return pending_.empty() && overflow_ == 0; }
+  // The oldest notice first; after the last one, a note on how many were left out (if any).
+  std::optional<Notice> Take();
+
+ private:
+  std::deque<Notice> pending_;
+  size_t overflow_ = 0;  // messages left out while kMaxPending texts were waiting
+};
+
+// The text of a notice's box: its text, and after a blank line how many times it came when it
+// came more than once.
+std::string NoticeBoxText(const Notice& notice);

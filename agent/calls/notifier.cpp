@@ -1,0 +1,69 @@
+#include "agent/calls/notifier.h"
+
+#include <utility>
+
+void Notifier::Notify(const std::string& text) {
+  std::unique_lock<std::mutex> lock(mu_);
+  queue_.Add(text);
+  if (!thread_.joinable()) {
+    stopping_ = false;
+    threadId_ = 0;
+    thread_ = std::thread([this] { Run(); });
+    // The thread's message queue must exist before Stop can post to it.
+    changed_.wait(lock, [this] { return threadId_ != 0; });
+  }
+  changed_.notify_all();
+}
+
+void Notifier::Stop() {
+  std::unique_lock<std::mutex> lock(mu_);
+  if (!thread_.joinable()) return;
+  stopping_ = true;
+  queue_ = NoticeQueue();
+  // A box's modal loop ends on WM_QUIT; posted before the box opens, it ends that box at once.
+  PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
+  lock.unlock();
+  changed_.notify_all();
+  thread_.join();
+}
+
+void Notifier::Run() {
+  MSG message;
+  PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);  // creates this thread's message queue
+  std::unique_lock<std::mutex> lock(mu_);
+  threadId_ = GetCurrentThreadId();
+  changed_.notify_all();
+  for (;;) {
+    changed_.wait(lock, [this] { return stopping_ || !queue_.Empty(); });
+    if (stopping_) return;
+    const Notice notice = *queue_.Take();
+    lock.unlock();
+    MessageBoxA(nullptr, NoticeBoxText(notice).c_str(), kNoticeCaption, kNoticeBoxStyle);
+    lock.lock();
+  }
+}
+
+namespace {
+
+std::mutex g_routeMu;
+NoticeRoute g_route;
+
+}  // namespace
+
+void SetNoticeRoute(NoticeRoute route) {
+  std::lock_guard<std::mutex> lock(g_routeMu);
+  g_route = std::move(route);
+}
+
+void Notify(const std::string& text) {
+  NoticeRoute route;
+  {
+    std::lock_guard<std::mutex> lock(g_routeMu);
+    route = g_route;
+  }
+  if (route) {
+    route(text);
+  } else {
+    MessageBoxA(nullptr, text.c_str(), kNoticeCaption, kNoticeBoxStyle);
+  }
+}

@@ -1,0 +1,49 @@
+#pragma once
+// The agent's messages to the user, shown by a thread of their own, one box at a time. Whoever has
+// something to say queues it and goes on at once: no box is ever shown inside an Outlook event
+// call, none inside another, and a box waiting for the user holds up no later call. The boxes
+// have no owner (the hidden agent has no window to show), so they come to the front and stay on
+// top, above Outlook.
+#include <windows.h>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "agent/calls/notice_queue.h"
+
+constexpr char kNoticeCaption[] = "Brisomel";
+constexpr UINT kNoticeBoxStyle = MB_OK | MB_SETFOREGROUND | MB_TOPMOST;
+
+class Notifier {
+ public:
+  Notifier() = default;
+  ~Notifier() { Stop(); }
+  Notifier(const Notifier&) = delete;
+  Notifier& operator=(const Notifier&) = delete;
+
+  // Queues text for a box (caption "Brisomel"); repeats while a box is up are combined. The
+  // thread starts with the first message. Any thread may call this; it never waits for the user.
+  void Notify(const std::string& text);
+  // Closes a box still open, drops what is waiting and joins the thread. Later messages start a
+  // new thread.
+  void Stop();
+
+ private:
+  void Run();
+
+  std::mutex mu_;
+  std::condition_variable changed_;
+  NoticeQueue queue_;
+  bool stopping_ = false;
+  DWORD threadId_ = 0;  // once the thread has its message queue
+  std::thread thread_;
+};
+
+// Where the reminder path's messages go: the application routes them to its notifier, a test to
+// whatever collects them. Without a route a message is shown on the calling thread.
+using NoticeRoute = std::function<void(const std::string&)>;
+void SetNoticeRoute(NoticeRoute route);
+void Notify(const std::string& text);

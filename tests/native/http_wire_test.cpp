@@ -1,0 +1,158 @@
+#include "agent/calls/http_wire.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using Reader = HttpAnswerReader;
+using State = Reader::State;
+using Failure = Reader::Failure;
+
+TEST(ComposeGatewayRequest, TheHeaderSetTheGatewayHasAlwaysReceived) {
+  EXPECT_EQ(ComposeGatewayRequest("127.0.0.1", 8155, "/ocall/callreqHandler.jsp", "a=1&b=2"),
+            "POST /ocall/callreqHandler.jsp HTTP/1.1\r\n"
+            "Content-Type: application/x-www-form-urlencoded\r\n"
+            "Host: 127.0.0.1:8155\r\n"
+            "Content-Length: 7\r\n"
+            "User-Agent: Brisomel\r\n"
+            "\r\n"
+            "a=1&b=2");
+  // The default port is left out of Host; an IPv6 address is bracketed.
+  const std::string onDefault = ComposeGatewayRequest("gateway", 80, "/p", "");
+  EXPECT_NE(onDefault.find("\r\nHost: gateway\r\n"), std::string::npos) << onDefault;
+  EXPECT_NE(onDefault.find("\r\nContent-Length: 0\r\n"), std::string::npos) << onDefault;
+  EXPECT_NE(ComposeGatewayRequest("::1", 81, "/p", "").find("\r\nHost: [::1]:81\r\n"), std::string::npos);
+}
+
+TEST(IsUsableHostName, RefusesWhatCouldBreakTheRequestHead) {
+  for (const char* good : {"localhost", "127.0.0.1", "gw.example.org", "::1"}) EXPECT_TRUE(IsUsableHostName(good)) << good;
+  for (const std::string& bad : {std::string(), std::string(" "), std::string("a b"), std::string("gw\r\nX: 1"),
+                                std::string("gw\t"), std::string("a\0b", 3), std::string("\x7f")}) {
+    EXPECT_FALSE(IsUsableHostName(bad)) << bad;
+  }
+}
+
+struct Case {
+  const char* name;
+  std::string bytes;
+  bool endOfStream;  // the peer closes after the bytes
+  State state;
+  Failure failure;
+  int status;
+  std::string body;
+};
+
+// One answer, fed at once and byte by byte: both must end alike.
+void Check(const Case& c) {
+  for (const bool piecewise : {false, true}) {
+    SCOPED_TRACE(std::string(c.name) + (piecewise ? " (byte by byte)" : ""));
+    Reader reader;
+    if (piecewise) {
+      for (char byte : c.bytes) reader.Feed(&byte, 1);
+    } else {
+      reader.Feed(c.bytes.data(), c.bytes.size());
+    }
+    if (c.endOfStream) reader.EndOfStream();
+    EXPECT_EQ(reader.state(), c.state);
+    EXPECT_EQ(reader.failure(), c.failure);
+    EXPECT_EQ(reader.status(), c.status);
+    EXPECT_EQ(reader.body(), c.body);
+  }
+}
+
+const std::string kOk = "HTTP/1.1 200 OK\r\n";
+
+TEST(HttpAnswerReader, FramesTheBodyAsTheHeadSays) {
+  const std::string chunked = kOk + "Transfer-Encoding: chunked\r\n\r\n";
+  const Case cases[] = {
+      {"length", kOk + "Content-Length: 4\r\n\r\n[42]", false, State::Done, Failure::None, 200, "[42]"},
+      {"bytes past the length", kOk + "Content-Length: 2\r\n\r\n[42]", false, State::Done, Failure::None, 200, "[4"},
+      {"length 0", kOk + "Content-Length: 0\r\n\r\n", false, State::Done, Failure::None, 200, ""},
+      {"no length: to the close", "HTTP/1.0 201 Created\r\n\r\n[42]", true, State::Done, Failure::None, 201, "[42]"},
+      {"no length, still open", "HTTP/1.0 200 OK\r\n\r\n[42]", false, State::NeedMore, Failure::None, 200, "[42]"},
+      {"cut short", kOk + "Content-Length: 10\r\n\r\n[42]", true, State::Done, Failure::None, 200, "[42]"},
+      {"chunks", chunked + "2\r\n[4\r\n2;name=value\r\n2]\r\n0\r\n\r\n", false, State::Done, Failure::None, 200, "[42]"},
+      {"last chunk, no trailers yet", chunked + "4\r\n[42]\r\n0\r\n", false, State::Done, Failure::None, 200, "[42]"},
+      {"chunked wins over a length", kOk + "Content-Length: 1\r\nTransfer-Encoding: gzip, Chunked\r\n\r\n4\r\n[42]\r\n0\r\n",
+       false, State::Done, Failure::None, 200, "[42]"},
+      {"other coding: to the close", kOk + "Transfer-Encoding: gzip\r\nContent-Length: 1\r\n\r\n[42]", true, State::Done,
+       Failure::None, 200, "[42]"},
+      {"bare line feeds", "HTTP/1.1 200 OK\nContent-Length: 4\n\n[42]", false, State::Done, Failure::None, 200, "[42]"},
+      {"interim answers skipped",
+       "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 102 Processing\r\nX: y\r\n\r\n" + kOk + "Content-Length: 4\r\n\r\n[42]", false,
+       State::Done, Failure::None, 200, "[42]"},
+      {"no reason phrase", "HTTP/1.1 200\r\nContent-Length: 4\r\n\r\n[42]", false, State::Done, Failure::None, 200, "[42]"},
+      {"204 has no body", "HTTP/1.1 204 No Content\r\n\r\n", false, State::Done, Failure::None, 204, ""},
+      {"redirect: body not read", "HTTP/1.1 302 Found\r\nLocation: http://elsewhere/\r\nContent-Length: 4\r\n\r\n[42]", false,
+       State::Done, Failure::None, 302, ""},
+      {"error status: body not read", "HTTP/1.1 500 Oops\r\n\r\n[42]", false, State::Done, Failure::None, 500, ""},
+  };
+  for (const Case& c : cases) Check(c);
+}
+
+TEST(HttpAnswerReader, EndlessBodiesStopAfterTheFirst1024Bytes) {
+  std::string endlessChunks = kOk + "Transfer-Encoding: chunked\r\n\r\n4\r\n[42]\r\n";
+  for (int i = 0; i < 100; ++i) endlessChunks += "400\r\n" + std::string(0x400, 'x') + "\r\n";
+  const std::string first1024 = "[42]" + std::string(1020, 'x');
+  const Case cases[] = {
+      {"endless chunks", endlessChunks, false, State::Done, Failure::None, 200, first1024},
+      {"huge length", kOk + "Content-Length: 999999999999\r\n\r\n" + first1024 + "yyy", false, State::Done, Failure::None,
+       200, first1024},
+      {"no length", kOk + "\r\n" + first1024 + "yyy", false, State::Done, Failure::None, 200, first1024},
+  };
+  for (const Case& c : cases) Check(c);
+}
+
+TEST(HttpAnswerReader, FailsOnWhatIsNoAnswer) {
+  const std::string hugeHead = kOk + "X-Filler: " + std::string(Reader::kMaxHeadBytes, 'h') + "\r\n\r\n[42]";
+  std::string interimFlood;
+  while (interimFlood.size() <= Reader::kMaxHeadBytes) interimFlood += "HTTP/1.1 100 Continue\r\n\r\n";
+  const Case cases[] = {
+      {"closed without a byte", "", true, State::Failed, Failure::NoAnswer, 0, ""},
+      {"closed amid the head", kOk + "Content-", true, State::Failed, Failure::NoAnswer, 0, ""},
+      {"not HTTP, known at once", "<html>", false, State::Failed, Failure::NotHttp, 0, ""},
+      {"no status code", "HTTP/1.1 OK\r\n\r\n", false, State::Failed, Failure::NotHttp, 0, ""},
+      {"status code of 4 digits", "HTTP/1.1 2000 OK\r\n\r\n", false, State::Failed, Failure::NotHttp, 0, ""},
+      {"no version", "HTTP/ 200 OK\r\n\r\n", false, State::Failed, Failure::NotHttp, 0, ""},
+      {"huge head", hugeHead, false, State::Failed, Failure::HeadTooLarge, 0, ""},
+      {"endless interim answers", interimFlood, false, State::Failed, Failure::HeadTooLarge, 0, ""},
+      {"length no number", kOk + "Content-Length: 4x\r\n\r\n[42]", false, State::Failed, Failure::BadLength, 200, ""},
+      {"lengths differ", kOk + "Content-Length: 4\r\nContent-Length: 5\r\n\r\n[42]", false, State::Failed,
+       Failure::BadLength, 200, ""},
+      {"chunk size no number", kOk + "Transfer-Encoding: chunked\r\n\r\nzz\r\n", false, State::Failed, Failure::BadChunk,
+       200, ""},
+      {"chunk size line too long", kOk + "Transfer-Encoding: chunked\r\n\r\n4;" + std::string(300, 'e'), false,
+       State::Failed, Failure::BadChunk, 200, ""},
+      {"data past the chunk size", kOk + "Transfer-Encoding: chunked\r\n\r\n2\r\n[42]\r\n", false, State::Failed,
+       Failure::BadChunk, 200, "[4"},
+  };
+  for (const Case& c : cases) Check(c);
+}
+
+TEST(HttpAnswerReader, KeepsNoMoreThanItsCapsWhateverArrives) {
+  // 300 MB of header lines in 64 KB pieces: the reader gives up at its cap, holding little.
+  const std::string piece = "X-Filler: " + std::string(65536 - 12, 'h') + "\r\n";
+  Reader reader;
+  reader.Feed(kOk.data(), kOk.size());
+  size_t fed = 0;
+  while (reader.state() == State::NeedMore && fed < 300u * 1024 * 1024) {
+    reader.Feed(piece.data(), piece.size());
+    fed += piece.size();
+  }
+  EXPECT_EQ(reader.failure(), Failure::HeadTooLarge);
+  EXPECT_LE(fed, 2 * Reader::kMaxHeadBytes);
+}
+
+TEST(DescribeAnswerFailure, OneLinePerFailure) {
+  for (const Failure failure :
+       {Failure::NoAnswer, Failure::NotHttp, Failure::HeadTooLarge, Failure::BadLength, Failure::BadChunk}) {
+    const std::string text = DescribeAnswerFailure(failure);
+    EXPECT_EQ(text.rfind("The Talmery Gateway", 0), 0u) << text;
+    EXPECT_EQ(text.find('\n'), std::string::npos) << text;
+  }
+  EXPECT_STREQ(DescribeAnswerFailure(Failure::None), "");
+}
+
+}  // namespace

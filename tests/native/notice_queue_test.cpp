@@ -1,0 +1,51 @@
+#include "agent/calls/notice_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// The box texts a queue gives, in order, after the messages were added.
+std::vector<std::string> Boxes(const std::vector<std::string>& messages) {
+  NoticeQueue queue;
+  for (const std::string& text : messages) queue.Add(text);
+  std::vector<std::string> boxes;
+  while (const std::optional<Notice> notice = queue.Take()) boxes.push_back(NoticeBoxText(*notice));
+  EXPECT_TRUE(queue.Empty());
+  return boxes;
+}
+
+TEST(NoticeQueue, CombinesRepeatsKeepsOrderAndBoundsWhatWaits) {
+  const std::string down = "Error making reminder call\r\nThe attempt to connect to the Talmery Gateway failed.";
+  const struct {
+    const char* name;
+    std::vector<std::string> messages;
+    std::vector<std::string> boxes;
+  } cases[] = {
+      {"nothing", {}, {}},
+      {"one", {"a"}, {"a"}},
+      {"repeats anywhere in the queue", {"a", "b", "a", "a"}, {"a\r\n\r\n(This happened 3 times.)", "b"}},
+      {"a gateway down for an hour", std::vector<std::string>(120, down), {down + "\r\n\r\n(This happened 120 times.)"}},
+      {"five distinct texts fit", {"1", "2", "3", "4", "5", "1"}, {"1\r\n\r\n(This happened 2 times.)", "2", "3", "4", "5"}},
+      {"one left out", {"1", "2", "3", "4", "5", "6"},
+       {"1", "2", "3", "4", "5", "1 more message about reminder calls was not shown."}},
+      {"many left out, repeats still counted", {"1", "2", "3", "4", "5", "6", "7", "5"},
+       {"1", "2", "3", "4", "5\r\n\r\n(This happened 2 times.)", "2 more messages about reminder calls were not shown."}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Boxes(c.messages), c.boxes) << c.name;
+}
+
+TEST(NoticeQueue, TakingMakesRoomForNewTexts) {
+  NoticeQueue queue;
+  for (const char* text : {"1", "2", "3", "4", "5"}) queue.Add(text);
+  EXPECT_EQ(queue.Take()->text, "1");
+  queue.Add("6");
+  queue.Add("1");  // shown before: a new notice
+  std::vector<std::string> rest;
+  while (const std::optional<Notice> notice = queue.Take()) rest.push_back(notice->text);
+  EXPECT_EQ(rest, (std::vector<std::string>{"2", "3", "4", "5", "6", "1 more message about reminder calls was not shown."}));
+}
+
+}  // namespace
