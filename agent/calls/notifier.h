@@ -15,7 +15,9 @@
 #include "agent/calls/notice_queue.h"
 
 constexpr char kNoticeCaption[] = "Brisomel";
-constexpr UINT kNoticeBoxStyle = MB_OK | MB_SETFOREGROUND | MB_TOPMOST;
+// MB_SYSTEMMODAL gives an ownerless box nothing but WS_EX_TOPMOST, as MB_TOPMOST does; Wine
+// honours only the former, so both are asked for.
+constexpr UINT kNoticeBoxStyle = MB_OK | MB_SETFOREGROUND | MB_TOPMOST | MB_SYSTEMMODAL;
 
 class Notifier {
  public:

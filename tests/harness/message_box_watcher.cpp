@@ -1,5 +1,6 @@
 #include "tests/harness/message_box_watcher.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace harness {
@@ -51,8 +52,8 @@ HWND DismissButton(HWND box) {
 
 }  // namespace
 
-MessageBoxWatcher::MessageBoxWatcher(std::string caption)
-    : caption_(std::move(caption)), thread_([this] { Run(); }) {}
+MessageBoxWatcher::MessageBoxWatcher(std::string caption, int holdMs)
+    : caption_(std::move(caption)), holdMs_(holdMs), thread_([this] { Run(); }) {}
 
 MessageBoxWatcher::~MessageBoxWatcher() {
   {
@@ -71,6 +72,11 @@ std::vector<SeenBox> MessageBoxWatcher::Seen() const {
 size_t MessageBoxWatcher::Count() const {
   std::lock_guard<std::mutex> lock(mu_);
   return seen_.size();
+}
+
+size_t MessageBoxWatcher::MostOpenAtOnce() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return mostOpen_;
 }
 
 bool MessageBoxWatcher::WaitForCount(size_t n, int timeoutMs) const {
@@ -97,10 +103,25 @@ void MessageBoxWatcher::Scan() {
 
   FindState st{&caption_, {}};
   EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&st));
+  size_t open = 0;
+  for (HWND box : st.boxes) open += IsWindowVisible(box) ? 1 : 0;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    mostOpen_ = std::max(mostOpen_, open);
+  }
   for (HWND box : st.boxes) {
     // A box exists before it is shown and filled in; take it once it is visible.
     if (handled_.count(box) || !IsWindowVisible(box)) continue;
     Handle(box);
+  }
+  const ULONGLONG now = GetTickCount64();
+  for (auto it = holding_.begin(); it != holding_.end();) {
+    if (now < it->second) {
+      ++it;
+      continue;
+    }
+    if (IsWindow(it->first)) Close(it->first);
+    it = holding_.erase(it);
   }
 }
 
@@ -111,6 +132,7 @@ void MessageBoxWatcher::Handle(HWND box) {
   UINT n = GetDlgItemTextA(box, kStaticTextId, text, sizeof text);
   seen.text.assign(text, n);
   GetWindowThreadProcessId(box, &seen.pid);
+  seen.topmost = (GetWindowLongPtrA(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
 
   // Recorded before the click: once the code that showed the box continues, the box is counted.
   {
@@ -118,6 +140,15 @@ void MessageBoxWatcher::Handle(HWND box) {
     seen_.push_back(std::move(seen));
   }
   handled_.insert(box);
+  changed_.notify_all();
+  if (holdMs_ > 0) {
+    holding_[box] = GetTickCount64() + static_cast<ULONGLONG>(holdMs_);
+  } else {
+    Close(box);
+  }
+}
+
+void MessageBoxWatcher::Close(HWND box) {
   HWND button = DismissButton(box);
   DWORD_PTR ignored = 0;
   if (button) {
@@ -126,7 +157,6 @@ void MessageBoxWatcher::Handle(HWND box) {
   } else {
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
   }
-  changed_.notify_all();
 }
 
 }  // namespace harness

@@ -207,5 +207,61 @@ TEST_F(HiddenAgentTest, ASlowGatewayDelaysTheCallsNotTheEventCalls) {
   ASSERT_TRUE(sim.WaitForExit(20000, nullptr));
 }
 
+// Any program on the desktop can post to the hidden agent's main window. Neither a command 101
+// with a made-up record address nor the hand-over's own wake-up frees anything or calls anybody;
+// the agent goes on calling the reminders Outlook raises.
+TEST_F(HiddenAgentTest, AForgedHandOverIsIgnored) {
+  SimProcess sim(SimExe());
+  ASSERT_TRUE(StartSim(sim, "version \"16.0.0.1\"\n"
+                            "item 1 class \"IPM.Appointment.ReminderCall\" subject \"Real\"\n"
+                            "wait-advise 30s\nsleep 1s\nfire 1\nnote fired\nwait-unadvise 60s\n"));
+  HiddenAgent agent;
+  ASSERT_TRUE(agent.Start());
+  HWND frame = nullptr;
+  ASSERT_TRUE(PumpUntil([&] { return (frame = agent.MainFrame()) != nullptr; }, 20000));
+  for (const WPARAM command : {WPARAM{101}, MAKEWPARAM(101, 1)}) {
+    for (const LPARAM address : {LPARAM{0x12345678}, LPARAM{0}, LPARAM{-1}}) {
+      EXPECT_TRUE(PostMessageA(frame, WM_COMMAND, command, address));
+    }
+  }
+  EXPECT_TRUE(PostMessageA(frame, WM_APP + 101, 0, 0x12345678));
+  ASSERT_TRUE(gateway_.WaitForRequests(1, 30000));
+  ASSERT_TRUE(sim.WaitForLine("Note fired", 10000));
+  PumpUntil([] { return false; }, 500);
+  EXPECT_EQ(gateway_.RequestCount(), 1u);
+  EXPECT_NE(gateway::FormField(gateway::ParseForm(gateway_.Requests()[0].body), "txt").find("subject is: Real\n"),
+            std::string::npos);
+  DWORD exitCode = 99;
+  ASSERT_TRUE(agent.ExitByItself(20000, &exitCode)) << "the agent did not survive the forged messages";
+  EXPECT_EQ(exitCode, 0u);
+  ASSERT_TRUE(sim.WaitForExit(20000, nullptr));
+}
+
+// The call says how long it really is until the start: a reminder snoozed to 3 minutes before
+// its start says 3 minutes, not its 15 minutes before; one raised after the start says it has
+// begun. firstocc keeps the reminder's minutes before the start.
+TEST_F(HiddenAgentTest, TheCallSaysTheTimeReallyLeft) {
+  SimProcess sim(SimExe());
+  ASSERT_TRUE(StartSim(sim, "version \"16.0.0.1\"\n"
+                            "item snoozed class \"IPM.Appointment.ReminderCall\" start +3m minutes 15\n"
+                            "item begun class \"IPM.Appointment.ReminderCall\" start -1m minutes 15\n"
+                            "wait-advise 30s\nfire snoozed\nfire begun\nnote fired\nwait-unadvise 60s\n"));
+  HiddenAgent agent;
+  ASSERT_TRUE(agent.Start());
+  ASSERT_TRUE(gateway_.WaitForRequests(2, 30000));
+  const std::vector<gateway::RecordedRequest> requests = gateway_.Requests();
+  const char* const said[] = {"You have an appointment coming up in 3 minutes.\n",
+                              "Your appointment has already begun.\n"};
+  for (size_t i = 0; i < 2; ++i) {
+    const auto form = gateway::ParseForm(requests[i].body);
+    const std::string text = gateway::FormField(form, "txt");
+    EXPECT_EQ(text.substr(text.find('\n') + 1), said[i]);
+    EXPECT_EQ(gateway::FormField(form, "firstocc"), "15");
+  }
+  DWORD exitCode = 99;
+  ASSERT_TRUE(agent.ExitByItself(20000, &exitCode));
+  ASSERT_TRUE(sim.WaitForExit(20000, nullptr));
+}
+
 }  // namespace
 }  // namespace outlook_test

@@ -50,6 +50,10 @@ std::vector<FaultOutcome> RunFaults(SystemRig& rig, const std::vector<Fault>& fa
   for (size_t i = 0; i < faults.size(); ++i) {
     const std::string badPhone = faults[i].phone == kOwnPhone ? FaultPhone(i) : faults[i].phone;
     script += ReminderItem("fault" + std::to_string(i), "fault " + faults[i].name, badPhone);
+    if (!faults[i].failMember.empty()) {
+      script += "fail fault" + std::to_string(i) + " " + faults[i].failMember + " \"Item is busy\"\n";
+    }
+    if (!faults[i].itemFields.empty()) script += "item fault" + std::to_string(i) + " " + faults[i].itemFields + "\n";
     script += ReminderItem("next" + std::to_string(i), "next " + faults[i].name, GoodPhone(i));
     if (faults[i].answerSet) answers[Digits(badPhone)] = faults[i].answer;
   }

@@ -23,6 +23,10 @@ struct Fault {
   // "notifycall" of the faulty reminder: kOwnPhone gives a number of its own (answers are told
   // apart by number); empty: the item has none, so the user's own number is called.
   std::string phone = kOwnPhone;
+  // A member of the faulty item that Outlook fails to give, with the description "Item is busy",
+  // and further fields of that item ("minutes 40").
+  std::string failMember;
+  std::string itemFields;
   // The gateway's answer to requests with that phone number (else: "[<n>]").
   bool answerSet = false;
   gateway::Answer answer;

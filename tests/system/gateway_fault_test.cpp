@@ -42,11 +42,11 @@ uint16_t ClosedPort() {
   return port;
 }
 
-// The head and "[12345" arrive, then the connection is reset. The one read fails with the reset,
-// or, should the reset overtake nothing, delivers the half answer, which has no "]".
+// The head and "[12345" arrive, then the connection is reset. The read fails with the reset, or,
+// should the reset overtake nothing, delivers the half answer, which has no "]".
 Fault ResetMidAnswer() {
   Fault fault = WithAnswer("reset mid-answer", AnswerOf(200, "[1234567890]", gateway::Answer::Mode::ResetMidBody),
-                           {std::string(kError) + "Connection reset by peer.\r\n"});
+                           {std::string(kError) + "The connection to the Talmery Gateway was broken off."});
   fault.alternativeBoxes = {std::string(kError) + "Unrecognized return from Talmery Gateway."};
   return fault;
 }
@@ -59,7 +59,7 @@ TEST(GatewayFaults, EachFaultIsShownAndTheNextReminderStillReachesTheGateway) {
   refused.name = "connection refused";
   refused.arrange = [](SystemRig& r) { r.WritePort(ClosedPort()); };
   refused.repair = [](SystemRig& r) { r.WritePort(r.Gateway().Port()); };
-  refused.boxes = {std::string(kError) + "The attempt to connect to the server failed.\r\n"};
+  refused.boxes = {std::string(kError) + "The attempt to connect to the Talmery Gateway failed."};
 
   gateway::Answer trickled = AnswerOf(200, "ERROR: line busy\r\nsecond line", gateway::Answer::Mode::Trickle);
   trickled.trickleDelayMs = 20;
@@ -73,7 +73,7 @@ TEST(GatewayFaults, EachFaultIsShownAndTheNextReminderStillReachesTheGateway) {
       WithAnswer("trickled error line", trickled, {std::string(kError) + "ERROR: line busy"}),
       WithAnswer("trickled request id", trickledId, {}),
       WithAnswer("closed without answer", AnswerOf(200, "", gateway::Answer::Mode::CloseWithoutAnswer),
-                 {std::string(kError) + "The server returned an invalid or unrecognized response.\r\n"}),
+                 {std::string(kError) + "The Talmery Gateway closed the connection without an answer."}),
   };
   const std::vector<FaultOutcome> outcomes = RunFaults(rig, faults);
   for (size_t i = 0; i < faults.size(); ++i) {
@@ -82,8 +82,8 @@ TEST(GatewayFaults, EachFaultIsShownAndTheNextReminderStillReachesTheGateway) {
   std::printf("longest event call into the agent: %.1f ms\n", LongestEventMs(rig.OutlookLog()));
 }
 
-// A gateway that accepts the request and stays silent: the agent's exchange is bounded by the
-// client's 30 s time-out. While it waits, the agent still serves Outlook, so an event raised
+// A gateway that accepts the request and stays silent: the agent's exchange is bounded by its
+// 30 s deadline. While it waits, the agent still serves Outlook, so an event raised
 // meanwhile returns at once; its record waits behind the silent request and goes out when the
 // user is told of the failure. The reminder after that reaches the gateway.
 TEST(GatewayFaults, ASilentGatewayHoldsTheAgentForTheTimeOutOnly) {
@@ -120,8 +120,7 @@ TEST(GatewayFaults, ASilentGatewayHoldsTheAgentForTheTimeOutOnly) {
   EXPECT_EQ(rig.Gateway().RequestCount(), 1u) << "the second record must wait behind the first";
   ASSERT_TRUE(PumpWhile([&] { return boxes.Count() >= 1; }, 90000, 10)) << "the agent waits for good";
   const double boxAfterMs = NowMs() - requested;
-  // Wine's WinINet reports its receive time-out as a terminated connection (12030).
-  EXPECT_EQ(boxes.Seen()[0].text, std::string(kError) + "The connection with the server has been terminated.\r\n");
+  EXPECT_EQ(boxes.Seen()[0].text, std::string(kError) + "The Talmery Gateway did not answer within 30 seconds.");
   EXPECT_EQ(boxes.Seen()[0].pid, rig.Agent().Pid());
   // The second record goes out once the first exchange has ended.
   ASSERT_TRUE(rig.WaitForRequests(2, 10000));

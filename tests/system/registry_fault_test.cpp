@@ -12,8 +12,8 @@ namespace systemtest {
 namespace {
 
 constexpr char kError[] = "Error making reminder call\r\n";
-constexpr char kUnresolved[] = "The server name could not be resolved.\r\n";
-constexpr char kInvalid[] = "Invalid parameter.\r\n";
+constexpr char kUnresolved[] = "The Talmery Gateway's host name could not be resolved.";
+constexpr char kNoHostName[] = "The Talmery Gateway's host name is empty or contains blanks.";
 constexpr char kNoNumber[] = "Cannot make reminder call. MyPhoneNumber not specified";
 constexpr uint16_t kDefaultPort = 8155;
 
@@ -87,8 +87,8 @@ TEST(RegistryFaults, GatewayHostOfEveryWrongTypeAndSize) {
   ASSERT_TRUE(rig.Ok());
   const std::string host1023(1023, 'h');
   const std::vector<Fault> faults = {
-      // 7F 00 00 01: the text is the single byte 0x7F.
-      Shows(Setting("as REG_DWORD", "host", REG_DWORD, Dword(0x0100007F)), std::string(kError) + kUnresolved),
+      // 7F 00 00 01: the text is the single byte 0x7F, a control character.
+      Shows(Setting("as REG_DWORD", "host", REG_DWORD, Dword(0x0100007F)), std::string(kError) + kNoHostName),
       Reaches(Setting("as REG_BINARY without NUL", "host", REG_BINARY, Raw("127.0.0.1"))),
       Reaches(Setting("as REG_MULTI_SZ", "host", REG_MULTI_SZ, Raw(std::string("127.0.0.1\0other\0\0", 18)))),
       Shows(Setting("as unexpanded REG_EXPAND_SZ", "host", REG_EXPAND_SZ, harness::SzBytes("%GATEWAYHOST%")),
@@ -97,8 +97,8 @@ TEST(RegistryFaults, GatewayHostOfEveryWrongTypeAndSize) {
       Reaches(Setting("of 1024 characters", "host", REG_SZ, harness::SzBytes(std::string(1024, 'h')))),
       Shows(Setting("of 1023 characters", "host", REG_SZ, harness::SzBytes(host1023)), std::string(kError) + kUnresolved),
       // An empty host is used as it is (the default applies only to unreadable values).
-      Shows(Setting("empty", "host", REG_SZ, harness::SzBytes("")), std::string(kError) + kInvalid),
-      Shows(Setting("of no bytes", "host", REG_SZ, Bytes()), std::string(kError) + kInvalid),
+      Shows(Setting("empty", "host", REG_SZ, harness::SzBytes("")), std::string(kError) + kNoHostName),
+      Shows(Setting("of no bytes", "host", REG_SZ, Bytes()), std::string(kError) + kNoHostName),
   };
   RunFaults(rig, faults);
 }
@@ -114,7 +114,7 @@ TEST(RegistryFaults, GatewayPortOfEveryWrongTypeAndSize) {
       Reaches(Setting("as 4-byte REG_BINARY", "port", REG_BINARY, Dword(port))),
       Reaches(Setting("above 65535", "port", REG_DWORD, Dword(0x10000u + port))),
   };
-  // Port 0 stands for the HTTP layer's default port, 80.
+  // Port 0 stands for HTTP's default port, 80.
   gateway::Server httpPort;
   if (httpPort.Start(80)) {
     faults.push_back(ReachesElsewhere(Setting("0", "port", REG_DWORD, Dword(0)), &httpPort));
