@@ -3,7 +3,10 @@
 # the settings and registers the add-in; "Outlook" (our simulator) starts, loads the add-in, which
 # starts the agent hidden; Outlook raises the reminder of an appointment made with the custom
 # form; the stand-in Talmery Gateway receives the call request, prints it and speaks the text into
-# a WAV file; Outlook shuts down and the agent is terminated.
+# a WAV file; a snoozed reminder's call says the time really left; the user, away over lunch, finds
+# the agent's messages on top of Outlook, one at a time: a reminder raised too late, and the
+# gateway gone down, told once for both reminders it missed; Outlook shuts down and the agent is
+# terminated.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -45,7 +48,8 @@ wine 'C:\Program Files\Outlook\outlook-sim.exe' /regserver </dev/null
 echo "   installed the Outlook simulator as \"Outlook.Application\""
 
 step "The Talmery Gateway (stand-in) listens on 127.0.0.1:8155"
-"$build/native/tools/gateway/talmery-gateway" --port 8155 --speak-dir "$demo/calls" \
+# It takes two call requests, then goes down (as a gateway might while the user is away).
+"$build/native/tools/gateway/talmery-gateway" --port 8155 --speak-dir "$demo/calls" --max-requests 2 \
   >"$demo/gateway.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do grep -q listening "$demo/gateway.log" 2>/dev/null && break; sleep 0.1; done
@@ -57,24 +61,41 @@ step "The user starts the agent for the first time and sets it up"
 wine "$(winepath -w "$demo/demo-user.exe")" first-start 'C:\Program Files\Brisomel\cadelo.exe' \
   "555-0199" "Ann" "Lee" </dev/null
 
-step "Outlook starts, loads the add-in, and raises the reminder of \"Budget review\""
+step "Outlook starts, loads the add-in, and raises the reminders of the day"
 cat >"$demo/outlook-script.txt" <<'SCRIPT'
 version "16.0.0.1"
 item 1 class "IPM.Appointment.ReminderCall" start +15m minutes 15
 item 1 subject "Budget review" location "Room 4" body "Bring the quarterly figures"
 item 1 prop notifycall text "555-0100"
+item 2 class "IPM.Appointment.ReminderCall" start +3m minutes 15 subject "Stand-up"
+item 3 class "IPM.Appointment.ReminderCall" start -10m subject "Lunch with Bo"
+item 4 class "IPM.Appointment.ReminderCall" start +15m subject "Call the bank"
+item 5 class "IPM.Appointment.ReminderCall" start +20m subject "Dentist"
 wait-advise 30s
 note "the agent is connected, the reminder comes due"
 fire 1
-sleep 4s
+note "a reminder snoozed until 3 minutes before its start comes due"
+fire 2
+sleep 3s
+note "the user is out for lunch; Outlook was closed over the start of lunch"
+fire 3
+note "the gateway is down; two more reminders come due"
+fire 4
+fire 5
+sleep 6s
 note "Outlook shuts down"
 quit
 SCRIPT
 : >"$demo/outlook.log"
 tail -n +1 -f "$demo/outlook.log" 2>/dev/null | sed -u 's/^/   [outlook] /' &
 pids+=($!)
+# The user reads the agent's messages as they come (each box is left up for two seconds).
+wine "$(winepath -w "$demo/demo-user.exe")" read-boxes 20 </dev/null &
+reader=$!
+pids+=($reader)
 wine 'C:\Program Files\Outlook\outlook-sim.exe' /script "$(winepath -w "$demo/outlook-script.txt")" \
   /log "$(winepath -w "$demo/outlook.log")" </dev/null || true
+wait "$reader" || true
 sleep 0.5
 
 step "After Outlook's end"

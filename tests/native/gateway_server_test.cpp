@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -197,6 +198,57 @@ TEST_F(GatewayServer, TrickleSendsTheBodyByteByByte) {
   RawClient::Received got = c.ReadToEnd(5000);
   EXPECT_EQ(got.bytes, head + "[12345]");
   EXPECT_TRUE(got.closed);
+}
+
+// Hostile answers: each begins as it should and keeps coming (generated, not held) until the
+// client goes; a limited one ends after about its byte count.
+TEST_F(GatewayServer, HostileAnswersKeepComingUntilTheClientGoes) {
+  const std::string chunkedHead =
+      "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n4\r\n[42]\r\n400\r\nxxx";
+  const struct {
+    const char* name;
+    Answer::Mode mode;
+    std::string location;
+    std::string start;  // what the first bytes must be
+    size_t atLeast;     // bytes read before the client goes
+  } cases[] = {
+      {"redirect", Answer::Mode::Normal, "http://127.0.0.1:1/x",
+       "HTTP/1.1 302 Found\r\nContent-Type: text/html\r\nLocation: http://127.0.0.1:1/x\r\nContent-Length: 0\r\n", 0},
+      {"header trickle", Answer::Mode::HeaderTrickle, "", "HTTP/1.1 200 OK\r\nX-Trickle: xx", 0},
+      {"endless chunks", Answer::Mode::EndlessChunks, "", chunkedHead, 1 << 20},
+      {"huge headers", Answer::Mode::HugeHeaders, "", "HTTP/1.1 200 OK\r\nX-Filler: hhh", 1 << 20},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Answer a;
+    a.mode = c.mode;
+    a.body = "[42]";
+    a.location = c.location;
+    a.trickleDelayMs = 10;
+    if (c.location.size()) {
+      a.status = 302;
+      a.reason = "Found";
+      a.body = "";
+    }
+    server.SetAnswer(a);
+    const size_t answered = server.AnsweredCount();
+    RawClient client;
+    ASSERT_TRUE(client.Connect(server.Port()));
+    ASSERT_TRUE(client.Send(kPost));
+    const std::string got = client.ReadAtLeast(std::max(c.start.size(), c.atLeast), 10000);
+    EXPECT_EQ(got.substr(0, c.start.size()), c.start);
+    EXPECT_GE(got.size(), c.atLeast);
+    client.Close();
+    EXPECT_TRUE(server.WaitForAnswered(answered + 1, 10000)) << "still sending after the client went";
+  }
+  Answer limited;
+  limited.mode = Answer::Mode::HugeHeaders;
+  limited.body = "[7]";
+  limited.streamBytes = 200000;
+  server.SetAnswer(limited);
+  RawClient::Received got = gateway::Exchange(server.Port(), kPost);
+  EXPECT_GE(got.bytes.size(), 200000u);
+  EXPECT_EQ(got.bytes.substr(got.bytes.size() - 24), "Content-Length: 3\r\n\r\n[7]");
 }
 
 TEST_F(GatewayServer, StopReturnsPromptlyWithASilentConnectionOpen) {

@@ -54,7 +54,7 @@ std::vector<HostileCase> HostileCases(uint16_t ownPort, uint16_t elsewhere) {
 }
 
 std::vector<HostileOutcome> RunHostile(SystemRig& rig, const std::vector<HostileCase>& cases,
-                                       const std::function<void(size_t)>& during) {
+                                       const std::function<void(size_t)>& during, const std::string& agentExe) {
   std::vector<HostileOutcome> outcomes(cases.size());
   harness::MessageBoxWatcher boxes(kAgentCaption);
   std::string script = "version \"16.0.0.1\"\n";
@@ -76,7 +76,9 @@ std::vector<HostileOutcome> RunHostile(SystemRig& rig, const std::vector<Hostile
     good.autoId = true;
     return good;
   });
-  if (!rig.StartOutlook(script) || !rig.StartAgent()) return outcomes;
+  if (!rig.StartOutlook(script) || !(agentExe.empty() ? rig.StartAgent() : rig.StartAgentFrom(agentExe))) {
+    return outcomes;
+  }
 
   for (size_t i = 0; i < cases.size(); ++i) {
     HostileOutcome& outcome = outcomes[i];

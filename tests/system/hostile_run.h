@@ -29,9 +29,11 @@ struct HostileOutcome {
 // chunked body after "[42]", 300 MB of header lines.
 std::vector<HostileCase> HostileCases(uint16_t ownPort, uint16_t elsewhere);
 
-// Runs the cases in one agent (started here). `during` is called about every 50 ms while a case
-// runs (for sampling the agent). Boxes are closed as soon as they are seen.
+// Runs the cases in one agent (started here, from agentExe or the built one). `during` is called
+// about every 50 ms while a case runs, with its index (for sampling the agent). Boxes are closed
+// as soon as they are seen.
 std::vector<HostileOutcome> RunHostile(SystemRig& rig, const std::vector<HostileCase>& cases,
-                                       const std::function<void(size_t)>& during = nullptr);
+                                       const std::function<void(size_t)>& during = nullptr,
+                                       const std::string& agentExe = "");
 
 }  // namespace systemtest

@@ -20,6 +20,7 @@
 #include "tests/system/agent_copy.h"
 #include "tests/system/bench_floor_client.h"
 #include "tests/system/bench_stats.h"
+#include "tests/system/hostile_run.h"
 #include "tests/system/process_metrics.h"
 #include "tests/system/system_paths.h"
 #include "tests/system/system_rig.h"
@@ -166,9 +167,9 @@ void MeasureSlowGateway(const AgentCopy& agent) {
       "Outlook)");
 }
 
-// A gateway that sends its answer one byte per second: each read gets a byte well within the
-// client's 30 s time-out, so the exchange lasts as long as the gateway likes (up to the 1024 bytes
-// read). Measured by a second reminder, whose request can only follow the first exchange.
+// A gateway that sends its answer one byte per second: the 40 bytes would take 40 s, the exchange's
+// deadline ends it at 30 s. Measured by a second reminder, whose request can only follow the first
+// exchange.
 void MeasureTrickle(const AgentCopy& agent) {
   SystemRig rig;
   Arrivals arrivals(rig.Gateway());
@@ -188,8 +189,64 @@ void MeasureTrickle(const AgentCopy& agent) {
   }
   const std::vector<double> arrived = arrivals.Times();
   Row("Exchange with a gateway trickling a 40-byte answer at 1 byte/s",
-      Format("%.1f s", (arrived[1] - arrived[0]) / 1000) + " (the time-out is 30 s per read)",
+      Format("%.1f s", (arrived[1] - arrived[0]) / 1000) + " (the whole exchange has a 30 s deadline)",
       "first request read → the next queued reminder's request read");
+}
+
+// Each hostile gateway in turn, a reminder queued behind each: how long that reminder waited, and
+// the agent's memory while 300 MB of headers come at it.
+void MeasureHostile(const AgentCopy& agent) {
+  SystemRig rig;
+  gateway::Server elsewhere;
+  if (!rig.Ok() || !elsewhere.Start()) return Missing("Hostile gateways");
+  const std::vector<HostileCase> cases = HostileCases(rig.Gateway().Port(), elsewhere.Port());
+  std::unique_ptr<ProcessSampler> sampler;
+  unsigned long long idle = 0, peak = 0;
+  const std::vector<HostileOutcome> outcomes = RunHostile(
+      rig, cases,
+      [&](size_t i) {
+        if (!sampler) {
+          sampler = std::make_unique<ProcessSampler>(rig.Agent().Handle(), rig.Agent().Pid(), agent.UniqueTail());
+          idle = sampler->Sample().privateBytes;
+        }
+        if (cases[i].answer.mode == gateway::Answer::Mode::HugeHeaders) {
+          peak = std::max(peak, sampler->Sample().privateBytes);
+        }
+      },
+      agent.AnsiPath());
+  for (size_t i = 0; i < cases.size(); ++i) {
+    Row("Hostile gateway, " + cases[i].name + ": the next reminder's request",
+        outcomes[i].nextArrived ? Format("%.1f s", outcomes[i].nextAfterMs / 1000) + " after the hostile one"
+                                : std::string("DID NOT ARRIVE"),
+        "hostile request read → the request of the reminder raised right behind it read (deadline 30 s)");
+  }
+  Row("Agent private bytes during 300 MB of headers",
+      Format("peak %.0f KB", static_cast<double>(peak) / 1024) + Format(" (idle %.0f KB)", static_cast<double>(idle) / 1024),
+      "host RssAnon sampled every 50 ms while the gateway streams header lines (the agent reads 64 KB of head at most)");
+}
+
+// A too-late reminder whose box the user leaves up for 10 s, an ordinary one right behind it.
+void MeasureTooLateBox(const AgentCopy& agent) {
+  SystemRig rig;
+  harness::MessageBoxWatcher boxes(kAgentCaption, 10000);
+  const std::string script = "version \"16.0.0.1\"\n"
+                             "item late class \"IPM.Appointment.ReminderCall\" start -5m\n" +
+                             ReminderItem("next", "next", "555-0150") +
+                             "wait-advise 60s 1\nfire late\nfire next\nnote done\n";
+  if (!rig.Ok() || !rig.StartOutlook(script) || !rig.StartAgentFrom(agent.AnsiPath()) ||
+      rig.OutlookLog().WaitFor("Note done", 30000) < 0 || !rig.WaitForRequests(1, 30000) ||
+      !boxes.WaitForCount(1, 10000)) {
+    return Missing("Outlook blocked by a too-late appointment's event while its box stays up");
+  }
+  const bool boxStillUp = FindWindowA("#32770", kAgentCaption) != nullptr;
+  const std::vector<double> late = EventMs(rig.OutlookLog(), 1, "late");
+  const std::vector<double> next = EventMs(rig.OutlookLog(), 1, "next");
+  Row("Outlook blocked by a too-late appointment's event while its box stays up 10 s",
+      late.empty() ? "no sample"
+                   : Format("%.1f ms", late[0]) + (next.empty() ? "" : Format(" (the ordinary event after it: %.1f ms)", next[0])),
+      std::string("simulator log `Event ... ms=`; the box waits on the agent's notifier thread; the next reminder's "
+                  "request arrived ") +
+          (boxStillUp ? "while the box was still up" : "after the box"));
 }
 
 void MeasureBurst(const AgentCopy& agent) {
@@ -356,6 +413,8 @@ int main(int argc, char** argv) {
     MeasureSlowGateway(agent);
     MeasureBurst(agent);
     MeasureTrickle(agent);
+    MeasureHostile(agent);
+    MeasureTooLateBox(agent);
     MeasureAddinAndStart(agent, 5);
     MeasureIdle(agent, 10000);
   }

@@ -1,13 +1,17 @@
 // Plays the user's part in the demo: the first start of the agent, the Setup dialog, closing the
-// agent; and tells which agent processes run. Prints what a user would see.
+// agent, reading the agent's messages; and tells which agent processes run. Prints what a user
+// would see.
 //   demo-user first-start <cadelo.exe> <my number> <first name> <last name>
+//   demo-user read-boxes <seconds>
 //   demo-user agents
 #include <windows.h>
 #include <tlhelp32.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -149,6 +153,34 @@ int FirstStart(const std::string& exe, const std::string& number, const std::str
   return 0;
 }
 
+// For a while, reads each box of the agent (caption "Brisomel") the moment it shows, and clicks
+// OK two seconds later, as a user who comes back to the desk now and then would.
+int ReadBoxes(int seconds) {
+  std::map<HWND, ULONGLONG> open;  // box -> when to click OK
+  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
+  while (GetTickCount64() < end) {
+    HWND box = nullptr;
+    while ((box = FindWindowExA(nullptr, box, "#32770", "Brisomel")) != nullptr) {
+      if (!IsWindowVisible(box) || open.count(box)) continue;
+      open[box] = GetTickCount64() + 2000;
+      std::string text = Text(GetDlgItem(box, 0xFFFF));
+      for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " / ");
+      const bool onTop = (GetWindowLongPtrA(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+      std::printf("   [user] a box of the agent%s: %s\n", onTop ? ", on top of Outlook" : "", text.c_str());
+    }
+    for (auto it = open.begin(); it != open.end();) {
+      if (IsWindow(it->first) && GetTickCount64() < it->second) {
+        ++it;
+        continue;
+      }
+      if (IsWindow(it->first)) PostMessageA(it->first, WM_COMMAND, IDOK, 0);
+      it = open.erase(it);
+    }
+    Sleep(50);
+  }
+  return 0;
+}
+
 int Agents() {
   fw::KernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   PROCESSENTRY32 entry = {};
@@ -169,8 +201,10 @@ int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   if (command == "first-start" && argc == 6) return FirstStart(argv[2], argv[3], argv[4], argv[5]);
   if (command == "agents") return Agents();
+  if (command == "read-boxes" && argc == 3) return ReadBoxes(std::atoi(argv[2]));
   std::fprintf(stderr,
                "usage: demo-user first-start <cadelo.exe> <my number> <first name> <last name>\n"
+               "       demo-user read-boxes <seconds>\n"
                "       demo-user agents\n");
   return 2;
 }
