@@ -19,7 +19,7 @@
 #include "agent/framework/handles.h"
 #include "agent/framework/ole_serving_wait.h"
 
-const char kGatewayBadHostText[] = "The Talmery Gateway's host name is empty or contains blanks.";
+const char kGatewayBadHostText[] = "The Talmery Gateway's host name is empty or not a valid name.";
 const char kGatewayUnresolvedText[] = "The Talmery Gateway's host name could not be resolved.";
 const char kGatewayCannotConnectText[] = "The attempt to connect to the Talmery Gateway failed.";
 const char kGatewayTimedOutText[] = "The Talmery Gateway did not answer within 30 seconds.";

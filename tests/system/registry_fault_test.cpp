@@ -13,7 +13,7 @@ namespace {
 
 constexpr char kError[] = "Error making reminder call\r\n";
 constexpr char kUnresolved[] = "The Talmery Gateway's host name could not be resolved.";
-constexpr char kNoHostName[] = "The Talmery Gateway's host name is empty or contains blanks.";
+constexpr char kNoHostName[] = "The Talmery Gateway's host name is empty or not a valid name.";
 constexpr char kNoNumber[] = "Cannot make reminder call. MyPhoneNumber not specified";
 constexpr uint16_t kDefaultPort = 8155;
 
