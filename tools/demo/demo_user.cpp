@@ -164,6 +164,7 @@ int ReadBoxes(int seconds) {
       if (!IsWindowVisible(box) || open.count(box)) continue;
       open[box] = GetTickCount64() + 2000;
       std::string text = Text(GetDlgItem(box, 0xFFFF));
+      for (size_t at; (at = text.find("\r\n\r\n")) != std::string::npos;) text.replace(at, 4, " ");
       for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " / ");
       const bool onTop = (GetWindowLongPtrA(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
       std::printf("   [user] a box of the agent%s: %s\n", onTop ? ", on top of Outlook" : "", text.c_str());
