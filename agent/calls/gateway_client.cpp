@@ -21,9 +21,14 @@ int Exchange(const std::string& path, const std::string& body, std::string& requ
   // Declared in this order so that they close in reverse: request, connection, session.
   fw::InternetSession session;
   const std::string host = GetHost();
-  const INTERNET_PORT port =
-      static_cast<INTERNET_PORT>(static_cast<uint32_t>(GetPort()) & 0xFFFF);
-  fw::HttpConnection connection = session.GetHttpConnection(host, port);
+  // A port stored out of range (by other means than Setup) is reported, never cut to 16 bits.
+  const int32_t port = GetPort();
+  if (port < 1 || port > 65535) {
+    errorText = "The Talmery Gateway port " + std::to_string(port) +
+                " is not between 1 and 65535. Correct it in File > Setup.";
+    return 0;
+  }
+  fw::HttpConnection connection = session.GetHttpConnection(host, static_cast<INTERNET_PORT>(port));
   fw::HttpFile request = connection.OpenRequest("POST", path, INTERNET_FLAG_EXISTING_CONNECT);
   request.SetTimeouts(kExchangeTimeoutMs, kExchangeTimeoutMs);
   request.AddRequestHeaders(kFormContentType, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
