@@ -14,11 +14,11 @@ constexpr DWORD kHostCapacity = 1024;
 constexpr DWORD kNameCapacity = 260;  // my number, first and last name
 constexpr int32_t kDefaultPort = 8155;
 
-// Only the access the call needs: a key that IT deployed read-only must still be readable, not
-// fall back to the defaults. Never creates the key.
-fw::RegKey OpenSettingsKey(REGSAM access) {
+// For reading only: a key that IT deployed read-only must still be read, not fall back to the
+// defaults. Never creates the key.
+fw::RegKey OpenSettingsKeyForReading() {
   fw::RegKey key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, access, key.put()) != ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) {
     key.release();  // a failed open leaves no handle to close
   }
   return key;
@@ -26,7 +26,7 @@ fw::RegKey OpenSettingsKey(REGSAM access) {
 
 // The value's data, if it fits into capacity bytes. The stored type is not examined.
 bool ReadValue(const char* name, DWORD capacity, std::vector<char>& data) {
-  const fw::RegKey key = OpenSettingsKey(KEY_QUERY_VALUE);
+  const fw::RegKey key = OpenSettingsKeyForReading();
   if (!key) return false;
   data.assign(capacity, '\0');
   DWORD size = capacity;
@@ -60,9 +60,18 @@ std::string SystemErrorText(LONG error) {
 }
 
 int WriteValue(const char* name, DWORD type, const void* data, DWORD size) {
-  fw::RegKey key = OpenSettingsKey(KEY_SET_VALUE);
-  if (!key && !CreateSettingsKey(&key)) return 0;
-  const LONG error = RegSetValueExA(key.get(), name, 0, type, static_cast<const BYTE*>(data), size);
+  fw::RegKey key;
+  LONG error = RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_SET_VALUE, key.put());
+  if (error == ERROR_FILE_NOT_FOUND) {
+    key.release();
+    if (!CreateSettingsKey(&key)) return 0;
+    error = ERROR_SUCCESS;
+  } else if (error != ERROR_SUCCESS) {
+    key.release();  // a key that exists but may not be written (IT made it read-only)
+  }
+  if (error == ERROR_SUCCESS) {
+    error = RegSetValueExA(key.get(), name, 0, type, static_cast<const BYTE*>(data), size);
+  }
   if (error != ERROR_SUCCESS) {
     // What the user typed was not kept: say so, with the system's reason.
     AfxMessageBox("Cannot save setting in registry." + SystemErrorText(error), MB_OK, 0);

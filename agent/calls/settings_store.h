@@ -20,8 +20,9 @@ std::string GetFirstName();
 std::string GetLastName();
 
 // Getters open the key for reading only. Setters return 1 when the value was written and 0 when
-// the key could be neither opened nor created, or the write failed (the user has then been told,
-// with the system's reason).
+// it was not (the user has then been told why, with the system's reason): "Cannot create key in
+// registry." when the key is missing and cannot be created, "Cannot save setting in registry."
+// when the key may not be written or the write failed.
 int SetHost(const std::string& host);
 int SetPort(int32_t port);
 int SetMyNumber(const std::string& number);
