@@ -79,7 +79,7 @@ TEST_F(AgentLifetime, AnAddinEnabledWhileOutlookRunsStartsItsAgent) {
                                 "wait-advise 60s 1\nfire 1\nnote done\n"));
   ASSERT_TRUE(rig_.WaitForRequests(1, 30000));
   EXPECT_EQ(PhoneOf(rig_.Gateway().Requests()[0]), "5555300");
-  EXPECT_GE(rig_.OutlookLog().Find("Addin Brisomel.Addin OnConnection(0) hr=0x00000000"), 0);
+  EXPECT_GE(rig_.OutlookLog().WaitFor("Addin Brisomel.Addin OnConnection(0) hr=0x00000000", 10000), 0);
   EXPECT_LT(rig_.OutlookLog().Find("Addin Brisomel.Addin OnStartupComplete"), 0);
   ASSERT_TRUE(rig_.QuitOutlook());
   EXPECT_TRUE(PumpWhile([&] { return Agents() == 0; }, 10000, 50)) << "the agent outlived Outlook";
