@@ -1,7 +1,5 @@
 #include "addin/addin.h"
 
-#include <utility>
-
 #include "addin/agent_launcher.h"
 #include "addin/interface_ids.h"
 #include "addin/module_state.h"
@@ -36,31 +34,44 @@ HRESULT CAddin::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPI
   return E_FAIL;
 }
 
-HRESULT CAddin::OnConnection(IDispatch* Application, int, IDispatch*, SAFEARRAY**) {
+// An object that goes without being disconnected takes its agent along: nobody could end it later.
+CAddin::~CAddin() { EndAgent(); }
+
+void CAddin::StartAgent() {
+  if (m_pLaunch && m_pLaunch->Active()) return;
+  EndAgent();  // a launch that failed, or an agent that has ended
+  m_pLaunch = fw::ComPtr<AgentLaunch>::Attach(AgentLaunch::Begin());
+}
+
+void CAddin::EndAgent() {
+  if (!m_pLaunch) return;
+  m_pLaunch->Cancel();
+  m_pLaunch.reset();
+}
+
+HRESULT CAddin::OnConnection(IDispatch* Application, int ConnectMode, IDispatch*, SAFEARRAY**) {
   if (!Application) return E_POINTER;
   m_pApplication = fw::ComPtr<IDispatch>::Retain(Application);
+  // Connected after the host's start-up (the user enabled the add-in, or re-enabled it after the
+  // host had disabled it): no OnStartupComplete follows, so the agent starts now.
+  if (ConnectMode != kExtCmStartup) StartAgent();
   return S_OK;
 }
 
 HRESULT CAddin::OnDisconnection(int RemoveMode, SAFEARRAY** custom) {
   // The host calls OnBeginShutdown itself only when it shuts down.
   if (RemoveMode != kExtDmHostShutdown) OnBeginShutdown(custom);
-  if (m_hAgentProcess) {
-    ::TerminateProcess(m_hAgentProcess.get(), 0);
-    m_hAgentProcess.reset();
-  }
+  EndAgent();
   m_pApplication.reset();
   return S_OK;
 }
 
 HRESULT CAddin::OnAddInsUpdate(SAFEARRAY**) { return S_OK; }
 
+// Returns at once: the launch and any message about it happen on the launch's own thread.
 HRESULT CAddin::OnStartupComplete(SAFEARRAY**) {
-  fw::KernelHandle agent;
-  const HRESULT hr = LaunchAgent(&agent);
-  // A replaced agent keeps running; only the newest one is terminated on disconnection.
-  if (SUCCEEDED(hr)) m_hAgentProcess = std::move(agent);
-  return hr;
+  StartAgent();
+  return S_OK;
 }
 
 HRESULT CAddin::OnBeginShutdown(SAFEARRAY**) { return S_OK; }

@@ -1,11 +1,12 @@
 #pragma once
 // CAddin, the object Outlook drives through IDTExtensibility2: it starts the agent when the
-// host's start-up is complete and terminates it when the host disconnects the add-in.
+// host's start-up is complete (or at once, when the add-in is connected later, as after the user
+// enables it) and ends it when the host disconnects the add-in.
 #include <windows.h>
 
+#include "addin/agent_launcher.h"
 #include "addin/idt_extensibility2.h"
 #include "agent/framework/com_ptr.h"
-#include "agent/framework/handles.h"
 
 class CAddin final : public IDTExtensibility2 {
  public:
@@ -36,10 +37,14 @@ class CAddin final : public IDTExtensibility2 {
   HRESULT STDMETHODCALLTYPE OnBeginShutdown(SAFEARRAY** custom) override;
 
  private:
-  ~CAddin() = default;
+  ~CAddin();
   friend class CAddinFactory;  // destroys an object nobody received
+
+  // One agent per add-in object: a launch under way, or its agent running, is not repeated.
+  void StartAgent();
+  void EndAgent();
 
   LONG m_cRef = 0;
   fw::ComPtr<IDispatch> m_pApplication;  // held from OnConnection to OnDisconnection
-  fw::KernelHandle m_hAgentProcess;      // the agent started last, until it is terminated
+  fw::ComPtr<AgentLaunch> m_pLaunch;     // the agent's launch, until the agent is ended
 };

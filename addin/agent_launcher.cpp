@@ -1,58 +1,182 @@
 #include "addin/agent_launcher.h"
 
-#include <cstring>
+#include <algorithm>
+#include <iterator>
+#include <utility>
 
 #include "addin/application_name.h"
 
 namespace {
 
-constexpr char kSettingsKeyPath[] = "Software\\Brisomel\\tarnwick\\1.0";
-constexpr char kPathValueName[] = "path";
-constexpr DWORD kPathValueCapacity = 1024;
+constexpr wchar_t kSettingsKeyPath[] = L"Software\\Brisomel\\tarnwick\\1.0";
+constexpr wchar_t kPathValueName[] = L"path";
+constexpr DWORD kPathValueCapacity = 1024;  // characters
 // No program name in front: the agent's start-up reads the two arguments that follow the blank.
-constexpr char kAgentCommandLine[] = " /hidewindow yes";
-constexpr char kConsoleTitle[] = "Brisomel";
-constexpr char kMessageCaption[] = "Brisomel Addin";
+constexpr wchar_t kAgentCommandLine[] = L" /hidewindow yes";
+constexpr wchar_t kConsoleTitle[] = L"Brisomel";
+constexpr wchar_t kMessageCaption[] = L"Brisomel Addin";
+constexpr wchar_t kNoKeyMessage[] = L"Cannot find Brisomel registry key. Please run it again";
+constexpr wchar_t kNoPathMessage[] = L"Cannot find Brisomel. Please run it again";
+constexpr wchar_t kStartFailedMessage[] = L"Failed to start Brisomel Addin";
 
-HRESULT Fail(const char* message) {
-  ::MessageBoxA(nullptr, message, kMessageCaption, MB_OK);
-  return E_FAIL;
+class Lock {
+ public:
+  explicit Lock(SRWLOCK* lock) : lock_(lock) { ::AcquireSRWLockExclusive(lock_); }
+  ~Lock() { ::ReleaseSRWLockExclusive(lock_); }
+  Lock(const Lock&) = delete;
+  Lock& operator=(const Lock&) = delete;
+
+ private:
+  SRWLOCK* lock_;
+};
+
+bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+// Reads `path` into name (kApplicationNameCapacity characters). Null on success, else the
+// message that tells the user what is missing. Read-only access: a key that IT deployed without
+// write access for the user still names the agent.
+const wchar_t* ReadApplicationName(wchar_t* name) {
+  fw::RegKey settings;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_QUERY_VALUE, settings.put()) !=
+      ERROR_SUCCESS) {
+    settings.release();
+    return kNoKeyMessage;
+  }
+  wchar_t value[kPathValueCapacity];
+  DWORD type = REG_NONE;
+  DWORD size = sizeof value;
+  if (::RegQueryValueExW(settings.get(), kPathValueName, nullptr, &type,
+                         reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS) {
+    return kNoPathMessage;
+  }
+  if (IsText(type)) {
+    return ApplicationNameFromPathValue(value, size / sizeof(wchar_t), name,
+                                        kApplicationNameCapacity)
+               ? nullptr
+               : kNoPathMessage;
+  }
+  // Any other type holds the bytes as they were written: text in the ANSI code page.
+  char ansi[kApplicationNameCapacity];
+  if (!ApplicationNameFromPathValue(reinterpret_cast<const char*>(value), size, ansi,
+                                    sizeof ansi)) {
+    return kNoPathMessage;
+  }
+  if (::MultiByteToWideChar(CP_ACP, 0, ansi, -1, name,
+                            static_cast<int>(kApplicationNameCapacity)) == 0) {
+    return kNoPathMessage;
+  }
+  return nullptr;
+}
+
+// A job that ends its processes when its last handle closes. None when the system refuses one;
+// the agent then runs without that tie.
+fw::KernelHandle KillOnCloseJob() {
+  fw::KernelHandle job(::CreateJobObjectW(nullptr, nullptr));
+  if (!job) return job;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                                 sizeof limits)) {
+    job.reset();
+  }
+  return job;
 }
 
 }  // namespace
 
-HRESULT LaunchAgent(fw::KernelHandle* process) {
-  char applicationName[kApplicationNameCapacity];
-  {
-    fw::RegKey settings;
-    if (::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_ALL_ACCESS, settings.put()) !=
-        ERROR_SUCCESS) {
-      settings.release();
-      return Fail("Cannot find Brisomel registry key. Please run it again");
-    }
-    char value[kPathValueCapacity];
-    DWORD size = sizeof value;
-    if (::RegQueryValueExA(settings.get(), kPathValueName, nullptr, nullptr,
-                           reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS ||
-        !ApplicationNameFromPathValue(value, size, applicationName, sizeof applicationName)) {
-      settings.reset();  // no key stays open while the box waits for the user
-      return Fail("Cannot find Brisomel. Please run it again");
-    }
+AgentLaunch* AgentLaunch::Begin() {
+  auto* launch = new AgentLaunch;
+  // The thread's reference on the module: Outlook may unload the add-in while the thread still
+  // runs (a box waiting for its click); the thread lets go of it as its very last step.
+  HMODULE module = nullptr;
+  if (::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                           reinterpret_cast<LPCWSTR>(&AgentLaunch::ThreadMain), &module)) {
+    launch->AddRef();  // the thread's
+    fw::KernelHandle thread(
+        ::CreateThread(nullptr, 0, &AgentLaunch::ThreadMain, launch, 0, nullptr));
+    if (thread) return launch;
+    launch->Release();
+    ::FreeLibrary(module);
   }
+  launch->Run();
+  return launch;
+}
 
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  startup.lpTitle = const_cast<char*>(kConsoleTitle);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  // CreateProcessA may write into the command line, so it gets a copy of its own.
-  char commandLine[sizeof kAgentCommandLine];
-  std::memcpy(commandLine, kAgentCommandLine, sizeof commandLine);
-  PROCESS_INFORMATION started{};
-  if (!::CreateProcessA(applicationName, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &started)) {
-    return Fail("Failed to start Brisomel Addin");
+DWORD WINAPI AgentLaunch::ThreadMain(void* parameter) {
+  auto* launch = static_cast<AgentLaunch*>(parameter);
+  launch->Run();
+  launch->Release();
+  HMODULE module = nullptr;
+  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&AgentLaunch::ThreadMain), &module);
+  ::FreeLibraryAndExitThread(module, 0);
+}
+
+ULONG AgentLaunch::AddRef() { return static_cast<ULONG>(::InterlockedIncrement(&m_cRef)); }
+
+ULONG AgentLaunch::Release() {
+  const LONG count = ::InterlockedDecrement(&m_cRef);
+  if (count == 0) delete this;
+  return static_cast<ULONG>(count);
+}
+
+bool AgentLaunch::Active() {
+  Lock lock(&m_lock);
+  if (m_bCancelled) return false;
+  if (!m_bFinished) return true;
+  return m_hAgentProcess && ::WaitForSingleObject(m_hAgentProcess.get(), 0) == WAIT_TIMEOUT;
+}
+
+void AgentLaunch::Cancel() {
+  Lock lock(&m_lock);
+  m_bCancelled = true;
+  if (m_hAgentProcess) ::TerminateProcess(m_hAgentProcess.get(), 0);
+  m_hAgentProcess.reset();
+  m_hJob.reset();
+}
+
+void AgentLaunch::Run() {
+  wchar_t applicationName[kApplicationNameCapacity];
+  const wchar_t* failure = ReadApplicationName(applicationName);
+  if (!failure) {
+    // The agent's own folder, not Outlook's current one, as its current directory.
+    wchar_t folder[kApplicationNameCapacity];
+    const bool hasFolder = FolderOfApplicationName(applicationName, folder, kApplicationNameCapacity);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.lpTitle = const_cast<wchar_t*>(kConsoleTitle);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    // CreateProcessW may write into the command line, so it gets a copy of its own.
+    wchar_t commandLine[sizeof kAgentCommandLine / sizeof(wchar_t)];
+    std::copy(std::begin(kAgentCommandLine), std::end(kAgentCommandLine), commandLine);
+    fw::KernelHandle job = KillOnCloseJob();
+    PROCESS_INFORMATION started{};
+    // Suspended until it is in the job; none of Outlook's handles is inherited.
+    if (::CreateProcessW(applicationName, commandLine, nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                         nullptr, hasFolder ? folder : nullptr, &startup, &started)) {
+      Adopt(fw::KernelHandle(started.hProcess), fw::KernelHandle(started.hThread), std::move(job));
+    } else {
+      failure = kStartFailedMessage;
+    }
   }
-  fw::KernelHandle thread(started.hThread);  // the agent runs by itself: closed on return
-  process->reset(started.hProcess);
-  return S_OK;
+  bool cancelled;
+  {
+    Lock lock(&m_lock);
+    m_bFinished = true;
+    cancelled = m_bCancelled;
+  }
+  // Outlook has let go of the add-in meanwhile: nobody is left to read the box.
+  if (failure && !cancelled) ::MessageBoxW(nullptr, failure, kMessageCaption, MB_OK | MB_SETFOREGROUND);
+}
+
+void AgentLaunch::Adopt(fw::KernelHandle process, fw::KernelHandle thread, fw::KernelHandle job) {
+  Lock lock(&m_lock);
+  if (m_bCancelled) {
+    ::TerminateProcess(process.get(), 0);  // it never ran a single instruction of its own
+    return;
+  }
+  // Outside a job (one refused, or Outlook's own job forbids another) the agent still runs.
+  if (job && ::AssignProcessToJobObject(job.get(), process.get())) m_hJob = std::move(job);
+  ::ResumeThread(thread.get());
+  m_hAgentProcess = std::move(process);
 }

@@ -1,11 +1,47 @@
 #pragma once
 // Starts the agent program in hidden mode, as named by the `path` value the agent stores in its
-// settings when the user runs it.
+// settings. The work (registry, process start, a message box when it fails) runs on a thread of
+// its own: Outlook times its add-ins' calls and must never wait for a process start or a click.
+//
+// The agent is tied to Outlook's life: it runs in a job object that ends it when the job's last
+// handle closes, which at the latest is when Outlook's process ends, however it ends.
 #include <windows.h>
 
 #include "agent/framework/handles.h"
 
-// On success the new process's handle goes to *process (its thread handle is closed at once) and
-// the result is S_OK. Otherwise the user has been told why in a message box and the result is
-// E_FAIL, with *process untouched.
-HRESULT LaunchAgent(fw::KernelHandle* process);
+// One start of the agent and the agent it started. Shared by the add-in object and the thread
+// doing the work, each holding a reference; whichever lets go last frees it (and with it the job,
+// which ends an agent still in it).
+class AgentLaunch {
+ public:
+  // Begins a launch on a thread of its own (here, when no thread can be made). The caller holds
+  // the one reference returned.
+  static AgentLaunch* Begin();
+
+  ULONG AddRef();
+  ULONG Release();
+
+  // True while the launch is under way, and afterwards while the agent it started runs.
+  bool Active();
+  // Ends the agent; a launch still under way ends the agent it starts at once and shows no box.
+  void Cancel();
+
+  AgentLaunch(const AgentLaunch&) = delete;
+  AgentLaunch& operator=(const AgentLaunch&) = delete;
+
+ private:
+  AgentLaunch() = default;
+  ~AgentLaunch() = default;
+  static DWORD WINAPI ThreadMain(void* launch);
+  void Run();
+  // The agent's process, created suspended: kept (in the job) and let run, or ended when the
+  // launch was cancelled meanwhile.
+  void Adopt(fw::KernelHandle process, fw::KernelHandle thread, fw::KernelHandle job);
+
+  LONG m_cRef = 1;
+  SRWLOCK m_lock = SRWLOCK_INIT;
+  bool m_bCancelled = false;
+  bool m_bFinished = false;
+  fw::KernelHandle m_hJob;
+  fw::KernelHandle m_hAgentProcess;
+};

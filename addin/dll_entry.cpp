@@ -13,6 +13,7 @@
 #include "addin/key_path.h"
 #include "addin/module_state.h"
 #include "addin/registration.h"
+#include "agent/framework/handles.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
@@ -41,28 +42,46 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
 }
 
 STDAPI DllRegisterServer() {
-  char modulePath[512];
-  const DWORD length = ::GetModuleFileNameA(g_hModule, modulePath, sizeof modulePath);
+  wchar_t modulePath[512];
+  const DWORD length = ::GetModuleFileNameW(g_hModule, modulePath, 512);
   // A path that filled the buffer was cut short: registering it would name a file that isn't us.
-  if (length == 0 || length >= sizeof modulePath) return E_FAIL;
-  char classKey[512];
-  if (ClassKeyPath(kClsidAddinText, classKey, sizeof classKey)) {
-    CreateKeyWithDefault(HKEY_CLASSES_ROOT, classKey, nullptr, kAddinDescription);
-    CreateKeyWithDefault(HKEY_CLASSES_ROOT, classKey, "InprocServer32", modulePath);
-    CreateKeyWithDefault(HKEY_CLASSES_ROOT, classKey, "ProgID", kAddinProgId);
+  if (length == 0 || length >= 512) return E_FAIL;
+  // HKEY_CLASSES_ROOT writes the machine's classes unless the user's own hold the keys: a
+  // standard user may not, and the user's own classes serve Outlook just as well.
+  LONG classes = RegisterAddinClass(HKEY_CLASSES_ROOT, modulePath);
+  if (classes != ERROR_SUCCESS) {
+    fw::RegKey userClasses;
+    classes = ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr,
+                                REG_OPTION_NON_VOLATILE, KEY_CREATE_SUB_KEY, nullptr,
+                                userClasses.put(), nullptr);
+    if (classes == ERROR_SUCCESS) {
+      classes = RegisterAddinClass(userClasses.get(), modulePath);
+    } else {
+      userClasses.release();
+    }
   }
-  CreateKeyWithDefault(HKEY_CLASSES_ROOT, kAddinProgId, nullptr, kAddinDescription);
-  CreateKeyWithDefault(HKEY_CLASSES_ROOT, kAddinProgId, "CLSID", kClsidAddinText);
-  RegisterOfficeAddin(kAddinHostApplication, kAddinProgId, kAddinDescription, kAddinLoadBehavior);
+  const LONG addin =
+      RegisterOfficeAddin(kAddinHostApplication, kAddinProgId, kAddinDescription, kAddinLoadBehavior);
+  // regsvr32 reports what failed: Outlook finds no class, or does not know to load the add-in.
+  if (classes != ERROR_SUCCESS) return HRESULT_FROM_WIN32(classes);
+  if (addin != ERROR_SUCCESS) return HRESULT_FROM_WIN32(addin);
   return S_OK;
 }
 
+// Removes the registration wherever DllRegisterServer may have written it.
 STDAPI DllUnregisterServer() {
   char classKey[512];
   if (ClassKeyPath(kClsidAddinText, classKey, sizeof classKey)) {
     DeleteKeyTree(HKEY_CLASSES_ROOT, classKey);
   }
   DeleteKeyTree(HKEY_CLASSES_ROOT, kAddinProgId);
+  char userKey[512];
+  if (JoinKeyPath({kUserClassesKeyPath, classKey}, userKey, sizeof userKey)) {
+    DeleteKeyTree(HKEY_CURRENT_USER, userKey);
+  }
+  if (JoinKeyPath({kUserClassesKeyPath, kAddinProgId}, userKey, sizeof userKey)) {
+    DeleteKeyTree(HKEY_CURRENT_USER, userKey);
+  }
   UnregisterOfficeAddin(kAddinHostApplication, kAddinProgId);
   return S_OK;
 }

@@ -9,6 +9,11 @@
 inline constexpr IID kIidIDTExtensibility2 = {
     0xB65AD801, 0xABAF, 0x11D0, {0xBB, 0x8B, 0x00, 0xA0, 0xC9, 0x0F, 0x27, 0x44}};
 
+// ext_ConnectMode: when the host connects an add-in. Loaded at the host's start, it is told
+// ext_cm_Startup and later OnStartupComplete; connected any other way, it gets no such call.
+inline constexpr int kExtCmAfterStartup = 0;
+inline constexpr int kExtCmStartup = 1;
+
 // ext_DisconnectMode: why the host disconnects an add-in.
 inline constexpr int kExtDmHostShutdown = 0;
 inline constexpr int kExtDmUserClosed = 1;

@@ -1,7 +1,9 @@
 #include "addin/registration.h"
 
-#include <cstring>
+#include <cwchar>
+#include <string>
 
+#include "addin/addin_identity.h"
 #include "addin/key_path.h"
 #include "agent/framework/handles.h"
 
@@ -10,42 +12,67 @@ namespace {
 constexpr std::size_t kKeyPathCapacity = 1024;
 constexpr DWORD kSubKeyNameCapacity = 256;  // registry key names are at most 255 characters
 
-fw::RegKey CreateKey(HKEY root, const char* path) {
-  fw::RegKey key;
-  if (::RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                        key.put(), nullptr) != ERROR_SUCCESS) {
-    key.release();  // nothing was opened
-  }
-  return key;
+// Key paths and the add-in's own texts are ASCII.
+std::wstring Widen(const char* ascii) {
+  std::wstring wide;
+  for (; *ascii; ++ascii) wide += static_cast<wchar_t>(static_cast<unsigned char>(*ascii));
+  return wide;
 }
 
-void SetString(HKEY key, const char* name, const char* text) {
-  ::RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                   static_cast<DWORD>(std::strlen(text) + 1));
+LONG CreateKey(HKEY root, const char* path, fw::RegKey* key) {
+  const LONG error = ::RegCreateKeyExW(root, Widen(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                       KEY_SET_VALUE, nullptr, key->put(), nullptr);
+  if (error != ERROR_SUCCESS) key->release();  // nothing was opened
+  return error;
 }
 
-void SetDword(HKEY key, const char* name, DWORD value) {
-  ::RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+LONG SetString(HKEY key, const wchar_t* name, const wchar_t* text) {
+  return ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                          static_cast<DWORD>((std::wcslen(text) + 1) * sizeof(wchar_t)));
+}
+
+LONG SetDword(HKEY key, const wchar_t* name, DWORD value) {
+  return ::RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                          sizeof value);
 }
 
 }  // namespace
 
-void CreateKeyWithDefault(HKEY root, const char* keyPath, const char* subKey, const char* text) {
+LONG CreateKeyWithDefault(HKEY root, const char* keyPath, const char* subKey, const wchar_t* text) {
   char path[kKeyPathCapacity];
-  if (!JoinKeyPath({keyPath, subKey ? subKey : ""}, path, sizeof path)) return;
-  if (fw::RegKey key = CreateKey(root, path)) SetString(key.get(), nullptr, text);
+  if (!JoinKeyPath({keyPath, subKey ? subKey : ""}, path, sizeof path)) return ERROR_BUFFER_OVERFLOW;
+  fw::RegKey key;
+  const LONG created = CreateKey(root, path, &key);
+  return created != ERROR_SUCCESS ? created : SetString(key.get(), nullptr, text);
 }
 
-void RegisterOfficeAddin(const char* host, const char* progId, const char* description,
+LONG RegisterAddinClass(HKEY classesRoot, const wchar_t* modulePath) {
+  char classKey[kKeyPathCapacity];
+  if (!ClassKeyPath(kClsidAddinText, classKey, sizeof classKey)) return ERROR_BUFFER_OVERFLOW;
+  const std::wstring description = Widen(kAddinDescription);
+  const std::wstring progId = Widen(kAddinProgId);
+  const std::wstring clsid = Widen(kClsidAddinText);
+  LONG error = CreateKeyWithDefault(classesRoot, classKey, nullptr, description.c_str());
+  if (error == ERROR_SUCCESS) error = CreateKeyWithDefault(classesRoot, classKey, "InprocServer32", modulePath);
+  if (error == ERROR_SUCCESS) error = CreateKeyWithDefault(classesRoot, classKey, "ProgID", progId.c_str());
+  if (error == ERROR_SUCCESS) error = CreateKeyWithDefault(classesRoot, kAddinProgId, nullptr, description.c_str());
+  if (error == ERROR_SUCCESS) error = CreateKeyWithDefault(classesRoot, kAddinProgId, "CLSID", clsid.c_str());
+  return error;
+}
+
+LONG RegisterOfficeAddin(const char* host, const char* progId, const char* description,
                          DWORD loadBehavior) {
   char path[kKeyPathCapacity];
-  if (!OfficeAddinKeyPath(host, progId, path, sizeof path)) return;
-  fw::RegKey key = CreateKey(HKEY_CURRENT_USER, path);
-  if (!key) return;
-  SetDword(key.get(), "LoadBehavior", loadBehavior);
-  SetDword(key.get(), "CommandLineSafe", 0);
-  SetString(key.get(), "FriendlyName", description);
-  SetString(key.get(), "Description", description);
+  if (!OfficeAddinKeyPath(host, progId, path, sizeof path)) return ERROR_BUFFER_OVERFLOW;
+  fw::RegKey key;
+  LONG error = CreateKey(HKEY_CURRENT_USER, path, &key);
+  if (error != ERROR_SUCCESS) return error;
+  const std::wstring text = Widen(description);
+  error = SetDword(key.get(), L"LoadBehavior", loadBehavior);
+  if (error == ERROR_SUCCESS) error = SetDword(key.get(), L"CommandLineSafe", 0);
+  if (error == ERROR_SUCCESS) error = SetString(key.get(), L"FriendlyName", text.c_str());
+  if (error == ERROR_SUCCESS) error = SetString(key.get(), L"Description", text.c_str());
+  return error;
 }
 
 LONG UnregisterOfficeAddin(const char* host, const char* progId) {
@@ -54,25 +81,31 @@ LONG UnregisterOfficeAddin(const char* host, const char* progId) {
   return DeleteKeyTree(HKEY_CURRENT_USER, path);
 }
 
-LONG DeleteKeyTree(HKEY parent, const char* name) {
+namespace {
+
+LONG DeleteKeyTreeW(HKEY parent, const wchar_t* name) {
   fw::RegKey key;
-  const LONG opened = ::RegOpenKeyExA(parent, name, 0, KEY_ALL_ACCESS, key.put());
+  const LONG opened = ::RegOpenKeyExW(parent, name, 0, KEY_ALL_ACCESS, key.put());
   if (opened != ERROR_SUCCESS) {
     key.release();
     return opened;
   }
   // Always enumerate index 0: each deleted child moves the next one there.
   for (;;) {
-    char child[kSubKeyNameCapacity];
+    wchar_t child[kSubKeyNameCapacity];
     DWORD childLength = kSubKeyNameCapacity;
     FILETIME lastWrite;
-    if (::RegEnumKeyExA(key.get(), 0, child, &childLength, nullptr, nullptr, nullptr,
+    if (::RegEnumKeyExW(key.get(), 0, child, &childLength, nullptr, nullptr, nullptr,
                         &lastWrite) != ERROR_SUCCESS) {
       break;
     }
-    const LONG deleted = DeleteKeyTree(key.get(), child);
+    const LONG deleted = DeleteKeyTreeW(key.get(), child);
     if (deleted != ERROR_SUCCESS) return deleted;
   }
   key.reset();
-  return ::RegDeleteKeyA(parent, name);
+  return ::RegDeleteKeyW(parent, name);
 }
+
+}  // namespace
+
+LONG DeleteKeyTree(HKEY parent, const char* name) { return DeleteKeyTreeW(parent, Widen(name).c_str()); }

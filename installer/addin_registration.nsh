@@ -35,56 +35,79 @@
   WriteRegStr HKCU "${OUTLOOK_ADDIN_KEY}" Description "${ADDIN_DESCRIPTION}"
 !macroend
 
-; Machine-wide registrations are removed only where they name this installation's file: they
-; come from regsvr32 (the agent registers the add-in at each visible start) or, under Wine, from
-; setup; another copy's registration stays. HKLM is not writable without administrator rights:
-; then they stay too.
-!macro _REMOVE_MACHINE_ADDIN_CLASS DLL
-  Push $0
-  ReadRegStr $0 HKLM "Software\Classes\CLSID\${ADDIN_CLSID}\InprocServer32" ""
-  ${If} $0 == "${DLL}"
-    DeleteRegKey HKLM "Software\Classes\CLSID\${ADDIN_CLSID}"
+; Each class registration is removed only where it names this installation's file (either add-in:
+; where Windows keeps one key for both views, it names the add-in written last). The user's ones
+; come from setup or from regsvr32 run by the agent at a visible start; the machine's from regsvr32
+; or, under Wine, from setup. Another copy's registration stays, and with it the ProgID and the
+; Outlook add-in key it needs. HKLM is not writable without administrator rights: then it stays too.
+!macro _REMOVE_OWN_ADDIN_CLASS ROOT
+  ReadRegStr $0 ${ROOT} "Software\Classes\CLSID\${ADDIN_CLSID}\InprocServer32" ""
+  ${If} $0 == "$INSTDIR\${ADDIN32_FILE}"
+  ${OrIf} $0 == "$INSTDIR\${ADDIN64_FILE}"
+    DeleteRegKey ${ROOT} "Software\Classes\CLSID\${ADDIN_CLSID}"
   ${EndIf}
-  Pop $0
 !macroend
 
-!macro _MACHINE_ADDIN_CLASS_LEFT RESULT
+; RESULT becomes 1 when ROOT still holds the add-in's class in either view.
+!macro _ADDIN_CLASS_LEFT ROOT RESULT
   StrCpy ${RESULT} 0
   SetRegView 32
-  ${IfNot} HKLM ${RegKeyIsEmpty} "Software\Classes\CLSID\${ADDIN_CLSID}"
+  ${IfNot} ${ROOT} ${RegKeyIsEmpty} "Software\Classes\CLSID\${ADDIN_CLSID}"
     StrCpy ${RESULT} 1
   ${EndIf}
   ${If} ${RunningX64}
     SetRegView 64
-    ${IfNot} HKLM ${RegKeyIsEmpty} "Software\Classes\CLSID\${ADDIN_CLSID}"
+    ${IfNot} ${ROOT} ${RegKeyIsEmpty} "Software\Classes\CLSID\${ADDIN_CLSID}"
       StrCpy ${RESULT} 1
     ${EndIf}
   ${EndIf}
   SetRegView default
 !macroend
 
-; Removes the add-in's class, ProgID and Outlook add-in key, in both registry views.
+; The ProgID under ROOT, in either view (Windows shares ProgIDs between the views, Wine keeps
+; them apart), unless a class registration there still needs it.
+!macro _REMOVE_PROGID_IN_VIEW ROOT
+  ReadRegStr $1 ${ROOT} "Software\Classes\${ADDIN_PROGID}\CLSID" ""
+  ${If} $1 == "${ADDIN_CLSID}"
+    DeleteRegKey ${ROOT} "Software\Classes\${ADDIN_PROGID}"
+  ${EndIf}
+!macroend
+
+!macro _REMOVE_UNNEEDED_PROGID ROOT
+  !insertmacro _ADDIN_CLASS_LEFT ${ROOT} $0
+  ${If} $0 = 0
+    SetRegView 32
+    !insertmacro _REMOVE_PROGID_IN_VIEW ${ROOT}
+    ${If} ${RunningX64}
+      SetRegView 64
+      !insertmacro _REMOVE_PROGID_IN_VIEW ${ROOT}
+    ${EndIf}
+    SetRegView default
+  ${EndIf}
+!macroend
+
+; Removes this installation's class registrations, in both registry views, then the ProgIDs and
+; the Outlook add-in key when no other installation's registration is left to use them.
 !macro UNREGISTER_ADDIN
   Push $0
   Push $1
   SetRegView 32
-  DeleteRegKey HKCU "Software\Classes\CLSID\${ADDIN_CLSID}"
-  !insertmacro _REMOVE_MACHINE_ADDIN_CLASS "$INSTDIR\${ADDIN32_FILE}"
+  !insertmacro _REMOVE_OWN_ADDIN_CLASS HKCU
+  !insertmacro _REMOVE_OWN_ADDIN_CLASS HKLM
   ${If} ${RunningX64}
     SetRegView 64
-    DeleteRegKey HKCU "Software\Classes\CLSID\${ADDIN_CLSID}"
-    !insertmacro _REMOVE_MACHINE_ADDIN_CLASS "$INSTDIR\${ADDIN64_FILE}"
+    !insertmacro _REMOVE_OWN_ADDIN_CLASS HKCU
+    !insertmacro _REMOVE_OWN_ADDIN_CLASS HKLM
   ${EndIf}
   SetRegView default
-  ; ProgIDs are shared by both views.
-  DeleteRegKey HKCU "Software\Classes\${ADDIN_PROGID}"
-  !insertmacro _MACHINE_ADDIN_CLASS_LEFT $0
-  ReadRegStr $1 HKLM "Software\Classes\${ADDIN_PROGID}\CLSID" ""
+  !insertmacro _REMOVE_UNNEEDED_PROGID HKCU
+  !insertmacro _REMOVE_UNNEEDED_PROGID HKLM
+  !insertmacro _ADDIN_CLASS_LEFT HKCU $0
+  !insertmacro _ADDIN_CLASS_LEFT HKLM $1
   ${If} $0 = 0
-  ${AndIf} $1 == "${ADDIN_CLSID}"
-    DeleteRegKey HKLM "Software\Classes\${ADDIN_PROGID}"
+  ${AndIf} $1 = 0
+    DeleteRegKey HKCU "${OUTLOOK_ADDIN_KEY}"
   ${EndIf}
-  DeleteRegKey HKCU "${OUTLOOK_ADDIN_KEY}"
   Pop $1
   Pop $0
 !macroend

@@ -66,6 +66,47 @@ VIAddVersionKey LegalCopyright "${PUBLISHER}"
 !insertmacro MUI_LANGUAGE "English"
 
 Var KeepSettings
+Var UninstallerName
+
+!define ADDIN_IN_USE "Outlook is using the Brisomel add-in. Close Outlook, then click Retry."
+
+; Sets RESULT to 1 when a program (Outlook) has one of this installation's add-ins loaded, else 0.
+; Windows refuses to open a loaded DLL for writing; nothing is changed by asking.
+!macro _ADDIN_FILE_IN_USE FILE RESULT
+  ${If} ${FileExists} "${FILE}"
+    ClearErrors
+    FileOpen $R9 "${FILE}" a
+    ${If} ${Errors}
+      StrCpy ${RESULT} 1
+    ${Else}
+      FileClose $R9
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+!macro ADDINS_IN_USE RESULT
+  Push $R9
+  StrCpy ${RESULT} 0
+  !insertmacro _ADDIN_FILE_IN_USE "$INSTDIR\${ADDIN32_FILE}" ${RESULT}
+  !insertmacro _ADDIN_FILE_IN_USE "$INSTDIR\${ADDIN64_FILE}" ${RESULT}
+  Pop $R9
+!macroend
+
+; Waits for the user to close Outlook while it holds an add-in of this installation: Retry checks
+; again, Cancel (and a silent run) ends here with nothing changed.
+!macro WAIT_FOR_OUTLOOK_TO_LET_GO
+  Push $0
+  !define _WAIT_ID ${__LINE__}
+retry_${_WAIT_ID}:
+  !insertmacro ADDINS_IN_USE $0
+  ${If} $0 = 1
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${ADDIN_IN_USE}" /SD IDCANCEL IDRETRY retry_${_WAIT_ID}
+    Pop $0
+    Abort
+  ${EndIf}
+  !undef _WAIT_ID
+  Pop $0
+!macroend
 
 ; Ends the agents started from this installation's cadelo.exe; RESULT is 0 when none runs any more.
 ; When the helper cannot run at all, setup goes on: replacing or deleting a running agent's file
@@ -90,7 +131,10 @@ FunctionEnd
 Section "Brisomel" SectionMain
   SectionIn RO
   SetOutPath "$INSTDIR"
-  ; A running program cannot be replaced.
+  ; An agent that Outlook started serves Outlook: the user closes Outlook (which ends that agent
+  ; and lets go of the add-in) rather than setup ending it behind Outlook's back.
+  !insertmacro WAIT_FOR_OUTLOOK_TO_LET_GO
+  ; A running program cannot be replaced: the one the user opened is ended.
   !insertmacro STOP_AGENTS $0
   ${If} $0 <> 0
     MessageBox MB_OK|MB_ICONSTOP "${AGENT_STILL_RUNNING}" /SD IDOK
@@ -102,7 +146,15 @@ Section "Brisomel" SectionMain
   ${If} ${RunningX64}
     File "/oname=${ADDIN64_FILE}" "${ADDIN64_DLL}"
   ${EndIf}
-  WriteUninstaller "$INSTDIR\${UNINSTALLER_FILE}"
+  ; A folder shared with other software keeps that software's uninstall.exe.
+  StrCpy $UninstallerName "${UNINSTALLER_FILE}"
+  ${If} ${FileExists} "$INSTDIR\${UNINSTALLER_FILE}"
+    ReadRegStr $0 HKCU "${UNINSTALL_KEY}" UninstallString
+    ${If} $0 != `"$INSTDIR\${UNINSTALLER_FILE}"`
+      StrCpy $UninstallerName "${OWN_UNINSTALLER_FILE}"
+    ${EndIf}
+  ${EndIf}
+  WriteUninstaller "$INSTDIR\$UninstallerName"
   ; Written before the registration, so that even a setup that fails from here can be removed.
   !insertmacro WRITE_UNINSTALL_ENTRY
 
@@ -123,16 +175,9 @@ Function un.onInit
 FunctionEnd
 
 Section "Uninstall"
-  ; Outlook keeps the add-in it loaded until it ends. Checked first: cancelling here leaves the
-  ; registration, the agent and the settings in place.
-addins_in_use:
-  ClearErrors
-  Delete "$INSTDIR\${ADDIN32_FILE}"
-  Delete "$INSTDIR\${ADDIN64_FILE}"
-  ${If} ${Errors}
-    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Outlook is using the Brisomel add-in. Close Outlook, then click Retry." /SD IDCANCEL IDRETRY addins_in_use
-    Abort
-  ${EndIf}
+  ; Outlook keeps the add-in it loaded until it ends. Checked first, for both add-ins, before
+  ; anything is deleted: cancelling here leaves the whole installation in place.
+  !insertmacro WAIT_FOR_OUTLOOK_TO_LET_GO
 
   ; A running program cannot be removed.
   !insertmacro STOP_AGENTS $0
@@ -148,6 +193,8 @@ settings_answered:
 
   !insertmacro UNREGISTER_ADDIN
   !insertmacro UNREGISTER_DOCUMENT_CLASS
+  Delete "$INSTDIR\${ADDIN32_FILE}"
+  Delete "$INSTDIR\${ADDIN64_FILE}"
   Delete "$INSTDIR\${AGENT_FILE}"
   Delete "${SHORTCUT}"
   RMDir "${SHORTCUT_FOLDER}"
@@ -156,8 +203,14 @@ settings_answered:
   ${Else}
     !insertmacro REMOVE_SETTINGS
   ${EndIf}
+  ; Our uninstaller is uninstall.exe only where the entry says so (in a shared folder that name
+  ; belongs to other software); the other name is ours alone.
+  ReadRegStr $0 HKCU "${UNINSTALL_KEY}" UninstallString
+  ${If} $0 == `"$INSTDIR\${UNINSTALLER_FILE}"`
+    Delete "$INSTDIR\${UNINSTALLER_FILE}"
+  ${EndIf}
+  Delete "$INSTDIR\${OWN_UNINSTALLER_FILE}"
   !insertmacro REMOVE_UNINSTALL_ENTRY
-  Delete "$INSTDIR\${UNINSTALLER_FILE}"
   ; Only when empty: files the user put here stay.
   RMDir "$INSTDIR"
 SectionEnd

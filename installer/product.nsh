@@ -25,5 +25,7 @@
 !define ADDIN32_FILE "mervane.dll"
 !define ADDIN64_FILE "mervane64.dll"
 !define UNINSTALLER_FILE "uninstall.exe"
+; The uninstaller's name in a folder whose uninstall.exe belongs to other software.
+!define OWN_UNINSTALLER_FILE "Uninstall Brisomel.exe"
 !define SHORTCUT_FOLDER "$SMPROGRAMS\Brisomel"
 !define SHORTCUT "$SMPROGRAMS\Brisomel\Brisomel.lnk"

@@ -7,8 +7,8 @@
   WriteRegStr HKCU "${UNINSTALL_KEY}" DisplayName "${PRODUCT_NAME}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" DisplayVersion "${VERSION}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" Publisher "${PUBLISHER}"
-  WriteRegStr HKCU "${UNINSTALL_KEY}" UninstallString `"$INSTDIR\${UNINSTALLER_FILE}"`
-  WriteRegStr HKCU "${UNINSTALL_KEY}" QuietUninstallString `"$INSTDIR\${UNINSTALLER_FILE}" /S`
+  WriteRegStr HKCU "${UNINSTALL_KEY}" UninstallString `"$INSTDIR\$UninstallerName"`
+  WriteRegStr HKCU "${UNINSTALL_KEY}" QuietUninstallString `"$INSTDIR\$UninstallerName" /S`
   WriteRegStr HKCU "${UNINSTALL_KEY}" InstallLocation "$INSTDIR"
   WriteRegStr HKCU "${UNINSTALL_KEY}" DisplayIcon "$INSTDIR\${AGENT_FILE},0"
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" NoModify 1

@@ -233,8 +233,14 @@ int PostToGateway(const std::string& path, const std::string& body, std::string&
 
   auto x = std::make_shared<Exchange>();
   x->host = GetHost();
-  x->port = static_cast<uint16_t>(static_cast<uint32_t>(GetPort()) & 0xFFFF);
-  if (x->port == 0) x->port = kHttpDefaultPort;
+  // A port stored out of range (by other means than Setup) is reported, never cut to 16 bits.
+  const int32_t port = GetPort();
+  if (port < 1 || port > 65535) {
+    errorText = "The Talmery Gateway port " + std::to_string(port) +
+                " is not between 1 and 65535. Correct it in File > Setup.";
+    return 0;
+  }
+  x->port = static_cast<uint16_t>(port);
   if (!IsUsableHostName(x->host)) {
     errorText = kGatewayBadHostText;
     return 0;

@@ -14,11 +14,11 @@ constexpr DWORD kHostCapacity = 1024;
 constexpr DWORD kNameCapacity = 260;  // my number, first and last name
 constexpr int32_t kDefaultPort = 8155;
 
-// Full access even for reads; never creates the key.
-fw::RegKey OpenSettingsKey() {
+// For reading only: a key that IT deployed read-only must still be read, not fall back to the
+// defaults. Never creates the key.
+fw::RegKey OpenSettingsKeyForReading() {
   fw::RegKey key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_ALL_ACCESS, key.put()) !=
-      ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) {
     key.release();  // a failed open leaves no handle to close
   }
   return key;
@@ -26,7 +26,7 @@ fw::RegKey OpenSettingsKey() {
 
 // The value's data, if it fits into capacity bytes. The stored type is not examined.
 bool ReadValue(const char* name, DWORD capacity, std::vector<char>& data) {
-  const fw::RegKey key = OpenSettingsKey();
+  const fw::RegKey key = OpenSettingsKeyForReading();
   if (!key) return false;
   data.assign(capacity, '\0');
   DWORD size = capacity;
@@ -48,10 +48,35 @@ std::string ReadText(const char* name, DWORD capacity, const char* fallback) {
   return text;
 }
 
+// The system's description of a Win32 error (as a rule ending in CR LF), or nothing.
+std::string SystemErrorText(LONG error) {
+  char description[1024] = {};
+  if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                     static_cast<DWORD>(error), 0x0400, description, sizeof description,
+                     nullptr) == 0) {
+    return std::string();
+  }
+  return description;
+}
+
 int WriteValue(const char* name, DWORD type, const void* data, DWORD size) {
-  fw::RegKey key = OpenSettingsKey();
-  if (!key && !CreateSettingsKey(&key)) return 0;
-  RegSetValueExA(key.get(), name, 0, type, static_cast<const BYTE*>(data), size);
+  fw::RegKey key;
+  LONG error = RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_SET_VALUE, key.put());
+  if (error == ERROR_FILE_NOT_FOUND) {
+    key.release();
+    if (!CreateSettingsKey(&key)) return 0;
+    error = ERROR_SUCCESS;
+  } else if (error != ERROR_SUCCESS) {
+    key.release();  // a key that exists but may not be written (IT made it read-only)
+  }
+  if (error == ERROR_SUCCESS) {
+    error = RegSetValueExA(key.get(), name, 0, type, static_cast<const BYTE*>(data), size);
+  }
+  if (error != ERROR_SUCCESS) {
+    // What the user typed was not kept: say so, with the system's reason.
+    AfxMessageBox("Cannot save setting in registry." + SystemErrorText(error), MB_OK, 0);
+    return 0;
+  }
   return 1;
 }
 
@@ -96,12 +121,6 @@ int CreateSettingsKey(fw::RegKey* key) {
                       KEY_ALL_ACCESS, nullptr, key->put(), &disposition);
   if (error == ERROR_SUCCESS) return 1;
   key->release();  // a failed create leaves no handle to close
-  char description[1024] = {};
-  if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                     static_cast<DWORD>(error), 0x0400, description, sizeof description,
-                     nullptr) == 0) {
-    description[0] = '\0';
-  }
-  AfxMessageBox(std::string("Cannot create key in registry.") + description, MB_OK, 0);
+  AfxMessageBox("Cannot create key in registry." + SystemErrorText(error), MB_OK, 0);
   return 0;
 }

@@ -19,8 +19,10 @@ std::string GetMyNumber();
 std::string GetFirstName();
 std::string GetLastName();
 
-// Setters return 1 when the key was open for the write (the write itself is not checked) and 0
-// when the key could be neither opened nor created (the user has then been told).
+// Getters open the key for reading only. Setters return 1 when the value was written and 0 when
+// it was not (the user has then been told why, with the system's reason): "Cannot create key in
+// registry." when the key is missing and cannot be created, "Cannot save setting in registry."
+// when the key may not be written or the write failed.
 int SetHost(const std::string& host);
 int SetPort(int32_t port);
 int SetMyNumber(const std::string& number);

@@ -12,6 +12,8 @@
 #define AFX_IDP_COMMAND_FAILURE 0xF10C     /* 61708 */
 #define AFX_IDP_FAILED_TO_START_PRINT 0xF10A /* 61706 */
 #define AFX_IDP_PARSE_INT 0xF110             /* 61712 "Please enter an integer." */
+#define AFX_IDP_PARSE_INT_RANGE 0xF112       /* 61714 "Please enter an integer between %1 and %2." */
+#define AFX_IDP_PARSE_STRING_SIZE 0xF114     /* 61716 "Please enter no more than %1 characters." */
 #define AFX_IDS_UNTITLED 0xF000              /* 61440 */
 #define AFX_IDS_ALLFILTER 0xF002             /* 61442 "All Files (*.*)" */
 #define AFX_IDS_PREVIEW_CLOSE 0xF005         /* 61445 */

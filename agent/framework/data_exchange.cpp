@@ -1,5 +1,6 @@
 #include "agent/framework/data_exchange.h"
 
+#include <initializer_list>
 #include <string>
 
 #include "agent/framework/afx_ids.h"
@@ -21,6 +22,18 @@ std::string ControlText(HWND control) {
   std::string text(static_cast<size_t>(length) + 1, '\0');
   const int got = ::GetWindowTextA(control, text.data(), length + 1);
   text.resize(static_cast<size_t>(got > 0 ? got : 0));
+  return text;
+}
+
+// A framework prompt with its %1, %2 ... filled in.
+std::string Prompt(UINT id, const char* fallback, std::initializer_list<std::string> inserts) {
+  std::string text = fw::LoadStringResource(id, fallback);
+  int number = 1;
+  for (const std::string& insert : inserts) {
+    const std::string mark = "%" + std::to_string(number++);
+    const size_t at = text.find(mark);
+    if (at != std::string::npos) text.replace(at, mark.size(), insert);
+  }
   return text;
 }
 
@@ -70,4 +83,23 @@ void DDX_Text(CDataExchange* pDX, int nIDC, long& value) {
   int number = static_cast<int>(value);
   DDX_Text(pDX, nIDC, number);
   if (!pDX->m_bFailed) value = number;
+}
+
+void DDV_MaxChars(CDataExchange* pDX, const std::string& value, int nChars) {
+  if (pDX->m_bFailed || !pDX->m_hWndLastControl) return;
+  if (!pDX->m_bSaveAndValidate) {
+    ::SendMessageA(pDX->m_hWndLastControl, EM_LIMITTEXT, static_cast<WPARAM>(nChars), 0);
+    return;
+  }
+  if (value.size() <= static_cast<size_t>(nChars)) return;
+  AfxMessageBox(Prompt(AFX_IDP_PARSE_STRING_SIZE, "Please enter no more than %1 characters.",
+                       {std::to_string(nChars)}));
+  pDX->Fail();
+}
+
+void DDV_MinMaxInt(CDataExchange* pDX, int value, int minVal, int maxVal) {
+  if (pDX->m_bFailed || !pDX->m_bSaveAndValidate || (value >= minVal && value <= maxVal)) return;
+  AfxMessageBox(Prompt(AFX_IDP_PARSE_INT_RANGE, "Please enter an integer between %1 and %2.",
+                       {std::to_string(minVal), std::to_string(maxVal)}));
+  pDX->Fail();
 }

@@ -32,3 +32,11 @@ void DDX_Text(CDataExchange* pDX, int nIDC, std::string& value);
 // integer." (string AFX_IDP_PARSE_INT) and fails the exchange.
 void DDX_Text(CDataExchange* pDX, int nIDC, int& value);
 void DDX_Text(CDataExchange* pDX, int nIDC, long& value);
+
+// Validation, after the DDX_ call for the same control. Loading, DDV_MaxChars limits the edit to
+// nChars characters; saving, a longer text (typed around the limit, or set by a program) shows
+// "Please enter no more than <n> characters." (AFX_IDP_PARSE_STRING_SIZE) and fails the exchange.
+void DDV_MaxChars(CDataExchange* pDX, const std::string& value, int nChars);
+// Saving, a number outside minVal..maxVal shows "Please enter an integer between <min> and
+// <max>." (AFX_IDP_PARSE_INT_RANGE) and fails the exchange.
+void DDV_MinMaxInt(CDataExchange* pDX, int value, int minVal, int maxVal);

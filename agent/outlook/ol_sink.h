@@ -21,7 +21,8 @@ class COlSink : public fw::AutomationTarget {
   static COlSink* CreateObject();
 
   // Connects to the ApplicationEvents connection point of source (Outlook's Application) and
-  // keeps a reference to source until Unadvise. TRUE when the connection point accepted.
+  // keeps a reference to source until Unadvise. TRUE when the connection point accepted; when it
+  // refused, the sink keeps nothing of source.
   BOOL Advise(LPUNKNOWN source);
   // Disconnects and releases the source. Does nothing when not advised.
   void Unadvise();

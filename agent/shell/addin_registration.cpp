@@ -22,12 +22,13 @@ void WriteTextIfMissing(HKEY key, const char* name, const char* text) {
   WriteIfMissing(key, name, REG_SZ, text, static_cast<DWORD>(std::char_traits<char>::length(text) + 1));
 }
 
-// The full path of the running program, however long.
-std::string ProgramPath() {
-  std::string path(MAX_PATH, '\0');
+// The full path of the running program, however long, in UTF-16: a folder such as
+// C:\Users\<name> may hold characters that the ANSI code page lacks.
+std::wstring ProgramPath() {
+  std::wstring path(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD length = ::GetModuleFileNameA(AfxGetInstanceHandle(), path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return std::string();
+    const DWORD length = ::GetModuleFileNameW(AfxGetInstanceHandle(), path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return std::wstring();
     if (length < path.size()) {
       path.resize(length);
       return path;
@@ -53,13 +54,14 @@ int EnsureSettingsAndRegisterAddin() {
   WriteTextIfMissing(key.get(), "lastname", "");
 
   // The add-in reads this to start the program; renewed at every visible start.
-  const std::string program = ProgramPath();
-  ::RegSetValueExA(key.get(), "path", 0, REG_SZ, reinterpret_cast<const BYTE*>(program.c_str()),
-                   static_cast<DWORD>(program.size() + 1));
+  // The add-in reads it with the wide API too; the value stays REG_SZ.
+  const std::wstring program = ProgramPath();
+  ::RegSetValueExW(key.get(), L"path", 0, REG_SZ, reinterpret_cast<const BYTE*>(program.c_str()),
+                   static_cast<DWORD>((program.size() + 1) * sizeof(wchar_t)));
 
   // Quoted, so that a folder with blanks reaches regsvr32 as one argument. regsvr32 reports the
   // outcome in its own message box; it is not waited for.
-  const std::string parameters = QuoteArgument(AddinPathBeside(program));
-  ::ShellExecuteA(nullptr, "open", "regsvr32.exe", parameters.c_str(), nullptr, SW_SHOWNORMAL);
+  const std::wstring parameters = QuoteArgument(AddinPathBeside(program));
+  ::ShellExecuteW(nullptr, L"open", L"regsvr32.exe", parameters.c_str(), nullptr, SW_SHOWNORMAL);
   return 1;
 }

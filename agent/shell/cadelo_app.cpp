@@ -9,6 +9,7 @@
 #include "agent/shell/cadelo_doc.h"
 #include "agent/shell/cadelo_view.h"
 #include "agent/shell/child_frame.h"
+#include "agent/shell/hidden_agent_claim.h"
 #include "agent/shell/main_frame.h"
 
 // {B27E5F90-4C1A-4D3E-8F62-07A9D3C15E4B}
@@ -84,6 +85,9 @@ BOOL CCadeloApp::InitInstance() {
     g_bNoSink = TRUE;
     // On failure the user has seen the settings store's message.
     if (!EnsureSettingsAndRegisterAddin()) return FALSE;
+  } else if (!ClaimHiddenAgentRole()) {
+    // Another hidden agent serves Outlook already: this one ends without a word.
+    return FailWithoutSink();
   } else if (!ConnectOutlookSink()) {
     return FailWithoutSink();
   }

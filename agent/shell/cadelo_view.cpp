@@ -29,9 +29,10 @@ void CCadeloView::OnDraw(CDC* pDC) {
   settings.firstName = GetFirstName();
   const std::string text = ComposeSettingsText(settings);
 
-  // Flags 0: top-left, a line per CR LF, no wrapping, clipped to 800 by 800 units.
+  // Top-left, a line per CR LF, no wrapping, clipped to 800 by 800 units. The text is drawn as
+  // typed: an "&" in a name is no mnemonic prefix, and the tab before the hint is a tab.
   RECT rect{0, 0, 800, 800};
-  pDC->DrawText(text, &rect, 0);
+  pDC->DrawText(text, &rect, DT_NOPREFIX | DT_EXPANDTABS);
 }
 
 BOOL CCadeloView::OnPreparePrinting(CPrintInfo* pInfo) { return DoPreparePrinting(pInfo); }

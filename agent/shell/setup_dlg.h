@@ -5,6 +5,10 @@
 
 #include "agent/framework/afx.h"
 
+// The TCP ports a gateway can listen on.
+constexpr int kMinPort = 1;
+constexpr int kMaxPort = 65535;
+
 class CSetupDlg : public CDialog {
  public:
   explicit CSetupDlg(CWnd* pParent = nullptr);

@@ -92,6 +92,13 @@ int ProcessHandlesTo(DWORD pid) {
   return CountHandles([pid](HANDLE h) { return GetProcessId(h) == pid; });
 }
 
+int OtherProcessHandles() {
+  return CountHandles([](HANDLE h) {
+    const DWORD pid = GetProcessId(h);
+    return pid != 0 && pid != GetCurrentProcessId();
+  });
+}
+
 int ThreadHandlesOf(DWORD pid) {
   return CountHandles([pid](HANDLE h) { return GetThreadId(h) && GetProcessIdOfThread(h) == pid; });
 }

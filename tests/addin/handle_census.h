@@ -9,6 +9,8 @@ namespace addin_test {
 
 // Handles to the process with this id.
 int ProcessHandlesTo(DWORD pid);
+// Handles to processes other than this one, whatever they are.
+int OtherProcessHandles();
 // Handles to any thread of the process with this id.
 int ThreadHandlesOf(DWORD pid);
 // Open registry keys whose full name ends with this path (compared without regard to case),

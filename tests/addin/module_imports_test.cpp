@@ -1,5 +1,5 @@
 // What mervane.dll links against: system DLLs only, and of those no COM library at all, just the
-// registry, process and module functions and one message box.
+// wide registry, process, job, thread and module functions and one message box.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -51,15 +51,18 @@ TEST(MervaneImports, SystemDllsOnlyAndNoComLibrary) {
   for (const auto& entry : imports) dlls.insert(entry.first);
   EXPECT_EQ(dlls, (std::set<std::string>{"advapi32.dll", "kernel32.dll", "msvcrt.dll",
                                          "user32.dll"}));
-  EXPECT_EQ(imports.at("user32.dll"), std::set<std::string>{"MessageBoxA"});
-  const std::set<std::string> registry = {"RegCloseKey",      "RegCreateKeyExA", "RegDeleteKeyA",
-                                          "RegEnumKeyExA",    "RegOpenKeyExA",   "RegQueryValueExA",
-                                          "RegSetValueExA"};
+  EXPECT_EQ(imports.at("user32.dll"), std::set<std::string>{"MessageBoxW"});
+  // Wide calls only: paths may hold characters that the ANSI code page lacks.
+  const std::set<std::string> registry = {"RegCloseKey",      "RegCreateKeyExW", "RegDeleteKeyW",
+                                          "RegEnumKeyExW",    "RegOpenKeyExW",   "RegQueryValueExW",
+                                          "RegSetValueExW"};
   for (const std::string& function : imports.at("advapi32.dll")) {
     EXPECT_TRUE(registry.count(function)) << function;
   }
-  for (const char* needed : {"CreateProcessA", "TerminateProcess", "GetModuleFileNameA",
-                             "DisableThreadLibraryCalls", "CloseHandle"}) {
+  for (const char* needed : {"CreateProcessW", "TerminateProcess", "GetModuleFileNameW",
+                             "DisableThreadLibraryCalls", "CloseHandle", "CreateThread",
+                             "FreeLibraryAndExitThread", "CreateJobObjectW",
+                             "AssignProcessToJobObject"}) {
     EXPECT_TRUE(imports.at("kernel32.dll").count(needed)) << needed;
   }
 }

@@ -154,28 +154,94 @@ TEST_F(Registration, UnregisteringWhatIsPartlyOrNotRegisteredSucceeds) {
   }
 }
 
-// A machine where HKEY_CLASSES_ROOT cannot be written. Wine checks a key's own security
-// descriptor when it is opened, but not the parent's when a subkey is created, so a locked class
-// key would still get its subkeys. Instead HKEY_CLASSES_ROOT is redirected, for this process, to a
-// volatile key: below it no lasting key can be created (ERROR_CHILD_MUST_BE_VOLATILE), so every
-// attempt of the registration to create a key there fails.
-TEST_F(Registration, WithoutWritableClassesRootTheAddinKeyIsStillWritten) {
-  const char kStandIn[] = "Software\\Brisomel\\AddinTestClassesRoot";
-  harness::ScopedRegistryKey standInKey(HKEY_CURRENT_USER, kStandIn);
-  fw::RegKey standIn;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kStandIn, 0, nullptr, REG_OPTION_VOLATILE,
-                            KEY_ALL_ACCESS, nullptr, standIn.put(), nullptr),
-            ERROR_SUCCESS);
-  ASSERT_EQ(RegOverridePredefKey(HKEY_CLASSES_ROOT, standIn.get()), ERROR_SUCCESS);
-  const HRESULT registered = Mervane().DllRegisterServer();
-  ASSERT_EQ(RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr), ERROR_SUCCESS);
+// A machine where HKEY_CLASSES_ROOT's machine part cannot be written (a standard user). Wine checks
+// a key's own security descriptor when it is opened, but not the parent's when a subkey is
+// created, so a locked class key would still get its subkeys. Instead a predefined key is
+// redirected, for this process, to a volatile key: below it no lasting key can be created
+// (ERROR_CHILD_MUST_BE_VOLATILE), so every attempt to create a key there fails.
+class RedirectedRoot {
+ public:
+  RedirectedRoot(HKEY root, const char* standIn) : root_(root), key_(HKEY_CURRENT_USER, standIn) {
+    ok_ = RegCreateKeyExA(HKEY_CURRENT_USER, standIn, 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                          nullptr, standIn_.put(), nullptr) == ERROR_SUCCESS &&
+          RegOverridePredefKey(root_, standIn_.get()) == ERROR_SUCCESS;
+  }
+  ~RedirectedRoot() { RegOverridePredefKey(root_, nullptr); }
+  bool Ok() const { return ok_; }
 
+ private:
+  HKEY root_;
+  harness::ScopedRegistryKey key_;
+  fw::RegKey standIn_;
+  bool ok_ = false;
+};
+
+const char kUserClassKey[] = "Software\\Classes\\CLSID\\{8A61C2E4-3B7F-4c19-9D25-6E0B7F41A3C8}";
+const char kUserProgIdKey[] = "Software\\Classes\\Brisomel.Addin";
+
+// As setup registers it: the class in the user's own classes, where Outlook finds it too.
+TEST_F(Registration, WithoutWritableMachineClassesTheUserClassesGetTheClass) {
+  harness::ScopedRegistryKey userClass(HKEY_CURRENT_USER, kUserClassKey);
+  harness::ScopedRegistryKey userProgId(HKEY_CURRENT_USER, kUserProgIdKey);
+  HRESULT registered = E_UNEXPECTED;
+  {
+    RedirectedRoot machine(HKEY_CLASSES_ROOT, "Software\\Brisomel\\AddinTestClassesRoot");
+    ASSERT_TRUE(machine.Ok());
+    registered = Mervane().DllRegisterServer();
+    EXPECT_TRUE(harness::SubkeyNames(HKEY_CURRENT_USER, "Software\\Brisomel\\AddinTestClassesRoot").empty());
+  }
   EXPECT_EQ(registered, S_OK);
-  EXPECT_TRUE(harness::SubkeyNames(HKEY_CURRENT_USER, kStandIn).empty());
-  EXPECT_FALSE(harness::KeyExists(HKEY_CLASSES_ROOT, kClassKey));
-  EXPECT_FALSE(harness::KeyExists(HKEY_CLASSES_ROOT, kProgIdKey));
+  EXPECT_EQ(ReadTree(HKEY_CURRENT_USER, kUserClassKey), ExpectedClassTree(MervanePath()));
+  EXPECT_EQ(ReadTree(HKEY_CURRENT_USER, kUserProgIdKey), ExpectedProgIdTree());
   EXPECT_EQ(ReadTree(HKEY_CURRENT_USER, kAddinKey), ExpectedAddinTree());
-  standIn.reset();
+
+  // Unregistering removes it from there too.
+  ASSERT_EQ(Regsvr32("/u /s"), 0u);
+  EXPECT_FALSE(harness::KeyExists(HKEY_CURRENT_USER, kUserClassKey));
+  EXPECT_FALSE(harness::KeyExists(HKEY_CURRENT_USER, kUserProgIdKey));
+  ExpectUnregistered();
+}
+
+// regsvr32 must not say "succeeded" when Outlook would find no class.
+TEST_F(Registration, WhenNoClassesCanBeWrittenItFails) {
+  HRESULT registered = S_OK;
+  {
+    RedirectedRoot machine(HKEY_CLASSES_ROOT, "Software\\Brisomel\\AddinTestClassesRoot");
+    RedirectedRoot user(HKEY_CURRENT_USER, "Software\\Brisomel\\AddinTestUserRoot");
+    ASSERT_TRUE(machine.Ok() && user.Ok());
+    registered = Mervane().DllRegisterServer();
+  }
+  EXPECT_EQ(registered, HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE));
+  EXPECT_FALSE(harness::KeyExists(HKEY_CLASSES_ROOT, kClassKey));
+}
+
+// A DLL in a folder such as C:\\Users\\Łukasz is registered by its real name, not with '?'.
+TEST_F(Registration, RegistersAPathTheAnsiCodePageCannotSpell) {
+  harness::TempDir temp;
+  const std::string ansiTemp = temp.Path();
+  const std::wstring folder = std::wstring(ansiTemp.begin(), ansiTemp.end()) + L"\\\u0141ukasz \u65e5\u672c";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  const std::wstring path = folder + L"\\mervane.dll";
+  const std::string built = MervanePath();
+  ASSERT_TRUE(CopyFileW(std::wstring(built.begin(), built.end()).c_str(), path.c_str(), FALSE));
+  {
+    fw::Module dll(LoadLibraryW(path.c_str()));
+    ASSERT_TRUE(dll);
+    auto reg = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(GetProcAddress(dll.get(), "DllRegisterServer")));
+    ASSERT_NE(reg, nullptr);
+    EXPECT_EQ(reg(), S_OK);
+  }
+  wchar_t value[1024] = {};
+  DWORD size = sizeof value;
+  DWORD type = 0;
+  EXPECT_EQ(RegGetValueW(HKEY_CLASSES_ROOT, L"CLSID\\{8A61C2E4-3B7F-4c19-9D25-6E0B7F41A3C8}\\InprocServer32",
+                         nullptr, RRF_RT_ANY, &type, value, &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(std::wstring(value), path);
+  DeleteFileW(path.c_str());
+  RemoveDirectoryW(folder.c_str());
 }
 
 // A copy of the DLL at a path of an exact length, below folders made for it (the path may be

@@ -49,6 +49,9 @@ bool ExpectedAgent::WaitStarted(int timeoutMs) {
     if (key == "pid") record_.pid = static_cast<DWORD>(std::stoul(value));
     if (key == "module") record_.module = value;
     if (key == "commandline") record_.commandLine = value;
+    if (key == "moduleutf8") record_.moduleUtf8 = value;
+    if (key == "directory") record_.directory = value;
+    if (key == "inherited") record_.inherited = value;
   }
   process_.reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE,
                              record_.pid));

@@ -20,6 +20,9 @@ struct AgentRecord {
   DWORD pid = 0;
   std::string module;       // GetModuleFileNameA
   std::string commandLine;  // GetCommandLineA, byte for byte
+  std::string moduleUtf8;   // GetModuleFileNameW, as UTF-8
+  std::string directory;    // its current directory at start, as UTF-8
+  std::string inherited;    // "yes"/"no": whether it holds the probe handle; "" without a probe
 };
 
 // Prepares the environment that the next stand-in agent started by this process (or by code it

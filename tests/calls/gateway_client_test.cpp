@@ -123,14 +123,18 @@ TEST_F(GatewayClientTest, RefusedConnectionIsTold) {
   EXPECT_EQ(o.errorText, kGatewayCannotConnectText);
 }
 
-TEST_F(GatewayClientTest, UsesTheLow16BitsOfTheStoredPort) {
-  for (const int32_t stored :
-       {65536 + server_.Port(), -65536 + server_.Port(), int32_t(0x7FFF0000) + server_.Port()}) {
-    server_.ClearRequests();
+// A port stored out of range by other means than Setup is reported, never cut to 16 bits (which
+// would call whatever listens on the port left over).
+TEST_F(GatewayClientTest, APortOutOfRangeIsReportedAndNothingIsSent) {
+  for (const int32_t stored : {0, -1, 65536, 65536 + server_.Port(), int32_t(0x7FFF0000) + server_.Port()}) {
     ASSERT_EQ(SetPort(stored), 1);
-    EXPECT_EQ(Post().result, 1) << stored;
-    EXPECT_EQ(server_.RequestCount(), 1u) << stored;
+    const Outcome o = Post();
+    EXPECT_EQ(o.result, 0) << stored;
+    EXPECT_EQ(o.requestId, "") << stored;
+    EXPECT_EQ(o.errorText, "The Talmery Gateway port " + std::to_string(stored) +
+                               " is not between 1 and 65535. Correct it in File > Setup.");
   }
+  EXPECT_EQ(server_.ConnectionCount(), 0u);
 }
 
 TEST_F(GatewayClientTest, BrokenExchangesAreTransportFailures) {

@@ -2,6 +2,9 @@
 #include "agent/calls/settings_store.h"
 
 #include <gtest/gtest.h>
+#include <sddl.h>
+
+#include <memory>
 
 #include <string>
 #include <vector>
@@ -225,6 +228,35 @@ TEST_F(UncreatableSettingsKeyTest, EachSetterReportsOnItsOwn) {
   for (const harness::SeenBox& box : seen) EXPECT_EQ(box.text, m_expectedText);
   EXPECT_FALSE(harness::KeyExists(HKEY_CURRENT_USER, kSettingsKeyPath));
   EXPECT_EQ(GetHost(), "localhost");
+}
+
+// A key that IT deployed read-only: its values are what the user gets, not the defaults, and a
+// setter says with the system's reason that it cannot write.
+TEST_F(SettingsStoreTest, AReadOnlyKeyIsReadAndASetterSaysWhyItCannotWrite) {
+  Store("host", REG_SZ, harness::SzBytes("gw.corp"));
+  Store("port", REG_DWORD, harness::DwordBytes(9000));
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;KR;;;WD)", SDDL_REVISION_1, &raw, nullptr));
+  std::unique_ptr<void, decltype(&LocalFree)> readOnly(raw, &LocalFree);
+  fw::RegKey key;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, WRITE_DAC, key.put()), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, readOnly.get()), ERROR_SUCCESS);
+
+  EXPECT_EQ(GetHost(), "gw.corp");
+  EXPECT_EQ(GetPort(), 9000);
+  harness::MessageBoxWatcher watcher("Brisomel");
+  EXPECT_EQ(SetHost("other"), 0);
+  ASSERT_TRUE(watcher.WaitForCount(1, 5000));
+  char reason[1024] = {};
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_ACCESS_DENIED, 0x0400,
+                 reason, sizeof reason, nullptr);
+  EXPECT_EQ(watcher.Seen()[0].text, std::string("Cannot save setting in registry.") + reason);
+
+  PSECURITY_DESCRIPTOR open = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;KA;;;WD)", SDDL_REVISION_1, &open, nullptr));
+  std::unique_ptr<void, decltype(&LocalFree)> fullAccess(open, &LocalFree);
+  ASSERT_EQ(RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, fullAccess.get()), ERROR_SUCCESS);
+  EXPECT_EQ(GetHost(), "gw.corp") << "a refused write changed the value";
 }
 
 }  // namespace

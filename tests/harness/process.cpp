@@ -82,6 +82,26 @@ Process Process::Launch(const std::string& exePath, const std::string& commandLi
   return p;
 }
 
+Process Process::Launch(const std::wstring& exePath, const std::wstring& commandLine,
+                        const std::vector<std::pair<std::string, std::string>>& extraEnv) {
+  Process p;
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  std::wstring cmd = commandLine;  // CreateProcessW may write into it
+  std::string env;                 // an ANSI block: no CREATE_UNICODE_ENVIRONMENT
+  if (!extraEnv.empty()) env = EnvironmentBlock(extraEnv);
+  if (!CreateProcessW(exePath.c_str(), cmd.empty() ? nullptr : &cmd[0], nullptr, nullptr, FALSE, 0,
+                      env.empty() ? nullptr : &env[0], nullptr, &si, &pi)) {
+    p.launchError_ = GetLastError();
+    return p;
+  }
+  fw::KernelHandle thread(pi.hThread);
+  p.process_.reset(pi.hProcess);
+  p.pid_ = pi.dwProcessId;
+  return p;
+}
+
 bool Process::WaitForExit(int timeoutMs) {
   if (!process_) return true;
   return WaitForSingleObject(process_.get(), timeoutMs < 0 ? 0 : static_cast<DWORD>(timeoutMs)) ==

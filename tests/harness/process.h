@@ -23,6 +23,9 @@ class Process {
   // LaunchError() holds GetLastError().
   static Process Launch(const std::string& exePath, const std::string& commandLine,
                         const std::vector<std::pair<std::string, std::string>>& extraEnv = {});
+  // The same with CreateProcessW, for paths and arguments the ANSI code page cannot spell.
+  static Process Launch(const std::wstring& exePath, const std::wstring& commandLine,
+                        const std::vector<std::pair<std::string, std::string>>& extraEnv = {});
 
   bool Started() const { return static_cast<bool>(process_); }
   DWORD LaunchError() const { return launchError_; }

@@ -31,7 +31,22 @@ std::string ImagePathOf(DWORD pid) {
   return std::string(path, length);
 }
 
+std::wstring WideImagePathOf(DWORD pid) {
+  fw::KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!process) return std::wstring();
+  wchar_t path[MAX_PATH * 2];
+  DWORD length = MAX_PATH * 2;
+  if (!QueryFullProcessImageNameW(process.get(), 0, path, &length)) return std::wstring();
+  return std::wstring(path, length);
+}
+
 }  // namespace
+
+std::vector<DWORD> ProcessesStartedFrom(const std::wstring& exePath) {
+  return ProcessesWhere([&](const PROCESSENTRY32& entry) {
+    return lstrcmpiW(WideImagePathOf(entry.th32ProcessID).c_str(), exePath.c_str()) == 0;
+  });
+}
 
 std::vector<DWORD> ProcessesStartedFrom(const std::string& exePath) {
   return ProcessesWhere([&](const PROCESSENTRY32& entry) {

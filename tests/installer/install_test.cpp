@@ -250,6 +250,54 @@ TEST_F(Setup, WizardInstallsWithTheOfferedChoices) {
   EXPECT_TRUE(ProcessesStartedFrom(InstalledFile("cadelo.exe")).empty()) << "Brisomel was opened unasked";
 }
 
+// The agent that Outlook uses is Outlook's to end: setup asks to close Outlook (a silent setup
+// answers Cancel) and changes nothing meanwhile; with Outlook closed it goes on.
+TEST_F(Setup, AsksToCloseOutlookInsteadOfEndingTheAgentOutlookUses) {
+  ASSERT_EQ(RunSetup("/S"), 0);
+  harness::Process agent = StartAgentAsTheUserDoes();
+  ASSERT_TRUE(agent.Started());
+  ASSERT_TRUE(WaitFor([&] { return HasVisibleWindow(agent.Pid()); }, kProcessTimeoutMs));
+  WaitForRegistrationToEnd();
+  {
+    fw::Module outlookHoldsIt(LoadLibraryA(InstalledFile("mervane.dll").c_str()));
+    ASSERT_TRUE(outlookHoldsIt);
+    EXPECT_EQ(RunSetup("/S"), 2);
+    EXPECT_TRUE(agent.Running()) << "setup ended an agent while Outlook held the add-in";
+    EXPECT_THAT(FileNamesIn(InstallDir()), UnorderedElementsAreArray(ExpectedFiles()));
+  }
+  ASSERT_EQ(RunSetup("/S"), 0);
+  EXPECT_TRUE(agent.WaitForExit(kProcessTimeoutMs)) << "the agent the user opened is ended as before";
+}
+
+// A folder that other software shares keeps that software's uninstall.exe; ours gets a name of
+// its own, which Add/Remove Programs runs and which removes only itself.
+TEST_F(Setup, AFolderSharedWithOtherSoftwareKeepsItsUninstaller) {
+  harness::TempDir temp;
+  const std::string folder = temp.File("Tools");
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  const std::string theirs = folder + "\\uninstall.exe";
+  const std::string theirContent = "another program's uninstaller";
+  {
+    fw::FileHandle file(CreateFileA(theirs.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    ASSERT_TRUE(file);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file.get(), theirContent.data(), static_cast<DWORD>(theirContent.size()), &written, nullptr));
+  }
+
+  ASSERT_EQ(RunSetup("/S /D=" + folder), 0);
+  EXPECT_EQ(FileContent(theirs), theirContent);
+  const std::string ours = folder + "\\Uninstall Brisomel.exe";
+  EXPECT_TRUE(FileExists(ours));
+  const std::string quiet = TextOf(harness::ReadValue(HKEY_CURRENT_USER, kUninstallKey, "QuietUninstallString"));
+  EXPECT_EQ(quiet, "\"" + ours + "\" /S");
+
+  ASSERT_EQ(RunCommandLine(quiet), 0);
+  EXPECT_TRUE(WaitFor([&] { return !harness::KeyExists(HKEY_CURRENT_USER, kUninstallKey) && !FileExists(ours); },
+                      kProcessTimeoutMs));
+  EXPECT_FALSE(FileExists(folder + "\\cadelo.exe"));
+  EXPECT_EQ(FileContent(theirs), theirContent);
+}
+
 TEST(SetupProgram, AsksForNoAdministratorRights) {
   fw::Module setup(LoadLibraryExA(BuiltSetup().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
   ASSERT_TRUE(setup);

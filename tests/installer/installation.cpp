@@ -112,6 +112,13 @@ int RunSetup(const std::string& arguments) {
   return WaitForExitCode(setup);
 }
 
+int RunSetup(const std::wstring& arguments) {
+  const std::wstring setup = Wide(BuiltSetup());
+  harness::Process process =
+      harness::Process::Launch(setup, L"\"" + setup + L"\" " + arguments, ChildEnvironment());
+  return WaitForExitCode(process);
+}
+
 harness::Process StartUninstaller(const std::string& folder, const std::string& arguments) {
   const std::string copy = folder + "\\un.exe";
   if (!CopyFileA(InstalledFile("uninstall.exe").c_str(), copy.c_str(), FALSE)) return harness::Process();

@@ -52,6 +52,8 @@ std::vector<std::pair<std::string, std::string>> ChildEnvironment();
 // Runs setup with the arguments (e.g. "/S") and waits for its end: its exit code, or -1 when it
 // did not start or did not end in time.
 int RunSetup(const std::string& arguments);
+// The same with a wide command line, for a folder the ANSI code page cannot spell.
+int RunSetup(const std::wstring& arguments);
 // Runs the installed uninstaller on the installation and waits for its end: a copy of it, started
 // with "_?=<install folder>", as the uninstaller itself does when started from its folder, only
 // waited for. Its exit code (0 done, 2 stopped), or -1.

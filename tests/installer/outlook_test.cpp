@@ -9,6 +9,8 @@
 #include <ostream>
 
 #include "tests/harness/message_box_watcher.h"
+#include "tests/harness/paths.h"
+#include "tests/harness/process.h"
 #include "tests/harness/registry.h"
 #include "tests/installer/agent_processes.h"
 #include "tests/installer/expectations.h"
@@ -61,8 +63,10 @@ class InstalledAddinInOutlook : public ::testing::TestWithParam<OutlookBitness> 
   bool oleReady_ = false;
 };
 
-TEST_P(InstalledAddinInOutlook, StartsTheAgentAndAReminderEndsAtTheGateway) {
-  ASSERT_EQ(RunSetup("/S"), 0);
+// Outlook (of the test's bitness) starts with the installed add-in, a reminder of a reminder-call
+// appointment ends at the gateway as a request, and Outlook's end ends the agent started from
+// `agent` (the add-in's, not another).
+void ExpectOutlookStartsTheAgentAndAReminderIsCalled(const OutlookBitness& bitness, const std::wstring& agent) {
   gateway::Server gateway;
   ASSERT_TRUE(gateway.Start());
   gateway.SetAnswer({200, "OK", "[41]"});
@@ -74,7 +78,7 @@ TEST_P(InstalledAddinInOutlook, StartsTheAgentAndAReminderEndsAtTheGateway) {
   harness::MessageBoxWatcher agentBoxes("Brisomel");
   harness::MessageBoxWatcher addinBoxes("Brisomel Addin");
 
-  simdriver::SimProcess outlook(SimOf(GetParam()));
+  simdriver::SimProcess outlook(SimOf(bitness));
   ASSERT_TRUE(outlook.Start(
       "item 1 class \"IPM.Appointment.ReminderCall\" start +15m minutes 15\n"
       "item 1 subject \"Budget review\" location \"Room 4\" body \"Bring the figures\"\n"
@@ -89,6 +93,7 @@ TEST_P(InstalledAddinInOutlook, StartsTheAgentAndAReminderEndsAtTheGateway) {
            for (const std::string& line : outlook.Log()) text += line + "\n";
            return text;
          }();
+  EXPECT_EQ(ProcessesStartedFrom(agent).size(), 1u) << "the add-in did not start the installed agent";
 
   outlook.RequestQuit();
   DWORD exitCode = 1;
@@ -111,14 +116,81 @@ TEST_P(InstalledAddinInOutlook, StartsTheAgentAndAReminderEndsAtTheGateway) {
   EXPECT_NE(requests[0].body.find("Budget+review"), std::string::npos) << requests[0].body;
 
   // Outlook's end ended the agent the add-in had started.
-  EXPECT_TRUE(WaitFor([] { return ProcessesStartedFrom(InstalledFile("cadelo.exe")).empty(); }, 10000));
+  EXPECT_TRUE(WaitFor([&] { return ProcessesStartedFrom(agent).empty(); }, 10000));
   EXPECT_EQ(agentBoxes.Count(), 0u);
   EXPECT_EQ(addinBoxes.Count(), 0u);
+}
+
+TEST_P(InstalledAddinInOutlook, StartsTheAgentAndAReminderEndsAtTheGateway) {
+  ASSERT_EQ(RunSetup("/S"), 0);
+  const std::string agent = InstalledFile("cadelo.exe");
+  ExpectOutlookStartsTheAgentAndAReminderIsCalled(GetParam(), std::wstring(agent.begin(), agent.end()));
 
   ASSERT_EQ(RunUninstaller("/S"), 0);
   ExpectNoClasses();
   EXPECT_FALSE(harness::KeyExists(HKEY_CURRENT_USER, kOutlookAddinKey));
   EXPECT_FALSE(FolderExists(InstallDir()));
+}
+
+std::string Utf8(const std::wstring& text) {
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
+  return out;
+}
+
+std::wstring PathValue() {
+  wchar_t value[1024] = {};
+  DWORD size = sizeof value;
+  if (RegGetValueW(HKEY_CURRENT_USER, L"Software\\Brisomel\\tarnwick\\1.0", L"path", RRF_RT_REG_SZ, nullptr, value,
+                   &size) != ERROR_SUCCESS) {
+    return std::wstring();
+  }
+  return value;
+}
+
+// A user whose profile folder the ANSI code page cannot spell (C:\Users\Łukasz on a code-page-1252
+// system): setup stores the agent's path, the agent's own visible start stores it again, the
+// add-in starts the agent by it, and a reminder is called.
+TEST_P(InstalledAddinInOutlook, InAFolderOutsideTheAnsiCodePageAReminderEndsAtTheGateway) {
+  harness::TempDir temp;
+  const std::string base = temp.Path();
+  const std::wstring folder = std::wstring(base.begin(), base.end()) + L"\\\u0141ukasz \u65e5\u672c\\Brisomel";
+  ASSERT_EQ(RunSetup(L"/S /D=" + folder), 0);
+  const std::wstring agent = folder + L"\\cadelo.exe";
+  EXPECT_EQ(Utf8(PathValue()), Utf8(agent)) << "as setup stored it";
+
+  // Opened once from the Start menu: its visible start records its path and registers the add-in.
+  {
+    harness::Process opened = harness::Process::Launch(agent, L"\"" + agent + L"\"", ChildEnvironment());
+    ASSERT_TRUE(opened.Started()) << opened.LaunchError();
+    HWND frame = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+      for (HWND window : harness::FindTopLevelWindows(opened.Pid())) {
+        if (IsWindowVisible(window)) frame = window;
+      }
+      return frame != nullptr;
+    }, kTimeoutMs));
+    ASSERT_TRUE(WaitFor([] { return ProcessesNamed("regsvr32.exe").empty(); }, kTimeoutMs));
+    PostMessageA(frame, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(opened.WaitForExit(kTimeoutMs));
+  }
+  EXPECT_EQ(Utf8(PathValue()), Utf8(agent)) << "as the agent stored it";
+
+  ExpectOutlookStartsTheAgentAndAReminderIsCalled(GetParam(), agent);
+
+  // Removed the way Add/Remove Programs does it.
+  wchar_t quiet[1024] = {};
+  DWORD size = sizeof quiet;
+  ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Brisomel",
+                         L"QuietUninstallString", RRF_RT_REG_SZ, nullptr, quiet, &size),
+            ERROR_SUCCESS);
+  const std::wstring uninstaller = folder + L"\\uninstall.exe";
+  EXPECT_EQ(Utf8(quiet), Utf8(L"\"" + uninstaller + L"\" /S"));
+  harness::Process removal = harness::Process::Launch(uninstaller, quiet, ChildEnvironment());
+  ASSERT_TRUE(removal.Started());
+  EXPECT_TRUE(WaitFor([&] { return GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES; }, kTimeoutMs));
+  EXPECT_FALSE(harness::KeyExists(HKEY_CURRENT_USER, kOutlookAddinKey));
 }
 
 INSTANTIATE_TEST_SUITE_P(Bitness, InstalledAddinInOutlook,

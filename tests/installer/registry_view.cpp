@@ -28,6 +28,17 @@ std::vector<View> Views() {
   return {View::k32};
 }
 
+bool WriteTextIn(View view, HKEY root, const std::string& key, const char* name, const std::string& text) {
+  fw::RegKey k;
+  if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | Flag(view), nullptr, k.put(), nullptr) !=
+      ERROR_SUCCESS) {
+    k.release();
+    return false;
+  }
+  return RegSetValueExA(k.get(), name && *name ? name : nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                        static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
+}
+
 harness::RegValue ReadValueIn(View view, HKEY root, const std::string& key, const char* name) {
   harness::RegValue v;
   fw::RegKey k = Open(view, root, key, KEY_QUERY_VALUE);

@@ -22,6 +22,8 @@ bool KeyExistsIn(View view, HKEY root, const std::string& key);
 std::vector<std::string> SubkeyNamesIn(View view, HKEY root, const std::string& key);
 // The default value appears as "".
 std::vector<std::string> ValueNamesIn(View view, HKEY root, const std::string& key);
+// Creates the key as needed and writes one REG_SZ value ("" or null: the default value).
+bool WriteTextIn(View view, HKEY root, const std::string& key, const char* name, const std::string& text);
 // Deletes the key with everything below it; true when it is gone afterwards.
 bool DeleteTreeIn(View view, HKEY root, const std::string& key);
 

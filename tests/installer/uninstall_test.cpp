@@ -12,6 +12,7 @@
 #include "tests/installer/dialog_driver.h"
 #include "tests/installer/expectations.h"
 #include "tests/installer/installation.h"
+#include "tests/installer/registry_view.h"
 
 namespace installer_test {
 namespace {
@@ -140,27 +141,64 @@ TEST_F(Uninstall, AnsweredNoRemovesTheSettings) {
   EXPECT_FALSE(harness::KeyExists(HKEY_CURRENT_USER, kProfileKey));
 }
 
-TEST_F(Uninstall, StopsWithEverythingInPlaceWhileOutlookHoldsTheAddin) {
+// Outlook holds whichever add-in matches its bitness; either one stops the uninstall before
+// anything is deleted.
+TEST_F(Uninstall, StopsWithEverythingInPlaceWhileOutlookHoldsEitherAddin) {
   ASSERT_EQ(RunSetup("/S"), 0);
-  {
-    // As Outlook holds the add-in it loaded.
-    fw::Module loaded(LoadLibraryA(InstalledFile("mervane.dll").c_str()));
-    ASSERT_TRUE(loaded);
+  for (const char* held : {"mervane.dll", "mervane64.dll"}) {
+    SCOPED_TRACE(held);
+    if (!FileExists(InstalledFile(held))) continue;  // no 64-bit add-in on 32-bit Windows
+    {
+      // As Outlook holds the add-in it loaded: loaded here when it matches this test's bitness,
+      // else opened the way a loaded image is (no one may write or delete it).
+      fw::Module loaded(LoadLibraryA(InstalledFile(held).c_str()));
+      fw::FileHandle opened;
+      if (!loaded) {
+        opened.reset(CreateFileA(InstalledFile(held).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                 nullptr));
+      }
+      ASSERT_TRUE(loaded || opened);
 
-    EXPECT_EQ(RunUninstaller("/S"), 2);
+      EXPECT_EQ(RunUninstaller("/S"), 2);
 
-    EXPECT_TRUE(FileExists(InstalledFile("mervane.dll")));
-    EXPECT_TRUE(FileExists(InstalledFile("cadelo.exe")));
-    EXPECT_TRUE(FileExists(InstalledFile("uninstall.exe")));
-    EXPECT_TRUE(FileExists(Shortcut()));
-    EXPECT_TRUE(harness::KeyExists(HKEY_CURRENT_USER, kOutlookAddinKey));
-    EXPECT_TRUE(KeyExistsIn(View::k32, HKEY_CURRENT_USER, ClassKey(kAddinClsid)));
-    EXPECT_TRUE(harness::KeyExists(HKEY_CURRENT_USER, kUninstallKey));
-    EXPECT_EQ(TextOf(harness::ReadValue(HKEY_CURRENT_USER, kSettingsKey, "path")), InstalledFile("cadelo.exe"));
+      for (const char* file : {"mervane.dll", "mervane64.dll", "cadelo.exe", "uninstall.exe"}) {
+        if (std::string(file) != "mervane64.dll" || Is64BitWindows()) {
+          EXPECT_TRUE(FileExists(InstalledFile(file))) << file << " was deleted";
+        }
+      }
+      EXPECT_TRUE(FileExists(Shortcut()));
+      EXPECT_TRUE(harness::KeyExists(HKEY_CURRENT_USER, kOutlookAddinKey));
+      EXPECT_TRUE(KeyExistsIn(View::k32, HKEY_CURRENT_USER, ClassKey(kAddinClsid)));
+      EXPECT_TRUE(harness::KeyExists(HKEY_CURRENT_USER, kUninstallKey));
+      EXPECT_EQ(TextOf(harness::ReadValue(HKEY_CURRENT_USER, kSettingsKey, "path")), InstalledFile("cadelo.exe"));
+    }
   }
   // Outlook has ended: the uninstall goes through.
   EXPECT_EQ(RunUninstaller("/S"), 0);
   ExpectNoInstallationLeft();
+}
+
+// Another copy of the add-in registered itself for this user since (its agent's visible start
+// runs regsvr32): its class, the ProgID and the Outlook add-in key it needs stay.
+TEST_F(Uninstall, KeepsAnotherInstallationsAddinRegistration) {
+  ASSERT_EQ(RunSetup("/S"), 0);
+  const std::string other = "C:\\Other\\mervane.dll";
+  for (View view : Views()) {
+    ASSERT_TRUE(WriteTextIn(view, HKEY_CURRENT_USER, ClassKey(kAddinClsid) + "\\InprocServer32", "", other));
+  }
+
+  ASSERT_EQ(RunUninstaller("/S"), 0);
+
+  EXPECT_EQ(TextOf(ReadValueIn(View::k32, HKEY_CURRENT_USER, ClassKey(kAddinClsid) + "\\InprocServer32", "")), other);
+  EXPECT_TRUE(KeyExistsIn(View::k32, HKEY_CURRENT_USER, ProgIdKey(kAddinProgId)));
+  EXPECT_TRUE(harness::KeyExists(HKEY_CURRENT_USER, kOutlookAddinKey));
+  EXPECT_FALSE(FolderExists(InstallDir()));
+  EXPECT_FALSE(harness::KeyExists(HKEY_CURRENT_USER, kUninstallKey));
+  // This installation's own machine-wide registration (under Wine) is gone all the same.
+  for (View view : Views()) {
+    const std::string machine = TextOf(ReadValueIn(view, HKEY_LOCAL_MACHINE, ClassKey(kAddinClsid) + "\\InprocServer32", ""));
+    EXPECT_EQ(machine.find(InstallDir()), std::string::npos) << ViewName(view);
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -76,6 +77,54 @@ TEST(AddinApplicationName, HonoursASmallerBuffer) {
   char untouched = 'x';
   EXPECT_FALSE(ApplicationNameFromPathValue("a", 1, &untouched, 0));
   EXPECT_EQ(untouched, 'x');
+}
+
+// A string value arrives as UTF-16: the same rule, on characters, with every character kept.
+TEST(AddinApplicationName, TakesUtf16TextAlike) {
+  const struct {
+    const char* what;
+    std::u16string value;
+    bool usable;
+    std::u16string name;
+  } cases[] = {
+      {"outside the ANSI code page", u"C:\\Users\\\u0141ukasz\\cadelo.exe", true,
+       u"C:\\Users\\\u0141ukasz\\cadelo.exe"},
+      {"stops at the first NUL", std::u16string(u"C:\\\u65e5.exe\0C:\\y.exe", 16), true, u"C:\\\u65e5.exe"},
+      {"259 characters", std::u16string(259, u'\u0141'), true, std::u16string(259, u'\u0141')},
+      {"260 characters", std::u16string(260, u'\u0141'), false, u""},
+  };
+  for (const auto& c : cases) {
+    // Exactly sized, so a read past the characters delivered trips the sanitizer.
+    std::unique_ptr<char16_t[]> value(new char16_t[c.value.size()]);
+    std::copy(c.value.begin(), c.value.end(), value.get());
+    char16_t name[kApplicationNameCapacity];
+    EXPECT_EQ(ApplicationNameFromPathValue(value.get(), c.value.size(), name, kApplicationNameCapacity),
+              c.usable)
+        << c.what;
+    EXPECT_EQ(std::u16string(name), c.name) << c.what;
+  }
+}
+
+// The agent runs in its own folder: the name's folder, the root kept as "C:\".
+TEST(AddinApplicationName, FolderIsTheAgentsOwn) {
+  const struct {
+    std::u16string name;
+    bool hasFolder;
+    std::u16string folder;
+  } cases[] = {
+      {u"C:\\Users\\\u0141ukasz\\Brisomel\\cadelo.exe", true, u"C:\\Users\\\u0141ukasz\\Brisomel"},
+      {u"C:\\cadelo.exe", true, u"C:\\"},
+      {u"C:/x/cadelo.exe", true, u"C:/x"},
+      {u"\\\\server\\share\\cadelo.exe", true, u"\\\\server\\share"},
+      {u"\\cadelo.exe", true, u"\\"},
+      {u"cadelo.exe", false, u""},
+      {u"", false, u""},
+  };
+  for (const auto& c : cases) {
+    char16_t folder[kApplicationNameCapacity] = {u'#'};
+    EXPECT_EQ(FolderOfApplicationName(c.name.c_str(), folder, kApplicationNameCapacity), c.hasFolder);
+    EXPECT_EQ(std::u16string(folder), c.folder);
+  }
 }
 
 }  // namespace

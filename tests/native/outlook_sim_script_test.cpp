@@ -70,9 +70,10 @@ fail 1 Subject "gone"; fail Application Version; unfail 1 find
 fire 1; burst 1 100; fire-dispid 0xF003 1; fire-dispid 61444 1
 wait-advise 5s 2; wait-unadvise 250ms; sleep 1m; refcounts; busy 2s
 remove-addin Brisomel.Addin; note a  b; shutdown; quit
+connect-addin Other.Addin; refuse-advise
 )");
   ASSERT_EQ(r.error, "");
-  ASSERT_EQ(r.commands.size(), 21u);
+  ASSERT_EQ(r.commands.size(), 23u);
   const Command& version = r.commands[0];
   EXPECT_EQ(version.op, Op::Version);
   EXPECT_EQ(version.text.value, u"9.0.0.2711");
@@ -141,6 +142,9 @@ remove-addin Brisomel.Addin; note a  b; shutdown; quit
   EXPECT_EQ(r.commands[19].op, Op::Quit);
   EXPECT_EQ(r.commands[20].op, Op::Quit);
   EXPECT_EQ(r.commands[20].line, 10);
+  EXPECT_EQ(r.commands[21].op, Op::ConnectAddin);
+  EXPECT_EQ(r.commands[21].target, "Other.Addin");
+  EXPECT_EQ(r.commands[22].op, Op::RefuseAdvise);
 }
 
 TEST(OutlookSimParser, ReportsTheFirstErrorWithItsLineAndKeepsNoCommands) {

@@ -23,9 +23,16 @@ TEST(AddinPath, FolderOfTheProgramPlusAddinName) {
   for (const auto& [program, addin] : cases) EXPECT_EQ(AddinPathBeside(program), addin) << program;
 }
 
+// Wide paths (the program's folder may hold any character) take the same rule.
+TEST(AddinPath, WidePathsAlike) {
+  EXPECT_EQ(AddinPathBeside(std::wstring(L"C:\\Users\\\u0141ukasz\\cadelo.exe")),
+            L"C:\\Users\\\u0141ukasz\\mervane.dll");
+  EXPECT_EQ(QuoteArgument(std::wstring(L"C:\\\u65e5\\mervane.dll")), L"\"C:\\\u65e5\\mervane.dll\"");
+}
+
 TEST(AddinPath, QuotedAsOneArgument) {
-  EXPECT_EQ(QuoteArgument("C:\\Program Files\\B\\mervane.dll"), "\"C:\\Program Files\\B\\mervane.dll\"");
-  EXPECT_EQ(QuoteArgument("C:\\Apps\\mervane.dll"), "\"C:\\Apps\\mervane.dll\"");
+  EXPECT_EQ(QuoteArgument(std::string("C:\\Program Files\\B\\mervane.dll")), "\"C:\\Program Files\\B\\mervane.dll\"");
+  EXPECT_EQ(QuoteArgument(std::string("C:\\Apps\\mervane.dll")), "\"C:\\Apps\\mervane.dll\"");
 }
 
 }  // namespace

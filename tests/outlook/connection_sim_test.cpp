@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "agent/outlook/ol_sink.h"
 #include "agent/outlook/outlook_connection.h"
@@ -17,6 +18,8 @@ using simdriver::SimProcess;
 
 constexpr char kTooOld[] = "Cannot find Outlook 2000 or later version, Outbound reminder will not work";
 constexpr char kNoOutlook[] = "Cannot find Microsoft Outlook";
+constexpr char kNoVersion[] = "Cannot read the version of Microsoft Outlook, Outbound reminder will not work";
+constexpr char kNoEvents[] = "Cannot receive the reminders of Microsoft Outlook, Outbound reminder will not work";
 
 ULONG RefsOf(IUnknown* object) {
   object->AddRef();
@@ -52,10 +55,10 @@ TEST_F(ConnectionTest, VersionsFromOutlook2000OnConnectAndOthersEndStartUp) {
       {"12b.0", true, nullptr},    // characters after the digits are not read
       {"8.5", false, kTooOld},
       {"-9.0", false, kTooOld},
-      {".5", false, nullptr},
-      {"x.5", false, nullptr},
-      {"9", false, nullptr},
-      {"", false, nullptr},
+      {".5", false, kNoVersion},
+      {"x.5", false, kNoVersion},
+      {"9", false, kNoVersion},
+      {"", false, kNoVersion},
   };
   for (const VersionRow& row : rows) {
     SCOPED_TRACE(std::string("version \"") + row.version + "\"");
@@ -92,7 +95,7 @@ TEST_F(ConnectionTest, VersionsFromOutlook2000OnConnectAndOthersEndStartUp) {
   }
 }
 
-TEST_F(ConnectionTest, AVersionThatCannotBeReadEndsStartUpSilently) {
+TEST_F(ConnectionTest, AVersionThatCannotBeReadEndsStartUpWithAMessage) {
   harness::MessageBoxWatcher boxes("Brisomel");
   SimProcess sim(SimExe());
   ASSERT_TRUE(StartSim(sim, "fail Application Version \"Outlook is shutting down.\"\n"));
@@ -105,7 +108,59 @@ TEST_F(ConnectionTest, AVersionThatCannotBeReadEndsStartUpSilently) {
   EXPECT_EQ(LinesStartingWith(log, "Application Version get"),
             std::vector<std::string>{"Application Version get -> DISP_E_EXCEPTION"});
   EXPECT_TRUE(LinesStartingWith(log, "Advise").empty());
-  EXPECT_EQ(boxes.Count(), 0u);
+  ASSERT_TRUE(boxes.WaitForCount(1, 5000));
+  EXPECT_EQ(boxes.Seen()[0].text, kNoVersion);
+}
+
+// An agent whose advice Outlook refused would never hear of a reminder: the user is told, start-up
+// ends, and Outlook is let go of.
+TEST_F(ConnectionTest, ARefusedAdviseEndsStartUpWithAMessage) {
+  harness::MessageBoxWatcher boxes("Brisomel");
+  SimProcess sim(SimExe());
+  ASSERT_TRUE(StartSim(sim, "refuse-advise\n"));
+  EXPECT_FALSE(ConnectOutlookSink());
+  EXPECT_TRUE(g_bNoSink);
+  EXPECT_EQ(theSink.Source(), nullptr);
+  ASSERT_TRUE(boxes.WaitForCount(1, 5000));
+  EXPECT_EQ(boxes.Seen()[0].text, kNoEvents);
+  DWORD exitCode = 99;
+  ASSERT_TRUE(sim.WaitForExit(20000, &exitCode));
+  EXPECT_EQ(exitCode, 0u) << "Outlook was kept after the refusal";
+  EXPECT_EQ(LinesStartingWith(sim.Log(), "Advise"), std::vector<std::string>{"Advise -> CONNECT_E_ADVISELIMIT (refused)"});
+}
+
+// Outlook turning calls away while it settles is tried again until it answers; one that keeps
+// turning them away is "not found" after a bounded time.
+TEST_F(ConnectionTest, ABusyOutlookIsTriedAgainForABoundedTime) {
+  const struct {
+    const char* busy;
+    bool connects;
+  } rows[] = {{"3s", true}, {"60s", false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string("busy ") + row.busy);
+    g_bNoSink = FALSE;
+    harness::MessageBoxWatcher boxes("Brisomel");
+    SimProcess sim(SimExe());
+    ASSERT_TRUE(StartSim(sim, std::string("busy ") + row.busy + " reject\n" + (row.connects ? Script("16.0.0.1", true) : "sleep 60s\n")));
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(ConnectOutlookSink(), row.connects ? TRUE : FALSE);
+    const ULONGLONG tookMs = GetTickCount64() - start;
+    EXPECT_GE(LinesStartingWith(sim.Log(), "Busy rejected call").size(), 1u) << "Outlook turned nothing away";
+    if (row.connects) {
+      ASSERT_TRUE(sim.WaitForLine("Note advised", 20000));
+      DisconnectOutlookSinkIfConnected();
+      EXPECT_EQ(boxes.Count(), 0u);
+    } else {
+      ASSERT_TRUE(boxes.WaitForCount(1, 5000));
+      EXPECT_EQ(boxes.Seen()[0].text, kNoOutlook);
+      EXPECT_GE(tookMs, 10000u) << "gave up too soon";
+      EXPECT_LT(tookMs, 40000u) << "no bound";
+      sim.RequestQuit();
+    }
+    std::printf("busy %s: connection step took %llu ms\n", row.busy, tookMs);
+    DWORD exitCode = 99;
+    EXPECT_TRUE(sim.WaitForExit(30000, &exitCode));
+  }
 }
 
 TEST_F(ConnectionTest, AdviseLeavesOutlookWithTheSinkAndTheSinkWithOutlook) {

@@ -112,13 +112,16 @@ TEST(OutlookSink, AdviseHoldsTheSourceAndTheSourceHoldsTheSink) {
   sink->ExternalRelease();  // deletes it
 }
 
-TEST(OutlookSink, ARefusedAdviceStillHoldsTheSourceUntilUnadvise) {
+// Start-up ends after a refused advice: the sink keeps nothing of the source, and a later
+// Unadvise finds nothing to undo.
+TEST(OutlookSink, ARefusedAdviceKeepsNothingOfTheSource) {
   COlSink* sink = COlSink::CreateObject();
   FakeEventSource source(IID_ApplicationEvents);
   source.offerPoint = false;
   EXPECT_FALSE(sink->Advise(source.AsUnknown()));
-  EXPECT_EQ(source.Refs(), 2u);
-  sink->Unadvise();  // fails quietly, still lets go of the source
+  EXPECT_EQ(source.Refs(), 1u);
+  EXPECT_EQ(sink->Source(), nullptr);
+  sink->Unadvise();
   EXPECT_EQ(source.Refs(), 1u);
   sink->ExternalRelease();
   sink->ExternalRelease();

@@ -9,7 +9,7 @@ namespace {
 
 using SettingsView = InProcessShell;
 
-TEST_F(SettingsView, FreshSettingsDrawNineLinesTopLeftIn800By800WithNoFlags) {
+TEST_F(SettingsView, FreshSettingsDrawNineLinesTopLeftIn800By800Literally) {
   const std::vector<HWND> views = ActiveDocumentViews();
   ASSERT_EQ(views.size(), 1u);
   drawn_.clear();
@@ -28,7 +28,8 @@ TEST_F(SettingsView, FreshSettingsDrawNineLinesTopLeftIn800By800WithNoFlags) {
   EXPECT_EQ(call.rect.top, 0);
   EXPECT_EQ(call.rect.right, 800);
   EXPECT_EQ(call.rect.bottom, 800);
-  EXPECT_EQ(call.format, 0u);
+  // "&" drawn as itself, the tab expanded: what was typed is what is shown.
+  EXPECT_EQ(call.format, static_cast<UINT>(DT_NOPREFIX | DT_EXPANDTABS));
   // Reading never creates the settings key.
   EXPECT_FALSE(harness::KeyExists(HKEY_CURRENT_USER, kSettingsKey));
 }

@@ -335,7 +335,8 @@ void MeasureAddinAndStart(const AgentCopy& agent, int rounds) {
   }
   Row("Add-in OnConnection", Describe(Summarize(connection), "ms", 3),
       "simulator log `Addin ... ms=`, " + std::to_string(connection.size()) + " starts of the simulator");
-  Row("Add-in OnStartupComplete", Describe(Summarize(startup), "ms", 3), "the same; includes CreateProcessA of the agent");
+  Row("Add-in OnStartupComplete", Describe(Summarize(startup), "ms", 3),
+      "the same; Outlook's call only hands the launch to a thread of the add-in, which reads the path and starts the agent");
   Row("Agent start to ready, hidden", Describe(Summarize(ready), "ms", 0),
       "CreateProcessA(\" /hidewindow yes\") → the simulator logs its Advise (log polled every 1 ms)");
 }

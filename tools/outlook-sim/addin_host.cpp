@@ -84,25 +84,37 @@ void AddinHost::LoadAll(DispatchObject* application) {
               (rc == ERROR_SUCCESS ? std::to_string(behavior) : std::string("missing")));
     }
   }
-  for (const std::wstring& progId : toLoad) Load(progId);
+  for (const std::wstring& progId : toLoad) Load(progId, ext_cm_Startup);
   for (Loaded& a : loaded_) {
     Timed(a.progId, "OnStartupComplete", [&](SAFEARRAY** custom) { return a.addin->OnStartupComplete(custom); });
   }
 }
 
-void AddinHost::Load(const std::wstring& progIdW) {
+void AddinHost::ConnectAfterStartup(const std::string& progId) {
+  for (const Loaded& a : loaded_) {
+    if (EqualsNoCase(a.progId, progId)) {
+      LogLine("Addin " + progId + " connect -> already loaded");
+      return;
+    }
+  }
+  std::u16string wide;
+  if (!Utf8ToUtf16(progId, &wide)) return;  // the script's words are valid UTF-8
+  Load(std::wstring(wide.begin(), wide.end()), ext_cm_AfterStartup);
+}
+
+bool AddinHost::Load(const std::wstring& progIdW, ExtConnectMode mode) {
   const std::string progId = Narrow(progIdW);
   CLSID clsid;
   HRESULT hr = CLSIDFromProgID(progIdW.c_str(), &clsid);
   if (FAILED(hr)) {
     LogLine("Addin " + progId + " load -> CLSIDFromProgID " + HresultName(static_cast<uint32_t>(hr)));
-    return;
+    return false;
   }
   fw::ComPtr<IUnknown> object;
   hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, object.put_void());
   if (FAILED(hr)) {
     LogLine("Addin " + progId + " load -> CoCreateInstance " + HresultName(static_cast<uint32_t>(hr)));
-    return;
+    return false;
   }
   Loaded a;
   a.progId = progId;
@@ -110,18 +122,20 @@ void AddinHost::Load(const std::wstring& progIdW) {
   object.reset();
   if (FAILED(hr) || !a.addin) {
     LogLine("Addin " + progId + " load -> QueryInterface(IDTExtensibility2) " + HresultName(static_cast<uint32_t>(hr)));
-    return;
+    return false;
   }
   a.instance = fw::ComPtr<IDispatch>::Attach(new AddinInstance(progId));
-  hr = Timed(progId, "OnConnection", [&](SAFEARRAY** custom) {
-    return a.addin->OnConnection(app_, ext_cm_Startup, a.instance.get(), custom);
+  const std::string call = mode == ext_cm_Startup ? "OnConnection" : "OnConnection(" + std::to_string(static_cast<int>(mode)) + ")";
+  hr = Timed(progId, call, [&](SAFEARRAY** custom) {
+    return a.addin->OnConnection(app_, mode, a.instance.get(), custom);
   });
   if (FAILED(hr)) {
     // Outlook does not keep an add-in whose connection failed.
     ReleaseAddin(a);
-    return;
+    return false;
   }
   loaded_.push_back(std::move(a));
+  return true;
 }
 
 void AddinHost::Disconnect(Loaded& a, ExtDisconnectMode mode) {

@@ -19,10 +19,15 @@ class AddinHost {
   AddinHost& operator=(const AddinHost&) = delete;
   ~AddinHost();
 
+  // The Application the add-ins are connected to.
+  void Attach(DispatchObject* application) { app_ = application; }
   // OnConnection(ext_cm_Startup) for every add-in to load, then OnStartupComplete for each.
   // References the add-ins take on the Application during their calls count as the simulator's
   // own (Outlook's add-ins are part of Outlook, not its clients).
   void LoadAll(DispatchObject* application);
+  // The user enabling an add-in while Outlook runs: loads it and calls
+  // OnConnection(ext_cm_AfterStartup); no OnStartupComplete follows.
+  void ConnectAfterStartup(const std::string& progId);
   // The user removing an add-in: OnDisconnection(ext_dm_UserClosed), then Release.
   void Remove(const std::string& progId);
   // Outlook's shutdown: OnBeginShutdown for each, then OnDisconnection(ext_dm_HostShutdown) and
@@ -35,7 +40,8 @@ class AddinHost {
     fw::ComPtr<IDTExtensibility2> addin;
     fw::ComPtr<IDispatch> instance;  // the COMAddIn object handed to OnConnection
   };
-  void Load(const std::wstring& progId);
+  // Creates the add-in and connects it; false (logged) when that failed.
+  bool Load(const std::wstring& progId, ExtConnectMode mode);
   void Disconnect(Loaded& a, ExtDisconnectMode mode);
   // Runs one add-in call, logs its result and time, and books the Application references it
   // took or gave back as the simulator's own.

@@ -46,6 +46,10 @@ STDMETHODIMP EventConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
     LogLine("Advise -> E_POINTER");
     return E_POINTER;
   }
+  if (refuseAdvise_) {
+    LogLine("Advise -> CONNECT_E_ADVISELIMIT (refused)");
+    return CONNECT_E_ADVISELIMIT;
+  }
   fw::ComPtr<IDispatch> events;
   const HRESULT hr = sink->QueryInterface(kIidApplicationEvents, events.put_void());
   if (FAILED(hr) || !events) {

@@ -33,6 +33,9 @@ class EventConnectionPoint final : public IConnectionPoint {
   size_t SinkCount() const { return sinks_.size(); }
   // A copy: an event call may Unadvise while the sinks are walked.
   std::vector<Sink> Sinks() const { return sinks_; }
+  // From now on every Advise is turned away with CONNECT_E_ADVISELIMIT, as by a host that takes
+  // no more sinks.
+  void RefuseAdvise() { refuseAdvise_ = true; }
   // Shutdown: lets go of every sink without logging an Unadvise.
   void DropAll() { sinks_.clear(); }
 
@@ -44,6 +47,7 @@ class EventConnectionPoint final : public IConnectionPoint {
   std::function<void()> onChange_;
   std::vector<Sink> sinks_;
   DWORD nextCookie_ = 1;
+  bool refuseAdvise_ = false;
 };
 
 }  // namespace sim

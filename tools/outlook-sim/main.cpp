@@ -159,6 +159,7 @@ int Serve(const sim::SimOptions& options) {
       // From here on, the references the simulator holds itself are the Application's baseline.
       model.App()->SetOwnRefs(model.App()->RefCount());
       sim::LogLine("Ready");
+      addins.Attach(model.App());  // connect-addin works with /noaddins too
       if (!options.noAddins) addins.LoadAll(model.App());
       script.Start();
       MSG msg;

@@ -201,6 +201,12 @@ void ScriptRunner::Execute(const Command& cmd) {
     case Op::RemoveAddin:
       addins_.Remove(cmd.target);
       break;
+    case Op::ConnectAddin:
+      addins_.ConnectAfterStartup(cmd.target);
+      break;
+    case Op::RefuseAdvise:
+      model_.App()->Events()->RefuseAdvise();
+      break;
     case Op::Note:
       LogLine("Note " + cmd.note);
       break;

@@ -52,6 +52,8 @@ enum class Op {
   Refcounts,
   Busy,
   RemoveAddin,
+  ConnectAddin,
+  RefuseAdvise,
   Note,
   Quit,
 };
@@ -59,7 +61,7 @@ enum class Op {
 struct Command {
   Op op = Op::Note;
   int line = 0;
-  std::string target;  // item name; "Application" for Fail/Unfail on it; ProgID for RemoveAddin
+  std::string target;  // item name; "Application" for Fail/Unfail on it; ProgID for RemoveAddin, ConnectAddin
   std::vector<FieldSetting> fields;  // Item
   Text text;                         // Version: the version; Fail: the description
   std::string note;                  // Note (UTF-8)

@@ -234,6 +234,11 @@ class Parser {
     } else if (is("remove-addin")) {
       cmd.op = Op::RemoveAddin;
       cmd.target = c.Word("ProgID");
+    } else if (is("connect-addin")) {
+      cmd.op = Op::ConnectAddin;
+      cmd.target = c.Word("ProgID");
+    } else if (is("refuse-advise")) {
+      cmd.op = Op::RefuseAdvise;
     } else if (is("note")) {
       cmd.op = Op::Note;
       while (!c.AtEnd()) {
