@@ -16,14 +16,15 @@ tools/ci/setup.sh
 
 . tools/ci/quiet.sh
 
-echo "== building (i686 with the measuring programs, x86_64 for the sizes)" >&2
-quiet cmake -S . -B "$build/i686" -DCMAKE_BUILD_TYPE=Release --toolchain "$root/cmake/toolchain-i686.cmake"
-quiet cmake --build "$build/i686" -j "$jobs" --target cadelo mervane outlook-sim system_bench calls_bench harness_show_box
-quiet cmake -S . -B "$build/x86_64" -DCMAKE_BUILD_TYPE=Release -DBRISOMEL_BUILD_TESTS=OFF \
+echo "== building (x86_64 with the measuring programs, i686 for the sizes)" >&2
+quiet cmake -S . -B "$build/x86_64" -DCMAKE_BUILD_TYPE=Release -DBRISOMEL_BUILD_TESTS=ON \
   --toolchain "$root/cmake/toolchain-x86_64.cmake"
-quiet cmake --build "$build/x86_64" -j "$jobs" --target cadelo mervane
+quiet cmake --build "$build/x86_64" -j "$jobs" --target cadelo mervane outlook-sim system_bench calls_bench harness_show_box
+quiet cmake -S . -B "$build/i686" -DCMAKE_BUILD_TYPE=Release -DBRISOMEL_BUILD_TESTS=OFF \
+  --toolchain "$root/cmake/toolchain-i686.cmake"
+quiet cmake --build "$build/i686" -j "$jobs" --target cadelo mervane
 
-. tools/ci/wine-env.sh "$build" win32
+. tools/ci/wine-env.sh "$build" win64
 wine_prefix_create >&2
 trap wine_server_stop EXIT
 wine_server_start || true  # a server of this prefix may already run
@@ -43,9 +44,9 @@ measure() {
 }
 
 echo "== measuring (about a minute)" >&2
-bench_dir="$build/i686/tests/system"
+bench_dir="$build/x86_64/tests/system"
 rows=$(cd "$bench_dir" && measure ./system_bench.exe "$runs" | tr -d '\r' | grep '^|')
-calls=$(cd "$build/i686/tests/calls" && DISPLAY= timeout 300 wine ./calls_bench.exe 200 </dev/null 2>/dev/null | tr -d '\r') ||
+calls=$(cd "$build/x86_64/tests/calls" && DISPLAY= timeout 300 wine ./calls_bench.exe 200 </dev/null 2>/dev/null | tr -d '\r') ||
   echo "calls_bench did not finish" >&2
 calls_rows=$(awk '
   /^MakeReminderCall/  { printf "| MakeReminderCall in process (composition + request) | median %s ms, p95 %s ms (n=%s) | tests/calls calls_bench: called directly, no Outlook, alternating with the bare POST |\n", $4, $7, substr($2, 3) }

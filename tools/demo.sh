@@ -15,18 +15,18 @@ step() { printf '\n== %s\n' "$*"; }
 
 tools/ci/setup.sh
 
-step "Building the stand-in gateway (Linux) and the Windows binaries (i686)"
+step "Building the stand-in gateway (Linux) and the Windows binaries (x86_64)"
 cmake -S . -B "$build/native" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
   -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build "$build/native" -j "$jobs" --target talmery-gateway >/dev/null
-cmake -S . -B "$build/i686" -DCMAKE_BUILD_TYPE=Release \
-  --toolchain "$root/cmake/toolchain-i686.cmake" >/dev/null
-cmake --build "$build/i686" -j "$jobs" --target cadelo mervane outlook-sim demo-user >/dev/null
+cmake -S . -B "$build/x86_64" -DCMAKE_BUILD_TYPE=Release \
+  --toolchain "$root/cmake/toolchain-x86_64.cmake" >/dev/null
+cmake --build "$build/x86_64" -j "$jobs" --target cadelo mervane outlook-sim demo-user >/dev/null
 
-step "A fresh Windows (Wine prefix $demo/wine-win32)"
+step "A fresh Windows (Wine prefix $demo/wine-win64)"
 rm -rf "$demo"
 mkdir -p "$demo/calls"
-. tools/ci/wine-env.sh "$demo" win32
+. tools/ci/wine-env.sh "$demo" win64
 wine_prefix_create >/dev/null
 pids=()
 cleanup() {
@@ -37,9 +37,9 @@ trap cleanup EXIT
 wine_server_start
 apps="$WINEPREFIX/drive_c/Program Files"
 mkdir -p "$apps/Brisomel" "$apps/Outlook"
-cp "$build/i686/agent/shell/cadelo.exe" "$build/i686/addin/mervane.dll" "$apps/Brisomel/"
-cp "$build/i686/tools/outlook-sim/outlook-sim.exe" "$apps/Outlook/"
-cp "$build/i686/tools/demo/demo-user.exe" "$demo/"
+cp "$build/x86_64/agent/shell/cadelo.exe" "$build/x86_64/addin/mervane.dll" "$apps/Brisomel/"
+cp "$build/x86_64/tools/outlook-sim/outlook-sim.exe" "$apps/Outlook/"
+cp "$build/x86_64/tools/demo/demo-user.exe" "$demo/"
 echo "   installed C:\\Program Files\\Brisomel\\cadelo.exe and mervane.dll"
 wine 'C:\Program Files\Outlook\outlook-sim.exe' /regserver </dev/null
 echo "   installed the Outlook simulator as \"Outlook.Application\""

@@ -19,10 +19,11 @@ tools/ci/setup.sh
 . tools/ci/quiet.sh
 
 echo "== building" >&2
-quiet cmake -S . -B "$build/i686" -DCMAKE_BUILD_TYPE=Release --toolchain "$root/cmake/toolchain-i686.cmake"
-quiet cmake --build "$build/i686" -j "$jobs" --target cadelo outlook-sim system_soak floor_agent
+quiet cmake -S . -B "$build/x86_64" -DCMAKE_BUILD_TYPE=Release -DBRISOMEL_BUILD_TESTS=ON \
+  --toolchain "$root/cmake/toolchain-x86_64.cmake"
+quiet cmake --build "$build/x86_64" -j "$jobs" --target cadelo outlook-sim system_soak floor_agent
 
-. tools/ci/wine-env.sh "$build" win32
+. tools/ci/wine-env.sh "$build" win64
 wine_prefix_create >&2
 trap wine_server_stop EXIT
 wine_server_start || true  # a server of this prefix may already run
@@ -42,7 +43,7 @@ measure() {
 }
 
 soak() {
-  (cd "$build/i686/tests/system" && measure ./system_soak.exe "$reminders" "$batch" "$1" | tr -d '\r')
+  (cd "$build/x86_64/tests/system" && measure ./system_soak.exe "$reminders" "$batch" "$1" | tr -d '\r')
 }
 echo "== the agent: $reminders reminders in batches of $batch" >&2
 status=0

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Screenshots of cadelo under Xvfb: the main window with its settings view, the Setup dialog and
 # the About box, as PNG files for a person to look at.
-# Usage: screenshots.sh <cross build dir (i686)> <output dir>
-# Uses a Wine prefix and wineserver of its own (<build>/screenshot-wine/wine-win32), so it does not
+# Usage: screenshots.sh <cross build dir> <output dir>
+# Uses a Wine prefix and wineserver of its own (<build>/screenshot-wine/wine-win64), so it does not
 # disturb a headless test session, and an X display that is free.
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -30,7 +30,7 @@ xvfb_pid=$!
 export DISPLAY=$display
 for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
 
-. "$root/tools/ci/wine-env.sh" "$build/screenshot-wine" win32
+. "$root/tools/ci/wine-env.sh" "$build/screenshot-wine" win64
 own_prefix=$WINEPREFIX
 export DISPLAY=$display
 wine_prefix_create

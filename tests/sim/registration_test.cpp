@@ -81,7 +81,13 @@ TEST(Registration, WritesClassProgIdAndTypeLibraryAndRemovesThemAll) {
   // The event interface is described by the simulator's type library and marshalled through it.
   EXPECT_EQ(DefaultValue(std::wstring(kInterfaceKey) + L"\\TypeLib"), L"{6B1D5C0E-2F44-4A8B-9C3D-0E5F7A21B9D4}");
   EXPECT_EQ(DefaultValue(std::wstring(kInterfaceKey) + L"\\ProxyStubClsid32"), L"{00020420-0000-0000-C000-000000000046}");
-  const std::wstring tlb = DefaultValue(std::wstring(kTypeLibKey) + L"\\1.0\\0\\win32");
+#ifdef _WIN64
+  constexpr wchar_t kTypeLibPlatform[] = L"win64";
+#else
+  constexpr wchar_t kTypeLibPlatform[] = L"win32";
+#endif
+  const std::wstring tlb =
+      DefaultValue(std::wstring(kTypeLibKey) + L"\\1.0\\0\\" + kTypeLibPlatform);
   EXPECT_NE(GetFileAttributesW(tlb.c_str()), INVALID_FILE_ATTRIBUTES) << "type library file " << tlb.size();
 
   const Snapshot once = Take();

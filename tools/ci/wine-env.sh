@@ -1,7 +1,16 @@
 # Sourced: the environment for running our Windows binaries under Wine, headless, in a prefix of
-# our own inside the build tree. Usage: . tools/ci/wine-env.sh <build-dir> [win32|win64]
+# our own inside the build tree. Usage: . tools/ci/wine-env.sh <build-dir> [win64|win32]
+# The tests run the x86_64 binaries in a 64-bit prefix: that needs only the 64-bit Wine loader, and
+# some machines' kernels run no 32-bit programs at all (Wine's 32-bit loader fails there with
+# "Exec format error"). A 32-bit prefix is for machines that can.
 _build=$(cd "$1" && pwd)
-export WINEARCH=${2:-win32}
+export WINEARCH=${2:-win64}
+if [ "$WINEARCH" = win64 ]; then
+  _wine64=$(cd "$(dirname "${BASH_SOURCE[0]}")/wine64" && pwd)
+  case ":$PATH:" in *":$_wine64:"*) ;; *) export PATH="$_wine64:$PATH" ;; esac
+  export WINELOADER=/usr/lib/wine/wine64
+  unset _wine64
+fi
 export WINEPREFIX="$_build/wine-$WINEARCH"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
