@@ -27,6 +27,9 @@ constexpr int kKeepAliveRequests = 100;
 // Set by the stream when a request ran out of time, read by the error handler on the same
 // worker thread.
 thread_local bool t_requestTimedOut = false;
+// Set for every error answer: what follows on the connection (an unread body, say) cannot be
+// trusted to start a request, so the connection ends.
+thread_local bool t_closeAfter = false;
 
 // A connection's stream: buffered reads that fail once the request's deadline has passed.
 class DeadlineStream : public httplib::Stream {
@@ -135,8 +138,11 @@ class HttpApi::Server : public httplib::Server {
   bool process_and_close_socket(socket_t sock) override {
     DeadlineStream stream(sock);
     for (int left = kKeepAliveRequests; left > 0; --left) {
-      if (!ReadableWithin(sock, kKeepAliveSeconds, svr_sock_)) break;
+      // A new connection has the request's time to begin; a kept-alive one a while longer.
+      const int idle = left == kKeepAliveRequests ? std::min(requestSeconds_, kKeepAliveSeconds) : kKeepAliveSeconds;
+      if (!ReadableWithin(sock, idle, svr_sock_)) break;
       t_requestTimedOut = false;
+      t_closeAfter = false;
       stream.SetDeadline(Clock::now() + std::chrono::seconds(requestSeconds_));
       bool closed = false;
       const bool ok = process_request(stream, left == 1, closed, nullptr);
@@ -147,7 +153,7 @@ class HttpApi::Server : public httplib::Server {
             "Content-Length: 32\r\n\r\nERROR: the request took too long";
         stream.write(kTimeout, sizeof kTimeout - 1);
       }
-      if (!ok || closed || stream.TimedOut()) break;
+      if (!ok || closed || stream.TimedOut() || t_closeAfter) break;
     }
     shutdown(sock, SHUT_RDWR);
     close(sock);
@@ -193,7 +199,7 @@ void HttpApi::Route() {
 
   // Paths first, methods second: an unknown path is 404 whatever the method, a known path with
   // the wrong method 405 with the methods it takes. Either way the body is left unread, so the
-  // connection closes.
+  // connection closes (see the error handler).
   s.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
     const bool head = req.method == "GET" || req.method == "HEAD";
     std::string allow;
@@ -204,12 +210,10 @@ void HttpApi::Route() {
       if (head) return httplib::Server::HandlerResponse::Unhandled;
       allow = "GET, HEAD";
     } else {
-      res.set_header("Connection", "close");
       Answer(res, 404, "not found\n");
       return httplib::Server::HandlerResponse::Handled;
     }
     res.set_header("Allow", allow);
-    res.set_header("Connection", "close");
     Answer(res, 405, "method not allowed\n");
     return httplib::Server::HandlerResponse::Handled;
   });
@@ -217,15 +221,15 @@ void HttpApi::Route() {
   // The agent shows a status of 300 or more as "gateway not started": a call request that is
   // refused for its size gets an ERROR line it can show instead.
   s.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request& req, httplib::Response& res) {
+    t_closeAfter = true;
+    res.set_header("Connection", "close");
     if (t_requestTimedOut) {
       res.status = 408;
-      res.set_header("Connection", "close");
       res.set_content("ERROR: the request took too long\r\n", "text/plain");
       return httplib::Server::HandlerResponse::Handled;
     }
     if (res.status == 413 && IsCallPath(req.path)) {
       res.status = 200;
-      res.set_header("Connection", "close");
       res.set_content("ERROR: the request is larger than " + std::to_string(kMaxRequestBytes / 1024) + " KB\r\n",
                       "text/plain");
       return httplib::Server::HandlerResponse::Handled;

@@ -41,7 +41,7 @@ std::string ReplaceAll(std::string text, const std::string& what, const std::str
 class SipLine : public Line {
  public:
   SipLine(const Config& config, int index, const std::string& silenceWav, EventLog& log)
-      : config_(config), index_(index), log_(log), baresip_(Setup(config, index, silenceWav), &log) {}
+      : config_(config), index_(index), log_(log), silenceWav_(silenceWav), baresip_(Setup(config, index, silenceWav), &log) {}
 
   bool Ready(std::string& why) override {
     if (baresip_.Running()) return true;
@@ -108,6 +108,8 @@ class SipLine : public Line {
   Outcome Run(const DialJob& job, const std::string& uri, const std::string& messagePath, Clock::time_point start,
               const std::function<void()>& onAnswered) {
     std::string data;
+    // ausrc also becomes the source of the calls that follow: back to silence before each call.
+    if (!baresip_.Command("ausrc", "aufile," + silenceWav_, data)) return Fail("cannot set the silence: " + data);
     if (!baresip_.Command("dial", uri, data)) return Fail("dial refused: " + data);
 
     // The speech is made while the phone rings; the call sends silence until the answer, so
@@ -173,6 +175,7 @@ class SipLine : public Line {
   const Config& config_;
   const int index_;
   EventLog& log_;
+  const std::string silenceWav_;
   Baresip baresip_;
   std::atomic<bool> aborted_{false};
 };

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <random>
+#include <set>
 
 #include "gateway/audio.h"
 
@@ -97,6 +98,7 @@ void LoopbackPhone::Stop() {
 
 void LoopbackPhone::Pump() {
   std::vector<std::pair<Clock::time_point, std::string>> pendingAnswers;  // when, aor
+  std::set<std::string> seen;  // call ids
   while (!stop_) {
     talmery::BaresipEvent e;
     const talmery::Baresip::Wait w = baresip_->NextEvent(e, Clock::now() + std::chrono::milliseconds(20));
@@ -112,22 +114,24 @@ void LoopbackPhone::Pump() {
       it = pendingAnswers.erase(it);
     }
     if (w == talmery::Baresip::Wait::Lost) return;
-    if (w != talmery::Baresip::Wait::Event || e.klass != "call") continue;
+    if (w != talmery::Baresip::Wait::Event) continue;
     const std::string user = UserOf(e.aor);
-    if (e.type == "CALL_INCOMING") {
+    auto account = std::find_if(accounts_.begin(), accounts_.end(), [&](const PhoneAccount& a) { return a.user == user; });
+    // A call is new at its first event of any kind: an account that answers early media
+    // reports no CALL_INCOMING.
+    if (!e.id.empty() && seen.insert(e.id).second) {
       {
         std::lock_guard<std::mutex> lock(mu_);
         ++calls_[user];
       }
-      auto account = std::find_if(accounts_.begin(), accounts_.end(), [&](const PhoneAccount& a) { return a.user == user; });
-      if (account == accounts_.end()) continue;
-      std::string data;
-      if (account->behaviour == Behaviour::Busy) {
-        baresip_->Command("uafind", e.aor, data);
-        baresip_->Command("hangup", "", data);
-      } else if (account->behaviour == Behaviour::EarlyAnswer) {
+      if (account != accounts_.end() && account->behaviour == Behaviour::EarlyAnswer)
         pendingAnswers.push_back({now + std::chrono::milliseconds(account->answerAfterMs), e.aor});
-      }
+    }
+    if (e.klass != "call") continue;
+    if (e.type == "CALL_INCOMING" && account != accounts_.end() && account->behaviour == Behaviour::Busy) {
+      std::string data;
+      baresip_->Command("uafind", e.aor, data);
+      baresip_->Command("hangup", "", data);
     } else if (e.type == "CALL_CLOSED") {
       std::lock_guard<std::mutex> lock(mu_);
       ++closed_;

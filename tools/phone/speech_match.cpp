@@ -53,6 +53,7 @@ double Coverage(const std::vector<int16_t>& rec, long lag, const std::vector<int
   }
   if (peak <= 0 || refTotal <= 0) return 0;
   const double gain = gotTotal / refTotal;  // the line's level against the speech's
+  if (gain < 1e-4) return 0;                // 40 dB down: nothing arrived
   size_t voiced = 0, present = 0;
   for (size_t f = 0; f < frames; ++f) {
     if (ref[f] < peak * 1e-3) continue;  // quieter than -30 dB of the loudest frame
@@ -60,6 +61,58 @@ double Coverage(const std::vector<int16_t>& rec, long lag, const std::vector<int
     if (got[f] >= 0.1 * gain * ref[f]) ++present;  // within 10 dB
   }
   return voiced ? static_cast<double>(present) / voiced : 0;
+}
+
+// Normalised correlation of speech[from, from + n) with rec[at, at + n); `energy` holds the
+// prefix sums of the recording's squares, `pieceEnergy` the piece's own.
+double PieceCorrelation(const std::vector<int16_t>& rec, const std::vector<double>& energy, long at,
+                        const std::vector<int16_t>& speech, size_t from, size_t n, double pieceEnergy) {
+  if (at < 0 || static_cast<size_t>(at) + n > rec.size()) return 0;
+  const double er = energy[static_cast<size_t>(at) + n] - energy[static_cast<size_t>(at)];
+  if (er <= pieceEnergy * 1e-4 || pieceEnergy <= 0) return 0;
+  const int16_t* r = &rec[static_cast<size_t>(at)];
+  const int16_t* v = &speech[from];
+  long long dot = 0;
+  for (size_t i = 0; i < n; ++i) dot += static_cast<long long>(r[i]) * v[i];
+  return static_cast<double>(dot) / std::sqrt(er * pieceEnergy);
+}
+
+// Share of the voiced 100 ms pieces that are found, each within 20 ms of where the piece before
+// it was found (the first within 50 ms of `lag`).
+double MatchedPieces(const std::vector<int16_t>& rec, const std::vector<double>& recEnergy, long lag,
+                     const std::vector<int16_t>& speech) {
+  constexpr size_t kPiece = 800;
+  const size_t pieces = speech.size() / kPiece;
+  std::vector<double> energy(pieces, 0);
+  double peak = 0;
+  for (size_t p = 0; p < pieces; ++p) {
+    for (size_t i = p * kPiece; i < (p + 1) * kPiece; ++i) energy[p] += static_cast<double>(speech[i]) * speech[i];
+    peak = std::max(peak, energy[p]);
+  }
+  long shift = 0;  // how far the recording has drifted from `lag` so far
+  bool first = true;
+  size_t voiced = 0, matched = 0;
+  for (size_t p = 0; p < pieces; ++p) {
+    if (energy[p] < peak * 1e-3) continue;
+    ++voiced;
+    const long reach = first ? 400 : 160;
+    double best = -1;
+    long bestShift = shift;
+    for (long d = shift - reach; d <= shift + reach; ++d) {
+      const double c =
+          PieceCorrelation(rec, recEnergy, lag + static_cast<long>(p * kPiece) + d, speech, p * kPiece, kPiece, energy[p]);
+      if (c > best) {
+        best = c;
+        bestShift = d;
+      }
+    }
+    if (best >= kMinPiece) {
+      ++matched;
+      shift = bestShift;
+      first = false;
+    }
+  }
+  return voiced ? static_cast<double>(matched) / voiced : 0;
 }
 
 }  // namespace
@@ -100,6 +153,7 @@ std::vector<SpeechMatch> FindSpeech(const talmery::Pcm& recording, const talmery
     SpeechMatch m;
     m.lag = best;
     m.correlation = score[static_cast<size_t>(best)];
+    m.matched = MatchedPieces(rec, prefix, best, ref);
     m.coverage = Coverage(rec, best, ref);
     found.push_back(m);
     // The next occurrence may not overlap this one.
@@ -119,10 +173,11 @@ bool RecordingCarries(const talmery::Pcm& recording, const talmery::Pcm& speech,
   const std::vector<SpeechMatch> found = FindSpeech(recording, speech, times);
   bool ok = static_cast<int>(found.size()) == times;
   for (const SpeechMatch& m : found) {
-    const bool good = m.correlation >= kMinCorrelation && m.coverage >= kMinCoverage;
+    const bool good = m.matched >= kMinMatched && m.coverage >= kMinCoverage;
     ok = ok && good;
-    std::snprintf(line, sizeof line, "  at %.3f s: correlation %.4f, coverage %.3f%s\n",
-                  static_cast<double>(m.lag) / recording.rate, m.correlation, m.coverage, good ? "" : "  (too low)");
+    std::snprintf(line, sizeof line, "  at %.3f s: correlation %.4f, pieces matched %.3f, coverage %.3f%s\n",
+                  static_cast<double>(m.lag) / recording.rate, m.correlation, m.matched, m.coverage,
+                  good ? "" : "  (too low)");
     report += line;
   }
   if (static_cast<int>(found.size()) < times) report += "  the recording is shorter than the speech\n";
