@@ -200,7 +200,15 @@ bool ParseConfigText(const std::string& text, Config& config, std::string& error
       return false;
     }
     std::string key = Trim(line.substr(0, eq));
-    const std::string value = Trim(line.substr(eq + 1));
+    // A '#' after a blank starts a comment ("max_calls = 4   # at once").
+    std::string rest = line.substr(eq + 1);
+    for (size_t i = 1; i < rest.size(); ++i) {
+      if (rest[i] == '#' && (rest[i - 1] == ' ' || rest[i - 1] == '\t')) {
+        rest.erase(i);
+        break;
+      }
+    }
+    const std::string value = Trim(rest);
     if (!section.empty() && key.find('.') == std::string::npos) key = section + "." + key;
     auto it = Setters().find(key);
     if (it == Setters().end()) {

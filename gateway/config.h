@@ -1,6 +1,7 @@
 #pragma once
 // The gateway's settings: one file of "key = value" lines (sections such as [sip] prefix their
-// keys), then the command line on top. Parsing is pure so that every rule is tested natively.
+// keys; '#' starts a comment at the start of a line or after a blank), then the command line on
+// top. Parsing is pure so that every rule is tested natively.
 #include <string>
 #include <vector>
 

@@ -9,8 +9,8 @@ namespace {
 TEST(Config, FileSettingsAndSections) {
   Config c;
   std::string error;
-  ASSERT_TRUE(ParseConfigText("# comment\nlisten = 0.0.0.0:9000\nmax_calls=6\nshow_text = yes\n\n[sip]\n"
-                              "user = 200\ndomain = pbx.example.com\npassword = a b=c\nrtp_ports = 20000 - 20099\n",
+  ASSERT_TRUE(ParseConfigText("# comment\nlisten = 0.0.0.0:9000\nmax_calls=6   # at once\nshow_text = yes\n\n[sip]\n"
+                              "user = 200\ndomain = pbx.example.com\npassword = a#b=c\nrtp_ports = 20000 - 20099\n",
                               c, error))
       << error;
   EXPECT_EQ(c.listenHost, "0.0.0.0");
@@ -18,11 +18,20 @@ TEST(Config, FileSettingsAndSections) {
   EXPECT_EQ(c.maxCalls, 6);
   EXPECT_TRUE(c.showText);
   EXPECT_EQ(c.sip.user, "200");
-  EXPECT_EQ(c.sip.password, "a b=c");  // everything after the first '='
+  EXPECT_EQ(c.sip.password, "a#b=c");  // everything after the first '='; '#' only after a blank
   EXPECT_EQ(c.sip.rtpPortFirst, 20000);
   EXPECT_EQ(c.sip.rtpPortLast, 20099);
   EXPECT_EQ(c.DialTemplate(), "sip:{number}@pbx.example.com");
   EXPECT_TRUE(ValidateConfig(c, error)) << error;
+}
+
+TEST(Config, TheCommittedExampleIsValid) {
+  Config c;
+  std::string error;
+  ASSERT_TRUE(LoadConfigFile(TALMERY_EXAMPLE_CONFIG, c, error)) << error;
+  EXPECT_TRUE(ValidateConfig(c, error)) << error;
+  EXPECT_EQ(c.sip.localAddress, "192.0.2.10");
+  EXPECT_EQ(c.DialTemplate(), "sip:{number}@pbx.example.com");
 }
 
 TEST(Config, FileErrorsNameTheLine) {
