@@ -10,6 +10,8 @@
 #include <fstream>
 
 #include "tests/harness/message_box_watcher.h"
+#include "tests/system/fault_run.h"
+#include "tests/system/log_follower.h"
 #include "tests/system/system_rig.h"
 #include "tools/gateway/raw_client.h"
 
