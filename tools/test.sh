@@ -24,8 +24,9 @@ for arch in i686 x86_64; do
   echo "== Windows build ($arch)"
   tests=OFF
   [ "$arch" = x86_64 ] && tests=ON
+  # The whole-system test with the real call server runs that server from the native build.
   cmake -S . -B "$build/$arch" -DCMAKE_BUILD_TYPE=Release -DBRISOMEL_BUILD_TESTS=$tests \
-    --toolchain "$root/cmake/toolchain-$arch.cmake" >/dev/null
+    -DBRISOMEL_NATIVE_BUILD="$build/native" --toolchain "$root/cmake/toolchain-$arch.cmake" >/dev/null
   cmake --build "$build/$arch" -j "$jobs"
 done
 

@@ -1,0 +1,347 @@
+#include "gateway/baresip.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "gateway/event_log.h"
+
+namespace talmery {
+namespace {
+
+constexpr size_t kOutputLines = 40;
+
+bool WritePrivateFile(const std::string& path, const std::string& text, std::string& error) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    error = "cannot write " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  fchmod(fd, 0600);  // an older file may have had wider rights
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error = "cannot write " + path + ": " + std::strerror(errno);
+      close(fd);
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  close(fd);
+  return true;
+}
+
+}  // namespace
+
+Baresip::Baresip(BaresipSetup setup, EventLog* log) : setup_(std::move(setup)), log_(log) {}
+
+Baresip::~Baresip() { Stop(); }
+
+bool Baresip::WriteFiles(std::string& error) {
+  if (mkdir(setup_.dir.c_str(), 0700) != 0 && errno != EEXIST) {
+    error = "cannot create " + setup_.dir + ": " + std::strerror(errno);
+    return false;
+  }
+  chmod(setup_.dir.c_str(), 0700);
+  // A whole config: without one baresip writes a template that loads sound-card modules, and
+  // with no sound card a call would close right after the answer.
+  std::string config =
+      "poll_method epoll\n"
+      "sip_listen " + setup_.listenAddress + ":" + std::to_string(setup_.sipPort) + "\n"
+      "net_interface " + setup_.listenAddress + "\n"
+      "audio_player none,none\n"
+      "audio_alert none,none\n"
+      "audio_source " + setup_.defaultSource + "\n"
+      "rtp_ports " + std::to_string(setup_.rtpFirst) + "-" + std::to_string(setup_.rtpLast) + "\n"
+      "module_path " + setup_.modulePath + "\n"
+      "module g711.so\n"
+      "module aufile.so\n";
+  for (const std::string& m : setup_.extraModules) config += "module " + m + "\n";
+  for (const std::string& c : setup_.extraConfig) config += c + "\n";
+  config +=
+      "module_tmp account.so\n"
+      "module_app menu.so\n"
+      "module_app ctrl_tcp.so\n"
+      "ctrl_tcp_listen 127.0.0.1:" + std::to_string(setup_.controlPort) + "\n";
+  return WritePrivateFile(setup_.dir + "/config", config, error) &&
+         WritePrivateFile(setup_.dir + "/accounts", setup_.accountLine + "\n", error) &&
+         WritePrivateFile(setup_.dir + "/contacts", "", error);
+}
+
+bool Baresip::Spawn(std::string& error) {
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) {
+    error = std::string("pipe: ") + std::strerror(errno);
+    return false;
+  }
+  // Everything the child needs is made before fork: after it, only async-signal-safe calls.
+  std::string program = setup_.program, flag = "-f", dir = setup_.dir;
+  char* argv[] = {program.data(), flag.data(), dir.data(), nullptr};
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid < 0) {
+    error = std::string("fork: ") + std::strerror(errno);
+    close(out[0]);
+    close(out[1]);
+    return false;
+  }
+  if (pid == 0) {
+    // Dies with the gateway, even a gateway killed with SIGKILL, so that no call outlives the
+    // record of it; its own process group keeps a terminal's Ctrl-C for us to handle.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(126);
+    setpgid(0, 0);
+    const int devnull = open("/dev/null", O_RDONLY);
+    if (devnull >= 0) dup2(devnull, STDIN_FILENO);
+    dup2(out[1], STDOUT_FILENO);
+    dup2(out[1], STDERR_FILENO);
+    // No descriptor of ours (the HTTP socket above all) may live on in baresip.
+    close_range(3, ~0U, 0);
+    signal(SIGPIPE, SIG_DFL);
+    execvp(argv[0], argv);
+    _exit(127);
+  }
+  close(out[1]);
+  pid_ = pid;
+  outputThread_ = std::thread([this, fd = out[0]] { ReadOutput(fd); });
+  return true;
+}
+
+void Baresip::ReadOutput(int fd) {
+  std::string partial;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    partial.append(buffer, static_cast<size_t>(n));
+    size_t nl;
+    while ((nl = partial.find('\n')) != std::string::npos) {
+      std::string line = partial.substr(0, nl);
+      partial.erase(0, nl + 1);
+      std::lock_guard<std::mutex> lock(outputMu_);
+      output_.push_back(line.substr(0, 300));
+      if (output_.size() > kOutputLines) output_.pop_front();
+    }
+  }
+  close(fd);
+}
+
+std::string Baresip::LastOutput() {
+  std::lock_guard<std::mutex> lock(outputMu_);
+  std::string text;
+  for (const std::string& line : output_) text += line + "\n";
+  // The password appears in no line we know of; should a version print its account, it
+  // still goes no further than here.
+  const size_t at = setup_.accountLine.find("auth_pass=");
+  if (at != std::string::npos) {
+    const size_t end = setup_.accountLine.find(';', at);
+    const std::string secret = setup_.accountLine.substr(at + 10, end == std::string::npos ? std::string::npos : end - at - 10);
+    text = Redact(text, {secret});
+  }
+  return text;
+}
+
+bool Baresip::Connect(std::string& error) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (;;) {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      error = "baresip ended at its start (" +
+              std::string(WIFEXITED(status) && WEXITSTATUS(status) == 127 ? "cannot run " + setup_.program
+                                                                           : "exit status " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1)) +
+              ")";
+      return false;
+    }
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(setup_.controlPort));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+      const int one = 1;
+      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      control_ = fd;
+      lost_ = false;
+      reader_ = NetstringReader();
+      events_.clear();
+      responses_.clear();
+      return true;
+    }
+    if (fd >= 0) close(fd);
+    if (std::chrono::steady_clock::now() > deadline) {
+      error = "baresip's control port 127.0.0.1:" + std::to_string(setup_.controlPort) + " does not answer";
+      return false;
+    }
+    usleep(20000);
+  }
+}
+
+bool Baresip::Start(std::string& error) {
+  Stop();
+  if (!WriteFiles(error) || !Spawn(error)) return false;
+  if (!Connect(error)) {
+    Stop();
+    error += "; its output:\n" + LastOutput();
+    return false;
+  }
+  // The account must be there: this also proves we speak to our own baresip, not to another
+  // program that holds the control port.
+  std::string data;
+  if (!Command("uafind", setup_.aor, data, 5000)) {
+    error = "baresip did not load the account " + setup_.aor + " (" + data + ")";
+    Stop();
+    error += "; its output:\n" + LastOutput();
+    return false;
+  }
+  if (log_)
+    log_->Write("line", {{"line", setup_.name}, {"state", "started"}, {"pid", std::to_string(pid_)},
+                         {"sip", setup_.listenAddress + ":" + std::to_string(setup_.sipPort)}});
+  return true;
+}
+
+void Baresip::Stop() {
+  if (control_ >= 0) {
+    close(control_);
+    control_ = -1;
+  }
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    int status = 0;
+    bool gone = false;
+    for (int i = 0; i < 200 && !gone; ++i) {
+      if (waitpid(pid_, &status, WNOHANG) == pid_) gone = true;
+      else usleep(10000);
+    }
+    if (!gone) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+    }
+    pid_ = -1;
+  }
+  if (outputThread_.joinable()) outputThread_.join();
+}
+
+bool Baresip::Running() {
+  if (pid_ <= 0 || control_ < 0 || lost_) return false;
+  int status = 0;
+  if (waitpid(pid_, &status, WNOHANG) == pid_) {
+    pid_ = -1;
+    return false;
+  }
+  return true;
+}
+
+bool Baresip::Receive(SteadyTime deadline) {
+  if (control_ < 0 || lost_) return false;
+  const auto now = std::chrono::steady_clock::now();
+  const int timeout =
+      deadline <= now ? 0 : static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count()) + 1;
+  pollfd p{control_, POLLIN, 0};
+  const int ready = poll(&p, 1, timeout);
+  if (ready < 0 && errno == EINTR) return true;
+  if (ready <= 0) return true;
+  char buffer[16384];
+  const ssize_t n = recv(control_, buffer, sizeof buffer, 0);
+  if (n <= 0) {
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
+    lost_ = true;
+    return false;
+  }
+  // libre sets no TCP_NODELAY on its side: acknowledging at once keeps its events from
+  // waiting for our delayed ACK.
+  const int one = 1;
+  setsockopt(control_, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+  reader_.Feed(buffer, static_cast<size_t>(n));
+  std::string payload;
+  while (reader_.Next(payload)) {
+    const nlohmann::json j = nlohmann::json::parse(payload, nullptr, false);
+    if (!j.is_object()) continue;
+    auto text = [&](const char* key) {
+      auto it = j.find(key);
+      return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
+    };
+    if (j.value("response", false)) {
+      responses_.push_back({text("token"), {j.value("ok", false), text("data")}});
+    } else if (j.value("event", false)) {
+      events_.push_back({text("class"), text("type"), text("id"), text("param"), text("accountaor"), text("peeruri")});
+    }
+  }
+  if (reader_.Failed()) {
+    if (log_) log_->Write("line", {{"line", setup_.name}, {"error", reader_.Error()}});
+    lost_ = true;
+    return false;
+  }
+  return true;
+}
+
+bool Baresip::Command(const std::string& command, const std::string& params, std::string& data, int timeoutMs) {
+  data.clear();
+  if (control_ < 0 || lost_) {
+    data = "no connection to baresip";
+    return false;
+  }
+  const std::string token = "t" + std::to_string(nextToken_++);
+  const nlohmann::json j = {{"command", command}, {"params", params}, {"token", token}};
+  const std::string frame = EncodeNetstring(j.dump());
+  size_t done = 0;
+  while (done < frame.size()) {
+    const ssize_t n = send(control_, frame.data() + done, frame.size() - done, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      lost_ = true;
+      data = "no connection to baresip";
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    for (auto it = responses_.begin(); it != responses_.end(); ++it) {
+      if (it->first != token) continue;
+      const bool ok = it->second.first;
+      data = it->second.second;
+      responses_.erase(it);
+      return ok;
+    }
+    responses_.clear();  // answers to commands that timed out earlier
+    if (std::chrono::steady_clock::now() >= deadline) {
+      data = "baresip did not answer " + command;
+      return false;
+    }
+    if (!Receive(deadline)) {
+      data = "no connection to baresip";
+      return false;
+    }
+  }
+}
+
+Baresip::Wait Baresip::NextEvent(BaresipEvent& event, SteadyTime deadline) {
+  for (;;) {
+    if (!events_.empty()) {
+      event = std::move(events_.front());
+      events_.pop_front();
+      return Wait::Event;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return Wait::Timeout;
+    if (!Receive(deadline)) return Wait::Lost;
+  }
+}
+
+}  // namespace talmery

@@ -1,0 +1,31 @@
+#pragma once
+// A call request as the agent posts it: a URL-encoded form with calltime, selfdelete, firstocc,
+// phoneno and txt, the text in Windows code page 1252. Decoding and every refusal live here,
+// free of I/O, so that they are tested and fuzzed natively.
+#include <cstddef>
+#include <map>
+#include <string>
+
+namespace talmery {
+
+constexpr size_t kMaxTextBytes = 64 * 1024;   // the decoded text, in code page 1252 bytes
+constexpr size_t kMaxNumberDigits = 32;
+
+struct CallRequest {
+  std::string number;    // digits, with a leading '+' when one was given
+  std::string text;      // UTF-8, decoded from code page 1252
+  bool selfDelete = false;
+  int firstOcc = 0;      // minutes before the appointment, as the agent sent it
+};
+
+// Splits a form body into decoded fields ('+' is a blank, %XX a byte). False with a reason for
+// a malformed body: a '%' without two hex digits, a field without '=', a field given twice.
+bool DecodeForm(const std::string& body, std::map<std::string, std::string>& fields, std::string& reason);
+
+// The whole check of a posted body. False with the reason that follows "ERROR: " in the answer.
+bool ParseCallRequest(const std::string& body, CallRequest& request, std::string& reason);
+
+// Windows code page 1252 to UTF-8; the five bytes the code page leaves undefined become U+FFFD.
+std::string Cp1252ToUtf8(const std::string& bytes);
+
+}  // namespace talmery

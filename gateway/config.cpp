@@ -1,0 +1,342 @@
+#include "gateway/config.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+
+namespace talmery {
+namespace {
+
+std::string Trim(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t\r");
+  if (b == std::string::npos) return "";
+  size_t e = s.find_last_not_of(" \t\r");
+  return s.substr(b, e - b + 1);
+}
+
+bool ParseInt(const std::string& text, int low, int high, int& out, std::string& error) {
+  if (text.empty()) {
+    error = "a whole number is needed";
+    return false;
+  }
+  char* end = nullptr;
+  errno = 0;
+  long v = std::strtol(text.c_str(), &end, 10);
+  if (*end != '\0' || errno != 0 || text[0] == ' ' || text[0] == '+') {
+    error = "\"" + text + "\" is not a whole number";
+    return false;
+  }
+  if (v < low || v > high) {
+    error = text + " is outside " + std::to_string(low) + " to " + std::to_string(high);
+    return false;
+  }
+  out = static_cast<int>(v);
+  return true;
+}
+
+bool ParseBool(const std::string& text, bool& out, std::string& error) {
+  if (text == "yes" || text == "true" || text == "1" || text == "on") {
+    out = true;
+    return true;
+  }
+  if (text == "no" || text == "false" || text == "0" || text == "off") {
+    out = false;
+    return true;
+  }
+  error = "\"" + text + "\" is not yes or no";
+  return false;
+}
+
+bool ParseHostPort(const std::string& text, std::string& host, int& port, std::string& error) {
+  size_t colon = text.rfind(':');
+  if (colon == std::string::npos || colon == 0) {
+    error = "\"" + text + "\" is not host:port";
+    return false;
+  }
+  int p = 0;
+  if (!ParseInt(text.substr(colon + 1), 0, 65535, p, error)) return false;
+  host = text.substr(0, colon);
+  port = p;
+  return true;
+}
+
+bool ParseRange(const std::string& text, int& first, int& last, std::string& error) {
+  size_t dash = text.find('-');
+  if (dash == std::string::npos) {
+    error = "\"" + text + "\" is not first-last";
+    return false;
+  }
+  int a = 0, b = 0;
+  if (!ParseInt(Trim(text.substr(0, dash)), 1024, 65535, a, error) ||
+      !ParseInt(Trim(text.substr(dash + 1)), 1024, 65535, b, error))
+    return false;
+  if (b < a) {
+    error = "the range " + text + " is empty";
+    return false;
+  }
+  first = a;
+  last = b;
+  return true;
+}
+
+using Setter = std::function<bool(Config&, const std::string&, std::string&)>;
+
+Setter Text(std::string Config::*field) {
+  return [field](Config& c, const std::string& v, std::string&) {
+    c.*field = v;
+    return true;
+  };
+}
+Setter SipText(std::string SipSettings::*field) {
+  return [field](Config& c, const std::string& v, std::string&) {
+    c.sip.*field = v;
+    return true;
+  };
+}
+Setter Int(int Config::*field, int low, int high) {
+  return [=](Config& c, const std::string& v, std::string& e) { return ParseInt(v, low, high, c.*field, e); };
+}
+Setter SipInt(int SipSettings::*field, int low, int high) {
+  return [=](Config& c, const std::string& v, std::string& e) { return ParseInt(v, low, high, c.sip.*field, e); };
+}
+
+const std::map<std::string, Setter>& Setters() {
+  static const std::map<std::string, Setter> setters = {
+      {"listen", [](Config& c, const std::string& v, std::string& e) { return ParseHostPort(v, c.listenHost, c.listenPort, e); }},
+      {"database", Text(&Config::database)},
+      {"spool", Text(&Config::spool)},
+      {"mode", [](Config& c, const std::string& v, std::string& e) {
+         if (v == "sip") c.mode = DialMode::Sip;
+         else if (v == "speaker") c.mode = DialMode::Speaker;
+         else {
+           e = "\"" + v + "\" is not sip or speaker";
+           return false;
+         }
+         return true;
+       }},
+      {"speaker_dir", Text(&Config::speakerDir)},
+      {"max_calls", Int(&Config::maxCalls, 1, 200)},
+      {"attempts", Int(&Config::attempts, 1, 100)},
+      {"retry_pause", Int(&Config::retryPause, 0, 86400)},
+      {"ring_time", Int(&Config::ringTime, 1, 600)},
+      {"max_call_time", Int(&Config::maxCallTime, 5, 86400)},
+      {"repeat", Int(&Config::repeat, 1, 10)},
+      {"voice", Text(&Config::voice)},
+      {"speech_rate", Int(&Config::speechRate, 80, 450)},
+      {"show_text", [](Config& c, const std::string& v, std::string& e) { return ParseBool(v, c.showText, e); }},
+      {"page_refresh", Int(&Config::pageRefresh, 1, 3600)},
+      {"page_calls", Int(&Config::pageCalls, 1, 10000)},
+      {"http_threads", Int(&Config::httpThreads, 2, 256)},
+      {"request_seconds", Int(&Config::requestSeconds, 1, 300)},
+      {"sip.user", SipText(&SipSettings::user)},
+      {"sip.domain", SipText(&SipSettings::domain)},
+      {"sip.auth_user", SipText(&SipSettings::authUser)},
+      {"sip.password", SipText(&SipSettings::password)},
+      {"sip.outbound_proxy", SipText(&SipSettings::outboundProxy)},
+      {"sip.register_seconds", SipInt(&SipSettings::registerSeconds, 0, 86400)},
+      {"sip.dial", SipText(&SipSettings::dial)},
+      {"sip.local_address", SipText(&SipSettings::localAddress)},
+      {"sip.sip_port", SipInt(&SipSettings::sipPort, 1024, 65000)},
+      {"sip.control_port", SipInt(&SipSettings::controlPort, 1024, 65000)},
+      {"sip.rtp_ports", [](Config& c, const std::string& v, std::string& e) {
+         return ParseRange(v, c.sip.rtpPortFirst, c.sip.rtpPortLast, e);
+       }},
+      {"sip.codecs", SipText(&SipSettings::codecs)},
+      {"sip.baresip", SipText(&SipSettings::baresip)},
+      {"sip.module_path", SipText(&SipSettings::modulePath)},
+  };
+  return setters;
+}
+
+// Account parameters of baresip end at ';' and '>': such characters in a value would let the
+// config file smuggle in other parameters, or break the account line.
+bool SafeAccountValue(const std::string& v) {
+  for (char c : v)
+    if (c == ';' || c == '<' || c == '>' || c == '"' || c == '\n' || c == '\r') return false;
+  return true;
+}
+
+}  // namespace
+
+std::string Config::DialTemplate() const {
+  if (!sip.dial.empty()) return sip.dial;
+  return "sip:{number}@" + (sip.domain.empty() ? std::string("127.0.0.1") : sip.domain);
+}
+
+std::string Config::SpoolDir() const {
+  if (!spool.empty()) return spool;
+  size_t slash = database.rfind('/');
+  return slash == std::string::npos ? "." : (slash == 0 ? "/" : database.substr(0, slash));
+}
+
+bool ParseConfigText(const std::string& text, Config& config, std::string& error) {
+  std::istringstream in(text);
+  std::string raw, section;
+  int lineNo = 0;
+  while (std::getline(in, raw)) {
+    ++lineNo;
+    const std::string line = Trim(raw);
+    if (line.empty() || line[0] == '#' || line[0] == ';') continue;
+    const std::string where = "line " + std::to_string(lineNo) + ": ";
+    if (line.front() == '[') {
+      if (line.back() != ']') {
+        error = where + "a section name must end with ]";
+        return false;
+      }
+      section = Trim(line.substr(1, line.size() - 2));
+      if (section != "sip" && !section.empty()) {
+        error = where + "unknown section [" + section + "]";
+        return false;
+      }
+      continue;
+    }
+    size_t eq = line.find('=');
+    if (eq == std::string::npos) {
+      error = where + "\"key = value\" expected";
+      return false;
+    }
+    std::string key = Trim(line.substr(0, eq));
+    // A '#' after a blank starts a comment ("max_calls = 4   # at once").
+    std::string rest = line.substr(eq + 1);
+    for (size_t i = 1; i < rest.size(); ++i) {
+      if (rest[i] == '#' && (rest[i - 1] == ' ' || rest[i - 1] == '\t')) {
+        rest.erase(i);
+        break;
+      }
+    }
+    const std::string value = Trim(rest);
+    if (!section.empty() && key.find('.') == std::string::npos) key = section + "." + key;
+    auto it = Setters().find(key);
+    if (it == Setters().end()) {
+      error = where + "unknown setting \"" + key + "\"";
+      return false;
+    }
+    std::string why;
+    if (!it->second(config, value, why)) {
+      error = where + key + ": " + why;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool LoadConfigFile(const std::string& path, Config& config, std::string& error) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    error = "cannot read " + path;
+    return false;
+  }
+  std::ostringstream text;
+  text << file.rdbuf();
+  if (!ParseConfigText(text.str(), config, error)) {
+    error = path + ": " + error;
+    return false;
+  }
+  return true;
+}
+
+bool ValidateConfig(const Config& config, std::string& error) {
+  if (config.database.empty()) {
+    error = "database: a file name is needed";
+    return false;
+  }
+  if (config.mode == DialMode::Speaker) {
+    if (config.speakerDir.empty()) {
+      error = "speaker mode needs speaker_dir (or --speaker DIR)";
+      return false;
+    }
+    return true;
+  }
+  const SipSettings& s = config.sip;
+  for (const std::string* v : {&s.user, &s.domain, &s.authUser, &s.password, &s.outboundProxy, &s.codecs}) {
+    if (!SafeAccountValue(*v)) {
+      error = "sip settings must not hold ; < > \" or line breaks";
+      return false;
+    }
+  }
+  if (s.user.empty()) {
+    error = "sip.user: a user name is needed";
+    return false;
+  }
+  const std::string dial = config.DialTemplate();
+  if (dial.find("{number}") == std::string::npos || dial.compare(0, 4, "sip:") != 0) {
+    error = "sip.dial: a sip: address with {number} is needed";
+    return false;
+  }
+  const int lines = config.maxCalls;
+  if (s.sipPort + 2 * lines > 65535 || s.controlPort + lines > 65535) {
+    error = "sip.sip_port / sip.control_port: too high for " + std::to_string(lines) + " calls at once";
+    return false;
+  }
+  if ((s.rtpPortLast - s.rtpPortFirst + 1) / lines < 4) {
+    error = "sip.rtp_ports: at least 4 ports per call at once are needed";
+    return false;
+  }
+  return true;
+}
+
+bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, std::string& error) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= args.size() || args[i + 1].empty() || args[i + 1][0] == '-') {
+        error = a + " needs a value";
+        return false;
+      }
+      out = args[++i];
+      return true;
+    };
+    if (a == "--config" || a == "-c") {
+      if (!value(line.configPath)) return false;
+    } else if (a == "--listen") {
+      if (!value(line.listen)) return false;
+    } else if (a == "--database") {
+      if (!value(line.database)) return false;
+    } else if (a == "--speaker") {
+      if (!value(line.speakerDir)) return false;
+    } else if (a == "--list") {
+      line.list = true;
+      if (i + 1 < args.size() && !args[i + 1].empty() && args[i + 1][0] != '-') {
+        if (!ParseInt(args[++i], 1, 100000, line.listCount, error)) {
+          error = "--list: " + error;
+          return false;
+        }
+      }
+    } else if (a == "--help" || a == "-h") {
+      line.help = true;
+    } else {
+      error = "unknown option " + a;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ApplyCommandLine(const CommandLine& line, Config& config, std::string& error) {
+  if (!line.listen.empty() && !ParseHostPort(line.listen, config.listenHost, config.listenPort, error)) {
+    error = "--listen: " + error;
+    return false;
+  }
+  if (!line.database.empty()) config.database = line.database;
+  if (!line.speakerDir.empty()) {
+    config.mode = DialMode::Speaker;
+    config.speakerDir = line.speakerDir;
+  }
+  return true;
+}
+
+const char* Usage() {
+  return "usage: talmery-gateway [--config FILE] [--listen HOST:PORT] [--database FILE]\n"
+         "                       [--speaker DIR] [--list [COUNT]] [--help]\n"
+         "  --config FILE     settings (default /etc/talmery-gateway/talmery-gateway.conf if present)\n"
+         "  --listen H:P      HTTP address for call requests and the status page (default 127.0.0.1:8155)\n"
+         "  --database FILE   the call store (SQLite)\n"
+         "  --speaker DIR     no telephone: print each call and write its speech to DIR/call-<id>.wav\n"
+         "  --list [COUNT]    print the most recent calls and exit\n";
+}
+
+}  // namespace talmery

@@ -1,0 +1,83 @@
+#pragma once
+// The gateway's settings: one file of "key = value" lines (sections such as [sip] prefix their
+// keys; '#' starts a comment at the start of a line or after a blank), then the command line on
+// top. Parsing is pure so that every rule is tested natively.
+#include <string>
+#include <vector>
+
+namespace talmery {
+
+enum class DialMode { Sip, Speaker };
+
+struct SipSettings {
+  std::string user = "talmery";      // the From user of our calls
+  std::string domain;                // registrar / PBX host[:port]; empty: no PBX (loopback tests)
+  std::string authUser;              // digest user name; empty: the user
+  std::string password;              // never logged, never shown
+  std::string outboundProxy;         // e.g. sip:pbx.example.com;transport=udp
+  int registerSeconds = 0;           // 0: no registration (calls are authenticated one by one)
+  std::string dial;                  // template with {number}; default sip:{number}@<domain>
+  std::string localAddress = "127.0.0.1";
+  int sipPort = 5080;                // line i listens on sipPort + 2 i (TLS takes the port above)
+  int controlPort = 5180;            // line i is driven on controlPort + i (127.0.0.1 only)
+  int rtpPortFirst = 10000;          // shared out among the lines
+  int rtpPortLast = 10999;
+  std::string codecs = "PCMU,PCMA";
+  std::string baresip = "baresip";
+  std::string modulePath = "/usr/lib/baresip/modules";
+};
+
+struct Config {
+  std::string listenHost = "127.0.0.1";
+  int listenPort = 8155;
+  std::string database = "/var/lib/talmery-gateway/calls.db";
+  std::string spool;                 // speech files and line folders; empty: beside the database
+  DialMode mode = DialMode::Sip;
+  std::string speakerDir;            // speaker mode: where each call's speech is written
+
+  int maxCalls = 4;                  // calls at once
+  int attempts = 3;                  // tries for busy / no answer
+  int retryPause = 60;               // seconds between tries
+  int ringTime = 30;                 // seconds a phone may ring
+  int maxCallTime = 600;             // seconds from the answer to our own hang-up
+  int repeat = 2;                    // times the text is spoken
+  std::string voice = "en";
+  int speechRate = 150;              // words per minute
+
+  bool showText = false;             // the status page, JSON and --list show call texts
+  int pageRefresh = 10;              // seconds
+  int pageCalls = 100;               // rows on the page and in --list
+  int httpThreads = 16;
+  int requestSeconds = 10;           // a whole request (head and body) must arrive in this time
+
+  SipSettings sip;
+
+  std::string DialTemplate() const;  // sip.dial, or its default
+  std::string SpoolDir() const;
+};
+
+// Applies the text of a config file to `config`. False with "line N: reason" on the first
+// error; unknown keys are errors, so that a misspelt setting is not silently ignored.
+bool ParseConfigText(const std::string& text, Config& config, std::string& error);
+bool LoadConfigFile(const std::string& path, Config& config, std::string& error);
+
+// Checks the combination of settings (after the file and the command line).
+bool ValidateConfig(const Config& config, std::string& error);
+
+struct CommandLine {
+  std::string configPath;            // empty: the default file if it exists
+  bool list = false;
+  int listCount = 0;                 // 0: the configured page size
+  bool help = false;
+  // Overrides, applied after the file.
+  std::string listen, database, speakerDir;
+};
+
+bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, std::string& error);
+// Applies the overrides of the command line.
+bool ApplyCommandLine(const CommandLine& line, Config& config, std::string& error);
+const char* Usage();
+
+constexpr char kDefaultConfigPath[] = "/etc/talmery-gateway/talmery-gateway.conf";
+
+}  // namespace talmery

@@ -1,0 +1,165 @@
+#include "gateway/dispatcher.h"
+
+#include <chrono>
+
+#include "gateway/event_log.h"
+#include "gateway/status_view.h"
+
+namespace talmery {
+
+AttemptEnd EndOfAttempt(const Outcome& outcome, int attempts, int maxAttempts, int retryPauseSeconds, long long nowMs) {
+  AttemptEnd end;
+  end.detail = outcome.detail;
+  switch (outcome.result) {
+    case Result::Delivered:
+      end.outcome = "answered";
+      end.state = state::kDone;
+      if (outcome.detail == "end of file") end.reason = "answered; the message was played";
+      else if (outcome.detail == "Connection reset by peer") end.reason = "answered; the callee hung up";
+      else end.reason = "answered; " + outcome.detail;
+      return end;
+    case Result::Busy:
+    case Result::NoAnswer: {
+      const bool busy = outcome.result == Result::Busy;
+      end.outcome = busy ? "busy" : "no answer";
+      const std::string what = (busy ? "busy" : "no answer") + (outcome.detail.empty() ? "" : " (" + outcome.detail + ")");
+      if (attempts < maxAttempts) {
+        end.state = busy ? state::kBusy : state::kNoAnswer;
+        end.nextMs = nowMs + static_cast<long long>(retryPauseSeconds) * 1000;
+        end.reason = what + " on try " + std::to_string(attempts) + " of " + std::to_string(maxAttempts);
+      } else {
+        end.state = state::kFailed;
+        end.reason = what + " on the last of " + std::to_string(maxAttempts) + (maxAttempts == 1 ? " try" : " tries");
+      }
+      return end;
+    }
+    case Result::Failed:
+      end.outcome = "failed";
+      end.state = state::kFailed;
+      end.reason = outcome.detail.empty() ? "failed" : outcome.detail;
+      return end;
+  }
+  return end;
+}
+
+Dispatcher::Dispatcher(const Config& config, CallStore& store, EventLog& log, std::vector<std::unique_ptr<Line>> lines)
+    : config_(config), store_(store), log_(log), lines_(std::move(lines)) {}
+
+Dispatcher::~Dispatcher() { Stop(0); }
+
+void Dispatcher::Start() {
+  for (size_t i = 0; i < lines_.size(); ++i) threads_.emplace_back([this, i] { Serve(i); });
+}
+
+void Dispatcher::Wake() {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    ++wakeups_;
+  }
+  cv_.notify_all();
+}
+
+void Dispatcher::HangUpNow() {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    hangUpNow_ = true;
+  }
+  cv_.notify_all();
+}
+
+size_t Dispatcher::CallsInProgress() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return activeNumbers_.size();
+}
+
+void Dispatcher::Stop(int graceSeconds) {
+  {
+    std::unique_lock<std::mutex> lock(mu_);
+    if (stopping_ && threads_.empty()) return;
+    stopping_ = true;
+    cv_.notify_all();
+    cv_.wait_for(lock, std::chrono::seconds(graceSeconds), [&] { return activeNumbers_.empty() || hangUpNow_; });
+  }
+  for (auto& line : lines_) line->Abort();
+  cv_.notify_all();
+  for (std::thread& t : threads_) t.join();
+  threads_.clear();
+  for (auto& line : lines_) line->Shutdown();
+}
+
+void Dispatcher::Serve(size_t index) {
+  Line& line = *lines_[index];
+  bool lineDown = false;
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (stopping_) return;
+    }
+    std::string why;
+    if (!line.Ready(why)) {
+      if (!lineDown) log_.Write("line", {{"line", std::to_string(index)}, {"state", "down"}, {"error", why}});
+      lineDown = true;
+      std::unique_lock<std::mutex> lock(mu_);
+      cv_.wait_for(lock, std::chrono::seconds(5), [&] { return stopping_; });
+      continue;
+    }
+    lineDown = false;
+
+    std::optional<CallRecord> call;
+    long long seen = 0;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (stopping_) return;
+      seen = wakeups_;
+      std::string error;
+      if (!store_.ClaimNext(NowMs(), activeNumbers_, static_cast<int>(index), call, error)) {
+        log_.Write("store", {{"error", error}});
+      }
+      if (call) activeNumbers_.insert(call->number);
+    }
+    if (call) {
+      PlaceOne(index, std::move(*call));
+      continue;
+    }
+    // Nothing due: sleep until a call is accepted, a line frees a number, or the next retry.
+    const std::optional<long long> due = store_.NextDueMs();
+    long long waitMs = 5000;
+    if (due) waitMs = std::max(10LL, std::min(waitMs, *due - NowMs()));
+    std::unique_lock<std::mutex> lock(mu_);
+    cv_.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return stopping_ || wakeups_ != seen; });
+  }
+}
+
+void Dispatcher::PlaceOne(size_t index, CallRecord call) {
+  const std::string masked = MaskNumber(call.number);
+  const std::string id = std::to_string(call.id);
+  const std::string attempt = std::to_string(call.attempts);
+  log_.Write("state", {{"call", id}, {"state", state::kDialling}, {"attempt", attempt},
+                       {"of", std::to_string(call.maxAttempts)}, {"number", masked}, {"line", std::to_string(index)}});
+  DialJob job;
+  job.id = call.id;
+  job.attempt = call.attempts;
+  job.number = call.number;
+  job.text = call.text.value_or("");
+  const Outcome outcome = lines_[index]->Place(job, [&] {
+    std::string error;
+    if (!store_.MarkAnswered(call.id, call.attempts, NowMs(), error)) log_.Write("store", {{"call", id}, {"error", error}});
+    log_.Write("state", {{"call", id}, {"state", state::kAnswered}, {"attempt", attempt}});
+  });
+  const long long now = NowMs();
+  const AttemptEnd end = EndOfAttempt(outcome, call.attempts, call.maxAttempts, config_.retryPause, now);
+  std::string error;
+  if (!store_.FinishAttempt(call.id, call.attempts, end, now, error)) log_.Write("store", {{"call", id}, {"error", error}});
+  LogFields fields = {{"call", id}, {"state", end.state}, {"attempt", attempt}, {"outcome", end.outcome},
+                      {"detail", end.detail}};
+  if (end.nextMs) fields.push_back({"next", UtcStamp(*end.nextMs)});
+  log_.Write("state", fields);
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    activeNumbers_.erase(call.number);
+    ++wakeups_;
+  }
+  cv_.notify_all();
+}
+
+}  // namespace talmery

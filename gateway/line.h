@@ -1,0 +1,64 @@
+#pragma once
+// A line places one call at a time: the SIP line through a supervised baresip, the speaker line
+// into a WAV file. The dispatcher owns as many lines as calls may go on at once.
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "gateway/audio.h"
+#include "gateway/config.h"
+
+namespace talmery {
+
+struct DialJob {
+  long long id = 0;
+  int attempt = 0;
+  std::string number;
+  std::string text;  // UTF-8
+};
+
+enum class Result { Delivered, Busy, NoAnswer, Failed };
+
+struct Outcome {
+  Result result = Result::Failed;
+  bool answered = false;
+  std::string detail;  // what the network or the line said
+};
+
+// How a call that the SIP stack closed ended, from the close reason (baresip's CALL_CLOSED
+// parameter: "end of file", "486 Busy Here", "Connection reset by peer", ...) and whether the
+// callee had answered. An answered call counts as delivered whoever hung up.
+Outcome ClassifyClosed(const std::string& reason, bool answered);
+
+// The text spoken `repeat` times, at the telephone rate, as it is played into the call.
+bool RenderMessage(const std::string& utf8Text, const Config& config, Pcm& message, std::string& error);
+
+class Line {
+ public:
+  virtual ~Line() = default;
+  // Makes the line ready (starting what it needs); false with a reason when it cannot place
+  // calls now.
+  virtual bool Ready(std::string& why) = 0;
+  // Places one call and waits for its end; onAnswered runs when the callee answers.
+  virtual Outcome Place(const DialJob& job, const std::function<void()>& onAnswered) = 0;
+  // From another thread: end the current call now (the gateway is stopping).
+  virtual void Abort() = 0;
+  virtual void Shutdown() {}
+};
+
+}  // namespace talmery
+
+namespace talmery {
+
+class EventLog;
+
+// baresip's account line for our SIP identity; only a line that registers gets a regint.
+std::string AccountLine(const SipSettings& sip, bool registers);
+std::string AccountAor(const SipSettings& sip);
+
+// Line `index` of `config.maxCalls`; `silenceWav` is what a call sends until it is answered.
+std::unique_ptr<Line> MakeSipLine(const Config& config, int index, const std::string& silenceWav, EventLog& log);
+// Prints each call and writes its message to <speaker_dir>/call-<id>.wav.
+std::unique_ptr<Line> MakeSpeakerLine(const Config& config);
+
+}  // namespace talmery

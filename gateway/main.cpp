@@ -1,0 +1,100 @@
+// talmery-gateway: takes reminder call requests over HTTP and places the calls over SIP (or,
+// in speaker mode, writes what would be said). See the README's section for administrators.
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <thread>
+
+#include "gateway/config.h"
+#include "gateway/event_log.h"
+#include "gateway/service.h"
+#include "gateway/status_view.h"
+#include "gateway/store.h"
+
+namespace {
+
+constexpr int kGraceSeconds = 60;  // calls going on may end by themselves after a stop signal
+
+int List(const talmery::Config& config, int count) {
+  std::string error;
+  auto store = talmery::CallStore::Open(config.database, false, error);
+  if (!store) {
+    std::fprintf(stderr, "talmery-gateway: cannot open the call store: %s\n", error.c_str());
+    return 1;
+  }
+  talmery::ViewOptions view;
+  view.showText = config.showText;
+  std::fputs(talmery::ConsoleList(store->Recent(count > 0 ? count : config.pageCalls), view).c_str(), stdout);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  talmery::CommandLine line;
+  std::string error;
+  if (!talmery::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), line, error)) {
+    std::fprintf(stderr, "talmery-gateway: %s\n%s", error.c_str(), talmery::Usage());
+    return 2;
+  }
+  if (line.help) {
+    std::fputs(talmery::Usage(), stdout);
+    return 0;
+  }
+  talmery::Config config;
+  std::string configPath = line.configPath;
+  if (configPath.empty() && access(talmery::kDefaultConfigPath, F_OK) == 0) configPath = talmery::kDefaultConfigPath;
+  if (!configPath.empty() && !talmery::LoadConfigFile(configPath, config, error)) {
+    std::fprintf(stderr, "talmery-gateway: %s\n", error.c_str());
+    return 2;
+  }
+  if (!talmery::ApplyCommandLine(line, config, error) || !talmery::ValidateConfig(config, error)) {
+    std::fprintf(stderr, "talmery-gateway: %s\n", error.c_str());
+    return 2;
+  }
+  if (line.list) return List(config, line.listCount);
+
+  talmery::EventLog log(stderr);
+  log.AddSecret(config.sip.password);
+  struct stat st{};
+  if (!config.sip.password.empty() && !configPath.empty() && stat(configPath.c_str(), &st) == 0 && (st.st_mode & 0004))
+    log.Write("warning", {{"config", configPath}, {"why", "holds the SIP password and is readable by every user"}});
+
+  // Signals are taken by this thread alone (blocked before any other thread starts).
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  talmery::Gateway gateway(config, log);
+  if (!gateway.Start(error)) {
+    log.Write("stop", {{"error", error}});
+    std::fprintf(stderr, "talmery-gateway: %s\n", error.c_str());
+    return 1;
+  }
+  int signo = 0;
+  sigwait(&stopSignals, &signo);
+  log.Write("stopping", {{"signal", signo == SIGINT ? "SIGINT" : "SIGTERM"},
+                         {"grace", std::to_string(kGraceSeconds) + "s"}});
+  std::atomic<bool> stopped{false};
+  std::thread stopper([&] {
+    gateway.Stop(kGraceSeconds);
+    stopped = true;
+  });
+  // A second signal hangs up the calls still going on.
+  const timespec slice{0, 100 * 1000 * 1000};
+  while (!stopped) {
+    if (sigtimedwait(&stopSignals, nullptr, &slice) > 0) {
+      log.Write("stopping", {{"now", "hanging up the calls going on"}});
+      gateway.HangUpNow();
+    }
+  }
+  stopper.join();
+  log.Write("stop", {});
+  return 0;
+}

@@ -1,0 +1,89 @@
+#include "gateway/service.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "gateway/audio.h"
+#include "gateway/event_log.h"
+
+namespace talmery {
+namespace {
+
+bool MakeDirs(const std::string& path, mode_t mode, std::string& error) {
+  std::string partial;
+  for (size_t i = 0; i <= path.size(); ++i) {
+    if (i == path.size() || (path[i] == '/' && i > 0)) {
+      partial = path.substr(0, i);
+      if (mkdir(partial.c_str(), mode) != 0 && errno != EEXIST) {
+        error = "cannot create " + partial + ": " + std::strerror(errno);
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool Gateway::PrepareSpool(std::string& silencePath, std::string& error) {
+  const std::string spool = config_.SpoolDir();
+  if (!MakeDirs(spool + "/speech", 0700, error)) return false;
+  chmod((spool + "/speech").c_str(), 0700);
+  // Messages of calls a crash cut short: they hold call texts, and nothing will play them.
+  if (DIR* dir = opendir((spool + "/speech").c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name.size() > 4 && name.compare(name.size() - 4, 4, ".wav") == 0) unlink((spool + "/speech/" + name).c_str());
+    }
+    closedir(dir);
+  }
+  if (config_.mode == DialMode::Speaker) return MakeDirs(config_.speakerDir, 0755, error);
+  // What a call sends until the callee answers: longer than any ring, so that the source does
+  // not end (and with it the call) before the answer.
+  silencePath = spool + "/silence.wav";
+  return WriteWavFile(silencePath, Silence(kPhoneRate, (config_.ringTime + 30) * 1000), error);
+}
+
+bool Gateway::Start(std::string& error) {
+  store_ = CallStore::Open(config_.database, true, error);
+  if (!store_) return false;
+  std::string silence;
+  if (!PrepareSpool(silence, error)) return false;
+
+  for (const CallRecord& c : store_->CloseInterrupted(NowMs(), error)) {
+    log_.Write("state", {{"call", std::to_string(c.id)}, {"state", c.state}, {"attempt", std::to_string(c.attempts)},
+                         {"outcome", "interrupted"}, {"detail", c.reason}});
+  }
+  std::vector<std::unique_ptr<Line>> lines;
+  if (config_.mode == DialMode::Speaker) {
+    lines.push_back(MakeSpeakerLine(config_));
+  } else {
+    for (int i = 0; i < config_.maxCalls; ++i) lines.push_back(MakeSipLine(config_, i, silence, log_));
+  }
+  dispatcher_ = std::make_unique<Dispatcher>(config_, *store_, log_, std::move(lines));
+  http_ = std::make_unique<HttpApi>(config_, *store_, log_, [this] { dispatcher_->Wake(); });
+  if (!http_->Bind(error)) return false;
+  dispatcher_->Start();
+  serving_ = std::thread([this] { http_->Serve(); });
+  log_.Write("start", {{"mode", config_.mode == DialMode::Sip ? "sip" : "speaker"},
+                       {"listen", config_.listenHost + ":" + std::to_string(http_->Port())},
+                       {"database", config_.database},
+                       {"lines", std::to_string(config_.mode == DialMode::Sip ? config_.maxCalls : 1)}});
+  return true;
+}
+
+void Gateway::Stop(int graceSeconds) {
+  if (http_) http_->Stop();
+  if (serving_.joinable()) serving_.join();
+  if (dispatcher_) dispatcher_->Stop(graceSeconds);
+}
+
+void Gateway::HangUpNow() {
+  if (dispatcher_) dispatcher_->HangUpNow();
+}
+
+}  // namespace talmery

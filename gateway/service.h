@@ -1,0 +1,42 @@
+#pragma once
+// The running gateway: the store (with the calls a stop interrupted closed), the spool folder,
+// the lines, the dispatcher and the HTTP server, started in that order and stopped in reverse.
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "gateway/config.h"
+#include "gateway/dispatcher.h"
+#include "gateway/http_api.h"
+#include "gateway/store.h"
+
+namespace talmery {
+
+class EventLog;
+
+class Gateway {
+ public:
+  Gateway(const Config& config, EventLog& log) : config_(config), log_(log) {}
+  ~Gateway() { Stop(0); }
+  Gateway(const Gateway&) = delete;
+  Gateway& operator=(const Gateway&) = delete;
+
+  // False with a reason when the gateway cannot run (store, spool, address in use ...).
+  bool Start(std::string& error);
+  int Port() const { return http_ ? http_->Port() : 0; }
+  // Stops taking requests and calls, lets the calls going on end for up to graceSeconds.
+  void Stop(int graceSeconds);
+  void HangUpNow();
+
+ private:
+  bool PrepareSpool(std::string& silencePath, std::string& error);
+
+  const Config& config_;
+  EventLog& log_;
+  std::unique_ptr<CallStore> store_;
+  std::unique_ptr<Dispatcher> dispatcher_;
+  std::unique_ptr<HttpApi> http_;
+  std::thread serving_;
+};
+
+}  // namespace talmery

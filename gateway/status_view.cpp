@@ -1,0 +1,148 @@
+#include "gateway/status_view.h"
+
+#include <ctime>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "gateway/event_log.h"
+
+namespace talmery {
+
+std::string MaskNumber(const std::string& number) {
+  std::string masked = number;
+  const size_t n = masked.size();
+  const size_t keepHead = n >= 7 ? 2 : 0;
+  const size_t keepTail = n >= 7 ? 2 : (n > 4 ? 2 : 1);
+  for (size_t i = keepHead; i + keepTail < n; ++i) masked[i] = '*';
+  return masked;
+}
+
+std::string HtmlEscape(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string LocalTime(long long epochMs) {
+  const std::time_t seconds = static_cast<std::time_t>(epochMs / 1000);
+  std::tm tm{};
+  localtime_r(&seconds, &tm);
+  char buffer[32];
+  std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &tm);
+  return buffer;
+}
+
+namespace {
+
+std::string AttemptsText(const CallRecord& c) { return std::to_string(c.attempts) + " of " + std::to_string(c.maxAttempts); }
+
+std::string ReasonText(const CallRecord& c) {
+  std::string reason = c.reason;
+  if (c.nextMs) reason += (reason.empty() ? "" : "; ") + std::string("next try ") + LocalTime(*c.nextMs);
+  return reason;
+}
+
+}  // namespace
+
+std::string StatusPage(const std::vector<CallRecord>& calls, const ViewOptions& options, long long nowMs) {
+  std::map<std::string, int> counts;
+  for (const CallRecord& c : calls) ++counts[c.state];
+  std::string page =
+      "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">\n"
+      "<meta http-equiv=\"refresh\" content=\"" + std::to_string(options.refreshSeconds) + "\">\n"
+      "<title>Talmery Gateway</title>\n"
+      "<style>body{font-family:sans-serif;margin:1em}table{border-collapse:collapse}"
+      "td,th{border:1px solid #bbb;padding:2px 6px;vertical-align:top;text-align:left}"
+      ".done{color:#060}.failed{color:#a00}pre{margin:0;white-space:pre-wrap}</style>\n"
+      "</head><body>\n<h1>Talmery Gateway</h1>\n<p>" + HtmlEscape(options.mode) + " mode; " +
+      HtmlEscape(LocalTime(nowMs)) + "; the " + std::to_string(calls.size()) + " most recent calls";
+  for (const auto& [name, n] : counts) page += "; " + HtmlEscape(name) + ": " + std::to_string(n);
+  page += ".</p>\n<table>\n<tr><th>Id</th><th>Number</th><th>State</th><th>Attempts</th><th>Received</th>"
+          "<th>Last change</th><th>Reason</th>";
+  if (options.showText) page += "<th>Text</th>";
+  page += "</tr>\n";
+  for (const CallRecord& c : calls) {
+    page += "<tr class=\"" + HtmlEscape(c.state == state::kDone || c.state == state::kFailed ? c.state : "") + "\"><td>" +
+            std::to_string(c.id) + "</td><td>" + HtmlEscape(MaskNumber(c.number)) + "</td><td>" + HtmlEscape(c.state) +
+            "</td><td>" + AttemptsText(c) + "</td><td>" + LocalTime(c.createdMs) + "</td><td>" + LocalTime(c.updatedMs) +
+            "</td><td>" + HtmlEscape(ReasonText(c)) + "</td>";
+    if (options.showText)
+      page += "<td>" + (c.text ? "<pre>" + HtmlEscape(*c.text) + "</pre>" : std::string("<i>removed</i>")) + "</td>";
+    page += "</tr>\n";
+  }
+  page += "</table>\n</body></html>\n";
+  return page;
+}
+
+std::string CallJson(const CallRecord& c, const ViewOptions& options) {
+  using nlohmann::json;
+  json j = {{"id", c.id},
+            {"number", MaskNumber(c.number)},
+            {"state", c.state},
+            {"attempts", c.attempts},
+            {"max_attempts", c.maxAttempts},
+            {"received", UtcStamp(c.createdMs)},
+            {"updated", UtcStamp(c.updatedMs)},
+            {"next_attempt", c.nextMs ? json(UtcStamp(*c.nextMs)) : json(nullptr)},
+            {"reason", c.reason},
+            {"selfdelete", c.selfDelete},
+            {"firstocc", c.firstOcc},
+            {"text_removed", !c.text.has_value()}};
+  if (options.showText) j["text"] = c.text ? json(*c.text) : json(nullptr);
+  json history = json::array();
+  for (const AttemptRecord& a : c.history) {
+    history.push_back({{"attempt", a.attempt},
+                       {"line", a.line},
+                       {"started", UtcStamp(a.startedMs)},
+                       {"answered", a.answeredMs ? json(UtcStamp(*a.answeredMs)) : json(nullptr)},
+                       {"ended", a.endedMs ? json(UtcStamp(*a.endedMs)) : json(nullptr)},
+                       {"outcome", a.outcome},
+                       {"detail", a.detail}});
+  }
+  j["history"] = history;
+  // Invalid UTF-8 cannot reach here (texts are decoded from code page 1252), but the dump
+  // must not throw whatever the store holds.
+  return j.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+std::string ConsoleList(const std::vector<CallRecord>& calls, const ViewOptions& options) {
+  std::string out;
+  char line[512];
+  std::snprintf(line, sizeof line, "%6s  %-14s  %-9s  %-8s  %-19s  %-19s  %s\n", "id", "number", "state", "attempts",
+                "received", "last change", "reason");
+  out += line;
+  for (const CallRecord& c : calls) {
+    std::snprintf(line, sizeof line, "%6lld  %-14s  %-9s  %-8s  %-19s  %-19s  ", c.id, MaskNumber(c.number).c_str(),
+                  c.state.c_str(), AttemptsText(c).c_str(), LocalTime(c.createdMs).c_str(),
+                  LocalTime(c.updatedMs).c_str());
+    out += line;
+    out += ReasonText(c) + "\n";
+    if (options.showText) {
+      if (!c.text) {
+        out += "        (text removed)\n";
+        continue;
+      }
+      std::string indented = "        ";
+      for (char ch : *c.text) {
+        indented += ch;
+        if (ch == '\n') indented += "        ";
+      }
+      while (!indented.empty() && (indented.back() == ' ' || indented.back() == '\n')) indented.pop_back();
+      out += indented + "\n";
+    }
+  }
+  if (calls.empty()) out += "(no calls)\n";
+  return out;
+}
+
+}  // namespace talmery

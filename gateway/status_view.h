@@ -1,0 +1,28 @@
+#pragma once
+// What people see of the calls: the HTML page, the JSON of one call, the console list. Numbers
+// are partly masked everywhere; texts appear only when the configuration allows it.
+#include <string>
+#include <vector>
+
+#include "gateway/store.h"
+
+namespace talmery {
+
+struct ViewOptions {
+  bool showText = false;
+  int refreshSeconds = 10;
+  std::string mode;  // "SIP" or "speaker", shown in the page's heading
+};
+
+// Keeps the first two and the last two digits of numbers of seven characters or more, only
+// the last two of shorter ones (one of four or fewer); the rest become '*'.
+std::string MaskNumber(const std::string& number);
+std::string HtmlEscape(const std::string& text);
+// "2026-12-08 21:59:05" in the local time zone.
+std::string LocalTime(long long epochMs);
+
+std::string StatusPage(const std::vector<CallRecord>& calls, const ViewOptions& options, long long nowMs);
+std::string CallJson(const CallRecord& call, const ViewOptions& options);
+std::string ConsoleList(const std::vector<CallRecord>& calls, const ViewOptions& options);
+
+}  // namespace talmery

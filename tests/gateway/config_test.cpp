@@ -1,0 +1,112 @@
+// The settings file and the command line.
+#include <gtest/gtest.h>
+
+#include "gateway/config.h"
+
+namespace talmery {
+namespace {
+
+TEST(Config, FileSettingsAndSections) {
+  Config c;
+  std::string error;
+  ASSERT_TRUE(ParseConfigText("# comment\nlisten = 0.0.0.0:9000\nmax_calls=6   # at once\nshow_text = yes\n\n[sip]\n"
+                              "user = 200\ndomain = pbx.example.com\npassword = a#b=c\nrtp_ports = 20000 - 20099\n",
+                              c, error))
+      << error;
+  EXPECT_EQ(c.listenHost, "0.0.0.0");
+  EXPECT_EQ(c.listenPort, 9000);
+  EXPECT_EQ(c.maxCalls, 6);
+  EXPECT_TRUE(c.showText);
+  EXPECT_EQ(c.sip.user, "200");
+  EXPECT_EQ(c.sip.password, "a#b=c");  // everything after the first '='; '#' only after a blank
+  EXPECT_EQ(c.sip.rtpPortFirst, 20000);
+  EXPECT_EQ(c.sip.rtpPortLast, 20099);
+  EXPECT_EQ(c.DialTemplate(), "sip:{number}@pbx.example.com");
+  EXPECT_TRUE(ValidateConfig(c, error)) << error;
+}
+
+TEST(Config, TheCommittedExampleIsValid) {
+  Config c;
+  std::string error;
+  ASSERT_TRUE(LoadConfigFile(TALMERY_EXAMPLE_CONFIG, c, error)) << error;
+  EXPECT_TRUE(ValidateConfig(c, error)) << error;
+  EXPECT_EQ(c.sip.localAddress, "192.0.2.10");
+  EXPECT_EQ(c.DialTemplate(), "sip:{number}@pbx.example.com");
+}
+
+TEST(Config, FileErrorsNameTheLine) {
+  const struct {
+    const char* text;
+    const char* error;
+  } cases[] = {
+      {"listen = 1.2.3.4\n", "line 1: listen: \"1.2.3.4\" is not host:port"},
+      {"\nmax_cals = 3\n", "line 2: unknown setting \"max_cals\""},
+      {"max_calls = 0\n", "line 1: max_calls: 0 is outside 1 to 200"},
+      {"attempts = 3x\n", "line 1: attempts: \"3x\" is not a whole number"},
+      {"show_text = maybe\n", "line 1: show_text: \"maybe\" is not yes or no"},
+      {"[pbx]\n", "line 1: unknown section [pbx]"},
+      {"[sip\n", "line 1: a section name must end with ]"},
+      {"just words\n", "line 1: \"key = value\" expected"},
+      {"mode = phone\n", "line 1: mode: \"phone\" is not sip or speaker"},
+      {"[sip]\nrtp_ports = 20099-20000\n", "line 2: sip.rtp_ports: the range 20099-20000 is empty"},
+  };
+  for (const auto& c : cases) {
+    Config config;
+    std::string error;
+    EXPECT_FALSE(ParseConfigText(c.text, config, error)) << c.text;
+    EXPECT_EQ(error, c.error);
+  }
+}
+
+TEST(Config, CombinationsThatCannotWork) {
+  const struct {
+    const char* text;
+    const char* error;
+  } cases[] = {
+      {"mode = speaker\n", "speaker mode needs speaker_dir (or --speaker DIR)"},
+      {"[sip]\npassword = x;regint=1\n", "sip settings must not hold ; < > \" or line breaks"},
+      {"[sip]\ndial = tel:{number}\n", "sip.dial: a sip: address with {number} is needed"},
+      {"[sip]\ndial = sip:100@pbx\n", "sip.dial: a sip: address with {number} is needed"},
+      {"max_calls = 200\n[sip]\nrtp_ports = 10000-10100\n", "sip.rtp_ports: at least 4 ports per call at once are needed"},
+  };
+  for (const auto& c : cases) {
+    Config config;
+    std::string error;
+    ASSERT_TRUE(ParseConfigText(c.text, config, error)) << c.text << error;
+    EXPECT_FALSE(ValidateConfig(config, error)) << c.text;
+    EXPECT_EQ(error, c.error);
+  }
+}
+
+TEST(Config, CommandLineOverridesTheFile) {
+  CommandLine line;
+  std::string error;
+  ASSERT_TRUE(ParseCommandLine({"--config", "/etc/x.conf", "--listen", "127.0.0.1:0", "--speaker", "/tmp/s", "--list", "7"},
+                               line, error));
+  EXPECT_EQ(line.configPath, "/etc/x.conf");
+  EXPECT_TRUE(line.list);
+  EXPECT_EQ(line.listCount, 7);
+  Config c;
+  ASSERT_TRUE(ApplyCommandLine(line, c, error));
+  EXPECT_EQ(c.listenPort, 0);
+  EXPECT_EQ(c.mode, DialMode::Speaker);
+  EXPECT_EQ(c.speakerDir, "/tmp/s");
+
+  const struct {
+    std::vector<std::string> args;
+    const char* error;
+  } bad[] = {
+      {{"--config"}, "--config needs a value"},
+      {{"--listen", "--list"}, "--listen needs a value"},
+      {{"--list", "0"}, "--list: 0 is outside 1 to 100000"},
+      {{"--port", "1"}, "unknown option --port"},
+  };
+  for (const auto& b : bad) {
+    CommandLine l;
+    EXPECT_FALSE(ParseCommandLine(b.args, l, error));
+    EXPECT_EQ(error, b.error);
+  }
+}
+
+}  // namespace
+}  // namespace talmery

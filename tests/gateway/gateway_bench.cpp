@@ -1,0 +1,299 @@
+// gateway_bench: the call server's figures for docs/performance.md (tools/bench-gateway.sh runs
+// it on a build without sanitizers). Prints table rows "| measure | result | how |".
+//   gateway_bench [requests, default 5000] [simultaneous calls, default 20]
+// 1. Accepted requests per second: 16 keep-alive clients post for the whole run; each accepted
+//    request is committed to the store (fsync) before its id is answered. The lines are left
+//    down, so that only the accepting path is measured.
+// 2. POST -> INVITE: a request posted, the INVITE read from a UDP socket that stands in for the
+//    PBX (and answers 486, so that each call ends at once).
+// 3. Simultaneous calls: that many calls at once to as many loopback phones; each phone's
+//    recording is checked against the text.
+// 4. The idle gateway's memory, with its baresip processes.
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+#include "gateway/speech.h"
+#include "tests/gateway/test_support.h"
+#include "tools/phone/loopback_phone.h"
+#include "tools/phone/speech_match.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using gwtest::BodyOf;
+using gwtest::TempDir;
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+std::string Percentiles(std::vector<double> v) {
+  if (v.empty()) return "no samples";
+  std::sort(v.begin(), v.end());
+  char text[120];
+  std::snprintf(text, sizeof text, "median %.1f ms, p95 %.1f ms, max %.1f ms (n=%zu)", v[v.size() / 2],
+                v[std::min(v.size() - 1, v.size() * 95 / 100)], v.back(), v.size());
+  return text;
+}
+
+int Connect(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// One keep-alive request and its whole answer (Content-Length bodies only).
+bool KeepAlivePost(int fd, const std::string& body) {
+  const std::string request = "POST /ocall/callreqHandler.jsp HTTP/1.1\r\nHost: x\r\nContent-Type: "
+                              "application/x-www-form-urlencoded\r\nContent-Length: " +
+                              std::to_string(body.size()) + "\r\n\r\n" + body;
+  if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) return false;
+  std::string got;
+  char buffer[2048];
+  for (;;) {
+    const size_t head = got.find("\r\n\r\n");
+    if (head != std::string::npos) {
+      const size_t cl = got.find("Content-Length: ");
+      const size_t length = cl == std::string::npos ? 0 : std::strtoul(got.c_str() + cl + 16, nullptr, 10);
+      if (got.size() >= head + 4 + length) return got.compare(head + 4, 1, "[") == 0;
+    }
+    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) return false;
+    got.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+std::string BaseConfig(const std::string& dir, int port) {
+  return "listen = 127.0.0.1:" + std::to_string(port) + "\ndatabase = " + dir + "/calls.db\n";
+}
+
+void AcceptRate(int requests) {
+  TempDir dir;
+  const int base = phone::FreePortBlock(100, 1);
+  gwtest::WriteFile(dir.path() + "/g.conf", BaseConfig(dir.path(), base) + "[sip]\nbaresip = /nonexistent/baresip\n"
+                                            "sip_port = " + std::to_string(base + 10) + "\ncontrol_port = " +
+                                            std::to_string(base + 30) + "\n");
+  gwtest::GatewayProcess gateway(dir.path() + "/g.conf", dir.path() + "/g.log");
+  if (!gateway.WaitUntilServing(20000)) return;
+  const int clients = 16;
+  std::atomic<int> next{0}, accepted{0};
+  const std::string body = gwtest::CallBody("5550100", "Hi, this is Ann Lee's appointment reminder call program.\n"
+                                                       "You have an appointment coming up in 15 minutes.\n");
+  const Clock::time_point start = Clock::now();
+  std::vector<std::thread> threads;
+  for (int c = 0; c < clients; ++c)
+    threads.emplace_back([&] {
+      int fd = Connect(base);
+      while (next++ < requests) {
+        if (fd < 0 || !KeepAlivePost(fd, body)) {
+          if (fd >= 0) close(fd);
+          fd = Connect(base);  // the server ends a connection after 100 requests
+          if (fd < 0 || !KeepAlivePost(fd, body)) continue;
+        }
+        ++accepted;
+      }
+      if (fd >= 0) close(fd);
+    });
+  for (auto& t : threads) t.join();
+  const double seconds = Ms(Clock::now() - start) / 1000;
+  std::printf("| Accepted requests per second, durable store | %.0f/s (%d of %d accepted in %.2f s) | %d keep-alive "
+              "clients post at once; each call committed to SQLite (WAL, synchronous=FULL) before its id is answered; "
+              "commits of requests that arrive together share one fsync |\n",
+              accepted / seconds, accepted.load(), requests, seconds, clients);
+}
+
+// A UDP socket in the PBX's place: notes when each INVITE arrives and answers 486.
+class InviteSink {
+ public:
+  explicit InviteSink(int port) {
+    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  }
+  ~InviteSink() { close(fd_); }
+  // Waits for the next INVITE; its arrival time.
+  bool NextInvite(Clock::time_point& at, int timeoutMs) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    char buffer[8192];
+    while (Clock::now() < deadline) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 20) <= 0) continue;
+      sockaddr_in from{};
+      socklen_t len = sizeof from;
+      const ssize_t n = recvfrom(fd_, buffer, sizeof buffer - 1, 0, reinterpret_cast<sockaddr*>(&from), &len);
+      if (n <= 0) continue;
+      const Clock::time_point now = Clock::now();
+      const std::string msg(buffer, static_cast<size_t>(n));
+      if (msg.compare(0, 7, "INVITE ") != 0) continue;  // ACKs of our answers
+      std::string reply = "SIP/2.0 486 Busy Here\r\n";
+      size_t at0 = msg.find("\r\n") + 2;
+      while (at0 < msg.size()) {
+        const size_t end = msg.find("\r\n", at0);
+        if (end == std::string::npos || end == at0) break;
+        const std::string header = msg.substr(at0, end - at0);
+        for (const char* name : {"Via:", "From:", "Call-ID:", "CSeq:"})
+          if (header.compare(0, std::strlen(name), name) == 0) reply += header + "\r\n";
+        if (header.compare(0, 3, "To:") == 0) reply += header + ";tag=sink\r\n";
+        at0 = end + 2;
+      }
+      reply += "Content-Length: 0\r\n\r\n";
+      sendto(fd_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+      at = now;
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+void PostToInvite(int samples) {
+  TempDir dir;
+  const int base = phone::FreePortBlock(400, 1);
+  InviteSink sink(base);
+  gwtest::WriteFile(dir.path() + "/g.conf", BaseConfig(dir.path(), base + 50) +
+                                                "attempts = 1\n[sip]\ndial = sip:{number}@127.0.0.1:" + std::to_string(base) +
+                                                "\nsip_port = " + std::to_string(base + 10) + "\ncontrol_port = " +
+                                                std::to_string(base + 30) + "\nrtp_ports = " + std::to_string(base + 200) +
+                                                "-" + std::to_string(base + 399) + "\n");
+  gwtest::GatewayProcess gateway(dir.path() + "/g.conf", dir.path() + "/g.log");
+  if (!gateway.WaitUntilServing(20000)) return;
+  usleep(1000 * 1000);  // the lines' baresip processes come up
+  std::vector<double> delays;
+  for (int i = 0; i < samples + 3; ++i) {
+    const Clock::time_point posted = Clock::now();
+    if (BodyOf(gwtest::PostCall(base + 50, gwtest::CallBody("5550100", "Short reminder."))).compare(0, 1, "[") != 0) break;
+    Clock::time_point invite;
+    if (!sink.NextInvite(invite, 5000)) break;
+    if (i >= 3) delays.push_back(Ms(invite - posted));  // the first calls warm up
+    gwtest::WaitForState(base + 50, i + 1, "failed", 5000);
+  }
+  std::printf("| POST → INVITE on the wire | %s | request sent (new connection) → INVITE read by a UDP socket in the "
+              "PBX's place, which answers 486; one call at a time; includes two durable commits (accept, then the "
+              "claim of the call before it is dialled) |\n",
+              Percentiles(delays).c_str());
+}
+
+void Simultaneous(int calls) {
+  TempDir dir;
+  const int base = phone::FreePortBlock(300 + 210 * calls, 1);
+  std::vector<std::unique_ptr<phone::LoopbackPhone>> phones;
+  for (int i = 0; i < calls; ++i) {
+    phones.push_back(std::make_unique<phone::LoopbackPhone>(
+        dir.path() + "/phone" + std::to_string(i), phone::PhonePorts{base + 300 + 210 * i, base + 302 + 210 * i, base + 310 + 210 * i},
+        std::vector<phone::PhoneAccount>{{"5550100", phone::Behaviour::Answer, 0}}));
+    std::string error;
+    if (!phones.back()->Start(error)) {
+      std::printf("| Simultaneous calls with clean audio | phone %d did not start: %s | |\n", i, error.c_str());
+      return;
+    }
+  }
+  // Each call goes to its own phone: the dial template's port is the number's last part.
+  std::string conf = BaseConfig(dir.path(), base) + "max_calls = " + std::to_string(calls) +
+                     "\n[sip]\ndial = sip:5550100@127.0.0.1:{number}\nsip_port = " + std::to_string(base + 10) +
+                     "\ncontrol_port = " + std::to_string(base + 200) + "\nrtp_ports = " +
+                     std::to_string(base + 300 + 210 * calls) + "-" + std::to_string(base + 300 + 210 * calls + 8 * calls - 1) + "\n";
+  // The ports above are checked free for the phones; the gateway's RTP range lies after them.
+  gwtest::WriteFile(dir.path() + "/g.conf", conf);
+  gwtest::GatewayProcess gateway(dir.path() + "/g.conf", dir.path() + "/g.log");
+  if (!gateway.WaitUntilServing(20000)) return;
+  usleep(2000 * 1000);
+  const std::string text = "This reminder call is one of many at the same time.";
+  for (int i = 0; i < calls; ++i) gwtest::PostCall(base, gwtest::CallBody(std::to_string(base + 300 + 210 * i), text));
+  int done = 0, clean = 0, heldAtOnce = 0;
+  for (int i = 0; i < calls; ++i)
+    if (gwtest::WaitForState(base, i + 1, "done", 120000)["state"] == "done") ++done;
+  const std::string log = gwtest::ReadFile(dir.path() + "/g.log");
+  // Calls answered before the first one ended: all of them were going on at once.
+  const size_t firstDone = log.find("state=done");
+  for (size_t at = log.find("state=answered"); at != std::string::npos && at < firstDone; at = log.find("state=answered", at + 1))
+    ++heldAtOnce;
+  talmery::Pcm speech;
+  std::string error;
+  talmery::Synthesize(text, talmery::Voice(), speech, error);
+  double worst = 1;
+  for (auto& p : phones) {
+    p->WaitForClosedCalls(1, 10000);
+    const auto recordings = p->Recordings();
+    talmery::Pcm rec;
+    std::string report;
+    if (recordings.size() == 1 && talmery::ReadWavFile(recordings[0], rec, error) &&
+        phone::RecordingCarries(rec, speech, 2, report)) {
+      ++clean;
+      for (const auto& m : phone::FindSpeech(rec, speech, 2)) worst = std::min(worst, m.correlation);
+    }
+  }
+  std::printf("| Simultaneous calls with clean audio | %d of %d calls done, %d answered before the first ended, %d "
+              "recordings carry the text twice (lowest correlation %.4f) | %d loopback phones (a baresip each), one "
+              "call to each at once, G.711 PCMU; each recording checked against the speech |\n",
+              done, calls, heldAtOnce, clean, worst, calls);
+}
+
+long RssKb(pid_t pid) {
+  const std::string status = gwtest::ReadFile("/proc/" + std::to_string(pid) + "/status");
+  const size_t at = status.find("VmRSS:");
+  return at == std::string::npos ? 0 : std::atol(status.c_str() + at + 6);
+}
+
+void IdleMemory() {
+  TempDir dir;
+  const int base = phone::FreePortBlock(400, 1);
+  gwtest::WriteFile(dir.path() + "/g.conf", BaseConfig(dir.path(), base) + "[sip]\nsip_port = " + std::to_string(base + 10) +
+                                                "\ncontrol_port = " + std::to_string(base + 30) + "\nrtp_ports = " +
+                                                std::to_string(base + 200) + "-" + std::to_string(base + 399) + "\n");
+  gwtest::GatewayProcess gateway(dir.path() + "/g.conf", dir.path() + "/g.log");
+  if (!gateway.WaitUntilServing(20000)) return;
+  usleep(5000 * 1000);
+  long children = 0;
+  int count = 0;
+  if (DIR* proc = opendir("/proc")) {
+    while (dirent* e = readdir(proc)) {
+      const std::string stat = gwtest::ReadFile(std::string("/proc/") + e->d_name + "/stat");
+      const size_t close = stat.rfind(')');
+      if (close == std::string::npos) continue;
+      int ppid = 0;
+      char state;
+      if (std::sscanf(stat.c_str() + close + 2, "%c %d", &state, &ppid) == 2 && ppid == gateway.Pid()) {
+        children += RssKb(std::atoi(e->d_name));
+        ++count;
+      }
+    }
+    closedir(proc);
+  }
+  std::printf("| Idle gateway memory | %ld KB resident, its %d baresip processes %ld KB more | VmRSS after 5 s idle, "
+              "4 lines (max_calls = 4), no call yet; resident sizes include shared libraries |\n",
+              RssKb(gateway.Pid()), count, children);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int requests = argc > 1 ? std::atoi(argv[1]) : 5000;
+  const int calls = argc > 2 ? std::atoi(argv[2]) : 20;
+  AcceptRate(requests);
+  PostToInvite(50);
+  Simultaneous(calls);
+  IdleMemory();
+  return 0;
+}

@@ -1,0 +1,121 @@
+// How a call's end is read, what the store records of it, the account given to baresip, the
+// control channel's framing and the log's lines.
+#include <gtest/gtest.h>
+
+#include "gateway/dispatcher.h"
+#include "gateway/event_log.h"
+#include "gateway/line.h"
+#include "gateway/netstring.h"
+
+namespace talmery {
+namespace {
+
+TEST(LineLogic, CloseReasons) {
+  const struct {
+    const char* reason;
+    bool answered;
+    Result result;
+  } cases[] = {
+      {"end of file", true, Result::Delivered},
+      {"Connection reset by peer", true, Result::Delivered},
+      {"486 Busy Here", false, Result::Busy},
+      {"486 Rejected", false, Result::Busy},
+      {"600 Busy Everywhere", false, Result::Busy},
+      {"603 Decline", false, Result::Busy},
+      {"480 Temporarily Unavailable", false, Result::NoAnswer},
+      {"408 Request Timeout", false, Result::NoAnswer},
+      {"Connection timed out", false, Result::NoAnswer},
+      {"404 Not Found", false, Result::Failed},
+      {"403 Forbidden", false, Result::Failed},
+      {"503 Service Unavailable", false, Result::Failed},
+      {"4860 odd", false, Result::Failed},
+      {"Connection refused", false, Result::Failed},
+      {"", false, Result::Failed},
+  };
+  for (const auto& c : cases) {
+    const Outcome o = ClassifyClosed(c.reason, c.answered);
+    EXPECT_EQ(o.result, c.result) << c.reason;
+    EXPECT_EQ(o.detail, c.reason);
+  }
+}
+
+TEST(LineLogic, WhatTheStoreRecordsOfAnAttempt) {
+  const long long now = 1000000;
+  AttemptEnd e = EndOfAttempt({Result::Busy, false, "486 Busy Here"}, 1, 3, 60, now);
+  EXPECT_EQ(e.state, "busy");
+  EXPECT_EQ(e.outcome, "busy");
+  EXPECT_EQ(e.reason, "busy (486 Busy Here) on try 1 of 3");
+  EXPECT_EQ(e.nextMs, now + 60000);
+
+  e = EndOfAttempt({Result::NoAnswer, false, "no answer in 30 s"}, 3, 3, 60, now);
+  EXPECT_EQ(e.state, "failed");
+  EXPECT_EQ(e.outcome, "no answer");
+  EXPECT_EQ(e.reason, "no answer (no answer in 30 s) on the last of 3 tries");
+  EXPECT_FALSE(e.nextMs);
+
+  e = EndOfAttempt({Result::Delivered, true, "end of file"}, 2, 3, 60, now);
+  EXPECT_EQ(e.state, "done");
+  EXPECT_EQ(e.reason, "answered; the message was played");
+  EXPECT_EQ(EndOfAttempt({Result::Delivered, true, "Connection reset by peer"}, 1, 1, 0, now).reason,
+            "answered; the callee hung up");
+
+  e = EndOfAttempt({Result::Failed, false, "404 Not Found"}, 1, 3, 60, now);
+  EXPECT_EQ(e.state, "failed");  // not retried: the number is wrong, not busy
+  EXPECT_EQ(e.reason, "404 Not Found");
+}
+
+TEST(LineLogic, AccountLineForBaresip) {
+  SipSettings s;
+  s.user = "200";
+  s.domain = "pbx.example.com";
+  s.password = "pw";
+  s.outboundProxy = "sip:proxy.example.com;transport=tcp";
+  s.registerSeconds = 600;
+  EXPECT_EQ(AccountLine(s, true),
+            "<sip:200@pbx.example.com>;auth_user=200;auth_pass=pw;outbound=\"sip:proxy.example.com;transport=tcp\";"
+            "regint=600;audio_codecs=PCMU,PCMA;answermode=manual");
+  s.authUser = "u200";
+  EXPECT_EQ(AccountLine(s, false),
+            "<sip:200@pbx.example.com>;auth_user=u200;auth_pass=pw;outbound=\"sip:proxy.example.com;transport=tcp\";"
+            "regint=0;audio_codecs=PCMU,PCMA;answermode=manual");
+  SipSettings loopback;
+  EXPECT_EQ(AccountLine(loopback, false), "<sip:talmery@127.0.0.1>;regint=0;audio_codecs=PCMU,PCMA;answermode=manual");
+}
+
+TEST(LineLogic, Netstrings) {
+  EXPECT_EQ(EncodeNetstring("{\"a\":1}"), "7:{\"a\":1},");
+  NetstringReader r;
+  const std::string stream = "3:abc,0:,5:he";
+  r.Feed(stream.data(), stream.size());
+  std::string p;
+  ASSERT_TRUE(r.Next(p));
+  EXPECT_EQ(p, "abc");
+  ASSERT_TRUE(r.Next(p));
+  EXPECT_EQ(p, "");
+  EXPECT_FALSE(r.Next(p));  // the rest is still coming
+  EXPECT_FALSE(r.Failed());
+  r.Feed("llo,", 4);
+  ASSERT_TRUE(r.Next(p));
+  EXPECT_EQ(p, "hello");
+
+  for (const std::string bad : {"x:abc,", "3:abcd", ":", "99999999999:"}) {
+    NetstringReader b(1000);
+    b.Feed(bad.data(), bad.size());
+    EXPECT_FALSE(b.Next(p)) << bad;
+    EXPECT_TRUE(b.Failed()) << bad;
+  }
+  NetstringReader small(4);
+  small.Feed("5:hello,", 8);
+  EXPECT_FALSE(small.Next(p));
+  EXPECT_EQ(small.Error(), "netstring of 5 bytes is over the limit");
+}
+
+TEST(LineLogic, LogLinesQuoteAndRedact) {
+  EXPECT_EQ(FormatLogLine("T", "state", {{"call", "1"}, {"reason", "no answer \"x\"\n"}, {"empty", ""}}),
+            "time=T event=state call=1 reason=\"no answer \\\"x\\\"\\n\" empty=\"\"");
+  EXPECT_EQ(Redact("pass=abc;x=abcabc", {"abc"}), "pass=***;x=******");
+  EXPECT_EQ(UtcStamp(1700000000123), "2023-11-14T22:13:20.123Z");
+}
+
+}  // namespace
+}  // namespace talmery

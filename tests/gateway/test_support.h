@@ -1,0 +1,71 @@
+#pragma once
+// What the server tests share: raw HTTP on loopback, a gateway running in this process (its log
+// kept in a file), the gateway program as a child process, and waiting for a call's state.
+#include <sys/types.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "gateway/config.h"
+#include "gateway/event_log.h"
+#include "gateway/service.h"
+#include "tests/gateway/temp_dir.h"
+
+namespace gwtest {
+
+// Sends `bytes` to 127.0.0.1:port and returns all that comes back until the server closes (or
+// `timeoutMs` passes).
+std::string Exchange(int port, const std::string& bytes, int timeoutMs = 10000);
+// A POST of `body` to the call path, as the agent sends it; returns the whole response.
+std::string PostCall(int port, const std::string& body);
+// The body of a response.
+std::string BodyOf(const std::string& response);
+// GET /calls/<id> as JSON (null when there is no such call).
+nlohmann::json CallStatus(int port, long long id);
+// Polls until the call is in `state` (or the time is up); returns the last status seen.
+nlohmann::json WaitForState(int port, long long id, const std::string& state, int timeoutMs);
+// A form body for `number` and `text` (the text %-escaped byte by byte).
+std::string CallBody(const std::string& number, const std::string& text, bool selfDelete = true);
+
+// The gateway in this process, on a free port; its log lines go to a file of the test folder.
+class InProcessGateway {
+ public:
+  explicit InProcessGateway(talmery::Config config);
+  ~InProcessGateway();
+  bool Start(std::string& error);
+  int Port() const { return gateway_->Port(); }
+  std::string LogText() const;
+  talmery::Config& config() { return config_; }
+
+ private:
+  talmery::Config config_;
+  TempDir logDir_;
+  FILE* logFile_ = nullptr;
+  std::unique_ptr<talmery::EventLog> log_;
+  std::unique_ptr<talmery::Gateway> gateway_;
+};
+
+// The talmery-gateway program as a child; its standard error goes to a file of its own.
+class GatewayProcess {
+ public:
+  GatewayProcess(const std::string& configPath, const std::string& logPath);
+  ~GatewayProcess();
+  // Waits until the log shows the start (and the port it serves).
+  bool WaitUntilServing(int timeoutMs);
+  void Kill(int signal);
+  // Waits for the exit; the exit status, or -1.
+  int Wait(int timeoutMs);
+  pid_t Pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string logPath_;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& text);
+
+}  // namespace gwtest

@@ -1,0 +1,92 @@
+// What people see: masked numbers, escaped text, call texts only when configured.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "gateway/status_view.h"
+
+namespace talmery {
+namespace {
+
+TEST(StatusView, NumbersArePartlyMasked) {
+  const struct {
+    const char* number;
+    const char* masked;
+  } cases[] = {{"5550100", "55***00"}, {"+4930123456", "+4*******56"}, {"12345", "***45"}, {"1234", "***4"}, {"1", "1"}};
+  for (const auto& c : cases) EXPECT_EQ(MaskNumber(c.number), c.masked);
+}
+
+CallRecord Sample() {
+  CallRecord c;
+  c.id = 7;
+  c.number = "5550100";
+  c.text = "Meet <b>Bob</b> & \"Ann\"\nRoom 4";
+  c.state = state::kBusy;
+  c.attempts = 1;
+  c.maxAttempts = 3;
+  c.createdMs = 1700000000000;
+  c.updatedMs = 1700000001000;
+  c.nextMs = 1700000061000;
+  c.reason = "busy (486 <Busy>) on try 1 of 3";
+  AttemptRecord a;
+  a.attempt = 1;
+  a.line = 0;
+  a.startedMs = 1700000000500;
+  a.endedMs = 1700000001000;
+  a.outcome = "busy";
+  a.detail = "486 Busy Here";
+  c.history.push_back(a);
+  return c;
+}
+
+TEST(StatusView, PageEscapesAndShowsTextOnlyWhenAllowed) {
+  ViewOptions hidden;
+  hidden.refreshSeconds = 7;
+  hidden.mode = "SIP";
+  const std::string page = StatusPage({Sample()}, hidden, 1700000002000);
+  EXPECT_NE(page.find("<meta http-equiv=\"refresh\" content=\"7\">"), std::string::npos);
+  EXPECT_NE(page.find("<td>55***00</td><td>busy</td><td>1 of 3</td>"), std::string::npos);
+  EXPECT_NE(page.find("busy (486 &lt;Busy&gt;) on try 1 of 3; next try "), std::string::npos);
+  EXPECT_EQ(page.find("5550100"), std::string::npos);
+  EXPECT_EQ(page.find("Bob"), std::string::npos);
+
+  ViewOptions shown = hidden;
+  shown.showText = true;
+  const std::string withText = StatusPage({Sample()}, shown, 1700000002000);
+  EXPECT_NE(withText.find("<pre>Meet &lt;b&gt;Bob&lt;/b&gt; &amp; &quot;Ann&quot;\nRoom 4</pre>"), std::string::npos);
+  CallRecord removed = Sample();
+  removed.text.reset();
+  EXPECT_NE(StatusPage({removed}, shown, 0).find("<i>removed</i>"), std::string::npos);
+}
+
+TEST(StatusView, JsonOfOneCall) {
+  ViewOptions hidden;
+  nlohmann::json j = nlohmann::json::parse(CallJson(Sample(), hidden));
+  EXPECT_EQ(j["id"], 7);
+  EXPECT_EQ(j["number"], "55***00");
+  EXPECT_EQ(j["state"], "busy");
+  EXPECT_EQ(j["attempts"], 1);
+  EXPECT_EQ(j["max_attempts"], 3);
+  EXPECT_EQ(j["next_attempt"], "2023-11-14T22:14:21.000Z");
+  EXPECT_FALSE(j.contains("text"));
+  ASSERT_EQ(j["history"].size(), 1u);
+  EXPECT_EQ(j["history"][0]["outcome"], "busy");
+  EXPECT_EQ(j["history"][0]["detail"], "486 Busy Here");
+  EXPECT_TRUE(j["history"][0]["answered"].is_null());
+
+  ViewOptions shown;
+  shown.showText = true;
+  EXPECT_EQ(nlohmann::json::parse(CallJson(Sample(), shown))["text"], *Sample().text);
+}
+
+TEST(StatusView, ConsoleListIndentsTexts) {
+  ViewOptions shown;
+  shown.showText = true;
+  const std::string list = ConsoleList({Sample()}, shown);
+  EXPECT_NE(list.find("     7  55***00         busy       1 of 3    "), std::string::npos) << list;
+  EXPECT_NE(list.find("\n        Meet <b>Bob</b> & \"Ann\"\n        Room 4\n"), std::string::npos) << list;
+  EXPECT_EQ(ConsoleList({}, shown).substr(ConsoleList({}, shown).find('\n') + 1), "(no calls)\n");
+}
+
+}  // namespace
+}  // namespace talmery
