@@ -4,9 +4,9 @@
 
 void Notifier::Notify(const std::string& text) {
   std::unique_lock<std::mutex> lock(mu_);
+  if (stopping_) return;  // ending: nobody would read it
   queue_.Add(text);
   if (!thread_.joinable()) {
-    stopping_ = false;
     threadId_ = 0;
     thread_ = std::thread([this] { Run(); });
     // The thread's message queue must exist before Stop can post to it.
@@ -22,9 +22,12 @@ void Notifier::Stop() {
   queue_ = NoticeQueue();
   // A box's modal loop ends on WM_QUIT; posted before the box opens, it ends that box at once.
   PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
+  std::thread thread = std::move(thread_);
   lock.unlock();
   changed_.notify_all();
-  thread_.join();
+  thread.join();
+  lock.lock();
+  stopping_ = false;
 }
 
 void Notifier::Run() {

@@ -29,8 +29,8 @@ class Notifier {
   // Queues text for a box (caption "Brisomel"); repeats while a box is up are combined. The
   // thread starts with the first message. Any thread may call this; it never waits for the user.
   void Notify(const std::string& text);
-  // Closes a box still open, drops what is waiting and joins the thread. Later messages start a
-  // new thread.
+  // Closes a box still open, drops what is waiting (and what comes meanwhile) and joins the
+  // thread. Later messages start a new thread.
   void Stop();
 
  private:
