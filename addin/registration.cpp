@@ -1,7 +1,6 @@
 #include "addin/registration.h"
 
 #include <cwchar>
-#include <string>
 
 #include "addin/addin_identity.h"
 #include "addin/key_path.h"
@@ -12,15 +11,23 @@ namespace {
 constexpr std::size_t kKeyPathCapacity = 1024;
 constexpr DWORD kSubKeyNameCapacity = 256;  // registry key names are at most 255 characters
 
-// Key paths and the add-in's own texts are ASCII.
-std::wstring Widen(const char* ascii) {
-  std::wstring wide;
-  for (; *ascii; ++ascii) wide += static_cast<wchar_t>(static_cast<unsigned char>(*ascii));
-  return wide;
-}
+// Key paths and the add-in's own texts are ASCII: widened character by character into a fixed
+// buffer, so that the COM entry points never allocate or throw.
+class Wide {
+ public:
+  explicit Wide(const char* ascii) {
+    std::size_t i = 0;
+    for (; ascii[i] && i + 1 < kKeyPathCapacity; ++i) text_[i] = static_cast<wchar_t>(static_cast<unsigned char>(ascii[i]));
+    text_[i] = L'\0';
+  }
+  const wchar_t* c_str() const { return text_; }
+
+ private:
+  wchar_t text_[kKeyPathCapacity];
+};
 
 LONG CreateKey(HKEY root, const char* path, fw::RegKey* key) {
-  const LONG error = ::RegCreateKeyExW(root, Widen(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+  const LONG error = ::RegCreateKeyExW(root, Wide(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                        KEY_SET_VALUE, nullptr, key->put(), nullptr);
   if (error != ERROR_SUCCESS) key->release();  // nothing was opened
   return error;
@@ -49,9 +56,9 @@ LONG CreateKeyWithDefault(HKEY root, const char* keyPath, const char* subKey, co
 LONG RegisterAddinClass(HKEY classesRoot, const wchar_t* modulePath) {
   char classKey[kKeyPathCapacity];
   if (!ClassKeyPath(kClsidAddinText, classKey, sizeof classKey)) return ERROR_BUFFER_OVERFLOW;
-  const std::wstring description = Widen(kAddinDescription);
-  const std::wstring progId = Widen(kAddinProgId);
-  const std::wstring clsid = Widen(kClsidAddinText);
+  const Wide description(kAddinDescription);
+  const Wide progId(kAddinProgId);
+  const Wide clsid(kClsidAddinText);
   LONG error = CreateKeyWithDefault(classesRoot, classKey, nullptr, description.c_str());
   if (error == ERROR_SUCCESS) error = CreateKeyWithDefault(classesRoot, classKey, "InprocServer32", modulePath);
   if (error == ERROR_SUCCESS) error = CreateKeyWithDefault(classesRoot, classKey, "ProgID", progId.c_str());
@@ -67,7 +74,7 @@ LONG RegisterOfficeAddin(const char* host, const char* progId, const char* descr
   fw::RegKey key;
   LONG error = CreateKey(HKEY_CURRENT_USER, path, &key);
   if (error != ERROR_SUCCESS) return error;
-  const std::wstring text = Widen(description);
+  const Wide text(description);
   error = SetDword(key.get(), L"LoadBehavior", loadBehavior);
   if (error == ERROR_SUCCESS) error = SetDword(key.get(), L"CommandLineSafe", 0);
   if (error == ERROR_SUCCESS) error = SetString(key.get(), L"FriendlyName", text.c_str());
@@ -108,4 +115,4 @@ LONG DeleteKeyTreeW(HKEY parent, const wchar_t* name) {
 
 }  // namespace
 
-LONG DeleteKeyTree(HKEY parent, const char* name) { return DeleteKeyTreeW(parent, Widen(name).c_str()); }
+LONG DeleteKeyTree(HKEY parent, const char* name) { return DeleteKeyTreeW(parent, Wide(name).c_str()); }
