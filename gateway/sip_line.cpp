@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 
 #include "gateway/baresip.h"
 #include "gateway/event_log.h"
@@ -112,22 +113,46 @@ class SipLine : public Line {
     if (!baresip_.Command("ausrc", "aufile," + silenceWav_, data)) return Fail("cannot set the silence: " + data);
     if (!baresip_.Command("dial", uri, data)) return Fail("dial refused: " + data);
 
-    // The speech is made while the phone rings; the call sends silence until the answer, so
-    // early media (a 183 with SDP) loses none of the message.
-    Pcm message;
-    std::string error;
-    if (!RenderMessage(job.text, config_, message, error) || !WriteWavFile(messagePath, message, error)) {
-      HangUp();
-      return Fail("speech: " + error);
-    }
-
-    bool answered = false;
+    // The speech is made while the phone rings, beside the timers and the call's events; the
+    // call sends silence until the answer and the message is ready, so early media (a 183 with
+    // SDP) loses none of the message. (Leaving this function waits for the speech: the helper
+    // ends within its own time limit.)
+    struct Speech {
+      bool ok = false;
+      std::string error;
+    };
+    std::future<Speech> making = std::async(std::launch::async, [&] {
+      Speech s;
+      Pcm message;
+      s.ok = RenderMessage(job.text, config_, message, s.error) && WriteWavFile(messagePath, message, s.error);
+      return s;
+    });
+    bool ready = false, answered = false, playing = false;
     Clock::time_point answeredAt;
     std::string callId;
     for (;;) {
+      if (!ready && making.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+        const Speech speech = making.get();
+        if (!speech.ok) {
+          HangUp();
+          Outcome o = Fail("speech: " + speech.error);
+          o.answered = answered;
+          return o;
+        }
+        ready = true;
+      }
+      if (answered && ready && !playing) {
+        playing = true;
+        if (!baresip_.Command("ausrc", "aufile," + messagePath, data)) {
+          HangUp();
+          Outcome o = Fail("cannot play the message: " + data);
+          o.answered = true;
+          return o;
+        }
+      }
       const Clock::time_point deadline =
           answered ? answeredAt + std::chrono::seconds(config_.maxCallTime) : start + std::chrono::seconds(config_.ringTime);
-      const Clock::time_point slice = std::min(deadline, Clock::now() + std::chrono::milliseconds(200));
+      const Clock::time_point slice = std::min(deadline, Clock::now() + std::chrono::milliseconds(ready ? 200 : 10));
       BaresipEvent event;
       const Baresip::Wait w = baresip_.NextEvent(event, slice);
       if (aborted_) {
@@ -157,15 +182,9 @@ class SipLine : public Line {
         else if (event.id != callId) continue;  // not our call
       }
       if (event.type == "CALL_ESTABLISHED" && !answered) {
-        answered = true;
+        answered = true;  // the message starts at the top of the loop, once it is ready
         answeredAt = Clock::now();
         onAnswered();
-        if (!baresip_.Command("ausrc", "aufile," + messagePath, data)) {
-          HangUp();
-          Outcome o = Fail("cannot play the message: " + data);
-          o.answered = true;
-          return o;
-        }
       } else if (event.type == "CALL_CLOSED") {
         return ClassifyClosed(event.param, answered);
       }
