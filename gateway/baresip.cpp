@@ -1,5 +1,6 @@
 #include "gateway/baresip.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -292,17 +293,32 @@ bool Baresip::Receive(SteadyTime deadline) {
 }
 
 bool Baresip::Command(const std::string& command, const std::string& params, std::string& data, int timeoutMs) {
+  return SendAndWait({{command, params}}, data, timeoutMs);
+}
+
+bool Baresip::CommandOnAccount(const std::string& aor, const std::string& command, std::string& data,
+                               int timeoutMs) {
+  return SendAndWait({{"uafind", aor}, {command, ""}}, data, timeoutMs);
+}
+
+bool Baresip::SendAndWait(const std::vector<std::pair<std::string, std::string>>& commands, std::string& data,
+                          int timeoutMs) {
   data.clear();
   if (control_ < 0 || lost_) {
     data = "no connection to baresip";
     return false;
   }
-  const std::string token = "t" + std::to_string(nextToken_++);
-  const nlohmann::json j = {{"command", command}, {"params", params}, {"token", token}};
-  const std::string frame = EncodeNetstring(j.dump());
+  responses_.clear();  // late answers to commands that timed out earlier
+  std::vector<std::string> tokens;
+  std::string frames;
+  for (const auto& [command, params] : commands) {
+    tokens.push_back("t" + std::to_string(nextToken_++));
+    const nlohmann::json j = {{"command", command}, {"params", params}, {"token", tokens.back()}};
+    frames += EncodeNetstring(j.dump());
+  }
   size_t done = 0;
-  while (done < frame.size()) {
-    const ssize_t n = send(control_, frame.data() + done, frame.size() - done, MSG_NOSIGNAL);
+  while (done < frames.size()) {
+    const ssize_t n = send(control_, frames.data() + done, frames.size() - done, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       lost_ = true;
@@ -312,17 +328,18 @@ bool Baresip::Command(const std::string& command, const std::string& params, std
     done += static_cast<size_t>(n);
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    for (auto it = responses_.begin(); it != responses_.end(); ++it) {
-      if (it->first != token) continue;
+  for (size_t i = 0; i < tokens.size();) {
+    auto it = std::find_if(responses_.begin(), responses_.end(), [&](const auto& r) { return r.first == tokens[i]; });
+    if (it != responses_.end()) {
       const bool ok = it->second.first;
       data = it->second.second;
       responses_.erase(it);
-      return ok;
+      if (!ok) return false;
+      ++i;
+      continue;
     }
-    responses_.clear();  // answers to commands that timed out earlier
     if (std::chrono::steady_clock::now() >= deadline) {
-      data = "baresip did not answer " + command;
+      data = "baresip did not answer " + commands[i].first;
       return false;
     }
     if (!Receive(deadline)) {
@@ -330,6 +347,7 @@ bool Baresip::Command(const std::string& command, const std::string& params, std
       return false;
     }
   }
+  return true;
 }
 
 Baresip::Wait Baresip::NextEvent(BaresipEvent& event, SteadyTime deadline) {

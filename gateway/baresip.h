@@ -58,6 +58,12 @@ class Baresip {
   // NextEvent. False when the response says not ok (reason in `data`) or none came in time.
   bool Command(const std::string& command, const std::string& params, std::string& data, int timeoutMs = 5000);
 
+  // Selects the account `aor` and runs `command` on it in one write. baresip runs the frames of
+  // one read back to back, so an incoming call on another account (which makes that account the
+  // current one) cannot slip in between and receive the command.
+  bool CommandOnAccount(const std::string& aor, const std::string& command, std::string& data,
+                        int timeoutMs = 5000);
+
   enum class Wait { Event, Timeout, Lost };
   Wait NextEvent(BaresipEvent& event, SteadyTime deadline);
 
@@ -70,6 +76,9 @@ class Baresip {
   bool Connect(std::string& error);
   // Reads what arrives until `deadline`; false when the connection is gone.
   bool Receive(SteadyTime deadline);
+  // Sends `frames` in one write and waits for the answer to each token, in order.
+  bool SendAndWait(const std::vector<std::pair<std::string, std::string>>& commands, std::string& data,
+                   int timeoutMs);
   void ReadOutput(int fd);
 
   BaresipSetup setup_;

@@ -109,8 +109,7 @@ void LoopbackPhone::Pump() {
         continue;
       }
       std::string data;
-      baresip_->Command("uafind", it->second, data);
-      baresip_->Command("accept", "", data);
+      baresip_->CommandOnAccount(it->second, "accept", data);
       it = pendingAnswers.erase(it);
     }
     if (w == talmery::Baresip::Wait::Lost) return;
@@ -130,8 +129,7 @@ void LoopbackPhone::Pump() {
     if (e.klass != "call") continue;
     if (e.type == "CALL_INCOMING" && account != accounts_.end() && account->behaviour == Behaviour::Busy) {
       std::string data;
-      baresip_->Command("uafind", e.aor, data);
-      baresip_->Command("hangup", "", data);
+      baresip_->CommandOnAccount(e.aor, "hangup", data);
     } else if (e.type == "CALL_CLOSED") {
       std::lock_guard<std::mutex> lock(mu_);
       ++closed_;
