@@ -40,7 +40,7 @@ CAddin::~CAddin() { EndAgent(); }
 void CAddin::StartAgent() {
   if (m_pLaunch && m_pLaunch->Active()) return;
   EndAgent();  // a launch that failed, or an agent that has ended
-  m_pLaunch = fw::ComPtr<AgentLaunch>::Attach(AgentLaunch::Begin());
+  m_pLaunch = win::ComPtr<AgentLaunch>::Attach(AgentLaunch::Begin());
 }
 
 void CAddin::EndAgent() {
@@ -51,7 +51,7 @@ void CAddin::EndAgent() {
 
 HRESULT CAddin::OnConnection(IDispatch* Application, int ConnectMode, IDispatch*, SAFEARRAY**) {
   if (!Application) return E_POINTER;
-  m_pApplication = fw::ComPtr<IDispatch>::Retain(Application);
+  m_pApplication = win::ComPtr<IDispatch>::Retain(Application);
   // Connected after the host's start-up (the user enabled the add-in, or re-enabled it after the
   // host had disabled it): no OnStartupComplete follows, so the agent starts now.
   if (ConnectMode != kExtCmStartup) StartAgent();

@@ -6,7 +6,7 @@
 
 #include "addin/agent_launcher.h"
 #include "addin/idt_extensibility2.h"
-#include "agent/framework/com_ptr.h"
+#include "common/win/com_ptr.h"
 
 class CAddin final : public IDTExtensibility2 {
  public:
@@ -45,6 +45,6 @@ class CAddin final : public IDTExtensibility2 {
   void EndAgent();
 
   LONG m_cRef = 0;
-  fw::ComPtr<IDispatch> m_pApplication;  // held from OnConnection to OnDisconnection
-  fw::ComPtr<AgentLaunch> m_pLaunch;     // the agent's launch, until the agent is ended
+  win::ComPtr<IDispatch> m_pApplication;  // held from OnConnection to OnDisconnection
+  win::ComPtr<AgentLaunch> m_pLaunch;     // the agent's launch, until the agent is ended
 };

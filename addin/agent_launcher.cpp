@@ -36,7 +36,7 @@ bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type
 // message that tells the user what is missing. Read-only access: a key that IT deployed without
 // write access for the user still names the agent.
 const wchar_t* ReadApplicationName(wchar_t* name) {
-  fw::RegKey settings;
+  win::RegKey settings;
   if (::RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_QUERY_VALUE, settings.put()) !=
       ERROR_SUCCESS) {
     settings.release();
@@ -70,8 +70,8 @@ const wchar_t* ReadApplicationName(wchar_t* name) {
 
 // A job that ends its processes when its last handle closes. None when the system refuses one;
 // the agent then runs without that tie.
-fw::KernelHandle KillOnCloseJob() {
-  fw::KernelHandle job(::CreateJobObjectW(nullptr, nullptr));
+win::KernelHandle KillOnCloseJob() {
+  win::KernelHandle job(::CreateJobObjectW(nullptr, nullptr));
   if (!job) return job;
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
@@ -92,7 +92,7 @@ AgentLaunch* AgentLaunch::Begin() {
   if (::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                            reinterpret_cast<LPCWSTR>(&AgentLaunch::ThreadMain), &module)) {
     launch->AddRef();  // the thread's
-    fw::KernelHandle thread(
+    win::KernelHandle thread(
         ::CreateThread(nullptr, 0, &AgentLaunch::ThreadMain, launch, 0, nullptr));
     if (thread) return launch;
     launch->Release();
@@ -149,12 +149,12 @@ void AgentLaunch::Run() {
     // CreateProcessW may write into the command line, so it gets a copy of its own.
     wchar_t commandLine[sizeof kAgentCommandLine / sizeof(wchar_t)];
     std::copy(std::begin(kAgentCommandLine), std::end(kAgentCommandLine), commandLine);
-    fw::KernelHandle job = KillOnCloseJob();
+    win::KernelHandle job = KillOnCloseJob();
     PROCESS_INFORMATION started{};
     // Suspended until it is in the job; none of Outlook's handles is inherited.
     if (::CreateProcessW(applicationName, commandLine, nullptr, nullptr, FALSE, CREATE_SUSPENDED,
                          nullptr, hasFolder ? folder : nullptr, &startup, &started)) {
-      Adopt(fw::KernelHandle(started.hProcess), fw::KernelHandle(started.hThread), std::move(job));
+      Adopt(win::KernelHandle(started.hProcess), win::KernelHandle(started.hThread), std::move(job));
     } else {
       failure = kStartFailedMessage;
     }
@@ -169,7 +169,7 @@ void AgentLaunch::Run() {
   if (failure && !cancelled) ::MessageBoxW(nullptr, failure, kMessageCaption, MB_OK | MB_SETFOREGROUND);
 }
 
-void AgentLaunch::Adopt(fw::KernelHandle process, fw::KernelHandle thread, fw::KernelHandle job) {
+void AgentLaunch::Adopt(win::KernelHandle process, win::KernelHandle thread, win::KernelHandle job) {
   Lock lock(&m_lock);
   if (m_bCancelled) {
     ::TerminateProcess(process.get(), 0);  // it never ran a single instruction of its own

@@ -7,7 +7,7 @@
 // handle closes, which at the latest is when Outlook's process ends, however it ends.
 #include <windows.h>
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 
 // One start of the agent and the agent it started. Shared by the add-in object and the thread
 // doing the work, each holding a reference; whichever lets go last frees it (and with it the job,
@@ -36,12 +36,12 @@ class AgentLaunch {
   void Run();
   // The agent's process, created suspended: kept (in the job) and let run, or ended when the
   // launch was cancelled meanwhile.
-  void Adopt(fw::KernelHandle process, fw::KernelHandle thread, fw::KernelHandle job);
+  void Adopt(win::KernelHandle process, win::KernelHandle thread, win::KernelHandle job);
 
   LONG m_cRef = 1;
   SRWLOCK m_lock = SRWLOCK_INIT;
   bool m_bCancelled = false;
   bool m_bFinished = false;
-  fw::KernelHandle m_hJob;
-  fw::KernelHandle m_hAgentProcess;
+  win::KernelHandle m_hJob;
+  win::KernelHandle m_hAgentProcess;
 };

@@ -13,7 +13,7 @@
 #include "addin/key_path.h"
 #include "addin/module_state.h"
 #include "addin/registration.h"
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
@@ -50,7 +50,7 @@ STDAPI DllRegisterServer() {
   // standard user may not, and the user's own classes serve Outlook just as well.
   LONG classes = RegisterAddinClass(HKEY_CLASSES_ROOT, modulePath);
   if (classes != ERROR_SUCCESS) {
-    fw::RegKey userClasses;
+    win::RegKey userClasses;
     classes = ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr,
                                 REG_OPTION_NON_VOLATILE, KEY_CREATE_SUB_KEY, nullptr,
                                 userClasses.put(), nullptr);

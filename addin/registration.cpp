@@ -4,7 +4,7 @@
 
 #include "addin/addin_identity.h"
 #include "addin/key_path.h"
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ class Wide {
   wchar_t text_[kKeyPathCapacity];
 };
 
-LONG CreateKey(HKEY root, const char* path, fw::RegKey* key) {
+LONG CreateKey(HKEY root, const char* path, win::RegKey* key) {
   const LONG error = ::RegCreateKeyExW(root, Wide(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                        KEY_SET_VALUE, nullptr, key->put(), nullptr);
   if (error != ERROR_SUCCESS) key->release();  // nothing was opened
@@ -48,7 +48,7 @@ LONG SetDword(HKEY key, const wchar_t* name, DWORD value) {
 LONG CreateKeyWithDefault(HKEY root, const char* keyPath, const char* subKey, const wchar_t* text) {
   char path[kKeyPathCapacity];
   if (!JoinKeyPath({keyPath, subKey ? subKey : ""}, path, sizeof path)) return ERROR_BUFFER_OVERFLOW;
-  fw::RegKey key;
+  win::RegKey key;
   const LONG created = CreateKey(root, path, &key);
   return created != ERROR_SUCCESS ? created : SetString(key.get(), nullptr, text);
 }
@@ -71,7 +71,7 @@ LONG RegisterOfficeAddin(const char* host, const char* progId, const char* descr
                          DWORD loadBehavior) {
   char path[kKeyPathCapacity];
   if (!OfficeAddinKeyPath(host, progId, path, sizeof path)) return ERROR_BUFFER_OVERFLOW;
-  fw::RegKey key;
+  win::RegKey key;
   LONG error = CreateKey(HKEY_CURRENT_USER, path, &key);
   if (error != ERROR_SUCCESS) return error;
   const Wide text(description);
@@ -91,7 +91,7 @@ LONG UnregisterOfficeAddin(const char* host, const char* progId) {
 namespace {
 
 LONG DeleteKeyTreeW(HKEY parent, const wchar_t* name) {
-  fw::RegKey key;
+  win::RegKey key;
   const LONG opened = ::RegOpenKeyExW(parent, name, 0, KEY_ALL_ACCESS, key.put());
   if (opened != ERROR_SUCCESS) {
     key.release();

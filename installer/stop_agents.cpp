@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ std::wstring ImagePathOf(HANDLE process) {
 
 // Ends the process when it runs `target`; false only when it does and could not be ended.
 bool EndIfStartedFrom(DWORD pid, const std::wstring& target) {
-  fw::KernelHandle process(
+  win::KernelHandle process(
       ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
   if (!process) return true;  // gone meanwhile, or another user's: not ours to end
   if (!SameText(ImagePathOf(process.get()), target)) return true;
@@ -58,7 +58,7 @@ bool EndIfStartedFrom(DWORD pid, const std::wstring& target) {
 
 int StopAgents(const std::wstring& target) {
   const std::wstring fileName = FileNameOf(target);
-  fw::FileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  win::FileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return kStillRunning;
   bool allEnded = true;
   PROCESSENTRY32W entry{};

@@ -16,7 +16,7 @@
 #include "agent/calls/gateway_answer.h"
 #include "agent/calls/http_wire.h"
 #include "agent/calls/settings_store.h"
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 #include "agent/framework/ole_serving_wait.h"
 
 const char kGatewayBadHostText[] = "The Talmery Gateway's host name is empty or not a valid name.";
@@ -35,7 +35,7 @@ struct SocketTraits {
   static Handle Invalid() { return INVALID_SOCKET; }
   static void Close(Handle s) { closesocket(s); }
 };
-using Socket = fw::UniqueHandle<SocketTraits>;
+using Socket = win::UniqueHandle<SocketTraits>;
 
 // What the worker and the waiting caller share; each holds a reference, so it lives as long as
 // the one that stays longer.
@@ -45,7 +45,7 @@ struct Exchange {
   uint16_t port = 0;
   std::string request;
   ULONGLONG deadline = 0;  // GetTickCount64
-  fw::KernelHandle done;   // set by the worker as its last act
+  win::KernelHandle done;   // set by the worker as its last act
 
   std::mutex mu;
   SOCKET connection = INVALID_SOCKET;  // the worker's socket while it is open, for the shut-down

@@ -16,8 +16,8 @@ constexpr int32_t kDefaultPort = 8155;
 
 // For reading only: a key that IT deployed read-only must still be read, not fall back to the
 // defaults. Never creates the key.
-fw::RegKey OpenSettingsKeyForReading() {
-  fw::RegKey key;
+win::RegKey OpenSettingsKeyForReading() {
+  win::RegKey key;
   if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) {
     key.release();  // a failed open leaves no handle to close
   }
@@ -26,7 +26,7 @@ fw::RegKey OpenSettingsKeyForReading() {
 
 // The value's data, if it fits into capacity bytes. The stored type is not examined.
 bool ReadValue(const char* name, DWORD capacity, std::vector<char>& data) {
-  const fw::RegKey key = OpenSettingsKeyForReading();
+  const win::RegKey key = OpenSettingsKeyForReading();
   if (!key) return false;
   data.assign(capacity, '\0');
   DWORD size = capacity;
@@ -60,7 +60,7 @@ std::string SystemErrorText(LONG error) {
 }
 
 int WriteValue(const char* name, DWORD type, const void* data, DWORD size) {
-  fw::RegKey key;
+  win::RegKey key;
   LONG error = RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_SET_VALUE, key.put());
   if (error == ERROR_FILE_NOT_FOUND) {
     key.release();
@@ -114,7 +114,7 @@ int SetPort(int32_t port) {
   return WriteValue("port", REG_DWORD, bytes, sizeof bytes);
 }
 
-int CreateSettingsKey(fw::RegKey* key) {
+int CreateSettingsKey(win::RegKey* key) {
   DWORD disposition = 0;
   const LONG error =
       RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,

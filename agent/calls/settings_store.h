@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 
 // Under HKEY_CURRENT_USER. Besides the five settings it holds `path` (the agent's full file name,
 // written at every visible start and read by the add-in).
@@ -31,4 +31,4 @@ int SetLastName(const std::string& name);
 
 // Creates (or opens) the settings key with full access into *key. On failure tells the user
 // "Cannot create key in registry." plus the system's description and returns 0.
-int CreateSettingsKey(fw::RegKey* key);
+int CreateSettingsKey(win::RegKey* key);

@@ -5,7 +5,7 @@
 
 #include "agent/framework/dispatch_arguments.h"
 #include "agent/framework/ole_text.h"
-#include "agent/framework/ole_variant.h"
+#include "common/win/variant.h"
 
 namespace fw {
 namespace {
@@ -20,7 +20,7 @@ bool IsSupportedResultType(VARTYPE vt) {
   }
 }
 
-void StoreResult(Variant& result, VARTYPE vtRet, void* pvRet) {
+void StoreResult(win::Variant& result, VARTYPE vtRet, void* pvRet) {
   VARIANT& v = *result.get();
   switch (vtRet) {
     case VT_I2: *static_cast<short*>(pvRet) = v.iVal; break;
@@ -105,7 +105,7 @@ void DispatchDriver::InvokeHelperV(DISPID dispid, WORD wFlags, VARTYPE vtRet, vo
     params.rgdispidNamedArgs = &namedPut;
   }
 
-  Variant result;
+  win::Variant result;
   EXCEPINFO excepInfo{};
   UINT argError = 0;
   const HRESULT hr = m_lpDispatch->Invoke(dispid, IID_NULL, 0, wFlags, &params,

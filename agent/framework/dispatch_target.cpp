@@ -4,7 +4,7 @@
 #include <new>
 #include <vector>
 
-#include "agent/framework/ole_variant.h"
+#include "common/win/variant.h"
 
 namespace fw {
 namespace {
@@ -93,7 +93,7 @@ HRESULT AutomationTarget::InvokeEntry(const DispatchEntry& entry, WORD flags, DI
   if (count && !params->rgvarg) return E_INVALIDARG;
 
   try {
-    std::vector<Variant> args(count);
+    std::vector<win::Variant> args(count);
     std::vector<VARIANT> values(count);
     for (size_t i = 0; i < count; ++i) {
       const size_t position = count - 1 - i;  // Automation passes the last parameter first
@@ -105,7 +105,7 @@ HRESULT AutomationTarget::InvokeEntry(const DispatchEntry& entry, WORD flags, DI
       }
       values[i] = *args[i].get();  // lent to the member; args keeps ownership
     }
-    Variant value;
+    win::Variant value;
     entry.thunk(*this, values.data(), value.get());
     if (result && entry.resultType != VT_EMPTY) *result = value.Detach();
     return S_OK;

@@ -6,7 +6,7 @@
 #include "agent/framework/archive.h"
 #include "agent/framework/doc_template.h"
 #include "agent/framework/frame_wnd.h"
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 #include "agent/framework/message_box.h"
 #include "agent/framework/view.h"
 #include "agent/framework/win_app.h"
@@ -127,7 +127,7 @@ BOOL CDocument::OnNewDocument() {
 }
 
 BOOL CDocument::OnOpenDocument(const char* path) {
-  fw::FileHandle file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  win::FileHandle file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
     const DWORD error = ::GetLastError();
@@ -157,7 +157,7 @@ BOOL CDocument::OnSaveDocument(const char* path) {
   bool ok = false;
   DWORD error = 0;
   {
-    fw::FileHandle file(::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    win::FileHandle file(::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file) {
       CArchive archive(file.get(), CArchive::store, path);

@@ -5,14 +5,14 @@
 
 #include <string>
 
-#include "agent/framework/handles.h"
+#include "common/win/internet_handle.h"
 #include "agent/framework/internet_http_file.h"
 
 namespace fw {
 
 class HttpConnection {
  public:
-  explicit HttpConnection(InternetHandle connection) : m_hConnection(std::move(connection)) {}
+  explicit HttpConnection(win::InternetHandle connection) : m_hConnection(std::move(connection)) {}
 
   // Opens a request for verb and path (HTTP/1.1, no referrer, no accept types); throws
   // InternetException on failure.
@@ -23,7 +23,7 @@ class HttpConnection {
   HINTERNET get() const { return m_hConnection.get(); }
 
  private:
-  InternetHandle m_hConnection;
+  win::InternetHandle m_hConnection;
 };
 
 }  // namespace fw

@@ -6,13 +6,13 @@
 
 #include <string>
 
-#include "agent/framework/handles.h"
+#include "common/win/internet_handle.h"
 
 namespace fw {
 
 class HttpFile {
  public:
-  explicit HttpFile(InternetHandle request) : m_hRequest(std::move(request)) {}
+  explicit HttpFile(win::InternetHandle request) : m_hRequest(std::move(request)) {}
 
   // Adds request headers ("Name: value\r\n"); length -1 means up to the NUL.
   bool AddRequestHeaders(const char* headers, DWORD modifiers,
@@ -36,7 +36,7 @@ class HttpFile {
   HINTERNET get() const { return m_hRequest.get(); }
 
  private:
-  InternetHandle m_hRequest;
+  win::InternetHandle m_hRequest;
 };
 
 }  // namespace fw

@@ -1,3 +1,4 @@
+#include "common/win/internet_handle.h"
 #include "agent/framework/internet_session.h"
 
 #include "agent/framework/app_title.h"
@@ -15,7 +16,7 @@ InternetSession::InternetSession(const char* agent, DWORD_PTR context, DWORD acc
 
 HttpConnection InternetSession::GetHttpConnection(const std::string& server, INTERNET_PORT port,
                                                   const char* user, const char* password) {
-  InternetHandle connection(InternetConnectA(m_hSession.get(), server.c_str(), port, user, password,
+  win::InternetHandle connection(InternetConnectA(m_hSession.get(), server.c_str(), port, user, password,
                                              INTERNET_SERVICE_HTTP, 0, m_dwContext));
   if (!connection) ThrowLastInternetError();
   return HttpConnection(std::move(connection));

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "agent/framework/handles.h"
+#include "common/win/internet_handle.h"
 #include "agent/framework/internet_http_connection.h"
 
 namespace fw {
@@ -27,7 +27,7 @@ class InternetSession {
   HINTERNET get() const { return m_hSession.get(); }
 
  private:
-  InternetHandle m_hSession;
+  win::InternetHandle m_hSession;
   DWORD_PTR m_dwContext;
 };
 

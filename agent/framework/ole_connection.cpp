@@ -2,13 +2,13 @@
 
 #include <ocidl.h>
 
-#include "agent/framework/com_ptr.h"
+#include "common/win/com_ptr.h"
 
 namespace {
 
-fw::ComPtr<IConnectionPoint> FindConnectionPoint(LPUNKNOWN source, REFIID iid) {
-  fw::ComPtr<IConnectionPointContainer> container;
-  fw::ComPtr<IConnectionPoint> point;
+win::ComPtr<IConnectionPoint> FindConnectionPoint(LPUNKNOWN source, REFIID iid) {
+  win::ComPtr<IConnectionPointContainer> container;
+  win::ComPtr<IConnectionPoint> point;
   if (!source || FAILED(source->QueryInterface(IID_IConnectionPointContainer, container.put_void()))) return point;
   if (FAILED(container->FindConnectionPoint(iid, point.put()))) point.reset();
   return point;
@@ -18,7 +18,7 @@ fw::ComPtr<IConnectionPoint> FindConnectionPoint(LPUNKNOWN source, REFIID iid) {
 
 BOOL AfxConnectionAdvise(LPUNKNOWN source, REFIID iid, LPUNKNOWN sink, BOOL refCount, DWORD* cookie) {
   if (!sink || !cookie) return FALSE;
-  const fw::ComPtr<IConnectionPoint> point = FindConnectionPoint(source, iid);
+  const win::ComPtr<IConnectionPoint> point = FindConnectionPoint(source, iid);
   if (!point || FAILED(point->Advise(sink, cookie))) return FALSE;
   if (!refCount) sink->Release();
   return TRUE;
@@ -26,7 +26,7 @@ BOOL AfxConnectionAdvise(LPUNKNOWN source, REFIID iid, LPUNKNOWN sink, BOOL refC
 
 BOOL AfxConnectionUnadvise(LPUNKNOWN source, REFIID iid, LPUNKNOWN sink, BOOL refCount, DWORD cookie) {
   if (!sink) return FALSE;
-  const fw::ComPtr<IConnectionPoint> point = FindConnectionPoint(source, iid);
+  const win::ComPtr<IConnectionPoint> point = FindConnectionPoint(source, iid);
   if (!point) return FALSE;
   if (!refCount) sink->AddRef();
   if (SUCCEEDED(point->Unadvise(cookie))) return TRUE;

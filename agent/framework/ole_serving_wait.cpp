@@ -5,7 +5,7 @@
 #include <exception>
 #include <thread>
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 
 namespace fw {
 namespace {
@@ -43,7 +43,7 @@ bool WaitServingOleCalls(HANDLE handle, DWORD timeoutMs) {
 }
 
 void RunServingOleCalls(const std::function<void()>& work) {
-  KernelHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  win::KernelHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   if (!done || !OnSingleThreadedApartment()) {
     work();
     return;

@@ -9,7 +9,7 @@
 #include "agent/framework/app_lock.h"
 #include "agent/framework/doc_template.h"
 #include "agent/framework/document.h"
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ std::string ClsidText(const CLSID& clsid) {
 
 // Sets the default value (name null) or a named value of root\subkey to a text.
 bool WriteText(HKEY root, const std::string& subkey, const char* name, const std::string& value) {
-  fw::RegKey key;
+  win::RegKey key;
   if (::RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, key.put(),
                         nullptr) != ERROR_SUCCESS) {
     return false;

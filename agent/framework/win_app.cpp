@@ -151,8 +151,8 @@ void CWinApp::SetRegistryKey(const char* key) {
 namespace {
 
 // HKCU\Software\<key>\<profile>[\<section>]: opened for reading, or created for writing.
-fw::RegKey OpenProfileKey(const CWinApp& app, const char* section, bool create) {
-  fw::RegKey key;
+win::RegKey OpenProfileKey(const CWinApp& app, const char* section, bool create) {
+  win::RegKey key;
   if (app.m_strRegistryKey.empty()) return key;
   std::string path = "Software\\" + app.m_strRegistryKey + "\\" + app.m_strProfileName;
   if (section && *section) path += std::string("\\") + section;
@@ -167,13 +167,13 @@ fw::RegKey OpenProfileKey(const CWinApp& app, const char* section, bool create) 
 
 }  // namespace
 
-fw::RegKey CWinApp::GetAppRegistryKey() { return OpenProfileKey(*this, nullptr, true); }
+win::RegKey CWinApp::GetAppRegistryKey() { return OpenProfileKey(*this, nullptr, true); }
 
-fw::RegKey CWinApp::GetSectionKey(const char* section) { return OpenProfileKey(*this, section, true); }
+win::RegKey CWinApp::GetSectionKey(const char* section) { return OpenProfileKey(*this, section, true); }
 
 std::string CWinApp::GetProfileString(const char* section, const char* entry, const char* defaultValue) {
   const std::string fallback = defaultValue ? defaultValue : "";
-  fw::RegKey key = OpenProfileKey(*this, section, false);
+  win::RegKey key = OpenProfileKey(*this, section, false);
   if (!key) return fallback;
   DWORD type = 0;
   DWORD size = 0;
@@ -194,7 +194,7 @@ std::string CWinApp::GetProfileString(const char* section, const char* entry, co
 }
 
 BOOL CWinApp::WriteProfileString(const char* section, const char* entry, const char* value) {
-  fw::RegKey key = OpenProfileKey(*this, section, true);
+  win::RegKey key = OpenProfileKey(*this, section, true);
   if (!key) return FALSE;
   if (!entry) return TRUE;
   if (!value) return ::RegDeleteValueA(key.get(), entry) == ERROR_SUCCESS;
@@ -203,7 +203,7 @@ BOOL CWinApp::WriteProfileString(const char* section, const char* entry, const c
 }
 
 UINT CWinApp::GetProfileInt(const char* section, const char* entry, int defaultValue) {
-  fw::RegKey key = OpenProfileKey(*this, section, false);
+  win::RegKey key = OpenProfileKey(*this, section, false);
   DWORD value = 0;
   DWORD type = 0;
   DWORD size = sizeof value;
@@ -216,7 +216,7 @@ UINT CWinApp::GetProfileInt(const char* section, const char* entry, int defaultV
 }
 
 BOOL CWinApp::WriteProfileInt(const char* section, const char* entry, int value) {
-  fw::RegKey key = OpenProfileKey(*this, section, true);
+  win::RegKey key = OpenProfileKey(*this, section, true);
   const DWORD data = static_cast<DWORD>(value);
   return key && ::RegSetValueExA(key.get(), entry, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
                                  sizeof data) == ERROR_SUCCESS;

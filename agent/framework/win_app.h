@@ -11,7 +11,7 @@
 
 #include "agent/framework/cmd_target.h"
 #include "agent/framework/command_line_info.h"
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 
 class CCommandLineInfo;
 class CDocTemplate;
@@ -62,8 +62,8 @@ class CWinApp : public CCmdTarget {
   UINT GetProfileInt(const char* section, const char* entry, int defaultValue);
   BOOL WriteProfileInt(const char* section, const char* entry, int value);
   // HKCU\Software\<key>\<profile> (created), or invalid without SetRegistryKey.
-  fw::RegKey GetAppRegistryKey();
-  fw::RegKey GetSectionKey(const char* section);
+  win::RegKey GetAppRegistryKey();
+  win::RegKey GetSectionKey(const char* section);
   // Nothing to do on current systems; kept for the start-up sequence. Returns TRUE.
   BOOL Enable3dControls() { return TRUE; }
 

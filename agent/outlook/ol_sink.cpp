@@ -34,7 +34,7 @@ const fw::InterfaceMap* COlSink::GetInterfaceMap() const {
 }
 
 BOOL COlSink::Advise(LPUNKNOWN source) {
-  m_pSource = fw::ComPtr<IUnknown>::Retain(source);
+  m_pSource = win::ComPtr<IUnknown>::Retain(source);
   if (AfxConnectionAdvise(source, IID_ApplicationEvents, GetIDispatch(TRUE), FALSE, &m_dwCookie)) return TRUE;
   m_pSource.reset();  // not connected: nothing to undo, nothing of Outlook's to keep
   return FALSE;

@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include "agent/framework/com_ptr.h"
+#include "common/win/com_ptr.h"
 #include "agent/framework/dispatch_target.h"
 
 // {0006304E-0000-0000-C000-000000000046}
@@ -39,7 +39,7 @@ class COlSink : public fw::AutomationTarget {
   const fw::InterfaceMap* GetInterfaceMap() const override;
 
  private:
-  fw::ComPtr<IUnknown> m_pSource;
+  win::ComPtr<IUnknown> m_pSource;
   DWORD m_dwCookie = 0;
 };
 

@@ -12,7 +12,7 @@
 #include "agent/calls/notifier.h"
 #include "agent/calls/reminder_record.h"
 #include "agent/framework/ole_text.h"
-#include "agent/framework/ole_variant.h"
+#include "common/win/variant.h"
 #include "agent/outlook/local_clock.h"
 #include "agent/outlook/ol_appointment_item.h"
 #include "agent/outlook/ol_sink.h"
@@ -96,7 +96,7 @@ void COlSink::OnReminder(LPDISPATCH itemDispatch) {
     property.AttachDispatch(properties.Find(kPhoneProperty, custom), TRUE);
     if (property.m_lpDispatch) {
       member = "UserProperty.Value";
-      fw::Variant value;
+      win::Variant value;
       *value.put() = property.GetValue();
       phone = PhoneFromValue(*value.get());
     }

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "agent/calls/settings_store.h"
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 #include "agent/framework/win_app.h"
 #include "agent/shell/addin_path.h"
 
@@ -40,7 +40,7 @@ std::wstring ProgramPath() {
 }  // namespace
 
 int EnsureSettingsAndRegisterAddin() {
-  fw::RegKey key;
+  win::RegKey key;
   if (::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS &&
       !CreateSettingsKey(&key)) {
     return 0;

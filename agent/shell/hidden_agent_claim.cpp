@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 
 namespace {
 
@@ -16,9 +16,9 @@ constexpr DWORD kEndingAgentWaitMs = 3000;
 
 bool ClaimHiddenAgentRole() {
   // Held until the process ends.
-  static fw::KernelHandle claim;
+  static win::KernelHandle claim;
   if (claim) return true;
-  fw::KernelHandle mutex(::CreateMutexW(nullptr, FALSE, kMutexName));
+  win::KernelHandle mutex(::CreateMutexW(nullptr, FALSE, kMutexName));
   if (!mutex) return true;  // no means to tell: serve rather than leave Outlook without an agent
   const DWORD waited = ::WaitForSingleObject(mutex.get(), kEndingAgentWaitMs);
   // An abandoned mutex is one whose agent died without letting go: ours now.

@@ -30,7 +30,7 @@ class AddinObject : public ::testing::Test {
     EXPECT_EQ(Mervane().DllCanUnloadNow(), S_OK);
   }
 
-  fw::ComPtr<IDTExtensibility2> addin_;
+  win::ComPtr<IDTExtensibility2> addin_;
 };
 
 TEST_F(AddinObject, OneInterfacePointerServesItsThreeInterfaces) {

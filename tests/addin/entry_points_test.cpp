@@ -26,8 +26,8 @@ class EntryPoints : public ::testing::Test {
   }
   void TearDown() override { EXPECT_EQ(dll_.DllCanUnloadNow(), S_OK); }
 
-  fw::ComPtr<IClassFactory> Factory() {
-    fw::ComPtr<IClassFactory> factory;
+  win::ComPtr<IClassFactory> Factory() {
+    win::ComPtr<IClassFactory> factory;
     EXPECT_EQ(dll_.DllGetClassObject(kAddinClassId, IID_IClassFactory, factory.put_void()), S_OK);
     return factory;
   }
@@ -94,14 +94,14 @@ TEST_F(EntryPoints, GetClassObjectRefusesOtherInterfaces) {
 }
 
 TEST_F(EntryPoints, EveryCallMakesANewFactory) {
-  fw::ComPtr<IClassFactory> first = Factory(), second = Factory();
+  win::ComPtr<IClassFactory> first = Factory(), second = Factory();
   ASSERT_TRUE(first && second);
   EXPECT_NE(first.get(), second.get());
   EXPECT_EQ(RefCount(first.get()), 1u);
 }
 
 TEST_F(EntryPoints, FactoryAnswersIUnknownAndIClassFactoryWithItself) {
-  fw::ComPtr<IClassFactory> factory = Factory();
+  win::ComPtr<IClassFactory> factory = Factory();
   ASSERT_TRUE(factory);
   for (const IID* iid : {&IID_IUnknown, &IID_IClassFactory}) {
     void* out = kCanary;
@@ -120,13 +120,13 @@ TEST_F(EntryPoints, FactoryAnswersIUnknownAndIClassFactoryWithItself) {
 }
 
 TEST_F(EntryPoints, FactoriesDoNotKeepTheServerLoaded) {
-  fw::ComPtr<IClassFactory> factory = Factory();
+  win::ComPtr<IClassFactory> factory = Factory();
   ASSERT_TRUE(factory);
   EXPECT_EQ(dll_.DllCanUnloadNow(), S_OK);
 }
 
 TEST_F(EntryPoints, LocksKeepTheServerLoadedUntilReleased) {
-  fw::ComPtr<IClassFactory> factory = Factory();
+  win::ComPtr<IClassFactory> factory = Factory();
   ASSERT_TRUE(factory);
   EXPECT_EQ(factory->LockServer(TRUE), S_OK);
   EXPECT_EQ(factory->LockServer(TRUE), S_OK);
@@ -141,9 +141,9 @@ TEST_F(EntryPoints, LocksKeepTheServerLoadedUntilReleased) {
 }
 
 TEST_F(EntryPoints, AnAddinObjectKeepsTheServerLoadedUntilItsLastRelease) {
-  fw::ComPtr<IClassFactory> factory = Factory();
+  win::ComPtr<IClassFactory> factory = Factory();
   ASSERT_TRUE(factory);
-  fw::ComPtr<IUnknown> first, second;
+  win::ComPtr<IUnknown> first, second;
   ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, first.put_void()), S_OK);
   ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, second.put_void()), S_OK);
   EXPECT_NE(first.get(), second.get());
@@ -158,7 +158,7 @@ TEST_F(EntryPoints, AnAddinObjectKeepsTheServerLoadedUntilItsLastRelease) {
 }
 
 TEST_F(EntryPoints, CreateInstanceGivesTheCallerTheOnlyReference) {
-  fw::ComPtr<IClassFactory> factory = Factory();
+  win::ComPtr<IClassFactory> factory = Factory();
   ASSERT_TRUE(factory);
   for (const IID* iid : {&kIidIDTExtensibility2, &IID_IDispatch, &IID_IUnknown}) {
     void* out = kCanary;
@@ -169,7 +169,7 @@ TEST_F(EntryPoints, CreateInstanceGivesTheCallerTheOnlyReference) {
 }
 
 TEST_F(EntryPoints, CreateInstanceRefusals) {
-  fw::ComPtr<IClassFactory> factory = Factory();
+  win::ComPtr<IClassFactory> factory = Factory();
   ASSERT_TRUE(factory);
   struct OuterObject : IUnknown {  // any controlling unknown: it must never be called
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override {

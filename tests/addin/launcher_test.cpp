@@ -88,7 +88,7 @@ class Launcher : public ::testing::Test {
     EXPECT_EQ(RegistryKeyHandlesTo(kSettingsKeySuffix), 0) << "settings key left open";
     // Whatever a failed test left running.
     for (DWORD pid : NewAgents()) {
-      fw::KernelHandle child(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+      win::KernelHandle child(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
       if (child && TerminateProcess(child.get(), 1)) WaitForSingleObject(child.get(), 10000);
     }
   }
@@ -125,7 +125,7 @@ class Launcher : public ::testing::Test {
   harness::TempDir temp_;
   std::optional<harness::MessageBoxWatcher> boxes_;
   FakeApplication application_;
-  fw::ComPtr<IDTExtensibility2> addin_;
+  win::ComPtr<IDTExtensibility2> addin_;
   std::string agentPath_;
   std::vector<DWORD> agentsBefore_;
 };
@@ -143,7 +143,7 @@ class InheritableProbe {
   ~InheritableProbe() { SetEnvironmentVariableA("BRISOMEL_TEST_AGENT_PROBE_HANDLE", nullptr); }
 
  private:
-  fw::KernelHandle event_;
+  win::KernelHandle event_;
 };
 
 TEST_F(Launcher, StartsTheAgentInItsFolderWithItsOptionsAloneAndEndsItOnDisconnection) {
@@ -206,7 +206,7 @@ TEST_F(Launcher, StartsAnAgentWhosePathTheAnsiCodePageCannotSpell) {
   ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
   const std::wstring path = folder + L"\\cadelo.exe";
   ASSERT_TRUE(CopyFileW(Wide(agentPath_).c_str(), path.c_str(), FALSE));
-  fw::RegKey key;
+  win::RegKey key;
   ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Brisomel\\tarnwick\\1.0", 0, nullptr, 0, KEY_SET_VALUE,
                             nullptr, key.put(), nullptr),
             ERROR_SUCCESS);
@@ -272,7 +272,7 @@ TEST_F(Launcher, EachFailureShowsItsMessageAndStartsNothing) {
       {"empty path", true, true, "", kStartFailedMessage},
   };
   {
-    fw::FileHandle notAProgram(CreateFileA(temp_.File("agent-record.txt").c_str(), GENERIC_WRITE, 0,
+    win::FileHandle notAProgram(CreateFileA(temp_.File("agent-record.txt").c_str(), GENERIC_WRITE, 0,
                                            nullptr, CREATE_ALWAYS, 0, nullptr));
     ASSERT_TRUE(notAProgram);
   }
@@ -307,9 +307,9 @@ TEST_F(Launcher, TheHostNeverWaitsForTheMessageAndTheDllOutlivesIt) {
   ASSERT_NE(getClassObject, nullptr);
   HWND box = nullptr;
   {
-    fw::ComPtr<IClassFactory> factory;
+    win::ComPtr<IClassFactory> factory;
     ASSERT_EQ(getClassObject(kAddinClassId, IID_IClassFactory, factory.put_void()), S_OK);
-    fw::ComPtr<IDTExtensibility2> addin;
+    win::ComPtr<IDTExtensibility2> addin;
     ASSERT_EQ(factory->CreateInstance(nullptr, kIidIDTExtensibility2, addin.put_void()), S_OK);
     ASSERT_EQ(addin->OnConnection(&application_, kExtCmStartup, nullptr, nullptr), S_OK);
     // No settings key: the launch fails with a box that nobody closes yet.
@@ -334,7 +334,7 @@ TEST_F(Launcher, AReadOnlySettingsKeyStillNamesTheAgent) {
   PSECURITY_DESCRIPTOR raw = nullptr;
   ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;KR;;;WD)", SDDL_REVISION_1, &raw, nullptr));
   std::unique_ptr<void, decltype(&LocalFree)> readOnly(raw, &LocalFree);
-  fw::RegKey key;
+  win::RegKey key;
   ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, WRITE_DAC, key.put()), ERROR_SUCCESS);
   ASSERT_EQ(RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, readOnly.get()), ERROR_SUCCESS);
 
@@ -357,7 +357,7 @@ TEST_F(Launcher, AReadOnlySettingsKeyStillNamesTheAgent) {
 // follows: the agent starts at OnConnection. Connected at start-up, it waits for that call.
 TEST_F(Launcher, AConnectionAfterStartupStartsTheAgentAtOnce) {
   WritePath(harness::SzBytes(agentPath_));
-  fw::ComPtr<IDTExtensibility2> atStartup = CreateAddin();
+  win::ComPtr<IDTExtensibility2> atStartup = CreateAddin();
   ASSERT_TRUE(atStartup);
   ASSERT_EQ(atStartup->OnConnection(&application_, kExtCmStartup, nullptr, nullptr), S_OK);
   Sleep(500);

@@ -42,11 +42,11 @@ const MervaneExports& Mervane() {
   return exports;
 }
 
-fw::ComPtr<IDTExtensibility2> CreateAddin() {
-  fw::ComPtr<IDTExtensibility2> addin;
+win::ComPtr<IDTExtensibility2> CreateAddin() {
+  win::ComPtr<IDTExtensibility2> addin;
   const MervaneExports& dll = Mervane();
   if (!dll.DllGetClassObject) return addin;
-  fw::ComPtr<IClassFactory> factory;
+  win::ComPtr<IClassFactory> factory;
   EXPECT_EQ(dll.DllGetClassObject(kAddinClassId, IID_IClassFactory, factory.put_void()), S_OK);
   if (!factory) return addin;
   EXPECT_EQ(factory->CreateInstance(nullptr, kIidIDTExtensibility2, addin.put_void()), S_OK);

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "addin/idt_extensibility2.h"
-#include "agent/framework/com_ptr.h"
+#include "common/win/com_ptr.h"
 
 namespace addin_test {
 
@@ -28,6 +28,6 @@ extern const CLSID kAddinClassId;
 
 // An add-in object made through the class factory, as a host makes it; the caller owns the one
 // reference. Null (with a test failure recorded) if that fails.
-fw::ComPtr<IDTExtensibility2> CreateAddin();
+win::ComPtr<IDTExtensibility2> CreateAddin();
 
 }  // namespace addin_test

@@ -172,7 +172,7 @@ class RedirectedRoot {
  private:
   HKEY root_;
   harness::ScopedRegistryKey key_;
-  fw::RegKey standIn_;
+  win::RegKey standIn_;
   bool ok_ = false;
 };
 
@@ -225,7 +225,7 @@ TEST_F(Registration, RegistersAPathTheAnsiCodePageCannotSpell) {
   const std::string built = MervanePath();
   ASSERT_TRUE(CopyFileW(std::wstring(built.begin(), built.end()).c_str(), path.c_str(), FALSE));
   {
-    fw::Module dll(LoadLibraryW(path.c_str()));
+    win::Module dll(LoadLibraryW(path.c_str()));
     ASSERT_TRUE(dll);
     auto reg = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
         reinterpret_cast<void*>(GetProcAddress(dll.get(), "DllRegisterServer")));

@@ -70,7 +70,7 @@ DWORD ExpectedAgent::ExitCode() const {
 
 std::vector<DWORD> ChildAgentPids() {
   std::vector<DWORD> pids;
-  fw::FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  win::FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return pids;
   PROCESSENTRY32 entry{};
   entry.dwSize = sizeof entry;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 
 namespace addin_test {
 
@@ -45,8 +45,8 @@ class ExpectedAgent {
 
  private:
   std::string recordPath_;
-  fw::KernelHandle ready_;
-  fw::KernelHandle process_;
+  win::KernelHandle ready_;
+  win::KernelHandle process_;
   AgentRecord record_;
 };
 

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 
 namespace {
 
@@ -60,7 +60,7 @@ int main() {
   if (std::fclose(file) != 0 || !written) return kExitNoRecord;
 
   const std::string readyName = Env("BRISOMEL_TEST_AGENT_READY");
-  if (fw::KernelHandle ready{OpenEventA(EVENT_MODIFY_STATE, FALSE, readyName.c_str())}) {
+  if (win::KernelHandle ready{OpenEventA(EVENT_MODIFY_STATE, FALSE, readyName.c_str())}) {
     SetEvent(ready.get());
   }
   const std::string life = Env("BRISOMEL_TEST_AGENT_LIFE_MS");

@@ -16,7 +16,7 @@
 #include "agent/calls/call_text.h"
 #include "agent/calls/reminder_call.h"
 #include "agent/calls/settings_store.h"
-#include "agent/framework/handles.h"
+#include "common/win/internet_handle.h"
 #include "tests/harness/registry.h"
 #include "tools/gateway/gateway_server.h"
 
@@ -38,11 +38,11 @@ std::unique_ptr<ReminderRecord> WorkedExample() {
 
 // The same request as the product's, with nothing of the product around it.
 bool BarePost(uint16_t port, const std::string& body) {
-  fw::InternetHandle session(
+  win::InternetHandle session(
       InternetOpenA("Brisomel", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  fw::InternetHandle connection(InternetConnectA(session.get(), "127.0.0.1", port, nullptr, nullptr,
+  win::InternetHandle connection(InternetConnectA(session.get(), "127.0.0.1", port, nullptr, nullptr,
                                                  INTERNET_SERVICE_HTTP, 0, 1));
-  fw::InternetHandle request(HttpOpenRequestA(connection.get(), "POST", kCallRequestPath, nullptr,
+  win::InternetHandle request(HttpOpenRequestA(connection.get(), "POST", kCallRequestPath, nullptr,
                                               nullptr, nullptr, INTERNET_FLAG_EXISTING_CONNECT, 1));
   if (!request) return false;
   HttpAddRequestHeadersA(request.get(), "Content-Type: application/x-www-form-urlencoded\r\n",

@@ -186,7 +186,7 @@ TEST_F(SettingsStoreTest, PortIsTheFourStoredBytesWhateverTheirType) {
 class UncreatableSettingsKeyTest : public SettingsKeyFixture {
  protected:
   void SetUp() override {
-    fw::RegKey parent;
+    win::RegKey parent;
     DWORD disposition = 0;
     ASSERT_EQ(
         RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Brisomel\\tarnwick", 0, nullptr,
@@ -205,7 +205,7 @@ class UncreatableSettingsKeyTest : public SettingsKeyFixture {
 
 TEST_F(UncreatableSettingsKeyTest, CreateSettingsKeyTellsTheUserAndFails) {
   harness::MessageBoxWatcher watcher("Brisomel");
-  fw::RegKey key;
+  win::RegKey key;
   EXPECT_EQ(CreateSettingsKey(&key), 0);
   EXPECT_FALSE(key);
   ASSERT_TRUE(watcher.WaitForCount(1, 5000));
@@ -238,7 +238,7 @@ TEST_F(SettingsStoreTest, AReadOnlyKeyIsReadAndASetterSaysWhyItCannotWrite) {
   PSECURITY_DESCRIPTOR raw = nullptr;
   ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;KR;;;WD)", SDDL_REVISION_1, &raw, nullptr));
   std::unique_ptr<void, decltype(&LocalFree)> readOnly(raw, &LocalFree);
-  fw::RegKey key;
+  win::RegKey key;
   ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, WRITE_DAC, key.put()), ERROR_SUCCESS);
   ASSERT_EQ(RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, readOnly.get()), ERROR_SUCCESS);
 

@@ -1,5 +1,5 @@
 // Automation server registration of the document type and its class factory.
-#include "agent/framework/com_ptr.h"
+#include "common/win/com_ptr.h"
 #include "tests/framework/test_app.h"
 #include "tests/harness/registry.h"
 
@@ -66,10 +66,10 @@ TEST_F(TemplateServerTest, UnconnectedServerWritesNothing) {
 TEST_F(TemplateServerTest, ClassFactoryCreatesAHiddenDocumentThatClosesWithTheLastReference) {
   server.ConnectTemplate(kTestClsid, Template(), FALSE);
   ASSERT_TRUE(COleObjectFactory::RegisterAll());
-  fw::ComPtr<IClassFactory> factory;
+  win::ComPtr<IClassFactory> factory;
   ASSERT_EQ(::CoGetClassObject(kTestClsid, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory, factory.put_void()),
             S_OK);
-  fw::ComPtr<IDispatch> dispatch;
+  win::ComPtr<IDispatch> dispatch;
   ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, dispatch.put_void()), S_OK);
   ASSERT_EQ(Template()->GetDocuments().size(), 1u);
   CDocument* doc = Template()->GetDocuments()[0];
@@ -85,7 +85,7 @@ TEST_F(TemplateServerTest, ClassFactoryCreatesAHiddenDocumentThatClosesWithTheLa
   DISPPARAMS none{};
   EXPECT_EQ(dispatch->Invoke(1, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
             DISP_E_MEMBERNOTFOUND);
-  fw::ComPtr<IUnknown> unknown;
+  win::ComPtr<IUnknown> unknown;
   EXPECT_EQ(dispatch.As(IID_IUnknown, &unknown), S_OK);
   EXPECT_EQ(static_cast<void*>(unknown.get()), static_cast<void*>(dispatch.get()));
   unknown.reset();

@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "agent/framework/handles.h"
+#include "common/win/internet_handle.h"
 #include "tools/gateway/gateway_server.h"
 
 namespace {
@@ -22,10 +22,10 @@ struct Reply {
 
 Reply Post(uint16_t port, const std::string& body) {
   Reply r;
-  fw::InternetHandle session(InternetOpenA("Brisomel", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  fw::InternetHandle connection(
+  win::InternetHandle session(InternetOpenA("Brisomel", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  win::InternetHandle connection(
       InternetConnectA(session.get(), "127.0.0.1", port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 1));
-  fw::InternetHandle request(HttpOpenRequestA(connection.get(), "POST", "/ocall/callreqHandler.jsp",
+  win::InternetHandle request(HttpOpenRequestA(connection.get(), "POST", "/ocall/callreqHandler.jsp",
                                               nullptr, nullptr, nullptr, INTERNET_FLAG_RELOAD, 1));
   const char header[] = "Content-Type: application/x-www-form-urlencoded\r\n";
   HttpAddRequestHeadersA(request.get(), header, static_cast<DWORD>(-1), HTTP_ADDREQ_FLAG_ADD_IF_NEW);

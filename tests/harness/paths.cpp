@@ -5,7 +5,7 @@
 #include <atomic>
 #include <string>
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 
 namespace harness {
 
@@ -31,7 +31,7 @@ struct FindHandleTraits {
   static Handle Invalid() { return INVALID_HANDLE_VALUE; }
   static void Close(Handle h) { ::FindClose(h); }
 };
-using FindHandle = fw::UniqueHandle<FindHandleTraits>;
+using FindHandle = win::UniqueHandle<FindHandleTraits>;
 
 }  // namespace
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ TEST(Paths, TempDirIsFreshAndRemovedWithItsContents) {
     kept = a.Path();
     ASSERT_TRUE(CreateDirectoryA(a.File("sub").c_str(), nullptr));
     {
-      fw::FileHandle f(CreateFileA((a.File("sub") + "\\ro.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+      win::FileHandle f(CreateFileA((a.File("sub") + "\\ro.txt").c_str(), GENERIC_WRITE, 0, nullptr,
                                    CREATE_NEW, FILE_ATTRIBUTE_READONLY, nullptr));
       ASSERT_TRUE(f);
     }

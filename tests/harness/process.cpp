@@ -76,7 +76,7 @@ Process Process::Launch(const std::string& exePath, const std::string& commandLi
     p.launchError_ = GetLastError();
     return p;
   }
-  fw::KernelHandle thread(pi.hThread);
+  win::KernelHandle thread(pi.hThread);
   p.process_.reset(pi.hProcess);
   p.pid_ = pi.dwProcessId;
   return p;
@@ -96,7 +96,7 @@ Process Process::Launch(const std::wstring& exePath, const std::wstring& command
     p.launchError_ = GetLastError();
     return p;
   }
-  fw::KernelHandle thread(pi.hThread);
+  win::KernelHandle thread(pi.hThread);
   p.process_.reset(pi.hProcess);
   p.pid_ = pi.dwProcessId;
   return p;

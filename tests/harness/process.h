@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 
 namespace harness {
 
@@ -37,7 +37,7 @@ class Process {
   HANDLE Handle() const { return process_.get(); }
 
  private:
-  fw::KernelHandle process_;
+  win::KernelHandle process_;
   DWORD pid_ = 0;
   DWORD launchError_ = 0;
 };

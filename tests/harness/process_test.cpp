@@ -57,7 +57,7 @@ TEST(Process, TerminateAndDestructorEndTheChild) {
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), p.Handle(), GetCurrentProcess(), &h, SYNCHRONIZE,
                                 FALSE, 0));
   }
-  fw::KernelHandle watched(h);
+  win::KernelHandle watched(h);
   EXPECT_EQ(WaitForSingleObject(watched.get(), 5000), WAIT_OBJECT_0) << "pid " << pid;
 }
 

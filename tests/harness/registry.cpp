@@ -1,13 +1,13 @@
 #include "tests/harness/registry.h"
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 
 namespace harness {
 
 namespace {
 
-fw::RegKey Open(HKEY root, const std::string& key, REGSAM access) {
-  fw::RegKey k;
+win::RegKey Open(HKEY root, const std::string& key, REGSAM access) {
+  win::RegKey k;
   if (RegOpenKeyExA(root, key.c_str(), 0, access, k.put()) != ERROR_SUCCESS) k.release();
   return k;
 }
@@ -16,7 +16,7 @@ fw::RegKey Open(HKEY root, const std::string& key, REGSAM access) {
 
 RegValue ReadValue(HKEY root, const std::string& key, const char* name) {
   RegValue v;
-  fw::RegKey k = Open(root, key, KEY_QUERY_VALUE);
+  win::RegKey k = Open(root, key, KEY_QUERY_VALUE);
   if (!k) return v;
   DWORD type = 0, size = 0;
   if (RegQueryValueExA(k.get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return v;
@@ -48,7 +48,7 @@ bool DeleteTree(HKEY root, const std::string& key) {
 
 bool WriteValue(HKEY root, const std::string& key, const char* name, DWORD type,
                 const std::vector<unsigned char>& bytes) {
-  fw::RegKey k;
+  win::RegKey k;
   if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, k.put(), nullptr) !=
       ERROR_SUCCESS) {
     k.release();
@@ -60,7 +60,7 @@ bool WriteValue(HKEY root, const std::string& key, const char* name, DWORD type,
 
 std::vector<std::string> SubkeyNames(HKEY root, const std::string& key) {
   std::vector<std::string> names;
-  fw::RegKey k = Open(root, key, KEY_ENUMERATE_SUB_KEYS);
+  win::RegKey k = Open(root, key, KEY_ENUMERATE_SUB_KEYS);
   if (!k) return names;
   for (DWORD i = 0;; ++i) {
     char name[256];
@@ -74,7 +74,7 @@ std::vector<std::string> SubkeyNames(HKEY root, const std::string& key) {
 
 std::vector<std::string> ValueNames(HKEY root, const std::string& key) {
   std::vector<std::string> names;
-  fw::RegKey k = Open(root, key, KEY_QUERY_VALUE);
+  win::RegKey k = Open(root, key, KEY_QUERY_VALUE);
   if (!k) return names;
   for (DWORD i = 0;; ++i) {
     char name[16384];

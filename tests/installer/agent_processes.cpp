@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 
 namespace installer_test {
 
@@ -12,7 +12,7 @@ namespace {
 
 std::vector<DWORD> ProcessesWhere(const std::function<bool(const PROCESSENTRY32&)>& wanted) {
   std::vector<DWORD> pids;
-  fw::FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  win::FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return pids;
   PROCESSENTRY32 entry{};
   entry.dwSize = sizeof entry;
@@ -23,7 +23,7 @@ std::vector<DWORD> ProcessesWhere(const std::function<bool(const PROCESSENTRY32&
 }
 
 std::string ImagePathOf(DWORD pid) {
-  fw::KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  win::KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
   if (!process) return std::string();
   char path[MAX_PATH * 2];
   DWORD length = sizeof path;
@@ -32,7 +32,7 @@ std::string ImagePathOf(DWORD pid) {
 }
 
 std::wstring WideImagePathOf(DWORD pid) {
-  fw::KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  win::KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
   if (!process) return std::wstring();
   wchar_t path[MAX_PATH * 2];
   DWORD length = MAX_PATH * 2;

@@ -5,8 +5,8 @@
 #include <objbase.h>
 #include <shlobj.h>
 
-#include "agent/framework/com_ptr.h"
-#include "agent/framework/handles.h"
+#include "common/win/com_ptr.h"
+#include "common/win/handles.h"
 #include "tests/harness/process.h"
 #include "tests/harness/registry.h"
 #include "tests/harness/paths.h"
@@ -37,8 +37,8 @@ struct ShortcutFacts {
 
 ShortcutFacts ReadShortcut(const std::string& path) {
   ShortcutFacts facts;
-  fw::ComPtr<IShellLinkA> link;
-  fw::ComPtr<IPersistFile> file;
+  win::ComPtr<IShellLinkA> link;
+  win::ComPtr<IPersistFile> file;
   std::wstring widePath(path.begin(), path.end());
   if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, link.put_void())) ||
       FAILED(link.As(IID_IPersistFile, &file)) || FAILED(file->Load(widePath.c_str(), STGM_READ))) {
@@ -259,7 +259,7 @@ TEST_F(Setup, AsksToCloseOutlookInsteadOfEndingTheAgentOutlookUses) {
   ASSERT_TRUE(WaitFor([&] { return HasVisibleWindow(agent.Pid()); }, kProcessTimeoutMs));
   WaitForRegistrationToEnd();
   {
-    fw::Module outlookHoldsIt(LoadLibraryA(InstalledFile("mervane.dll").c_str()));
+    win::Module outlookHoldsIt(LoadLibraryA(InstalledFile("mervane.dll").c_str()));
     ASSERT_TRUE(outlookHoldsIt);
     EXPECT_EQ(RunSetup("/S"), 2);
     EXPECT_TRUE(agent.Running()) << "setup ended an agent while Outlook held the add-in";
@@ -278,7 +278,7 @@ TEST_F(Setup, AFolderSharedWithOtherSoftwareKeepsItsUninstaller) {
   const std::string theirs = folder + "\\uninstall.exe";
   const std::string theirContent = "another program's uninstaller";
   {
-    fw::FileHandle file(CreateFileA(theirs.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    win::FileHandle file(CreateFileA(theirs.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     ASSERT_TRUE(file);
     DWORD written = 0;
     ASSERT_TRUE(WriteFile(file.get(), theirContent.data(), static_cast<DWORD>(theirContent.size()), &written, nullptr));
@@ -299,7 +299,7 @@ TEST_F(Setup, AFolderSharedWithOtherSoftwareKeepsItsUninstaller) {
 }
 
 TEST(SetupProgram, AsksForNoAdministratorRights) {
-  fw::Module setup(LoadLibraryExA(BuiltSetup().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  win::Module setup(LoadLibraryExA(BuiltSetup().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
   ASSERT_TRUE(setup);
   HRSRC resource = FindResourceA(setup.get(), MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));  // RT_MANIFEST
   ASSERT_NE(resource, nullptr);

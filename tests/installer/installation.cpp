@@ -5,7 +5,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 #include "tests/harness/paths.h"
 #include "tests/harness/registry.h"
 #include "tests/installer/registry_view.h"
@@ -42,7 +42,7 @@ struct FindHandleTraits {
 template <typename Visit>
 void ForEachEntry(const std::string& pattern, Visit visit) {
   WIN32_FIND_DATAA found;
-  fw::UniqueHandle<FindHandleTraits> search(FindFirstFileA(pattern.c_str(), &found));
+  win::UniqueHandle<FindHandleTraits> search(FindFirstFileA(pattern.c_str(), &found));
   if (!search) return;
   do {
     visit(found);

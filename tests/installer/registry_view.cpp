@@ -1,6 +1,6 @@
 #include "tests/installer/registry_view.h"
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 
 namespace installer_test {
 
@@ -8,8 +8,8 @@ namespace {
 
 REGSAM Flag(View view) { return view == View::k64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY; }
 
-fw::RegKey Open(View view, HKEY root, const std::string& key, REGSAM access) {
-  fw::RegKey k;
+win::RegKey Open(View view, HKEY root, const std::string& key, REGSAM access) {
+  win::RegKey k;
   if (RegOpenKeyExA(root, key.c_str(), 0, access | Flag(view), k.put()) != ERROR_SUCCESS) k.release();
   return k;
 }
@@ -29,7 +29,7 @@ std::vector<View> Views() {
 }
 
 bool WriteTextIn(View view, HKEY root, const std::string& key, const char* name, const std::string& text) {
-  fw::RegKey k;
+  win::RegKey k;
   if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | Flag(view), nullptr, k.put(), nullptr) !=
       ERROR_SUCCESS) {
     k.release();
@@ -41,7 +41,7 @@ bool WriteTextIn(View view, HKEY root, const std::string& key, const char* name,
 
 harness::RegValue ReadValueIn(View view, HKEY root, const std::string& key, const char* name) {
   harness::RegValue v;
-  fw::RegKey k = Open(view, root, key, KEY_QUERY_VALUE);
+  win::RegKey k = Open(view, root, key, KEY_QUERY_VALUE);
   if (!k) return v;
   DWORD type = 0;
   DWORD size = 0;
@@ -64,7 +64,7 @@ bool KeyExistsIn(View view, HKEY root, const std::string& key) {
 
 std::vector<std::string> SubkeyNamesIn(View view, HKEY root, const std::string& key) {
   std::vector<std::string> names;
-  fw::RegKey k = Open(view, root, key, KEY_READ);
+  win::RegKey k = Open(view, root, key, KEY_READ);
   if (!k) return names;
   for (DWORD i = 0;; ++i) {
     char name[256];
@@ -77,7 +77,7 @@ std::vector<std::string> SubkeyNamesIn(View view, HKEY root, const std::string& 
 
 std::vector<std::string> ValueNamesIn(View view, HKEY root, const std::string& key) {
   std::vector<std::string> names;
-  fw::RegKey k = Open(view, root, key, KEY_READ);
+  win::RegKey k = Open(view, root, key, KEY_READ);
   if (!k) return names;
   for (DWORD i = 0;; ++i) {
     char name[16384];
@@ -92,7 +92,7 @@ bool DeleteTreeIn(View view, HKEY root, const std::string& key) {
   const size_t slash = key.find_last_of('\\');
   if (key.empty() || slash == std::string::npos) return false;  // never a whole root or hive
   {
-    fw::RegKey parent = Open(view, root, key.substr(0, slash), KEY_ALL_ACCESS);
+    win::RegKey parent = Open(view, root, key.substr(0, slash), KEY_ALL_ACCESS);
     if (parent) RegDeleteTreeA(parent.get(), key.substr(slash + 1).c_str());
   }
   RegDeleteKeyExA(root, key.c_str(), Flag(view), 0);
@@ -102,7 +102,7 @@ bool DeleteTreeIn(View view, HKEY root, const std::string& key) {
 bool UserClassesShareViews() {
   if (!Is64BitWindows()) return true;
   const std::string probe = "Software\\Classes\\CLSID\\{5C0FFEE0-8E1B-4F2A-9D3C-7B6A5E4D3C2B}";
-  fw::RegKey created;
+  win::RegKey created;
   if (RegCreateKeyExA(HKEY_CURRENT_USER, probe.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr,
                       created.put(), nullptr) != ERROR_SUCCESS) {
     created.release();

@@ -4,7 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 #include "tests/harness/paths.h"
 #include "tests/harness/process.h"
 #include "tests/harness/registry.h"
@@ -151,8 +151,8 @@ TEST_F(Uninstall, StopsWithEverythingInPlaceWhileOutlookHoldsEitherAddin) {
     {
       // As Outlook holds the add-in it loaded: loaded here when it matches this test's bitness,
       // else opened the way a loaded image is (no one may write or delete it).
-      fw::Module loaded(LoadLibraryA(InstalledFile(held).c_str()));
-      fw::FileHandle opened;
+      win::Module loaded(LoadLibraryA(InstalledFile(held).c_str()));
+      win::FileHandle opened;
       if (!loaded) {
         opened.reset(CreateFileA(InstalledFile(held).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                                  nullptr));

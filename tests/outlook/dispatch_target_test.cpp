@@ -6,7 +6,7 @@
 
 #include "agent/framework/dispatch_driver.h"
 #include "agent/framework/dispatch_target.h"
-#include "agent/framework/ole_variant.h"
+#include "common/win/variant.h"
 
 #include <ocidl.h>
 
@@ -65,7 +65,7 @@ HRESULT RawInvoke(IDispatch* target, DISPID dispid, WORD flags, std::vector<VARI
   DISPID named = DISPID_PROPERTYPUT;
   DISPPARAMS params{reversedArgs.empty() ? nullptr : reversedArgs.data(), namedCount ? &named : nullptr,
                     static_cast<UINT>(reversedArgs.size()), namedCount};
-  fw::Variant result;
+  win::Variant result;
   return target->Invoke(dispid, IID_NULL, 0, flags, &params, result.get(), excepInfo, argError);
 }
 

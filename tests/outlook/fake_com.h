@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/framework/ole_variant.h"
+#include "common/win/variant.h"
 
 namespace outlook_test {
 

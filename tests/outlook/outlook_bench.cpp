@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "agent/framework/com_ptr.h"
+#include "common/win/com_ptr.h"
 #include "tests/outlook/hidden_agent.h"
 #include "tests/outlook/sim_support.h"
 #include "tools/gateway/form.h"
@@ -257,15 +257,15 @@ void Floor(int count) {
   for (int i = 1; i <= count; ++i) fires += "fire r" + std::to_string(i) + "\nsleep 20ms\n";
   simdriver::SimProcess sim(SimExe());
   if (!StartSim(sim, "version \"16.0.0.1\"\n" + Items(count) + "wait-advise 30s\n" + fires + "note fired\nwait-unadvise 60s\n")) return;
-  fw::ComPtr<IDispatch> app;
+  win::ComPtr<IDispatch> app;
   CLSID clsid;
   if (FAILED(CLSIDFromProgID(L"Outlook.Application", &clsid)) ||
       FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch, app.put_void()))) {
     std::printf("  cannot attach to the simulator\n");
     return;
   }
-  fw::ComPtr<IConnectionPointContainer> container;
-  fw::ComPtr<IConnectionPoint> point;
+  win::ComPtr<IConnectionPointContainer> container;
+  win::ComPtr<IConnectionPoint> point;
   FloorSink sink;
   DWORD cookie = 0;
   app->QueryInterface(IID_IConnectionPointContainer, container.put_void());

@@ -98,7 +98,7 @@ class CommandLine : public testing::Test {
 
   // Creates an empty file in the program's current directory.
   void CreateFileNamed(const std::string& name) {
-    fw::FileHandle file(CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    win::FileHandle file(CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(file);
   }
 

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "agent/framework/afx_ids.h"
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 #include "tests/shell/registration_record.h"
 #include "tests/shell/windows_under_test.h"
 
@@ -60,8 +60,8 @@ ShownProcess InstalledCadelo::StartShown(WORD showCommand) const {
                       &startup, &info)) {
     return ShownProcess();
   }
-  fw::KernelHandle thread(info.hThread);
-  return ShownProcess(fw::KernelHandle(info.hProcess), info.dwProcessId);
+  win::KernelHandle thread(info.hThread);
+  return ShownProcess(win::KernelHandle(info.hProcess), info.dwProcessId);
 }
 
 ShownProcess::~ShownProcess() {
@@ -73,13 +73,13 @@ ShownProcess::~ShownProcess() {
 
 bool KeyBlocker::Block() {
   harness::DeleteTree(HKEY_CURRENT_USER, "Software\\Brisomel\\tarnwick");
-  fw::RegKey parent;
+  win::RegKey parent;
   return RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Brisomel\\tarnwick", 0, nullptr, REG_OPTION_VOLATILE,
                          KEY_ALL_ACCESS, nullptr, parent.put(), nullptr) == ERROR_SUCCESS;
 }
 
 bool KeyBlocker::Blocks() {
-  fw::RegKey key;
+  win::RegKey key;
   return RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
                          nullptr) != ERROR_SUCCESS;
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 
 #include "tests/harness/paths.h"
 #include "tests/harness/process.h"
@@ -40,7 +40,7 @@ class CleanRegistry {
 class ShownProcess {
  public:
   ShownProcess() = default;
-  ShownProcess(fw::KernelHandle process, DWORD pid) : process_(std::move(process)), pid_(pid) {}
+  ShownProcess(win::KernelHandle process, DWORD pid) : process_(std::move(process)), pid_(pid) {}
   ShownProcess(ShownProcess&&) = default;
   ~ShownProcess();
   bool Started() const { return static_cast<bool>(process_); }
@@ -48,7 +48,7 @@ class ShownProcess {
   HANDLE Handle() const { return process_.get(); }
 
  private:
-  fw::KernelHandle process_;
+  win::KernelHandle process_;
   DWORD pid_ = 0;
 };
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 #include "tests/shell/registration_record.h"
 
 namespace {
@@ -24,7 +24,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 }
 
 extern "C" HRESULT __stdcall DllRegisterServer() {
-  fw::RegKey key;
+  win::RegKey key;
   if (RegCreateKeyExA(HKEY_CURRENT_USER, kRegistrationRecordKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                       key.put(), nullptr) != ERROR_SUCCESS) {
     return E_FAIL;

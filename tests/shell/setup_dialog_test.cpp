@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "agent/framework/afx_ids.h"
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 #include "tests/harness/message_box_watcher.h"
 #include "tests/harness/registry.h"
 #include "tests/shell/installed_cadelo.h"

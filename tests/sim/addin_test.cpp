@@ -15,14 +15,14 @@ const wchar_t kAddinClsid[] = L"{5E0C7A4B-91D2-4F63-8A1E-2B7C9D04E6F1}";
 const wchar_t kAddinsKey[] = L"Software\\Microsoft\\Office\\Outlook\\Addins";
 
 void SetString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& value) {
-  fw::RegKey key;
+  win::RegKey key;
   ASSERT_EQ(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr), ERROR_SUCCESS);
   RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                  static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
 
 void SetDword(HKEY root, const std::wstring& path, const wchar_t* name, DWORD value) {
-  fw::RegKey key;
+  win::RegKey key;
   ASSERT_EQ(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr), ERROR_SUCCESS);
   RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
 }

@@ -16,7 +16,7 @@ TEST(Lifecycle, StartedByComServesUntilTheLastClientLeaves) {
   const std::wstring log = simdriver::TempFileName(L"outlook-sim-embedded", L".log");
   ASSERT_TRUE(sim.Register(L"/log \"" + log + L"\" /linger 20"));
   {
-    fw::ComPtr<IDispatch> app;
+    win::ComPtr<IDispatch> app;
     ASSERT_EQ(CreateOutlook(&app), S_OK);
     VARIANT v;
     ASSERT_EQ(Get(app.get(), 0x116, &v), S_OK);
@@ -59,7 +59,7 @@ TEST(Lifecycle, LingersWhileAClientHoldsAReferenceAndTimesOut) {
   Apartment apartment;
   SimProcess sim(SimExe());
   ASSERT_TRUE(sim.Start("sleep 300ms\nrefcounts\nnote end", L"/linger 1"));
-  fw::ComPtr<IDispatch> app;
+  win::ComPtr<IDispatch> app;
   ASSERT_EQ(CreateOutlook(&app), S_OK);
   DWORD exitCode = 0;
   ASSERT_TRUE(sim.WaitForExit(20000, &exitCode));
@@ -75,7 +75,7 @@ TEST(Lifecycle, EndsOnceTheLastClientHasLeft) {
   Apartment apartment;
   SimProcess sim(SimExe());
   ASSERT_TRUE(sim.Start("wait-advise 20s\nwait-unadvise 20s\nrefcounts\nnote end", L"/linger 20"));
-  fw::ComPtr<IDispatch> app;
+  win::ComPtr<IDispatch> app;
   ASSERT_EQ(CreateOutlook(&app), S_OK);
   TestSink sink(nullptr);
   DWORD cookie = 0;
@@ -95,7 +95,7 @@ TEST(Lifecycle, QuitRequestEndsARunningScriptCleanly) {
   Apartment apartment;
   SimProcess sim(SimExe());
   ASSERT_TRUE(sim.Start("sleep 60s\nnote never"));
-  fw::ComPtr<IDispatch> app;
+  win::ComPtr<IDispatch> app;
   ASSERT_EQ(CreateOutlook(&app), S_OK);
   sim.RequestQuit();
   DWORD exitCode = 99;
@@ -117,7 +117,7 @@ TEST(Lifecycle, BusyTurnsIncomingCallsAway) {
   Apartment apartment;
   SimProcess sim(SimExe());
   ASSERT_TRUE(sim.Start("wait-advise 20s\nbusy 2s\nnote retry\nwait-unadvise 20s\nquit\n"));
-  fw::ComPtr<IDispatch> app;
+  win::ComPtr<IDispatch> app;
   ASSERT_EQ(CreateOutlook(&app), S_OK);
   TestSink sink(nullptr);
   DWORD cookie = 0;
@@ -138,7 +138,7 @@ TEST(Lifecycle, BusyRejectingRefusesIncomingCalls) {
   Apartment apartment;
   SimProcess sim(SimExe());
   ASSERT_TRUE(sim.Start("wait-advise 20s\nbusy 1s reject\nnote reject\nsleep 1s\nnote served\nwait-unadvise 20s\nquit\n"));
-  fw::ComPtr<IDispatch> app;
+  win::ComPtr<IDispatch> app;
   ASSERT_EQ(CreateOutlook(&app), S_OK);
   TestSink sink(nullptr);
   DWORD cookie = 0;

@@ -52,7 +52,7 @@ wait-advise 20s
 fire 1
 quit
 )"));
-  fw::ComPtr<IDispatch> app;
+  win::ComPtr<IDispatch> app;
   ASSERT_EQ(CreateOutlook(&app), S_OK);
   struct Case {
     const wchar_t* name;
@@ -115,7 +115,7 @@ fire 1
 fire 2
 quit
 )"));
-  fw::ComPtr<IDispatch> app;
+  win::ComPtr<IDispatch> app;
   ASSERT_EQ(CreateOutlook(&app), S_OK);
   VARIANT subject, location, body, start, longBody;
   double nowAtEvent = 0;
@@ -210,7 +210,7 @@ TEST(Members, ApplicationVersionCanFailAndRejectsOtherKinds) {
   SimProcess sim(SimExe());
   ASSERT_TRUE(sim.Start("version \"9.0.0.2711\"\nwait-advise 20s\nfail Application Version \"Busy.\"\n"
                         "note go\nwait-unadvise 20s\nquit\n"));
-  fw::ComPtr<IDispatch> app;
+  win::ComPtr<IDispatch> app;
   ASSERT_EQ(CreateOutlook(&app), S_OK);
   VARIANT v;
   ASSERT_EQ(Get(app.get(), 0x116, &v), S_OK);

@@ -30,7 +30,7 @@ void Collect(HKEY key, const std::wstring& prefix, Snapshot* out) {
     wchar_t name[256];
     DWORD nameLen = 256;
     if (RegEnumKeyExW(key, i, name, &nameLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    fw::RegKey sub;
+    win::RegKey sub;
     if (RegOpenKeyExW(key, name, 0, KEY_READ, sub.put()) == ERROR_SUCCESS) Collect(sub.get(), prefix + L"\\" + name, out);
   }
 }
@@ -38,14 +38,14 @@ void Collect(HKEY key, const std::wstring& prefix, Snapshot* out) {
 Snapshot Take() {
   Snapshot s;
   for (const wchar_t* path : {kClsidKey, L"Outlook.Application", kInterfaceKey, kTypeLibKey}) {
-    fw::RegKey key;
+    win::RegKey key;
     if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, KEY_READ, key.put()) == ERROR_SUCCESS) Collect(key.get(), path, &s);
   }
   return s;
 }
 
 std::wstring DefaultValue(const std::wstring& path, DWORD* type = nullptr, DWORD* bytes = nullptr) {
-  fw::RegKey key;
+  win::RegKey key;
   if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return L"<missing>";
   wchar_t data[1024] = {};
   DWORD size = sizeof data - sizeof(wchar_t), t = 0;
@@ -56,7 +56,7 @@ std::wstring DefaultValue(const std::wstring& path, DWORD* type = nullptr, DWORD
 }
 
 bool KeyExists(const std::wstring& path) {
-  fw::RegKey key;
+  win::RegKey key;
   return RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
@@ -110,7 +110,7 @@ TEST(Registration, ClientCreationFailsOnceUnregistered) {
   Apartment apartment;
   SimProcess sim(SimExe());
   ASSERT_TRUE(sim.Unregister());
-  fw::ComPtr<IDispatch> app;
+  win::ComPtr<IDispatch> app;
   EXPECT_EQ(CreateOutlook(&app), CO_E_CLASSSTRING);
   ASSERT_TRUE(sim.Register());
 }

@@ -77,7 +77,7 @@ TEST(ReminderEvent, SinkReadsTheItemInsideTheEventInTheAgentsOrder) {
   Apartment apartment;
   SimProcess sim(SimExe());
   ASSERT_TRUE(sim.Start(kReminderScript));
-  fw::ComPtr<IDispatch> app;
+  win::ComPtr<IDispatch> app;
   ASSERT_EQ(CreateOutlook(&app), S_OK);
   VARIANT version;
   ASSERT_EQ(Get(app.get(), 0x116, &version), S_OK);
@@ -152,11 +152,11 @@ TEST(ReminderEvent, AnItemKeptBeyondTheEventShowsAsAnExternalReference) {
   Apartment apartment;
   SimProcess sim(SimExe());
   ASSERT_TRUE(sim.Start("item 1\nwait-advise 20s\nfire 1\nrefcounts\nnote kept\nwait-unadvise 20s\nrefcounts\nquit\n"));
-  fw::ComPtr<IDispatch> app;
+  win::ComPtr<IDispatch> app;
   ASSERT_EQ(CreateOutlook(&app), S_OK);
-  fw::ComPtr<IDispatch> kept;
+  win::ComPtr<IDispatch> kept;
   TestSink sink([&](IDispatch* item) {
-    kept = fw::ComPtr<IDispatch>::Retain(item);  // the fault the test must be able to see
+    kept = win::ComPtr<IDispatch>::Retain(item);  // the fault the test must be able to see
     return S_OK;
   });
   DWORD cookie = 0;
@@ -179,7 +179,7 @@ TEST(ReminderEvent, FailingMemberRaisesAnAutomationException) {
   SimProcess sim(SimExe());
   ASSERT_TRUE(sim.Start("item 1 subject \"s\"\nfail 1 Subject \"The item was deleted.\"\n"
                         "wait-advise 20s\nfire 1\nunfail 1 Subject\nfire 1\nquit\n"));
-  fw::ComPtr<IDispatch> app;
+  win::ComPtr<IDispatch> app;
   ASSERT_EQ(CreateOutlook(&app), S_OK);
   std::vector<HRESULT> results;
   std::vector<std::wstring> sources, descriptions;
@@ -217,7 +217,7 @@ TEST(ReminderEvent, OtherDispidsGetTheSinksAnswerRecorded) {
   Apartment apartment;
   SimProcess sim(SimExe());
   ASSERT_TRUE(sim.Start("item 1\nwait-advise 20s\nfire-dispid 0xF003 1\nfire-dispid 61445 1\nfire 1\nquit\n"));
-  fw::ComPtr<IDispatch> app;
+  win::ComPtr<IDispatch> app;
   ASSERT_EQ(CreateOutlook(&app), S_OK);
   TestSink sink(nullptr);
   DWORD cookie = 0;
@@ -237,7 +237,7 @@ TEST(ReminderEvent, BurstAndSeriesArriveInFiringOrder) {
   SimProcess sim(SimExe());
   ASSERT_TRUE(sim.Start("item a entryid A\nitem b entryid B\nitem c entryid C\nwait-advise 20s\n"
                         "burst a 25\nfire b\nfire c\nfire a\nquit\n"));
-  fw::ComPtr<IDispatch> app;
+  win::ComPtr<IDispatch> app;
   ASSERT_EQ(CreateOutlook(&app), S_OK);
   std::wstring seen;
   TestSink sink([&](IDispatch* item) {
@@ -260,7 +260,7 @@ TEST(ReminderEvent, SinkWithoutTheEventInterfaceIsRefused) {
   Apartment apartment;
   SimProcess sim(SimExe());
   ASSERT_TRUE(sim.Start("item 1\nwait-advise 500ms\nfire 1\nquit\n"));
-  fw::ComPtr<IDispatch> app;
+  win::ComPtr<IDispatch> app;
   ASSERT_EQ(CreateOutlook(&app), S_OK);
   TestSink sink(nullptr, /*answerEventIid=*/false);
   DWORD cookie = 77;

@@ -33,7 +33,7 @@ STDMETHODIMP TestSink::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* p
   return handler_ ? handler_(params->rgvarg[0].pdispVal) : S_OK;
 }
 
-HRESULT CreateOutlook(fw::ComPtr<IDispatch>* app) {
+HRESULT CreateOutlook(win::ComPtr<IDispatch>* app) {
   CLSID clsid;
   HRESULT hr = CLSIDFromProgID(L"Outlook.Application", &clsid);
   if (FAILED(hr)) return hr;
@@ -41,20 +41,20 @@ HRESULT CreateOutlook(fw::ComPtr<IDispatch>* app) {
 }
 
 HRESULT AdviseSink(IDispatch* app, IUnknown* sink, DWORD* cookie) {
-  fw::ComPtr<IConnectionPointContainer> container;
+  win::ComPtr<IConnectionPointContainer> container;
   HRESULT hr = app->QueryInterface(IID_IConnectionPointContainer, container.put_void());
   if (FAILED(hr)) return hr;
-  fw::ComPtr<IConnectionPoint> point;
+  win::ComPtr<IConnectionPoint> point;
   hr = container->FindConnectionPoint(kIidApplicationEvents, point.put());
   if (FAILED(hr)) return hr;
   return point->Advise(sink, cookie);
 }
 
 HRESULT UnadviseSink(IDispatch* app, DWORD cookie) {
-  fw::ComPtr<IConnectionPointContainer> container;
+  win::ComPtr<IConnectionPointContainer> container;
   HRESULT hr = app->QueryInterface(IID_IConnectionPointContainer, container.put_void());
   if (FAILED(hr)) return hr;
-  fw::ComPtr<IConnectionPoint> point;
+  win::ComPtr<IConnectionPoint> point;
   hr = container->FindConnectionPoint(kIidApplicationEvents, point.put());
   if (FAILED(hr)) return hr;
   return point->Unadvise(cookie);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/framework/com_ptr.h"
+#include "common/win/com_ptr.h"
 #include "tools/outlook-sim/driver/sim_driver.h"
 
 namespace simtest {
@@ -68,7 +68,7 @@ class TestSink final : public IDispatch {
 };
 
 // Creates "Outlook.Application" through its ProgID, as the agent does.
-HRESULT CreateOutlook(fw::ComPtr<IDispatch>* app);
+HRESULT CreateOutlook(win::ComPtr<IDispatch>* app);
 // Advises the sink on the Application's ApplicationEvents connection point.
 HRESULT AdviseSink(IDispatch* app, IUnknown* sink, DWORD* cookie);
 HRESULT UnadviseSink(IDispatch* app, DWORD cookie);

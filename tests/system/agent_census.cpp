@@ -2,7 +2,7 @@
 
 #include <tlhelp32.h>
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 
 namespace systemtest {
 namespace {
@@ -13,7 +13,7 @@ std::string Lower(std::string s) {
 }
 
 std::string ImageOf(DWORD pid) {
-  fw::KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  win::KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
   if (!process) return std::string();
   char path[1024];
   DWORD size = sizeof path;
@@ -26,7 +26,7 @@ std::string ImageOf(DWORD pid) {
 std::vector<DWORD> ProcessesOf(const std::string& exePath) {
   std::vector<DWORD> pids;
   const std::string wanted = Lower(exePath);
-  fw::FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  win::FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return pids;
   PROCESSENTRY32 entry{};
   entry.dwSize = sizeof entry;
@@ -38,7 +38,7 @@ std::vector<DWORD> ProcessesOf(const std::string& exePath) {
 
 void TerminateProcesses(const std::vector<DWORD>& pids) {
   for (DWORD pid : pids) {
-    fw::KernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+    win::KernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
     if (!process) continue;
     TerminateProcess(process.get(), 1);
     WaitForSingleObject(process.get(), 5000);
@@ -47,13 +47,13 @@ void TerminateProcesses(const std::vector<DWORD>& pids) {
 
 bool RestartWineRpcss() {
   bool ended = false;
-  fw::FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  win::FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return false;
   PROCESSENTRY32 entry{};
   entry.dwSize = sizeof entry;
   for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry)) {
     if (lstrcmpiA(entry.szExeFile, "rpcss.exe") != 0) continue;
-    fw::KernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+    win::KernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
     if (!process) continue;
     ended = TerminateProcess(process.get(), 0) && WaitForSingleObject(process.get(), 5000) == WAIT_OBJECT_0;
   }

@@ -2,8 +2,8 @@
 
 #include <wininet.h>
 
-#include "agent/framework/com_ptr.h"
-#include "agent/framework/handles.h"
+#include "common/win/com_ptr.h"
+#include "common/win/internet_handle.h"
 
 namespace systemtest {
 namespace {
@@ -128,10 +128,10 @@ LRESULT CALLBACK FloorClient::WindowProc(HWND window, UINT message, WPARAM wPara
 }
 
 bool BareWinInetPost(uint16_t port, const std::string& body) {
-  fw::InternetHandle session(InternetOpenA("Brisomel", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  fw::InternetHandle connection(
+  win::InternetHandle session(InternetOpenA("Brisomel", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  win::InternetHandle connection(
       InternetConnectA(session.get(), "127.0.0.1", port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 1));
-  fw::InternetHandle request(HttpOpenRequestA(connection.get(), "POST", "/ocall/callreqHandler.jsp", nullptr, nullptr,
+  win::InternetHandle request(HttpOpenRequestA(connection.get(), "POST", "/ocall/callreqHandler.jsp", nullptr, nullptr,
                                               nullptr, INTERNET_FLAG_EXISTING_CONNECT, 1));
   if (!request) return false;
   HttpAddRequestHeadersA(request.get(), "Content-Type: application/x-www-form-urlencoded\r\n", static_cast<DWORD>(-1),

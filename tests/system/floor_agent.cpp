@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "agent/framework/com_ptr.h"
+#include "common/win/com_ptr.h"
 #include "tests/system/bench_floor_client.h"
 
 int main(int argc, char** argv) {
@@ -28,8 +28,8 @@ int main(int argc, char** argv) {
         post);
     static const IID kApplicationEvents = {0x0006304E, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
     CLSID clsid;
-    fw::ComPtr<IConnectionPointContainer> container;
-    fw::ComPtr<IConnectionPoint> point;
+    win::ComPtr<IConnectionPointContainer> container;
+    win::ComPtr<IConnectionPoint> point;
     DWORD cookie = 0;
     if (FAILED(CLSIDFromProgID(L"Outlook.Application", &clsid)) ||
         FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IConnectionPointContainer,

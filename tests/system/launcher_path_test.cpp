@@ -8,7 +8,7 @@
 
 #include <cstdio>
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 #include "tests/harness/message_box_watcher.h"
 #include "tests/system/agent_census.h"
 #include "tests/system/agent_copy.h"
@@ -42,7 +42,7 @@ class LauncherPaths : public ::testing::Test {
   void ExpectAgentRunsFrom(const std::string& exePath, DWORD type, const Bytes& path, bool wide = false) {
     rig_.AdoptAgentsOf(exePath);
     if (wide) {
-      fw::RegKey key;
+      win::RegKey key;
       ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Brisomel\\tarnwick\\1.0", 0, nullptr, 0,
                                 KEY_SET_VALUE, nullptr, key.put(), nullptr),
                 ERROR_SUCCESS);

@@ -1,6 +1,6 @@
 #include "tests/system/log_follower.h"
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 
 namespace systemtest {
 
@@ -16,7 +16,7 @@ double NowMs() {
 }
 
 size_t LogFollower::Poll() {
-  fw::FileHandle file(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  win::FileHandle file(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return 0;
   LARGE_INTEGER size;

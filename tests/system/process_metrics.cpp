@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 
 namespace systemtest {
 namespace {
@@ -39,7 +39,7 @@ unsigned long HandlesFromProcessList(DWORD pid) {
 std::string ReadHostFile(const std::string& hostPath) {
   std::string windowsPath = "Z:";
   for (char c : hostPath) windowsPath += c == '/' ? '\\' : c;
-  fw::FileHandle file(CreateFileA(windowsPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  win::FileHandle file(CreateFileA(windowsPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return std::string();
   std::string data;

@@ -56,7 +56,7 @@ bool SimGate::Attach() {
     error_ = "CLSIDFromProgID " + Hex(hr);
     return false;
   }
-  fw::ComPtr<IConnectionPointContainer> container;
+  win::ComPtr<IConnectionPointContainer> container;
   hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IConnectionPointContainer, container.put_void());
   if (FAILED(hr)) {
     error_ = "CoCreateInstance " + Hex(hr);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/framework/com_ptr.h"
+#include "common/win/com_ptr.h"
 
 namespace systemtest {
 
@@ -55,7 +55,7 @@ class SimGate {
   std::string LastError() const { return error_; }
 
  private:
-  fw::ComPtr<IConnectionPoint> point_;
+  win::ComPtr<IConnectionPoint> point_;
   bool Attach();
   struct Advised {
     DWORD cookie;

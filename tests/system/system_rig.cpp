@@ -1,6 +1,6 @@
 #include "tests/system/system_rig.h"
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 #include "tests/system/agent_census.h"
 #include "tests/system/system_paths.h"
 #include "tools/gateway/form.h"
@@ -30,7 +30,7 @@ constexpr char kOutliveTheTest[] = "\nsleep 1h\n";
 typedef HRESULT(STDAPICALLTYPE* ServerEntry)();
 
 HRESULT CallAddinEntry(const char* name) {
-  fw::Module dll(LoadLibraryA(MervaneDll().c_str()));
+  win::Module dll(LoadLibraryA(MervaneDll().c_str()));
   if (!dll) return HRESULT_FROM_WIN32(GetLastError());
   auto entry = reinterpret_cast<ServerEntry>(reinterpret_cast<void*>(GetProcAddress(dll.get(), name)));
   return entry ? entry() : E_NOTIMPL;

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 #include "tests/harness/process.h"
 #include "tests/harness/registry.h"
 
@@ -183,7 +183,7 @@ int ReadBoxes(int seconds) {
 }
 
 int Agents() {
-  fw::KernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  win::KernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   PROCESSENTRY32 entry = {};
   entry.dwSize = sizeof entry;
   std::vector<DWORD> pids;

@@ -1,6 +1,6 @@
 #include "tools/outlook-sim/addin_host.h"
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 #include "tools/outlook-sim/script/log_text.h"
 #include "tools/outlook-sim/script/utf.h"
 #include "tools/outlook-sim/sim_log.h"
@@ -66,7 +66,7 @@ AddinHost::~AddinHost() { loaded_.clear(); }
 
 void AddinHost::LoadAll(DispatchObject* application) {
   app_ = application;
-  fw::RegKey addins;
+  win::RegKey addins;
   if (RegOpenKeyExW(HKEY_CURRENT_USER, kAddinsKey, 0, KEY_READ, addins.put()) != ERROR_SUCCESS) return;
   std::vector<std::wstring> toLoad;
   for (DWORD i = 0;; ++i) {
@@ -110,7 +110,7 @@ bool AddinHost::Load(const std::wstring& progIdW, ExtConnectMode mode) {
     LogLine("Addin " + progId + " load -> CLSIDFromProgID " + HresultName(static_cast<uint32_t>(hr)));
     return false;
   }
-  fw::ComPtr<IUnknown> object;
+  win::ComPtr<IUnknown> object;
   hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, object.put_void());
   if (FAILED(hr)) {
     LogLine("Addin " + progId + " load -> CoCreateInstance " + HresultName(static_cast<uint32_t>(hr)));
@@ -124,7 +124,7 @@ bool AddinHost::Load(const std::wstring& progIdW, ExtConnectMode mode) {
     LogLine("Addin " + progId + " load -> QueryInterface(IDTExtensibility2) " + HresultName(static_cast<uint32_t>(hr)));
     return false;
   }
-  a.instance = fw::ComPtr<IDispatch>::Attach(new AddinInstance(progId));
+  a.instance = win::ComPtr<IDispatch>::Attach(new AddinInstance(progId));
   const std::string call = mode == ext_cm_Startup ? "OnConnection" : "OnConnection(" + std::to_string(static_cast<int>(mode)) + ")";
   hr = Timed(progId, call, [&](SAFEARRAY** custom) {
     return a.addin->OnConnection(app_, mode, a.instance.get(), custom);

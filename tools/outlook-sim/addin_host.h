@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/framework/com_ptr.h"
+#include "common/win/com_ptr.h"
 #include "tools/outlook-sim/dispatch_object.h"
 #include "tools/outlook-sim/idt_extensibility2.h"
 
@@ -37,8 +37,8 @@ class AddinHost {
  private:
   struct Loaded {
     std::string progId;
-    fw::ComPtr<IDTExtensibility2> addin;
-    fw::ComPtr<IDispatch> instance;  // the COMAddIn object handed to OnConnection
+    win::ComPtr<IDTExtensibility2> addin;
+    win::ComPtr<IDispatch> instance;  // the COMAddIn object handed to OnConnection
   };
   // Creates the add-in and connects it; false (logged) when that failed.
   bool Load(const std::wstring& progId, ExtConnectMode mode);

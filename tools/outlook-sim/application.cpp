@@ -8,7 +8,7 @@ namespace sim {
 
 Application::Application(std::function<void()> onSinksChanged)
     : DispatchObject(ObjectKind::Application, "Application"),
-      events_(fw::ComPtr<EventConnectionPoint>::Attach(
+      events_(win::ComPtr<EventConnectionPoint>::Attach(
           new EventConnectionPoint(this, std::move(onSinksChanged)))) {
   version_.value = u"16.0.0.1";
 }

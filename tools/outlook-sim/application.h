@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "agent/framework/com_ptr.h"
+#include "common/win/com_ptr.h"
 #include "tools/outlook-sim/connection_point.h"
 #include "tools/outlook-sim/dispatch_object.h"
 #include "tools/outlook-sim/failure_set.h"
@@ -36,7 +36,7 @@ class Application : public DispatchObject, public IConnectionPointContainer {
  private:
   Text version_;
   FailureSet failures_;
-  fw::ComPtr<EventConnectionPoint> events_;
+  win::ComPtr<EventConnectionPoint> events_;
 };
 
 }  // namespace sim

@@ -50,7 +50,7 @@ STDMETHODIMP EventConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
     LogLine("Advise -> CONNECT_E_ADVISELIMIT (refused)");
     return CONNECT_E_ADVISELIMIT;
   }
-  fw::ComPtr<IDispatch> events;
+  win::ComPtr<IDispatch> events;
   const HRESULT hr = sink->QueryInterface(kIidApplicationEvents, events.put_void());
   if (FAILED(hr) || !events) {
     LogLine("Advise -> CONNECT_E_CANNOTCONNECT (QueryInterface " + Hex32(static_cast<uint32_t>(hr)) + ")");
@@ -66,7 +66,7 @@ STDMETHODIMP EventConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
 STDMETHODIMP EventConnectionPoint::Unadvise(DWORD cookie) {
   for (auto it = sinks_.begin(); it != sinks_.end(); ++it) {
     if (it->cookie != cookie) continue;
-    fw::ComPtr<IDispatch> released = std::move(it->dispatch);
+    win::ComPtr<IDispatch> released = std::move(it->dispatch);
     sinks_.erase(it);
     LogLine("Unadvise cookie=" + std::to_string(cookie));
     released.reset();

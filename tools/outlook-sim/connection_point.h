@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-#include "agent/framework/com_ptr.h"
+#include "common/win/com_ptr.h"
 
 namespace sim {
 
@@ -15,7 +15,7 @@ class EventConnectionPoint final : public IConnectionPoint {
  public:
   struct Sink {
     DWORD cookie;
-    fw::ComPtr<IDispatch> dispatch;
+    win::ComPtr<IDispatch> dispatch;
   };
 
   // container is not owned: the Application outlives its connection point's use.

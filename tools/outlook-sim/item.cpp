@@ -26,7 +26,7 @@ Item::Item(const std::string& name)
       messageClass_(Utf8Text("IPM.Appointment")),
       entryId_(Utf8Text("EntryID-" + name)),
       failures_(std::make_shared<FailureSet>()),
-      props_(fw::ComPtr<UserProperties>::Attach(new UserProperties(name, failures_))) {
+      props_(win::ComPtr<UserProperties>::Attach(new UserProperties(name, failures_))) {
   start_.relative = true;
   start_.offsetSeconds = 15 * 60;
 }

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "agent/framework/com_ptr.h"
+#include "common/win/com_ptr.h"
 #include "tools/outlook-sim/dispatch_object.h"
 #include "tools/outlook-sim/failure_set.h"
 #include "tools/outlook-sim/user_properties.h"
@@ -37,7 +37,7 @@ class Item : public DispatchObject {
   int64_t startSeconds_ = 0;
   int32_t minutes_ = 15;
   std::shared_ptr<FailureSet> failures_;
-  fw::ComPtr<UserProperties> props_;
+  win::ComPtr<UserProperties> props_;
 };
 
 }  // namespace sim

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 #include "tools/outlook-sim/addin_host.h"
 #include "tools/outlook-sim/class_factory.h"
 #include "tools/outlook-sim/event_ids.h"
@@ -58,7 +58,7 @@ void ReportError(const std::string& text) {
 }
 
 bool ReadFileUtf8(const std::string& path, std::string* out) {
-  fw::FileHandle file(CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+  win::FileHandle file(CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
   LARGE_INTEGER size;
@@ -139,7 +139,7 @@ int Serve(const sim::SimOptions& options) {
     sim::SimModel model([&runner] {
       if (runner) runner->Wake();
     });
-    fw::ComPtr<sim::ApplicationFactory> factory = fw::ComPtr<sim::ApplicationFactory>::Attach(
+    win::ComPtr<sim::ApplicationFactory> factory = win::ComPtr<sim::ApplicationFactory>::Attach(
         new sim::ApplicationFactory(model.App(), [&runner] {
           if (runner) runner->ClientConnected();
         }));

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 #include "tools/outlook-sim/event_ids.h"
 #include "tools/outlook-sim/script/sim_options.h"
 #include "tools/outlook-sim/script/utf.h"
@@ -50,7 +50,7 @@ std::wstring TempDirectory() {
 }
 
 LONG SetDefault(HKEY root, const std::wstring& path, const std::wstring& value) {
-  fw::RegKey key;
+  win::RegKey key;
   LONG rc = RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
                             nullptr, key.put(), nullptr);
   if (rc != ERROR_SUCCESS) return rc;
@@ -59,8 +59,8 @@ LONG SetDefault(HKEY root, const std::wstring& path, const std::wstring& value) 
 }
 
 // HKCR when it can be written, else the per-user classes.
-HKEY ClassesRoot(fw::RegKey* userClasses) {
-  fw::RegKey probe;
+HKEY ClassesRoot(win::RegKey* userClasses) {
+  win::RegKey probe;
   const std::wstring clsidKey = std::wstring(L"CLSID\\") + kClsidText;
   if (RegCreateKeyExW(HKEY_CLASSES_ROOT, clsidKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                       KEY_WRITE, nullptr, probe.put(), nullptr) == ERROR_SUCCESS) {
@@ -83,7 +83,7 @@ std::string RegisterServer(const std::vector<std::string>& serverArgs) {
   std::string commandLine = QuoteArgument(Narrow(exe));
   for (const std::string& arg : serverArgs) commandLine += " " + QuoteArgument(arg);
 
-  fw::RegKey userClasses;
+  win::RegKey userClasses;
   HKEY root = ClassesRoot(&userClasses);
   if (!root) return "cannot write HKEY_CLASSES_ROOT nor HKCU\\Software\\Classes";
   const std::wstring clsidKey = std::wstring(L"CLSID\\") + kClsidText;
@@ -129,7 +129,7 @@ std::string UnregisterServer() {
 
   const std::wstring clsidKey = std::wstring(L"CLSID\\") + kClsidText;
   const std::wstring interfaceKey = std::wstring(L"Interface\\") + kIidApplicationEventsText;
-  fw::RegKey userClasses;
+  win::RegKey userClasses;
   RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, KEY_ALL_ACCESS, userClasses.put());
   for (HKEY root : {HKEY_CLASSES_ROOT, userClasses.get()}) {
     if (!root) continue;
@@ -137,7 +137,7 @@ std::string UnregisterServer() {
     DeleteTree(root, kProgId);
   }
   // Only when it still names our library: a real Outlook's registration is left alone.
-  fw::RegKey typeLibOfInterface;
+  win::RegKey typeLibOfInterface;
   wchar_t libid[64] = {};
   DWORD size = sizeof(libid) - sizeof(wchar_t);
   if (RegOpenKeyExW(HKEY_CLASSES_ROOT, (interfaceKey + L"\\TypeLib").c_str(), 0, KEY_READ,

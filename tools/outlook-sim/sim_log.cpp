@@ -2,20 +2,20 @@
 
 #include <windows.h>
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 
 namespace sim {
 namespace {
 
-fw::FileHandle& LogFile() {
-  static fw::FileHandle file;
+win::FileHandle& LogFile() {
+  static win::FileHandle file;
   return file;
 }
 
 }  // namespace
 
 bool OpenLog(const std::wstring& path) {
-  fw::FileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA,
+  win::FileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
@@ -24,7 +24,7 @@ bool OpenLog(const std::wstring& path) {
 }
 
 void LogLine(const std::string& line) {
-  fw::FileHandle& file = LogFile();
+  win::FileHandle& file = LogFile();
   if (!file) return;
   const std::string data = line + "\n";
   DWORD written = 0;

@@ -16,7 +16,7 @@ void LogRefcount(DispatchObject& o) {
 }
 
 template <typename F>
-void ForEachObject(Application& app, const std::vector<fw::ComPtr<Item>>& items, F f) {
+void ForEachObject(Application& app, const std::vector<win::ComPtr<Item>>& items, F f) {
   f(app);
   for (const auto& item : items) {
     f(*item.get());
@@ -34,7 +34,7 @@ std::string DispidText(DISPID id) {
 }  // namespace
 
 SimModel::SimModel(std::function<void()> onSinksChanged)
-    : app_(fw::ComPtr<Application>::Attach(new Application(std::move(onSinksChanged)))) {}
+    : app_(win::ComPtr<Application>::Attach(new Application(std::move(onSinksChanged)))) {}
 
 Item* SimModel::FindItem(const std::string& name) const {
   for (const auto& item : items_) {
@@ -45,7 +45,7 @@ Item* SimModel::FindItem(const std::string& name) const {
 
 Item* SimModel::ItemFor(const std::string& name) {
   if (Item* existing = FindItem(name)) return existing;
-  items_.push_back(fw::ComPtr<Item>::Attach(new Item(name)));
+  items_.push_back(win::ComPtr<Item>::Attach(new Item(name)));
   return items_.back().get();
 }
 

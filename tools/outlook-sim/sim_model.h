@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/framework/com_ptr.h"
+#include "common/win/com_ptr.h"
 #include "tools/outlook-sim/application.h"
 #include "tools/outlook-sim/item.h"
 
@@ -28,8 +28,8 @@ class SimModel {
   void DisconnectAll();
 
  private:
-  fw::ComPtr<Application> app_;
-  std::vector<fw::ComPtr<Item>> items_;
+  win::ComPtr<Application> app_;
+  std::vector<win::ComPtr<Item>> items_;
 };
 
 }  // namespace sim

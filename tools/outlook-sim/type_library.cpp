@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include "agent/framework/com_ptr.h"
+#include "common/win/com_ptr.h"
 #include "tools/outlook-sim/event_ids.h"
 #include "tools/outlook-sim/script/log_text.h"
 
@@ -17,10 +17,10 @@ constexpr SYSKIND kSysKind = SYS_WIN32;
 #endif
 
 // stdole2's IDispatch, the base every dispinterface names.
-HRESULT LoadIDispatchTypeInfo(fw::ComPtr<ITypeInfo>* out) {
+HRESULT LoadIDispatchTypeInfo(win::ComPtr<ITypeInfo>* out) {
   static const GUID kLibidStdOle = {0x00020430, 0x0000, 0x0000,
                                     {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-  fw::ComPtr<ITypeLib> stdole;
+  win::ComPtr<ITypeLib> stdole;
   HRESULT hr = LoadRegTypeLib(kLibidStdOle, 2, 0, 0, stdole.put());
   if (FAILED(hr)) hr = LoadTypeLib(L"stdole2.tlb", stdole.put());
   if (FAILED(hr)) return hr;
@@ -34,7 +34,7 @@ std::string Failed(const char* step, HRESULT hr) {
 }  // namespace
 
 std::string CreateAndRegisterTypeLibrary(const std::wstring& path) {
-  fw::ComPtr<ICreateTypeLib2> lib;
+  win::ComPtr<ICreateTypeLib2> lib;
   HRESULT hr = CreateTypeLib2(kSysKind, path.c_str(), lib.put());
   if (FAILED(hr)) return Failed("CreateTypeLib2", hr);
   lib->SetGuid(kLibidSimulator);
@@ -43,13 +43,13 @@ std::string CreateAndRegisterTypeLibrary(const std::wstring& path) {
   lib->SetName(const_cast<LPOLESTR>(L"OutlookSim"));
   lib->SetDocString(const_cast<LPOLESTR>(L"Outlook simulator events"));
 
-  fw::ComPtr<ICreateTypeInfo> events;
+  win::ComPtr<ICreateTypeInfo> events;
   hr = lib->CreateTypeInfo(const_cast<LPOLESTR>(L"ApplicationEvents"), TKIND_DISPATCH, events.put());
   if (FAILED(hr)) return Failed("CreateTypeInfo", hr);
   events->SetGuid(kIidApplicationEvents);
   events->SetTypeFlags(TYPEFLAG_FHIDDEN);
 
-  fw::ComPtr<ITypeInfo> dispatchInfo;
+  win::ComPtr<ITypeInfo> dispatchInfo;
   hr = LoadIDispatchTypeInfo(&dispatchInfo);
   if (FAILED(hr)) return Failed("loading stdole2's IDispatch", hr);
   HREFTYPE base = 0;
@@ -80,7 +80,7 @@ std::string CreateAndRegisterTypeLibrary(const std::wstring& path) {
   lib.reset();
   events.reset();
 
-  fw::ComPtr<ITypeLib> loaded;
+  win::ComPtr<ITypeLib> loaded;
   hr = LoadTypeLibEx(path.c_str(), REGKIND_REGISTER, loaded.put());
   if (FAILED(hr)) return Failed("LoadTypeLibEx(REGKIND_REGISTER)", hr);
   return {};

@@ -61,7 +61,7 @@ void UserProperties::Set(const std::string& name, const PropValue& value, int64_
   Utf8ToUtf16(name, &name16);
   UserProperty* existing = FindByName(name16);
   if (!existing) {
-    props_.push_back(fw::ComPtr<UserProperty>::Attach(new UserProperty(itemName_, name, failures_)));
+    props_.push_back(win::ComPtr<UserProperty>::Attach(new UserProperty(itemName_, name, failures_)));
     existing = props_.back().get();
   }
   existing->SetValue(value, nowSeconds);

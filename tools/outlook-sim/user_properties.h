@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/framework/com_ptr.h"
+#include "common/win/com_ptr.h"
 #include "tools/outlook-sim/dispatch_object.h"
 #include "tools/outlook-sim/failure_set.h"
 
@@ -40,7 +40,7 @@ class UserProperties : public DispatchObject {
   void Set(const std::string& name, const PropValue& value, int64_t nowSeconds);
   void Remove(const std::string& name);
   void Refresh(int64_t nowSeconds);
-  const std::vector<fw::ComPtr<UserProperty>>& Properties() const { return props_; }
+  const std::vector<win::ComPtr<UserProperty>>& Properties() const { return props_; }
   // Drops the collection's references to its properties (shutdown).
   void Clear() { props_.clear(); }
 
@@ -53,7 +53,7 @@ class UserProperties : public DispatchObject {
   UserProperty* FindByName(const std::u16string& name) const;
 
   std::string itemName_;
-  std::vector<fw::ComPtr<UserProperty>> props_;
+  std::vector<win::ComPtr<UserProperty>> props_;
   std::shared_ptr<const FailureSet> failures_;
 };
 

@@ -7,24 +7,24 @@ namespace simdriver {
 namespace {
 
 bool WriteUtf8File(const std::wstring& path, const std::string& text) {
-  fw::FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  win::FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
   DWORD written = 0;
   return WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
          written == text.size();
 }
 
-fw::KernelHandle Launch(const std::wstring& commandLine, DWORD* threadId = nullptr) {
+win::KernelHandle Launch(const std::wstring& commandLine, DWORD* threadId = nullptr) {
   STARTUPINFOW si = {};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
   std::wstring mutableLine = commandLine;
   if (!CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-    return fw::KernelHandle();
+    return win::KernelHandle();
   }
   CloseHandle(pi.hThread);
   if (threadId) *threadId = pi.dwThreadId;
-  return fw::KernelHandle(pi.hProcess);
+  return win::KernelHandle(pi.hProcess);
 }
 
 }  // namespace
@@ -45,7 +45,7 @@ std::wstring TempFileName(const std::wstring& stem, const std::wstring& extensio
 }
 
 int RunToEnd(const std::wstring& commandLine, DWORD timeoutMs) {
-  fw::KernelHandle process = Launch(commandLine);
+  win::KernelHandle process = Launch(commandLine);
   if (!process) return -1;
   if (WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
     TerminateProcess(process.get(), 1);
@@ -74,7 +74,7 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
 
 std::vector<std::string> ReadLines(const std::wstring& path) {
   std::vector<std::string> lines;
-  fw::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  win::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return lines;
   std::string data;

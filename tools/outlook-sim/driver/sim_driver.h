@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/framework/handles.h"
+#include "common/win/handles.h"
 
 namespace simdriver {
 
@@ -57,7 +57,7 @@ class SimProcess {
   std::wstring exe_;
   std::wstring script_;
   std::wstring log_;
-  fw::KernelHandle process_;
+  win::KernelHandle process_;
   DWORD threadId_ = 0;
 };
 

@@ -1,11 +1,10 @@
 #pragma once
 // Owning wrappers for the Win32 handles the program uses: each closes its handle exactly once.
 #include <windows.h>
-#include <wininet.h>
 
 #include <utility>
 
-namespace fw {
+namespace win {
 
 // A move-only owner of one handle value; Traits::Close releases it, Traits::Invalid() is "none".
 template <typename Traits>
@@ -55,11 +54,6 @@ struct RegKeyTraits {
   static Handle Invalid() { return nullptr; }
   static void Close(Handle h) { ::RegCloseKey(h); }
 };
-struct InternetHandleTraits {
-  using Handle = HINTERNET;
-  static Handle Invalid() { return nullptr; }
-  static void Close(Handle h) { ::InternetCloseHandle(h); }
-};
 struct ModuleTraits {
   using Handle = HMODULE;
   static Handle Invalid() { return nullptr; }
@@ -69,7 +63,6 @@ struct ModuleTraits {
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FileHandle = UniqueHandle<FileHandleTraits>;
 using RegKey = UniqueHandle<RegKeyTraits>;
-using InternetHandle = UniqueHandle<InternetHandleTraits>;
 using Module = UniqueHandle<ModuleTraits>;
 
-}  // namespace fw
+}  // namespace win

@@ -5,7 +5,7 @@
 
 #include <utility>
 
-namespace fw {
+namespace win {
 
 class Variant {
  public:
@@ -41,4 +41,4 @@ class Variant {
   VARIANT v_;
 };
 
-}  // namespace fw
+}  // namespace win

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-namespace fw {
+namespace win {
 
 template <typename T>
 class ComPtr {
@@ -55,4 +55,4 @@ class ComPtr {
   T* p_ = nullptr;
 };
 
-}  // namespace fw
+}  // namespace win
