@@ -17,13 +17,12 @@ tools/ci/setup.sh
 . tools/ci/quiet.sh
 
 echo "== building (Release, no sanitizers)" >&2
-quiet cmake -S . -B "$build/gateway-release" -DCMAKE_BUILD_TYPE=Release -DBRISOMEL_SANITIZE=OFF \
-  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+quiet cmake --preset native-release -B "$build/gateway-release"
 quiet cmake --build "$build/gateway-release" -j "$jobs" --target gateway_bench talmery-gateway talmery-speak
 
 echo "== measuring (about a minute)" >&2
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
-rows=$("$build/gateway-release/tests/gateway/gateway_bench" "$requests" "$calls" | grep '^|')
+rows=$("$build/gateway-release/tools/bench/gateway_bench" "$requests" "$calls" | grep '^|')
 cpu=$(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //')
 header="Measured $(date -u '+%Y-%m-%d %H:%M UTC') on $(nproc) cores ($cpu), $(free -g | awk '/^Mem:/{print $2}') GB, \
 baresip $(dpkg-query -W -f='${Version}' baresip-core 2>/dev/null), SQLite $(dpkg-query -W -f='${Version}' libsqlite3-0 2>/dev/null); \

@@ -17,11 +17,9 @@ tools/ci/setup.sh
 . tools/ci/quiet.sh
 
 echo "== building (x86_64 with the measuring programs, i686 for the sizes)" >&2
-quiet cmake -S . -B "$build/x86_64" -DCMAKE_BUILD_TYPE=Release -DBRISOMEL_BUILD_TESTS=ON \
-  --toolchain "$root/cmake/toolchain-x86_64.cmake"
+quiet cmake --preset x86_64 -B "$build/x86_64"
 quiet cmake --build "$build/x86_64" -j "$jobs" --target cadelo mervane outlook-sim system_bench calls_bench harness_show_box
-quiet cmake -S . -B "$build/i686" -DCMAKE_BUILD_TYPE=Release -DBRISOMEL_BUILD_TESTS=OFF \
-  --toolchain "$root/cmake/toolchain-i686.cmake"
+quiet cmake --preset i686 -B "$build/i686"
 quiet cmake --build "$build/i686" -j "$jobs" --target cadelo mervane
 
 . tools/ci/wine-env.sh "$build" win64
@@ -44,13 +42,13 @@ measure() {
 }
 
 echo "== measuring (about a minute)" >&2
-bench_dir="$build/x86_64/tests/system"
+bench_dir="$build/x86_64/tools/bench"
 rows=$(cd "$bench_dir" && measure ./system_bench.exe "$runs" | tr -d '\r' | grep '^|')
-calls=$(cd "$build/x86_64/tests/calls" && DISPLAY= timeout 300 wine ./calls_bench.exe 200 </dev/null 2>/dev/null | tr -d '\r') ||
+calls=$(cd "$bench_dir" && DISPLAY= timeout 300 wine ./calls_bench.exe 200 </dev/null 2>/dev/null | tr -d '\r') ||
   echo "calls_bench did not finish" >&2
 calls_rows=$(awk '
-  /^MakeReminderCall/  { printf "| MakeReminderCall in process (composition + request) | median %s ms, p95 %s ms (n=%s) | tests/calls calls_bench: called directly, no Outlook, alternating with the bare POST |\n", $4, $7, substr($2, 3) }
-  /^bare WinINet POST/ { printf "| Bare WinINet POST of the same bytes | median %s ms, p95 %s ms (n=%s) | tests/calls calls_bench |\n", $6, $9, substr($4, 3) }' <<<"$calls")
+  /^MakeReminderCall/  { printf "| MakeReminderCall in process (composition + request) | median %s ms, p95 %s ms (n=%s) | tools/bench calls_bench: called directly, no Outlook, alternating with the bare POST |\n", $4, $7, substr($2, 3) }
+  /^bare WinINet POST/ { printf "| Bare WinINet POST of the same bytes | median %s ms, p95 %s ms (n=%s) | tools/bench calls_bench |\n", $6, $9, substr($4, 3) }' <<<"$calls")
 
 size() { stat -c %s "$1" | awk '{ printf "%.1f KB", $1 / 1024 }'; }
 size_rows=$(cat <<ROWS

@@ -19,8 +19,7 @@ tools/ci/setup.sh
 . tools/ci/quiet.sh
 
 echo "== building" >&2
-quiet cmake -S . -B "$build/x86_64" -DCMAKE_BUILD_TYPE=Release -DBRISOMEL_BUILD_TESTS=ON \
-  --toolchain "$root/cmake/toolchain-x86_64.cmake"
+quiet cmake --preset x86_64 -B "$build/x86_64"
 quiet cmake --build "$build/x86_64" -j "$jobs" --target cadelo outlook-sim system_soak floor_agent
 
 . tools/ci/wine-env.sh "$build" win64
@@ -43,7 +42,7 @@ measure() {
 }
 
 soak() {
-  (cd "$build/x86_64/tests/system" && measure ./system_soak.exe "$reminders" "$batch" "$1" | tr -d '\r')
+  (cd "$build/x86_64/tools/bench" && measure ./system_soak.exe "$reminders" "$batch" "$1" | tr -d '\r')
 }
 echo "== the agent: $reminders reminders in batches of $batch" >&2
 status=0
