@@ -15,6 +15,7 @@ jobs=$(nproc)
 
 tools/ci/setup.sh
 . tools/ci/quiet.sh
+. tools/ci/measuring.sh
 
 echo "== building (Release, no sanitizers)" >&2
 quiet cmake --preset native-release -B "$build/gateway-release"
@@ -30,14 +31,5 @@ load average $load_before before and $(cut -d' ' -f1-3 /proc/loadavg) after (oth
 command: \`tools/bench-gateway.sh $requests $calls\`."
 table=$(printf '%s\n\n| Measure | Result | How |\n|---|---|---|\n%s\n' "$header" "$rows")
 
-doc=docs/performance.md
-mkdir -p docs
-[ -f "$doc" ] || printf '# Performance\n' >"$doc"
-if ! grep -q '<!-- gateway-bench:begin -->' "$doc"; then
-  printf '\n## The call server (talmery-gateway)\n\n<!-- gateway-bench:begin -->\n<!-- gateway-bench:end -->\n' >>"$doc"
-fi
-TABLE="$table" awk '
-  /<!-- gateway-bench:begin -->/ { print; print ENVIRON["TABLE"]; skip = 1; next }
-  /<!-- gateway-bench:end -->/   { skip = 0 }
-  !skip' "$doc" >"$doc.new" && mv "$doc.new" "$doc"
+write_performance_section gateway-bench "The call server (talmery-gateway)" "$table"
 printf '%s\n' "$table"

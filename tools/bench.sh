@@ -15,6 +15,7 @@ jobs=$(nproc)
 tools/ci/setup.sh
 
 . tools/ci/quiet.sh
+. tools/ci/measuring.sh
 
 echo "== building (x86_64 with the measuring programs, i686 for the sizes)" >&2
 quiet cmake --preset x86_64 -B "$build/x86_64"
@@ -22,24 +23,7 @@ quiet cmake --build "$build/x86_64" -j "$jobs" --target cadelo mervane outlook-s
 quiet cmake --preset i686 -B "$build/i686"
 quiet cmake --build "$build/i686" -j "$jobs" --target cadelo mervane
 
-. tools/ci/wine-env.sh "$build" win64
-wine_prefix_create >&2
-trap wine_server_stop EXIT
-wine_server_start || true  # a server of this prefix may already run
-
-# Runs a measuring program (arguments as for wine); a program that could not even start (exit
-# code 2, e.g. while a previous server of this prefix was still going down) gets a second try.
-measure() {
-  local status=0
-  DISPLAY= timeout 1800 wine "$@" </dev/null 2>/dev/null || status=$?
-  if [ "$status" = 2 ]; then
-    sleep 3
-    wine_server_start || true
-    status=0
-    DISPLAY= timeout 1800 wine "$@" </dev/null 2>/dev/null || status=$?
-  fi
-  return "$status"
-}
+measuring_wine_session "$build"
 
 echo "== measuring (about a minute)" >&2
 bench_dir="$build/x86_64/tools/bench"
@@ -62,12 +46,5 @@ header="Measured $(date -u '+%Y-%m-%d %H:%M UTC') on $(nproc) cores ($cpu), $(fr
 $(wine --version), load average $(cut -d' ' -f1-3 /proc/loadavg) at the end; command: \`tools/bench.sh $runs\`."
 table=$(printf '%s\n\n| Measure | Result | How |\n|---|---|---|\n%s\n%s\n%s\n' "$header" "$rows" "$calls_rows" "$size_rows")
 
-# Replaces the text between the bench markers of docs/performance.md (the file keeps the rest).
-doc=docs/performance.md
-mkdir -p docs
-[ -f "$doc" ] || printf '# Performance\n\n<!-- bench:begin -->\n<!-- bench:end -->\n\n<!-- soak:begin -->\n<!-- soak:end -->\n' >"$doc"
-TABLE="$table" awk '
-  /<!-- bench:begin -->/ { print; print ENVIRON["TABLE"]; skip = 1; next }
-  /<!-- bench:end -->/   { skip = 0 }
-  !skip' "$doc" >"$doc.new" && mv "$doc.new" "$doc"
+write_performance_section bench Benchmarks "$table"
 printf '%s\n' "$table"

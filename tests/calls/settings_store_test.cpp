@@ -212,7 +212,6 @@ TEST_F(UncreatableSettingsKeyTest, CreateSettingsKeyTellsTheUserAndFails) {
   const std::vector<harness::SeenBox> seen = watcher.Seen();
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].text, m_expectedText);
-  EXPECT_EQ(m_expectedText, "Cannot create key in registry.Subkey must be volatile.\r\n");
 }
 
 TEST_F(UncreatableSettingsKeyTest, EachSetterReportsOnItsOwn) {
