@@ -31,4 +31,5 @@ echo "== Windows tests under Wine (x86_64, 64-bit prefix)"
 wine_prefix_create
 trap wine_server_stop EXIT
 wine_server_start
+DISPLAY= wine_desktop_hold "$build/x86_64/tests/harness/harness_desktop_keeper.exe"
 DISPLAY= ctest --test-dir "$build/x86_64" --output-on-failure --timeout 300 "$@"

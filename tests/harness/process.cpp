@@ -3,6 +3,8 @@
 #include <cctype>
 #include <map>
 
+#include "tests/harness/patience.h"
+
 namespace harness {
 
 namespace {
@@ -115,7 +117,7 @@ DWORD Process::ExitCode() const {
 void Process::Terminate() {
   if (!Running()) return;
   TerminateProcess(process_.get(), 1);
-  WaitForSingleObject(process_.get(), 5000);
+  WaitForSingleObject(process_.get(), harness::kPatientMs);
 }
 
 std::vector<HWND> FindTopLevelWindows(DWORD pid) {
