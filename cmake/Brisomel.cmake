@@ -13,11 +13,18 @@ macro(brisomel_static_runtime)
   add_link_options(-static -static-libgcc -static-libstdc++)
 endmacro()
 
-macro(brisomel_add_googletest)
-  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
-  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
-  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+# GoogleTest: Debian's libgtest-dev and libgmock-dev for the build machine. Debian has no
+# mingw-w64 build of it, so the Windows builds compile its sources (package googletest) with the
+# rest; both provide the same GTest:: targets.
+macro(brisomel_find_googletest)
+  if(CMAKE_CROSSCOMPILING)
+    set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  else()
+    find_package(GTest 1.12 REQUIRED)
+  endif()
   include(GoogleTest)
 endmacro()
 

@@ -2,36 +2,12 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
+
+#include "common/url_form.h"
 
 namespace talmery {
 namespace {
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-bool DecodeComponent(const std::string& in, std::string& out) {
-  out.clear();
-  out.reserve(in.size());
-  for (size_t i = 0; i < in.size(); ++i) {
-    const char c = in[i];
-    if (c == '+') {
-      out += ' ';
-    } else if (c == '%') {
-      if (i + 2 >= in.size()) return false;
-      const int hi = HexValue(in[i + 1]), lo = HexValue(in[i + 2]);
-      if (hi < 0 || lo < 0) return false;
-      out += static_cast<char>(hi * 16 + lo);
-      i += 2;
-    } else {
-      out += c;
-    }
-  }
-  return true;
-}
 
 // A whole decimal number in the signed 32-bit range ("-" allowed, nothing else).
 bool ParseInt32(const std::string& text, int& out) {
@@ -47,48 +23,21 @@ bool ParseInt32(const std::string& text, int& out) {
   return true;
 }
 
-// Code points of bytes 0x80 to 0x9F; 0 where code page 1252 defines none.
-const unsigned short kHigh[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
-void AppendUtf8(unsigned cp, std::string& out) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 }  // namespace
 
 bool DecodeForm(const std::string& body, std::map<std::string, std::string>& fields, std::string& reason) {
   fields.clear();
-  size_t start = 0;
-  while (start <= body.size()) {
-    size_t end = body.find('&', start);
-    if (end == std::string::npos) end = body.size();
-    const std::string pair = body.substr(start, end - start);
-    start = end + 1;
-    if (pair.empty()) continue;  // "a=1&&b=2" or a trailing '&'
-    const size_t eq = pair.find('=');
-    if (eq == std::string::npos) {
+  for (urlform::Field& field : urlform::SplitForm(body)) {
+    if (!field.hasEquals) {
       reason = "the request body is not a URL-encoded form (a field without '=')";
       return false;
     }
-    std::string name, value;
-    if (!DecodeComponent(pair.substr(0, eq), name) || !DecodeComponent(pair.substr(eq + 1), value)) {
+    if (!field.wellEscaped) {
       reason = "the request body is not a URL-encoded form (a '%' without two hex digits)";
       return false;
     }
-    if (!fields.emplace(name, value).second) {
-      reason = "the field " + name + " is given twice";
+    if (!fields.emplace(field.name, std::move(field.value)).second) {
+      reason = "the field " + field.name + " is given twice";
       return false;
     }
   }
@@ -163,21 +112,10 @@ bool ParseCallRequest(const std::string& body, CallRequest& request, std::string
     return false;
   }
   request.number = number;
-  request.text = Cp1252ToUtf8(text);
+  request.text = urlform::Cp1252ToUtf8(text);
   request.selfDelete = selfDelete == "1";
   request.firstOcc = firstOcc;
   return true;
-}
-
-std::string Cp1252ToUtf8(const std::string& bytes) {
-  std::string out;
-  out.reserve(bytes.size() + bytes.size() / 4);
-  for (unsigned char b : bytes) {
-    unsigned cp = b;
-    if (b >= 0x80 && b <= 0x9F) cp = kHigh[b - 0x80] ? kHigh[b - 0x80] : 0xFFFD;
-    AppendUtf8(cp, out);
-  }
-  return out;
 }
 
 }  // namespace talmery

@@ -25,7 +25,4 @@ bool DecodeForm(const std::string& body, std::map<std::string, std::string>& fie
 // The whole check of a posted body. False with the reason that follows "ERROR: " in the answer.
 bool ParseCallRequest(const std::string& body, CallRequest& request, std::string& reason);
 
-// Windows code page 1252 to UTF-8; the five bytes the code page leaves undefined become U+FFFD.
-std::string Cp1252ToUtf8(const std::string& bytes);
-
 }  // namespace talmery

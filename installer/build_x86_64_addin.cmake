@@ -3,9 +3,9 @@
 # -DSOURCE_DIR= -DBINARY_DIR= -DBUILD_TYPE= -DGENERATOR=.
 if(NOT EXISTS "${BINARY_DIR}/CMakeCache.txt")
   execute_process(
-    COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${BINARY_DIR} -G ${GENERATOR}
-            --toolchain ${SOURCE_DIR}/cmake/toolchain-x86_64.cmake
+    COMMAND ${CMAKE_COMMAND} --preset x86_64 -B ${BINARY_DIR} -G ${GENERATOR}
             -DCMAKE_BUILD_TYPE=${BUILD_TYPE} -DBRISOMEL_BUILD_TESTS=OFF
+    WORKING_DIRECTORY ${SOURCE_DIR}
     RESULT_VARIABLE configured)
   if(NOT configured EQUAL 0)
     message(FATAL_ERROR "cannot configure the x86_64 build in ${BINARY_DIR}")

@@ -15,15 +15,15 @@ jobs=$(nproc)
 
 tools/ci/setup.sh
 . tools/ci/quiet.sh
+. tools/ci/measuring.sh
 
 echo "== building (Release, no sanitizers)" >&2
-quiet cmake -S . -B "$build/gateway-release" -DCMAKE_BUILD_TYPE=Release -DBRISOMEL_SANITIZE=OFF \
-  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+quiet cmake --preset native-release -B "$build/gateway-release"
 quiet cmake --build "$build/gateway-release" -j "$jobs" --target gateway_bench talmery-gateway talmery-speak
 
 echo "== measuring (about a minute)" >&2
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
-rows=$("$build/gateway-release/tests/gateway/gateway_bench" "$requests" "$calls" | grep '^|')
+rows=$("$build/gateway-release/tools/bench/gateway_bench" "$requests" "$calls" | grep '^|')
 cpu=$(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //')
 header="Measured $(date -u '+%Y-%m-%d %H:%M UTC') on $(nproc) cores ($cpu), $(free -g | awk '/^Mem:/{print $2}') GB, \
 baresip $(dpkg-query -W -f='${Version}' baresip-core 2>/dev/null), SQLite $(dpkg-query -W -f='${Version}' libsqlite3-0 2>/dev/null); \
@@ -31,14 +31,5 @@ load average $load_before before and $(cut -d' ' -f1-3 /proc/loadavg) after (oth
 command: \`tools/bench-gateway.sh $requests $calls\`."
 table=$(printf '%s\n\n| Measure | Result | How |\n|---|---|---|\n%s\n' "$header" "$rows")
 
-doc=docs/performance.md
-mkdir -p docs
-[ -f "$doc" ] || printf '# Performance\n' >"$doc"
-if ! grep -q '<!-- gateway-bench:begin -->' "$doc"; then
-  printf '\n## The call server (talmery-gateway)\n\n<!-- gateway-bench:begin -->\n<!-- gateway-bench:end -->\n' >>"$doc"
-fi
-TABLE="$table" awk '
-  /<!-- gateway-bench:begin -->/ { print; print ENVIRON["TABLE"]; skip = 1; next }
-  /<!-- gateway-bench:end -->/   { skip = 0 }
-  !skip' "$doc" >"$doc.new" && mv "$doc.new" "$doc"
+write_performance_section gateway-bench "The call server (talmery-gateway)" "$table"
 printf '%s\n' "$table"

@@ -25,12 +25,10 @@ step() { printf '\n== %s\n' "$*"; }
 tools/ci/setup.sh
 
 step "Building the Talmery Gateway (Linux) and the Windows binaries (x86_64)"
-cmake -S . -B "$build/native" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
-  -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+cmake --preset native -B "$build/native" >/dev/null
 cmake --build "$build/native" -j "$jobs" --target talmery-gateway talmery-speak loopback-phone speech-check \
   >/dev/null
-cmake -S . -B "$build/x86_64" -DCMAKE_BUILD_TYPE=Release \
-  --toolchain "$root/cmake/toolchain-x86_64.cmake" >/dev/null
+cmake --preset x86_64 -B "$build/x86_64" >/dev/null
 cmake --build "$build/x86_64" -j "$jobs" --target cadelo mervane outlook-sim demo-user >/dev/null
 
 step "A fresh Windows (Wine prefix $demo/wine-win64)"

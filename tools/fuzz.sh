@@ -9,8 +9,7 @@ build=${BRISOMEL_BUILD:-$(pwd)/build}
 runs=${1:-1000000}
 filter=${2:-}
 tools/ci/setup.sh
-cmake -S . -B "$build/native" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
-  -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+cmake --preset native -B "$build/native" >/dev/null
 cmake --build "$build/native" -j "$(nproc)" >/dev/null
 for corpus in tests/fuzz/corpus/*/; do
   name=$(basename "$corpus")

@@ -17,33 +17,16 @@ jobs=$(nproc)
 tools/ci/setup.sh
 
 . tools/ci/quiet.sh
+. tools/ci/measuring.sh
 
 echo "== building" >&2
-quiet cmake -S . -B "$build/x86_64" -DCMAKE_BUILD_TYPE=Release -DBRISOMEL_BUILD_TESTS=ON \
-  --toolchain "$root/cmake/toolchain-x86_64.cmake"
+quiet cmake --preset x86_64 -B "$build/x86_64"
 quiet cmake --build "$build/x86_64" -j "$jobs" --target cadelo outlook-sim system_soak floor_agent
 
-. tools/ci/wine-env.sh "$build" win64
-wine_prefix_create >&2
-trap wine_server_stop EXIT
-wine_server_start || true  # a server of this prefix may already run
-
-# Runs a measuring program (arguments as for wine); a program that could not even start (exit
-# code 2, e.g. while a previous server of this prefix was still going down) gets a second try.
-measure() {
-  local status=0
-  DISPLAY= timeout 1800 wine "$@" </dev/null 2>/dev/null || status=$?
-  if [ "$status" = 2 ]; then
-    sleep 3
-    wine_server_start || true
-    status=0
-    DISPLAY= timeout 1800 wine "$@" </dev/null 2>/dev/null || status=$?
-  fi
-  return "$status"
-}
+measuring_wine_session "$build"
 
 soak() {
-  (cd "$build/x86_64/tests/system" && measure ./system_soak.exe "$reminders" "$batch" "$1" | tr -d '\r')
+  (cd "$build/x86_64/tools/bench" && measure ./system_soak.exe "$reminders" "$batch" "$1" | tr -d '\r')
 }
 echo "== the agent: $reminders reminders in batches of $batch" >&2
 status=0
@@ -55,12 +38,6 @@ output=$(printf '### The agent\n\n%s\n\n### The floor: a plain client with a bar
 
 header="Soak measured $(date -u '+%Y-%m-%d %H:%M UTC') on $(nproc) cores, $(wine --version); command: \`tools/soak.sh $reminders $batch\`."
 section=$(printf '%s\n\n%s\n' "$header" "$output")
-doc=docs/performance.md
-mkdir -p docs
-[ -f "$doc" ] || printf '# Performance\n\n<!-- bench:begin -->\n<!-- bench:end -->\n\n<!-- soak:begin -->\n<!-- soak:end -->\n' >"$doc"
-SECTION="$section" awk '
-  /<!-- soak:begin -->/ { print; print ENVIRON["SECTION"]; skip = 1; next }
-  /<!-- soak:end -->/   { skip = 0 }
-  !skip' "$doc" >"$doc.new" && mv "$doc.new" "$doc"
+write_performance_section soak Soak "$section"
 printf '%s\n' "$section"
 exit "$status"

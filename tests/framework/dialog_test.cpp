@@ -1,6 +1,7 @@
 // CDialog with data exchange: text and integer fields, the integer rules and their message.
 #include "tests/framework/test_app.h"
 #include "tests/harness/message_box_watcher.h"
+#include "tests/harness/patience.h"
 
 namespace {
 
@@ -95,7 +96,7 @@ TEST_F(DialogTest, RefusedIntegersShowTheMessageFocusTheFieldAndKeepTheDialogOpe
       d.EndDialog(IDCANCEL);
     };
     EXPECT_EQ(dialog.DoModal(), IDCANCEL) << typed;
-    ASSERT_TRUE(boxes.WaitForCount(1, 5000)) << typed;
+    ASSERT_TRUE(boxes.WaitForCount(1, harness::kPatientMs)) << typed;
     EXPECT_EQ(boxes.Seen()[0].text, "Please enter an integer.");
     EXPECT_TRUE(stayedOpen) << typed;
     EXPECT_TRUE(focusOnField) << typed;

@@ -9,6 +9,7 @@
 #include "tests/framework/test_app.h"
 #include "tests/harness/message_box_watcher.h"
 #include "tests/harness/paths.h"
+#include "tests/harness/patience.h"
 
 namespace {
 
@@ -134,7 +135,7 @@ TEST_F(DocumentTest, FailedSaveReportsAndKeepsTheDocument) {
   TestDoc* doc = NewDocument();
   ASSERT_NE(doc, nullptr);
   EXPECT_FALSE(doc->DoSave("Z:\\no\\such\\folder\\x.cad"));
-  ASSERT_TRUE(boxes.WaitForCount(1, 5000));
+  ASSERT_TRUE(boxes.WaitForCount(1, harness::kPatientMs));
   EXPECT_EQ(boxes.Seen()[0].text.rfind("Failed to save document.", 0), 0u) << boxes.Seen()[0].text;
   EXPECT_EQ(doc->GetTitle(), "Cadel1");
   EXPECT_TRUE(doc->GetPathName().empty());
@@ -146,7 +147,7 @@ TEST_F(DocumentTest, OpeningAMissingFileShowsTheFrameworkMessageAndLeavesNoDocum
   CWinApp::ParseArguments(info, {"Z:\\no\\such\\file.cad"});
   EXPECT_EQ(info.m_nShellCommand, CCommandLineInfo::FileOpen);
   EXPECT_FALSE(app.ProcessShellCommand(info));
-  ASSERT_TRUE(boxes.WaitForCount(1, 5000));
+  ASSERT_TRUE(boxes.WaitForCount(1, harness::kPatientMs));
   EXPECT_EQ(boxes.Seen()[0].text.rfind("Failed to open document.", 0), 0u) << boxes.Seen()[0].text;
   Pump();
   EXPECT_EQ(TestDoc::live, 0);

@@ -10,6 +10,7 @@
 
 #include "common/win/internet_handle.h"
 #include "tools/gateway/gateway_server.h"
+#include "tests/harness/patience.h"
 
 namespace {
 
@@ -115,7 +116,7 @@ TEST(GatewayUnderWinInet, StopReturnsWhileAClientWaitsForAnAnswer) {
   server.SetAnswer(never);
   Reply r;
   std::thread client([&r, port = server.Port()] { r = Post(port, "x=1"); });
-  ASSERT_TRUE(server.WaitForRequests(1, 5000));
+  ASSERT_TRUE(server.WaitForRequests(1, harness::kPatientMs));
   long long before = gateway::MonotonicMs();
   server.Stop();
   long long took = gateway::MonotonicMs() - before;

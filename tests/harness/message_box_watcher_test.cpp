@@ -6,6 +6,7 @@
 
 #include "tests/harness/paths.h"
 #include "tests/harness/process.h"
+#include "tests/harness/patience.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ TEST(MessageBoxWatcher, ClosesABoxShownOnTheTestThread) {
   // Blocks until the watcher clicks OK; a broken watcher hangs here until ctest's time-out.
   int button = MessageBoxA(nullptr, "Line one\r\nLine two", "Harness Own Box", MB_OK);
   EXPECT_EQ(button, IDOK);
-  ASSERT_TRUE(watcher.WaitForCount(1, 5000));
+  ASSERT_TRUE(watcher.WaitForCount(1, harness::kPatientMs));
   auto seen = watcher.Seen();
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].caption, "Harness Own Box");

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <map>
 
+#include "tests/harness/patience.h"
+
 namespace harness {
 
 namespace {
@@ -35,6 +37,14 @@ std::string EnvironmentBlock(const std::vector<std::pair<std::string, std::strin
   return block;
 }
 
+std::wstring Widen(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+  return wide;
+}
+
 struct WindowSearch {
   DWORD pid;
   std::vector<HWND> found;
@@ -62,24 +72,10 @@ Process& Process::operator=(Process&& other) noexcept {
 
 Process::~Process() { Terminate(); }
 
+// The ANSI form is the wide one after the conversion CreateProcessA makes itself (CP_ACP).
 Process Process::Launch(const std::string& exePath, const std::string& commandLine,
                         const std::vector<std::pair<std::string, std::string>>& extraEnv) {
-  Process p;
-  STARTUPINFOA si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  std::string cmd = commandLine;  // CreateProcessA may write into it
-  std::string env;
-  if (!extraEnv.empty()) env = EnvironmentBlock(extraEnv);
-  if (!CreateProcessA(exePath.c_str(), cmd.empty() ? nullptr : &cmd[0], nullptr, nullptr, FALSE, 0,
-                      env.empty() ? nullptr : &env[0], nullptr, &si, &pi)) {
-    p.launchError_ = GetLastError();
-    return p;
-  }
-  win::KernelHandle thread(pi.hThread);
-  p.process_.reset(pi.hProcess);
-  p.pid_ = pi.dwProcessId;
-  return p;
+  return Launch(Widen(exePath), Widen(commandLine), extraEnv);
 }
 
 Process Process::Launch(const std::wstring& exePath, const std::wstring& commandLine,
@@ -121,7 +117,7 @@ DWORD Process::ExitCode() const {
 void Process::Terminate() {
   if (!Running()) return;
   TerminateProcess(process_.get(), 1);
-  WaitForSingleObject(process_.get(), 5000);
+  WaitForSingleObject(process_.get(), harness::kPatientMs);
 }
 
 std::vector<HWND> FindTopLevelWindows(DWORD pid) {

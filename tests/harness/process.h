@@ -17,13 +17,13 @@ class Process {
   Process& operator=(Process&& other) noexcept;
   ~Process();
 
-  // CreateProcessA with exePath as the application name and commandLine exactly as given
+  // CreateProcess with exePath as the application name and commandLine exactly as given
   // (e.g. "\"C:\\x\\cadelo.exe\" /hidewindow yes"). extraEnv adds or replaces variables of the
   // current environment for the child. On failure the result is empty (Started() false) and
   // LaunchError() holds GetLastError().
   static Process Launch(const std::string& exePath, const std::string& commandLine,
                         const std::vector<std::pair<std::string, std::string>>& extraEnv = {});
-  // The same with CreateProcessW, for paths and arguments the ANSI code page cannot spell.
+  // The same for paths and arguments the ANSI code page cannot spell.
   static Process Launch(const std::wstring& exePath, const std::wstring& commandLine,
                         const std::vector<std::pair<std::string, std::string>>& extraEnv = {});
 

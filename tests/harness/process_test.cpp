@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tests/harness/paths.h"
+#include "tests/harness/patience.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ TEST(Process, TerminateAndDestructorEndTheChild) {
                                 FALSE, 0));
   }
   win::KernelHandle watched(h);
-  EXPECT_EQ(WaitForSingleObject(watched.get(), 5000), WAIT_OBJECT_0) << "pid " << pid;
+  EXPECT_EQ(WaitForSingleObject(watched.get(), harness::kPatientMs), WAIT_OBJECT_0) << "pid " << pid;
 }
 
 }  // namespace

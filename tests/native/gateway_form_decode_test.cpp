@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "tools/gateway/ansi_text.h"
+#include "common/url_form.h"
 #include "tools/gateway/form.h"
 
 namespace {
@@ -48,7 +48,7 @@ TEST(GatewayParseForm, FormFieldTakesTheFirstOfDuplicates) {
   EXPECT_EQ(gateway::FormField(f, "missing"), "");
 }
 
-TEST(GatewayAnsiText, ConvertsCodePage1252ToUtf8) {
+TEST(UrlForm, ConvertsCodePage1252ToUtf8) {
   const std::pair<std::string, std::string> cases[] = {
       {"plain", "plain"},
       {"\xE9", "\xC3\xA9"},
@@ -58,7 +58,7 @@ TEST(GatewayAnsiText, ConvertsCodePage1252ToUtf8) {
       {"\x81", "\xEF\xBF\xBD"},  // undefined in 1252
       {std::string("a\0b", 3), std::string("a\0b", 3)},
   };
-  for (const auto& c : cases) EXPECT_EQ(gateway::Cp1252ToUtf8(c.first), c.second);
+  for (const auto& c : cases) EXPECT_EQ(urlform::Cp1252ToUtf8(c.first), c.second);
 }
 
 }  // namespace

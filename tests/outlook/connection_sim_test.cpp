@@ -8,6 +8,7 @@
 #include "agent/outlook/ol_sink.h"
 #include "agent/outlook/outlook_connection.h"
 #include "tests/harness/message_box_watcher.h"
+#include "tests/harness/patience.h"
 #include "tests/outlook/sim_support.h"
 
 namespace outlook_test {
@@ -87,7 +88,7 @@ TEST_F(ConnectionTest, VersionsFromOutlook2000OnConnectAndOthersEndStartUp) {
       EXPECT_GT(ExternalRefs(log, "Application"), 0);
     }
     if (row.message) {
-      ASSERT_TRUE(boxes.WaitForCount(1, 5000));
+      ASSERT_TRUE(boxes.WaitForCount(1, harness::kPatientMs));
       EXPECT_EQ(boxes.Seen()[0].text, row.message);
       EXPECT_EQ(boxes.Seen()[0].pid, GetCurrentProcessId());
     }
@@ -108,7 +109,7 @@ TEST_F(ConnectionTest, AVersionThatCannotBeReadEndsStartUpWithAMessage) {
   EXPECT_EQ(LinesStartingWith(log, "Application Version get"),
             std::vector<std::string>{"Application Version get -> DISP_E_EXCEPTION"});
   EXPECT_TRUE(LinesStartingWith(log, "Advise").empty());
-  ASSERT_TRUE(boxes.WaitForCount(1, 5000));
+  ASSERT_TRUE(boxes.WaitForCount(1, harness::kPatientMs));
   EXPECT_EQ(boxes.Seen()[0].text, kNoVersion);
 }
 
@@ -121,7 +122,7 @@ TEST_F(ConnectionTest, ARefusedAdviseEndsStartUpWithAMessage) {
   EXPECT_FALSE(ConnectOutlookSink());
   EXPECT_TRUE(g_bNoSink);
   EXPECT_EQ(theSink.Source(), nullptr);
-  ASSERT_TRUE(boxes.WaitForCount(1, 5000));
+  ASSERT_TRUE(boxes.WaitForCount(1, harness::kPatientMs));
   EXPECT_EQ(boxes.Seen()[0].text, kNoEvents);
   DWORD exitCode = 99;
   ASSERT_TRUE(sim.WaitForExit(20000, &exitCode));
@@ -151,7 +152,7 @@ TEST_F(ConnectionTest, ABusyOutlookIsTriedAgainForABoundedTime) {
       DisconnectOutlookSinkIfConnected();
       EXPECT_EQ(boxes.Count(), 0u);
     } else {
-      ASSERT_TRUE(boxes.WaitForCount(1, 5000));
+      ASSERT_TRUE(boxes.WaitForCount(1, harness::kPatientMs));
       EXPECT_EQ(boxes.Seen()[0].text, kNoOutlook);
       EXPECT_GE(tookMs, 10000u) << "gave up too soon";
       EXPECT_LT(tookMs, 40000u) << "no bound";
@@ -183,7 +184,7 @@ TEST_F(ConnectionTest, AdviseLeavesOutlookWithTheSinkAndTheSinkWithOutlook) {
   ASSERT_TRUE(sim.WaitForExit(20000, &exitCode));
   EXPECT_EQ(exitCode, 0u);
   // Outlook let go of the sink; the reference Advise took stays, so the static sink never reaches 0.
-  EXPECT_TRUE(PumpUntil([&] { return theSink.RefCount() == sinkRefsBefore + 1; }, 5000)) << theSink.RefCount();
+  EXPECT_TRUE(PumpUntil([&] { return theSink.RefCount() == sinkRefsBefore + 1; }, harness::kPatientMs)) << theSink.RefCount();
 }
 
 TEST_F(ConnectionTest, ExitUnadvisesOnlyAfterAConnection) {
@@ -221,7 +222,7 @@ TEST_F(ConnectionTest, WithoutOutlookRegisteredTheUserIsTold) {
   harness::MessageBoxWatcher boxes("Brisomel");
   EXPECT_FALSE(ConnectOutlookSink());
   EXPECT_TRUE(g_bNoSink);
-  ASSERT_TRUE(boxes.WaitForCount(1, 5000));
+  ASSERT_TRUE(boxes.WaitForCount(1, harness::kPatientMs));
   EXPECT_EQ(boxes.Seen()[0].text, kNoOutlook);
   EXPECT_EQ(theSink.Source(), nullptr);
   EXPECT_TRUE(registration.Register());

@@ -13,6 +13,7 @@
 #include "agent/outlook/outlook_connection.h"
 #include "agent/outlook/reminder_handover.h"
 #include "tests/outlook/sim_support.h"
+#include "tests/harness/patience.h"
 
 namespace outlook_test {
 namespace {
@@ -40,7 +41,7 @@ class ReminderRun {
       return;
     }
     EXPECT_TRUE(sim_.WaitForLine("Note done", 60000)) << "events did not finish";
-    EXPECT_TRUE(catcher_.WaitForRecords(expectedRecords, 5000)) << catcher_.Records().size() << " records";
+    EXPECT_TRUE(catcher_.WaitForRecords(expectedRecords, harness::kPatientMs)) << catcher_.Records().size() << " records";
     PumpUntil([] { return false; }, 50);  // anything posted beyond the expected records arrives too
     log_ = sim_.Log();
     DisconnectOutlookSinkIfConnected();

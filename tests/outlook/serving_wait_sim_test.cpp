@@ -9,6 +9,7 @@
 #include "agent/framework/ole_serving_wait.h"
 #include "agent/outlook/outlook_connection.h"
 #include "tests/outlook/sim_support.h"
+#include "tests/harness/patience.h"
 
 namespace outlook_test {
 namespace {
@@ -39,7 +40,7 @@ TEST(RunServingOleCalls, EventsAreServedWhileTheWorkBlocks) {
   EXPECT_TRUE(eventsDone);
   EXPECT_TRUE(catcher.Records().empty()) << "posted records were dispatched inside the wait";
 
-  ASSERT_TRUE(catcher.WaitForRecords(2, 5000));
+  ASSERT_TRUE(catcher.WaitForRecords(2, harness::kPatientMs));
   EXPECT_EQ(catcher.Records()[0]->m_strEntryId, "one");
   EXPECT_EQ(catcher.Records()[1]->m_strEntryId, "two");
   DisconnectOutlookSinkIfConnected();

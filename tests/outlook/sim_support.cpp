@@ -9,7 +9,7 @@
 
 namespace outlook_test {
 
-std::wstring SimExe() { return simdriver::ExeDirectory() + L"" OUTLOOK_SIM_RELATIVE_PATH; }
+std::wstring SimExe() { return L"" OUTLOOK_SIM_PATH; }
 
 bool StartSim(simdriver::SimProcess& sim, const std::string& script) {
   return sim.Start(script, L"/noaddins /linger 30 -Embedding");

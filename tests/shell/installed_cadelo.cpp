@@ -6,6 +6,7 @@
 #include "common/win/handles.h"
 #include "tests/shell/registration_record.h"
 #include "tests/shell/windows_under_test.h"
+#include "tests/harness/patience.h"
 
 namespace shelltest {
 
@@ -42,7 +43,7 @@ InstalledCadelo::InstalledCadelo() {
 InstalledCadelo::~InstalledCadelo() {
   if (!previousDirectory_.empty()) SetCurrentDirectoryA(previousDirectory_.c_str());
   // regsvr32 may still hold the add-in for a moment after it registered it.
-  if (!folder_.empty()) WaitUntil([&] { return harness::RemoveTree(folder_); }, 5000);
+  if (!folder_.empty()) WaitUntil([&] { return harness::RemoveTree(folder_); }, harness::kPatientMs);
 }
 
 harness::Process InstalledCadelo::Start(const std::string& arguments) const {
@@ -67,7 +68,7 @@ ShownProcess InstalledCadelo::StartShown(WORD showCommand) const {
 ShownProcess::~ShownProcess() {
   if (process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
     TerminateProcess(process_.get(), 1);
-    WaitForSingleObject(process_.get(), 5000);
+    WaitForSingleObject(process_.get(), harness::kPatientMs);
   }
 }
 

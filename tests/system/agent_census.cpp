@@ -3,6 +3,7 @@
 #include <tlhelp32.h>
 
 #include "common/win/handles.h"
+#include "tests/harness/patience.h"
 
 namespace systemtest {
 namespace {
@@ -41,7 +42,7 @@ void TerminateProcesses(const std::vector<DWORD>& pids) {
     win::KernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
     if (!process) continue;
     TerminateProcess(process.get(), 1);
-    WaitForSingleObject(process.get(), 5000);
+    WaitForSingleObject(process.get(), harness::kPatientMs);
   }
 }
 
@@ -55,7 +56,7 @@ bool RestartWineRpcss() {
     if (lstrcmpiA(entry.szExeFile, "rpcss.exe") != 0) continue;
     win::KernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
     if (!process) continue;
-    ended = TerminateProcess(process.get(), 0) && WaitForSingleObject(process.get(), 5000) == WAIT_OBJECT_0;
+    ended = TerminateProcess(process.get(), 0) && WaitForSingleObject(process.get(), harness::kPatientMs) == WAIT_OBJECT_0;
   }
   return ended;
 }

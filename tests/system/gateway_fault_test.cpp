@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "tests/system/fault_run.h"
+#include "tests/harness/patience.h"
 
 namespace systemtest {
 namespace {
@@ -111,7 +112,7 @@ TEST(GatewayFaults, ASilentGatewayHoldsTheAgentForTheTimeOutOnly) {
   const double requested = NowMs();
   EXPECT_EQ(PhoneOf(rig.Gateway().Requests()[0]), "5552000");
   // The first event call has returned: the request runs outside it.
-  EXPECT_GE(rig.OutlookLog().WaitFor("Event 0xF004 Item#silent cookie=1 hr=0x00000000", 5000), 0);
+  EXPECT_GE(rig.OutlookLog().WaitFor("Event 0xF004 Item#silent cookie=1 hr=0x00000000", harness::kPatientMs), 0);
 
   ASSERT_TRUE(rig.OpenGate());  // a second reminder comes due while the agent waits
   // Its event call returns while the silent request still waits.

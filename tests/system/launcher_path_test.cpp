@@ -10,6 +10,7 @@
 
 #include "common/win/handles.h"
 #include "tests/harness/message_box_watcher.h"
+#include "tests/harness/patience.h"
 #include "tests/system/agent_census.h"
 #include "tests/system/agent_copy.h"
 #include "tests/system/system_rig.h"
@@ -71,7 +72,7 @@ class LauncherPaths : public ::testing::Test {
     rig_.WriteSetting("path", type, path);
     ASSERT_TRUE(rig_.StartOutlook("note loaded\n", true));
     ASSERT_GE(rig_.OutlookLog().WaitFor("Note loaded", 30000), 0);
-    ASSERT_TRUE(boxes.WaitForCount(1, 5000));
+    ASSERT_TRUE(boxes.WaitForCount(1, harness::kPatientMs));
     EXPECT_EQ(boxes.Seen()[0].text, message);
     EXPECT_EQ(boxes.Seen()[0].pid, GetProcessId(rig_.OutlookProcess())) << "shown inside Outlook";
     EXPECT_GE(rig_.OutlookLog().Find(kStartupReturned), 0) << "the launch's failure is no failure of Outlook's call";
@@ -165,7 +166,7 @@ TEST_F(LauncherPaths, AMissingValueIsReportedAndRepairedLikeTheOthers) {
   RegDeleteKeyValueA(HKEY_CURRENT_USER, kSettingsKey, "path");
   ASSERT_TRUE(rig_.StartOutlook("note loaded\n", true));
   ASSERT_GE(rig_.OutlookLog().WaitFor("Note loaded", 30000), 0);
-  ASSERT_TRUE(boxes.WaitForCount(1, 5000));
+  ASSERT_TRUE(boxes.WaitForCount(1, harness::kPatientMs));
   EXPECT_EQ(boxes.Seen()[0].text, kNoKeyValue);
   ASSERT_TRUE(rig_.QuitOutlook());
   ExpectAgentRunsFrom(Standard(), REG_SZ, Sz(Standard()));

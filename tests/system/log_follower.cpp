@@ -87,20 +87,4 @@ long LogFollower::WaitForCount(const std::string& prefix, size_t n, DWORD timeou
   return found;
 }
 
-bool PumpWhile(const std::function<bool()>& done, DWORD timeoutMs, DWORD pollMs) {
-  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-  for (;;) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    if (done()) return true;
-    const ULONGLONG now = GetTickCount64();
-    if (now >= deadline) return false;
-    const DWORD wait = static_cast<DWORD>(deadline - now < pollMs ? deadline - now : pollMs);
-    MsgWaitForMultipleObjectsEx(0, nullptr, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-  }
-}
-
 }  // namespace systemtest

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/outlook-sim/driver/sim_driver.h"
+
 namespace systemtest {
 
 struct SeenLine {
@@ -40,6 +42,8 @@ class LogFollower {
 };
 
 // Dispatches messages until done() holds or timeoutMs passes, waking at least every pollMs.
-bool PumpWhile(const std::function<bool()>& done, DWORD timeoutMs, DWORD pollMs = 5);
+inline bool PumpWhile(const std::function<bool()>& done, DWORD timeoutMs, DWORD pollMs = 5) {
+  return simdriver::PumpUntil(done, timeoutMs, pollMs);
+}
 
 }  // namespace systemtest

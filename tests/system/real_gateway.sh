@@ -16,6 +16,18 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Waits until <file> has a line with <text>, for as long as process <pid> lives (a minute at most:
+# a sanitizer build on a loaded machine can take many seconds to start); shows the file if not.
+wait_for_line() {
+  for _ in $(seq 600); do
+    grep -q "$2" "$1" 2>/dev/null && return 0
+    kill -0 "$3" 2>/dev/null || break
+    sleep 0.1
+  done
+  grep -q "$2" "$1" 2>/dev/null && return 0
+  echo "no '$2' from $(basename "$1" .log)"; cat "$1"; exit 1
+}
+
 # A block of free loopback ports (phone SIP/control/RTP, gateway HTTP/SIP/control/RTP).
 base=$(python3 "$(dirname "$0")/../../tools/ci/free_ports.py" 400)
 [ -n "$base" ] || { echo "no free ports"; exit 1; }
@@ -23,8 +35,7 @@ base=$(python3 "$(dirname "$0")/../../tools/ci/free_ports.py" 400)
 "$native/tools/phone/loopback-phone" --dir "$work/phone" --sip-port "$base" --control-port $((base + 2)) \
   --rtp-port $((base + 100)) --answer 5550100 >"$work/phone.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do grep -q 'phone ready' "$work/phone.log" && break; sleep 0.1; done
-grep -q 'phone ready' "$work/phone.log" || { cat "$work/phone.log"; exit 1; }
+wait_for_line "$work/phone.log" 'phone ready' "${pids[-1]}"
 
 cat >"$work/gateway.conf" <<CONF
 listen = 127.0.0.1:$((base + 50))
@@ -37,8 +48,7 @@ rtp_ports = $((base + 200))-$((base + 399))
 CONF
 "$native/gateway/talmery-gateway" --config "$work/gateway.conf" 2>"$work/gateway.log" &
 pids+=($!)
-for _ in $(seq 100); do grep -q 'event=start' "$work/gateway.log" && break; sleep 0.1; done
-grep -q 'event=start' "$work/gateway.log" || { cat "$work/gateway.log"; exit 1; }
+wait_for_line "$work/gateway.log" 'event=start' "${pids[-1]}"
 
 status=0
 BRISOMEL_REAL_GATEWAY_PORT=$((base + 50)) BRISOMEL_REAL_GATEWAY_TEXT="$(winepath -w "$work/expected.txt")" \

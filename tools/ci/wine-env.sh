@@ -45,4 +45,19 @@ wine_server_start() {
   wine rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1 || true
 }
 
+# Keeps the desktop process up for the rest of the session (Wine ends it a second after its last
+# user; each test would start it again). Argument: the built harness_desktop_keeper.exe.
+wine_desktop_hold() {
+  local ready="$WINEPREFIX/desktop-held"
+  rm -f "$ready"
+  wine "$1" 7200 "$(winepath -w "$ready" 2>/dev/null)" </dev/null >/dev/null 2>&1 &
+  disown
+  for _ in $(seq 600); do
+    [ -e "$ready" ] && return 0
+    sleep 0.1
+  done
+  echo "the desktop keeper did not start within a minute" >&2
+  return 1
+}
+
 wine_server_stop() { wineserver -k 2>/dev/null || true; }

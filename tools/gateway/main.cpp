@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "tools/gateway/ansi_text.h"
+#include "common/url_form.h"
 #include "tools/gateway/cli_options.h"
 #include "tools/gateway/form.h"
 #include "tools/gateway/gateway_server.h"
@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
     }
     auto form = gateway::ParseForm(r.body);
     std::string phone = gateway::FormField(form, "phoneno");
-    std::string text = gateway::Cp1252ToUtf8(gateway::FormField(form, "txt"));
+    std::string text = urlform::Cp1252ToUtf8(gateway::FormField(form, "txt"));
     long long id = nextId++;
     ++calls;
     std::printf("call request #%lld: number %s\n%s", id, phone.c_str(), Indented(text).c_str());

@@ -56,7 +56,7 @@ int RunToEnd(const std::wstring& commandLine, DWORD timeoutMs) {
   return static_cast<int>(code);
 }
 
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs, DWORD pollMs) {
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
   for (;;) {
     MSG msg;
@@ -67,7 +67,7 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     if (done()) return true;
     const ULONGLONG now = GetTickCount64();
     if (now >= deadline) return false;
-    const DWORD wait = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 10));
+    const DWORD wait = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, pollMs));
     MsgWaitForMultipleObjectsEx(0, nullptr, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
   }
 }

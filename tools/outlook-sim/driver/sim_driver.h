@@ -19,8 +19,8 @@ std::wstring TempFileName(const std::wstring& stem, const std::wstring& extensio
 // (it is then terminated).
 int RunToEnd(const std::wstring& commandLine, DWORD timeoutMs);
 // Dispatches messages (so a single-threaded apartment serves incoming calls and events) until
-// done() holds or timeoutMs passes; returns done().
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
+// done() holds or timeoutMs passes, looking again at least every pollMs; returns done().
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs, DWORD pollMs = 10);
 // The lines of a text file (without line ends); empty when it cannot be read.
 std::vector<std::string> ReadLines(const std::wstring& path);
 
@@ -41,8 +41,9 @@ class SimProcess {
   bool Unregister() const;
 
   // Writes the script (UTF-8) to a file, starts the simulator with /script, /log and extraArgs,
-  // and waits (pumping) for its "Ready" line. False when it did not get ready in time.
-  bool Start(const std::string& script, const std::wstring& extraArgs = L"", DWORD readyTimeoutMs = 15000);
+  // and waits (pumping) for its "Ready" line. False when it did not get ready in time or ended
+  // first. The default is long: a cold start under load takes many seconds.
+  bool Start(const std::string& script, const std::wstring& extraArgs = L"", DWORD readyTimeoutMs = 60000);
   // Waits (pumping) until the log holds a line equal to `line`.
   bool WaitForLine(const std::string& line, DWORD timeoutMs) const;
   // Waits (pumping) until the process ends; its exit code in *exitCode.

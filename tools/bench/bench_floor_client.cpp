@@ -1,4 +1,4 @@
-#include "tests/system/bench_floor_client.h"
+#include "tools/bench/bench_floor_client.h"
 
 #include <wininet.h>
 

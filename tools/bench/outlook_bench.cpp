@@ -1,6 +1,6 @@
 // outlook_bench: measures the hidden agent against the simulator and the stand-in gateway and
 // prints the figures (it asserts nothing). Run under Wine from the build folder:
-//   wine tests/outlook/outlook_bench.exe [reminders]
+//   wine tools/bench/outlook_bench.exe [reminders]
 // 1. Latency from the simulator's Invoke of Reminder to the gateway's receipt of the request,
 //    over spaced reminders (each one alone in the agent's queue).
 // 2. The duration of the agent's event call beside the cost of the same ten Automation calls made

@@ -1,4 +1,4 @@
-#include "tests/system/bench_stats.h"
+#include "tools/bench/bench_stats.h"
 
 #include <algorithm>
 #include <cmath>

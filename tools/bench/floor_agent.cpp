@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "common/win/com_ptr.h"
-#include "tests/system/bench_floor_client.h"
+#include "tools/bench/bench_floor_client.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) return 2;

@@ -1,13 +1,21 @@
 #!/usr/bin/env bash
 # Screenshots of cadelo under Xvfb: the main window with its settings view, the Setup dialog and
 # the About box, as PNG files for a person to look at.
-# Usage: screenshots.sh <cross build dir> <output dir>
-# Uses a Wine prefix and wineserver of its own (<build>/screenshot-wine/wine-win64), so it does not
-# disturb a headless test session, and an X display that is free.
+# Usage: tools/screenshots.sh [output dir, default <build>/x86_64/screenshots]
+# BRISOMEL_BUILD chooses the build folder (default: build/ in the checkout). Uses a Wine prefix and
+# wineserver of its own (<build>/x86_64/screenshot-wine/wine-win64), so it does not disturb a
+# headless test session, and an X display that is free.
 set -euo pipefail
-build=$(cd "$1" && pwd)
-out=$2
-root=$(cd "$(dirname "$0")/../.." && pwd)
+cd "$(dirname "$0")/.."
+root=$(pwd)
+build=${BRISOMEL_BUILD:-$root/build}/x86_64
+out=${1:-$build/screenshots}
+
+tools/ci/setup.sh
+. tools/ci/quiet.sh
+echo "== building (x86_64)" >&2
+quiet cmake --preset x86_64 -B "$build"
+quiet cmake --build "$build" -j "$(nproc)" --target cadelo shell_screenshots
 mkdir -p "$out" "$build/screenshot-wine"
 
 display=""
@@ -36,7 +44,7 @@ export DISPLAY=$display
 wine_prefix_create
 wineserver -k 2>/dev/null || true  # the session below starts with the X11 driver
 
-driver=$(winepath -w "$build/tests/shell/shell_screenshots.exe" 2>/dev/null)
+driver=$(winepath -w "$build/tools/bench/shell_screenshots.exe" 2>/dev/null)
 cadelo=$(winepath -w "$build/agent/shell/cadelo.exe" 2>/dev/null)
 
 coproc DRIVER { wine "$driver" "$cadelo" 2>/dev/null; }
