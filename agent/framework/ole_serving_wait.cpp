@@ -2,10 +2,6 @@
 
 #include <objbase.h>
 
-#include <exception>
-#include <thread>
-
-#include "common/win/handles.h"
 
 namespace fw {
 namespace {
@@ -40,27 +36,6 @@ bool WaitServingOleCalls(HANDLE handle, DWORD timeoutMs) {
     }
   }
   return WaitForSingleObject(handle, remaining()) == WAIT_OBJECT_0;
-}
-
-void RunServingOleCalls(const std::function<void()>& work) {
-  win::KernelHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-  if (!done || !OnSingleThreadedApartment()) {
-    work();
-    return;
-  }
-  std::exception_ptr failure;
-  std::thread worker([&] {
-    try {
-      work();
-    } catch (...) {
-      failure = std::current_exception();
-    }
-    SetEvent(done.get());
-  });
-  WaitServingOleCalls(done.get(), INFINITE);
-  // Whatever the wait reported, the worker is joined before its captures go out of scope.
-  worker.join();
-  if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace fw

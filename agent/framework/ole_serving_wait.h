@@ -5,13 +5,7 @@
 // order, for the message loop.
 #include <windows.h>
 
-#include <functional>
-
 namespace fw {
-
-// Runs work to its end and returns; an exception thrown by work is rethrown here. Without OLE on
-// this thread the work simply runs here.
-void RunServingOleCalls(const std::function<void()>& work);
 
 // Waits until handle is signalled (true) or timeoutMs have passed (false; INFINITE waits for
 // good). On a single-threaded apartment incoming COM calls are served meanwhile.
