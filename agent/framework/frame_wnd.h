@@ -40,8 +40,6 @@ class CFrameWnd : public CWnd {
   virtual void RecalcLayout(BOOL bNotify = TRUE);
   // Sets the caption from the title and, with FWS_ADDTOTITLE, the active document's title.
   virtual void OnUpdateFrameTitle(BOOL bAddToTitle);
-  void SetTitle(const std::string& title) { m_strTitle = title; }
-  const std::string& GetTitle() const { return m_strTitle; }
   // The frame's document window counter: n in "Cadel1:n" (0: none shown).
   int m_nWindow = 0;
 
