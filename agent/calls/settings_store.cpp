@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "agent/framework/message_box.h"
+#include "agent/framework/win_app.h"
 
 const char kSettingsKeyPath[] = "Software\\Brisomel\\tarnwick\\1.0";
 

@@ -1,6 +1,7 @@
 #pragma once
-// CCmdTarget: the root of every object that takes part in command routing (application, frames,
-// views, documents, templates) and, when automation is enabled, the COM identity of the object.
+// Command routing: CCmdTarget, the root of every object that takes part in it (application,
+// frames, views, documents, templates) and, when automation is enabled, the COM identity of the
+// object; its command maps; CCmdUI, the state of a menu item, button or pane being updated.
 #include <windows.h>
 #include <oaidl.h>
 
@@ -78,6 +79,14 @@ CommandEntry OnUpdateCommandUIRange(UINT first, UINT last, void (T::*handler)(CC
 // The id of the command whose handler is running now (0 outside handlers).
 UINT CurrentCommandId();
 
+// The exception barrier of every callback from Windows or COM into our code (window and dialog
+// procedures, the methods of the framework's COM objects): a C++ exception must never unwind
+// through their frames, so each callback catches whatever its handler throws. Called inside that
+// catch block, this writes where it stopped and what it said to the debugger output.
+void ReportUnhandledException(const char* where) noexcept;
+// The same for a COM method, which then fails with E_OUTOFMEMORY (std::bad_alloc) or E_UNEXPECTED.
+HRESULT FailureOfComCall() noexcept;
+
 }  // namespace fw
 
 class CCmdTarget : public CObject {
@@ -100,7 +109,6 @@ class CCmdTarget : public CObject {
   BOOL IsAutomationEnabled() const { return automation_; }
   // The object's IDispatch (also its IUnknown); null unless automation is enabled.
   IDispatch* GetIDispatch(BOOL bAddRef);
-  static CCmdTarget* FromIDispatch(IDispatch* dispatch);
   ULONG InternalAddRef();
   ULONG InternalRelease();
   ULONG ExternalAddRef() { return InternalAddRef(); }
@@ -134,4 +142,34 @@ class CCmdTarget : public CObject {
   LONG refs_ = 1;
   BOOL automation_ = FALSE;
   Dispatch* dispatch_ = nullptr;
+};
+
+// CCmdUI: the state of one user-interface item (menu item, toolbar button, status-bar pane) that
+// update handlers set. The base class updates a menu item; control bars derive their own.
+
+class CWnd;
+
+class CCmdUI {
+ public:
+  virtual ~CCmdUI() = default;
+
+  UINT m_nID = 0;
+  UINT m_nIndex = 0;             // position of the item in its menu or bar
+  UINT m_nIndexMax = 0;          // number of items in that menu or bar
+  HMENU m_pMenu = nullptr;       // the menu being updated (menu items only)
+  HMENU m_pSubMenu = nullptr;    // when the item opens a popup
+  CWnd* m_pOther = nullptr;      // the control bar being updated (bars only)
+  BOOL m_bEnableChanged = FALSE; // an update handler called Enable
+  BOOL m_bContinueRouting = FALSE;
+
+  virtual void Enable(BOOL bOn = TRUE);
+  virtual void SetCheck(int nCheck = 1);  // 0 unchecked, 1 checked, 2 indeterminate
+  virtual void SetText(const char* text);
+  // Lets the routing go on to the next target after an update handler returned.
+  void ContinueRouting() { m_bContinueRouting = TRUE; }
+
+  // Asks `target` (and everything it routes to) for the item's state: an update handler sets it;
+  // without one the item is enabled when some target has a command handler and, with
+  // bDisableIfNoHndler, disabled otherwise.
+  BOOL DoUpdate(CCmdTarget* target, BOOL bDisableIfNoHndler);
 };

@@ -3,13 +3,10 @@
 #include <algorithm>
 
 #include "agent/framework/afx_ids.h"
-#include "agent/framework/archive.h"
-#include "agent/framework/doc_template.h"
 #include "agent/framework/frame_wnd.h"
-#include "common/win/handles.h"
-#include "agent/framework/message_box.h"
-#include "agent/framework/view.h"
+#include "agent/framework/print.h"
 #include "agent/framework/win_app.h"
+#include "common/win/handles.h"
 
 namespace {
 
@@ -31,8 +28,6 @@ std::string SystemErrorText(DWORD error) {
 }
 
 }  // namespace
-
-CDocument::CDocument() = default;
 
 CDocument::~CDocument() {
   // Views still pointing here (only after an abnormal end) must not call back.
@@ -139,7 +134,7 @@ BOOL CDocument::OnOpenDocument(const char* path) {
   }
   DeleteContents();
   SetModifiedFlag(TRUE);  // modified while loading
-  CArchive archive(file.get(), CArchive::load, path);
+  CArchive archive(file.get(), CArchive::load);
   Serialize(archive);
   if (archive.failed()) {
     DeleteContents();
@@ -160,7 +155,7 @@ BOOL CDocument::OnSaveDocument(const char* path) {
     win::FileHandle file(::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file) {
-      CArchive archive(file.get(), CArchive::store, path);
+      CArchive archive(file.get(), CArchive::store);
       Serialize(archive);
       ok = !archive.failed() && ::FlushFileBuffers(file.get());
     }
@@ -192,7 +187,6 @@ void CDocument::OnCloseDocument() {
     CView* view = views_.front();
     CFrameWnd* frame = view->GetParentFrame();
     if (frame) {
-      PreCloseFrame(frame);
       frame->DestroyWindow();
     } else {
       view->DestroyWindow();
@@ -273,3 +267,218 @@ void CDocument::OnFileClose() {
 void CDocument::OnFileSave() { DoSave(m_strPathName.empty() ? nullptr : m_strPathName.c_str()); }
 
 void CDocument::OnFileSaveAs() { DoSave(nullptr); }
+
+BOOL CArchive::Write(const void* data, UINT size) {
+  DWORD written = 0;
+  if (!IsStoring() || !::WriteFile(file_, data, size, &written, nullptr) || written != size) {
+    failed_ = TRUE;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+UINT CArchive::Read(void* data, UINT size) {
+  DWORD got = 0;
+  if (!IsLoading() || !::ReadFile(file_, data, size, &got, nullptr)) {
+    failed_ = TRUE;
+    return 0;
+  }
+  return got;
+}
+
+CDocTemplate::CDocTemplate(UINT nIDResource, DocumentFactory doc, FrameFactory frame, ViewFactory view)
+    : m_nIDResource(nIDResource),
+      m_pDocClass(std::move(doc)),
+      m_pFrameClass(std::move(frame)),
+      m_pViewClass(std::move(view)) {}
+
+CDocTemplate::~CDocTemplate() {
+  // Documents still open (only at an abnormal end) must not call back into a dead template.
+  for (CDocument* doc : documents_) doc->m_pDocTemplate = nullptr;
+  if (m_hMenuShared) ::DestroyMenu(m_hMenuShared);
+}
+
+void CDocTemplate::LoadTemplate() {
+  HINSTANCE instance = AfxGetResourceHandle();
+  if (m_strDocStrings.empty()) m_strDocStrings = fw::LoadStringResource(m_nIDResource);
+  if (!m_hMenuShared) m_hMenuShared = ::LoadMenuA(instance, MAKEINTRESOURCEA(m_nIDResource));
+  if (!m_hAccelTable) m_hAccelTable = ::LoadAcceleratorsA(instance, MAKEINTRESOURCEA(m_nIDResource));
+}
+
+BOOL CDocTemplate::GetDocString(std::string& out, DocStringIndex index) const {
+  out.clear();
+  size_t start = 0;
+  for (int field = 0; field < index; ++field) {
+    start = m_strDocStrings.find('\n', start);
+    if (start == std::string::npos) return FALSE;
+    ++start;
+  }
+  const size_t end = m_strDocStrings.find('\n', start);
+  out = m_strDocStrings.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  return TRUE;
+}
+
+CDocument* CDocTemplate::CreateNewDocument() {
+  CDocument* doc = m_pDocClass ? m_pDocClass() : nullptr;
+  if (doc) AddDocument(doc);
+  return doc;
+}
+
+CFrameWnd* CDocTemplate::CreateNewFrame(CDocument* doc) {
+  CCreateContext context;
+  context.m_pCurrentDoc = doc;
+  context.m_pNewViewClass = m_pViewClass;
+  context.m_pNewDocTemplate = this;
+  CFrameWnd* frame = m_pFrameClass ? m_pFrameClass() : nullptr;
+  if (!frame) return nullptr;
+  // A frame that fails to load has deleted itself.
+  if (!frame->LoadFrame(m_nIDResource, WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE, nullptr, &context)) return nullptr;
+  return frame;
+}
+
+void CDocTemplate::InitialUpdateFrame(CFrameWnd* frame, CDocument* doc, BOOL bMakeVisible) {
+  frame->InitialUpdateFrame(doc, bMakeVisible);
+}
+
+void CDocTemplate::AddDocument(CDocument* doc) {
+  if (std::find(documents_.begin(), documents_.end(), doc) != documents_.end()) return;
+  documents_.push_back(doc);
+  doc->m_pDocTemplate = this;
+}
+
+void CDocTemplate::RemoveDocument(CDocument* doc) {
+  documents_.erase(std::remove(documents_.begin(), documents_.end(), doc), documents_.end());
+}
+
+void CDocTemplate::CloseAllDocuments(BOOL) {
+  // Each close removes the document from the list.
+  while (!documents_.empty()) {
+    CDocument* doc = documents_.front();
+    doc->OnCloseDocument();
+    if (!documents_.empty() && documents_.front() == doc) RemoveDocument(doc);
+  }
+}
+
+BOOL CDocTemplate::SaveAllModified() {
+  const std::vector<CDocument*> docs = documents_;
+  for (CDocument* doc : docs) {
+    if (!doc->SaveModified()) return FALSE;
+  }
+  return TRUE;
+}
+
+CDocument* CMultiDocTemplate::OpenDocumentFile(const char* path, BOOL bMakeVisible) {
+  CDocument* doc = CreateNewDocument();
+  if (!doc) {
+    AfxMessageBox(fw::LoadStringResource(AFX_IDP_FAILED_TO_CREATE_DOC, "Failed to create empty document."));
+    return nullptr;
+  }
+  // The document must outlive a frame that fails half-way.
+  const BOOL autoDelete = doc->m_bAutoDelete;
+  doc->m_bAutoDelete = FALSE;
+  CFrameWnd* frame = CreateNewFrame(doc);
+  doc->m_bAutoDelete = autoDelete;
+  if (!frame) {
+    AfxMessageBox(fw::LoadStringResource(AFX_IDP_FAILED_TO_CREATE_DOC, "Failed to create empty document."));
+    doc->OnCloseDocument();  // no view: releases (deletes) it
+    return nullptr;
+  }
+  if (!path) {
+    SetDefaultTitle(doc);
+    if (!doc->OnNewDocument()) {
+      frame->DestroyWindow();  // its view goes, and with the last view the document
+      return nullptr;
+    }
+    ++m_nUntitledCount;
+  } else {
+    if (!doc->OnOpenDocument(path)) {
+      frame->DestroyWindow();
+      return nullptr;
+    }
+    doc->SetPathName(path);
+  }
+  InitialUpdateFrame(frame, doc, bMakeVisible);
+  return doc;
+}
+
+void CMultiDocTemplate::SetDefaultTitle(CDocument* doc) {
+  std::string title;
+  if (!GetDocString(title, docName) || title.empty()) {
+    title = fw::LoadStringResource(AFX_IDS_UNTITLED, "Untitled");
+  }
+  title += std::to_string(m_nUntitledCount + 1);
+  doc->SetTitle(title.c_str());
+}
+
+CView::~CView() {
+  if (m_pDocument) m_pDocument->RemoveView(this);
+}
+
+BOOL CView::PreCreateWindow(CREATESTRUCTA& cs) {
+  cs.style |= WS_CLIPSIBLINGS;
+  if (cs.style & WS_BORDER) {  // a sunken edge instead of a flat border
+    cs.dwExStyle |= WS_EX_CLIENTEDGE;
+    cs.style &= ~WS_BORDER;
+  }
+  return CWnd::PreCreateWindow(cs);
+}
+
+int CView::OnCreate(LPCREATESTRUCTA cs) {
+  if (CWnd::OnCreate(cs) == -1) return -1;
+  auto* context = static_cast<CCreateContext*>(cs->lpCreateParams);
+  if (context && context->m_pCurrentDoc) context->m_pCurrentDoc->AddView(this);
+  return 0;
+}
+
+LRESULT CView::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_DESTROY) {
+    if (CFrameWnd* frame = GetParentFrame()) {
+      if (frame->activeView_ == this) frame->activeView_ = nullptr;
+    }
+  }
+  return CWnd::WindowProc(message, wParam, lParam);
+}
+
+void CView::PostNcDestroy() { delete this; }
+
+void CView::OnPaint() {
+  PAINTSTRUCT ps;
+  HDC hdc = ::BeginPaint(m_hWnd, &ps);
+  {
+    CDC dc(hdc);
+    OnPrepareDC(&dc, nullptr);
+    OnDraw(&dc);
+  }
+  ::EndPaint(m_hWnd, &ps);
+}
+
+void CView::OnInitialUpdate() { OnUpdate(nullptr, 0, nullptr); }
+
+void CView::OnUpdate(CView*, LPARAM, CObject*) { ::InvalidateRect(m_hWnd, nullptr, TRUE); }
+
+void CView::OnActivateView(BOOL bActivate, CView* pActivateView, CView*) {
+  if (!bActivate || pActivateView != this || !m_hWnd) return;
+  // Take the focus when our top-level window is the active one.
+  CFrameWnd* top = GetTopLevelFrame();
+  if (top && top->m_hWnd && ::GetActiveWindow() == top->m_hWnd) ::SetFocus(m_hWnd);
+}
+
+void CView::OnPrepareDC(CDC* pDC, CPrintInfo* pInfo) {
+  // Without a page count only page 1 is printed.
+  if (pDC && pDC->IsPrinting() && pInfo && pInfo->GetMaxPage() == 0xFFFF && pInfo->m_nCurPage > 1) {
+    pInfo->m_bContinuePrinting = FALSE;
+  }
+}
+
+BOOL CView::OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) {
+  if (CWnd::OnCmdMsg(nID, nCode, pExtra, pHandlerInfo)) return TRUE;
+  return m_pDocument && m_pDocument->OnCmdMsg(nID, nCode, pExtra, pHandlerInfo);
+}
+
+BOOL CView::OnPreparePrinting(CPrintInfo* pInfo) { return DoPreparePrinting(pInfo); }
+
+void CView::OnBeginPrinting(CDC*, CPrintInfo*) {}
+
+void CView::OnPrint(CDC* pDC, CPrintInfo*) { OnDraw(pDC); }
+
+void CView::OnEndPrinting(CDC*, CPrintInfo*) {}

@@ -4,14 +4,12 @@
 
 #include <algorithm>
 
-#include "agent/framework/app_lock.h"
-#include "agent/framework/cmd_ui.h"
-#include "agent/framework/control_bar.h"
+#include "agent/framework/cmd_target.h"
+#include "agent/framework/control_bars.h"
 #include "agent/framework/document.h"
-#include "agent/framework/status_bar.h"
-#include "agent/framework/view.h"
+#include "agent/framework/template_server.h"
 #include "agent/framework/win_app.h"
-#include "agent/framework/window_icons.h"
+#include "agent/framework/wnd.h"
 
 namespace {
 
@@ -27,10 +25,6 @@ std::string PromptOf(UINT id) {
 
 }  // namespace
 
-CFrameWnd::CFrameWnd() = default;
-
-CFrameWnd::~CFrameWnd() = default;
-
 const fw::CommandMap* CFrameWnd::GetCommandMap() const {
   static const fw::CommandMap map(
       CWnd::GetCommandMap(),
@@ -43,7 +37,6 @@ const fw::CommandMap* CFrameWnd::GetCommandMap() const {
 }
 
 BOOL CFrameWnd::LoadFrame(UINT nIDResource, DWORD dwDefaultStyle, CWnd* pParentWnd, CCreateContext* pContext) {
-  m_nIDHelp = nIDResource;
   m_strTitle = FirstField(fw::LoadStringResource(nIDResource));
   HINSTANCE instance = AfxGetResourceHandle();
   m_hMenuDefault = ::LoadMenuA(instance, MAKEINTRESOURCEA(nIDResource));
@@ -117,8 +110,6 @@ BOOL CFrameWnd::OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* 
   CWinApp* app = AfxGetApp();
   return app && app->OnCmdMsg(nID, nCode, pExtra, pHandlerInfo);
 }
-
-BOOL CFrameWnd::OnCommand(WPARAM wParam, LPARAM lParam) { return CWnd::OnCommand(wParam, lParam); }
 
 BOOL CFrameWnd::PreTranslateMessage(MSG* msg) {
   if (msg->message >= WM_KEYFIRST && msg->message <= WM_KEYLAST && m_hAccelTable) {
@@ -427,7 +418,6 @@ void CFrameWnd::OnClose() {
       doc->OnCloseDocument();  // destroys this frame too
       return;
     }
-    doc->PreCloseFrame(this);
   }
   DestroyWindow();
 }

@@ -21,15 +21,10 @@ struct CCreateContext {
   std::function<CView*()> m_pNewViewClass;  // creates the view object (null: no view)
   CDocument* m_pCurrentDoc = nullptr;
   CDocTemplate* m_pNewDocTemplate = nullptr;
-  CView* m_pLastView = nullptr;
-  CFrameWnd* m_pCurrentFrame = nullptr;
 };
 
 class CFrameWnd : public CWnd {
  public:
-  CFrameWnd();
-  ~CFrameWnd() override;
-
   // Creates the frame from resource nIDResource: its menu, accelerator table, icon and the first
   // "\n"-separated field of its string as title. FALSE when the window (or OnCreate) fails.
   virtual BOOL LoadFrame(UINT nIDResource, DWORD dwDefaultStyle = WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE,
@@ -40,15 +35,11 @@ class CFrameWnd : public CWnd {
   void SetActiveView(CView* view, BOOL bNotify = TRUE);
   // The document of the active view (MDI main frame: of the active child).
   virtual CDocument* GetActiveDocument();
-  // The frame that holds the active view: this, or the active MDI child.
-  virtual CFrameWnd* GetActiveFrame() { return this; }
 
   // Places control bars and the client area (view or MDI client).
   virtual void RecalcLayout(BOOL bNotify = TRUE);
   // Sets the caption from the title and, with FWS_ADDTOTITLE, the active document's title.
   virtual void OnUpdateFrameTitle(BOOL bAddToTitle);
-  void SetTitle(const std::string& title) { m_strTitle = title; }
-  const std::string& GetTitle() const { return m_strTitle; }
   // The frame's document window counter: n in "Cadel1:n" (0: none shown).
   int m_nWindow = 0;
 
@@ -60,8 +51,9 @@ class CFrameWnd : public CWnd {
   // Control bars (children of the frame that register themselves on creation).
   CControlBar* GetControlBar(UINT nID) const;
   void ShowControlBar(CControlBar* bar, BOOL bShow, BOOL bDelay);
-  void EnableDocking(DWORD dwDockStyle) { m_dwDockStyle = dwDockStyle; }
-  void DockControlBar(CControlBar* bar);  // bars always dock at their aligned side
+  // Bars always dock at the side they are aligned to: there is nothing to enable.
+  void EnableDocking(DWORD) {}
+  void DockControlBar(CControlBar* bar);
   void AddControlBar(CControlBar* bar);
   void RemoveControlBar(CControlBar* bar);
 
@@ -79,7 +71,6 @@ class CFrameWnd : public CWnd {
   void OnUpdateKeyIndicator(CCmdUI* ui);
 
   BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) override;
-  BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
   BOOL OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result) override;
   BOOL PreTranslateMessage(MSG* msg) override;
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -91,9 +82,7 @@ class CFrameWnd : public CWnd {
 
   HACCEL m_hAccelTable = nullptr;  // not owned (resource)
   HMENU m_hMenuDefault = nullptr;  // the menu loaded by LoadFrame (owned)
-  UINT m_nIDHelp = 0;              // resource id given to LoadFrame
   std::string m_strTitle;
-  DWORD m_dwDockStyle = 0;
 
  protected:
   // Creates the client: the view from pContext (frames) or the MDI client (MDI frame).

@@ -1,6 +1,6 @@
 #include "agent/framework/ole_exception.h"
 
-#include "agent/framework/app_title.h"
+#include "agent/framework/win_app.h"
 #include "agent/framework/ole_text.h"
 
 namespace fw {

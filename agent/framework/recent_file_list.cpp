@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "agent/framework/cmd_ui.h"
+#include "agent/framework/cmd_target.h"
 #include "agent/framework/recent_file_name.h"
 #include "agent/framework/win_app.h"
 

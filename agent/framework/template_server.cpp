@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "agent/framework/app_lock.h"
-#include "agent/framework/doc_template.h"
+#include "agent/framework/cmd_target.h"
 #include "agent/framework/document.h"
+#include "agent/framework/win_app.h"
 #include "common/win/handles.h"
 
 namespace {
@@ -65,11 +65,15 @@ class COleObjectFactory::ClassFactory final : public IClassFactory {
     *ppv = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
     if (!owner_) return E_UNEXPECTED;  // the factory was revoked
-    IUnknown* object = owner_->OnCreateObject();
-    if (!object) return E_OUTOFMEMORY;
-    const HRESULT hr = object->QueryInterface(iid, ppv);
-    object->Release();
-    return hr;
+    try {
+      IUnknown* object = owner_->OnCreateObject();
+      if (!object) return E_OUTOFMEMORY;
+      const HRESULT hr = object->QueryInterface(iid, ppv);
+      object->Release();
+      return hr;
+    } catch (...) {
+      return fw::FailureOfComCall();  // no exception of ours may reach COM
+    }
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
     if (lock) {
@@ -185,3 +189,21 @@ BOOL COleTemplateServer::UpdateRegistry(int) {
   // Without the rights for the machine's classes, the user's own classes.
   return writeAll(HKEY_CURRENT_USER, "Software\\Classes\\") ? TRUE : FALSE;
 }
+
+namespace {
+LONG g_locks = 0;
+BOOL g_userCtrl = TRUE;
+}  // namespace
+
+void AfxOleLockApp() { ++g_locks; }
+
+void AfxOleUnlockApp() {
+  if (g_locks <= 0) return;
+  if (--g_locks == 0 && !g_userCtrl) {
+    // The last object an automation client used is gone: end the application it started.
+    if (HWND main = fw::GetMainWindowHandle()) ::PostMessageA(main, WM_CLOSE, 0, 0);
+  }
+}
+
+LONG AfxOleGetLockCount() { return g_locks; }
+void AfxOleSetUserCtrl(BOOL bUserCtrl) { g_userCtrl = bUserCtrl; }

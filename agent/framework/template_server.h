@@ -25,8 +25,6 @@ class COleObjectFactory {
 
   BOOL Register();
   void Revoke();
-  BOOL IsRegistered() const { return m_dwRegister != 0; }
-  const CLSID& GetClassID() const { return m_clsid; }
 
   CLSID m_clsid{};
   BOOL m_bMultiInstance = FALSE;
@@ -59,3 +57,14 @@ class COleTemplateServer : public COleObjectFactory {
  protected:
   IUnknown* OnCreateObject() override;
 };
+
+// Application locks: every live automation-visible object (each document) holds one. When the
+// last lock goes while the user does not control the application (it was started for an
+// automation client), the main window is closed and the application ends.
+
+void AfxOleLockApp();
+void AfxOleUnlockApp();
+// Number of locks held now.
+LONG AfxOleGetLockCount();
+// TRUE (the default) when the user started the application; FALSE when an automation client did.
+void AfxOleSetUserCtrl(BOOL bUserCtrl);

@@ -1,32 +1,22 @@
+#include <winsock2.h>  // before windows.h (through win_app.h), for AfxSocketInit
+
 #include "agent/framework/win_app.h"
 
 #include <commctrl.h>
 
+#include <cstring>
+#include <string>
+
 #include "agent/framework/afx_ids.h"
-#include "agent/framework/app_title.h"
-#include "agent/framework/cmd_ui.h"
-#include "agent/framework/doc_template.h"
 #include "agent/framework/document.h"
 #include "agent/framework/frame_wnd.h"
-#include "agent/framework/main_window.h"
-#include "agent/framework/message_box.h"
 #include "agent/framework/recent_file_list.h"
 #include "agent/framework/template_server.h"
+#include "common/win/handles.h"
 
 namespace {
 
 CWinApp* g_app = nullptr;
-
-std::string ExecutableBaseName() {
-  char path[MAX_PATH] = {};
-  ::GetModuleFileNameA(nullptr, path, sizeof path);
-  std::string name = path;
-  const size_t slash = name.find_last_of("\\/");
-  if (slash != std::string::npos) name.erase(0, slash + 1);
-  const size_t dot = name.rfind('.');
-  if (dot != std::string::npos) name.erase(dot);
-  return name;
-}
 
 // Messages after which the idle work is due again (not paint, timers or a repeated mouse move).
 bool IsIdleMessage(const MSG& msg) {
@@ -76,7 +66,6 @@ const fw::CommandMap* CWinApp::GetCommandMap() const {
 void CWinApp::SetMainWnd(CWnd* wnd) {
   m_pMainWnd = wnd;
   fw::SetMainWindowHandle(wnd ? wnd->m_hWnd : nullptr);
-  fw::SetMessageBoxOwner(wnd ? wnd->m_hWnd : nullptr);
 }
 
 BOOL CWinApp::InitInstance() { return TRUE; }
@@ -167,10 +156,6 @@ win::RegKey OpenProfileKey(const CWinApp& app, const char* section, bool create)
 
 }  // namespace
 
-win::RegKey CWinApp::GetAppRegistryKey() { return OpenProfileKey(*this, nullptr, true); }
-
-win::RegKey CWinApp::GetSectionKey(const char* section) { return OpenProfileKey(*this, section, true); }
-
 std::string CWinApp::GetProfileString(const char* section, const char* entry, const char* defaultValue) {
   const std::string fallback = defaultValue ? defaultValue : "";
   win::RegKey key = OpenProfileKey(*this, section, false);
@@ -200,26 +185,6 @@ BOOL CWinApp::WriteProfileString(const char* section, const char* entry, const c
   if (!value) return ::RegDeleteValueA(key.get(), entry) == ERROR_SUCCESS;
   return ::RegSetValueExA(key.get(), entry, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
                           static_cast<DWORD>(strlen(value) + 1)) == ERROR_SUCCESS;
-}
-
-UINT CWinApp::GetProfileInt(const char* section, const char* entry, int defaultValue) {
-  win::RegKey key = OpenProfileKey(*this, section, false);
-  DWORD value = 0;
-  DWORD type = 0;
-  DWORD size = sizeof value;
-  if (!key || ::RegQueryValueExA(key.get(), entry, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
-                  ERROR_SUCCESS ||
-      type != REG_DWORD) {
-    return static_cast<UINT>(defaultValue);
-  }
-  return value;
-}
-
-BOOL CWinApp::WriteProfileInt(const char* section, const char* entry, int value) {
-  win::RegKey key = OpenProfileKey(*this, section, true);
-  const DWORD data = static_cast<DWORD>(value);
-  return key && ::RegSetValueExA(key.get(), entry, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
-                                 sizeof data) == ERROR_SUCCESS;
 }
 
 void CWinApp::LoadStdProfileSettings(UINT nMaxMRU) {
@@ -441,14 +406,50 @@ BOOL CWinApp::DoPromptFileName(std::string& fileName, BOOL bOpenFileDialog, CDoc
 
 namespace fw {
 
-int RunApplication(HINSTANCE instance, const char* cmdLine, int nCmdShow) {
+namespace {
+
+// The executable's title string, else its base name.
+std::string DefaultTitle() {
+  std::string title = LoadStringResource(AFX_IDS_APP_TITLE, "");
+  if (!title.empty()) return title;
+  char path[MAX_PATH] = {};
+  ::GetModuleFileNameA(nullptr, path, sizeof path);
+  title = path;
+  const size_t slash = title.find_last_of("\\/");
+  if (slash != std::string::npos) title.erase(0, slash + 1);
+  const size_t dot = title.rfind('.');
+  if (dot != std::string::npos) title.erase(dot);
+  return title;
+}
+
+std::string& Title() {
+  static std::string title = DefaultTitle();
+  return title;
+}
+
+HWND g_mainWindow = nullptr;
+
+}  // namespace
+
+const std::string& AppTitle() { return Title(); }
+void SetAppTitle(const std::string& title) { Title() = title; }
+
+HWND GetMainWindowHandle() { return g_mainWindow; }
+void SetMainWindowHandle(HWND window) { g_mainWindow = window; }
+
+std::string LoadStringResource(UINT id, const char* fallback) {
+  // A string resource holds at most 4097 characters.
+  char text[4100];
+  const int length = ::LoadStringA(AfxGetResourceHandle(), id, text, sizeof text);
+  if (length <= 0) return fallback ? fallback : "";
+  return std::string(text, static_cast<size_t>(length));
+}
+
+int RunApplication(HINSTANCE instance) {
   CWinApp* app = AfxGetApp();
   if (!app) return -1;
   app->m_hInstance = instance;
-  app->m_lpCmdLine = cmdLine ? cmdLine : "";
-  app->m_nCmdShow = nCmdShow;
-  if (app->m_strAppName.empty()) app->m_strAppName = LoadStringResource(AFX_IDS_APP_TITLE, "");
-  if (app->m_strAppName.empty()) app->m_strAppName = ExecutableBaseName();
+  if (app->m_strAppName.empty()) app->m_strAppName = DefaultTitle();
   SetAppTitle(app->m_strAppName);
 
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_WIN95_CLASSES};
@@ -483,3 +484,80 @@ BOOL PumpWaitingMessages() {
 }
 
 }  // namespace fw
+
+// ---- command line --------------------------------------------------------------------------
+
+void CCommandLineInfo::ParseParam(const char* pszParam, BOOL bFlag, BOOL bLast) {
+  if (!pszParam) pszParam = "";
+  if (!bFlag) {
+    if (m_strFileName.empty()) m_strFileName = pszParam;
+  } else if (std::strcmp(pszParam, "pt") == 0) {
+    // The shell's switches are case-sensitive, the OLE switches are not.
+    m_nShellCommand = FilePrintTo;
+  } else if (std::strcmp(pszParam, "p") == 0) {
+    m_nShellCommand = FilePrint;
+  } else if (lstrcmpiA(pszParam, "Unregister") == 0 || lstrcmpiA(pszParam, "Unregserver") == 0) {
+    m_nShellCommand = AppUnregister;
+  } else if (std::strcmp(pszParam, "dde") == 0) {
+    AfxOleSetUserCtrl(FALSE);
+    m_nShellCommand = FileDDE;
+  } else if (lstrcmpiA(pszParam, "Embedding") == 0) {
+    AfxOleSetUserCtrl(FALSE);
+    m_bRunEmbedded = TRUE;
+  } else if (lstrcmpiA(pszParam, "Automation") == 0) {
+    AfxOleSetUserCtrl(FALSE);
+    m_bRunAutomated = TRUE;
+  }
+  if (bLast && m_nShellCommand == FileNew && !m_strFileName.empty()) m_nShellCommand = FileOpen;
+}
+
+// ---- message box and sockets ---------------------------------------------------------------
+
+int AfxMessageBox(const std::string& text, UINT type, UINT /*helpId*/) {
+  HWND owner = fw::GetMainWindowHandle();
+  // While a modal dialog of the main window is up, the box belongs to that dialog.
+  if (owner && IsWindow(owner)) owner = GetLastActivePopup(owner);
+  // A hidden or disabled owner would leave the box without a usable parent (hidden mode).
+  if (owner && (!IsWindow(owner) || !IsWindowVisible(owner) || !IsWindowEnabled(owner))) owner = nullptr;
+  // Like the system's own prompts: an icon that matches the buttons when none is given.
+  if ((type & MB_ICONMASK) == 0) {
+    switch (type & MB_TYPEMASK) {
+      case MB_OK:
+      case MB_OKCANCEL:
+        type |= MB_ICONEXCLAMATION;
+        break;
+      case MB_YESNO:
+      case MB_YESNOCANCEL:
+        type |= MB_ICONQUESTION;
+        break;
+      default:
+        break;
+    }
+  }
+  return MessageBoxA(owner, text.c_str(), fw::AppTitle().c_str(), type);
+}
+
+int AfxMessageBox(UINT stringId, UINT type, UINT helpId) {
+  return AfxMessageBox(fw::LoadStringResource(stringId), type, helpId);
+}
+
+namespace {
+
+// Started once; WSACleanup at process end balances it.
+struct SocketLibrary {
+  bool started = false;
+  SocketLibrary() {
+    WSADATA data{};
+    started = ::WSAStartup(MAKEWORD(1, 1), &data) == 0;
+  }
+  ~SocketLibrary() {
+    if (started) ::WSACleanup();
+  }
+};
+
+}  // namespace
+
+BOOL AfxSocketInit() {
+  static SocketLibrary library;
+  return library.started ? TRUE : FALSE;
+}

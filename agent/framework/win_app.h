@@ -1,7 +1,9 @@
 #pragma once
-// CWinApp: the one application object. Construct exactly one (a global); the framework's WinMain
-// sets its handles and title, calls InitInstance and then either runs the message loop (TRUE)
-// or destroys the main window if any (FALSE); ExitInstance's result is the exit code.
+// The application: CWinApp, the one application object, with its title, main window, profile and
+// command line (CCommandLineInfo), and the framework's message box. Construct exactly one
+// CWinApp (a global); the framework's WinMain sets its handle and title, calls InitInstance and
+// then either runs the message loop (TRUE) or destroys the main window if any (FALSE);
+// ExitInstance's result is the exit code.
 #include <windows.h>
 #include <commdlg.h>
 
@@ -10,8 +12,6 @@
 #include <vector>
 
 #include "agent/framework/cmd_target.h"
-#include "agent/framework/command_line_info.h"
-#include "common/win/handles.h"
 
 class CCommandLineInfo;
 class CDocTemplate;
@@ -26,15 +26,14 @@ class CWinApp : public CCmdTarget {
   ~CWinApp() override;  // deletes the document templates
 
   HINSTANCE m_hInstance = nullptr;
-  const char* m_lpCmdLine = "";
-  int m_nCmdShow = SW_SHOWNORMAL;  // what Windows passed to the process
-  CWnd* m_pMainWnd = nullptr;      // setting it also sets fw::SetMainWindowHandle / message box owner
+  CWnd* m_pMainWnd = nullptr;      // set through SetMainWnd
   std::string m_strAppName;        // the application title
   std::string m_strRegistryKey;    // "Brisomel" after SetRegistryKey("Brisomel")
   std::string m_strProfileName;    // the title: profile under Software\<key>\<title>
   std::unique_ptr<CRecentFileList> m_pRecentFileList;
 
-  // Sets m_pMainWnd and the framework's main window handle (null to clear).
+  // Sets m_pMainWnd and the framework's main window handle, fw::GetMainWindowHandle (null to
+  // clear).
   void SetMainWnd(CWnd* wnd);
 
   virtual BOOL InitInstance();
@@ -47,8 +46,6 @@ class CWinApp : public CCmdTarget {
   virtual BOOL OnIdle(LONG lCount);
   // Accelerators of the main frame (and MDI system keys) before dispatch.
   virtual BOOL PreTranslateMessage(MSG* msg);
-  // One GetMessage/translate/dispatch; FALSE on WM_QUIT.
-  virtual BOOL PumpMessage();
   int m_nExitCode = 0;  // WM_QUIT's code
 
   // Sets the profile to HKCU\Software\<key>\<application title>.
@@ -59,11 +56,6 @@ class CWinApp : public CCmdTarget {
   void SaveStdProfileSettings();
   std::string GetProfileString(const char* section, const char* entry, const char* defaultValue = "");
   BOOL WriteProfileString(const char* section, const char* entry, const char* value);
-  UINT GetProfileInt(const char* section, const char* entry, int defaultValue);
-  BOOL WriteProfileInt(const char* section, const char* entry, int value);
-  // HKCU\Software\<key>\<profile> (created), or invalid without SetRegistryKey.
-  win::RegKey GetAppRegistryKey();
-  win::RegKey GetSectionKey(const char* section);
   // Nothing to do on current systems; kept for the start-up sequence. Returns TRUE.
   BOOL Enable3dControls() { return TRUE; }
 
@@ -108,6 +100,8 @@ class CWinApp : public CCmdTarget {
   const fw::CommandMap* GetCommandMap() const override;
 
  private:
+  // One GetMessage/translate/dispatch; FALSE on WM_QUIT.
+  BOOL PumpMessage();
   std::vector<CDocTemplate*> templates_;
   MSG msgCur_{};
 };
@@ -119,12 +113,56 @@ HINSTANCE AfxGetInstanceHandle();
 HINSTANCE AfxGetResourceHandle();
 
 namespace fw {
-// What the framework's WinMain does: sets the application's handles and title, InitInstance,
-// Run or clean-up, then COleObjectFactory::RevokeAll; returns the exit code.
-int RunApplication(HINSTANCE instance, const char* cmdLine, int nCmdShow);
+// What the framework's WinMain does: sets the application's instance handle and title,
+// InitInstance, Run or clean-up, then COleObjectFactory::RevokeAll; returns the exit code.
+int RunApplication(HINSTANCE instance);
 // Text of string resource `id` of the executable; `fallback` when it has none.
 std::string LoadStringResource(UINT id, const char* fallback = "");
 // Dispatches waiting messages (accelerators applied) and then runs the idle work once, without
 // blocking; for tests and nested waits. FALSE when WM_QUIT was seen (it is re-posted).
 BOOL PumpWaitingMessages();
 }  // namespace fw
+
+// CCommandLineInfo: the parsed command line. CWinApp::ParseCommandLine calls ParseParam once per
+// argument after the program name (split like the C runtime's argv); flags ('/' or '-' first)
+// arrive without that one first character and bFlag TRUE.
+class CCommandLineInfo : public CObject {
+ public:
+  enum { FileNew, FileOpen, FilePrint, FilePrintTo, FileDDE, AppUnregister, FileNothing = -1 } m_nShellCommand =
+      FileNew;
+
+  BOOL m_bRunEmbedded = FALSE;   // /Embedding
+  BOOL m_bRunAutomated = FALSE;  // /Automation
+  std::string m_strFileName;
+
+  // Base behaviour: a flag sets the framework's switches (Embedding, Automation, p, pt, dde,
+  // Unregister/Unregserver, case-insensitive); the first plain argument becomes m_strFileName
+  // (later ones are ignored); at the last argument a recorded file name turns FileNew into
+  // FileOpen.
+  virtual void ParseParam(const char* pszParam, BOOL bFlag, BOOL bLast);
+};
+
+namespace fw {
+
+// The application title: the caption of the framework's message boxes. The application object
+// sets it from its string resource; until then it is the executable's title string (57344) or,
+// failing that, the executable's base name.
+const std::string& AppTitle();
+void SetAppTitle(const std::string& title);
+
+// The main window of the application object running on this (the only) thread: the main frame
+// once start-up has created it, null before.
+HWND GetMainWindowHandle();
+void SetMainWindowHandle(HWND window);
+
+}  // namespace fw
+
+// The framework's message box: modal, captioned with the application title, owned by the
+// application's main window (fw::GetMainWindowHandle) when there is one.
+int AfxMessageBox(const std::string& text, UINT type = MB_OK, UINT helpId = 0);
+// The same with the text of a string resource of the executable.
+int AfxMessageBox(UINT stringId, UINT type = MB_OK, UINT helpId = 0);
+
+// Windows Sockets start-up for the application (version 1.1), cleaned up at process end; FALSE
+// when Windows Sockets cannot be initialised.
+BOOL AfxSocketInit();

@@ -1,6 +1,6 @@
 // The program entry of a framework application; only linked when the program has no main().
 #include "agent/framework/win_app.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int nCmdShow) {
-  return fw::RunApplication(instance, cmdLine, nCmdShow);
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  return fw::RunApplication(instance);
 }

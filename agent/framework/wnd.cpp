@@ -3,7 +3,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "agent/framework/cmd_ui.h"
+#include "agent/framework/afx_ids.h"
 #include "agent/framework/frame_wnd.h"
 #include "agent/framework/win_app.h"
 
@@ -39,10 +39,18 @@ LRESULT CALLBACK FwWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 
   CurrentMessage current{message, wParam, lParam};
   CurrentMessage* saved = std::exchange(g_current, &current);
-  const LRESULT result = wnd->WindowProc(message, wParam, lParam);
+  LRESULT result = 0;
+  bool failed = false;
+  try {
+    result = wnd->WindowProc(message, wParam, lParam);
+  } catch (...) {
+    fw::ReportUnhandledException("a window procedure");
+    failed = true;
+  }
   g_current = saved;
 
   if (message == WM_NCDESTROY) {
+    // The window is gone whatever its handlers did: the object lets go of it.
     CWinApp* app = AfxGetApp();
     if (app && app->m_pMainWnd == wnd) {
       // The main window is gone: the application ends.
@@ -50,9 +58,13 @@ LRESULT CALLBACK FwWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
       ::PostQuitMessage(0);
     }
     wnd->Detach();
-    if (!wnd->deleting_) wnd->PostNcDestroy();
+    try {
+      if (!wnd->deleting_) wnd->PostNcDestroy();
+    } catch (...) {
+      fw::ReportUnhandledException("PostNcDestroy");
+    }
   }
-  return result;
+  return failed ? fw::AnswerFailedMessage(message) : result;
 }
 
 namespace fw {
@@ -73,14 +85,24 @@ const char* RegisterWindowClass(const char* name, UINT style, HBRUSH background)
   return name;
 }
 
+LRESULT AnswerFailedMessage(UINT message) {
+  if (message == WM_CREATE) return -1;
+  if (message == WM_COMMAND) {
+    try {
+      AfxMessageBox(LoadStringResource(AFX_IDP_COMMAND_FAILURE, "Command failed."));
+    } catch (...) {
+      ReportUnhandledException("the failed command's message");
+    }
+  }
+  return 0;
+}
+
 const char* DefaultWindowClass() {
   return RegisterWindowClass("FwWnd", CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS,
                              reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1));
 }
 
 }  // namespace fw
-
-CWnd::CWnd() = default;
 
 CWnd::~CWnd() {
   deleting_ = true;
@@ -147,11 +169,6 @@ BOOL CWnd::CreateFromStruct(CREATESTRUCTA& cs) {
   return hwnd != nullptr;
 }
 
-BOOL CWnd::Create(const char* className, const char* windowName, DWORD dwStyle, const RECT& rect, CWnd* parent,
-                  UINT nID) {
-  return CreateEx(0, className, windowName, dwStyle | WS_CHILD, rect, parent, nID);
-}
-
 BOOL CWnd::DestroyWindow() {
   if (!m_hWnd) return FALSE;
   return ::DestroyWindow(m_hWnd);
@@ -198,17 +215,12 @@ LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
       if (OnNotify(wParam, lParam, &result)) return result;
       break;
     }
-    case WM_DESTROY:
-      OnDestroy();
-      return 0;
     case WM_SIZE:
       OnSize(static_cast<UINT>(wParam), LOWORD(lParam), HIWORD(lParam));
       return 0;
     case WM_PAINT:
       OnPaint();
       return 0;
-    case WM_ERASEBKGND:
-      return OnEraseBkgnd(reinterpret_cast<HDC>(wParam));
     case WM_CLOSE:
       OnClose();
       return 0;
@@ -229,9 +241,6 @@ class TestCmdUI : public CCmdUI {
     enabled = bOn;
     m_bEnableChanged = TRUE;
   }
-  void SetCheck(int) override {}
-  void SetRadio(BOOL) override {}
-  void SetText(const char*) override {}
 };
 
 }  // namespace
@@ -258,13 +267,9 @@ BOOL CWnd::PreTranslateMessage(MSG*) { return FALSE; }
 
 int CWnd::OnCreate(LPCREATESTRUCTA) { return static_cast<int>(Default()); }
 
-void CWnd::OnDestroy() { Default(); }
-
 void CWnd::OnSize(UINT, int, int) { Default(); }
 
 void CWnd::OnPaint() { Default(); }
-
-BOOL CWnd::OnEraseBkgnd(HDC) { return static_cast<BOOL>(Default()); }
 
 void CWnd::OnClose() { Default(); }
 
@@ -290,3 +295,19 @@ CFrameWnd* CWnd::GetTopLevelFrame() const {
   }
   return top;
 }
+
+namespace fw {
+
+void SetWindowIcons(HWND window, HINSTANCE instance, UINT iconId) {
+  // LR_SHARED: the system owns the images, nothing to destroy.
+  auto load = [&](int width, int height) {
+    return reinterpret_cast<HICON>(::LoadImageA(instance, MAKEINTRESOURCEA(iconId), IMAGE_ICON,
+                                                width, height, LR_SHARED));
+  };
+  if (HICON bigIcon = load(::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON)))
+    ::SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon));
+  if (HICON smallIcon = load(::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON)))
+    ::SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon));
+}
+
+}  // namespace fw

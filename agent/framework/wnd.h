@@ -12,13 +12,11 @@ class CFrameWnd;
 
 class CWnd : public CCmdTarget {
  public:
-  CWnd();
+  CWnd() = default;
   // Destroys the window if it still exists (without PostNcDestroy deleting the object again).
   ~CWnd() override;
 
   HWND m_hWnd = nullptr;
-  HWND GetSafeHwnd() const { return m_hWnd; }
-  operator HWND() const { return GetSafeHwnd(); }
 
   // The framework object of `hwnd` when the framework created or attached it, else null.
   static CWnd* FromHandle(HWND hwnd);
@@ -27,8 +25,6 @@ class CWnd : public CCmdTarget {
   // window-colour background, arrow cursor). PreCreateWindow sees and may change the parameters.
   virtual BOOL CreateEx(DWORD dwExStyle, const char* className, const char* windowName, DWORD dwStyle,
                         const RECT& rect, CWnd* parent, UINT nID, void* createParam = nullptr);
-  virtual BOOL Create(const char* className, const char* windowName, DWORD dwStyle, const RECT& rect,
-                      CWnd* parent, UINT nID);
   virtual BOOL PreCreateWindow(CREATESTRUCTA& cs);
   // Creates the window from a filled CREATESTRUCT (after PreCreateWindow).
   BOOL CreateFromStruct(CREATESTRUCTA& cs);
@@ -52,10 +48,8 @@ class CWnd : public CCmdTarget {
   // Called by the message loop for messages to this window or its children before dispatch.
   virtual BOOL PreTranslateMessage(MSG* msg);
   virtual int OnCreate(LPCREATESTRUCTA cs);
-  virtual void OnDestroy();
   virtual void OnSize(UINT type, int cx, int cy);
   virtual void OnPaint();
-  virtual BOOL OnEraseBkgnd(HDC dc);
   virtual void OnClose();
 
   // Thin wrappers.
@@ -73,11 +67,6 @@ class CWnd : public CCmdTarget {
   BOOL PostMessage(UINT msg, WPARAM w = 0, LPARAM l = 0) { return ::PostMessageA(m_hWnd, msg, w, l); }
   DWORD GetStyle() const { return static_cast<DWORD>(::GetWindowLongPtrA(m_hWnd, GWL_STYLE)); }
   HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hWnd, id); }
-  int GetDlgCtrlID() const { return ::GetDlgCtrlID(m_hWnd); }
-  CWnd* GetParent() const { return FromHandle(::GetParent(m_hWnd)); }
-  void MoveWindow(int x, int y, int cx, int cy, BOOL repaint = TRUE) {
-    ::MoveWindow(m_hWnd, x, y, cx, cy, repaint);
-  }
   // The nearest enclosing frame window (for a view: its child frame).
   CFrameWnd* GetParentFrame() const;
   // The frame that owns this window at the top (the main frame for MDI children and views).
@@ -99,4 +88,11 @@ namespace fw {
 const char* DefaultWindowClass();
 // Registers (once) a window class whose windows are framework windows; returns its name.
 const char* RegisterWindowClass(const char* name, UINT style, HBRUSH background);
+// Gives a window the large and the small image of an icon resource, each at its system size
+// (the small one is the 16x16 image, not the 32x32 one scaled down).
+void SetWindowIcons(HWND window, HINSTANCE instance, UINT iconId);
+// What a window or dialog procedure answers for a message whose handler threw (after
+// ReportUnhandledException): a failed command tells the user "Command failed."; a window whose
+// WM_CREATE failed is not created (-1); every other message counts as handled (0).
+LRESULT AnswerFailedMessage(UINT message);
 }  // namespace fw

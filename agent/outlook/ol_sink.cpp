@@ -1,6 +1,6 @@
 #include "agent/outlook/ol_sink.h"
 
-#include "agent/framework/ole_connection.h"
+#include "agent/framework/ole.h"
 
 const IID IID_ApplicationEvents = {0x0006304E, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "agent/framework/message_box.h"
+#include "agent/framework/win_app.h"
 #include "agent/outlook/ol_application.h"
 #include "agent/outlook/ol_sink.h"
 #include "agent/outlook/outlook_retry.h"

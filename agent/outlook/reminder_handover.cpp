@@ -2,7 +2,7 @@
 
 #include <deque>
 
-#include "agent/framework/main_window.h"
+#include "agent/framework/win_app.h"
 
 namespace {
 

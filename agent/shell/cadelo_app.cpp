@@ -1,6 +1,6 @@
 #include "agent/shell/cadelo_app.h"
 
-#include "agent/framework/ole_init.h"
+#include "agent/framework/ole.h"
 #include "agent/outlook/outlook_connection.h"
 #include "agent/res/resource.h"
 #include "agent/shell/about_dlg.h"

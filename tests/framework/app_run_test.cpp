@@ -38,7 +38,7 @@ void DropQuit() {
 
 TEST(AppRunTest, SuccessfulStartRunsTheLoopUntilExitAndReturnsExitInstancesCode) {
   ScriptedApp app;
-  EXPECT_EQ(fw::RunApplication(::GetModuleHandleA(nullptr), "", SW_SHOWNORMAL), 7);
+  EXPECT_EQ(fw::RunApplication(::GetModuleHandleA(nullptr)), 7);
   EXPECT_EQ(app.calls, (std::vector<std::string>{"init:Brisomel", "exit:no main window"}));
   EXPECT_FALSE(::IsWindow(app.frameWindow));
   EXPECT_EQ(fw::GetMainWindowHandle(), nullptr);
@@ -48,7 +48,7 @@ TEST(AppRunTest, FailedStartDestroysTheMainWindowAndStillCallsExitInstance) {
   ScriptedApp app;
   app.initResult = false;
   app.exitCode = 0;
-  EXPECT_EQ(fw::RunApplication(::GetModuleHandleA(nullptr), "", SW_SHOWNORMAL), 0);
+  EXPECT_EQ(fw::RunApplication(::GetModuleHandleA(nullptr)), 0);
   EXPECT_EQ(app.calls, (std::vector<std::string>{"init:Brisomel", "exit:no main window"}));
   EXPECT_FALSE(::IsWindow(app.frameWindow));
   DropQuit();
@@ -58,13 +58,13 @@ TEST(AppRunTest, FailedStartWithoutAMainWindowEndsTheSameWay) {
   ScriptedApp app;
   app.initResult = false;
   app.createFrame = false;
-  EXPECT_EQ(fw::RunApplication(::GetModuleHandleA(nullptr), "", SW_SHOWNORMAL), 7);
+  EXPECT_EQ(fw::RunApplication(::GetModuleHandleA(nullptr)), 7);
   EXPECT_EQ(app.calls, (std::vector<std::string>{"init:Brisomel", "exit:no main window"}));
 }
 
 TEST(AppRunTest, WithoutAnApplicationObjectNothingRuns) {
   EXPECT_EQ(AfxGetApp(), nullptr);
-  EXPECT_EQ(fw::RunApplication(::GetModuleHandleA(nullptr), "", SW_SHOWNORMAL), -1);
+  EXPECT_EQ(fw::RunApplication(::GetModuleHandleA(nullptr)), -1);
 }
 
 }  // namespace

@@ -53,7 +53,9 @@ TEST_F(RoutingTest, MenuItemsWithoutHandlerAreGrayed) {
 }
 
 TEST_F(RoutingTest, ToolbarButtonsFollowTheirHandlersAtIdleTime) {
-  auto enabled = [&](UINT id) { return (frame->m_wndToolBar.GetButtonState(id) & TBSTATE_ENABLED) != 0; };
+  auto enabled = [&](UINT id) {
+    return (::SendMessageA(frame->m_wndToolBar.m_hWnd, TB_GETSTATE, id, 0) & TBSTATE_ENABLED) != 0;
+  };
   Pump();
   EXPECT_TRUE(enabled(ID_FILE_NEW));
   EXPECT_FALSE(enabled(ID_FILE_SAVE));  // a document command, no document

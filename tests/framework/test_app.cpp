@@ -1,6 +1,7 @@
 #include "tests/framework/test_app.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 std::vector<std::string>& Events() {
   static std::vector<std::string> events;
@@ -111,9 +112,12 @@ const fw::CommandMap* TestApp::GetCommandMap() const {
                                    fw::OnCommand(ID_TEST_APP, &TestApp::OnTestApp),
                                    fw::OnCommand(ID_TEST_DISABLED, &TestApp::OnTestDisabled),
                                    fw::OnUpdateCommandUI(ID_TEST_DISABLED, &TestApp::OnUpdateTestDisabled),
-                                   fw::OnCommand(ID_TEST_EVERYWHERE, &TestApp::OnEverywhere)});
+                                   fw::OnCommand(ID_TEST_EVERYWHERE, &TestApp::OnEverywhere),
+                                   fw::OnCommand(ID_TEST_THROW, &TestApp::OnTestThrow)});
   return &map;
 }
+
+void TestApp::OnTestThrow() { throw std::runtime_error("broken handler"); }
 
 void FrameworkTest::SetUp() {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_WIN95_CLASSES};

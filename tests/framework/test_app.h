@@ -75,6 +75,7 @@ class TestApp : public CWinApp {
   void OnTestDisabled() { Events().push_back("disabled ran"); }
   void OnUpdateTestDisabled(CCmdUI* ui) { ui->Enable(FALSE); }
   void OnEverywhere() { Events().push_back("app:everywhere"); }
+  void OnTestThrow();
 
  protected:
   const fw::CommandMap* GetCommandMap() const override;

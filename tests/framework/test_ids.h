@@ -10,3 +10,4 @@
 #define IDD_TEST_DIALOG 130
 #define IDC_TEST_TEXT 1000
 #define IDC_TEST_NUMBER 1001
+#define ID_TEST_THROW 40017    /* handled by the application: throws */

@@ -3,7 +3,7 @@
 
 #include <objbase.h>
 
-#include "agent/framework/ole_init.h"
+#include "agent/framework/ole.h"
 
 namespace {
 

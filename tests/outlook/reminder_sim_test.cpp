@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/framework/main_window.h"
+#include "agent/framework/win_app.h"
 #include "agent/outlook/local_clock.h"
 #include "agent/outlook/ol_sink.h"
 #include "agent/outlook/ole_date.h"

@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "agent/framework/app_title.h"
-#include "agent/framework/main_window.h"
+#include "agent/framework/win_app.h"
 #include "agent/calls/notifier.h"
 #include "agent/outlook/reminder_handover.h"
 

@@ -1,16 +1,20 @@
 #pragma once
-// CDC: a device context the framework hands to views (screen paint, printer, print preview).
-// Does not own the HDC unless created through one of the owning helpers of its users.
+// Drawing and printing: CDC, the device context a view draws on (screen, printer or print
+// preview), CPrintInfo, the state of one print job or preview, and the framework's printing
+// sequence and preview window behind CView::OnFilePrint and OnFilePrintPreview.
 #include <windows.h>
+#include <commdlg.h>
 
 #include <functional>
 #include <string>
 
+class CView;
+
+// Does not own its HDC.
 class CDC {
  public:
   CDC() = default;
   explicit CDC(HDC dc) : m_hDC(dc), m_hAttribDC(dc) {}
-  virtual ~CDC() = default;
   CDC(const CDC&) = delete;
   CDC& operator=(const CDC&) = delete;
 
@@ -18,8 +22,6 @@ class CDC {
   HDC m_hAttribDC = nullptr;  // where attributes (device caps) are read; the printer in a preview
   BOOL m_bPrinting = FALSE;   // printer or preview
 
-  HDC GetSafeHdc() const { return m_hDC; }
-  operator HDC() const { return m_hDC; }
   BOOL IsPrinting() const { return m_bPrinting; }
 
   // DrawTextA on this context. Every call is reported to the DrawText observer first.
@@ -27,12 +29,26 @@ class CDC {
   int DrawText(const std::string& text, RECT* rect, UINT format) {
     return DrawText(text.c_str(), static_cast<int>(text.size()), rect, format);
   }
-  BOOL TextOut(int x, int y, const std::string& text) {
-    return ::TextOutA(m_hDC, x, y, text.c_str(), static_cast<int>(text.size()));
-  }
   int GetDeviceCaps(int index) const { return ::GetDeviceCaps(m_hAttribDC ? m_hAttribDC : m_hDC, index); }
-  int SetMapMode(int mode) { return ::SetMapMode(m_hDC, mode); }
-  HGDIOBJ SelectObject(HGDIOBJ object) { return ::SelectObject(m_hDC, object); }
+};
+
+class CPrintInfo {
+ public:
+  CPrintInfo();
+  ~CPrintInfo();  // deletes the printer DC (the device data belong to the application)
+  CPrintInfo(const CPrintInfo&) = delete;
+  CPrintInfo& operator=(const CPrintInfo&) = delete;
+
+  PRINTDLGA m_pd{};          // the print dialog's data (hDC: the printer DC once chosen)
+  BOOL m_bDirect = FALSE;    // Print Direct: no dialog
+  BOOL m_bPreview = FALSE;   // print preview
+  BOOL m_bContinuePrinting = TRUE;
+  UINT m_nCurPage = 1;
+  RECT m_rectDraw{};         // printable area of the current page, in logical units
+
+  UINT GetMinPage() const { return m_pd.nMinPage; }
+  // 0xFFFF (the default): no page count set; the framework prints one page.
+  UINT GetMaxPage() const { return m_pd.nMaxPage; }
 };
 
 namespace fw {

@@ -1,15 +1,138 @@
-// File > Print Preview: a modal window that shows page 1 as the view prints it, scaled to fit.
+#include "agent/framework/print.h"
+
 #include <string>
+#include <utility>
 
 #include "agent/framework/afx_ids.h"
-#include "agent/framework/app_title.h"
 #include "agent/framework/document.h"
-#include "agent/framework/print_job.h"
-#include "agent/framework/view.h"
 #include "agent/framework/win_app.h"
 
 namespace fw {
 namespace {
+DrawTextObserver& Observer() {
+  static DrawTextObserver observer;
+  return observer;
+}
+}  // namespace
+
+void SetDrawTextObserver(DrawTextObserver observer) { Observer() = std::move(observer); }
+
+}  // namespace fw
+
+int CDC::DrawText(const char* text, int count, RECT* rect, UINT format) {
+  if (const auto& observer = fw::Observer(); observer && rect) observer(m_hDC, text, count, *rect, format);
+  return ::DrawTextA(m_hDC, text, count, rect, format);
+}
+
+CPrintInfo::CPrintInfo() {
+  m_pd.lStructSize = sizeof m_pd;
+  m_pd.Flags = PD_ALLPAGES | PD_USEDEVMODECOPIESANDCOLLATE | PD_NOPAGENUMS | PD_HIDEPRINTTOFILE | PD_NOSELECTION |
+               PD_RETURNDC;
+  m_pd.nMinPage = 1;
+  m_pd.nMaxPage = 0xFFFF;
+  m_pd.nFromPage = 1;
+  m_pd.nToPage = 0xFFFF;
+}
+
+CPrintInfo::~CPrintInfo() {
+  // hDevMode and hDevNames belong to the application (its printer choice); the DC is ours.
+  if (m_pd.hDC) ::DeleteDC(m_pd.hDC);
+}
+
+namespace {
+
+// A printer DC for the device named in hDevNames (with the settings of hDevMode).
+HDC CreatePrinterDC(HGLOBAL devNames, HGLOBAL devMode) {
+  if (!devNames) return nullptr;
+  auto* names = static_cast<DEVNAMES*>(::GlobalLock(devNames));
+  if (!names) return nullptr;
+  const char* base = reinterpret_cast<const char*>(names);
+  auto* mode = devMode ? static_cast<DEVMODEA*>(::GlobalLock(devMode)) : nullptr;
+  HDC dc = ::CreateDCA(base + names->wDriverOffset, base + names->wDeviceOffset, base + names->wOutputOffset, mode);
+  if (mode) ::GlobalUnlock(devMode);
+  ::GlobalUnlock(devNames);
+  return dc;
+}
+
+
+// DoPreparePrinting: the print dialog (or the default printer for Print Direct and preview) and
+// the printer's device context in pInfo->m_pd.hDC.
+BOOL PreparePrinting(CPrintInfo* pInfo) {
+  CWinApp* app = AfxGetApp();
+  if (!app) return FALSE;
+  if (pInfo->m_bPreview || pInfo->m_bDirect) {
+    if (!pInfo->m_pd.hDC) {
+      if (!app->GetPrinterDeviceDefaults(&pInfo->m_pd)) {
+        if (pInfo->m_bPreview) {
+          // No printer at all: preview on a page of the screen's size rather than not at all.
+          pInfo->m_pd.hDC = ::CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
+          return pInfo->m_pd.hDC != nullptr;
+        }
+        // No default printer: let the user pick or install one.
+        if (app->DoPrintDialog(&pInfo->m_pd) != IDOK) return FALSE;
+      }
+      if (!pInfo->m_pd.hDC) pInfo->m_pd.hDC = CreatePrinterDC(pInfo->m_pd.hDevNames, pInfo->m_pd.hDevMode);
+      if (!pInfo->m_pd.hDC) return FALSE;
+    }
+    pInfo->m_pd.nFromPage = static_cast<WORD>(pInfo->GetMinPage());
+    pInfo->m_pd.nToPage = static_cast<WORD>(pInfo->GetMaxPage());
+  } else {
+    pInfo->m_pd.nFromPage = static_cast<WORD>(pInfo->GetMinPage());
+    pInfo->m_pd.nToPage = static_cast<WORD>(pInfo->GetMaxPage());
+    pInfo->m_pd.Flags |= PD_RETURNDC;
+    if (app->DoPrintDialog(&pInfo->m_pd) != IDOK) return FALSE;
+  }
+  return pInfo->m_pd.hDC != nullptr;
+}
+
+// OnPreparePrinting, then OnBeginPrinting, the pages (OnPrepareDC + OnPrint) and OnEndPrinting.
+void PrintView(CView* view, CPrintInfo* pInfo) {
+  if (!view->OnPreparePrinting(pInfo) || !pInfo->m_pd.hDC) return;
+  CDC dc(pInfo->m_pd.hDC);
+  dc.m_bPrinting = TRUE;
+
+  std::string title = view->GetDocument() ? view->GetDocument()->GetTitle() : std::string();
+  DOCINFOA docInfo{};
+  docInfo.cbSize = sizeof docInfo;
+  docInfo.lpszDocName = title.c_str();
+
+  // The program waits for the printer: no input to the main window meanwhile.
+  CWnd* main = AfxGetMainWnd();
+  const bool disable = main && main->m_hWnd && main->IsWindowEnabled();
+  if (disable) main->EnableWindow(FALSE);
+
+  view->OnBeginPrinting(&dc, pInfo);
+  bool failed = ::StartDocA(dc.m_hDC, &docInfo) <= 0;
+  if (!failed) {
+    const UINT last = pInfo->m_pd.Flags & PD_PAGENUMS ? pInfo->m_pd.nToPage : pInfo->GetMaxPage();
+    const UINT first = pInfo->m_pd.Flags & PD_PAGENUMS ? pInfo->m_pd.nFromPage : pInfo->GetMinPage();
+    for (pInfo->m_nCurPage = first; pInfo->m_nCurPage <= last; ++pInfo->m_nCurPage) {
+      view->OnPrepareDC(&dc, pInfo);
+      if (!pInfo->m_bContinuePrinting) break;
+      if (::StartPage(dc.m_hDC) <= 0) {
+        failed = true;
+        break;
+      }
+      pInfo->m_rectDraw = RECT{0, 0, dc.GetDeviceCaps(HORZRES), dc.GetDeviceCaps(VERTRES)};
+      ::DPtoLP(dc.m_hDC, reinterpret_cast<POINT*>(&pInfo->m_rectDraw), 2);
+      view->OnPrint(&dc, pInfo);
+      if (::EndPage(dc.m_hDC) <= 0) {
+        failed = true;
+        break;
+      }
+    }
+    if (failed) {
+      ::AbortDoc(dc.m_hDC);
+    } else {
+      ::EndDoc(dc.m_hDC);
+    }
+  }
+  view->OnEndPrinting(&dc, pInfo);
+  if (disable) main->EnableWindow(TRUE);
+  if (failed) AfxMessageBox(fw::LoadStringResource(AFX_IDP_FAILED_TO_START_PRINT, "Failed to start print job."));
+}
+
+// File > Print Preview: a modal window that shows page 1 as the view prints it, scaled to fit.
 
 constexpr int kButtonBarHeight = 32;
 constexpr int kMargin = 16;
@@ -124,7 +247,6 @@ class PreviewWindow : public CWnd {
   CPrintInfo* info_;
 };
 
-}  // namespace
 
 void ShowPrintPreview(CView* view) {
   bool print = false;
@@ -138,9 +260,9 @@ void ShowPrintPreview(CView* view) {
 
     CWnd* main = AfxGetMainWnd();
     PreviewWindow window(view, &info);
-    const char* className = RegisterWindowClass("FwPrintPreview", CS_HREDRAW | CS_VREDRAW,
+    const char* className = fw::RegisterWindowClass("FwPrintPreview", CS_HREDRAW | CS_VREDRAW,
                                                 reinterpret_cast<HBRUSH>(COLOR_APPWORKSPACE + 1));
-    std::string title = AppTitle() + " - Print Preview";
+    std::string title = fw::AppTitle() + " - Print Preview";
     RECT rect{CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT};
     if (main && main->m_hWnd) main->GetWindowRect(&rect);
     const bool shown = main && main->m_hWnd && main->IsWindowVisible();
@@ -175,4 +297,15 @@ void ShowPrintPreview(CView* view) {
   }
 }
 
-}  // namespace fw
+
+}  // namespace
+
+BOOL CView::DoPreparePrinting(CPrintInfo* pInfo) { return PreparePrinting(pInfo); }
+
+void CView::OnFilePrint() {
+  CPrintInfo info;
+  info.m_bDirect = fw::CurrentCommandId() == ID_FILE_PRINT_DIRECT;
+  PrintView(this, &info);
+}
+
+void CView::OnFilePrintPreview() { ShowPrintPreview(this); }
