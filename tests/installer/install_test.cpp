@@ -259,7 +259,7 @@ TEST_F(Setup, AsksToCloseOutlookInsteadOfEndingTheAgentOutlookUses) {
   ASSERT_TRUE(WaitFor([&] { return HasVisibleWindow(agent.Pid()); }, kProcessTimeoutMs));
   WaitForRegistrationToEnd();
   {
-    win::Module outlookHoldsIt(LoadLibraryA(InstalledFile("mervane.dll").c_str()));
+    win::Module outlookHoldsIt(LoadLibraryA(InstalledFile(kLoadableAddinFile).c_str()));
     ASSERT_TRUE(outlookHoldsIt);
     EXPECT_EQ(RunSetup("/S"), 2);
     EXPECT_TRUE(agent.Running()) << "setup ended an agent while Outlook held the add-in";

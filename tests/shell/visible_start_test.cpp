@@ -1,7 +1,10 @@
 // The visible start of the real program: default settings, its own path, and the registration of
 // the add-in beside it by regsvr32 (observed through a stand-in add-in that records the call).
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <sddl.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -134,6 +137,71 @@ TEST_F(VisibleStart, SettingsKeyThatCannotBeCreatedEndsTheStartAfterTheStoresMes
   // Nothing written and nothing registered; no window left.
   EXPECT_FALSE(harness::KeyExists(HKEY_CURRENT_USER, kSettingsKey));
   EXPECT_EQ(AddinRegistrationCount(), 0u);
+}
+
+// Gives the settings key an access list for the test's lifetime, then full access again.
+class KeyAccess {
+ public:
+  KeyAccess(const char* key, const char* sddl) {
+    ok_ = RegOpenKeyExA(HKEY_CURRENT_USER, key, 0, WRITE_DAC, key_.put()) == ERROR_SUCCESS && Set(sddl);
+  }
+  ~KeyAccess() {
+    if (key_) Set("D:(A;;KA;;;WD)");
+  }
+  bool Ok() const { return ok_; }
+
+ private:
+  bool Set(const char* sddl) {
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &raw, nullptr)) return false;
+    std::unique_ptr<void, decltype(&LocalFree)> descriptor(raw, &LocalFree);
+    return RegSetKeySecurity(key_.get(), DACL_SECURITY_INFORMATION, descriptor.get()) == ERROR_SUCCESS;
+  }
+
+  win::RegKey key_;
+  bool ok_ = false;
+};
+
+// Settings deployed read-only: the program starts and works with them as they are; only a `path`
+// that names another program (or none) is worth a word, once, with the system's reason.
+TEST_F(VisibleStart, ReadOnlySettingsAreKeptAndOnlyAPathNamingAnotherProgramIsReported) {
+  char reason[1024] = {};
+  ASSERT_NE(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_ACCESS_DENIED,
+                           0x0400, reason, sizeof reason, nullptr),
+            0u);
+  const std::string notRecorded = std::string("Cannot record the location of Brisomel in registry.") + reason;
+  struct Case {
+    const char* name;
+    std::string path;  // "" leaves `path` out
+    std::vector<std::string> boxes;
+  };
+  const Case cases[] = {
+      {"another program", "C:\\Old\\cadelo.exe", {notRecorded}},
+      {"no program", "", {notRecorded}},
+      {"this program", install_.ExePath(), {}},
+  };
+  DWORD registrations = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    harness::DeleteTree(HKEY_CURRENT_USER, kSettingsKey);
+    ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "host", REG_SZ, SzBytes("gw.corp")));
+    if (!c.path.empty()) {
+      ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "path", REG_SZ, SzBytes(c.path)));
+    }
+    const std::vector<std::string> before = harness::ValueNames(HKEY_CURRENT_USER, kSettingsKey);
+    KeyAccess readOnly(kSettingsKey, "D:P(A;;KR;;;WD)");
+    ASSERT_TRUE(readOnly.Ok());
+    harness::MessageBoxWatcher boxes("Brisomel");
+
+    RunOnce(++registrations);
+
+    std::vector<std::string> texts;
+    for (const harness::SeenBox& box : boxes.Seen()) texts.push_back(box.text);
+    EXPECT_EQ(texts, c.boxes);
+    EXPECT_EQ(harness::ValueNames(HKEY_CURRENT_USER, kSettingsKey), before);
+    ExpectValue("host", REG_SZ, SzBytes("gw.corp"));
+    if (!c.path.empty()) ExpectValue("path", REG_SZ, SzBytes(c.path));
+  }
 }
 
 TEST_F(VisibleStart, RegistersTheDocumentTypeForAutomation) {
