@@ -1,10 +1,7 @@
 // The visible start of the real program: default settings, its own path, and the registration of
 // the add-in beside it by regsvr32 (observed through a stand-in add-in that records the call).
 #include <gtest/gtest.h>
-#include <windows.h>
-#include <sddl.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -139,29 +136,6 @@ TEST_F(VisibleStart, SettingsKeyThatCannotBeCreatedEndsTheStartAfterTheStoresMes
   EXPECT_EQ(AddinRegistrationCount(), 0u);
 }
 
-// Gives the settings key an access list for the test's lifetime, then full access again.
-class KeyAccess {
- public:
-  KeyAccess(const char* key, const char* sddl) {
-    ok_ = RegOpenKeyExA(HKEY_CURRENT_USER, key, 0, WRITE_DAC, key_.put()) == ERROR_SUCCESS && Set(sddl);
-  }
-  ~KeyAccess() {
-    if (key_) Set("D:(A;;KA;;;WD)");
-  }
-  bool Ok() const { return ok_; }
-
- private:
-  bool Set(const char* sddl) {
-    PSECURITY_DESCRIPTOR raw = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &raw, nullptr)) return false;
-    std::unique_ptr<void, decltype(&LocalFree)> descriptor(raw, &LocalFree);
-    return RegSetKeySecurity(key_.get(), DACL_SECURITY_INFORMATION, descriptor.get()) == ERROR_SUCCESS;
-  }
-
-  win::RegKey key_;
-  bool ok_ = false;
-};
-
 // Settings deployed read-only: the program starts and works with them as they are; only a `path`
 // that names another program (or none) is worth a word, once, with the system's reason.
 TEST_F(VisibleStart, ReadOnlySettingsAreKeptAndOnlyAPathNamingAnotherProgramIsReported) {
@@ -189,7 +163,7 @@ TEST_F(VisibleStart, ReadOnlySettingsAreKeptAndOnlyAPathNamingAnotherProgramIsRe
       ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "path", REG_SZ, SzBytes(c.path)));
     }
     const std::vector<std::string> before = harness::ValueNames(HKEY_CURRENT_USER, kSettingsKey);
-    KeyAccess readOnly(kSettingsKey, "D:P(A;;KR;;;WD)");
+    harness::ScopedKeyAccess readOnly(HKEY_CURRENT_USER, kSettingsKey, "D:P(A;;KR;;;WD)");
     ASSERT_TRUE(readOnly.Ok());
     harness::MessageBoxWatcher boxes("Brisomel");
 
