@@ -128,10 +128,16 @@
   Pop $0
 !macroend
 
+; The agent registers in the view of its own bitness; both are looked at, so that an agent of
+; the other bitness that an earlier setup put in this folder leaves nothing behind either.
 !macro UNREGISTER_DOCUMENT_CLASS
-  ; The agent is a 32-bit program: its registration lives in the 32-bit view.
   SetRegView 32
   !insertmacro _REMOVE_DOCUMENT_CLASS HKCU "$INSTDIR\${AGENT_FILE}"
   !insertmacro _REMOVE_DOCUMENT_CLASS HKLM "$INSTDIR\${AGENT_FILE}"
+  ${If} ${RunningX64}
+    SetRegView 64
+    !insertmacro _REMOVE_DOCUMENT_CLASS HKCU "$INSTDIR\${AGENT_FILE}"
+    !insertmacro _REMOVE_DOCUMENT_CLASS HKLM "$INSTDIR\${AGENT_FILE}"
+  ${EndIf}
   SetRegView default
 !macroend

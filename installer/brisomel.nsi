@@ -3,15 +3,18 @@
 ; programs folder, registers the add-in for the current user, writes the agent's settings as its
 ; first start would, and adds a Start-menu entry and an Add/Remove Programs entry.
 ;
-; makensis -DVERSION=1.0.0.1 -DOUTFILE=<setup.exe> -DAGENT_EXE=<cadelo.exe>
+; The setup is a 32-bit program (TARGET x86-unicode, with the i686 agent and stop-agents.exe) or a
+; 64-bit one (amd64-unicode, with the x86_64 ones); both install both add-ins.
+;
+; makensis -DVERSION=1.0.0.1 -DTARGET=x86-unicode -DOUTFILE=<setup.exe> -DAGENT_EXE=<cadelo.exe>
 ;          -DADDIN32_DLL=<i686 mervane.dll> -DADDIN64_DLL=<x86_64 mervane.dll>
 ;          -DSTOP_AGENTS_EXE=<stop-agents.exe> -DAGENT_ICON=<cadelo.ico> brisomel.nsi
 
-!ifndef VERSION | OUTFILE | AGENT_EXE | ADDIN32_DLL | ADDIN64_DLL | STOP_AGENTS_EXE | AGENT_ICON
-  !error "define VERSION, OUTFILE, AGENT_EXE, ADDIN32_DLL, ADDIN64_DLL, STOP_AGENTS_EXE and AGENT_ICON"
+!ifndef VERSION | TARGET | OUTFILE | AGENT_EXE | ADDIN32_DLL | ADDIN64_DLL | STOP_AGENTS_EXE | AGENT_ICON
+  !error "define VERSION, TARGET, OUTFILE, AGENT_EXE, ADDIN32_DLL, ADDIN64_DLL, STOP_AGENTS_EXE and AGENT_ICON"
 !endif
 
-Unicode true
+Target ${TARGET}
 SetCompressor /SOLID lzma
 ManifestDPIAware true
 

@@ -18,7 +18,9 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$build/native" --output-on-failure -j "$jobs"
 
 # The Windows tests run on the x86_64 binaries in a 64-bit prefix (see tools/ci/wine-env.sh); the
-# i686 build (the 32-bit product and its setup) must build cleanly with warnings as errors.
+# i686 build (the 32-bit product and its setup) must build cleanly with warnings as errors. The
+# installer tests run the x86_64 tree's 64-bit form of the setup, which also carries the i686
+# add-in: the i686 tree is built first.
 for arch in i686 x86_64; do
   echo "== Windows build ($arch)"
   # The whole-system test with the real call server runs that server from the native build.

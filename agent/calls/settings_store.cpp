@@ -48,17 +48,6 @@ std::string ReadText(const char* name, DWORD capacity, const char* fallback) {
   return text;
 }
 
-// The system's description of a Win32 error (as a rule ending in CR LF), or nothing.
-std::string SystemErrorText(LONG error) {
-  char description[1024] = {};
-  if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                     static_cast<DWORD>(error), 0x0400, description, sizeof description,
-                     nullptr) == 0) {
-    return std::string();
-  }
-  return description;
-}
-
 int WriteValue(const char* name, DWORD type, const void* data, DWORD size) {
   win::RegKey key;
   LONG error = RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_SET_VALUE, key.put());
@@ -112,6 +101,16 @@ int SetPort(int32_t port) {
       static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
       static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
   return WriteValue("port", REG_DWORD, bytes, sizeof bytes);
+}
+
+std::string SystemErrorText(LONG error) {
+  char description[1024] = {};
+  if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                     static_cast<DWORD>(error), 0x0400, description, sizeof description,
+                     nullptr) == 0) {
+    return std::string();
+  }
+  return description;
 }
 
 int CreateSettingsKey(win::RegKey* key) {

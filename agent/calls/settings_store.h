@@ -29,6 +29,10 @@ int SetMyNumber(const std::string& number);
 int SetFirstName(const std::string& name);
 int SetLastName(const std::string& name);
 
+// The system's description of a Win32 error (as a rule ending in CR LF), or nothing: the reason
+// that follows our registry messages.
+std::string SystemErrorText(long error);
+
 // Creates (or opens) the settings key with full access into *key. On failure tells the user
 // "Cannot create key in registry." plus the system's description and returns 0.
 int CreateSettingsKey(win::RegKey* key);

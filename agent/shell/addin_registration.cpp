@@ -7,6 +7,7 @@
 
 #include "agent/calls/settings_store.h"
 #include "common/win/handles.h"
+#include "agent/framework/message_box.h"
 #include "agent/framework/win_app.h"
 #include "agent/shell/addin_path.h"
 
@@ -37,27 +38,59 @@ std::wstring ProgramPath() {
   }
 }
 
+// The text of `path` as stored, or nothing when it cannot be read.
+std::wstring StoredProgramPath(HKEY key) {
+  wchar_t stored[2048] = {};
+  DWORD size = sizeof stored - sizeof(wchar_t);  // room for a NUL the value may lack
+  if (::RegQueryValueExW(key, L"path", nullptr, nullptr, reinterpret_cast<BYTE*>(stored), &size) != ERROR_SUCCESS) {
+    return std::wstring();
+  }
+  return stored;
+}
+
+// Settings that IT deployed read-only are used as they are: the program still starts and works.
+// Only a `path` that names another program (or none) matters, as the add-in starts what it names:
+// the user is told once, with the system's reason.
+void TellPathNotRecorded(LONG error) {
+  AfxMessageBox("Cannot record the location of Brisomel in registry." + SystemErrorText(error), MB_OK, 0);
+}
+
 }  // namespace
 
 int EnsureSettingsAndRegisterAddin() {
+  const std::wstring program = ProgramPath();
   win::RegKey key;
-  if (::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS &&
-      !CreateSettingsKey(&key)) {
-    return 0;
+  const LONG opened = ::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.put());
+  if (opened == ERROR_FILE_NOT_FOUND) {
+    key.release();  // a failed open leaves no handle to close
+    if (!CreateSettingsKey(&key)) return 0;
+  } else if (opened != ERROR_SUCCESS) {
+    key.release();
+    win::RegKey readOnly;
+    if (::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_QUERY_VALUE, readOnly.put()) != ERROR_SUCCESS) {
+      readOnly.release();
+    }
+    if (!readOnly || ::CompareStringOrdinal(StoredProgramPath(readOnly.get()).c_str(), -1, program.c_str(), -1,
+                                            TRUE) != CSTR_EQUAL) {
+      TellPathNotRecorded(opened);
+    }
   }
 
-  WriteTextIfMissing(key.get(), "host", "localhost");
-  const DWORD defaultPort = 8155;
-  WriteIfMissing(key.get(), "port", REG_DWORD, &defaultPort, sizeof defaultPort);
-  WriteTextIfMissing(key.get(), "mynumber", "");
-  WriteTextIfMissing(key.get(), "firstname", "");
-  WriteTextIfMissing(key.get(), "lastname", "");
+  if (key) {
+    WriteTextIfMissing(key.get(), "host", "localhost");
+    const DWORD defaultPort = 8155;
+    WriteIfMissing(key.get(), "port", REG_DWORD, &defaultPort, sizeof defaultPort);
+    WriteTextIfMissing(key.get(), "mynumber", "");
+    WriteTextIfMissing(key.get(), "firstname", "");
+    WriteTextIfMissing(key.get(), "lastname", "");
 
-  // The add-in reads this to start the program; renewed at every visible start.
-  // The add-in reads it with the wide API too; the value stays REG_SZ.
-  const std::wstring program = ProgramPath();
-  ::RegSetValueExW(key.get(), L"path", 0, REG_SZ, reinterpret_cast<const BYTE*>(program.c_str()),
-                   static_cast<DWORD>((program.size() + 1) * sizeof(wchar_t)));
+    // The add-in reads this to start the program; renewed at every visible start.
+    // The add-in reads it with the wide API too; the value stays REG_SZ.
+    const LONG written =
+        ::RegSetValueExW(key.get(), L"path", 0, REG_SZ, reinterpret_cast<const BYTE*>(program.c_str()),
+                         static_cast<DWORD>((program.size() + 1) * sizeof(wchar_t)));
+    if (written != ERROR_SUCCESS) TellPathNotRecorded(written);
+  }
 
   // Quoted, so that a folder with blanks reaches regsvr32 as one argument. regsvr32 reports the
   // outcome in its own message box; it is not waited for.

@@ -1,5 +1,9 @@
 #include "tests/harness/registry.h"
 
+#include <sddl.h>
+
+#include <memory>
+
 #include "common/win/handles.h"
 
 namespace harness {
@@ -102,5 +106,26 @@ ScopedRegistryKey::ScopedRegistryKey(HKEY root, std::string key) : root_(root), 
 }
 
 ScopedRegistryKey::~ScopedRegistryKey() { DeleteTree(root_, key_); }
+
+ScopedKeyAccess::ScopedKeyAccess(HKEY root, const std::string& key, const char* sddl) {
+  if (RegOpenKeyExA(root, key.c_str(), 0, WRITE_DAC, &key_) != ERROR_SUCCESS) {
+    key_ = nullptr;
+    return;
+  }
+  ok_ = Set(sddl);
+}
+
+ScopedKeyAccess::~ScopedKeyAccess() {
+  if (!key_) return;
+  Set("D:(A;;KA;;;WD)");
+  RegCloseKey(key_);
+}
+
+bool ScopedKeyAccess::Set(const char* sddl) {
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &raw, nullptr)) return false;
+  std::unique_ptr<void, decltype(&LocalFree)> descriptor(raw, &LocalFree);
+  return RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, descriptor.get()) == ERROR_SUCCESS;
+}
 
 }  // namespace harness

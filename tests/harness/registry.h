@@ -44,4 +44,22 @@ class ScopedRegistryKey {
   std::string key_;
 };
 
+// Gives an existing key an access list while it lives (SDDL, e.g. "D:P(A;;KR;;;WD)": read-only
+// for everyone, as IT deploys settings) and full access again when it ends, so that the test can
+// clean the key up.
+class ScopedKeyAccess {
+ public:
+  ScopedKeyAccess(HKEY root, const std::string& key, const char* sddl);
+  ~ScopedKeyAccess();
+  ScopedKeyAccess(const ScopedKeyAccess&) = delete;
+  ScopedKeyAccess& operator=(const ScopedKeyAccess&) = delete;
+  bool Ok() const { return ok_; }
+
+ private:
+  bool Set(const char* sddl);
+
+  HKEY key_ = nullptr;
+  bool ok_ = false;
+};
+
 }  // namespace harness

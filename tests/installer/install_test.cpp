@@ -250,6 +250,58 @@ TEST_F(Setup, WizardInstallsWithTheOfferedChoices) {
   EXPECT_TRUE(ProcessesStartedFrom(InstalledFile("cadelo.exe")).empty()) << "Brisomel was opened unasked";
 }
 
+// Settings that IT deployed read-only stay as they are and setup goes on; when they name another
+// program than the one installed, the user is told that Outlook will not start it.
+TEST_F(Setup, LeavesReadOnlySettingsAsTheyAreAndSaysWhenTheyNameAnotherProgram) {
+  struct Case {
+    const char* name;
+    std::string path;
+    bool told;
+  };
+  const Case cases[] = {
+      {"another program", "C:\\Other\\cadelo.exe", true},
+      {"this installation", InstalledFile("cadelo.exe"), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    harness::DeleteTree(HKEY_CURRENT_USER, kSettingsKey);
+    ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "host", REG_SZ, SzBytes("gw.corp")));
+    ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "path", REG_SZ, SzBytes(c.path)));
+    harness::ScopedKeyAccess readOnly(HKEY_CURRENT_USER, kSettingsKey, "D:P(A;;KR;;;WD)");
+    ASSERT_TRUE(readOnly.Ok());
+
+    const std::string setupPath = BuiltSetup();
+    harness::Process setup = harness::Process::Launch(setupPath, "\"" + setupPath + "\"", ChildEnvironment());
+    ASSERT_TRUE(setup.Started());
+    HWND wizard = WaitForDialog(setup.Pid(), "Brisomel Setup", [](HWND) { return true; }, kProcessTimeoutMs);
+    ASSERT_NE(wizard, nullptr) << DescribeWindowsOf(setup.Pid());
+    for (const char* button : {"&Next >", "&Install"}) {
+      ASSERT_TRUE(WaitForButton(wizard, IDOK, button, kProcessTimeoutMs)) << button;
+      PressButton(wizard, IDOK);
+    }
+    if (c.told) {
+      HWND box = WaitForDialog(setup.Pid(), "Brisomel Setup", [](HWND w) { return GetDlgItem(w, 0xFFFF) != nullptr; },
+                               kProcessTimeoutMs);
+      ASSERT_NE(box, nullptr) << DescribeWindowsOf(setup.Pid());
+      EXPECT_EQ(MessageBoxText(box),
+                "Your Brisomel settings are read-only and name another Brisomel, or none, so Outlook will not start "
+                "this one. Ask your administrator to record this location in them:\r\n" +
+                    InstalledFile("cadelo.exe"));
+      PressButton(box, IDOK);
+    }
+    // A box where none belongs holds the installation, and the finish page never comes.
+    ASSERT_TRUE(WaitForButton(wizard, IDOK, "&Finish", kProcessTimeoutMs)) << DescribeWindowsOf(setup.Pid());
+    PressButton(wizard, IDOK);
+    ASSERT_TRUE(setup.WaitForExit(kProcessTimeoutMs));
+    EXPECT_EQ(setup.ExitCode(), 0u);
+
+    EXPECT_THAT(FileNamesIn(InstallDir()), UnorderedElementsAreArray(ExpectedFiles()));
+    EXPECT_TRUE(harness::KeyExists(HKEY_CURRENT_USER, kOutlookAddinKey));
+    ExpectExactValues(View::k32, HKEY_CURRENT_USER, kSettingsKey,
+                      {{"host", REG_SZ, SzBytes("gw.corp")}, {"path", REG_SZ, SzBytes(c.path)}});
+  }
+}
+
 // The agent that Outlook uses is Outlook's to end: setup asks to close Outlook (a silent setup
 // answers Cancel) and changes nothing meanwhile; with Outlook closed it goes on.
 TEST_F(Setup, AsksToCloseOutlookInsteadOfEndingTheAgentOutlookUses) {
@@ -259,7 +311,7 @@ TEST_F(Setup, AsksToCloseOutlookInsteadOfEndingTheAgentOutlookUses) {
   ASSERT_TRUE(WaitFor([&] { return HasVisibleWindow(agent.Pid()); }, kProcessTimeoutMs));
   WaitForRegistrationToEnd();
   {
-    win::Module outlookHoldsIt(LoadLibraryA(InstalledFile("mervane.dll").c_str()));
+    win::Module outlookHoldsIt(LoadLibraryA(InstalledFile(kLoadableAddinFile).c_str()));
     ASSERT_TRUE(outlookHoldsIt);
     EXPECT_EQ(RunSetup("/S"), 2);
     EXPECT_TRUE(agent.Running()) << "setup ended an agent while Outlook held the add-in";

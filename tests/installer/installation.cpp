@@ -87,11 +87,15 @@ std::string Shortcut() { return ShortcutFolder() + "\\Brisomel.lnk"; }
 
 std::string BuiltSetup() { return harness::WinePath(SETUP_EXE); }
 std::string BuiltAgent() { return harness::WinePath(CADELO_EXE); }
-std::string BuiltAddin32() { return harness::WinePath(MERVANE_DLL); }
-std::string BuiltAddin64() { return harness::WinePath(MERVANE64_DLL); }
+std::string BuiltAddin32() { return harness::WinePath(ADDIN32_DLL); }
+std::string BuiltAddin64() { return harness::WinePath(ADDIN64_DLL); }
 std::string BuiltStopAgents() { return harness::WinePath(STOP_AGENTS_EXE); }
 std::string BuiltIdleProgram() { return harness::WinePath(IDLE_EXE); }
+#ifdef SIM32_EXE
 std::wstring Sim32Exe() { return Wide(harness::WinePath(SIM32_EXE)); }
+#else
+std::wstring Sim32Exe() { return std::wstring(); }
+#endif
 std::wstring Sim64Exe() { return Wide(harness::WinePath(SIM64_EXE)); }
 
 bool RunningUnderWine() {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/harness/process.h"
+#include "tests/installer/registry_view.h"
 
 namespace installer_test {
 
@@ -33,6 +34,13 @@ std::string InstalledFile(const std::string& name);
 std::string ShortcutFolder();  // the user's Start menu\Programs\Brisomel
 std::string Shortcut();        // ...\Brisomel.lnk
 
+// The setup under test comes from the build tree of these tests: its agent has their bitness, and
+// so has the one add-in of the two that this process can load.
+inline constexpr bool kSetupIs64Bit = sizeof(void*) == 8;
+inline constexpr const char* kLoadableAddinFile = kSetupIs64Bit ? "mervane64.dll" : "mervane.dll";
+// The registry view in which the installed agent registers its document type.
+inline constexpr View kAgentView = kSetupIs64Bit ? View::k64 : View::k32;
+
 // The built programs, as Windows paths.
 std::string BuiltSetup();
 std::string BuiltAgent();
@@ -40,6 +48,8 @@ std::string BuiltAddin32();
 std::string BuiltAddin64();
 std::string BuiltStopAgents();
 std::string BuiltIdleProgram();
+// The Outlook simulators: the 64-bit one always, the 32-bit one only for the 32-bit tests (empty
+// elsewhere: 64-bit test machines need not run 32-bit programs).
 std::wstring Sim32Exe();
 std::wstring Sim64Exe();
 

@@ -75,8 +75,8 @@ TEST_F(Uninstall, SilentEndsTheAgentRemovesEverythingAndKeepsTheSettings) {
   ASSERT_TRUE(agent.Started());
   ASSERT_TRUE(WaitFor([&] { return HasVisibleWindow(agent.Pid()); }, kTimeoutMs));
   ASSERT_TRUE(WaitFor([] { return ProcessesNamed("regsvr32.exe").empty(); }, kTimeoutMs));
-  ASSERT_TRUE(KeyExistsIn(View::k32, HKEY_CURRENT_USER, ClassKey(kDocumentClsid)) ||
-              KeyExistsIn(View::k32, HKEY_LOCAL_MACHINE, ClassKey(kDocumentClsid)));
+  ASSERT_TRUE(KeyExistsIn(kAgentView, HKEY_CURRENT_USER, ClassKey(kDocumentClsid)) ||
+              KeyExistsIn(kAgentView, HKEY_LOCAL_MACHINE, ClassKey(kDocumentClsid)));
 
   // As Windows runs it from Add/Remove Programs: the uninstaller copies itself away and ends at
   // once; its copy does the work.

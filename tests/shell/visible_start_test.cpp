@@ -136,6 +136,48 @@ TEST_F(VisibleStart, SettingsKeyThatCannotBeCreatedEndsTheStartAfterTheStoresMes
   EXPECT_EQ(AddinRegistrationCount(), 0u);
 }
 
+// Settings deployed read-only: the program starts and works with them as they are; only a `path`
+// that names another program (or none) is worth a word, once, with the system's reason.
+TEST_F(VisibleStart, ReadOnlySettingsAreKeptAndOnlyAPathNamingAnotherProgramIsReported) {
+  char reason[1024] = {};
+  ASSERT_NE(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_ACCESS_DENIED,
+                           0x0400, reason, sizeof reason, nullptr),
+            0u);
+  const std::string notRecorded = std::string("Cannot record the location of Brisomel in registry.") + reason;
+  struct Case {
+    const char* name;
+    std::string path;  // "" leaves `path` out
+    std::vector<std::string> boxes;
+  };
+  const Case cases[] = {
+      {"another program", "C:\\Old\\cadelo.exe", {notRecorded}},
+      {"no program", "", {notRecorded}},
+      {"this program", install_.ExePath(), {}},
+  };
+  DWORD registrations = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    harness::DeleteTree(HKEY_CURRENT_USER, kSettingsKey);
+    ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "host", REG_SZ, SzBytes("gw.corp")));
+    if (!c.path.empty()) {
+      ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "path", REG_SZ, SzBytes(c.path)));
+    }
+    const std::vector<std::string> before = harness::ValueNames(HKEY_CURRENT_USER, kSettingsKey);
+    harness::ScopedKeyAccess readOnly(HKEY_CURRENT_USER, kSettingsKey, "D:P(A;;KR;;;WD)");
+    ASSERT_TRUE(readOnly.Ok());
+    harness::MessageBoxWatcher boxes("Brisomel");
+
+    RunOnce(++registrations);
+
+    std::vector<std::string> texts;
+    for (const harness::SeenBox& box : boxes.Seen()) texts.push_back(box.text);
+    EXPECT_EQ(texts, c.boxes);
+    EXPECT_EQ(harness::ValueNames(HKEY_CURRENT_USER, kSettingsKey), before);
+    ExpectValue("host", REG_SZ, SzBytes("gw.corp"));
+    if (!c.path.empty()) ExpectValue("path", REG_SZ, SzBytes(c.path));
+  }
+}
+
 TEST_F(VisibleStart, RegistersTheDocumentTypeForAutomation) {
   RunOnce(1);
   const harness::RegValue clsid = ReadValue(HKEY_CLASSES_ROOT, "Cadelo.Document\\CLSID", "");
