@@ -23,6 +23,20 @@ macro(brisomel_small_release)
   add_link_options("$<$<CONFIG:Release>:LINKER:--gc-sections;-s>")
 endmacro()
 
+# A program we ship. When a C++ exception escapes, the runtime's default terminate handler prints
+# the exception's demangled type to stderr and aborts; a windowed program has no stderr, and the
+# demangler alone is 45 KB of the binary. Shipped programs abort at once instead: the same exit
+# and crash report, without the text nobody can read. Test programs keep the message.
+function(brisomel_shipped_program target)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)  # i686 symbols carry a leading underscore
+    target_link_options(${target} PRIVATE
+      LINKER:--defsym,__ZN9__gnu_cxx27__verbose_terminate_handlerEv=_abort)
+  else()
+    target_link_options(${target} PRIVATE
+      LINKER:--defsym,_ZN9__gnu_cxx27__verbose_terminate_handlerEv=abort)
+  endif()
+endfunction()
+
 macro(brisomel_add_googletest)
   set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
   set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
