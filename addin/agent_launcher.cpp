@@ -4,6 +4,7 @@
 #include <iterator>
 #include <utility>
 
+#include "addin/addin.h"
 #include "addin/application_name.h"
 
 namespace {
@@ -85,7 +86,8 @@ win::KernelHandle KillOnCloseJob() {
 }  // namespace
 
 AgentLaunch* AgentLaunch::Begin() {
-  auto* launch = new AgentLaunch;
+  auto* launch = new (OrNull{}) AgentLaunch;
+  if (!launch) return nullptr;
   // The thread's reference on the module: Outlook may unload the add-in while the thread still
   // runs (a box waiting for its click); the thread lets go of it as its very last step.
   HMODULE module = nullptr;

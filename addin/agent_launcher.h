@@ -15,7 +15,7 @@
 class AgentLaunch {
  public:
   // Begins a launch on a thread of its own (here, when no thread can be made). The caller holds
-  // the one reference returned.
+  // the one reference returned; null when there is no memory for a launch.
   static AgentLaunch* Begin();
 
   ULONG AddRef();

@@ -4,16 +4,22 @@
 #include <objbase.h>
 #include <olectl.h>
 
+#include <cstdlib>
 #include <memory>
-#include <new>
 
-#include "addin/addin_factory.h"
-#include "addin/addin_identity.h"
-#include "addin/interface_ids.h"
+#include "addin/addin.h"
 #include "addin/key_path.h"
-#include "addin/module_state.h"
 #include "addin/registration.h"
 #include "common/win/handles.h"
+
+// The module's allocation functions, served from the C runtime's heap.
+void* operator new(std::size_t size, OrNull) noexcept { return std::malloc(size ? size : 1); }
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+
+namespace {
+HMODULE g_hModule = nullptr;
+}  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
@@ -30,7 +36,7 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
   if (!SameGuid(rclsid, kClsidAddin)) return CLASS_E_CLASSNOTAVAILABLE;
-  std::unique_ptr<CAddinFactory> factory(new (std::nothrow) CAddinFactory);
+  std::unique_ptr<CAddinFactory> factory(new (OrNull{}) CAddinFactory);
   if (!factory) return E_OUTOFMEMORY;
   const HRESULT hr = factory->QueryInterface(riid, ppv);
   if (FAILED(hr)) {

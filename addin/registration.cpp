@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "addin/addin_identity.h"
+#include "addin/addin.h"
 #include "addin/key_path.h"
 #include "common/win/handles.h"
 

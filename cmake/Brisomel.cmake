@@ -13,6 +13,30 @@ macro(brisomel_static_runtime)
   add_link_options(-static -static-libgcc -static-libstdc++)
 endmacro()
 
+# Release builds of the Windows binaries are made small: optimised for size, every function and
+# datum in a section of its own so that the linker drops whatever nothing references (most of the
+# static runtime), and no symbol table in the file. Set once here for every Windows target.
+macro(brisomel_small_release)
+  set(CMAKE_C_FLAGS_RELEASE "-Os -DNDEBUG")
+  set(CMAKE_CXX_FLAGS_RELEASE "-Os -DNDEBUG")
+  add_compile_options("$<$<CONFIG:Release>:-ffunction-sections;-fdata-sections>")
+  add_link_options("$<$<CONFIG:Release>:LINKER:--gc-sections;-s>")
+endmacro()
+
+# A program we ship. When a C++ exception escapes, the runtime's default terminate handler prints
+# the exception's demangled type to stderr and aborts; a windowed program has no stderr, and the
+# demangler alone is 45 KB of the binary. Shipped programs abort at once instead: the same exit
+# and crash report, without the text nobody can read. Test programs keep the message.
+function(brisomel_shipped_program target)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)  # i686 symbols carry a leading underscore
+    target_link_options(${target} PRIVATE
+      LINKER:--defsym,__ZN9__gnu_cxx27__verbose_terminate_handlerEv=_abort)
+  else()
+    target_link_options(${target} PRIVATE
+      LINKER:--defsym,_ZN9__gnu_cxx27__verbose_terminate_handlerEv=abort)
+  endif()
+endfunction()
+
 # GoogleTest: Debian's libgtest-dev and libgmock-dev for the build machine. Debian has no
 # mingw-w64 build of it, so the Windows builds compile its sources (package googletest) with the
 # rest; both provide the same GTest:: targets.

@@ -36,7 +36,7 @@ calls_rows=$(awk '
 
 size() { stat -c %s "$1" | awk '{ printf "%.1f KB", $1 / 1024 }'; }
 size_rows=$(cat <<ROWS
-| Size of cadelo.exe | i686 $(size "$build/i686/agent/shell/cadelo.exe"), x86_64 $(size "$build/x86_64/agent/shell/cadelo.exe") | Release, static runtime, not stripped further |
+| Size of cadelo.exe | i686 $(size "$build/i686/agent/shell/cadelo.exe"), x86_64 $(size "$build/x86_64/agent/shell/cadelo.exe") | Release as shipped: static runtime, stripped (tools/sizes.sh) |
 | Size of mervane.dll | i686 $(size "$build/i686/addin/mervane.dll"), x86_64 $(size "$build/x86_64/addin/mervane.dll") | the same |
 ROWS
 )

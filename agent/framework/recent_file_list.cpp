@@ -18,7 +18,9 @@ std::string FullPath(const char* path) {
 
 std::string EntryName(const std::string& format, int number) {
   char name[64] = {};
-  std::snprintf(name, sizeof name, format.c_str(), number);
+  // The system C runtime's formatter: the portable printf family that snprintf brings in is 25 KB
+  // of the program. It writes no terminating NUL when the text fills the buffer: one is kept free.
+  ::_snprintf(name, sizeof name - 1, format.c_str(), number);
   return name;
 }
 

@@ -46,8 +46,9 @@ std::string Reason(const COleException& error) {
   if (const auto* raised = dynamic_cast<const COleDispatchException*>(&error)) {
     if (!raised->m_strDescription.empty()) return raised->m_strDescription;
   }
-  char code[32];
-  std::snprintf(code, sizeof code, "error 0x%08lX", static_cast<unsigned long>(error.m_sc));
+  char code[32] = {};
+  // The system C runtime's formatter (see recent_file_list.cpp): the text always fits.
+  ::_snprintf(code, sizeof code - 1, "error 0x%08lX", static_cast<unsigned long>(error.m_sc));
   return code;
 }
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "addin/idt_extensibility2.h"
+#include "addin/addin.h"
 #include "common/win/com_ptr.h"
 
 namespace addin_test {
