@@ -2,7 +2,7 @@
 #include <memory>
 
 #include "agent/calls/outcome.h"
-#include "agent/calls/reminder_record.h"
+#include "agent/calls/call_text.h"
 
 // Turns one reminder into one call request to the gateway. now is the current local time (OLE
 // date): the spoken text says how much time is left until the appointment's start. Takes the

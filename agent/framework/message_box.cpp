@@ -1,18 +1,10 @@
 #include "agent/framework/message_box.h"
 
 #include "agent/framework/app_title.h"
-
-namespace fw {
-namespace {
-HWND g_owner = nullptr;
-}  // namespace
-
-void SetMessageBoxOwner(HWND owner) { g_owner = owner; }
-
-}  // namespace fw
+#include "agent/framework/main_window.h"
 
 int AfxMessageBox(const std::string& text, UINT type, UINT /*helpId*/) {
-  HWND owner = fw::g_owner;
+  HWND owner = fw::GetMainWindowHandle();
   // While a modal dialog of the main window is up, the box belongs to that dialog.
   if (owner && IsWindow(owner)) owner = GetLastActivePopup(owner);
   // A hidden or disabled owner would leave the box without a usable parent (hidden mode).

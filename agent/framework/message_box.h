@@ -8,8 +8,3 @@
 int AfxMessageBox(const std::string& text, UINT type = MB_OK, UINT helpId = 0);
 // The same with the text of a string resource of the executable.
 int AfxMessageBox(UINT stringId, UINT type = MB_OK, UINT helpId = 0);
-
-namespace fw {
-// The owner of the framework's message boxes; the application object points it at its main frame.
-void SetMessageBoxOwner(HWND owner);
-}  // namespace fw

@@ -76,7 +76,6 @@ const fw::CommandMap* CWinApp::GetCommandMap() const {
 void CWinApp::SetMainWnd(CWnd* wnd) {
   m_pMainWnd = wnd;
   fw::SetMainWindowHandle(wnd ? wnd->m_hWnd : nullptr);
-  fw::SetMessageBoxOwner(wnd ? wnd->m_hWnd : nullptr);
 }
 
 BOOL CWinApp::InitInstance() { return TRUE; }

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "agent/calls/outcome.h"
-#include "agent/calls/reminder_record.h"
+#include "agent/calls/call_text.h"
 #include "agent/framework/automation.h"
 #include "agent/framework/dispatch_target.h"
 #include "common/win/com_ptr.h"

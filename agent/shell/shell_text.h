@@ -7,7 +7,7 @@
 // cadelo's own command-line options: apphost, appport, hidewindow and logfile, each introduced by
 // '/' or '-' and taking the plain arguments that follow it. Only "hidewindow yes" has an effect
 // (it hides the main frame and selects the hidden mode); the others are parsed and dropped.
-
+//
 // Show commands of the main frame (the values of SW_SHOW and SW_HIDE).
 constexpr int32_t kShowCmdShow = 5;
 constexpr int32_t kShowCmdHide = 0;
@@ -32,9 +32,6 @@ struct CadeloCommandLineOptions {
 // reads it; false (value untouched) when there is none. Values beyond 32 bits are clamped.
 bool ScanLeadingInt(const char* text, int32_t& value);
 
-// The text of the settings view: the gateway's host and port, then the user's names and number,
-// then a hint where to change them. Lines end in CR LF, the last one without.
-
 struct SettingsSnapshot {
   std::string host;
   int32_t port = 0;
@@ -43,11 +40,13 @@ struct SettingsSnapshot {
   std::string lastName;
 };
 
+// The text of the settings view: the gateway's host and port, then the user's names and number,
+// then a hint where to change them. Lines end in CR LF, the last one without.
 std::string ComposeSettingsText(const SettingsSnapshot& settings);
 
 // Where the add-in lies: beside the program, in the folder of the program's path. For narrow and
 // wide paths alike (the program's path may hold characters outside the ANSI code page).
-
+//
 // The folder part of `programPath` (up to and including its last '/' or, when it has none, its
 // last '\'; a '/' wins over any '\' after it) followed by "mervane.dll". A path without either
 // separator keeps all of it.

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/calls/reminder_record.h"
+#include "agent/calls/call_text.h"
 #include "tools/outlook-sim/driver/sim_driver.h"
 
 namespace outlook_test {

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "agent/calls/reminder_record.h"
+#include "agent/calls/call_text.h"
 #include "agent/outlook/reminder_sink.h"
 #include "tests/harness/message_box_watcher.h"
 #include "tests/harness/registry.h"
