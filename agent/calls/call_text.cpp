@@ -2,8 +2,6 @@
 
 #include <climits>
 
-#include "agent/calls/form_encode.h"
-
 const char kCallRequestPath[] = "/ocall/callreqHandler.jsp";
 
 std::string KeepDigits(const std::string& phone) {
@@ -57,4 +55,31 @@ std::string ComposeCallForm(int32_t minutes, const std::string& dialledNumber,
                             const std::string& callText) {
   return "calltime=0&selfdelete=1&firstocc=" + std::to_string(minutes) +
          "&phoneno=" + dialledNumber + "&txt=" + FormUrlEncode(callText);
+}
+
+namespace {
+
+bool IsUnreserved(unsigned char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+}  // namespace
+
+std::string FormUrlEncode(const std::string& text) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size() * 3);
+  for (char ch : text) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (IsUnreserved(c)) {
+      out += static_cast<char>(c);
+    } else if (c == ' ') {
+      out += '+';
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0x0F];
+    }
+  }
+  return out;
 }

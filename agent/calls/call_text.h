@@ -4,7 +4,16 @@
 #include <cstdint>
 #include <string>
 
-#include "agent/calls/reminder_record.h"
+// What the reminder handler read from one appointment, handed to MakeReminderCall.
+struct ReminderRecord {
+  std::string m_strEntryId;  // carried along, not used for the call
+  std::string m_strPhone;    // "notifycall"; empty means: call the user's own number
+  std::string m_strSubject;
+  std::string m_strLocation;
+  std::string m_strNotes;
+  int32_t m_nMinutes = 0;  // reminder minutes before start: the request's firstocc
+  double m_dtStart = 0;    // the appointment's start (OLE date, local time): the spoken minutes
+};
 
 // The request path of the gateway's call request handler.
 extern const char kCallRequestPath[];
@@ -32,3 +41,7 @@ std::string ComposeCallText(const std::string& callerName, const ReminderRecord&
 // The form body of a call request: calltime, selfdelete, firstocc, phoneno, txt (encoded).
 std::string ComposeCallForm(int32_t minutes, const std::string& dialledNumber,
                             const std::string& callText);
+
+// Form encoding (application/x-www-form-urlencoded) as the gateway expects it: letters and digits
+// stay, a blank becomes "+", every other byte becomes "%" and two lowercase hex digits.
+std::string FormUrlEncode(const std::string& text);

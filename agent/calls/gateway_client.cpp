@@ -13,7 +13,6 @@
 #include <system_error>
 #include <thread>
 
-#include "agent/calls/gateway_answer.h"
 #include "agent/calls/http_wire.h"
 #include "agent/calls/settings_store.h"
 #include "common/win/handles.h"

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "agent/framework/win_app.h"
+
 void Notifier::Notify(const std::string& text) {
   std::unique_lock<std::mutex> lock(mu_);
   if (stopping_) return;  // ending: nobody would read it
@@ -46,27 +48,4 @@ void Notifier::Run() {
   }
 }
 
-namespace {
-
-std::mutex g_routeMu;
-NoticeRoute g_route;
-
-}  // namespace
-
-void SetNoticeRoute(NoticeRoute route) {
-  std::lock_guard<std::mutex> lock(g_routeMu);
-  g_route = std::move(route);
-}
-
-void Notify(const std::string& text) {
-  NoticeRoute route;
-  {
-    std::lock_guard<std::mutex> lock(g_routeMu);
-    route = g_route;
-  }
-  if (route) {
-    route(text);
-  } else {
-    MessageBoxA(nullptr, text.c_str(), kNoticeCaption, kNoticeBoxStyle);
-  }
-}
+void Notifier::Show(const std::string& text) { AfxMessageBox(text, MB_OK, 0); }

@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <condition_variable>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -29,6 +28,10 @@ class Notifier {
   // Queues text for a box (caption "Brisomel"); repeats while a box is up are combined. The
   // thread starts with the first message. Any thread may call this; it never waits for the user.
   void Notify(const std::string& text);
+  // Shows text at once in a modal box (the framework's, captioned with the application's title,
+  // "Brisomel") and returns when the user has closed it: for what the user just did and for
+  // start-up, which go on only once the user has read why.
+  static void Show(const std::string& text);
   // Closes a box still open, drops what is waiting (and what comes meanwhile) and joins the
   // thread. Later messages start a new thread.
   void Stop();
@@ -44,8 +47,3 @@ class Notifier {
   std::thread thread_;
 };
 
-// Where the reminder path's messages go: the application routes them to its notifier, a test to
-// whatever collects them. Without a route a message is shown on the calling thread.
-using NoticeRoute = std::function<void(const std::string&)>;
-void SetNoticeRoute(NoticeRoute route);
-void Notify(const std::string& text);

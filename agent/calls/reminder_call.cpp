@@ -2,18 +2,16 @@
 
 #include "agent/calls/call_text.h"
 #include "agent/calls/gateway_client.h"
-#include "agent/calls/notifier.h"
 #include "agent/calls/settings_store.h"
-#include "agent/outlook/ole_date.h"
+#include "agent/outlook/outlook_rules.h"
 
-int MakeReminderCall(std::unique_ptr<ReminderRecord> record, double now) {
-  if (!record) return 0;  // nothing to call about
+Outcome MakeReminderCall(std::unique_ptr<ReminderRecord> record, double now) {
+  if (!record) return Outcome::Done();  // nothing to call about
   // A number given in the appointment is never replaced by the own number, even without digits.
   const std::string dialled =
       KeepDigits(record->m_strPhone.empty() ? GetMyNumber() : record->m_strPhone);
   if (dialled.empty()) {
-    Notify("Cannot make reminder call. MyPhoneNumber not specified");
-    return 0;
+    return Outcome::Failed("Cannot make reminder call. MyPhoneNumber not specified");
   }
   const long long secondsLeft = OleDateToSeconds(record->m_dtStart) - OleDateToSeconds(now);
   const std::string text = ComposeCallText(CallerName(GetFirstName(), GetLastName()), *record, secondsLeft);
@@ -22,7 +20,7 @@ int MakeReminderCall(std::unique_ptr<ReminderRecord> record, double now) {
   std::string requestId;
   std::string errorText;
   if (!PostToGateway(kCallRequestPath, body, requestId, errorText)) {
-    Notify("Error making reminder call\r\n" + errorText);
+    return Outcome::Failed("Error making reminder call\r\n" + errorText);
   }
-  return 1;
+  return Outcome::Done();
 }

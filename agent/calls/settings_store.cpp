@@ -4,9 +4,17 @@
 
 #include <vector>
 
-#include "agent/framework/win_app.h"
-
 const char kSettingsKeyPath[] = "Software\\Brisomel\\tarnwick\\1.0";
+
+std::string SystemErrorText(long error) {
+  char description[1024] = {};
+  if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                     static_cast<DWORD>(error), 0x0400, description, sizeof description,
+                     nullptr) == 0) {
+    return std::string();
+  }
+  return description;
+}
 
 namespace {
 
@@ -48,12 +56,13 @@ std::string ReadText(const char* name, DWORD capacity, const char* fallback) {
   return text;
 }
 
-int WriteValue(const char* name, DWORD type, const void* data, DWORD size) {
+Outcome WriteValue(const char* name, DWORD type, const void* data, DWORD size) {
   win::RegKey key;
   LONG error = RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_SET_VALUE, key.put());
   if (error == ERROR_FILE_NOT_FOUND) {
     key.release();
-    if (!CreateSettingsKey(&key)) return 0;
+    Outcome created = CreateSettingsKey(&key);
+    if (!created) return created;
     error = ERROR_SUCCESS;
   } else if (error != ERROR_SUCCESS) {
     key.release();  // a key that exists but may not be written (IT made it read-only)
@@ -63,13 +72,12 @@ int WriteValue(const char* name, DWORD type, const void* data, DWORD size) {
   }
   if (error != ERROR_SUCCESS) {
     // What the user typed was not kept: say so, with the system's reason.
-    AfxMessageBox("Cannot save setting in registry." + SystemErrorText(error), MB_OK, 0);
-    return 0;
+    return Outcome::Failed("Cannot save setting in registry." + SystemErrorText(error));
   }
-  return 1;
+  return Outcome::Done();
 }
 
-int WriteText(const char* name, const std::string& text) {
+Outcome WriteText(const char* name, const std::string& text) {
   return WriteValue(name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
 }
 
@@ -90,12 +98,12 @@ int32_t GetPort() {
   return static_cast<int32_t>(byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24);
 }
 
-int SetHost(const std::string& host) { return WriteText("host", host); }
-int SetMyNumber(const std::string& number) { return WriteText("mynumber", number); }
-int SetFirstName(const std::string& name) { return WriteText("firstname", name); }
-int SetLastName(const std::string& name) { return WriteText("lastname", name); }
+Outcome SetHost(const std::string& host) { return WriteText("host", host); }
+Outcome SetMyNumber(const std::string& number) { return WriteText("mynumber", number); }
+Outcome SetFirstName(const std::string& name) { return WriteText("firstname", name); }
+Outcome SetLastName(const std::string& name) { return WriteText("lastname", name); }
 
-int SetPort(int32_t port) {
+Outcome SetPort(int32_t port) {
   const uint32_t value = static_cast<uint32_t>(port);
   const unsigned char bytes[4] = {
       static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
@@ -103,23 +111,12 @@ int SetPort(int32_t port) {
   return WriteValue("port", REG_DWORD, bytes, sizeof bytes);
 }
 
-std::string SystemErrorText(LONG error) {
-  char description[1024] = {};
-  if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                     static_cast<DWORD>(error), 0x0400, description, sizeof description,
-                     nullptr) == 0) {
-    return std::string();
-  }
-  return description;
-}
-
-int CreateSettingsKey(win::RegKey* key) {
+Outcome CreateSettingsKey(win::RegKey* key) {
   DWORD disposition = 0;
   const LONG error =
       RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
                       KEY_ALL_ACCESS, nullptr, key->put(), &disposition);
-  if (error == ERROR_SUCCESS) return 1;
+  if (error == ERROR_SUCCESS) return Outcome::Done();
   key->release();  // a failed create leaves no handle to close
-  AfxMessageBox("Cannot create key in registry." + SystemErrorText(error), MB_OK, 0);
-  return 0;
+  return Outcome::Failed("Cannot create key in registry." + SystemErrorText(error));
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "agent/calls/outcome.h"
 #include "common/win/handles.h"
 
 // Under HKEY_CURRENT_USER. Besides the five settings it holds `path` (the agent's full file name,
@@ -19,20 +20,20 @@ std::string GetMyNumber();
 std::string GetFirstName();
 std::string GetLastName();
 
-// Getters open the key for reading only. Setters return 1 when the value was written and 0 when
-// it was not (the user has then been told why, with the system's reason): "Cannot create key in
-// registry." when the key is missing and cannot be created, "Cannot save setting in registry."
-// when the key may not be written or the write failed.
-int SetHost(const std::string& host);
-int SetPort(int32_t port);
-int SetMyNumber(const std::string& number);
-int SetFirstName(const std::string& name);
-int SetLastName(const std::string& name);
+// Getters open the key for reading only. Setters fail, with the message for the user and the
+// system's reason after it, when the value was not written: "Cannot create key in registry." when
+// the key is missing and cannot be created, "Cannot save setting in registry." when the key may
+// not be written or the write failed.
+Outcome SetHost(const std::string& host);
+Outcome SetPort(int32_t port);
+Outcome SetMyNumber(const std::string& number);
+Outcome SetFirstName(const std::string& name);
+Outcome SetLastName(const std::string& name);
 
 // The system's description of a Win32 error (as a rule ending in CR LF), or nothing: the reason
 // that follows our registry messages.
 std::string SystemErrorText(long error);
 
-// Creates (or opens) the settings key with full access into *key. On failure tells the user
-// "Cannot create key in registry." plus the system's description and returns 0.
-int CreateSettingsKey(win::RegKey* key);
+// Creates (or opens) the settings key with full access into *key. Fails with "Cannot create key
+// in registry." plus the system's description.
+Outcome CreateSettingsKey(win::RegKey* key);

@@ -1,14 +1,13 @@
 #pragma once
-// Parameter-type lists of Automation calls: one type byte per parameter, as string literals so
-// that lists are written by juxtaposition (VTS_BSTR VTS_VARIANT). The dispatch driver reads its
-// variable arguments by these bytes; the dispatch map coerces incoming arguments to them.
+// Parameter-type lists of the members an automation object serves: one type byte per parameter,
+// as string literals so that lists are written by juxtaposition (VTS_BSTR VTS_VARIANT); the
+// dispatch map coerces incoming arguments to them.
 #include <windows.h>
 #include <oleauto.h>
 
 namespace fw {
-// Text in the program's ANSI code page (const char* for the driver, std::string for a dispatch
-// map handler), passed over Automation as a BSTR. Shares its value with VT_DECIMAL, which
-// the framework does not pass.
+// Text in the program's ANSI code page (std::string for a dispatch map handler), passed over
+// Automation as a BSTR. Shares its value with VT_DECIMAL, which the framework does not pass.
 constexpr VARTYPE kVtAnsiText = 14;
 }  // namespace fw
 

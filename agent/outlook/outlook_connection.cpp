@@ -1,15 +1,10 @@
-// The Outlook connection step of a hidden start, and its undoing at exit.
 #include "agent/outlook/outlook_connection.h"
 
 #include <string>
 
-#include "agent/framework/win_app.h"
-#include "agent/outlook/ol_application.h"
-#include "agent/outlook/ol_sink.h"
-#include "agent/outlook/outlook_retry.h"
-#include "agent/outlook/outlook_version.h"
-
-BOOL g_bNoSink = FALSE;
+#include "agent/framework/automation.h"
+#include "agent/outlook/outlook_objects.h"
+#include "agent/outlook/outlook_rules.h"
 
 namespace {
 
@@ -18,65 +13,46 @@ constexpr char kTooOld[] = "Cannot find Outlook 2000 or later version, Outbound 
 constexpr char kNoVersion[] = "Cannot read the version of Microsoft Outlook, Outbound reminder will not work";
 constexpr char kNoEvents[] = "Cannot receive the reminders of Microsoft Outlook, Outbound reminder will not work";
 
-BOOL FailWithoutSink(const char* message) {
-  AfxMessageBox(message, MB_OK, 0);
-  g_bNoSink = TRUE;
-  return FALSE;
-}
-
-enum class Reached { kVersion, kNoOutlook, kNoVersion };
-
 // Creates Outlook's Application and reads its version. A busy Outlook, or one that turns calls
 // away while it settles, is tried again with growing pauses for a bounded time; what is still
 // refused then counts as no Outlook. A version that Outlook will not give is final.
-Reached ReachOutlook(COlApplication& application, std::string* version) {
+Outcome ReachOutlook(fw::Dispatch* application, std::string* version) {
   const ULONGLONG start = ::GetTickCount64();
   for (int retry = 1;; ++retry) {
-    HRESULT failure = S_OK;
-    COleException error;
-    if (application.CreateDispatch("Outlook.Application", &error)) {
-      try {
-        *version = application.GetVersion();
-        return Reached::kVersion;
-      } catch (const COleException& e) {
-        failure = e.m_sc;
-        application.ReleaseDispatch();
-        if (!IsTransientOutlookFailure(static_cast<uint32_t>(failure))) return Reached::kNoVersion;
-      }
-    } else {
-      failure = error.m_sc;
-      if (!IsTransientOutlookFailure(static_cast<uint32_t>(failure))) return Reached::kNoOutlook;
+    fw::CallStatus status = fw::Dispatch::Create("Outlook.Application", application);
+    const char* failure = kNoOutlook;
+    if (status.Ok()) {
+      status = application->Get(ol::kVersion, version);
+      if (status.Ok()) return Outcome::Done();
+      application->reset();
+      failure = kNoVersion;
     }
+    if (!IsTransientOutlookFailure(static_cast<uint32_t>(status.hr))) return Outcome::Failed(failure);
     const DWORD delay = OutlookRetryDelayMs(retry);
-    if (::GetTickCount64() - start + delay > kOutlookRetryBudgetMs) return Reached::kNoOutlook;
+    if (::GetTickCount64() - start + delay > kOutlookRetryBudgetMs) return Outcome::Failed(kNoOutlook);
     ::Sleep(delay);
   }
 }
 
 }  // namespace
 
-BOOL ConnectOutlookSink() {
-  COlApplication application;
+OutlookConnection::OutlookConnection(COlSink::Tell tell, COlSink::Clock clock)
+    : sink_(win::ComPtr<COlSink>::Attach(new COlSink(std::move(tell), std::move(clock)))) {}
+
+Outcome OutlookConnection::Connect() {
+  Disconnect();
+  fw::Dispatch application;
   std::string version;
-  switch (ReachOutlook(application, &version)) {
-    case Reached::kNoOutlook:
-      return FailWithoutSink(kNoOutlook);
-    case Reached::kNoVersion:
-      return FailWithoutSink(kNoVersion);
-    case Reached::kVersion:
-      break;
-  }
+  const Outcome reached = ReachOutlook(&application, &version);
+  if (!reached) return reached;
 
   int major = 0;
-  if (!ParseOutlookMajorVersion(version, &major)) return FailWithoutSink(kNoVersion);
-  if (major < kFirstSupportedOutlookMajor) return FailWithoutSink(kTooOld);
+  if (!ParseOutlookMajorVersion(version, &major)) return Outcome::Failed(kNoVersion);
+  if (major < kFirstSupportedOutlookMajor) return Outcome::Failed(kTooOld);
 
   // An agent whose advice was refused would never hear of a reminder: the user must know.
-  if (!theSink.Advise(application.m_lpDispatch)) return FailWithoutSink(kNoEvents);
-  application.ReleaseDispatch();  // from now on only the sink holds Outlook
-  return TRUE;
+  if (!sink_->Advise(application.get())) return Outcome::Failed(kNoEvents);
+  return Outcome::Done();  // from now on only the sink holds Outlook
 }
 
-void DisconnectOutlookSinkIfConnected() {
-  if (!g_bNoSink) theSink.Unadvise();
-}
+void OutlookConnection::Disconnect() { sink_->Unadvise(); }

@@ -1,15 +1,32 @@
 #pragma once
+// The hidden agent's connection to Outlook: Outlook's Application, checked for a version that
+// raises the Reminder event, and the sink advised on it for as long as the connection lives.
 #include <windows.h>
 
-// Set on every start-up path that does not connect the Outlook sink; the exit step disconnects
-// the sink only while it is 0.
-extern BOOL g_bNoSink;
+#include "agent/calls/outcome.h"
+#include "agent/outlook/reminder_sink.h"
+#include "common/win/com_ptr.h"
 
-// The Outlook connection step of a hidden start: creates "Outlook.Application" (trying again for
-// a bounded time while Outlook is busy or turns calls away), checks its version and advises the
-// sink. TRUE when the sink is connected; on failure the user has seen why (no Outlook, its version
-// unreadable or too old, its events refused) and g_bNoSink is 1.
-BOOL ConnectOutlookSink();
+class OutlookConnection {
+ public:
+  // tell receives what the reminder events have to say to the user; clock gives the local time
+  // the reminders are judged by.
+  explicit OutlookConnection(COlSink::Tell tell, COlSink::Clock clock = CurrentLocalOleDate);
+  ~OutlookConnection() { Disconnect(); }
+  OutlookConnection(const OutlookConnection&) = delete;
+  OutlookConnection& operator=(const OutlookConnection&) = delete;
 
-// The exit step: disconnects the sink when start-up connected it.
-void DisconnectOutlookSinkIfConnected();
+  // Creates "Outlook.Application" (trying again for a bounded time while Outlook is busy or turns
+  // calls away), checks its version and advises the sink. Failed with the user's message when
+  // there is no Outlook, its version is unreadable or too old, or its events were refused; the
+  // connection then holds nothing of Outlook.
+  Outcome Connect();
+  // Unadvises the sink and lets go of Outlook. Does nothing when not connected.
+  void Disconnect();
+  bool Connected() const { return sink_->Advised(); }
+
+  COlSink& Sink() const { return *sink_.get(); }
+
+ private:
+  win::ComPtr<COlSink> sink_;
+};

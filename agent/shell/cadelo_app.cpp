@@ -1,16 +1,17 @@
 #include "agent/shell/cadelo_app.h"
 
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+#include <utility>
+
+#include "agent/calls/settings_store.h"
 #include "agent/framework/ole.h"
-#include "agent/outlook/outlook_connection.h"
 #include "agent/res/resource.h"
-#include "agent/shell/about_dlg.h"
-#include "agent/shell/addin_registration.h"
-#include "agent/shell/cadelo_command_line_info.h"
 #include "agent/shell/cadelo_doc.h"
-#include "agent/shell/cadelo_view.h"
-#include "agent/shell/child_frame.h"
-#include "agent/shell/hidden_agent_claim.h"
 #include "agent/shell/main_frame.h"
+#include "common/win/handles.h"
 
 // {B27E5F90-4C1A-4D3E-8F62-07A9D3C15E4B}
 const CLSID CLSID_CadeloDocument = {0xB27E5F90, 0x4C1A, 0x4D3E, {0x8F, 0x62, 0x07, 0xA9, 0xD3, 0xC1, 0x5E, 0x4B}};
@@ -20,16 +21,127 @@ namespace {
 constexpr DWORD kMainFrameStyle = WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE;
 static_assert(kMainFrameStyle == 0x00CF8000, "main frame style");
 
-// Start-up ends here on every path that leaves the Outlook sink unconnected.
-BOOL FailWithoutSink() {
-  g_bNoSink = TRUE;
-  return FALSE;
+// Local\: one per logon session, so that each user of a shared machine has an agent of their own.
+constexpr wchar_t kMutexName[] = L"Local\\Brisomel.HiddenAgent";
+constexpr DWORD kEndingAgentWaitMs = 3000;
+
+// Writes the value only when it does not exist; whatever exists (any type or size) stays.
+void WriteIfMissing(HKEY key, const char* name, DWORD type, const void* data, DWORD size) {
+  if (::RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr) != ERROR_FILE_NOT_FOUND) return;
+  ::RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
+}
+
+void WriteTextIfMissing(HKEY key, const char* name, const char* text) {
+  WriteIfMissing(key, name, REG_SZ, text, static_cast<DWORD>(std::char_traits<char>::length(text) + 1));
+}
+
+// The full path of the running program, however long, in UTF-16: a folder such as
+// C:\Users\<name> may hold characters that the ANSI code page lacks.
+std::wstring ProgramPath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = ::GetModuleFileNameW(AfxGetInstanceHandle(), path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return std::wstring();
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(path.size() * 2);  // truncated: try again with room to spare
+  }
+}
+
+// One hidden agent per logon session serves Outlook: two would each place a call for the same
+// reminder. Takes the session's hidden-agent mutex for the rest of the process; the system lets
+// go of it when the process ends, however it ends. An agent that is itself ending (ended with its
+// Outlook a moment ago) is waited for briefly. False when another hidden agent serves Outlook.
+bool ClaimHiddenAgentRole() {
+  // Held until the process ends.
+  static win::KernelHandle claim;
+  if (claim) return true;
+  win::KernelHandle mutex(::CreateMutexW(nullptr, FALSE, kMutexName));
+  if (!mutex) return true;  // no means to tell: serve rather than leave Outlook without an agent
+  const DWORD waited = ::WaitForSingleObject(mutex.get(), kEndingAgentWaitMs);
+  // An abandoned mutex is one whose agent died without letting go: ours now.
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return false;
+  claim = std::move(mutex);
+  return true;
+}
+
+// The text of `path` as stored, or nothing when it cannot be read.
+std::wstring StoredProgramPath(HKEY key) {
+  wchar_t stored[2048] = {};
+  DWORD size = sizeof stored - sizeof(wchar_t);  // room for a NUL the value may lack
+  if (::RegQueryValueExW(key, L"path", nullptr, nullptr, reinterpret_cast<BYTE*>(stored), &size) != ERROR_SUCCESS) {
+    return std::wstring();
+  }
+  return stored;
+}
+
+// Settings that IT deployed read-only are used as they are: the program still starts and works.
+// Only a `path` that names another program (or none) matters, as the add-in starts what it names:
+// the user is told once, with the system's reason.
+void TellPathNotRecorded(long error) {
+  Notifier::Show("Cannot record the location of Brisomel in registry." + SystemErrorText(error));
+}
+
+// The visible start's registration: gives missing settings their defaults, writes the program's
+// full path as `path` and starts regsvr32.exe on mervane.dll in the program's folder (not waited
+// for). Fails when the settings key could be neither opened nor created. Settings that may be
+// read but not written are left as they are and the start goes on.
+Outcome EnsureSettingsAndRegisterAddin() {
+  const std::wstring program = ProgramPath();
+  win::RegKey key;
+  const LONG opened = ::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.put());
+  if (opened == ERROR_FILE_NOT_FOUND) {
+    key.release();  // a failed open leaves no handle to close
+    Outcome created = CreateSettingsKey(&key);
+    if (!created) return created;
+  } else if (opened != ERROR_SUCCESS) {
+    key.release();
+    win::RegKey readOnly;
+    if (::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_QUERY_VALUE, readOnly.put()) != ERROR_SUCCESS) {
+      readOnly.release();
+    }
+    if (!readOnly || ::CompareStringOrdinal(StoredProgramPath(readOnly.get()).c_str(), -1, program.c_str(), -1,
+                                            TRUE) != CSTR_EQUAL) {
+      TellPathNotRecorded(opened);
+    }
+  }
+
+  if (key) {
+    WriteTextIfMissing(key.get(), "host", "localhost");
+    const DWORD defaultPort = 8155;
+    WriteIfMissing(key.get(), "port", REG_DWORD, &defaultPort, sizeof defaultPort);
+    WriteTextIfMissing(key.get(), "mynumber", "");
+    WriteTextIfMissing(key.get(), "firstname", "");
+    WriteTextIfMissing(key.get(), "lastname", "");
+
+    // The add-in reads this to start the program; renewed at every visible start.
+    // The add-in reads it with the wide API too; the value stays REG_SZ.
+    const LONG written =
+        ::RegSetValueExW(key.get(), L"path", 0, REG_SZ, reinterpret_cast<const BYTE*>(program.c_str()),
+                         static_cast<DWORD>((program.size() + 1) * sizeof(wchar_t)));
+    if (written != ERROR_SUCCESS) TellPathNotRecorded(written);
+  }
+
+  // Quoted, so that a folder with blanks reaches regsvr32 as one argument. regsvr32 reports the
+  // outcome in its own message box; it is not waited for.
+  const std::wstring parameters = QuoteArgument(AddinPathBeside(program));
+  ::ShellExecuteW(nullptr, L"open", L"regsvr32.exe", parameters.c_str(), nullptr, SW_SHOWNORMAL);
+  return Outcome::Done();
 }
 
 }  // namespace
 
 // No application name: the title comes from the string table ("Brisomel").
-CCadeloApp::CCadeloApp() : CWinApp(nullptr) {}
+CCadeloApp::CCadeloApp()
+    : CWinApp(nullptr), m_outlook([this](const std::string& text) { m_notifier.Notify(text); }) {}
+
+CCadeloApp& TheCadeloApp() { return *static_cast<CCadeloApp*>(AfxGetApp()); }
+
+void CCadeloApp::Tell(const Outcome& outcome) {
+  if (!outcome) m_notifier.Notify(outcome.Message());
+}
 
 const fw::CommandMap* CCadeloApp::GetCommandMap() const {
   static const fw::CommandMap map(CWinApp::GetCommandMap(),
@@ -43,14 +155,13 @@ const fw::CommandMap* CCadeloApp::GetCommandMap() const {
 }
 
 BOOL CCadeloApp::InitInstance() {
-  SetNoticeRoute([this](const std::string& text) { m_notifier.Notify(text); });
   if (!AfxSocketInit()) {
     AfxMessageBox(IDP_SOCKETS_INIT_FAILED);
-    return FailWithoutSink();
+    return FALSE;
   }
   if (!AfxOleInit()) {
     AfxMessageBox(IDP_OLE_INIT_FAILED);
-    return FailWithoutSink();
+    return FALSE;
   }
 
   Enable3dControls();
@@ -66,30 +177,31 @@ BOOL CCadeloApp::InitInstance() {
   COleObjectFactory::RegisterAll();
 
   auto* mainFrame = new CMainFrame;
-  if (!mainFrame->LoadFrame(IDR_MAINFRAME, kMainFrameStyle, nullptr, nullptr)) return FailWithoutSink();
+  if (!mainFrame->LoadFrame(IDR_MAINFRAME, kMainFrameStyle, nullptr, nullptr)) return FALSE;
   SetMainWnd(mainFrame);
 
   CCadeloCommandLineInfo cmdInfo;
   ParseCommandLine(cmdInfo);
 
   // Started by an automation client: serve it, with the main frame hidden.
-  if (cmdInfo.m_bRunEmbedded || cmdInfo.m_bRunAutomated) {
-    g_bNoSink = TRUE;
-    return TRUE;
-  }
+  if (cmdInfo.m_bRunEmbedded || cmdInfo.m_bRunAutomated) return TRUE;
 
   m_server.UpdateRegistry(OAT_DISPATCH_OBJECT);
   COleObjectFactory::UpdateRegistryAll(TRUE);
 
+  // What ends the start is shown before it ends, and waited for: the user reads why.
   if (cmdInfo.m_nShowCmd != kShowCmdHide) {
-    g_bNoSink = TRUE;
-    // On failure the user has seen the settings store's message.
-    if (!EnsureSettingsAndRegisterAddin()) return FALSE;
+    const Outcome registered = EnsureSettingsAndRegisterAddin();
+    if (!registered) {
+      Notifier::Show(registered.Message());
+      return FALSE;
+    }
   } else if (!ClaimHiddenAgentRole()) {
     // Another hidden agent serves Outlook already: this one ends without a word.
-    return FailWithoutSink();
-  } else if (!ConnectOutlookSink()) {
-    return FailWithoutSink();
+    return FALSE;
+  } else if (const Outcome connected = m_outlook.Connect(); !connected) {
+    Notifier::Show(connected.Message());
+    return FALSE;
   }
 
   if (!ProcessShellCommand(cmdInfo)) return FALSE;
@@ -101,8 +213,7 @@ BOOL CCadeloApp::InitInstance() {
 }
 
 int CCadeloApp::ExitInstance() {
-  DisconnectOutlookSinkIfConnected();
-  SetNoticeRoute(nullptr);
+  m_outlook.Disconnect();
   m_notifier.Stop();
   // The base class is not called: the recent-file list and the other profile settings are left
   // as they were at start, and the exit code is always 0.
@@ -112,4 +223,10 @@ int CCadeloApp::ExitInstance() {
 void CCadeloApp::OnAppAbout() {
   CAboutDlg aboutDlg;
   aboutDlg.DoModal();
+}
+
+CAboutDlg::CAboutDlg() : CDialog(IDD_ABOUTBOX) {}
+
+void CCadeloCommandLineInfo::ParseParam(const char* pszParam, BOOL bFlag, BOOL bLast) {
+  if (TakeArgument(pszParam, bFlag != FALSE)) CCommandLineInfo::ParseParam(pszParam, FALSE, bLast);
 }

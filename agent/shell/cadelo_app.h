@@ -1,9 +1,13 @@
 #pragma once
 // CCadeloApp: the application object. Chooses the mode from the command line (visible, or hidden
-// with "/hidewindow yes" for the Outlook add-in), builds the frames and serves the settings
-// document to automation clients.
+// with "/hidewindow yes" for the Outlook add-in), builds the frames, serves the settings
+// document to automation clients and, hidden, keeps the connection to Outlook. Everything the
+// user is told goes through its notifier.
 #include "agent/calls/notifier.h"
+#include "agent/calls/outcome.h"
 #include "agent/framework/afx.h"
+#include "agent/outlook/outlook_connection.h"
+#include "agent/shell/shell_text.h"
 
 class CCadeloApp : public CWinApp {
  public:
@@ -14,6 +18,10 @@ class CCadeloApp : public CWinApp {
 
   void OnAppAbout();
 
+  // Tells the user why an operation failed, in a box of its own thread: for the reminder path,
+  // which never waits for the user. Nothing for a success.
+  void Tell(const Outcome& outcome);
+
  protected:
   const fw::CommandMap* GetCommandMap() const override;
 
@@ -21,7 +29,26 @@ class CCadeloApp : public CWinApp {
   COleTemplateServer m_server;
   // Shows the reminder path's messages to the user, one box at a time, on a thread of its own.
   Notifier m_notifier;
+  // Connected only in the hidden mode; its reminder events tell the user through m_notifier.
+  OutlookConnection m_outlook;
 };
+
+// The application object running, for the windows that tell the user something.
+CCadeloApp& TheCadeloApp();
 
 // Class id under which the settings document type is served and registered.
 extern const CLSID CLSID_CadeloDocument;
+
+// The About box (dialog 100).
+class CAboutDlg : public CDialog {
+ public:
+  CAboutDlg();
+};
+
+// The command line of cadelo: its own options (see CadeloCommandLineOptions) on top of the
+// framework's record. Plain arguments with no option pending go to the framework (the first one
+// names a document to open); flags never do, so the framework's own switches stay unused.
+class CCadeloCommandLineInfo : public CCommandLineInfo, public CadeloCommandLineOptions {
+ public:
+  void ParseParam(const char* pszParam, BOOL bFlag, BOOL bLast) override;
+};

@@ -1,5 +1,10 @@
 #include "agent/shell/cadelo_doc.h"
 
+#include <string>
+
+#include "agent/calls/settings_store.h"
+#include "agent/shell/shell_text.h"
+
 const IID IID_ICadelo = {0xC4E1A7D2, 0x58B3, 0x4F06, {0xA9, 0x1D, 0x3B, 0x72, 0xE0, 0xF4, 0x5C, 0x19}};
 
 CCadeloDoc::CCadeloDoc() {
@@ -9,12 +14,33 @@ CCadeloDoc::CCadeloDoc() {
 
 CCadeloDoc::~CCadeloDoc() { AfxOleUnlockApp(); }
 
-// Files hold nothing: Save writes an empty file, Open reads nothing.
-void CCadeloDoc::Serialize(CArchive&) {}
-
-BOOL CCadeloDoc::OnNewDocument() { return CDocument::OnNewDocument() ? TRUE : FALSE; }
-
 void* CCadeloDoc::GetInterfaceHook(REFIID iid) {
   if (IsEqualIID(iid, IID_ICadelo)) return GetIDispatch(FALSE);
   return CDocument::GetInterfaceHook(iid);
+}
+
+const fw::CommandMap* CCadeloView::GetCommandMap() const {
+  static const fw::CommandMap map(CView::GetCommandMap(),
+                                  {
+                                      fw::OnCommand(ID_FILE_PRINT, &CView::OnFilePrint),
+                                      fw::OnCommand(ID_FILE_PRINT_DIRECT, &CView::OnFilePrint),
+                                      fw::OnCommand(ID_FILE_PRINT_PREVIEW, &CView::OnFilePrintPreview),
+                                  });
+  return &map;
+}
+
+void CCadeloView::OnDraw(CDC* pDC) {
+  // Nothing is cached: a setting saved a moment ago shows at the next paint.
+  SettingsSnapshot settings;
+  settings.host = GetHost();
+  settings.port = GetPort();
+  settings.myNumber = GetMyNumber();
+  settings.lastName = GetLastName();
+  settings.firstName = GetFirstName();
+  const std::string text = ComposeSettingsText(settings);
+
+  // Top-left, a line per CR LF, no wrapping, clipped to 800 by 800 units. The text is drawn as
+  // typed: an "&" in a name is no mnemonic prefix, and the tab before the hint is a tab.
+  RECT rect{0, 0, 800, 800};
+  pDC->DrawText(text, &rect, DT_NOPREFIX | DT_EXPANDTABS);
 }

@@ -1,7 +1,8 @@
 #pragma once
-// CCadeloDoc: the settings document. It holds no data (the settings live in the registry); it
-// exists for the document/view model and is the object automation clients get. Each live
-// document holds one lock on the application.
+// The settings document and its view. The document holds no data (the settings live in the
+// registry): it exists for the document/view model, printing included, and is the object
+// automation clients get; each live document holds one lock on the application. Files hold
+// nothing: Save writes an empty file, Open reads nothing.
 #include "agent/framework/afx.h"
 
 // {C4E1A7D2-58B3-4F06-A91D-3B72E0F45C19}: answered with the document's IDispatch.
@@ -12,7 +13,15 @@ class CCadeloDoc : public CDocument {
   CCadeloDoc();
   ~CCadeloDoc() override;
 
-  void Serialize(CArchive& ar) override;
-  BOOL OnNewDocument() override;
   void* GetInterfaceHook(REFIID iid) override;
+};
+
+// Shows the current gateway and caller settings as plain text, read afresh from the registry on
+// every paint.
+class CCadeloView : public CView {
+ public:
+  void OnDraw(CDC* pDC) override;
+
+ protected:
+  const fw::CommandMap* GetCommandMap() const override;
 };

@@ -26,8 +26,8 @@ class GatewayClientTest : public SettingsKeyFixture {
   void SetUp() override {
     SettingsKeyFixture::SetUp();
     ASSERT_TRUE(server_.Start());
-    ASSERT_EQ(SetHost("127.0.0.1"), 1);
-    ASSERT_EQ(SetPort(server_.Port()), 1);
+    ASSERT_TRUE(SetHost("127.0.0.1").Ok());
+    ASSERT_TRUE(SetPort(server_.Port()).Ok());
   }
 
   Outcome Post(const std::string& body = "a=1") {
@@ -61,7 +61,7 @@ TEST_F(GatewayClientTest, EachCallUsesAFreshConnectionAndReadsTheSettingsAgain) 
   gateway::Server other;
   ASSERT_TRUE(other.Start());
   other.SetAnswer({200, "OK", "[7]"});
-  ASSERT_EQ(SetPort(other.Port()), 1);
+  ASSERT_TRUE(SetPort(other.Port()).Ok());
   const Outcome o = Post();
   EXPECT_EQ(o.requestId, "7");
   EXPECT_EQ(Post().result, 1);
@@ -116,7 +116,7 @@ TEST_F(GatewayClientTest, InterpretsEachKindOfAnswer) {
 TEST_F(GatewayClientTest, RefusedConnectionIsTold) {
   const uint16_t port = server_.Port();
   server_.Stop();
-  ASSERT_EQ(SetPort(port), 1);
+  ASSERT_TRUE(SetPort(port).Ok());
   const Outcome o = Post();
   EXPECT_EQ(o.result, 0);
   EXPECT_EQ(o.requestId, "");
@@ -127,7 +127,7 @@ TEST_F(GatewayClientTest, RefusedConnectionIsTold) {
 // would call whatever listens on the port left over).
 TEST_F(GatewayClientTest, APortOutOfRangeIsReportedAndNothingIsSent) {
   for (const int32_t stored : {0, -1, 65536, 65536 + server_.Port(), int32_t(0x7FFF0000) + server_.Port()}) {
-    ASSERT_EQ(SetPort(stored), 1);
+    ASSERT_TRUE(SetPort(stored).Ok());
     const Outcome o = Post();
     EXPECT_EQ(o.result, 0) << stored;
     EXPECT_EQ(o.requestId, "") << stored;

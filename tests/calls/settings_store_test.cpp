@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "tests/calls/settings_key_fixture.h"
-#include "tests/harness/message_box_watcher.h"
 #include "tests/harness/registry.h"
 #include "tests/harness/patience.h"
 
@@ -54,7 +53,7 @@ TEST_F(SettingsStoreTest, GettersWithKeyButNoValuesGiveDefaults) {
 }
 
 TEST_F(SettingsStoreTest, FirstSetterCreatesKeyAndWritesOnlyItsValue) {
-  EXPECT_EQ(SetFirstName("Ann"), 1);
+  EXPECT_TRUE(SetFirstName("Ann").Ok());
   EXPECT_EQ(harness::ValueNames(HKEY_CURRENT_USER, kSettingsKeyPath),
             std::vector<std::string>{"firstname"});
   EXPECT_EQ(GetLastName(), "");
@@ -64,7 +63,7 @@ TEST_F(SettingsStoreTest, FirstSetterCreatesKeyAndWritesOnlyItsValue) {
 TEST_F(SettingsStoreTest, SettersStoreTypeSizeAndBytes) {
   struct Case {
     const char* name;
-    int (*set)();
+    Outcome (*set)();
     DWORD type;
     Bytes bytes;
   };
@@ -88,7 +87,7 @@ TEST_F(SettingsStoreTest, SettersStoreTypeSizeAndBytes) {
       {"lastname", [] { return SetLastName(""); }, REG_SZ, Bytes{0}},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(c.set(), 1) << c.name;
+    EXPECT_TRUE(c.set().Ok()) << c.name;
     const harness::RegValue v = Stored(c.name);
     EXPECT_TRUE(v.exists) << c.name;
     EXPECT_EQ(v.type, c.type) << c.name;
@@ -97,22 +96,22 @@ TEST_F(SettingsStoreTest, SettersStoreTypeSizeAndBytes) {
 }
 
 TEST_F(SettingsStoreTest, GettersReturnWhatSettersStored) {
-  ASSERT_EQ(SetHost("10.0.0.7"), 1);
-  ASSERT_EQ(SetPort(70000), 1);
-  ASSERT_EQ(SetMyNumber("+1 555 0100"), 1);
-  ASSERT_EQ(SetFirstName("Ann"), 1);
-  ASSERT_EQ(SetLastName("Lee"), 1);
+  ASSERT_TRUE(SetHost("10.0.0.7").Ok());
+  ASSERT_TRUE(SetPort(70000).Ok());
+  ASSERT_TRUE(SetMyNumber("+1 555 0100").Ok());
+  ASSERT_TRUE(SetFirstName("Ann").Ok());
+  ASSERT_TRUE(SetLastName("Lee").Ok());
   EXPECT_EQ(GetHost(), "10.0.0.7");
   EXPECT_EQ(GetPort(), 70000);
   EXPECT_EQ(GetMyNumber(), "+1 555 0100");
   EXPECT_EQ(GetFirstName(), "Ann");
   EXPECT_EQ(GetLastName(), "Lee");
-  ASSERT_EQ(SetPort(-1), 1);
+  ASSERT_TRUE(SetPort(-1).Ok());
   EXPECT_EQ(GetPort(), -1);
 }
 
 TEST_F(SettingsStoreTest, StoredEmptyHostStaysEmpty) {
-  ASSERT_EQ(SetHost(""), 1);
+  ASSERT_TRUE(SetHost("").Ok());
   EXPECT_EQ(GetHost(), "");
 }
 
@@ -121,7 +120,7 @@ TEST_F(SettingsStoreTest, StoredEmptyHostStaysEmpty) {
 TEST_F(SettingsStoreTest, TextsLongerThanTheirCapacityReadAsDefault) {
   struct Case {
     const char* name;
-    int (*set)(const std::string&);
+    Outcome (*set)(const std::string&);
     std::string (*get)();
     size_t capacity;
     std::string fallback;
@@ -134,11 +133,11 @@ TEST_F(SettingsStoreTest, TextsLongerThanTheirCapacityReadAsDefault) {
   };
   for (const Case& c : cases) {
     const std::string fits(c.capacity - 1, '7');
-    ASSERT_EQ(c.set(fits), 1);
+    ASSERT_TRUE(c.set(fits).Ok());
     EXPECT_EQ(c.get(), fits) << c.name;
-    ASSERT_EQ(c.set(std::string(c.capacity, '7')), 1);
+    ASSERT_TRUE(c.set(std::string(c.capacity, '7')).Ok());
     EXPECT_EQ(c.get(), c.fallback) << c.name << " of " << c.capacity;
-    ASSERT_EQ(c.set(std::string(5000, '7')), 1);
+    ASSERT_TRUE(c.set(std::string(5000, '7')).Ok());
     EXPECT_EQ(c.get(), c.fallback) << c.name << " of 5000";
   }
 }
@@ -204,28 +203,19 @@ class UncreatableSettingsKeyTest : public SettingsKeyFixture {
   std::string m_expectedText;
 };
 
-TEST_F(UncreatableSettingsKeyTest, CreateSettingsKeyTellsTheUserAndFails) {
-  harness::MessageBoxWatcher watcher("Brisomel");
+TEST_F(UncreatableSettingsKeyTest, CreateSettingsKeySaysWhyItFailed) {
   win::RegKey key;
-  EXPECT_EQ(CreateSettingsKey(&key), 0);
+  const Outcome created = CreateSettingsKey(&key);
+  EXPECT_FALSE(created.Ok());
   EXPECT_FALSE(key);
-  ASSERT_TRUE(watcher.WaitForCount(1, harness::kPatientMs));
-  const std::vector<harness::SeenBox> seen = watcher.Seen();
-  ASSERT_EQ(seen.size(), 1u);
-  EXPECT_EQ(seen[0].text, m_expectedText);
+  EXPECT_EQ(created.Message(), m_expectedText);
 }
 
 TEST_F(UncreatableSettingsKeyTest, EachSetterReportsOnItsOwn) {
-  harness::MessageBoxWatcher watcher("Brisomel");
-  EXPECT_EQ(SetHost("h"), 0);
-  EXPECT_EQ(SetPort(1), 0);
-  EXPECT_EQ(SetMyNumber("1"), 0);
-  EXPECT_EQ(SetFirstName("A"), 0);
-  EXPECT_EQ(SetLastName("L"), 0);
-  ASSERT_TRUE(watcher.WaitForCount(5, harness::kPatientMs));
-  const std::vector<harness::SeenBox> seen = watcher.Seen();
-  ASSERT_EQ(seen.size(), 5u);
-  for (const harness::SeenBox& box : seen) EXPECT_EQ(box.text, m_expectedText);
+  for (const Outcome& set : {SetHost("h"), SetPort(1), SetMyNumber("1"), SetFirstName("A"), SetLastName("L")}) {
+    EXPECT_FALSE(set.Ok());
+    EXPECT_EQ(set.Message(), m_expectedText);
+  }
   EXPECT_FALSE(harness::KeyExists(HKEY_CURRENT_USER, kSettingsKeyPath));
   EXPECT_EQ(GetHost(), "localhost");
 }
@@ -244,13 +234,12 @@ TEST_F(SettingsStoreTest, AReadOnlyKeyIsReadAndASetterSaysWhyItCannotWrite) {
 
   EXPECT_EQ(GetHost(), "gw.corp");
   EXPECT_EQ(GetPort(), 9000);
-  harness::MessageBoxWatcher watcher("Brisomel");
-  EXPECT_EQ(SetHost("other"), 0);
-  ASSERT_TRUE(watcher.WaitForCount(1, harness::kPatientMs));
+  const Outcome refused = SetHost("other");
+  EXPECT_FALSE(refused.Ok());
   char reason[1024] = {};
   FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_ACCESS_DENIED, 0x0400,
                  reason, sizeof reason, nullptr);
-  EXPECT_EQ(watcher.Seen()[0].text, std::string("Cannot save setting in registry.") + reason);
+  EXPECT_EQ(refused.Message(), std::string("Cannot save setting in registry.") + reason);
 
   PSECURITY_DESCRIPTOR open = nullptr;
   ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;KA;;;WD)", SDDL_REVISION_1, &open, nullptr));

@@ -1,6 +1,6 @@
 // The add-in's path beside the program: the program's folder (the last '/' wins, else the last
 // '\') plus "mervane.dll", and its quoting for the command line of regsvr32.
-#include "agent/shell/addin_path.h"
+#include "agent/shell/shell_text.h"
 #include "tests/fuzz/fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

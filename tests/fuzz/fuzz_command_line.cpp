@@ -1,7 +1,7 @@
 // The agent's command line against a plain model of its rules: the main frame is hidden exactly
 // when a "hidewindow" flag is followed, before the next flag, by a plain "yes"; only the first
 // free plain argument is offered as the document, and only one with no option pending.
-#include "agent/shell/command_line_options.h"
+#include "agent/shell/shell_text.h"
 #include "tests/fuzz/fuzz_input.h"
 
 #include <cstring>

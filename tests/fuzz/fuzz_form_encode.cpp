@@ -1,6 +1,6 @@
 // Form encoding loses nothing: decoding gives back every input byte, and the output holds only
 // letters, digits, '+' and lowercase escapes.
-#include "agent/calls/form_encode.h"
+#include "agent/calls/call_text.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tools/gateway/form.h"
 

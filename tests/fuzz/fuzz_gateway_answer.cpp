@@ -1,6 +1,6 @@
 // The gateway's answer grammar on arbitrary bytes: never crashes, and what it extracts really is
 // in the answer where the grammar says.
-#include "agent/calls/gateway_answer.h"
+#include "agent/calls/http_wire.h"
 #include "tests/fuzz/fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,6 +1,6 @@
 // Outlook's version text: the major number is what "%d" of sscanf reads before the first ".",
 // and a text without a "." or without a number there is refused.
-#include "agent/outlook/outlook_version.h"
+#include "agent/outlook/outlook_rules.h"
 #include "tests/fuzz/fuzz_input.h"
 
 #include <climits>

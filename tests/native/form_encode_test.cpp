@@ -1,4 +1,4 @@
-#include "agent/calls/form_encode.h"
+#include "agent/calls/call_text.h"
 
 #include <gtest/gtest.h>
 

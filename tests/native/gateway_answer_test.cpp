@@ -1,4 +1,4 @@
-#include "agent/calls/gateway_answer.h"
+#include "agent/calls/http_wire.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "agent/shell/addin_path.h"
+#include "agent/shell/shell_text.h"
 
 namespace {
 

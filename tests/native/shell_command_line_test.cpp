@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/shell/command_line_options.h"
+#include "agent/shell/shell_text.h"
 
 namespace {
 

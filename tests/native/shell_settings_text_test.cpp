@@ -1,7 +1,7 @@
 // The settings view's text.
 #include <gtest/gtest.h>
 
-#include "agent/shell/settings_text.h"
+#include "agent/shell/shell_text.h"
 
 namespace {
 

@@ -5,9 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "agent/outlook/ol_sink.h"
 #include "agent/outlook/outlook_connection.h"
-#include "tests/harness/message_box_watcher.h"
 #include "tests/harness/patience.h"
 #include "tests/outlook/sim_support.h"
 
@@ -35,11 +33,9 @@ std::string Script(const std::string& version, bool expectAdvise) {
 
 class ConnectionTest : public ::testing::Test {
  protected:
-  void SetUp() override { g_bNoSink = FALSE; }
-  void TearDown() override {
-    DisconnectOutlookSinkIfConnected();
-    g_bNoSink = FALSE;
-  }
+  void TearDown() override { connection_.Disconnect(); }
+
+  OutlookConnection connection_{nullptr};
 };
 
 struct VersionRow {
@@ -63,16 +59,16 @@ TEST_F(ConnectionTest, VersionsFromOutlook2000OnConnectAndOthersEndStartUp) {
   };
   for (const VersionRow& row : rows) {
     SCOPED_TRACE(std::string("version \"") + row.version + "\"");
-    g_bNoSink = FALSE;
-    harness::MessageBoxWatcher boxes("Brisomel");
     SimProcess sim(SimExe());
     ASSERT_TRUE(StartSim(sim, Script(row.version, row.connects)));
 
-    EXPECT_EQ(ConnectOutlookSink(), row.connects ? TRUE : FALSE);
-    EXPECT_EQ(g_bNoSink, row.connects ? FALSE : TRUE);
+    const Outcome connected = connection_.Connect();
+    EXPECT_EQ(connected.Ok(), row.connects);
+    EXPECT_EQ(connected.Message(), row.message ? row.message : "");
+    EXPECT_EQ(connection_.Connected(), row.connects);
     if (row.connects) {
       ASSERT_TRUE(sim.WaitForLine("Note advised", 20000));
-      DisconnectOutlookSinkIfConnected();
+      connection_.Disconnect();
     }
     DWORD exitCode = 99;
     ASSERT_TRUE(sim.WaitForExit(20000, &exitCode));
@@ -87,21 +83,14 @@ TEST_F(ConnectionTest, VersionsFromOutlook2000OnConnectAndOthersEndStartUp) {
     if (row.connects) {
       EXPECT_GT(ExternalRefs(log, "Application"), 0);
     }
-    if (row.message) {
-      ASSERT_TRUE(boxes.WaitForCount(1, harness::kPatientMs));
-      EXPECT_EQ(boxes.Seen()[0].text, row.message);
-      EXPECT_EQ(boxes.Seen()[0].pid, GetCurrentProcessId());
-    }
-    EXPECT_EQ(boxes.Count(), row.message ? 1u : 0u);
   }
 }
 
 TEST_F(ConnectionTest, AVersionThatCannotBeReadEndsStartUpWithAMessage) {
-  harness::MessageBoxWatcher boxes("Brisomel");
   SimProcess sim(SimExe());
   ASSERT_TRUE(StartSim(sim, "fail Application Version \"Outlook is shutting down.\"\n"));
-  EXPECT_FALSE(ConnectOutlookSink());
-  EXPECT_TRUE(g_bNoSink);
+  EXPECT_EQ(connection_.Connect().Message(), kNoVersion);
+  EXPECT_FALSE(connection_.Connected());
   DWORD exitCode = 99;
   ASSERT_TRUE(sim.WaitForExit(20000, &exitCode));
   EXPECT_EQ(exitCode, 0u);
@@ -109,21 +98,16 @@ TEST_F(ConnectionTest, AVersionThatCannotBeReadEndsStartUpWithAMessage) {
   EXPECT_EQ(LinesStartingWith(log, "Application Version get"),
             std::vector<std::string>{"Application Version get -> DISP_E_EXCEPTION"});
   EXPECT_TRUE(LinesStartingWith(log, "Advise").empty());
-  ASSERT_TRUE(boxes.WaitForCount(1, harness::kPatientMs));
-  EXPECT_EQ(boxes.Seen()[0].text, kNoVersion);
 }
 
 // An agent whose advice Outlook refused would never hear of a reminder: the user is told, start-up
 // ends, and Outlook is let go of.
 TEST_F(ConnectionTest, ARefusedAdviseEndsStartUpWithAMessage) {
-  harness::MessageBoxWatcher boxes("Brisomel");
   SimProcess sim(SimExe());
   ASSERT_TRUE(StartSim(sim, "refuse-advise\n"));
-  EXPECT_FALSE(ConnectOutlookSink());
-  EXPECT_TRUE(g_bNoSink);
-  EXPECT_EQ(theSink.Source(), nullptr);
-  ASSERT_TRUE(boxes.WaitForCount(1, harness::kPatientMs));
-  EXPECT_EQ(boxes.Seen()[0].text, kNoEvents);
+  EXPECT_EQ(connection_.Connect().Message(), kNoEvents);
+  EXPECT_FALSE(connection_.Connected());
+  EXPECT_EQ(connection_.Sink().Source(), nullptr);
   DWORD exitCode = 99;
   ASSERT_TRUE(sim.WaitForExit(20000, &exitCode));
   EXPECT_EQ(exitCode, 0u) << "Outlook was kept after the refusal";
@@ -139,21 +123,18 @@ TEST_F(ConnectionTest, ABusyOutlookIsTriedAgainForABoundedTime) {
   } rows[] = {{"3s", true}, {"60s", false}};
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string("busy ") + row.busy);
-    g_bNoSink = FALSE;
-    harness::MessageBoxWatcher boxes("Brisomel");
     SimProcess sim(SimExe());
     ASSERT_TRUE(StartSim(sim, std::string("busy ") + row.busy + " reject\n" + (row.connects ? Script("16.0.0.1", true) : "sleep 60s\n")));
     const ULONGLONG start = GetTickCount64();
-    EXPECT_EQ(ConnectOutlookSink(), row.connects ? TRUE : FALSE);
+    const Outcome connected = connection_.Connect();
+    EXPECT_EQ(connected.Ok(), row.connects);
     const ULONGLONG tookMs = GetTickCount64() - start;
     EXPECT_GE(LinesStartingWith(sim.Log(), "Busy rejected call").size(), 1u) << "Outlook turned nothing away";
     if (row.connects) {
       ASSERT_TRUE(sim.WaitForLine("Note advised", 20000));
-      DisconnectOutlookSinkIfConnected();
-      EXPECT_EQ(boxes.Count(), 0u);
+      connection_.Disconnect();
     } else {
-      ASSERT_TRUE(boxes.WaitForCount(1, harness::kPatientMs));
-      EXPECT_EQ(boxes.Seen()[0].text, kNoOutlook);
+      EXPECT_EQ(connected.Message(), kNoOutlook);
       EXPECT_GE(tookMs, 10000u) << "gave up too soon";
       EXPECT_LT(tookMs, 40000u) << "no bound";
       sim.RequestQuit();
@@ -165,66 +146,52 @@ TEST_F(ConnectionTest, ABusyOutlookIsTriedAgainForABoundedTime) {
 }
 
 TEST_F(ConnectionTest, AdviseLeavesOutlookWithTheSinkAndTheSinkWithOutlook) {
-  const ULONG sinkRefsBefore = theSink.RefCount();
+  COlSink& sink = connection_.Sink();
+  const ULONG sinkRefsBefore = sink.RefCount();
   SimProcess sim(SimExe());
   ASSERT_TRUE(StartSim(sim, Script("16.0.0.1", true)));
-  ASSERT_TRUE(ConnectOutlookSink());
+  ASSERT_TRUE(connection_.Connect().Ok());
 
-  // The start-up driver holds nothing: the sink's reference is the only one on our proxy.
-  ASSERT_NE(theSink.Source(), nullptr);
-  EXPECT_EQ(RefsOf(theSink.Source()), 1u);
-  // Advise's own reference (never given back) plus those held for Outlook's connection point.
-  EXPECT_GE(theSink.RefCount(), sinkRefsBefore + 2);
+  // The start-up step holds nothing: the sink's reference is the only one on our proxy.
+  ASSERT_NE(sink.Source(), nullptr);
+  EXPECT_EQ(RefsOf(sink.Source()), 1u);
+  // Those held for Outlook's connection point come on top of the owner's.
+  EXPECT_GE(sink.RefCount(), sinkRefsBefore + 1);
   ASSERT_TRUE(sim.WaitForLine("Note advised", 20000));
   EXPECT_GT(ExternalRefs(sim.Log(), "Application"), 0);
 
-  DisconnectOutlookSinkIfConnected();
-  EXPECT_EQ(theSink.Source(), nullptr);
+  connection_.Disconnect();
+  EXPECT_EQ(sink.Source(), nullptr);
   DWORD exitCode = 99;
   ASSERT_TRUE(sim.WaitForExit(20000, &exitCode));
   EXPECT_EQ(exitCode, 0u);
-  // Outlook let go of the sink; the reference Advise took stays, so the static sink never reaches 0.
-  EXPECT_TRUE(PumpUntil([&] { return theSink.RefCount() == sinkRefsBefore + 1; }, harness::kPatientMs)) << theSink.RefCount();
+  // Outlook let go of the sink: only the owner's reference is left.
+  EXPECT_TRUE(PumpUntil([&] { return sink.RefCount() == sinkRefsBefore; }, harness::kPatientMs)) << sink.RefCount();
 }
 
 TEST_F(ConnectionTest, ExitUnadvisesOnlyAfterAConnection) {
+  connection_.Disconnect();  // never connected: nothing to undo
   SimProcess sim(SimExe());
   ASSERT_TRUE(StartSim(sim, Script("16.0.0.1", true)));
-  ASSERT_TRUE(ConnectOutlookSink());
+  ASSERT_TRUE(connection_.Connect().Ok());
   ASSERT_TRUE(sim.WaitForLine("Note advised", 20000));
   EXPECT_TRUE(LinesStartingWith(sim.Log(), "Unadvise").empty());
 
-  DisconnectOutlookSinkIfConnected();
+  connection_.Disconnect();
   ASSERT_TRUE(sim.WaitForLine("Unadvise cookie=1", 10000));
-  DisconnectOutlookSinkIfConnected();  // a second exit step finds nothing to undo
+  connection_.Disconnect();  // a second exit step finds nothing to undo
   DWORD exitCode = 99;
   ASSERT_TRUE(sim.WaitForExit(20000, &exitCode));
   EXPECT_EQ(LinesStartingWith(sim.Log(), "Unadvise").size(), 1u);
-
-  // With the flag set (visible mode, failed start-up) the exit step leaves the sink alone.
-  SimProcess second(SimExe());
-  ASSERT_TRUE(StartSim(second, Script("16.0.0.1", true)));
-  ASSERT_TRUE(ConnectOutlookSink());
-  ASSERT_TRUE(second.WaitForLine("Note advised", 20000));
-  g_bNoSink = TRUE;
-  DisconnectOutlookSinkIfConnected();
-  PumpUntil([] { return false; }, 300);
-  EXPECT_TRUE(LinesStartingWith(second.Log(), "Unadvise").empty());
-  g_bNoSink = FALSE;
-  DisconnectOutlookSinkIfConnected();
-  ASSERT_TRUE(second.WaitForExit(20000, &exitCode));
   EXPECT_EQ(exitCode, 0u);
 }
 
 TEST_F(ConnectionTest, WithoutOutlookRegisteredTheUserIsTold) {
   SimProcess registration(SimExe());
   ASSERT_TRUE(registration.Unregister());
-  harness::MessageBoxWatcher boxes("Brisomel");
-  EXPECT_FALSE(ConnectOutlookSink());
-  EXPECT_TRUE(g_bNoSink);
-  ASSERT_TRUE(boxes.WaitForCount(1, harness::kPatientMs));
-  EXPECT_EQ(boxes.Seen()[0].text, kNoOutlook);
-  EXPECT_EQ(theSink.Source(), nullptr);
+  EXPECT_EQ(connection_.Connect().Message(), kNoOutlook);
+  EXPECT_FALSE(connection_.Connected());
+  EXPECT_EQ(connection_.Sink().Source(), nullptr);
   EXPECT_TRUE(registration.Register());
 }
 

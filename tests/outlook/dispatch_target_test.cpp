@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "agent/framework/dispatch_driver.h"
+#include "agent/framework/automation.h"
 #include "agent/framework/dispatch_target.h"
 #include "common/win/variant.h"
 
@@ -77,23 +77,28 @@ VARIANTARG I4(long value) {
   return v;
 }
 
+win::Variant Long(long value) {
+  win::Variant v;
+  v.get()->vt = VT_I4;
+  v.get()->lVal = value;
+  return v;
+}
+
 TEST(AutomationTarget, MembersAreCalledWithTheirArgumentsInOrder) {
   CTestTarget target;
-  COleDispatchDriver driver(target.GetIDispatch(FALSE), FALSE);
-  long difference = 0;
-  static const BYTE kTwoLongs[] = VTS_I4 VTS_I4;
-  driver.InvokeHelper(kSubtract, DISPATCH_METHOD, VT_I4, &difference, kTwoLongs, 10L, 3L);
-  EXPECT_EQ(difference, 7);
+  const fw::Dispatch client = fw::Dispatch::Borrow(target.GetIDispatch(FALSE));
+  win::Variant difference;
+  ASSERT_TRUE(client.Call(kSubtract, &difference, Long(10), Long(3)).Ok());
+  EXPECT_EQ(difference.get()->lVal, 7);
 
   // Arguments are coerced to the member's parameter types.
-  static const BYTE kTextAndShort[] = VTS_BSTR VTS_I2;
-  driver.InvokeHelper(kSubtract, DISPATCH_METHOD, VT_I4, &difference, kTextAndShort, "100", 1);
-  EXPECT_EQ(difference, 99);
+  ASSERT_TRUE(client.Call(kSubtract, &difference, fw::ArgText("100"), fw::ArgShort(1)).Ok());
+  EXPECT_EQ(difference.get()->lVal, 99);
 
-  std::string greeting;
-  static const BYTE kText[] = VTS_BSTR;
-  driver.InvokeHelper(kGreet, DISPATCH_METHOD | DISPATCH_PROPERTYGET, VT_BSTR, &greeting, kText, "Ann");
-  EXPECT_EQ(greeting, "Hello, Ann");
+  win::Variant greeting;
+  ASSERT_TRUE(client.Call(kGreet, &greeting, fw::ArgText("Ann")).Ok());
+  ASSERT_EQ(greeting.vt(), VT_BSTR);
+  EXPECT_EQ(std::wstring(greeting.get()->bstrVal), L"Hello, Ann");
 }
 
 TEST(AutomationTarget, CallErrors) {
@@ -148,23 +153,21 @@ TEST(AutomationTarget, ExceptionsOfAMemberBecomeTheFailedResultOfInvoke) {
 
   EXPECT_EQ(RawInvoke(dispatch, kRaise, DISPATCH_METHOD, {}, 0, nullptr), DISP_E_EXCEPTION);
 
-  // Through the driver, the caller gets the Automation exception back.
-  COleDispatchDriver driver(dispatch, FALSE);
-  try {
-    driver.InvokeHelper(kRaise, DISPATCH_METHOD, VT_EMPTY, nullptr, nullptr);
-    ADD_FAILURE() << "no exception";
-  } catch (const COleDispatchException& e) {
-    EXPECT_EQ(e.m_strDescription, "Refused");
-    EXPECT_EQ(e.m_sc, E_ACCESSDENIED);
-  }
+  // Through the client, the caller gets the member's code and description back.
+  const fw::CallStatus raised = fw::Dispatch::Borrow(dispatch).Call(kRaise, nullptr);
+  EXPECT_EQ(raised.hr, E_ACCESSDENIED);
+  EXPECT_EQ(raised.description, "Refused");
 }
 
 TEST(AutomationTarget, ObjectArgumentsAreLentForTheCall) {
   CTestTarget target;
   CTestTarget item;
-  COleDispatchDriver driver(target.GetIDispatch(FALSE), FALSE);
-  static const BYTE kObject[] = VTS_DISPATCH;
-  driver.InvokeHelper(kKeep, DISPATCH_METHOD, VT_EMPTY, nullptr, kObject, item.GetIDispatch(FALSE));
+  {
+    win::Variant object;
+    object.get()->vt = VT_DISPATCH;
+    object.get()->pdispVal = item.GetIDispatch(TRUE);  // the argument's own reference
+    ASSERT_TRUE(fw::Dispatch::Borrow(target.GetIDispatch(FALSE)).Call(kKeep, nullptr, std::move(object)).Ok());
+  }
   EXPECT_EQ(target.kept, item.GetIDispatch(FALSE));
   EXPECT_EQ(item.RefCount(), 1u);  // nothing kept, nothing released
 }

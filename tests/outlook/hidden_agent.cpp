@@ -1,5 +1,7 @@
 #include "tests/outlook/hidden_agent.h"
 
+#include <gtest/gtest.h>
+
 #include "agent/calls/settings_store.h"
 #include "agent/framework/afx_ids.h"
 #include "tests/harness/paths.h"
@@ -27,11 +29,10 @@ AgentRegistry::AgentRegistry()
 
 void WriteCallSettings(uint16_t gatewayPort, const std::string& firstName, const std::string& lastName,
                        const std::string& myNumber) {
-  SetHost("127.0.0.1");
-  SetPort(gatewayPort);
-  SetMyNumber(myNumber);
-  SetFirstName(firstName);
-  SetLastName(lastName);
+  for (const Outcome& stored : {SetHost("127.0.0.1"), SetPort(gatewayPort), SetMyNumber(myNumber),
+                                SetFirstName(firstName), SetLastName(lastName)}) {
+    EXPECT_TRUE(stored.Ok()) << stored.Message();
+  }
 }
 
 HiddenAgent::HiddenAgent() = default;

@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "agent/framework/ole.h"
-#include "agent/outlook/ol_sink.h"
+#include "agent/outlook/outlook_objects.h"
+#include "agent/outlook/reminder_sink.h"
 #include "tests/outlook/fake_com.h"
 
 namespace {
@@ -11,7 +12,7 @@ namespace {
 using outlook_test::FakeEventSource;
 
 TEST(ConnectionAdvise, WithoutRefCountTheConnectionDoesNotHoldTheSink) {
-  COlSink* sink = COlSink::CreateObject();
+  COlSink* sink = new COlSink(nullptr);
   IDispatch* dispatch = sink->GetIDispatch(FALSE);
   FakeEventSource source(IID_ApplicationEvents);
 
@@ -30,7 +31,7 @@ TEST(ConnectionAdvise, WithoutRefCountTheConnectionDoesNotHoldTheSink) {
 }
 
 TEST(ConnectionAdvise, WithRefCountTheConnectionHoldsTheSink) {
-  COlSink* sink = COlSink::CreateObject();
+  COlSink* sink = new COlSink(nullptr);
   IDispatch* dispatch = sink->GetIDispatch(FALSE);
   FakeEventSource source(IID_ApplicationEvents);
   DWORD cookie = 0;
@@ -54,7 +55,7 @@ TEST(ConnectionAdvise, EveryFailingStepFailsTheAdviceAndLeavesTheCountsAlone) {
       {"point for another interface", true, true, S_OK, &IID_IDispatch},
       {"advice refused", true, true, CONNECT_E_ADVISELIMIT, &IID_ApplicationEvents},
   };
-  COlSink* sink = COlSink::CreateObject();
+  COlSink* sink = new COlSink(nullptr);
   IDispatch* dispatch = sink->GetIDispatch(FALSE);
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -74,7 +75,7 @@ TEST(ConnectionAdvise, EveryFailingStepFailsTheAdviceAndLeavesTheCountsAlone) {
 }
 
 TEST(ConnectionAdvise, AFailedUnadviseKeepsTheSinksCount) {
-  COlSink* sink = COlSink::CreateObject();
+  COlSink* sink = new COlSink(nullptr);
   IDispatch* dispatch = sink->GetIDispatch(FALSE);
   FakeEventSource source(IID_ApplicationEvents);
   DWORD cookie = 0;
@@ -88,34 +89,33 @@ TEST(ConnectionAdvise, AFailedUnadviseKeepsTheSinksCount) {
   dispatch->Release();
 }
 
-TEST(OutlookSink, AdviseHoldsTheSourceAndTheSourceHoldsTheSink) {
-  COlSink* sink = COlSink::CreateObject();
+TEST(OutlookSink, AdviseHoldsTheSourceAndTheSourceDoesNotHoldTheSink) {
+  COlSink* sink = new COlSink(nullptr);
   FakeEventSource source(IID_ApplicationEvents);
 
   EXPECT_TRUE(sink->Advise(source.AsUnknown()));
   EXPECT_EQ(source.Refs(), 2u);  // the sink's m_pSource
   EXPECT_EQ(sink->Source(), source.AsUnknown());
   EXPECT_EQ(source.Sink(), sink->GetIDispatch(FALSE));
-  // The creator's reference plus the one Advise took with GetIDispatch and never gives back; the
-  // connection point's own reference was returned at once.
-  EXPECT_EQ(sink->RefCount(), 2u);
+  // Only the owner's reference: the connection point's own was returned at once, so the owner
+  // unadvises before it lets go.
+  EXPECT_EQ(sink->RefCount(), 1u);
 
   sink->Unadvise();
   EXPECT_EQ(source.Sink(), nullptr);
   EXPECT_EQ(source.Refs(), 1u);
   EXPECT_EQ(sink->Source(), nullptr);
-  EXPECT_EQ(sink->RefCount(), 2u);
+  EXPECT_EQ(sink->RefCount(), 1u);
   sink->Unadvise();  // a second call does nothing
   EXPECT_EQ(source.Refs(), 1u);
-  EXPECT_EQ(sink->RefCount(), 2u);
-  sink->ExternalRelease();
-  sink->ExternalRelease();  // deletes it
+  EXPECT_EQ(sink->RefCount(), 1u);
+  sink->Release();  // deletes it
 }
 
 // Start-up ends after a refused advice: the sink keeps nothing of the source, and a later
 // Unadvise finds nothing to undo.
 TEST(OutlookSink, ARefusedAdviceKeepsNothingOfTheSource) {
-  COlSink* sink = COlSink::CreateObject();
+  COlSink* sink = new COlSink(nullptr);
   FakeEventSource source(IID_ApplicationEvents);
   source.offerPoint = false;
   EXPECT_FALSE(sink->Advise(source.AsUnknown()));
@@ -123,14 +123,14 @@ TEST(OutlookSink, ARefusedAdviceKeepsNothingOfTheSource) {
   EXPECT_EQ(sink->Source(), nullptr);
   sink->Unadvise();
   EXPECT_EQ(source.Refs(), 1u);
-  sink->ExternalRelease();
-  sink->ExternalRelease();
+  sink->Release();
 }
 
 TEST(OutlookSink, AnswersTheEventInterfaceAndOnlyTheReminderMember) {
-  IDispatch* dispatch = theSink.GetIDispatch(FALSE);
+  const win::ComPtr<COlSink> sink = win::ComPtr<COlSink>::Attach(new COlSink(nullptr));
+  IDispatch* dispatch = sink->GetIDispatch(FALSE);
   ASSERT_NE(dispatch, nullptr);
-  const ULONG before = theSink.RefCount();
+  const ULONG before = sink->RefCount();
 
   void* events = nullptr;
   ASSERT_EQ(dispatch->QueryInterface(IID_ApplicationEvents, &events), S_OK);
@@ -161,7 +161,7 @@ TEST(OutlookSink, AnswersTheEventInterfaceAndOnlyTheReminderMember) {
   DISPPARAMS params{&number, nullptr, 1, 0};
   EXPECT_EQ(dispatch->Invoke(0xF004, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr),
             DISP_E_TYPEMISMATCH);
-  EXPECT_EQ(theSink.RefCount(), before);
+  EXPECT_EQ(sink->RefCount(), before);
 }
 
 }  // namespace

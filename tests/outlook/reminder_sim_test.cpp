@@ -7,11 +7,8 @@
 #include <vector>
 
 #include "agent/framework/win_app.h"
-#include "agent/outlook/local_clock.h"
-#include "agent/outlook/ol_sink.h"
-#include "agent/outlook/ole_date.h"
 #include "agent/outlook/outlook_connection.h"
-#include "agent/outlook/reminder_handover.h"
+#include "agent/outlook/outlook_rules.h"
 #include "tests/outlook/sim_support.h"
 #include "tests/harness/patience.h"
 
@@ -26,17 +23,19 @@ constexpr char kMemberNotFound[] = "hr=0x80020003";
 constexpr char kOk[] = "hr=0x00000000";
 
 // Runs the agent's sink against the simulator: the items, then `events` once the sink is advised.
+// What the sink tells the user goes to notices; clock, when given, is the sink's current time.
 class ReminderRun {
  public:
-  ReminderRun(const std::string& items, const std::string& events, size_t expectedRecords) {
+  ReminderRun(const std::string& items, const std::string& events, size_t expectedRecords,
+              NoticeCollector* notices = nullptr, COlSink::Clock clock = CurrentLocalOleDate)
+      : connection_(notices ? notices->Tell() : COlSink::Tell(), std::move(clock)) {
     const std::string script = "version \"16.0.0.1\"\n" + items + "\nwait-advise 20s\n" + events +
                                "\nrefcounts\nnote done\nwait-unadvise 20s\n";
-    g_bNoSink = FALSE;
     if (!StartSim(sim_, script)) {
       ADD_FAILURE() << "simulator did not start";
       return;
     }
-    if (!ConnectOutlookSink()) {
+    if (!connection_.Connect().Ok()) {
       ADD_FAILURE() << "not connected";
       return;
     }
@@ -44,7 +43,7 @@ class ReminderRun {
     EXPECT_TRUE(catcher_.WaitForRecords(expectedRecords, harness::kPatientMs)) << catcher_.Records().size() << " records";
     PumpUntil([] { return false; }, 50);  // anything posted beyond the expected records arrives too
     log_ = sim_.Log();
-    DisconnectOutlookSinkIfConnected();
+    connection_.Disconnect();
     DWORD exitCode = 99;
     EXPECT_TRUE(sim_.WaitForExit(20000, &exitCode));
     EXPECT_EQ(exitCode, 0u);
@@ -55,6 +54,7 @@ class ReminderRun {
   const ReminderCatcher& Catcher() const { return catcher_; }
 
  private:
+  OutlookConnection connection_;
   ReminderCatcher catcher_;
   SimProcess sim_{SimExe()};
   std::vector<std::string> log_;
@@ -79,7 +79,7 @@ TEST(ReminderEvent, AnAcceptedReminderIsReadInOrderAndHandedToTheMainWindow) {
       "item 1 class \"IPM.Appointment.ReminderCall\" start +15m minutes 15 entryid \"00000000AB12\"\n"
       "item 1 subject \"Budget review\" location \"Room 4\" body \"Bring the figures\\r\\nand coffee\"\n"
       "item 1 prop notifycall text \"555-0100\"\n";
-  ReminderRun run(items, "fire 1", 1);
+  ReminderRun run(items, "fire 1", 1, &notices);
 
   const EventTrace trace = TraceOfEvent(run.Log(), "1");
   EXPECT_EQ(trace.calls, kAcceptedCalls);
@@ -150,23 +150,17 @@ TEST(ReminderEvent, OnlyTheReminderCallClassInAnyCaseIsAccepted) {
   EXPECT_EQ(ids, expectedIds);
 }
 
-class ScopedTestNow {
- public:
-  explicit ScopedTestNow(const char* now) { SetEnvironmentVariableA(kTestNowVariable, now); }
-  ~ScopedTestNow() { SetEnvironmentVariableA(kTestNowVariable, nullptr); }
-};
-
 // Refused reminders are told to the notifier, which shows them on its own thread: the event call
 // does not wait for the user.
 TEST(ReminderEvent, TwoMinutesAfterTheStartIsInTimeOneSecondLaterIsRefused) {
-  ScopedTestNow now("2030-01-01 10:02:00");
   NoticeCollector notices;
   const std::string items =
       "item exact class \"IPM.Appointment.ReminderCall\" start \"2030-01-01 10:00:00\" entryid \"exact\"\n"
       "item late class \"IPM.Appointment.ReminderCall\" start \"2030-01-01 09:59:59\" entryid \"late\"\n"
       "item future class \"IPM.Appointment.ReminderCall\" start \"2030-01-01 10:17:00\" minutes 15 entryid \"future\"\n"
       "item old class \"IPM.Appointment.ReminderCall\" start \"2029-12-31 10:00:00\" entryid \"old\"\n";
-  ReminderRun run(items, "fire exact\nfire late\nfire future\nfire old", 2);
+  ReminderRun run(items, "fire exact\nfire late\nfire future\nfire old", 2, &notices,
+                  [] { return *OleDateFromFields(2030, 1, 1, 10, 2, 0); });
 
   ASSERT_EQ(run.Records().size(), 2u);
   EXPECT_EQ(run.Records()[0]->m_strEntryId, "exact");
@@ -182,14 +176,13 @@ TEST(ReminderEvent, TwoMinutesAfterTheStartIsInTimeOneSecondLaterIsRefused) {
   EXPECT_EQ(notices.Texts(), (std::vector<std::string>{kTooLate, kTooLate}));
 }
 
-TEST(ReminderEvent, WithoutATestClockTheSystemClockDecides) {
-  ScopedTestNow malformed("2030-01-01T10:02:00");  // not the accepted form: ignored
+TEST(ReminderEvent, TheAgentsClockIsTheSystemClock) {
   NoticeCollector notices;
   const std::string items =
       "item soon class \"IPM.Appointment.ReminderCall\" start +15m entryid \"soon\"\n"
       "item started class \"IPM.Appointment.ReminderCall\" start -1m entryid \"started\"\n"
       "item past class \"IPM.Appointment.ReminderCall\" start -3m entryid \"past\"\n";
-  ReminderRun run(items, "fire soon\nfire started\nfire past", 2);
+  ReminderRun run(items, "fire soon\nfire started\nfire past", 2, &notices);
   ASSERT_EQ(run.Records().size(), 2u);
   EXPECT_EQ(run.Records()[0]->m_strEntryId, "soon");
   EXPECT_EQ(run.Records()[1]->m_strEntryId, "started");
@@ -290,7 +283,7 @@ TEST(ReminderEvent, AFailingReadEndsTheHandlerOnlyWhereItDecidesTheCall) {
                                 row.told + ":\r\nItem is busy: " + name);
     }
   }
-  ReminderRun run(items, events, 5);
+  ReminderRun run(items, events, 5, &notices);
   EXPECT_EQ(notices.Texts(), expectedNotices);
 
   size_t next = 0;
@@ -339,7 +332,8 @@ TEST(ReminderEvent, WithoutAMainWindowTheRecordIsDroppedAndTheUserTold) {
   HWND gone = CreateWindowExA(0, "STATIC", "gone", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
   DestroyWindow(gone);
   fw::SetMainWindowHandle(gone);
-  ASSERT_TRUE(ConnectOutlookSink());
+  OutlookConnection connection(notices.Tell());
+  ASSERT_TRUE(connection.Connect().Ok());
   ASSERT_TRUE(sim.WaitForLine("Note done", 20000));
   fw::SetMainWindowHandle(nullptr);
   EXPECT_EQ(ResultOf(TraceOfEvent(sim.Log(), "1").event), kOk);
@@ -348,7 +342,7 @@ TEST(ReminderEvent, WithoutAMainWindowTheRecordIsDroppedAndTheUserTold) {
   EXPECT_EQ(TakeReminderRecord(), nullptr);
   EXPECT_EQ(notices.Texts(),
             std::vector<std::string>{"Cannot make reminder call. The reminder could not be queued for calling."});
-  DisconnectOutlookSinkIfConnected();
+  connection.Disconnect();
   DWORD exitCode = 99;
   ASSERT_TRUE(sim.WaitForExit(20000, &exitCode));
   EXPECT_EQ(exitCode, 0u);

@@ -42,8 +42,8 @@ TEST(WaitServingOleCalls, EventsAreServedWhileTheWorkBlocks) {
   ASSERT_TRUE(StartSim(sim, "item 1 class \"IPM.Appointment.ReminderCall\" entryid \"one\"\n"
                             "item 2 class \"IPM.Appointment.ReminderCall\" entryid \"two\"\n"
                             "wait-advise 20s\nsleep 100ms\nfire 1\nfire 2\nnote fired\nwait-unadvise 20s\n"));
-  g_bNoSink = FALSE;
-  ASSERT_TRUE(ConnectOutlookSink());
+  OutlookConnection connection(nullptr);
+  ASSERT_TRUE(connection.Connect().Ok());
 
   // The work blocks until both events have been handled; it could not end if they waited for it.
   std::atomic<bool> eventsDone{false};
@@ -57,7 +57,7 @@ TEST(WaitServingOleCalls, EventsAreServedWhileTheWorkBlocks) {
   ASSERT_TRUE(catcher.WaitForRecords(2, harness::kPatientMs));
   EXPECT_EQ(catcher.Records()[0]->m_strEntryId, "one");
   EXPECT_EQ(catcher.Records()[1]->m_strEntryId, "two");
-  DisconnectOutlookSinkIfConnected();
+  connection.Disconnect();
   DWORD exitCode = 99;
   ASSERT_TRUE(sim.WaitForExit(20000, &exitCode));
   EXPECT_EQ(exitCode, 0u);
@@ -84,13 +84,13 @@ TEST(WaitServingOleCalls, InsideTheHandlingOfARecordTheNextEventIsServed) {
     });
     recordsInsideTheWait = catcher.Records().size();
   });
-  g_bNoSink = FALSE;
-  ASSERT_TRUE(ConnectOutlookSink());
+  OutlookConnection connection(nullptr);
+  ASSERT_TRUE(connection.Connect().Ok());
   ASSERT_TRUE(catcher.WaitForRecords(2, 20000));
   EXPECT_TRUE(eventsDone) << "the second event waited for the work";
   EXPECT_EQ(recordsInsideTheWait, 1u) << "the second record was dispatched inside the wait";
   EXPECT_EQ(catcher.Records()[1]->m_strEntryId, "two");
-  DisconnectOutlookSinkIfConnected();
+  connection.Disconnect();
   ASSERT_TRUE(sim.WaitForExit(20000, nullptr));
 }
 

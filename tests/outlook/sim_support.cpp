@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "agent/framework/win_app.h"
 #include "agent/calls/notifier.h"
-#include "agent/outlook/reminder_handover.h"
+#include "agent/framework/win_app.h"
+#include "agent/outlook/reminder_sink.h"
 
 namespace outlook_test {
 
@@ -56,12 +56,6 @@ LRESULT CALLBACK ReminderCatcher::WindowProc(HWND window, UINT message, WPARAM w
   }
   return DefWindowProcA(window, message, wParam, lParam);
 }
-
-NoticeCollector::NoticeCollector() {
-  SetNoticeRoute([this](const std::string& text) { texts_.push_back(text); });
-}
-
-NoticeCollector::~NoticeCollector() { SetNoticeRoute(nullptr); }
 
 EventTrace TraceOfEvent(const std::vector<std::string>& log, const std::string& item, size_t n) {
   const std::string name = " Item#" + item + " ";

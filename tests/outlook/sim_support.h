@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/calls/reminder_record.h"
+#include "agent/calls/call_text.h"
 #include "tools/outlook-sim/driver/sim_driver.h"
 
 namespace outlook_test {
@@ -48,13 +48,12 @@ class ReminderCatcher {
   std::function<void(const ReminderRecord&)> onRecord_;
 };
 
-// Collects the messages meant for the user (Notify) while it lives, instead of boxes.
+// Collects what the sink has to tell the user, instead of boxes.
 class NoticeCollector {
  public:
-  NoticeCollector();
-  ~NoticeCollector();
-  NoticeCollector(const NoticeCollector&) = delete;
-  NoticeCollector& operator=(const NoticeCollector&) = delete;
+  std::function<void(const std::string&)> Tell() {
+    return [this](const std::string& text) { texts_.push_back(text); };
+  }
   std::vector<std::string> Texts() const { return texts_; }
 
  private:

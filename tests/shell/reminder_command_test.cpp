@@ -4,9 +4,8 @@
 
 #include <memory>
 
-#include "agent/calls/reminder_record.h"
-#include "agent/outlook/local_clock.h"
-#include "agent/outlook/reminder_handover.h"
+#include "agent/calls/call_text.h"
+#include "agent/outlook/reminder_sink.h"
 #include "tests/harness/message_box_watcher.h"
 #include "tests/harness/registry.h"
 #include "tools/gateway/gateway_server.h"

@@ -88,10 +88,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   server.SetAnswer({200, "OK", "[1]"});
-  SetHost("127.0.0.1");
-  SetPort(server.Port());
-  SetFirstName("Ann");
-  SetLastName("Lee");
+  if (!SetHost("127.0.0.1").Ok() || !SetPort(server.Port()).Ok() || !SetFirstName("Ann").Ok() ||
+      !SetLastName("Lee").Ok()) {
+    std::fprintf(stderr, "calls_bench: the settings could not be stored\n");
+    return 2;
+  }
   const std::unique_ptr<ReminderRecord> example = WorkedExample();
   const std::string body = ComposeCallForm(example->m_nMinutes, KeepDigits(example->m_strPhone),
                                            ComposeCallText(CallerName("Ann", "Lee"), *example, 15 * 60));
@@ -105,7 +106,7 @@ int main(int argc, char** argv) {
       const size_t before = server.RequestCount();
       const Clock::time_point start = Clock::now();
       const bool ok =
-          productTurn ? MakeReminderCall(WorkedExample(), kNow) == 1 : BarePost(server.Port(), body);
+          productTurn ? MakeReminderCall(WorkedExample(), kNow).Ok() : BarePost(server.Port(), body);
       const Clock::duration took = Clock::now() - start;
       const bool arrived = server.RequestCount() == before + 1;
       if (i < 0) continue;

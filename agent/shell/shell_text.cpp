@@ -1,4 +1,4 @@
-#include "agent/shell/command_line_options.h"
+#include "agent/shell/shell_text.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -50,3 +50,47 @@ bool CadeloCommandLineOptions::TakeArgument(const char* param, bool isFlag) {
       return true;
   }
 }
+
+std::string ComposeSettingsText(const SettingsSnapshot& settings) {
+  std::string text = "Talmery Gateway:\r\n    Host: ";
+  text += settings.host;
+  text += "\r\n    Port: ";
+  text += std::to_string(settings.port);
+  text += "\r\nMyself:\r\n    First Name: ";
+  text += settings.firstName;
+  text += "\r\n    Last Name: ";
+  text += settings.lastName;
+  text += "\r\n    My number: ";
+  text += settings.myNumber;
+  text += "\r\n\r\n\tUse Menu File->Setup... to change the above settings.";
+  return text;
+}
+
+namespace {
+
+template <typename String>
+String Ascii(const char* text) {
+  return String(text, text + std::char_traits<char>::length(text));
+}
+
+}  // namespace
+
+template <typename String>
+String AddinPathBeside(const String& programPath) {
+  using Char = typename String::value_type;
+  typename String::size_type cut = programPath.rfind(Char('/'));
+  if (cut == String::npos) cut = programPath.rfind(Char('\\'));
+  String folder = cut == String::npos ? programPath : programPath.substr(0, cut + 1);
+  return folder + Ascii<String>("mervane.dll");
+}
+
+template <typename String>
+String QuoteArgument(const String& path) {
+  using Char = typename String::value_type;
+  return Char('"') + path + Char('"');
+}
+
+template std::string AddinPathBeside(const std::string&);
+template std::wstring AddinPathBeside(const std::wstring&);
+template std::string QuoteArgument(const std::string&);
+template std::wstring QuoteArgument(const std::wstring&);

@@ -1,7 +1,9 @@
-#include "agent/outlook/ole_date.h"
+#include "agent/outlook/outlook_rules.h"
 
-#include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cmath>
+#include <cstdlib>
 
 namespace {
 
@@ -28,15 +30,6 @@ long long DaysFromCivil(long long year, int month, int day) {
 
 constexpr long long kDaysFrom1970To1899 = -25569;  // 1899-12-30 is 25569 days before 1970-01-01
 
-bool ReadDigits(const std::string& text, size_t pos, size_t count, int* value) {
-  int result = 0;
-  for (size_t i = pos; i < pos + count; ++i) {
-    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
-    result = result * 10 + (text[i] - '0');
-  }
-  *value = result;
-  return true;
-}
 
 }  // namespace
 
@@ -60,16 +53,58 @@ long long OleDateToSeconds(double date) {
   return static_cast<long long>(wholeDays) * kSecondsPerDay + std::llround(fraction * kSecondsPerDay);
 }
 
-std::optional<double> ParseLocalTimestamp(const std::string& text) {
-  // YYYY-MM-DD HH:MM:SS
-  if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' || text[13] != ':' ||
-      text[16] != ':') {
-    return std::nullopt;
+
+bool IsTooLateForReminderCall(double start, double now) {
+  return OleDateToSeconds(now) > OleDateToSeconds(start) + kReminderGraceSeconds;
+}
+
+bool ParseOutlookMajorVersion(const std::string& version, int* major) {
+  const size_t dot = version.find('.');
+  if (dot == std::string::npos) return false;
+  // The same syntax as sscanf("%d"), but a number out of range saturates instead of being
+  // undefined.
+  const std::string head = version.substr(0, dot);
+  const char* begin = head.c_str();
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(begin, &end, 10);
+  if (end == begin) return false;
+  if (value > INT_MAX || (errno == ERANGE && value > 0)) {
+    *major = INT_MAX;
+  } else if (value < INT_MIN || (errno == ERANGE && value < 0)) {
+    *major = INT_MIN;
+  } else {
+    *major = static_cast<int>(value);
   }
-  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-  if (!ReadDigits(text, 0, 4, &year) || !ReadDigits(text, 5, 2, &month) || !ReadDigits(text, 8, 2, &day) ||
-      !ReadDigits(text, 11, 2, &hour) || !ReadDigits(text, 14, 2, &minute) || !ReadDigits(text, 17, 2, &second)) {
-    return std::nullopt;
+  return true;
+}
+
+namespace {
+
+// HRESULT values, spelled out so that this file needs no system header.
+constexpr uint32_t kTransient[] = {
+    0x80010001u,  // RPC_E_CALL_REJECTED: the message filter turned the call away
+    0x8001010Au,  // RPC_E_SERVERCALL_RETRYLATER: busy, try later
+    0x80080005u,  // CO_E_SERVER_EXEC_FAILURE: the server did not start in time
+    0x8000401Au,  // CO_E_APPDIDNTREG: started, but its class object is not there yet
+    0x800706BAu,  // HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE): not yet listening
+    0x800706BBu,  // HRESULT_FROM_WIN32(RPC_S_SERVER_TOO_BUSY)
+};
+
+constexpr uint32_t kFirstDelayMs = 250;
+constexpr uint32_t kLongestDelayMs = 2000;
+
+}  // namespace
+
+bool IsTransientOutlookFailure(uint32_t hresult) {
+  for (uint32_t transient : kTransient) {
+    if (hresult == transient) return true;
   }
-  return OleDateFromFields(year, month, day, hour, minute, second);
+  return false;
+}
+
+uint32_t OutlookRetryDelayMs(int retry) {
+  uint32_t delay = kFirstDelayMs;
+  for (int i = 1; i < retry && delay < kLongestDelayMs; ++i) delay *= 2;
+  return delay < kLongestDelayMs ? delay : kLongestDelayMs;
 }

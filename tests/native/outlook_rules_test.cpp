@@ -1,10 +1,8 @@
-#include "agent/outlook/ole_date.h"
-
+#include <climits>
 #include <gtest/gtest.h>
-
 #include <limits>
 
-#include "agent/outlook/reminder_deadline.h"
+#include "agent/outlook/outlook_rules.h"
 
 namespace {
 
@@ -43,21 +41,6 @@ TEST(OleDate, ToSecondsIsLinearAcrossDayZero) {
   EXPECT_EQ(OleDateToSeconds(std::numeric_limits<double>::quiet_NaN()), 0);
 }
 
-TEST(OleDate, ParsesLocalTimestampsOfExactlyOneForm) {
-  const auto date = ParseLocalTimestamp("2026-12-08 10:02:00");
-  ASSERT_TRUE(date.has_value());
-  EXPECT_NEAR(*date, *OleDateFromFields(2026, 12, 8, 10, 2, 0), 1e-12);
-  EXPECT_TRUE(ParseLocalTimestamp("2024-02-29 23:59:59").has_value());
-
-  const char* rejected[] = {
-      "", "2026-12-08", "2026-12-08T10:02:00", "2026-12-08 10:02", "2026-12-08 10:02:00 ",
-      " 2026-12-08 10:02:00", "2026-13-08 10:02:00", "2026-12-32 10:02:00", "2025-02-29 10:00:00",
-      "2026-12-08 24:00:00", "2026-12-08 10:60:00", "2026-12-08 10:02:60", "2026-1x-08 10:02:00",
-      "0099-12-08 10:02:00", "+026-12-08 10:02:00", "2026/12/08 10:02:00",
-  };
-  for (const char* text : rejected) EXPECT_FALSE(ParseLocalTimestamp(text).has_value()) << text;
-}
-
 TEST(ReminderDeadline, TwoMinutesAfterTheStartIsTheLastMoment) {
   const double start = *OleDateFromFields(2026, 12, 8, 10, 0, 0);
   struct Row {
@@ -83,6 +66,86 @@ TEST(ReminderDeadline, TwoMinutesAfterTheStartIsTheLastMoment) {
                                        *OleDateFromFields(1899, 12, 30, 0, 1, 1)));
   // A start read from Outlook with a fraction of a second counts to the nearest second.
   EXPECT_FALSE(IsTooLateForReminderCall(start + 0.4 / 86400, *OleDateFromFields(2026, 12, 8, 10, 2, 0)));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(OutlookMajorVersion, ParsesTheNumberBeforeTheFirstDot) {
+  struct Row {
+    const char* version;
+    bool parsed;
+    int major;
+  };
+  const Row rows[] = {
+      {"9.0.0.2711", true, 9},
+      {"16.0.0.1", true, 16},
+      {"8.5", true, 8},
+      {"  12.0", true, 12},     // leading white space is skipped
+      {"\t+10.1", true, 10},    // and a sign allowed
+      {"-3.1", true, -3},
+      {"9x.5", true, 9},        // the digits end at the first other character
+      {"11 .0", true, 11},
+      {"99999999999.0", true, INT_MAX},   // saturates instead of overflowing
+      {"-99999999999.0", true, INT_MIN},
+      {".5", false, 0},         // nothing before the dot
+      {"x.5", false, 0},
+      {" .5", false, 0},
+      {"+.5", false, 0},
+      {"9", false, 0},          // no dot at all
+      {"", false, 0},
+      {"16,0", false, 0},
+  };
+  for (const Row& row : rows) {
+    int major = 12345;
+    EXPECT_EQ(ParseOutlookMajorVersion(row.version, &major), row.parsed) << row.version;
+    if (row.parsed) {
+      EXPECT_EQ(major, row.major) << row.version;
+    }
+  }
+}
+
+TEST(OutlookMajorVersion, TextAfterAnEmbeddedZeroIsNotPartOfTheNumber) {
+  int major = 0;
+  EXPECT_TRUE(ParseOutlookMajorVersion(std::string("9\0" "1.0", 5), &major));
+  EXPECT_EQ(major, 9);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(OutlookRetry, OnlyABusyOrStartingOutlookIsTriedAgain) {
+  const struct {
+    uint32_t hresult;
+    bool transient;
+  } rows[] = {
+      {0x80010001u, true},   // RPC_E_CALL_REJECTED
+      {0x8001010Au, true},   // RPC_E_SERVERCALL_RETRYLATER
+      {0x80080005u, true},   // CO_E_SERVER_EXEC_FAILURE
+      {0x8000401Au, true},   // CO_E_APPDIDNTREG
+      {0x800706BAu, true},   // RPC_S_SERVER_UNAVAILABLE
+      {0x800706BBu, true},   // RPC_S_SERVER_TOO_BUSY
+      {0x80040154u, false},  // REGDB_E_CLASSNOTREG: no Outlook installed
+      {0x800401F3u, false},  // CO_E_CLASSSTRING: no such ProgID
+      {0x80070005u, false},  // E_ACCESSDENIED
+      {0x80020009u, false},  // DISP_E_EXCEPTION
+      {0x80004005u, false},  // E_FAIL
+      {0u, false},
+  };
+  for (const auto& row : rows) EXPECT_EQ(IsTransientOutlookFailure(row.hresult), row.transient) << std::hex << row.hresult;
+}
+
+TEST(OutlookRetry, PausesGrowToTwoSecondsWithinTheBudget) {
+  const uint32_t expected[] = {250, 500, 1000, 2000, 2000, 2000};
+  uint32_t total = 0;
+  for (int retry = 1; retry <= 6; ++retry) {
+    EXPECT_EQ(OutlookRetryDelayMs(retry), expected[retry - 1]) << retry;
+    total += OutlookRetryDelayMs(retry);
+  }
+  EXPECT_EQ(OutlookRetryDelayMs(1000), 2000u);
+  EXPECT_LT(total, kOutlookRetryBudgetMs);  // several tries fit before giving up
 }
 
 }  // namespace

@@ -1,0 +1,47 @@
+#pragma once
+// The rules of the Outlook side that need no Windows: OLE dates, when a reminder call is still
+// worth making, Outlook's version and how long a busy Outlook is tried again.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// OLE Automation dates (DATE): days since 1899-12-30 00:00 as a double, the fraction being the
+// time of day. Before that day the integer part counts backwards while the fraction still runs
+// forwards (-1.25 is 1899-12-29 06:00), so dates are compared through a linear seconds count.
+//
+// A local date and time as a DATE; false for a date or time that does not exist.
+std::optional<double> OleDateFromFields(int year, int month, int day, int hour, int minute, int second);
+
+// Seconds since 1899-12-30 00:00, rounded to the nearest second. Values beyond the years
+// 100..9999 are clamped to that range; NaN counts as 0.
+long long OleDateToSeconds(double date);
+
+// When a reminder call is still worth making: up to two minutes after the appointment's start.
+constexpr long long kReminderGraceSeconds = 2 * 60;
+
+// True when now (a DATE, local time) lies more than the grace period after start (a DATE, local
+// time). Both are compared to the second: exactly two minutes after the start is still in time.
+bool IsTooLateForReminderCall(double start, double now);
+
+// The major number of Outlook's version text ("16.0.0.1" -> 16): the text before the first "."
+// read as a decimal integer. Leading white space and a sign are allowed, the digits end at the
+// first other character ("9x.1" -> 9). False when the text has no "." or no number before it. A
+// number too large for int gives INT_MAX (INT_MIN if negative).
+bool ParseOutlookMajorVersion(const std::string& version, int* major);
+
+// Outlook 2000 (9) or later: the versions that raise the Reminder event.
+constexpr int kFirstSupportedOutlookMajor = 9;
+
+// How long the agent keeps trying to reach an Outlook that is busy or turns calls away. Outlook
+// starts the agent while it is still settling; a refusal then is no reason to give up at once.
+//
+// True for the failures a busy or starting Outlook gives (the call was rejected, the server is
+// still starting or too busy), which are worth another try; false for those that will not change
+// (Outlook not registered, access refused, a member that fails).
+bool IsTransientOutlookFailure(uint32_t hresult);
+
+// The pause before the n-th retry (n >= 1): 250 ms, doubling, at most 2 s.
+uint32_t OutlookRetryDelayMs(int retry);
+
+// Retries stop once this much time has passed since the first try.
+constexpr uint32_t kOutlookRetryBudgetMs = 15000;

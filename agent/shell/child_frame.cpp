@@ -1,3 +1,0 @@
-#include "agent/shell/child_frame.h"
-
-BOOL CChildFrame::PreCreateWindow(CREATESTRUCTA& cs) { return CMDIChildWnd::PreCreateWindow(cs); }

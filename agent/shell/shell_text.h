@@ -1,0 +1,59 @@
+#pragma once
+// The shell's plain text work, free of Windows: its command line, the text of the settings view
+// and where the add-in lies.
+#include <cstdint>
+#include <string>
+
+// cadelo's own command-line options: apphost, appport, hidewindow and logfile, each introduced by
+// '/' or '-' and taking the plain arguments that follow it. Only "hidewindow yes" has an effect
+// (it hides the main frame and selects the hidden mode); the others are parsed and dropped.
+//
+// Show commands of the main frame (the values of SW_SHOW and SW_HIDE).
+constexpr int32_t kShowCmdShow = 5;
+constexpr int32_t kShowCmdHide = 0;
+
+struct CadeloCommandLineOptions {
+  enum PendingOption : int32_t { kNone = -1, kAppHost = 1, kAppPort = 2, kHideWindow = 3, kLogFile = 4 };
+
+  std::string m_strAppHost = "localhost";
+  int32_t m_nAppPort = 8155;
+  int32_t m_nShowCmd = kShowCmdShow;
+  std::string m_strLogFile;
+  int32_t m_nPendingOption = kNone;
+
+  // Takes one argument (a flag arrives without its leading '/' or '-'). Comparisons are exact and
+  // case-sensitive. A flag only chooses the option the following plain arguments belong to (an
+  // unknown flag: none). Returns true when the argument is a plain one with no option pending,
+  // which then belongs to the framework's own parsing (the document file name).
+  bool TakeArgument(const char* param, bool isFlag);
+};
+
+// The leading decimal integer of `text` after optional white space and sign, as "%d" of sscanf
+// reads it; false (value untouched) when there is none. Values beyond 32 bits are clamped.
+bool ScanLeadingInt(const char* text, int32_t& value);
+
+struct SettingsSnapshot {
+  std::string host;
+  int32_t port = 0;
+  std::string myNumber;
+  std::string firstName;
+  std::string lastName;
+};
+
+// The text of the settings view: the gateway's host and port, then the user's names and number,
+// then a hint where to change them. Lines end in CR LF, the last one without.
+std::string ComposeSettingsText(const SettingsSnapshot& settings);
+
+// Where the add-in lies: beside the program, in the folder of the program's path. For narrow and
+// wide paths alike (the program's path may hold characters outside the ANSI code page).
+//
+// The folder part of `programPath` (up to and including its last '/' or, when it has none, its
+// last '\'; a '/' wins over any '\' after it) followed by "mervane.dll". A path without either
+// separator keeps all of it.
+template <typename String>
+String AddinPathBeside(const String& programPath);
+
+// `path` as one argument of a command line: in double quotes, so that folders with blanks
+// ("C:\Program Files\...") reach the program as one argument.
+template <typename String>
+String QuoteArgument(const String& path);
