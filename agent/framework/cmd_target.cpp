@@ -62,7 +62,7 @@ namespace fw {
 
 void ReportUnhandledException(const char* where) noexcept {
   // No allocation here: the exception may be std::bad_alloc.
-  char text[512];
+  char text[512] = {};
   const char* what = "not a std::exception";
   try {
     throw;
@@ -70,7 +70,8 @@ void ReportUnhandledException(const char* where) noexcept {
     what = e.what();
   } catch (...) {
   }
-  std::snprintf(text, sizeof text, "Brisomel: a C++ exception stopped in %s: %s\n", where, what);
+  // The system C runtime's formatter (see recent_file_list.cpp); one byte kept for the NUL.
+  ::_snprintf(text, sizeof text - 1, "Brisomel: a C++ exception stopped in %s: %s\n", where, what);
   ::OutputDebugStringA(text);
 }
 
