@@ -12,8 +12,7 @@ tools/ci/setup.sh
 
 for arch in i686 x86_64; do
   if [ ! -f "$build/$arch/CMakeCache.txt" ]; then
-    cmake -S . -B "$build/$arch" -DCMAKE_BUILD_TYPE=Release -DBRISOMEL_BUILD_TESTS=OFF \
-      --toolchain "$root/cmake/toolchain-$arch.cmake" >/dev/null
+    cmake --preset "$arch" -B "$build/$arch" >/dev/null
   fi
   cmake --build "$build/$arch" -j 2 --target cadelo mervane >/dev/null
 done
