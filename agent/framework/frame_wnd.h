@@ -10,6 +10,7 @@
 
 #include "agent/framework/afx_ids.h"
 #include "agent/framework/wnd.h"
+#include "common/wide_text.h"
 
 class CControlBar;
 class CDocTemplate;
@@ -104,6 +105,6 @@ class CFrameWnd : public CWnd {
   UINT lastFlybyId_ = 0;
   bool inMenu_ = false;
   std::string tooltipText_;
-  std::wstring tooltipTextW_;
+  WideText tooltipTextW_;
   friend class CView;
 };

@@ -17,19 +17,19 @@ std::string WideToAnsi(const wchar_t* text, size_t length) {
 
 std::string BstrToAnsi(BSTR text) { return text ? WideToAnsi(text, SysStringLen(text)) : std::string(); }
 
-std::wstring AnsiToWide(const char* text) {
-  if (!text) return std::wstring();
+WideText AnsiToWide(const char* text) {
+  if (!text) return WideText();
   const size_t length = std::strlen(text);
-  if (length == 0 || length > INT_MAX) return std::wstring();
+  if (length == 0 || length > INT_MAX) return WideText();
   const int size = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0);
-  if (size <= 0) return std::wstring();
-  std::wstring out(static_cast<size_t>(size), L'\0');
+  if (size <= 0) return WideText();
+  WideText out(static_cast<size_t>(size), L'\0');
   MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), &out[0], size);
   return out;
 }
 
 BSTR AnsiToBstr(const char* text) {
-  const std::wstring wide = AnsiToWide(text);
+  const WideText wide = AnsiToWide(text);
   return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
 }
 

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string>
 
+#include "common/wide_text.h"
+
 namespace fw {
 
 // UTF-16 text of the given length (embedded zeros included) in the ANSI code page; characters
@@ -13,7 +15,7 @@ namespace fw {
 std::string WideToAnsi(const wchar_t* text, size_t length);
 // All of a BSTR (its own length); a null BSTR is empty text.
 std::string BstrToAnsi(BSTR text);
-std::wstring AnsiToWide(const char* text);
+WideText AnsiToWide(const char* text);
 // A new BSTR the caller frees; null only when memory runs out.
 BSTR AnsiToBstr(const char* text);
 

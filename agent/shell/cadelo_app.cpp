@@ -12,6 +12,7 @@
 #include "agent/shell/cadelo_doc.h"
 #include "agent/shell/main_frame.h"
 #include "common/win/handles.h"
+#include "common/wide_text.h"
 
 // {B27E5F90-4C1A-4D3E-8F62-07A9D3C15E4B}
 const CLSID CLSID_CadeloDocument = {0xB27E5F90, 0x4C1A, 0x4D3E, {0x8F, 0x62, 0x07, 0xA9, 0xD3, 0xC1, 0x5E, 0x4B}};
@@ -37,11 +38,11 @@ void WriteTextIfMissing(HKEY key, const char* name, const char* text) {
 
 // The full path of the running program, however long, in UTF-16: a folder such as
 // C:\Users\<name> may hold characters that the ANSI code page lacks.
-std::wstring ProgramPath() {
-  std::wstring path(MAX_PATH, L'\0');
+WideText ProgramPath() {
+  WideText path(MAX_PATH, L'\0');
   for (;;) {
     const DWORD length = ::GetModuleFileNameW(AfxGetInstanceHandle(), path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return std::wstring();
+    if (length == 0) return WideText();
     if (length < path.size()) {
       path.resize(length);
       return path;
@@ -68,11 +69,11 @@ bool ClaimHiddenAgentRole() {
 }
 
 // The text of `path` as stored, or nothing when it cannot be read.
-std::wstring StoredProgramPath(HKEY key) {
+WideText StoredProgramPath(HKEY key) {
   wchar_t stored[2048] = {};
   DWORD size = sizeof stored - sizeof(wchar_t);  // room for a NUL the value may lack
   if (::RegQueryValueExW(key, L"path", nullptr, nullptr, reinterpret_cast<BYTE*>(stored), &size) != ERROR_SUCCESS) {
-    return std::wstring();
+    return WideText();
   }
   return stored;
 }
@@ -89,7 +90,7 @@ void TellPathNotRecorded(long error) {
 // for). Fails when the settings key could be neither opened nor created. Settings that may be
 // read but not written are left as they are and the start goes on.
 Outcome EnsureSettingsAndRegisterAddin() {
-  const std::wstring program = ProgramPath();
+  const WideText program = ProgramPath();
   win::RegKey key;
   const LONG opened = ::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.put());
   if (opened == ERROR_FILE_NOT_FOUND) {
@@ -126,7 +127,7 @@ Outcome EnsureSettingsAndRegisterAddin() {
 
   // Quoted, so that a folder with blanks reaches regsvr32 as one argument. regsvr32 reports the
   // outcome in its own message box; it is not waited for.
-  const std::wstring parameters = QuoteArgument(AddinPathBeside(program));
+  const WideText parameters = QuoteArgument(AddinPathBeside(program));
   ::ShellExecuteW(nullptr, L"open", L"regsvr32.exe", parameters.c_str(), nullptr, SW_SHOWNORMAL);
   return Outcome::Done();
 }

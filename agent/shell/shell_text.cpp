@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 
+#include "common/wide_text.h"
+
 bool ScanLeadingInt(const char* text, int32_t& value) {
   char* end = nullptr;
   errno = 0;
@@ -91,6 +93,6 @@ String QuoteArgument(const String& path) {
 }
 
 template std::string AddinPathBeside(const std::string&);
-template std::wstring AddinPathBeside(const std::wstring&);
+template WideText AddinPathBeside(const WideText&);
 template std::string QuoteArgument(const std::string&);
-template std::wstring QuoteArgument(const std::wstring&);
+template WideText QuoteArgument(const WideText&);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "agent/shell/shell_text.h"
+#include "common/wide_text.h"
 
 namespace {
 
@@ -25,9 +26,9 @@ TEST(AddinPath, FolderOfTheProgramPlusAddinName) {
 
 // Wide paths (the program's folder may hold any character) take the same rule.
 TEST(AddinPath, WidePathsAlike) {
-  EXPECT_EQ(AddinPathBeside(std::wstring(L"C:\\Users\\\u0141ukasz\\cadelo.exe")),
+  EXPECT_EQ(AddinPathBeside(WideText(L"C:\\Users\\\u0141ukasz\\cadelo.exe")),
             L"C:\\Users\\\u0141ukasz\\mervane.dll");
-  EXPECT_EQ(QuoteArgument(std::wstring(L"C:\\\u65e5\\mervane.dll")), L"\"C:\\\u65e5\\mervane.dll\"");
+  EXPECT_EQ(QuoteArgument(WideText(L"C:\\\u65e5\\mervane.dll")), L"\"C:\\\u65e5\\mervane.dll\"");
 }
 
 TEST(AddinPath, QuotedAsOneArgument) {
