@@ -144,6 +144,15 @@ int ReminderOf(const std::string& body) {
 struct Receipts {
   std::mutex mu;
   std::map<int, double> at;  // reminder -> receipt time
+
+  // Notes when each reminder's request reaches the gateway.
+  void Follow(gateway::Server& gateway) {
+    gateway.OnRequest([this](const gateway::RecordedRequest& r) {
+      const double now = NowMs();
+      std::lock_guard<std::mutex> lock(mu);
+      at[ReminderOf(r.body)] = now;
+    });
+  }
 };
 
 void Latency(int count) {
@@ -152,11 +161,7 @@ void Latency(int count) {
   gateway::Server gateway;
   if (!gateway.Start()) return;
   Receipts receipts;
-  gateway.OnRequest([&](const gateway::RecordedRequest& r) {
-    const double now = NowMs();
-    std::lock_guard<std::mutex> lock(receipts.mu);
-    receipts.at[ReminderOf(r.body)] = now;
-  });
+  receipts.Follow(gateway);
   WriteCallSettings(gateway.Port(), "Ann", "Lee", "555-0199");
   std::string fires;
   for (int i = 1; i <= count; ++i) fires += "fire r" + std::to_string(i) + "\nsleep 100ms\n";
@@ -295,11 +300,7 @@ void SlowGateway() {
   slow.autoId = true;
   gateway.SetAnswer(slow);
   Receipts receipts;
-  gateway.OnRequest([&](const gateway::RecordedRequest& r) {
-    const double now = NowMs();
-    std::lock_guard<std::mutex> lock(receipts.mu);
-    receipts.at[ReminderOf(r.body)] = now;
-  });
+  receipts.Follow(gateway);
   WriteCallSettings(gateway.Port(), "Ann", "Lee", "555-0199");
   std::string fires;
   for (int i = 1; i <= count; ++i) fires += "fire r" + std::to_string(i) + "\n";
