@@ -94,22 +94,12 @@ HttpAnswerReader::State HttpAnswerReader::Feed(const char* data, size_t size) {
       case Phase::Head:
         FeedHead(p, end);
         break;
-      case Phase::FixedBody: {
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(remaining_, static_cast<uint64_t>(end - p)));
-        AppendBody(p, n);
-        p += n;
-        remaining_ -= n;
-        if (state_ == State::NeedMore && remaining_ == 0) Finish();
+      case Phase::FixedBody:
+        if (TakeRemaining(p, end) && state_ == State::NeedMore) Finish();
         break;
-      }
-      case Phase::ChunkData: {
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(remaining_, static_cast<uint64_t>(end - p)));
-        AppendBody(p, n);
-        p += n;
-        remaining_ -= n;
-        if (remaining_ == 0) phase_ = Phase::ChunkDataEnd;
+      case Phase::ChunkData:
+        if (TakeRemaining(p, end)) phase_ = Phase::ChunkDataEnd;
         break;
-      }
       case Phase::ChunkSize:
       case Phase::ChunkDataEnd: {
         const char c = *p++;
@@ -261,6 +251,14 @@ void HttpAnswerReader::AppendBody(const char* data, size_t size) {
   const size_t room = kMaxBodyBytes - body_.size();
   body_.append(data, std::min(size, room));
   if (body_.size() == kMaxBodyBytes) Finish();
+}
+
+bool HttpAnswerReader::TakeRemaining(const char*& data, const char* end) {
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(remaining_, static_cast<uint64_t>(end - data)));
+  AppendBody(data, n);
+  data += n;
+  remaining_ -= n;
+  return remaining_ == 0;
 }
 
 const char* DescribeAnswerFailure(HttpAnswerReader::Failure failure) {

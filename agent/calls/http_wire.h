@@ -56,6 +56,9 @@ class HttpAnswerReader {
   void FeedHead(const char*& data, const char* end);
   void TakeHead(size_t headLength);  // the head's bytes are head_[0, headLength)
   void AppendBody(const char* data, size_t size);
+  // Takes what arrived of the remaining_ bytes of a fixed-length body or a chunk; true when
+  // none remain.
+  bool TakeRemaining(const char*& data, const char* end);
   void ParseChunkSize();
 
   State state_ = State::NeedMore;

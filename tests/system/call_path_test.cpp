@@ -18,15 +18,6 @@ constexpr char kError[] = "Error making reminder call\r\n";
 constexpr char kTooLate[] = "It is too late to make reminder call";
 constexpr char kCannotConnect[] = "The attempt to connect to the Talmery Gateway failed.";
 
-// A loopback port nobody listens on: one the system just handed out and took back.
-uint16_t ClosedPort() {
-  gateway::Server probe;
-  if (!probe.Start()) return 1;
-  const uint16_t port = probe.Port();
-  probe.Stop();
-  return port;
-}
-
 // The count a combined box gives: 1, or N of "(This happened N times.)".
 size_t TimesOf(const std::string& text) {
   const size_t at = text.find("(This happened ");

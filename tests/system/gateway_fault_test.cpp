@@ -34,15 +34,6 @@ Fault WithAnswer(const std::string& name, const gateway::Answer& answer, std::ve
   return fault;
 }
 
-// A loopback port nobody listens on: one the system just handed out and took back.
-uint16_t ClosedPort() {
-  gateway::Server probe;
-  if (!probe.Start()) return 1;
-  const uint16_t port = probe.Port();
-  probe.Stop();
-  return port;
-}
-
 // The head and "[12345" arrive, then the connection is reset. The read fails with the reset, or,
 // should the reset overtake nothing, delivers the half answer, which has no "]".
 Fault ResetMidAnswer() {

@@ -6,6 +6,14 @@
 #include "tools/gateway/form.h"
 
 namespace systemtest {
+
+uint16_t ClosedPort() {
+  gateway::Server probe;
+  if (!probe.Start()) return 1;
+  const uint16_t port = probe.Port();
+  probe.Stop();
+  return port;
+}
 namespace {
 
 // Everything the agent, its automation server registration and the add-in write.

@@ -32,6 +32,9 @@ std::string PhoneOf(const gateway::RecordedRequest& request);
 std::string TextOf(const gateway::RecordedRequest& request);
 std::vector<std::string> PhonesOf(const std::vector<gateway::RecordedRequest>& requests);
 
+// A loopback port nobody listens on: one the system just handed out and took back.
+uint16_t ClosedPort();
+
 class SystemRig {
  public:
   SystemRig();
