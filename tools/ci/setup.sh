@@ -7,7 +7,10 @@ packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine32:i3
           fonts-wine xvfb xauth imagemagick cmake make googletest g++ clang python3 espeak-ng sox
           nsis libclang-rt-14-dev libgtest-dev libgmock-dev
           # the call server (gateway/): HTTP, store, speech, JSON, the SIP user agent it drives
-          pkg-config libcpp-httplib-dev libsqlite3-dev libespeak-ng-dev nlohmann-json3-dev baresip-core)
+          pkg-config libcpp-httplib-dev libsqlite3-dev libespeak-ng-dev nlohmann-json3-dev baresip-core
+          libmicrohttpd-dev libre-dev
+          # test peers: a real SIP registrar and proxy, SIPp, Office's ribbon schema validator
+          kamailio sip-tester python3-xmlschema)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -18,6 +21,11 @@ if [ ${#missing[@]} -gt 0 ]; then
     dpkg --add-architecture i386
   fi
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
+  # A mirror in mid-sync fails one index now and then; the packages come from the indexes that
+  # did arrive, and a missing package still fails the install below.
+  for attempt in 1 2 3; do
+    apt-get update -q && break
+    echo "== apt-get update failed (attempt $attempt)"; sleep 5
+  done
   apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
