@@ -8,6 +8,11 @@ LONG g_cLocks = 0;
 HRESULT CAddin::QueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
+  if (SameGuid(riid, kIidIRibbonExtensibility)) {
+    *ppv = static_cast<IRibbonExtensibility*>(&m_ribbon);
+    AddRef();
+    return S_OK;
+  }
   if (!SameGuid(riid, kIidIDTExtensibility2) && !SameGuid(riid, kIidIUnknown) &&
       !SameGuid(riid, kIidIDispatch)) {
     return E_NOINTERFACE;
@@ -53,6 +58,7 @@ void CAddin::EndAgent() {
 HRESULT CAddin::OnConnection(IDispatch* Application, int ConnectMode, IDispatch*, SAFEARRAY**) {
   if (!Application) return E_POINTER;
   m_pApplication = win::ComPtr<IDispatch>::Retain(Application);
+  m_ribbon.Connect(Application);
   // Connected after the host's start-up (the user enabled the add-in, or re-enabled it after the
   // host had disabled it): no OnStartupComplete follows, so the agent starts now.
   if (ConnectMode != kExtCmStartup) StartAgent();
@@ -63,6 +69,7 @@ HRESULT CAddin::OnDisconnection(int RemoveMode, SAFEARRAY** custom) {
   // The host calls OnBeginShutdown itself only when it shuts down.
   if (RemoveMode != kExtDmHostShutdown) OnBeginShutdown(custom);
   EndAgent();
+  m_ribbon.Disconnect();
   m_pApplication.reset();
   return S_OK;
 }
