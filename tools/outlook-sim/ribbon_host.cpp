@@ -59,8 +59,14 @@ class RibbonControl : public DispatchObject {
       : DispatchObject(ObjectKind::RibbonControl, "RibbonControl#" + id),
         context_(win::ComPtr<DispatchObject>::Retain(context)) {
     Utf8ToUtf16(id, &id_.value);
+    // The control's reference to its window is the simulator's own.
+    if (context_) context_->SetOwnRefs(context_->OwnRefs() + 1);
   }
-  void Drop() { context_.reset(); }
+  void Drop() {
+    if (!context_) return;
+    context_->SetOwnRefs(context_->OwnRefs() - 1);
+    context_.reset();
+  }
 
  protected:
   HRESULT Answer(const MemberInfo& member, const DISPPARAMS&, VARIANT* result, UINT*, std::string*) override {
