@@ -58,7 +58,6 @@ void CAddin::EndAgent() {
 HRESULT CAddin::OnConnection(IDispatch* Application, int ConnectMode, IDispatch*, SAFEARRAY**) {
   if (!Application) return E_POINTER;
   m_pApplication = win::ComPtr<IDispatch>::Retain(Application);
-  m_ribbon.Connect(Application);
   // Connected after the host's start-up (the user enabled the add-in, or re-enabled it after the
   // host had disabled it): no OnStartupComplete follows, so the agent starts now.
   if (ConnectMode != kExtCmStartup) StartAgent();

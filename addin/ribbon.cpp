@@ -207,13 +207,6 @@ BSTR ComposeXml(const wchar_t* ns, const wchar_t* rest) {
 
 }  // namespace
 
-void RibbonServer::Connect(IDispatch* application) { m_pApplication = win::ComPtr<IDispatch>::Retain(application); }
-
-void RibbonServer::Disconnect() {
-  m_pRibbonUI.reset();
-  m_pApplication.reset();
-}
-
 HRESULT RibbonServer::QueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   if (SameGuid(riid, kIidIRibbonExtensibility) || SameGuid(riid, kIidIDispatch)) {

@@ -35,15 +35,15 @@ inline constexpr wchar_t kNewReminderCallId[] = L"BrisomelNewReminderCall";
 
 class RibbonServer final : public IRibbonExtensibility {
  public:
-  // `owner` is the add-in object this one lives in.
-  explicit RibbonServer(IUnknown* owner) : m_owner(owner) {}
+  // `owner` is the add-in object this one lives in; `application` the Application it holds from
+  // OnConnection to OnDisconnection (null outside), which the ribbon borrows.
+  RibbonServer(IUnknown* owner, const win::ComPtr<IDispatch>& application)
+      : m_owner(owner), m_pApplication(application) {}
   RibbonServer(const RibbonServer&) = delete;
   RibbonServer& operator=(const RibbonServer&) = delete;
 
-  // From OnConnection to OnDisconnection: the Application the ribbon works through. Disconnect
-  // also lets go of the IRibbonUI.
-  void Connect(IDispatch* application);
-  void Disconnect();
+  // At OnDisconnection: lets go of the IRibbonUI.
+  void Disconnect() { m_pRibbonUI.reset(); }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
   ULONG STDMETHODCALLTYPE AddRef() override;
@@ -74,6 +74,6 @@ class RibbonServer final : public IRibbonExtensibility {
   void Invalidate(const wchar_t* controlId);
 
   IUnknown* m_owner;
-  win::ComPtr<IDispatch> m_pApplication;
+  const win::ComPtr<IDispatch>& m_pApplication;
   win::ComPtr<IDispatch> m_pRibbonUI;  // from onLoad
 };

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/harness/message_box_watcher.h"
 #include "tests/harness/paths.h"
 #include "tests/system/system_paths.h"
 #include "tests/system/system_rig.h"
@@ -137,6 +138,24 @@ TEST_F(Ribbon, NewReminderCallCreatesAMarkedAppointmentAndShowsIt) {
       std::string(kAddin) + "getText BrisomelNumber -> \"\"",
   });
   EXPECT_EQ(Log().Find("Item#new1 Save"), -1) << "the user saves the new appointment";
+}
+
+// Outlook refuses the change (the item is busy, say): the user is told at once, with Outlook's
+// reason, and the toggle shows the item as it is.
+TEST_F(Ribbon, AChangeOutlookRefusesIsToldAndTheToggleShowsTheItemAsItIs) {
+  harness::MessageBoxWatcher boxes(kAddinCaption);
+  StartOutlook(
+      "item 1\nfail 1 ReminderSet \"The item is busy.\"\nopen-inspector 1\nclick BrisomelReminderCall\n"
+      "close-inspector 1\n");
+  ASSERT_EQ(boxes.Count(), 1u);
+  EXPECT_EQ(boxes.Seen()[0].text, "Cannot make this appointment a reminder call.\r\n\r\nThe item is busy.");
+  EXPECT_EQ(boxes.Seen()[0].pid, GetProcessId(rig_.OutlookProcess())) << "shown inside Outlook";
+  ExpectInOrder(Log(), {
+      "Item#1 ReminderSet put (VT_BOOL true) -> DISP_E_EXCEPTION",
+      std::string(kAddin) + "onAction BrisomelReminderCall (true) hr=0x80020009",
+      // The class was put before the reminder failed: the toggle says so.
+      std::string(kAddin) + "getPressed BrisomelReminderCall -> VT_BOOL true",
+  });
 }
 
 // Outlook 2007 reads only the 2006 customUI namespace: its XML goes to a folder of its own.
