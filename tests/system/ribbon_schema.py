@@ -65,6 +65,11 @@ def check(path, schema, ns, controls):
 
 def main():
     xml_dir, schema_dir = sys.argv[1], sys.argv[2]
+    missing = [x for x in ("customUI14.xsd", "customUI.xsd") if not os.path.isfile(os.path.join(schema_dir, x))]
+    if missing:
+        print("%s: no %s (Office's schemas are expected in shared/reference beside the checkout)"
+              % (schema_dir, " and no ".join(missing)))
+        return 1
     schemas = {}
     problems = []
     for name, xsd, ns, controls in CASES:
