@@ -6,6 +6,7 @@
 #include "tools/outlook-sim/script/log_text.h"
 #include "tools/outlook-sim/script/utf.h"
 #include "tools/outlook-sim/sim_log.h"
+#include "tools/outlook-sim/stopwatch.h"
 #include "tools/outlook-sim/variant_text.h"
 
 namespace sim {
@@ -172,13 +173,15 @@ RibbonHost::Ribbon* RibbonHost::Load(Addin& addin, const std::string& ribbonId) 
   ribbon.ribbonId = ribbonId;
   BSTR id = SysAllocString(Wide(ribbonId).c_str());
   BSTR xml = nullptr;
+  Stopwatch watch;
   const HRESULT hr = addin.ext->GetCustomUI(id, &xml);
+  const double ms = watch.Ms();
   SysFreeString(id);
   const std::u16string text = BstrText(xml);
   const bool none = !xml || SysStringLen(xml) == 0;
   SysFreeString(xml);
   LogLine("Ribbon " + addin.progId + " GetCustomUI " + ribbonId + " hr=" + Hex32(static_cast<uint32_t>(hr)) +
-          (none ? std::string(" none") : " chars=" + std::to_string(text.size())));
+          (none ? std::string(" none") : " chars=" + std::to_string(text.size())) + " ms=" + FormatMs(ms));
   if (FAILED(hr) || none) return nullptr;
   WriteXml(ribbonId, text);
   ribbon.spec = ParseRibbonXml(Utf16ToUtf8(text));
@@ -335,11 +338,13 @@ void RibbonHost::Action(Window& window, const std::string& controlId, const Text
     }
     VARIANT result;
     VariantInit(&result);
+    Stopwatch watch;
     const HRESULT hr = CallByName(addin, callback, args, count, &result);
+    const double ms = watch.Ms();
     VariantClear(&result);
     if (typed) VariantClear(&args[1]);
     LogLine("Ribbon " + addin.progId + " " + (typed ? "onChange " : "onAction ") + controlId + argText + " hr=" +
-            Hex32(static_cast<uint32_t>(hr)));
+            Hex32(static_cast<uint32_t>(hr)) + " ms=" + FormatMs(ms));
     AfterCallback();
     return;
   }
