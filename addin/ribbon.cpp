@@ -399,7 +399,9 @@ HRESULT RibbonServer::OnNewReminderCall() {
   win::ComPtr<IDispatch> item = automation::DispatchOf(*created.get());
   if (SUCCEEDED(hr) && !item) hr = E_UNEXPECTED;
   if (SUCCEEDED(hr)) hr = MarkAsReminderCall(item.get(), &failure);
-  if (SUCCEEDED(hr)) hr = automation::Call(item.get(), automation::kDispidDisplay, DISPATCH_METHOD, nullptr, 0, nullptr, &failure);
+  if (SUCCEEDED(hr)) {
+    hr = automation::Call(item.get(), automation::kDispidDisplay, DISPATCH_METHOD, nullptr, 0, nullptr, &failure);
+  }
   if (FAILED(hr)) Tell(L"Cannot make a new reminder call appointment.", failure);
   return hr;
 }

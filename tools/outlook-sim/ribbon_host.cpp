@@ -105,7 +105,9 @@ class RibbonUi : public DispatchObject {
   std::vector<std::string> TakeInvalidated(bool* all) {
     *all = all_;
     all_ = false;
-    return std::move(invalidated_);
+    std::vector<std::string> ids;
+    ids.swap(invalidated_);
+    return ids;
   }
 
  protected:
@@ -149,10 +151,7 @@ void RibbonHost::AddinConnected(const std::string& progId, IUnknown* addin) {
   if (FAILED(hr) || !a.ext) return;  // an add-in without a ribbon
   LogLine("Ribbon " + progId + " IRibbonExtensibility");
   addins_.push_back(std::move(a));
-  if (Ribbon* ribbon = Load(addins_.back(), kExplorerRibbon)) {
-    (void)ribbon;
-    Refresh(explorer_);
-  }
+  if (Load(addins_.back(), kExplorerRibbon)) Refresh(explorer_);
 }
 
 void RibbonHost::AddinGone(const std::string& progId) {
@@ -217,10 +216,7 @@ HRESULT RibbonHost::CallByName(Addin& addin, const std::string& name, VARIANT* a
   DISPPARAMS params = {count ? reversed.data() : nullptr, nullptr, count, 0};
   EXCEPINFO excep = {};
   UINT argErr = 0;
-  const bool outer = !inCallback_;
-  inCallback_ = true;
   hr = addin.ext->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result, &excep, &argErr);
-  if (outer) inCallback_ = false;
   SysFreeString(excep.bstrSource);
   SysFreeString(excep.bstrDescription);
   SysFreeString(excep.bstrHelpFile);
@@ -261,7 +257,8 @@ void RibbonHost::Refresh(Window& window, const std::string& onlyControl) {
 
 void RibbonHost::OpenInspector(Item* item) {
   Window window;
-  window.object = win::ComPtr<DispatchObject>::Attach(new WindowObject(ObjectKind::Inspector, "Inspector#" + item->Name(), item));
+  window.object = win::ComPtr<DispatchObject>::Attach(
+      new WindowObject(ObjectKind::Inspector, "Inspector#" + item->Name(), item));
   window.ribbonId = kAppointmentRibbon;
   LogLine("Inspector#" + item->Name() + " open");
   for (Addin& addin : addins_) Load(addin, kAppointmentRibbon);
@@ -379,7 +376,8 @@ void RibbonHost::AfterCallback() {
 void RibbonHost::WriteXml(const std::string& ribbonId, const std::u16string& xml) {
   if (xmlFolder_.empty()) return;
   const std::string path = xmlFolder_ + "\\" + ribbonId + ".xml";
-  win::FileHandle file(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  win::FileHandle file(
+      CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   const std::string utf8 = Utf16ToUtf8(xml);
   DWORD written = 0;
   if (!file || !WriteFile(file.get(), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr) ||

@@ -93,7 +93,6 @@ class RibbonHost {
   std::vector<Window> inspectors_;  // open, the active one last
   std::vector<win::ComPtr<DispatchObject>> retired_;  // closed windows and controls handed out
   std::vector<Item*> toDisplay_;
-  bool inCallback_ = false;
 };
 
 }  // namespace sim
