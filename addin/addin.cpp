@@ -8,6 +8,11 @@ LONG g_cLocks = 0;
 HRESULT CAddin::QueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
+  if (SameGuid(riid, kIidIRibbonExtensibility)) {
+    *ppv = static_cast<IRibbonExtensibility*>(&m_ribbon);
+    AddRef();
+    return S_OK;
+  }
   if (!SameGuid(riid, kIidIDTExtensibility2) && !SameGuid(riid, kIidIUnknown) &&
       !SameGuid(riid, kIidIDispatch)) {
     return E_NOINTERFACE;
@@ -63,6 +68,7 @@ HRESULT CAddin::OnDisconnection(int RemoveMode, SAFEARRAY** custom) {
   // The host calls OnBeginShutdown itself only when it shuts down.
   if (RemoveMode != kExtDmHostShutdown) OnBeginShutdown(custom);
   EndAgent();
+  m_ribbon.Disconnect();
   m_pApplication.reset();
   return S_OK;
 }

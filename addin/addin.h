@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "addin/agent_launcher.h"
+#include "addin/ribbon.h"
 #include "common/win/com_ptr.h"
 
 // {8A61C2E4-3B7F-4c19-9D25-6E0B7F41A3C8}
@@ -77,7 +78,8 @@ class CAddin final : public IDTExtensibility2 {
   CAddin(const CAddin&) = delete;
   CAddin& operator=(const CAddin&) = delete;
 
-  // IUnknown: IDTExtensibility2, IUnknown and IDispatch share this one interface pointer.
+  // IUnknown: IDTExtensibility2, IUnknown and IDispatch share this one interface pointer;
+  // IRibbonExtensibility is the ribbon object inside this one.
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
   ULONG STDMETHODCALLTYPE AddRef() override;
   ULONG STDMETHODCALLTYPE Release() override;
@@ -110,6 +112,7 @@ class CAddin final : public IDTExtensibility2 {
   LONG m_cRef = 0;
   win::ComPtr<IDispatch> m_pApplication;  // held from OnConnection to OnDisconnection
   win::ComPtr<AgentLaunch> m_pLaunch;     // the agent's launch, until the agent is ended
+  RibbonServer m_ribbon{static_cast<IDTExtensibility2*>(this), m_pApplication};
 };
 
 // CAddinFactory, the class factory of CAddin: one per DllGetClassObject call. Factories do not

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The whole story, end to end, under Wine (headless): the user's first start of the agent writes
 # the settings and registers the add-in; "Outlook" (our simulator) starts, loads the add-in, which
-# starts the agent hidden; Outlook raises the reminder of an appointment made with the custom
-# form; the Talmery Gateway (talmery-gateway, our call server) takes the call request and, in
+# starts the agent hidden; the user marks an appointment as a reminder call from the add-in's ribbon
+# in its window ("Call me at the reminder", "Number to call") and saves it; Outlook raises its
+# reminder; the Talmery Gateway (talmery-gateway, our call server) takes the call request and, in
 # speaker mode, prints the call and speaks the text into a WAV file; a snoozed reminder's call says
 # the time really left; the user, away over lunch, finds the agent's messages on top of Outlook,
 # one at a time: a reminder raised too late, and the gateway gone down, told once for both
@@ -87,18 +88,22 @@ step "The user starts the agent for the first time and sets it up"
 wine "$(winepath -w "$demo/demo-user.exe")" first-start 'C:\Program Files\Brisomel\cadelo.exe' \
   "555-0199" "Ann" "Lee" </dev/null
 
-step "Outlook starts, loads the add-in, and raises the reminders of the day"
+step "Outlook starts and loads the add-in; the user marks an appointment from the ribbon; the reminders of the day come"
 cat >"$demo/outlook-script.txt" <<'SCRIPT'
 version "16.0.0.1"
-item 1 class "IPM.Appointment.ReminderCall" start +15m minutes 15
+item 1 start +15m minutes 15
 item 1 subject "Budget review" location "Room 4" body "Bring the quarterly figures"
-item 1 prop notifycall text "555-0100"
 item 2 class "IPM.Appointment.ReminderCall" start +3m minutes 15 subject "Stand-up"
 item 2 prop notifycall text "555-0100"
 item 3 class "IPM.Appointment.ReminderCall" start -10m subject "Lunch with Bo"
 item 4 class "IPM.Appointment.ReminderCall" start +15m subject "Call the bank"
 item 5 class "IPM.Appointment.ReminderCall" start +20m subject "Dentist"
 wait-advise 30s
+note "the user opens the budget review and marks it from the ribbon"
+open-inspector 1
+click BrisomelReminderCall
+type BrisomelNumber "555-0100"
+close-inspector 1
 note "the agent is connected, the reminder comes due"
 fire 1
 note "a reminder snoozed until 3 minutes before its start comes due"
@@ -125,6 +130,9 @@ pids+=($!)
   done
   kill "$gateway_pid" 2>/dev/null || true
 ) &
+pids+=($!)
+# What the user sees in the appointment's window while marking it.
+wine "$(winepath -w "$demo/demo-user.exe")" ribbon "$(winepath -w "$demo/outlook.log")" 40 </dev/null &
 pids+=($!)
 # The user reads the agent's messages as they come (each box is left up for two seconds).
 wine "$(winepath -w "$demo/demo-user.exe")" read-boxes 20 </dev/null &
@@ -166,10 +174,12 @@ if [ -f "$heard" ] && "$build/native/tools/phone/speech-check" --text "$demo/exp
   >"$demo/speech-check.txt"; then
   speech=ok
 fi
+marked=$(grep -c 'Item#1 MessageClass put ("IPM.Appointment.ReminderCall")' "$demo/outlook.log" || true)
 echo "   settings and add-in registration written by the agent's first start"
+echo "   appointments marked from the ribbon: $marked"
 echo "   call requests accepted by the gateway: $requests"
 echo "   $what: ${heard:-none} ($(soxi -d "$heard" 2>/dev/null || echo missing))"
 sed 's/^/     /' "$demo/speech-check.txt" 2>/dev/null || true
 echo "   it carries the text the agent composed: $speech"
 echo "   agent processes left after Outlook's end: $agents"
-[ "$requests" -ge 1 ] && [ "$agents" = 0 ] && [ "$speech" = ok ]
+[ "$requests" -ge 1 ] && [ "$marked" = 1 ] && [ "$agents" = 0 ] && [ "$speech" = ok ]

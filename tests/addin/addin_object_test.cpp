@@ -4,6 +4,7 @@
 #include <ocidl.h>
 
 #include <cstring>
+#include <string>
 
 #include "tests/addin/fake_application.h"
 #include "tests/addin/mervane_dll.h"
@@ -88,6 +89,47 @@ TEST_F(AddinObject, DispatchMembersFailAndWriteNothing) {
   EXPECT_EQ(std::memcmp(&result, &untouchedResult, sizeof result), 0);
   EXPECT_EQ(std::memcmp(&exception, &untouchedException, sizeof exception), 0);
   EXPECT_EQ(argumentError, 0xCAFEu);
+}
+
+// Office calls the ribbon's callbacks by name on the object it got for IRibbonExtensibility: an
+// object of its own, whose IDispatch knows the callbacks, while the add-in object's still knows
+// nothing. Both are one COM object to the host: one IUnknown, one reference count.
+TEST_F(AddinObject, TheRibbonIsAnObjectOfItsOwnWithTheAddinsIdentity) {
+  win::ComPtr<IRibbonExtensibility> ribbon;
+  ASSERT_EQ(addin_->QueryInterface(kIidIRibbonExtensibility, ribbon.put_void()), S_OK);
+  EXPECT_NE(static_cast<void*>(ribbon.get()), static_cast<void*>(addin_.get()));
+  EXPECT_EQ(RefCount(addin_.get()), 2u);
+  win::ComPtr<IUnknown> fromRibbon, fromAddin;
+  ASSERT_EQ(ribbon->QueryInterface(IID_IUnknown, fromRibbon.put_void()), S_OK);
+  ASSERT_EQ(addin_->QueryInterface(IID_IUnknown, fromAddin.put_void()), S_OK);
+  EXPECT_EQ(fromRibbon.get(), fromAddin.get());
+  win::ComPtr<IDispatch> ribbonDispatch;
+  ASSERT_EQ(ribbon->QueryInterface(IID_IDispatch, ribbonDispatch.put_void()), S_OK);
+  EXPECT_EQ(static_cast<void*>(ribbonDispatch.get()), static_cast<void*>(ribbon.get()));
+
+  wchar_t name[] = L"getreminderCALLpressed";
+  LPOLESTR names[] = {name};
+  DISPID id = DISPID_UNKNOWN;
+  EXPECT_EQ(ribbon->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+  EXPECT_NE(id, DISPID_UNKNOWN);
+  wchar_t unknown[] = L"OnConnection";
+  names[0] = unknown;
+  EXPECT_EQ(ribbon->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), DISP_E_UNKNOWNNAME);
+  names[0] = name;
+  EXPECT_EQ(addin_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), E_FAIL);
+
+  // Other windows get no XML; without an Outlook version the 2010 namespace is used.
+  BSTR xml = reinterpret_cast<BSTR>(static_cast<uintptr_t>(0xC0FFEE00));
+  BSTR mail = SysAllocString(L"Microsoft.Outlook.Mail.Read");
+  EXPECT_EQ(ribbon->GetCustomUI(mail, &xml), S_OK);
+  EXPECT_EQ(xml, nullptr);
+  SysFreeString(mail);
+  BSTR appointment = SysAllocString(L"Microsoft.Outlook.Appointment");
+  ASSERT_EQ(ribbon->GetCustomUI(appointment, &xml), S_OK);
+  SysFreeString(appointment);
+  ASSERT_NE(xml, nullptr);
+  EXPECT_EQ(std::wstring(xml).rfind(L"<customUI xmlns=\"http://schemas.microsoft.com/office/2009/07/customui\"", 0), 0u);
+  SysFreeString(xml);
 }
 
 TEST_F(AddinObject, HoldsTheApplicationFromConnectionToDisconnection) {

@@ -175,12 +175,36 @@ TEST(OutlookSimParser, ReportsTheFirstErrorWithItsLineAndKeepsNoCommands) {
       {"quit now", "line 1: unexpected 'now'"},
       {"item 1\nfire-dispid x 1", "line 2: bad dispid 'x' (want an integer from -2147483648 to 4294967295)"},
       {"version \"open", "line 1: unterminated quoted text"},
+      {"open-inspector new1", "line 1: item 'new1' is not defined before this line"},
+      {"explorer-click B\nopen-inspector new1x", "line 2: item 'new1x' is not defined before this line"},
+      {"type BrisomelNumber", "line 1: missing text"},
   };
   for (const auto& c : cases) {
     const ParseResult r = ParseScript(c.script);
     EXPECT_EQ(r.error, c.error) << c.script;
     EXPECT_TRUE(r.commands.empty()) << c.script;
   }
+}
+
+// Items the add-in creates may be named once a ribbon command could have created them.
+TEST(OutlookSimParser, ParsesTheRibbonCommands) {
+  const ParseResult r = ParseScript(
+      "item 1\nopen-inspector 1\nclick Toggle\ntype Number \"555 0100\"\nclose-inspector 1\n"
+      "explorer-click New\nopen-inspector new1\nfire new2\n");
+  ASSERT_EQ(r.error, "");
+  ASSERT_EQ(r.commands.size(), 8u);
+  EXPECT_EQ(r.commands[1].op, Op::OpenInspector);
+  EXPECT_EQ(r.commands[1].target, "1");
+  EXPECT_EQ(r.commands[2].op, Op::Click);
+  EXPECT_EQ(r.commands[2].target, "Toggle");
+  EXPECT_EQ(r.commands[3].op, Op::Type);
+  EXPECT_EQ(r.commands[3].target, "Number");
+  EXPECT_EQ(r.commands[3].text.value, u"555 0100");
+  EXPECT_EQ(r.commands[4].op, Op::CloseInspector);
+  EXPECT_EQ(r.commands[5].op, Op::ExplorerClick);
+  EXPECT_EQ(r.commands[5].target, "New");
+  EXPECT_EQ(r.commands[6].target, "new1");
+  EXPECT_EQ(r.commands[7].target, "new2");
 }
 
 TEST(OutlookSimParser, EmptyScriptIsValid) {

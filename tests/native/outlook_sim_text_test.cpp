@@ -101,7 +101,11 @@ TEST(OutlookSimLogText, NamesQuotesAndDurations) {
 
 TEST(OutlookSimOptions, ServingRegistrationAndErrors) {
   SimOptions o;
-  ASSERT_EQ(ParseSimOptions({"/script", "s.txt", "-LOG", "l.txt", "/linger", "7", "/noaddins", "-Embedding"}, &o), "");
+  ASSERT_EQ(ParseSimOptions({"/script", "s.txt", "-LOG", "l.txt", "/linger", "7", "/noaddins", "-Embedding",
+                             "/ribbonxml", "C:\\xml"},
+                            &o),
+            "");
+  EXPECT_EQ(o.ribbonXmlFolder, "C:\\xml");
   EXPECT_EQ(o.mode, SimOptions::Mode::Serve);
   EXPECT_EQ(o.scriptFile, "s.txt");
   EXPECT_EQ(o.logFile, "l.txt");
@@ -120,6 +124,7 @@ TEST(OutlookSimOptions, ServingRegistrationAndErrors) {
   } bad[] = {
       {{"/script"}, "/script needs a file"},
       {{"/linger", "x"}, "/linger needs a number of seconds"},
+      {{"/ribbonxml"}, "/ribbonxml needs a folder"},
       {{"/bogus"}, "unknown option '/bogus'"},
       {{"/log", "l", "/regserver"}, "/regserver must come first"},
       {{"/regserver", "/unregserver"}, "the options after /regserver must be serving options"},

@@ -118,10 +118,12 @@ void SystemRig::WriteSetting(const char* name, DWORD type, const std::vector<uns
 
 void SystemRig::WritePort(uint16_t port) { WriteSetting("port", REG_DWORD, harness::DwordBytes(port)); }
 
-bool SystemRig::StartOutlook(const std::string& script, bool loadAddins) {
+bool SystemRig::StartOutlook(const std::string& script, bool loadAddins, const std::wstring& extraArgs) {
   sim_ = std::make_unique<simdriver::SimProcess>(OutlookSimExeW());
   advises_ = 0;
-  if (!sim_->Start(script + kOutliveTheTest, loadAddins ? L"/linger 5" : L"/noaddins /linger 5")) return false;
+  const std::wstring args = std::wstring(loadAddins ? L"/linger 5" : L"/noaddins /linger 5") +
+                            (extraArgs.empty() ? L"" : L" " + extraArgs);
+  if (!sim_->Start(script + kOutliveTheTest, args)) return false;
   log_ = std::make_unique<LogFollower>(sim_->LogPath());
   return log_->WaitFor("Ready", 1000) >= 0;
 }

@@ -51,8 +51,9 @@ class SystemRig {
   void WritePort(uint16_t port);
 
   // Starts the simulator with `script` (a long "sleep" is appended so it outlives the test)
-  // and waits for its Ready line. With loadAddins the registered add-ins are loaded.
-  bool StartOutlook(const std::string& script, bool loadAddins = false);
+  // and waits for its Ready line. With loadAddins the registered add-ins are loaded;
+  // extraArgs go to its command line as they are.
+  bool StartOutlook(const std::string& script, bool loadAddins = false, const std::wstring& extraArgs = L"");
   LogFollower& OutlookLog() { return *log_; }
   HANDLE OutlookProcess() const { return sim_ ? sim_->Process() : nullptr; }
   // Ends the simulator as Outlook's own shutdown does (add-ins get OnDisconnection); true when

@@ -1,8 +1,9 @@
 // Plays the user's part in the demo: the first start of the agent, the Setup dialog, closing the
-// agent, reading the agent's messages; and tells which agent processes run. Prints what a user
-// would see.
+// agent, reading the agent's messages, what the appointment's window shows while the user marks it
+// from the ribbon; and tells which agent processes run. Prints what a user would see.
 //   demo-user first-start <cadelo.exe> <my number> <first name> <last name>
 //   demo-user read-boxes <seconds>
+//   demo-user ribbon <Outlook simulator log> <seconds>
 //   demo-user agents
 #include <windows.h>
 #include <tlhelp32.h>
@@ -182,6 +183,52 @@ int ReadBoxes(int seconds) {
   return 0;
 }
 
+// The clicks themselves are the Outlook simulator's script (it plays the window the user clicks
+// in); this follows its log and tells what the window shows and what the user does, until the
+// window closes.
+int Ribbon(const char* logPath, int seconds) {
+  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
+  std::string seen;
+  size_t done = 0;
+  auto after = [](const std::string& line, const char* marker) -> std::string {
+    const size_t at = line.find(marker);
+    return at == std::string::npos ? std::string() : line.substr(at + std::strlen(marker));
+  };
+  while (GetTickCount64() < end) {
+    win::FileHandle file(CreateFileA(logPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    char buffer[4096];
+    DWORD read = 0;
+    seen.clear();
+    while (file && ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) seen.append(buffer, read);
+    size_t lineEnd;
+    while ((lineEnd = seen.find('\n', done)) != std::string::npos) {
+      const std::string line = seen.substr(done, lineEnd - done);
+      done = lineEnd + 1;
+      std::string value;
+      if (line.rfind("Inspector#", 0) == 0 && line.find(" open") != std::string::npos) {
+        std::printf("   [user] opens the appointment: its Appointment tab has the group \"Reminder call\"\n");
+      } else if (!(value = after(line, "getPressed BrisomelReminderCall -> VT_BOOL ")).empty()) {
+        std::printf("   [user] sees \"Call me at the reminder\" %s\n", value == "true" ? "pressed" : "not pressed");
+      } else if (!(value = after(line, "getText BrisomelNumber -> ")).empty()) {
+        std::printf("   [user] sees \"Number to call\": %s\n", value == "\"\"" ? "empty (my own number)" : value.c_str());
+      } else if (!(value = after(line, "getEnabled BrisomelNumber -> VT_BOOL ")).empty()) {
+        std::printf("   [user] sees \"Number to call\" %s\n", value == "true" ? "ready for typing" : "greyed");
+      } else if (line.find("onAction BrisomelReminderCall") != std::string::npos) {
+        std::printf("   [user] clicks \"Call me at the reminder\"\n");
+      } else if (!(value = after(line, "onChange BrisomelNumber (")).empty()) {
+        std::printf("   [user] types %s into \"Number to call\"\n", value.substr(0, value.find(')')).c_str());
+      } else if (line.rfind("Inspector#", 0) == 0 && line.find(" close") != std::string::npos) {
+        std::printf("   [user] clicks Save & Close\n");
+        return 0;
+      }
+    }
+    Sleep(50);
+  }
+  std::printf("   [user] the appointment's window did not close within %d seconds\n", seconds);
+  return 1;
+}
+
 int Agents() {
   win::KernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   PROCESSENTRY32 entry = {};
@@ -203,9 +250,11 @@ int main(int argc, char** argv) {
   if (command == "first-start" && argc == 6) return FirstStart(argv[2], argv[3], argv[4], argv[5]);
   if (command == "agents") return Agents();
   if (command == "read-boxes" && argc == 3) return ReadBoxes(std::atoi(argv[2]));
+  if (command == "ribbon" && argc == 4) return Ribbon(argv[2], std::atoi(argv[3]));
   std::fprintf(stderr,
                "usage: demo-user first-start <cadelo.exe> <my number> <first name> <last name>\n"
                "       demo-user read-boxes <seconds>\n"
+               "       demo-user ribbon <Outlook simulator log> <seconds>\n"
                "       demo-user agents\n");
   return 2;
 }

@@ -54,6 +54,7 @@ HRESULT AddinHost::Timed(const std::string& progId, const std::string& what, Cal
 }
 
 ULONG AddinHost::ReleaseAddin(Loaded& a) {
+  if (ribbons_) ribbons_->AddinGone(a.progId);
   const LONG before = app_->RefCount();
   a.instance.reset();
   const ULONG left = a.addin.detach()->Release();
@@ -134,6 +135,8 @@ bool AddinHost::Load(const std::wstring& progIdW, ExtConnectMode mode) {
     ReleaseAddin(a);
     return false;
   }
+  // Office asks a connected add-in for its ribbon (and the main window's XML) at once.
+  if (ribbons_) ribbons_->AddinConnected(progId, a.addin.get());
   loaded_.push_back(std::move(a));
   return true;
 }

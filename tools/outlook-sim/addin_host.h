@@ -9,6 +9,7 @@
 #include "common/win/com_ptr.h"
 #include "tools/outlook-sim/dispatch_object.h"
 #include "tools/outlook-sim/idt_extensibility2.h"
+#include "tools/outlook-sim/ribbon_host.h"
 
 namespace sim {
 
@@ -21,6 +22,8 @@ class AddinHost {
 
   // The Application the add-ins are connected to.
   void Attach(DispatchObject* application) { app_ = application; }
+  // Where connected add-ins' ribbons are hosted.
+  void SetRibbonHost(RibbonHost* ribbons) { ribbons_ = ribbons; }
   // OnConnection(ext_cm_Startup) for every add-in to load, then OnStartupComplete for each.
   // References the add-ins take on the Application during their calls count as the simulator's
   // own (Outlook's add-ins are part of Outlook, not its clients).
@@ -50,6 +53,7 @@ class AddinHost {
   ULONG ReleaseAddin(Loaded& a);
 
   DispatchObject* app_ = nullptr;
+  RibbonHost* ribbons_ = nullptr;
 
   std::vector<Loaded> loaded_;
 };

@@ -36,8 +36,26 @@ STDMETHODIMP Application::FindConnectionPoint(REFIID riid, IConnectionPoint** cp
   return S_OK;
 }
 
-HRESULT Application::Answer(const MemberInfo& member, const DISPPARAMS&, VARIANT* result, UINT*,
-                            std::string*) {
+HRESULT Application::CreateItem(const DISPPARAMS& params, VARIANT* result, UINT* argErr, std::string* argText) {
+  if (params.cArgs != 1) return DISP_E_BADPARAMCOUNT;
+  *argText = " (" + VariantText(params.rgvarg[0]) + ")";
+  VARIANT type;
+  VariantInit(&type);
+  // Only appointments (olAppointmentItem = 1) are simulated.
+  if (FAILED(VariantChangeType(&type, &params.rgvarg[0], 0, VT_I4)) || type.lVal != 1 || !createItem_) {
+    *argErr = 0;
+    return DISP_E_TYPEMISMATCH;
+  }
+  DispatchObject* item = createItem_();
+  result->vt = VT_DISPATCH;
+  result->pdispVal = item;
+  item->AddRef();
+  return S_OK;
+}
+
+HRESULT Application::Answer(const MemberInfo& member, const DISPPARAMS& params, VARIANT* result, UINT* argErr,
+                            std::string* argText) {
+  if (member.member == Member::CreateItem) return CreateItem(params, result, argErr, argText);
   if (member.member != Member::Version) return DISP_E_MEMBERNOTFOUND;
   result->vt = VT_BSTR;
   result->bstrVal = MakeBstr(version_);

@@ -24,6 +24,8 @@ class Application : public DispatchObject, public IConnectionPointContainer {
   STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** cp) override;
 
   void SetVersion(const Text& version) { version_ = version; }
+  // CreateItem(olAppointmentItem): a new appointment from the model (borrowed).
+  void SetItemFactory(std::function<DispatchObject*()> factory) { createItem_ = std::move(factory); }
   FailureSet& Failures() { return failures_; }
   EventConnectionPoint* Events() const { return events_.get(); }
 
@@ -34,8 +36,11 @@ class Application : public DispatchObject, public IConnectionPointContainer {
   void* QueryOther(REFIID riid) override;
 
  private:
+  HRESULT CreateItem(const DISPPARAMS& params, VARIANT* result, UINT* argErr, std::string* argText);
+
   Text version_;
   FailureSet failures_;
+  std::function<DispatchObject*()> createItem_;
   win::ComPtr<EventConnectionPoint> events_;
 };
 

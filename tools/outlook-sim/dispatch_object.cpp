@@ -79,8 +79,20 @@ STDMETHODIMP DispatchObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DI
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
   const DISPPARAMS& p = params ? *params : none;
   if (p.cArgs > 0 && !p.rgvarg) return finish(E_INVALIDARG);
+  if ((flags & DISPATCH_PROPERTYPUT) && (info->kind & kPropertyPut)) {
+    // A put carries its value as the one named argument DISPID_PROPERTYPUT.
+    if (p.cArgs != 1 || p.cNamedArgs != 1 || !p.rgdispidNamedArgs || p.rgdispidNamedArgs[0] != DISPID_PROPERTYPUT) {
+      return finish(DISP_E_BADPARAMCOUNT);
+    }
+    line += " (" + VariantText(p.rgvarg[0]) + ")";
+    if (const Text* failure = FailureOf(info->member)) {
+      FillException(*failure, excep);
+      return finish(DISP_E_EXCEPTION);
+    }
+    return finish(Put(*info, p.rgvarg[0]));
+  }
   if (p.cNamedArgs > 0) return finish(DISP_E_NONAMEDARGS);
-  if (info->kind == kPropertyGet && p.cArgs != 0) return finish(DISP_E_BADPARAMCOUNT);
+  if (!(info->kind & kMethod) && p.cArgs != 0) return finish(DISP_E_BADPARAMCOUNT);
 
   VARIANT answer;
   VariantInit(&answer);

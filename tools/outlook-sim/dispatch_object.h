@@ -46,6 +46,8 @@ class DispatchObject : public IDispatch {
   // in *argText, e.g. ("notifycall", VT_I2 1). Argument errors set *argErr.
   virtual HRESULT Answer(const MemberInfo& member, const DISPPARAMS& params, VARIANT* result,
                          UINT* argErr, std::string* argText) = 0;
+  // A property put (a member whose kind includes kPropertyPut): takes the value over, or fails.
+  virtual HRESULT Put(const MemberInfo&, const VARIANT&) { return DISP_E_MEMBERNOTFOUND; }
   // The description of a scripted failure of the member, or null.
   virtual const Text* FailureOf(Member) const { return nullptr; }
   // Interfaces beyond IUnknown and IDispatch.

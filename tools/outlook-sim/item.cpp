@@ -18,7 +18,14 @@ HRESULT SetBstr(const Text& text, VARIANT* result) {
   return text.null || result->bstrVal ? S_OK : E_OUTOFMEMORY;
 }
 
+std::function<void(Item*)>& DisplayHandler() {
+  static std::function<void(Item*)> handler;
+  return handler;
+}
+
 }  // namespace
+
+void Item::SetDisplayHandler(std::function<void(Item*)> handler) { DisplayHandler() = std::move(handler); }
 
 Item::Item(const std::string& name)
     : DispatchObject(ObjectKind::Item, "Item#" + name),
@@ -72,9 +79,40 @@ HRESULT Item::Answer(const MemberInfo& member, const DISPPARAMS&, VARIANT* resul
       result->pdispVal = props_.get();
       props_->AddRef();
       break;
+    case Member::ReminderSet:
+      result->vt = VT_BOOL;
+      result->boolVal = reminderSet_ ? VARIANT_TRUE : VARIANT_FALSE;
+      break;
+    case Member::Save:
+      break;  // the item is kept as it is; the log shows the call
+    case Member::Display:
+      if (DisplayHandler()) DisplayHandler()(this);
+      break;
     default: return DISP_E_MEMBERNOTFOUND;
   }
   return S_OK;
+}
+
+HRESULT Item::Put(const MemberInfo& member, const VARIANT& value) {
+  VARIANT converted;
+  VariantInit(&converted);
+  HRESULT hr = S_OK;
+  switch (member.member) {
+    case Member::MessageClass:
+      hr = VariantChangeType(&converted, const_cast<VARIANT*>(&value), 0, VT_BSTR);
+      if (SUCCEEDED(hr)) {
+        messageClass_.null = false;
+        messageClass_.value = BstrText(converted.bstrVal);
+      }
+      break;
+    case Member::ReminderSet:
+      hr = VariantChangeType(&converted, const_cast<VARIANT*>(&value), 0, VT_BOOL);
+      if (SUCCEEDED(hr)) reminderSet_ = converted.boolVal != VARIANT_FALSE;
+      break;
+    default: hr = DISP_E_MEMBERNOTFOUND;
+  }
+  VariantClear(&converted);
+  return FAILED(hr) && hr != DISP_E_MEMBERNOTFOUND ? DISP_E_TYPEMISMATCH : hr;
 }
 
 }  // namespace sim

@@ -1,6 +1,7 @@
 #pragma once
 // A simulated Outlook item (appointment, mail, anything with a message class) as the Reminder
 // event delivers it.
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -24,10 +25,13 @@ class Item : public DispatchObject {
   void ReleaseProperties() {
     if (props_) props_->Clear();
   }
+  // What Display does: Outlook opens an inspector on the item (the ribbon host does it).
+  static void SetDisplayHandler(std::function<void(Item*)> handler);
 
  protected:
   HRESULT Answer(const MemberInfo& member, const DISPPARAMS& params, VARIANT* result, UINT* argErr,
                  std::string* argText) override;
+  HRESULT Put(const MemberInfo& member, const VARIANT& value) override;
   const Text* FailureOf(Member m) const override { return failures_->Find(m); }
 
  private:
@@ -36,6 +40,7 @@ class Item : public DispatchObject {
   TimeSpec start_;
   int64_t startSeconds_ = 0;
   int32_t minutes_ = 15;
+  bool reminderSet_ = true;  // Outlook's default for a new appointment
   std::shared_ptr<FailureSet> failures_;
   win::ComPtr<UserProperties> props_;
 };

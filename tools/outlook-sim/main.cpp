@@ -14,6 +14,7 @@
 #include "tools/outlook-sim/event_ids.h"
 #include "tools/outlook-sim/message_filter.h"
 #include "tools/outlook-sim/registration.h"
+#include "tools/outlook-sim/ribbon_host.h"
 #include "tools/outlook-sim/script/log_text.h"
 #include "tools/outlook-sim/script/script.h"
 #include "tools/outlook-sim/script/sim_options.h"
@@ -144,12 +145,16 @@ int Serve(const sim::SimOptions& options) {
           if (runner) runner->ClientConnected();
         }));
     ServerRegistration server;
+    sim::RibbonHost ribbons;
+    ribbons.SetXmlFolder(options.ribbonXmlFolder);
     sim::AddinHost addins;
+    addins.SetRibbonHost(&ribbons);
     sim::ScriptRunner::Settings settings;
     settings.embedding = options.embedding;
     settings.lingerSeconds = options.lingerSeconds;
     settings.revokeServer = [&server] { server.Revoke(); };
     settings.serverLocks = [&factory] { return factory->Locks(); };
+    settings.ribbons = &ribbons;
     sim::ScriptRunner script(std::move(parsed.commands), model, addins, filter, std::move(settings));
     runner = &script;
     const HRESULT hr = script.Create() ? server.Register(model.App(), factory.get()) : E_FAIL;

@@ -172,15 +172,15 @@ void ScriptRunner::Execute(const Command& cmd) {
       break;
     }
     case Op::Fire:
-      model_.Fire(kDispidReminder, model_.FindItem(cmd.target));
+      if (Item* item = ExistingItem(cmd.target)) model_.Fire(kDispidReminder, item);
       break;
     case Op::Burst: {
-      Item* item = model_.FindItem(cmd.target);
-      for (uint32_t i = 0; i < cmd.count && !quitRequested_; ++i) model_.Fire(kDispidReminder, item);
+      Item* item = ExistingItem(cmd.target);
+      for (uint32_t i = 0; item && i < cmd.count && !quitRequested_; ++i) model_.Fire(kDispidReminder, item);
       break;
     }
     case Op::FireDispid:
-      model_.Fire(cmd.dispid, model_.FindItem(cmd.target));
+      if (Item* item = ExistingItem(cmd.target)) model_.Fire(cmd.dispid, item);
       break;
     case Op::WaitAdvise:
       waitCount_ = cmd.count;
@@ -194,6 +194,7 @@ void ScriptRunner::Execute(const Command& cmd) {
       break;
     case Op::Refcounts:
       model_.LogRefcounts();
+      if (settings_.ribbons) settings_.ribbons->LogRefcounts();
       break;
     case Op::Busy:
       filter_.BusyFor(cmd.durationMs, cmd.reject);
@@ -213,7 +214,29 @@ void ScriptRunner::Execute(const Command& cmd) {
     case Op::Quit:
       Shutdown();
       break;
+    case Op::OpenInspector:
+      if (Item* item = ExistingItem(cmd.target)) settings_.ribbons->OpenInspector(item);
+      break;
+    case Op::CloseInspector:
+      settings_.ribbons->CloseInspector(cmd.target);
+      break;
+    case Op::Click:
+      settings_.ribbons->Click(cmd.target);
+      break;
+    case Op::Type:
+      settings_.ribbons->Type(cmd.target, cmd.text);
+      break;
+    case Op::ExplorerClick:
+      settings_.ribbons->ExplorerClick(cmd.target);
+      break;
   }
+}
+
+Item* ScriptRunner::ExistingItem(const std::string& name) {
+  // Items the add-in was to create (new1, ...) may not exist.
+  Item* item = model_.FindItem(name);
+  if (!item) LogLine("Error item " + name + " does not exist");
+  return item;
 }
 
 void ScriptRunner::Shutdown() {
@@ -222,6 +245,7 @@ void ScriptRunner::Shutdown() {
   KillTimer(hwnd_, kPollTimer);
   LogLine("Quit");
   addins_.ShutdownAll();
+  if (settings_.ribbons) settings_.ribbons->CloseAll();
   if (settings_.revokeServer) settings_.revokeServer();
   model_.DisconnectAll();
   LogLine("Exit code=" + std::to_string(exitCode_));

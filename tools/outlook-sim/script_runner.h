@@ -24,6 +24,8 @@ class ScriptRunner {
     std::function<void()> revokeServer;
     // Extra references the simulator holds outside the model (class factory locks).
     std::function<LONG()> serverLocks;
+    // The add-ins' ribbons and the windows they show in (the ribbon commands).
+    RibbonHost* ribbons = nullptr;
   };
 
   ScriptRunner(std::vector<Command> commands, SimModel& model, AddinHost& addins,
@@ -53,6 +55,7 @@ class ScriptRunner {
   void Execute(const Command& cmd);
   bool WaitSatisfied() const;
   bool Idle();
+  Item* ExistingItem(const std::string& name);
   void Shutdown();
 
   std::vector<Command> commands_;

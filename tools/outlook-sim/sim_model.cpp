@@ -34,7 +34,19 @@ std::string DispidText(DISPID id) {
 }  // namespace
 
 SimModel::SimModel(std::function<void()> onSinksChanged)
-    : app_(win::ComPtr<Application>::Attach(new Application(std::move(onSinksChanged)))) {}
+    : app_(win::ComPtr<Application>::Attach(new Application(std::move(onSinksChanged)))) {
+  app_->SetItemFactory([this] { return CreateItem(); });
+}
+
+Item* SimModel::CreateItem() {
+  std::string name;
+  do {
+    name = std::string(kCreatedItemPrefix) + std::to_string(++created_);
+  } while (FindItem(name));  // a script may have used the name itself
+  Item* item = ItemFor(name);
+  item->Refresh(LocalNowSeconds());
+  return item;
+}
 
 Item* SimModel::FindItem(const std::string& name) const {
   for (const auto& item : items_) {

@@ -17,6 +17,8 @@ class SimModel {
   Application* App() const { return app_.get(); }
   Item* FindItem(const std::string& name) const;
   Item* ItemFor(const std::string& name);  // creates it when new
+  // Application.CreateItem: a new appointment named new1, new2, ...
+  Item* CreateItem();
   // Raises one event with the item on every advised sink; logs the Fire line and one Event line
   // per sink.
   void Fire(DISPID dispid, Item* item);
@@ -30,6 +32,7 @@ class SimModel {
  private:
   win::ComPtr<Application> app_;
   std::vector<win::ComPtr<Item>> items_;
+  int created_ = 0;
 };
 
 }  // namespace sim

@@ -38,6 +38,17 @@ HRESULT UserProperty::Answer(const MemberInfo&, const DISPPARAMS&, VARIANT* resu
   return VariantCopy(result, &value_);
 }
 
+HRESULT UserProperty::Put(const MemberInfo&, const VARIANT& value) {
+  VARIANT copy;
+  VariantInit(&copy);
+  const HRESULT hr = VariantCopyInd(&copy, const_cast<VARIANT*>(&value));
+  if (FAILED(hr)) return hr;
+  VariantClear(&value_);
+  value_ = copy;
+  spec_ = PropValue();  // no longer a scripted (relative) value
+  return S_OK;
+}
+
 UserProperties::UserProperties(const std::string& itemName,
                                std::shared_ptr<const FailureSet> failures)
     : DispatchObject(ObjectKind::UserProperties, "UserProperties#" + itemName),
@@ -83,8 +94,45 @@ void UserProperties::Refresh(int64_t nowSeconds) {
   for (const auto& p : props_) p->Refresh(nowSeconds);
 }
 
-HRESULT UserProperties::Answer(const MemberInfo&, const DISPPARAMS& params, VARIANT* result,
+HRESULT UserProperties::Answer(const MemberInfo& member, const DISPPARAMS& params, VARIANT* result,
                                UINT* argErr, std::string* argText) {
+  return member.member == Member::Add ? Add(params, result, argErr, argText) : Find(params, result, argErr, argText);
+}
+
+HRESULT UserProperties::Add(const DISPPARAMS& params, VARIANT* result, UINT* argErr, std::string* argText) {
+  if (params.cArgs < 2 || params.cArgs > 4) return DISP_E_BADPARAMCOUNT;
+  const VARIANT& nameArg = params.rgvarg[params.cArgs - 1];
+  const VARIANT& typeArg = params.rgvarg[params.cArgs - 2];
+  *argText = " (";
+  for (UINT i = params.cArgs; i > 0; --i) *argText += (i == params.cArgs ? "" : ", ") + VariantText(params.rgvarg[i - 1]);
+  *argText += ")";
+  VARIANT name, type;
+  VariantInit(&name);
+  VariantInit(&type);
+  if (FAILED(VariantChangeType(&name, const_cast<VARIANT*>(&nameArg), 0, VT_BSTR))) {
+    *argErr = params.cArgs - 1;
+    return DISP_E_TYPEMISMATCH;
+  }
+  const std::u16string name16 = BstrText(name.bstrVal);
+  VariantClear(&name);
+  if (FAILED(VariantChangeType(&type, const_cast<VARIANT*>(&typeArg), 0, VT_I4)) || type.lVal != 1) {
+    *argErr = params.cArgs - 2;
+    return DISP_E_TYPEMISMATCH;
+  }
+  UserProperty* existing = FindByName(name16);
+  if (!existing) {
+    PropValue empty;
+    empty.type = PropType::Text;
+    Set(Utf16ToUtf8(name16), empty, 0);
+    existing = FindByName(name16);
+  }
+  result->vt = VT_DISPATCH;
+  result->pdispVal = existing;
+  existing->AddRef();
+  return S_OK;
+}
+
+HRESULT UserProperties::Find(const DISPPARAMS& params, VARIANT* result, UINT* argErr, std::string* argText) {
   // Find(Name, [Custom]): arguments arrive in reverse order.
   if (params.cArgs < 1 || params.cArgs > 2) return DISP_E_BADPARAMCOUNT;
   const UINT nameIndex = params.cArgs - 1;

@@ -24,6 +24,7 @@ class UserProperty : public DispatchObject {
   ~UserProperty() override;
   HRESULT Answer(const MemberInfo& member, const DISPPARAMS& params, VARIANT* result, UINT* argErr,
                  std::string* argText) override;
+  HRESULT Put(const MemberInfo& member, const VARIANT& value) override;
   const Text* FailureOf(Member m) const override { return failures_->Find(m); }
 
  private:
@@ -50,6 +51,9 @@ class UserProperties : public DispatchObject {
   const Text* FailureOf(Member m) const override { return failures_->Find(m); }
 
  private:
+  HRESULT Find(const DISPPARAMS& params, VARIANT* result, UINT* argErr, std::string* argText);
+  // Add(Name, Type, [AddToFolderFields], [DisplayFormat]): only olText (1) is simulated.
+  HRESULT Add(const DISPPARAMS& params, VARIANT* result, UINT* argErr, std::string* argText);
   UserProperty* FindByName(const std::u16string& name) const;
 
   std::string itemName_;

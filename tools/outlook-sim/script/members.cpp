@@ -5,7 +5,7 @@ namespace {
 
 const MemberInfo kMembers[] = {
     {Member::Version, ObjectKind::Application, "Version", 0x116, kPropertyGet},
-    {Member::MessageClass, ObjectKind::Item, "MessageClass", 0x1A, kPropertyGet},
+    {Member::MessageClass, ObjectKind::Item, "MessageClass", 0x1A, kPropertyGet | kPropertyPut},
     {Member::EntryID, ObjectKind::Item, "EntryID", 0xF01E, kPropertyGet},
     {Member::Subject, ObjectKind::Item, "Subject", 0x37, kPropertyGet},
     {Member::Body, ObjectKind::Item, "Body", 0x9100, kPropertyGet},
@@ -15,7 +15,18 @@ const MemberInfo kMembers[] = {
      kPropertyGet},
     {Member::Start, ObjectKind::Item, "Start", 0x820D, kPropertyGet},
     {Member::Find, ObjectKind::UserProperties, "Find", 0x67, kMethod},
-    {Member::Value, ObjectKind::UserProperty, "Value", 0, kPropertyGet},
+    {Member::Value, ObjectKind::UserProperty, "Value", 0, kPropertyGet | kPropertyPut},
+    {Member::ReminderSet, ObjectKind::Item, "ReminderSet", 0x8503, kPropertyGet | kPropertyPut},
+    {Member::Save, ObjectKind::Item, "Save", 0xF048, kMethod},
+    {Member::Display, ObjectKind::Item, "Display", 0xF0A6, kMethod},
+    {Member::Add, ObjectKind::UserProperties, "Add", 0x66, kMethod},
+    {Member::CreateItem, ObjectKind::Application, "CreateItem", 0x10A, kMethod},
+    {Member::CurrentItem, ObjectKind::Inspector, "CurrentItem", 0x2102, kPropertyGet},
+    {Member::ControlId, ObjectKind::RibbonControl, "Id", 1, kPropertyGet},
+    {Member::Context, ObjectKind::RibbonControl, "Context", 2, kPropertyGet},
+    {Member::Tag, ObjectKind::RibbonControl, "Tag", 3, kPropertyGet},
+    {Member::Invalidate, ObjectKind::RibbonUI, "Invalidate", 1, kMethod},
+    {Member::InvalidateControl, ObjectKind::RibbonUI, "InvalidateControl", 2, kMethod},
 };
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -53,7 +64,9 @@ const MemberInfo* FindMemberByName(ObjectKind object, std::string_view name) {
 
 const MemberInfo* FindItemScopeMember(std::string_view name) {
   for (const MemberInfo& info : kMembers) {
-    if (info.object != ObjectKind::Application && EqualsNoCase(info.name, name)) return &info;
+    const bool itemScope = info.object == ObjectKind::Item || info.object == ObjectKind::UserProperties ||
+                           info.object == ObjectKind::UserProperty;
+    if (itemScope && EqualsNoCase(info.name, name)) return &info;
   }
   return nullptr;
 }

@@ -5,8 +5,9 @@
 
 namespace sim {
 
-// AddIn: the COMAddIn object handed to an add-in; it answers no member.
-enum class ObjectKind { Application, Item, UserProperties, UserProperty, AddIn };
+// AddIn: the COMAddIn object handed to an add-in; it answers no member. Inspector, Explorer,
+// RibbonControl and RibbonUI: the objects a ribbon's callbacks meet (ribbon_host.h).
+enum class ObjectKind { Application, Item, UserProperties, UserProperty, AddIn, Inspector, Explorer, RibbonControl, RibbonUI };
 
 enum class Member {
   Version,
@@ -20,11 +21,24 @@ enum class Member {
   Start,
   Find,
   Value,
+  // What an add-in's ribbon uses.
+  ReminderSet,
+  Save,
+  Display,
+  Add,
+  CreateItem,
+  CurrentItem,
+  ControlId,
+  Context,
+  Tag,
+  Invalidate,
+  InvalidateControl,
 };
 
 // Invoke kinds as the DISPATCH_* flag values.
 constexpr unsigned kMethod = 1;
 constexpr unsigned kPropertyGet = 2;
+constexpr unsigned kPropertyPut = 4;
 
 struct MemberInfo {
   Member member;

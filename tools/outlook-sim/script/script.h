@@ -56,14 +56,21 @@ enum class Op {
   RefuseAdvise,
   Note,
   Quit,
+  // The ribbon (ribbon_host.h).
+  OpenInspector,
+  CloseInspector,
+  Click,
+  Type,
+  ExplorerClick,
 };
 
 struct Command {
   Op op = Op::Note;
   int line = 0;
-  std::string target;  // item name; "Application" for Fail/Unfail on it; ProgID for RemoveAddin, ConnectAddin
+  std::string target;  // item name; "Application" for Fail/Unfail on it; ProgID for RemoveAddin,
+                       // ConnectAddin; control id for Click, Type, ExplorerClick
   std::vector<FieldSetting> fields;  // Item
-  Text text;                         // Version: the version; Fail: the description
+  Text text;                         // Version: the version; Fail: the description; Type: the text
   std::string note;                  // Note (UTF-8)
   Member member = Member::Version;   // Fail, Unfail
   int64_t durationMs = 0;            // waits, Sleep, Busy
@@ -81,6 +88,8 @@ ParseResult ParseScript(std::string_view utf8);
 
 // The object name a script uses for the Application.
 constexpr std::string_view kApplicationObject = "Application";
+// Items an add-in creates (Application.CreateItem) are named new1, new2, ... in creation order.
+constexpr std::string_view kCreatedItemPrefix = "new";
 // Default description of a scripted failure.
 constexpr std::u16string_view kDefaultFailure = u"The operation failed.";
 

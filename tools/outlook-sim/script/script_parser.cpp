@@ -245,6 +245,18 @@ class Parser {
         if (!cmd.note.empty()) cmd.note += ' ';
         cmd.note += c.Word("text");
       }
+    } else if (is("open-inspector") || is("close-inspector")) {
+      cmd.op = is("open-inspector") ? Op::OpenInspector : Op::CloseInspector;
+      cmd.target = KnownItem(c.Word("item name"));
+    } else if (is("click") || is("explorer-click")) {
+      cmd.op = is("click") ? Op::Click : Op::ExplorerClick;
+      cmd.target = c.Word("control id");
+      clicked_ = true;
+    } else if (is("type")) {
+      cmd.op = Op::Type;
+      cmd.target = c.Word("control id");
+      cmd.text = c.TextValue("text");
+      clicked_ = true;
     } else if (is("quit") || is("shutdown")) {
       cmd.op = Op::Quit;
     } else {
@@ -256,11 +268,21 @@ class Parser {
 
  private:
   const std::string& KnownItem(const std::string& name) {
-    if (!items_.count(name)) throw ParseError("item '" + name + "' is not defined before this line");
+    if (!items_.count(name) && !(clicked_ && IsCreatedItemName(name))) {
+      throw ParseError("item '" + name + "' is not defined before this line");
+    }
     return name;
   }
 
+  // After a ribbon command, the add-in may have created items new1, new2, ...
+  static bool IsCreatedItemName(const std::string& name) {
+    const size_t prefix = kCreatedItemPrefix.size();
+    return name.size() > prefix && name.compare(0, prefix, kCreatedItemPrefix) == 0 &&
+           name.find_first_not_of("0123456789", prefix) == std::string::npos;
+  }
+
   std::set<std::string> items_;
+  bool clicked_ = false;
 };
 
 }  // namespace

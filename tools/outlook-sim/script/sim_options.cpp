@@ -40,6 +40,8 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions* ou
       if (!value(&out->inlineScript)) return "/run needs commands";
     } else if (IsSwitch(a, "log")) {
       if (!value(&out->logFile)) return "/log needs a file";
+    } else if (IsSwitch(a, "ribbonxml")) {
+      if (!value(&out->ribbonXmlFolder)) return "/ribbonxml needs a folder";
     } else if (IsSwitch(a, "linger")) {
       std::string v;
       if (!value(&v) || v.empty() || v.size() > 5 ||

@@ -10,6 +10,7 @@ struct SimOptions {
   std::string scriptFile;
   std::string inlineScript;
   std::string logFile;
+  std::string ribbonXmlFolder;  // where each ribbon XML received is written, when given
   int lingerSeconds = 30;
   bool noAddins = false;
   bool embedding = false;

@@ -1,0 +1,54 @@
+#pragma once
+// Late-bound calls into Outlook's object model by DISPID (the numbers are fixed by Outlook's type
+// library, so no GetIDsOfNames round trip is needed), for the add-in's ribbon. Each call reports
+// Outlook's HRESULT; an Automation error's description, when Outlook gives one, is handed back.
+#include <windows.h>
+#include <oaidl.h>
+
+#include "common/win/com_ptr.h"
+#include "common/win/variant.h"
+
+namespace automation {
+
+// Outlook's DISPIDs of the members the ribbon uses.
+inline constexpr DISPID kDispidMessageClass = 0x1A;             // item, BSTR get/put
+inline constexpr DISPID kDispidReminderSet = 0x8503;            // item, BOOL get/put
+inline constexpr DISPID kDispidUserProperties = 0xF816;         // item, get
+inline constexpr DISPID kDispidDisplay = 0xF0A6;                // item, method ([Modal])
+inline constexpr DISPID kDispidUserPropertiesAdd = 0x66;        // UserProperties.Add(Name, Type)
+inline constexpr DISPID kDispidUserPropertiesFind = 0x67;       // UserProperties.Find(Name, [Custom])
+inline constexpr DISPID kDispidValue = 0;                       // UserProperty.Value, get/put
+inline constexpr DISPID kDispidCreateItem = 0x10A;              // Application.CreateItem(ItemType)
+inline constexpr DISPID kDispidCurrentItem = 0x2102;            // Inspector.CurrentItem, get
+inline constexpr DISPID kDispidControlContext = 2;              // IRibbonControl.Context, get
+inline constexpr DISPID kDispidInvalidateControl = 2;           // IRibbonUI.InvalidateControl(Id)
+
+// OlItemType olAppointmentItem and OlUserPropertyType olText.
+inline constexpr LONG kOlAppointmentItem = 1;
+inline constexpr LONG kOlText = 1;
+
+// A failed call: Outlook's HRESULT and, for DISP_E_EXCEPTION, its description (may be null).
+struct Failure {
+  HRESULT hr = S_OK;
+  BSTR description = nullptr;
+  Failure() = default;
+  Failure(const Failure&) = delete;
+  Failure& operator=(const Failure&) = delete;
+  ~Failure() { ::SysFreeString(description); }
+};
+
+// `args` in the order written (the callee's first argument first); at most four.
+HRESULT Call(IDispatch* object, DISPID member, WORD kind, const VARIANT* args, UINT count,
+             VARIANT* result, Failure* failure);
+
+HRESULT Get(IDispatch* object, DISPID member, VARIANT* result, Failure* failure);
+// A property that holds an object: S_OK with a null pointer when it holds Nothing.
+HRESULT GetObjectProperty(IDispatch* object, DISPID member, win::ComPtr<IDispatch>* result, Failure* failure);
+HRESULT Put(IDispatch* object, DISPID member, const VARIANT& value, Failure* failure);
+HRESULT PutText(IDispatch* object, DISPID member, const wchar_t* text, Failure* failure);
+
+// An object from a VARIANT argument or result (VT_DISPATCH, VT_UNKNOWN, or either by reference);
+// null when it holds none.
+win::ComPtr<IDispatch> DispatchOf(const VARIANT& value);
+
+}  // namespace automation
