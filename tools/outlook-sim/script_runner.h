@@ -45,7 +45,7 @@ class ScriptRunner {
   int ExitCode() const { return exitCode_; }
 
  private:
-  enum class Wait { None, Advise, Unadvise, Sleep };
+  enum class Wait { None, Advise, Unadvise, Sleep, QuitWait };
 
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   void Step();
@@ -54,6 +54,9 @@ class ScriptRunner {
   bool WaitSatisfied() const;
   bool Idle();
   void Shutdown();
+  // Outlook 2010's fast shutdown: the clients are cut off and the process ends, no add-in call.
+  void ShutdownFast();
+  LONG OutsideReferences();
 
   std::vector<Command> commands_;
   SimModel& model_;
@@ -66,6 +69,7 @@ class ScriptRunner {
   uint32_t waitCount_ = 1;
   const char* waitName_ = "";
   uint64_t deadline_ = 0;
+  uint64_t waitStart_ = 0;
   bool started_ = false;
   bool inStep_ = false;
   bool stepAgain_ = false;

@@ -16,6 +16,14 @@ const MemberInfo kMembers[] = {
     {Member::Start, ObjectKind::Item, "Start", 0x820D, kPropertyGet},
     {Member::Find, ObjectKind::UserProperties, "Find", 0x67, kMethod},
     {Member::Value, ObjectKind::UserProperty, "Value", 0, kPropertyGet},
+    // Outlook's type library: _Application.Reminders, _Reminders.Count and Item(Index) (the
+    // default member, 1-based), _Reminder.IsVisible, Item and NextReminderDate.
+    {Member::Reminders, ObjectKind::Application, "Reminders", 0xFA99, kPropertyGet},
+    {Member::Count, ObjectKind::Reminders, "Count", 0x50, kPropertyGet},
+    {Member::ReminderAt, ObjectKind::Reminders, "Item", 0, kMethod | kPropertyGet},
+    {Member::IsVisible, ObjectKind::Reminder, "IsVisible", 0xFA9D, kPropertyGet},
+    {Member::ReminderItem, ObjectKind::Reminder, "Item", 0xFA9E, kPropertyGet},
+    {Member::NextReminderDate, ObjectKind::Reminder, "NextReminderDate", 0xFA9F, kPropertyGet},
 };
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -53,7 +61,9 @@ const MemberInfo* FindMemberByName(ObjectKind object, std::string_view name) {
 
 const MemberInfo* FindItemScopeMember(std::string_view name) {
   for (const MemberInfo& info : kMembers) {
-    if (info.object != ObjectKind::Application && EqualsNoCase(info.name, name)) return &info;
+    const bool itemScope = info.object == ObjectKind::Item || info.object == ObjectKind::UserProperties ||
+                           info.object == ObjectKind::UserProperty;
+    if (itemScope && EqualsNoCase(info.name, name)) return &info;
   }
   return nullptr;
 }

@@ -6,7 +6,7 @@
 namespace sim {
 
 // AddIn: the COMAddIn object handed to an add-in; it answers no member.
-enum class ObjectKind { Application, Item, UserProperties, UserProperty, AddIn };
+enum class ObjectKind { Application, Item, UserProperties, UserProperty, AddIn, Reminders, Reminder };
 
 enum class Member {
   Version,
@@ -20,6 +20,13 @@ enum class Member {
   Start,
   Find,
   Value,
+  // Application.Reminders and its collection (Outlook 2002 and later).
+  Reminders,
+  Count,
+  ReminderAt,
+  IsVisible,
+  ReminderItem,
+  NextReminderDate,
 };
 
 // Invoke kinds as the DISPATCH_* flag values.
