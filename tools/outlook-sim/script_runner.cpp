@@ -5,6 +5,7 @@
 #include "tools/outlook-sim/guard.h"
 #include "tools/outlook-sim/script/log_text.h"
 #include "tools/outlook-sim/sim_log.h"
+#include "tools/outlook-sim/stopwatch.h"
 
 namespace sim {
 namespace {
@@ -112,7 +113,7 @@ void ScriptRunner::RunUntilBlocked() {
     if (wait_ == Wait::QuitWait) {
       const LONG external = OutsideReferences();
       if (external > 0 && GetTickCount64() < deadline_) return;
-      LogLine("Quit waited ms=" + std::to_string(GetTickCount64() - waitStart_) +
+      LogLine("Quit waited ms=" + std::to_string(static_cast<long long>(quitWatch_.Ms() + 0.5)) +
               " external=" + std::to_string(external));
       wait_ = Wait::None;
       Shutdown();
@@ -230,9 +231,10 @@ void ScriptRunner::Execute(const Command& cmd) {
       Shutdown();
       break;
     case Op::QuitWait:
+      // Timed from the Quit event: a client may let go from inside it.
+      quitWatch_ = Stopwatch();
       model_.FireQuit();
       startWait(Wait::QuitWait, "quit-wait");
-      waitStart_ = GetTickCount64();
       break;
     case Op::QuitFast:
       ShutdownFast();
@@ -271,8 +273,10 @@ void ScriptRunner::ShutdownFast() {
   if (settings_.revokeServer) settings_.revokeServer();
   model_.DisconnectAll();
   LogLine("Exit code=" + std::to_string(exitCode_));
-  // No OnBeginShutdown, no OnDisconnection, no Release: the add-ins go with the process.
-  ExitProcess(static_cast<UINT>(exitCode_));
+  // No OnBeginShutdown, no OnDisconnection, no Release: the add-ins go with the process. Ended,
+  // not exited: ExitProcess runs every DLL's detach while COM's threads still work, and under Wine
+  // that can wait for ever on the loader lock.
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode_));
 }
 
 }  // namespace sim

@@ -12,6 +12,7 @@
 #include "tools/outlook-sim/message_filter.h"
 #include "tools/outlook-sim/script/script.h"
 #include "tools/outlook-sim/sim_model.h"
+#include "tools/outlook-sim/stopwatch.h"
 
 namespace sim {
 
@@ -69,7 +70,7 @@ class ScriptRunner {
   uint32_t waitCount_ = 1;
   const char* waitName_ = "";
   uint64_t deadline_ = 0;
-  uint64_t waitStart_ = 0;
+  Stopwatch quitWatch_;  // quit-wait: since Quit was raised
   bool started_ = false;
   bool inStep_ = false;
   bool stepAgain_ = false;
