@@ -25,6 +25,8 @@ class OutlookProcess {
   // When Outlook started, local time, as an OLE date; 0 unless Open found it running.
   DATE Started() const { return started_; }
   uint32_t Pid() const { return process_ ? pid_ : 0; }
+  // The process Open found running has ended since.
+  bool Ended() const { return process_ && WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0; }
 
   // Posts message (wParam and lParam 0) to window once the process has ended. False when there
   // is nothing to watch or the system refused the wait.

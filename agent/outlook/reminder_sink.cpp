@@ -125,7 +125,7 @@ void COlSink::End() {
   if (ended_) ended_();
 }
 
-const fw::CallStatus& COlSink::Watch(const fw::CallStatus& status) {
+fw::CallStatus COlSink::Watch(fw::CallStatus status) {
   if (!status.Ok() && IsOutlookConnectionLost(static_cast<uint32_t>(status.hr))) lost_ = true;
   return status;
 }

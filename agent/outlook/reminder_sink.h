@@ -84,7 +84,7 @@ class COlSink : public fw::AutomationTarget {
 
  private:
   // Notes a failed call that says Outlook is gone.
-  const fw::CallStatus& Watch(const fw::CallStatus& status);
+  fw::CallStatus Watch(fw::CallStatus status);
   // The reminder path's failure, or, for Outlook's object-model guard, its plain explanation
   // once per start (later refusals of the same kind are not told again).
   Outcome GuardRefusedNumber();

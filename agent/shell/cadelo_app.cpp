@@ -22,7 +22,6 @@ namespace {
 constexpr DWORD kMainFrameStyle = WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE;
 static_assert(kMainFrameStyle == 0x00CF8000, "main frame style");
 
-
 // Writes the value only when it does not exist; whatever exists (any type or size) stays.
 void WriteIfMissing(HKEY key, const char* name, DWORD type, const void* data, DWORD size) {
   if (::RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr) != ERROR_FILE_NOT_FOUND) return;
@@ -201,7 +200,8 @@ BOOL CCadeloApp::InitInstance() {
     m_outlook.SetEnded([frame] { ::PostMessageA(frame, kOutlookEndedMessage, 0, 0); });
     m_outlookProcess.Watch(frame, kOutlookEndedMessage);
     if (const Outcome connected = m_outlook.Connect(m_outlookProcess.Started()); !connected) {
-      Notifier::Show(connected.Message());
+      // An Outlook that ended meanwhile is no news to the user.
+      if (!m_outlookProcess.Ended()) Notifier::Show(connected.Message());
       return FALSE;
     }
     m_roleAnswer.Create();

@@ -39,6 +39,26 @@ std::string AddinCommandLineFor(HANDLE outlook) {
   return " /hidewindow yes /outlook " + std::to_string(GetProcessId(outlook)) + " " + std::to_string(count);
 }
 
+// Local time minutes from now, as the simulator's absolute time "yyyy-mm-dd hh:mm:ss": an
+// appointment's start that stays put however often its reminder comes (a relative start moves
+// with each event).
+std::string LocalTimeIn(int minutes) {
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER count{};
+  count.LowPart = now.dwLowDateTime;
+  count.HighPart = now.dwHighDateTime;
+  count.QuadPart += static_cast<ULONGLONG>(minutes) * 60 * 10000000;
+  FILETIME later{count.LowPart, count.HighPart}, local{};
+  SYSTEMTIME fields{};
+  FileTimeToLocalFileTime(&later, &local);
+  FileTimeToSystemTime(&local, &fields);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", fields.wYear, fields.wMonth, fields.wDay,
+                fields.wHour, fields.wMinute, fields.wSecond);
+  return text;
+}
+
 // The number after `key=` in line, or -1.
 long NumberAfter(const std::string& line, const std::string& key) {
   const size_t at = line.find(key + "=");
@@ -114,7 +134,8 @@ TEST_F(OutlookVersions, FastShutdownEndsAnAgentOutsideAnyJob) {
 TEST_F(OutlookVersions, AReminderDueBeforeTheAgentConnectedIsCalledOnce) {
   ASSERT_TRUE(rig_.RegisterAddin());
   ASSERT_TRUE(rig_.StartOutlook("version \"16.0.0.1\"\n" + ReminderItem("1", "while starting", "555-6100") +
-                                    "due 1\nwait-advise 60s 2\nfire 1\nsleep 1s\nnote done\n",
+                                    "item 1 start \"" + LocalTimeIn(15) +
+                                    "\"\ndue 1\nwait-advise 60s 2\nfire 1\nsleep 1s\nnote done\n",
                                 true));
   ASSERT_TRUE(rig_.WaitForNextAdvise()) << "the add-in's agent did not connect";
   EXPECT_GE(rig_.OutlookLog().Find("Fire 0xF004 Item#1 sinks=0"), 0) << "the agent was there already";
