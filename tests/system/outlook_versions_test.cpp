@@ -97,7 +97,9 @@ TEST_F(OutlookVersions, QuitReleasesEveryReferenceAndEndsTheAgent) {
   EXPECT_EQ(NumberAfter(line, "external"), 0) << "a reference outlived Quit by a second";
   EXPECT_GE(rig_.OutlookLog().Find("Event 0xF007 cookie=1 hr=0x00000000"), 0);
   EXPECT_GE(rig_.OutlookLog().Find("Unadvise cookie=1"), 0);
+  const double quitSeen = rig_.OutlookLog().Lines()[static_cast<size_t>(waited)].seenAtMs;
   EXPECT_TRUE(rig_.Agent().WaitForExit(10000)) << "the agent stays after Quit";
+  std::printf("Quit: agent gone %.0f ms after the simulator logged that it stopped waiting\n", NowMs() - quitSeen);
   EXPECT_EQ(rig_.Agent().ExitCode(), 0u);
   EXPECT_EQ(agentBoxes_.Count(), 0u);
 }
