@@ -130,6 +130,22 @@ TEST_F(OutlookVersions, FastShutdownEndsAnAgentOutsideAnyJob) {
   EXPECT_EQ(agentBoxes_.Count(), 0u);
 }
 
+// Outlook dies while the agent reads a reminder (the read waits for the guard's prompt): the
+// broken call ends the agent by itself, without a word, once the reminder it had read is called.
+// (The agent was started by hand: neither a job nor Outlook's process on its command line ends it.)
+TEST_F(OutlookVersions, AConnectionBrokenDuringAnEventEndsTheAgentQuietly) {
+  ASSERT_TRUE(rig_.StartOutlook("version \"16.0.0.1\"\n" + ReminderItem("1", "cut off", "555-6500") +
+                                "guard Body prompt 10s\nwait-advise 60s 1\nfire 1\n"));
+  ASSERT_TRUE(rig_.StartAgent());
+  ASSERT_GE(rig_.OutlookLog().WaitFor("Item#1 Location get", 20000), 0);
+  PumpWhile([] { return false; }, 300);  // the agent now waits for Body
+  rig_.KillOutlook();
+  EXPECT_TRUE(rig_.Agent().WaitForExit(15000)) << "the agent stays with its Outlook gone";
+  EXPECT_EQ(rig_.Agent().ExitCode(), 0u);
+  EXPECT_EQ(PhonesOf(rig_.Gateway().Requests()), std::vector<std::string>{"5556500"});
+  EXPECT_EQ(agentBoxes_.Count(), 0u);
+}
+
 // A reminder Outlook raised before the add-in's agent had connected (no sink heard it) is found
 // among Outlook's due reminders and called; its event, raised once more after that, is not
 // called again.
