@@ -12,8 +12,14 @@ namespace {
 constexpr wchar_t kSettingsKeyPath[] = L"Software\\Brisomel\\tarnwick\\1.0";
 constexpr wchar_t kPathValueName[] = L"path";
 constexpr DWORD kPathValueCapacity = 1024;  // characters
-// No program name in front: the agent's start-up reads the two arguments that follow the blank.
+// No program name in front: the agent's start-up reads the arguments that follow the blank.
+// " /hidewindow yes" comes first; then " /outlook <id> <creation time>" names this process, which
+// the agent ends with also where no job could hold it (Outlook 2010 and later end without a call
+// to the add-in).
 constexpr wchar_t kAgentCommandLine[] = L" /hidewindow yes";
+constexpr wchar_t kOutlookOption[] = L" /outlook ";
+// The fixed part, a blank, and two decimal numbers of at most 20 digits each.
+constexpr size_t kCommandLineCapacity = sizeof kAgentCommandLine / sizeof(wchar_t) + 10 + 1 + 20 + 20 + 1;
 constexpr wchar_t kConsoleTitle[] = L"Brisomel";
 constexpr wchar_t kMessageCaption[] = L"Brisomel Addin";
 constexpr wchar_t kNoKeyMessage[] = L"Cannot find Brisomel registry key. Please run it again";
@@ -30,6 +36,32 @@ class Lock {
  private:
   SRWLOCK* lock_;
 };
+
+// Appends the decimal digits of value at out; returns the end.
+wchar_t* AppendDecimal(wchar_t* out, unsigned long long value) {
+  wchar_t digits[20];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<wchar_t>(L'0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (count > 0) *out++ = digits[--count];
+  return out;
+}
+
+// " /hidewindow yes /outlook <id> <creation time>" for this process; without the Outlook part
+// when the system will not tell the creation time.
+void ComposeCommandLine(wchar_t (&commandLine)[kCommandLineCapacity]) {
+  wchar_t* end = std::copy(std::begin(kAgentCommandLine), std::end(kAgentCommandLine) - 1, commandLine);
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user)) {
+    end = std::copy(std::begin(kOutlookOption), std::end(kOutlookOption) - 1, end);
+    end = AppendDecimal(end, ::GetCurrentProcessId());
+    *end++ = L' ';
+    end = AppendDecimal(end, (static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime);
+  }
+  *end = L'\0';
+}
 
 bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
@@ -148,9 +180,9 @@ void AgentLaunch::Run() {
     startup.cb = sizeof startup;
     startup.lpTitle = const_cast<wchar_t*>(kConsoleTitle);
     startup.dwFlags = STARTF_USESTDHANDLES;
-    // CreateProcessW may write into the command line, so it gets a copy of its own.
-    wchar_t commandLine[sizeof kAgentCommandLine / sizeof(wchar_t)];
-    std::copy(std::begin(kAgentCommandLine), std::end(kAgentCommandLine), commandLine);
+    // CreateProcessW may write into the command line, so it gets a buffer of its own.
+    wchar_t commandLine[kCommandLineCapacity];
+    ComposeCommandLine(commandLine);
     win::KernelHandle job = KillOnCloseJob();
     PROCESS_INFORMATION started{};
     // Suspended until it is in the job; none of Outlook's handles is inherited.

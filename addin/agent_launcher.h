@@ -4,7 +4,9 @@
 // its own: Outlook times its add-ins' calls and must never wait for a process start or a click.
 //
 // The agent is tied to Outlook's life: it runs in a job object that ends it when the job's last
-// handle closes, which at the latest is when Outlook's process ends, however it ends.
+// handle closes, which at the latest is when Outlook's process ends, however it ends. Where no job
+// can hold it (Outlook itself runs in a job that allows no other), the agent watches Outlook's
+// process itself: its command line names it (" /hidewindow yes /outlook <id> <creation time>").
 #include <windows.h>
 
 #include "common/win/handles.h"

@@ -28,6 +28,13 @@ win::Variant ArgShort(short number) {
   return value;
 }
 
+win::Variant ArgLong(long number) {
+  win::Variant value;
+  value.get()->vt = VT_I4;
+  value.get()->lVal = number;
+  return value;
+}
+
 CallStatus Dispatch::Create(const char* progId, Dispatch* out) {
   out->reset();
   CLSID clsid{};

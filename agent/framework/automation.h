@@ -27,6 +27,7 @@ struct CallStatus {
 // Typed argument values for Dispatch::Call, passed by value as Automation expects.
 win::Variant ArgText(const std::string& text);  // BSTR, from the ANSI code page
 win::Variant ArgShort(short value);               // VT_I2
+win::Variant ArgLong(long value);                 // VT_I4
 
 class Dispatch {
  public:

@@ -39,7 +39,7 @@ Outcome ReachOutlook(fw::Dispatch* application, std::string* version) {
 OutlookConnection::OutlookConnection(COlSink::Tell tell, COlSink::Clock clock)
     : sink_(win::ComPtr<COlSink>::Attach(new COlSink(std::move(tell), std::move(clock)))) {}
 
-Outcome OutlookConnection::Connect() {
+Outcome OutlookConnection::Connect(DATE outlookStarted) {
   Disconnect();
   fw::Dispatch application;
   std::string version;
@@ -52,6 +52,8 @@ Outcome OutlookConnection::Connect() {
 
   // An agent whose advice was refused would never hear of a reminder: the user must know.
   if (!sink_->Advise(application.get())) return Outcome::Failed(kNoEvents);
+  // Reminders Outlook raised before the Advise reached nobody: they are called now.
+  sink_->CallDueReminders(application, outlookStarted);
   return Outcome::Done();  // from now on only the sink holds Outlook
 }
 

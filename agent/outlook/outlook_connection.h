@@ -3,6 +3,8 @@
 // raises the Reminder event, and the sink advised on it for as long as the connection lives.
 #include <windows.h>
 
+#include <utility>
+
 #include "agent/calls/outcome.h"
 #include "agent/outlook/reminder_sink.h"
 #include "common/win/com_ptr.h"
@@ -17,13 +19,16 @@ class OutlookConnection {
   OutlookConnection& operator=(const OutlookConnection&) = delete;
 
   // Creates "Outlook.Application" (trying again for a bounded time while Outlook is busy or turns
-  // calls away), checks its version and advises the sink. Failed with the user's message when
-  // there is no Outlook, its version is unreadable or too old, or its events were refused; the
-  // connection then holds nothing of Outlook.
-  Outcome Connect();
+  // calls away), checks its version, advises the sink and calls the reminders that came due since
+  // outlookStarted (Outlook's start, local time; 0 when unknown). Failed with the user's message
+  // when there is no Outlook, its version is unreadable or too old, or its events were refused;
+  // the connection then holds nothing of Outlook.
+  Outcome Connect(DATE outlookStarted = 0);
   // Unadvises the sink and lets go of Outlook. Does nothing when not connected.
   void Disconnect();
   bool Connected() const { return sink_->Advised(); }
+  // Told once when Outlook closes or is found gone (the connection has let go of Outlook then).
+  void SetEnded(COlSink::Ended ended) { sink_->SetEnded(std::move(ended)); }
 
   COlSink& Sink() const { return *sink_.get(); }
 

@@ -8,6 +8,15 @@ namespace ol {
 
 // Application
 constexpr DISPID kVersion = 0x116;  // e.g. "16.0.0.1"
+// The reminders that have come due (Outlook 2002 and later; Outlook 2000 has no such member).
+constexpr DISPID kReminders = 0xFA99;
+
+// Reminders: Count, and Item(Index) as the default member (DISPID_VALUE), 1-based.
+constexpr DISPID kCount = 0x50;
+// Reminder: shown in Outlook's reminder window, its item, and when it is (or was) due.
+constexpr DISPID kIsVisible = 0xFA9D;
+constexpr DISPID kReminderItem = 0xFA9E;
+constexpr DISPID kNextReminderDate = 0xFA9F;
 
 // The item of a Reminder event. MessageClass, EntryID, Subject, Body and UserProperties exist on
 // every kind of item; Start, Location and ReminderMinutesBeforeStart only on appointments.
@@ -24,8 +33,9 @@ constexpr DISPID kStart = 0x820D;  // Outlook's local time
 constexpr DISPID kFind = 0x67;
 // UserProperty.Value is the default member.
 
-// ApplicationEvents: its Reminder(item) event.
+// ApplicationEvents: its Reminder(item) event, and Quit() as Outlook closes.
 constexpr DISPID kReminderEvent = 0xF004;
+constexpr DISPID kQuitEvent = 0xF007;
 
 }  // namespace ol
 

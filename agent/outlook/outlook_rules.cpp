@@ -108,3 +108,25 @@ uint32_t OutlookRetryDelayMs(int retry) {
   for (int i = 1; i < retry && delay < kLongestDelayMs; ++i) delay *= 2;
   return delay < kLongestDelayMs ? delay : kLongestDelayMs;
 }
+
+bool IsOutlookConnectionLost(uint32_t hresult) {
+  static constexpr uint32_t kLost[] = {
+      0x80010108u,  // RPC_E_DISCONNECTED: the object was disconnected from its clients
+      0x800706BAu,  // HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE): the process is gone
+      0x800706BEu,  // HRESULT_FROM_WIN32(RPC_S_CALL_FAILED)
+      0x80010007u,  // RPC_E_SERVER_DIED
+      0x80010012u,  // RPC_E_SERVER_DIED_DNE
+      0x800401FDu,  // CO_E_OBJNOTCONNECTED
+  };
+  for (uint32_t lost : kLost) {
+    if (hresult == lost) return true;
+  }
+  return false;
+}
+
+bool IsObjectModelGuardRefusal(uint32_t hresult) { return hresult == 0x80004004u; }  // E_ABORT
+
+bool CameDueSinceStart(double nextReminderDate, double outlookStarted, double now) {
+  const long long due = OleDateToSeconds(nextReminderDate);
+  return due >= OleDateToSeconds(outlookStarted) && due <= OleDateToSeconds(now);
+}

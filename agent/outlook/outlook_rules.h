@@ -45,3 +45,16 @@ uint32_t OutlookRetryDelayMs(int retry);
 
 // Retries stop once this much time has passed since the first try.
 constexpr uint32_t kOutlookRetryBudgetMs = 15000;
+
+// True for the failures that say Outlook is gone or has cut the agent off (the call's server
+// disconnected, died or no longer listens): nothing more will come from this Outlook.
+bool IsOutlookConnectionLost(uint32_t hresult);
+
+// True for the refusal of Outlook's object-model guard: a guarded member (Body,
+// UserProperties.Find, ...) read by a program Outlook does not trust, refused by the user's "No",
+// by policy or by Outlook's own choice (E_ABORT, "Operation aborted").
+bool IsObjectModelGuardRefusal(uint32_t hresult);
+
+// A reminder found in Outlook's Reminders at start-up is called when it came due (its next
+// reminder date) at or after Outlook's start and not after now, all compared to the second.
+bool CameDueSinceStart(double nextReminderDate, double outlookStarted, double now);

@@ -72,6 +72,17 @@ std::deque<std::unique_ptr<ReminderRecord>>& Queue() {
 
 }  // namespace
 
+const char kGuardRefusedBody[] =
+    "Outlook refused Brisomel the notes (Body) of an appointment, so reminder calls go out without "
+    "their notes.\r\n\r\nOutlook's object-model guard refuses this to programs it does not trust. An "
+    "administrator can allow it: Outlook's Trust Center (Programmatic Access), or the programmatic "
+    "access policy.";
+const char kGuardRefusedNumber[] =
+    "Outlook refused Brisomel the phone number (\"notifycall\") of an appointment, so its reminder "
+    "call could not go out.\r\n\r\nOutlook's object-model guard refuses this to programs it does not "
+    "trust. An administrator can allow it: Outlook's Trust Center (Programmatic Access), or the "
+    "programmatic access policy.";
+
 COlSink::COlSink(Tell tell, Clock clock) : tell_(std::move(tell)), clock_(std::move(clock)) { EnableAutomation(); }
 
 // Never unadvises here: the connection point's reference would bring the count back through zero.
@@ -80,6 +91,7 @@ COlSink::~COlSink() = default;
 const fw::DispatchMap* COlSink::GetDispatchMap() const {
   static const fw::DispatchEntry kEntries[] = {
       fw::DispatchFunction<&COlSink::OnReminder>("Reminder", ol::kReminderEvent, VT_EMPTY, VTS_DISPATCH),
+      fw::DispatchFunction<&COlSink::OnQuit>("Quit", ol::kQuitEvent, VT_EMPTY, VTS_NONE),
       fw::kEndOfDispatchMap,
   };
   static const fw::DispatchMap kMap{AutomationTarget::GetDispatchMap(), kEntries};
@@ -101,41 +113,81 @@ bool COlSink::Advise(IUnknown* source) {
 
 void COlSink::Unadvise() {
   if (!source_) return;
-  AfxConnectionUnadvise(source_.get(), IID_ApplicationEvents, GetIDispatch(FALSE), FALSE, cookie_);
+  // A gone Outlook cannot take the Unadvise: the proxy is only let go.
+  if (!lost_) AfxConnectionUnadvise(source_.get(), IID_ApplicationEvents, GetIDispatch(FALSE), FALSE, cookie_);
   source_.reset();
+}
+
+void COlSink::End() {
+  Unadvise();
+  if (endReported_) return;
+  endReported_ = true;
+  if (ended_) ended_();
+}
+
+fw::CallStatus COlSink::Watch(fw::CallStatus status) {
+  if (!status.Ok() && IsOutlookConnectionLost(static_cast<uint32_t>(status.hr))) lost_ = true;
+  return status;
 }
 
 void COlSink::OnReminder(LPDISPATCH itemDispatch) {
   const Outcome outcome = HandleReminder(fw::Dispatch::Borrow(itemDispatch));
+  if (lost_) {
+    End();  // nothing to tell: Outlook has gone, and the agent with it
+    return;
+  }
   if (!outcome && tell_) tell_(outcome.Message());
 }
 
-Outcome COlSink::HandleReminder(const fw::Dispatch& item) {
+// Outlook closes: Outlook 2000 to 2007 wait until every outside reference is gone.
+void COlSink::OnQuit() { End(); }
+
+Outcome COlSink::GuardRefusedNumber() {
+  if (toldGuardNumber_) return Outcome::Done();  // told once per start
+  toldGuardNumber_ = true;
+  return Outcome::Failed(kGuardRefusedNumber);
+}
+
+void COlSink::TellGuardRefusedBody() {
+  if (toldGuardBody_) return;
+  toldGuardBody_ = true;
+  if (tell_) tell_(kGuardRefusedBody);
+}
+
+Outcome COlSink::HandleReminder(const fw::Dispatch& item, Origin origin) {
   // The message class, the start and the phone number decide whether a call is made.
   std::string messageClass;
-  fw::CallStatus status = item.Get(ol::kMessageClass, &messageClass);
+  fw::CallStatus status = Watch(item.Get(ol::kMessageClass, &messageClass));
   if (!status.Ok()) return Unreadable("MessageClass", status);
   if (!IsReminderCallClass(messageClass)) return Outcome::Done();
 
   DATE start = 0;
-  status = item.GetDate(ol::kStart, &start);
+  status = Watch(item.GetDate(ol::kStart, &start));
   if (!status.Ok()) return Unreadable("Start", status);
   const DATE now = clock_();
-  if (IsTooLateForReminderCall(start, now)) return Outcome::Failed("It is too late to make reminder call");
+  if (IsTooLateForReminderCall(start, now)) {
+    // A reminder left in Outlook's window from long ago is no news to the user.
+    if (origin == Origin::Startup) return Outcome::Done();
+    return Outcome::Failed("It is too late to make reminder call");
+  }
 
   // The collection and the property are released only after the record has been handed over.
+  // The object-model guard may refuse any of these reads: then no number, no call.
   fw::Dispatch properties;
-  status = item.Get(ol::kUserProperties, &properties);
+  status = Watch(item.Get(ol::kUserProperties, &properties));
+  if (IsObjectModelGuardRefusal(static_cast<uint32_t>(status.hr))) return GuardRefusedNumber();
   if (!status.Ok()) return Unreadable("UserProperties", status);
   win::Variant found;
   fw::Dispatch property;
-  status = properties.Call(ol::kFind, &found, fw::ArgText(kPhoneProperty), fw::ArgShort(1));
+  status = Watch(properties.Call(ol::kFind, &found, fw::ArgText(kPhoneProperty), fw::ArgShort(1)));
   if (status.Ok()) status = FoundProperty(found, &property);
+  if (IsObjectModelGuardRefusal(static_cast<uint32_t>(status.hr))) return GuardRefusedNumber();
   if (!status.Ok()) return Unreadable("UserProperties.Find", status);
   std::string phone;
   if (property) {
     win::Variant value;
-    status = property.Get(DISPID_VALUE, &value);
+    status = Watch(property.Get(DISPID_VALUE, &value));
+    if (IsObjectModelGuardRefusal(static_cast<uint32_t>(status.hr))) return GuardRefusedNumber();
     if (!status.Ok()) return Unreadable("UserProperty.Value", status);
     phone = PhoneFromValue(*value.get());
   }
@@ -145,7 +197,11 @@ Outcome COlSink::HandleReminder(const fw::Dispatch& item) {
   record->m_strPhone = phone;
   record->m_strSubject = TextOrEmpty(item, ol::kSubject);
   record->m_strLocation = TextOrEmpty(item, ol::kLocation);
-  record->m_strNotes = TextOrEmpty(item, ol::kBody);
+  const fw::CallStatus body = Watch(item.Get(ol::kBody, &record->m_strNotes));
+  if (!body.Ok()) {
+    record->m_strNotes.clear();
+    if (IsObjectModelGuardRefusal(static_cast<uint32_t>(body.hr))) TellGuardRefusedBody();
+  }
   long minutes = 0;
   // The reminder comes due its minutes before the start, so the time left now stands in.
   record->m_nMinutes = item.Get(ol::kReminderMinutesBeforeStart, &minutes).Ok()
@@ -153,10 +209,50 @@ Outcome COlSink::HandleReminder(const fw::Dispatch& item) {
                            : RoundedMinutes(OleDateToSeconds(start) - OleDateToSeconds(now));
   record->m_dtStart = start;
 
+  // One call per coming due, whether the event or the start-up look found it first.
+  const std::string key = ReminderKey(record->m_strEntryId, OleDateToSeconds(start));
+  const long long nowSeconds = OleDateToSeconds(now);
+  if (origin == Origin::Startup) {
+    if (!ledger_.StartupMayCall(key)) return Outcome::Done();
+    ledger_.NoteStartupCall(key, nowSeconds);
+  } else if (!ledger_.EventMayCall(key, nowSeconds)) {
+    return Outcome::Done();
+  }
+
   if (!HandOverReminderRecord(std::move(record))) {
     return Outcome::Failed("Cannot make reminder call. The reminder could not be queued for calling.");
   }
   return Outcome::Done();
+}
+
+void COlSink::CallDueReminders(const fw::Dispatch& application, DATE outlookStarted) {
+  // Without Outlook's start there is no telling which reminders came due while it started.
+  if (outlookStarted <= 0) {
+    ledger_.StartupDone();
+    return;
+  }
+  fw::Dispatch reminders;
+  long count = 0;
+  if (Watch(application.Get(ol::kReminders, &reminders)).Ok() && Watch(reminders.Get(ol::kCount, &count)).Ok()) {
+    for (long index = 1; index <= count && !lost_ && source_; ++index) {
+      win::Variant found;
+      fw::Dispatch reminder;
+      fw::CallStatus status = Watch(reminders.Call(DISPID_VALUE, &found, fw::ArgLong(index)));
+      if (status.Ok()) status = FoundProperty(found, &reminder);
+      if (!status.Ok() || !reminder) continue;
+      long visible = 0;
+      DATE due = 0;
+      fw::Dispatch item;
+      if (!Watch(reminder.Get(ol::kIsVisible, &visible)).Ok() || !visible) continue;
+      if (!Watch(reminder.GetDate(ol::kNextReminderDate, &due)).Ok()) continue;
+      if (!CameDueSinceStart(due, outlookStarted, clock_())) continue;
+      if (!Watch(reminder.Get(ol::kReminderItem, &item)).Ok() || !item) continue;
+      const Outcome outcome = HandleReminder(item, Origin::Startup);
+      if (!outcome && !lost_ && tell_) tell_(outcome.Message());
+    }
+  }
+  ledger_.StartupDone();
+  if (lost_) End();
 }
 
 bool HandOverReminderRecord(std::unique_ptr<ReminderRecord> record) {

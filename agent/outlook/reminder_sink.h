@@ -2,7 +2,12 @@
 // The sink for Outlook's application events, and the way from its Reminder event to the main
 // window. Outlook's connection point asks the sink for the event interface and gets its IDispatch,
 // so each event arrives as IDispatch::Invoke with the event's DISPID; the dispatch map binds
-// Reminder (0xF004) to OnReminder and answers every other DISPID with DISP_E_MEMBERNOTFOUND.
+// Reminder (0xF004) to OnReminder and Quit (0xF007) to OnQuit, and answers every other DISPID
+// with DISP_E_MEMBERNOTFOUND.
+//
+// Outlook 2000 to 2007 close only once every outside reference is gone, so Quit lets go of
+// Outlook at once; a call that finds Outlook gone (disconnected, its process ended) does the
+// same, without a word to the user.
 //
 // A reminder-call appointment becomes a ReminderRecord queued for the main window, which makes
 // the call once the event has returned: the event call itself never waits for the user or the
@@ -18,6 +23,7 @@
 #include "agent/calls/call_text.h"
 #include "agent/framework/automation.h"
 #include "agent/framework/dispatch_target.h"
+#include "agent/outlook/start_ledger.h"
 #include "common/win/com_ptr.h"
 
 // The current local date and time as an OLE Automation date, to the second (the system clock).
@@ -27,6 +33,7 @@ class COlSink : public fw::AutomationTarget {
  public:
   using Tell = std::function<void(const std::string&)>;  // a message for the user
   using Clock = std::function<DATE()>;                   // the current local time
+  using Ended = std::function<void()>;                   // Outlook closes or is gone
 
   // Created with one reference, for its owner (win::ComPtr<COlSink>::Attach).
   explicit COlSink(Tell tell, Clock clock = CurrentLocalOleDate);
@@ -48,9 +55,26 @@ class COlSink : public fw::AutomationTarget {
   // Reminder (DISPID 0xF004): item is Outlook's item whose reminder is due, lent for the call.
   // What the user must know goes to the sink's Tell.
   void OnReminder(LPDISPATCH item);
+  // Quit (DISPID 0xF007): unadvises, lets go of Outlook and reports the end.
+  void OnQuit();
+
+  // Where a reminder came from: its event, or the look at the reminders due at start-up.
+  enum class Origin { Event, Startup };
   // The work of OnReminder: queues the record, or says why no call is made. Done also for an
-  // item that is no reminder-call appointment.
-  Outcome HandleReminder(const fw::Dispatch& item);
+  // item that is no reminder-call appointment, and for a reminder already called (one found at
+  // start-up whose event also came). From the start-up look, a reminder too late to call is
+  // passed over silently.
+  Outcome HandleReminder(const fw::Dispatch& item, Origin origin = Origin::Event);
+
+  // After the Advise: calls, as if its event had come, each visible reminder of
+  // application.Reminders that came due at or after outlookStarted (local time; 0 when unknown:
+  // then none is). Outlook 2000 has no Reminders: every failure here is silent.
+  void CallDueReminders(const fw::Dispatch& application, DATE outlookStarted);
+
+  // Told once when Outlook closes (Quit) or is found gone; the sink has let go of Outlook then.
+  void SetEnded(Ended ended) { ended_ = std::move(ended); }
+  // A call found Outlook gone.
+  bool ConnectionLost() const { return lost_; }
 
   IUnknown* Source() const { return source_.get(); }
 
@@ -59,11 +83,30 @@ class COlSink : public fw::AutomationTarget {
   const fw::InterfaceMap* GetInterfaceMap() const override;
 
  private:
+  // Notes a failed call that says Outlook is gone.
+  fw::CallStatus Watch(fw::CallStatus status);
+  // The reminder path's failure, or, for Outlook's object-model guard, its plain explanation
+  // once per start (later refusals of the same kind are not told again).
+  Outcome GuardRefusedNumber();
+  void TellGuardRefusedBody();
+  // Lets go of Outlook and reports the end, once.
+  void End();
+
   Tell tell_;
   Clock clock_;
+  Ended ended_;
   win::ComPtr<IUnknown> source_;
   DWORD cookie_ = 0;
+  bool lost_ = false;
+  bool endReported_ = false;
+  bool toldGuardBody_ = false;
+  bool toldGuardNumber_ = false;
+  StartLedger ledger_;
 };
+
+// What the user is told when Outlook's object-model guard refuses a read.
+extern const char kGuardRefusedBody[];
+extern const char kGuardRefusedNumber[];
 
 // Posted to the main window once per record queued; wParam and lParam are 0. The records wait in
 // a queue that belongs to this process; the main window is only woken, by a private message that

@@ -22,10 +22,6 @@ namespace {
 constexpr DWORD kMainFrameStyle = WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE;
 static_assert(kMainFrameStyle == 0x00CF8000, "main frame style");
 
-// Local\: one per logon session, so that each user of a shared machine has an agent of their own.
-constexpr wchar_t kMutexName[] = L"Local\\Brisomel.HiddenAgent";
-constexpr DWORD kEndingAgentWaitMs = 3000;
-
 // Writes the value only when it does not exist; whatever exists (any type or size) stays.
 void WriteIfMissing(HKEY key, const char* name, DWORD type, const void* data, DWORD size) {
   if (::RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr) != ERROR_FILE_NOT_FOUND) return;
@@ -49,23 +45,6 @@ WideText ProgramPath() {
     }
     path.resize(path.size() * 2);  // truncated: try again with room to spare
   }
-}
-
-// One hidden agent per logon session serves Outlook: two would each place a call for the same
-// reminder. Takes the session's hidden-agent mutex for the rest of the process; the system lets
-// go of it when the process ends, however it ends. An agent that is itself ending (ended with its
-// Outlook a moment ago) is waited for briefly. False when another hidden agent serves Outlook.
-bool ClaimHiddenAgentRole() {
-  // Held until the process ends.
-  static win::KernelHandle claim;
-  if (claim) return true;
-  win::KernelHandle mutex(::CreateMutexW(nullptr, FALSE, kMutexName));
-  if (!mutex) return true;  // no means to tell: serve rather than leave Outlook without an agent
-  const DWORD waited = ::WaitForSingleObject(mutex.get(), kEndingAgentWaitMs);
-  // An abandoned mutex is one whose agent died without letting go: ours now.
-  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return false;
-  claim = std::move(mutex);
-  return true;
 }
 
 // The text of `path` as stored, or nothing when it cannot be read.
@@ -136,12 +115,24 @@ Outcome EnsureSettingsAndRegisterAddin() {
 
 // No application name: the title comes from the string table ("Brisomel").
 CCadeloApp::CCadeloApp()
-    : CWinApp(nullptr), m_outlook([this](const std::string& text) { m_notifier.Notify(text); }) {}
+    : CWinApp(nullptr),
+      m_outlook([this](const std::string& text) { m_notifier.Notify(text); }),
+      m_roleAnswer([this](uint32_t outlookPid) {
+        const uint32_t served = m_outlookProcess.Pid();
+        return m_outlook.Connected() && (outlookPid == 0 || served == 0 || outlookPid == served);
+      }) {}
 
 CCadeloApp& TheCadeloApp() { return *static_cast<CCadeloApp*>(AfxGetApp()); }
 
 void CCadeloApp::Tell(const Outcome& outcome) {
   if (!outcome) m_notifier.Notify(outcome.Message());
+}
+
+void CCadeloApp::OnOutlookEnded() {
+  m_outlookProcess.StopWatching();
+  m_outlook.Disconnect();
+  // Behind the wake-ups of the records already queued: those calls are made first.
+  if (const HWND frame = fw::GetMainWindowHandle()) ::PostMessageA(frame, WM_CLOSE, 0, 0);
 }
 
 const fw::CommandMap* CCadeloApp::GetCommandMap() const {
@@ -197,12 +188,24 @@ BOOL CCadeloApp::InitInstance() {
       Notifier::Show(registered.Message());
       return FALSE;
     }
-  } else if (!ClaimHiddenAgentRole()) {
+  } else {
+    // An Outlook that has ended already is not started again by this agent.
+    if (m_outlookProcess.Open(cmdInfo.m_nOutlookPid, cmdInfo.m_nOutlookCreated) == OutlookProcess::State::Gone) {
+      return FALSE;
+    }
+    const HiddenRole role = ClaimHiddenAgentRole(m_outlookProcess.Pid());
     // Another hidden agent serves Outlook already: this one ends without a word.
-    return FALSE;
-  } else if (const Outcome connected = m_outlook.Connect(); !connected) {
-    Notifier::Show(connected.Message());
-    return FALSE;
+    if (role == HiddenRole::Served) return FALSE;
+    const HWND frame = mainFrame->m_hWnd;
+    m_outlook.SetEnded([frame] { ::PostMessageA(frame, kOutlookEndedMessage, 0, 0); });
+    m_outlookProcess.Watch(frame, kOutlookEndedMessage);
+    if (const Outcome connected = m_outlook.Connect(m_outlookProcess.Started()); !connected) {
+      // An Outlook that ended meanwhile is no news to the user.
+      if (!m_outlookProcess.Ended()) Notifier::Show(connected.Message());
+      return FALSE;
+    }
+    m_roleAnswer.Create();
+    if (role == HiddenRole::TakenOver) m_notifier.Notify(kRoleTakenOver);
   }
 
   if (!ProcessShellCommand(cmdInfo)) return FALSE;
@@ -214,6 +217,7 @@ BOOL CCadeloApp::InitInstance() {
 }
 
 int CCadeloApp::ExitInstance() {
+  m_outlookProcess.StopWatching();
   m_outlook.Disconnect();
   m_notifier.Stop();
   // The base class is not called: the recent-file list and the other profile settings are left

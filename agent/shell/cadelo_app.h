@@ -7,6 +7,8 @@
 #include "agent/calls/outcome.h"
 #include "agent/framework/afx.h"
 #include "agent/outlook/outlook_connection.h"
+#include "agent/outlook/outlook_process.h"
+#include "agent/shell/hidden_role.h"
 #include "agent/shell/shell_text.h"
 
 class CCadeloApp : public CWinApp {
@@ -22,6 +24,10 @@ class CCadeloApp : public CWinApp {
   // which never waits for the user. Nothing for a success.
   void Tell(const Outcome& outcome);
 
+  // Outlook has closed or is gone (kOutlookEndedMessage): lets go of it and ends the hidden
+  // agent, quietly, once the records already handed over have been called.
+  void OnOutlookEnded();
+
  protected:
   const fw::CommandMap* GetCommandMap() const override;
 
@@ -31,7 +37,14 @@ class CCadeloApp : public CWinApp {
   Notifier m_notifier;
   // Connected only in the hidden mode; its reminder events tell the user through m_notifier.
   OutlookConnection m_outlook;
+  // The Outlook process that started the hidden agent, when the add-in named it.
+  OutlookProcess m_outlookProcess;
+  // Answers other hidden agents that this one serves Outlook.
+  HiddenRoleAnswer m_roleAnswer;
 };
+
+// Posted to the main window when Outlook has closed or is gone; wParam and lParam are 0.
+constexpr UINT kOutlookEndedMessage = WM_APP + 102;
 
 // The application object running, for the windows that tell the user something.
 CCadeloApp& TheCadeloApp();

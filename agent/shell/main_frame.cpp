@@ -51,6 +51,10 @@ int CMainFrame::OnCreate(LPCREATESTRUCTA cs) {
 }
 
 LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == kOutlookEndedMessage) {
+    TheCadeloApp().OnOutlookEnded();
+    return 0;
+  }
   if (message != kReminderQueuedMessage) return CMDIFrameWnd::WindowProc(message, wParam, lParam);
   // One record per wake-up, so that painting and menus get their turn between calls. The
   // message's parameters mean nothing: only records this process queued are taken.

@@ -11,8 +11,9 @@ class CMainFrame : public CMDIFrameWnd {
   CMainFrame() = default;
 
   // The wake-up of the reminder hand-over (kReminderQueuedMessage): the oldest queued record goes
-  // to MakeReminderCall, and what failed to the application's notifier. Everything else takes
-  // the framework's way.
+  // to MakeReminderCall, and what failed to the application's notifier. Outlook's end
+  // (kOutlookEndedMessage) goes to the application, which ends the hidden agent. Everything else
+  // takes the framework's way.
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
   int OnCreate(LPCREATESTRUCTA cs) override;
 

@@ -19,6 +19,19 @@ bool ScanLeadingInt(const char* text, int32_t& value) {
   return true;
 }
 
+bool ParseDecimal(const char* text, uint64_t max, uint64_t& value) {
+  if (!text || !*text) return false;
+  uint64_t result = 0;
+  for (const char* c = text; *c; ++c) {
+    if (*c < '0' || *c > '9') return false;
+    const uint64_t digit = static_cast<uint64_t>(*c - '0');
+    if (result > (max - digit) / 10) return false;
+    result = result * 10 + digit;
+  }
+  value = result;
+  return true;
+}
+
 bool CadeloCommandLineOptions::TakeArgument(const char* param, bool isFlag) {
   if (isFlag) {
     if (std::strcmp(param, "apphost") == 0) {
@@ -29,6 +42,11 @@ bool CadeloCommandLineOptions::TakeArgument(const char* param, bool isFlag) {
       m_nPendingOption = kHideWindow;
     } else if (std::strcmp(param, "logfile") == 0) {
       m_nPendingOption = kLogFile;
+    } else if (std::strcmp(param, "outlook") == 0) {
+      m_nPendingOption = kOutlook;
+      m_nOutlookArgs = 0;
+      m_nOutlookPid = 0;
+      m_nOutlookCreated = 0;
     } else {
       m_nPendingOption = kNone;
     }
@@ -48,6 +66,20 @@ bool CadeloCommandLineOptions::TakeArgument(const char* param, bool isFlag) {
     case kLogFile:
       m_strLogFile = param;
       return false;
+    case kOutlook: {
+      // The id, then the creation time; what does not read as a number spoils the pair.
+      uint64_t value = 0;
+      const int index = m_nOutlookArgs++;
+      if (index == 0 && ParseDecimal(param, UINT32_MAX, value)) {
+        m_nOutlookPid = static_cast<uint32_t>(value);
+      } else if (index == 1 && m_nOutlookPid != 0 && ParseDecimal(param, UINT64_MAX, value)) {
+        m_nOutlookCreated = value;
+      } else {
+        m_nOutlookPid = 0;
+        m_nOutlookCreated = 0;
+      }
+      return false;
+    }
     default:
       return true;
   }

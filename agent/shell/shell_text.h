@@ -4,22 +4,36 @@
 #include <cstdint>
 #include <string>
 
-// cadelo's own command-line options: apphost, appport, hidewindow and logfile, each introduced by
-// '/' or '-' and taking the plain arguments that follow it. Only "hidewindow yes" has an effect
-// (it hides the main frame and selects the hidden mode); the others are parsed and dropped.
+// cadelo's own command-line options: apphost, appport, hidewindow, logfile and outlook, each
+// introduced by '/' or '-' and taking the plain arguments that follow it. "hidewindow yes" hides
+// the main frame and selects the hidden mode; "outlook <pid> <created>" names the Outlook process
+// that started the agent (its id and its creation time as a FILETIME count, both decimal), which
+// the hidden agent ends with; the others are parsed and dropped.
 //
 // Show commands of the main frame (the values of SW_SHOW and SW_HIDE).
 constexpr int32_t kShowCmdShow = 5;
 constexpr int32_t kShowCmdHide = 0;
 
 struct CadeloCommandLineOptions {
-  enum PendingOption : int32_t { kNone = -1, kAppHost = 1, kAppPort = 2, kHideWindow = 3, kLogFile = 4 };
+  enum PendingOption : int32_t {
+    kNone = -1,
+    kAppHost = 1,
+    kAppPort = 2,
+    kHideWindow = 3,
+    kLogFile = 4,
+    kOutlook = 5,
+  };
 
   std::string m_strAppHost = "localhost";
   int32_t m_nAppPort = 8155;
   int32_t m_nShowCmd = kShowCmdShow;
   std::string m_strLogFile;
+  // Outlook's process: 0 and 0 when not given, or when either number is not a whole decimal
+  // number (without sign) of its size.
+  uint32_t m_nOutlookPid = 0;
+  uint64_t m_nOutlookCreated = 0;
   int32_t m_nPendingOption = kNone;
+  int32_t m_nOutlookArgs = 0;  // plain arguments taken by "outlook" so far
 
   // Takes one argument (a flag arrives without its leading '/' or '-'). Comparisons are exact and
   // case-sensitive. A flag only chooses the option the following plain arguments belong to (an
@@ -27,6 +41,9 @@ struct CadeloCommandLineOptions {
   // which then belongs to the framework's own parsing (the document file name).
   bool TakeArgument(const char* param, bool isFlag);
 };
+
+// The whole of text as a decimal number without sign, at most max; false when it is not one.
+bool ParseDecimal(const char* text, uint64_t max, uint64_t& value);
 
 // The leading decimal integer of `text` after optional white space and sign, as "%d" of sscanf
 // reads it; false (value untouched) when there is none. Values beyond 32 bits are clamped.

@@ -34,6 +34,16 @@ constexpr int kExtCmStartup = 1;
 
 std::vector<unsigned char> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
+// The agent's command line: the hidden mode first, then the host's process (its id and creation
+// time), by which the agent ends with the host where no job holds it.
+std::string ExpectedCommandLine() {
+  FILETIME created{}, exited{}, kernel{}, user{};
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+  const unsigned long long createdCount =
+      (static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+  return " /hidewindow yes /outlook " + std::to_string(GetCurrentProcessId()) + " " + std::to_string(createdCount);
+}
+
 std::wstring Wide(const std::string& text, UINT codePage = CP_ACP) {
   const int n = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring out(static_cast<size_t>(n), L'\0');
@@ -156,7 +166,7 @@ TEST_F(Launcher, StartsTheAgentInItsFolderWithItsOptionsAloneAndEndsItOnDisconne
     ExpectedAgent agent(temp_.Path());
     ASSERT_EQ(addin_->OnStartupComplete(nullptr), S_OK);
     ASSERT_TRUE(agent.WaitStarted());
-    EXPECT_EQ(agent.Record().commandLine, " /hidewindow yes");
+    EXPECT_EQ(agent.Record().commandLine, ExpectedCommandLine());
     EXPECT_EQ(agent.Record().module, agentPath_);
     EXPECT_EQ(agent.Record().directory, Utf8(Wide(FolderOf(agentPath_)))) << "not the host's folder";
     EXPECT_EQ(agent.Record().inherited, "no") << "the host's handles leaked into the agent";
@@ -367,7 +377,7 @@ TEST_F(Launcher, AConnectionAfterStartupStartsTheAgentAtOnce) {
   ExpectedAgent agent(temp_.Path());
   ASSERT_EQ(addin_->OnConnection(&application_, kExtCmAfterStartup, nullptr, nullptr), S_OK);
   ASSERT_TRUE(agent.WaitStarted());
-  EXPECT_EQ(agent.Record().commandLine, " /hidewindow yes");
+  EXPECT_EQ(agent.Record().commandLine, ExpectedCommandLine());
   EXPECT_EQ(addin_->OnDisconnection(1, nullptr), S_OK);
   ASSERT_TRUE(agent.WaitForExit());
   EXPECT_EQ(agent.ExitCode(), 0u);

@@ -149,3 +149,47 @@ TEST(OutlookRetry, PausesGrowToTwoSecondsWithinTheBudget) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(OutlookConnection, OnlyAGoneOrDisconnectedOutlookCountsAsLost) {
+  const struct {
+    uint32_t hresult;
+    bool lost;
+  } rows[] = {
+      {0x80010108u, true},   // RPC_E_DISCONNECTED
+      {0x800706BAu, true},   // RPC_S_SERVER_UNAVAILABLE
+      {0x800706BEu, true},   // RPC_S_CALL_FAILED
+      {0x80010007u, true},   // RPC_E_SERVER_DIED
+      {0x80010012u, true},   // RPC_E_SERVER_DIED_DNE
+      {0x800401FDu, true},   // CO_E_OBJNOTCONNECTED
+      {0x80010001u, false},  // RPC_E_CALL_REJECTED: busy, not gone
+      {0x8001010Au, false},  // RPC_E_SERVERCALL_RETRYLATER
+      {0x80004004u, false},  // E_ABORT: the guard's refusal
+      {0x80020009u, false},  // DISP_E_EXCEPTION
+      {0u, false},
+  };
+  for (const auto& row : rows) EXPECT_EQ(IsOutlookConnectionLost(row.hresult), row.lost) << std::hex << row.hresult;
+}
+
+TEST(ObjectModelGuard, OnlyOperationAbortedIsTheGuardsRefusal) {
+  EXPECT_TRUE(IsObjectModelGuardRefusal(0x80004004u));
+  for (uint32_t other : {0x80004005u, 0x80020009u, 0x80070005u, 0x80010108u, 0u}) {
+    EXPECT_FALSE(IsObjectModelGuardRefusal(other)) << std::hex << other;
+  }
+}
+
+TEST(StartupReminders, DueFromOutlooksStartUntilNowToTheSecond) {
+  const double started = *OleDateFromFields(2026, 12, 9, 8, 0, 0);
+  const double now = *OleDateFromFields(2026, 12, 9, 8, 0, 30);
+  const struct {
+    int second;
+    bool due;
+  } rows[] = {{-1, false}, {0, true}, {15, true}, {30, true}, {31, false}};
+  for (const auto& row : rows) {
+    const double at = started + row.second / 86400.0;
+    EXPECT_EQ(CameDueSinceStart(at, started, now), row.due) << row.second;
+  }
+}
+
+}  // namespace

@@ -178,6 +178,12 @@ TEST(OutlookSimParser, ReportsTheFirstErrorWithItsLineAndKeepsNoCommands) {
       {"open-inspector new1", "line 1: item 'new1' is not defined before this line"},
       {"explorer-click B\nopen-inspector new1x", "line 2: item 'new1x' is not defined before this line"},
       {"type BrisomelNumber", "line 1: missing text"},
+      {"due 1", "line 1: item '1' is not defined before this line"},
+      {"guard Version deny", "line 1: 'Version' is no member the guard can watch"},
+      {"guard Body ask", "line 1: unknown guard mode 'ask' (want deny, prompt <duration> or off)"},
+      {"guard Body prompt", "line 1: missing prompt duration"},
+      {"quit-wait", "line 1: missing timeout"},
+      {"quit-fast now", "line 1: unexpected 'now'"},
   };
   for (const auto& c : cases) {
     const ParseResult r = ParseScript(c.script);
@@ -205,6 +211,29 @@ TEST(OutlookSimParser, ParsesTheRibbonCommands) {
   EXPECT_EQ(r.commands[5].target, "New");
   EXPECT_EQ(r.commands[6].target, "new1");
   EXPECT_EQ(r.commands[7].target, "new2");
+}
+
+// What real Outlooks do that the simulator plays: Quit and waiting, fast shutdown, a reminder
+// coming due, the object-model guard.
+TEST(OutlookSimParser, ParsesTheCommandsOfRealOutlooksRules) {
+  const ParseResult r = ParseScript(
+      "item 1\nquit-wait 2s; quit-fast; due 1\n"
+      "guard Body deny; guard find prompt 1500ms; guard Value off");
+  ASSERT_EQ(r.error, "");
+  ASSERT_EQ(r.commands.size(), 7u);
+  EXPECT_EQ(r.commands[1].op, Op::QuitWait);
+  EXPECT_EQ(r.commands[1].durationMs, 2000);
+  EXPECT_EQ(r.commands[2].op, Op::QuitFast);
+  EXPECT_EQ(r.commands[3].op, Op::Due);
+  EXPECT_EQ(r.commands[3].target, "1");
+  EXPECT_EQ(r.commands[4].op, Op::Guard);
+  EXPECT_EQ(r.commands[4].member, Member::Body);
+  EXPECT_EQ(r.commands[4].guard, GuardSetting::Deny);
+  EXPECT_EQ(r.commands[5].member, Member::Find);
+  EXPECT_EQ(r.commands[5].guard, GuardSetting::Prompt);
+  EXPECT_EQ(r.commands[5].durationMs, 1500);
+  EXPECT_EQ(r.commands[6].member, Member::Value);
+  EXPECT_EQ(r.commands[6].guard, GuardSetting::Off);
 }
 
 TEST(OutlookSimParser, EmptyScriptIsValid) {

@@ -117,6 +117,12 @@ TEST(OutlookSimOptions, ServingRegistrationAndErrors) {
   ASSERT_EQ(ParseSimOptions({"/regserver", "/log", "C:\\a b\\l.txt", "/run", "quit"}, &r), "");
   EXPECT_EQ(r.mode, SimOptions::Mode::Register);
   EXPECT_EQ(r.serverArgs, (std::vector<std::string>{"/log", "C:\\a b\\l.txt", "/run", "quit"}));
+  EXPECT_FALSE(r.force);
+  // /force right after /regserver overwrites another program's class; it is no server option.
+  SimOptions forced;
+  ASSERT_EQ(ParseSimOptions({"/regserver", "/force", "/linger", "3"}, &forced), "");
+  EXPECT_TRUE(forced.force);
+  EXPECT_EQ(forced.serverArgs, (std::vector<std::string>{"/linger", "3"}));
 
   const struct {
     std::vector<std::string> args;
@@ -129,6 +135,7 @@ TEST(OutlookSimOptions, ServingRegistrationAndErrors) {
       {{"/log", "l", "/regserver"}, "/regserver must come first"},
       {{"/regserver", "/unregserver"}, "the options after /regserver must be serving options"},
       {{"/regserver", "-Embedding"}, "the options after /regserver must be serving options"},
+      {{"/regserver", "/log", "l", "/force"}, "unknown option '/force'"},
       {{"/unregserver", "/log", "x"}, "/unregserver takes no other options"},
   };
   for (const auto& c : bad) {

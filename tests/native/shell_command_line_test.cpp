@@ -72,7 +72,7 @@ TEST(CommandLineOptions, DefaultsBeforeAnyArgument) {
 
 TEST(CommandLineOptions, FlagsChoosePendingOption) {
   const std::vector<std::pair<std::string, int32_t>> cases = {
-      {"apphost", 1}, {"appport", 2}, {"hidewindow", 3}, {"logfile", 4},
+      {"apphost", 1}, {"appport", 2}, {"hidewindow", 3}, {"logfile", 4}, {"outlook", 5},
       {"AppHost", -1}, {"apphost ", -1}, {"", -1}, {"-hidewindow", -1}};
   for (const auto& [flag, pending] : cases) {
     CadeloCommandLineOptions options;
@@ -106,6 +106,36 @@ TEST(CommandLineOptions, AppPortTakesTheLeadingInteger) {
     EXPECT_EQ(parsed.options.m_nAppPort, port) << args.back();
     EXPECT_EQ(parsed.options.m_nShowCmd, 5);
   }
+}
+
+// The add-in names Outlook's process after the hidden mode: its id and creation time, both
+// whole decimal numbers of their size; anything else names no process.
+TEST(CommandLineOptions, OutlookTakesTheProcessIdAndItsCreationTime) {
+  struct Case {
+    std::vector<std::string> args;
+    uint32_t pid;
+    uint64_t created;
+  };
+  const std::vector<Case> cases = {
+      {{"/hidewindow", "yes", "/outlook", "1234", "133780000000000000"}, 1234, 133780000000000000ull},
+      {{"/outlook", "4294967295", "18446744073709551615"}, 4294967295u, 18446744073709551615ull},
+      {{"/outlook", "1234"}, 1234, 0},
+      {{"/outlook", "4294967296", "5"}, 0, 0},
+      {{"/outlook", "12", "18446744073709551616"}, 0, 0},
+      {{"/outlook", "12x", "5"}, 0, 0},
+      {{"/outlook", "12", "5", "6"}, 0, 0},
+      {{"/outlook", "", "5"}, 0, 0},
+      {{"/outlook", "+12", "5"}, 0, 0},
+      {{"/outlook", "12", "5", "/outlook"}, 0, 0},
+      {{"/outlook", "12", "5", "/logfile", "x"}, 12, 5},
+  };
+  for (const Case& c : cases) {
+    Parsed parsed = Parse(c.args);
+    EXPECT_EQ(parsed.options.m_nOutlookPid, c.pid) << c.args[1];
+    EXPECT_EQ(parsed.options.m_nOutlookCreated, c.created) << c.args[1];
+    EXPECT_TRUE(parsed.handedOn.empty());
+  }
+  EXPECT_EQ(Parse(cases[0].args).options.m_nShowCmd, 0) << "the hidden mode stays first and in force";
 }
 
 }  // namespace

@@ -126,7 +126,7 @@ TEST(OutlookSink, ARefusedAdviceKeepsNothingOfTheSource) {
   sink->Release();
 }
 
-TEST(OutlookSink, AnswersTheEventInterfaceAndOnlyTheReminderMember) {
+TEST(OutlookSink, AnswersTheEventInterfaceAndOnlyTheReminderAndQuitMembers) {
   const win::ComPtr<COlSink> sink = win::ComPtr<COlSink>::Attach(new COlSink(nullptr));
   IDispatch* dispatch = sink->GetIDispatch(FALSE);
   ASSERT_NE(dispatch, nullptr);
@@ -144,7 +144,7 @@ TEST(OutlookSink, AnswersTheEventInterfaceAndOnlyTheReminderMember) {
   EXPECT_EQ(dispid, 0xF004);
 
   // Any other event of the interface: not handled, no effect.
-  const DISPID others[] = {0xF001, 0xF002, 0xF003, 0xF005, 0xF006, 0xF007, 0, 1};
+  const DISPID others[] = {0xF001, 0xF002, 0xF003, 0xF005, 0xF006, 0xF008, 0, 1};
   for (DISPID other : others) {
     VARIANTARG arg;
     VariantInit(&arg);
@@ -162,6 +162,25 @@ TEST(OutlookSink, AnswersTheEventInterfaceAndOnlyTheReminderMember) {
   EXPECT_EQ(dispatch->Invoke(0xF004, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr),
             DISP_E_TYPEMISMATCH);
   EXPECT_EQ(sink->RefCount(), before);
+}
+
+// Quit (no arguments) reports Outlook's end once, however often it comes; with an argument it is
+// not Quit.
+TEST(OutlookSink, QuitReportsTheEndOnce) {
+  const win::ComPtr<COlSink> sink = win::ComPtr<COlSink>::Attach(new COlSink(nullptr));
+  int ended = 0;
+  sink->SetEnded([&ended] { ++ended; });
+  IDispatch* dispatch = sink->GetIDispatch(FALSE);
+  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  VARIANTARG arg;
+  VariantInit(&arg);
+  DISPPARAMS one{&arg, nullptr, 1, 0};
+  EXPECT_EQ(dispatch->Invoke(0xF007, IID_NULL, 0, DISPATCH_METHOD, &one, nullptr, nullptr, nullptr),
+            DISP_E_BADPARAMCOUNT);
+  EXPECT_EQ(ended, 0);
+  EXPECT_EQ(dispatch->Invoke(0xF007, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(dispatch->Invoke(0xF007, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(ended, 1);
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
-// /regserver and /unregserver: the exact keys, idempotence, and a complete removal.
+// /regserver and /unregserver: the exact keys, idempotence, a complete removal, and another
+// program's registration left alone.
 #include <gtest/gtest.h>
 
 #include <map>
 
+#include "common/win/handles.h"
 #include "tests/sim/sim_test_support.h"
 
 namespace simtest {
@@ -104,6 +106,76 @@ TEST(Registration, WritesClassProgIdAndTypeLibraryAndRemovesThemAll) {
 
   ASSERT_TRUE(sim.Register());  // as the other tests expect it
   EXPECT_EQ(DefaultValue(std::wstring(kClsidKey) + L"\\LocalServer32"), FullPath(SimExe()));
+}
+
+// Runs the simulator with arguments; its exit code, and what it wrote to stderr in *errors.
+DWORD RunCapturingErrors(const std::wstring& arguments, std::string* errors) {
+  wchar_t folder[MAX_PATH], file[MAX_PATH];
+  GetTempPathW(MAX_PATH, folder);
+  GetTempFileNameW(folder, L"sim", 0, file);
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  DWORD code = 0xFFFFFFFF;
+  {
+    win::FileHandle out(CreateFileW(file, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdError = out.get();
+    std::wstring commandLine = L"\"" + SimExe() + L"\" " + arguments;
+    PROCESS_INFORMATION started{};
+    if (CreateProcessW(SimExe().c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                       &started)) {
+      win::KernelHandle process(started.hProcess), thread(started.hThread);
+      WaitForSingleObject(process.get(), 30000);
+      GetExitCodeProcess(process.get(), &code);
+    }
+  }
+  win::FileHandle in(CreateFileW(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  char text[4096] = {};
+  DWORD read = 0;
+  ReadFile(in.get(), text, sizeof text - 1, &read, nullptr);
+  in.reset();
+  DeleteFileW(file);
+  errors->assign(text, read);
+  return code;
+}
+
+void SetDefault(const std::wstring& path, const std::wstring& value) {
+  win::RegKey key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExW(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+// A real Outlook's class on the machine: /regserver leaves it as it is and says why (exit code
+// 1), /unregserver does not remove it, and only /regserver /force overwrites it.
+TEST(Registration, LeavesAnotherProgramsOutlookClassAloneUnlessForced) {
+  SimProcess sim(SimExe());
+  ASSERT_TRUE(sim.Unregister());
+  const std::wstring outlookExe = L"C:\\Program Files\\Microsoft Office\\root\\Office16\\OUTLOOK.EXE";
+  SetDefault(kClsidKey, L"Microsoft Outlook");
+  SetDefault(std::wstring(kClsidKey) + L"\\LocalServer32", outlookExe);
+  SetDefault(L"Outlook.Application", L"Microsoft Outlook");
+  const Snapshot outlook = Take();
+
+  std::string errors;
+  EXPECT_EQ(RunCapturingErrors(L"/regserver", &errors), 1u);
+  EXPECT_NE(errors.find("refusing to register: the class {0006F03A-0000-0000-C000-000000000046} is registered for "
+                        "another program (C:\\Program Files\\Microsoft Office\\root\\Office16\\OUTLOOK.EXE)"),
+            std::string::npos)
+      << errors;
+  EXPECT_NE(errors.find("/regserver /force"), std::string::npos) << errors;
+  EXPECT_EQ(Take(), outlook) << "the refused registration changed something";
+  EXPECT_TRUE(sim.Unregister());
+  EXPECT_EQ(Take(), outlook) << "/unregserver removed another program's registration";
+
+  EXPECT_EQ(RunCapturingErrors(L"/regserver /force", &errors), 0u) << errors;
+  EXPECT_EQ(DefaultValue(kClsidKey), L"Outlook.Application (simulator)");
+  EXPECT_EQ(DefaultValue(std::wstring(kClsidKey) + L"\\LocalServer32"), FullPath(SimExe()));
+  ASSERT_TRUE(sim.Unregister());
+  EXPECT_FALSE(KeyExists(kClsidKey));
+  ASSERT_TRUE(sim.Register());  // as the other tests expect it
 }
 
 TEST(Registration, ClientCreationFailsOnceUnregistered) {

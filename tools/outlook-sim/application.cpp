@@ -9,7 +9,8 @@ namespace sim {
 Application::Application(std::function<void()> onSinksChanged)
     : DispatchObject(ObjectKind::Application, "Application"),
       events_(win::ComPtr<EventConnectionPoint>::Attach(
-          new EventConnectionPoint(this, std::move(onSinksChanged)))) {
+          new EventConnectionPoint(this, std::move(onSinksChanged)))),
+      reminders_(win::ComPtr<sim::Reminders>::Attach(new sim::Reminders)) {
   version_.value = u"16.0.0.1";
 }
 
@@ -56,6 +57,14 @@ HRESULT Application::CreateItem(const DISPPARAMS& params, VARIANT* result, UINT*
 HRESULT Application::Answer(const MemberInfo& member, const DISPPARAMS& params, VARIANT* result, UINT* argErr,
                             std::string* argText) {
   if (member.member == Member::CreateItem) return CreateItem(params, result, argErr, argText);
+  if (member.member == Member::Reminders) {
+    // Outlook 2000 (version 9) has no Reminders collection.
+    if (version_.value.rfind(u"9.", 0) == 0) return DISP_E_MEMBERNOTFOUND;
+    result->vt = VT_DISPATCH;
+    result->pdispVal = reminders_.get();
+    reminders_->AddRef();
+    return S_OK;
+  }
   if (member.member != Member::Version) return DISP_E_MEMBERNOTFOUND;
   result->vt = VT_BSTR;
   result->bstrVal = MakeBstr(version_);

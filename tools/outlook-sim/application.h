@@ -1,5 +1,5 @@
 #pragma once
-// The Application object: Version, and the ApplicationEvents connection point through
+// The Application object: Version, Reminders, and the ApplicationEvents connection point through
 // IConnectionPointContainer.
 #include <ocidl.h>
 #include <olectl.h>
@@ -10,6 +10,7 @@
 #include "tools/outlook-sim/connection_point.h"
 #include "tools/outlook-sim/dispatch_object.h"
 #include "tools/outlook-sim/failure_set.h"
+#include "tools/outlook-sim/reminders.h"
 
 namespace sim {
 
@@ -28,6 +29,7 @@ class Application : public DispatchObject, public IConnectionPointContainer {
   void SetItemFactory(std::function<DispatchObject*()> factory) { createItem_ = std::move(factory); }
   FailureSet& Failures() { return failures_; }
   EventConnectionPoint* Events() const { return events_.get(); }
+  sim::Reminders* ReminderList() const { return reminders_.get(); }
 
  protected:
   HRESULT Answer(const MemberInfo& member, const DISPPARAMS& params, VARIANT* result, UINT* argErr,
@@ -42,6 +44,7 @@ class Application : public DispatchObject, public IConnectionPointContainer {
   FailureSet failures_;
   std::function<DispatchObject*()> createItem_;
   win::ComPtr<EventConnectionPoint> events_;
+  win::ComPtr<sim::Reminders> reminders_;
 };
 
 }  // namespace sim

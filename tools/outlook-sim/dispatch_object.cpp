@@ -1,5 +1,6 @@
 #include "tools/outlook-sim/dispatch_object.h"
 
+#include "tools/outlook-sim/guard.h"
 #include "tools/outlook-sim/script/log_text.h"
 #include "tools/outlook-sim/script/utf.h"
 #include "tools/outlook-sim/sim_log.h"
@@ -93,6 +94,7 @@ STDMETHODIMP DispatchObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DI
   }
   if (p.cNamedArgs > 0) return finish(DISP_E_NONAMEDARGS);
   if (!(info->kind & kMethod) && p.cArgs != 0) return finish(DISP_E_BADPARAMCOUNT);
+  if (!PassGuard(logName_, *info, excep)) return finish(DISP_E_EXCEPTION);
 
   VARIANT answer;
   VariantInit(&answer);

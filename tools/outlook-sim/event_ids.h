@@ -14,6 +14,8 @@ constexpr CLSID kClsidApplication = {0x0006F03A, 0x0000, 0x0000,
 constexpr GUID kLibidSimulator = {0x6B1D5C0E, 0x2F44, 0x4A8B,
                                   {0x9C, 0x3D, 0x0E, 0x5F, 0x7A, 0x21, 0xB9, 0xD4}};
 constexpr DISPID kDispidReminder = 0xF004;
+// ApplicationEvents.Quit: Outlook is closing (no arguments).
+constexpr DISPID kDispidQuit = 0xF007;
 
 constexpr wchar_t kProgId[] = L"Outlook.Application";
 constexpr wchar_t kClsidText[] = L"{0006F03A-0000-0000-C000-000000000046}";

@@ -76,7 +76,7 @@ int RunRegistration(const sim::SimOptions& options) {
     return kExitFailure;
   }
   const std::string error = options.mode == sim::SimOptions::Mode::Register
-                                ? sim::RegisterServer(options.serverArgs)
+                                ? sim::RegisterServer(options.serverArgs, options.force)
                                 : sim::UnregisterServer();
   CoUninitialize();
   if (!error.empty()) {

@@ -75,11 +75,69 @@ HKEY ClassesRoot(win::RegKey* userClasses) {
 
 void DeleteTree(HKEY root, const std::wstring& path) { RegDeleteTreeW(root, path.c_str()); }
 
+// The default value of root\path; false when the key does not exist.
+bool ReadDefault(HKEY root, const std::wstring& path, std::wstring* value) {
+  win::RegKey key;
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
+    key.release();
+    return false;
+  }
+  wchar_t text[1024] = {};
+  DWORD size = sizeof(text) - sizeof(wchar_t);
+  DWORD type = REG_NONE;
+  value->clear();
+  if (RegQueryValueExW(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) == ERROR_SUCCESS &&
+      (type == REG_SZ || type == REG_EXPAND_SZ)) {
+    value->assign(text);
+  }
+  return true;
+}
+
+// The key exists and does not describe the simulator: another program (a real Outlook) owns it.
+bool OwnedByOther(HKEY root, const std::wstring& path) {
+  std::wstring value;
+  return ReadDefault(root, path, &value) && value != kDescription;
+}
+
+// Interface\{ApplicationEvents}\TypeLib names a library other than the simulator's.
+bool EventInterfaceOwnedByOther() {
+  std::wstring libid;
+  if (!ReadDefault(HKEY_CLASSES_ROOT, std::wstring(L"Interface\\") + kIidApplicationEventsText + L"\\TypeLib", &libid)) {
+    return false;
+  }
+  GUID guid;
+  return !(SUCCEEDED(CLSIDFromString(libid.c_str(), &guid)) && IsEqualGUID(guid, kLibidSimulator));
+}
+
+// What another program has registered that /regserver would overwrite; empty when nothing.
+std::string ForeignRegistration() {
+  const std::wstring clsidKey = std::wstring(L"CLSID\\") + kClsidText;
+  if (OwnedByOther(HKEY_CLASSES_ROOT, clsidKey)) {
+    std::wstring server;
+    ReadDefault(HKEY_CLASSES_ROOT, clsidKey + L"\\LocalServer32", &server);
+    return "the class " + Narrow(kClsidText) + " is registered for another program" +
+           (server.empty() ? std::string() : " (" + Narrow(server) + ")");
+  }
+  if (OwnedByOther(HKEY_CLASSES_ROOT, kProgId)) return "the ProgID Outlook.Application belongs to another program";
+  if (EventInterfaceOwnedByOther()) {
+    return "the interface ApplicationEvents " + Narrow(kIidApplicationEventsText) +
+           " is described by another program's type library";
+  }
+  return {};
+}
+
 }  // namespace
 
-std::string RegisterServer(const std::vector<std::string>& serverArgs) {
+std::string RegisterServer(const std::vector<std::string>& serverArgs, bool force) {
   const std::wstring exe = ModulePath();
   if (exe.empty()) return "cannot find the simulator's own path";
+  if (!force) {
+    const std::string foreign = ForeignRegistration();
+    if (!foreign.empty()) {
+      return "refusing to register: " + foreign +
+             ". Registering would break that program (a real Outlook?); use /regserver /force to overwrite it";
+    }
+  }
   std::string commandLine = QuoteArgument(Narrow(exe));
   for (const std::string& arg : serverArgs) commandLine += " " + QuoteArgument(arg);
 
@@ -131,10 +189,12 @@ std::string UnregisterServer() {
   const std::wstring interfaceKey = std::wstring(L"Interface\\") + kIidApplicationEventsText;
   win::RegKey userClasses;
   RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, KEY_ALL_ACCESS, userClasses.put());
-  for (HKEY root : {HKEY_CLASSES_ROOT, userClasses.get()}) {
+  // Only the keys that still describe the simulator: a real Outlook's stay.
+  for (HKEY root : {userClasses.get(), HKEY_CLASSES_ROOT}) {
     if (!root) continue;
-    DeleteTree(root, clsidKey);
-    DeleteTree(root, kProgId);
+    std::wstring value;
+    if (ReadDefault(root, clsidKey, &value) && value == kDescription) DeleteTree(root, clsidKey);
+    if (ReadDefault(root, kProgId, &value) && value == kDescription) DeleteTree(root, kProgId);
   }
   // Only when it still names our library: a real Outlook's registration is left alone.
   win::RegKey typeLibOfInterface;

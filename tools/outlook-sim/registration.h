@@ -6,8 +6,11 @@
 namespace sim {
 
 // serverArgs (UTF-8) are appended to the LocalServer32 command line. Error text, empty on success.
-std::string RegisterServer(const std::vector<std::string>& serverArgs);
-// Removes everything /regserver wrote, from HKCR and HKCU\Software\Classes; quiet when absent.
+// A class, ProgID or event interface registered for another program (a real Outlook) is left
+// alone and the registration refused, unless force.
+std::string RegisterServer(const std::vector<std::string>& serverArgs, bool force);
+// Removes what /regserver wrote, from HKCR and HKCU\Software\Classes, where it still names the
+// simulator; quiet when absent. Another program's registration stays.
 std::string UnregisterServer();
 
 }  // namespace sim

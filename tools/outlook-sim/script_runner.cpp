@@ -2,7 +2,10 @@
 
 #include "tools/outlook-sim/clock.h"
 #include "tools/outlook-sim/event_ids.h"
+#include "tools/outlook-sim/guard.h"
+#include "tools/outlook-sim/script/log_text.h"
 #include "tools/outlook-sim/sim_log.h"
+#include "tools/outlook-sim/stopwatch.h"
 
 namespace sim {
 namespace {
@@ -96,6 +99,7 @@ bool ScriptRunner::WaitSatisfied() const {
     case Wait::Advise: return model_.App()->Events()->SinkCount() >= waitCount_;
     case Wait::Unadvise: return model_.App()->Events()->SinkCount() == 0;
     case Wait::Sleep: return false;
+    case Wait::QuitWait: return false;  // judged in RunUntilBlocked
   }
   return true;
 }
@@ -103,6 +107,15 @@ bool ScriptRunner::WaitSatisfied() const {
 void ScriptRunner::RunUntilBlocked() {
   while (!done_) {
     if (quitRequested_) {
+      Shutdown();
+      return;
+    }
+    if (wait_ == Wait::QuitWait) {
+      const LONG external = OutsideReferences();
+      if (external > 0 && GetTickCount64() < deadline_) return;
+      LogLine("Quit waited ms=" + std::to_string(static_cast<long long>(quitWatch_.Ms() + 0.5)) +
+              " external=" + std::to_string(external));
+      wait_ = Wait::None;
       Shutdown();
       return;
     }
@@ -136,8 +149,12 @@ void ScriptRunner::RunUntilBlocked() {
   }
 }
 
+LONG ScriptRunner::OutsideReferences() {
+  return model_.ExternalRefs() + (settings_.serverLocks ? settings_.serverLocks() : 0);
+}
+
 bool ScriptRunner::Idle() {
-  const LONG external = model_.ExternalRefs() + (settings_.serverLocks ? settings_.serverLocks() : 0);
+  const LONG external = OutsideReferences();
   if (external > 0) everConnected_ = true;
   if (settings_.embedding && !everConnected_) return false;
   return external == 0;
@@ -229,6 +246,26 @@ void ScriptRunner::Execute(const Command& cmd) {
     case Op::ExplorerClick:
       settings_.ribbons->ExplorerClick(cmd.target);
       break;
+    case Op::QuitWait:
+      // Timed from the Quit event: a client may let go from inside it.
+      quitWatch_ = Stopwatch();
+      model_.FireQuit();
+      startWait(Wait::QuitWait, "quit-wait");
+      break;
+    case Op::QuitFast:
+      ShutdownFast();
+      break;
+    case Op::Due: {
+      Item* item = model_.FindItem(cmd.target);
+      item->Refresh(now);
+      model_.App()->ReminderList()->MakeDue(item, now);
+      LogLine("Due " + item->LogName());
+      model_.Fire(kDispidReminder, item);
+      break;
+    }
+    case Op::Guard:
+      SetGuard(cmd.member, cmd.guard, cmd.durationMs);
+      break;
   }
 }
 
@@ -250,6 +287,20 @@ void ScriptRunner::Shutdown() {
   model_.DisconnectAll();
   LogLine("Exit code=" + std::to_string(exitCode_));
   PostQuitMessage(exitCode_);
+}
+
+void ScriptRunner::ShutdownFast() {
+  if (done_) return;
+  done_ = true;
+  KillTimer(hwnd_, kPollTimer);
+  LogLine("Quit fast");
+  if (settings_.revokeServer) settings_.revokeServer();
+  model_.DisconnectAll();
+  LogLine("Exit code=" + std::to_string(exitCode_));
+  // No OnBeginShutdown, no OnDisconnection, no Release: the add-ins go with the process. Ended,
+  // not exited: ExitProcess runs every DLL's detach while COM's threads still work, and under Wine
+  // that can wait for ever on the loader lock.
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode_));
 }
 
 }  // namespace sim

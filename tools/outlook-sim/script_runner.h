@@ -12,6 +12,7 @@
 #include "tools/outlook-sim/message_filter.h"
 #include "tools/outlook-sim/script/script.h"
 #include "tools/outlook-sim/sim_model.h"
+#include "tools/outlook-sim/stopwatch.h"
 
 namespace sim {
 
@@ -47,7 +48,7 @@ class ScriptRunner {
   int ExitCode() const { return exitCode_; }
 
  private:
-  enum class Wait { None, Advise, Unadvise, Sleep };
+  enum class Wait { None, Advise, Unadvise, Sleep, QuitWait };
 
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   void Step();
@@ -57,6 +58,9 @@ class ScriptRunner {
   bool Idle();
   Item* ExistingItem(const std::string& name);
   void Shutdown();
+  // Outlook 2010's fast shutdown: the clients are cut off and the process ends, no add-in call.
+  void ShutdownFast();
+  LONG OutsideReferences();
 
   std::vector<Command> commands_;
   SimModel& model_;
@@ -69,6 +73,7 @@ class ScriptRunner {
   uint32_t waitCount_ = 1;
   const char* waitName_ = "";
   uint64_t deadline_ = 0;
+  Stopwatch quitWatch_;  // quit-wait: since Quit was raised
   bool started_ = false;
   bool inStep_ = false;
   bool stepAgain_ = false;

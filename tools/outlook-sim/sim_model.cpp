@@ -1,6 +1,7 @@
 #include "tools/outlook-sim/sim_model.h"
 
 #include "tools/outlook-sim/clock.h"
+#include "tools/outlook-sim/event_ids.h"
 #include "tools/outlook-sim/script/log_text.h"
 #include "tools/outlook-sim/script/utf.h"
 #include "tools/outlook-sim/sim_log.h"
@@ -18,6 +19,8 @@ void LogRefcount(DispatchObject& o) {
 template <typename F>
 void ForEachObject(Application& app, const std::vector<win::ComPtr<Item>>& items, F f) {
   f(app);
+  f(*app.ReminderList());
+  for (const auto& reminder : app.ReminderList()->All()) f(*reminder.get());
   for (const auto& item : items) {
     f(*item.get());
     f(*item->Properties());
@@ -93,6 +96,27 @@ void SimModel::Fire(DISPID dispid, Item* item) {
   }
 }
 
+void SimModel::FireQuit() {
+  const std::vector<EventConnectionPoint::Sink> sinks = app_->Events()->Sinks();
+  LogLine("Fire " + DispidText(kDispidQuit) + " sinks=" + std::to_string(sinks.size()));
+  for (const auto& sink : sinks) {
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    VARIANT result;
+    VariantInit(&result);
+    EXCEPINFO excep = {};
+    UINT argErr = 0;
+    Stopwatch watch;
+    const HRESULT hr = sink.dispatch->Invoke(kDispidQuit, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none,
+                                             &result, &excep, &argErr);
+    LogLine("Event " + DispidText(kDispidQuit) + " cookie=" + std::to_string(sink.cookie) +
+            " hr=" + Hex32(static_cast<uint32_t>(hr)) + " ms=" + FormatMs(watch.Ms()));
+    VariantClear(&result);
+    SysFreeString(excep.bstrSource);
+    SysFreeString(excep.bstrDescription);
+    SysFreeString(excep.bstrHelpFile);
+  }
+}
+
 void SimModel::LogRefcounts() const {
   ForEachObject(*app_.get(), items_, [](DispatchObject& o) { LogRefcount(o); });
 }
@@ -107,6 +131,8 @@ void SimModel::DisconnectAll() {
   app_->Events()->DropAll();
   CoDisconnectObject(static_cast<IDispatch*>(app_.get()), 0);
   CoDisconnectObject(app_->Events(), 0);
+  CoDisconnectObject(app_->ReminderList(), 0);
+  for (const auto& reminder : app_->ReminderList()->All()) CoDisconnectObject(reminder.get(), 0);
   for (const auto& item : items_) {
     for (const auto& p : item->Properties()->Properties()) CoDisconnectObject(p.get(), 0);
     CoDisconnectObject(item->Properties(), 0);

@@ -22,6 +22,9 @@ class SimModel {
   // Raises one event with the item on every advised sink; logs the Fire line and one Event line
   // per sink.
   void Fire(DISPID dispid, Item* item);
+  // Raises Quit (no arguments) on every advised sink; logs the Fire line and one Event line per
+  // sink.
+  void FireQuit();
   // Logs a Refcount line for every object.
   void LogRefcounts() const;
   // References held by clients (outside the simulator) on any object, and the sinks advised.

@@ -27,6 +27,14 @@ const MemberInfo kMembers[] = {
     {Member::Tag, ObjectKind::RibbonControl, "Tag", 3, kPropertyGet},
     {Member::Invalidate, ObjectKind::RibbonUI, "Invalidate", 1, kMethod},
     {Member::InvalidateControl, ObjectKind::RibbonUI, "InvalidateControl", 2, kMethod},
+    // Outlook's type library: _Application.Reminders, _Reminders.Count and Item(Index) (the
+    // default member, 1-based), _Reminder.IsVisible, Item and NextReminderDate.
+    {Member::Reminders, ObjectKind::Application, "Reminders", 0xFA99, kPropertyGet},
+    {Member::Count, ObjectKind::Reminders, "Count", 0x50, kPropertyGet},
+    {Member::ReminderAt, ObjectKind::Reminders, "Item", 0, kMethod | kPropertyGet},
+    {Member::IsVisible, ObjectKind::Reminder, "IsVisible", 0xFA9D, kPropertyGet},
+    {Member::ReminderItem, ObjectKind::Reminder, "Item", 0xFA9E, kPropertyGet},
+    {Member::NextReminderDate, ObjectKind::Reminder, "NextReminderDate", 0xFA9F, kPropertyGet},
 };
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }

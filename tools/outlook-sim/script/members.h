@@ -7,7 +7,10 @@ namespace sim {
 
 // AddIn: the COMAddIn object handed to an add-in; it answers no member. Inspector, Explorer,
 // RibbonControl and RibbonUI: the objects a ribbon's callbacks meet (ribbon_host.h).
-enum class ObjectKind { Application, Item, UserProperties, UserProperty, AddIn, Inspector, Explorer, RibbonControl, RibbonUI };
+enum class ObjectKind {
+  Application, Item, UserProperties, UserProperty, AddIn, Inspector, Explorer, RibbonControl, RibbonUI,
+  Reminders, Reminder
+};
 
 enum class Member {
   Version,
@@ -33,6 +36,13 @@ enum class Member {
   Tag,
   Invalidate,
   InvalidateControl,
+  // Application.Reminders and its collection (Outlook 2002 and later).
+  Reminders,
+  Count,
+  ReminderAt,
+  IsVisible,
+  ReminderItem,
+  NextReminderDate,
 };
 
 // Invoke kinds as the DISPATCH_* flag values.

@@ -62,7 +62,13 @@ enum class Op {
   Click,
   Type,
   ExplorerClick,
+  QuitWait,   // Quit to the sinks, then wait for every outside reference to go
+  QuitFast,   // fast shutdown: no add-in call
+  Due,        // the item's reminder comes due (Application.Reminders) and fires
+  Guard,      // the object-model guard for one member
 };
+
+enum class GuardSetting { Off, Deny, Prompt };
 
 struct Command {
   Op op = Op::Note;
@@ -72,11 +78,12 @@ struct Command {
   std::vector<FieldSetting> fields;  // Item
   Text text;                         // Version: the version; Fail: the description; Type: the text
   std::string note;                  // Note (UTF-8)
-  Member member = Member::Version;   // Fail, Unfail
-  int64_t durationMs = 0;            // waits, Sleep, Busy
+  Member member = Member::Version;   // Fail, Unfail, Guard
+  int64_t durationMs = 0;            // waits, Sleep, Busy, QuitWait, Guard prompt
   uint32_t count = 1;                // Burst; WaitAdvise: the number of sinks
   int32_t dispid = 0;                // FireDispid
   bool reject = false;               // Busy: refuse calls outright instead of "retry later"
+  GuardSetting guard = GuardSetting::Off;  // Guard (member, durationMs for Prompt)
 };
 
 struct ParseResult {

@@ -259,6 +259,31 @@ class Parser {
       clicked_ = true;
     } else if (is("quit") || is("shutdown")) {
       cmd.op = Op::Quit;
+    } else if (is("quit-wait")) {
+      cmd.op = Op::QuitWait;
+      cmd.durationMs = c.Duration("timeout");
+    } else if (is("quit-fast")) {
+      cmd.op = Op::QuitFast;
+    } else if (is("due")) {
+      cmd.op = Op::Due;
+      cmd.target = KnownItem(c.Word("item name"));
+    } else if (is("guard")) {
+      cmd.op = Op::Guard;
+      const std::string member = c.Word("member");
+      const MemberInfo* info = FindItemScopeMember(member);
+      if (!info) throw ParseError("'" + member + "' is no member the guard can watch");
+      cmd.member = info->member;
+      const std::string mode = c.Word("guard mode");
+      if (EqualsNoCase(mode, "deny")) {
+        cmd.guard = GuardSetting::Deny;
+      } else if (EqualsNoCase(mode, "prompt")) {
+        cmd.guard = GuardSetting::Prompt;
+        cmd.durationMs = c.Duration("prompt duration");
+      } else if (EqualsNoCase(mode, "off")) {
+        cmd.guard = GuardSetting::Off;
+      } else {
+        throw ParseError("unknown guard mode '" + mode + "' (want deny, prompt <duration> or off)");
+      }
     } else {
       throw ParseError("unknown command '" + name + "'");
     }

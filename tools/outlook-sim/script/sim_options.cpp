@@ -1,5 +1,7 @@
 #include "tools/outlook-sim/script/sim_options.h"
 
+#include <cstddef>
+
 #include "tools/outlook-sim/script/members.h"
 
 namespace sim {
@@ -23,7 +25,12 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions* ou
       if (i != 0) return "/regserver must come first";
       out->mode = SimOptions::Mode::Register;
       SimOptions check;
-      std::vector<std::string> rest(args.begin() + 1, args.end());
+      size_t first = 1;
+      if (args.size() > 1 && IsSwitch(args[1], "force")) {
+        out->force = true;
+        first = 2;
+      }
+      std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(first), args.end());
       const std::string error = ParseSimOptions(rest, &check);
       if (!error.empty()) return error;
       if (check.mode != SimOptions::Mode::Serve || check.embedding) {

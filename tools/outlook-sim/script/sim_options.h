@@ -14,6 +14,8 @@ struct SimOptions {
   int lingerSeconds = 30;
   bool noAddins = false;
   bool embedding = false;
+  // Register: "/regserver /force" overwrites a registration that belongs to another program.
+  bool force = false;
   // Register: the arguments after /regserver, to be put on the LocalServer32 command line.
   std::vector<std::string> serverArgs;
 };
