@@ -145,7 +145,7 @@ const std::map<std::string, Setter>& Setters() {
       {"client_connections", Int(&Config::clientConnections, 1, 10000)},
       {"agent_code_page", [](Config& c, const std::string& v, std::string& e) {
          if (!ParseInt(v, 1, 65535, c.agentCodePage, e)) return false;
-         if (!CodePageKnown(c.agentCodePage)) e = v + " is not a single-byte code page known here";
+         if (!CodePageKnown(c.agentCodePage)) e = v + " is not a code page known here";
          return CodePageKnown(c.agentCodePage);
        }},
       {"sip.user", SipText(&SipSettings::user)},

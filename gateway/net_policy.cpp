@@ -236,6 +236,7 @@ bool ParseFormContentType(const std::string& type, int& codePage, std::string& r
     if (value.compare(0, 8, "windows-") == 0) digits = value.substr(8);
     else if (value.compare(0, 2, "cp") == 0) digits = value.substr(2);
     else if (value == "iso-8859-1" || value == "us-ascii") digits = "1252";  // what 1252 extends
+    else if (value == "utf-8") digits = "65001";                              // a Windows set to UTF-8
     if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos ||
         !CodePageKnown(std::stoi(digits))) {
       reason = "the charset " + value.substr(0, 40) + " is not known here";
@@ -250,6 +251,7 @@ namespace {
 
 // iconv's name for a Windows code page.
 std::string IconvName(int codePage) {
+  if (codePage == 65001) return "UTF-8";
   if (codePage >= 1250 && codePage <= 1258) return "WINDOWS-" + std::to_string(codePage);
   return "CP" + std::to_string(codePage);
 }
@@ -273,9 +275,7 @@ class Iconv {
 
 bool CodePageKnown(int codePage) {
   if (codePage == 1252) return true;
-  // Only single-byte code pages: a byte is a character, so a text cut anywhere stays text.
-  if (codePage == 65001 || codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950) return false;
-  return Iconv(codePage).ok();
+  return codePage > 0 && Iconv(codePage).ok();
 }
 
 bool CodePageToUtf8(const std::string& bytes, int codePage, std::string& utf8) {
@@ -296,9 +296,12 @@ bool CodePageToUtf8(const std::string& bytes, int codePage, std::string& utf8) {
     const size_t r = iconv(cd.get(), &src, &left, &dst, &room);
     utf8.append(buffer, static_cast<size_t>(dst - buffer));
     if (r == static_cast<size_t>(-1) && errno == EILSEQ) {
-      utf8 += "\xEF\xBF\xBD";  // a byte the code page leaves undefined
+      utf8 += "\xEF\xBF\xBD";  // a byte the code page leaves undefined (or a broken sequence)
       ++src;
       --left;
+    } else if (r == static_cast<size_t>(-1) && errno == EINVAL) {
+      utf8 += "\xEF\xBF\xBD";  // a sequence cut off at the end
+      break;
     } else if (r == static_cast<size_t>(-1) && errno != E2BIG) {
       return false;
     }

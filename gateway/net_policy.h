@@ -40,7 +40,8 @@ bool NumberAllowed(const std::vector<std::string>& patterns, const std::string& 
 
 // The charset parameter of a Content-Type ("application/x-www-form-urlencoded; charset=windows-1250").
 // False with a reason when the type is not a URL-encoded form; `codePage` is 0 when no charset
-// is given, else the Windows code page named (windows-NNNN, cpNNNN, or iso-8859-1/us-ascii as 1252).
+// is given, else the Windows code page named (windows-NNNN, cpNNNN, utf-8 as 65001, or
+// iso-8859-1/us-ascii as 1252).
 bool ParseFormContentType(const std::string& type, int& codePage, std::string& reason);
 // Whether text in `codePage` can be decoded (iconv knows it).
 bool CodePageKnown(int codePage);

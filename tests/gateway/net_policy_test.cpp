@@ -78,7 +78,8 @@ TEST(NetPolicy, ContentTypeCharsets) {
       {"application/x-www-form-urlencoded; charset=cp1257", true, 1257, ""},
       {"application/x-www-form-urlencoded; charset=iso-8859-1", true, 1252, ""},
       {"application/x-www-form-urlencoded; charset=windows-9999", false, 0, "the charset windows-9999 is not known here"},
-      {"application/x-www-form-urlencoded; charset=utf-8", false, 0, "the charset utf-8 is not known here"},
+      {"application/x-www-form-urlencoded; charset=utf-8", true, 65001, ""},
+      {"application/x-www-form-urlencoded; charset=koi8-r", false, 0, "the charset koi8-r is not known here"},
       {"text/plain; charset=windows-1250", false, 0, "the request body must be a URL-encoded form"},
   };
   for (const auto& c : cases) {
@@ -103,6 +104,7 @@ TEST(NetPolicy, CodePagesDecodeToUtf8) {
       {1254, "\xDE\xFE\xD0", "\xC5\x9E\xC5\x9F\xC4\x9E"},                       // Şşĝ→Ğ
       {1257, "\xC0\xE0", "\xC4\x84\xC4\x85"},                                   // Ąą
       {1251, "a\x98z", "a\xEF\xBF\xBDz"},  // a byte 1251 leaves undefined
+      {65001, "\xC5\x81 \xFF.\xC5", "\xC5\x81 \xEF\xBF\xBD.\xEF\xBF\xBD"},  // broken UTF-8 marked, not passed on
   };
   for (const auto& c : cases) {
     std::string utf8;
@@ -111,7 +113,7 @@ TEST(NetPolicy, CodePagesDecodeToUtf8) {
   }
   std::string utf8;
   EXPECT_FALSE(CodePageToUtf8("x", 9999, utf8));
-  EXPECT_FALSE(CodePageKnown(65001));  // several bytes a character: not what the agent sends
+  EXPECT_FALSE(CodePageKnown(9999));
 }
 
 TEST(NetPolicy, AdmissionLimits) {
