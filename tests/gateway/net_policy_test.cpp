@@ -60,6 +60,12 @@ TEST(NetPolicy, NumberPatterns) {
   EXPECT_TRUE(NumberAllowed(patterns, "0301234"));
   EXPECT_FALSE(NumberAllowed(patterns, "00491234"));
   EXPECT_TRUE(NumberAllowed({}, "00491234"));  // no patterns: every number
+  // The company PBX example of the README and the example settings.
+  ASSERT_TRUE(ParseNumberPatterns("[2-9]??, [2-4]???, 0[2-8]*, 01[5-7]*", patterns, error)) << error;
+  for (const char* allowed : {"250", "999", "2000", "4999", "0301234567", "08912345", "01701234567"})
+    EXPECT_TRUE(NumberAllowed(patterns, allowed)) << allowed;
+  for (const char* refused : {"112", "110", "11833", "5000", "0044201234", "09001234567", "01371234", "01805123", "+4930123"})
+    EXPECT_FALSE(NumberAllowed(patterns, refused)) << refused;
   // A pattern built to make a naive matcher back-track exponentially is still quick.
   EXPECT_FALSE(GlobMatch("*1*1*1*1*1*1*1*1*2", std::string(32, '1')));
 }
