@@ -17,6 +17,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <mutex>
+#include <map>
 #include <set>
 
 #include "gateway/call_request.h"
@@ -137,6 +138,7 @@ class HttpApi::Server {
     unsigned long long bytesBefore = 0;  // received before the current request
     // The request being read.
     bool callPath = false;
+    std::string page;        // a GET or HEAD of this path, answered once the request is whole
     int codePage = 0;
     bool overflow = false;   // past the limit (or past the budget, when busy): no longer kept
     bool busy = false;
@@ -184,6 +186,7 @@ class HttpApi::Server {
   std::condition_variable stopCv_;
   bool stopping_ = false;
   std::set<Conn*> conns_;
+  std::map<std::string, int> perAddress_;  // connections open, by client address
   std::atomic<size_t> buffered_{0};
   std::vector<AddressBlock> clients_;
 };
@@ -194,11 +197,19 @@ void HttpApi::Server::LogRefusal(const std::string& address, const std::string& 
 
 MHD_Result HttpApi::Server::OnAccept(void* cls, const sockaddr* addr, socklen_t) {
   auto* self = static_cast<Server*>(cls);
-  if (self->clients_.empty()) return MHD_YES;
   const std::string address = AddressText(addr);
   Address16 a;
-  if (ParseAddress(address, a) && InAnyBlock(a, self->clients_)) return MHD_YES;
-  self->LogRefusal(address, "not among the clients of this gateway");
+  std::string reason;
+  if (!self->clients_.empty() && !(ParseAddress(address, a) && InAnyBlock(a, self->clients_))) {
+    reason = "not among the clients of this gateway";
+  } else {
+    std::lock_guard<std::mutex> lock(self->mu_);
+    auto it = self->perAddress_.find(address);
+    if (it != self->perAddress_.end() && it->second >= self->config_.clientConnections)
+      reason = "more than " + std::to_string(self->config_.clientConnections) + " connections open at once";
+  }
+  if (reason.empty()) return MHD_YES;
+  self->LogRefusal(address, reason);
   self->admission_.Refused(address, NowMs());
   return MHD_NO;
 }
@@ -214,7 +225,8 @@ void HttpApi::Server::OnConnection(void* cls, MHD_Connection* c, void** socketCo
     conn->start = Clock::now();
     std::lock_guard<std::mutex> lock(self->mu_);
     self->conns_.insert(conn.get());
-    *socketContext = conn.release();
+    ++self->perAddress_[conn->address];
+      *socketContext = conn.release();
     return;
   }
   std::unique_ptr<Conn> conn(static_cast<Conn*>(*socketContext));
@@ -223,11 +235,13 @@ void HttpApi::Server::OnConnection(void* cls, MHD_Connection* c, void** socketCo
   {
     std::lock_guard<std::mutex> lock(self->mu_);
     self->conns_.erase(conn.get());
+      auto it = self->perAddress_.find(conn->address);
+    if (it != self->perAddress_.end() && --it->second <= 0) self->perAddress_.erase(it);
   }
   self->Free(*conn);
   // A head that libmicrohttpd itself refused (malformed, too large): it never reached us.
-  if (!conn->cut && conn->requests == 0 && conn->phase == Phase::Head && conn->fd.get() >= 0 &&
-      BytesReceived(conn->fd.get()) > 0) {
+  if (!conn->cut && conn->phase == Phase::Head && conn->fd.get() >= 0 &&
+      BytesReceived(conn->fd.get()) > conn->bytesBefore) {
     self->LogRefusal(conn->address, "the request head is malformed or larger than " +
                                         std::to_string(kHeadBytes / 1024) + " KB");
     self->admission_.Refused(conn->address, NowMs());
@@ -249,6 +263,7 @@ void HttpApi::Server::OnCompleted(void* cls, MHD_Connection* c, void** reqCls, M
   conn->start = Clock::now();
   conn->overflow = conn->busy = false;
   conn->callPath = false;
+  conn->page.clear();
 }
 
 void HttpApi::Server::OnLog(void* cls, const char* format, va_list ap) {
@@ -314,16 +329,25 @@ MHD_Result HttpApi::Server::Request(MHD_Connection* c, Conn& conn, const std::st
     }
     if (url == "/" || IsCallStatusPath(url)) {
       if (!get) return Answer(c, conn, 405, "method not allowed\n", "text/plain", "GET, HEAD");
-      if (url == "/") return Answer(c, conn, 200, StatusPageText(), "text/html; charset=utf-8");
-      const std::string digits = url.substr(7);
-      CallRecord call;
-      if (digits.size() > 18 || !store_.Get(std::stoll(digits), call))
-        return Answer(c, conn, 404, "{\"error\": \"no such call\"}\n", "application/json");
-      ViewOptions view;
-      view.showText = config_.showText;
-      return Answer(c, conn, 200, CallJson(call, view), "application/json");
+      // Answered on the next call, once the request is whole: an answer given now would end
+      // the connection (its end is not known yet), and pages are worth a kept-alive one.
+      conn.page = url;
+      return MHD_YES;
     }
     return Answer(c, conn, 404, "not found\n");
+  }
+  if (!conn.page.empty()) {
+    const size_t n = *size;
+    *size = 0;  // a body of a GET is not kept
+    if (n > 0) return MHD_YES;
+    if (conn.page == "/") return Answer(c, conn, 200, StatusPageText(), "text/html; charset=utf-8");
+    const std::string digits = conn.page.substr(7);
+    CallRecord call;
+    if (digits.size() > 18 || !store_.Get(std::stoll(digits), call))
+      return Answer(c, conn, 404, "{\"error\": \"no such call\"}\n", "application/json");
+    ViewOptions view;
+    view.showText = config_.showText;
+    return Answer(c, conn, 200, CallJson(call, view), "application/json");
   }
   if (*size > 0) {
     // Past the limit the bytes are dropped as they come: memory stays bounded whatever the
@@ -487,7 +511,6 @@ bool HttpApi::Server::Bind(int& port, std::string& error) {
       MHD_OPTION_LISTEN_SOCKET, fd.get(),                           //
       MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(threads),  //
       MHD_OPTION_CONNECTION_LIMIT, connections,                     //
-      MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<unsigned>(config_.clientConnections),
       MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(config_.requestSeconds + 1),
       MHD_OPTION_CONNECTION_MEMORY_LIMIT, kHeadBytes,                              //
       MHD_OPTION_NOTIFY_COMPLETED, &Server::OnCompleted, this,                     //

@@ -208,6 +208,34 @@ TEST_F(NetTest, OnlyTheConfiguredClientsMayPost) {
   EXPECT_NE(page.find("<tr><td>127.0.0.2</td><td>0</td><td>1</td></tr>"), std::string::npos) << page;
 }
 
+TEST_F(NetTest, OneAddressHoldsOnlySoManyConnections) {
+  StartGateway([](talmery::Config& c) { c.clientConnections = 2; });
+  auto open = [this](const char* source) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local{}, addr{};
+    local.sin_family = addr.sin_family = AF_INET;
+    inet_pton(AF_INET, source, &local.sin_addr);
+    addr.sin_port = htons(static_cast<uint16_t>(port_));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    // One kept-alive request answered: the gateway has surely taken the connection in.
+    const std::string get = "GET /calls/1 HTTP/1.1\r\nHost: gw\r\n\r\n";
+    EXPECT_EQ(send(fd, get.data(), get.size(), MSG_NOSIGNAL), static_cast<ssize_t>(get.size()));
+    char buffer[512];
+    pollfd p{fd, POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 5000), 1);
+    EXPECT_GT(recv(fd, buffer, sizeof buffer, 0), 0);
+    return fd;
+  };
+  const int first = open("127.0.0.4"), second = open("127.0.0.4");
+  EXPECT_EQ(ExchangeFrom("127.0.0.4", port_, Post(kGood)), "");
+  EXPECT_NE(LogLines("event=refused from=127.0.0.4 reason=\"more than 2 connections open at once\"").size(), 0u);
+  EXPECT_EQ(BodyOf(ExchangeFrom("127.0.0.5", port_, Post(kGood))), "[1]\r\n");  // others are not held up
+  close(first);
+  close(second);
+}
+
 TEST_F(NetTest, LimitsOnAcceptedCalls) {
   const struct {
     std::function<void(talmery::Config&)> adjust;
