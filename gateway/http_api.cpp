@@ -314,6 +314,10 @@ MHD_Result HttpApi::Server::Request(MHD_Connection* c, Conn& conn, const std::st
   {
     std::lock_guard<std::mutex> lock(mu_);
     if (conn.cut) return MHD_NO;
+    if (conn.phase == Phase::Answered) {  // refused before its body: the rest is not read
+      *size = 0;
+      return MHD_YES;
+    }
     if (conn.phase == Phase::Head) {
       conn.phase = Phase::Body;
       first = true;
