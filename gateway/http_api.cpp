@@ -174,6 +174,15 @@ class HttpApi::Server {
   void LogRefusal(const std::string& address, const std::string& reason);
   void Sweep();
   std::string StatusPageText();
+  // The calls waiting: counted in the store at most every 100 ms, plus those accepted since.
+  long long Waiting(long long nowMs) {
+    std::lock_guard<std::mutex> lock(waitingMu_);
+    if (nowMs - waitingAtMs_ >= 100 || nowMs < waitingAtMs_) {
+      waiting_ = store_.CountWaiting();
+      waitingAtMs_ = nowMs;
+    }
+    return waiting_;
+  }
 
   const Config& config_;
   CallStore& store_;
@@ -189,6 +198,8 @@ class HttpApi::Server {
   std::map<std::string, int> perAddress_;  // connections open, by client address
   std::atomic<size_t> buffered_{0};
   std::vector<AddressBlock> clients_;
+  std::mutex waitingMu_;
+  long long waiting_ = 0, waitingAtMs_ = -1000000;
 };
 
 void HttpApi::Server::LogRefusal(const std::string& address, const std::string& reason) {
@@ -409,7 +420,7 @@ MHD_Result HttpApi::Server::FinishCall(MHD_Connection* c, Conn& conn) {
   if (!NumberAllowed(config_.numbers, call.number))
     return Refuse(c, conn, "the number " + MaskNumber(call.number) + " may not be called from this gateway");
   const long long now = NowMs();
-  const long long waiting = config_.maxQueued > 0 ? store_.CountWaiting() : 0;
+  const long long waiting = config_.maxQueued > 0 ? Waiting(now) : 0;
   if (!admission_.TryAdmit(conn.address, now, waiting, reason)) {
     LogRefusal(conn.address, reason);
     return Answer(c, conn, 200, "ERROR: " + reason + "\r\n");
@@ -420,6 +431,10 @@ MHD_Result HttpApi::Server::FinishCall(MHD_Connection* c, Conn& conn) {
     admission_.Released(conn.address, now);
     log_.Write("store", {{"error", error}});
     return Answer(c, conn, 200, "ERROR: the call could not be stored: " + error + "\r\n");
+  }
+  {
+    std::lock_guard<std::mutex> lock(waitingMu_);
+    ++waiting_;
   }
   log_.Write("state", {{"call", std::to_string(id)}, {"state", state::kQueued}, {"number", MaskNumber(call.number)},
                        {"firstocc", std::to_string(call.firstOcc)}, {"selfdelete", call.selfDelete ? "1" : "0"},
