@@ -189,7 +189,6 @@ class HttpApi::Server {
   EventLog& log_;
   std::function<void()> wake_;
   Admission admission_;
-  Fd listen_;
   MHD_Daemon* daemon_ = nullptr;
   std::mutex mu_;
   std::condition_variable stopCv_;
