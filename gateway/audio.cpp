@@ -1,5 +1,9 @@
 #include "gateway/audio.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -94,12 +98,21 @@ bool DecodeWav(const std::string& b, Pcm& pcm, std::string& error) {
 
 bool WriteWavFile(const std::string& path, const Pcm& pcm, std::string& error) {
   // Written under a temporary name and renamed: a reader never sees half a file.
+  // Created 0600 whatever the umask: a message holds a call's text.
   const std::string temp = path + ".part";
   {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     const std::string bytes = EncodeWav(pcm);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out.flush()) {
+    size_t done = 0;
+    while (fd >= 0 && done < bytes.size()) {
+      const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    const bool ok = fd >= 0 && done == bytes.size() && fchmod(fd, 0600) == 0;
+    if (fd >= 0) close(fd);
+    if (!ok) {
       error = "cannot write " + temp;
       std::remove(temp.c_str());
       return false;

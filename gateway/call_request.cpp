@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/url_form.h"
+#include "gateway/net_policy.h"
 
 namespace talmery {
 namespace {
@@ -44,7 +45,7 @@ bool DecodeForm(const std::string& body, std::map<std::string, std::string>& fie
   return true;
 }
 
-bool ParseCallRequest(const std::string& body, CallRequest& request, std::string& reason) {
+bool ParseCallRequest(const std::string& body, CallRequest& request, std::string& reason, int codePage) {
   std::map<std::string, std::string> fields;
   if (!DecodeForm(body, fields, reason)) return false;
   for (const char* name : {"calltime", "selfdelete", "firstocc", "phoneno", "txt"}) {
@@ -111,8 +112,13 @@ bool ParseCallRequest(const std::string& body, CallRequest& request, std::string
     reason = "the text is empty";
     return false;
   }
+  std::string utf8;
+  if (!CodePageToUtf8(text, codePage, utf8)) {
+    reason = "the code page " + std::to_string(codePage) + " is not known here";
+    return false;
+  }
   request.number = number;
-  request.text = urlform::Cp1252ToUtf8(text);
+  request.text = std::move(utf8);
   request.selfDelete = selfDelete == "1";
   request.firstOcc = firstOcc;
   return true;

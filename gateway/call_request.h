@@ -1,6 +1,7 @@
 #pragma once
 // A call request as the agent posts it: a URL-encoded form with calltime, selfdelete, firstocc,
-// phoneno and txt, the text in Windows code page 1252. Decoding and every refusal live here,
+// phoneno and txt, the text in the Windows ANSI code page of the agent (1252 unless the request
+// names another). Decoding and every refusal live here,
 // free of I/O, so that they are tested and fuzzed natively.
 #include <cstddef>
 #include <map>
@@ -8,12 +9,12 @@
 
 namespace talmery {
 
-constexpr size_t kMaxTextBytes = 64 * 1024;   // the decoded text, in code page 1252 bytes
+constexpr size_t kMaxTextBytes = 64 * 1024;   // the decoded text, in code page bytes
 constexpr size_t kMaxNumberDigits = 32;
 
 struct CallRequest {
   std::string number;    // digits, with a leading '+' when one was given
-  std::string text;      // UTF-8, decoded from code page 1252
+  std::string text;      // UTF-8, decoded from the request's code page
   bool selfDelete = false;
   int firstOcc = 0;      // minutes before the appointment, as the agent sent it
 };
@@ -22,7 +23,8 @@ struct CallRequest {
 // a malformed body: a '%' without two hex digits, a field without '=', a field given twice.
 bool DecodeForm(const std::string& body, std::map<std::string, std::string>& fields, std::string& reason);
 
-// The whole check of a posted body. False with the reason that follows "ERROR: " in the answer.
-bool ParseCallRequest(const std::string& body, CallRequest& request, std::string& reason);
+// The whole check of a posted body, its text in Windows code page `codePage` (one that
+// CodePageKnown accepts). False with the reason that follows "ERROR: " in the answer.
+bool ParseCallRequest(const std::string& body, CallRequest& request, std::string& reason, int codePage = 1252);
 
 }  // namespace talmery

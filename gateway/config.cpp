@@ -132,6 +132,22 @@ const std::map<std::string, Setter>& Setters() {
       {"page_calls", Int(&Config::pageCalls, 1, 10000)},
       {"http_threads", Int(&Config::httpThreads, 2, 256)},
       {"request_seconds", Int(&Config::requestSeconds, 1, 300)},
+      {"clients", [](Config& c, const std::string& v, std::string& e) {
+         c.clientsSet = true;
+         if (!ParseAddressBlocks(v, c.clients, e)) return false;
+         if (c.clients.empty()) e = "at least one address or block is needed";
+         return !c.clients.empty();
+       }},
+      {"numbers", [](Config& c, const std::string& v, std::string& e) { return ParseNumberPatterns(v, c.numbers, e); }},
+      {"client_rate", Int(&Config::clientRate, 0, 1000000)},
+      {"daily_calls", Int(&Config::dailyCalls, 0, 100000000)},
+      {"max_queued", Int(&Config::maxQueued, 0, 10000000)},
+      {"client_connections", Int(&Config::clientConnections, 1, 10000)},
+      {"agent_code_page", [](Config& c, const std::string& v, std::string& e) {
+         if (!ParseInt(v, 1, 65535, c.agentCodePage, e)) return false;
+         if (!CodePageKnown(c.agentCodePage)) e = v + " is not a code page known here";
+         return CodePageKnown(c.agentCodePage);
+       }},
       {"sip.user", SipText(&SipSettings::user)},
       {"sip.domain", SipText(&SipSettings::domain)},
       {"sip.auth_user", SipText(&SipSettings::authUser)},
@@ -242,6 +258,12 @@ bool LoadConfigFile(const std::string& path, Config& config, std::string& error)
 bool ValidateConfig(const Config& config, std::string& error) {
   if (config.database.empty()) {
     error = "database: a file name is needed";
+    return false;
+  }
+  if (!config.clientsSet && !IsLoopbackHost(config.listenHost)) {
+    error = "listen is " + config.listenHost +
+            ", reachable from other machines, but clients is not set: name the addresses or networks that may "
+            "post calls (clients = 192.0.2.0/24, 2001:db8::/32), or listen on 127.0.0.1";
     return false;
   }
   if (config.mode == DialMode::Speaker) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "gateway/net_policy.h"
+
 namespace talmery {
 
 enum class DialMode { Sip, Speaker };
@@ -49,6 +51,16 @@ struct Config {
   int pageCalls = 100;               // rows on the page and in --list
   int httpThreads = 16;
   int requestSeconds = 10;           // a whole request (head and body) must arrive in this time
+
+  // Who may post calls, to which numbers, and how many (see net_policy.h and the README).
+  std::vector<AddressBlock> clients; // empty: anyone who reaches `listen` (loopback only)
+  bool clientsSet = false;
+  std::vector<std::string> numbers;  // glob patterns; empty: every number
+  int clientRate = 300;              // accepted calls per client address per minute; 0: no limit
+  int dailyCalls = 10000;            // accepted calls per 24 hours in all; 0: no limit
+  int maxQueued = 1000;              // calls waiting at once; 0: no limit
+  int clientConnections = 64;        // connections open at once per client address
+  int agentCodePage = 1252;          // the code page of a request that names no charset
 
   SipSettings sip;
 

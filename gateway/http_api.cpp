@@ -1,18 +1,28 @@
 #include "gateway/http_api.h"
 
 #include <arpa/inet.h>
-#include <httplib.h>
+#include <linux/tcp.h>
+#include <microhttpd.h>
+#include <netdb.h>
 #include <netinet/in.h>
-#include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <fcntl.h>
 #include <chrono>
+#include <condition_variable>
+#include <cstdarg>
 #include <cstring>
+#include <mutex>
+#include <map>
+#include <set>
 
 #include "gateway/call_request.h"
 #include "gateway/event_log.h"
+#include "gateway/net_policy.h"
 #include "gateway/status_view.h"
 
 namespace talmery {
@@ -20,301 +30,554 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kIoSeconds = 5;          // one read or write
-constexpr int kKeepAliveSeconds = 5;   // between two requests on one connection
-constexpr int kKeepAliveRequests = 100;
+constexpr size_t kHeadBytes = 32 * 1024;         // request line and headers, per connection
+constexpr unsigned kMaxConnections = 4000;       // in all, lowered to what the file limit allows
+constexpr size_t kBufferedBodyBudget = 64 << 20; // bodies held at once, over all connections
 
-// Set by the stream when a request ran out of time, read by the error handler on the same
-// worker thread.
-thread_local bool t_requestTimedOut = false;
-// Set for every error answer: what follows on the connection (an unread body, say) cannot be
-// trusted to start a request, so the connection ends.
-thread_local bool t_closeAfter = false;
-
-// A connection's stream: buffered reads that fail once the request's deadline has passed.
-class DeadlineStream : public httplib::Stream {
+class Fd {
  public:
-  explicit DeadlineStream(int fd) : fd_(fd) {}
-  void SetDeadline(Clock::time_point deadline) { deadline_ = deadline; }
-  bool TimedOut() const { return timedOut_; }
-
-  bool is_readable() const override { return pos_ < len_ || WaitFor(POLLIN, true); }
-  bool is_writable() const override { return WaitFor(POLLOUT, false); }
-
-  ssize_t read(char* ptr, size_t size) override {
-    if (pos_ == len_) {
-      if (!WaitFor(POLLIN, true)) return -1;
-      ssize_t n;
-      do n = recv(fd_, buffer_, sizeof buffer_, 0);
-      while (n < 0 && errno == EINTR);
-      if (n <= 0) return n;
-      pos_ = 0;
-      len_ = static_cast<size_t>(n);
-    }
-    const size_t n = std::min(size, len_ - pos_);
-    std::memcpy(ptr, buffer_ + pos_, n);
-    pos_ += n;
-    return static_cast<ssize_t>(n);
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) close(fd_);
   }
-
-  ssize_t write(const char* ptr, size_t size) override {
-    if (!WaitFor(POLLOUT, false)) return -1;
-    ssize_t n;
-    do n = send(fd_, ptr, size, MSG_NOSIGNAL);
-    while (n < 0 && errno == EINTR);
-    return n;
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
   }
-
-  void get_remote_ip_and_port(std::string& ip, int& port) const override { Address(true, ip, port); }
-  void get_local_ip_and_port(std::string& ip, int& port) const override { Address(false, ip, port); }
-  socket_t socket() const override { return fd_; }
 
  private:
-  bool WaitFor(short events, bool reading) const {
-    for (;;) {
-      auto limit = Clock::now() + std::chrono::seconds(kIoSeconds);
-      bool deadlineFirst = false;
-      if (reading && deadline_ < limit) {
-        limit = deadline_;
-        deadlineFirst = true;
-      }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(limit - Clock::now()).count();
-      pollfd p{fd_, events, 0};
-      const int r = poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
-      if (r < 0 && errno == EINTR) continue;
-      if (r == 0 && deadlineFirst) {
-        timedOut_ = true;
-        t_requestTimedOut = true;
-      }
-      return r > 0;
-    }
-  }
-
-  void Address(bool remote, std::string& ip, int& port) const {
-    sockaddr_storage addr{};
-    socklen_t len = sizeof addr;
-    const int r = remote ? getpeername(fd_, reinterpret_cast<sockaddr*>(&addr), &len)
-                         : getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    char text[INET6_ADDRSTRLEN] = "";
-    port = -1;
-    if (r == 0 && addr.ss_family == AF_INET) {
-      auto* a = reinterpret_cast<sockaddr_in*>(&addr);
-      inet_ntop(AF_INET, &a->sin_addr, text, sizeof text);
-      port = ntohs(a->sin_port);
-    } else if (r == 0 && addr.ss_family == AF_INET6) {
-      auto* a = reinterpret_cast<sockaddr_in6*>(&addr);
-      inet_ntop(AF_INET6, &a->sin6_addr, text, sizeof text);
-      port = ntohs(a->sin6_port);
-    }
-    ip = text;
-  }
-
   int fd_;
-  Clock::time_point deadline_ = Clock::time_point::max();
-  mutable bool timedOut_ = false;
-  char buffer_[4096];
-  size_t pos_ = 0, len_ = 0;
 };
 
-bool ReadableWithin(int fd, int seconds, const std::atomic<socket_t>& listening) {
-  // In slices, so that a stopping server does not wait out an idle connection.
-  for (int waited = 0; waited < seconds * 10; ++waited) {
-    if (listening == INVALID_SOCKET) return false;
-    pollfd p{fd, POLLIN, 0};
-    const int r = poll(&p, 1, 100);
-    if (r > 0) return true;
-    if (r < 0 && errno != EINTR) return false;
-  }
-  return false;
-}
-
-}  // namespace
-
-class HttpApi::Server : public httplib::Server {
- public:
-  explicit Server(int requestSeconds) : requestSeconds_(requestSeconds) {}
-
- private:
-  bool process_and_close_socket(socket_t sock) override {
-    DeadlineStream stream(sock);
-    for (int left = kKeepAliveRequests; left > 0; --left) {
-      // A new connection has the request's time to begin; a kept-alive one a while longer.
-      const int idle = left == kKeepAliveRequests ? std::min(requestSeconds_, kKeepAliveSeconds) : kKeepAliveSeconds;
-      if (!ReadableWithin(sock, idle, svr_sock_)) break;
-      t_requestTimedOut = false;
-      t_closeAfter = false;
-      stream.SetDeadline(Clock::now() + std::chrono::seconds(requestSeconds_));
-      bool closed = false;
-      const bool ok = process_request(stream, left == 1, closed, nullptr);
-      if (!ok && stream.TimedOut()) {
-        // The head never arrived whole: say so, then drop the connection.
-        static const char kTimeout[] =
-            "HTTP/1.1 408 Request Timeout\r\nConnection: close\r\nContent-Type: text/plain\r\n"
-            "Content-Length: 32\r\n\r\nERROR: the request took too long";
-        stream.write(kTimeout, sizeof kTimeout - 1);
-      }
-      if (!ok || closed || stream.TimedOut() || t_closeAfter) break;
+std::string AddressText(const sockaddr* addr) {
+  char text[INET6_ADDRSTRLEN] = "";
+  if (addr && addr->sa_family == AF_INET) {
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(addr)->sin_addr, text, sizeof text);
+  } else if (addr && addr->sa_family == AF_INET6) {
+    const auto* a6 = reinterpret_cast<const sockaddr_in6*>(addr);
+    if (IN6_IS_ADDR_V4MAPPED(&a6->sin6_addr)) {
+      inet_ntop(AF_INET, &a6->sin6_addr.s6_addr[12], text, sizeof text);  // as the client wrote it
+    } else {
+      inet_ntop(AF_INET6, &a6->sin6_addr, text, sizeof text);
     }
-    shutdown(sock, SHUT_RDWR);
-    close(sock);
-    return true;
   }
-
-  int requestSeconds_;
-};
-
-HttpApi::HttpApi(const Config& config, CallStore& store, EventLog& log, std::function<void()> wake)
-    : config_(config), store_(store), log_(log), wake_(std::move(wake)), server_(std::make_unique<Server>(config.requestSeconds)) {
-  Route();
+  return text;
 }
 
-HttpApi::~HttpApi() { Stop(); }
-
-namespace {
-
-void Answer(httplib::Response& res, int status, const std::string& body, const char* type = "text/plain") {
-  res.status = status;
-  res.set_content(body, type);
-}
-
-void Refuse(httplib::Response& res, const std::string& reason) { Answer(res, 200, "ERROR: " + reason + "\r\n"); }
-
-bool IsCallPath(const std::string& path) { return path == kCallPath; }
 bool IsCallStatusPath(const std::string& path) {
   if (path.compare(0, 7, "/calls/") != 0 || path.size() == 7) return false;
   return path.find_first_not_of("0123456789", 7) == std::string::npos;
 }
 
-}  // namespace
-
-void HttpApi::Route() {
-  Server& s = *server_;
-  const int threads = config_.httpThreads;
-  s.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
-  s.set_read_timeout(kIoSeconds, 0);
-  s.set_write_timeout(kIoSeconds, 0);
-  s.set_keep_alive_timeout(kKeepAliveSeconds);
-  s.set_payload_max_length(kMaxRequestBytes);
-  s.set_tcp_nodelay(true);
-
-  // Paths first, methods second: an unknown path is 404 whatever the method, a known path with
-  // the wrong method 405 with the methods it takes. Either way the body is left unread, so the
-  // connection closes (see the error handler).
-  s.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
-    const bool head = req.method == "GET" || req.method == "HEAD";
-    std::string allow;
-    if (IsCallPath(req.path)) {
-      if (req.method == "POST") return httplib::Server::HandlerResponse::Unhandled;
-      allow = "POST";
-    } else if (req.path == "/" || IsCallStatusPath(req.path)) {
-      if (head) return httplib::Server::HandlerResponse::Unhandled;
-      allow = "GET, HEAD";
-    } else {
-      Answer(res, 404, "not found\n");
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    res.set_header("Allow", allow);
-    Answer(res, 405, "method not allowed\n");
-    return httplib::Server::HandlerResponse::Handled;
-  });
-
-  // The agent shows a status of 300 or more as "gateway not started": a call request that is
-  // refused for its size gets an ERROR line it can show instead.
-  s.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request& req, httplib::Response& res) {
-    t_closeAfter = true;
-    res.set_header("Connection", "close");
-    if (t_requestTimedOut) {
-      res.status = 408;
-      res.set_content("ERROR: the request took too long\r\n", "text/plain");
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    if (res.status == 413 && IsCallPath(req.path)) {
-      res.status = 200;
-      res.set_content("ERROR: the request is larger than " + std::to_string(kMaxRequestBytes / 1024) + " KB\r\n",
-                      "text/plain");
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    return httplib::Server::HandlerResponse::Unhandled;
-  }));
-
-  s.set_exception_handler([this](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-    log_.Write("http", {{"error", "a handler failed"}});
-    Answer(res, 500, "internal error\n");
-  });
-
-  s.Post(kCallPath, [this](const httplib::Request& req, httplib::Response& res) {
-    const std::string remote = req.remote_addr;
-    const std::string type = req.get_header_value("Content-Type");
-    CallRequest call;
-    std::string reason;
-    if (!type.empty() && type.compare(0, 33, "application/x-www-form-urlencoded") != 0) {
-      reason = "the request body must be a URL-encoded form";
-    } else if (!ParseCallRequest(req.body, call, reason)) {
-      // reason set
-    } else {
-      long long id = 0;
-      std::string error;
-      if (!store_.Accept(call, config_.attempts, NowMs(), id, error)) {
-        log_.Write("store", {{"error", error}});
-        Refuse(res, "the call could not be stored: " + error);
-        return;
-      }
-      log_.Write("state", {{"call", std::to_string(id)}, {"state", state::kQueued}, {"number", MaskNumber(call.number)},
-                           {"firstocc", std::to_string(call.firstOcc)}, {"selfdelete", call.selfDelete ? "1" : "0"},
-                           {"from", remote}});
-      if (wake_) wake_();
-      Answer(res, 200, "[" + std::to_string(id) + "]\r\n");
-      return;
-    }
-    log_.Write("refused", {{"from", remote}, {"reason", reason}});
-    Refuse(res, reason);
-  });
-
-  s.Get("/", [this](const httplib::Request&, httplib::Response& res) {
-    ViewOptions view;
-    view.showText = config_.showText;
-    view.refreshSeconds = config_.pageRefresh;
-    view.mode = config_.mode == DialMode::Sip ? "SIP" : "speaker";
-    res.set_header("Cache-Control", "no-store");
-    Answer(res, 200, StatusPage(store_.Recent(config_.pageCalls), view, NowMs()), "text/html; charset=utf-8");
-  });
-
-  s.Get(R"(/calls/(\d+))", [this](const httplib::Request& req, httplib::Response& res) {
-    const std::string digits = req.matches[1];
-    CallRecord call;
-    res.set_header("Cache-Control", "no-store");
-    if (digits.size() > 18 || !store_.Get(std::stoll(digits), call)) {
-      Answer(res, 404, "{\"error\": \"no such call\"}\n", "application/json");
-      return;
-    }
-    ViewOptions view;
-    view.showText = config_.showText;
-    Answer(res, 200, CallJson(call, view), "application/json");
-  });
+unsigned long long BytesReceived(int fd) {
+  tcp_info info{};
+  socklen_t len = sizeof info;
+  if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &len) != 0) return 0;
+  return info.tcpi_bytes_received;
 }
 
-bool HttpApi::Bind(std::string& error) {
-  if (config_.listenPort == 0) {
-    port_ = server_->bind_to_any_port(config_.listenHost);
-    if (port_ <= 0) {
-      error = "cannot listen on " + config_.listenHost;
-      return false;
-    }
-    return true;
+const char* BrowserHeader(MHD_Connection* c) {
+  for (const char* name : {"Origin", "Referer"})
+    if (MHD_lookup_connection_value(c, MHD_HEADER_KIND, name)) return name;
+  const char* found = nullptr;
+  MHD_get_connection_values(
+      c, MHD_HEADER_KIND,
+      [](void* cls, MHD_ValueKind, const char* key, const char*) -> MHD_Result {
+        if (strncasecmp(key, "Sec-Fetch-", 10) == 0) {
+          *static_cast<const char**>(cls) = key;
+          return MHD_NO;
+        }
+        return MHD_YES;
+      },
+      &found);
+  return found;
+}
+
+}  // namespace
+
+long RaiseFileLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1024;
+  if (limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+    getrlimit(RLIMIT_NOFILE, &limit);
   }
-  if (!server_->bind_to_port(config_.listenHost, config_.listenPort)) {
-    error = "cannot listen on " + config_.listenHost + ":" + std::to_string(config_.listenPort) +
-            " (in use, or not an address of this machine)";
+  return limit.rlim_cur == RLIM_INFINITY ? 1L << 20 : static_cast<long>(limit.rlim_cur);
+}
+
+class HttpApi::Server {
+ public:
+  Server(const Config& config, CallStore& store, EventLog& log, std::function<void()> wake)
+      : config_(config), store_(store), log_(log), wake_(std::move(wake)),
+        admission_(AdmissionLimits{config.clientRate, config.dailyCalls, config.maxQueued}) {
+    admission_.Seed(store_.CreatedSince(NowMs() - 24LL * 3600 * 1000));
+  }
+  ~Server() { Stop(); }
+
+  bool Bind(int& port, std::string& error);
+  void Serve();
+  void Stop();
+
+ private:
+  // What we know of one connection; one request at a time. `mu_` guards the fields that the
+  // sweeper reads.
+  enum class Phase { Head, Body, Working, Answered };
+  struct Conn {
+    explicit Conn(int dup) : fd(dup) {}
+    Fd fd;                   // our own reference to the socket, so that its number stays ours
+    std::string address;
+    Clock::time_point start; // when the current request may begin
+    Phase phase = Phase::Head;
+    bool cut = false;        // the sweeper ended it
+    int requests = 0;        // answered on this connection
+    unsigned long long bytesBefore = 0;  // received before the current request
+    // The request being read.
+    bool callPath = false;
+    std::string page;        // a GET or HEAD of this path, answered once the request is whole
+    int codePage = 0;
+    bool overflow = false;   // past the limit (or past the budget, when busy): no longer kept
+    bool busy = false;
+    std::string body;
+    size_t held = 0;         // what body counts in buffered_
+  };
+  void Keep(Conn& conn) {
+    const size_t now = conn.body.capacity();
+    buffered_ += now;
+    buffered_ -= conn.held;
+    conn.held = now;
+  }
+  void Free(Conn& conn) {
+    std::string().swap(conn.body);
+    buffered_ -= conn.held;
+    conn.held = 0;
+  }
+
+  static MHD_Result OnAccept(void* cls, const sockaddr* addr, socklen_t);
+  static MHD_Result OnRequest(void* cls, MHD_Connection* c, const char* url, const char* method, const char*,
+                              const char* data, size_t* size, void** reqCls);
+  static void OnCompleted(void* cls, MHD_Connection* c, void** reqCls, MHD_RequestTerminationCode);
+  static void OnConnection(void* cls, MHD_Connection* c, void** socketContext, MHD_ConnectionNotificationCode code);
+  static void OnLog(void* cls, const char* format, va_list ap);
+
+  MHD_Result Request(MHD_Connection* c, Conn& conn, const std::string& url, const std::string& method,
+                     const char* data, size_t* size);
+  MHD_Result BeginCall(MHD_Connection* c, Conn& conn);
+  MHD_Result FinishCall(MHD_Connection* c, Conn& conn);
+  MHD_Result Answer(MHD_Connection* c, Conn& conn, unsigned status, const std::string& body,
+                    const char* type = "text/plain", const char* allow = nullptr);
+  MHD_Result Refuse(MHD_Connection* c, Conn& conn, const std::string& reason);
+  void LogRefusal(const std::string& address, const std::string& reason);
+  void Sweep();
+  std::string StatusPageText();
+  // The calls waiting: counted in the store at most every 100 ms, plus those accepted since.
+  long long Waiting(long long nowMs) {
+    std::lock_guard<std::mutex> lock(waitingMu_);
+    if (nowMs - waitingAtMs_ >= 100 || nowMs < waitingAtMs_) {
+      waiting_ = store_.CountWaiting();
+      waitingAtMs_ = nowMs;
+    }
+    return waiting_;
+  }
+
+  const Config& config_;
+  CallStore& store_;
+  EventLog& log_;
+  std::function<void()> wake_;
+  Admission admission_;
+  MHD_Daemon* daemon_ = nullptr;
+  std::mutex mu_;
+  std::condition_variable stopCv_;
+  bool stopping_ = false;
+  std::set<Conn*> conns_;
+  std::map<std::string, int> perAddress_;  // connections open, by client address
+  std::atomic<size_t> buffered_{0};
+  std::vector<AddressBlock> clients_;
+  std::mutex waitingMu_;
+  long long waiting_ = 0, waitingAtMs_ = -1000000;
+};
+
+void HttpApi::Server::LogRefusal(const std::string& address, const std::string& reason) {
+  log_.Write("refused", {{"from", address}, {"reason", reason}});
+}
+
+MHD_Result HttpApi::Server::OnAccept(void* cls, const sockaddr* addr, socklen_t) {
+  auto* self = static_cast<Server*>(cls);
+  const std::string address = AddressText(addr);
+  Address16 a;
+  std::string reason;
+  if (!self->clients_.empty() && !(ParseAddress(address, a) && InAnyBlock(a, self->clients_))) {
+    reason = "not among the clients of this gateway";
+  } else {
+    std::lock_guard<std::mutex> lock(self->mu_);
+    auto it = self->perAddress_.find(address);
+    if (it != self->perAddress_.end() && it->second >= self->config_.clientConnections)
+      reason = "more than " + std::to_string(self->config_.clientConnections) + " connections open at once";
+  }
+  if (reason.empty()) return MHD_YES;
+  self->LogRefusal(address, reason);
+  self->admission_.Refused(address, NowMs());
+  return MHD_NO;
+}
+
+void HttpApi::Server::OnConnection(void* cls, MHD_Connection* c, void** socketContext,
+                                   MHD_ConnectionNotificationCode code) {
+  auto* self = static_cast<Server*>(cls);
+  if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+    const MHD_ConnectionInfo* fd = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
+    const MHD_ConnectionInfo* addr = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    auto conn = std::make_unique<Conn>(fd ? fcntl(fd->connect_fd, F_DUPFD_CLOEXEC, 0) : -1);
+    conn->address = addr ? AddressText(addr->client_addr) : "";
+    conn->start = Clock::now();
+    std::lock_guard<std::mutex> lock(self->mu_);
+    self->conns_.insert(conn.get());
+    ++self->perAddress_[conn->address];
+      *socketContext = conn.release();
+    return;
+  }
+  std::unique_ptr<Conn> conn(static_cast<Conn*>(*socketContext));
+  *socketContext = nullptr;
+  if (!conn) return;
+  {
+    std::lock_guard<std::mutex> lock(self->mu_);
+    self->conns_.erase(conn.get());
+      auto it = self->perAddress_.find(conn->address);
+    if (it != self->perAddress_.end() && --it->second <= 0) self->perAddress_.erase(it);
+  }
+  self->Free(*conn);
+  // A head that libmicrohttpd itself refused (malformed, too large): it never reached us.
+  if (!conn->cut && conn->phase == Phase::Head && conn->fd.get() >= 0 &&
+      BytesReceived(conn->fd.get()) > conn->bytesBefore) {
+    self->LogRefusal(conn->address, "the request head is malformed or larger than " +
+                                        std::to_string(kHeadBytes / 1024) + " KB");
+    self->admission_.Refused(conn->address, NowMs());
+  }
+}
+
+void HttpApi::Server::OnCompleted(void* cls, MHD_Connection* c, void** reqCls, MHD_RequestTerminationCode) {
+  auto* self = static_cast<Server*>(cls);
+  *reqCls = nullptr;
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  Conn* conn = info ? static_cast<Conn*>(info->socket_context) : nullptr;
+  if (!conn) return;
+  self->Free(*conn);
+  const unsigned long long bytes = conn->fd.get() >= 0 ? BytesReceived(conn->fd.get()) : 0;
+  std::lock_guard<std::mutex> lock(self->mu_);
+  conn->bytesBefore = bytes;
+  ++conn->requests;
+  conn->phase = Phase::Head;
+  conn->start = Clock::now();
+  conn->overflow = conn->busy = false;
+  conn->callPath = false;
+  conn->page.clear();
+}
+
+void HttpApi::Server::OnLog(void* cls, const char* format, va_list ap) {
+  char text[512];
+  std::vsnprintf(text, sizeof text, format, ap);
+  std::string message = text;
+  while (!message.empty() && (message.back() == '\n' || message.back() == '.')) message.pop_back();
+  static_cast<Server*>(cls)->log_.Write("http", {{"message", message}});
+}
+
+MHD_Result HttpApi::Server::OnRequest(void* cls, MHD_Connection* c, const char* url, const char* method, const char*,
+                                      const char* data, size_t* size, void** reqCls) {
+  auto* self = static_cast<Server*>(cls);
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  Conn* conn = info ? static_cast<Conn*>(info->socket_context) : nullptr;
+  if (!conn) return MHD_NO;
+  *reqCls = conn;
+  return self->Request(c, *conn, url ? url : "", method ? method : "", data, size);
+}
+
+MHD_Result HttpApi::Server::Answer(MHD_Connection* c, Conn& conn, unsigned status, const std::string& body,
+                                   const char* type, const char* allow) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (conn.cut) return MHD_NO;
+    conn.phase = Phase::Answered;
+  }
+  MHD_Response* response =
+      MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
+  if (!response) return MHD_NO;
+  MHD_add_response_header(response, "Content-Type", type);
+  if (allow) MHD_add_response_header(response, "Allow", allow);
+  if (status != 200 || std::strcmp(type, "text/plain") != 0) MHD_add_response_header(response, "Cache-Control", "no-store");
+  const MHD_Result r = MHD_queue_response(c, status, response);
+  MHD_destroy_response(response);
+  return r;
+}
+
+MHD_Result HttpApi::Server::Refuse(MHD_Connection* c, Conn& conn, const std::string& reason) {
+  LogRefusal(conn.address, reason);
+  admission_.Refused(conn.address, NowMs());
+  return Answer(c, conn, 200, "ERROR: " + reason + "\r\n");
+}
+
+MHD_Result HttpApi::Server::Request(MHD_Connection* c, Conn& conn, const std::string& url, const std::string& method,
+                                    const char* data, size_t* size) {
+  bool first = false;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (conn.cut) return MHD_NO;
+    if (conn.phase == Phase::Answered) {  // refused before its body: the rest is not read
+      *size = 0;
+      return MHD_YES;
+    }
+    if (conn.phase == Phase::Head) {
+      conn.phase = Phase::Body;
+      first = true;
+    }
+  }
+  if (first) {
+    // Paths first, methods second: an unknown path is 404 whatever the method, a known path with
+    // the wrong method 405 with the methods it takes. The body of either is never read.
+    const bool get = method == "GET" || method == "HEAD";
+    if (url == kCallPath) {
+      if (method == "POST") return BeginCall(c, conn);
+      return Answer(c, conn, 405, "method not allowed\n", "text/plain", "POST");
+    }
+    if (url == "/" || IsCallStatusPath(url)) {
+      if (!get) return Answer(c, conn, 405, "method not allowed\n", "text/plain", "GET, HEAD");
+      // Answered on the next call, once the request is whole: an answer given now would end
+      // the connection (its end is not known yet), and pages are worth a kept-alive one.
+      conn.page = url;
+      return MHD_YES;
+    }
+    return Answer(c, conn, 404, "not found\n");
+  }
+  if (!conn.page.empty()) {
+    const size_t n = *size;
+    *size = 0;  // a body of a GET is not kept
+    if (n > 0) return MHD_YES;
+    if (conn.page == "/") return Answer(c, conn, 200, StatusPageText(), "text/html; charset=utf-8");
+    const std::string digits = conn.page.substr(7);
+    CallRecord call;
+    if (digits.size() > 18 || !store_.Get(std::stoll(digits), call))
+      return Answer(c, conn, 404, "{\"error\": \"no such call\"}\n", "application/json");
+    ViewOptions view;
+    view.showText = config_.showText;
+    return Answer(c, conn, 200, CallJson(call, view), "application/json");
+  }
+  if (*size > 0) {
+    // Past the limit the bytes are dropped as they come: memory stays bounded whatever the
+    // framing (Content-Length, chunked, or none), and the answer waits for the body's end.
+    const size_t n = *size;
+    *size = 0;
+    if (conn.overflow) return MHD_YES;
+    if (conn.body.size() + n > kMaxRequestBytes || buffered_ + n > kBufferedBodyBudget) {
+      conn.overflow = true;
+      conn.busy = conn.body.size() + n <= kMaxRequestBytes;
+      Free(conn);
+      return MHD_YES;
+    }
+    conn.body.append(data, n);
+    Keep(conn);
+    return MHD_YES;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (conn.cut) return MHD_NO;
+    conn.phase = Phase::Working;  // from here on the answer is ours to give, not the sweeper's
+  }
+  return FinishCall(c, conn);
+}
+
+MHD_Result HttpApi::Server::BeginCall(MHD_Connection* c, Conn& conn) {
+  // Everything that the head decides is decided before a byte of the body is read.
+  if (const char* header = BrowserHeader(c))
+    return Refuse(c, conn, std::string("calls are not taken from web browsers (the request has a ") + header +
+                               " header)");
+  const char* type = MHD_lookup_connection_value(c, MHD_HEADER_KIND, "Content-Type");
+  std::string reason;
+  if (!ParseFormContentType(type ? type : "", conn.codePage, reason)) return Refuse(c, conn, reason);
+  if (const char* length = MHD_lookup_connection_value(c, MHD_HEADER_KIND, "Content-Length")) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long n = std::strtoull(length, &end, 10);
+    if (errno != 0 || n > kMaxRequestBytes)
+      return Refuse(c, conn, "the request is larger than " + std::to_string(kMaxRequestBytes / 1024) + " KB");
+  }
+  conn.callPath = true;
+  return MHD_YES;
+}
+
+MHD_Result HttpApi::Server::FinishCall(MHD_Connection* c, Conn& conn) {
+  if (conn.overflow) {
+    if (conn.busy)
+      return Refuse(c, conn, "the gateway is busy reading other requests: try again");
+    return Refuse(c, conn, "the request is larger than " + std::to_string(kMaxRequestBytes / 1024) + " KB");
+  }
+  CallRequest call;
+  std::string reason;
+  const int codePage = conn.codePage ? conn.codePage : config_.agentCodePage;
+  if (!ParseCallRequest(conn.body, call, reason, codePage)) return Refuse(c, conn, reason);
+  if (!NumberAllowed(config_.numbers, call.number))
+    return Refuse(c, conn, "the number " + MaskNumber(call.number) + " may not be called from this gateway");
+  const long long now = NowMs();
+  const long long waiting = config_.maxQueued > 0 ? Waiting(now) : 0;
+  if (!admission_.TryAdmit(conn.address, now, waiting, reason)) {
+    LogRefusal(conn.address, reason);
+    return Answer(c, conn, 200, "ERROR: " + reason + "\r\n");
+  }
+  long long id = 0;
+  std::string error;
+  if (!store_.Accept(call, config_.attempts, now, id, error)) {
+    admission_.Released(conn.address, now);
+    log_.Write("store", {{"error", error}});
+    return Answer(c, conn, 200, "ERROR: the call could not be stored: " + error + "\r\n");
+  }
+  {
+    std::lock_guard<std::mutex> lock(waitingMu_);
+    ++waiting_;
+  }
+  log_.Write("state", {{"call", std::to_string(id)}, {"state", state::kQueued}, {"number", MaskNumber(call.number)},
+                       {"firstocc", std::to_string(call.firstOcc)}, {"selfdelete", call.selfDelete ? "1" : "0"},
+                       {"from", conn.address}});
+  if (wake_) wake_();
+  return Answer(c, conn, 200, "[" + std::to_string(id) + "]\r\n");
+}
+
+std::string HttpApi::Server::StatusPageText() {
+  ViewOptions view;
+  view.showText = config_.showText;
+  view.refreshSeconds = config_.pageRefresh;
+  view.mode = config_.mode == DialMode::Sip ? "SIP" : "speaker";
+  view.clients = admission_.Activity(NowMs());
+  view.showClients = true;
+  return StatusPage(store_.Recent(config_.pageCalls), view, NowMs());
+}
+
+void HttpApi::Server::Sweep() {
+  const auto now = Clock::now();
+  const auto limit = std::chrono::seconds(config_.requestSeconds);
+  std::lock_guard<std::mutex> lock(mu_);
+  for (Conn* conn : conns_) {
+    if (conn->cut || conn->fd.get() < 0 || now - conn->start < limit) continue;
+    if (conn->phase == Phase::Working || conn->phase == Phase::Answered) continue;
+    conn->cut = true;
+    // No answer is on its way (the phase says so): these bytes cannot mix with one.
+    std::string reason, answer;
+    if (conn->phase == Phase::Body && conn->overflow) {
+      reason = "the request is larger than " + std::to_string(kMaxRequestBytes / 1024) + " KB";
+      answer = "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/plain\r\nContent-Length: " +
+               std::to_string(reason.size() + 9) + "\r\n\r\nERROR: " + reason + "\r\n";
+    } else if (conn->phase == Phase::Body || BytesReceived(conn->fd.get()) > conn->bytesBefore) {
+      reason = "the request took too long";
+      answer =
+          "HTTP/1.1 408 Request Timeout\r\nConnection: close\r\nContent-Type: text/plain\r\n"
+          "Content-Length: 34\r\n\r\nERROR: the request took too long\r\n";
+    } else if (conn->requests == 0) {
+      reason = "nothing was sent within " + std::to_string(config_.requestSeconds) + " s";
+    }
+    // Logged first, so that the line is there when the client sees the answer.
+    if (!reason.empty()) {
+      LogRefusal(conn->address, reason);
+      admission_.Refused(conn->address, NowMs());
+    }
+    if (!answer.empty()) send(conn->fd.get(), answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    shutdown(conn->fd.get(), SHUT_RDWR);
+  }
+}
+
+bool HttpApi::Server::Bind(int& port, std::string& error) {
+  clients_ = config_.clients;
+  std::string host = config_.listenHost;
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  const std::string where = config_.listenHost + ":" + std::to_string(config_.listenPort);
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host.c_str(), std::to_string(config_.listenPort).c_str(), &hints, &found) != 0 || !found) {
+    error = "cannot listen on " + where + " (not an address of this machine)";
     return false;
   }
-  port_ = config_.listenPort;
+  std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> list(found, freeaddrinfo);
+  const int family = found->ai_family;
+  Fd fd(socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  const int yes = 1, no = 0;
+  if (fd.get() >= 0) {
+    setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    if (family == AF_INET6) setsockopt(fd.get(), IPPROTO_IPV6, IPV6_V6ONLY, &no, sizeof no);
+  }
+  if (fd.get() < 0 || bind(fd.get(), found->ai_addr, found->ai_addrlen) != 0 || listen(fd.get(), 1024) != 0) {
+    error = "cannot listen on " + where + " (" + std::strerror(errno) + ": in use, or not an address of this machine)";
+    return false;
+  }
+  sockaddr_storage bound{};
+  socklen_t len = sizeof bound;
+  getsockname(fd.get(), reinterpret_cast<sockaddr*>(&bound), &len);
+  port = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                           : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+
+  // Two descriptors per connection (libmicrohttpd's and ours), and a margin for the store,
+  // the lines and their children.
+  const long files = RaiseFileLimit();
+  const unsigned connections =
+      static_cast<unsigned>(std::max(16L, std::min(static_cast<long>(kMaxConnections), (files - 128) / 2)));
+  unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ERROR_LOG;
+  if (family == AF_INET6) flags |= MHD_USE_IPv6;
+  const int threads = std::max(1, config_.httpThreads);
+  daemon_ = MHD_start_daemon(
+      flags, 0, &Server::OnAccept, this, &Server::OnRequest, this,  //
+      MHD_OPTION_LISTEN_SOCKET, fd.get(),                           //
+      MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(threads),  //
+      MHD_OPTION_CONNECTION_LIMIT, connections,                     //
+      MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(config_.requestSeconds + 1),
+      MHD_OPTION_CONNECTION_MEMORY_LIMIT, kHeadBytes,                              //
+      MHD_OPTION_NOTIFY_COMPLETED, &Server::OnCompleted, this,                     //
+      MHD_OPTION_NOTIFY_CONNECTION, &Server::OnConnection, this,                   //
+      MHD_OPTION_EXTERNAL_LOGGER, &Server::OnLog, this,                            //
+      MHD_OPTION_SIGPIPE_HANDLED_BY_APP, 1,                                        //
+      MHD_OPTION_END);
+  if (!daemon_) {
+    error = "cannot serve HTTP on " + where + " (libmicrohttpd did not start)";
+    return false;
+  }
+  fd.release();  // the daemon closes it
   return true;
 }
 
-void HttpApi::Serve() { server_->listen_after_bind(); }
+void HttpApi::Server::Serve() {
+  std::unique_lock<std::mutex> lock(mu_);
+  while (!stopping_) {
+    stopCv_.wait_for(lock, std::chrono::milliseconds(100));
+    if (stopping_) break;
+    lock.unlock();
+    Sweep();
+    lock.lock();
+  }
+}
+
+void HttpApi::Server::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    stopping_ = true;
+  }
+  stopCv_.notify_all();
+  if (daemon_) {
+    MHD_stop_daemon(daemon_);
+    daemon_ = nullptr;
+  }
+}
+
+HttpApi::HttpApi(const Config& config, CallStore& store, EventLog& log, std::function<void()> wake)
+    : server_(std::make_unique<Server>(config, store, log, std::move(wake))) {}
+
+HttpApi::~HttpApi() { Stop(); }
+
+bool HttpApi::Bind(std::string& error) { return server_->Bind(port_, error); }
+
+void HttpApi::Serve() { server_->Serve(); }
 
 void HttpApi::Stop() {
-  if (server_) server_->stop();
+  if (server_) server_->Stop();
 }
 
 }  // namespace talmery

@@ -1,10 +1,12 @@
 #pragma once
 // The HTTP side: call requests exactly as the agent posts them, the status page and the JSON of
-// one call. Built on cpp-httplib, with each connection read through a stream that bounds a whole
-// request (head and body) in time, so that a slow client holds a worker for seconds, not forever.
+// one call. Built on libmicrohttpd in its epoll mode: a few threads serve every connection, so
+// that slow or idle clients cost a socket each and hold up nobody. Each request (head and body)
+// must arrive whole within request_seconds; bodies are bounded while they are read.
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "gateway/config.h"
 #include "gateway/store.h"
@@ -34,13 +36,12 @@ class HttpApi {
 
  private:
   class Server;
-  void Route();
-  const Config& config_;
-  CallStore& store_;
-  EventLog& log_;
-  std::function<void()> wake_;
   std::unique_ptr<Server> server_;
   int port_ = 0;
 };
+
+// Raises the soft limit of open files to the hard limit (each connection takes two); returns the
+// soft limit now in force.
+long RaiseFileLimit();
 
 }  // namespace talmery

@@ -34,6 +34,9 @@ int List(const talmery::Config& config, int count) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // What this process and its children (the SIP user agents, the speech helper) create holds
+  // numbers and texts: for the service user alone, however the server was started.
+  umask(0077);
   talmery::CommandLine line;
   std::string error;
   if (!talmery::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), line, error)) {

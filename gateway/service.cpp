@@ -41,7 +41,11 @@ bool Gateway::PrepareSpool(std::string& silencePath, std::string& error) {
     }
     closedir(dir);
   }
-  if (config_.mode == DialMode::Speaker) return MakeDirs(config_.speakerDir, 0755, error);
+  if (config_.mode == DialMode::Speaker) {
+    if (!MakeDirs(config_.speakerDir, 0700, error)) return false;
+    chmod(config_.speakerDir.c_str(), 0700);  // it holds the texts spoken
+    return true;
+  }
   // What a call sends until the callee answers: longer than any ring, so that the source does
   // not end (and with it the call) before the answer.
   silencePath = spool + "/silence.wav";

@@ -80,8 +80,19 @@ std::string StatusPage(const std::vector<CallRecord>& calls, const ViewOptions& 
       page += "<td>" + (c.text ? "<pre>" + HtmlEscape(*c.text) + "</pre>" : std::string("<i>removed</i>")) + "</td>";
     page += "</tr>\n";
   }
-  page += "</table>\n</body></html>\n";
+  page += "</table>\n" + ClientTable(options) + "</body></html>\n";
   return page;
+}
+
+std::string ClientTable(const ViewOptions& options) {
+  if (!options.showClients) return "";
+  std::string table = "<h2>Clients, last 24 hours</h2>\n";
+  if (options.clients.empty()) return table + "<p>No requests.</p>\n";
+  table += "<table>\n<tr><th>Address</th><th>Accepted</th><th>Refused</th></tr>\n";
+  for (const ClientActivity& c : options.clients)
+    table += "<tr><td>" + HtmlEscape(c.address) + "</td><td>" + std::to_string(c.accepted) + "</td><td>" +
+             std::to_string(c.refused) + "</td></tr>\n";
+  return table + "</table>\n";
 }
 
 std::string CallJson(const CallRecord& c, const ViewOptions& options) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "gateway/net_policy.h"
 #include "gateway/store.h"
 
 namespace talmery {
@@ -12,7 +13,13 @@ struct ViewOptions {
   bool showText = false;
   int refreshSeconds = 10;
   std::string mode;  // "SIP" or "speaker", shown in the page's heading
+  // Requests per client address over the last 24 hours, in a table of their own.
+  bool showClients = false;
+  std::vector<ClientActivity> clients;
 };
+
+// The page's table of client addresses (empty when options.showClients is false).
+std::string ClientTable(const ViewOptions& options);
 
 // Keeps the first two and the last two digits of numbers of seven characters or more, only
 // the last two of shorter ones (one of four or fewer); the rest become '*'.

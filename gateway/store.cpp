@@ -1,5 +1,12 @@
 #include "gateway/store.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 namespace talmery {
 namespace {
 
@@ -137,6 +144,18 @@ Sqlite::~Sqlite() {
 }
 
 std::unique_ptr<CallStore> CallStore::Open(const std::string& path, bool create, std::string& error) {
+  // Every number and text is in these files: the owner alone may read them, whatever the
+  // umask. SQLite gives the -wal and -shm files the mode of the database file.
+  if (create) {
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+      error = path + ": " + std::strerror(errno);
+      return nullptr;
+    }
+    fchmod(fd, 0600);
+    close(fd);
+    for (const char* suffix : {"-wal", "-shm"}) chmod((path + suffix).c_str(), 0600);
+  }
   Sqlite writer, reader;
   if (!OpenDb(path, create, writer, error)) return nullptr;
   // WAL: readers (the status page) never wait for the writer. FULL: each commit is on disk
@@ -330,6 +349,21 @@ std::vector<CallRecord> CallStore::CloseInterrupted(long long nowMs, std::string
       error);
   if (!ok) closed.clear();
   return closed;
+}
+
+long long CallStore::CountWaiting() {
+  std::lock_guard<std::mutex> lock(readMu_);
+  Stmt s(reader_.get(), "SELECT COUNT(*) FROM calls WHERE next_ms IS NOT NULL");
+  return s.Step() == SQLITE_ROW ? s.Int(0) : 0;
+}
+
+std::vector<long long> CallStore::CreatedSince(long long sinceMs) {
+  std::lock_guard<std::mutex> lock(readMu_);
+  Stmt s(reader_.get(), "SELECT created_ms FROM calls WHERE created_ms >= ?");
+  s.Bind(1, sinceMs);
+  std::vector<long long> times;
+  while (s.Step() == SQLITE_ROW) times.push_back(s.Int(0));
+  return times;
 }
 
 std::optional<long long> CallStore::NextDueMs() {

@@ -108,6 +108,11 @@ class CallStore {
   bool Get(long long id, CallRecord& call);
   std::vector<CallRecord> Recent(int count);
 
+  // For the limits on accepted calls: the calls waiting now (queued or waiting for a retry),
+  // and the creation times of the calls accepted since `sinceMs`.
+  long long CountWaiting();
+  std::vector<long long> CreatedSince(long long sinceMs);
+
  private:
   using Job = std::function<bool(sqlite3*, std::string&)>;
   CallStore(Sqlite writer, Sqlite reader);

@@ -244,7 +244,8 @@ int PostToGateway(const std::string& path, const std::string& body, std::string&
     errorText = kGatewayBadHostText;
     return 0;
   }
-  x->request = ComposeGatewayRequest(x->host, x->port, path, body);
+  // The form's text is in this process's ANSI code page: the gateway decodes it by the name.
+  x->request = ComposeGatewayRequest(x->host, x->port, path, body, GetACP());
   x->done.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   x->deadline = GetTickCount64() + kGatewayDeadlineMs;
   if (!x->done) {

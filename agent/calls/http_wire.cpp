@@ -61,12 +61,19 @@ bool IsUsableHostName(const std::string& host) {
   return true;
 }
 
+std::string CharsetOfCodePage(unsigned codePage) {
+  if (codePage == 0) return "";
+  if (codePage == 65001) return "utf-8";
+  return "windows-" + std::to_string(codePage);
+}
+
 std::string ComposeGatewayRequest(const std::string& host, uint16_t port, const std::string& path,
-                                  const std::string& body) {
+                                  const std::string& body, unsigned codePage) {
   std::string hostHeader = host.find(':') != std::string::npos ? "[" + host + "]" : host;
   if (port != kHttpDefaultPort) hostHeader += ":" + std::to_string(port);
   std::string request = "POST " + path + " HTTP/1.1\r\n";
-  request += "Content-Type: application/x-www-form-urlencoded\r\n";
+  const std::string charset = CharsetOfCodePage(codePage);
+  request += "Content-Type: application/x-www-form-urlencoded" + (charset.empty() ? "" : "; charset=" + charset) + "\r\n";
   request += "Host: " + hostHeader + "\r\n";
   request += "Content-Length: " + std::to_string(body.size()) + "\r\n";
   request += "User-Agent: Brisomel\r\n";

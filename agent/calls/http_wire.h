@@ -14,9 +14,12 @@ bool IsUsableHostName(const std::string& host);
 
 // The request: a POST of the form body with the header set the gateway has always received, in
 // its order (Content-Type, Host, Content-Length, User-Agent "Brisomel"), ended by the empty line
-// and followed by the body bytes.
+// and followed by the body bytes. The Content-Type names the ANSI code page the body's text is
+// in ("; charset=windows-1250"; 65001 is "utf-8"; 0 names none); the body is sent as it is.
 std::string ComposeGatewayRequest(const std::string& host, uint16_t port, const std::string& path,
-                                  const std::string& body);
+                                  const std::string& body, unsigned codePage);
+// The charset name for a Windows ANSI code page ("windows-1252", "utf-8"); "" for 0.
+std::string CharsetOfCodePage(unsigned codePage);
 
 // Reads one HTTP/1.x answer from the bytes of a connection, as they arrive. It keeps the status
 // and at most the first kMaxBodyBytes of the body; it stops at once when the status says the

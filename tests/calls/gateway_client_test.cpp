@@ -2,6 +2,7 @@
 #include "agent/calls/gateway_client.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 
@@ -48,7 +49,7 @@ TEST_F(GatewayClientTest, SendsOneFormPostAsBrisomel) {
   ASSERT_EQ(server_.RequestCount(), 1u);
   EXPECT_EQ(server_.Requests()[0].raw,
             "POST /ocall/callreqHandler.jsp HTTP/1.1\r\n"
-            "Content-Type: application/x-www-form-urlencoded\r\n"
+            "Content-Type: application/x-www-form-urlencoded; charset=windows-" + std::to_string(GetACP()) + "\r\n"
             "Host: 127.0.0.1:" + std::to_string(server_.Port()) + "\r\n"
             "Content-Length: 60\r\n"
             "User-Agent: Brisomel\r\n"

@@ -3,6 +3,7 @@
 #include "agent/calls/reminder_call.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <memory>
 #include <string>
@@ -77,7 +78,8 @@ TEST_F(ReminderCallTest, WorkedExampleArrivesByteForByte) {
   const gateway::RecordedRequest r = m_server.Requests()[0];
   EXPECT_EQ(r.method, "POST");
   EXPECT_EQ(r.target, "/ocall/callreqHandler.jsp");
-  EXPECT_EQ(r.Header("Content-Type"), "application/x-www-form-urlencoded");
+  EXPECT_EQ(r.Header("Content-Type"),
+            "application/x-www-form-urlencoded; charset=windows-" + std::to_string(GetACP()));
   EXPECT_EQ(r.Header("Content-Length"), std::to_string(body.size()));
   EXPECT_EQ(r.Header("User-Agent"), "Brisomel");
   EXPECT_EQ(r.body, body);

@@ -9,7 +9,8 @@ namespace {
 TEST(Config, FileSettingsAndSections) {
   Config c;
   std::string error;
-  ASSERT_TRUE(ParseConfigText("# comment\nlisten = 0.0.0.0:9000\nmax_calls=6   # at once\nshow_text = yes\n\n[sip]\n"
+  ASSERT_TRUE(ParseConfigText("# comment\nlisten = 0.0.0.0:9000\nclients = 192.0.2.0/24 2001:db8::/32\nmax_calls=6   # at once\n"
+                              "show_text = yes\nnumbers = 2???, 0[1-9]*\nagent_code_page = 1250\n\n[sip]\n"
                               "user = 200\ndomain = pbx.example.com\npassword = a#b=c\nrtp_ports = 20000 - 20099\n",
                               c, error))
       << error;
@@ -17,6 +18,13 @@ TEST(Config, FileSettingsAndSections) {
   EXPECT_EQ(c.listenPort, 9000);
   EXPECT_EQ(c.maxCalls, 6);
   EXPECT_TRUE(c.showText);
+  ASSERT_EQ(c.clients.size(), 2u);
+  EXPECT_EQ(c.clients[1].prefix, 32);
+  EXPECT_EQ(c.numbers, (std::vector<std::string>{"2???", "0[1-9]*"}));
+  EXPECT_EQ(c.agentCodePage, 1250);
+  EXPECT_EQ(c.clientRate, 300);  // the defaults of the limits
+  EXPECT_EQ(c.dailyCalls, 10000);
+  EXPECT_EQ(c.maxQueued, 1000);
   EXPECT_EQ(c.sip.user, "200");
   EXPECT_EQ(c.sip.password, "a#b=c");  // everything after the first '='; '#' only after a blank
   EXPECT_EQ(c.sip.rtpPortFirst, 20000);
@@ -49,6 +57,12 @@ TEST(Config, FileErrorsNameTheLine) {
       {"just words\n", "line 1: \"key = value\" expected"},
       {"mode = phone\n", "line 1: mode: \"phone\" is not sip or speaker"},
       {"[sip]\nrtp_ports = 20099-20000\n", "line 2: sip.rtp_ports: the range 20099-20000 is empty"},
+      {"clients = 10.0.0.0/33\n", "line 1: clients: \"10.0.0.0/33\": the prefix length must be 0 to 32"},
+      {"clients = office\n", "line 1: clients: \"office\" is not an IPv4 or IPv6 address or block"},
+      {"clients =\n", "line 1: clients: at least one address or block is needed"},
+      {"numbers = 00*, +44*\nnumbers = 9#\n", "line 2: numbers: \"9#\" is not a number pattern (digits, + ? * and [0-9] only)"},
+      {"numbers = 0[1-9*\n", "line 1: numbers: \"0[1-9*\": a [ without ]"},
+      {"agent_code_page = 9999\n", "line 1: agent_code_page: 9999 is not a code page known here"},
   };
   for (const auto& c : cases) {
     Config config;
@@ -68,6 +82,9 @@ TEST(Config, CombinationsThatCannotWork) {
       {"[sip]\ndial = tel:{number}\n", "sip.dial: a sip: address with {number} is needed"},
       {"[sip]\ndial = sip:100@pbx\n", "sip.dial: a sip: address with {number} is needed"},
       {"max_calls = 200\n[sip]\nrtp_ports = 10000-10100\n", "sip.rtp_ports: at least 4 ports per call at once are needed"},
+      {"listen = 0.0.0.0:8155\n",
+       "listen is 0.0.0.0, reachable from other machines, but clients is not set: name the addresses or networks that "
+       "may post calls (clients = 192.0.2.0/24, 2001:db8::/32), or listen on 127.0.0.1"},
   };
   for (const auto& c : cases) {
     Config config;

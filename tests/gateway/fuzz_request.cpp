@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "gateway/call_request.h"
+#include "gateway/net_policy.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string body(reinterpret_cast<const char*>(data), size);
@@ -18,5 +20,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else if (reason.empty()) {
     std::abort();
   }
+  // The head's parts come from anyone too: a Content-Type, and (from the settings) patterns.
+  int codePage = 0;
+  std::string why;
+  if (talmery::ParseFormContentType(body.substr(0, 80), codePage, why)) {
+    if (codePage != 0 && !talmery::CodePageKnown(codePage)) std::abort();
+  } else if (why.empty()) {
+    std::abort();
+  }
+  std::vector<std::string> patterns;
+  if (talmery::ParseNumberPatterns(body.substr(0, 40), patterns, why))
+    talmery::NumberAllowed(patterns, body.size() > 40 ? body.substr(40, 40) : body);
+  std::string utf8;
+  if (!talmery::CodePageToUtf8(body, 1250, utf8) || !talmery::CodePageToUtf8(body, 65001, utf8)) std::abort();
   return 0;
 }

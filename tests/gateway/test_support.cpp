@@ -18,8 +18,19 @@ namespace gwtest {
 
 using Clock = std::chrono::steady_clock;
 
-std::string Exchange(int port, const std::string& bytes, int timeoutMs) {
+std::string Exchange(int port, const std::string& bytes, int timeoutMs) { return ExchangeFrom("", port, bytes, timeoutMs); }
+
+std::string ExchangeFrom(const std::string& source, int port, const std::string& bytes, int timeoutMs) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (!source.empty()) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, source.c_str(), &local.sin_addr);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+      close(fd);
+      return "(cannot bind " + source + ")";
+    }
+  }
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<uint16_t>(port));

@@ -19,6 +19,8 @@ namespace gwtest {
 // Sends `bytes` to 127.0.0.1:port and returns all that comes back until the server closes (or
 // `timeoutMs` passes).
 std::string Exchange(int port, const std::string& bytes, int timeoutMs = 10000);
+// The same from the local address `source` (e.g. "127.0.0.2": all of 127/8 is this machine).
+std::string ExchangeFrom(const std::string& source, int port, const std::string& bytes, int timeoutMs = 10000);
 // A POST of `body` to the call path, as the agent sends it; returns the whole response.
 std::string PostCall(int port, const std::string& body);
 // The body of a response.

@@ -61,4 +61,15 @@ TEST(UrlForm, ConvertsCodePage1252ToUtf8) {
   for (const auto& c : cases) EXPECT_EQ(urlform::Cp1252ToUtf8(c.first), c.second);
 }
 
+TEST(GatewayParseForm, TheCharsetOfTheContentType) {
+  const std::pair<const char*, unsigned> cases[] = {
+      {"application/x-www-form-urlencoded; charset=windows-1250", 1250},
+      {"application/x-www-form-urlencoded;Charset=\"Windows-1251\"", 1251},
+      {"application/x-www-form-urlencoded; charset=utf-8", 65001},
+      {"application/x-www-form-urlencoded", 0},
+      {"application/x-www-form-urlencoded; charset=iso-8859-2", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(gateway::FormCodePage(c.first), c.second) << c.first;
+}
+
 }  // namespace

@@ -11,19 +11,36 @@ using State = Reader::State;
 using Failure = Reader::Failure;
 
 TEST(ComposeGatewayRequest, TheHeaderSetTheGatewayHasAlwaysReceived) {
-  EXPECT_EQ(ComposeGatewayRequest("127.0.0.1", 8155, "/ocall/callreqHandler.jsp", "a=1&b=2"),
+  EXPECT_EQ(ComposeGatewayRequest("127.0.0.1", 8155, "/ocall/callreqHandler.jsp", "a=1&b=2", 1250),
             "POST /ocall/callreqHandler.jsp HTTP/1.1\r\n"
-            "Content-Type: application/x-www-form-urlencoded\r\n"
+            "Content-Type: application/x-www-form-urlencoded; charset=windows-1250\r\n"
             "Host: 127.0.0.1:8155\r\n"
             "Content-Length: 7\r\n"
             "User-Agent: Brisomel\r\n"
             "\r\n"
             "a=1&b=2");
   // The default port is left out of Host; an IPv6 address is bracketed.
-  const std::string onDefault = ComposeGatewayRequest("gateway", 80, "/p", "");
+  const std::string onDefault = ComposeGatewayRequest("gateway", 80, "/p", "", 1252);
   EXPECT_NE(onDefault.find("\r\nHost: gateway\r\n"), std::string::npos) << onDefault;
   EXPECT_NE(onDefault.find("\r\nContent-Length: 0\r\n"), std::string::npos) << onDefault;
-  EXPECT_NE(ComposeGatewayRequest("::1", 81, "/p", "").find("\r\nHost: [::1]:81\r\n"), std::string::npos);
+  EXPECT_NE(ComposeGatewayRequest("::1", 81, "/p", "", 1252).find("\r\nHost: [::1]:81\r\n"), std::string::npos);
+}
+
+TEST(ComposeGatewayRequest, TheCharsetNamesTheCodePage) {
+  const struct {
+    unsigned codePage;
+    const char* contentType;
+  } cases[] = {
+      {1251, "Content-Type: application/x-www-form-urlencoded; charset=windows-1251\r\n"},
+      {874, "Content-Type: application/x-www-form-urlencoded; charset=windows-874\r\n"},
+      {65001, "Content-Type: application/x-www-form-urlencoded; charset=utf-8\r\n"},
+      {0, "Content-Type: application/x-www-form-urlencoded\r\n"},
+  };
+  for (const auto& c : cases) {
+    const std::string request = ComposeGatewayRequest("gw", 8155, "/p", "txt=%A3", c.codePage);
+    EXPECT_NE(request.find(c.contentType), std::string::npos) << request;
+    EXPECT_EQ(request.substr(request.size() - 7), "txt=%A3");  // the body as it is
+  }
 }
 
 TEST(IsUsableHostName, RefusesWhatCouldBreakTheRequestHead) {

@@ -1,6 +1,7 @@
 // The hidden agent end to end: outlook-sim as Outlook, cadelo.exe started with "/hidewindow yes",
 // the stand-in gateway in this process.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -46,7 +47,8 @@ TEST_F(HiddenAgentTest, AReminderInOutlookEndsAsTheCallRequestAtTheGateway) {
   const gateway::RecordedRequest request = gateway_.Requests()[0];
   EXPECT_EQ(request.method, "POST");
   EXPECT_EQ(request.target, "/ocall/callreqHandler.jsp");
-  EXPECT_EQ(request.Header("Content-Type"), "application/x-www-form-urlencoded");
+  EXPECT_EQ(request.Header("Content-Type"),
+            "application/x-www-form-urlencoded; charset=windows-" + std::to_string(GetACP()));
   EXPECT_EQ(request.body, kWorkedExampleBody);
 
   ASSERT_TRUE(sim.WaitForLine("Note fired", 10000));

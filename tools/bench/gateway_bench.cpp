@@ -9,16 +9,23 @@
 // 3. Simultaneous calls: that many calls at once to as many loopback phones; each phone's
 //    recording is checked against the text.
 // 4. The idle gateway's memory, with its baresip processes.
+// 5. An honest request's latency while 300 clients trickle their heads and 1,100 hold idle
+//    connections (each group spread over client addresses of 127/8, under the per-address cap).
+// 6. The gateway's peak memory above idle while one client sends a 1 GB chunked body.
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <chrono>
+#include <cstring>
+#include <mutex>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -80,8 +87,11 @@ bool KeepAlivePost(int fd, const std::string& body) {
   }
 }
 
+// The checks on every request stay on, with limits no measurement reaches.
 std::string BaseConfig(const std::string& dir, int port) {
-  return "listen = 127.0.0.1:" + std::to_string(port) + "\ndatabase = " + dir + "/calls.db\n";
+  return "listen = 127.0.0.1:" + std::to_string(port) + "\ndatabase = " + dir +
+         "/calls.db\nclient_rate = 1000000\ndaily_calls = 100000000\nmax_queued = 10000000\n"
+         "numbers = 555????, 0[1-9]*, ?????\n";
 }
 
 void AcceptRate(int requests) {
@@ -250,11 +260,12 @@ void Simultaneous(int calls) {
               done, calls, heldAtOnce, clean, worst, calls);
 }
 
-long RssKb(pid_t pid) {
+long StatusKb(pid_t pid, const char* field) {
   const std::string status = gwtest::ReadFile("/proc/" + std::to_string(pid) + "/status");
-  const size_t at = status.find("VmRSS:");
-  return at == std::string::npos ? 0 : std::atol(status.c_str() + at + 6);
+  const size_t at = status.find(field);
+  return at == std::string::npos ? 0 : std::atol(status.c_str() + at + std::strlen(field));
 }
+long RssKb(pid_t pid) { return StatusKb(pid, "VmRSS:"); }
 
 void IdleMemory() {
   TempDir dir;
@@ -286,14 +297,184 @@ void IdleMemory() {
               RssKb(gateway.Pid()), count, children);
 }
 
+int ConnectFrom(const std::string& source, int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  inet_pton(AF_INET, source.c_str(), &local.sin_addr);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+      (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno != EINPROGRESS)) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Holds `count` connections open from addresses 127.0.<group>.x (50 per address); trickling
+// ones send a byte of an endless head every 200 ms. A connection the gateway ends is opened
+// again, so that the number stays up for the whole measurement.
+class Crowd {
+ public:
+  Crowd(int port, int group, int count, bool trickle) : port_(port), trickle_(trickle) {
+    for (int i = 0; i < count; ++i) slots_.push_back({"127.0." + std::to_string(group) + "." + std::to_string(2 + i / 50), -1, 0});
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~Crowd() {
+    stop_ = true;
+    thread_.join();
+    for (Slot& s : slots_)
+      if (s.fd >= 0) close(s.fd);
+  }
+  int Open() const { return open_; }
+  long Reopened() const { return reopened_; }
+
+ private:
+  struct Slot {
+    std::string source;
+    int fd;
+    size_t sent;
+  };
+  void Run() {
+    static const std::string head = "POST /ocall/callreqHandler.jsp HTTP/1.1\r\nHost: x\r\nX-Slow: ";
+    char buffer[4096];
+    while (!stop_) {
+      int open = 0;
+      for (Slot& s : slots_) {
+        if (s.fd >= 0) {
+          // Anything read (an answer, the end) means the gateway is done with it.
+          const ssize_t n = recv(s.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+          if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != ENOTCONN) || n > 0) {
+            close(s.fd);
+            s.fd = -1;
+            ++reopened_;
+          }
+        }
+        if (s.fd < 0) {
+          s.fd = ConnectFrom(s.source, port_);
+          s.sent = 0;
+        }
+        if (s.fd < 0) continue;
+        ++open;
+        if (trickle_) {
+          const char byte = s.sent < head.size() ? head[s.sent] : 'a';
+          if (send(s.fd, &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT) == 1) ++s.sent;
+        }
+      }
+      open_ = open;
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+  }
+  int port_;
+  bool trickle_;
+  std::vector<Slot> slots_;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> open_{0};
+  std::atomic<long> reopened_{0};
+  std::thread thread_;
+};
+
+void LatencyUnderSlowClients(int trickling, int idle, int samples) {
+  TempDir dir;
+  const int base = phone::FreePortBlock(100, 1);
+  gwtest::WriteFile(dir.path() + "/g.conf", BaseConfig(dir.path(), base) + "[sip]\nbaresip = /nonexistent/baresip\n"
+                                            "sip_port = " + std::to_string(base + 10) + "\ncontrol_port = " +
+                                            std::to_string(base + 30) + "\n");
+  gwtest::GatewayProcess gateway(dir.path() + "/g.conf", dir.path() + "/g.log");
+  if (!gateway.WaitUntilServing(20000)) return;
+  Crowd slow(base, 1, trickling, true), silent(base, 2, idle, false);
+  std::this_thread::sleep_for(std::chrono::seconds(3));  // all connected and trickling
+  const std::string body = gwtest::CallBody("5550100", "Honest reminder.");
+  std::vector<double> latencies;
+  int failed = 0, lowest = 1 << 30;
+  for (int i = 0; i < samples; ++i) {
+    lowest = std::min(lowest, slow.Open() + silent.Open());
+    const Clock::time_point start = Clock::now();
+    if (BodyOf(gwtest::PostCall(base, body)).compare(0, 1, "[") == 0) latencies.push_back(Ms(Clock::now() - start));
+    else ++failed;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  std::sort(latencies.begin(), latencies.end());
+  const double p50 = latencies.empty() ? 0 : latencies[latencies.size() / 2];
+  const double p99 = latencies.empty() ? 0 : latencies[std::min(latencies.size() - 1, latencies.size() * 99 / 100)];
+  std::printf("| Honest request with %d trickling and %d idle connections open | p50 %.1f ms, p99 %.1f ms, max %.1f ms "
+              "(n=%zu, %d failed; at least %d of %d connections open at each request; %ld cut off and reopened) | "
+              "a POST on a new connection from 127.0.0.1 every 50 ms; the others from 127.0.1.x and 127.0.2.x, 50 per "
+              "address; trickling ones send a head byte every 200 ms, idle ones nothing (request_seconds = 10 ends "
+              "both) |\n",
+              trickling, idle, p50, p99, latencies.empty() ? 0 : latencies.back(), latencies.size(), failed, lowest,
+              trickling + idle, slow.Reopened() + silent.Reopened());
+}
+
+void MemoryDuringHugeBody(long long megabytes) {
+  TempDir dir;
+  const int base = phone::FreePortBlock(100, 1);
+  gwtest::WriteFile(dir.path() + "/g.conf", BaseConfig(dir.path(), base) + "request_seconds = 60\n[sip]\n"
+                                            "baresip = /nonexistent/baresip\nsip_port = " + std::to_string(base + 10) +
+                                            "\ncontrol_port = " + std::to_string(base + 30) + "\n");
+  gwtest::GatewayProcess gateway(dir.path() + "/g.conf", dir.path() + "/g.log");
+  if (!gateway.WaitUntilServing(20000)) return;
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const long idle = RssKb(gateway.Pid());
+  std::atomic<bool> sending{true};
+  std::atomic<long> peak{idle};
+  std::thread sampler([&] {
+    while (sending) {
+      peak = std::max(peak.load(), RssKb(gateway.Pid()));
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  });
+  const int fd = Connect(base);
+  const std::string head = "POST /ocall/callreqHandler.jsp HTTP/1.1\r\nHost: x\r\nContent-Type: "
+                           "application/x-www-form-urlencoded\r\nTransfer-Encoding: chunked\r\n\r\n";
+  std::string chunk = "10000\r\n" + std::string(65536, 'a') + "\r\n";
+  bool ok = send(fd, head.data(), head.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(head.size());
+  const Clock::time_point start = Clock::now();
+  for (long long sent = 0; ok && sent < megabytes * 16; ++sent) {
+    for (size_t at = 0; ok && at < chunk.size();) {
+      const ssize_t n = send(fd, chunk.data() + at, chunk.size() - at, MSG_NOSIGNAL);
+      ok = n > 0;
+      at += ok ? static_cast<size_t>(n) : 0;
+    }
+  }
+  if (ok) send(fd, "0\r\n\r\n", 5, MSG_NOSIGNAL);
+  const double seconds = Ms(Clock::now() - start) / 1000;
+  std::string answer;
+  char buffer[1024];
+  for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, static_cast<size_t>(n));
+  close(fd);
+  sending = false;
+  sampler.join();
+  const long hwm = StatusKb(gateway.Pid(), "VmHWM:");
+  std::string said = BodyOf(answer);
+  while (!said.empty() && (said.back() == '\n' || said.back() == '\r')) said.pop_back();
+  std::printf("| Peak memory above idle during a %lld MB chunked body | %ld KB (sampled every 10 ms; peak resident "
+              "VmHWM %ld KB, idle %ld KB); %s in %.1f s, answered \"%s\" | one client sends 64 KB chunks as fast as "
+              "loopback takes them; past 256 KB the gateway drops the bytes as they come |\n",
+              megabytes, peak - idle, hwm, idle, ok ? "sent whole" : "cut off", seconds, said.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const int requests = argc > 1 ? std::atoi(argv[1]) : 5000;
   const int calls = argc > 2 ? std::atoi(argv[2]) : 20;
-  AcceptRate(requests);
-  PostToInvite(50);
-  Simultaneous(calls);
-  IdleMemory();
+  // 1,400 connections of the bench and as many of the gateway.
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
+  const char* only = std::getenv("GATEWAY_BENCH_ONLY");  // e.g. "slow,memory": just those parts
+  auto part = [only](const char* name) { return !only || std::strstr(only, name) != nullptr; };
+  if (part("rate")) AcceptRate(requests);
+  if (part("invite")) PostToInvite(50);
+  if (part("calls")) Simultaneous(calls);
+  if (part("idle")) IdleMemory();
+  if (part("slow")) LatencyUnderSlowClients(300, 1100, 100);
+  if (part("memory")) MemoryDuringHugeBody(1024);
   return 0;
 }

@@ -18,4 +18,8 @@ std::vector<std::pair<std::string, std::string>> ParseForm(const std::string& bo
 std::string FormField(const std::vector<std::pair<std::string, std::string>>& form,
                       const std::string& name);
 
+// The charset parameter of a Content-Type as the agent sends it ("...; charset=windows-1250"):
+// the code page number, 65001 for utf-8, 0 when there is none or it names no Windows code page.
+unsigned FormCodePage(const std::string& contentType);
+
 }  // namespace gateway

@@ -152,10 +152,14 @@ int main(int argc, char** argv) {
     }
     auto form = gateway::ParseForm(r.body);
     std::string phone = gateway::FormField(form, "phoneno");
+    // The stand-in decodes code page 1252 only; a text in another one is shown as 1252 would.
+    const unsigned codePage = gateway::FormCodePage(r.Header("Content-Type"));
     std::string text = urlform::Cp1252ToUtf8(gateway::FormField(form, "txt"));
     long long id = nextId++;
     ++calls;
-    std::printf("call request #%lld: number %s\n%s", id, phone.c_str(), Indented(text).c_str());
+    const std::string note =
+        codePage != 0 && codePage != 1252 ? " (code page " + std::to_string(codePage) + ", shown as 1252)" : "";
+    std::printf("call request #%lld: number %s%s\n%s", id, phone.c_str(), note.c_str(), Indented(text).c_str());
     if (options.fixedAnswer) {
       a.status = options.status;
       a.reason = ReasonFor(options.status);
