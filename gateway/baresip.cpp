@@ -85,9 +85,19 @@ bool Baresip::WriteFiles(std::string& error) {
 }
 
 bool Baresip::Spawn(std::string& error) {
+  // The password goes through a pipe on standard input, which baresip's account loader reads
+  // when an account has an auth_user and no auth_pass: it never lies in a file, and the account
+  // syntax (which ends a value at a blank or ';') does not limit its characters.
+  int in[2];
+  if (pipe2(in, O_CLOEXEC) != 0) {
+    error = std::string("pipe: ") + std::strerror(errno);
+    return false;
+  }
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) {
     error = std::string("pipe: ") + std::strerror(errno);
+    close(in[0]);
+    close(in[1]);
     return false;
   }
   // Everything the child needs is made before fork: after it, only async-signal-safe calls.
@@ -97,8 +107,7 @@ bool Baresip::Spawn(std::string& error) {
   const pid_t pid = fork();
   if (pid < 0) {
     error = std::string("fork: ") + std::strerror(errno);
-    close(out[0]);
-    close(out[1]);
+    for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
     return false;
   }
   if (pid == 0) {
@@ -107,8 +116,7 @@ bool Baresip::Spawn(std::string& error) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(126);
     setpgid(0, 0);
-    const int devnull = open("/dev/null", O_RDONLY);
-    if (devnull >= 0) dup2(devnull, STDIN_FILENO);
+    dup2(in[0], STDIN_FILENO);
     dup2(out[1], STDOUT_FILENO);
     dup2(out[1], STDERR_FILENO);
     // No descriptor of ours (the HTTP socket above all) may live on in baresip.
@@ -117,7 +125,21 @@ bool Baresip::Spawn(std::string& error) {
     execvp(argv[0], argv);
     _exit(127);
   }
+  close(in[0]);
   close(out[1]);
+  // Less than a pipe's buffer: the write does not wait for the child. Closing the pipe then
+  // gives baresip an end of input rather than a terminal to wait on.
+  if (!setup_.password.empty()) {
+    const std::string line = setup_.password + "\n";
+    size_t done = 0;
+    while (done < line.size()) {
+      const ssize_t n = write(in[1], line.data() + done, line.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+  }
+  close(in[1]);
   pid_ = pid;
   outputThread_ = std::thread([this, fd = out[0]] { ReadOutput(fd); });
   return true;
@@ -147,14 +169,9 @@ std::string Baresip::LastOutput() {
   std::lock_guard<std::mutex> lock(outputMu_);
   std::string text;
   for (const std::string& line : output_) text += line + "\n";
-  // The password appears in no line we know of; should a version print its account, it
-  // still goes no further than here.
-  const size_t at = setup_.accountLine.find("auth_pass=");
-  if (at != std::string::npos) {
-    const size_t end = setup_.accountLine.find(';', at);
-    const std::string secret = setup_.accountLine.substr(at + 10, end == std::string::npos ? std::string::npos : end - at - 10);
-    text = Redact(text, {secret});
-  }
+  // The password appears in no line we know of; should a version echo it, it still goes no
+  // further than here.
+  if (!setup_.password.empty()) text = Redact(text, {setup_.password});
   return text;
 }
 

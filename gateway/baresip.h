@@ -27,7 +27,8 @@ struct BaresipSetup {
   int controlPort = 0;
   int rtpFirst = 0, rtpLast = 0;
   std::string defaultSource;      // the audio source of new calls: aufile,<silence.wav>
-  std::string accountLine;        // the accounts file's one line (holds the password)
+  std::string accountLine;        // the accounts file's one line (no password in it)
+  std::string password;           // given on baresip's standard input when it asks for it
   std::string aor;                // the account's address, to check that the account loaded
   std::vector<std::string> extraModules;  // e.g. sndfile.so for a recording phone
   std::vector<std::string> extraConfig;   // e.g. "snd_path /tmp/rec"

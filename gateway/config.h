@@ -1,13 +1,17 @@
 #pragma once
 // The gateway's settings: one file of "key = value" lines (sections such as [sip] prefix their
-// keys; '#' starts a comment at the start of a line or after a blank), then the command line on
+// keys; '#' starts a comment at the start of a line or after a blank; a value in double quotes
+// is taken as written, with \" and \\ for a quote and a backslash), then the command line on
 // top. Parsing is pure so that every rule is tested natively.
+#include <cstddef>
 #include <string>
 #include <vector>
 
 namespace talmery {
 
 enum class DialMode { Sip, Speaker };
+
+constexpr size_t kMaxPasswordBytes = 63;  // what the SIP agent reads of a password
 
 struct SipSettings {
   std::string user = "talmery";      // the From user of our calls
@@ -38,6 +42,7 @@ struct Config {
   int maxCalls = 4;                  // calls at once
   int attempts = 3;                  // tries for busy / no answer
   int retryPause = 60;               // seconds between tries
+  int maxWait = 60;                  // minutes a call may wait to be placed before it expires
   int ringTime = 30;                 // seconds a phone may ring
   int maxCallTime = 600;             // seconds from the answer to our own hang-up
   int repeat = 2;                    // times the text is spoken

@@ -17,10 +17,8 @@ std::string AccountAor(const SipSettings& sip) {
 
 std::string AccountLine(const SipSettings& sip, bool registers) {
   std::string line = "<" + AccountAor(sip) + ">";
-  if (!sip.password.empty()) {
-    line += ";auth_user=" + (sip.authUser.empty() ? sip.user : sip.authUser);
-    line += ";auth_pass=" + sip.password;
-  }
+  // No auth_pass: baresip then asks for the password, and the line hands it over on its own.
+  if (!sip.password.empty()) line += ";auth_user=" + (sip.authUser.empty() ? sip.user : sip.authUser);
   if (!sip.outboundProxy.empty()) line += ";outbound=\"" + sip.outboundProxy + "\"";
   line += ";regint=" + std::to_string(registers ? sip.registerSeconds : 0);
   line += ";audio_codecs=" + sip.codecs;
@@ -78,14 +76,17 @@ class SipLine : public Line {
     s.rtpLast = s.rtpFirst + share - 1;
     s.defaultSource = "aufile," + silenceWav;
     s.accountLine = AccountLine(sip, index == 0 && sip.registerSeconds > 0);
+    s.password = sip.password;
     s.aor = AccountAor(sip);
     s.name = std::to_string(index);
     return s;
   }
 
-  Outcome Fail(const std::string& detail) {
+  // A fault of this machine (the speech, the SIP agent): it may pass, so the call is tried
+  // again like a busy one.
+  Outcome Fault(const std::string& detail) {
     Outcome o;
-    o.result = Result::Failed;
+    o.result = Result::Transient;
     o.detail = detail;
     return o;
   }
@@ -110,8 +111,8 @@ class SipLine : public Line {
               const std::function<void()>& onAnswered) {
     std::string data;
     // ausrc also becomes the source of the calls that follow: back to silence before each call.
-    if (!baresip_.Command("ausrc", "aufile," + silenceWav_, data)) return Fail("cannot set the silence: " + data);
-    if (!baresip_.Command("dial", uri, data)) return Fail("dial refused: " + data);
+    if (!baresip_.Command("ausrc", "aufile," + silenceWav_, data)) return Fault("cannot set the silence: " + data);
+    if (!baresip_.Command("dial", uri, data)) return Fault("dial refused: " + data);
 
     // The speech is made while the phone rings, beside the timers and the call's events; the
     // call sends silence until the answer and the message is ready, so early media (a 183 with
@@ -135,7 +136,7 @@ class SipLine : public Line {
         const Speech speech = making.get();
         if (!speech.ok) {
           HangUp();
-          Outcome o = Fail("speech: " + speech.error);
+          Outcome o = Fault("speech: " + speech.error);
           o.answered = answered;
           return o;
         }
@@ -145,7 +146,7 @@ class SipLine : public Line {
         playing = true;
         if (!baresip_.Command("ausrc", "aufile," + messagePath, data)) {
           HangUp();
-          Outcome o = Fail("cannot play the message: " + data);
+          Outcome o = Fault("cannot play the message: " + data);
           o.answered = true;
           return o;
         }
@@ -158,13 +159,13 @@ class SipLine : public Line {
       if (aborted_) {
         HangUp();
         Outcome o = answered ? Outcome{Result::Delivered, true, "hung up: the gateway is stopping"}
-                             : Fail("the gateway stopped while dialling");
+                             : Outcome{Result::Failed, false, "the gateway stopped while dialling"};
         return o;
       }
       if (w == Baresip::Wait::Lost) {
         baresip_.Stop();
         if (answered) return Outcome{Result::Delivered, true, "the SIP agent stopped during the message"};
-        return Fail("the SIP agent stopped during the call");
+        return Fault("the SIP agent stopped during the call");
       }
       if (w == Baresip::Wait::Timeout) {
         if (Clock::now() < deadline) continue;

@@ -1,7 +1,19 @@
 // Real calls on loopback: the gateway dials the loopback phone through its own baresip, over
 // SIP and RTP with G.711, and the phone's recording is checked against the spoken text.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <openssl/evp.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <regex>
+#include <thread>
 
 #include "gateway/speech.h"
 #include "tests/gateway/test_support.h"
@@ -12,6 +24,95 @@ namespace gwtest {
 namespace {
 
 constexpr char kPassword[] = "pw-Secret-77";
+
+std::string Md5Hex(const std::string& text) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  EVP_Digest(text.data(), text.size(), digest, &size, EVP_md5(), nullptr);
+  static const char hex[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned int i = 0; i < size; ++i) {
+    out += hex[digest[i] >> 4];
+    out += hex[digest[i] & 15];
+  }
+  return out;
+}
+
+// A PBX on UDP that asks every INVITE for digest authentication (401, RFC 2617 without qop),
+// checks the answer against `password`, and then ends the call with the status its user part
+// is given (e.g. 503 for 5550503). It counts the INVITEs whose digest was right and wrong.
+class ChallengingPbx {
+ public:
+  ChallengingPbx(int port, std::string password, std::map<std::string, std::string> finals)
+      : password_(std::move(password)), finals_(std::move(finals)) {
+    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bound_ = fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    if (bound_) thread_ = std::thread([this] { Serve(); });
+  }
+  ~ChallengingPbx() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (fd_ >= 0) close(fd_);
+  }
+  bool bound() const { return bound_; }
+  int Right() { return right_; }
+  int Wrong() { return wrong_; }
+
+ private:
+  void Serve() {
+    char buffer[65536];
+    while (!stop_) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      sockaddr_in from{};
+      socklen_t len = sizeof from;
+      const ssize_t n = recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &len);
+      if (n <= 0) continue;
+      const std::string message(buffer, static_cast<size_t>(n));
+      if (message.compare(0, 7, "INVITE ") != 0) continue;  // ACKs of our answers
+      std::string head, auth;
+      std::smatch m;
+      static const std::regex kHeader("^(Via|From|To|Call-ID|CSeq|Authorization): *([^\r]*)\r$",
+                                      std::regex::icase | std::regex::multiline);
+      for (auto it = std::sregex_iterator(message.begin(), message.end(), kHeader); it != std::sregex_iterator(); ++it) {
+        const std::string name = (*it)[1], value = (*it)[2];
+        if (name == "Authorization") auth = value;
+        else head += name + ": " + value + (name == "To" && value.find(";tag=") == std::string::npos ? ";tag=pbx" : "") + "\r\n";
+      }
+      std::string status;
+      if (auth.empty()) {
+        status = "401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"pbx\", nonce=\"n0nce\"";
+      } else {
+        auto field = [&](const char* name) {
+          std::smatch f;
+          const std::regex re(std::string(name) + "=\"([^\"]*)\"");
+          return std::regex_search(auth, f, re) ? f[1].str() : std::string();
+        };
+        const std::string ha1 = Md5Hex(field("username") + ":pbx:" + password_);
+        const std::string ha2 = Md5Hex("INVITE:" + field("uri"));
+        const bool right = field("response") == Md5Hex(ha1 + ":n0nce:" + ha2);
+        ++(right ? right_ : wrong_);
+        std::smatch user;
+        const bool named = std::regex_search(message, user, std::regex("^INVITE sip:([^@]*)@"));
+        status = !right ? "403 Forbidden" : named && finals_.count(user[1]) ? finals_[user[1]] : "404 Not Found";
+      }
+      const std::string reply = "SIP/2.0 " + status + "\r\n" + head + "Content-Length: 0\r\n\r\n";
+      sendto(fd_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+    }
+  }
+
+  const std::string password_;
+  std::map<std::string, std::string> finals_;
+  int fd_ = -1;
+  bool bound_ = false;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> right_{0}, wrong_{0};
+  std::thread thread_;
+};
 
 class SipCallTest : public ::testing::Test {
  protected:
@@ -118,10 +219,67 @@ TEST_F(SipCallTest, BusyAndUnansweredCallsAreRetriedThenFailWithTheirAttempts) {
   EXPECT_NE(page.find("busy (486 Rejected) on the last of 2 tries"), std::string::npos);
   for (const std::string& seen : {log, page, CallStatus(port_, busy).dump()})
     EXPECT_EQ(seen.find(kPassword), std::string::npos);
-  struct stat st {};
-  ASSERT_EQ(stat((dir_.path() + "/line0/accounts").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-  EXPECT_NE(ReadFile(dir_.path() + "/line0/accounts").find(kPassword), std::string::npos);
+  // Nor does it lie in the user agent's files: it is handed over on the agent's standard input.
+  for (const char* file : {"accounts", "config"}) {
+    struct stat st {};
+    ASSERT_EQ(stat((dir_.path() + "/line0/" + file).c_str(), &st), 0) << file;
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(ReadFile(dir_.path() + "/line0/" + file).find(kPassword), std::string::npos) << file;
+  }
+}
+
+// Through a PBX that demands digest authentication: a password of blanks, quotes and
+// separators authenticates; a congested PBX's 503 is tried again, a 404 is not.
+TEST(SipThroughAPbx, AnyPasswordAuthenticatesTemporaryFailuresAreRetriedPermanentOnesAreNot) {
+  const std::string password = "a b;c#\"d<e>\\ f=";
+  const int base = phone::FreePortBlock(300, 1);
+  ASSERT_NE(base, 0);
+  ChallengingPbx pbx(base, password, {{"5550503", "503 Service Unavailable"}});
+  ASSERT_TRUE(pbx.bound());
+  TempDir dir;
+  talmery::Config c;
+  c.listenPort = 0;
+  c.database = dir.path() + "/calls.db";
+  c.maxCalls = 1;
+  c.attempts = 2;
+  c.retryPause = 1;
+  c.ringTime = 5;
+  c.sip.user = "gateway";
+  c.sip.password = password;
+  c.sip.dial = "sip:{number}@127.0.0.1:" + std::to_string(base);
+  c.sip.sipPort = base + 10;
+  c.sip.controlPort = base + 30;
+  c.sip.rtpPortFirst = base + 100;
+  c.sip.rtpPortLast = base + 199;
+  std::string error;
+  ASSERT_TRUE(talmery::ValidateConfig(c, error)) << error;
+  InProcessGateway gateway(c);
+  ASSERT_TRUE(gateway.Start(error)) << error;
+  auto post = [&](const std::string& number) {
+    const std::string body = BodyOf(PostCall(gateway.Port(), CallBody(number, "Budget review.")));
+    return std::atoll(body.c_str() + 1);
+  };
+  const long long congested = post("5550503");
+  const long long wrong = post("5550404");
+  const nlohmann::json a = WaitForState(gateway.Port(), congested, "failed", 30000);
+  const nlohmann::json b = WaitForState(gateway.Port(), wrong, "failed", 30000);
+  ASSERT_EQ(a["state"], "failed") << a.dump(1);
+  ASSERT_EQ(b["state"], "failed") << b.dump(1);
+  EXPECT_EQ(a["attempts"], 2);
+  EXPECT_EQ(a["reason"], "temporary failure (503 Service Unavailable) on the last of 2 tries");
+  ASSERT_EQ(a["history"].size(), 2u);
+  for (const auto& attempt : a["history"]) {
+    EXPECT_EQ(attempt["outcome"], "temporary failure");
+    EXPECT_EQ(attempt["detail"], "503 Service Unavailable");
+  }
+  EXPECT_EQ(b["attempts"], 1);
+  EXPECT_EQ(b["reason"], "404 Not Found");
+  EXPECT_EQ(pbx.Right(), 3);
+  EXPECT_EQ(pbx.Wrong(), 0);
+  const std::string page = BodyOf(Exchange(gateway.Port(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
+  EXPECT_NE(page.find("try 1 temporary failure: 503 Service Unavailable; try 2 temporary failure: 503 Service Unavailable"),
+            std::string::npos)
+      << page;
 }
 
 }  // namespace
