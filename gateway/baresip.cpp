@@ -14,7 +14,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
@@ -46,6 +48,62 @@ bool WritePrivateFile(const std::string& path, const std::string& text, std::str
   close(fd);
   return true;
 }
+
+// PR_SET_PDEATHSIG fires when the *thread* that forked the child ends, not the process. Lines
+// start their agents from their own threads, which end at a stop before the agents are told to
+// stop: the agents would be killed before they could remove their registration. So every fork
+// runs on this one thread, which lives as long as the process.
+class Forker {
+ public:
+  static Forker& Instance() {
+    static Forker forker;
+    return forker;
+  }
+  // Runs `fork` on the long-lived thread and returns what it returned.
+  pid_t Run(const std::function<pid_t()>& fork) {
+    std::unique_lock<std::mutex> lock(mu_);
+    const std::function<pid_t()>* job = &fork;
+    pid_t result = -1;
+    bool done = false;
+    jobs_.push_back({job, &result, &done});
+    wake_.notify_all();
+    finished_.wait(lock, [&] { return done; });
+    return result;
+  }
+
+ private:
+  struct Job {
+    const std::function<pid_t()>* fork;
+    pid_t* result;
+    bool* done;
+  };
+  Forker() : thread_([this] { Loop(); }) {}
+  ~Forker() {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+  void Loop() {
+    std::unique_lock<std::mutex> lock(mu_);
+    for (;;) {
+      wake_.wait(lock, [&] { return stopping_ || !jobs_.empty(); });
+      if (jobs_.empty()) return;
+      Job job = jobs_.front();
+      jobs_.pop_front();
+      *job.result = (*job.fork)();
+      *job.done = true;
+      finished_.notify_all();
+    }
+  }
+  std::mutex mu_;
+  std::condition_variable wake_, finished_;
+  std::deque<Job> jobs_;
+  bool stopping_ = false;
+  std::thread thread_;
+};
 
 }  // namespace
 
@@ -104,13 +162,9 @@ bool Baresip::Spawn(std::string& error) {
   std::string program = setup_.program, flag = "-f", dir = setup_.dir;
   char* argv[] = {program.data(), flag.data(), dir.data(), nullptr};
   const pid_t parent = getpid();
-  const pid_t pid = fork();
-  if (pid < 0) {
-    error = std::string("fork: ") + std::strerror(errno);
-    for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
-    return false;
-  }
-  if (pid == 0) {
+  const pid_t pid = Forker::Instance().Run([&]() -> pid_t {
+    const pid_t child = fork();
+    if (child != 0) return child;
     // Dies with the gateway, even a gateway killed with SIGKILL, so that no call outlives the
     // record of it; its own process group keeps a terminal's Ctrl-C for us to handle.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -124,6 +178,11 @@ bool Baresip::Spawn(std::string& error) {
     signal(SIGPIPE, SIG_DFL);
     execvp(argv[0], argv);
     _exit(127);
+  });
+  if (pid < 0) {
+    error = std::string("fork: ") + std::strerror(errno);
+    for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
+    return false;
   }
   close(in[0]);
   close(out[1]);
@@ -240,10 +299,12 @@ void Baresip::Stop() {
     control_ = -1;
   }
   if (pid_ > 0) {
+    // On SIGTERM baresip removes its registration (REGISTER with Expires 0) and waits briefly
+    // for the registrar's answer before it exits: give it the time for that.
     kill(pid_, SIGTERM);
     int status = 0;
     bool gone = false;
-    for (int i = 0; i < 200 && !gone; ++i) {
+    for (int i = 0; i < 500 && !gone; ++i) {
       if (waitpid(pid_, &status, WNOHANG) == pid_) gone = true;
       else usleep(10000);
     }

@@ -38,9 +38,10 @@ std::string Md5Hex(const std::string& text) {
   return out;
 }
 
-// A PBX on UDP that asks every INVITE for digest authentication (401, RFC 2617 without qop),
-// checks the answer against `password`, and then ends the call with the status its user part
-// is given (e.g. 503 for 5550503). It counts the INVITEs whose digest was right and wrong.
+// A PBX on UDP that asks every INVITE and REGISTER for digest authentication (401, RFC 2617
+// without qop) and checks the answer against `password`. It ends a call with the status its user
+// part is given (e.g. 503 for 5550503) and takes every registration, noting its expiry. It
+// counts the INVITEs whose digest was right and wrong.
 class ChallengingPbx {
  public:
   ChallengingPbx(int port, std::string password, std::map<std::string, std::string> finals)
@@ -61,6 +62,11 @@ class ChallengingPbx {
   bool bound() const { return bound_; }
   int Right() { return right_; }
   int Wrong() { return wrong_; }
+  // The expiry of each authenticated REGISTER's contact, in order.
+  std::vector<std::string> Registrations() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return registrations_;
+  }
 
  private:
   void Serve() {
@@ -73,10 +79,11 @@ class ChallengingPbx {
       const ssize_t n = recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &len);
       if (n <= 0) continue;
       const std::string message(buffer, static_cast<size_t>(n));
-      if (message.compare(0, 7, "INVITE ") != 0) continue;  // ACKs of our answers
+      const bool invite = message.compare(0, 7, "INVITE ") == 0;
+      if (!invite && message.compare(0, 9, "REGISTER ") != 0) continue;  // ACKs of our answers
       std::string head, auth;
       std::smatch m;
-      static const std::regex kHeader("^(Via|From|To|Call-ID|CSeq|Authorization): *([^\r]*)\r$",
+      static const std::regex kHeader("^(Via|From|To|Call-ID|CSeq|Contact|Authorization): *([^\r]*)\r$",
                                       std::regex::icase | std::regex::multiline);
       for (auto it = std::sregex_iterator(message.begin(), message.end(), kHeader); it != std::sregex_iterator(); ++it) {
         const std::string name = (*it)[1], value = (*it)[2];
@@ -93,12 +100,20 @@ class ChallengingPbx {
           return std::regex_search(auth, f, re) ? f[1].str() : std::string();
         };
         const std::string ha1 = Md5Hex(field("username") + ":pbx:" + password_);
-        const std::string ha2 = Md5Hex("INVITE:" + field("uri"));
+        const std::string ha2 = Md5Hex((invite ? "INVITE:" : "REGISTER:") + field("uri"));
         const bool right = field("response") == Md5Hex(ha1 + ":n0nce:" + ha2);
-        ++(right ? right_ : wrong_);
-        std::smatch user;
-        const bool named = std::regex_search(message, user, std::regex("^INVITE sip:([^@]*)@"));
-        status = !right ? "403 Forbidden" : named && finals_.count(user[1]) ? finals_[user[1]] : "404 Not Found";
+        std::smatch found;
+        if (!invite) {
+          status = right ? "200 OK" : "403 Forbidden";
+          if (right && std::regex_search(message, found, std::regex("\r\nContact:[^\r]*;expires=([0-9]+)", std::regex::icase))) {
+            std::lock_guard<std::mutex> lock(mu_);
+            registrations_.push_back(found[1]);
+          }
+        } else {
+          ++(right ? right_ : wrong_);
+          const bool named = std::regex_search(message, found, std::regex("^INVITE sip:([^@]*)@"));
+          status = !right ? "403 Forbidden" : named && finals_.count(found[1]) ? finals_[found[1]] : "404 Not Found";
+        }
       }
       const std::string reply = "SIP/2.0 " + status + "\r\n" + head + "Content-Length: 0\r\n\r\n";
       sendto(fd_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
@@ -111,6 +126,8 @@ class ChallengingPbx {
   bool bound_ = false;
   std::atomic<bool> stop_{false};
   std::atomic<int> right_{0}, wrong_{0};
+  std::mutex mu_;
+  std::vector<std::string> registrations_;
   std::thread thread_;
 };
 
@@ -229,8 +246,9 @@ TEST_F(SipCallTest, BusyAndUnansweredCallsAreRetriedThenFailWithTheirAttempts) {
 }
 
 // Through a PBX that demands digest authentication: a password of blanks, quotes and
-// separators authenticates; a congested PBX's 503 is tried again, a 404 is not.
-TEST(SipThroughAPbx, AnyPasswordAuthenticatesTemporaryFailuresAreRetriedPermanentOnesAreNot) {
+// separators authenticates; a congested PBX's 503 is tried again, a 404 is not; the
+// registration is removed when the gateway stops.
+TEST(SipThroughAPbx, AnyPasswordAuthenticatesTemporaryFailuresAreRetriedTheRegistrationEndsAtStop) {
   const std::string password = "a b;c#\"d<e>\\ f=";
   const int base = phone::FreePortBlock(300, 1);
   ASSERT_NE(base, 0);
@@ -246,6 +264,8 @@ TEST(SipThroughAPbx, AnyPasswordAuthenticatesTemporaryFailuresAreRetriedPermanen
   c.ringTime = 5;
   c.sip.user = "gateway";
   c.sip.password = password;
+  c.sip.domain = "127.0.0.1:" + std::to_string(base);
+  c.sip.registerSeconds = 600;
   c.sip.dial = "sip:{number}@127.0.0.1:" + std::to_string(base);
   c.sip.sipPort = base + 10;
   c.sip.controlPort = base + 30;
@@ -253,7 +273,8 @@ TEST(SipThroughAPbx, AnyPasswordAuthenticatesTemporaryFailuresAreRetriedPermanen
   c.sip.rtpPortLast = base + 199;
   std::string error;
   ASSERT_TRUE(talmery::ValidateConfig(c, error)) << error;
-  InProcessGateway gateway(c);
+  auto gatewayOwner = std::make_unique<InProcessGateway>(c);
+  InProcessGateway& gateway = *gatewayOwner;
   ASSERT_TRUE(gateway.Start(error)) << error;
   auto post = [&](const std::string& number) {
     const std::string body = BodyOf(PostCall(gateway.Port(), CallBody(number, "Budget review.")));
@@ -280,6 +301,10 @@ TEST(SipThroughAPbx, AnyPasswordAuthenticatesTemporaryFailuresAreRetriedPermanen
   EXPECT_NE(page.find("try 1 temporary failure: 503 Service Unavailable; try 2 temporary failure: 503 Service Unavailable"),
             std::string::npos)
       << page;
+
+  EXPECT_EQ(pbx.Registrations(), std::vector<std::string>{"600"});
+  gatewayOwner.reset();  // a stop: the user agent unregisters before it is gone
+  EXPECT_EQ(pbx.Registrations(), (std::vector<std::string>{"600", "0"}));
 }
 
 }  // namespace
