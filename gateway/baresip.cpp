@@ -293,7 +293,7 @@ bool Baresip::Start(std::string& error) {
   return true;
 }
 
-void Baresip::Stop() {
+void Baresip::Stop(bool graceful) {
   if (control_ >= 0) {
     close(control_);
     control_ = -1;
@@ -301,7 +301,7 @@ void Baresip::Stop() {
   if (pid_ > 0) {
     // On SIGTERM baresip removes its registration (REGISTER with Expires 0) and waits briefly
     // for the registrar's answer before it exits: give it the time for that.
-    kill(pid_, SIGTERM);
+    kill(pid_, graceful ? SIGTERM : SIGKILL);
     int status = 0;
     bool gone = false;
     for (int i = 0; i < 500 && !gone; ++i) {

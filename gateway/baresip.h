@@ -51,7 +51,9 @@ class Baresip {
   // Writes the config, starts the process and connects to it; false with a reason (and the
   // process's last words) when it does not come up.
   bool Start(std::string& error);
-  void Stop();
+  // Ends the process: with SIGTERM, which lets baresip remove its registration first, or at
+  // once with SIGKILL.
+  void Stop(bool graceful = true);
   bool Running();
   pid_t Pid() const { return pid_; }
 

@@ -180,6 +180,7 @@ const std::map<std::string, Setter>& Setters() {
       {"sip.password", SipText(&SipSettings::password)},
       {"sip.outbound_proxy", SipText(&SipSettings::outboundProxy)},
       {"sip.register_seconds", SipInt(&SipSettings::registerSeconds, 0, 86400)},
+      {"sip.register_retry", SipInt(&SipSettings::registerRetry, 1, 1800)},
       {"sip.dial", SipText(&SipSettings::dial)},
       {"sip.local_address", SipText(&SipSettings::localAddress)},
       {"sip.sip_port", SipInt(&SipSettings::sipPort, 1024, 65000)},
@@ -357,11 +358,12 @@ bool ValidateConfig(const Config& config, std::string& error) {
     return false;
   }
   const int lines = config.maxCalls;
-  if (s.sipPort + 2 * lines > 65535 || s.controlPort + lines > 65535) {
+  const int agents = lines + (s.registerSeconds > 0 ? 1 : 0);  // the registration has its own
+  if (s.sipPort + 2 * agents > 65535 || s.controlPort + agents > 65535) {
     error = "sip.sip_port / sip.control_port: too high for " + std::to_string(lines) + " calls at once";
     return false;
   }
-  if ((s.rtpPortLast - s.rtpPortFirst + 1) / lines < 4) {
+  if ((s.rtpPortLast - s.rtpPortFirst + 1 - (agents - lines) * 4) / lines < 4) {
     error = "sip.rtp_ports: at least 4 ports per call at once are needed";
     return false;
   }

@@ -20,6 +20,7 @@ struct SipSettings {
   std::string password;              // never logged, never shown
   std::string outboundProxy;         // e.g. sip:pbx.example.com;transport=udp
   int registerSeconds = 0;           // 0: no registration (calls are authenticated one by one)
+  int registerRetry = 60;            // seconds after a refused registration; doubles up to 1800
   std::string dial;                  // template with {number}; default sip:{number}@<domain>
   std::string localAddress = "127.0.0.1";
   int sipPort = 5080;                // line i listens on sipPort + 2 i (TLS takes the port above)

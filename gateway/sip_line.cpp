@@ -8,6 +8,7 @@
 #include "gateway/baresip.h"
 #include "gateway/event_log.h"
 #include "gateway/line.h"
+#include "gateway/registration.h"
 
 namespace talmery {
 
@@ -27,6 +28,30 @@ std::string AccountLine(const SipSettings& sip, bool registers) {
   return line;
 }
 
+BaresipSetup SipAgentSetup(const Config& config, int index, const std::string& silenceWav) {
+  const SipSettings& sip = config.sip;
+  const bool registrar = index == config.maxCalls;
+  BaresipSetup s;
+  s.program = sip.baresip;
+  s.modulePath = sip.modulePath;
+  s.dir = config.SpoolDir() + (registrar ? std::string("/registration") : "/line" + std::to_string(index));
+  s.listenAddress = sip.localAddress;
+  s.sipPort = sip.sipPort + 2 * index;
+  s.controlPort = sip.controlPort + index;
+  // The registration's agent takes no calls, yet an incoming INVITE would open RTP ports: it
+  // keeps the last four of the range to itself.
+  const int reserved = sip.registerSeconds > 0 ? 4 : 0;
+  const int share = (sip.rtpPortLast - sip.rtpPortFirst + 1 - reserved) / config.maxCalls;
+  s.rtpFirst = registrar ? sip.rtpPortLast - 3 : sip.rtpPortFirst + index * share;
+  s.rtpLast = registrar ? sip.rtpPortLast : s.rtpFirst + share - 1;
+  s.defaultSource = "aufile," + silenceWav;
+  s.accountLine = AccountLine(sip, registrar);
+  s.password = sip.password;
+  s.aor = AccountAor(sip);
+  s.name = registrar ? "registration" : std::to_string(index);
+  return s;
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -40,7 +65,7 @@ std::string ReplaceAll(std::string text, const std::string& what, const std::str
 class SipLine : public Line {
  public:
   SipLine(const Config& config, int index, const std::string& silenceWav, EventLog& log)
-      : config_(config), index_(index), log_(log), silenceWav_(silenceWav), baresip_(Setup(config, index, silenceWav), &log) {}
+      : config_(config), index_(index), log_(log), silenceWav_(silenceWav), baresip_(SipAgentSetup(config, index, silenceWav), &log) {}
 
   bool Ready(std::string& why) override {
     if (baresip_.Running()) return true;
@@ -62,26 +87,6 @@ class SipLine : public Line {
   void Shutdown() override { baresip_.Stop(); }
 
  private:
-  static BaresipSetup Setup(const Config& config, int index, const std::string& silenceWav) {
-    const SipSettings& sip = config.sip;
-    BaresipSetup s;
-    s.program = sip.baresip;
-    s.modulePath = sip.modulePath;
-    s.dir = config.SpoolDir() + "/line" + std::to_string(index);
-    s.listenAddress = sip.localAddress;
-    s.sipPort = sip.sipPort + 2 * index;
-    s.controlPort = sip.controlPort + index;
-    const int share = (sip.rtpPortLast - sip.rtpPortFirst + 1) / config.maxCalls;
-    s.rtpFirst = sip.rtpPortFirst + index * share;
-    s.rtpLast = s.rtpFirst + share - 1;
-    s.defaultSource = "aufile," + silenceWav;
-    s.accountLine = AccountLine(sip, index == 0 && sip.registerSeconds > 0);
-    s.password = sip.password;
-    s.aor = AccountAor(sip);
-    s.name = std::to_string(index);
-    return s;
-  }
-
   // A fault of this machine (the speech, the SIP agent): it may pass, so the call is tried
   // again like a busy one.
   Outcome Fault(const std::string& detail) {

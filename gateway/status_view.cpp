@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <map>
+#include <mutex>
 #include <nlohmann/json.hpp>
 
 #include "gateway/event_log.h"
@@ -64,9 +65,21 @@ std::string TriesText(const CallRecord& c) {
   return text;
 }
 
+std::mutex notesMu;
+std::map<std::string, std::string>& Notes() {
+  static std::map<std::string, std::string> notes;
+  return notes;
+}
+
 bool FinalState(const std::string& s) { return s == state::kDone || s == state::kFailed || s == state::kExpired; }
 
 }  // namespace
+
+void SetGatewayNote(const std::string& name, const std::string& text) {
+  std::lock_guard<std::mutex> lock(notesMu);
+  if (text.empty()) Notes().erase(name);
+  else Notes()[name] = text;
+}
 
 std::string StatusPage(const std::vector<CallRecord>& calls, const ViewOptions& options, long long nowMs) {
   std::map<std::string, int> counts;
@@ -81,7 +94,12 @@ std::string StatusPage(const std::vector<CallRecord>& calls, const ViewOptions& 
       "</head><body>\n<h1>Talmery Gateway</h1>\n<p>" + HtmlEscape(options.mode) + " mode; " +
       HtmlEscape(LocalTime(nowMs)) + "; the " + std::to_string(calls.size()) + " most recent calls";
   for (const auto& [name, n] : counts) page += "; " + HtmlEscape(name) + ": " + std::to_string(n);
-  page += ".</p>\n<table>\n<tr><th>Id</th><th>Number</th><th>State</th><th>Attempts</th><th>Received</th>"
+  page += ".</p>\n";
+  {
+    std::lock_guard<std::mutex> lock(notesMu);
+    for (const auto& [name, text] : Notes()) page += "<p>" + HtmlEscape(name) + ": " + HtmlEscape(text) + "</p>\n";
+  }
+  page += "<table>\n<tr><th>Id</th><th>Number</th><th>State</th><th>Attempts</th><th>Received</th>"
           "<th>Last change</th><th>Reason</th>";
   if (options.showText) page += "<th>Text</th>";
   page += "</tr>\n";

@@ -6,6 +6,7 @@
 #include "gateway/event_log.h"
 #include "gateway/line.h"
 #include "gateway/netstring.h"
+#include "gateway/registration.h"
 
 namespace talmery {
 namespace {
@@ -85,6 +86,11 @@ TEST(LineLogic, LateCallsSayHowLate) {
   EXPECT_EQ(LateNotice(120000), "");
   EXPECT_EQ(LateNotice(120001), "This reminder is 2 minutes late. ");
   EXPECT_EQ(LateNotice(20 * 60000 + 59999), "This reminder is 20 minutes late. ");
+}
+
+TEST(LineLogic, RefusedRegistrationsWaitLongerEachTime) {
+  const int cases[][3] = {{1, 60, 60}, {2, 60, 120}, {5, 60, 960}, {6, 60, 1800}, {40, 60, 1800}, {3, 1, 4}, {1, 1800, 1800}};
+  for (const auto& c : cases) EXPECT_EQ(RegistrationPause(c[0], c[1]), c[2]) << c[0] << " " << c[1];
 }
 
 TEST(LineLogic, AccountLineForBaresip) {

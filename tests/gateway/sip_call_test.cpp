@@ -62,6 +62,7 @@ class ChallengingPbx {
   bool bound() const { return bound_; }
   int Right() { return right_; }
   int Wrong() { return wrong_; }
+  int RefusedRegisters() { return refusedRegisters_; }
   // The expiry of each authenticated REGISTER's contact, in order.
   std::vector<std::string> Registrations() {
     std::lock_guard<std::mutex> lock(mu_);
@@ -105,6 +106,7 @@ class ChallengingPbx {
         std::smatch found;
         if (!invite) {
           status = right ? "200 OK" : "403 Forbidden";
+          if (!right) ++refusedRegisters_;
           if (right && std::regex_search(message, found, std::regex("\r\nContact:[^\r]*;expires=([0-9]+)", std::regex::icase))) {
             std::lock_guard<std::mutex> lock(mu_);
             registrations_.push_back(found[1]);
@@ -125,7 +127,7 @@ class ChallengingPbx {
   int fd_ = -1;
   bool bound_ = false;
   std::atomic<bool> stop_{false};
-  std::atomic<int> right_{0}, wrong_{0};
+  std::atomic<int> right_{0}, wrong_{0}, refusedRegisters_{0};
   std::mutex mu_;
   std::vector<std::string> registrations_;
   std::thread thread_;
@@ -303,8 +305,51 @@ TEST(SipThroughAPbx, AnyPasswordAuthenticatesTemporaryFailuresAreRetriedTheRegis
       << page;
 
   EXPECT_EQ(pbx.Registrations(), std::vector<std::string>{"600"});
+  EXPECT_NE(page.find("<p>registration: sip:gateway@127.0.0.1:" + std::to_string(base) + ": registered</p>"),
+            std::string::npos);
   gatewayOwner.reset();  // a stop: the user agent unregisters before it is gone
   EXPECT_EQ(pbx.Registrations(), (std::vector<std::string>{"600", "0"}));
+}
+
+// A wrong password: the refusal is logged once and shown, and the next try waits.
+TEST(SipThroughAPbx, ARefusedRegistrationBacksOffAndIsLoggedOnce) {
+  const int base = phone::FreePortBlock(300, 1);
+  ASSERT_NE(base, 0);
+  ChallengingPbx pbx(base, "right", {});
+  ASSERT_TRUE(pbx.bound());
+  TempDir dir;
+  talmery::Config c;
+  c.listenPort = 0;
+  c.database = dir.path() + "/calls.db";
+  c.maxCalls = 1;
+  c.sip.user = "gateway";
+  c.sip.password = "Wr0ng-pw";
+  c.sip.domain = "127.0.0.1:" + std::to_string(base);
+  c.sip.registerSeconds = 600;
+  c.sip.registerRetry = 1;
+  c.sip.sipPort = base + 10;
+  c.sip.controlPort = base + 30;
+  c.sip.rtpPortFirst = base + 100;
+  c.sip.rtpPortLast = base + 199;
+  InProcessGateway gateway(c);
+  std::string error;
+  ASSERT_TRUE(gateway.Start(error)) << error;
+  // Three rounds: refused, 1 s, refused, 2 s, refused.
+  for (int i = 0; i < 200 && pbx.RefusedRegisters() < 3; ++i) usleep(50000);
+  ASSERT_GE(pbx.RefusedRegisters(), 3);
+  const std::string log = gateway.LogText();
+  size_t refusals = 0;
+  for (size_t at = log.find("event=registration state=refused"); at != std::string::npos;
+       at = log.find("event=registration state=refused", at + 1))
+    ++refusals;
+  EXPECT_EQ(refusals, 1u) << log;
+  EXPECT_NE(log.find("state=refused aor=sip:gateway@127.0.0.1:" + std::to_string(base) + " detail=\"403 Forbidden\" next="),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("Wr0ng-pw"), std::string::npos);  // the password is in no log line
+  const std::string page = BodyOf(Exchange(gateway.Port(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
+  EXPECT_NE(page.find(": refused (403 Forbidden); next try "), std::string::npos) << page;
+  EXPECT_TRUE(pbx.Registrations().empty());
 }
 
 }  // namespace
