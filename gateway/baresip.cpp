@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <condition_variable>
 #include <cstring>
 #include <functional>
@@ -234,6 +236,54 @@ std::string Baresip::LastOutput() {
   return text;
 }
 
+// The other end of `fd`, a connection to 127.0.0.1:<control port>, must be a socket that our
+// baresip holds: another local user may listen on the port first, and would then receive the
+// numbers we dial. The kernel's table of TCP sockets gives the accepting socket's inode and
+// owner; the inode must be among the child's descriptors.
+bool Baresip::PeerIsOurs(int fd, std::string& who) {
+  sockaddr_in local{};
+  socklen_t len = sizeof local;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0) return false;
+  char server[32], client[32];
+  std::snprintf(server, sizeof server, "0100007F:%04X", static_cast<unsigned>(setup_.controlPort));
+  std::snprintf(client, sizeof client, "0100007F:%04X", static_cast<unsigned>(ntohs(local.sin_port)));
+  who = "unknown";
+  for (int tries = 0; tries < 100; ++tries) {  // the inode appears once the peer accepted
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line);  // the heading
+    unsigned long inode = 0;
+    while (std::getline(table, line)) {
+      char localAddress[64], remoteAddress[64];
+      unsigned uid = 0;
+      unsigned long node = 0;
+      if (std::sscanf(line.c_str(), " %*s %63s %63s %*s %*s %*s %*s %u %*s %lu", localAddress, remoteAddress, &uid,
+                      &node) != 4)
+        continue;
+      if (std::strcmp(localAddress, server) != 0 || std::strcmp(remoteAddress, client) != 0) continue;
+      who = "uid " + std::to_string(uid);
+      inode = node;
+    }
+    if (inode != 0) {
+      const std::string dir = "/proc/" + std::to_string(pid_) + "/fd";
+      const std::string wanted = "socket:[" + std::to_string(inode) + "]";
+      if (DIR* d = opendir(dir.c_str())) {
+        bool found = false;
+        while (dirent* entry = readdir(d)) {
+          char target[64];
+          const ssize_t n = readlinkat(dirfd(d), entry->d_name, target, sizeof target - 1);
+          if (n > 0 && std::string(target, static_cast<size_t>(n)) == wanted) found = true;
+        }
+        closedir(d);
+        if (found) return true;
+      }
+      return false;
+    }
+    usleep(10000);
+  }
+  return false;
+}
+
 bool Baresip::Connect(std::string& error) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   for (;;) {
@@ -252,6 +302,15 @@ bool Baresip::Connect(std::string& error) {
     addr.sin_port = htons(static_cast<uint16_t>(setup_.controlPort));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+      std::string who;
+      if (!PeerIsOurs(fd, who)) {
+        close(fd);
+        if (log_)
+          log_->Write("intrusion", {{"line", setup_.name}, {"control", "127.0.0.1:" + std::to_string(setup_.controlPort)},
+                                    {"owner", who}, {"what", "another process holds the control port; nothing was sent"}});
+        error = "another process (" + who + ") holds the control port 127.0.0.1:" + std::to_string(setup_.controlPort);
+        return false;
+      }
       const int one = 1;
       setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       control_ = fd;
@@ -341,6 +400,11 @@ bool Baresip::Receive(SteadyTime deadline) {
   if (n <= 0) {
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
     lost_ = true;
+    // A connection that ends while the process lives was closed by someone else.
+    int status = 0;
+    if (pid_ > 0 && waitpid(pid_, &status, WNOHANG) == 0 && log_)
+      log_->Write("intrusion", {{"line", setup_.name}, {"control", "127.0.0.1:" + std::to_string(setup_.controlPort)},
+                                {"what", "another local process took the control connection; the agent is restarted"}});
     return false;
   }
   // libre sets no TCP_NODELAY on its side: acknowledging at once keeps its events from
@@ -426,6 +490,24 @@ bool Baresip::SendAndWait(const std::vector<std::pair<std::string, std::string>>
     }
   }
   return true;
+}
+
+bool Baresip::Idle() {
+  if (!Running()) return false;
+  while (Receive(std::chrono::steady_clock::now())) {
+    if (events_.empty()) break;
+    events_.clear();  // nothing of ours goes on between calls
+  }
+  if (!Running()) return false;
+  // baresip answers only its newest control client, and keeps the older connection open: a
+  // connection that no longer answers was taken by another local process.
+  std::string data;
+  if (Command("uafind", setup_.aor, data, 2000)) return true;
+  if (!lost_ && log_)
+    log_->Write("intrusion", {{"line", setup_.name}, {"control", "127.0.0.1:" + std::to_string(setup_.controlPort)},
+                              {"what", "another local process took the control connection; the agent is restarted"}});
+  lost_ = true;
+  return false;
 }
 
 Baresip::Wait Baresip::NextEvent(BaresipEvent& event, SteadyTime deadline) {

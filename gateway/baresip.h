@@ -55,6 +55,9 @@ class Baresip {
   // once with SIGKILL.
   void Stop(bool graceful = true);
   bool Running();
+  // Between calls: reads and drops what arrived; false when the process or its control
+  // connection is gone.
+  bool Idle();
   pid_t Pid() const { return pid_; }
 
   // Sends one command and waits for its response; events that arrive meanwhile are kept for
@@ -77,6 +80,7 @@ class Baresip {
   bool WriteFiles(std::string& error);
   bool Spawn(std::string& error);
   bool Connect(std::string& error);
+  bool PeerIsOurs(int fd, std::string& who);
   // Reads what arrives until `deadline`; false when the connection is gone.
   bool Receive(SteadyTime deadline);
   // Sends `frames` in one write and waits for the answer to each token, in order.

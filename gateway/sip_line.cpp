@@ -68,7 +68,7 @@ class SipLine : public Line {
       : config_(config), index_(index), log_(log), silenceWav_(silenceWav), baresip_(SipAgentSetup(config, index, silenceWav), &log) {}
 
   bool Ready(std::string& why) override {
-    if (baresip_.Running()) return true;
+    if (baresip_.Idle()) return true;
     return baresip_.Start(why);
   }
 

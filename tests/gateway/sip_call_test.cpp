@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <openssl/evp.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -162,6 +165,7 @@ class SipCallTest : public ::testing::Test {
     c.sip.controlPort = base + 30;
     c.sip.rtpPortFirst = base + 200;
     c.sip.rtpPortLast = base + 399;
+    gateway_config_ = c;
     gateway_ = std::make_unique<InProcessGateway>(c);
     ASSERT_TRUE(gateway_->Start(error)) << error;
     port_ = gateway_->Port();
@@ -175,6 +179,7 @@ class SipCallTest : public ::testing::Test {
 
   TempDir dir_;
   std::unique_ptr<phone::LoopbackPhone> phone_;
+  talmery::Config gateway_config_;
   std::unique_ptr<InProcessGateway> gateway_;
   int port_ = 0;
 };
@@ -350,6 +355,96 @@ TEST(SipThroughAPbx, ARefusedRegistrationBacksOffAndIsLoggedOnce) {
   const std::string page = BodyOf(Exchange(gateway.Port(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
   EXPECT_NE(page.find(": refused (403 Forbidden); next try "), std::string::npos) << page;
   EXPECT_TRUE(pbx.Registrations().empty());
+}
+
+// A Python program (the system's, which any user may run) run as the user nobody (uid 65534), its output in `outputPath`.
+class AsNobody {
+ public:
+  AsNobody(const std::string& script, const std::string& outputPath) {
+    std::string setpriv = "setpriv", a1 = "--reuid=65534", a2 = "--regid=65534", a3 = "--clear-groups", py = "/usr/bin/python3",
+                c = "-c", code = script;
+    char* argv[] = {setpriv.data(), a1.data(), a2.data(), a3.data(), py.data(), c.data(), code.data(), nullptr};
+    const int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out, STDOUT_FILENO);
+      execvp(argv[0], argv);
+      _exit(127);
+    }
+    close(out);
+  }
+  ~AsNobody() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+bool WaitForLog(InProcessGateway& gateway, const std::string& text, int timeoutMs) {
+  for (int waited = 0; waited < timeoutMs; waited += 50) {
+    if (gateway.LogText().find(text) != std::string::npos) return true;
+    usleep(50000);
+  }
+  return false;
+}
+
+// Another local user squats on a user agent's control port, then takes over a running agent's
+// control connection: both are logged, the squatter receives nothing, and the reminders still
+// reach the phone.
+TEST_F(SipCallTest, AnotherUserCannotSquatOnOrKeepTheControlOfAUserAgent) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run a process as another user";
+  // Started again below, after the squatter. (Serving first: a stop that comes before the
+  // HTTP server's loop has begun is not seen by that loop.)
+  ASSERT_FALSE(BodyOf(Exchange(port_, "GET / HTTP/1.1\r\nHost: x\r\n\r\n")).empty());
+  gateway_.reset();
+  const int control = gateway_config_.sip.controlPort;
+  const std::string heard = dir_.path() + "/squatter.txt";
+  long long squatted = 0;
+  {
+    AsNobody squatter(
+        "import socket,sys\n"
+        "s=socket.socket(); s.bind(('127.0.0.1'," + std::to_string(control) + ")); s.listen(8)\n"
+        "print('listening', flush=True)\n"
+        "while True:\n"
+        "  c,_=s.accept(); c.settimeout(2)\n"
+        "  try:\n"
+        "    d=c.recv(65536)\n"
+        "    while d:\n"
+        "      sys.stdout.write(d.decode(errors='replace')); sys.stdout.flush(); d=c.recv(65536)\n"
+        "  except Exception: pass\n",
+        heard);
+    for (int i = 0; i < 100 && ReadFile(heard).empty(); ++i) usleep(50000);
+    ASSERT_EQ(ReadFile(heard), "listening\n");
+    gateway_ = std::make_unique<InProcessGateway>(gateway_config_);
+    std::string error;
+    ASSERT_TRUE(gateway_->Start(error)) << error;
+    port_ = gateway_->Port();
+    squatted = Post("5550100", "Squatted.");
+    ASSERT_TRUE(WaitForLog(*gateway_, "event=intrusion line=0 control=127.0.0.1:" + std::to_string(control) +
+                                          " owner=\"uid 65534\" what=\"another process holds the control port; nothing was sent\"",
+                           10000))
+        << gateway_->LogText();
+  }
+  EXPECT_EQ(ReadFile(heard), "listening\n");  // no command, no number
+  // With the squatter gone the line starts its agent and the call is made.
+  ASSERT_EQ(WaitForState(port_, squatted, "done", 60000)["state"], "done");
+  ASSERT_TRUE(WaitForLog(*gateway_, "event=line line=0 state=started", 15000)) << gateway_->LogText();
+
+  AsNobody intruder("import socket,time\n"
+                    "c=socket.create_connection(('127.0.0.1'," + std::to_string(control) + "))\n"
+                    "c.send(b'32:{\"command\":\"hangup\",\"token\":\"x\"},'); time.sleep(30)\n",
+                    dir_.path() + "/intruder.txt");
+  ASSERT_TRUE(WaitForLog(*gateway_, "event=intrusion line=0 control=127.0.0.1:" + std::to_string(control) +
+                                        " what=\"another local process took the control connection; the agent is restarted\"",
+                         15000))
+      << gateway_->LogText();
+  const long long next = Post("5550100", "After the intrusion.");
+  const nlohmann::json done = WaitForState(port_, next, "done", 60000);
+  EXPECT_EQ(done["state"], "done") << done.dump(1);
 }
 
 }  // namespace
