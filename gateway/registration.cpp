@@ -48,7 +48,7 @@ void Registration::SetState(const std::string& state, const std::string& detail)
   bool changed = false;
   {
     std::lock_guard<std::mutex> lock(mu_);
-    changed = state != state_ || detail != detail_;
+    changed = state != state_;
     state_ = state;
     detail_ = detail;
     if (state == "registered") nextTryMs_ = 0;
@@ -85,7 +85,7 @@ void Registration::Loop() {
       continue;
     }
     BaresipEvent event;
-    const Baresip::Wait w = agent_->NextEvent(event, std::chrono::steady_clock::now() + std::chrono::milliseconds(200));
+    const Baresip::Wait w = agent_->NextEvent(event, std::chrono::steady_clock::now() + std::chrono::milliseconds(500));
     if (w == Baresip::Wait::Lost) {
       agent_->Stop();
       const int pause = pauseFor(5);
@@ -93,7 +93,20 @@ void Registration::Loop() {
       if (!sleep(pause)) return;
       continue;
     }
-    if (w != Baresip::Wait::Event || event.klass != "register") continue;
+    // The first answer of the registrar may come before our control connection, and its event
+    // is then lost: between events the agent's own account of the registration is asked for.
+    if (w == Baresip::Wait::Timeout) {
+      std::string data;
+      if (!agent_->Command("reginfo", "", data, 2000)) continue;
+      if (data.find("\x1b[32mOK") != std::string::npos) {
+        event = {"register", "REGISTER_OK", "", "", "", ""};
+      } else if (data.find("\x1b[31mERR") != std::string::npos) {
+        event = {"register", "REGISTER_FAIL", "", State().find("refused") == 0 ? detail_ : "the registrar refused it", "", ""};
+      } else {
+        continue;
+      }
+    }
+    if (event.klass != "register") continue;
     if (event.type == "REGISTER_OK") {
       refusals = 0;
       SetState("registered", "");

@@ -447,5 +447,120 @@ TEST_F(SipCallTest, AnotherUserCannotSquatOnOrKeepTheControlOfAUserAgent) {
   EXPECT_EQ(done["state"], "done") << done.dump(1);
 }
 
+// Debian's Kamailio as the registrar, on loopback: digest authentication against a password
+// held in an htable, a new nonce for each challenge, every REGISTER written to its log.
+class Kamailio {
+ public:
+  Kamailio(const std::string& dir, int port, const std::string& password) : log_(dir + "/kamailio.log") {
+    WriteFile(dir + "/kamailio.cfg",
+              "#!KAMAILIO\ndebug=1\nlog_stderror=yes\nchildren=1\nlisten=udp:127.0.0.1:" + std::to_string(port) +
+                  "\nmpath=\"/usr/lib/x86_64-linux-gnu/kamailio/modules/\"\n"
+                  "loadmodule \"kex.so\"\nloadmodule \"corex.so\"\nloadmodule \"tm.so\"\nloadmodule \"sl.so\"\n"
+                  "loadmodule \"pv.so\"\nloadmodule \"usrloc.so\"\nloadmodule \"registrar.so\"\n"
+                  "loadmodule \"textops.so\"\nloadmodule \"siputils.so\"\nloadmodule \"xlog.so\"\n"
+                  "loadmodule \"auth.so\"\nloadmodule \"htable.so\"\n"
+                  "modparam(\"usrloc\", \"db_mode\", 0)\nmodparam(\"htable\", \"htable\", \"users=>size=4;\")\n"
+                  "event_route[htable:mod-init] {\n  $sht(users=>gateway) = \"" + password + "\";\n}\n"
+                  "request_route {\n  if (is_method(\"REGISTER\")) {\n"
+                  "    xlog(\"L_ALERT\", \"REGISTER contact=$ct\\n\");\n"
+                  "    if (!pv_www_authenticate(\"$td\", \"$sht(users=>$au)\", \"0\")) {\n"
+                  "      www_challenge(\"$td\", \"0\");\n      exit;\n    }\n"
+                  "    xlog(\"L_ALERT\", \"BOUND contact=$ct\\n\");\n    save(\"location\");\n    exit;\n  }\n"
+                  "  sl_send_reply(\"404\", \"Not here\");\n}\n");
+    std::string program = "kamailio", dd = "-DD", e = "-E", f = "-f", cfg = dir + "/kamailio.cfg", y = "-Y", w = "-w",
+                m = "-m", mv = "48", big = "-M", bigv = "6", run = dir;
+    char* argv[] = {program.data(), dd.data(), e.data(), f.data(), cfg.data(), y.data(), run.data(), w.data(),
+                    run.data(), m.data(), mv.data(), big.data(), bigv.data(), nullptr};
+    const int out = open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out, STDERR_FILENO);
+      dup2(out, STDOUT_FILENO);
+      execvp(argv[0], argv);
+      _exit(127);
+    }
+    close(out);
+  }
+  ~Kamailio() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  bool WaitUntilListening() {
+    for (int i = 0; i < 200; ++i) {
+      if (ReadFile(log_).find("Listening on") != std::string::npos) return true;
+      usleep(50000);
+    }
+    return false;
+  }
+  size_t Count(const std::string& text) {
+    const std::string log = ReadFile(log_);
+    size_t n = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  }
+
+ private:
+  std::string log_;
+  pid_t pid_ = -1;
+};
+
+// Against a real registrar: the right password registers and the binding goes at stop; a
+// wrong one is refused, logged once, and tried again only after the pause.
+TEST(SipRegistrar, KamailioRightAndWrongPasswords) {
+  const int base = phone::FreePortBlock(300, 1);
+  ASSERT_NE(base, 0);
+  TempDir dir;
+  Kamailio kamailio(dir.path(), base, "Right pw #1");
+  ASSERT_TRUE(kamailio.WaitUntilListening()) << ReadFile(dir.path() + "/kamailio.log");
+  talmery::Config c;
+  c.listenPort = 0;
+  c.database = dir.path() + "/calls.db";
+  c.maxCalls = 1;
+  c.sip.user = "gateway";
+  c.sip.password = "Right pw #1";
+  c.sip.domain = "127.0.0.1:" + std::to_string(base);
+  c.sip.registerSeconds = 600;
+  c.sip.registerRetry = 1;
+  c.sip.sipPort = base + 10;
+  c.sip.controlPort = base + 30;
+  c.sip.rtpPortFirst = base + 100;
+  c.sip.rtpPortLast = base + 199;
+  {
+    InProcessGateway gateway(c);
+    std::string error;
+    ASSERT_TRUE(gateway.Start(error)) << error;
+    ASSERT_TRUE(WaitForLog(gateway, "event=registration state=registered", 10000)) << gateway.LogText();
+    EXPECT_EQ(kamailio.Count("BOUND contact="), 1u);
+    ASSERT_FALSE(BodyOf(Exchange(gateway.Port(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n")).empty());
+  }
+  // The stop: one more authenticated REGISTER, which removes the binding.
+  ASSERT_EQ(kamailio.Count("BOUND contact="), 2u);
+  EXPECT_EQ(kamailio.Count("BOUND contact=<sip:gateway-"), 2u);
+  const std::string log = ReadFile(dir.path() + "/kamailio.log");
+  const std::string last = log.substr(log.rfind("BOUND contact="));
+  EXPECT_EQ(last.substr(0, last.find('\n')).substr(last.find('>')), ">;expires=0");
+
+  c.sip.password = "wrong";
+  c.database = dir.path() + "/calls2.db";
+  InProcessGateway gateway(c);
+  std::string error;
+  ASSERT_TRUE(gateway.Start(error)) << error;
+  const size_t before = kamailio.Count("REGISTER contact=");
+  ASSERT_TRUE(WaitForLog(gateway, "event=registration state=refused", 20000)) << gateway.LogText();
+  const size_t firstRound = kamailio.Count("REGISTER contact=") - before;
+  // The next round comes after the pause (1 s, then 2 s); wait for it to end.
+  for (int i = 0; i < 200 && kamailio.Count("REGISTER contact=") - before < 2 * firstRound; ++i) usleep(50000);
+  ASSERT_GE(kamailio.Count("REGISTER contact=") - before, 2 * firstRound);
+  const std::string gatewayLog = gateway.LogText();
+  size_t refusals = 0;
+  for (size_t at = gatewayLog.find("event=registration state=refused"); at != std::string::npos;
+       at = gatewayLog.find("event=registration state=refused", at + 1))
+    ++refusals;
+  EXPECT_EQ(refusals, 1u) << gatewayLog;
+  std::printf("REGISTERs in a refused round: %zu\n", firstRound);
+}
+
 }  // namespace
 }  // namespace gwtest
