@@ -348,12 +348,15 @@ TEST(SipThroughAPbx, ARefusedRegistrationBacksOffAndIsLoggedOnce) {
        at = log.find("event=registration state=refused", at + 1))
     ++refusals;
   EXPECT_EQ(refusals, 1u) << log;
-  EXPECT_NE(log.find("state=refused aor=sip:gateway@127.0.0.1:" + std::to_string(base) + " detail=\"403 Forbidden\" next="),
-            std::string::npos)
+  // The detail is the registrar's answer, or (when that came before the control connection,
+  // and only the agent's account of it is left) a plain refusal.
+  EXPECT_TRUE(std::regex_search(log, std::regex("state=refused aor=sip:gateway@127\\.0\\.0\\.1:" + std::to_string(base) +
+                                                " detail=\"(403 Forbidden|the registrar refused it)\" next=")))
       << log;
   EXPECT_EQ(log.find("Wr0ng-pw"), std::string::npos);  // the password is in no log line
   const std::string page = BodyOf(Exchange(gateway.Port(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
-  EXPECT_NE(page.find(": refused (403 Forbidden); next try "), std::string::npos) << page;
+  EXPECT_TRUE(std::regex_search(page, std::regex(": refused \\((403 Forbidden|the registrar refused it)\\); next try ")))
+      << page;
   EXPECT_TRUE(pbx.Registrations().empty());
 }
 
