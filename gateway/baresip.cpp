@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -14,7 +15,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
@@ -46,6 +50,62 @@ bool WritePrivateFile(const std::string& path, const std::string& text, std::str
   close(fd);
   return true;
 }
+
+// PR_SET_PDEATHSIG fires when the *thread* that forked the child ends, not the process. Lines
+// start their agents from their own threads, which end at a stop before the agents are told to
+// stop: the agents would be killed before they could remove their registration. So every fork
+// runs on this one thread, which lives as long as the process.
+class Forker {
+ public:
+  static Forker& Instance() {
+    static Forker forker;
+    return forker;
+  }
+  // Runs `fork` on the long-lived thread and returns what it returned.
+  pid_t Run(const std::function<pid_t()>& fork) {
+    std::unique_lock<std::mutex> lock(mu_);
+    const std::function<pid_t()>* job = &fork;
+    pid_t result = -1;
+    bool done = false;
+    jobs_.push_back({job, &result, &done});
+    wake_.notify_all();
+    finished_.wait(lock, [&] { return done; });
+    return result;
+  }
+
+ private:
+  struct Job {
+    const std::function<pid_t()>* fork;
+    pid_t* result;
+    bool* done;
+  };
+  Forker() : thread_([this] { Loop(); }) {}
+  ~Forker() {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+  void Loop() {
+    std::unique_lock<std::mutex> lock(mu_);
+    for (;;) {
+      wake_.wait(lock, [&] { return stopping_ || !jobs_.empty(); });
+      if (jobs_.empty()) return;
+      Job job = jobs_.front();
+      jobs_.pop_front();
+      *job.result = (*job.fork)();
+      *job.done = true;
+      finished_.notify_all();
+    }
+  }
+  std::mutex mu_;
+  std::condition_variable wake_, finished_;
+  std::deque<Job> jobs_;
+  bool stopping_ = false;
+  std::thread thread_;
+};
 
 }  // namespace
 
@@ -85,30 +145,34 @@ bool Baresip::WriteFiles(std::string& error) {
 }
 
 bool Baresip::Spawn(std::string& error) {
+  // The password goes through a pipe on standard input, which baresip's account loader reads
+  // when an account has an auth_user and no auth_pass: it never lies in a file, and the account
+  // syntax (which ends a value at a blank or ';') does not limit its characters.
+  int in[2];
+  if (pipe2(in, O_CLOEXEC) != 0) {
+    error = std::string("pipe: ") + std::strerror(errno);
+    return false;
+  }
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) {
     error = std::string("pipe: ") + std::strerror(errno);
+    close(in[0]);
+    close(in[1]);
     return false;
   }
   // Everything the child needs is made before fork: after it, only async-signal-safe calls.
   std::string program = setup_.program, flag = "-f", dir = setup_.dir;
   char* argv[] = {program.data(), flag.data(), dir.data(), nullptr};
   const pid_t parent = getpid();
-  const pid_t pid = fork();
-  if (pid < 0) {
-    error = std::string("fork: ") + std::strerror(errno);
-    close(out[0]);
-    close(out[1]);
-    return false;
-  }
-  if (pid == 0) {
+  const pid_t pid = Forker::Instance().Run([&]() -> pid_t {
+    const pid_t child = fork();
+    if (child != 0) return child;
     // Dies with the gateway, even a gateway killed with SIGKILL, so that no call outlives the
     // record of it; its own process group keeps a terminal's Ctrl-C for us to handle.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(126);
     setpgid(0, 0);
-    const int devnull = open("/dev/null", O_RDONLY);
-    if (devnull >= 0) dup2(devnull, STDIN_FILENO);
+    dup2(in[0], STDIN_FILENO);
     dup2(out[1], STDOUT_FILENO);
     dup2(out[1], STDERR_FILENO);
     // No descriptor of ours (the HTTP socket above all) may live on in baresip.
@@ -116,8 +180,27 @@ bool Baresip::Spawn(std::string& error) {
     signal(SIGPIPE, SIG_DFL);
     execvp(argv[0], argv);
     _exit(127);
+  });
+  if (pid < 0) {
+    error = std::string("fork: ") + std::strerror(errno);
+    for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
+    return false;
   }
+  close(in[0]);
   close(out[1]);
+  // Less than a pipe's buffer: the write does not wait for the child. Closing the pipe then
+  // gives baresip an end of input rather than a terminal to wait on.
+  if (!setup_.password.empty()) {
+    const std::string line = setup_.password + "\n";
+    size_t done = 0;
+    while (done < line.size()) {
+      const ssize_t n = write(in[1], line.data() + done, line.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+  }
+  close(in[1]);
   pid_ = pid;
   outputThread_ = std::thread([this, fd = out[0]] { ReadOutput(fd); });
   return true;
@@ -147,15 +230,58 @@ std::string Baresip::LastOutput() {
   std::lock_guard<std::mutex> lock(outputMu_);
   std::string text;
   for (const std::string& line : output_) text += line + "\n";
-  // The password appears in no line we know of; should a version print its account, it
-  // still goes no further than here.
-  const size_t at = setup_.accountLine.find("auth_pass=");
-  if (at != std::string::npos) {
-    const size_t end = setup_.accountLine.find(';', at);
-    const std::string secret = setup_.accountLine.substr(at + 10, end == std::string::npos ? std::string::npos : end - at - 10);
-    text = Redact(text, {secret});
-  }
+  // The password appears in no line we know of; should a version echo it, it still goes no
+  // further than here.
+  if (!setup_.password.empty()) text = Redact(text, {setup_.password});
   return text;
+}
+
+// The other end of `fd`, a connection to 127.0.0.1:<control port>, must be a socket that our
+// baresip holds: another local user may listen on the port first, and would then receive the
+// numbers we dial. The kernel's table of TCP sockets gives the accepting socket's inode and
+// owner; the inode must be among the child's descriptors.
+bool Baresip::PeerIsOurs(int fd, std::string& who) {
+  sockaddr_in local{};
+  socklen_t len = sizeof local;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0) return false;
+  char server[32], client[32];
+  std::snprintf(server, sizeof server, "0100007F:%04X", static_cast<unsigned>(setup_.controlPort));
+  std::snprintf(client, sizeof client, "0100007F:%04X", static_cast<unsigned>(ntohs(local.sin_port)));
+  who = "unknown";
+  for (int tries = 0; tries < 100; ++tries) {  // the inode appears once the peer accepted
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line);  // the heading
+    unsigned long inode = 0;
+    while (std::getline(table, line)) {
+      char localAddress[64], remoteAddress[64];
+      unsigned uid = 0;
+      unsigned long node = 0;
+      if (std::sscanf(line.c_str(), " %*s %63s %63s %*s %*s %*s %*s %u %*s %lu", localAddress, remoteAddress, &uid,
+                      &node) != 4)
+        continue;
+      if (std::strcmp(localAddress, server) != 0 || std::strcmp(remoteAddress, client) != 0) continue;
+      who = "uid " + std::to_string(uid);
+      inode = node;
+    }
+    if (inode != 0) {
+      const std::string dir = "/proc/" + std::to_string(pid_) + "/fd";
+      const std::string wanted = "socket:[" + std::to_string(inode) + "]";
+      if (DIR* d = opendir(dir.c_str())) {
+        bool found = false;
+        while (dirent* entry = readdir(d)) {
+          char target[64];
+          const ssize_t n = readlinkat(dirfd(d), entry->d_name, target, sizeof target - 1);
+          if (n > 0 && std::string(target, static_cast<size_t>(n)) == wanted) found = true;
+        }
+        closedir(d);
+        if (found) return true;
+      }
+      return false;
+    }
+    usleep(10000);
+  }
+  return false;
 }
 
 bool Baresip::Connect(std::string& error) {
@@ -176,6 +302,15 @@ bool Baresip::Connect(std::string& error) {
     addr.sin_port = htons(static_cast<uint16_t>(setup_.controlPort));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+      std::string who;
+      if (!PeerIsOurs(fd, who)) {
+        close(fd);
+        if (log_)
+          log_->Write("intrusion", {{"line", setup_.name}, {"control", "127.0.0.1:" + std::to_string(setup_.controlPort)},
+                                    {"owner", who}, {"what", "another process holds the control port; nothing was sent"}});
+        error = "another process (" + who + ") holds the control port 127.0.0.1:" + std::to_string(setup_.controlPort);
+        return false;
+      }
       const int one = 1;
       setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       control_ = fd;
@@ -217,16 +352,18 @@ bool Baresip::Start(std::string& error) {
   return true;
 }
 
-void Baresip::Stop() {
+void Baresip::Stop(bool graceful) {
   if (control_ >= 0) {
     close(control_);
     control_ = -1;
   }
   if (pid_ > 0) {
-    kill(pid_, SIGTERM);
+    // On SIGTERM baresip removes its registration (REGISTER with Expires 0) and waits briefly
+    // for the registrar's answer before it exits: give it the time for that.
+    kill(pid_, graceful ? SIGTERM : SIGKILL);
     int status = 0;
     bool gone = false;
-    for (int i = 0; i < 200 && !gone; ++i) {
+    for (int i = 0; i < 500 && !gone; ++i) {
       if (waitpid(pid_, &status, WNOHANG) == pid_) gone = true;
       else usleep(10000);
     }
@@ -263,6 +400,11 @@ bool Baresip::Receive(SteadyTime deadline) {
   if (n <= 0) {
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
     lost_ = true;
+    // A connection that ends while the process lives was closed by someone else.
+    int status = 0;
+    if (pid_ > 0 && waitpid(pid_, &status, WNOHANG) == 0 && log_)
+      log_->Write("intrusion", {{"line", setup_.name}, {"control", "127.0.0.1:" + std::to_string(setup_.controlPort)},
+                                {"what", "another local process took the control connection; the agent is restarted"}});
     return false;
   }
   // libre sets no TCP_NODELAY on its side: acknowledging at once keeps its events from
@@ -348,6 +490,24 @@ bool Baresip::SendAndWait(const std::vector<std::pair<std::string, std::string>>
     }
   }
   return true;
+}
+
+bool Baresip::Idle() {
+  if (!Running()) return false;
+  while (Receive(std::chrono::steady_clock::now())) {
+    if (events_.empty()) break;
+    events_.clear();  // nothing of ours goes on between calls
+  }
+  if (!Running()) return false;
+  // baresip answers only its newest control client, and keeps the older connection open: a
+  // connection that no longer answers was taken by another local process.
+  std::string data;
+  if (Command("uafind", setup_.aor, data, 2000)) return true;
+  if (!lost_ && log_)
+    log_->Write("intrusion", {{"line", setup_.name}, {"control", "127.0.0.1:" + std::to_string(setup_.controlPort)},
+                              {"what", "another local process took the control connection; the agent is restarted"}});
+  lost_ = true;
+  return false;
 }
 
 Baresip::Wait Baresip::NextEvent(BaresipEvent& event, SteadyTime deadline) {

@@ -27,7 +27,8 @@ struct BaresipSetup {
   int controlPort = 0;
   int rtpFirst = 0, rtpLast = 0;
   std::string defaultSource;      // the audio source of new calls: aufile,<silence.wav>
-  std::string accountLine;        // the accounts file's one line (holds the password)
+  std::string accountLine;        // the accounts file's one line (no password in it)
+  std::string password;           // given on baresip's standard input when it asks for it
   std::string aor;                // the account's address, to check that the account loaded
   std::vector<std::string> extraModules;  // e.g. sndfile.so for a recording phone
   std::vector<std::string> extraConfig;   // e.g. "snd_path /tmp/rec"
@@ -50,8 +51,13 @@ class Baresip {
   // Writes the config, starts the process and connects to it; false with a reason (and the
   // process's last words) when it does not come up.
   bool Start(std::string& error);
-  void Stop();
+  // Ends the process: with SIGTERM, which lets baresip remove its registration first, or at
+  // once with SIGKILL.
+  void Stop(bool graceful = true);
   bool Running();
+  // Between calls: reads and drops what arrived; false when the process or its control
+  // connection is gone.
+  bool Idle();
   pid_t Pid() const { return pid_; }
 
   // Sends one command and waits for its response; events that arrive meanwhile are kept for
@@ -74,6 +80,7 @@ class Baresip {
   bool WriteFiles(std::string& error);
   bool Spawn(std::string& error);
   bool Connect(std::string& error);
+  bool PeerIsOurs(int fd, std::string& who);
   // Reads what arrives until `deadline`; false when the connection is gone.
   bool Receive(SteadyTime deadline);
   // Sends `frames` in one write and waits for the answer to each token, in order.

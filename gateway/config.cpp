@@ -83,6 +83,47 @@ bool ParseRange(const std::string& text, int& first, int& last, std::string& err
   return true;
 }
 
+// A value is the rest of the line after '=', trimmed; a '#' after a blank starts a comment
+// ("max_calls = 4   # at once"). A value in double quotes is taken as written, blanks and '#'
+// included; inside the quotes \" stands for a quote and \\ for a backslash, and after the
+// closing quote only blanks or a comment may follow.
+bool ParseValue(const std::string& text, std::string& value, std::string& error) {
+  const std::string rest = Trim(text);
+  value.clear();
+  if (rest.empty() || rest[0] != '"') {
+    value = rest;
+    for (size_t i = 1; i < value.size(); ++i) {
+      if (value[i] == '#' && (value[i - 1] == ' ' || value[i - 1] == '\t')) {
+        value = Trim(value.substr(0, i));
+        break;
+      }
+    }
+    return true;
+  }
+  size_t i = 1;
+  for (; i < rest.size() && rest[i] != '"'; ++i) {
+    if (rest[i] == '\\') {
+      if (i + 1 < rest.size() && (rest[i + 1] == '"' || rest[i + 1] == '\\')) {
+        value += rest[++i];
+        continue;
+      }
+      error = "in quotes a backslash must be followed by \" or \\ (write \\\\ for one backslash)";
+      return false;
+    }
+    value += rest[i];
+  }
+  if (i >= rest.size()) {
+    error = "the closing \" is missing";
+    return false;
+  }
+  const std::string after = Trim(rest.substr(i + 1));
+  if (!after.empty() && after[0] != '#') {
+    error = "nothing but a comment may follow the closing \"";
+    return false;
+  }
+  return true;
+}
+
 using Setter = std::function<bool(Config&, const std::string&, std::string&)>;
 
 Setter Text(std::string Config::*field) {
@@ -122,6 +163,7 @@ const std::map<std::string, Setter>& Setters() {
       {"max_calls", Int(&Config::maxCalls, 1, 200)},
       {"attempts", Int(&Config::attempts, 1, 100)},
       {"retry_pause", Int(&Config::retryPause, 0, 86400)},
+      {"max_wait", Int(&Config::maxWait, 1, 10080)},
       {"ring_time", Int(&Config::ringTime, 1, 600)},
       {"max_call_time", Int(&Config::maxCallTime, 5, 86400)},
       {"repeat", Int(&Config::repeat, 1, 10)},
@@ -154,6 +196,7 @@ const std::map<std::string, Setter>& Setters() {
       {"sip.password", SipText(&SipSettings::password)},
       {"sip.outbound_proxy", SipText(&SipSettings::outboundProxy)},
       {"sip.register_seconds", SipInt(&SipSettings::registerSeconds, 0, 86400)},
+      {"sip.register_retry", SipInt(&SipSettings::registerRetry, 1, 1800)},
       {"sip.dial", SipText(&SipSettings::dial)},
       {"sip.local_address", SipText(&SipSettings::localAddress)},
       {"sip.sip_port", SipInt(&SipSettings::sipPort, 1024, 65000)},
@@ -168,11 +211,50 @@ const std::map<std::string, Setter>& Setters() {
   return setters;
 }
 
-// Account parameters of baresip end at ';' and '>': such characters in a value would let the
-// config file smuggle in other parameters, or break the account line.
+// Account parameters of baresip end at ';', '>' and blanks: such characters in a value would
+// let the config file smuggle in other parameters, or break the account line.
 bool SafeAccountValue(const std::string& v) {
   for (char c : v)
-    if (c == ';' || c == '<' || c == '>' || c == '"' || c == '\n' || c == '\r') return false;
+    if (c == ';' || c == '<' || c == '>' || c == '"' || c == ' ' || c == '\t' || c == '\n' || c == '\r')
+      return false;
+  return true;
+}
+
+// The proxy is a SIP URI that may carry URI parameters ("sip:pbx.example.com;transport=tcp";
+// "sips:" means TLS). It is given to baresip in quotes, so it must hold no quote, no blank and
+// no angle bracket; a transport, when given, is one baresip speaks.
+bool ValidProxy(const std::string& uri, std::string& error) {
+  error = "sip.outbound_proxy: ";
+  const size_t colon = uri.find(':');
+  const std::string scheme = colon == std::string::npos ? "" : uri.substr(0, colon);
+  if (scheme != "sip" && scheme != "sips") {
+    error += "\"" + uri + "\" is not a sip: or sips: address";
+    return false;
+  }
+  for (char c : uri) {
+    if (c == '"' || c == '<' || c == '>' || static_cast<unsigned char>(c) <= ' ' || c == 0x7f) {
+      error += "\"" + uri + "\" must not hold blanks, quotes or angle brackets";
+      return false;
+    }
+  }
+  const size_t semi = uri.find(';');
+  if (uri.substr(colon + 1, semi == std::string::npos ? std::string::npos : semi - colon - 1).empty()) {
+    error += "\"" + uri + "\" names no host";
+    return false;
+  }
+  for (size_t at = semi; at != std::string::npos;) {
+    const size_t next = uri.find(';', at + 1);
+    const std::string param = uri.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1);
+    if (param.compare(0, 10, "transport=") == 0) {
+      const std::string t = param.substr(10);
+      if (t != "udp" && t != "tcp" && t != "tls") {
+        error += "transport=" + t + " is not udp, tcp or tls";
+        return false;
+      }
+    }
+    at = next;
+  }
+  error.clear();
   return true;
 }
 
@@ -216,22 +298,17 @@ bool ParseConfigText(const std::string& text, Config& config, std::string& error
       return false;
     }
     std::string key = Trim(line.substr(0, eq));
-    // A '#' after a blank starts a comment ("max_calls = 4   # at once").
-    std::string rest = line.substr(eq + 1);
-    for (size_t i = 1; i < rest.size(); ++i) {
-      if (rest[i] == '#' && (rest[i - 1] == ' ' || rest[i - 1] == '\t')) {
-        rest.erase(i);
-        break;
-      }
-    }
-    const std::string value = Trim(rest);
     if (!section.empty() && key.find('.') == std::string::npos) key = section + "." + key;
+    std::string value, why;
+    if (!ParseValue(line.substr(eq + 1), value, why)) {
+      error = where + key + ": " + why;
+      return false;
+    }
     auto it = Setters().find(key);
     if (it == Setters().end()) {
       error = where + "unknown setting \"" + key + "\"";
       return false;
     }
-    std::string why;
     if (!it->second(config, value, why)) {
       error = where + key + ": " + why;
       return false;
@@ -274,12 +351,25 @@ bool ValidateConfig(const Config& config, std::string& error) {
     return true;
   }
   const SipSettings& s = config.sip;
-  for (const std::string* v : {&s.user, &s.domain, &s.authUser, &s.password, &s.outboundProxy, &s.codecs}) {
+  for (const std::string* v : {&s.user, &s.domain, &s.authUser, &s.codecs}) {
     if (!SafeAccountValue(*v)) {
-      error = "sip settings must not hold ; < > \" or line breaks";
+      error = "sip.user, sip.domain, sip.auth_user and sip.codecs must not hold blanks or ; < > \"";
       return false;
     }
   }
+  // The password reaches the SIP agent on its own line, never inside the account line, so it
+  // may hold any printable character; the agent takes at most 63 bytes.
+  for (char c : s.password) {
+    if (static_cast<unsigned char>(c) < ' ' || c == 0x7f) {
+      error = "sip.password: only printable characters are allowed";
+      return false;
+    }
+  }
+  if (s.password.size() > kMaxPasswordBytes) {
+    error = "sip.password: at most " + std::to_string(kMaxPasswordBytes) + " bytes are allowed";
+    return false;
+  }
+  if (!s.outboundProxy.empty() && !ValidProxy(s.outboundProxy, error)) return false;
   if (s.user.empty()) {
     error = "sip.user: a user name is needed";
     return false;
@@ -290,11 +380,12 @@ bool ValidateConfig(const Config& config, std::string& error) {
     return false;
   }
   const int lines = config.maxCalls;
-  if (s.sipPort + 2 * lines > 65535 || s.controlPort + lines > 65535) {
+  const int agents = lines + (s.registerSeconds > 0 ? 1 : 0);  // the registration has its own
+  if (s.sipPort + 2 * agents > 65535 || s.controlPort + agents > 65535) {
     error = "sip.sip_port / sip.control_port: too high for " + std::to_string(lines) + " calls at once";
     return false;
   }
-  if ((s.rtpPortLast - s.rtpPortFirst + 1) / lines < 4) {
+  if ((s.rtpPortLast - s.rtpPortFirst + 1 - (agents - lines) * 4) / lines < 4) {
     error = "sip.rtp_ports: at least 4 ports per call at once are needed";
     return false;
   }

@@ -1,7 +1,9 @@
 #pragma once
 // The gateway's settings: one file of "key = value" lines (sections such as [sip] prefix their
-// keys; '#' starts a comment at the start of a line or after a blank), then the command line on
+// keys; '#' starts a comment at the start of a line or after a blank; a value in double quotes
+// is taken as written, with \" and \\ for a quote and a backslash), then the command line on
 // top. Parsing is pure so that every rule is tested natively.
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,8 @@ namespace talmery {
 
 enum class DialMode { Sip, Speaker };
 
+constexpr size_t kMaxPasswordBytes = 63;  // what the SIP agent reads of a password
+
 struct SipSettings {
   std::string user = "talmery";      // the From user of our calls
   std::string domain;                // registrar / PBX host[:port]; empty: no PBX (loopback tests)
@@ -18,6 +22,7 @@ struct SipSettings {
   std::string password;              // never logged, never shown
   std::string outboundProxy;         // e.g. sip:pbx.example.com;transport=udp
   int registerSeconds = 0;           // 0: no registration (calls are authenticated one by one)
+  int registerRetry = 60;            // seconds after a refused registration; doubles up to 1800
   std::string dial;                  // template with {number}; default sip:{number}@<domain>
   std::string localAddress = "127.0.0.1";
   int sipPort = 5080;                // line i listens on sipPort + 2 i (TLS takes the port above)
@@ -40,6 +45,7 @@ struct Config {
   int maxCalls = 4;                  // calls at once
   int attempts = 3;                  // tries for busy / no answer
   int retryPause = 60;               // seconds between tries
+  int maxWait = 60;                  // minutes a call may wait to be placed before it expires
   int ringTime = 30;                 // seconds a phone may ring
   int maxCallTime = 600;             // seconds from the answer to our own hang-up
   int repeat = 2;                    // times the text is spoken

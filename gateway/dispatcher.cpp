@@ -19,12 +19,15 @@ AttemptEnd EndOfAttempt(const Outcome& outcome, int attempts, int maxAttempts, i
       else end.reason = "answered; " + outcome.detail;
       return end;
     case Result::Busy:
-    case Result::NoAnswer: {
-      const bool busy = outcome.result == Result::Busy;
-      end.outcome = busy ? "busy" : "no answer";
-      const std::string what = (busy ? "busy" : "no answer") + (outcome.detail.empty() ? "" : " (" + outcome.detail + ")");
+    case Result::NoAnswer:
+    case Result::Transient: {
+      const char* name = outcome.result == Result::Busy       ? state::kBusy
+                         : outcome.result == Result::NoAnswer ? state::kNoAnswer
+                                                              : state::kTemporary;
+      end.outcome = name;
+      const std::string what = name + (outcome.detail.empty() ? "" : " (" + outcome.detail + ")");
       if (attempts < maxAttempts) {
-        end.state = busy ? state::kBusy : state::kNoAnswer;
+        end.state = name;
         end.nextMs = nowMs + static_cast<long long>(retryPauseSeconds) * 1000;
         end.reason = what + " on try " + std::to_string(attempts) + " of " + std::to_string(maxAttempts);
       } else {
@@ -112,6 +115,7 @@ void Dispatcher::Serve(size_t index) {
       if (stopping_) return;
       seen = wakeups_;
       std::string error;
+      ExpireLongWaiting();
       if (!store_.ClaimNext(NowMs(), activeNumbers_, static_cast<int>(index), call, error)) {
         log_.Write("store", {{"error", error}});
       }
@@ -130,6 +134,20 @@ void Dispatcher::Serve(size_t index) {
   }
 }
 
+// A reminder that could not be placed within max_wait would come after what it reminds of:
+// it is not placed at all.
+void Dispatcher::ExpireLongWaiting() {
+  const long long now = NowMs();
+  const long long maxWaitMs = static_cast<long long>(config_.maxWait) * 60 * 1000;
+  const std::string reason = "not placed: waited more than " + std::to_string(config_.maxWait) +
+                             (config_.maxWait == 1 ? " minute" : " minutes");
+  std::string error;
+  for (const CallRecord& c : store_.ExpireWaiting(now - maxWaitMs, now, reason, error))
+    log_.Write("state", {{"call", std::to_string(c.id)}, {"state", state::kExpired}, {"attempts", std::to_string(c.attempts)},
+                         {"reason", reason}});
+  if (!error.empty()) log_.Write("store", {{"error", error}});
+}
+
 void Dispatcher::PlaceOne(size_t index, CallRecord call) {
   const std::string masked = MaskNumber(call.number);
   const std::string id = std::to_string(call.id);
@@ -140,7 +158,7 @@ void Dispatcher::PlaceOne(size_t index, CallRecord call) {
   job.id = call.id;
   job.attempt = call.attempts;
   job.number = call.number;
-  job.text = call.text.value_or("");
+  job.text = LateNotice(NowMs() - call.createdMs) + call.text.value_or("");
   const Outcome outcome = lines_[index]->Place(job, [&] {
     std::string error;
     if (!store_.MarkAnswered(call.id, call.attempts, NowMs(), error)) log_.Write("store", {{"call", id}, {"error", error}});

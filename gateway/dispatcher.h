@@ -43,6 +43,7 @@ class Dispatcher {
  private:
   void Serve(size_t index);
   void PlaceOne(size_t index, CallRecord call);
+  void ExpireLongWaiting();
 
   const Config& config_;
   CallStore& store_;

@@ -25,12 +25,22 @@ Outcome ClassifyClosed(const std::string& reason, bool answered) {
     o.result = Result::Busy;  // busy, busy everywhere, declined: the person may take a later call
   } else if (code == 408 || code == 480 || code == 487) {
     o.result = Result::NoAnswer;
-  } else if (code == 0 && reason == "Connection timed out") {
-    o.result = Result::NoAnswer;
+  } else if (code == 500 || code == 502 || code == 503 || code == 504 || code == 580) {
+    o.result = Result::Transient;  // the PBX or a server behind it is down or congested for now
+  } else if (code == 0 && (reason == "Connection timed out" || reason == "Connection refused" ||
+                           reason == "Network is unreachable" || reason == "Host is unreachable")) {
+    // No SIP answer at all: the PBX is down or out of reach, which passes.
+    o.result = Result::Transient;
+    o.detail = reason + " (no answer from the PBX)";
   } else {
-    o.result = Result::Failed;  // 404, 403, 484, 488, 5xx, a refused connection ...
+    o.result = Result::Failed;  // 404, 403, 484, 604, 401/407 (a wrong password), 488 ...
   }
   return o;
+}
+
+std::string LateNotice(long long lateMs) {
+  if (lateMs <= 2 * 60 * 1000) return "";
+  return "This reminder is " + std::to_string(lateMs / 60000) + " minutes late. ";
 }
 
 bool RenderMessage(const std::string& utf8Text, const Config& config, Pcm& message, std::string& error) {

@@ -17,7 +17,10 @@ struct DialJob {
   std::string text;  // UTF-8
 };
 
-enum class Result { Delivered, Busy, NoAnswer, Failed };
+// Transient: the network or this machine failed for now (a congested PBX, no answer from it, a
+// speech or line fault); tried again like a busy line. Failed: it would fail again (a wrong
+// number, a refusal), so it is not.
+enum class Result { Delivered, Busy, NoAnswer, Transient, Failed };
 
 struct Outcome {
   Result result = Result::Failed;
@@ -29,6 +32,11 @@ struct Outcome {
 // parameter: "end of file", "486 Busy Here", "Connection reset by peer", ...) and whether the
 // callee had answered. An answered call counts as delivered whoever hung up.
 Outcome ClassifyClosed(const std::string& reason, bool answered);
+
+// What a call placed `lateMs` after its request arrived says first: nothing up to two minutes,
+// then "This reminder is N minutes late. " (whole minutes), so that "in 15 minutes" in the text
+// that follows is not taken at its word.
+std::string LateNotice(long long lateMs);
 
 // The text spoken `repeat` times, at the telephone rate, as it is played into the call.
 bool RenderMessage(const std::string& utf8Text, const Config& config, Pcm& message, std::string& error);

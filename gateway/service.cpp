@@ -68,9 +68,12 @@ bool Gateway::Start(std::string& error) {
   } else {
     for (int i = 0; i < config_.maxCalls; ++i) lines.push_back(MakeSipLine(config_, i, silence, log_));
   }
+  if (config_.mode == DialMode::Sip && config_.sip.registerSeconds > 0)
+    registration_ = std::make_unique<Registration>(config_, silence, log_);
   dispatcher_ = std::make_unique<Dispatcher>(config_, *store_, log_, std::move(lines));
   http_ = std::make_unique<HttpApi>(config_, *store_, log_, [this] { dispatcher_->Wake(); });
   if (!http_->Bind(error)) return false;
+  if (registration_) registration_->Start();
   dispatcher_->Start();
   serving_ = std::thread([this] { http_->Serve(); });
   log_.Write("start", {{"mode", config_.mode == DialMode::Sip ? "sip" : "speaker"},
@@ -84,6 +87,7 @@ void Gateway::Stop(int graceSeconds) {
   if (http_) http_->Stop();
   if (serving_.joinable()) serving_.join();
   if (dispatcher_) dispatcher_->Stop(graceSeconds);
+  if (registration_) registration_->Stop();  // the registration is removed before we exit
 }
 
 void Gateway::HangUpNow() {

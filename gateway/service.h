@@ -8,6 +8,7 @@
 #include "gateway/config.h"
 #include "gateway/dispatcher.h"
 #include "gateway/http_api.h"
+#include "gateway/registration.h"
 #include "gateway/store.h"
 
 namespace talmery {
@@ -34,6 +35,7 @@ class Gateway {
   const Config& config_;
   EventLog& log_;
   std::unique_ptr<CallStore> store_;
+  std::unique_ptr<Registration> registration_;  // with register_seconds > 0
   std::unique_ptr<Dispatcher> dispatcher_;
   std::unique_ptr<HttpApi> http_;
   std::thread serving_;

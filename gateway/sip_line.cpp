@@ -8,6 +8,7 @@
 #include "gateway/baresip.h"
 #include "gateway/event_log.h"
 #include "gateway/line.h"
+#include "gateway/registration.h"
 
 namespace talmery {
 
@@ -17,16 +18,38 @@ std::string AccountAor(const SipSettings& sip) {
 
 std::string AccountLine(const SipSettings& sip, bool registers) {
   std::string line = "<" + AccountAor(sip) + ">";
-  if (!sip.password.empty()) {
-    line += ";auth_user=" + (sip.authUser.empty() ? sip.user : sip.authUser);
-    line += ";auth_pass=" + sip.password;
-  }
+  // No auth_pass: baresip then asks for the password, and the line hands it over on its own.
+  if (!sip.password.empty()) line += ";auth_user=" + (sip.authUser.empty() ? sip.user : sip.authUser);
   if (!sip.outboundProxy.empty()) line += ";outbound=\"" + sip.outboundProxy + "\"";
   line += ";regint=" + std::to_string(registers ? sip.registerSeconds : 0);
   line += ";audio_codecs=" + sip.codecs;
   // Nobody should call us; should someone, the call is not taken.
   line += ";answermode=manual";
   return line;
+}
+
+BaresipSetup SipAgentSetup(const Config& config, int index, const std::string& silenceWav) {
+  const SipSettings& sip = config.sip;
+  const bool registrar = index == config.maxCalls;
+  BaresipSetup s;
+  s.program = sip.baresip;
+  s.modulePath = sip.modulePath;
+  s.dir = config.SpoolDir() + (registrar ? std::string("/registration") : "/line" + std::to_string(index));
+  s.listenAddress = sip.localAddress;
+  s.sipPort = sip.sipPort + 2 * index;
+  s.controlPort = sip.controlPort + index;
+  // The registration's agent takes no calls, yet an incoming INVITE would open RTP ports: it
+  // keeps the last four of the range to itself.
+  const int reserved = sip.registerSeconds > 0 ? 4 : 0;
+  const int share = (sip.rtpPortLast - sip.rtpPortFirst + 1 - reserved) / config.maxCalls;
+  s.rtpFirst = registrar ? sip.rtpPortLast - 3 : sip.rtpPortFirst + index * share;
+  s.rtpLast = registrar ? sip.rtpPortLast : s.rtpFirst + share - 1;
+  s.defaultSource = "aufile," + silenceWav;
+  s.accountLine = AccountLine(sip, registrar);
+  s.password = sip.password;
+  s.aor = AccountAor(sip);
+  s.name = registrar ? "registration" : std::to_string(index);
+  return s;
 }
 
 namespace {
@@ -42,10 +65,10 @@ std::string ReplaceAll(std::string text, const std::string& what, const std::str
 class SipLine : public Line {
  public:
   SipLine(const Config& config, int index, const std::string& silenceWav, EventLog& log)
-      : config_(config), index_(index), log_(log), silenceWav_(silenceWav), baresip_(Setup(config, index, silenceWav), &log) {}
+      : config_(config), index_(index), log_(log), silenceWav_(silenceWav), baresip_(SipAgentSetup(config, index, silenceWav), &log) {}
 
   bool Ready(std::string& why) override {
-    if (baresip_.Running()) return true;
+    if (baresip_.Idle()) return true;
     return baresip_.Start(why);
   }
 
@@ -64,28 +87,11 @@ class SipLine : public Line {
   void Shutdown() override { baresip_.Stop(); }
 
  private:
-  static BaresipSetup Setup(const Config& config, int index, const std::string& silenceWav) {
-    const SipSettings& sip = config.sip;
-    BaresipSetup s;
-    s.program = sip.baresip;
-    s.modulePath = sip.modulePath;
-    s.dir = config.SpoolDir() + "/line" + std::to_string(index);
-    s.listenAddress = sip.localAddress;
-    s.sipPort = sip.sipPort + 2 * index;
-    s.controlPort = sip.controlPort + index;
-    const int share = (sip.rtpPortLast - sip.rtpPortFirst + 1) / config.maxCalls;
-    s.rtpFirst = sip.rtpPortFirst + index * share;
-    s.rtpLast = s.rtpFirst + share - 1;
-    s.defaultSource = "aufile," + silenceWav;
-    s.accountLine = AccountLine(sip, index == 0 && sip.registerSeconds > 0);
-    s.aor = AccountAor(sip);
-    s.name = std::to_string(index);
-    return s;
-  }
-
-  Outcome Fail(const std::string& detail) {
+  // A fault of this machine (the speech, the SIP agent): it may pass, so the call is tried
+  // again like a busy one.
+  Outcome Fault(const std::string& detail) {
     Outcome o;
-    o.result = Result::Failed;
+    o.result = Result::Transient;
     o.detail = detail;
     return o;
   }
@@ -110,8 +116,8 @@ class SipLine : public Line {
               const std::function<void()>& onAnswered) {
     std::string data;
     // ausrc also becomes the source of the calls that follow: back to silence before each call.
-    if (!baresip_.Command("ausrc", "aufile," + silenceWav_, data)) return Fail("cannot set the silence: " + data);
-    if (!baresip_.Command("dial", uri, data)) return Fail("dial refused: " + data);
+    if (!baresip_.Command("ausrc", "aufile," + silenceWav_, data)) return Fault("cannot set the silence: " + data);
+    if (!baresip_.Command("dial", uri, data)) return Fault("dial refused: " + data);
 
     // The speech is made while the phone rings, beside the timers and the call's events; the
     // call sends silence until the answer and the message is ready, so early media (a 183 with
@@ -135,7 +141,7 @@ class SipLine : public Line {
         const Speech speech = making.get();
         if (!speech.ok) {
           HangUp();
-          Outcome o = Fail("speech: " + speech.error);
+          Outcome o = Fault("speech: " + speech.error);
           o.answered = answered;
           return o;
         }
@@ -145,7 +151,7 @@ class SipLine : public Line {
         playing = true;
         if (!baresip_.Command("ausrc", "aufile," + messagePath, data)) {
           HangUp();
-          Outcome o = Fail("cannot play the message: " + data);
+          Outcome o = Fault("cannot play the message: " + data);
           o.answered = true;
           return o;
         }
@@ -158,13 +164,13 @@ class SipLine : public Line {
       if (aborted_) {
         HangUp();
         Outcome o = answered ? Outcome{Result::Delivered, true, "hung up: the gateway is stopping"}
-                             : Fail("the gateway stopped while dialling");
+                             : Outcome{Result::Failed, false, "the gateway stopped while dialling"};
         return o;
       }
       if (w == Baresip::Wait::Lost) {
         baresip_.Stop();
         if (answered) return Outcome{Result::Delivered, true, "the SIP agent stopped during the message"};
-        return Fail("the SIP agent stopped during the call");
+        return Fault("the SIP agent stopped during the call");
       }
       if (w == Baresip::Wait::Timeout) {
         if (Clock::now() < deadline) continue;

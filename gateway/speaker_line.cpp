@@ -21,7 +21,7 @@ class SpeakerLine : public Line {
     std::string path = config_.speakerDir + "/call-" + std::to_string(job.id) +
                        (job.attempt > 1 ? "-" + std::to_string(job.attempt) : "") + ".wav";
     if (!RenderMessage(job.text, config_, message, error) || !WriteWavFile(path, message, error)) {
-      o.result = Result::Failed;
+      o.result = Result::Transient;
       o.answered = true;
       o.detail = "speech: " + error;
       return o;

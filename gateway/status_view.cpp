@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <map>
+#include <mutex>
 #include <nlohmann/json.hpp>
 
 #include "gateway/event_log.h"
@@ -52,7 +53,33 @@ std::string ReasonText(const CallRecord& c) {
   return reason;
 }
 
+// Each finished try with what the network or the line said, e.g. "try 1 busy: 486 Busy Here;
+// try 2 temporary failure: 503 Service Unavailable"; empty before the first try ends.
+std::string TriesText(const CallRecord& c) {
+  std::string text;
+  for (const AttemptRecord& a : c.history) {
+    if (a.outcome.empty() && a.detail.empty()) continue;
+    text += (text.empty() ? "" : "; ") + std::string("try ") + std::to_string(a.attempt) + " " + a.outcome +
+            (a.detail.empty() ? "" : ": " + a.detail);
+  }
+  return text;
+}
+
+std::mutex notesMu;
+std::map<std::string, std::string>& Notes() {
+  static std::map<std::string, std::string> notes;
+  return notes;
+}
+
+bool FinalState(const std::string& s) { return s == state::kDone || s == state::kFailed || s == state::kExpired; }
+
 }  // namespace
+
+void SetGatewayNote(const std::string& name, const std::string& text) {
+  std::lock_guard<std::mutex> lock(notesMu);
+  if (text.empty()) Notes().erase(name);
+  else Notes()[name] = text;
+}
 
 std::string StatusPage(const std::vector<CallRecord>& calls, const ViewOptions& options, long long nowMs) {
   std::map<std::string, int> counts;
@@ -63,19 +90,26 @@ std::string StatusPage(const std::vector<CallRecord>& calls, const ViewOptions& 
       "<title>Talmery Gateway</title>\n"
       "<style>body{font-family:sans-serif;margin:1em}table{border-collapse:collapse}"
       "td,th{border:1px solid #bbb;padding:2px 6px;vertical-align:top;text-align:left}"
-      ".done{color:#060}.failed{color:#a00}pre{margin:0;white-space:pre-wrap}</style>\n"
+      ".done{color:#060}.failed,.expired{color:#a00}pre{margin:0;white-space:pre-wrap}</style>\n"
       "</head><body>\n<h1>Talmery Gateway</h1>\n<p>" + HtmlEscape(options.mode) + " mode; " +
       HtmlEscape(LocalTime(nowMs)) + "; the " + std::to_string(calls.size()) + " most recent calls";
   for (const auto& [name, n] : counts) page += "; " + HtmlEscape(name) + ": " + std::to_string(n);
-  page += ".</p>\n<table>\n<tr><th>Id</th><th>Number</th><th>State</th><th>Attempts</th><th>Received</th>"
+  page += ".</p>\n";
+  {
+    std::lock_guard<std::mutex> lock(notesMu);
+    for (const auto& [name, text] : Notes()) page += "<p>" + HtmlEscape(name) + ": " + HtmlEscape(text) + "</p>\n";
+  }
+  page += "<table>\n<tr><th>Id</th><th>Number</th><th>State</th><th>Attempts</th><th>Received</th>"
           "<th>Last change</th><th>Reason</th>";
   if (options.showText) page += "<th>Text</th>";
   page += "</tr>\n";
   for (const CallRecord& c : calls) {
-    page += "<tr class=\"" + HtmlEscape(c.state == state::kDone || c.state == state::kFailed ? c.state : "") + "\"><td>" +
+    page += "<tr class=\"" + HtmlEscape(FinalState(c.state) ? c.state : "") + "\"><td>" +
             std::to_string(c.id) + "</td><td>" + HtmlEscape(MaskNumber(c.number)) + "</td><td>" + HtmlEscape(c.state) +
             "</td><td>" + AttemptsText(c) + "</td><td>" + LocalTime(c.createdMs) + "</td><td>" + LocalTime(c.updatedMs) +
-            "</td><td>" + HtmlEscape(ReasonText(c)) + "</td>";
+            "</td><td>" + HtmlEscape(ReasonText(c));
+    if (const std::string tries = TriesText(c); !tries.empty()) page += "<br><small>" + HtmlEscape(tries) + "</small>";
+    page += "</td>";
     if (options.showText)
       page += "<td>" + (c.text ? "<pre>" + HtmlEscape(*c.text) + "</pre>" : std::string("<i>removed</i>")) + "</td>";
     page += "</tr>\n";
@@ -138,6 +172,7 @@ std::string ConsoleList(const std::vector<CallRecord>& calls, const ViewOptions&
                   LocalTime(c.updatedMs).c_str());
     out += line;
     out += ReasonText(c) + "\n";
+    if (const std::string tries = TriesText(c); !tries.empty()) out += "        " + tries + "\n";
     if (options.showText) {
       if (!c.text) {
         out += "        (text removed)\n";

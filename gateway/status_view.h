@@ -28,6 +28,10 @@ std::string HtmlEscape(const std::string& text);
 // "2026-12-08 21:59:05" in the local time zone.
 std::string LocalTime(long long epochMs);
 
+// A line about the gateway itself shown above the calls ("registration: ..."), set by the part
+// that knows it; an empty text removes it.
+void SetGatewayNote(const std::string& name, const std::string& text);
+
 std::string StatusPage(const std::vector<CallRecord>& calls, const ViewOptions& options, long long nowMs);
 std::string CallJson(const CallRecord& call, const ViewOptions& options);
 std::string ConsoleList(const std::vector<CallRecord>& calls, const ViewOptions& options);

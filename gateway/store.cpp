@@ -366,6 +366,34 @@ std::vector<long long> CallStore::CreatedSince(long long sinceMs) {
   return times;
 }
 
+std::vector<CallRecord> CallStore::ExpireWaiting(long long receivedBeforeMs, long long nowMs, const std::string& reason,
+                                                 std::string& error) {
+  std::vector<CallRecord> expired;
+  const bool ok = Run(
+      [&](sqlite3* db, std::string& err) {
+        const std::string sql = std::string("SELECT ") + kCallColumns +
+                                " FROM calls WHERE next_ms IS NOT NULL AND created_ms <= ? ORDER BY id";
+        Stmt s(db, sql.c_str());
+        s.Bind(1, receivedBeforeMs);
+        while (s.Step() == SQLITE_ROW) expired.push_back(ReadCall(s));
+        for (CallRecord& c : expired) {
+          c.state = state::kExpired;
+          c.reason = reason;
+          c.nextMs.reset();
+          c.updatedMs = nowMs;
+          Stmt u(db,
+                 "UPDATE calls SET state='expired', reason=?, next_ms=NULL, updated_ms=?, "
+                 "text=CASE WHEN self_delete THEN NULL ELSE text END WHERE id=?");
+          u.Bind(1, reason).Bind(2, nowMs).Bind(3, c.id);
+          if (!u.Exec(err)) return false;
+        }
+        return true;
+      },
+      error);
+  if (!ok) expired.clear();
+  return expired;
+}
+
 std::optional<long long> CallStore::NextDueMs() {
   std::lock_guard<std::mutex> lock(readMu_);
   Stmt s(reader_.get(), "SELECT MIN(next_ms) FROM calls WHERE next_ms IS NOT NULL");

@@ -31,6 +31,10 @@ constexpr char kDone[] = "done";
 constexpr char kBusy[] = "busy";
 constexpr char kNoAnswer[] = "no answer";
 constexpr char kFailed[] = "failed";
+// Waiting for the next try after a passing fault (a congested PBX, a local speech fault).
+constexpr char kTemporary[] = "temporary failure";
+// Not placed: it waited longer than max_wait.
+constexpr char kExpired[] = "expired";
 }  // namespace state
 
 struct AttemptRecord {
@@ -102,6 +106,11 @@ class CallStore {
   // After a restart: attempts that were going on when the gateway stopped are closed (not
   // dialled again: their INVITE may have rung the phone). Returns the calls it closed.
   std::vector<CallRecord> CloseInterrupted(long long nowMs, std::string& error);
+
+  // Calls waiting (queued or for a retry) that arrived at or before `receivedBeforeMs` become
+  // expired, and lose their text with selfdelete; returns them.
+  std::vector<CallRecord> ExpireWaiting(long long receivedBeforeMs, long long nowMs, const std::string& reason,
+                                        std::string& error);
 
   // The earliest due time of a waiting call, if any.
   std::optional<long long> NextDueMs();

@@ -29,8 +29,29 @@ TEST(Config, FileSettingsAndSections) {
   EXPECT_EQ(c.sip.password, "a#b=c");  // everything after the first '='; '#' only after a blank
   EXPECT_EQ(c.sip.rtpPortFirst, 20000);
   EXPECT_EQ(c.sip.rtpPortLast, 20099);
+  EXPECT_EQ(c.maxWait, 60);
   EXPECT_EQ(c.DialTemplate(), "sip:{number}@pbx.example.com");
   EXPECT_TRUE(ValidateConfig(c, error)) << error;
+}
+
+TEST(Config, QuotedValuesAreTakenAsWritten) {
+  const struct {
+    const char* line;
+    const char* password;
+  } cases[] = {
+      {"password = \"a b # c\"", "a b # c"},
+      {"password = \"  blanks kept  \"   # a comment", "  blanks kept  "},
+      {"password = \"q\\\"x\\\\y;<>=\"", "q\"x\\y;<>="},
+      {"password = \"\"", ""},
+      {"password = plain#hash", "plain#hash"},
+  };
+  for (const auto& c : cases) {
+    Config config;
+    std::string error;
+    ASSERT_TRUE(ParseConfigText(std::string("[sip]\n") + c.line + "\n", config, error)) << c.line << ": " << error;
+    EXPECT_EQ(config.sip.password, c.password) << c.line;
+    EXPECT_TRUE(ValidateConfig(config, error)) << c.line << ": " << error;
+  }
 }
 
 TEST(Config, TheCommittedExampleIsValid) {
@@ -63,6 +84,10 @@ TEST(Config, FileErrorsNameTheLine) {
       {"numbers = 00*, +44*\nnumbers = 9#\n", "line 2: numbers: \"9#\" is not a number pattern (digits, + ? * and [0-9] only)"},
       {"numbers = 0[1-9*\n", "line 1: numbers: \"0[1-9*\": a [ without ]"},
       {"agent_code_page = 9999\n", "line 1: agent_code_page: 9999 is not a code page known here"},
+      {"[sip]\npassword = \"open\n", "line 2: sip.password: the closing \" is missing"},
+      {"[sip]\npassword = \"a\" b\n", "line 2: sip.password: nothing but a comment may follow the closing \""},
+      {"[sip]\npassword = \"a\\b\"\n",
+       "line 2: sip.password: in quotes a backslash must be followed by \" or \\ (write \\\\ for one backslash)"},
   };
   for (const auto& c : cases) {
     Config config;
@@ -78,7 +103,16 @@ TEST(Config, CombinationsThatCannotWork) {
     const char* error;
   } cases[] = {
       {"mode = speaker\n", "speaker mode needs speaker_dir (or --speaker DIR)"},
-      {"[sip]\npassword = x;regint=1\n", "sip settings must not hold ; < > \" or line breaks"},
+      {"[sip]\nuser = x;regint=1\n", "sip.user, sip.domain, sip.auth_user and sip.codecs must not hold blanks or ; < > \""},
+      {"[sip]\nauth_user = \"a b\"\n", "sip.user, sip.domain, sip.auth_user and sip.codecs must not hold blanks or ; < > \""},
+      {"[sip]\npassword = \"tab\there\"\n", "sip.password: only printable characters are allowed"},
+      {"[sip]\npassword = 1234567890123456789012345678901234567890123456789012345678901234\n",
+       "sip.password: at most 63 bytes are allowed"},
+      {"[sip]\noutbound_proxy = pbx.example.com\n", "sip.outbound_proxy: \"pbx.example.com\" is not a sip: or sips: address"},
+      {"[sip]\noutbound_proxy = sip:;transport=udp\n", "sip.outbound_proxy: \"sip:;transport=udp\" names no host"},
+      {"[sip]\noutbound_proxy = sip:pbx;transport=sctp\n", "sip.outbound_proxy: transport=sctp is not udp, tcp or tls"},
+      {"[sip]\noutbound_proxy = \"sip:pbx\\\"x\"\n",
+       "sip.outbound_proxy: \"sip:pbx\"x\" must not hold blanks, quotes or angle brackets"},
       {"[sip]\ndial = tel:{number}\n", "sip.dial: a sip: address with {number} is needed"},
       {"[sip]\ndial = sip:100@pbx\n", "sip.dial: a sip: address with {number} is needed"},
       {"max_calls = 200\n[sip]\nrtp_ports = 10000-10100\n", "sip.rtp_ports: at least 4 ports per call at once are needed"},
@@ -92,6 +126,17 @@ TEST(Config, CombinationsThatCannotWork) {
     ASSERT_TRUE(ParseConfigText(c.text, config, error)) << c.text << error;
     EXPECT_FALSE(ValidateConfig(config, error)) << c.text;
     EXPECT_EQ(error, c.error);
+  }
+}
+
+TEST(Config, ProxiesWithUriParameters) {
+  for (const char* proxy : {"sip:pbx.example.com;transport=udp", "sip:10.0.0.1:5070;transport=tcp;lr",
+                            "sips:pbx.example.com;transport=tls", "sip:pbx.example.com"}) {
+    Config c;
+    std::string error;
+    ASSERT_TRUE(ParseConfigText(std::string("[sip]\noutbound_proxy = ") + proxy + "\n", c, error)) << error;
+    EXPECT_EQ(c.sip.outboundProxy, proxy);
+    EXPECT_TRUE(ValidateConfig(c, error)) << proxy << ": " << error;
   }
 }
 

@@ -6,6 +6,7 @@
 #include "gateway/event_log.h"
 #include "gateway/line.h"
 #include "gateway/netstring.h"
+#include "gateway/registration.h"
 
 namespace talmery {
 namespace {
@@ -15,27 +16,34 @@ TEST(LineLogic, CloseReasons) {
     const char* reason;
     bool answered;
     Result result;
+    const char* detail;  // when it differs from the reason
   } cases[] = {
-      {"end of file", true, Result::Delivered},
-      {"Connection reset by peer", true, Result::Delivered},
-      {"486 Busy Here", false, Result::Busy},
-      {"486 Rejected", false, Result::Busy},
-      {"600 Busy Everywhere", false, Result::Busy},
-      {"603 Decline", false, Result::Busy},
-      {"480 Temporarily Unavailable", false, Result::NoAnswer},
-      {"408 Request Timeout", false, Result::NoAnswer},
-      {"Connection timed out", false, Result::NoAnswer},
-      {"404 Not Found", false, Result::Failed},
-      {"403 Forbidden", false, Result::Failed},
-      {"503 Service Unavailable", false, Result::Failed},
-      {"4860 odd", false, Result::Failed},
-      {"Connection refused", false, Result::Failed},
-      {"", false, Result::Failed},
+      {"end of file", true, Result::Delivered, nullptr},
+      {"Connection reset by peer", true, Result::Delivered, nullptr},
+      {"486 Busy Here", false, Result::Busy, nullptr},
+      {"486 Rejected", false, Result::Busy, nullptr},
+      {"600 Busy Everywhere", false, Result::Busy, nullptr},
+      {"603 Decline", false, Result::Busy, nullptr},
+      {"480 Temporarily Unavailable", false, Result::NoAnswer, nullptr},
+      {"408 Request Timeout", false, Result::NoAnswer, nullptr},
+      {"503 Service Unavailable", false, Result::Transient, nullptr},
+      {"500 Server Internal Error", false, Result::Transient, nullptr},
+      {"504 Server Time-out", false, Result::Transient, nullptr},
+      {"Connection timed out", false, Result::Transient, "Connection timed out (no answer from the PBX)"},
+      {"Connection refused", false, Result::Transient, "Connection refused (no answer from the PBX)"},
+      {"404 Not Found", false, Result::Failed, nullptr},
+      {"403 Forbidden", false, Result::Failed, nullptr},
+      {"484 Address Incomplete", false, Result::Failed, nullptr},
+      {"604 Does Not Exist Anywhere", false, Result::Failed, nullptr},
+      {"407 Proxy Authentication Required", false, Result::Failed, nullptr},
+      {"501 Not Implemented", false, Result::Failed, nullptr},
+      {"4860 odd", false, Result::Failed, nullptr},
+      {"", false, Result::Failed, nullptr},
   };
   for (const auto& c : cases) {
     const Outcome o = ClassifyClosed(c.reason, c.answered);
     EXPECT_EQ(o.result, c.result) << c.reason;
-    EXPECT_EQ(o.detail, c.reason);
+    EXPECT_EQ(o.detail, c.detail ? c.detail : c.reason);
   }
 }
 
@@ -59,9 +67,30 @@ TEST(LineLogic, WhatTheStoreRecordsOfAnAttempt) {
   EXPECT_EQ(EndOfAttempt({Result::Delivered, true, "Connection reset by peer"}, 1, 1, 0, now).reason,
             "answered; the callee hung up");
 
+  e = EndOfAttempt({Result::Transient, false, "503 Service Unavailable"}, 1, 3, 60, now);
+  EXPECT_EQ(e.state, "temporary failure");
+  EXPECT_EQ(e.outcome, "temporary failure");
+  EXPECT_EQ(e.reason, "temporary failure (503 Service Unavailable) on try 1 of 3");
+  EXPECT_EQ(e.nextMs, now + 60000);
+  e = EndOfAttempt({Result::Transient, true, "speech: espeak-ng failed"}, 2, 2, 60, now);
+  EXPECT_EQ(e.state, "failed");
+  EXPECT_EQ(e.reason, "temporary failure (speech: espeak-ng failed) on the last of 2 tries");
+
   e = EndOfAttempt({Result::Failed, false, "404 Not Found"}, 1, 3, 60, now);
   EXPECT_EQ(e.state, "failed");  // not retried: the number is wrong, not busy
   EXPECT_EQ(e.reason, "404 Not Found");
+}
+
+TEST(LineLogic, LateCallsSayHowLate) {
+  EXPECT_EQ(LateNotice(0), "");
+  EXPECT_EQ(LateNotice(120000), "");
+  EXPECT_EQ(LateNotice(120001), "This reminder is 2 minutes late. ");
+  EXPECT_EQ(LateNotice(20 * 60000 + 59999), "This reminder is 20 minutes late. ");
+}
+
+TEST(LineLogic, RefusedRegistrationsWaitLongerEachTime) {
+  const int cases[][3] = {{1, 60, 60}, {2, 60, 120}, {5, 60, 960}, {6, 60, 1800}, {40, 60, 1800}, {3, 1, 4}, {1, 1800, 1800}};
+  for (const auto& c : cases) EXPECT_EQ(RegistrationPause(c[0], c[1]), c[2]) << c[0] << " " << c[1];
 }
 
 TEST(LineLogic, AccountLineForBaresip) {
@@ -72,11 +101,11 @@ TEST(LineLogic, AccountLineForBaresip) {
   s.outboundProxy = "sip:proxy.example.com;transport=tcp";
   s.registerSeconds = 600;
   EXPECT_EQ(AccountLine(s, true),
-            "<sip:200@pbx.example.com>;auth_user=200;auth_pass=pw;outbound=\"sip:proxy.example.com;transport=tcp\";"
+            "<sip:200@pbx.example.com>;auth_user=200;outbound=\"sip:proxy.example.com;transport=tcp\";"
             "regint=600;audio_codecs=PCMU,PCMA;answermode=manual");
   s.authUser = "u200";
   EXPECT_EQ(AccountLine(s, false),
-            "<sip:200@pbx.example.com>;auth_user=u200;auth_pass=pw;outbound=\"sip:proxy.example.com;transport=tcp\";"
+            "<sip:200@pbx.example.com>;auth_user=u200;outbound=\"sip:proxy.example.com;transport=tcp\";"
             "regint=0;audio_codecs=PCMU,PCMA;answermode=manual");
   SipSettings loopback;
   EXPECT_EQ(AccountLine(loopback, false), "<sip:talmery@127.0.0.1>;regint=0;audio_codecs=PCMU,PCMA;answermode=manual");

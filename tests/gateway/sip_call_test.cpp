@@ -1,7 +1,22 @@
 // Real calls on loopback: the gateway dials the loopback phone through its own baresip, over
 // SIP and RTP with G.711, and the phone's recording is checked against the spoken text.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <openssl/evp.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <regex>
+#include <thread>
 
 #include "gateway/speech.h"
 #include "tests/gateway/test_support.h"
@@ -12,6 +27,114 @@ namespace gwtest {
 namespace {
 
 constexpr char kPassword[] = "pw-Secret-77";
+
+std::string Md5Hex(const std::string& text) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  EVP_Digest(text.data(), text.size(), digest, &size, EVP_md5(), nullptr);
+  static const char hex[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned int i = 0; i < size; ++i) {
+    out += hex[digest[i] >> 4];
+    out += hex[digest[i] & 15];
+  }
+  return out;
+}
+
+// A PBX on UDP that asks every INVITE and REGISTER for digest authentication (401, RFC 2617
+// without qop) and checks the answer against `password`. It ends a call with the status its user
+// part is given (e.g. 503 for 5550503) and takes every registration, noting its expiry. It
+// counts the INVITEs whose digest was right and wrong.
+class ChallengingPbx {
+ public:
+  ChallengingPbx(int port, std::string password, std::map<std::string, std::string> finals)
+      : password_(std::move(password)), finals_(std::move(finals)) {
+    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bound_ = fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    if (bound_) thread_ = std::thread([this] { Serve(); });
+  }
+  ~ChallengingPbx() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (fd_ >= 0) close(fd_);
+  }
+  bool bound() const { return bound_; }
+  int Right() { return right_; }
+  int Wrong() { return wrong_; }
+  int RefusedRegisters() { return refusedRegisters_; }
+  // The expiry of each authenticated REGISTER's contact, in order.
+  std::vector<std::string> Registrations() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return registrations_;
+  }
+
+ private:
+  void Serve() {
+    char buffer[65536];
+    while (!stop_) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      sockaddr_in from{};
+      socklen_t len = sizeof from;
+      const ssize_t n = recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &len);
+      if (n <= 0) continue;
+      const std::string message(buffer, static_cast<size_t>(n));
+      const bool invite = message.compare(0, 7, "INVITE ") == 0;
+      if (!invite && message.compare(0, 9, "REGISTER ") != 0) continue;  // ACKs of our answers
+      std::string head, auth;
+      std::smatch m;
+      static const std::regex kHeader("^(Via|From|To|Call-ID|CSeq|Contact|Authorization): *([^\r]*)\r$",
+                                      std::regex::icase | std::regex::multiline);
+      for (auto it = std::sregex_iterator(message.begin(), message.end(), kHeader); it != std::sregex_iterator(); ++it) {
+        const std::string name = (*it)[1], value = (*it)[2];
+        if (name == "Authorization") auth = value;
+        else head += name + ": " + value + (name == "To" && value.find(";tag=") == std::string::npos ? ";tag=pbx" : "") + "\r\n";
+      }
+      std::string status;
+      if (auth.empty()) {
+        status = "401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"pbx\", nonce=\"n0nce\"";
+      } else {
+        auto field = [&](const char* name) {
+          std::smatch f;
+          const std::regex re(std::string(name) + "=\"([^\"]*)\"");
+          return std::regex_search(auth, f, re) ? f[1].str() : std::string();
+        };
+        const std::string ha1 = Md5Hex(field("username") + ":pbx:" + password_);
+        const std::string ha2 = Md5Hex((invite ? "INVITE:" : "REGISTER:") + field("uri"));
+        const bool right = field("response") == Md5Hex(ha1 + ":n0nce:" + ha2);
+        std::smatch found;
+        if (!invite) {
+          status = right ? "200 OK" : "403 Forbidden";
+          if (!right) ++refusedRegisters_;
+          if (right && std::regex_search(message, found, std::regex("\r\nContact:[^\r]*;expires=([0-9]+)", std::regex::icase))) {
+            std::lock_guard<std::mutex> lock(mu_);
+            registrations_.push_back(found[1]);
+          }
+        } else {
+          ++(right ? right_ : wrong_);
+          const bool named = std::regex_search(message, found, std::regex("^INVITE sip:([^@]*)@"));
+          status = !right ? "403 Forbidden" : named && finals_.count(found[1]) ? finals_[found[1]] : "404 Not Found";
+        }
+      }
+      const std::string reply = "SIP/2.0 " + status + "\r\n" + head + "Content-Length: 0\r\n\r\n";
+      sendto(fd_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+    }
+  }
+
+  const std::string password_;
+  std::map<std::string, std::string> finals_;
+  int fd_ = -1;
+  bool bound_ = false;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> right_{0}, wrong_{0}, refusedRegisters_{0};
+  std::mutex mu_;
+  std::vector<std::string> registrations_;
+  std::thread thread_;
+};
 
 class SipCallTest : public ::testing::Test {
  protected:
@@ -42,6 +165,7 @@ class SipCallTest : public ::testing::Test {
     c.sip.controlPort = base + 30;
     c.sip.rtpPortFirst = base + 200;
     c.sip.rtpPortLast = base + 399;
+    gateway_config_ = c;
     gateway_ = std::make_unique<InProcessGateway>(c);
     ASSERT_TRUE(gateway_->Start(error)) << error;
     port_ = gateway_->Port();
@@ -55,6 +179,7 @@ class SipCallTest : public ::testing::Test {
 
   TempDir dir_;
   std::unique_ptr<phone::LoopbackPhone> phone_;
+  talmery::Config gateway_config_;
   std::unique_ptr<InProcessGateway> gateway_;
   int port_ = 0;
 };
@@ -118,10 +243,326 @@ TEST_F(SipCallTest, BusyAndUnansweredCallsAreRetriedThenFailWithTheirAttempts) {
   EXPECT_NE(page.find("busy (486 Rejected) on the last of 2 tries"), std::string::npos);
   for (const std::string& seen : {log, page, CallStatus(port_, busy).dump()})
     EXPECT_EQ(seen.find(kPassword), std::string::npos);
-  struct stat st {};
-  ASSERT_EQ(stat((dir_.path() + "/line0/accounts").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-  EXPECT_NE(ReadFile(dir_.path() + "/line0/accounts").find(kPassword), std::string::npos);
+  // Nor does it lie in the user agent's files: it is handed over on the agent's standard input.
+  for (const char* file : {"accounts", "config"}) {
+    struct stat st {};
+    ASSERT_EQ(stat((dir_.path() + "/line0/" + file).c_str(), &st), 0) << file;
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(ReadFile(dir_.path() + "/line0/" + file).find(kPassword), std::string::npos) << file;
+  }
+}
+
+// Through a PBX that demands digest authentication: a password of blanks, quotes and
+// separators authenticates; a congested PBX's 503 is tried again, a 404 is not; the
+// registration is removed when the gateway stops.
+TEST(SipThroughAPbx, AnyPasswordAuthenticatesTemporaryFailuresAreRetriedTheRegistrationEndsAtStop) {
+  const std::string password = "a b;c#\"d<e>\\ f=";
+  const int base = phone::FreePortBlock(300, 1);
+  ASSERT_NE(base, 0);
+  ChallengingPbx pbx(base, password, {{"5550503", "503 Service Unavailable"}});
+  ASSERT_TRUE(pbx.bound());
+  TempDir dir;
+  talmery::Config c;
+  c.listenPort = 0;
+  c.database = dir.path() + "/calls.db";
+  c.maxCalls = 1;
+  c.attempts = 2;
+  c.retryPause = 1;
+  c.ringTime = 5;
+  c.sip.user = "gateway";
+  c.sip.password = password;
+  c.sip.domain = "127.0.0.1:" + std::to_string(base);
+  c.sip.registerSeconds = 600;
+  c.sip.dial = "sip:{number}@127.0.0.1:" + std::to_string(base);
+  c.sip.sipPort = base + 10;
+  c.sip.controlPort = base + 30;
+  c.sip.rtpPortFirst = base + 100;
+  c.sip.rtpPortLast = base + 199;
+  std::string error;
+  ASSERT_TRUE(talmery::ValidateConfig(c, error)) << error;
+  auto gatewayOwner = std::make_unique<InProcessGateway>(c);
+  InProcessGateway& gateway = *gatewayOwner;
+  ASSERT_TRUE(gateway.Start(error)) << error;
+  auto post = [&](const std::string& number) {
+    const std::string body = BodyOf(PostCall(gateway.Port(), CallBody(number, "Budget review.")));
+    return std::atoll(body.c_str() + 1);
+  };
+  const long long congested = post("5550503");
+  const long long wrong = post("5550404");
+  const nlohmann::json a = WaitForState(gateway.Port(), congested, "failed", 30000);
+  const nlohmann::json b = WaitForState(gateway.Port(), wrong, "failed", 30000);
+  ASSERT_EQ(a["state"], "failed") << a.dump(1);
+  ASSERT_EQ(b["state"], "failed") << b.dump(1);
+  EXPECT_EQ(a["attempts"], 2);
+  EXPECT_EQ(a["reason"], "temporary failure (503 Service Unavailable) on the last of 2 tries");
+  ASSERT_EQ(a["history"].size(), 2u);
+  for (const auto& attempt : a["history"]) {
+    EXPECT_EQ(attempt["outcome"], "temporary failure");
+    EXPECT_EQ(attempt["detail"], "503 Service Unavailable");
+  }
+  EXPECT_EQ(b["attempts"], 1);
+  EXPECT_EQ(b["reason"], "404 Not Found");
+  EXPECT_EQ(pbx.Right(), 3);
+  EXPECT_EQ(pbx.Wrong(), 0);
+  const std::string page = BodyOf(Exchange(gateway.Port(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
+  EXPECT_NE(page.find("try 1 temporary failure: 503 Service Unavailable; try 2 temporary failure: 503 Service Unavailable"),
+            std::string::npos)
+      << page;
+
+  EXPECT_EQ(pbx.Registrations(), std::vector<std::string>{"600"});
+  EXPECT_NE(page.find("<p>registration: sip:gateway@127.0.0.1:" + std::to_string(base) + ": registered</p>"),
+            std::string::npos);
+  gatewayOwner.reset();  // a stop: the user agent unregisters before it is gone
+  EXPECT_EQ(pbx.Registrations(), (std::vector<std::string>{"600", "0"}));
+}
+
+// A wrong password: the refusal is logged once and shown, and the next try waits.
+TEST(SipThroughAPbx, ARefusedRegistrationBacksOffAndIsLoggedOnce) {
+  const int base = phone::FreePortBlock(300, 1);
+  ASSERT_NE(base, 0);
+  ChallengingPbx pbx(base, "right", {});
+  ASSERT_TRUE(pbx.bound());
+  TempDir dir;
+  talmery::Config c;
+  c.listenPort = 0;
+  c.database = dir.path() + "/calls.db";
+  c.maxCalls = 1;
+  c.sip.user = "gateway";
+  c.sip.password = "Wr0ng-pw";
+  c.sip.domain = "127.0.0.1:" + std::to_string(base);
+  c.sip.registerSeconds = 600;
+  c.sip.registerRetry = 1;
+  c.sip.sipPort = base + 10;
+  c.sip.controlPort = base + 30;
+  c.sip.rtpPortFirst = base + 100;
+  c.sip.rtpPortLast = base + 199;
+  InProcessGateway gateway(c);
+  std::string error;
+  ASSERT_TRUE(gateway.Start(error)) << error;
+  // Three rounds: refused, 1 s, refused, 2 s, refused.
+  for (int i = 0; i < 200 && pbx.RefusedRegisters() < 3; ++i) usleep(50000);
+  ASSERT_GE(pbx.RefusedRegisters(), 3);
+  const std::string log = gateway.LogText();
+  size_t refusals = 0;
+  for (size_t at = log.find("event=registration state=refused"); at != std::string::npos;
+       at = log.find("event=registration state=refused", at + 1))
+    ++refusals;
+  EXPECT_EQ(refusals, 1u) << log;
+  // The detail is the registrar's answer, or (when that came before the control connection,
+  // and only the agent's account of it is left) a plain refusal.
+  EXPECT_TRUE(std::regex_search(log, std::regex("state=refused aor=sip:gateway@127\\.0\\.0\\.1:" + std::to_string(base) +
+                                                " detail=\"(403 Forbidden|the registrar refused it)\" next=")))
+      << log;
+  EXPECT_EQ(log.find("Wr0ng-pw"), std::string::npos);  // the password is in no log line
+  const std::string page = BodyOf(Exchange(gateway.Port(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
+  EXPECT_TRUE(std::regex_search(page, std::regex(": refused \\((403 Forbidden|the registrar refused it)\\); next try ")))
+      << page;
+  EXPECT_TRUE(pbx.Registrations().empty());
+}
+
+// A Python program (the system's, which any user may run) run as the user nobody (uid 65534), its output in `outputPath`.
+class AsNobody {
+ public:
+  AsNobody(const std::string& script, const std::string& outputPath) {
+    std::string setpriv = "setpriv", a1 = "--reuid=65534", a2 = "--regid=65534", a3 = "--clear-groups", py = "/usr/bin/python3",
+                c = "-c", code = script;
+    char* argv[] = {setpriv.data(), a1.data(), a2.data(), a3.data(), py.data(), c.data(), code.data(), nullptr};
+    const int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out, STDOUT_FILENO);
+      execvp(argv[0], argv);
+      _exit(127);
+    }
+    close(out);
+  }
+  ~AsNobody() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+bool WaitForLog(InProcessGateway& gateway, const std::string& text, int timeoutMs) {
+  for (int waited = 0; waited < timeoutMs; waited += 50) {
+    if (gateway.LogText().find(text) != std::string::npos) return true;
+    usleep(50000);
+  }
+  return false;
+}
+
+// Another local user squats on a user agent's control port, then takes over a running agent's
+// control connection: both are logged, the squatter receives nothing, and the reminders still
+// reach the phone.
+TEST_F(SipCallTest, AnotherUserCannotSquatOnOrKeepTheControlOfAUserAgent) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run a process as another user";
+  // Started again below, after the squatter. (Serving first: a stop that comes before the
+  // HTTP server's loop has begun is not seen by that loop.)
+  ASSERT_FALSE(BodyOf(Exchange(port_, "GET / HTTP/1.1\r\nHost: x\r\n\r\n")).empty());
+  gateway_.reset();
+  const int control = gateway_config_.sip.controlPort;
+  const std::string heard = dir_.path() + "/squatter.txt";
+  long long squatted = 0;
+  {
+    AsNobody squatter(
+        "import socket,sys\n"
+        "s=socket.socket(); s.bind(('127.0.0.1'," + std::to_string(control) + ")); s.listen(8)\n"
+        "print('listening', flush=True)\n"
+        "while True:\n"
+        "  c,_=s.accept(); c.settimeout(2)\n"
+        "  try:\n"
+        "    d=c.recv(65536)\n"
+        "    while d:\n"
+        "      sys.stdout.write(d.decode(errors='replace')); sys.stdout.flush(); d=c.recv(65536)\n"
+        "  except Exception: pass\n",
+        heard);
+    for (int i = 0; i < 100 && ReadFile(heard).empty(); ++i) usleep(50000);
+    ASSERT_EQ(ReadFile(heard), "listening\n");
+    gateway_ = std::make_unique<InProcessGateway>(gateway_config_);
+    std::string error;
+    ASSERT_TRUE(gateway_->Start(error)) << error;
+    port_ = gateway_->Port();
+    squatted = Post("5550100", "Squatted.");
+    ASSERT_TRUE(WaitForLog(*gateway_, "event=intrusion line=0 control=127.0.0.1:" + std::to_string(control) +
+                                          " owner=\"uid 65534\" what=\"another process holds the control port; nothing was sent\"",
+                           10000))
+        << gateway_->LogText();
+  }
+  EXPECT_EQ(ReadFile(heard), "listening\n");  // no command, no number
+  // With the squatter gone the line starts its agent and the call is made.
+  ASSERT_EQ(WaitForState(port_, squatted, "done", 60000)["state"], "done");
+  ASSERT_TRUE(WaitForLog(*gateway_, "event=line line=0 state=started", 15000)) << gateway_->LogText();
+
+  AsNobody intruder("import socket,time\n"
+                    "c=socket.create_connection(('127.0.0.1'," + std::to_string(control) + "))\n"
+                    "c.send(b'32:{\"command\":\"hangup\",\"token\":\"x\"},'); time.sleep(30)\n",
+                    dir_.path() + "/intruder.txt");
+  ASSERT_TRUE(WaitForLog(*gateway_, "event=intrusion line=0 control=127.0.0.1:" + std::to_string(control) +
+                                        " what=\"another local process took the control connection; the agent is restarted\"",
+                         15000))
+      << gateway_->LogText();
+  const long long next = Post("5550100", "After the intrusion.");
+  const nlohmann::json done = WaitForState(port_, next, "done", 60000);
+  EXPECT_EQ(done["state"], "done") << done.dump(1);
+}
+
+// Debian's Kamailio as the registrar, on loopback: digest authentication against a password
+// held in an htable, a new nonce for each challenge, every REGISTER written to its log.
+class Kamailio {
+ public:
+  Kamailio(const std::string& dir, int port, const std::string& password) : log_(dir + "/kamailio.log") {
+    WriteFile(dir + "/kamailio.cfg",
+              "#!KAMAILIO\ndebug=1\nlog_stderror=yes\nchildren=1\nlisten=udp:127.0.0.1:" + std::to_string(port) +
+                  "\nmpath=\"/usr/lib/x86_64-linux-gnu/kamailio/modules/\"\n"
+                  "loadmodule \"kex.so\"\nloadmodule \"corex.so\"\nloadmodule \"tm.so\"\nloadmodule \"sl.so\"\n"
+                  "loadmodule \"pv.so\"\nloadmodule \"usrloc.so\"\nloadmodule \"registrar.so\"\n"
+                  "loadmodule \"textops.so\"\nloadmodule \"siputils.so\"\nloadmodule \"xlog.so\"\n"
+                  "loadmodule \"auth.so\"\nloadmodule \"htable.so\"\n"
+                  "modparam(\"usrloc\", \"db_mode\", 0)\nmodparam(\"htable\", \"htable\", \"users=>size=4;\")\n"
+                  "event_route[htable:mod-init] {\n  $sht(users=>gateway) = \"" + password + "\";\n}\n"
+                  "request_route {\n  if (is_method(\"REGISTER\")) {\n"
+                  "    xlog(\"L_ALERT\", \"REGISTER contact=$ct\\n\");\n"
+                  "    if (!pv_www_authenticate(\"$td\", \"$sht(users=>$au)\", \"0\")) {\n"
+                  "      www_challenge(\"$td\", \"0\");\n      exit;\n    }\n"
+                  "    xlog(\"L_ALERT\", \"BOUND contact=$ct\\n\");\n    save(\"location\");\n    exit;\n  }\n"
+                  "  sl_send_reply(\"404\", \"Not here\");\n}\n");
+    std::string program = "kamailio", dd = "-DD", e = "-E", f = "-f", cfg = dir + "/kamailio.cfg", y = "-Y", w = "-w",
+                m = "-m", mv = "48", big = "-M", bigv = "6", run = dir;
+    char* argv[] = {program.data(), dd.data(), e.data(), f.data(), cfg.data(), y.data(), run.data(), w.data(),
+                    run.data(), m.data(), mv.data(), big.data(), bigv.data(), nullptr};
+    const int out = open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out, STDERR_FILENO);
+      dup2(out, STDOUT_FILENO);
+      execvp(argv[0], argv);
+      _exit(127);
+    }
+    close(out);
+  }
+  ~Kamailio() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  bool WaitUntilListening() {
+    for (int i = 0; i < 200; ++i) {
+      if (ReadFile(log_).find("Listening on") != std::string::npos) return true;
+      usleep(50000);
+    }
+    return false;
+  }
+  size_t Count(const std::string& text) {
+    const std::string log = ReadFile(log_);
+    size_t n = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  }
+
+ private:
+  std::string log_;
+  pid_t pid_ = -1;
+};
+
+// Against a real registrar: the right password registers and the binding goes at stop; a
+// wrong one is refused, logged once, and tried again only after the pause.
+TEST(SipRegistrar, KamailioRightAndWrongPasswords) {
+  const int base = phone::FreePortBlock(300, 1);
+  ASSERT_NE(base, 0);
+  TempDir dir;
+  Kamailio kamailio(dir.path(), base, "Right pw #1");
+  ASSERT_TRUE(kamailio.WaitUntilListening()) << ReadFile(dir.path() + "/kamailio.log");
+  talmery::Config c;
+  c.listenPort = 0;
+  c.database = dir.path() + "/calls.db";
+  c.maxCalls = 1;
+  c.sip.user = "gateway";
+  c.sip.password = "Right pw #1";
+  c.sip.domain = "127.0.0.1:" + std::to_string(base);
+  c.sip.registerSeconds = 600;
+  c.sip.registerRetry = 1;
+  c.sip.sipPort = base + 10;
+  c.sip.controlPort = base + 30;
+  c.sip.rtpPortFirst = base + 100;
+  c.sip.rtpPortLast = base + 199;
+  {
+    InProcessGateway gateway(c);
+    std::string error;
+    ASSERT_TRUE(gateway.Start(error)) << error;
+    ASSERT_TRUE(WaitForLog(gateway, "event=registration state=registered", 10000)) << gateway.LogText();
+    EXPECT_EQ(kamailio.Count("BOUND contact="), 1u);
+    ASSERT_FALSE(BodyOf(Exchange(gateway.Port(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n")).empty());
+  }
+  // The stop: one more authenticated REGISTER, which removes the binding.
+  ASSERT_EQ(kamailio.Count("BOUND contact="), 2u);
+  EXPECT_EQ(kamailio.Count("BOUND contact=<sip:gateway-"), 2u);
+  const std::string log = ReadFile(dir.path() + "/kamailio.log");
+  const std::string last = log.substr(log.rfind("BOUND contact="));
+  EXPECT_EQ(last.substr(0, last.find('\n')).substr(last.find('>')), ">;expires=0");
+
+  c.sip.password = "wrong";
+  c.database = dir.path() + "/calls2.db";
+  InProcessGateway gateway(c);
+  std::string error;
+  ASSERT_TRUE(gateway.Start(error)) << error;
+  const size_t before = kamailio.Count("REGISTER contact=");
+  ASSERT_TRUE(WaitForLog(gateway, "event=registration state=refused", 20000)) << gateway.LogText();
+  const size_t firstRound = kamailio.Count("REGISTER contact=") - before;
+  // The next round comes after the pause (1 s, then 2 s); wait for it to end.
+  for (int i = 0; i < 200 && kamailio.Count("REGISTER contact=") - before < 2 * firstRound; ++i) usleep(50000);
+  ASSERT_GE(kamailio.Count("REGISTER contact=") - before, 2 * firstRound);
+  const std::string gatewayLog = gateway.LogText();
+  size_t refusals = 0;
+  for (size_t at = gatewayLog.find("event=registration state=refused"); at != std::string::npos;
+       at = gatewayLog.find("event=registration state=refused", at + 1))
+    ++refusals;
+  EXPECT_EQ(refusals, 1u) << gatewayLog;
+  std::printf("REGISTERs in a refused round: %zu\n", firstRound);
 }
 
 }  // namespace

@@ -158,6 +158,40 @@ TEST_F(StoreTest, AttemptsCutShortByAStopAreClosedNotRedialled) {
   EXPECT_FALSE(Claim(*s, 6000));
 }
 
+TEST_F(StoreTest, CallsWaitingTooLongExpireTheRestWait) {
+  auto s = Open();
+  const long long old = Accept(*s, Request("5550101"), 1000);            // queued since 1000
+  const long long retry = Accept(*s, Request("5550102", false), 1000);   // waits for a retry
+  const long long going = Accept(*s, Request("5550103"), 1000);          // being dialled
+  const long long fresh = Accept(*s, Request("5550104"), 5000);
+  std::string error;
+  ASSERT_EQ(Claim(*s, 2000, {"5550101", "5550103"})->id, retry);
+  AttemptEnd busy{"busy", "486 Busy Here", state::kBusy, "busy on try 1 of 3", 9000};
+  ASSERT_TRUE(s->FinishAttempt(retry, 1, busy, 2000, error)) << error;
+  ASSERT_EQ(Claim(*s, 2000, {"5550101"})->id, going);
+
+  const std::vector<CallRecord> expired = s->ExpireWaiting(1000, 6000, "not placed: waited more than 60 minutes", error);
+  EXPECT_TRUE(error.empty()) << error;
+  ASSERT_EQ(expired.size(), 2u);
+  EXPECT_EQ(expired[0].id, old);
+  EXPECT_EQ(expired[1].id, retry);
+  CallRecord c;
+  for (const long long id : {old, retry}) {
+    ASSERT_TRUE(s->Get(id, c));
+    EXPECT_EQ(c.state, "expired");
+    EXPECT_EQ(c.reason, "not placed: waited more than 60 minutes");
+    EXPECT_FALSE(c.nextMs);
+    EXPECT_EQ(c.updatedMs, 6000);
+    EXPECT_EQ(c.text.has_value(), id == retry);  // only the self-deleting text is gone
+  }
+  ASSERT_TRUE(s->Get(going, c));
+  EXPECT_EQ(c.state, "dialling");
+  ASSERT_TRUE(s->Get(fresh, c));
+  EXPECT_EQ(c.state, "queued");
+  EXPECT_EQ(Claim(*s, 100000)->id, fresh);  // nothing expired is dialled
+  EXPECT_FALSE(Claim(*s, 100000));
+}
+
 TEST_F(StoreTest, ManyWritersGetDistinctIds) {
   auto s = Open();
   std::vector<std::thread> threads;

@@ -47,6 +47,7 @@ TEST(StatusView, PageEscapesAndShowsTextOnlyWhenAllowed) {
   EXPECT_NE(page.find("<meta http-equiv=\"refresh\" content=\"7\">"), std::string::npos);
   EXPECT_NE(page.find("<td>55***00</td><td>busy</td><td>1 of 3</td>"), std::string::npos);
   EXPECT_NE(page.find("busy (486 &lt;Busy&gt;) on try 1 of 3; next try "), std::string::npos);
+  EXPECT_NE(page.find("<br><small>try 1 busy: 486 Busy Here</small></td>"), std::string::npos) << page;
   EXPECT_EQ(page.find("5550100"), std::string::npos);
   EXPECT_EQ(page.find("Bob"), std::string::npos);
 
@@ -84,7 +85,10 @@ TEST(StatusView, ConsoleListIndentsTexts) {
   shown.showText = true;
   const std::string list = ConsoleList({Sample()}, shown);
   EXPECT_NE(list.find("     7  55***00         busy       1 of 3    "), std::string::npos) << list;
-  EXPECT_NE(list.find("\n        Meet <b>Bob</b> & \"Ann\"\n        Room 4\n"), std::string::npos) << list;
+  EXPECT_NE(list.find("next try " + LocalTime(1700000061000) + "\n        try 1 busy: 486 Busy Here\n        Meet <b>Bob</b> & "
+                      "\"Ann\"\n        Room 4\n"),
+            std::string::npos)
+      << list;
   EXPECT_EQ(ConsoleList({}, shown).substr(ConsoleList({}, shown).find('\n') + 1), "(no calls)\n");
 }
 
