@@ -11,6 +11,7 @@
 #include "agent/res/resource.h"
 #include "agent/shell/cadelo_doc.h"
 #include "agent/shell/main_frame.h"
+#include "common/settings_key.h"
 #include "common/win/handles.h"
 #include "common/wide_text.h"
 
@@ -51,7 +52,7 @@ WideText ProgramPath() {
 WideText StoredProgramPath(HKEY key) {
   wchar_t stored[2048] = {};
   DWORD size = sizeof stored - sizeof(wchar_t);  // room for a NUL the value may lack
-  if (::RegQueryValueExW(key, L"path", nullptr, nullptr, reinterpret_cast<BYTE*>(stored), &size) != ERROR_SUCCESS) {
+  if (::RegQueryValueExW(key, settings_key::kProgramPathW, nullptr, nullptr, reinterpret_cast<BYTE*>(stored), &size) != ERROR_SUCCESS) {
     return WideText();
   }
   return stored;
@@ -71,17 +72,13 @@ void TellPathNotRecorded(long error) {
 Outcome EnsureSettingsAndRegisterAddin() {
   const WideText program = ProgramPath();
   win::RegKey key;
-  const LONG opened = ::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.put());
+  const LONG opened = key.Open(HKEY_CURRENT_USER, settings_key::kPath, KEY_QUERY_VALUE | KEY_SET_VALUE);
   if (opened == ERROR_FILE_NOT_FOUND) {
-    key.release();  // a failed open leaves no handle to close
     Outcome created = CreateSettingsKey(&key);
     if (!created) return created;
   } else if (opened != ERROR_SUCCESS) {
-    key.release();
     win::RegKey readOnly;
-    if (::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_QUERY_VALUE, readOnly.put()) != ERROR_SUCCESS) {
-      readOnly.release();
-    }
+    readOnly.Open(HKEY_CURRENT_USER, settings_key::kPath, KEY_QUERY_VALUE);
     if (!readOnly || ::CompareStringOrdinal(StoredProgramPath(readOnly.get()).c_str(), -1, program.c_str(), -1,
                                             TRUE) != CSTR_EQUAL) {
       TellPathNotRecorded(opened);
@@ -89,17 +86,17 @@ Outcome EnsureSettingsAndRegisterAddin() {
   }
 
   if (key) {
-    WriteTextIfMissing(key.get(), "host", "localhost");
-    const DWORD defaultPort = 8155;
-    WriteIfMissing(key.get(), "port", REG_DWORD, &defaultPort, sizeof defaultPort);
-    WriteTextIfMissing(key.get(), "mynumber", "");
-    WriteTextIfMissing(key.get(), "firstname", "");
-    WriteTextIfMissing(key.get(), "lastname", "");
+    WriteTextIfMissing(key.get(), settings_key::kHost, settings_key::kDefaultHost);
+    const DWORD defaultPort = settings_key::kDefaultPort;
+    WriteIfMissing(key.get(), settings_key::kPort, REG_DWORD, &defaultPort, sizeof defaultPort);
+    WriteTextIfMissing(key.get(), settings_key::kMyNumber, "");
+    WriteTextIfMissing(key.get(), settings_key::kFirstName, "");
+    WriteTextIfMissing(key.get(), settings_key::kLastName, "");
 
     // The add-in reads this to start the program; renewed at every visible start.
     // The add-in reads it with the wide API too; the value stays REG_SZ.
     const LONG written =
-        ::RegSetValueExW(key.get(), L"path", 0, REG_SZ, reinterpret_cast<const BYTE*>(program.c_str()),
+        ::RegSetValueExW(key.get(), settings_key::kProgramPathW, 0, REG_SZ, reinterpret_cast<const BYTE*>(program.c_str()),
                          static_cast<DWORD>((program.size() + 1) * sizeof(wchar_t)));
     if (written != ERROR_SUCCESS) TellPathNotRecorded(written);
   }

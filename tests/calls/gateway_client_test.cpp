@@ -194,7 +194,7 @@ TEST_F(GatewayClientTest, SilentGatewayTimesOut) {
 }
 
 TEST_F(GatewayClientTest, DefaultHostIsLocalhost) {
-  ASSERT_EQ(RegDeleteKeyValueA(HKEY_CURRENT_USER, kSettingsKeyPath, "host"), ERROR_SUCCESS);
+  ASSERT_EQ(RegDeleteKeyValueA(HKEY_CURRENT_USER, settings_key::kPath, "host"), ERROR_SUCCESS);
   server_.SetAnswer({200, "OK", "[8]"});
   const Outcome o = Post();
   EXPECT_EQ(o.result, 1) << o.errorText;
