@@ -3,7 +3,7 @@
 #include "agent/calls/call_text.h"
 #include "agent/calls/gateway_client.h"
 #include "agent/calls/settings_store.h"
-#include "agent/outlook/outlook_rules.h"
+#include "agent/calls/ole_date.h"
 
 Outcome MakeReminderCall(std::unique_ptr<ReminderRecord> record, double now) {
   if (!record) return Outcome::Done();  // nothing to call about

@@ -113,7 +113,7 @@ Outcome EnsureSettingsAndRegisterAddin() {
 // No application name: the title comes from the string table ("Brisomel").
 CCadeloApp::CCadeloApp()
     : CWinApp(nullptr),
-      m_outlook([this](const std::string& text) { m_notifier.Notify(text); }),
+      m_outlook([this](const std::string& text) { m_notifier.Notify(text); }, &m_reminders),
       m_roleAnswer([this](uint32_t outlookPid) {
         const uint32_t served = m_outlookProcess.Pid();
         return m_outlook.Connected() && (outlookPid == 0 || served == 0 || outlookPid == served);
@@ -168,6 +168,7 @@ BOOL CCadeloApp::InitInstance() {
   auto* mainFrame = new CMainFrame;
   if (!mainFrame->LoadFrame(IDR_MAINFRAME, kMainFrameStyle, nullptr, nullptr)) return FALSE;
   SetMainWnd(mainFrame);
+  m_reminders.SetTarget(mainFrame->m_hWnd);
 
   CCadeloCommandLineInfo cmdInfo;
   ParseCommandLine(cmdInfo);
