@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (isFlag) {
       hidePending = param == "hidewindow";
       anyOptionPending = param == "apphost" || param == "appport" || param == "hidewindow" ||
-                         param == "logfile";
+                         param == "logfile" || param == "outlook";
       FUZZ_CHECK(!free);
     } else {
       FUZZ_CHECK(free == !anyOptionPending);
