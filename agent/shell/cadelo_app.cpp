@@ -10,6 +10,7 @@
 #include "agent/framework/ole.h"
 #include "agent/res/resource.h"
 #include "agent/shell/cadelo_doc.h"
+#include "agent/shell/child_frame.h"
 #include "agent/shell/main_frame.h"
 #include "common/settings_key.h"
 #include "common/win/handles.h"
@@ -145,11 +146,11 @@ const fw::CommandMap* CCadeloApp::GetCommandMap() const {
 
 BOOL CCadeloApp::InitInstance() {
   if (!AfxSocketInit()) {
-    AfxMessageBox(IDP_SOCKETS_INIT_FAILED);
+    Notifier::Show(fw::LoadStringResource(IDP_SOCKETS_INIT_FAILED));
     return FALSE;
   }
   if (!AfxOleInit()) {
-    AfxMessageBox(IDP_OLE_INIT_FAILED);
+    Notifier::Show(fw::LoadStringResource(IDP_OLE_INIT_FAILED));
     return FALSE;
   }
 

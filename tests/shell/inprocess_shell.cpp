@@ -4,6 +4,7 @@
 #include "agent/res/resource.h"
 #include "agent/shell/cadelo_app.h"
 #include "agent/shell/cadelo_doc.h"
+#include "agent/shell/child_frame.h"
 #include "agent/shell/main_frame.h"
 
 namespace shelltest {
