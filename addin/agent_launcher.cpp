@@ -6,11 +6,10 @@
 
 #include "addin/addin.h"
 #include "addin/application_name.h"
+#include "common/settings_key.h"
 
 namespace {
 
-constexpr wchar_t kSettingsKeyPath[] = L"Software\\Brisomel\\tarnwick\\1.0";
-constexpr wchar_t kPathValueName[] = L"path";
 constexpr DWORD kPathValueCapacity = 1024;  // characters
 // No program name in front: the agent's start-up reads the arguments that follow the blank.
 // " /hidewindow yes" comes first; then " /outlook <id> <creation time>" names this process, which
@@ -70,15 +69,13 @@ bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type
 // write access for the user still names the agent.
 const wchar_t* ReadApplicationName(wchar_t* name) {
   win::RegKey settings;
-  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_QUERY_VALUE, settings.put()) !=
-      ERROR_SUCCESS) {
-    settings.release();
+  if (settings.Open(HKEY_CURRENT_USER, settings_key::kPathW, KEY_QUERY_VALUE) != ERROR_SUCCESS) {
     return kNoKeyMessage;
   }
   wchar_t value[kPathValueCapacity];
   DWORD type = REG_NONE;
   DWORD size = sizeof value;
-  if (::RegQueryValueExW(settings.get(), kPathValueName, nullptr, &type,
+  if (::RegQueryValueExW(settings.get(), settings_key::kProgramPathW, nullptr, &type,
                          reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS) {
     return kNoPathMessage;
   }

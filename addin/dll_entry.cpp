@@ -57,14 +57,8 @@ STDAPI DllRegisterServer() {
   LONG classes = RegisterAddinClass(HKEY_CLASSES_ROOT, modulePath);
   if (classes != ERROR_SUCCESS) {
     win::RegKey userClasses;
-    classes = ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr,
-                                REG_OPTION_NON_VOLATILE, KEY_CREATE_SUB_KEY, nullptr,
-                                userClasses.put(), nullptr);
-    if (classes == ERROR_SUCCESS) {
-      classes = RegisterAddinClass(userClasses.get(), modulePath);
-    } else {
-      userClasses.release();
-    }
+    classes = userClasses.Create(HKEY_CURRENT_USER, L"Software\\Classes", KEY_CREATE_SUB_KEY);
+    if (classes == ERROR_SUCCESS) classes = RegisterAddinClass(userClasses.get(), modulePath);
   }
   const LONG addin =
       RegisterOfficeAddin(kAddinHostApplication, kAddinProgId, kAddinDescription, kAddinLoadBehavior);

@@ -27,10 +27,7 @@ class Wide {
 };
 
 LONG CreateKey(HKEY root, const char* path, win::RegKey* key) {
-  const LONG error = ::RegCreateKeyExW(root, Wide(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                       KEY_SET_VALUE, nullptr, key->put(), nullptr);
-  if (error != ERROR_SUCCESS) key->release();  // nothing was opened
-  return error;
+  return key->Create(root, Wide(path).c_str(), KEY_SET_VALUE);
 }
 
 LONG SetString(HKEY key, const wchar_t* name, const wchar_t* text) {
@@ -92,11 +89,8 @@ namespace {
 
 LONG DeleteKeyTreeW(HKEY parent, const wchar_t* name) {
   win::RegKey key;
-  const LONG opened = ::RegOpenKeyExW(parent, name, 0, KEY_ALL_ACCESS, key.put());
-  if (opened != ERROR_SUCCESS) {
-    key.release();
-    return opened;
-  }
+  const LONG opened = key.Open(parent, name, KEY_ALL_ACCESS);
+  if (opened != ERROR_SUCCESS) return opened;
   // Always enumerate index 0: each deleted child moves the next one there.
   for (;;) {
     wchar_t child[kSubKeyNameCapacity];

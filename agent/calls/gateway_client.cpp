@@ -225,59 +225,39 @@ void Abandon(Exchange& x) {
 
 }  // namespace
 
-int PostToGateway(const std::string& path, const std::string& body, std::string& requestId,
-                  std::string& errorText) {
-  requestId.clear();
-  errorText.clear();
+GatewayAnswer PostToGateway(const std::string& path, const std::string& body) {
+  const auto refused = [](std::string reason) { return GatewayAnswer{Outcome::Failed(std::move(reason)), {}}; };
 
   auto x = std::make_shared<Exchange>();
   x->host = GetHost();
   // A port stored out of range (by other means than Setup) is reported, never cut to 16 bits.
   const int32_t port = GetPort();
   if (port < 1 || port > 65535) {
-    errorText = "The Talmery Gateway port " + std::to_string(port) +
-                " is not between 1 and 65535. Correct it in File > Setup.";
-    return 0;
+    return refused("The Talmery Gateway port " + std::to_string(port) +
+                   " is not between 1 and 65535. Correct it in File > Setup.");
   }
   x->port = static_cast<uint16_t>(port);
-  if (!IsUsableHostName(x->host)) {
-    errorText = kGatewayBadHostText;
-    return 0;
-  }
+  if (!IsUsableHostName(x->host)) return refused(kGatewayBadHostText);
   // The form's text is in this process's ANSI code page: the gateway decodes it by the name.
   x->request = ComposeGatewayRequest(x->host, x->port, path, body, GetACP());
   x->done.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   x->deadline = GetTickCount64() + kGatewayDeadlineMs;
-  if (!x->done) {
-    errorText = kGatewaySetupFailedText;
-    return 0;
-  }
+  if (!x->done) return refused(kGatewaySetupFailedText);
   try {
     std::thread([x] { Worker(*x).Run(); }).detach();
   } catch (const std::system_error&) {
-    errorText = kGatewaySetupFailedText;
-    return 0;
+    return refused(kGatewaySetupFailedText);
   }
 
   // Outlook's event calls are served while the exchange runs; posted reminders stay queued in
   // their order until the message loop runs again.
   if (!fw::WaitServingOleCalls(x->done.get(), kGatewayDeadlineMs)) {
     Abandon(*x);
-    errorText = kGatewayTimedOutText;
-    return 0;
+    return refused(kGatewayTimedOutText);
   }
 
   std::lock_guard<std::mutex> lock(x->mu);
-  if (!x->failure.empty()) {
-    errorText = x->failure;
-    return 0;
-  }
-  if (IsGatewayFailureStatus(static_cast<uint32_t>(x->status))) {
-    errorText = kGatewayUnreachableText;
-    return 0;
-  }
-  GatewayAnswer interpreted = InterpretGatewayAnswer(x->body);
-  requestId = std::move(interpreted.requestId);
-  errorText = std::move(interpreted.errorText);
-  return interpreted.accepted;
+  if (!x->failure.empty()) return refused(x->failure);
+  if (IsGatewayFailureStatus(static_cast<uint32_t>(x->status))) return refused(kGatewayUnreachableText);
+  return InterpretGatewayAnswer(x->body);
 }

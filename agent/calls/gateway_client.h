@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+#include "agent/calls/http_wire.h"
+
 // The whole exchange with the gateway (resolving, connecting, sending, reading the answer) ends
 // within this time, whatever the gateway does.
 constexpr unsigned long kGatewayDeadlineMs = 30000;
@@ -15,10 +17,8 @@ extern const char kGatewaySetupFailedText[];    // no socket, event or thread co
 
 // Posts one form body to the gateway named in the settings (host and port are read on every call)
 // and interprets its answer. Returns within kGatewayDeadlineMs; meanwhile incoming COM calls are
-// served when the caller is a single-threaded apartment. Returns 1 when the gateway accepted the
-// request (requestId = its identifier), else 0 with the reason in errorText: the answer
-// grammar's texts, "Failed to connect to the Talmery Gateway. Make sure it is started." for any
-// status but 2xx (redirects are not followed), or one of the texts above. Both out-parameters
-// are emptied on entry. Shows nothing to the user.
-int PostToGateway(const std::string& path, const std::string& body, std::string& requestId,
-                  std::string& errorText);
+// served when the caller is a single-threaded apartment. Done with the request's identifier when
+// the gateway accepted it, else Failed with the reason: the answer grammar's texts, "Failed to
+// connect to the Talmery Gateway. Make sure it is started." for any status but 2xx (redirects are
+// not followed), or one of the texts above. Shows nothing to the user.
+GatewayAnswer PostToGateway(const std::string& path, const std::string& body);

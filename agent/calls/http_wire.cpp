@@ -299,10 +299,9 @@ GatewayAnswer InterpretGatewayAnswer(const std::string& answer) {
   if (open != std::string::npos) {
     const size_t close = answer.find(']', open + 1);
     if (close != std::string::npos) {
-      result.accepted = 1;
       result.requestId = answer.substr(open + 1, close - open - 1);
     } else {
-      result.errorText = kGatewayUnrecognizedText;
+      result.outcome = Outcome::Failed(kGatewayUnrecognizedText);
     }
     return result;
   }
@@ -311,6 +310,6 @@ GatewayAnswer InterpretGatewayAnswer(const std::string& answer) {
   if (error != std::string::npos) text.erase(0, error);
   const size_t lineEnd = text.find("\r\n");
   if (lineEnd != std::string::npos) text.erase(lineEnd);
-  result.errorText = text;
+  result.outcome = Outcome::Failed(text);
   return result;
 }

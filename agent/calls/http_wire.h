@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "agent/calls/outcome.h"
+
 // HTTP's default port, used when the stored port's low 16 bits are 0.
 constexpr uint16_t kHttpDefaultPort = 80;
 
@@ -88,10 +90,11 @@ extern const char kGatewayUnrecognizedText[];  // "[" without a "]" after it
 // followed, since it could point anywhere, and an error status is no answer to read.
 bool IsGatewayFailureStatus(uint32_t status);
 
+// Accepted (the answer holds "[" and a later "]"): Done, with the identifier between them.
+// Otherwise Failed with the reason as the user reads it (it may be empty); no identifier.
 struct GatewayAnswer {
-  int accepted = 0;  // 1 when the answer holds "[" and a later "]"
+  Outcome outcome;
   std::string requestId;
-  std::string errorText;
 };
 
 // Interprets the bytes of the answer (the first read only; may hold NULs).

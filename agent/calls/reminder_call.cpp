@@ -3,7 +3,7 @@
 #include "agent/calls/call_text.h"
 #include "agent/calls/gateway_client.h"
 #include "agent/calls/settings_store.h"
-#include "agent/outlook/outlook_rules.h"
+#include "agent/calls/ole_date.h"
 
 Outcome MakeReminderCall(std::unique_ptr<ReminderRecord> record, double now) {
   if (!record) return Outcome::Done();  // nothing to call about
@@ -17,10 +17,7 @@ Outcome MakeReminderCall(std::unique_ptr<ReminderRecord> record, double now) {
   const std::string text = ComposeCallText(CallerName(GetFirstName(), GetLastName()), *record, secondsLeft);
   const std::string body = ComposeCallForm(record->m_nMinutes, dialled, text);
 
-  std::string requestId;
-  std::string errorText;
-  if (!PostToGateway(kCallRequestPath, body, requestId, errorText)) {
-    return Outcome::Failed("Error making reminder call\r\n" + errorText);
-  }
+  const GatewayAnswer answer = PostToGateway(kCallRequestPath, body);
+  if (!answer.outcome) return Outcome::Failed("Error making reminder call\r\n" + answer.outcome.Message());
   return Outcome::Done();
 }

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-const char kSettingsKeyPath[] = "Software\\Brisomel\\tarnwick\\1.0";
+#include "common/settings_key.h"
 
 std::string SystemErrorText(long error) {
   char description[1024] = {};
@@ -20,15 +20,12 @@ namespace {
 
 constexpr DWORD kHostCapacity = 1024;
 constexpr DWORD kNameCapacity = 260;  // my number, first and last name
-constexpr int32_t kDefaultPort = 8155;
 
 // For reading only: a key that IT deployed read-only must still be read, not fall back to the
 // defaults. Never creates the key.
 win::RegKey OpenSettingsKeyForReading() {
   win::RegKey key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) {
-    key.release();  // a failed open leaves no handle to close
-  }
+  key.Open(HKEY_CURRENT_USER, settings_key::kPath, KEY_QUERY_VALUE);
   return key;
 }
 
@@ -58,14 +55,12 @@ std::string ReadText(const char* name, DWORD capacity, const char* fallback) {
 
 Outcome WriteValue(const char* name, DWORD type, const void* data, DWORD size) {
   win::RegKey key;
-  LONG error = RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_SET_VALUE, key.put());
+  // A key that exists but may not be written (IT made it read-only) fails with its reason.
+  LONG error = key.Open(HKEY_CURRENT_USER, settings_key::kPath, KEY_SET_VALUE);
   if (error == ERROR_FILE_NOT_FOUND) {
-    key.release();
     Outcome created = CreateSettingsKey(&key);
     if (!created) return created;
     error = ERROR_SUCCESS;
-  } else if (error != ERROR_SUCCESS) {
-    key.release();  // a key that exists but may not be written (IT made it read-only)
   }
   if (error == ERROR_SUCCESS) {
     error = RegSetValueExA(key.get(), name, 0, type, static_cast<const BYTE*>(data), size);
@@ -83,40 +78,39 @@ Outcome WriteText(const char* name, const std::string& text) {
 
 }  // namespace
 
-std::string GetHost() { return ReadText("host", kHostCapacity, "localhost"); }
-std::string GetMyNumber() { return ReadText("mynumber", kNameCapacity, ""); }
-std::string GetFirstName() { return ReadText("firstname", kNameCapacity, ""); }
-std::string GetLastName() { return ReadText("lastname", kNameCapacity, ""); }
+std::string GetHost() { return ReadText(settings_key::kHost, kHostCapacity, settings_key::kDefaultHost); }
+std::string GetMyNumber() { return ReadText(settings_key::kMyNumber, kNameCapacity, ""); }
+std::string GetFirstName() { return ReadText(settings_key::kFirstName, kNameCapacity, ""); }
+std::string GetLastName() { return ReadText(settings_key::kLastName, kNameCapacity, ""); }
 
 int32_t GetPort() {
   std::vector<char> data;
   // Fewer than four bytes are no port number either.
-  if (!ReadValue("port", sizeof(DWORD), data) || data.size() != sizeof(DWORD)) return kDefaultPort;
+  if (!ReadValue(settings_key::kPort, sizeof(DWORD), data) || data.size() != sizeof(DWORD)) {
+    return settings_key::kDefaultPort;
+  }
   const auto byte = [&data](int i) {
     return static_cast<uint32_t>(static_cast<unsigned char>(data[i]));
   };
   return static_cast<int32_t>(byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24);
 }
 
-Outcome SetHost(const std::string& host) { return WriteText("host", host); }
-Outcome SetMyNumber(const std::string& number) { return WriteText("mynumber", number); }
-Outcome SetFirstName(const std::string& name) { return WriteText("firstname", name); }
-Outcome SetLastName(const std::string& name) { return WriteText("lastname", name); }
+Outcome SetHost(const std::string& host) { return WriteText(settings_key::kHost, host); }
+Outcome SetMyNumber(const std::string& number) { return WriteText(settings_key::kMyNumber, number); }
+Outcome SetFirstName(const std::string& name) { return WriteText(settings_key::kFirstName, name); }
+Outcome SetLastName(const std::string& name) { return WriteText(settings_key::kLastName, name); }
 
 Outcome SetPort(int32_t port) {
   const uint32_t value = static_cast<uint32_t>(port);
   const unsigned char bytes[4] = {
       static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
       static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
-  return WriteValue("port", REG_DWORD, bytes, sizeof bytes);
+  return WriteValue(settings_key::kPort, REG_DWORD, bytes, sizeof bytes);
 }
 
 Outcome CreateSettingsKey(win::RegKey* key) {
   DWORD disposition = 0;
-  const LONG error =
-      RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_ALL_ACCESS, nullptr, key->put(), &disposition);
+  const LONG error = key->Create(HKEY_CURRENT_USER, settings_key::kPath, KEY_ALL_ACCESS, &disposition);
   if (error == ERROR_SUCCESS) return Outcome::Done();
-  key->release();  // a failed create leaves no handle to close
   return Outcome::Failed("Cannot create key in registry." + SystemErrorText(error));
 }

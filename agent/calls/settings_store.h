@@ -6,11 +6,10 @@
 #include <string>
 
 #include "agent/calls/outcome.h"
+#include "common/settings_key.h"
 #include "common/win/handles.h"
 
-// Under HKEY_CURRENT_USER. Besides the five settings it holds `path` (the agent's full file name,
-// written at every visible start and read by the add-in).
-extern const char kSettingsKeyPath[];
+// The key, under HKEY_CURRENT_USER, and its values are described in common/settings_key.h.
 
 // Getters never fail and never create the key: a value that cannot be read yields its default
 // ("localhost", 8155, empty text).

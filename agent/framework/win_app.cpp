@@ -146,10 +146,9 @@ win::RegKey OpenProfileKey(const CWinApp& app, const char* section, bool create)
   std::string path = "Software\\" + app.m_strRegistryKey + "\\" + app.m_strProfileName;
   if (section && *section) path += std::string("\\") + section;
   if (create) {
-    ::RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE,
-                      nullptr, key.put(), nullptr);
+    key.Create(HKEY_CURRENT_USER, path.c_str(), KEY_READ | KEY_WRITE);
   } else {
-    ::RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.put());
+    key.Open(HKEY_CURRENT_USER, path.c_str(), KEY_READ);
   }
   return key;
 }

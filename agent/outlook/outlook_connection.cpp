@@ -36,8 +36,8 @@ Outcome ReachOutlook(fw::Dispatch* application, std::string* version) {
 
 }  // namespace
 
-OutlookConnection::OutlookConnection(COlSink::Tell tell, COlSink::Clock clock)
-    : sink_(win::ComPtr<COlSink>::Attach(new COlSink(std::move(tell), std::move(clock)))) {}
+OutlookConnection::OutlookConnection(COlSink::Tell tell, ReminderHandOver* handOver, COlSink::Clock clock)
+    : sink_(win::ComPtr<COlSink>::Attach(new COlSink(std::move(tell), handOver, std::move(clock)))) {}
 
 Outcome OutlookConnection::Connect(DATE outlookStarted) {
   Disconnect();

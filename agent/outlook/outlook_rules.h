@@ -1,20 +1,10 @@
 #pragma once
-// The rules of the Outlook side that need no Windows: OLE dates, when a reminder call is still
+// The rules of the Outlook side that need no Windows: when a reminder call is still
 // worth making, Outlook's version and how long a busy Outlook is tried again.
 #include <cstdint>
-#include <optional>
 #include <string>
 
-// OLE Automation dates (DATE): days since 1899-12-30 00:00 as a double, the fraction being the
-// time of day. Before that day the integer part counts backwards while the fraction still runs
-// forwards (-1.25 is 1899-12-29 06:00), so dates are compared through a linear seconds count.
-//
-// A local date and time as a DATE; false for a date or time that does not exist.
-std::optional<double> OleDateFromFields(int year, int month, int day, int hour, int minute, int second);
-
-// Seconds since 1899-12-30 00:00, rounded to the nearest second. Values beyond the years
-// 100..9999 are clamped to that range; NaN counts as 0.
-long long OleDateToSeconds(double date);
+#include "agent/calls/ole_date.h"
 
 // When a reminder call is still worth making: up to two minutes after the appointment's start.
 constexpr long long kReminderGraceSeconds = 2 * 60;

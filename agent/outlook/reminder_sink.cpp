@@ -3,7 +3,6 @@
 #include <mbstring.h>
 
 #include <cstring>
-#include <deque>
 
 #include "agent/calls/call_text.h"
 #include "agent/framework/win_app.h"
@@ -64,12 +63,6 @@ fw::CallStatus FoundProperty(win::Variant& found, fw::Dispatch* property) {
   return fw::CallStatus{};
 }
 
-// Both ends run on the user-interface thread: the event handler queues, the main window takes.
-std::deque<std::unique_ptr<ReminderRecord>>& Queue() {
-  static std::deque<std::unique_ptr<ReminderRecord>> queue;
-  return queue;
-}
-
 }  // namespace
 
 const char kGuardRefusedBody[] =
@@ -83,7 +76,10 @@ const char kGuardRefusedNumber[] =
     "trust. An administrator can allow it: Outlook's Trust Center (Programmatic Access), or the "
     "programmatic access policy.";
 
-COlSink::COlSink(Tell tell, Clock clock) : tell_(std::move(tell)), clock_(std::move(clock)) { EnableAutomation(); }
+COlSink::COlSink(Tell tell, ReminderHandOver* handOver, Clock clock)
+    : tell_(std::move(tell)), handOver_(handOver), clock_(std::move(clock)) {
+  EnableAutomation();
+}
 
 // Never unadvises here: the connection point's reference would bring the count back through zero.
 COlSink::~COlSink() = default;
@@ -219,7 +215,7 @@ Outcome COlSink::HandleReminder(const fw::Dispatch& item, Origin origin) {
     return Outcome::Done();
   }
 
-  if (!HandOverReminderRecord(std::move(record))) {
+  if (!handOver_ || !handOver_->Queue(std::move(record))) {
     return Outcome::Failed("Cannot make reminder call. The reminder could not be queued for calling.");
   }
   return Outcome::Done();
@@ -253,21 +249,4 @@ void COlSink::CallDueReminders(const fw::Dispatch& application, DATE outlookStar
   }
   ledger_.StartupDone();
   if (lost_) End();
-}
-
-bool HandOverReminderRecord(std::unique_ptr<ReminderRecord> record) {
-  const HWND window = fw::GetMainWindowHandle();
-  // A null window would post to the thread's queue, where no window procedure takes the record.
-  if (!record || !window || !IsWindow(window)) return false;
-  // Nothing runs between the post and the push that could take the wake-up first.
-  if (!PostMessageA(window, kReminderQueuedMessage, 0, 0)) return false;
-  Queue().push_back(std::move(record));
-  return true;
-}
-
-std::unique_ptr<ReminderRecord> TakeReminderRecord() {
-  if (Queue().empty()) return nullptr;
-  std::unique_ptr<ReminderRecord> record = std::move(Queue().front());
-  Queue().pop_front();
-  return record;
 }

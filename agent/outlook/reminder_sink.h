@@ -9,9 +9,9 @@
 // Outlook at once; a call that finds Outlook gone (disconnected, its process ended) does the
 // same, without a word to the user.
 //
-// A reminder-call appointment becomes a ReminderRecord queued for the main window, which makes
-// the call once the event has returned: the event call itself never waits for the user or the
-// gateway.
+// A reminder-call appointment becomes a ReminderRecord queued in the hand-over its owner gave,
+// for the window that makes the call once the event has returned: the event call itself never
+// waits for the user or the gateway.
 #include <windows.h>
 #include <oleauto.h>
 
@@ -23,6 +23,7 @@
 #include "agent/calls/call_text.h"
 #include "agent/framework/automation.h"
 #include "agent/framework/dispatch_target.h"
+#include "agent/outlook/reminder_hand_over.h"
 #include "agent/outlook/start_ledger.h"
 #include "common/win/com_ptr.h"
 
@@ -35,8 +36,9 @@ class COlSink : public fw::AutomationTarget {
   using Clock = std::function<DATE()>;                   // the current local time
   using Ended = std::function<void()>;                   // Outlook closes or is gone
 
-  // Created with one reference, for its owner (win::ComPtr<COlSink>::Attach).
-  explicit COlSink(Tell tell, Clock clock = CurrentLocalOleDate);
+  // Created with one reference, for its owner (win::ComPtr<COlSink>::Attach). The records go to
+  // handOver, which outlives the sink; without one no reminder can be queued for calling.
+  explicit COlSink(Tell tell, ReminderHandOver* handOver = nullptr, Clock clock = CurrentLocalOleDate);
   ~COlSink() override;
 
   // For win::ComPtr.
@@ -93,6 +95,7 @@ class COlSink : public fw::AutomationTarget {
   void End();
 
   Tell tell_;
+  ReminderHandOver* handOver_;
   Clock clock_;
   Ended ended_;
   win::ComPtr<IUnknown> source_;
@@ -107,17 +110,3 @@ class COlSink : public fw::AutomationTarget {
 // What the user is told when Outlook's object-model guard refuses a read.
 extern const char kGuardRefusedBody[];
 extern const char kGuardRefusedNumber[];
-
-// Posted to the main window once per record queued; wParam and lParam are 0. The records wait in
-// a queue that belongs to this process; the main window is only woken, by a private message that
-// carries nothing. A message posted by anyone else can therefore neither hand over a made-up
-// record nor free anything: at most it makes the window look at the queue early.
-constexpr UINT kReminderQueuedMessage = WM_APP + 101;
-
-// Queues the record for the application's main window and wakes it. False (the record is freed)
-// when there is no main window or the wake-up could not be posted.
-bool HandOverReminderRecord(std::unique_ptr<ReminderRecord> record);
-
-// The oldest queued record, or null when none waits. For the main window, on the thread that
-// queues them.
-std::unique_ptr<ReminderRecord> TakeReminderRecord();

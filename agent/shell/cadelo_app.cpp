@@ -10,7 +10,9 @@
 #include "agent/framework/ole.h"
 #include "agent/res/resource.h"
 #include "agent/shell/cadelo_doc.h"
+#include "agent/shell/child_frame.h"
 #include "agent/shell/main_frame.h"
+#include "common/settings_key.h"
 #include "common/win/handles.h"
 #include "common/wide_text.h"
 
@@ -51,7 +53,7 @@ WideText ProgramPath() {
 WideText StoredProgramPath(HKEY key) {
   wchar_t stored[2048] = {};
   DWORD size = sizeof stored - sizeof(wchar_t);  // room for a NUL the value may lack
-  if (::RegQueryValueExW(key, L"path", nullptr, nullptr, reinterpret_cast<BYTE*>(stored), &size) != ERROR_SUCCESS) {
+  if (::RegQueryValueExW(key, settings_key::kProgramPathW, nullptr, nullptr, reinterpret_cast<BYTE*>(stored), &size) != ERROR_SUCCESS) {
     return WideText();
   }
   return stored;
@@ -71,17 +73,13 @@ void TellPathNotRecorded(long error) {
 Outcome EnsureSettingsAndRegisterAddin() {
   const WideText program = ProgramPath();
   win::RegKey key;
-  const LONG opened = ::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.put());
+  const LONG opened = key.Open(HKEY_CURRENT_USER, settings_key::kPath, KEY_QUERY_VALUE | KEY_SET_VALUE);
   if (opened == ERROR_FILE_NOT_FOUND) {
-    key.release();  // a failed open leaves no handle to close
     Outcome created = CreateSettingsKey(&key);
     if (!created) return created;
   } else if (opened != ERROR_SUCCESS) {
-    key.release();
     win::RegKey readOnly;
-    if (::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_QUERY_VALUE, readOnly.put()) != ERROR_SUCCESS) {
-      readOnly.release();
-    }
+    readOnly.Open(HKEY_CURRENT_USER, settings_key::kPath, KEY_QUERY_VALUE);
     if (!readOnly || ::CompareStringOrdinal(StoredProgramPath(readOnly.get()).c_str(), -1, program.c_str(), -1,
                                             TRUE) != CSTR_EQUAL) {
       TellPathNotRecorded(opened);
@@ -89,17 +87,17 @@ Outcome EnsureSettingsAndRegisterAddin() {
   }
 
   if (key) {
-    WriteTextIfMissing(key.get(), "host", "localhost");
-    const DWORD defaultPort = 8155;
-    WriteIfMissing(key.get(), "port", REG_DWORD, &defaultPort, sizeof defaultPort);
-    WriteTextIfMissing(key.get(), "mynumber", "");
-    WriteTextIfMissing(key.get(), "firstname", "");
-    WriteTextIfMissing(key.get(), "lastname", "");
+    WriteTextIfMissing(key.get(), settings_key::kHost, settings_key::kDefaultHost);
+    const DWORD defaultPort = settings_key::kDefaultPort;
+    WriteIfMissing(key.get(), settings_key::kPort, REG_DWORD, &defaultPort, sizeof defaultPort);
+    WriteTextIfMissing(key.get(), settings_key::kMyNumber, "");
+    WriteTextIfMissing(key.get(), settings_key::kFirstName, "");
+    WriteTextIfMissing(key.get(), settings_key::kLastName, "");
 
     // The add-in reads this to start the program; renewed at every visible start.
     // The add-in reads it with the wide API too; the value stays REG_SZ.
     const LONG written =
-        ::RegSetValueExW(key.get(), L"path", 0, REG_SZ, reinterpret_cast<const BYTE*>(program.c_str()),
+        ::RegSetValueExW(key.get(), settings_key::kProgramPathW, 0, REG_SZ, reinterpret_cast<const BYTE*>(program.c_str()),
                          static_cast<DWORD>((program.size() + 1) * sizeof(wchar_t)));
     if (written != ERROR_SUCCESS) TellPathNotRecorded(written);
   }
@@ -116,7 +114,7 @@ Outcome EnsureSettingsAndRegisterAddin() {
 // No application name: the title comes from the string table ("Brisomel").
 CCadeloApp::CCadeloApp()
     : CWinApp(nullptr),
-      m_outlook([this](const std::string& text) { m_notifier.Notify(text); }),
+      m_outlook([this](const std::string& text) { m_notifier.Notify(text); }, &m_reminders),
       m_roleAnswer([this](uint32_t outlookPid) {
         const uint32_t served = m_outlookProcess.Pid();
         return m_outlook.Connected() && (outlookPid == 0 || served == 0 || outlookPid == served);
@@ -148,11 +146,11 @@ const fw::CommandMap* CCadeloApp::GetCommandMap() const {
 
 BOOL CCadeloApp::InitInstance() {
   if (!AfxSocketInit()) {
-    AfxMessageBox(IDP_SOCKETS_INIT_FAILED);
+    Notifier::Show(fw::LoadStringResource(IDP_SOCKETS_INIT_FAILED));
     return FALSE;
   }
   if (!AfxOleInit()) {
-    AfxMessageBox(IDP_OLE_INIT_FAILED);
+    Notifier::Show(fw::LoadStringResource(IDP_OLE_INIT_FAILED));
     return FALSE;
   }
 
@@ -171,6 +169,7 @@ BOOL CCadeloApp::InitInstance() {
   auto* mainFrame = new CMainFrame;
   if (!mainFrame->LoadFrame(IDR_MAINFRAME, kMainFrameStyle, nullptr, nullptr)) return FALSE;
   SetMainWnd(mainFrame);
+  m_reminders.SetTarget(mainFrame->m_hWnd);
 
   CCadeloCommandLineInfo cmdInfo;
   ParseCommandLine(cmdInfo);

@@ -28,6 +28,9 @@ class CCadeloApp : public CWinApp {
   // agent, quietly, once the records already handed over have been called.
   void OnOutlookEnded();
 
+  // The records of Outlook's reminders, on their way to the main frame that calls them.
+  ReminderHandOver& Reminders() { return m_reminders; }
+
  protected:
   const fw::CommandMap* GetCommandMap() const override;
 
@@ -35,6 +38,8 @@ class CCadeloApp : public CWinApp {
   COleTemplateServer m_server;
   // Shows the reminder path's messages to the user, one box at a time, on a thread of its own.
   Notifier m_notifier;
+  // Filled by m_outlook's sink, emptied by the main frame; before m_outlook, which it outlives.
+  ReminderHandOver m_reminders;
   // Connected only in the hidden mode; its reminder events tell the user through m_notifier.
   OutlookConnection m_outlook;
   // The Outlook process that started the hidden agent, when the add-in named it.

@@ -3,10 +3,10 @@
 #include <memory>
 
 #include "agent/calls/reminder_call.h"
-#include "agent/calls/settings_store.h"
 #include "agent/outlook/reminder_sink.h"
 #include "agent/res/resource.h"
 #include "agent/shell/cadelo_app.h"
+#include "agent/shell/setup_dialog.h"
 
 namespace {
 
@@ -18,11 +18,6 @@ static_assert(kStatusBarStyle == 0x50008200, "status bar style");
 
 // The message pane, then the key indicators.
 const UINT kIndicators[] = {ID_SEPARATOR, ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL};
-
-// What the settings store reads back: 1024 bytes for the host and 260 for the other texts, each
-// with its terminating NUL. A longer text would be stored and then read as its default.
-constexpr int kMaxHostChars = 1023;
-constexpr int kMaxTextChars = 259;
 
 }  // namespace
 
@@ -58,7 +53,7 @@ LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   if (message != kReminderQueuedMessage) return CMDIFrameWnd::WindowProc(message, wParam, lParam);
   // One record per wake-up, so that painting and menus get their turn between calls. The
   // message's parameters mean nothing: only records this process queued are taken.
-  if (std::unique_ptr<ReminderRecord> record = TakeReminderRecord()) {
+  if (std::unique_ptr<ReminderRecord> record = TheCadeloApp().Reminders().Take()) {
     TheCadeloApp().Tell(MakeReminderCall(std::move(record), CurrentLocalOleDate()));
   }
   return 0;
@@ -71,47 +66,4 @@ void CMainFrame::OnSetup() {
 
   CSetupDlg dialog;
   if (dialog.DoModal() == IDOK && document) document->UpdateAllViews(nullptr, 0, nullptr);
-}
-
-CSetupDlg::CSetupDlg(CWnd* pParent) : CDialog(IDD_SETUP, pParent) {
-  m_strHost = GetHost();
-  m_nPort = GetPort();
-  m_strMyNumber = GetMyNumber();
-  m_strFirstName = GetFirstName();
-  m_strLastName = GetLastName();
-}
-
-void CSetupDlg::DoDataExchange(CDataExchange* pDX) {
-  CDialog::DoDataExchange(pDX);
-  DDX_Text(pDX, IDC_HOST, m_strHost);
-  DDV_MaxChars(pDX, m_strHost, kMaxHostChars);
-  DDX_Text(pDX, IDC_PORT, m_nPort);
-  DDV_MinMaxInt(pDX, m_nPort, kMinPort, kMaxPort);
-  DDX_Text(pDX, IDC_MYNUMBER, m_strMyNumber);
-  DDV_MaxChars(pDX, m_strMyNumber, kMaxTextChars);
-  DDX_Text(pDX, IDC_FIRSTNAME, m_strFirstName);
-  DDV_MaxChars(pDX, m_strFirstName, kMaxTextChars);
-  DDX_Text(pDX, IDC_LASTNAME, m_strLastName);
-  DDV_MaxChars(pDX, m_strLastName, kMaxTextChars);
-}
-
-void CSetupDlg::OnOK() {
-  // A port that is not an integer from 1 to 65535, or a text too long to read back, stops here:
-  // the user has seen the message once, the focus is on the field, the dialog stays open and
-  // nothing half-entered is stored.
-  if (!UpdateData(TRUE)) return;
-
-  // A setter that cannot store its value says why: the user reads it once, and the dialog stays
-  // open with what the user typed, to try again or cancel.
-  Outcome stored = SetHost(m_strHost);
-  if (stored) stored = SetPort(m_nPort);
-  if (stored) stored = SetMyNumber(m_strMyNumber);
-  if (stored) stored = SetFirstName(m_strFirstName);
-  if (stored) stored = SetLastName(m_strLastName);
-  if (!stored) {
-    Notifier::Show(stored.Message());
-    return;
-  }
-
-  CDialog::OnOK();
 }

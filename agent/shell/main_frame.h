@@ -1,9 +1,7 @@
 #pragma once
-// The windows around the settings: the MDI main frame with toolbar and status bar, the document
-// window holding one settings view, and the Setup dialog. The main frame is also the receiving
-// end of the reminder hand-over from the Outlook side (see WindowProc) and home of File > Setup.
-#include <string>
-
+// The MDI main frame with toolbar and status bar around the settings documents. It is also the
+// receiving end of the reminder hand-over from the Outlook side (see WindowProc) and home of
+// File > Setup (agent/shell/setup_dialog.h).
 #include "agent/framework/afx.h"
 
 class CMainFrame : public CMDIFrameWnd {
@@ -25,28 +23,4 @@ class CMainFrame : public CMDIFrameWnd {
 
   CStatusBar m_wndStatusBar;
   CToolBar m_wndToolBar;
-};
-
-// The document window holding one settings view.
-class CChildFrame : public CMDIChildWnd {};
-
-// The TCP ports a gateway can listen on.
-constexpr int kMinPort = 1;
-constexpr int kMaxPort = 65535;
-
-// Edits the gateway's host and port and the user's number and names (dialog 130). Reads the
-// settings once, when constructed; OK stores all five.
-class CSetupDlg : public CDialog {
- public:
-  explicit CSetupDlg(CWnd* pParent = nullptr);
-
-  std::string m_strHost;
-  int m_nPort = 0;
-  std::string m_strMyNumber;
-  std::string m_strFirstName;
-  std::string m_strLastName;
-
- protected:
-  void DoDataExchange(CDataExchange* pDX) override;
-  void OnOK() override;
 };

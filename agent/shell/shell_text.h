@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/settings_key.h"
+
 // cadelo's own command-line options: apphost, appport, hidewindow, logfile and outlook, each
 // introduced by '/' or '-' and taking the plain arguments that follow it. "hidewindow yes" hides
 // the main frame and selects the hidden mode; "outlook <pid> <created>" names the Outlook process
@@ -24,8 +26,8 @@ struct CadeloCommandLineOptions {
     kOutlook = 5,
   };
 
-  std::string m_strAppHost = "localhost";
-  int32_t m_nAppPort = 8155;
+  std::string m_strAppHost = settings_key::kDefaultHost;
+  int32_t m_nAppPort = settings_key::kDefaultPort;
   int32_t m_nShowCmd = kShowCmdShow;
   std::string m_strLogFile;
   // Outlook's process: 0 and 0 when not given, or when either number is not a whole decimal

@@ -62,7 +62,47 @@ struct ModuleTraits {
 
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FileHandle = UniqueHandle<FileHandleTraits>;
-using RegKey = UniqueHandle<RegKeyTraits>;
 using Module = UniqueHandle<ModuleTraits>;
+
+// A registry key. Open and Create close the key held before and take the new one only when the
+// system opened it: a failed call leaves none, whatever it wrote into its out-parameter. Both
+// return the system's error code (ERROR_SUCCESS when the key is held).
+class RegKey : public UniqueHandle<RegKeyTraits> {
+ public:
+  using UniqueHandle::UniqueHandle;
+
+  LONG Open(HKEY root, const char* path, REGSAM access) {
+    reset();
+    HKEY opened = nullptr;
+    const LONG error = ::RegOpenKeyExA(root, path, 0, access, &opened);
+    if (error == ERROR_SUCCESS) reset(opened);
+    return error;
+  }
+  LONG Open(HKEY root, const wchar_t* path, REGSAM access) {
+    reset();
+    HKEY opened = nullptr;
+    const LONG error = ::RegOpenKeyExW(root, path, 0, access, &opened);
+    if (error == ERROR_SUCCESS) reset(opened);
+    return error;
+  }
+  // Creates the key (non-volatile) or opens it where it exists; disposition, when asked for,
+  // tells which.
+  LONG Create(HKEY root, const char* path, REGSAM access, DWORD* disposition = nullptr) {
+    reset();
+    HKEY created = nullptr;
+    const LONG error = ::RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access,
+                                         nullptr, &created, disposition);
+    if (error == ERROR_SUCCESS) reset(created);
+    return error;
+  }
+  LONG Create(HKEY root, const wchar_t* path, REGSAM access, DWORD* disposition = nullptr) {
+    reset();
+    HKEY created = nullptr;
+    const LONG error = ::RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access,
+                                         nullptr, &created, disposition);
+    if (error == ERROR_SUCCESS) reset(created);
+    return error;
+  }
+};
 
 }  // namespace win

@@ -16,10 +16,11 @@ const char kPath[] = "/ocall/callreqHandler.jsp";
 const char kUnreachable[] = "Failed to connect to the Talmery Gateway. Make sure it is started.";
 const char kUnrecognized[] = "Unrecognized return from Talmery Gateway.";
 
-struct Outcome {
+// PostToGateway's answer, flattened for the tables: 1 accepted, 0 refused.
+struct Posted {
   int result = -1;
-  std::string requestId = "untouched";
-  std::string errorText = "untouched";
+  std::string requestId;
+  std::string errorText;
 };
 
 class GatewayClientTest : public SettingsKeyFixture {
@@ -31,10 +32,9 @@ class GatewayClientTest : public SettingsKeyFixture {
     ASSERT_TRUE(SetPort(server_.Port()).Ok());
   }
 
-  Outcome Post(const std::string& body = "a=1") {
-    Outcome o;
-    o.result = PostToGateway(kPath, body, o.requestId, o.errorText);
-    return o;
+  Posted Post(const std::string& body = "a=1") {
+    const GatewayAnswer answer = PostToGateway(kPath, body);
+    return Posted{answer.outcome.Ok() ? 1 : 0, answer.requestId, answer.outcome.Message()};
   }
 
   gateway::Server server_;
@@ -44,7 +44,7 @@ class GatewayClientTest : public SettingsKeyFixture {
 TEST_F(GatewayClientTest, SendsOneFormPostAsBrisomel) {
   const std::string body = "calltime=0&selfdelete=1&firstocc=15&phoneno=5550100&txt=a%0a";
   server_.SetAnswer({200, "OK", "[42]"});
-  const Outcome o = Post(body);
+  const Posted o = Post(body);
   EXPECT_EQ(o.result, 1);
   ASSERT_EQ(server_.RequestCount(), 1u);
   EXPECT_EQ(server_.Requests()[0].raw,
@@ -63,7 +63,7 @@ TEST_F(GatewayClientTest, EachCallUsesAFreshConnectionAndReadsTheSettingsAgain) 
   ASSERT_TRUE(other.Start());
   other.SetAnswer({200, "OK", "[7]"});
   ASSERT_TRUE(SetPort(other.Port()).Ok());
-  const Outcome o = Post();
+  const Posted o = Post();
   EXPECT_EQ(o.requestId, "7");
   EXPECT_EQ(Post().result, 1);
   EXPECT_EQ(server_.ConnectionCount(), 1u);
@@ -107,7 +107,7 @@ TEST_F(GatewayClientTest, InterpretsEachKindOfAnswer) {
     answer.reason = "Whatever";
     answer.body = c.body;
     server_.SetAnswer(answer);
-    const Outcome o = Post();
+    const Posted o = Post();
     EXPECT_EQ(o.result, c.result) << c.name;
     EXPECT_EQ(o.requestId, c.requestId) << c.name;
     EXPECT_EQ(o.errorText, c.errorText) << c.name;
@@ -118,7 +118,7 @@ TEST_F(GatewayClientTest, RefusedConnectionIsTold) {
   const uint16_t port = server_.Port();
   server_.Stop();
   ASSERT_TRUE(SetPort(port).Ok());
-  const Outcome o = Post();
+  const Posted o = Post();
   EXPECT_EQ(o.result, 0);
   EXPECT_EQ(o.requestId, "");
   EXPECT_EQ(o.errorText, kGatewayCannotConnectText);
@@ -129,7 +129,7 @@ TEST_F(GatewayClientTest, RefusedConnectionIsTold) {
 TEST_F(GatewayClientTest, APortOutOfRangeIsReportedAndNothingIsSent) {
   for (const int32_t stored : {0, -1, 65536, 65536 + server_.Port(), int32_t(0x7FFF0000) + server_.Port()}) {
     ASSERT_TRUE(SetPort(stored).Ok());
-    const Outcome o = Post();
+    const Posted o = Post();
     EXPECT_EQ(o.result, 0) << stored;
     EXPECT_EQ(o.requestId, "") << stored;
     EXPECT_EQ(o.errorText, "The Talmery Gateway port " + std::to_string(stored) +
@@ -155,7 +155,7 @@ TEST_F(GatewayClientTest, BrokenExchangesAreTransportFailures) {
     answer.mode = c.mode;
     answer.body = c.body;
     server_.SetAnswer(answer);
-    const Outcome o = Post();
+    const Posted o = Post();
     EXPECT_EQ(o.result, 0) << c.name;
     EXPECT_EQ(o.requestId, "") << c.name;
     EXPECT_EQ(o.errorText, c.errorText) << c.name;
@@ -172,7 +172,7 @@ TEST_F(GatewayClientTest, TrickledAnswerIsReadInTheOneRead) {
     answer.body = "[1234]";
     answer.announceLength = announceLength;
     server_.SetAnswer(answer);
-    const Outcome o = Post();
+    const Posted o = Post();
     EXPECT_EQ(o.result, 1) << announceLength;
     EXPECT_EQ(o.requestId, "1234") << announceLength;
   }
@@ -185,7 +185,7 @@ TEST_F(GatewayClientTest, SilentGatewayTimesOut) {
   answer.mode = gateway::Answer::Mode::NeverAnswer;
   server_.SetAnswer(answer);
   const long long start = gateway::MonotonicMs();
-  const Outcome o = Post();
+  const Posted o = Post();
   const long long took = gateway::MonotonicMs() - start;
   EXPECT_EQ(o.result, 0);
   EXPECT_EQ(o.errorText, kGatewayTimedOutText);
@@ -194,9 +194,9 @@ TEST_F(GatewayClientTest, SilentGatewayTimesOut) {
 }
 
 TEST_F(GatewayClientTest, DefaultHostIsLocalhost) {
-  ASSERT_EQ(RegDeleteKeyValueA(HKEY_CURRENT_USER, kSettingsKeyPath, "host"), ERROR_SUCCESS);
+  ASSERT_EQ(RegDeleteKeyValueA(HKEY_CURRENT_USER, settings_key::kPath, "host"), ERROR_SUCCESS);
   server_.SetAnswer({200, "OK", "[8]"});
-  const Outcome o = Post();
+  const Posted o = Post();
   EXPECT_EQ(o.result, 1) << o.errorText;
   EXPECT_EQ(o.requestId, "8");
 }

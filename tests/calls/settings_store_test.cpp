@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/settings_key.h"
 #include "tests/calls/settings_key_fixture.h"
 #include "tests/harness/registry.h"
 #include "tests/harness/patience.h"
@@ -18,20 +19,16 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 
 harness::RegValue Stored(const char* name) {
-  return harness::ReadValue(HKEY_CURRENT_USER, kSettingsKeyPath, name);
+  return harness::ReadValue(HKEY_CURRENT_USER, settings_key::kPath, name);
 }
 
 void Store(const char* name, DWORD type, const Bytes& bytes) {
-  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kSettingsKeyPath, name, type, bytes));
+  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, settings_key::kPath, name, type, bytes));
 }
 
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 using SettingsStoreTest = SettingsKeyFixture;
-
-TEST_F(SettingsStoreTest, KeyPath) {
-  EXPECT_STREQ(kSettingsKeyPath, "Software\\Brisomel\\tarnwick\\1.0");
-}
 
 TEST_F(SettingsStoreTest, WithoutKeyGettersGiveDefaultsAndCreateNothing) {
   EXPECT_EQ(GetHost(), "localhost");
@@ -43,18 +40,18 @@ TEST_F(SettingsStoreTest, WithoutKeyGettersGiveDefaultsAndCreateNothing) {
 }
 
 TEST_F(SettingsStoreTest, GettersWithKeyButNoValuesGiveDefaults) {
-  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kSettingsKeyPath, "path", REG_SZ,
+  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, settings_key::kPath, "path", REG_SZ,
                                   harness::SzBytes("C:\\cadelo.exe")));
   EXPECT_EQ(GetHost(), "localhost");
   EXPECT_EQ(GetPort(), 8155);
   EXPECT_EQ(GetMyNumber(), "");
-  EXPECT_EQ(harness::ValueNames(HKEY_CURRENT_USER, kSettingsKeyPath),
+  EXPECT_EQ(harness::ValueNames(HKEY_CURRENT_USER, settings_key::kPath),
             std::vector<std::string>{"path"});
 }
 
 TEST_F(SettingsStoreTest, FirstSetterCreatesKeyAndWritesOnlyItsValue) {
   EXPECT_TRUE(SetFirstName("Ann").Ok());
-  EXPECT_EQ(harness::ValueNames(HKEY_CURRENT_USER, kSettingsKeyPath),
+  EXPECT_EQ(harness::ValueNames(HKEY_CURRENT_USER, settings_key::kPath),
             std::vector<std::string>{"firstname"});
   EXPECT_EQ(GetLastName(), "");
   EXPECT_EQ(GetHost(), "localhost");
@@ -216,7 +213,7 @@ TEST_F(UncreatableSettingsKeyTest, EachSetterReportsOnItsOwn) {
     EXPECT_FALSE(set.Ok());
     EXPECT_EQ(set.Message(), m_expectedText);
   }
-  EXPECT_FALSE(harness::KeyExists(HKEY_CURRENT_USER, kSettingsKeyPath));
+  EXPECT_FALSE(harness::KeyExists(HKEY_CURRENT_USER, settings_key::kPath));
   EXPECT_EQ(GetHost(), "localhost");
 }
 
@@ -229,7 +226,7 @@ TEST_F(SettingsStoreTest, AReadOnlyKeyIsReadAndASetterSaysWhyItCannotWrite) {
   ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;KR;;;WD)", SDDL_REVISION_1, &raw, nullptr));
   std::unique_ptr<void, decltype(&LocalFree)> readOnly(raw, &LocalFree);
   win::RegKey key;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, WRITE_DAC, key.put()), ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, settings_key::kPath, 0, WRITE_DAC, key.put()), ERROR_SUCCESS);
   ASSERT_EQ(RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, readOnly.get()), ERROR_SUCCESS);
 
   EXPECT_EQ(GetHost(), "gw.corp");

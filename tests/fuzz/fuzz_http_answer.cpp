@@ -5,17 +5,17 @@
 
 namespace {
 
-struct Outcome {
+struct ReadResult {
   HttpAnswerReader::State state;
   HttpAnswerReader::Failure failure;
   int status;
   std::string body;
-  bool operator==(const Outcome& o) const {
+  bool operator==(const ReadResult& o) const {
     return state == o.state && failure == o.failure && status == o.status && body == o.body;
   }
 };
 
-Outcome Read(const std::string& bytes, size_t step, bool close) {
+ReadResult Read(const std::string& bytes, size_t step, bool close) {
   HttpAnswerReader reader;
   for (size_t at = 0; at < bytes.size(); at += step) reader.Feed(bytes.data() + at, std::min(step, bytes.size() - at));
   if (close) reader.EndOfStream();
@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t step = 1 + data[0] % 7;
   const bool close = data[0] & 0x80;
   const std::string bytes(reinterpret_cast<const char*>(data + 1), size - 1);
-  const Outcome whole = Read(bytes, bytes.size() + 1, close);
+  const ReadResult whole = Read(bytes, bytes.size() + 1, close);
   FUZZ_CHECK(whole == Read(bytes, step, close));
   FUZZ_CHECK(whole.body.size() <= HttpAnswerReader::kMaxBodyBytes);
   FUZZ_CHECK((whole.state == HttpAnswerReader::State::Failed) == (whole.failure != HttpAnswerReader::Failure::None));

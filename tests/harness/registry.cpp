@@ -12,7 +12,7 @@ namespace {
 
 win::RegKey Open(HKEY root, const std::string& key, REGSAM access) {
   win::RegKey k;
-  if (RegOpenKeyExA(root, key.c_str(), 0, access, k.put()) != ERROR_SUCCESS) k.release();
+  k.Open(root, key.c_str(), access);
   return k;
 }
 
@@ -53,11 +53,7 @@ bool DeleteTree(HKEY root, const std::string& key) {
 bool WriteValue(HKEY root, const std::string& key, const char* name, DWORD type,
                 const std::vector<unsigned char>& bytes) {
   win::RegKey k;
-  if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, k.put(), nullptr) !=
-      ERROR_SUCCESS) {
-    k.release();
-    return false;
-  }
+  if (k.Create(root, key.c_str(), KEY_SET_VALUE) != ERROR_SUCCESS) return false;
   return RegSetValueExA(k.get(), name, 0, type, bytes.empty() ? nullptr : bytes.data(),
                         static_cast<DWORD>(bytes.size())) == ERROR_SUCCESS;
 }

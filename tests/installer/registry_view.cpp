@@ -10,7 +10,7 @@ REGSAM Flag(View view) { return view == View::k64 ? KEY_WOW64_64KEY : KEY_WOW64_
 
 win::RegKey Open(View view, HKEY root, const std::string& key, REGSAM access) {
   win::RegKey k;
-  if (RegOpenKeyExA(root, key.c_str(), 0, access | Flag(view), k.put()) != ERROR_SUCCESS) k.release();
+  k.Open(root, key.c_str(), access | Flag(view));
   return k;
 }
 
@@ -30,11 +30,7 @@ std::vector<View> Views() {
 
 bool WriteTextIn(View view, HKEY root, const std::string& key, const char* name, const std::string& text) {
   win::RegKey k;
-  if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | Flag(view), nullptr, k.put(), nullptr) !=
-      ERROR_SUCCESS) {
-    k.release();
-    return false;
-  }
+  if (k.Create(root, key.c_str(), KEY_SET_VALUE | Flag(view)) != ERROR_SUCCESS) return false;
   return RegSetValueExA(k.get(), name && *name ? name : nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                         static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
 }
@@ -103,9 +99,7 @@ bool UserClassesShareViews() {
   if (!Is64BitWindows()) return true;
   const std::string probe = "Software\\Classes\\CLSID\\{5C0FFEE0-8E1B-4F2A-9D3C-7B6A5E4D3C2B}";
   win::RegKey created;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, probe.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr,
-                      created.put(), nullptr) != ERROR_SUCCESS) {
-    created.release();
+  if (created.Create(HKEY_CURRENT_USER, probe.c_str(), KEY_ALL_ACCESS | KEY_WOW64_32KEY) != ERROR_SUCCESS) {
     return false;
   }
   created.reset();

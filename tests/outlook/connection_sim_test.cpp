@@ -35,7 +35,7 @@ class ConnectionTest : public ::testing::Test {
  protected:
   void TearDown() override { connection_.Disconnect(); }
 
-  OutlookConnection connection_{nullptr};
+  OutlookConnection connection_{nullptr, nullptr};
 };
 
 struct VersionRow {

@@ -28,7 +28,7 @@ class ReminderRun {
  public:
   ReminderRun(const std::string& items, const std::string& events, size_t expectedRecords,
               NoticeCollector* notices = nullptr, COlSink::Clock clock = CurrentLocalOleDate)
-      : connection_(notices ? notices->Tell() : COlSink::Tell(), std::move(clock)) {
+      : connection_(notices ? notices->Tell() : COlSink::Tell(), catcher_.HandOver(), std::move(clock)) {
     const std::string script = "version \"16.0.0.1\"\n" + items + "\nwait-advise 20s\n" + events +
                                "\nrefcounts\nnote done\nwait-unadvise 20s\n";
     if (!StartSim(sim_, script)) {
@@ -54,8 +54,8 @@ class ReminderRun {
   const ReminderCatcher& Catcher() const { return catcher_; }
 
  private:
+  ReminderCatcher catcher_;  // before the connection, which hands over to it
   OutlookConnection connection_;
-  ReminderCatcher catcher_;
   SimProcess sim_{SimExe()};
   std::vector<std::string> log_;
 };
@@ -331,15 +331,15 @@ TEST(ReminderEvent, WithoutAMainWindowTheRecordIsDroppedAndTheUserTold) {
                             "wait-unadvise 20s\n"));
   HWND gone = CreateWindowExA(0, "STATIC", "gone", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
   DestroyWindow(gone);
-  fw::SetMainWindowHandle(gone);
-  OutlookConnection connection(notices.Tell());
+  ReminderHandOver handOver;
+  handOver.SetTarget(gone);
+  OutlookConnection connection(notices.Tell(), &handOver);
   ASSERT_TRUE(connection.Connect().Ok());
   ASSERT_TRUE(sim.WaitForLine("Note done", 20000));
-  fw::SetMainWindowHandle(nullptr);
   EXPECT_EQ(ResultOf(TraceOfEvent(sim.Log(), "1").event), kOk);
   MSG message;
   EXPECT_FALSE(PeekMessageA(&message, nullptr, kReminderQueuedMessage, kReminderQueuedMessage, PM_NOREMOVE));
-  EXPECT_EQ(TakeReminderRecord(), nullptr);
+  EXPECT_EQ(handOver.Take(), nullptr);
   EXPECT_EQ(notices.Texts(),
             std::vector<std::string>{"Cannot make reminder call. The reminder could not be queued for calling."});
   connection.Disconnect();

@@ -42,7 +42,7 @@ TEST(WaitServingOleCalls, EventsAreServedWhileTheWorkBlocks) {
   ASSERT_TRUE(StartSim(sim, "item 1 class \"IPM.Appointment.ReminderCall\" entryid \"one\"\n"
                             "item 2 class \"IPM.Appointment.ReminderCall\" entryid \"two\"\n"
                             "wait-advise 20s\nsleep 100ms\nfire 1\nfire 2\nnote fired\nwait-unadvise 20s\n"));
-  OutlookConnection connection(nullptr);
+  OutlookConnection connection(nullptr, catcher.HandOver());
   ASSERT_TRUE(connection.Connect().Ok());
 
   // The work blocks until both events have been handled; it could not end if they waited for it.
@@ -84,7 +84,7 @@ TEST(WaitServingOleCalls, InsideTheHandlingOfARecordTheNextEventIsServed) {
     });
     recordsInsideTheWait = catcher.Records().size();
   });
-  OutlookConnection connection(nullptr);
+  OutlookConnection connection(nullptr, catcher.HandOver());
   ASSERT_TRUE(connection.Connect().Ok());
   ASSERT_TRUE(catcher.WaitForRecords(2, 20000));
   EXPECT_TRUE(eventsDone) << "the second event waited for the work";

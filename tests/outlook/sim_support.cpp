@@ -25,12 +25,10 @@ ReminderCatcher::ReminderCatcher() {
   window_ = CreateWindowExA(0, MAKEINTATOM(kClass), "main", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
                             GetModuleHandleA(nullptr), nullptr);
   SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  previousMain_ = fw::GetMainWindowHandle();
-  fw::SetMainWindowHandle(window_);
+  handOver_.SetTarget(window_);
 }
 
 ReminderCatcher::~ReminderCatcher() {
-  fw::SetMainWindowHandle(previousMain_);
   // Records still queued belong to the window: take them before it goes.
   MSG message;
   while (PeekMessageA(&message, window_, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
@@ -44,7 +42,7 @@ bool ReminderCatcher::WaitForRecords(size_t n, DWORD timeoutMs) {
 LRESULT CALLBACK ReminderCatcher::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* self = reinterpret_cast<ReminderCatcher*>(GetWindowLongPtrA(window, GWLP_USERDATA));
   if (message == kReminderQueuedMessage && self) {
-    if (std::unique_ptr<ReminderRecord> record = TakeReminderRecord()) {
+    if (std::unique_ptr<ReminderRecord> record = self->handOver_.Take()) {
       self->records_.push_back(std::move(record));
       if (self->onRecord_) self->onRecord_(*self->records_.back());
     }

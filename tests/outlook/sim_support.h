@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "agent/calls/call_text.h"
+#include "agent/outlook/reminder_hand_over.h"
 #include "tools/outlook-sim/driver/sim_driver.h"
 
 namespace outlook_test {
@@ -20,8 +21,8 @@ std::wstring SimExe();
 // nobody holds its objects (or after 30 s).
 bool StartSim(simdriver::SimProcess& sim, const std::string& script);
 
-// A hidden window registered as the application's main window for its lifetime; it takes the
-// records handed over to it, one per wake-up, as the main frame does.
+// A hidden window, the target of its hand-over for its lifetime; it takes the records handed
+// over to it, one per wake-up, as the main frame does.
 class ReminderCatcher {
  public:
   ReminderCatcher();
@@ -30,6 +31,8 @@ class ReminderCatcher {
   ReminderCatcher& operator=(const ReminderCatcher&) = delete;
 
   HWND Window() const { return window_; }
+  // For the connection or sink under test.
+  ReminderHandOver* HandOver() { return &handOver_; }
   const std::vector<std::unique_ptr<ReminderRecord>>& Records() const { return records_; }
   // WM_COMMAND messages that reached the window (wParam values).
   const std::vector<WPARAM>& Commands() const { return commands_; }
@@ -42,7 +45,7 @@ class ReminderCatcher {
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
   HWND window_ = nullptr;
-  HWND previousMain_ = nullptr;
+  ReminderHandOver handOver_;
   std::vector<std::unique_ptr<ReminderRecord>> records_;
   std::vector<WPARAM> commands_;
   std::function<void(const ReminderRecord&)> onRecord_;

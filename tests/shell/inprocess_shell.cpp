@@ -4,6 +4,7 @@
 #include "agent/res/resource.h"
 #include "agent/shell/cadelo_app.h"
 #include "agent/shell/cadelo_doc.h"
+#include "agent/shell/child_frame.h"
 #include "agent/shell/main_frame.h"
 
 namespace shelltest {
@@ -33,6 +34,7 @@ void InProcessShell::SetUp() {
   frame_ = new CMainFrame;
   ASSERT_TRUE(frame_->LoadFrame(IDR_MAINFRAME, WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE, nullptr, nullptr));
   theTestApp.SetMainWnd(frame_);
+  theTestApp.Reminders().SetTarget(frame_->m_hWnd);
   frame_->ShowWindow(SW_SHOW);
   theTestApp.OnFileNew();
   Pump();
@@ -43,6 +45,7 @@ void InProcessShell::TearDown() {
   theTestApp.CloseAllDocuments(TRUE);
   if (frame_) frame_->DestroyWindow();  // deletes the frame
   theTestApp.SetMainWnd(nullptr);
+  theTestApp.Reminders().SetTarget(nullptr);
   // The main frame's end asks the message loop to quit; the next test must not inherit that.
   MSG msg;
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {

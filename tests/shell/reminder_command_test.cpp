@@ -5,7 +5,9 @@
 #include <memory>
 
 #include "agent/calls/call_text.h"
+#include "agent/outlook/reminder_hand_over.h"
 #include "agent/outlook/reminder_sink.h"
+#include "agent/shell/cadelo_app.h"
 #include "tests/harness/message_box_watcher.h"
 #include "tests/harness/registry.h"
 #include "tools/gateway/gateway_server.h"
@@ -53,7 +55,7 @@ constexpr char kBudgetReviewBody[] =
     "subject+is%3a+Budget+review%0a";
 
 TEST_F(ReminderCommand, AHandedOverRecordEndsAsOneRequestAtTheGateway) {
-  ASSERT_TRUE(HandOverReminderRecord(BudgetReview()));
+  ASSERT_TRUE(TheCadeloApp().Reminders().Queue(BudgetReview()));
   ASSERT_TRUE(WaitUntil([&] {
     Pump();
     return gateway_.RequestCount() >= 1;

@@ -1,14 +1,60 @@
 #include "tools/bench/bench_floor_client.h"
 
-#include <wininet.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
 
 #include "common/win/com_ptr.h"
-#include "common/win/internet_handle.h"
 
 namespace systemtest {
 namespace {
 
 constexpr UINT kPostRequest = WM_APP + 7;
+constexpr DWORD kSocketTimeoutMs = 30000;
+
+// Winsock for the client's lifetime; WSAStartup counts its callers.
+class SocketLibrary {
+ public:
+  SocketLibrary() {
+    WSADATA data{};
+    started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }
+  ~SocketLibrary() {
+    if (started_) WSACleanup();
+  }
+  SocketLibrary(const SocketLibrary&) = delete;
+  SocketLibrary& operator=(const SocketLibrary&) = delete;
+  bool Started() const { return started_; }
+
+ private:
+  bool started_ = false;
+};
+
+class Socket {
+ public:
+  Socket() : s_(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)) {}
+  ~Socket() {
+    if (s_ != INVALID_SOCKET) closesocket(s_);
+  }
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  SOCKET get() const { return s_; }
+
+ private:
+  SOCKET s_;
+};
+
+// The Content-Length of the answer's head, or -1 when it has none.
+long long ContentLength(const std::string& head) {
+  std::string lower(head);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const size_t at = lower.find("\r\ncontent-length:");
+  if (at == std::string::npos) return -1;
+  return std::strtoll(lower.c_str() + at + std::strlen("\r\ncontent-length:"), nullptr, 10);
+}
 
 // One property get or method call by DISPID; the result in *result (VT_EMPTY on failure).
 HRESULT Call(IDispatch* object, DISPID id, VARIANT* result, VARIANT* args = nullptr, UINT argCount = 0) {
@@ -115,7 +161,7 @@ IDispatch* FloorClient::Sink() const { return sink_; }
 size_t FloorClient::Failures() const { return postFailures_; }
 
 void FloorClient::Post() {
-  if (post_) postFailures_ += !BareWinInetPost(port_, body_);
+  if (post_) postFailures_ += !BareWinsockPost(port_, body_);
 }
 
 LRESULT CALLBACK FloorClient::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -127,24 +173,48 @@ LRESULT CALLBACK FloorClient::WindowProc(HWND window, UINT message, WPARAM wPara
   return DefWindowProcA(window, message, wParam, lParam);
 }
 
-bool BareWinInetPost(uint16_t port, const std::string& body) {
-  win::InternetHandle session(InternetOpenA("Brisomel", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  win::InternetHandle connection(
-      InternetConnectA(session.get(), "127.0.0.1", port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 1));
-  win::InternetHandle request(HttpOpenRequestA(connection.get(), "POST", "/ocall/callreqHandler.jsp", nullptr, nullptr,
-                                              nullptr, INTERNET_FLAG_EXISTING_CONNECT, 1));
-  if (!request) return false;
-  HttpAddRequestHeadersA(request.get(), "Content-Type: application/x-www-form-urlencoded\r\n", static_cast<DWORD>(-1),
-                         HTTP_ADDREQ_FLAG_ADD_IF_NEW);
-  if (!HttpSendRequestA(request.get(), nullptr, 0, const_cast<char*>(body.data()), static_cast<DWORD>(body.size()))) {
-    return false;
+bool BareWinsockPost(uint16_t port, const std::string& body) {
+  const SocketLibrary library;
+  if (!library.Started()) return false;
+  const Socket connection;
+  if (connection.get() == INVALID_SOCKET) return false;
+  const DWORD timeout = kSocketTimeoutMs;
+  setsockopt(connection.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+  setsockopt(connection.get(), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(connection.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return false;
+
+  const std::string request = "POST /ocall/callreqHandler.jsp HTTP/1.1\r\n"
+                              "Content-Type: application/x-www-form-urlencoded; charset=windows-" +
+                              std::to_string(GetACP()) + "\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                              "\r\nContent-Length: " + std::to_string(body.size()) +
+                              "\r\nUser-Agent: Brisomel\r\n\r\n" + body;
+  for (size_t sent = 0; sent < request.size();) {
+    const int n = send(connection.get(), request.data() + sent, static_cast<int>(request.size() - sent), 0);
+    if (n <= 0) return false;
+    sent += static_cast<size_t>(n);
   }
-  DWORD status = 0;
-  DWORD size = sizeof status;
-  HttpQueryInfoA(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr);
-  char answer[1024];
-  DWORD read = 0;
-  return InternetReadFile(request.get(), answer, sizeof answer, &read) && status == 200 && read > 0;
+
+  // The head, then as much of the body as it announces (or up to the close); 64 KB at most.
+  std::string answer;
+  char buffer[4096];
+  for (;;) {
+    const size_t headEnd = answer.find("\r\n\r\n");
+    if (headEnd != std::string::npos) {
+      const long long length = ContentLength(answer.substr(0, headEnd + 2));
+      if (length >= 0 && answer.size() - (headEnd + 4) >= static_cast<size_t>(length)) break;
+    }
+    if (answer.size() > 65536) return false;
+    const int n = recv(connection.get(), buffer, sizeof buffer, 0);
+    if (n < 0) return false;
+    if (n == 0) break;
+    answer.append(buffer, static_cast<size_t>(n));
+  }
+  const size_t headEnd = answer.find("\r\n\r\n");
+  return answer.compare(0, 12, "HTTP/1.1 200") == 0 && headEnd != std::string::npos && answer.size() > headEnd + 4;
 }
 
 }  // namespace systemtest

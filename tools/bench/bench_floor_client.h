@@ -2,8 +2,8 @@
 // The floor for the reminder path: a plain client with nothing of the product in it. Its sink
 // makes the same Automation calls on the item as the agent's handler (MessageClass, Start,
 // UserProperties, Find, Value, EntryID, Subject, Location, Body, ReminderMinutesBeforeStart),
-// posts itself a message, returns, and on that message sends one bare WinINet POST of given
-// bytes, as the agent defers its request.
+// posts itself a message, returns, and on that message sends one bare POST of the given body over
+// blocking Windows Sockets, as the agent defers its request and sends it over Winsock.
 #include <windows.h>
 #include <ole2.h>
 
@@ -37,7 +37,9 @@ class FloorClient {
   size_t postFailures_ = 0;
 };
 
-// One POST exactly as the product's request goes out, with nothing of the product around it.
-bool BareWinInetPost(uint16_t port, const std::string& body);
+// One POST to 127.0.0.1:port with the bytes the agent sends (the same request line and headers,
+// in the same order), with nothing of the product around it. True when the answer's status is 200
+// and a body follows. Every wait is bounded (30 s).
+bool BareWinsockPost(uint16_t port, const std::string& body);
 
 }  // namespace systemtest

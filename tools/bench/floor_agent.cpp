@@ -1,6 +1,6 @@
 // A stand-in for the agent with nothing of the product in it, for comparison in the soak: it
 // connects to "Outlook.Application", advises the floor client's sink (the same Automation calls
-// as the agent, then one bare WinINet POST per reminder, or none with "nopost") and serves events
+// as the agent, then one bare Winsock POST per reminder, or none with "nopost") and serves events
 // until it is ended.
 //   floor_agent <gateway port> [nopost]
 #include <windows.h>

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "agent/framework/afx_ids.h"
+#include "common/settings_key.h"
 #include "tests/harness/process.h"
 #include "tests/harness/registry.h"
 #include "tests/shell/windows_under_test.h"
@@ -17,16 +18,16 @@
 namespace {
 
 constexpr int kWaitMs = 20000;
-constexpr char kSettingsKey[] = "Software\\Brisomel\\tarnwick\\1.0";
 constexpr UINT kSetupCommand = 32771;
 
 void StoreExampleSettings() {
   using harness::SzBytes;
-  harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "host", REG_SZ, SzBytes("gateway.example.com"));
-  harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "port", REG_DWORD, harness::DwordBytes(8155));
-  harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "mynumber", REG_SZ, SzBytes("(555) 010-0200"));
-  harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "firstname", REG_SZ, SzBytes("Ann"));
-  harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "lastname", REG_SZ, SzBytes("Lee"));
+  using namespace settings_key;
+  harness::WriteValue(HKEY_CURRENT_USER, kPath, kHost, REG_SZ, SzBytes("gateway.example.com"));
+  harness::WriteValue(HKEY_CURRENT_USER, kPath, kPort, REG_DWORD, harness::DwordBytes(kDefaultPort));
+  harness::WriteValue(HKEY_CURRENT_USER, kPath, kMyNumber, REG_SZ, SzBytes("(555) 010-0200"));
+  harness::WriteValue(HKEY_CURRENT_USER, kPath, kFirstName, REG_SZ, SzBytes("Ann"));
+  harness::WriteValue(HKEY_CURRENT_USER, kPath, kLastName, REG_SZ, SzBytes("Lee"));
 }
 
 // Lets the program finish painting, announces the picture and waits until it was taken.

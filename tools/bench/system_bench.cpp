@@ -133,7 +133,7 @@ void MeasureReminderPath(const AgentCopy& agent, int runs) {
       "event call reaches a timing sink advised first → stand-in gateway has read the request; " +
           std::to_string(runs) + " reminders 150 ms apart");
   Row("Reminder Invoke → request at the gateway: floor", Describe(Summarize(floor.latencies)),
-      "same, for a plain client: the same 10 Automation calls in its sink, a posted message, one bare WinINet POST "
+      "same, for a plain client: the same 10 Automation calls in its sink, a posted message, one bare Winsock POST "
       "of the same bytes");
   Row("Outlook blocked per event, instant gateway: agent", Describe(Summarize(product.eventMs), "ms", 2),
       "duration of the agent's event call (simulator log `Event ... ms=`)");

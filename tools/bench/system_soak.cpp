@@ -5,7 +5,7 @@
 // they started with. Prints a markdown table.
 //   system_soak [reminders=1000] [batch=100] [agent|floor|floor-nopost]
 // "floor" soaks a plain client instead of the agent (the same Automation calls and one bare
-// WinINet POST per reminder; "floor-nopost" without the POST), to tell the agent's own memory
+// Winsock POST per reminder; "floor-nopost" without the POST), to tell the agent's own memory
 // use from that of the platform under it.
 // Exit code: 0 flat, 1 a check failed or the growth looks unbounded, 2 the run could not start.
 #include <windows.h>

@@ -16,13 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "common/settings_key.h"
 #include "common/win/handles.h"
 #include "tests/harness/process.h"
 #include "tests/harness/registry.h"
 
 namespace {
 
-constexpr char kSettingsKey[] = "Software\\Brisomel\\tarnwick\\1.0";
 constexpr char kAddinKey[] = "Software\\Microsoft\\Office\\Outlook\\Addins\\Brisomel.Addin";
 constexpr UINT kSetupCommand = 32771;
 
@@ -72,7 +72,7 @@ DWORD PidOf(HWND w) {
 }
 
 std::string RegText(const char* name) {
-  harness::RegValue v = harness::ReadValue(HKEY_CURRENT_USER, kSettingsKey, name);
+  harness::RegValue v = harness::ReadValue(HKEY_CURRENT_USER, settings_key::kPath, name);
   if (!v.exists) return "(missing)";
   if (v.type == REG_DWORD && v.bytes.size() == 4) {
     DWORD n = 0;
@@ -84,7 +84,8 @@ std::string RegText(const char* name) {
 }
 
 void PrintSettings() {
-  for (const char* name : {"host", "port", "mynumber", "firstname", "lastname", "path"})
+  for (const char* name : {settings_key::kHost, settings_key::kPort, settings_key::kMyNumber, settings_key::kFirstName,
+                           settings_key::kLastName, settings_key::kProgramPath})
     std::printf("      %-10s %s\n", name, RegText(name).c_str());
 }
 

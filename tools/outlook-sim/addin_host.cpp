@@ -68,7 +68,7 @@ AddinHost::~AddinHost() { loaded_.clear(); }
 void AddinHost::LoadAll(DispatchObject* application) {
   app_ = application;
   win::RegKey addins;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kAddinsKey, 0, KEY_READ, addins.put()) != ERROR_SUCCESS) return;
+  if (addins.Open(HKEY_CURRENT_USER, kAddinsKey, KEY_READ) != ERROR_SUCCESS) return;
   std::vector<std::wstring> toLoad;
   for (DWORD i = 0;; ++i) {
     wchar_t name[256];

@@ -62,12 +62,8 @@ LONG SetDefault(HKEY root, const std::wstring& path, const std::wstring& value) 
 HKEY ClassesRoot(win::RegKey* userClasses) {
   win::RegKey probe;
   const std::wstring clsidKey = std::wstring(L"CLSID\\") + kClsidText;
-  if (RegCreateKeyExW(HKEY_CLASSES_ROOT, clsidKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_WRITE, nullptr, probe.put(), nullptr) == ERROR_SUCCESS) {
-    return HKEY_CLASSES_ROOT;
-  }
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_ALL_ACCESS, nullptr, userClasses->put(), nullptr) != ERROR_SUCCESS) {
+  if (probe.Create(HKEY_CLASSES_ROOT, clsidKey.c_str(), KEY_WRITE) == ERROR_SUCCESS) return HKEY_CLASSES_ROOT;
+  if (userClasses->Create(HKEY_CURRENT_USER, L"Software\\Classes", KEY_ALL_ACCESS) != ERROR_SUCCESS) {
     return nullptr;
   }
   return userClasses->get();
@@ -78,10 +74,7 @@ void DeleteTree(HKEY root, const std::wstring& path) { RegDeleteTreeW(root, path
 // The default value of root\path; false when the key does not exist.
 bool ReadDefault(HKEY root, const std::wstring& path, std::wstring* value) {
   win::RegKey key;
-  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
-    key.release();
-    return false;
-  }
+  if (key.Open(root, path.c_str(), KEY_READ) != ERROR_SUCCESS) return false;
   wchar_t text[1024] = {};
   DWORD size = sizeof(text) - sizeof(wchar_t);
   DWORD type = REG_NONE;
@@ -188,7 +181,7 @@ std::string UnregisterServer() {
   const std::wstring clsidKey = std::wstring(L"CLSID\\") + kClsidText;
   const std::wstring interfaceKey = std::wstring(L"Interface\\") + kIidApplicationEventsText;
   win::RegKey userClasses;
-  RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, KEY_ALL_ACCESS, userClasses.put());
+  userClasses.Open(HKEY_CURRENT_USER, L"Software\\Classes", KEY_ALL_ACCESS);
   // Only the keys that still describe the simulator: a real Outlook's stay.
   for (HKEY root : {userClasses.get(), HKEY_CLASSES_ROOT}) {
     if (!root) continue;

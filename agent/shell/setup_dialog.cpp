@@ -1,0 +1,57 @@
+#include "agent/shell/setup_dialog.h"
+
+#include "agent/calls/notifier.h"
+#include "agent/calls/settings_store.h"
+#include "agent/res/resource.h"
+
+namespace {
+
+// What the settings store reads back: 1024 bytes for the host and 260 for the other texts, each
+// with its terminating NUL. A longer text would be stored and then read as its default.
+constexpr int kMaxHostChars = 1023;
+constexpr int kMaxTextChars = 259;
+
+}  // namespace
+
+CSetupDlg::CSetupDlg(CWnd* pParent) : CDialog(IDD_SETUP, pParent) {
+  m_strHost = GetHost();
+  m_nPort = GetPort();
+  m_strMyNumber = GetMyNumber();
+  m_strFirstName = GetFirstName();
+  m_strLastName = GetLastName();
+}
+
+void CSetupDlg::DoDataExchange(CDataExchange* pDX) {
+  CDialog::DoDataExchange(pDX);
+  DDX_Text(pDX, IDC_HOST, m_strHost);
+  DDV_MaxChars(pDX, m_strHost, kMaxHostChars);
+  DDX_Text(pDX, IDC_PORT, m_nPort);
+  DDV_MinMaxInt(pDX, m_nPort, kMinPort, kMaxPort);
+  DDX_Text(pDX, IDC_MYNUMBER, m_strMyNumber);
+  DDV_MaxChars(pDX, m_strMyNumber, kMaxTextChars);
+  DDX_Text(pDX, IDC_FIRSTNAME, m_strFirstName);
+  DDV_MaxChars(pDX, m_strFirstName, kMaxTextChars);
+  DDX_Text(pDX, IDC_LASTNAME, m_strLastName);
+  DDV_MaxChars(pDX, m_strLastName, kMaxTextChars);
+}
+
+void CSetupDlg::OnOK() {
+  // A port that is not an integer from 1 to 65535, or a text too long to read back, stops here:
+  // the user has seen the message once, the focus is on the field, the dialog stays open and
+  // nothing half-entered is stored.
+  if (!UpdateData(TRUE)) return;
+
+  // A setter that cannot store its value says why: the user reads it once, and the dialog stays
+  // open with what the user typed, to try again or cancel.
+  Outcome stored = SetHost(m_strHost);
+  if (stored) stored = SetPort(m_nPort);
+  if (stored) stored = SetMyNumber(m_strMyNumber);
+  if (stored) stored = SetFirstName(m_strFirstName);
+  if (stored) stored = SetLastName(m_strLastName);
+  if (!stored) {
+    Notifier::Show(stored.Message());
+    return;
+  }
+
+  CDialog::OnOK();
+}
