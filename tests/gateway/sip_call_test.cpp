@@ -255,6 +255,24 @@ TEST_F(SipCallTest, BusyAndUnansweredCallsAreRetriedThenFailWithTheirAttempts) {
 // Through a PBX that demands digest authentication: a password of blanks, quotes and
 // separators authenticates; a congested PBX's 503 is tried again, a 404 is not; the
 // registration is removed when the gateway stops.
+// A gateway of one line that registers as "gateway" with `password` at the registrar on `base`,
+// its own ports above it.
+talmery::Config RegisteringConfig(const TempDir& dir, int base, const std::string& password) {
+  talmery::Config c;
+  c.listenPort = 0;
+  c.database = dir.path() + "/calls.db";
+  c.maxCalls = 1;
+  c.sip.user = "gateway";
+  c.sip.password = password;
+  c.sip.domain = "127.0.0.1:" + std::to_string(base);
+  c.sip.registerSeconds = 600;
+  c.sip.sipPort = base + 10;
+  c.sip.controlPort = base + 30;
+  c.sip.rtpPortFirst = base + 100;
+  c.sip.rtpPortLast = base + 199;
+  return c;
+}
+
 TEST(SipThroughAPbx, AnyPasswordAuthenticatesTemporaryFailuresAreRetriedTheRegistrationEndsAtStop) {
   const std::string password = "a b;c#\"d<e>\\ f=";
   const int base = phone::FreePortBlock(300, 1);
@@ -262,22 +280,11 @@ TEST(SipThroughAPbx, AnyPasswordAuthenticatesTemporaryFailuresAreRetriedTheRegis
   ChallengingPbx pbx(base, password, {{"5550503", "503 Service Unavailable"}});
   ASSERT_TRUE(pbx.bound());
   TempDir dir;
-  talmery::Config c;
-  c.listenPort = 0;
-  c.database = dir.path() + "/calls.db";
-  c.maxCalls = 1;
+  talmery::Config c = RegisteringConfig(dir, base, password);
   c.attempts = 2;
   c.retryPause = 1;
   c.ringTime = 5;
-  c.sip.user = "gateway";
-  c.sip.password = password;
-  c.sip.domain = "127.0.0.1:" + std::to_string(base);
-  c.sip.registerSeconds = 600;
   c.sip.dial = "sip:{number}@127.0.0.1:" + std::to_string(base);
-  c.sip.sipPort = base + 10;
-  c.sip.controlPort = base + 30;
-  c.sip.rtpPortFirst = base + 100;
-  c.sip.rtpPortLast = base + 199;
   std::string error;
   ASSERT_TRUE(talmery::ValidateConfig(c, error)) << error;
   auto gatewayOwner = std::make_unique<InProcessGateway>(c);
@@ -323,19 +330,8 @@ TEST(SipThroughAPbx, ARefusedRegistrationBacksOffAndIsLoggedOnce) {
   ChallengingPbx pbx(base, "right", {});
   ASSERT_TRUE(pbx.bound());
   TempDir dir;
-  talmery::Config c;
-  c.listenPort = 0;
-  c.database = dir.path() + "/calls.db";
-  c.maxCalls = 1;
-  c.sip.user = "gateway";
-  c.sip.password = "Wr0ng-pw";
-  c.sip.domain = "127.0.0.1:" + std::to_string(base);
-  c.sip.registerSeconds = 600;
+  talmery::Config c = RegisteringConfig(dir, base, "Wr0ng-pw");
   c.sip.registerRetry = 1;
-  c.sip.sipPort = base + 10;
-  c.sip.controlPort = base + 30;
-  c.sip.rtpPortFirst = base + 100;
-  c.sip.rtpPortLast = base + 199;
   InProcessGateway gateway(c);
   std::string error;
   ASSERT_TRUE(gateway.Start(error)) << error;
@@ -517,19 +513,8 @@ TEST(SipRegistrar, KamailioRightAndWrongPasswords) {
   TempDir dir;
   Kamailio kamailio(dir.path(), base, "Right pw #1");
   ASSERT_TRUE(kamailio.WaitUntilListening()) << ReadFile(dir.path() + "/kamailio.log");
-  talmery::Config c;
-  c.listenPort = 0;
-  c.database = dir.path() + "/calls.db";
-  c.maxCalls = 1;
-  c.sip.user = "gateway";
-  c.sip.password = "Right pw #1";
-  c.sip.domain = "127.0.0.1:" + std::to_string(base);
-  c.sip.registerSeconds = 600;
+  talmery::Config c = RegisteringConfig(dir, base, "Right pw #1");
   c.sip.registerRetry = 1;
-  c.sip.sipPort = base + 10;
-  c.sip.controlPort = base + 30;
-  c.sip.rtpPortFirst = base + 100;
-  c.sip.rtpPortLast = base + 199;
   {
     InProcessGateway gateway(c);
     std::string error;
