@@ -8,25 +8,25 @@ namespace sim {
 namespace {
 
 TEST(OutlookSimRibbonXml, ReadsOnLoadAndEveryControlWithItsAttributes) {
-  const RibbonSpec spec = ParseRibbonXml(
+  const RibbonSpec parsed = ParseRibbonXml(
       "<?xml version=\"1.0\"?><!-- a <comment> -->\n"
       "<customUI xmlns=\"x\" onLoad='Loaded'><ribbon><tabs><tab idMso=\"TabAppointment\">"
       "<group id=\"g\" label=\"A &amp; B &#x263A;\">"
       "<toggleButton id=\"t\" getPressed=\"P\" onAction = \"A\"/>"
       "<editBox id=\"e\" getText=\"T\" onChange=\"C\" getEnabled=\"P\"></editBox>"
       "</group></tab></tabs></ribbon></customUI>");
-  ASSERT_EQ(spec.error, "");
-  EXPECT_EQ(spec.onLoad, "Loaded");
-  ASSERT_EQ(spec.controls.size(), 3u);  // the tab has an idMso only
-  EXPECT_EQ(spec.controls[0].element, "group");
-  EXPECT_EQ(spec.controls[0].Attribute("label"), "A & B \xE2\x98\xBA");
-  const RibbonControlSpec* toggle = spec.Find("t");
+  ASSERT_EQ(parsed.error, "");
+  EXPECT_EQ(parsed.onLoad, "Loaded");
+  ASSERT_EQ(parsed.controls.size(), 3u);  // the tab has an idMso only
+  EXPECT_EQ(parsed.controls[0].element, "group");
+  EXPECT_EQ(parsed.controls[0].Attribute("label"), "A & B \xE2\x98\xBA");
+  const RibbonControlSpec* toggle = parsed.Find("t");
   ASSERT_NE(toggle, nullptr);
   EXPECT_EQ(toggle->element, "toggleButton");
   EXPECT_EQ(toggle->attributes,
             (std::vector<std::pair<std::string, std::string>>{{"id", "t"}, {"getPressed", "P"}, {"onAction", "A"}}));
-  EXPECT_EQ(spec.Find("e")->Attribute("getEnabled"), "P");
-  EXPECT_EQ(spec.Find("missing"), nullptr);
+  EXPECT_EQ(parsed.Find("e")->Attribute("getEnabled"), "P");
+  EXPECT_EQ(parsed.Find("missing"), nullptr);
 }
 
 TEST(OutlookSimRibbonXml, TellsWhatItCannotRead) {
@@ -45,9 +45,9 @@ TEST(OutlookSimRibbonXml, TellsWhatItCannotRead) {
       {"<customUI><!-- open", "unterminated comment at offset 10"},
   };
   for (const auto& c : cases) {
-    const RibbonSpec spec = ParseRibbonXml(c.xml);
-    EXPECT_EQ(spec.error, c.error) << c.xml;
-    EXPECT_TRUE(spec.controls.empty()) << c.xml;
+    const RibbonSpec parsed = ParseRibbonXml(c.xml);
+    EXPECT_EQ(parsed.error, c.error) << c.xml;
+    EXPECT_TRUE(parsed.controls.empty()) << c.xml;
   }
 }
 
