@@ -196,9 +196,9 @@ settings_answered:
 
   !insertmacro UNREGISTER_ADDIN
   !insertmacro UNREGISTER_DOCUMENT_CLASS
-  Delete "$INSTDIR\${ADDIN32_FILE}"
-  Delete "$INSTDIR\${ADDIN64_FILE}"
-  Delete "$INSTDIR\${AGENT_FILE}"
+  !insertmacro DELETE_PATIENTLY "$INSTDIR\${ADDIN32_FILE}"
+  !insertmacro DELETE_PATIENTLY "$INSTDIR\${ADDIN64_FILE}"
+  !insertmacro DELETE_PATIENTLY "$INSTDIR\${AGENT_FILE}"
   Delete "${SHORTCUT}"
   RMDir "${SHORTCUT_FOLDER}"
   ${If} $KeepSettings = 1
@@ -210,10 +210,10 @@ settings_answered:
   ; belongs to other software); the other name is ours alone.
   ReadRegStr $0 HKCU "${UNINSTALL_KEY}" UninstallString
   ${If} $0 == `"$INSTDIR\${UNINSTALLER_FILE}"`
-    Delete "$INSTDIR\${UNINSTALLER_FILE}"
+    !insertmacro DELETE_PATIENTLY "$INSTDIR\${UNINSTALLER_FILE}"
   ${EndIf}
-  Delete "$INSTDIR\${OWN_UNINSTALLER_FILE}"
+  !insertmacro DELETE_PATIENTLY "$INSTDIR\${OWN_UNINSTALLER_FILE}"
   !insertmacro REMOVE_UNINSTALL_ENTRY
   ; Only when empty: files the user put here stay.
-  RMDir "$INSTDIR"
+  !insertmacro RMDIR_PATIENTLY "$INSTDIR"
 SectionEnd

@@ -48,7 +48,7 @@ void ExpectNoInstallationLeft() {
   ExpectNoClasses();
   EXPECT_FALSE(harness::KeyExists(HKEY_CURRENT_USER, kOutlookAddinKey));
   EXPECT_FALSE(harness::KeyExists(HKEY_CURRENT_USER, kUninstallKey));
-  EXPECT_FALSE(FolderExists(InstallDir()));
+  EXPECT_FALSE(FolderExists(InstallDir())) << "left: " << ::testing::PrintToString(FileNamesIn(InstallDir()));
   EXPECT_FALSE(FileExists(Shortcut()));
   EXPECT_FALSE(FolderExists(ShortcutFolder()));
 }
@@ -192,7 +192,7 @@ TEST_F(Uninstall, KeepsAnotherInstallationsAddinRegistration) {
   EXPECT_EQ(TextOf(ReadValueIn(View::k32, HKEY_CURRENT_USER, ClassKey(kAddinClsid) + "\\InprocServer32", "")), other);
   EXPECT_TRUE(KeyExistsIn(View::k32, HKEY_CURRENT_USER, ProgIdKey(kAddinProgId)));
   EXPECT_TRUE(harness::KeyExists(HKEY_CURRENT_USER, kOutlookAddinKey));
-  EXPECT_FALSE(FolderExists(InstallDir()));
+  EXPECT_FALSE(FolderExists(InstallDir())) << "left: " << ::testing::PrintToString(FileNamesIn(InstallDir()));
   EXPECT_FALSE(harness::KeyExists(HKEY_CURRENT_USER, kUninstallKey));
   // This installation's own machine-wide registration (under Wine) is gone all the same.
   for (View view : Views()) {
