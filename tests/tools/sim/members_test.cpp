@@ -2,7 +2,7 @@
 // dispatch errors Outlook gives for wrong kinds, unknown DISPIDs and bad arguments.
 #include <gtest/gtest.h>
 
-#include "tests/sim/sim_test_support.h"
+#include "tests/tools/sim/sim_test_support.h"
 
 namespace simtest {
 namespace {

@@ -2,7 +2,7 @@
 // and a busy Outlook rejecting calls.
 #include <gtest/gtest.h>
 
-#include "tests/sim/sim_test_support.h"
+#include "tests/tools/sim/sim_test_support.h"
 
 namespace simtest {
 namespace {

@@ -5,7 +5,7 @@
 #include <map>
 
 #include "common/win/handles.h"
-#include "tests/sim/sim_test_support.h"
+#include "tests/tools/sim/sim_test_support.h"
 
 namespace simtest {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/sim/sim_test_support.h"
+#include "tests/tools/sim/sim_test_support.h"
 
 namespace simtest {
 namespace {
