@@ -183,21 +183,21 @@ RibbonHost::Ribbon* RibbonHost::Load(Addin& addin, const std::string& ribbonId) 
           (none ? std::string(" none") : " chars=" + std::to_string(text.size())) + " ms=" + FormatMs(ms));
   if (FAILED(hr) || none) return nullptr;
   WriteXml(ribbonId, text);
-  ribbon.spec = ParseRibbonXml(Utf16ToUtf8(text));
-  if (!ribbon.spec.error.empty()) {
-    LogLine("Ribbon " + addin.progId + " " + ribbonId + " -> bad XML: " + ribbon.spec.error);
+  ribbon.layout = ParseRibbonXml(Utf16ToUtf8(text));
+  if (!ribbon.layout.error.empty()) {
+    LogLine("Ribbon " + addin.progId + " " + ribbonId + " -> bad XML: " + ribbon.layout.error);
     return nullptr;
   }
-  if (!ribbon.spec.onLoad.empty()) {
+  if (!ribbon.layout.onLoad.empty()) {
     ribbon.ui = win::ComPtr<RibbonUi>::Attach(new RibbonUi(ribbonId));
     VARIANT arg;
     arg.vt = VT_DISPATCH;
     arg.pdispVal = ribbon.ui.get();
     VARIANT result;
     VariantInit(&result);
-    const HRESULT loaded = CallByName(addin, ribbon.spec.onLoad, &arg, 1, &result);
+    const HRESULT loaded = CallByName(addin, ribbon.layout.onLoad, &arg, 1, &result);
     VariantClear(&result);
-    LogLine("Ribbon " + addin.progId + " onLoad " + ribbonId + " " + ribbon.spec.onLoad + " hr=" +
+    LogLine("Ribbon " + addin.progId + " onLoad " + ribbonId + " " + ribbon.layout.onLoad + " hr=" +
             Hex32(static_cast<uint32_t>(loaded)));
   }
   return &ribbon;
@@ -232,8 +232,8 @@ DispatchObject* RibbonHost::MakeControl(const std::string& id, DispatchObject* c
 void RibbonHost::Refresh(Window& window, const std::string& onlyControl) {
   for (Addin& addin : addins_) {
     auto found = addin.ribbons.find(window.ribbonId);
-    if (found == addin.ribbons.end() || !found->second.spec.error.empty()) continue;
-    for (const RibbonControlSpec& control : found->second.spec.controls) {
+    if (found == addin.ribbons.end() || !found->second.layout.error.empty()) continue;
+    for (const RibbonControlSpec& control : found->second.layout.controls) {
       if (!onlyControl.empty() && control.id != onlyControl) continue;
       ControlState& state = window.controls[addin.progId + " " + control.id];
       for (const auto& attribute : control.attributes) {
@@ -303,7 +303,7 @@ void RibbonHost::Action(Window& window, const std::string& controlId, const Text
   for (Addin& addin : addins_) {
     auto found = addin.ribbons.find(window.ribbonId);
     if (found == addin.ribbons.end()) continue;
-    const RibbonControlSpec* control = found->second.spec.Find(controlId);
+    const RibbonControlSpec* control = found->second.layout.Find(controlId);
     if (!control) continue;
     ControlState& state = window.controls[addin.progId + " " + controlId];
     if (!state.enabled) {

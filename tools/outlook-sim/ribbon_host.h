@@ -59,7 +59,7 @@ class RibbonHost {
  private:
   struct Ribbon {
     std::string ribbonId;
-    RibbonSpec spec;
+    RibbonSpec layout;
     win::ComPtr<RibbonUi> ui;  // when the XML names an onLoad
   };
   struct Addin {

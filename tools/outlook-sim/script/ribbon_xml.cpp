@@ -69,13 +69,13 @@ const RibbonControlSpec* RibbonSpec::Find(std::string_view id) const {
 }
 
 RibbonSpec ParseRibbonXml(std::string_view xml) {
-  RibbonSpec spec;
+  RibbonSpec layout;
   size_t i = 0;
   auto fail = [&](const std::string& what) {
-    spec.error = what + " at offset " + std::to_string(i);
-    spec.controls.clear();
-    spec.onLoad.clear();
-    return spec;
+    layout.error = what + " at offset " + std::to_string(i);
+    layout.controls.clear();
+    layout.onLoad.clear();
+    return layout;
   };
   std::vector<std::string> openElements;  // the elements open around the current position
   bool sawRoot = false;
@@ -148,15 +148,15 @@ RibbonSpec ParseRibbonXml(std::string_view xml) {
       if (sawRoot) return fail("a second root element");
       sawRoot = true;
       if (element.element != "customUI") return fail("the root element is not customUI");
-      spec.onLoad = element.Attribute("onLoad");
+      layout.onLoad = element.Attribute("onLoad");
     }
     element.id = element.Attribute("id");
     if (!selfClosing) openElements.push_back(element.element);
-    if (!element.id.empty()) spec.controls.push_back(std::move(element));
+    if (!element.id.empty()) layout.controls.push_back(std::move(element));
   }
   if (!sawRoot) return fail("no customUI element");
   if (!openElements.empty()) return fail("unclosed element '" + openElements.back() + "'");
-  return spec;
+  return layout;
 }
 
 }  // namespace sim
