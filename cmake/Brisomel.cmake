@@ -70,8 +70,11 @@ function(brisomel_test name)
   add_executable(${name} ${T_SOURCES})
   brisomel_own_code(${name})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
+  if(WIN32)
+    target_link_libraries(${name} PRIVATE brisomel_run_guard)
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}" ENVIRONMENT BRISOMEL_TEST_TIMEOUT=${T_TIMEOUT})
 endfunction()

@@ -46,19 +46,4 @@ void TerminateProcesses(const std::vector<DWORD>& pids) {
   }
 }
 
-bool RestartWineRpcss() {
-  bool ended = false;
-  win::FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return false;
-  PROCESSENTRY32 entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry)) {
-    if (lstrcmpiA(entry.szExeFile, "rpcss.exe") != 0) continue;
-    win::KernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
-    if (!process) continue;
-    ended = TerminateProcess(process.get(), 0) && WaitForSingleObject(process.get(), harness::kPatientMs) == WAIT_OBJECT_0;
-  }
-  return ended;
-}
-
 }  // namespace systemtest

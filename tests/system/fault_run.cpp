@@ -39,6 +39,21 @@ std::string Visible(const std::string& text) {
   return out;
 }
 
+// What a stuck fault run leaves to go on: the boxes, the requests since the fault, whether the
+// agent runs, and the simulator's last lines.
+void DumpState(SystemRig& rig, const harness::MessageBoxWatcher& boxes, size_t requestsBefore) {
+  std::printf("[ stuck ] agent running: %s; requests since the fault: %zu, answered in all: %zu\n",
+              rig.Agent().Running() ? "yes" : "no", rig.Gateway().RequestCount() - requestsBefore,
+              rig.Gateway().AnsweredCount());
+  for (const harness::SeenBox& box : boxes.Seen()) std::printf("[ stuck ] box: %s\n", Visible(box.text).c_str());
+  rig.OutlookLog().Poll();
+  const std::vector<SeenLine>& lines = rig.OutlookLog().Lines();
+  for (size_t i = lines.size() > 20 ? lines.size() - 20 : 0; i < lines.size(); ++i) {
+    std::printf("[ stuck ] outlook: %s\n", lines[i].text.c_str());
+  }
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 std::vector<FaultOutcome> RunFaults(SystemRig& rig, const std::vector<Fault>& faults) {
@@ -96,6 +111,16 @@ std::vector<FaultOutcome> RunFaults(SystemRig& rig, const std::vector<Fault>& fa
         fault.timeoutMs, 10);
     outcome.handledAfterMs = NowMs() - opened;
     EXPECT_TRUE(dealtWith) << "the faulty reminder was not dealt with in time";
+    // Told as it happens: a run cut off by ctest's time-out still shows how far it came.
+    std::printf("[ fault %-28s] %s after %.0f ms\n", fault.name.c_str(), dealtWith ? "dealt with" : "NOT dealt with",
+                outcome.handledAfterMs);
+    std::fflush(stdout);
+    if (!dealtWith) {
+      // The faults after this one would each wait out their time too and run the test past
+      // ctest's limit, which kills it without a word: stop here and show where the agent stood.
+      DumpState(rig, boxes, requestsBefore);
+      return outcomes;
+    }
     // Nothing more may follow: give a stray box or request a moment to show up.
     PumpWhile([] { return false; }, 300, 10);
 
@@ -109,6 +134,7 @@ std::vector<FaultOutcome> RunFaults(SystemRig& rig, const std::vector<Fault>& fa
       EXPECT_EQ(outcome.boxes, fault.boxes);
     }
     for (const std::string& text : outcome.boxes) std::printf("[ fault %-28s] box: %s\n", fault.name.c_str(), Visible(text).c_str());
+    std::fflush(stdout);
     EXPECT_EQ(outcome.requests.size(), fault.requests);
     if (fault.elsewhere) {
       EXPECT_EQ(fault.elsewhere->AnsweredCount(), elsewhereBefore + fault.elsewhereRequests);
@@ -120,6 +146,10 @@ std::vector<FaultOutcome> RunFaults(SystemRig& rig, const std::vector<Fault>& fa
     EXPECT_TRUE(rig.OpenGate()) << "the simulator did not raise the next reminder " << rig.GateError();
     outcome.nextReminderArrived = rig.WaitForRequests(before + 1, 20000);
     EXPECT_TRUE(outcome.nextReminderArrived) << "the reminder after the fault did not reach the gateway";
+    if (!outcome.nextReminderArrived) {
+      DumpState(rig, boxes, before);
+      return outcomes;
+    }
     if (outcome.nextReminderArrived) {
       EXPECT_EQ(PhoneOf(rig.Gateway().Requests()[before]), Digits(GoodPhone(i)));
     }

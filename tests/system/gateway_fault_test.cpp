@@ -67,10 +67,7 @@ TEST(GatewayFaults, EachFaultIsShownAndTheNextReminderStillReachesTheGateway) {
       WithAnswer("closed without answer", AnswerOf(200, "", gateway::Answer::Mode::CloseWithoutAnswer),
                  {std::string(kError) + "The Talmery Gateway closed the connection without an answer."}),
   };
-  const std::vector<FaultOutcome> outcomes = RunFaults(rig, faults);
-  for (size_t i = 0; i < faults.size(); ++i) {
-    std::printf("[ fault %-28s] dealt with after %.0f ms\n", faults[i].name.c_str(), outcomes[i].handledAfterMs);
-  }
+  RunFaults(rig, faults);
   std::printf("longest event call into the agent: %.1f ms\n", LongestEventMs(rig.OutlookLog()));
 }
 

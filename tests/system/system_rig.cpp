@@ -1,6 +1,7 @@
 #include "tests/system/system_rig.h"
 
 #include "common/win/handles.h"
+#include "tests/harness/leftovers.h"
 #include "tests/system/agent_census.h"
 #include "tests/system/system_paths.h"
 #include "tools/gateway/form.h"
@@ -142,7 +143,7 @@ void SystemRig::KillOutlook() {
     TerminateProcess(sim_->Process(), 9);
     WaitForSingleObject(sim_->Process(), 10000);
     // Later activations of "Outlook.Application" would find the dead server's registration.
-    RestartWineRpcss();
+    harness::RestartWineRpcss();
   }
 }
 
