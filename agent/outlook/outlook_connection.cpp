@@ -46,9 +46,9 @@ Outcome OutlookConnection::Connect(DATE outlookStarted) {
   const Outcome reached = ReachOutlook(&application, &version);
   if (!reached) return reached;
 
-  int major = 0;
-  if (!ParseOutlookMajorVersion(version, &major)) return Outcome::Failed(kNoVersion);
-  if (major < kFirstSupportedOutlookMajor) return Outcome::Failed(kTooOld);
+  const std::optional<int> major = ParseOutlookMajorVersion(version);
+  if (!major) return Outcome::Failed(kNoVersion);
+  if (*major < kFirstSupportedOutlookMajor) return Outcome::Failed(kTooOld);
 
   // An agent whose advice was refused would never hear of a reminder: the user must know.
   if (!sink_->Advise(application.get())) return Outcome::Failed(kNoEvents);

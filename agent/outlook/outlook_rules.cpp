@@ -8,9 +8,9 @@ bool IsTooLateForReminderCall(double start, double now) {
   return OleDateToSeconds(now) > OleDateToSeconds(start) + kReminderGraceSeconds;
 }
 
-bool ParseOutlookMajorVersion(const std::string& version, int* major) {
+std::optional<int> ParseOutlookMajorVersion(const std::string& version) {
   const size_t dot = version.find('.');
-  if (dot == std::string::npos) return false;
+  if (dot == std::string::npos) return std::nullopt;
   // The same syntax as sscanf("%d"), but a number out of range saturates instead of being
   // undefined.
   const std::string head = version.substr(0, dot);
@@ -18,15 +18,10 @@ bool ParseOutlookMajorVersion(const std::string& version, int* major) {
   char* end = nullptr;
   errno = 0;
   const long value = std::strtol(begin, &end, 10);
-  if (end == begin) return false;
-  if (value > INT_MAX || (errno == ERANGE && value > 0)) {
-    *major = INT_MAX;
-  } else if (value < INT_MIN || (errno == ERANGE && value < 0)) {
-    *major = INT_MIN;
-  } else {
-    *major = static_cast<int>(value);
-  }
-  return true;
+  if (end == begin) return std::nullopt;
+  if (value > INT_MAX || (errno == ERANGE && value > 0)) return INT_MAX;
+  if (value < INT_MIN || (errno == ERANGE && value < 0)) return INT_MIN;
+  return static_cast<int>(value);
 }
 
 namespace {

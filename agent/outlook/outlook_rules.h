@@ -2,6 +2,7 @@
 // The rules of the Outlook side that need no Windows: when a reminder call is still
 // worth making, Outlook's version and how long a busy Outlook is tried again.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "agent/calls/ole_date.h"
@@ -15,9 +16,9 @@ bool IsTooLateForReminderCall(double start, double now);
 
 // The major number of Outlook's version text ("16.0.0.1" -> 16): the text before the first "."
 // read as a decimal integer. Leading white space and a sign are allowed, the digits end at the
-// first other character ("9x.1" -> 9). False when the text has no "." or no number before it. A
+// first other character ("9x.1" -> 9). None when the text has no "." or no number before it. A
 // number too large for int gives INT_MAX (INT_MIN if negative).
-bool ParseOutlookMajorVersion(const std::string& version, int* major);
+std::optional<int> ParseOutlookMajorVersion(const std::string& version);
 
 // Outlook 2000 (9) or later: the versions that raise the Reminder event.
 constexpr int kFirstSupportedOutlookMajor = 9;

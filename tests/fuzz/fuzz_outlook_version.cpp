@@ -9,8 +9,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string version(reinterpret_cast<const char*>(data), size);
-  int major = 12345;
-  const bool ok = ParseOutlookMajorVersion(version, &major);
+  const std::optional<int> major = ParseOutlookMajorVersion(version);
+  const bool ok = major.has_value();
   const size_t dot = version.find('.');
   if (dot == std::string::npos) {
     FUZZ_CHECK(!ok);
@@ -25,6 +25,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int expected = 0;
   const int count = std::sscanf(c.c_str(), "%d", &expected);
   FUZZ_CHECK(ok == (count == 1));
-  if (ok) FUZZ_CHECK(major == expected);
+  if (ok) FUZZ_CHECK(*major == expected);
   return 0;
 }

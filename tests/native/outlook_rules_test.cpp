@@ -63,18 +63,16 @@ TEST(OutlookMajorVersion, ParsesTheNumberBeforeTheFirstDot) {
       {"16,0", false, 0},
   };
   for (const Row& row : rows) {
-    int major = 12345;
-    EXPECT_EQ(ParseOutlookMajorVersion(row.version, &major), row.parsed) << row.version;
-    if (row.parsed) {
-      EXPECT_EQ(major, row.major) << row.version;
+    const std::optional<int> major = ParseOutlookMajorVersion(row.version);
+    EXPECT_EQ(major.has_value(), row.parsed) << row.version;
+    if (row.parsed && major) {
+      EXPECT_EQ(*major, row.major) << row.version;
     }
   }
 }
 
 TEST(OutlookMajorVersion, TextAfterAnEmbeddedZeroIsNotPartOfTheNumber) {
-  int major = 0;
-  EXPECT_TRUE(ParseOutlookMajorVersion(std::string("9\0" "1.0", 5), &major));
-  EXPECT_EQ(major, 9);
+  EXPECT_EQ(ParseOutlookMajorVersion(std::string("9\0" "1.0", 5)), std::optional<int>(9));
 }
 
 }  // namespace
