@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "agent/calls/settings_store.h"
-#include "agent/framework/ole.h"
+#include "agent/framework/ole/ole.h"
 #include "agent/res/resource.h"
 #include "agent/shell/cadelo_doc.h"
 #include "agent/shell/child_frame.h"

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "agent/framework/automation.h"
-#include "agent/framework/dispatch_target.h"
+#include "agent/framework/ole/automation.h"
+#include "agent/framework/ole/dispatch_target.h"
 #include "common/win/variant.h"
 
 #include <ocidl.h>

@@ -1,6 +1,6 @@
 #include "tests/shell/inprocess_shell.h"
 
-#include "agent/framework/ole.h"
+#include "agent/framework/ole/ole.h"
 #include "agent/res/resource.h"
 #include "agent/shell/cadelo_app.h"
 #include "agent/shell/cadelo_doc.h"

@@ -1,11 +1,11 @@
-#include "agent/framework/print.h"
+#include "agent/framework/ui/print.h"
 
 #include <string>
 #include <utility>
 
-#include "agent/framework/afx_ids.h"
-#include "agent/framework/document.h"
-#include "agent/framework/win_app.h"
+#include "agent/framework/ui/afx_ids.h"
+#include "agent/framework/ui/document.h"
+#include "agent/framework/ui/win_app.h"
 
 namespace fw {
 namespace {

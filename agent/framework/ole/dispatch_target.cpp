@@ -1,4 +1,4 @@
-#include "agent/framework/dispatch_target.h"
+#include "agent/framework/ole/dispatch_target.h"
 
 #include <cstring>
 #include <new>

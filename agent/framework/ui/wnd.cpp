@@ -1,11 +1,11 @@
-#include "agent/framework/wnd.h"
+#include "agent/framework/ui/wnd.h"
 
 #include <unordered_map>
 #include <utility>
 
-#include "agent/framework/afx_ids.h"
-#include "agent/framework/frame_wnd.h"
-#include "agent/framework/win_app.h"
+#include "agent/framework/ui/afx_ids.h"
+#include "agent/framework/ui/frame_wnd.h"
+#include "agent/framework/ui/win_app.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "agent/framework/dialog.h"
+#include "agent/framework/ui/dialog.h"
 
 #include <initializer_list>
 #include <string>
 
-#include "agent/framework/afx_ids.h"
-#include "agent/framework/integer_text.h"
-#include "agent/framework/win_app.h"
+#include "agent/framework/ui/afx_ids.h"
+#include "agent/framework/ui/integer_text.h"
+#include "agent/framework/ui/win_app.h"
 
 INT_PTR CALLBACK FwDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* dialog = dynamic_cast<CDialog*>(CWnd::FromHandle(hwnd));

@@ -1,17 +1,17 @@
 #include <winsock2.h>  // before windows.h (through win_app.h), for AfxSocketInit
 
-#include "agent/framework/win_app.h"
+#include "agent/framework/ui/win_app.h"
 
 #include <commctrl.h>
 
 #include <cstring>
 #include <string>
 
-#include "agent/framework/afx_ids.h"
-#include "agent/framework/document.h"
-#include "agent/framework/frame_wnd.h"
-#include "agent/framework/recent_file_list.h"
-#include "agent/framework/template_server.h"
+#include "agent/framework/ui/afx_ids.h"
+#include "agent/framework/ui/document.h"
+#include "agent/framework/ui/frame_wnd.h"
+#include "agent/framework/ui/recent_file_list.h"
+#include "agent/framework/ui/template_server.h"
 #include "common/win/handles.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/framework/cmd_target.h"
+#include "agent/framework/ui/cmd_target.h"
 
 class CCommandLineInfo;
 class CDocTemplate;

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "agent/framework/wnd.h"
+#include "agent/framework/ui/wnd.h"
 
 class CDataExchange;
 

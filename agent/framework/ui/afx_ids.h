@@ -1,6 +1,6 @@
 #pragma once
 // The framework's command, string and window ids. Plain #defines so resource scripts can include
-// this file too (windres: #include "agent/framework/afx_ids.h").
+// this file too (windres: #include "agent/framework/ui/afx_ids.h").
 
 // Strings the framework loads from the executable (it falls back to built-in English text).
 #define AFX_IDS_APP_TITLE 0xE000             /* 57344 application title */

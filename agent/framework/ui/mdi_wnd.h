@@ -3,7 +3,7 @@
 // the menu bar between its own menu (no child open) and the active child's document menu, keeps
 // the "Window" popup's list of children, and handles the window commands (New Window, Cascade,
 // Tile, Arrange Icons). CMDIChildWnd: a document window inside it.
-#include "agent/framework/frame_wnd.h"
+#include "agent/framework/ui/frame_wnd.h"
 
 class CMDIChildWnd;
 

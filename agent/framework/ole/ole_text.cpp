@@ -1,4 +1,4 @@
-#include "agent/framework/ole_text.h"
+#include "agent/framework/ole/ole_text.h"
 
 #include <climits>
 #include <cstring>

@@ -1,10 +1,10 @@
-#include "agent/framework/control_bars.h"
+#include "agent/framework/ui/control_bars.h"
 
 #include <commctrl.h>
 
-#include "agent/framework/cmd_target.h"
-#include "agent/framework/frame_wnd.h"
-#include "agent/framework/win_app.h"
+#include "agent/framework/ui/cmd_target.h"
+#include "agent/framework/ui/frame_wnd.h"
+#include "agent/framework/ui/win_app.h"
 
 CControlBar::~CControlBar() {
   if (frame_) frame_->RemoveControlBar(this);

@@ -1,9 +1,9 @@
-#include "agent/framework/mdi_wnd.h"
+#include "agent/framework/ui/mdi_wnd.h"
 
-#include "agent/framework/cmd_target.h"
-#include "agent/framework/document.h"
-#include "agent/framework/win_app.h"
-#include "agent/framework/wnd.h"
+#include "agent/framework/ui/cmd_target.h"
+#include "agent/framework/ui/document.h"
+#include "agent/framework/ui/win_app.h"
+#include "agent/framework/ui/wnd.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "agent/framework/afx_ids.h"
-#include "agent/framework/wnd.h"
+#include "agent/framework/ui/afx_ids.h"
+#include "agent/framework/ui/wnd.h"
 
 class CFrameWnd;
 

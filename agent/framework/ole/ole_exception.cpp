@@ -1,7 +1,7 @@
-#include "agent/framework/ole_exception.h"
+#include "agent/framework/ole/ole_exception.h"
 
-#include "agent/framework/win_app.h"
-#include "agent/framework/ole_text.h"
+#include "agent/framework/ui/win_app.h"
+#include "agent/framework/ole/ole_text.h"
 
 namespace fw {
 

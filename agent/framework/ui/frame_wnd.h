@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "agent/framework/afx_ids.h"
-#include "agent/framework/wnd.h"
+#include "agent/framework/ui/afx_ids.h"
+#include "agent/framework/ui/wnd.h"
 #include "common/wide_text.h"
 
 class CControlBar;

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "agent/framework/cmd_target.h"
+#include "agent/framework/ui/cmd_target.h"
 
 class CFrameWnd;
 

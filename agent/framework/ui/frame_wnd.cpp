@@ -1,15 +1,15 @@
-#include "agent/framework/frame_wnd.h"
+#include "agent/framework/ui/frame_wnd.h"
 
 #include <commctrl.h>
 
 #include <algorithm>
 
-#include "agent/framework/cmd_target.h"
-#include "agent/framework/control_bars.h"
-#include "agent/framework/document.h"
-#include "agent/framework/template_server.h"
-#include "agent/framework/win_app.h"
-#include "agent/framework/wnd.h"
+#include "agent/framework/ui/cmd_target.h"
+#include "agent/framework/ui/control_bars.h"
+#include "agent/framework/ui/document.h"
+#include "agent/framework/ui/template_server.h"
+#include "agent/framework/ui/win_app.h"
+#include "agent/framework/ui/wnd.h"
 
 namespace {
 

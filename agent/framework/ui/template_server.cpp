@@ -1,4 +1,4 @@
-#include "agent/framework/template_server.h"
+#include "agent/framework/ui/template_server.h"
 
 #include <objbase.h>
 
@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "agent/framework/cmd_target.h"
-#include "agent/framework/document.h"
-#include "agent/framework/win_app.h"
+#include "agent/framework/ui/cmd_target.h"
+#include "agent/framework/ui/document.h"
+#include "agent/framework/ui/win_app.h"
 #include "common/win/handles.h"
 
 namespace {

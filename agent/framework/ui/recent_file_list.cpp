@@ -1,10 +1,10 @@
-#include "agent/framework/recent_file_list.h"
+#include "agent/framework/ui/recent_file_list.h"
 
 #include <cstdio>
 
-#include "agent/framework/cmd_target.h"
-#include "agent/framework/recent_file_name.h"
-#include "agent/framework/win_app.h"
+#include "agent/framework/ui/cmd_target.h"
+#include "agent/framework/ui/recent_file_name.h"
+#include "agent/framework/ui/win_app.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include "agent/framework/cmd_target.h"
-#include "agent/framework/dispatch_map.h"
+#include "agent/framework/ui/cmd_target.h"
+#include "agent/framework/ole/dispatch_map.h"
 
 namespace fw {
 

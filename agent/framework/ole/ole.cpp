@@ -1,4 +1,4 @@
-#include "agent/framework/ole.h"
+#include "agent/framework/ole/ole.h"
 
 #include <objbase.h>
 #include <ocidl.h>

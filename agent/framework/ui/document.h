@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "agent/framework/cmd_target.h"
-#include "agent/framework/print.h"
-#include "agent/framework/wnd.h"
+#include "agent/framework/ui/cmd_target.h"
+#include "agent/framework/ui/print.h"
+#include "agent/framework/ui/wnd.h"
 
 class CArchive;
 class CDocTemplate;

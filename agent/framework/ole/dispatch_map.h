@@ -9,10 +9,10 @@
 #include <type_traits>
 #include <utility>
 
-#include "agent/framework/cmd_target.h"
-#include "agent/framework/dispatch_param_types.h"
-#include "agent/framework/ole_exception.h"
-#include "agent/framework/ole_text.h"
+#include "agent/framework/ui/cmd_target.h"
+#include "agent/framework/ole/dispatch_param_types.h"
+#include "agent/framework/ole/ole_exception.h"
+#include "agent/framework/ole/ole_text.h"
 
 namespace fw {
 

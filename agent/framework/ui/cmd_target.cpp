@@ -1,4 +1,4 @@
-#include "agent/framework/cmd_target.h"
+#include "agent/framework/ui/cmd_target.h"
 
 #include <cstdio>
 #include <exception>

@@ -1,8 +1,8 @@
-#include "agent/framework/automation.h"
+#include "agent/framework/ole/automation.h"
 
 #include <cstdio>
 
-#include "agent/framework/ole_text.h"
+#include "agent/framework/ole/ole_text.h"
 
 namespace fw {
 

@@ -1,11 +1,11 @@
-#include "agent/framework/document.h"
+#include "agent/framework/ui/document.h"
 
 #include <algorithm>
 
-#include "agent/framework/afx_ids.h"
-#include "agent/framework/frame_wnd.h"
-#include "agent/framework/print.h"
-#include "agent/framework/win_app.h"
+#include "agent/framework/ui/afx_ids.h"
+#include "agent/framework/ui/frame_wnd.h"
+#include "agent/framework/ui/print.h"
+#include "agent/framework/ui/win_app.h"
 #include "common/win/handles.h"
 
 namespace {
