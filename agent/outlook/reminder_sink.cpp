@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "agent/calls/call_text.h"
-#include "agent/framework/ui/win_app.h"
 #include "agent/framework/ole/ole.h"
 #include "agent/framework/ole/ole_text.h"
 #include "agent/outlook/outlook_objects.h"

@@ -174,9 +174,6 @@ BOOL CCadeloApp::InitInstance() {
   CCadeloCommandLineInfo cmdInfo;
   ParseCommandLine(cmdInfo);
 
-  // Started by an automation client: serve it, with the main frame hidden.
-  if (cmdInfo.m_bRunEmbedded || cmdInfo.m_bRunAutomated) return TRUE;
-
   m_server.UpdateRegistry(OAT_DISPATCH_OBJECT);
   COleObjectFactory::UpdateRegistryAll(TRUE);
 

@@ -42,7 +42,7 @@ void InProcessShell::SetUp() {
 
 void InProcessShell::TearDown() {
   fw::SetDrawTextObserver(nullptr);
-  theTestApp.CloseAllDocuments(TRUE);
+  theTestApp.CloseAllDocuments();
   if (frame_) frame_->DestroyWindow();  // deletes the frame
   theTestApp.SetMainWnd(nullptr);
   theTestApp.Reminders().SetTarget(nullptr);

@@ -9,7 +9,7 @@ namespace fw {
 std::string CallStatus::Reason() const {
   if (!description.empty()) return description;
   char code[32] = {};
-  // The system C runtime's formatter (see recent_file_list.cpp): the text always fits.
+  // The system C runtime's formatter (see shared.cpp): the text always fits.
   ::_snprintf(code, sizeof code - 1, "error 0x%08lX", static_cast<unsigned long>(hr));
   return code;
 }

@@ -6,19 +6,31 @@
 #include <oleauto.h>
 
 #include <string>
+#include <tuple>
 #include <type_traits>
 #include <utility>
 
-#include "agent/framework/ui/cmd_target.h"
-#include "agent/framework/ole/dispatch_param_types.h"
-#include "agent/framework/ole/ole_exception.h"
+#include "agent/framework/ole/automation_object.h"
 #include "agent/framework/ole/ole_text.h"
+
+// Parameter-type lists of the members: one type byte per parameter, as string literals so that
+// lists are written by juxtaposition (VTS_I4 VTS_BSTR); incoming arguments are coerced to them.
+#define VTS_I4 "\x03"        // long
+#define VTS_DISPATCH "\x09"  // IDispatch*
+#define VTS_BSTR "\x0E"      // std::string (text in the ANSI code page)
+#define VTS_NONE nullptr     // no parameters
 
 namespace fw {
 
+// Text in the program's ANSI code page, passed over Automation as a BSTR. Shares its value with
+// VT_DECIMAL, which the framework does not pass.
+constexpr VARTYPE kVtAnsiText = 14;
+
 // Calls one member: args holds the parameters in declaration order, each already coerced to its
-// type byte; result (VT_EMPTY on entry) receives the member's result. May throw OleException.
-using DispatchThunk = void (*)(CCmdTarget& target, VARIANT* args, VARIANT* result);
+// type byte; result (VT_EMPTY on entry) receives the member's result. A failure is an argument
+// or a result that the member's C++ types cannot take: its HRESULT, which Invoke reports as the
+// member's Automation exception.
+using DispatchThunk = HRESULT (*)(AutomationObject& target, VARIANT* args, VARIANT* result);
 
 struct DispatchEntry {
   const char* name;        // null ends the table
@@ -48,54 +60,36 @@ constexpr InterfaceEntry kEndOfInterfaceMap{nullptr};
 namespace dispatch_detail {
 
 template <typename T>
-T ArgumentFrom(const VARIANT& v) {
-  const auto require = [&v](VARTYPE vt) {
-    if (v.vt != vt) ThrowOleException(DISP_E_TYPEMISMATCH);
-  };
+HRESULT ArgumentFrom(const VARIANT& v, T* out) {
   if constexpr (std::is_same_v<T, IDispatch*>) {
-    require(VT_DISPATCH);
-    return v.pdispVal;
-  } else if constexpr (std::is_same_v<T, IUnknown*>) {
-    require(VT_UNKNOWN);
-    return v.punkVal;
-  } else if constexpr (std::is_same_v<T, short>) {
-    require(VT_I2);
-    return v.iVal;
+    if (v.vt != VT_DISPATCH) return DISP_E_TYPEMISMATCH;
+    *out = v.pdispVal;
   } else if constexpr (std::is_same_v<T, long>) {
-    require(VT_I4);
-    return v.lVal;
-  } else if constexpr (std::is_same_v<T, double>) {
-    if (v.vt != VT_R8 && v.vt != VT_DATE) ThrowOleException(DISP_E_TYPEMISMATCH);
-    return v.dblVal;
+    if (v.vt != VT_I4) return DISP_E_TYPEMISMATCH;
+    *out = v.lVal;
   } else if constexpr (std::is_same_v<T, std::string>) {
-    require(VT_BSTR);
-    return BstrToAnsi(v.bstrVal);
-  } else if constexpr (std::is_same_v<T, VARIANT>) {
-    return v;  // borrowed: valid for the duration of the call
+    if (v.vt != VT_BSTR) return DISP_E_TYPEMISMATCH;
+    *out = BstrToAnsi(v.bstrVal);
   } else {
     static_assert(sizeof(T) == 0, "parameter type not supported by dispatch maps");
   }
+  return S_OK;
 }
 
 template <typename R>
-void StoreResult(R value, VARIANT* result) {
+HRESULT StoreResult(const R& value, VARIANT* result) {
   if constexpr (std::is_same_v<R, long>) {
     result->vt = VT_I4;
     result->lVal = value;
-  } else if constexpr (std::is_same_v<R, short>) {
-    result->vt = VT_I2;
-    result->iVal = value;
-  } else if constexpr (std::is_same_v<R, double>) {
-    result->vt = VT_R8;
-    result->dblVal = value;
   } else if constexpr (std::is_same_v<R, std::string>) {
     BSTR text = AnsiToBstr(value.c_str());
-    if (!text) ThrowOleException(E_OUTOFMEMORY);
+    if (!text) return E_OUTOFMEMORY;
     result->vt = VT_BSTR;
     result->bstrVal = text;
   } else {
     static_assert(sizeof(R) == 0, "result type not supported by dispatch maps");
   }
+  return S_OK;
 }
 
 template <typename M>
@@ -103,23 +97,28 @@ struct MemberTraits;
 template <typename C, typename R, typename... A>
 struct MemberTraits<R (C::*)(A...)> {
   using Class = C;
-  using Result = R;
   static constexpr size_t kArity = sizeof...(A);
   template <auto Method, size_t... I>
-  static void Call(C& self, VARIANT* args, VARIANT* result, std::index_sequence<I...>) {
+  static HRESULT Call(C& self, [[maybe_unused]] VARIANT* args, VARIANT* result, std::index_sequence<I...>) {
+    [[maybe_unused]] std::tuple<std::decay_t<A>...> values;
+    HRESULT hr = S_OK;
+    // In declaration order; the first argument that does not fit ends the call.
+    ((hr = SUCCEEDED(hr) ? ArgumentFrom(args[I], &std::get<I>(values)) : hr), ...);
+    if (FAILED(hr)) return hr;
     if constexpr (std::is_void_v<R>) {
-      (self.*Method)(ArgumentFrom<std::decay_t<A>>(args[I])...);
+      (self.*Method)(std::get<I>(values)...);
+      return S_OK;
     } else {
-      StoreResult<R>((self.*Method)(ArgumentFrom<std::decay_t<A>>(args[I])...), result);
+      return StoreResult<R>((self.*Method)(std::get<I>(values)...), result);
     }
   }
 };
 
 template <auto Method>
-void Thunk(CCmdTarget& target, VARIANT* args, VARIANT* result) {
+HRESULT Thunk(AutomationObject& target, VARIANT* args, VARIANT* result) {
   using Traits = MemberTraits<decltype(Method)>;
   auto& self = static_cast<typename Traits::Class&>(target);
-  Traits::template Call<Method>(self, args, result, std::make_index_sequence<Traits::kArity>{});
+  return Traits::template Call<Method>(self, args, result, std::make_index_sequence<Traits::kArity>{});
 }
 
 }  // namespace dispatch_detail

@@ -1,9 +1,10 @@
 #include "agent/framework/ole/dispatch_target.h"
 
 #include <cstring>
-#include <new>
+#include <string>
 #include <vector>
 
+#include "agent/framework/shared.h"
 #include "common/win/variant.h"
 
 namespace fw {
@@ -19,8 +20,22 @@ size_t ParamCount(const DispatchEntry& entry) { return entry.paramTypes ? std::s
 // Copies one incoming argument (by value or by reference) as the type its type byte asks for.
 HRESULT CoerceArgument(const VARIANTARG& source, BYTE type, VARIANT* out) {
   auto* in = const_cast<VARIANTARG*>(&source);
-  if (type == VT_VARIANT) return VariantCopyInd(out, in);
   return VariantChangeType(out, in, 0, type == kVtAnsiText ? VARTYPE(VT_BSTR) : VARTYPE(type));
+}
+
+BSTR NewBstrOrNull(const std::string& text) { return text.empty() ? nullptr : AnsiToBstr(text.c_str()); }
+
+// Describes a member's failure for the caller of IDispatch::Invoke: this application as the
+// source, the system's text for the code.
+void FillExcepInfo(HRESULT sc, EXCEPINFO* info) {
+  if (!info) return;
+  SysFreeString(info->bstrSource);
+  SysFreeString(info->bstrDescription);
+  SysFreeString(info->bstrHelpFile);
+  *info = EXCEPINFO{};
+  info->bstrSource = NewBstrOrNull(AppTitle());
+  info->bstrDescription = NewBstrOrNull(SystemMessage(static_cast<DWORD>(sc)));
+  info->scode = sc;
 }
 
 }  // namespace
@@ -40,7 +55,7 @@ void* AutomationTarget::GetInterfaceHook(REFIID iid) {
       if (IsEqualIID(iid, *entry->iid)) return GetIDispatch(FALSE);
     }
   }
-  return CCmdTarget::GetInterfaceHook(iid);
+  return AutomationObject::GetInterfaceHook(iid);
 }
 
 const DispatchEntry* AutomationTarget::FindEntry(DISPID dispid) const {
@@ -76,11 +91,14 @@ HRESULT AutomationTarget::DispInvoke(DISPID id, LCID, WORD flags, DISPPARAMS* pa
                                      EXCEPINFO* excepInfo, UINT* argErr) {
   const DispatchEntry* entry = FindEntry(id);
   if (!entry) return DISP_E_MEMBERNOTFOUND;
-  // The member may run a nested message loop; the object stays alive until it returns.
+  // The member may run a nested message loop; the object stays alive until it returns, also when
+  // it throws (on to the exception barrier of the IDispatch).
+  struct Hold {
+    AutomationTarget* self;
+    ~Hold() { self->ExternalRelease(); }
+  } hold{this};
   ExternalAddRef();
-  const HRESULT hr = InvokeEntry(*entry, flags, params, result, excepInfo, argErr);
-  ExternalRelease();
-  return hr;
+  return InvokeEntry(*entry, flags, params, result, excepInfo, argErr);
 }
 
 HRESULT AutomationTarget::InvokeEntry(const DispatchEntry& entry, WORD flags, DISPPARAMS* params,
@@ -92,31 +110,25 @@ HRESULT AutomationTarget::InvokeEntry(const DispatchEntry& entry, WORD flags, DI
   if (params->cArgs != count) return DISP_E_BADPARAMCOUNT;
   if (count && !params->rgvarg) return E_INVALIDARG;
 
-  try {
-    std::vector<win::Variant> args(count);
-    std::vector<VARIANT> values(count);
-    for (size_t i = 0; i < count; ++i) {
-      const size_t position = count - 1 - i;  // Automation passes the last parameter first
-      const HRESULT hr =
-          CoerceArgument(params->rgvarg[position], static_cast<BYTE>(entry.paramTypes[i]), args[i].get());
-      if (FAILED(hr)) {
-        if (argErr) *argErr = static_cast<UINT>(position);
-        return hr == DISP_E_OVERFLOW ? hr : DISP_E_TYPEMISMATCH;
-      }
-      values[i] = *args[i].get();  // lent to the member; args keeps ownership
+  std::vector<win::Variant> args(count);
+  std::vector<VARIANT> values(count);
+  for (size_t i = 0; i < count; ++i) {
+    const size_t position = count - 1 - i;  // Automation passes the last parameter first
+    const HRESULT hr =
+        CoerceArgument(params->rgvarg[position], static_cast<BYTE>(entry.paramTypes[i]), args[i].get());
+    if (FAILED(hr)) {
+      if (argErr) *argErr = static_cast<UINT>(position);
+      return hr == DISP_E_OVERFLOW ? hr : DISP_E_TYPEMISMATCH;
     }
-    win::Variant value;
-    entry.thunk(*this, values.data(), value.get());
-    if (result && entry.resultType != VT_EMPTY) *result = value.Detach();
-    return S_OK;
-  } catch (const OleException& error) {
-    FillExcepInfo(error, excepInfo);
-    return DISP_E_EXCEPTION;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_UNEXPECTED;
+    values[i] = *args[i].get();  // lent to the member; args keeps ownership
   }
+  win::Variant value;
+  if (const HRESULT hr = entry.thunk(*this, values.data(), value.get()); FAILED(hr)) {
+    FillExcepInfo(hr, excepInfo);
+    return DISP_E_EXCEPTION;
+  }
+  if (result && entry.resultType != VT_EMPTY) *result = value.Detach();
+  return S_OK;
 }
 
 }  // namespace fw

@@ -1,13 +1,15 @@
 #pragma once
 // Command routing: CCmdTarget, the root of every object that takes part in it (application,
-// frames, views, documents, templates) and, when automation is enabled, the COM identity of the
-// object; its command maps; CCmdUI, the state of a menu item, button or pane being updated.
+// frames, views, documents, templates), with the COM identity of the OLE half; its command maps;
+// CCmdUI, the state of a menu item, button or pane being updated.
 #include <windows.h>
-#include <oaidl.h>
 
 #include <functional>
 #include <initializer_list>
 #include <vector>
+
+#include "agent/framework/ole/automation_object.h"
+#include "agent/framework/shared.h"
 
 class CCmdTarget;
 class CCmdUI;
@@ -78,53 +80,15 @@ CommandEntry OnUpdateCommandUIRange(UINT first, UINT last, void (T::*handler)(CC
 
 // The id of the command whose handler is running now (0 outside handlers).
 UINT CurrentCommandId();
-
-// The exception barrier of every callback from Windows or COM into our code (window and dialog
-// procedures, the methods of the framework's COM objects): a C++ exception must never unwind
-// through their frames, so each callback catches whatever its handler throws. Called inside that
-// catch block, this writes where it stopped and what it said to the debugger output.
-void ReportUnhandledException(const char* where) noexcept;
-// The same for a COM method, which then fails with E_OUTOFMEMORY (std::bad_alloc) or E_UNEXPECTED.
-HRESULT FailureOfComCall() noexcept;
-
 }  // namespace fw
 
-class CCmdTarget : public CObject {
+class CCmdTarget : public fw::AutomationObject {
  public:
-  CCmdTarget();
-  ~CCmdTarget() override;
-  CCmdTarget(const CCmdTarget&) = delete;
-  CCmdTarget& operator=(const CCmdTarget&) = delete;
-
   // Routes one command (CN_COMMAND) or one command-UI update (CN_UPDATE_COMMAND_UI, pExtra the
   // CCmdUI*) through this object's command map. Classes that route further (views to their
   // document, frames to their view and the application) override it and call the base. TRUE when
   // a handler took it.
   virtual BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo);
-
-  // --- Automation: the object's COM identity -------------------------------------------------
-  // One reference count per object, starting at 1 (the framework's own reference). When it drops
-  // to 0, OnFinalRelease runs (default: delete this).
-  void EnableAutomation();
-  BOOL IsAutomationEnabled() const { return automation_; }
-  // The object's IDispatch (also its IUnknown); null unless automation is enabled.
-  IDispatch* GetIDispatch(BOOL bAddRef);
-  ULONG InternalAddRef();
-  ULONG InternalRelease();
-  ULONG ExternalAddRef() { return InternalAddRef(); }
-  ULONG ExternalRelease() { return InternalRelease(); }
-  HRESULT ExternalQueryInterface(REFIID iid, void** ppv);
-  virtual void OnFinalRelease();
-
-  // Interface map: IUnknown and IDispatch are answered by the framework; an override returns the
-  // (not yet AddRef'd) pointer for further interface ids, e.g. GetIDispatch(FALSE) for a dual or
-  // dispinterface id. Default: none.
-  virtual void* GetInterfaceHook(REFIID iid);
-  // The dispatch map behind the IDispatch. The defaults describe an empty map: no names
-  // (DISP_E_UNKNOWNNAME), no members (DISP_E_MEMBERNOTFOUND), no type information.
-  virtual HRESULT DispGetIDsOfNames(LPOLESTR* names, UINT count, LCID lcid, DISPID* ids);
-  virtual HRESULT DispInvoke(DISPID id, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                             EXCEPINFO* excepInfo, UINT* argErr);
 
  protected:
   // The class's command map; overrides chain to their base class's map. Example:
@@ -135,13 +99,6 @@ class CCmdTarget : public CObject {
   //     return &map;
   //   }
   virtual const fw::CommandMap* GetCommandMap() const;
-
- private:
-  class Dispatch;
-  friend class Dispatch;
-  LONG refs_ = 1;
-  BOOL automation_ = FALSE;
-  Dispatch* dispatch_ = nullptr;
 };
 
 // CCmdUI: the state of one user-interface item (menu item, toolbar button, status-bar pane) that
@@ -157,14 +114,13 @@ class CCmdUI {
   UINT m_nIndex = 0;             // position of the item in its menu or bar
   UINT m_nIndexMax = 0;          // number of items in that menu or bar
   HMENU m_pMenu = nullptr;       // the menu being updated (menu items only)
-  HMENU m_pSubMenu = nullptr;    // when the item opens a popup
   CWnd* m_pOther = nullptr;      // the control bar being updated (bars only)
   BOOL m_bEnableChanged = FALSE; // an update handler called Enable
   BOOL m_bContinueRouting = FALSE;
 
   virtual void Enable(BOOL bOn = TRUE);
-  virtual void SetCheck(int nCheck = 1);  // 0 unchecked, 1 checked, 2 indeterminate
-  virtual void SetText(const char* text);
+  void SetCheck(int nCheck = 1);  // menu items only: 0 unchecked, 1 checked
+  void SetText(const char* text);  // menu items only (the recent-file list)
   // Lets the routing go on to the next target after an update handler returned.
   void ContinueRouting() { m_bContinueRouting = TRUE; }
 

@@ -38,9 +38,6 @@ class StatusCmdUI : public CCmdUI {
       bar->SetPaneText(static_cast<int>(m_nIndex), wanted.c_str());
     }
   }
-  void SetText(const char* value) override {
-    static_cast<CStatusBar*>(m_pOther)->SetPaneText(static_cast<int>(m_nIndex), value ? value : "");
-  }
 };
 
 }  // namespace
@@ -146,12 +143,6 @@ class ToolCmdUI : public CCmdUI {
     const bool enabled = (::SendMessageA(bar, TB_GETSTATE, m_nID, 0) & TBSTATE_ENABLED) != 0;
     if (enabled != (bOn != FALSE)) ::SendMessageA(bar, TB_ENABLEBUTTON, m_nID, MAKELPARAM(bOn ? TRUE : FALSE, 0));
   }
-  void SetCheck(int nCheck) override {
-    HWND bar = m_pOther->m_hWnd;
-    const bool checked = (::SendMessageA(bar, TB_GETSTATE, m_nID, 0) & TBSTATE_CHECKED) != 0;
-    if (checked != (nCheck != 0)) ::SendMessageA(bar, TB_CHECKBUTTON, m_nID, MAKELPARAM(nCheck ? TRUE : FALSE, 0));
-  }
-  void SetText(const char*) override {}
 };
 
 }  // namespace
@@ -177,7 +168,7 @@ BOOL CToolBar::CreateEx(CWnd* pParentWnd, DWORD dwCtrlStyle, DWORD dwStyle, RECT
 
 BOOL CToolBar::LoadToolBar(UINT nIDResource) {
   if (!m_hWnd) return FALSE;
-  HINSTANCE instance = AfxGetResourceHandle();
+  HINSTANCE instance = AfxGetInstanceHandle();
   HRSRC resource = ::FindResourceA(instance, MAKEINTRESOURCEA(nIDResource), MAKEINTRESOURCEA(RT_TOOLBAR_ID));
   HGLOBAL loaded = resource ? ::LoadResource(instance, resource) : nullptr;
   const auto* words = loaded ? static_cast<const WORD*>(::LockResource(loaded)) : nullptr;

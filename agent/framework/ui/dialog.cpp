@@ -42,7 +42,7 @@ INT_PTR CDialog::DoModal() {
   }
   // Dialogs belong to the top-level window of their owner.
   while (owner && (::GetWindowLongPtrA(owner, GWL_STYLE) & WS_CHILD)) owner = ::GetParent(owner);
-  return ::DialogBoxParamA(AfxGetResourceHandle(), MAKEINTRESOURCEA(m_nIDHelp), owner, FwDialogProc,
+  return ::DialogBoxParamA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(m_nIDHelp), owner, FwDialogProc,
                            reinterpret_cast<LPARAM>(this));
 }
 
@@ -143,14 +143,6 @@ bool IsEdit(HWND control) {
   return lstrcmpiA(name, "Edit") == 0;
 }
 
-std::string ControlText(HWND control) {
-  const int length = ::GetWindowTextLengthA(control);
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  const int got = ::GetWindowTextA(control, text.data(), length + 1);
-  text.resize(static_cast<size_t>(got > 0 ? got : 0));
-  return text;
-}
-
 // A framework prompt with its %1, %2 ... filled in.
 std::string Prompt(UINT id, const char* fallback, std::initializer_list<std::string> inserts) {
   std::string text = fw::LoadStringResource(id, fallback);
@@ -182,7 +174,7 @@ void DDX_Text(CDataExchange* pDX, int nIDC, std::string& value) {
   HWND control = pDX->PrepareCtrl(nIDC);
   if (!control) return;
   if (pDX->m_bSaveAndValidate) {
-    value = ControlText(control);
+    value = fw::WindowText(control);
   } else {
     ::SetWindowTextA(control, value.c_str());
   }
@@ -196,7 +188,7 @@ void DDX_Text(CDataExchange* pDX, int nIDC, int& value) {
     ::SetWindowTextA(control, std::to_string(value).c_str());
     return;
   }
-  const std::optional<int32_t> parsed = fw::ParseDialogInteger(ControlText(control));
+  const std::optional<int32_t> parsed = fw::ParseDialogInteger(fw::WindowText(control));
   if (!parsed) {
     AfxMessageBox(fw::LoadStringResource(AFX_IDP_PARSE_INT, "Please enter an integer."));
     pDX->Fail();

@@ -17,12 +17,7 @@ std::string FileNameOf(const std::string& path) {
 
 // The system's text for a file error, e.g. "The system cannot find the file specified."
 std::string SystemErrorText(DWORD error) {
-  char* text = nullptr;
-  const DWORD length = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-      reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string result = length && text ? std::string(text, length) : std::string();
-  if (text) ::LocalFree(text);
+  std::string result = fw::SystemMessage(error);
   while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' ')) result.pop_back();
   return result;
 }
@@ -55,14 +50,12 @@ void CDocument::SetTitle(const char* title) {
   UpdateFrameCounts();
 }
 
-void CDocument::SetPathName(const char* path, BOOL bAddToMRU) {
+void CDocument::SetPathName(const char* path) {
   char full[MAX_PATH * 2] = {};
   m_strPathName = path ? path : "";
   if (path && ::GetFullPathNameA(path, sizeof full, full, nullptr) > 0) m_strPathName = full;
   SetTitle(FileNameOf(m_strPathName).c_str());
-  if (bAddToMRU) {
-    if (CWinApp* app = AfxGetApp()) app->AddToRecentFileList(m_strPathName.c_str());
-  }
+  if (CWinApp* app = AfxGetApp()) app->AddToRecentFileList(m_strPathName.c_str());
 }
 
 void CDocument::AddView(CView* view) {
@@ -115,7 +108,6 @@ void CDocument::UpdateFrameCounts() {
 }
 
 BOOL CDocument::OnNewDocument() {
-  DeleteContents();
   m_strPathName.clear();
   SetModifiedFlag(FALSE);
   return TRUE;
@@ -132,16 +124,6 @@ BOOL CDocument::OnOpenDocument(const char* path) {
     AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
     return FALSE;
   }
-  DeleteContents();
-  SetModifiedFlag(TRUE);  // modified while loading
-  CArchive archive(file.get(), CArchive::load);
-  Serialize(archive);
-  if (archive.failed()) {
-    DeleteContents();
-    AfxMessageBox(fw::LoadStringResource(AFX_IDP_FAILED_TO_OPEN_DOC, "Failed to open document."),
-                  MB_OK | MB_ICONEXCLAMATION);
-    return FALSE;
-  }
   SetModifiedFlag(FALSE);
   return TRUE;
 }
@@ -154,11 +136,7 @@ BOOL CDocument::OnSaveDocument(const char* path) {
   {
     win::FileHandle file(::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file) {
-      CArchive archive(file.get(), CArchive::store);
-      Serialize(archive);
-      ok = !archive.failed() && ::FlushFileBuffers(file.get());
-    }
+    ok = file && ::FlushFileBuffers(file.get());
     if (!ok) error = ::GetLastError();
   }
   if (ok) {
@@ -194,7 +172,6 @@ void CDocument::OnCloseDocument() {
     if (!views_.empty() && views_.front() == view) RemoveView(view);  // a window that would not go
   }
   m_bAutoDelete = autoDelete;
-  DeleteContents();
   closed_ = true;
   if (m_pDocTemplate) m_pDocTemplate->RemoveDocument(this);
   if (m_bAutoDelete) ReleaseFrameworkReference();  // deletes this unless clients hold it
@@ -213,10 +190,6 @@ void CDocument::OnFinalRelease() {
   }
   delete this;
 }
-
-void CDocument::DeleteContents() {}
-
-void CDocument::Serialize(CArchive&) {}
 
 BOOL CDocument::SaveModified() {
   if (!IsModified()) return TRUE;
@@ -268,24 +241,6 @@ void CDocument::OnFileSave() { DoSave(m_strPathName.empty() ? nullptr : m_strPat
 
 void CDocument::OnFileSaveAs() { DoSave(nullptr); }
 
-BOOL CArchive::Write(const void* data, UINT size) {
-  DWORD written = 0;
-  if (!IsStoring() || !::WriteFile(file_, data, size, &written, nullptr) || written != size) {
-    failed_ = TRUE;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-UINT CArchive::Read(void* data, UINT size) {
-  DWORD got = 0;
-  if (!IsLoading() || !::ReadFile(file_, data, size, &got, nullptr)) {
-    failed_ = TRUE;
-    return 0;
-  }
-  return got;
-}
-
 CDocTemplate::CDocTemplate(UINT nIDResource, DocumentFactory doc, FrameFactory frame, ViewFactory view)
     : m_nIDResource(nIDResource),
       m_pDocClass(std::move(doc)),
@@ -299,7 +254,7 @@ CDocTemplate::~CDocTemplate() {
 }
 
 void CDocTemplate::LoadTemplate() {
-  HINSTANCE instance = AfxGetResourceHandle();
+  HINSTANCE instance = AfxGetInstanceHandle();
   if (m_strDocStrings.empty()) m_strDocStrings = fw::LoadStringResource(m_nIDResource);
   if (!m_hMenuShared) m_hMenuShared = ::LoadMenuA(instance, MAKEINTRESOURCEA(m_nIDResource));
   if (!m_hAccelTable) m_hAccelTable = ::LoadAcceleratorsA(instance, MAKEINTRESOURCEA(m_nIDResource));
@@ -350,7 +305,7 @@ void CDocTemplate::RemoveDocument(CDocument* doc) {
   documents_.erase(std::remove(documents_.begin(), documents_.end(), doc), documents_.end());
 }
 
-void CDocTemplate::CloseAllDocuments(BOOL) {
+void CDocTemplate::CloseAllDocuments() {
   // Each close removes the document from the list.
   while (!documents_.empty()) {
     CDocument* doc = documents_.front();

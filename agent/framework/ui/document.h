@@ -1,7 +1,6 @@
 #pragma once
 // Documents and their views: CDocument, the data behind one or more views, created by its
-// document template and closed (and released) when its last view goes away, with the file it
-// serializes through (CArchive); CDocTemplate / CMultiDocTemplate, which create documents with
+// document template and closed (and released) when its last view goes away; CDocTemplate / CMultiDocTemplate, which create documents with
 // their frames and views; CView, the window that shows a document.
 #include <windows.h>
 
@@ -13,7 +12,6 @@
 #include "agent/framework/ui/print.h"
 #include "agent/framework/ui/wnd.h"
 
-class CArchive;
 class CDocTemplate;
 class CFrameWnd;
 class CView;
@@ -29,7 +27,7 @@ class CDocument : public CCmdTarget {
   virtual void SetTitle(const char* title);
   const std::string& GetPathName() const { return m_strPathName; }
   // Sets the file path (and the title from its file name); adds it to the recent-file list.
-  virtual void SetPathName(const char* path, BOOL bAddToMRU = TRUE);
+  void SetPathName(const char* path);
   CDocTemplate* GetDocTemplate() const { return m_pDocTemplate; }
   BOOL IsModified() const { return m_bModified; }
   void SetModifiedFlag(BOOL bModified = TRUE) { m_bModified = bModified; }
@@ -47,14 +45,14 @@ class CDocument : public CCmdTarget {
   void UpdateFrameCounts();
 
   // Life cycle.
-  virtual BOOL OnNewDocument();                  // DeleteContents, not modified, no path
-  virtual BOOL OnOpenDocument(const char* path); // Serialize from the file; message on failure
-  virtual BOOL OnSaveDocument(const char* path); // Serialize into the file; message on failure
+  // A document holds nothing of its own: a file opens when it can be read and saves as an empty
+  // file.
+  virtual BOOL OnNewDocument();                  // not modified, no path
+  virtual BOOL OnOpenDocument(const char* path); // the file must open; message on failure
+  virtual BOOL OnSaveDocument(const char* path); // replaces the file; message on failure
   // Destroys the document's frames and releases the framework's reference (deleting the document
   // unless automation clients still hold it).
   virtual void OnCloseDocument();
-  virtual void DeleteContents();
-  virtual void Serialize(CArchive& ar);
   // Asks whether to save a modified document; FALSE when the user cancels.
   virtual BOOL SaveModified();
   // Save (path known) or Save As (bReplace with a file dialog); FALSE when not saved.
@@ -89,28 +87,6 @@ class CDocument : public CCmdTarget {
   bool closing_ = false;
   bool closed_ = false;
   bool frameworkReference_ = true;
-};
-
-// The stream a document serializes to or from (a file opened by the framework).
-
-class CArchive {
- public:
-  enum Mode { load = 1, store = 2 };
-  CArchive(HANDLE file, Mode mode) : file_(file), mode_(mode) {}
-  CArchive(const CArchive&) = delete;
-  CArchive& operator=(const CArchive&) = delete;
-
-  BOOL IsStoring() const { return mode_ == store; }
-  BOOL IsLoading() const { return mode_ == load; }
-  // Raw bytes; FALSE on a write error or a short read.
-  BOOL Write(const void* data, UINT size);
-  UINT Read(void* data, UINT size);
-  BOOL failed() const { return failed_; }
-
- private:
-  HANDLE file_;  // owned by the caller
-  Mode mode_;
-  BOOL failed_ = FALSE;
 };
 
 // Creates documents of one type with their child frames and views, from a resource id (menu,
@@ -165,7 +141,7 @@ class CDocTemplate : public CCmdTarget {
   virtual void SetDefaultTitle(CDocument* doc) = 0;
   const std::vector<CDocument*>& GetDocuments() const { return documents_; }
   // Closes every document of this template (their frames too).
-  virtual void CloseAllDocuments(BOOL bEndSession);
+  void CloseAllDocuments();
   // Asks each modified document whether to save; FALSE when the user cancels.
   BOOL SaveAllModified();
 

@@ -23,6 +23,14 @@ std::string PromptOf(UINT id) {
   return FirstField(fw::LoadStringResource(id));
 }
 
+// The tooltip of the control a tooltip notification asks about: its string after the '\n'.
+std::string TooltipOf(const NMHDR& header, UINT flags) {
+  const UINT id = (flags & TTF_IDISHWND) ? 0u : static_cast<UINT>(header.idFrom);
+  const std::string text = fw::LoadStringResource(id);
+  const size_t newline = text.find('\n');
+  return newline == std::string::npos ? std::string() : text.substr(newline + 1);
+}
+
 }  // namespace
 
 const fw::CommandMap* CFrameWnd::GetCommandMap() const {
@@ -38,7 +46,7 @@ const fw::CommandMap* CFrameWnd::GetCommandMap() const {
 
 BOOL CFrameWnd::LoadFrame(UINT nIDResource, DWORD dwDefaultStyle, CWnd* pParentWnd, CCreateContext* pContext) {
   m_strTitle = FirstField(fw::LoadStringResource(nIDResource));
-  HINSTANCE instance = AfxGetResourceHandle();
+  HINSTANCE instance = AfxGetInstanceHandle();
   m_hMenuDefault = ::LoadMenuA(instance, MAKEINTRESOURCEA(nIDResource));
   m_hAccelTable = ::LoadAcceleratorsA(instance, MAKEINTRESOURCEA(nIDResource));
 
@@ -88,13 +96,7 @@ CWnd* CFrameWnd::CreateView(CCreateContext* pContext, UINT nID) {
   return view;
 }
 
-void CFrameWnd::SetActiveView(CView* view, BOOL bNotify) {
-  CView* old = activeView_;
-  if (view == old) return;
-  activeView_ = view;
-  if (bNotify && old) old->OnActivateView(FALSE, view, old);
-  if (bNotify && view) view->OnActivateView(TRUE, view, old);
-}
+void CFrameWnd::SetActiveView(CView* view) { activeView_ = view; }
 
 CDocument* CFrameWnd::GetActiveDocument() {
   CView* view = GetActiveView();
@@ -152,19 +154,10 @@ void CFrameWnd::OnInitMenuPopup(HMENU popup, UINT, BOOL sysMenu) {
   state.m_nIndexMax = static_cast<UINT>(::GetMenuItemCount(popup));
   for (state.m_nIndex = 0; state.m_nIndex < state.m_nIndexMax; ++state.m_nIndex) {
     state.m_nID = ::GetMenuItemID(popup, static_cast<int>(state.m_nIndex));
-    if (state.m_nID == 0) continue;  // separator
-    if (state.m_nID == static_cast<UINT>(-1)) {
-      // A popup follows its first item, but is never disabled for want of a handler.
-      state.m_pSubMenu = ::GetSubMenu(popup, static_cast<int>(state.m_nIndex));
-      if (!state.m_pSubMenu) continue;
-      state.m_nID = ::GetMenuItemID(state.m_pSubMenu, 0);
-      if (state.m_nID == 0 || state.m_nID == static_cast<UINT>(-1)) continue;
-      state.DoUpdate(this, FALSE);
-    } else {
-      state.m_pSubMenu = nullptr;
-      // System commands and the window list are never disabled automatically.
-      state.DoUpdate(this, state.m_nID < 0xF000);
-    }
+    // Separators, and popups inside the popup (our menus have none), are left as they are.
+    if (state.m_nID == 0 || state.m_nID == static_cast<UINT>(-1)) continue;
+    // System commands and the window list are never disabled automatically.
+    state.DoUpdate(this, state.m_nID < 0xF000);
     // An update handler may have inserted or removed items (the recent-file list).
     const UINT count = static_cast<UINT>(::GetMenuItemCount(popup));
     if (count < state.m_nIndexMax) {
@@ -207,10 +200,7 @@ BOOL CFrameWnd::OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result) {
   switch (header->code) {
     case TTN_GETDISPINFOA: {
       auto* info = reinterpret_cast<NMTTDISPINFOA*>(lParam);
-      const UINT id = (info->uFlags & TTF_IDISHWND) ? 0u : static_cast<UINT>(header->idFrom);
-      const std::string text = fw::LoadStringResource(id);
-      const size_t newline = text.find('\n');
-      tooltipText_ = newline == std::string::npos ? std::string() : text.substr(newline + 1);
+      tooltipText_ = TooltipOf(*header, info->uFlags);
       info->lpszText = const_cast<char*>(tooltipText_.c_str());
       info->hinst = nullptr;
       *result = 0;
@@ -218,10 +208,7 @@ BOOL CFrameWnd::OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result) {
     }
     case TTN_GETDISPINFOW: {
       auto* info = reinterpret_cast<NMTTDISPINFOW*>(lParam);
-      const UINT id = (info->uFlags & TTF_IDISHWND) ? 0u : static_cast<UINT>(header->idFrom);
-      const std::string text = fw::LoadStringResource(id);
-      const size_t newline = text.find('\n');
-      const std::string tip = newline == std::string::npos ? std::string() : text.substr(newline + 1);
+      const std::string tip = TooltipOf(*header, info->uFlags);
       const int length = ::MultiByteToWideChar(CP_ACP, 0, tip.c_str(), -1, nullptr, 0);
       tooltipTextW_.assign(static_cast<size_t>(length > 0 ? length : 1), L'\0');
       if (length > 0) ::MultiByteToWideChar(CP_ACP, 0, tip.c_str(), -1, tooltipTextW_.data(), length);
@@ -264,7 +251,7 @@ void CFrameWnd::RemoveControlBar(CControlBar* bar) {
   controlBars_.erase(std::remove(controlBars_.begin(), controlBars_.end(), bar), controlBars_.end());
 }
 
-void CFrameWnd::ShowControlBar(CControlBar* bar, BOOL bShow, BOOL) {
+void CFrameWnd::ShowControlBar(CControlBar* bar, BOOL bShow) {
   if (!bar || !bar->m_hWnd) return;
   ::ShowWindow(bar->m_hWnd, bShow ? SW_SHOWNOACTIVATE : SW_HIDE);
   RecalcLayout();
@@ -288,7 +275,7 @@ void CFrameWnd::OnUpdateControlBarMenu(CCmdUI* ui) {
 BOOL CFrameWnd::OnBarCheck(UINT nID) {
   CControlBar* bar = GetControlBar(nID);
   if (!bar) return FALSE;
-  ShowControlBar(bar, (::GetWindowLongPtrA(bar->m_hWnd, GWL_STYLE) & WS_VISIBLE) == 0, FALSE);
+  ShowControlBar(bar, (::GetWindowLongPtrA(bar->m_hWnd, GWL_STYLE) & WS_VISIBLE) == 0);
   return TRUE;
 }
 
@@ -330,7 +317,7 @@ RECT CFrameWnd::LayoutControlBars() {
   return area;
 }
 
-void CFrameWnd::RecalcLayout(BOOL) {
+void CFrameWnd::RecalcLayout() {
   if (!m_hWnd) return;
   const RECT area = LayoutControlBars();
   if (HWND pane = ::GetDlgItem(m_hWnd, AFX_IDW_PANE_FIRST)) {
@@ -362,7 +349,7 @@ void CFrameWnd::InitialUpdateFrame(CDocument* pDoc, BOOL bMakeVisible) {
   CView* view = nullptr;
   if (!GetActiveView()) {
     view = dynamic_cast<CView*>(CWnd::FromHandle(::GetDlgItem(m_hWnd, AFX_IDW_PANE_FIRST)));
-    if (view) SetActiveView(view, FALSE);
+    if (view) SetActiveView(view);
   }
   if (bMakeVisible) {
     if (CView* active = GetActiveView()) active->OnInitialUpdate();
@@ -397,7 +384,7 @@ void CFrameWnd::OnClose() {
   CWinApp* app = AfxGetApp();
   if (app && app->m_pMainWnd == this) {
     if (!app->SaveAllModified()) return;
-    app->CloseAllDocuments(FALSE);
+    app->CloseAllDocuments();
     if (AfxOleGetLockCount() > 0) {
       // Automation clients still use documents: hide and end when they let go.
       ShowWindow(SW_HIDE);

@@ -33,12 +33,12 @@ class CFrameWnd : public CWnd {
 
   // Active view of this frame (the child frame's view; null in an MDI main frame).
   CView* GetActiveView() const { return activeView_; }
-  void SetActiveView(CView* view, BOOL bNotify = TRUE);
+  void SetActiveView(CView* view);
   // The document of the active view (MDI main frame: of the active child).
   virtual CDocument* GetActiveDocument();
 
   // Places control bars and the client area (view or MDI client).
-  virtual void RecalcLayout(BOOL bNotify = TRUE);
+  virtual void RecalcLayout();
   // Sets the caption from the title and, with FWS_ADDTOTITLE, the active document's title.
   virtual void OnUpdateFrameTitle(BOOL bAddToTitle);
   // The frame's document window counter: n in "Cadel1:n" (0: none shown).
@@ -51,7 +51,7 @@ class CFrameWnd : public CWnd {
 
   // Control bars (children of the frame that register themselves on creation).
   CControlBar* GetControlBar(UINT nID) const;
-  void ShowControlBar(CControlBar* bar, BOOL bShow, BOOL bDelay);
+  void ShowControlBar(CControlBar* bar, BOOL bShow);
   // Bars always dock at the side they are aligned to: there is nothing to enable.
   void EnableDocking(DWORD) {}
   void DockControlBar(CControlBar* bar);

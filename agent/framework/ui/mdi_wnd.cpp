@@ -53,7 +53,7 @@ LRESULT CMDIFrameWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
   return ::DefFrameProcA(m_hWnd, m_hWndMDIClient, message, wParam, lParam);
 }
 
-void CMDIFrameWnd::RecalcLayout(BOOL) {
+void CMDIFrameWnd::RecalcLayout() {
   if (!m_hWnd) return;
   const RECT area = LayoutControlBars();
   if (m_hWndMDIClient) {
@@ -216,7 +216,7 @@ BOOL CMDIChildWnd::LoadFrame(UINT nIDResource, DWORD dwDefaultStyle, CWnd* pPare
   cs.hInstance = AfxGetInstanceHandle();
   cs.lpCreateParams = pContext;
   if (!CreateFromStruct(cs)) return FALSE;
-  fw::SetWindowIcons(m_hWnd, AfxGetResourceHandle(), nIDResource);
+  fw::SetWindowIcons(m_hWnd, AfxGetInstanceHandle(), nIDResource);
   return TRUE;
 }
 

@@ -26,7 +26,7 @@ class CMDIFrameWnd : public CFrameWnd {
   LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
   void OnUpdateFrameTitle(BOOL bAddToTitle) override;
   void OnIdleUpdateCmdUI() override;
-  void RecalcLayout(BOOL bNotify = TRUE) override;
+  void RecalcLayout() override;
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
   // Window commands.

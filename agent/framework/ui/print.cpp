@@ -60,6 +60,8 @@ HDC CreatePrinterDC(HGLOBAL devNames, HGLOBAL devMode) {
 BOOL PreparePrinting(CPrintInfo* pInfo) {
   CWinApp* app = AfxGetApp();
   if (!app) return FALSE;
+  pInfo->m_pd.nFromPage = static_cast<WORD>(pInfo->GetMinPage());
+  pInfo->m_pd.nToPage = static_cast<WORD>(pInfo->GetMaxPage());
   if (pInfo->m_bPreview || pInfo->m_bDirect) {
     if (!pInfo->m_pd.hDC) {
       if (!app->GetPrinterDeviceDefaults(&pInfo->m_pd)) {
@@ -74,11 +76,7 @@ BOOL PreparePrinting(CPrintInfo* pInfo) {
       if (!pInfo->m_pd.hDC) pInfo->m_pd.hDC = CreatePrinterDC(pInfo->m_pd.hDevNames, pInfo->m_pd.hDevMode);
       if (!pInfo->m_pd.hDC) return FALSE;
     }
-    pInfo->m_pd.nFromPage = static_cast<WORD>(pInfo->GetMinPage());
-    pInfo->m_pd.nToPage = static_cast<WORD>(pInfo->GetMaxPage());
   } else {
-    pInfo->m_pd.nFromPage = static_cast<WORD>(pInfo->GetMinPage());
-    pInfo->m_pd.nToPage = static_cast<WORD>(pInfo->GetMaxPage());
     pInfo->m_pd.Flags |= PD_RETURNDC;
     if (app->DoPrintDialog(&pInfo->m_pd) != IDOK) return FALSE;
   }
@@ -104,9 +102,8 @@ void PrintView(CView* view, CPrintInfo* pInfo) {
   view->OnBeginPrinting(&dc, pInfo);
   bool failed = ::StartDocA(dc.m_hDC, &docInfo) <= 0;
   if (!failed) {
-    const UINT last = pInfo->m_pd.Flags & PD_PAGENUMS ? pInfo->m_pd.nToPage : pInfo->GetMaxPage();
-    const UINT first = pInfo->m_pd.Flags & PD_PAGENUMS ? pInfo->m_pd.nFromPage : pInfo->GetMinPage();
-    for (pInfo->m_nCurPage = first; pInfo->m_nCurPage <= last; ++pInfo->m_nCurPage) {
+    // The print dialog offers no page range (PD_NOPAGENUMS): every page of the document.
+    for (pInfo->m_nCurPage = pInfo->GetMinPage(); pInfo->m_nCurPage <= pInfo->GetMaxPage(); ++pInfo->m_nCurPage) {
       view->OnPrepareDC(&dc, pInfo);
       if (!pInfo->m_bContinuePrinting) break;
       if (::StartPage(dc.m_hDC) <= 0) {

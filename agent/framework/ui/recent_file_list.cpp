@@ -1,7 +1,5 @@
 #include "agent/framework/ui/recent_file_list.h"
 
-#include <cstdio>
-
 #include "agent/framework/ui/cmd_target.h"
 #include "agent/framework/ui/recent_file_name.h"
 #include "agent/framework/ui/win_app.h"
@@ -16,21 +14,14 @@ std::string FullPath(const char* path) {
   return path;
 }
 
-std::string EntryName(const std::string& format, int number) {
-  char name[64] = {};
-  // The system C runtime's formatter: the portable printf family that snprintf brings in is 25 KB
-  // of the program. It writes no terminating NUL when the text fills the buffer: one is kept free.
-  ::_snprintf(name, sizeof name - 1, format.c_str(), number);
-  return name;
-}
+// The profile's section and value names: "Recent File List", File1 ... FileN.
+constexpr char kSection[] = "Recent File List";
+std::string EntryName(size_t number) { return "File" + std::to_string(number); }
 
 }  // namespace
 
-CRecentFileList::CRecentFileList(UINT nStart, const char* section, const char* entryFormat, int nSize)
-    : start_(nStart),
-      section_(section),
-      entryFormat_(entryFormat),
-      size_(nSize > 0 ? static_cast<size_t>(nSize) : 1),
+CRecentFileList::CRecentFileList(int nSize)
+    : size_(nSize > 0 ? static_cast<size_t>(nSize) : 1),
       names_(size_) {}
 
 void CRecentFileList::Add(const char* path) {
@@ -58,20 +49,7 @@ void CRecentFileList::ReadList() {
   CWinApp* app = AfxGetApp();
   if (!app) return;
   for (size_t i = 0; i < size_; ++i) {
-    names_[i] = app->GetProfileString(section_.c_str(), EntryName(entryFormat_, static_cast<int>(i + 1)).c_str(), "");
-  }
-}
-
-void CRecentFileList::WriteList() const {
-  CWinApp* app = AfxGetApp();
-  if (!app || app->m_strRegistryKey.empty()) return;
-  for (size_t i = 0; i < size_; ++i) {
-    const std::string entry = EntryName(entryFormat_, static_cast<int>(i + 1));
-    if (names_[i].empty()) {
-      app->WriteProfileString(section_.c_str(), entry.c_str(), nullptr);
-    } else {
-      app->WriteProfileString(section_.c_str(), entry.c_str(), names_[i].c_str());
-    }
+    names_[i] = app->GetProfileString(kSection, EntryName(i + 1).c_str(), "");
   }
 }
 
@@ -108,7 +86,7 @@ void CRecentFileList::UpdateMenu(CCmdUI* pCmdUI) {
   if (!menu) return;
   for (size_t i = 0; i < size_; ++i) ::DeleteMenu(menu, pCmdUI->m_nID + static_cast<UINT>(i), MF_BYCOMMAND);
   for (size_t i = 0; i < size_ && !names_[i].empty(); ++i) {
-    const std::string text = fw::RecentFileMenuText(static_cast<int>(i + 1 + start_), GetDisplayName(static_cast<int>(i)));
+    const std::string text = fw::RecentFileMenuText(static_cast<int>(i + 1), GetDisplayName(static_cast<int>(i)));
     ::InsertMenuA(menu, pCmdUI->m_nIndex++, MF_STRING | MF_BYPOSITION, pCmdUI->m_nID++, text.c_str());
   }
   // The caller goes on after the last inserted item.

@@ -10,7 +10,7 @@ class CCmdUI;
 
 class CRecentFileList {
  public:
-  CRecentFileList(UINT nStart, const char* section, const char* entryFormat, int nSize);
+  explicit CRecentFileList(int nSize);
 
   // The list's capacity; entries past the used ones are empty.
   int GetSize() const { return static_cast<int>(names_.size()); }
@@ -21,16 +21,12 @@ class CRecentFileList {
   // Replaces the menu item of pCmdUI (the first recent-file id) and any previous entries by one
   // item per file ("&1 name"); with an empty list the item stays, disabled.
   void UpdateMenu(CCmdUI* pCmdUI);
-  // Profile I/O through the application's profile functions.
+  // Reads the list through the application's profile.
   void ReadList();
-  void WriteList() const;
   // The text shown for entry `index` in the menu (without the "&1 " prefix).
   std::string GetDisplayName(int index) const;
 
  private:
-  UINT start_;
-  std::string section_;
-  std::string entryFormat_;  // "File%d"
   size_t size_;
   std::vector<std::string> names_;  // size_ entries, most recent first; empty ones at the end
   std::string original_;            // the menu item's text before the list replaced it

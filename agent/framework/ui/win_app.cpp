@@ -4,7 +4,6 @@
 
 #include <commctrl.h>
 
-#include <cstring>
 #include <string>
 
 #include "agent/framework/ui/afx_ids.h"
@@ -38,7 +37,6 @@ CWnd* AfxGetMainWnd() { return g_app ? g_app->m_pMainWnd : nullptr; }
 HINSTANCE AfxGetInstanceHandle() {
   return g_app && g_app->m_hInstance ? g_app->m_hInstance : ::GetModuleHandleA(nullptr);
 }
-HINSTANCE AfxGetResourceHandle() { return AfxGetInstanceHandle(); }
 
 CWinApp::CWinApp(const char* appName) {
   if (appName) m_strAppName = appName;
@@ -70,10 +68,7 @@ void CWinApp::SetMainWnd(CWnd* wnd) {
 
 BOOL CWinApp::InitInstance() { return TRUE; }
 
-int CWinApp::ExitInstance() {
-  SaveStdProfileSettings();
-  return m_nExitCode;
-}
+int CWinApp::ExitInstance() { return m_nExitCode; }
 
 BOOL CWinApp::PumpMessage() {
   const BOOL got = ::GetMessageA(&msgCur_, nullptr, 0, 0);
@@ -104,28 +99,23 @@ BOOL CWinApp::PreTranslateMessage(MSG* msg) {
   return FALSE;
 }
 
-BOOL CWinApp::OnIdle(LONG lCount) {
-  if (lCount > 0) return FALSE;
+void CWinApp::OnIdle() {
   if (auto* frame = dynamic_cast<CFrameWnd*>(m_pMainWnd)) {
     if (frame->m_hWnd) frame->OnIdleUpdateCmdUI();
   }
-  return FALSE;
 }
 
 int CWinApp::Run() {
   bool idle = true;
-  LONG idleCount = 0;
   MSG peek;
   for (;;) {
-    while (idle && !::PeekMessageA(&peek, nullptr, 0, 0, PM_NOREMOVE)) {
-      if (!OnIdle(idleCount++)) idle = false;
+    if (idle && !::PeekMessageA(&peek, nullptr, 0, 0, PM_NOREMOVE)) {
+      OnIdle();
+      idle = false;
     }
     do {
       if (!PumpMessage()) return ExitInstance();
-      if (IsIdleMessage(msgCur_)) {
-        idle = true;
-        idleCount = 0;
-      }
+      if (IsIdleMessage(msgCur_)) idle = true;
     } while (::PeekMessageA(&peek, nullptr, 0, 0, PM_NOREMOVE));
   }
 }
@@ -139,17 +129,13 @@ void CWinApp::SetRegistryKey(const char* key) {
 
 namespace {
 
-// HKCU\Software\<key>\<profile>[\<section>]: opened for reading, or created for writing.
-win::RegKey OpenProfileKey(const CWinApp& app, const char* section, bool create) {
+// HKCU\Software\<key>\<profile>[\<section>], opened for reading: reading creates no key.
+win::RegKey OpenProfileKey(const CWinApp& app, const char* section) {
   win::RegKey key;
   if (app.m_strRegistryKey.empty()) return key;
   std::string path = "Software\\" + app.m_strRegistryKey + "\\" + app.m_strProfileName;
   if (section && *section) path += std::string("\\") + section;
-  if (create) {
-    key.Create(HKEY_CURRENT_USER, path.c_str(), KEY_READ | KEY_WRITE);
-  } else {
-    key.Open(HKEY_CURRENT_USER, path.c_str(), KEY_READ);
-  }
+  key.Open(HKEY_CURRENT_USER, path.c_str(), KEY_READ);
   return key;
 }
 
@@ -157,7 +143,7 @@ win::RegKey OpenProfileKey(const CWinApp& app, const char* section, bool create)
 
 std::string CWinApp::GetProfileString(const char* section, const char* entry, const char* defaultValue) {
   const std::string fallback = defaultValue ? defaultValue : "";
-  win::RegKey key = OpenProfileKey(*this, section, false);
+  win::RegKey key = OpenProfileKey(*this, section);
   if (!key) return fallback;
   DWORD type = 0;
   DWORD size = 0;
@@ -177,23 +163,10 @@ std::string CWinApp::GetProfileString(const char* section, const char* entry, co
   return value;
 }
 
-BOOL CWinApp::WriteProfileString(const char* section, const char* entry, const char* value) {
-  win::RegKey key = OpenProfileKey(*this, section, true);
-  if (!key) return FALSE;
-  if (!entry) return TRUE;
-  if (!value) return ::RegDeleteValueA(key.get(), entry) == ERROR_SUCCESS;
-  return ::RegSetValueExA(key.get(), entry, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                          static_cast<DWORD>(strlen(value) + 1)) == ERROR_SUCCESS;
-}
-
 void CWinApp::LoadStdProfileSettings(UINT nMaxMRU) {
   if (nMaxMRU == 0) return;
-  m_pRecentFileList = std::make_unique<CRecentFileList>(0, "Recent File List", "File%d", static_cast<int>(nMaxMRU));
+  m_pRecentFileList = std::make_unique<CRecentFileList>(static_cast<int>(nMaxMRU));
   m_pRecentFileList->ReadList();
-}
-
-void CWinApp::SaveStdProfileSettings() {
-  if (m_pRecentFileList) m_pRecentFileList->WriteList();
 }
 
 void CWinApp::AddToRecentFileList(const char* path) {
@@ -229,8 +202,8 @@ CDocument* CWinApp::OpenDocumentFile(const char* path) {
   return templates_.front()->OpenDocumentFile(name.c_str());
 }
 
-void CWinApp::CloseAllDocuments(BOOL bEndSession) {
-  for (CDocTemplate* t : templates_) t->CloseAllDocuments(bEndSession);
+void CWinApp::CloseAllDocuments() {
+  for (CDocTemplate* t : templates_) t->CloseAllDocuments();
 }
 
 BOOL CWinApp::SaveAllModified() {
@@ -299,32 +272,15 @@ void CWinApp::ParseCommandLine(CCommandLineInfo& rCmdInfo) {
 }
 
 BOOL CWinApp::ProcessShellCommand(CCommandLineInfo& rCmdInfo) {
-  switch (rCmdInfo.m_nShellCommand) {
-    case CCommandLineInfo::FileNew: {
-      size_t before = 0;
-      for (CDocTemplate* t : templates_) before += t->GetDocuments().size();
-      if (!OnCmdMsg(ID_FILE_NEW, CN_COMMAND, nullptr, nullptr)) OnFileNew();
-      size_t after = 0;
-      for (CDocTemplate* t : templates_) after += t->GetDocuments().size();
-      return after > before && m_pMainWnd != nullptr;
-    }
-    case CCommandLineInfo::FileOpen:
-      return OpenDocumentFile(rCmdInfo.m_strFileName.c_str()) != nullptr;
-    case CCommandLineInfo::FilePrint:
-    case CCommandLineInfo::FilePrintTo: {
-      // Print the document and end.
-      CDocument* doc = OpenDocumentFile(rCmdInfo.m_strFileName.c_str());
-      if (doc && !doc->GetViews().empty() && m_pMainWnd) {
-        m_pMainWnd->SendMessage(WM_COMMAND, ID_FILE_PRINT_DIRECT);
-        doc->OnCloseDocument();
-      }
-      return FALSE;
-    }
-    case CCommandLineInfo::FileNothing:
-      return TRUE;
-    default:
-      return FALSE;
+  if (rCmdInfo.m_nShellCommand == CCommandLineInfo::FileOpen) {
+    return OpenDocumentFile(rCmdInfo.m_strFileName.c_str()) != nullptr;
   }
+  size_t before = 0;
+  for (CDocTemplate* t : templates_) before += t->GetDocuments().size();
+  if (!OnCmdMsg(ID_FILE_NEW, CN_COMMAND, nullptr, nullptr)) OnFileNew();
+  size_t after = 0;
+  for (CDocTemplate* t : templates_) after += t->GetDocuments().size();
+  return after > before && m_pMainWnd != nullptr;
 }
 
 // ---- printer and file dialogs ----------------------------------------------------------------
@@ -407,48 +363,18 @@ namespace fw {
 
 namespace {
 
-// The executable's title string, else its base name.
-std::string DefaultTitle() {
-  std::string title = LoadStringResource(AFX_IDS_APP_TITLE, "");
-  if (!title.empty()) return title;
-  char path[MAX_PATH] = {};
-  ::GetModuleFileNameA(nullptr, path, sizeof path);
-  title = path;
-  const size_t slash = title.find_last_of("\\/");
-  if (slash != std::string::npos) title.erase(0, slash + 1);
-  const size_t dot = title.rfind('.');
-  if (dot != std::string::npos) title.erase(dot);
-  return title;
-}
-
-std::string& Title() {
-  static std::string title = DefaultTitle();
-  return title;
-}
-
 HWND g_mainWindow = nullptr;
 
 }  // namespace
 
-const std::string& AppTitle() { return Title(); }
-void SetAppTitle(const std::string& title) { Title() = title; }
-
 HWND GetMainWindowHandle() { return g_mainWindow; }
 void SetMainWindowHandle(HWND window) { g_mainWindow = window; }
-
-std::string LoadStringResource(UINT id, const char* fallback) {
-  // A string resource holds at most 4097 characters.
-  char text[4100];
-  const int length = ::LoadStringA(AfxGetResourceHandle(), id, text, sizeof text);
-  if (length <= 0) return fallback ? fallback : "";
-  return std::string(text, static_cast<size_t>(length));
-}
 
 int RunApplication(HINSTANCE instance) {
   CWinApp* app = AfxGetApp();
   if (!app) return -1;
   app->m_hInstance = instance;
-  if (app->m_strAppName.empty()) app->m_strAppName = DefaultTitle();
+  if (app->m_strAppName.empty()) app->m_strAppName = AppTitle();
   SetAppTitle(app->m_strAppName);
 
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_WIN95_CLASSES};
@@ -478,7 +404,7 @@ BOOL PumpWaitingMessages() {
     ::TranslateMessage(&msg);
     ::DispatchMessageA(&msg);
   }
-  if (app) app->OnIdle(0);
+  if (app) app->OnIdle();
   return TRUE;
 }
 
@@ -487,26 +413,7 @@ BOOL PumpWaitingMessages() {
 // ---- command line --------------------------------------------------------------------------
 
 void CCommandLineInfo::ParseParam(const char* pszParam, BOOL bFlag, BOOL bLast) {
-  if (!pszParam) pszParam = "";
-  if (!bFlag) {
-    if (m_strFileName.empty()) m_strFileName = pszParam;
-  } else if (std::strcmp(pszParam, "pt") == 0) {
-    // The shell's switches are case-sensitive, the OLE switches are not.
-    m_nShellCommand = FilePrintTo;
-  } else if (std::strcmp(pszParam, "p") == 0) {
-    m_nShellCommand = FilePrint;
-  } else if (lstrcmpiA(pszParam, "Unregister") == 0 || lstrcmpiA(pszParam, "Unregserver") == 0) {
-    m_nShellCommand = AppUnregister;
-  } else if (std::strcmp(pszParam, "dde") == 0) {
-    AfxOleSetUserCtrl(FALSE);
-    m_nShellCommand = FileDDE;
-  } else if (lstrcmpiA(pszParam, "Embedding") == 0) {
-    AfxOleSetUserCtrl(FALSE);
-    m_bRunEmbedded = TRUE;
-  } else if (lstrcmpiA(pszParam, "Automation") == 0) {
-    AfxOleSetUserCtrl(FALSE);
-    m_bRunAutomated = TRUE;
-  }
+  if (!bFlag && m_strFileName.empty() && pszParam) m_strFileName = pszParam;
   if (bLast && m_nShellCommand == FileNew && !m_strFileName.empty()) m_nShellCommand = FileOpen;
 }
 
@@ -534,10 +441,6 @@ int AfxMessageBox(const std::string& text, UINT type, UINT /*helpId*/) {
     }
   }
   return MessageBoxA(owner, text.c_str(), fw::AppTitle().c_str(), type);
-}
-
-int AfxMessageBox(UINT stringId, UINT type, UINT helpId) {
-  return AfxMessageBox(fw::LoadStringResource(stringId), type, helpId);
 }
 
 namespace {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/framework/shared.h"
 #include "agent/framework/ui/cmd_target.h"
 
 class CCommandLineInfo;
@@ -37,13 +38,13 @@ class CWinApp : public CCmdTarget {
   void SetMainWnd(CWnd* wnd);
 
   virtual BOOL InitInstance();
-  // Default: writes the profile settings (recent-file list) and returns 0.
+  // Default: returns WM_QUIT's code. The profile (recent-file list) is only read, never written.
   virtual int ExitInstance();
   // The message loop with idle processing; returns ExitInstance().
   virtual int Run();
-  // Idle work: lCount 0 updates the main frame's command UI (toolbar, status bar, captions).
-  // TRUE when more idle time is wanted.
-  virtual BOOL OnIdle(LONG lCount);
+  // Idle work, once each time the queue runs empty: the main frame's command UI (toolbar, status
+  // bar, captions).
+  void OnIdle();
   // Accelerators of the main frame (and MDI system keys) before dispatch.
   virtual BOOL PreTranslateMessage(MSG* msg);
   int m_nExitCode = 0;  // WM_QUIT's code
@@ -52,10 +53,7 @@ class CWinApp : public CCmdTarget {
   void SetRegistryKey(const char* key);
   // Reads the recent-file list (nMaxMRU entries) from the profile.
   void LoadStdProfileSettings(UINT nMaxMRU = 4);
-  // Writes the recent-file list back (the base ExitInstance does).
-  void SaveStdProfileSettings();
   std::string GetProfileString(const char* section, const char* entry, const char* defaultValue = "");
-  BOOL WriteProfileString(const char* section, const char* entry, const char* value);
   // Nothing to do on current systems; kept for the start-up sequence. Returns TRUE.
   BOOL Enable3dControls() { return TRUE; }
 
@@ -66,7 +64,7 @@ class CWinApp : public CCmdTarget {
   // framework's message.
   virtual CDocument* OpenDocumentFile(const char* path);
   virtual void AddToRecentFileList(const char* path);
-  void CloseAllDocuments(BOOL bEndSession);
+  void CloseAllDocuments();
   BOOL SaveAllModified();
 
   // Command line: ParseParam for each argument of the process's command line (C runtime split).
@@ -74,7 +72,7 @@ class CWinApp : public CCmdTarget {
   // The same with given arguments (after the program name).
   static void ParseArguments(CCommandLineInfo& rCmdInfo, const std::vector<std::string>& args);
   // FileNew: OnFileNew, FALSE if no document was created; FileOpen: OpenDocumentFile, FALSE when
-  // it fails (after the framework's message); FileNothing: TRUE.
+  // it fails (after the framework's message).
   BOOL ProcessShellCommand(CCommandLineInfo& rCmdInfo);
 
   // Framework handlers. The base map binds only the recent files and Exit; bind New, Open and
@@ -110,14 +108,11 @@ class CWinApp : public CCmdTarget {
 CWinApp* AfxGetApp();
 CWnd* AfxGetMainWnd();
 HINSTANCE AfxGetInstanceHandle();
-HINSTANCE AfxGetResourceHandle();
 
 namespace fw {
 // What the framework's WinMain does: sets the application's instance handle and title,
 // InitInstance, Run or clean-up, then COleObjectFactory::RevokeAll; returns the exit code.
 int RunApplication(HINSTANCE instance);
-// Text of string resource `id` of the executable; `fallback` when it has none.
-std::string LoadStringResource(UINT id, const char* fallback = "");
 // Dispatches waiting messages (accelerators applied) and then runs the idle work once, without
 // blocking; for tests and nested waits. FALSE when WM_QUIT was seen (it is re-posted).
 BOOL PumpWaitingMessages();
@@ -126,29 +121,20 @@ BOOL PumpWaitingMessages();
 // CCommandLineInfo: the parsed command line. CWinApp::ParseCommandLine calls ParseParam once per
 // argument after the program name (split like the C runtime's argv); flags ('/' or '-' first)
 // arrive without that one first character and bFlag TRUE.
-class CCommandLineInfo : public CObject {
+class CCommandLineInfo {
  public:
-  enum { FileNew, FileOpen, FilePrint, FilePrintTo, FileDDE, AppUnregister, FileNothing = -1 } m_nShellCommand =
-      FileNew;
+  virtual ~CCommandLineInfo() = default;
 
-  BOOL m_bRunEmbedded = FALSE;   // /Embedding
-  BOOL m_bRunAutomated = FALSE;  // /Automation
+  enum { FileNew, FileOpen } m_nShellCommand = FileNew;
   std::string m_strFileName;
 
-  // Base behaviour: a flag sets the framework's switches (Embedding, Automation, p, pt, dde,
-  // Unregister/Unregserver, case-insensitive); the first plain argument becomes m_strFileName
-  // (later ones are ignored); at the last argument a recorded file name turns FileNew into
-  // FileOpen.
+  // Base behaviour: the first plain argument becomes m_strFileName (later ones are ignored); at
+  // the last argument a recorded file name turns FileNew into FileOpen. Flags mean nothing to the
+  // framework: its own switches are left to the application's record.
   virtual void ParseParam(const char* pszParam, BOOL bFlag, BOOL bLast);
 };
 
 namespace fw {
-
-// The application title: the caption of the framework's message boxes. The application object
-// sets it from its string resource; until then it is the executable's title string (57344) or,
-// failing that, the executable's base name.
-const std::string& AppTitle();
-void SetAppTitle(const std::string& title);
 
 // The main window of the application object running on this (the only) thread: the main frame
 // once start-up has created it, null before.
@@ -160,8 +146,6 @@ void SetMainWindowHandle(HWND window);
 // The framework's message box: modal, captioned with the application title, owned by the
 // application's main window (fw::GetMainWindowHandle) when there is one.
 int AfxMessageBox(const std::string& text, UINT type = MB_OK, UINT helpId = 0);
-// The same with the text of a string resource of the executable.
-int AfxMessageBox(UINT stringId, UINT type = MB_OK, UINT helpId = 0);
 
 // Windows Sockets start-up for the application (version 1.1), cleaned up at process end; FALSE
 // when Windows Sockets cannot be initialised.

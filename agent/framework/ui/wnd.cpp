@@ -273,13 +273,7 @@ void CWnd::OnPaint() { Default(); }
 
 void CWnd::OnClose() { Default(); }
 
-std::string CWnd::GetWindowText() const {
-  const int length = ::GetWindowTextLengthA(m_hWnd);
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  const int got = ::GetWindowTextA(m_hWnd, text.data(), length + 1);
-  text.resize(static_cast<size_t>(got > 0 ? got : 0));
-  return text;
-}
+std::string CWnd::GetWindowText() const { return fw::WindowText(m_hWnd); }
 
 CFrameWnd* CWnd::GetParentFrame() const {
   for (HWND hwnd = ::GetParent(m_hWnd); hwnd; hwnd = ::GetParent(hwnd)) {
@@ -297,6 +291,14 @@ CFrameWnd* CWnd::GetTopLevelFrame() const {
 }
 
 namespace fw {
+
+std::string WindowText(HWND window) {
+  const int length = ::GetWindowTextLengthA(window);
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  const int got = ::GetWindowTextA(window, text.data(), length + 1);
+  text.resize(static_cast<size_t>(got > 0 ? got : 0));
+  return text;
+}
 
 void SetWindowIcons(HWND window, HINSTANCE instance, UINT iconId) {
   // LR_SHARED: the system owns the images, nothing to destroy.

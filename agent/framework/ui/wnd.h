@@ -59,7 +59,7 @@ class CWnd : public CCmdTarget {
   void GetClientRect(RECT* rect) const { ::GetClientRect(m_hWnd, rect); }
   void GetWindowRect(RECT* rect) const { ::GetWindowRect(m_hWnd, rect); }
   void SetWindowText(const char* text) { ::SetWindowTextA(m_hWnd, text); }
-  std::string GetWindowText() const;
+  std::string GetWindowText() const;  // fw::WindowText
   BOOL IsWindowVisible() const { return ::IsWindowVisible(m_hWnd); }
   BOOL IsWindowEnabled() const { return ::IsWindowEnabled(m_hWnd); }
   BOOL EnableWindow(BOOL enable = TRUE) { return ::EnableWindow(m_hWnd, enable); }
@@ -88,6 +88,8 @@ namespace fw {
 const char* DefaultWindowClass();
 // Registers (once) a window class whose windows are framework windows; returns its name.
 const char* RegisterWindowClass(const char* name, UINT style, HBRUSH background);
+// The whole text of a window or control.
+std::string WindowText(HWND window);
 // Gives a window the large and the small image of an icon resource, each at its system size
 // (the small one is the 16x16 image, not the 32x32 one scaled down).
 void SetWindowIcons(HWND window, HINSTANCE instance, UINT iconId);
