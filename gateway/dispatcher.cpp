@@ -70,11 +70,6 @@ void Dispatcher::HangUpNow() {
   cv_.notify_all();
 }
 
-size_t Dispatcher::CallsInProgress() {
-  std::lock_guard<std::mutex> lock(mu_);
-  return activeNumbers_.size();
-}
-
 void Dispatcher::Stop(int graceSeconds) {
   {
     std::unique_lock<std::mutex> lock(mu_);

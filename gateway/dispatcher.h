@@ -38,7 +38,6 @@ class Dispatcher {
   void Stop(int graceSeconds);
   // Ends the grace of a Stop at once (a second signal).
   void HangUpNow();
-  size_t CallsInProgress();
 
  private:
   void Serve(size_t index);

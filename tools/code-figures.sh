@@ -17,5 +17,5 @@ sources=$(find agent addin common -name '*.cpp' -o -name '*.h' 2>/dev/null)
 small=0
 for f in $sources; do [ "$(wc -l <"$f")" -lt 20 ] && small=$((small + 1)); done
 echo "product source files (agent, addin, common): $(echo "$sources" | wc -l), under 20 lines: $small"
-echo "framework members (functions and prototypes in its headers): $(ctags -x --c++-kinds=fp --language-force=C++ agent/framework/*.h | wc -l)"
+echo "framework members (functions and prototypes in its headers): $(find agent/framework -name '*.h' -print0 | xargs -0 ctags -x --c++-kinds=fp --language-force=C++ | wc -l)"
 echo "test lines (tests/ sources, corpora excluded): $(find tests -regextype egrep -regex '.*\.(cpp|h|txt|cmake|sh|py)' -print0 | xargs -0 cat | wc -l)"

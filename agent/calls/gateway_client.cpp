@@ -16,7 +16,7 @@
 #include "agent/calls/http_wire.h"
 #include "agent/calls/settings_store.h"
 #include "common/win/handles.h"
-#include "agent/framework/ole.h"
+#include "agent/framework/ole/ole.h"
 
 const char kGatewayBadHostText[] = "The Talmery Gateway's host name is empty or not a valid name.";
 const char kGatewayUnresolvedText[] = "The Talmery Gateway's host name could not be resolved.";

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "agent/framework/win_app.h"
+#include "agent/framework/ui/win_app.h"
 
 void Notifier::Notify(const std::string& text) {
   std::unique_lock<std::mutex> lock(mu_);

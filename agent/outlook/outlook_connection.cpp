@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "agent/framework/automation.h"
+#include "agent/framework/ole/automation.h"
 #include "agent/outlook/outlook_objects.h"
 #include "agent/outlook/outlook_rules.h"
 

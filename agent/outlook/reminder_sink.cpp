@@ -5,9 +5,8 @@
 #include <cstring>
 
 #include "agent/calls/call_text.h"
-#include "agent/framework/win_app.h"
-#include "agent/framework/ole.h"
-#include "agent/framework/ole_text.h"
+#include "agent/framework/ole/ole.h"
+#include "agent/framework/ole/ole_text.h"
 #include "agent/outlook/outlook_objects.h"
 #include "agent/outlook/outlook_rules.h"
 #include "common/win/variant.h"

@@ -21,8 +21,8 @@
 
 #include "agent/calls/outcome.h"
 #include "agent/calls/call_text.h"
-#include "agent/framework/automation.h"
-#include "agent/framework/dispatch_target.h"
+#include "agent/framework/ole/automation.h"
+#include "agent/framework/ole/dispatch_target.h"
 #include "agent/outlook/reminder_hand_over.h"
 #include "agent/outlook/start_ledger.h"
 #include "common/win/com_ptr.h"

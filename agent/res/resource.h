@@ -1,6 +1,6 @@
 #pragma once
 // Resource ids of cadelo's own menus, dialogs, strings and controls. The framework's standard
-// command and string ids are in agent/framework/afx_ids.h.
+// command and string ids are in agent/framework/ui/afx_ids.h.
 
 #define IDC_STATIC (-1)
 

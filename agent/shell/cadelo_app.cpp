@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "agent/calls/settings_store.h"
-#include "agent/framework/ole.h"
+#include "agent/framework/ole/ole.h"
 #include "agent/res/resource.h"
 #include "agent/shell/cadelo_doc.h"
 #include "agent/shell/child_frame.h"
@@ -173,9 +173,6 @@ BOOL CCadeloApp::InitInstance() {
 
   CCadeloCommandLineInfo cmdInfo;
   ParseCommandLine(cmdInfo);
-
-  // Started by an automation client: serve it, with the main frame hidden.
-  if (cmdInfo.m_bRunEmbedded || cmdInfo.m_bRunAutomated) return TRUE;
 
   m_server.UpdateRegistry(OAT_DISPATCH_OBJECT);
   COleObjectFactory::UpdateRegistryAll(TRUE);

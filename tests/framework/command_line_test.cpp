@@ -35,25 +35,20 @@ TEST(CommandLineTest, ShellCommandDependsOnAFileNameAtTheEnd) {
   const struct {
     std::vector<std::string> args;
     int command;
-    bool embedded;
-    bool automated;
+    const char* fileName;
   } cases[] = {
-      {{}, CCommandLineInfo::FileNew, false, false},
-      {{"doc.cad"}, CCommandLineInfo::FileOpen, false, false},
-      {{"doc.cad", "/flag"}, CCommandLineInfo::FileOpen, false, false},
-      {{"/Embedding"}, CCommandLineInfo::FileNew, true, false},
-      {{"-automation"}, CCommandLineInfo::FileNew, false, true},
-      {{"/p", "doc.cad"}, CCommandLineInfo::FilePrint, false, false},
-      {{"/Unregserver"}, CCommandLineInfo::AppUnregister, false, false},
+      {{}, CCommandLineInfo::FileNew, ""},
+      {{"doc.cad"}, CCommandLineInfo::FileOpen, "doc.cad"},
+      {{"doc.cad", "/flag"}, CCommandLineInfo::FileOpen, "doc.cad"},
+      {{"doc.cad", "other.cad"}, CCommandLineInfo::FileOpen, "doc.cad"},
+      {{"/Embedding"}, CCommandLineInfo::FileNew, ""},
   };
   for (const auto& c : cases) {
     CCommandLineInfo info;
     CWinApp::ParseArguments(info, c.args);
     EXPECT_EQ(info.m_nShellCommand, c.command) << testing::PrintToString(c.args);
-    EXPECT_EQ(info.m_bRunEmbedded != FALSE, c.embedded);
-    EXPECT_EQ(info.m_bRunAutomated != FALSE, c.automated);
+    EXPECT_EQ(info.m_strFileName, c.fileName) << testing::PrintToString(c.args);
   }
-  AfxOleSetUserCtrl(TRUE);  // the OLE switches took the user's control away
 }
 
 TEST(CommandLineTest, ParseCommandLineUsesTheRuntimesArgumentVector) {

@@ -79,17 +79,4 @@ TEST_F(ProfileTest, StoredFilesAreListedAndOpenAndTheListIsNotWrittenBack) {
   EXPECT_EQ(harness::ReadValue(HKEY_CURRENT_USER, kListKey, "File2").bytes, harness::SzBytes(b));
 }
 
-TEST_F(ProfileTest, TheBaseExitInstanceWritesTheListBack) {
-  harness::TempDir dir;
-  const std::string a = dir.File("a.cad");
-  std::ofstream(a) << "";
-  app.SetRegistryKey(kKey);
-  app.LoadStdProfileSettings(4);
-  ASSERT_NE(app.OpenDocumentFile(a.c_str()), nullptr);
-  EXPECT_FALSE(harness::KeyExists(HKEY_CURRENT_USER, kListKey));
-  app.ExitInstance();
-  EXPECT_EQ(harness::ReadValue(HKEY_CURRENT_USER, kListKey, "File1").bytes, harness::SzBytes(a));
-  EXPECT_FALSE(harness::ReadValue(HKEY_CURRENT_USER, kListKey, "File2").exists);
-}
-
 }  // namespace

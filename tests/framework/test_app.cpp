@@ -21,10 +21,6 @@ TestDoc::~TestDoc() {
   AfxOleUnlockApp();
 }
 
-void TestDoc::Serialize(CArchive& ar) {
-  if (ar.IsStoring() && !stored.empty()) ar.Write(stored.data(), static_cast<UINT>(stored.size()));
-}
-
 const fw::CommandMap* TestDoc::GetCommandMap() const {
   static const fw::CommandMap map(CDocument::GetCommandMap(),
                                   {fw::OnCommand(ID_TEST_DOC, &TestDoc::OnTestDoc),
@@ -136,7 +132,7 @@ void FrameworkTest::SetUp() {
 }
 
 void FrameworkTest::TearDown() {
-  app.CloseAllDocuments(FALSE);
+  app.CloseAllDocuments();
   if (app.m_pMainWnd) app.m_pMainWnd->DestroyWindow();
   // Destroying the main window ends the application: drop its WM_QUIT.
   MSG msg;

@@ -17,9 +17,6 @@ class TestDoc : public CDocument {
   TestDoc();
   ~TestDoc() override;
   static int live;  // documents alive now
-  std::string stored;  // what Serialize writes (empty: nothing)
-
-  void Serialize(CArchive& ar) override;
   void OnTestDoc() { Events().push_back("doc"); }
   void OnEverywhere() { Events().push_back("doc:everywhere"); }
 

@@ -1,6 +1,6 @@
 // The typed Automation client: what reaches IDispatch::Invoke, how results are converted, what a
 // failure reports and who owns what.
-#include "agent/framework/automation.h"
+#include "agent/framework/ole/automation.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,10 @@
 
 #include <string>
 
-#include "agent/framework/automation.h"
-#include "agent/framework/dispatch_target.h"
+#include "agent/framework/ole/automation.h"
+#include "agent/framework/ole/ole_text.h"
+#include "agent/framework/ole/dispatch_target.h"
+#include "agent/framework/shared.h"
 #include "common/win/variant.h"
 
 #include <ocidl.h>
@@ -15,7 +17,7 @@ namespace {
 // {8E0D2C4A-61B7-4F0E-9A3C-2B5D7E9F1A03}
 const IID IID_TestEvents = {0x8E0D2C4A, 0x61B7, 0x4F0E, {0x9A, 0x3C, 0x2B, 0x5D, 0x7E, 0x9F, 0x1A, 0x03}};
 
-constexpr DISPID kSubtract = 1, kGreet = 2, kRaise = 3, kRaisePlain = 4, kKeep = 5;
+constexpr DISPID kSubtract = 1, kGreet = 2, kMismatched = 3, kKeep = 5;
 
 class CTestTarget : public fw::AutomationTarget {
  public:
@@ -26,8 +28,6 @@ class CTestTarget : public fw::AutomationTarget {
 
   long Subtract(long a, long b) { return a - b; }
   std::string Greet(std::string name) { return "Hello, " + name; }
-  void Raise() { throw COleDispatchException("Refused", 0, E_ACCESSDENIED); }
-  void RaisePlain() { fw::ThrowOleException(RPC_E_DISCONNECTED); }
   void Keep(LPDISPATCH item) {
     kept = item;
     keptRefsDuringCall = item ? (item->AddRef(), item->Release()) : 0;
@@ -41,8 +41,8 @@ class CTestTarget : public fw::AutomationTarget {
     static const fw::DispatchEntry kEntries[] = {
         fw::DispatchFunction<&CTestTarget::Subtract>("Subtract", kSubtract, VT_I4, VTS_I4 VTS_I4),
         fw::DispatchFunction<&CTestTarget::Greet>("Greet", kGreet, VT_BSTR, VTS_BSTR),
-        fw::DispatchFunction<&CTestTarget::Raise>("Raise", kRaise, VT_EMPTY, ""),
-        fw::DispatchFunction<&CTestTarget::RaisePlain>("RaisePlain", kRaisePlain, VT_EMPTY, ""),
+        // Declared as taking a number, while the member takes an object.
+        fw::DispatchFunction<&CTestTarget::Keep>("Mismatched", kMismatched, VT_EMPTY, VTS_I4),
         fw::DispatchFunction<&CTestTarget::Keep>("Keep", kKeep, VT_EMPTY, VTS_DISPATCH),
         fw::kEndOfDispatchMap,
     };
@@ -121,7 +121,7 @@ TEST(AutomationTarget, CallErrors) {
       {"unknown DISPID", 0xF005, DISPATCH_METHOD, {}, 0, DISP_E_MEMBERNOTFOUND, 99},
       {"property put", kSubtract, DISPATCH_PROPERTYPUT, {I4(1), I4(2), I4(3)}, 1, DISP_E_MEMBERNOTFOUND, 99},
       {"too few arguments", kSubtract, DISPATCH_METHOD, {I4(1)}, 0, DISP_E_BADPARAMCOUNT, 99},
-      {"too many arguments", kRaise, DISPATCH_METHOD, {I4(1)}, 0, DISP_E_BADPARAMCOUNT, 99},
+      {"too many arguments", kGreet, DISPATCH_METHOD, {I4(1), I4(2)}, 0, DISP_E_BADPARAMCOUNT, 99},
       {"named arguments", kSubtract, DISPATCH_METHOD, {I4(1), I4(2)}, 1, DISP_E_NONAMEDARGS, 99},
       {"argument that does not convert", kSubtract, DISPATCH_METHOD, {I4(1), text}, 0, DISP_E_TYPEMISMATCH, 1},
       {"number for an object", kKeep, DISPATCH_METHOD, {I4(1)}, 0, DISP_E_TYPEMISMATCH, 0},
@@ -136,27 +136,26 @@ TEST(AutomationTarget, CallErrors) {
   EXPECT_EQ(target.RefCount(), 1u);
 }
 
-TEST(AutomationTarget, ExceptionsOfAMemberBecomeTheFailedResultOfInvoke) {
+TEST(AutomationTarget, AMemberThatCannotTakeItsArgumentsFailsAsAnAutomationException) {
   CTestTarget target;
   IDispatch* dispatch = target.GetIDispatch(FALSE);
 
   EXCEPINFO info{};
-  EXPECT_EQ(RawInvoke(dispatch, kRaise, DISPATCH_METHOD, {}, 0, &info), DISP_E_EXCEPTION);
-  EXPECT_EQ(info.scode, E_ACCESSDENIED);
-  ASSERT_NE(info.bstrDescription, nullptr);
-  EXPECT_EQ(std::wstring(info.bstrDescription), L"Refused");
-  fw::ClearExcepInfo(&info);
+  EXPECT_EQ(RawInvoke(dispatch, kMismatched, DISPATCH_METHOD, {I4(7)}, 0, &info), DISP_E_EXCEPTION);
+  EXPECT_EQ(info.scode, DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(info.wCode, 0);
+  EXPECT_EQ(fw::BstrToAnsi(info.bstrSource), fw::AppTitle());
+  SysFreeString(info.bstrSource);
+  SysFreeString(info.bstrDescription);
+  SysFreeString(info.bstrHelpFile);
+  EXPECT_EQ(target.kept, nullptr);  // the member never ran
 
-  EXPECT_EQ(RawInvoke(dispatch, kRaisePlain, DISPATCH_METHOD, {}, 0, &info), DISP_E_EXCEPTION);
-  EXPECT_EQ(info.scode, RPC_E_DISCONNECTED);
-  fw::ClearExcepInfo(&info);
+  EXPECT_EQ(RawInvoke(dispatch, kMismatched, DISPATCH_METHOD, {I4(7)}, 0, nullptr), DISP_E_EXCEPTION);
 
-  EXPECT_EQ(RawInvoke(dispatch, kRaise, DISPATCH_METHOD, {}, 0, nullptr), DISP_E_EXCEPTION);
-
-  // Through the client, the caller gets the member's code and description back.
-  const fw::CallStatus raised = fw::Dispatch::Borrow(dispatch).Call(kRaise, nullptr);
-  EXPECT_EQ(raised.hr, E_ACCESSDENIED);
-  EXPECT_EQ(raised.description, "Refused");
+  // Through the client, the caller gets the member's code back.
+  const fw::CallStatus raised = fw::Dispatch::Borrow(dispatch).Call(kMismatched, nullptr, Long(7));
+  EXPECT_EQ(raised.hr, DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(target.RefCount(), 1u);
 }
 
 TEST(AutomationTarget, ObjectArgumentsAreLentForTheCall) {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "agent/calls/settings_store.h"
-#include "agent/framework/afx_ids.h"
+#include "agent/framework/ui/afx_ids.h"
 #include "tests/harness/paths.h"
 
 namespace outlook_test {

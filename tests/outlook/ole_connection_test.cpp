@@ -2,7 +2,7 @@
 // every step can fail, with exact reference counts on both sides.
 #include <gtest/gtest.h>
 
-#include "agent/framework/ole.h"
+#include "agent/framework/ole/ole.h"
 #include "agent/outlook/outlook_objects.h"
 #include "agent/outlook/reminder_sink.h"
 #include "tests/outlook/fake_com.h"

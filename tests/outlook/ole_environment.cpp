@@ -1,7 +1,7 @@
 // Every test program here runs on one OLE-initialised thread, as the agent does.
 #include <gtest/gtest.h>
 
-#include "agent/framework/ole.h"
+#include "agent/framework/ole/ole.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <objbase.h>
 
-#include "agent/framework/ole.h"
+#include "agent/framework/ole/ole.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/framework/win_app.h"
+#include "agent/framework/ui/win_app.h"
 #include "agent/outlook/outlook_connection.h"
 #include "agent/outlook/outlook_rules.h"
 #include "tests/outlook/sim_support.h"

@@ -7,7 +7,7 @@
 #include <functional>
 #include <thread>
 
-#include "agent/framework/ole.h"
+#include "agent/framework/ole/ole.h"
 #include "common/win/handles.h"
 #include "agent/outlook/outlook_connection.h"
 #include "tests/outlook/sim_support.h"

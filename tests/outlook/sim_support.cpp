@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "agent/calls/notifier.h"
-#include "agent/framework/win_app.h"
+#include "agent/framework/ui/win_app.h"
 #include "agent/outlook/reminder_sink.h"
 
 namespace outlook_test {

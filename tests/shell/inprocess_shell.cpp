@@ -1,6 +1,6 @@
 #include "tests/shell/inprocess_shell.h"
 
-#include "agent/framework/ole.h"
+#include "agent/framework/ole/ole.h"
 #include "agent/res/resource.h"
 #include "agent/shell/cadelo_app.h"
 #include "agent/shell/cadelo_doc.h"
@@ -42,7 +42,7 @@ void InProcessShell::SetUp() {
 
 void InProcessShell::TearDown() {
   fw::SetDrawTextObserver(nullptr);
-  theTestApp.CloseAllDocuments(TRUE);
+  theTestApp.CloseAllDocuments();
   if (frame_) frame_->DestroyWindow();  // deletes the frame
   theTestApp.SetMainWnd(nullptr);
   theTestApp.Reminders().SetTarget(nullptr);

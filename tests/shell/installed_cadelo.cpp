@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "agent/framework/afx_ids.h"
+#include "agent/framework/ui/afx_ids.h"
 #include "common/win/handles.h"
 #include "tests/shell/registration_record.h"
 #include "tests/shell/windows_under_test.h"

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "agent/framework/afx_ids.h"
+#include "agent/framework/ui/afx_ids.h"
 #include "tests/shell/installed_cadelo.h"
 #include "tests/shell/windows_under_test.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/framework/afx_ids.h"
+#include "agent/framework/ui/afx_ids.h"
 #include "common/win/handles.h"
 #include "tests/harness/message_box_watcher.h"
 #include "tests/harness/registry.h"

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <thread>
 
-#include "agent/framework/afx_ids.h"
+#include "agent/framework/ui/afx_ids.h"
 #include "tests/harness/registry.h"
 #include "tests/shell/inprocess_shell.h"
 #include "tests/shell/windows_under_test.h"

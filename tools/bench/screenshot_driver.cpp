@@ -9,7 +9,7 @@
 #include <iostream>
 #include <string>
 
-#include "agent/framework/afx_ids.h"
+#include "agent/framework/ui/afx_ids.h"
 #include "common/settings_key.h"
 #include "tests/harness/process.h"
 #include "tests/harness/registry.h"

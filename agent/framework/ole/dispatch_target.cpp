@@ -1,0 +1,134 @@
+#include "agent/framework/ole/dispatch_target.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "agent/framework/shared.h"
+#include "common/win/variant.h"
+
+namespace fw {
+namespace {
+
+const DispatchEntry kNoDispatchEntries[] = {kEndOfDispatchMap};
+const DispatchMap kRootDispatchMap{nullptr, kNoDispatchEntries};
+const InterfaceEntry kNoInterfaceEntries[] = {kEndOfInterfaceMap};
+const InterfaceMap kRootInterfaceMap{nullptr, kNoInterfaceEntries};
+
+size_t ParamCount(const DispatchEntry& entry) { return entry.paramTypes ? std::strlen(entry.paramTypes) : 0; }
+
+// Copies one incoming argument (by value or by reference) as the type its type byte asks for.
+HRESULT CoerceArgument(const VARIANTARG& source, BYTE type, VARIANT* out) {
+  auto* in = const_cast<VARIANTARG*>(&source);
+  return VariantChangeType(out, in, 0, type == kVtAnsiText ? VARTYPE(VT_BSTR) : VARTYPE(type));
+}
+
+BSTR NewBstrOrNull(const std::string& text) { return text.empty() ? nullptr : AnsiToBstr(text.c_str()); }
+
+// Describes a member's failure for the caller of IDispatch::Invoke: this application as the
+// source, the system's text for the code.
+void FillExcepInfo(HRESULT sc, EXCEPINFO* info) {
+  if (!info) return;
+  SysFreeString(info->bstrSource);
+  SysFreeString(info->bstrDescription);
+  SysFreeString(info->bstrHelpFile);
+  *info = EXCEPINFO{};
+  info->bstrSource = NewBstrOrNull(AppTitle());
+  info->bstrDescription = NewBstrOrNull(SystemMessage(static_cast<DWORD>(sc)));
+  info->scode = sc;
+}
+
+}  // namespace
+
+ULONG AutomationTarget::RefCount() {
+  ExternalAddRef();
+  return ExternalRelease();
+}
+
+const DispatchMap* AutomationTarget::GetDispatchMap() const { return &kRootDispatchMap; }
+
+const InterfaceMap* AutomationTarget::GetInterfaceMap() const { return &kRootInterfaceMap; }
+
+void* AutomationTarget::GetInterfaceHook(REFIID iid) {
+  for (const InterfaceMap* map = GetInterfaceMap(); map; map = map->base) {
+    for (const InterfaceEntry* entry = map->entries; entry && entry->iid; ++entry) {
+      if (IsEqualIID(iid, *entry->iid)) return GetIDispatch(FALSE);
+    }
+  }
+  return AutomationObject::GetInterfaceHook(iid);
+}
+
+const DispatchEntry* AutomationTarget::FindEntry(DISPID dispid) const {
+  for (const DispatchMap* map = GetDispatchMap(); map; map = map->base) {
+    for (const DispatchEntry* entry = map->entries; entry && entry->name; ++entry) {
+      if (entry->dispid == dispid) return entry;
+    }
+  }
+  return nullptr;
+}
+
+const DispatchEntry* AutomationTarget::FindEntry(const wchar_t* name) const {
+  if (!name) return nullptr;
+  for (const DispatchMap* map = GetDispatchMap(); map; map = map->base) {
+    for (const DispatchEntry* entry = map->entries; entry && entry->name; ++entry) {
+      if (lstrcmpiW(AnsiToWide(entry->name).c_str(), name) == 0) return entry;
+    }
+  }
+  return nullptr;
+}
+
+HRESULT AutomationTarget::DispGetIDsOfNames(LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+  if (!names || !ids) return E_POINTER;
+  if (count == 0) return S_OK;
+  for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
+  const DispatchEntry* entry = FindEntry(names[0]);
+  if (!entry) return DISP_E_UNKNOWNNAME;
+  ids[0] = entry->dispid;
+  return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
+}
+
+HRESULT AutomationTarget::DispInvoke(DISPID id, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                     EXCEPINFO* excepInfo, UINT* argErr) {
+  const DispatchEntry* entry = FindEntry(id);
+  if (!entry) return DISP_E_MEMBERNOTFOUND;
+  // The member may run a nested message loop; the object stays alive until it returns, also when
+  // it throws (on to the exception barrier of the IDispatch).
+  struct Hold {
+    AutomationTarget* self;
+    ~Hold() { self->ExternalRelease(); }
+  } hold{this};
+  ExternalAddRef();
+  return InvokeEntry(*entry, flags, params, result, excepInfo, argErr);
+}
+
+HRESULT AutomationTarget::InvokeEntry(const DispatchEntry& entry, WORD flags, DISPPARAMS* params,
+                                      VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) {
+  if (!(flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET))) return DISP_E_MEMBERNOTFOUND;
+  if (!params) return E_INVALIDARG;
+  if (params->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
+  const size_t count = ParamCount(entry);
+  if (params->cArgs != count) return DISP_E_BADPARAMCOUNT;
+  if (count && !params->rgvarg) return E_INVALIDARG;
+
+  std::vector<win::Variant> args(count);
+  std::vector<VARIANT> values(count);
+  for (size_t i = 0; i < count; ++i) {
+    const size_t position = count - 1 - i;  // Automation passes the last parameter first
+    const HRESULT hr =
+        CoerceArgument(params->rgvarg[position], static_cast<BYTE>(entry.paramTypes[i]), args[i].get());
+    if (FAILED(hr)) {
+      if (argErr) *argErr = static_cast<UINT>(position);
+      return hr == DISP_E_OVERFLOW ? hr : DISP_E_TYPEMISMATCH;
+    }
+    values[i] = *args[i].get();  // lent to the member; args keeps ownership
+  }
+  win::Variant value;
+  if (const HRESULT hr = entry.thunk(*this, values.data(), value.get()); FAILED(hr)) {
+    FillExcepInfo(hr, excepInfo);
+    return DISP_E_EXCEPTION;
+  }
+  if (result && entry.resultType != VT_EMPTY) *result = value.Detach();
+  return S_OK;
+}
+
+}  // namespace fw

@@ -1,0 +1,40 @@
+#pragma once
+// An automation object whose IDispatch is driven by a dispatch map and whose interface map
+// answers further interface ids (such as event interfaces) with that IDispatch. Derived classes override
+// GetDispatchMap and GetInterfaceMap, chaining to this class's (empty) maps; the constructor of
+// an automation object calls EnableAutomation().
+#include <windows.h>
+#include <oleauto.h>
+
+#include "agent/framework/ole/automation_object.h"
+#include "agent/framework/ole/dispatch_map.h"
+
+namespace fw {
+
+class AutomationTarget : public AutomationObject {
+ public:
+  // The current reference count (diagnostics and tests).
+  ULONG RefCount();
+
+  void* GetInterfaceHook(REFIID iid) override;
+  // Names are looked up without regard to case; members have no named parameters.
+  HRESULT DispGetIDsOfNames(LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
+  // A DISPID missing from the map, or a call that is neither a method call nor a property get,
+  // gives DISP_E_MEMBERNOTFOUND. Arguments are coerced to the member's parameter types
+  // (DISP_E_TYPEMISMATCH with *argErr when one does not convert). A member whose C++ types cannot
+  // take its arguments or its result fails with DISP_E_EXCEPTION, the reason in *excepInfo.
+  HRESULT DispInvoke(DISPID id, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                     EXCEPINFO* excepInfo, UINT* argErr) override;
+
+ protected:
+  virtual const DispatchMap* GetDispatchMap() const;
+  virtual const InterfaceMap* GetInterfaceMap() const;
+
+ private:
+  const DispatchEntry* FindEntry(DISPID dispid) const;
+  const DispatchEntry* FindEntry(const wchar_t* name) const;
+  HRESULT InvokeEntry(const DispatchEntry& entry, WORD flags, DISPPARAMS* params, VARIANT* result,
+                      EXCEPINFO* excepInfo, UINT* argErr);
+};
+
+}  // namespace fw

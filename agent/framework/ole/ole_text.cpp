@@ -1,0 +1,36 @@
+#include "agent/framework/ole/ole_text.h"
+
+#include <climits>
+#include <cstring>
+
+namespace fw {
+
+std::string WideToAnsi(const wchar_t* text, size_t length) {
+  if (!text || length == 0 || length > INT_MAX) return std::string();
+  const int wideLength = static_cast<int>(length);
+  const int size = WideCharToMultiByte(CP_ACP, 0, text, wideLength, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return std::string();
+  std::string out(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text, wideLength, &out[0], size, nullptr, nullptr);
+  return out;
+}
+
+std::string BstrToAnsi(BSTR text) { return text ? WideToAnsi(text, SysStringLen(text)) : std::string(); }
+
+WideText AnsiToWide(const char* text) {
+  if (!text) return WideText();
+  const size_t length = std::strlen(text);
+  if (length == 0 || length > INT_MAX) return WideText();
+  const int size = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0);
+  if (size <= 0) return WideText();
+  WideText out(static_cast<size_t>(size), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), &out[0], size);
+  return out;
+}
+
+BSTR AnsiToBstr(const char* text) {
+  const WideText wide = AnsiToWide(text);
+  return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+}
+
+}  // namespace fw

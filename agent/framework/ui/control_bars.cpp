@@ -1,0 +1,243 @@
+#include "agent/framework/ui/control_bars.h"
+
+#include <commctrl.h>
+
+#include "agent/framework/ui/cmd_target.h"
+#include "agent/framework/ui/frame_wnd.h"
+#include "agent/framework/ui/win_app.h"
+
+CControlBar::~CControlBar() {
+  if (frame_) frame_->RemoveControlBar(this);
+}
+
+void CControlBar::AttachToFrame(CWnd* parent) {
+  frame_ = dynamic_cast<CFrameWnd*>(parent);
+  if (frame_) frame_->AddControlBar(this);
+}
+
+int CControlBar::CalcHeight(int) {
+  RECT rect{};
+  if (m_hWnd) ::GetWindowRect(m_hWnd, &rect);
+  return rect.bottom - rect.top;
+}
+
+
+namespace {
+
+constexpr DWORD kBarStyles = 0x0040FFFF;  // CBRS_* bits, not window styles
+constexpr int kPanePadding = 12;
+
+class StatusCmdUI : public CCmdUI {
+ public:
+  std::string text;  // the pane's indicator text
+  void Enable(BOOL bOn) override {
+    m_bEnableChanged = TRUE;
+    auto* bar = static_cast<CStatusBar*>(m_pOther);
+    const std::string wanted = bOn ? text : std::string();
+    if (bar->GetPaneText(static_cast<int>(m_nIndex)) != wanted) {
+      bar->SetPaneText(static_cast<int>(m_nIndex), wanted.c_str());
+    }
+  }
+};
+
+}  // namespace
+
+BOOL CStatusBar::Create(CWnd* pParentWnd, DWORD dwStyle, UINT nID) {
+  if (!pParentWnd || !pParentWnd->m_hWnd || m_hWnd) return FALSE;
+  m_dwStyle = dwStyle & kBarStyles;
+  DWORD windowStyle = (dwStyle & ~kBarStyles) | WS_CHILD | CCS_NOPARENTALIGN | CCS_BOTTOM;
+  if (::GetWindowLongPtrA(pParentWnd->m_hWnd, GWL_STYLE) & WS_THICKFRAME) windowStyle |= SBARS_SIZEGRIP;
+  HWND bar = ::CreateWindowExA(0, STATUSCLASSNAMEA, nullptr, windowStyle, 0, 0, 0, 0, pParentWnd->m_hWnd,
+                               reinterpret_cast<HMENU>(static_cast<UINT_PTR>(nID)), AfxGetInstanceHandle(), nullptr);
+  if (!bar) return FALSE;
+  SubclassWindow(bar);
+  AttachToFrame(pParentWnd);
+  return TRUE;
+}
+
+BOOL CStatusBar::SetIndicators(const UINT* lpIDArray, int nIDCount) {
+  if (!m_hWnd || nIDCount <= 0 || nIDCount > 255 || !lpIDArray) return FALSE;
+  ids_.assign(lpIDArray, lpIDArray + nIDCount);
+  texts_.clear();
+  widths_.clear();
+  HDC dc = ::GetDC(m_hWnd);
+  HFONT font = reinterpret_cast<HFONT>(::SendMessageA(m_hWnd, WM_GETFONT, 0, 0));
+  HGDIOBJ old = ::SelectObject(dc, font ? static_cast<HGDIOBJ>(font) : ::GetStockObject(DEFAULT_GUI_FONT));
+  bool ok = true;
+  for (UINT id : ids_) {
+    std::string text = id ? fw::LoadStringResource(id) : std::string();
+    if (id && text.empty()) ok = false;  // an indicator needs its string
+    SIZE extent{};
+    ::GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    texts_.push_back(text);
+    widths_.push_back(id ? extent.cx + kPanePadding : 0);
+  }
+  ::SelectObject(dc, old);
+  ::ReleaseDC(m_hWnd, dc);
+  UpdateParts();
+  for (size_t i = 0; i < ids_.size(); ++i) SetPaneText(static_cast<int>(i), ids_[i] ? texts_[i].c_str() : "");
+  return ok ? TRUE : FALSE;
+}
+
+void CStatusBar::UpdateParts() {
+  if (!m_hWnd || ids_.empty()) return;
+  RECT client{};
+  ::GetClientRect(m_hWnd, &client);
+  int right = client.right;
+  // Leave room for the size grip.
+  if (::GetWindowLongPtrA(m_hWnd, GWL_STYLE) & SBARS_SIZEGRIP) right -= ::GetSystemMetrics(SM_CXVSCROLL);
+  std::vector<int> edges(ids_.size());
+  int edge = right;
+  for (size_t i = ids_.size(); i-- > 1;) {
+    edges[i] = edge;
+    edge -= widths_[i];
+  }
+  edges[0] = edge > 0 ? edge : 0;
+  // The last pane runs to the end of the bar.
+  edges.back() = -1;
+  ::SendMessageA(m_hWnd, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
+}
+
+void CStatusBar::OnSize(UINT, int, int) {
+  Default();
+  UpdateParts();
+}
+
+BOOL CStatusBar::SetPaneText(int index, const char* text) {
+  if (!m_hWnd || index < 0 || static_cast<size_t>(index) >= ids_.size()) return FALSE;
+  return static_cast<BOOL>(::SendMessageA(m_hWnd, SB_SETTEXTA, static_cast<WPARAM>(index),
+                                          reinterpret_cast<LPARAM>(text ? text : "")));
+}
+
+std::string CStatusBar::GetPaneText(int index) const {
+  if (!m_hWnd || index < 0 || static_cast<size_t>(index) >= ids_.size()) return {};
+  const LRESULT info = ::SendMessageA(m_hWnd, SB_GETTEXTLENGTHA, static_cast<WPARAM>(index), 0);
+  std::string text(static_cast<size_t>(LOWORD(info)) + 1, '\0');
+  ::SendMessageA(m_hWnd, SB_GETTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
+  text.resize(LOWORD(info));
+  return text;
+}
+
+void CStatusBar::OnUpdateCmdUI(CFrameWnd* pTarget, BOOL) {
+  StatusCmdUI state;
+  state.m_pOther = this;
+  state.m_nIndexMax = static_cast<UINT>(ids_.size());
+  for (state.m_nIndex = 0; state.m_nIndex < state.m_nIndexMax; ++state.m_nIndex) {
+    state.m_nID = ids_[state.m_nIndex];
+    if (state.m_nID == 0) continue;  // the message pane
+    state.text = texts_[state.m_nIndex];
+    // Indicators without a handler keep their text.
+    state.DoUpdate(pTarget, FALSE);
+  }
+}
+
+namespace {
+
+constexpr int kSeparatorWidth = 8;
+
+class ToolCmdUI : public CCmdUI {
+ public:
+  void Enable(BOOL bOn) override {
+    m_bEnableChanged = TRUE;
+    HWND bar = m_pOther->m_hWnd;
+    const bool enabled = (::SendMessageA(bar, TB_GETSTATE, m_nID, 0) & TBSTATE_ENABLED) != 0;
+    if (enabled != (bOn != FALSE)) ::SendMessageA(bar, TB_ENABLEBUTTON, m_nID, MAKELPARAM(bOn ? TRUE : FALSE, 0));
+  }
+};
+
+}  // namespace
+
+CToolBar::~CToolBar() {
+  if (m_hWnd && ::IsWindow(m_hWnd)) ::SendMessageA(m_hWnd, TB_SETIMAGELIST, 0, 0);
+  if (images_) ImageList_Destroy(images_);
+}
+
+BOOL CToolBar::CreateEx(CWnd* pParentWnd, DWORD dwCtrlStyle, DWORD dwStyle, RECT, UINT nID) {
+  if (!pParentWnd || !pParentWnd->m_hWnd || m_hWnd) return FALSE;
+  m_dwStyle = dwStyle & kBarStyles;
+  DWORD windowStyle = (dwStyle & ~kBarStyles) | dwCtrlStyle | CCS_NOPARENTALIGN | CCS_NODIVIDER | CCS_TOP;
+  if (m_dwStyle & CBRS_TOOLTIPS) windowStyle |= TBSTYLE_TOOLTIPS;
+  HWND bar = ::CreateWindowExA(0, TOOLBARCLASSNAMEA, nullptr, windowStyle | WS_CHILD, 0, 0, 0, 0, pParentWnd->m_hWnd,
+                               reinterpret_cast<HMENU>(static_cast<UINT_PTR>(nID)), AfxGetInstanceHandle(), nullptr);
+  if (!bar) return FALSE;
+  ::SendMessageA(bar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+  SubclassWindow(bar);
+  AttachToFrame(pParentWnd);
+  return TRUE;
+}
+
+BOOL CToolBar::LoadToolBar(UINT nIDResource) {
+  if (!m_hWnd) return FALSE;
+  HINSTANCE instance = AfxGetInstanceHandle();
+  HRSRC resource = ::FindResourceA(instance, MAKEINTRESOURCEA(nIDResource), MAKEINTRESOURCEA(RT_TOOLBAR_ID));
+  HGLOBAL loaded = resource ? ::LoadResource(instance, resource) : nullptr;
+  const auto* words = loaded ? static_cast<const WORD*>(::LockResource(loaded)) : nullptr;
+  const DWORD size = resource ? ::SizeofResource(instance, resource) : 0;
+  if (!words || size < 4 * sizeof(WORD) || words[0] != 1) return FALSE;
+  const int width = words[1];
+  const int height = words[2];
+  const size_t count = words[3];
+  if (width <= 0 || height <= 0 || size < (4 + count) * sizeof(WORD)) return FALSE;
+
+  HBITMAP bitmap = static_cast<HBITMAP>(
+      ::LoadImageA(instance, MAKEINTRESOURCEA(nIDResource), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+  if (!bitmap) return FALSE;
+  HIMAGELIST images = ImageList_Create(width, height, ILC_COLOR24 | ILC_MASK, static_cast<int>(count), 0);
+  // The classic light grey background of the pictures is transparent.
+  if (images) ImageList_AddMasked(images, bitmap, RGB(192, 192, 192));
+  ::DeleteObject(bitmap);
+  if (!images) return FALSE;
+
+  std::vector<TBBUTTON> buttons;
+  std::vector<UINT> ids;
+  int image = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const UINT id = words[4 + i];
+    TBBUTTON button{};
+    if (id == 0) {
+      button.iBitmap = kSeparatorWidth;
+      button.fsStyle = TBSTYLE_SEP;
+    } else {
+      button.iBitmap = image++;
+      button.idCommand = static_cast<int>(id);
+      button.fsState = TBSTATE_ENABLED;
+      button.fsStyle = TBSTYLE_BUTTON;
+    }
+    button.iString = -1;
+    buttons.push_back(button);
+    ids.push_back(id);
+  }
+
+  // Replace whatever was loaded before.
+  while (::SendMessageA(m_hWnd, TB_DELETEBUTTON, 0, 0)) {
+  }
+  ::SendMessageA(m_hWnd, TB_SETBITMAPSIZE, 0, MAKELPARAM(width, height));
+  ::SendMessageA(m_hWnd, TB_SETBUTTONSIZE, 0, MAKELPARAM(width + 7, height + 7));
+  ::SendMessageA(m_hWnd, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images));
+  if (images_) ImageList_Destroy(images_);
+  images_ = images;
+  if (!buttons.empty() &&
+      !::SendMessageA(m_hWnd, TB_ADDBUTTONSA, buttons.size(), reinterpret_cast<LPARAM>(buttons.data()))) {
+    return FALSE;
+  }
+  ids_ = std::move(ids);
+  ::SendMessageA(m_hWnd, TB_AUTOSIZE, 0, 0);
+  return TRUE;
+}
+
+int CToolBar::CalcHeight(int) {
+  if (!m_hWnd) return 0;
+  const DWORD size = static_cast<DWORD>(::SendMessageA(m_hWnd, TB_GETBUTTONSIZE, 0, 0));
+  return HIWORD(size) + 4;
+}
+
+void CToolBar::OnUpdateCmdUI(CFrameWnd* pTarget, BOOL bDisableIfNoHndler) {
+  ToolCmdUI state;
+  state.m_pOther = this;
+  state.m_nIndexMax = static_cast<UINT>(ids_.size());
+  for (state.m_nIndex = 0; state.m_nIndex < state.m_nIndexMax; ++state.m_nIndex) {
+    state.m_nID = ids_[state.m_nIndex];
+    if (state.m_nID == 0) continue;
+    state.DoUpdate(pTarget, bDisableIfNoHndler);
+  }
+}

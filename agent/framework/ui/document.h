@@ -1,0 +1,213 @@
+#pragma once
+// Documents and their views: CDocument, the data behind one or more views, created by its
+// document template and closed (and released) when its last view goes away; CDocTemplate / CMultiDocTemplate, which create documents with
+// their frames and views; CView, the window that shows a document.
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "agent/framework/ui/cmd_target.h"
+#include "agent/framework/ui/print.h"
+#include "agent/framework/ui/wnd.h"
+
+class CDocTemplate;
+class CFrameWnd;
+class CView;
+
+// Handles File Close, Save and Save As.
+class CDocument : public CCmdTarget {
+ public:
+  CDocument() = default;
+  ~CDocument() override;
+
+  const std::string& GetTitle() const { return m_strTitle; }
+  // Sets the title and updates the captions of the document's frames.
+  virtual void SetTitle(const char* title);
+  const std::string& GetPathName() const { return m_strPathName; }
+  // Sets the file path (and the title from its file name); adds it to the recent-file list.
+  void SetPathName(const char* path);
+  CDocTemplate* GetDocTemplate() const { return m_pDocTemplate; }
+  BOOL IsModified() const { return m_bModified; }
+  void SetModifiedFlag(BOOL bModified = TRUE) { m_bModified = bModified; }
+
+  // Views, in the order they were added.
+  void AddView(CView* view);
+  void RemoveView(CView* view);
+  const std::vector<CView*>& GetViews() const { return views_; }
+  // Calls OnUpdate(pSender, lHint, pHint) of every view of this document except pSender.
+  void UpdateAllViews(CView* pSender, LPARAM lHint = 0, CObject* pHint = nullptr);
+  // After a view was added or removed: renumbers the frames; with no view left, closes the
+  // document (when m_bAutoDelete).
+  virtual void OnChangedViewList();
+  // Numbers the frames of this document (":1", ":2" when there are several) and updates titles.
+  void UpdateFrameCounts();
+
+  // Life cycle.
+  // A document holds nothing of its own: a file opens when it can be read and saves as an empty
+  // file.
+  virtual BOOL OnNewDocument();                  // not modified, no path
+  virtual BOOL OnOpenDocument(const char* path); // the file must open; message on failure
+  virtual BOOL OnSaveDocument(const char* path); // replaces the file; message on failure
+  // Destroys the document's frames and releases the framework's reference (deleting the document
+  // unless automation clients still hold it).
+  virtual void OnCloseDocument();
+  // Asks whether to save a modified document; FALSE when the user cancels.
+  virtual BOOL SaveModified();
+  // Save (path known) or Save As (bReplace with a file dialog); FALSE when not saved.
+  virtual BOOL DoSave(const char* path, BOOL bReplace = TRUE);
+  virtual BOOL CanCloseFrame(CFrameWnd* frame);
+
+  // File menu commands (in this class's command map).
+  void OnFileClose();
+  void OnFileSave();
+  void OnFileSaveAs();
+
+  // Routes to this document's map, then to its template's.
+  BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) override;
+  // At the last COM release: closes the document if the framework closed it already or no view
+  // shows it; then deletes it.
+  void OnFinalRelease() override;
+  // Gives up the reference the framework holds from creation (once): the document then lives
+  // as long as COM clients hold it. The class factory hands it to the client this way.
+  void ReleaseFrameworkReference();
+
+  BOOL m_bAutoDelete = TRUE;  // delete when the last view closes
+  CDocTemplate* m_pDocTemplate = nullptr;
+  std::string m_strTitle;
+  std::string m_strPathName;
+  BOOL m_bModified = FALSE;
+
+ protected:
+  const fw::CommandMap* GetCommandMap() const override;
+
+ private:
+  std::vector<CView*> views_;
+  bool closing_ = false;
+  bool closed_ = false;
+  bool frameworkReference_ = true;
+};
+
+// Creates documents of one type with their child frames and views, from a resource id (menu,
+// icon and the "\n"-separated template string) and three factories. Example:
+//   AddDocTemplate(new CMultiDocTemplate(129, RUNTIME_CLASS(CMyDoc), RUNTIME_CLASS(CChildFrame),
+//                                        RUNTIME_CLASS(CMyView)));
+
+namespace fw {
+// A factory function for a framework class: fw::New<CMyView> converts to std::function<CView*()>.
+template <class T>
+T* New() {
+  return new T;
+}
+}  // namespace fw
+#define RUNTIME_CLASS(T) (&fw::New<T>)
+
+class CDocTemplate : public CCmdTarget {
+ public:
+  using DocumentFactory = std::function<CDocument*()>;
+  using FrameFactory = std::function<CFrameWnd*()>;
+  using ViewFactory = std::function<CView*()>;
+
+  // Fields of the template string (resource nIDResource), in order.
+  enum DocStringIndex {
+    windowTitle,      // MDI: unused
+    docName,          // base of "Cadel1", "Cadel2", ...
+    fileNewName,
+    filterName,       // e.g. "Cadel Files (*.cad)"
+    filterExt,        // e.g. ".cad"
+    regFileTypeId,    // ProgID, e.g. "Cadelo.Document"
+    regFileTypeName,  // description, e.g. "Cadel Document"
+  };
+
+  CDocTemplate(UINT nIDResource, DocumentFactory doc, FrameFactory frame, ViewFactory view);
+  ~CDocTemplate() override;  // closes nothing; frees the loaded menu
+
+  // One field of the template string; FALSE (and empty) when missing.
+  BOOL GetDocString(std::string& out, DocStringIndex index) const;
+  // Loads the template string, the shared menu and accelerators (called by AddDocTemplate).
+  virtual void LoadTemplate();
+
+  // Null path: a new document (OnNewDocument, default title); otherwise opens the file
+  // (OnOpenDocument). Creates its frame and view; bMakeVisible FALSE keeps the frame hidden.
+  // Null on failure (the user has seen why when it was a file problem).
+  virtual CDocument* OpenDocumentFile(const char* path, BOOL bMakeVisible = TRUE) = 0;
+  virtual CDocument* CreateNewDocument();
+  // A new frame with a new view on `doc`.
+  virtual CFrameWnd* CreateNewFrame(CDocument* doc);
+  virtual void InitialUpdateFrame(CFrameWnd* frame, CDocument* doc, BOOL bMakeVisible = TRUE);
+  virtual void AddDocument(CDocument* doc);
+  virtual void RemoveDocument(CDocument* doc);
+  virtual void SetDefaultTitle(CDocument* doc) = 0;
+  const std::vector<CDocument*>& GetDocuments() const { return documents_; }
+  // Closes every document of this template (their frames too).
+  void CloseAllDocuments();
+  // Asks each modified document whether to save; FALSE when the user cancels.
+  BOOL SaveAllModified();
+
+  HMENU m_hMenuShared = nullptr;  // menu of the child frames (owned)
+  HACCEL m_hAccelTable = nullptr;
+  std::string m_strDocStrings;
+
+ protected:
+  UINT m_nIDResource;
+  DocumentFactory m_pDocClass;
+  FrameFactory m_pFrameClass;
+  ViewFactory m_pViewClass;
+  std::vector<CDocument*> documents_;
+};
+
+class CMultiDocTemplate : public CDocTemplate {
+ public:
+  CMultiDocTemplate(UINT nIDResource, DocumentFactory doc, FrameFactory frame, ViewFactory view)
+      : CDocTemplate(nIDResource, std::move(doc), std::move(frame), std::move(view)) {}
+
+  CDocument* OpenDocumentFile(const char* path, BOOL bMakeVisible = TRUE) override;
+  // "<docName><n>" with n counting new documents from 1 ("Cadel1", "Cadel2", ...).
+  void SetDefaultTitle(CDocument* doc) override;
+
+  UINT m_nUntitledCount = 0;
+};
+
+// Shows a document inside a frame. Draws through OnDraw for the screen, the printer and the
+// print preview.
+class CView : public CWnd {
+ public:
+  CView() = default;
+  ~CView() override;  // removes itself from its document
+
+  CDocument* GetDocument() const { return m_pDocument; }
+
+  // Draws the document on `pDC` (screen paint, printer page or preview page).
+  virtual void OnDraw(CDC* pDC) = 0;
+  // Called once after the frame was created for the document: OnUpdate(nullptr, 0, nullptr).
+  virtual void OnInitialUpdate();
+  // The document changed. Default: invalidate the whole client area, erasing the background.
+  virtual void OnUpdate(CView* pSender, LPARAM lHint, CObject* pHint);
+  virtual void OnActivateView(BOOL bActivate, CView* pActivateView, CView* pDeactiveView);
+  virtual void OnPrepareDC(CDC* pDC, CPrintInfo* pInfo = nullptr);
+
+  // Printing: OnPreparePrinting (default: DoPreparePrinting) decides whether printing goes on;
+  // then OnBeginPrinting, per page OnPrepareDC + OnPrint (default: OnDraw), OnEndPrinting.
+  virtual BOOL OnPreparePrinting(CPrintInfo* pInfo);
+  // Shows the print dialog (Print Direct: takes the default printer without it) and creates the
+  // printer's device context in pInfo. FALSE when cancelled or there is no printer.
+  BOOL DoPreparePrinting(CPrintInfo* pInfo);
+  virtual void OnBeginPrinting(CDC* pDC, CPrintInfo* pInfo);
+  virtual void OnPrint(CDC* pDC, CPrintInfo* pInfo);
+  virtual void OnEndPrinting(CDC* pDC, CPrintInfo* pInfo);
+  // File > Print, Print Direct (bind ID_FILE_PRINT / ID_FILE_PRINT_DIRECT to this).
+  void OnFilePrint();
+  // File > Print Preview: a modal preview window drawing page 1 through OnPrint, scaled.
+  void OnFilePrintPreview();
+
+  // Routes to the view's map, then to its document.
+  BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) override;
+  BOOL PreCreateWindow(CREATESTRUCTA& cs) override;
+  int OnCreate(LPCREATESTRUCTA cs) override;
+  void OnPaint() override;
+  void PostNcDestroy() override;  // deletes the view object
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+  CDocument* m_pDocument = nullptr;
+};

@@ -1,0 +1,412 @@
+#include "agent/framework/ui/frame_wnd.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+#include "agent/framework/ui/cmd_target.h"
+#include "agent/framework/ui/control_bars.h"
+#include "agent/framework/ui/document.h"
+#include "agent/framework/ui/template_server.h"
+#include "agent/framework/ui/win_app.h"
+#include "agent/framework/ui/wnd.h"
+
+namespace {
+
+constexpr UINT kFirstSystemCommandString = 0xEF00;  // prompts of SC_SIZE ... (AFX_IDS_SCFIRST)
+constexpr UINT kMdiChildPrompt = 0xEF1F;            // prompt of the Window menu's child list
+
+std::string FirstField(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+std::string PromptOf(UINT id) {
+  if (id == 0) return {};
+  return FirstField(fw::LoadStringResource(id));
+}
+
+// The tooltip of the control a tooltip notification asks about: its string after the '\n'.
+std::string TooltipOf(const NMHDR& header, UINT flags) {
+  const UINT id = (flags & TTF_IDISHWND) ? 0u : static_cast<UINT>(header.idFrom);
+  const std::string text = fw::LoadStringResource(id);
+  const size_t newline = text.find('\n');
+  return newline == std::string::npos ? std::string() : text.substr(newline + 1);
+}
+
+}  // namespace
+
+const fw::CommandMap* CFrameWnd::GetCommandMap() const {
+  static const fw::CommandMap map(
+      CWnd::GetCommandMap(),
+      {
+          fw::OnCommandRange(ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, &CFrameWnd::OnBarCheck),
+          fw::OnUpdateCommandUIRange(ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR, &CFrameWnd::OnUpdateControlBarMenu),
+          fw::OnUpdateCommandUIRange(ID_INDICATOR_CAPS, ID_INDICATOR_SCRL, &CFrameWnd::OnUpdateKeyIndicator),
+      });
+  return &map;
+}
+
+BOOL CFrameWnd::LoadFrame(UINT nIDResource, DWORD dwDefaultStyle, CWnd* pParentWnd, CCreateContext* pContext) {
+  m_strTitle = FirstField(fw::LoadStringResource(nIDResource));
+  HINSTANCE instance = AfxGetInstanceHandle();
+  m_hMenuDefault = ::LoadMenuA(instance, MAKEINTRESOURCEA(nIDResource));
+  m_hAccelTable = ::LoadAcceleratorsA(instance, MAKEINTRESOURCEA(nIDResource));
+
+  CREATESTRUCTA cs{};
+  cs.lpszName = m_strTitle.c_str();
+  cs.style = static_cast<LONG>(dwDefaultStyle);
+  cs.x = CW_USEDEFAULT;
+  cs.y = CW_USEDEFAULT;
+  cs.cx = CW_USEDEFAULT;
+  cs.cy = CW_USEDEFAULT;
+  cs.hwndParent = pParentWnd ? pParentWnd->m_hWnd : nullptr;
+  cs.hMenu = m_hMenuDefault;
+  cs.hInstance = instance;
+  cs.lpCreateParams = pContext;
+  HMENU menu = m_hMenuDefault;
+  // On failure the frame has deleted itself (PostNcDestroy) when its window existed.
+  if (!CreateFromStruct(cs)) {
+    if (menu && ::IsMenu(menu)) ::DestroyMenu(menu);
+    return FALSE;
+  }
+  fw::SetWindowIcons(m_hWnd, instance, nIDResource);
+  return TRUE;
+}
+
+int CFrameWnd::OnCreate(LPCREATESTRUCTA cs) {
+  auto* context = static_cast<CCreateContext*>(cs->lpCreateParams);
+  if ((cs->dwExStyle & WS_EX_MDICHILD) && cs->lpCreateParams) {
+    context = reinterpret_cast<CCreateContext*>(static_cast<MDICREATESTRUCTA*>(cs->lpCreateParams)->lParam);
+  }
+  if (CWnd::OnCreate(cs) == -1) return -1;
+  if (!OnCreateClient(cs, context)) return -1;
+  RecalcLayout();
+  return 0;
+}
+
+BOOL CFrameWnd::OnCreateClient(LPCREATESTRUCTA, CCreateContext* pContext) {
+  if (pContext && pContext->m_pNewViewClass) return CreateView(pContext) != nullptr;
+  return TRUE;
+}
+
+CWnd* CFrameWnd::CreateView(CCreateContext* pContext, UINT nID) {
+  CView* view = pContext->m_pNewViewClass ? pContext->m_pNewViewClass() : nullptr;
+  if (!view) return nullptr;
+  RECT rect{0, 0, 0, 0};
+  // The view adds itself to pContext->m_pCurrentDoc in its OnCreate; a failed creation deletes it.
+  if (!view->CreateEx(0, nullptr, nullptr, WS_CHILD | WS_VISIBLE, rect, this, nID, pContext)) return nullptr;
+  return view;
+}
+
+void CFrameWnd::SetActiveView(CView* view) { activeView_ = view; }
+
+CDocument* CFrameWnd::GetActiveDocument() {
+  CView* view = GetActiveView();
+  return view ? view->GetDocument() : nullptr;
+}
+
+BOOL CFrameWnd::OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) {
+  if (CView* view = GetActiveView()) {
+    if (view->OnCmdMsg(nID, nCode, pExtra, pHandlerInfo)) return TRUE;
+  }
+  if (CWnd::OnCmdMsg(nID, nCode, pExtra, pHandlerInfo)) return TRUE;
+  if (!RoutesToApplication()) return FALSE;
+  CWinApp* app = AfxGetApp();
+  return app && app->OnCmdMsg(nID, nCode, pExtra, pHandlerInfo);
+}
+
+BOOL CFrameWnd::PreTranslateMessage(MSG* msg) {
+  if (msg->message >= WM_KEYFIRST && msg->message <= WM_KEYLAST && m_hAccelTable) {
+    return ::TranslateAcceleratorA(m_hWnd, m_hAccelTable, msg);
+  }
+  return FALSE;
+}
+
+LRESULT CFrameWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITMENUPOPUP:
+      OnInitMenuPopup(reinterpret_cast<HMENU>(wParam), LOWORD(lParam), HIWORD(lParam));
+      return 0;
+    case WM_MENUSELECT:
+      OnMenuSelect(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HMENU>(lParam));
+      return 0;
+    case WM_ENTERMENULOOP:
+      inMenu_ = true;
+      break;
+    case WM_EXITMENULOOP:
+      inMenu_ = false;
+      SetIdleMessage();
+      break;
+    case WM_DESTROY:
+      // The default menu goes with the window; menus of templates must survive it.
+      if (m_hMenuDefault && ::GetMenu(m_hWnd) != m_hMenuDefault && !(GetStyle() & WS_CHILD)) {
+        ::SetMenu(m_hWnd, m_hMenuDefault);
+      }
+      break;
+    default:
+      break;
+  }
+  return CWnd::WindowProc(message, wParam, lParam);
+}
+
+void CFrameWnd::OnInitMenuPopup(HMENU popup, UINT, BOOL sysMenu) {
+  if (sysMenu || !popup) return;
+  CCmdUI state;
+  state.m_pMenu = popup;
+  state.m_nIndexMax = static_cast<UINT>(::GetMenuItemCount(popup));
+  for (state.m_nIndex = 0; state.m_nIndex < state.m_nIndexMax; ++state.m_nIndex) {
+    state.m_nID = ::GetMenuItemID(popup, static_cast<int>(state.m_nIndex));
+    // Separators, and popups inside the popup (our menus have none), are left as they are.
+    if (state.m_nID == 0 || state.m_nID == static_cast<UINT>(-1)) continue;
+    // System commands and the window list are never disabled automatically.
+    state.DoUpdate(this, state.m_nID < 0xF000);
+    // An update handler may have inserted or removed items (the recent-file list).
+    const UINT count = static_cast<UINT>(::GetMenuItemCount(popup));
+    if (count < state.m_nIndexMax) {
+      state.m_nIndex -= (state.m_nIndexMax - count);
+      while (state.m_nIndex < count && ::GetMenuItemID(popup, static_cast<int>(state.m_nIndex)) == state.m_nID) {
+        ++state.m_nIndex;
+      }
+    }
+    state.m_nIndexMax = count;
+  }
+}
+
+void CFrameWnd::OnMenuSelect(UINT itemId, UINT flags, HMENU menu) {
+  if (flags == 0xFFFF && !menu) {  // the menu closed
+    SetIdleMessage();
+    return;
+  }
+  if (flags & (MF_POPUP | MF_SEPARATOR)) {
+    SetMessageText("");
+  } else if (flags & MF_SYSMENU) {
+    SetMessageText(itemId >= 0xF000 ? kFirstSystemCommandString + ((itemId - 0xF000) >> 4) : 0u);
+  } else if (itemId >= AFX_IDM_FIRST_MDICHILD) {
+    SetMessageText(kMdiChildPrompt);
+  } else {
+    SetMessageText(itemId);
+  }
+}
+
+void CFrameWnd::SetMessageText(const char* text) {
+  auto* bar = dynamic_cast<CStatusBar*>(GetControlBar(AFX_IDW_STATUS_BAR));
+  if (bar && bar->m_hWnd) bar->SetPaneText(0, text ? text : "");
+}
+
+void CFrameWnd::SetMessageText(UINT nID) { SetMessageText(PromptOf(nID).c_str()); }
+
+void CFrameWnd::SetIdleMessage() { SetMessageText(fw::LoadStringResource(AFX_IDS_IDLEMESSAGE, "Ready").c_str()); }
+
+BOOL CFrameWnd::OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  auto* header = reinterpret_cast<NMHDR*>(lParam);
+  switch (header->code) {
+    case TTN_GETDISPINFOA: {
+      auto* info = reinterpret_cast<NMTTDISPINFOA*>(lParam);
+      tooltipText_ = TooltipOf(*header, info->uFlags);
+      info->lpszText = const_cast<char*>(tooltipText_.c_str());
+      info->hinst = nullptr;
+      *result = 0;
+      return TRUE;
+    }
+    case TTN_GETDISPINFOW: {
+      auto* info = reinterpret_cast<NMTTDISPINFOW*>(lParam);
+      const std::string tip = TooltipOf(*header, info->uFlags);
+      const int length = ::MultiByteToWideChar(CP_ACP, 0, tip.c_str(), -1, nullptr, 0);
+      tooltipTextW_.assign(static_cast<size_t>(length > 0 ? length : 1), L'\0');
+      if (length > 0) ::MultiByteToWideChar(CP_ACP, 0, tip.c_str(), -1, tooltipTextW_.data(), length);
+      info->lpszText = tooltipTextW_.data();
+      info->hinst = nullptr;
+      *result = 0;
+      return TRUE;
+    }
+    case TBN_HOTITEMCHANGE: {
+      auto* hot = reinterpret_cast<NMTBHOTITEM*>(lParam);
+      auto* bar = dynamic_cast<CControlBar*>(CWnd::FromHandle(header->hwndFrom));
+      if ((hot->dwFlags & HICF_LEAVING) || hot->idNew == 0) {
+        lastFlybyId_ = 0;
+        SetIdleMessage();
+      } else if (!bar || (bar->GetBarStyle() & CBRS_FLYBY)) {
+        lastFlybyId_ = static_cast<UINT>(hot->idNew);
+        SetMessageText(lastFlybyId_);
+      }
+      *result = 0;
+      return TRUE;
+    }
+    default:
+      break;
+  }
+  return CWnd::OnNotify(wParam, lParam, result);
+}
+
+CControlBar* CFrameWnd::GetControlBar(UINT nID) const {
+  for (CControlBar* bar : controlBars_) {
+    if (bar->m_hWnd && static_cast<UINT>(::GetDlgCtrlID(bar->m_hWnd)) == nID) return bar;
+  }
+  return nullptr;
+}
+
+void CFrameWnd::AddControlBar(CControlBar* bar) {
+  if (std::find(controlBars_.begin(), controlBars_.end(), bar) == controlBars_.end()) controlBars_.push_back(bar);
+}
+
+void CFrameWnd::RemoveControlBar(CControlBar* bar) {
+  controlBars_.erase(std::remove(controlBars_.begin(), controlBars_.end(), bar), controlBars_.end());
+}
+
+void CFrameWnd::ShowControlBar(CControlBar* bar, BOOL bShow) {
+  if (!bar || !bar->m_hWnd) return;
+  ::ShowWindow(bar->m_hWnd, bShow ? SW_SHOWNOACTIVATE : SW_HIDE);
+  RecalcLayout();
+}
+
+void CFrameWnd::DockControlBar(CControlBar* bar) {
+  if (bar) AddControlBar(bar);
+  RecalcLayout();
+}
+
+void CFrameWnd::OnUpdateControlBarMenu(CCmdUI* ui) {
+  CControlBar* bar = GetControlBar(ui->m_nID);
+  if (!bar) {
+    ui->ContinueRouting();
+    return;
+  }
+  ui->Enable(TRUE);
+  ui->SetCheck((::GetWindowLongPtrA(bar->m_hWnd, GWL_STYLE) & WS_VISIBLE) != 0);
+}
+
+BOOL CFrameWnd::OnBarCheck(UINT nID) {
+  CControlBar* bar = GetControlBar(nID);
+  if (!bar) return FALSE;
+  ShowControlBar(bar, (::GetWindowLongPtrA(bar->m_hWnd, GWL_STYLE) & WS_VISIBLE) == 0);
+  return TRUE;
+}
+
+void CFrameWnd::OnUpdateKeyIndicator(CCmdUI* ui) {
+  int key = 0;
+  switch (ui->m_nID) {
+    case ID_INDICATOR_CAPS:
+      key = VK_CAPITAL;
+      break;
+    case ID_INDICATOR_NUM:
+      key = VK_NUMLOCK;
+      break;
+    case ID_INDICATOR_SCRL:
+      key = VK_SCROLL;
+      break;
+    default:
+      ui->ContinueRouting();
+      return;
+  }
+  ui->Enable((::GetKeyState(key) & 1) != 0);
+}
+
+RECT CFrameWnd::LayoutControlBars() {
+  RECT area{};
+  ::GetClientRect(m_hWnd, &area);
+  const int width = area.right - area.left;
+  for (CControlBar* bar : controlBars_) {
+    if (!bar->m_hWnd || !(::GetWindowLongPtrA(bar->m_hWnd, GWL_STYLE) & WS_VISIBLE)) continue;
+    const int height = bar->CalcHeight(width);
+    if (bar->IsTop()) {
+      ::MoveWindow(bar->m_hWnd, area.left, area.top, width, height, TRUE);
+      area.top += height;
+    } else {
+      ::MoveWindow(bar->m_hWnd, area.left, area.bottom - height, width, height, TRUE);
+      area.bottom -= height;
+    }
+  }
+  if (area.bottom < area.top) area.bottom = area.top;
+  return area;
+}
+
+void CFrameWnd::RecalcLayout() {
+  if (!m_hWnd) return;
+  const RECT area = LayoutControlBars();
+  if (HWND pane = ::GetDlgItem(m_hWnd, AFX_IDW_PANE_FIRST)) {
+    ::MoveWindow(pane, area.left, area.top, area.right - area.left, area.bottom - area.top, TRUE);
+  }
+}
+
+void CFrameWnd::OnSize(UINT type, int, int) {
+  if (type != SIZE_MINIMIZED) RecalcLayout();
+}
+
+void CFrameWnd::OnUpdateFrameTitle(BOOL bAddToTitle) {
+  if (!(GetStyle() & FWS_ADDTOTITLE)) return;
+  CDocument* doc = GetActiveDocument();
+  UpdateFrameTitleForDocument(bAddToTitle && doc ? doc->GetTitle().c_str() : nullptr);
+}
+
+void CFrameWnd::UpdateFrameTitleForDocument(const char* docName) {
+  std::string text = m_strTitle;
+  if (docName) {
+    text += " - ";
+    text += docName;
+    if (m_nWindow > 0) text += ":" + std::to_string(m_nWindow);
+  }
+  if (GetWindowText() != text) SetWindowText(text.c_str());
+}
+
+void CFrameWnd::InitialUpdateFrame(CDocument* pDoc, BOOL bMakeVisible) {
+  CView* view = nullptr;
+  if (!GetActiveView()) {
+    view = dynamic_cast<CView*>(CWnd::FromHandle(::GetDlgItem(m_hWnd, AFX_IDW_PANE_FIRST)));
+    if (view) SetActiveView(view);
+  }
+  if (bMakeVisible) {
+    if (CView* active = GetActiveView()) active->OnInitialUpdate();
+    ActivateFrame(-1);
+    if (view) view->OnActivateView(TRUE, view, view);
+  }
+  if (pDoc) pDoc->UpdateFrameCounts();
+  OnUpdateFrameTitle(TRUE);
+}
+
+void CFrameWnd::ActivateFrame(int nCmdShow) {
+  if (nCmdShow == -1) nCmdShow = ::IsIconic(m_hWnd) ? SW_RESTORE : SW_SHOW;
+  ShowWindow(nCmdShow);
+  if (!(GetStyle() & WS_CHILD)) ::SetForegroundWindow(m_hWnd);
+}
+
+void CFrameWnd::OnIdleUpdateCmdUI() {
+  if (!m_hWnd) return;
+  for (CControlBar* bar : controlBars_) {
+    if (bar->m_hWnd && (::GetWindowLongPtrA(bar->m_hWnd, GWL_STYLE) & WS_VISIBLE)) bar->OnUpdateCmdUI(this, TRUE);
+  }
+  if (!inMenu_ && lastFlybyId_ == 0) {
+    if (auto* bar = dynamic_cast<CStatusBar*>(GetControlBar(AFX_IDW_STATUS_BAR))) {
+      const std::string idle = fw::LoadStringResource(AFX_IDS_IDLEMESSAGE, "Ready");
+      if (bar->GetPaneText(0) != idle) bar->SetPaneText(0, idle.c_str());
+    }
+  }
+  OnUpdateFrameTitle(TRUE);
+}
+
+void CFrameWnd::OnClose() {
+  CWinApp* app = AfxGetApp();
+  if (app && app->m_pMainWnd == this) {
+    if (!app->SaveAllModified()) return;
+    app->CloseAllDocuments();
+    if (AfxOleGetLockCount() > 0) {
+      // Automation clients still use documents: hide and end when they let go.
+      ShowWindow(SW_HIDE);
+      AfxOleSetUserCtrl(FALSE);
+      return;
+    }
+    DestroyWindow();
+    return;
+  }
+  CDocument* doc = GetActiveDocument();
+  if (doc && !doc->CanCloseFrame(this)) return;
+  if (doc && doc->m_bAutoDelete) {
+    bool otherFrame = false;
+    for (CView* view : doc->GetViews()) {
+      if (view->GetParentFrame() != this) otherFrame = true;
+    }
+    if (!otherFrame) {
+      doc->OnCloseDocument();  // destroys this frame too
+      return;
+    }
+  }
+  DestroyWindow();
+}
+
+void CFrameWnd::PostNcDestroy() { delete this; }

@@ -1,0 +1,308 @@
+#include "agent/framework/ui/print.h"
+
+#include <string>
+#include <utility>
+
+#include "agent/framework/ui/afx_ids.h"
+#include "agent/framework/ui/document.h"
+#include "agent/framework/ui/win_app.h"
+
+namespace fw {
+namespace {
+DrawTextObserver& Observer() {
+  static DrawTextObserver observer;
+  return observer;
+}
+}  // namespace
+
+void SetDrawTextObserver(DrawTextObserver observer) { Observer() = std::move(observer); }
+
+}  // namespace fw
+
+int CDC::DrawText(const char* text, int count, RECT* rect, UINT format) {
+  if (const auto& observer = fw::Observer(); observer && rect) observer(m_hDC, text, count, *rect, format);
+  return ::DrawTextA(m_hDC, text, count, rect, format);
+}
+
+CPrintInfo::CPrintInfo() {
+  m_pd.lStructSize = sizeof m_pd;
+  m_pd.Flags = PD_ALLPAGES | PD_USEDEVMODECOPIESANDCOLLATE | PD_NOPAGENUMS | PD_HIDEPRINTTOFILE | PD_NOSELECTION |
+               PD_RETURNDC;
+  m_pd.nMinPage = 1;
+  m_pd.nMaxPage = 0xFFFF;
+  m_pd.nFromPage = 1;
+  m_pd.nToPage = 0xFFFF;
+}
+
+CPrintInfo::~CPrintInfo() {
+  // hDevMode and hDevNames belong to the application (its printer choice); the DC is ours.
+  if (m_pd.hDC) ::DeleteDC(m_pd.hDC);
+}
+
+namespace {
+
+// A printer DC for the device named in hDevNames (with the settings of hDevMode).
+HDC CreatePrinterDC(HGLOBAL devNames, HGLOBAL devMode) {
+  if (!devNames) return nullptr;
+  auto* names = static_cast<DEVNAMES*>(::GlobalLock(devNames));
+  if (!names) return nullptr;
+  const char* base = reinterpret_cast<const char*>(names);
+  auto* mode = devMode ? static_cast<DEVMODEA*>(::GlobalLock(devMode)) : nullptr;
+  HDC dc = ::CreateDCA(base + names->wDriverOffset, base + names->wDeviceOffset, base + names->wOutputOffset, mode);
+  if (mode) ::GlobalUnlock(devMode);
+  ::GlobalUnlock(devNames);
+  return dc;
+}
+
+
+// DoPreparePrinting: the print dialog (or the default printer for Print Direct and preview) and
+// the printer's device context in pInfo->m_pd.hDC.
+BOOL PreparePrinting(CPrintInfo* pInfo) {
+  CWinApp* app = AfxGetApp();
+  if (!app) return FALSE;
+  pInfo->m_pd.nFromPage = static_cast<WORD>(pInfo->GetMinPage());
+  pInfo->m_pd.nToPage = static_cast<WORD>(pInfo->GetMaxPage());
+  if (pInfo->m_bPreview || pInfo->m_bDirect) {
+    if (!pInfo->m_pd.hDC) {
+      if (!app->GetPrinterDeviceDefaults(&pInfo->m_pd)) {
+        if (pInfo->m_bPreview) {
+          // No printer at all: preview on a page of the screen's size rather than not at all.
+          pInfo->m_pd.hDC = ::CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
+          return pInfo->m_pd.hDC != nullptr;
+        }
+        // No default printer: let the user pick or install one.
+        if (app->DoPrintDialog(&pInfo->m_pd) != IDOK) return FALSE;
+      }
+      if (!pInfo->m_pd.hDC) pInfo->m_pd.hDC = CreatePrinterDC(pInfo->m_pd.hDevNames, pInfo->m_pd.hDevMode);
+      if (!pInfo->m_pd.hDC) return FALSE;
+    }
+  } else {
+    pInfo->m_pd.Flags |= PD_RETURNDC;
+    if (app->DoPrintDialog(&pInfo->m_pd) != IDOK) return FALSE;
+  }
+  return pInfo->m_pd.hDC != nullptr;
+}
+
+// OnPreparePrinting, then OnBeginPrinting, the pages (OnPrepareDC + OnPrint) and OnEndPrinting.
+void PrintView(CView* view, CPrintInfo* pInfo) {
+  if (!view->OnPreparePrinting(pInfo) || !pInfo->m_pd.hDC) return;
+  CDC dc(pInfo->m_pd.hDC);
+  dc.m_bPrinting = TRUE;
+
+  std::string title = view->GetDocument() ? view->GetDocument()->GetTitle() : std::string();
+  DOCINFOA docInfo{};
+  docInfo.cbSize = sizeof docInfo;
+  docInfo.lpszDocName = title.c_str();
+
+  // The program waits for the printer: no input to the main window meanwhile.
+  CWnd* main = AfxGetMainWnd();
+  const bool disable = main && main->m_hWnd && main->IsWindowEnabled();
+  if (disable) main->EnableWindow(FALSE);
+
+  view->OnBeginPrinting(&dc, pInfo);
+  bool failed = ::StartDocA(dc.m_hDC, &docInfo) <= 0;
+  if (!failed) {
+    // The print dialog offers no page range (PD_NOPAGENUMS): every page of the document.
+    for (pInfo->m_nCurPage = pInfo->GetMinPage(); pInfo->m_nCurPage <= pInfo->GetMaxPage(); ++pInfo->m_nCurPage) {
+      view->OnPrepareDC(&dc, pInfo);
+      if (!pInfo->m_bContinuePrinting) break;
+      if (::StartPage(dc.m_hDC) <= 0) {
+        failed = true;
+        break;
+      }
+      pInfo->m_rectDraw = RECT{0, 0, dc.GetDeviceCaps(HORZRES), dc.GetDeviceCaps(VERTRES)};
+      ::DPtoLP(dc.m_hDC, reinterpret_cast<POINT*>(&pInfo->m_rectDraw), 2);
+      view->OnPrint(&dc, pInfo);
+      if (::EndPage(dc.m_hDC) <= 0) {
+        failed = true;
+        break;
+      }
+    }
+    if (failed) {
+      ::AbortDoc(dc.m_hDC);
+    } else {
+      ::EndDoc(dc.m_hDC);
+    }
+  }
+  view->OnEndPrinting(&dc, pInfo);
+  if (disable) main->EnableWindow(TRUE);
+  if (failed) AfxMessageBox(fw::LoadStringResource(AFX_IDP_FAILED_TO_START_PRINT, "Failed to start print job."));
+}
+
+// File > Print Preview: a modal window that shows page 1 as the view prints it, scaled to fit.
+
+constexpr int kButtonBarHeight = 32;
+constexpr int kMargin = 16;
+
+class PreviewWindow : public CWnd {
+ public:
+  PreviewWindow(CView* view, CPrintInfo* info) : view_(view), info_(info) {}
+
+  bool closed = false;
+  bool printRequested = false;
+
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+    switch (message) {
+      case WM_CREATE:
+        AddButton("&Print...", ID_FILE_PRINT, 8);
+        AddButton("&Close", AFX_ID_PREVIEW_CLOSE, 96);
+        return 0;
+      case WM_COMMAND:
+        if (LOWORD(wParam) == ID_FILE_PRINT) {
+          printRequested = true;
+          DestroyWindow();
+        } else if (LOWORD(wParam) == AFX_ID_PREVIEW_CLOSE || LOWORD(wParam) == IDCANCEL) {
+          DestroyWindow();
+        }
+        return 0;
+      case WM_CLOSE:
+        DestroyWindow();
+        return 0;
+      case WM_DESTROY:
+        closed = true;
+        return 0;
+      case WM_PAINT:
+        Paint();
+        return 0;
+      case WM_SIZE:
+        Invalidate(TRUE);
+        return 0;
+      default:
+        return CWnd::WindowProc(message, wParam, lParam);
+    }
+  }
+
+ private:
+  void AddButton(const char* text, UINT id, int x) {
+    HWND button = ::CreateWindowExA(0, "BUTTON", text, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, x, 4, 80,
+                                    24, m_hWnd, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)),
+                                    AfxGetInstanceHandle(), nullptr);
+    ::SendMessageA(button, WM_SETFONT, reinterpret_cast<WPARAM>(::GetStockObject(DEFAULT_GUI_FONT)), TRUE);
+  }
+
+  void Paint() {
+    PAINTSTRUCT ps;
+    HDC hdc = ::BeginPaint(m_hWnd, &ps);
+    HDC printer = info_->m_pd.hDC;
+    RECT client{};
+    ::GetClientRect(m_hWnd, &client);
+    const int pageWidth = ::GetDeviceCaps(printer, HORZRES);
+    const int pageHeight = ::GetDeviceCaps(printer, VERTRES);
+    const int areaWidth = client.right - 2 * kMargin;
+    const int areaHeight = client.bottom - kButtonBarHeight - 2 * kMargin;
+    if (pageWidth > 0 && pageHeight > 0 && areaWidth > 0 && areaHeight > 0) {
+      // The largest page of the printer's proportions that fits.
+      int width = areaWidth;
+      int height = MulDiv(width, pageHeight, pageWidth);
+      if (height > areaHeight) {
+        height = areaHeight;
+        width = MulDiv(height, pageWidth, pageHeight);
+      }
+      const int left = (client.right - width) / 2;
+      const int top = kButtonBarHeight + kMargin;
+      RECT shadow{left + 4, top + 4, left + width + 4, top + height + 4};
+      ::FillRect(hdc, &shadow, static_cast<HBRUSH>(::GetStockObject(GRAY_BRUSH)));
+      RECT page{left, top, left + width, top + height};
+      ::FillRect(hdc, &page, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+      ::FrameRect(hdc, &page, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+
+      const int saved = ::SaveDC(hdc);
+      ::IntersectClipRect(hdc, page.left, page.top, page.right, page.bottom);
+      ::SetMapMode(hdc, MM_ANISOTROPIC);
+      ::SetWindowExtEx(hdc, pageWidth, pageHeight, nullptr);
+      ::SetViewportExtEx(hdc, width, height, nullptr);
+      ::SetViewportOrgEx(hdc, left, top, nullptr);
+      // The printer's font, in the printer's units, so text scales like the page.
+      TEXTMETRICA metrics{};
+      char face[LF_FACESIZE] = {};
+      ::GetTextMetricsA(printer, &metrics);
+      ::GetTextFaceA(printer, sizeof face, face);
+      HFONT font = ::CreateFontA(metrics.tmHeight, 0, 0, 0, metrics.tmWeight, metrics.tmItalic, FALSE, FALSE,
+                                 metrics.tmCharSet, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                 metrics.tmPitchAndFamily, face);
+      HGDIOBJ oldFont = font ? ::SelectObject(hdc, font) : nullptr;
+      ::SetBkMode(hdc, TRANSPARENT);
+      {
+        CDC dc;
+        dc.m_hDC = hdc;
+        dc.m_hAttribDC = printer;
+        dc.m_bPrinting = TRUE;
+        info_->m_nCurPage = 1;
+        info_->m_bContinuePrinting = TRUE;
+        view_->OnPrepareDC(&dc, info_);
+        info_->m_rectDraw = RECT{0, 0, pageWidth, pageHeight};
+        view_->OnPrint(&dc, info_);
+      }
+      if (oldFont) ::SelectObject(hdc, oldFont);
+      if (font) ::DeleteObject(font);
+      ::RestoreDC(hdc, saved);
+    }
+    ::EndPaint(m_hWnd, &ps);
+  }
+
+  CView* view_;
+  CPrintInfo* info_;
+};
+
+
+void ShowPrintPreview(CView* view) {
+  bool print = false;
+  {
+    CPrintInfo info;
+    info.m_bPreview = TRUE;
+    if (!view->OnPreparePrinting(&info) || !info.m_pd.hDC) return;
+    CDC attributes(info.m_pd.hDC);
+    attributes.m_bPrinting = TRUE;
+    view->OnBeginPrinting(&attributes, &info);
+
+    CWnd* main = AfxGetMainWnd();
+    PreviewWindow window(view, &info);
+    const char* className = fw::RegisterWindowClass("FwPrintPreview", CS_HREDRAW | CS_VREDRAW,
+                                                reinterpret_cast<HBRUSH>(COLOR_APPWORKSPACE + 1));
+    std::string title = fw::AppTitle() + " - Print Preview";
+    RECT rect{CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT};
+    if (main && main->m_hWnd) main->GetWindowRect(&rect);
+    const bool shown = main && main->m_hWnd && main->IsWindowVisible();
+    if (window.CreateEx(0, className, title.c_str(), WS_OVERLAPPEDWINDOW | (shown ? WS_VISIBLE : 0), rect, main, 0)) {
+      // Modal: the main window waits until the preview closes.
+      const bool disable = main && main->m_hWnd && main->IsWindowEnabled();
+      if (disable) main->EnableWindow(FALSE);
+      MSG msg;
+      while (!window.closed) {
+        const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
+        if (got <= 0) {
+          if (got == 0) ::PostQuitMessage(static_cast<int>(msg.wParam));
+          window.DestroyWindow();
+          break;
+        }
+        if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE && window.m_hWnd) {
+          window.DestroyWindow();
+          continue;
+        }
+        ::TranslateMessage(&msg);
+        ::DispatchMessageA(&msg);
+      }
+      if (disable) main->EnableWindow(TRUE);
+      if (main && main->m_hWnd && shown) ::SetActiveWindow(main->m_hWnd);
+      print = window.printRequested;
+    }
+    view->OnEndPrinting(&attributes, &info);
+  }
+  if (print) {
+    CPrintInfo info;
+    PrintView(view, &info);
+  }
+}
+
+
+}  // namespace
+
+BOOL CView::DoPreparePrinting(CPrintInfo* pInfo) { return PreparePrinting(pInfo); }
+
+void CView::OnFilePrint() {
+  CPrintInfo info;
+  info.m_bDirect = fw::CurrentCommandId() == ID_FILE_PRINT_DIRECT;
+  PrintView(this, &info);
+}
+
+void CView::OnFilePrintPreview() { ShowPrintPreview(this); }

@@ -1,0 +1,55 @@
+#include "agent/framework/ui/recent_file_name.h"
+
+namespace fw {
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+}  // namespace
+
+std::string AbbreviateFileName(std::string_view path, size_t maxLength, bool atLeastName) {
+  if (path.size() <= maxLength) return std::string(path);
+  size_t nameStart = path.size();
+  while (nameStart > 0 && !IsSeparator(path[nameStart - 1]) && path[nameStart - 1] != ':') --nameStart;
+  const std::string name(path.substr(nameStart));
+  if (maxLength < name.size()) return atLeastName ? name : std::string();
+
+  // The kept head: the volume with its first directory ("C:\dir") or "\\server\share".
+  size_t cur = 0;
+  if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
+    cur = 2;
+    while (cur < path.size() && !IsSeparator(path[cur])) ++cur;
+  } else if (path.size() >= 2 && path[1] == ':') {
+    cur = 2;
+  }
+  if (cur >= path.size() || !IsSeparator(path[cur]) || nameStart == 0) return name;
+  if (nameStart - 1 > cur) {
+    size_t next = cur + 1;
+    while (next < nameStart - 1 && !IsSeparator(path[next])) ++next;
+    cur = next;
+  }
+  const size_t head = cur;
+  if (maxLength < head + 5 + name.size()) return name;  // "<head>\...\<name>" does not fit
+
+  // Drop directories after the head until the rest fits behind "\...".
+  size_t rest = cur;
+  while (head + 4 + (path.size() - rest) > maxLength && rest < nameStart - 1) {
+    ++rest;
+    while (rest < nameStart - 1 && !IsSeparator(path[rest])) ++rest;
+  }
+  std::string result(path.substr(0, head));
+  result += "\\...";
+  result += path.substr(rest);
+  return result;
+}
+
+std::string RecentFileMenuText(int number, std::string_view displayName) {
+  std::string text = "&" + std::to_string(number % 10) + " ";
+  for (char c : displayName) {
+    if (c == '&') text += '&';
+    text += c;
+  }
+  return text;
+}
+
+}  // namespace fw

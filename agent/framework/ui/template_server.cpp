@@ -1,0 +1,209 @@
+#include "agent/framework/ui/template_server.h"
+
+#include <objbase.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "agent/framework/ui/cmd_target.h"
+#include "agent/framework/ui/document.h"
+#include "agent/framework/ui/win_app.h"
+#include "common/win/handles.h"
+
+namespace {
+
+std::vector<COleObjectFactory*>& Factories() {
+  static std::vector<COleObjectFactory*> factories;
+  return factories;
+}
+
+std::string ClsidText(const CLSID& clsid) {
+  wchar_t wide[64] = {};
+  ::StringFromGUID2(clsid, wide, 64);
+  char text[64] = {};
+  ::WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+  return text;
+}
+
+// Sets the default value (name null) or a named value of root\subkey to a text.
+bool WriteText(HKEY root, const std::string& subkey, const char* name, const std::string& value) {
+  win::RegKey key;
+  if (::RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, key.put(),
+                        nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  return ::RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+// The class object handed to COM: creates objects through its factory.
+class COleObjectFactory::ClassFactory final : public IClassFactory {
+ public:
+  explicit ClassFactory(COleObjectFactory* owner) : owner_(owner) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IClassFactory) {
+      *ppv = static_cast<IClassFactory*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&refs_)); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG left = ::InterlockedDecrement(&refs_);
+    if (left == 0) delete this;
+    return static_cast<ULONG>(left);
+  }
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (outer) return CLASS_E_NOAGGREGATION;
+    if (!owner_) return E_UNEXPECTED;  // the factory was revoked
+    try {
+      IUnknown* object = owner_->OnCreateObject();
+      if (!object) return E_OUTOFMEMORY;
+      const HRESULT hr = object->QueryInterface(iid, ppv);
+      object->Release();
+      return hr;
+    } catch (...) {
+      return fw::FailureOfComCall();  // no exception of ours may reach COM
+    }
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+    if (lock) {
+      AfxOleLockApp();
+    } else {
+      AfxOleUnlockApp();
+    }
+    return S_OK;
+  }
+  void Disconnect() { owner_ = nullptr; }
+
+ private:
+  ~ClassFactory() = default;
+  LONG refs_ = 1;
+  COleObjectFactory* owner_;
+};
+
+COleObjectFactory::COleObjectFactory() { Factories().push_back(this); }
+
+COleObjectFactory::~COleObjectFactory() {
+  Revoke();
+  auto& all = Factories();
+  all.erase(std::remove(all.begin(), all.end(), this), all.end());
+}
+
+BOOL COleObjectFactory::Register() {
+  if (m_dwRegister) return TRUE;
+  if (m_clsid == CLSID{}) return FALSE;  // not connected
+  factory_ = new ClassFactory(this);
+  const HRESULT hr = ::CoRegisterClassObject(m_clsid, static_cast<IClassFactory*>(factory_), CLSCTX_LOCAL_SERVER,
+                                             m_bMultiInstance ? REGCLS_SINGLEUSE : REGCLS_MULTIPLEUSE, &m_dwRegister);
+  if (FAILED(hr)) {
+    m_dwRegister = 0;
+    factory_->Disconnect();
+    factory_->Release();
+    factory_ = nullptr;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+void COleObjectFactory::Revoke() {
+  if (m_dwRegister) ::CoRevokeClassObject(m_dwRegister);
+  m_dwRegister = 0;
+  if (factory_) {
+    factory_->Disconnect();
+    factory_->Release();
+    factory_ = nullptr;
+  }
+}
+
+BOOL COleObjectFactory::RegisterAll() {
+  BOOL ok = TRUE;
+  for (COleObjectFactory* factory : Factories()) {
+    if (factory->m_clsid != CLSID{} && !factory->Register()) ok = FALSE;
+  }
+  return ok;
+}
+
+void COleObjectFactory::RevokeAll() {
+  for (COleObjectFactory* factory : Factories()) factory->Revoke();
+}
+
+BOOL COleObjectFactory::UpdateRegistryAll(BOOL) { return TRUE; }
+
+void COleTemplateServer::ConnectTemplate(REFCLSID clsid, CDocTemplate* pDocTemplate, BOOL bMultiInstance) {
+  m_clsid = clsid;
+  m_pDocTemplate = pDocTemplate;
+  m_bMultiInstance = bMultiInstance;
+}
+
+IUnknown* COleTemplateServer::OnCreateObject() {
+  if (!m_pDocTemplate) return nullptr;
+  // The client's document: in a frame that is not shown.
+  CDocument* doc = m_pDocTemplate->OpenDocumentFile(nullptr, FALSE);
+  if (!doc) return nullptr;
+  doc->SetModifiedFlag();
+  if (!doc->IsAutomationEnabled()) {
+    doc->OnCloseDocument();
+    return nullptr;
+  }
+  // The framework's reference becomes the caller's: when the client lets go, the document closes.
+  IDispatch* dispatch = doc->GetIDispatch(TRUE);
+  doc->ReleaseFrameworkReference();
+  return dispatch;
+}
+
+BOOL COleTemplateServer::UpdateRegistry(int) {
+  if (!m_pDocTemplate || m_clsid == CLSID{}) return FALSE;
+  std::string progId;
+  std::string description;
+  m_pDocTemplate->GetDocString(progId, CDocTemplate::regFileTypeId);
+  m_pDocTemplate->GetDocString(description, CDocTemplate::regFileTypeName);
+  if (progId.empty()) return FALSE;
+  if (description.empty()) description = progId;
+
+  char path[MAX_PATH] = {};
+  const DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof path);
+  if (length == 0 || length >= sizeof path) return FALSE;
+  std::string server = path;
+  // A path with blanks must stay one argument when COM starts the server.
+  if (server.find(' ') != std::string::npos) server = "\"" + server + "\"";
+
+  const std::string clsid = ClsidText(m_clsid);
+  auto writeAll = [&](HKEY root, const std::string& prefix) {
+    return WriteText(root, prefix + progId, nullptr, description) &&
+           WriteText(root, prefix + progId + "\\CLSID", nullptr, clsid) &&
+           WriteText(root, prefix + "CLSID\\" + clsid, nullptr, description) &&
+           WriteText(root, prefix + "CLSID\\" + clsid + "\\ProgID", nullptr, progId) &&
+           WriteText(root, prefix + "CLSID\\" + clsid + "\\LocalServer32", nullptr, server);
+  };
+  if (writeAll(HKEY_CLASSES_ROOT, "")) return TRUE;
+  // Without the rights for the machine's classes, the user's own classes.
+  return writeAll(HKEY_CURRENT_USER, "Software\\Classes\\") ? TRUE : FALSE;
+}
+
+namespace {
+LONG g_locks = 0;
+BOOL g_userCtrl = TRUE;
+}  // namespace
+
+void AfxOleLockApp() { ++g_locks; }
+
+void AfxOleUnlockApp() {
+  if (g_locks <= 0) return;
+  if (--g_locks == 0 && !g_userCtrl) {
+    // The last object an automation client used is gone: end the application it started.
+    if (HWND main = fw::GetMainWindowHandle()) ::PostMessageA(main, WM_CLOSE, 0, 0);
+  }
+}
+
+LONG AfxOleGetLockCount() { return g_locks; }
+void AfxOleSetUserCtrl(BOOL bUserCtrl) { g_userCtrl = bUserCtrl; }

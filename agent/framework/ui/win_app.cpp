@@ -1,0 +1,465 @@
+#include <winsock2.h>  // before windows.h (through win_app.h), for AfxSocketInit
+
+#include "agent/framework/ui/win_app.h"
+
+#include <commctrl.h>
+
+#include <string>
+
+#include "agent/framework/ui/afx_ids.h"
+#include "agent/framework/ui/document.h"
+#include "agent/framework/ui/frame_wnd.h"
+#include "agent/framework/ui/recent_file_list.h"
+#include "agent/framework/ui/template_server.h"
+#include "common/win/handles.h"
+
+namespace {
+
+CWinApp* g_app = nullptr;
+
+// Messages after which the idle work is due again (not paint, timers or a repeated mouse move).
+bool IsIdleMessage(const MSG& msg) {
+  static POINT lastMouse{-1, -1};
+  static UINT lastMouseMessage = 0;
+  if (msg.message == WM_MOUSEMOVE || msg.message == WM_NCMOUSEMOVE) {
+    if (lastMouseMessage == msg.message && lastMouse.x == msg.pt.x && lastMouse.y == msg.pt.y) return false;
+    lastMouse = msg.pt;
+    lastMouseMessage = msg.message;
+    return true;
+  }
+  return msg.message != WM_PAINT && msg.message != WM_TIMER && msg.message != 0x0118 /* WM_SYSTIMER */;
+}
+
+}  // namespace
+
+CWinApp* AfxGetApp() { return g_app; }
+CWnd* AfxGetMainWnd() { return g_app ? g_app->m_pMainWnd : nullptr; }
+HINSTANCE AfxGetInstanceHandle() {
+  return g_app && g_app->m_hInstance ? g_app->m_hInstance : ::GetModuleHandleA(nullptr);
+}
+
+CWinApp::CWinApp(const char* appName) {
+  if (appName) m_strAppName = appName;
+  g_app = this;
+}
+
+CWinApp::~CWinApp() {
+  for (CDocTemplate* t : templates_) delete t;
+  templates_.clear();
+  if (m_hDevMode) ::GlobalFree(m_hDevMode);
+  if (m_hDevNames) ::GlobalFree(m_hDevNames);
+  if (g_app == this) g_app = nullptr;
+}
+
+const fw::CommandMap* CWinApp::GetCommandMap() const {
+  static const fw::CommandMap map(CCmdTarget::GetCommandMap(),
+                                  {
+                                      fw::OnCommandRange(ID_FILE_MRU_FIRST, ID_FILE_MRU_LAST, &CWinApp::OnOpenRecentFile),
+                                      fw::OnUpdateCommandUI(ID_FILE_MRU_FILE1, &CWinApp::OnUpdateRecentFileMenu),
+                                      fw::OnCommand(ID_APP_EXIT, &CWinApp::OnAppExit),
+                                  });
+  return &map;
+}
+
+void CWinApp::SetMainWnd(CWnd* wnd) {
+  m_pMainWnd = wnd;
+  fw::SetMainWindowHandle(wnd ? wnd->m_hWnd : nullptr);
+}
+
+BOOL CWinApp::InitInstance() { return TRUE; }
+
+int CWinApp::ExitInstance() { return m_nExitCode; }
+
+BOOL CWinApp::PumpMessage() {
+  const BOOL got = ::GetMessageA(&msgCur_, nullptr, 0, 0);
+  if (got == 0) {
+    m_nExitCode = static_cast<int>(msgCur_.wParam);
+    return FALSE;
+  }
+  if (got == -1) return FALSE;
+  if (!PreTranslateMessage(&msgCur_)) {
+    ::TranslateMessage(&msgCur_);
+    ::DispatchMessageA(&msgCur_);
+  }
+  return TRUE;
+}
+
+BOOL CWinApp::PreTranslateMessage(MSG* msg) {
+  // Offer the message to the framework windows from its target up to the main window.
+  HWND main = m_pMainWnd ? m_pMainWnd->m_hWnd : nullptr;
+  for (HWND hwnd = msg->hwnd; hwnd; hwnd = ::GetParent(hwnd)) {
+    if (CWnd* wnd = CWnd::FromHandle(hwnd)) {
+      if (wnd->PreTranslateMessage(msg)) return TRUE;
+    }
+    if (hwnd == main) return FALSE;
+  }
+  // A message for a window outside the main frame (e.g. the thread's own) still gets the main
+  // frame's accelerators when the main frame is the active window.
+  if (m_pMainWnd && m_pMainWnd->m_hWnd && msg->hwnd == nullptr) return m_pMainWnd->PreTranslateMessage(msg);
+  return FALSE;
+}
+
+void CWinApp::OnIdle() {
+  if (auto* frame = dynamic_cast<CFrameWnd*>(m_pMainWnd)) {
+    if (frame->m_hWnd) frame->OnIdleUpdateCmdUI();
+  }
+}
+
+int CWinApp::Run() {
+  bool idle = true;
+  MSG peek;
+  for (;;) {
+    if (idle && !::PeekMessageA(&peek, nullptr, 0, 0, PM_NOREMOVE)) {
+      OnIdle();
+      idle = false;
+    }
+    do {
+      if (!PumpMessage()) return ExitInstance();
+      if (IsIdleMessage(msgCur_)) idle = true;
+    } while (::PeekMessageA(&peek, nullptr, 0, 0, PM_NOREMOVE));
+  }
+}
+
+// ---- profile -------------------------------------------------------------------------------
+
+void CWinApp::SetRegistryKey(const char* key) {
+  m_strRegistryKey = key ? key : "";
+  m_strProfileName = m_strAppName.empty() ? fw::AppTitle() : m_strAppName;
+}
+
+namespace {
+
+// HKCU\Software\<key>\<profile>[\<section>], opened for reading: reading creates no key.
+win::RegKey OpenProfileKey(const CWinApp& app, const char* section) {
+  win::RegKey key;
+  if (app.m_strRegistryKey.empty()) return key;
+  std::string path = "Software\\" + app.m_strRegistryKey + "\\" + app.m_strProfileName;
+  if (section && *section) path += std::string("\\") + section;
+  key.Open(HKEY_CURRENT_USER, path.c_str(), KEY_READ);
+  return key;
+}
+
+}  // namespace
+
+std::string CWinApp::GetProfileString(const char* section, const char* entry, const char* defaultValue) {
+  const std::string fallback = defaultValue ? defaultValue : "";
+  win::RegKey key = OpenProfileKey(*this, section);
+  if (!key) return fallback;
+  DWORD type = 0;
+  DWORD size = 0;
+  if (::RegQueryValueExA(key.get(), entry, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+      (type != REG_SZ && type != REG_EXPAND_SZ)) {
+    return fallback;
+  }
+  std::string value(size + 1, '\0');
+  if (::RegQueryValueExA(key.get(), entry, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size) !=
+      ERROR_SUCCESS) {
+    return fallback;
+  }
+  value.resize(size);
+  // The stored size may or may not count the terminating zero.
+  const size_t end = value.find('\0');
+  if (end != std::string::npos) value.resize(end);
+  return value;
+}
+
+void CWinApp::LoadStdProfileSettings(UINT nMaxMRU) {
+  if (nMaxMRU == 0) return;
+  m_pRecentFileList = std::make_unique<CRecentFileList>(static_cast<int>(nMaxMRU));
+  m_pRecentFileList->ReadList();
+}
+
+void CWinApp::AddToRecentFileList(const char* path) {
+  if (m_pRecentFileList && path && *path) m_pRecentFileList->Add(path);
+}
+
+// ---- documents -----------------------------------------------------------------------------
+
+void CWinApp::AddDocTemplate(CDocTemplate* pTemplate) {
+  if (!pTemplate) return;
+  pTemplate->LoadTemplate();
+  templates_.push_back(pTemplate);
+}
+
+CDocument* CWinApp::OpenDocumentFile(const char* path) {
+  if (templates_.empty() || !path) return nullptr;
+  char full[MAX_PATH * 2] = {};
+  std::string name = path;
+  if (::GetFullPathNameA(path, sizeof full, full, nullptr) > 0) name = full;
+  // An open document of that file gets its window activated instead of a second copy.
+  for (CDocTemplate* t : templates_) {
+    for (CDocument* doc : t->GetDocuments()) {
+      if (!doc->GetPathName().empty() && lstrcmpiA(doc->GetPathName().c_str(), name.c_str()) == 0) {
+        if (!doc->GetViews().empty()) {
+          if (CFrameWnd* frame = reinterpret_cast<CWnd*>(doc->GetViews().front())->GetParentFrame()) {
+            frame->ActivateFrame();
+          }
+        }
+        return doc;
+      }
+    }
+  }
+  return templates_.front()->OpenDocumentFile(name.c_str());
+}
+
+void CWinApp::CloseAllDocuments() {
+  for (CDocTemplate* t : templates_) t->CloseAllDocuments();
+}
+
+BOOL CWinApp::SaveAllModified() {
+  for (CDocTemplate* t : templates_) {
+    if (!t->SaveAllModified()) return FALSE;
+  }
+  return TRUE;
+}
+
+void CWinApp::OnFileNew() {
+  if (templates_.empty()) {
+    AfxMessageBox(fw::LoadStringResource(AFX_IDP_FAILED_TO_CREATE_DOC, "Failed to create empty document."));
+    return;
+  }
+  templates_.front()->OpenDocumentFile(nullptr);
+}
+
+void CWinApp::OnFileOpen() {
+  std::string name;
+  if (!DoPromptFileName(name, TRUE, nullptr)) return;
+  OpenDocumentFile(name.c_str());
+}
+
+BOOL CWinApp::OnOpenRecentFile(UINT nID) {
+  if (!m_pRecentFileList) return FALSE;
+  const int index = static_cast<int>(nID - ID_FILE_MRU_FIRST);
+  if (index < 0 || index >= m_pRecentFileList->GetSize()) return FALSE;
+  const std::string path = (*m_pRecentFileList)[index];
+  if (path.empty()) return FALSE;
+  if (!OpenDocumentFile(path.c_str())) m_pRecentFileList->Remove(index);
+  return TRUE;
+}
+
+void CWinApp::OnUpdateRecentFileMenu(CCmdUI* pCmdUI) {
+  if (!m_pRecentFileList) {
+    pCmdUI->Enable(FALSE);
+    return;
+  }
+  m_pRecentFileList->UpdateMenu(pCmdUI);
+}
+
+void CWinApp::OnAppExit() {
+  if (m_pMainWnd && m_pMainWnd->m_hWnd) m_pMainWnd->SendMessage(WM_CLOSE);
+}
+
+// ---- command line --------------------------------------------------------------------------
+
+void CWinApp::ParseArguments(CCommandLineInfo& rCmdInfo, const std::vector<std::string>& args) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const char* param = args[i].c_str();
+    BOOL flag = FALSE;
+    const BOOL last = i + 1 == args.size();
+    if (param[0] == '-' || param[0] == '/') {
+      flag = TRUE;
+      ++param;  // only the one character
+    }
+    rCmdInfo.ParseParam(param, flag, last);
+  }
+}
+
+void CWinApp::ParseCommandLine(CCommandLineInfo& rCmdInfo) {
+  // The C runtime's split of the command line (argv), without the program name.
+  std::vector<std::string> args;
+  for (int i = 1; i < __argc; ++i) args.emplace_back(__argv[i] ? __argv[i] : "");
+  ParseArguments(rCmdInfo, args);
+}
+
+BOOL CWinApp::ProcessShellCommand(CCommandLineInfo& rCmdInfo) {
+  if (rCmdInfo.m_nShellCommand == CCommandLineInfo::FileOpen) {
+    return OpenDocumentFile(rCmdInfo.m_strFileName.c_str()) != nullptr;
+  }
+  size_t before = 0;
+  for (CDocTemplate* t : templates_) before += t->GetDocuments().size();
+  if (!OnCmdMsg(ID_FILE_NEW, CN_COMMAND, nullptr, nullptr)) OnFileNew();
+  size_t after = 0;
+  for (CDocTemplate* t : templates_) after += t->GetDocuments().size();
+  return after > before && m_pMainWnd != nullptr;
+}
+
+// ---- printer and file dialogs ----------------------------------------------------------------
+
+BOOL CWinApp::GetPrinterDeviceDefaults(PRINTDLGA* pd) {
+  if (!m_hDevNames) {
+    PRINTDLGA probe{};
+    probe.lStructSize = sizeof probe;
+    probe.Flags = PD_RETURNDEFAULT;
+    if (!::PrintDlgA(&probe)) return FALSE;
+    m_hDevMode = probe.hDevMode;
+    m_hDevNames = probe.hDevNames;
+  }
+  pd->hDevMode = m_hDevMode;
+  pd->hDevNames = m_hDevNames;
+  return TRUE;
+}
+
+INT_PTR CWinApp::DoPrintDialog(PRINTDLGA* pd) {
+  GetPrinterDeviceDefaults(pd);  // start from the current choice, if any
+  pd->hDevMode = m_hDevMode;
+  pd->hDevNames = m_hDevNames;
+  if (!pd->hwndOwner && m_pMainWnd && m_pMainWnd->IsWindowVisible()) pd->hwndOwner = m_pMainWnd->m_hWnd;
+  const BOOL ok = ::PrintDlgA(pd);
+  // The dialog may have replaced the device data: keep whatever it hands back.
+  if (pd->hDevMode != m_hDevMode && m_hDevMode) ::GlobalFree(m_hDevMode);
+  if (pd->hDevNames != m_hDevNames && m_hDevNames) ::GlobalFree(m_hDevNames);
+  m_hDevMode = pd->hDevMode;
+  m_hDevNames = pd->hDevNames;
+  return ok ? IDOK : IDCANCEL;
+}
+
+void CWinApp::OnFilePrintSetup() {
+  PRINTDLGA pd{};
+  pd.lStructSize = sizeof pd;
+  pd.Flags = PD_PRINTSETUP;
+  DoPrintDialog(&pd);
+}
+
+BOOL CWinApp::DoPromptFileName(std::string& fileName, BOOL bOpenFileDialog, CDocTemplate* pTemplate) {
+  std::string filter;
+  std::string defaultExt;
+  CDocTemplate* t = pTemplate ? pTemplate : (templates_.empty() ? nullptr : templates_.front());
+  if (t) {
+    std::string name, ext;
+    if (t->GetDocString(name, CDocTemplate::filterName) && t->GetDocString(ext, CDocTemplate::filterExt) &&
+        !name.empty() && !ext.empty()) {
+      filter += name;
+      filter += '\0';
+      filter += "*" + ext;
+      filter += '\0';
+      defaultExt = ext.substr(ext[0] == '.' ? 1 : 0);
+    }
+  }
+  filter += fw::LoadStringResource(AFX_IDS_ALLFILTER, "All Files (*.*)");
+  filter += '\0';
+  filter += "*.*";
+  filter += '\0';
+  filter += '\0';
+
+  char buffer[MAX_PATH * 2] = {};
+  lstrcpynA(buffer, fileName.c_str(), sizeof buffer);
+  OPENFILENAMEA ofn{};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = m_pMainWnd && m_pMainWnd->IsWindowVisible() ? m_pMainWnd->m_hWnd : nullptr;
+  ofn.lpstrFilter = filter.c_str();
+  ofn.lpstrFile = buffer;
+  ofn.nMaxFile = sizeof buffer;
+  ofn.lpstrDefExt = defaultExt.empty() ? nullptr : defaultExt.c_str();
+  ofn.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR |
+              (bOpenFileDialog ? OFN_FILEMUSTEXIST : OFN_OVERWRITEPROMPT);
+  const BOOL ok = bOpenFileDialog ? ::GetOpenFileNameA(&ofn) : ::GetSaveFileNameA(&ofn);
+  if (ok) fileName = buffer;
+  return ok;
+}
+
+// ---- entry ---------------------------------------------------------------------------------
+
+namespace fw {
+
+namespace {
+
+HWND g_mainWindow = nullptr;
+
+}  // namespace
+
+HWND GetMainWindowHandle() { return g_mainWindow; }
+void SetMainWindowHandle(HWND window) { g_mainWindow = window; }
+
+int RunApplication(HINSTANCE instance) {
+  CWinApp* app = AfxGetApp();
+  if (!app) return -1;
+  app->m_hInstance = instance;
+  if (app->m_strAppName.empty()) app->m_strAppName = AppTitle();
+  SetAppTitle(app->m_strAppName);
+
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_WIN95_CLASSES};
+  ::InitCommonControlsEx(&controls);
+
+  int code = 0;
+  if (!app->InitInstance()) {
+    if (app->m_pMainWnd && app->m_pMainWnd->m_hWnd) app->m_pMainWnd->DestroyWindow();
+    app->SetMainWnd(nullptr);
+    code = app->ExitInstance();
+  } else {
+    code = app->Run();
+  }
+  COleObjectFactory::RevokeAll();
+  return code;
+}
+
+BOOL PumpWaitingMessages() {
+  CWinApp* app = AfxGetApp();
+  MSG msg;
+  while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      ::PostQuitMessage(static_cast<int>(msg.wParam));
+      return FALSE;
+    }
+    if (app && app->PreTranslateMessage(&msg)) continue;
+    ::TranslateMessage(&msg);
+    ::DispatchMessageA(&msg);
+  }
+  if (app) app->OnIdle();
+  return TRUE;
+}
+
+}  // namespace fw
+
+// ---- command line --------------------------------------------------------------------------
+
+void CCommandLineInfo::ParseParam(const char* pszParam, BOOL bFlag, BOOL bLast) {
+  if (!bFlag && m_strFileName.empty() && pszParam) m_strFileName = pszParam;
+  if (bLast && m_nShellCommand == FileNew && !m_strFileName.empty()) m_nShellCommand = FileOpen;
+}
+
+// ---- message box and sockets ---------------------------------------------------------------
+
+int AfxMessageBox(const std::string& text, UINT type, UINT /*helpId*/) {
+  HWND owner = fw::GetMainWindowHandle();
+  // While a modal dialog of the main window is up, the box belongs to that dialog.
+  if (owner && IsWindow(owner)) owner = GetLastActivePopup(owner);
+  // A hidden or disabled owner would leave the box without a usable parent (hidden mode).
+  if (owner && (!IsWindow(owner) || !IsWindowVisible(owner) || !IsWindowEnabled(owner))) owner = nullptr;
+  // Like the system's own prompts: an icon that matches the buttons when none is given.
+  if ((type & MB_ICONMASK) == 0) {
+    switch (type & MB_TYPEMASK) {
+      case MB_OK:
+      case MB_OKCANCEL:
+        type |= MB_ICONEXCLAMATION;
+        break;
+      case MB_YESNO:
+      case MB_YESNOCANCEL:
+        type |= MB_ICONQUESTION;
+        break;
+      default:
+        break;
+    }
+  }
+  return MessageBoxA(owner, text.c_str(), fw::AppTitle().c_str(), type);
+}
+
+namespace {
+
+// Started once; WSACleanup at process end balances it.
+struct SocketLibrary {
+  bool started = false;
+  SocketLibrary() {
+    WSADATA data{};
+    started = ::WSAStartup(MAKEWORD(1, 1), &data) == 0;
+  }
+  ~SocketLibrary() {
+    if (started) ::WSACleanup();
+  }
+};
+
+}  // namespace
+
+BOOL AfxSocketInit() {
+  static SocketLibrary library;
+  return library.started ? TRUE : FALSE;
+}

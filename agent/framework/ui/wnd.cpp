@@ -1,0 +1,315 @@
+#include "agent/framework/ui/wnd.h"
+
+#include <unordered_map>
+#include <utility>
+
+#include "agent/framework/ui/afx_ids.h"
+#include "agent/framework/ui/frame_wnd.h"
+#include "agent/framework/ui/win_app.h"
+
+namespace {
+
+std::unordered_map<HWND, CWnd*>& WindowMap() {
+  static std::unordered_map<HWND, CWnd*> map;
+  return map;
+}
+
+// The object whose window CreateWindowEx is creating right now: bound to the first message that
+// arrives for an unknown window (WM_GETMINMAXINFO or WM_NCCREATE come before CreateWindowEx
+// returns).
+CWnd* g_creating = nullptr;
+
+// The message being handled, for Default(): saved per nesting level.
+struct CurrentMessage {
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+};
+thread_local CurrentMessage* g_current = nullptr;
+
+}  // namespace
+
+LRESULT CALLBACK FwWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  CWnd* wnd = CWnd::FromHandle(hwnd);
+  if (!wnd && g_creating) {
+    wnd = std::exchange(g_creating, nullptr);
+    wnd->Attach(hwnd);
+  }
+  if (!wnd) return ::DefWindowProcA(hwnd, message, wParam, lParam);
+
+  CurrentMessage current{message, wParam, lParam};
+  CurrentMessage* saved = std::exchange(g_current, &current);
+  LRESULT result = 0;
+  bool failed = false;
+  try {
+    result = wnd->WindowProc(message, wParam, lParam);
+  } catch (...) {
+    fw::ReportUnhandledException("a window procedure");
+    failed = true;
+  }
+  g_current = saved;
+
+  if (message == WM_NCDESTROY) {
+    // The window is gone whatever its handlers did: the object lets go of it.
+    CWinApp* app = AfxGetApp();
+    if (app && app->m_pMainWnd == wnd) {
+      // The main window is gone: the application ends.
+      app->SetMainWnd(nullptr);
+      ::PostQuitMessage(0);
+    }
+    wnd->Detach();
+    try {
+      if (!wnd->deleting_) wnd->PostNcDestroy();
+    } catch (...) {
+      fw::ReportUnhandledException("PostNcDestroy");
+    }
+  }
+  return failed ? fw::AnswerFailedMessage(message) : result;
+}
+
+namespace fw {
+
+const char* RegisterWindowClass(const char* name, UINT style, HBRUSH background) {
+  WNDCLASSEXA existing{};
+  existing.cbSize = sizeof existing;
+  if (::GetClassInfoExA(::GetModuleHandleA(nullptr), name, &existing)) return name;
+  WNDCLASSEXA wc{};
+  wc.cbSize = sizeof wc;
+  wc.style = style;
+  wc.lpfnWndProc = FwWindowProc;
+  wc.hInstance = ::GetModuleHandleA(nullptr);
+  wc.hCursor = ::LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+  wc.hbrBackground = background;
+  wc.lpszClassName = name;
+  ::RegisterClassExA(&wc);
+  return name;
+}
+
+LRESULT AnswerFailedMessage(UINT message) {
+  if (message == WM_CREATE) return -1;
+  if (message == WM_COMMAND) {
+    try {
+      AfxMessageBox(LoadStringResource(AFX_IDP_COMMAND_FAILURE, "Command failed."));
+    } catch (...) {
+      ReportUnhandledException("the failed command's message");
+    }
+  }
+  return 0;
+}
+
+const char* DefaultWindowClass() {
+  return RegisterWindowClass("FwWnd", CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS,
+                             reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1));
+}
+
+}  // namespace fw
+
+CWnd::~CWnd() {
+  deleting_ = true;
+  if (m_hWnd && ::IsWindow(m_hWnd)) {
+    if (superProc_) {
+      UnsubclassWindow();
+    } else {
+      ::DestroyWindow(m_hWnd);
+    }
+  }
+  if (m_hWnd) Detach();
+}
+
+CWnd* CWnd::FromHandle(HWND hwnd) {
+  if (!hwnd) return nullptr;
+  auto it = WindowMap().find(hwnd);
+  return it == WindowMap().end() ? nullptr : it->second;
+}
+
+void CWnd::Attach(HWND hwnd) {
+  m_hWnd = hwnd;
+  WindowMap()[hwnd] = this;
+}
+
+void CWnd::Detach() {
+  if (m_hWnd) WindowMap().erase(m_hWnd);
+  m_hWnd = nullptr;
+  superProc_ = nullptr;
+}
+
+BOOL CWnd::PreCreateWindow(CREATESTRUCTA& cs) {
+  if (!cs.lpszClass) cs.lpszClass = fw::DefaultWindowClass();
+  return TRUE;
+}
+
+BOOL CWnd::CreateEx(DWORD dwExStyle, const char* className, const char* windowName, DWORD dwStyle,
+                    const RECT& rect, CWnd* parent, UINT nID, void* createParam) {
+  CREATESTRUCTA cs{};
+  cs.dwExStyle = dwExStyle;
+  cs.lpszClass = className;
+  cs.lpszName = windowName;
+  cs.style = static_cast<LONG>(dwStyle);
+  cs.x = rect.left;
+  cs.y = rect.top;
+  cs.cx = rect.right - rect.left;
+  cs.cy = rect.bottom - rect.top;
+  cs.hwndParent = parent ? parent->m_hWnd : nullptr;
+  cs.hMenu = (dwStyle & WS_CHILD) ? reinterpret_cast<HMENU>(static_cast<UINT_PTR>(nID)) : nullptr;
+  cs.hInstance = GetModuleHandleA(nullptr);
+  cs.lpCreateParams = createParam;
+  return CreateFromStruct(cs);
+}
+
+BOOL CWnd::CreateFromStruct(CREATESTRUCTA& cs) {
+  if (!PreCreateWindow(cs)) {
+    PostNcDestroy();
+    return FALSE;
+  }
+  CWnd* saved = std::exchange(g_creating, this);
+  HWND hwnd = ::CreateWindowExA(cs.dwExStyle, cs.lpszClass, cs.lpszName, static_cast<DWORD>(cs.style), cs.x,
+                                cs.y, cs.cx, cs.cy, cs.hwndParent, cs.hMenu, cs.hInstance, cs.lpCreateParams);
+  g_creating = saved;
+  // A failed creation has already run WM_NCDESTROY (and PostNcDestroy) if the window existed.
+  return hwnd != nullptr;
+}
+
+BOOL CWnd::DestroyWindow() {
+  if (!m_hWnd) return FALSE;
+  return ::DestroyWindow(m_hWnd);
+}
+
+void CWnd::PostNcDestroy() {}
+
+BOOL CWnd::SubclassWindow(HWND hwnd) {
+  if (!hwnd || FromHandle(hwnd)) return FALSE;
+  Attach(hwnd);
+  superProc_ = reinterpret_cast<WNDPROC>(
+      ::SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FwWindowProc)));
+  return TRUE;
+}
+
+HWND CWnd::UnsubclassWindow() {
+  HWND hwnd = m_hWnd;
+  if (!hwnd || !superProc_) return nullptr;
+  ::SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(superProc_));
+  superProc_ = nullptr;
+  Detach();
+  return hwnd;
+}
+
+LRESULT CWnd::Default() {
+  if (!g_current) return 0;
+  return DefWindowProc(g_current->message, g_current->wParam, g_current->lParam);
+}
+
+LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (superProc_) return ::CallWindowProcA(superProc_, m_hWnd, message, wParam, lParam);
+  return ::DefWindowProcA(m_hWnd, message, wParam, lParam);
+}
+
+LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+      return OnCreate(reinterpret_cast<LPCREATESTRUCTA>(lParam)) == -1 ? -1 : 0;
+    case WM_COMMAND:
+      if (OnCommand(wParam, lParam)) return 0;
+      break;
+    case WM_NOTIFY: {
+      LRESULT result = 0;
+      if (OnNotify(wParam, lParam, &result)) return result;
+      break;
+    }
+    case WM_SIZE:
+      OnSize(static_cast<UINT>(wParam), LOWORD(lParam), HIWORD(lParam));
+      return 0;
+    case WM_PAINT:
+      OnPaint();
+      return 0;
+    case WM_CLOSE:
+      OnClose();
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProc(message, wParam, lParam);
+}
+
+namespace {
+
+// Menu and accelerator commands are checked against their update handler first, so that a
+// command shown disabled cannot run through its accelerator.
+class TestCmdUI : public CCmdUI {
+ public:
+  BOOL enabled = TRUE;
+  void Enable(BOOL bOn) override {
+    enabled = bOn;
+    m_bEnableChanged = TRUE;
+  }
+};
+
+}  // namespace
+
+BOOL CWnd::OnCommand(WPARAM wParam, LPARAM lParam) {
+  const UINT nID = LOWORD(wParam);
+  const int code = HIWORD(wParam);
+  if (lParam == 0) {  // menu (code 0) or accelerator (code 1)
+    if (nID == 0) return FALSE;
+    TestCmdUI state;
+    state.m_nID = nID;
+    OnCmdMsg(nID, CN_UPDATE_COMMAND_UI, &state, nullptr);
+    if (!state.enabled) return TRUE;  // disabled: swallowed
+    return OnCmdMsg(nID, CN_COMMAND, nullptr, nullptr);
+  }
+  // A control's notification: code 0 (a button click) counts as a command, other codes only
+  // reach handlers of that code.
+  return OnCmdMsg(nID, code, nullptr, nullptr);
+}
+
+BOOL CWnd::OnNotify(WPARAM, LPARAM, LRESULT*) { return FALSE; }
+
+BOOL CWnd::PreTranslateMessage(MSG*) { return FALSE; }
+
+int CWnd::OnCreate(LPCREATESTRUCTA) { return static_cast<int>(Default()); }
+
+void CWnd::OnSize(UINT, int, int) { Default(); }
+
+void CWnd::OnPaint() { Default(); }
+
+void CWnd::OnClose() { Default(); }
+
+std::string CWnd::GetWindowText() const { return fw::WindowText(m_hWnd); }
+
+CFrameWnd* CWnd::GetParentFrame() const {
+  for (HWND hwnd = ::GetParent(m_hWnd); hwnd; hwnd = ::GetParent(hwnd)) {
+    if (auto* frame = dynamic_cast<CFrameWnd*>(FromHandle(hwnd))) return frame;
+  }
+  return nullptr;
+}
+
+CFrameWnd* CWnd::GetTopLevelFrame() const {
+  CFrameWnd* top = dynamic_cast<CFrameWnd*>(const_cast<CWnd*>(this));
+  for (HWND hwnd = ::GetParent(m_hWnd); hwnd; hwnd = ::GetParent(hwnd)) {
+    if (auto* frame = dynamic_cast<CFrameWnd*>(FromHandle(hwnd))) top = frame;
+  }
+  return top;
+}
+
+namespace fw {
+
+std::string WindowText(HWND window) {
+  const int length = ::GetWindowTextLengthA(window);
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  const int got = ::GetWindowTextA(window, text.data(), length + 1);
+  text.resize(static_cast<size_t>(got > 0 ? got : 0));
+  return text;
+}
+
+void SetWindowIcons(HWND window, HINSTANCE instance, UINT iconId) {
+  // LR_SHARED: the system owns the images, nothing to destroy.
+  auto load = [&](int width, int height) {
+    return reinterpret_cast<HICON>(::LoadImageA(instance, MAKEINTRESOURCEA(iconId), IMAGE_ICON,
+                                                width, height, LR_SHARED));
+  };
+  if (HICON bigIcon = load(::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON)))
+    ::SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon));
+  if (HICON smallIcon = load(::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON)))
+    ::SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon));
+}
+
+}  // namespace fw
