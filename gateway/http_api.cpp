@@ -526,6 +526,8 @@ bool HttpApi::Server::Bind(int& port, std::string& error) {
   const int threads = std::max(1, config_.httpThreads);
   daemon_ = MHD_start_daemon(
       flags, 0, &Server::OnAccept, this, &Server::OnRequest, this,  //
+      // First, so that libmicrohttpd's messages about the options after it reach our log too.
+      MHD_OPTION_EXTERNAL_LOGGER, &Server::OnLog, this,             //
       MHD_OPTION_LISTEN_SOCKET, fd.get(),                           //
       MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(threads),  //
       MHD_OPTION_CONNECTION_LIMIT, connections,                     //
@@ -533,7 +535,6 @@ bool HttpApi::Server::Bind(int& port, std::string& error) {
       MHD_OPTION_CONNECTION_MEMORY_LIMIT, kHeadBytes,                              //
       MHD_OPTION_NOTIFY_COMPLETED, &Server::OnCompleted, this,                     //
       MHD_OPTION_NOTIFY_CONNECTION, &Server::OnConnection, this,                   //
-      MHD_OPTION_EXTERNAL_LOGGER, &Server::OnLog, this,                            //
       MHD_OPTION_SIGPIPE_HANDLED_BY_APP, 1,                                        //
       MHD_OPTION_END);
   if (!daemon_) {

@@ -122,6 +122,14 @@ bool InProcessGateway::Start(std::string& error) {
 
 std::string InProcessGateway::LogText() const { return ReadFile(logDir_.path() + "/log"); }
 
+bool InProcessGateway::WaitForLog(const std::string& text, int timeoutMs) const {
+  for (int waited = 0;; waited += 50) {
+    if (LogText().find(text) != std::string::npos) return true;
+    if (waited >= timeoutMs) return false;
+    usleep(50000);
+  }
+}
+
 GatewayProcess::GatewayProcess(const std::string& configPath, const std::string& logPath) : logPath_(logPath) {
   std::string program = TALMERY_GATEWAY_EXE, flag = "--config", config = configPath;
   char* argv[] = {program.data(), flag.data(), config.data(), nullptr};

@@ -40,6 +40,9 @@ class InProcessGateway {
   bool Start(std::string& error);
   int Port() const { return gateway_->Port(); }
   std::string LogText() const;
+  // Waits until the log has a line with `text`: a state is stored before its line is written, so
+  // a state seen over HTTP may still be on its way to the log.
+  bool WaitForLog(const std::string& text, int timeoutMs) const;
   talmery::Config& config() { return config_; }
 
  private:
