@@ -108,9 +108,14 @@ TEST(Config, CombinationsThatCannotWork) {
       {"[sip]\npassword = \"tab\there\"\n", "sip.password: only printable characters are allowed"},
       {"[sip]\npassword = 1234567890123456789012345678901234567890123456789012345678901234\n",
        "sip.password: at most 63 bytes are allowed"},
-      {"[sip]\noutbound_proxy = pbx.example.com\n", "sip.outbound_proxy: \"pbx.example.com\" is not a sip: or sips: address"},
+      {"[sip]\noutbound_proxy = pbx.example.com\n", "sip.outbound_proxy: \"pbx.example.com\" is not a sip: address"},
+      {"[sip]\noutbound_proxy = sips:pbx.example.com\n",
+       "sip.outbound_proxy: \"sips:pbx.example.com\": TLS is not offered; use sip: with transport=udp or tcp"},
+      {"[sip]\noutbound_proxy = sip:pbx;transport=tls\n", "sip.outbound_proxy: transport=tls is not udp or tcp"},
+      {"[sip]\nlocal_address = pbx.example.com\n",
+       "sip.local_address: \"pbx.example.com\" is not an IP address (this machine's address towards the PBX)"},
       {"[sip]\noutbound_proxy = sip:;transport=udp\n", "sip.outbound_proxy: \"sip:;transport=udp\" names no host"},
-      {"[sip]\noutbound_proxy = sip:pbx;transport=sctp\n", "sip.outbound_proxy: transport=sctp is not udp, tcp or tls"},
+      {"[sip]\noutbound_proxy = sip:pbx;transport=sctp\n", "sip.outbound_proxy: transport=sctp is not udp or tcp"},
       {"[sip]\noutbound_proxy = \"sip:pbx\\\"x\"\n",
        "sip.outbound_proxy: \"sip:pbx\"x\" must not hold blanks, quotes or angle brackets"},
       {"[sip]\ndial = tel:{number}\n", "sip.dial: a sip: address with {number} is needed"},
@@ -131,7 +136,7 @@ TEST(Config, CombinationsThatCannotWork) {
 
 TEST(Config, ProxiesWithUriParameters) {
   for (const char* proxy : {"sip:pbx.example.com;transport=udp", "sip:10.0.0.1:5070;transport=tcp;lr",
-                            "sips:pbx.example.com;transport=tls", "sip:pbx.example.com"}) {
+                            "sip:[2001:db8::1]:5060;transport=udp", "sip:pbx.example.com"}) {
     Config c;
     std::string error;
     ASSERT_TRUE(ParseConfigText(std::string("[sip]\noutbound_proxy = ") + proxy + "\n", c, error)) << error;

@@ -2,8 +2,9 @@
 // it on a build without sanitizers). Prints table rows "| measure | result | how |".
 //   gateway_bench [requests, default 5000] [simultaneous calls, default 20]
 // 1. Accepted requests per second: 16 keep-alive clients post for the whole run; each accepted
-//    request is committed to the store (fsync) before its id is answered. The lines are left
-//    down, so that only the accepting path is measured.
+//    request is committed to the store (fsync) before its id is answered. The lines dial a port
+//    where nothing answers (an INVITE unanswered for 32 s each), so that the accepting path is
+//    what is measured.
 // 2. POST -> INVITE: a request posted, the INVITE read from a UDP socket that stands in for the
 //    PBX (and answers 486, so that each call ends at once).
 // 3. Simultaneous calls: that many calls at once to as many loopback phones; each phone's
@@ -97,9 +98,8 @@ std::string BaseConfig(const std::string& dir, int port) {
 void AcceptRate(int requests) {
   TempDir dir;
   const int base = phone::FreePortBlock(100, 1);
-  gwtest::WriteFile(dir.path() + "/g.conf", BaseConfig(dir.path(), base) + "[sip]\nbaresip = /nonexistent/baresip\n"
-                                            "sip_port = " + std::to_string(base + 10) + "\ncontrol_port = " +
-                                            std::to_string(base + 30) + "\n");
+  gwtest::WriteFile(dir.path() + "/g.conf", BaseConfig(dir.path(), base) + "[sip]\ndial = sip:{number}@127.0.0.1:" + std::to_string(base + 5) + "\n"
+                                            "sip_port = " + std::to_string(base + 10) + "\n");
   gwtest::GatewayProcess gateway(dir.path() + "/g.conf", dir.path() + "/g.log");
   if (!gateway.WaitUntilServing(20000)) return;
   const int clients = 16;
@@ -184,8 +184,7 @@ void PostToInvite(int samples) {
   InviteSink sink(base);
   gwtest::WriteFile(dir.path() + "/g.conf", BaseConfig(dir.path(), base + 50) +
                                                 "attempts = 1\n[sip]\ndial = sip:{number}@127.0.0.1:" + std::to_string(base) +
-                                                "\nsip_port = " + std::to_string(base + 10) + "\ncontrol_port = " +
-                                                std::to_string(base + 30) + "\nrtp_ports = " + std::to_string(base + 200) +
+                                                "\nsip_port = " + std::to_string(base + 10) + "\nrtp_ports = " + std::to_string(base + 200) +
                                                 "-" + std::to_string(base + 399) + "\n");
   gwtest::GatewayProcess gateway(dir.path() + "/g.conf", dir.path() + "/g.log");
   if (!gateway.WaitUntilServing(20000)) return;
@@ -222,7 +221,7 @@ void Simultaneous(int calls) {
   // Each call goes to its own phone: the dial template's port is the number's last part.
   std::string conf = BaseConfig(dir.path(), base) + "max_calls = " + std::to_string(calls) +
                      "\n[sip]\ndial = sip:5550100@127.0.0.1:{number}\nsip_port = " + std::to_string(base + 10) +
-                     "\ncontrol_port = " + std::to_string(base + 200) + "\nrtp_ports = " +
+                     "\nrtp_ports = " +
                      std::to_string(base + 300 + 210 * calls) + "-" + std::to_string(base + 300 + 210 * calls + 8 * calls - 1) + "\n";
   // The ports above are checked free for the phones; the gateway's RTP range lies after them.
   gwtest::WriteFile(dir.path() + "/g.conf", conf);
@@ -271,7 +270,7 @@ void IdleMemory() {
   TempDir dir;
   const int base = phone::FreePortBlock(400, 1);
   gwtest::WriteFile(dir.path() + "/g.conf", BaseConfig(dir.path(), base) + "[sip]\nsip_port = " + std::to_string(base + 10) +
-                                                "\ncontrol_port = " + std::to_string(base + 30) + "\nrtp_ports = " +
+                                                "\nrtp_ports = " +
                                                 std::to_string(base + 200) + "-" + std::to_string(base + 399) + "\n");
   gwtest::GatewayProcess gateway(dir.path() + "/g.conf", dir.path() + "/g.log");
   if (!gateway.WaitUntilServing(20000)) return;
@@ -380,9 +379,8 @@ class Crowd {
 void LatencyUnderSlowClients(int trickling, int idle, int samples) {
   TempDir dir;
   const int base = phone::FreePortBlock(100, 1);
-  gwtest::WriteFile(dir.path() + "/g.conf", BaseConfig(dir.path(), base) + "[sip]\nbaresip = /nonexistent/baresip\n"
-                                            "sip_port = " + std::to_string(base + 10) + "\ncontrol_port = " +
-                                            std::to_string(base + 30) + "\n");
+  gwtest::WriteFile(dir.path() + "/g.conf", BaseConfig(dir.path(), base) + "[sip]\ndial = sip:{number}@127.0.0.1:" + std::to_string(base + 5) + "\n"
+                                            "sip_port = " + std::to_string(base + 10) + "\n");
   gwtest::GatewayProcess gateway(dir.path() + "/g.conf", dir.path() + "/g.log");
   if (!gateway.WaitUntilServing(20000)) return;
   Crowd slow(base, 1, trickling, true), silent(base, 2, idle, false);
@@ -413,8 +411,8 @@ void MemoryDuringHugeBody(long long megabytes) {
   TempDir dir;
   const int base = phone::FreePortBlock(100, 1);
   gwtest::WriteFile(dir.path() + "/g.conf", BaseConfig(dir.path(), base) + "request_seconds = 60\n[sip]\n"
-                                            "baresip = /nonexistent/baresip\nsip_port = " + std::to_string(base + 10) +
-                                            "\ncontrol_port = " + std::to_string(base + 30) + "\n");
+                                            "dial = sip:{number}@127.0.0.1:" + std::to_string(base + 5) + "\nsip_port = " + std::to_string(base + 10) +
+                                            "\n");
   gwtest::GatewayProcess gateway(dir.path() + "/g.conf", dir.path() + "/g.log");
   if (!gateway.WaitUntilServing(20000)) return;
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
