@@ -28,6 +28,7 @@ struct Registration::Agent {
     tmr_cancel(&retry);
     tmr_cancel(&drop);
     mem_deref(reg);  // when registered, libre sends the REGISTER with Expires 0
+    mem_deref(asked);
   }
 
   static void Begin(void* arg) {
@@ -36,15 +37,20 @@ struct Registration::Agent {
     uint32_t routes = 0;
     const char** route = self->engine.Routes(routes);
     const std::string registrar = "sip:" + s.domain;
+    self->asked = static_cast<SipEngine::Asked*>(mem_deref(self->asked));
+    self->asked = self->engine.NewAsked();
+    if (!self->asked) return self->Down(ENOMEM);
     const int err = sipreg_register(&self->reg, self->engine.Stack(), registrar.c_str(), self->engine.Aor().c_str(),
                                     nullptr, self->engine.Aor().c_str(), static_cast<uint32_t>(s.registerSeconds),
                                     self->engine.Contact().c_str(), route, routes, 0, SipEngine::Credentials,
-                                    &self->engine, false, Answered, self, nullptr, nullptr);
-    if (err) {
-      self->reg = static_cast<sipreg*>(mem_deref(self->reg));
-      self->owner.SetState("down", std::strerror(err), NowMs() + 5000);
-      tmr_start(&self->retry, 5000, Begin, self);
-    }
+                                    self->asked, true, Answered, self, nullptr, nullptr);
+    if (err) self->Down(err);
+  }
+
+  void Down(int err) {
+    reg = static_cast<sipreg*>(mem_deref(reg));
+    owner.SetState("down", std::strerror(err), NowMs() + 5000);
+    tmr_start(&retry, 5000, Begin, this);
   }
 
   static void Answered(int err, const sip_msg* msg, void* arg) {
@@ -52,11 +58,15 @@ struct Registration::Agent {
     if (!err && msg && msg->scode < 200) return;
     if (!err && msg && msg->scode < 300) {
       self->refusals = 0;
+      self->asked->times = 0;  // a refresh or the removal may meet a new challenge
       self->owner.SetState("registered", "", 0);
       return;
     }
-    self->why = err ? std::strerror(err)
-                    : std::to_string(msg->scode) + (msg->reason.l ? " " + std::string(msg->reason.p, msg->reason.l) : "");
+    // A refused digest ends in our own refusal to answer the next challenge: the registrar's
+    // status says more than that.
+    self->why = msg && msg->scode >= 300
+                    ? std::to_string(msg->scode) + (msg->reason.l ? " " + std::string(msg->reason.p, msg->reason.l) : "")
+                    : std::strerror(err);
     // Not inside sipreg's own handler: released on the next turn of the loop.
     tmr_start(&self->drop, 0, Drop, self);
   }
@@ -72,6 +82,7 @@ struct Registration::Agent {
   Registration& owner;
   SipEngine& engine;
   sipreg* reg = nullptr;
+  SipEngine::Asked* asked = nullptr;
   tmr retry, drop;
   int refusals = 0;
   std::string why;

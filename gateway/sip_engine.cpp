@@ -233,8 +233,16 @@ void SipEngine::Incoming(const sip_msg* msg, void* arg) {
   sip_treply(nullptr, self->sip_, msg, 603, "Decline");
 }
 
+SipEngine::Asked* SipEngine::NewAsked() {
+  Asked* asked = static_cast<Asked*>(mem_zalloc(sizeof(Asked), nullptr));
+  if (asked) asked->engine = this;
+  return asked;
+}
+
 int SipEngine::Credentials(char** user, char** password, const char*, void* arg) {
-  const SipSettings& s = static_cast<SipEngine*>(arg)->config_.sip;
+  Asked* asked = static_cast<Asked*>(arg);
+  if (++asked->times > 1) return EACCES;
+  const SipSettings& s = asked->engine->config_.sip;
   const int err = str_dup(user, (s.authUser.empty() ? s.user : s.authUser).c_str());
   return err ? err : str_dup(password, s.password.c_str());
 }

@@ -66,8 +66,17 @@ class SipEngine {
   // An RTP socket (and RTCP on the port above) on the local address within rtp_ports.
   int ListenRtp(struct rtp_sock** rtp, void (*recvh)(const struct sa*, const struct rtp_header*, struct mbuf*, void*),
                 void* arg);
-  // Digest credentials for any realm: the configured user (or auth_user) and password.
-  static int Credentials(char** user, char** password, const char* realm, void* arg);
+  // Digest credentials for any realm: the configured user (or auth_user) and password, given
+  // once until the next success. libre would answer every new nonce of a registrar that keeps
+  // refusing (about 14 digests in a row with Kamailio); a second challenge means the password is
+  // wrong. An Asked is a libre object, held by the request that may outlive its owner (the BYE,
+  // the REGISTER that removes a binding): pass it with aref = true.
+  struct Asked {
+    SipEngine* engine;
+    int times;
+  };
+  Asked* NewAsked();
+  static int Credentials(char** user, char** password, const char* realm, void* asked);
 
  private:
   void Main();

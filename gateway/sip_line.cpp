@@ -92,6 +92,7 @@ class SipCall {
     mem_deref(session_);
     mem_deref(rtp_);
     mem_deref(sdp_);
+    mem_deref(asked_);
   }
   SipCall(const SipCall&) = delete;
   SipCall& operator=(const SipCall&) = delete;
@@ -129,6 +130,8 @@ class SipCall {
 
  private:
   int Invite(const std::string& uri) {
+    asked_ = static_cast<SipEngine::Asked*>(mem_deref(asked_));
+    if (!(asked_ = engine_.NewAsked())) return ENOMEM;
     mbuf* offer = nullptr;
     int err = sdp_encode(&offer, sdp_, true);
     if (err) return err;
@@ -136,7 +139,7 @@ class SipCall {
     const char** route = engine_.Routes(routes);
     err = sipsess_connect(&session_, engine_.Sessions(), uri.c_str(), nullptr, engine_.Aor().c_str(),
                           engine_.Contact().c_str(), route, routes, "application/sdp", offer, SipEngine::Credentials,
-                          &engine_, false, Offered, Answered, Progress, Established, Info, nullptr, Closed, this,
+                          asked_, true, Offered, Answered, Progress, Established, Info, nullptr, Closed, this,
                           "Allow: INVITE, ACK, BYE, CANCEL, INFO\r\n");
     mem_deref(offer);
     return err;
@@ -217,7 +220,11 @@ class SipCall {
     if (sdp_decode(self->sdp_, msg->mb, false) == 0) self->TakeMedia();
   }
 
-  static void Established(const sip_msg*, void* arg) { static_cast<SipCall*>(arg)->mailbox_.Put({CallEvent::Established, ""}); }
+  static void Established(const sip_msg*, void* arg) {
+    SipCall* self = static_cast<SipCall*>(arg);
+    self->asked_->times = 0;  // the BYE may meet a challenge of its own
+    self->mailbox_.Put({CallEvent::Established, ""});
+  }
 
   static void Info(struct sip* sip, const sip_msg* msg, void*) { sip_treply(nullptr, sip, msg, 200, "OK"); }
 
@@ -227,13 +234,14 @@ class SipCall {
     std::string reason;
     if (!self->failure_.empty()) {
       reason = self->failure_;
+    } else if (msg && !msg->req && msg->scode >= 300) {
+      // (With err set too when we declined a second challenge: the status says more.)
+      reason = std::to_string(msg->scode) + (msg->reason.l ? " " + Text(msg->reason) : "");
+      if (msg->scode < 400 && self->FollowRedirect(msg)) return;
     } else if (err) {
       reason = std::strerror(err);  // "Connection timed out": no answer to the INVITE at all
     } else if (msg && msg->req) {
       reason = "Connection reset by peer";  // the callee's BYE
-    } else if (msg) {
-      reason = std::to_string(msg->scode) + (msg->reason.l ? " " + Text(msg->reason) : "");
-      if (msg->scode >= 300 && msg->scode < 400 && self->FollowRedirect(msg)) return;
     } else {
       reason = "closed";
     }
@@ -273,6 +281,7 @@ class SipCall {
   std::vector<int16_t> message_;
   size_t position_ = 0;
   int redirects_ = 0;
+  SipEngine::Asked* asked_ = nullptr;
   std::string redirectTo_, failure_;
 };
 
