@@ -23,7 +23,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kPacketMs = 20;
 constexpr size_t kPacketSamples = kPhoneRate * kPacketMs / 1000;
-constexpr int kMaxRedirects = 3;
 
 std::string ReplaceAll(std::string text, const std::string& what, const std::string& with) {
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
@@ -84,11 +83,9 @@ class SipCall {
  public:
   SipCall(SipEngine& engine, Mailbox& mailbox) : engine_(engine), mailbox_(mailbox) {
     tmr_init(&packets_);
-    tmr_init(&redirect_);
   }
   ~SipCall() {
     tmr_cancel(&packets_);
-    tmr_cancel(&redirect_);
     mem_deref(session_);
     mem_deref(rtp_);
     mem_deref(sdp_);
@@ -235,9 +232,9 @@ class SipCall {
     if (!self->failure_.empty()) {
       reason = self->failure_;
     } else if (msg && !msg->req && msg->scode >= 300) {
-      // (With err set too when we declined a second challenge: the status says more.)
+      // (With err set too when we declined a second challenge: the status says more. A 3xx
+      // arrives here only when libre gave up following redirects: a loop.)
       reason = std::to_string(msg->scode) + (msg->reason.l ? " " + Text(msg->reason) : "");
-      if (msg->scode < 400 && self->FollowRedirect(msg)) return;
     } else if (err) {
       reason = std::strerror(err);  // "Connection timed out": no answer to the INVITE at all
     } else if (msg && msg->req) {
@@ -248,31 +245,13 @@ class SipCall {
     self->mailbox_.Put({CallEvent::Closed, reason});
   }
 
-  // A 3xx names where the callee is now: the call goes there, a few hops at most.
-  bool FollowRedirect(const sip_msg* msg) {
-    const sip_hdr* contact = sip_msg_hdr(msg, SIP_HDR_CONTACT);
-    sip_addr target{};
-    if (!contact || sip_addr_decode(&target, &contact->val) != 0 || ++redirects_ > kMaxRedirects) return false;
-    redirectTo_ = Text(target.auri);
-    // The old session is released on the next turn of the loop, not inside its own handler.
-    tmr_start(&redirect_, 0, Redirect, this);
-    return true;
-  }
-
-  static void Redirect(void* arg) {
-    SipCall* self = static_cast<SipCall*>(arg);
-    self->session_ = static_cast<sipsess*>(mem_deref(self->session_));
-    const int err = self->Invite(self->redirectTo_);
-    if (err) self->mailbox_.Put({CallEvent::Closed, std::string("redirect: ") + std::strerror(err)});
-  }
-
   SipEngine& engine_;
   Mailbox& mailbox_;
   sipsess* session_ = nullptr;
   struct rtp_sock* rtp_ = nullptr;
   sdp_session* sdp_ = nullptr;
   sdp_media* media_ = nullptr;
-  tmr packets_, redirect_;
+  tmr packets_;
   sa remote_{};
   uint8_t payloadType_ = 0;
   bool alaw_ = false, sending_ = false, first_ = true, playing_ = false, ended_ = false;
@@ -280,9 +259,8 @@ class SipCall {
   uint64_t next_ = 0;
   std::vector<int16_t> message_;
   size_t position_ = 0;
-  int redirects_ = 0;
   SipEngine::Asked* asked_ = nullptr;
-  std::string redirectTo_, failure_;
+  std::string failure_;
 };
 
 class SipLine : public Line {

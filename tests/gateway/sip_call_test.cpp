@@ -254,8 +254,9 @@ TEST_F(SipCallTest, BusyAndUnansweredCallsAreRetriedThenFailWithTheirAttempts) {
 }
 
 // Through a PBX that demands digest authentication: a password of blanks, quotes and
-// separators authenticates; a congested PBX's 503 is tried again, a 404 is not; the
-// registration is removed when the gateway stops.
+// separators authenticates; a congested PBX's 503 is tried again, a 404 is not; a redirect is
+// followed, a loop of redirects is given up; the registration is removed when the
+// gateway stops.
 // A gateway of one line that registers as "gateway" with `password` at the registrar on `base`,
 // its own ports above it.
 talmery::Config RegisteringConfig(const TempDir& dir, int base, const std::string& password) {
@@ -277,7 +278,11 @@ TEST(SipThroughAPbx, AnyPasswordAuthenticatesTemporaryFailuresAreRetriedTheRegis
   const std::string password = "a b;c#\"d<e>\\ f=";
   const int base = phone::FreePortBlock(300, 1);
   ASSERT_NE(base, 0);
-  ChallengingPbx pbx(base, password, {{"5550503", "503 Service Unavailable"}});
+  const std::string pbxHost = "@127.0.0.1:" + std::to_string(base);
+  ChallengingPbx pbx(base, password,
+                     {{"5550503", "503 Service Unavailable"},
+                      {"5550302", "302 Moved Temporarily\r\nContact: <sip:5550404" + pbxHost + ">"},
+                      {"5550301", "301 Moved Permanently\r\nContact: <sip:5550301" + pbxHost + ">"}});
   ASSERT_TRUE(pbx.bound());
   TempDir dir;
   talmery::Config c = RegisteringConfig(dir, base, password);
@@ -296,6 +301,8 @@ TEST(SipThroughAPbx, AnyPasswordAuthenticatesTemporaryFailuresAreRetriedTheRegis
   };
   const long long congested = post("5550503");
   const long long wrong = post("5550404");
+  const long long moved = post("5550302");    // followed to 5550404
+  const long long looping = post("5550301");  // to itself: given up after some hops
   const nlohmann::json a = WaitForState(gateway.Port(), congested, "failed", 30000);
   const nlohmann::json b = WaitForState(gateway.Port(), wrong, "failed", 30000);
   ASSERT_EQ(a["state"], "failed") << a.dump(1);
@@ -309,7 +316,15 @@ TEST(SipThroughAPbx, AnyPasswordAuthenticatesTemporaryFailuresAreRetriedTheRegis
   }
   EXPECT_EQ(b["attempts"], 1);
   EXPECT_EQ(b["reason"], "404 Not Found");
-  EXPECT_EQ(pbx.Right(), 3);
+  const nlohmann::json m = WaitForState(gateway.Port(), moved, "failed", 30000);
+  const nlohmann::json l = WaitForState(gateway.Port(), looping, "failed", 30000);
+  EXPECT_EQ(m["reason"], "404 Not Found") << m.dump(1);
+  EXPECT_EQ(l["reason"], "301 Moved Permanently") << l.dump(1);
+  EXPECT_EQ(l["attempts"], 1);
+  // 503 twice, 404 once, 302 and its 404, and the loop: followed a few times (the SIP stack's
+  // limit is 15 hops), not for ever.
+  EXPECT_GE(pbx.Right(), 3 + 2 + 2);
+  EXPECT_LE(pbx.Right(), 3 + 2 + 16);
   EXPECT_EQ(pbx.Wrong(), 0);
   const std::string page = BodyOf(Exchange(gateway.Port(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
   EXPECT_NE(page.find("try 1 temporary failure: 503 Service Unavailable; try 2 temporary failure: 503 Service Unavailable"),
