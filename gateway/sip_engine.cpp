@@ -55,10 +55,21 @@ bool NeedsNames(const Config& config) {
 
 }  // namespace
 
+std::string RouteOf(const std::string& proxy) {
+  const size_t semi = proxy.find(';');
+  std::string route = proxy.substr(0, semi);
+  for (size_t at = semi; at != std::string::npos;) {
+    const size_t next = proxy.find(';', at + 1);
+    const std::string param = proxy.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1);
+    if (param != "lr" && param != "LR" && param.compare(0, 3, "lr=") != 0) route += ";" + param;
+    at = next;
+  }
+  return route;
+}
+
 SipEngine::SipEngine(const Config& config, EventLog& log)
     : config_(config), log_(log), aor_(AccountAor(config.sip)), contactUser_(ContactUser(config.sip)) {
-  // libre writes the route as <uri;lr>: the proxy's own URI parameters (transport=tcp) stay in it.
-  route_ = config.sip.outboundProxy;
+  route_ = RouteOf(config.sip.outboundProxy);
   routes_[0] = route_.c_str();
 }
 

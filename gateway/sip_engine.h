@@ -36,6 +36,11 @@ std::string AccountAor(const SipSettings& sip);
 // remembers the last binding sees the same contact again instead of a new one per start.
 std::string ContactUser(const SipSettings& sip);
 
+// The outbound proxy as libre's route: libre adds the loose-routing ";lr" itself, so a ";lr" of
+// the configured URI is left out (else the Route would carry it twice); the other parameters
+// (transport=tcp) stay.
+std::string RouteOf(const std::string& proxy);
+
 class SipEngine {
  public:
   SipEngine(const Config& config, EventLog& log);

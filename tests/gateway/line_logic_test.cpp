@@ -115,6 +115,20 @@ TEST(LineLogic, ContactUserIsStableAndTellsGatewaysApart) {
   EXPECT_EQ(AccountAor(SipSettings()), "sip:talmery@127.0.0.1");
 }
 
+// The proxy's URI parameters stay in the route; its ";lr" goes, since libre adds one itself.
+TEST(LineLogic, RouteOfTheOutboundProxy) {
+  const struct {
+    const char* proxy;
+    const char* route;
+  } cases[] = {{"sip:pbx.example.com", "sip:pbx.example.com"},
+               {"sip:10.0.0.1:5070;transport=tcp;lr", "sip:10.0.0.1:5070;transport=tcp"},
+               {"sip:pbx;lr;transport=udp", "sip:pbx;transport=udp"},
+               {"sip:pbx;lr=on", "sip:pbx"},
+               {"sip:pbx;lrx=1;maddr=10.0.0.2", "sip:pbx;lrx=1;maddr=10.0.0.2"},
+               {"", ""}};
+  for (const auto& c : cases) EXPECT_EQ(RouteOf(c.proxy), c.route) << c.proxy;
+}
+
 TEST(LineLogic, LogLinesQuoteAndRedact) {
   EXPECT_EQ(FormatLogLine("T", "state", {{"call", "1"}, {"reason", "no answer \"x\"\n"}, {"empty", ""}}),
             "time=T event=state call=1 reason=\"no answer \\\"x\\\"\\n\" empty=\"\"");

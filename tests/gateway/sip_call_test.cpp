@@ -70,6 +70,11 @@ class ChallengingPbx {
   int Right() { return right_; }
   int Wrong() { return wrong_; }
   int RefusedRegisters() { return refusedRegisters_; }
+  // The Route headers of the INVITEs and REGISTERs received.
+  std::vector<std::string> Routes() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return routes_;
+  }
   // The expiry of each authenticated REGISTER's contact, in order.
   std::vector<std::string> Registrations() {
     std::lock_guard<std::mutex> lock(mu_);
@@ -89,6 +94,12 @@ class ChallengingPbx {
       const std::string message(buffer, static_cast<size_t>(n));
       const bool invite = message.compare(0, 7, "INVITE ") == 0;
       if (!invite && message.compare(0, 9, "REGISTER ") != 0) continue;  // ACKs of our answers
+      {
+        static const std::regex kRoute("^Route: *([^\r]*)\r$", std::regex::icase | std::regex::multiline);
+        std::lock_guard<std::mutex> lock(mu_);
+        for (auto it = std::sregex_iterator(message.begin(), message.end(), kRoute); it != std::sregex_iterator(); ++it)
+          routes_.push_back((*it)[1]);
+      }
       std::string head, auth;
       std::smatch m;
       static const std::regex kHeader("^(Via|From|To|Call-ID|CSeq|Contact|Authorization): *([^\r]*)\r$",
@@ -136,7 +147,7 @@ class ChallengingPbx {
   std::atomic<bool> stop_{false};
   std::atomic<int> right_{0}, wrong_{0}, refusedRegisters_{0};
   std::mutex mu_;
-  std::vector<std::string> registrations_;
+  std::vector<std::string> registrations_, routes_;
   std::thread thread_;
 };
 
@@ -274,6 +285,14 @@ talmery::Config RegisteringConfig(const TempDir& dir, int base, const std::strin
   return c;
 }
 
+bool WaitForLog(InProcessGateway& gateway, const std::string& text, int timeoutMs) {
+  for (int waited = 0; waited < timeoutMs; waited += 50) {
+    if (gateway.LogText().find(text) != std::string::npos) return true;
+    usleep(50000);
+  }
+  return false;
+}
+
 TEST(SipThroughAPbx, AnyPasswordAuthenticatesTemporaryFailuresAreRetriedTheRegistrationEndsAtStop) {
   const std::string password = "a b;c#\"d<e>\\ f=";
   const int base = phone::FreePortBlock(300, 1);
@@ -338,6 +357,38 @@ TEST(SipThroughAPbx, AnyPasswordAuthenticatesTemporaryFailuresAreRetriedTheRegis
   EXPECT_EQ(pbx.Registrations(), (std::vector<std::string>{"600", "0"}));
 }
 
+// An outbound proxy with URI parameters carries the calls and the registration: the PBX and
+// the dialled host (192.0.2.1, an address of documentation that nothing answers) are reached
+// only through it, and each request names it as its Route.
+TEST(SipThroughAPbx, TheOutboundProxyCarriesCallsAndRegistration) {
+  const int base = phone::FreePortBlock(300, 1);
+  ASSERT_NE(base, 0);
+  ChallengingPbx proxy(base, "pw", {});
+  ASSERT_TRUE(proxy.bound());
+  TempDir dir;
+  talmery::Config c = RegisteringConfig(dir, base, "pw");
+  c.sip.domain = "192.0.2.1";
+  c.sip.dial = "sip:{number}@192.0.2.1";
+  c.sip.outboundProxy = "sip:127.0.0.1:" + std::to_string(base) + ";transport=udp;lr";
+  c.attempts = 1;
+  std::string error;
+  ASSERT_TRUE(talmery::ValidateConfig(c, error)) << error;
+  {
+    InProcessGateway gateway(c);
+    ASSERT_TRUE(gateway.Start(error)) << error;
+    const long long id = std::atoll(BodyOf(PostCall(gateway.Port(), CallBody("5550404", "Via the proxy."))).c_str() + 1);
+    const nlohmann::json done = WaitForState(gateway.Port(), id, "failed", 30000);
+    EXPECT_EQ(done["reason"], "404 Not Found") << done.dump(1);
+    ASSERT_TRUE(WaitForLog(gateway, "event=registration state=registered aor=sip:gateway@192.0.2.1", 10000))
+        << gateway.LogText();
+  }
+  EXPECT_EQ(proxy.Registrations(), (std::vector<std::string>{"600", "0"}));
+  EXPECT_EQ(proxy.Right(), 1);
+  const std::vector<std::string> routes = proxy.Routes();
+  EXPECT_GE(routes.size(), 5u);  // REGISTER twice, INVITE twice, the removal at least once
+  for (const std::string& route : routes) EXPECT_EQ(route, "<sip:127.0.0.1:" + std::to_string(base) + ";transport=udp;lr>");
+}
+
 // A wrong password: the refusal is logged once and shown, and the next try waits.
 TEST(SipThroughAPbx, ARefusedRegistrationBacksOffAndIsLoggedOnce) {
   const int base = phone::FreePortBlock(300, 1);
@@ -398,13 +449,6 @@ class AsNobody {
   pid_t pid_ = -1;
 };
 
-bool WaitForLog(InProcessGateway& gateway, const std::string& text, int timeoutMs) {
-  for (int waited = 0; waited < timeoutMs; waited += 50) {
-    if (gateway.LogText().find(text) != std::string::npos) return true;
-    usleep(50000);
-  }
-  return false;
-}
 
 // The sockets this process holds, from /proc: TCP ports it listens on and UDP ports it has bound.
 struct OwnSockets {
