@@ -210,8 +210,8 @@ const std::map<std::string, Setter>& Setters() {
   return setters;
 }
 
-// Account parameters of baresip end at ';', '>' and blanks: such characters in a value would
-// let the config file smuggle in other parameters, or break the account line.
+// The user, domain and auth user go into SIP headers and URIs as they are: ';', '<', '>', quotes
+// and blanks in them would add parameters or break the header.
 bool SafeAccountValue(const std::string& v) {
   for (char c : v)
     if (c == ';' || c == '<' || c == '>' || c == '"' || c == ' ' || c == '\t' || c == '\n' || c == '\r')

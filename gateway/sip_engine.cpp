@@ -261,8 +261,9 @@ int SipEngine::Credentials(char** user, char** password, const char*, void* arg)
 int SipEngine::ListenRtp(struct rtp_sock** rtp, void (*recvh)(const sa*, const rtp_header*, mbuf*, void*), void* arg) {
   sa local{};
   sa_set_str(&local, config_.sip.localAddress.c_str(), 0);
+  // RTCP takes the port above RTP's: the highest port of the range is left to it.
   return rtp_listen(rtp, IPPROTO_UDP, &local, static_cast<uint16_t>(config_.sip.rtpPortFirst),
-                    static_cast<uint16_t>(config_.sip.rtpPortLast), true, recvh, nullptr, arg);
+                    static_cast<uint16_t>(config_.sip.rtpPortLast - 1), true, recvh, nullptr, arg);
 }
 
 }  // namespace talmery

@@ -217,7 +217,7 @@ void PostToInvite(int samples) {
                                                 "-" + std::to_string(base + 399) + "\n");
   gwtest::GatewayProcess gateway(dir.path() + "/g.conf", dir.path() + "/g.log");
   if (!gateway.WaitUntilServing(20000)) return;
-  usleep(1000 * 1000);  // the lines' baresip processes come up
+  usleep(1000 * 1000);  // the gateway settles (its first registration, the store's first commits)
   std::vector<double> delays;
   for (int i = 0; i < samples + 3; ++i) {
     const Clock::time_point posted = Clock::now();
