@@ -172,6 +172,7 @@ const std::map<std::string, Setter>& Setters() {
       {"voice", Text(&Config::voice)},
       {"speech_rate", Int(&Config::speechRate, 80, 450)},
       {"show_text", [](Config& c, const std::string& v, std::string& e) { return ParseBool(v, c.showText, e); }},
+      {"confirm", [](Config& c, const std::string& v, std::string& e) { return ParseBool(v, c.confirm, e); }},
       {"page_refresh", Int(&Config::pageRefresh, 1, 3600)},
       {"page_calls", Int(&Config::pageCalls, 1, 10000)},
       {"http_threads", Int(&Config::httpThreads, 2, 256)},

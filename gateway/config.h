@@ -48,6 +48,7 @@ struct Config {
   int repeat = 2;                    // times the text is spoken
   std::string voice = "en";
   int speechRate = 150;              // words per minute
+  bool confirm = false;              // the callee presses 1 to confirm; else the call is tried again
 
   bool showText = false;             // the status page, JSON and --list show call texts
   int pageRefresh = 10;              // seconds

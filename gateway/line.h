@@ -38,7 +38,15 @@ Outcome ClassifyClosed(const std::string& reason, bool answered);
 // that follows is not taken at its word.
 std::string LateNotice(long long lateMs);
 
-// The text spoken `repeat` times, at the telephone rate, as it is played into the call.
+// What a call with confirm = yes adds to its text.
+constexpr char kConfirmPrompt[] = "Press 1 to confirm.";
+
+// The key a SIP INFO carries: application/dtmf-relay ("Signal=1\r\nDuration=160") or
+// application/dtmf ("1"); 0 when it carries none.
+char InfoKey(const std::string& contentType, const std::string& body);
+
+// The text spoken `repeat` times, at the telephone rate, as it is played into the call (with
+// confirm = yes, the prompt follows the text each time).
 bool RenderMessage(const std::string& utf8Text, const Config& config, Pcm& message, std::string& error);
 
 class Line {

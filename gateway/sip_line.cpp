@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <future>
@@ -23,6 +24,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kPacketMs = 20;
 constexpr size_t kPacketSamples = kPhoneRate * kPacketMs / 1000;
+constexpr char kEventPt[] = "101";       // telephone-event in our offer
+constexpr int kConfirmWaitSeconds = 5;  // for the key after the message's end
 
 std::string ReplaceAll(std::string text, const std::string& what, const std::string& with) {
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
@@ -34,8 +37,8 @@ std::string Text(const pl& p) { return std::string(p.p ? p.p : "", p.l); }
 
 // What the SIP thread tells the line's thread about its call.
 struct CallEvent {
-  enum Kind { Established, MessageEnded, Closed, Woken } kind = Woken;
-  std::string reason;  // Closed: "486 Busy Here", "Connection reset by peer", ...
+  enum Kind { Established, MessageEnded, Closed, Key, Woken } kind = Woken;
+  std::string reason;  // Closed: "486 Busy Here", "Connection reset by peer", ...; Key: the key
 };
 
 class Mailbox {
@@ -115,6 +118,10 @@ class SipCall {
     if (!any && (err = sdp_format_add(nullptr, media_, false, "0", "PCMU", kPhoneRate, 1, nullptr, nullptr, nullptr, false,
                                       nullptr)) != 0)
       return err;
+    // Keys as RFC 4733 events in the RTP stream, when the callee is to confirm.
+    if (engine_.config().confirm && (err = sdp_format_add(nullptr, media_, false, kEventPt, "telephone-event", kPhoneRate, 1, nullptr,
+                                           nullptr, nullptr, false, "0-15")) != 0)
+      return err;
     return Invite(uri);
   }
 
@@ -144,7 +151,11 @@ class SipCall {
 
   // The remote side's media address and format, from an SDP answer (183 or 200) or a re-INVITE.
   int TakeMedia() {
-    const sdp_format* format = sdp_media_rformat(media_, nullptr);
+    const sdp_format* format = nullptr;
+    for (const char* codec : {"PCMU", "PCMA"})
+      if (!format) format = sdp_media_rformat(media_, codec);
+    const sdp_format* events = sdp_media_rformat(media_, "telephone-event");
+    eventPt_ = events ? events->pt : -1;
     if (!format || !sa_isset(sdp_media_raddr(media_), SA_ALL)) {
       failure_ = "488 no common codec in the answer";
       return EPROTO;
@@ -195,7 +206,20 @@ class SipCall {
     }
   }
 
-  static void Received(const sa*, const rtp_header*, mbuf*, void*) {}
+  // What the callee sends is only looked at for a key (RFC 4733: the event in the first byte),
+  // reported once per event (its packets share a timestamp).
+  static void Received(const sa*, const rtp_header* header, mbuf* mb, void* arg) {
+    SipCall* self = static_cast<SipCall*>(arg);
+    if (!self->engine_.config().confirm || mbuf_get_left(mb) < 4) return;
+    if (header->pt != std::atoi(kEventPt) && header->pt != self->eventPt_) return;
+    if (self->keyHeard_ && header->ts == self->keyTs_) return;
+    const uint8_t event = mbuf_buf(mb)[0];
+    if (event > 11) return;
+    self->keyHeard_ = true;
+    self->keyTs_ = header->ts;
+    const char key = event < 10 ? static_cast<char>('0' + event) : event == 10 ? '*' : '#';
+    self->mailbox_.Put({CallEvent::Key, std::string(1, key)});
+  }
 
   static int Offered(mbuf** description, const sip_msg* msg, void* arg) {
     SipCall* self = static_cast<SipCall*>(arg);
@@ -223,7 +247,14 @@ class SipCall {
     self->mailbox_.Put({CallEvent::Established, ""});
   }
 
-  static void Info(struct sip* sip, const sip_msg* msg, void*) { sip_treply(nullptr, sip, msg, 200, "OK"); }
+  static void Info(struct sip* sip, const sip_msg* msg, void* arg) {
+    SipCall* self = static_cast<SipCall*>(arg);
+    sip_treply(nullptr, sip, msg, 200, "OK");
+    const std::string type = Text(msg->ctyp.type) + "/" + Text(msg->ctyp.subtype);
+    const std::string body(reinterpret_cast<const char*>(mbuf_buf(msg->mb)), mbuf_get_left(msg->mb));
+    const char key = InfoKey(type, body);
+    if (key && self->engine_.config().confirm) self->mailbox_.Put({CallEvent::Key, std::string(1, key)});
+  }
 
   static void Closed(int err, const sip_msg* msg, void* arg) {
     SipCall* self = static_cast<SipCall*>(arg);
@@ -254,6 +285,9 @@ class SipCall {
   tmr packets_;
   sa remote_{};
   uint8_t payloadType_ = 0;
+  int eventPt_ = -1;
+  bool keyHeard_ = false;
+  uint32_t keyTs_ = 0;
   bool alaw_ = false, sending_ = false, first_ = true, playing_ = false, ended_ = false;
   uint32_t timestamp_ = 0;
   uint64_t next_ = 0;
@@ -299,6 +333,11 @@ class SipLine : public Line {
     return o;
   }
 
+  // An answered call whose callee did not press 1: not delivered, so it is tried again.
+  static Outcome NotConfirmed(const std::string& how) {
+    return Outcome{Result::NoAnswer, true, "answered, not confirmed" + (how.empty() ? "" : " (" + how + ")")};
+  }
+
   // Ends the call (CANCEL or BYE) and frees its sockets.
   void End() {
     if (!call_) return;
@@ -332,7 +371,8 @@ class SipLine : public Line {
       return s;
     });
     const Clock::time_point start = Clock::now();
-    bool answered = false, playing = false;
+    bool answered = false, playing = false, ended = false;
+    Clock::time_point confirmBy;
     Speech speech;
     bool ready = false;
     Clock::time_point answeredAt;
@@ -347,8 +387,9 @@ class SipLine : public Line {
         std::vector<int16_t> samples = std::move(speech.message.samples);
         engine_.Run([&] { call_->Play(std::move(samples)); });
       }
-      const Clock::time_point deadline =
+      Clock::time_point deadline =
           answered ? answeredAt + std::chrono::seconds(config_.maxCallTime) : start + std::chrono::seconds(config_.ringTime);
+      if (ended) deadline = std::min(deadline, confirmBy);
       const CallEvent event = mailbox_.Take(std::min(deadline, Clock::now() + std::chrono::milliseconds(200)));
       if (aborted_) {
         return answered ? Outcome{Result::Delivered, true, "hung up: the gateway is stopping"}
@@ -357,6 +398,7 @@ class SipLine : public Line {
       switch (event.kind) {
         case CallEvent::Woken:
           if (Clock::now() < deadline) continue;
+          if (answered && config_.confirm) return NotConfirmed(ended ? "" : "hung up after " + std::to_string(config_.maxCallTime) + " s");
           if (answered) return Outcome{Result::Delivered, true, "hung up after " + std::to_string(config_.maxCallTime) + " s"};
           return Outcome{Result::NoAnswer, false, "no answer in " + std::to_string(config_.ringTime) + " s"};
         case CallEvent::Established:
@@ -367,8 +409,15 @@ class SipLine : public Line {
           }
           continue;
         case CallEvent::MessageEnded:
-          return ClassifyClosed(event.reason, true);
+          if (!config_.confirm) return ClassifyClosed(event.reason, true);
+          ended = true;  // a few seconds more for the key
+          confirmBy = Clock::now() + std::chrono::seconds(kConfirmWaitSeconds);
+          continue;
+        case CallEvent::Key:
+          if (answered && event.reason == "1") return Outcome{Result::Delivered, true, "confirmed (key 1)"};
+          continue;
         case CallEvent::Closed:
+          if (answered && config_.confirm) return NotConfirmed(event.reason);
           return ClassifyClosed(event.reason, answered);
       }
     }

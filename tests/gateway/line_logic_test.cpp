@@ -129,6 +129,26 @@ TEST(LineLogic, RouteOfTheOutboundProxy) {
   for (const auto& c : cases) EXPECT_EQ(RouteOf(c.proxy), c.route) << c.proxy;
 }
 
+// The key of a SIP INFO, as PBXs and phones send it.
+TEST(LineLogic, KeysOfSipInfo) {
+  const struct {
+    const char* type;
+    const char* body;
+    char key;
+  } cases[] = {{"application/dtmf-relay", "Signal=1\r\nDuration=160\r\n", '1'},
+               {"Application/DTMF-Relay", "signal = 1\nDuration=250", '1'},
+               {"application/dtmf-relay", "Duration=160\r\nSignal=#\r\n", '#'},
+               {"application/dtmf-relay", "Signal=11\r\n", 0},
+               {"application/dtmf-relay", "Duration=160\r\n", 0},
+               {"application/dtmf-relay", "Signal=x\r\n", 0},
+               {"application/dtmf", "1", '1'},
+               {"application/dtmf; charset=us-ascii", " 5\r\n", '5'},
+               {"application/dtmf", "12", 0},
+               {"text/plain", "Signal=1", 0},
+               {"application/dtmf-relay", "", 0}};
+  for (const auto& c : cases) EXPECT_EQ(InfoKey(c.type, c.body), c.key) << c.type << " " << c.body;
+}
+
 TEST(LineLogic, LogLinesQuoteAndRedact) {
   EXPECT_EQ(FormatLogLine("T", "state", {{"call", "1"}, {"reason", "no answer \"x\"\n"}, {"empty", ""}}),
             "time=T event=state call=1 reason=\"no answer \\\"x\\\"\\n\" empty=\"\"");

@@ -22,6 +22,7 @@
 #include <sstream>
 #include <thread>
 
+#include "gateway/line.h"
 #include "gateway/speech.h"
 #include "tests/gateway/test_support.h"
 #include "tools/phone/loopback_phone.h"
@@ -535,6 +536,82 @@ TEST_F(SipCallTest, AnotherUserFindsNoControlPortAndCannotDisturbACall) {
   ASSERT_TRUE(talmery::ReadWavFile(phone_->Recordings().back(), recording, error)) << error;
   ASSERT_TRUE(talmery::Synthesize(text, talmery::Voice(), speech, error)) << error;
   EXPECT_TRUE(phone::RecordingCarries(recording, speech, 2, report)) << report;
+}
+
+// With confirm = yes the message ends with the prompt to press 1; the key, as an RFC 4733 event
+// or as a SIP INFO, ends the call as delivered. Another key, or none, is not a confirmation: the
+// call is tried again, and fails after its attempts.
+TEST(SipConfirm, KeyOneConfirmsAsEventOrInfoOtherwiseTheCallIsTriedAgain) {
+  const int base = phone::FreePortBlock(400, 1);
+  ASSERT_NE(base, 0);
+  TempDir dir;
+  const std::string out = dir.path() + "/callee.txt";
+  const pid_t callee = fork();
+  if (callee == 0) {
+    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    dup2(fd, STDOUT_FILENO);
+    const std::string sip = std::to_string(base), first = std::to_string(base + 100), last = std::to_string(base + 199);
+    execl(LIBRE_CALLEE_EXE, LIBRE_CALLEE_EXE, sip.c_str(), first.c_str(), last.c_str(), dir.path().c_str(), nullptr);
+    _exit(127);
+  }
+  struct Reap {
+    pid_t pid;
+    ~Reap() {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+    }
+  } reap{callee};
+  for (int i = 0; i < 100 && ReadFile(out).empty(); ++i) usleep(50000);
+  ASSERT_EQ(ReadFile(out), "ready\n");
+
+  talmery::Config c;
+  c.listenPort = 0;
+  c.database = dir.path() + "/calls.db";
+  c.maxCalls = 2;
+  c.attempts = 2;
+  c.retryPause = 1;
+  c.confirm = true;
+  c.sip.dial = "sip:{number}@127.0.0.1:" + std::to_string(base);
+  c.sip.sipPort = base + 10;
+  c.sip.rtpPortFirst = base + 200;
+  c.sip.rtpPortLast = base + 399;
+  InProcessGateway gateway(c);
+  std::string error;
+  ASSERT_TRUE(gateway.Start(error)) << error;
+  auto post = [&](const std::string& number, const std::string& text) {
+    return std::atoll(BodyOf(PostCall(gateway.Port(), CallBody(number, text))).c_str() + 1);
+  };
+  const long long byEvent = post("5550101", "Board meeting.");
+  const long long byInfo = post("5550102", "Board meeting.");
+  const long long silent = post("5550100", "Lunch with the auditors.");
+  const long long wrongKey = post("5550103", "Board meeting.");
+  for (long long id : {byEvent, byInfo}) {
+    const nlohmann::json done = WaitForState(gateway.Port(), id, "done", 60000);
+    EXPECT_EQ(done["reason"], "answered; confirmed (key 1)") << done.dump(1);
+    EXPECT_EQ(done["attempts"], 1);
+  }
+  for (long long id : {silent, wrongKey}) {
+    const nlohmann::json failed = WaitForState(gateway.Port(), id, "failed", 90000);
+    EXPECT_EQ(failed["reason"], "no answer (answered, not confirmed) on the last of 2 tries") << failed.dump(1);
+    EXPECT_EQ(failed["attempts"], 2);
+  }
+  // The unconfirmed calls heard the whole message, the prompt after the text each time.
+  talmery::Pcm speech;
+  ASSERT_TRUE(talmery::Synthesize(std::string("Lunch with the auditors. ") + talmery::kConfirmPrompt, talmery::Voice(),
+                                  speech, error))
+      << error;
+  int carrying = 0;
+  std::string reports;
+  // Six calls in all reached the callee; the last recording is written as its call closes.
+  for (int i = 0; i < 100 && !std::filesystem::exists(dir.path() + "/call-6.wav"); ++i) usleep(50000);
+  for (int n = 1; n <= 6; ++n) {
+    talmery::Pcm recording;
+    std::string report;
+    if (!talmery::ReadWavFile(dir.path() + "/call-" + std::to_string(n) + ".wav", recording, error)) continue;
+    if (phone::RecordingCarries(recording, speech, 2, report)) ++carrying;
+    reports += report;
+  }
+  EXPECT_EQ(carrying, 2) << reports;
 }
 
 // Debian's Kamailio as the registrar, on loopback: digest authentication against a password

@@ -38,7 +38,7 @@
 #include "gateway/speech.h"
 #include "tests/gateway/test_support.h"
 #include "tools/phone/loopback_phone.h"
-#include "tools/bench/libre_callee.h"
+#include "tools/phone/libre_callee.h"
 #include "tools/phone/speech_match.h"
 
 namespace {

@@ -1,4 +1,6 @@
-#include "tools/bench/libre_callee.h"
+#include "tools/phone/libre_callee.h"
+
+#include <arpa/inet.h>
 
 #include <cstring>
 
@@ -26,8 +28,15 @@ struct LibreCallee::Call {
   std::vector<int16_t> samples;
   bool started = false;
   uint32_t firstTs = 0;
+  char key = 0;
+  bool byInfo = false;
+  tmr press;
+  sa remote{};
+  int eventPt = 101;
 
+  Call() { tmr_init(&press); }
   ~Call() {
+    tmr_cancel(&press);
     mem_deref(session);
     mem_deref(rtp);
     mem_deref(sdp);
@@ -48,8 +57,33 @@ struct LibreCallee::Call {
     for (size_t i = 0; i < n; ++i) self->samples[at + i] = UlawToLinear(payload[i]);
   }
 
+  static void Press(void* arg) {
+    Call* self = static_cast<Call*>(arg);
+    if (self->byInfo) {
+      mbuf* body = mbuf_alloc(64);
+      mbuf_printf(body, "Signal=%c\r\nDuration=160\r\n", self->key);
+      body->pos = 0;
+      sipsess_info(self->session, "application/dtmf-relay", body, nullptr, nullptr);
+      mem_deref(body);
+      return;
+    }
+    // One event: a start, then its end three times, as RFC 4733 asks.
+    const uint32_t ts = 0x10000;
+    for (int i = 0; i < 4; ++i) {
+      mbuf* packet = mbuf_alloc(RTP_HEADER_SIZE + 4);
+      packet->pos = packet->end = RTP_HEADER_SIZE;
+      mbuf_write_u8(packet, static_cast<uint8_t>(self->key == '*' ? 10 : self->key == '#' ? 11 : self->key - '0'));
+      mbuf_write_u8(packet, static_cast<uint8_t>((i > 0 ? 0x80 : 0) | 10));
+      mbuf_write_u16(packet, htons(static_cast<uint16_t>(160 * (i + 1))));
+      packet->pos = RTP_HEADER_SIZE;
+      rtp_send(self->rtp, &self->remote, false, i == 0, static_cast<uint8_t>(self->eventPt), ts, packet);
+      mem_deref(packet);
+    }
+  }
+
   static void Established(const sip_msg*, void* arg) {
     Call* self = static_cast<Call*>(arg);
+    if (self->key) tmr_start(&self->press, 1500, Press, self);
     std::lock_guard<std::mutex> lock(self->owner->mu_);
     self->owner->answeredAt_.push_back(std::chrono::steady_clock::now());
     ++self->owner->answered_;
@@ -124,7 +158,18 @@ void LibreCallee::Main(std::string* error, std::atomic<int>* state) {
     if (!err) err = sdp_session_alloc(&call->sdp, &rtpAddress);
     if (!err) err = sdp_media_add(&call->media, call->sdp, "audio", sa_port(rtp_local(call->rtp)), "RTP/AVP");
     if (!err) err = sdp_format_add(nullptr, call->media, false, "0", "PCMU", 8000, 1, nullptr, nullptr, nullptr, false, nullptr);
+    if (!err)
+      err = sdp_format_add(nullptr, call->media, false, "101", "telephone-event", 8000, 1, nullptr, nullptr, nullptr,
+                           false, "0-15");
     if (!err) err = sdp_decode(call->sdp, msg->mb, true);
+    if (!err) {
+      const std::string user(msg->uri.user.p, msg->uri.user.l);
+      call->key = user == "5550101" || user == "5550102" ? '1' : user == "5550103" ? '2' : 0;
+      call->byInfo = user == "5550102";
+      if (sdp_media_raddr(call->media)) call->remote = *sdp_media_raddr(call->media);
+      const sdp_format* events = sdp_media_rformat(call->media, "telephone-event");
+      if (events) call->eventPt = events->pt;
+    }
     if (!err) err = sdp_encode(&answer, call->sdp, false);
     if (!err)
       err = sipsess_accept(&call->session, static_cast<sipsess_sock*>(self->sessions_), msg, 200, "OK", "callee",
