@@ -378,6 +378,10 @@ bool ValidateConfig(const Config& config, std::string& error) {
     error = "sip.user: a user name is needed";
     return false;
   }
+  if (s.registerSeconds > 0 && s.domain.empty()) {
+    error = "sip.register_seconds: a registration needs sip.domain (the registrar)";
+    return false;
+  }
   const std::string dial = config.DialTemplate();
   if (dial.find("{number}") == std::string::npos || dial.compare(0, 4, "sip:") != 0) {
     error = "sip.dial: a sip: address with {number} is needed";

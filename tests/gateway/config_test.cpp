@@ -118,6 +118,7 @@ TEST(Config, CombinationsThatCannotWork) {
       {"[sip]\noutbound_proxy = sip:pbx;transport=sctp\n", "sip.outbound_proxy: transport=sctp is not udp or tcp"},
       {"[sip]\noutbound_proxy = \"sip:pbx\\\"x\"\n",
        "sip.outbound_proxy: \"sip:pbx\"x\" must not hold blanks, quotes or angle brackets"},
+      {"[sip]\nregister_seconds = 600\n", "sip.register_seconds: a registration needs sip.domain (the registrar)"},
       {"[sip]\ndial = tel:{number}\n", "sip.dial: a sip: address with {number} is needed"},
       {"[sip]\ndial = sip:100@pbx\n", "sip.dial: a sip: address with {number} is needed"},
       {"max_calls = 200\n[sip]\nrtp_ports = 10000-10100\n", "sip.rtp_ports: at least 4 ports per call at once are needed"},
