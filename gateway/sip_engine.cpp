@@ -157,6 +157,7 @@ bool SipEngine::Open(std::string& error) {
     return false;
   }
   if ((err = sipsess_listen(&sessions_, sip_, 32, Incoming, this)) != 0 ||
+      (err = sip_listen(&options_, sip_, true, Request, this)) != 0 ||
       (err = mqueue_alloc(&wakeups_, Wakeup, this)) != 0) {
     error = std::string("cannot start the SIP stack: ") + std::strerror(err);
     return false;
@@ -181,6 +182,7 @@ void SipEngine::Main() {
 }
 
 void SipEngine::Close() {
+  options_ = static_cast<sip_lsnr*>(mem_deref(options_));
   sessions_ = static_cast<sipsess_sock*>(mem_deref(sessions_));
   if (sip_) sip_close(sip_, true);
   sip_ = static_cast<struct sip*>(mem_deref(sip_));
@@ -248,6 +250,15 @@ SipEngine::Asked* SipEngine::NewAsked() {
   Asked* asked = static_cast<Asked*>(mem_zalloc(sizeof(Asked), nullptr));
   if (asked) asked->engine = this;
   return asked;
+}
+
+// A PBX that watches its registered contacts asks them OPTIONS now and then: a 200 says we are
+// there (libre alone answers 501, which some take for a dead contact).
+bool SipEngine::Request(const sip_msg* msg, void* arg) {
+  if (pl_strcmp(&msg->met, "OPTIONS") != 0) return false;
+  sip_treplyf(nullptr, nullptr, static_cast<SipEngine*>(arg)->sip_, msg, false, 200, "OK",
+              "Allow: INVITE, ACK, BYE, CANCEL, INFO, OPTIONS\r\nAccept: application/sdp\r\nContent-Length: 0\r\n\r\n");
+  return true;
 }
 
 int SipEngine::Credentials(char** user, char** password, const char*, void* arg) {

@@ -13,6 +13,7 @@
 #include "gateway/config.h"
 
 struct sip;
+struct sip_lsnr;
 struct sipsess_sock;
 struct sipsess;
 struct sip_msg;
@@ -90,6 +91,7 @@ class SipEngine {
   void Drain();
   static void Wakeup(int id, void* data, void* arg);
   static void Incoming(const struct sip_msg* msg, void* arg);
+  static bool Request(const struct sip_msg* msg, void* arg);
   static void Exited(void* arg);
   static void GiveUp(void* arg);
 
@@ -101,6 +103,7 @@ class SipEngine {
 
   struct sip* sip_ = nullptr;
   struct sipsess_sock* sessions_ = nullptr;
+  struct sip_lsnr* options_ = nullptr;
   struct mqueue* wakeups_ = nullptr;
   struct dnsc* dns_ = nullptr;
   struct tmr* giveUp_ = nullptr;

@@ -538,6 +538,42 @@ TEST_F(SipCallTest, AnotherUserFindsNoControlPortAndCannotDisturbACall) {
   EXPECT_TRUE(phone::RecordingCarries(recording, speech, 2, report)) << report;
 }
 
+// Nobody calls the gateway: an INVITE to it is declined; a PBX's OPTIONS (it watches its
+// registered contacts) is answered.
+TEST_F(SipCallTest, AnIncomingCallIsDeclinedAndOptionsAreAnswered) {
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+  socklen_t size = sizeof local;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size);
+  const std::string me = "127.0.0.1:" + std::to_string(ntohs(local.sin_port));
+  sockaddr_in gateway{};
+  gateway.sin_family = AF_INET;
+  gateway.sin_port = htons(static_cast<uint16_t>(gateway_config_.sip.sipPort));
+  gateway.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  for (const auto& [method, answer] : {std::pair<std::string, std::string>{"INVITE", "SIP/2.0 603 Decline\r\n"},
+                                       {"OPTIONS", "SIP/2.0 200 OK\r\n"}}) {
+    const std::string request = method + " sip:gateway@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP " + me +
+                                ";branch=z9hG4bK-" + method + "\r\nFrom: <sip:pbx@127.0.0.1>;tag=p1\r\n"
+                                "To: <sip:gateway@127.0.0.1>\r\nCall-ID: " + method + "-1@pbx\r\nCSeq: 1 " + method +
+                                "\r\nMax-Forwards: 70\r\nContact: <sip:pbx@" + me + ">\r\nContent-Length: 0\r\n\r\n";
+    sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&gateway), sizeof gateway);
+    std::string reply;
+    for (int i = 0; i < 40 && reply.compare(0, 8, "SIP/2.0 ") != 0; ++i) {
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      char buffer[4096];
+      const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+      if (n > 0) reply.assign(buffer, static_cast<size_t>(n));
+      if (reply.compare(0, 11, "SIP/2.0 100") == 0) reply.clear();  // Trying, then the answer
+    }
+    EXPECT_EQ(reply.substr(0, reply.find("\r\n") + 2), answer) << reply;
+  }
+  close(fd);
+}
+
 // With confirm = yes the message ends with the prompt to press 1; the key, as an RFC 4733 event
 // or as a SIP INFO, ends the call as delivered. Another key, or none, is not a confirmation: the
 // call is tried again, and fails after its attempts.
