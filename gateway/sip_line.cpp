@@ -207,10 +207,13 @@ class SipCall {
   }
 
   // What the callee sends is only looked at for a key (RFC 4733: the event in the first byte),
-  // reported once per event (its packets share a timestamp).
-  static void Received(const sa*, const rtp_header* header, mbuf* mb, void* arg) {
+  // reported once per event (its packets share a timestamp). Only from the address its SDP
+  // named: anyone may send to our port, and a key from elsewhere would confirm a call nobody
+  // heard.
+  static void Received(const sa* source, const rtp_header* header, mbuf* mb, void* arg) {
     SipCall* self = static_cast<SipCall*>(arg);
     if (!self->engine_.config().confirm || mbuf_get_left(mb) < 4) return;
+    if (!self->sending_ || !sa_cmp(source, &self->remote_, SA_ALL)) return;
     if (header->pt != std::atoi(kEventPt) && header->pt != self->eventPt_) return;
     if (self->keyHeard_ && header->ts == self->keyTs_) return;
     const uint8_t event = mbuf_buf(mb)[0];

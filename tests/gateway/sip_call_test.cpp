@@ -621,6 +621,25 @@ TEST(SipConfirm, KeyOneConfirmsAsEventOrInfoOtherwiseTheCallIsTriedAgain) {
   const long long byInfo = post("5550102", "Board meeting.");
   const long long silent = post("5550100", "Lunch with the auditors.");
   const long long wrongKey = post("5550103", "Board meeting.");
+  // Key 1 forged from another socket into the calls' RTP ports confirms nothing.
+  ASSERT_EQ(WaitForState(gateway.Port(), silent, "answered", 30000)["state"], "answered");
+  const int forger = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  int forged = 0;
+  for (int round = 0; round < 20; ++round) {
+    for (int port : SocketsOfThisProcess().udp) {
+      if (port < c.sip.rtpPortFirst || port > c.sip.rtpPortLast) continue;
+      const unsigned char event[] = {0x80, 101, 0, static_cast<unsigned char>(round), 0, 1, 0, 0, 0x12, 0x34, 0x56, 0x78,
+                                     1, 0x8a, 0x01, 0x40};
+      sockaddr_in to{};
+      to.sin_family = AF_INET;
+      to.sin_port = htons(static_cast<uint16_t>(port));
+      to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      if (sendto(forger, event, sizeof event, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0) ++forged;
+    }
+    usleep(100000);
+  }
+  close(forger);
+  EXPECT_GT(forged, 20);
   for (long long id : {byEvent, byInfo}) {
     const nlohmann::json done = WaitForState(gateway.Port(), id, "done", 60000);
     EXPECT_EQ(done["reason"], "answered; confirmed (key 1)") << done.dump(1);
