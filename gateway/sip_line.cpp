@@ -401,8 +401,11 @@ class SipLine : public Line {
       switch (event.kind) {
         case CallEvent::Woken:
           if (Clock::now() < deadline) continue;
-          if (answered && config_.confirm) return NotConfirmed(ended ? "" : "hung up after " + std::to_string(config_.maxCallTime) + " s");
-          if (answered) return Outcome{Result::Delivered, true, "hung up after " + std::to_string(config_.maxCallTime) + " s"};
+          if (answered) {
+            const std::string cut = "hung up after " + std::to_string(config_.maxCallTime) + " s";
+            if (config_.confirm) return NotConfirmed(ended ? "" : cut);
+            return Outcome{Result::Delivered, true, cut};
+          }
           return Outcome{Result::NoAnswer, false, "no answer in " + std::to_string(config_.ringTime) + " s"};
         case CallEvent::Established:
           if (!answered) {
