@@ -310,7 +310,11 @@ bool ParseConfigText(const std::string& text, Config& config, std::string& error
     }
     auto it = Setters().find(key);
     if (it == Setters().end()) {
-      error = where + "unknown setting \"" + key + "\"";
+      // Settings of the SIP user agents the gateway once ran as processes of their own.
+      if (key == "sip.control_port" || key == "sip.baresip" || key == "sip.module_path")
+        error = where + key + " is no longer used (calls are placed inside the gateway): remove it";
+      else
+        error = where + "unknown setting \"" + key + "\"";
       return false;
     }
     if (!it->second(config, value, why)) {
