@@ -223,4 +223,32 @@ Pcm ComposeMessage(const Pcm& speech, int repeat, int leadMs, int gapMs, int tai
   return out;
 }
 
+uint8_t LinearToUlaw(int16_t sample) {
+  int value = sample >> 2;  // mu-law codes 14 bits
+  int mask = 0xFF;
+  if (value < 0) {
+    mask = 0x7F;
+    value = -value;
+  }
+  value = std::min(value, 8159) + 0x21;  // clipped, then biased so that each segment starts on a power of two
+  int segment = 0;
+  while (segment < 8 && value > (0x40 << segment) - 1) ++segment;
+  if (segment >= 8) return static_cast<uint8_t>(0x7F ^ mask);
+  return static_cast<uint8_t>((segment << 4 | ((value >> (segment + 1)) & 0x0F)) ^ mask);
+}
+
+uint8_t LinearToAlaw(int16_t sample) {
+  int value = sample >> 3;  // A-law codes 13 bits
+  int mask = 0xD5;
+  if (value < 0) {
+    mask = 0x55;
+    value = -value - 1;
+  }
+  int segment = 0;
+  while (segment < 8 && value > (0x20 << segment) - 1) ++segment;
+  if (segment >= 8) return static_cast<uint8_t>(0x7F ^ mask);
+  const int code = segment << 4 | ((segment < 2 ? value >> 1 : value >> segment) & 0x0F);
+  return static_cast<uint8_t>(code ^ mask);
+}
+
 }  // namespace talmery

@@ -32,4 +32,8 @@ Pcm ComposeMessage(const Pcm& speech, int repeat, int leadMs, int gapMs, int tai
 
 Pcm Silence(int rate, int ms);
 
+// G.711 (ITU-T): one sample to mu-law (PCMU, payload type 0) or A-law (PCMA, payload type 8).
+uint8_t LinearToUlaw(int16_t sample);
+uint8_t LinearToAlaw(int16_t sample);
+
 }  // namespace talmery

@@ -1,5 +1,7 @@
 #include "gateway/config.h"
 
+#include <arpa/inet.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -170,6 +172,7 @@ const std::map<std::string, Setter>& Setters() {
       {"voice", Text(&Config::voice)},
       {"speech_rate", Int(&Config::speechRate, 80, 450)},
       {"show_text", [](Config& c, const std::string& v, std::string& e) { return ParseBool(v, c.showText, e); }},
+      {"confirm", [](Config& c, const std::string& v, std::string& e) { return ParseBool(v, c.confirm, e); }},
       {"page_refresh", Int(&Config::pageRefresh, 1, 3600)},
       {"page_calls", Int(&Config::pageCalls, 1, 10000)},
       {"http_threads", Int(&Config::httpThreads, 2, 256)},
@@ -200,19 +203,16 @@ const std::map<std::string, Setter>& Setters() {
       {"sip.dial", SipText(&SipSettings::dial)},
       {"sip.local_address", SipText(&SipSettings::localAddress)},
       {"sip.sip_port", SipInt(&SipSettings::sipPort, 1024, 65000)},
-      {"sip.control_port", SipInt(&SipSettings::controlPort, 1024, 65000)},
       {"sip.rtp_ports", [](Config& c, const std::string& v, std::string& e) {
          return ParseRange(v, c.sip.rtpPortFirst, c.sip.rtpPortLast, e);
        }},
       {"sip.codecs", SipText(&SipSettings::codecs)},
-      {"sip.baresip", SipText(&SipSettings::baresip)},
-      {"sip.module_path", SipText(&SipSettings::modulePath)},
   };
   return setters;
 }
 
-// Account parameters of baresip end at ';', '>' and blanks: such characters in a value would
-// let the config file smuggle in other parameters, or break the account line.
+// The user, domain and auth user go into SIP headers and URIs as they are: ';', '<', '>', quotes
+// and blanks in them would add parameters or break the header.
 bool SafeAccountValue(const std::string& v) {
   for (char c : v)
     if (c == ';' || c == '<' || c == '>' || c == '"' || c == ' ' || c == '\t' || c == '\n' || c == '\r')
@@ -220,15 +220,19 @@ bool SafeAccountValue(const std::string& v) {
   return true;
 }
 
-// The proxy is a SIP URI that may carry URI parameters ("sip:pbx.example.com;transport=tcp";
-// "sips:" means TLS). It is given to baresip in quotes, so it must hold no quote, no blank and
-// no angle bracket; a transport, when given, is one baresip speaks.
+// The proxy is a SIP URI that may carry URI parameters ("sip:pbx.example.com;transport=tcp"). It
+// becomes the calls' and the registration's Route, so it must hold no quote, no blank and no
+// angle bracket; a transport, when given, is one the gateway binds (UDP or TCP: there is no TLS).
 bool ValidProxy(const std::string& uri, std::string& error) {
   error = "sip.outbound_proxy: ";
   const size_t colon = uri.find(':');
   const std::string scheme = colon == std::string::npos ? "" : uri.substr(0, colon);
-  if (scheme != "sip" && scheme != "sips") {
-    error += "\"" + uri + "\" is not a sip: or sips: address";
+  if (scheme == "sips") {
+    error += "\"" + uri + "\": TLS is not offered; use sip: with transport=udp or tcp";
+    return false;
+  }
+  if (scheme != "sip") {
+    error += "\"" + uri + "\" is not a sip: address";
     return false;
   }
   for (char c : uri) {
@@ -247,8 +251,8 @@ bool ValidProxy(const std::string& uri, std::string& error) {
     const std::string param = uri.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1);
     if (param.compare(0, 10, "transport=") == 0) {
       const std::string t = param.substr(10);
-      if (t != "udp" && t != "tcp" && t != "tls") {
-        error += "transport=" + t + " is not udp, tcp or tls";
+      if (t != "udp" && t != "tcp") {
+        error += "transport=" + t + " is not udp or tcp";
         return false;
       }
     }
@@ -306,7 +310,11 @@ bool ParseConfigText(const std::string& text, Config& config, std::string& error
     }
     auto it = Setters().find(key);
     if (it == Setters().end()) {
-      error = where + "unknown setting \"" + key + "\"";
+      // Settings of the SIP user agents the gateway once ran as processes of their own.
+      if (key == "sip.control_port" || key == "sip.baresip" || key == "sip.module_path")
+        error = where + key + " is no longer used (calls are placed inside the gateway): remove it";
+      else
+        error = where + "unknown setting \"" + key + "\"";
       return false;
     }
     if (!it->second(config, value, why)) {
@@ -357,8 +365,8 @@ bool ValidateConfig(const Config& config, std::string& error) {
       return false;
     }
   }
-  // The password reaches the SIP agent on its own line, never inside the account line, so it
-  // may hold any printable character; the agent takes at most 63 bytes.
+  // The password only enters the digest, never a header or a file, so it may hold any printable
+  // character.
   for (char c : s.password) {
     if (static_cast<unsigned char>(c) < ' ' || c == 0x7f) {
       error = "sip.password: only printable characters are allowed";
@@ -374,18 +382,23 @@ bool ValidateConfig(const Config& config, std::string& error) {
     error = "sip.user: a user name is needed";
     return false;
   }
+  if (s.registerSeconds > 0 && s.domain.empty()) {
+    error = "sip.register_seconds: a registration needs sip.domain (the registrar)";
+    return false;
+  }
   const std::string dial = config.DialTemplate();
   if (dial.find("{number}") == std::string::npos || dial.compare(0, 4, "sip:") != 0) {
     error = "sip.dial: a sip: address with {number} is needed";
     return false;
   }
-  const int lines = config.maxCalls;
-  const int agents = lines + (s.registerSeconds > 0 ? 1 : 0);  // the registration has its own
-  if (s.sipPort + 2 * agents > 65535 || s.controlPort + agents > 65535) {
-    error = "sip.sip_port / sip.control_port: too high for " + std::to_string(lines) + " calls at once";
+  unsigned char address[16];
+  if (inet_pton(AF_INET, s.localAddress.c_str(), address) != 1 && inet_pton(AF_INET6, s.localAddress.c_str(), address) != 1) {
+    error = "sip.local_address: \"" + s.localAddress + "\" is not an IP address (this machine's address towards the PBX)";
     return false;
   }
-  if ((s.rtpPortLast - s.rtpPortFirst + 1 - (agents - lines) * 4) / lines < 4) {
+  // Each call takes an RTP port and the RTCP port above it, picked at random within the range:
+  // twice that leaves room to find a free pair at once.
+  if ((s.rtpPortLast - s.rtpPortFirst + 1) / config.maxCalls < 4) {
     error = "sip.rtp_ports: at least 4 ports per call at once are needed";
     return false;
   }

@@ -13,7 +13,7 @@ namespace talmery {
 
 enum class DialMode { Sip, Speaker };
 
-constexpr size_t kMaxPasswordBytes = 63;  // what the SIP agent reads of a password
+constexpr size_t kMaxPasswordBytes = 63;  // longer is a paste gone wrong, not a PBX password
 
 struct SipSettings {
   std::string user = "talmery";      // the From user of our calls
@@ -25,13 +25,10 @@ struct SipSettings {
   int registerRetry = 60;            // seconds after a refused registration; doubles up to 1800
   std::string dial;                  // template with {number}; default sip:{number}@<domain>
   std::string localAddress = "127.0.0.1";
-  int sipPort = 5080;                // line i listens on sipPort + 2 i (TLS takes the port above)
-  int controlPort = 5180;            // line i is driven on controlPort + i (127.0.0.1 only)
-  int rtpPortFirst = 10000;          // shared out among the lines
+  int sipPort = 5080;                // SIP over UDP and TCP, for every call and the registration
+  int rtpPortFirst = 10000;          // each call's RTP (even) and RTCP (the port above) within
   int rtpPortLast = 10999;
-  std::string codecs = "PCMU,PCMA";
-  std::string baresip = "baresip";
-  std::string modulePath = "/usr/lib/baresip/modules";
+  std::string codecs = "PCMU,PCMA";  // offered in this order (G.711 only)
 };
 
 struct Config {
@@ -51,6 +48,7 @@ struct Config {
   int repeat = 2;                    // times the text is spoken
   std::string voice = "en";
   int speechRate = 150;              // words per minute
+  bool confirm = false;              // the callee presses 1 to confirm; else the call is tried again
 
   bool showText = false;             // the status page, JSON and --list show call texts
   int pageRefresh = 10;              // seconds

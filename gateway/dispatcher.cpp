@@ -121,9 +121,11 @@ void Dispatcher::Serve(size_t index) {
       continue;
     }
     // Nothing due: sleep until a call is accepted, a line frees a number, or the next retry.
+    // A call already due that could not be claimed waits for its number's call to end, and
+    // that end wakes us: no polling for it.
     const std::optional<long long> due = store_.NextDueMs();
     long long waitMs = 5000;
-    if (due) waitMs = std::max(10LL, std::min(waitMs, *due - NowMs()));
+    if (due && *due > NowMs()) waitMs = std::max(10LL, std::min(waitMs, *due - NowMs()));
     std::unique_lock<std::mutex> lock(mu_);
     cv_.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return stopping_ || wakeups_ != seen; });
   }

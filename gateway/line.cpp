@@ -38,6 +38,33 @@ Outcome ClassifyClosed(const std::string& reason, bool answered) {
   return o;
 }
 
+char InfoKey(const std::string& contentType, const std::string& body) {
+  std::string type;
+  for (char c : contentType.substr(0, contentType.find(';')))
+    if (c != ' ') type += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  auto key = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || c == '*' || c == '#' ? c : '\0'; };
+  if (type == "application/dtmf") {
+    const size_t at = body.find_first_not_of(" \t\r\n");
+    return at == std::string::npos || body.find_first_not_of(" \t\r\n", at + 1) != std::string::npos ? '\0' : key(body[at]);
+  }
+  if (type != "application/dtmf-relay") return '\0';
+  for (size_t line = 0; line < body.size();) {
+    const size_t end = std::min(body.find('\n', line), body.size());
+    std::string text = body.substr(line, end - line);
+    line = end + 1;
+    const size_t eq = text.find('=');
+    if (eq == std::string::npos) continue;
+    std::string name;
+    for (char c : text.substr(0, eq))
+      if (c != ' ' && c != '\t') name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (name != "signal") continue;
+    const size_t at = text.find_first_not_of(" \t", eq + 1);
+    const size_t after = at == std::string::npos ? at : text.find_first_not_of(" \t\r", at + 1);
+    return at == std::string::npos || after != std::string::npos ? '\0' : key(text[at]);
+  }
+  return '\0';
+}
+
 std::string LateNotice(long long lateMs) {
   if (lateMs <= 2 * 60 * 1000) return "";
   return "This reminder is " + std::to_string(lateMs / 60000) + " minutes late. ";
@@ -48,7 +75,7 @@ bool RenderMessage(const std::string& utf8Text, const Config& config, Pcm& messa
   voice.name = config.voice;
   voice.wordsPerMinute = config.speechRate;
   Pcm speech;
-  if (!Synthesize(utf8Text, voice, speech, error)) return false;
+  if (!Synthesize(config.confirm ? utf8Text + " " + kConfirmPrompt : utf8Text, voice, speech, error)) return false;
   // Half a second for the phone to reach the ear, a second between the repetitions.
   message = ComposeMessage(speech, config.repeat, 500, 1000, 300);
   return true;

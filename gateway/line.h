@@ -1,5 +1,5 @@
 #pragma once
-// A line places one call at a time: the SIP line through a supervised baresip, the speaker line
+// A line places one call at a time: the SIP line on the gateway's SIP engine, the speaker line
 // into a WAV file. The dispatcher owns as many lines as calls may go on at once.
 #include <functional>
 #include <memory>
@@ -28,8 +28,8 @@ struct Outcome {
   std::string detail;  // what the network or the line said
 };
 
-// How a call that the SIP stack closed ended, from the close reason (baresip's CALL_CLOSED
-// parameter: "end of file", "486 Busy Here", "Connection reset by peer", ...) and whether the
+// How a call that the SIP stack closed ended, from the close reason ("end of file" when the
+// message was played to its end, "486 Busy Here", "Connection reset by peer", ...) and whether the
 // callee had answered. An answered call counts as delivered whoever hung up.
 Outcome ClassifyClosed(const std::string& reason, bool answered);
 
@@ -38,7 +38,15 @@ Outcome ClassifyClosed(const std::string& reason, bool answered);
 // that follows is not taken at its word.
 std::string LateNotice(long long lateMs);
 
-// The text spoken `repeat` times, at the telephone rate, as it is played into the call.
+// What a call with confirm = yes adds to its text.
+constexpr char kConfirmPrompt[] = "Press 1 to confirm.";
+
+// The key a SIP INFO carries: application/dtmf-relay ("Signal=1\r\nDuration=160") or
+// application/dtmf ("1"); 0 when it carries none.
+char InfoKey(const std::string& contentType, const std::string& body);
+
+// The text spoken `repeat` times, at the telephone rate, as it is played into the call (with
+// confirm = yes, the prompt follows the text each time).
 bool RenderMessage(const std::string& utf8Text, const Config& config, Pcm& message, std::string& error);
 
 class Line {
@@ -58,14 +66,10 @@ class Line {
 
 namespace talmery {
 
-class EventLog;
+class SipEngine;
 
-// baresip's account line for our SIP identity; only a line that registers gets a regint.
-std::string AccountLine(const SipSettings& sip, bool registers);
-std::string AccountAor(const SipSettings& sip);
-
-// Line `index` of `config.maxCalls`; `silenceWav` is what a call sends until it is answered.
-std::unique_ptr<Line> MakeSipLine(const Config& config, int index, const std::string& silenceWav, EventLog& log);
+// A line that places its calls on `engine` (one engine serves every line).
+std::unique_ptr<Line> MakeSipLine(const Config& config, SipEngine& engine);
 // Prints each call and writes its message to <speaker_dir>/call-<id>.wav.
 std::unique_ptr<Line> MakeSpeakerLine(const Config& config);
 

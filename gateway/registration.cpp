@@ -1,10 +1,11 @@
 #include "gateway/registration.h"
 
 #include <algorithm>
-#include <chrono>
+#include <cstring>
 
 #include "gateway/event_log.h"
-#include "gateway/line.h"
+#include "gateway/re_headers.h"
+#include "gateway/sip_engine.h"
 #include "gateway/status_view.h"
 
 namespace talmery {
@@ -15,24 +16,95 @@ int RegistrationPause(int refusals, int firstSeconds) {
   return static_cast<int>(std::min<long long>(pause, std::max(1800, firstSeconds)));
 }
 
-Registration::Registration(const Config& config, const std::string& silenceWav, EventLog& log)
-    : config_(config), log_(log), agent_(std::make_unique<Baresip>(SipAgentSetup(config, config.maxCalls, silenceWav), &log)) {}
+// libre's sipreg keeps a registration by itself (refreshes, new nonces); on a refusal it would
+// also try again by itself, soon and for ever, so a refused one is dropped and made anew only
+// after our pause.
+struct Registration::Agent {
+  explicit Agent(Registration& owner) : owner(owner), engine(owner.engine_) {
+    tmr_init(&retry);
+    tmr_init(&drop);
+  }
+  ~Agent() {
+    tmr_cancel(&retry);
+    tmr_cancel(&drop);
+    mem_deref(reg);  // when registered, libre sends the REGISTER with Expires 0
+    mem_deref(asked);
+  }
+
+  static void Begin(void* arg) {
+    Agent* self = static_cast<Agent*>(arg);
+    const SipSettings& s = self->engine.config().sip;
+    uint32_t routes = 0;
+    const char** route = self->engine.Routes(routes);
+    const std::string registrar = "sip:" + s.domain;
+    self->asked = static_cast<SipEngine::Asked*>(mem_deref(self->asked));
+    self->asked = self->engine.NewAsked();
+    if (!self->asked) return self->Down(ENOMEM);
+    const int err = sipreg_register(&self->reg, self->engine.Stack(), registrar.c_str(), self->engine.Aor().c_str(),
+                                    nullptr, self->engine.Aor().c_str(), static_cast<uint32_t>(s.registerSeconds),
+                                    self->engine.Contact().c_str(), route, routes, 0, SipEngine::Credentials,
+                                    self->asked, true, Answered, self, nullptr, nullptr);
+    if (err) self->Down(err);
+  }
+
+  void Down(int err) {
+    reg = static_cast<sipreg*>(mem_deref(reg));
+    owner.SetState("down", std::strerror(err), NowMs() + 5000);
+    tmr_start(&retry, 5000, Begin, this);
+  }
+
+  static void Answered(int err, const sip_msg* msg, void* arg) {
+    Agent* self = static_cast<Agent*>(arg);
+    if (!err && msg && msg->scode < 200) return;
+    if (!err && msg && msg->scode < 300) {
+      self->refusals = 0;
+      self->asked->times = 0;  // a refresh or the removal may meet a new challenge
+      self->owner.SetState("registered", "", 0);
+      return;
+    }
+    // A refused digest ends in our own refusal to answer the next challenge: the registrar's
+    // status says more than that.
+    self->why = msg && msg->scode >= 300
+                    ? std::to_string(msg->scode) + (msg->reason.l ? " " + std::string(msg->reason.p, msg->reason.l) : "")
+                    : std::strerror(err);
+    // Not inside sipreg's own handler: released on the next turn of the loop.
+    tmr_start(&self->drop, 0, Drop, self);
+  }
+
+  static void Drop(void* arg) {
+    Agent* self = static_cast<Agent*>(arg);
+    self->reg = static_cast<sipreg*>(mem_deref(self->reg));
+    const int pause = RegistrationPause(++self->refusals, self->engine.config().sip.registerRetry);
+    self->owner.SetState("refused", self->why, NowMs() + pause * 1000LL);
+    tmr_start(&self->retry, static_cast<uint64_t>(pause) * 1000, Begin, self);
+  }
+
+  Registration& owner;
+  SipEngine& engine;
+  sipreg* reg = nullptr;
+  SipEngine::Asked* asked = nullptr;
+  tmr retry, drop;
+  int refusals = 0;
+  std::string why;
+};
+
+Registration::Registration(const Config& config, SipEngine& engine, EventLog& log)
+    : config_(config), engine_(engine), log_(log) {}
 
 Registration::~Registration() { Stop(); }
 
 void Registration::Start() {
   SetGatewayNote("registration", "starting");
-  thread_ = std::thread([this] { Loop(); });
+  engine_.Run([this] {
+    agent_ = new Agent(*this);
+    Agent::Begin(agent_);
+  });
 }
 
 void Registration::Stop() {
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    stopping_ = true;
-  }
-  cv_.notify_all();
-  if (thread_.joinable()) thread_.join();
-  agent_->Stop();  // SIGTERM: baresip sends REGISTER with expires=0 and waits for the answer
+  Agent* agent = agent_;
+  agent_ = nullptr;
+  if (agent && !engine_.Run([agent] { delete agent; })) delete agent;
   SetGatewayNote("registration", "");
 }
 
@@ -44,81 +116,21 @@ std::string Registration::State() {
   return text;
 }
 
-void Registration::SetState(const std::string& state, const std::string& detail) {
+void Registration::SetState(const std::string& state, const std::string& detail, long long nextTryMs) {
   bool changed = false;
   {
     std::lock_guard<std::mutex> lock(mu_);
     changed = state != state_;
     state_ = state;
     detail_ = detail;
-    if (state == "registered") nextTryMs_ = 0;
+    nextTryMs_ = nextTryMs;
   }
   SetGatewayNote("registration", AccountAor(config_.sip) + ": " + State());
   if (!changed) return;
   LogFields fields = {{"state", state}, {"aor", AccountAor(config_.sip)}};
   if (!detail.empty()) fields.push_back({"detail", detail});
-  if (state != "registered" && nextTryMs_ > 0) fields.push_back({"next", UtcStamp(nextTryMs_)});
+  if (nextTryMs > 0) fields.push_back({"next", UtcStamp(nextTryMs)});
   log_.Write("registration", fields);
-}
-
-void Registration::Loop() {
-  int refusals = 0;
-  auto pauseFor = [&](int seconds) {
-    std::unique_lock<std::mutex> lock(mu_);
-    nextTryMs_ = NowMs() + seconds * 1000LL;
-    return seconds;
-  };
-  auto sleep = [&](int seconds) {
-    std::unique_lock<std::mutex> lock(mu_);
-    return !cv_.wait_for(lock, std::chrono::seconds(seconds), [&] { return stopping_; });
-  };
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      if (stopping_) return;
-    }
-    std::string error;
-    if (!agent_->Running() && !agent_->Start(error)) {
-      const int pause = pauseFor(5);
-      SetState("down", error.substr(0, error.find('\n')));
-      if (!sleep(pause)) return;
-      continue;
-    }
-    BaresipEvent event;
-    const Baresip::Wait w = agent_->NextEvent(event, std::chrono::steady_clock::now() + std::chrono::milliseconds(500));
-    if (w == Baresip::Wait::Lost) {
-      agent_->Stop();
-      const int pause = pauseFor(5);
-      SetState("down", "the SIP agent stopped");
-      if (!sleep(pause)) return;
-      continue;
-    }
-    // The first answer of the registrar may come before our control connection, and its event
-    // is then lost: between events the agent's own account of the registration is asked for.
-    if (w == Baresip::Wait::Timeout) {
-      std::string data;
-      if (!agent_->Command("reginfo", "", data, 2000)) continue;
-      if (data.find("\x1b[32mOK") != std::string::npos) {
-        event = {"register", "REGISTER_OK", "", "", "", ""};
-      } else if (data.find("\x1b[31mERR") != std::string::npos) {
-        event = {"register", "REGISTER_FAIL", "", State().find("refused") == 0 ? detail_ : "the registrar refused it", "", ""};
-      } else {
-        continue;
-      }
-    }
-    if (event.klass != "register") continue;
-    if (event.type == "REGISTER_OK") {
-      refusals = 0;
-      SetState("registered", "");
-    } else if (event.type == "REGISTER_FAIL") {
-      // The agent ends at once: left alone it would try again by itself, and removing a
-      // registration that failed would only cost the PBX another refused digest.
-      agent_->Stop(false);
-      const int pause = pauseFor(RegistrationPause(++refusals, config_.sip.registerRetry));
-      SetState("refused", event.param);
-      if (!sleep(pause)) return;
-    }
-  }
 }
 
 }  // namespace talmery

@@ -29,7 +29,7 @@ bool MakeDirs(const std::string& path, mode_t mode, std::string& error) {
 
 }  // namespace
 
-bool Gateway::PrepareSpool(std::string& silencePath, std::string& error) {
+bool Gateway::PrepareSpool(std::string& error) {
   const std::string spool = config_.SpoolDir();
   if (!MakeDirs(spool + "/speech", 0700, error)) return false;
   chmod((spool + "/speech").c_str(), 0700);
@@ -44,19 +44,14 @@ bool Gateway::PrepareSpool(std::string& silencePath, std::string& error) {
   if (config_.mode == DialMode::Speaker) {
     if (!MakeDirs(config_.speakerDir, 0700, error)) return false;
     chmod(config_.speakerDir.c_str(), 0700);  // it holds the texts spoken
-    return true;
   }
-  // What a call sends until the callee answers: longer than any ring, so that the source does
-  // not end (and with it the call) before the answer.
-  silencePath = spool + "/silence.wav";
-  return WriteWavFile(silencePath, Silence(kPhoneRate, (config_.ringTime + 30) * 1000), error);
+  return true;
 }
 
 bool Gateway::Start(std::string& error) {
   store_ = CallStore::Open(config_.database, true, error);
   if (!store_) return false;
-  std::string silence;
-  if (!PrepareSpool(silence, error)) return false;
+  if (!PrepareSpool(error)) return false;
 
   for (const CallRecord& c : store_->CloseInterrupted(NowMs(), error)) {
     log_.Write("state", {{"call", std::to_string(c.id)}, {"state", c.state}, {"attempt", std::to_string(c.attempts)},
@@ -66,10 +61,11 @@ bool Gateway::Start(std::string& error) {
   if (config_.mode == DialMode::Speaker) {
     lines.push_back(MakeSpeakerLine(config_));
   } else {
-    for (int i = 0; i < config_.maxCalls; ++i) lines.push_back(MakeSipLine(config_, i, silence, log_));
+    engine_ = std::make_unique<SipEngine>(config_, log_);
+    if (!engine_->Start(error)) return false;
+    for (int i = 0; i < config_.maxCalls; ++i) lines.push_back(MakeSipLine(config_, *engine_));
+    if (config_.sip.registerSeconds > 0) registration_ = std::make_unique<Registration>(config_, *engine_, log_);
   }
-  if (config_.mode == DialMode::Sip && config_.sip.registerSeconds > 0)
-    registration_ = std::make_unique<Registration>(config_, silence, log_);
   dispatcher_ = std::make_unique<Dispatcher>(config_, *store_, log_, std::move(lines));
   http_ = std::make_unique<HttpApi>(config_, *store_, log_, [this] { dispatcher_->Wake(); });
   if (!http_->Bind(error)) return false;
@@ -88,6 +84,7 @@ void Gateway::Stop(int graceSeconds) {
   if (serving_.joinable()) serving_.join();
   if (dispatcher_) dispatcher_->Stop(graceSeconds);
   if (registration_) registration_->Stop();  // the registration is removed before we exit
+  if (engine_) engine_->Stop();              // and its answer awaited, a few seconds at most
 }
 
 void Gateway::HangUpNow() {

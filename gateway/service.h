@@ -1,6 +1,7 @@
 #pragma once
 // The running gateway: the store (with the calls a stop interrupted closed), the spool folder,
-// the lines, the dispatcher and the HTTP server, started in that order and stopped in reverse.
+// the SIP engine, the lines, the dispatcher and the HTTP server, started in that order and
+// stopped in reverse.
 #include <memory>
 #include <string>
 #include <thread>
@@ -9,6 +10,7 @@
 #include "gateway/dispatcher.h"
 #include "gateway/http_api.h"
 #include "gateway/registration.h"
+#include "gateway/sip_engine.h"
 #include "gateway/store.h"
 
 namespace talmery {
@@ -30,11 +32,12 @@ class Gateway {
   void HangUpNow();
 
  private:
-  bool PrepareSpool(std::string& silencePath, std::string& error);
+  bool PrepareSpool(std::string& error);
 
   const Config& config_;
   EventLog& log_;
   std::unique_ptr<CallStore> store_;
+  std::unique_ptr<SipEngine> engine_;           // in sip mode: every line's calls and the registration
   std::unique_ptr<Registration> registration_;  // with register_seconds > 0
   std::unique_ptr<Dispatcher> dispatcher_;
   std::unique_ptr<HttpApi> http_;

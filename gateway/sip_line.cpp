@@ -1,60 +1,31 @@
-// A line that places calls through its own baresip process.
-#include <unistd.h>
+// A line that places its calls on the gateway's SIP engine: an INVITE with an SDP offer of
+// G.711, silence from the first media address we learn (a 183 with SDP, or the answer), the
+// message once the callee has answered and the speech is ready, then BYE.
+#include <sys/types.h>
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
 #include <future>
+#include <mutex>
 
-#include "gateway/baresip.h"
 #include "gateway/event_log.h"
 #include "gateway/line.h"
-#include "gateway/registration.h"
+#include "gateway/re_headers.h"
+#include "gateway/sip_engine.h"
 
 namespace talmery {
-
-std::string AccountAor(const SipSettings& sip) {
-  return "sip:" + sip.user + "@" + (sip.domain.empty() ? sip.localAddress : sip.domain);
-}
-
-std::string AccountLine(const SipSettings& sip, bool registers) {
-  std::string line = "<" + AccountAor(sip) + ">";
-  // No auth_pass: baresip then asks for the password, and the line hands it over on its own.
-  if (!sip.password.empty()) line += ";auth_user=" + (sip.authUser.empty() ? sip.user : sip.authUser);
-  if (!sip.outboundProxy.empty()) line += ";outbound=\"" + sip.outboundProxy + "\"";
-  line += ";regint=" + std::to_string(registers ? sip.registerSeconds : 0);
-  line += ";audio_codecs=" + sip.codecs;
-  // Nobody should call us; should someone, the call is not taken.
-  line += ";answermode=manual";
-  return line;
-}
-
-BaresipSetup SipAgentSetup(const Config& config, int index, const std::string& silenceWav) {
-  const SipSettings& sip = config.sip;
-  const bool registrar = index == config.maxCalls;
-  BaresipSetup s;
-  s.program = sip.baresip;
-  s.modulePath = sip.modulePath;
-  s.dir = config.SpoolDir() + (registrar ? std::string("/registration") : "/line" + std::to_string(index));
-  s.listenAddress = sip.localAddress;
-  s.sipPort = sip.sipPort + 2 * index;
-  s.controlPort = sip.controlPort + index;
-  // The registration's agent takes no calls, yet an incoming INVITE would open RTP ports: it
-  // keeps the last four of the range to itself.
-  const int reserved = sip.registerSeconds > 0 ? 4 : 0;
-  const int share = (sip.rtpPortLast - sip.rtpPortFirst + 1 - reserved) / config.maxCalls;
-  s.rtpFirst = registrar ? sip.rtpPortLast - 3 : sip.rtpPortFirst + index * share;
-  s.rtpLast = registrar ? sip.rtpPortLast : s.rtpFirst + share - 1;
-  s.defaultSource = "aufile," + silenceWav;
-  s.accountLine = AccountLine(sip, registrar);
-  s.password = sip.password;
-  s.aor = AccountAor(sip);
-  s.name = registrar ? "registration" : std::to_string(index);
-  return s;
-}
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+constexpr int kPacketMs = 20;
+constexpr size_t kPacketSamples = kPhoneRate * kPacketMs / 1000;
+constexpr char kEventPt[] = "101";       // telephone-event in our offer
+constexpr int kConfirmWaitSeconds = 5;  // for the key after the message's end
 
 std::string ReplaceAll(std::string text, const std::string& what, const std::string& with) {
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
@@ -62,153 +33,413 @@ std::string ReplaceAll(std::string text, const std::string& what, const std::str
   return text;
 }
 
+std::string Text(const pl& p) { return std::string(p.p ? p.p : "", p.l); }
+
+// What the SIP thread tells the line's thread about its call.
+struct CallEvent {
+  enum Kind { Established, MessageEnded, Closed, Key, Woken } kind = Woken;
+  std::string reason;  // Closed: "486 Busy Here", "Connection reset by peer", ...; Key: the key
+};
+
+class Mailbox {
+ public:
+  void Put(CallEvent event) {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      events_.push_back(std::move(event));
+    }
+    cv_.notify_all();
+  }
+  // The next event, or a Woken one at the deadline (or when Wake is called).
+  CallEvent Take(Clock::time_point deadline) {
+    std::unique_lock<std::mutex> lock(mu_);
+    cv_.wait_until(lock, deadline, [&] { return !events_.empty() || woken_; });
+    woken_ = false;
+    if (events_.empty()) return CallEvent{};
+    CallEvent e = std::move(events_.front());
+    events_.pop_front();
+    return e;
+  }
+  void Wake() {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      woken_ = true;
+    }
+    cv_.notify_all();
+  }
+  void Clear() {
+    std::lock_guard<std::mutex> lock(mu_);
+    events_.clear();
+    woken_ = false;
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::deque<CallEvent> events_;
+  bool woken_ = false;
+};
+
+// One call on the SIP thread: every member is touched there only. Destroying it ends the call
+// (libre sends CANCEL before the answer, BYE after it) and frees its sockets.
+class SipCall {
+ public:
+  SipCall(SipEngine& engine, Mailbox& mailbox) : engine_(engine), mailbox_(mailbox) {
+    tmr_init(&packets_);
+  }
+  ~SipCall() {
+    tmr_cancel(&packets_);
+    mem_deref(session_);
+    mem_deref(rtp_);
+    mem_deref(sdp_);
+    mem_deref(asked_);
+  }
+  SipCall(const SipCall&) = delete;
+  SipCall& operator=(const SipCall&) = delete;
+
+  // Sets up RTP and the offer and sends the INVITE; 0 or an errno value.
+  int Dial(const std::string& uri) {
+    const SipSettings& s = engine_.config().sip;
+    int err = engine_.ListenRtp(&rtp_, Received, this);
+    if (err) return err;
+    sa local{};
+    sa_set_str(&local, s.localAddress.c_str(), 0);
+    if ((err = sdp_session_alloc(&sdp_, &local)) != 0) return err;
+    if ((err = sdp_media_add(&media_, sdp_, "audio", sa_port(rtp_local(rtp_)), "RTP/AVP")) != 0) return err;
+    sdp_media_set_lport_rtcp(media_, static_cast<uint16_t>(sa_port(rtp_local(rtp_)) + 1));
+    bool any = false;
+    for (const std::string& codec : {std::string("PCMU"), std::string("PCMA")}) {
+      if (("," + s.codecs + ",").find("," + codec + ",") == std::string::npos) continue;
+      err = sdp_format_add(nullptr, media_, false, codec == "PCMU" ? "0" : "8", codec.c_str(), kPhoneRate, 1, nullptr,
+                           nullptr, nullptr, false, nullptr);
+      if (err) return err;
+      any = true;
+    }
+    if (!any && (err = sdp_format_add(nullptr, media_, false, "0", "PCMU", kPhoneRate, 1, nullptr, nullptr, nullptr, false,
+                                      nullptr)) != 0)
+      return err;
+    // Keys as RFC 4733 events in the RTP stream, when the callee is to confirm.
+    if (engine_.config().confirm && (err = sdp_format_add(nullptr, media_, false, kEventPt, "telephone-event", kPhoneRate, 1, nullptr,
+                                           nullptr, nullptr, false, "0-15")) != 0)
+      return err;
+    return Invite(uri);
+  }
+
+  // From the answer on: the message instead of silence; MessageEnded when it has been sent.
+  void Play(std::vector<int16_t> message) {
+    message_ = std::move(message);
+    position_ = 0;
+    playing_ = true;
+  }
+
+ private:
+  int Invite(const std::string& uri) {
+    asked_ = static_cast<SipEngine::Asked*>(mem_deref(asked_));
+    if (!(asked_ = engine_.NewAsked())) return ENOMEM;
+    mbuf* offer = nullptr;
+    int err = sdp_encode(&offer, sdp_, true);
+    if (err) return err;
+    uint32_t routes = 0;
+    const char** route = engine_.Routes(routes);
+    err = sipsess_connect(&session_, engine_.Sessions(), uri.c_str(), nullptr, engine_.Aor().c_str(),
+                          engine_.Contact().c_str(), route, routes, "application/sdp", offer, SipEngine::Credentials,
+                          asked_, true, Offered, Answered, Progress, Established, Info, nullptr, Closed, this,
+                          "Allow: INVITE, ACK, BYE, CANCEL, INFO\r\n");
+    mem_deref(offer);
+    return err;
+  }
+
+  // The remote side's media address and format, from an SDP answer (183 or 200) or a re-INVITE.
+  int TakeMedia() {
+    const sdp_format* format = nullptr;
+    for (const char* codec : {"PCMU", "PCMA"})
+      if (!format) format = sdp_media_rformat(media_, codec);
+    const sdp_format* events = sdp_media_rformat(media_, "telephone-event");
+    eventPt_ = events ? events->pt : -1;
+    if (!format || !sa_isset(sdp_media_raddr(media_), SA_ALL)) {
+      failure_ = "488 no common codec in the answer";
+      return EPROTO;
+    }
+    payloadType_ = static_cast<uint8_t>(format->pt);
+    alaw_ = format->name && std::strcmp(format->name, "PCMA") == 0;
+    remote_ = *sdp_media_raddr(media_);
+    if (!sending_) {
+      sending_ = true;
+      sa rtcp{};
+      sdp_media_raddr_rtcp(media_, &rtcp);
+      rtcp_start(rtp_, engine_.Contact().c_str(), &rtcp);
+      next_ = tmr_jiffies();
+      Tick(this);
+    }
+    return 0;
+  }
+
+  // One packet each 20 ms, timed from the first one so that the timer's lateness does not add up.
+  static void Tick(void* arg) {
+    SipCall* self = static_cast<SipCall*>(arg);
+    const uint64_t now = tmr_jiffies();
+    if (now > self->next_ + 5 * kPacketMs) self->next_ = now;  // the machine stalled: no burst
+    while (self->next_ <= now) {
+      self->SendPacket();
+      self->next_ += kPacketMs;
+    }
+    tmr_start(&self->packets_, self->next_ - now, Tick, self);
+  }
+
+  void SendPacket() {
+    mbuf* packet = mbuf_alloc(RTP_HEADER_SIZE + kPacketSamples);
+    if (!packet) return;
+    packet->pos = packet->end = RTP_HEADER_SIZE;
+    for (size_t i = 0; i < kPacketSamples; ++i) {
+      int16_t sample = 0;
+      if (playing_ && position_ < message_.size()) sample = message_[position_++];
+      mbuf_write_u8(packet, alaw_ ? LinearToAlaw(sample) : LinearToUlaw(sample));
+    }
+    packet->pos = RTP_HEADER_SIZE;
+    rtp_send(rtp_, &remote_, false, first_, payloadType_, timestamp_, packet);
+    mem_deref(packet);
+    first_ = false;
+    timestamp_ += kPacketSamples;
+    if (playing_ && position_ >= message_.size() && !ended_) {
+      ended_ = true;
+      mailbox_.Put({CallEvent::MessageEnded, "end of file"});
+    }
+  }
+
+  // What the callee sends is only looked at for a key (RFC 4733: the event in the first byte),
+  // reported once per event (its packets share a timestamp). Only from the address its SDP
+  // named: anyone may send to our port, and a key from elsewhere would confirm a call nobody
+  // heard.
+  static void Received(const sa* source, const rtp_header* header, mbuf* mb, void* arg) {
+    SipCall* self = static_cast<SipCall*>(arg);
+    if (!self->engine_.config().confirm || mbuf_get_left(mb) < 4) return;
+    if (!self->sending_ || !sa_cmp(source, &self->remote_, SA_ALL)) return;
+    if (header->pt != std::atoi(kEventPt) && header->pt != self->eventPt_) return;
+    if (self->keyHeard_ && header->ts == self->keyTs_) return;
+    const uint8_t event = mbuf_buf(mb)[0];
+    if (event > 11) return;
+    self->keyHeard_ = true;
+    self->keyTs_ = header->ts;
+    const char key = event < 10 ? static_cast<char>('0' + event) : event == 10 ? '*' : '#';
+    self->mailbox_.Put({CallEvent::Key, std::string(1, key)});
+  }
+
+  static int Offered(mbuf** description, const sip_msg* msg, void* arg) {
+    SipCall* self = static_cast<SipCall*>(arg);
+    int err = sdp_decode(self->sdp_, msg->mb, true);
+    if (!err) err = self->TakeMedia();
+    return err ? err : sdp_encode(description, self->sdp_, false);
+  }
+
+  static int Answered(const sip_msg* msg, void* arg) {
+    SipCall* self = static_cast<SipCall*>(arg);
+    const int err = sdp_decode(self->sdp_, msg->mb, false);
+    return err ? err : self->TakeMedia();
+  }
+
+  // Early media: a 183 with SDP gets silence at once, so that nothing of the message is lost.
+  static void Progress(const sip_msg* msg, void* arg) {
+    SipCall* self = static_cast<SipCall*>(arg);
+    if (mbuf_get_left(msg->mb) == 0 || !msg_ctype_cmp(&msg->ctyp, "application", "sdp")) return;
+    if (sdp_decode(self->sdp_, msg->mb, false) == 0) self->TakeMedia();
+  }
+
+  static void Established(const sip_msg*, void* arg) {
+    SipCall* self = static_cast<SipCall*>(arg);
+    self->asked_->times = 0;  // the BYE may meet a challenge of its own
+    self->mailbox_.Put({CallEvent::Established, ""});
+  }
+
+  static void Info(struct sip* sip, const sip_msg* msg, void* arg) {
+    SipCall* self = static_cast<SipCall*>(arg);
+    sip_treply(nullptr, sip, msg, 200, "OK");
+    const std::string type = Text(msg->ctyp.type) + "/" + Text(msg->ctyp.subtype);
+    const std::string body(reinterpret_cast<const char*>(mbuf_buf(msg->mb)), mbuf_get_left(msg->mb));
+    const char key = InfoKey(type, body);
+    if (key && self->engine_.config().confirm) self->mailbox_.Put({CallEvent::Key, std::string(1, key)});
+  }
+
+  static void Closed(int err, const sip_msg* msg, void* arg) {
+    SipCall* self = static_cast<SipCall*>(arg);
+    tmr_cancel(&self->packets_);
+    std::string reason;
+    if (!self->failure_.empty()) {
+      reason = self->failure_;
+    } else if (msg && !msg->req && msg->scode >= 300) {
+      // (With err set too when we declined a second challenge: the status says more. A 3xx
+      // arrives here only when libre gave up following redirects: a loop.)
+      reason = std::to_string(msg->scode) + (msg->reason.l ? " " + Text(msg->reason) : "");
+    } else if (err) {
+      reason = std::strerror(err);  // "Connection timed out": no answer to the INVITE at all
+    } else if (msg && msg->req) {
+      reason = "Connection reset by peer";  // the callee's BYE
+    } else {
+      reason = "closed";
+    }
+    self->mailbox_.Put({CallEvent::Closed, reason});
+  }
+
+  SipEngine& engine_;
+  Mailbox& mailbox_;
+  sipsess* session_ = nullptr;
+  struct rtp_sock* rtp_ = nullptr;
+  sdp_session* sdp_ = nullptr;
+  sdp_media* media_ = nullptr;
+  tmr packets_;
+  sa remote_{};
+  uint8_t payloadType_ = 0;
+  int eventPt_ = -1;
+  bool keyHeard_ = false;
+  uint32_t keyTs_ = 0;
+  bool alaw_ = false, sending_ = false, first_ = true, playing_ = false, ended_ = false;
+  uint32_t timestamp_ = 0;
+  uint64_t next_ = 0;
+  std::vector<int16_t> message_;
+  size_t position_ = 0;
+  SipEngine::Asked* asked_ = nullptr;
+  std::string failure_;
+};
+
 class SipLine : public Line {
  public:
-  SipLine(const Config& config, int index, const std::string& silenceWav, EventLog& log)
-      : config_(config), index_(index), log_(log), silenceWav_(silenceWav), baresip_(SipAgentSetup(config, index, silenceWav), &log) {}
+  SipLine(const Config& config, SipEngine& engine) : config_(config), engine_(engine) {}
+  ~SipLine() override { End(); }
 
   bool Ready(std::string& why) override {
-    if (baresip_.Idle()) return true;
-    return baresip_.Start(why);
+    if (engine_.Run([] {})) return true;
+    why = "the SIP stack is not running";
+    return false;
   }
 
   Outcome Place(const DialJob& job, const std::function<void()>& onAnswered) override {
     aborted_ = false;
+    mailbox_.Clear();
     const std::string uri = ReplaceAll(config_.DialTemplate(), "{number}", job.number);
-    const std::string messagePath = config_.SpoolDir() + "/speech/call-" + std::to_string(job.id) + "-" +
-                                    std::to_string(job.attempt) + ".wav";
-    const Clock::time_point start = Clock::now();
-    Outcome outcome = Run(job, uri, messagePath, start, onAnswered);
-    unlink(messagePath.c_str());  // the spoken text does not stay on disk
+    Outcome outcome = Run(job, uri, onAnswered);
+    End();
     return outcome;
   }
 
-  void Abort() override { aborted_ = true; }
-  void Shutdown() override { baresip_.Stop(); }
+  void Abort() override {
+    aborted_ = true;
+    mailbox_.Wake();
+  }
 
  private:
-  // A fault of this machine (the speech, the SIP agent): it may pass, so the call is tried
+  // A fault of this machine (the speech, the SIP stack): it may pass, so the call is tried
   // again like a busy one.
-  Outcome Fault(const std::string& detail) {
+  static Outcome Fault(const std::string& detail, bool answered = false) {
     Outcome o;
     o.result = Result::Transient;
+    o.answered = answered;
     o.detail = detail;
     return o;
   }
 
-  // Hangs up and waits for the close; a call that does not close costs the process, so that
-  // the next call starts clean.
-  void HangUp() {
-    std::string data;
-    baresip_.Command("hangup", "", data);
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(5);
-    BaresipEvent event;
-    for (;;) {
-      const Baresip::Wait w = baresip_.NextEvent(event, deadline);
-      if (w != Baresip::Wait::Event) break;
-      if (event.klass == "call" && event.type == "CALL_CLOSED") return;
-    }
-    log_.Write("line", {{"line", std::to_string(index_)}, {"state", "restarting"}, {"why", "the call did not close"}});
-    baresip_.Stop();
+  // An answered call whose callee did not press 1: not delivered, so it is tried again.
+  static Outcome NotConfirmed(const std::string& how) {
+    return Outcome{Result::NoAnswer, true, "answered, not confirmed" + (how.empty() ? "" : " (" + how + ")")};
   }
 
-  Outcome Run(const DialJob& job, const std::string& uri, const std::string& messagePath, Clock::time_point start,
-              const std::function<void()>& onAnswered) {
-    std::string data;
-    // ausrc also becomes the source of the calls that follow: back to silence before each call.
-    if (!baresip_.Command("ausrc", "aufile," + silenceWav_, data)) return Fault("cannot set the silence: " + data);
-    if (!baresip_.Command("dial", uri, data)) return Fault("dial refused: " + data);
+  // Ends the call (CANCEL or BYE) and frees its sockets.
+  void End() {
+    if (!call_) return;
+    SipCall* call = call_;
+    call_ = nullptr;
+    if (!engine_.Run([call] { delete call; })) delete call;  // the stack has stopped: nothing is left to send
+  }
 
-    // The speech is made while the phone rings, beside the timers and the call's events; the
-    // call sends silence until the answer and the message is ready, so early media (a 183 with
-    // SDP) loses none of the message. (Leaving this function waits for the speech: the helper
-    // ends within its own time limit.)
+  Outcome Run(const DialJob& job, const std::string& uri, const std::function<void()>& onAnswered) {
+    int err = 0;
+    if (!engine_.Run([&] {
+          call_ = new SipCall(engine_, mailbox_);
+          err = call_->Dial(uri);
+        }))
+      return Fault("the SIP stack is not running");
+    if (err) return Fault(std::string("dial refused: ") + std::strerror(err));
+
+    // The speech is made while the phone rings; the call sends silence until the answer and
+    // the message is ready, so early media loses none of the message. (Leaving this function
+    // waits for the speech: the helper ends within its own time limit.)
     struct Speech {
       bool ok = false;
       std::string error;
+      Pcm message;
     };
     std::future<Speech> making = std::async(std::launch::async, [&] {
       Speech s;
-      Pcm message;
-      s.ok = RenderMessage(job.text, config_, message, s.error) && WriteWavFile(messagePath, message, s.error);
+      s.ok = RenderMessage(job.text, config_, s.message, s.error);
+      if (s.ok && s.message.rate != kPhoneRate) s.message = Resample(s.message, kPhoneRate);
+      mailbox_.Wake();
       return s;
     });
-    bool ready = false, answered = false, playing = false;
+    const Clock::time_point start = Clock::now();
+    bool answered = false, playing = false, ended = false;
+    Clock::time_point confirmBy;
+    Speech speech;
+    bool ready = false;
     Clock::time_point answeredAt;
-    std::string callId;
     for (;;) {
       if (!ready && making.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
-        const Speech speech = making.get();
-        if (!speech.ok) {
-          HangUp();
-          Outcome o = Fault("speech: " + speech.error);
-          o.answered = answered;
-          return o;
-        }
+        speech = making.get();
+        if (!speech.ok) return Fault("speech: " + speech.error, answered);
         ready = true;
       }
       if (answered && ready && !playing) {
         playing = true;
-        if (!baresip_.Command("ausrc", "aufile," + messagePath, data)) {
-          HangUp();
-          Outcome o = Fault("cannot play the message: " + data);
-          o.answered = true;
-          return o;
-        }
+        std::vector<int16_t> samples = std::move(speech.message.samples);
+        engine_.Run([&] { call_->Play(std::move(samples)); });
       }
-      const Clock::time_point deadline =
+      Clock::time_point deadline =
           answered ? answeredAt + std::chrono::seconds(config_.maxCallTime) : start + std::chrono::seconds(config_.ringTime);
-      const Clock::time_point slice = std::min(deadline, Clock::now() + std::chrono::milliseconds(ready ? 200 : 10));
-      BaresipEvent event;
-      const Baresip::Wait w = baresip_.NextEvent(event, slice);
+      if (ended) deadline = std::min(deadline, confirmBy);
+      const CallEvent event = mailbox_.Take(std::min(deadline, Clock::now() + std::chrono::milliseconds(200)));
       if (aborted_) {
-        HangUp();
-        Outcome o = answered ? Outcome{Result::Delivered, true, "hung up: the gateway is stopping"}
-                             : Outcome{Result::Failed, false, "the gateway stopped while dialling"};
-        return o;
+        return answered ? Outcome{Result::Delivered, true, "hung up: the gateway is stopping"}
+                        : Outcome{Result::Failed, false, "the gateway stopped while dialling"};
       }
-      if (w == Baresip::Wait::Lost) {
-        baresip_.Stop();
-        if (answered) return Outcome{Result::Delivered, true, "the SIP agent stopped during the message"};
-        return Fault("the SIP agent stopped during the call");
-      }
-      if (w == Baresip::Wait::Timeout) {
-        if (Clock::now() < deadline) continue;
-        HangUp();
-        if (answered)
-          return Outcome{Result::Delivered, true, "hung up after " + std::to_string(config_.maxCallTime) + " s"};
-        Outcome o;
-        o.result = Result::NoAnswer;
-        o.detail = "no answer in " + std::to_string(config_.ringTime) + " s";
-        return o;
-      }
-      if (event.klass != "call") continue;
-      if (!event.id.empty()) {
-        if (callId.empty()) callId = event.id;
-        else if (event.id != callId) continue;  // not our call
-      }
-      if (event.type == "CALL_ESTABLISHED" && !answered) {
-        answered = true;  // the message starts at the top of the loop, once it is ready
-        answeredAt = Clock::now();
-        onAnswered();
-      } else if (event.type == "CALL_CLOSED") {
-        return ClassifyClosed(event.param, answered);
+      switch (event.kind) {
+        case CallEvent::Woken:
+          if (Clock::now() < deadline) continue;
+          if (answered) {
+            const std::string cut = "hung up after " + std::to_string(config_.maxCallTime) + " s";
+            if (config_.confirm) return NotConfirmed(ended ? "" : cut);
+            return Outcome{Result::Delivered, true, cut};
+          }
+          return Outcome{Result::NoAnswer, false, "no answer in " + std::to_string(config_.ringTime) + " s"};
+        case CallEvent::Established:
+          if (!answered) {
+            answered = true;  // the message starts at the top of the loop, once it is ready
+            answeredAt = Clock::now();
+            onAnswered();
+          }
+          continue;
+        case CallEvent::MessageEnded:
+          if (!config_.confirm) return ClassifyClosed(event.reason, true);
+          ended = true;  // a few seconds more for the key
+          confirmBy = Clock::now() + std::chrono::seconds(kConfirmWaitSeconds);
+          continue;
+        case CallEvent::Key:
+          if (answered && event.reason == "1") return Outcome{Result::Delivered, true, "confirmed (key 1)"};
+          continue;
+        case CallEvent::Closed:
+          if (answered && config_.confirm) return NotConfirmed(event.reason);
+          return ClassifyClosed(event.reason, answered);
       }
     }
   }
 
   const Config& config_;
-  const int index_;
-  EventLog& log_;
-  const std::string silenceWav_;
-  Baresip baresip_;
+  SipEngine& engine_;
+  Mailbox mailbox_;
+  SipCall* call_ = nullptr;  // created, used and destroyed on the SIP thread
   std::atomic<bool> aborted_{false};
 };
 
 }  // namespace
 
-std::unique_ptr<Line> MakeSipLine(const Config& config, int index, const std::string& silenceWav, EventLog& log) {
-  return std::make_unique<SipLine>(config, index, silenceWav, log);
+std::unique_ptr<Line> MakeSipLine(const Config& config, SipEngine& engine) {
+  return std::make_unique<SipLine>(config, engine);
 }
 
 }  // namespace talmery

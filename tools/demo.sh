@@ -66,7 +66,6 @@ if [ "$phone_mode" = 1 ]; then
 [sip]
 dial = sip:{number}@127.0.0.1:$base
 sip_port = $((base + 10))
-control_port = $((base + 30))
 rtp_ports = $((base + 200))-$((base + 399))
 CONF
   gateway_args+=(--config "$demo/gateway.conf")

@@ -71,6 +71,22 @@ TEST(Audio, MessageRepeatsTheSpeechBetweenSilences) {
   EXPECT_EQ(m.samples, expected);
 }
 
+// Reference codes of G.711 (as the common C reference encoder gives them): both signs, each
+// segment, the clipping at the ends.
+TEST(Audio, G711CodesOfBothLaws) {
+  const struct {
+    int16_t sample;
+    uint8_t ulaw, alaw;
+  } cases[] = {{0, 0xff, 0xd5},      {1, 0xff, 0xd5},      {-1, 0x7e, 0x55},     {100, 0xf2, 0xd3},
+               {-100, 0x72, 0x53},   {1000, 0xce, 0xfa},   {-1000, 0x4e, 0x7a},  {5000, 0xab, 0x86},
+               {-5000, 0x2b, 0x06},  {12345, 0x97, 0xbd},  {-12345, 0x17, 0x3d}, {32767, 0x80, 0xaa},
+               {-32768, 0x00, 0x2a}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(LinearToUlaw(c.sample), c.ulaw) << c.sample;
+    EXPECT_EQ(LinearToAlaw(c.sample), c.alaw) << c.sample;
+  }
+}
+
 TEST(Audio, SynthesisGivesTelephoneSpeech) {
   Pcm speech;
   std::string error;

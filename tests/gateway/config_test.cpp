@@ -70,6 +70,7 @@ TEST(Config, FileErrorsNameTheLine) {
   } cases[] = {
       {"listen = 1.2.3.4\n", "line 1: listen: \"1.2.3.4\" is not host:port"},
       {"\nmax_cals = 3\n", "line 2: unknown setting \"max_cals\""},
+      {"[sip]\ncontrol_port = 5180\n", "line 2: sip.control_port is no longer used (calls are placed inside the gateway): remove it"},
       {"max_calls = 0\n", "line 1: max_calls: 0 is outside 1 to 200"},
       {"attempts = 3x\n", "line 1: attempts: \"3x\" is not a whole number"},
       {"show_text = maybe\n", "line 1: show_text: \"maybe\" is not yes or no"},
@@ -108,11 +109,17 @@ TEST(Config, CombinationsThatCannotWork) {
       {"[sip]\npassword = \"tab\there\"\n", "sip.password: only printable characters are allowed"},
       {"[sip]\npassword = 1234567890123456789012345678901234567890123456789012345678901234\n",
        "sip.password: at most 63 bytes are allowed"},
-      {"[sip]\noutbound_proxy = pbx.example.com\n", "sip.outbound_proxy: \"pbx.example.com\" is not a sip: or sips: address"},
+      {"[sip]\noutbound_proxy = pbx.example.com\n", "sip.outbound_proxy: \"pbx.example.com\" is not a sip: address"},
+      {"[sip]\noutbound_proxy = sips:pbx.example.com\n",
+       "sip.outbound_proxy: \"sips:pbx.example.com\": TLS is not offered; use sip: with transport=udp or tcp"},
+      {"[sip]\noutbound_proxy = sip:pbx;transport=tls\n", "sip.outbound_proxy: transport=tls is not udp or tcp"},
+      {"[sip]\nlocal_address = pbx.example.com\n",
+       "sip.local_address: \"pbx.example.com\" is not an IP address (this machine's address towards the PBX)"},
       {"[sip]\noutbound_proxy = sip:;transport=udp\n", "sip.outbound_proxy: \"sip:;transport=udp\" names no host"},
-      {"[sip]\noutbound_proxy = sip:pbx;transport=sctp\n", "sip.outbound_proxy: transport=sctp is not udp, tcp or tls"},
+      {"[sip]\noutbound_proxy = sip:pbx;transport=sctp\n", "sip.outbound_proxy: transport=sctp is not udp or tcp"},
       {"[sip]\noutbound_proxy = \"sip:pbx\\\"x\"\n",
        "sip.outbound_proxy: \"sip:pbx\"x\" must not hold blanks, quotes or angle brackets"},
+      {"[sip]\nregister_seconds = 600\n", "sip.register_seconds: a registration needs sip.domain (the registrar)"},
       {"[sip]\ndial = tel:{number}\n", "sip.dial: a sip: address with {number} is needed"},
       {"[sip]\ndial = sip:100@pbx\n", "sip.dial: a sip: address with {number} is needed"},
       {"max_calls = 200\n[sip]\nrtp_ports = 10000-10100\n", "sip.rtp_ports: at least 4 ports per call at once are needed"},
@@ -131,7 +138,7 @@ TEST(Config, CombinationsThatCannotWork) {
 
 TEST(Config, ProxiesWithUriParameters) {
   for (const char* proxy : {"sip:pbx.example.com;transport=udp", "sip:10.0.0.1:5070;transport=tcp;lr",
-                            "sips:pbx.example.com;transport=tls", "sip:pbx.example.com"}) {
+                            "sip:[2001:db8::1]:5060;transport=udp", "sip:pbx.example.com"}) {
     Config c;
     std::string error;
     ASSERT_TRUE(ParseConfigText(std::string("[sip]\noutbound_proxy = ") + proxy + "\n", c, error)) << error;

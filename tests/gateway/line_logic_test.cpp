@@ -1,11 +1,10 @@
-// How a call's end is read, what the store records of it, the account given to baresip, the
-// control channel's framing and the log's lines.
+// How a call's end is read, what the store records of it, our SIP contact and the log's lines.
 #include <gtest/gtest.h>
 
 #include "gateway/dispatcher.h"
 #include "gateway/event_log.h"
 #include "gateway/line.h"
-#include "gateway/netstring.h"
+#include "gateway/sip_engine.h"
 #include "gateway/registration.h"
 
 namespace talmery {
@@ -93,50 +92,61 @@ TEST(LineLogic, RefusedRegistrationsWaitLongerEachTime) {
   for (const auto& c : cases) EXPECT_EQ(RegistrationPause(c[0], c[1]), c[2]) << c[0] << " " << c[1];
 }
 
-TEST(LineLogic, AccountLineForBaresip) {
+// The Contact's user: our user and a digest of what identifies this gateway, the same at every
+// start, another for another address or port.
+TEST(LineLogic, ContactUserIsStableAndTellsGatewaysApart) {
   SipSettings s;
   s.user = "200";
   s.domain = "pbx.example.com";
-  s.password = "pw";
-  s.outboundProxy = "sip:proxy.example.com;transport=tcp";
-  s.registerSeconds = 600;
-  EXPECT_EQ(AccountLine(s, true),
-            "<sip:200@pbx.example.com>;auth_user=200;outbound=\"sip:proxy.example.com;transport=tcp\";"
-            "regint=600;audio_codecs=PCMU,PCMA;answermode=manual");
-  s.authUser = "u200";
-  EXPECT_EQ(AccountLine(s, false),
-            "<sip:200@pbx.example.com>;auth_user=u200;outbound=\"sip:proxy.example.com;transport=tcp\";"
-            "regint=0;audio_codecs=PCMU,PCMA;answermode=manual");
-  SipSettings loopback;
-  EXPECT_EQ(AccountLine(loopback, false), "<sip:talmery@127.0.0.1>;regint=0;audio_codecs=PCMU,PCMA;answermode=manual");
+  s.localAddress = "192.0.2.10";
+  const std::string contact = ContactUser(s);
+  EXPECT_EQ(contact.size(), 3u + 1 + 8);
+  EXPECT_EQ(contact.compare(0, 4, "200-"), 0) << contact;
+  EXPECT_EQ(ContactUser(s), contact);
+  for (auto change : {+[](SipSettings& x) { x.localAddress = "192.0.2.11"; }, +[](SipSettings& x) { x.sipPort = 5070; },
+                      +[](SipSettings& x) { x.domain = "pbx2.example.com"; }}) {
+    SipSettings other = s;
+    change(other);
+    EXPECT_NE(ContactUser(other), contact);
+  }
+  s.password = "another";  // the password is no part of it
+  EXPECT_EQ(ContactUser(s), contact);
+  EXPECT_EQ(AccountAor(s), "sip:200@pbx.example.com");
+  EXPECT_EQ(AccountAor(SipSettings()), "sip:talmery@127.0.0.1");
 }
 
-TEST(LineLogic, Netstrings) {
-  EXPECT_EQ(EncodeNetstring("{\"a\":1}"), "7:{\"a\":1},");
-  NetstringReader r;
-  const std::string stream = "3:abc,0:,5:he";
-  r.Feed(stream.data(), stream.size());
-  std::string p;
-  ASSERT_TRUE(r.Next(p));
-  EXPECT_EQ(p, "abc");
-  ASSERT_TRUE(r.Next(p));
-  EXPECT_EQ(p, "");
-  EXPECT_FALSE(r.Next(p));  // the rest is still coming
-  EXPECT_FALSE(r.Failed());
-  r.Feed("llo,", 4);
-  ASSERT_TRUE(r.Next(p));
-  EXPECT_EQ(p, "hello");
+// The proxy's URI parameters stay in the route; its ";lr" goes, since libre adds one itself.
+TEST(LineLogic, RouteOfTheOutboundProxy) {
+  const struct {
+    const char* proxy;
+    const char* route;
+  } cases[] = {{"sip:pbx.example.com", "sip:pbx.example.com"},
+               {"sip:10.0.0.1:5070;transport=tcp;lr", "sip:10.0.0.1:5070;transport=tcp"},
+               {"sip:pbx;lr;transport=udp", "sip:pbx;transport=udp"},
+               {"sip:pbx;lr=on", "sip:pbx"},
+               {"sip:pbx;lrx=1;maddr=10.0.0.2", "sip:pbx;lrx=1;maddr=10.0.0.2"},
+               {"", ""}};
+  for (const auto& c : cases) EXPECT_EQ(RouteOf(c.proxy), c.route) << c.proxy;
+}
 
-  for (const std::string bad : {"x:abc,", "3:abcd", ":", "99999999999:"}) {
-    NetstringReader b(1000);
-    b.Feed(bad.data(), bad.size());
-    EXPECT_FALSE(b.Next(p)) << bad;
-    EXPECT_TRUE(b.Failed()) << bad;
-  }
-  NetstringReader small(4);
-  small.Feed("5:hello,", 8);
-  EXPECT_FALSE(small.Next(p));
-  EXPECT_EQ(small.Error(), "netstring of 5 bytes is over the limit");
+// The key of a SIP INFO, as PBXs and phones send it.
+TEST(LineLogic, KeysOfSipInfo) {
+  const struct {
+    const char* type;
+    const char* body;
+    char key;
+  } cases[] = {{"application/dtmf-relay", "Signal=1\r\nDuration=160\r\n", '1'},
+               {"Application/DTMF-Relay", "signal = 1\nDuration=250", '1'},
+               {"application/dtmf-relay", "Duration=160\r\nSignal=#\r\n", '#'},
+               {"application/dtmf-relay", "Signal=11\r\n", 0},
+               {"application/dtmf-relay", "Duration=160\r\n", 0},
+               {"application/dtmf-relay", "Signal=x\r\n", 0},
+               {"application/dtmf", "1", '1'},
+               {"application/dtmf; charset=us-ascii", " 5\r\n", '5'},
+               {"application/dtmf", "12", 0},
+               {"text/plain", "Signal=1", 0},
+               {"application/dtmf-relay", "", 0}};
+  for (const auto& c : cases) EXPECT_EQ(InfoKey(c.type, c.body), c.key) << c.type << " " << c.body;
 }
 
 TEST(LineLogic, LogLinesQuoteAndRedact) {

@@ -1,5 +1,5 @@
-// Real calls on loopback: the gateway dials the loopback phone through its own baresip, over
-// SIP and RTP with G.711, and the phone's recording is checked against the spoken text.
+// Real calls on loopback: the gateway dials the loopback phone (a baresip) on its own SIP engine,
+// over SIP and RTP with G.711, and the phone's recording is checked against the spoken text.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -8,16 +8,21 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <signal.h>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <regex>
+#include <set>
+#include <sstream>
 #include <thread>
 
+#include "gateway/line.h"
 #include "gateway/speech.h"
 #include "tests/gateway/test_support.h"
 #include "tools/phone/loopback_phone.h"
@@ -66,6 +71,11 @@ class ChallengingPbx {
   int Right() { return right_; }
   int Wrong() { return wrong_; }
   int RefusedRegisters() { return refusedRegisters_; }
+  // The Route headers of the INVITEs and REGISTERs received.
+  std::vector<std::string> Routes() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return routes_;
+  }
   // The expiry of each authenticated REGISTER's contact, in order.
   std::vector<std::string> Registrations() {
     std::lock_guard<std::mutex> lock(mu_);
@@ -85,6 +95,12 @@ class ChallengingPbx {
       const std::string message(buffer, static_cast<size_t>(n));
       const bool invite = message.compare(0, 7, "INVITE ") == 0;
       if (!invite && message.compare(0, 9, "REGISTER ") != 0) continue;  // ACKs of our answers
+      {
+        static const std::regex kRoute("^Route: *([^\r]*)\r$", std::regex::icase | std::regex::multiline);
+        std::lock_guard<std::mutex> lock(mu_);
+        for (auto it = std::sregex_iterator(message.begin(), message.end(), kRoute); it != std::sregex_iterator(); ++it)
+          routes_.push_back((*it)[1]);
+      }
       std::string head, auth;
       std::smatch m;
       static const std::regex kHeader("^(Via|From|To|Call-ID|CSeq|Contact|Authorization): *([^\r]*)\r$",
@@ -132,7 +148,7 @@ class ChallengingPbx {
   std::atomic<bool> stop_{false};
   std::atomic<int> right_{0}, wrong_{0}, refusedRegisters_{0};
   std::mutex mu_;
-  std::vector<std::string> registrations_;
+  std::vector<std::string> registrations_, routes_;
   std::thread thread_;
 };
 
@@ -162,7 +178,6 @@ class SipCallTest : public ::testing::Test {
     c.sip.password = kPassword;
     c.sip.dial = phone_->DialTemplate();
     c.sip.sipPort = base + 10;
-    c.sip.controlPort = base + 30;
     c.sip.rtpPortFirst = base + 200;
     c.sip.rtpPortLast = base + 399;
     gateway_config_ = c;
@@ -238,23 +253,22 @@ TEST_F(SipCallTest, BusyAndUnansweredCallsAreRetriedThenFailWithTheirAttempts) {
   EXPECT_NE(log.find("call=" + std::to_string(busy) + " state=busy attempt=1 outcome=busy"), std::string::npos) << log;
   EXPECT_NE(log.find("call=" + std::to_string(never) + " state=\"no answer\" attempt=1"), std::string::npos) << log;
 
-  // The SIP password reached baresip's private account file and nothing people can read.
+  // The SIP password went into the digests and nowhere people can read.
   const std::string page = BodyOf(Exchange(port_, "GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
   EXPECT_NE(page.find("busy (486 Rejected) on the last of 2 tries"), std::string::npos);
   for (const std::string& seen : {log, page, CallStatus(port_, busy).dump()})
     EXPECT_EQ(seen.find(kPassword), std::string::npos);
-  // Nor does it lie in the user agent's files: it is handed over on the agent's standard input.
-  for (const char* file : {"accounts", "config"}) {
-    struct stat st {};
-    ASSERT_EQ(stat((dir_.path() + "/line0/" + file).c_str(), &st), 0) << file;
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-    EXPECT_EQ(ReadFile(dir_.path() + "/line0/" + file).find(kPassword), std::string::npos) << file;
+  // Nor does it lie in any file the gateway wrote (its store, its spool).
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_.path())) {
+    if (!entry.is_regular_file() || entry.path().string().find("/phone/") != std::string::npos) continue;
+    EXPECT_EQ(ReadFile(entry.path().string()).find(kPassword), std::string::npos) << entry.path();
   }
 }
 
 // Through a PBX that demands digest authentication: a password of blanks, quotes and
-// separators authenticates; a congested PBX's 503 is tried again, a 404 is not; the
-// registration is removed when the gateway stops.
+// separators authenticates; a congested PBX's 503 is tried again, a 404 is not; a redirect is
+// followed, a loop of redirects is given up; the registration is removed when the
+// gateway stops.
 // A gateway of one line that registers as "gateway" with `password` at the registrar on `base`,
 // its own ports above it.
 talmery::Config RegisteringConfig(const TempDir& dir, int base, const std::string& password) {
@@ -267,17 +281,28 @@ talmery::Config RegisteringConfig(const TempDir& dir, int base, const std::strin
   c.sip.domain = "127.0.0.1:" + std::to_string(base);
   c.sip.registerSeconds = 600;
   c.sip.sipPort = base + 10;
-  c.sip.controlPort = base + 30;
   c.sip.rtpPortFirst = base + 100;
   c.sip.rtpPortLast = base + 199;
   return c;
+}
+
+bool WaitForLog(InProcessGateway& gateway, const std::string& text, int timeoutMs) {
+  for (int waited = 0; waited < timeoutMs; waited += 50) {
+    if (gateway.LogText().find(text) != std::string::npos) return true;
+    usleep(50000);
+  }
+  return false;
 }
 
 TEST(SipThroughAPbx, AnyPasswordAuthenticatesTemporaryFailuresAreRetriedTheRegistrationEndsAtStop) {
   const std::string password = "a b;c#\"d<e>\\ f=";
   const int base = phone::FreePortBlock(300, 1);
   ASSERT_NE(base, 0);
-  ChallengingPbx pbx(base, password, {{"5550503", "503 Service Unavailable"}});
+  const std::string pbxHost = "@127.0.0.1:" + std::to_string(base);
+  ChallengingPbx pbx(base, password,
+                     {{"5550503", "503 Service Unavailable"},
+                      {"5550302", "302 Moved Temporarily\r\nContact: <sip:5550404" + pbxHost + ">"},
+                      {"5550301", "301 Moved Permanently\r\nContact: <sip:5550301" + pbxHost + ">"}});
   ASSERT_TRUE(pbx.bound());
   TempDir dir;
   talmery::Config c = RegisteringConfig(dir, base, password);
@@ -296,6 +321,8 @@ TEST(SipThroughAPbx, AnyPasswordAuthenticatesTemporaryFailuresAreRetriedTheRegis
   };
   const long long congested = post("5550503");
   const long long wrong = post("5550404");
+  const long long moved = post("5550302");    // followed to 5550404
+  const long long looping = post("5550301");  // to itself: given up after some hops
   const nlohmann::json a = WaitForState(gateway.Port(), congested, "failed", 30000);
   const nlohmann::json b = WaitForState(gateway.Port(), wrong, "failed", 30000);
   ASSERT_EQ(a["state"], "failed") << a.dump(1);
@@ -309,7 +336,15 @@ TEST(SipThroughAPbx, AnyPasswordAuthenticatesTemporaryFailuresAreRetriedTheRegis
   }
   EXPECT_EQ(b["attempts"], 1);
   EXPECT_EQ(b["reason"], "404 Not Found");
-  EXPECT_EQ(pbx.Right(), 3);
+  const nlohmann::json m = WaitForState(gateway.Port(), moved, "failed", 30000);
+  const nlohmann::json l = WaitForState(gateway.Port(), looping, "failed", 30000);
+  EXPECT_EQ(m["reason"], "404 Not Found") << m.dump(1);
+  EXPECT_EQ(l["reason"], "301 Moved Permanently") << l.dump(1);
+  EXPECT_EQ(l["attempts"], 1);
+  // 503 twice, 404 once, 302 and its 404, and the loop: followed a few times (the SIP stack's
+  // limit is 15 hops), not for ever.
+  EXPECT_GE(pbx.Right(), 3 + 2 + 2);
+  EXPECT_LE(pbx.Right(), 3 + 2 + 16);
   EXPECT_EQ(pbx.Wrong(), 0);
   const std::string page = BodyOf(Exchange(gateway.Port(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
   EXPECT_NE(page.find("try 1 temporary failure: 503 Service Unavailable; try 2 temporary failure: 503 Service Unavailable"),
@@ -321,6 +356,38 @@ TEST(SipThroughAPbx, AnyPasswordAuthenticatesTemporaryFailuresAreRetriedTheRegis
             std::string::npos);
   gatewayOwner.reset();  // a stop: the user agent unregisters before it is gone
   EXPECT_EQ(pbx.Registrations(), (std::vector<std::string>{"600", "0"}));
+}
+
+// An outbound proxy with URI parameters carries the calls and the registration: the PBX and
+// the dialled host (192.0.2.1, an address of documentation that nothing answers) are reached
+// only through it, and each request names it as its Route.
+TEST(SipThroughAPbx, TheOutboundProxyCarriesCallsAndRegistration) {
+  const int base = phone::FreePortBlock(300, 1);
+  ASSERT_NE(base, 0);
+  ChallengingPbx proxy(base, "pw", {});
+  ASSERT_TRUE(proxy.bound());
+  TempDir dir;
+  talmery::Config c = RegisteringConfig(dir, base, "pw");
+  c.sip.domain = "192.0.2.1";
+  c.sip.dial = "sip:{number}@192.0.2.1";
+  c.sip.outboundProxy = "sip:127.0.0.1:" + std::to_string(base) + ";transport=udp;lr";
+  c.attempts = 1;
+  std::string error;
+  ASSERT_TRUE(talmery::ValidateConfig(c, error)) << error;
+  {
+    InProcessGateway gateway(c);
+    ASSERT_TRUE(gateway.Start(error)) << error;
+    const long long id = std::atoll(BodyOf(PostCall(gateway.Port(), CallBody("5550404", "Via the proxy."))).c_str() + 1);
+    const nlohmann::json done = WaitForState(gateway.Port(), id, "failed", 30000);
+    EXPECT_EQ(done["reason"], "404 Not Found") << done.dump(1);
+    ASSERT_TRUE(WaitForLog(gateway, "event=registration state=registered aor=sip:gateway@192.0.2.1", 10000))
+        << gateway.LogText();
+  }
+  EXPECT_EQ(proxy.Registrations(), (std::vector<std::string>{"600", "0"}));
+  EXPECT_EQ(proxy.Right(), 1);
+  const std::vector<std::string> routes = proxy.Routes();
+  EXPECT_GE(routes.size(), 5u);  // REGISTER twice, INVITE twice, the removal at least once
+  for (const std::string& route : routes) EXPECT_EQ(route, "<sip:127.0.0.1:" + std::to_string(base) + ";transport=udp;lr>");
 }
 
 // A wrong password: the refusal is logged once and shown, and the next try waits.
@@ -383,67 +450,223 @@ class AsNobody {
   pid_t pid_ = -1;
 };
 
-bool WaitForLog(InProcessGateway& gateway, const std::string& text, int timeoutMs) {
-  for (int waited = 0; waited < timeoutMs; waited += 50) {
-    if (gateway.LogText().find(text) != std::string::npos) return true;
-    usleep(50000);
+
+// The sockets this process holds, from /proc: TCP ports it listens on and UDP ports it has bound.
+struct OwnSockets {
+  std::set<int> tcpListening, udp;
+};
+
+OwnSockets SocketsOfThisProcess() {
+  std::set<std::string> inodes;
+  if (DIR* fds = opendir("/proc/self/fd")) {
+    while (dirent* e = readdir(fds)) {
+      char target[128];
+      const ssize_t n = readlink((std::string("/proc/self/fd/") + e->d_name).c_str(), target, sizeof target - 1);
+      if (n <= 0) continue;
+      const std::string link(target, static_cast<size_t>(n));
+      if (link.compare(0, 8, "socket:[") == 0) inodes.insert(link.substr(8, link.size() - 9));
+    }
+    closedir(fds);
   }
-  return false;
+  OwnSockets own;
+  for (const char* table : {"tcp", "tcp6", "udp", "udp6"}) {
+    std::istringstream lines(ReadFile(std::string("/proc/self/net/") + table));
+    std::string line;
+    std::getline(lines, line);  // the heading
+    while (std::getline(lines, line)) {
+      std::istringstream f(line);
+      std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+      f >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+      if (!inodes.count(inode)) continue;
+      const int port = static_cast<int>(std::strtol(local.substr(local.find(':') + 1).c_str(), nullptr, 16));
+      if (table[0] == 'u') own.udp.insert(port);
+      else if (state == "0A") own.tcpListening.insert(port);
+    }
+  }
+  return own;
 }
 
-// Another local user squats on a user agent's control port, then takes over a running agent's
-// control connection: both are logged, the squatter receives nothing, and the reminders still
-// reach the phone.
-TEST_F(SipCallTest, AnotherUserCannotSquatOnOrKeepTheControlOfAUserAgent) {
+// Another local user finds nothing of ours to command: the gateway listens on its HTTP port and
+// its SIP port only, and holds UDP sockets for SIP and the calls' RTP and RTCP alone. Garbage
+// from that user to every one of those sockets during a call does not disturb it: the callee
+// hears the whole message.
+TEST_F(SipCallTest, AnotherUserFindsNoControlPortAndCannotDisturbACall) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to run a process as another user";
-  // Started again below, after the squatter. (Serving first: a stop that comes before the
-  // HTTP server's loop has begun is not seen by that loop.)
-  ASSERT_FALSE(BodyOf(Exchange(port_, "GET / HTTP/1.1\r\nHost: x\r\n\r\n")).empty());
-  gateway_.reset();
-  const int control = gateway_config_.sip.controlPort;
-  const std::string heard = dir_.path() + "/squatter.txt";
-  long long squatted = 0;
-  {
-    AsNobody squatter(
-        "import socket,sys\n"
-        "s=socket.socket(); s.bind(('127.0.0.1'," + std::to_string(control) + ")); s.listen(8)\n"
-        "print('listening', flush=True)\n"
-        "while True:\n"
-        "  c,_=s.accept(); c.settimeout(2)\n"
-        "  try:\n"
-        "    d=c.recv(65536)\n"
-        "    while d:\n"
-        "      sys.stdout.write(d.decode(errors='replace')); sys.stdout.flush(); d=c.recv(65536)\n"
-        "  except Exception: pass\n",
-        heard);
-    for (int i = 0; i < 100 && ReadFile(heard).empty(); ++i) usleep(50000);
-    ASSERT_EQ(ReadFile(heard), "listening\n");
-    gateway_ = std::make_unique<InProcessGateway>(gateway_config_);
-    std::string error;
-    ASSERT_TRUE(gateway_->Start(error)) << error;
-    port_ = gateway_->Port();
-    squatted = Post("5550100", "Squatted.");
-    ASSERT_TRUE(WaitForLog(*gateway_, "event=intrusion line=0 control=127.0.0.1:" + std::to_string(control) +
-                                          " owner=\"uid 65534\" what=\"another process holds the control port; nothing was sent\"",
-                           10000))
-        << gateway_->LogText();
-  }
-  EXPECT_EQ(ReadFile(heard), "listening\n");  // no command, no number
-  // With the squatter gone the line starts its agent and the call is made.
-  ASSERT_EQ(WaitForState(port_, squatted, "done", 60000)["state"], "done");
-  ASSERT_TRUE(WaitForLog(*gateway_, "event=line line=0 state=started", 15000)) << gateway_->LogText();
+  const std::string text = "The quarterly planning meeting starts in ten minutes in the large room.";
+  const long long id = Post("5550100", text);
+  ASSERT_EQ(WaitForState(port_, id, "answered", 30000)["state"], "answered");
 
+  const OwnSockets own = SocketsOfThisProcess();
+  EXPECT_EQ(own.tcpListening, (std::set<int>{port_, gateway_config_.sip.sipPort}));
+  std::string udpList;
+  for (int udp : own.udp) {
+    EXPECT_TRUE(udp == gateway_config_.sip.sipPort ||
+                (udp >= gateway_config_.sip.rtpPortFirst && udp <= gateway_config_.sip.rtpPortLast))
+        << udp;
+    udpList += std::to_string(udp) + ",";
+  }
+  EXPECT_GE(own.udp.size(), 3u);  // SIP, and the call's RTP and RTCP
+
+  const std::string sent = dir_.path() + "/garbage.txt";
   AsNobody intruder("import socket,time\n"
-                    "c=socket.create_connection(('127.0.0.1'," + std::to_string(control) + "))\n"
-                    "c.send(b'32:{\"command\":\"hangup\",\"token\":\"x\"},'); time.sleep(30)\n",
-                    dir_.path() + "/intruder.txt");
-  ASSERT_TRUE(WaitForLog(*gateway_, "event=intrusion line=0 control=127.0.0.1:" + std::to_string(control) +
-                                        " what=\"another local process took the control connection; the agent is restarted\"",
-                         15000))
-      << gateway_->LogText();
-  const long long next = Post("5550100", "After the intrusion.");
-  const nlohmann::json done = WaitForState(port_, next, "done", 60000);
-  EXPECT_EQ(done["state"], "done") << done.dump(1);
+                    "udp=[" + udpList + "]\n"
+                    "u=socket.socket(socket.AF_INET,socket.SOCK_DGRAM)\n"
+                    "junk=[b'\\x80\\x00\\x00\\x01'+b'\\xa5'*200, b'INVITE sip:x SIP/2.0\\r\\nVia: junk\\r\\n\\r\\n', b'hangup', b'\\x00'*1400]\n"
+                    "n=0\n"
+                    "end=time.time()+4\n"
+                    "while time.time()<end:\n"
+                    "  for p in udp:\n"
+                    "    for j in junk: u.sendto(j,('127.0.0.1',p)); n+=1\n"
+                    "  try:\n"
+                    "    c=socket.create_connection(('127.0.0.1'," + std::to_string(gateway_config_.sip.sipPort) + "),timeout=1)\n"
+                    "    c.sendall(b'BYE sip:x SIP/2.0\\r\\nContent-Length: 99999\\r\\n\\r\\n'+b'\\xff'*4000); c.close(); n+=1\n"
+                    "  except Exception: pass\n"
+                    "  time.sleep(0.01)\n"
+                    "print(n, flush=True)\n",
+                    sent);
+  const nlohmann::json done = WaitForState(port_, id, "done", 60000);
+  ASSERT_EQ(done["state"], "done") << done.dump(1);
+  EXPECT_EQ(done["history"][0]["detail"], "end of file");
+  for (int i = 0; i < 100 && ReadFile(sent).empty(); ++i) usleep(50000);
+  EXPECT_GT(std::atoi(ReadFile(sent).c_str()), 100) << "the garbage was not sent";
+
+  ASSERT_TRUE(phone_->WaitForClosedCalls(1, 10000));
+  talmery::Pcm recording, speech;
+  std::string error, report;
+  ASSERT_TRUE(talmery::ReadWavFile(phone_->Recordings().back(), recording, error)) << error;
+  ASSERT_TRUE(talmery::Synthesize(text, talmery::Voice(), speech, error)) << error;
+  EXPECT_TRUE(phone::RecordingCarries(recording, speech, 2, report)) << report;
+}
+
+// Nobody calls the gateway: an INVITE to it is declined; a PBX's OPTIONS (it watches its
+// registered contacts) is answered.
+TEST_F(SipCallTest, AnIncomingCallIsDeclinedAndOptionsAreAnswered) {
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+  socklen_t size = sizeof local;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size);
+  const std::string me = "127.0.0.1:" + std::to_string(ntohs(local.sin_port));
+  sockaddr_in gateway{};
+  gateway.sin_family = AF_INET;
+  gateway.sin_port = htons(static_cast<uint16_t>(gateway_config_.sip.sipPort));
+  gateway.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  for (const auto& [method, answer] : {std::pair<std::string, std::string>{"INVITE", "SIP/2.0 603 Decline\r\n"},
+                                       {"OPTIONS", "SIP/2.0 200 OK\r\n"}}) {
+    const std::string request = method + " sip:gateway@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP " + me +
+                                ";branch=z9hG4bK-" + method + "\r\nFrom: <sip:pbx@127.0.0.1>;tag=p1\r\n"
+                                "To: <sip:gateway@127.0.0.1>\r\nCall-ID: " + method + "-1@pbx\r\nCSeq: 1 " + method +
+                                "\r\nMax-Forwards: 70\r\nContact: <sip:pbx@" + me + ">\r\nContent-Length: 0\r\n\r\n";
+    sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&gateway), sizeof gateway);
+    std::string reply;
+    for (int i = 0; i < 40 && reply.compare(0, 8, "SIP/2.0 ") != 0; ++i) {
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      char buffer[4096];
+      const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+      if (n > 0) reply.assign(buffer, static_cast<size_t>(n));
+      if (reply.compare(0, 11, "SIP/2.0 100") == 0) reply.clear();  // Trying, then the answer
+    }
+    EXPECT_EQ(reply.substr(0, reply.find("\r\n") + 2), answer) << reply;
+  }
+  close(fd);
+}
+
+// With confirm = yes the message ends with the prompt to press 1; the key, as an RFC 4733 event
+// or as a SIP INFO, ends the call as delivered. Another key, or none, is not a confirmation: the
+// call is tried again, and fails after its attempts.
+TEST(SipConfirm, KeyOneConfirmsAsEventOrInfoOtherwiseTheCallIsTriedAgain) {
+  const int base = phone::FreePortBlock(400, 1);
+  ASSERT_NE(base, 0);
+  TempDir dir;
+  const std::string out = dir.path() + "/callee.txt";
+  const pid_t callee = fork();
+  if (callee == 0) {
+    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    dup2(fd, STDOUT_FILENO);
+    const std::string sip = std::to_string(base), first = std::to_string(base + 100), last = std::to_string(base + 199);
+    execl(LIBRE_CALLEE_EXE, LIBRE_CALLEE_EXE, sip.c_str(), first.c_str(), last.c_str(), dir.path().c_str(), nullptr);
+    _exit(127);
+  }
+  struct Reap {
+    pid_t pid;
+    ~Reap() {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+    }
+  } reap{callee};
+  for (int i = 0; i < 100 && ReadFile(out).empty(); ++i) usleep(50000);
+  ASSERT_EQ(ReadFile(out), "ready\n");
+
+  talmery::Config c;
+  c.listenPort = 0;
+  c.database = dir.path() + "/calls.db";
+  c.maxCalls = 2;
+  c.attempts = 2;
+  c.retryPause = 1;
+  c.confirm = true;
+  c.sip.dial = "sip:{number}@127.0.0.1:" + std::to_string(base);
+  c.sip.sipPort = base + 10;
+  c.sip.rtpPortFirst = base + 200;
+  c.sip.rtpPortLast = base + 399;
+  InProcessGateway gateway(c);
+  std::string error;
+  ASSERT_TRUE(gateway.Start(error)) << error;
+  auto post = [&](const std::string& number, const std::string& text) {
+    return std::atoll(BodyOf(PostCall(gateway.Port(), CallBody(number, text))).c_str() + 1);
+  };
+  const long long byEvent = post("5550101", "Board meeting.");
+  const long long byInfo = post("5550102", "Board meeting.");
+  const long long silent = post("5550100", "Lunch with the auditors.");
+  const long long wrongKey = post("5550103", "Board meeting.");
+  // Key 1 forged from another socket into the calls' RTP ports confirms nothing.
+  ASSERT_EQ(WaitForState(gateway.Port(), silent, "answered", 30000)["state"], "answered");
+  const int forger = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  int forged = 0;
+  for (int round = 0; round < 20; ++round) {
+    for (int port : SocketsOfThisProcess().udp) {
+      if (port < c.sip.rtpPortFirst || port > c.sip.rtpPortLast) continue;
+      const unsigned char event[] = {0x80, 101, 0, static_cast<unsigned char>(round), 0, 1, 0, 0, 0x12, 0x34, 0x56, 0x78,
+                                     1, 0x8a, 0x01, 0x40};
+      sockaddr_in to{};
+      to.sin_family = AF_INET;
+      to.sin_port = htons(static_cast<uint16_t>(port));
+      to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      if (sendto(forger, event, sizeof event, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0) ++forged;
+    }
+    usleep(100000);
+  }
+  close(forger);
+  EXPECT_GT(forged, 20);
+  for (long long id : {byEvent, byInfo}) {
+    const nlohmann::json done = WaitForState(gateway.Port(), id, "done", 60000);
+    EXPECT_EQ(done["reason"], "answered; confirmed (key 1)") << done.dump(1);
+    EXPECT_EQ(done["attempts"], 1);
+  }
+  for (long long id : {silent, wrongKey}) {
+    const nlohmann::json failed = WaitForState(gateway.Port(), id, "failed", 90000);
+    EXPECT_EQ(failed["reason"], "no answer (answered, not confirmed) on the last of 2 tries") << failed.dump(1);
+    EXPECT_EQ(failed["attempts"], 2);
+  }
+  // The unconfirmed calls heard the whole message, the prompt after the text each time.
+  talmery::Pcm speech;
+  ASSERT_TRUE(talmery::Synthesize(std::string("Lunch with the auditors. ") + talmery::kConfirmPrompt, talmery::Voice(),
+                                  speech, error))
+      << error;
+  int carrying = 0;
+  std::string reports;
+  // Six calls in all reached the callee; the last recording is written as its call closes.
+  for (int i = 0; i < 100 && !std::filesystem::exists(dir.path() + "/call-6.wav"); ++i) usleep(50000);
+  for (int n = 1; n <= 6; ++n) {
+    talmery::Pcm recording;
+    std::string report;
+    if (!talmery::ReadWavFile(dir.path() + "/call-" + std::to_string(n) + ".wav", recording, error)) continue;
+    if (phone::RecordingCarries(recording, speech, 2, report)) ++carrying;
+    reports += report;
+  }
+  EXPECT_EQ(carrying, 2) << reports;
 }
 
 // Debian's Kamailio as the registrar, on loopback: digest authentication against a password
@@ -532,12 +755,18 @@ TEST(SipRegistrar, KamailioRightAndWrongPasswords) {
 
   c.sip.password = "wrong";
   c.database = dir.path() + "/calls2.db";
+  const size_t before = kamailio.Count("REGISTER contact=");
   InProcessGateway gateway(c);
   std::string error;
   ASSERT_TRUE(gateway.Start(error)) << error;
-  const size_t before = kamailio.Count("REGISTER contact=");
   ASSERT_TRUE(WaitForLog(gateway, "event=registration state=refused", 20000)) << gateway.LogText();
+  // Kamailio challenges each answer anew: the gateway answers one challenge, the second ends
+  // the round (a REGISTER and one wrong digest), not a burst of digests.
   const size_t firstRound = kamailio.Count("REGISTER contact=") - before;
+  EXPECT_EQ(firstRound, 2u);
+  EXPECT_TRUE(WaitForLog(gateway, "event=registration state=refused aor=sip:gateway@127.0.0.1:" + std::to_string(base) +
+                                      " detail=\"401 Unauthorized\"", 1000))
+      << gateway.LogText();
   // The next round comes after the pause (1 s, then 2 s); wait for it to end.
   for (int i = 0; i < 200 && kamailio.Count("REGISTER contact=") - before < 2 * firstRound; ++i) usleep(50000);
   ASSERT_GE(kamailio.Count("REGISTER contact=") - before, 2 * firstRound);

@@ -43,7 +43,6 @@ database = $work/calls.db
 [sip]
 dial = sip:{number}@127.0.0.1:$base
 sip_port = $((base + 10))
-control_port = $((base + 30))
 rtp_ports = $((base + 200))-$((base + 399))
 CONF
 "$native/gateway/talmery-gateway" --config "$work/gateway.conf" 2>"$work/gateway.log" &

@@ -2,13 +2,16 @@
 // it on a build without sanitizers). Prints table rows "| measure | result | how |".
 //   gateway_bench [requests, default 5000] [simultaneous calls, default 20]
 // 1. Accepted requests per second: 16 keep-alive clients post for the whole run; each accepted
-//    request is committed to the store (fsync) before its id is answered. The lines are left
-//    down, so that only the accepting path is measured.
+//    request is committed to the store (fsync) before its id is answered. The lines dial a port
+//    that never answers (each holds one call for 32 s), so that the accepting path is what is
+//    measured.
 // 2. POST -> INVITE: a request posted, the INVITE read from a UDP socket that stands in for the
 //    PBX (and answers 486, so that each call ends at once).
 // 3. Simultaneous calls: that many calls at once to as many loopback phones; each phone's
 //    recording is checked against the text.
-// 4. The idle gateway's memory, with its baresip processes.
+// 4. The idle gateway's memory.
+// 7. Scale: 100 and 200 calls at once to one libre callee (libre_callee.h) after a burst of as
+//    many requests; time to the last answer, CPU and memory per call, every recording checked.
 // 5. An honest request's latency while 300 clients trickle their heads and 1,100 hold idle
 //    connections (each group spread over client addresses of 127/8, under the per-address cap).
 // 6. The gateway's peak memory above idle while one client sends a 1 GB chunked body.
@@ -26,6 +29,7 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <sstream>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -34,6 +38,7 @@
 #include "gateway/speech.h"
 #include "tests/gateway/test_support.h"
 #include "tools/phone/loopback_phone.h"
+#include "tools/phone/libre_callee.h"
 #include "tools/phone/speech_match.h"
 
 namespace {
@@ -94,12 +99,31 @@ std::string BaseConfig(const std::string& dir, int port) {
          "numbers = 555????, 0[1-9]*, ?????\n";
 }
 
+// A UDP port that takes INVITEs and never answers: the lines that dial it hold each call until
+// the SIP stack gives up (32 s), instead of trying call after call (a port with nobody behind it
+// refuses at once).
+class SilentPbx {
+ public:
+  explicit SilentPbx(int port) {
+    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  }
+  ~SilentPbx() { close(fd_); }
+
+ private:
+  int fd_ = -1;
+};
+
 void AcceptRate(int requests) {
   TempDir dir;
   const int base = phone::FreePortBlock(100, 1);
-  gwtest::WriteFile(dir.path() + "/g.conf", BaseConfig(dir.path(), base) + "[sip]\nbaresip = /nonexistent/baresip\n"
-                                            "sip_port = " + std::to_string(base + 10) + "\ncontrol_port = " +
-                                            std::to_string(base + 30) + "\n");
+  gwtest::WriteFile(dir.path() + "/g.conf", BaseConfig(dir.path(), base) + "[sip]\ndial = sip:{number}@127.0.0.1:" + std::to_string(base + 5) + "\n"
+                                            "sip_port = " + std::to_string(base + 10) + "\n");
+  SilentPbx pbx(base + 5);
   gwtest::GatewayProcess gateway(dir.path() + "/g.conf", dir.path() + "/g.log");
   if (!gateway.WaitUntilServing(20000)) return;
   const int clients = 16;
@@ -111,11 +135,16 @@ void AcceptRate(int requests) {
   for (int c = 0; c < clients; ++c)
     threads.emplace_back([&] {
       int fd = Connect(base);
-      while (next++ < requests) {
-        if (fd < 0 || !KeepAlivePost(fd, body)) {
+      for (int n = next++; n < requests; n = next++) {
+        // Numbers of their own: the lines, calling one number once at a time, would otherwise
+        // look again for a call they may place at every request accepted.
+        const std::string numbered = "phoneno=" + std::to_string(5550000 + n % 10000);
+        std::string request = body;
+        request.replace(request.find("phoneno=5550100"), 15, numbered);
+        if (fd < 0 || !KeepAlivePost(fd, request)) {
           if (fd >= 0) close(fd);
           fd = Connect(base);  // the server ends a connection after 100 requests
-          if (fd < 0 || !KeepAlivePost(fd, body)) continue;
+          if (fd < 0 || !KeepAlivePost(fd, request)) continue;
         }
         ++accepted;
       }
@@ -184,12 +213,11 @@ void PostToInvite(int samples) {
   InviteSink sink(base);
   gwtest::WriteFile(dir.path() + "/g.conf", BaseConfig(dir.path(), base + 50) +
                                                 "attempts = 1\n[sip]\ndial = sip:{number}@127.0.0.1:" + std::to_string(base) +
-                                                "\nsip_port = " + std::to_string(base + 10) + "\ncontrol_port = " +
-                                                std::to_string(base + 30) + "\nrtp_ports = " + std::to_string(base + 200) +
+                                                "\nsip_port = " + std::to_string(base + 10) + "\nrtp_ports = " + std::to_string(base + 200) +
                                                 "-" + std::to_string(base + 399) + "\n");
   gwtest::GatewayProcess gateway(dir.path() + "/g.conf", dir.path() + "/g.log");
   if (!gateway.WaitUntilServing(20000)) return;
-  usleep(1000 * 1000);  // the lines' baresip processes come up
+  usleep(1000 * 1000);  // the gateway settles (its first registration, the store's first commits)
   std::vector<double> delays;
   for (int i = 0; i < samples + 3; ++i) {
     const Clock::time_point posted = Clock::now();
@@ -203,6 +231,117 @@ void PostToInvite(int samples) {
               "PBX's place, which answers 486; one call at a time; includes two durable commits (accept, then the "
               "claim of the call before it is dialled) |\n",
               Percentiles(delays).c_str());
+}
+
+long StatusKb(pid_t pid, const char* field) {
+  const std::string status = gwtest::ReadFile("/proc/" + std::to_string(pid) + "/status");
+  const size_t at = status.find(field);
+  return at == std::string::npos ? 0 : std::atol(status.c_str() + at + std::strlen(field));
+}
+long RssKb(pid_t pid) { return StatusKb(pid, "VmRSS:"); }
+
+// CPU seconds of a process (user + system), its own and that of its reaped children.
+void CpuSeconds(pid_t pid, double& own, double& children) {
+  const std::string stat = gwtest::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const size_t close = stat.rfind(')');
+  own = children = 0;
+  if (close == std::string::npos) return;
+  std::istringstream fields(stat.substr(close + 2));
+  std::string f;
+  std::vector<std::string> v;
+  while (fields >> f) v.push_back(f);
+  if (v.size() < 15) return;
+  const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
+  own = (std::atof(v[11].c_str()) + std::atof(v[12].c_str())) / tick;       // utime, stime
+  children = (std::atof(v[13].c_str()) + std::atof(v[14].c_str())) / tick;  // cutime, cstime
+}
+
+// `calls` calls at once from one gateway to one libre callee that answers at once: a burst of
+// as many HTTP requests, the time from the first request to the last answer and to the last
+// hang-up, the gateway's CPU and memory per call, and each recording checked against the text.
+void Scale(int calls) {
+  TempDir dir;
+  const int rtpSpan = 8 * calls;
+  const int base = phone::FreePortBlock(100 + 2 * rtpSpan, 1);
+  const int calleeSip = base + 20;
+  bench::LibreCallee callee("127.0.0.1", calleeSip, base + 100, base + 100 + rtpSpan - 1, dir.path());
+  std::string error;
+  if (!callee.Start(error)) {
+    std::printf("| %d calls at once | the callee did not start: %s | |\n", calls, error.c_str());
+    return;
+  }
+  gwtest::WriteFile(dir.path() + "/g.conf", BaseConfig(dir.path(), base) + "max_calls = " + std::to_string(calls) +
+                                                "\nattempts = 1\n[sip]\ndial = sip:{number}@127.0.0.1:" +
+                                                std::to_string(calleeSip) + "\nsip_port = " + std::to_string(base + 10) +
+                                                "\nrtp_ports = " + std::to_string(base + 100 + rtpSpan) + "-" +
+                                                std::to_string(base + 100 + 2 * rtpSpan - 1) + "\n");
+  gwtest::GatewayProcess gateway(dir.path() + "/g.conf", dir.path() + "/g.log");
+  if (!gateway.WaitUntilServing(20000)) {
+    std::printf("| %d calls at once | the gateway did not start: %s | |\n", calls,
+                gwtest::ReadFile(dir.path() + "/g.log").c_str());
+    return;
+  }
+  usleep(1000 * 1000);
+  const long idleKb = RssKb(gateway.Pid());
+  double cpu0 = 0, child0 = 0;
+  CpuSeconds(gateway.Pid(), cpu0, child0);
+  const std::string text = "This reminder call is one of many at the same time.";
+  // The burst: 16 clients post the requests as fast as they are answered, each to a number of
+  // its own (the gateway calls one number once at a time).
+  const Clock::time_point start = Clock::now();
+  std::atomic<int> next{0}, accepted{0};
+  std::vector<std::thread> posters;
+  for (int c = 0; c < 16; ++c)
+    posters.emplace_back([&] {
+      for (int n = next++; n < calls; n = next++)
+        if (BodyOf(gwtest::PostCall(base, gwtest::CallBody(std::to_string(5551000 + n), text))).front() == '[') ++accepted;
+    });
+  for (auto& t : posters) t.join();
+  const double postedMs = Ms(Clock::now() - start);
+  long peakKb = 0;
+  while (callee.Answered() < accepted && Clock::now() - start < std::chrono::seconds(120)) {
+    peakKb = std::max(peakKb, RssKb(gateway.Pid()));
+    usleep(20 * 1000);
+  }
+  const int answered = callee.Answered();
+  if (answered < accepted) {
+    const std::string log = gwtest::ReadFile(dir.path() + "/g.log");
+    std::fprintf(stderr, "only %d answered; the gateway's log ends:\n%s\n", answered,
+                 log.substr(log.size() > 6000 ? log.size() - 6000 : 0).c_str());
+  }
+  const double answeredMs = answered ? Ms(callee.AnsweredAt(answered) - start) : 0;
+  // All calls up: the memory they hold (the speech of the later ones may still be in the making).
+  while (callee.Closed() < answered && Clock::now() - start < std::chrono::seconds(300)) {
+    peakKb = std::max(peakKb, RssKb(gateway.Pid()));
+    usleep(50 * 1000);
+  }
+  const double doneMs = Ms(Clock::now() - start);
+  double cpu1 = 0, child1 = 0;
+  CpuSeconds(gateway.Pid(), cpu1, child1);
+  talmery::Pcm speech;
+  talmery::Synthesize(text, talmery::Voice(), speech, error);
+  int clean = 0;
+  double worst = 1;
+  for (const std::string& path : callee.Recordings()) {
+    talmery::Pcm rec;
+    std::string report;
+    if (talmery::ReadWavFile(path, rec, error) && phone::RecordingCarries(rec, speech, 2, report)) {
+      ++clean;
+      for (const auto& m : phone::FindSpeech(rec, speech, 2)) worst = std::min(worst, m.correlation);
+    }
+  }
+  const double seconds = doneMs / 1000;
+  std::printf("| %d calls at once | %d of %d requests accepted in %.0f ms; last call answered %.0f ms after the first "
+              "request, last hung up after %.1f s; %d of %d recordings carry the text twice (lowest correlation %.4f) | "
+              "a burst of %d requests from 16 clients; one libre callee answers each at once and records it; "
+              "G.711 PCMU, 20 ms packets |\n",
+              calls, accepted.load(), calls, postedMs, answeredMs, seconds, clean, answered, worst, calls);
+  std::printf("| %d calls at once: cost per call | gateway %.1f ms CPU per call (%.2f %% of a core per call over the "
+              "%.1f s), speech helpers %.0f ms CPU per call; memory %.0f KB per call at the peak (%ld KB idle, %ld KB "
+              "peak) | /proc/<pid>/stat utime+stime of the gateway and of its reaped talmery-speak children from the "
+              "burst to the last hang-up; VmRSS sampled every 20-50 ms |\n",
+              calls, 1000 * (cpu1 - cpu0) / calls, 100 * (cpu1 - cpu0) / seconds / calls, seconds,
+              1000 * (child1 - child0) / calls, static_cast<double>(peakKb - idleKb) / calls, idleKb, peakKb);
 }
 
 void Simultaneous(int calls) {
@@ -222,7 +361,7 @@ void Simultaneous(int calls) {
   // Each call goes to its own phone: the dial template's port is the number's last part.
   std::string conf = BaseConfig(dir.path(), base) + "max_calls = " + std::to_string(calls) +
                      "\n[sip]\ndial = sip:5550100@127.0.0.1:{number}\nsip_port = " + std::to_string(base + 10) +
-                     "\ncontrol_port = " + std::to_string(base + 200) + "\nrtp_ports = " +
+                     "\nrtp_ports = " +
                      std::to_string(base + 300 + 210 * calls) + "-" + std::to_string(base + 300 + 210 * calls + 8 * calls - 1) + "\n";
   // The ports above are checked free for the phones; the gateway's RTP range lies after them.
   gwtest::WriteFile(dir.path() + "/g.conf", conf);
@@ -260,18 +399,11 @@ void Simultaneous(int calls) {
               done, calls, heldAtOnce, clean, worst, calls);
 }
 
-long StatusKb(pid_t pid, const char* field) {
-  const std::string status = gwtest::ReadFile("/proc/" + std::to_string(pid) + "/status");
-  const size_t at = status.find(field);
-  return at == std::string::npos ? 0 : std::atol(status.c_str() + at + std::strlen(field));
-}
-long RssKb(pid_t pid) { return StatusKb(pid, "VmRSS:"); }
-
 void IdleMemory() {
   TempDir dir;
   const int base = phone::FreePortBlock(400, 1);
   gwtest::WriteFile(dir.path() + "/g.conf", BaseConfig(dir.path(), base) + "[sip]\nsip_port = " + std::to_string(base + 10) +
-                                                "\ncontrol_port = " + std::to_string(base + 30) + "\nrtp_ports = " +
+                                                "\nrtp_ports = " +
                                                 std::to_string(base + 200) + "-" + std::to_string(base + 399) + "\n");
   gwtest::GatewayProcess gateway(dir.path() + "/g.conf", dir.path() + "/g.log");
   if (!gateway.WaitUntilServing(20000)) return;
@@ -292,7 +424,7 @@ void IdleMemory() {
     }
     closedir(proc);
   }
-  std::printf("| Idle gateway memory | %ld KB resident, its %d baresip processes %ld KB more | VmRSS after 5 s idle, "
+  std::printf("| Idle gateway memory | %ld KB resident, %d child processes %ld KB more | VmRSS after 5 s idle, "
               "4 lines (max_calls = 4), no call yet; resident sizes include shared libraries |\n",
               RssKb(gateway.Pid()), count, children);
 }
@@ -380,9 +512,9 @@ class Crowd {
 void LatencyUnderSlowClients(int trickling, int idle, int samples) {
   TempDir dir;
   const int base = phone::FreePortBlock(100, 1);
-  gwtest::WriteFile(dir.path() + "/g.conf", BaseConfig(dir.path(), base) + "[sip]\nbaresip = /nonexistent/baresip\n"
-                                            "sip_port = " + std::to_string(base + 10) + "\ncontrol_port = " +
-                                            std::to_string(base + 30) + "\n");
+  gwtest::WriteFile(dir.path() + "/g.conf", BaseConfig(dir.path(), base) + "[sip]\ndial = sip:{number}@127.0.0.1:" + std::to_string(base + 5) + "\n"
+                                            "sip_port = " + std::to_string(base + 10) + "\n");
+  SilentPbx pbx(base + 5);
   gwtest::GatewayProcess gateway(dir.path() + "/g.conf", dir.path() + "/g.log");
   if (!gateway.WaitUntilServing(20000)) return;
   Crowd slow(base, 1, trickling, true), silent(base, 2, idle, false);
@@ -413,8 +545,9 @@ void MemoryDuringHugeBody(long long megabytes) {
   TempDir dir;
   const int base = phone::FreePortBlock(100, 1);
   gwtest::WriteFile(dir.path() + "/g.conf", BaseConfig(dir.path(), base) + "request_seconds = 60\n[sip]\n"
-                                            "baresip = /nonexistent/baresip\nsip_port = " + std::to_string(base + 10) +
-                                            "\ncontrol_port = " + std::to_string(base + 30) + "\n");
+                                            "dial = sip:{number}@127.0.0.1:" + std::to_string(base + 5) + "\nsip_port = " + std::to_string(base + 10) +
+                                            "\n");
+  SilentPbx pbx(base + 5);
   gwtest::GatewayProcess gateway(dir.path() + "/g.conf", dir.path() + "/g.log");
   if (!gateway.WaitUntilServing(20000)) return;
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -473,6 +606,14 @@ int main(int argc, char** argv) {
   if (part("rate")) AcceptRate(requests);
   if (part("invite")) PostToInvite(50);
   if (part("calls")) Simultaneous(calls);
+  if (part("scale")) {
+    const char* sizes = std::getenv("GATEWAY_BENCH_SCALE");  // e.g. "20": other sizes than 100 and 200
+    if (sizes) Scale(std::atoi(sizes));
+    else {
+      Scale(100);
+      Scale(200);
+    }
+  }
   if (part("idle")) IdleMemory();
   if (part("slow")) LatencyUnderSlowClients(300, 1100, 100);
   if (part("memory")) MemoryDuringHugeBody(1024);

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "gateway/baresip.h"
+#include "tools/phone/baresip.h"
 #include "gateway/event_log.h"
 
 namespace phone {

@@ -1,4 +1,4 @@
-#include "gateway/baresip.h"
+#include "tools/phone/baresip.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

@@ -1,4 +1,4 @@
-#include "gateway/netstring.h"
+#include "tools/phone/netstring.h"
 
 namespace talmery {
 

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "gateway/netstring.h"
+#include "tools/phone/netstring.h"
 
 namespace talmery {
 

@@ -1,0 +1,217 @@
+#include "tools/phone/libre_callee.h"
+
+#include <arpa/inet.h>
+
+#include <cstring>
+
+#include "gateway/audio.h"
+#include "gateway/re_headers.h"
+
+namespace bench {
+namespace {
+
+int16_t UlawToLinear(uint8_t code) {
+  code = static_cast<uint8_t>(~code);
+  int value = ((code & 0x0F) << 3) + 0x84;
+  value <<= (code & 0x70) >> 4;
+  return static_cast<int16_t>((code & 0x80) ? 0x84 - value : value - 0x84);
+}
+
+}  // namespace
+
+struct LibreCallee::Call {
+  LibreCallee* owner = nullptr;
+  struct sipsess* session = nullptr;
+  struct rtp_sock* rtp = nullptr;
+  sdp_session* sdp = nullptr;
+  sdp_media* media = nullptr;
+  std::vector<int16_t> samples;
+  bool started = false;
+  uint32_t firstTs = 0;
+  char key = 0;
+  bool byInfo = false;
+  tmr press;
+  sa remote{};
+  int eventPt = 101;
+
+  Call() { tmr_init(&press); }
+  ~Call() {
+    tmr_cancel(&press);
+    mem_deref(session);
+    mem_deref(rtp);
+    mem_deref(sdp);
+  }
+
+  static void Received(const sa*, const rtp_header* header, mbuf* mb, void* arg) {
+    Call* self = static_cast<Call*>(arg);
+    if (header->pt != 0) return;
+    if (!self->started) {
+      self->started = true;
+      self->firstTs = header->ts;
+    }
+    const size_t at = static_cast<uint32_t>(header->ts - self->firstTs);
+    const size_t n = mbuf_get_left(mb);
+    if (at > 8000 * 600) return;  // ten minutes at most
+    if (self->samples.size() < at + n) self->samples.resize(at + n);
+    const uint8_t* payload = mbuf_buf(mb);
+    for (size_t i = 0; i < n; ++i) self->samples[at + i] = UlawToLinear(payload[i]);
+  }
+
+  static void Press(void* arg) {
+    Call* self = static_cast<Call*>(arg);
+    if (self->byInfo) {
+      mbuf* body = mbuf_alloc(64);
+      mbuf_printf(body, "Signal=%c\r\nDuration=160\r\n", self->key);
+      body->pos = 0;
+      sipsess_info(self->session, "application/dtmf-relay", body, nullptr, nullptr);
+      mem_deref(body);
+      return;
+    }
+    // One event: a start, then its end three times, as RFC 4733 asks.
+    const uint32_t ts = 0x10000;
+    for (int i = 0; i < 4; ++i) {
+      mbuf* packet = mbuf_alloc(RTP_HEADER_SIZE + 4);
+      packet->pos = packet->end = RTP_HEADER_SIZE;
+      mbuf_write_u8(packet, static_cast<uint8_t>(self->key == '*' ? 10 : self->key == '#' ? 11 : self->key - '0'));
+      mbuf_write_u8(packet, static_cast<uint8_t>((i > 0 ? 0x80 : 0) | 10));
+      mbuf_write_u16(packet, htons(static_cast<uint16_t>(160 * (i + 1))));
+      packet->pos = RTP_HEADER_SIZE;
+      rtp_send(self->rtp, &self->remote, false, i == 0, static_cast<uint8_t>(self->eventPt), ts, packet);
+      mem_deref(packet);
+    }
+  }
+
+  static void Established(const sip_msg*, void* arg) {
+    Call* self = static_cast<Call*>(arg);
+    if (self->key) tmr_start(&self->press, 1500, Press, self);
+    std::lock_guard<std::mutex> lock(self->owner->mu_);
+    self->owner->answeredAt_.push_back(std::chrono::steady_clock::now());
+    ++self->owner->answered_;
+  }
+
+  static void Closed(int, const sip_msg*, void* arg) {
+    Call* self = static_cast<Call*>(arg);
+    LibreCallee* owner = self->owner;
+    talmery::Pcm pcm;
+    pcm.samples = self->samples;
+    std::string error;
+    std::lock_guard<std::mutex> lock(owner->mu_);
+    const std::string path = owner->dir_ + "/call-" + std::to_string(owner->recordings_.size() + 1) + ".wav";
+    if (talmery::WriteWavFile(path, pcm, error)) owner->recordings_.push_back(path);
+    ++owner->closed_;
+  }
+
+  static int Offered(mbuf** description, const sip_msg* msg, void* arg) {
+    Call* self = static_cast<Call*>(arg);
+    const int err = sdp_decode(self->sdp, msg->mb, true);
+    return err ? err : sdp_encode(description, self->sdp, false);
+  }
+  static int Answer(const sip_msg* msg, void* arg) { return sdp_decode(static_cast<Call*>(arg)->sdp, msg->mb, false); }
+};
+
+LibreCallee::LibreCallee(std::string address, int sipPort, int rtpFirst, int rtpLast, std::string dir)
+    : address_(std::move(address)), dir_(std::move(dir)), sipPort_(sipPort), rtpFirst_(rtpFirst), rtpLast_(rtpLast) {}
+
+LibreCallee::~LibreCallee() { Stop(); }
+
+std::chrono::steady_clock::time_point LibreCallee::AnsweredAt(int n) {
+  std::lock_guard<std::mutex> lock(mu_);
+  return n >= 1 && static_cast<size_t>(n) <= answeredAt_.size() ? answeredAt_[n - 1] : std::chrono::steady_clock::time_point();
+}
+
+std::vector<std::string> LibreCallee::Recordings() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return recordings_;
+}
+
+bool LibreCallee::Start(std::string& error) {
+  std::atomic<int> state{0};
+  thread_ = std::thread([this, &error, &state] { Main(&error, &state); });
+  while (state == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  if (state < 0) {
+    thread_.join();
+    return false;
+  }
+  return true;
+}
+
+void LibreCallee::Main(std::string* error, std::atomic<int>* state) {
+  libre_init();
+  fd_setsize(8192);
+  struct Context {
+    LibreCallee* self;
+  } context{this};
+  sa local{};
+  sa_set_str(&local, address_.c_str(), static_cast<uint16_t>(sipPort_));
+  struct sip* sip = nullptr;
+  sipsess_sock* sessions = nullptr;
+  mqueue* stop = nullptr;
+  auto incoming = [](const sip_msg* msg, void* arg) {
+    LibreCallee* self = static_cast<Context*>(arg)->self;
+    Call* call = new Call;
+    call->owner = self;
+    sa rtpAddress{};
+    sa_set_str(&rtpAddress, self->address_.c_str(), 0);
+    mbuf* answer = nullptr;
+    int err = rtp_listen(&call->rtp, IPPROTO_UDP, &rtpAddress, static_cast<uint16_t>(self->rtpFirst_),
+                         static_cast<uint16_t>(self->rtpLast_), true, Call::Received, nullptr, call);
+    if (!err) err = sdp_session_alloc(&call->sdp, &rtpAddress);
+    if (!err) err = sdp_media_add(&call->media, call->sdp, "audio", sa_port(rtp_local(call->rtp)), "RTP/AVP");
+    if (!err) err = sdp_format_add(nullptr, call->media, false, "0", "PCMU", 8000, 1, nullptr, nullptr, nullptr, false, nullptr);
+    if (!err)
+      err = sdp_format_add(nullptr, call->media, false, "101", "telephone-event", 8000, 1, nullptr, nullptr, nullptr,
+                           false, "0-15");
+    if (!err) err = sdp_decode(call->sdp, msg->mb, true);
+    if (!err) {
+      const std::string user(msg->uri.user.p, msg->uri.user.l);
+      call->key = user == "5550101" || user == "5550102" ? '1' : user == "5550103" ? '2' : 0;
+      call->byInfo = user == "5550102";
+      if (sdp_media_raddr(call->media)) call->remote = *sdp_media_raddr(call->media);
+      const sdp_format* events = sdp_media_rformat(call->media, "telephone-event");
+      if (events) call->eventPt = events->pt;
+    }
+    if (!err) err = sdp_encode(&answer, call->sdp, false);
+    if (!err)
+      err = sipsess_accept(&call->session, static_cast<sipsess_sock*>(self->sessions_), msg, 200, "OK", "callee",
+                           "application/sdp", answer, nullptr, nullptr, false, Call::Offered, Call::Answer,
+                           Call::Established, nullptr, nullptr, Call::Closed, call, nullptr);
+    mem_deref(answer);
+    if (err) {
+      sip_treply(nullptr, static_cast<struct sip*>(self->sip_), msg, 500, "Callee Fault");
+      delete call;
+      return;
+    }
+    std::lock_guard<std::mutex> lock(self->mu_);
+    self->calls_.push_back(call);
+  };
+  int err = sip_alloc(&sip, nullptr, 32, 32, 32, "bench-callee", nullptr, nullptr);
+  if (!err) err = sip_transp_add(sip, SIP_TRANSP_UDP, &local);
+  if (!err) err = sipsess_listen(&sessions, sip, 256, incoming, &context);
+  if (!err) err = mqueue_alloc(&stop, [](int, void*, void*) { re_cancel(); }, nullptr);
+  sip_ = sip;
+  sessions_ = sessions;
+  stop_ = stop;
+  if (err) {
+    *error = std::string("callee: ") + std::strerror(err);
+  } else {
+    state->store(1);
+    re_main(nullptr);
+  }
+  for (Call* call : calls_) delete call;
+  calls_.clear();
+  mem_deref(sessions);
+  if (sip) sip_close(sip, true);
+  mem_deref(sip);
+  mem_deref(stop);
+  sip_ = sessions_ = stop_ = nullptr;
+  libre_close();
+  if (err) state->store(-1);
+}
+
+void LibreCallee::Stop() {
+  if (!thread_.joinable()) return;
+  mqueue_push(static_cast<mqueue*>(stop_), 0, nullptr);
+  thread_.join();
+}
+
+}  // namespace bench

@@ -1,0 +1,54 @@
+#pragma once
+// A callee for many calls at once and for keys: one libre stack on a thread of its own that
+// answers every INVITE at once (200 with a PCMU answer), records each call's RTP (mu-law decoded,
+// placed by RTP timestamp) and writes it to <dir>/call-<n>.wav when the caller hangs up. Hundreds
+// of calls in one process, where a baresip per call would not fit on two cores. The number
+// called chooses a key pressed 1.5 s after the answer: 5550101 presses 1 as an RFC 4733 event in
+// the RTP stream, 5550102 presses 1 as a SIP INFO (application/dtmf-relay), 5550103 presses 2
+// (an event); any other number presses nothing. libre keeps one loop per process: a program
+// that runs a gateway in process starts this one as its own process (libre-callee).
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace bench {
+
+class LibreCallee {
+ public:
+  LibreCallee(std::string address, int sipPort, int rtpFirst, int rtpLast, std::string dir);
+  ~LibreCallee();
+  LibreCallee(const LibreCallee&) = delete;
+  LibreCallee& operator=(const LibreCallee&) = delete;
+
+  bool Start(std::string& error);
+  void Stop();
+
+  int Answered() const { return answered_; }
+  int Closed() const { return closed_; }
+  // When the n-th call (1, 2, ...) was answered.
+  std::chrono::steady_clock::time_point AnsweredAt(int n);
+  std::vector<std::string> Recordings();
+
+  struct Call;
+
+ private:
+  friend struct Call;
+  void Main(std::string* error, std::atomic<int>* state);
+
+  const std::string address_, dir_;
+  const int sipPort_, rtpFirst_, rtpLast_;
+  std::atomic<int> answered_{0}, closed_{0};
+  std::mutex mu_;
+  std::vector<std::chrono::steady_clock::time_point> answeredAt_;
+  std::vector<std::string> recordings_;
+  std::vector<Call*> calls_;
+  void* sip_ = nullptr;
+  void* sessions_ = nullptr;
+  void* stop_ = nullptr;  // mqueue
+  std::thread thread_;
+};
+
+}  // namespace bench

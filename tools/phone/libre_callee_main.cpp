@@ -1,0 +1,34 @@
+// libre-callee <sip port> <first RTP port> <last RTP port> <recordings folder>: answers every call
+// on 127.0.0.1 (see libre_callee.h) until SIGTERM or SIGINT; prints "ready" once it listens.
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "tools/phone/libre_callee.h"
+
+int main(int argc, char** argv) {
+  if (argc != 5) {
+    std::fprintf(stderr, "usage: libre-callee <sip port> <first RTP port> <last RTP port> <recordings folder>\n");
+    return 2;
+  }
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGTERM);
+  sigaddset(&stop, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stop, nullptr);  // before the SIP thread starts: it inherits the mask
+  bench::LibreCallee callee("127.0.0.1", std::atoi(argv[1]), std::atoi(argv[2]), std::atoi(argv[3]), argv[4]);
+  std::string error;
+  if (!callee.Start(error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
+  std::printf("ready\n");
+  std::fflush(stdout);
+  int signal = 0;
+  sigwait(&stop, &signal);
+  callee.Stop();
+  std::printf("answered %d, closed %d\n", callee.Answered(), callee.Closed());
+  return 0;
+}
