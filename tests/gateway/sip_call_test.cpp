@@ -286,14 +286,6 @@ talmery::Config RegisteringConfig(const TempDir& dir, int base, const std::strin
   return c;
 }
 
-bool WaitForLog(InProcessGateway& gateway, const std::string& text, int timeoutMs) {
-  for (int waited = 0; waited < timeoutMs; waited += 50) {
-    if (gateway.LogText().find(text) != std::string::npos) return true;
-    usleep(50000);
-  }
-  return false;
-}
-
 TEST(SipThroughAPbx, AnyPasswordAuthenticatesTemporaryFailuresAreRetriedTheRegistrationEndsAtStop) {
   const std::string password = "a b;c#\"d<e>\\ f=";
   const int base = phone::FreePortBlock(300, 1);
@@ -380,7 +372,7 @@ TEST(SipThroughAPbx, TheOutboundProxyCarriesCallsAndRegistration) {
     const long long id = std::atoll(BodyOf(PostCall(gateway.Port(), CallBody("5550404", "Via the proxy."))).c_str() + 1);
     const nlohmann::json done = WaitForState(gateway.Port(), id, "failed", 30000);
     EXPECT_EQ(done["reason"], "404 Not Found") << done.dump(1);
-    ASSERT_TRUE(WaitForLog(gateway, "event=registration state=registered aor=sip:gateway@192.0.2.1", 10000))
+    ASSERT_TRUE(gateway.WaitForLog("event=registration state=registered aor=sip:gateway@192.0.2.1", 10000))
         << gateway.LogText();
   }
   EXPECT_EQ(proxy.Registrations(), (std::vector<std::string>{"600", "0"}));
@@ -742,7 +734,7 @@ TEST(SipRegistrar, KamailioRightAndWrongPasswords) {
     InProcessGateway gateway(c);
     std::string error;
     ASSERT_TRUE(gateway.Start(error)) << error;
-    ASSERT_TRUE(WaitForLog(gateway, "event=registration state=registered", 10000)) << gateway.LogText();
+    ASSERT_TRUE(gateway.WaitForLog("event=registration state=registered", 10000)) << gateway.LogText();
     EXPECT_EQ(kamailio.Count("BOUND contact="), 1u);
     ASSERT_FALSE(BodyOf(Exchange(gateway.Port(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n")).empty());
   }
@@ -759,12 +751,12 @@ TEST(SipRegistrar, KamailioRightAndWrongPasswords) {
   InProcessGateway gateway(c);
   std::string error;
   ASSERT_TRUE(gateway.Start(error)) << error;
-  ASSERT_TRUE(WaitForLog(gateway, "event=registration state=refused", 20000)) << gateway.LogText();
+  ASSERT_TRUE(gateway.WaitForLog("event=registration state=refused", 20000)) << gateway.LogText();
   // Kamailio challenges each answer anew: the gateway answers one challenge, the second ends
   // the round (a REGISTER and one wrong digest), not a burst of digests.
   const size_t firstRound = kamailio.Count("REGISTER contact=") - before;
   EXPECT_EQ(firstRound, 2u);
-  EXPECT_TRUE(WaitForLog(gateway, "event=registration state=refused aor=sip:gateway@127.0.0.1:" + std::to_string(base) +
+  EXPECT_TRUE(gateway.WaitForLog("event=registration state=refused aor=sip:gateway@127.0.0.1:" + std::to_string(base) +
                                       " detail=\"401 Unauthorized\"", 1000))
       << gateway.LogText();
   // The next round comes after the pause (1 s, then 2 s); wait for it to end.
