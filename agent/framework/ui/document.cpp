@@ -5,6 +5,7 @@
 #include "agent/framework/ui/afx_ids.h"
 #include "agent/framework/ui/frame_wnd.h"
 #include "agent/framework/ui/print.h"
+#include "agent/framework/ui/recent_file_list.h"
 #include "agent/framework/ui/win_app.h"
 #include "common/win/handles.h"
 
@@ -55,14 +56,15 @@ void CDocument::SetPathName(const char* path) {
   m_strPathName = path ? path : "";
   if (path && ::GetFullPathNameA(path, sizeof full, full, nullptr) > 0) m_strPathName = full;
   SetTitle(FileNameOf(m_strPathName).c_str());
-  if (CWinApp* app = AfxGetApp()) app->AddToRecentFileList(m_strPathName.c_str());
+  CWinApp* app = AfxGetApp();
+  if (app && app->m_pRecentFileList && !m_strPathName.empty()) app->m_pRecentFileList->Add(m_strPathName.c_str());
 }
 
 void CDocument::AddView(CView* view) {
   if (!view || std::find(views_.begin(), views_.end(), view) != views_.end()) return;
   views_.push_back(view);
   view->m_pDocument = this;
-  OnChangedViewList();
+  UpdateFrameCounts();
 }
 
 void CDocument::RemoveView(CView* view) {
@@ -70,10 +72,7 @@ void CDocument::RemoveView(CView* view) {
   if (it == views_.end()) return;
   views_.erase(it);
   view->m_pDocument = nullptr;
-  OnChangedViewList();
-}
-
-void CDocument::OnChangedViewList() {
+  // The last view gone closes the document.
   if (views_.empty() && m_bAutoDelete) {
     OnCloseDocument();
     return;
@@ -207,7 +206,7 @@ BOOL CDocument::SaveModified() {
   }
 }
 
-BOOL CDocument::DoSave(const char* path, BOOL bReplace) {
+BOOL CDocument::DoSave(const char* path) {
   std::string name = path ? path : "";
   if (name.empty()) {
     name = m_strPathName.empty() ? m_strTitle : m_strPathName;
@@ -218,18 +217,11 @@ BOOL CDocument::DoSave(const char* path, BOOL bReplace) {
       name += ext;
     }
     CWinApp* app = AfxGetApp();
-    if (!app || !app->DoPromptFileName(name, FALSE, m_pDocTemplate)) return FALSE;
+    if (!app || !app->DoPromptFileName(name, FALSE)) return FALSE;
   }
   if (!OnSaveDocument(name.c_str())) return FALSE;
-  if (bReplace) SetPathName(name.c_str());
+  SetPathName(name.c_str());
   return TRUE;
-}
-
-BOOL CDocument::CanCloseFrame(CFrameWnd* frame) {
-  for (CView* view : views_) {
-    if (view->GetParentFrame() != frame) return TRUE;  // another window stays open
-  }
-  return SaveModified();
 }
 
 void CDocument::OnFileClose() {
@@ -245,19 +237,17 @@ CDocTemplate::CDocTemplate(UINT nIDResource, DocumentFactory doc, FrameFactory f
     : m_nIDResource(nIDResource),
       m_pDocClass(std::move(doc)),
       m_pFrameClass(std::move(frame)),
-      m_pViewClass(std::move(view)) {}
+      m_pViewClass(std::move(view)) {
+  HINSTANCE instance = AfxGetInstanceHandle();
+  m_strDocStrings = fw::LoadStringResource(m_nIDResource);
+  m_hMenuShared = ::LoadMenuA(instance, MAKEINTRESOURCEA(m_nIDResource));
+  m_hAccelTable = ::LoadAcceleratorsA(instance, MAKEINTRESOURCEA(m_nIDResource));
+}
 
 CDocTemplate::~CDocTemplate() {
   // Documents still open (only at an abnormal end) must not call back into a dead template.
   for (CDocument* doc : documents_) doc->m_pDocTemplate = nullptr;
   if (m_hMenuShared) ::DestroyMenu(m_hMenuShared);
-}
-
-void CDocTemplate::LoadTemplate() {
-  HINSTANCE instance = AfxGetInstanceHandle();
-  if (m_strDocStrings.empty()) m_strDocStrings = fw::LoadStringResource(m_nIDResource);
-  if (!m_hMenuShared) m_hMenuShared = ::LoadMenuA(instance, MAKEINTRESOURCEA(m_nIDResource));
-  if (!m_hAccelTable) m_hAccelTable = ::LoadAcceleratorsA(instance, MAKEINTRESOURCEA(m_nIDResource));
 }
 
 BOOL CDocTemplate::GetDocString(std::string& out, DocStringIndex index) const {
@@ -273,12 +263,6 @@ BOOL CDocTemplate::GetDocString(std::string& out, DocStringIndex index) const {
   return TRUE;
 }
 
-CDocument* CDocTemplate::CreateNewDocument() {
-  CDocument* doc = m_pDocClass ? m_pDocClass() : nullptr;
-  if (doc) AddDocument(doc);
-  return doc;
-}
-
 CFrameWnd* CDocTemplate::CreateNewFrame(CDocument* doc) {
   CCreateContext context;
   context.m_pCurrentDoc = doc;
@@ -289,16 +273,6 @@ CFrameWnd* CDocTemplate::CreateNewFrame(CDocument* doc) {
   // A frame that fails to load has deleted itself.
   if (!frame->LoadFrame(m_nIDResource, WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE, nullptr, &context)) return nullptr;
   return frame;
-}
-
-void CDocTemplate::InitialUpdateFrame(CFrameWnd* frame, CDocument* doc, BOOL bMakeVisible) {
-  frame->InitialUpdateFrame(doc, bMakeVisible);
-}
-
-void CDocTemplate::AddDocument(CDocument* doc) {
-  if (std::find(documents_.begin(), documents_.end(), doc) != documents_.end()) return;
-  documents_.push_back(doc);
-  doc->m_pDocTemplate = this;
 }
 
 void CDocTemplate::RemoveDocument(CDocument* doc) {
@@ -322,29 +296,36 @@ BOOL CDocTemplate::SaveAllModified() {
   return TRUE;
 }
 
-CDocument* CMultiDocTemplate::OpenDocumentFile(const char* path, BOOL bMakeVisible) {
-  CDocument* doc = CreateNewDocument();
+CDocument* CDocTemplate::OpenDocumentFile(const char* path, BOOL bMakeVisible) {
+  const std::string failed = fw::LoadStringResource(AFX_IDP_FAILED_TO_CREATE_DOC, "Failed to create empty document.");
+  CDocument* doc = m_pDocClass ? m_pDocClass() : nullptr;
   if (!doc) {
-    AfxMessageBox(fw::LoadStringResource(AFX_IDP_FAILED_TO_CREATE_DOC, "Failed to create empty document."));
+    AfxMessageBox(failed);
     return nullptr;
   }
+  documents_.push_back(doc);
+  doc->m_pDocTemplate = this;
   // The document must outlive a frame that fails half-way.
   const BOOL autoDelete = doc->m_bAutoDelete;
   doc->m_bAutoDelete = FALSE;
   CFrameWnd* frame = CreateNewFrame(doc);
   doc->m_bAutoDelete = autoDelete;
   if (!frame) {
-    AfxMessageBox(fw::LoadStringResource(AFX_IDP_FAILED_TO_CREATE_DOC, "Failed to create empty document."));
+    AfxMessageBox(failed);
     doc->OnCloseDocument();  // no view: releases (deletes) it
     return nullptr;
   }
   if (!path) {
-    SetDefaultTitle(doc);
+    std::string title;
+    if (!GetDocString(title, docName) || title.empty()) {
+      title = fw::LoadStringResource(AFX_IDS_UNTITLED, "Untitled");
+    }
+    doc->SetTitle((title + std::to_string(untitledCount_ + 1)).c_str());
     if (!doc->OnNewDocument()) {
       frame->DestroyWindow();  // its view goes, and with the last view the document
       return nullptr;
     }
-    ++m_nUntitledCount;
+    ++untitledCount_;
   } else {
     if (!doc->OnOpenDocument(path)) {
       frame->DestroyWindow();
@@ -352,17 +333,8 @@ CDocument* CMultiDocTemplate::OpenDocumentFile(const char* path, BOOL bMakeVisib
     }
     doc->SetPathName(path);
   }
-  InitialUpdateFrame(frame, doc, bMakeVisible);
+  frame->InitialUpdateFrame(doc, bMakeVisible);
   return doc;
-}
-
-void CMultiDocTemplate::SetDefaultTitle(CDocument* doc) {
-  std::string title;
-  if (!GetDocString(title, docName) || title.empty()) {
-    title = fw::LoadStringResource(AFX_IDS_UNTITLED, "Untitled");
-  }
-  title += std::to_string(m_nUntitledCount + 1);
-  doc->SetTitle(title.c_str());
 }
 
 CView::~CView() {
@@ -401,28 +373,18 @@ void CView::OnPaint() {
   HDC hdc = ::BeginPaint(m_hWnd, &ps);
   {
     CDC dc(hdc);
-    OnPrepareDC(&dc, nullptr);
     OnDraw(&dc);
   }
   ::EndPaint(m_hWnd, &ps);
 }
 
-void CView::OnInitialUpdate() { OnUpdate(nullptr, 0, nullptr); }
-
 void CView::OnUpdate(CView*, LPARAM, CObject*) { ::InvalidateRect(m_hWnd, nullptr, TRUE); }
 
-void CView::OnActivateView(BOOL bActivate, CView* pActivateView, CView*) {
-  if (!bActivate || pActivateView != this || !m_hWnd) return;
+void CView::OnActivateView() {
+  if (!m_hWnd) return;
   // Take the focus when our top-level window is the active one.
   CFrameWnd* top = GetTopLevelFrame();
   if (top && top->m_hWnd && ::GetActiveWindow() == top->m_hWnd) ::SetFocus(m_hWnd);
-}
-
-void CView::OnPrepareDC(CDC* pDC, CPrintInfo* pInfo) {
-  // Without a page count only page 1 is printed.
-  if (pDC && pDC->IsPrinting() && pInfo && pInfo->GetMaxPage() == 0xFFFF && pInfo->m_nCurPage > 1) {
-    pInfo->m_bContinuePrinting = FALSE;
-  }
 }
 
 BOOL CView::OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) {
@@ -433,7 +395,5 @@ BOOL CView::OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHan
 BOOL CView::OnPreparePrinting(CPrintInfo* pInfo) { return DoPreparePrinting(pInfo); }
 
 void CView::OnBeginPrinting(CDC*, CPrintInfo*) {}
-
-void CView::OnPrint(CDC* pDC, CPrintInfo*) { OnDraw(pDC); }
 
 void CView::OnEndPrinting(CDC*, CPrintInfo*) {}

@@ -352,9 +352,9 @@ void CFrameWnd::InitialUpdateFrame(CDocument* pDoc, BOOL bMakeVisible) {
     if (view) SetActiveView(view);
   }
   if (bMakeVisible) {
-    if (CView* active = GetActiveView()) active->OnInitialUpdate();
+    if (CView* active = GetActiveView()) active->OnUpdate(nullptr, 0, nullptr);
     ActivateFrame(-1);
-    if (view) view->OnActivateView(TRUE, view, view);
+    if (view) view->OnActivateView();
   }
   if (pDoc) pDoc->UpdateFrameCounts();
   OnUpdateFrameTitle(TRUE);
@@ -383,7 +383,7 @@ void CFrameWnd::OnIdleUpdateCmdUI() {
 void CFrameWnd::OnClose() {
   CWinApp* app = AfxGetApp();
   if (app && app->m_pMainWnd == this) {
-    if (!app->SaveAllModified()) return;
+    if (app->GetDocTemplate() && !app->GetDocTemplate()->SaveAllModified()) return;
     app->CloseAllDocuments();
     if (AfxOleGetLockCount() > 0) {
       // Automation clients still use documents: hide and end when they let go.
@@ -395,13 +395,13 @@ void CFrameWnd::OnClose() {
     return;
   }
   CDocument* doc = GetActiveDocument();
-  if (doc && !doc->CanCloseFrame(this)) return;
-  if (doc && doc->m_bAutoDelete) {
-    bool otherFrame = false;
-    for (CView* view : doc->GetViews()) {
-      if (view->GetParentFrame() != this) otherFrame = true;
-    }
-    if (!otherFrame) {
+  bool otherFrame = false;  // another window on the document stays open
+  for (CView* view : doc ? doc->GetViews() : std::vector<CView*>()) {
+    if (view->GetParentFrame() != this) otherFrame = true;
+  }
+  if (doc && !otherFrame) {
+    if (!doc->SaveModified()) return;
+    if (doc->m_bAutoDelete) {
       doc->OnCloseDocument();  // destroys this frame too
       return;
     }

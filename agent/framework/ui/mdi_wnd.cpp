@@ -147,7 +147,7 @@ void CMDIFrameWnd::OnWindowNew() {
     AfxMessageBox(fw::LoadStringResource(AFX_IDP_COMMAND_FAILURE, "Command failed."));
     return;
   }
-  docTemplate->InitialUpdateFrame(frame, doc);
+  frame->InitialUpdateFrame(doc, TRUE);
 }
 
 BOOL CMDIFrameWnd::OnMDIWindowCmd(UINT nID) {
@@ -274,7 +274,8 @@ LRESULT CMDIChildWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         mdiFrame_->OnUpdateFrameTitle(TRUE);
       }
-      if (CView* view = GetActiveView()) view->OnActivateView(activated == m_hWnd, view, view);
+      CView* view = GetActiveView();
+      if (view && activated == m_hWnd) view->OnActivateView();
       return result;
     }
     case WM_SETFOCUS:

@@ -44,8 +44,7 @@ CWinApp::CWinApp(const char* appName) {
 }
 
 CWinApp::~CWinApp() {
-  for (CDocTemplate* t : templates_) delete t;
-  templates_.clear();
+  template_.reset();
   if (m_hDevMode) ::GlobalFree(m_hDevMode);
   if (m_hDevNames) ::GlobalFree(m_hDevNames);
   if (g_app == this) g_app = nullptr;
@@ -169,61 +168,46 @@ void CWinApp::LoadStdProfileSettings(UINT nMaxMRU) {
   m_pRecentFileList->ReadList();
 }
 
-void CWinApp::AddToRecentFileList(const char* path) {
-  if (m_pRecentFileList && path && *path) m_pRecentFileList->Add(path);
-}
-
 // ---- documents -----------------------------------------------------------------------------
 
 void CWinApp::AddDocTemplate(CDocTemplate* pTemplate) {
-  if (!pTemplate) return;
-  pTemplate->LoadTemplate();
-  templates_.push_back(pTemplate);
+  if (pTemplate) template_.reset(pTemplate);
 }
 
 CDocument* CWinApp::OpenDocumentFile(const char* path) {
-  if (templates_.empty() || !path) return nullptr;
+  if (!template_ || !path) return nullptr;
   char full[MAX_PATH * 2] = {};
   std::string name = path;
   if (::GetFullPathNameA(path, sizeof full, full, nullptr) > 0) name = full;
   // An open document of that file gets its window activated instead of a second copy.
-  for (CDocTemplate* t : templates_) {
-    for (CDocument* doc : t->GetDocuments()) {
-      if (!doc->GetPathName().empty() && lstrcmpiA(doc->GetPathName().c_str(), name.c_str()) == 0) {
-        if (!doc->GetViews().empty()) {
-          if (CFrameWnd* frame = reinterpret_cast<CWnd*>(doc->GetViews().front())->GetParentFrame()) {
-            frame->ActivateFrame();
-          }
+  for (CDocument* doc : template_->GetDocuments()) {
+    if (!doc->GetPathName().empty() && lstrcmpiA(doc->GetPathName().c_str(), name.c_str()) == 0) {
+      if (!doc->GetViews().empty()) {
+        if (CFrameWnd* frame = reinterpret_cast<CWnd*>(doc->GetViews().front())->GetParentFrame()) {
+          frame->ActivateFrame();
         }
-        return doc;
       }
+      return doc;
     }
   }
-  return templates_.front()->OpenDocumentFile(name.c_str());
+  return template_->OpenDocumentFile(name.c_str());
 }
 
 void CWinApp::CloseAllDocuments() {
-  for (CDocTemplate* t : templates_) t->CloseAllDocuments();
-}
-
-BOOL CWinApp::SaveAllModified() {
-  for (CDocTemplate* t : templates_) {
-    if (!t->SaveAllModified()) return FALSE;
-  }
-  return TRUE;
+  if (template_) template_->CloseAllDocuments();
 }
 
 void CWinApp::OnFileNew() {
-  if (templates_.empty()) {
+  if (!template_) {
     AfxMessageBox(fw::LoadStringResource(AFX_IDP_FAILED_TO_CREATE_DOC, "Failed to create empty document."));
     return;
   }
-  templates_.front()->OpenDocumentFile(nullptr);
+  template_->OpenDocumentFile(nullptr);
 }
 
 void CWinApp::OnFileOpen() {
   std::string name;
-  if (!DoPromptFileName(name, TRUE, nullptr)) return;
+  if (!DoPromptFileName(name, TRUE)) return;
   OpenDocumentFile(name.c_str());
 }
 
@@ -275,11 +259,9 @@ BOOL CWinApp::ProcessShellCommand(CCommandLineInfo& rCmdInfo) {
   if (rCmdInfo.m_nShellCommand == CCommandLineInfo::FileOpen) {
     return OpenDocumentFile(rCmdInfo.m_strFileName.c_str()) != nullptr;
   }
-  size_t before = 0;
-  for (CDocTemplate* t : templates_) before += t->GetDocuments().size();
+  const size_t before = template_ ? template_->GetDocuments().size() : 0;
   if (!OnCmdMsg(ID_FILE_NEW, CN_COMMAND, nullptr, nullptr)) OnFileNew();
-  size_t after = 0;
-  for (CDocTemplate* t : templates_) after += t->GetDocuments().size();
+  const size_t after = template_ ? template_->GetDocuments().size() : 0;
   return after > before && m_pMainWnd != nullptr;
 }
 
@@ -320,11 +302,10 @@ void CWinApp::OnFilePrintSetup() {
   DoPrintDialog(&pd);
 }
 
-BOOL CWinApp::DoPromptFileName(std::string& fileName, BOOL bOpenFileDialog, CDocTemplate* pTemplate) {
+BOOL CWinApp::DoPromptFileName(std::string& fileName, BOOL bOpenFileDialog) {
   std::string filter;
   std::string defaultExt;
-  CDocTemplate* t = pTemplate ? pTemplate : (templates_.empty() ? nullptr : templates_.front());
-  if (t) {
+  if (CDocTemplate* t = template_.get()) {
     std::string name, ext;
     if (t->GetDocString(name, CDocTemplate::filterName) && t->GetDocString(ext, CDocTemplate::filterExt) &&
         !name.empty() && !ext.empty()) {

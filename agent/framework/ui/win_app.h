@@ -24,7 +24,7 @@ class CWinApp : public CCmdTarget {
  public:
   // appName null: the title comes from string 57344 (AFX_IDS_APP_TITLE), else the exe's name.
   explicit CWinApp(const char* appName = nullptr);
-  ~CWinApp() override;  // deletes the document templates
+  ~CWinApp() override;  // deletes the document template
 
   HINSTANCE m_hInstance = nullptr;
   CWnd* m_pMainWnd = nullptr;      // set through SetMainWnd
@@ -57,15 +57,13 @@ class CWinApp : public CCmdTarget {
   // Nothing to do on current systems; kept for the start-up sequence. Returns TRUE.
   BOOL Enable3dControls() { return TRUE; }
 
-  // Document templates (owned by the application).
+  // The application's one document template (owned by the application).
   void AddDocTemplate(CDocTemplate* pTemplate);
-  const std::vector<CDocTemplate*>& GetDocTemplates() const { return templates_; }
+  CDocTemplate* GetDocTemplate() const { return template_.get(); }
   // Opens `path` (activating its window when it is open already); null on failure after the
   // framework's message.
-  virtual CDocument* OpenDocumentFile(const char* path);
-  virtual void AddToRecentFileList(const char* path);
+  CDocument* OpenDocumentFile(const char* path);
   void CloseAllDocuments();
-  BOOL SaveAllModified();
 
   // Command line: ParseParam for each argument of the process's command line (C runtime split).
   void ParseCommandLine(CCommandLineInfo& rCmdInfo);
@@ -92,7 +90,7 @@ class CWinApp : public CCmdTarget {
   HGLOBAL m_hDevNames = nullptr;
 
   // The File Open / Save As dialog; FALSE when cancelled.
-  BOOL DoPromptFileName(std::string& fileName, BOOL bOpenFileDialog, CDocTemplate* pTemplate);
+  BOOL DoPromptFileName(std::string& fileName, BOOL bOpenFileDialog);
 
  protected:
   const fw::CommandMap* GetCommandMap() const override;
@@ -100,7 +98,7 @@ class CWinApp : public CCmdTarget {
  private:
   // One GetMessage/translate/dispatch; FALSE on WM_QUIT.
   BOOL PumpMessage();
-  std::vector<CDocTemplate*> templates_;
+  std::unique_ptr<CDocTemplate> template_;
   MSG msgCur_{};
 };
 
