@@ -45,29 +45,33 @@ const fw::CommandMap* CFrameWnd::GetCommandMap() const {
 }
 
 BOOL CFrameWnd::LoadFrame(UINT nIDResource, DWORD dwDefaultStyle, CWnd* pParentWnd, CCreateContext* pContext) {
-  m_strTitle = FirstField(fw::LoadStringResource(nIDResource));
   HINSTANCE instance = AfxGetInstanceHandle();
   m_hMenuDefault = ::LoadMenuA(instance, MAKEINTRESOURCEA(nIDResource));
   m_hAccelTable = ::LoadAcceleratorsA(instance, MAKEINTRESOURCEA(nIDResource));
-
   CREATESTRUCTA cs{};
-  cs.lpszName = m_strTitle.c_str();
   cs.style = static_cast<LONG>(dwDefaultStyle);
+  cs.hwndParent = pParentWnd ? pParentWnd->m_hWnd : nullptr;
+  cs.hMenu = m_hMenuDefault;
+  HMENU menu = m_hMenuDefault;
+  // On failure the frame has deleted itself (PostNcDestroy) when its window existed.
+  if (!CreateFrame(nIDResource, cs, pContext)) {
+    if (menu && ::IsMenu(menu)) ::DestroyMenu(menu);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL CFrameWnd::CreateFrame(UINT nIDResource, CREATESTRUCTA& cs, CCreateContext* pContext) {
+  m_strTitle = FirstField(fw::LoadStringResource(nIDResource));
+  cs.lpszName = m_strTitle.c_str();
   cs.x = CW_USEDEFAULT;
   cs.y = CW_USEDEFAULT;
   cs.cx = CW_USEDEFAULT;
   cs.cy = CW_USEDEFAULT;
-  cs.hwndParent = pParentWnd ? pParentWnd->m_hWnd : nullptr;
-  cs.hMenu = m_hMenuDefault;
-  cs.hInstance = instance;
+  cs.hInstance = AfxGetInstanceHandle();
   cs.lpCreateParams = pContext;
-  HMENU menu = m_hMenuDefault;
-  // On failure the frame has deleted itself (PostNcDestroy) when its window existed.
-  if (!CreateFromStruct(cs)) {
-    if (menu && ::IsMenu(menu)) ::DestroyMenu(menu);
-    return FALSE;
-  }
-  fw::SetWindowIcons(m_hWnd, instance, nIDResource);
+  if (!CreateFromStruct(cs)) return FALSE;
+  fw::SetWindowIcons(m_hWnd, cs.hInstance, nIDResource);
   return TRUE;
 }
 

@@ -86,6 +86,9 @@ class CFrameWnd : public CWnd {
   std::string m_strTitle;
 
  protected:
+  // Creates the window of cs (style, parent, menu) titled and with the icons of resource
+  // nIDResource, at the default place and size; FALSE when it fails.
+  BOOL CreateFrame(UINT nIDResource, CREATESTRUCTA& cs, CCreateContext* pContext);
   // Creates the client: the view from pContext (frames) or the MDI client (MDI frame).
   virtual BOOL OnCreateClient(LPCREATESTRUCTA cs, CCreateContext* pContext);
   CWnd* CreateView(CCreateContext* pContext, UINT nID = AFX_IDW_PANE_FIRST);

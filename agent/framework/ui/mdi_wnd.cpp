@@ -176,23 +176,12 @@ LRESULT CMDIFrameWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   return CFrameWnd::WindowProc(message, wParam, lParam);
 }
 
-namespace {
-
-const char* ChildWindowClass() {
-  return fw::RegisterWindowClass("FwMDIChild", CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS,
-                                 reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1));
-}
-
-}  // namespace
-
 BOOL CMDIChildWnd::PreCreateWindow(CREATESTRUCTA& cs) {
-  if (!cs.lpszClass) cs.lpszClass = ChildWindowClass();
+  if (!cs.lpszClass) cs.lpszClass = fw::RegisterWindowClass("FwMDIChild");
   return CFrameWnd::PreCreateWindow(cs);
 }
 
 BOOL CMDIChildWnd::LoadFrame(UINT nIDResource, DWORD dwDefaultStyle, CWnd* pParentWnd, CCreateContext* pContext) {
-  m_strTitle = fw::LoadStringResource(nIDResource);
-  m_strTitle = m_strTitle.substr(0, m_strTitle.find('\n'));
   mdiFrame_ = dynamic_cast<CMDIFrameWnd*>(pParentWnd ? pParentWnd : AfxGetMainWnd());
   if (!mdiFrame_ || !mdiFrame_->m_hWndMDIClient) {
     PostNcDestroy();  // never created: the object goes as after a failed creation
@@ -205,19 +194,10 @@ BOOL CMDIChildWnd::LoadFrame(UINT nIDResource, DWORD dwDefaultStyle, CWnd* pPare
 
   CREATESTRUCTA cs{};
   cs.dwExStyle = WS_EX_MDICHILD;
-  cs.lpszName = m_strTitle.c_str();
   // Shown by ActivateFrame once the view is ready.
   cs.style = static_cast<LONG>((dwDefaultStyle | WS_CHILD) & ~(WS_MAXIMIZE | WS_VISIBLE));
-  cs.x = CW_USEDEFAULT;
-  cs.y = CW_USEDEFAULT;
-  cs.cx = CW_USEDEFAULT;
-  cs.cy = CW_USEDEFAULT;
   cs.hwndParent = mdiFrame_->m_hWndMDIClient;
-  cs.hInstance = AfxGetInstanceHandle();
-  cs.lpCreateParams = pContext;
-  if (!CreateFromStruct(cs)) return FALSE;
-  fw::SetWindowIcons(m_hWnd, AfxGetInstanceHandle(), nIDResource);
-  return TRUE;
+  return CreateFrame(nIDResource, cs, pContext);
 }
 
 BOOL CMDIChildWnd::DestroyWindow() {

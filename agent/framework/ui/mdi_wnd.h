@@ -50,8 +50,7 @@ class CMDIChildWnd : public CFrameWnd {
  public:
   // Creates the child in the main frame's MDI client (pParentWnd: that frame; null: the main
   // window). Loads the template's menu as m_hMenuShared and its icon.
-  BOOL LoadFrame(UINT nIDResource, DWORD dwDefaultStyle = WS_CHILD | WS_VISIBLE | WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE,
-                 CWnd* pParentWnd = nullptr, CCreateContext* pContext = nullptr) override;
+  BOOL LoadFrame(UINT nIDResource, DWORD dwDefaultStyle, CWnd* pParentWnd, CCreateContext* pContext) override;
   BOOL PreCreateWindow(CREATESTRUCTA& cs) override;
 
   void ActivateFrame(int nCmdShow = -1) override;

@@ -236,8 +236,7 @@ void ShowPrintPreview(CView* view) {
 
     CWnd* main = AfxGetMainWnd();
     PreviewWindow window(view, info.m_pd.hDC);
-    const char* className = fw::RegisterWindowClass("FwPrintPreview", CS_HREDRAW | CS_VREDRAW,
-                                                reinterpret_cast<HBRUSH>(COLOR_APPWORKSPACE + 1));
+    const char* className = fw::RegisterWindowClass("FwPrintPreview", CS_HREDRAW | CS_VREDRAW, COLOR_APPWORKSPACE);
     std::string title = fw::AppTitle() + " - Print Preview";
     RECT rect{CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT};
     if (main && main->m_hWnd) main->GetWindowRect(&rect);

@@ -369,7 +369,7 @@ int RunApplication(HINSTANCE instance) {
   } else {
     code = app->Run();
   }
-  COleObjectFactory::RevokeAll();
+  COleTemplateServer::RevokeAll();
   return code;
 }
 
@@ -400,27 +400,15 @@ void CCommandLineInfo::ParseParam(const char* pszParam, BOOL bFlag, BOOL bLast) 
 
 // ---- message box and sockets ---------------------------------------------------------------
 
-int AfxMessageBox(const std::string& text, UINT type, UINT /*helpId*/) {
+int AfxMessageBox(const std::string& text, UINT type) {
   HWND owner = fw::GetMainWindowHandle();
   // While a modal dialog of the main window is up, the box belongs to that dialog.
   if (owner && IsWindow(owner)) owner = GetLastActivePopup(owner);
   // A hidden or disabled owner would leave the box without a usable parent (hidden mode).
   if (owner && (!IsWindow(owner) || !IsWindowVisible(owner) || !IsWindowEnabled(owner))) owner = nullptr;
-  // Like the system's own prompts: an icon that matches the buttons when none is given.
-  if ((type & MB_ICONMASK) == 0) {
-    switch (type & MB_TYPEMASK) {
-      case MB_OK:
-      case MB_OKCANCEL:
-        type |= MB_ICONEXCLAMATION;
-        break;
-      case MB_YESNO:
-      case MB_YESNOCANCEL:
-        type |= MB_ICONQUESTION;
-        break;
-      default:
-        break;
-    }
-  }
+  // Like the system's own notices: a message without an icon gets the exclamation mark. (The
+  // framework's one question, whether to save, brings its own icon.)
+  if ((type & MB_ICONMASK) == 0 && (type & MB_TYPEMASK) == MB_OK) type |= MB_ICONEXCLAMATION;
   return MessageBoxA(owner, text.c_str(), fw::AppTitle().c_str(), type);
 }
 

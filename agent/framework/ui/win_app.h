@@ -109,7 +109,7 @@ HINSTANCE AfxGetInstanceHandle();
 
 namespace fw {
 // What the framework's WinMain does: sets the application's instance handle and title,
-// InitInstance, Run or clean-up, then COleObjectFactory::RevokeAll; returns the exit code.
+// InitInstance, Run or clean-up, then COleTemplateServer::RevokeAll; returns the exit code.
 int RunApplication(HINSTANCE instance);
 // Dispatches waiting messages (accelerators applied) and then runs the idle work once, without
 // blocking; for tests and nested waits. FALSE when WM_QUIT was seen (it is re-posted).
@@ -143,7 +143,7 @@ void SetMainWindowHandle(HWND window);
 
 // The framework's message box: modal, captioned with the application title, owned by the
 // application's main window (fw::GetMainWindowHandle) when there is one.
-int AfxMessageBox(const std::string& text, UINT type = MB_OK, UINT helpId = 0);
+int AfxMessageBox(const std::string& text, UINT type = MB_OK);
 
 // Windows Sockets start-up for the application (version 1.1), cleaned up at process end; FALSE
 // when Windows Sockets cannot be initialised.

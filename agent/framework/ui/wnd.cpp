@@ -69,7 +69,7 @@ LRESULT CALLBACK FwWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 
 namespace fw {
 
-const char* RegisterWindowClass(const char* name, UINT style, HBRUSH background) {
+const char* RegisterWindowClass(const char* name, UINT style, int background) {
   WNDCLASSEXA existing{};
   existing.cbSize = sizeof existing;
   if (::GetClassInfoExA(::GetModuleHandleA(nullptr), name, &existing)) return name;
@@ -79,7 +79,7 @@ const char* RegisterWindowClass(const char* name, UINT style, HBRUSH background)
   wc.lpfnWndProc = FwWindowProc;
   wc.hInstance = ::GetModuleHandleA(nullptr);
   wc.hCursor = ::LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
-  wc.hbrBackground = background;
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(background + 1));
   wc.lpszClassName = name;
   ::RegisterClassExA(&wc);
   return name;
@@ -95,11 +95,6 @@ LRESULT AnswerFailedMessage(UINT message) {
     }
   }
   return 0;
-}
-
-const char* DefaultWindowClass() {
-  return RegisterWindowClass("FwWnd", CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS,
-                             reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1));
 }
 
 }  // namespace fw
@@ -134,7 +129,7 @@ void CWnd::Detach() {
 }
 
 BOOL CWnd::PreCreateWindow(CREATESTRUCTA& cs) {
-  if (!cs.lpszClass) cs.lpszClass = fw::DefaultWindowClass();
+  if (!cs.lpszClass) cs.lpszClass = fw::RegisterWindowClass("FwWnd");
   return TRUE;
 }
 

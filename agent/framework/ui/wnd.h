@@ -84,10 +84,10 @@ class CWnd : public CCmdTarget {
 };
 
 namespace fw {
-// Name of the framework's general window class (registered on first use).
-const char* DefaultWindowClass();
-// Registers (once) a window class whose windows are framework windows; returns its name.
-const char* RegisterWindowClass(const char* name, UINT style, HBRUSH background);
+// Registers (once) a window class whose windows are framework windows, with an arrow cursor and
+// the system colour `background`; returns its name.
+const char* RegisterWindowClass(const char* name, UINT style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS,
+                                int background = COLOR_WINDOW);
 // The whole text of a window or control.
 std::string WindowText(HWND window);
 // Gives a window the large and the small image of an icon resource, each at its system size
