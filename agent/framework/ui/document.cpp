@@ -383,8 +383,7 @@ void CView::OnUpdate(CView*, LPARAM, CObject*) { ::InvalidateRect(m_hWnd, nullpt
 void CView::OnActivateView() {
   if (!m_hWnd) return;
   // Take the focus when our top-level window is the active one.
-  CFrameWnd* top = GetTopLevelFrame();
-  if (top && top->m_hWnd && ::GetActiveWindow() == top->m_hWnd) ::SetFocus(m_hWnd);
+  if (::GetActiveWindow() == ::GetAncestor(m_hWnd, GA_ROOT)) ::SetFocus(m_hWnd);
 }
 
 BOOL CView::OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) {

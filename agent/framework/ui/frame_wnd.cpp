@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "agent/framework/ole/ole_text.h"
 #include "agent/framework/ui/cmd_target.h"
 #include "agent/framework/ui/control_bars.h"
 #include "agent/framework/ui/document.h"
@@ -87,20 +88,12 @@ int CFrameWnd::OnCreate(LPCREATESTRUCTA cs) {
 }
 
 BOOL CFrameWnd::OnCreateClient(LPCREATESTRUCTA, CCreateContext* pContext) {
-  if (pContext && pContext->m_pNewViewClass) return CreateView(pContext) != nullptr;
-  return TRUE;
-}
-
-CWnd* CFrameWnd::CreateView(CCreateContext* pContext, UINT nID) {
-  CView* view = pContext->m_pNewViewClass ? pContext->m_pNewViewClass() : nullptr;
-  if (!view) return nullptr;
-  RECT rect{0, 0, 0, 0};
+  if (!pContext || !pContext->m_pNewViewClass) return TRUE;
+  CView* view = pContext->m_pNewViewClass();
   // The view adds itself to pContext->m_pCurrentDoc in its OnCreate; a failed creation deletes it.
-  if (!view->CreateEx(0, nullptr, nullptr, WS_CHILD | WS_VISIBLE, rect, this, nID, pContext)) return nullptr;
-  return view;
+  return view && view->CreateEx(0, nullptr, nullptr, WS_CHILD | WS_VISIBLE, RECT{0, 0, 0, 0}, this,
+                                AFX_IDW_PANE_FIRST, pContext);
 }
-
-void CFrameWnd::SetActiveView(CView* view) { activeView_ = view; }
 
 CDocument* CFrameWnd::GetActiveDocument() {
   CView* view = GetActiveView();
@@ -112,7 +105,8 @@ BOOL CFrameWnd::OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* 
     if (view->OnCmdMsg(nID, nCode, pExtra, pHandlerInfo)) return TRUE;
   }
   if (CWnd::OnCmdMsg(nID, nCode, pExtra, pHandlerInfo)) return TRUE;
-  if (!RoutesToApplication()) return FALSE;
+  // An MDI child leaves the rest to the main frame, which routes on to the application.
+  if (GetStyle() & WS_CHILD) return FALSE;
   CWinApp* app = AfxGetApp();
   return app && app->OnCmdMsg(nID, nCode, pExtra, pHandlerInfo);
 }
@@ -192,7 +186,7 @@ void CFrameWnd::OnMenuSelect(UINT itemId, UINT flags, HMENU menu) {
 
 void CFrameWnd::SetMessageText(const char* text) {
   auto* bar = dynamic_cast<CStatusBar*>(GetControlBar(AFX_IDW_STATUS_BAR));
-  if (bar && bar->m_hWnd) bar->SetPaneText(0, text ? text : "");
+  if (bar && bar->m_hWnd && bar->GetPaneText(0) != (text ? text : "")) bar->SetPaneText(0, text ? text : "");
 }
 
 void CFrameWnd::SetMessageText(UINT nID) { SetMessageText(PromptOf(nID).c_str()); }
@@ -212,10 +206,7 @@ BOOL CFrameWnd::OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result) {
     }
     case TTN_GETDISPINFOW: {
       auto* info = reinterpret_cast<NMTTDISPINFOW*>(lParam);
-      const std::string tip = TooltipOf(*header, info->uFlags);
-      const int length = ::MultiByteToWideChar(CP_ACP, 0, tip.c_str(), -1, nullptr, 0);
-      tooltipTextW_.assign(static_cast<size_t>(length > 0 ? length : 1), L'\0');
-      if (length > 0) ::MultiByteToWideChar(CP_ACP, 0, tip.c_str(), -1, tooltipTextW_.data(), length);
+      tooltipTextW_ = fw::AnsiToWide(TooltipOf(*header, info->uFlags).c_str());
       info->lpszText = tooltipTextW_.data();
       info->hinst = nullptr;
       *result = 0;
@@ -255,12 +246,6 @@ void CFrameWnd::RemoveControlBar(CControlBar* bar) {
   controlBars_.erase(std::remove(controlBars_.begin(), controlBars_.end(), bar), controlBars_.end());
 }
 
-void CFrameWnd::ShowControlBar(CControlBar* bar, BOOL bShow) {
-  if (!bar || !bar->m_hWnd) return;
-  ::ShowWindow(bar->m_hWnd, bShow ? SW_SHOWNOACTIVATE : SW_HIDE);
-  RecalcLayout();
-}
-
 void CFrameWnd::DockControlBar(CControlBar* bar) {
   if (bar) AddControlBar(bar);
   RecalcLayout();
@@ -279,27 +264,15 @@ void CFrameWnd::OnUpdateControlBarMenu(CCmdUI* ui) {
 BOOL CFrameWnd::OnBarCheck(UINT nID) {
   CControlBar* bar = GetControlBar(nID);
   if (!bar) return FALSE;
-  ShowControlBar(bar, (::GetWindowLongPtrA(bar->m_hWnd, GWL_STYLE) & WS_VISIBLE) == 0);
+  ::ShowWindow(bar->m_hWnd, (::GetWindowLongPtrA(bar->m_hWnd, GWL_STYLE) & WS_VISIBLE) ? SW_HIDE : SW_SHOWNOACTIVATE);
+  RecalcLayout();
   return TRUE;
 }
 
 void CFrameWnd::OnUpdateKeyIndicator(CCmdUI* ui) {
-  int key = 0;
-  switch (ui->m_nID) {
-    case ID_INDICATOR_CAPS:
-      key = VK_CAPITAL;
-      break;
-    case ID_INDICATOR_NUM:
-      key = VK_NUMLOCK;
-      break;
-    case ID_INDICATOR_SCRL:
-      key = VK_SCROLL;
-      break;
-    default:
-      ui->ContinueRouting();
-      return;
-  }
-  ui->Enable((::GetKeyState(key) & 1) != 0);
+  // The map binds the indicators CAPS, NUM and SCRL, in this order.
+  static const int keys[] = {VK_CAPITAL, VK_NUMLOCK, VK_SCROLL};
+  ui->Enable((::GetKeyState(keys[ui->m_nID - ID_INDICATOR_CAPS]) & 1) != 0);
 }
 
 RECT CFrameWnd::LayoutControlBars() {
@@ -353,7 +326,7 @@ void CFrameWnd::InitialUpdateFrame(CDocument* pDoc, BOOL bMakeVisible) {
   CView* view = nullptr;
   if (!GetActiveView()) {
     view = dynamic_cast<CView*>(CWnd::FromHandle(::GetDlgItem(m_hWnd, AFX_IDW_PANE_FIRST)));
-    if (view) SetActiveView(view);
+    activeView_ = view;
   }
   if (bMakeVisible) {
     if (CView* active = GetActiveView()) active->OnUpdate(nullptr, 0, nullptr);
@@ -375,12 +348,7 @@ void CFrameWnd::OnIdleUpdateCmdUI() {
   for (CControlBar* bar : controlBars_) {
     if (bar->m_hWnd && (::GetWindowLongPtrA(bar->m_hWnd, GWL_STYLE) & WS_VISIBLE)) bar->OnUpdateCmdUI(this, TRUE);
   }
-  if (!inMenu_ && lastFlybyId_ == 0) {
-    if (auto* bar = dynamic_cast<CStatusBar*>(GetControlBar(AFX_IDW_STATUS_BAR))) {
-      const std::string idle = fw::LoadStringResource(AFX_IDS_IDLEMESSAGE, "Ready");
-      if (bar->GetPaneText(0) != idle) bar->SetPaneText(0, idle.c_str());
-    }
-  }
+  if (!inMenu_ && lastFlybyId_ == 0) SetIdleMessage();
   OnUpdateFrameTitle(TRUE);
 }
 

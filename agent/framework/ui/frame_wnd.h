@@ -33,7 +33,6 @@ class CFrameWnd : public CWnd {
 
   // Active view of this frame (the child frame's view; null in an MDI main frame).
   CView* GetActiveView() const { return activeView_; }
-  void SetActiveView(CView* view);
   // The document of the active view (MDI main frame: of the active child).
   virtual CDocument* GetActiveDocument();
 
@@ -45,13 +44,12 @@ class CFrameWnd : public CWnd {
   int m_nWindow = 0;
 
   // Status bar message pane.
-  void SetMessageText(const char* text);
+  void SetMessageText(const char* text);  // only when it differs from the pane's text
   void SetMessageText(UINT nID);  // the prompt of string nID (text before '\n'); 0: empty
   void SetIdleMessage();          // "Ready" (string 57345)
 
   // Control bars (children of the frame that register themselves on creation).
   CControlBar* GetControlBar(UINT nID) const;
-  void ShowControlBar(CControlBar* bar, BOOL bShow);
   // Bars always dock at the side they are aligned to: there is nothing to enable.
   void EnableDocking(DWORD) {}
   void DockControlBar(CControlBar* bar);
@@ -91,7 +89,6 @@ class CFrameWnd : public CWnd {
   BOOL CreateFrame(UINT nIDResource, CREATESTRUCTA& cs, CCreateContext* pContext);
   // Creates the client: the view from pContext (frames) or the MDI client (MDI frame).
   virtual BOOL OnCreateClient(LPCREATESTRUCTA cs, CCreateContext* pContext);
-  CWnd* CreateView(CCreateContext* pContext, UINT nID = AFX_IDW_PANE_FIRST);
   // Enables or disables menu items before a popup opens (command UI through this frame).
   void OnInitMenuPopup(HMENU popup, UINT index, BOOL sysMenu);
   void OnMenuSelect(UINT itemId, UINT flags, HMENU menu);
@@ -99,8 +96,6 @@ class CFrameWnd : public CWnd {
   const fw::CommandMap* GetCommandMap() const override;
   // The layout area left for the client after the control bars took theirs.
   RECT LayoutControlBars();
-  // FALSE for MDI children: the main frame continues the routing after them.
-  virtual bool RoutesToApplication() const { return true; }
 
  private:
   CView* activeView_ = nullptr;

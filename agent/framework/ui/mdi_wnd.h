@@ -62,7 +62,6 @@ class CMDIChildWnd : public CFrameWnd {
   HMENU m_hMenuShared = nullptr;  // the document template's menu (owned by the template)
 
  protected:
-  bool RoutesToApplication() const override { return false; }
   void PostNcDestroy() override;  // deletes the object, then updates the main frame's menu
 
  private:

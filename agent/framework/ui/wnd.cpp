@@ -277,14 +277,6 @@ CFrameWnd* CWnd::GetParentFrame() const {
   return nullptr;
 }
 
-CFrameWnd* CWnd::GetTopLevelFrame() const {
-  CFrameWnd* top = dynamic_cast<CFrameWnd*>(const_cast<CWnd*>(this));
-  for (HWND hwnd = ::GetParent(m_hWnd); hwnd; hwnd = ::GetParent(hwnd)) {
-    if (auto* frame = dynamic_cast<CFrameWnd*>(FromHandle(hwnd))) top = frame;
-  }
-  return top;
-}
-
 namespace fw {
 
 std::string WindowText(HWND window) {

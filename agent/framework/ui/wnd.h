@@ -56,7 +56,6 @@ class CWnd : public CCmdTarget {
   BOOL ShowWindow(int nCmdShow) { return ::ShowWindow(m_hWnd, nCmdShow); }
   BOOL UpdateWindow() { return ::UpdateWindow(m_hWnd); }
   void Invalidate(BOOL bErase = TRUE) { ::InvalidateRect(m_hWnd, nullptr, bErase); }
-  void GetClientRect(RECT* rect) const { ::GetClientRect(m_hWnd, rect); }
   void GetWindowRect(RECT* rect) const { ::GetWindowRect(m_hWnd, rect); }
   void SetWindowText(const char* text) { ::SetWindowTextA(m_hWnd, text); }
   std::string GetWindowText() const;  // fw::WindowText
@@ -69,8 +68,6 @@ class CWnd : public CCmdTarget {
   HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hWnd, id); }
   // The nearest enclosing frame window (for a view: its child frame).
   CFrameWnd* GetParentFrame() const;
-  // The frame that owns this window at the top (the main frame for MDI children and views).
-  CFrameWnd* GetTopLevelFrame() const;
 
  protected:
   // Binds/unbinds the HWND and this object in the framework's window map.
