@@ -343,10 +343,6 @@ CView::~CView() {
 
 BOOL CView::PreCreateWindow(CREATESTRUCTA& cs) {
   cs.style |= WS_CLIPSIBLINGS;
-  if (cs.style & WS_BORDER) {  // a sunken edge instead of a flat border
-    cs.dwExStyle |= WS_EX_CLIENTEDGE;
-    cs.style &= ~WS_BORDER;
-  }
   return CWnd::PreCreateWindow(cs);
 }
 

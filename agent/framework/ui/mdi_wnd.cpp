@@ -70,10 +70,6 @@ CMDIChildWnd* CMDIFrameWnd::MDIGetActive(BOOL* pbMaximized) const {
   return dynamic_cast<CMDIChildWnd*>(CWnd::FromHandle(active));
 }
 
-void CMDIFrameWnd::MDIActivate(CWnd* child) {
-  if (child && child->m_hWnd) ::SendMessageA(m_hWndMDIClient, WM_MDIACTIVATE, reinterpret_cast<WPARAM>(child->m_hWnd), 0);
-}
-
 void CMDIFrameWnd::MDISetMenu(HMENU menu) {
   if (!m_hWndMDIClient) return;
   HMENU target = menu ? menu : m_hMenuDefault;
@@ -151,22 +147,15 @@ void CMDIFrameWnd::OnWindowNew() {
 }
 
 BOOL CMDIFrameWnd::OnMDIWindowCmd(UINT nID) {
-  switch (nID) {
-    case ID_WINDOW_ARRANGE:
-      ::SendMessageA(m_hWndMDIClient, WM_MDIICONARRANGE, 0, 0);
-      return TRUE;
-    case ID_WINDOW_CASCADE:
-      ::SendMessageA(m_hWndMDIClient, WM_MDICASCADE, 0, 0);
-      return TRUE;
-    case ID_WINDOW_TILE_HORZ:
-      ::SendMessageA(m_hWndMDIClient, WM_MDITILE, MDITILE_HORIZONTAL, 0);
-      return TRUE;
-    case ID_WINDOW_TILE_VERT:
-      ::SendMessageA(m_hWndMDIClient, WM_MDITILE, MDITILE_VERTICAL, 0);
-      return TRUE;
-    default:
-      return FALSE;
-  }
+  // The map binds ID_WINDOW_ARRANGE, _CASCADE, _TILE_HORZ and _TILE_VERT, in this order.
+  static const struct {
+    UINT message;
+    WPARAM wParam;
+  } kCommands[] = {{WM_MDIICONARRANGE, 0}, {WM_MDICASCADE, 0}, {WM_MDITILE, MDITILE_HORIZONTAL},
+                   {WM_MDITILE, MDITILE_VERTICAL}};
+  const auto& command = kCommands[nID - ID_WINDOW_ARRANGE];
+  ::SendMessageA(m_hWndMDIClient, command.message, command.wParam, 0);
+  return TRUE;
 }
 
 void CMDIFrameWnd::OnUpdateMDIWindowCmd(CCmdUI* ui) { ui->Enable(MDIGetActive() != nullptr); }
@@ -225,7 +214,7 @@ void CMDIChildWnd::ActivateFrame(int nCmdShow) {
   }
   ShowWindow(nCmdShow);
   if (mdiFrame_) {
-    mdiFrame_->MDIActivate(this);
+    ::SendMessageA(mdiFrame_->m_hWndMDIClient, WM_MDIACTIVATE, reinterpret_cast<WPARAM>(m_hWnd), 0);
     ::SendMessageA(mdiFrame_->m_hWndMDIClient, WM_MDIREFRESHMENU, 0, 0);
     mdiFrame_->OnUpdateFrameMenu();
   }

@@ -13,7 +13,6 @@ class CMDIFrameWnd : public CFrameWnd {
 
   // The active child frame (null when none); *pbMaximized tells whether it is maximized.
   CMDIChildWnd* MDIGetActive(BOOL* pbMaximized = nullptr) const;
-  void MDIActivate(CWnd* child);
   // Puts `menu` (null: the frame's own menu) on the menu bar, with its "Window" popup (the popup
   // holding the window commands) as the MDI window list.
   void MDISetMenu(HMENU menu);

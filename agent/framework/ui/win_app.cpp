@@ -11,7 +11,6 @@
 #include "agent/framework/ui/frame_wnd.h"
 #include "agent/framework/ui/recent_file_list.h"
 #include "agent/framework/ui/template_server.h"
-#include "common/win/handles.h"
 
 namespace {
 
@@ -69,20 +68,6 @@ BOOL CWinApp::InitInstance() { return TRUE; }
 
 int CWinApp::ExitInstance() { return m_nExitCode; }
 
-BOOL CWinApp::PumpMessage() {
-  const BOOL got = ::GetMessageA(&msgCur_, nullptr, 0, 0);
-  if (got == 0) {
-    m_nExitCode = static_cast<int>(msgCur_.wParam);
-    return FALSE;
-  }
-  if (got == -1) return FALSE;
-  if (!PreTranslateMessage(&msgCur_)) {
-    ::TranslateMessage(&msgCur_);
-    ::DispatchMessageA(&msgCur_);
-  }
-  return TRUE;
-}
-
 BOOL CWinApp::PreTranslateMessage(MSG* msg) {
   // Offer the message to the framework windows from its target up to the main window.
   HWND main = m_pMainWnd ? m_pMainWnd->m_hWnd : nullptr;
@@ -106,66 +91,36 @@ void CWinApp::OnIdle() {
 
 int CWinApp::Run() {
   bool idle = true;
-  MSG peek;
+  MSG msg;
   for (;;) {
-    if (idle && !::PeekMessageA(&peek, nullptr, 0, 0, PM_NOREMOVE)) {
+    if (idle && !::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
       OnIdle();
       idle = false;
     }
     do {
-      if (!PumpMessage()) return ExitInstance();
-      if (IsIdleMessage(msgCur_)) idle = true;
-    } while (::PeekMessageA(&peek, nullptr, 0, 0, PM_NOREMOVE));
+      const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
+      if (got == 0) m_nExitCode = static_cast<int>(msg.wParam);
+      if (got == 0 || got == -1) return ExitInstance();
+      if (!PreTranslateMessage(&msg)) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageA(&msg);
+      }
+      if (IsIdleMessage(msg)) idle = true;
+    } while (::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
   }
 }
 
 // ---- profile -------------------------------------------------------------------------------
 
 void CWinApp::SetRegistryKey(const char* key) {
-  m_strRegistryKey = key ? key : "";
-  m_strProfileName = m_strAppName.empty() ? fw::AppTitle() : m_strAppName;
-}
-
-namespace {
-
-// HKCU\Software\<key>\<profile>[\<section>], opened for reading: reading creates no key.
-win::RegKey OpenProfileKey(const CWinApp& app, const char* section) {
-  win::RegKey key;
-  if (app.m_strRegistryKey.empty()) return key;
-  std::string path = "Software\\" + app.m_strRegistryKey + "\\" + app.m_strProfileName;
-  if (section && *section) path += std::string("\\") + section;
-  key.Open(HKEY_CURRENT_USER, path.c_str(), KEY_READ);
-  return key;
-}
-
-}  // namespace
-
-std::string CWinApp::GetProfileString(const char* section, const char* entry, const char* defaultValue) {
-  const std::string fallback = defaultValue ? defaultValue : "";
-  win::RegKey key = OpenProfileKey(*this, section);
-  if (!key) return fallback;
-  DWORD type = 0;
-  DWORD size = 0;
-  if (::RegQueryValueExA(key.get(), entry, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-      (type != REG_SZ && type != REG_EXPAND_SZ)) {
-    return fallback;
-  }
-  std::string value(size + 1, '\0');
-  if (::RegQueryValueExA(key.get(), entry, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size) !=
-      ERROR_SUCCESS) {
-    return fallback;
-  }
-  value.resize(size);
-  // The stored size may or may not count the terminating zero.
-  const size_t end = value.find('\0');
-  if (end != std::string::npos) value.resize(end);
-  return value;
+  if (!key || !*key) return;
+  profileKey_ = std::string("Software\\") + key + "\\" + (m_strAppName.empty() ? fw::AppTitle() : m_strAppName);
 }
 
 void CWinApp::LoadStdProfileSettings(UINT nMaxMRU) {
   if (nMaxMRU == 0) return;
   m_pRecentFileList = std::make_unique<CRecentFileList>(static_cast<int>(nMaxMRU));
-  m_pRecentFileList->ReadList();
+  m_pRecentFileList->ReadList(profileKey_);
 }
 
 // ---- documents -----------------------------------------------------------------------------

@@ -29,8 +29,6 @@ class CWinApp : public CCmdTarget {
   HINSTANCE m_hInstance = nullptr;
   CWnd* m_pMainWnd = nullptr;      // set through SetMainWnd
   std::string m_strAppName;        // the application title
-  std::string m_strRegistryKey;    // "Brisomel" after SetRegistryKey("Brisomel")
-  std::string m_strProfileName;    // the title: profile under Software\<key>\<title>
   std::unique_ptr<CRecentFileList> m_pRecentFileList;
 
   // Sets m_pMainWnd and the framework's main window handle, fw::GetMainWindowHandle (null to
@@ -53,7 +51,6 @@ class CWinApp : public CCmdTarget {
   void SetRegistryKey(const char* key);
   // Reads the recent-file list (nMaxMRU entries) from the profile.
   void LoadStdProfileSettings(UINT nMaxMRU = 4);
-  std::string GetProfileString(const char* section, const char* entry, const char* defaultValue = "");
   // Nothing to do on current systems; kept for the start-up sequence. Returns TRUE.
   BOOL Enable3dControls() { return TRUE; }
 
@@ -96,10 +93,8 @@ class CWinApp : public CCmdTarget {
   const fw::CommandMap* GetCommandMap() const override;
 
  private:
-  // One GetMessage/translate/dispatch; FALSE on WM_QUIT.
-  BOOL PumpMessage();
   std::unique_ptr<CDocTemplate> template_;
-  MSG msgCur_{};
+  std::string profileKey_;  // Software\<key>\<title>, empty before SetRegistryKey
 };
 
 // The application object (null before it is constructed).

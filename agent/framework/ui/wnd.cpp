@@ -102,8 +102,8 @@ LRESULT AnswerFailedMessage(UINT message) {
 CWnd::~CWnd() {
   deleting_ = true;
   if (m_hWnd && ::IsWindow(m_hWnd)) {
-    if (superProc_) {
-      UnsubclassWindow();
+    if (superProc_) {  // a window we only borrowed gets its own procedure back
+      ::SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(superProc_));
     } else {
       ::DestroyWindow(m_hWnd);
     }
@@ -177,15 +177,6 @@ BOOL CWnd::SubclassWindow(HWND hwnd) {
   superProc_ = reinterpret_cast<WNDPROC>(
       ::SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FwWindowProc)));
   return TRUE;
-}
-
-HWND CWnd::UnsubclassWindow() {
-  HWND hwnd = m_hWnd;
-  if (!hwnd || !superProc_) return nullptr;
-  ::SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(superProc_));
-  superProc_ = nullptr;
-  Detach();
-  return hwnd;
 }
 
 LRESULT CWnd::Default() {

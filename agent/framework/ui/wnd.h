@@ -32,9 +32,9 @@ class CWnd : public CCmdTarget {
   // Called after the window's last message (WM_NCDESTROY); frames and views delete themselves.
   virtual void PostNcDestroy();
 
-  // Binds an existing window to this object (its messages then reach WindowProc).
+  // Binds an existing window to this object (its messages then reach WindowProc) until the
+  // object goes.
   BOOL SubclassWindow(HWND hwnd);
-  HWND UnsubclassWindow();
 
   virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
   virtual LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
