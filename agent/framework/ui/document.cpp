@@ -16,11 +16,14 @@ std::string FileNameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The system's text for a file error, e.g. "The system cannot find the file specified."
-std::string SystemErrorText(DWORD error) {
-  std::string result = fw::SystemMessage(error);
-  while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' ')) result.pop_back();
-  return result;
+// The framework's message for a failed file operation, then the file and the system's reason
+// (e.g. "The system cannot find the file specified.") when it has one.
+void TellFileFailure(UINT id, const char* fallback, const char* path, DWORD error) {
+  std::string text = fw::LoadStringResource(id, fallback);
+  std::string reason = fw::SystemMessage(error);
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' ')) reason.pop_back();
+  if (!reason.empty()) text += "\r\n" + std::string(path) + ": " + reason;
+  AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
 }
 
 }  // namespace
@@ -52,9 +55,7 @@ void CDocument::SetTitle(const char* title) {
 }
 
 void CDocument::SetPathName(const char* path) {
-  char full[MAX_PATH * 2] = {};
-  m_strPathName = path ? path : "";
-  if (path && ::GetFullPathNameA(path, sizeof full, full, nullptr) > 0) m_strPathName = full;
+  m_strPathName = path ? fw::FullPath(path) : "";
   SetTitle(FileNameOf(m_strPathName).c_str());
   CWinApp* app = AfxGetApp();
   if (app && app->m_pRecentFileList && !m_strPathName.empty()) app->m_pRecentFileList->Add(m_strPathName.c_str());
@@ -116,11 +117,7 @@ BOOL CDocument::OnOpenDocument(const char* path) {
   win::FileHandle file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
-    const DWORD error = ::GetLastError();
-    std::string text = fw::LoadStringResource(AFX_IDP_FAILED_TO_OPEN_DOC, "Failed to open document.");
-    const std::string reason = SystemErrorText(error);
-    if (!reason.empty()) text += "\r\n" + std::string(path) + ": " + reason;
-    AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
+    TellFileFailure(AFX_IDP_FAILED_TO_OPEN_DOC, "Failed to open document.", path, ::GetLastError());
     return FALSE;
   }
   SetModifiedFlag(FALSE);
@@ -144,10 +141,7 @@ BOOL CDocument::OnSaveDocument(const char* path) {
   }
   if (!ok) {
     ::DeleteFileA(temp.c_str());
-    std::string text = fw::LoadStringResource(AFX_IDP_FAILED_TO_SAVE_DOC, "Failed to save document.");
-    const std::string reason = SystemErrorText(error);
-    if (!reason.empty()) text += "\r\n" + std::string(path) + ": " + reason;
-    AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
+    TellFileFailure(AFX_IDP_FAILED_TO_SAVE_DOC, "Failed to save document.", path, error);
     return FALSE;
   }
   SetModifiedFlag(FALSE);
@@ -193,10 +187,8 @@ void CDocument::OnFinalRelease() {
 BOOL CDocument::SaveModified() {
   if (!IsModified()) return TRUE;
   std::string name = m_strPathName.empty() ? m_strTitle : FileNameOf(m_strPathName);
-  std::string prompt = fw::LoadStringResource(AFX_IDP_ASK_TO_SAVE, "Save changes to %1?");
-  const size_t mark = prompt.find("%1");
-  if (mark != std::string::npos) prompt.replace(mark, 2, name);
-  switch (AfxMessageBox(prompt, MB_YESNOCANCEL | MB_ICONEXCLAMATION)) {
+  switch (AfxMessageBox(fw::Prompt(AFX_IDP_ASK_TO_SAVE, "Save changes to %1?", {name}),
+                        MB_YESNOCANCEL | MB_ICONEXCLAMATION)) {
     case IDCANCEL:
       return FALSE;
     case IDYES:

@@ -2,17 +2,12 @@
 
 #include "agent/framework/ui/cmd_target.h"
 #include "agent/framework/ui/recent_file_name.h"
+#include "agent/framework/ui/win_app.h"
 #include "common/win/handles.h"
 
 namespace {
 
 constexpr size_t kDisplayLength = 30;
-
-std::string FullPath(const char* path) {
-  char full[MAX_PATH * 2] = {};
-  if (::GetFullPathNameA(path, sizeof full, full, nullptr) > 0) return full;
-  return path;
-}
 
 // The profile's section and value names: "Recent File List", File1 ... FileN.
 constexpr char kSection[] = "Recent File List";
@@ -43,7 +38,7 @@ CRecentFileList::CRecentFileList(int nSize)
 
 void CRecentFileList::Add(const char* path) {
   if (!path || !*path) return;
-  const std::string full = FullPath(path);
+  const std::string full = fw::FullPath(path);
   // Move an existing entry to the front, else push the last one out.
   size_t slot = size_ - 1;
   for (size_t i = 0; i < size_; ++i) {

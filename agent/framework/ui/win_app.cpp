@@ -15,6 +15,8 @@
 namespace {
 
 CWinApp* g_app = nullptr;
+// The main window's handle, also for the threads that show the framework's message boxes.
+HWND g_mainWindow = nullptr;
 
 // Messages after which the idle work is due again (not paint, timers or a repeated mouse move).
 bool IsIdleMessage(const MSG& msg) {
@@ -61,7 +63,7 @@ const fw::CommandMap* CWinApp::GetCommandMap() const {
 
 void CWinApp::SetMainWnd(CWnd* wnd) {
   m_pMainWnd = wnd;
-  fw::SetMainWindowHandle(wnd ? wnd->m_hWnd : nullptr);
+  g_mainWindow = wnd ? wnd->m_hWnd : nullptr;
 }
 
 BOOL CWinApp::InitInstance() { return TRUE; }
@@ -131,9 +133,7 @@ void CWinApp::AddDocTemplate(CDocTemplate* pTemplate) {
 
 CDocument* CWinApp::OpenDocumentFile(const char* path) {
   if (!template_ || !path) return nullptr;
-  char full[MAX_PATH * 2] = {};
-  std::string name = path;
-  if (::GetFullPathNameA(path, sizeof full, full, nullptr) > 0) name = full;
+  const std::string name = fw::FullPath(path);
   // An open document of that file gets its window activated instead of a second copy.
   for (CDocument* doc : template_->GetDocuments()) {
     if (!doc->GetPathName().empty() && lstrcmpiA(doc->GetPathName().c_str(), name.c_str()) == 0) {
@@ -297,14 +297,7 @@ BOOL CWinApp::DoPromptFileName(std::string& fileName, BOOL bOpenFileDialog) {
 
 namespace fw {
 
-namespace {
-
-HWND g_mainWindow = nullptr;
-
-}  // namespace
-
 HWND GetMainWindowHandle() { return g_mainWindow; }
-void SetMainWindowHandle(HWND window) { g_mainWindow = window; }
 
 int RunApplication(HINSTANCE instance) {
   CWinApp* app = AfxGetApp();
@@ -326,6 +319,22 @@ int RunApplication(HINSTANCE instance) {
   }
   COleTemplateServer::RevokeAll();
   return code;
+}
+
+std::string Prompt(UINT id, const char* fallback, std::initializer_list<std::string> inserts) {
+  std::string text = LoadStringResource(id, fallback);
+  int number = 1;
+  for (const std::string& insert : inserts) {
+    const std::string mark = "%" + std::to_string(number++);
+    const size_t at = text.find(mark);
+    if (at != std::string::npos) text.replace(at, mark.size(), insert);
+  }
+  return text;
+}
+
+std::string FullPath(const char* path) {
+  char full[MAX_PATH * 2] = {};
+  return ::GetFullPathNameA(path, sizeof full, full, nullptr) > 0 ? std::string(full) : std::string(path);
 }
 
 BOOL PumpWaitingMessages() {

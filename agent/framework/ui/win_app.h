@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <commdlg.h>
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -130,9 +131,12 @@ class CCommandLineInfo {
 namespace fw {
 
 // The main window of the application object running on this (the only) thread: the main frame
-// once start-up has created it, null before.
+// once start-up has created it (SetMainWnd), null before.
 HWND GetMainWindowHandle();
-void SetMainWindowHandle(HWND window);
+// Framework string `id` (else `fallback`) with its %1, %2 ... replaced by `inserts`.
+std::string Prompt(UINT id, const char* fallback, std::initializer_list<std::string> inserts);
+// `path` as a full path; `path` itself when it has none.
+std::string FullPath(const char* path);
 
 }  // namespace fw
 
