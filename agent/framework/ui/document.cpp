@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "agent/framework/ui/afx_ids.h"
-#include "agent/framework/ui/frame_wnd.h"
+#include "agent/framework/ui/mdi_wnd.h"
 #include "agent/framework/ui/print.h"
 #include "agent/framework/ui/recent_file_list.h"
 #include "agent/framework/ui/win_app.h"
@@ -255,12 +255,12 @@ BOOL CDocTemplate::GetDocString(std::string& out, DocStringIndex index) const {
   return TRUE;
 }
 
-CFrameWnd* CDocTemplate::CreateNewFrame(CDocument* doc) {
+CMDIChildWnd* CDocTemplate::CreateNewFrame(CDocument* doc) {
   CCreateContext context;
   context.m_pCurrentDoc = doc;
   context.m_pNewViewClass = m_pViewClass;
   context.m_pNewDocTemplate = this;
-  CFrameWnd* frame = m_pFrameClass ? m_pFrameClass() : nullptr;
+  CMDIChildWnd* frame = m_pFrameClass ? m_pFrameClass() : nullptr;
   if (!frame) return nullptr;
   // A frame that fails to load has deleted itself.
   if (!frame->LoadFrame(m_nIDResource, WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE, nullptr, &context)) return nullptr;
@@ -300,7 +300,7 @@ CDocument* CDocTemplate::OpenDocumentFile(const char* path, BOOL bMakeVisible) {
   // The document must outlive a frame that fails half-way.
   const BOOL autoDelete = doc->m_bAutoDelete;
   doc->m_bAutoDelete = FALSE;
-  CFrameWnd* frame = CreateNewFrame(doc);
+  CMDIChildWnd* frame = CreateNewFrame(doc);
   doc->m_bAutoDelete = autoDelete;
   if (!frame) {
     AfxMessageBox(failed);

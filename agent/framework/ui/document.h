@@ -14,6 +14,7 @@
 
 class CDocTemplate;
 class CFrameWnd;
+class CMDIChildWnd;
 class CView;
 
 // Handles File Close, Save and Save As.
@@ -102,7 +103,7 @@ T* New() {
 class CDocTemplate : public CCmdTarget {
  public:
   using DocumentFactory = std::function<CDocument*()>;
-  using FrameFactory = std::function<CFrameWnd*()>;
+  using FrameFactory = std::function<CMDIChildWnd*()>;
   using ViewFactory = std::function<CView*()>;
 
   // Fields of the template string (resource nIDResource), in order.
@@ -129,7 +130,7 @@ class CDocTemplate : public CCmdTarget {
   // problem).
   CDocument* OpenDocumentFile(const char* path, BOOL bMakeVisible = TRUE);
   // A new frame with a new view on `doc`.
-  CFrameWnd* CreateNewFrame(CDocument* doc);
+  CMDIChildWnd* CreateNewFrame(CDocument* doc);
   void RemoveDocument(CDocument* doc);
   const std::vector<CDocument*>& GetDocuments() const { return documents_; }
   // Closes every document of this template (their frames too).

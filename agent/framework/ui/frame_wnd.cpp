@@ -306,43 +306,6 @@ void CFrameWnd::OnSize(UINT type, int, int) {
   if (type != SIZE_MINIMIZED) RecalcLayout();
 }
 
-void CFrameWnd::OnUpdateFrameTitle(BOOL bAddToTitle) {
-  if (!(GetStyle() & FWS_ADDTOTITLE)) return;
-  CDocument* doc = GetActiveDocument();
-  UpdateFrameTitleForDocument(bAddToTitle && doc ? doc->GetTitle().c_str() : nullptr);
-}
-
-void CFrameWnd::UpdateFrameTitleForDocument(const char* docName) {
-  std::string text = m_strTitle;
-  if (docName) {
-    text += " - ";
-    text += docName;
-    if (m_nWindow > 0) text += ":" + std::to_string(m_nWindow);
-  }
-  if (GetWindowText() != text) SetWindowText(text.c_str());
-}
-
-void CFrameWnd::InitialUpdateFrame(CDocument* pDoc, BOOL bMakeVisible) {
-  CView* view = nullptr;
-  if (!GetActiveView()) {
-    view = dynamic_cast<CView*>(CWnd::FromHandle(::GetDlgItem(m_hWnd, AFX_IDW_PANE_FIRST)));
-    activeView_ = view;
-  }
-  if (bMakeVisible) {
-    if (CView* active = GetActiveView()) active->OnUpdate(nullptr, 0, nullptr);
-    ActivateFrame(-1);
-    if (view) view->OnActivateView();
-  }
-  if (pDoc) pDoc->UpdateFrameCounts();
-  OnUpdateFrameTitle(TRUE);
-}
-
-void CFrameWnd::ActivateFrame(int nCmdShow) {
-  if (nCmdShow == -1) nCmdShow = ::IsIconic(m_hWnd) ? SW_RESTORE : SW_SHOW;
-  ShowWindow(nCmdShow);
-  if (!(GetStyle() & WS_CHILD)) ::SetForegroundWindow(m_hWnd);
-}
-
 void CFrameWnd::OnIdleUpdateCmdUI() {
   if (!m_hWnd) return;
   for (CControlBar* bar : controlBars_) {

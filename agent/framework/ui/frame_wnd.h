@@ -38,8 +38,9 @@ class CFrameWnd : public CWnd {
 
   // Places control bars and the client area (view or MDI client).
   virtual void RecalcLayout();
-  // Sets the caption from the title and, with FWS_ADDTOTITLE, the active document's title.
-  virtual void OnUpdateFrameTitle(BOOL bAddToTitle);
+  // Sets the caption: the MDI frames add, with FWS_ADDTOTITLE, the active document's title; a
+  // plain frame keeps its title.
+  virtual void OnUpdateFrameTitle(BOOL) {}
   // The frame's document window counter: n in "Cadel1:n" (0: none shown).
   int m_nWindow = 0;
 
@@ -55,11 +56,6 @@ class CFrameWnd : public CWnd {
   void DockControlBar(CControlBar* bar);
   void AddControlBar(CControlBar* bar);
   void RemoveControlBar(CControlBar* bar);
-
-  // Shows the frame for a freshly created document: activates the view, calls its
-  // OnInitialUpdate, shows or activates the frame and sets the caption.
-  virtual void InitialUpdateFrame(CDocument* pDoc, BOOL bMakeVisible);
-  virtual void ActivateFrame(int nCmdShow = -1);
 
   // Idle work: command UI of the control bars, caption.
   virtual void OnIdleUpdateCmdUI();
@@ -92,13 +88,12 @@ class CFrameWnd : public CWnd {
   // Enables or disables menu items before a popup opens (command UI through this frame).
   void OnInitMenuPopup(HMENU popup, UINT index, BOOL sysMenu);
   void OnMenuSelect(UINT itemId, UINT flags, HMENU menu);
-  void UpdateFrameTitleForDocument(const char* docName);
   const fw::CommandMap* GetCommandMap() const override;
   // The layout area left for the client after the control bars took theirs.
   RECT LayoutControlBars();
+  CView* activeView_ = nullptr;
 
  private:
-  CView* activeView_ = nullptr;
   std::vector<CControlBar*> controlBars_;
   UINT lastFlybyId_ = 0;
   bool inMenu_ = false;

@@ -133,12 +133,18 @@ void CMDIFrameWnd::OnIdleUpdateCmdUI() {
   }
 }
 
+void CMDIFrameWnd::UpdateFrameTitleForDocument(const char* docName) {
+  std::string text = m_strTitle;
+  if (docName) text += std::string(" - ") + docName;
+  if (GetWindowText() != text) SetWindowText(text.c_str());
+}
+
 void CMDIFrameWnd::OnWindowNew() {
   CMDIChildWnd* active = MDIGetActive();
   CDocument* doc = active ? active->GetActiveDocument() : nullptr;
   CDocTemplate* docTemplate = doc ? doc->GetDocTemplate() : nullptr;
   if (!docTemplate) return;
-  CFrameWnd* frame = docTemplate->CreateNewFrame(doc);
+  CMDIChildWnd* frame = docTemplate->CreateNewFrame(doc);
   if (!frame) {
     AfxMessageBox(fw::LoadStringResource(AFX_IDP_COMMAND_FAILURE, "Command failed."));
     return;
@@ -199,20 +205,30 @@ BOOL CMDIChildWnd::DestroyWindow() {
   return TRUE;
 }
 
-void CMDIChildWnd::ActivateFrame(int nCmdShow) {
-  if (nCmdShow == -1) {
-    BOOL maximized = FALSE;
-    if (mdiFrame_) mdiFrame_->MDIGetActive(&maximized);
-    const DWORD style = GetStyle();
-    if (maximized || (style & WS_MAXIMIZE)) {
-      nCmdShow = SW_SHOWMAXIMIZED;
-    } else if (style & WS_MINIMIZE) {
-      nCmdShow = SW_SHOWMINIMIZED;
-    } else {
-      nCmdShow = SW_SHOW;
-    }
+void CMDIChildWnd::InitialUpdateFrame(CDocument* pDoc, BOOL bMakeVisible) {
+  CView* view = nullptr;
+  if (!GetActiveView()) {
+    view = dynamic_cast<CView*>(CWnd::FromHandle(::GetDlgItem(m_hWnd, AFX_IDW_PANE_FIRST)));
+    activeView_ = view;
   }
-  ShowWindow(nCmdShow);
+  if (bMakeVisible) {
+    if (CView* active = GetActiveView()) active->OnUpdate(nullptr, 0, nullptr);
+    ActivateFrame();
+    if (view) view->OnActivateView();
+  }
+  if (pDoc) pDoc->UpdateFrameCounts();
+  OnUpdateFrameTitle(TRUE);
+}
+
+void CMDIChildWnd::ActivateFrame() {
+  BOOL maximized = FALSE;
+  if (mdiFrame_) mdiFrame_->MDIGetActive(&maximized);
+  const DWORD style = GetStyle();
+  if (maximized || (style & WS_MAXIMIZE)) {
+    ShowWindow(SW_SHOWMAXIMIZED);
+  } else {
+    ShowWindow((style & WS_MINIMIZE) ? SW_SHOWMINIMIZED : SW_SHOW);
+  }
   if (mdiFrame_) {
     ::SendMessageA(mdiFrame_->m_hWndMDIClient, WM_MDIACTIVATE, reinterpret_cast<WPARAM>(m_hWnd), 0);
     ::SendMessageA(mdiFrame_->m_hWndMDIClient, WM_MDIREFRESHMENU, 0, 0);

@@ -38,6 +38,8 @@ class CMDIFrameWnd : public CFrameWnd {
   const fw::CommandMap* GetCommandMap() const override;
 
  private:
+  // The caption: the title, then " - <document>" when docName is given.
+  void UpdateFrameTitleForDocument(const char* docName);
   HMENU currentMenu_ = nullptr;
   bool destroying_ = false;
 };
@@ -52,7 +54,11 @@ class CMDIChildWnd : public CFrameWnd {
   BOOL LoadFrame(UINT nIDResource, DWORD dwDefaultStyle, CWnd* pParentWnd, CCreateContext* pContext) override;
   BOOL PreCreateWindow(CREATESTRUCTA& cs) override;
 
-  void ActivateFrame(int nCmdShow = -1) override;
+  // Shows the frame for a freshly created document: activates the view, tells it of its document
+  // (OnUpdate), shows or activates the frame and sets the caption.
+  void InitialUpdateFrame(CDocument* pDoc, BOOL bMakeVisible);
+  // Shows the frame as its neighbours are (maximized, minimized or normal) and activates it.
+  void ActivateFrame();
   void OnUpdateFrameTitle(BOOL bAddToTitle) override;
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
   LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;

@@ -8,7 +8,7 @@
 
 #include "agent/framework/ui/afx_ids.h"
 #include "agent/framework/ui/document.h"
-#include "agent/framework/ui/frame_wnd.h"
+#include "agent/framework/ui/mdi_wnd.h"
 #include "agent/framework/ui/recent_file_list.h"
 #include "agent/framework/ui/template_server.h"
 
@@ -138,7 +138,7 @@ CDocument* CWinApp::OpenDocumentFile(const char* path) {
   for (CDocument* doc : template_->GetDocuments()) {
     if (!doc->GetPathName().empty() && lstrcmpiA(doc->GetPathName().c_str(), name.c_str()) == 0) {
       if (!doc->GetViews().empty()) {
-        if (CFrameWnd* frame = reinterpret_cast<CWnd*>(doc->GetViews().front())->GetParentFrame()) {
+        if (auto* frame = dynamic_cast<CMDIChildWnd*>(doc->GetViews().front()->GetParentFrame())) {
           frame->ActivateFrame();
         }
       }
