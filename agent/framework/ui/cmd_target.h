@@ -69,13 +69,13 @@ CommandEntry OnCommandRange(UINT first, UINT last, R (T::*handler)(UINT)) {
 }
 // Update handler: sets the enabled/checked state of the menu item, button or pane.
 template <class T>
-CommandEntry OnUpdateCommandUI(UINT id, void (T::*handler)(CCmdUI*)) {
-  return {id, id, {}, [handler](CCmdTarget& self, CCmdUI& ui) { (static_cast<T&>(self).*handler)(&ui); }};
-}
-template <class T>
 CommandEntry OnUpdateCommandUIRange(UINT first, UINT last, void (T::*handler)(CCmdUI*)) {
   return {first, last, {},
           [handler](CCmdTarget& self, CCmdUI& ui) { (static_cast<T&>(self).*handler)(&ui); }};
+}
+template <class T>
+CommandEntry OnUpdateCommandUI(UINT id, void (T::*handler)(CCmdUI*)) {
+  return OnUpdateCommandUIRange(id, id, handler);
 }
 
 // The id of the command whose handler is running now (0 outside handlers).
@@ -91,13 +91,7 @@ class CCmdTarget : public fw::AutomationObject {
   virtual BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo);
 
  protected:
-  // The class's command map; overrides chain to their base class's map. Example:
-  //   const fw::CommandMap* CMyApp::GetCommandMap() const {
-  //     static const fw::CommandMap map(CWinApp::GetCommandMap(), {
-  //         fw::OnCommand(ID_APP_ABOUT, &CMyApp::OnAppAbout),
-  //         fw::OnCommand(ID_FILE_NEW, &CWinApp::OnFileNew)});
-  //     return &map;
-  //   }
+  // The class's command map; overrides chain to their base class's map (see the README).
   virtual const fw::CommandMap* GetCommandMap() const;
 };
 

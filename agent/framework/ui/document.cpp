@@ -107,12 +107,6 @@ void CDocument::UpdateFrameCounts() {
   }
 }
 
-BOOL CDocument::OnNewDocument() {
-  m_strPathName.clear();
-  SetModifiedFlag(FALSE);
-  return TRUE;
-}
-
 BOOL CDocument::OnOpenDocument(const char* path) {
   win::FileHandle file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -260,8 +254,7 @@ CMDIChildWnd* CDocTemplate::CreateNewFrame(CDocument* doc) {
   context.m_pCurrentDoc = doc;
   context.m_pNewViewClass = m_pViewClass;
   context.m_pNewDocTemplate = this;
-  CMDIChildWnd* frame = m_pFrameClass ? m_pFrameClass() : nullptr;
-  if (!frame) return nullptr;
+  CMDIChildWnd* frame = m_pFrameClass();
   // A frame that fails to load has deleted itself.
   if (!frame->LoadFrame(m_nIDResource, WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE, nullptr, &context)) return nullptr;
   return frame;
@@ -289,12 +282,7 @@ BOOL CDocTemplate::SaveAllModified() {
 }
 
 CDocument* CDocTemplate::OpenDocumentFile(const char* path, BOOL bMakeVisible) {
-  const std::string failed = fw::LoadStringResource(AFX_IDP_FAILED_TO_CREATE_DOC, "Failed to create empty document.");
-  CDocument* doc = m_pDocClass ? m_pDocClass() : nullptr;
-  if (!doc) {
-    AfxMessageBox(failed);
-    return nullptr;
-  }
+  CDocument* doc = m_pDocClass();
   documents_.push_back(doc);
   doc->m_pDocTemplate = this;
   // The document must outlive a frame that fails half-way.
@@ -303,7 +291,7 @@ CDocument* CDocTemplate::OpenDocumentFile(const char* path, BOOL bMakeVisible) {
   CMDIChildWnd* frame = CreateNewFrame(doc);
   doc->m_bAutoDelete = autoDelete;
   if (!frame) {
-    AfxMessageBox(failed);
+    AfxMessageBox(fw::LoadStringResource(AFX_IDP_FAILED_TO_CREATE_DOC, "Failed to create empty document."));
     doc->OnCloseDocument();  // no view: releases (deletes) it
     return nullptr;
   }
@@ -312,12 +300,7 @@ CDocument* CDocTemplate::OpenDocumentFile(const char* path, BOOL bMakeVisible) {
     if (!GetDocString(title, docName) || title.empty()) {
       title = fw::LoadStringResource(AFX_IDS_UNTITLED, "Untitled");
     }
-    doc->SetTitle((title + std::to_string(untitledCount_ + 1)).c_str());
-    if (!doc->OnNewDocument()) {
-      frame->DestroyWindow();  // its view goes, and with the last view the document
-      return nullptr;
-    }
-    ++untitledCount_;
+    doc->SetTitle((title + std::to_string(++untitledCount_)).c_str());
   } else {
     if (!doc->OnOpenDocument(path)) {
       frame->DestroyWindow();

@@ -29,7 +29,6 @@ class CDocument : public CCmdTarget {
   const std::string& GetPathName() const { return m_strPathName; }
   // Sets the file path (and the title from its file name); adds it to the recent-file list.
   void SetPathName(const char* path);
-  CDocTemplate* GetDocTemplate() const { return m_pDocTemplate; }
   BOOL IsModified() const { return m_bModified; }
   void SetModifiedFlag(BOOL bModified = TRUE) { m_bModified = bModified; }
 
@@ -45,7 +44,6 @@ class CDocument : public CCmdTarget {
   // Life cycle.
   // A document holds nothing of its own: a file opens when it can be read and saves as an empty
   // file.
-  BOOL OnNewDocument();                  // not modified, no path
   BOOL OnOpenDocument(const char* path); // the file must open; message on failure
   BOOL OnSaveDocument(const char* path); // replaces the file; message on failure
   // Destroys the document's frames and releases the framework's reference (deleting the document
@@ -124,7 +122,7 @@ class CDocTemplate : public CCmdTarget {
   // One field of the template string; FALSE (and empty) when missing.
   BOOL GetDocString(std::string& out, DocStringIndex index) const;
 
-  // Null path: a new document (OnNewDocument, titled "<docName><n>" with n counting new documents
+  // Null path: a new document (not modified, titled "<docName><n>" with n counting new documents
   // from 1); otherwise opens the file (OnOpenDocument). Creates its frame and view; bMakeVisible
   // FALSE keeps the frame hidden. Null on failure (the user has seen why when it was a file
   // problem).

@@ -142,7 +142,7 @@ void CMDIFrameWnd::UpdateFrameTitleForDocument(const char* docName) {
 void CMDIFrameWnd::OnWindowNew() {
   CMDIChildWnd* active = MDIGetActive();
   CDocument* doc = active ? active->GetActiveDocument() : nullptr;
-  CDocTemplate* docTemplate = doc ? doc->GetDocTemplate() : nullptr;
+  CDocTemplate* docTemplate = doc ? doc->m_pDocTemplate : nullptr;
   if (!docTemplate) return;
   CMDIChildWnd* frame = docTemplate->CreateNewFrame(doc);
   if (!frame) {
