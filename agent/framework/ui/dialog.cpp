@@ -3,7 +3,7 @@
 #include <string>
 
 #include "agent/framework/ui/afx_ids.h"
-#include "agent/framework/ui/integer_text.h"
+#include "agent/framework/ui/pure_text.h"
 #include "agent/framework/ui/win_app.h"
 
 INT_PTR CALLBACK FwDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -26,19 +26,14 @@ INT_PTR CALLBACK FwDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
   return static_cast<INT_PTR>(result);
 }
 
-CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd) : m_nIDHelp(nIDTemplate), m_pParentWnd(pParentWnd) {}
+CDialog::CDialog(UINT nIDTemplate) : m_nIDHelp(nIDTemplate) {}
 
 CDialog::~CDialog() {
   if (m_hWnd) Detach();
 }
 
 INT_PTR CDialog::DoModal() {
-  HWND owner = nullptr;
-  if (m_pParentWnd && m_pParentWnd->m_hWnd) {
-    owner = m_pParentWnd->m_hWnd;
-  } else if (CWnd* main = AfxGetMainWnd()) {
-    owner = main->m_hWnd;
-  }
+  HWND owner = AfxGetMainWnd() ? AfxGetMainWnd()->m_hWnd : nullptr;
   // Dialogs belong to the top-level window of their owner.
   while (owner && (::GetWindowLongPtrA(owner, GWL_STYLE) & WS_CHILD)) owner = ::GetParent(owner);
   return ::DialogBoxParamA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(m_nIDHelp), owner, FwDialogProc,

@@ -44,9 +44,9 @@ const fw::CommandMap* CDocument::GetCommandMap() const {
   return &map;
 }
 
-BOOL CDocument::OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) {
-  if (CCmdTarget::OnCmdMsg(nID, nCode, pExtra, pHandlerInfo)) return TRUE;
-  return m_pDocTemplate && m_pDocTemplate->OnCmdMsg(nID, nCode, pExtra, pHandlerInfo);
+BOOL CDocument::OnCmdMsg(UINT nID, int nCode, void* pExtra) {
+  if (CCmdTarget::OnCmdMsg(nID, nCode, pExtra)) return TRUE;
+  return m_pDocTemplate && m_pDocTemplate->OnCmdMsg(nID, nCode, pExtra);
 }
 
 void CDocument::SetTitle(const char* title) {
@@ -256,7 +256,7 @@ CMDIChildWnd* CDocTemplate::CreateNewFrame(CDocument* doc) {
   context.m_pNewDocTemplate = this;
   CMDIChildWnd* frame = m_pFrameClass();
   // A frame that fails to load has deleted itself.
-  if (!frame->LoadFrame(m_nIDResource, WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE, nullptr, &context)) return nullptr;
+  if (!frame->LoadFrame(m_nIDResource, &context)) return nullptr;
   return frame;
 }
 
@@ -357,9 +357,9 @@ void CView::OnActivateView() {
   if (::GetActiveWindow() == ::GetAncestor(m_hWnd, GA_ROOT)) ::SetFocus(m_hWnd);
 }
 
-BOOL CView::OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) {
-  if (CWnd::OnCmdMsg(nID, nCode, pExtra, pHandlerInfo)) return TRUE;
-  return m_pDocument && m_pDocument->OnCmdMsg(nID, nCode, pExtra, pHandlerInfo);
+BOOL CView::OnCmdMsg(UINT nID, int nCode, void* pExtra) {
+  if (CWnd::OnCmdMsg(nID, nCode, pExtra)) return TRUE;
+  return m_pDocument && m_pDocument->OnCmdMsg(nID, nCode, pExtra);
 }
 
 BOOL CView::OnPreparePrinting(CPrintInfo* pInfo) { return DoPreparePrinting(pInfo); }

@@ -60,7 +60,7 @@ class CDocument : public CCmdTarget {
   void OnFileSaveAs();
 
   // Routes to this document's map, then to its template's.
-  BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) override;
+  BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra) override;
   // At the last COM release: closes the document if the framework closed it already or no view
   // shows it; then deletes it.
   void OnFinalRelease() override;
@@ -183,7 +183,7 @@ class CView : public CWnd {
   void OnFilePrintPreview();
 
   // Routes to the view's map, then to its document.
-  BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) override;
+  BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra) override;
   BOOL PreCreateWindow(CREATESTRUCTA& cs) override;
   int OnCreate(LPCREATESTRUCTA cs) override;
   void OnPaint() override;

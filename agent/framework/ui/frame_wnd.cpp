@@ -19,11 +19,6 @@ constexpr UINT kMdiChildPrompt = 0xEF1F;            // prompt of the Window menu
 
 std::string FirstField(const std::string& text) { return text.substr(0, text.find('\n')); }
 
-std::string PromptOf(UINT id) {
-  if (id == 0) return {};
-  return FirstField(fw::LoadStringResource(id));
-}
-
 // The tooltip of the control a tooltip notification asks about: its string after the '\n'.
 std::string TooltipOf(const NMHDR& header, UINT flags) {
   const UINT id = (flags & TTF_IDISHWND) ? 0u : static_cast<UINT>(header.idFrom);
@@ -45,17 +40,16 @@ const fw::CommandMap* CFrameWnd::GetCommandMap() const {
   return &map;
 }
 
-BOOL CFrameWnd::LoadFrame(UINT nIDResource, DWORD dwDefaultStyle, CWnd* pParentWnd, CCreateContext* pContext) {
+BOOL CFrameWnd::LoadFrame(UINT nIDResource, DWORD dwDefaultStyle) {
   HINSTANCE instance = AfxGetInstanceHandle();
   m_hMenuDefault = ::LoadMenuA(instance, MAKEINTRESOURCEA(nIDResource));
   m_hAccelTable = ::LoadAcceleratorsA(instance, MAKEINTRESOURCEA(nIDResource));
   CREATESTRUCTA cs{};
   cs.style = static_cast<LONG>(dwDefaultStyle);
-  cs.hwndParent = pParentWnd ? pParentWnd->m_hWnd : nullptr;
   cs.hMenu = m_hMenuDefault;
   HMENU menu = m_hMenuDefault;
   // On failure the frame has deleted itself (PostNcDestroy) when its window existed.
-  if (!CreateFrame(nIDResource, cs, pContext)) {
+  if (!CreateFrame(nIDResource, cs, nullptr)) {
     if (menu && ::IsMenu(menu)) ::DestroyMenu(menu);
     return FALSE;
   }
@@ -100,15 +94,15 @@ CDocument* CFrameWnd::GetActiveDocument() {
   return view ? view->GetDocument() : nullptr;
 }
 
-BOOL CFrameWnd::OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) {
+BOOL CFrameWnd::OnCmdMsg(UINT nID, int nCode, void* pExtra) {
   if (CView* view = GetActiveView()) {
-    if (view->OnCmdMsg(nID, nCode, pExtra, pHandlerInfo)) return TRUE;
+    if (view->OnCmdMsg(nID, nCode, pExtra)) return TRUE;
   }
-  if (CWnd::OnCmdMsg(nID, nCode, pExtra, pHandlerInfo)) return TRUE;
+  if (CWnd::OnCmdMsg(nID, nCode, pExtra)) return TRUE;
   // An MDI child leaves the rest to the main frame, which routes on to the application.
   if (GetStyle() & WS_CHILD) return FALSE;
   CWinApp* app = AfxGetApp();
-  return app && app->OnCmdMsg(nID, nCode, pExtra, pHandlerInfo);
+  return app && app->OnCmdMsg(nID, nCode, pExtra);
 }
 
 BOOL CFrameWnd::PreTranslateMessage(MSG* msg) {
@@ -189,7 +183,9 @@ void CFrameWnd::SetMessageText(const char* text) {
   if (bar && bar->m_hWnd && bar->GetPaneText(0) != (text ? text : "")) bar->SetPaneText(0, text ? text : "");
 }
 
-void CFrameWnd::SetMessageText(UINT nID) { SetMessageText(PromptOf(nID).c_str()); }
+void CFrameWnd::SetMessageText(UINT nID) {
+  SetMessageText(nID ? FirstField(fw::LoadStringResource(nID)).c_str() : "");
+}
 
 void CFrameWnd::SetIdleMessage() { SetMessageText(fw::LoadStringResource(AFX_IDS_IDLEMESSAGE, "Ready").c_str()); }
 

@@ -28,8 +28,7 @@ class CFrameWnd : public CWnd {
  public:
   // Creates the frame from resource nIDResource: its menu, accelerator table, icon and the first
   // "\n"-separated field of its string as title. FALSE when the window (or OnCreate) fails.
-  virtual BOOL LoadFrame(UINT nIDResource, DWORD dwDefaultStyle = WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE,
-                         CWnd* pParentWnd = nullptr, CCreateContext* pContext = nullptr);
+  BOOL LoadFrame(UINT nIDResource, DWORD dwDefaultStyle = WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE);
 
   // Active view of this frame (the child frame's view; null in an MDI main frame).
   CView* GetActiveView() const { return activeView_; }
@@ -65,7 +64,7 @@ class CFrameWnd : public CWnd {
   BOOL OnBarCheck(UINT nID);
   void OnUpdateKeyIndicator(CCmdUI* ui);
 
-  BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) override;
+  BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra) override;
   BOOL OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result) override;
   BOOL PreTranslateMessage(MSG* msg) override;
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;

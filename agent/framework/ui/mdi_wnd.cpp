@@ -92,12 +92,12 @@ CDocument* CMDIFrameWnd::GetActiveDocument() {
   return child ? child->GetActiveDocument() : nullptr;
 }
 
-BOOL CMDIFrameWnd::OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) {
+BOOL CMDIFrameWnd::OnCmdMsg(UINT nID, int nCode, void* pExtra) {
   // The active document window first (its view, document and the child frame itself).
   if (CMDIChildWnd* child = MDIGetActive()) {
-    if (child->OnCmdMsg(nID, nCode, pExtra, pHandlerInfo)) return TRUE;
+    if (child->OnCmdMsg(nID, nCode, pExtra)) return TRUE;
   }
-  return CFrameWnd::OnCmdMsg(nID, nCode, pExtra, pHandlerInfo);
+  return CFrameWnd::OnCmdMsg(nID, nCode, pExtra);
 }
 
 BOOL CMDIFrameWnd::PreTranslateMessage(MSG* msg) {
@@ -176,8 +176,8 @@ BOOL CMDIChildWnd::PreCreateWindow(CREATESTRUCTA& cs) {
   return CFrameWnd::PreCreateWindow(cs);
 }
 
-BOOL CMDIChildWnd::LoadFrame(UINT nIDResource, DWORD dwDefaultStyle, CWnd* pParentWnd, CCreateContext* pContext) {
-  mdiFrame_ = dynamic_cast<CMDIFrameWnd*>(pParentWnd ? pParentWnd : AfxGetMainWnd());
+BOOL CMDIChildWnd::LoadFrame(UINT nIDResource, CCreateContext* pContext) {
+  mdiFrame_ = dynamic_cast<CMDIFrameWnd*>(AfxGetMainWnd());
   if (!mdiFrame_ || !mdiFrame_->m_hWndMDIClient) {
     PostNcDestroy();  // never created: the object goes as after a failed creation
     return FALSE;
@@ -190,7 +190,7 @@ BOOL CMDIChildWnd::LoadFrame(UINT nIDResource, DWORD dwDefaultStyle, CWnd* pPare
   CREATESTRUCTA cs{};
   cs.dwExStyle = WS_EX_MDICHILD;
   // Shown by ActivateFrame once the view is ready.
-  cs.style = static_cast<LONG>((dwDefaultStyle | WS_CHILD) & ~(WS_MAXIMIZE | WS_VISIBLE));
+  cs.style = static_cast<LONG>(WS_CHILD | WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE);
   cs.hwndParent = mdiFrame_->m_hWndMDIClient;
   return CreateFrame(nIDResource, cs, pContext);
 }

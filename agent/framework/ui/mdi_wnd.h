@@ -20,7 +20,7 @@ class CMDIFrameWnd : public CFrameWnd {
   virtual void OnUpdateFrameMenu();
 
   CDocument* GetActiveDocument() override;
-  BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) override;
+  BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra) override;
   BOOL PreTranslateMessage(MSG* msg) override;
   LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
   void OnUpdateFrameTitle(BOOL bAddToTitle) override;
@@ -49,9 +49,9 @@ class CMDIFrameWnd : public CFrameWnd {
 // is titled after its document ("Cadel1", or "Cadel1:2" with several windows on it).
 class CMDIChildWnd : public CFrameWnd {
  public:
-  // Creates the child in the main frame's MDI client (pParentWnd: that frame; null: the main
-  // window). Loads the template's menu as m_hMenuShared and its icon.
-  BOOL LoadFrame(UINT nIDResource, DWORD dwDefaultStyle, CWnd* pParentWnd, CCreateContext* pContext) override;
+  // Creates the child (WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE) in the main window's MDI client, with
+  // the template's menu as m_hMenuShared and its icon.
+  BOOL LoadFrame(UINT nIDResource, CCreateContext* pContext);
   BOOL PreCreateWindow(CREATESTRUCTA& cs) override;
 
   // Shows the frame for a freshly created document: activates the view, tells it of its document

@@ -152,7 +152,7 @@ class PreviewWindow : public CWnd {
         Paint();
         return 0;
       case WM_SIZE:
-        Invalidate(TRUE);
+        ::InvalidateRect(m_hWnd, nullptr, TRUE);
         return 0;
       default:
         return CWnd::WindowProc(message, wParam, lParam);

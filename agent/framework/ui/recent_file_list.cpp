@@ -1,7 +1,7 @@
 #include "agent/framework/ui/recent_file_list.h"
 
 #include "agent/framework/ui/cmd_target.h"
-#include "agent/framework/ui/recent_file_name.h"
+#include "agent/framework/ui/pure_text.h"
 #include "agent/framework/ui/win_app.h"
 #include "common/win/handles.h"
 

@@ -39,10 +39,7 @@ HINSTANCE AfxGetInstanceHandle() {
   return g_app && g_app->m_hInstance ? g_app->m_hInstance : ::GetModuleHandleA(nullptr);
 }
 
-CWinApp::CWinApp(const char* appName) {
-  if (appName) m_strAppName = appName;
-  g_app = this;
-}
+CWinApp::CWinApp() { g_app = this; }
 
 CWinApp::~CWinApp() {
   template_.reset();
@@ -215,7 +212,7 @@ BOOL CWinApp::ProcessShellCommand(CCommandLineInfo& rCmdInfo) {
     return OpenDocumentFile(rCmdInfo.m_strFileName.c_str()) != nullptr;
   }
   const size_t before = template_ ? template_->GetDocuments().size() : 0;
-  if (!OnCmdMsg(ID_FILE_NEW, CN_COMMAND, nullptr, nullptr)) OnFileNew();
+  if (!OnCmdMsg(ID_FILE_NEW, CN_COMMAND, nullptr)) OnFileNew();
   const size_t after = template_ ? template_->GetDocuments().size() : 0;
   return after > before && m_pMainWnd != nullptr;
 }

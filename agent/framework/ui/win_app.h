@@ -23,8 +23,8 @@ class CWnd;
 
 class CWinApp : public CCmdTarget {
  public:
-  // appName null: the title comes from string 57344 (AFX_IDS_APP_TITLE), else the exe's name.
-  explicit CWinApp(const char* appName = nullptr);
+  // The title comes from string 57344 (AFX_IDS_APP_TITLE), else the exe's name.
+  CWinApp();
   ~CWinApp() override;  // deletes the document template
 
   HINSTANCE m_hInstance = nullptr;

@@ -238,13 +238,13 @@ BOOL CWnd::OnCommand(WPARAM wParam, LPARAM lParam) {
     if (nID == 0) return FALSE;
     TestCmdUI state;
     state.m_nID = nID;
-    OnCmdMsg(nID, CN_UPDATE_COMMAND_UI, &state, nullptr);
+    OnCmdMsg(nID, CN_UPDATE_COMMAND_UI, &state);
     if (!state.enabled) return TRUE;  // disabled: swallowed
-    return OnCmdMsg(nID, CN_COMMAND, nullptr, nullptr);
+    return OnCmdMsg(nID, CN_COMMAND, nullptr);
   }
   // A control's notification: code 0 (a button click) counts as a command, other codes only
   // reach handlers of that code.
-  return OnCmdMsg(nID, code, nullptr, nullptr);
+  return OnCmdMsg(nID, code, nullptr);
 }
 
 BOOL CWnd::OnNotify(WPARAM, LPARAM, LRESULT*) { return FALSE; }

@@ -55,7 +55,6 @@ class CWnd : public CCmdTarget {
   // Thin wrappers.
   BOOL ShowWindow(int nCmdShow) { return ::ShowWindow(m_hWnd, nCmdShow); }
   BOOL UpdateWindow() { return ::UpdateWindow(m_hWnd); }
-  void Invalidate(BOOL bErase = TRUE) { ::InvalidateRect(m_hWnd, nullptr, bErase); }
   void GetWindowRect(RECT* rect) const { ::GetWindowRect(m_hWnd, rect); }
   void SetWindowText(const char* text) { ::SetWindowTextA(m_hWnd, text); }
   std::string GetWindowText() const;  // fw::WindowText
