@@ -116,12 +116,10 @@ void CMDIFrameWnd::OnUpdateFrameTitle(BOOL bAddToTitle) {
   BOOL maximized = FALSE;
   CMDIChildWnd* child = MDIGetActive(&maximized);
   CDocument* doc = child ? child->GetActiveDocument() : nullptr;
-  if (bAddToTitle && child && !maximized && doc) {
-    UpdateFrameTitleForDocument(doc->GetTitle().c_str());
-  } else {
-    // A maximized child's title is shown by the system next to ours.
-    UpdateFrameTitleForDocument(nullptr);
-  }
+  std::string text = m_strTitle;
+  // A maximized child's title is shown by the system next to ours.
+  if (bAddToTitle && !maximized && doc) text += " - " + doc->GetTitle();
+  if (GetWindowText() != text) SetWindowText(text.c_str());
 }
 
 void CMDIFrameWnd::OnIdleUpdateCmdUI() {
@@ -131,12 +129,6 @@ void CMDIFrameWnd::OnIdleUpdateCmdUI() {
   for (HWND hwnd = ::GetWindow(m_hWndMDIClient, GW_CHILD); hwnd; hwnd = ::GetWindow(hwnd, GW_HWNDNEXT)) {
     if (auto* child = dynamic_cast<CMDIChildWnd*>(CWnd::FromHandle(hwnd))) child->OnUpdateFrameTitle(TRUE);
   }
-}
-
-void CMDIFrameWnd::UpdateFrameTitleForDocument(const char* docName) {
-  std::string text = m_strTitle;
-  if (docName) text += std::string(" - ") + docName;
-  if (GetWindowText() != text) SetWindowText(text.c_str());
 }
 
 void CMDIFrameWnd::OnWindowNew() {

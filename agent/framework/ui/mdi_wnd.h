@@ -38,8 +38,6 @@ class CMDIFrameWnd : public CFrameWnd {
   const fw::CommandMap* GetCommandMap() const override;
 
  private:
-  // The caption: the title, then " - <document>" when docName is given.
-  void UpdateFrameTitleForDocument(const char* docName);
   HMENU currentMenu_ = nullptr;
   bool destroying_ = false;
 };
