@@ -29,7 +29,17 @@ struct SipSettings {
   int rtpPortFirst = 10000;          // each call's RTP (even) and RTCP (the port above) within
   int rtpPortLast = 10999;
   std::string codecs = "PCMU,PCMA";  // offered in this order (G.711 only)
+  std::string transport;             // empty: as each URI says (UDP unless it names tcp); tls: SIP over TLS
+  std::string tlsCaFile;             // the PBX's certificate authority (PEM); empty: the system's store
+  bool tlsVerify = true;             // no: any certificate is taken (a PBX with a self-signed one)
 };
+
+// Whether the gateway speaks SIP over TLS to the PBX: transport = tls, or a sips: (or
+// transport=tls) outbound proxy.
+bool UsesTls(const SipSettings& sip);
+// With TLS, `uri` as libre must see it to choose TLS: sips:X becomes sip:X;transport=tls, and a
+// URI that names no transport gets ;transport=tls. Without TLS, `uri` as it is.
+std::string TransportUri(const SipSettings& sip, const std::string& uri);
 
 struct Config {
   std::string listenHost = "127.0.0.1";

@@ -269,6 +269,8 @@ class SipCall {
       // (With err set too when we declined a second challenge: the status says more. A 3xx
       // arrives here only when libre gave up following redirects: a loop.)
       reason = std::to_string(msg->scode) + (msg->reason.l ? " " + Text(msg->reason) : "");
+    } else if (err && !self->engine_.TlsRefusal().empty() && err != ETIMEDOUT && err != ECONNREFUSED) {
+      reason = "TLS: " + self->engine_.TlsRefusal();  // nothing was sent: the handshake ended first
     } else if (err) {
       reason = std::strerror(err);  // "Connection timed out": no answer to the INVITE at all
     } else if (msg && msg->req) {
@@ -314,7 +316,7 @@ class SipLine : public Line {
   Outcome Place(const DialJob& job, const std::function<void()>& onAnswered) override {
     aborted_ = false;
     mailbox_.Clear();
-    const std::string uri = ReplaceAll(config_.DialTemplate(), "{number}", job.number);
+    const std::string uri = TransportUri(config_.sip, ReplaceAll(config_.DialTemplate(), "{number}", job.number));
     Outcome outcome = Run(job, uri, onAnswered);
     End();
     return outcome;

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -659,6 +660,111 @@ TEST(SipConfirm, KeyOneConfirmsAsEventOrInfoOtherwiseTheCallIsTriedAgain) {
     reports += report;
   }
   EXPECT_EQ(carrying, 2) << reports;
+}
+
+// The libre callee as a child process (libre keeps one loop per process, and the gateway under
+// test runs in this one): "ready" on its output once it listens, its counts there at its end.
+class CalleeProcess {
+ public:
+  CalleeProcess(const std::string& dir, int sipPort, int rtpFirst, int rtpLast, const std::string& certificate = "")
+      : out_(dir + "/callee.txt") {
+    const std::string sip = std::to_string(sipPort), first = std::to_string(rtpFirst), last = std::to_string(rtpLast);
+    pid_ = fork();
+    if (pid_ == 0) {
+      const int fd = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      dup2(fd, STDOUT_FILENO);
+      if (certificate.empty())
+        execl(LIBRE_CALLEE_EXE, LIBRE_CALLEE_EXE, sip.c_str(), first.c_str(), last.c_str(), dir.c_str(), nullptr);
+      else
+        execl(LIBRE_CALLEE_EXE, LIBRE_CALLEE_EXE, sip.c_str(), first.c_str(), last.c_str(), dir.c_str(),
+              certificate.c_str(), nullptr);
+      _exit(127);
+    }
+  }
+  ~CalleeProcess() { Stop(); }
+  bool WaitUntilReady() {
+    for (int i = 0; i < 100 && ReadFile(out_).empty(); ++i) usleep(50000);
+    return ReadFile(out_) == "ready\n";
+  }
+  // Ends it; what it printed ("ready\nanswered N, closed N\n").
+  std::string Stop() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+      pid_ = -1;
+    }
+    return ReadFile(out_);
+  }
+
+ private:
+  std::string out_;
+  pid_t pid_ = -1;
+};
+
+// A throwaway self-signed certificate for 127.0.0.1 (with its key, in one PEM file for the
+// callee) and the certificate alone, for the gateway's tls_ca_file.
+bool MakeCertificate(const std::string& dir, const std::string& name) {
+  const std::string key = dir + "/" + name + ".key", cert = dir + "/" + name + ".crt";
+  const std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
+                              "-addext subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + cert +
+                              " >/dev/null 2>&1";
+  if (std::system(command.c_str()) != 0) return false;
+  WriteFile(dir + "/" + name + ".pem", ReadFile(cert) + ReadFile(key));
+  return true;
+}
+
+// SIP over TLS to a callee that speaks it, its certificate trusted through tls_ca_file: the
+// callee hears the text. A certificate that does not verify ends the call before anything is
+// sent: the call fails for good with the reason, and the callee sees no call.
+TEST(SipOverTls, TheCalleeHearsTheTextAnUnverifiedCertificateFailsTheCall) {
+  const int base = phone::FreePortBlock(400, 1);
+  ASSERT_NE(base, 0);
+  TempDir dir;
+  ASSERT_TRUE(MakeCertificate(dir.path(), "callee"));
+  ASSERT_TRUE(MakeCertificate(dir.path(), "stranger"));
+  CalleeProcess callee(dir.path(), base, base + 100, base + 199, dir.path() + "/callee.pem");
+  ASSERT_TRUE(callee.WaitUntilReady());
+
+  const struct {
+    const char* ca;
+    const char* state;
+    const char* reason;
+  } cases[] = {
+      {"callee.crt", "done", "answered; the message was played"},
+      {"stranger.crt", "failed",
+       "TLS: the PBX's certificate does not verify for 127.0.0.1: self-signed certificate"},
+  };
+  const std::string text = "The quarterly review starts in ten minutes.";
+  for (const auto& c : cases) {
+    talmery::Config config;
+    config.listenPort = 0;
+    config.database = dir.path() + "/calls-" + c.ca + ".db";
+    config.attempts = 2;
+    config.retryPause = 1;
+    config.sip.transport = "tls";
+    config.sip.tlsCaFile = dir.path() + "/" + c.ca;
+    config.sip.dial = "sip:{number}@127.0.0.1:" + std::to_string(base);
+    config.sip.sipPort = base + 10;
+    config.sip.rtpPortFirst = base + 200;
+    config.sip.rtpPortLast = base + 399;
+    std::string error;
+    ASSERT_TRUE(talmery::ValidateConfig(config, error)) << error;
+    InProcessGateway gateway(config);
+    ASSERT_TRUE(gateway.Start(error)) << error;
+    const long long id = std::atoll(BodyOf(PostCall(gateway.Port(), CallBody("5550100", text))).c_str() + 1);
+    const nlohmann::json end = WaitForState(gateway.Port(), id, c.state, 60000);
+    EXPECT_EQ(end["state"], c.state) << end.dump(1);
+    EXPECT_EQ(end["reason"], c.reason) << end.dump(1);
+    EXPECT_EQ(end["attempts"], 1) << end.dump(1);
+  }
+  // One call reached the callee: the refused one sent nothing, in clear or otherwise.
+  for (int i = 0; i < 100 && !std::filesystem::exists(dir.path() + "/call-1.wav"); ++i) usleep(50000);
+  EXPECT_EQ(callee.Stop(), "ready\nanswered 1, closed 1\n");
+  talmery::Pcm recording, speech;
+  std::string error, report;
+  ASSERT_TRUE(talmery::ReadWavFile(dir.path() + "/call-1.wav", recording, error)) << error;
+  ASSERT_TRUE(talmery::Synthesize(text, talmery::Voice(), speech, error)) << error;
+  EXPECT_TRUE(phone::RecordingCarries(recording, speech, 2, report)) << report;
 }
 
 // Debian's Kamailio as the registrar, on loopback: digest authentication against a password

@@ -109,8 +109,9 @@ struct LibreCallee::Call {
   static int Answer(const sip_msg* msg, void* arg) { return sdp_decode(static_cast<Call*>(arg)->sdp, msg->mb, false); }
 };
 
-LibreCallee::LibreCallee(std::string address, int sipPort, int rtpFirst, int rtpLast, std::string dir)
-    : address_(std::move(address)), dir_(std::move(dir)), sipPort_(sipPort), rtpFirst_(rtpFirst), rtpLast_(rtpLast) {}
+LibreCallee::LibreCallee(std::string address, int sipPort, int rtpFirst, int rtpLast, std::string dir,
+                         std::string certificate)
+    : address_(std::move(address)), dir_(std::move(dir)), certificate_(std::move(certificate)), sipPort_(sipPort), rtpFirst_(rtpFirst), rtpLast_(rtpLast) {}
 
 LibreCallee::~LibreCallee() { Stop(); }
 
@@ -186,6 +187,11 @@ void LibreCallee::Main(std::string* error, std::atomic<int>* state) {
   };
   int err = sip_alloc(&sip, nullptr, 32, 32, 32, "bench-callee", nullptr, nullptr);
   if (!err) err = sip_transp_add(sip, SIP_TRANSP_UDP, &local);
+  struct tls* tls = nullptr;
+  if (!err && !certificate_.empty()) {
+    err = tls_alloc(&tls, TLS_METHOD_SSLV23, certificate_.c_str(), nullptr);
+    if (!err) err = sip_transp_add(sip, SIP_TRANSP_TLS, &local, tls);
+  }
   if (!err) err = sipsess_listen(&sessions, sip, 256, incoming, &context);
   if (!err) err = mqueue_alloc(&stop, [](int, void*, void*) { re_cancel(); }, nullptr);
   sip_ = sip;
@@ -202,6 +208,7 @@ void LibreCallee::Main(std::string* error, std::atomic<int>* state) {
   mem_deref(sessions);
   if (sip) sip_close(sip, true);
   mem_deref(sip);
+  mem_deref(tls);
   mem_deref(stop);
   sip_ = sessions_ = stop_ = nullptr;
   libre_close();
