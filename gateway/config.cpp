@@ -217,6 +217,7 @@ const std::map<std::string, Setter>& Setters() {
        }},
       {"sip.tls_ca_file", SipText(&SipSettings::tlsCaFile)},
       {"sip.tls_verify", [](Config& c, const std::string& v, std::string& e) { return ParseBool(v, c.sip.tlsVerify, e); }},
+      {"sip.srtp", [](Config& c, const std::string& v, std::string& e) { return ParseBool(v, c.sip.srtp, e); }},
   };
   return setters;
 }
@@ -424,6 +425,9 @@ bool ValidateConfig(const Config& config, std::string& error) {
       error = "sip.transport = " + s.transport + ", but sip.outbound_proxy is TLS: set sip.transport = tls";
       return false;
     }
+  } else if (s.srtp) {
+    error = "sip.srtp: the media keys travel in the SDP, in clear without TLS: set sip.transport = tls";
+    return false;
   } else if (!s.tlsCaFile.empty()) {
     error = "sip.tls_ca_file is set, but SIP does not go over TLS: set sip.transport = tls";
     return false;

@@ -32,6 +32,7 @@ struct SipSettings {
   std::string transport;             // empty: as each URI says (UDP unless it names tcp); tls: SIP over TLS
   std::string tlsCaFile;             // the PBX's certificate authority (PEM); empty: the system's store
   bool tlsVerify = true;             // no: any certificate is taken (a PBX with a self-signed one)
+  bool srtp = false;                 // media as SRTP, keyed by SDES in the SDP (needs TLS)
 };
 
 // Whether the gateway speaks SIP over TLS to the PBX: transport = tls, or a sips: (or

@@ -116,6 +116,10 @@ TEST(Config, CombinationsThatCannotWork) {
        "\"sip:{number}@pbx;transport=tcp\" names transport=tcp, but SIP goes over TLS (sip.transport = tls or a sips: proxy)"},
       {"[sip]\ntransport = udp\noutbound_proxy = sips:pbx\n",
        "sip.transport = udp, but sip.outbound_proxy is TLS: set sip.transport = tls"},
+      {"[sip]\nsrtp = yes\n",
+       "sip.srtp: the media keys travel in the SDP, in clear without TLS: set sip.transport = tls"},
+      {"[sip]\ntransport = tcp\nsrtp = yes\n",
+       "sip.srtp: the media keys travel in the SDP, in clear without TLS: set sip.transport = tls"},
       {"[sip]\ntls_ca_file = /etc/pbx-ca.pem\n",
        "sip.tls_ca_file is set, but SIP does not go over TLS: set sip.transport = tls"},
       {"[sip]\nlocal_address = pbx.example.com\n",
@@ -180,8 +184,12 @@ TEST(Config, TlsUris) {
   Config config;
   std::string error;
   EXPECT_TRUE(config.sip.tlsVerify);
-  ASSERT_TRUE(ParseConfigText("[sip]\ntransport = tls\ntls_verify = no\ntls_ca_file = /etc/ca.pem\n", config, error));
+  EXPECT_FALSE(config.sip.srtp);
+  ASSERT_TRUE(ParseConfigText("[sip]\ntransport = tls\ntls_verify = no\ntls_ca_file = /etc/ca.pem\nsrtp = yes\n", config,
+                              error));
+  EXPECT_TRUE(ValidateConfig(config, error)) << error;
   EXPECT_FALSE(config.sip.tlsVerify);
+  EXPECT_TRUE(config.sip.srtp);
   EXPECT_EQ(config.sip.tlsCaFile, "/etc/ca.pem");
   EXPECT_FALSE(ParseConfigText("[sip]\ntransport = sctp\n", config, error));
   EXPECT_EQ(error, "line 2: sip.transport: \"sctp\" is not udp, tcp or tls");

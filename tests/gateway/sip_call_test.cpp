@@ -713,10 +713,11 @@ bool MakeCertificate(const std::string& dir, const std::string& name) {
   return true;
 }
 
-// SIP over TLS to a callee that speaks it, its certificate trusted through tls_ca_file: the
-// callee hears the text. A certificate that does not verify ends the call before anything is
-// sent: the call fails for good with the reason, and the callee sees no call.
-TEST(SipOverTls, TheCalleeHearsTheTextAnUnverifiedCertificateFailsTheCall) {
+// SIP over TLS with SRTP to a callee that speaks both, its certificate trusted through
+// tls_ca_file: the callee, which records only what decrypts with the key of our offer, hears the
+// text. A certificate that does not verify ends the call before anything is sent (tls_verify =
+// no takes it), and an answer without a key fails the call: both for good, with the reason.
+TEST(SipOverTls, TheCalleeHearsTheTextThroughSrtpUnverifiedOrKeylessFailsTheCall) {
   const int base = phone::FreePortBlock(400, 1);
   ASSERT_NE(base, 0);
   TempDir dir;
@@ -727,22 +728,30 @@ TEST(SipOverTls, TheCalleeHearsTheTextAnUnverifiedCertificateFailsTheCall) {
 
   const struct {
     const char* ca;
+    bool verify;
+    const char* number;
     const char* state;
     const char* reason;
   } cases[] = {
-      {"callee.crt", "done", "answered; the message was played"},
-      {"stranger.crt", "failed",
+      {"callee.crt", true, "5550100", "done", "answered; the message was played"},
+      {"stranger.crt", true, "5550100", "failed",
        "TLS: the PBX's certificate does not verify for 127.0.0.1: self-signed certificate"},
+      {"stranger.crt", false, "5550100", "done", "answered; the message was played"},
+      {"callee.crt", true, "5550488", "failed",
+       "488 no usable SRTP key in the answer (a=crypto AES_CM_128_HMAC_SHA1_80): none"},
   };
   const std::string text = "The quarterly review starts in ten minutes.";
+  int n = 0;
   for (const auto& c : cases) {
     talmery::Config config;
     config.listenPort = 0;
-    config.database = dir.path() + "/calls-" + c.ca + ".db";
+    config.database = dir.path() + "/calls-" + std::to_string(++n) + ".db";
     config.attempts = 2;
     config.retryPause = 1;
     config.sip.transport = "tls";
+    config.sip.srtp = true;
     config.sip.tlsCaFile = dir.path() + "/" + c.ca;
+    config.sip.tlsVerify = c.verify;
     config.sip.dial = "sip:{number}@127.0.0.1:" + std::to_string(base);
     config.sip.sipPort = base + 10;
     config.sip.rtpPortFirst = base + 200;
@@ -751,20 +760,25 @@ TEST(SipOverTls, TheCalleeHearsTheTextAnUnverifiedCertificateFailsTheCall) {
     ASSERT_TRUE(talmery::ValidateConfig(config, error)) << error;
     InProcessGateway gateway(config);
     ASSERT_TRUE(gateway.Start(error)) << error;
-    const long long id = std::atoll(BodyOf(PostCall(gateway.Port(), CallBody("5550100", text))).c_str() + 1);
+    const long long id = std::atoll(BodyOf(PostCall(gateway.Port(), CallBody(c.number, text))).c_str() + 1);
     const nlohmann::json end = WaitForState(gateway.Port(), id, c.state, 60000);
-    EXPECT_EQ(end["state"], c.state) << end.dump(1);
-    EXPECT_EQ(end["reason"], c.reason) << end.dump(1);
-    EXPECT_EQ(end["attempts"], 1) << end.dump(1);
+    EXPECT_EQ(end["state"], c.state) << n << end.dump(1);
+    EXPECT_EQ(end["reason"], c.reason) << n << end.dump(1);
+    EXPECT_EQ(end["attempts"], 1) << n << end.dump(1);
   }
-  // One call reached the callee: the refused one sent nothing, in clear or otherwise.
-  for (int i = 0; i < 100 && !std::filesystem::exists(dir.path() + "/call-1.wav"); ++i) usleep(50000);
-  EXPECT_EQ(callee.Stop(), "ready\nanswered 1, closed 1\n");
-  talmery::Pcm recording, speech;
-  std::string error, report;
-  ASSERT_TRUE(talmery::ReadWavFile(dir.path() + "/call-1.wav", recording, error)) << error;
+  // Three calls reached the callee (the keyless one ends at once): the refused one sent nothing,
+  // in clear or otherwise.
+  for (int i = 0; i < 100 && !std::filesystem::exists(dir.path() + "/call-3.wav"); ++i) usleep(50000);
+  EXPECT_EQ(callee.Stop(), "ready\nanswered 3, closed 3\n");
+  talmery::Pcm speech;
+  std::string error;
   ASSERT_TRUE(talmery::Synthesize(text, talmery::Voice(), speech, error)) << error;
-  EXPECT_TRUE(phone::RecordingCarries(recording, speech, 2, report)) << report;
+  for (int call : {1, 2}) {
+    talmery::Pcm recording;
+    std::string report;
+    ASSERT_TRUE(talmery::ReadWavFile(dir.path() + "/call-" + std::to_string(call) + ".wav", recording, error)) << error;
+    EXPECT_TRUE(phone::RecordingCarries(recording, speech, 2, report)) << call << ": " << report;
+  }
 }
 
 // Debian's Kamailio as the registrar, on loopback: digest authentication against a password
