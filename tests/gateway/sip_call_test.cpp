@@ -785,10 +785,22 @@ TEST(SipOverTls, TheCalleeHearsTheTextThroughSrtpUnverifiedOrKeylessFailsTheCall
 // held in an htable, a new nonce for each challenge, every REGISTER written to its log.
 class Kamailio {
  public:
-  Kamailio(const std::string& dir, int port, const std::string& password) : log_(dir + "/kamailio.log") {
+  // With `certificate` (the files <certificate>.crt and .key) it also takes TLS on port + 1.
+  Kamailio(const std::string& dir, int port, const std::string& password, const std::string& certificate = "")
+      : log_(dir + "/kamailio.log") {
+    const std::string tls =
+        certificate.empty()
+            ? ""
+            : "enable_tls=yes\nlisten=tls:127.0.0.1:" + std::to_string(port + 1) +
+                  "\nloadmodule \"/usr/lib/x86_64-linux-gnu/kamailio/modules/tls.so\"\n"
+                  "modparam(\"tls\", \"config\", \"" + dir + "/tls.cfg\")\n";
+    if (!certificate.empty())
+      WriteFile(dir + "/tls.cfg", "[server:default]\nmethod = TLSv1.2+\nverify_certificate = no\n"
+                                  "require_certificate = no\nprivate_key = " + certificate + ".key\ncertificate = " +
+                                      certificate + ".crt\n");
     WriteFile(dir + "/kamailio.cfg",
               "#!KAMAILIO\ndebug=1\nlog_stderror=yes\nchildren=1\nlisten=udp:127.0.0.1:" + std::to_string(port) +
-                  "\nmpath=\"/usr/lib/x86_64-linux-gnu/kamailio/modules/\"\n"
+                  "\n" + tls + "mpath=\"/usr/lib/x86_64-linux-gnu/kamailio/modules/\"\n"
                   "loadmodule \"kex.so\"\nloadmodule \"corex.so\"\nloadmodule \"tm.so\"\nloadmodule \"sl.so\"\n"
                   "loadmodule \"pv.so\"\nloadmodule \"usrloc.so\"\nloadmodule \"registrar.so\"\n"
                   "loadmodule \"textops.so\"\nloadmodule \"siputils.so\"\nloadmodule \"xlog.so\"\n"
@@ -796,7 +808,7 @@ class Kamailio {
                   "modparam(\"usrloc\", \"db_mode\", 0)\nmodparam(\"htable\", \"htable\", \"users=>size=4;\")\n"
                   "event_route[htable:mod-init] {\n  $sht(users=>gateway) = \"" + password + "\";\n}\n"
                   "request_route {\n  if (is_method(\"REGISTER\")) {\n"
-                  "    xlog(\"L_ALERT\", \"REGISTER contact=$ct\\n\");\n"
+                  "    xlog(\"L_ALERT\", \"REGISTER contact=$ct proto=$pr\\n\");\n"
                   "    if (!pv_www_authenticate(\"$td\", \"$sht(users=>$au)\", \"0\")) {\n"
                   "      www_challenge(\"$td\", \"0\");\n      exit;\n    }\n"
                   "    xlog(\"L_ALERT\", \"BOUND contact=$ct\\n\");\n    save(\"location\");\n    exit;\n  }\n"
@@ -889,6 +901,46 @@ TEST(SipRegistrar, KamailioRightAndWrongPasswords) {
     ++refusals;
   EXPECT_EQ(refusals, 1u) << gatewayLog;
   std::printf("REGISTERs in a refused round: %zu\n", firstRound);
+}
+
+// Over TLS to Kamailio: the registration is made and removed over TLS with the right
+// certificate; with a certificate that does not verify it is refused with the reason, and no
+// REGISTER reaches the registrar.
+TEST(SipRegistrar, KamailioOverTls) {
+  const int base = phone::FreePortBlock(300, 1);
+  ASSERT_NE(base, 0);
+  TempDir dir;
+  ASSERT_TRUE(MakeCertificate(dir.path(), "pbx"));
+  ASSERT_TRUE(MakeCertificate(dir.path(), "stranger"));
+  Kamailio kamailio(dir.path(), base, "Right pw #1", dir.path() + "/pbx");
+  ASSERT_TRUE(kamailio.WaitUntilListening()) << ReadFile(dir.path() + "/kamailio.log");
+  talmery::Config c = RegisteringConfig(dir, base, "Right pw #1");
+  c.sip.domain = "127.0.0.1:" + std::to_string(base + 1);
+  c.sip.transport = "tls";
+  c.sip.tlsCaFile = dir.path() + "/pbx.crt";
+  {
+    InProcessGateway gateway(c);
+    std::string error;
+    ASSERT_TRUE(gateway.Start(error)) << error;
+    ASSERT_TRUE(gateway.WaitForLog("event=registration state=registered", 10000))
+        << gateway.LogText() << ReadFile(dir.path() + "/kamailio.log");
+  }
+  EXPECT_EQ(kamailio.Count("BOUND contact="), 2u);  // the binding, and its removal at the stop
+  EXPECT_EQ(kamailio.Count("REGISTER contact="), kamailio.Count(" proto=tls\n"));
+  EXPECT_EQ(kamailio.Count(";transport=tls>"), kamailio.Count("contact="));
+
+  c.sip.tlsCaFile = dir.path() + "/stranger.crt";
+  c.database = dir.path() + "/calls2.db";
+  const size_t before = kamailio.Count("REGISTER contact=");
+  InProcessGateway gateway(c);
+  std::string error;
+  ASSERT_TRUE(gateway.Start(error)) << error;
+  EXPECT_TRUE(gateway.WaitForLog("event=registration state=refused aor=sip:gateway@127.0.0.1:" + std::to_string(base + 1) +
+                                     " detail=\"TLS: the PBX's certificate does not verify for 127.0.0.1: "
+                                     "self-signed certificate\"",
+                                 10000))
+      << gateway.LogText();
+  EXPECT_EQ(kamailio.Count("REGISTER contact="), before);
 }
 
 }  // namespace
