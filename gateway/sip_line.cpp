@@ -1,6 +1,7 @@
 // A line that places its calls on the gateway's SIP engine: an INVITE with an SDP offer of
 // G.711, silence from the first media address we learn (a 183 with SDP, or the answer), the
-// message once the callee has answered and the speech is ready, then BYE.
+// message once the callee has answered and the speech is ready, then BYE. With srtp = yes (over
+// TLS only) the offer is RTP/SAVP with an SDES key of its own, and the media are SRTP.
 #include <sys/types.h>
 
 #include <atomic>

@@ -779,6 +779,18 @@ TEST(SipOverTls, TheCalleeHearsTheTextThroughSrtpUnverifiedOrKeylessFailsTheCall
     ASSERT_TRUE(talmery::ReadWavFile(dir.path() + "/call-" + std::to_string(call) + ".wav", recording, error)) << error;
     EXPECT_TRUE(phone::RecordingCarries(recording, speech, 2, report)) << call << ": " << report;
   }
+  // An authority file that cannot be read stops the start, rather than trusting nothing or all.
+  talmery::Config config;
+  config.listenPort = 0;
+  config.database = dir.path() + "/calls-start.db";
+  config.sip.transport = "tls";
+  config.sip.tlsCaFile = dir.path() + "/missing.pem";
+  config.sip.sipPort = base + 10;
+  config.sip.rtpPortFirst = base + 200;
+  config.sip.rtpPortLast = base + 399;
+  InProcessGateway gateway(config);
+  EXPECT_FALSE(gateway.Start(error));
+  EXPECT_EQ(error, "sip.tls_ca_file: cannot read certificates from " + dir.path() + "/missing.pem");
 }
 
 // Debian's Kamailio as the registrar, on loopback: digest authentication against a password
