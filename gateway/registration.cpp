@@ -66,9 +66,8 @@ struct Registration::Agent {
     // status says more than that.
     self->why = msg && msg->scode >= 300
                     ? std::to_string(msg->scode) + (msg->reason.l ? " " + std::string(msg->reason.p, msg->reason.l) : "")
-                : !self->engine.TlsRefusal().empty() && err != ETIMEDOUT && err != ECONNREFUSED
-                    ? "TLS: " + self->engine.TlsRefusal()
-                    : std::strerror(err);
+                : !self->engine.TlsFailure(err).empty() ? self->engine.TlsFailure(err)
+                                                        : std::strerror(err);
     // Not inside sipreg's own handler: released on the next turn of the loop.
     tmr_start(&self->drop, 0, Drop, self);
   }

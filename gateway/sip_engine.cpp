@@ -236,6 +236,12 @@ int SipEngine::VerifyPeer(x509_store_ctx_st* store, void* arg) {
   return 0;
 }
 
+std::string SipEngine::TlsFailure(int err) const {
+  if (!tls_ || !err || err == ETIMEDOUT || err == ECONNREFUSED || err == ENETUNREACH || err == EHOSTUNREACH) return "";
+  if (!tlsRefusal_.empty()) return "TLS: " + tlsRefusal_;
+  return std::string("TLS: the connection to the PBX failed before an answer: ") + std::strerror(err);
+}
+
 void SipEngine::Main() {
   tmr giveUp;
   tmr_init(&giveUp);

@@ -69,9 +69,10 @@ class SipEngine {
   EventLog& log() { return log_; }
   const std::string& Aor() const { return aor_; }
   const std::string& Contact() const { return contactUser_; }
-  // Why the last TLS handshake refused the PBX's certificate ("" when none did): a call or a
-  // registration that ends on a failed connection says this instead of a bare errno.
-  const std::string& TlsRefusal() const { return tlsRefusal_; }
+  // What a request that got no answer because its connection failed with `err` says over TLS:
+  // why the PBX's certificate was refused, or that the handshake failed ("" without TLS, and for
+  // a PBX that is down or out of reach, which passes).
+  std::string TlsFailure(int err) const;
   // The outbound proxy as a route (none without one).
   const char** Routes(uint32_t& count);
   // An RTP socket (and RTCP on the port above) on the local address within rtp_ports.

@@ -330,8 +330,8 @@ class SipCall {
       // (With err set too when we declined a second challenge: the status says more. A 3xx
       // arrives here only when libre gave up following redirects: a loop.)
       reason = std::to_string(msg->scode) + (msg->reason.l ? " " + Text(msg->reason) : "");
-    } else if (err && !self->engine_.TlsRefusal().empty() && err != ETIMEDOUT && err != ECONNREFUSED) {
-      reason = "TLS: " + self->engine_.TlsRefusal();  // nothing was sent: the handshake ended first
+    } else if (!msg && !self->sending_ && !self->engine_.TlsFailure(err).empty()) {
+      reason = self->engine_.TlsFailure(err);  // nothing was sent: the connection ended first
     } else if (err) {
       reason = std::strerror(err);  // "Connection timed out": no answer to the INVITE at all
     } else if (msg && msg->req) {

@@ -716,7 +716,8 @@ bool MakeCertificate(const std::string& dir, const std::string& name) {
 // SIP over TLS with SRTP to a callee that speaks both, its certificate trusted through
 // tls_ca_file: the callee, which records only what decrypts with the key of our offer, hears the
 // text. A certificate that does not verify ends the call before anything is sent (tls_verify =
-// no takes it), and an answer without a key fails the call: both for good, with the reason.
+// no takes it), and so does a peer that speaks no TLS; an answer without a key fails the call.
+// Each fails for good, with its reason.
 TEST(SipOverTls, TheCalleeHearsTheTextThroughSrtpUnverifiedOrKeylessFailsTheCall) {
   const int base = phone::FreePortBlock(400, 1);
   ASSERT_NE(base, 0);
@@ -725,6 +726,36 @@ TEST(SipOverTls, TheCalleeHearsTheTextThroughSrtpUnverifiedOrKeylessFailsTheCall
   ASSERT_TRUE(MakeCertificate(dir.path(), "stranger"));
   CalleeProcess callee(dir.path(), base, base + 100, base + 199, dir.path() + "/callee.pem");
   ASSERT_TRUE(callee.WaitUntilReady());
+  // A peer on base + 50 that speaks no TLS: it answers the handshake with a SIP line and closes.
+  const int plain = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(static_cast<uint16_t>(base + 50));
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(plain, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  ASSERT_EQ(listen(plain, 4), 0);
+  std::atomic<bool> stop{false};
+  std::thread peer([&] {
+    while (!stop) {
+      pollfd p{plain, POLLIN, 0};
+      if (poll(&p, 1, 100) != 1) continue;
+      const int conn = accept(plain, nullptr, nullptr);
+      if (conn < 0) continue;
+      char hello[512];
+      if (recv(conn, hello, sizeof hello, 0) > 0) (void)!send(conn, "SIP/2.0 400 Bad Request\r\n\r\n", 28, MSG_NOSIGNAL);
+      close(conn);
+    }
+  });
+  struct Join {
+    std::atomic<bool>& stop;
+    std::thread& peer;
+    int fd;
+    ~Join() {
+      stop = true;
+      peer.join();
+      close(fd);
+    }
+  } join{stop, peer, plain};
 
   const struct {
     const char* ca;
@@ -732,6 +763,7 @@ TEST(SipOverTls, TheCalleeHearsTheTextThroughSrtpUnverifiedOrKeylessFailsTheCall
     const char* number;
     const char* state;
     const char* reason;
+    int port = 0;
   } cases[] = {
       {"callee.crt", true, "5550100", "done", "answered; the message was played"},
       {"stranger.crt", true, "5550100", "failed",
@@ -739,6 +771,7 @@ TEST(SipOverTls, TheCalleeHearsTheTextThroughSrtpUnverifiedOrKeylessFailsTheCall
       {"stranger.crt", false, "5550100", "done", "answered; the message was played"},
       {"callee.crt", true, "5550488", "failed",
        "488 no usable SRTP key in the answer (a=crypto AES_CM_128_HMAC_SHA1_80): none"},
+      {"callee.crt", true, "5550100", "failed", "TLS: the connection to the PBX failed before an answer: Protocol error", 50},
   };
   const std::string text = "The quarterly review starts in ten minutes.";
   int n = 0;
@@ -752,7 +785,7 @@ TEST(SipOverTls, TheCalleeHearsTheTextThroughSrtpUnverifiedOrKeylessFailsTheCall
     config.sip.srtp = true;
     config.sip.tlsCaFile = dir.path() + "/" + c.ca;
     config.sip.tlsVerify = c.verify;
-    config.sip.dial = "sip:{number}@127.0.0.1:" + std::to_string(base);
+    config.sip.dial = "sip:{number}@127.0.0.1:" + std::to_string(base + c.port);
     config.sip.sipPort = base + 10;
     config.sip.rtpPortFirst = base + 200;
     config.sip.rtpPortLast = base + 399;
