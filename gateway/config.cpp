@@ -288,11 +288,12 @@ bool UsesTls(const SipSettings& sip) {
 }
 
 std::string TransportUri(const SipSettings& sip, const std::string& uri) {
-  if (!UsesTls(sip) || uri.empty()) return uri;
+  const std::string transport = UsesTls(sip) ? "tls" : sip.transport;
+  if (transport.empty() || uri.empty()) return uri;
   std::string out = uri.compare(0, 5, "sips:") == 0 ? "sip:" + uri.substr(5) : uri;
   if (TransportOf(out).empty()) {
     const size_t headers = out.find('?');
-    out.insert(headers == std::string::npos ? out.size() : headers, ";transport=tls");
+    out.insert(headers == std::string::npos ? out.size() : headers, ";transport=" + transport);
   }
   return out;
 }

@@ -38,8 +38,9 @@ struct SipSettings {
 // Whether the gateway speaks SIP over TLS to the PBX: transport = tls, or a sips: (or
 // transport=tls) outbound proxy.
 bool UsesTls(const SipSettings& sip);
-// With TLS, `uri` as libre must see it to choose TLS: sips:X becomes sip:X;transport=tls, and a
-// URI that names no transport gets ;transport=tls. Without TLS, `uri` as it is.
+// `uri` as libre must see it to choose the transport: with TLS, sips:X becomes
+// sip:X;transport=tls; a URI that names no transport gets the one of sip.transport (none when
+// that is empty: libre's UDP).
 std::string TransportUri(const SipSettings& sip, const std::string& uri);
 
 struct Config {

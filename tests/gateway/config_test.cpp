@@ -157,8 +157,8 @@ TEST(Config, ProxiesWithUriParameters) {
   }
 }
 
-// With TLS every URI the gateway sends to is one libre sends over TLS; without, URIs stay as
-// written.
+// With TLS every URI the gateway sends to is one libre sends over TLS; sip.transport gives the
+// others theirs; without either, URIs stay as written.
 TEST(Config, TlsUris) {
   const struct {
     const char* settings;
@@ -171,7 +171,8 @@ TEST(Config, TlsUris) {
       {"transport = tls\n", "sip:100@pbx?Subject=x", "sip:100@pbx;transport=tls?Subject=x"},
       {"outbound_proxy = sips:pbx\n", "sip:100@pbx", "sip:100@pbx;transport=tls"},
       {"outbound_proxy = sip:pbx;transport=tls\n", "sip:pbx", "sip:pbx;transport=tls"},
-      {"transport = tcp\n", "sip:100@pbx", "sip:100@pbx"},
+      {"transport = tcp\n", "sip:100@pbx", "sip:100@pbx;transport=tcp"},
+      {"transport = tcp\n", "sip:100@pbx;transport=udp", "sip:100@pbx;transport=udp"},
       {"", "sip:100@pbx", "sip:100@pbx"},
   };
   for (const auto& c : cases) {
