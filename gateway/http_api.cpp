@@ -249,9 +249,11 @@ void HttpApi::Server::OnConnection(void* cls, MHD_Connection* c, void** socketCo
     if (it != self->perAddress_.end() && --it->second <= 0) self->perAddress_.erase(it);
   }
   self->Free(*conn);
-  // A head that libmicrohttpd itself refused (malformed, too large): it never reached us.
+  // A head that libmicrohttpd itself refused (malformed, too large): it never reached us. The
+  // kernel counts the client's FIN as one octet received, so a client that closes after its last
+  // answer (or connects and leaves) has sent one "byte" since: that is no refused head.
   if (!conn->cut && conn->phase == Phase::Head && conn->fd.get() >= 0 &&
-      BytesReceived(conn->fd.get()) > conn->bytesBefore) {
+      BytesReceived(conn->fd.get()) > conn->bytesBefore + 1) {
     self->LogRefusal(conn->address, "the request head is malformed or larger than " +
                                         std::to_string(kHeadBytes / 1024) + " KB");
     self->admission_.Refused(conn->address, NowMs());

@@ -117,13 +117,18 @@ sleep 6s
 note "Outlook shuts down"
 quit
 SCRIPT
+# Over the phone the first two calls take their time (one number, one call after the other, the
+# text spoken twice in each): Outlook's day waits for them before the gateway goes down.
+calls_seconds=4
+[ "$phone_mode" = 1 ] && calls_seconds=90
+sed -i "s/^sleep 4s\$/sleep ${calls_seconds}s/" "$demo/outlook-script.txt"
 : >"$demo/outlook.log"
 tail -n +1 -f "$demo/outlook.log" 2>/dev/null | sed -u 's/^/   [outlook] /' &
 pids+=($!)
 # The gateway goes down, as it might while the user is away, once it has finished the first two
 # calls.
 (
-  for _ in $(seq 600); do
+  for _ in $(seq $((calls_seconds * 10 + 600))); do
     [ "$(grep -cE 'event=state .*state=(done|failed)' "$demo/gateway.log" 2>/dev/null || true)" -ge 2 ] && break
     sleep 0.1
   done
@@ -134,7 +139,7 @@ pids+=($!)
 wine "$(winepath -w "$demo/demo-user.exe")" ribbon "$(winepath -w "$demo/outlook.log")" 40 </dev/null &
 pids+=($!)
 # The user reads the agent's messages as they come (each box is left up for two seconds).
-wine "$(winepath -w "$demo/demo-user.exe")" read-boxes 20 </dev/null &
+wine "$(winepath -w "$demo/demo-user.exe")" read-boxes $((calls_seconds + 16)) </dev/null &
 reader=$!
 pids+=($reader)
 wine 'C:\Program Files\Outlook\outlook-sim.exe' /script "$(winepath -w "$demo/outlook-script.txt")" \

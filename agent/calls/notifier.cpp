@@ -48,4 +48,4 @@ void Notifier::Run() {
   }
 }
 
-void Notifier::Show(const std::string& text) { AfxMessageBox(text, MB_OK, 0); }
+void Notifier::Show(const std::string& text) { AfxMessageBox(text, MB_OK); }

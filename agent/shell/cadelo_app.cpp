@@ -113,8 +113,7 @@ Outcome EnsureSettingsAndRegisterAddin() {
 
 // No application name: the title comes from the string table ("Brisomel").
 CCadeloApp::CCadeloApp()
-    : CWinApp(nullptr),
-      m_outlook([this](const std::string& text) { m_notifier.Notify(text); }, &m_reminders),
+    : m_outlook([this](const std::string& text) { m_notifier.Notify(text); }, &m_reminders),
       m_roleAnswer([this](uint32_t outlookPid) {
         const uint32_t served = m_outlookProcess.Pid();
         return m_outlook.Connected() && (outlookPid == 0 || served == 0 || outlookPid == served);
@@ -167,7 +166,7 @@ BOOL CCadeloApp::InitInstance() {
   COleObjectFactory::RegisterAll();
 
   auto* mainFrame = new CMainFrame;
-  if (!mainFrame->LoadFrame(IDR_MAINFRAME, kMainFrameStyle, nullptr, nullptr)) return FALSE;
+  if (!mainFrame->LoadFrame(IDR_MAINFRAME, kMainFrameStyle)) return FALSE;
   SetMainWnd(mainFrame);
   m_reminders.SetTarget(mainFrame->m_hWnd);
 

@@ -13,7 +13,7 @@ constexpr int kMaxTextChars = 259;
 
 }  // namespace
 
-CSetupDlg::CSetupDlg(CWnd* pParent) : CDialog(IDD_SETUP, pParent) {
+CSetupDlg::CSetupDlg() : CDialog(IDD_SETUP) {
   m_strHost = GetHost();
   m_nPort = GetPort();
   m_strMyNumber = GetMyNumber();

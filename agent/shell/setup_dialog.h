@@ -11,7 +11,7 @@ constexpr int kMaxPort = 65535;
 // settings once, when constructed; OK stores all five.
 class CSetupDlg : public CDialog {
  public:
-  explicit CSetupDlg(CWnd* pParent = nullptr);
+  CSetupDlg();
 
   std::string m_strHost;
   int m_nPort = 0;

@@ -16,7 +16,7 @@ class ScriptedApp : public TestApp {
     calls.push_back("init:" + m_strAppName);
     if (createFrame) {
       auto* frame = new TestMainFrame;
-      if (!frame->LoadFrame(128, WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE, nullptr, nullptr)) return FALSE;
+      if (!frame->LoadFrame(128, WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE)) return FALSE;
       SetMainWnd(frame);
       frameWindow = frame->m_hWnd;
       // The user picks File > Exit once the loop runs.

@@ -32,7 +32,7 @@ int ThrowingFrame::live = 0;
 
 TEST_F(ExceptionBarrierTest, AWindowWhoseCreationThrowsIsNotCreatedAndDeletesItself) {
   auto* broken = new ThrowingFrame;
-  EXPECT_FALSE(broken->LoadFrame(128, WS_OVERLAPPEDWINDOW, nullptr, nullptr));
+  EXPECT_FALSE(broken->LoadFrame(128, WS_OVERLAPPEDWINDOW));
   EXPECT_EQ(ThrowingFrame::live, 0);
 }
 

@@ -124,7 +124,7 @@ void FrameworkTest::SetUp() {
   app.AddDocTemplate(
       new CMultiDocTemplate(129, RUNTIME_CLASS(TestDoc), RUNTIME_CLASS(TestChild), RUNTIME_CLASS(TestView)));
   frame = new TestMainFrame;
-  ASSERT_TRUE(frame->LoadFrame(128, WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE, nullptr, nullptr));
+  ASSERT_TRUE(frame->LoadFrame(128, WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE));
   app.SetMainWnd(frame);
   frame->ShowWindow(SW_SHOW);
   frame->UpdateWindow();

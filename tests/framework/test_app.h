@@ -89,7 +89,7 @@ class FrameworkTest : public ::testing::Test {
   TestDoc* NewDocument();
   // Sends a menu command to the main frame, as a click on the item would.
   void Command(UINT id);
-  CDocTemplate* Template() const { return app.GetDocTemplates().front(); }
+  CDocTemplate* Template() const { return app.GetDocTemplate(); }
   // The menu state of command `id` after the popup holding it was prepared for display.
   UINT MenuState(UINT id);
   std::vector<TestView*> ViewsOf(CDocument* doc) const;

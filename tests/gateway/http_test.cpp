@@ -55,8 +55,12 @@ TEST_F(HttpTest, AnAcceptedRequestIsAnsweredWithItsId) {
                 "event=state call=2 state=queued number=55***00 firstocc=15 selfdelete=1 from=127.0.0.1"),
             std::string::npos)
       << gateway_->LogText();
-  // A healthy start and exchange draw no complaint from the HTTP library.
+  // A healthy start and exchange draw no complaint from the HTTP library, and a client that closes
+  // after its answer, or connects and leaves without a word, is no refused request.
+  Exchange(port_, "");
+  usleep(200000);  // the server notes the close just after it has closed its side
   EXPECT_EQ(gateway_->LogText().find("event=http "), std::string::npos) << gateway_->LogText();
+  EXPECT_EQ(gateway_->LogText().find("event=refused"), std::string::npos) << gateway_->LogText();
 }
 
 TEST_F(HttpTest, EveryBadRequestGetsItsAnswerAndTheServerGoesOn) {

@@ -1,4 +1,4 @@
-#include "agent/framework/ui/integer_text.h"
+#include "agent/framework/ui/pure_text.h"
 
 #include <gtest/gtest.h>
 

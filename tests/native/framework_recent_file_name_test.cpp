@@ -1,4 +1,4 @@
-#include "agent/framework/ui/recent_file_name.h"
+#include "agent/framework/ui/pure_text.h"
 
 #include <gtest/gtest.h>
 

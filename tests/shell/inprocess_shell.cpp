@@ -32,7 +32,7 @@ void InProcessShell::SetUp() {
                       rect, format});
   });
   frame_ = new CMainFrame;
-  ASSERT_TRUE(frame_->LoadFrame(IDR_MAINFRAME, WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE, nullptr, nullptr));
+  ASSERT_TRUE(frame_->LoadFrame(IDR_MAINFRAME, WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE));
   theTestApp.SetMainWnd(frame_);
   theTestApp.Reminders().SetTarget(frame_->m_hWnd);
   frame_->ShowWindow(SW_SHOW);
@@ -64,7 +64,7 @@ std::vector<HWND> InProcessShell::ActiveDocumentViews() const {
 
 std::vector<HWND> InProcessShell::AllViews() const {
   std::vector<HWND> views;
-  for (CDocTemplate* t : theTestApp.GetDocTemplates()) {
+  if (CDocTemplate* t = theTestApp.GetDocTemplate()) {
     for (CDocument* document : t->GetDocuments()) {
       for (CView* view : document->GetViews()) views.push_back(view->m_hWnd);
     }

@@ -99,19 +99,23 @@ std::string BaseConfig(const std::string& dir, int port) {
          "numbers = 555????, 0[1-9]*, ?????\n";
 }
 
+// A UDP socket bound to 127.0.0.1:port, in the PBX's place.
+int LoopbackUdp(int port) {
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  return fd;
+}
+
 // A UDP port that takes INVITEs and never answers: the lines that dial it hold each call until
 // the SIP stack gives up (32 s), instead of trying call after call (a port with nobody behind it
 // refuses at once).
 class SilentPbx {
  public:
-  explicit SilentPbx(int port) {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  }
+  explicit SilentPbx(int port) : fd_(LoopbackUdp(port)) {}
   ~SilentPbx() { close(fd_); }
 
  private:
@@ -161,14 +165,7 @@ void AcceptRate(int requests) {
 // A UDP socket in the PBX's place: notes when each INVITE arrives and answers 486.
 class InviteSink {
  public:
-  explicit InviteSink(int port) {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  }
+  explicit InviteSink(int port) : fd_(LoopbackUdp(port)) {}
   ~InviteSink() { close(fd_); }
   // Waits for the next INVITE; its arrival time.
   bool NextInvite(Clock::time_point& at, int timeoutMs) {

@@ -72,40 +72,33 @@ CallStatus Dispatch::Get(DISPID id, win::Variant* value) const {
   return Invoke(id, DISPATCH_PROPERTYGET, &none, value);
 }
 
-CallStatus Dispatch::GetAs(DISPID id, VARTYPE type, win::Variant* value) const {
-  CallStatus status = Get(id, value);
-  if (status.Ok() && value->vt() != type) {
-    status.hr = VariantChangeType(value->get(), value->get(), 0, type);
-  }
+template <typename Take>
+CallStatus Dispatch::GetAs(DISPID id, VARTYPE type, Take take) const {
+  win::Variant value;
+  CallStatus status = Get(id, &value);
+  if (status.Ok() && value.vt() != type) status.hr = VariantChangeType(value.get(), value.get(), 0, type);
+  if (status.Ok()) take(value);
   return status;
 }
 
 CallStatus Dispatch::Get(DISPID id, std::string* text) const {
-  win::Variant value;
-  const CallStatus status = GetAs(id, VT_BSTR, &value);
-  if (status.Ok()) *text = BstrToAnsi(value.get()->bstrVal);
-  return status;
+  return GetAs(id, VT_BSTR, [text](win::Variant& value) { *text = BstrToAnsi(value.get()->bstrVal); });
 }
 
 CallStatus Dispatch::Get(DISPID id, long* number) const {
-  win::Variant value;
-  const CallStatus status = GetAs(id, VT_I4, &value);
-  if (status.Ok()) *number = value.get()->lVal;
-  return status;
+  return GetAs(id, VT_I4, [number](win::Variant& value) { *number = value.get()->lVal; });
 }
 
 CallStatus Dispatch::GetDate(DISPID id, DATE* date) const {
-  win::Variant value;
-  const CallStatus status = GetAs(id, VT_DATE, &value);
-  if (status.Ok()) *date = value.get()->date;
-  return status;
+  return GetAs(id, VT_DATE, [date](win::Variant& value) { *date = value.get()->date; });
 }
 
 CallStatus Dispatch::Get(DISPID id, Dispatch* object) const {
-  win::Variant value;
-  const CallStatus status = GetAs(id, VT_DISPATCH, &value);
-  object->reset();
-  if (status.Ok()) object->p_ = win::ComPtr<IDispatch>::Attach(value.Detach().pdispVal);
+  win::ComPtr<IDispatch> got;  // object may be this one: replaced only after the call
+  const CallStatus status = GetAs(id, VT_DISPATCH, [&got](win::Variant& value) {
+    got = win::ComPtr<IDispatch>::Attach(value.Detach().pdispVal);
+  });
+  object->p_ = std::move(got);
   return status;
 }
 

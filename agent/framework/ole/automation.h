@@ -64,7 +64,9 @@ class Dispatch {
  private:
   explicit Dispatch(win::ComPtr<IDispatch> p) : p_(std::move(p)) {}
   CallStatus Invoke(DISPID id, WORD flags, DISPPARAMS* params, win::Variant* result) const;
-  CallStatus GetAs(DISPID id, VARTYPE type, win::Variant* value) const;
+  // The property coerced to `type`, handed to take(VARIANT&) when the call succeeded.
+  template <typename Take>
+  CallStatus GetAs(DISPID id, VARTYPE type, Take take) const;
 
   win::ComPtr<IDispatch> p_;
 };

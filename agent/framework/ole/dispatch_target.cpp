@@ -15,6 +15,20 @@ const DispatchMap kRootDispatchMap{nullptr, kNoDispatchEntries};
 const InterfaceEntry kNoInterfaceEntries[] = {kEndOfInterfaceMap};
 const InterfaceMap kRootInterfaceMap{nullptr, kNoInterfaceEntries};
 
+bool AtEnd(const DispatchEntry& entry) { return !entry.name; }
+bool AtEnd(const InterfaceEntry& entry) { return !entry.iid; }
+
+// The first entry along a chain of maps (the most derived class's first) that `match` accepts.
+template <typename Map, typename Match>
+auto Find(const Map* map, Match match) -> decltype(map->entries) {
+  for (; map; map = map->base) {
+    for (auto entry = map->entries; entry && !AtEnd(*entry); ++entry) {
+      if (match(*entry)) return entry;
+    }
+  }
+  return nullptr;
+}
+
 size_t ParamCount(const DispatchEntry& entry) { return entry.paramTypes ? std::strlen(entry.paramTypes) : 0; }
 
 // Copies one incoming argument (by value or by reference) as the type its type byte asks for.
@@ -50,38 +64,20 @@ const DispatchMap* AutomationTarget::GetDispatchMap() const { return &kRootDispa
 const InterfaceMap* AutomationTarget::GetInterfaceMap() const { return &kRootInterfaceMap; }
 
 void* AutomationTarget::GetInterfaceHook(REFIID iid) {
-  for (const InterfaceMap* map = GetInterfaceMap(); map; map = map->base) {
-    for (const InterfaceEntry* entry = map->entries; entry && entry->iid; ++entry) {
-      if (IsEqualIID(iid, *entry->iid)) return GetIDispatch(FALSE);
-    }
+  if (Find(GetInterfaceMap(), [&](const InterfaceEntry& entry) { return IsEqualIID(iid, *entry.iid) != 0; })) {
+    return GetIDispatch(FALSE);
   }
   return AutomationObject::GetInterfaceHook(iid);
-}
-
-const DispatchEntry* AutomationTarget::FindEntry(DISPID dispid) const {
-  for (const DispatchMap* map = GetDispatchMap(); map; map = map->base) {
-    for (const DispatchEntry* entry = map->entries; entry && entry->name; ++entry) {
-      if (entry->dispid == dispid) return entry;
-    }
-  }
-  return nullptr;
-}
-
-const DispatchEntry* AutomationTarget::FindEntry(const wchar_t* name) const {
-  if (!name) return nullptr;
-  for (const DispatchMap* map = GetDispatchMap(); map; map = map->base) {
-    for (const DispatchEntry* entry = map->entries; entry && entry->name; ++entry) {
-      if (lstrcmpiW(AnsiToWide(entry->name).c_str(), name) == 0) return entry;
-    }
-  }
-  return nullptr;
 }
 
 HRESULT AutomationTarget::DispGetIDsOfNames(LPOLESTR* names, UINT count, LCID, DISPID* ids) {
   if (!names || !ids) return E_POINTER;
   if (count == 0) return S_OK;
   for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
-  const DispatchEntry* entry = FindEntry(names[0]);
+  const wchar_t* name = names[0];
+  const DispatchEntry* entry = name ? Find(GetDispatchMap(), [name](const DispatchEntry& candidate) {
+    return lstrcmpiW(AnsiToWide(candidate.name).c_str(), name) == 0;
+  }) : nullptr;
   if (!entry) return DISP_E_UNKNOWNNAME;
   ids[0] = entry->dispid;
   return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
@@ -89,7 +85,8 @@ HRESULT AutomationTarget::DispGetIDsOfNames(LPOLESTR* names, UINT count, LCID, D
 
 HRESULT AutomationTarget::DispInvoke(DISPID id, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                      EXCEPINFO* excepInfo, UINT* argErr) {
-  const DispatchEntry* entry = FindEntry(id);
+  const DispatchEntry* entry =
+      Find(GetDispatchMap(), [id](const DispatchEntry& candidate) { return candidate.dispid == id; });
   if (!entry) return DISP_E_MEMBERNOTFOUND;
   // The member may run a nested message loop; the object stays alive until it returns, also when
   // it throws (on to the exception barrier of the IDispatch).

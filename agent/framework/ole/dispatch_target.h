@@ -31,8 +31,6 @@ class AutomationTarget : public AutomationObject {
   virtual const InterfaceMap* GetInterfaceMap() const;
 
  private:
-  const DispatchEntry* FindEntry(DISPID dispid) const;
-  const DispatchEntry* FindEntry(const wchar_t* name) const;
   HRESULT InvokeEntry(const DispatchEntry& entry, WORD flags, DISPPARAMS* params, VARIANT* result,
                       EXCEPINFO* excepInfo, UINT* argErr);
 };

@@ -34,7 +34,6 @@
 #define ID_FILE_MRU_LAST 0xE11F      /* 57631 */
 
 // Edit menu.
-#define ID_EDIT_CLEAR 0xE120   /* 57632 */
 #define ID_EDIT_COPY 0xE122    /* 57634 */
 #define ID_EDIT_CUT 0xE123     /* 57635 */
 #define ID_EDIT_PASTE 0xE125   /* 57637 */
@@ -82,9 +81,7 @@
 
 // Frame and control bar styles.
 #define FWS_ADDTOTITLE 0x00008000L
-#define CBRS_ALIGN_LEFT 0x1000L
 #define CBRS_ALIGN_TOP 0x2000L
-#define CBRS_ALIGN_RIGHT 0x4000L
 #define CBRS_ALIGN_BOTTOM 0x8000L
 #define CBRS_ALIGN_ANY 0xF000L
 #define CBRS_TOP (CBRS_ALIGN_TOP | 0x0800L) /* border at the bottom */

@@ -25,7 +25,7 @@ const fw::CommandMap* CCmdTarget::GetCommandMap() const {
   return &map;
 }
 
-BOOL CCmdTarget::OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) {
+BOOL CCmdTarget::OnCmdMsg(UINT nID, int nCode, void* pExtra) {
   const fw::CommandMap* map = GetCommandMap();
   if (nCode == CN_UPDATE_COMMAND_UI) {
     const fw::CommandEntry* entry = map->Find(nID, true);
@@ -35,13 +35,10 @@ BOOL CCmdTarget::OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO*
     entry->update(*this, *ui);
     return !ui->m_bContinueRouting;
   }
-  if (nCode != CN_COMMAND) return FALSE;
+  if (nCode != CN_COMMAND && nCode != CN_FIND_HANDLER) return FALSE;
   const fw::CommandEntry* entry = map->Find(nID, false);
   if (!entry) return FALSE;
-  if (pHandlerInfo) {
-    pHandlerInfo->pTarget = this;
-    return TRUE;
-  }
+  if (nCode == CN_FIND_HANDLER) return TRUE;
   // Restored on the way out, also when the handler throws.
   struct CurrentCommand {
     UINT saved = fw::g_currentCommand;
@@ -76,11 +73,10 @@ void CCmdUI::SetText(const char* text) {
 BOOL CCmdUI::DoUpdate(CCmdTarget* target, BOOL bDisableIfNoHndler) {
   if (!target || m_nID == 0) return TRUE;
   m_bEnableChanged = FALSE;
-  if (target->OnCmdMsg(m_nID, CN_UPDATE_COMMAND_UI, this, nullptr)) return TRUE;
+  if (target->OnCmdMsg(m_nID, CN_UPDATE_COMMAND_UI, this)) return TRUE;
   // No update handler: the item follows the existence of a command handler.
   if (!m_bEnableChanged) {
-    AFX_CMDHANDLERINFO info;
-    const BOOL handled = target->OnCmdMsg(m_nID, CN_COMMAND, this, &info);
+    const BOOL handled = target->OnCmdMsg(m_nID, CN_FIND_HANDLER, nullptr);
     if (handled || bDisableIfNoHndler) Enable(handled);
   }
   return FALSE;

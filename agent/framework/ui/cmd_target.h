@@ -24,11 +24,7 @@ class CObject {
 // Codes of CCmdTarget::OnCmdMsg.
 constexpr int CN_COMMAND = 0;             // run the command
 constexpr int CN_UPDATE_COMMAND_UI = -1;  // pExtra is a CCmdUI*: set its enabled/checked state
-
-// Filled by OnCmdMsg(CN_COMMAND) when passed: then the handler is only looked up, not called.
-struct AFX_CMDHANDLERINFO {
-  CCmdTarget* pTarget = nullptr;
-};
+constexpr int CN_FIND_HANDLER = -2;       // only whether a command handler exists: nothing runs
 
 namespace fw {
 
@@ -69,13 +65,13 @@ CommandEntry OnCommandRange(UINT first, UINT last, R (T::*handler)(UINT)) {
 }
 // Update handler: sets the enabled/checked state of the menu item, button or pane.
 template <class T>
-CommandEntry OnUpdateCommandUI(UINT id, void (T::*handler)(CCmdUI*)) {
-  return {id, id, {}, [handler](CCmdTarget& self, CCmdUI& ui) { (static_cast<T&>(self).*handler)(&ui); }};
-}
-template <class T>
 CommandEntry OnUpdateCommandUIRange(UINT first, UINT last, void (T::*handler)(CCmdUI*)) {
   return {first, last, {},
           [handler](CCmdTarget& self, CCmdUI& ui) { (static_cast<T&>(self).*handler)(&ui); }};
+}
+template <class T>
+CommandEntry OnUpdateCommandUI(UINT id, void (T::*handler)(CCmdUI*)) {
+  return OnUpdateCommandUIRange(id, id, handler);
 }
 
 // The id of the command whose handler is running now (0 outside handlers).
@@ -87,17 +83,11 @@ class CCmdTarget : public fw::AutomationObject {
   // Routes one command (CN_COMMAND) or one command-UI update (CN_UPDATE_COMMAND_UI, pExtra the
   // CCmdUI*) through this object's command map. Classes that route further (views to their
   // document, frames to their view and the application) override it and call the base. TRUE when
-  // a handler took it.
-  virtual BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo);
+  // a handler took it (CN_FIND_HANDLER: when there is one).
+  virtual BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra);
 
  protected:
-  // The class's command map; overrides chain to their base class's map. Example:
-  //   const fw::CommandMap* CMyApp::GetCommandMap() const {
-  //     static const fw::CommandMap map(CWinApp::GetCommandMap(), {
-  //         fw::OnCommand(ID_APP_ABOUT, &CMyApp::OnAppAbout),
-  //         fw::OnCommand(ID_FILE_NEW, &CWinApp::OnFileNew)});
-  //     return &map;
-  //   }
+  // The class's command map; overrides chain to their base class's map (see the README).
   virtual const fw::CommandMap* GetCommandMap() const;
 };
 

@@ -10,9 +10,31 @@ CControlBar::~CControlBar() {
   if (frame_) frame_->RemoveControlBar(this);
 }
 
-void CControlBar::AttachToFrame(CWnd* parent) {
+namespace {
+constexpr DWORD kBarStyles = 0x0040FFFF;  // CBRS_* bits, not window styles
+}  // namespace
+
+BOOL CControlBar::CreateBar(CWnd* parent, const char* className, DWORD dwStyle, DWORD windowStyle, UINT nID) {
+  if (!parent || !parent->m_hWnd || m_hWnd) return FALSE;
+  m_dwStyle = dwStyle & kBarStyles;
+  HWND bar = ::CreateWindowExA(0, className, nullptr, (dwStyle & ~kBarStyles) | windowStyle | WS_CHILD, 0, 0, 0, 0,
+                               parent->m_hWnd, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(nID)),
+                               AfxGetInstanceHandle(), nullptr);
+  if (!bar) return FALSE;
+  SubclassWindow(bar);
   frame_ = dynamic_cast<CFrameWnd*>(parent);
   if (frame_) frame_->AddControlBar(this);
+  return TRUE;
+}
+
+void CControlBar::UpdateItems(CFrameWnd* pTarget, CCmdUI& state, BOOL bDisableIfNoHndler) {
+  state.m_pOther = this;
+  state.m_nIndexMax = static_cast<UINT>(ids_.size());
+  for (state.m_nIndex = 0; state.m_nIndex < state.m_nIndexMax; ++state.m_nIndex) {
+    state.m_nID = ids_[state.m_nIndex];
+    if (state.m_nID == 0) continue;  // a separator, or the status bar's message pane
+    state.DoUpdate(pTarget, bDisableIfNoHndler);
+  }
 }
 
 int CControlBar::CalcHeight(int) {
@@ -24,35 +46,31 @@ int CControlBar::CalcHeight(int) {
 
 namespace {
 
-constexpr DWORD kBarStyles = 0x0040FFFF;  // CBRS_* bits, not window styles
 constexpr int kPanePadding = 12;
 
 class StatusCmdUI : public CCmdUI {
  public:
-  std::string text;  // the pane's indicator text
+  explicit StatusCmdUI(const std::vector<std::string>& texts) : texts_(texts) {}
   void Enable(BOOL bOn) override {
     m_bEnableChanged = TRUE;
     auto* bar = static_cast<CStatusBar*>(m_pOther);
-    const std::string wanted = bOn ? text : std::string();
+    const std::string wanted = bOn ? texts_[m_nIndex] : std::string();
     if (bar->GetPaneText(static_cast<int>(m_nIndex)) != wanted) {
       bar->SetPaneText(static_cast<int>(m_nIndex), wanted.c_str());
     }
   }
+
+ private:
+  const std::vector<std::string>& texts_;  // the indicators' texts
 };
 
 }  // namespace
 
 BOOL CStatusBar::Create(CWnd* pParentWnd, DWORD dwStyle, UINT nID) {
-  if (!pParentWnd || !pParentWnd->m_hWnd || m_hWnd) return FALSE;
-  m_dwStyle = dwStyle & kBarStyles;
-  DWORD windowStyle = (dwStyle & ~kBarStyles) | WS_CHILD | CCS_NOPARENTALIGN | CCS_BOTTOM;
-  if (::GetWindowLongPtrA(pParentWnd->m_hWnd, GWL_STYLE) & WS_THICKFRAME) windowStyle |= SBARS_SIZEGRIP;
-  HWND bar = ::CreateWindowExA(0, STATUSCLASSNAMEA, nullptr, windowStyle, 0, 0, 0, 0, pParentWnd->m_hWnd,
-                               reinterpret_cast<HMENU>(static_cast<UINT_PTR>(nID)), AfxGetInstanceHandle(), nullptr);
-  if (!bar) return FALSE;
-  SubclassWindow(bar);
-  AttachToFrame(pParentWnd);
-  return TRUE;
+  // A frame that can be resized gets the grip in the corner.
+  const bool grip = pParentWnd && (::GetWindowLongPtrA(pParentWnd->m_hWnd, GWL_STYLE) & WS_THICKFRAME);
+  return CreateBar(pParentWnd, STATUSCLASSNAMEA, dwStyle, CCS_NOPARENTALIGN | CCS_BOTTOM | (grip ? SBARS_SIZEGRIP : 0),
+                   nID);
 }
 
 BOOL CStatusBar::SetIndicators(const UINT* lpIDArray, int nIDCount) {
@@ -119,16 +137,8 @@ std::string CStatusBar::GetPaneText(int index) const {
 }
 
 void CStatusBar::OnUpdateCmdUI(CFrameWnd* pTarget, BOOL) {
-  StatusCmdUI state;
-  state.m_pOther = this;
-  state.m_nIndexMax = static_cast<UINT>(ids_.size());
-  for (state.m_nIndex = 0; state.m_nIndex < state.m_nIndexMax; ++state.m_nIndex) {
-    state.m_nID = ids_[state.m_nIndex];
-    if (state.m_nID == 0) continue;  // the message pane
-    state.text = texts_[state.m_nIndex];
-    // Indicators without a handler keep their text.
-    state.DoUpdate(pTarget, FALSE);
-  }
+  StatusCmdUI state(texts_);
+  UpdateItems(pTarget, state, FALSE);  // indicators without a handler keep their text
 }
 
 namespace {
@@ -153,16 +163,12 @@ CToolBar::~CToolBar() {
 }
 
 BOOL CToolBar::CreateEx(CWnd* pParentWnd, DWORD dwCtrlStyle, DWORD dwStyle, RECT, UINT nID) {
-  if (!pParentWnd || !pParentWnd->m_hWnd || m_hWnd) return FALSE;
-  m_dwStyle = dwStyle & kBarStyles;
-  DWORD windowStyle = (dwStyle & ~kBarStyles) | dwCtrlStyle | CCS_NOPARENTALIGN | CCS_NODIVIDER | CCS_TOP;
-  if (m_dwStyle & CBRS_TOOLTIPS) windowStyle |= TBSTYLE_TOOLTIPS;
-  HWND bar = ::CreateWindowExA(0, TOOLBARCLASSNAMEA, nullptr, windowStyle | WS_CHILD, 0, 0, 0, 0, pParentWnd->m_hWnd,
-                               reinterpret_cast<HMENU>(static_cast<UINT_PTR>(nID)), AfxGetInstanceHandle(), nullptr);
-  if (!bar) return FALSE;
-  ::SendMessageA(bar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
-  SubclassWindow(bar);
-  AttachToFrame(pParentWnd);
+  const DWORD tooltips = (dwStyle & CBRS_TOOLTIPS) ? TBSTYLE_TOOLTIPS : 0;
+  if (!CreateBar(pParentWnd, TOOLBARCLASSNAMEA, dwStyle,
+                 dwCtrlStyle | CCS_NOPARENTALIGN | CCS_NODIVIDER | CCS_TOP | tooltips, nID)) {
+    return FALSE;
+  }
+  ::SendMessageA(m_hWnd, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
   return TRUE;
 }
 
@@ -208,9 +214,6 @@ BOOL CToolBar::LoadToolBar(UINT nIDResource) {
     ids.push_back(id);
   }
 
-  // Replace whatever was loaded before.
-  while (::SendMessageA(m_hWnd, TB_DELETEBUTTON, 0, 0)) {
-  }
   ::SendMessageA(m_hWnd, TB_SETBITMAPSIZE, 0, MAKELPARAM(width, height));
   ::SendMessageA(m_hWnd, TB_SETBUTTONSIZE, 0, MAKELPARAM(width + 7, height + 7));
   ::SendMessageA(m_hWnd, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images));
@@ -233,11 +236,5 @@ int CToolBar::CalcHeight(int) {
 
 void CToolBar::OnUpdateCmdUI(CFrameWnd* pTarget, BOOL bDisableIfNoHndler) {
   ToolCmdUI state;
-  state.m_pOther = this;
-  state.m_nIndexMax = static_cast<UINT>(ids_.size());
-  for (state.m_nIndex = 0; state.m_nIndex < state.m_nIndexMax; ++state.m_nIndex) {
-    state.m_nID = ids_[state.m_nIndex];
-    if (state.m_nID == 0) continue;
-    state.DoUpdate(pTarget, bDisableIfNoHndler);
-  }
+  UpdateItems(pTarget, state, bDisableIfNoHndler);
 }

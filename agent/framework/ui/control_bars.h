@@ -31,9 +31,13 @@ class CControlBar : public CWnd {
   DWORD m_dwStyle = 0;  // CBRS_* bar style
 
  protected:
-  // Registers the bar with its parent frame (after the window exists).
-  void AttachToFrame(CWnd* parent);
+  // Creates the common control of className as a child of `parent` (dwStyle: WS_* | CBRS_*, plus
+  // the control's own windowStyle) and registers the bar with its frame.
+  BOOL CreateBar(CWnd* parent, const char* className, DWORD dwStyle, DWORD windowStyle, UINT nID);
+  // Updates each item of ids_ (0: none) through the frame's routing with `state`.
+  void UpdateItems(CFrameWnd* pTarget, CCmdUI& state, BOOL bDisableIfNoHndler);
   CFrameWnd* frame_ = nullptr;
+  std::vector<UINT> ids_;  // command ids in item order
 };
 
 // CStatusBar: a comctl32 status bar with a stretching message pane (ID_SEPARATOR) and fixed
@@ -54,7 +58,6 @@ class CStatusBar : public CControlBar {
 
  private:
   void UpdateParts();
-  std::vector<UINT> ids_;
   std::vector<std::string> texts_;  // indicator texts (empty for the message pane)
   std::vector<int> widths_;
 };
@@ -82,6 +85,5 @@ class CToolBar : public CControlBar {
   int CalcHeight(int width) override;
 
  private:
-  std::vector<UINT> ids_;  // command ids in button order, 0 = separator
   HIMAGELIST images_ = nullptr;
 };

@@ -1,10 +1,9 @@
 #include "agent/framework/ui/dialog.h"
 
-#include <initializer_list>
 #include <string>
 
 #include "agent/framework/ui/afx_ids.h"
-#include "agent/framework/ui/integer_text.h"
+#include "agent/framework/ui/pure_text.h"
 #include "agent/framework/ui/win_app.h"
 
 INT_PTR CALLBACK FwDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -27,19 +26,14 @@ INT_PTR CALLBACK FwDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
   return static_cast<INT_PTR>(result);
 }
 
-CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd) : m_nIDHelp(nIDTemplate), m_pParentWnd(pParentWnd) {}
+CDialog::CDialog(UINT nIDTemplate) : m_nIDHelp(nIDTemplate) {}
 
 CDialog::~CDialog() {
   if (m_hWnd) Detach();
 }
 
 INT_PTR CDialog::DoModal() {
-  HWND owner = nullptr;
-  if (m_pParentWnd && m_pParentWnd->m_hWnd) {
-    owner = m_pParentWnd->m_hWnd;
-  } else if (CWnd* main = AfxGetMainWnd()) {
-    owner = main->m_hWnd;
-  }
+  HWND owner = AfxGetMainWnd() ? AfxGetMainWnd()->m_hWnd : nullptr;
   // Dialogs belong to the top-level window of their owner.
   while (owner && (::GetWindowLongPtrA(owner, GWL_STYLE) & WS_CHILD)) owner = ::GetParent(owner);
   return ::DialogBoxParamA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(m_nIDHelp), owner, FwDialogProc,
@@ -143,18 +137,6 @@ bool IsEdit(HWND control) {
   return lstrcmpiA(name, "Edit") == 0;
 }
 
-// A framework prompt with its %1, %2 ... filled in.
-std::string Prompt(UINT id, const char* fallback, std::initializer_list<std::string> inserts) {
-  std::string text = fw::LoadStringResource(id, fallback);
-  int number = 1;
-  for (const std::string& insert : inserts) {
-    const std::string mark = "%" + std::to_string(number++);
-    const size_t at = text.find(mark);
-    if (at != std::string::npos) text.replace(at, mark.size(), insert);
-  }
-  return text;
-}
-
 }  // namespace
 
 HWND CDataExchange::PrepareCtrl(int nIDC) {
@@ -204,14 +186,14 @@ void DDV_MaxChars(CDataExchange* pDX, const std::string& value, int nChars) {
     return;
   }
   if (value.size() <= static_cast<size_t>(nChars)) return;
-  AfxMessageBox(Prompt(AFX_IDP_PARSE_STRING_SIZE, "Please enter no more than %1 characters.",
+  AfxMessageBox(fw::Prompt(AFX_IDP_PARSE_STRING_SIZE, "Please enter no more than %1 characters.",
                        {std::to_string(nChars)}));
   pDX->Fail();
 }
 
 void DDV_MinMaxInt(CDataExchange* pDX, int value, int minVal, int maxVal) {
   if (pDX->m_bFailed || !pDX->m_bSaveAndValidate || (value >= minVal && value <= maxVal)) return;
-  AfxMessageBox(Prompt(AFX_IDP_PARSE_INT_RANGE, "Please enter an integer between %1 and %2.",
+  AfxMessageBox(fw::Prompt(AFX_IDP_PARSE_INT_RANGE, "Please enter an integer between %1 and %2.",
                        {std::to_string(minVal), std::to_string(maxVal)}));
   pDX->Fail();
 }

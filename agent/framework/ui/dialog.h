@@ -11,8 +11,8 @@ class CDataExchange;
 
 class CDialog : public CWnd {
  public:
-  // pParentWnd null: the owner is the application's main window.
-  explicit CDialog(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
+  // Owned by the application's main window.
+  explicit CDialog(UINT nIDTemplate);
   ~CDialog() override;
 
   // Runs the dialog; the value given to EndDialog (IDOK, IDCANCEL), -1 when it cannot be created.
@@ -37,8 +37,7 @@ class CDialog : public CWnd {
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
   LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
-  UINT m_nIDHelp;
-  CWnd* m_pParentWnd;
+  UINT m_nIDHelp;  // the dialog template
 
  private:
   friend INT_PTR CALLBACK FwDialogProc(HWND, UINT, WPARAM, LPARAM);

@@ -3,8 +3,9 @@
 #include <algorithm>
 
 #include "agent/framework/ui/afx_ids.h"
-#include "agent/framework/ui/frame_wnd.h"
+#include "agent/framework/ui/mdi_wnd.h"
 #include "agent/framework/ui/print.h"
+#include "agent/framework/ui/recent_file_list.h"
 #include "agent/framework/ui/win_app.h"
 #include "common/win/handles.h"
 
@@ -15,11 +16,14 @@ std::string FileNameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The system's text for a file error, e.g. "The system cannot find the file specified."
-std::string SystemErrorText(DWORD error) {
-  std::string result = fw::SystemMessage(error);
-  while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' ')) result.pop_back();
-  return result;
+// The framework's message for a failed file operation, then the file and the system's reason
+// (e.g. "The system cannot find the file specified.") when it has one.
+void TellFileFailure(UINT id, const char* fallback, const char* path, DWORD error) {
+  std::string text = fw::LoadStringResource(id, fallback);
+  std::string reason = fw::SystemMessage(error);
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' ')) reason.pop_back();
+  if (!reason.empty()) text += "\r\n" + std::string(path) + ": " + reason;
+  AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
 }
 
 }  // namespace
@@ -40,9 +44,9 @@ const fw::CommandMap* CDocument::GetCommandMap() const {
   return &map;
 }
 
-BOOL CDocument::OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) {
-  if (CCmdTarget::OnCmdMsg(nID, nCode, pExtra, pHandlerInfo)) return TRUE;
-  return m_pDocTemplate && m_pDocTemplate->OnCmdMsg(nID, nCode, pExtra, pHandlerInfo);
+BOOL CDocument::OnCmdMsg(UINT nID, int nCode, void* pExtra) {
+  if (CCmdTarget::OnCmdMsg(nID, nCode, pExtra)) return TRUE;
+  return m_pDocTemplate && m_pDocTemplate->OnCmdMsg(nID, nCode, pExtra);
 }
 
 void CDocument::SetTitle(const char* title) {
@@ -51,18 +55,17 @@ void CDocument::SetTitle(const char* title) {
 }
 
 void CDocument::SetPathName(const char* path) {
-  char full[MAX_PATH * 2] = {};
-  m_strPathName = path ? path : "";
-  if (path && ::GetFullPathNameA(path, sizeof full, full, nullptr) > 0) m_strPathName = full;
+  m_strPathName = path ? fw::FullPath(path) : "";
   SetTitle(FileNameOf(m_strPathName).c_str());
-  if (CWinApp* app = AfxGetApp()) app->AddToRecentFileList(m_strPathName.c_str());
+  CWinApp* app = AfxGetApp();
+  if (app && app->m_pRecentFileList && !m_strPathName.empty()) app->m_pRecentFileList->Add(m_strPathName.c_str());
 }
 
 void CDocument::AddView(CView* view) {
   if (!view || std::find(views_.begin(), views_.end(), view) != views_.end()) return;
   views_.push_back(view);
   view->m_pDocument = this;
-  OnChangedViewList();
+  UpdateFrameCounts();
 }
 
 void CDocument::RemoveView(CView* view) {
@@ -70,10 +73,7 @@ void CDocument::RemoveView(CView* view) {
   if (it == views_.end()) return;
   views_.erase(it);
   view->m_pDocument = nullptr;
-  OnChangedViewList();
-}
-
-void CDocument::OnChangedViewList() {
+  // The last view gone closes the document.
   if (views_.empty() && m_bAutoDelete) {
     OnCloseDocument();
     return;
@@ -107,21 +107,11 @@ void CDocument::UpdateFrameCounts() {
   }
 }
 
-BOOL CDocument::OnNewDocument() {
-  m_strPathName.clear();
-  SetModifiedFlag(FALSE);
-  return TRUE;
-}
-
 BOOL CDocument::OnOpenDocument(const char* path) {
   win::FileHandle file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
-    const DWORD error = ::GetLastError();
-    std::string text = fw::LoadStringResource(AFX_IDP_FAILED_TO_OPEN_DOC, "Failed to open document.");
-    const std::string reason = SystemErrorText(error);
-    if (!reason.empty()) text += "\r\n" + std::string(path) + ": " + reason;
-    AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
+    TellFileFailure(AFX_IDP_FAILED_TO_OPEN_DOC, "Failed to open document.", path, ::GetLastError());
     return FALSE;
   }
   SetModifiedFlag(FALSE);
@@ -145,10 +135,7 @@ BOOL CDocument::OnSaveDocument(const char* path) {
   }
   if (!ok) {
     ::DeleteFileA(temp.c_str());
-    std::string text = fw::LoadStringResource(AFX_IDP_FAILED_TO_SAVE_DOC, "Failed to save document.");
-    const std::string reason = SystemErrorText(error);
-    if (!reason.empty()) text += "\r\n" + std::string(path) + ": " + reason;
-    AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
+    TellFileFailure(AFX_IDP_FAILED_TO_SAVE_DOC, "Failed to save document.", path, error);
     return FALSE;
   }
   SetModifiedFlag(FALSE);
@@ -194,10 +181,8 @@ void CDocument::OnFinalRelease() {
 BOOL CDocument::SaveModified() {
   if (!IsModified()) return TRUE;
   std::string name = m_strPathName.empty() ? m_strTitle : FileNameOf(m_strPathName);
-  std::string prompt = fw::LoadStringResource(AFX_IDP_ASK_TO_SAVE, "Save changes to %1?");
-  const size_t mark = prompt.find("%1");
-  if (mark != std::string::npos) prompt.replace(mark, 2, name);
-  switch (AfxMessageBox(prompt, MB_YESNOCANCEL | MB_ICONEXCLAMATION)) {
+  switch (AfxMessageBox(fw::Prompt(AFX_IDP_ASK_TO_SAVE, "Save changes to %1?", {name}),
+                        MB_YESNOCANCEL | MB_ICONEXCLAMATION)) {
     case IDCANCEL:
       return FALSE;
     case IDYES:
@@ -207,7 +192,7 @@ BOOL CDocument::SaveModified() {
   }
 }
 
-BOOL CDocument::DoSave(const char* path, BOOL bReplace) {
+BOOL CDocument::DoSave(const char* path) {
   std::string name = path ? path : "";
   if (name.empty()) {
     name = m_strPathName.empty() ? m_strTitle : m_strPathName;
@@ -218,18 +203,11 @@ BOOL CDocument::DoSave(const char* path, BOOL bReplace) {
       name += ext;
     }
     CWinApp* app = AfxGetApp();
-    if (!app || !app->DoPromptFileName(name, FALSE, m_pDocTemplate)) return FALSE;
+    if (!app || !app->DoPromptFileName(name, FALSE)) return FALSE;
   }
   if (!OnSaveDocument(name.c_str())) return FALSE;
-  if (bReplace) SetPathName(name.c_str());
+  SetPathName(name.c_str());
   return TRUE;
-}
-
-BOOL CDocument::CanCloseFrame(CFrameWnd* frame) {
-  for (CView* view : views_) {
-    if (view->GetParentFrame() != frame) return TRUE;  // another window stays open
-  }
-  return SaveModified();
 }
 
 void CDocument::OnFileClose() {
@@ -245,19 +223,17 @@ CDocTemplate::CDocTemplate(UINT nIDResource, DocumentFactory doc, FrameFactory f
     : m_nIDResource(nIDResource),
       m_pDocClass(std::move(doc)),
       m_pFrameClass(std::move(frame)),
-      m_pViewClass(std::move(view)) {}
+      m_pViewClass(std::move(view)) {
+  HINSTANCE instance = AfxGetInstanceHandle();
+  m_strDocStrings = fw::LoadStringResource(m_nIDResource);
+  m_hMenuShared = ::LoadMenuA(instance, MAKEINTRESOURCEA(m_nIDResource));
+  m_hAccelTable = ::LoadAcceleratorsA(instance, MAKEINTRESOURCEA(m_nIDResource));
+}
 
 CDocTemplate::~CDocTemplate() {
   // Documents still open (only at an abnormal end) must not call back into a dead template.
   for (CDocument* doc : documents_) doc->m_pDocTemplate = nullptr;
   if (m_hMenuShared) ::DestroyMenu(m_hMenuShared);
-}
-
-void CDocTemplate::LoadTemplate() {
-  HINSTANCE instance = AfxGetInstanceHandle();
-  if (m_strDocStrings.empty()) m_strDocStrings = fw::LoadStringResource(m_nIDResource);
-  if (!m_hMenuShared) m_hMenuShared = ::LoadMenuA(instance, MAKEINTRESOURCEA(m_nIDResource));
-  if (!m_hAccelTable) m_hAccelTable = ::LoadAcceleratorsA(instance, MAKEINTRESOURCEA(m_nIDResource));
 }
 
 BOOL CDocTemplate::GetDocString(std::string& out, DocStringIndex index) const {
@@ -273,32 +249,15 @@ BOOL CDocTemplate::GetDocString(std::string& out, DocStringIndex index) const {
   return TRUE;
 }
 
-CDocument* CDocTemplate::CreateNewDocument() {
-  CDocument* doc = m_pDocClass ? m_pDocClass() : nullptr;
-  if (doc) AddDocument(doc);
-  return doc;
-}
-
-CFrameWnd* CDocTemplate::CreateNewFrame(CDocument* doc) {
+CMDIChildWnd* CDocTemplate::CreateNewFrame(CDocument* doc) {
   CCreateContext context;
   context.m_pCurrentDoc = doc;
   context.m_pNewViewClass = m_pViewClass;
   context.m_pNewDocTemplate = this;
-  CFrameWnd* frame = m_pFrameClass ? m_pFrameClass() : nullptr;
-  if (!frame) return nullptr;
+  CMDIChildWnd* frame = m_pFrameClass();
   // A frame that fails to load has deleted itself.
-  if (!frame->LoadFrame(m_nIDResource, WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE, nullptr, &context)) return nullptr;
+  if (!frame->LoadFrame(m_nIDResource, &context)) return nullptr;
   return frame;
-}
-
-void CDocTemplate::InitialUpdateFrame(CFrameWnd* frame, CDocument* doc, BOOL bMakeVisible) {
-  frame->InitialUpdateFrame(doc, bMakeVisible);
-}
-
-void CDocTemplate::AddDocument(CDocument* doc) {
-  if (std::find(documents_.begin(), documents_.end(), doc) != documents_.end()) return;
-  documents_.push_back(doc);
-  doc->m_pDocTemplate = this;
 }
 
 void CDocTemplate::RemoveDocument(CDocument* doc) {
@@ -322,16 +281,14 @@ BOOL CDocTemplate::SaveAllModified() {
   return TRUE;
 }
 
-CDocument* CMultiDocTemplate::OpenDocumentFile(const char* path, BOOL bMakeVisible) {
-  CDocument* doc = CreateNewDocument();
-  if (!doc) {
-    AfxMessageBox(fw::LoadStringResource(AFX_IDP_FAILED_TO_CREATE_DOC, "Failed to create empty document."));
-    return nullptr;
-  }
+CDocument* CDocTemplate::OpenDocumentFile(const char* path, BOOL bMakeVisible) {
+  CDocument* doc = m_pDocClass();
+  documents_.push_back(doc);
+  doc->m_pDocTemplate = this;
   // The document must outlive a frame that fails half-way.
   const BOOL autoDelete = doc->m_bAutoDelete;
   doc->m_bAutoDelete = FALSE;
-  CFrameWnd* frame = CreateNewFrame(doc);
+  CMDIChildWnd* frame = CreateNewFrame(doc);
   doc->m_bAutoDelete = autoDelete;
   if (!frame) {
     AfxMessageBox(fw::LoadStringResource(AFX_IDP_FAILED_TO_CREATE_DOC, "Failed to create empty document."));
@@ -339,12 +296,11 @@ CDocument* CMultiDocTemplate::OpenDocumentFile(const char* path, BOOL bMakeVisib
     return nullptr;
   }
   if (!path) {
-    SetDefaultTitle(doc);
-    if (!doc->OnNewDocument()) {
-      frame->DestroyWindow();  // its view goes, and with the last view the document
-      return nullptr;
+    std::string title;
+    if (!GetDocString(title, docName) || title.empty()) {
+      title = fw::LoadStringResource(AFX_IDS_UNTITLED, "Untitled");
     }
-    ++m_nUntitledCount;
+    doc->SetTitle((title + std::to_string(++untitledCount_)).c_str());
   } else {
     if (!doc->OnOpenDocument(path)) {
       frame->DestroyWindow();
@@ -352,17 +308,8 @@ CDocument* CMultiDocTemplate::OpenDocumentFile(const char* path, BOOL bMakeVisib
     }
     doc->SetPathName(path);
   }
-  InitialUpdateFrame(frame, doc, bMakeVisible);
+  frame->InitialUpdateFrame(doc, bMakeVisible);
   return doc;
-}
-
-void CMultiDocTemplate::SetDefaultTitle(CDocument* doc) {
-  std::string title;
-  if (!GetDocString(title, docName) || title.empty()) {
-    title = fw::LoadStringResource(AFX_IDS_UNTITLED, "Untitled");
-  }
-  title += std::to_string(m_nUntitledCount + 1);
-  doc->SetTitle(title.c_str());
 }
 
 CView::~CView() {
@@ -371,10 +318,6 @@ CView::~CView() {
 
 BOOL CView::PreCreateWindow(CREATESTRUCTA& cs) {
   cs.style |= WS_CLIPSIBLINGS;
-  if (cs.style & WS_BORDER) {  // a sunken edge instead of a flat border
-    cs.dwExStyle |= WS_EX_CLIENTEDGE;
-    cs.style &= ~WS_BORDER;
-  }
   return CWnd::PreCreateWindow(cs);
 }
 
@@ -401,39 +344,26 @@ void CView::OnPaint() {
   HDC hdc = ::BeginPaint(m_hWnd, &ps);
   {
     CDC dc(hdc);
-    OnPrepareDC(&dc, nullptr);
     OnDraw(&dc);
   }
   ::EndPaint(m_hWnd, &ps);
 }
 
-void CView::OnInitialUpdate() { OnUpdate(nullptr, 0, nullptr); }
-
 void CView::OnUpdate(CView*, LPARAM, CObject*) { ::InvalidateRect(m_hWnd, nullptr, TRUE); }
 
-void CView::OnActivateView(BOOL bActivate, CView* pActivateView, CView*) {
-  if (!bActivate || pActivateView != this || !m_hWnd) return;
+void CView::OnActivateView() {
+  if (!m_hWnd) return;
   // Take the focus when our top-level window is the active one.
-  CFrameWnd* top = GetTopLevelFrame();
-  if (top && top->m_hWnd && ::GetActiveWindow() == top->m_hWnd) ::SetFocus(m_hWnd);
+  if (::GetActiveWindow() == ::GetAncestor(m_hWnd, GA_ROOT)) ::SetFocus(m_hWnd);
 }
 
-void CView::OnPrepareDC(CDC* pDC, CPrintInfo* pInfo) {
-  // Without a page count only page 1 is printed.
-  if (pDC && pDC->IsPrinting() && pInfo && pInfo->GetMaxPage() == 0xFFFF && pInfo->m_nCurPage > 1) {
-    pInfo->m_bContinuePrinting = FALSE;
-  }
-}
-
-BOOL CView::OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) {
-  if (CWnd::OnCmdMsg(nID, nCode, pExtra, pHandlerInfo)) return TRUE;
-  return m_pDocument && m_pDocument->OnCmdMsg(nID, nCode, pExtra, pHandlerInfo);
+BOOL CView::OnCmdMsg(UINT nID, int nCode, void* pExtra) {
+  if (CWnd::OnCmdMsg(nID, nCode, pExtra)) return TRUE;
+  return m_pDocument && m_pDocument->OnCmdMsg(nID, nCode, pExtra);
 }
 
 BOOL CView::OnPreparePrinting(CPrintInfo* pInfo) { return DoPreparePrinting(pInfo); }
 
 void CView::OnBeginPrinting(CDC*, CPrintInfo*) {}
-
-void CView::OnPrint(CDC* pDC, CPrintInfo*) { OnDraw(pDC); }
 
 void CView::OnEndPrinting(CDC*, CPrintInfo*) {}

@@ -14,6 +14,7 @@
 
 class CDocTemplate;
 class CFrameWnd;
+class CMDIChildWnd;
 class CView;
 
 // Handles File Close, Save and Save As.
@@ -24,11 +25,10 @@ class CDocument : public CCmdTarget {
 
   const std::string& GetTitle() const { return m_strTitle; }
   // Sets the title and updates the captions of the document's frames.
-  virtual void SetTitle(const char* title);
+  void SetTitle(const char* title);
   const std::string& GetPathName() const { return m_strPathName; }
   // Sets the file path (and the title from its file name); adds it to the recent-file list.
   void SetPathName(const char* path);
-  CDocTemplate* GetDocTemplate() const { return m_pDocTemplate; }
   BOOL IsModified() const { return m_bModified; }
   void SetModifiedFlag(BOOL bModified = TRUE) { m_bModified = bModified; }
 
@@ -38,26 +38,21 @@ class CDocument : public CCmdTarget {
   const std::vector<CView*>& GetViews() const { return views_; }
   // Calls OnUpdate(pSender, lHint, pHint) of every view of this document except pSender.
   void UpdateAllViews(CView* pSender, LPARAM lHint = 0, CObject* pHint = nullptr);
-  // After a view was added or removed: renumbers the frames; with no view left, closes the
-  // document (when m_bAutoDelete).
-  virtual void OnChangedViewList();
   // Numbers the frames of this document (":1", ":2" when there are several) and updates titles.
   void UpdateFrameCounts();
 
   // Life cycle.
   // A document holds nothing of its own: a file opens when it can be read and saves as an empty
   // file.
-  virtual BOOL OnNewDocument();                  // not modified, no path
-  virtual BOOL OnOpenDocument(const char* path); // the file must open; message on failure
-  virtual BOOL OnSaveDocument(const char* path); // replaces the file; message on failure
+  BOOL OnOpenDocument(const char* path); // the file must open; message on failure
+  BOOL OnSaveDocument(const char* path); // replaces the file; message on failure
   // Destroys the document's frames and releases the framework's reference (deleting the document
   // unless automation clients still hold it).
-  virtual void OnCloseDocument();
+  void OnCloseDocument();
   // Asks whether to save a modified document; FALSE when the user cancels.
-  virtual BOOL SaveModified();
-  // Save (path known) or Save As (bReplace with a file dialog); FALSE when not saved.
-  virtual BOOL DoSave(const char* path, BOOL bReplace = TRUE);
-  virtual BOOL CanCloseFrame(CFrameWnd* frame);
+  BOOL SaveModified();
+  // Save to `path`, or (null) Save As with a file dialog; FALSE when not saved.
+  BOOL DoSave(const char* path);
 
   // File menu commands (in this class's command map).
   void OnFileClose();
@@ -65,7 +60,7 @@ class CDocument : public CCmdTarget {
   void OnFileSaveAs();
 
   // Routes to this document's map, then to its template's.
-  BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) override;
+  BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra) override;
   // At the last COM release: closes the document if the framework closed it already or no view
   // shows it; then deletes it.
   void OnFinalRelease() override;
@@ -106,7 +101,7 @@ T* New() {
 class CDocTemplate : public CCmdTarget {
  public:
   using DocumentFactory = std::function<CDocument*()>;
-  using FrameFactory = std::function<CFrameWnd*()>;
+  using FrameFactory = std::function<CMDIChildWnd*()>;
   using ViewFactory = std::function<CView*()>;
 
   // Fields of the template string (resource nIDResource), in order.
@@ -120,25 +115,21 @@ class CDocTemplate : public CCmdTarget {
     regFileTypeName,  // description, e.g. "Cadel Document"
   };
 
+  // Loads the template string and the child frames' menu and accelerators.
   CDocTemplate(UINT nIDResource, DocumentFactory doc, FrameFactory frame, ViewFactory view);
   ~CDocTemplate() override;  // closes nothing; frees the loaded menu
 
   // One field of the template string; FALSE (and empty) when missing.
   BOOL GetDocString(std::string& out, DocStringIndex index) const;
-  // Loads the template string, the shared menu and accelerators (called by AddDocTemplate).
-  virtual void LoadTemplate();
 
-  // Null path: a new document (OnNewDocument, default title); otherwise opens the file
-  // (OnOpenDocument). Creates its frame and view; bMakeVisible FALSE keeps the frame hidden.
-  // Null on failure (the user has seen why when it was a file problem).
-  virtual CDocument* OpenDocumentFile(const char* path, BOOL bMakeVisible = TRUE) = 0;
-  virtual CDocument* CreateNewDocument();
+  // Null path: a new document (not modified, titled "<docName><n>" with n counting new documents
+  // from 1); otherwise opens the file (OnOpenDocument). Creates its frame and view; bMakeVisible
+  // FALSE keeps the frame hidden. Null on failure (the user has seen why when it was a file
+  // problem).
+  CDocument* OpenDocumentFile(const char* path, BOOL bMakeVisible = TRUE);
   // A new frame with a new view on `doc`.
-  virtual CFrameWnd* CreateNewFrame(CDocument* doc);
-  virtual void InitialUpdateFrame(CFrameWnd* frame, CDocument* doc, BOOL bMakeVisible = TRUE);
-  virtual void AddDocument(CDocument* doc);
-  virtual void RemoveDocument(CDocument* doc);
-  virtual void SetDefaultTitle(CDocument* doc) = 0;
+  CMDIChildWnd* CreateNewFrame(CDocument* doc);
+  void RemoveDocument(CDocument* doc);
   const std::vector<CDocument*>& GetDocuments() const { return documents_; }
   // Closes every document of this template (their frames too).
   void CloseAllDocuments();
@@ -147,27 +138,19 @@ class CDocTemplate : public CCmdTarget {
 
   HMENU m_hMenuShared = nullptr;  // menu of the child frames (owned)
   HACCEL m_hAccelTable = nullptr;
-  std::string m_strDocStrings;
 
- protected:
+ private:
   UINT m_nIDResource;
   DocumentFactory m_pDocClass;
   FrameFactory m_pFrameClass;
   ViewFactory m_pViewClass;
+  std::string m_strDocStrings;
   std::vector<CDocument*> documents_;
+  UINT untitledCount_ = 0;
 };
 
-class CMultiDocTemplate : public CDocTemplate {
- public:
-  CMultiDocTemplate(UINT nIDResource, DocumentFactory doc, FrameFactory frame, ViewFactory view)
-      : CDocTemplate(nIDResource, std::move(doc), std::move(frame), std::move(view)) {}
-
-  CDocument* OpenDocumentFile(const char* path, BOOL bMakeVisible = TRUE) override;
-  // "<docName><n>" with n counting new documents from 1 ("Cadel1", "Cadel2", ...).
-  void SetDefaultTitle(CDocument* doc) override;
-
-  UINT m_nUntitledCount = 0;
-};
+// The application's documents live in MDI child frames: the one kind of template there is.
+using CMultiDocTemplate = CDocTemplate;
 
 // Shows a document inside a frame. Draws through OnDraw for the screen, the printer and the
 // print preview.
@@ -180,29 +163,27 @@ class CView : public CWnd {
 
   // Draws the document on `pDC` (screen paint, printer page or preview page).
   virtual void OnDraw(CDC* pDC) = 0;
-  // Called once after the frame was created for the document: OnUpdate(nullptr, 0, nullptr).
-  virtual void OnInitialUpdate();
-  // The document changed. Default: invalidate the whole client area, erasing the background.
+  // The document changed (also once when the frame was first shown, all arguments null).
+  // Default: invalidate the whole client area, erasing the background.
   virtual void OnUpdate(CView* pSender, LPARAM lHint, CObject* pHint);
-  virtual void OnActivateView(BOOL bActivate, CView* pActivateView, CView* pDeactiveView);
-  virtual void OnPrepareDC(CDC* pDC, CPrintInfo* pInfo = nullptr);
+  // The view became the active one: it takes the focus when its top-level window is active.
+  void OnActivateView();
 
   // Printing: OnPreparePrinting (default: DoPreparePrinting) decides whether printing goes on;
-  // then OnBeginPrinting, per page OnPrepareDC + OnPrint (default: OnDraw), OnEndPrinting.
+  // then OnBeginPrinting, the one page (OnDraw), OnEndPrinting.
   virtual BOOL OnPreparePrinting(CPrintInfo* pInfo);
   // Shows the print dialog (Print Direct: takes the default printer without it) and creates the
   // printer's device context in pInfo. FALSE when cancelled or there is no printer.
   BOOL DoPreparePrinting(CPrintInfo* pInfo);
   virtual void OnBeginPrinting(CDC* pDC, CPrintInfo* pInfo);
-  virtual void OnPrint(CDC* pDC, CPrintInfo* pInfo);
   virtual void OnEndPrinting(CDC* pDC, CPrintInfo* pInfo);
   // File > Print, Print Direct (bind ID_FILE_PRINT / ID_FILE_PRINT_DIRECT to this).
   void OnFilePrint();
-  // File > Print Preview: a modal preview window drawing page 1 through OnPrint, scaled.
+  // File > Print Preview: a modal preview window drawing page 1 through OnDraw, scaled.
   void OnFilePrintPreview();
 
   // Routes to the view's map, then to its document.
-  BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) override;
+  BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra) override;
   BOOL PreCreateWindow(CREATESTRUCTA& cs) override;
   int OnCreate(LPCREATESTRUCTA cs) override;
   void OnPaint() override;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "agent/framework/ole/ole_text.h"
 #include "agent/framework/ui/cmd_target.h"
 #include "agent/framework/ui/control_bars.h"
 #include "agent/framework/ui/document.h"
@@ -17,11 +18,6 @@ constexpr UINT kFirstSystemCommandString = 0xEF00;  // prompts of SC_SIZE ... (A
 constexpr UINT kMdiChildPrompt = 0xEF1F;            // prompt of the Window menu's child list
 
 std::string FirstField(const std::string& text) { return text.substr(0, text.find('\n')); }
-
-std::string PromptOf(UINT id) {
-  if (id == 0) return {};
-  return FirstField(fw::LoadStringResource(id));
-}
 
 // The tooltip of the control a tooltip notification asks about: its string after the '\n'.
 std::string TooltipOf(const NMHDR& header, UINT flags) {
@@ -44,30 +40,33 @@ const fw::CommandMap* CFrameWnd::GetCommandMap() const {
   return &map;
 }
 
-BOOL CFrameWnd::LoadFrame(UINT nIDResource, DWORD dwDefaultStyle, CWnd* pParentWnd, CCreateContext* pContext) {
-  m_strTitle = FirstField(fw::LoadStringResource(nIDResource));
+BOOL CFrameWnd::LoadFrame(UINT nIDResource, DWORD dwDefaultStyle) {
   HINSTANCE instance = AfxGetInstanceHandle();
   m_hMenuDefault = ::LoadMenuA(instance, MAKEINTRESOURCEA(nIDResource));
   m_hAccelTable = ::LoadAcceleratorsA(instance, MAKEINTRESOURCEA(nIDResource));
-
   CREATESTRUCTA cs{};
-  cs.lpszName = m_strTitle.c_str();
   cs.style = static_cast<LONG>(dwDefaultStyle);
+  cs.hMenu = m_hMenuDefault;
+  HMENU menu = m_hMenuDefault;
+  // On failure the frame has deleted itself (PostNcDestroy) when its window existed.
+  if (!CreateFrame(nIDResource, cs, nullptr)) {
+    if (menu && ::IsMenu(menu)) ::DestroyMenu(menu);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL CFrameWnd::CreateFrame(UINT nIDResource, CREATESTRUCTA& cs, CCreateContext* pContext) {
+  m_strTitle = FirstField(fw::LoadStringResource(nIDResource));
+  cs.lpszName = m_strTitle.c_str();
   cs.x = CW_USEDEFAULT;
   cs.y = CW_USEDEFAULT;
   cs.cx = CW_USEDEFAULT;
   cs.cy = CW_USEDEFAULT;
-  cs.hwndParent = pParentWnd ? pParentWnd->m_hWnd : nullptr;
-  cs.hMenu = m_hMenuDefault;
-  cs.hInstance = instance;
+  cs.hInstance = AfxGetInstanceHandle();
   cs.lpCreateParams = pContext;
-  HMENU menu = m_hMenuDefault;
-  // On failure the frame has deleted itself (PostNcDestroy) when its window existed.
-  if (!CreateFromStruct(cs)) {
-    if (menu && ::IsMenu(menu)) ::DestroyMenu(menu);
-    return FALSE;
-  }
-  fw::SetWindowIcons(m_hWnd, instance, nIDResource);
+  if (!CreateFromStruct(cs)) return FALSE;
+  fw::SetWindowIcons(m_hWnd, cs.hInstance, nIDResource);
   return TRUE;
 }
 
@@ -83,34 +82,27 @@ int CFrameWnd::OnCreate(LPCREATESTRUCTA cs) {
 }
 
 BOOL CFrameWnd::OnCreateClient(LPCREATESTRUCTA, CCreateContext* pContext) {
-  if (pContext && pContext->m_pNewViewClass) return CreateView(pContext) != nullptr;
-  return TRUE;
-}
-
-CWnd* CFrameWnd::CreateView(CCreateContext* pContext, UINT nID) {
-  CView* view = pContext->m_pNewViewClass ? pContext->m_pNewViewClass() : nullptr;
-  if (!view) return nullptr;
-  RECT rect{0, 0, 0, 0};
+  if (!pContext || !pContext->m_pNewViewClass) return TRUE;
+  CView* view = pContext->m_pNewViewClass();
   // The view adds itself to pContext->m_pCurrentDoc in its OnCreate; a failed creation deletes it.
-  if (!view->CreateEx(0, nullptr, nullptr, WS_CHILD | WS_VISIBLE, rect, this, nID, pContext)) return nullptr;
-  return view;
+  return view && view->CreateEx(0, nullptr, nullptr, WS_CHILD | WS_VISIBLE, RECT{0, 0, 0, 0}, this,
+                                AFX_IDW_PANE_FIRST, pContext);
 }
-
-void CFrameWnd::SetActiveView(CView* view) { activeView_ = view; }
 
 CDocument* CFrameWnd::GetActiveDocument() {
   CView* view = GetActiveView();
   return view ? view->GetDocument() : nullptr;
 }
 
-BOOL CFrameWnd::OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) {
+BOOL CFrameWnd::OnCmdMsg(UINT nID, int nCode, void* pExtra) {
   if (CView* view = GetActiveView()) {
-    if (view->OnCmdMsg(nID, nCode, pExtra, pHandlerInfo)) return TRUE;
+    if (view->OnCmdMsg(nID, nCode, pExtra)) return TRUE;
   }
-  if (CWnd::OnCmdMsg(nID, nCode, pExtra, pHandlerInfo)) return TRUE;
-  if (!RoutesToApplication()) return FALSE;
+  if (CWnd::OnCmdMsg(nID, nCode, pExtra)) return TRUE;
+  // An MDI child leaves the rest to the main frame, which routes on to the application.
+  if (GetStyle() & WS_CHILD) return FALSE;
   CWinApp* app = AfxGetApp();
-  return app && app->OnCmdMsg(nID, nCode, pExtra, pHandlerInfo);
+  return app && app->OnCmdMsg(nID, nCode, pExtra);
 }
 
 BOOL CFrameWnd::PreTranslateMessage(MSG* msg) {
@@ -188,10 +180,12 @@ void CFrameWnd::OnMenuSelect(UINT itemId, UINT flags, HMENU menu) {
 
 void CFrameWnd::SetMessageText(const char* text) {
   auto* bar = dynamic_cast<CStatusBar*>(GetControlBar(AFX_IDW_STATUS_BAR));
-  if (bar && bar->m_hWnd) bar->SetPaneText(0, text ? text : "");
+  if (bar && bar->m_hWnd && bar->GetPaneText(0) != (text ? text : "")) bar->SetPaneText(0, text ? text : "");
 }
 
-void CFrameWnd::SetMessageText(UINT nID) { SetMessageText(PromptOf(nID).c_str()); }
+void CFrameWnd::SetMessageText(UINT nID) {
+  SetMessageText(nID ? FirstField(fw::LoadStringResource(nID)).c_str() : "");
+}
 
 void CFrameWnd::SetIdleMessage() { SetMessageText(fw::LoadStringResource(AFX_IDS_IDLEMESSAGE, "Ready").c_str()); }
 
@@ -208,10 +202,7 @@ BOOL CFrameWnd::OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result) {
     }
     case TTN_GETDISPINFOW: {
       auto* info = reinterpret_cast<NMTTDISPINFOW*>(lParam);
-      const std::string tip = TooltipOf(*header, info->uFlags);
-      const int length = ::MultiByteToWideChar(CP_ACP, 0, tip.c_str(), -1, nullptr, 0);
-      tooltipTextW_.assign(static_cast<size_t>(length > 0 ? length : 1), L'\0');
-      if (length > 0) ::MultiByteToWideChar(CP_ACP, 0, tip.c_str(), -1, tooltipTextW_.data(), length);
+      tooltipTextW_ = fw::AnsiToWide(TooltipOf(*header, info->uFlags).c_str());
       info->lpszText = tooltipTextW_.data();
       info->hinst = nullptr;
       *result = 0;
@@ -251,12 +242,6 @@ void CFrameWnd::RemoveControlBar(CControlBar* bar) {
   controlBars_.erase(std::remove(controlBars_.begin(), controlBars_.end(), bar), controlBars_.end());
 }
 
-void CFrameWnd::ShowControlBar(CControlBar* bar, BOOL bShow) {
-  if (!bar || !bar->m_hWnd) return;
-  ::ShowWindow(bar->m_hWnd, bShow ? SW_SHOWNOACTIVATE : SW_HIDE);
-  RecalcLayout();
-}
-
 void CFrameWnd::DockControlBar(CControlBar* bar) {
   if (bar) AddControlBar(bar);
   RecalcLayout();
@@ -275,27 +260,15 @@ void CFrameWnd::OnUpdateControlBarMenu(CCmdUI* ui) {
 BOOL CFrameWnd::OnBarCheck(UINT nID) {
   CControlBar* bar = GetControlBar(nID);
   if (!bar) return FALSE;
-  ShowControlBar(bar, (::GetWindowLongPtrA(bar->m_hWnd, GWL_STYLE) & WS_VISIBLE) == 0);
+  ::ShowWindow(bar->m_hWnd, (::GetWindowLongPtrA(bar->m_hWnd, GWL_STYLE) & WS_VISIBLE) ? SW_HIDE : SW_SHOWNOACTIVATE);
+  RecalcLayout();
   return TRUE;
 }
 
 void CFrameWnd::OnUpdateKeyIndicator(CCmdUI* ui) {
-  int key = 0;
-  switch (ui->m_nID) {
-    case ID_INDICATOR_CAPS:
-      key = VK_CAPITAL;
-      break;
-    case ID_INDICATOR_NUM:
-      key = VK_NUMLOCK;
-      break;
-    case ID_INDICATOR_SCRL:
-      key = VK_SCROLL;
-      break;
-    default:
-      ui->ContinueRouting();
-      return;
-  }
-  ui->Enable((::GetKeyState(key) & 1) != 0);
+  // The map binds the indicators CAPS, NUM and SCRL, in this order.
+  static const int keys[] = {VK_CAPITAL, VK_NUMLOCK, VK_SCROLL};
+  ui->Enable((::GetKeyState(keys[ui->m_nID - ID_INDICATOR_CAPS]) & 1) != 0);
 }
 
 RECT CFrameWnd::LayoutControlBars() {
@@ -329,61 +302,19 @@ void CFrameWnd::OnSize(UINT type, int, int) {
   if (type != SIZE_MINIMIZED) RecalcLayout();
 }
 
-void CFrameWnd::OnUpdateFrameTitle(BOOL bAddToTitle) {
-  if (!(GetStyle() & FWS_ADDTOTITLE)) return;
-  CDocument* doc = GetActiveDocument();
-  UpdateFrameTitleForDocument(bAddToTitle && doc ? doc->GetTitle().c_str() : nullptr);
-}
-
-void CFrameWnd::UpdateFrameTitleForDocument(const char* docName) {
-  std::string text = m_strTitle;
-  if (docName) {
-    text += " - ";
-    text += docName;
-    if (m_nWindow > 0) text += ":" + std::to_string(m_nWindow);
-  }
-  if (GetWindowText() != text) SetWindowText(text.c_str());
-}
-
-void CFrameWnd::InitialUpdateFrame(CDocument* pDoc, BOOL bMakeVisible) {
-  CView* view = nullptr;
-  if (!GetActiveView()) {
-    view = dynamic_cast<CView*>(CWnd::FromHandle(::GetDlgItem(m_hWnd, AFX_IDW_PANE_FIRST)));
-    if (view) SetActiveView(view);
-  }
-  if (bMakeVisible) {
-    if (CView* active = GetActiveView()) active->OnInitialUpdate();
-    ActivateFrame(-1);
-    if (view) view->OnActivateView(TRUE, view, view);
-  }
-  if (pDoc) pDoc->UpdateFrameCounts();
-  OnUpdateFrameTitle(TRUE);
-}
-
-void CFrameWnd::ActivateFrame(int nCmdShow) {
-  if (nCmdShow == -1) nCmdShow = ::IsIconic(m_hWnd) ? SW_RESTORE : SW_SHOW;
-  ShowWindow(nCmdShow);
-  if (!(GetStyle() & WS_CHILD)) ::SetForegroundWindow(m_hWnd);
-}
-
 void CFrameWnd::OnIdleUpdateCmdUI() {
   if (!m_hWnd) return;
   for (CControlBar* bar : controlBars_) {
     if (bar->m_hWnd && (::GetWindowLongPtrA(bar->m_hWnd, GWL_STYLE) & WS_VISIBLE)) bar->OnUpdateCmdUI(this, TRUE);
   }
-  if (!inMenu_ && lastFlybyId_ == 0) {
-    if (auto* bar = dynamic_cast<CStatusBar*>(GetControlBar(AFX_IDW_STATUS_BAR))) {
-      const std::string idle = fw::LoadStringResource(AFX_IDS_IDLEMESSAGE, "Ready");
-      if (bar->GetPaneText(0) != idle) bar->SetPaneText(0, idle.c_str());
-    }
-  }
+  if (!inMenu_ && lastFlybyId_ == 0) SetIdleMessage();
   OnUpdateFrameTitle(TRUE);
 }
 
 void CFrameWnd::OnClose() {
   CWinApp* app = AfxGetApp();
   if (app && app->m_pMainWnd == this) {
-    if (!app->SaveAllModified()) return;
+    if (app->GetDocTemplate() && !app->GetDocTemplate()->SaveAllModified()) return;
     app->CloseAllDocuments();
     if (AfxOleGetLockCount() > 0) {
       // Automation clients still use documents: hide and end when they let go.
@@ -395,13 +326,13 @@ void CFrameWnd::OnClose() {
     return;
   }
   CDocument* doc = GetActiveDocument();
-  if (doc && !doc->CanCloseFrame(this)) return;
-  if (doc && doc->m_bAutoDelete) {
-    bool otherFrame = false;
-    for (CView* view : doc->GetViews()) {
-      if (view->GetParentFrame() != this) otherFrame = true;
-    }
-    if (!otherFrame) {
+  bool otherFrame = false;  // another window on the document stays open
+  for (CView* view : doc ? doc->GetViews() : std::vector<CView*>()) {
+    if (view->GetParentFrame() != this) otherFrame = true;
+  }
+  if (doc && !otherFrame) {
+    if (!doc->SaveModified()) return;
+    if (doc->m_bAutoDelete) {
       doc->OnCloseDocument();  // destroys this frame too
       return;
     }

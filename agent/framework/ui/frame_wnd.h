@@ -28,40 +28,33 @@ class CFrameWnd : public CWnd {
  public:
   // Creates the frame from resource nIDResource: its menu, accelerator table, icon and the first
   // "\n"-separated field of its string as title. FALSE when the window (or OnCreate) fails.
-  virtual BOOL LoadFrame(UINT nIDResource, DWORD dwDefaultStyle = WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE,
-                         CWnd* pParentWnd = nullptr, CCreateContext* pContext = nullptr);
+  BOOL LoadFrame(UINT nIDResource, DWORD dwDefaultStyle = WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE);
 
   // Active view of this frame (the child frame's view; null in an MDI main frame).
   CView* GetActiveView() const { return activeView_; }
-  void SetActiveView(CView* view);
   // The document of the active view (MDI main frame: of the active child).
   virtual CDocument* GetActiveDocument();
 
   // Places control bars and the client area (view or MDI client).
   virtual void RecalcLayout();
-  // Sets the caption from the title and, with FWS_ADDTOTITLE, the active document's title.
-  virtual void OnUpdateFrameTitle(BOOL bAddToTitle);
+  // Sets the caption: the MDI frames add, with FWS_ADDTOTITLE, the active document's title; a
+  // plain frame keeps its title.
+  virtual void OnUpdateFrameTitle(BOOL) {}
   // The frame's document window counter: n in "Cadel1:n" (0: none shown).
   int m_nWindow = 0;
 
   // Status bar message pane.
-  void SetMessageText(const char* text);
+  void SetMessageText(const char* text);  // only when it differs from the pane's text
   void SetMessageText(UINT nID);  // the prompt of string nID (text before '\n'); 0: empty
   void SetIdleMessage();          // "Ready" (string 57345)
 
   // Control bars (children of the frame that register themselves on creation).
   CControlBar* GetControlBar(UINT nID) const;
-  void ShowControlBar(CControlBar* bar, BOOL bShow);
   // Bars always dock at the side they are aligned to: there is nothing to enable.
   void EnableDocking(DWORD) {}
   void DockControlBar(CControlBar* bar);
   void AddControlBar(CControlBar* bar);
   void RemoveControlBar(CControlBar* bar);
-
-  // Shows the frame for a freshly created document: activates the view, calls its
-  // OnInitialUpdate, shows or activates the frame and sets the caption.
-  virtual void InitialUpdateFrame(CDocument* pDoc, BOOL bMakeVisible);
-  virtual void ActivateFrame(int nCmdShow = -1);
 
   // Idle work: command UI of the control bars, caption.
   virtual void OnIdleUpdateCmdUI();
@@ -71,7 +64,7 @@ class CFrameWnd : public CWnd {
   BOOL OnBarCheck(UINT nID);
   void OnUpdateKeyIndicator(CCmdUI* ui);
 
-  BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) override;
+  BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra) override;
   BOOL OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result) override;
   BOOL PreTranslateMessage(MSG* msg) override;
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -86,21 +79,20 @@ class CFrameWnd : public CWnd {
   std::string m_strTitle;
 
  protected:
+  // Creates the window of cs (style, parent, menu) titled and with the icons of resource
+  // nIDResource, at the default place and size; FALSE when it fails.
+  BOOL CreateFrame(UINT nIDResource, CREATESTRUCTA& cs, CCreateContext* pContext);
   // Creates the client: the view from pContext (frames) or the MDI client (MDI frame).
   virtual BOOL OnCreateClient(LPCREATESTRUCTA cs, CCreateContext* pContext);
-  CWnd* CreateView(CCreateContext* pContext, UINT nID = AFX_IDW_PANE_FIRST);
   // Enables or disables menu items before a popup opens (command UI through this frame).
   void OnInitMenuPopup(HMENU popup, UINT index, BOOL sysMenu);
   void OnMenuSelect(UINT itemId, UINT flags, HMENU menu);
-  void UpdateFrameTitleForDocument(const char* docName);
   const fw::CommandMap* GetCommandMap() const override;
   // The layout area left for the client after the control bars took theirs.
   RECT LayoutControlBars();
-  // FALSE for MDI children: the main frame continues the routing after them.
-  virtual bool RoutesToApplication() const { return true; }
+  CView* activeView_ = nullptr;
 
  private:
-  CView* activeView_ = nullptr;
   std::vector<CControlBar*> controlBars_;
   UINT lastFlybyId_ = 0;
   bool inMenu_ = false;

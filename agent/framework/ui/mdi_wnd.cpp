@@ -70,10 +70,6 @@ CMDIChildWnd* CMDIFrameWnd::MDIGetActive(BOOL* pbMaximized) const {
   return dynamic_cast<CMDIChildWnd*>(CWnd::FromHandle(active));
 }
 
-void CMDIFrameWnd::MDIActivate(CWnd* child) {
-  if (child && child->m_hWnd) ::SendMessageA(m_hWndMDIClient, WM_MDIACTIVATE, reinterpret_cast<WPARAM>(child->m_hWnd), 0);
-}
-
 void CMDIFrameWnd::MDISetMenu(HMENU menu) {
   if (!m_hWndMDIClient) return;
   HMENU target = menu ? menu : m_hMenuDefault;
@@ -96,12 +92,12 @@ CDocument* CMDIFrameWnd::GetActiveDocument() {
   return child ? child->GetActiveDocument() : nullptr;
 }
 
-BOOL CMDIFrameWnd::OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) {
+BOOL CMDIFrameWnd::OnCmdMsg(UINT nID, int nCode, void* pExtra) {
   // The active document window first (its view, document and the child frame itself).
   if (CMDIChildWnd* child = MDIGetActive()) {
-    if (child->OnCmdMsg(nID, nCode, pExtra, pHandlerInfo)) return TRUE;
+    if (child->OnCmdMsg(nID, nCode, pExtra)) return TRUE;
   }
-  return CFrameWnd::OnCmdMsg(nID, nCode, pExtra, pHandlerInfo);
+  return CFrameWnd::OnCmdMsg(nID, nCode, pExtra);
 }
 
 BOOL CMDIFrameWnd::PreTranslateMessage(MSG* msg) {
@@ -120,12 +116,10 @@ void CMDIFrameWnd::OnUpdateFrameTitle(BOOL bAddToTitle) {
   BOOL maximized = FALSE;
   CMDIChildWnd* child = MDIGetActive(&maximized);
   CDocument* doc = child ? child->GetActiveDocument() : nullptr;
-  if (bAddToTitle && child && !maximized && doc) {
-    UpdateFrameTitleForDocument(doc->GetTitle().c_str());
-  } else {
-    // A maximized child's title is shown by the system next to ours.
-    UpdateFrameTitleForDocument(nullptr);
-  }
+  std::string text = m_strTitle;
+  // A maximized child's title is shown by the system next to ours.
+  if (bAddToTitle && !maximized && doc) text += " - " + doc->GetTitle();
+  if (GetWindowText() != text) SetWindowText(text.c_str());
 }
 
 void CMDIFrameWnd::OnIdleUpdateCmdUI() {
@@ -140,33 +134,26 @@ void CMDIFrameWnd::OnIdleUpdateCmdUI() {
 void CMDIFrameWnd::OnWindowNew() {
   CMDIChildWnd* active = MDIGetActive();
   CDocument* doc = active ? active->GetActiveDocument() : nullptr;
-  CDocTemplate* docTemplate = doc ? doc->GetDocTemplate() : nullptr;
+  CDocTemplate* docTemplate = doc ? doc->m_pDocTemplate : nullptr;
   if (!docTemplate) return;
-  CFrameWnd* frame = docTemplate->CreateNewFrame(doc);
+  CMDIChildWnd* frame = docTemplate->CreateNewFrame(doc);
   if (!frame) {
     AfxMessageBox(fw::LoadStringResource(AFX_IDP_COMMAND_FAILURE, "Command failed."));
     return;
   }
-  docTemplate->InitialUpdateFrame(frame, doc);
+  frame->InitialUpdateFrame(doc, TRUE);
 }
 
 BOOL CMDIFrameWnd::OnMDIWindowCmd(UINT nID) {
-  switch (nID) {
-    case ID_WINDOW_ARRANGE:
-      ::SendMessageA(m_hWndMDIClient, WM_MDIICONARRANGE, 0, 0);
-      return TRUE;
-    case ID_WINDOW_CASCADE:
-      ::SendMessageA(m_hWndMDIClient, WM_MDICASCADE, 0, 0);
-      return TRUE;
-    case ID_WINDOW_TILE_HORZ:
-      ::SendMessageA(m_hWndMDIClient, WM_MDITILE, MDITILE_HORIZONTAL, 0);
-      return TRUE;
-    case ID_WINDOW_TILE_VERT:
-      ::SendMessageA(m_hWndMDIClient, WM_MDITILE, MDITILE_VERTICAL, 0);
-      return TRUE;
-    default:
-      return FALSE;
-  }
+  // The map binds ID_WINDOW_ARRANGE, _CASCADE, _TILE_HORZ and _TILE_VERT, in this order.
+  static const struct {
+    UINT message;
+    WPARAM wParam;
+  } kCommands[] = {{WM_MDIICONARRANGE, 0}, {WM_MDICASCADE, 0}, {WM_MDITILE, MDITILE_HORIZONTAL},
+                   {WM_MDITILE, MDITILE_VERTICAL}};
+  const auto& command = kCommands[nID - ID_WINDOW_ARRANGE];
+  ::SendMessageA(m_hWndMDIClient, command.message, command.wParam, 0);
+  return TRUE;
 }
 
 void CMDIFrameWnd::OnUpdateMDIWindowCmd(CCmdUI* ui) { ui->Enable(MDIGetActive() != nullptr); }
@@ -176,24 +163,13 @@ LRESULT CMDIFrameWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   return CFrameWnd::WindowProc(message, wParam, lParam);
 }
 
-namespace {
-
-const char* ChildWindowClass() {
-  return fw::RegisterWindowClass("FwMDIChild", CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS,
-                                 reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1));
-}
-
-}  // namespace
-
 BOOL CMDIChildWnd::PreCreateWindow(CREATESTRUCTA& cs) {
-  if (!cs.lpszClass) cs.lpszClass = ChildWindowClass();
+  if (!cs.lpszClass) cs.lpszClass = fw::RegisterWindowClass("FwMDIChild");
   return CFrameWnd::PreCreateWindow(cs);
 }
 
-BOOL CMDIChildWnd::LoadFrame(UINT nIDResource, DWORD dwDefaultStyle, CWnd* pParentWnd, CCreateContext* pContext) {
-  m_strTitle = fw::LoadStringResource(nIDResource);
-  m_strTitle = m_strTitle.substr(0, m_strTitle.find('\n'));
-  mdiFrame_ = dynamic_cast<CMDIFrameWnd*>(pParentWnd ? pParentWnd : AfxGetMainWnd());
+BOOL CMDIChildWnd::LoadFrame(UINT nIDResource, CCreateContext* pContext) {
+  mdiFrame_ = dynamic_cast<CMDIFrameWnd*>(AfxGetMainWnd());
   if (!mdiFrame_ || !mdiFrame_->m_hWndMDIClient) {
     PostNcDestroy();  // never created: the object goes as after a failed creation
     return FALSE;
@@ -205,19 +181,10 @@ BOOL CMDIChildWnd::LoadFrame(UINT nIDResource, DWORD dwDefaultStyle, CWnd* pPare
 
   CREATESTRUCTA cs{};
   cs.dwExStyle = WS_EX_MDICHILD;
-  cs.lpszName = m_strTitle.c_str();
   // Shown by ActivateFrame once the view is ready.
-  cs.style = static_cast<LONG>((dwDefaultStyle | WS_CHILD) & ~(WS_MAXIMIZE | WS_VISIBLE));
-  cs.x = CW_USEDEFAULT;
-  cs.y = CW_USEDEFAULT;
-  cs.cx = CW_USEDEFAULT;
-  cs.cy = CW_USEDEFAULT;
+  cs.style = static_cast<LONG>(WS_CHILD | WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE);
   cs.hwndParent = mdiFrame_->m_hWndMDIClient;
-  cs.hInstance = AfxGetInstanceHandle();
-  cs.lpCreateParams = pContext;
-  if (!CreateFromStruct(cs)) return FALSE;
-  fw::SetWindowIcons(m_hWnd, AfxGetInstanceHandle(), nIDResource);
-  return TRUE;
+  return CreateFrame(nIDResource, cs, pContext);
 }
 
 BOOL CMDIChildWnd::DestroyWindow() {
@@ -230,22 +197,32 @@ BOOL CMDIChildWnd::DestroyWindow() {
   return TRUE;
 }
 
-void CMDIChildWnd::ActivateFrame(int nCmdShow) {
-  if (nCmdShow == -1) {
-    BOOL maximized = FALSE;
-    if (mdiFrame_) mdiFrame_->MDIGetActive(&maximized);
-    const DWORD style = GetStyle();
-    if (maximized || (style & WS_MAXIMIZE)) {
-      nCmdShow = SW_SHOWMAXIMIZED;
-    } else if (style & WS_MINIMIZE) {
-      nCmdShow = SW_SHOWMINIMIZED;
-    } else {
-      nCmdShow = SW_SHOW;
-    }
+void CMDIChildWnd::InitialUpdateFrame(CDocument* pDoc, BOOL bMakeVisible) {
+  CView* view = nullptr;
+  if (!GetActiveView()) {
+    view = dynamic_cast<CView*>(CWnd::FromHandle(::GetDlgItem(m_hWnd, AFX_IDW_PANE_FIRST)));
+    activeView_ = view;
   }
-  ShowWindow(nCmdShow);
+  if (bMakeVisible) {
+    if (CView* active = GetActiveView()) active->OnUpdate(nullptr, 0, nullptr);
+    ActivateFrame();
+    if (view) view->OnActivateView();
+  }
+  if (pDoc) pDoc->UpdateFrameCounts();
+  OnUpdateFrameTitle(TRUE);
+}
+
+void CMDIChildWnd::ActivateFrame() {
+  BOOL maximized = FALSE;
+  if (mdiFrame_) mdiFrame_->MDIGetActive(&maximized);
+  const DWORD style = GetStyle();
+  if (maximized || (style & WS_MAXIMIZE)) {
+    ShowWindow(SW_SHOWMAXIMIZED);
+  } else {
+    ShowWindow((style & WS_MINIMIZE) ? SW_SHOWMINIMIZED : SW_SHOW);
+  }
   if (mdiFrame_) {
-    mdiFrame_->MDIActivate(this);
+    ::SendMessageA(mdiFrame_->m_hWndMDIClient, WM_MDIACTIVATE, reinterpret_cast<WPARAM>(m_hWnd), 0);
     ::SendMessageA(mdiFrame_->m_hWndMDIClient, WM_MDIREFRESHMENU, 0, 0);
     mdiFrame_->OnUpdateFrameMenu();
   }
@@ -274,7 +251,8 @@ LRESULT CMDIChildWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         mdiFrame_->OnUpdateFrameTitle(TRUE);
       }
-      if (CView* view = GetActiveView()) view->OnActivateView(activated == m_hWnd, view, view);
+      CView* view = GetActiveView();
+      if (view && activated == m_hWnd) view->OnActivateView();
       return result;
     }
     case WM_SETFOCUS:

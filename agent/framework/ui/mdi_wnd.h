@@ -13,7 +13,6 @@ class CMDIFrameWnd : public CFrameWnd {
 
   // The active child frame (null when none); *pbMaximized tells whether it is maximized.
   CMDIChildWnd* MDIGetActive(BOOL* pbMaximized = nullptr) const;
-  void MDIActivate(CWnd* child);
   // Puts `menu` (null: the frame's own menu) on the menu bar, with its "Window" popup (the popup
   // holding the window commands) as the MDI window list.
   void MDISetMenu(HMENU menu);
@@ -21,7 +20,7 @@ class CMDIFrameWnd : public CFrameWnd {
   virtual void OnUpdateFrameMenu();
 
   CDocument* GetActiveDocument() override;
-  BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra, AFX_CMDHANDLERINFO* pHandlerInfo) override;
+  BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra) override;
   BOOL PreTranslateMessage(MSG* msg) override;
   LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
   void OnUpdateFrameTitle(BOOL bAddToTitle) override;
@@ -48,13 +47,16 @@ class CMDIFrameWnd : public CFrameWnd {
 // is titled after its document ("Cadel1", or "Cadel1:2" with several windows on it).
 class CMDIChildWnd : public CFrameWnd {
  public:
-  // Creates the child in the main frame's MDI client (pParentWnd: that frame; null: the main
-  // window). Loads the template's menu as m_hMenuShared and its icon.
-  BOOL LoadFrame(UINT nIDResource, DWORD dwDefaultStyle = WS_CHILD | WS_VISIBLE | WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE,
-                 CWnd* pParentWnd = nullptr, CCreateContext* pContext = nullptr) override;
+  // Creates the child (WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE) in the main window's MDI client, with
+  // the template's menu as m_hMenuShared and its icon.
+  BOOL LoadFrame(UINT nIDResource, CCreateContext* pContext);
   BOOL PreCreateWindow(CREATESTRUCTA& cs) override;
 
-  void ActivateFrame(int nCmdShow = -1) override;
+  // Shows the frame for a freshly created document: activates the view, tells it of its document
+  // (OnUpdate), shows or activates the frame and sets the caption.
+  void InitialUpdateFrame(CDocument* pDoc, BOOL bMakeVisible);
+  // Shows the frame as its neighbours are (maximized, minimized or normal) and activates it.
+  void ActivateFrame();
   void OnUpdateFrameTitle(BOOL bAddToTitle) override;
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
   LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -63,7 +65,6 @@ class CMDIChildWnd : public CFrameWnd {
   HMENU m_hMenuShared = nullptr;  // the document template's menu (owned by the template)
 
  protected:
-  bool RoutesToApplication() const override { return false; }
   void PostNcDestroy() override;  // deletes the object, then updates the main frame's menu
 
  private:

@@ -60,8 +60,6 @@ HDC CreatePrinterDC(HGLOBAL devNames, HGLOBAL devMode) {
 BOOL PreparePrinting(CPrintInfo* pInfo) {
   CWinApp* app = AfxGetApp();
   if (!app) return FALSE;
-  pInfo->m_pd.nFromPage = static_cast<WORD>(pInfo->GetMinPage());
-  pInfo->m_pd.nToPage = static_cast<WORD>(pInfo->GetMaxPage());
   if (pInfo->m_bPreview || pInfo->m_bDirect) {
     if (!pInfo->m_pd.hDC) {
       if (!app->GetPrinterDeviceDefaults(&pInfo->m_pd)) {
@@ -83,11 +81,10 @@ BOOL PreparePrinting(CPrintInfo* pInfo) {
   return pInfo->m_pd.hDC != nullptr;
 }
 
-// OnPreparePrinting, then OnBeginPrinting, the pages (OnPrepareDC + OnPrint) and OnEndPrinting.
+// OnPreparePrinting, then OnBeginPrinting, the page (OnDraw) and OnEndPrinting.
 void PrintView(CView* view, CPrintInfo* pInfo) {
   if (!view->OnPreparePrinting(pInfo) || !pInfo->m_pd.hDC) return;
-  CDC dc(pInfo->m_pd.hDC);
-  dc.m_bPrinting = TRUE;
+  CDC dc(pInfo->m_pd.hDC, TRUE);
 
   std::string title = view->GetDocument() ? view->GetDocument()->GetTitle() : std::string();
   DOCINFOA docInfo{};
@@ -102,21 +99,11 @@ void PrintView(CView* view, CPrintInfo* pInfo) {
   view->OnBeginPrinting(&dc, pInfo);
   bool failed = ::StartDocA(dc.m_hDC, &docInfo) <= 0;
   if (!failed) {
-    // The print dialog offers no page range (PD_NOPAGENUMS): every page of the document.
-    for (pInfo->m_nCurPage = pInfo->GetMinPage(); pInfo->m_nCurPage <= pInfo->GetMaxPage(); ++pInfo->m_nCurPage) {
-      view->OnPrepareDC(&dc, pInfo);
-      if (!pInfo->m_bContinuePrinting) break;
-      if (::StartPage(dc.m_hDC) <= 0) {
-        failed = true;
-        break;
-      }
-      pInfo->m_rectDraw = RECT{0, 0, dc.GetDeviceCaps(HORZRES), dc.GetDeviceCaps(VERTRES)};
-      ::DPtoLP(dc.m_hDC, reinterpret_cast<POINT*>(&pInfo->m_rectDraw), 2);
-      view->OnPrint(&dc, pInfo);
-      if (::EndPage(dc.m_hDC) <= 0) {
-        failed = true;
-        break;
-      }
+    // A view has no page count: the print dialog offers no range (PD_NOPAGENUMS), one page prints.
+    failed = ::StartPage(dc.m_hDC) <= 0;
+    if (!failed) {
+      view->OnDraw(&dc);
+      failed = ::EndPage(dc.m_hDC) <= 0;
     }
     if (failed) {
       ::AbortDoc(dc.m_hDC);
@@ -136,7 +123,7 @@ constexpr int kMargin = 16;
 
 class PreviewWindow : public CWnd {
  public:
-  PreviewWindow(CView* view, CPrintInfo* info) : view_(view), info_(info) {}
+  PreviewWindow(CView* view, HDC printer) : view_(view), printer_(printer) {}
 
   bool closed = false;
   bool printRequested = false;
@@ -165,7 +152,7 @@ class PreviewWindow : public CWnd {
         Paint();
         return 0;
       case WM_SIZE:
-        Invalidate(TRUE);
+        ::InvalidateRect(m_hWnd, nullptr, TRUE);
         return 0;
       default:
         return CWnd::WindowProc(message, wParam, lParam);
@@ -183,7 +170,7 @@ class PreviewWindow : public CWnd {
   void Paint() {
     PAINTSTRUCT ps;
     HDC hdc = ::BeginPaint(m_hWnd, &ps);
-    HDC printer = info_->m_pd.hDC;
+    HDC printer = printer_;
     RECT client{};
     ::GetClientRect(m_hWnd, &client);
     const int pageWidth = ::GetDeviceCaps(printer, HORZRES);
@@ -223,15 +210,8 @@ class PreviewWindow : public CWnd {
       HGDIOBJ oldFont = font ? ::SelectObject(hdc, font) : nullptr;
       ::SetBkMode(hdc, TRANSPARENT);
       {
-        CDC dc;
-        dc.m_hDC = hdc;
-        dc.m_hAttribDC = printer;
-        dc.m_bPrinting = TRUE;
-        info_->m_nCurPage = 1;
-        info_->m_bContinuePrinting = TRUE;
-        view_->OnPrepareDC(&dc, info_);
-        info_->m_rectDraw = RECT{0, 0, pageWidth, pageHeight};
-        view_->OnPrint(&dc, info_);
+        CDC dc(hdc, TRUE);
+        view_->OnDraw(&dc);
       }
       if (oldFont) ::SelectObject(hdc, oldFont);
       if (font) ::DeleteObject(font);
@@ -241,7 +221,7 @@ class PreviewWindow : public CWnd {
   }
 
   CView* view_;
-  CPrintInfo* info_;
+  HDC printer_;
 };
 
 
@@ -251,14 +231,12 @@ void ShowPrintPreview(CView* view) {
     CPrintInfo info;
     info.m_bPreview = TRUE;
     if (!view->OnPreparePrinting(&info) || !info.m_pd.hDC) return;
-    CDC attributes(info.m_pd.hDC);
-    attributes.m_bPrinting = TRUE;
+    CDC attributes(info.m_pd.hDC, TRUE);
     view->OnBeginPrinting(&attributes, &info);
 
     CWnd* main = AfxGetMainWnd();
-    PreviewWindow window(view, &info);
-    const char* className = fw::RegisterWindowClass("FwPrintPreview", CS_HREDRAW | CS_VREDRAW,
-                                                reinterpret_cast<HBRUSH>(COLOR_APPWORKSPACE + 1));
+    PreviewWindow window(view, info.m_pd.hDC);
+    const char* className = fw::RegisterWindowClass("FwPrintPreview", CS_HREDRAW | CS_VREDRAW, COLOR_APPWORKSPACE);
     std::string title = fw::AppTitle() + " - Print Preview";
     RECT rect{CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT};
     if (main && main->m_hWnd) main->GetWindowRect(&rect);

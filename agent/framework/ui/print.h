@@ -13,14 +13,12 @@ class CView;
 // Does not own its HDC.
 class CDC {
  public:
-  CDC() = default;
-  explicit CDC(HDC dc) : m_hDC(dc), m_hAttribDC(dc) {}
+  explicit CDC(HDC dc, BOOL printing = FALSE) : m_hDC(dc), m_bPrinting(printing) {}
   CDC(const CDC&) = delete;
   CDC& operator=(const CDC&) = delete;
 
-  HDC m_hDC = nullptr;        // where output goes
-  HDC m_hAttribDC = nullptr;  // where attributes (device caps) are read; the printer in a preview
-  BOOL m_bPrinting = FALSE;   // printer or preview
+  HDC m_hDC;         // where output goes
+  BOOL m_bPrinting;  // printer or preview
 
   BOOL IsPrinting() const { return m_bPrinting; }
 
@@ -29,7 +27,6 @@ class CDC {
   int DrawText(const std::string& text, RECT* rect, UINT format) {
     return DrawText(text.c_str(), static_cast<int>(text.size()), rect, format);
   }
-  int GetDeviceCaps(int index) const { return ::GetDeviceCaps(m_hAttribDC ? m_hAttribDC : m_hDC, index); }
 };
 
 class CPrintInfo {
@@ -42,13 +39,6 @@ class CPrintInfo {
   PRINTDLGA m_pd{};          // the print dialog's data (hDC: the printer DC once chosen)
   BOOL m_bDirect = FALSE;    // Print Direct: no dialog
   BOOL m_bPreview = FALSE;   // print preview
-  BOOL m_bContinuePrinting = TRUE;
-  UINT m_nCurPage = 1;
-  RECT m_rectDraw{};         // printable area of the current page, in logical units
-
-  UINT GetMinPage() const { return m_pd.nMinPage; }
-  // 0xFFFF (the default): no page count set; the framework prints one page.
-  UINT GetMaxPage() const { return m_pd.nMaxPage; }
 };
 
 namespace fw {

@@ -1,22 +1,34 @@
 #include "agent/framework/ui/recent_file_list.h"
 
 #include "agent/framework/ui/cmd_target.h"
-#include "agent/framework/ui/recent_file_name.h"
+#include "agent/framework/ui/pure_text.h"
 #include "agent/framework/ui/win_app.h"
+#include "common/win/handles.h"
 
 namespace {
 
 constexpr size_t kDisplayLength = 30;
 
-std::string FullPath(const char* path) {
-  char full[MAX_PATH * 2] = {};
-  if (::GetFullPathNameA(path, sizeof full, full, nullptr) > 0) return full;
-  return path;
-}
-
 // The profile's section and value names: "Recent File List", File1 ... FileN.
 constexpr char kSection[] = "Recent File List";
 std::string EntryName(size_t number) { return "File" + std::to_string(number); }
+
+// A text value (REG_SZ or REG_EXPAND_SZ, unexpanded); empty when missing or of another type.
+std::string ReadText(HKEY key, const char* name) {
+  DWORD type = 0;
+  DWORD size = 0;
+  if (::RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+      (type != REG_SZ && type != REG_EXPAND_SZ)) {
+    return {};
+  }
+  std::string value(size + 1, '\0');
+  if (::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size) != ERROR_SUCCESS) {
+    return {};
+  }
+  // The stored size may or may not count the terminating zero; value[size] is one in any case.
+  value.resize(value.find('\0'));
+  return value;
+}
 
 }  // namespace
 
@@ -26,7 +38,7 @@ CRecentFileList::CRecentFileList(int nSize)
 
 void CRecentFileList::Add(const char* path) {
   if (!path || !*path) return;
-  const std::string full = FullPath(path);
+  const std::string full = fw::FullPath(path);
   // Move an existing entry to the front, else push the last one out.
   size_t slot = size_ - 1;
   for (size_t i = 0; i < size_; ++i) {
@@ -45,12 +57,12 @@ void CRecentFileList::Remove(int index) {
   names_.emplace_back();
 }
 
-void CRecentFileList::ReadList() {
-  CWinApp* app = AfxGetApp();
-  if (!app) return;
-  for (size_t i = 0; i < size_; ++i) {
-    names_[i] = app->GetProfileString(kSection, EntryName(i + 1).c_str(), "");
-  }
+void CRecentFileList::ReadList(const std::string& profileKey) {
+  // Opened for reading: reading creates no key.
+  win::RegKey key;
+  if (profileKey.empty()) return;
+  if (key.Open(HKEY_CURRENT_USER, (profileKey + "\\" + kSection).c_str(), KEY_READ) != ERROR_SUCCESS) return;
+  for (size_t i = 0; i < size_; ++i) names_[i] = ReadText(key.get(), EntryName(i + 1).c_str());
 }
 
 std::string CRecentFileList::GetDisplayName(int index) const {

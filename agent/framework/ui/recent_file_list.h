@@ -21,8 +21,8 @@ class CRecentFileList {
   // Replaces the menu item of pCmdUI (the first recent-file id) and any previous entries by one
   // item per file ("&1 name"); with an empty list the item stays, disabled.
   void UpdateMenu(CCmdUI* pCmdUI);
-  // Reads the list through the application's profile.
-  void ReadList();
+  // Reads the list from the profile HKCU\<profileKey> (nothing when that is empty).
+  void ReadList(const std::string& profileKey);
   // The text shown for entry `index` in the menu (without the "&1 " prefix).
   std::string GetDisplayName(int index) const;
 

@@ -2,10 +2,9 @@
 
 #include <objbase.h>
 
-#include <algorithm>
 #include <string>
-#include <vector>
 
+#include "agent/framework/ole/ole_text.h"
 #include "agent/framework/ui/cmd_target.h"
 #include "agent/framework/ui/document.h"
 #include "agent/framework/ui/win_app.h"
@@ -13,17 +12,12 @@
 
 namespace {
 
-std::vector<COleObjectFactory*>& Factories() {
-  static std::vector<COleObjectFactory*> factories;
-  return factories;
-}
+COleTemplateServer* g_server = nullptr;
 
 std::string ClsidText(const CLSID& clsid) {
   wchar_t wide[64] = {};
-  ::StringFromGUID2(clsid, wide, 64);
-  char text[64] = {};
-  ::WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
-  return text;
+  const int length = ::StringFromGUID2(clsid, wide, 64);
+  return fw::WideToAnsi(wide, length > 0 ? static_cast<size_t>(length - 1) : 0);
 }
 
 // Sets the default value (name null) or a named value of root\subkey to a text.
@@ -40,9 +34,9 @@ bool WriteText(HKEY root, const std::string& subkey, const char* name, const std
 }  // namespace
 
 // The class object handed to COM: creates objects through its factory.
-class COleObjectFactory::ClassFactory final : public IClassFactory {
+class COleTemplateServer::ClassFactory final : public IClassFactory {
  public:
-  explicit ClassFactory(COleObjectFactory* owner) : owner_(owner) {}
+  explicit ClassFactory(COleTemplateServer* owner) : owner_(owner) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
     if (!ppv) return E_POINTER;
@@ -66,7 +60,7 @@ class COleObjectFactory::ClassFactory final : public IClassFactory {
     if (outer) return CLASS_E_NOAGGREGATION;
     if (!owner_) return E_UNEXPECTED;  // the factory was revoked
     try {
-      IUnknown* object = owner_->OnCreateObject();
+      IUnknown* object = owner_->CreateDocument();
       if (!object) return E_OUTOFMEMORY;
       const HRESULT hr = object->QueryInterface(iid, ppv);
       object->Release();
@@ -88,36 +82,33 @@ class COleObjectFactory::ClassFactory final : public IClassFactory {
  private:
   ~ClassFactory() = default;
   LONG refs_ = 1;
-  COleObjectFactory* owner_;
+  COleTemplateServer* owner_;
 };
 
-COleObjectFactory::COleObjectFactory() { Factories().push_back(this); }
+COleTemplateServer::COleTemplateServer() { g_server = this; }
 
-COleObjectFactory::~COleObjectFactory() {
+COleTemplateServer::~COleTemplateServer() {
   Revoke();
-  auto& all = Factories();
-  all.erase(std::remove(all.begin(), all.end(), this), all.end());
+  if (g_server == this) g_server = nullptr;
 }
 
-BOOL COleObjectFactory::Register() {
-  if (m_dwRegister) return TRUE;
-  if (m_clsid == CLSID{}) return FALSE;  // not connected
+BOOL COleTemplateServer::Register() {
+  if (register_) return TRUE;
+  if (clsid_ == CLSID{}) return FALSE;  // not connected
   factory_ = new ClassFactory(this);
-  const HRESULT hr = ::CoRegisterClassObject(m_clsid, static_cast<IClassFactory*>(factory_), CLSCTX_LOCAL_SERVER,
-                                             m_bMultiInstance ? REGCLS_SINGLEUSE : REGCLS_MULTIPLEUSE, &m_dwRegister);
+  const HRESULT hr = ::CoRegisterClassObject(clsid_, static_cast<IClassFactory*>(factory_), CLSCTX_LOCAL_SERVER,
+                                             multiInstance_ ? REGCLS_SINGLEUSE : REGCLS_MULTIPLEUSE, &register_);
   if (FAILED(hr)) {
-    m_dwRegister = 0;
-    factory_->Disconnect();
-    factory_->Release();
-    factory_ = nullptr;
+    register_ = 0;
+    Revoke();
     return FALSE;
   }
   return TRUE;
 }
 
-void COleObjectFactory::Revoke() {
-  if (m_dwRegister) ::CoRevokeClassObject(m_dwRegister);
-  m_dwRegister = 0;
+void COleTemplateServer::Revoke() {
+  if (register_) ::CoRevokeClassObject(register_);
+  register_ = 0;
   if (factory_) {
     factory_->Disconnect();
     factory_->Release();
@@ -125,30 +116,22 @@ void COleObjectFactory::Revoke() {
   }
 }
 
-BOOL COleObjectFactory::RegisterAll() {
-  BOOL ok = TRUE;
-  for (COleObjectFactory* factory : Factories()) {
-    if (factory->m_clsid != CLSID{} && !factory->Register()) ok = FALSE;
-  }
-  return ok;
-}
+BOOL COleTemplateServer::RegisterAll() { return !g_server || g_server->clsid_ == CLSID{} || g_server->Register(); }
 
-void COleObjectFactory::RevokeAll() {
-  for (COleObjectFactory* factory : Factories()) factory->Revoke();
+void COleTemplateServer::RevokeAll() {
+  if (g_server) g_server->Revoke();
 }
-
-BOOL COleObjectFactory::UpdateRegistryAll(BOOL) { return TRUE; }
 
 void COleTemplateServer::ConnectTemplate(REFCLSID clsid, CDocTemplate* pDocTemplate, BOOL bMultiInstance) {
-  m_clsid = clsid;
-  m_pDocTemplate = pDocTemplate;
-  m_bMultiInstance = bMultiInstance;
+  clsid_ = clsid;
+  template_ = pDocTemplate;
+  multiInstance_ = bMultiInstance;
 }
 
-IUnknown* COleTemplateServer::OnCreateObject() {
-  if (!m_pDocTemplate) return nullptr;
+IUnknown* COleTemplateServer::CreateDocument() {
+  if (!template_) return nullptr;
   // The client's document: in a frame that is not shown.
-  CDocument* doc = m_pDocTemplate->OpenDocumentFile(nullptr, FALSE);
+  CDocument* doc = template_->OpenDocumentFile(nullptr, FALSE);
   if (!doc) return nullptr;
   doc->SetModifiedFlag();
   if (!doc->IsAutomationEnabled()) {
@@ -162,11 +145,11 @@ IUnknown* COleTemplateServer::OnCreateObject() {
 }
 
 BOOL COleTemplateServer::UpdateRegistry(int) {
-  if (!m_pDocTemplate || m_clsid == CLSID{}) return FALSE;
+  if (!template_ || clsid_ == CLSID{}) return FALSE;
   std::string progId;
   std::string description;
-  m_pDocTemplate->GetDocString(progId, CDocTemplate::regFileTypeId);
-  m_pDocTemplate->GetDocString(description, CDocTemplate::regFileTypeName);
+  template_->GetDocString(progId, CDocTemplate::regFileTypeId);
+  template_->GetDocString(description, CDocTemplate::regFileTypeName);
   if (progId.empty()) return FALSE;
   if (description.empty()) description = progId;
 
@@ -177,7 +160,7 @@ BOOL COleTemplateServer::UpdateRegistry(int) {
   // A path with blanks must stay one argument when COM starts the server.
   if (server.find(' ') != std::string::npos) server = "\"" + server + "\"";
 
-  const std::string clsid = ClsidText(m_clsid);
+  const std::string clsid = ClsidText(clsid_);
   auto writeAll = [&](HKEY root, const std::string& prefix) {
     return WriteText(root, prefix + progId, nullptr, description) &&
            WriteText(root, prefix + progId + "\\CLSID", nullptr, clsid) &&

@@ -10,39 +10,12 @@
 
 class CDocTemplate;
 
-class COleObjectFactory {
+class COleTemplateServer {
  public:
-  COleObjectFactory();
-  virtual ~COleObjectFactory();  // revokes its class object
-  COleObjectFactory(const COleObjectFactory&) = delete;
-  COleObjectFactory& operator=(const COleObjectFactory&) = delete;
-
-  // CoRegisterClassObject of every connected factory (local server); FALSE if one fails.
-  static BOOL RegisterAll();
-  static void RevokeAll();
-  // Kept for the start-up sequence: registration is written by UpdateRegistry. Returns TRUE.
-  static BOOL UpdateRegistryAll(BOOL bRegister = TRUE);
-
-  BOOL Register();
-  void Revoke();
-
-  CLSID m_clsid{};
-  BOOL m_bMultiInstance = FALSE;
-  DWORD m_dwRegister = 0;
-
- protected:
-  // Creates the object a client asked for: its IUnknown with one reference that passes to the
-  // caller; null on failure.
-  virtual IUnknown* OnCreateObject() = 0;
-
- private:
-  class ClassFactory;
-  ClassFactory* factory_ = nullptr;
-};
-
-class COleTemplateServer : public COleObjectFactory {
- public:
-  COleTemplateServer() = default;
+  COleTemplateServer();  // the application's one server: the one RegisterAll registers
+  ~COleTemplateServer();  // revokes its class object
+  COleTemplateServer(const COleTemplateServer&) = delete;
+  COleTemplateServer& operator=(const COleTemplateServer&) = delete;
 
   // bMultiInstance FALSE: one running process serves every client.
   void ConnectTemplate(REFCLSID clsid, CDocTemplate* pDocTemplate, BOOL bMultiInstance);
@@ -51,12 +24,28 @@ class COleTemplateServer : public COleObjectFactory {
   // Under HKEY_CLASSES_ROOT, or the user's Software\Classes when that is not writable.
   // FALSE when nothing could be written or the template has no type id.
   BOOL UpdateRegistry(int nAppType = 3);
+  // CoRegisterClassObject of the connected server (local server); FALSE when that fails.
+  BOOL Register();
+  void Revoke();
 
-  CDocTemplate* m_pDocTemplate = nullptr;
+  // The start-up sequence names them as the registry of all class objects; there is this one.
+  static BOOL RegisterAll();
+  static void RevokeAll();
+  // Registration is written by UpdateRegistry. Returns TRUE.
+  static BOOL UpdateRegistryAll(BOOL = TRUE) { return TRUE; }
 
- protected:
-  IUnknown* OnCreateObject() override;
+ private:
+  class ClassFactory;
+  // The object a client asked for: a new document's IDispatch with one reference that passes to
+  // the caller; null on failure.
+  IUnknown* CreateDocument();
+  CLSID clsid_{};
+  CDocTemplate* template_ = nullptr;
+  BOOL multiInstance_ = FALSE;
+  DWORD register_ = 0;
+  ClassFactory* factory_ = nullptr;
 };
+using COleObjectFactory = COleTemplateServer;
 
 // Application locks: every live automation-visible object (each document) holds one. When the
 // last lock goes while the user does not control the application (it was started for an

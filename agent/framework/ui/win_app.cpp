@@ -8,14 +8,15 @@
 
 #include "agent/framework/ui/afx_ids.h"
 #include "agent/framework/ui/document.h"
-#include "agent/framework/ui/frame_wnd.h"
+#include "agent/framework/ui/mdi_wnd.h"
 #include "agent/framework/ui/recent_file_list.h"
 #include "agent/framework/ui/template_server.h"
-#include "common/win/handles.h"
 
 namespace {
 
 CWinApp* g_app = nullptr;
+// The main window's handle, also for the threads that show the framework's message boxes.
+HWND g_mainWindow = nullptr;
 
 // Messages after which the idle work is due again (not paint, timers or a repeated mouse move).
 bool IsIdleMessage(const MSG& msg) {
@@ -38,14 +39,10 @@ HINSTANCE AfxGetInstanceHandle() {
   return g_app && g_app->m_hInstance ? g_app->m_hInstance : ::GetModuleHandleA(nullptr);
 }
 
-CWinApp::CWinApp(const char* appName) {
-  if (appName) m_strAppName = appName;
-  g_app = this;
-}
+CWinApp::CWinApp() { g_app = this; }
 
 CWinApp::~CWinApp() {
-  for (CDocTemplate* t : templates_) delete t;
-  templates_.clear();
+  template_.reset();
   if (m_hDevMode) ::GlobalFree(m_hDevMode);
   if (m_hDevNames) ::GlobalFree(m_hDevNames);
   if (g_app == this) g_app = nullptr;
@@ -63,26 +60,12 @@ const fw::CommandMap* CWinApp::GetCommandMap() const {
 
 void CWinApp::SetMainWnd(CWnd* wnd) {
   m_pMainWnd = wnd;
-  fw::SetMainWindowHandle(wnd ? wnd->m_hWnd : nullptr);
+  g_mainWindow = wnd ? wnd->m_hWnd : nullptr;
 }
 
 BOOL CWinApp::InitInstance() { return TRUE; }
 
 int CWinApp::ExitInstance() { return m_nExitCode; }
-
-BOOL CWinApp::PumpMessage() {
-  const BOOL got = ::GetMessageA(&msgCur_, nullptr, 0, 0);
-  if (got == 0) {
-    m_nExitCode = static_cast<int>(msgCur_.wParam);
-    return FALSE;
-  }
-  if (got == -1) return FALSE;
-  if (!PreTranslateMessage(&msgCur_)) {
-    ::TranslateMessage(&msgCur_);
-    ::DispatchMessageA(&msgCur_);
-  }
-  return TRUE;
-}
 
 BOOL CWinApp::PreTranslateMessage(MSG* msg) {
   // Offer the message to the framework windows from its target up to the main window.
@@ -107,123 +90,76 @@ void CWinApp::OnIdle() {
 
 int CWinApp::Run() {
   bool idle = true;
-  MSG peek;
+  MSG msg;
   for (;;) {
-    if (idle && !::PeekMessageA(&peek, nullptr, 0, 0, PM_NOREMOVE)) {
+    if (idle && !::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
       OnIdle();
       idle = false;
     }
     do {
-      if (!PumpMessage()) return ExitInstance();
-      if (IsIdleMessage(msgCur_)) idle = true;
-    } while (::PeekMessageA(&peek, nullptr, 0, 0, PM_NOREMOVE));
+      const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
+      if (got == 0) m_nExitCode = static_cast<int>(msg.wParam);
+      if (got == 0 || got == -1) return ExitInstance();
+      if (!PreTranslateMessage(&msg)) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageA(&msg);
+      }
+      if (IsIdleMessage(msg)) idle = true;
+    } while (::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
   }
 }
 
 // ---- profile -------------------------------------------------------------------------------
 
 void CWinApp::SetRegistryKey(const char* key) {
-  m_strRegistryKey = key ? key : "";
-  m_strProfileName = m_strAppName.empty() ? fw::AppTitle() : m_strAppName;
-}
-
-namespace {
-
-// HKCU\Software\<key>\<profile>[\<section>], opened for reading: reading creates no key.
-win::RegKey OpenProfileKey(const CWinApp& app, const char* section) {
-  win::RegKey key;
-  if (app.m_strRegistryKey.empty()) return key;
-  std::string path = "Software\\" + app.m_strRegistryKey + "\\" + app.m_strProfileName;
-  if (section && *section) path += std::string("\\") + section;
-  key.Open(HKEY_CURRENT_USER, path.c_str(), KEY_READ);
-  return key;
-}
-
-}  // namespace
-
-std::string CWinApp::GetProfileString(const char* section, const char* entry, const char* defaultValue) {
-  const std::string fallback = defaultValue ? defaultValue : "";
-  win::RegKey key = OpenProfileKey(*this, section);
-  if (!key) return fallback;
-  DWORD type = 0;
-  DWORD size = 0;
-  if (::RegQueryValueExA(key.get(), entry, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-      (type != REG_SZ && type != REG_EXPAND_SZ)) {
-    return fallback;
-  }
-  std::string value(size + 1, '\0');
-  if (::RegQueryValueExA(key.get(), entry, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size) !=
-      ERROR_SUCCESS) {
-    return fallback;
-  }
-  value.resize(size);
-  // The stored size may or may not count the terminating zero.
-  const size_t end = value.find('\0');
-  if (end != std::string::npos) value.resize(end);
-  return value;
+  if (!key || !*key) return;
+  profileKey_ = std::string("Software\\") + key + "\\" + (m_strAppName.empty() ? fw::AppTitle() : m_strAppName);
 }
 
 void CWinApp::LoadStdProfileSettings(UINT nMaxMRU) {
   if (nMaxMRU == 0) return;
   m_pRecentFileList = std::make_unique<CRecentFileList>(static_cast<int>(nMaxMRU));
-  m_pRecentFileList->ReadList();
-}
-
-void CWinApp::AddToRecentFileList(const char* path) {
-  if (m_pRecentFileList && path && *path) m_pRecentFileList->Add(path);
+  m_pRecentFileList->ReadList(profileKey_);
 }
 
 // ---- documents -----------------------------------------------------------------------------
 
 void CWinApp::AddDocTemplate(CDocTemplate* pTemplate) {
-  if (!pTemplate) return;
-  pTemplate->LoadTemplate();
-  templates_.push_back(pTemplate);
+  if (pTemplate) template_.reset(pTemplate);
 }
 
 CDocument* CWinApp::OpenDocumentFile(const char* path) {
-  if (templates_.empty() || !path) return nullptr;
-  char full[MAX_PATH * 2] = {};
-  std::string name = path;
-  if (::GetFullPathNameA(path, sizeof full, full, nullptr) > 0) name = full;
+  if (!template_ || !path) return nullptr;
+  const std::string name = fw::FullPath(path);
   // An open document of that file gets its window activated instead of a second copy.
-  for (CDocTemplate* t : templates_) {
-    for (CDocument* doc : t->GetDocuments()) {
-      if (!doc->GetPathName().empty() && lstrcmpiA(doc->GetPathName().c_str(), name.c_str()) == 0) {
-        if (!doc->GetViews().empty()) {
-          if (CFrameWnd* frame = reinterpret_cast<CWnd*>(doc->GetViews().front())->GetParentFrame()) {
-            frame->ActivateFrame();
-          }
+  for (CDocument* doc : template_->GetDocuments()) {
+    if (!doc->GetPathName().empty() && lstrcmpiA(doc->GetPathName().c_str(), name.c_str()) == 0) {
+      if (!doc->GetViews().empty()) {
+        if (auto* frame = dynamic_cast<CMDIChildWnd*>(doc->GetViews().front()->GetParentFrame())) {
+          frame->ActivateFrame();
         }
-        return doc;
       }
+      return doc;
     }
   }
-  return templates_.front()->OpenDocumentFile(name.c_str());
+  return template_->OpenDocumentFile(name.c_str());
 }
 
 void CWinApp::CloseAllDocuments() {
-  for (CDocTemplate* t : templates_) t->CloseAllDocuments();
-}
-
-BOOL CWinApp::SaveAllModified() {
-  for (CDocTemplate* t : templates_) {
-    if (!t->SaveAllModified()) return FALSE;
-  }
-  return TRUE;
+  if (template_) template_->CloseAllDocuments();
 }
 
 void CWinApp::OnFileNew() {
-  if (templates_.empty()) {
+  if (!template_) {
     AfxMessageBox(fw::LoadStringResource(AFX_IDP_FAILED_TO_CREATE_DOC, "Failed to create empty document."));
     return;
   }
-  templates_.front()->OpenDocumentFile(nullptr);
+  template_->OpenDocumentFile(nullptr);
 }
 
 void CWinApp::OnFileOpen() {
   std::string name;
-  if (!DoPromptFileName(name, TRUE, nullptr)) return;
+  if (!DoPromptFileName(name, TRUE)) return;
   OpenDocumentFile(name.c_str());
 }
 
@@ -275,11 +211,9 @@ BOOL CWinApp::ProcessShellCommand(CCommandLineInfo& rCmdInfo) {
   if (rCmdInfo.m_nShellCommand == CCommandLineInfo::FileOpen) {
     return OpenDocumentFile(rCmdInfo.m_strFileName.c_str()) != nullptr;
   }
-  size_t before = 0;
-  for (CDocTemplate* t : templates_) before += t->GetDocuments().size();
-  if (!OnCmdMsg(ID_FILE_NEW, CN_COMMAND, nullptr, nullptr)) OnFileNew();
-  size_t after = 0;
-  for (CDocTemplate* t : templates_) after += t->GetDocuments().size();
+  const size_t before = template_ ? template_->GetDocuments().size() : 0;
+  if (!OnCmdMsg(ID_FILE_NEW, CN_COMMAND, nullptr)) OnFileNew();
+  const size_t after = template_ ? template_->GetDocuments().size() : 0;
   return after > before && m_pMainWnd != nullptr;
 }
 
@@ -320,11 +254,10 @@ void CWinApp::OnFilePrintSetup() {
   DoPrintDialog(&pd);
 }
 
-BOOL CWinApp::DoPromptFileName(std::string& fileName, BOOL bOpenFileDialog, CDocTemplate* pTemplate) {
+BOOL CWinApp::DoPromptFileName(std::string& fileName, BOOL bOpenFileDialog) {
   std::string filter;
   std::string defaultExt;
-  CDocTemplate* t = pTemplate ? pTemplate : (templates_.empty() ? nullptr : templates_.front());
-  if (t) {
+  if (CDocTemplate* t = template_.get()) {
     std::string name, ext;
     if (t->GetDocString(name, CDocTemplate::filterName) && t->GetDocString(ext, CDocTemplate::filterExt) &&
         !name.empty() && !ext.empty()) {
@@ -361,14 +294,7 @@ BOOL CWinApp::DoPromptFileName(std::string& fileName, BOOL bOpenFileDialog, CDoc
 
 namespace fw {
 
-namespace {
-
-HWND g_mainWindow = nullptr;
-
-}  // namespace
-
 HWND GetMainWindowHandle() { return g_mainWindow; }
-void SetMainWindowHandle(HWND window) { g_mainWindow = window; }
 
 int RunApplication(HINSTANCE instance) {
   CWinApp* app = AfxGetApp();
@@ -388,8 +314,24 @@ int RunApplication(HINSTANCE instance) {
   } else {
     code = app->Run();
   }
-  COleObjectFactory::RevokeAll();
+  COleTemplateServer::RevokeAll();
   return code;
+}
+
+std::string Prompt(UINT id, const char* fallback, std::initializer_list<std::string> inserts) {
+  std::string text = LoadStringResource(id, fallback);
+  int number = 1;
+  for (const std::string& insert : inserts) {
+    const std::string mark = "%" + std::to_string(number++);
+    const size_t at = text.find(mark);
+    if (at != std::string::npos) text.replace(at, mark.size(), insert);
+  }
+  return text;
+}
+
+std::string FullPath(const char* path) {
+  char full[MAX_PATH * 2] = {};
+  return ::GetFullPathNameA(path, sizeof full, full, nullptr) > 0 ? std::string(full) : std::string(path);
 }
 
 BOOL PumpWaitingMessages() {
@@ -419,27 +361,15 @@ void CCommandLineInfo::ParseParam(const char* pszParam, BOOL bFlag, BOOL bLast) 
 
 // ---- message box and sockets ---------------------------------------------------------------
 
-int AfxMessageBox(const std::string& text, UINT type, UINT /*helpId*/) {
+int AfxMessageBox(const std::string& text, UINT type) {
   HWND owner = fw::GetMainWindowHandle();
   // While a modal dialog of the main window is up, the box belongs to that dialog.
   if (owner && IsWindow(owner)) owner = GetLastActivePopup(owner);
   // A hidden or disabled owner would leave the box without a usable parent (hidden mode).
   if (owner && (!IsWindow(owner) || !IsWindowVisible(owner) || !IsWindowEnabled(owner))) owner = nullptr;
-  // Like the system's own prompts: an icon that matches the buttons when none is given.
-  if ((type & MB_ICONMASK) == 0) {
-    switch (type & MB_TYPEMASK) {
-      case MB_OK:
-      case MB_OKCANCEL:
-        type |= MB_ICONEXCLAMATION;
-        break;
-      case MB_YESNO:
-      case MB_YESNOCANCEL:
-        type |= MB_ICONQUESTION;
-        break;
-      default:
-        break;
-    }
-  }
+  // Like the system's own notices: a message without an icon gets the exclamation mark. (The
+  // framework's one question, whether to save, brings its own icon.)
+  if ((type & MB_ICONMASK) == 0 && (type & MB_TYPEMASK) == MB_OK) type |= MB_ICONEXCLAMATION;
   return MessageBoxA(owner, text.c_str(), fw::AppTitle().c_str(), type);
 }
 

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <commdlg.h>
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,15 +23,13 @@ class CWnd;
 
 class CWinApp : public CCmdTarget {
  public:
-  // appName null: the title comes from string 57344 (AFX_IDS_APP_TITLE), else the exe's name.
-  explicit CWinApp(const char* appName = nullptr);
-  ~CWinApp() override;  // deletes the document templates
+  // The title comes from string 57344 (AFX_IDS_APP_TITLE), else the exe's name.
+  CWinApp();
+  ~CWinApp() override;  // deletes the document template
 
   HINSTANCE m_hInstance = nullptr;
   CWnd* m_pMainWnd = nullptr;      // set through SetMainWnd
   std::string m_strAppName;        // the application title
-  std::string m_strRegistryKey;    // "Brisomel" after SetRegistryKey("Brisomel")
-  std::string m_strProfileName;    // the title: profile under Software\<key>\<title>
   std::unique_ptr<CRecentFileList> m_pRecentFileList;
 
   // Sets m_pMainWnd and the framework's main window handle, fw::GetMainWindowHandle (null to
@@ -53,19 +52,16 @@ class CWinApp : public CCmdTarget {
   void SetRegistryKey(const char* key);
   // Reads the recent-file list (nMaxMRU entries) from the profile.
   void LoadStdProfileSettings(UINT nMaxMRU = 4);
-  std::string GetProfileString(const char* section, const char* entry, const char* defaultValue = "");
   // Nothing to do on current systems; kept for the start-up sequence. Returns TRUE.
   BOOL Enable3dControls() { return TRUE; }
 
-  // Document templates (owned by the application).
+  // The application's one document template (owned by the application).
   void AddDocTemplate(CDocTemplate* pTemplate);
-  const std::vector<CDocTemplate*>& GetDocTemplates() const { return templates_; }
+  CDocTemplate* GetDocTemplate() const { return template_.get(); }
   // Opens `path` (activating its window when it is open already); null on failure after the
   // framework's message.
-  virtual CDocument* OpenDocumentFile(const char* path);
-  virtual void AddToRecentFileList(const char* path);
+  CDocument* OpenDocumentFile(const char* path);
   void CloseAllDocuments();
-  BOOL SaveAllModified();
 
   // Command line: ParseParam for each argument of the process's command line (C runtime split).
   void ParseCommandLine(CCommandLineInfo& rCmdInfo);
@@ -92,16 +88,14 @@ class CWinApp : public CCmdTarget {
   HGLOBAL m_hDevNames = nullptr;
 
   // The File Open / Save As dialog; FALSE when cancelled.
-  BOOL DoPromptFileName(std::string& fileName, BOOL bOpenFileDialog, CDocTemplate* pTemplate);
+  BOOL DoPromptFileName(std::string& fileName, BOOL bOpenFileDialog);
 
  protected:
   const fw::CommandMap* GetCommandMap() const override;
 
  private:
-  // One GetMessage/translate/dispatch; FALSE on WM_QUIT.
-  BOOL PumpMessage();
-  std::vector<CDocTemplate*> templates_;
-  MSG msgCur_{};
+  std::unique_ptr<CDocTemplate> template_;
+  std::string profileKey_;  // Software\<key>\<title>, empty before SetRegistryKey
 };
 
 // The application object (null before it is constructed).
@@ -111,7 +105,7 @@ HINSTANCE AfxGetInstanceHandle();
 
 namespace fw {
 // What the framework's WinMain does: sets the application's instance handle and title,
-// InitInstance, Run or clean-up, then COleObjectFactory::RevokeAll; returns the exit code.
+// InitInstance, Run or clean-up, then COleTemplateServer::RevokeAll; returns the exit code.
 int RunApplication(HINSTANCE instance);
 // Dispatches waiting messages (accelerators applied) and then runs the idle work once, without
 // blocking; for tests and nested waits. FALSE when WM_QUIT was seen (it is re-posted).
@@ -137,15 +131,18 @@ class CCommandLineInfo {
 namespace fw {
 
 // The main window of the application object running on this (the only) thread: the main frame
-// once start-up has created it, null before.
+// once start-up has created it (SetMainWnd), null before.
 HWND GetMainWindowHandle();
-void SetMainWindowHandle(HWND window);
+// Framework string `id` (else `fallback`) with its %1, %2 ... replaced by `inserts`.
+std::string Prompt(UINT id, const char* fallback, std::initializer_list<std::string> inserts);
+// `path` as a full path; `path` itself when it has none.
+std::string FullPath(const char* path);
 
 }  // namespace fw
 
 // The framework's message box: modal, captioned with the application title, owned by the
 // application's main window (fw::GetMainWindowHandle) when there is one.
-int AfxMessageBox(const std::string& text, UINT type = MB_OK, UINT helpId = 0);
+int AfxMessageBox(const std::string& text, UINT type = MB_OK);
 
 // Windows Sockets start-up for the application (version 1.1), cleaned up at process end; FALSE
 // when Windows Sockets cannot be initialised.

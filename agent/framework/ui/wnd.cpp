@@ -69,7 +69,7 @@ LRESULT CALLBACK FwWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 
 namespace fw {
 
-const char* RegisterWindowClass(const char* name, UINT style, HBRUSH background) {
+const char* RegisterWindowClass(const char* name, UINT style, int background) {
   WNDCLASSEXA existing{};
   existing.cbSize = sizeof existing;
   if (::GetClassInfoExA(::GetModuleHandleA(nullptr), name, &existing)) return name;
@@ -79,7 +79,7 @@ const char* RegisterWindowClass(const char* name, UINT style, HBRUSH background)
   wc.lpfnWndProc = FwWindowProc;
   wc.hInstance = ::GetModuleHandleA(nullptr);
   wc.hCursor = ::LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
-  wc.hbrBackground = background;
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(background + 1));
   wc.lpszClassName = name;
   ::RegisterClassExA(&wc);
   return name;
@@ -97,18 +97,13 @@ LRESULT AnswerFailedMessage(UINT message) {
   return 0;
 }
 
-const char* DefaultWindowClass() {
-  return RegisterWindowClass("FwWnd", CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS,
-                             reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1));
-}
-
 }  // namespace fw
 
 CWnd::~CWnd() {
   deleting_ = true;
   if (m_hWnd && ::IsWindow(m_hWnd)) {
-    if (superProc_) {
-      UnsubclassWindow();
+    if (superProc_) {  // a window we only borrowed gets its own procedure back
+      ::SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(superProc_));
     } else {
       ::DestroyWindow(m_hWnd);
     }
@@ -134,7 +129,7 @@ void CWnd::Detach() {
 }
 
 BOOL CWnd::PreCreateWindow(CREATESTRUCTA& cs) {
-  if (!cs.lpszClass) cs.lpszClass = fw::DefaultWindowClass();
+  if (!cs.lpszClass) cs.lpszClass = fw::RegisterWindowClass("FwWnd");
   return TRUE;
 }
 
@@ -182,15 +177,6 @@ BOOL CWnd::SubclassWindow(HWND hwnd) {
   superProc_ = reinterpret_cast<WNDPROC>(
       ::SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FwWindowProc)));
   return TRUE;
-}
-
-HWND CWnd::UnsubclassWindow() {
-  HWND hwnd = m_hWnd;
-  if (!hwnd || !superProc_) return nullptr;
-  ::SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(superProc_));
-  superProc_ = nullptr;
-  Detach();
-  return hwnd;
 }
 
 LRESULT CWnd::Default() {
@@ -252,13 +238,13 @@ BOOL CWnd::OnCommand(WPARAM wParam, LPARAM lParam) {
     if (nID == 0) return FALSE;
     TestCmdUI state;
     state.m_nID = nID;
-    OnCmdMsg(nID, CN_UPDATE_COMMAND_UI, &state, nullptr);
+    OnCmdMsg(nID, CN_UPDATE_COMMAND_UI, &state);
     if (!state.enabled) return TRUE;  // disabled: swallowed
-    return OnCmdMsg(nID, CN_COMMAND, nullptr, nullptr);
+    return OnCmdMsg(nID, CN_COMMAND, nullptr);
   }
   // A control's notification: code 0 (a button click) counts as a command, other codes only
   // reach handlers of that code.
-  return OnCmdMsg(nID, code, nullptr, nullptr);
+  return OnCmdMsg(nID, code, nullptr);
 }
 
 BOOL CWnd::OnNotify(WPARAM, LPARAM, LRESULT*) { return FALSE; }
@@ -280,14 +266,6 @@ CFrameWnd* CWnd::GetParentFrame() const {
     if (auto* frame = dynamic_cast<CFrameWnd*>(FromHandle(hwnd))) return frame;
   }
   return nullptr;
-}
-
-CFrameWnd* CWnd::GetTopLevelFrame() const {
-  CFrameWnd* top = dynamic_cast<CFrameWnd*>(const_cast<CWnd*>(this));
-  for (HWND hwnd = ::GetParent(m_hWnd); hwnd; hwnd = ::GetParent(hwnd)) {
-    if (auto* frame = dynamic_cast<CFrameWnd*>(FromHandle(hwnd))) top = frame;
-  }
-  return top;
 }
 
 namespace fw {

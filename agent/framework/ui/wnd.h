@@ -32,9 +32,9 @@ class CWnd : public CCmdTarget {
   // Called after the window's last message (WM_NCDESTROY); frames and views delete themselves.
   virtual void PostNcDestroy();
 
-  // Binds an existing window to this object (its messages then reach WindowProc).
+  // Binds an existing window to this object (its messages then reach WindowProc) until the
+  // object goes.
   BOOL SubclassWindow(HWND hwnd);
-  HWND UnsubclassWindow();
 
   virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
   virtual LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
@@ -55,8 +55,6 @@ class CWnd : public CCmdTarget {
   // Thin wrappers.
   BOOL ShowWindow(int nCmdShow) { return ::ShowWindow(m_hWnd, nCmdShow); }
   BOOL UpdateWindow() { return ::UpdateWindow(m_hWnd); }
-  void Invalidate(BOOL bErase = TRUE) { ::InvalidateRect(m_hWnd, nullptr, bErase); }
-  void GetClientRect(RECT* rect) const { ::GetClientRect(m_hWnd, rect); }
   void GetWindowRect(RECT* rect) const { ::GetWindowRect(m_hWnd, rect); }
   void SetWindowText(const char* text) { ::SetWindowTextA(m_hWnd, text); }
   std::string GetWindowText() const;  // fw::WindowText
@@ -69,8 +67,6 @@ class CWnd : public CCmdTarget {
   HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hWnd, id); }
   // The nearest enclosing frame window (for a view: its child frame).
   CFrameWnd* GetParentFrame() const;
-  // The frame that owns this window at the top (the main frame for MDI children and views).
-  CFrameWnd* GetTopLevelFrame() const;
 
  protected:
   // Binds/unbinds the HWND and this object in the framework's window map.
@@ -84,10 +80,10 @@ class CWnd : public CCmdTarget {
 };
 
 namespace fw {
-// Name of the framework's general window class (registered on first use).
-const char* DefaultWindowClass();
-// Registers (once) a window class whose windows are framework windows; returns its name.
-const char* RegisterWindowClass(const char* name, UINT style, HBRUSH background);
+// Registers (once) a window class whose windows are framework windows, with an arrow cursor and
+// the system colour `background`; returns its name.
+const char* RegisterWindowClass(const char* name, UINT style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS,
+                                int background = COLOR_WINDOW);
 // The whole text of a window or control.
 std::string WindowText(HWND window);
 // Gives a window the large and the small image of an icon resource, each at its system size

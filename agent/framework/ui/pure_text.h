@@ -1,10 +1,18 @@
 #pragma once
-// How the File menu shows a recent file (pure, no windows.h).
+// The framework's pure text work (no windows.h): an integer typed into a dialog field, and how the
+// File menu shows a recent file.
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace fw {
+
+// An optionally signed ('+' or '-') decimal integer with blanks or tabs before and after it, and
+// nothing else. Empty text, other characters, blanks inside the number and values outside the
+// signed 32-bit range give nullopt.
+std::optional<int32_t> ParseDialogInteger(std::string_view text);
 
 // Shortens a path to at most maxLength characters by replacing the directories between the
 // volume's first directory and the last ones with "\...":
