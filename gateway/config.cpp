@@ -207,6 +207,17 @@ const std::map<std::string, Setter>& Setters() {
          return ParseRange(v, c.sip.rtpPortFirst, c.sip.rtpPortLast, e);
        }},
       {"sip.codecs", SipText(&SipSettings::codecs)},
+      {"sip.transport", [](Config& c, const std::string& v, std::string& e) {
+         if (v != "udp" && v != "tcp" && v != "tls") {
+           e = "\"" + v + "\" is not udp, tcp or tls";
+           return false;
+         }
+         c.sip.transport = v;
+         return true;
+       }},
+      {"sip.tls_ca_file", SipText(&SipSettings::tlsCaFile)},
+      {"sip.tls_verify", [](Config& c, const std::string& v, std::string& e) { return ParseBool(v, c.sip.tlsVerify, e); }},
+      {"sip.srtp", [](Config& c, const std::string& v, std::string& e) { return ParseBool(v, c.sip.srtp, e); }},
   };
   return setters;
 }
@@ -222,16 +233,12 @@ bool SafeAccountValue(const std::string& v) {
 
 // The proxy is a SIP URI that may carry URI parameters ("sip:pbx.example.com;transport=tcp"). It
 // becomes the calls' and the registration's Route, so it must hold no quote, no blank and no
-// angle bracket; a transport, when given, is one the gateway binds (UDP or TCP: there is no TLS).
+// angle bracket; a transport, when given, is one the gateway binds (UDP, TCP or TLS).
 bool ValidProxy(const std::string& uri, std::string& error) {
   error = "sip.outbound_proxy: ";
   const size_t colon = uri.find(':');
   const std::string scheme = colon == std::string::npos ? "" : uri.substr(0, colon);
-  if (scheme == "sips") {
-    error += "\"" + uri + "\": TLS is not offered; use sip: with transport=udp or tcp";
-    return false;
-  }
-  if (scheme != "sip") {
+  if (scheme != "sip" && scheme != "sips") {
     error += "\"" + uri + "\" is not a sip: address";
     return false;
   }
@@ -251,8 +258,8 @@ bool ValidProxy(const std::string& uri, std::string& error) {
     const std::string param = uri.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1);
     if (param.compare(0, 10, "transport=") == 0) {
       const std::string t = param.substr(10);
-      if (t != "udp" && t != "tcp") {
-        error += "transport=" + t + " is not udp or tcp";
+      if (t != "udp" && t != "tcp" && t != "tls") {
+        error += "transport=" + t + " is not udp, tcp or tls";
         return false;
       }
     }
@@ -262,7 +269,34 @@ bool ValidProxy(const std::string& uri, std::string& error) {
   return true;
 }
 
+// The value of a URI's transport parameter ("" when it names none).
+std::string TransportOf(const std::string& uri) {
+  for (size_t at = uri.find(';'); at != std::string::npos;) {
+    const size_t next = uri.find(';', at + 1);
+    const std::string param = uri.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1);
+    if (param.compare(0, 10, "transport=") == 0) return param.substr(10);
+    at = next;
+  }
+  return "";
+}
+
 }  // namespace
+
+bool UsesTls(const SipSettings& sip) {
+  return sip.transport == "tls" || sip.outboundProxy.compare(0, 5, "sips:") == 0 ||
+         TransportOf(sip.outboundProxy) == "tls";
+}
+
+std::string TransportUri(const SipSettings& sip, const std::string& uri) {
+  const std::string transport = UsesTls(sip) ? "tls" : sip.transport;
+  if (transport.empty() || uri.empty()) return uri;
+  std::string out = uri.compare(0, 5, "sips:") == 0 ? "sip:" + uri.substr(5) : uri;
+  if (TransportOf(out).empty()) {
+    const size_t headers = out.find('?');
+    out.insert(headers == std::string::npos ? out.size() : headers, ";transport=" + transport);
+  }
+  return out;
+}
 
 std::string Config::DialTemplate() const {
   if (!sip.dial.empty()) return sip.dial;
@@ -378,6 +412,27 @@ bool ValidateConfig(const Config& config, std::string& error) {
     return false;
   }
   if (!s.outboundProxy.empty() && !ValidProxy(s.outboundProxy, error)) return false;
+  if (UsesTls(s)) {
+    // Nothing may fall back to clear text: every URI the gateway sends to is TLS or names no
+    // transport (and gets TLS).
+    for (const std::string* uri : {&s.outboundProxy, &s.dial}) {
+      const std::string t = TransportOf(*uri);
+      if (!t.empty() && t != "tls") {
+        error = "\"" + *uri + "\" names transport=" + t + ", but SIP goes over TLS (sip.transport = tls or a sips: proxy)";
+        return false;
+      }
+    }
+    if (!s.transport.empty() && s.transport != "tls") {
+      error = "sip.transport = " + s.transport + ", but sip.outbound_proxy is TLS: set sip.transport = tls";
+      return false;
+    }
+  } else if (s.srtp) {
+    error = "sip.srtp: the media keys travel in the SDP, in clear without TLS: set sip.transport = tls";
+    return false;
+  } else if (!s.tlsCaFile.empty()) {
+    error = "sip.tls_ca_file is set, but SIP does not go over TLS: set sip.transport = tls";
+    return false;
+  }
   if (s.user.empty()) {
     error = "sip.user: a user name is needed";
     return false;

@@ -29,7 +29,19 @@ struct SipSettings {
   int rtpPortFirst = 10000;          // each call's RTP (even) and RTCP (the port above) within
   int rtpPortLast = 10999;
   std::string codecs = "PCMU,PCMA";  // offered in this order (G.711 only)
+  std::string transport;             // empty: as each URI says (UDP unless it names tcp); tls: SIP over TLS
+  std::string tlsCaFile;             // the PBX's certificate authority (PEM); empty: the system's store
+  bool tlsVerify = true;             // no: any certificate is taken (a PBX with a self-signed one)
+  bool srtp = false;                 // media as SRTP, keyed by SDES in the SDP (needs TLS)
 };
+
+// Whether the gateway speaks SIP over TLS to the PBX: transport = tls, or a sips: (or
+// transport=tls) outbound proxy.
+bool UsesTls(const SipSettings& sip);
+// `uri` as libre must see it to choose the transport: with TLS, sips:X becomes
+// sip:X;transport=tls; a URI that names no transport gets the one of sip.transport (none when
+// that is empty: libre's UDP).
+std::string TransportUri(const SipSettings& sip, const std::string& uri);
 
 struct Config {
   std::string listenHost = "127.0.0.1";

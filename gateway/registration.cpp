@@ -36,7 +36,7 @@ struct Registration::Agent {
     const SipSettings& s = self->engine.config().sip;
     uint32_t routes = 0;
     const char** route = self->engine.Routes(routes);
-    const std::string registrar = "sip:" + s.domain;
+    const std::string registrar = TransportUri(s, "sip:" + s.domain);
     self->asked = static_cast<SipEngine::Asked*>(mem_deref(self->asked));
     self->asked = self->engine.NewAsked();
     if (!self->asked) return self->Down(ENOMEM);
@@ -66,7 +66,8 @@ struct Registration::Agent {
     // status says more than that.
     self->why = msg && msg->scode >= 300
                     ? std::to_string(msg->scode) + (msg->reason.l ? " " + std::string(msg->reason.p, msg->reason.l) : "")
-                    : std::strerror(err);
+                : !self->engine.TlsFailure(err).empty() ? self->engine.TlsFailure(err)
+                                                        : std::strerror(err);
     // Not inside sipreg's own handler: released on the next turn of the loop.
     tmr_start(&self->drop, 0, Drop, self);
   }

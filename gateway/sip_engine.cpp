@@ -1,5 +1,8 @@
 #include "gateway/sip_engine.h"
 
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
 #include <sys/resource.h>
 
 #include <cerrno>
@@ -9,6 +12,9 @@
 
 #include "gateway/event_log.h"
 #include "gateway/re_headers.h"
+
+// libre's handle on its OpenSSL context (declared by re_tls.h only under its build's USE_OPENSSL).
+extern "C" struct ssl_ctx_st* tls_openssl_context(const struct tls* tls);
 
 namespace talmery {
 
@@ -34,6 +40,7 @@ namespace {
 // The host of "sip:user@host:port;params", "host:port" or "[v6]:port".
 std::string HostOf(std::string uri) {
   if (uri.compare(0, 4, "sip:") == 0) uri = uri.substr(4);
+  if (uri.compare(0, 5, "sips:") == 0) uri = uri.substr(5);
   const size_t at = uri.find('@');
   if (at != std::string::npos) uri = uri.substr(at + 1);
   uri = uri.substr(0, uri.find_first_of(";?>"));
@@ -69,7 +76,13 @@ std::string RouteOf(const std::string& proxy) {
 
 SipEngine::SipEngine(const Config& config, EventLog& log)
     : config_(config), log_(log), aor_(AccountAor(config.sip)), contactUser_(ContactUser(config.sip)) {
-  route_ = RouteOf(config.sip.outboundProxy);
+  route_ = RouteOf(TransportUri(config.sip, config.sip.outboundProxy));
+  // The certificate must name the first hop: the proxy, else the PBX, else the dialled host.
+  for (const std::string& uri : {config.sip.outboundProxy, config.sip.domain, config.DialTemplate()}) {
+    if (uri.empty()) continue;
+    tlsHost_ = HostOf(uri);
+    break;
+  }
   routes_[0] = route_.c_str();
 }
 
@@ -156,6 +169,7 @@ bool SipEngine::Open(std::string& error) {
     error = "cannot bind SIP to " + s.localAddress + ":" + std::to_string(s.sipPort) + ": " + std::strerror(err);
     return false;
   }
+  if (UsesTls(s) && !OpenTls(local, error)) return false;
   if ((err = sipsess_listen(&sessions_, sip_, 32, Incoming, this)) != 0 ||
       (err = sip_listen(&options_, sip_, true, Request, this)) != 0 ||
       (err = mqueue_alloc(&wakeups_, Wakeup, this)) != 0) {
@@ -163,6 +177,69 @@ bool SipEngine::Open(std::string& error) {
     return false;
   }
   return true;
+}
+
+// SIP over TLS, listening on sip_port + 1 (TCP's own port is taken). The PBX's certificate is
+// checked here, not by libre: its own check takes any certificate, and one that does not verify
+// must end the handshake before the first request (and its digest or SDP) is written.
+bool SipEngine::OpenTls(const sa& sipLocal, std::string& error) {
+  const SipSettings& s = config_.sip;
+  sa local = sipLocal;
+  sa_set_port(&local, static_cast<uint16_t>(s.sipPort + 1));
+  int err = tls_alloc(&tls_, TLS_METHOD_SSLV23, nullptr, nullptr);
+  if (err) {
+    error = std::string("cannot start TLS: ") + std::strerror(err);
+    return false;
+  }
+  ssl_ctx_st* context = tls_openssl_context(tls_);
+  if (!s.tlsCaFile.empty()) {
+    if (tls_add_ca(tls_, s.tlsCaFile.c_str()) != 0) {
+      error = "sip.tls_ca_file: cannot read certificates from " + s.tlsCaFile;
+      return false;
+    }
+  } else if (SSL_CTX_set_default_verify_paths(context) != 1) {
+    error = "cannot read the system's certificate store";
+    return false;
+  }
+  SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+  SSL_CTX_set_cert_verify_callback(context, VerifyPeer, this);
+  if ((err = sip_transp_add(sip_, SIP_TRANSP_TLS, &local, tls_)) != 0) {
+    error = "cannot bind SIP over TLS to " + s.localAddress + ":" + std::to_string(s.sipPort + 1) + ": " +
+            std::strerror(err);
+    return false;
+  }
+  return true;
+}
+
+namespace {
+int KeepVerdict(int ok, X509_STORE_CTX*) { return ok; }
+}  // namespace
+
+// The chain against the CA store and the PBX's name (or address) against the certificate;
+// tls_verify = no takes any certificate. Called by OpenSSL on the SIP thread.
+int SipEngine::VerifyPeer(x509_store_ctx_st* store, void* arg) {
+  SipEngine* self = static_cast<SipEngine*>(arg);
+  if (!self->config_.sip.tlsVerify) return 1;
+  X509_STORE_CTX_set_verify_cb(store, KeepVerdict);  // not libre's, which forgives every error
+  X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(store);
+  if (IsAddress(self->tlsHost_))
+    X509_VERIFY_PARAM_set1_ip_asc(param, self->tlsHost_.c_str());
+  else
+    X509_VERIFY_PARAM_set1_host(param, self->tlsHost_.c_str(), 0);
+  if (X509_verify_cert(store) == 1) {
+    self->tlsRefusal_.clear();
+    return 1;
+  }
+  self->tlsRefusal_ = std::string("the PBX's certificate does not verify for ") + self->tlsHost_ + ": " +
+                      X509_verify_cert_error_string(X509_STORE_CTX_get_error(store));
+  self->log_.Write("tls", {{"refused", self->tlsRefusal_}});
+  return 0;
+}
+
+std::string SipEngine::TlsFailure(int err) const {
+  if (!tls_ || !err || err == ETIMEDOUT || err == ECONNREFUSED || err == ENETUNREACH || err == EHOSTUNREACH) return "";
+  if (!tlsRefusal_.empty()) return "TLS: " + tlsRefusal_;
+  return std::string("TLS: the connection to the PBX failed before an answer: ") + std::strerror(err);
 }
 
 void SipEngine::Main() {
@@ -188,6 +265,7 @@ void SipEngine::Close() {
   sip_ = static_cast<struct sip*>(mem_deref(sip_));
   wakeups_ = static_cast<mqueue*>(mem_deref(wakeups_));
   dns_ = static_cast<dnsc*>(mem_deref(dns_));
+  tls_ = static_cast<struct tls*>(mem_deref(tls_));
 }
 
 void SipEngine::Stop() {

@@ -1,6 +1,6 @@
 #pragma once
 // The gateway's SIP user agent, inside its own process: libre's stack (SIP over UDP and TCP on
-// local_address:sip_port, RTP within rtp_ports) on one thread of its own. libre is not thread
+// local_address:sip_port, TLS on sip_port + 1 when the PBX is reached over TLS, RTP within rtp_ports) on one thread of its own. libre is not thread
 // safe, so nothing else touches its objects: the lines and the registration hand their work to
 // that thread (Post, Run), and the thread hands events back through their own queues. There is
 // no control channel: nothing but the SIP and RTP sockets is opened, and only SIP can reach it.
@@ -24,6 +24,8 @@ struct rtp_header;
 struct mbuf;
 struct sa;
 struct tmr;
+struct tls;
+struct x509_store_ctx_st;
 
 namespace talmery {
 
@@ -67,6 +69,10 @@ class SipEngine {
   EventLog& log() { return log_; }
   const std::string& Aor() const { return aor_; }
   const std::string& Contact() const { return contactUser_; }
+  // What a request that got no answer because its connection failed with `err` says over TLS:
+  // why the PBX's certificate was refused, or that the handshake failed ("" without TLS, and for
+  // a PBX that is down or out of reach, which passes).
+  std::string TlsFailure(int err) const;
   // The outbound proxy as a route (none without one).
   const char** Routes(uint32_t& count);
   // An RTP socket (and RTCP on the port above) on the local address within rtp_ports.
@@ -94,11 +100,13 @@ class SipEngine {
   static bool Request(const struct sip_msg* msg, void* arg);
   static void Exited(void* arg);
   static void GiveUp(void* arg);
+  bool OpenTls(const struct sa& local, std::string& error);
+  static int VerifyPeer(struct x509_store_ctx_st* store, void* arg);
 
   const Config& config_;
   EventLog& log_;
   const std::string aor_, contactUser_;
-  std::string route_;
+  std::string route_, tlsHost_, tlsRefusal_;
   const char* routes_[1] = {nullptr};
 
   struct sip* sip_ = nullptr;
@@ -107,6 +115,7 @@ class SipEngine {
   struct mqueue* wakeups_ = nullptr;
   struct dnsc* dns_ = nullptr;
   struct tmr* giveUp_ = nullptr;
+  struct tls* tls_ = nullptr;
 
   std::mutex mu_;
   std::deque<std::function<void()>> work_;

@@ -1,6 +1,7 @@
 // A line that places its calls on the gateway's SIP engine: an INVITE with an SDP offer of
 // G.711, silence from the first media address we learn (a 183 with SDP, or the answer), the
-// message once the callee has answered and the speech is ready, then BYE.
+// message once the callee has answered and the speech is ready, then BYE. With srtp = yes (over
+// TLS only) the offer is RTP/SAVP with an SDES key of its own, and the media are SRTP.
 #include <sys/types.h>
 
 #include <atomic>
@@ -14,7 +15,11 @@
 
 #include "gateway/event_log.h"
 #include "gateway/line.h"
+#include <openssl/crypto.h>
+#include <openssl/rand.h>
+
 #include "gateway/re_headers.h"
+#include "gateway/sdes.h"
 #include "gateway/sip_engine.h"
 
 namespace talmery {
@@ -90,7 +95,10 @@ class SipCall {
   ~SipCall() {
     tmr_cancel(&packets_);
     mem_deref(session_);
+    mem_deref(protection_);
     mem_deref(rtp_);
+    mem_deref(tx_);
+    mem_deref(rx_);
     mem_deref(sdp_);
     mem_deref(asked_);
   }
@@ -105,7 +113,10 @@ class SipCall {
     sa local{};
     sa_set_str(&local, s.localAddress.c_str(), 0);
     if ((err = sdp_session_alloc(&sdp_, &local)) != 0) return err;
-    if ((err = sdp_media_add(&media_, sdp_, "audio", sa_port(rtp_local(rtp_)), "RTP/AVP")) != 0) return err;
+    const bool srtp = s.srtp;
+    if ((err = sdp_media_add(&media_, sdp_, "audio", sa_port(rtp_local(rtp_)), srtp ? "RTP/SAVP" : "RTP/AVP")) != 0)
+      return err;
+    if (srtp && (err = Protect()) != 0) return err;
     sdp_media_set_lport_rtcp(media_, static_cast<uint16_t>(sa_port(rtp_local(rtp_)) + 1));
     bool any = false;
     for (const std::string& codec : {std::string("PCMU"), std::string("PCMA")}) {
@@ -149,8 +160,55 @@ class SipCall {
     return err;
   }
 
+  // SRTP keyed by SDES: a fresh master key and salt for each call from OpenSSL's CSPRNG, offered
+  // in the a=crypto line (over TLS only); our packets are protected and the callee's checked on
+  // the RTP socket itself, below libre's RTP.
+  int Protect() {
+    unsigned char key[kSdesKeyBytes];
+    if (RAND_bytes(key, sizeof key) != 1) return EIO;
+    const std::string keySalt(reinterpret_cast<const char*>(key), sizeof key);
+    int err = srtp_alloc(&tx_, SRTP_AES_CM_128_HMAC_SHA1_80, key, sizeof key, 0);
+    OPENSSL_cleanse(key, sizeof key);
+    if (err) return err;
+    std::string line = SdesCrypto(1, keySalt);
+    err = sdp_media_set_lattr(media_, true, "crypto", "%s", line.c_str());
+    OPENSSL_cleanse(&line[0], line.size());
+    if (err) return err;
+    return udp_register_helper(&protection_, static_cast<udp_sock*>(rtp_sock(rtp_)), 0, Encrypt, Decrypt, this);
+  }
+
+  static bool Encrypt(int* err, sa*, mbuf* mb, void* arg) {
+    *err = srtp_encrypt(static_cast<SipCall*>(arg)->tx_, mb);
+    return false;
+  }
+
+  // Until the answer's key is known, and when a packet does not authenticate, it is dropped.
+  static bool Decrypt(sa*, mbuf* mb, void* arg) {
+    SipCall* self = static_cast<SipCall*>(arg);
+    return !self->rx_ || srtp_decrypt(self->rx_, mb) != 0;
+  }
+
+  // The callee's key from its a=crypto line; a reason (and no media) without a usable one.
+  int TakeKey() {
+    const char* crypto = sdp_media_rattr(media_, "crypto");
+    std::string keySalt, why = "none";
+    if (!crypto || !SdesKeyOf(crypto, keySalt, why)) {
+      failure_ = "488 no usable SRTP key in the answer (a=crypto " + std::string(kSdesSuite) + "): " + why;
+      return EPROTO;
+    }
+    const int err = srtp_alloc(&rx_, SRTP_AES_CM_128_HMAC_SHA1_80, reinterpret_cast<const uint8_t*>(keySalt.data()),
+                               keySalt.size(), 0);
+    OPENSSL_cleanse(&keySalt[0], keySalt.size());
+    if (!err) failure_.clear();  // an early answer's bad key, mended by the final answer
+    return err;
+  }
+
   // The remote side's media address and format, from an SDP answer (183 or 200) or a re-INVITE.
   int TakeMedia() {
+    if (tx_ && !rx_) {
+      const int err = TakeKey();
+      if (err) return err;
+    }
     const sdp_format* format = nullptr;
     for (const char* codec : {"PCMU", "PCMA"})
       if (!format) format = sdp_media_rformat(media_, codec);
@@ -165,9 +223,12 @@ class SipCall {
     remote_ = *sdp_media_raddr(media_);
     if (!sending_) {
       sending_ = true;
-      sa rtcp{};
-      sdp_media_raddr_rtcp(media_, &rtcp);
-      rtcp_start(rtp_, engine_.Contact().c_str(), &rtcp);
+      // (No RTCP with SRTP: it would have to be SRTCP, and nothing here reads the reports.)
+      if (!tx_) {
+        sa rtcp{};
+        sdp_media_raddr_rtcp(media_, &rtcp);
+        rtcp_start(rtp_, engine_.Contact().c_str(), &rtcp);
+      }
       next_ = tmr_jiffies();
       Tick(this);
     }
@@ -269,6 +330,8 @@ class SipCall {
       // (With err set too when we declined a second challenge: the status says more. A 3xx
       // arrives here only when libre gave up following redirects: a loop.)
       reason = std::to_string(msg->scode) + (msg->reason.l ? " " + Text(msg->reason) : "");
+    } else if (!msg && !self->sending_ && !self->engine_.TlsFailure(err).empty()) {
+      reason = self->engine_.TlsFailure(err);  // nothing was sent: the connection ended first
     } else if (err) {
       reason = std::strerror(err);  // "Connection timed out": no answer to the INVITE at all
     } else if (msg && msg->req) {
@@ -283,6 +346,9 @@ class SipCall {
   Mailbox& mailbox_;
   sipsess* session_ = nullptr;
   struct rtp_sock* rtp_ = nullptr;
+  struct udp_helper* protection_ = nullptr;
+  struct srtp* tx_ = nullptr;  // ours (SRTP calls only)
+  struct srtp* rx_ = nullptr;  // the callee's, from its answer
   sdp_session* sdp_ = nullptr;
   sdp_media* media_ = nullptr;
   tmr packets_;
@@ -314,7 +380,7 @@ class SipLine : public Line {
   Outcome Place(const DialJob& job, const std::function<void()>& onAnswered) override {
     aborted_ = false;
     mailbox_.Clear();
-    const std::string uri = ReplaceAll(config_.DialTemplate(), "{number}", job.number);
+    const std::string uri = TransportUri(config_.sip, ReplaceAll(config_.DialTemplate(), "{number}", job.number));
     Outcome outcome = Run(job, uri, onAnswered);
     End();
     return outcome;

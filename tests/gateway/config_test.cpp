@@ -110,13 +110,22 @@ TEST(Config, CombinationsThatCannotWork) {
       {"[sip]\npassword = 1234567890123456789012345678901234567890123456789012345678901234\n",
        "sip.password: at most 63 bytes are allowed"},
       {"[sip]\noutbound_proxy = pbx.example.com\n", "sip.outbound_proxy: \"pbx.example.com\" is not a sip: address"},
-      {"[sip]\noutbound_proxy = sips:pbx.example.com\n",
-       "sip.outbound_proxy: \"sips:pbx.example.com\": TLS is not offered; use sip: with transport=udp or tcp"},
-      {"[sip]\noutbound_proxy = sip:pbx;transport=tls\n", "sip.outbound_proxy: transport=tls is not udp or tcp"},
+      {"[sip]\ntransport = tls\noutbound_proxy = sip:pbx;transport=udp\n",
+       "\"sip:pbx;transport=udp\" names transport=udp, but SIP goes over TLS (sip.transport = tls or a sips: proxy)"},
+      {"[sip]\ntransport = tls\ndial = sip:{number}@pbx;transport=tcp\n",
+       "\"sip:{number}@pbx;transport=tcp\" names transport=tcp, but SIP goes over TLS (sip.transport = tls or a sips: proxy)"},
+      {"[sip]\ntransport = udp\noutbound_proxy = sips:pbx\n",
+       "sip.transport = udp, but sip.outbound_proxy is TLS: set sip.transport = tls"},
+      {"[sip]\nsrtp = yes\n",
+       "sip.srtp: the media keys travel in the SDP, in clear without TLS: set sip.transport = tls"},
+      {"[sip]\ntransport = tcp\nsrtp = yes\n",
+       "sip.srtp: the media keys travel in the SDP, in clear without TLS: set sip.transport = tls"},
+      {"[sip]\ntls_ca_file = /etc/pbx-ca.pem\n",
+       "sip.tls_ca_file is set, but SIP does not go over TLS: set sip.transport = tls"},
       {"[sip]\nlocal_address = pbx.example.com\n",
        "sip.local_address: \"pbx.example.com\" is not an IP address (this machine's address towards the PBX)"},
       {"[sip]\noutbound_proxy = sip:;transport=udp\n", "sip.outbound_proxy: \"sip:;transport=udp\" names no host"},
-      {"[sip]\noutbound_proxy = sip:pbx;transport=sctp\n", "sip.outbound_proxy: transport=sctp is not udp or tcp"},
+      {"[sip]\noutbound_proxy = sip:pbx;transport=sctp\n", "sip.outbound_proxy: transport=sctp is not udp, tcp or tls"},
       {"[sip]\noutbound_proxy = \"sip:pbx\\\"x\"\n",
        "sip.outbound_proxy: \"sip:pbx\"x\" must not hold blanks, quotes or angle brackets"},
       {"[sip]\nregister_seconds = 600\n", "sip.register_seconds: a registration needs sip.domain (the registrar)"},
@@ -138,13 +147,53 @@ TEST(Config, CombinationsThatCannotWork) {
 
 TEST(Config, ProxiesWithUriParameters) {
   for (const char* proxy : {"sip:pbx.example.com;transport=udp", "sip:10.0.0.1:5070;transport=tcp;lr",
-                            "sip:[2001:db8::1]:5060;transport=udp", "sip:pbx.example.com"}) {
+                            "sip:[2001:db8::1]:5060;transport=udp", "sip:pbx.example.com", "sips:pbx.example.com",
+                            "sip:pbx.example.com:5071;transport=tls"}) {
     Config c;
     std::string error;
     ASSERT_TRUE(ParseConfigText(std::string("[sip]\noutbound_proxy = ") + proxy + "\n", c, error)) << error;
     EXPECT_EQ(c.sip.outboundProxy, proxy);
     EXPECT_TRUE(ValidateConfig(c, error)) << proxy << ": " << error;
   }
+}
+
+// With TLS every URI the gateway sends to is one libre sends over TLS; sip.transport gives the
+// others theirs; without either, URIs stay as written.
+TEST(Config, TlsUris) {
+  const struct {
+    const char* settings;
+    const char* uri;
+    const char* sent;
+  } cases[] = {
+      {"transport = tls\n", "sip:5550100@pbx.example.com", "sip:5550100@pbx.example.com;transport=tls"},
+      {"transport = tls\n", "sips:pbx.example.com:5071;lr", "sip:pbx.example.com:5071;lr;transport=tls"},
+      {"transport = tls\n", "sip:100@pbx;transport=tls", "sip:100@pbx;transport=tls"},
+      {"transport = tls\n", "sip:100@pbx?Subject=x", "sip:100@pbx;transport=tls?Subject=x"},
+      {"outbound_proxy = sips:pbx\n", "sip:100@pbx", "sip:100@pbx;transport=tls"},
+      {"outbound_proxy = sip:pbx;transport=tls\n", "sip:pbx", "sip:pbx;transport=tls"},
+      {"transport = tcp\n", "sip:100@pbx", "sip:100@pbx;transport=tcp"},
+      {"transport = tcp\n", "sip:100@pbx;transport=udp", "sip:100@pbx;transport=udp"},
+      {"", "sip:100@pbx", "sip:100@pbx"},
+  };
+  for (const auto& c : cases) {
+    Config config;
+    std::string error;
+    ASSERT_TRUE(ParseConfigText(std::string("[sip]\n") + c.settings, config, error)) << error;
+    ASSERT_TRUE(ValidateConfig(config, error)) << c.settings << error;
+    EXPECT_EQ(TransportUri(config.sip, c.uri), c.sent) << c.settings;
+  }
+  Config config;
+  std::string error;
+  EXPECT_TRUE(config.sip.tlsVerify);
+  EXPECT_FALSE(config.sip.srtp);
+  ASSERT_TRUE(ParseConfigText("[sip]\ntransport = tls\ntls_verify = no\ntls_ca_file = /etc/ca.pem\nsrtp = yes\n", config,
+                              error));
+  EXPECT_TRUE(ValidateConfig(config, error)) << error;
+  EXPECT_FALSE(config.sip.tlsVerify);
+  EXPECT_TRUE(config.sip.srtp);
+  EXPECT_EQ(config.sip.tlsCaFile, "/etc/ca.pem");
+  EXPECT_FALSE(ParseConfigText("[sip]\ntransport = sctp\n", config, error));
+  EXPECT_EQ(error, "line 2: sip.transport: \"sctp\" is not udp, tcp or tls");
 }
 
 TEST(Config, CommandLineOverridesTheFile) {

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -661,14 +662,190 @@ TEST(SipConfirm, KeyOneConfirmsAsEventOrInfoOtherwiseTheCallIsTriedAgain) {
   EXPECT_EQ(carrying, 2) << reports;
 }
 
+// The libre callee as a child process (libre keeps one loop per process, and the gateway under
+// test runs in this one): "ready" on its output once it listens, its counts there at its end.
+class CalleeProcess {
+ public:
+  CalleeProcess(const std::string& dir, int sipPort, int rtpFirst, int rtpLast, const std::string& certificate = "")
+      : out_(dir + "/callee.txt") {
+    const std::string sip = std::to_string(sipPort), first = std::to_string(rtpFirst), last = std::to_string(rtpLast);
+    pid_ = fork();
+    if (pid_ == 0) {
+      const int fd = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      dup2(fd, STDOUT_FILENO);
+      if (certificate.empty())
+        execl(LIBRE_CALLEE_EXE, LIBRE_CALLEE_EXE, sip.c_str(), first.c_str(), last.c_str(), dir.c_str(), nullptr);
+      else
+        execl(LIBRE_CALLEE_EXE, LIBRE_CALLEE_EXE, sip.c_str(), first.c_str(), last.c_str(), dir.c_str(),
+              certificate.c_str(), nullptr);
+      _exit(127);
+    }
+  }
+  ~CalleeProcess() { Stop(); }
+  bool WaitUntilReady() {
+    for (int i = 0; i < 100 && ReadFile(out_).empty(); ++i) usleep(50000);
+    return ReadFile(out_) == "ready\n";
+  }
+  // Ends it; what it printed ("ready\nanswered N, closed N\n").
+  std::string Stop() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+      pid_ = -1;
+    }
+    return ReadFile(out_);
+  }
+
+ private:
+  std::string out_;
+  pid_t pid_ = -1;
+};
+
+// A throwaway self-signed certificate for 127.0.0.1 (with its key, in one PEM file for the
+// callee) and the certificate alone, for the gateway's tls_ca_file.
+bool MakeCertificate(const std::string& dir, const std::string& name) {
+  const std::string key = dir + "/" + name + ".key", cert = dir + "/" + name + ".crt";
+  const std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
+                              "-addext subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + cert +
+                              " >/dev/null 2>&1";
+  if (std::system(command.c_str()) != 0) return false;
+  WriteFile(dir + "/" + name + ".pem", ReadFile(cert) + ReadFile(key));
+  return true;
+}
+
+// SIP over TLS with SRTP to a callee that speaks both, its certificate trusted through
+// tls_ca_file: the callee, which records only what decrypts with the key of our offer, hears the
+// text. A certificate that does not verify ends the call before anything is sent (tls_verify =
+// no takes it), and so does a peer that speaks no TLS; an answer without a key fails the call.
+// Each fails for good, with its reason.
+TEST(SipOverTls, TheCalleeHearsTheTextThroughSrtpUnverifiedOrKeylessFailsTheCall) {
+  const int base = phone::FreePortBlock(400, 1);
+  ASSERT_NE(base, 0);
+  TempDir dir;
+  ASSERT_TRUE(MakeCertificate(dir.path(), "callee"));
+  ASSERT_TRUE(MakeCertificate(dir.path(), "stranger"));
+  CalleeProcess callee(dir.path(), base, base + 100, base + 199, dir.path() + "/callee.pem");
+  ASSERT_TRUE(callee.WaitUntilReady());
+  // A peer on base + 50 that speaks no TLS: it answers the handshake with a SIP line and closes.
+  const int plain = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(static_cast<uint16_t>(base + 50));
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(plain, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  ASSERT_EQ(listen(plain, 4), 0);
+  std::atomic<bool> stop{false};
+  std::thread peer([&] {
+    while (!stop) {
+      pollfd p{plain, POLLIN, 0};
+      if (poll(&p, 1, 100) != 1) continue;
+      const int conn = accept(plain, nullptr, nullptr);
+      if (conn < 0) continue;
+      char hello[512];
+      if (recv(conn, hello, sizeof hello, 0) > 0) (void)!send(conn, "SIP/2.0 400 Bad Request\r\n\r\n", 28, MSG_NOSIGNAL);
+      close(conn);
+    }
+  });
+  struct Join {
+    std::atomic<bool>& stop;
+    std::thread& peer;
+    int fd;
+    ~Join() {
+      stop = true;
+      peer.join();
+      close(fd);
+    }
+  } join{stop, peer, plain};
+
+  const struct {
+    const char* ca;
+    bool verify;
+    const char* number;
+    const char* state;
+    const char* reason;
+    int port = 0;
+  } cases[] = {
+      {"callee.crt", true, "5550100", "done", "answered; the message was played"},
+      {"stranger.crt", true, "5550100", "failed",
+       "TLS: the PBX's certificate does not verify for 127.0.0.1: self-signed certificate"},
+      {"stranger.crt", false, "5550100", "done", "answered; the message was played"},
+      {"callee.crt", true, "5550488", "failed",
+       "488 no usable SRTP key in the answer (a=crypto AES_CM_128_HMAC_SHA1_80): none"},
+      {"callee.crt", true, "5550100", "failed", "TLS: the connection to the PBX failed before an answer: Protocol error", 50},
+  };
+  const std::string text = "The quarterly review starts in ten minutes.";
+  int n = 0;
+  for (const auto& c : cases) {
+    talmery::Config config;
+    config.listenPort = 0;
+    config.database = dir.path() + "/calls-" + std::to_string(++n) + ".db";
+    config.attempts = 2;
+    config.retryPause = 1;
+    config.sip.transport = "tls";
+    config.sip.srtp = true;
+    config.sip.tlsCaFile = dir.path() + "/" + c.ca;
+    config.sip.tlsVerify = c.verify;
+    config.sip.dial = "sip:{number}@127.0.0.1:" + std::to_string(base + c.port);
+    config.sip.sipPort = base + 10;
+    config.sip.rtpPortFirst = base + 200;
+    config.sip.rtpPortLast = base + 399;
+    std::string error;
+    ASSERT_TRUE(talmery::ValidateConfig(config, error)) << error;
+    InProcessGateway gateway(config);
+    ASSERT_TRUE(gateway.Start(error)) << error;
+    const long long id = std::atoll(BodyOf(PostCall(gateway.Port(), CallBody(c.number, text))).c_str() + 1);
+    const nlohmann::json end = WaitForState(gateway.Port(), id, c.state, 60000);
+    EXPECT_EQ(end["state"], c.state) << n << end.dump(1);
+    EXPECT_EQ(end["reason"], c.reason) << n << end.dump(1);
+    EXPECT_EQ(end["attempts"], 1) << n << end.dump(1);
+  }
+  // Three calls reached the callee (the keyless one ends at once): the refused one sent nothing,
+  // in clear or otherwise.
+  for (int i = 0; i < 100 && !std::filesystem::exists(dir.path() + "/call-3.wav"); ++i) usleep(50000);
+  EXPECT_EQ(callee.Stop(), "ready\nanswered 3, closed 3\n");
+  talmery::Pcm speech;
+  std::string error;
+  ASSERT_TRUE(talmery::Synthesize(text, talmery::Voice(), speech, error)) << error;
+  for (int call : {1, 2}) {
+    talmery::Pcm recording;
+    std::string report;
+    ASSERT_TRUE(talmery::ReadWavFile(dir.path() + "/call-" + std::to_string(call) + ".wav", recording, error)) << error;
+    EXPECT_TRUE(phone::RecordingCarries(recording, speech, 2, report)) << call << ": " << report;
+  }
+  // An authority file that cannot be read stops the start, rather than trusting nothing or all.
+  talmery::Config config;
+  config.listenPort = 0;
+  config.database = dir.path() + "/calls-start.db";
+  config.sip.transport = "tls";
+  config.sip.tlsCaFile = dir.path() + "/missing.pem";
+  config.sip.sipPort = base + 10;
+  config.sip.rtpPortFirst = base + 200;
+  config.sip.rtpPortLast = base + 399;
+  InProcessGateway gateway(config);
+  EXPECT_FALSE(gateway.Start(error));
+  EXPECT_EQ(error, "sip.tls_ca_file: cannot read certificates from " + dir.path() + "/missing.pem");
+}
+
 // Debian's Kamailio as the registrar, on loopback: digest authentication against a password
 // held in an htable, a new nonce for each challenge, every REGISTER written to its log.
 class Kamailio {
  public:
-  Kamailio(const std::string& dir, int port, const std::string& password) : log_(dir + "/kamailio.log") {
+  // With `certificate` (the files <certificate>.crt and .key) it also takes TLS on port + 1.
+  Kamailio(const std::string& dir, int port, const std::string& password, const std::string& certificate = "")
+      : log_(dir + "/kamailio.log") {
+    const std::string tls =
+        certificate.empty()
+            ? ""
+            : "enable_tls=yes\nlisten=tls:127.0.0.1:" + std::to_string(port + 1) +
+                  "\nloadmodule \"/usr/lib/x86_64-linux-gnu/kamailio/modules/tls.so\"\n"
+                  "modparam(\"tls\", \"config\", \"" + dir + "/tls.cfg\")\n";
+    if (!certificate.empty())
+      WriteFile(dir + "/tls.cfg", "[server:default]\nmethod = TLSv1.2+\nverify_certificate = no\n"
+                                  "require_certificate = no\nprivate_key = " + certificate + ".key\ncertificate = " +
+                                      certificate + ".crt\n");
     WriteFile(dir + "/kamailio.cfg",
               "#!KAMAILIO\ndebug=1\nlog_stderror=yes\nchildren=1\nlisten=udp:127.0.0.1:" + std::to_string(port) +
-                  "\nmpath=\"/usr/lib/x86_64-linux-gnu/kamailio/modules/\"\n"
+                  "\n" + tls + "mpath=\"/usr/lib/x86_64-linux-gnu/kamailio/modules/\"\n"
                   "loadmodule \"kex.so\"\nloadmodule \"corex.so\"\nloadmodule \"tm.so\"\nloadmodule \"sl.so\"\n"
                   "loadmodule \"pv.so\"\nloadmodule \"usrloc.so\"\nloadmodule \"registrar.so\"\n"
                   "loadmodule \"textops.so\"\nloadmodule \"siputils.so\"\nloadmodule \"xlog.so\"\n"
@@ -676,7 +853,7 @@ class Kamailio {
                   "modparam(\"usrloc\", \"db_mode\", 0)\nmodparam(\"htable\", \"htable\", \"users=>size=4;\")\n"
                   "event_route[htable:mod-init] {\n  $sht(users=>gateway) = \"" + password + "\";\n}\n"
                   "request_route {\n  if (is_method(\"REGISTER\")) {\n"
-                  "    xlog(\"L_ALERT\", \"REGISTER contact=$ct\\n\");\n"
+                  "    xlog(\"L_ALERT\", \"REGISTER contact=$ct proto=$pr\\n\");\n"
                   "    if (!pv_www_authenticate(\"$td\", \"$sht(users=>$au)\", \"0\")) {\n"
                   "      www_challenge(\"$td\", \"0\");\n      exit;\n    }\n"
                   "    xlog(\"L_ALERT\", \"BOUND contact=$ct\\n\");\n    save(\"location\");\n    exit;\n  }\n"
@@ -769,6 +946,46 @@ TEST(SipRegistrar, KamailioRightAndWrongPasswords) {
     ++refusals;
   EXPECT_EQ(refusals, 1u) << gatewayLog;
   std::printf("REGISTERs in a refused round: %zu\n", firstRound);
+}
+
+// Over TLS to Kamailio: the registration is made and removed over TLS with the right
+// certificate; with a certificate that does not verify it is refused with the reason, and no
+// REGISTER reaches the registrar.
+TEST(SipRegistrar, KamailioOverTls) {
+  const int base = phone::FreePortBlock(300, 1);
+  ASSERT_NE(base, 0);
+  TempDir dir;
+  ASSERT_TRUE(MakeCertificate(dir.path(), "pbx"));
+  ASSERT_TRUE(MakeCertificate(dir.path(), "stranger"));
+  Kamailio kamailio(dir.path(), base, "Right pw #1", dir.path() + "/pbx");
+  ASSERT_TRUE(kamailio.WaitUntilListening()) << ReadFile(dir.path() + "/kamailio.log");
+  talmery::Config c = RegisteringConfig(dir, base, "Right pw #1");
+  c.sip.domain = "127.0.0.1:" + std::to_string(base + 1);
+  c.sip.transport = "tls";
+  c.sip.tlsCaFile = dir.path() + "/pbx.crt";
+  {
+    InProcessGateway gateway(c);
+    std::string error;
+    ASSERT_TRUE(gateway.Start(error)) << error;
+    ASSERT_TRUE(gateway.WaitForLog("event=registration state=registered", 10000))
+        << gateway.LogText() << ReadFile(dir.path() + "/kamailio.log");
+  }
+  EXPECT_EQ(kamailio.Count("BOUND contact="), 2u);  // the binding, and its removal at the stop
+  EXPECT_EQ(kamailio.Count("REGISTER contact="), kamailio.Count(" proto=tls\n"));
+  EXPECT_EQ(kamailio.Count(";transport=tls>"), kamailio.Count("contact="));
+
+  c.sip.tlsCaFile = dir.path() + "/stranger.crt";
+  c.database = dir.path() + "/calls2.db";
+  const size_t before = kamailio.Count("REGISTER contact=");
+  InProcessGateway gateway(c);
+  std::string error;
+  ASSERT_TRUE(gateway.Start(error)) << error;
+  EXPECT_TRUE(gateway.WaitForLog("event=registration state=refused aor=sip:gateway@127.0.0.1:" + std::to_string(base + 1) +
+                                     " detail=\"TLS: the PBX's certificate does not verify for 127.0.0.1: "
+                                     "self-signed certificate\"",
+                                 10000))
+      << gateway.LogText();
+  EXPECT_EQ(kamailio.Count("REGISTER contact="), before);
 }
 
 }  // namespace

@@ -8,11 +8,11 @@ packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine32:i3
           nsis libclang-rt-14-dev libgtest-dev libgmock-dev
           # the call server (gateway/): HTTP, store, speech, JSON, the SIP user agent it drives
           pkg-config libcpp-httplib-dev libsqlite3-dev libespeak-ng-dev nlohmann-json3-dev baresip-core
-          libmicrohttpd-dev libre-dev
+          libmicrohttpd-dev libre-dev libssl-dev openssl
           # systemd-analyze rates the sandbox of the shipped unit
           systemd
           # test peers: a real SIP registrar and proxy, SIPp, Office's ribbon schema validator
-          kamailio sip-tester python3-xmlschema)
+          kamailio kamailio-tls-modules sip-tester python3-xmlschema)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -2,10 +2,14 @@
 
 #include <arpa/inet.h>
 
+#include <openssl/rand.h>
+
+#include <cstdlib>
 #include <cstring>
 
 #include "gateway/audio.h"
 #include "gateway/re_headers.h"
+#include "gateway/sdes.h"
 
 namespace bench {
 namespace {
@@ -23,6 +27,9 @@ struct LibreCallee::Call {
   LibreCallee* owner = nullptr;
   struct sipsess* session = nullptr;
   struct rtp_sock* rtp = nullptr;
+  struct udp_helper* protection = nullptr;
+  struct srtp* tx = nullptr;
+  struct srtp* rx = nullptr;
   sdp_session* sdp = nullptr;
   sdp_media* media = nullptr;
   std::vector<int16_t> samples;
@@ -38,9 +45,39 @@ struct LibreCallee::Call {
   ~Call() {
     tmr_cancel(&press);
     mem_deref(session);
+    mem_deref(protection);
     mem_deref(rtp);
+    mem_deref(tx);
+    mem_deref(rx);
     mem_deref(sdp);
   }
+
+  // An SRTP offer (over TLS) gets SRTP with a key of the callee's own; what does not decrypt
+  // with the caller's key is not recorded, so a recording proves the caller's protection.
+  // 5550488 answers without a key.
+  int Protect(const std::string& number) {
+    const char* crypto = sdp_media_rattr(media, "crypto");
+    std::string theirs, why;
+    if (!crypto || !talmery::SdesKeyOf(crypto, theirs, why)) return EPROTO;
+    int err = srtp_alloc(&rx, SRTP_AES_CM_128_HMAC_SHA1_80, reinterpret_cast<const uint8_t*>(theirs.data()),
+                         theirs.size(), 0);
+    unsigned char key[talmery::kSdesKeyBytes];
+    if (!err && RAND_bytes(key, sizeof key) != 1) err = EIO;
+    if (!err) err = srtp_alloc(&tx, SRTP_AES_CM_128_HMAC_SHA1_80, key, sizeof key, 0);
+    const std::string tag(crypto, std::strcspn(crypto, " "));
+    if (!err && number != "5550488")
+      err = sdp_media_set_lattr(media, true, "crypto", "%s",
+                                talmery::SdesCrypto(std::atoi(tag.c_str()),
+                                                    std::string(reinterpret_cast<const char*>(key), sizeof key))
+                                    .c_str());
+    if (!err) err = udp_register_helper(&protection, static_cast<udp_sock*>(rtp_sock(rtp)), 0, Encrypt, Decrypt, this);
+    return err;
+  }
+  static bool Encrypt(int* err, sa*, mbuf* mb, void* arg) {
+    *err = srtp_encrypt(static_cast<Call*>(arg)->tx, mb);
+    return false;
+  }
+  static bool Decrypt(sa*, mbuf* mb, void* arg) { return srtp_decrypt(static_cast<Call*>(arg)->rx, mb) != 0; }
 
   static void Received(const sa*, const rtp_header* header, mbuf* mb, void* arg) {
     Call* self = static_cast<Call*>(arg);
@@ -109,8 +146,9 @@ struct LibreCallee::Call {
   static int Answer(const sip_msg* msg, void* arg) { return sdp_decode(static_cast<Call*>(arg)->sdp, msg->mb, false); }
 };
 
-LibreCallee::LibreCallee(std::string address, int sipPort, int rtpFirst, int rtpLast, std::string dir)
-    : address_(std::move(address)), dir_(std::move(dir)), sipPort_(sipPort), rtpFirst_(rtpFirst), rtpLast_(rtpLast) {}
+LibreCallee::LibreCallee(std::string address, int sipPort, int rtpFirst, int rtpLast, std::string dir,
+                         std::string certificate)
+    : address_(std::move(address)), dir_(std::move(dir)), certificate_(std::move(certificate)), sipPort_(sipPort), rtpFirst_(rtpFirst), rtpLast_(rtpLast) {}
 
 LibreCallee::~LibreCallee() { Stop(); }
 
@@ -156,7 +194,10 @@ void LibreCallee::Main(std::string* error, std::atomic<int>* state) {
     int err = rtp_listen(&call->rtp, IPPROTO_UDP, &rtpAddress, static_cast<uint16_t>(self->rtpFirst_),
                          static_cast<uint16_t>(self->rtpLast_), true, Call::Received, nullptr, call);
     if (!err) err = sdp_session_alloc(&call->sdp, &rtpAddress);
-    if (!err) err = sdp_media_add(&call->media, call->sdp, "audio", sa_port(rtp_local(call->rtp)), "RTP/AVP");
+    const std::string offer(reinterpret_cast<const char*>(mbuf_buf(msg->mb)), mbuf_get_left(msg->mb));
+    const bool srtp = !self->certificate_.empty() && offer.find("RTP/SAVP") != std::string::npos;
+    if (!err)
+      err = sdp_media_add(&call->media, call->sdp, "audio", sa_port(rtp_local(call->rtp)), srtp ? "RTP/SAVP" : "RTP/AVP");
     if (!err) err = sdp_format_add(nullptr, call->media, false, "0", "PCMU", 8000, 1, nullptr, nullptr, nullptr, false, nullptr);
     if (!err)
       err = sdp_format_add(nullptr, call->media, false, "101", "telephone-event", 8000, 1, nullptr, nullptr, nullptr,
@@ -169,6 +210,7 @@ void LibreCallee::Main(std::string* error, std::atomic<int>* state) {
       if (sdp_media_raddr(call->media)) call->remote = *sdp_media_raddr(call->media);
       const sdp_format* events = sdp_media_rformat(call->media, "telephone-event");
       if (events) call->eventPt = events->pt;
+      if (srtp) err = call->Protect(user);
     }
     if (!err) err = sdp_encode(&answer, call->sdp, false);
     if (!err)
@@ -186,6 +228,11 @@ void LibreCallee::Main(std::string* error, std::atomic<int>* state) {
   };
   int err = sip_alloc(&sip, nullptr, 32, 32, 32, "bench-callee", nullptr, nullptr);
   if (!err) err = sip_transp_add(sip, SIP_TRANSP_UDP, &local);
+  struct tls* tls = nullptr;
+  if (!err && !certificate_.empty()) {
+    err = tls_alloc(&tls, TLS_METHOD_SSLV23, certificate_.c_str(), nullptr);
+    if (!err) err = sip_transp_add(sip, SIP_TRANSP_TLS, &local, tls);
+  }
   if (!err) err = sipsess_listen(&sessions, sip, 256, incoming, &context);
   if (!err) err = mqueue_alloc(&stop, [](int, void*, void*) { re_cancel(); }, nullptr);
   sip_ = sip;
@@ -202,6 +249,7 @@ void LibreCallee::Main(std::string* error, std::atomic<int>* state) {
   mem_deref(sessions);
   if (sip) sip_close(sip, true);
   mem_deref(sip);
+  mem_deref(tls);
   mem_deref(stop);
   sip_ = sessions_ = stop_ = nullptr;
   libre_close();

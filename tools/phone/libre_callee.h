@@ -18,7 +18,9 @@ namespace bench {
 
 class LibreCallee {
  public:
-  LibreCallee(std::string address, int sipPort, int rtpFirst, int rtpLast, std::string dir);
+  // With `certificate` (a PEM file holding the certificate and its key) the callee also takes
+  // SIP over TLS on sipPort (TCP).
+  LibreCallee(std::string address, int sipPort, int rtpFirst, int rtpLast, std::string dir, std::string certificate = "");
   ~LibreCallee();
   LibreCallee(const LibreCallee&) = delete;
   LibreCallee& operator=(const LibreCallee&) = delete;
@@ -38,7 +40,7 @@ class LibreCallee {
   friend struct Call;
   void Main(std::string* error, std::atomic<int>* state);
 
-  const std::string address_, dir_;
+  const std::string address_, dir_, certificate_;
   const int sipPort_, rtpFirst_, rtpLast_;
   std::atomic<int> answered_{0}, closed_{0};
   std::mutex mu_;

@@ -1,5 +1,6 @@
-// libre-callee <sip port> <first RTP port> <last RTP port> <recordings folder>: answers every call
-// on 127.0.0.1 (see libre_callee.h) until SIGTERM or SIGINT; prints "ready" once it listens.
+// libre-callee <sip port> <first RTP port> <last RTP port> <recordings folder> [<certificate.pem>]:
+// answers every call on 127.0.0.1 (see libre_callee.h), over TLS too with a certificate, until
+// SIGTERM or SIGINT; prints "ready" once it listens.
 #include <signal.h>
 
 #include <cstdio>
@@ -9,8 +10,9 @@
 #include "tools/phone/libre_callee.h"
 
 int main(int argc, char** argv) {
-  if (argc != 5) {
-    std::fprintf(stderr, "usage: libre-callee <sip port> <first RTP port> <last RTP port> <recordings folder>\n");
+  if (argc != 5 && argc != 6) {
+    std::fprintf(stderr,
+                 "usage: libre-callee <sip port> <first RTP port> <last RTP port> <recordings folder> [<certificate.pem>]\n");
     return 2;
   }
   sigset_t stop;
@@ -18,7 +20,8 @@ int main(int argc, char** argv) {
   sigaddset(&stop, SIGTERM);
   sigaddset(&stop, SIGINT);
   pthread_sigmask(SIG_BLOCK, &stop, nullptr);  // before the SIP thread starts: it inherits the mask
-  bench::LibreCallee callee("127.0.0.1", std::atoi(argv[1]), std::atoi(argv[2]), std::atoi(argv[3]), argv[4]);
+  bench::LibreCallee callee("127.0.0.1", std::atoi(argv[1]), std::atoi(argv[2]), std::atoi(argv[3]), argv[4],
+                             argc == 6 ? argv[5] : "");
   std::string error;
   if (!callee.Start(error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
