@@ -201,5 +201,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     ReportError("cannot open log " + options.logFile);
     return kExitFailure;
   }
-  return Serve(options);
+  const int exitCode = Serve(options);
+  // Everything is done and logged: the server revoked, OLE uninitialised. Ended, not exited:
+  // ExitProcess runs every DLL's detach while COM's and RPC's threads may still run, and under
+  // Wine that now and then waits on the loader lock for longer than any test waits.
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
+  return exitCode;
 }
