@@ -58,12 +58,18 @@ std::string Percentiles(std::vector<double> v) {
   return text;
 }
 
-int Connect(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// 127.0.0.1:port, where the gateway and the stand-ins for the PBX listen.
+sockaddr_in Loopback(int port) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(static_cast<uint16_t>(port));
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return a;
+}
+
+int Connect(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a = Loopback(port);
   if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
     close(fd);
     return -1;
@@ -102,10 +108,7 @@ std::string BaseConfig(const std::string& dir, int port) {
 // A UDP socket bound to 127.0.0.1:port, in the PBX's place.
 int LoopbackUdp(int port) {
   const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in a = Loopback(port);
   bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
   return fd;
 }
@@ -431,10 +434,7 @@ int ConnectFrom(const std::string& source, int port) {
   sockaddr_in local{};
   local.sin_family = AF_INET;
   inet_pton(AF_INET, source.c_str(), &local.sin_addr);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in a = Loopback(port);
   if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
       (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno != EINPROGRESS)) {
     close(fd);
