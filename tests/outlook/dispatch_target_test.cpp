@@ -77,18 +77,11 @@ VARIANTARG I4(long value) {
   return v;
 }
 
-win::Variant Long(long value) {
-  win::Variant v;
-  v.get()->vt = VT_I4;
-  v.get()->lVal = value;
-  return v;
-}
-
 TEST(AutomationTarget, MembersAreCalledWithTheirArgumentsInOrder) {
   CTestTarget target;
   const fw::Dispatch client = fw::Dispatch::Borrow(target.GetIDispatch(FALSE));
   win::Variant difference;
-  ASSERT_TRUE(client.Call(kSubtract, &difference, Long(10), Long(3)).Ok());
+  ASSERT_TRUE(client.Call(kSubtract, &difference, fw::ArgLong(10), fw::ArgLong(3)).Ok());
   EXPECT_EQ(difference.get()->lVal, 7);
 
   // Arguments are coerced to the member's parameter types.
@@ -153,7 +146,7 @@ TEST(AutomationTarget, AMemberThatCannotTakeItsArgumentsFailsAsAnAutomationExcep
   EXPECT_EQ(RawInvoke(dispatch, kMismatched, DISPATCH_METHOD, {I4(7)}, 0, nullptr), DISP_E_EXCEPTION);
 
   // Through the client, the caller gets the member's code back.
-  const fw::CallStatus raised = fw::Dispatch::Borrow(dispatch).Call(kMismatched, nullptr, Long(7));
+  const fw::CallStatus raised = fw::Dispatch::Borrow(dispatch).Call(kMismatched, nullptr, fw::ArgLong(7));
   EXPECT_EQ(raised.hr, DISP_E_TYPEMISMATCH);
   EXPECT_EQ(target.RefCount(), 1u);
 }
