@@ -101,6 +101,11 @@ bool Synthesize(const std::string& utf8Text, const Voice& voice, Pcm& speech, st
   if (pid == 0) {
     dup2(in[0], STDIN_FILENO);
     dup2(out[1], STDOUT_FILENO);
+    // Nothing else of ours: the SIP stack's sockets are not close-on-exec, and a helper that
+    // outlives a killed gateway would hold its SIP port against the restarted one.
+    if (close_range(3, ~0U, 0) != 0) {
+      for (int fd = 3; fd < 65536; ++fd) close(fd);
+    }
     execv(argv[0], argv);
     _exit(127);
   }
