@@ -25,9 +25,18 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   # A mirror in mid-sync fails one index now and then; the packages come from the indexes that
   # did arrive, and a missing package still fails the install below.
+  updated=no
   for attempt in 1 2 3; do
-    apt-get update -q && break
+    apt-get update -q && { updated=yes; break; }
     echo "== apt-get update failed (attempt $attempt)"; sleep 5
   done
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
+  # With one architecture's security index missing, the other's security versions cannot be
+  # matched (wine32:i386 needs the same zlib1g on both): take the release's own versions then,
+  # which exist for both architectures.
+  release=()
+  if [ "$updated" = no ]; then
+    release=(-t "$(. /etc/os-release; echo "$VERSION_CODENAME")")
+    echo "== an index is missing: installing from ${release[1]} itself"
+  fi
+  apt-get install -y -q --no-install-recommends "${release[@]}" "${missing[@]}"
 fi
