@@ -165,11 +165,15 @@ bool SipEngine::Open(std::string& error) {
     error = std::string("cannot start the SIP stack: ") + std::strerror(err);
     return false;
   }
-  if ((err = sip_transp_add(sip_, SIP_TRANSP_UDP, &local)) != 0 || (err = sip_transp_add(sip_, SIP_TRANSP_TCP, &local)) != 0) {
+  // Over TLS nothing is sent in clear, so nothing listens in clear either: TLS alone holds
+  // sip_port (TCP).
+  if (UsesTls(s)) {
+    if (!OpenTls(local, error)) return false;
+  } else if ((err = sip_transp_add(sip_, SIP_TRANSP_UDP, &local)) != 0 ||
+             (err = sip_transp_add(sip_, SIP_TRANSP_TCP, &local)) != 0) {
     error = "cannot bind SIP to " + s.localAddress + ":" + std::to_string(s.sipPort) + ": " + std::strerror(err);
     return false;
   }
-  if (UsesTls(s) && !OpenTls(local, error)) return false;
   if ((err = sipsess_listen(&sessions_, sip_, 32, Incoming, this)) != 0 ||
       (err = sip_listen(&options_, sip_, true, Request, this)) != 0 ||
       (err = mqueue_alloc(&wakeups_, Wakeup, this)) != 0) {
@@ -179,13 +183,11 @@ bool SipEngine::Open(std::string& error) {
   return true;
 }
 
-// SIP over TLS, listening on sip_port + 1 (TCP's own port is taken). The PBX's certificate is
-// checked here, not by libre: its own check takes any certificate, and one that does not verify
-// must end the handshake before the first request (and its digest or SDP) is written.
-bool SipEngine::OpenTls(const sa& sipLocal, std::string& error) {
+// SIP over TLS on sip_port. The PBX's certificate is checked here, not by libre: its own check
+// takes any certificate, and one that does not verify must end the handshake before the first
+// request (and its digest or SDP) is written.
+bool SipEngine::OpenTls(const sa& local, std::string& error) {
   const SipSettings& s = config_.sip;
-  sa local = sipLocal;
-  sa_set_port(&local, static_cast<uint16_t>(s.sipPort + 1));
   int err = tls_alloc(&tls_, TLS_METHOD_SSLV23, nullptr, nullptr);
   if (err) {
     error = std::string("cannot start TLS: ") + std::strerror(err);
@@ -203,8 +205,14 @@ bool SipEngine::OpenTls(const sa& sipLocal, std::string& error) {
   }
   SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
   SSL_CTX_set_cert_verify_callback(context, VerifyPeer, this);
+  // libre names no server in its ClientHello; a PBX that serves several names by SNI would show
+  // its default certificate, which then does not verify.
+  if (!IsAddress(tlsHost_)) {
+    SSL_CTX_set_app_data(context, this);
+    SSL_CTX_set_info_callback(context, NameServer);
+  }
   if ((err = sip_transp_add(sip_, SIP_TRANSP_TLS, &local, tls_)) != 0) {
-    error = "cannot bind SIP over TLS to " + s.localAddress + ":" + std::to_string(s.sipPort + 1) + ": " +
+    error = "cannot bind SIP over TLS to " + s.localAddress + ":" + std::to_string(s.sipPort) + ": " +
             std::strerror(err);
     return false;
   }
@@ -214,6 +222,14 @@ bool SipEngine::OpenTls(const sa& sipLocal, std::string& error) {
 namespace {
 int KeepVerdict(int ok, X509_STORE_CTX*) { return ok; }
 }  // namespace
+
+// Before the ClientHello is written (literal addresses are never named: RFC 6066, 3).
+void SipEngine::NameServer(const ssl_st* ssl, int where, int) {
+  if (!(where & SSL_CB_HANDSHAKE_START) || SSL_is_server(ssl)) return;
+  SSL* client = const_cast<SSL*>(ssl);
+  const SipEngine* self = static_cast<const SipEngine*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(client)));
+  SSL_set_tlsext_host_name(client, self->tlsHost_.c_str());
+}
 
 // The chain against the CA store and the PBX's name (or address) against the certificate;
 // tls_verify = no takes any certificate. Called by OpenSSL on the SIP thread.
@@ -226,15 +242,18 @@ int SipEngine::VerifyPeer(x509_store_ctx_st* store, void* arg) {
     X509_VERIFY_PARAM_set1_ip_asc(param, self->tlsHost_.c_str());
   else
     X509_VERIFY_PARAM_set1_host(param, self->tlsHost_.c_str(), 0);
-  if (X509_verify_cert(store) == 1) {
-    self->tlsRefusal_.clear();
-    return 1;
-  }
+  if (X509_verify_cert(store) == 1) return 1;
   self->tlsRefusal_ = std::string("the PBX's certificate does not verify for ") + self->tlsHost_ + ": " +
                       X509_verify_cert_error_string(X509_STORE_CTX_get_error(store));
   self->log_.Write("tls", {{"refused", self->tlsRefusal_}});
+  // The refusal closes its connection, and libre fails each request waiting on it from within
+  // this same turn of the loop; by the next turn the verdict has said all it is about, and a
+  // later connection that fails (a peer that speaks no TLS) must not be told it.
+  if (self->refusalSpent_) tmr_start(self->refusalSpent_, 0, ForgetRefusal, self);
   return 0;
 }
+
+void SipEngine::ForgetRefusal(void* arg) { static_cast<SipEngine*>(arg)->tlsRefusal_.clear(); }
 
 std::string SipEngine::TlsFailure(int err) const {
   if (!tls_ || !err || err == ETIMEDOUT || err == ECONNREFUSED || err == ENETUNREACH || err == EHOSTUNREACH) return "";
@@ -243,12 +262,15 @@ std::string SipEngine::TlsFailure(int err) const {
 }
 
 void SipEngine::Main() {
-  tmr giveUp;
+  tmr giveUp, refusalSpent;
   tmr_init(&giveUp);
+  tmr_init(&refusalSpent);
   giveUp_ = &giveUp;
+  refusalSpent_ = &refusalSpent;
   re_main(nullptr);
   tmr_cancel(&giveUp);
-  giveUp_ = nullptr;
+  tmr_cancel(&refusalSpent);
+  giveUp_ = refusalSpent_ = nullptr;
   {
     std::lock_guard<std::mutex> lock(mu_);
     accepting_ = false;

@@ -1,7 +1,7 @@
 #pragma once
 // The gateway's SIP user agent, inside its own process: libre's stack (SIP over UDP and TCP on
-// local_address:sip_port, TLS on sip_port + 1 when the PBX is reached over TLS, RTP within rtp_ports) on one thread of its own. libre is not thread
-// safe, so nothing else touches its objects: the lines and the registration hand their work to
+// local_address:sip_port, or over TLS alone there when the PBX is reached over TLS; RTP within
+// rtp_ports) on one thread of its own. libre is not thread safe, so nothing else touches its objects: the lines and the registration hand their work to
 // that thread (Post, Run), and the thread hands events back through their own queues. There is
 // no control channel: nothing but the SIP and RTP sockets is opened, and only SIP can reach it.
 #include <deque>
@@ -26,6 +26,7 @@ struct sa;
 struct tmr;
 struct tls;
 struct x509_store_ctx_st;
+struct ssl_st;
 
 namespace talmery {
 
@@ -70,8 +71,9 @@ class SipEngine {
   const std::string& Aor() const { return aor_; }
   const std::string& Contact() const { return contactUser_; }
   // What a request that got no answer because its connection failed with `err` says over TLS:
-  // why the PBX's certificate was refused, or that the handshake failed ("" without TLS, and for
-  // a PBX that is down or out of reach, which passes).
+  // why the PBX's certificate was refused (told only to the requests of the connection it ended),
+  // or that the handshake failed ("" without TLS, and for a PBX that is down or out of reach,
+  // which passes).
   std::string TlsFailure(int err) const;
   // The outbound proxy as a route (none without one).
   const char** Routes(uint32_t& count);
@@ -102,6 +104,8 @@ class SipEngine {
   static void GiveUp(void* arg);
   bool OpenTls(const struct sa& local, std::string& error);
   static int VerifyPeer(struct x509_store_ctx_st* store, void* arg);
+  static void ForgetRefusal(void* arg);
+  static void NameServer(const struct ssl_st* ssl, int where, int ret);
 
   const Config& config_;
   EventLog& log_;
@@ -116,6 +120,7 @@ class SipEngine {
   struct dnsc* dns_ = nullptr;
   struct tmr* giveUp_ = nullptr;
   struct tls* tls_ = nullptr;
+  struct tmr* refusalSpent_ = nullptr;  // both on the SIP thread's stack, in Main
 
   std::mutex mu_;
   std::deque<std::function<void()>> work_;

@@ -4,6 +4,11 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -701,13 +706,14 @@ class CalleeProcess {
   pid_t pid_ = -1;
 };
 
-// A throwaway self-signed certificate for 127.0.0.1 (with its key, in one PEM file for the
-// callee) and the certificate alone, for the gateway's tls_ca_file.
-bool MakeCertificate(const std::string& dir, const std::string& name) {
+// A throwaway self-signed certificate for 127.0.0.1 (or the host name `host`), with its key in one
+// PEM file for the callee, and the certificate alone for the gateway's tls_ca_file.
+bool MakeCertificate(const std::string& dir, const std::string& name, const std::string& host = "") {
   const std::string key = dir + "/" + name + ".key", cert = dir + "/" + name + ".crt";
-  const std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
-                              "-addext subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + cert +
-                              " >/dev/null 2>&1";
+  const std::string subject = host.empty() ? "/CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1"
+                                           : "/CN=" + host + " -addext subjectAltName=DNS:" + host;
+  const std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj " + subject + " -keyout " +
+                              key + " -out " + cert + " >/dev/null 2>&1";
   if (std::system(command.c_str()) != 0) return false;
   WriteFile(dir + "/" + name + ".pem", ReadFile(cert) + ReadFile(key));
   return true;
@@ -824,6 +830,208 @@ TEST(SipOverTls, TheCalleeHearsTheTextThroughSrtpUnverifiedOrKeylessFailsTheCall
   InProcessGateway gateway(config);
   EXPECT_FALSE(gateway.Start(error));
   EXPECT_EQ(error, "sip.tls_ca_file: cannot read certificates from " + dir.path() + "/missing.pem");
+}
+
+// A certificate's refusal is the reason of the calls its connection carried, not of the next
+// connection's failure: a peer that shows a certificate nobody trusts, then (the same address)
+// one that speaks no TLS at all.
+TEST(SipOverTls, ARefusalIsToldOnlyToTheCallsOfTheConnectionItEnded) {
+  const int base = phone::FreePortBlock(400, 1);
+  ASSERT_NE(base, 0);
+  TempDir dir;
+  ASSERT_TRUE(MakeCertificate(dir.path(), "callee"));
+  ASSERT_TRUE(MakeCertificate(dir.path(), "stranger"));
+  SSL_CTX* stranger = SSL_CTX_new(TLS_server_method());
+  ASSERT_EQ(SSL_CTX_use_certificate_file(stranger, (dir.path() + "/stranger.crt").c_str(), SSL_FILETYPE_PEM), 1);
+  ASSERT_EQ(SSL_CTX_use_PrivateKey_file(stranger, (dir.path() + "/stranger.key").c_str(), SSL_FILETYPE_PEM), 1);
+  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(static_cast<uint16_t>(base + 50));
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  std::atomic<bool> speakTls{true}, stop{false};
+  std::thread peer([&] {
+    while (!stop) {
+      pollfd p{listener, POLLIN, 0};
+      if (poll(&p, 1, 100) != 1) continue;
+      const int conn = accept(listener, nullptr, nullptr);
+      if (conn < 0) continue;
+      if (speakTls) {
+        SSL* ssl = SSL_new(stranger);
+        SSL_set_fd(ssl, conn);
+        SSL_accept(ssl);  // the gateway refuses the certificate and leaves
+        SSL_free(ssl);
+      } else {
+        char hello[512];
+        if (recv(conn, hello, sizeof hello, 0) > 0) (void)!send(conn, "SIP/2.0 400 Bad Request\r\n\r\n", 28, MSG_NOSIGNAL);
+      }
+      close(conn);
+    }
+  });
+  struct Join {
+    std::atomic<bool>& stop;
+    std::thread& peer;
+    int fd;
+    SSL_CTX* context;
+    ~Join() {
+      stop = true;
+      peer.join();
+      close(fd);
+      SSL_CTX_free(context);
+    }
+  } join{stop, peer, listener, stranger};
+
+  talmery::Config config;
+  config.listenPort = 0;
+  config.database = dir.path() + "/calls.db";
+  config.attempts = 1;
+  config.sip.transport = "tls";
+  config.sip.tlsCaFile = dir.path() + "/callee.crt";
+  config.sip.dial = "sip:{number}@127.0.0.1:" + std::to_string(base + 50);
+  config.sip.sipPort = base + 10;
+  config.sip.rtpPortFirst = base + 200;
+  config.sip.rtpPortLast = base + 399;
+  std::string error;
+  ASSERT_TRUE(talmery::ValidateConfig(config, error)) << error;
+  InProcessGateway gateway(config);
+  ASSERT_TRUE(gateway.Start(error)) << error;
+  const struct {
+    bool tls;
+    const char* reason;
+  } calls[] = {
+      {true, "TLS: the PBX's certificate does not verify for 127.0.0.1: self-signed certificate"},
+      {false, "TLS: the connection to the PBX failed before an answer: Protocol error"},
+  };
+  for (const auto& c : calls) {
+    speakTls = c.tls;
+    const long long id = std::atoll(BodyOf(PostCall(gateway.Port(), CallBody("5550100", "Budget."))).c_str() + 1);
+    const nlohmann::json end = WaitForState(gateway.Port(), id, "failed", 30000);
+    EXPECT_EQ(end["reason"], c.reason) << end.dump(1);
+  }
+}
+
+// Runs the calling thread (and what it starts from now on) in a network and mount namespace of
+// its own, with loopback up and /etc/resolv.conf naming a server on 127.0.0.1; false where that
+// is not allowed (not root).
+bool EnterPrivateNetwork(const std::string& dir) {
+  if (geteuid() != 0 || unshare(CLONE_NEWNET | CLONE_NEWNS) != 0) return false;
+  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
+  WriteFile(dir + "/resolv.conf", "nameserver 127.0.0.1\n");
+  if (mount((dir + "/resolv.conf").c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0) return false;
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ifreq lo{};
+  std::strcpy(lo.ifr_name, "lo");
+  const bool up = ioctl(fd, SIOCGIFFLAGS, &lo) == 0 && ((lo.ifr_flags |= IFF_UP), ioctl(fd, SIOCSIFFLAGS, &lo) == 0);
+  close(fd);
+  return up;
+}
+
+// A name server on 127.0.0.1:53 that knows one name: `host` has the address 127.0.0.1 and no
+// other record (SRV and NAPTR questions get an empty answer, as from a PBX's zone without them).
+class OneNameServer {
+ public:
+  explicit OneNameServer(const std::string& host) {
+    for (size_t from = 0; from <= host.size();) {  // the name as DNS labels
+      const size_t dot = std::min(host.find('.', from), host.size());
+      name_ += static_cast<char>(dot - from);
+      name_ += host.substr(from, dot - from);
+      from = dot + 1;
+    }
+    name_ += '\0';
+    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(53);
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0;
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~OneNameServer() {
+    stop_ = true;
+    thread_.join();
+    close(fd_);
+  }
+  bool bound() const { return bound_; }
+
+ private:
+  void Serve() {
+    while (!stop_) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 100) != 1) continue;
+      char query[512];
+      sockaddr_in from{};
+      socklen_t size = sizeof from;
+      const ssize_t n = recvfrom(fd_, query, sizeof query, 0, reinterpret_cast<sockaddr*>(&from), &size);
+      if (n < 12) continue;
+      const size_t question = std::string(query + 12, n - 12).find('\0');
+      if (question == std::string::npos || 12 + question + 5 > static_cast<size_t>(n)) continue;
+      const std::string name(query + 12, question + 1);
+      const int type = (static_cast<uint8_t>(query[12 + question + 1]) << 8) | static_cast<uint8_t>(query[12 + question + 2]);
+      std::string answer(query, 12 + question + 5);  // the header and the question
+      answer[2] = static_cast<char>(0x84 | (query[2] & 1));  // a response, authoritative, RD kept
+      answer[3] = 0;
+      const bool known = name == name_ && type == 1;
+      answer[6] = 0;
+      answer[7] = known ? 1 : 0;
+      answer[8] = answer[9] = answer[10] = answer[11] = 0;
+      if (known) answer += std::string("\xC0\x0C\x00\x01\x00\x01\x00\x00\x00\x3C\x00\x04\x7F\x00\x00\x01", 16);
+      sendto(fd_, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from), size);
+    }
+  }
+
+  std::string name_;
+  int fd_ = -1;
+  bool bound_ = false;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// A PBX known by its name, reached over TLS at the port TLS has when the address names none
+// (5061): the handshake names it (SNI), its certificate is checked against that name, and the
+// gateway listens for TLS alone on sip_port, nothing in clear. In a network namespace of the
+// test's own, where it can be the name server and hold 5061.
+TEST(SipOverTls, ANamedPbxIsCalledOnPort5061NamedInTheHandshakeAndCheckedByName) {
+  TempDir dir;
+  if (!EnterPrivateNetwork(dir.path())) GTEST_SKIP() << "needs root for a network namespace of its own";
+  ASSERT_TRUE(MakeCertificate(dir.path(), "pbx", "pbx.office.test"));
+  OneNameServer names("pbx.office.test");
+  ASSERT_TRUE(names.bound());
+  CalleeProcess callee(dir.path(), 5061, 20000, 20099, dir.path() + "/pbx.pem");
+  ASSERT_TRUE(callee.WaitUntilReady());
+  talmery::Config config;
+  config.listenPort = 0;
+  config.database = dir.path() + "/calls.db";
+  config.sip.transport = "tls";
+  config.sip.srtp = true;
+  config.sip.tlsCaFile = dir.path() + "/pbx.crt";
+  config.sip.dial = "sip:{number}@pbx.office.test";
+  config.sip.sipPort = 5080;
+  config.sip.rtpPortFirst = 20100;
+  config.sip.rtpPortLast = 20199;
+  std::string error;
+  ASSERT_TRUE(talmery::ValidateConfig(config, error)) << error;
+  InProcessGateway gateway(config);
+  ASSERT_TRUE(gateway.Start(error)) << error;
+  const long long id = std::atoll(BodyOf(PostCall(gateway.Port(), CallBody("5550100", "Budget review."))).c_str() + 1);
+  const nlohmann::json end = WaitForState(gateway.Port(), id, "done", 30000);
+  EXPECT_EQ(end["state"], "done") << end.dump(1);
+  // TLS holds sip_port; UDP's sip_port is nobody's.
+  const auto bindsOrConnects = [](int type, bool connectTo) {
+    const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(5080);
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = (connectTo ? connect(fd, reinterpret_cast<sockaddr*>(&at), sizeof at)
+                               : bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at)) == 0;
+    close(fd);
+    return ok;
+  };
+  EXPECT_TRUE(bindsOrConnects(SOCK_STREAM, true));
+  EXPECT_TRUE(bindsOrConnects(SOCK_DGRAM, false));
+  EXPECT_EQ(callee.Stop(), "ready\nanswered 1, closed 1, server name pbx.office.test\n");
 }
 
 // Debian's Kamailio as the registrar, on loopback: digest authentication against a password

@@ -12,6 +12,7 @@
 // 4. The idle gateway's memory.
 // 7. Scale: 100 and 200 calls at once to one libre callee (libre_callee.h) after a burst of as
 //    many requests; time to the last answer, CPU and memory per call, every recording checked.
+//    "secure": 100 calls at once the same way over TLS with SRTP.
 // 5. An honest request's latency while 300 clients trickle their heads and 1,100 hold idle
 //    connections (each group spread over client addresses of 127/8, under the per-address cap).
 // 6. The gateway's peak memory above idle while one client sends a 1 GB chunked body.
@@ -259,25 +260,36 @@ void CpuSeconds(pid_t pid, double& own, double& children) {
 // `calls` calls at once from one gateway to one libre callee that answers at once: a burst of
 // as many HTTP requests, the time from the first request to the last answer and to the last
 // hang-up, the gateway's CPU and memory per call, and each recording checked against the text.
-void Scale(int calls) {
+// `secure`: SIP over TLS (the callee's throwaway certificate trusted by tls_ca_file) and SRTP.
+void Scale(int calls, bool secure = false) {
   TempDir dir;
   const int rtpSpan = 8 * calls;
   const int base = phone::FreePortBlock(100 + 2 * rtpSpan, 1);
   const int calleeSip = base + 20;
-  bench::LibreCallee callee("127.0.0.1", calleeSip, base + 100, base + 100 + rtpSpan - 1, dir.path());
+  const std::string pem = dir.path() + "/callee.pem", crt = dir.path() + "/callee.crt";
+  if (secure && std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -addext "
+                             "subjectAltName=IP:127.0.0.1 -keyout " + dir.path() + "/callee.key -out " + crt +
+                             " >/dev/null 2>&1").c_str()) != 0) {
+    std::printf("| %d calls at once over TLS and SRTP | openssl could not make a certificate | |\n", calls);
+    return;
+  }
+  if (secure) gwtest::WriteFile(pem, gwtest::ReadFile(crt) + gwtest::ReadFile(dir.path() + "/callee.key"));
+  const std::string what = std::to_string(calls) + " calls at once" + (secure ? " over TLS and SRTP" : "");
+  bench::LibreCallee callee("127.0.0.1", calleeSip, base + 100, base + 100 + rtpSpan - 1, dir.path(), secure ? pem : "");
   std::string error;
   if (!callee.Start(error)) {
-    std::printf("| %d calls at once | the callee did not start: %s | |\n", calls, error.c_str());
+    std::printf("| %s | the callee did not start: %s | |\n", what.c_str(), error.c_str());
     return;
   }
   gwtest::WriteFile(dir.path() + "/g.conf", BaseConfig(dir.path(), base) + "max_calls = " + std::to_string(calls) +
                                                 "\nattempts = 1\n[sip]\ndial = sip:{number}@127.0.0.1:" +
                                                 std::to_string(calleeSip) + "\nsip_port = " + std::to_string(base + 10) +
                                                 "\nrtp_ports = " + std::to_string(base + 100 + rtpSpan) + "-" +
-                                                std::to_string(base + 100 + 2 * rtpSpan - 1) + "\n");
+                                                std::to_string(base + 100 + 2 * rtpSpan - 1) + "\n" +
+                                                (secure ? "transport = tls\nsrtp = yes\ntls_ca_file = " + crt + "\n" : ""));
   gwtest::GatewayProcess gateway(dir.path() + "/g.conf", dir.path() + "/g.log");
   if (!gateway.WaitUntilServing(20000)) {
-    std::printf("| %d calls at once | the gateway did not start: %s | |\n", calls,
+    std::printf("| %s | the gateway did not start: %s | |\n", what.c_str(),
                 gwtest::ReadFile(dir.path() + "/g.log").c_str());
     return;
   }
@@ -331,16 +343,17 @@ void Scale(int calls) {
     }
   }
   const double seconds = doneMs / 1000;
-  std::printf("| %d calls at once | %d of %d requests accepted in %.0f ms; last call answered %.0f ms after the first "
+  std::printf("| %s | %d of %d requests accepted in %.0f ms; last call answered %.0f ms after the first "
               "request, last hung up after %.1f s; %d of %d recordings carry the text twice (lowest correlation %.4f) | "
               "a burst of %d requests from 16 clients; one libre callee answers each at once and records it; "
-              "G.711 PCMU, 20 ms packets |\n",
-              calls, accepted.load(), calls, postedMs, answeredMs, seconds, clean, answered, worst, calls);
-  std::printf("| %d calls at once: cost per call | gateway %.1f ms CPU per call (%.2f %% of a core per call over the "
+              "G.711 PCMU, 20 ms packets%s |\n",
+              what.c_str(), accepted.load(), calls, postedMs, answeredMs, seconds, clean, answered, worst, calls,
+              secure ? "; SIP over TLS, SRTP (AES_CM_128_HMAC_SHA1_80)" : "");
+  std::printf("| %s: cost per call | gateway %.1f ms CPU per call (%.2f %% of a core per call over the "
               "%.1f s), speech helpers %.0f ms CPU per call; memory %.0f KB per call at the peak (%ld KB idle, %ld KB "
               "peak) | /proc/<pid>/stat utime+stime of the gateway and of its reaped talmery-speak children from the "
               "burst to the last hang-up; VmRSS sampled every 20-50 ms |\n",
-              calls, 1000 * (cpu1 - cpu0) / calls, 100 * (cpu1 - cpu0) / seconds / calls, seconds,
+              what.c_str(), 1000 * (cpu1 - cpu0) / calls, 100 * (cpu1 - cpu0) / seconds / calls, seconds,
               1000 * (child1 - child0) / calls, static_cast<double>(peakKb - idleKb) / calls, idleKb, peakKb);
 }
 
@@ -611,6 +624,7 @@ int main(int argc, char** argv) {
       Scale(200);
     }
   }
+  if (part("secure")) Scale(100, true);
   if (part("idle")) IdleMemory();
   if (part("slow")) LatencyUnderSlowClients(300, 1100, 100);
   if (part("memory")) MemoryDuringHugeBody(1024);

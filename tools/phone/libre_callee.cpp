@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <openssl/rand.h>
+#include <openssl/ssl.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -11,8 +12,16 @@
 #include "gateway/re_headers.h"
 #include "gateway/sdes.h"
 
+// libre's handle on its OpenSSL context (declared by re_tls.h only under its build's USE_OPENSSL).
+extern "C" struct ssl_ctx_st* tls_openssl_context(const struct tls* tls);
+
 namespace bench {
 namespace {
+
+int NoteServerName(SSL* ssl, int*, void* arg) {
+  if (const char* name = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name)) *static_cast<std::string*>(arg) = name;
+  return SSL_TLSEXT_ERR_OK;
+}
 
 int16_t UlawToLinear(uint8_t code) {
   code = static_cast<uint8_t>(~code);
@@ -231,6 +240,10 @@ void LibreCallee::Main(std::string* error, std::atomic<int>* state) {
   struct tls* tls = nullptr;
   if (!err && !certificate_.empty()) {
     err = tls_alloc(&tls, TLS_METHOD_SSLV23, certificate_.c_str(), nullptr);
+    if (!err) {
+      SSL_CTX_set_tlsext_servername_callback(tls_openssl_context(tls), NoteServerName);
+      SSL_CTX_set_tlsext_servername_arg(tls_openssl_context(tls), &serverName_);
+    }
     if (!err) err = sip_transp_add(sip, SIP_TRANSP_TLS, &local, tls);
   }
   if (!err) err = sipsess_listen(&sessions, sip, 256, incoming, &context);

@@ -29,6 +29,8 @@ class LibreCallee {
   void Stop();
 
   int Answered() const { return answered_; }
+  // The server name the callers' TLS handshakes asked for (SNI), "" when none did; after Stop.
+  std::string ServerName() const { return serverName_; }
   int Closed() const { return closed_; }
   // When the n-th call (1, 2, ...) was answered.
   std::chrono::steady_clock::time_point AnsweredAt(int n);
@@ -47,6 +49,7 @@ class LibreCallee {
   std::vector<std::chrono::steady_clock::time_point> answeredAt_;
   std::vector<std::string> recordings_;
   std::vector<Call*> calls_;
+  std::string serverName_;  // the SIP thread's until Stop
   void* sip_ = nullptr;
   void* sessions_ = nullptr;
   void* stop_ = nullptr;  // mqueue

@@ -1,6 +1,7 @@
 // libre-callee <sip port> <first RTP port> <last RTP port> <recordings folder> [<certificate.pem>]:
 // answers every call on 127.0.0.1 (see libre_callee.h), over TLS too with a certificate, until
-// SIGTERM or SIGINT; prints "ready" once it listens.
+// SIGTERM or SIGINT; prints "ready" once it listens, and at its end its counts and the server name
+// a TLS caller asked for, if any.
 #include <signal.h>
 
 #include <cstdio>
@@ -32,6 +33,7 @@ int main(int argc, char** argv) {
   int signal = 0;
   sigwait(&stop, &signal);
   callee.Stop();
-  std::printf("answered %d, closed %d\n", callee.Answered(), callee.Closed());
+  std::printf("answered %d, closed %d%s\n", callee.Answered(), callee.Closed(),
+              callee.ServerName().empty() ? "" : (", server name " + callee.ServerName()).c_str());
   return 0;
 }
