@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
   int signal = 0;
   sigwait(&stop, &signal);
   callee.Stop();
-  std::printf("answered %d, closed %d\n", callee.Answered(), callee.Closed());
+  std::printf("answered %d, closed %d, srtcp %d, unauthenticated %d\n", callee.Answered(), callee.Closed(),
+              callee.Srtcp(), callee.Unauthenticated());
   return 0;
 }
