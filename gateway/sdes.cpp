@@ -60,7 +60,8 @@ bool SdesKeyOf(const std::string& crypto, std::string& keySalt, std::string& err
   // tag SP suite SP key-params [SP session-params]; key-params: inline:key[|lifetime][|MKI:length][;...]
   const size_t tagEnd = crypto.find(' ');
   const size_t suiteEnd = tagEnd == std::string::npos ? std::string::npos : crypto.find(' ', tagEnd + 1);
-  if (tagEnd == 0 || suiteEnd == std::string::npos || crypto.find_first_not_of("0123456789") != tagEnd) {
+  // The tag: one to nine digits (RFC 4568), so that it fits an int.
+  if (tagEnd == 0 || tagEnd > 9 || suiteEnd == std::string::npos || crypto.find_first_not_of("0123456789") != tagEnd) {
     error = "malformed crypto line";
     return false;
   }

@@ -1,7 +1,8 @@
 // A line that places its calls on the gateway's SIP engine: an INVITE with an SDP offer of
 // G.711, silence from the first media address we learn (a 183 with SDP, or the answer), the
 // message once the callee has answered and the speech is ready, then BYE. With srtp = yes (over
-// TLS only) the offer is RTP/SAVP with an SDES key of its own, and the media are SRTP.
+// TLS only) the offer is RTP/SAVP with an SDES key of its own, the media are SRTP and the
+// reports SRTCP; a re-INVITE may bring the callee's new key and media address.
 #include <sys/types.h>
 
 #include <atomic>
@@ -31,6 +32,7 @@ constexpr int kPacketMs = 20;
 constexpr size_t kPacketSamples = kPhoneRate * kPacketMs / 1000;
 constexpr char kEventPt[] = "101";       // telephone-event in our offer
 constexpr int kConfirmWaitSeconds = 5;  // for the key after the message's end
+constexpr size_t kSrtpTagBytes = 10;    // HMAC-SHA1-80's tag, written after the payload
 
 std::string ReplaceAll(std::string text, const std::string& what, const std::string& with) {
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
@@ -101,6 +103,8 @@ class SipCall {
     mem_deref(rx_);
     mem_deref(sdp_);
     mem_deref(asked_);
+    OPENSSL_cleanse(&localKey_[0], localKey_.size());
+    OPENSSL_cleanse(&remoteKey_[0], remoteKey_.size());
   }
   SipCall(const SipCall&) = delete;
   SipCall& operator=(const SipCall&) = delete;
@@ -162,19 +166,30 @@ class SipCall {
 
   // SRTP keyed by SDES: a fresh master key and salt for each call from OpenSSL's CSPRNG, offered
   // in the a=crypto line (over TLS only); our packets are protected and the callee's checked on
-  // the RTP socket itself, below libre's RTP.
+  // the RTP and RTCP sockets themselves, below libre's RTP and RTCP. The RTCP socket owns its
+  // helper, so that the RTCP BYE libre sends as the socket closes is SRTCP too.
   int Protect() {
     unsigned char key[kSdesKeyBytes];
     if (RAND_bytes(key, sizeof key) != 1) return EIO;
-    const std::string keySalt(reinterpret_cast<const char*>(key), sizeof key);
-    int err = srtp_alloc(&tx_, SRTP_AES_CM_128_HMAC_SHA1_80, key, sizeof key, 0);
+    localKey_.assign(reinterpret_cast<const char*>(key), sizeof key);
     OPENSSL_cleanse(key, sizeof key);
-    if (err) return err;
-    std::string line = SdesCrypto(1, keySalt);
-    err = sdp_media_set_lattr(media_, true, "crypto", "%s", line.c_str());
+    int err = srtp_alloc(&tx_, SRTP_AES_CM_128_HMAC_SHA1_80, reinterpret_cast<const uint8_t*>(localKey_.data()),
+                         localKey_.size(), 0);
+    if (!err) err = OfferKey(1);
+    udp_sock* rtp = static_cast<udp_sock*>(rtp_sock(rtp_));
+    udp_sock* rtcp = static_cast<udp_sock*>(rtcp_sock(rtp_));
+    if (!err) err = udp_register_helper(&protection_, rtp, 0, Encrypt, Decrypt, this);
+    if (!err) err = udp_register_helper(nullptr, rtcp, 0, EncryptRtcp, DecryptRtcp, this);
+    return err;
+  }
+
+  // Our a=crypto line, under the tag of the offer it answers (RFC 4568: the answer names the
+  // offer's line it accepts). Our key stays the same for the whole call.
+  int OfferKey(int tag) {
+    std::string line = SdesCrypto(tag, localKey_);
+    const int err = sdp_media_set_lattr(media_, true, "crypto", "%s", line.c_str());
     OPENSSL_cleanse(&line[0], line.size());
-    if (err) return err;
-    return udp_register_helper(&protection_, static_cast<udp_sock*>(rtp_sock(rtp_)), 0, Encrypt, Decrypt, this);
+    return err;
   }
 
   static bool Encrypt(int* err, sa*, mbuf* mb, void* arg) {
@@ -188,51 +203,101 @@ class SipCall {
     return !self->rx_ || srtp_decrypt(self->rx_, mb) != 0;
   }
 
-  // The callee's key from its a=crypto line; a reason (and no media) without a usable one.
-  int TakeKey() {
-    const char* crypto = sdp_media_rattr(media_, "crypto");
-    std::string keySalt, why = "none";
-    if (!crypto || !SdesKeyOf(crypto, keySalt, why)) {
-      failure_ = "488 no usable SRTP key in the answer (a=crypto " + std::string(kSdesSuite) + "): " + why;
-      return EPROTO;
-    }
-    const int err = srtp_alloc(&rx_, SRTP_AES_CM_128_HMAC_SHA1_80, reinterpret_cast<const uint8_t*>(keySalt.data()),
-                               keySalt.size(), 0);
-    OPENSSL_cleanse(&keySalt[0], keySalt.size());
-    if (!err) failure_.clear();  // an early answer's bad key, mended by the final answer
-    return err;
+  // SRTCP (RFC 3711 3.4): encrypted, the E flag and index appended, then the tag; libre's report
+  // buffers leave room for both.
+  static bool EncryptRtcp(int* err, sa*, mbuf* mb, void* arg) {
+    *err = srtcp_encrypt(static_cast<SipCall*>(arg)->tx_, mb);
+    return false;
   }
 
-  // The remote side's media address and format, from an SDP answer (183 or 200) or a re-INVITE.
-  int TakeMedia() {
-    if (tx_ && !rx_) {
-      const int err = TakeKey();
-      if (err) return err;
+  static bool DecryptRtcp(sa*, mbuf* mb, void* arg) {
+    SipCall* self = static_cast<SipCall*>(arg);
+    return !self->rx_ || srtcp_decrypt(self->rx_, mb) != 0;
+  }
+
+  // The first a=crypto line of the SDP with a key we take (an offer may list several, in its
+  // order of preference), and its tag; false with the first line's reason otherwise.
+  struct KeySearch {
+    std::string keySalt;
+    int tag = 0;
+    std::string why = "none";
+    bool found = false;
+    ~KeySearch() { OPENSSL_cleanse(&keySalt[0], keySalt.size()); }
+  };
+  static bool KeyLine(const char*, const char* value, void* arg) {
+    KeySearch& s = *static_cast<KeySearch*>(arg);
+    std::string error;
+    if (!SdesKeyOf(value, s.keySalt, error)) {
+      if (s.why == "none") s.why = error;
+      return false;
+    }
+    s.tag = std::atoi(value);  // at most nine digits: SdesKeyOf checked
+    s.found = true;
+    return true;
+  }
+
+  // The remote side's media from an SDP: an answer (183 or 200) to our offer, or the offer of a
+  // re-INVITE (a transfer, media moved to another address, a new key). All is checked before
+  // anything is taken: a refused offer (488) leaves the call as it was, with its keys and
+  // address. 0, an errno value (EPROTO: refused, with the reason in `why`).
+  int TakeMedia(bool offer, std::string& why) {
+    const std::string of = offer ? "the offer" : "the answer";
+    // Our offer's key is taken from the first answer on (a 183's, else the 200's); an offer
+    // brings the key the callee sends with from then on.
+    const bool rekey = tx_ && (offer || !rx_);
+    KeySearch key;
+    if (rekey) sdp_media_rattr_apply(media_, "crypto", KeyLine, &key);
+    if (rekey && !key.found) {
+      why = "488 no usable SRTP key in " + of + " (a=crypto " + std::string(kSdesSuite) + "): " + key.why;
+      return EPROTO;
     }
     const sdp_format* format = nullptr;
     for (const char* codec : {"PCMU", "PCMA"})
       if (!format) format = sdp_media_rformat(media_, codec);
-    const sdp_format* events = sdp_media_rformat(media_, "telephone-event");
-    eventPt_ = events ? events->pt : -1;
     if (!format || !sa_isset(sdp_media_raddr(media_), SA_ALL)) {
-      failure_ = "488 no common codec in the answer";
+      why = "488 no common codec in " + of;
       return EPROTO;
     }
+    int err = rekey && offer ? OfferKey(key.tag) : 0;
+    // The same key again (a refresh, a hold) keeps its context, and with it the rollover
+    // counter and the replay window; a new one starts a context of its own.
+    if (!err && rekey && key.keySalt != remoteKey_) {
+      struct srtp* fresh = nullptr;
+      err = srtp_alloc(&fresh, SRTP_AES_CM_128_HMAC_SHA1_80, reinterpret_cast<const uint8_t*>(key.keySalt.data()),
+                       key.keySalt.size(), 0);
+      if (!err) {
+        mem_deref(rx_);
+        rx_ = fresh;
+        remoteKey_.swap(key.keySalt);  // the old key is wiped with `key`
+      }
+    }
+    if (err) return err;
+    const sdp_format* events = sdp_media_rformat(media_, "telephone-event");
+    eventPt_ = events ? events->pt : -1;
     payloadType_ = static_cast<uint8_t>(format->pt);
     alaw_ = format->name && std::strcmp(format->name, "PCMA") == 0;
     remote_ = *sdp_media_raddr(media_);
+    sa rtcp{};
+    sdp_media_raddr_rtcp(media_, &rtcp);
+    if (!sending_ || !sa_cmp(&rtcp, &rtcpRemote_, SA_ALL)) {
+      rtcpRemote_ = rtcp;
+      rtcp_start(rtp_, engine_.Contact().c_str(), &rtcpRemote_);
+    }
     if (!sending_) {
       sending_ = true;
-      // (No RTCP with SRTP: it would have to be SRTCP, and nothing here reads the reports.)
-      if (!tx_) {
-        sa rtcp{};
-        sdp_media_raddr_rtcp(media_, &rtcp);
-        rtcp_start(rtp_, engine_.Contact().c_str(), &rtcp);
-      }
       next_ = tmr_jiffies();
       Tick(this);
     }
     return 0;
+  }
+
+  // An answer's media: a reason for the call's end without them.
+  int TakeAnswer() {
+    std::string why;
+    const int err = TakeMedia(false, why);
+    if (err == EPROTO) failure_ = why;
+    else if (!err) failure_.clear();  // an early answer's bad key, mended by the final answer
+    return err;
   }
 
   // One packet each 20 ms, timed from the first one so that the timer's lateness does not add up.
@@ -248,7 +313,8 @@ class SipCall {
   }
 
   void SendPacket() {
-    mbuf* packet = mbuf_alloc(RTP_HEADER_SIZE + kPacketSamples);
+    // (Room for SRTP's tag: no second allocation for it.)
+    mbuf* packet = mbuf_alloc(RTP_HEADER_SIZE + kPacketSamples + kSrtpTagBytes);
     if (!packet) return;
     packet->pos = packet->end = RTP_HEADER_SIZE;
     for (size_t i = 0; i < kPacketSamples; ++i) {
@@ -285,24 +351,28 @@ class SipCall {
     self->mailbox_.Put({CallEvent::Key, std::string(1, key)});
   }
 
+  // A re-INVITE's offer: libre answers 488 when this fails, and the call goes on as it was.
   static int Offered(mbuf** description, const sip_msg* msg, void* arg) {
     SipCall* self = static_cast<SipCall*>(arg);
+    std::string why = "488 the offer does not parse";
     int err = sdp_decode(self->sdp_, msg->mb, true);
-    if (!err) err = self->TakeMedia();
-    return err ? err : sdp_encode(description, self->sdp_, false);
+    if (!err) err = self->TakeMedia(true, why);
+    if (!err) return sdp_encode(description, self->sdp_, false);
+    self->engine_.log().Write("sip", {{"refused", "re-INVITE"}, {"reason", err == EPROTO ? why : std::strerror(err)}});
+    return err;
   }
 
   static int Answered(const sip_msg* msg, void* arg) {
     SipCall* self = static_cast<SipCall*>(arg);
     const int err = sdp_decode(self->sdp_, msg->mb, false);
-    return err ? err : self->TakeMedia();
+    return err ? err : self->TakeAnswer();
   }
 
   // Early media: a 183 with SDP gets silence at once, so that nothing of the message is lost.
   static void Progress(const sip_msg* msg, void* arg) {
     SipCall* self = static_cast<SipCall*>(arg);
     if (mbuf_get_left(msg->mb) == 0 || !msg_ctype_cmp(&msg->ctyp, "application", "sdp")) return;
-    if (sdp_decode(self->sdp_, msg->mb, false) == 0) self->TakeMedia();
+    if (sdp_decode(self->sdp_, msg->mb, false) == 0) self->TakeAnswer();
   }
 
   static void Established(const sip_msg*, void* arg) {
@@ -348,11 +418,14 @@ class SipCall {
   struct rtp_sock* rtp_ = nullptr;
   struct udp_helper* protection_ = nullptr;
   struct srtp* tx_ = nullptr;  // ours (SRTP calls only)
-  struct srtp* rx_ = nullptr;  // the callee's, from its answer
+  struct srtp* rx_ = nullptr;  // the callee's, from its answer or latest offer
+  std::string localKey_;       // our master key and salt, for the answers to re-INVITEs
+  std::string remoteKey_;      // the callee's, in rx_
   sdp_session* sdp_ = nullptr;
   sdp_media* media_ = nullptr;
   tmr packets_;
   sa remote_{};
+  sa rtcpRemote_{};
   uint8_t payloadType_ = 0;
   int eventPt_ = -1;
   bool keyHeard_ = false;

@@ -15,8 +15,9 @@ TEST(Sdes, OurOfferLine) {
 
 TEST(Sdes, KeysOfAnswers) {
   const std::string inl = std::string("inline:") + kInline;
-  for (const std::string& good : {"1 AES_CM_128_HMAC_SHA1_80 " + inl, "7 AES_CM_128_HMAC_SHA1_80 " + inl + "|2^31",
-                                  "1 AES_CM_128_HMAC_SHA1_80 " + inl + ";inline:" + kInline}) {
+  for (const std::string& good :
+       {"1 AES_CM_128_HMAC_SHA1_80 " + inl, "123456789 AES_CM_128_HMAC_SHA1_80 " + inl + "|2^31",
+        "1 AES_CM_128_HMAC_SHA1_80 " + inl + ";inline:" + kInline}) {
     std::string key, error;
     EXPECT_TRUE(SdesKeyOf(good, key, error)) << good << ": " << error;
     EXPECT_EQ(key, kKey) << good;
@@ -33,6 +34,7 @@ TEST(Sdes, KeysOfAnswers) {
       {"1 AES_CM_128_HMAC_SHA1_80 inline:MDEyMzQ1Njc4OWFiY2RlZkFCQ0RFRkdISUpLTE1*", "the key is not 30 bytes in base64"},
       {"1 AES_CM_128_HMAC_SHA1_80 uri:https://example.com/key", "no inline key"},
       {"x AES_CM_128_HMAC_SHA1_80 " + inl, "malformed crypto line"},
+      {"1234567890 AES_CM_128_HMAC_SHA1_80 " + inl, "malformed crypto line"},
       {"AES_CM_128_HMAC_SHA1_80", "malformed crypto line"},
   };
   for (const auto& b : bad) {

@@ -691,7 +691,7 @@ class CalleeProcess {
     for (int i = 0; i < 100 && ReadFile(out_).empty(); ++i) usleep(50000);
     return ReadFile(out_) == "ready\n";
   }
-  // Ends it; what it printed ("ready\nanswered N, closed N\n").
+  // Ends it; what it printed ("ready\nanswered N, closed N, srtcp N, unauthenticated N\n").
   std::string Stop() {
     if (pid_ > 0) {
       kill(pid_, SIGTERM);
@@ -721,9 +721,12 @@ bool MakeCertificate(const std::string& dir, const std::string& name, const std:
 
 // SIP over TLS with SRTP to a callee that speaks both, its certificate trusted through
 // tls_ca_file: the callee, which records only what decrypts with the key of our offer, hears the
-// text. A certificate that does not verify ends the call before anything is sent (tls_verify =
-// no takes it), and so does a peer that speaks no TLS; an answer without a key fails the call.
-// Each fails for good, with its reason.
+// text, and its reports as SRTCP under the same key, never RTCP in clear. A certificate that
+// does not verify ends the call before anything is sent (tls_verify = no takes it), and so does a
+// peer that speaks no TLS; an answer without a key fails the call. Each fails for good, with its
+// reason. A callee that re-INVITEs mid-message with a key we do not take is refused and the call
+// goes on; its next re-INVITE, with a new key and media address, is followed: the message
+// arrives whole at the new address, and a key pressed under the new key confirms the call.
 TEST(SipOverTls, TheCalleeHearsTheTextThroughSrtpUnverifiedOrKeylessFailsTheCall) {
   const int base = phone::FreePortBlock(400, 1);
   ASSERT_NE(base, 0);
@@ -770,6 +773,7 @@ TEST(SipOverTls, TheCalleeHearsTheTextThroughSrtpUnverifiedOrKeylessFailsTheCall
     const char* state;
     const char* reason;
     int port = 0;
+    bool confirm = false;
   } cases[] = {
       {"callee.crt", true, "5550100", "done", "answered; the message was played"},
       {"stranger.crt", true, "5550100", "failed",
@@ -777,6 +781,8 @@ TEST(SipOverTls, TheCalleeHearsTheTextThroughSrtpUnverifiedOrKeylessFailsTheCall
       {"stranger.crt", false, "5550100", "done", "answered; the message was played"},
       {"callee.crt", true, "5550488", "failed",
        "488 no usable SRTP key in the answer (a=crypto AES_CM_128_HMAC_SHA1_80): none"},
+      {"callee.crt", true, "5550104", "done", "answered; the message was played"},
+      {"callee.crt", true, "5550105", "done", "answered; confirmed (key 1)", 0, true},
       {"callee.crt", true, "5550100", "failed", "TLS: the connection to the PBX failed before an answer: Protocol error", 50},
   };
   const std::string text = "The quarterly review starts in ten minutes.";
@@ -789,6 +795,7 @@ TEST(SipOverTls, TheCalleeHearsTheTextThroughSrtpUnverifiedOrKeylessFailsTheCall
     config.retryPause = 1;
     config.sip.transport = "tls";
     config.sip.srtp = true;
+    config.confirm = c.confirm;
     config.sip.tlsCaFile = dir.path() + "/" + c.ca;
     config.sip.tlsVerify = c.verify;
     config.sip.dial = "sip:{number}@127.0.0.1:" + std::to_string(base + c.port);
@@ -804,15 +811,25 @@ TEST(SipOverTls, TheCalleeHearsTheTextThroughSrtpUnverifiedOrKeylessFailsTheCall
     EXPECT_EQ(end["state"], c.state) << n << end.dump(1);
     EXPECT_EQ(end["reason"], c.reason) << n << end.dump(1);
     EXPECT_EQ(end["attempts"], 1) << n << end.dump(1);
+    const std::string refused =
+        "refused=re-INVITE reason=\"488 no usable SRTP key in the offer (a=crypto AES_CM_128_HMAC_SHA1_80): "
+        "suite AES_CM_128_HMAC_SHA1_32, not AES_CM_128_HMAC_SHA1_80\"";
+    EXPECT_EQ(gateway.LogText().find(refused) != std::string::npos, c.number[6] == '4' || c.number[6] == '5')
+        << n << gateway.LogText();
   }
-  // Three calls reached the callee (the keyless one ends at once): the refused one sent nothing,
-  // in clear or otherwise.
-  for (int i = 0; i < 100 && !std::filesystem::exists(dir.path() + "/call-3.wav"); ++i) usleep(50000);
-  EXPECT_EQ(callee.Stop(), "ready\nanswered 3, closed 3\n");
+  // Five calls reached the callee (the keyless one ends at once): the refused one sent nothing,
+  // in clear or otherwise. Each of the four with media sent SRTCP, at least the RTCP BYE at its
+  // end, and nothing else came to an RTCP port.
+  for (int i = 0; i < 100 && !std::filesystem::exists(dir.path() + "/call-5.wav"); ++i) usleep(50000);
+  const std::string counts = callee.Stop();
+  std::smatch m;
+  const std::regex calleeCounts("ready\nanswered 5, closed 5, srtcp ([0-9]+), unauthenticated 0\n");
+  ASSERT_TRUE(std::regex_match(counts, m, calleeCounts)) << counts;
+  EXPECT_GE(std::stoi(m[1]), 4) << counts;
   talmery::Pcm speech;
   std::string error;
   ASSERT_TRUE(talmery::Synthesize(text, talmery::Voice(), speech, error)) << error;
-  for (int call : {1, 2}) {
+  for (int call : {1, 2, 4}) {
     talmery::Pcm recording;
     std::string report;
     ASSERT_TRUE(talmery::ReadWavFile(dir.path() + "/call-" + std::to_string(call) + ".wav", recording, error)) << error;
@@ -1031,7 +1048,10 @@ TEST(SipOverTls, ANamedPbxIsCalledOnPort5061NamedInTheHandshakeAndCheckedByName)
   };
   EXPECT_TRUE(bindsOrConnects(SOCK_STREAM, true));
   EXPECT_TRUE(bindsOrConnects(SOCK_DGRAM, false));
-  EXPECT_EQ(callee.Stop(), "ready\nanswered 1, closed 1, server name pbx.office.test\n");
+  const std::string counts = callee.Stop();
+  EXPECT_TRUE(std::regex_match(counts, std::regex("ready\nanswered 1, closed 1, srtcp [1-9][0-9]*, unauthenticated 0, "
+                                                  "server name pbx.office.test\n")))
+      << counts;
 }
 
 // Debian's Kamailio as the registrar, on loopback: digest authentication against a password

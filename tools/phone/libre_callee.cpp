@@ -5,6 +5,7 @@
 #include <openssl/rand.h>
 #include <openssl/ssl.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -36,9 +37,12 @@ struct LibreCallee::Call {
   LibreCallee* owner = nullptr;
   struct sipsess* session = nullptr;
   struct rtp_sock* rtp = nullptr;
-  struct udp_helper* protection = nullptr;
+  struct rtp_sock* moved = nullptr;  // where a re-INVITE moves the media, until its answer
   struct srtp* tx = nullptr;
   struct srtp* rx = nullptr;
+  struct srtp* nextTx = nullptr;  // the key a re-INVITE offers, used from its answer on
+  std::string theirs;             // the caller's key and salt, in rx
+  int rekeys = 0;                 // re-INVITEs sent (5550104, 5550105)
   sdp_session* sdp = nullptr;
   sdp_media* media = nullptr;
   std::vector<int16_t> samples;
@@ -46,18 +50,25 @@ struct LibreCallee::Call {
   uint32_t firstTs = 0;
   char key = 0;
   bool byInfo = false;
-  tmr press;
+  bool rekeying = false;
+  tmr press, rekey;
   sa remote{};
+  sa caller{};  // the far end of the TLS connection the INVITE came on
   int eventPt = 101;
 
-  Call() { tmr_init(&press); }
+  Call() {
+    tmr_init(&press);
+    tmr_init(&rekey);
+  }
   ~Call() {
     tmr_cancel(&press);
+    tmr_cancel(&rekey);
     mem_deref(session);
-    mem_deref(protection);
-    mem_deref(rtp);
+    mem_deref(rtp);  // and the helpers its sockets own
+    mem_deref(moved);
     mem_deref(tx);
     mem_deref(rx);
+    mem_deref(nextTx);
     mem_deref(sdp);
   }
 
@@ -66,20 +77,31 @@ struct LibreCallee::Call {
   // 5550488 answers without a key.
   int Protect(const std::string& number) {
     const char* crypto = sdp_media_rattr(media, "crypto");
-    std::string theirs, why;
+    std::string why;
     if (!crypto || !talmery::SdesKeyOf(crypto, theirs, why)) return EPROTO;
     int err = srtp_alloc(&rx, SRTP_AES_CM_128_HMAC_SHA1_80, reinterpret_cast<const uint8_t*>(theirs.data()),
                          theirs.size(), 0);
+    if (!err) err = NewKey(&tx, std::atoi(crypto), number != "5550488");
+    if (!err) err = Guard(rtp);
+    return err;
+  }
+  // A fresh key of ours, in the a=crypto line under `tag` when `offered`.
+  int NewKey(struct srtp** ctx, int tag, bool offered) {
     unsigned char key[talmery::kSdesKeyBytes];
-    if (!err && RAND_bytes(key, sizeof key) != 1) err = EIO;
-    if (!err) err = srtp_alloc(&tx, SRTP_AES_CM_128_HMAC_SHA1_80, key, sizeof key, 0);
-    const std::string tag(crypto, std::strcspn(crypto, " "));
-    if (!err && number != "5550488")
+    if (RAND_bytes(key, sizeof key) != 1) return EIO;
+    int err = srtp_alloc(ctx, SRTP_AES_CM_128_HMAC_SHA1_80, key, sizeof key, 0);
+    if (!err && offered)
       err = sdp_media_set_lattr(media, true, "crypto", "%s",
-                                talmery::SdesCrypto(std::atoi(tag.c_str()),
-                                                    std::string(reinterpret_cast<const char*>(key), sizeof key))
+                                talmery::SdesCrypto(tag, std::string(reinterpret_cast<const char*>(key), sizeof key))
                                     .c_str());
-    if (!err) err = udp_register_helper(&protection, static_cast<udp_sock*>(rtp_sock(rtp)), 0, Encrypt, Decrypt, this);
+    return err;
+  }
+  // SRTP on the RTP socket, and the RTCP socket's SRTCP counted: what authenticates with the
+  // caller's key, and anything else (in clear, or under another key), which is dropped.
+  int Guard(struct rtp_sock* sock) {
+    int err = udp_register_helper(nullptr, static_cast<udp_sock*>(rtp_sock(sock)), 0, Encrypt, Decrypt, this);
+    if (!err)
+      err = udp_register_helper(nullptr, static_cast<udp_sock*>(rtcp_sock(sock)), 0, nullptr, DecryptRtcp, this);
     return err;
   }
   static bool Encrypt(int* err, sa*, mbuf* mb, void* arg) {
@@ -87,6 +109,86 @@ struct LibreCallee::Call {
     return false;
   }
   static bool Decrypt(sa*, mbuf* mb, void* arg) { return srtp_decrypt(static_cast<Call*>(arg)->rx, mb) != 0; }
+  static bool DecryptRtcp(sa*, mbuf* mb, void* arg) {
+    Call* self = static_cast<Call*>(arg);
+    const bool ok = srtcp_decrypt(self->rx, mb) == 0;
+    ++(ok ? self->owner->srtcp_ : self->owner->unauthenticated_);
+    return !ok;
+  }
+
+  // 5550104 and 5550105: half a second after the answer a re-INVITE whose only key is of a suite
+  // the caller does not take (it answers 488 and the call goes on), half a second later one with
+  // a fresh key under tag 2 and the media on a new RTP socket. Its answer must carry the
+  // caller's key under tag 2; from then on our packets use the new key and the old socket is
+  // closed, so the recording goes on only if the caller followed both.
+  static void Rekey(void* arg) {
+    Call* self = static_cast<Call*>(arg);
+    int err = 0;
+    if (self->rekeys++ == 0) {
+      err = self->ReuseConnection();
+      if (!err) err = sdp_media_set_lattr(self->media, true, "crypto", "%s",
+                                "1 AES_CM_128_HMAC_SHA1_32 inline:MDEyMzQ1Njc4OWFiY2RlZkFCQ0RFRkdISUpLTE1O");
+      tmr_start(&self->rekey, 500, Rekey, self);
+    } else {
+      sa address = *rtp_local(self->rtp);
+      sa_set_port(&address, 0);
+      err = rtp_listen(&self->moved, IPPROTO_UDP, &address, static_cast<uint16_t>(self->owner->rtpFirst_),
+                       static_cast<uint16_t>(self->owner->rtpLast_), true, Received, nullptr, self);
+      if (!err) err = self->Guard(self->moved);
+      if (!err) err = self->NewKey(&self->nextTx, 2, true);
+      if (!err) {
+        sdp_media_set_lport(self->media, sa_port(rtp_local(self->moved)));
+        sdp_media_set_lport_rtcp(self->media, static_cast<uint16_t>(sa_port(rtp_local(self->moved)) + 1));
+      }
+    }
+    mbuf* offer = nullptr;
+    if (!err) err = sdp_encode(&offer, self->sdp, true);
+    if (!err) err = sipsess_modify(self->session, offer);
+    mem_deref(offer);
+    if (err) std::fprintf(stderr, "callee: re-INVITE: %s\n", std::strerror(err));
+  }
+
+  // A caller over TLS takes no connections of its own (it has no certificate), so its requests
+  // to us go back on the connection its INVITE came on, as a PBX does for a TLS client: the
+  // dialog's target becomes the address of that connection's far end.
+  int ReuseConnection() {
+    if (!sa_isset(&caller, SA_ALL)) return 0;
+    mbuf* fake = mbuf_alloc(256);
+    if (!fake) return ENOMEM;
+    int err = mbuf_printf(fake, "SIP/2.0 200 OK\r\nContact: <sip:caller@%J;transport=tls>\r\n\r\n", &caller);
+    fake->pos = 0;
+    sip_msg* msg = nullptr;
+    if (!err) err = sip_msg_decode(&msg, fake);
+    if (!err) err = sip_dialog_update(sipsess_dialog(session), msg);
+    mem_deref(msg);
+    mem_deref(fake);
+    return err;
+  }
+
+  // The answer to the second re-INVITE: the caller's key under our tag 2, or nothing more is
+  // recorded.
+  void Rekeyed() {
+    if (!moved || !nextTx) return;
+    const char* crypto = sdp_media_rattr(media, "crypto");
+    std::string caller, why;
+    if (!crypto || std::atoi(crypto) != 2 || !talmery::SdesKeyOf(crypto, caller, why)) {
+      rx = static_cast<struct srtp*>(mem_deref(rx));
+    } else if (caller != theirs) {  // a new key of the caller's: a context of its own
+      rx = static_cast<struct srtp*>(mem_deref(rx));
+      theirs = caller;
+      if (srtp_alloc(&rx, SRTP_AES_CM_128_HMAC_SHA1_80, reinterpret_cast<const uint8_t*>(caller.data()), caller.size(),
+                     0) != 0)
+        rx = nullptr;
+    }
+    mem_deref(tx);
+    tx = nextTx;
+    nextTx = nullptr;
+    mem_deref(rtp);
+    rtp = moved;
+    moved = nullptr;
+    if (sdp_media_raddr(media)) remote = *sdp_media_raddr(media);
+    if (key) tmr_start(&press, 500, Press, this);
+  }
 
   static void Received(const sa*, const rtp_header* header, mbuf* mb, void* arg) {
     Call* self = static_cast<Call*>(arg);
@@ -129,7 +231,8 @@ struct LibreCallee::Call {
 
   static void Established(const sip_msg*, void* arg) {
     Call* self = static_cast<Call*>(arg);
-    if (self->key) tmr_start(&self->press, 1500, Press, self);
+    if (self->rekeying) tmr_start(&self->rekey, 500, Rekey, self);
+    else if (self->key) tmr_start(&self->press, 1500, Press, self);
     std::lock_guard<std::mutex> lock(self->owner->mu_);
     self->owner->answeredAt_.push_back(std::chrono::steady_clock::now());
     ++self->owner->answered_;
@@ -152,7 +255,12 @@ struct LibreCallee::Call {
     const int err = sdp_decode(self->sdp, msg->mb, true);
     return err ? err : sdp_encode(description, self->sdp, false);
   }
-  static int Answer(const sip_msg* msg, void* arg) { return sdp_decode(static_cast<Call*>(arg)->sdp, msg->mb, false); }
+  static int Answer(const sip_msg* msg, void* arg) {
+    Call* self = static_cast<Call*>(arg);
+    const int err = sdp_decode(self->sdp, msg->mb, false);
+    if (!err) self->Rekeyed();
+    return err;
+  }
 };
 
 LibreCallee::LibreCallee(std::string address, int sipPort, int rtpFirst, int rtpLast, std::string dir,
@@ -214,7 +322,9 @@ void LibreCallee::Main(std::string* error, std::atomic<int>* state) {
     if (!err) err = sdp_decode(call->sdp, msg->mb, true);
     if (!err) {
       const std::string user(msg->uri.user.p, msg->uri.user.l);
-      call->key = user == "5550101" || user == "5550102" ? '1' : user == "5550103" ? '2' : 0;
+      call->key = user == "5550101" || user == "5550102" || user == "5550105" ? '1' : user == "5550103" ? '2' : 0;
+      call->rekeying = srtp && (user == "5550104" || user == "5550105");
+      if (msg->tp == SIP_TRANSP_TLS) call->caller = msg->src;
       call->byInfo = user == "5550102";
       if (sdp_media_raddr(call->media)) call->remote = *sdp_media_raddr(call->media);
       const sdp_format* events = sdp_media_rformat(call->media, "telephone-event");

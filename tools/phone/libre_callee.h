@@ -5,7 +5,9 @@
 // of calls in one process, where a baresip per call would not fit on two cores. The number
 // called chooses a key pressed 1.5 s after the answer: 5550101 presses 1 as an RFC 4733 event in
 // the RTP stream, 5550102 presses 1 as a SIP INFO (application/dtmf-relay), 5550103 presses 2
-// (an event); any other number presses nothing. libre keeps one loop per process: a program
+// (an event); any other number presses nothing. Over SRTP, 5550104 re-INVITEs during the call
+// with a new key and media address (after one offer the caller has to refuse), and 5550105 does
+// so and then presses 1 under its new key. libre keeps one loop per process: a program
 // that runs a gateway in process starts this one as its own process (libre-callee).
 #include <atomic>
 #include <chrono>
@@ -32,6 +34,10 @@ class LibreCallee {
   // The server name the callers' TLS handshakes asked for (SNI), "" when none did; after Stop.
   std::string ServerName() const { return serverName_; }
   int Closed() const { return closed_; }
+  // SRTCP packets that authenticated with the caller's key, and RTCP that did not (in clear, or
+  // under another key), on SRTP calls.
+  int Srtcp() const { return srtcp_; }
+  int Unauthenticated() const { return unauthenticated_; }
   // When the n-th call (1, 2, ...) was answered.
   std::chrono::steady_clock::time_point AnsweredAt(int n);
   std::vector<std::string> Recordings();
@@ -44,7 +50,7 @@ class LibreCallee {
 
   const std::string address_, dir_, certificate_;
   const int sipPort_, rtpFirst_, rtpLast_;
-  std::atomic<int> answered_{0}, closed_{0};
+  std::atomic<int> answered_{0}, closed_{0}, srtcp_{0}, unauthenticated_{0};
   std::mutex mu_;
   std::vector<std::chrono::steady_clock::time_point> answeredAt_;
   std::vector<std::string> recordings_;

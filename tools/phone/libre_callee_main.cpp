@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
   int signal = 0;
   sigwait(&stop, &signal);
   callee.Stop();
-  std::printf("answered %d, closed %d%s\n", callee.Answered(), callee.Closed(),
+  std::printf("answered %d, closed %d, srtcp %d, unauthenticated %d%s\n", callee.Answered(), callee.Closed(),
+              callee.Srtcp(), callee.Unauthenticated(),
               callee.ServerName().empty() ? "" : (", server name " + callee.ServerName()).c_str());
   return 0;
 }
