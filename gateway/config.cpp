@@ -216,6 +216,7 @@ const std::map<std::string, Setter>& Setters() {
          return true;
        }},
       {"sip.tls_ca_file", SipText(&SipSettings::tlsCaFile)},
+      {"sip.tls_certificate", SipText(&SipSettings::tlsCertificate)},
       {"sip.tls_verify", [](Config& c, const std::string& v, std::string& e) { return ParseBool(v, c.sip.tlsVerify, e); }},
       {"sip.srtp", [](Config& c, const std::string& v, std::string& e) { return ParseBool(v, c.sip.srtp, e); }},
   };
@@ -429,8 +430,9 @@ bool ValidateConfig(const Config& config, std::string& error) {
   } else if (s.srtp) {
     error = "sip.srtp: the media keys travel in the SDP, in clear without TLS: set sip.transport = tls";
     return false;
-  } else if (!s.tlsCaFile.empty()) {
-    error = "sip.tls_ca_file is set, but SIP does not go over TLS: set sip.transport = tls";
+  } else if (!s.tlsCaFile.empty() || !s.tlsCertificate.empty()) {
+    error = std::string(s.tlsCaFile.empty() ? "sip.tls_certificate" : "sip.tls_ca_file") +
+            " is set, but SIP does not go over TLS: set sip.transport = tls";
     return false;
   }
   if (s.user.empty()) {

@@ -25,13 +25,14 @@ struct SipSettings {
   int registerRetry = 60;            // seconds after a refused registration; doubles up to 1800
   std::string dial;                  // template with {number}; default sip:{number}@<domain>
   std::string localAddress = "127.0.0.1";
-  int sipPort = 5080;                // SIP over UDP and TCP, for every call and the registration
+  int sipPort = 5080;                // SIP over UDP and TCP (or TLS alone), for every call and the registration
   int rtpPortFirst = 10000;          // each call's RTP (even) and RTCP (the port above) within
   int rtpPortLast = 10999;
   std::string codecs = "PCMU,PCMA";  // offered in this order (G.711 only)
   std::string transport;             // empty: as each URI says (UDP unless it names tcp); tls: SIP over TLS
   std::string tlsCaFile;             // the PBX's certificate authority (PEM); empty: the system's store
   bool tlsVerify = true;             // no: any certificate is taken (a PBX with a self-signed one)
+  std::string tlsCertificate;        // ours and its key (PEM), for connections the PBX opens to us
   bool srtp = false;                 // media as SRTP, keyed by SDES in the SDP (needs TLS)
 };
 

@@ -188,7 +188,14 @@ bool SipEngine::Open(std::string& error) {
 // request (and its digest or SDP) is written.
 bool SipEngine::OpenTls(const sa& local, std::string& error) {
   const SipSettings& s = config_.sip;
-  int err = tls_alloc(&tls_, TLS_METHOD_SSLV23, nullptr, nullptr);
+  // Our own certificate, when given, lets the PBX open connections of its own to our Contact
+  // (for a BYE or re-INVITE); without one only the connections we open carry SIP.
+  const char* ours = s.tlsCertificate.empty() ? nullptr : s.tlsCertificate.c_str();
+  int err = tls_alloc(&tls_, TLS_METHOD_SSLV23, ours, nullptr);
+  if (err && ours) {
+    error = "sip.tls_certificate: cannot read a certificate and its private key from " + s.tlsCertificate;
+    return false;
+  }
   if (err) {
     error = std::string("cannot start TLS: ") + std::strerror(err);
     return false;
@@ -205,12 +212,8 @@ bool SipEngine::OpenTls(const sa& local, std::string& error) {
   }
   SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
   SSL_CTX_set_cert_verify_callback(context, VerifyPeer, this);
-  // libre names no server in its ClientHello; a PBX that serves several names by SNI would show
-  // its default certificate, which then does not verify.
-  if (!IsAddress(tlsHost_)) {
-    SSL_CTX_set_app_data(context, this);
-    SSL_CTX_set_info_callback(context, NameServer);
-  }
+  SSL_CTX_set_app_data(context, this);
+  SSL_CTX_set_info_callback(context, HandshakeStarts);
   if ((err = sip_transp_add(sip_, SIP_TRANSP_TLS, &local, tls_)) != 0) {
     error = "cannot bind SIP over TLS to " + s.localAddress + ":" + std::to_string(s.sipPort) + ": " +
             std::strerror(err);
@@ -223,12 +226,18 @@ namespace {
 int KeepVerdict(int ok, X509_STORE_CTX*) { return ok; }
 }  // namespace
 
-// Before the ClientHello is written (literal addresses are never named: RFC 6066, 3).
-void SipEngine::NameServer(const ssl_st* ssl, int where, int) {
-  if (!(where & SSL_CB_HANDSHAKE_START) || SSL_is_server(ssl)) return;
-  SSL* client = const_cast<SSL*>(ssl);
-  const SipEngine* self = static_cast<const SipEngine*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(client)));
-  SSL_set_tlsext_host_name(client, self->tlsHost_.c_str());
+// Before the first handshake message. Ours: libre names no server in its ClientHello, and a PBX
+// that serves several names by SNI would show its default certificate, which then does not
+// verify (literal addresses are never named: RFC 6066, 3). The PBX's: it is asked for no
+// certificate; what it may send is bound to a call we placed.
+void SipEngine::HandshakeStarts(const ssl_st* ssl, int where, int) {
+  if (!(where & SSL_CB_HANDSHAKE_START)) return;
+  SSL* connection = const_cast<SSL*>(ssl);
+  const SipEngine* self = static_cast<const SipEngine*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(connection)));
+  if (SSL_is_server(connection))
+    SSL_set_verify(connection, SSL_VERIFY_NONE, nullptr);
+  else if (!IsAddress(self->tlsHost_))
+    SSL_set_tlsext_host_name(connection, self->tlsHost_.c_str());
 }
 
 // The chain against the CA store and the PBX's name (or address) against the certificate;

@@ -105,7 +105,7 @@ class SipEngine {
   bool OpenTls(const struct sa& local, std::string& error);
   static int VerifyPeer(struct x509_store_ctx_st* store, void* arg);
   static void ForgetRefusal(void* arg);
-  static void NameServer(const struct ssl_st* ssl, int where, int ret);
+  static void HandshakeStarts(const struct ssl_st* ssl, int where, int ret);
 
   const Config& config_;
   EventLog& log_;

@@ -122,6 +122,8 @@ TEST(Config, CombinationsThatCannotWork) {
        "sip.srtp: the media keys travel in the SDP, in clear without TLS: set sip.transport = tls"},
       {"[sip]\ntls_ca_file = /etc/pbx-ca.pem\n",
        "sip.tls_ca_file is set, but SIP does not go over TLS: set sip.transport = tls"},
+      {"[sip]\ntls_certificate = /etc/talmery-gateway/gateway.pem\n",
+       "sip.tls_certificate is set, but SIP does not go over TLS: set sip.transport = tls"},
       {"[sip]\nlocal_address = pbx.example.com\n",
        "sip.local_address: \"pbx.example.com\" is not an IP address (this machine's address towards the PBX)"},
       {"[sip]\noutbound_proxy = sip:;transport=udp\n", "sip.outbound_proxy: \"sip:;transport=udp\" names no host"},
@@ -186,12 +188,14 @@ TEST(Config, TlsUris) {
   std::string error;
   EXPECT_TRUE(config.sip.tlsVerify);
   EXPECT_FALSE(config.sip.srtp);
-  ASSERT_TRUE(ParseConfigText("[sip]\ntransport = tls\ntls_verify = no\ntls_ca_file = /etc/ca.pem\nsrtp = yes\n", config,
-                              error));
+  ASSERT_TRUE(ParseConfigText("[sip]\ntransport = tls\ntls_verify = no\ntls_ca_file = /etc/ca.pem\nsrtp = yes\n"
+                              "tls_certificate = /etc/gw.pem\n",
+                              config, error));
   EXPECT_TRUE(ValidateConfig(config, error)) << error;
   EXPECT_FALSE(config.sip.tlsVerify);
   EXPECT_TRUE(config.sip.srtp);
   EXPECT_EQ(config.sip.tlsCaFile, "/etc/ca.pem");
+  EXPECT_EQ(config.sip.tlsCertificate, "/etc/gw.pem");
   EXPECT_FALSE(ParseConfigText("[sip]\ntransport = sctp\n", config, error));
   EXPECT_EQ(error, "line 2: sip.transport: \"sctp\" is not udp, tcp or tls");
 }

@@ -125,7 +125,10 @@ struct LibreCallee::Call {
     Call* self = static_cast<Call*>(arg);
     int err = 0;
     if (self->rekeys++ == 0) {
-      err = self->ReuseConnection();
+      // 5550104 sends back on the connection our INVITE came on, as most PBXs do for a TLS
+      // client; 5550105 (which presses a key) opens one of its own to the caller's Contact, as a
+      // strict one does, which the caller takes only with a certificate of its own.
+      if (!self->key) err = self->ReuseConnection();
       if (!err) err = sdp_media_set_lattr(self->media, true, "crypto", "%s",
                                 "1 AES_CM_128_HMAC_SHA1_32 inline:MDEyMzQ1Njc4OWFiY2RlZkFCQ0RFRkdISUpLTE1O");
       tmr_start(&self->rekey, 500, Rekey, self);
@@ -148,9 +151,8 @@ struct LibreCallee::Call {
     if (err) std::fprintf(stderr, "callee: re-INVITE: %s\n", std::strerror(err));
   }
 
-  // A caller over TLS takes no connections of its own (it has no certificate), so its requests
-  // to us go back on the connection its INVITE came on, as a PBX does for a TLS client: the
-  // dialog's target becomes the address of that connection's far end.
+  // Requests to the caller back on the connection its INVITE came on, as a PBX does for a TLS
+  // client: the dialog's target becomes the address of that connection's far end.
   int ReuseConnection() {
     if (!sa_isset(&caller, SA_ALL)) return 0;
     mbuf* fake = mbuf_alloc(256);

@@ -6,8 +6,9 @@
 // called chooses a key pressed 1.5 s after the answer: 5550101 presses 1 as an RFC 4733 event in
 // the RTP stream, 5550102 presses 1 as a SIP INFO (application/dtmf-relay), 5550103 presses 2
 // (an event); any other number presses nothing. Over SRTP, 5550104 re-INVITEs during the call
-// with a new key and media address (after one offer the caller has to refuse), and 5550105 does
-// so and then presses 1 under its new key. libre keeps one loop per process: a program
+// with a new key and media address (after one offer the caller has to refuse) on the caller's
+// own connection, and 5550105 does so on a connection of its own to the caller's Contact and
+// then presses 1 under its new key. libre keeps one loop per process: a program
 // that runs a gateway in process starts this one as its own process (libre-callee).
 #include <atomic>
 #include <chrono>
