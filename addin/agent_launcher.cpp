@@ -64,38 +64,36 @@ void ComposeCommandLine(wchar_t (&commandLine)[kCommandLineCapacity]) {
 
 bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
-// Reads `path` into name (kApplicationNameCapacity characters). Null on success, else the
-// message that tells the user what is missing. Read-only access: a key that IT deployed without
-// write access for the user still names the agent.
-const wchar_t* ReadApplicationName(wchar_t* name) {
+// Reads `path` into name (kApplicationNameCapacity characters): S_OK, REGDB_E_KEYMISSING when the
+// settings key cannot be opened, REGDB_E_INVALIDVALUE when `path` is missing or names no program.
+// Read-only access: a key that IT deployed without write access for the user still names the agent.
+HRESULT ReadApplicationName(wchar_t* name) {
   win::RegKey settings;
   if (settings.Open(HKEY_CURRENT_USER, settings_key::kPathW, KEY_QUERY_VALUE) != ERROR_SUCCESS) {
-    return kNoKeyMessage;
+    return REGDB_E_KEYMISSING;
   }
   wchar_t value[kPathValueCapacity];
   DWORD type = REG_NONE;
   DWORD size = sizeof value;
   if (::RegQueryValueExW(settings.get(), settings_key::kProgramPathW, nullptr, &type,
                          reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS) {
-    return kNoPathMessage;
+    return REGDB_E_INVALIDVALUE;
   }
   if (IsText(type)) {
     return ApplicationNameFromPathValue(value, size / sizeof(wchar_t), name,
                                         kApplicationNameCapacity)
-               ? nullptr
-               : kNoPathMessage;
+               ? S_OK
+               : REGDB_E_INVALIDVALUE;
   }
   // Any other type holds the bytes as they were written: text in the ANSI code page.
   char ansi[kApplicationNameCapacity];
   if (!ApplicationNameFromPathValue(reinterpret_cast<const char*>(value), size, ansi,
-                                    sizeof ansi)) {
-    return kNoPathMessage;
-  }
-  if (::MultiByteToWideChar(CP_ACP, 0, ansi, -1, name,
+                                    sizeof ansi) ||
+      ::MultiByteToWideChar(CP_ACP, 0, ansi, -1, name,
                             static_cast<int>(kApplicationNameCapacity)) == 0) {
-    return kNoPathMessage;
+    return REGDB_E_INVALIDVALUE;
   }
-  return nullptr;
+  return S_OK;
 }
 
 // A job that ends its processes when its last handle closes. None when the system refuses one;
@@ -168,8 +166,8 @@ void AgentLaunch::Cancel() {
 
 void AgentLaunch::Run() {
   wchar_t applicationName[kApplicationNameCapacity];
-  const wchar_t* failure = ReadApplicationName(applicationName);
-  if (!failure) {
+  HRESULT started = ReadApplicationName(applicationName);
+  if (SUCCEEDED(started)) {
     // The agent's own folder, not Outlook's current one, as its current directory.
     wchar_t folder[kApplicationNameCapacity];
     const bool hasFolder = FolderOfApplicationName(applicationName, folder, kApplicationNameCapacity);
@@ -181,13 +179,13 @@ void AgentLaunch::Run() {
     wchar_t commandLine[kCommandLineCapacity];
     ComposeCommandLine(commandLine);
     win::KernelHandle job = KillOnCloseJob();
-    PROCESS_INFORMATION started{};
+    PROCESS_INFORMATION process{};
     // Suspended until it is in the job; none of Outlook's handles is inherited.
     if (::CreateProcessW(applicationName, commandLine, nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                         nullptr, hasFolder ? folder : nullptr, &startup, &started)) {
-      Adopt(win::KernelHandle(started.hProcess), win::KernelHandle(started.hThread), std::move(job));
+                         nullptr, hasFolder ? folder : nullptr, &startup, &process)) {
+      Adopt(win::KernelHandle(process.hProcess), win::KernelHandle(process.hThread), std::move(job));
     } else {
-      failure = kStartFailedMessage;
+      started = E_FAIL;  // every failed start reads the same: the system's reason is not kept
     }
   }
   bool cancelled;
@@ -197,7 +195,11 @@ void AgentLaunch::Run() {
     cancelled = m_bCancelled;
   }
   // Outlook has let go of the add-in meanwhile: nobody is left to read the box.
-  if (failure && !cancelled) ::MessageBoxW(nullptr, failure, kMessageCaption, MB_OK | MB_SETFOREGROUND);
+  if (SUCCEEDED(started) || cancelled) return;
+  const wchar_t* text = started == REGDB_E_KEYMISSING     ? kNoKeyMessage
+                        : started == REGDB_E_INVALIDVALUE ? kNoPathMessage
+                                                          : kStartFailedMessage;
+  ::MessageBoxW(nullptr, text, kMessageCaption, MB_OK | MB_SETFOREGROUND);
 }
 
 void AgentLaunch::Adopt(win::KernelHandle process, win::KernelHandle thread, win::KernelHandle job) {

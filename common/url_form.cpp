@@ -34,10 +34,10 @@ void AppendUtf8(unsigned cp, std::string& out) {
 
 }  // namespace
 
-bool DecodeComponent(const std::string& in, std::string& out) {
-  out.clear();
+Decoded DecodeComponent(const std::string& in) {
+  Decoded decoded;
+  std::string& out = decoded.text;
   out.reserve(in.size());
-  bool valid = true;
   for (size_t i = 0; i < in.size(); ++i) {
     const char c = in[i];
     if (c == '+') {
@@ -49,10 +49,10 @@ bool DecodeComponent(const std::string& in, std::string& out) {
       i += 2;
     } else {
       out += c;
-      valid = false;
+      decoded.wellEscaped = false;
     }
   }
-  return valid;
+  return decoded;
 }
 
 std::vector<Field> SplitForm(const std::string& body) {
@@ -64,11 +64,10 @@ std::vector<Field> SplitForm(const std::string& body) {
     if (end > start) {
       const std::string piece = body.substr(start, end - start);
       const size_t eq = piece.find('=');
-      Field field;
-      field.hasEquals = eq != std::string::npos;
-      field.wellEscaped = DecodeComponent(piece.substr(0, eq), field.name);
-      if (field.hasEquals && !DecodeComponent(piece.substr(eq + 1), field.value)) field.wellEscaped = false;
-      fields.push_back(std::move(field));
+      Decoded name = DecodeComponent(piece.substr(0, eq));
+      Decoded value = eq == std::string::npos ? Decoded{} : DecodeComponent(piece.substr(eq + 1));
+      fields.push_back(Field{std::move(name.text), std::move(value.text), eq != std::string::npos,
+                             name.wellEscaped && value.wellEscaped});
     }
     start = end + 1;
   }

@@ -7,9 +7,14 @@
 
 namespace urlform {
 
-// One name or value: '+' becomes a blank and %xx (hex digits of either case) the byte xx. False
-// when a '%' is not followed by two hex digits; such a '%' is kept as it is in out.
-bool DecodeComponent(const std::string& in, std::string& out);
+// One name or value, decoded: '+' becomes a blank and %xx (hex digits of either case) the byte
+// xx. A '%' not followed by two hex digits is kept as it is, and the text is then not well
+// escaped: the call server refuses it, the stand-in gateway takes the text.
+struct Decoded {
+  std::string text;
+  bool wellEscaped = true;
+};
+Decoded DecodeComponent(const std::string& in);
 
 struct Field {
   std::string name, value;  // decoded

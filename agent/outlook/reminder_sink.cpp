@@ -93,10 +93,8 @@ const fw::DispatchMap* COlSink::GetDispatchMap() const {
   return &kMap;
 }
 
-const fw::InterfaceMap* COlSink::GetInterfaceMap() const {
-  static const fw::InterfaceEntry kEntries[] = {{&IID_ApplicationEvents}, fw::kEndOfInterfaceMap};
-  static const fw::InterfaceMap kMap{AutomationTarget::GetInterfaceMap(), kEntries};
-  return &kMap;
+void* COlSink::GetInterfaceHook(REFIID iid) {
+  return IsEqualIID(iid, IID_ApplicationEvents) ? GetIDispatch(FALSE) : AutomationTarget::GetInterfaceHook(iid);
 }
 
 bool COlSink::Advise(IUnknown* source) {

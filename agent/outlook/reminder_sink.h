@@ -42,8 +42,8 @@ class COlSink : public fw::AutomationTarget {
   ~COlSink() override;
 
   // For win::ComPtr.
-  ULONG AddRef() { return ExternalAddRef(); }
-  ULONG Release() { return ExternalRelease(); }
+  ULONG AddRef() { return InternalAddRef(); }
+  ULONG Release() { return InternalRelease(); }
 
   // Connects to the ApplicationEvents connection point of source (Outlook's Application) and
   // keeps a reference to source until Unadvise. The connection point holds no reference of the
@@ -82,7 +82,8 @@ class COlSink : public fw::AutomationTarget {
 
  protected:
   const fw::DispatchMap* GetDispatchMap() const override;
-  const fw::InterfaceMap* GetInterfaceMap() const override;
+  // The event interface, ApplicationEvents, is answered with the sink's IDispatch.
+  void* GetInterfaceHook(REFIID iid) override;
 
  private:
   // Notes a failed call that says Outlook is gone.

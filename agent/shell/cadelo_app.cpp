@@ -153,7 +153,6 @@ BOOL CCadeloApp::InitInstance() {
     return FALSE;
   }
 
-  Enable3dControls();
   SetRegistryKey("Brisomel");  // the framework's profile: Software\Brisomel\Brisomel
   LoadStdProfileSettings(4);
 
@@ -163,7 +162,7 @@ BOOL CCadeloApp::InitInstance() {
 
   // One running process serves every automation client.
   m_server.ConnectTemplate(CLSID_CadeloDocument, docTemplate, FALSE);
-  COleObjectFactory::RegisterAll();
+  COleTemplateServer::RegisterAll();
 
   auto* mainFrame = new CMainFrame;
   if (!mainFrame->LoadFrame(IDR_MAINFRAME, kMainFrameStyle)) return FALSE;
@@ -173,8 +172,7 @@ BOOL CCadeloApp::InitInstance() {
   CCadeloCommandLineInfo cmdInfo;
   ParseCommandLine(cmdInfo);
 
-  m_server.UpdateRegistry(OAT_DISPATCH_OBJECT);
-  COleObjectFactory::UpdateRegistryAll(TRUE);
+  m_server.UpdateRegistry();
 
   // What ends the start is shown before it ends, and waited for: the user reads why.
   if (cmdInfo.m_nShowCmd != kShowCmdHide) {

@@ -22,8 +22,7 @@ void* CCadeloDoc::GetInterfaceHook(REFIID iid) {
 const fw::CommandMap* CCadeloView::GetCommandMap() const {
   static const fw::CommandMap map(CView::GetCommandMap(),
                                   {
-                                      fw::OnCommand(ID_FILE_PRINT, &CView::OnFilePrint),
-                                      fw::OnCommand(ID_FILE_PRINT_DIRECT, &CView::OnFilePrint),
+                                      fw::OnCommandRange(ID_FILE_PRINT, ID_FILE_PRINT_DIRECT, &CView::OnFilePrint),
                                       fw::OnCommand(ID_FILE_PRINT_PREVIEW, &CView::OnFilePrintPreview),
                                   });
   return &map;

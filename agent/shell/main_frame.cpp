@@ -30,7 +30,7 @@ const fw::CommandMap* CMainFrame::GetCommandMap() const {
 int CMainFrame::OnCreate(LPCREATESTRUCTA cs) {
   if (CMDIFrameWnd::OnCreate(cs) == -1) return -1;
 
-  if (!m_wndToolBar.CreateEx(this, TBSTYLE_FLAT, kToolBarStyle, RECT{0, 0, 0, 0}, AFX_IDW_TOOLBAR) ||
+  if (!m_wndToolBar.CreateEx(this, TBSTYLE_FLAT, kToolBarStyle, AFX_IDW_TOOLBAR) ||
       !m_wndToolBar.LoadToolBar(IDR_MAINFRAME)) {
     return -1;
   }
@@ -39,8 +39,6 @@ int CMainFrame::OnCreate(LPCREATESTRUCTA cs) {
     return -1;
   }
 
-  m_wndToolBar.EnableDocking(CBRS_ALIGN_ANY);
-  EnableDocking(CBRS_ALIGN_ANY);
   DockControlBar(&m_wndToolBar);
   return 0;
 }

@@ -13,7 +13,7 @@ class ScriptedApp : public TestApp {
   HWND frameWindow = nullptr;
 
   BOOL InitInstance() override {
-    calls.push_back("init:" + m_strAppName);
+    calls.push_back("init:" + fw::AppTitle());
     if (createFrame) {
       auto* frame = new TestMainFrame;
       if (!frame->LoadFrame(128, WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE)) return FALSE;

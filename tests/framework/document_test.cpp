@@ -29,7 +29,7 @@ void CALLBACK ClosePreviewWhenDrawn(HWND, UINT, UINT_PTR id, DWORD) {
 
 class DocumentTest : public FrameworkTest {
  protected:
-  static std::string Caption(CWnd* wnd) { return wnd->GetWindowText(); }
+  static std::string Caption(CWnd* wnd) { return fw::WindowText(wnd->m_hWnd); }
   static CFrameWnd* FrameOf(CView* view) { return view->GetParentFrame(); }
 };
 

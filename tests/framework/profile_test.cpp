@@ -79,4 +79,22 @@ TEST_F(ProfileTest, StoredFilesAreListedAndOpenAndTheListIsNotWrittenBack) {
   EXPECT_EQ(harness::ReadValue(HKEY_CURRENT_USER, kListKey, "File2").bytes, harness::SzBytes(b));
 }
 
+// Entries are text values as stored: an environment string stays unexpanded, a text without its
+// terminating NUL is whole, and a value of another type is no entry.
+TEST_F(ProfileTest, EntriesAreTheTextValuesAsStored) {
+  const std::string expandable = "%TEMP%\\later.cad";
+  const std::string unterminated = "C:\\docs\\plain.cad";
+  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kListKey, "File1", REG_EXPAND_SZ, harness::SzBytes(expandable)));
+  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kListKey, "File2", REG_SZ,
+                                  std::vector<unsigned char>(unterminated.begin(), unterminated.end())));
+  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kListKey, "File3", REG_DWORD, harness::DwordBytes(7)));
+  app.SetRegistryKey(kKey);
+  app.LoadStdProfileSettings(4);
+  ASSERT_NE(app.m_pRecentFileList, nullptr);
+  const CRecentFileList& list = *app.m_pRecentFileList;
+  EXPECT_EQ(list[0], expandable);
+  EXPECT_EQ(list[1], unterminated);
+  EXPECT_EQ(list[2], "");
+}
+
 }  // namespace

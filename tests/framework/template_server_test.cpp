@@ -36,7 +36,7 @@ class TemplateServerTest : public FrameworkTest {
 
 TEST_F(TemplateServerTest, UpdateRegistryWritesTheDocumentType) {
   server.ConnectTemplate(kTestClsid, Template(), FALSE);
-  ASSERT_TRUE(server.UpdateRegistry(OAT_DISPATCH_OBJECT));
+  ASSERT_TRUE(server.UpdateRegistry());
   char exe[MAX_PATH] = {};
   ::GetModuleFileNameA(nullptr, exe, sizeof exe);
   const std::string clsidKey = std::string("CLSID\\") + kClsidText;
@@ -59,13 +59,13 @@ TEST_F(TemplateServerTest, UpdateRegistryWritesTheDocumentType) {
 }
 
 TEST_F(TemplateServerTest, UnconnectedServerWritesNothing) {
-  EXPECT_FALSE(server.UpdateRegistry(OAT_DISPATCH_OBJECT));
+  EXPECT_FALSE(server.UpdateRegistry());
   EXPECT_FALSE(harness::KeyExists(HKEY_CLASSES_ROOT, kProgId));
 }
 
 TEST_F(TemplateServerTest, ClassFactoryCreatesAHiddenDocumentThatClosesWithTheLastReference) {
   server.ConnectTemplate(kTestClsid, Template(), FALSE);
-  ASSERT_TRUE(COleObjectFactory::RegisterAll());
+  ASSERT_TRUE(COleTemplateServer::RegisterAll());
   win::ComPtr<IClassFactory> factory;
   ASSERT_EQ(::CoGetClassObject(kTestClsid, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory, factory.put_void()),
             S_OK);

@@ -29,13 +29,13 @@ const fw::CommandMap* TestDoc::GetCommandMap() const {
 }
 
 void TestView::OnDraw(CDC* dc) {
-  if (dc->IsPrinting()) {
+  if (dc->m_bPrinting) {
     Events().push_back("draw:printing");
   } else {
     ++screenDraws;  // paints come whenever the system asks: counted apart from the events
   }
   RECT rect{0, 0, 800, 800};
-  dc->DrawText(text.c_str(), static_cast<int>(text.size()), &rect, 0);
+  dc->DrawText(text, &rect, 0);
 }
 
 void TestView::OnUpdate(CView* sender, LPARAM hint, CObject* hintObject) {
@@ -57,8 +57,7 @@ const fw::CommandMap* TestView::GetCommandMap() const {
   static const fw::CommandMap map(CView::GetCommandMap(),
                                   {fw::OnCommand(ID_TEST_VIEW, &TestView::OnTestView),
                                    fw::OnCommand(ID_TEST_EVERYWHERE, &TestView::OnEverywhere),
-                                   fw::OnCommand(ID_FILE_PRINT, &CView::OnFilePrint),
-                                   fw::OnCommand(ID_FILE_PRINT_DIRECT, &CView::OnFilePrint),
+                                   fw::OnCommandRange(ID_FILE_PRINT, ID_FILE_PRINT_DIRECT, &CView::OnFilePrint),
                                    fw::OnCommand(ID_FILE_PRINT_PREVIEW, &CView::OnFilePrintPreview)});
   return &map;
 }
@@ -80,8 +79,6 @@ int TestMainFrame::OnCreate(LPCREATESTRUCTA cs) {
   }
   static const UINT indicators[] = {ID_SEPARATOR, ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL};
   if (!m_wndStatusBar.Create(this) || !m_wndStatusBar.SetIndicators(indicators, 4)) return -1;
-  m_wndToolBar.EnableDocking(CBRS_ALIGN_ANY);
-  EnableDocking(CBRS_ALIGN_ANY);
   DockControlBar(&m_wndToolBar);
   return 0;
 }
@@ -118,7 +115,6 @@ void TestApp::OnTestThrow() { throw std::runtime_error("broken handler"); }
 void FrameworkTest::SetUp() {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_WIN95_CLASSES};
   ::InitCommonControlsEx(&controls);
-  app.m_strAppName = "Brisomel";
   fw::SetAppTitle("Brisomel");
   Events().clear();
   app.AddDocTemplate(

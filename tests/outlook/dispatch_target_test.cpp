@@ -1,4 +1,4 @@
-// Automation objects driven by dispatch and interface maps, called through the dispatch driver
+// Automation objects driven by dispatch maps, called through the dispatch driver
 // exactly as another process would call them.
 #include <gtest/gtest.h>
 
@@ -49,10 +49,8 @@ class CTestTarget : public fw::AutomationTarget {
     static const fw::DispatchMap kMap{AutomationTarget::GetDispatchMap(), kEntries};
     return &kMap;
   }
-  const fw::InterfaceMap* GetInterfaceMap() const override {
-    static const fw::InterfaceEntry kEntries[] = {{&IID_TestEvents}, fw::kEndOfInterfaceMap};
-    static const fw::InterfaceMap kMap{AutomationTarget::GetInterfaceMap(), kEntries};
-    return &kMap;
+  void* GetInterfaceHook(REFIID iid) override {
+    return IsEqualIID(iid, IID_TestEvents) ? GetIDispatch(FALSE) : AutomationTarget::GetInterfaceHook(iid);
   }
 
  private:
@@ -178,7 +176,7 @@ TEST(AutomationTarget, NamesAreFoundWithoutRegardToCase) {
   EXPECT_EQ(dispid, DISPID_UNKNOWN);
 }
 
-TEST(AutomationTarget, InterfaceMapAnswersWithTheIDispatch) {
+TEST(AutomationTarget, TheInterfaceHookAnswersWithTheIDispatch) {
   CTestTarget target;
   IDispatch* dispatch = target.GetIDispatch(FALSE);
   const IID* answered[] = {&IID_IUnknown, &IID_IDispatch, &IID_TestEvents};

@@ -7,9 +7,7 @@
 namespace gateway {
 
 std::string FormUrlDecode(const std::string& text) {
-  std::string out;
-  urlform::DecodeComponent(text, out);  // a stray '%' stays: the stand-in takes what it gets
-  return out;
+  return urlform::DecodeComponent(text).text;  // a stray '%' stays: the stand-in takes what it gets
 }
 
 std::vector<std::pair<std::string, std::string>> ParseForm(const std::string& body) {

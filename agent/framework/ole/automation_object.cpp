@@ -13,10 +13,10 @@ class AutomationObject::Dispatch final : public IDispatch {
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
     return owner_->ExternalQueryInterface(iid, ppv);
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return owner_->ExternalAddRef(); }
+  ULONG STDMETHODCALLTYPE AddRef() override { return owner_->InternalAddRef(); }
   ULONG STDMETHODCALLTYPE Release() override {
     try {
-      return owner_->ExternalRelease();  // the last one closes a document: our code runs
+      return owner_->InternalRelease();  // the last one closes a document: our code runs
     } catch (...) {
       ReportUnhandledException("IDispatch::Release");
       return 0;

@@ -23,14 +23,12 @@ class AutomationObject {
   IDispatch* GetIDispatch(BOOL bAddRef);
   ULONG InternalAddRef();
   ULONG InternalRelease();
-  ULONG ExternalAddRef() { return InternalAddRef(); }
-  ULONG ExternalRelease() { return InternalRelease(); }
   HRESULT ExternalQueryInterface(REFIID iid, void** ppv);
   virtual void OnFinalRelease();
 
-  // Interface map: IUnknown and IDispatch are answered by the framework; an override returns the
-  // (not yet AddRef'd) pointer for further interface ids, e.g. GetIDispatch(FALSE) for a dual or
-  // dispinterface id. Default: none.
+  // IUnknown and IDispatch are answered by the framework; an override returns the (not yet
+  // AddRef'd) pointer for further interface ids, e.g. GetIDispatch(FALSE) for a dual or
+  // dispinterface id (an event sink's). Default: none.
   virtual void* GetInterfaceHook(REFIID iid);
   // The dispatch map behind the IDispatch. The defaults describe an empty map: no names
   // (DISP_E_UNKNOWNNAME), no members (DISP_E_MEMBERNOTFOUND), no type information.

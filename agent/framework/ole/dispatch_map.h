@@ -1,7 +1,6 @@
 #pragma once
-// Dispatch and interface maps of an automation object (fw::AutomationTarget): tables that bind
-// Automation members (name, DISPID, parameter types, result type) to C++ member functions, and
-// extra interface ids to the object's IDispatch.
+// Dispatch maps of an automation object (fw::AutomationTarget): tables that bind Automation
+// members (name, DISPID, parameter types, result type) to C++ member functions.
 #include <windows.h>
 #include <oleauto.h>
 
@@ -13,18 +12,14 @@
 #include "agent/framework/ole/automation_object.h"
 #include "agent/framework/ole/ole_text.h"
 
-// Parameter-type lists of the members: one type byte per parameter, as string literals so that
+// Parameter-type lists of the members: one VARTYPE byte per parameter, as string literals so that
 // lists are written by juxtaposition (VTS_I4 VTS_BSTR); incoming arguments are coerced to them.
 #define VTS_I4 "\x03"        // long
+#define VTS_BSTR "\x08"      // std::string (text in the ANSI code page)
 #define VTS_DISPATCH "\x09"  // IDispatch*
-#define VTS_BSTR "\x0E"      // std::string (text in the ANSI code page)
 #define VTS_NONE nullptr     // no parameters
 
 namespace fw {
-
-// Text in the program's ANSI code page, passed over Automation as a BSTR. Shares its value with
-// VT_DECIMAL, which the framework does not pass.
-constexpr VARTYPE kVtAnsiText = 14;
 
 // Calls one member: args holds the parameters in declaration order, each already coerced to its
 // type byte; result (VT_EMPTY on entry) receives the member's result. A failure is an argument
@@ -45,17 +40,7 @@ struct DispatchMap {
   const DispatchEntry* entries;
 };
 
-struct InterfaceEntry {
-  const IID* iid;  // null ends the table; the id is answered with the object's IDispatch
-};
-
-struct InterfaceMap {
-  const InterfaceMap* base;
-  const InterfaceEntry* entries;
-};
-
 constexpr DispatchEntry kEndOfDispatchMap{nullptr, DISPID_UNKNOWN, nullptr, VT_EMPTY, nullptr};
-constexpr InterfaceEntry kEndOfInterfaceMap{nullptr};
 
 namespace dispatch_detail {
 

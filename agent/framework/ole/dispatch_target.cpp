@@ -12,17 +12,12 @@ namespace {
 
 const DispatchEntry kNoDispatchEntries[] = {kEndOfDispatchMap};
 const DispatchMap kRootDispatchMap{nullptr, kNoDispatchEntries};
-const InterfaceEntry kNoInterfaceEntries[] = {kEndOfInterfaceMap};
-const InterfaceMap kRootInterfaceMap{nullptr, kNoInterfaceEntries};
-
-bool AtEnd(const DispatchEntry& entry) { return !entry.name; }
-bool AtEnd(const InterfaceEntry& entry) { return !entry.iid; }
 
 // The first entry along a chain of maps (the most derived class's first) that `match` accepts.
-template <typename Map, typename Match>
-auto Find(const Map* map, Match match) -> decltype(map->entries) {
+template <typename Match>
+const DispatchEntry* Find(const DispatchMap* map, Match match) {
   for (; map; map = map->base) {
-    for (auto entry = map->entries; entry && !AtEnd(*entry); ++entry) {
+    for (const DispatchEntry* entry = map->entries; entry && entry->name; ++entry) {
       if (match(*entry)) return entry;
     }
   }
@@ -30,12 +25,6 @@ auto Find(const Map* map, Match match) -> decltype(map->entries) {
 }
 
 size_t ParamCount(const DispatchEntry& entry) { return entry.paramTypes ? std::strlen(entry.paramTypes) : 0; }
-
-// Copies one incoming argument (by value or by reference) as the type its type byte asks for.
-HRESULT CoerceArgument(const VARIANTARG& source, BYTE type, VARIANT* out) {
-  auto* in = const_cast<VARIANTARG*>(&source);
-  return VariantChangeType(out, in, 0, type == kVtAnsiText ? VARTYPE(VT_BSTR) : VARTYPE(type));
-}
 
 BSTR NewBstrOrNull(const std::string& text) { return text.empty() ? nullptr : AnsiToBstr(text.c_str()); }
 
@@ -55,20 +44,11 @@ void FillExcepInfo(HRESULT sc, EXCEPINFO* info) {
 }  // namespace
 
 ULONG AutomationTarget::RefCount() {
-  ExternalAddRef();
-  return ExternalRelease();
+  InternalAddRef();
+  return InternalRelease();
 }
 
 const DispatchMap* AutomationTarget::GetDispatchMap() const { return &kRootDispatchMap; }
-
-const InterfaceMap* AutomationTarget::GetInterfaceMap() const { return &kRootInterfaceMap; }
-
-void* AutomationTarget::GetInterfaceHook(REFIID iid) {
-  if (Find(GetInterfaceMap(), [&](const InterfaceEntry& entry) { return IsEqualIID(iid, *entry.iid) != 0; })) {
-    return GetIDispatch(FALSE);
-  }
-  return AutomationObject::GetInterfaceHook(iid);
-}
 
 HRESULT AutomationTarget::DispGetIDsOfNames(LPOLESTR* names, UINT count, LCID, DISPID* ids) {
   if (!names || !ids) return E_POINTER;
@@ -92,9 +72,9 @@ HRESULT AutomationTarget::DispInvoke(DISPID id, LCID, WORD flags, DISPPARAMS* pa
   // it throws (on to the exception barrier of the IDispatch).
   struct Hold {
     AutomationTarget* self;
-    ~Hold() { self->ExternalRelease(); }
+    ~Hold() { self->InternalRelease(); }
   } hold{this};
-  ExternalAddRef();
+  InternalAddRef();
   return InvokeEntry(*entry, flags, params, result, excepInfo, argErr);
 }
 
@@ -111,8 +91,9 @@ HRESULT AutomationTarget::InvokeEntry(const DispatchEntry& entry, WORD flags, DI
   std::vector<VARIANT> values(count);
   for (size_t i = 0; i < count; ++i) {
     const size_t position = count - 1 - i;  // Automation passes the last parameter first
-    const HRESULT hr =
-        CoerceArgument(params->rgvarg[position], static_cast<BYTE>(entry.paramTypes[i]), args[i].get());
+    // Copied (by value or by reference) as the type its type byte asks for.
+    const HRESULT hr = VariantChangeType(args[i].get(), &params->rgvarg[position], 0,
+                                         static_cast<VARTYPE>(static_cast<BYTE>(entry.paramTypes[i])));
     if (FAILED(hr)) {
       if (argErr) *argErr = static_cast<UINT>(position);
       return hr == DISP_E_OVERFLOW ? hr : DISP_E_TYPEMISMATCH;

@@ -1,8 +1,8 @@
 #pragma once
-// An automation object whose IDispatch is driven by a dispatch map and whose interface map
-// answers further interface ids (such as event interfaces) with that IDispatch. Derived classes override
-// GetDispatchMap and GetInterfaceMap, chaining to this class's (empty) maps; the constructor of
-// an automation object calls EnableAutomation().
+// An automation object whose IDispatch is driven by a dispatch map. Derived classes override
+// GetDispatchMap, chaining to this class's (empty) map, and answer further interface ids (such as
+// event interfaces) with GetInterfaceHook; the constructor of an automation object calls
+// EnableAutomation().
 #include <windows.h>
 #include <oleauto.h>
 
@@ -16,7 +16,6 @@ class AutomationTarget : public AutomationObject {
   // The current reference count (diagnostics and tests).
   ULONG RefCount();
 
-  void* GetInterfaceHook(REFIID iid) override;
   // Names are looked up without regard to case; members have no named parameters.
   HRESULT DispGetIDsOfNames(LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
   // A DISPID missing from the map, or a call that is neither a method call nor a property get,
@@ -28,7 +27,6 @@ class AutomationTarget : public AutomationObject {
 
  protected:
   virtual const DispatchMap* GetDispatchMap() const;
-  virtual const InterfaceMap* GetInterfaceMap() const;
 
  private:
   HRESULT InvokeEntry(const DispatchEntry& entry, WORD flags, DISPPARAMS* params, VARIANT* result,

@@ -40,6 +40,20 @@ class MessageFilter final : public IMessageFilter {
 
 MessageFilter g_messageFilter;
 
+bool OnSingleThreadedApartment() {
+  APTTYPE type{};
+  APTTYPEQUALIFIER qualifier{};
+  return SUCCEEDED(CoGetApartmentType(&type, &qualifier)) && (type == APTTYPE_STA || type == APTTYPE_MAINSTA);
+}
+
+win::ComPtr<IConnectionPoint> FindConnectionPoint(LPUNKNOWN source, REFIID iid) {
+  win::ComPtr<IConnectionPointContainer> container;
+  win::ComPtr<IConnectionPoint> point;
+  if (!source || FAILED(source->QueryInterface(IID_IConnectionPointContainer, container.put_void()))) return point;
+  if (FAILED(container->FindConnectionPoint(iid, point.put()))) point.reset();
+  return point;
+}
+
 }  // namespace
 
 BOOL AfxOleInit() {
@@ -60,15 +74,6 @@ void AfxOleTerm() {
 }
 
 namespace fw {
-namespace {
-
-bool OnSingleThreadedApartment() {
-  APTTYPE type{};
-  APTTYPEQUALIFIER qualifier{};
-  return SUCCEEDED(CoGetApartmentType(&type, &qualifier)) && (type == APTTYPE_STA || type == APTTYPE_MAINSTA);
-}
-
-}  // namespace
 
 bool WaitServingOleCalls(HANDLE handle, DWORD timeoutMs) {
   const ULONGLONG start = GetTickCount64();
@@ -95,18 +100,6 @@ bool WaitServingOleCalls(HANDLE handle, DWORD timeoutMs) {
 }
 
 }  // namespace fw
-
-namespace {
-
-win::ComPtr<IConnectionPoint> FindConnectionPoint(LPUNKNOWN source, REFIID iid) {
-  win::ComPtr<IConnectionPointContainer> container;
-  win::ComPtr<IConnectionPoint> point;
-  if (!source || FAILED(source->QueryInterface(IID_IConnectionPointContainer, container.put_void()))) return point;
-  if (FAILED(container->FindConnectionPoint(iid, point.put()))) point.reset();
-  return point;
-}
-
-}  // namespace
 
 BOOL AfxConnectionAdvise(LPUNKNOWN source, REFIID iid, LPUNKNOWN sink, BOOL refCount, DWORD* cookie) {
   if (!sink || !cookie) return FALSE;

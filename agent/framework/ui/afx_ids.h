@@ -83,13 +83,9 @@
 #define FWS_ADDTOTITLE 0x00008000L
 #define CBRS_ALIGN_TOP 0x2000L
 #define CBRS_ALIGN_BOTTOM 0x8000L
-#define CBRS_ALIGN_ANY 0xF000L
 #define CBRS_TOP (CBRS_ALIGN_TOP | 0x0800L) /* border at the bottom */
 #define CBRS_BOTTOM (CBRS_ALIGN_BOTTOM | 0x0200L) /* border at the top */
 #define CBRS_TOOLTIPS 0x0010L
 #define CBRS_FLYBY 0x0020L
 #define CBRS_GRIPPER 0x00400000L
 #define CBRS_SIZE_DYNAMIC 0x0004L
-
-// OLE automation server registration kind.
-#define OAT_DISPATCH_OBJECT 3

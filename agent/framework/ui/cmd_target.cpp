@@ -12,12 +12,6 @@ const CommandEntry* CommandMap::Find(UINT id, bool update) const {
   return nullptr;
 }
 
-namespace {
-UINT g_currentCommand = 0;
-}  // namespace
-
-UINT CurrentCommandId() { return g_currentCommand; }
-
 }  // namespace fw
 
 const fw::CommandMap* CCmdTarget::GetCommandMap() const {
@@ -39,19 +33,13 @@ BOOL CCmdTarget::OnCmdMsg(UINT nID, int nCode, void* pExtra) {
   const fw::CommandEntry* entry = map->Find(nID, false);
   if (!entry) return FALSE;
   if (nCode == CN_FIND_HANDLER) return TRUE;
-  // Restored on the way out, also when the handler throws.
-  struct CurrentCommand {
-    UINT saved = fw::g_currentCommand;
-    ~CurrentCommand() { fw::g_currentCommand = saved; }
-  } current;
-  fw::g_currentCommand = nID;
   entry->command(*this, nID);
   return TRUE;
 }
 
-
 void CCmdUI::Enable(BOOL bOn) {
   m_bEnableChanged = TRUE;
+  m_bEnabled = bOn;
   if (!m_pMenu) return;
   ::EnableMenuItem(m_pMenu, m_nIndex, MF_BYPOSITION | (bOn ? MF_ENABLED : (MF_DISABLED | MF_GRAYED)));
 }

@@ -73,9 +73,6 @@ template <class T>
 CommandEntry OnUpdateCommandUI(UINT id, void (T::*handler)(CCmdUI*)) {
   return OnUpdateCommandUIRange(id, id, handler);
 }
-
-// The id of the command whose handler is running now (0 outside handlers).
-UINT CurrentCommandId();
 }  // namespace fw
 
 class CCmdTarget : public fw::AutomationObject {
@@ -106,6 +103,7 @@ class CCmdUI {
   HMENU m_pMenu = nullptr;       // the menu being updated (menu items only)
   CWnd* m_pOther = nullptr;      // the control bar being updated (bars only)
   BOOL m_bEnableChanged = FALSE; // an update handler called Enable
+  BOOL m_bEnabled = TRUE;        // what it asked for (the base class's Enable)
   BOOL m_bContinueRouting = FALSE;
 
   virtual void Enable(BOOL bOn = TRUE);

@@ -6,13 +6,43 @@
 #include "agent/framework/ui/frame_wnd.h"
 #include "agent/framework/ui/win_app.h"
 
+namespace {
+
+constexpr DWORD kBarStyles = 0x0040FFFF;  // CBRS_* bits, not window styles
+constexpr int kPanePadding = 12;
+constexpr int kSeparatorWidth = 8;
+
+class StatusCmdUI : public CCmdUI {
+ public:
+  explicit StatusCmdUI(const std::vector<std::string>& texts) : texts_(texts) {}
+  void Enable(BOOL bOn) override {
+    m_bEnableChanged = TRUE;
+    auto* bar = static_cast<CStatusBar*>(m_pOther);
+    const std::string wanted = bOn ? texts_[m_nIndex] : std::string();
+    if (bar->GetPaneText(static_cast<int>(m_nIndex)) != wanted) {
+      bar->SetPaneText(static_cast<int>(m_nIndex), wanted.c_str());
+    }
+  }
+
+ private:
+  const std::vector<std::string>& texts_;  // the indicators' texts
+};
+
+class ToolCmdUI : public CCmdUI {
+ public:
+  void Enable(BOOL bOn) override {
+    m_bEnableChanged = TRUE;
+    HWND bar = m_pOther->m_hWnd;
+    const bool enabled = (::SendMessageA(bar, TB_GETSTATE, m_nID, 0) & TBSTATE_ENABLED) != 0;
+    if (enabled != (bOn != FALSE)) ::SendMessageA(bar, TB_ENABLEBUTTON, m_nID, MAKELPARAM(bOn ? TRUE : FALSE, 0));
+  }
+};
+
+}  // namespace
+
 CControlBar::~CControlBar() {
   if (frame_) frame_->RemoveControlBar(this);
 }
-
-namespace {
-constexpr DWORD kBarStyles = 0x0040FFFF;  // CBRS_* bits, not window styles
-}  // namespace
 
 BOOL CControlBar::CreateBar(CWnd* parent, const char* className, DWORD dwStyle, DWORD windowStyle, UINT nID) {
   if (!parent || !parent->m_hWnd || m_hWnd) return FALSE;
@@ -42,29 +72,6 @@ int CControlBar::CalcHeight(int) {
   if (m_hWnd) ::GetWindowRect(m_hWnd, &rect);
   return rect.bottom - rect.top;
 }
-
-
-namespace {
-
-constexpr int kPanePadding = 12;
-
-class StatusCmdUI : public CCmdUI {
- public:
-  explicit StatusCmdUI(const std::vector<std::string>& texts) : texts_(texts) {}
-  void Enable(BOOL bOn) override {
-    m_bEnableChanged = TRUE;
-    auto* bar = static_cast<CStatusBar*>(m_pOther);
-    const std::string wanted = bOn ? texts_[m_nIndex] : std::string();
-    if (bar->GetPaneText(static_cast<int>(m_nIndex)) != wanted) {
-      bar->SetPaneText(static_cast<int>(m_nIndex), wanted.c_str());
-    }
-  }
-
- private:
-  const std::vector<std::string>& texts_;  // the indicators' texts
-};
-
-}  // namespace
 
 BOOL CStatusBar::Create(CWnd* pParentWnd, DWORD dwStyle, UINT nID) {
   // A frame that can be resized gets the grip in the corner.
@@ -141,28 +148,12 @@ void CStatusBar::OnUpdateCmdUI(CFrameWnd* pTarget, BOOL) {
   UpdateItems(pTarget, state, FALSE);  // indicators without a handler keep their text
 }
 
-namespace {
-
-constexpr int kSeparatorWidth = 8;
-
-class ToolCmdUI : public CCmdUI {
- public:
-  void Enable(BOOL bOn) override {
-    m_bEnableChanged = TRUE;
-    HWND bar = m_pOther->m_hWnd;
-    const bool enabled = (::SendMessageA(bar, TB_GETSTATE, m_nID, 0) & TBSTATE_ENABLED) != 0;
-    if (enabled != (bOn != FALSE)) ::SendMessageA(bar, TB_ENABLEBUTTON, m_nID, MAKELPARAM(bOn ? TRUE : FALSE, 0));
-  }
-};
-
-}  // namespace
-
 CToolBar::~CToolBar() {
   if (m_hWnd && ::IsWindow(m_hWnd)) ::SendMessageA(m_hWnd, TB_SETIMAGELIST, 0, 0);
   if (images_) ImageList_Destroy(images_);
 }
 
-BOOL CToolBar::CreateEx(CWnd* pParentWnd, DWORD dwCtrlStyle, DWORD dwStyle, RECT, UINT nID) {
+BOOL CToolBar::CreateEx(CWnd* pParentWnd, DWORD dwCtrlStyle, DWORD dwStyle, UINT nID) {
   const DWORD tooltips = (dwStyle & CBRS_TOOLTIPS) ? TBSTYLE_TOOLTIPS : 0;
   if (!CreateBar(pParentWnd, TOOLBARCLASSNAMEA, dwStyle,
                  dwCtrlStyle | CCS_NOPARENTALIGN | CCS_NODIVIDER | CCS_TOP | tooltips, nID)) {
@@ -195,7 +186,6 @@ BOOL CToolBar::LoadToolBar(UINT nIDResource) {
   if (!images) return FALSE;
 
   std::vector<TBBUTTON> buttons;
-  std::vector<UINT> ids;
   int image = 0;
   for (size_t i = 0; i < count; ++i) {
     const UINT id = words[4 + i];
@@ -211,7 +201,6 @@ BOOL CToolBar::LoadToolBar(UINT nIDResource) {
     }
     button.iString = -1;
     buttons.push_back(button);
-    ids.push_back(id);
   }
 
   ::SendMessageA(m_hWnd, TB_SETBITMAPSIZE, 0, MAKELPARAM(width, height));
@@ -223,7 +212,7 @@ BOOL CToolBar::LoadToolBar(UINT nIDResource) {
       !::SendMessageA(m_hWnd, TB_ADDBUTTONSA, buttons.size(), reinterpret_cast<LPARAM>(buttons.data()))) {
     return FALSE;
   }
-  ids_ = std::move(ids);
+  ids_.assign(words + 4, words + 4 + count);
   ::SendMessageA(m_hWnd, TB_AUTOSIZE, 0, 0);
   return TRUE;
 }

@@ -21,9 +21,7 @@ class CControlBar : public CWnd {
   // Height (top/bottom bars) the bar needs at the given width.
   virtual int CalcHeight(int width);
 
-  DWORD GetBarStyle() const { return m_dwStyle; }
-  // A bar docks at the side its style aligns it to: there is nothing to enable.
-  void EnableDocking(DWORD) {}
+  // A bar docks at the side its style aligns it to: top unless CBRS_ALIGN_BOTTOM.
   BOOL IsTop() const { return (m_dwStyle & CBRS_ALIGN_BOTTOM) == 0; }
 
   void PostNcDestroy() override {}  // members of their frame: not deleted
@@ -74,10 +72,9 @@ class CToolBar : public CControlBar {
  public:
   ~CToolBar() override;
 
-  // dwCtrlStyle: TBSTYLE_* (e.g. TBSTYLE_FLAT); dwStyle: WS_* | CBRS_*; borders are ignored.
+  // dwCtrlStyle: TBSTYLE_* (e.g. TBSTYLE_FLAT); dwStyle: WS_* | CBRS_*.
   BOOL CreateEx(CWnd* pParentWnd, DWORD dwCtrlStyle = TBSTYLE_FLAT,
-                DWORD dwStyle = WS_CHILD | WS_VISIBLE | CBRS_TOP, RECT rcBorders = RECT{0, 0, 0, 0},
-                UINT nID = AFX_IDW_TOOLBAR);
+                DWORD dwStyle = WS_CHILD | WS_VISIBLE | CBRS_TOP, UINT nID = AFX_IDW_TOOLBAR);
   // Loads the buttons and the bitmap of resource nIDResource; FALSE when either is missing.
   BOOL LoadToolBar(UINT nIDResource);
 

@@ -83,18 +83,23 @@ BOOL CDialog::OnCommand(WPARAM wParam, LPARAM lParam) {
 
 namespace {
 
+bool IsEdit(HWND control) {
+  char name[16] = {};
+  ::GetClassNameA(control, name, sizeof name);
+  return lstrcmpiA(name, "Edit") == 0;
+}
+
 // Centres a dialog on its owner (or the screen), kept inside the owner's monitor work area.
 void CenterOnOwner(HWND dialog) {
   RECT box{};
   ::GetWindowRect(dialog, &box);
   HWND owner = ::GetWindow(dialog, GW_OWNER);
-  RECT area{};
   MONITORINFO monitor{};
   monitor.cbSize = sizeof monitor;
   ::GetMonitorInfoA(::MonitorFromWindow(owner ? owner : dialog, MONITOR_DEFAULTTONEAREST), &monitor);
   RECT around = monitor.rcWork;
   if (owner && ::IsWindowVisible(owner) && !::IsIconic(owner)) ::GetWindowRect(owner, &around);
-  area = monitor.rcWork;
+  const RECT& area = monitor.rcWork;
   const LONG width = box.right - box.left;
   const LONG height = box.bottom - box.top;
   LONG x = around.left + ((around.right - around.left) - width) / 2;
@@ -129,16 +134,6 @@ LRESULT CDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 
 LRESULT CDialog::DefWindowProc(UINT, WPARAM, LPARAM) { return FALSE; }
 
-namespace {
-
-bool IsEdit(HWND control) {
-  char name[16] = {};
-  ::GetClassNameA(control, name, sizeof name);
-  return lstrcmpiA(name, "Edit") == 0;
-}
-
-}  // namespace
-
 HWND CDataExchange::PrepareCtrl(int nIDC) {
   m_hWndLastControl = m_pDlgWnd && m_pDlgWnd->m_hWnd ? ::GetDlgItem(m_pDlgWnd->m_hWnd, nIDC) : nullptr;
   return m_hWndLastControl;
@@ -152,8 +147,7 @@ void CDataExchange::Fail() {
 }
 
 void DDX_Text(CDataExchange* pDX, int nIDC, std::string& value) {
-  if (pDX->m_bFailed) return;
-  HWND control = pDX->PrepareCtrl(nIDC);
+  HWND control = pDX->m_bFailed ? nullptr : pDX->PrepareCtrl(nIDC);
   if (!control) return;
   if (pDX->m_bSaveAndValidate) {
     value = fw::WindowText(control);
@@ -163,8 +157,7 @@ void DDX_Text(CDataExchange* pDX, int nIDC, std::string& value) {
 }
 
 void DDX_Text(CDataExchange* pDX, int nIDC, int& value) {
-  if (pDX->m_bFailed) return;
-  HWND control = pDX->PrepareCtrl(nIDC);
+  HWND control = pDX->m_bFailed ? nullptr : pDX->PrepareCtrl(nIDC);
   if (!control) return;
   if (!pDX->m_bSaveAndValidate) {
     ::SetWindowTextA(control, std::to_string(value).c_str());

@@ -47,7 +47,6 @@ class CDialog : public CWnd {
 // control's value. A failed validation shows the framework's message, puts the focus on the
 // control and stops the exchange (later DDX_ calls do nothing, UpdateData returns FALSE).
 
-
 class CDataExchange {
  public:
   CDataExchange(CWnd* pDlgWnd, BOOL bSaveAndValidate) : m_bSaveAndValidate(bSaveAndValidate), m_pDlgWnd(pDlgWnd) {}

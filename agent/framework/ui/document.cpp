@@ -144,10 +144,9 @@ BOOL CDocument::OnSaveDocument(const char* path) {
 
 void CDocument::OnCloseDocument() {
   if (closing_) return;
+  // Destroying the frames removes the views; the last view's RemoveView finds the document
+  // closing already, which it must survive.
   closing_ = true;
-  // Destroying the frames removes the views; the document must survive that.
-  const BOOL autoDelete = m_bAutoDelete;
-  m_bAutoDelete = FALSE;
   while (!views_.empty()) {
     CView* view = views_.front();
     CFrameWnd* frame = view->GetParentFrame();
@@ -158,7 +157,6 @@ void CDocument::OnCloseDocument() {
     }
     if (!views_.empty() && views_.front() == view) RemoveView(view);  // a window that would not go
   }
-  m_bAutoDelete = autoDelete;
   closed_ = true;
   if (m_pDocTemplate) m_pDocTemplate->RemoveDocument(this);
   if (m_bAutoDelete) ReleaseFrameworkReference();  // deletes this unless clients hold it
@@ -195,13 +193,9 @@ BOOL CDocument::SaveModified() {
 BOOL CDocument::DoSave(const char* path) {
   std::string name = path ? path : "";
   if (name.empty()) {
-    name = m_strPathName.empty() ? m_strTitle : m_strPathName;
+    name = m_strPathName;
     // A new document's title gets the type's extension in the dialog.
-    std::string ext;
-    if (m_pDocTemplate && m_pDocTemplate->GetDocString(ext, CDocTemplate::filterExt) && !ext.empty() &&
-        m_strPathName.empty()) {
-      name += ext;
-    }
+    if (name.empty()) name = m_strTitle + (m_pDocTemplate ? m_pDocTemplate->GetDocString(CDocTemplate::filterExt) : "");
     CWinApp* app = AfxGetApp();
     if (!app || !app->DoPromptFileName(name, FALSE)) return FALSE;
   }
@@ -236,17 +230,14 @@ CDocTemplate::~CDocTemplate() {
   if (m_hMenuShared) ::DestroyMenu(m_hMenuShared);
 }
 
-BOOL CDocTemplate::GetDocString(std::string& out, DocStringIndex index) const {
-  out.clear();
+std::string CDocTemplate::GetDocString(DocStringIndex index) const {
   size_t start = 0;
   for (int field = 0; field < index; ++field) {
     start = m_strDocStrings.find('\n', start);
-    if (start == std::string::npos) return FALSE;
+    if (start == std::string::npos) return {};
     ++start;
   }
-  const size_t end = m_strDocStrings.find('\n', start);
-  out = m_strDocStrings.substr(start, end == std::string::npos ? std::string::npos : end - start);
-  return TRUE;
+  return m_strDocStrings.substr(start, m_strDocStrings.find('\n', start) - start);  // npos: to the end
 }
 
 CMDIChildWnd* CDocTemplate::CreateNewFrame(CDocument* doc) {
@@ -296,10 +287,8 @@ CDocument* CDocTemplate::OpenDocumentFile(const char* path, BOOL bMakeVisible) {
     return nullptr;
   }
   if (!path) {
-    std::string title;
-    if (!GetDocString(title, docName) || title.empty()) {
-      title = fw::LoadStringResource(AFX_IDS_UNTITLED, "Untitled");
-    }
+    std::string title = GetDocString(docName);
+    if (title.empty()) title = fw::LoadStringResource(AFX_IDS_UNTITLED, "Untitled");
     doc->SetTitle((title + std::to_string(++untitledCount_)).c_str());
   } else {
     if (!doc->OnOpenDocument(path)) {

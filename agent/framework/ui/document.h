@@ -20,7 +20,6 @@ class CView;
 // Handles File Close, Save and Save As.
 class CDocument : public CCmdTarget {
  public:
-  CDocument() = default;
   ~CDocument() override;
 
   const std::string& GetTitle() const { return m_strTitle; }
@@ -104,23 +103,18 @@ class CDocTemplate : public CCmdTarget {
   using FrameFactory = std::function<CMDIChildWnd*()>;
   using ViewFactory = std::function<CView*()>;
 
-  // Fields of the template string (resource nIDResource), in order.
-  enum DocStringIndex {
-    windowTitle,      // MDI: unused
-    docName,          // base of "Cadel1", "Cadel2", ...
-    fileNewName,
-    filterName,       // e.g. "Cadel Files (*.cad)"
-    filterExt,        // e.g. ".cad"
-    regFileTypeId,    // ProgID, e.g. "Cadelo.Document"
-    regFileTypeName,  // description, e.g. "Cadel Document"
-  };
+  // Fields of the template string (resource nIDResource), in order, e.g.
+  // "\nCadel\nCadel\nCadel Files (*.cad)\n.cad\nCadelo.Document\nCadel Document": the window title
+  // (MDI: unused), the base of "Cadel1", "Cadel2"..., the File New name, the filter, its extension,
+  // the ProgID and the type's description.
+  enum DocStringIndex { windowTitle, docName, fileNewName, filterName, filterExt, regFileTypeId, regFileTypeName };
 
   // Loads the template string and the child frames' menu and accelerators.
   CDocTemplate(UINT nIDResource, DocumentFactory doc, FrameFactory frame, ViewFactory view);
   ~CDocTemplate() override;  // closes nothing; frees the loaded menu
 
-  // One field of the template string; FALSE (and empty) when missing.
-  BOOL GetDocString(std::string& out, DocStringIndex index) const;
+  // One field of the template string; empty when missing.
+  std::string GetDocString(DocStringIndex index) const;
 
   // Null path: a new document (not modified, titled "<docName><n>" with n counting new documents
   // from 1); otherwise opens the file (OnOpenDocument). Creates its frame and view; bMakeVisible
@@ -156,7 +150,6 @@ using CMultiDocTemplate = CDocTemplate;
 // print preview.
 class CView : public CWnd {
  public:
-  CView() = default;
   ~CView() override;  // removes itself from its document
 
   CDocument* GetDocument() const { return m_pDocument; }
@@ -177,8 +170,8 @@ class CView : public CWnd {
   BOOL DoPreparePrinting(CPrintInfo* pInfo);
   virtual void OnBeginPrinting(CDC* pDC, CPrintInfo* pInfo);
   virtual void OnEndPrinting(CDC* pDC, CPrintInfo* pInfo);
-  // File > Print, Print Direct (bind ID_FILE_PRINT / ID_FILE_PRINT_DIRECT to this).
-  void OnFilePrint();
+  // File > Print and Print Direct: bind OnCommandRange(ID_FILE_PRINT, ID_FILE_PRINT_DIRECT, ...).
+  void OnFilePrint(UINT nID);
   // File > Print Preview: a modal preview window drawing page 1 through OnDraw, scaled.
   void OnFilePrintPreview();
 

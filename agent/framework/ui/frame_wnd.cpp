@@ -48,12 +48,10 @@ BOOL CFrameWnd::LoadFrame(UINT nIDResource, DWORD dwDefaultStyle) {
   cs.style = static_cast<LONG>(dwDefaultStyle);
   cs.hMenu = m_hMenuDefault;
   HMENU menu = m_hMenuDefault;
-  // On failure the frame has deleted itself (PostNcDestroy) when its window existed.
-  if (!CreateFrame(nIDResource, cs, nullptr)) {
-    if (menu && ::IsMenu(menu)) ::DestroyMenu(menu);
-    return FALSE;
-  }
-  return TRUE;
+  if (CreateFrame(nIDResource, cs, nullptr)) return TRUE;
+  // The frame has deleted itself (PostNcDestroy) when its window existed.
+  if (::IsMenu(menu)) ::DestroyMenu(menu);
+  return FALSE;
 }
 
 BOOL CFrameWnd::CreateFrame(UINT nIDResource, CREATESTRUCTA& cs, CCreateContext* pContext) {
@@ -66,7 +64,16 @@ BOOL CFrameWnd::CreateFrame(UINT nIDResource, CREATESTRUCTA& cs, CCreateContext*
   cs.hInstance = AfxGetInstanceHandle();
   cs.lpCreateParams = pContext;
   if (!CreateFromStruct(cs)) return FALSE;
-  fw::SetWindowIcons(m_hWnd, cs.hInstance, nIDResource);
+  // The large and the small image of the icon, each at its system size (the small one is the
+  // 16x16 image, not the 32x32 one scaled down); LR_SHARED: the system owns them.
+  const auto setIcon = [&](WPARAM which, int cx, int cy) {
+    if (HANDLE icon = ::LoadImageA(cs.hInstance, MAKEINTRESOURCEA(nIDResource), IMAGE_ICON, ::GetSystemMetrics(cx),
+                                   ::GetSystemMetrics(cy), LR_SHARED)) {
+      SendMessage(WM_SETICON, which, reinterpret_cast<LPARAM>(icon));
+    }
+  };
+  setIcon(ICON_BIG, SM_CXICON, SM_CYICON);
+  setIcon(ICON_SMALL, SM_CXSMICON, SM_CYSMICON);
   return TRUE;
 }
 
@@ -85,8 +92,8 @@ BOOL CFrameWnd::OnCreateClient(LPCREATESTRUCTA, CCreateContext* pContext) {
   if (!pContext || !pContext->m_pNewViewClass) return TRUE;
   CView* view = pContext->m_pNewViewClass();
   // The view adds itself to pContext->m_pCurrentDoc in its OnCreate; a failed creation deletes it.
-  return view && view->CreateEx(0, nullptr, nullptr, WS_CHILD | WS_VISIBLE, RECT{0, 0, 0, 0}, this,
-                                AFX_IDW_PANE_FIRST, pContext);
+  return view && view->Create(nullptr, nullptr, WS_CHILD | WS_VISIBLE, RECT{0, 0, 0, 0}, this, AFX_IDW_PANE_FIRST,
+                              pContext);
 }
 
 CDocument* CFrameWnd::GetActiveDocument() {
@@ -114,12 +121,45 @@ BOOL CFrameWnd::PreTranslateMessage(MSG* msg) {
 
 LRESULT CFrameWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_INITMENUPOPUP:
-      OnInitMenuPopup(reinterpret_cast<HMENU>(wParam), LOWORD(lParam), HIWORD(lParam));
+    case WM_INITMENUPOPUP: {
+      // The popup's items enabled or disabled through this frame's routing; the system menu stays.
+      HMENU popup = reinterpret_cast<HMENU>(wParam);
+      if (HIWORD(lParam) || !popup) return 0;
+      CCmdUI state;
+      state.m_pMenu = popup;
+      state.m_nIndexMax = static_cast<UINT>(::GetMenuItemCount(popup));
+      for (state.m_nIndex = 0; state.m_nIndex < state.m_nIndexMax; ++state.m_nIndex) {
+        state.m_nID = ::GetMenuItemID(popup, static_cast<int>(state.m_nIndex));
+        // Separators, and popups inside the popup (our menus have none), are left as they are.
+        if (state.m_nID == 0 || state.m_nID == static_cast<UINT>(-1)) continue;
+        // System commands and the window list are never disabled automatically.
+        state.DoUpdate(this, state.m_nID < 0xF000);
+        // An update handler may have inserted or removed items (the recent-file list).
+        const UINT count = static_cast<UINT>(::GetMenuItemCount(popup));
+        if (count < state.m_nIndexMax) {
+          state.m_nIndex -= (state.m_nIndexMax - count);
+          while (state.m_nIndex < count && ::GetMenuItemID(popup, static_cast<int>(state.m_nIndex)) == state.m_nID) {
+            ++state.m_nIndex;
+          }
+        }
+        state.m_nIndexMax = count;
+      }
       return 0;
-    case WM_MENUSELECT:
-      OnMenuSelect(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HMENU>(lParam));
+    }
+    case WM_MENUSELECT: {
+      const UINT itemId = LOWORD(wParam);
+      const UINT flags = HIWORD(wParam);
+      if (flags == 0xFFFF && !lParam) {  // the menu closed
+        SetIdleMessage();
+      } else if (flags & (MF_POPUP | MF_SEPARATOR)) {
+        SetMessageText("");
+      } else if (flags & MF_SYSMENU) {
+        SetMessageText(itemId >= 0xF000 ? kFirstSystemCommandString + ((itemId - 0xF000) >> 4) : 0u);
+      } else {
+        SetMessageText(itemId >= AFX_IDM_FIRST_MDICHILD ? kMdiChildPrompt : itemId);
+      }
       return 0;
+    }
     case WM_ENTERMENULOOP:
       inMenu_ = true;
       break;
@@ -137,45 +177,6 @@ LRESULT CFrameWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
   }
   return CWnd::WindowProc(message, wParam, lParam);
-}
-
-void CFrameWnd::OnInitMenuPopup(HMENU popup, UINT, BOOL sysMenu) {
-  if (sysMenu || !popup) return;
-  CCmdUI state;
-  state.m_pMenu = popup;
-  state.m_nIndexMax = static_cast<UINT>(::GetMenuItemCount(popup));
-  for (state.m_nIndex = 0; state.m_nIndex < state.m_nIndexMax; ++state.m_nIndex) {
-    state.m_nID = ::GetMenuItemID(popup, static_cast<int>(state.m_nIndex));
-    // Separators, and popups inside the popup (our menus have none), are left as they are.
-    if (state.m_nID == 0 || state.m_nID == static_cast<UINT>(-1)) continue;
-    // System commands and the window list are never disabled automatically.
-    state.DoUpdate(this, state.m_nID < 0xF000);
-    // An update handler may have inserted or removed items (the recent-file list).
-    const UINT count = static_cast<UINT>(::GetMenuItemCount(popup));
-    if (count < state.m_nIndexMax) {
-      state.m_nIndex -= (state.m_nIndexMax - count);
-      while (state.m_nIndex < count && ::GetMenuItemID(popup, static_cast<int>(state.m_nIndex)) == state.m_nID) {
-        ++state.m_nIndex;
-      }
-    }
-    state.m_nIndexMax = count;
-  }
-}
-
-void CFrameWnd::OnMenuSelect(UINT itemId, UINT flags, HMENU menu) {
-  if (flags == 0xFFFF && !menu) {  // the menu closed
-    SetIdleMessage();
-    return;
-  }
-  if (flags & (MF_POPUP | MF_SEPARATOR)) {
-    SetMessageText("");
-  } else if (flags & MF_SYSMENU) {
-    SetMessageText(itemId >= 0xF000 ? kFirstSystemCommandString + ((itemId - 0xF000) >> 4) : 0u);
-  } else if (itemId >= AFX_IDM_FIRST_MDICHILD) {
-    SetMessageText(kMdiChildPrompt);
-  } else {
-    SetMessageText(itemId);
-  }
 }
 
 void CFrameWnd::SetMessageText(const char* text) {
@@ -214,7 +215,7 @@ BOOL CFrameWnd::OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result) {
       if ((hot->dwFlags & HICF_LEAVING) || hot->idNew == 0) {
         lastFlybyId_ = 0;
         SetIdleMessage();
-      } else if (!bar || (bar->GetBarStyle() & CBRS_FLYBY)) {
+      } else if (!bar || (bar->m_dwStyle & CBRS_FLYBY)) {
         lastFlybyId_ = static_cast<UINT>(hot->idNew);
         SetMessageText(lastFlybyId_);
       }
@@ -240,11 +241,6 @@ void CFrameWnd::AddControlBar(CControlBar* bar) {
 
 void CFrameWnd::RemoveControlBar(CControlBar* bar) {
   controlBars_.erase(std::remove(controlBars_.begin(), controlBars_.end(), bar), controlBars_.end());
-}
-
-void CFrameWnd::DockControlBar(CControlBar* bar) {
-  if (bar) AddControlBar(bar);
-  RecalcLayout();
 }
 
 void CFrameWnd::OnUpdateControlBarMenu(CCmdUI* ui) {

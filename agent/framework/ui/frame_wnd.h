@@ -50,9 +50,8 @@ class CFrameWnd : public CWnd {
 
   // Control bars (children of the frame that register themselves on creation).
   CControlBar* GetControlBar(UINT nID) const;
-  // Bars always dock at the side they are aligned to: there is nothing to enable.
-  void EnableDocking(DWORD) {}
-  void DockControlBar(CControlBar* bar);
+  // A bar docks at the side its style aligns it to when it is created: this lays the frame out.
+  void DockControlBar(CControlBar*) { RecalcLayout(); }
   void AddControlBar(CControlBar* bar);
   void RemoveControlBar(CControlBar* bar);
 
@@ -84,9 +83,6 @@ class CFrameWnd : public CWnd {
   BOOL CreateFrame(UINT nIDResource, CREATESTRUCTA& cs, CCreateContext* pContext);
   // Creates the client: the view from pContext (frames) or the MDI client (MDI frame).
   virtual BOOL OnCreateClient(LPCREATESTRUCTA cs, CCreateContext* pContext);
-  // Enables or disables menu items before a popup opens (command UI through this frame).
-  void OnInitMenuPopup(HMENU popup, UINT index, BOOL sysMenu);
-  void OnMenuSelect(UINT itemId, UINT flags, HMENU menu);
   const fw::CommandMap* GetCommandMap() const override;
   // The layout area left for the client after the control bars took theirs.
   RECT LayoutControlBars();

@@ -119,7 +119,7 @@ void CMDIFrameWnd::OnUpdateFrameTitle(BOOL bAddToTitle) {
   std::string text = m_strTitle;
   // A maximized child's title is shown by the system next to ours.
   if (bAddToTitle && !maximized && doc) text += " - " + doc->GetTitle();
-  if (GetWindowText() != text) SetWindowText(text.c_str());
+  if (fw::WindowText(m_hWnd) != text) ::SetWindowTextA(m_hWnd, text.c_str());
 }
 
 void CMDIFrameWnd::OnIdleUpdateCmdUI() {
@@ -234,7 +234,7 @@ void CMDIChildWnd::OnUpdateFrameTitle(BOOL bAddToTitle) {
   CDocument* doc = GetActiveDocument();
   std::string text = doc ? doc->GetTitle() : m_strTitle;
   if (m_nWindow > 0) text += ":" + std::to_string(m_nWindow);
-  if (GetWindowText() != text) SetWindowText(text.c_str());
+  if (fw::WindowText(m_hWnd) != text) ::SetWindowTextA(m_hWnd, text.c_str());
 }
 
 LRESULT CMDIChildWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {

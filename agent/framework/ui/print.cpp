@@ -7,21 +7,19 @@
 #include "agent/framework/ui/document.h"
 #include "agent/framework/ui/win_app.h"
 
-namespace fw {
 namespace {
-DrawTextObserver& Observer() {
-  static DrawTextObserver observer;
+fw::DrawTextObserver& Observer() {
+  static fw::DrawTextObserver observer;
   return observer;
 }
 }  // namespace
 
-void SetDrawTextObserver(DrawTextObserver observer) { Observer() = std::move(observer); }
+void fw::SetDrawTextObserver(DrawTextObserver observer) { Observer() = std::move(observer); }
 
-}  // namespace fw
-
-int CDC::DrawText(const char* text, int count, RECT* rect, UINT format) {
-  if (const auto& observer = fw::Observer(); observer && rect) observer(m_hDC, text, count, *rect, format);
-  return ::DrawTextA(m_hDC, text, count, rect, format);
+int CDC::DrawText(const std::string& text, RECT* rect, UINT format) {
+  const int count = static_cast<int>(text.size());
+  if (const auto& observer = Observer(); observer && rect) observer(m_hDC, text.c_str(), count, *rect, format);
+  return ::DrawTextA(m_hDC, text.c_str(), count, rect, format);
 }
 
 CPrintInfo::CPrintInfo() {
@@ -54,33 +52,6 @@ HDC CreatePrinterDC(HGLOBAL devNames, HGLOBAL devMode) {
   return dc;
 }
 
-
-// DoPreparePrinting: the print dialog (or the default printer for Print Direct and preview) and
-// the printer's device context in pInfo->m_pd.hDC.
-BOOL PreparePrinting(CPrintInfo* pInfo) {
-  CWinApp* app = AfxGetApp();
-  if (!app) return FALSE;
-  if (pInfo->m_bPreview || pInfo->m_bDirect) {
-    if (!pInfo->m_pd.hDC) {
-      if (!app->GetPrinterDeviceDefaults(&pInfo->m_pd)) {
-        if (pInfo->m_bPreview) {
-          // No printer at all: preview on a page of the screen's size rather than not at all.
-          pInfo->m_pd.hDC = ::CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
-          return pInfo->m_pd.hDC != nullptr;
-        }
-        // No default printer: let the user pick or install one.
-        if (app->DoPrintDialog(&pInfo->m_pd) != IDOK) return FALSE;
-      }
-      if (!pInfo->m_pd.hDC) pInfo->m_pd.hDC = CreatePrinterDC(pInfo->m_pd.hDevNames, pInfo->m_pd.hDevMode);
-      if (!pInfo->m_pd.hDC) return FALSE;
-    }
-  } else {
-    pInfo->m_pd.Flags |= PD_RETURNDC;
-    if (app->DoPrintDialog(&pInfo->m_pd) != IDOK) return FALSE;
-  }
-  return pInfo->m_pd.hDC != nullptr;
-}
-
 // OnPreparePrinting, then OnBeginPrinting, the page (OnDraw) and OnEndPrinting.
 void PrintView(CView* view, CPrintInfo* pInfo) {
   if (!view->OnPreparePrinting(pInfo) || !pInfo->m_pd.hDC) return;
@@ -94,7 +65,7 @@ void PrintView(CView* view, CPrintInfo* pInfo) {
   // The program waits for the printer: no input to the main window meanwhile.
   CWnd* main = AfxGetMainWnd();
   const bool disable = main && main->m_hWnd && main->IsWindowEnabled();
-  if (disable) main->EnableWindow(FALSE);
+  if (disable) ::EnableWindow(main->m_hWnd, FALSE);
 
   view->OnBeginPrinting(&dc, pInfo);
   bool failed = ::StartDocA(dc.m_hDC, &docInfo) <= 0;
@@ -112,7 +83,7 @@ void PrintView(CView* view, CPrintInfo* pInfo) {
     }
   }
   view->OnEndPrinting(&dc, pInfo);
-  if (disable) main->EnableWindow(TRUE);
+  if (disable) ::EnableWindow(main->m_hWnd, TRUE);
   if (failed) AfxMessageBox(fw::LoadStringResource(AFX_IDP_FAILED_TO_START_PRINT, "Failed to start print job."));
 }
 
@@ -135,26 +106,16 @@ class PreviewWindow : public CWnd {
         AddButton("&Close", AFX_ID_PREVIEW_CLOSE, 96);
         return 0;
       case WM_COMMAND:
-        if (LOWORD(wParam) == ID_FILE_PRINT) {
-          printRequested = true;
-          DestroyWindow();
-        } else if (LOWORD(wParam) == AFX_ID_PREVIEW_CLOSE || LOWORD(wParam) == IDCANCEL) {
-          DestroyWindow();
-        }
-        return 0;
-      case WM_CLOSE:
-        DestroyWindow();
+        printRequested = LOWORD(wParam) == ID_FILE_PRINT;
+        if (printRequested || LOWORD(wParam) == AFX_ID_PREVIEW_CLOSE || LOWORD(wParam) == IDCANCEL) DestroyWindow();
         return 0;
       case WM_DESTROY:
         closed = true;
         return 0;
-      case WM_PAINT:
+      case WM_PAINT:  // the whole window again after a resize (CS_HREDRAW | CS_VREDRAW)
         Paint();
         return 0;
-      case WM_SIZE:
-        ::InvalidateRect(m_hWnd, nullptr, TRUE);
-        return 0;
-      default:
+      default:  // WM_CLOSE: the system destroys the window
         return CWnd::WindowProc(message, wParam, lParam);
     }
   }
@@ -170,11 +131,10 @@ class PreviewWindow : public CWnd {
   void Paint() {
     PAINTSTRUCT ps;
     HDC hdc = ::BeginPaint(m_hWnd, &ps);
-    HDC printer = printer_;
     RECT client{};
     ::GetClientRect(m_hWnd, &client);
-    const int pageWidth = ::GetDeviceCaps(printer, HORZRES);
-    const int pageHeight = ::GetDeviceCaps(printer, VERTRES);
+    const int pageWidth = ::GetDeviceCaps(printer_, HORZRES);
+    const int pageHeight = ::GetDeviceCaps(printer_, VERTRES);
     const int areaWidth = client.right - 2 * kMargin;
     const int areaHeight = client.bottom - kButtonBarHeight - 2 * kMargin;
     if (pageWidth > 0 && pageHeight > 0 && areaWidth > 0 && areaHeight > 0) {
@@ -202,8 +162,8 @@ class PreviewWindow : public CWnd {
       // The printer's font, in the printer's units, so text scales like the page.
       TEXTMETRICA metrics{};
       char face[LF_FACESIZE] = {};
-      ::GetTextMetricsA(printer, &metrics);
-      ::GetTextFaceA(printer, sizeof face, face);
+      ::GetTextMetricsA(printer_, &metrics);
+      ::GetTextFaceA(printer_, sizeof face, face);
       HFONT font = ::CreateFontA(metrics.tmHeight, 0, 0, 0, metrics.tmWeight, metrics.tmItalic, FALSE, FALSE,
                                  metrics.tmCharSet, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                                  metrics.tmPitchAndFamily, face);
@@ -224,7 +184,6 @@ class PreviewWindow : public CWnd {
   HDC printer_;
 };
 
-
 void ShowPrintPreview(CView* view) {
   bool print = false;
   {
@@ -239,12 +198,12 @@ void ShowPrintPreview(CView* view) {
     const char* className = fw::RegisterWindowClass("FwPrintPreview", CS_HREDRAW | CS_VREDRAW, COLOR_APPWORKSPACE);
     std::string title = fw::AppTitle() + " - Print Preview";
     RECT rect{CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT};
-    if (main && main->m_hWnd) main->GetWindowRect(&rect);
+    if (main && main->m_hWnd) ::GetWindowRect(main->m_hWnd, &rect);
     const bool shown = main && main->m_hWnd && main->IsWindowVisible();
-    if (window.CreateEx(0, className, title.c_str(), WS_OVERLAPPEDWINDOW | (shown ? WS_VISIBLE : 0), rect, main, 0)) {
+    if (window.Create(className, title.c_str(), WS_OVERLAPPEDWINDOW | (shown ? WS_VISIBLE : 0), rect, main, 0)) {
       // Modal: the main window waits until the preview closes.
       const bool disable = main && main->m_hWnd && main->IsWindowEnabled();
-      if (disable) main->EnableWindow(FALSE);
+      if (disable) ::EnableWindow(main->m_hWnd, FALSE);
       MSG msg;
       while (!window.closed) {
         const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
@@ -260,7 +219,7 @@ void ShowPrintPreview(CView* view) {
         ::TranslateMessage(&msg);
         ::DispatchMessageA(&msg);
       }
-      if (disable) main->EnableWindow(TRUE);
+      if (disable) ::EnableWindow(main->m_hWnd, TRUE);
       if (main && main->m_hWnd && shown) ::SetActiveWindow(main->m_hWnd);
       print = window.printRequested;
     }
@@ -272,14 +231,28 @@ void ShowPrintPreview(CView* view) {
   }
 }
 
-
 }  // namespace
 
-BOOL CView::DoPreparePrinting(CPrintInfo* pInfo) { return PreparePrinting(pInfo); }
+BOOL CView::DoPreparePrinting(CPrintInfo* pInfo) {
+  CWinApp* app = AfxGetApp();
+  if (!app) return FALSE;
+  PRINTDLGA& pd = pInfo->m_pd;
+  if ((pInfo->m_bPreview || pInfo->m_bDirect) && app->GetPrinterDeviceDefaults(&pd)) {
+    pd.hDC = CreatePrinterDC(pd.hDevNames, pd.hDevMode);  // the application's printer, no dialog
+  } else if (pInfo->m_bPreview) {
+    // No printer at all: preview on a page of the screen's size rather than not at all.
+    pd.hDC = ::CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
+  } else if (app->DoPrintDialog(&pd) != IDOK) {
+    // Print, or Print Direct without a default printer: the user picks (or installs) one; the
+    // dialog hands back its device context (PD_RETURNDC).
+    return FALSE;
+  }
+  return pd.hDC != nullptr;
+}
 
-void CView::OnFilePrint() {
+void CView::OnFilePrint(UINT nID) {
   CPrintInfo info;
-  info.m_bDirect = fw::CurrentCommandId() == ID_FILE_PRINT_DIRECT;
+  info.m_bDirect = nID == ID_FILE_PRINT_DIRECT;
   PrintView(this, &info);
 }
 

@@ -14,19 +14,13 @@ class CView;
 class CDC {
  public:
   explicit CDC(HDC dc, BOOL printing = FALSE) : m_hDC(dc), m_bPrinting(printing) {}
-  CDC(const CDC&) = delete;
-  CDC& operator=(const CDC&) = delete;
 
   HDC m_hDC;         // where output goes
   BOOL m_bPrinting;  // printer or preview
 
-  BOOL IsPrinting() const { return m_bPrinting; }
-
-  // DrawTextA on this context. Every call is reported to the DrawText observer first.
-  int DrawText(const char* text, int count, RECT* rect, UINT format);
-  int DrawText(const std::string& text, RECT* rect, UINT format) {
-    return DrawText(text.c_str(), static_cast<int>(text.size()), rect, format);
-  }
+  // DrawTextA on this context with the whole text. Every call is reported to the DrawText
+  // observer first.
+  int DrawText(const std::string& text, RECT* rect, UINT format);
 };
 
 class CPrintInfo {

@@ -15,60 +15,18 @@ std::string EntryName(size_t number) { return "File" + std::to_string(number); }
 
 // A text value (REG_SZ or REG_EXPAND_SZ, unexpanded); empty when missing or of another type.
 std::string ReadText(HKEY key, const char* name) {
-  DWORD type = 0;
+  constexpr DWORD kText = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
   DWORD size = 0;
-  if (::RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-      (type != REG_SZ && type != REG_EXPAND_SZ)) {
-    return {};
-  }
-  std::string value(size + 1, '\0');
-  if (::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size) != ERROR_SUCCESS) {
-    return {};
-  }
-  // The stored size may or may not count the terminating zero; value[size] is one in any case.
+  if (::RegGetValueA(key, nullptr, name, kText, nullptr, nullptr, &size) != ERROR_SUCCESS) return {};
+  std::string value(++size, '\0');  // with room for a terminating zero the value may lack
+  if (::RegGetValueA(key, nullptr, name, kText, nullptr, value.data(), &size) != ERROR_SUCCESS) return {};
   value.resize(value.find('\0'));
   return value;
 }
 
-}  // namespace
-
-CRecentFileList::CRecentFileList(int nSize)
-    : size_(nSize > 0 ? static_cast<size_t>(nSize) : 1),
-      names_(size_) {}
-
-void CRecentFileList::Add(const char* path) {
-  if (!path || !*path) return;
-  const std::string full = fw::FullPath(path);
-  // Move an existing entry to the front, else push the last one out.
-  size_t slot = size_ - 1;
-  for (size_t i = 0; i < size_; ++i) {
-    if (lstrcmpiA(names_[i].c_str(), full.c_str()) == 0) {
-      slot = i;
-      break;
-    }
-  }
-  for (size_t i = slot; i > 0; --i) names_[i] = names_[i - 1];
-  names_[0] = full;
-}
-
-void CRecentFileList::Remove(int index) {
-  if (index < 0 || static_cast<size_t>(index) >= size_) return;
-  names_.erase(names_.begin() + index);
-  names_.emplace_back();
-}
-
-void CRecentFileList::ReadList(const std::string& profileKey) {
-  // Opened for reading: reading creates no key.
-  win::RegKey key;
-  if (profileKey.empty()) return;
-  if (key.Open(HKEY_CURRENT_USER, (profileKey + "\\" + kSection).c_str(), KEY_READ) != ERROR_SUCCESS) return;
-  for (size_t i = 0; i < size_; ++i) names_[i] = ReadText(key.get(), EntryName(i + 1).c_str());
-}
-
-std::string CRecentFileList::GetDisplayName(int index) const {
-  const std::string& path = names_.at(static_cast<size_t>(index));
-  if (path.empty()) return {};
-  // A file in the current directory shows by its name alone.
+// The text the menu shows for a recent file (without the "&1 " prefix): a file in the current
+// directory by its name alone, and at most kDisplayLength characters.
+std::string DisplayName(const std::string& path) {
   char current[MAX_PATH * 2] = {};
   const DWORD length = ::GetCurrentDirectoryA(sizeof current, current);
   std::string directory(current, length);
@@ -81,6 +39,39 @@ std::string CRecentFileList::GetDisplayName(int index) const {
     shown = path.substr(directory.size());
   }
   return fw::AbbreviateFileName(shown, kDisplayLength, true);
+}
+
+}  // namespace
+
+CRecentFileList::CRecentFileList(int nSize) : names_(nSize > 0 ? static_cast<size_t>(nSize) : 1) {}
+
+void CRecentFileList::Add(const char* path) {
+  if (!path || !*path) return;
+  const std::string full = fw::FullPath(path);
+  // Move an existing entry to the front, else push the last one out.
+  size_t slot = names_.size() - 1;
+  for (size_t i = 0; i < names_.size(); ++i) {
+    if (lstrcmpiA(names_[i].c_str(), full.c_str()) == 0) {
+      slot = i;
+      break;
+    }
+  }
+  for (size_t i = slot; i > 0; --i) names_[i] = names_[i - 1];
+  names_[0] = full;
+}
+
+void CRecentFileList::Remove(int index) {
+  if (index < 0 || index >= GetSize()) return;
+  names_.erase(names_.begin() + index);
+  names_.emplace_back();
+}
+
+void CRecentFileList::ReadList(const std::string& profileKey) {
+  // Opened for reading: reading creates no key.
+  win::RegKey key;
+  if (profileKey.empty()) return;
+  if (key.Open(HKEY_CURRENT_USER, (profileKey + "\\" + kSection).c_str(), KEY_READ) != ERROR_SUCCESS) return;
+  for (size_t i = 0; i < names_.size(); ++i) names_[i] = ReadText(key.get(), EntryName(i + 1).c_str());
 }
 
 void CRecentFileList::UpdateMenu(CCmdUI* pCmdUI) {
@@ -96,9 +87,9 @@ void CRecentFileList::UpdateMenu(CCmdUI* pCmdUI) {
     return;
   }
   if (!menu) return;
-  for (size_t i = 0; i < size_; ++i) ::DeleteMenu(menu, pCmdUI->m_nID + static_cast<UINT>(i), MF_BYCOMMAND);
-  for (size_t i = 0; i < size_ && !names_[i].empty(); ++i) {
-    const std::string text = fw::RecentFileMenuText(static_cast<int>(i + 1), GetDisplayName(static_cast<int>(i)));
+  for (size_t i = 0; i < names_.size(); ++i) ::DeleteMenu(menu, pCmdUI->m_nID + static_cast<UINT>(i), MF_BYCOMMAND);
+  for (size_t i = 0; i < names_.size() && !names_[i].empty(); ++i) {
+    const std::string text = fw::RecentFileMenuText(static_cast<int>(i + 1), DisplayName(names_[i]));
     ::InsertMenuA(menu, pCmdUI->m_nIndex++, MF_STRING | MF_BYPOSITION, pCmdUI->m_nID++, text.c_str());
   }
   // The caller goes on after the last inserted item.

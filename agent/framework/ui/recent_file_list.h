@@ -23,11 +23,8 @@ class CRecentFileList {
   void UpdateMenu(CCmdUI* pCmdUI);
   // Reads the list from the profile HKCU\<profileKey> (nothing when that is empty).
   void ReadList(const std::string& profileKey);
-  // The text shown for entry `index` in the menu (without the "&1 " prefix).
-  std::string GetDisplayName(int index) const;
 
  private:
-  size_t size_;
-  std::vector<std::string> names_;  // size_ entries, most recent first; empty ones at the end
+  std::vector<std::string> names_;  // GetSize() entries, most recent first; empty ones at the end
   std::string original_;            // the menu item's text before the list replaced it
 };

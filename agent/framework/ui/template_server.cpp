@@ -13,6 +13,8 @@
 namespace {
 
 COleTemplateServer* g_server = nullptr;
+LONG g_locks = 0;
+BOOL g_userCtrl = TRUE;
 
 std::string ClsidText(const CLSID& clsid) {
   wchar_t wide[64] = {};
@@ -20,14 +22,11 @@ std::string ClsidText(const CLSID& clsid) {
   return fw::WideToAnsi(wide, length > 0 ? static_cast<size_t>(length - 1) : 0);
 }
 
-// Sets the default value (name null) or a named value of root\subkey to a text.
-bool WriteText(HKEY root, const std::string& subkey, const char* name, const std::string& value) {
+// Sets the default value of root\subkey to a text.
+bool WriteText(HKEY root, const std::string& subkey, const std::string& value) {
   win::RegKey key;
-  if (::RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, key.put(),
-                        nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
-  return ::RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+  if (key.Create(root, subkey.c_str(), KEY_WRITE) != ERROR_SUCCESS) return false;
+  return ::RegSetValueExA(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                           static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
 }
 
@@ -70,11 +69,7 @@ class COleTemplateServer::ClassFactory final : public IClassFactory {
     }
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-    if (lock) {
-      AfxOleLockApp();
-    } else {
-      AfxOleUnlockApp();
-    }
+    lock ? AfxOleLockApp() : AfxOleUnlockApp();
     return S_OK;
   }
   void Disconnect() { owner_ = nullptr; }
@@ -144,12 +139,10 @@ IUnknown* COleTemplateServer::CreateDocument() {
   return dispatch;
 }
 
-BOOL COleTemplateServer::UpdateRegistry(int) {
+BOOL COleTemplateServer::UpdateRegistry() {
   if (!template_ || clsid_ == CLSID{}) return FALSE;
-  std::string progId;
-  std::string description;
-  template_->GetDocString(progId, CDocTemplate::regFileTypeId);
-  template_->GetDocString(description, CDocTemplate::regFileTypeName);
+  const std::string progId = template_->GetDocString(CDocTemplate::regFileTypeId);
+  std::string description = template_->GetDocString(CDocTemplate::regFileTypeName);
   if (progId.empty()) return FALSE;
   if (description.empty()) description = progId;
 
@@ -162,21 +155,15 @@ BOOL COleTemplateServer::UpdateRegistry(int) {
 
   const std::string clsid = ClsidText(clsid_);
   auto writeAll = [&](HKEY root, const std::string& prefix) {
-    return WriteText(root, prefix + progId, nullptr, description) &&
-           WriteText(root, prefix + progId + "\\CLSID", nullptr, clsid) &&
-           WriteText(root, prefix + "CLSID\\" + clsid, nullptr, description) &&
-           WriteText(root, prefix + "CLSID\\" + clsid + "\\ProgID", nullptr, progId) &&
-           WriteText(root, prefix + "CLSID\\" + clsid + "\\LocalServer32", nullptr, server);
+    return WriteText(root, prefix + progId, description) && WriteText(root, prefix + progId + "\\CLSID", clsid) &&
+           WriteText(root, prefix + "CLSID\\" + clsid, description) &&
+           WriteText(root, prefix + "CLSID\\" + clsid + "\\ProgID", progId) &&
+           WriteText(root, prefix + "CLSID\\" + clsid + "\\LocalServer32", server);
   };
   if (writeAll(HKEY_CLASSES_ROOT, "")) return TRUE;
   // Without the rights for the machine's classes, the user's own classes.
   return writeAll(HKEY_CURRENT_USER, "Software\\Classes\\") ? TRUE : FALSE;
 }
-
-namespace {
-LONG g_locks = 0;
-BOOL g_userCtrl = TRUE;
-}  // namespace
 
 void AfxOleLockApp() { ++g_locks; }
 

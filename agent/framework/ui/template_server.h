@@ -1,6 +1,6 @@
 #pragma once
 // COleTemplateServer: serves the documents of one template to automation clients. Connect it to
-// a template with a class id, register its class factory (COleObjectFactory::RegisterAll) and
+// a template with a class id, register its class factory (COleTemplateServer::RegisterAll) and
 // write its registration (UpdateRegistry). Each object a client creates is a new document of the
 // template (in an invisible frame); the client gets the document's IDispatch.
 #include <windows.h>
@@ -19,11 +19,11 @@ class COleTemplateServer {
 
   // bMultiInstance FALSE: one running process serves every client.
   void ConnectTemplate(REFCLSID clsid, CDocTemplate* pDocTemplate, BOOL bMultiInstance);
-  // Writes (OAT_DISPATCH_OBJECT) the class id's LocalServer32 (this executable), ProgID and
-  // name, and the ProgID's CLSID and name, from the template's regFileTypeId/regFileTypeName.
-  // Under HKEY_CLASSES_ROOT, or the user's Software\Classes when that is not writable.
-  // FALSE when nothing could be written or the template has no type id.
-  BOOL UpdateRegistry(int nAppType = 3);
+  // Writes the class id's LocalServer32 (this executable), ProgID and name, and the ProgID's
+  // CLSID and name, from the template's regFileTypeId/regFileTypeName. Under HKEY_CLASSES_ROOT,
+  // or the user's Software\Classes when that is not writable. FALSE when nothing could be
+  // written or the template has no type id.
+  BOOL UpdateRegistry();
   // CoRegisterClassObject of the connected server (local server); FALSE when that fails.
   BOOL Register();
   void Revoke();
@@ -31,8 +31,6 @@ class COleTemplateServer {
   // The start-up sequence names them as the registry of all class objects; there is this one.
   static BOOL RegisterAll();
   static void RevokeAll();
-  // Registration is written by UpdateRegistry. Returns TRUE.
-  static BOOL UpdateRegistryAll(BOOL = TRUE) { return TRUE; }
 
  private:
   class ClassFactory;
@@ -45,7 +43,6 @@ class COleTemplateServer {
   DWORD register_ = 0;
   ClassFactory* factory_ = nullptr;
 };
-using COleObjectFactory = COleTemplateServer;
 
 // Application locks: every live automation-visible object (each document) holds one. When the
 // last lock goes while the user does not control the application (it was started for an

@@ -31,6 +31,18 @@ bool IsIdleMessage(const MSG& msg) {
   return msg.message != WM_PAINT && msg.message != WM_TIMER && msg.message != 0x0118 /* WM_SYSTIMER */;
 }
 
+// Started once; WSACleanup at process end balances it.
+struct SocketLibrary {
+  bool started = false;
+  SocketLibrary() {
+    WSADATA data{};
+    started = ::WSAStartup(MAKEWORD(1, 1), &data) == 0;
+  }
+  ~SocketLibrary() {
+    if (started) ::WSACleanup();
+  }
+};
+
 }  // namespace
 
 CWinApp* AfxGetApp() { return g_app; }
@@ -113,7 +125,7 @@ int CWinApp::Run() {
 
 void CWinApp::SetRegistryKey(const char* key) {
   if (!key || !*key) return;
-  profileKey_ = std::string("Software\\") + key + "\\" + (m_strAppName.empty() ? fw::AppTitle() : m_strAppName);
+  profileKey_ = std::string("Software\\") + key + "\\" + fw::AppTitle();
 }
 
 void CWinApp::LoadStdProfileSettings(UINT nMaxMRU) {
@@ -235,8 +247,6 @@ BOOL CWinApp::GetPrinterDeviceDefaults(PRINTDLGA* pd) {
 
 INT_PTR CWinApp::DoPrintDialog(PRINTDLGA* pd) {
   GetPrinterDeviceDefaults(pd);  // start from the current choice, if any
-  pd->hDevMode = m_hDevMode;
-  pd->hDevNames = m_hDevNames;
   if (!pd->hwndOwner && m_pMainWnd && m_pMainWnd->IsWindowVisible()) pd->hwndOwner = m_pMainWnd->m_hWnd;
   const BOOL ok = ::PrintDlgA(pd);
   // The dialog may have replaced the device data: keep whatever it hands back.
@@ -258,9 +268,9 @@ BOOL CWinApp::DoPromptFileName(std::string& fileName, BOOL bOpenFileDialog) {
   std::string filter;
   std::string defaultExt;
   if (CDocTemplate* t = template_.get()) {
-    std::string name, ext;
-    if (t->GetDocString(name, CDocTemplate::filterName) && t->GetDocString(ext, CDocTemplate::filterExt) &&
-        !name.empty() && !ext.empty()) {
+    const std::string name = t->GetDocString(CDocTemplate::filterName);
+    const std::string ext = t->GetDocString(CDocTemplate::filterExt);
+    if (!name.empty() && !ext.empty()) {
       filter += name;
       filter += '\0';
       filter += "*" + ext;
@@ -300,8 +310,6 @@ int RunApplication(HINSTANCE instance) {
   CWinApp* app = AfxGetApp();
   if (!app) return -1;
   app->m_hInstance = instance;
-  if (app->m_strAppName.empty()) app->m_strAppName = AppTitle();
-  SetAppTitle(app->m_strAppName);
 
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_WIN95_CLASSES};
   ::InitCommonControlsEx(&controls);
@@ -372,22 +380,6 @@ int AfxMessageBox(const std::string& text, UINT type) {
   if ((type & MB_ICONMASK) == 0 && (type & MB_TYPEMASK) == MB_OK) type |= MB_ICONEXCLAMATION;
   return MessageBoxA(owner, text.c_str(), fw::AppTitle().c_str(), type);
 }
-
-namespace {
-
-// Started once; WSACleanup at process end balances it.
-struct SocketLibrary {
-  bool started = false;
-  SocketLibrary() {
-    WSADATA data{};
-    started = ::WSAStartup(MAKEWORD(1, 1), &data) == 0;
-  }
-  ~SocketLibrary() {
-    if (started) ::WSACleanup();
-  }
-};
-
-}  // namespace
 
 BOOL AfxSocketInit() {
   static SocketLibrary library;

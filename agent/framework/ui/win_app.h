@@ -29,7 +29,6 @@ class CWinApp : public CCmdTarget {
 
   HINSTANCE m_hInstance = nullptr;
   CWnd* m_pMainWnd = nullptr;      // set through SetMainWnd
-  std::string m_strAppName;        // the application title
   std::unique_ptr<CRecentFileList> m_pRecentFileList;
 
   // Sets m_pMainWnd and the framework's main window handle, fw::GetMainWindowHandle (null to
@@ -52,8 +51,6 @@ class CWinApp : public CCmdTarget {
   void SetRegistryKey(const char* key);
   // Reads the recent-file list (nMaxMRU entries) from the profile.
   void LoadStdProfileSettings(UINT nMaxMRU = 4);
-  // Nothing to do on current systems; kept for the start-up sequence. Returns TRUE.
-  BOOL Enable3dControls() { return TRUE; }
 
   // The application's one document template (owned by the application).
   void AddDocTemplate(CDocTemplate* pTemplate);

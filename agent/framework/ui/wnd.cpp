@@ -70,9 +70,8 @@ LRESULT CALLBACK FwWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 namespace fw {
 
 const char* RegisterWindowClass(const char* name, UINT style, int background) {
-  WNDCLASSEXA existing{};
-  existing.cbSize = sizeof existing;
-  if (::GetClassInfoExA(::GetModuleHandleA(nullptr), name, &existing)) return name;
+  WNDCLASSA existing{};
+  if (::GetClassInfoA(::GetModuleHandleA(nullptr), name, &existing)) return name;
   WNDCLASSEXA wc{};
   wc.cbSize = sizeof wc;
   wc.style = style;
@@ -95,6 +94,14 @@ LRESULT AnswerFailedMessage(UINT message) {
     }
   }
   return 0;
+}
+
+std::string WindowText(HWND window) {
+  const int length = ::GetWindowTextLengthA(window);
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  const int got = ::GetWindowTextA(window, text.data(), length + 1);
+  text.resize(static_cast<size_t>(got > 0 ? got : 0));
+  return text;
 }
 
 }  // namespace fw
@@ -133,10 +140,9 @@ BOOL CWnd::PreCreateWindow(CREATESTRUCTA& cs) {
   return TRUE;
 }
 
-BOOL CWnd::CreateEx(DWORD dwExStyle, const char* className, const char* windowName, DWORD dwStyle,
-                    const RECT& rect, CWnd* parent, UINT nID, void* createParam) {
+BOOL CWnd::Create(const char* className, const char* windowName, DWORD dwStyle, const RECT& rect, CWnd* parent,
+                  UINT nID, void* createParam) {
   CREATESTRUCTA cs{};
-  cs.dwExStyle = dwExStyle;
   cs.lpszClass = className;
   cs.lpszName = windowName;
   cs.style = static_cast<LONG>(dwStyle);
@@ -216,30 +222,17 @@ LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   return DefWindowProc(message, wParam, lParam);
 }
 
-namespace {
-
-// Menu and accelerator commands are checked against their update handler first, so that a
-// command shown disabled cannot run through its accelerator.
-class TestCmdUI : public CCmdUI {
- public:
-  BOOL enabled = TRUE;
-  void Enable(BOOL bOn) override {
-    enabled = bOn;
-    m_bEnableChanged = TRUE;
-  }
-};
-
-}  // namespace
-
 BOOL CWnd::OnCommand(WPARAM wParam, LPARAM lParam) {
   const UINT nID = LOWORD(wParam);
   const int code = HIWORD(wParam);
   if (lParam == 0) {  // menu (code 0) or accelerator (code 1)
     if (nID == 0) return FALSE;
-    TestCmdUI state;
+    // Checked against its update handler first: a command shown disabled cannot run through its
+    // accelerator.
+    CCmdUI state;
     state.m_nID = nID;
     OnCmdMsg(nID, CN_UPDATE_COMMAND_UI, &state);
-    if (!state.enabled) return TRUE;  // disabled: swallowed
+    if (!state.m_bEnabled) return TRUE;  // disabled: swallowed
     return OnCmdMsg(nID, CN_COMMAND, nullptr);
   }
   // A control's notification: code 0 (a button click) counts as a command, other codes only
@@ -259,35 +252,9 @@ void CWnd::OnPaint() { Default(); }
 
 void CWnd::OnClose() { Default(); }
 
-std::string CWnd::GetWindowText() const { return fw::WindowText(m_hWnd); }
-
 CFrameWnd* CWnd::GetParentFrame() const {
   for (HWND hwnd = ::GetParent(m_hWnd); hwnd; hwnd = ::GetParent(hwnd)) {
     if (auto* frame = dynamic_cast<CFrameWnd*>(FromHandle(hwnd))) return frame;
   }
   return nullptr;
 }
-
-namespace fw {
-
-std::string WindowText(HWND window) {
-  const int length = ::GetWindowTextLengthA(window);
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  const int got = ::GetWindowTextA(window, text.data(), length + 1);
-  text.resize(static_cast<size_t>(got > 0 ? got : 0));
-  return text;
-}
-
-void SetWindowIcons(HWND window, HINSTANCE instance, UINT iconId) {
-  // LR_SHARED: the system owns the images, nothing to destroy.
-  auto load = [&](int width, int height) {
-    return reinterpret_cast<HICON>(::LoadImageA(instance, MAKEINTRESOURCEA(iconId), IMAGE_ICON,
-                                                width, height, LR_SHARED));
-  };
-  if (HICON bigIcon = load(::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON)))
-    ::SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon));
-  if (HICON smallIcon = load(::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON)))
-    ::SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon));
-}
-
-}  // namespace fw

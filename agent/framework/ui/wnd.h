@@ -12,7 +12,6 @@ class CFrameWnd;
 
 class CWnd : public CCmdTarget {
  public:
-  CWnd() = default;
   // Destroys the window if it still exists (without PostNcDestroy deleting the object again).
   ~CWnd() override;
 
@@ -23,8 +22,8 @@ class CWnd : public CCmdTarget {
 
   // Creates the window. className null: the framework's own window class (redraws on resize,
   // window-colour background, arrow cursor). PreCreateWindow sees and may change the parameters.
-  virtual BOOL CreateEx(DWORD dwExStyle, const char* className, const char* windowName, DWORD dwStyle,
-                        const RECT& rect, CWnd* parent, UINT nID, void* createParam = nullptr);
+  BOOL Create(const char* className, const char* windowName, DWORD dwStyle, const RECT& rect, CWnd* parent,
+              UINT nID, void* createParam = nullptr);
   virtual BOOL PreCreateWindow(CREATESTRUCTA& cs);
   // Creates the window from a filled CREATESTRUCT (after PreCreateWindow).
   BOOL CreateFromStruct(CREATESTRUCTA& cs);
@@ -55,12 +54,8 @@ class CWnd : public CCmdTarget {
   // Thin wrappers.
   BOOL ShowWindow(int nCmdShow) { return ::ShowWindow(m_hWnd, nCmdShow); }
   BOOL UpdateWindow() { return ::UpdateWindow(m_hWnd); }
-  void GetWindowRect(RECT* rect) const { ::GetWindowRect(m_hWnd, rect); }
-  void SetWindowText(const char* text) { ::SetWindowTextA(m_hWnd, text); }
-  std::string GetWindowText() const;  // fw::WindowText
   BOOL IsWindowVisible() const { return ::IsWindowVisible(m_hWnd); }
   BOOL IsWindowEnabled() const { return ::IsWindowEnabled(m_hWnd); }
-  BOOL EnableWindow(BOOL enable = TRUE) { return ::EnableWindow(m_hWnd, enable); }
   LRESULT SendMessage(UINT msg, WPARAM w = 0, LPARAM l = 0) { return ::SendMessageA(m_hWnd, msg, w, l); }
   BOOL PostMessage(UINT msg, WPARAM w = 0, LPARAM l = 0) { return ::PostMessageA(m_hWnd, msg, w, l); }
   DWORD GetStyle() const { return static_cast<DWORD>(::GetWindowLongPtrA(m_hWnd, GWL_STYLE)); }
@@ -86,9 +81,6 @@ const char* RegisterWindowClass(const char* name, UINT style = CS_HREDRAW | CS_V
                                 int background = COLOR_WINDOW);
 // The whole text of a window or control.
 std::string WindowText(HWND window);
-// Gives a window the large and the small image of an icon resource, each at its system size
-// (the small one is the 16x16 image, not the 32x32 one scaled down).
-void SetWindowIcons(HWND window, HINSTANCE instance, UINT iconId);
 // What a window or dialog procedure answers for a message whose handler threw (after
 // ReportUnhandledException): a failed command tells the user "Command failed."; a window whose
 // WM_CREATE failed is not created (-1); every other message counts as handled (0).
