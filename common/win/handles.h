@@ -59,10 +59,49 @@ struct ModuleTraits {
   static Handle Invalid() { return nullptr; }
   static void Close(Handle h) { ::FreeLibrary(h); }
 };
+struct GdiObjectTraits {  // fonts, bitmaps, brushes: not while selected into a DC
+  using Handle = HGDIOBJ;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle h) { ::DeleteObject(h); }
+};
 
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FileHandle = UniqueHandle<FileHandleTraits>;
 using Module = UniqueHandle<ModuleTraits>;
+using GdiObject = UniqueHandle<GdiObjectTraits>;
+
+// A window's DC from GetDC, given back to that window.
+class WindowDC {
+ public:
+  explicit WindowDC(HWND window) : window_(window), dc_(::GetDC(window)) {}
+  ~WindowDC() {
+    if (dc_) ::ReleaseDC(window_, dc_);
+  }
+  WindowDC(const WindowDC&) = delete;
+  WindowDC& operator=(const WindowDC&) = delete;
+  HDC get() const { return dc_; }
+
+ private:
+  HWND window_;
+  HDC dc_;
+};
+
+// Global memory locked for the scope: get() is null when there is none or it cannot be locked.
+template <typename T>
+class GlobalLocked {
+ public:
+  explicit GlobalLocked(HGLOBAL memory) : memory_(memory), data_(memory ? static_cast<T*>(::GlobalLock(memory)) : nullptr) {}
+  ~GlobalLocked() {
+    if (data_) ::GlobalUnlock(memory_);
+  }
+  GlobalLocked(const GlobalLocked&) = delete;
+  GlobalLocked& operator=(const GlobalLocked&) = delete;
+  T* get() const { return data_; }
+
+ private:
+  HGLOBAL memory_;
+  T* data_;
+};
 
 // A registry key. Open and Create close the key held before and take the new one only when the
 // system opened it: a failed call leaves none, whatever it wrote into its out-parameter. Both

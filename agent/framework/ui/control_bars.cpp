@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <utility>
+
 #include "agent/framework/ui/cmd_target.h"
 #include "agent/framework/ui/frame_wnd.h"
 #include "agent/framework/ui/win_app.h"
@@ -85,20 +87,19 @@ BOOL CStatusBar::SetIndicators(const UINT* lpIDArray, int nIDCount) {
   ids_.assign(lpIDArray, lpIDArray + nIDCount);
   texts_.clear();
   widths_.clear();
-  HDC dc = ::GetDC(m_hWnd);
+  const win::WindowDC dc(m_hWnd);
   HFONT font = reinterpret_cast<HFONT>(::SendMessageA(m_hWnd, WM_GETFONT, 0, 0));
-  HGDIOBJ old = ::SelectObject(dc, font ? static_cast<HGDIOBJ>(font) : ::GetStockObject(DEFAULT_GUI_FONT));
+  HGDIOBJ old = ::SelectObject(dc.get(), font ? static_cast<HGDIOBJ>(font) : ::GetStockObject(DEFAULT_GUI_FONT));
   bool ok = true;
   for (UINT id : ids_) {
     std::string text = id ? fw::LoadStringResource(id) : std::string();
     if (id && text.empty()) ok = false;  // an indicator needs its string
     SIZE extent{};
-    ::GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    ::GetTextExtentPoint32A(dc.get(), text.c_str(), static_cast<int>(text.size()), &extent);
     texts_.push_back(text);
     widths_.push_back(id ? extent.cx + kPanePadding : 0);
   }
-  ::SelectObject(dc, old);
-  ::ReleaseDC(m_hWnd, dc);
+  ::SelectObject(dc.get(), old);
   UpdateParts();
   for (size_t i = 0; i < ids_.size(); ++i) SetPaneText(static_cast<int>(i), ids_[i] ? texts_[i].c_str() : "");
   return ok ? TRUE : FALSE;
@@ -150,7 +151,6 @@ void CStatusBar::OnUpdateCmdUI(CFrameWnd* pTarget, BOOL) {
 
 CToolBar::~CToolBar() {
   if (m_hWnd && ::IsWindow(m_hWnd)) ::SendMessageA(m_hWnd, TB_SETIMAGELIST, 0, 0);
-  if (images_) ImageList_Destroy(images_);
 }
 
 BOOL CToolBar::CreateEx(CWnd* pParentWnd, DWORD dwCtrlStyle, DWORD dwStyle, UINT nID) {
@@ -176,14 +176,13 @@ BOOL CToolBar::LoadToolBar(UINT nIDResource) {
   const size_t count = words[3];
   if (width <= 0 || height <= 0 || size < (4 + count) * sizeof(WORD)) return FALSE;
 
-  HBITMAP bitmap = static_cast<HBITMAP>(
+  const win::GdiObject bitmap(
       ::LoadImageA(instance, MAKEINTRESOURCEA(nIDResource), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
   if (!bitmap) return FALSE;
-  HIMAGELIST images = ImageList_Create(width, height, ILC_COLOR24 | ILC_MASK, static_cast<int>(count), 0);
-  // The classic light grey background of the pictures is transparent.
-  if (images) ImageList_AddMasked(images, bitmap, RGB(192, 192, 192));
-  ::DeleteObject(bitmap);
+  fw::ImageList images(ImageList_Create(width, height, ILC_COLOR24 | ILC_MASK, static_cast<int>(count), 0));
   if (!images) return FALSE;
+  // The classic light grey background of the pictures is transparent.
+  ImageList_AddMasked(images.get(), static_cast<HBITMAP>(bitmap.get()), RGB(192, 192, 192));
 
   std::vector<TBBUTTON> buttons;
   int image = 0;
@@ -205,9 +204,8 @@ BOOL CToolBar::LoadToolBar(UINT nIDResource) {
 
   ::SendMessageA(m_hWnd, TB_SETBITMAPSIZE, 0, MAKELPARAM(width, height));
   ::SendMessageA(m_hWnd, TB_SETBUTTONSIZE, 0, MAKELPARAM(width + 7, height + 7));
-  ::SendMessageA(m_hWnd, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images));
-  if (images_) ImageList_Destroy(images_);
-  images_ = images;
+  ::SendMessageA(m_hWnd, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images.get()));
+  images_ = std::move(images);
   if (!buttons.empty() &&
       !::SendMessageA(m_hWnd, TB_ADDBUTTONSA, buttons.size(), reinterpret_cast<LPARAM>(buttons.data()))) {
     return FALSE;

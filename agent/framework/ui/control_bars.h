@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "agent/framework/ui/afx_ids.h"
+#include "common/win/handles.h"
 #include "agent/framework/ui/wnd.h"
 
 class CFrameWnd;
@@ -68,6 +69,15 @@ class CStatusBar : public CControlBar {
 // WORD count, then `count` WORD command ids (0 = separator). In a .rc file:
 //   128 241 BEGIN 1, 16, 15, 3, 57600, 0, 57664 END
 // The bitmap resource of the same id holds the images of the non-separator buttons side by side.
+namespace fw {
+struct ImageListTraits {
+  using Handle = HIMAGELIST;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle h) { ImageList_Destroy(h); }
+};
+using ImageList = win::UniqueHandle<ImageListTraits>;
+}  // namespace fw
+
 class CToolBar : public CControlBar {
  public:
   ~CToolBar() override;
@@ -82,5 +92,5 @@ class CToolBar : public CControlBar {
   int CalcHeight(int width) override;
 
  private:
-  HIMAGELIST images_ = nullptr;
+  fw::ImageList images_;  // the toolbar's pictures: the control does not destroy them
 };

@@ -6,6 +6,7 @@
 #include "agent/framework/ui/afx_ids.h"
 #include "agent/framework/ui/document.h"
 #include "agent/framework/ui/win_app.h"
+#include "common/win/handles.h"
 
 namespace {
 fw::DrawTextObserver& Observer() {
@@ -41,15 +42,12 @@ namespace {
 
 // A printer DC for the device named in hDevNames (with the settings of hDevMode).
 HDC CreatePrinterDC(HGLOBAL devNames, HGLOBAL devMode) {
-  if (!devNames) return nullptr;
-  auto* names = static_cast<DEVNAMES*>(::GlobalLock(devNames));
-  if (!names) return nullptr;
-  const char* base = reinterpret_cast<const char*>(names);
-  auto* mode = devMode ? static_cast<DEVMODEA*>(::GlobalLock(devMode)) : nullptr;
-  HDC dc = ::CreateDCA(base + names->wDriverOffset, base + names->wDeviceOffset, base + names->wOutputOffset, mode);
-  if (mode) ::GlobalUnlock(devMode);
-  ::GlobalUnlock(devNames);
-  return dc;
+  const win::GlobalLocked<DEVNAMES> names(devNames);
+  if (!names.get()) return nullptr;
+  const char* base = reinterpret_cast<const char*>(names.get());
+  const win::GlobalLocked<DEVMODEA> mode(devMode);
+  return ::CreateDCA(base + names.get()->wDriverOffset, base + names.get()->wDeviceOffset,
+                     base + names.get()->wOutputOffset, mode.get());
 }
 
 // OnPreparePrinting, then OnBeginPrinting, the page (OnDraw) and OnEndPrinting.
@@ -164,17 +162,16 @@ class PreviewWindow : public CWnd {
       char face[LF_FACESIZE] = {};
       ::GetTextMetricsA(printer_, &metrics);
       ::GetTextFaceA(printer_, sizeof face, face);
-      HFONT font = ::CreateFontA(metrics.tmHeight, 0, 0, 0, metrics.tmWeight, metrics.tmItalic, FALSE, FALSE,
-                                 metrics.tmCharSet, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                 metrics.tmPitchAndFamily, face);
-      HGDIOBJ oldFont = font ? ::SelectObject(hdc, font) : nullptr;
+      const win::GdiObject font(::CreateFontA(metrics.tmHeight, 0, 0, 0, metrics.tmWeight, metrics.tmItalic, FALSE,
+                                              FALSE, metrics.tmCharSet, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                              DEFAULT_QUALITY, metrics.tmPitchAndFamily, face));
+      HGDIOBJ oldFont = font ? ::SelectObject(hdc, font.get()) : nullptr;
       ::SetBkMode(hdc, TRANSPARENT);
       {
         CDC dc(hdc, TRUE);
         view_->OnDraw(&dc);
       }
       if (oldFont) ::SelectObject(hdc, oldFont);
-      if (font) ::DeleteObject(font);
       ::RestoreDC(hdc, saved);
     }
     ::EndPaint(m_hWnd, &ps);
