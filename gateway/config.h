@@ -25,7 +25,7 @@ struct SipSettings {
   int registerRetry = 60;            // seconds after a refused registration; doubles up to 1800
   std::string dial;                  // template with {number}; default sip:{number}@<domain>
   std::string localAddress = "127.0.0.1";
-  int sipPort = 5080;                // SIP over UDP and TCP (or TLS alone), for every call and the registration
+  int sipPort = 5080;                // SIP over UDP and TCP (or TLS alone), for all calls and registration
   int rtpPortFirst = 10000;          // each call's RTP (even) and RTCP (the port above) within
   int rtpPortLast = 10999;
   std::string codecs = "PCMU,PCMA";  // offered in this order (G.711 only)

@@ -1,9 +1,10 @@
 #pragma once
 // The gateway's SIP user agent, inside its own process: libre's stack (SIP over UDP and TCP on
 // local_address:sip_port, or over TLS alone there when the PBX is reached over TLS; RTP within
-// rtp_ports) on one thread of its own. libre is not thread safe, so nothing else touches its objects: the lines and the registration hand their work to
-// that thread (Post, Run), and the thread hands events back through their own queues. There is
-// no control channel: nothing but the SIP and RTP sockets is opened, and only SIP can reach it.
+// rtp_ports) on one thread of its own. libre is not thread safe, so nothing else touches its
+// objects: the lines and the registration hand their work to that thread (Post, Run), and the
+// thread hands events back through their own queues. There is no control channel: nothing but
+// the SIP and RTP sockets is opened, and only SIP can reach it.
 #include <deque>
 #include <functional>
 #include <mutex>

@@ -706,17 +706,17 @@ class CalleeProcess {
   pid_t pid_ = -1;
 };
 
-// A throwaway self-signed certificate for 127.0.0.1 (or the host name `host`), with its key in one
-// PEM file for the callee, and the certificate alone for the gateway's tls_ca_file.
-bool MakeCertificate(const std::string& dir, const std::string& name, const std::string& host = "") {
-  const std::string key = dir + "/" + name + ".key", cert = dir + "/" + name + ".crt";
-  const std::string subject = host.empty() ? "/CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1"
-                                           : "/CN=" + host + " -addext subjectAltName=DNS:" + host;
-  const std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj " + subject + " -keyout " +
-                              key + " -out " + cert + " >/dev/null 2>&1";
-  if (std::system(command.c_str()) != 0) return false;
-  WriteFile(dir + "/" + name + ".pem", ReadFile(cert) + ReadFile(key));
-  return true;
+// A gateway that speaks SIP over TLS, its SIP port base + 10 and its RTP within base + 200 to
+// base + 399; its calls are kept in <database>.
+talmery::Config TlsGatewayConfig(const std::string& database, int base) {
+  talmery::Config config;
+  config.listenPort = 0;
+  config.database = database;
+  config.sip.transport = "tls";
+  config.sip.sipPort = base + 10;
+  config.sip.rtpPortFirst = base + 200;
+  config.sip.rtpPortLast = base + 399;
+  return config;
 }
 
 // SIP over TLS with SRTP to a callee that speaks both, its certificate trusted through
@@ -758,21 +758,15 @@ TEST(SipOverTls, TheCalleeHearsTheTextThroughSrtpUnverifiedOrKeylessFailsTheCall
   const std::string text = "The quarterly review starts in ten minutes.";
   int n = 0;
   for (const auto& c : cases) {
-    talmery::Config config;
-    config.listenPort = 0;
-    config.database = dir.path() + "/calls-" + std::to_string(++n) + ".db";
+    talmery::Config config = TlsGatewayConfig(dir.path() + "/calls-" + std::to_string(++n) + ".db", base);
     config.attempts = 2;
     config.retryPause = 1;
-    config.sip.transport = "tls";
     config.sip.srtp = true;
     config.confirm = c.confirm;
     config.sip.tlsCaFile = dir.path() + "/" + c.ca;
     config.sip.tlsVerify = c.verify;
     config.sip.tlsCertificate = dir.path() + "/gateway.pem";
     config.sip.dial = "sip:{number}@127.0.0.1:" + std::to_string(base);
-    config.sip.sipPort = base + 10;
-    config.sip.rtpPortFirst = base + 200;
-    config.sip.rtpPortLast = base + 399;
     std::string error;
     ASSERT_TRUE(talmery::ValidateConfig(config, error)) << error;
     InProcessGateway gateway(config);
@@ -810,14 +804,8 @@ TEST(SipOverTls, TheCalleeHearsTheTextThroughSrtpUnverifiedOrKeylessFailsTheCall
   // trusting nothing or all, or leaving the PBX's own connections unanswered.
   const std::string missing = dir.path() + "/missing.pem";
   for (const bool authority : {true, false}) {
-    talmery::Config config;
-    config.listenPort = 0;
-    config.database = dir.path() + "/calls-start.db";
-    config.sip.transport = "tls";
+    talmery::Config config = TlsGatewayConfig(dir.path() + "/calls-start.db", base);
     (authority ? config.sip.tlsCaFile : config.sip.tlsCertificate) = missing;
-    config.sip.sipPort = base + 10;
-    config.sip.rtpPortFirst = base + 200;
-    config.sip.rtpPortLast = base + 399;
     InProcessGateway gateway(config);
     EXPECT_FALSE(gateway.Start(error));
     EXPECT_EQ(error, authority ? "sip.tls_ca_file: cannot read certificates from " + missing
@@ -876,16 +864,10 @@ TEST(SipOverTls, ARefusalIsToldOnlyToTheCallsOfTheConnectionItEnded) {
     }
   } join{stop, peer, listener, stranger};
 
-  talmery::Config config;
-  config.listenPort = 0;
-  config.database = dir.path() + "/calls.db";
+  talmery::Config config = TlsGatewayConfig(dir.path() + "/calls.db", base);
   config.attempts = 1;
-  config.sip.transport = "tls";
   config.sip.tlsCaFile = dir.path() + "/callee.crt";
   config.sip.dial = "sip:{number}@127.0.0.1:" + std::to_string(base + 50);
-  config.sip.sipPort = base + 10;
-  config.sip.rtpPortFirst = base + 200;
-  config.sip.rtpPortLast = base + 399;
   std::string error;
   ASSERT_TRUE(talmery::ValidateConfig(config, error)) << error;
   InProcessGateway gateway(config);
@@ -993,16 +975,10 @@ TEST(SipOverTls, ANamedPbxIsCalledOnPort5061NamedInTheHandshakeAndCheckedByName)
   ASSERT_TRUE(names.bound());
   CalleeProcess callee(dir.path(), 5061, 20000, 20099, dir.path() + "/pbx.pem");
   ASSERT_TRUE(callee.WaitUntilReady());
-  talmery::Config config;
-  config.listenPort = 0;
-  config.database = dir.path() + "/calls.db";
-  config.sip.transport = "tls";
+  talmery::Config config = TlsGatewayConfig(dir.path() + "/calls.db", 5070);  // sip_port 5080
   config.sip.srtp = true;
   config.sip.tlsCaFile = dir.path() + "/pbx.crt";
   config.sip.dial = "sip:{number}@pbx.office.test";
-  config.sip.sipPort = 5080;
-  config.sip.rtpPortFirst = 20100;
-  config.sip.rtpPortLast = 20199;
   std::string error;
   ASSERT_TRUE(talmery::ValidateConfig(config, error)) << error;
   InProcessGateway gateway(config);

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -188,6 +189,17 @@ std::string ReadFile(const std::string& path) {
 void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
+}
+
+bool MakeCertificate(const std::string& dir, const std::string& name, const std::string& host) {
+  const std::string key = dir + "/" + name + ".key", cert = dir + "/" + name + ".crt";
+  const std::string subject = host.empty() ? "/CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1"
+                                           : "/CN=" + host + " -addext subjectAltName=DNS:" + host;
+  const std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj " + subject + " -keyout " +
+                              key + " -out " + cert + " >/dev/null 2>&1";
+  if (std::system(command.c_str()) != 0) return false;
+  WriteFile(dir + "/" + name + ".pem", ReadFile(cert) + ReadFile(key));
+  return true;
 }
 
 }  // namespace gwtest

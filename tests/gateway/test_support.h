@@ -73,4 +73,8 @@ class GatewayProcess {
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& text);
 
+// A throwaway self-signed certificate made by openssl for 127.0.0.1 (or the host name `host`):
+// <dir>/<name>.crt (for a tls_ca_file), .key, and .pem holding both (for a callee or our own).
+bool MakeCertificate(const std::string& dir, const std::string& name, const std::string& host = "");
+
 }  // namespace gwtest

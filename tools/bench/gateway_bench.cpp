@@ -267,13 +267,10 @@ void Scale(int calls, bool secure = false) {
   const int base = phone::FreePortBlock(100 + 2 * rtpSpan, 1);
   const int calleeSip = base + 20;
   const std::string pem = dir.path() + "/callee.pem", crt = dir.path() + "/callee.crt";
-  if (secure && std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -addext "
-                             "subjectAltName=IP:127.0.0.1 -keyout " + dir.path() + "/callee.key -out " + crt +
-                             " >/dev/null 2>&1").c_str()) != 0) {
+  if (secure && !gwtest::MakeCertificate(dir.path(), "callee")) {
     std::printf("| %d calls at once over TLS and SRTP | openssl could not make a certificate | |\n", calls);
     return;
   }
-  if (secure) gwtest::WriteFile(pem, gwtest::ReadFile(crt) + gwtest::ReadFile(dir.path() + "/callee.key"));
   const std::string what = std::to_string(calls) + " calls at once" + (secure ? " over TLS and SRTP" : "");
   bench::LibreCallee callee("127.0.0.1", calleeSip, base + 100, base + 100 + rtpSpan - 1, dir.path(), secure ? pem : "");
   std::string error;
