@@ -7,7 +7,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -20,9 +21,19 @@ namespace {
 
 constexpr ULONGLONG kMarginMs = 15000;  // the ending itself needs a few seconds under Wine
 
+// gtest deletes its listeners while the program exits, with other threads still running: the
+// watchdog's thread ends before its listener does, or it would wake into freed members.
 class Watchdog : public ::testing::EmptyTestEventListener {
  public:
-  explicit Watchdog(ULONGLONG limitMs) : limitMs_(limitMs), thread_([this] { Run(); }) { thread_.detach(); }
+  explicit Watchdog(ULONGLONG limitMs) : limitMs_(limitMs), thread_([this] { Run(); }) {}
+  ~Watchdog() override {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
 
   void OnTestStart(const ::testing::TestInfo& test) override {
     std::lock_guard<std::mutex> lock(mu_);
@@ -37,11 +48,11 @@ class Watchdog : public ::testing::EmptyTestEventListener {
  private:
   void Run() {
     for (;;) {
-      Sleep(500);
       std::string name;
       ULONGLONG ranMs = 0;
       {
-        std::lock_guard<std::mutex> lock(mu_);
+        std::unique_lock<std::mutex> lock(mu_);
+        if (wake_.wait_for(lock, std::chrono::milliseconds(500), [this] { return stopping_; })) return;
         if (startedMs_ == 0) continue;
         ranMs = GetTickCount64() - startedMs_;
         name = name_;
@@ -59,9 +70,11 @@ class Watchdog : public ::testing::EmptyTestEventListener {
 
   const ULONGLONG limitMs_;
   std::mutex mu_;
+  std::condition_variable wake_;
+  bool stopping_ = false;
   std::string name_;
   ULONGLONG startedMs_ = 0;
-  std::thread thread_;
+  std::thread thread_;  // last: it starts once the members it reads exist
 };
 
 class RunGuard : public ::testing::Environment {
