@@ -47,7 +47,8 @@ std::string SpeakableText(const std::string& utf8) {
   for (size_t at = 0; at < utf8.size();) {
     uint32_t cp = 0;
     const size_t length = Utf8At(utf8, at, cp);
-    const bool blank = length == 0 || ((cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) && cp != '\t' && cp != '\n' && cp != '\r');
+    const bool control = cp < 0x20 || (cp >= 0x7F && cp <= 0x9F);
+    const bool blank = length == 0 || (control && cp != '\t' && cp != '\n' && cp != '\r');
     if (blank) out += ' ';
     else out.append(utf8, at, length);
     at += length ? length : 1;

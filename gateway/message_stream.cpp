@@ -5,7 +5,8 @@
 
 namespace talmery {
 
-MessageStream::MessageStream(MessagePlan plan, SpeechStarter start) : plan_(std::move(plan)), start_(std::move(start)) {}
+MessageStream::MessageStream(MessagePlan plan, SpeechStarter start)
+    : plan_(std::move(plan)), start_(std::move(start)) {}
 
 void MessageStream::Fail(const std::string& error) {
   error_ = error;
@@ -156,7 +157,7 @@ void MessageFeed::Make() {
         std::copy_n(chunk + put, m, ring_.begin() + static_cast<long>(tail));
         size_ += m;
         put += m;
-        if (size_ == ring_.size() && !ready_) ready_ = tell = true;
+        if (size_ >= kReadySamples && !ready_) ready_ = tell = true;
       }
       if (n < 800) {
         finished_ = ready_ = tell = true;

@@ -1,6 +1,6 @@
 #pragma once
 // The message of one call as a stream: silence, the speech, a pause, the speech again..., read
-// while it is made, so that a call holds a few seconds of it whatever the length of the text.
+// while it is made, so that a call holds some seconds of it whatever the length of the text.
 // Only as much speech is made as the call may last (max_call_time): a longer text is cut, and a
 // repetition that would not fit is left out. Pure: where the speech comes from is given.
 #include <atomic>
@@ -82,11 +82,14 @@ class MessageStream {
   std::string error_;
 };
 
-// A message made on a thread of its own, a few seconds ahead of the line that plays it: Take
+// A message made on a thread of its own, some seconds ahead of the line that plays it: Take
 // never waits, so that the thread that sends the call's packets is never held up by the speech.
 class MessageFeed {
  public:
-  static constexpr size_t kAheadSamples = 2 * 8000;
+  // Held ahead at most: the usual reminder whole, so that its helper ends at once (a helper costs
+  // more memory than this); ready to play once two seconds are here.
+  static constexpr size_t kAheadSamples = 16 * 8000;
+  static constexpr size_t kReadySamples = 2 * 8000;
 
   // `changed` runs (on the feed's thread) when the feed becomes ready and when the message ends.
   // `start` gets a flag that is set when the feed is destroyed: a starter's speech stops waiting
@@ -98,7 +101,7 @@ class MessageFeed {
   MessageFeed(const MessageFeed&) = delete;
   MessageFeed& operator=(const MessageFeed&) = delete;
 
-  // Ready to play: the first seconds are here, or the message has ended (or failed) already.
+  // Ready to play: its first seconds are here, or the message has ended (or failed) already.
   bool Ready();
   // Up to `count` samples that are here; `ended` once the message has ended and all of it has
   // been taken.

@@ -501,7 +501,7 @@ class SipLine : public Line {
       return Fault("the SIP stack is not running");
     if (err) return Fault(std::string("dial refused: ") + std::strerror(err));
 
-    // The speech is made while the phone rings, a few seconds ahead of the call; the call
+    // The speech is made while the phone rings, some seconds ahead of the call; the call
     // sends silence until the answer and the first seconds are ready, so early media loses none
     // of the message.
     feed_ = std::make_unique<MessageFeed>(PlanMessage(job.text, config_), HelperSpeechOf(config_),

@@ -21,7 +21,7 @@ class SpeakerLine : public Line {
     o.answered = true;
     std::string path = config_.speakerDir + "/call-" + std::to_string(job.id) +
                        (job.attempt > 1 ? "-" + std::to_string(job.attempt) : "") + ".wav";
-    // Written as it is made: the file holds what the phone would hear, a few seconds in memory.
+    // Written as it is made: the file holds what the phone would hear, some seconds in memory.
     std::atomic<bool> stopping{false};
     MessageStream message(PlanMessage(job.text, config_), HelperSpeechOf(config_)(stopping));
     WavWriter wav;

@@ -193,9 +193,9 @@ size_t HelperSpeech::Read(int16_t* out, size_t count) {
     size_t at = 0;
     if (!header_) {
       header_ = true;
-      failing_ = bytes[0] != static_cast<unsigned char>(kSamplesFollow);
-      if (bytes[0] != static_cast<unsigned char>(kSamplesFollow) && bytes[0] != static_cast<unsigned char>(kReasonFollows))
-        reason_ = "its output is not speech";
+      const char mark = static_cast<char>(bytes[0]);
+      failing_ = mark != kSamplesFollow;
+      if (mark != kSamplesFollow && mark != kReasonFollows) reason_ = "its output is not speech";
       at = 1;
     }
     if (failing_) {

@@ -8,7 +8,7 @@
 // stalls is ended, and a fault in the synthesiser ends the helper, not the gateway.
 //
 // The speech streams: the helper writes the samples as espeak-ng makes them and waits while the
-// gateway has enough, so neither holds more than a few seconds of it however long the text, and
+// gateway has enough, so neither holds more than some seconds of it however long the text, and
 // it stops after the samples it was asked for (what the call can play).
 #include <atomic>
 #include <memory>

@@ -143,7 +143,8 @@ TEST_F(HttpTest, AmbiguousFramingIsRefusedAndTheConnectionClosed) {
 // A stranger's flood of refusals costs a line when it starts and one per minute while it goes
 // on (told at a stop too), and what it sent reaches the log escaped.
 TEST_F(HttpTest, RefusalsAreLoggedOncePerKindWithTheirCount) {
-  for (int i = 0; i < 20; ++i) EXPECT_EQ(BodyOf(Post("calltime=0&selfdelete=1&firstocc=1&phoneno=1&txt=+")), "ERROR: the text is empty\r\n");
+  for (int i = 0; i < 20; ++i)
+    EXPECT_EQ(BodyOf(Post("calltime=0&selfdelete=1&firstocc=1&phoneno=1&txt=+")), "ERROR: the text is empty\r\n");
   EXPECT_EQ(BodyOf(Post("calltime=0&selfdelete=1&firstocc=1&phoneno=1&txt=x&%1b%5b2J%9b=1&%1b%5b2J%9b=2")),
             "ERROR: the field \\x1b[2J\\x9b is given twice\r\n");
   gateway_->Stop();  // what is not told yet is told now
@@ -179,8 +180,8 @@ TEST(SpeakerCall, ALongTextIsCutToTheCallsLength) {
   talmery::Pcm message;
   ASSERT_TRUE(talmery::ReadWavFile(path, message, error)) << error;
   EXPECT_EQ(message.samples.size(), 8u * 8000);
-  EXPECT_TRUE(gateway.WaitForLog("detail=\"spoken to " + path + "; the message was cut to fit max_call_time (8 s)\"", 5000))
-      << gateway.LogText();
+  const std::string detail = "detail=\"spoken to " + path + "; the message was cut to fit max_call_time (8 s)\"";
+  EXPECT_TRUE(gateway.WaitForLog(detail, 5000)) << gateway.LogText();
 }
 
 int Connect(int port) {

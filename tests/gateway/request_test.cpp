@@ -75,7 +75,8 @@ TEST(CallRequest, RefusalsNameTheReason) {
       {"calltime=0&selfdelete=1&firstocc=15&phoneno=1&txt=+%0a%09", "the text is empty"},
       // Nothing espeak-ng would say: punctuation, control characters, an undefined byte of 1252
       // (U+FFFD), a no-break space, guillemets.
-      {"calltime=0&selfdelete=1&firstocc=15&phoneno=1&txt=%01%1b...+!%3f+%81%a0%ab%bb", "the text has nothing to speak (no letter or digit)"},
+      {"calltime=0&selfdelete=1&firstocc=15&phoneno=1&txt=%01%1b...+!%3f+%81%a0%ab%bb",
+       "the text has nothing to speak (no letter or digit)"},
       // The name is the client's: cut, and shown so that it cannot break the answer's line.
       {"calltime=0&selfdelete=1&firstocc=15&phoneno=1&txt=a&%0d%0aX" + std::string(50, 'y') + "=1&%0d%0aX" +
            std::string(50, 'y') + "=2", "the field \\r\\nX" + std::string(37, 'y') + "... is given twice"},
@@ -97,9 +98,10 @@ TEST(CallRequest, SpeechTextLosesControlCharacters) {
       {"Meet\tAnn\r\nat 9", "Meet\tAnn\r\nat 9", true},
       {"a\x01" "0A b\x1b[31m\x7f", "a 0A b [31m ", true},
       {"caf\xC3\xA9 \xC2\x9B" "1m", "caf\xC3\xA9  1m", true},  // C1 CSI as UTF-8
-      {"\xff\xC3", "  ", false},                               // not UTF-8
-      {"\xC3\xA9", "\xC3\xA9", true},                            // a letter beyond ASCII
-      {"\xE2\x80\x94 \xE3\x80\x82 \xEF\xBB\xBF", "\xE2\x80\x94 \xE3\x80\x82 \xEF\xBB\xBF", false},  // dash, ideographic stop, BOM
+      {"\xff\xC3", "  ", false},      // not UTF-8
+      {"\xC3\xA9", "\xC3\xA9", true},  // a letter beyond ASCII
+      // A dash, the ideographic full stop, the byte order mark.
+      {"\xE2\x80\x94 \xE3\x80\x82 \xEF\xBB\xBF", "\xE2\x80\x94 \xE3\x80\x82 \xEF\xBB\xBF", false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(SpeakableText(c.text), c.speakable) << c.text;
