@@ -80,8 +80,10 @@ MessagePlan PlanMessage(const std::string& utf8Text, const Config& config) {
   plan.leadSamples = kPhoneRate / 2;
   plan.gapSamples = kPhoneRate;
   plan.tailSamples = kPhoneRate * 3 / 10;
+  // A second less than max_call_time: the message begins a little after the answer, and its end
+  // is to come before the line hangs up (with confirm = yes, the time for the key too).
   const long long seconds =
-      config.maxCallTime - (config.confirm ? std::min(kConfirmWaitSeconds, config.maxCallTime / 2) : 0);
+      config.maxCallTime - 1 - (config.confirm ? std::min(kConfirmWaitSeconds, config.maxCallTime / 2) : 0);
   plan.budgetSamples = static_cast<size_t>(seconds * kPhoneRate);
   return plan;
 }

@@ -50,8 +50,8 @@ char InfoKey(const std::string& contentType, const std::string& body);
 
 // The message of a call: half a second of silence, the text spoken `repeat` times a second apart
 // (with confirm = yes, the prompt follows the text each time), a little silence; all of it within
-// max_call_time (with confirm = yes, less the time for the key), so that a longer text is cut and
-// repetitions that would not fit are left out.
+// max_call_time less a second (with confirm = yes, less the time for the key too), so that a
+// longer text is cut and repetitions that would not fit are left out.
 MessagePlan PlanMessage(const std::string& utf8Text, const Config& config);
 // Its speech from talmery-speak helpers with the configured voice (see MessageFeed).
 std::function<SpeechStarter(const std::atomic<bool>& stopping)> HelperSpeechOf(const Config& config);

@@ -195,12 +195,12 @@ TEST(LineLogic, MessageFitsTheCall) {
   MessagePlan p = PlanMessage("Budget review.", c);
   EXPECT_EQ(p.text, "Budget review.");
   EXPECT_EQ(p.prompt, "");
-  EXPECT_EQ(p.budgetSamples, 600u * 8000);
+  EXPECT_EQ(p.budgetSamples, 599u * 8000);
   c.confirm = true;
   p = PlanMessage("Budget review.", c);
   EXPECT_EQ(p.text, std::string("Budget review. ") + kConfirmPrompt);
   EXPECT_EQ(p.prompt, kConfirmPrompt);
-  EXPECT_EQ(p.budgetSamples, 595u * 8000);
+  EXPECT_EQ(p.budgetSamples, 594u * 8000);
   EXPECT_EQ(ShortenedNote(false, 2, c), "");
   EXPECT_EQ(ShortenedNote(true, 0, c), "the message was cut to fit max_call_time (600 s)");
   EXPECT_EQ(ShortenedNote(false, 1, c), "the message was said 1 of 2 times to fit max_call_time (600 s)");
