@@ -154,42 +154,5 @@ TEST(MessageStream, FeedGivesTheMessageAFewSecondsAhead) {
   EXPECT_EQ(feed.Said(), 1);
 }
 
-// A feed dropped in the middle (the callee hung up) stops its speech, which may be waiting.
-TEST(MessageStream, DroppedFeedStopsItsSpeech) {
-  class Waiting : public SpeechSource {
-   public:
-    explicit Waiting(const std::atomic<bool>& stopping) : stopping_(stopping) {}
-    size_t Read(int16_t* out, size_t count) override {
-      if (given_ >= 20000) {
-        while (!stopping_) std::this_thread::yield();
-        return 0;
-      }
-      const size_t n = std::min<size_t>(count, 100);
-      std::fill_n(out, n, 1000);
-      given_ += n;
-      return n;
-    }
-    bool Ended(bool&, std::string& error) override {
-      error = "stopped";
-      return false;
-    }
-
-   private:
-    const std::atomic<bool>& stopping_;
-    size_t given_ = 0;
-  };
-  auto feed = std::make_unique<MessageFeed>(
-      Plan(1, 100 * 8000, false),
-      [](const std::atomic<bool>& stopping) -> SpeechStarter {
-        return [&stopping](const std::string&, size_t, std::string&) { return std::make_unique<Waiting>(stopping); };
-      },
-      nullptr);
-  while (!feed->Ready()) std::this_thread::yield();
-  int16_t packet[160];
-  bool ended = false;
-  EXPECT_EQ(feed->Take(packet, 160, ended), 160u);
-  feed.reset();  // returns: the speech saw the flag
-}
-
 }  // namespace
 }  // namespace talmery
