@@ -7,6 +7,7 @@
 
 #include "gateway/audio.h"
 #include "gateway/config.h"
+#include "gateway/message_stream.h"
 
 namespace talmery {
 
@@ -38,16 +39,25 @@ Outcome ClassifyClosed(const std::string& reason, bool answered);
 // that follows is not taken at its word.
 std::string LateNotice(long long lateMs);
 
-// What a call with confirm = yes adds to its text.
+// What a call with confirm = yes adds to its text, and how long the callee has for the key
+// after the message's end.
 constexpr char kConfirmPrompt[] = "Press 1 to confirm.";
+constexpr int kConfirmWaitSeconds = 5;
 
 // The key a SIP INFO carries: application/dtmf-relay ("Signal=1\r\nDuration=160") or
 // application/dtmf ("1"); 0 when it carries none.
 char InfoKey(const std::string& contentType, const std::string& body);
 
-// The text spoken `repeat` times, at the telephone rate, as it is played into the call (with
-// confirm = yes, the prompt follows the text each time).
-bool RenderMessage(const std::string& utf8Text, const Config& config, Pcm& message, std::string& error);
+// The message of a call: half a second of silence, the text spoken `repeat` times a second apart
+// (with confirm = yes, the prompt follows the text each time), a little silence; all of it within
+// max_call_time less a second (with confirm = yes, less the time for the key too), so that a
+// longer text is cut and repetitions that would not fit are left out.
+MessagePlan PlanMessage(const std::string& utf8Text, const Config& config);
+// Its speech from talmery-speak helpers with the configured voice (see MessageFeed).
+std::function<SpeechStarter(const std::atomic<bool>& stopping)> HelperSpeechOf(const Config& config);
+// What a message that did not fit max_call_time says in the call's outcome; empty when it was
+// said as planned.
+std::string ShortenedNote(bool cut, int said, const Config& config);
 
 class Line {
  public:
