@@ -1,10 +1,8 @@
 // The metrics' pure parts: the kind each refusal is counted as (from the texts the gateway really
-// logs), the SIP status of a try, histograms and the store's figures in the text format, and the
-// metrics_clients setting.
+// logs), the SIP status of a try, histograms and the store's figures in the text format.
 #include <gtest/gtest.h>
 
 #include "gateway/call_request.h"
-#include "gateway/config.h"
 #include "gateway/metrics.h"
 #include "gateway/net_policy.h"
 
@@ -77,7 +75,6 @@ TEST(Metrics, TheSipStatusOfATry) {
       {"no answer", "", "none"},
       {"failed", "TLS: the connection to the PBX failed before an answer: Protocol error", "none"},
       {"failed", "4040 calls", "none"},
-      {"temporary failure", "speech: espeak-ng failed", "none"},
   };
   for (const auto& c : cases) EXPECT_EQ(metrics::SipStatus(c.outcome, c.detail), c.status) << c.detail;
 }
@@ -107,24 +104,6 @@ TEST(Metrics, TheStoresFiguresOnThePage) {
                            "# TYPE process_resident_memory_bytes gauge\n"})
     EXPECT_NE(page.find(line), std::string::npos) << line;
   EXPECT_NE(metrics::Page(StoreFigures{}, 5).find("talmery_queue_oldest_age_seconds 0\n"), std::string::npos);
-}
-
-TEST(Metrics, MetricsClientsSetting) {
-  Address16 loopback, v6loopback, office;
-  ASSERT_TRUE(ParseAddress("127.0.0.1", loopback) && ParseAddress("::1", v6loopback) &&
-              ParseAddress("192.0.2.7", office));
-  Config defaults;
-  EXPECT_TRUE(InAnyBlock(loopback, defaults.metricsClients) && InAnyBlock(v6loopback, defaults.metricsClients));
-  EXPECT_FALSE(InAnyBlock(office, defaults.metricsClients));
-
-  Config c;
-  std::string error;
-  ASSERT_TRUE(ParseConfigText("metrics_clients = 192.0.2.0/24, ::1\n", c, error)) << error;
-  EXPECT_TRUE(InAnyBlock(office, c.metricsClients) && !InAnyBlock(loopback, c.metricsClients));
-  ASSERT_TRUE(ParseConfigText("metrics_clients = none\n", c, error)) << error;
-  EXPECT_TRUE(c.metricsClients.empty());
-  EXPECT_FALSE(ParseConfigText("metrics_clients =\n", c, error));
-  EXPECT_EQ(error, "line 1: metrics_clients: at least one address or block is needed (or none)");
 }
 
 }  // namespace

@@ -62,6 +62,8 @@ check "the example settings are a conffile" \
   bash -c "dpkg-query -W -f='\${Conffiles}' talmery-gateway | grep -q '^ /etc/talmery-gateway/talmery-gateway.conf.example '"
 check "the unit is installed but, without a configuration, not enabled" \
   bash -c "[ -f /lib/systemd/system/talmery-gateway.service ] && [ ! -e $wants ]"
+check "the man page and the alert rules are there" \
+  test -f /usr/share/man/man8/talmery-gateway.8.gz -a -f /usr/share/talmery-gateway/talmery-gateway.rules.yml
 check "the program finds every library" bash -c '! ldd /usr/sbin/talmery-gateway /usr/libexec/talmery-speak | grep -q "not found"'
 
 echo "== configured and run once in speaker mode: one call stored"
