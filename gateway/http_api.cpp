@@ -22,6 +22,7 @@
 
 #include "gateway/call_request.h"
 #include "gateway/event_log.h"
+#include "gateway/metrics.h"
 #include "gateway/net_policy.h"
 #include "gateway/status_view.h"
 
@@ -176,6 +177,8 @@ class HttpApi::Server {
     int requests = 0;        // answered on this connection
     unsigned long long bytesBefore = 0;  // received before the current request
     // The request being read.
+    std::string path;        // and when its head was whole: the metrics' answer time
+    Clock::time_point headAt;
     bool callPath = false;
     std::string page;        // a GET or HEAD of this path, answered once the request is whole
     int codePage = 0;
@@ -210,6 +213,11 @@ class HttpApi::Server {
   MHD_Result Answer(MHD_Connection* c, Conn& conn, unsigned status, const std::string& body,
                     const char* type = "text/plain", const char* allow = nullptr, bool close = false);
   MHD_Result Refuse(MHD_Connection* c, Conn& conn, const std::string& reason);
+  MHD_Result Metrics(MHD_Connection* c, Conn& conn, bool get);
+  bool Among(const std::string& address, const std::vector<AddressBlock>& blocks) {
+    Address16 a;
+    return ParseAddress(address, a) && InAnyBlock(a, blocks);
+  }
   void LogRefusal(const std::string& address, const std::string& reason);
   // The refusals not yet told whose interval has ended (all of them with `all`).
   void LogRepeatedRefusals(bool all);
@@ -245,6 +253,7 @@ class HttpApi::Server {
 };
 
 void HttpApi::Server::LogRefusal(const std::string& address, const std::string& reason) {
+  metrics::CallRefused(reason);
   if (refusals_.Note(address, reason, NowMs())) log_.Write("refused", {{"from", address}, {"reason", reason}});
 }
 
@@ -260,9 +269,10 @@ void HttpApi::Server::LogRepeatedRefusals(bool all) {
 MHD_Result HttpApi::Server::OnAccept(void* cls, const sockaddr* addr, socklen_t) {
   auto* self = static_cast<Server*>(cls);
   const std::string address = AddressText(addr);
-  Address16 a;
   std::string reason;
-  if (!self->clients_.empty() && !(ParseAddress(address, a) && InAnyBlock(a, self->clients_))) {
+  // A scraper of the metrics may connect too; it reads nothing else (Request).
+  if (!self->clients_.empty() && !self->Among(address, self->clients_) &&
+      !self->Among(address, self->config_.metricsClients)) {
     reason = "not among the clients of this gateway";
   } else {
     std::lock_guard<std::mutex> lock(self->mu_);
@@ -357,6 +367,7 @@ MHD_Result HttpApi::Server::Answer(MHD_Connection* c, Conn& conn, unsigned statu
     if (conn.cut) return MHD_NO;
     conn.phase = Phase::Answered;
   }
+  metrics::HttpAnswered(conn.path, Clock::now() - conn.headAt);
   MHD_Response* response =
       MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
   if (!response) return MHD_NO;
@@ -391,6 +402,8 @@ MHD_Result HttpApi::Server::Request(MHD_Connection* c, Conn& conn, const std::st
     }
   }
   if (first) {
+    conn.path = url;
+    conn.headAt = Clock::now();
     std::string problem;
     if (const unsigned status = FramingProblem(c, problem)) {
       LogRefusal(conn.address, problem);
@@ -400,6 +413,12 @@ MHD_Result HttpApi::Server::Request(MHD_Connection* c, Conn& conn, const std::st
     // Paths first, methods second: an unknown path is 404 whatever the method, a known path with
     // the wrong method 405 with the methods it takes. The body of either is never read.
     const bool get = method == "GET" || method == "HEAD";
+    if (url == "/metrics") return Metrics(c, conn, get);
+    if (!clients_.empty() && !Among(conn.address, clients_)) {  // let in for the metrics alone
+      LogRefusal(conn.address, "not among the clients of this gateway");
+      admission_.Refused(conn.address, NowMs());
+      return MHD_NO;
+    }
     if (url == kCallPath) {
       if (method == "POST") return BeginCall(c, conn);
       return Answer(c, conn, 405, "method not allowed\n", "text/plain", "POST");
@@ -418,6 +437,8 @@ MHD_Result HttpApi::Server::Request(MHD_Connection* c, Conn& conn, const std::st
     *size = 0;  // a body of a GET is not kept
     if (n > 0) return MHD_YES;
     if (conn.page == "/") return Answer(c, conn, 200, StatusPageText(), "text/html; charset=utf-8");
+    if (conn.page == "/metrics")
+      return Answer(c, conn, 200, metrics::Page(store_.Figures(), NowMs()), "text/plain; version=0.0.4; charset=utf-8");
     const std::string digits = conn.page.substr(7);
     CallRecord call;
     if (digits.size() > 18 || !store_.Get(std::stoll(digits), call))
@@ -492,17 +513,31 @@ MHD_Result HttpApi::Server::FinishCall(MHD_Connection* c, Conn& conn) {
   if (!store_.Accept(call, config_.attempts, now, id, error)) {
     admission_.Released(conn.address, now);
     log_.Write("store", {{"error", error}});
+    metrics::CallRefused("the call could not be stored");
     return Answer(c, conn, 200, "ERROR: the call could not be stored: " + error + "\r\n");
   }
   {
     std::lock_guard<std::mutex> lock(waitingMu_);
     ++waiting_;
   }
+  metrics::CallAccepted();
   log_.Write("state", {{"call", std::to_string(id)}, {"state", state::kQueued}, {"number", MaskNumber(call.number)},
                        {"firstocc", std::to_string(call.firstOcc)}, {"selfdelete", call.selfDelete ? "1" : "0"},
                        {"from", conn.address}});
   if (wake_) wake_();
   return Answer(c, conn, 200, "[" + std::to_string(id) + "]\r\n");
+}
+
+// Only for metrics_clients (the scraper's addresses): anyone else is refused, and logged.
+MHD_Result HttpApi::Server::Metrics(MHD_Connection* c, Conn& conn, bool get) {
+  if (!Among(conn.address, config_.metricsClients)) {
+    LogRefusal(conn.address, "the metrics are served to metrics_clients only");
+    admission_.Refused(conn.address, NowMs());
+    return Answer(c, conn, 403, "forbidden: the metrics are served to metrics_clients only\n");
+  }
+  if (!get) return Answer(c, conn, 405, "method not allowed\n", "text/plain", "GET, HEAD");
+  conn.page = "/metrics";  // answered once the request is whole, as the other pages
+  return MHD_YES;
 }
 
 std::string HttpApi::Server::StatusPageText() {
