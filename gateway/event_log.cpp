@@ -107,7 +107,7 @@ std::string UtcStamp(long long epochMs) {
   const std::time_t seconds = static_cast<std::time_t>(epochMs / 1000);
   std::tm tm{};
   gmtime_r(&seconds, &tm);
-  char buffer[40];
+  char buffer[80];  // room for any int the fields may hold, not only real dates
   std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1,
                 tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(epochMs % 1000));
   return buffer;
