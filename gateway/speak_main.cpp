@@ -1,6 +1,7 @@
 // talmery-speak VOICE WORDS_PER_MINUTE: reads UTF-8 text on standard input and writes it as
 // spoken 8 kHz mono WAV on standard output. The gateway runs one per text (see speech.h). On
 // failure it writes the reason instead and exits with 1.
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,6 +15,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: talmery-speak VOICE WORDS_PER_MINUTE < text > wav\n");
     return 2;
   }
+  // Speech is made while a phone rings and may take its time; in a morning rush a hundred of
+  // these at once must not keep the gateway from answering requests: they run below it.
+  setpriority(PRIO_PROCESS, 0, 10);
   std::string text;
   char buffer[65536];
   for (ssize_t n; (n = read(STDIN_FILENO, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
