@@ -257,8 +257,8 @@ bool WriteIdBound(const std::string& idsPath, long long bound, std::string& erro
 // only the wall clock can tell how long the machine was off: the store's time goes on from the
 // last time it noted (seen_mono, written with the commits, at most once a second) by the wall
 // clock's advance since then (none if the wall clock went back), never backwards. A new store's
-// time starts at the wall clock. Nothing is written here: the first commit writes the row, so
-// that a store on a full disk still opens.
+// time starts at the wall clock. Nothing is written here: the first commit that changes a call
+// writes the row too, so that a store on a full disk still opens.
 bool StoreOffset(sqlite3* db, const Instant& now, const std::string& boot, long long& offset, std::string& error) {
   Stmt row(db, "SELECT boot, offset_ms, seen_mono, seen_wall FROM store_clock WHERE one = 1");
   const int rc = row.Step();
@@ -437,6 +437,7 @@ void SqliteStore::WriterLoop() {
     std::string error;
     bool whole = Exec(db, "BEGIN IMMEDIATE", error);
     Instant latest = batch.front()->now;
+    const long long changesBefore = sqlite3_total_changes64(db);
     for (Pending* p : batch) {
       if (!whole) break;
       std::string why;
@@ -453,8 +454,10 @@ void SqliteStore::WriterLoop() {
         error = p->ok ? std::string(sqlite3_errmsg(db)) : p->error;
       }
     }
-    // The store's time as last seen, for a start after a reboot (see StoreTime).
-    if (whole && (!seenWritten_ || Mono(latest) >= *seenWritten_ + 1000)) {
+    // The store's time as last seen, for a start after a reboot (see StoreTime), with the
+    // changes it times. A batch that changed nothing commits nothing: no write, no fsync.
+    if (whole && sqlite3_total_changes64(db) != changesBefore &&
+        (!seenWritten_ || Mono(latest) >= *seenWritten_ + 1000)) {
       Stmt seen(db, "INSERT OR REPLACE INTO store_clock(one, boot, offset_ms, seen_mono, seen_wall) VALUES(1, ?, ?, ?, ?)");
       seen.Bind(1, boot_).Bind(2, offsetMs_).Bind(3, Mono(latest)).Bind(4, latest.wallMs);
       std::string why;
