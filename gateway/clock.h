@@ -22,7 +22,8 @@ class GatewayClock {
   virtual std::string BootId() const = 0;
 };
 
-// The machine's clocks; the boot is named by /proc/sys/kernel/random/boot_id.
+// The machine's clocks; the boot is named by /proc/sys/kernel/random/boot_id, or where /proc
+// does not show it (the shipped unit's sandbox) by TALMERY_BOOT_ID, which the unit sets.
 const GatewayClock& SystemClock();
 
 }  // namespace talmery
