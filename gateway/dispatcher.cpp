@@ -88,7 +88,8 @@ void Dispatcher::Stop(int graceSeconds) {
   // A last try for the ends the store could not take; those still left are closed as cut short
   // at the next start, never dialled again.
   std::string error;
-  if (!RecordUnrecordedEnds(error)) log_.Write("store", {{"state", "failing"}, {"error", error}, {"unrecorded", "kept as cut short"}});
+  if (!RecordUnrecordedEnds(error))
+    log_.Write("store", {{"state", "failing"}, {"error", error}, {"ends", "not recorded: closed at the next start"}});
 }
 
 // A store that cannot write is tried again this often (by one line at a time).

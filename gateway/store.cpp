@@ -201,22 +201,23 @@ bool LockStore(const std::string& path, OwnedFd& out, std::string& error) {
 
 // Ids and <database>.ids. SQLite never gives a row id twice within one database
 // (AUTOINCREMENT); the file keeps that promise across a database that is deleted and made
-// again. It holds a bound above every id given, raised by kIdBlock before an id past it is
-// given (one small write per kIdBlock calls), and a new database starts past it. With the file
-// gone too, nothing is left to know the ids by, and a new database starts at 1.
+// again, or restored from a copy. It holds a bound above every id given: raised by kIdBlock
+// before an id past it is given (one small write per kIdBlock calls), lowered to the last id
+// given at a clean stop (so that a restart leaves no gap; after a crash the ids go on past the
+// block). A database behind the bound gives its next id past it. With the file gone too,
+// nothing is left to know the ids by, and a new database starts at 1.
 constexpr long long kIdBlock = 1000;
 
 bool ReadIdBound(const std::string& idsPath, long long& bound, std::string& error) {
   bound = 0;
-  const int fd = open(idsPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) {
+  const OwnedFd fd(open(idsPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (fd.get() < 0) {
     if (errno == ENOENT) return true;
     error = idsPath + ": " + std::strerror(errno);
     return false;
   }
   char text[32] = "";
-  const ssize_t n = read(fd, text, sizeof text - 1);
-  close(fd);
+  const ssize_t n = read(fd.get(), text, sizeof text - 1);
   char* end = nullptr;
   bound = n > 0 ? std::strtoll(text, &end, 10) : -1;
   if (n <= 0 || bound < 0 || end == text || (*end != '\n' && *end != '\0')) {
@@ -231,23 +232,23 @@ bool ReadIdBound(const std::string& idsPath, long long& bound, std::string& erro
 // crash leaves the old bound or the new one.
 bool WriteIdBound(const std::string& idsPath, long long bound, std::string& error) {
   const std::string fresh = idsPath + ".new", text = std::to_string(bound) + "\n";
-  const int fd = open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-  bool ok = fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && fsync(fd) == 0;
-  const int err = errno;
-  if (fd >= 0) close(fd);
-  ok = ok && rename(fresh.c_str(), idsPath.c_str()) == 0;
-  if (!ok) {
-    error = idsPath + ": " + std::strerror(fd >= 0 && err == 0 ? errno : err);
+  int err = 0;
+  {
+    const OwnedFd fd(open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (fd.get() < 0 || write(fd.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
+        fsync(fd.get()) != 0)
+      err = errno ? errno : EIO;
+  }
+  if (err == 0 && rename(fresh.c_str(), idsPath.c_str()) != 0) err = errno;
+  if (err != 0) {
+    error = idsPath + ": " + std::strerror(err);
     unlink(fresh.c_str());
     return false;
   }
   const size_t slash = idsPath.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : idsPath.substr(0, slash));
-  const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);
-    close(dir);
-  }
+  const OwnedFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() >= 0) fsync(dir.get());
   return true;
 }
 
@@ -357,13 +358,14 @@ std::unique_ptr<SqliteStore> SqliteStore::Open(const std::string& path, const Ga
   if (!LockStore(path, lock, error)) return nullptr;
   // Every number and text is in these files: the owner alone may read them, whatever the
   // umask. SQLite gives the -wal and -shm files the mode of the database file.
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) {
-    error = path + ": " + std::strerror(errno);
-    return nullptr;
+  {
+    const OwnedFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (fd.get() < 0) {
+      error = path + ": " + std::strerror(errno);
+      return nullptr;
+    }
+    fchmod(fd.get(), 0600);
   }
-  fchmod(fd, 0600);
-  close(fd);
   for (const char* suffix : {"-wal", "-shm"}) chmod((path + suffix).c_str(), 0600);
   Sqlite writer, reader;
   if (!OpenDb(path, true, writer, error)) return nullptr;
