@@ -210,15 +210,19 @@ void Dispatcher::StoreWrites() {
 }
 
 // A reminder that could not be placed within max_wait would come after what it reminds of:
-// it is not placed at all.
+// it is not placed at all. Looked for at most once a second (max_wait is in minutes), so that
+// in a rush each claim is one trip to the store's writer, not two.
 bool Dispatcher::ExpireLongWaiting(const Instant& now, std::string& error) {
+  if (lastExpiry_ && now.tickMs - *lastExpiry_ < 1000 && now.tickMs >= *lastExpiry_) return true;
   const long long maxWaitMs = static_cast<long long>(config_.maxWait) * 60 * 1000;
   const std::string reason = "not placed: waited more than " + std::to_string(config_.maxWait) +
                              (config_.maxWait == 1 ? " minute" : " minutes");
   for (const CallRecord& c : store_.ExpireWaiting(now, maxWaitMs, reason, error))
     log_.Write("state", {{"call", std::to_string(c.id)}, {"state", state::kExpired}, {"attempts", std::to_string(c.attempts)},
                          {"reason", reason}});
-  return error.empty();
+  if (!error.empty()) return false;
+  lastExpiry_ = now.tickMs;
+  return true;
 }
 
 void Dispatcher::PlaceOne(size_t index, CallRecord call) {

@@ -75,6 +75,7 @@ class Dispatcher {
   // store's writes; the HTTP side never takes it.
   std::mutex claimMu_;
   std::chrono::steady_clock::time_point lastFailedWrite_;  // under claimMu_
+  std::optional<long long> lastExpiry_;                    // the tick of the last look; under claimMu_
   // The rest of the state; held for moments only, never across a store call.
   std::mutex mu_;
   std::condition_variable cv_;
