@@ -56,12 +56,14 @@ void Dispatcher::Start() {
   for (size_t i = 0; i < lines_.size(); ++i) threads_.emplace_back([this, i] { Serve(i); });
 }
 
+// One idle line is enough for one accepted call: waking them all would have each of them look
+// in the store for it (in a rush of 100 calls on 100 lines, ten thousand looks).
 void Dispatcher::Wake() {
   {
     std::lock_guard<std::mutex> lock(mu_);
     ++wakeups_;
   }
-  cv_.notify_all();
+  cv_.notify_one();
 }
 
 void Dispatcher::HangUpNow() {
@@ -69,7 +71,7 @@ void Dispatcher::HangUpNow() {
     std::lock_guard<std::mutex> lock(mu_);
     hangUpNow_ = true;
   }
-  cv_.notify_all();
+  ended_.notify_all();
 }
 
 void Dispatcher::Stop(int graceSeconds) {
@@ -78,7 +80,7 @@ void Dispatcher::Stop(int graceSeconds) {
     if (stopping_ && threads_.empty()) return;
     stopping_ = true;
     cv_.notify_all();
-    cv_.wait_for(lock, std::chrono::seconds(graceSeconds), [&] { return activeNumbers_.empty() || hangUpNow_; });
+    ended_.wait_for(lock, std::chrono::seconds(graceSeconds), [&] { return activeNumbers_.empty() || hangUpNow_; });
   }
   for (auto& line : lines_) line->Abort();
   cv_.notify_all();
@@ -123,7 +125,7 @@ void Dispatcher::Serve(size_t index) {
     }
     // Nothing due: sleep until a call is accepted, a line frees a number, or the next retry.
     // A call already due that could not be claimed waits for its number's call to end, and
-    // that end wakes us: no polling for it.
+    // that end wakes a line: no polling for it.
     long long waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(kStoreRetry).count();
     if (writes) {
       waitMs = 5000;
@@ -261,7 +263,8 @@ void Dispatcher::PlaceOne(size_t index, CallRecord call) {
     activeNumbers_.erase(call.number);
     ++wakeups_;
   }
-  cv_.notify_all();
+  cv_.notify_one();
+  ended_.notify_all();
 }
 
 }  // namespace talmery

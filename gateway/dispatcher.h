@@ -78,7 +78,8 @@ class Dispatcher {
   std::optional<long long> lastExpiry_;                    // the tick of the last look; under claimMu_
   // The rest of the state; held for moments only, never across a store call.
   std::mutex mu_;
-  std::condition_variable cv_;
+  std::condition_variable cv_;     // idle lines wait here
+  std::condition_variable ended_;  // a stop waits here for the calls going on
   std::set<std::string> activeNumbers_;
   std::vector<UnrecordedEnd> unrecorded_;
   bool storeFailing_ = false;
