@@ -51,7 +51,7 @@ class StoreTest : public ::testing::Test {
     return claim.call;
   }
   gwtest::TempDir dir_;
-  gwtest::FakeClock clock_;
+  gwtest::FakeClock clock_{0, 0};
 };
 
 TEST_F(StoreTest, AcceptedCallsAreOnDiskWhenAccepted) {
@@ -230,13 +230,7 @@ TEST_F(StoreTest, IdsNeverRepeatOverTheDatabasesLife) {
   auto removeDatabase = [&] {
     for (const char* suffix : {"", "-wal", "-shm"}) unlink((db + suffix).c_str());
   };
-  long long last = 0;
-  {
-    auto s = Open();
-    for (int i = 0; i < 3; ++i) last = Accept(*s, Request("111"));
-  }
-  EXPECT_EQ(last, 3);
-  EXPECT_EQ(Accept(*Open(), Request("111")), 4) << "a stop leaves no gap";
+  for (long long id : {1, 2, 3, 4}) EXPECT_EQ(Accept(*Open(), Request("111")), id) << "a stop leaves no gap";
 
   removeDatabase();
   EXPECT_EQ(Accept(*Open(), Request("111")), 5) << "a new database goes on past the last id";
@@ -294,15 +288,10 @@ TEST_F(StoreTest, WaitingIsMeasuredInTicksWhateverTheWallClockDoes) {
     clock.Pass(2000);
     const AttemptEnd busy{"busy", "486 Busy Here", state::kBusy, "busy on try 1 of 3", clock.Now().tickMs + 60000};
     ASSERT_TRUE(s->FinishAttempt(id, 1, busy, clock.Now(), error)) << error;
-    if (c.restart == Restart::Reboot) {
-      s.reset();
-      clock.Reboot(c.ticks, "boot-2");
-      clock.StepWall(c.wall);
-    } else {
-      if (c.restart == Restart::SameBoot) s.reset();
-      clock.Pass(c.ticks);
-      clock.StepWall(c.wall - c.ticks);
-    }
+    if (c.restart != Restart::None) s.reset();
+    if (c.restart == Restart::Reboot) clock.Reboot(c.ticks);
+    else clock.Pass(c.ticks);
+    clock.StepWall(c.restart == Restart::Reboot ? c.wall : c.wall - c.ticks);
     if (!s) s = SqliteStore::Open(dir.path() + "/calls.db", clock, error);
     ASSERT_TRUE(s) << error;
     const bool expired = !s->ExpireWaiting(clock.Now(), 600000, "not placed", error).empty();
