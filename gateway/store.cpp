@@ -460,7 +460,8 @@ void SqliteStore::WriterLoop() {
     // changes it times. A batch that changed nothing commits nothing: no write, no fsync.
     if (whole && sqlite3_total_changes64(db) != changesBefore &&
         (!seenWritten_ || Mono(latest) >= *seenWritten_ + 1000)) {
-      Stmt seen(db, "INSERT OR REPLACE INTO store_clock(one, boot, offset_ms, seen_mono, seen_wall) VALUES(1, ?, ?, ?, ?)");
+      Stmt seen(db,
+                "INSERT OR REPLACE INTO store_clock(one, boot, offset_ms, seen_mono, seen_wall) VALUES(1, ?, ?, ?, ?)");
       seen.Bind(1, boot_).Bind(2, offsetMs_).Bind(3, Mono(latest)).Bind(4, latest.wallMs);
       std::string why;
       if (seen.Exec(why)) seenWritten_ = Mono(latest);
@@ -540,7 +541,8 @@ Claim SqliteStore::ClaimNext(const Instant& now, const std::set<std::string>& sk
         found->state = state::kDialling;
         found->nextMs.reset();
         found->updatedMs = now.wallMs;
-        Stmt u(db, "UPDATE calls SET state='dialling', attempts=?, next_ms=NULL, due_mono=NULL, updated_ms=? WHERE id=?");
+        Stmt u(db,
+               "UPDATE calls SET state='dialling', attempts=?, next_ms=NULL, due_mono=NULL, updated_ms=? WHERE id=?");
         u.Bind(1, static_cast<long long>(found->attempts)).Bind(2, now.wallMs).Bind(3, found->id);
         Stmt a(db, "INSERT INTO attempts(call_id, attempt, line, started_ms) VALUES(?, ?, ?, ?)");
         a.Bind(1, found->id).Bind(2, static_cast<long long>(found->attempts)).Bind(3, static_cast<long long>(line));
@@ -585,7 +587,8 @@ bool SqliteStore::FinishAttempt(long long id, int attempt, const AttemptEnd& end
         u.Bind(3, due ? std::optional<long long>(now.wallMs + *due - now.tickMs) : std::nullopt);
         u.Bind(4, due ? std::optional<long long>(*due + offsetMs_) : std::nullopt).Bind(5, now.wallMs).Bind(6, id);
         Stmt a(db, "UPDATE attempts SET ended_ms=?, outcome=?, detail=? WHERE call_id=? AND attempt=?");
-        a.Bind(1, now.wallMs).Bind(2, end.outcome).Bind(3, end.detail).Bind(4, id).Bind(5, static_cast<long long>(attempt));
+        a.Bind(1, now.wallMs).Bind(2, end.outcome).Bind(3, end.detail).Bind(4, id);
+        a.Bind(5, static_cast<long long>(attempt));
         return u.Exec(err) && a.Exec(err);
       },
       error);

@@ -49,12 +49,16 @@ class ProbeStore : public CallStore {
     ++claims;
     return s_.ClaimNext(t, skip, line);
   }
-  bool MarkAnswered(long long id, int a, const Instant& t, std::string& e) override { return s_.MarkAnswered(id, a, t, e); }
+  bool MarkAnswered(long long id, int a, const Instant& t, std::string& e) override {
+    return s_.MarkAnswered(id, a, t, e);
+  }
   bool FinishAttempt(long long id, int a, const AttemptEnd& end, const Instant& t, std::string& e) override {
     ++finishes;
     return s_.FinishAttempt(id, a, end, t, e);
   }
-  std::vector<CallRecord> CloseInterrupted(const Instant& t, std::string& e) override { return s_.CloseInterrupted(t, e); }
+  std::vector<CallRecord> CloseInterrupted(const Instant& t, std::string& e) override {
+    return s_.CloseInterrupted(t, e);
+  }
   std::vector<CallRecord> ExpireWaiting(const Instant& t, long long ms, const std::string& r, std::string& e) override {
     return s_.ExpireWaiting(t, ms, r, e);
   }

@@ -132,7 +132,8 @@ TEST_F(StoreTest, TextIsRemovedWhenASelfDeletingCallEnds) {
   for (long long id : {keep, drop}) {
     ASSERT_TRUE(Take(*s, 3000));
     ASSERT_TRUE(s->MarkAnswered(id, 2, At(3100), error));
-    ASSERT_TRUE(s->FinishAttempt(id, 2, {"answered", "end of file", "done", "answered", std::nullopt}, At(3200), error));
+    const AttemptEnd done{"answered", "end of file", "done", "answered", std::nullopt};
+    ASSERT_TRUE(s->FinishAttempt(id, 2, done, At(3200), error));
   }
   CallRecord c;
   ASSERT_TRUE(s->Get(keep, c));
@@ -183,7 +184,8 @@ TEST_F(StoreTest, CallsWaitingTooLongExpireTheRestWait) {
   ASSERT_TRUE(s->FinishAttempt(retry, 1, busy, At(2000), error)) << error;
   ASSERT_EQ(Take(*s, 2000, {"5550101"})->id, going);
 
-  const std::vector<CallRecord> expired = s->ExpireWaiting(At(6000), 5000, "not placed: waited more than 60 minutes", error);
+  const std::vector<CallRecord> expired =
+      s->ExpireWaiting(At(6000), 5000, "not placed: waited more than 60 minutes", error);
   EXPECT_TRUE(error.empty()) << error;
   ASSERT_EQ(expired.size(), 2u);
   EXPECT_EQ(expired[0].id, old);
