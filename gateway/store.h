@@ -122,7 +122,6 @@ class CallStore {
   virtual std::vector<long long> AcceptedSince(long long sinceTick) = 0;
 };
 
-
 class Sqlite {
  public:
   Sqlite() = default;
@@ -138,15 +137,6 @@ class Sqlite {
   sqlite3* db_ = nullptr;
 };
 
-// One SQLite file in WAL mode, for one gateway process. Every change is committed (fsync of the
-// log) before the caller goes on. One writer thread owns the writing connection and commits
-// whatever is waiting in one transaction, so that many requests at once share one fsync; reads
-// use a connection of their own.
-//
-// Beside the database: <database>.lock, locked by the serving process and holding its pid, and
-// <database>.ids, a bound above every id the store has given. A database that is deleted and
-// made again starts its ids past that bound, so an id an agent was given never names another
-// call (see the README on ids).
 // A descriptor, closed with its owner.
 class OwnedFd {
  public:
@@ -162,6 +152,15 @@ class OwnedFd {
   int fd_;
 };
 
+// One SQLite file in WAL mode, for one gateway process. Every change is committed (fsync of the
+// log) before the caller goes on. One writer thread owns the writing connection and commits
+// whatever is waiting in one transaction, so that many requests at once share one fsync; reads
+// use a connection of their own.
+//
+// Beside the database: <database>.lock, locked by the serving process and holding its pid, and
+// <database>.ids, a bound above every id the store has given. A database that is deleted and
+// made again starts its ids past that bound, so an id an agent was given never names another
+// call (see the README on ids).
 class SqliteStore : public CallStore {
  public:
   // Opens the store at `path` for the gateway that serves it, creating it when missing. The
@@ -193,7 +192,7 @@ class SqliteStore : public CallStore {
   // Runs `job` in the writer thread; true once it is committed. `now` is when it was asked for.
   bool Run(const Instant& now, Job job, std::string& error);
   void WriterLoop();
-  // The store's own time of `now`: see StoreClock in store.cpp.
+  // The store's own time of `now`: see StoreTime in store.cpp.
   long long Mono(const Instant& now) const { return now.tickMs + offsetMs_; }
   bool ReserveIds(long long id, std::string& error);
 
