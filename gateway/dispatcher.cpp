@@ -1,5 +1,6 @@
 #include "gateway/dispatcher.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "gateway/event_log.h"
@@ -46,8 +47,9 @@ AttemptEnd EndOfAttempt(const Outcome& outcome, int attempts, int maxAttempts, i
   return end;
 }
 
-Dispatcher::Dispatcher(const Config& config, CallStore& store, EventLog& log, std::vector<std::unique_ptr<Line>> lines)
-    : config_(config), store_(store), log_(log), lines_(std::move(lines)) {}
+Dispatcher::Dispatcher(const Config& config, CallStore& store, EventLog& log, std::vector<std::unique_ptr<Line>> lines,
+                       const GatewayClock& clock)
+    : config_(config), store_(store), log_(log), clock_(clock), lines_(std::move(lines)) {}
 
 Dispatcher::~Dispatcher() { Stop(0); }
 
@@ -56,12 +58,14 @@ void Dispatcher::Start() {
   for (size_t i = 0; i < lines_.size(); ++i) threads_.emplace_back([this, i] { Serve(i); });
 }
 
+// One idle line is enough for one accepted call: waking them all would have each of them look
+// in the store for it (in a rush of 100 calls on 100 lines, ten thousand looks).
 void Dispatcher::Wake() {
   {
     std::lock_guard<std::mutex> lock(mu_);
     ++wakeups_;
   }
-  cv_.notify_all();
+  cv_.notify_one();
 }
 
 void Dispatcher::HangUpNow() {
@@ -69,7 +73,7 @@ void Dispatcher::HangUpNow() {
     std::lock_guard<std::mutex> lock(mu_);
     hangUpNow_ = true;
   }
-  cv_.notify_all();
+  ended_.notify_all();
 }
 
 void Dispatcher::Stop(int graceSeconds) {
@@ -78,22 +82,32 @@ void Dispatcher::Stop(int graceSeconds) {
     if (stopping_ && threads_.empty()) return;
     stopping_ = true;
     cv_.notify_all();
-    cv_.wait_for(lock, std::chrono::seconds(graceSeconds), [&] { return activeNumbers_.empty() || hangUpNow_; });
+    ended_.wait_for(lock, std::chrono::seconds(graceSeconds), [&] { return activeNumbers_.empty() || hangUpNow_; });
   }
   for (auto& line : lines_) line->Abort();
   cv_.notify_all();
   for (std::thread& t : threads_) t.join();
   threads_.clear();
   for (auto& line : lines_) line->Shutdown();
+  // A last try for the ends the store could not take; those still left are closed as cut short
+  // at the next start, never dialled again.
+  std::string error;
+  if (!RecordUnrecordedEnds(error))
+    log_.Write("store", {{"state", "failing"}, {"error", error}, {"ends", "not recorded: closed at the next start"}});
 }
+
+// A store that cannot write is tried again this often (by one line at a time).
+constexpr auto kStoreRetry = std::chrono::seconds(1);
 
 void Dispatcher::Serve(size_t index) {
   Line& line = *lines_[index];
   bool lineDown = false;
   for (;;) {
+    long long seen = 0;
     {
       std::lock_guard<std::mutex> lock(mu_);
       if (stopping_) return;
+      seen = wakeups_;
     }
     std::string why;
     if (!line.Ready(why)) {
@@ -106,47 +120,115 @@ void Dispatcher::Serve(size_t index) {
     lineDown = false;
 
     std::optional<CallRecord> call;
-    long long seen = 0;
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      if (stopping_) return;
-      seen = wakeups_;
-      std::string error;
-      ExpireLongWaiting();
-      if (!store_.ClaimNext(NowMs(), activeNumbers_, static_cast<int>(index), call, error)) {
-        log_.Write("store", {{"error", error}});
-      }
-      if (call) activeNumbers_.insert(call->number);
-    }
+    const bool writes = ClaimOne(index, call);
     if (call) {
       PlaceOne(index, std::move(*call));
       continue;
     }
     // Nothing due: sleep until a call is accepted, a line frees a number, or the next retry.
     // A call already due that could not be claimed waits for its number's call to end, and
-    // that end wakes us: no polling for it.
-    const std::optional<long long> due = store_.NextDueMs();
-    long long waitMs = 5000;
-    if (due && *due > NowMs()) waitMs = std::max(10LL, std::min(waitMs, *due - NowMs()));
+    // that end wakes a line: no polling for it.
+    long long waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(kStoreRetry).count();
+    if (writes) {
+      waitMs = 5000;
+      const std::optional<long long> due = store_.NextDueTick();
+      const long long now = clock_.Now().tickMs;
+      if (due && *due > now) waitMs = std::max(10LL, std::min(waitMs, *due - now));
+    }
     std::unique_lock<std::mutex> lock(mu_);
     cv_.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return stopping_ || wakeups_ != seen; });
   }
 }
 
+bool Dispatcher::ClaimOne(size_t index, std::optional<CallRecord>& call) {
+  std::lock_guard<std::mutex> claiming(claimMu_);
+  bool failing = false;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    failing = storeFailing_;
+  }
+  if (failing && std::chrono::steady_clock::now() - lastFailedWrite_ < kStoreRetry) return false;
+  const Instant now = clock_.Now();
+  std::string error;
+  Claim claim;
+  if (RecordUnrecordedEnds(error) && ExpireLongWaiting(now, error)) {
+    std::set<std::string> busy;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      busy = activeNumbers_;
+    }
+    claim = store_.ClaimNext(now, busy, static_cast<int>(index));
+    error = claim.error;
+  } else {
+    claim.status = Claim::Status::Failed;
+  }
+  if (claim.status == Claim::Status::Failed) {
+    lastFailedWrite_ = std::chrono::steady_clock::now();
+    StoreFailed(error);
+    return false;
+  }
+  StoreWrites();
+  if (claim.status == Claim::Status::Claimed) {
+    std::lock_guard<std::mutex> lock(mu_);
+    activeNumbers_.insert(claim.call.number);
+    call = std::move(claim.call);
+  }
+  return true;
+}
+
+bool Dispatcher::RecordUnrecordedEnds(std::string& error) {
+  std::vector<UnrecordedEnd> ends;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    ends.swap(unrecorded_);
+  }
+  for (size_t i = 0; i < ends.size(); ++i) {
+    const UnrecordedEnd& e = ends[i];
+    if (store_.FinishAttempt(e.id, e.attempt, e.end, e.at, error)) continue;
+    std::lock_guard<std::mutex> lock(mu_);
+    unrecorded_.insert(unrecorded_.begin(), ends.begin() + static_cast<long>(i), ends.end());
+    return false;
+  }
+  return true;
+}
+
+// Said once when the store stops taking writes, and once when it takes them again.
+void Dispatcher::StoreFailed(const std::string& error) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (storeFailing_) return;
+    storeFailing_ = true;
+  }
+  log_.Write("store", {{"state", "failing"}, {"error", error}, {"dialling", "stopped"}});
+  SetGatewayNote("store", "cannot write (" + error + "): no call is dialled until it can, and requests are refused");
+}
+
+void Dispatcher::StoreWrites() {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!storeFailing_) return;
+    storeFailing_ = false;
+  }
+  log_.Write("store", {{"state", "writing"}, {"dialling", "resumed"}});
+  SetGatewayNote("store", "");
+}
+
 // A reminder that could not be placed within max_wait would come after what it reminds of:
-// it is not placed at all.
-void Dispatcher::ExpireLongWaiting() {
-  const long long now = NowMs();
+// it is not placed at all. Looked for at most once a second (max_wait is in minutes), so that
+// in a rush each claim is one trip to the store's writer, not two.
+bool Dispatcher::ExpireLongWaiting(const Instant& now, std::string& error) {
+  if (lastExpiry_ && now.tickMs - *lastExpiry_ < 1000 && now.tickMs >= *lastExpiry_) return true;
   const long long maxWaitMs = static_cast<long long>(config_.maxWait) * 60 * 1000;
   const std::string reason = "not placed: waited more than " + std::to_string(config_.maxWait) +
                              (config_.maxWait == 1 ? " minute" : " minutes");
-  std::string error;
-  for (const CallRecord& c : store_.ExpireWaiting(now - maxWaitMs, now, reason, error)) {
+  for (const CallRecord& c : store_.ExpireWaiting(now, maxWaitMs, reason, error)) {
     log_.Write("state", {{"call", std::to_string(c.id)}, {"state", state::kExpired}, {"attempts", std::to_string(c.attempts)},
                          {"reason", reason}});
     metrics::CallEnded(state::kExpired);
   }
-  if (!error.empty()) log_.Write("store", {{"error", error}});
+  if (!error.empty()) return false;
+  lastExpiry_ = now.tickMs;
+  return true;
 }
 
 void Dispatcher::PlaceOne(size_t index, CallRecord call) {
@@ -160,27 +242,35 @@ void Dispatcher::PlaceOne(size_t index, CallRecord call) {
   job.id = call.id;
   job.attempt = call.attempts;
   job.number = call.number;
-  job.text = LateNotice(NowMs() - call.createdMs) + call.text.value_or("");
+  job.text = LateNotice(clock_.Now().tickMs - call.createdTick) + call.text.value_or("");
   const Outcome outcome = lines_[index]->Place(job, [&] {
     std::string error;
-    if (!store_.MarkAnswered(call.id, call.attempts, NowMs(), error)) log_.Write("store", {{"call", id}, {"error", error}});
+    if (!store_.MarkAnswered(call.id, call.attempts, clock_.Now(), error)) StoreFailed(error);
     log_.Write("state", {{"call", id}, {"state", state::kAnswered}, {"attempt", attempt}});
   });
-  const long long now = NowMs();
-  const AttemptEnd end = EndOfAttempt(outcome, call.attempts, call.maxAttempts, config_.retryPause, now);
+  // The retry's time is a tick: it waits as long however the wall clock is set meanwhile.
+  const Instant now = clock_.Now();
+  const AttemptEnd end = EndOfAttempt(outcome, call.attempts, call.maxAttempts, config_.retryPause, now.tickMs);
   std::string error;
-  if (!store_.FinishAttempt(call.id, call.attempts, end, now, error)) log_.Write("store", {{"call", id}, {"error", error}});
+  if (!store_.FinishAttempt(call.id, call.attempts, end, now, error)) {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      unrecorded_.push_back({call.id, call.attempts, end, now});
+    }
+    StoreFailed(error);
+  }
   metrics::TryEnded(end.outcome, end.detail, end.state);
   LogFields fields = {{"call", id}, {"state", end.state}, {"attempt", attempt}, {"outcome", end.outcome},
                       {"detail", end.detail}};
-  if (end.nextMs) fields.push_back({"next", UtcStamp(*end.nextMs)});
+  if (end.nextMs) fields.push_back({"next", UtcStamp(now.wallMs + *end.nextMs - now.tickMs)});
   log_.Write("state", fields);
   {
     std::lock_guard<std::mutex> lock(mu_);
     activeNumbers_.erase(call.number);
     ++wakeups_;
   }
-  cv_.notify_all();
+  cv_.notify_one();
+  ended_.notify_all();
 }
 
 }  // namespace talmery

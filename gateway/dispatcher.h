@@ -2,15 +2,24 @@
 // Places the stored calls: one thread per line takes the next due call (in the order they were
 // accepted, retries at their time), dials it and records every step in the store and the log.
 // A number that is being called is not dialled a second time at once.
+//
+// A call is dialled only once its claim is on disk. A store that cannot write (a full disk)
+// stops the dialling: said once in the log and on the status page, tried again every second,
+// and dialling resumes when a write succeeds. The ends of calls that could not be recorded are
+// kept and recorded first. The HTTP side wakes the lines for every accepted call: the lock it
+// takes for that is never held across a store call.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "gateway/clock.h"
 #include "gateway/config.h"
 #include "gateway/line.h"
 #include "gateway/store.h"
@@ -25,7 +34,8 @@ AttemptEnd EndOfAttempt(const Outcome& outcome, int attempts, int maxAttempts, i
 
 class Dispatcher {
  public:
-  Dispatcher(const Config& config, CallStore& store, EventLog& log, std::vector<std::unique_ptr<Line>> lines);
+  Dispatcher(const Config& config, CallStore& store, EventLog& log, std::vector<std::unique_ptr<Line>> lines,
+             const GatewayClock& clock = SystemClock());
   ~Dispatcher();
   Dispatcher(const Dispatcher&) = delete;
   Dispatcher& operator=(const Dispatcher&) = delete;
@@ -40,18 +50,39 @@ class Dispatcher {
   void HangUpNow();
 
  private:
+  struct UnrecordedEnd {
+    long long id;
+    int attempt;
+    AttemptEnd end;
+    Instant at;
+  };
   void Serve(size_t index);
+  // Takes the next due call for line `index`, if any; false when the store cannot write.
+  bool ClaimOne(size_t index, std::optional<CallRecord>& call);
   void PlaceOne(size_t index, CallRecord call);
-  void ExpireLongWaiting();
+  bool ExpireLongWaiting(const Instant& now, std::string& error);
+  bool RecordUnrecordedEnds(std::string& error);
+  void StoreFailed(const std::string& error);
+  void StoreWrites();
 
   const Config& config_;
   CallStore& store_;
   EventLog& log_;
+  const GatewayClock& clock_;
   std::vector<std::unique_ptr<Line>> lines_;
   std::vector<std::thread> threads_;
+  // One line claims at a time (so that two lines never take calls to one number), across the
+  // store's writes; the HTTP side never takes it.
+  std::mutex claimMu_;
+  std::chrono::steady_clock::time_point lastFailedWrite_;  // under claimMu_
+  std::optional<long long> lastExpiry_;                    // the tick of the last look; under claimMu_
+  // The rest of the state; held for moments only, never across a store call.
   std::mutex mu_;
-  std::condition_variable cv_;
+  std::condition_variable cv_;     // idle lines wait here
+  std::condition_variable ended_;  // a stop waits here for the calls going on
   std::set<std::string> activeNumbers_;
+  std::vector<UnrecordedEnd> unrecorded_;
+  bool storeFailing_ = false;
   bool stopping_ = false;
   bool hangUpNow_ = false;
   long long wakeups_ = 0;

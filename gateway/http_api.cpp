@@ -151,11 +151,11 @@ long RaiseFileLimit() {
 
 class HttpApi::Server {
  public:
-  Server(const Config& config, CallStore& store, EventLog& log, std::function<void()> wake)
-      : config_(config), store_(store), log_(log), wake_(std::move(wake)),
+  Server(const Config& config, CallStore& store, EventLog& log, std::function<void()> wake, const GatewayClock& clock)
+      : config_(config), store_(store), log_(log), wake_(std::move(wake)), clock_(clock),
         admission_(AdmissionLimits{config.clientRate, config.dailyCalls, config.maxQueued}),
         refusals_(kRefusalLogMs), httpMessages_(kRefusalLogMs) {
-    admission_.Seed(store_.CreatedSince(NowMs() - 24LL * 3600 * 1000));
+    admission_.Seed(store_.AcceptedSince(Tick() - 24LL * 3600 * 1000));
   }
   ~Server() { Stop(); }
 
@@ -237,6 +237,9 @@ class HttpApi::Server {
   CallStore& store_;
   EventLog& log_;
   std::function<void()> wake_;
+  const GatewayClock& clock_;
+  // The limits' windows run on ticks: a wall-clock step neither frees nor blocks a client.
+  long long Tick() const { return clock_.Now().tickMs; }
   Admission admission_;
   RefusalDigest refusals_;
   RefusalDigest httpMessages_;  // libmicrohttpd's own messages
@@ -282,7 +285,7 @@ MHD_Result HttpApi::Server::OnAccept(void* cls, const sockaddr* addr, socklen_t)
   }
   if (reason.empty()) return MHD_YES;
   self->LogRefusal(address, reason);
-  self->admission_.Refused(address, NowMs());
+  self->admission_.Refused(address, self->Tick());
   return MHD_NO;
 }
 
@@ -318,7 +321,7 @@ void HttpApi::Server::OnConnection(void* cls, MHD_Connection* c, void** socketCo
       BytesReceived(conn->fd.get()) > conn->bytesBefore + 1) {
     self->LogRefusal(conn->address, "the request head is malformed or larger than " +
                                         std::to_string(kHeadBytes / 1024) + " KB");
-    self->admission_.Refused(conn->address, NowMs());
+    self->admission_.Refused(conn->address, self->Tick());
   }
 }
 
@@ -382,7 +385,7 @@ MHD_Result HttpApi::Server::Answer(MHD_Connection* c, Conn& conn, unsigned statu
 
 MHD_Result HttpApi::Server::Refuse(MHD_Connection* c, Conn& conn, const std::string& reason) {
   LogRefusal(conn.address, reason);
-  admission_.Refused(conn.address, NowMs());
+  admission_.Refused(conn.address, Tick());
   return Answer(c, conn, 200, "ERROR: " + reason + "\r\n");
 }
 
@@ -438,7 +441,7 @@ MHD_Result HttpApi::Server::Request(MHD_Connection* c, Conn& conn, const std::st
     if (n > 0) return MHD_YES;
     if (conn.page == "/") return Answer(c, conn, 200, StatusPageText(), "text/html; charset=utf-8");
     if (conn.page == "/metrics")
-      return Answer(c, conn, 200, metrics::Page(store_.Figures(), NowMs()), "text/plain; version=0.0.4; charset=utf-8");
+      return Answer(c, conn, 200, metrics::Page(store_.Figures(clock_.Now()), clock_.Now().wallMs), "text/plain; version=0.0.4; charset=utf-8");
     const std::string digits = conn.page.substr(7);
     CallRecord call;
     if (digits.size() > 18 || !store_.Get(std::stoll(digits), call))
@@ -502,16 +505,16 @@ MHD_Result HttpApi::Server::FinishCall(MHD_Connection* c, Conn& conn) {
   if (!ParseCallRequest(conn.body, call, reason, codePage)) return Refuse(c, conn, reason);
   if (!NumberAllowed(config_.numbers, call.number))
     return Refuse(c, conn, "the number " + MaskNumber(call.number) + " may not be called from this gateway");
-  const long long now = NowMs();
-  const long long waiting = config_.maxQueued > 0 ? Waiting(now) : 0;
-  if (!admission_.TryAdmit(conn.address, now, waiting, reason)) {
+  const Instant now = clock_.Now();
+  const long long waiting = config_.maxQueued > 0 ? Waiting(now.tickMs) : 0;
+  if (!admission_.TryAdmit(conn.address, now.tickMs, waiting, reason)) {
     LogRefusal(conn.address, reason);
     return Answer(c, conn, 200, "ERROR: " + reason + "\r\n");
   }
   long long id = 0;
   std::string error;
   if (!store_.Accept(call, config_.attempts, now, id, error)) {
-    admission_.Released(conn.address, now);
+    admission_.Released(conn.address, now.tickMs);
     log_.Write("store", {{"error", error}});
     metrics::CallRefused("the call could not be stored");
     return Answer(c, conn, 200, "ERROR: the call could not be stored: " + error + "\r\n");
@@ -545,7 +548,7 @@ std::string HttpApi::Server::StatusPageText() {
   view.showText = config_.showText;
   view.refreshSeconds = config_.pageRefresh;
   view.mode = config_.mode == DialMode::Sip ? "SIP" : "speaker";
-  view.clients = admission_.Activity(NowMs());
+  view.clients = admission_.Activity(Tick());
   view.showClients = true;
   return StatusPage(store_.Recent(config_.pageCalls), view, NowMs());
 }
@@ -575,7 +578,7 @@ void HttpApi::Server::Sweep() {
     // Logged first, so that the line is there when the client sees the answer.
     if (!reason.empty()) {
       LogRefusal(conn->address, reason);
-      admission_.Refused(conn->address, NowMs());
+      admission_.Refused(conn->address, Tick());
     }
     if (!answer.empty()) send(conn->fd.get(), answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     shutdown(conn->fd.get(), SHUT_RDWR);
@@ -668,8 +671,9 @@ void HttpApi::Server::Stop() {
   }
 }
 
-HttpApi::HttpApi(const Config& config, CallStore& store, EventLog& log, std::function<void()> wake)
-    : server_(std::make_unique<Server>(config, store, log, std::move(wake))) {}
+HttpApi::HttpApi(const Config& config, CallStore& store, EventLog& log, std::function<void()> wake,
+                 const GatewayClock& clock)
+    : server_(std::make_unique<Server>(config, store, log, std::move(wake), clock)) {}
 
 HttpApi::~HttpApi() { Stop(); }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "gateway/clock.h"
 #include "gateway/config.h"
 #include "gateway/store.h"
 
@@ -21,8 +22,10 @@ constexpr size_t kMaxRequestBytes = 256 * 1024;  // a 64 KB text, every byte %-e
 
 class HttpApi {
  public:
-  // `wake` runs after each accepted call (the dispatcher's Wake).
-  HttpApi(const Config& config, CallStore& store, EventLog& log, std::function<void()> wake);
+  // `wake` runs after each accepted call (the dispatcher's Wake). The limits' windows are
+  // measured on `clock`'s ticks.
+  HttpApi(const Config& config, CallStore& store, EventLog& log, std::function<void()> wake,
+          const GatewayClock& clock = SystemClock());
   ~HttpApi();
   HttpApi(const HttpApi&) = delete;
   HttpApi& operator=(const HttpApi&) = delete;

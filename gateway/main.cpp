@@ -20,14 +20,14 @@ constexpr int kGraceSeconds = 60;  // calls going on may end by themselves after
 
 int List(const talmery::Config& config, int count) {
   std::string error;
-  auto store = talmery::CallStore::Open(config.database, false, error);
-  if (!store) {
+  std::vector<talmery::CallRecord> calls;
+  if (!talmery::ReadRecentCalls(config.database, count > 0 ? count : config.pageCalls, calls, error)) {
     std::fprintf(stderr, "talmery-gateway: cannot open the call store: %s\n", error.c_str());
     return 1;
   }
   talmery::ViewOptions view;
   view.showText = config.showText;
-  std::fputs(talmery::ConsoleList(store->Recent(count > 0 ? count : config.pageCalls), view).c_str(), stdout);
+  std::fputs(talmery::ConsoleList(calls, view).c_str(), stdout);
   return 0;
 }
 

@@ -50,15 +50,18 @@ bool Gateway::PrepareSpool(std::string& error) {
 }
 
 bool Gateway::Start(std::string& error) {
-  store_ = CallStore::Open(config_.database, true, error);
+  store_ = SqliteStore::Open(config_.database, clock_, error);
   if (!store_) return false;
   if (!PrepareSpool(error)) return false;
 
-  for (const CallRecord& c : store_->CloseInterrupted(NowMs(), error)) {
+  std::string why;
+  for (const CallRecord& c : store_->CloseInterrupted(clock_.Now(), why)) {
     log_.Write("state", {{"call", std::to_string(c.id)}, {"state", c.state}, {"attempt", std::to_string(c.attempts)},
                          {"outcome", "interrupted"}, {"detail", c.reason}});
     metrics::TryEnded("interrupted", "", c.state);
   }
+  // Calls cut short stay as they are (never dialled again) until a start can close them.
+  if (!why.empty()) log_.Write("store", {{"state", "failing"}, {"error", why}, {"cut-short", "left dialling"}});
   std::vector<std::unique_ptr<Line>> lines;
   if (config_.mode == DialMode::Speaker) {
     lines.push_back(MakeSpeakerLine(config_));
@@ -68,8 +71,8 @@ bool Gateway::Start(std::string& error) {
     for (int i = 0; i < config_.maxCalls; ++i) lines.push_back(MakeSipLine(config_, *engine_));
     if (config_.sip.registerSeconds > 0) registration_ = std::make_unique<Registration>(config_, *engine_, log_);
   }
-  dispatcher_ = std::make_unique<Dispatcher>(config_, *store_, log_, std::move(lines));
-  http_ = std::make_unique<HttpApi>(config_, *store_, log_, [this] { dispatcher_->Wake(); });
+  dispatcher_ = std::make_unique<Dispatcher>(config_, *store_, log_, std::move(lines), clock_);
+  http_ = std::make_unique<HttpApi>(config_, *store_, log_, [this] { dispatcher_->Wake(); }, clock_);
   if (!http_->Bind(error)) return false;
   if (registration_) registration_->Start();
   dispatcher_->Start();

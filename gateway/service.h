@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "gateway/clock.h"
 #include "gateway/config.h"
 #include "gateway/dispatcher.h"
 #include "gateway/http_api.h"
@@ -19,12 +20,14 @@ class EventLog;
 
 class Gateway {
  public:
-  Gateway(const Config& config, EventLog& log) : config_(config), log_(log) {}
+  Gateway(const Config& config, EventLog& log, const GatewayClock& clock = SystemClock())
+      : config_(config), log_(log), clock_(clock) {}
   ~Gateway() { Stop(0); }
   Gateway(const Gateway&) = delete;
   Gateway& operator=(const Gateway&) = delete;
 
-  // False with a reason when the gateway cannot run (store, spool, address in use ...).
+  // False with a reason when the gateway cannot run (store, spool, address in use ...). The
+  // store comes first: while another gateway serves the same database, nothing else is touched.
   bool Start(std::string& error);
   int Port() const { return http_ ? http_->Port() : 0; }
   // Stops taking requests and calls, lets the calls going on end for up to graceSeconds.
@@ -36,6 +39,7 @@ class Gateway {
 
   const Config& config_;
   EventLog& log_;
+  const GatewayClock& clock_;
   std::unique_ptr<CallStore> store_;
   std::unique_ptr<SipEngine> engine_;           // in sip mode: every line's calls and the registration
   std::unique_ptr<Registration> registration_;  // with register_seconds > 0

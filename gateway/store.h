@@ -1,10 +1,17 @@
 #pragma once
-// The call store: one SQLite file in WAL mode. Every change is committed (fsync of the log)
-// before the caller goes on, so an id is answered only for a call that survives a crash. One
-// writer thread owns the writing connection and commits whatever is waiting in one transaction,
-// so that many requests at once share one fsync; reads use a connection of their own.
+// The call store: where accepted calls wait, are claimed by a line, and end. CallStore is what
+// the dispatcher and the HTTP side need of any back end; SqliteStore, one SQLite file, is the
+// back end there is.
+//
+// The contract, for every back end: a call is dialled only after its claim is durably recorded
+// (ClaimNext says Claimed only then), and an id is answered only for a call durably recorded
+// (Accept says true only then). A write that fails leaves nothing behind that could be dialled:
+// an ERROR answered for a request is never followed by a call, and a claim that failed is never
+// placed. A back end shared by several gateways would add a lease to the claim; this one is
+// locked to one gateway process.
 #include <sqlite3.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -18,6 +25,7 @@
 #include <vector>
 
 #include "gateway/call_request.h"
+#include "gateway/clock.h"
 
 namespace talmery {
 
@@ -54,8 +62,9 @@ struct CallRecord {
   int firstOcc = 0;
   std::string state;
   int attempts = 0, maxAttempts = 0;
-  long long createdMs = 0, updatedMs = 0;
-  std::optional<long long> nextMs;  // when a waiting call may be dialled
+  long long createdMs = 0, updatedMs = 0;  // wall clock, for display
+  std::optional<long long> nextMs;  // wall clock: when a waiting call may be dialled, for display
+  long long createdTick = 0;        // when it was accepted, in ticks (what waiting is measured in)
   std::string reason;
   std::vector<AttemptRecord> history;
 };
@@ -66,14 +75,61 @@ struct AttemptEnd {
   std::string detail;    // what the network said
   std::string state;     // the call's next state: done, busy, no answer (to retry), failed
   std::string reason;    // shown to people
-  std::optional<long long> nextMs;
+  std::optional<long long> nextMs;  // the tick of the next try (a tick of the `now` of the attempt's end)
 };
 
+// What ClaimNext found. Claimed: `call` is now dialling with its new attempt started, and that
+// is durably recorded: it may be dialled. NoneDue: no call may be dialled now. Failed: nothing
+// could be recorded (`error` says why): no call may be dialled on this claim.
 // What the metrics read of the store at each scrape.
 struct StoreFigures {
   std::map<std::string, long long> byState;  // calls in the store, per state
   long long waiting = 0;                     // queued or waiting for their next try
   std::optional<long long> oldestWaitingMs;  // when the longest-waiting of them was received
+};
+
+struct Claim {
+  enum class Status { Claimed, NoneDue, Failed };
+  Status status = Status::NoneDue;
+  CallRecord call;
+  std::string error;
+};
+
+// Times given to the store are Instants of the gateway's Clock; times it gives back in ticks are
+// on that clock's ticks too. The wall clock is only written beside them, for display.
+class CallStore {
+ public:
+  virtual ~CallStore() = default;
+
+  // Stores a new call, queued and due at once. True only once it is durably recorded; `id` is
+  // then its id, never given to another call of this store. False: nothing of it is kept.
+  virtual bool Accept(const CallRequest& request, int maxAttempts, const Instant& now, long long& id,
+                      std::string& error) = 0;
+  // Claims, for `line`, the first due call (by due time, then id) whose number is not in `skip`.
+  virtual Claim ClaimNext(const Instant& now, const std::set<std::string>& skip, int line) = 0;
+  virtual bool MarkAnswered(long long id, int attempt, const Instant& now, std::string& error) = 0;
+  // Ends the attempt and moves the call on (to end.nextMs for a retry); a call that ends with
+  // selfdelete loses its text.
+  virtual bool FinishAttempt(long long id, int attempt, const AttemptEnd& end, const Instant& now,
+                             std::string& error) = 0;
+  // After a restart: attempts that were going on when the gateway stopped are closed (not
+  // dialled again: their INVITE may have rung the phone). Returns the calls it closed.
+  virtual std::vector<CallRecord> CloseInterrupted(const Instant& now, std::string& error) = 0;
+  // Calls waiting (queued or for a retry) for `maxWaitMs` or longer since they were accepted
+  // become expired, and lose their text with selfdelete; returns them.
+  virtual std::vector<CallRecord> ExpireWaiting(const Instant& now, long long maxWaitMs, const std::string& reason,
+                                                std::string& error) = 0;
+
+  // The tick at which the earliest waiting call is due, if any.
+  virtual std::optional<long long> NextDueTick() = 0;
+  virtual bool Get(long long id, CallRecord& call) = 0;
+  virtual std::vector<CallRecord> Recent(int count) = 0;
+  // For the limits on accepted calls: the calls waiting now (queued or waiting for a retry),
+  // and the ticks at which the calls accepted since `sinceTick` were accepted.
+  virtual long long CountWaiting() = 0;
+  virtual std::vector<long long> AcceptedSince(long long sinceTick) = 0;
+  // For the metrics: calls per state, and the queue's length and oldest call.
+  virtual StoreFigures Figures(const Instant& now) = 0;
 };
 
 class Sqlite {
@@ -91,59 +147,80 @@ class Sqlite {
   sqlite3* db_ = nullptr;
 };
 
-class CallStore {
+// A descriptor, closed with its owner.
+class OwnedFd {
  public:
-  // Opens (creating when `create`) the store at `path`.
-  static std::unique_ptr<CallStore> Open(const std::string& path, bool create, std::string& error);
-  ~CallStore();
-  CallStore(const CallStore&) = delete;
-  CallStore& operator=(const CallStore&) = delete;
+  explicit OwnedFd(int fd = -1) : fd_(fd) {}
+  OwnedFd(OwnedFd&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+  OwnedFd& operator=(OwnedFd&& o) noexcept;
+  OwnedFd(const OwnedFd&) = delete;
+  OwnedFd& operator=(const OwnedFd&) = delete;
+  ~OwnedFd();
+  int get() const { return fd_; }
 
-  // Stores a new call in state queued; true once it is on disk.
-  bool Accept(const CallRequest& request, int maxAttempts, long long nowMs, long long& id, std::string& error);
+ private:
+  int fd_;
+};
 
-  // Takes the first call that is due (by due time, then id) and whose number is not in `skip`:
-  // it becomes dialling, its attempt count grows and an attempt row is started, all on disk
-  // before this returns. No due call: true with `call` empty.
-  bool ClaimNext(long long nowMs, const std::set<std::string>& skip, int line, std::optional<CallRecord>& call,
-                 std::string& error);
-  bool MarkAnswered(long long id, int attempt, long long nowMs, std::string& error);
-  // Ends the attempt and moves the call on; a call that ends with selfdelete loses its text.
-  bool FinishAttempt(long long id, int attempt, const AttemptEnd& end, long long nowMs, std::string& error);
+// One SQLite file in WAL mode, for one gateway process. Every change is committed (fsync of the
+// log) before the caller goes on. One writer thread owns the writing connection and commits
+// whatever is waiting in one transaction, so that many requests at once share one fsync; reads
+// use a connection of their own.
+//
+// Beside the database: <database>.lock, locked by the serving process and holding its pid, and
+// <database>.ids, a bound above every id the store has given. A database that is deleted and
+// made again starts its ids past that bound, so an id an agent was given never names another
+// call (see the README on ids).
+class SqliteStore : public CallStore {
+ public:
+  // Opens the store at `path` for the gateway that serves it, creating it when missing. The
+  // lock comes first, before anything of the store is read or written: a second gateway on the
+  // same database is refused, naming the pid of the first.
+  static std::unique_ptr<SqliteStore> Open(const std::string& path, const GatewayClock& clock, std::string& error);
+  ~SqliteStore() override;
+  SqliteStore(const SqliteStore&) = delete;
+  SqliteStore& operator=(const SqliteStore&) = delete;
 
-  // After a restart: attempts that were going on when the gateway stopped are closed (not
-  // dialled again: their INVITE may have rung the phone). Returns the calls it closed.
-  std::vector<CallRecord> CloseInterrupted(long long nowMs, std::string& error);
-
-  // Calls waiting (queued or for a retry) that arrived at or before `receivedBeforeMs` become
-  // expired, and lose their text with selfdelete; returns them.
-  std::vector<CallRecord> ExpireWaiting(long long receivedBeforeMs, long long nowMs, const std::string& reason,
-                                        std::string& error);
-
-  // The earliest due time of a waiting call, if any.
-  std::optional<long long> NextDueMs();
-  bool Get(long long id, CallRecord& call);
-  std::vector<CallRecord> Recent(int count);
-
-  // For the limits on accepted calls: the calls waiting now (queued or waiting for a retry),
-  // and the creation times of the calls accepted since `sinceMs`.
-  long long CountWaiting();
-  std::vector<long long> CreatedSince(long long sinceMs);
-  StoreFigures Figures();
+  bool Accept(const CallRequest& request, int maxAttempts, const Instant& now, long long& id,
+              std::string& error) override;
+  Claim ClaimNext(const Instant& now, const std::set<std::string>& skip, int line) override;
+  bool MarkAnswered(long long id, int attempt, const Instant& now, std::string& error) override;
+  bool FinishAttempt(long long id, int attempt, const AttemptEnd& end, const Instant& now, std::string& error) override;
+  std::vector<CallRecord> CloseInterrupted(const Instant& now, std::string& error) override;
+  std::vector<CallRecord> ExpireWaiting(const Instant& now, long long maxWaitMs, const std::string& reason,
+                                        std::string& error) override;
+  std::optional<long long> NextDueTick() override;
+  bool Get(long long id, CallRecord& call) override;
+  std::vector<CallRecord> Recent(int count) override;
+  long long CountWaiting() override;
+  std::vector<long long> AcceptedSince(long long sinceTick) override;
+  StoreFigures Figures(const Instant& now) override;
 
  private:
   using Job = std::function<bool(sqlite3*, std::string&)>;
-  CallStore(Sqlite writer, Sqlite reader);
-  bool Run(Job job, std::string& error);
+  SqliteStore(OwnedFd lock, Sqlite writer, Sqlite reader, std::string boot, long long offsetMs, std::string idsPath,
+              long long idsReserved, long long idFloor);
+  // Runs `job` in the writer thread; true once it is committed. `now` is when it was asked for.
+  bool Run(const Instant& now, Job job, std::string& error);
   void WriterLoop();
-  bool LoadHistory(CallRecord& call);
+  // The store's own time of `now`: see StoreTime in store.cpp.
+  long long Mono(const Instant& now) const { return now.tickMs + offsetMs_; }
+  bool ReserveIds(long long id, std::string& error);
 
   struct Pending {
     Job job;
+    Instant now;
     bool done = false, ok = false;
     std::string error;
   };
+  OwnedFd lock_;
   Sqlite writer_, reader_;
+  const std::string boot_;
+  const long long offsetMs_;
+  const std::string idsPath_;
+  long long idsReserved_;               // the bound in <database>.ids (the writer thread's)
+  std::atomic<long long> idFloor_;      // > 0: the next id is given past it (see RaiseIds)
+  std::optional<long long> seenWritten_;  // the store time last noted in store_clock (the writer thread's)
   std::mutex readMu_;
   std::mutex mu_;
   std::condition_variable wake_, finished_;
@@ -151,5 +228,9 @@ class CallStore {
   bool stopping_ = false;
   std::thread thread_;
 };
+
+// The most recent calls of the store at `path`, read without locking or writing it
+// (talmery-gateway --list, while the gateway runs).
+bool ReadRecentCalls(const std::string& path, int count, std::vector<CallRecord>& calls, std::string& error);
 
 }  // namespace talmery

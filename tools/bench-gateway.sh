@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Measures the call server (talmery-gateway) on this machine, built without sanitizers: accepted
 # requests per second with the durable store, POST -> INVITE on the wire, simultaneous calls with
-# clean audio, idle memory, 100 and 200 calls at once. Prints the rows and puts them, with the date, the machine and its
+# clean audio, idle memory, 100 and 200 calls at once, the answers during a morning rush. Prints the rows and puts them, with the date, the machine and its
 # load, into docs/performance.md. Not part of the test command.
 # Usage: tools/bench-gateway.sh [requests, default 5000] [simultaneous calls, default 20]
 # BRISOMEL_BUILD chooses the build folder (default: build/ in the checkout).

@@ -1,7 +1,11 @@
 // kill -9 while one call is going on and two wait: after the restart each accepted call has
-// been placed exactly once, and the one cut short is closed, not dialled again.
+// been placed exactly once, and the one cut short is closed, not dialled again. A second
+// gateway on the same settings is refused before it touches the first one's calls.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "tests/gateway/test_support.h"
@@ -52,6 +56,45 @@ TEST(Restart, AfterKill9EveryAcceptedCallIsPlacedOnce) {
   second.Kill(SIGTERM);
   EXPECT_EQ(second.Wait(30000), 0);
   EXPECT_NE(ReadFile(dir.path() + "/second.log").find("event=stop"), std::string::npos);
+}
+
+TEST(SecondInstance, IsRefusedBeforeItTouchesTheFirstOnesCalls) {
+  TempDir dir;
+  const int base = phone::FreePortBlock(400, 1);
+  ASSERT_NE(base, 0);
+  // In the PBX's place, a socket that takes INVITEs and never answers: the call stays dialling.
+  const int pbx = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(base + 5));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(pbx, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  const int port = base + 50;
+  const std::string config = dir.path() + "/gateway.conf", database = dir.path() + "/calls.db";
+  WriteFile(config, "listen = 127.0.0.1:" + std::to_string(port) + "\ndatabase = " + database +
+                        "\nmax_calls = 1\nring_time = 60\nshow_text = yes\n[sip]\ndial = sip:{number}@127.0.0.1:" +
+                        std::to_string(base + 5) + "\nsip_port = " + std::to_string(base + 10) +
+                        "\nrtp_ports = " + std::to_string(base + 200) + "-" + std::to_string(base + 399) + "\n");
+  GatewayProcess first(config, dir.path() + "/first.log");
+  ASSERT_TRUE(first.WaitUntilServing(20000)) << ReadFile(dir.path() + "/first.log");
+  ASSERT_EQ(BodyOf(PostCall(port, CallBody("5551001", "Reminder number 1."))), "[1]\r\n");
+  ASSERT_EQ(WaitForState(port, 1, "dialling", 20000)["state"], "dialling");
+  const std::string speech = dir.path() + "/speech/kept.wav";
+  WriteFile(speech, "a message the first gateway is about to play");
+
+  GatewayProcess second(config, dir.path() + "/second.log");
+  EXPECT_EQ(second.Wait(20000), 1);
+  EXPECT_NE(ReadFile(dir.path() + "/second.log")
+                .find("talmery-gateway: the call store " + database + " is in use by another talmery-gateway (pid " +
+                      std::to_string(first.Pid()) + "); one gateway per database\n"),
+            std::string::npos)
+      << ReadFile(dir.path() + "/second.log");
+  const nlohmann::json call = CallStatus(port, 1);
+  EXPECT_EQ(call["state"], "dialling") << call.dump();
+  EXPECT_EQ(call["text"], "Reminder number 1.");
+  EXPECT_EQ(ReadFile(speech), "a message the first gateway is about to play");
+  EXPECT_EQ(BodyOf(PostCall(port, CallBody("5551002", "Reminder number 2."))), "[2]\r\n");
+  close(pbx);
 }
 
 }  // namespace

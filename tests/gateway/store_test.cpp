@@ -1,10 +1,14 @@
 // The call store: what is on disk after each step, the order calls are taken in, retries,
-// texts removed after the call, and what a restart does with attempts cut short.
+// texts removed after the call, what a restart does with attempts cut short, ids over the
+// database's life, and waiting measured in ticks whatever the wall clock does.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <thread>
 
 #include "gateway/store.h"
+#include "tests/gateway/fake_clock.h"
 #include "tests/gateway/temp_dir.h"
 
 namespace talmery {
@@ -19,27 +23,35 @@ CallRequest Request(const std::string& number, bool selfDelete = true) {
   return r;
 }
 
+// The same ms on both clocks (a new store's time starts at the wall clock: here, at 0).
+Instant At(long long ms) { return {ms, ms}; }
+
 class StoreTest : public ::testing::Test {
  protected:
-  std::unique_ptr<CallStore> Open() {
+  std::unique_ptr<SqliteStore> Open() {
     std::string error;
-    auto store = CallStore::Open(dir_.path() + "/calls.db", true, error);
+    auto store = SqliteStore::Open(dir_.path() + "/calls.db", clock_, error);
     EXPECT_TRUE(store) << error;
     return store;
   }
-  long long Accept(CallStore& s, const CallRequest& r, long long now = 1000) {
+  long long Accept(CallStore& s, const CallRequest& r, long long now = 1000) { return AcceptAt(s, r, At(now)); }
+  long long AcceptAt(CallStore& s, const CallRequest& r, const Instant& now) {
     long long id = 0;
     std::string error;
     EXPECT_TRUE(s.Accept(r, 3, now, id, error)) << error;
     return id;
   }
-  std::optional<CallRecord> Claim(CallStore& s, long long now, const std::set<std::string>& skip = {}) {
-    std::optional<CallRecord> call;
-    std::string error;
-    EXPECT_TRUE(s.ClaimNext(now, skip, 0, call, error)) << error;
-    return call;
+  std::optional<CallRecord> Take(CallStore& s, long long now, const std::set<std::string>& skip = {}) {
+    return TakeAt(s, At(now), skip);
+  }
+  std::optional<CallRecord> TakeAt(CallStore& s, const Instant& now, const std::set<std::string>& skip = {}) {
+    Claim claim = s.ClaimNext(now, skip, 0);
+    EXPECT_NE(claim.status, Claim::Status::Failed) << claim.error;
+    if (claim.status != Claim::Status::Claimed) return std::nullopt;
+    return claim.call;
   }
   gwtest::TempDir dir_;
+  gwtest::FakeClock clock_{0, 0};
 };
 
 TEST_F(StoreTest, AcceptedCallsAreOnDiskWhenAccepted) {
@@ -50,17 +62,18 @@ TEST_F(StoreTest, AcceptedCallsAreOnDiskWhenAccepted) {
     EXPECT_EQ(id, 1);
   }
   std::string error;
-  auto reopened = CallStore::Open(dir_.path() + "/calls.db", false, error);
-  ASSERT_TRUE(reopened) << error;
-  CallRecord c;
-  ASSERT_TRUE(reopened->Get(id, c));
+  std::vector<CallRecord> read;
+  ASSERT_TRUE(ReadRecentCalls(dir_.path() + "/calls.db", 10, read, error)) << error;
+  ASSERT_EQ(read.size(), 1u);
+  const CallRecord& c = read[0];
+  EXPECT_EQ(c.id, id);
   EXPECT_EQ(c.number, "5550100");
   EXPECT_EQ(c.text, "text for 5550100");
   EXPECT_EQ(c.state, "queued");
   EXPECT_EQ(c.attempts, 0);
   EXPECT_EQ(c.maxAttempts, 3);
   EXPECT_EQ(c.firstOcc, 15);
-  EXPECT_FALSE(CallStore::Open(dir_.path() + "/none.db", false, error));
+  EXPECT_FALSE(ReadRecentCalls(dir_.path() + "/none.db", 10, read, error));
 }
 
 TEST_F(StoreTest, CallsAreTakenInOrderRetriesAtTheirTimeBusyNumbersWait) {
@@ -69,26 +82,26 @@ TEST_F(StoreTest, CallsAreTakenInOrderRetriesAtTheirTimeBusyNumbersWait) {
   const long long b = Accept(*s, Request("222"), 1001);
   const long long c = Accept(*s, Request("111"), 1002);
 
-  auto first = Claim(*s, 2000);
+  auto first = Take(*s, 2000);
   ASSERT_TRUE(first);
   EXPECT_EQ(first->id, a);
   EXPECT_EQ(first->state, "dialling");
   EXPECT_EQ(first->attempts, 1);
   // 111 is being called: its second call waits, 222 goes first.
-  auto second = Claim(*s, 2000, {"111"});
+  auto second = Take(*s, 2000, {"111"});
   ASSERT_TRUE(second);
   EXPECT_EQ(second->id, b);
-  EXPECT_FALSE(Claim(*s, 2000, {"111", "222"}));
+  EXPECT_FALSE(Take(*s, 2000, {"111", "222"}));
 
   AttemptEnd busy{"busy", "486 Busy Here", "busy", "busy on try 1 of 3", 5000};
   std::string error;
-  ASSERT_TRUE(s->FinishAttempt(a, 1, busy, 2500, error)) << error;
-  auto third = Claim(*s, 2600);
+  ASSERT_TRUE(s->FinishAttempt(a, 1, busy, At(2500), error)) << error;
+  auto third = Take(*s, 2600);
   ASSERT_TRUE(third);
   EXPECT_EQ(third->id, c);       // a waits for its retry time
-  EXPECT_FALSE(Claim(*s, 4999));
-  EXPECT_EQ(s->NextDueMs(), 5000);
-  auto retry = Claim(*s, 5000);
+  EXPECT_FALSE(Take(*s, 4999));
+  EXPECT_EQ(s->NextDueTick(), 5000);
+  auto retry = Take(*s, 5000);
   ASSERT_TRUE(retry);
   EXPECT_EQ(retry->id, a);
   EXPECT_EQ(retry->attempts, 2);
@@ -109,17 +122,18 @@ TEST_F(StoreTest, TextIsRemovedWhenASelfDeletingCallEnds) {
   const long long drop = Accept(*s, Request("222", true));
   std::string error;
   for (long long id : {keep, drop}) {
-    ASSERT_TRUE(Claim(*s, 2000));
+    ASSERT_TRUE(Take(*s, 2000));
     AttemptEnd retry{"no answer", "", "no answer", "", 3000};
-    ASSERT_TRUE(s->FinishAttempt(id, 1, retry, 2100, error));
+    ASSERT_TRUE(s->FinishAttempt(id, 1, retry, At(2100), error));
     CallRecord c;
     ASSERT_TRUE(s->Get(id, c));
     EXPECT_TRUE(c.text) << "a call still to be retried keeps its text";
   }
   for (long long id : {keep, drop}) {
-    ASSERT_TRUE(Claim(*s, 3000));
-    ASSERT_TRUE(s->MarkAnswered(id, 2, 3100, error));
-    ASSERT_TRUE(s->FinishAttempt(id, 2, {"answered", "end of file", "done", "answered", std::nullopt}, 3200, error));
+    ASSERT_TRUE(Take(*s, 3000));
+    ASSERT_TRUE(s->MarkAnswered(id, 2, At(3100), error));
+    const AttemptEnd done{"answered", "end of file", "done", "answered", std::nullopt};
+    ASSERT_TRUE(s->FinishAttempt(id, 2, done, At(3200), error));
   }
   CallRecord c;
   ASSERT_TRUE(s->Get(keep, c));
@@ -136,13 +150,13 @@ TEST_F(StoreTest, AttemptsCutShortByAStopAreClosedNotRedialled) {
   const long long answered = Accept(*s, Request("222"));
   const long long queued = Accept(*s, Request("333"));
   std::string error;
-  ASSERT_TRUE(Claim(*s, 2000));
-  ASSERT_TRUE(Claim(*s, 2000));
-  ASSERT_TRUE(s->MarkAnswered(answered, 1, 2100, error));
+  ASSERT_TRUE(Take(*s, 2000));
+  ASSERT_TRUE(Take(*s, 2000));
+  ASSERT_TRUE(s->MarkAnswered(answered, 1, At(2100), error));
   s.reset();  // as after kill -9: nothing else was written
 
   s = Open();
-  const std::vector<CallRecord> closed = s->CloseInterrupted(5000, error);
+  const std::vector<CallRecord> closed = s->CloseInterrupted(At(5000), error);
   ASSERT_EQ(closed.size(), 2u);
   CallRecord c;
   ASSERT_TRUE(s->Get(dialling, c));
@@ -152,10 +166,10 @@ TEST_F(StoreTest, AttemptsCutShortByAStopAreClosedNotRedialled) {
   EXPECT_FALSE(c.text);
   ASSERT_TRUE(s->Get(answered, c));
   EXPECT_EQ(c.state, "done");
-  auto next = Claim(*s, 6000);
+  auto next = Take(*s, 6000);
   ASSERT_TRUE(next);
   EXPECT_EQ(next->id, queued);
-  EXPECT_FALSE(Claim(*s, 6000));
+  EXPECT_FALSE(Take(*s, 6000));
 }
 
 TEST_F(StoreTest, CallsWaitingTooLongExpireTheRestWait) {
@@ -165,12 +179,13 @@ TEST_F(StoreTest, CallsWaitingTooLongExpireTheRestWait) {
   const long long going = Accept(*s, Request("5550103"), 1000);          // being dialled
   const long long fresh = Accept(*s, Request("5550104"), 5000);
   std::string error;
-  ASSERT_EQ(Claim(*s, 2000, {"5550101", "5550103"})->id, retry);
+  ASSERT_EQ(Take(*s, 2000, {"5550101", "5550103"})->id, retry);
   AttemptEnd busy{"busy", "486 Busy Here", state::kBusy, "busy on try 1 of 3", 9000};
-  ASSERT_TRUE(s->FinishAttempt(retry, 1, busy, 2000, error)) << error;
-  ASSERT_EQ(Claim(*s, 2000, {"5550101"})->id, going);
+  ASSERT_TRUE(s->FinishAttempt(retry, 1, busy, At(2000), error)) << error;
+  ASSERT_EQ(Take(*s, 2000, {"5550101"})->id, going);
 
-  const std::vector<CallRecord> expired = s->ExpireWaiting(1000, 6000, "not placed: waited more than 60 minutes", error);
+  const std::vector<CallRecord> expired =
+      s->ExpireWaiting(At(6000), 5000, "not placed: waited more than 60 minutes", error);
   EXPECT_TRUE(error.empty()) << error;
   ASSERT_EQ(expired.size(), 2u);
   EXPECT_EQ(expired[0].id, old);
@@ -188,8 +203,8 @@ TEST_F(StoreTest, CallsWaitingTooLongExpireTheRestWait) {
   EXPECT_EQ(c.state, "dialling");
   ASSERT_TRUE(s->Get(fresh, c));
   EXPECT_EQ(c.state, "queued");
-  EXPECT_EQ(Claim(*s, 100000)->id, fresh);  // nothing expired is dialled
-  EXPECT_FALSE(Claim(*s, 100000));
+  EXPECT_EQ(Take(*s, 100000)->id, fresh);  // nothing expired is dialled
+  EXPECT_FALSE(Take(*s, 100000));
 }
 
 TEST_F(StoreTest, ManyWritersGetDistinctIds) {
@@ -207,6 +222,84 @@ TEST_F(StoreTest, ManyWritersGetDistinctIds) {
   EXPECT_EQ(*all.begin(), 1);
   EXPECT_EQ(*all.rbegin(), 200);
   EXPECT_EQ(s->Recent(500).size(), 200u);
+}
+
+// An id an agent was given never names another call: the ids go on past a stop, past a copy of
+// the database restored over it, and past a database deleted after a crash (kill -9: no clean
+// stop wrote the last id).
+TEST_F(StoreTest, IdsNeverRepeatOverTheDatabasesLife) {
+  const std::string db = dir_.path() + "/calls.db";
+  auto removeDatabase = [&] {
+    for (const char* suffix : {"", "-wal", "-shm"}) unlink((db + suffix).c_str());
+  };
+  for (long long id : {1, 2, 3, 4}) EXPECT_EQ(Accept(*Open(), Request("111")), id) << "a stop leaves no gap";
+
+  removeDatabase();
+  EXPECT_EQ(Accept(*Open(), Request("111")), 5) << "a new database goes on past the last id";
+
+  ASSERT_EQ(std::system(("cp " + db + " " + db + ".copy").c_str()), 0);
+  EXPECT_EQ(Accept(*Open(), Request("111")), 6);
+  ASSERT_EQ(std::system(("mv " + db + ".copy " + db).c_str()), 0);
+  EXPECT_EQ(Accept(*Open(), Request("111")), 7) << "a restored copy does not give 6 again";
+
+  const pid_t child = fork();
+  if (child == 0) {
+    std::string error;
+    auto s = SqliteStore::Open(db, clock_, error);
+    long long id = 0;
+    _exit(s && s->Accept(Request("111"), 3, At(1000), id, error) && id == 8 ? 0 : 1);  // no stop: as after kill -9
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  removeDatabase();
+  EXPECT_GT(Accept(*Open(), Request("111")), 8) << "a crash, then a new database";
+}
+
+// A call waits for its retry (pause 60 s) and expires after max_wait (10 minutes here) by the
+// ticks: a wall clock set back or forward changes neither, across a restart of the gateway too.
+// After a reboot the ticks start again, and the time the machine was off is taken from the wall
+// clock, never less than nothing: a retry then waits at most its pause.
+TEST_F(StoreTest, WaitingIsMeasuredInTicksWhateverTheWallClockDoes) {
+  enum class Restart { None, SameBoot, Reboot };
+  const struct {
+    const char* what;
+    Restart restart;
+    long long ticks, wall;  // passed since the retry was set (Reboot: ticks are the new boot's)
+    const char* expect;     // the call after the expiry and a claim: "waiting", "due" or "expired"
+  } cases[] = {
+      {"wall clock set back an hour", Restart::None, 60000, -3600000, "due"},
+      {"wall clock set forward a day", Restart::None, 59000, 86400000, "waiting"},
+      {"restart, wall clock set back", Restart::SameBoot, 60000, -3600000, "due"},
+      {"restart, wall clock set forward", Restart::SameBoot, 30000, 86400000, "waiting"},
+      {"restart after max_wait", Restart::SameBoot, 600000, 0, "expired"},
+      {"reboot, off for 30 s", Restart::Reboot, 5000, 30000, "waiting"},
+      {"reboot, off for 61 s", Restart::Reboot, 5000, 61000, "due"},
+      {"reboot, wall clock set back while off", Restart::Reboot, 5000, -3600000, "waiting"},
+      {"reboot, off for 11 minutes", Restart::Reboot, 5000, 660000, "expired"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    gwtest::TempDir dir;
+    gwtest::FakeClock clock(100000, 1'800'000'000'000);
+    std::string error;
+    auto s = SqliteStore::Open(dir.path() + "/calls.db", clock, error);
+    ASSERT_TRUE(s) << error;
+    const long long id = AcceptAt(*s, Request("111"), clock.Now());
+    ASSERT_TRUE(TakeAt(*s, clock.Now()));
+    clock.Pass(2000);
+    const AttemptEnd busy{"busy", "486 Busy Here", state::kBusy, "busy on try 1 of 3", clock.Now().tickMs + 60000};
+    ASSERT_TRUE(s->FinishAttempt(id, 1, busy, clock.Now(), error)) << error;
+    if (c.restart != Restart::None) s.reset();
+    if (c.restart == Restart::Reboot) clock.Reboot(c.ticks);
+    else clock.Pass(c.ticks);
+    clock.StepWall(c.restart == Restart::Reboot ? c.wall : c.wall - c.ticks);
+    if (!s) s = SqliteStore::Open(dir.path() + "/calls.db", clock, error);
+    ASSERT_TRUE(s) << error;
+    const bool expired = !s->ExpireWaiting(clock.Now(), 600000, "not placed", error).empty();
+    const bool due = TakeAt(*s, clock.Now()).has_value();
+    EXPECT_STREQ(expired ? "expired" : due ? "due" : "waiting", c.expect);
+  }
 }
 
 }  // namespace

@@ -13,6 +13,8 @@
 // 7. Scale: 100 and 200 calls at once to one libre callee (libre_callee.h) after a burst of as
 //    many requests; time to the last answer, CPU and memory per call, every recording checked.
 //    "secure": 100 calls at once the same way over TLS with SRTP.
+//    "rush": the morning rush, 100 calls posted by 10 clients at once: how long each request
+//    waits for its id while the calls accepted before it are claimed, dialled and spoken.
 // 5. An honest request's latency while 300 clients trickle their heads and 1,100 hold idle
 //    connections (each group spread over client addresses of 127/8, under the per-address cap).
 // 6. The gateway's peak memory above idle while one client sends a 1 GB chunked body.
@@ -261,7 +263,9 @@ void CpuSeconds(pid_t pid, double& own, double& children) {
 // as many HTTP requests, the time from the first request to the last answer and to the last
 // hang-up, the gateway's CPU and memory per call, and each recording checked against the text.
 // `secure`: SIP over TLS (the callee's throwaway certificate trusted by tls_ca_file) and SRTP.
-void Scale(int calls, bool secure = false) {
+// `rush`: `clients` post at once, and the rows are each request's wait for its id and the CPU
+// per call.
+void Scale(int calls, bool secure = false, int clients = 16, bool rush = false) {
   TempDir dir;
   const int rtpSpan = 8 * calls;
   const int base = phone::FreePortBlock(100 + 2 * rtpSpan, 1);
@@ -300,10 +304,19 @@ void Scale(int calls, bool secure = false) {
   const Clock::time_point start = Clock::now();
   std::atomic<int> next{0}, accepted{0};
   std::vector<std::thread> posters;
-  for (int c = 0; c < 16; ++c)
+  std::mutex waitsMu;
+  std::vector<double> waits;  // each request, sent on a new connection -> its whole answer
+  for (int c = 0; c < clients; ++c)
     posters.emplace_back([&] {
-      for (int n = next++; n < calls; n = next++)
-        if (BodyOf(gwtest::PostCall(base, gwtest::CallBody(std::to_string(5551000 + n), text))).front() == '[') ++accepted;
+      for (int n = next++; n < calls; n = next++) {
+        const Clock::time_point sent = Clock::now();
+        const std::string answer = BodyOf(gwtest::PostCall(base, gwtest::CallBody(std::to_string(5551000 + n), text)));
+        const double waited = Ms(Clock::now() - sent);
+        if (answer.empty() || answer.front() != '[') continue;
+        ++accepted;
+        std::lock_guard<std::mutex> lock(waitsMu);
+        waits.push_back(waited);
+      }
     });
   for (auto& t : posters) t.join();
   const double postedMs = Ms(Clock::now() - start);
@@ -340,6 +353,20 @@ void Scale(int calls, bool secure = false) {
     }
   }
   const double seconds = doneMs / 1000;
+  if (rush) {
+    std::sort(waits.begin(), waits.end());
+    const auto at = [&](size_t percent) { return waits.empty() ? 0.0 : waits[std::min(waits.size() - 1, waits.size() * percent / 100)]; };
+    std::printf("| Morning rush, %d calls: each request's wait for its id | p50 %.1f ms, p99 %.1f ms, max %.1f ms (%d of %d "
+                "accepted) | %d clients post at once, each request on a new connection, while the calls accepted before it "
+                "are claimed, dialled, spoken and answered by one libre callee; %d of %d recordings carry the text twice |\n",
+                calls, at(50), at(99), waits.empty() ? 0.0 : waits.back(), accepted.load(), calls, clients, clean, answered);
+    std::printf("| Morning rush, %d calls: CPU per call | %.3f s (gateway %.1f ms, speech helpers %.1f ms); last hang-up "
+                "after %.1f s | /proc/<pid>/stat utime+stime of the gateway and of its reaped talmery-speak children from "
+                "the first request to the last hang-up, divided by the calls |\n",
+                calls, (cpu1 - cpu0 + child1 - child0) / calls, 1000 * (cpu1 - cpu0) / calls, 1000 * (child1 - child0) / calls,
+                seconds);
+    return;
+  }
   std::printf("| %s | %d of %d requests accepted in %.0f ms; last call answered %.0f ms after the first "
               "request, last hung up after %.1f s; %d of %d recordings carry the text twice (lowest correlation %.4f) | "
               "a burst of %d requests from 16 clients; one libre callee answers each at once and records it; "
@@ -622,6 +649,7 @@ int main(int argc, char** argv) {
     }
   }
   if (part("secure")) Scale(100, true);
+  if (part("rush")) Scale(100, false, 10, true);
   if (part("idle")) IdleMemory();
   if (part("slow")) LatencyUnderSlowClients(300, 1100, 100);
   if (part("memory")) MemoryDuringHugeBody(1024);

@@ -1,0 +1,279 @@
+// The dispatcher and the HTTP side at the store's edges, in this process: a full disk (a small
+// tmpfs of the test's own) stops the dialling until the store can write, an accepted request is
+// answered while a line waits for its claim, and the limits' windows run on ticks.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "gateway/dispatcher.h"
+#include "gateway/http_api.h"
+#include "gateway/status_view.h"
+#include "tests/gateway/fake_clock.h"
+#include "tests/gateway/test_support.h"
+
+namespace gwtest {
+namespace {
+
+using namespace talmery;
+
+template <typename F>
+bool WaitUntil(F done) {
+  for (int waited = 0; !done(); waited += 10) {
+    if (waited >= 20000) return false;
+    usleep(10000);
+  }
+  return true;
+}
+
+// The real store, its claims and ends counted; while the test holds `gate`, a claim waits as on
+// a slow disk.
+class ProbeStore : public CallStore {
+ public:
+  explicit ProbeStore(CallStore& s) : s_(s) {}
+  std::mutex gate;
+  std::atomic<int> claims{0}, finishes{0}, waiting{0};
+
+  bool Accept(const CallRequest& r, int n, const Instant& t, long long& id, std::string& e) override {
+    return s_.Accept(r, n, t, id, e);
+  }
+  Claim ClaimNext(const Instant& t, const std::set<std::string>& skip, int line) override {
+    ++waiting;
+    { std::lock_guard<std::mutex> held(gate); }
+    --waiting;
+    ++claims;
+    return s_.ClaimNext(t, skip, line);
+  }
+  bool MarkAnswered(long long id, int a, const Instant& t, std::string& e) override {
+    return s_.MarkAnswered(id, a, t, e);
+  }
+  bool FinishAttempt(long long id, int a, const AttemptEnd& end, const Instant& t, std::string& e) override {
+    ++finishes;
+    return s_.FinishAttempt(id, a, end, t, e);
+  }
+  std::vector<CallRecord> CloseInterrupted(const Instant& t, std::string& e) override {
+    return s_.CloseInterrupted(t, e);
+  }
+  std::vector<CallRecord> ExpireWaiting(const Instant& t, long long ms, const std::string& r, std::string& e) override {
+    return s_.ExpireWaiting(t, ms, r, e);
+  }
+  std::optional<long long> NextDueTick() override { return s_.NextDueTick(); }
+  bool Get(long long id, CallRecord& c) override { return s_.Get(id, c); }
+  std::vector<CallRecord> Recent(int n) override { return s_.Recent(n); }
+  long long CountWaiting() override { return s_.CountWaiting(); }
+  std::vector<long long> AcceptedSince(long long tick) override { return s_.AcceptedSince(tick); }
+  StoreFigures Figures(const Instant& t) override { return s_.Figures(t); }
+
+ private:
+  CallStore& s_;
+};
+
+// A line that notes each call and answers it (or finds it busy, once told); held, a call goes
+// on until the test lets it end.
+class RecordingLine : public Line {
+ public:
+  bool Ready(std::string&) override { return true; }
+  Outcome Place(const DialJob& job, const std::function<void()>& onAnswered) override {
+    std::unique_lock<std::mutex> lock(mu_);
+    dials_.push_back(job.id);
+    cv_.wait(lock, [&] { return !hold_; });
+    if (std::exchange(busyOnce_, false)) return {Result::Busy, false, "486 Busy Here"};
+    lock.unlock();
+    onAnswered();
+    return {Result::Delivered, true, "end of file"};
+  }
+  void Abort() override { Hold(false); }
+  void Hold(bool hold, bool busyOnce = false) {
+    std::lock_guard<std::mutex> lock(mu_);
+    hold_ = hold;
+    busyOnce_ = busyOnce;
+    cv_.notify_all();
+  }
+  std::vector<long long> Dials() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return dials_;
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable cv_;
+  bool hold_ = false, busyOnce_ = false;
+  std::vector<long long> dials_;
+};
+
+std::unique_ptr<Dispatcher> Dispatch(CallStore& store, EventLog& log, RecordingLine*& line,
+                                     const GatewayClock& clock = SystemClock()) {
+  static const Config config;
+  std::vector<std::unique_ptr<Line>> lines;
+  lines.push_back(std::make_unique<RecordingLine>());
+  line = static_cast<RecordingLine*>(lines.back().get());
+  return std::make_unique<Dispatcher>(config, store, log, std::move(lines), clock);
+}
+
+CallRequest Request(const std::string& number) { return {number, "Reminder.", false, 15}; }
+
+size_t Count(const std::string& text, const std::string& needle) {
+  size_t n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
+}
+
+// Fills the disk whole; the filler's path.
+std::string FillDisk(const std::string& disk) {
+  const std::string path = disk + "/filler", block(4096, 'x');
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  while (write(fd, block.data(), block.size()) > 0 || write(fd, "x", 1) > 0) {
+  }
+  close(fd);
+  return path;
+}
+
+// Twice a full disk: while a retry comes due, and while a call ends. Nothing is dialled until
+// the store can write (said once each time, and on the status page); then the retry is dialled
+// once, the end is recorded, and a request refused meanwhile never rings.
+TEST(Dispatch, AFullDiskStopsTheDiallingUntilTheStoreCanWrite) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, for a small tmpfs in a mount namespace of the test's own";
+  ASSERT_EQ(unshare(CLONE_NEWNS), 0) << std::strerror(errno);
+  ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0) << std::strerror(errno);
+  TempDir dir;
+  const std::string disk = dir.path() + "/disk", logPath = dir.path() + "/log";
+  ASSERT_EQ(mkdir(disk.c_str(), 0700), 0);
+  ASSERT_EQ(mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=1m,mode=0700"), 0) << std::strerror(errno);
+  FILE* logFile = std::fopen(logPath.c_str(), "w");
+  EventLog log(logFile);
+  FakeClock clock(100000, 1'800'000'000'000);
+  std::string error;
+  auto store = SqliteStore::Open(disk + "/calls.db", clock, error);
+  ASSERT_TRUE(store) << error;
+  ProbeStore probe(*store);
+  long long id = 0, refused = 0;
+  ASSERT_TRUE(probe.Accept(Request("5550101"), 3, clock.Now(), id, error)) << error;
+  RecordingLine* line = nullptr;
+  auto dispatcher = Dispatch(probe, log, line, clock);
+  line->Hold(false, true);
+  dispatcher->Start();
+  CallRecord call;
+  ASSERT_TRUE(WaitUntil([&] { return probe.Get(id, call) && call.state == "busy"; }));
+
+  std::string filler = FillDisk(disk);
+  EXPECT_FALSE(probe.Accept(Request("5550103"), 3, clock.Now(), refused, error));
+  clock.Pass(60000);  // the retry is due
+  dispatcher->Wake();
+  const int claims = probe.claims;
+  ASSERT_TRUE(WaitUntil([&] { return probe.claims >= claims + 3; }));  // tried once a second
+  EXPECT_EQ(line->Dials(), std::vector<long long>{id});
+  const std::string failing = "event=store state=failing error=\"database or disk is full\" dialling=stopped";
+  EXPECT_EQ(Count(ReadFile(logPath), failing), 1u) << ReadFile(logPath);
+  EXPECT_NE(StatusPage({}, {}, 0).find("store: cannot write (database or disk is full): no call is dialled"),
+            std::string::npos);
+
+  line->Hold(true);
+  ASSERT_EQ(unlink(filler.c_str()), 0);
+  ASSERT_TRUE(WaitUntil([&] { return line->Dials().size() == 2; }));
+  EXPECT_EQ(Count(ReadFile(logPath), "event=store state=writing dialling=resumed"), 1u) << ReadFile(logPath);
+  EXPECT_EQ(StatusPage({}, {}, 0).find("store:"), std::string::npos);
+  filler = FillDisk(disk);
+  line->Hold(false);  // the call ends on a full disk
+  const int finishes = probe.finishes;
+  ASSERT_TRUE(WaitUntil([&] { return probe.finishes >= finishes + 3; }));
+  ASSERT_TRUE(probe.Get(id, call));
+  EXPECT_EQ(call.state, "dialling") << "its end is not on disk yet";
+  ASSERT_EQ(unlink(filler.c_str()), 0);
+  ASSERT_TRUE(WaitUntil([&] { return probe.Get(id, call) && call.state == "done"; })) << ReadFile(logPath);
+  EXPECT_EQ(call.reason, "answered; the message was played");
+  EXPECT_EQ(line->Dials(), (std::vector<long long>{id, id}));
+  EXPECT_EQ(Count(ReadFile(logPath), failing), 2u);
+  EXPECT_EQ(probe.Recent(10).size(), 1u) << "the refused request left nothing to dial";
+  dispatcher.reset();
+  SetGatewayNote("store", "");
+  std::fclose(logFile);
+  store.reset();
+  umount2(disk.c_str(), MNT_DETACH);
+}
+
+// The HTTP side wakes the lines for each accepted call: its answer does not wait for a line that
+// is claiming a call (a disk write and its fsync; here held by the test).
+TEST(Dispatch, AnAcceptedRequestIsAnsweredWhileALineWaitsForItsClaim) {
+  TempDir dir;
+  EventLog log(stderr);
+  Config config;
+  config.listenPort = 0;
+  std::string error;
+  auto store = SqliteStore::Open(dir.path() + "/calls.db", SystemClock(), error);
+  ASSERT_TRUE(store) << error;
+  ProbeStore probe(*store);
+  probe.gate.lock();
+  RecordingLine* line = nullptr;
+  auto dispatcher = Dispatch(probe, log, line);
+  HttpApi http(config, probe, log, [&] { dispatcher->Wake(); });
+  ASSERT_TRUE(http.Bind(error)) << error;
+  std::thread serving([&] { http.Serve(); });
+  dispatcher->Start();
+  ASSERT_TRUE(WaitUntil([&] { return probe.waiting > 0; }));
+
+  const auto sent = std::chrono::steady_clock::now();
+  EXPECT_EQ(BodyOf(PostCall(http.Port(), CallBody("5550100", "Reminder."))), "[1]\r\n");
+  std::printf("answered in %.1f ms while a claim was held\n",
+              std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sent).count());
+  EXPECT_GT(probe.waiting, 0) << "the claim was let go before the answer";
+  probe.gate.unlock();
+  EXPECT_TRUE(WaitUntil([&] { return line->Dials() == std::vector<long long>{1}; }));
+  http.Stop();
+  serving.join();
+}
+
+// client_rate and daily_calls count on ticks: a wall clock set forward frees no one, set back
+// blocks no one, and the day's count read from the store at a restart is on ticks too.
+TEST(Limits, WindowsRunOnTicksWhateverTheWallClockDoes) {
+  const struct {
+    int clientRate, dailyCalls;
+    bool restart;
+    long long ticks, wall;  // passed between the second request and the third
+    const char* third;
+  } cases[] = {
+      {2, 0, false, 0, 120000, "ERROR: more than 2 calls a minute from 127.0.0.1: try again in a minute\r\n"},
+      {2, 0, false, 60000, -3600000, "[3]\r\n"},
+      {0, 2, true, 1000, 2 * 86400000LL, "ERROR: the gateway has taken its 2 calls of the last 24 hours\r\n"},
+      {0, 2, true, 86400000, 0, "[3]\r\n"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    EventLog log(stderr);
+    FakeClock clock(500000, 1'800'000'000'000);
+    Config config;
+    config.listenPort = 0;
+    config.clientRate = c.clientRate;
+    config.dailyCalls = c.dailyCalls;
+    std::string answers;
+    const int runs = c.restart ? 2 : 1;
+    for (int run = 0; run < runs; ++run) {
+      std::string error;
+      auto store = SqliteStore::Open(dir.path() + "/calls.db", clock, error);
+      ASSERT_TRUE(store) << error;
+      HttpApi http(config, *store, log, nullptr, clock);
+      ASSERT_TRUE(http.Bind(error)) << error;
+      std::thread serving([&] { http.Serve(); });
+      const auto post = [&] { answers += BodyOf(PostCall(http.Port(), CallBody("5550100", "Hi."))); };
+      if (run == 0) {
+        post();
+        post();
+      }
+      if (run == runs - 1) {
+        clock.Pass(c.ticks);
+        clock.StepWall(c.wall - c.ticks);
+        post();
+      }
+      http.Stop();
+      serving.join();
+    }
+    EXPECT_EQ(answers, std::string("[1]\r\n[2]\r\n") + c.third) << c.clientRate << " " << c.ticks << " " << c.wall;
+  }
+}
+
+}  // namespace
+}  // namespace gwtest
