@@ -1,0 +1,2 @@
+// Two gateway programs on one PostgreSQL database.
+#include <gtest/gtest.h>
