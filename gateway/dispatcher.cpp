@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 
 #include "gateway/event_log.h"
 #include "gateway/metrics.h"
@@ -79,16 +80,21 @@ void Dispatcher::Watch() {
     std::string error;
     store_.Renew(now, state, error);
     error.clear();
-    LogClosed(store_.CloseSilentNodes(now, error), "lease");
+    const std::vector<CallRecord> closed = store_.CloseSilentNodes(now, error);
+    std::map<std::string, int> silent;
+    for (const CallRecord& c : closed) ++silent[c.node];
+    for (const auto& [node, calls] : silent)
+      log_.Write("node", {{"node", node}, {"state", "silent"}, {"calls-closed", std::to_string(calls)}});
+    LogClosed(closed);
     lock.lock();
     cv_.wait_for(lock, period, [&] { return linesStopped_; });
   }
 }
 
-void Dispatcher::LogClosed(const std::vector<CallRecord>& closed, const std::string& by) {
+void Dispatcher::LogClosed(const std::vector<CallRecord>& closed) {
   for (const CallRecord& c : closed) {
     log_.Write("state", {{"call", std::to_string(c.id)}, {"state", c.state}, {"attempt", std::to_string(c.attempts)},
-                         {"outcome", "interrupted"}, {"node", c.node}, {"closed-by", by}, {"detail", c.reason}});
+                         {"outcome", "interrupted"}, {"node", c.node}, {"detail", c.reason}});
     metrics::TryEnded("interrupted", "", c.state);
   }
 }

@@ -74,7 +74,7 @@ class Dispatcher {
   void StoreFailed(const std::string& error);
   void StoreWrites();
   void Watch();
-  void LogClosed(const std::vector<CallRecord>& closed, const std::string& by);
+  void LogClosed(const std::vector<CallRecord>& closed);
 
   const Config& config_;
   CallStore& store_;
