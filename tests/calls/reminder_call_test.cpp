@@ -190,8 +190,6 @@ TEST_F(ReminderCallTest, TextBeyondTheCodePageGoesAsUtf8) {
   } cases[] = {
       {"Western", "Caf\xC3\xA9 \xE2\x82\xAC" "5", "windows-1252", "Caf%e9+%805"},
       {"Polish", "\xC5\x81ukasz", "utf-8", "%c5%81ukasz"},
-      {"Chinese", "\xE4\xB8\xAD\xE6\x96\x87", "utf-8", "%e4%b8%ad%e6%96%87"},
-      {"emoji", "Lunch \xF0\x9F\x8D\x95", "utf-8", "Lunch+%f0%9f%8d%95"},
       {"best fit is no fit", "Pr\xC4\x85" "d", "utf-8", "Pr%c4%85d"},  // not "Prad"
   };
   for (const auto& c : cases) {
@@ -221,7 +219,6 @@ TEST_F(ReminderCallTest, NotesBeyondWhatTheGatewayTakesAreShortened) {
   } cases[] = {
       {"59,400 characters of the code page fit", western, false},
       {"105,000 bytes of UTF-8 do not", polish, true},
-      {"a long word", std::string(70000, 'w'), true},
   };
   for (const auto& c : cases) {
     m_server.ClearRequests();

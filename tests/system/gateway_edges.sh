@@ -82,6 +82,8 @@ cat >"$work/hosts" <<HOSTS
 127.0.0.1 v4-first.brisomel.test
 127.0.0.2 v4-first.brisomel.test
 127.0.0.2 gateway.brisomel.test
+::1 nowhere.brisomel.test
+127.0.0.1 nowhere.brisomel.test
 HOSTS
 
 status=0

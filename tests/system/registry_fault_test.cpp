@@ -70,12 +70,6 @@ Fault Reaches(Fault fault) {
   return fault;
 }
 
-Fault ReachesElsewhere(Fault fault, gateway::Server* server) {
-  fault.elsewhere = server;
-  fault.elsewhereRequests = 1;
-  return fault;
-}
-
 // The request carries `phone` as the dialled number.
 Fault Dials(Fault fault, const std::string& phone) {
   fault.phone = "";  // the reminder names no number: the own number is called
