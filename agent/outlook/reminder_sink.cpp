@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "agent/calls/call_text.h"
+#include "agent/calls/text_encoding.h"
 #include "agent/framework/ole/ole.h"
 #include "agent/framework/ole/ole_text.h"
 #include "agent/outlook/outlook_objects.h"
@@ -43,10 +44,27 @@ Outcome Unreadable(const char* member, const fw::CallStatus& status) {
                          member + ":\r\n" + status.Reason());
 }
 
+// A text of the item as UTF-8, so that what the code page lacks is still spoken.
+fw::CallStatus GetUtf8(const fw::Dispatch& item, DISPID id, std::string* text) {
+  text->clear();
+  win::Variant value;
+  fw::CallStatus status = item.Get(id, &value);
+  VARIANT& v = *value.get();
+  if (status.Ok() && v.vt != VT_BSTR) status.hr = VariantChangeType(&v, &v, 0, VT_BSTR);
+  if (status.Ok() && v.bstrVal) *text = Utf16ToUtf8(reinterpret_cast<const char16_t*>(v.bstrVal), SysStringLen(v.bstrVal));
+  return status;
+}
+
 // A read that does not decide whether the call is made: its failure leaves the field empty.
 std::string TextOrEmpty(const fw::Dispatch& item, DISPID id) {
   std::string text;
   if (!item.Get(id, &text).Ok()) text.clear();
+  return text;
+}
+
+std::string Utf8OrEmpty(const fw::Dispatch& item, DISPID id) {
+  std::string text;
+  if (!GetUtf8(item, id, &text).Ok()) text.clear();
   return text;
 }
 
@@ -188,9 +206,9 @@ Outcome COlSink::HandleReminder(const fw::Dispatch& item, Origin origin) {
   auto record = std::make_unique<ReminderRecord>();
   record->m_strEntryId = TextOrEmpty(item, ol::kEntryID);
   record->m_strPhone = phone;
-  record->m_strSubject = TextOrEmpty(item, ol::kSubject);
-  record->m_strLocation = TextOrEmpty(item, ol::kLocation);
-  const fw::CallStatus body = Watch(item.Get(ol::kBody, &record->m_strNotes));
+  record->m_strSubject = Utf8OrEmpty(item, ol::kSubject);
+  record->m_strLocation = Utf8OrEmpty(item, ol::kLocation);
+  const fw::CallStatus body = Watch(GetUtf8(item, ol::kBody, &record->m_strNotes));
   if (!body.Ok()) {
     record->m_strNotes.clear();
     if (IsObjectModelGuardRefusal(static_cast<uint32_t>(body.hr))) TellGuardRefusedBody();

@@ -49,14 +49,24 @@ WideText ProgramPath() {
   }
 }
 
-// The text of `path` as stored, or nothing when it cannot be read.
-WideText StoredProgramPath(HKEY key) {
+// The program `path` names, as the add-in reads it (a REG_EXPAND_SZ expanded), or nothing when
+// it cannot be read. *expandable tells whether it is stored as REG_EXPAND_SZ.
+WideText StoredProgramPath(HKEY key, bool* expandable = nullptr) {
   wchar_t stored[2048] = {};
   DWORD size = sizeof stored - sizeof(wchar_t);  // room for a NUL the value may lack
-  if (::RegQueryValueExW(key, settings_key::kProgramPathW, nullptr, nullptr, reinterpret_cast<BYTE*>(stored), &size) != ERROR_SUCCESS) {
+  DWORD type = REG_NONE;
+  if (::RegQueryValueExW(key, settings_key::kProgramPathW, nullptr, &type, reinterpret_cast<BYTE*>(stored), &size) != ERROR_SUCCESS) {
     return WideText();
   }
-  return stored;
+  if (expandable) *expandable = type == REG_EXPAND_SZ;
+  if (type != REG_EXPAND_SZ) return stored;
+  wchar_t expanded[2048] = {};
+  const DWORD length = ::ExpandEnvironmentStringsW(stored, expanded, sizeof expanded / sizeof expanded[0]);
+  return length == 0 || length > sizeof expanded / sizeof expanded[0] ? WideText() : WideText(expanded);
+}
+
+bool NamesThisProgram(const WideText& stored, const WideText& program) {
+  return ::CompareStringOrdinal(stored.c_str(), -1, program.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
 // Settings that IT deployed read-only are used as they are: the program still starts and works.
@@ -80,8 +90,7 @@ Outcome EnsureSettingsAndRegisterAddin() {
   } else if (opened != ERROR_SUCCESS) {
     win::RegKey readOnly;
     readOnly.Open(HKEY_CURRENT_USER, settings_key::kPath, KEY_QUERY_VALUE);
-    if (!readOnly || ::CompareStringOrdinal(StoredProgramPath(readOnly.get()).c_str(), -1, program.c_str(), -1,
-                                            TRUE) != CSTR_EQUAL) {
+    if (!readOnly || !NamesThisProgram(StoredProgramPath(readOnly.get()), program)) {
       TellPathNotRecorded(opened);
     }
   }
@@ -94,12 +103,16 @@ Outcome EnsureSettingsAndRegisterAddin() {
     WriteTextIfMissing(key.get(), settings_key::kFirstName, "");
     WriteTextIfMissing(key.get(), settings_key::kLastName, "");
 
-    // The add-in reads this to start the program; renewed at every visible start.
-    // The add-in reads it with the wide API too; the value stays REG_SZ.
-    const LONG written =
-        ::RegSetValueExW(key.get(), settings_key::kProgramPathW, 0, REG_SZ, reinterpret_cast<const BYTE*>(program.c_str()),
-                         static_cast<DWORD>((program.size() + 1) * sizeof(wchar_t)));
-    if (written != ERROR_SUCCESS) TellPathNotRecorded(written);
+    // The add-in reads this to start the program; renewed at every visible start (as REG_SZ,
+    // read with the wide API), except where an administrator's REG_EXPAND_SZ names this program
+    // already: that per-user form stays.
+    bool expandable = false;
+    if (!NamesThisProgram(StoredProgramPath(key.get(), &expandable), program) || !expandable) {
+      const LONG written = ::RegSetValueExW(key.get(), settings_key::kProgramPathW, 0, REG_SZ,
+                                            reinterpret_cast<const BYTE*>(program.c_str()),
+                                            static_cast<DWORD>((program.size() + 1) * sizeof(wchar_t)));
+      if (written != ERROR_SUCCESS) TellPathNotRecorded(written);
+    }
   }
 
   // Quoted, so that a folder with blanks reaches regsvr32 as one argument. regsvr32 reports the
