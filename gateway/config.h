@@ -19,6 +19,7 @@ struct SipSettings {
   std::string user = "talmery";      // the From user of our calls
   std::string domain;                // registrar / PBX host[:port]; empty: no PBX (loopback tests)
   std::string authUser;              // digest user name; empty: the user
+  std::string realm;                 // the PBX's digest realm; empty: any realm of the PBX's hosts
   std::string password;              // never logged, never shown
   std::string outboundProxy;         // e.g. sip:pbx.example.com;transport=udp
   int registerSeconds = 0;           // 0: no registration (calls are authenticated one by one)

@@ -3,10 +3,19 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
+#include <dirent.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <future>
 
@@ -36,6 +45,36 @@ std::string ContactUser(const SipSettings& sip) {
 }
 
 namespace {
+
+constexpr rlim_t kMaxDescriptors = 65536;
+
+std::string Text(const pl& p) { return std::string(p.p ? p.p : "", p.l); }
+
+// An address as the log and the gate compare it: "192.0.2.1", "2001:db8::1".
+std::string AddressText(const sa& address) {
+  char text[64] = "";
+  if (sa_ntop(&address, text, sizeof text) != 0) return "?";
+  return text;
+}
+
+// A method as the log shows it: a SIP token (letters and '-'), cut short.
+std::string MethodText(const pl& method) {
+  std::string text;
+  for (size_t i = 0; i < method.l && i < 16; ++i)
+    text += std::isalpha(static_cast<unsigned char>(method.p[i])) || method.p[i] == '-' ? method.p[i] : '?';
+  return text;
+}
+
+// libre offers every message to its listeners in the order they were added, its own transaction
+// layers first (sip_alloc adds them). The gate must see requests and responses before those, so
+// its listener is moved to the head of the list: a listener's list element is the first member of
+// libre's struct sip_lsnr.
+void Foremost(sip_lsnr* listener) {
+  le* element = reinterpret_cast<le*>(listener);
+  list* all = element->list;
+  list_unlink(element);
+  list_prepend(all, element, listener);
+}
 
 // The host of "sip:user@host:port;params", "host:port" or "[v6]:port".
 std::string HostOf(std::string uri) {
@@ -128,21 +167,27 @@ bool SipEngine::Start(std::string& error) {
 
 bool SipEngine::Open(std::string& error) {
   const SipSettings& s = config_.sip;
-  // Each call holds an RTP and an RTCP socket; libre's default table of descriptors is smaller
-  // than a busy office's calls.
+  // Each call holds an RTP and an RTCP socket, and each TCP connection to sip_port one more.
+  // libre refuses every descriptor beyond its table ("Too many open files"), and its table is
+  // sized once, by the first fd_setsize of this thread: it is made as large as the process may
+  // have open, at most kMaxDescriptors (the limit is lowered to that, not the table).
   rlimit files{};
-  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max && files.rlim_cur < 8192) {
-    files.rlim_cur = files.rlim_max < 8192 ? files.rlim_max : 8192;
-    setrlimit(RLIMIT_NOFILE, &files);
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
+    const rlim_t wantedLimit = std::min<rlim_t>(files.rlim_max, kMaxDescriptors);
+    if (files.rlim_cur != wantedLimit) {
+      files.rlim_cur = wantedLimit;
+      setrlimit(RLIMIT_NOFILE, &files);
+    }
   }
   const int wanted = 4 * config_.maxCalls + 64;
-  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY &&
-      static_cast<rlim_t>(wanted) > files.rlim_cur) {
+  if (getrlimit(RLIMIT_NOFILE, &files) != 0) files.rlim_cur = 1024;
+  const int table = static_cast<int>(std::min<rlim_t>(files.rlim_cur, kMaxDescriptors));
+  if (wanted > table) {
     error = "max_calls = " + std::to_string(config_.maxCalls) + " needs " + std::to_string(wanted) +
-            " open files; the limit is " + std::to_string(files.rlim_cur);
+            " open files; the limit is " + std::to_string(table);
     return false;
   }
-  fd_setsize(wanted < 1024 ? 1024 : wanted);
+  fd_setsize(table);
 
   sa local{};
   if (sa_set_str(&local, s.localAddress.c_str(), static_cast<uint16_t>(s.sipPort)) != 0) {
@@ -176,11 +221,252 @@ bool SipEngine::Open(std::string& error) {
   }
   if ((err = sipsess_listen(&sessions_, sip_, 32, Incoming, this)) != 0 ||
       (err = sip_listen(&options_, sip_, true, Request, this)) != 0 ||
+      (err = sip_listen(&gateRequests_, sip_, true, GateRequest, this)) != 0 ||
+      (err = sip_listen(&gateResponses_, sip_, false, GateResponse, this)) != 0 ||
       (err = mqueue_alloc(&wakeups_, Wakeup, this)) != 0) {
     error = std::string("cannot start the SIP stack: ") + std::strerror(err);
     return false;
   }
+  Foremost(gateRequests_);
+  Foremost(gateResponses_);
+  ResolvePbx();
+  WatchTcp();
+  ProbeUdp();
   return true;
+}
+
+void SipEngine::ResolvePbx() {
+  for (const std::string& host : PbxHosts(config_)) {
+    sa literal{};
+    if (sa_set_str(&literal, host.c_str(), 0) == 0) {
+      pbxAddresses_.push_back(AddressText(literal));
+      continue;
+    }
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0) {
+      log_.Write("sip", {{"pbx", host}, {"error", "the name does not resolve now; its addresses are not the PBX's"}});
+      continue;
+    }
+    for (addrinfo* a = found; a; a = a->ai_next) {
+      sa address{};
+      if (sa_set_sa(&address, a->ai_addr) != 0) continue;
+      const std::string text = AddressText(address);
+      if (std::find(pbxAddresses_.begin(), pbxAddresses_.end(), text) == pbxAddresses_.end())
+        pbxAddresses_.push_back(text);
+    }
+    freeaddrinfo(found);
+  }
+}
+
+bool SipEngine::IsPbx(const sa& address) const {
+  const std::string text = AddressText(address);
+  return std::find(pbxAddresses_.begin(), pbxAddresses_.end(), text) != pbxAddresses_.end();
+}
+
+void SipEngine::AddDialog(Dialog* dialog) { dialogs_.push_back(dialog); }
+
+void SipEngine::RemoveDialog(Dialog* dialog) { dialogs_.erase(std::remove(dialogs_.begin(), dialogs_.end(), dialog), dialogs_.end()); }
+
+SipEngine::Dialog* SipEngine::DialogOf(const std::string& callId) const {
+  for (Dialog* dialog : dialogs_)
+    if (dialog->Owns(callId)) return dialog;
+  return nullptr;
+}
+
+void SipEngine::Complain(const sa& from, const std::string& reason, LogFields fields) {
+  if (!throttle_.First(AddressText(from), reason, NowMs())) return;
+  log_.Write("sip", fields);
+  if (repeats_ && !tmr_isrunning(repeats_)) tmr_start(repeats_, 5000, TellRepeats, this);
+}
+
+void SipEngine::TellRepeats(void* arg) {
+  SipEngine* self = static_cast<SipEngine*>(arg);
+  for (const LogThrottle::Repeat& r : self->throttle_.Due(NowMs()))
+    self->log_.Write("sip", {{"from", r.address}, {"reason", r.reason}, {"repeated", std::to_string(r.count)},
+                             {"within", "60s"}});
+  if (!self->throttle_.Empty()) tmr_start(self->repeats_, 5000, TellRepeats, self);
+}
+
+// Every request reaches the gate first. Requests of a call's dialog (a BYE, an INFO with a key, a
+// re-INVITE that moves the media) are taken only from the host the dialog was made with or the
+// PBX: anyone else who learnt the Call-ID gets 403. Requests of no dialog of ours are answered
+// here, once, without a transaction (a stranger's INVITE 603, its ACK nothing), so that libre
+// neither repeats the answer nor writes the stranger's request line to the log.
+bool SipEngine::GateRequest(const sip_msg* msg, void* arg) {
+  SipEngine* self = static_cast<SipEngine*>(arg);
+  const std::string callId = Text(msg->callid);
+  if (!self->probeId_.empty() && callId == self->probeId_) {
+    if (msg->tp == SIP_TRANSP_UDP && !self->udpGuard_)
+      udp_register_helper(&self->udpGuard_, static_cast<udp_sock*>(msg->sock), 0, nullptr, Malformed, self);
+    self->probeId_.clear();
+    return true;
+  }
+  const bool ack = pl_strcmp(&msg->met, "ACK") == 0;
+  Dialog* dialog = self->DialogOf(callId);
+  if (!dialog) {
+    if (pl_strcmp(&msg->met, "OPTIONS") == 0) return false;  // answered by Request
+    if (ack) return true;
+    if (pl_strcmp(&msg->met, "INVITE") == 0 && !msg->to.tag.l) sip_reply(self->sip_, msg, 603, "Decline");
+    else if (msg->to.tag.l) sip_reply(self->sip_, msg, 481, "Call/Transaction Does Not Exist");
+    else sip_reply(self->sip_, msg, 405, "Method Not Allowed");
+    return true;
+  }
+  if (self->IsPbx(msg->src) || dialog->FromPeer(msg->src)) {
+    for (const char* known : {"INVITE", "ACK", "BYE", "CANCEL", "INFO"})
+      if (pl_strcmp(&msg->met, known) == 0) return false;
+    sip_reply(self->sip_, msg, 501, "Not Implemented");
+    return true;
+  }
+  const std::string method = pl_strcmp(&msg->met, "INVITE") == 0 ? "re-INVITE" : MethodText(msg->met);
+  if (!ack) sip_reply(self->sip_, msg, 403, "Forbidden");
+  char from[80];
+  re_snprintf(from, sizeof from, "%J", &msg->src);
+  self->Complain(msg->src, "not from the call's peer or the PBX",
+                 {{"refused", method}, {"from", from}, {"reason", "not from the call's peer or the PBX"}});
+  return true;
+}
+
+// Every response reaches the gate first: its source is noted for Credentials, and a redirect of
+// a call's INVITE is put to the call before libre follows it.
+bool SipEngine::GateResponse(const sip_msg* msg, void* arg) {
+  SipEngine* self = static_cast<SipEngine*>(arg);
+  self->challenger_ = AddressText(msg->src);
+  if (msg->scode >= 300 && msg->scode < 400 && pl_strcmp(&msg->cseq.met, "INVITE") == 0) {
+    if (Dialog* dialog = self->DialogOf(Text(msg->callid))) dialog->Redirected(msg);
+  }
+  return false;
+}
+
+// libre keeps its UDP socket to itself and writes whatever does not parse to stderr, unthrottled,
+// with no word of who sent it. The one way to its socket is a message it received: the engine
+// sends itself an OPTIONS with a Call-ID of its own, and the gate puts a guard on the socket it
+// came on.
+void SipEngine::ProbeUdp() {
+  if (UsesTls(config_.sip)) return;  // nothing listens on UDP
+  char id[40];
+  re_snprintf(id, sizeof id, "probe-%016llx", static_cast<unsigned long long>(rand_u64()));
+  probeId_ = id;
+  sa to{};
+  sa_set_str(&to, config_.sip.localAddress.c_str(), static_cast<uint16_t>(config_.sip.sipPort));
+  if (!sa_isset(&to, SA_ADDR)) sa_set_str(&to, sa_af(&to) == AF_INET6 ? "::1" : "127.0.0.1", sa_port(&to));
+  mbuf* probe = mbuf_alloc(512);
+  if (!probe) return;
+  mbuf_printf(probe,
+              "OPTIONS sip:probe@%J SIP/2.0\r\nVia: SIP/2.0/UDP %J;branch=z9hG4bK%s\r\nFrom: <sip:probe@%J>;tag=p\r\n"
+              "To: <sip:probe@%J>\r\nCall-ID: %s\r\nCSeq: 1 OPTIONS\r\nMax-Forwards: 0\r\nContent-Length: 0\r\n\r\n",
+              &to, &to, id, &to, &to, id);
+  probe->pos = 0;
+  udp_send_anon(&to, probe);
+  mem_deref(probe);
+}
+
+// What does not parse as SIP (nor is STUN, nor a keep-alive) is dropped here: logged once per
+// address and reason a minute, never as the bytes that came.
+bool SipEngine::Malformed(sa* source, mbuf* mb, void* arg) {
+  SipEngine* self = static_cast<SipEngine*>(arg);
+  const size_t pos = mb->pos;
+  const size_t left = mbuf_get_left(mb);
+  if (left > 0 && mbuf_buf(mb)[0] < 4) return false;  // STUN: the first two bits are zero
+  bool blank = true;
+  for (size_t i = 0; i < left && blank; ++i) blank = mbuf_buf(mb)[i] == '\r' || mbuf_buf(mb)[i] == '\n';
+  if (blank) return true;  // a keep-alive
+  sip_msg* msg = nullptr;
+  const int err = sip_msg_decode(&msg, mb);
+  mem_deref(msg);
+  mb->pos = pos;
+  if (!err) return false;
+  const std::string reason = std::strerror(err);
+  self->Complain(*source, reason, {{"malformed", "udp"}, {"from", AddressText(*source)}, {"reason", reason}});
+  return true;
+}
+
+// TCP connections that others open to sip_port cost a descriptor each, and libre keeps an idle
+// one 15 minutes: the engine watches the listening socket (an epoll of its own beside libre's)
+// and, soon after each new connection and every 5 s, closes what one address holds beyond its
+// share and what has been idle for 50 s.
+void SipEngine::WatchTcp() {
+  sa local{};
+  sa_set_str(&local, config_.sip.localAddress.c_str(), static_cast<uint16_t>(config_.sip.sipPort));
+  DIR* fds = opendir("/proc/self/fd");
+  if (!fds) return;
+  while (dirent* e = readdir(fds)) {
+    const int fd = std::atoi(e->d_name);
+    int listening = 0, type = 0;
+    socklen_t size = sizeof listening;
+    if (fd <= 2 || getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) != 0 || !listening) continue;
+    size = sizeof type;
+    sa bound{};
+    bound.len = sizeof bound.u;
+    if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) != 0 || type != SOCK_STREAM ||
+        getsockname(fd, &bound.u.sa, &bound.len) != 0 || !sa_cmp(&bound, &local, SA_ALL))
+      continue;
+    tcpListener_ = fd;
+    break;
+  }
+  closedir(fds);
+  if (tcpListener_ < 0) return;
+  tcpWatch_ = epoll_create1(EPOLL_CLOEXEC);
+  epoll_event wake{};
+  wake.events = EPOLLIN;
+  if (tcpWatch_ < 0 || epoll_ctl(tcpWatch_, EPOLL_CTL_ADD, tcpListener_, &wake) != 0 ||
+      fd_listen(tcpWatch_, FD_READ, ListenerStirs, this) != 0) {
+    if (tcpWatch_ >= 0) close(tcpWatch_);
+    tcpWatch_ = -1;
+  }
+}
+
+void SipEngine::ListenerStirs(int, void* arg) {
+  SipEngine* self = static_cast<SipEngine*>(arg);
+  if (!self->sweep_) return;
+  // libre accepts the connection in this same turn of the loop; the sweep comes after it, at most
+  // ten times a second.
+  const long long since = NowMs() - self->lastSweepMs_;
+  const uint64_t soon = since >= 100 ? 0 : static_cast<uint64_t>(100 - since);
+  if (!tmr_isrunning(self->sweep_) || tmr_get_expire(self->sweep_) > soon) tmr_start(self->sweep_, soon, Sweep, self);
+}
+
+void SipEngine::Sweep(void* arg) {
+  SipEngine* self = static_cast<SipEngine*>(arg);
+  self->lastSweepMs_ = NowMs();
+  tmr_start(self->sweep_, 5000, Sweep, self);
+  sa local{};
+  sa_set_str(&local, self->config_.sip.localAddress.c_str(), static_cast<uint16_t>(self->config_.sip.sipPort));
+  std::vector<InboundConnection> inbound;
+  DIR* fds = opendir("/proc/self/fd");
+  if (!fds) return;
+  while (dirent* e = readdir(fds)) {
+    const int fd = std::atoi(e->d_name);
+    if (fd <= 2 || fd == self->tcpListener_) continue;
+    sa mine{}, peer{};
+    mine.len = peer.len = sizeof mine.u;
+    int type = 0;
+    socklen_t size = sizeof type;
+    if (getsockname(fd, &mine.u.sa, &mine.len) != 0 || !sa_cmp(&mine, &local, SA_ALL) ||
+        getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) != 0 || type != SOCK_STREAM ||
+        getpeername(fd, &peer.u.sa, &peer.len) != 0)
+      continue;
+    tcp_info info{};
+    size = sizeof info;
+    if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0) continue;
+    inbound.push_back({fd, AddressText(peer), std::min(info.tcpi_last_data_recv, info.tcpi_last_data_sent)});
+  }
+  closedir(fds);
+  const size_t share = static_cast<size_t>(TcpConnectionsPerAddress(self->config_));
+  std::map<std::string, std::pair<int, int>> closed;  // per address: beyond its share, idle
+  for (const ConnectionCut& cut : ConnectionsToCut(inbound, share, kTcpIdleLimitMs)) {
+    shutdown(cut.fd, SHUT_RDWR);  // libre reads the end and closes the connection itself
+    ++(cut.idle ? closed[cut.peer].second : closed[cut.peer].first);
+  }
+  for (const auto& [peer, counts] : closed) {
+    if (counts.first == 0) continue;  // idle ones go without a word
+    sa from{};
+    sa_set_str(&from, peer.c_str(), 0);
+    self->Complain(from, "too many TCP connections",
+                   {{"closed", "tcp"}, {"from", peer}, {"connections", std::to_string(counts.first)},
+                    {"reason", "more than " + std::to_string(share) + " connections from one address"}});
+  }
 }
 
 // SIP over TLS on sip_port. The PBX's certificate is checked here, not by libre: its own check
@@ -252,9 +538,8 @@ int SipEngine::VerifyPeer(x509_store_ctx_st* store, void* arg) {
   else
     X509_VERIFY_PARAM_set1_host(param, self->tlsHost_.c_str(), 0);
   if (X509_verify_cert(store) == 1) return 1;
-  self->tlsRefusal_ = std::string("the PBX's certificate does not verify for ") + self->tlsHost_ + ": " +
-                      X509_verify_cert_error_string(X509_STORE_CTX_get_error(store));
-  self->log_.Write("tls", {{"refused", self->tlsRefusal_}});
+  self->tlsRefusal_ = self->tlsHost_ + ": " + X509_verify_cert_error_string(X509_STORE_CTX_get_error(store));
+  self->log_.Write("tls", {{"refused", "the PBX's certificate does not verify for " + self->tlsRefusal_}});
   // The refusal closes its connection, and libre fails each request waiting on it from within
   // this same turn of the loop; by the next turn the verdict has said all it is about, and a
   // later connection that fails (a peer that speaks no TLS) must not be told it.
@@ -264,22 +549,34 @@ int SipEngine::VerifyPeer(x509_store_ctx_st* store, void* arg) {
 
 void SipEngine::ForgetRefusal(void* arg) { static_cast<SipEngine*>(arg)->tlsRefusal_.clear(); }
 
+SipEngine::TlsTrouble SipEngine::TlsTroubleOf(int err, std::string& refusal) const {
+  if (!tls_ || !err || err == ETIMEDOUT || err == ECONNREFUSED || err == ENETUNREACH || err == EHOSTUNREACH)
+    return TlsTrouble::None;
+  refusal = tlsRefusal_;
+  return tlsRefusal_.empty() ? TlsTrouble::Failed : TlsTrouble::Refused;
+}
+
 std::string SipEngine::TlsFailure(int err) const {
-  if (!tls_ || !err || err == ETIMEDOUT || err == ECONNREFUSED || err == ENETUNREACH || err == EHOSTUNREACH) return "";
-  if (!tlsRefusal_.empty()) return "TLS: " + tlsRefusal_;
+  std::string refusal;
+  switch (TlsTroubleOf(err, refusal)) {
+    case TlsTrouble::None: return "";
+    case TlsTrouble::Refused: return "TLS: the PBX's certificate does not verify for " + refusal;
+    case TlsTrouble::Failed: break;
+  }
   return std::string("TLS: the connection to the PBX failed before an answer: ") + std::strerror(err);
 }
 
 void SipEngine::Main() {
-  tmr giveUp, refusalSpent;
-  tmr_init(&giveUp);
-  tmr_init(&refusalSpent);
+  tmr giveUp, refusalSpent, repeats, sweep;
+  for (tmr* t : {&giveUp, &refusalSpent, &repeats, &sweep}) tmr_init(t);
   giveUp_ = &giveUp;
   refusalSpent_ = &refusalSpent;
+  repeats_ = &repeats;
+  sweep_ = &sweep;
+  if (tcpWatch_ >= 0) tmr_start(sweep_, 5000, Sweep, this);
   re_main(nullptr);
-  tmr_cancel(&giveUp);
-  tmr_cancel(&refusalSpent);
-  giveUp_ = refusalSpent_ = nullptr;
+  for (tmr* t : {&giveUp, &refusalSpent, &repeats, &sweep}) tmr_cancel(t);
+  giveUp_ = refusalSpent_ = repeats_ = sweep_ = nullptr;
   {
     std::lock_guard<std::mutex> lock(mu_);
     accepting_ = false;
@@ -290,6 +587,14 @@ void SipEngine::Main() {
 }
 
 void SipEngine::Close() {
+  if (tcpWatch_ >= 0) {
+    fd_close(tcpWatch_);
+    close(tcpWatch_);
+    tcpWatch_ = -1;
+  }
+  udpGuard_ = static_cast<udp_helper*>(mem_deref(udpGuard_));
+  gateRequests_ = static_cast<sip_lsnr*>(mem_deref(gateRequests_));
+  gateResponses_ = static_cast<sip_lsnr*>(mem_deref(gateResponses_));
   options_ = static_cast<sip_lsnr*>(mem_deref(options_));
   sessions_ = static_cast<sipsess_sock*>(mem_deref(sessions_));
   if (sip_) sip_close(sip_, true);
@@ -370,10 +675,23 @@ bool SipEngine::Request(const sip_msg* msg, void* arg) {
   return true;
 }
 
-int SipEngine::Credentials(char** user, char** password, const char*, void* arg) {
+// Only the PBX gets a digest: a challenge from any other host (a redirect's, a callee's that
+// answers our BYE with 401) or, with `realm` set, of another realm, is not answered.
+int SipEngine::Credentials(char** user, char** password, const char* realm, void* arg) {
   Asked* asked = static_cast<Asked*>(arg);
   if (++asked->times > 1) return EACCES;
-  const SipSettings& s = asked->engine->config_.sip;
+  SipEngine* engine = asked->engine;
+  const SipSettings& s = engine->config_.sip;
+  const bool fromPbx = std::find(engine->pbxAddresses_.begin(), engine->pbxAddresses_.end(), engine->challenger_) !=
+                       engine->pbxAddresses_.end();
+  if (!fromPbx || (!s.realm.empty() && s.realm != (realm ? realm : ""))) {
+    sa from{};
+    sa_set_str(&from, engine->challenger_.c_str(), 0);
+    const std::string why = fromPbx ? "the realm is not " + s.realm : "not from the PBX";
+    engine->Complain(from, why,
+                     {{"refused", "challenge"}, {"from", engine->challenger_}, {"realm", realm ? realm : ""}, {"reason", why}});
+    return EACCES;
+  }
   const int err = str_dup(user, (s.authUser.empty() ? s.user : s.authUser).c_str());
   return err ? err : str_dup(password, s.password.c_str());
 }

@@ -13,17 +13,18 @@ class SpeakerLine : public Line {
 
   bool Ready(std::string&) override { return true; }
 
-  Outcome Place(const DialJob& job, const std::function<void()>& onAnswered) override {
+  TryEnd Place(const DialJob& job, const std::function<void()>& onAnswered) override {
     onAnswered();
-    Outcome o;
+    TryEnd o;
+    o.answered = true;
+    o.dialled = {job.number};
     Pcm message;
     std::string error;
     std::string path = config_.speakerDir + "/call-" + std::to_string(job.id) +
                        (job.attempt > 1 ? "-" + std::to_string(job.attempt) : "") + ".wav";
     if (!RenderMessage(job.text, config_, message, error) || !WriteWavFile(path, message, error)) {
-      o.result = Result::Transient;
-      o.answered = true;
-      o.detail = "speech: " + error;
+      o.ending = Ending::SpeechFault;
+      o.detail = error;
       return o;
     }
     std::string shown = "    ";
@@ -35,9 +36,8 @@ class SpeakerLine : public Line {
     std::printf("call %lld to %s:\n%s\n  spoken to %s (%.1f s)\n", job.id, job.number.c_str(), shown.c_str(), path.c_str(),
                 static_cast<double>(message.samples.size()) / message.rate);
     std::fflush(stdout);
-    o.result = Result::Delivered;
-    o.answered = true;
-    o.detail = "spoken to " + path;
+    o.ending = Ending::SpokenToFile;
+    o.detail = path;
     return o;
   }
 

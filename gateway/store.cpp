@@ -91,6 +91,7 @@ CREATE TABLE IF NOT EXISTS attempts(
   ended_ms INTEGER,
   outcome TEXT NOT NULL DEFAULT '',
   detail TEXT NOT NULL DEFAULT '',
+  dialled TEXT NOT NULL DEFAULT '',
   PRIMARY KEY(call_id, attempt));
 )sql";
 
@@ -113,6 +114,12 @@ CallRecord ReadCall(const Stmt& s) {
   c.nextMs = s.OptInt(10);
   c.reason = s.Text(11);
   return c;
+}
+
+// Stores made before the numbers dialled were recorded get their column (empty for old tries).
+bool AddDialled(sqlite3* db, std::string& error) {
+  if (Stmt(db, "SELECT dialled FROM attempts LIMIT 0").ok()) return true;
+  return Exec(db, "ALTER TABLE attempts ADD COLUMN dialled TEXT NOT NULL DEFAULT ''", error);
 }
 
 bool OpenDb(const std::string& path, bool create, Sqlite& out, std::string& error) {
@@ -162,7 +169,7 @@ std::unique_ptr<CallStore> CallStore::Open(const std::string& path, bool create,
   // before it returns, so an answered id survives a power cut, not only a crash.
   std::string why;
   if (!Exec(writer.get(), "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", why) ||
-      !Exec(writer.get(), kSchema, why)) {
+      !Exec(writer.get(), kSchema, why) || !AddDialled(writer.get(), why)) {
     error = path + ": " + why;
     return nullptr;
   }
@@ -314,8 +321,9 @@ bool CallStore::FinishAttempt(long long id, int attempt, const AttemptEnd& end, 
                        "text=CASE WHEN self_delete THEN NULL ELSE text END WHERE id=?"
                      : "UPDATE calls SET state=?, reason=?, next_ms=?, updated_ms=? WHERE id=?");
         u.Bind(1, end.state).Bind(2, end.reason).Bind(3, final ? std::nullopt : end.nextMs).Bind(4, nowMs).Bind(5, id);
-        Stmt a(db, "UPDATE attempts SET ended_ms=?, outcome=?, detail=? WHERE call_id=? AND attempt=?");
-        a.Bind(1, nowMs).Bind(2, end.outcome).Bind(3, end.detail).Bind(4, id).Bind(5, static_cast<long long>(attempt));
+        Stmt a(db, "UPDATE attempts SET ended_ms=?, outcome=?, detail=?, dialled=? WHERE call_id=? AND attempt=?");
+        a.Bind(1, nowMs).Bind(2, end.outcome).Bind(3, end.detail).Bind(4, end.dialled).Bind(5, id);
+        a.Bind(6, static_cast<long long>(attempt));
         return u.Exec(err) && a.Exec(err);
       },
       error);
@@ -403,7 +411,7 @@ std::optional<long long> CallStore::NextDueMs() {
 
 bool CallStore::LoadHistory(CallRecord& call) {
   Stmt s(reader_.get(),
-         "SELECT attempt, line, started_ms, answered_ms, ended_ms, outcome, detail FROM attempts "
+         "SELECT attempt, line, started_ms, answered_ms, ended_ms, outcome, detail, dialled FROM attempts "
          "WHERE call_id=? ORDER BY attempt");
   s.Bind(1, call.id);
   call.history.clear();
@@ -416,6 +424,7 @@ bool CallStore::LoadHistory(CallRecord& call) {
     a.endedMs = s.OptInt(4);
     a.outcome = s.Text(5);
     a.detail = s.Text(6);
+    a.dialled = s.Text(7);
     call.history.push_back(std::move(a));
   }
   return true;

@@ -43,6 +43,7 @@ struct AttemptRecord {
   long long startedMs = 0;
   std::optional<long long> answeredMs, endedMs;
   std::string outcome, detail;
+  std::string dialled;  // the numbers dialled, comma-separated: the call's, then each redirect's
 };
 
 struct CallRecord {
@@ -66,6 +67,7 @@ struct AttemptEnd {
   std::string state;     // the call's next state: done, busy, no answer (to retry), failed
   std::string reason;    // shown to people
   std::optional<long long> nextMs;
+  std::string dialled;   // the numbers dialled, comma-separated
 };
 
 class Sqlite {

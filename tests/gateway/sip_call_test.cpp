@@ -218,7 +218,8 @@ TEST_F(SipCallTest, TheCalleeHearsTheTextTwiceAnsweredAtOnceOrAfterEarlyMedia) {
     ASSERT_EQ(done["state"], "done") << done.dump(1);
     EXPECT_EQ(done["attempts"], 1);
     EXPECT_EQ(done["reason"], "answered; the message was played");
-    EXPECT_EQ(done["history"][0]["detail"], "end of file");
+    EXPECT_EQ(done["history"][0]["detail"], "the message was played");
+    EXPECT_EQ(done["history"][0]["dialled"], nlohmann::json::array({done["number"]}));
     EXPECT_FALSE(done["history"][0]["answered"].is_null());
     ASSERT_TRUE(phone_->WaitForClosedCalls(++n, 10000));
 
@@ -524,7 +525,7 @@ TEST_F(SipCallTest, AnotherUserFindsNoControlPortAndCannotDisturbACall) {
                     sent);
   const nlohmann::json done = WaitForState(port_, id, "done", 60000);
   ASSERT_EQ(done["state"], "done") << done.dump(1);
-  EXPECT_EQ(done["history"][0]["detail"], "end of file");
+  EXPECT_EQ(done["history"][0]["detail"], "the message was played");
   for (int i = 0; i < 100 && ReadFile(sent).empty(); ++i) usleep(50000);
   EXPECT_GT(std::atoi(ReadFile(sent).c_str()), 100) << "the garbage was not sent";
 
