@@ -573,6 +573,237 @@ TEST_F(SipCallTest, AnIncomingCallIsDeclinedAndOptionsAreAnswered) {
   close(fd);
 }
 
+// A SIP peer on UDP of the test's own, at 127.0.0.1:port, that acts by the number dialled:
+// 2001 redirects to a premium number, 2002 to the same extension on another host (127.0.0.2,
+// where a listener that counts INVITEs and challenges them with realm "evil" waits), 2004 to
+// 2005 on the PBX, which is busy; 5550100 answers with PCMU as the static payload type 0 and no
+// a=rtpmap, and once the call is up someone at 127.0.0.2 who knows its Call-ID sends an INFO with
+// key 1, a BYE and a re-INVITE into it; 5550001 answers with media at 0.0.0.0.
+class ScriptedPeer {
+ public:
+  explicit ScriptedPeer(int port) : port_(port) {
+    for (int i = 0; i < 3; ++i) fds_[i] = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    bound_ = Bind(fds_[0], "127.0.0.1", port) && Bind(fds_[1], "127.0.0.2", port) && Bind(fds_[2], "127.0.0.2", 0);
+    if (bound_) thread_ = std::thread([this] { Serve(); });
+  }
+  ~ScriptedPeer() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    for (int fd : fds_) close(fd);
+  }
+  bool bound() const { return bound_; }
+  std::vector<std::string> Invited() {  // the request URIs of the INVITEs, here and on 127.0.0.2
+    std::lock_guard<std::mutex> lock(mu_);
+    return invited_;
+  }
+  std::vector<std::string> StrangerGot() {  // the status lines the stranger's requests drew
+    std::lock_guard<std::mutex> lock(mu_);
+    return strangerGot_;
+  }
+
+ private:
+  static bool Bind(int fd, const char* address, int port) {
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, address, &at.sin_addr);
+    return bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0;
+  }
+  static std::string Header(const std::string& message, const std::string& name) {
+    std::smatch m;
+    return std::regex_search(message, m, std::regex("\r\n" + name + ": *([^\r]*)\r", std::regex::icase)) ? m[1].str() : "";
+  }
+  void Reply(int fd, const sockaddr_in& to, const std::string& request, const std::string& status,
+             const std::string& extra = "", const std::string& body = "") {
+    std::string to_ = Header(request, "To");
+    if (to_.find(";tag=") == std::string::npos) to_ += ";tag=peer";
+    const std::string reply = "SIP/2.0 " + status + "\r\nVia: " + Header(request, "Via") + "\r\nFrom: " +
+                              Header(request, "From") + "\r\nTo: " + to_ + "\r\nCall-ID: " + Header(request, "Call-ID") +
+                              "\r\nCSeq: " + Header(request, "CSeq") + "\r\n" + extra + "Content-Length: " +
+                              std::to_string(body.size()) + "\r\n\r\n" + body;
+    sendto(fd, reply.data(), reply.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  }
+  // Requests into the call from 127.0.0.2, as its own To and From (the peer's side of the dialog).
+  void Intrude(const std::string& invite, const sockaddr_in& gateway) {
+    const std::string callId = Header(invite, "Call-ID"), from = Header(invite, "From");
+    const std::string contact = Header(invite, "Contact");
+    const std::string target = contact.substr(contact.find('<') + 1, contact.find('>') - contact.find('<') - 1);
+    const std::string sdp = "v=0\r\no=- 2 2 IN IP4 127.0.0.2\r\ns=-\r\nc=IN IP4 127.0.0.2\r\nt=0 0\r\nm=audio 40000 RTP/AVP 0\r\n";
+    sockaddr_in me{};
+    socklen_t size = sizeof me;
+    getsockname(fds_[2], reinterpret_cast<sockaddr*>(&me), &size);
+    const std::string via = "127.0.0.2:" + std::to_string(ntohs(me.sin_port));
+    int cseq = 100;
+    for (const auto& [method, body] : std::vector<std::pair<std::string, std::string>>{
+             {"INFO", "Signal=1\r\nDuration=160\r\n"}, {"BYE", ""}, {"INVITE", sdp}}) {
+      const std::string type = method == "INFO" ? "application/dtmf-relay" : "application/sdp";
+      const std::string seq = std::to_string(cseq++);
+      const std::string request = method + " " + target + " SIP/2.0\r\nVia: SIP/2.0/UDP " + via + ";branch=z9hG4bK-x" +
+                                  std::to_string(cseq) + "\r\nFrom: " + Header(invite, "To") + ";tag=peer\r\nTo: " + from +
+                                  "\r\nCall-ID: " + callId + "\r\nCSeq: " + seq + " " + method +
+                                  "\r\nMax-Forwards: 70\r\nContact: <sip:x@127.0.0.2>\r\n" +
+                                  (body.empty() ? "" : "Content-Type: " + type + "\r\n") + "Content-Length: " +
+                                  std::to_string(body.size()) + "\r\n\r\n" + body;
+      sendto(fds_[2], request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&gateway), sizeof gateway);
+    }
+  }
+  void Serve() {
+    std::map<std::string, std::string> invites;  // the INVITE of each Call-ID, for its ACK
+    char buffer[65536];
+    while (!stop_) {
+      pollfd p[3] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}, {fds_[2], POLLIN, 0}};
+      if (poll(p, 3, 50) <= 0) continue;
+      for (int i = 0; i < 3; ++i) {
+        if (!(p[i].revents & POLLIN)) continue;
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        const ssize_t n = recvfrom(fds_[i], buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &len);
+        if (n <= 0) continue;
+        const std::string m(buffer, static_cast<size_t>(n));
+        std::lock_guard<std::mutex> lock(mu_);
+        if (i == 2) {
+          strangerGot_.push_back(m.substr(0, m.find("\r\n")));
+          continue;
+        }
+        const std::string method = m.substr(0, m.find(' '));
+        if (method == "BYE") Reply(fds_[i], from, m, "200 OK");
+        if (method == "ACK" && invites.count(Header(m, "Call-ID"))) {
+          Intrude(invites[Header(m, "Call-ID")], from);
+          invites.erase(Header(m, "Call-ID"));
+        }
+        if (method != "INVITE") continue;
+        const std::string uri = m.substr(7, m.find(' ', 7) - 7);
+        invited_.push_back(uri);
+        if (i == 1) {
+          Reply(fds_[i], from, m, "401 Unauthorized", "WWW-Authenticate: Digest realm=\"evil\", nonce=\"n\"\r\n");
+          continue;
+        }
+        const std::string user = uri.substr(4, uri.find('@') - 4), here = "@127.0.0.1:" + std::to_string(port_);
+        const auto media = [](const char* address) {
+          return std::string("v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 ") + address +
+                 "\r\nt=0 0\r\nm=audio 40000 RTP/AVP 0\r\n";
+        };
+        if (user == "2001") Reply(fds_[i], from, m, "302 Moved Temporarily", "Contact: <sip:0900666777" + here + ">\r\n");
+        else if (user == "2002")
+          Reply(fds_[i], from, m, "302 Moved Temporarily", "Contact: <sip:2002@127.0.0.2:" + std::to_string(port_) + ">\r\n");
+        else if (user == "2004") Reply(fds_[i], from, m, "302 Moved Temporarily", "Contact: <sip:2005" + here + ">\r\n");
+        else if (user == "5550100" || user == "5550001") {
+          if (user == "5550100") invites[Header(m, "Call-ID")] = m;
+          Reply(fds_[i], from, m, "200 OK", "Contact: <sip:peer" + here + ">\r\nContent-Type: application/sdp\r\n",
+                media(user == "5550100" ? "127.0.0.1" : "0.0.0.0"));
+        } else Reply(fds_[i], from, m, "486 Busy Here");
+      }
+    }
+  }
+
+  const int port_;
+  int fds_[3] = {-1, -1, -1};
+  bool bound_ = false;
+  std::atomic<bool> stop_{false};
+  std::mutex mu_;
+  std::vector<std::string> invited_, strangerGot_;
+  std::thread thread_;
+};
+
+talmery::Config PeerConfig(const TempDir& dir, int base) {
+  talmery::Config c;
+  c.listenPort = 0;
+  c.database = dir.path() + "/calls.db";
+  c.attempts = 1;
+  c.repeat = 1;
+  c.ringTime = 5;
+  c.sip.user = "gateway";
+  c.sip.password = kPassword;
+  c.sip.dial = "sip:{number}@127.0.0.1:" + std::to_string(base);
+  c.sip.sipPort = base + 10;
+  c.sip.rtpPortFirst = base + 100;
+  c.sip.rtpPortLast = base + 199;
+  return c;
+}
+
+// A redirect is followed only to the PBX's host and a number `numbers` allows; one to a premium
+// number or to another host ends the call with the reason, and neither is dialled nor given a
+// digest. The numbers a try dialled are kept with it.
+TEST(SipRedirect, OnlyToThePbxAndToNumbersThatMayBeCalled) {
+  const int base = phone::FreePortBlock(300, 1);
+  ASSERT_NE(base, 0);
+  ScriptedPeer peer(base);
+  ASSERT_TRUE(peer.bound());
+  TempDir dir;
+  talmery::Config c = PeerConfig(dir, base);
+  c.numbers = {"200[1-5]"};
+  InProcessGateway gateway(c);
+  std::string error;
+  ASSERT_TRUE(gateway.Start(error)) << error;
+  const struct {
+    const char* number;
+    const char* state;
+    const char* reason;
+    std::vector<std::string> dialled;
+  } cases[] = {
+      {"2001", "failed", "302 redirect to the number 09******77, which may not be called", {"***1"}},
+      {"2002", "failed", "302 redirect to 127.0.0.2, which is not the PBX", {"***2"}},
+      {"2004", "failed", "busy (486 Busy Here) on the last of 1 try", {"***4", "***5"}},
+  };
+  for (const auto& t : cases) {
+    const long long id = std::atoll(BodyOf(PostCall(gateway.Port(), CallBody(t.number, "Budget."))).c_str() + 1);
+    const nlohmann::json end = WaitForState(gateway.Port(), id, t.state, 30000);
+    EXPECT_EQ(end["reason"], t.reason) << end.dump(1);
+    EXPECT_EQ(end["history"][0]["dialled"], nlohmann::json(t.dialled)) << end.dump(1);
+    EXPECT_TRUE(gateway.WaitForLog("call=" + std::to_string(id) + " state=failed", 5000)) << gateway.LogText();
+  }
+  const std::string here = "@127.0.0.1:" + std::to_string(base);
+  EXPECT_EQ(peer.Invited(), (std::vector<std::string>{"sip:2001" + here, "sip:2002" + here, "sip:2004" + here, "sip:2005" + here}));
+}
+
+// A challenge of another realm than `realm` gets no digest: the call fails with the PBX's 401.
+TEST(SipRedirect, ADigestOnlyForTheConfiguredRealm) {
+  const int base = phone::FreePortBlock(300, 1);
+  ASSERT_NE(base, 0);
+  ChallengingPbx pbx(base, kPassword, {});
+  ASSERT_TRUE(pbx.bound());
+  TempDir dir;
+  talmery::Config c = PeerConfig(dir, base);
+  c.sip.realm = "office";
+  InProcessGateway gateway(c);
+  std::string error;
+  ASSERT_TRUE(gateway.Start(error)) << error;
+  const long long id = std::atoll(BodyOf(PostCall(gateway.Port(), CallBody("2001", "Budget."))).c_str() + 1);
+  EXPECT_EQ(WaitForState(gateway.Port(), id, "failed", 30000)["reason"], "401 Unauthorized");
+  EXPECT_EQ(pbx.Right() + pbx.Wrong(), 0);
+  EXPECT_TRUE(gateway.WaitForLog("event=sip refused=challenge from=127.0.0.1 realm=pbx reason=\"the realm is not office\"", 5000))
+      << gateway.LogText();
+}
+
+// Only the call's peer (or the PBX) is in the call: an INFO with key 1, a BYE and a re-INVITE
+// from another host who knows the Call-ID each get 403, and the call goes on to its end, not
+// confirmed. PCMU named by its static payload type alone is taken; an answer whose media are at
+// 0.0.0.0 fails the try.
+TEST(SipDialog, OnlyThePeerIsInTheCall) {
+  const int base = phone::FreePortBlock(300, 1);
+  ASSERT_NE(base, 0);
+  ScriptedPeer peer(base);
+  ASSERT_TRUE(peer.bound());
+  TempDir dir;
+  talmery::Config c = PeerConfig(dir, base);
+  c.confirm = true;
+  InProcessGateway gateway(c);
+  std::string error;
+  ASSERT_TRUE(gateway.Start(error)) << error;
+  const long long id = std::atoll(BodyOf(PostCall(gateway.Port(), CallBody("5550100", "Budget."))).c_str() + 1);
+  const nlohmann::json end = WaitForState(gateway.Port(), id, "failed", 60000);
+  EXPECT_EQ(end["reason"], "no answer (answered, not confirmed) on the last of 1 try") << end.dump(1);
+  EXPECT_EQ(peer.StrangerGot(), (std::vector<std::string>{"SIP/2.0 403 Forbidden", "SIP/2.0 403 Forbidden",
+                                                           "SIP/2.0 403 Forbidden"}));
+  EXPECT_TRUE(std::regex_search(gateway.LogText(),
+                                std::regex("event=sip refused=INFO from=127\\.0\\.0\\.2:[0-9]+ reason=\"not from the "
+                                           "call's peer or the PBX\"\n")))
+      << gateway.LogText();
+  const long long nowhere = std::atoll(BodyOf(PostCall(gateway.Port(), CallBody("5550001", "Budget."))).c_str() + 1);
+  EXPECT_EQ(WaitForState(gateway.Port(), nowhere, "failed", 30000)["reason"],
+            "temporary failure (the callee's media address 0.0.0.0:40000 cannot be reached) on the last of 1 try");
+}
+
 // With confirm = yes the message ends with the prompt to press 1; the key, as an RFC 4733 event
 // or as a SIP INFO, ends the call as delivered. Another key, or none, is not a confirmation: the
 // call is tried again, and fails after its attempts.
