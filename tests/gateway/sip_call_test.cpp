@@ -9,6 +9,7 @@
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -29,6 +30,7 @@
 #include <thread>
 
 #include "gateway/line.h"
+#include "gateway/sip_rules.h"
 #include "gateway/speech.h"
 #include "tests/gateway/test_support.h"
 #include "tools/phone/loopback_phone.h"
@@ -570,6 +572,15 @@ TEST_F(SipCallTest, AnIncomingCallIsDeclinedAndOptionsAreAnswered) {
     }
     EXPECT_EQ(reply.substr(0, reply.find("\r\n") + 2), answer) << reply;
   }
+  // The 603 came without a transaction: it is not sent again (a transaction would repeat it after
+  // 0.5 s and 1.5 s until an ACK).
+  int more = 0;
+  for (int i = 0; i < 40; ++i) {
+    pollfd p{fd, POLLIN, 0};
+    char buffer[4096];
+    if (poll(&p, 1, 50) == 1 && recv(fd, buffer, sizeof buffer, 0) > 0) ++more;
+  }
+  EXPECT_EQ(more, 0);
   close(fd);
 }
 
@@ -802,6 +813,35 @@ TEST(SipDialog, OnlyThePeerIsInTheCall) {
   const long long nowhere = std::atoll(BodyOf(PostCall(gateway.Port(), CallBody("5550001", "Budget."))).c_str() + 1);
   EXPECT_EQ(WaitForState(gateway.Port(), nowhere, "failed", 30000)["reason"],
             "temporary failure (the callee's media address 0.0.0.0:40000 cannot be reached) on the last of 1 try");
+}
+
+// A stranger's malformed datagrams are logged once for their address, however many come, never
+// as the bytes that came, and a call goes out meanwhile.
+TEST_F(SipCallTest, DISABLED_MalformedMessagesFromAStrangerAreLoggedOnce) {
+  sockaddr_in gateway{};
+  gateway.sin_family = AF_INET;
+  gateway.sin_port = htons(static_cast<uint16_t>(gateway_config_.sip.sipPort));
+  gateway.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in stranger{};
+  stranger.sin_family = AF_INET;
+  inet_pton(AF_INET, "127.0.0.2", &stranger.sin_addr);
+  const int udp = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ASSERT_EQ(bind(udp, reinterpret_cast<sockaddr*>(&stranger), sizeof stranger), 0);
+  for (int i = 0; i < 1000; ++i) {
+    const std::string junk = "\x01\x02 not SIP \x1b[31m " + std::to_string(i) + "\r\n\r\n";
+    sendto(udp, junk.data(), junk.size(), 0, reinterpret_cast<sockaddr*>(&gateway), sizeof gateway);
+  }
+  close(udp);
+  const long long id = Post("5550100", "The call that still goes out.");
+  const nlohmann::json done = WaitForState(port_, id, "done", 60000);
+  EXPECT_EQ(done["reason"], "answered; the message was played") << done.dump(1);
+  const std::string log = gateway_->LogText();
+  size_t malformed = 0;
+  for (size_t at = log.find("event=sip malformed=udp from=127.0.0.2 reason="); at != std::string::npos;
+       at = log.find("event=sip malformed=udp from=127.0.0.2 reason=", at + 1))
+    ++malformed;
+  EXPECT_EQ(malformed, 1u) << log;
+  EXPECT_EQ(log.find('\x1b'), std::string::npos);
 }
 
 // With confirm = yes the message ends with the prompt to press 1; the key, as an RFC 4733 event
