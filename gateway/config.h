@@ -35,6 +35,7 @@ struct SipSettings {
   bool tlsVerify = true;             // no: any certificate is taken (a PBX with a self-signed one)
   std::string tlsCertificate;        // ours and its key (PEM), for connections the PBX opens to us
   bool srtp = false;                 // media as SRTP, keyed by SDES in the SDP (needs TLS)
+  int tcpIdleMs = 50000;             // not a setting: a connection to sip_port idle this long is closed
 };
 
 // Whether the gateway speaks SIP over TLS to the PBX: transport = tls, or a sips: (or

@@ -65,15 +65,10 @@ std::string MethodText(const pl& method) {
   return text;
 }
 
-// libre offers every message to its listeners in the order they were added, its own transaction
-// layers first (sip_alloc adds them). The gate must see requests and responses before those, so
-// its listener is moved to the head of the list: a listener's list element is the first member of
-// libre's struct sip_lsnr.
-void Foremost(sip_lsnr* listener) {
-  le* element = reinterpret_cast<le*>(listener);
-  list* all = element->list;
-  list_unlink(element);
-  list_prepend(all, element, listener);
+// Idle connections are looked for every 5 s (more often when they may idle less than 10 s), so
+// that one is closed at most 5 s after its idle time is up.
+uint64_t SweepEveryMs(const Config& config) {
+  return static_cast<uint64_t>(std::clamp(config.sip.tcpIdleMs / 2, 50, 5000));
 }
 
 // The host of "sip:user@host:port;params", "host:port" or "[v6]:port".
@@ -165,6 +160,15 @@ bool SipEngine::Start(std::string& error) {
   return true;
 }
 
+// libre calls its trace handler for each message it receives, before its listeners, the
+// transactions' among them (and for each it sends, which is of no interest here).
+struct TraceHook {
+  static void Traced(bool sent, enum sip_transp, const sa* source, const sa*, const uint8_t* packet, size_t size,
+                     void* arg) {
+    if (!sent) static_cast<SipEngine*>(arg)->Received(*source, packet, size);  // arg: sip_alloc's
+  }
+};
+
 bool SipEngine::Open(std::string& error) {
   const SipSettings& s = config_.sip;
   // Each call holds an RTP and an RTCP socket, and each TCP connection to sip_port one more.
@@ -219,16 +223,22 @@ bool SipEngine::Open(std::string& error) {
     error = "cannot bind SIP to " + s.localAddress + ":" + std::to_string(s.sipPort) + ": " + std::strerror(err);
     return false;
   }
-  if ((err = sipsess_listen(&sessions_, sip_, 32, Incoming, this)) != 0 ||
+  // libre offers a message to its listeners in the order they were added: its own transaction
+  // layers first (sip_alloc adds them; they take only retransmissions, and CANCELs and ACKs of
+  // transactions already let in), then ours. So the gate sees every new request before the
+  // sessions do, and what nobody took reaches Unclaimed, not libre's own stderr. Responses go to
+  // their transactions first: the trace handler, which libre calls for every message it
+  // receives before any listener, is where the gate sees them.
+  if ((err = sip_listen(&gateRequests_, sip_, true, GateRequest, this)) != 0 ||
+      (err = sipsess_listen(&sessions_, sip_, 32, Incoming, this)) != 0 ||
       (err = sip_listen(&options_, sip_, true, Request, this)) != 0 ||
-      (err = sip_listen(&gateRequests_, sip_, true, GateRequest, this)) != 0 ||
-      (err = sip_listen(&gateResponses_, sip_, false, GateResponse, this)) != 0 ||
+      (err = sip_listen(&unclaimedRequests_, sip_, true, Unclaimed, this)) != 0 ||
+      (err = sip_listen(&unclaimedResponses_, sip_, false, Unclaimed, this)) != 0 ||
       (err = mqueue_alloc(&wakeups_, Wakeup, this)) != 0) {
     error = std::string("cannot start the SIP stack: ") + std::strerror(err);
     return false;
   }
-  Foremost(gateRequests_);
-  Foremost(gateResponses_);
+  sip_set_trace_handler(sip_, TraceHook::Traced);
   ResolvePbx();
   WatchTcp();
   ProbeUdp();
@@ -296,10 +306,9 @@ void SipEngine::TellRepeats(void* arg) {
 // neither repeats the answer nor writes the stranger's request line to the log.
 bool SipEngine::GateRequest(const sip_msg* msg, void* arg) {
   SipEngine* self = static_cast<SipEngine*>(arg);
+  self->GuardUdp(msg);
   const std::string callId = Text(msg->callid);
   if (!self->probeId_.empty() && callId == self->probeId_) {
-    if (msg->tp == SIP_TRANSP_UDP && !self->udpGuard_)
-      udp_register_helper(&self->udpGuard_, static_cast<udp_sock*>(msg->sock), 0, nullptr, Malformed, self);
     self->probeId_.clear();
     return true;
   }
@@ -328,15 +337,51 @@ bool SipEngine::GateRequest(const sip_msg* msg, void* arg) {
   return true;
 }
 
-// Every response reaches the gate first: its source is noted for Credentials, and a redirect of
-// a call's INVITE is put to the call before libre follows it.
-bool SipEngine::GateResponse(const sip_msg* msg, void* arg) {
-  SipEngine* self = static_cast<SipEngine*>(arg);
-  self->challenger_ = AddressText(msg->src);
-  if (msg->scode >= 300 && msg->scode < 400 && pl_strcmp(&msg->cseq.met, "INVITE") == 0) {
-    if (Dialog* dialog = self->DialogOf(Text(msg->callid))) dialog->Redirected(msg);
+// A response's source is noted for Credentials, and a redirect of a call's INVITE is put to the
+// call before libre follows it.
+void SipEngine::Received(const sa& source, const uint8_t* packet, size_t size) {
+  static constexpr char kResponse[] = "SIP/2.0 ";
+  constexpr size_t kStatusAt = sizeof kResponse - 1;
+  if (size <= kStatusAt || std::memcmp(packet, kResponse, kStatusAt) != 0) return;
+  challenger_ = AddressText(source);
+  if (packet[kStatusAt] != '3' || dialogs_.empty()) return;
+  mbuf copy{};
+  copy.buf = const_cast<uint8_t*>(packet);  // only read
+  copy.size = copy.end = size;
+  sip_msg* msg = nullptr;
+  if (sip_msg_decode(&msg, &copy) != 0) return;
+  if (pl_strcmp(&msg->cseq.met, "INVITE") == 0) {
+    if (Dialog* dialog = DialogOf(Text(msg->callid))) dialog->Redirected(msg);
   }
-  return false;
+  mem_deref(msg);
+}
+
+// What no listener took. libre would write it to stderr as it came (a request's method and URI, a
+// response's status and reason phrase, control bytes and all), so it never gets there: a request
+// gets libre's own answer (481 to a CANCEL, 501 otherwise), a response is dropped, and either
+// is logged like the gate's refusals.
+bool SipEngine::Unclaimed(const sip_msg* msg, void* arg) {
+  SipEngine* self = static_cast<SipEngine*>(arg);
+  char from[80];
+  re_snprintf(from, sizeof from, "%J", &msg->src);
+  if (!msg->req) {
+    self->Complain(msg->src, "a response to no request of ours",
+                   {{"dropped", "response"}, {"from", from}, {"status", std::to_string(msg->scode)},
+                    {"reason", "a response to no request of ours"}});
+    return true;
+  }
+  if (pl_strcmp(&msg->met, "CANCEL") == 0) sip_reply(self->sip_, msg, 481, "Transaction Does Not Exist");
+  else if (pl_strcmp(&msg->met, "ACK") != 0) sip_reply(self->sip_, msg, 501, "Not Implemented");
+  self->Complain(msg->src, "no call or transaction of ours",
+                 {{"refused", MethodText(msg->met)}, {"from", from}, {"reason", "no call or transaction of ours"}});
+  return true;
+}
+
+// The guard goes on libre's UDP socket with the first message that came on it (the engine's own
+// OPTIONS, at the start).
+void SipEngine::GuardUdp(const sip_msg* msg) {
+  if (msg->tp != SIP_TRANSP_UDP || udpGuard_ || !msg->sock) return;
+  udp_register_helper(&udpGuard_, static_cast<udp_sock*>(msg->sock), 0, nullptr, Malformed, this);
 }
 
 // libre keeps its UDP socket to itself and writes whatever does not parse to stderr, unthrottled,
@@ -362,22 +407,25 @@ void SipEngine::ProbeUdp() {
   mem_deref(probe);
 }
 
-// What does not parse as SIP (nor is STUN, nor a keep-alive) is dropped here: logged once per
-// address and reason a minute, never as the bytes that came.
+// What does not parse as SIP (nor as STUN, which libre answers) is dropped here: logged once per
+// address and reason a minute, never as the bytes that came. libre itself would write a line
+// to stderr for each, with no word of who sent it. Datagrams of up to 4 bytes (keep-alives) libre
+// drops without a word.
 bool SipEngine::Malformed(sa* source, mbuf* mb, void* arg) {
   SipEngine* self = static_cast<SipEngine*>(arg);
+  if (mbuf_get_left(mb) <= 4) return false;
   const size_t pos = mb->pos;
-  const size_t left = mbuf_get_left(mb);
-  if (left > 0 && mbuf_buf(mb)[0] < 4) return false;  // STUN: the first two bits are zero
-  bool blank = true;
-  for (size_t i = 0; i < left && blank; ++i) blank = mbuf_buf(mb)[i] == '\r' || mbuf_buf(mb)[i] == '\n';
-  if (blank) return true;  // a keep-alive
+  stun_msg* stun = nullptr;
+  const bool isStun = stun_msg_decode(&stun, mb, nullptr) == 0;
+  mem_deref(stun);
+  mb->pos = pos;
+  if (isStun) return false;
   sip_msg* msg = nullptr;
   const int err = sip_msg_decode(&msg, mb);
   mem_deref(msg);
   mb->pos = pos;
   if (!err) return false;
-  const std::string reason = std::strerror(err);
+  const std::string reason = err == EBADMSG ? "not a SIP message" : err == ENODATA ? "no end of the header" : std::strerror(err);
   self->Complain(*source, reason, {{"malformed", "udp"}, {"from", AddressText(*source)}, {"reason", reason}});
   return true;
 }
@@ -407,6 +455,10 @@ void SipEngine::WatchTcp() {
   }
   closedir(fds);
   if (tcpListener_ < 0) return;
+  // libre listens with a backlog of 5: a burst of connections from anyone then fills it, and the
+  // PBX's own connection waits behind them for the kernel's SYN retries (1 s, 3 s, 7 s, ...).
+  // listen() again only sets the backlog of the listening socket.
+  listen(tcpListener_, SOMAXCONN);
   tcpWatch_ = epoll_create1(EPOLL_CLOEXEC);
   epoll_event wake{};
   wake.events = EPOLLIN;
@@ -430,7 +482,7 @@ void SipEngine::ListenerStirs(int, void* arg) {
 void SipEngine::Sweep(void* arg) {
   SipEngine* self = static_cast<SipEngine*>(arg);
   self->lastSweepMs_ = NowMs();
-  tmr_start(self->sweep_, 5000, Sweep, self);
+  tmr_start(self->sweep_, SweepEveryMs(self->config_), Sweep, self);
   sa local{};
   sa_set_str(&local, self->config_.sip.localAddress.c_str(), static_cast<uint16_t>(self->config_.sip.sipPort));
   std::vector<InboundConnection> inbound;
@@ -455,7 +507,7 @@ void SipEngine::Sweep(void* arg) {
   closedir(fds);
   const size_t share = static_cast<size_t>(TcpConnectionsPerAddress(self->config_));
   std::map<std::string, std::pair<int, int>> closed;  // per address: beyond its share, idle
-  for (const ConnectionCut& cut : ConnectionsToCut(inbound, share, kTcpIdleLimitMs)) {
+  for (const ConnectionCut& cut : ConnectionsToCut(inbound, share, self->config_.sip.tcpIdleMs)) {
     shutdown(cut.fd, SHUT_RDWR);  // libre reads the end and closes the connection itself
     ++(cut.idle ? closed[cut.peer].second : closed[cut.peer].first);
   }
@@ -573,7 +625,7 @@ void SipEngine::Main() {
   refusalSpent_ = &refusalSpent;
   repeats_ = &repeats;
   sweep_ = &sweep;
-  if (tcpWatch_ >= 0) tmr_start(sweep_, 5000, Sweep, this);
+  if (tcpWatch_ >= 0) tmr_start(sweep_, SweepEveryMs(config_), Sweep, this);
   re_main(nullptr);
   for (tmr* t : {&giveUp, &refusalSpent, &repeats, &sweep}) tmr_cancel(t);
   giveUp_ = refusalSpent_ = repeats_ = sweep_ = nullptr;
@@ -594,7 +646,8 @@ void SipEngine::Close() {
   }
   udpGuard_ = static_cast<udp_helper*>(mem_deref(udpGuard_));
   gateRequests_ = static_cast<sip_lsnr*>(mem_deref(gateRequests_));
-  gateResponses_ = static_cast<sip_lsnr*>(mem_deref(gateResponses_));
+  unclaimedRequests_ = static_cast<sip_lsnr*>(mem_deref(unclaimedRequests_));
+  unclaimedResponses_ = static_cast<sip_lsnr*>(mem_deref(unclaimedResponses_));
   options_ = static_cast<sip_lsnr*>(mem_deref(options_));
   sessions_ = static_cast<sipsess_sock*>(mem_deref(sessions_));
   if (sip_) sip_close(sip_, true);

@@ -140,7 +140,10 @@ class SipEngine {
   static void ForgetRefusal(void* arg);
   static void HandshakeStarts(const struct ssl_st* ssl, int where, int ret);
   static bool GateRequest(const struct sip_msg* msg, void* arg);
-  static bool GateResponse(const struct sip_msg* msg, void* arg);
+  friend struct TraceHook;  // libre's trace handler, which takes a type of libre's
+  void Received(const struct sa& source, const uint8_t* packet, size_t size);
+  static bool Unclaimed(const struct sip_msg* msg, void* arg);
+  void GuardUdp(const struct sip_msg* msg);
   static bool Malformed(struct sa* source, struct mbuf* mb, void* arg);
   static void TellRepeats(void* arg);
   void ResolvePbx();
@@ -164,7 +167,8 @@ class SipEngine {
   struct tls* tls_ = nullptr;
   struct tmr* refusalSpent_ = nullptr;  // both on the SIP thread's stack, in Main
   struct sip_lsnr* gateRequests_ = nullptr;
-  struct sip_lsnr* gateResponses_ = nullptr;
+  struct sip_lsnr* unclaimedRequests_ = nullptr;
+  struct sip_lsnr* unclaimedResponses_ = nullptr;
   struct udp_helper* udpGuard_ = nullptr;
   std::string probeId_;  // the Call-ID of the OPTIONS the engine sends itself to find its UDP socket
   std::vector<Dialog*> dialogs_;

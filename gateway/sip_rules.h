@@ -52,7 +52,6 @@ std::vector<ConnectionCut> ConnectionsToCut(std::vector<InboundConnection> conne
 // How many connections one address may hold on sip_port: enough for a PBX that opens one for each
 // call in progress.
 int TcpConnectionsPerAddress(const Config& config);
-constexpr long long kTcpIdleLimitMs = 50000;  // swept every 5 s: closed within a minute
 
 // The same complaint (a malformed message, a refused request) about the same address is logged
 // once per interval, the first at once; how many more came is told when the interval ends. At most
