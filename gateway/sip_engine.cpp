@@ -299,11 +299,12 @@ void SipEngine::TellRepeats(void* arg) {
   if (!self->throttle_.Empty()) tmr_start(self->repeats_, 5000, TellRepeats, self);
 }
 
-// Every request reaches the gate first. Requests of a call's dialog (a BYE, an INFO with a key, a
-// re-INVITE that moves the media) are taken only from the host the dialog was made with or the
-// PBX: anyone else who learnt the Call-ID gets 403. Requests of no dialog of ours are answered
-// here, once, without a transaction (a stranger's INVITE 603, its ACK nothing), so that libre
-// neither repeats the answer nor writes the stranger's request line to the log.
+// Every request but a retransmission of one already let in reaches the gate first. Requests of a
+// call's dialog (a BYE, an INFO with a key, a re-INVITE that moves the media) are taken only
+// from the host the dialog was made with or the PBX: anyone else who learnt the Call-ID gets
+// 403. Requests of no dialog of ours are answered here, once, without a transaction (a
+// stranger's INVITE 603, its ACK nothing), so that libre neither repeats the answer nor writes
+// the stranger's request line to the log.
 bool SipEngine::GateRequest(const sip_msg* msg, void* arg) {
   SipEngine* self = static_cast<SipEngine*>(arg);
   self->GuardUdp(msg);

@@ -197,7 +197,11 @@ class SipCall : public SipEngine::Dialog {
   bool FromPeer(const sa& source) const override { return peerKnown_ && sa_cmp(&source, &peer_, SA_ADDR); }
 
   // A redirect is followed only to the PBX and to a number `numbers` allows; else the call ends
-  // here, before libre can follow it: a session let go of is over, and its redirect is not taken.
+  // here, before libre can follow it. libre 1.1.0 follows a 3xx by itself and offers no way to
+  // refuse one; what stops it is that a session let go of before its final answer is over (libre
+  // cancels it and drops the answer), so the redirect is not taken. Should a later libre follow
+  // it all the same, SipRedirect.OnlyToThePbxAndToNumbersThatMayBeCalled sees the INVITE to the
+  // refused number and host and fails.
   bool Redirected(const sip_msg* msg) override {
     const sip_hdr* contact = sip_msg_hdr(msg, SIP_HDR_CONTACT);
     sip_addr target{};

@@ -946,8 +946,10 @@ TEST_F(SipCallTest, ConnectionsFromOneAddressAreCappedAndIdleOnesClosed) {
     std::vector<std::string> others;
     for (int i = 1; i <= 35; ++i) others.push_back("127.0.1." + std::to_string(i));
     Connections flood(sipPort, {"127.0.0.2"}, 1100), shared(sipPort, others, 32);
-    ASSERT_EQ(flood.Opened(), 1100);
-    ASSERT_EQ(shared.Opened(), 1120);
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    ASSERT_EQ(flood.Opened(), 1100) << "open-file limit " << files.rlim_cur;
+    ASSERT_EQ(shared.Opened(), 1120) << "open-file limit " << files.rlim_cur;
     EXPECT_EQ(flood.WaitForOpen(32, 20000), 32);
     const long long id = Post("5550100", "The call that still goes out.");
     const nlohmann::json done = WaitForState(port_, id, "done", 60000);
