@@ -346,15 +346,19 @@ void SipEngine::Received(const sa& source, const uint8_t* packet, size_t size) {
   if (size <= kStatusAt || std::memcmp(packet, kResponse, kStatusAt) != 0) return;
   challenger_ = AddressText(source);
   if (packet[kStatusAt] != '3' || dialogs_.empty()) return;
-  mbuf copy{};
-  copy.buf = const_cast<uint8_t*>(packet);  // only read
-  copy.size = copy.end = size;
+  // (The message keeps a reference to its buffer: one of libre's own.)
+  mbuf* copy = mbuf_alloc(size);
+  if (!copy || mbuf_write_mem(copy, packet, size) != 0) {
+    mem_deref(copy);
+    return;
+  }
+  copy->pos = 0;
   sip_msg* msg = nullptr;
-  if (sip_msg_decode(&msg, &copy) != 0) return;
-  if (pl_strcmp(&msg->cseq.met, "INVITE") == 0) {
+  if (sip_msg_decode(&msg, copy) == 0 && pl_strcmp(&msg->cseq.met, "INVITE") == 0) {
     if (Dialog* dialog = DialogOf(Text(msg->callid))) dialog->Redirected(msg);
   }
   mem_deref(msg);
+  mem_deref(copy);
 }
 
 // What no listener took. libre would write it to stderr as it came (a request's method and URI, a

@@ -203,6 +203,10 @@ class SipCall : public SipEngine::Dialog {
   // it all the same, SipRedirect.OnlyToThePbxAndToNumbersThatMayBeCalled sees the INVITE to the
   // refused number and host and fails.
   bool Redirected(const sip_msg* msg) override {
+    // A retransmission of a redirect already followed (its ACK was lost) is not a second one.
+    if (redirects_ > 0 && msg->cseq.num == lastRedirect_) return true;
+    ++redirects_;
+    lastRedirect_ = msg->cseq.num;
     const sip_hdr* contact = sip_msg_hdr(msg, SIP_HDR_CONTACT);
     sip_addr target{};
     const std::string uri = contact && sip_addr_decode(&target, &contact->val) == 0 ? Text(target.auri) : "";
@@ -588,6 +592,8 @@ class SipCall : public SipEngine::Dialog {
   SipEngine::Asked* asked_ = nullptr;
   TryEnd failure_;  // why the answer's media were refused, when failed_
   bool failed_ = false;
+  int redirects_ = 0;
+  uint32_t lastRedirect_ = 0;  // the CSeq of the INVITE the last redirect answered
   sa peer_{};  // where the dialog's answers came from
   bool peerKnown_ = false;
   int sendError_ = 0;  // the first packet of the message that could not be sent

@@ -27,6 +27,8 @@ TEST(LineLogic, WhatTheStoreRecordsOfATry) {
   unconfirmed.unconfirmed = true;
   TryEnd keyless = ended(Ending::Played, true);
   keyless.unconfirmed = true;
+  TryEnd cutByStop = ended(Ending::Stopped, true);  // confirm = yes: tried again after the restart
+  cutByStop.unconfirmed = true;
   const struct {
     TryEnd end;
     int attempt;
@@ -53,6 +55,8 @@ TEST(LineLogic, WhatTheStoreRecordsOfATry) {
       {ended(Ending::Stopped), 1, "failed", "failed", "the gateway stopped while dialling"},
       {unconfirmed, 1, "no answer", "no answer", "no answer (answered, not confirmed (the callee hung up)) on try 1 of 3"},
       {keyless, 3, "failed", "no answer", "no answer (answered, not confirmed) on the last of 3 tries"},
+      {cutByStop, 1, "no answer", "no answer",
+       "no answer (answered, not confirmed (hung up: the gateway is stopping)) on try 1 of 3"},
       {ended(Ending::MediaUnreachable, false, 0, "0.0.0.0:4000"), 1, "temporary failure", "temporary failure",
        "temporary failure (the callee's media address 0.0.0.0:4000 cannot be reached) on try 1 of 3"},
       {ended(Ending::MediaUnreachable, true, 0, "127.0.0.1:4000", ENETUNREACH), 3, "failed", "temporary failure",

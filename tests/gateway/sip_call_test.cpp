@@ -587,7 +587,7 @@ TEST_F(SipCallTest, AnIncomingCallIsDeclinedAndOptionsAreAnswered) {
 // A SIP peer on UDP of the test's own, at 127.0.0.1:port, that acts by the number dialled:
 // 2001 redirects to a premium number, 2002 to the same extension on another host (127.0.0.2,
 // where a listener that counts INVITEs and challenges them with realm "evil" waits), 2004 to
-// 2005 on the PBX, which is busy; 5550100 answers with PCMU as the static payload type 0 and no
+// 2005 on the PBX (the redirect sent twice), which is busy; 5550100 answers with PCMU as the static payload type 0 and no
 // a=rtpmap, and once the call is up someone at 127.0.0.2 who knows its Call-ID sends an INFO with
 // key 1, a BYE and a re-INVITE into it; 5550001 answers with media at 0.0.0.0.
 class ScriptedPeer {
@@ -697,7 +697,8 @@ class ScriptedPeer {
         if (user == "2001") Reply(fds_[i], from, m, "302 Moved Temporarily", "Contact: <sip:0900666777" + here + ">\r\n");
         else if (user == "2002")
           Reply(fds_[i], from, m, "302 Moved Temporarily", "Contact: <sip:2002@127.0.0.2:" + std::to_string(port_) + ">\r\n");
-        else if (user == "2004") Reply(fds_[i], from, m, "302 Moved Temporarily", "Contact: <sip:2005" + here + ">\r\n");
+        else if (user == "2004")  // twice, as when the ACK is lost: still one redirect
+          for (int copy = 0; copy < 2; ++copy) Reply(fds_[i], from, m, "302 Moved Temporarily", "Contact: <sip:2005" + here + ">\r\n");
         else if (user == "5550100" || user == "5550001") {
           if (user == "5550100") invites[Header(m, "Call-ID")] = m;
           Reply(fds_[i], from, m, "200 OK", "Contact: <sip:peer" + here + ">\r\nContent-Type: application/sdp\r\n",
