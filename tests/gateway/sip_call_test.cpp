@@ -589,7 +589,8 @@ TEST_F(SipCallTest, AnIncomingCallIsDeclinedAndOptionsAreAnswered) {
 // where a listener that counts INVITEs and challenges them with realm "evil" waits), 2004 to
 // 2005 on the PBX (the redirect sent twice), which is busy; 5550100 answers with PCMU as the static payload type 0 and no
 // a=rtpmap, and once the call is up someone at 127.0.0.2 who knows its Call-ID sends an INFO with
-// key 1, a BYE and a re-INVITE into it; 5550001 answers with media at 0.0.0.0.
+// key 1, a BYE and a re-INVITE into it; 5550001 answers with media at 0.0.0.0; 5550002 answers
+// with its Contact on 127.0.0.2, which challenges the BYE (realm "evil").
 class ScriptedPeer {
  public:
   explicit ScriptedPeer(int port) : port_(port) {
@@ -677,7 +678,7 @@ class ScriptedPeer {
           continue;
         }
         const std::string method = m.substr(0, m.find(' '));
-        if (method == "BYE") Reply(fds_[i], from, m, "200 OK");
+        if (method == "BYE") Reply(fds_[i], from, m, i == 1 ? "401 Unauthorized" : "200 OK", i == 1 ? kEvil : "");
         if (method == "ACK" && invites.count(Header(m, "Call-ID"))) {
           Intrude(invites[Header(m, "Call-ID")], from);
           invites.erase(Header(m, "Call-ID"));
@@ -686,7 +687,7 @@ class ScriptedPeer {
         const std::string uri = m.substr(7, m.find(' ', 7) - 7);
         invited_.push_back(uri);
         if (i == 1) {
-          Reply(fds_[i], from, m, "401 Unauthorized", "WWW-Authenticate: Digest realm=\"evil\", nonce=\"n\"\r\n");
+          Reply(fds_[i], from, m, "401 Unauthorized", kEvil);
           continue;
         }
         const std::string user = uri.substr(4, uri.find('@') - 4), here = "@127.0.0.1:" + std::to_string(port_);
@@ -699,15 +700,17 @@ class ScriptedPeer {
           Reply(fds_[i], from, m, "302 Moved Temporarily", "Contact: <sip:2002@127.0.0.2:" + std::to_string(port_) + ">\r\n");
         else if (user == "2004")  // twice, as when the ACK is lost: still one redirect
           for (int copy = 0; copy < 2; ++copy) Reply(fds_[i], from, m, "302 Moved Temporarily", "Contact: <sip:2005" + here + ">\r\n");
-        else if (user == "5550100" || user == "5550001") {
+        else if (user == "5550100" || user == "5550001" || user == "5550002") {
           if (user == "5550100") invites[Header(m, "Call-ID")] = m;
-          Reply(fds_[i], from, m, "200 OK", "Contact: <sip:peer" + here + ">\r\nContent-Type: application/sdp\r\n",
-                media(user == "5550100" ? "127.0.0.1" : "0.0.0.0"));
+          const std::string contact = user == "5550002" ? "@127.0.0.2:" + std::to_string(port_) : here;
+          Reply(fds_[i], from, m, "200 OK", "Contact: <sip:peer" + contact + ">\r\nContent-Type: application/sdp\r\n",
+                media(user == "5550001" ? "0.0.0.0" : "127.0.0.1"));
         } else Reply(fds_[i], from, m, "486 Busy Here");
       }
     }
   }
 
+  static constexpr char kEvil[] = "WWW-Authenticate: Digest realm=\"evil\", nonce=\"n\"\r\n";
   const int port_;
   int fds_[3] = {-1, -1, -1};
   bool bound_ = false;
@@ -814,6 +817,10 @@ TEST(SipDialog, OnlyThePeerIsInTheCall) {
   const long long nowhere = std::atoll(BodyOf(PostCall(gateway.Port(), CallBody("5550001", "Budget."))).c_str() + 1);
   EXPECT_EQ(WaitForState(gateway.Port(), nowhere, "failed", 30000)["reason"],
             "temporary failure (the callee's media address 0.0.0.0:40000 cannot be reached) on the last of 1 try");
+  // The callee's own host, not the PBX, challenges our BYE: it gets no digest.
+  PostCall(gateway.Port(), CallBody("5550002", "Budget."));
+  EXPECT_TRUE(gateway.WaitForLog(" event=sip refused=challenge from=127.0.0.2 realm=evil reason=\"not from the PBX\"\n", 30000))
+      << gateway.LogText();
 }
 
 // This process's standard error (where libre writes what it has to say) goes to a file while
