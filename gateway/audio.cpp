@@ -97,30 +97,71 @@ bool DecodeWav(const std::string& b, Pcm& pcm, std::string& error) {
 }
 
 bool WriteWavFile(const std::string& path, const Pcm& pcm, std::string& error) {
-  // Written under a temporary name and renamed: a reader never sees half a file.
-  // Created 0600 whatever the umask: a message holds a call's text.
-  const std::string temp = path + ".part";
-  {
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    const std::string bytes = EncodeWav(pcm);
-    size_t done = 0;
-    while (fd >= 0 && done < bytes.size()) {
-      const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      done += static_cast<size_t>(n);
-    }
-    const bool ok = fd >= 0 && done == bytes.size() && fchmod(fd, 0600) == 0;
-    if (fd >= 0) close(fd);
-    if (!ok) {
-      error = "cannot write " + temp;
-      std::remove(temp.c_str());
-      return false;
-    }
+  WavWriter writer;
+  return writer.Open(path, pcm.rate, error) && writer.Append(pcm.samples.data(), pcm.samples.size(), error) &&
+         writer.Close(error);
+}
+
+WavWriter::~WavWriter() {
+  if (fd_ < 0) return;
+  close(fd_);
+  std::remove(temp_.c_str());
+}
+
+bool WavWriter::Open(const std::string& path, int rate, std::string& error) {
+  path_ = path;
+  temp_ = path + ".part";
+  samples_ = 0;
+  fd_ = open(temp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd_ < 0 || fchmod(fd_, 0600) != 0) {
+    error = "cannot write " + temp_ + ": " + std::strerror(errno);
+    return false;
   }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    error = "cannot rename " + temp + " to " + path + ": " + std::strerror(errno);
-    std::remove(temp.c_str());
+  Pcm none;
+  none.rate = rate;
+  const std::string header = EncodeWav(none);  // its sizes are filled in by Close
+  return Append(nullptr, 0, error) && write(fd_, header.data(), header.size()) == static_cast<ssize_t>(header.size());
+}
+
+bool WavWriter::Append(const int16_t* samples, size_t count, std::string& error) {
+  std::string bytes;
+  bytes.reserve(count * 2);
+  for (size_t i = 0; i < count; ++i) Put16(bytes, static_cast<uint16_t>(samples[i]));
+  size_t done = 0;
+  while (fd_ >= 0 && done < bytes.size()) {
+    const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  if (fd_ < 0 || done < bytes.size()) {
+    error = "cannot write " + temp_ + (fd_ < 0 ? "" : std::string(": ") + std::strerror(errno));
+    return false;
+  }
+  samples_ += count;
+  return true;
+}
+
+bool WavWriter::Close(std::string& error) {
+  if (fd_ < 0) {
+    error = "cannot write " + temp_;
+    return false;
+  }
+  std::string riff, data;
+  Put32(riff, static_cast<uint32_t>(36 + samples_ * 2));
+  Put32(data, static_cast<uint32_t>(samples_ * 2));
+  const bool ok = pwrite(fd_, riff.data(), 4, 4) == 4 && pwrite(fd_, data.data(), 4, 40) == 4;
+  const int fd = fd_;
+  fd_ = -1;
+  if (close(fd) != 0 || !ok) {
+    error = "cannot write " + temp_ + ": " + std::strerror(errno);
+    std::remove(temp_.c_str());
+    return false;
+  }
+  // Renamed once whole: a reader never sees half a file.
+  if (std::rename(temp_.c_str(), path_.c_str()) != 0) {
+    error = "cannot rename " + temp_ + " to " + path_ + ": " + std::strerror(errno);
+    std::remove(temp_.c_str());
     return false;
   }
   return true;
@@ -148,60 +189,94 @@ Pcm Resample(const Pcm& in, int rate) {
     out.samples = in.samples;
     return out;
   }
+  Resampler resampler(in.rate, rate);
+  out.samples.reserve(static_cast<size_t>(static_cast<long double>(in.samples.size()) * rate / in.rate) + 1);
+  resampler.Push(in.samples.data(), in.samples.size(), out.samples);
+  resampler.Finish(out.samples);
+  return out;
+}
+
+namespace {
+constexpr double kPi = 3.14159265358979323846;
+}  // namespace
+
+Resampler::Resampler(int inRate, int outRate) : same_(inRate == outRate || inRate <= 0 || outRate <= 0) {
+  if (same_) return;
   // Output sample j lies at input position j * M / L; its fractional part takes one of L
   // phases, so the kernel is computed once per phase (polyphase filter).
-  const long g = std::gcd(static_cast<long>(rate), static_cast<long>(in.rate));
-  const long L = rate / g, M = in.rate / g;
-  const double ratio = static_cast<double>(rate) / in.rate;
+  const long g = std::gcd(static_cast<long>(outRate), static_cast<long>(inRate));
+  up_ = outRate / g;
+  down_ = inRate / g;
+  const double ratio = static_cast<double>(outRate) / inRate;
   // Cut-off a little below the lower Nyquist frequency; Blackman-windowed sinc with 16 zero
   // crossings each side; each phase's kernel is normalised to unity gain at DC.
-  const double cutoff = 0.94 * std::min(1.0, ratio);
-  const int half = static_cast<int>(std::ceil(16 / cutoff));
-  const int taps = 2 * half;
-  const double pi = 3.14159265358979323846;
-  auto kernel = [&](double x) {
-    if (std::fabs(x) >= half) return 0.0;
-    const double w = 0.42 + 0.5 * std::cos(pi * x / half) + 0.08 * std::cos(2 * pi * x / half);
-    const double arg = pi * cutoff * x;
-    return w * (std::fabs(arg) < 1e-12 ? 1.0 : std::sin(arg) / arg);
-  };
-  const bool tabled = L <= 4096;
-  std::vector<float> table;
-  if (tabled) {
-    table.resize(static_cast<size_t>(L) * taps);
-    for (long p = 0; p < L; ++p) {
-      double sum = 0;
-      for (int t = 0; t < taps; ++t) sum += kernel((t - half + 1) - static_cast<double>(p) / L);
-      for (int t = 0; t < taps; ++t)
-        table[static_cast<size_t>(p) * taps + t] = static_cast<float>(kernel((t - half + 1) - static_cast<double>(p) / L) / sum);
-    }
+  cutoff_ = 0.94 * std::min(1.0, ratio);
+  half_ = static_cast<int>(std::ceil(16 / cutoff_));
+  taps_ = 2 * half_;
+  direct_.resize(static_cast<size_t>(taps_));
+  if (up_ > 4096) return;
+  table_.resize(static_cast<size_t>(up_) * taps_);
+  for (long p = 0; p < up_; ++p) {
+    double sum = 0;
+    for (int t = 0; t < taps_; ++t) sum += Kernel(t, p);
+    for (int t = 0; t < taps_; ++t) table_[static_cast<size_t>(p) * taps_ + t] = static_cast<float>(Kernel(t, p) / sum);
   }
-  const size_t n = static_cast<size_t>(static_cast<long double>(in.samples.size()) * L / M);
-  out.samples.resize(n);
-  const long size = static_cast<long>(in.samples.size());
-  std::vector<float> direct(static_cast<size_t>(taps));
-  for (size_t j = 0; j < n; ++j) {
-    const long long pos = static_cast<long long>(j) * M;
-    const long base = static_cast<long>(pos / L);
-    const long p = static_cast<long>(pos % L);
+}
+
+double Resampler::Kernel(int tap, long phase) const {
+  const double x = (tap - half_ + 1) - static_cast<double>(phase) / up_;
+  if (std::fabs(x) >= half_) return 0.0;
+  const double w = 0.42 + 0.5 * std::cos(kPi * x / half_) + 0.08 * std::cos(2 * kPi * x / half_);
+  const double arg = kPi * cutoff_ * x;
+  return w * (std::fabs(arg) < 1e-12 ? 1.0 : std::sin(arg) / arg);
+}
+
+void Resampler::Push(const int16_t* samples, size_t count, std::vector<int16_t>& out) {
+  if (same_) {
+    out.insert(out.end(), samples, samples + count);
+    return;
+  }
+  held_.insert(held_.end(), samples, samples + count);
+  received_ += static_cast<long long>(count);
+  Produce(false, out);
+}
+
+void Resampler::Finish(std::vector<int16_t>& out) {
+  if (!same_) Produce(true, out);
+}
+
+void Resampler::Produce(bool final, std::vector<int16_t>& out) {
+  // As many outputs as the input joined gives, floor(received * L / M), once it has ended.
+  const long long total = final ? static_cast<long long>(static_cast<long double>(received_) * up_ / down_) : -1;
+  for (;; ++next_) {
+    if (final && next_ >= total) break;
+    const long long pos = next_ * down_;
+    const long long base = pos / up_;
+    const long p = static_cast<long>(pos % up_);
+    if (!final && base + half_ >= received_) break;  // its last tap has not arrived
     const float* k = nullptr;
-    if (tabled) {
-      k = &table[static_cast<size_t>(p) * taps];
+    if (!table_.empty()) {
+      k = &table_[static_cast<size_t>(p) * taps_];
     } else {
       double sum = 0;
-      for (int t = 0; t < taps; ++t) sum += direct[static_cast<size_t>(t)] = static_cast<float>(kernel((t - half + 1) - static_cast<double>(p) / L));
-      for (float& v : direct) v = static_cast<float>(v / sum);
-      k = direct.data();
+      for (int t = 0; t < taps_; ++t) sum += direct_[static_cast<size_t>(t)] = static_cast<float>(Kernel(t, p));
+      for (float& v : direct_) v = static_cast<float>(v / sum);
+      k = direct_.data();
     }
     double acc = 0;
-    const long first = base - half + 1;
-    for (int t = 0; t < taps; ++t) {
-      const long i = first + t;
-      if (i >= 0 && i < size) acc += k[t] * in.samples[static_cast<size_t>(i)];
+    const long long first = base - half_ + 1;
+    for (int t = 0; t < taps_; ++t) {
+      const long long i = first + t;
+      if (i >= 0 && i < received_) acc += k[t] * held_[static_cast<size_t>(i - heldFrom_)];
     }
-    out.samples[j] = static_cast<int16_t>(std::max(-32768.0, std::min(32767.0, std::round(acc))));
+    out.push_back(static_cast<int16_t>(std::max(-32768.0, std::min(32767.0, std::round(acc)))));
   }
-  return out;
+  // What no later output reaches is let go, in steps, so that it is not moved for each sample.
+  const long long keepFrom = std::max(0LL, (next_ * down_) / up_ - half_ + 1);
+  if (keepFrom - heldFrom_ >= 4096) {
+    held_.erase(held_.begin(), held_.begin() + (keepFrom - heldFrom_));
+    heldFrom_ = keepFrom;
+  }
 }
 
 Pcm Silence(int rate, int ms) {

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/url_form.h"
+#include "gateway/event_log.h"
 #include "gateway/net_policy.h"
 
 namespace talmery {
@@ -24,7 +25,51 @@ bool ParseInt32(const std::string& text, int& out) {
   return true;
 }
 
+// Blanks and punctuation beyond ASCII: the Latin-1 ones, the general punctuation block with its
+// spaces and invisible marks, the ideographic space and punctuation, the byte order mark and
+// the replacement character (a byte the code page left undefined).
+bool SaysNothing(uint32_t cp) {
+  switch (cp) {
+    case 0xA0: case 0xA1: case 0xA7: case 0xAB: case 0xAD: case 0xB6: case 0xB7: case 0xBB: case 0xBF:
+    case 0x1680: case 0xFEFF: case 0xFFFD:
+      return true;
+    default:
+      return cp <= 0x9F || (cp >= 0x2000 && cp <= 0x206F) || (cp >= 0x3000 && cp <= 0x3003) ||
+             (cp >= 0x3008 && cp <= 0x3011);
+  }
+}
+
 }  // namespace
+
+std::string SpeakableText(const std::string& utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t at = 0; at < utf8.size();) {
+    uint32_t cp = 0;
+    const size_t length = Utf8At(utf8, at, cp);
+    const bool control = cp < 0x20 || (cp >= 0x7F && cp <= 0x9F);
+    const bool blank = length == 0 || (control && cp != '\t' && cp != '\n' && cp != '\r');
+    if (blank) out += ' ';
+    else out.append(utf8, at, length);
+    at += length ? length : 1;
+  }
+  return out;
+}
+
+bool HasSomethingToSay(const std::string& utf8) {
+  for (size_t at = 0; at < utf8.size();) {
+    uint32_t cp = 0;
+    const size_t length = Utf8At(utf8, at, cp);
+    if (length == 0) {
+      ++at;
+      continue;
+    }
+    if ((cp >= '0' && cp <= '9') || (cp >= 'A' && cp <= 'Z') || (cp >= 'a' && cp <= 'z')) return true;
+    if (cp >= 0x80 && !SaysNothing(cp)) return true;
+    at += length;
+  }
+  return false;
+}
 
 bool DecodeForm(const std::string& body, std::map<std::string, std::string>& fields, std::string& reason) {
   fields.clear();
@@ -38,7 +83,9 @@ bool DecodeForm(const std::string& body, std::map<std::string, std::string>& fie
       return false;
     }
     if (!fields.emplace(field.name, std::move(field.value)).second) {
-      reason = "the field " + field.name + " is given twice";
+      // (The name is the client's: shown in part, and so that it cannot break the answer's line.)
+      reason = "the field " + VisibleText(field.name.substr(0, 40)) + (field.name.size() > 40 ? "..." : "") +
+               " is given twice";
       return false;
     }
   }
@@ -115,6 +162,10 @@ bool ParseCallRequest(const std::string& body, CallRequest& request, std::string
   std::string utf8;
   if (!CodePageToUtf8(text, codePage, utf8)) {
     reason = "the code page " + std::to_string(codePage) + " is not known here";
+    return false;
+  }
+  if (!HasSomethingToSay(utf8)) {
+    reason = "the text has nothing to speak (no letter or digit)";
     return false;
   }
   request.number = number;

@@ -19,6 +19,15 @@ struct CallRequest {
   int firstOcc = 0;      // minutes before the appointment, as the agent sent it
 };
 
+// The text as the speech engine gets it: every control character (C0 but tab, newline and
+// return; DEL; C1) and every byte that is not UTF-8 becomes a blank. espeak-ng takes some of
+// them as commands (0x01 starts one: "\x01" "0A" sets the volume to nothing).
+std::string SpeakableText(const std::string& utf8);
+
+// Whether the text has anything to speak: a letter or a digit (any character beyond ASCII but
+// blanks, punctuation, control characters and the replacement character counts as one).
+bool HasSomethingToSay(const std::string& utf8);
+
 // Splits a form body into decoded fields ('+' is a blank, %XX a byte). False with a reason for
 // a malformed body: a '%' without two hex digits, a field without '=', a field given twice.
 bool DecodeForm(const std::string& body, std::map<std::string, std::string>& fields, std::string& reason);

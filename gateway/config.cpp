@@ -184,6 +184,13 @@ const std::map<std::string, Setter>& Setters() {
          return !c.clients.empty();
        }},
       {"numbers", [](Config& c, const std::string& v, std::string& e) { return ParseNumberPatterns(v, c.numbers, e); }},
+      {"metrics_clients", [](Config& c, const std::string& v, std::string& e) {
+         c.metricsClients.clear();
+         if (v == "none") return true;
+         if (!ParseAddressBlocks(v, c.metricsClients, e)) return false;
+         if (c.metricsClients.empty()) e = "at least one address or block is needed (or none)";
+         return !c.metricsClients.empty();
+       }},
       {"client_rate", Int(&Config::clientRate, 0, 1000000)},
       {"daily_calls", Int(&Config::dailyCalls, 0, 100000000)},
       {"max_queued", Int(&Config::maxQueued, 0, 10000000)},

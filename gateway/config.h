@@ -80,6 +80,7 @@ struct Config {
   int maxQueued = 1000;              // calls waiting at once; 0: no limit
   int clientConnections = 64;        // connections open at once per client address
   int agentCodePage = 1252;          // the code page of a request that names no charset
+  std::vector<AddressBlock> metricsClients = LoopbackBlocks();  // who may read /metrics; empty: nobody
 
   SipSettings sip;
 

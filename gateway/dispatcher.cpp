@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "gateway/event_log.h"
+#include "gateway/metrics.h"
 #include "gateway/status_view.h"
 
 namespace talmery {
@@ -50,6 +51,7 @@ Dispatcher::Dispatcher(const Config& config, CallStore& store, EventLog& log, st
 Dispatcher::~Dispatcher() { Stop(0); }
 
 void Dispatcher::Start() {
+  metrics::SetLines(lines_.size());
   for (size_t i = 0; i < lines_.size(); ++i) threads_.emplace_back([this, i] { Serve(i); });
 }
 
@@ -138,13 +140,16 @@ void Dispatcher::ExpireLongWaiting() {
   const std::string reason = "not placed: waited more than " + std::to_string(config_.maxWait) +
                              (config_.maxWait == 1 ? " minute" : " minutes");
   std::string error;
-  for (const CallRecord& c : store_.ExpireWaiting(now - maxWaitMs, now, reason, error))
+  for (const CallRecord& c : store_.ExpireWaiting(now - maxWaitMs, now, reason, error)) {
     log_.Write("state", {{"call", std::to_string(c.id)}, {"state", state::kExpired}, {"attempts", std::to_string(c.attempts)},
                          {"reason", reason}});
+    metrics::CallEnded(state::kExpired);
+  }
   if (!error.empty()) log_.Write("store", {{"error", error}});
 }
 
 void Dispatcher::PlaceOne(size_t index, CallRecord call) {
+  const metrics::LineInUse inUse;
   const std::string masked = MaskNumber(call.number);
   const std::string id = std::to_string(call.id);
   const std::string attempt = std::to_string(call.attempts);
@@ -164,6 +169,7 @@ void Dispatcher::PlaceOne(size_t index, CallRecord call) {
   const AttemptEnd end = EndOfAttempt(tried, call.attempts, call.maxAttempts, config_.retryPause, now);
   std::string error;
   if (!store_.FinishAttempt(call.id, call.attempts, end, now, error)) log_.Write("store", {{"call", id}, {"error", error}});
+  metrics::TryEnded(end.outcome, SipStatusOf(tried), end.state);
   LogFields fields = {{"call", id}, {"state", end.state}, {"attempt", attempt}, {"outcome", end.outcome},
                       {"detail", end.detail}};
   if (end.nextMs) fields.push_back({"next", UtcStamp(*end.nextMs)});

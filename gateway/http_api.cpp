@@ -22,6 +22,7 @@
 
 #include "gateway/call_request.h"
 #include "gateway/event_log.h"
+#include "gateway/metrics.h"
 #include "gateway/net_policy.h"
 #include "gateway/status_view.h"
 
@@ -33,6 +34,7 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kHeadBytes = 32 * 1024;         // request line and headers, per connection
 constexpr unsigned kMaxConnections = 4000;       // in all, lowered to what the file limit allows
 constexpr size_t kBufferedBodyBudget = 64 << 20; // bodies held at once, over all connections
+constexpr long long kRefusalLogMs = 60 * 1000;   // refusals of one kind: a line per minute at most
 
 class Fd {
  public:
@@ -97,6 +99,43 @@ const char* BrowserHeader(MHD_Connection* c) {
   return found;
 }
 
+// A request whose length two headers could tell apart: a server or proxy in front may take one
+// and we the other, and what one takes for the body the other takes for a request of its own
+// (request smuggling). Refused and the connection closed (RFC 9112, sections 6.1 and 6.3), as is
+// a transfer coding other than chunked, which libmicrohttpd would wait on until the time limit
+// (501, as section 6.1 asks). 0 when the framing is sound, else the status with `reason`.
+unsigned FramingProblem(MHD_Connection* c, std::string& reason) {
+  struct Count {
+    int length = 0, encoding = 0;
+    bool chunked = true;
+  } count;
+  MHD_get_connection_values(
+      c, MHD_HEADER_KIND,
+      [](void* cls, MHD_ValueKind, const char* key, const char* value) -> MHD_Result {
+        auto* n = static_cast<Count*>(cls);
+        if (strcasecmp(key, "Content-Length") == 0) ++n->length;
+        if (strcasecmp(key, "Transfer-Encoding") == 0) {
+          ++n->encoding;
+          n->chunked = n->chunked && value && strcasecmp(value, "chunked") == 0;
+        }
+        return MHD_YES;
+      },
+      &count);
+  if (count.length > 0 && count.encoding > 0) {
+    reason = "the request has both Content-Length and Transfer-Encoding";
+  } else if (count.length > 1) {
+    reason = "the request has more than one Content-Length";
+  } else if (count.encoding > 1) {
+    reason = "the request has more than one Transfer-Encoding";
+  } else if (count.encoding == 1 && !count.chunked) {
+    reason = "the request's Transfer-Encoding is not chunked";
+    return 501;
+  } else {
+    return 0;
+  }
+  return 400;
+}
+
 }  // namespace
 
 long RaiseFileLimit() {
@@ -114,7 +153,8 @@ class HttpApi::Server {
  public:
   Server(const Config& config, CallStore& store, EventLog& log, std::function<void()> wake)
       : config_(config), store_(store), log_(log), wake_(std::move(wake)),
-        admission_(AdmissionLimits{config.clientRate, config.dailyCalls, config.maxQueued}) {
+        admission_(AdmissionLimits{config.clientRate, config.dailyCalls, config.maxQueued}),
+        refusals_(kRefusalLogMs), httpMessages_(kRefusalLogMs) {
     admission_.Seed(store_.CreatedSince(NowMs() - 24LL * 3600 * 1000));
   }
   ~Server() { Stop(); }
@@ -137,6 +177,8 @@ class HttpApi::Server {
     int requests = 0;        // answered on this connection
     unsigned long long bytesBefore = 0;  // received before the current request
     // The request being read.
+    std::string path;        // and when its head was whole: the metrics' answer time
+    Clock::time_point headAt;
     bool callPath = false;
     std::string page;        // a GET or HEAD of this path, answered once the request is whole
     int codePage = 0;
@@ -169,9 +211,16 @@ class HttpApi::Server {
   MHD_Result BeginCall(MHD_Connection* c, Conn& conn);
   MHD_Result FinishCall(MHD_Connection* c, Conn& conn);
   MHD_Result Answer(MHD_Connection* c, Conn& conn, unsigned status, const std::string& body,
-                    const char* type = "text/plain", const char* allow = nullptr);
+                    const char* type = "text/plain", const char* allow = nullptr, bool close = false);
   MHD_Result Refuse(MHD_Connection* c, Conn& conn, const std::string& reason);
+  MHD_Result Metrics(MHD_Connection* c, Conn& conn, bool get);
+  bool Among(const std::string& address, const std::vector<AddressBlock>& blocks) {
+    Address16 a;
+    return ParseAddress(address, a) && InAnyBlock(a, blocks);
+  }
   void LogRefusal(const std::string& address, const std::string& reason);
+  // The refusals not yet told whose interval has ended (all of them with `all`).
+  void LogRepeatedRefusals(bool all);
   void Sweep();
   std::string StatusPageText();
   // The calls waiting: counted in the store at most every 100 ms, plus those accepted since.
@@ -189,6 +238,8 @@ class HttpApi::Server {
   EventLog& log_;
   std::function<void()> wake_;
   Admission admission_;
+  RefusalDigest refusals_;
+  RefusalDigest httpMessages_;  // libmicrohttpd's own messages
   MHD_Daemon* daemon_ = nullptr;
   std::mutex mu_;
   std::condition_variable stopCv_;
@@ -202,15 +253,26 @@ class HttpApi::Server {
 };
 
 void HttpApi::Server::LogRefusal(const std::string& address, const std::string& reason) {
-  log_.Write("refused", {{"from", address}, {"reason", reason}});
+  metrics::CallRefused(reason);
+  if (refusals_.Note(address, reason, NowMs())) log_.Write("refused", {{"from", address}, {"reason", reason}});
+}
+
+void HttpApi::Server::LogRepeatedRefusals(bool all) {
+  const std::string interval = std::to_string(refusals_.IntervalMs() / 1000) + "s";
+  for (const RefusalDigest::Summary& s : refusals_.Due(NowMs(), all))
+    log_.Write("refused", {{"from", s.address}, {"reason", s.reason}, {"repeated", std::to_string(s.repeated)},
+                           {"interval", interval}});
+  for (const RefusalDigest::Summary& s : httpMessages_.Due(NowMs(), all))
+    log_.Write("http", {{"message", s.reason}, {"repeated", std::to_string(s.repeated)}, {"interval", interval}});
 }
 
 MHD_Result HttpApi::Server::OnAccept(void* cls, const sockaddr* addr, socklen_t) {
   auto* self = static_cast<Server*>(cls);
   const std::string address = AddressText(addr);
-  Address16 a;
   std::string reason;
-  if (!self->clients_.empty() && !(ParseAddress(address, a) && InAnyBlock(a, self->clients_))) {
+  // A scraper of the metrics may connect too; it reads nothing else (Request).
+  if (!self->clients_.empty() && !self->Among(address, self->clients_) &&
+      !self->Among(address, self->config_.metricsClients)) {
     reason = "not among the clients of this gateway";
   } else {
     std::lock_guard<std::mutex> lock(self->mu_);
@@ -283,7 +345,9 @@ void HttpApi::Server::OnLog(void* cls, const char* format, va_list ap) {
   std::vsnprintf(text, sizeof text, format, ap);
   std::string message = text;
   while (!message.empty() && (message.back() == '\n' || message.back() == '.')) message.pop_back();
-  static_cast<Server*>(cls)->log_.Write("http", {{"message", message}});
+  // A malformed request draws one of these: told like refusals, once per kind and interval.
+  auto* self = static_cast<Server*>(cls);
+  if (self->httpMessages_.Note("", message, NowMs())) self->log_.Write("http", {{"message", message}});
 }
 
 MHD_Result HttpApi::Server::OnRequest(void* cls, MHD_Connection* c, const char* url, const char* method, const char*,
@@ -297,17 +361,19 @@ MHD_Result HttpApi::Server::OnRequest(void* cls, MHD_Connection* c, const char* 
 }
 
 MHD_Result HttpApi::Server::Answer(MHD_Connection* c, Conn& conn, unsigned status, const std::string& body,
-                                   const char* type, const char* allow) {
+                                   const char* type, const char* allow, bool close) {
   {
     std::lock_guard<std::mutex> lock(mu_);
     if (conn.cut) return MHD_NO;
     conn.phase = Phase::Answered;
   }
+  metrics::HttpAnswered(conn.path, Clock::now() - conn.headAt);
   MHD_Response* response =
       MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
   if (!response) return MHD_NO;
   MHD_add_response_header(response, "Content-Type", type);
   if (allow) MHD_add_response_header(response, "Allow", allow);
+  if (close) MHD_add_response_header(response, "Connection", "close");
   if (status != 200 || std::strcmp(type, "text/plain") != 0) MHD_add_response_header(response, "Cache-Control", "no-store");
   const MHD_Result r = MHD_queue_response(c, status, response);
   MHD_destroy_response(response);
@@ -336,9 +402,23 @@ MHD_Result HttpApi::Server::Request(MHD_Connection* c, Conn& conn, const std::st
     }
   }
   if (first) {
+    conn.path = url;
+    conn.headAt = Clock::now();
+    std::string problem;
+    if (const unsigned status = FramingProblem(c, problem)) {
+      LogRefusal(conn.address, problem);
+      admission_.Refused(conn.address, NowMs());
+      return Answer(c, conn, status, "ERROR: " + problem + "\r\n", "text/plain", nullptr, true);
+    }
     // Paths first, methods second: an unknown path is 404 whatever the method, a known path with
     // the wrong method 405 with the methods it takes. The body of either is never read.
     const bool get = method == "GET" || method == "HEAD";
+    if (url == "/metrics") return Metrics(c, conn, get);
+    if (!clients_.empty() && !Among(conn.address, clients_)) {  // let in for the metrics alone
+      LogRefusal(conn.address, "not among the clients of this gateway");
+      admission_.Refused(conn.address, NowMs());
+      return MHD_NO;
+    }
     if (url == kCallPath) {
       if (method == "POST") return BeginCall(c, conn);
       return Answer(c, conn, 405, "method not allowed\n", "text/plain", "POST");
@@ -357,6 +437,8 @@ MHD_Result HttpApi::Server::Request(MHD_Connection* c, Conn& conn, const std::st
     *size = 0;  // a body of a GET is not kept
     if (n > 0) return MHD_YES;
     if (conn.page == "/") return Answer(c, conn, 200, StatusPageText(), "text/html; charset=utf-8");
+    if (conn.page == "/metrics")
+      return Answer(c, conn, 200, metrics::Page(store_.Figures(), NowMs()), "text/plain; version=0.0.4; charset=utf-8");
     const std::string digits = conn.page.substr(7);
     CallRecord call;
     if (digits.size() > 18 || !store_.Get(std::stoll(digits), call))
@@ -431,17 +513,31 @@ MHD_Result HttpApi::Server::FinishCall(MHD_Connection* c, Conn& conn) {
   if (!store_.Accept(call, config_.attempts, now, id, error)) {
     admission_.Released(conn.address, now);
     log_.Write("store", {{"error", error}});
+    metrics::CallRefused("the call could not be stored");
     return Answer(c, conn, 200, "ERROR: the call could not be stored: " + error + "\r\n");
   }
   {
     std::lock_guard<std::mutex> lock(waitingMu_);
     ++waiting_;
   }
+  metrics::CallAccepted();
   log_.Write("state", {{"call", std::to_string(id)}, {"state", state::kQueued}, {"number", MaskNumber(call.number)},
                        {"firstocc", std::to_string(call.firstOcc)}, {"selfdelete", call.selfDelete ? "1" : "0"},
                        {"from", conn.address}});
   if (wake_) wake_();
   return Answer(c, conn, 200, "[" + std::to_string(id) + "]\r\n");
+}
+
+// Only for metrics_clients (the scraper's addresses): anyone else is refused, and logged.
+MHD_Result HttpApi::Server::Metrics(MHD_Connection* c, Conn& conn, bool get) {
+  if (!Among(conn.address, config_.metricsClients)) {
+    LogRefusal(conn.address, "the metrics are served to metrics_clients only");
+    admission_.Refused(conn.address, NowMs());
+    return Answer(c, conn, 403, "forbidden: the metrics are served to metrics_clients only\n");
+  }
+  if (!get) return Answer(c, conn, 405, "method not allowed\n", "text/plain", "GET, HEAD");
+  conn.page = "/metrics";  // answered once the request is whole, as the other pages
+  return MHD_YES;
 }
 
 std::string HttpApi::Server::StatusPageText() {
@@ -554,6 +650,7 @@ void HttpApi::Server::Serve() {
     if (stopping_) break;
     lock.unlock();
     Sweep();
+    LogRepeatedRefusals(false);
     lock.lock();
   }
 }
@@ -567,6 +664,7 @@ void HttpApi::Server::Stop() {
   if (daemon_) {
     MHD_stop_daemon(daemon_);
     daemon_ = nullptr;
+    LogRepeatedRefusals(true);  // what was not told yet, before the gateway stops
   }
 }
 

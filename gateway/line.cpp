@@ -1,5 +1,6 @@
 #include "gateway/line.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +43,7 @@ Result ResultOf(const TryEnd& end) {
       return Result::Transient;
     case Ending::RedirectToNumber:
     case Ending::RedirectToHost:
+    case Ending::SpeechSilent:
     case Ending::SipError:
     case Ending::TlsRefused:
     case Ending::TlsFailed:
@@ -56,8 +58,8 @@ std::string DescribeEnd(const TryEnd& end) {
   const std::string why = end.error ? std::strerror(end.error) : "";
   std::string text;
   switch (end.ending) {
-    case Ending::Played: text = "the message was played"; break;
-    case Ending::Confirmed: text = "confirmed (key 1)"; break;
+    case Ending::Played: text = end.note.empty() ? "the message was played" : end.note; break;
+    case Ending::Confirmed: text = "confirmed (key 1)" + (end.note.empty() ? "" : "; " + end.note); break;
     case Ending::CalleeHungUp: text = "the callee hung up"; break;
     case Ending::MaxCallTime: text = "hung up after " + std::to_string(end.seconds) + " s"; break;
     case Ending::Stopped:
@@ -83,13 +85,28 @@ std::string DescribeEnd(const TryEnd& end) {
       text = "488 no usable SRTP key in the answer (a=crypto " + std::string(kSdesSuite) + "): " + end.detail;
       break;
     case Ending::NoCommonCodec: text = "488 no common codec in the answer"; break;
-    case Ending::SpeechFault: text = "speech: " + end.detail; break;
+    case Ending::SpeechFault:
+    case Ending::SpeechSilent: text = "speech: " + end.detail; break;
     case Ending::DialRefused: text = "dial refused: " + why; break;
     case Ending::StackDown: text = "the SIP stack is not running"; break;
-    case Ending::SpokenToFile: text = "spoken to " + end.detail; break;
+    case Ending::SpokenToFile: text = "spoken to " + end.detail + (end.note.empty() ? "" : "; " + end.note); break;
   }
   if (!end.unconfirmed) return text;
   return end.ending == Ending::Played ? "answered, not confirmed" : "answered, not confirmed (" + text + ")";
+}
+
+int SipStatusOf(const TryEnd& end) {
+  switch (end.ending) {
+    case Ending::SipStatus:
+    case Ending::RedirectToNumber:
+    case Ending::RedirectToHost:
+      return end.status;
+    case Ending::NoUsableKey:
+    case Ending::NoCommonCodec:
+      return 488;
+    default:
+      return end.answered ? 200 : 0;
+  }
 }
 
 char InfoKey(const std::string& contentType, const std::string& body) {
@@ -124,15 +141,40 @@ std::string LateNotice(long long lateMs) {
   return "This reminder is " + std::to_string(lateMs / 60000) + " minutes late. ";
 }
 
-bool RenderMessage(const std::string& utf8Text, const Config& config, Pcm& message, std::string& error) {
+MessagePlan PlanMessage(const std::string& utf8Text, const Config& config) {
+  MessagePlan plan;
+  plan.text = config.confirm ? utf8Text + " " + kConfirmPrompt : utf8Text;
+  if (config.confirm) plan.prompt = kConfirmPrompt;
+  plan.repeat = config.repeat;
+  // Half a second for the phone to reach the ear, a second between the repetitions.
+  plan.leadSamples = kPhoneRate / 2;
+  plan.gapSamples = kPhoneRate;
+  plan.tailSamples = kPhoneRate * 3 / 10;
+  // A second less than max_call_time: the message begins a little after the answer, and its end
+  // is to come before the line hangs up (with confirm = yes, the time for the key too).
+  const long long seconds =
+      config.maxCallTime - 1 - (config.confirm ? std::min(kConfirmWaitSeconds, config.maxCallTime / 2) : 0);
+  plan.budgetSamples = static_cast<size_t>(seconds * kPhoneRate);
+  return plan;
+}
+
+std::function<SpeechStarter(const std::atomic<bool>&)> HelperSpeechOf(const Config& config) {
   Voice voice;
   voice.name = config.voice;
   voice.wordsPerMinute = config.speechRate;
-  Pcm speech;
-  if (!Synthesize(config.confirm ? utf8Text + " " + kConfirmPrompt : utf8Text, voice, speech, error)) return false;
-  // Half a second for the phone to reach the ear, a second between the repetitions.
-  message = ComposeMessage(speech, config.repeat, 500, 1000, 300);
-  return true;
+  return [voice](const std::atomic<bool>& stopping) -> SpeechStarter {
+    return [voice, &stopping](const std::string& text, size_t maxSamples, std::string& error) {
+      return StartSpeech(text, voice, maxSamples, &stopping, error);
+    };
+  };
+}
+
+std::string ShortenedNote(bool cut, int said, const Config& config) {
+  const std::string fit = " to fit max_call_time (" + std::to_string(config.maxCallTime) + " s)";
+  if (cut) return "the message was cut" + fit;
+  if (said < config.repeat)
+    return "the message was said " + std::to_string(said) + " of " + std::to_string(config.repeat) + " times" + fit;
+  return "";
 }
 
 }  // namespace talmery

@@ -8,6 +8,7 @@
 
 #include "gateway/audio.h"
 #include "gateway/config.h"
+#include "gateway/message_stream.h"
 
 namespace talmery {
 
@@ -43,6 +44,7 @@ enum class Ending {
   NoUsableKey,       // SRTP: the answer has no key we take (`detail`: why)
   NoCommonCodec,     // the answer offers no G.711
   SpeechFault,       // the message could not be made (`detail`)
+  SpeechSilent,      // the text gives no sound (`detail`): it would give none again
   DialRefused,       // the SIP stack could not start the call (`error`)
   StackDown,         // the SIP stack is not running
   SpokenToFile,      // speaker mode: the message was written to `detail`
@@ -56,6 +58,7 @@ struct TryEnd {
   int error = 0;  // an errno value
   int seconds = 0;
   std::string detail;
+  std::string note;  // what the message left out to fit max_call_time (ShortenedNote), if anything
   std::vector<std::string> dialled;  // the numbers dialled: the first, then each redirect followed
 };
 
@@ -65,21 +68,35 @@ Result ResultOf(const TryEnd& end);
 // What people read of a try's end ("486 Busy Here", "the message was played", ...).
 std::string DescribeEnd(const TryEnd& end);
 
+// The SIP status a try ended with, as the metrics count it: the PBX's final status (486, 503, a
+// redirect's 3xx), 488 for an answer refused for its media, 200 for an answered call, 0 for none
+// (the PBX silent, a TLS or local fault).
+int SipStatusOf(const TryEnd& end);
+
 // What a call placed `lateMs` after its request arrived says first: nothing up to two minutes,
 // then "This reminder is N minutes late. " (whole minutes), so that "in 15 minutes" in the text
 // that follows is not taken at its word.
 std::string LateNotice(long long lateMs);
 
-// What a call with confirm = yes adds to its text.
+// What a call with confirm = yes adds to its text, and how long the callee has for the key
+// after the message's end.
 constexpr char kConfirmPrompt[] = "Press 1 to confirm.";
+constexpr int kConfirmWaitSeconds = 5;
 
 // The key a SIP INFO carries: application/dtmf-relay ("Signal=1\r\nDuration=160") or
 // application/dtmf ("1"); 0 when it carries none.
 char InfoKey(const std::string& contentType, const std::string& body);
 
-// The text spoken `repeat` times, at the telephone rate, as it is played into the call (with
-// confirm = yes, the prompt follows the text each time).
-bool RenderMessage(const std::string& utf8Text, const Config& config, Pcm& message, std::string& error);
+// The message of a call: half a second of silence, the text spoken `repeat` times a second apart
+// (with confirm = yes, the prompt follows the text each time), a little silence; all of it within
+// max_call_time less a second (with confirm = yes, less the time for the key too), so that a
+// longer text is cut and repetitions that would not fit are left out.
+MessagePlan PlanMessage(const std::string& utf8Text, const Config& config);
+// Its speech from talmery-speak helpers with the configured voice (see MessageFeed).
+std::function<SpeechStarter(const std::atomic<bool>& stopping)> HelperSpeechOf(const Config& config);
+// What a message that did not fit max_call_time says in the call's outcome; empty when it was
+// said as planned.
+std::string ShortenedNote(bool cut, int said, const Config& config);
 
 class Line {
  public:

@@ -115,12 +115,14 @@ bool IsLoopbackHost(const std::string& host) {
   std::string bare = host;
   if (bare.size() > 2 && bare.front() == '[' && bare.back() == ']') bare = bare.substr(1, bare.size() - 2);
   Address16 a;
-  if (!ParseAddress(bare, a)) return false;
-  AddressBlock v4, v6;
+  return ParseAddress(bare, a) && InAnyBlock(a, LoopbackBlocks());
+}
+
+std::vector<AddressBlock> LoopbackBlocks() {
+  std::vector<AddressBlock> blocks;
   std::string ignored;
-  ParseAddressBlock("127.0.0.0/8", v4, ignored);
-  ParseAddressBlock("::1", v6, ignored);
-  return InBlock(a, v4) || InBlock(a, v6);
+  ParseAddressBlocks("127.0.0.0/8 ::1", blocks, ignored);
+  return blocks;
 }
 
 bool ParseNumberPatterns(const std::string& text, std::vector<std::string>& out, std::string& error) {

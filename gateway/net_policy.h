@@ -29,6 +29,8 @@ bool InBlock(const Address16& address, const AddressBlock& block);
 bool InAnyBlock(const Address16& address, const std::vector<AddressBlock>& blocks);
 // 127.0.0.0/8, ::1, "localhost".
 bool IsLoopbackHost(const std::string& host);
+// The blocks of this machine's loopback addresses: 127.0.0.0/8 and ::1.
+std::vector<AddressBlock> LoopbackBlocks();
 
 // Glob patterns over the number the agent sent (digits, and a leading '+' when given): '?' one
 // character, '*' any run, "[0-9]" / "[135]" / "[!0]" one of a set. Patterns may hold only

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "gateway/event_log.h"
+#include "gateway/metrics.h"
 #include "gateway/re_headers.h"
 #include "gateway/sip_engine.h"
 #include "gateway/status_view.h"
@@ -96,6 +97,7 @@ Registration::~Registration() { Stop(); }
 
 void Registration::Start() {
   SetGatewayNote("registration", "starting");
+  metrics::SetRegistration("starting");
   engine_.Run([this] {
     agent_ = new Agent(*this);
     Agent::Begin(agent_);
@@ -127,6 +129,7 @@ void Registration::SetState(const std::string& state, const std::string& detail,
     nextTryMs_ = nextTryMs;
   }
   SetGatewayNote("registration", AccountAor(config_.sip) + ": " + State());
+  metrics::SetRegistration(state);
   if (!changed) return;
   LogFields fields = {{"state", state}, {"aor", AccountAor(config_.sip)}};
   if (!detail.empty()) fields.push_back({"detail", detail});

@@ -9,6 +9,7 @@
 
 #include "gateway/audio.h"
 #include "gateway/event_log.h"
+#include "gateway/metrics.h"
 
 namespace talmery {
 namespace {
@@ -56,6 +57,7 @@ bool Gateway::Start(std::string& error) {
   for (const CallRecord& c : store_->CloseInterrupted(NowMs(), error)) {
     log_.Write("state", {{"call", std::to_string(c.id)}, {"state", c.state}, {"attempt", std::to_string(c.attempts)},
                          {"outcome", "interrupted"}, {"detail", c.reason}});
+    metrics::TryEnded("interrupted", 0, c.state);
   }
   std::vector<std::unique_ptr<Line>> lines;
   if (config_.mode == DialMode::Speaker) {

@@ -286,17 +286,22 @@ SipEngine::Dialog* SipEngine::DialogOf(const std::string& callId) const {
 }
 
 void SipEngine::Complain(const sa& from, const std::string& reason, LogFields fields) {
-  if (!throttle_.First(AddressText(from), reason, NowMs())) return;
-  log_.Write("sip", fields);
-  if (repeats_ && !tmr_isrunning(repeats_)) tmr_start(repeats_, 5000, TellRepeats, this);
+  if (complaints_.Note(AddressText(from), reason, NowMs())) log_.Write("sip", fields);
 }
 
-void SipEngine::TellRepeats(void* arg) {
+// How many more of each complaint came in its interval, once the interval is over (all of them at
+// a stop).
+void SipEngine::TellRepeats(bool all) {
+  const std::string interval = std::to_string(complaints_.IntervalMs() / 1000) + "s";
+  for (const RefusalDigest::Summary& s : complaints_.Due(NowMs(), all))
+    log_.Write("sip", {{"from", s.address}, {"reason", s.reason}, {"repeated", std::to_string(s.repeated)},
+                       {"interval", interval}});
+}
+
+void SipEngine::RepeatsDue(void* arg) {
   SipEngine* self = static_cast<SipEngine*>(arg);
-  for (const LogThrottle::Repeat& r : self->throttle_.Due(NowMs()))
-    self->log_.Write("sip", {{"from", r.address}, {"reason", r.reason}, {"repeated", std::to_string(r.count)},
-                             {"within", "60s"}});
-  if (!self->throttle_.Empty()) tmr_start(self->repeats_, 5000, TellRepeats, self);
+  self->TellRepeats(false);
+  tmr_start(self->repeats_, 5000, RepeatsDue, self);
 }
 
 // Every request but a retransmission of one already let in reaches the gate first. Requests of a
@@ -631,8 +636,10 @@ void SipEngine::Main() {
   repeats_ = &repeats;
   sweep_ = &sweep;
   if (tcpWatch_ >= 0) tmr_start(sweep_, SweepEveryMs(config_), Sweep, this);
+  tmr_start(repeats_, 5000, RepeatsDue, this);
   re_main(nullptr);
   for (tmr* t : {&giveUp, &refusalSpent, &repeats, &sweep}) tmr_cancel(t);
+  TellRepeats(true);
   giveUp_ = refusalSpent_ = repeats_ = sweep_ = nullptr;
   {
     std::lock_guard<std::mutex> lock(mu_);

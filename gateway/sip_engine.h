@@ -145,7 +145,8 @@ class SipEngine {
   static bool Unclaimed(const struct sip_msg* msg, void* arg);
   void GuardUdp(const struct sip_msg* msg);
   static bool Malformed(struct sa* source, struct mbuf* mb, void* arg);
-  static void TellRepeats(void* arg);
+  void TellRepeats(bool all);
+  static void RepeatsDue(void* arg);
   void ResolvePbx();
   void ProbeUdp();
   void WatchTcp();
@@ -175,7 +176,7 @@ class SipEngine {
   Dialog* DialogOf(const std::string& callId) const;
   std::vector<std::string> pbxAddresses_;
   std::string challenger_;  // the address of the response being handled, for Credentials
-  LogThrottle throttle_{60000};
+  RefusalDigest complaints_{60000};  // what strangers sent: told once a minute per address and reason
   struct tmr* repeats_ = nullptr;  // these two on the SIP thread's stack too
   struct tmr* sweep_ = nullptr;
   int tcpListener_ = -1;  // libre's listening socket on sip_port (TCP or TLS)

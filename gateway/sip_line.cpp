@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <future>
 #include <mutex>
 
 #include "gateway/event_log.h"
@@ -37,7 +36,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kPacketMs = 20;
 constexpr size_t kPacketSamples = kPhoneRate * kPacketMs / 1000;
 constexpr char kEventPt[] = "101";       // telephone-event in our offer
-constexpr int kConfirmWaitSeconds = 5;  // for the key after the message's end
 constexpr size_t kSrtpTagBytes = 10;    // HMAC-SHA1-80's tag, written after the payload
 
 std::string ReplaceAll(std::string text, const std::string& what, const std::string& with) {
@@ -181,10 +179,10 @@ class SipCall : public SipEngine::Dialog {
     return Invite(uri);
   }
 
-  // From the answer on: the message instead of silence; MessageEnded when it has been sent.
-  void Play(std::vector<int16_t> message) {
-    message_ = std::move(message);
-    position_ = 0;
+  // From the answer on: the message instead of silence, taken from `feed` as it is made (the
+  // line keeps it until the call is gone); MessageEnded when it has been sent.
+  void Play(MessageFeed* feed) {
+    feed_ = feed;
     playing_ = true;
   }
 
@@ -435,18 +433,18 @@ class SipCall : public SipEngine::Dialog {
     mbuf* packet = mbuf_alloc(RTP_HEADER_SIZE + kPacketSamples + kSrtpTagBytes);
     if (!packet) return;
     packet->pos = packet->end = RTP_HEADER_SIZE;
-    for (size_t i = 0; i < kPacketSamples; ++i) {
-      int16_t sample = 0;
-      if (playing_ && position_ < message_.size()) sample = message_[position_++];
-      mbuf_write_u8(packet, alaw_ ? LinearToAlaw(sample) : LinearToUlaw(sample));
-    }
+    // What the feed has not made yet (a slow machine) goes as silence: the packets keep time.
+    int16_t samples[kPacketSamples] = {};
+    bool messageEnded = false;
+    if (playing_) feed_->Take(samples, kPacketSamples, messageEnded);
+    for (int16_t sample : samples) mbuf_write_u8(packet, alaw_ ? LinearToAlaw(sample) : LinearToUlaw(sample));
     packet->pos = RTP_HEADER_SIZE;
     const int err = rtp_send(rtp_, &remote_, false, first_, payloadType_, timestamp_, packet);
     if (err && playing_ && !sendError_) sendError_ = err;
     mem_deref(packet);
     first_ = false;
     timestamp_ += kPacketSamples;
-    if (playing_ && position_ >= message_.size() && !ended_) {
+    if (playing_ && messageEnded && !ended_) {
       ended_ = true;
       // Played only when every packet of it went out.
       CallEvent event;
@@ -587,8 +585,7 @@ class SipCall : public SipEngine::Dialog {
   bool alaw_ = false, sending_ = false, first_ = true, playing_ = false, ended_ = false;
   uint32_t timestamp_ = 0;
   uint64_t next_ = 0;
-  std::vector<int16_t> message_;
-  size_t position_ = 0;
+  MessageFeed* feed_ = nullptr;
   SipEngine::Asked* asked_ = nullptr;
   TryEnd failure_;  // why the answer's media were refused, when failed_
   bool failed_ = false;
@@ -618,6 +615,7 @@ class SipLine : public Line {
     TryEnd end = Run(job, uri, onAnswered);
     End();
     end.dialled = dialled_;
+    feed_.reset();  // after the call, which takes from it; its helper is ended
     return end;
   }
 
@@ -632,6 +630,13 @@ class SipLine : public Line {
     end.ending = ending;
     end.answered = answered;
     return end;
+  }
+
+  // The speech failed: a text that gives no sound would give none again; anything else may pass.
+  TryEnd SpeechFault(bool answered) const {
+    TryEnd fault = Ended(feed_->Silent() ? Ending::SpeechSilent : Ending::SpeechFault, answered);
+    fault.detail = feed_->Error();
+    return fault;
   }
 
   // Ends the call (CANCEL or BYE) and frees its sockets.
@@ -655,47 +660,33 @@ class SipLine : public Line {
       return refused;
     }
 
-    // The speech is made while the phone rings; the call sends silence until the answer and
-    // the message is ready, so early media loses none of the message. (Leaving this function
-    // waits for the speech: the helper ends within its own time limit.)
-    struct Speech {
-      bool ok = false;
-      std::string error;
-      Pcm message;
-    };
-    std::future<Speech> making = std::async(std::launch::async, [&] {
-      Speech s;
-      s.ok = RenderMessage(job.text, config_, s.message, s.error);
-      if (s.ok && s.message.rate != kPhoneRate) s.message = Resample(s.message, kPhoneRate);
-      mailbox_.Wake();
-      return s;
-    });
+    // The speech is made while the phone rings, some seconds ahead of the call; the call
+    // sends silence until the answer and the first seconds are ready, so early media loses none
+    // of the message.
+    feed_ = std::make_unique<MessageFeed>(PlanMessage(job.text, config_), HelperSpeechOf(config_),
+                                          [this] { mailbox_.Wake(); });
     const Clock::time_point start = Clock::now();
     bool answered = false, playing = false, ended = false;
     Clock::time_point confirmBy;
-    Speech speech;
     bool ready = false;
     Clock::time_point answeredAt;
+    std::string note;  // what the message left out, once it has ended
     // With confirm = yes only the key 1 tells that the message was heard.
     auto unconfirmedIf = [&](TryEnd end) {
       end.answered = answered;
       end.unconfirmed = answered && config_.confirm;
+      end.note = note;
       return end;
     };
     for (;;) {
-      if (!ready && making.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
-        speech = making.get();
-        if (!speech.ok) {
-          TryEnd fault = Ended(Ending::SpeechFault, answered);
-          fault.detail = speech.error;
-          return fault;
-        }
+      if (!ready && feed_->Ready()) {
+        if (!feed_->Error().empty()) return SpeechFault(answered);
         ready = true;
       }
       if (answered && ready && !playing) {
         playing = true;
-        std::vector<int16_t> samples = std::move(speech.message.samples);
-        engine_.Run([&] { call_->Play(std::move(samples)); });
+        MessageFeed* feed = feed_.get();
+        engine_.Run([&] { call_->Play(feed); });
       }
       Clock::time_point deadline =
           answered ? answeredAt + std::chrono::seconds(config_.maxCallTime) : start + std::chrono::seconds(config_.ringTime);
@@ -718,13 +709,19 @@ class SipLine : public Line {
           }
           continue;
         case CallEvent::MessageEnded:
+          if (!feed_->Error().empty()) return SpeechFault(true);
+          note = ShortenedNote(feed_->Cut(), feed_->Said(), config_);
           if (event.end.ending != Ending::Played) return unconfirmedIf(event.end);  // not heard in full
           if (!config_.confirm) return unconfirmedIf(event.end);
           ended = true;  // a few seconds more for the key
           confirmBy = Clock::now() + std::chrono::seconds(kConfirmWaitSeconds);
           continue;
         case CallEvent::Key:
-          if (answered && event.key == '1') return Ended(Ending::Confirmed, true);
+          if (answered && event.key == '1') {
+            TryEnd confirmed = Ended(Ending::Confirmed, true);
+            confirmed.note = note;
+            return confirmed;
+          }
           continue;
         case CallEvent::Dialled:
           dialled_.push_back(event.number);
@@ -739,6 +736,7 @@ class SipLine : public Line {
   SipEngine& engine_;
   Mailbox mailbox_;
   SipCall* call_ = nullptr;  // created, used and destroyed on the SIP thread
+  std::unique_ptr<MessageFeed> feed_;  // the current call's message, outliving the call
   std::atomic<bool> aborted_{false};
   std::vector<std::string> dialled_;
 };

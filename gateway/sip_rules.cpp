@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 
 #include "gateway/net_policy.h"
 
@@ -104,33 +105,5 @@ std::vector<ConnectionCut> ConnectionsToCut(std::vector<InboundConnection> conne
 }
 
 int TcpConnectionsPerAddress(const Config& config) { return std::max(32, 2 * config.maxCalls); }
-
-bool LogThrottle::First(const std::string& address, const std::string& reason, long long nowMs) {
-  auto key = std::make_pair(address, reason);
-  auto it = seen_.find(key);
-  if (it == seen_.end() && seen_.size() >= kMaxKeys) {
-    key.first = "other";
-    it = seen_.find(key);
-  }
-  if (it == seen_.end()) {
-    seen_[key] = Seen{nowMs, 0};
-    return true;
-  }
-  ++it->second.count;
-  return false;
-}
-
-std::vector<LogThrottle::Repeat> LogThrottle::Due(long long nowMs) {
-  std::vector<Repeat> due;
-  for (auto it = seen_.begin(); it != seen_.end();) {
-    if (nowMs - it->second.since < intervalMs_) {
-      ++it;
-      continue;
-    }
-    if (it->second.count > 0) due.push_back({it->first.first, it->first.second, it->second.count});
-    it = seen_.erase(it);
-  }
-  return due;
-}
 
 }  // namespace talmery

@@ -1,10 +1,8 @@
 #pragma once
 // What the SIP engine decides about strangers and the PBX's answers, as pure logic: where a
-// redirect may lead, which of the connections others opened to sip_port are closed, and how often
-// the same complaint about the same address reaches the log. Tested natively without a network.
-#include <map>
+// redirect may lead, and which of the connections others opened to sip_port are closed. Tested
+// natively without a network.
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "gateway/config.h"
@@ -52,31 +50,5 @@ std::vector<ConnectionCut> ConnectionsToCut(std::vector<InboundConnection> conne
 // How many connections one address may hold on sip_port: enough for a PBX that opens one for each
 // call in progress.
 int TcpConnectionsPerAddress(const Config& config);
-
-// The same complaint (a malformed message, a refused request) about the same address is logged
-// once per interval, the first at once; how many more came is told when the interval ends. At most
-// kMaxKeys addresses are told apart: the rest are counted together under "other".
-class LogThrottle {
- public:
-  static constexpr size_t kMaxKeys = 1024;
-  explicit LogThrottle(long long intervalMs) : intervalMs_(intervalMs) {}
-  // True when this is the first of its address and reason in the current interval.
-  bool First(const std::string& address, const std::string& reason, long long nowMs);
-  struct Repeat {
-    std::string address, reason;
-    long long count = 0;
-  };
-  // The repeats counted in the intervals that have ended by `nowMs`; those intervals are forgotten.
-  std::vector<Repeat> Due(long long nowMs);
-  bool Empty() const { return seen_.empty(); }
-
- private:
-  struct Seen {
-    long long since = 0;
-    long long count = 0;
-  };
-  long long intervalMs_;
-  std::map<std::pair<std::string, std::string>, Seen> seen_;
-};
 
 }  // namespace talmery

@@ -1,31 +1,6 @@
-// talmery-speak VOICE WORDS_PER_MINUTE: reads UTF-8 text on standard input and writes it as
-// spoken 8 kHz mono WAV on standard output. The gateway runs one per text (see speech.h). On
-// failure it writes the reason instead and exits with 1.
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <string>
-
+// talmery-speak VOICE WORDS_PER_MINUTE [MAX_SAMPLES]: reads UTF-8 text on standard input and
+// writes it as spoken 8 kHz samples on standard output while it is made. The gateway runs one per
+// text (see speech.h, which also holds the format).
 #include "gateway/speech.h"
 
-int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: talmery-speak VOICE WORDS_PER_MINUTE < text > wav\n");
-    return 2;
-  }
-  std::string text;
-  char buffer[65536];
-  for (ssize_t n; (n = read(STDIN_FILENO, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
-  talmery::Voice voice;
-  voice.name = argv[1];
-  voice.wordsPerMinute = std::atoi(argv[2]);
-  talmery::Pcm speech;
-  std::string error;
-  if (!talmery::SynthesizeHere(text, voice, speech, error)) {
-    std::fputs(error.c_str(), stdout);
-    return 1;
-  }
-  const std::string wav = talmery::EncodeWav(speech);
-  return std::fwrite(wav.data(), 1, wav.size(), stdout) == wav.size() && std::fflush(stdout) == 0 ? 0 : 3;
-}
+int main(int argc, char** argv) { return talmery::SpeakMain(argc, argv); }

@@ -184,15 +184,17 @@ std::string ConsoleList(const std::vector<CallRecord>& calls, const ViewOptions&
                   c.state.c_str(), AttemptsText(c).c_str(), LocalTime(c.createdMs).c_str(),
                   LocalTime(c.updatedMs).c_str());
     out += line;
-    out += ReasonText(c) + "\n";
-    if (const std::string tries = TriesText(c); !tries.empty()) out += "        " + tries + "\n";
+    // Reasons carry what the PBX or the callee said, texts what a client sent: shown, never
+    // acted on by the terminal.
+    out += VisibleText(ReasonText(c)) + "\n";
+    if (const std::string tries = TriesText(c); !tries.empty()) out += "        " + VisibleText(tries) + "\n";
     if (options.showText) {
       if (!c.text) {
         out += "        (text removed)\n";
         continue;
       }
       std::string indented = "        ";
-      for (char ch : *c.text) {
+      for (char ch : VisibleText(*c.text, true)) {
         indented += ch;
         if (ch == '\n') indented += "        ";
       }

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "gateway/metrics.h"
+
 namespace talmery {
 namespace {
 
@@ -216,6 +218,7 @@ void CallStore::WriterLoop() {
       if (queue_.empty()) return;
       batch.swap(queue_);
     }
+    const metrics::CommitTimer timer;
     std::string error;
     const bool begun = Exec(db, "BEGIN IMMEDIATE", error);
     for (Pending* p : batch) {
@@ -372,6 +375,19 @@ std::vector<long long> CallStore::CreatedSince(long long sinceMs) {
   std::vector<long long> times;
   while (s.Step() == SQLITE_ROW) times.push_back(s.Int(0));
   return times;
+}
+
+StoreFigures CallStore::Figures() {
+  std::lock_guard<std::mutex> lock(readMu_);
+  StoreFigures figures;
+  Stmt states(reader_.get(), "SELECT state, COUNT(*) FROM calls GROUP BY state");
+  while (states.Step() == SQLITE_ROW) figures.byState[states.Text(0)] = states.Int(1);
+  Stmt waiting(reader_.get(), "SELECT COUNT(*), MIN(created_ms) FROM calls WHERE next_ms IS NOT NULL");
+  if (waiting.Step() == SQLITE_ROW) {
+    figures.waiting = waiting.Int(0);
+    figures.oldestWaitingMs = waiting.OptInt(1);
+  }
+  return figures;
 }
 
 std::vector<CallRecord> CallStore::ExpireWaiting(long long receivedBeforeMs, long long nowMs, const std::string& reason,

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -70,6 +71,13 @@ struct AttemptEnd {
   std::string dialled;   // the numbers dialled, comma-separated
 };
 
+// What the metrics read of the store at each scrape.
+struct StoreFigures {
+  std::map<std::string, long long> byState;  // calls in the store, per state
+  long long waiting = 0;                     // queued or waiting for their next try
+  std::optional<long long> oldestWaitingMs;  // when the longest-waiting of them was received
+};
+
 class Sqlite {
  public:
   Sqlite() = default;
@@ -123,6 +131,7 @@ class CallStore {
   // and the creation times of the calls accepted since `sinceMs`.
   long long CountWaiting();
   std::vector<long long> CreatedSince(long long sinceMs);
+  StoreFigures Figures();
 
  private:
   using Job = std::function<bool(sqlite3*, std::string&)>;

@@ -1,10 +1,15 @@
 // WAV files, the resampler, the composed message and the synthesiser.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 
 #include "gateway/audio.h"
 #include "gateway/speech.h"
+#include "tests/gateway/temp_dir.h"
 
 namespace talmery {
 namespace {
@@ -59,6 +64,43 @@ TEST(Audio, ResamplingKeepsTheSpeechBandAndDropsWhatIsAbove) {
   EXPECT_LT(Rms(high, 400, 7600), 50);
 }
 
+// Speech arrives in pieces of any size; the pieces joined are the whole resampled at once.
+TEST(Audio, ResamplingInPiecesGivesTheWhole) {
+  Pcm in = Tone(22050, 440, 0.5);
+  for (size_t i = 0; i < in.samples.size(); i += 97) in.samples[i] = static_cast<int16_t>(i * 31 % 20000);
+  const Pcm whole = Resample(in, 8000);
+  for (size_t piece : {size_t{1}, size_t{7}, size_t{441}, size_t{5000}}) {
+    Resampler resampler(22050, 8000);
+    std::vector<int16_t> out;
+    for (size_t at = 0; at < in.samples.size(); at += piece)
+      resampler.Push(&in.samples[at], std::min(piece, in.samples.size() - at), out);
+    resampler.Finish(out);
+    EXPECT_TRUE(out == whole.samples) << "pieces of " << piece << ": " << out.size() << " of " << whole.samples.size();
+  }
+}
+
+TEST(Audio, WavWriterWritesAsItGoesAndLeavesNothingHalfDone) {
+  gwtest::TempDir dir;
+  const std::string path = dir.path() + "/m.wav";
+  std::string error;
+  {
+    WavWriter wav;
+    ASSERT_TRUE(wav.Open(path, 8000, error)) << error;
+    const int16_t a[] = {1, -2, 3}, b[] = {32767, -32768};
+    ASSERT_TRUE(wav.Append(a, 3, error) && wav.Append(b, 2, error)) << error;
+    ASSERT_TRUE(wav.Close(error)) << error;
+  }
+  Pcm back;
+  ASSERT_TRUE(ReadWavFile(path, back, error)) << error;
+  EXPECT_EQ(back.samples, (std::vector<int16_t>{1, -2, 3, 32767, -32768}));
+  {
+    WavWriter dropped;
+    ASSERT_TRUE(dropped.Open(dir.path() + "/n.wav", 8000, error));
+  }
+  EXPECT_NE(access((dir.path() + "/n.wav.part").c_str(), F_OK), 0);
+  EXPECT_NE(access((dir.path() + "/n.wav").c_str(), F_OK), 0);
+}
+
 TEST(Audio, MessageRepeatsTheSpeechBetweenSilences) {
   Pcm speech;
   speech.samples = {5, 6};
@@ -98,6 +140,80 @@ TEST(Audio, SynthesisGivesTelephoneSpeech) {
   none.name = "xx-nowhere";
   EXPECT_FALSE(Synthesize("x", none, speech, error));
   EXPECT_EQ(error, "espeak-ng has no voice \"xx-nowhere\"");
+}
+
+}  // namespace
+}  // namespace talmery
+
+namespace talmery {
+namespace {
+
+// talmery-speak as the gateway runs it, for its exit status, what it wrote and its peak memory.
+struct HelperRun {
+  int status = -1;
+  size_t bytes = 0;
+  long peakKb = 0;
+};
+
+HelperRun RunHelper(const std::string& text, size_t limit) {
+  HelperRun run;
+  int in[2], out[2];
+  if (pipe(in) != 0 || pipe(out) != 0) return run;
+  std::string program = SpeakProgram(), voice = "en", rate = "150", max = std::to_string(limit);
+  char* argv[] = {program.data(), voice.data(), rate.data(), max.data(), nullptr};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    close(in[1]);
+    close(out[0]);
+    execv(argv[0], argv);
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  for (size_t at = 0; at < text.size();) {
+    const ssize_t n = write(in[1], text.data() + at, text.size() - at);
+    if (n <= 0) break;
+    at += static_cast<size_t>(n);
+  }
+  close(in[1]);
+  char buffer[65536];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) run.bytes += static_cast<size_t>(n);
+  close(out[0]);
+  int status = 0;
+  rusage usage{};
+  if (wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  run.peakKb = usage.ru_maxrss;
+  return run;
+}
+
+// A 64 KB text is hours of speech: the helper makes only what it is asked for (two minutes here)
+// and writes it as it goes, so its memory is that of a one-line text, give or take a few MB.
+TEST(Speech, HelperMakesOnlyItsLimitInLittleMemory) {
+  const std::string sentence = "The quarterly budget review meets in room four with the auditors. ";
+  std::string text;
+  while (text.size() + sentence.size() <= 64 * 1024) text += sentence;
+  const HelperRun small = RunHelper("Budget review.", 0);
+  ASSERT_EQ(small.status, 0);
+  const size_t limit = 120 * kPhoneRate;
+  const HelperRun large = RunHelper(text, limit);
+  EXPECT_EQ(large.status, 4);                  // cut at its limit
+  EXPECT_EQ(large.bytes, 1 + limit * 2);       // its mark, then exactly the samples asked for
+  std::printf("talmery-speak peak memory: %ld KB for a line, %ld KB for 64 KB of text (two minutes made)\n",
+              small.peakKb, large.peakKb);
+  EXPECT_LT(large.peakKb - small.peakKb, 4 * 1024);
+}
+
+// espeak-ng takes 0x01 as the start of a command ("0A": volume nothing): a text with one speaks
+// to its end all the same.
+TEST(Speech, ControlCharactersDoNotReachTheEngine) {
+  Pcm speech;
+  std::string error;
+  ASSERT_TRUE(Synthesize("Hello \x01" "0A there, the budget review is at noon in room four.", Voice(), speech, error))
+      << error;
+  const size_t half = speech.samples.size() / 2;
+  EXPECT_GT(Rms(speech, half, half + 8000), 300);
 }
 
 }  // namespace

@@ -82,6 +82,7 @@ TEST(Config, FileErrorsNameTheLine) {
       {"clients = 10.0.0.0/33\n", "line 1: clients: \"10.0.0.0/33\": the prefix length must be 0 to 32"},
       {"clients = office\n", "line 1: clients: \"office\" is not an IPv4 or IPv6 address or block"},
       {"clients =\n", "line 1: clients: at least one address or block is needed"},
+      {"metrics_clients =\n", "line 1: metrics_clients: at least one address or block is needed (or none)"},
       {"numbers = 00*, +44*\nnumbers = 9#\n", "line 2: numbers: \"9#\" is not a number pattern (digits, + ? * and [0-9] only)"},
       {"numbers = 0[1-9*\n", "line 1: numbers: \"0[1-9*\": a [ without ]"},
       {"agent_code_page = 9999\n", "line 1: agent_code_page: 9999 is not a code page known here"},

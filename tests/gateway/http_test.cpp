@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <thread>
 
 #include "tests/gateway/test_support.h"
@@ -99,6 +100,88 @@ TEST_F(HttpTest, EveryBadRequestGetsItsAnswerAndTheServerGoesOn) {
   EXPECT_EQ(BodyOf(Post(kGood)), "[1]\r\n");
   EXPECT_NE(gateway_->LogText().find("event=refused from=127.0.0.1 reason=\"the field calltime is missing\""),
             std::string::npos);
+}
+
+// Two headers that could each tell the body's length (RFC 9112, 6.1 and 6.3): one request that a
+// proxy in front reads by Content-Length and we by the chunks would carry a second call in its
+// body. Refused, the connection closed after the answer, nothing stored.
+TEST_F(HttpTest, AmbiguousFramingIsRefusedAndTheConnectionClosed) {
+  const std::string inner = "calltime=0&selfdelete=1&firstocc=15&phoneno=5550199&txt=Smuggled";
+  const std::string smuggled = "POST /ocall/callreqHandler.jsp HTTP/1.1\r\nHost: x\r\nContent-Type: "
+                               "application/x-www-form-urlencoded\r\nContent-Length: " +
+                               std::to_string(inner.size()) + "\r\n\r\n" + inner;
+  char size[16];
+  std::snprintf(size, sizeof size, "%zx", std::strlen(kGood));
+  const std::string chunks = std::string(size) + "\r\n" + kGood + "\r\n0\r\n\r\n";
+  const std::string head = "POST /ocall/callreqHandler.jsp HTTP/1.1\r\nHost: x\r\nContent-Type: "
+                           "application/x-www-form-urlencoded\r\n";
+  const struct {
+    std::string request, status, body;
+  } cases[] = {
+      {head + "Content-Length: " + std::to_string(chunks.size()) + "\r\nTransfer-Encoding: chunked\r\n\r\n" + chunks +
+           smuggled,
+       "HTTP/1.1 400 Bad Request", "ERROR: the request has both Content-Length and Transfer-Encoding\r\n"},
+      {head + "Content-Length: 5\r\ncontent-length: " + std::to_string(std::strlen(kGood)) + "\r\n\r\n" + kGood +
+           smuggled,
+       "HTTP/1.1 400 Bad Request", "ERROR: the request has more than one Content-Length\r\n"},
+      {head + "Transfer-Encoding: gzip, chunked\r\n\r\n" + chunks + smuggled, "HTTP/1.1 501 Not Implemented",
+       "ERROR: the request's Transfer-Encoding is not chunked\r\n"},
+      {"GET / HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\nContent-Length: 5\r\n\r\n0\r\n\r\n" + smuggled,
+       "HTTP/1.1 400 Bad Request", "ERROR: the request has both Content-Length and Transfer-Encoding\r\n"},
+  };
+  for (const auto& c : cases) {
+    // Exchange reads until the server closes: one answer, then the end.
+    const std::string response = Exchange(port_, c.request, 5000);
+    EXPECT_EQ(response.substr(0, response.find("\r\n")), c.status) << c.request.substr(0, 160);
+    EXPECT_NE(response.find("\r\nConnection: close\r\n"), std::string::npos) << response;
+    EXPECT_EQ(BodyOf(response), c.body);
+  }
+  EXPECT_TRUE(CallStatus(port_, 1).is_null());  // neither the call nor the one in its body
+  EXPECT_EQ(BodyOf(Post(kGood)), "[1]\r\n");
+}
+
+// A stranger's flood of refusals costs a line when it starts and one per minute while it goes
+// on (told at a stop too), and what it sent reaches the log escaped.
+TEST_F(HttpTest, RefusalsAreLoggedOncePerKindWithTheirCount) {
+  for (int i = 0; i < 20; ++i)
+    EXPECT_EQ(BodyOf(Post("calltime=0&selfdelete=1&firstocc=1&phoneno=1&txt=+")), "ERROR: the text is empty\r\n");
+  EXPECT_EQ(BodyOf(Post("calltime=0&selfdelete=1&firstocc=1&phoneno=1&txt=x&%1b%5b2J%9b=1&%1b%5b2J%9b=2")),
+            "ERROR: the field \\x1b[2J\\x9b is given twice\r\n");
+  gateway_->Stop();  // what is not told yet is told now
+  const std::string log = gateway_->LogText();
+  const std::string line = "event=refused from=127.0.0.1 reason=\"the text is empty\"";
+  ASSERT_NE(log.find(line + "\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find(line + "\n", log.find(line + "\n") + 1), std::string::npos) << log;
+  EXPECT_NE(log.find(line + " repeated=19 interval=60s\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("reason=\"the field \\\\x1b[2J\\\\x9b is given twice\""), std::string::npos) << log;
+  EXPECT_EQ(log.find('\x1b'), std::string::npos);
+}
+
+// The longest text the gateway takes is hours of speech: only what max_call_time can play is
+// made, and the call says that its message was cut.
+TEST(SpeakerCall, ALongTextIsCutToTheCallsLength) {
+  TempDir dir;
+  talmery::Config c;
+  c.listenPort = 0;
+  c.database = dir.path() + "/calls.db";
+  c.mode = talmery::DialMode::Speaker;
+  c.speakerDir = dir.path() + "/speaker";
+  c.maxCallTime = 8;
+  InProcessGateway gateway(c);
+  std::string error;
+  ASSERT_TRUE(gateway.Start(error)) << error;
+  std::string text;
+  while (text.size() < 64 * 1024 - 40) text += "The budget review meets in room four. ";
+  ASSERT_EQ(BodyOf(PostCall(gateway.Port(), CallBody("5550100", text))), "[1]\r\n");
+  const nlohmann::json done = WaitForState(gateway.Port(), 1, "done", 60000);
+  const std::string path = dir.path() + "/speaker/call-1.wav";
+  EXPECT_EQ(done["reason"], "answered; spoken to " + path + "; the message was cut to fit max_call_time (8 s)")
+      << done.dump(1);
+  talmery::Pcm message;
+  ASSERT_TRUE(talmery::ReadWavFile(path, message, error)) << error;
+  EXPECT_EQ(message.samples.size(), 7u * 8000);  // a second before the line would hang up
+  const std::string detail = "detail=\"spoken to " + path + "; the message was cut to fit max_call_time (8 s)\"";
+  EXPECT_TRUE(gateway.WaitForLog(detail, 5000)) << gateway.LogText();
 }
 
 int Connect(int port) {

@@ -137,6 +137,27 @@ TEST(LineLogic, RouteOfTheOutboundProxy) {
 }
 
 // The key of a SIP INFO, as PBXs and phones send it.
+// The SIP status the metrics count a try under, from its typed end.
+TEST(LineLogic, TheSipStatusOfATry) {
+  auto ended = [](Ending ending, bool answered, int status) {
+    TryEnd t;
+    t.ending = ending;
+    t.answered = answered;
+    t.status = status;
+    return t;
+  };
+  const struct {
+    TryEnd end;
+    int status;
+  } cases[] = {
+      {ended(Ending::Played, true, 0), 200},           {ended(Ending::CalleeHungUp, true, 0), 200},
+      {ended(Ending::SipStatus, false, 486), 486},     {ended(Ending::SipStatus, false, 503), 503},
+      {ended(Ending::RedirectToHost, false, 302), 302}, {ended(Ending::NoUsableKey, false, 0), 488},
+      {ended(Ending::RingTimeout, false, 0), 0},       {ended(Ending::TlsFailed, false, 0), 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SipStatusOf(c.end), c.status) << DescribeEnd(c.end);
+}
+
 TEST(LineLogic, KeysOfSipInfo) {
   const struct {
     const char* type;
@@ -159,8 +180,58 @@ TEST(LineLogic, KeysOfSipInfo) {
 TEST(LineLogic, LogLinesQuoteAndRedact) {
   EXPECT_EQ(FormatLogLine("T", "state", {{"call", "1"}, {"reason", "no answer \"x\"\n"}, {"empty", ""}}),
             "time=T event=state call=1 reason=\"no answer \\\"x\\\"\\n\" empty=\"\"");
+  // No control byte reaches the log: ESC, C1 CSI (as UTF-8 and as a stray byte), DEL; UTF-8 text
+  // stays readable.
+  EXPECT_EQ(FormatLogLine("T", "refused", {{"reason", "a\x1b[2Jb\xC2\x9B" "c\x9B\x7f caf\xC3\xA9"}}),
+            "time=T event=refused reason=\"a\\x1b[2Jb\\xc2\\x9bc\\x9b\\x7f caf\xC3\xA9\"");
+  EXPECT_EQ(VisibleText("line 1\n\tline 2\x07", true), "line 1\n\tline 2\\x07");
   EXPECT_EQ(Redact("pass=abc;x=abcabc", {"abc"}), "pass=***;x=******");
   EXPECT_EQ(UtcStamp(1700000000123), "2023-11-14T22:13:20.123Z");
+}
+
+// Refusals of one kind: the first at once, then one summary per interval while they go on; a
+// kind that went quiet is forgotten; the kinds held per address are bounded.
+TEST(LineLogic, RefusalsAreToldOncePerKindAndInterval) {
+  RefusalDigest d(60000);
+  EXPECT_TRUE(d.Note("192.0.2.1", "the text is empty", 0));
+  EXPECT_TRUE(d.Note("192.0.2.2", "the text is empty", 10));
+  for (int i = 0; i < 500; ++i) EXPECT_FALSE(d.Note("192.0.2.1", "the text is empty", 20 + i));
+  EXPECT_TRUE(d.Due(59999).empty());
+  std::vector<RefusalDigest::Summary> due = d.Due(60000);
+  ASSERT_EQ(due.size(), 1u);
+  EXPECT_EQ(due[0].address, "192.0.2.1");
+  EXPECT_EQ(due[0].repeated, 500);
+  EXPECT_FALSE(d.Note("192.0.2.1", "the text is empty", 61000));      // within the next interval
+  EXPECT_EQ(d.Due(119999, true).size(), 1u);                          // at a stop, at once
+  EXPECT_TRUE(d.Due(180000).empty());                                 // quiet: forgotten
+  EXPECT_TRUE(d.Note("192.0.2.1", "the text is empty", 180001));
+
+  for (size_t i = 0; i < RefusalDigest::kMaxReasons + 5; ++i)
+    EXPECT_EQ(d.Note("198.51.100.7", "reason " + std::to_string(i), 0), i <= RefusalDigest::kMaxReasons) << i;
+  due = d.Due(60000);
+  ASSERT_EQ(due.size(), 1u);
+  EXPECT_EQ(due[0].reason, RefusalDigest::kOtherReasons);
+  EXPECT_EQ(due[0].repeated, 4);
+}
+
+// The message fits max_call_time, less the time for the key with confirm = yes; what did not fit
+// is said in the outcome.
+TEST(LineLogic, MessageFitsTheCall) {
+  Config c;
+  c.maxCallTime = 600;
+  c.repeat = 2;
+  MessagePlan p = PlanMessage("Budget review.", c);
+  EXPECT_EQ(p.text, "Budget review.");
+  EXPECT_EQ(p.prompt, "");
+  EXPECT_EQ(p.budgetSamples, 599u * 8000);
+  c.confirm = true;
+  p = PlanMessage("Budget review.", c);
+  EXPECT_EQ(p.text, std::string("Budget review. ") + kConfirmPrompt);
+  EXPECT_EQ(p.prompt, kConfirmPrompt);
+  EXPECT_EQ(p.budgetSamples, 594u * 8000);
+  EXPECT_EQ(ShortenedNote(false, 2, c), "");
+  EXPECT_EQ(ShortenedNote(true, 0, c), "the message was cut to fit max_call_time (600 s)");
+  EXPECT_EQ(ShortenedNote(false, 1, c), "the message was said 1 of 2 times to fit max_call_time (600 s)");
 }
 
 }  // namespace

@@ -73,12 +73,39 @@ TEST(CallRequest, RefusalsNameTheReason) {
       {"calltime=0&selfdelete=1&firstocc=15&phoneno=1&txt=" + std::string(kMaxTextBytes + 1, 'a'), "the text is longer than 64 KB"},
       {"calltime=0&selfdelete=1&firstocc=15&phoneno=1&txt=a%00b", "the text holds a NUL byte"},
       {"calltime=0&selfdelete=1&firstocc=15&phoneno=1&txt=+%0a%09", "the text is empty"},
+      // Nothing espeak-ng would say: punctuation, control characters, an undefined byte of 1252
+      // (U+FFFD), a no-break space, guillemets.
+      {"calltime=0&selfdelete=1&firstocc=15&phoneno=1&txt=%01%1b...+!%3f+%81%a0%ab%bb",
+       "the text has nothing to speak (no letter or digit)"},
+      // The name is the client's: cut, and shown so that it cannot break the answer's line.
+      {"calltime=0&selfdelete=1&firstocc=15&phoneno=1&txt=a&%0d%0aX" + std::string(50, 'y') + "=1&%0d%0aX" +
+           std::string(50, 'y') + "=2", "the field \\r\\nX" + std::string(37, 'y') + "... is given twice"},
   };
   for (const Case& c : cases) {
     CallRequest r;
     std::string reason;
     EXPECT_FALSE(ParseCallRequest(c.body, r, reason)) << c.body.substr(0, 80);
     EXPECT_EQ(reason, c.reason) << c.body.substr(0, 80);
+  }
+}
+
+// What the speech engine gets, and what counts as something to say.
+TEST(CallRequest, SpeechTextLosesControlCharacters) {
+  const struct {
+    std::string text, speakable;
+    bool something;
+  } cases[] = {
+      {"Meet\tAnn\r\nat 9", "Meet\tAnn\r\nat 9", true},
+      {"a\x01" "0A b\x1b[31m\x7f", "a 0A b [31m ", true},
+      {"caf\xC3\xA9 \xC2\x9B" "1m", "caf\xC3\xA9  1m", true},  // C1 CSI as UTF-8
+      {"\xff\xC3", "  ", false},      // not UTF-8
+      {"\xC3\xA9", "\xC3\xA9", true},  // a letter beyond ASCII
+      // A dash, the ideographic full stop, the byte order mark.
+      {"\xE2\x80\x94 \xE3\x80\x82 \xEF\xBB\xBF", "\xE2\x80\x94 \xE3\x80\x82 \xEF\xBB\xBF", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SpeakableText(c.text), c.speakable) << c.text;
+    EXPECT_EQ(HasSomethingToSay(c.text), c.something) << c.text;
   }
 }
 

@@ -238,6 +238,33 @@ TEST_F(SipCallTest, TheCalleeHearsTheTextTwiceAnsweredAtOnceOrAfterEarlyMedia) {
   EXPECT_EQ(phone_->CallsTo("5550183"), 1);
 }
 
+// The longest text the gateway takes is hours of speech: the callee hears it from its start at
+// once, for as long as max_call_time lets the call last, and the call says it was cut.
+TEST_F(SipCallTest, ALongTextIsHeardFromItsStartAndCutToTheCallsLength) {
+  gateway_.reset();
+  talmery::Config c = gateway_config_;
+  c.maxCallTime = 8;
+  gateway_ = std::make_unique<InProcessGateway>(c);
+  std::string error;
+  ASSERT_TRUE(gateway_->Start(error)) << error;
+  port_ = gateway_->Port();
+  const std::string sentence = "The budget review meets in room four. ";
+  std::string text;
+  while (text.size() + sentence.size() <= 64 * 1024) text += sentence;
+  const long long id = Post("5550100", text);
+  const nlohmann::json done = WaitForState(port_, id, "done", 60000);
+  EXPECT_EQ(done["reason"], "answered; the message was cut to fit max_call_time (8 s)") << done.dump(1);
+  ASSERT_TRUE(phone_->WaitForClosedCalls(1, 10000));
+  talmery::Pcm recording, speech;
+  std::string report;
+  ASSERT_TRUE(talmery::ReadWavFile(phone_->Recordings().back(), recording, error)) << error;
+  // Its first seconds are those of the text's first sentences.
+  ASSERT_TRUE(talmery::Synthesize(sentence + sentence, talmery::Voice(), speech, error)) << error;
+  speech.samples.resize(std::min<size_t>(speech.samples.size(), 3 * 8000));
+  EXPECT_TRUE(phone::RecordingCarries(recording, speech, 1, report)) << report;
+  EXPECT_LE(recording.samples.size(), 8u * 8000);
+}
+
 TEST_F(SipCallTest, BusyAndUnansweredCallsAreRetriedThenFailWithTheirAttempts) {
   const long long busy = Post("5550486", "Busy line.");
   const long long never = Post("5550000", "Nobody home.");

@@ -53,29 +53,5 @@ TEST(SipRules, ConnectionsBeyondAnAddressShareOrIdleTooLongAreCut) {
   EXPECT_EQ(seen, (std::vector<std::string>{"11 over", "10 over", "16 idle", "12 idle"}));
 }
 
-TEST(SipRules, OneComplaintPerAddressAndReasonThenItsCount) {
-  LogThrottle throttle(60000);
-  EXPECT_TRUE(throttle.First("192.0.2.9", "Bad message", 0));
-  for (int i = 0; i < 7999; ++i) EXPECT_FALSE(throttle.First("192.0.2.9", "Bad message", 10 + i));
-  EXPECT_TRUE(throttle.First("192.0.2.9", "Value too large", 20));
-  EXPECT_TRUE(throttle.First("192.0.2.10", "Bad message", 30000));
-  EXPECT_TRUE(throttle.Due(59999).empty());
-  const std::vector<LogThrottle::Repeat> due = throttle.Due(60000);
-  ASSERT_EQ(due.size(), 1u);  // the other reason came once: nothing more to tell
-  EXPECT_EQ(due[0].address, "192.0.2.9");
-  EXPECT_EQ(due[0].reason, "Bad message");
-  EXPECT_EQ(due[0].count, 7999);
-  EXPECT_FALSE(throttle.Empty());  // 192.0.2.10's minute goes on
-  EXPECT_TRUE(throttle.First("192.0.2.9", "Bad message", 60001));  // a new minute
-  // Addresses past the table's size share one line.
-  LogThrottle many(60000);
-  for (size_t i = 0; i < LogThrottle::kMaxKeys; ++i) EXPECT_TRUE(many.First("a" + std::to_string(i), "r", 0));
-  EXPECT_TRUE(many.First("b1", "r", 1));
-  EXPECT_FALSE(many.First("b2", "r", 2));
-  const auto counted = many.Due(60001);
-  ASSERT_EQ(counted.size(), 1u);
-  EXPECT_EQ(counted[0].address, "other");
-}
-
 }  // namespace
 }  // namespace talmery

@@ -38,6 +38,7 @@ class InProcessGateway {
   explicit InProcessGateway(talmery::Config config);
   ~InProcessGateway();
   bool Start(std::string& error);
+  void Stop() { gateway_->Stop(0); }
   int Port() const { return gateway_->Port(); }
   std::string LogText() const;
   // Waits until the log has a line with `text`: a state is stored before its line is written, so

@@ -92,5 +92,18 @@ TEST(StatusView, ConsoleListIndentsTexts) {
   EXPECT_EQ(ConsoleList({}, shown).substr(ConsoleList({}, shown).find('\n') + 1), "(no calls)\n");
 }
 
+// What the PBX, the callee or a client wrote reaches the terminal shown, not acted on.
+TEST(StatusView, ConsoleListShowsControlBytes) {
+  ViewOptions shown;
+  shown.showText = true;
+  CallRecord c = Sample();
+  c.reason = "486 \x1b]0;owned\x07";
+  c.text = "Room 4\x1b[2J\nfloor \xC2\x9B" "2";
+  const std::string list = ConsoleList({c}, shown);
+  EXPECT_EQ(list.find('\x1b'), std::string::npos) << list;
+  EXPECT_NE(list.find("486 \\x1b]0;owned\\x07; next try "), std::string::npos) << list;
+  EXPECT_NE(list.find("        Room 4\\x1b[2J\n        floor \\xc2\\x9b2\n"), std::string::npos) << list;
+}
+
 }  // namespace
 }  // namespace talmery

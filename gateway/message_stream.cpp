@@ -1,0 +1,219 @@
+#include "gateway/message_stream.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace talmery {
+
+MessageStream::MessageStream(MessagePlan plan, SpeechStarter start)
+    : plan_(std::move(plan)), start_(std::move(start)) {}
+
+void MessageStream::Fail(const std::string& error) {
+  error_ = error;
+  source_.reset();
+  part_ = Part::End;
+}
+
+// The prompt is made first (it is short), so that a text that has to be cut leaves room for it.
+bool MessageStream::LoadPrompt() {
+  if (plan_.prompt.empty()) return true;
+  std::string error;
+  std::unique_ptr<SpeechSource> prompt = start_(plan_.prompt, kMaxPromptSamples, error);
+  if (!prompt) {
+    Fail(error);
+    return false;
+  }
+  int16_t buffer[800];
+  for (size_t n; (n = prompt->Read(buffer, 800)) > 0;) prompt_.insert(prompt_.end(), buffer, buffer + n);
+  bool cut = false;
+  if (!prompt->Ended(cut, error)) {
+    Fail(error);
+    return false;
+  }
+  return true;
+}
+
+bool MessageStream::StartSpeech() {
+  // The first time, all the budget leaves room for (the silences, and the prompt that follows a
+  // cut text); a repetition only starts when it fits, and is held to what is left all the same.
+  size_t reserved = plan_.tailSamples + (said_ == 0 ? prompt_.size() : 0);
+  size_t limit = plan_.budgetSamples > position_ + reserved ? plan_.budgetSamples - position_ - reserved : 0;
+  limit = std::max<size_t>(limit, 8000);  // a second at least, whatever the settings
+  std::string error;
+  source_ = start_(plan_.text, limit, error);
+  if (!source_) {
+    Fail(error);
+    return false;
+  }
+  part_ = Part::Speech;
+  spoken_ = 0;
+  return true;
+}
+
+void MessageStream::EndSpeech() {
+  bool cut = false;
+  std::string error;
+  if (!source_->Ended(cut, error)) return Fail(error);
+  source_.reset();
+  if (said_ == 0) {
+    length_ = spoken_;
+    if (peak_ < kSoundPeak) {
+      silent_ = true;
+      return Fail("the text gave no sound");
+    }
+  }
+  if (cut) {
+    cut_ = true;
+    part_ = prompt_.empty() ? Part::Tail : Part::Prompt;
+    left_ = prompt_.empty() ? plan_.tailSamples : prompt_.size();
+    return;
+  }
+  ++said_;
+  if (said_ < plan_.repeat && position_ + plan_.gapSamples + length_ + plan_.tailSamples <= plan_.budgetSamples) {
+    part_ = Part::Gap;
+    left_ = plan_.gapSamples;
+  } else {
+    part_ = Part::Tail;
+    left_ = plan_.tailSamples;
+  }
+}
+
+size_t MessageStream::Read(int16_t* out, size_t count) {
+  size_t done = 0;
+  while (done < count && part_ != Part::End) {
+    switch (part_) {
+      case Part::Start:
+        if (LoadPrompt()) {
+          part_ = Part::Lead;
+          left_ = plan_.leadSamples;
+        }
+        break;
+      case Part::Lead:
+      case Part::Gap:
+      case Part::Tail:
+      case Part::Prompt: {
+        const size_t n = std::min(left_, count - done);
+        if (part_ == Part::Prompt) std::copy_n(prompt_.end() - static_cast<long>(left_), n, out + done);
+        else std::fill_n(out + done, n, 0);
+        done += n;
+        left_ -= n;
+        position_ += n;
+        if (left_ > 0) break;
+        if (part_ == Part::Tail) {
+          part_ = Part::End;
+        } else if (part_ == Part::Prompt) {
+          part_ = Part::Tail;
+          left_ = plan_.tailSamples;
+        } else {
+          StartSpeech();
+        }
+        break;
+      }
+      case Part::Speech: {
+        const size_t n = source_->Read(out + done, count - done);
+        if (n == 0) {
+          EndSpeech();
+          break;
+        }
+        if (said_ == 0)
+          for (size_t i = done; i < done + n; ++i) peak_ = std::max(peak_, std::abs(static_cast<int>(out[i])));
+        done += n;
+        spoken_ += n;
+        position_ += n;
+        break;
+      }
+      case Part::End:
+        break;
+    }
+  }
+  return done;
+}
+
+MessageFeed::MessageFeed(MessagePlan plan, std::function<SpeechStarter(const std::atomic<bool>&)> starter,
+                         std::function<void()> changed)
+    : changed_(std::move(changed)), ring_(kAheadSamples) {
+  stream_ = std::make_unique<MessageStream>(std::move(plan), starter(stopping_));
+  thread_ = std::thread([this] { Make(); });
+}
+
+MessageFeed::~MessageFeed() {
+  stopping_ = true;
+  room_.notify_all();
+  thread_.join();
+}
+
+void MessageFeed::Make() {
+  int16_t chunk[800];  // 100 ms
+  for (;;) {
+    const size_t n = stream_->Read(chunk, 800);
+    bool tell = false;
+    {
+      std::unique_lock<std::mutex> lock(mu_);
+      for (size_t put = 0; put < n;) {
+        room_.wait(lock, [&] { return size_ < ring_.size() || stopping_; });
+        if (stopping_) return;
+        const size_t tail = (head_ + size_) % ring_.size();
+        const size_t m = std::min({n - put, ring_.size() - size_, ring_.size() - tail});
+        std::copy_n(chunk + put, m, ring_.begin() + static_cast<long>(tail));
+        size_ += m;
+        put += m;
+        if (size_ >= kReadySamples && !ready_) ready_ = tell = true;
+      }
+      if (n < 800) {
+        finished_ = ready_ = tell = true;
+      }
+    }
+    if (tell && changed_ && !stopping_) changed_();
+    if (n < 800 || stopping_) return;
+  }
+}
+
+bool MessageFeed::Ready() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return ready_;
+}
+
+size_t MessageFeed::Take(int16_t* out, size_t count, bool& ended) {
+  size_t done = 0;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    while (done < count && size_ > 0) {
+      const size_t m = std::min({count - done, size_, ring_.size() - head_});
+      std::copy_n(ring_.begin() + static_cast<long>(head_), m, out + done);
+      head_ = (head_ + m) % ring_.size();
+      size_ -= m;
+      done += m;
+    }
+    ended = finished_ && size_ == 0;
+  }
+  room_.notify_all();
+  return done;
+}
+
+bool MessageFeed::Finished() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return finished_;
+}
+
+// The stream is the feed thread's until it has finished; after that it is read here only.
+std::string MessageFeed::Error() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return finished_ ? stream_->Error() : "";
+}
+
+bool MessageFeed::Silent() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return finished_ && stream_->Silent();
+}
+
+bool MessageFeed::Cut() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return finished_ && stream_->Cut();
+}
+
+int MessageFeed::Said() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return finished_ ? stream_->Said() : 0;
+}
+
+}  // namespace talmery

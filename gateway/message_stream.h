@@ -1,0 +1,130 @@
+#pragma once
+// The message of one call as a stream: silence, the speech, a pause, the speech again..., read
+// while it is made, so that a call holds some seconds of it whatever the length of the text.
+// Only as much speech is made as the call may last (max_call_time): a longer text is cut, and a
+// repetition that would not fit is left out. Pure: where the speech comes from is given.
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace talmery {
+
+// The speech of one text at the telephone rate, as it is made (a talmery-speak helper; a
+// stand-in in tests).
+class SpeechSource {
+ public:
+  virtual ~SpeechSource() = default;
+  // Up to `count` samples, waiting for them; 0 once the speech has ended (or failed).
+  virtual size_t Read(int16_t* out, size_t count) = 0;
+  // After Read gave 0: whether the speech stopped at its limit (cut); false with a reason when it
+  // failed.
+  virtual bool Ended(bool& cut, std::string& error) = 0;
+};
+
+// Starts the speech of `text`, to stop after `maxSamples` samples; null with a reason.
+using SpeechStarter =
+    std::function<std::unique_ptr<SpeechSource>(const std::string& text, size_t maxSamples, std::string& error)>;
+
+struct MessagePlan {
+  std::string text;           // said each time (with confirm = yes, the prompt is its end)
+  std::string prompt;         // said after a text that had to be cut; empty: none
+  int repeat = 1;
+  size_t leadSamples = 0;     // silence before the first time, between two, after the last
+  size_t gapSamples = 0;
+  size_t tailSamples = 0;
+  size_t budgetSamples = 0;   // what the whole message may last
+};
+
+class MessageStream {
+ public:
+  static constexpr size_t kMaxPromptSamples = 10 * 8000;
+  // Below this peak the speech is taken for silence: the text gave no sound.
+  static constexpr int kSoundPeak = 100;
+
+  MessageStream(MessagePlan plan, SpeechStarter start);
+  // Up to `count` samples of the message, waiting for the speech; fewer only at its end, 0 after
+  // it (or after a failure: see Error).
+  size_t Read(int16_t* out, size_t count);
+  // Why the message ended early; empty when it did not.
+  const std::string& Error() const { return error_; }
+  bool Silent() const { return silent_; }
+  // The text was longer than the message may last: cut (and the prompt said after it).
+  bool Cut() const { return cut_; }
+  // Times the text was said whole.
+  int Said() const { return said_; }
+
+ private:
+  enum class Part { Start, Lead, Speech, Prompt, Gap, Tail, End };
+  bool LoadPrompt();
+  bool StartSpeech();
+  void EndSpeech();
+  void Fail(const std::string& error);
+
+  const MessagePlan plan_;
+  SpeechStarter start_;
+  Part part_ = Part::Start;
+  std::unique_ptr<SpeechSource> source_;
+  std::vector<int16_t> prompt_;
+  size_t left_ = 0;       // samples left of the current silence or prompt
+  size_t position_ = 0;   // samples of the message so far
+  size_t spoken_ = 0;     // of the current speech
+  size_t length_ = 0;     // of the first speech
+  int peak_ = 0;
+  int said_ = 0;
+  bool cut_ = false, silent_ = false;
+  std::string error_;
+};
+
+// A message made on a thread of its own, some seconds ahead of the line that plays it: Take
+// never waits, so that the thread that sends the call's packets is never held up by the speech.
+class MessageFeed {
+ public:
+  // Held ahead at most: the usual reminder whole, so that its helper ends at once (a helper costs
+  // more memory than this); ready to play once two seconds are here.
+  static constexpr size_t kAheadSamples = 16 * 8000;
+  static constexpr size_t kReadySamples = 2 * 8000;
+
+  // `changed` runs (on the feed's thread) when the feed becomes ready and when the message ends.
+  // `start` gets a flag that is set when the feed is destroyed: a starter's speech stops waiting
+  // on it.
+  MessageFeed(MessagePlan plan,
+              std::function<SpeechStarter(const std::atomic<bool>& stopping)> starter,
+              std::function<void()> changed);
+  ~MessageFeed();
+  MessageFeed(const MessageFeed&) = delete;
+  MessageFeed& operator=(const MessageFeed&) = delete;
+
+  // Ready to play: its first seconds are here, or the message has ended (or failed) already.
+  bool Ready();
+  // Up to `count` samples that are here; `ended` once the message has ended and all of it has
+  // been taken.
+  size_t Take(int16_t* out, size_t count, bool& ended);
+  // Once ended: how the message went (as MessageStream tells it).
+  bool Finished();
+  std::string Error();
+  bool Silent();
+  bool Cut();
+  int Said();
+
+ private:
+  void Make();
+
+  std::atomic<bool> stopping_{false};
+  std::function<void()> changed_;
+  std::unique_ptr<MessageStream> stream_;
+  std::mutex mu_;
+  std::condition_variable room_;
+  std::vector<int16_t> ring_;
+  size_t head_ = 0, size_ = 0;
+  bool finished_ = false, ready_ = false;
+  std::thread thread_;
+};
+
+}  // namespace talmery

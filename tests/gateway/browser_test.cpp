@@ -1,0 +1,193 @@
+// A real browser at the door: headless Chromium (Debian's) opens a page of another site
+// (127.0.0.2) whose script posts the gateway's form and a no-cors fetch, and nothing is stored;
+// then it renders the status page, whose DOM and picture are checked.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <thread>
+
+#include "tests/gateway/child_process.h"
+#include "tests/gateway/test_support.h"
+#include "tools/phone/loopback_phone.h"
+
+namespace gwtest {
+namespace {
+
+// A PBX on UDP that takes every registration and ends each INVITE with the status its number
+// names (5550486: busy), else 404.
+class AnsweringPbx {
+ public:
+  explicit AnsweringPbx(int port) {
+    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bound_ = fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    if (bound_) thread_ = std::thread([this] { Serve(); });
+  }
+  ~AnsweringPbx() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (fd_ >= 0) close(fd_);
+  }
+  bool bound() const { return bound_; }
+
+ private:
+  void Serve() {
+    char buffer[65536];
+    while (!stop_) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      sockaddr_in from{};
+      socklen_t len = sizeof from;
+      const ssize_t n = recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &len);
+      if (n <= 0) continue;
+      const std::string message(buffer, static_cast<size_t>(n));
+      const bool invite = message.compare(0, 7, "INVITE ") == 0;
+      if (!invite && message.compare(0, 9, "REGISTER ") != 0) continue;  // the ACKs of our answers
+      std::string head, line;
+      std::istringstream in(message);
+      while (std::getline(in, line) && line != "\r") {
+        for (const char* name : {"Via:", "From:", "To:", "Call-ID:", "CSeq:", "Contact:"}) {
+          if (line.compare(0, std::strlen(name), name) != 0) continue;
+          if (line.back() == '\r') line.pop_back();
+          head += line + (std::strcmp(name, "To:") == 0 ? ";tag=pbx" : "") + "\r\n";
+        }
+      }
+      const std::string status = !invite ? "200 OK\r\nExpires: 600"
+                                 : message.compare(0, 18, "INVITE sip:5550486") == 0 ? "486 Busy Here"
+                                                                                     : "404 Not Found";
+      const std::string reply = "SIP/2.0 " + status + "\r\n" + head + "Content-Length: 0\r\n\r\n";
+      sendto(fd_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+    }
+  }
+
+  int fd_ = -1;
+  bool bound_ = false;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+std::string Output(const std::string& command) {
+  std::string out;
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;) out.append(buffer, n);
+    pclose(p);
+  }
+  return out;
+}
+
+size_t Count(const std::string& text, const std::string& needle) {
+  size_t n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+  return n;
+}
+
+// Chromium, headless (as root it needs --no-sandbox), with a profile of the test's own; the DOM
+// as it rendered it.
+std::string Chromium(const std::string& dir, const std::string& name, std::vector<std::string> args) {
+  std::vector<std::string> argv = {"chromium", "--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                                   "--user-data-dir=" + dir + "/profile-" + name};
+  argv.insert(argv.end(), args.begin(), args.end());
+  ChildProcess chromium(argv, dir + "/" + name + ".html", dir + "/" + name + ".log");
+  const int status = chromium.Wait(90000);
+  EXPECT_EQ(status, 0) << ReadFile(dir + "/" + name + ".log");
+  return ReadFile(dir + "/" + name + ".html");
+}
+
+TEST(Browser, APageOfAnotherSiteStoresNothingAndTheStatusPageShowsMaskedCalls) {
+  TempDir dir;
+  const int base = phone::FreePortBlock(200, 1);
+  ASSERT_NE(base, 0);
+  const std::string pbx = "127.0.0.1:" + std::to_string(base);
+  AnsweringPbx answering(base);
+  ASSERT_TRUE(answering.bound());
+  talmery::Config c;
+  c.listenPort = 0;
+  c.database = dir.path() + "/calls.db";
+  c.attempts = 2;
+  c.retryPause = 3600;  // the busy call waits for its next try while the page is taken
+  c.sip.user = "gateway";
+  c.sip.domain = pbx;
+  c.sip.registerSeconds = 600;
+  c.sip.dial = "sip:{number}@" + pbx;
+  c.sip.sipPort = base + 1;
+  c.sip.rtpPortFirst = base + 100;
+  c.sip.rtpPortLast = base + 199;
+  InProcessGateway gateway(c);
+  std::string error;
+  ASSERT_TRUE(gateway.Start(error)) << error;
+  const std::string url = "http://127.0.0.1:" + std::to_string(gateway.Port());
+  ASSERT_EQ(BodyOf(PostCall(gateway.Port(), CallBody("5550486", "Budget review."))), "[1]\r\n");
+  ASSERT_EQ(BodyOf(PostCall(gateway.Port(), CallBody("5550404", "Dentist."))), "[2]\r\n");
+  ASSERT_EQ(WaitForState(gateway.Port(), 1, "busy", 20000)["state"], "busy");
+  ASSERT_EQ(WaitForState(gateway.Port(), 2, "failed", 20000)["state"], "failed");
+  ASSERT_TRUE(gateway.WaitForLog("event=registration state=registered", 20000)) << gateway.LogText();
+
+  // The other site: a plain form submitted by script into a frame, and a fetch that asks for
+  // no answer it could read.
+  const std::string site = dir.path() + "/site";
+  ASSERT_EQ(mkdir(site.c_str(), 0755), 0);
+  WriteFile(site + "/index.html",
+            "<!DOCTYPE html><html><body><iframe name=\"sink\" id=\"sink\"></iframe>\n"
+            "<form id=\"f\" method=\"post\" target=\"sink\" action=\"" + url + "/ocall/callreqHandler.jsp\">\n"
+            "<input name=\"calltime\" value=\"0\"><input name=\"selfdelete\" value=\"1\"><input name=\"firstocc\" "
+            "value=\"15\"><input name=\"phoneno\" value=\"5550999\"><input name=\"txt\" value=\"From a page.\"></form>\n"
+            "<p id=\"form\">form: pending</p><p id=\"fetch\">fetch: pending</p>\n<script>\n"
+            "const say = (id, text) => { document.getElementById(id).textContent = id + ': ' + text; };\n"
+            "document.getElementById('sink').addEventListener('load', () => say('form', 'sent'));\n"
+            "document.getElementById('f').submit();\n"
+            "fetch('" + url + "/ocall/callreqHandler.jsp', {method: 'POST', mode: 'no-cors', body: new URLSearchParams("
+            "{calltime: '0', selfdelete: '1', firstocc: '15', phoneno: '5550998', txt: 'From a script.'})})\n"
+            "  .then(() => say('fetch', 'sent'), (e) => say('fetch', 'failed ' + e));\n</script></body></html>\n");
+  const int sitePort = base + 2;
+  ChildProcess server({"python3", "-u", "-m", "http.server", "--bind", "127.0.0.2", std::to_string(sitePort),
+                       "--directory", site},
+                      dir.path() + "/site.out", dir.path() + "/site.log");
+  for (int i = 0; i < 200 && ReadFile(dir.path() + "/site.out").find("Serving HTTP") == std::string::npos; ++i)
+    usleep(50000);
+  const std::string attack = Chromium(dir.path(), "attack", {"--virtual-time-budget=10000",
+                                                             "--dump-dom", "http://127.0.0.2:" + std::to_string(sitePort) + "/"});
+  EXPECT_NE(attack.find("<p id=\"form\">form: sent</p>"), std::string::npos) << attack;
+  EXPECT_NE(attack.find("<p id=\"fetch\">fetch: sent</p>"), std::string::npos) << attack;
+  const std::string refusal =
+      "event=refused from=127.0.0.1 reason=\"calls are not taken from web browsers (the request has a Origin header)\"";
+  EXPECT_TRUE(gateway.WaitForLog(refusal, 5000));
+  // Both were refused; the log tells the kind once a minute, the metrics count each.
+  EXPECT_EQ(Count(gateway.LogText(), refusal), 1u) << gateway.LogText();
+  EXPECT_NE(BodyOf(Exchange(gateway.Port(), "GET /metrics HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"))
+                .find("talmery_calls_refused_total{reason=\"browser\"} 2\n"),
+            std::string::npos);
+  EXPECT_EQ(Count(gateway.LogText(), "state=queued"), 2u);
+  EXPECT_TRUE(CallStatus(gateway.Port(), 3).is_null());
+
+  // The status page as Chromium renders it, and its picture.
+  const std::string png = dir.path() + "/status.png";
+  const std::string dom = Chromium(dir.path(), "status", {"--window-size=1200,700", "--hide-scrollbars",
+                                                          "--screenshot=" + png, "--dump-dom", url + "/"});
+  for (const std::string& shown :
+       {std::string("<td>55***86</td><td>busy</td><td>1 of 2</td>"), std::string("<td>55***04</td><td>failed</td>"),
+        "<p>registration: sip:gateway@" + pbx + ": registered</p>", std::string("busy: 1; failed: 1.")})
+    EXPECT_NE(dom.find(shown), std::string::npos) << shown << "\n" << dom;
+  for (const char* hidden : {"5550486", "5550404", "Budget", "Dentist"}) EXPECT_EQ(dom.find(hidden), std::string::npos) << hidden;
+  const std::string picture = ReadFile(png);
+  ASSERT_GE(picture.size(), 24u);
+  EXPECT_EQ(picture.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+  EXPECT_EQ(picture.substr(16, 8), std::string("\0\0\x04\xb0\0\0\x02\xbc", 8));  // IHDR: 1200 x 700
+  // Text drawn with smoothed edges has hundreds of colours; a blank or failed page has one or two.
+  EXPECT_GE(std::atoi(Output("identify -format %k " + png).c_str()), 100);
+}
+
+}  // namespace
+}  // namespace gwtest

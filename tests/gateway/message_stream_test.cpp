@@ -1,0 +1,158 @@
+// The message of a call as a stream: its exact samples, what is cut or left out to fit the time a
+// call may last, a text that gives no sound, and the feed that stays only a few seconds ahead.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include "gateway/message_stream.h"
+
+namespace talmery {
+namespace {
+
+// `length` samples of speech (level 0: silence), given a few at a time and cut at its limit.
+class FakeSpeech : public SpeechSource {
+ public:
+  FakeSpeech(size_t length, int16_t level, size_t limit, std::atomic<size_t>* given = nullptr)
+      : length_(length), level_(level), limit_(limit), given_(given) {}
+  size_t Read(int16_t* out, size_t count) override {
+    const size_t n = std::min({count, size_t{333}, std::min(length_, limit_) - at_});
+    for (size_t i = 0; i < n; ++i) out[i] = Sample(level_, at_ + i);
+    at_ += n;
+    if (given_) *given_ += n;
+    return n;
+  }
+  bool Ended(bool& cut, std::string&) override {
+    cut = length_ > limit_;
+    return true;
+  }
+  static int16_t Sample(int16_t level, size_t i) { return level ? static_cast<int16_t>(level + i % 7) : 0; }
+
+ private:
+  size_t length_, at_ = 0;
+  int16_t level_;
+  size_t limit_;
+  std::atomic<size_t>* given_;
+};
+
+constexpr size_t kLead = 100, kGap = 50, kTail = 30, kPrompt = 1000;
+
+MessagePlan Plan(int repeat, size_t budget, bool prompt) {
+  MessagePlan plan;
+  plan.text = "text";
+  if (prompt) plan.prompt = "prompt";
+  plan.repeat = repeat;
+  plan.leadSamples = kLead;
+  plan.gapSamples = kGap;
+  plan.tailSamples = kTail;
+  plan.budgetSamples = budget;
+  return plan;
+}
+
+std::vector<int16_t> ReadAll(MessageStream& m) {
+  std::vector<int16_t> all;
+  int16_t chunk[777];
+  for (size_t n; (n = m.Read(chunk, 777)) > 0;) all.insert(all.end(), chunk, chunk + n);
+  return all;
+}
+
+TEST(MessageStream, SaysWhatFitsTheCallAndCutsTheRest) {
+  struct Part {
+    size_t samples;
+    int16_t level;  // 0: silence; 1000: the text; 5000: the prompt
+  };
+  const struct Case {
+    const char* what;
+    size_t speech;
+    int repeat;
+    size_t budget;
+    bool prompt;
+    std::vector<size_t> limits;  // what each speech of the text was started with
+    std::vector<Part> parts;
+    int said;
+    bool cut;
+  } cases[] = {
+      {"fits twice", 9000, 2, 100000, false, {99870, 90820},
+       {{kLead, 0}, {9000, 1000}, {kGap, 0}, {9000, 1000}, {kTail, 0}}, 2, false},
+      {"a third time would not fit", 9000, 3, 18380, false, {18250, 9200},
+       {{kLead, 0}, {9000, 1000}, {kGap, 0}, {9000, 1000}, {kTail, 0}}, 2, false},
+      {"cut, the prompt after it", 50000, 2, 20000, true, {18870},
+       {{kLead, 0}, {18870, 1000}, {kPrompt, 5000}, {kTail, 0}}, 0, true},
+      {"cut without a prompt", 50000, 2, 20000, false, {19870}, {{kLead, 0}, {19870, 1000}, {kTail, 0}}, 0, true},
+  };
+  for (const Case& c : cases) {
+    std::vector<size_t> limits;
+    MessageStream m(Plan(c.repeat, c.budget, c.prompt), [&](const std::string& text, size_t limit, std::string&) {
+      if (text == "prompt") return std::make_unique<FakeSpeech>(kPrompt, 5000, limit);
+      limits.push_back(limit);
+      return std::make_unique<FakeSpeech>(c.speech, 1000, limit);
+    });
+    std::vector<int16_t> expected;
+    for (const Part& p : c.parts)
+      for (size_t i = 0; i < p.samples; ++i) expected.push_back(FakeSpeech::Sample(p.level, i));
+    const std::vector<int16_t> got = ReadAll(m);
+    EXPECT_EQ(got.size(), expected.size()) << c.what;
+    EXPECT_TRUE(got == expected) << c.what;
+    EXPECT_LE(got.size(), c.budget) << c.what;
+    EXPECT_EQ(limits, c.limits) << c.what;
+    EXPECT_EQ(m.Said(), c.said) << c.what;
+    EXPECT_EQ(m.Cut(), c.cut) << c.what;
+    EXPECT_EQ(m.Error(), "") << c.what;
+  }
+}
+
+TEST(MessageStream, SpeechThatFailsOrGivesNoSoundEndsTheMessage) {
+  const struct {
+    bool starts;
+    int16_t level;
+    const char* error;
+    bool silent;
+  } cases[] = {{false, 1000, "cannot run talmery-speak", false}, {true, 0, "the text gave no sound", true}};
+  for (const auto& c : cases) {
+    MessageStream m(Plan(2, 100000, false), [&](const std::string&, size_t limit, std::string& error) {
+      error = "cannot run talmery-speak";
+      return c.starts ? std::make_unique<FakeSpeech>(9000, c.level, limit) : nullptr;
+    });
+    ReadAll(m);
+    EXPECT_EQ(m.Error(), c.error);
+    EXPECT_EQ(m.Silent(), c.silent);
+    EXPECT_EQ(m.Said(), 0);
+  }
+}
+
+// The feed gives what the stream gives, and is never more than a few seconds ahead of the line
+// that takes from it, however long the speech.
+TEST(MessageStream, FeedGivesTheMessageAFewSecondsAhead) {
+  const size_t speech = 60 * 8000;
+  std::atomic<size_t> given{0}, taken{0}, mostAhead{0};
+  std::atomic<bool> changed{false};
+  MessageFeed feed(
+      Plan(1, 100 * 8000, false),
+      [&](const std::atomic<bool>&) -> SpeechStarter {
+        return [&](const std::string&, size_t limit, std::string&) {
+          return std::make_unique<FakeSpeech>(speech, 1000, limit, &given);
+        };
+      },
+      [&] { changed = true; });
+  while (!feed.Ready()) std::this_thread::yield();
+  EXPECT_TRUE(changed);
+  std::vector<int16_t> got;
+  bool ended = false;
+  while (!ended) {
+    int16_t packet[160];
+    const size_t n = feed.Take(packet, 160, ended);
+    got.insert(got.end(), packet, packet + n);
+    taken += n;
+    mostAhead = std::max<size_t>(mostAhead, given - std::min<size_t>(given, taken));
+    if (n == 0) std::this_thread::yield();
+  }
+  ASSERT_EQ(got.size(), kLead + speech + kTail);
+  EXPECT_EQ(got[kLead + 12345], FakeSpeech::Sample(1000, 12345));
+  EXPECT_LE(mostAhead, MessageFeed::kAheadSamples + 800);
+  EXPECT_TRUE(feed.Finished());
+  EXPECT_EQ(feed.Said(), 1);
+}
+
+}  // namespace
+}  // namespace talmery

@@ -1,0 +1,123 @@
+// GET /metrics on the wire: who may read it, and a real Prometheus (Debian's) scraping the
+// gateway program in speaker mode, with promtool checking the page.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "tests/gateway/child_process.h"
+#include "tests/gateway/test_support.h"
+#include "tools/phone/loopback_phone.h"
+
+namespace gwtest {
+namespace {
+
+std::string StatusLine(const std::string& response) { return response.substr(0, response.find("\r\n")); }
+
+std::string Get(const std::string& path, const std::string& method = "GET") {
+  return method + " " + path + " HTTP/1.1\r\nHost: gw\r\nConnection: close\r\n\r\n";
+}
+
+const std::string kPost = [] {
+  const std::string body = CallBody("5550100", "Budget review.");
+  return "POST /ocall/callreqHandler.jsp HTTP/1.1\r\nHost: gw\r\nConnection: close\r\nContent-Type: "
+         "application/x-www-form-urlencoded\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}();
+
+// Clients 127.0.0.1, the scraper 127.0.0.2: each reads what is its own and nothing else; an
+// address that is neither is turned away at once.
+TEST(MetricsOnTheWire, ServedToMetricsClientsAlone) {
+  TempDir dir;
+  talmery::Config c;
+  c.listenPort = 0;
+  c.database = dir.path() + "/calls.db";
+  c.mode = talmery::DialMode::Speaker;
+  c.speakerDir = dir.path() + "/speaker";
+  std::string error;
+  ASSERT_TRUE(talmery::ParseConfigText("clients = 127.0.0.1\nmetrics_clients = 127.0.0.2\n", c, error)) << error;
+  InProcessGateway gateway(c);
+  ASSERT_TRUE(gateway.Start(error)) << error;
+  const struct {
+    const char* from;
+    std::string request;
+    const char* statusLine;  // empty: the connection is closed unanswered
+  } cases[] = {
+      {"127.0.0.2", Get("/metrics"), "HTTP/1.1 200 OK"},
+      {"127.0.0.2", Get("/metrics", "POST"), "HTTP/1.1 405 Method Not Allowed"},
+      {"127.0.0.2", Get("/"), ""},
+      {"127.0.0.2", kPost, ""},
+      {"127.0.0.1", Get("/metrics"), "HTTP/1.1 403 Forbidden"},
+      {"127.0.0.1", Get("/"), "HTTP/1.1 200 OK"},
+      {"127.0.0.3", Get("/metrics"), ""},
+  };
+  for (const auto& t : cases) {
+    const std::string response = ExchangeFrom(t.from, gateway.Port(), t.request);
+    EXPECT_EQ(StatusLine(response), t.statusLine) << t.from << " " << t.request;
+  }
+  const std::string page = ExchangeFrom("127.0.0.2", gateway.Port(), Get("/metrics"));
+  EXPECT_NE(page.find("\r\nContent-Type: text/plain; version=0.0.4; charset=utf-8\r\n"), std::string::npos) << page;
+  EXPECT_TRUE(gateway.WaitForLog(
+      "event=refused from=127.0.0.1 reason=\"the metrics are served to metrics_clients only\"", 5000));
+  EXPECT_TRUE(gateway.WaitForLog("event=refused from=127.0.0.2 reason=\"not among the clients of this gateway\"", 5000));
+}
+
+std::string Output(const std::string& command) {
+  std::string out;
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;) out.append(buffer, n);
+    if (pclose(p) != 0) out += "\n(exit status not 0)";
+  }
+  return out;
+}
+
+// A few calls, one refused; the page passes promtool, holds neither a number nor a text, and a
+// Prometheus started here scrapes it and answers a query for the accepted calls.
+TEST(MetricsOnTheWire, PrometheusScrapesTheGatewayAndCountsItsCalls) {
+  TempDir dir;
+  const int base = phone::FreePortBlock(2, 1);
+  ASSERT_NE(base, 0);
+  const int port = base, prometheusPort = base + 1;
+  WriteFile(dir.path() + "/gateway.conf", "listen = 127.0.0.1:" + std::to_string(port) + "\ndatabase = " + dir.path() +
+                                              "/calls.db\nmode = speaker\nspeaker_dir = " + dir.path() + "/spoken\n");
+  GatewayProcess gateway(dir.path() + "/gateway.conf", dir.path() + "/gateway.log");
+  ASSERT_TRUE(gateway.WaitUntilServing(20000)) << ReadFile(dir.path() + "/gateway.log");
+  for (const char* number : {"5550123", "5550124", "5550125"})
+    ASSERT_EQ(BodyOf(PostCall(port, CallBody(number, "Budget review in room Zanzibar."))).front(), '[');
+  const std::string fromAPage = "POST /ocall/callreqHandler.jsp HTTP/1.1\r\nHost: gw\r\nOrigin: http://intranet\r\n"
+                                "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 0\r\n\r\n";
+  ASSERT_EQ(BodyOf(Exchange(port, fromAPage)).compare(0, 6, "ERROR:"), 0);
+
+  const std::string page = BodyOf(Exchange(port, Get("/metrics")));
+  WriteFile(dir.path() + "/metrics.txt", page);
+  EXPECT_EQ(Output("promtool check metrics < " + dir.path() + "/metrics.txt 2>&1"), "");
+  EXPECT_NE(page.find("\ntalmery_calls_refused_total{reason=\"browser\"} 1\n"), std::string::npos) << page;
+  for (const char* secret : {"555012", "55***2", "Zanzibar", "review"})
+    EXPECT_EQ(page.find(secret), std::string::npos) << secret;
+
+  WriteFile(dir.path() + "/prometheus.yml",
+            "global:\n  scrape_interval: 1s\nscrape_configs:\n  - job_name: talmery-gateway\n    static_configs:\n"
+            "      - targets: ['127.0.0.1:" + std::to_string(port) + "']\n");
+  ChildProcess prometheus({"prometheus", "--config.file=" + dir.path() + "/prometheus.yml",
+                           "--storage.tsdb.path=" + dir.path() + "/tsdb",
+                           "--web.listen-address=127.0.0.1:" + std::to_string(prometheusPort)},
+                          dir.path() + "/prometheus.out", dir.path() + "/prometheus.log");
+  const std::string query =
+      "GET /api/v1/query?query=talmery_calls_accepted_total HTTP/1.1\r\nHost: p\r\nConnection: close\r\n\r\n";
+  nlohmann::json answer;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < deadline) {
+    answer = nlohmann::json::parse(BodyOf(Exchange(prometheusPort, query)), nullptr, false);
+    if (answer.is_object() && !answer["data"]["result"].empty()) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
+  ASSERT_TRUE(answer.is_object() && !answer["data"]["result"].empty()) << ReadFile(dir.path() + "/prometheus.log");
+  const nlohmann::json& sample = answer["data"]["result"][0];
+  EXPECT_EQ(sample["metric"]["job"], "talmery-gateway");
+  EXPECT_EQ(sample["metric"]["instance"], "127.0.0.1:" + std::to_string(port));
+  EXPECT_EQ(sample["value"][1], "3");
+}
+
+}  // namespace
+}  // namespace gwtest
