@@ -228,7 +228,9 @@ bool SipEngine::Open(std::string& error) {
   // transactions already let in), then ours. So the gate sees every new request before the
   // sessions do, and what nobody took reaches Unclaimed, not libre's own stderr. Responses go to
   // their transactions first: the trace handler, which libre calls for every message it
-  // receives before any listener, is where the gate sees them.
+  // receives before any listener, is where the gate sees them. (Should a later libre order them
+  // otherwise, SipCallTest.AnIncomingCallIsDeclinedAndOptionsAreAnswered, SipDialog.* and
+  // SipRedirect.* fail.)
   if ((err = sip_listen(&gateRequests_, sip_, true, GateRequest, this)) != 0 ||
       (err = sipsess_listen(&sessions_, sip_, 32, Incoming, this)) != 0 ||
       (err = sip_listen(&options_, sip_, true, Request, this)) != 0 ||
