@@ -3,8 +3,10 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
+#include <arpa/nameser.h>
 #include <dirent.h>
 #include <netdb.h>
+#include <resolv.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
@@ -69,6 +71,34 @@ std::string MethodText(const pl& method) {
 // that one is closed at most 5 s after its idle time is up.
 uint64_t SweepEveryMs(const Config& config) {
   return static_cast<uint64_t>(std::clamp(config.sip.tcpIdleMs / 2, 50, 5000));
+}
+
+// The hosts a PBX's name leads to through its SRV records (RFC 3263: libre looks for them when an
+// address names no port), for SIP over UDP, TCP and TLS. Each question waits 2 s at most, so that
+// a start without a name server is not held up for long.
+std::vector<std::string> SrvTargets(const std::string& host) {
+  std::vector<std::string> targets;
+  struct __res_state resolver {};
+  if (res_ninit(&resolver) != 0) return targets;
+  resolver.retrans = 2;
+  resolver.retry = 1;
+  for (const char* service : {"_sip._udp.", "_sip._tcp.", "_sips._tcp."}) {
+    unsigned char answer[4096];
+    const int size = res_nquery(&resolver, (service + host).c_str(), ns_c_in, ns_t_srv, answer, sizeof answer);
+    ns_msg message;
+    if (size <= 0 || ns_initparse(answer, size, &message) != 0) continue;
+    for (int i = 0; i < ns_msg_count(message, ns_s_an); ++i) {
+      ns_rr record;
+      char target[NS_MAXDNAME];
+      // An SRV record's data: priority, weight, port (2 bytes each), then the target's name.
+      if (ns_parserr(&message, ns_s_an, i, &record) == 0 && ns_rr_type(record) == ns_t_srv && ns_rr_rdlen(record) > 6 &&
+          dn_expand(ns_msg_base(message), ns_msg_end(message), ns_rr_rdata(record) + 6, target, sizeof target) > 0 &&
+          std::find(targets.begin(), targets.end(), target) == targets.end())
+        targets.push_back(target);
+    }
+  }
+  res_nclose(&resolver);
+  return targets;
 }
 
 // The host of "sip:user@host:port;params", "host:port" or "[v6]:port".
@@ -247,6 +277,7 @@ bool SipEngine::Open(std::string& error) {
   return true;
 }
 
+// The PBX's addresses: those of its hosts, and of the hosts their SRV records name.
 void SipEngine::ResolvePbx() {
   for (const std::string& host : PbxHosts(config_)) {
     sa literal{};
@@ -254,21 +285,26 @@ void SipEngine::ResolvePbx() {
       pbxAddresses_.push_back(AddressText(literal));
       continue;
     }
-    addrinfo hints{};
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0) {
+    std::vector<std::string> names = SrvTargets(host);
+    names.insert(names.begin(), host);
+    bool resolved = false;
+    for (const std::string& name : names) {
+      addrinfo hints{};
+      hints.ai_socktype = SOCK_DGRAM;
+      addrinfo* found = nullptr;
+      if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0) continue;
+      resolved = true;
+      for (addrinfo* a = found; a; a = a->ai_next) {
+        sa address{};
+        if (sa_set_sa(&address, a->ai_addr) != 0) continue;
+        const std::string text = AddressText(address);
+        if (std::find(pbxAddresses_.begin(), pbxAddresses_.end(), text) == pbxAddresses_.end())
+          pbxAddresses_.push_back(text);
+      }
+      freeaddrinfo(found);
+    }
+    if (!resolved)
       log_.Write("sip", {{"pbx", host}, {"error", "the name does not resolve now; its addresses are not the PBX's"}});
-      continue;
-    }
-    for (addrinfo* a = found; a; a = a->ai_next) {
-      sa address{};
-      if (sa_set_sa(&address, a->ai_addr) != 0) continue;
-      const std::string text = AddressText(address);
-      if (std::find(pbxAddresses_.begin(), pbxAddresses_.end(), text) == pbxAddresses_.end())
-        pbxAddresses_.push_back(text);
-    }
-    freeaddrinfo(found);
   }
 }
 

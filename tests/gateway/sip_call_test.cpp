@@ -60,13 +60,14 @@ std::string Md5Hex(const std::string& text) {
 // counts the INVITEs whose digest was right and wrong.
 class ChallengingPbx {
  public:
-  ChallengingPbx(int port, std::string password, std::map<std::string, std::string> finals)
+  ChallengingPbx(int port, std::string password, std::map<std::string, std::string> finals,
+                 const char* address = "127.0.0.1")
       : password_(std::move(password)), finals_(std::move(finals)) {
     fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    inet_pton(AF_INET, address, &addr.sin_addr);
     bound_ = fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
     if (bound_) thread_ = std::thread([this] { Serve(); });
   }
@@ -1340,16 +1341,12 @@ bool EnterPrivateNetwork(const std::string& dir) {
 
 // A name server on 127.0.0.1:53 that knows one name: `host` has the address 127.0.0.1 and no
 // other record (SRV and NAPTR questions get an empty answer, as from a PBX's zone without them).
+// With `srvPort`, SIP over UDP for `host` is at sip.`host`:`srvPort` (an SRV record), and
+// sip.`host` has the address 127.0.0.2.
 class OneNameServer {
  public:
-  explicit OneNameServer(const std::string& host) {
-    for (size_t from = 0; from <= host.size();) {  // the name as DNS labels
-      const size_t dot = std::min(host.find('.', from), host.size());
-      name_ += static_cast<char>(dot - from);
-      name_ += host.substr(from, dot - from);
-      from = dot + 1;
-    }
-    name_ += '\0';
+  explicit OneNameServer(const std::string& host, int srvPort = 0)
+      : name_(Labels(host)), srvName_(Labels("_sip._udp." + host)), target_(Labels("sip." + host)), srvPort_(srvPort) {
     fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in at{};
     at.sin_family = AF_INET;
@@ -1366,6 +1363,16 @@ class OneNameServer {
   bool bound() const { return bound_; }
 
  private:
+  static std::string Labels(const std::string& name) {  // the name as DNS labels
+    std::string labels;
+    for (size_t from = 0; from <= name.size();) {
+      const size_t dot = std::min(name.find('.', from), name.size());
+      labels += static_cast<char>(dot - from);
+      labels += name.substr(from, dot - from);
+      from = dot + 1;
+    }
+    return labels + '\0';
+  }
   void Serve() {
     while (!stop_) {
       pollfd p{fd_, POLLIN, 0};
@@ -1382,21 +1389,47 @@ class OneNameServer {
       std::string answer(query, 12 + question + 5);  // the header and the question
       answer[2] = static_cast<char>(0x84 | (query[2] & 1));  // a response, authoritative, RD kept
       answer[3] = 0;
-      const bool known = name == name_ && type == 1;
+      const bool srv = srvPort_ && name == srvName_ && type == 33;
+      const bool known = ((name == name_ || (srvPort_ && name == target_)) && type == 1) || srv;
       answer[6] = 0;
       answer[7] = known ? 1 : 0;
       answer[8] = answer[9] = answer[10] = answer[11] = 0;
-      if (known) answer += std::string("\xC0\x0C\x00\x01\x00\x01\x00\x00\x00\x3C\x00\x04\x7F\x00\x00\x01", 16);
+      const std::string record("\xC0\x0C\x00\x01\x00\x01\x00\x00\x00\x3C\x00\x04\x7F\x00\x00", 15);
+      if (known && !srv) answer += record + (name == name_ ? '\x01' : '\x02');
+      if (srv) {  // priority 0, weight 0, the port, the target
+        const std::string data = std::string(4, '\0') + static_cast<char>(srvPort_ >> 8) + static_cast<char>(srvPort_ & 255) + target_;
+        answer += std::string("\xC0\x0C\x00\x21\x00\x01\x00\x00\x00\x3C\x00", 11) + static_cast<char>(data.size()) + data;
+      }
       sendto(fd_, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from), size);
     }
   }
 
-  std::string name_;
+  const std::string name_, srvName_, target_;
+  const int srvPort_;
   int fd_ = -1;
   bool bound_ = false;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
+
+// A PBX found through its name's SRV record, at an address of its own, is the PBX: its challenge
+// gets the digest.
+TEST(SipThroughAPbx, APbxFoundThroughItsSrvRecordGetsTheDigest) {
+  TempDir dir;
+  if (!EnterPrivateNetwork(dir.path())) GTEST_SKIP() << "needs root for a network namespace of its own";
+  OneNameServer names("pbx.office.test", 5090);
+  ASSERT_TRUE(names.bound());
+  ChallengingPbx pbx(5090, kPassword, {}, "127.0.0.2");
+  ASSERT_TRUE(pbx.bound());
+  talmery::Config c = PeerConfig(dir, 5000);
+  c.sip.dial = "sip:{number}@pbx.office.test";
+  InProcessGateway gateway(c);
+  std::string error;
+  ASSERT_TRUE(gateway.Start(error)) << error;
+  const long long id = std::atoll(BodyOf(PostCall(gateway.Port(), CallBody("5550404", "Budget."))).c_str() + 1);
+  EXPECT_EQ(WaitForState(gateway.Port(), id, "failed", 30000)["reason"], "404 Not Found") << gateway.LogText();
+  EXPECT_EQ(pbx.Right(), 1);
+}
 
 // A PBX known by its name, reached over TLS at the port TLS has when the address names none
 // (5061): the handshake names it (SNI), its certificate is checked against that name, and the
