@@ -100,6 +100,7 @@ CREATE TABLE IF NOT EXISTS attempts(
   ended_ms INTEGER,
   outcome TEXT NOT NULL DEFAULT '',
   detail TEXT NOT NULL DEFAULT '',
+  dialled TEXT NOT NULL DEFAULT '',
   PRIMARY KEY(call_id, attempt));
 CREATE TABLE IF NOT EXISTS store_clock(
   one INTEGER PRIMARY KEY CHECK(one = 1),
@@ -150,6 +151,7 @@ CallRecord ReadCall(const Stmt& s, long long offsetMs = 0) {
   return c;
 }
 
+// Stores made before the numbers dialled were recorded get their column (empty for old tries).
 bool OpenDb(const std::string& path, bool create, Sqlite& out, std::string& error) {
   sqlite3* db = nullptr;
   const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_FULLMUTEX;
@@ -319,6 +321,8 @@ bool PrepareTables(sqlite3* db, std::string& error) {
   if (!Exec(db, "BEGIN IMMEDIATE", error)) return false;
   const bool ok = Exec(db, kTables, error) &&
                   (HasColumn(db, "calls", "due_mono") || Exec(db, kAddMonoColumns, error)) &&
+                  (HasColumn(db, "attempts", "dialled") ||
+                   Exec(db, "ALTER TABLE attempts ADD COLUMN dialled TEXT NOT NULL DEFAULT ''", error)) &&
                   Exec(db, kIndexes, error) && Exec(db, "COMMIT", error);
   if (!ok) {
     std::string why;
@@ -589,9 +593,9 @@ bool SqliteStore::FinishAttempt(long long id, int attempt, const AttemptEnd& end
         u.Bind(1, end.state).Bind(2, end.reason);
         u.Bind(3, due ? std::optional<long long>(now.wallMs + *due - now.tickMs) : std::nullopt);
         u.Bind(4, due ? std::optional<long long>(*due + offsetMs_) : std::nullopt).Bind(5, now.wallMs).Bind(6, id);
-        Stmt a(db, "UPDATE attempts SET ended_ms=?, outcome=?, detail=? WHERE call_id=? AND attempt=?");
-        a.Bind(1, now.wallMs).Bind(2, end.outcome).Bind(3, end.detail).Bind(4, id);
-        a.Bind(5, static_cast<long long>(attempt));
+        Stmt a(db, "UPDATE attempts SET ended_ms=?, outcome=?, detail=?, dialled=? WHERE call_id=? AND attempt=?");
+        a.Bind(1, now.wallMs).Bind(2, end.outcome).Bind(3, end.detail).Bind(4, end.dialled).Bind(5, id);
+        a.Bind(6, static_cast<long long>(attempt));
         return u.Exec(err) && a.Exec(err);
       },
       error);
@@ -699,7 +703,7 @@ namespace {
 
 void LoadHistory(sqlite3* db, CallRecord& call) {
   Stmt s(db,
-         "SELECT attempt, line, started_ms, answered_ms, ended_ms, outcome, detail FROM attempts "
+         "SELECT attempt, line, started_ms, answered_ms, ended_ms, outcome, detail, dialled FROM attempts "
          "WHERE call_id=? ORDER BY attempt");
   s.Bind(1, call.id);
   call.history.clear();
@@ -712,6 +716,7 @@ void LoadHistory(sqlite3* db, CallRecord& call) {
     a.endedMs = s.OptInt(4);
     a.outcome = s.Text(5);
     a.detail = s.Text(6);
+    a.dialled = s.Text(7);
     call.history.push_back(std::move(a));
   }
 }

@@ -93,7 +93,7 @@ TEST_F(StoreTest, CallsAreTakenInOrderRetriesAtTheirTimeBusyNumbersWait) {
   EXPECT_EQ(second->id, b);
   EXPECT_FALSE(Take(*s, 2000, {"111", "222"}));
 
-  AttemptEnd busy{"busy", "486 Busy Here", "busy", "busy on try 1 of 3", 5000};
+  AttemptEnd busy{"busy", "486 Busy Here", "busy", "busy on try 1 of 3", 5000, "111,2002"};
   std::string error;
   ASSERT_TRUE(s->FinishAttempt(a, 1, busy, At(2500), error)) << error;
   auto third = Take(*s, 2600);
@@ -111,9 +111,36 @@ TEST_F(StoreTest, CallsAreTakenInOrderRetriesAtTheirTimeBusyNumbersWait) {
   ASSERT_EQ(rec.history.size(), 2u);
   EXPECT_EQ(rec.history[0].outcome, "busy");
   EXPECT_EQ(rec.history[0].detail, "486 Busy Here");
+  EXPECT_EQ(rec.history[0].dialled, "111,2002");
   EXPECT_EQ(rec.history[0].endedMs, 2500);
   EXPECT_EQ(rec.history[1].startedMs, 5000);
   EXPECT_FALSE(rec.history[1].endedMs);
+}
+
+// A store made before the numbers dialled were recorded is upgraded when opened: its old tries
+// read as having none, new ones keep theirs.
+TEST_F(StoreTest, AnOlderStoreGainsTheNumbersDialled) {
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir_.path() + "/calls.db").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE attempts(call_id INTEGER NOT NULL, attempt INTEGER NOT NULL, line INTEGER NOT "
+                           "NULL, started_ms INTEGER NOT NULL, answered_ms INTEGER, ended_ms INTEGER, outcome TEXT NOT "
+                           "NULL DEFAULT '', detail TEXT NOT NULL DEFAULT '', PRIMARY KEY(call_id, attempt))",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+  }
+  auto s = Open();
+  ASSERT_TRUE(s);
+  const long long id = Accept(*s, Request("111", false));
+  ASSERT_TRUE(Take(*s, 2000));
+  std::string error;
+  ASSERT_TRUE(s->FinishAttempt(id, 1, {"failed", "x", "failed", "x", std::nullopt, "111"}, At(2100), error)) << error;
+  CallRecord c;
+  ASSERT_TRUE(s->Get(id, c));
+  ASSERT_EQ(c.history.size(), 1u);
+  EXPECT_EQ(c.history[0].dialled, "111");
 }
 
 TEST_F(StoreTest, TextIsRemovedWhenASelfDeletingCallEnds) {
@@ -123,7 +150,7 @@ TEST_F(StoreTest, TextIsRemovedWhenASelfDeletingCallEnds) {
   std::string error;
   for (long long id : {keep, drop}) {
     ASSERT_TRUE(Take(*s, 2000));
-    AttemptEnd retry{"no answer", "", "no answer", "", 3000};
+    AttemptEnd retry{"no answer", "", "no answer", "", 3000, ""};
     ASSERT_TRUE(s->FinishAttempt(id, 1, retry, At(2100), error));
     CallRecord c;
     ASSERT_TRUE(s->Get(id, c));
@@ -132,7 +159,7 @@ TEST_F(StoreTest, TextIsRemovedWhenASelfDeletingCallEnds) {
   for (long long id : {keep, drop}) {
     ASSERT_TRUE(Take(*s, 3000));
     ASSERT_TRUE(s->MarkAnswered(id, 2, At(3100), error));
-    const AttemptEnd done{"answered", "end of file", "done", "answered", std::nullopt};
+    const AttemptEnd done{"answered", "end of file", "done", "answered", std::nullopt, ""};
     ASSERT_TRUE(s->FinishAttempt(id, 2, done, At(3200), error));
   }
   CallRecord c;
@@ -180,7 +207,7 @@ TEST_F(StoreTest, CallsWaitingTooLongExpireTheRestWait) {
   const long long fresh = Accept(*s, Request("5550104"), 5000);
   std::string error;
   ASSERT_EQ(Take(*s, 2000, {"5550101", "5550103"})->id, retry);
-  AttemptEnd busy{"busy", "486 Busy Here", state::kBusy, "busy on try 1 of 3", 9000};
+  AttemptEnd busy{"busy", "486 Busy Here", state::kBusy, "busy on try 1 of 3", 9000, ""};
   ASSERT_TRUE(s->FinishAttempt(retry, 1, busy, At(2000), error)) << error;
   ASSERT_EQ(Take(*s, 2000, {"5550101"})->id, going);
 
@@ -288,7 +315,7 @@ TEST_F(StoreTest, WaitingIsMeasuredInTicksWhateverTheWallClockDoes) {
     const long long id = AcceptAt(*s, Request("111"), clock.Now());
     ASSERT_TRUE(TakeAt(*s, clock.Now()));
     clock.Pass(2000);
-    const AttemptEnd busy{"busy", "486 Busy Here", state::kBusy, "busy on try 1 of 3", clock.Now().tickMs + 60000};
+    const AttemptEnd busy{"busy", "486 Busy Here", state::kBusy, "busy on try 1 of 3", clock.Now().tickMs + 60000, ""};
     ASSERT_TRUE(s->FinishAttempt(id, 1, busy, clock.Now(), error)) << error;
     if (c.restart != Restart::None) s.reset();
     if (c.restart == Restart::Reboot) clock.Reboot(c.ticks);
