@@ -157,7 +157,7 @@ void MessageFeed::Make() {
         std::copy_n(chunk + put, m, ring_.begin() + static_cast<long>(tail));
         size_ += m;
         put += m;
-        if (size_ >= kReadySamples && !ready_) ready_ = tell = true;
+        if (size_ >= kAheadSamples && !ready_) ready_ = tell = true;
       }
       if (n < 800) {
         finished_ = ready_ = tell = true;
