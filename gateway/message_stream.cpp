@@ -1,7 +1,6 @@
 #include "gateway/message_stream.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 
 namespace talmery {
@@ -145,14 +144,8 @@ MessageFeed::~MessageFeed() {
 
 void MessageFeed::Make() {
   int16_t chunk[800];  // 100 ms
-  const std::chrono::steady_clock::time_point began = std::chrono::steady_clock::now();
-  size_t made = 0;
   for (;;) {
     const size_t n = stream_->Read(chunk, 800);
-    made += n;
-    const long long tookMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 std::chrono::steady_clock::now() - began).count();
-    const bool fast = static_cast<long long>(made) * 1000 >= 2LL * 8000 * tookMs;  // twice the playing speed
     bool tell = false;
     {
       std::unique_lock<std::mutex> lock(mu_);
@@ -164,7 +157,7 @@ void MessageFeed::Make() {
         std::copy_n(chunk + put, m, ring_.begin() + static_cast<long>(tail));
         size_ += m;
         put += m;
-        if (!ready_ && (size_ >= kAheadSamples || (fast && size_ >= kReadySamples))) ready_ = tell = true;
+        if (size_ >= kAheadSamples && !ready_) ready_ = tell = true;
       }
       if (n < 800) {
         finished_ = ready_ = tell = true;

@@ -87,13 +87,11 @@ class MessageStream {
 class MessageFeed {
  public:
   // Held ahead at most: the usual reminder whole, so that its helper ends at once (a helper costs
-  // more memory than this).
+  // more memory than this). The feed is ready to play only once that much is here (or the
+  // message is whole): in a rush the helpers run at the lowest priority and may make speech
+  // slower than it plays, and a feed that started at its first seconds would then play gaps in
+  // the middle of words. A usual reminder is thus played whole, as it was made before it began.
   static constexpr size_t kAheadSamples = 16 * 8000;
-  // Ready to play once two seconds are here while the speech is made at least twice as fast as
-  // it plays; otherwise only once kAheadSamples are here (or the message is whole). In a rush
-  // the helpers run at the lowest priority and may make speech slower than it plays: a feed
-  // that started at its first seconds would then play gaps in the middle of words.
-  static constexpr size_t kReadySamples = 2 * 8000;
 
   // `changed` runs (on the feed's thread) when the feed becomes ready and when the message ends.
   // `start` gets a flag that is set when the feed is destroyed: a starter's speech stops waiting
@@ -105,7 +103,7 @@ class MessageFeed {
   MessageFeed(const MessageFeed&) = delete;
   MessageFeed& operator=(const MessageFeed&) = delete;
 
-  // Ready to play (see kReadySamples), or the message has ended (or failed) already.
+  // Ready to play: kAheadSamples are here, or the message has ended (or failed) already.
   bool Ready();
   // Up to `count` samples that are here; `ended` once the message has ended and all of it has
   // been taken.
