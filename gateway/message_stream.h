@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <climits>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -106,8 +107,11 @@ class MessageFeed {
   // Ready to play: kAheadSamples are here, or the message has ended (or failed) already.
   bool Ready();
   // Up to `count` samples that are here; `ended` once the message has ended and all of it has
-  // been taken.
+  // been taken, or its limit has been reached.
   size_t Take(int16_t* out, size_t count, bool& ended);
+  // At most `samples` more are taken: a message that began late (its speech slower than the
+  // phone's answer) still ends within the call's time, cut.
+  void Limit(size_t samples);
   // Once ended: how the message went (as MessageStream tells it).
   bool Finished();
   std::string Error();
@@ -126,6 +130,8 @@ class MessageFeed {
   std::vector<int16_t> ring_;
   size_t head_ = 0, size_ = 0;
   bool finished_ = false, ready_ = false;
+  size_t limit_ = SIZE_MAX;
+  bool truncated_ = false;  // the limit left some of the message out
   std::thread thread_;
 };
 

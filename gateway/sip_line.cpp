@@ -663,8 +663,9 @@ class SipLine : public Line {
     // The speech is made while the phone rings, some seconds ahead of the call; the call
     // sends silence until the answer and the first seconds are ready, so early media loses none
     // of the message.
-    feed_ = std::make_unique<MessageFeed>(PlanMessage(job.text, config_), HelperSpeechOf(config_),
-                                          [this] { mailbox_.Wake(); });
+    MessagePlan plan = PlanMessage(job.text, config_);
+    const size_t budgetSamples = plan.budgetSamples;
+    feed_ = std::make_unique<MessageFeed>(std::move(plan), HelperSpeechOf(config_), [this] { mailbox_.Wake(); });
     const Clock::time_point start = Clock::now();
     bool answered = false, playing = false, ended = false;
     Clock::time_point confirmBy;
@@ -686,6 +687,12 @@ class SipLine : public Line {
       if (answered && ready && !playing) {
         playing = true;
         MessageFeed* feed = feed_.get();
+        // Speech made slower than the phone answered (a rush): what was waited for comes off the
+        // message's budget, so that it still ends, cut, before the line hangs up.
+        const auto lateMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - answeredAt).count();
+        const size_t lateSamples = static_cast<size_t>(lateMs) * kPhoneRate / 1000;
+        if (lateSamples > 0) feed->Limit(budgetSamples > lateSamples ? budgetSamples - lateSamples : 0);
         engine_.Run([&] { call_->Play(feed); });
       }
       Clock::time_point deadline =
