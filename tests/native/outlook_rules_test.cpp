@@ -142,17 +142,20 @@ TEST(ObjectModelGuard, OnlyOperationAbortedIsTheGuardsRefusal) {
   }
 }
 
-TEST(StartupReminders, DueFromOutlooksStartUntilNowToTheSecond) {
-  const double started = *OleDateFromFields(2026, 12, 9, 8, 0, 0);
-  const double now = *OleDateFromFields(2026, 12, 9, 8, 0, 30);
+TEST(OutlookServer, TheProgramOfALocalServerCommandLine) {
   const struct {
-    int second;
-    bool due;
-  } rows[] = {{-1, false}, {0, true}, {15, true}, {30, true}, {31, false}};
-  for (const auto& row : rows) {
-    const double at = started + row.second / 86400.0;
-    EXPECT_EQ(CameDueSinceStart(at, started, now), row.due) << row.second;
-  }
+    const wchar_t* command;
+    const wchar_t* program;
+  } rows[] = {
+      {LR"("C:\Program Files\Office\OUTLOOK.EXE" /automation)", LR"(C:\Program Files\Office\OUTLOOK.EXE)"},
+      {LR"(C:\Program Files\Office\OUTLOOK.EXE /automation -Embedding)", LR"(C:\Program Files\Office\OUTLOOK.EXE)"},
+      {LR"(C:\PROGRA~1\MICROS~1\OUTLOOK.EXE)", LR"(C:\PROGRA~1\MICROS~1\OUTLOOK.EXE)"},
+      {LR"(  Z:\sim\outlook-sim.exe /log Z:\a.exe.log)", LR"(Z:\sim\outlook-sim.exe)"},
+      {LR"(C:\my.exes\server /x)", LR"(C:\my.exes\server)"},
+      {LR"("C:\unterminated)", L""},
+      {L"   ", L""},
+  };
+  for (const auto& row : rows) EXPECT_EQ(ServerExecutable(row.command), row.program);
 }
 
 }  // namespace
