@@ -71,6 +71,11 @@ bool IsOutlookConnectionLost(uint32_t hresult) {
 
 bool IsObjectModelGuardRefusal(uint32_t hresult) { return hresult == 0x80004004u; }  // E_ABORT
 
+bool CameDueSinceStart(double nextReminderDate, double outlookStarted, double now) {
+  const long long due = OleDateToSeconds(nextReminderDate);
+  return due >= OleDateToSeconds(outlookStarted) && due <= OleDateToSeconds(now);
+}
+
 std::wstring ServerExecutable(const std::wstring& command) {
   size_t begin = command.find_first_not_of(L" \t");
   if (begin == std::wstring::npos) return std::wstring();

@@ -210,9 +210,13 @@ Outcome COlSink::HandleReminder(const fw::Dispatch& item, Origin origin, long lo
 }
 
 void COlSink::CallDueReminders() {
-  // Without the session's record there is no telling what an earlier agent called already.
+  // Without Outlook's process there is no telling what an earlier agent of its session called;
+  // without the session's record (the registry refused it), only what came due since Outlook
+  // started is surely new.
   IDispatch* application = nullptr;
-  if (!record_ || !record_->Shared() || !source_ ||
+  const bool shared = record_ && record_->Shared();
+  const double outlookStarted = record_ ? record_->OutlookStarted() : 0;
+  if ((!shared && outlookStarted <= 0) || !source_ ||
       FAILED(source_->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&application)))) {
     ledger_.StartupDone();
     return;
@@ -235,6 +239,7 @@ void COlSink::CallDueReminders() {
       if (!Watch(reminder.GetDate(ol::kNextReminderDate, &due)).Ok()) continue;
       // Shown but not due yet cannot be; a clock set back could make it so.
       if (OleDateToSeconds(due) > OleDateToSeconds(clock_())) continue;
+      if (!shared && !CameDueSinceStart(due, outlookStarted, clock_())) continue;
       if (!Watch(reminder.Get(ol::kReminderItem, &item)).Ok() || !item) continue;
       const Outcome outcome = HandleReminder(item, Origin::Startup, OleDateToSeconds(due));
       if (!outcome && !lost_ && tell_) tell_(outcome.Message());

@@ -73,9 +73,9 @@ class COlSink : public fw::AutomationTarget {
   // After the Advise: calls, as if its event had come, each reminder shown in Outlook's reminder
   // window that no agent of this Outlook session has called since it came due: those that came
   // due while the agent started, and those that came due while Outlook was closed (their
-  // appointment still ahead). Only with a record of the session (without one an earlier agent's
-  // calls are unknown, and none is called). Outlook 2000 has no Reminders: every failure here is
-  // silent.
+  // appointment still ahead). Without the session's record in the registry, only those that came
+  // due since Outlook started; without even Outlook's process, none (an earlier agent's calls
+  // are unknown). Outlook 2000 has no Reminders: every failure here is silent.
   void CallDueReminders();
 
   // Where the start-up look reads what this Outlook session's agents called (the window that

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "agent/calls/ole_date.h"
 #include "agent/outlook/start_ledger.h"
 
 namespace {
@@ -13,6 +14,15 @@ constexpr char kRecords[] = "Called";
 
 uint64_t FileTimeCount(const FILETIME& time) {
   return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+// A FILETIME (UTC) as a local OLE date; 0 when it cannot be converted.
+double LocalOleDate(const FILETIME& utc) {
+  FILETIME local{};
+  SYSTEMTIME fields{};
+  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &fields)) return 0;
+  return OleDateFromFields(fields.wYear, fields.wMonth, fields.wDay, fields.wHour, fields.wMinute, fields.wSecond)
+      .value_or(0.0);
 }
 
 // The process pid, created at created, still runs.
@@ -52,6 +62,8 @@ void RemoveEndedSessions(HKEY records) {
 bool SessionRecord::Open(uint32_t pid, uint64_t created) {
   key_.reset();
   name_ = SessionName(pid, created);
+  const FILETIME creation{static_cast<DWORD>(created), static_cast<DWORD>(created >> 32)};
+  outlookStarted_ = LocalOleDate(creation);
   win::RegKey parent;
   if (parent.Open(HKEY_CURRENT_USER, kParent, KEY_CREATE_SUB_KEY) != ERROR_SUCCESS) return false;
   win::RegKey records;

@@ -8,8 +8,8 @@
 // Outlook process it belongs to (SessionName): one value per call, named by the reminder's key
 // (ReminderKey), holding when it was called (seconds, OleDateToSeconds, REG_QWORD). Volatile, so
 // a logoff clears what an ending could not; the agent removes its own record when its Outlook
-// ends, and any record whose Outlook no longer runs when it opens one. Without a record (Outlook's
-// process unknown, or the registry refuses) the calls are remembered in this agent only.
+// ends, and any record whose Outlook no longer runs when it opens one. Without a record (the
+// registry refuses) the calls are remembered in this agent only.
 #include <windows.h>
 
 #include <cstdint>
@@ -31,6 +31,8 @@ class SessionRecord {
   bool Open(uint32_t pid, uint64_t created);
   // A record of the session is open: what earlier agents called is known.
   bool Shared() const { return static_cast<bool>(key_); }
+  // When the Outlook of the session started (local time, an OLE date); 0 before Open.
+  double OutlookStarted() const { return outlookStarted_; }
 
   // When the reminder was last called in this session; none when it was not.
   std::optional<long long> CalledAt(const std::string& reminderKey) const;
@@ -42,5 +44,6 @@ class SessionRecord {
  private:
   win::RegKey key_;
   std::string name_;
+  double outlookStarted_ = 0;
   std::map<std::string, long long> calls_;
 };

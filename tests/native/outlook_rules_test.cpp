@@ -142,6 +142,19 @@ TEST(ObjectModelGuard, OnlyOperationAbortedIsTheGuardsRefusal) {
   }
 }
 
+TEST(StartupReminders, DueFromOutlooksStartUntilNowToTheSecond) {
+  const double started = *OleDateFromFields(2026, 12, 9, 8, 0, 0);
+  const double now = *OleDateFromFields(2026, 12, 9, 8, 0, 30);
+  const struct {
+    int second;
+    bool due;
+  } rows[] = {{-1, false}, {0, true}, {15, true}, {30, true}, {31, false}};
+  for (const auto& row : rows) {
+    const double at = started + row.second / 86400.0;
+    EXPECT_EQ(CameDueSinceStart(at, started, now), row.due) << row.second;
+  }
+}
+
 TEST(OutlookServer, TheProgramOfALocalServerCommandLine) {
   const struct {
     const wchar_t* command;
