@@ -1,5 +1,5 @@
-// The agent's life follows Outlook's: the add-in's agent ends when Outlook dies however it dies,
-// and so does an agent started by hand; one hidden agent serves Outlook (a second ends quietly,
+// The agent's life follows Outlook's: the add-in's agent ends when Outlook dies however it dies
+// (an agent started by hand: outlook_death_test.cpp); one hidden agent serves Outlook (a second ends quietly,
 // also while the first still waits for a busy Outlook, so no reminder is called twice); an add-in
 // enabled while Outlook runs starts its agent as well, and an agent that replaces another calls
 // nothing that one called.
@@ -129,32 +129,6 @@ TEST_F(AgentLifetime, ASecondAgentEndsWhileTheFirstStillWaitsForABusyOutlook) {
     EXPECT_EQ(rig.OutlookLog().Count("Addin Brisomel.Addin.Twin OnStartupComplete hr=0x00000000"),
               secondAddin ? 1u : 0u);
     EXPECT_EQ(Agents(), 1u);
-    EXPECT_EQ(agentBoxes_.Count(), 0u);
-  }
-}
-
-// Started by hand (not by the add-in), the agent finds the Outlook it serves and ends with it
-// however it ends, without a Quit event: a shutdown that only disconnects its clients, or the
-// fast one. The record of what this Outlook's agents called goes with it.
-TEST_F(AgentLifetime, AnAgentStartedByHandEndsWithTheOutlookItServes) {
-  for (const char* end : {"quit", "quit-fast"}) {
-    SCOPED_TRACE(end);
-    SystemRig rig;
-    ASSERT_TRUE(rig.Ok());
-    ASSERT_TRUE(rig.StartOutlook("version \"16.0.0.1\"\n" + ReminderItem("1", "by hand", "555-5500") +
-                                 "wait-advise 60s 1\nfire 1\nwait-advise 60s 2\n" + end + "\n"));
-    ASSERT_TRUE(rig.StartAgent());
-    ASSERT_TRUE(rig.WaitForRequests(1, 20000));
-    ASSERT_EQ(harness::SubkeyNames(HKEY_CURRENT_USER, "Software\\Brisomel\\Called").size(), 1u)
-        << "no record of this Outlook's calls";
-    ASSERT_TRUE(rig.OpenGate());
-    // Pumping: the simulator's shutdown lets go of the gate's sink in this apartment.
-    ASSERT_TRUE(PumpWhile([&] { return WaitForSingleObject(rig.OutlookProcess(), 0) == WAIT_OBJECT_0; }, 20000));
-    const double ended = NowMs();
-    EXPECT_TRUE(rig.Agent().WaitForExit(15000)) << "the agent outlived Outlook";
-    std::printf("%s, agent started by hand: agent gone %.0f ms after\n", end, NowMs() - ended);
-    EXPECT_EQ(rig.Agent().ExitCode(), 0u);
-    EXPECT_TRUE(harness::SubkeyNames(HKEY_CURRENT_USER, "Software\\Brisomel\\Called").empty());
     EXPECT_EQ(agentBoxes_.Count(), 0u);
   }
 }
