@@ -79,6 +79,20 @@ HRESULT ReadApplicationName(wchar_t* name) {
                          reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS) {
     return REGDB_E_INVALIDVALUE;
   }
+  if (type == REG_EXPAND_SZ) {
+    // Administrators deploy per-user locations this way ("%LOCALAPPDATA%\Programs\..."): the
+    // variables are this user's, expanded here as Windows does for the type.
+    wchar_t unexpanded[kPathValueCapacity + 1];
+    if (!ApplicationNameFromPathValue(value, size / sizeof(wchar_t), unexpanded, kPathValueCapacity + 1)) {
+      return REGDB_E_INVALIDVALUE;
+    }
+    const DWORD needed = ::ExpandEnvironmentStringsW(unexpanded, name, static_cast<DWORD>(kApplicationNameCapacity));
+    if (needed == 0 || needed > kApplicationNameCapacity) {
+      name[0] = L'\0';
+      return REGDB_E_INVALIDVALUE;
+    }
+    return S_OK;
+  }
   if (IsText(type)) {
     return ApplicationNameFromPathValue(value, size / sizeof(wchar_t), name,
                                         kApplicationNameCapacity)

@@ -4,15 +4,32 @@
 
 #include "addin/addin.h"
 #include "addin/automation.h"
+#include "common/reminder_call_item.h"
 
 namespace {
 
 using automation::Failure;
 
-constexpr wchar_t kReminderCallClass[] = L"IPM.Appointment.ReminderCall";
-constexpr wchar_t kAppointmentClass[] = L"IPM.Appointment";
-constexpr wchar_t kNumberProperty[] = L"notifycall";
+using reminder_call::NumberKind;
+
+constexpr const wchar_t* kReminderCallClass = reminder_call::kMessageClassW;
+constexpr const wchar_t* kAppointmentClass = reminder_call::kAppointmentClassW;
+constexpr const wchar_t* kNumberProperty = reminder_call::kNumberPropertyW;
+// Our own property on a marked item: the message class it had before (a custom form's, say), which
+// unmarking gives back. Not added to the folder's fields.
+constexpr wchar_t kFormerClassProperty[] = L"BrisomelFormerClass";
 constexpr wchar_t kMessageCaption[] = L"Brisomel Addin";
+
+constexpr wchar_t kNumberTip[] = L"Leave it empty to be called at your own number, the one in Brisomel's Setup.";
+constexpr wchar_t kNumberNotTextTip[] =
+    L"This appointment's \"notifycall\" field is not a text field (a form made it a number, a date or"
+    L" the like), so Brisomel calls your own number, the one in Brisomel's Setup. To have another"
+    L" number called, make \"notifycall\" a Text field in the form.";
+constexpr wchar_t kNotAnAppointment[] = L"Only appointments can be reminder calls.";
+// What marking answers for an item that is no appointment (told as kNotAnAppointment).
+constexpr HRESULT kNoAppointment = E_NOTIMPL;
+constexpr wchar_t kNotTakenBack[] =
+    L"Outlook did not take back what had already changed: close the appointment without saving it.";
 
 constexpr wchar_t kAppointmentRibbon[] = L"Microsoft.Outlook.Appointment";
 constexpr wchar_t kExplorerRibbon[] = L"Microsoft.Outlook.Explorer";
@@ -26,14 +43,14 @@ constexpr wchar_t kAppointmentXml[] =
     L"<ribbon><tabs><tab idMso=\"TabAppointment\">"
     L"<group id=\"BrisomelReminderCallGroup\" label=\"Reminder call\">"
     L"<toggleButton id=\"BrisomelReminderCall\" label=\"Call me at the reminder\""
-    L" getPressed=\"GetReminderCallPressed\" onAction=\"OnReminderCallToggle\""
+    L" getPressed=\"GetReminderCallPressed\" getEnabled=\"GetReminderCallEnabled\""
+    L" onAction=\"OnReminderCallToggle\""
     L" screentip=\"Call me at the reminder\""
     L" supertip=\"When this appointment's reminder comes, Brisomel telephones you and reads out its"
     L" subject, location and notes.\"/>"
     L"<editBox id=\"BrisomelNumber\" label=\"Number to call\" sizeString=\"+00 (000) 000-0000\""
-    L" getText=\"GetNumberToCall\" onChange=\"OnNumberToCallChange\" getEnabled=\"GetReminderCallPressed\""
-    L" screentip=\"Number to call\""
-    L" supertip=\"Leave it empty to be called at your own number, the one in Brisomel's Setup.\"/>"
+    L" getText=\"GetNumberToCall\" onChange=\"OnNumberToCallChange\" getEnabled=\"GetNumberToCallEnabled\""
+    L" screentip=\"Number to call\" getSupertip=\"GetNumberToCallTip\"/>"
     L"</group></tab></tabs></ribbon></customUI>";
 
 constexpr wchar_t kExplorerXml[] =
@@ -54,6 +71,9 @@ enum : DISPID {
   kDispidGetNumber,
   kDispidOnNumberChange,
   kDispidOnNewReminderCall,
+  kDispidGetToggleEnabled,
+  kDispidGetNumberEnabled,
+  kDispidGetNumberTip,
 };
 
 struct Callback {
@@ -68,6 +88,9 @@ constexpr Callback kCallbacks[] = {
     {L"GetNumberToCall", kDispidGetNumber},
     {L"OnNumberToCallChange", kDispidOnNumberChange},
     {L"OnNewReminderCall", kDispidOnNewReminderCall},
+    {L"GetReminderCallEnabled", kDispidGetToggleEnabled},
+    {L"GetNumberToCallEnabled", kDispidGetNumberEnabled},
+    {L"GetNumberToCallTip", kDispidGetNumberTip},
 };
 
 bool SameText(const wchar_t* a, const wchar_t* b) {
@@ -79,6 +102,13 @@ const wchar_t* TextOf(const VARIANT& value) {
   if (value.vt == VT_BSTR) return value.bstrVal ? value.bstrVal : L"";
   if (value.vt == (VT_BSTR | VT_BYREF) && value.pbstrVal) return *value.pbstrVal ? *value.pbstrVal : L"";
   return nullptr;
+}
+
+// A message class read from the item is the reminder call's: by the agent's rule, on the whole
+// BSTR (a NUL inside is part of it).
+bool IsReminderCallValue(const VARIANT& value) {
+  return value.vt == VT_BSTR && value.bstrVal &&
+         reminder_call::IsReminderCallClass(value.bstrVal, ::SysStringLen(value.bstrVal));
 }
 
 bool TrueOf(const VARIANT& value) {
@@ -95,13 +125,16 @@ void Append(wchar_t* buffer, size_t size, const wchar_t* text) {
   buffer[at] = 0;
 }
 
-// The user clicked and it did not work: said at once, with Outlook's reason when it gave one.
-void Tell(const wchar_t* what, const Failure& failure) {
-  wchar_t text[640] = {};
-  Append(text, 640, what);
-  if (failure.description && *failure.description) {
-    Append(text, 640, L"\r\n\r\n");
-    Append(text, 640, failure.description);
+// The user clicked and it did not work: said at once, with the reason (Outlook's, when it gave
+// one) and, when part of the change stayed, what to do about it.
+void Tell(const wchar_t* what, const wchar_t* reason, const wchar_t* advice) {
+  wchar_t text[1024] = {};
+  Append(text, 1024, what);
+  const wchar_t* const parts[] = {reason, advice};
+  for (const wchar_t* more : parts) {
+    if (!more || !*more) continue;
+    Append(text, 1024, L"\r\n\r\n");
+    Append(text, 1024, more);
   }
   ::MessageBoxW(nullptr, text, kMessageCaption, MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
 }
@@ -124,7 +157,17 @@ HRESULT IsReminderCall(IDispatch* item, bool* marked, Failure* failure) {
   win::Variant messageClass;
   const HRESULT hr = automation::Get(item, automation::kDispidMessageClass, messageClass.put(), failure);
   if (FAILED(hr)) return hr;
-  *marked = SameText(TextOf(*messageClass.get()), kReminderCallClass);
+  *marked = IsReminderCallValue(*messageClass.get());
+  return S_OK;
+}
+
+// Only an appointment (its Class olAppointment) can be a reminder call.
+HRESULT IsAppointment(IDispatch* item, bool* appointment, Failure* failure) {
+  win::Variant olClass;
+  const HRESULT hr = automation::Get(item, automation::kDispidClass, olClass.put(), failure);
+  if (FAILED(hr)) return hr;
+  *appointment = SUCCEEDED(::VariantChangeType(olClass.get(), olClass.get(), 0, VT_I4)) &&
+                 olClass.get()->lVal == reminder_call::kOlAppointment;
   return S_OK;
 }
 
@@ -133,53 +176,176 @@ HRESULT UserPropertiesOf(IDispatch* item, win::ComPtr<IDispatch>* properties, Fa
   return SUCCEEDED(hr) && !*properties ? E_UNEXPECTED : hr;
 }
 
-// The item's "notifycall" property; null when it has none.
-HRESULT FindNumber(IDispatch* properties, win::ComPtr<IDispatch>* number, Failure* failure) {
-  win::Variant name;
-  name.get()->vt = VT_BSTR;
-  name.get()->bstrVal = ::SysAllocString(kNumberProperty);
-  if (!name.get()->bstrVal) return E_OUTOFMEMORY;
-  win::Variant found;
-  const HRESULT hr = automation::Call(properties, automation::kDispidUserPropertiesFind,
-                                      DISPATCH_METHOD, name.get(), 1, found.put(), failure);
+HRESULT TextArgument(const wchar_t* text, VARIANT* argument) {
+  argument->vt = VT_BSTR;
+  argument->bstrVal = ::SysAllocString(text);
+  return argument->bstrVal ? S_OK : E_OUTOFMEMORY;
+}
+
+// The item's user property called name; null when it has none.
+HRESULT FindProperty(IDispatch* properties, const wchar_t* name, win::ComPtr<IDispatch>* found, Failure* failure) {
+  win::Variant nameArgument;
+  HRESULT hr = TextArgument(name, nameArgument.get());
   if (FAILED(hr)) return hr;
-  *number = automation::DispatchOf(*found.get());
+  win::Variant result;
+  hr = automation::Call(properties, automation::kDispidUserPropertiesFind, DISPATCH_METHOD, nameArgument.get(), 1,
+                        result.put(), failure);
+  if (SUCCEEDED(hr)) *found = automation::DispatchOf(*result.get());
+  return hr;
+}
+
+// A new text property called name. addToFolderFields false: a property of our own, which the
+// folder's field list is not to show.
+HRESULT AddTextProperty(IDispatch* properties, const wchar_t* name, bool addToFolderFields,
+                        win::ComPtr<IDispatch>* added, Failure* failure) {
+  win::Variant args[3];
+  HRESULT hr = TextArgument(name, args[0].get());
+  if (FAILED(hr)) return hr;
+  args[1].get()->vt = VT_I4;
+  args[1].get()->lVal = automation::kOlText;
+  args[2].get()->vt = VT_BOOL;
+  args[2].get()->boolVal = VARIANT_FALSE;
+  VARIANT lent[3] = {*args[0].get(), *args[1].get(), *args[2].get()};
+  win::Variant result;
+  hr = automation::Call(properties, automation::kDispidUserPropertiesAdd, DISPATCH_METHOD, lent,
+                        addToFolderFields ? 2 : 3, result.put(), failure);
+  if (FAILED(hr)) return hr;
+  *added = automation::DispatchOf(*result.get());
+  return *added ? S_OK : E_UNEXPECTED;
+}
+
+HRESULT DeleteProperty(IDispatch* property, Failure* failure) {
+  return automation::Call(property, automation::kDispidDelete, DISPATCH_METHOD, nullptr, 0, nullptr, failure);
+}
+
+// The item's "notifycall" property (null when it has none) and what its value gives, by the rule
+// the agent calls by.
+HRESULT NumberOf(IDispatch* item, win::ComPtr<IDispatch>* property, NumberKind* kind, win::Variant* value,
+                 Failure* failure) {
+  win::ComPtr<IDispatch> properties;
+  HRESULT hr = UserPropertiesOf(item, &properties, failure);
+  if (SUCCEEDED(hr)) hr = FindProperty(properties.get(), kNumberProperty, property, failure);
+  if (SUCCEEDED(hr) && *property) {
+    hr = automation::Get(property->get(), automation::kDispidValue, value->put(), failure);
+  }
+  if (FAILED(hr)) return hr;
+  *kind = reminder_call::NumberKindOf(static_cast<bool>(*property), value->vt());
   return S_OK;
 }
 
 // The item's "notifycall" property, made (a text property) when it has none.
-HRESULT NumberOf(IDispatch* item, win::ComPtr<IDispatch>* number, Failure* failure) {
+HRESULT NumberPropertyOf(IDispatch* item, win::ComPtr<IDispatch>* number, Failure* failure) {
   win::ComPtr<IDispatch> properties;
   HRESULT hr = UserPropertiesOf(item, &properties, failure);
-  if (SUCCEEDED(hr)) hr = FindNumber(properties.get(), number, failure);
+  if (SUCCEEDED(hr)) hr = FindProperty(properties.get(), kNumberProperty, number, failure);
   if (FAILED(hr) || *number) return hr;
-  VARIANT args[2];
-  args[0].vt = VT_BSTR;
-  args[0].bstrVal = ::SysAllocString(kNumberProperty);
-  args[1].vt = VT_I4;
-  args[1].lVal = automation::kOlText;
-  if (!args[0].bstrVal) return E_OUTOFMEMORY;
-  win::Variant added;
-  hr = automation::Call(properties.get(), automation::kDispidUserPropertiesAdd, DISPATCH_METHOD, args, 2,
-                        added.put(), failure);
-  ::SysFreeString(args[0].bstrVal);
-  if (FAILED(hr)) return hr;
-  *number = automation::DispatchOf(*added.get());
-  return *number ? S_OK : E_UNEXPECTED;
+  return AddTextProperty(properties.get(), kNumberProperty, true, number, failure);
 }
 
-// Makes the item a reminder call: its class, its reminder on (at the minutes the user chose)
-// and the property for the number. A number it had is kept.
-HRESULT MarkAsReminderCall(IDispatch* item, Failure* failure) {
-  HRESULT hr = automation::PutText(item, automation::kDispidMessageClass, kReminderCallClass, failure);
+HRESULT PutBool(IDispatch* item, DISPID member, bool on, Failure* failure) {
+  VARIANT value;
+  value.vt = VT_BOOL;
+  value.boolVal = on ? VARIANT_TRUE : VARIANT_FALSE;
+  return automation::Put(item, member, value, failure);
+}
+
+// A message class that unmarking may give back: an appointment's ("IPM.Appointment", or a custom
+// form's "IPM.Appointment.<name>"), never the reminder call's own.
+bool IsAppointmentClass(const wchar_t* text) {
+  if (!text || reminder_call::IsReminderCallClass(text, static_cast<size_t>(::lstrlenW(text)))) return false;
+  const int length = ::lstrlenW(kAppointmentClass);
+  if (::lstrlenW(text) < length ||
+      ::CompareStringOrdinal(text, length, kAppointmentClass, length, TRUE) != CSTR_EQUAL) {
+    return false;
+  }
+  return text[length] == 0 || (text[length] == L'.' && text[length + 1] != 0);
+}
+
+// Makes the item a reminder call, whole or not at all: it keeps the class it had (as our own
+// property), gets the property for the number (a number it had is kept) and its reminder on (at
+// the minutes the user chose); the class changes last. When a step fails, the steps done are
+// taken back; *restored tells whether that worked.
+HRESULT MarkAsReminderCall(IDispatch* item, Failure* failure, bool* restored) {
+  *restored = true;
+  bool appointment = false;
+  HRESULT hr = IsAppointment(item, &appointment, failure);
   if (FAILED(hr)) return hr;
-  VARIANT on;
-  on.vt = VT_BOOL;
-  on.boolVal = VARIANT_TRUE;
-  hr = automation::Put(item, automation::kDispidReminderSet, on, failure);
-  if (FAILED(hr)) return hr;
+  if (!appointment) return kNoAppointment;
+  win::Variant messageClass;
+  win::Variant reminderSet;
+  win::ComPtr<IDispatch> properties;
   win::ComPtr<IDispatch> number;
-  return NumberOf(item, &number, failure);
+  win::ComPtr<IDispatch> former;
+  hr = automation::Get(item, automation::kDispidMessageClass, messageClass.put(), failure);
+  if (SUCCEEDED(hr)) hr = automation::Get(item, automation::kDispidReminderSet, reminderSet.put(), failure);
+  if (SUCCEEDED(hr)) hr = UserPropertiesOf(item, &properties, failure);
+  if (SUCCEEDED(hr)) hr = FindProperty(properties.get(), kNumberProperty, &number, failure);
+  if (SUCCEEDED(hr)) hr = FindProperty(properties.get(), kFormerClassProperty, &former, failure);
+  if (FAILED(hr)) return hr;  // nothing changed yet
+
+  const bool keepClass = !IsReminderCallValue(*messageClass.get());
+  const bool reminderWasSet = reminderSet.vt() == VT_BOOL && reminderSet.get()->boolVal != VARIANT_FALSE;
+  // What this marking changed, in order, for taking it back.
+  win::ComPtr<IDispatch> addedFormer;
+  win::Variant formerValue;
+  bool formerPut = false;
+  win::ComPtr<IDispatch> addedNumber;
+  bool reminderPut = false;
+
+  if (keepClass) {
+    if (former) {
+      hr = automation::Get(former.get(), automation::kDispidValue, formerValue.put(), failure);
+    } else {
+      hr = AddTextProperty(properties.get(), kFormerClassProperty, false, &addedFormer, failure);
+      former = addedFormer;
+    }
+    if (SUCCEEDED(hr)) {
+      hr = automation::Put(former.get(), automation::kDispidValue, *messageClass.get(), failure);
+      formerPut = SUCCEEDED(hr) && !addedFormer;
+    }
+  }
+  if (SUCCEEDED(hr) && !number) hr = AddTextProperty(properties.get(), kNumberProperty, true, &addedNumber, failure);
+  if (SUCCEEDED(hr) && !reminderWasSet) {
+    hr = PutBool(item, automation::kDispidReminderSet, true, failure);
+    reminderPut = SUCCEEDED(hr);
+  }
+  if (SUCCEEDED(hr)) hr = automation::PutText(item, automation::kDispidMessageClass, kReminderCallClass, failure);
+  if (SUCCEEDED(hr)) return hr;
+
+  // Taken back in reverse order; Outlook's reason for the first failure is what the user reads.
+  Failure ignored;
+  if (reminderPut && FAILED(PutBool(item, automation::kDispidReminderSet, false, &ignored))) *restored = false;
+  if (addedNumber && FAILED(DeleteProperty(addedNumber.get(), &ignored))) *restored = false;
+  if (addedFormer && FAILED(DeleteProperty(addedFormer.get(), &ignored))) *restored = false;
+  if (formerPut && FAILED(automation::Put(former.get(), automation::kDispidValue, *formerValue.get(), &ignored))) {
+    *restored = false;
+  }
+  return hr;
+}
+
+// Makes a reminder call a plain appointment again, whole or not at all: the class it had before
+// it was marked (or "IPM.Appointment"), and our own property gone. The number and the reminder
+// stay, for the next time.
+HRESULT UnmarkReminderCall(IDispatch* item, Failure* failure, bool* restored) {
+  *restored = true;
+  win::ComPtr<IDispatch> properties;
+  win::ComPtr<IDispatch> former;
+  win::Variant formerValue;
+  HRESULT hr = UserPropertiesOf(item, &properties, failure);
+  if (SUCCEEDED(hr)) hr = FindProperty(properties.get(), kFormerClassProperty, &former, failure);
+  if (SUCCEEDED(hr) && former) hr = automation::Get(former.get(), automation::kDispidValue, formerValue.put(), failure);
+  if (FAILED(hr)) return hr;
+  const wchar_t* kept = TextOf(*formerValue.get());
+  hr = automation::PutText(item, automation::kDispidMessageClass, IsAppointmentClass(kept) ? kept : kAppointmentClass,
+                           failure);
+  if (FAILED(hr) || !former) return hr;
+  hr = DeleteProperty(former.get(), failure);
+  if (SUCCEEDED(hr)) return hr;
+  Failure ignored;
+  if (FAILED(automation::PutText(item, automation::kDispidMessageClass, kReminderCallClass, &ignored))) {
+    *restored = false;
+  }
+  return hr;
 }
 
 // Major version of Outlook, 0 when it does not say.
@@ -263,7 +429,7 @@ HRESULT RibbonServer::Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS
     case kDispidOnNumberChange: expected = 2; break;
     default: break;
   }
-  if (member < kDispidGetCustomUI || member > kDispidOnNewReminderCall) return DISP_E_MEMBERNOTFOUND;
+  if (member < kDispidGetCustomUI || member > kDispidGetNumberTip) return DISP_E_MEMBERNOTFOUND;
   if (p.cArgs != expected) return DISP_E_BADPARAMCOUNT;
   HRESULT hr = E_FAIL;
   switch (member) {
@@ -284,6 +450,9 @@ HRESULT RibbonServer::Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS
     case kDispidGetNumber: hr = GetNumber(argument(0), out); break;
     case kDispidOnNumberChange: hr = OnNumberChange(argument(0), argument(1)); break;
     case kDispidOnNewReminderCall: hr = OnNewReminderCall(); break;
+    case kDispidGetToggleEnabled: hr = GetToggleEnabled(argument(0), out); break;
+    case kDispidGetNumberEnabled: hr = GetNumberEnabled(argument(0), out); break;
+    case kDispidGetNumberTip: hr = GetNumberTip(argument(0), out); break;
     default: break;
   }
   if (out == &ignored) ::VariantClear(&ignored);
@@ -318,45 +487,80 @@ HRESULT RibbonServer::GetPressed(const VARIANT& control, VARIANT* result) {
   return S_OK;
 }
 
+HRESULT RibbonServer::GetToggleEnabled(const VARIANT& control, VARIANT* result) {
+  win::ComPtr<IDispatch> item;
+  bool appointment = false;
+  HRESULT hr = ItemOf(control, &item, nullptr);
+  if (SUCCEEDED(hr)) hr = IsAppointment(item.get(), &appointment, nullptr);
+  if (FAILED(hr)) return hr;
+  result->vt = VT_BOOL;
+  result->boolVal = appointment ? VARIANT_TRUE : VARIANT_FALSE;
+  return S_OK;
+}
+
 // The item changes as by the user's own edit and is not saved here: the user saves it (or
 // closes the window without saving and so takes the change back), as with every other field.
 HRESULT RibbonServer::OnToggle(const VARIANT& control, const VARIANT& pressed) {
   const bool on = TrueOf(pressed);
   Failure failure;
+  bool restored = true;
   win::ComPtr<IDispatch> item;
   HRESULT hr = ItemOf(control, &item, &failure);
   if (SUCCEEDED(hr)) {
-    hr = on ? MarkAsReminderCall(item.get(), &failure)
-            : automation::PutText(item.get(), automation::kDispidMessageClass, kAppointmentClass, &failure);
+    hr = on ? MarkAsReminderCall(item.get(), &failure, &restored) : UnmarkReminderCall(item.get(), &failure, &restored);
   }
   item.reset();
   InvalidateItemControls();
   if (FAILED(hr)) {
     Tell(on ? L"Cannot make this appointment a reminder call." : L"Cannot make this appointment a plain one again.",
-         failure);
+         hr == kNoAppointment ? kNotAnAppointment : failure.description, restored ? nullptr : kNotTakenBack);
   }
   return hr;
 }
 
+// The number the agent will call: the text of a text "notifycall"; nothing for none, or for one of
+// another type (the agent calls the user's own number then, and the tip says why).
 HRESULT RibbonServer::GetNumber(const VARIANT& control, VARIANT* result) {
   win::ComPtr<IDispatch> item;
-  win::ComPtr<IDispatch> properties;
-  win::ComPtr<IDispatch> number;
-  HRESULT hr = ItemOf(control, &item, nullptr);
-  if (SUCCEEDED(hr)) hr = UserPropertiesOf(item.get(), &properties, nullptr);
-  if (SUCCEEDED(hr)) hr = FindNumber(properties.get(), &number, nullptr);
-  if (FAILED(hr)) return hr;
+  win::ComPtr<IDispatch> property;
   win::Variant value;
-  if (number) {
-    hr = automation::Get(number.get(), automation::kDispidValue, value.put(), nullptr);
-    if (FAILED(hr)) return hr;
-  }
-  // A number stored as something other than text is shown as text; nothing shows as empty.
-  if (value.vt() != VT_BSTR && FAILED(::VariantChangeType(value.get(), value.get(), 0, VT_BSTR))) {
-    value.put();
-  }
+  NumberKind kind = NumberKind::kNone;
+  HRESULT hr = ItemOf(control, &item, nullptr);
+  if (SUCCEEDED(hr)) hr = NumberOf(item.get(), &property, &kind, &value, nullptr);
+  if (FAILED(hr)) return hr;
+  const wchar_t* text = kind == NumberKind::kText ? TextOf(*value.get()) : L"";
   result->vt = VT_BSTR;
-  result->bstrVal = ::SysAllocString(value.vt() == VT_BSTR && value.get()->bstrVal ? value.get()->bstrVal : L"");
+  result->bstrVal = ::SysAllocString(text ? text : L"");
+  return result->bstrVal ? S_OK : E_OUTOFMEMORY;
+}
+
+// The number can be typed while the item is marked, unless its field is not text (a typed number
+// would still not be called).
+HRESULT RibbonServer::GetNumberEnabled(const VARIANT& control, VARIANT* result) {
+  win::ComPtr<IDispatch> item;
+  win::ComPtr<IDispatch> property;
+  win::Variant value;
+  NumberKind kind = NumberKind::kNone;
+  bool marked = false;
+  HRESULT hr = ItemOf(control, &item, nullptr);
+  if (SUCCEEDED(hr)) hr = IsReminderCall(item.get(), &marked, nullptr);
+  if (SUCCEEDED(hr)) hr = NumberOf(item.get(), &property, &kind, &value, nullptr);
+  if (FAILED(hr)) return hr;
+  result->vt = VT_BOOL;
+  result->boolVal = marked && kind != NumberKind::kNotText ? VARIANT_TRUE : VARIANT_FALSE;
+  return S_OK;
+}
+
+HRESULT RibbonServer::GetNumberTip(const VARIANT& control, VARIANT* result) {
+  win::ComPtr<IDispatch> item;
+  win::ComPtr<IDispatch> property;
+  win::Variant value;
+  NumberKind kind = NumberKind::kNone;
+  HRESULT hr = ItemOf(control, &item, nullptr);
+  if (SUCCEEDED(hr)) hr = NumberOf(item.get(), &property, &kind, &value, nullptr);
+  if (FAILED(hr)) return hr;
+  result->vt = VT_BSTR;
+  result->bstrVal = ::SysAllocString(kind == NumberKind::kNotText ? kNumberNotTextTip : kNumberTip);
   return result->bstrVal ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -376,17 +580,19 @@ HRESULT RibbonServer::OnNumberChange(const VARIANT& control, const VARIANT& text
   win::ComPtr<IDispatch> item;
   win::ComPtr<IDispatch> number;
   HRESULT hr = ItemOf(control, &item, &failure);
-  if (SUCCEEDED(hr)) hr = NumberOf(item.get(), &number, &failure);
+  if (SUCCEEDED(hr)) hr = NumberPropertyOf(item.get(), &number, &failure);
   if (SUCCEEDED(hr)) hr = automation::Put(number.get(), automation::kDispidValue, *value.get(), &failure);
   number.reset();
   item.reset();
   Invalidate(kNumberBoxId);
-  if (FAILED(hr)) Tell(L"Cannot keep the number to call.", failure);
+  if (FAILED(hr)) Tell(L"Cannot keep the number to call.", failure.description, nullptr);
   return hr;
 }
 
+// The new appointment is shown only once it is marked whole; otherwise it is dropped unsaved.
 HRESULT RibbonServer::OnNewReminderCall() {
   Failure failure;
+  bool restored = true;
   HRESULT hr = m_pApplication ? S_OK : E_UNEXPECTED;
   VARIANT type;
   type.vt = VT_I4;
@@ -398,11 +604,14 @@ HRESULT RibbonServer::OnNewReminderCall() {
   }
   win::ComPtr<IDispatch> item = automation::DispatchOf(*created.get());
   if (SUCCEEDED(hr) && !item) hr = E_UNEXPECTED;
-  if (SUCCEEDED(hr)) hr = MarkAsReminderCall(item.get(), &failure);
+  if (SUCCEEDED(hr)) hr = MarkAsReminderCall(item.get(), &failure, &restored);
   if (SUCCEEDED(hr)) {
     hr = automation::Call(item.get(), automation::kDispidDisplay, DISPATCH_METHOD, nullptr, 0, nullptr, &failure);
   }
-  if (FAILED(hr)) Tell(L"Cannot make a new reminder call appointment.", failure);
+  if (FAILED(hr)) {
+    Tell(L"Cannot make a new reminder call appointment.",
+         hr == kNoAppointment ? kNotAnAppointment : failure.description, nullptr);
+  }
   return hr;
 }
 

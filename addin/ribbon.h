@@ -65,8 +65,11 @@ class RibbonServer final : public IRibbonExtensibility {
  private:
   HRESULT OnLoad(const VARIANT& ribbon);
   HRESULT GetPressed(const VARIANT& control, VARIANT* result);
+  HRESULT GetToggleEnabled(const VARIANT& control, VARIANT* result);
   HRESULT OnToggle(const VARIANT& control, const VARIANT& pressed);
   HRESULT GetNumber(const VARIANT& control, VARIANT* result);
+  HRESULT GetNumberEnabled(const VARIANT& control, VARIANT* result);
+  HRESULT GetNumberTip(const VARIANT& control, VARIANT* result);
   HRESULT OnNumberChange(const VARIANT& control, const VARIANT& text);
   HRESULT OnNewReminderCall();
   // After the add-in changed the open item: Office asks the controls again.

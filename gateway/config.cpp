@@ -207,6 +207,7 @@ const std::map<std::string, Setter>& Setters() {
       {"sip.user", SipText(&SipSettings::user)},
       {"sip.domain", SipText(&SipSettings::domain)},
       {"sip.auth_user", SipText(&SipSettings::authUser)},
+      {"sip.realm", SipText(&SipSettings::realm)},
       {"sip.password", SipText(&SipSettings::password)},
       {"sip.outbound_proxy", SipText(&SipSettings::outboundProxy)},
       {"sip.register_seconds", SipInt(&SipSettings::registerSeconds, 0, 86400)},

@@ -19,6 +19,7 @@ struct SipSettings {
   std::string user = "talmery";      // the From user of our calls
   std::string domain;                // registrar / PBX host[:port]; empty: no PBX (loopback tests)
   std::string authUser;              // digest user name; empty: the user
+  std::string realm;                 // the PBX's digest realm; empty: any realm of the PBX's hosts
   std::string password;              // never logged, never shown
   std::string outboundProxy;         // e.g. sip:pbx.example.com;transport=udp
   int registerSeconds = 0;           // 0: no registration (calls are authenticated one by one)
@@ -34,6 +35,7 @@ struct SipSettings {
   bool tlsVerify = true;             // no: any certificate is taken (a PBX with a self-signed one)
   std::string tlsCertificate;        // ours and its key (PEM), for connections the PBX opens to us
   bool srtp = false;                 // media as SRTP, keyed by SDES in the SDP (needs TLS)
+  int tcpIdleMs = 50000;             // not a setting: a connection to sip_port idle this long is closed
 };
 
 // Whether the gateway speaks SIP over TLS to the PBX: transport = tls, or a sips: (or

@@ -10,25 +10,24 @@
 
 namespace talmery {
 
-AttemptEnd EndOfAttempt(const Outcome& outcome, int attempts, int maxAttempts, int retryPauseSeconds, long long nowMs) {
+AttemptEnd EndOfAttempt(const TryEnd& tried, int attempts, int maxAttempts, int retryPauseSeconds, long long nowMs) {
   AttemptEnd end;
-  end.detail = outcome.detail;
-  switch (outcome.result) {
+  end.detail = DescribeEnd(tried);
+  for (const std::string& number : tried.dialled) end.dialled += (end.dialled.empty() ? "" : ",") + number;
+  switch (const Result result = ResultOf(tried)) {
     case Result::Delivered:
       end.outcome = "answered";
       end.state = state::kDone;
-      if (outcome.detail == "end of file") end.reason = "answered; the message was played";
-      else if (outcome.detail == "Connection reset by peer") end.reason = "answered; the callee hung up";
-      else end.reason = "answered; " + outcome.detail;
+      end.reason = "answered; " + end.detail;
       return end;
     case Result::Busy:
     case Result::NoAnswer:
     case Result::Transient: {
-      const char* name = outcome.result == Result::Busy       ? state::kBusy
-                         : outcome.result == Result::NoAnswer ? state::kNoAnswer
-                                                              : state::kTemporary;
+      const char* name = result == Result::Busy       ? state::kBusy
+                         : result == Result::NoAnswer ? state::kNoAnswer
+                                                      : state::kTemporary;
       end.outcome = name;
-      const std::string what = name + (outcome.detail.empty() ? "" : " (" + outcome.detail + ")");
+      const std::string what = name + (end.detail.empty() ? "" : " (" + end.detail + ")");
       if (attempts < maxAttempts) {
         end.state = name;
         end.nextMs = nowMs + static_cast<long long>(retryPauseSeconds) * 1000;
@@ -42,7 +41,7 @@ AttemptEnd EndOfAttempt(const Outcome& outcome, int attempts, int maxAttempts, i
     case Result::Failed:
       end.outcome = "failed";
       end.state = state::kFailed;
-      end.reason = outcome.detail.empty() ? "failed" : outcome.detail;
+      end.reason = end.detail.empty() ? "failed" : end.detail;
       return end;
   }
   return end;
@@ -95,7 +94,7 @@ void Dispatcher::LogClosed(const std::vector<CallRecord>& closed) {
   for (const CallRecord& c : closed) {
     log_.Write("state", {{"call", std::to_string(c.id)}, {"state", c.state}, {"attempt", std::to_string(c.attempts)},
                          {"outcome", "interrupted"}, {"node", c.node}, {"detail", c.reason}});
-    metrics::TryEnded("interrupted", "", c.state);
+    metrics::TryEnded("interrupted", 0, c.state);
   }
 }
 
@@ -296,7 +295,7 @@ void Dispatcher::PlaceOne(size_t index, CallRecord call) {
   job.attempt = call.attempts;
   job.number = call.number;
   job.text = LateNotice(clock_.Now().tickMs - call.createdTick) + call.text.value_or("");
-  const Outcome outcome = lines_[index]->Place(job, [&] {
+  const TryEnd tried = lines_[index]->Place(job, [&] {
     std::string error;
     const Written written = store_.MarkAnswered(call.id, call.attempts, clock_.Now(), error);
     if (written == Written::ClaimLost)
@@ -307,7 +306,7 @@ void Dispatcher::PlaceOne(size_t index, CallRecord call) {
   });
   // The retry's time is a tick: it waits as long however the wall clock is set meanwhile.
   const Instant now = clock_.Now();
-  const AttemptEnd end = EndOfAttempt(outcome, call.attempts, call.maxAttempts, config_.retryPause, now.tickMs);
+  const AttemptEnd end = EndOfAttempt(tried, call.attempts, call.maxAttempts, config_.retryPause, now.tickMs);
   std::string error;
   const Written written = store_.FinishAttempt(call.id, call.attempts, end, now, error);
   if (written == Written::ClaimLost) {
@@ -320,7 +319,7 @@ void Dispatcher::PlaceOne(size_t index, CallRecord call) {
     }
     StoreFailed(error);
   }
-  metrics::TryEnded(end.outcome, end.detail, end.state);
+  metrics::TryEnded(end.outcome, SipStatusOf(tried), end.state);
   LogFields fields = {{"call", id}, {"state", end.state}, {"attempt", attempt}, {"outcome", end.outcome},
                       {"detail", end.detail}};
   if (end.nextMs) fields.push_back({"next", UtcStamp(now.wallMs + *end.nextMs - now.tickMs)});

@@ -35,9 +35,9 @@ namespace talmery {
 
 class EventLog;
 
-// The store's record of an attempt that ended with `outcome`, the call having had `attempts`
-// of `maxAttempts` tries.
-AttemptEnd EndOfAttempt(const Outcome& outcome, int attempts, int maxAttempts, int retryPauseSeconds, long long nowMs);
+// The store's record of a try that ended as `tried`, the call having had `attempts` of
+// `maxAttempts` tries: where the texts people read are made.
+AttemptEnd EndOfAttempt(const TryEnd& tried, int attempts, int maxAttempts, int retryPauseSeconds, long long nowMs);
 
 class Dispatcher {
  public:

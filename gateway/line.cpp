@@ -3,40 +3,110 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 
+#include "gateway/sdes.h"
 #include "gateway/speech.h"
 
 namespace talmery {
 
-Outcome ClassifyClosed(const std::string& reason, bool answered) {
-  Outcome o;
-  o.detail = reason;
-  o.answered = answered;
-  if (answered) {
-    o.result = Result::Delivered;
-    return o;
+Result ResultOf(const TryEnd& end) {
+  if (end.unconfirmed) return Result::NoAnswer;  // answered, but nobody said they heard it
+  switch (end.ending) {
+    case Ending::Played:
+    case Ending::Confirmed:
+    case Ending::MaxCallTime:
+    case Ending::SpokenToFile:
+      return Result::Delivered;
+    case Ending::CalleeHungUp:
+      return end.answered ? Result::Delivered : Result::NoAnswer;
+    case Ending::Stopped:
+      return end.answered ? Result::Delivered : Result::Failed;
+    case Ending::SipStatus:
+      switch (end.status) {
+        case 486: case 600: case 603:
+          return Result::Busy;  // busy, busy everywhere, declined: the person may take a later call
+        case 408: case 480: case 487:
+          return Result::NoAnswer;
+        case 500: case 502: case 503: case 504: case 580:
+          return Result::Transient;  // the PBX or a server behind it is down or congested for now
+        default:
+          return Result::Failed;  // 404, 403, 484, 604, 401/407 (a wrong password), 488, a redirect loop ...
+      }
+    case Ending::RingTimeout:
+      return Result::NoAnswer;
+    case Ending::NoResponse:        // the PBX is down or out of reach, which passes
+    case Ending::MediaUnreachable:  // a route that is missing now may be back later
+    case Ending::SpeechFault:       // faults of this machine: they may pass
+    case Ending::DialRefused:
+    case Ending::StackDown:
+      return Result::Transient;
+    case Ending::RedirectToNumber:
+    case Ending::RedirectToHost:
+    case Ending::SpeechSilent:
+    case Ending::SipError:
+    case Ending::TlsRefused:
+    case Ending::TlsFailed:
+    case Ending::NoUsableKey:
+    case Ending::NoCommonCodec:
+      return Result::Failed;
   }
-  // "486 Busy Here": the SIP status leads the reason.
-  int code = 0;
-  if (reason.size() >= 3 && std::isdigit(static_cast<unsigned char>(reason[0])) &&
-      std::isdigit(static_cast<unsigned char>(reason[1])) && std::isdigit(static_cast<unsigned char>(reason[2])) &&
-      (reason.size() == 3 || reason[3] == ' '))
-    code = std::atoi(reason.substr(0, 3).c_str());
-  if (code == 486 || code == 600 || code == 603) {
-    o.result = Result::Busy;  // busy, busy everywhere, declined: the person may take a later call
-  } else if (code == 408 || code == 480 || code == 487) {
-    o.result = Result::NoAnswer;
-  } else if (code == 500 || code == 502 || code == 503 || code == 504 || code == 580) {
-    o.result = Result::Transient;  // the PBX or a server behind it is down or congested for now
-  } else if (code == 0 && (reason == "Connection timed out" || reason == "Connection refused" ||
-                           reason == "Network is unreachable" || reason == "Host is unreachable")) {
-    // No SIP answer at all: the PBX is down or out of reach, which passes.
-    o.result = Result::Transient;
-    o.detail = reason + " (no answer from the PBX)";
-  } else {
-    o.result = Result::Failed;  // 404, 403, 484, 604, 401/407 (a wrong password), 488 ...
+  return Result::Failed;
+}
+
+std::string DescribeEnd(const TryEnd& end) {
+  const std::string why = end.error ? std::strerror(end.error) : "";
+  std::string text;
+  switch (end.ending) {
+    case Ending::Played: text = end.note.empty() ? "the message was played" : end.note; break;
+    case Ending::Confirmed: text = "confirmed (key 1)" + (end.note.empty() ? "" : "; " + end.note); break;
+    case Ending::CalleeHungUp: text = "the callee hung up"; break;
+    case Ending::MaxCallTime: text = "hung up after " + std::to_string(end.seconds) + " s"; break;
+    case Ending::Stopped:
+      text = end.answered ? "hung up: the gateway is stopping" : "the gateway stopped while dialling";
+      break;
+    case Ending::MediaUnreachable:
+      text = end.error ? "the message could not be sent to " + end.detail + ": " + why
+                       : "the callee's media address " + end.detail + " cannot be reached";
+      break;
+    case Ending::SipStatus: text = std::to_string(end.status) + (end.detail.empty() ? "" : " " + end.detail); break;
+    case Ending::RedirectToNumber:
+      text = std::to_string(end.status) + " redirect to the number " + end.detail + ", which may not be called";
+      break;
+    case Ending::RedirectToHost:
+      text = std::to_string(end.status) + " redirect to " + end.detail + ", which is not the PBX";
+      break;
+    case Ending::RingTimeout: text = "no answer in " + std::to_string(end.seconds) + " s"; break;
+    case Ending::NoResponse: text = why + " (no answer from the PBX)"; break;
+    case Ending::SipError: text = why.empty() ? end.detail : why; break;
+    case Ending::TlsRefused: text = "TLS: the PBX's certificate does not verify for " + end.detail; break;
+    case Ending::TlsFailed: text = "TLS: the connection to the PBX failed before an answer: " + why; break;
+    case Ending::NoUsableKey:
+      text = "488 no usable SRTP key in the answer (a=crypto " + std::string(kSdesSuite) + "): " + end.detail;
+      break;
+    case Ending::NoCommonCodec: text = "488 no common codec in the answer"; break;
+    case Ending::SpeechFault:
+    case Ending::SpeechSilent: text = "speech: " + end.detail; break;
+    case Ending::DialRefused: text = "dial refused: " + why; break;
+    case Ending::StackDown: text = "the SIP stack is not running"; break;
+    case Ending::SpokenToFile: text = "spoken to " + end.detail + (end.note.empty() ? "" : "; " + end.note); break;
   }
-  return o;
+  if (!end.unconfirmed) return text;
+  return end.ending == Ending::Played ? "answered, not confirmed" : "answered, not confirmed (" + text + ")";
+}
+
+int SipStatusOf(const TryEnd& end) {
+  switch (end.ending) {
+    case Ending::SipStatus:
+    case Ending::RedirectToNumber:
+    case Ending::RedirectToHost:
+      return end.status;
+    case Ending::NoUsableKey:
+    case Ending::NoCommonCodec:
+      return 488;
+    default:
+      return end.answered ? 200 : 0;
+  }
 }
 
 char InfoKey(const std::string& contentType, const std::string& body) {

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "gateway/audio.h"
 #include "gateway/config.h"
@@ -23,16 +24,54 @@ struct DialJob {
 // number, a refusal), so it is not.
 enum class Result { Delivered, Busy, NoAnswer, Transient, Failed };
 
-struct Outcome {
-  Result result = Result::Failed;
-  bool answered = false;
-  std::string detail;  // what the network or the line said
+// How one try of a call ended, as the line saw it. It travels as it is from the SIP layer to the
+// dispatcher; the words people read are made from it once, by EndOfAttempt.
+enum class Ending {
+  Played,            // the message went out in full to a reachable address
+  Confirmed,         // the callee pressed 1 (confirm = yes)
+  CalleeHungUp,      // answered; the callee hung up before the end
+  MaxCallTime,       // answered; hung up by us after `seconds`
+  Stopped,           // the gateway stopped during the try
+  MediaUnreachable,  // the audio could not be sent: `detail` the address, `error` the reason (0: no route to it)
+  SipStatus,         // a final SIP status: `status`, `detail` its reason phrase
+  RedirectToNumber,  // a redirect (`status`) to a number `numbers` refuses (`detail`, masked)
+  RedirectToHost,    // a redirect (`status`) to another host than the PBX (`detail`)
+  RingTimeout,       // no answer within `seconds`
+  NoResponse,        // no SIP answer at all (`error`: timed out, refused, unreachable)
+  SipError,          // the SIP stack ended the call with `error`
+  TlsRefused,        // the PBX's certificate did not verify (`detail`: the host and OpenSSL's reason)
+  TlsFailed,         // the TLS connection failed before an answer (`error`)
+  NoUsableKey,       // SRTP: the answer has no key we take (`detail`: why)
+  NoCommonCodec,     // the answer offers no G.711
+  SpeechFault,       // the message could not be made (`detail`)
+  SpeechSilent,      // the text gives no sound (`detail`): it would give none again
+  DialRefused,       // the SIP stack could not start the call (`error`)
+  StackDown,         // the SIP stack is not running
+  SpokenToFile,      // speaker mode: the message was written to `detail`
 };
 
-// How a call that the SIP stack closed ended, from the close reason ("end of file" when the
-// message was played to its end, "486 Busy Here", "Connection reset by peer", ...) and whether the
-// callee had answered. An answered call counts as delivered whoever hung up.
-Outcome ClassifyClosed(const std::string& reason, bool answered);
+struct TryEnd {
+  Ending ending = Ending::SipError;
+  bool answered = false;
+  bool unconfirmed = false;  // confirm = yes, and no key 1 came: `ending` tells how the call ended
+  int status = 0;
+  int error = 0;  // an errno value
+  int seconds = 0;
+  std::string detail;
+  std::string note;  // what the message left out to fit max_call_time (ShortenedNote), if anything
+  std::vector<std::string> dialled;  // the numbers dialled: the first, then each redirect followed
+};
+
+// How a try's end counts: delivered, busy, not answered, a passing fault, or a refusal.
+Result ResultOf(const TryEnd& end);
+
+// What people read of a try's end ("486 Busy Here", "the message was played", ...).
+std::string DescribeEnd(const TryEnd& end);
+
+// The SIP status a try ended with, as the metrics count it: the PBX's final status (486, 503, a
+// redirect's 3xx), 488 for an answer refused for its media, 200 for an answered call, 0 for none
+// (the PBX silent, a TLS or local fault).
+int SipStatusOf(const TryEnd& end);
 
 // What a call placed `lateMs` after its request arrived says first: nothing up to two minutes,
 // then "This reminder is N minutes late. " (whole minutes), so that "in 15 minutes" in the text
@@ -66,7 +105,7 @@ class Line {
   // calls now.
   virtual bool Ready(std::string& why) = 0;
   // Places one call and waits for its end; onAnswered runs when the callee answers.
-  virtual Outcome Place(const DialJob& job, const std::function<void()>& onAnswered) = 0;
+  virtual TryEnd Place(const DialJob& job, const std::function<void()>& onAnswered) = 0;
   // From another thread: end the current call now (the gateway is stopping).
   virtual void Abort() = 0;
   virtual void Shutdown() {}

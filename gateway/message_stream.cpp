@@ -157,7 +157,7 @@ void MessageFeed::Make() {
         std::copy_n(chunk + put, m, ring_.begin() + static_cast<long>(tail));
         size_ += m;
         put += m;
-        if (size_ >= kReadySamples && !ready_) ready_ = tell = true;
+        if (size_ >= kAheadSamples && !ready_) ready_ = tell = true;
       }
       if (n < 800) {
         finished_ = ready_ = tell = true;
@@ -177,6 +177,7 @@ size_t MessageFeed::Take(int16_t* out, size_t count, bool& ended) {
   size_t done = 0;
   {
     std::lock_guard<std::mutex> lock(mu_);
+    count = std::min(count, limit_);
     while (done < count && size_ > 0) {
       const size_t m = std::min({count - done, size_, ring_.size() - head_});
       std::copy_n(ring_.begin() + static_cast<long>(head_), m, out + done);
@@ -184,10 +185,17 @@ size_t MessageFeed::Take(int16_t* out, size_t count, bool& ended) {
       size_ -= m;
       done += m;
     }
-    ended = finished_ && size_ == 0;
+    if (limit_ != SIZE_MAX) limit_ -= done;
+    if (limit_ == 0 && !(finished_ && size_ == 0)) truncated_ = true;
+    ended = (finished_ && size_ == 0) || limit_ == 0;
   }
   room_.notify_all();
   return done;
+}
+
+void MessageFeed::Limit(size_t samples) {
+  std::lock_guard<std::mutex> lock(mu_);
+  limit_ = samples;
 }
 
 bool MessageFeed::Finished() {
@@ -208,7 +216,7 @@ bool MessageFeed::Silent() {
 
 bool MessageFeed::Cut() {
   std::lock_guard<std::mutex> lock(mu_);
-  return finished_ && stream_->Cut();
+  return truncated_ || (finished_ && stream_->Cut());
 }
 
 int MessageFeed::Said() {

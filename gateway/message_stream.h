@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <climits>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -87,9 +88,11 @@ class MessageStream {
 class MessageFeed {
  public:
   // Held ahead at most: the usual reminder whole, so that its helper ends at once (a helper costs
-  // more memory than this); ready to play once two seconds are here.
+  // more memory than this). The feed is ready to play only once that much is here (or the
+  // message is whole): in a rush the helpers run at the lowest priority and may make speech
+  // slower than it plays, and a feed that started at its first seconds would then play gaps in
+  // the middle of words. A usual reminder is thus played whole, as it was made before it began.
   static constexpr size_t kAheadSamples = 16 * 8000;
-  static constexpr size_t kReadySamples = 2 * 8000;
 
   // `changed` runs (on the feed's thread) when the feed becomes ready and when the message ends.
   // `start` gets a flag that is set when the feed is destroyed: a starter's speech stops waiting
@@ -101,11 +104,14 @@ class MessageFeed {
   MessageFeed(const MessageFeed&) = delete;
   MessageFeed& operator=(const MessageFeed&) = delete;
 
-  // Ready to play: its first seconds are here, or the message has ended (or failed) already.
+  // Ready to play: kAheadSamples are here, or the message has ended (or failed) already.
   bool Ready();
   // Up to `count` samples that are here; `ended` once the message has ended and all of it has
-  // been taken.
+  // been taken, or its limit has been reached.
   size_t Take(int16_t* out, size_t count, bool& ended);
+  // At most `samples` more are taken: a message that began late (its speech slower than the
+  // phone's answer) still ends within the call's time, cut.
+  void Limit(size_t samples);
   // Once ended: how the message went (as MessageStream tells it).
   bool Finished();
   std::string Error();
@@ -124,6 +130,8 @@ class MessageFeed {
   std::vector<int16_t> ring_;
   size_t head_ = 0, size_ = 0;
   bool finished_ = false, ready_ = false;
+  size_t limit_ = SIZE_MAX;
+  bool truncated_ = false;  // the limit left some of the message out
   std::thread thread_;
 };
 

@@ -129,9 +129,9 @@ void CallRefused(const std::string& reason) {
   ++Current().refused[RefusalKind(reason)];
 }
 
-void TryEnded(const std::string& outcome, const std::string& detail, const std::string& nextState) {
+void TryEnded(const std::string& outcome, int sipStatus, const std::string& nextState) {
   std::lock_guard<std::mutex> lock(mu);
-  ++Current().tries[{LabelValue(outcome), SipStatus(outcome, detail)}];
+  ++Current().tries[{LabelValue(outcome), sipStatus ? std::to_string(sipStatus) : "none"}];
   if (nextState == state::kDone || nextState == state::kFailed) ++Current().ended[LabelValue(nextState)];
 }
 
@@ -187,13 +187,6 @@ std::string RefusalKind(const std::string& reason) {
   for (const auto& [part, kind] : kinds)
     if (reason.find(part) != std::string::npos) return kind;
   return "bad_request";
-}
-
-std::string SipStatus(const std::string& outcome, const std::string& detail) {
-  if (detail.size() >= 3 && detail[0] >= '1' && detail[0] <= '6' && isdigit(static_cast<unsigned char>(detail[1])) &&
-      isdigit(static_cast<unsigned char>(detail[2])) && (detail.size() == 3 || detail[3] == ' '))
-    return detail.substr(0, 3);
-  return outcome == "answered" ? "200" : "none";
 }
 
 std::string HttpHandler(const std::string& path) {

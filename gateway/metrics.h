@@ -16,9 +16,9 @@ namespace talmery::metrics {
 void CallAccepted();
 // A refusal of any kind, by the reason logged with it (counted by its kind: RefusalKind).
 void CallRefused(const std::string& reason);
-// A try ended: its outcome and the network's detail as the store records them, and the call's
-// state after it (done and failed end the call).
-void TryEnded(const std::string& outcome, const std::string& detail, const std::string& nextState);
+// A try ended: its outcome as the store records it, its SIP status (SipStatusOf; 0: none), and
+// the call's state after it (done and failed end the call).
+void TryEnded(const std::string& outcome, int sipStatus, const std::string& nextState);
 // A call ended without a try of its own (expired).
 void CallEnded(const std::string& state);
 void SetLines(size_t lines);
@@ -50,9 +50,6 @@ class CommitTimer {
 // The reason label of a refusal's logged text: not_a_client, browser, number_not_allowed, ...;
 // bad_request for what the request's form itself got wrong.
 std::string RefusalKind(const std::string& reason);
-// The SIP status of a try: the code its detail starts with ("486 Busy Here": 486), 200 for an
-// answered call, else "none" (no final answer: the PBX silent, a TLS or local fault).
-std::string SipStatus(const std::string& outcome, const std::string& detail);
 // The handler label of a request path: call, status_page, call_json, metrics or other.
 std::string HttpHandler(const std::string& path);
 // A state or outcome as a label value: "no answer" is no_answer.

@@ -144,7 +144,9 @@ CREATE TABLE IF NOT EXISTS attempts(
   ended_ms BIGINT,
   outcome TEXT NOT NULL DEFAULT '',
   detail TEXT NOT NULL DEFAULT '',
+  dialled TEXT NOT NULL DEFAULT '',
   PRIMARY KEY(call_id, attempt));
+ALTER TABLE attempts ADD COLUMN IF NOT EXISTS dialled TEXT NOT NULL DEFAULT '';
 CREATE TABLE IF NOT EXISTS nodes(
   node TEXT PRIMARY KEY,
   beat BIGINT NOT NULL DEFAULT 0,
@@ -259,7 +261,7 @@ void LoadTries(PgStore::Session& s, std::vector<CallRecord>& calls, std::string&
   Params q;
   q.Add(IdArray(ids));
   Result a = s.Run(
-      "SELECT call_id, attempt, line, node, started_ms, answered_ms, ended_ms, outcome, detail FROM attempts "
+      "SELECT call_id, attempt, line, node, started_ms, answered_ms, ended_ms, outcome, detail, dialled FROM attempts "
       "WHERE call_id = ANY($1::bigint[]) ORDER BY call_id, attempt",
       q, error);
   std::map<long long, std::vector<AttemptRecord>> tries;
@@ -273,6 +275,7 @@ void LoadTries(PgStore::Session& s, std::vector<CallRecord>& calls, std::string&
     t.endedMs = OptInt(a.get(), i, 6);
     t.outcome = Text(a.get(), i, 7);
     t.detail = Text(a.get(), i, 8);
+    t.dialled = Text(a.get(), i, 9);
     tries[Int(a.get(), i, 0)].push_back(std::move(t));
   }
   for (CallRecord& c : calls) c.history = std::move(tries[c.id]);
@@ -662,12 +665,12 @@ Written PgStore::FinishAttempt(long long id, int attempt, const AttemptEnd& end,
   p.Add(end.state).Add(end.reason);
   p.Add(due ? std::optional<long long>(now.wallMs + *due - now.tickMs) : std::nullopt);
   p.Add(due ? std::optional<long long>(*due + offsetMs_.load()) : std::nullopt);
-  p.Add(now.wallMs).Add(id).Add(attempt).Add(node_).Add(end.outcome).Add(end.detail).Add(final);
+  p.Add(now.wallMs).Add(id).Add(attempt).Add(node_).Add(end.outcome).Add(end.detail).Add(final).Add(end.dialled);
   Result r = s->Run(
       "WITH c AS (UPDATE calls SET state = $1, reason = $2, next_ms = $3, due_at = $4, updated_ms = $5, "
       "text = CASE WHEN $11::boolean AND self_delete THEN NULL ELSE text END "
       "WHERE id = $6 AND attempts = $7 AND node = $8 AND state IN ('dialling', 'answered') RETURNING id) "
-      "UPDATE attempts SET ended_ms = $5, outcome = $9, detail = $10 "
+      "UPDATE attempts SET ended_ms = $5, outcome = $9, detail = $10, dialled = $12 "
       "WHERE call_id = $6 AND attempt = $7 AND EXISTS (SELECT 1 FROM c)",
       p, error);
   if (r && std::string(PQcmdTuples(r.get())) != "1") {

@@ -60,7 +60,7 @@ bool Gateway::Start(std::string& error) {
   for (const CallRecord& c : store_->CloseInterrupted(clock_.Now(), why)) {
     log_.Write("state", {{"call", std::to_string(c.id)}, {"state", c.state}, {"attempt", std::to_string(c.attempts)},
                          {"outcome", "interrupted"}, {"detail", c.reason}});
-    metrics::TryEnded("interrupted", "", c.state);
+    metrics::TryEnded("interrupted", 0, c.state);
   }
   // Calls cut short stay as they are (never dialled again) until a start can close them.
   if (!why.empty()) log_.Write("store", {{"state", "failing"}, {"error", why}, {"cut-short", "left dialling"}});

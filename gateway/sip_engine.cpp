@@ -3,10 +3,21 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
+#include <arpa/nameser.h>
+#include <dirent.h>
+#include <netdb.h>
+#include <resolv.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <future>
 
@@ -37,6 +48,59 @@ std::string ContactUser(const SipSettings& sip, const std::string& node) {
 }
 
 namespace {
+
+constexpr rlim_t kMaxDescriptors = 65536;
+
+std::string Text(const pl& p) { return std::string(p.p ? p.p : "", p.l); }
+
+// An address as the log and the gate compare it: "192.0.2.1", "2001:db8::1".
+std::string AddressText(const sa& address) {
+  char text[64] = "";
+  if (sa_ntop(&address, text, sizeof text) != 0) return "?";
+  return text;
+}
+
+// A method as the log shows it: a SIP token (letters and '-'), cut short.
+std::string MethodText(const pl& method) {
+  std::string text;
+  for (size_t i = 0; i < method.l && i < 16; ++i)
+    text += std::isalpha(static_cast<unsigned char>(method.p[i])) || method.p[i] == '-' ? method.p[i] : '?';
+  return text;
+}
+
+// Idle connections are looked for every 5 s (more often when they may idle less than 10 s), so
+// that one is closed at most 5 s after its idle time is up.
+uint64_t SweepEveryMs(const Config& config) {
+  return static_cast<uint64_t>(std::clamp(config.sip.tcpIdleMs / 2, 50, 5000));
+}
+
+// The hosts a PBX's name leads to through its SRV records (RFC 3263: libre looks for them when an
+// address names no port), for SIP over UDP, TCP and TLS. Each question waits 2 s at most, so that
+// a start without a name server is not held up for long.
+std::vector<std::string> SrvTargets(const std::string& host) {
+  std::vector<std::string> targets;
+  struct __res_state resolver {};
+  if (res_ninit(&resolver) != 0) return targets;
+  resolver.retrans = 2;
+  resolver.retry = 1;
+  for (const char* service : {"_sip._udp.", "_sip._tcp.", "_sips._tcp."}) {
+    unsigned char answer[4096];
+    const int size = res_nquery(&resolver, (service + host).c_str(), ns_c_in, ns_t_srv, answer, sizeof answer);
+    ns_msg message;
+    if (size <= 0 || ns_initparse(answer, size, &message) != 0) continue;
+    for (int i = 0; i < ns_msg_count(message, ns_s_an); ++i) {
+      ns_rr record;
+      char target[NS_MAXDNAME];
+      // An SRV record's data: priority, weight, port (2 bytes each), then the target's name.
+      if (ns_parserr(&message, ns_s_an, i, &record) == 0 && ns_rr_type(record) == ns_t_srv && ns_rr_rdlen(record) > 6 &&
+          dn_expand(ns_msg_base(message), ns_msg_end(message), ns_rr_rdata(record) + 6, target, sizeof target) > 0 &&
+          std::find(targets.begin(), targets.end(), target) == targets.end())
+        targets.push_back(target);
+    }
+  }
+  res_nclose(&resolver);
+  return targets;
+}
 
 // The host of "sip:user@host:port;params", "host:port" or "[v6]:port".
 std::string HostOf(std::string uri) {
@@ -128,23 +192,38 @@ bool SipEngine::Start(std::string& error) {
   return true;
 }
 
+// libre calls its trace handler for each message it receives, before its listeners, the
+// transactions' among them (and for each it sends, which is of no interest here).
+struct TraceHook {
+  static void Traced(bool sent, enum sip_transp, const sa* source, const sa*, const uint8_t* packet, size_t size,
+                     void* arg) {
+    if (!sent) static_cast<SipEngine*>(arg)->Received(*source, packet, size);  // arg: sip_alloc's
+  }
+};
+
 bool SipEngine::Open(std::string& error) {
   const SipSettings& s = config_.sip;
-  // Each call holds an RTP and an RTCP socket; libre's default table of descriptors is smaller
-  // than a busy office's calls.
+  // Each call holds an RTP and an RTCP socket, and each TCP connection to sip_port one more.
+  // libre refuses every descriptor beyond its table ("Too many open files"), and its table is
+  // sized once, by the first fd_setsize of this thread: it is made as large as the process may
+  // have open, at most kMaxDescriptors (the limit is lowered to that, not the table).
   rlimit files{};
-  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max && files.rlim_cur < 8192) {
-    files.rlim_cur = files.rlim_max < 8192 ? files.rlim_max : 8192;
-    setrlimit(RLIMIT_NOFILE, &files);
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
+    const rlim_t wantedLimit = std::min<rlim_t>(files.rlim_max, kMaxDescriptors);
+    if (files.rlim_cur != wantedLimit) {
+      files.rlim_cur = wantedLimit;
+      setrlimit(RLIMIT_NOFILE, &files);
+    }
   }
   const int wanted = 4 * config_.maxCalls + 64;
-  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY &&
-      static_cast<rlim_t>(wanted) > files.rlim_cur) {
+  if (getrlimit(RLIMIT_NOFILE, &files) != 0) files.rlim_cur = 1024;
+  const int table = static_cast<int>(std::min<rlim_t>(files.rlim_cur, kMaxDescriptors));
+  if (wanted > table) {
     error = "max_calls = " + std::to_string(config_.maxCalls) + " needs " + std::to_string(wanted) +
-            " open files; the limit is " + std::to_string(files.rlim_cur);
+            " open files; the limit is " + std::to_string(table);
     return false;
   }
-  fd_setsize(wanted < 1024 ? 1024 : wanted);
+  fd_setsize(table);
 
   sa local{};
   if (sa_set_str(&local, s.localAddress.c_str(), static_cast<uint16_t>(s.sipPort)) != 0) {
@@ -176,13 +255,320 @@ bool SipEngine::Open(std::string& error) {
     error = "cannot bind SIP to " + s.localAddress + ":" + std::to_string(s.sipPort) + ": " + std::strerror(err);
     return false;
   }
-  if ((err = sipsess_listen(&sessions_, sip_, 32, Incoming, this)) != 0 ||
+  // libre offers a message to its listeners in the order they were added: its own transaction
+  // layers first (sip_alloc adds them; they take only retransmissions, and CANCELs and ACKs of
+  // transactions already let in), then ours. So the gate sees every new request before the
+  // sessions do, and what nobody took reaches Unclaimed, not libre's own stderr. Responses go to
+  // their transactions first: the trace handler, which libre calls for every message it
+  // receives before any listener, is where the gate sees them. (Should a later libre order them
+  // otherwise, SipCallTest.AnIncomingCallIsDeclinedAndOptionsAreAnswered, SipDialog.* and
+  // SipRedirect.* fail.)
+  if ((err = sip_listen(&gateRequests_, sip_, true, GateRequest, this)) != 0 ||
+      (err = sipsess_listen(&sessions_, sip_, 32, Incoming, this)) != 0 ||
       (err = sip_listen(&options_, sip_, true, Request, this)) != 0 ||
+      (err = sip_listen(&unclaimedRequests_, sip_, true, Unclaimed, this)) != 0 ||
+      (err = sip_listen(&unclaimedResponses_, sip_, false, Unclaimed, this)) != 0 ||
       (err = mqueue_alloc(&wakeups_, Wakeup, this)) != 0) {
     error = std::string("cannot start the SIP stack: ") + std::strerror(err);
     return false;
   }
+  sip_set_trace_handler(sip_, TraceHook::Traced);
+  ResolvePbx();
+  WatchTcp();
+  ProbeUdp();
   return true;
+}
+
+// The PBX's addresses: those of its hosts, and of the hosts their SRV records name.
+void SipEngine::ResolvePbx() {
+  for (const std::string& host : PbxHosts(config_)) {
+    sa literal{};
+    if (sa_set_str(&literal, host.c_str(), 0) == 0) {
+      pbxAddresses_.push_back(AddressText(literal));
+      continue;
+    }
+    std::vector<std::string> names = SrvTargets(host);
+    names.insert(names.begin(), host);
+    bool resolved = false;
+    for (const std::string& name : names) {
+      addrinfo hints{};
+      hints.ai_socktype = SOCK_DGRAM;
+      addrinfo* found = nullptr;
+      if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0) continue;
+      resolved = true;
+      for (addrinfo* a = found; a; a = a->ai_next) {
+        sa address{};
+        if (sa_set_sa(&address, a->ai_addr) != 0) continue;
+        const std::string text = AddressText(address);
+        if (std::find(pbxAddresses_.begin(), pbxAddresses_.end(), text) == pbxAddresses_.end())
+          pbxAddresses_.push_back(text);
+      }
+      freeaddrinfo(found);
+    }
+    if (!resolved)
+      log_.Write("sip", {{"pbx", host}, {"error", "the name does not resolve now; its addresses are not the PBX's"}});
+  }
+}
+
+bool SipEngine::IsPbx(const sa& address) const {
+  const std::string text = AddressText(address);
+  return std::find(pbxAddresses_.begin(), pbxAddresses_.end(), text) != pbxAddresses_.end();
+}
+
+void SipEngine::AddDialog(Dialog* dialog) { dialogs_.push_back(dialog); }
+
+void SipEngine::RemoveDialog(Dialog* dialog) { dialogs_.erase(std::remove(dialogs_.begin(), dialogs_.end(), dialog), dialogs_.end()); }
+
+SipEngine::Dialog* SipEngine::DialogOf(const std::string& callId) const {
+  for (Dialog* dialog : dialogs_)
+    if (dialog->Owns(callId)) return dialog;
+  return nullptr;
+}
+
+void SipEngine::Complain(const sa& from, const std::string& reason, LogFields fields) {
+  if (complaints_.Note(AddressText(from), reason, NowMs())) log_.Write("sip", fields);
+}
+
+// How many more of each complaint came in its interval, once the interval is over (all of them at
+// a stop).
+void SipEngine::TellRepeats(bool all) {
+  const std::string interval = std::to_string(complaints_.IntervalMs() / 1000) + "s";
+  for (const RefusalDigest::Summary& s : complaints_.Due(NowMs(), all))
+    log_.Write("sip", {{"from", s.address}, {"reason", s.reason}, {"repeated", std::to_string(s.repeated)},
+                       {"interval", interval}});
+}
+
+void SipEngine::RepeatsDue(void* arg) {
+  SipEngine* self = static_cast<SipEngine*>(arg);
+  self->TellRepeats(false);
+  tmr_start(self->repeats_, 5000, RepeatsDue, self);
+}
+
+// Every request but a retransmission of one already let in reaches the gate first. Requests of a
+// call's dialog (a BYE, an INFO with a key, a re-INVITE that moves the media) are taken only
+// from the host the dialog was made with or the PBX: anyone else who learnt the Call-ID gets
+// 403. Requests of no dialog of ours are answered here, once, without a transaction (a
+// stranger's INVITE 603, its ACK nothing), so that libre neither repeats the answer nor writes
+// the stranger's request line to the log.
+bool SipEngine::GateRequest(const sip_msg* msg, void* arg) {
+  SipEngine* self = static_cast<SipEngine*>(arg);
+  self->GuardUdp(msg);
+  const std::string callId = Text(msg->callid);
+  if (!self->probeId_.empty() && callId == self->probeId_) {
+    self->probeId_.clear();
+    return true;
+  }
+  const bool ack = pl_strcmp(&msg->met, "ACK") == 0;
+  Dialog* dialog = self->DialogOf(callId);
+  if (!dialog) {
+    if (pl_strcmp(&msg->met, "OPTIONS") == 0) return false;  // answered by Request
+    if (ack) return true;
+    if (pl_strcmp(&msg->met, "INVITE") == 0 && !msg->to.tag.l) sip_reply(self->sip_, msg, 603, "Decline");
+    else if (msg->to.tag.l) sip_reply(self->sip_, msg, 481, "Call/Transaction Does Not Exist");
+    else sip_reply(self->sip_, msg, 405, "Method Not Allowed");
+    return true;
+  }
+  if (self->IsPbx(msg->src) || dialog->FromPeer(msg->src)) {
+    for (const char* known : {"INVITE", "ACK", "BYE", "CANCEL", "INFO"})
+      if (pl_strcmp(&msg->met, known) == 0) return false;
+    sip_reply(self->sip_, msg, 501, "Not Implemented");
+    return true;
+  }
+  const std::string method = pl_strcmp(&msg->met, "INVITE") == 0 ? "re-INVITE" : MethodText(msg->met);
+  if (!ack) sip_reply(self->sip_, msg, 403, "Forbidden");
+  char from[80];
+  re_snprintf(from, sizeof from, "%J", &msg->src);
+  self->Complain(msg->src, "not from the call's peer or the PBX",
+                 {{"refused", method}, {"from", from}, {"reason", "not from the call's peer or the PBX"}});
+  return true;
+}
+
+// A response's source is noted for Credentials, and a redirect of a call's INVITE is put to the
+// call before libre follows it.
+void SipEngine::Received(const sa& source, const uint8_t* packet, size_t size) {
+  static constexpr char kResponse[] = "SIP/2.0 ";
+  constexpr size_t kStatusAt = sizeof kResponse - 1;
+  if (size <= kStatusAt || std::memcmp(packet, kResponse, kStatusAt) != 0) return;
+  challenger_ = AddressText(source);
+  if (packet[kStatusAt] != '3' || dialogs_.empty()) return;
+  // (The message keeps a reference to its buffer: one of libre's own.)
+  mbuf* copy = mbuf_alloc(size);
+  if (!copy || mbuf_write_mem(copy, packet, size) != 0) {
+    mem_deref(copy);
+    return;
+  }
+  copy->pos = 0;
+  sip_msg* msg = nullptr;
+  if (sip_msg_decode(&msg, copy) == 0 && pl_strcmp(&msg->cseq.met, "INVITE") == 0) {
+    if (Dialog* dialog = DialogOf(Text(msg->callid))) dialog->Redirected(msg);
+  }
+  mem_deref(msg);
+  mem_deref(copy);
+}
+
+// What no listener took. libre would write it to stderr as it came (a request's method and URI, a
+// response's status and reason phrase, control bytes and all), so it never gets there: a request
+// gets libre's own answer (481 to a CANCEL, 501 otherwise), a response is dropped, and either
+// is logged like the gate's refusals.
+bool SipEngine::Unclaimed(const sip_msg* msg, void* arg) {
+  SipEngine* self = static_cast<SipEngine*>(arg);
+  char from[80];
+  re_snprintf(from, sizeof from, "%J", &msg->src);
+  if (!msg->req) {
+    self->Complain(msg->src, "a response to no request of ours",
+                   {{"dropped", "response"}, {"from", from}, {"status", std::to_string(msg->scode)},
+                    {"reason", "a response to no request of ours"}});
+    return true;
+  }
+  if (pl_strcmp(&msg->met, "CANCEL") == 0) sip_reply(self->sip_, msg, 481, "Transaction Does Not Exist");
+  else if (pl_strcmp(&msg->met, "ACK") != 0) sip_reply(self->sip_, msg, 501, "Not Implemented");
+  self->Complain(msg->src, "no call or transaction of ours",
+                 {{"refused", MethodText(msg->met)}, {"from", from}, {"reason", "no call or transaction of ours"}});
+  return true;
+}
+
+// The guard goes on libre's UDP socket with the first message that came on it (the engine's own
+// OPTIONS, at the start).
+void SipEngine::GuardUdp(const sip_msg* msg) {
+  if (msg->tp != SIP_TRANSP_UDP || udpGuard_ || !msg->sock) return;
+  udp_register_helper(&udpGuard_, static_cast<udp_sock*>(msg->sock), 0, nullptr, Malformed, this);
+}
+
+// libre keeps its UDP socket to itself and writes whatever does not parse to stderr, unthrottled,
+// with no word of who sent it. The one way to its socket is a message it received: the engine
+// sends itself an OPTIONS with a Call-ID of its own, and the gate puts a guard on the socket it
+// came on.
+void SipEngine::ProbeUdp() {
+  if (UsesTls(config_.sip)) return;  // nothing listens on UDP
+  char id[40];
+  re_snprintf(id, sizeof id, "probe-%016llx", static_cast<unsigned long long>(rand_u64()));
+  probeId_ = id;
+  sa to{};
+  sa_set_str(&to, config_.sip.localAddress.c_str(), static_cast<uint16_t>(config_.sip.sipPort));
+  if (!sa_isset(&to, SA_ADDR)) sa_set_str(&to, sa_af(&to) == AF_INET6 ? "::1" : "127.0.0.1", sa_port(&to));
+  mbuf* probe = mbuf_alloc(512);
+  if (!probe) return;
+  mbuf_printf(probe,
+              "OPTIONS sip:probe@%J SIP/2.0\r\nVia: SIP/2.0/UDP %J;branch=z9hG4bK%s\r\nFrom: <sip:probe@%J>;tag=p\r\n"
+              "To: <sip:probe@%J>\r\nCall-ID: %s\r\nCSeq: 1 OPTIONS\r\nMax-Forwards: 0\r\nContent-Length: 0\r\n\r\n",
+              &to, &to, id, &to, &to, id);
+  probe->pos = 0;
+  udp_send_anon(&to, probe);
+  mem_deref(probe);
+}
+
+// What does not parse as SIP (nor as STUN, which libre answers) is dropped here: logged once per
+// address and reason a minute, never as the bytes that came. libre itself would write a line
+// to stderr for each, with no word of who sent it. Datagrams of up to 4 bytes (keep-alives) libre
+// drops without a word.
+bool SipEngine::Malformed(sa* source, mbuf* mb, void* arg) {
+  SipEngine* self = static_cast<SipEngine*>(arg);
+  if (mbuf_get_left(mb) <= 4) return false;
+  const size_t pos = mb->pos;
+  stun_msg* stun = nullptr;
+  const bool isStun = stun_msg_decode(&stun, mb, nullptr) == 0;
+  mem_deref(stun);
+  mb->pos = pos;
+  if (isStun) return false;
+  sip_msg* msg = nullptr;
+  const int err = sip_msg_decode(&msg, mb);
+  mem_deref(msg);
+  mb->pos = pos;
+  if (!err) return false;
+  const std::string reason = err == EBADMSG ? "not a SIP message" : err == ENODATA ? "no end of the header" : std::strerror(err);
+  self->Complain(*source, reason, {{"malformed", "udp"}, {"from", AddressText(*source)}, {"reason", reason}});
+  return true;
+}
+
+// TCP connections that others open to sip_port cost a descriptor each, and libre keeps an idle
+// one 15 minutes: the engine watches the listening socket (an epoll of its own beside libre's)
+// and, soon after each new connection and every 5 s, closes what one address holds beyond its
+// share and what has been idle for 50 s.
+void SipEngine::WatchTcp() {
+  sa local{};
+  sa_set_str(&local, config_.sip.localAddress.c_str(), static_cast<uint16_t>(config_.sip.sipPort));
+  DIR* fds = opendir("/proc/self/fd");
+  if (!fds) return;
+  while (dirent* e = readdir(fds)) {
+    const int fd = std::atoi(e->d_name);
+    int listening = 0, type = 0;
+    socklen_t size = sizeof listening;
+    if (fd <= 2 || getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) != 0 || !listening) continue;
+    size = sizeof type;
+    sa bound{};
+    bound.len = sizeof bound.u;
+    if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) != 0 || type != SOCK_STREAM ||
+        getsockname(fd, &bound.u.sa, &bound.len) != 0 || !sa_cmp(&bound, &local, SA_ALL))
+      continue;
+    tcpListener_ = fd;
+    break;
+  }
+  closedir(fds);
+  if (tcpListener_ < 0) return;
+  // libre listens with a backlog of 5: a burst of connections from anyone then fills it, and the
+  // PBX's own connection waits behind them for the kernel's SYN retries (1 s, 3 s, 7 s, ...).
+  // listen() again only sets the backlog of the listening socket.
+  listen(tcpListener_, SOMAXCONN);
+  tcpWatch_ = epoll_create1(EPOLL_CLOEXEC);
+  epoll_event wake{};
+  wake.events = EPOLLIN;
+  if (tcpWatch_ < 0 || epoll_ctl(tcpWatch_, EPOLL_CTL_ADD, tcpListener_, &wake) != 0 ||
+      fd_listen(tcpWatch_, FD_READ, ListenerStirs, this) != 0) {
+    if (tcpWatch_ >= 0) close(tcpWatch_);
+    tcpWatch_ = -1;
+  }
+}
+
+void SipEngine::ListenerStirs(int, void* arg) {
+  SipEngine* self = static_cast<SipEngine*>(arg);
+  if (!self->sweep_) return;
+  // libre accepts the connection in this same turn of the loop; the sweep comes after it, at most
+  // ten times a second.
+  const long long since = NowMs() - self->lastSweepMs_;
+  const uint64_t soon = since >= 100 ? 0 : static_cast<uint64_t>(100 - since);
+  if (!tmr_isrunning(self->sweep_) || tmr_get_expire(self->sweep_) > soon) tmr_start(self->sweep_, soon, Sweep, self);
+}
+
+void SipEngine::Sweep(void* arg) {
+  SipEngine* self = static_cast<SipEngine*>(arg);
+  self->lastSweepMs_ = NowMs();
+  tmr_start(self->sweep_, SweepEveryMs(self->config_), Sweep, self);
+  sa local{};
+  sa_set_str(&local, self->config_.sip.localAddress.c_str(), static_cast<uint16_t>(self->config_.sip.sipPort));
+  std::vector<InboundConnection> inbound;
+  DIR* fds = opendir("/proc/self/fd");
+  if (!fds) return;
+  while (dirent* e = readdir(fds)) {
+    const int fd = std::atoi(e->d_name);
+    if (fd <= 2 || fd == self->tcpListener_) continue;
+    sa mine{}, peer{};
+    mine.len = peer.len = sizeof mine.u;
+    int type = 0;
+    socklen_t size = sizeof type;
+    if (getsockname(fd, &mine.u.sa, &mine.len) != 0 || !sa_cmp(&mine, &local, SA_ALL) ||
+        getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) != 0 || type != SOCK_STREAM ||
+        getpeername(fd, &peer.u.sa, &peer.len) != 0)
+      continue;
+    tcp_info info{};
+    size = sizeof info;
+    if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0) continue;
+    inbound.push_back({fd, AddressText(peer), std::min(info.tcpi_last_data_recv, info.tcpi_last_data_sent)});
+  }
+  closedir(fds);
+  const size_t share = static_cast<size_t>(TcpConnectionsPerAddress(self->config_));
+  std::map<std::string, std::pair<int, int>> closed;  // per address: beyond its share, idle
+  for (const ConnectionCut& cut : ConnectionsToCut(inbound, share, self->config_.sip.tcpIdleMs)) {
+    shutdown(cut.fd, SHUT_RDWR);  // libre reads the end and closes the connection itself
+    ++(cut.idle ? closed[cut.peer].second : closed[cut.peer].first);
+  }
+  for (const auto& [peer, counts] : closed) {
+    if (counts.first == 0) continue;  // idle ones go without a word
+    sa from{};
+    sa_set_str(&from, peer.c_str(), 0);
+    self->Complain(from, "too many TCP connections",
+                   {{"closed", "tcp"}, {"from", peer}, {"connections", std::to_string(counts.first)},
+                    {"reason", "more than " + std::to_string(share) + " connections from one address"}});
+  }
 }
 
 // SIP over TLS on sip_port. The PBX's certificate is checked here, not by libre: its own check
@@ -254,9 +640,8 @@ int SipEngine::VerifyPeer(x509_store_ctx_st* store, void* arg) {
   else
     X509_VERIFY_PARAM_set1_host(param, self->tlsHost_.c_str(), 0);
   if (X509_verify_cert(store) == 1) return 1;
-  self->tlsRefusal_ = std::string("the PBX's certificate does not verify for ") + self->tlsHost_ + ": " +
-                      X509_verify_cert_error_string(X509_STORE_CTX_get_error(store));
-  self->log_.Write("tls", {{"refused", self->tlsRefusal_}});
+  self->tlsRefusal_ = self->tlsHost_ + ": " + X509_verify_cert_error_string(X509_STORE_CTX_get_error(store));
+  self->log_.Write("tls", {{"refused", "the PBX's certificate does not verify for " + self->tlsRefusal_}});
   // The refusal closes its connection, and libre fails each request waiting on it from within
   // this same turn of the loop; by the next turn the verdict has said all it is about, and a
   // later connection that fails (a peer that speaks no TLS) must not be told it.
@@ -266,22 +651,36 @@ int SipEngine::VerifyPeer(x509_store_ctx_st* store, void* arg) {
 
 void SipEngine::ForgetRefusal(void* arg) { static_cast<SipEngine*>(arg)->tlsRefusal_.clear(); }
 
+SipEngine::TlsTrouble SipEngine::TlsTroubleOf(int err, std::string& refusal) const {
+  if (!tls_ || !err || err == ETIMEDOUT || err == ECONNREFUSED || err == ENETUNREACH || err == EHOSTUNREACH)
+    return TlsTrouble::None;
+  refusal = tlsRefusal_;
+  return tlsRefusal_.empty() ? TlsTrouble::Failed : TlsTrouble::Refused;
+}
+
 std::string SipEngine::TlsFailure(int err) const {
-  if (!tls_ || !err || err == ETIMEDOUT || err == ECONNREFUSED || err == ENETUNREACH || err == EHOSTUNREACH) return "";
-  if (!tlsRefusal_.empty()) return "TLS: " + tlsRefusal_;
+  std::string refusal;
+  switch (TlsTroubleOf(err, refusal)) {
+    case TlsTrouble::None: return "";
+    case TlsTrouble::Refused: return "TLS: the PBX's certificate does not verify for " + refusal;
+    case TlsTrouble::Failed: break;
+  }
   return std::string("TLS: the connection to the PBX failed before an answer: ") + std::strerror(err);
 }
 
 void SipEngine::Main() {
-  tmr giveUp, refusalSpent;
-  tmr_init(&giveUp);
-  tmr_init(&refusalSpent);
+  tmr giveUp, refusalSpent, repeats, sweep;
+  for (tmr* t : {&giveUp, &refusalSpent, &repeats, &sweep}) tmr_init(t);
   giveUp_ = &giveUp;
   refusalSpent_ = &refusalSpent;
+  repeats_ = &repeats;
+  sweep_ = &sweep;
+  if (tcpWatch_ >= 0) tmr_start(sweep_, SweepEveryMs(config_), Sweep, this);
+  tmr_start(repeats_, 5000, RepeatsDue, this);
   re_main(nullptr);
-  tmr_cancel(&giveUp);
-  tmr_cancel(&refusalSpent);
-  giveUp_ = refusalSpent_ = nullptr;
+  for (tmr* t : {&giveUp, &refusalSpent, &repeats, &sweep}) tmr_cancel(t);
+  TellRepeats(true);
+  giveUp_ = refusalSpent_ = repeats_ = sweep_ = nullptr;
   {
     std::lock_guard<std::mutex> lock(mu_);
     accepting_ = false;
@@ -292,6 +691,15 @@ void SipEngine::Main() {
 }
 
 void SipEngine::Close() {
+  if (tcpWatch_ >= 0) {
+    fd_close(tcpWatch_);
+    close(tcpWatch_);
+    tcpWatch_ = -1;
+  }
+  udpGuard_ = static_cast<udp_helper*>(mem_deref(udpGuard_));
+  gateRequests_ = static_cast<sip_lsnr*>(mem_deref(gateRequests_));
+  unclaimedRequests_ = static_cast<sip_lsnr*>(mem_deref(unclaimedRequests_));
+  unclaimedResponses_ = static_cast<sip_lsnr*>(mem_deref(unclaimedResponses_));
   options_ = static_cast<sip_lsnr*>(mem_deref(options_));
   sessions_ = static_cast<sipsess_sock*>(mem_deref(sessions_));
   if (sip_) sip_close(sip_, true);
@@ -372,10 +780,23 @@ bool SipEngine::Request(const sip_msg* msg, void* arg) {
   return true;
 }
 
-int SipEngine::Credentials(char** user, char** password, const char*, void* arg) {
+// Only the PBX gets a digest: a challenge from any other host (a redirect's, a callee's that
+// answers our BYE with 401) or, with `realm` set, of another realm, is not answered.
+int SipEngine::Credentials(char** user, char** password, const char* realm, void* arg) {
   Asked* asked = static_cast<Asked*>(arg);
   if (++asked->times > 1) return EACCES;
-  const SipSettings& s = asked->engine->config_.sip;
+  SipEngine* engine = asked->engine;
+  const SipSettings& s = engine->config_.sip;
+  const bool fromPbx = std::find(engine->pbxAddresses_.begin(), engine->pbxAddresses_.end(), engine->challenger_) !=
+                       engine->pbxAddresses_.end();
+  if (!fromPbx || (!s.realm.empty() && s.realm != (realm ? realm : ""))) {
+    sa from{};
+    sa_set_str(&from, engine->challenger_.c_str(), 0);
+    const std::string why = fromPbx ? "the realm is not " + s.realm : "not from the PBX";
+    engine->Complain(from, why,
+                     {{"refused", "challenge"}, {"from", engine->challenger_}, {"realm", realm ? realm : ""}, {"reason", why}});
+    return EACCES;
+  }
   const int err = str_dup(user, (s.authUser.empty() ? s.user : s.authUser).c_str());
   return err ? err : str_dup(password, s.password.c_str());
 }

@@ -7,11 +7,15 @@
 // the SIP and RTP sockets is opened, and only SIP can reach it.
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "gateway/config.h"
+#include "gateway/event_log.h"
+#include "gateway/sip_rules.h"
 
 struct sip;
 struct sip_lsnr;
@@ -26,6 +30,7 @@ struct mbuf;
 struct sa;
 struct tmr;
 struct tls;
+struct udp_helper;
 struct x509_store_ctx_st;
 struct ssl_st;
 
@@ -50,6 +55,19 @@ std::string RouteOf(const std::string& proxy);
 
 class SipEngine {
  public:
+  // A call in progress, as the engine's gate asks it about its dialog (on the SIP thread).
+  class Dialog {
+   public:
+    virtual ~Dialog() = default;
+    // Whether the call's dialog has this Call-ID now (a redirect followed may give it another).
+    virtual bool Owns(const std::string& callId) const = 0;
+    // Whether `source` is the host the dialog was made with (the PBX's addresses pass anyway).
+    virtual bool FromPeer(const struct sa& source) const = 0;
+    // A redirect (3xx) of the call's INVITE, before the SIP stack follows it; false: not followed
+    // (the call has ended itself).
+    virtual bool Redirected(const struct sip_msg* msg) = 0;
+  };
+
   SipEngine(const Config& config, EventLog& log);
   ~SipEngine();
   SipEngine(const SipEngine&) = delete;
@@ -73,10 +91,13 @@ class SipEngine {
   EventLog& log() { return log_; }
   const std::string& Aor() const { return aor_; }
   const std::string& Contact() const { return contactUser_; }
-  // What a request that got no answer because its connection failed with `err` says over TLS:
-  // why the PBX's certificate was refused (told only to the requests of the connection it ended),
-  // or that the handshake failed ("" without TLS, and for a PBX that is down or out of reach,
-  // which passes).
+  // Over TLS, why a request whose connection failed with `err` got no answer: the PBX's
+  // certificate was refused (`refusal`: the host and OpenSSL's reason, told only to the requests
+  // of the connection it ended), or the handshake failed otherwise. None without TLS, and for a
+  // PBX that is down or out of reach, which passes.
+  enum class TlsTrouble { None, Refused, Failed };
+  TlsTrouble TlsTroubleOf(int err, std::string& refusal) const;
+  // The same as the registration's words ("TLS: ...", "" for None).
   std::string TlsFailure(int err) const;
   // The outbound proxy as a route (none without one).
   const char** Routes(uint32_t& count);
@@ -95,6 +116,17 @@ class SipEngine {
   Asked* NewAsked();
   static int Credentials(char** user, char** password, const char* realm, void* asked);
 
+  // The calls whose dialogs the gate knows (on the SIP thread).
+  void AddDialog(Dialog* dialog);
+  void RemoveDialog(Dialog* dialog);
+  // Whether `address` is one of the PBX's: the hosts of dial, outbound_proxy and domain, names as
+  // resolved at the start.
+  bool IsPbx(const struct sa& address) const;
+  const std::vector<std::string>& PbxAddresses() const { return pbxAddresses_; }
+  // Writes `fields` under "sip" unless the same reason about the same address came within the
+  // last minute (then it is counted, and the count told at the minute's end).
+  void Complain(const struct sa& from, const std::string& reason, LogFields fields);
+
  private:
   void Main();
   bool Open(std::string& error);
@@ -109,6 +141,19 @@ class SipEngine {
   static int VerifyPeer(struct x509_store_ctx_st* store, void* arg);
   static void ForgetRefusal(void* arg);
   static void HandshakeStarts(const struct ssl_st* ssl, int where, int ret);
+  static bool GateRequest(const struct sip_msg* msg, void* arg);
+  friend struct TraceHook;  // libre's trace handler, which takes a type of libre's
+  void Received(const struct sa& source, const uint8_t* packet, size_t size);
+  static bool Unclaimed(const struct sip_msg* msg, void* arg);
+  void GuardUdp(const struct sip_msg* msg);
+  static bool Malformed(struct sa* source, struct mbuf* mb, void* arg);
+  void TellRepeats(bool all);
+  static void RepeatsDue(void* arg);
+  void ResolvePbx();
+  void ProbeUdp();
+  void WatchTcp();
+  static void ListenerStirs(int flags, void* arg);
+  static void Sweep(void* arg);
 
   const Config& config_;
   EventLog& log_;
@@ -124,6 +169,21 @@ class SipEngine {
   struct tmr* giveUp_ = nullptr;
   struct tls* tls_ = nullptr;
   struct tmr* refusalSpent_ = nullptr;  // both on the SIP thread's stack, in Main
+  struct sip_lsnr* gateRequests_ = nullptr;
+  struct sip_lsnr* unclaimedRequests_ = nullptr;
+  struct sip_lsnr* unclaimedResponses_ = nullptr;
+  struct udp_helper* udpGuard_ = nullptr;
+  std::string probeId_;  // the Call-ID of the OPTIONS the engine sends itself to find its UDP socket
+  std::vector<Dialog*> dialogs_;
+  Dialog* DialogOf(const std::string& callId) const;
+  std::vector<std::string> pbxAddresses_;
+  std::string challenger_;  // the address of the response being handled, for Credentials
+  RefusalDigest complaints_{60000};  // what strangers sent: told once a minute per address and reason
+  struct tmr* repeats_ = nullptr;  // these two on the SIP thread's stack too
+  struct tmr* sweep_ = nullptr;
+  int tcpListener_ = -1;  // libre's listening socket on sip_port (TCP or TLS)
+  int tcpWatch_ = -1;     // an epoll of our own that wakes when it has a connection waiting
+  long long lastSweepMs_ = 0;
 
   std::mutex mu_;
   std::deque<std::function<void()>> work_;

@@ -3,7 +3,11 @@
 // message once the callee has answered and the speech is ready, then BYE. With srtp = yes (over
 // TLS only) the offer is RTP/SAVP with an SDES key of its own, the media are SRTP and the
 // reports SRTCP; a re-INVITE may bring the callee's new key and media address.
+#include <netinet/in.h>
+#include <strings.h>
+#include <sys/socket.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -21,6 +25,8 @@
 #include "gateway/re_headers.h"
 #include "gateway/sdes.h"
 #include "gateway/sip_engine.h"
+#include "gateway/sip_rules.h"
+#include "gateway/status_view.h"
 
 namespace talmery {
 namespace {
@@ -40,10 +46,44 @@ std::string ReplaceAll(std::string text, const std::string& what, const std::str
 
 std::string Text(const pl& p) { return std::string(p.p ? p.p : "", p.l); }
 
+// Text from the network as we repeat it: no control bytes, and not without end.
+std::string Printable(const std::string& text) {
+  std::string out = text.substr(0, 80);
+  for (char& c : out)
+    if (static_cast<unsigned char>(c) < ' ' || c == 0x7F) c = '?';
+  return out;
+}
+
+std::string AddressPort(const sa& address) {
+  char text[80] = "";
+  re_snprintf(text, sizeof text, "%J", &address);
+  return text;
+}
+
+// Whether audio sent to `address` can arrive: an address and port of one host (not 0.0.0.0, not
+// multicast or broadcast) to which this machine has a route.
+bool Reachable(const sa& address) {
+  if (!sa_isset(&address, SA_ALL)) return false;
+  if (sa_af(&address) == AF_INET) {
+    const uint32_t ip = sa_in(&address);
+    if ((ip >> 28) == 0xE || ip == 0xFFFFFFFFu) return false;
+  } else if (sa_af(&address) == AF_INET6 && IN6_IS_ADDR_MULTICAST(&address.u.in6.sin6_addr)) {
+    return false;
+  }
+  // A UDP socket's connect sends nothing: it only asks for a route.
+  const int probe = socket(sa_af(&address), SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (probe < 0) return true;  // cannot tell: the packets will
+  const bool routed = connect(probe, &address.u.sa, address.len) == 0;
+  close(probe);
+  return routed;
+}
+
 // What the SIP thread tells the line's thread about its call.
 struct CallEvent {
-  enum Kind { Established, MessageEnded, Closed, Key, Woken } kind = Woken;
-  std::string reason;  // Closed: "486 Busy Here", "Connection reset by peer", ...; Key: the key
+  enum Kind { Established, MessageEnded, Closed, Key, Dialled, Woken } kind = Woken;
+  char key = 0;        // Key
+  std::string number;  // Dialled: the number of a redirect that is followed
+  TryEnd end;          // Closed, MessageEnded: how
 };
 
 class Mailbox {
@@ -87,12 +127,13 @@ class Mailbox {
 
 // One call on the SIP thread: every member is touched there only. Destroying it ends the call
 // (libre sends CANCEL before the answer, BYE after it) and frees its sockets.
-class SipCall {
+class SipCall : public SipEngine::Dialog {
  public:
   SipCall(SipEngine& engine, Mailbox& mailbox) : engine_(engine), mailbox_(mailbox) {
     tmr_init(&packets_);
   }
-  ~SipCall() {
+  ~SipCall() override {
+    engine_.RemoveDialog(this);
     tmr_cancel(&packets_);
     mem_deref(session_);
     mem_deref(protection_);
@@ -145,6 +186,52 @@ class SipCall {
     playing_ = true;
   }
 
+  bool Owns(const std::string& callId) const override {
+    const sip_dialog* dialog = session_ ? sipsess_dialog(session_) : nullptr;
+    const char* ours = dialog ? sip_dialog_callid(dialog) : nullptr;
+    return ours && callId == ours;
+  }
+
+  bool FromPeer(const sa& source) const override { return peerKnown_ && sa_cmp(&source, &peer_, SA_ADDR); }
+
+  // A redirect is followed only to the PBX and to a number `numbers` allows; else the call ends
+  // here, before libre can follow it. libre 1.1.0 follows a 3xx by itself and offers no way to
+  // refuse one; what stops it is that a session let go of before its final answer is over (libre
+  // cancels it and drops the answer), so the redirect is not taken. Should a later libre follow
+  // it all the same, SipRedirect.OnlyToThePbxAndToNumbersThatMayBeCalled sees the INVITE to the
+  // refused number and host and fails.
+  bool Redirected(const sip_msg* msg) override {
+    // A retransmission of a redirect already followed (its ACK was lost) is not a second one.
+    if (redirects_ > 0 && msg->cseq.num == lastRedirect_) return true;
+    ++redirects_;
+    lastRedirect_ = msg->cseq.num;
+    const sip_hdr* contact = sip_msg_hdr(msg, SIP_HDR_CONTACT);
+    sip_addr target{};
+    const std::string uri = contact && sip_addr_decode(&target, &contact->val) == 0 ? Text(target.auri) : "";
+    const RedirectVerdict verdict = CheckRedirect(engine_.config(), engine_.PbxAddresses(), uri);
+    if (verdict.kind == RedirectVerdict::Follow) {
+      CallEvent dialled;
+      dialled.kind = CallEvent::Dialled;
+      dialled.number = verdict.number;
+      mailbox_.Put(std::move(dialled));
+      return true;
+    }
+    CallEvent closed;
+    closed.kind = CallEvent::Closed;
+    closed.end.status = static_cast<int>(msg->scode);
+    if (verdict.kind == RedirectVerdict::OtherHost) {
+      closed.end.ending = Ending::RedirectToHost;
+      closed.end.detail = verdict.host.empty() ? "no address" : Printable(verdict.host);
+    } else {
+      closed.end.ending = Ending::RedirectToNumber;
+      closed.end.detail = MaskNumber(Printable(verdict.number));
+    }
+    tmr_cancel(&packets_);
+    session_ = static_cast<sipsess*>(mem_deref(session_));
+    mailbox_.Put(std::move(closed));
+    return false;
+  }
+
  private:
   int Invite(const std::string& uri) {
     asked_ = static_cast<SipEngine::Asked*>(mem_deref(asked_));
@@ -159,6 +246,7 @@ class SipCall {
                           asked_, true, Offered, Answered, Progress, Established, Info, nullptr, Closed, this,
                           "Allow: INVITE, ACK, BYE, CANCEL, INFO\r\n");
     mem_deref(offer);
+    if (!err) engine_.AddDialog(this);
     return err;
   }
 
@@ -238,22 +326,27 @@ class SipCall {
   // re-INVITE (a transfer, media moved to another address, a new key). All is checked before
   // anything is taken: a refused offer (488) leaves the call as it was, with its keys and
   // address. 0, an errno value (EPROTO: refused, with the reason in `why`).
-  int TakeMedia(bool offer, std::string& why) {
-    const std::string of = offer ? "the offer" : "the answer";
+  int TakeMedia(bool offer, TryEnd& why) {
     // Our offer's key is taken from the first answer on (a 183's, else the 200's); an offer
     // brings the key the callee sends with from then on.
     const bool rekey = tx_ && (offer || !rx_);
     KeySearch key;
     if (rekey) sdp_media_rattr_apply(media_, "crypto", KeyLine, &key);
     if (rekey && !key.found) {
-      why = "488 no usable SRTP key in " + of + " (a=crypto " + std::string(kSdesSuite) + "): " + key.why;
+      why.ending = Ending::NoUsableKey;
+      why.detail = key.why;
       return EPROTO;
     }
-    const sdp_format* format = nullptr;
-    for (const char* codec : {"PCMU", "PCMA"})
-      if (!format) format = sdp_media_rformat(media_, codec);
-    if (!format || !sa_isset(sdp_media_raddr(media_), SA_ALL)) {
-      why = "488 no common codec in " + of;
+    const sdp_format* format = G711Of(media_);
+    if (!format) {
+      why.ending = Ending::NoCommonCodec;
+      return EPROTO;
+    }
+    // The media may move only to where audio can arrive: an answer's, or a re-INVITE's (which
+    // only the call's peer or the PBX may send).
+    if (!Reachable(*sdp_media_raddr(media_))) {
+      why.ending = Ending::MediaUnreachable;
+      why.detail = AddressPort(*sdp_media_raddr(media_));
       return EPROTO;
     }
     int err = rekey && offer ? OfferKey(key.tag) : 0;
@@ -273,7 +366,7 @@ class SipCall {
     const sdp_format* events = sdp_media_rformat(media_, "telephone-event");
     eventPt_ = events ? events->pt : -1;
     payloadType_ = static_cast<uint8_t>(format->pt);
-    alaw_ = format->name && std::strcmp(format->name, "PCMA") == 0;
+    alaw_ = format->pt == 8 || (format->name && strcasecmp(format->name, "PCMA") == 0);
     remote_ = *sdp_media_raddr(media_);
     sa rtcp{};
     sdp_media_raddr_rtcp(media_, &rtcp);
@@ -289,13 +382,38 @@ class SipCall {
     return 0;
   }
 
+  // The callee's first G.711 format: by name, or a static payload type 0 (PCMU) or 8 (PCMA)
+  // that names none (RFC 3551 fixes them; RFC 4566 makes their a=rtpmap optional).
+  static const sdp_format* G711Of(const sdp_media* media) {
+    const list* formats = sdp_media_format_lst(media, false);
+    for (const char* codec : {"PCMU", "PCMA"}) {
+      for (const le* e = formats ? formats->head : nullptr; e; e = e->next) {
+        const sdp_format* f = static_cast<const sdp_format*>(e->data);
+        const bool named = f->name && strcasecmp(f->name, codec) == 0;
+        const bool fixed = (!f->name || !*f->name) && f->pt == (codec[2] == 'M' ? 0 : 8);
+        if (named || fixed) return f;
+      }
+    }
+    return nullptr;
+  }
+
   // An answer's media: a reason for the call's end without them.
   int TakeAnswer() {
-    std::string why;
+    TryEnd why;
     const int err = TakeMedia(false, why);
-    if (err == EPROTO) failure_ = why;
-    else if (!err) failure_.clear();  // an early answer's bad key, mended by the final answer
+    if (err == EPROTO) {
+      failure_ = why;
+      failed_ = true;
+    } else if (!err) {
+      failed_ = false;  // an early answer's bad key, mended by the final answer
+    }
     return err;
+  }
+
+  void NotePeer(const sip_msg* msg) {
+    if (!msg) return;
+    peer_ = msg->src;
+    peerKnown_ = true;
   }
 
   // One packet each 20 ms, timed from the first one so that the timer's lateness does not add up.
@@ -321,13 +439,20 @@ class SipCall {
     if (playing_) feed_->Take(samples, kPacketSamples, messageEnded);
     for (int16_t sample : samples) mbuf_write_u8(packet, alaw_ ? LinearToAlaw(sample) : LinearToUlaw(sample));
     packet->pos = RTP_HEADER_SIZE;
-    rtp_send(rtp_, &remote_, false, first_, payloadType_, timestamp_, packet);
+    const int err = rtp_send(rtp_, &remote_, false, first_, payloadType_, timestamp_, packet);
+    if (err && playing_ && !sendError_) sendError_ = err;
     mem_deref(packet);
     first_ = false;
     timestamp_ += kPacketSamples;
     if (playing_ && messageEnded && !ended_) {
       ended_ = true;
-      mailbox_.Put({CallEvent::MessageEnded, "end of file"});
+      // Played only when every packet of it went out.
+      CallEvent event;
+      event.kind = CallEvent::MessageEnded;
+      event.end.ending = sendError_ ? Ending::MediaUnreachable : Ending::Played;
+      event.end.error = sendError_;
+      if (sendError_) event.end.detail = AddressPort(remote_);
+      mailbox_.Put(std::move(event));
     }
   }
 
@@ -345,23 +470,33 @@ class SipCall {
     if (event > 11) return;
     self->keyHeard_ = true;
     self->keyTs_ = header->ts;
-    const char key = event < 10 ? static_cast<char>('0' + event) : event == 10 ? '*' : '#';
-    self->mailbox_.Put({CallEvent::Key, std::string(1, key)});
+    CallEvent pressed;
+    pressed.kind = CallEvent::Key;
+    pressed.key = event < 10 ? static_cast<char>('0' + event) : event == 10 ? '*' : '#';
+    self->mailbox_.Put(std::move(pressed));
   }
 
   // A re-INVITE's offer: libre answers 488 when this fails, and the call goes on as it was.
   static int Offered(mbuf** description, const sip_msg* msg, void* arg) {
     SipCall* self = static_cast<SipCall*>(arg);
-    std::string why = "488 the offer does not parse";
+    TryEnd why;
     int err = sdp_decode(self->sdp_, msg->mb, true);
     if (!err) err = self->TakeMedia(true, why);
     if (!err) return sdp_encode(description, self->sdp_, false);
-    self->engine_.log().Write("sip", {{"refused", "re-INVITE"}, {"reason", err == EPROTO ? why : std::strerror(err)}});
+    std::string reason = std::strerror(err);
+    if (err == EPROTO && why.ending == Ending::NoUsableKey)
+      reason = "488 no usable SRTP key in the offer (a=crypto " + std::string(kSdesSuite) + "): " + why.detail;
+    else if (err == EPROTO && why.ending == Ending::NoCommonCodec)
+      reason = "488 no common codec in the offer";
+    else if (err == EPROTO)
+      reason = "488 the offer's media address " + why.detail + " cannot be reached";
+    self->engine_.log().Write("sip", {{"refused", "re-INVITE"}, {"reason", reason}});
     return err;
   }
 
   static int Answered(const sip_msg* msg, void* arg) {
     SipCall* self = static_cast<SipCall*>(arg);
+    self->NotePeer(msg);
     const int err = sdp_decode(self->sdp_, msg->mb, false);
     return err ? err : self->TakeAnswer();
   }
@@ -369,14 +504,18 @@ class SipCall {
   // Early media: a 183 with SDP gets silence at once, so that nothing of the message is lost.
   static void Progress(const sip_msg* msg, void* arg) {
     SipCall* self = static_cast<SipCall*>(arg);
+    self->NotePeer(msg);
     if (mbuf_get_left(msg->mb) == 0 || !msg_ctype_cmp(&msg->ctyp, "application", "sdp")) return;
     if (sdp_decode(self->sdp_, msg->mb, false) == 0) self->TakeAnswer();
   }
 
-  static void Established(const sip_msg*, void* arg) {
+  static void Established(const sip_msg* msg, void* arg) {
     SipCall* self = static_cast<SipCall*>(arg);
+    self->NotePeer(msg);
     self->asked_->times = 0;  // the BYE may meet a challenge of its own
-    self->mailbox_.Put({CallEvent::Established, ""});
+    CallEvent event;
+    event.kind = CallEvent::Established;
+    self->mailbox_.Put(std::move(event));
   }
 
   static void Info(struct sip* sip, const sip_msg* msg, void* arg) {
@@ -384,30 +523,45 @@ class SipCall {
     sip_treply(nullptr, sip, msg, 200, "OK");
     const std::string type = Text(msg->ctyp.type) + "/" + Text(msg->ctyp.subtype);
     const std::string body(reinterpret_cast<const char*>(mbuf_buf(msg->mb)), mbuf_get_left(msg->mb));
-    const char key = InfoKey(type, body);
-    if (key && self->engine_.config().confirm) self->mailbox_.Put({CallEvent::Key, std::string(1, key)});
+    CallEvent pressed;
+    pressed.kind = CallEvent::Key;
+    pressed.key = InfoKey(type, body);
+    if (pressed.key && self->engine_.config().confirm) self->mailbox_.Put(std::move(pressed));
   }
 
   static void Closed(int err, const sip_msg* msg, void* arg) {
     SipCall* self = static_cast<SipCall*>(arg);
     tmr_cancel(&self->packets_);
-    std::string reason;
-    if (!self->failure_.empty()) {
-      reason = self->failure_;
+    CallEvent event;
+    event.kind = CallEvent::Closed;
+    TryEnd& end = event.end;
+    std::string refusal;
+    const SipEngine::TlsTrouble tls = self->engine_.TlsTroubleOf(err, refusal);
+    if (self->failed_) {
+      end = self->failure_;
     } else if (msg && !msg->req && msg->scode >= 300) {
       // (With err set too when we declined a second challenge: the status says more. A 3xx
       // arrives here only when libre gave up following redirects: a loop.)
-      reason = std::to_string(msg->scode) + (msg->reason.l ? " " + Text(msg->reason) : "");
-    } else if (!msg && !self->sending_ && !self->engine_.TlsFailure(err).empty()) {
-      reason = self->engine_.TlsFailure(err);  // nothing was sent: the connection ended first
+      end.ending = Ending::SipStatus;
+      end.status = static_cast<int>(msg->scode);
+      end.detail = Printable(Text(msg->reason));
+    } else if (!msg && !self->sending_ && tls != SipEngine::TlsTrouble::None) {
+      end.ending = tls == SipEngine::TlsTrouble::Refused ? Ending::TlsRefused : Ending::TlsFailed;
+      end.detail = refusal;  // nothing was sent: the connection ended first
+      end.error = err;
+    } else if (err == ETIMEDOUT || err == ECONNREFUSED || err == ENETUNREACH || err == EHOSTUNREACH) {
+      end.ending = Ending::NoResponse;  // no answer to the INVITE at all
+      end.error = err;
     } else if (err) {
-      reason = std::strerror(err);  // "Connection timed out": no answer to the INVITE at all
+      end.ending = Ending::SipError;
+      end.error = err;
     } else if (msg && msg->req) {
-      reason = "Connection reset by peer";  // the callee's BYE
+      end.ending = Ending::CalleeHungUp;  // the callee's BYE
     } else {
-      reason = "closed";
+      end.ending = Ending::SipError;
+      end.detail = "closed";
     }
-    self->mailbox_.Put({CallEvent::Closed, reason});
+    self->mailbox_.Put(std::move(event));
   }
 
   SipEngine& engine_;
@@ -433,7 +587,13 @@ class SipCall {
   uint64_t next_ = 0;
   MessageFeed* feed_ = nullptr;
   SipEngine::Asked* asked_ = nullptr;
-  std::string failure_;
+  TryEnd failure_;  // why the answer's media were refused, when failed_
+  bool failed_ = false;
+  int redirects_ = 0;
+  uint32_t lastRedirect_ = 0;  // the CSeq of the INVITE the last redirect answered
+  sa peer_{};  // where the dialog's answers came from
+  bool peerKnown_ = false;
+  int sendError_ = 0;  // the first packet of the message that could not be sent
 };
 
 class SipLine : public Line {
@@ -447,14 +607,16 @@ class SipLine : public Line {
     return false;
   }
 
-  Outcome Place(const DialJob& job, const std::function<void()>& onAnswered) override {
+  TryEnd Place(const DialJob& job, const std::function<void()>& onAnswered) override {
     aborted_ = false;
     mailbox_.Clear();
+    dialled_ = {job.number};
     const std::string uri = TransportUri(config_.sip, ReplaceAll(config_.DialTemplate(), "{number}", job.number));
-    Outcome outcome = Run(job, uri, onAnswered);
+    TryEnd end = Run(job, uri, onAnswered);
     End();
+    end.dialled = dialled_;
     feed_.reset();  // after the call, which takes from it; its helper is ended
-    return outcome;
+    return end;
   }
 
   void Abort() override {
@@ -463,25 +625,18 @@ class SipLine : public Line {
   }
 
  private:
-  // A fault of this machine (the speech, the SIP stack): it may pass, so the call is tried
-  // again like a busy one.
-  static Outcome Fault(const std::string& detail, bool answered = false) {
-    Outcome o;
-    o.result = Result::Transient;
-    o.answered = answered;
-    o.detail = detail;
-    return o;
+  static TryEnd Ended(Ending ending, bool answered = false) {
+    TryEnd end;
+    end.ending = ending;
+    end.answered = answered;
+    return end;
   }
 
   // The speech failed: a text that gives no sound would give none again; anything else may pass.
-  Outcome SpeechFault(bool answered) const {
-    if (feed_->Silent()) return Outcome{Result::Failed, answered, "speech: " + feed_->Error()};
-    return Fault("speech: " + feed_->Error(), answered);
-  }
-
-  // An answered call whose callee did not press 1: not delivered, so it is tried again.
-  static Outcome NotConfirmed(const std::string& how) {
-    return Outcome{Result::NoAnswer, true, "answered, not confirmed" + (how.empty() ? "" : " (" + how + ")")};
+  TryEnd SpeechFault(bool answered) const {
+    TryEnd fault = Ended(feed_->Silent() ? Ending::SpeechSilent : Ending::SpeechFault, answered);
+    fault.detail = feed_->Error();
+    return fault;
   }
 
   // Ends the call (CANCEL or BYE) and frees its sockets.
@@ -492,26 +647,38 @@ class SipLine : public Line {
     if (!engine_.Run([call] { delete call; })) delete call;  // the stack has stopped: nothing is left to send
   }
 
-  Outcome Run(const DialJob& job, const std::string& uri, const std::function<void()>& onAnswered) {
+  TryEnd Run(const DialJob& job, const std::string& uri, const std::function<void()>& onAnswered) {
     int err = 0;
     if (!engine_.Run([&] {
           call_ = new SipCall(engine_, mailbox_);
           err = call_->Dial(uri);
         }))
-      return Fault("the SIP stack is not running");
-    if (err) return Fault(std::string("dial refused: ") + std::strerror(err));
+      return Ended(Ending::StackDown);
+    if (err) {
+      TryEnd refused = Ended(Ending::DialRefused);
+      refused.error = err;
+      return refused;
+    }
 
     // The speech is made while the phone rings, some seconds ahead of the call; the call
     // sends silence until the answer and the first seconds are ready, so early media loses none
     // of the message.
-    feed_ = std::make_unique<MessageFeed>(PlanMessage(job.text, config_), HelperSpeechOf(config_),
-                                          [this] { mailbox_.Wake(); });
+    MessagePlan plan = PlanMessage(job.text, config_);
+    const size_t budgetSamples = plan.budgetSamples;
+    feed_ = std::make_unique<MessageFeed>(std::move(plan), HelperSpeechOf(config_), [this] { mailbox_.Wake(); });
     const Clock::time_point start = Clock::now();
     bool answered = false, playing = false, ended = false;
     Clock::time_point confirmBy;
     bool ready = false;
     Clock::time_point answeredAt;
     std::string note;  // what the message left out, once it has ended
+    // With confirm = yes only the key 1 tells that the message was heard.
+    auto unconfirmedIf = [&](TryEnd end) {
+      end.answered = answered;
+      end.unconfirmed = answered && config_.confirm;
+      end.note = note;
+      return end;
+    };
     for (;;) {
       if (!ready && feed_->Ready()) {
         if (!feed_->Error().empty()) return SpeechFault(answered);
@@ -520,25 +687,27 @@ class SipLine : public Line {
       if (answered && ready && !playing) {
         playing = true;
         MessageFeed* feed = feed_.get();
+        // Speech made slower than the phone answered (a rush): what was waited for comes off the
+        // message's budget, so that it still ends, cut, before the line hangs up.
+        const auto lateMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - answeredAt).count();
+        const size_t lateSamples = static_cast<size_t>(lateMs) * kPhoneRate / 1000;
+        if (lateSamples > 0) feed->Limit(budgetSamples > lateSamples ? budgetSamples - lateSamples : 0);
         engine_.Run([&] { call_->Play(feed); });
       }
       Clock::time_point deadline =
           answered ? answeredAt + std::chrono::seconds(config_.maxCallTime) : start + std::chrono::seconds(config_.ringTime);
       if (ended) deadline = std::min(deadline, confirmBy);
       const CallEvent event = mailbox_.Take(std::min(deadline, Clock::now() + std::chrono::milliseconds(200)));
-      if (aborted_) {
-        return answered ? Outcome{Result::Delivered, true, "hung up: the gateway is stopping"}
-                        : Outcome{Result::Failed, false, "the gateway stopped while dialling"};
-      }
+      if (aborted_) return unconfirmedIf(Ended(Ending::Stopped));
       switch (event.kind) {
-        case CallEvent::Woken:
+        case CallEvent::Woken: {
           if (Clock::now() < deadline) continue;
-          if (answered) {
-            const std::string cut = "hung up after " + std::to_string(config_.maxCallTime) + " s";
-            if (config_.confirm) return NotConfirmed(ended ? "" : cut);
-            return Outcome{Result::Delivered, true, cut};
-          }
-          return Outcome{Result::NoAnswer, false, "no answer in " + std::to_string(config_.ringTime) + " s"};
+          if (answered && ended) return unconfirmedIf(Ended(Ending::Played));  // no key within the wait
+          TryEnd over = Ended(answered ? Ending::MaxCallTime : Ending::RingTimeout);
+          over.seconds = answered ? config_.maxCallTime : config_.ringTime;
+          return unconfirmedIf(over);
+        }
         case CallEvent::Established:
           if (!answered) {
             answered = true;  // the message starts at the top of the loop, once it is ready
@@ -549,17 +718,23 @@ class SipLine : public Line {
         case CallEvent::MessageEnded:
           if (!feed_->Error().empty()) return SpeechFault(true);
           note = ShortenedNote(feed_->Cut(), feed_->Said(), config_);
-          if (!config_.confirm) return ClassifyClosed(note.empty() ? event.reason : note, true);
+          if (event.end.ending != Ending::Played) return unconfirmedIf(event.end);  // not heard in full
+          if (!config_.confirm) return unconfirmedIf(event.end);
           ended = true;  // a few seconds more for the key
           confirmBy = Clock::now() + std::chrono::seconds(kConfirmWaitSeconds);
           continue;
         case CallEvent::Key:
-          if (answered && event.reason == "1")
-            return Outcome{Result::Delivered, true, "confirmed (key 1)" + (note.empty() ? "" : "; " + note)};
+          if (answered && event.key == '1') {
+            TryEnd confirmed = Ended(Ending::Confirmed, true);
+            confirmed.note = note;
+            return confirmed;
+          }
+          continue;
+        case CallEvent::Dialled:
+          dialled_.push_back(event.number);
           continue;
         case CallEvent::Closed:
-          if (answered && config_.confirm) return NotConfirmed(event.reason);
-          return ClassifyClosed(event.reason, answered);
+          return unconfirmedIf(event.end);
       }
     }
   }
@@ -570,6 +745,7 @@ class SipLine : public Line {
   SipCall* call_ = nullptr;  // created, used and destroyed on the SIP thread
   std::unique_ptr<MessageFeed> feed_;  // the current call's message, outliving the call
   std::atomic<bool> aborted_{false};
+  std::vector<std::string> dialled_;
 };
 
 }  // namespace

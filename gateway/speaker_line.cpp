@@ -15,10 +15,11 @@ class SpeakerLine : public Line {
 
   bool Ready(std::string&) override { return true; }
 
-  Outcome Place(const DialJob& job, const std::function<void()>& onAnswered) override {
+  TryEnd Place(const DialJob& job, const std::function<void()>& onAnswered) override {
     onAnswered();
-    Outcome o;
+    TryEnd o;
     o.answered = true;
+    o.dialled = {job.number};
     std::string path = config_.speakerDir + "/call-" + std::to_string(job.id) +
                        (job.attempt > 1 ? "-" + std::to_string(job.attempt) : "") + ".wav";
     // Written as it is made: the file holds what the phone would hear, some seconds in memory.
@@ -31,8 +32,8 @@ class SpeakerLine : public Line {
     for (size_t n; written && (n = message.Read(chunk, 4000)) > 0;) written = wav.Append(chunk, n, error);
     if (written && !message.Error().empty()) error = message.Error();
     if (!written || !message.Error().empty() || !wav.Close(error)) {
-      o.result = message.Silent() ? Result::Failed : Result::Transient;
-      o.detail = "speech: " + error;
+      o.ending = message.Silent() ? Ending::SpeechSilent : Ending::SpeechFault;
+      o.detail = error;
       return o;
     }
     // What the stranger's text holds is shown, never acted on by the terminal.
@@ -47,8 +48,9 @@ class SpeakerLine : public Line {
                 shown.c_str(), VisibleText(path).c_str(), static_cast<double>(wav.Samples()) / kPhoneRate,
                 note.empty() ? "" : ("; " + note).c_str());
     std::fflush(stdout);
-    o.result = Result::Delivered;
-    o.detail = "spoken to " + path + (note.empty() ? "" : "; " + note);
+    o.ending = Ending::SpokenToFile;
+    o.detail = path;
+    o.note = note;
     return o;
   }
 

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -126,22 +127,22 @@ bool HelperSpeech::Start(const std::string& text, const Voice& voice, size_t max
   std::string path = program_, name = voice.name, rate = std::to_string(voice.wordsPerMinute),
               limit = std::to_string(maxSamples);
   char* argv[] = {path.data(), name.data(), rate.data(), limit.data(), nullptr};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(in[1], STDIN_FILENO);
-    dup2(out[1], STDOUT_FILENO);
-    // Nothing else of ours: the SIP stack's sockets are not close-on-exec, and a helper that
-    // outlives a killed gateway would hold its SIP port against the restarted one.
-    if (close_range(3, ~0U, 0) != 0) {
-      for (int fd = 3; fd < 65536; ++fd) close(fd);
-    }
-    execv(argv[0], argv);
-    _exit(127);
-  }
+  // posix_spawn, not fork: the child shares the gateway's memory until it execs, so no page
+  // tables of a large process with many threads are copied (and flushed on every core) per call.
+  // Nothing else of ours goes to the helper: the SIP stack's sockets are not close-on-exec, and a
+  // helper that outlives a killed gateway would hold its SIP port against the restarted one.
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[1], STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
   close(in[1]);
   close(out[1]);
-  if (pid < 0) {
-    error = std::string("fork: ") + std::strerror(errno);
+  if (spawned != 0) {
+    error = "cannot run " + program_ + ": " + std::strerror(spawned);
     close(in[0]);
     close(out[0]);
     return false;

@@ -1,5 +1,6 @@
 #include "gateway/status_view.h"
 
+#include <algorithm>
 #include <ctime>
 #include <map>
 #include <mutex>
@@ -69,6 +70,17 @@ std::mutex notesMu;
 std::map<std::string, std::string>& Notes() {
   static std::map<std::string, std::string> notes;
   return notes;
+}
+
+// The numbers a try dialled, masked like the call's own.
+nlohmann::json DialledJson(const std::string& dialled) {
+  nlohmann::json numbers = nlohmann::json::array();
+  for (size_t at = 0; at < dialled.size();) {
+    const size_t comma = std::min(dialled.find(',', at), dialled.size());
+    numbers.push_back(MaskNumber(dialled.substr(at, comma - at)));
+    at = comma + 1;
+  }
+  return numbers;
 }
 
 bool FinalState(const std::string& s) { return s == state::kDone || s == state::kFailed || s == state::kExpired; }
@@ -175,7 +187,8 @@ std::string CallJson(const CallRecord& c, const ViewOptions& options) {
                        {"answered", a.answeredMs ? json(UtcStamp(*a.answeredMs)) : json(nullptr)},
                        {"ended", a.endedMs ? json(UtcStamp(*a.endedMs)) : json(nullptr)},
                        {"outcome", a.outcome},
-                       {"detail", a.detail}});
+                       {"detail", a.detail},
+                       {"dialled", DialledJson(a.dialled)}});
   }
   j["history"] = history;
   // Invalid UTF-8 cannot reach here (texts are decoded from code page 1252), but the dump

@@ -101,6 +101,7 @@ CREATE TABLE IF NOT EXISTS attempts(
   outcome TEXT NOT NULL DEFAULT '',
   detail TEXT NOT NULL DEFAULT '',
   node TEXT NOT NULL DEFAULT '',
+  dialled TEXT NOT NULL DEFAULT '',
   PRIMARY KEY(call_id, attempt));
 CREATE TABLE IF NOT EXISTS store_clock(
   one INTEGER PRIMARY KEY CHECK(one = 1),
@@ -121,6 +122,7 @@ DROP INDEX IF EXISTS calls_due;
 
 // A store of an earlier version did not name the gateway of each try.
 const char kAddNodeColumn[] = "ALTER TABLE attempts ADD COLUMN node TEXT NOT NULL DEFAULT ''";
+const char kAddDialledColumn[] = "ALTER TABLE attempts ADD COLUMN dialled TEXT NOT NULL DEFAULT ''";
 
 const char kIndexes[] = R"sql(
 CREATE INDEX IF NOT EXISTS calls_due_mono ON calls(due_mono, id) WHERE due_mono IS NOT NULL;
@@ -154,6 +156,7 @@ CallRecord ReadCall(const Stmt& s, long long offsetMs = 0) {
   return c;
 }
 
+// Stores made before the numbers dialled were recorded get their column (empty for old tries).
 bool OpenDb(const std::string& path, bool create, Sqlite& out, std::string& error) {
   sqlite3* db = nullptr;
   const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_FULLMUTEX;
@@ -324,6 +327,7 @@ bool PrepareTables(sqlite3* db, std::string& error) {
   const bool ok = Exec(db, kTables, error) &&
                   (HasColumn(db, "calls", "due_mono") || Exec(db, kAddMonoColumns, error)) &&
                   (HasColumn(db, "attempts", "node") || Exec(db, kAddNodeColumn, error)) &&
+                  (HasColumn(db, "attempts", "dialled") || Exec(db, kAddDialledColumn, error)) &&
                   Exec(db, kIndexes, error) && Exec(db, "COMMIT", error);
   if (!ok) {
     std::string why;
@@ -597,9 +601,9 @@ Written SqliteStore::FinishAttempt(long long id, int attempt, const AttemptEnd& 
         u.Bind(1, end.state).Bind(2, end.reason);
         u.Bind(3, due ? std::optional<long long>(now.wallMs + *due - now.tickMs) : std::nullopt);
         u.Bind(4, due ? std::optional<long long>(*due + offsetMs_) : std::nullopt).Bind(5, now.wallMs).Bind(6, id);
-        Stmt a(db, "UPDATE attempts SET ended_ms=?, outcome=?, detail=? WHERE call_id=? AND attempt=?");
-        a.Bind(1, now.wallMs).Bind(2, end.outcome).Bind(3, end.detail).Bind(4, id);
-        a.Bind(5, static_cast<long long>(attempt));
+        Stmt a(db, "UPDATE attempts SET ended_ms=?, outcome=?, detail=?, dialled=? WHERE call_id=? AND attempt=?");
+        a.Bind(1, now.wallMs).Bind(2, end.outcome).Bind(3, end.detail).Bind(4, end.dialled).Bind(5, id);
+        a.Bind(6, static_cast<long long>(attempt));
         return u.Exec(err) && a.Exec(err);
       },
       error) ? Written::Done : Written::Failed;
@@ -705,13 +709,15 @@ std::optional<long long> SqliteStore::NextDueTick() {
 
 namespace {
 
-// A store not yet opened by this version (--list reads it as it is) has no node column.
+// A store not yet opened by this version (--list reads it as it is) may lack the node and
+// dialled columns.
 void LoadHistory(sqlite3* db, CallRecord& call) {
   const bool named = HasColumn(db, "attempts", "node");
-  Stmt s(db, named ? "SELECT attempt, line, started_ms, answered_ms, ended_ms, outcome, detail, node FROM attempts "
-                     "WHERE call_id=? ORDER BY attempt"
-                   : "SELECT attempt, line, started_ms, answered_ms, ended_ms, outcome, detail FROM attempts "
-                     "WHERE call_id=? ORDER BY attempt");
+  const bool dialled = HasColumn(db, "attempts", "dialled");
+  Stmt s(db, (std::string("SELECT attempt, line, started_ms, answered_ms, ended_ms, outcome, detail, ") +
+              (dialled ? "dialled" : "''") + ", " + (named ? "node" : "''") +
+              " FROM attempts WHERE call_id=? ORDER BY attempt")
+                 .c_str());
   s.Bind(1, call.id);
   call.history.clear();
   while (s.Step() == SQLITE_ROW) {
@@ -723,7 +729,8 @@ void LoadHistory(sqlite3* db, CallRecord& call) {
     a.endedMs = s.OptInt(4);
     a.outcome = s.Text(5);
     a.detail = s.Text(6);
-    if (named) a.node = s.Text(7);
+    a.dialled = s.Text(7);
+    a.node = s.Text(8);
     call.history.push_back(std::move(a));
   }
   if (!call.history.empty()) call.node = call.history.back().node;

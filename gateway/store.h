@@ -54,6 +54,7 @@ struct AttemptRecord {
   long long startedMs = 0;
   std::optional<long long> answeredMs, endedMs;
   std::string outcome, detail;
+  std::string dialled;  // the numbers dialled, comma-separated: the call's, then each redirect's
 };
 
 struct CallRecord {
@@ -79,11 +80,9 @@ struct AttemptEnd {
   std::string state;     // the call's next state: done, busy, no answer (to retry), failed
   std::string reason;    // shown to people
   std::optional<long long> nextMs;  // the tick of the next try (a tick of the `now` of the attempt's end)
+  std::string dialled;   // the numbers dialled, comma-separated
 };
 
-// What ClaimNext found. Claimed: `call` is now dialling with its new attempt started, and that
-// is durably recorded: it may be dialled. NoneDue: no call may be dialled now. Failed: nothing
-// could be recorded (`error` says why): no call may be dialled on this claim.
 // What the metrics read of the store at each scrape.
 struct StoreFigures {
   std::map<std::string, long long> byState;  // calls in the store, per state
@@ -122,6 +121,9 @@ struct SharedCounts {
   std::map<std::string, long long> othersMinute;   // accepted by the other nodes in the last minute, per client
 };
 
+// What ClaimNext found. Claimed: `call` is now dialling with its new attempt started, and that
+// is durably recorded: it may be dialled. NoneDue: no call may be dialled now. Failed: nothing
+// could be recorded (`error` says why): no call may be dialled on this claim.
 struct Claim {
   enum class Status { Claimed, NoneDue, Failed };
   Status status = Status::NoneDue;

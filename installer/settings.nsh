@@ -58,11 +58,13 @@
   Pop $0
 !macroend
 
-; Removes everything the agent keeps for the user: settings and its own profile (recent files).
+; Removes everything the agent keeps for the user: settings, its own profile (recent files) and
+; the records of what it called for Outlook sessions (volatile; Outlook is closed by now).
 !macro REMOVE_SETTINGS
   DeleteRegKey HKCU "${SETTINGS_KEY}"
   DeleteRegKey /ifempty HKCU "${SETTINGS_PARENT_KEY}"
   DeleteRegKey HKCU "${PROFILE_KEY}"
+  DeleteRegKey HKCU "${VENDOR_KEY}\Called"
   DeleteRegKey /ifempty HKCU "${VENDOR_KEY}"
 !macroend
 

@@ -1,14 +1,16 @@
 #pragma once
 // The parts of a reminder call request that are plain text work: the number to dial, the spoken
 // text and the form body sent to the gateway.
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // What the reminder handler read from one appointment, handed to MakeReminderCall.
 struct ReminderRecord {
   std::string m_strEntryId;  // carried along, not used for the call
   std::string m_strPhone;    // "notifycall"; empty means: call the user's own number
-  std::string m_strSubject;
+  std::string m_strSubject;  // the texts in UTF-8: they are spoken, whatever the code page
   std::string m_strLocation;
   std::string m_strNotes;
   int32_t m_nMinutes = 0;  // reminder minutes before start: the request's firstocc
@@ -18,8 +20,10 @@ struct ReminderRecord {
 // The request path of the gateway's call request handler.
 extern const char kCallRequestPath[];
 
-// The decimal digits of a phone number as written ("(555) 010-0200" -> "5550100200").
-std::string KeepDigits(const std::string& phone);
+// The number to dial as the user wrote it: its decimal digits, and a "+" in front when one comes
+// before the first digit ("+44 20 7946 0018" -> "+442079460018", "(555) 010-0200" ->
+// "5550100200"): a number written the international way stays one. Empty when there is no digit.
+std::string DialledNumber(const std::string& phone);
 
 // "First Last's"; a lone blank (no "'s") when both names are empty.
 std::string CallerName(const std::string& firstName, const std::string& lastName);
@@ -38,7 +42,22 @@ std::string StartSentence(long long secondsLeft);
 // line feed.
 std::string ComposeCallText(const std::string& callerName, const ReminderRecord& record, long long secondsLeft);
 
-// The form body of a call request: calltime, selfdelete, firstocc, phoneno, txt (encoded).
+// The most the gateway takes: bytes of the text as encoded in the request's charset.
+constexpr size_t kMaxCallTextBytes = 64 * 1024;
+
+// Bytes one character (a Unicode code point) takes in the encoding the text is sent in.
+using CharBytes = std::function<size_t(char32_t)>;
+
+// The spoken text as it can be sent (names and record in UTF-8): ComposeCallText without NUL
+// characters (the gateway refuses them), and within maxBytes as charBytes counts them. A text
+// too long has its notes shortened at a line or word boundary, followed by the line "The notes
+// were shortened."; should the rest alone be too long, the notes are left out and the text is
+// shortened the same way, followed by "The text was shortened."
+std::string FitCallText(const std::string& callerName, const ReminderRecord& record, long long secondsLeft,
+                        size_t maxBytes, const CharBytes& charBytes);
+
+// The form body of a call request: calltime, selfdelete, firstocc, phoneno, txt (the text is
+// form-encoded as it is; the number's "+" is sent as %2B).
 std::string ComposeCallForm(int32_t minutes, const std::string& dialledNumber,
                             const std::string& callText);
 

@@ -7,6 +7,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -15,6 +16,7 @@
 
 #include "agent/calls/http_wire.h"
 #include "agent/calls/settings_store.h"
+#include "common/wide_text.h"
 #include "common/win/handles.h"
 #include "agent/framework/ole/ole.h"
 
@@ -36,11 +38,13 @@ struct SocketTraits {
 };
 using Socket = win::UniqueHandle<SocketTraits>;
 
+enum class Stage { Resolving, Connecting, Exchanging };
+
 // What the worker and the waiting caller share; each holds a reference, so it lives as long as
 // the one that stays longer.
 struct Exchange {
   // Set before the worker starts, read-only afterwards.
-  std::string host;
+  WideText host;
   uint16_t port = 0;
   std::string request;
   ULONGLONG deadline = 0;  // GetTickCount64
@@ -49,6 +53,7 @@ struct Exchange {
   std::mutex mu;
   SOCKET connection = INVALID_SOCKET;  // the worker's socket while it is open, for the shut-down
   bool abandoned = false;              // the caller has left
+  Stage stage = Stage::Resolving;      // how far the worker came: what a deadline cut short
   // The outcome, valid once done is set.
   std::string failure;  // empty: an answer was read
   int status = 0;
@@ -97,49 +102,52 @@ class Worker {
  private:
   // The whole exchange; the failure text, or empty with the answer in status_ and body_.
   std::string Talk() {
-    addrinfo hints{};
+    ADDRINFOW hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(x_.host.c_str(), std::to_string(x_.port).c_str(), &hints, &found) != 0 || !found) {
+    ADDRINFOW* found = nullptr;
+    const std::string port = std::to_string(x_.port);
+    const WideText service(port.begin(), port.end());
+    if (GetAddrInfoW(x_.host.c_str(), service.c_str(), &hints, &found) != 0 || !found) {
       return kGatewayUnresolvedText;
     }
-    const std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> addresses(found, &freeaddrinfo);
+    const std::unique_ptr<ADDRINFOW, decltype(&FreeAddrInfoW)> addresses(found, &FreeAddrInfoW);
+    if (!Advance(Stage::Connecting)) return kGatewayTimedOutText;
+    // One address after the other, in the resolver's order, each with its own limit: the request
+    // is sent on the first connection made, so trying the next address never doubles a call.
     Socket s;
-    std::string failure = kGatewayCannotConnectText;
-    for (const addrinfo* a = addresses.get(); a && !s; a = a->ai_next) {
-      s = Connect(*a, failure);
+    bool anySocket = false;  // an address of a family this system has no sockets for is skipped
+    for (const ADDRINFOW* a = addresses.get(); a && !s && TimeLeft(x_.deadline) > 0 && !Abandoned(); a = a->ai_next) {
+      const ULONGLONG limit = a->ai_next ? std::min(GetTickCount64() + kGatewayConnectMs, x_.deadline) : x_.deadline;
+      s = Connect(*a, limit, anySocket);
     }
-    if (!s) return failure;
-    failure = Send(s.get());
+    if (!s) return anySocket ? kGatewayCannotConnectText : kGatewaySetupFailedText;
+    if (!Advance(Stage::Exchanging)) return kGatewayTimedOutText;
+    std::string failure = Send(s.get());
     if (failure.empty()) failure = Receive(s.get());
     Publish(INVALID_SOCKET);
     return failure;
   }
 
-  // A connected socket, or none with the reason in failure. The connect is non-blocking, so that
-  // it ends at the deadline; then the socket blocks, each send and recv bounded by the time left
-  // (a blocking recv is also the one that reliably reports a reset connection under Wine).
-  Socket Connect(const addrinfo& address, std::string& failure) {
+  // A connected socket, or none when the address refused, could not be reached or did not
+  // answer within limit; madeSocket is set once a socket for an address could be made. The
+  // connect is non-blocking, so that it ends at the limit; then the socket blocks, each send and
+  // recv bounded by the time left (a blocking recv is also the one that reliably reports a reset
+  // connection under Wine).
+  Socket Connect(const ADDRINFOW& address, ULONGLONG limit, bool& madeSocket) {
     Socket s(socket(address.ai_family, address.ai_socktype, address.ai_protocol));
     u_long nonBlocking = 1;
-    if (!s || ioctlsocket(s.get(), FIONBIO, &nonBlocking) != 0) {
-      failure = kGatewaySetupFailedText;
-      return Socket();
-    }
-    if (!Publish(s.get())) {
-      failure = kGatewayTimedOutText;
-      return Socket();
-    }
+    if (!s || ioctlsocket(s.get(), FIONBIO, &nonBlocking) != 0) return Socket();
+    madeSocket = true;
+    if (!Publish(s.get())) return Socket();
     bool connected = connect(s.get(), address.ai_addr, static_cast<int>(address.ai_addrlen)) == 0;
     if (!connected && WSAGetLastError() == WSAEWOULDBLOCK) {
       int error = 0;
       int size = sizeof error;
-      connected = WaitForConnect(s.get(), x_.deadline) &&
+      connected = WaitForConnect(s.get(), limit) &&
                   getsockopt(s.get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) == 0 &&
                   error == 0;
-      if (!connected && TimeLeft(x_.deadline) == 0) failure = kGatewayTimedOutText;
     }
     u_long blocking = 0;
     if (connected && ioctlsocket(s.get(), FIONBIO, &blocking) == 0) return s;
@@ -188,6 +196,13 @@ class Worker {
     return std::string();
   }
 
+  // Notes how far the exchange came; false once the caller has left.
+  bool Advance(Stage stage) {
+    std::lock_guard<std::mutex> lock(x_.mu);
+    x_.stage = stage;
+    return !x_.abandoned;
+  }
+
   // Makes the socket the one the caller shuts down at the deadline; false once it has left.
   bool Publish(SOCKET s) {
     std::lock_guard<std::mutex> lock(x_.mu);
@@ -216,30 +231,47 @@ class Worker {
   std::string body_;
 };
 
-// The caller leaves: a worker still waiting on its connection wakes at once.
-void Abandon(Exchange& x) {
+// The caller leaves: a worker still waiting on its connection wakes at once. Returns what the
+// deadline cut short, as the user reads it: only a request that went out may have been taken.
+std::string Abandon(Exchange& x) {
   std::lock_guard<std::mutex> lock(x.mu);
   x.abandoned = true;
   if (x.connection != INVALID_SOCKET) shutdown(x.connection, SD_BOTH);
+  switch (x.stage) {
+    case Stage::Resolving:
+      return kGatewayUnresolvedText;
+    case Stage::Connecting:
+      return kGatewayCannotConnectText;
+    case Stage::Exchanging:
+      break;
+  }
+  return kGatewayTimedOutText;
+}
+
+// UTF-8 text as UTF-16, for the resolver (a host name of letters outside the ANSI code page).
+WideText Wide(const std::string& utf8) {
+  if (utf8.empty()) return WideText();
+  const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  if (size <= 0) return WideText();
+  WideText wide(static_cast<size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], size);
+  return wide;
 }
 
 }  // namespace
 
-GatewayAnswer PostToGateway(const std::string& path, const std::string& body) {
+GatewayAnswer PostToGateway(const std::string& path, const std::string& body, unsigned codePage) {
   const auto refused = [](std::string reason) { return GatewayAnswer{Outcome::Failed(std::move(reason)), {}}; };
 
   auto x = std::make_shared<Exchange>();
-  x->host = GetHost();
-  // A port stored out of range (by other means than Setup) is reported, never cut to 16 bits.
-  const int32_t port = GetPort();
-  if (port < 1 || port > 65535) {
-    return refused("The Talmery Gateway port " + std::to_string(port) +
-                   " is not between 1 and 65535. Correct it in File > Setup.");
-  }
-  x->port = static_cast<uint16_t>(port);
-  if (!IsUsableHostName(x->host)) return refused(kGatewayBadHostText);
-  // The form's text is in this process's ANSI code page: the gateway decodes it by the name.
-  x->request = ComposeGatewayRequest(x->host, x->port, path, body, GetACP());
+  std::string host;
+  Outcome setting = ReadHost(&host);
+  if (setting) setting = ReadPort(&x->port);
+  if (!setting) return refused(setting.Message());
+  if (!IsUsableHostName(host)) return refused(kGatewayBadHostText);
+  x->host = Wide(host);
+  if (x->host.empty()) return refused(kGatewayBadHostText);
+  x->request = ComposeGatewayRequest(host, x->port, path, body, codePage);
   x->done.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   x->deadline = GetTickCount64() + kGatewayDeadlineMs;
   if (!x->done) return refused(kGatewaySetupFailedText);
@@ -251,10 +283,7 @@ GatewayAnswer PostToGateway(const std::string& path, const std::string& body) {
 
   // Outlook's event calls are served while the exchange runs; posted reminders stay queued in
   // their order until the message loop runs again.
-  if (!fw::WaitServingOleCalls(x->done.get(), kGatewayDeadlineMs)) {
-    Abandon(*x);
-    return refused(kGatewayTimedOutText);
-  }
+  if (!fw::WaitServingOleCalls(x->done.get(), kGatewayDeadlineMs)) return refused(Abandon(*x));
 
   std::lock_guard<std::mutex> lock(x->mu);
   if (!x->failure.empty()) return refused(x->failure);

@@ -6,19 +6,26 @@
 // The whole exchange with the gateway (resolving, connecting, sending, reading the answer) ends
 // within this time, whatever the gateway does.
 constexpr unsigned long kGatewayDeadlineMs = 30000;
+// Each address of the host but the last gets this long to take the connection: a name with an
+// address that swallows the connection (an IPv6 record on a network that filters IPv6, one of two
+// gateways down) still reaches the next within the deadline. The last gets what is left.
+constexpr unsigned long kGatewayConnectMs = 3000;
 
 // Why an exchange failed below the answer grammar (the gateway's own words are not involved).
 extern const char kGatewayBadHostText[];        // the stored host cannot be used in a request
 extern const char kGatewayUnresolvedText[];     // no address for the host
-extern const char kGatewayCannotConnectText[];  // refused or unreachable
-extern const char kGatewayTimedOutText[];       // the deadline passed
+extern const char kGatewayCannotConnectText[];  // no address took the connection
+extern const char kGatewayTimedOutText[];       // the deadline passed with the request sent
 extern const char kGatewayBrokenText[];         // the connection failed while sending or reading
 extern const char kGatewaySetupFailedText[];    // no socket, event or thread could be had
 
-// Posts one form body to the gateway named in the settings (host and port are read on every call)
-// and interprets its answer. Returns within kGatewayDeadlineMs; meanwhile incoming COM calls are
-// served when the caller is a single-threaded apartment. Done with the request's identifier when
-// the gateway accepted it, else Failed with the reason: the answer grammar's texts, "Failed to
-// connect to the Talmery Gateway. Make sure it is started." for any status but 2xx (redirects are
-// not followed), or one of the texts above. Shows nothing to the user.
-GatewayAnswer PostToGateway(const std::string& path, const std::string& body);
+// Posts one form body, its text in codePage (named as the request's charset), to the gateway named
+// in the settings (host and port are read on every call) and interprets its answer. The addresses
+// of the host are tried in the resolver's order; the request goes out on the first connection made
+// and on no other. Returns within kGatewayDeadlineMs; meanwhile incoming COM calls are served when
+// the caller is a single-threaded apartment. Done with the request's identifier when the gateway
+// accepted it, else Failed with the reason: a setting that cannot be used (nothing is sent), the
+// answer grammar's texts, "Failed to connect to the Talmery Gateway. Make sure it is started." for
+// any status but 2xx (redirects are not followed), or one of the texts above. Shows nothing to the
+// user.
+GatewayAnswer PostToGateway(const std::string& path, const std::string& body, unsigned codePage);

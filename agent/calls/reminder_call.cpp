@@ -1,23 +1,100 @@
 #include "agent/calls/reminder_call.h"
 
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+
 #include "agent/calls/call_text.h"
 #include "agent/calls/gateway_client.h"
-#include "agent/calls/settings_store.h"
 #include "agent/calls/ole_date.h"
+#include "agent/calls/settings_store.h"
+#include "agent/calls/text_encoding.h"
+#include "common/wide_text.h"
+
+namespace {
+
+constexpr unsigned kUtf8CodePage = CP_UTF8;
+
+WideText WideOfUtf8(const std::string& utf8) {
+  if (utf8.empty()) return WideText();
+  const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  if (size <= 0) return WideText();
+  WideText wide(static_cast<size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], size);
+  return wide;
+}
+
+// The text in code page codePage when it has every character of it (no default character, no
+// "best fit" stand-in such as "a" for "ą"); nothing otherwise.
+std::optional<std::string> InCodePageExactly(const WideText& text, unsigned codePage) {
+  if (text.empty()) return std::string();
+  const int length = static_cast<int>(text.size());
+  BOOL usedDefault = FALSE;
+  const int size =
+      WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, text.data(), length, nullptr, 0, nullptr, &usedDefault);
+  if (size <= 0 || usedDefault) return std::nullopt;
+  std::string out(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, text.data(), length, &out[0], size, nullptr, &usedDefault);
+  if (usedDefault) return std::nullopt;
+  return out;
+}
+
+// Bytes one character takes in codePage (a character it has: 1, or 2 in a double-byte code page).
+size_t BytesInCodePage(unsigned codePage, char32_t c) {
+  wchar_t units[2];
+  int count = 1;
+  if (c >= 0x10000) {
+    units[0] = static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+    units[1] = static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    count = 2;
+  } else {
+    units[0] = static_cast<wchar_t>(c);
+  }
+  const int size = WideCharToMultiByte(codePage, 0, units, count, nullptr, 0, nullptr, nullptr);
+  return size > 0 ? static_cast<size_t>(size) : Utf8Bytes(c);
+}
+
+}  // namespace
 
 Outcome MakeReminderCall(std::unique_ptr<ReminderRecord> record, double now) {
   if (!record) return Outcome::Done();  // nothing to call about
+  const auto failed = [](const Outcome& why) { return Outcome::Failed("Error making reminder call\r\n" + why.Message()); };
+
   // A number given in the appointment is never replaced by the own number, even without digits.
-  const std::string dialled =
-      KeepDigits(record->m_strPhone.empty() ? GetMyNumber() : record->m_strPhone);
+  std::string phone = record->m_strPhone;
+  if (phone.empty()) {
+    const Outcome read = ReadMyNumber(&phone);
+    if (!read) return failed(read);
+  }
+  const std::string dialled = DialledNumber(phone);
   if (dialled.empty()) {
     return Outcome::Failed("Cannot make reminder call. MyPhoneNumber not specified");
   }
+  std::string firstName, lastName;
+  Outcome read = ReadFirstName(&firstName);
+  if (read) read = ReadLastName(&lastName);
+  if (!read) return failed(read);
+  const std::string caller = CallerName(firstName, lastName);
   const long long secondsLeft = OleDateToSeconds(record->m_dtStart) - OleDateToSeconds(now);
-  const std::string text = ComposeCallText(CallerName(GetFirstName(), GetLastName()), *record, secondsLeft);
+
+  // The text goes in the ANSI code page, as the gateway has always received it, when that code
+  // page has every character of it; else (a Polish name on a Western Windows, Chinese, emoji) as
+  // UTF-8, which the request's charset names. Either way it is shortened to what the gateway
+  // takes, counted in the bytes it will be sent as.
+  const unsigned ansi = GetACP();
+  const bool fitsAnsi =
+      ansi != kUtf8CodePage &&
+      InCodePageExactly(WideOfUtf8(FitCallText(caller, *record, secondsLeft, SIZE_MAX, Utf8Bytes)), ansi).has_value();
+  const unsigned codePage = fitsAnsi ? ansi : kUtf8CodePage;
+  const CharBytes charBytes = fitsAnsi ? CharBytes([ansi](char32_t c) { return BytesInCodePage(ansi, c); })
+                                       : CharBytes(Utf8Bytes);
+  const std::string utf8 = FitCallText(caller, *record, secondsLeft, kMaxCallTextBytes, charBytes);
+  std::string text = utf8;
+  if (fitsAnsi) text = InCodePageExactly(WideOfUtf8(utf8), ansi).value_or(std::string());
   const std::string body = ComposeCallForm(record->m_nMinutes, dialled, text);
 
-  const GatewayAnswer answer = PostToGateway(kCallRequestPath, body);
-  if (!answer.outcome) return Outcome::Failed("Error making reminder call\r\n" + answer.outcome.Message());
+  const GatewayAnswer answer = PostToGateway(kCallRequestPath, body, codePage);
+  if (!answer.outcome) return failed(answer.outcome);
   return Outcome::Done();
 }

@@ -7,5 +7,6 @@
 // Turns one reminder into one call request to the gateway. now is the current local time (OLE
 // date): the spoken text says how much time is left until the appointment's start. Takes the
 // record over: it is gone when this returns, whatever the path. Fails, with the message for the
-// user, when no phone number was found (nothing sent) or the gateway did not accept the request.
+// user, when no phone number was found or a setting the call needs cannot be used (nothing sent
+// then), or the gateway did not accept the request.
 Outcome MakeReminderCall(std::unique_ptr<ReminderRecord> record, double now);

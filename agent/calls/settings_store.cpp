@@ -2,9 +2,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
+#include "agent/calls/text_encoding.h"
 #include "common/settings_key.h"
+#include "common/wide_text.h"
 
 std::string SystemErrorText(long error) {
   char description[1024] = {};
@@ -18,39 +21,190 @@ std::string SystemErrorText(long error) {
 
 namespace {
 
-constexpr DWORD kHostCapacity = 1024;
-constexpr DWORD kNameCapacity = 260;  // my number, first and last name
+// No setting is anywhere near this long: a larger value is not read, only judged by its size.
+constexpr DWORD kMaxValueBytes = 64 * 1024;
+
+const char kCorrectIt[] = " Correct it in File > Setup.";
+constexpr size_t kMaxPortChars = 32;  // digits and blanks
 
 // For reading only: a key that IT deployed read-only must still be read, not fall back to the
 // defaults. Never creates the key.
-win::RegKey OpenSettingsKeyForReading() {
-  win::RegKey key;
-  key.Open(HKEY_CURRENT_USER, settings_key::kPath, KEY_QUERY_VALUE);
-  return key;
+LONG OpenSettingsKeyForReading(win::RegKey* key) {
+  return key->Open(HKEY_CURRENT_USER, settings_key::kPath, KEY_QUERY_VALUE);
 }
 
-// The value's data, if it fits into capacity bytes. The stored type is not examined.
-bool ReadValue(const char* name, DWORD capacity, std::vector<char>& data) {
-  const win::RegKey key = OpenSettingsKeyForReading();
-  if (!key) return false;
-  data.assign(capacity, '\0');
-  DWORD size = capacity;
-  if (RegQueryValueExA(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()),
-                       &size) != ERROR_SUCCESS) {
-    return false;
+WideText WideName(const char* name) {
+  WideText wide;
+  for (; *name; ++name) wide += static_cast<wchar_t>(*name);
+  return wide;
+}
+
+std::string Utf8(const WideText& text) {
+  return Utf16ToUtf8(reinterpret_cast<const char16_t*>(text.data()), text.size());
+}
+
+std::string Ansi(const WideText& text) {
+  if (text.empty()) return std::string();
+  const int length = static_cast<int>(text.size());
+  const int size = WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return std::string();
+  std::string out(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text.data(), length, &out[0], size, nullptr, nullptr);
+  return out;
+}
+
+std::string TypeName(DWORD type) {
+  switch (type) {
+    case REG_NONE: return "REG_NONE";
+    case REG_SZ: return "REG_SZ";
+    case REG_EXPAND_SZ: return "REG_EXPAND_SZ";
+    case REG_BINARY: return "REG_BINARY";
+    case REG_DWORD: return "REG_DWORD";
+    case REG_DWORD_BIG_ENDIAN: return "REG_DWORD_BIG_ENDIAN";
+    case REG_LINK: return "REG_LINK";
+    case REG_MULTI_SZ: return "REG_MULTI_SZ";
+    case REG_QWORD: return "REG_QWORD";
+    default: return "type " + std::to_string(type);
   }
-  data.resize(size < capacity ? size : capacity);
-  return true;
 }
 
-std::string ReadText(const char* name, DWORD capacity, const char* fallback) {
-  std::vector<char> data;
-  if (!ReadValue(name, capacity, data)) return fallback;
-  // Up to the first NUL, or all of it: a value written without its NUL must not be overrun.
-  std::string text(data.begin(), data.end());
-  const size_t nul = text.find('\0');
-  if (nul != std::string::npos) text.erase(nul);
-  return text;
+std::string Setting(const char* name) { return std::string("The Brisomel setting \"") + name + "\""; }
+
+// A value as stored. Done with found false when the key exists without it; Failed when the key
+// is missing or cannot be read.
+struct StoredValue {
+  bool found = false;
+  DWORD type = REG_NONE;
+  DWORD size = 0;                 // as stored
+  std::vector<unsigned char> bytes;  // empty when larger than kMaxValueBytes
+};
+
+Outcome QueryStored(const char* name, StoredValue* value) {
+  win::RegKey key;
+  const LONG opened = OpenSettingsKeyForReading(&key);
+  if (opened == ERROR_FILE_NOT_FOUND) return Outcome::Failed(kSettingsMissingText);
+  if (opened != ERROR_SUCCESS) {
+    return Outcome::Failed("Cannot read the Brisomel settings in the registry." + SystemErrorText(opened));
+  }
+  const WideText wideName = WideName(name);
+  // The value may change between asking its size and reading it: a few tries.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    DWORD size = 0;
+    LONG error = RegQueryValueExW(key.get(), wideName.c_str(), nullptr, &value->type, nullptr, &size);
+    if (error == ERROR_FILE_NOT_FOUND) return Outcome::Done();
+    if (error == ERROR_SUCCESS) {
+      value->found = true;
+      value->size = size;
+      if (size > kMaxValueBytes) return Outcome::Done();
+      value->bytes.assign(size, 0);
+      error = RegQueryValueExW(key.get(), wideName.c_str(), nullptr, &value->type, value->bytes.data(), &size);
+      if (error == ERROR_SUCCESS) {
+        value->size = size;
+        value->bytes.resize(size);
+        return Outcome::Done();
+      }
+      if (error == ERROR_FILE_NOT_FOUND) {
+        value->found = false;
+        return Outcome::Done();
+      }
+    }
+    if (error != ERROR_MORE_DATA) {
+      return Outcome::Failed("Cannot read the Brisomel settings in the registry." + SystemErrorText(error));
+    }
+  }
+  return Outcome::Failed("Cannot read the Brisomel settings in the registry.");
+}
+
+std::string TooLong(const char* name, size_t maxChars) {
+  return Setting(name) + " is longer than " + std::to_string(maxChars) + " characters." + kCorrectIt;
+}
+
+// The text with its environment variables expanded, as Windows does for REG_EXPAND_SZ.
+Outcome Expand(const char* name, WideText* text) {
+  WideText expanded(text->size() + 1, L'\0');
+  for (;;) {
+    const DWORD needed = ExpandEnvironmentStringsW(text->c_str(), expanded.data(), static_cast<DWORD>(expanded.size()));
+    if (needed == 0) {
+      return Outcome::Failed(Setting(name) + " cannot be expanded." + SystemErrorText(static_cast<long>(GetLastError())));
+    }
+    if (needed <= expanded.size()) {
+      expanded.resize(needed - 1);
+      *text = expanded;
+      return Outcome::Done();
+    }
+    expanded.assign(needed, L'\0');
+  }
+}
+
+// The text of a REG_SZ or REG_EXPAND_SZ value (expanded), up to its first NUL, at most maxChars.
+Outcome TextOfValue(const char* name, const StoredValue& value, size_t maxChars, WideText* text) {
+  text->clear();
+  if (value.size > kMaxValueBytes) return Outcome::Failed(TooLong(name, maxChars));
+  const wchar_t* data = reinterpret_cast<const wchar_t*>(value.bytes.data());
+  const size_t units = value.bytes.size() / sizeof(wchar_t);
+  size_t length = 0;
+  while (length < units && data[length] != L'\0') ++length;
+  text->assign(data, length);
+  if (value.type == REG_EXPAND_SZ && !text->empty()) {
+    const Outcome expanded = Expand(name, text);
+    if (!expanded) return expanded;
+  }
+  return text->size() > maxChars ? Outcome::Failed(TooLong(name, maxChars)) : Outcome::Done();
+}
+
+// A text setting: Done with its text (fallback when missing), or Failed with why it cannot be used.
+Outcome ReadTextSetting(const char* name, size_t maxChars, const char* fallback, WideText* text) {
+  StoredValue value;
+  Outcome read = QueryStored(name, &value);
+  if (!read) return read;
+  if (!value.found) {
+    *text = WideName(fallback);
+    return Outcome::Done();
+  }
+  if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) {
+    return Outcome::Failed(Setting(name) + " is stored as " + TypeName(value.type) + ", not as text." + kCorrectIt);
+  }
+  return TextOfValue(name, value, maxChars, text);
+}
+
+// The port as stored, unchecked: Done with the number (the default when missing), or Failed.
+Outcome ReadPortSetting(int64_t* port) {
+  StoredValue value;
+  Outcome read = QueryStored(settings_key::kPort, &value);
+  if (!read) return read;
+  if (!value.found) {
+    *port = settings_key::kDefaultPort;
+    return Outcome::Done();
+  }
+  if (value.type == REG_DWORD) {
+    if (value.size != sizeof(DWORD)) {
+      return Outcome::Failed(Setting(settings_key::kPort) + " is a REG_DWORD of " + std::to_string(value.size) +
+                             " bytes, not 4." + kCorrectIt);
+    }
+    const auto byte = [&value](int i) { return static_cast<uint32_t>(value.bytes[static_cast<size_t>(i)]); };
+    *port = static_cast<int32_t>(byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24);
+    return Outcome::Done();
+  }
+  if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) {
+    return Outcome::Failed(Setting(settings_key::kPort) + " is stored as " + TypeName(value.type) +
+                           ", not as a REG_DWORD or a number in text." + kCorrectIt);
+  }
+  // Decimal digits, blanks around them allowed (as typed into a registry editor).
+  const Outcome notANumber = Outcome::Failed(Setting(settings_key::kPort) + " is not a whole number." + kCorrectIt);
+  WideText text;
+  if (!TextOfValue(settings_key::kPort, value, kMaxPortChars, &text)) return notANumber;
+  const size_t begin = text.find_first_not_of(L" \t");
+  const size_t end = text.find_last_not_of(L" \t");
+  const WideText digits = begin == WideText::npos ? WideText() : text.substr(begin, end - begin + 1);
+  if (digits.empty() || digits.find_first_not_of(L"0123456789") != WideText::npos) {
+    return notANumber;
+  }
+  const size_t significant = std::min(digits.find_first_not_of(L'0'), digits.size() - 1);
+  *port = 0;
+  for (size_t i = significant; i < digits.size(); ++i) {
+    *port = std::min<int64_t>(*port * 10 + (digits[i] - L'0'), INT64_C(1) << 40);  // far above any port
+  }
+  return Outcome::Done();
 }
 
 Outcome WriteValue(const char* name, DWORD type, const void* data, DWORD size) {
@@ -78,21 +232,54 @@ Outcome WriteText(const char* name, const std::string& text) {
 
 }  // namespace
 
-std::string GetHost() { return ReadText(settings_key::kHost, kHostCapacity, settings_key::kDefaultHost); }
-std::string GetMyNumber() { return ReadText(settings_key::kMyNumber, kNameCapacity, ""); }
-std::string GetFirstName() { return ReadText(settings_key::kFirstName, kNameCapacity, ""); }
-std::string GetLastName() { return ReadText(settings_key::kLastName, kNameCapacity, ""); }
+const char kSettingsMissingText[] =
+    "The Brisomel settings are missing from the registry. Start Brisomel from the Start menu and enter them in "
+    "File > Setup.";
+
+namespace {
+
+Outcome ReadText(const char* name, size_t maxChars, const char* fallback, std::string* utf8) {
+  WideText text;
+  const Outcome read = ReadTextSetting(name, maxChars, fallback, &text);
+  *utf8 = read ? Utf8(text) : std::string();
+  return read;
+}
+
+std::string GetText(const char* name, size_t maxChars, const char* fallback) {
+  WideText text;
+  return ReadTextSetting(name, maxChars, fallback, &text) ? Ansi(text) : fallback;
+}
+
+}  // namespace
+
+Outcome ReadHost(std::string* host) { return ReadText(settings_key::kHost, kMaxHostChars, settings_key::kDefaultHost, host); }
+Outcome ReadMyNumber(std::string* number) { return ReadText(settings_key::kMyNumber, kMaxTextChars, "", number); }
+Outcome ReadFirstName(std::string* name) { return ReadText(settings_key::kFirstName, kMaxTextChars, "", name); }
+Outcome ReadLastName(std::string* name) { return ReadText(settings_key::kLastName, kMaxTextChars, "", name); }
+
+Outcome ReadPort(uint16_t* port) {
+  int64_t stored = 0;
+  Outcome read = ReadPortSetting(&stored);
+  if (!read) return read;
+  // A number that is no port is reported, never cut to 16 bits (which would call whatever
+  // listens on the port left over).
+  if (stored < 1 || stored > 65535) {
+    return Outcome::Failed("The Talmery Gateway port " + std::to_string(stored) +
+                           " is not between 1 and 65535. Correct it in File > Setup.");
+  }
+  *port = static_cast<uint16_t>(stored);
+  return Outcome::Done();
+}
+
+std::string GetHost() { return GetText(settings_key::kHost, kMaxHostChars, settings_key::kDefaultHost); }
+std::string GetMyNumber() { return GetText(settings_key::kMyNumber, kMaxTextChars, ""); }
+std::string GetFirstName() { return GetText(settings_key::kFirstName, kMaxTextChars, ""); }
+std::string GetLastName() { return GetText(settings_key::kLastName, kMaxTextChars, ""); }
 
 int32_t GetPort() {
-  std::vector<char> data;
-  // Fewer than four bytes are no port number either.
-  if (!ReadValue(settings_key::kPort, sizeof(DWORD), data) || data.size() != sizeof(DWORD)) {
-    return settings_key::kDefaultPort;
-  }
-  const auto byte = [&data](int i) {
-    return static_cast<uint32_t>(static_cast<unsigned char>(data[i]));
-  };
-  return static_cast<int32_t>(byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24);
+  int64_t stored = 0;
+  if (!ReadPortSetting(&stored) || stored > INT32_MAX) return settings_key::kDefaultPort;
+  return static_cast<int32_t>(stored);
 }
 
 Outcome SetHost(const std::string& host) { return WriteText(settings_key::kHost, host); }

@@ -9,10 +9,30 @@
 #include "common/settings_key.h"
 #include "common/win/handles.h"
 
-// The key, under HKEY_CURRENT_USER, and its values are described in common/settings_key.h.
+// The key, under HKEY_CURRENT_USER, and its values are described in common/settings_key.h. Texts
+// are REG_SZ or REG_EXPAND_SZ (expanded when read: administrators deploy per-user values that
+// way); the port is a REG_DWORD or a text of decimal digits.
 
-// Getters never fail and never create the key: a value that cannot be read yields its default
-// ("localhost", 8155, empty text).
+// The most characters a text setting holds (what Setup takes).
+constexpr int kMaxHostChars = 1023;
+constexpr int kMaxTextChars = 259;  // my number, first and last name
+
+// Reading for a call: Done with the value (its default when the value is missing), or Failed with
+// what the user reads, and then nothing may be sent: the settings key is missing or cannot be
+// read, the value is of a type that cannot hold the setting, a text is longer than Setup takes,
+// or the port is no whole number from 1 to 65535. Texts come as UTF-8.
+Outcome ReadHost(std::string* host);
+Outcome ReadPort(uint16_t* port);
+Outcome ReadMyNumber(std::string* number);
+Outcome ReadFirstName(std::string* name);
+Outcome ReadLastName(std::string* name);
+
+// What the user reads when the settings key is missing.
+extern const char kSettingsMissingText[];
+
+// For showing and editing the settings (the view, Setup): never fail and never create the key.
+// A value that cannot be read (see above) yields its default ("localhost", 8155, empty text);
+// texts come in the ANSI code page, the port as stored (it may lie outside 1 to 65535).
 std::string GetHost();
 int32_t GetPort();
 std::string GetMyNumber();

@@ -3,6 +3,7 @@
 // raises the Reminder event, and the sink advised on it for as long as the connection lives.
 #include <windows.h>
 
+#include <functional>
 #include <utility>
 
 #include "agent/calls/outcome.h"
@@ -19,11 +20,14 @@ class OutlookConnection {
   OutlookConnection& operator=(const OutlookConnection&) = delete;
 
   // Creates "Outlook.Application" (trying again for a bounded time while Outlook is busy or turns
-  // calls away), checks its version, advises the sink and calls the reminders that came due since
-  // outlookStarted (Outlook's start, local time; 0 when unknown). Failed with the user's message
-  // when there is no Outlook, its version is unreadable or too old, or its events were refused;
-  // the connection then holds nothing of Outlook.
-  Outcome Connect(DATE outlookStarted = 0);
+  // calls away, still answering other programs meanwhile), checks its version, advises the sink
+  // and calls the reminders Outlook raised before the Advise, or while it was closed, that no
+  // agent of this Outlook session has called (COlSink::CallDueReminders). reached, when given, is
+  // told once Outlook runs and answers, before the Advise: the caller finds Outlook's process and
+  // opens the session's record then. Failed with the user's message when there is no Outlook, its
+  // version is unreadable or too old, or its events were refused; the connection then holds
+  // nothing of Outlook.
+  Outcome Connect(const std::function<void()>& reached = nullptr);
   // Unadvises the sink and lets go of Outlook. Does nothing when not connected.
   void Disconnect();
   bool Connected() const { return sink_->Advised(); }

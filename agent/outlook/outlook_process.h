@@ -1,10 +1,9 @@
 #pragma once
 // The Outlook process the hidden agent serves, named by the add-in on the agent's command line
-// (its id and creation time: an id alone could by now name another process). The agent ends
-// with it whatever the shutdown (Outlook 2010 and later end without telling the add-in, and a
-// job may not have been possible).
+// (its id and creation time: an id alone could by now name another process), or found by an
+// agent started otherwise. The agent ends with it whatever the shutdown (Outlook 2010 and later
+// end without telling the add-in, and a job may not have been possible).
 #include <windows.h>
-#include <oleauto.h>
 
 #include <cstdint>
 
@@ -22,9 +21,13 @@ class OutlookProcess {
   // Opens the process with id pid created at created (a FILETIME count). Gone when no such
   // process runs (any more); Unknown when none was named (pid 0) or it may not be opened.
   State Open(uint32_t pid, uint64_t created);
-  // When Outlook started, local time, as an OLE date; 0 unless Open found it running.
-  DATE Started() const { return started_; }
+  // For an agent that was not told its Outlook: the process in this logon session that runs the
+  // registered server of "Outlook.Application" (its LocalServer32 program), when exactly one does
+  // (Outlook runs once per session). False when none or several do.
+  static bool FindServing(uint32_t* pid, uint64_t* created);
   uint32_t Pid() const { return process_ ? pid_ : 0; }
+  // The creation time (a FILETIME count) of the process Open found running.
+  uint64_t Created() const { return process_ ? created_ : 0; }
   // The process Open found running has ended since.
   bool Ended() const { return process_ && WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0; }
 
@@ -39,7 +42,7 @@ class OutlookProcess {
 
   win::KernelHandle process_;
   uint32_t pid_ = 0;
-  DATE started_ = 0;
+  uint64_t created_ = 0;
   HANDLE wait_ = nullptr;
   HWND window_ = nullptr;
   UINT message_ = 0;

@@ -46,6 +46,12 @@ bool IsOutlookConnectionLost(uint32_t hresult);
 // by policy or by Outlook's own choice (E_ABORT, "Operation aborted").
 bool IsObjectModelGuardRefusal(uint32_t hresult);
 
-// A reminder found in Outlook's Reminders at start-up is called when it came due (its next
-// reminder date) at or after Outlook's start and not after now, all compared to the second.
+// Without a record of what earlier agents of the Outlook session called, the start-up look calls
+// only what came due (its next reminder date) at or after Outlook's start and not after now, all
+// compared to the second: no earlier agent can have called that.
 bool CameDueSinceStart(double nextReminderDate, double outlookStarted, double now);
+
+// The program file of a COM local server's command line (LocalServer32): the quoted text when it
+// begins with a quote, else the text up to the first ".exe" followed by a blank or the end (a
+// path with blanks left unquoted), else up to the first blank. Empty when there is none.
+std::wstring ServerExecutable(const std::wstring& command);

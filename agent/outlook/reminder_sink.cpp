@@ -1,14 +1,12 @@
 #include "agent/outlook/reminder_sink.h"
 
-#include <mbstring.h>
-
-#include <cstring>
-
 #include "agent/calls/call_text.h"
+#include "agent/calls/text_encoding.h"
 #include "agent/framework/ole/ole.h"
 #include "agent/framework/ole/ole_text.h"
 #include "agent/outlook/outlook_objects.h"
 #include "agent/outlook/outlook_rules.h"
+#include "common/reminder_call_item.h"
 #include "common/win/variant.h"
 
 DATE CurrentLocalOleDate() {
@@ -20,20 +18,12 @@ DATE CurrentLocalOleDate() {
 
 namespace {
 
-constexpr char kReminderCallClass[] = "IPM.Appointment.ReminderCall";
-constexpr char kPhoneProperty[] = "notifycall";
-
-// Case-insensitive (multibyte-aware) whole-text comparison; a class with an embedded zero is
-// never the reminder-call class.
-bool IsReminderCallClass(const std::string& messageClass) {
-  if (std::strlen(messageClass.c_str()) != messageClass.size()) return false;
-  return _mbsicmp(reinterpret_cast<const unsigned char*>(messageClass.c_str()),
-                  reinterpret_cast<const unsigned char*>(kReminderCallClass)) == 0;
-}
-
-// The text of a VT_BSTR value up to its first zero character; empty for any other type.
+// The number the item names, by the rule the ribbon shows it by: the text of a text property (up
+// to its first NUL); nothing (the user's own number) for a value of any other type.
 std::string PhoneFromValue(const VARIANT& value) {
-  if (value.vt != VT_BSTR || !value.bstrVal) return std::string();
+  if (reminder_call::NumberKindOf(true, value.vt) != reminder_call::NumberKind::kText || !value.bstrVal) {
+    return std::string();
+  }
   return fw::WideToAnsi(value.bstrVal, static_cast<size_t>(lstrlenW(value.bstrVal)));
 }
 
@@ -43,10 +33,27 @@ Outcome Unreadable(const char* member, const fw::CallStatus& status) {
                          member + ":\r\n" + status.Reason());
 }
 
+// A text of the item as UTF-8, so that what the code page lacks is still spoken.
+fw::CallStatus GetUtf8(const fw::Dispatch& item, DISPID id, std::string* text) {
+  text->clear();
+  win::Variant value;
+  fw::CallStatus status = item.Get(id, &value);
+  VARIANT& v = *value.get();
+  if (status.Ok() && v.vt != VT_BSTR) status.hr = VariantChangeType(&v, &v, 0, VT_BSTR);
+  if (status.Ok() && v.bstrVal) *text = Utf16ToUtf8(reinterpret_cast<const char16_t*>(v.bstrVal), SysStringLen(v.bstrVal));
+  return status;
+}
+
 // A read that does not decide whether the call is made: its failure leaves the field empty.
 std::string TextOrEmpty(const fw::Dispatch& item, DISPID id) {
   std::string text;
   if (!item.Get(id, &text).Ok()) text.clear();
+  return text;
+}
+
+std::string Utf8OrEmpty(const fw::Dispatch& item, DISPID id) {
+  std::string text;
+  if (!GetUtf8(item, id, &text).Ok()) text.clear();
   return text;
 }
 
@@ -147,12 +154,12 @@ void COlSink::TellGuardRefusedBody() {
   if (tell_) tell_(kGuardRefusedBody);
 }
 
-Outcome COlSink::HandleReminder(const fw::Dispatch& item, Origin origin) {
+Outcome COlSink::HandleReminder(const fw::Dispatch& item, Origin origin, long long dueSeconds) {
   // The message class, the start and the phone number decide whether a call is made.
   std::string messageClass;
   fw::CallStatus status = Watch(item.Get(ol::kMessageClass, &messageClass));
   if (!status.Ok()) return Unreadable("MessageClass", status);
-  if (!IsReminderCallClass(messageClass)) return Outcome::Done();
+  if (!reminder_call::IsReminderCallClass(messageClass.c_str(), messageClass.size())) return Outcome::Done();
 
   DATE start = 0;
   status = Watch(item.GetDate(ol::kStart, &start));
@@ -172,7 +179,7 @@ Outcome COlSink::HandleReminder(const fw::Dispatch& item, Origin origin) {
   if (!status.Ok()) return Unreadable("UserProperties", status);
   win::Variant found;
   fw::Dispatch property;
-  status = Watch(properties.Call(ol::kFind, &found, fw::ArgText(kPhoneProperty), fw::ArgShort(1)));
+  status = Watch(properties.Call(ol::kFind, &found, fw::ArgText(reminder_call::kNumberProperty), fw::ArgShort(1)));
   if (status.Ok()) status = FoundProperty(found, &property);
   if (IsObjectModelGuardRefusal(static_cast<uint32_t>(status.hr))) return GuardRefusedNumber();
   if (!status.Ok()) return Unreadable("UserProperties.Find", status);
@@ -188,9 +195,9 @@ Outcome COlSink::HandleReminder(const fw::Dispatch& item, Origin origin) {
   auto record = std::make_unique<ReminderRecord>();
   record->m_strEntryId = TextOrEmpty(item, ol::kEntryID);
   record->m_strPhone = phone;
-  record->m_strSubject = TextOrEmpty(item, ol::kSubject);
-  record->m_strLocation = TextOrEmpty(item, ol::kLocation);
-  const fw::CallStatus body = Watch(item.Get(ol::kBody, &record->m_strNotes));
+  record->m_strSubject = Utf8OrEmpty(item, ol::kSubject);
+  record->m_strLocation = Utf8OrEmpty(item, ol::kLocation);
+  const fw::CallStatus body = Watch(GetUtf8(item, ol::kBody, &record->m_strNotes));
   if (!body.Ok()) {
     record->m_strNotes.clear();
     if (IsObjectModelGuardRefusal(static_cast<uint32_t>(body.hr))) TellGuardRefusedBody();
@@ -207,6 +214,8 @@ Outcome COlSink::HandleReminder(const fw::Dispatch& item, Origin origin) {
   const long long nowSeconds = OleDateToSeconds(now);
   if (origin == Origin::Startup) {
     if (!ledger_.StartupMayCall(key)) return Outcome::Done();
+    const std::optional<long long> called = record_ ? record_->CalledAt(key) : std::nullopt;
+    if (called && CalledForComingDue(*called, dueSeconds)) return Outcome::Done();
     ledger_.NoteStartupCall(key, nowSeconds);
   } else if (!ledger_.EventMayCall(key, nowSeconds)) {
     return Outcome::Done();
@@ -218,15 +227,23 @@ Outcome COlSink::HandleReminder(const fw::Dispatch& item, Origin origin) {
   return Outcome::Done();
 }
 
-void COlSink::CallDueReminders(const fw::Dispatch& application, DATE outlookStarted) {
-  // Without Outlook's start there is no telling which reminders came due while it started.
-  if (outlookStarted <= 0) {
+void COlSink::CallDueReminders() {
+  // Without Outlook's process there is no telling what an earlier agent of its session called;
+  // without the session's record (the registry refused it), only what came due since Outlook
+  // started is surely new.
+  IDispatch* application = nullptr;
+  const bool shared = record_ && record_->Shared();
+  const double outlookStarted = record_ ? record_->OutlookStarted() : 0;
+  if ((!shared && outlookStarted <= 0) || !source_ ||
+      FAILED(source_->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&application)))) {
     ledger_.StartupDone();
     return;
   }
+  const fw::Dispatch outlook = fw::Dispatch::Borrow(application);
+  application->Release();
   fw::Dispatch reminders;
   long count = 0;
-  if (Watch(application.Get(ol::kReminders, &reminders)).Ok() && Watch(reminders.Get(ol::kCount, &count)).Ok()) {
+  if (Watch(outlook.Get(ol::kReminders, &reminders)).Ok() && Watch(reminders.Get(ol::kCount, &count)).Ok()) {
     for (long index = 1; index <= count && !lost_ && source_; ++index) {
       win::Variant found;
       fw::Dispatch reminder;
@@ -238,9 +255,11 @@ void COlSink::CallDueReminders(const fw::Dispatch& application, DATE outlookStar
       fw::Dispatch item;
       if (!Watch(reminder.Get(ol::kIsVisible, &visible)).Ok() || !visible) continue;
       if (!Watch(reminder.GetDate(ol::kNextReminderDate, &due)).Ok()) continue;
-      if (!CameDueSinceStart(due, outlookStarted, clock_())) continue;
+      // Shown but not due yet cannot be; a clock set back could make it so.
+      if (OleDateToSeconds(due) > OleDateToSeconds(clock_())) continue;
+      if (!shared && !CameDueSinceStart(due, outlookStarted, clock_())) continue;
       if (!Watch(reminder.Get(ol::kReminderItem, &item)).Ok() || !item) continue;
-      const Outcome outcome = HandleReminder(item, Origin::Startup);
+      const Outcome outcome = HandleReminder(item, Origin::Startup, OleDateToSeconds(due));
       if (!outcome && !lost_ && tell_) tell_(outcome.Message());
     }
   }

@@ -24,6 +24,7 @@
 #include "agent/framework/ole/automation.h"
 #include "agent/framework/ole/dispatch_target.h"
 #include "agent/outlook/reminder_hand_over.h"
+#include "agent/outlook/session_record.h"
 #include "agent/outlook/start_ledger.h"
 #include "common/win/com_ptr.h"
 
@@ -64,14 +65,22 @@ class COlSink : public fw::AutomationTarget {
   enum class Origin { Event, Startup };
   // The work of OnReminder: queues the record, or says why no call is made. Done also for an
   // item that is no reminder-call appointment, and for a reminder already called (one found at
-  // start-up whose event also came). From the start-up look, a reminder too late to call is
-  // passed over silently.
-  Outcome HandleReminder(const fw::Dispatch& item, Origin origin = Origin::Event);
+  // start-up whose event also came, or that an earlier agent of this Outlook called when it came
+  // due at dueSeconds). From the start-up look, a reminder too late to call is passed over
+  // silently.
+  Outcome HandleReminder(const fw::Dispatch& item, Origin origin = Origin::Event, long long dueSeconds = 0);
 
-  // After the Advise: calls, as if its event had come, each visible reminder of
-  // application.Reminders that came due at or after outlookStarted (local time; 0 when unknown:
-  // then none is). Outlook 2000 has no Reminders: every failure here is silent.
-  void CallDueReminders(const fw::Dispatch& application, DATE outlookStarted);
+  // After the Advise: calls, as if its event had come, each reminder shown in Outlook's reminder
+  // window that no agent of this Outlook session has called since it came due: those that came
+  // due while the agent started, and those that came due while Outlook was closed (their
+  // appointment still ahead). Without the session's record in the registry, only those that came
+  // due since Outlook started; without even Outlook's process, none (an earlier agent's calls
+  // are unknown). Outlook 2000 has no Reminders: every failure here is silent.
+  void CallDueReminders();
+
+  // Where the start-up look reads what this Outlook session's agents called (the window that
+  // calls notes each call there); none: the look calls nothing.
+  void SetRecord(const SessionRecord* record) { record_ = record; }
 
   // Told once when Outlook closes (Quit) or is found gone; the sink has let go of Outlook then.
   void SetEnded(Ended ended) { ended_ = std::move(ended); }
@@ -106,6 +115,7 @@ class COlSink : public fw::AutomationTarget {
   bool toldGuardBody_ = false;
   bool toldGuardNumber_ = false;
   StartLedger ledger_;
+  const SessionRecord* record_ = nullptr;
 };
 
 // What the user is told when Outlook's object-model guard refuses a read.

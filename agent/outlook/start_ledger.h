@@ -5,6 +5,7 @@
 // the collection). Free of Windows.
 //
 // A reminder is named by its key (ReminderKey): the item's EntryID and the start it is due for.
+#include <cstdint>
 #include <map>
 #include <set>
 #include <string>
@@ -12,11 +13,28 @@
 // EntryID and start (seconds, OleDateToSeconds) as one key.
 std::string ReminderKey(const std::string& entryId, long long startSeconds);
 
+// How long before its coming due a call still counts as made for it: the start-up look reads the
+// clock after the reminder's own event may have.
+constexpr long long kSameDueSeconds = 60;
+
+// A reminder that came due at dueSeconds was already called for this coming due by a call at
+// calledSeconds (by this agent, or an earlier one that served the same Outlook): the call came
+// at it or after it (a start-up look calls what came due while nobody listened), or at most
+// kSameDueSeconds before it. A reminder due again later (snoozed: five minutes at the least) is
+// called again.
+bool CalledForComingDue(long long calledSeconds, long long dueSeconds);
+
+// The name of the record of what was called for one Outlook session: Outlook's process id and
+// creation time (a FILETIME count; the id alone may name a later process), "<pid>.<created>".
+std::string SessionName(uint32_t pid, uint64_t created);
+// The pid and creation time of a name SessionName made; false for any other text.
+bool ParseSessionName(const std::string& name, uint32_t* pid, uint64_t* created);
+
 class StartLedger {
  public:
   // How long after the start-up call an event for the same reminder still counts as the same
   // coming due. A reminder snoozed and due again later (five minutes at the least) is called again.
-  static constexpr long long kSameDueSeconds = 60;
+  static constexpr long long kSameDueSeconds = ::kSameDueSeconds;
 
   // The start-up look may call the reminder: no event has called it before the look ended.
   bool StartupMayCall(const std::string& key) const { return eventCalls_.count(key) == 0; }

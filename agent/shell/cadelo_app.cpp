@@ -6,8 +6,10 @@
 #include <string>
 #include <utility>
 
+#include "agent/calls/ole_date.h"
 #include "agent/calls/settings_store.h"
 #include "agent/framework/ole/ole.h"
+#include "agent/outlook/start_ledger.h"
 #include "agent/res/resource.h"
 #include "agent/shell/cadelo_doc.h"
 #include "agent/shell/child_frame.h"
@@ -49,14 +51,24 @@ WideText ProgramPath() {
   }
 }
 
-// The text of `path` as stored, or nothing when it cannot be read.
-WideText StoredProgramPath(HKEY key) {
+// The program `path` names, as the add-in reads it (a REG_EXPAND_SZ expanded), or nothing when
+// it cannot be read. *expandable tells whether it is stored as REG_EXPAND_SZ.
+WideText StoredProgramPath(HKEY key, bool* expandable = nullptr) {
   wchar_t stored[2048] = {};
   DWORD size = sizeof stored - sizeof(wchar_t);  // room for a NUL the value may lack
-  if (::RegQueryValueExW(key, settings_key::kProgramPathW, nullptr, nullptr, reinterpret_cast<BYTE*>(stored), &size) != ERROR_SUCCESS) {
+  DWORD type = REG_NONE;
+  if (::RegQueryValueExW(key, settings_key::kProgramPathW, nullptr, &type, reinterpret_cast<BYTE*>(stored), &size) != ERROR_SUCCESS) {
     return WideText();
   }
-  return stored;
+  if (expandable) *expandable = type == REG_EXPAND_SZ;
+  if (type != REG_EXPAND_SZ) return stored;
+  wchar_t expanded[2048] = {};
+  const DWORD length = ::ExpandEnvironmentStringsW(stored, expanded, sizeof expanded / sizeof expanded[0]);
+  return length == 0 || length > sizeof expanded / sizeof expanded[0] ? WideText() : WideText(expanded);
+}
+
+bool NamesThisProgram(const WideText& stored, const WideText& program) {
+  return ::CompareStringOrdinal(stored.c_str(), -1, program.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
 // Settings that IT deployed read-only are used as they are: the program still starts and works.
@@ -80,8 +92,7 @@ Outcome EnsureSettingsAndRegisterAddin() {
   } else if (opened != ERROR_SUCCESS) {
     win::RegKey readOnly;
     readOnly.Open(HKEY_CURRENT_USER, settings_key::kPath, KEY_QUERY_VALUE);
-    if (!readOnly || ::CompareStringOrdinal(StoredProgramPath(readOnly.get()).c_str(), -1, program.c_str(), -1,
-                                            TRUE) != CSTR_EQUAL) {
+    if (!readOnly || !NamesThisProgram(StoredProgramPath(readOnly.get()), program)) {
       TellPathNotRecorded(opened);
     }
   }
@@ -94,12 +105,16 @@ Outcome EnsureSettingsAndRegisterAddin() {
     WriteTextIfMissing(key.get(), settings_key::kFirstName, "");
     WriteTextIfMissing(key.get(), settings_key::kLastName, "");
 
-    // The add-in reads this to start the program; renewed at every visible start.
-    // The add-in reads it with the wide API too; the value stays REG_SZ.
-    const LONG written =
-        ::RegSetValueExW(key.get(), settings_key::kProgramPathW, 0, REG_SZ, reinterpret_cast<const BYTE*>(program.c_str()),
-                         static_cast<DWORD>((program.size() + 1) * sizeof(wchar_t)));
-    if (written != ERROR_SUCCESS) TellPathNotRecorded(written);
+    // The add-in reads this to start the program; renewed at every visible start (as REG_SZ,
+    // read with the wide API), except where an administrator's REG_EXPAND_SZ names this program
+    // already: that per-user form stays.
+    bool expandable = false;
+    if (!NamesThisProgram(StoredProgramPath(key.get(), &expandable), program) || !expandable) {
+      const LONG written = ::RegSetValueExW(key.get(), settings_key::kProgramPathW, 0, REG_SZ,
+                                            reinterpret_cast<const BYTE*>(program.c_str()),
+                                            static_cast<DWORD>((program.size() + 1) * sizeof(wchar_t)));
+      if (written != ERROR_SUCCESS) TellPathNotRecorded(written);
+    }
   }
 
   // Quoted, so that a folder with blanks reaches regsvr32 as one argument. regsvr32 reports the
@@ -112,11 +127,13 @@ Outcome EnsureSettingsAndRegisterAddin() {
 }  // namespace
 
 // No application name: the title comes from the string table ("Brisomel").
+// The role's answer holds from the claim on, while this agent still connects ("starting"): a
+// second agent must not take over from one that Outlook keeps waiting.
 CCadeloApp::CCadeloApp()
     : m_outlook([this](const std::string& text) { m_notifier.Notify(text); }, &m_reminders),
       m_roleAnswer([this](uint32_t outlookPid) {
         const uint32_t served = m_outlookProcess.Pid();
-        return m_outlook.Connected() && (outlookPid == 0 || served == 0 || outlookPid == served);
+        return !m_outlookEnded && (outlookPid == 0 || served == 0 || outlookPid == served);
       }) {}
 
 CCadeloApp& TheCadeloApp() { return *static_cast<CCadeloApp*>(AfxGetApp()); }
@@ -125,9 +142,17 @@ void CCadeloApp::Tell(const Outcome& outcome) {
   if (!outcome) m_notifier.Notify(outcome.Message());
 }
 
+void CCadeloApp::NoteCalled(const ReminderRecord& record) {
+  m_called.Note(ReminderKey(record.m_strEntryId, OleDateToSeconds(record.m_dtStart)),
+                OleDateToSeconds(CurrentLocalOleDate()));
+}
+
 void CCadeloApp::OnOutlookEnded() {
+  m_outlookEnded = true;
   m_outlookProcess.StopWatching();
   m_outlook.Disconnect();
+  // Outlook's session is over: what it called concerns no later agent.
+  m_called.Remove();
   // Behind the wake-ups of the records already queued: those calls are made first.
   if (const HWND frame = fw::GetMainWindowHandle()) ::PostMessageA(frame, WM_CLOSE, 0, 0);
 }
@@ -189,15 +214,27 @@ BOOL CCadeloApp::InitInstance() {
     const HiddenRole role = ClaimHiddenAgentRole(m_outlookProcess.Pid());
     // Another hidden agent serves Outlook already: this one ends without a word.
     if (role == HiddenRole::Served) return FALSE;
+    m_roleAnswer.Create();
     const HWND frame = mainFrame->m_hWnd;
     m_outlook.SetEnded([frame] { ::PostMessageA(frame, kOutlookEndedMessage, 0, 0); });
     m_outlookProcess.Watch(frame, kOutlookEndedMessage);
-    if (const Outcome connected = m_outlook.Connect(m_outlookProcess.Started()); !connected) {
+    // Started otherwise than by the add-in: the Outlook reached is looked for, so that this agent,
+    // too, ends with it and shares its session's record.
+    const auto reached = [this, frame] {
+      uint32_t pid = 0;
+      uint64_t created = 0;
+      if (!m_outlookProcess.Pid() && OutlookProcess::FindServing(&pid, &created) &&
+          m_outlookProcess.Open(pid, created) == OutlookProcess::State::Running) {
+        m_outlookProcess.Watch(frame, kOutlookEndedMessage);
+      }
+      if (m_outlookProcess.Pid()) m_called.Open(m_outlookProcess.Pid(), m_outlookProcess.Created());
+    };
+    m_outlook.Sink().SetRecord(&m_called);
+    if (const Outcome connected = m_outlook.Connect(reached); !connected) {
       // An Outlook that ended meanwhile is no news to the user.
       if (!m_outlookProcess.Ended()) Notifier::Show(connected.Message());
       return FALSE;
     }
-    m_roleAnswer.Create();
     if (role == HiddenRole::TakenOver) m_notifier.Notify(kRoleTakenOver);
   }
 

@@ -8,6 +8,7 @@
 #include "agent/framework/afx.h"
 #include "agent/outlook/outlook_connection.h"
 #include "agent/outlook/outlook_process.h"
+#include "agent/outlook/session_record.h"
 #include "agent/shell/hidden_role.h"
 #include "agent/shell/shell_text.h"
 
@@ -30,6 +31,10 @@ class CCadeloApp : public CWinApp {
 
   // The records of Outlook's reminders, on their way to the main frame that calls them.
   ReminderHandOver& Reminders() { return m_reminders; }
+  // The reminder is being called now: noted in this Outlook session's record, so that no later
+  // agent of the session calls it again for the same coming due. Noted as its request goes out,
+  // not when it was queued: an agent ended with calls still queued leaves those to the next one.
+  void NoteCalled(const ReminderRecord& record);
 
  protected:
   const fw::CommandMap* GetCommandMap() const override;
@@ -40,12 +45,17 @@ class CCadeloApp : public CWinApp {
   Notifier m_notifier;
   // Filled by m_outlook's sink, emptied by the main frame; before m_outlook, which it outlives.
   ReminderHandOver m_reminders;
+  // What the agents of this Outlook session have called, noted by m_outlook's sink; before
+  // m_outlook, which it outlives.
+  SessionRecord m_called;
   // Connected only in the hidden mode; its reminder events tell the user through m_notifier.
   OutlookConnection m_outlook;
-  // The Outlook process that started the hidden agent, when the add-in named it.
+  // The Outlook process the hidden agent serves: named by the add-in, or found.
   OutlookProcess m_outlookProcess;
-  // Answers other hidden agents that this one serves Outlook.
+  // Answers other hidden agents that this one serves Outlook, from the claim of the role on.
   HiddenRoleAnswer m_roleAnswer;
+  // Outlook has ended: the role is no longer served.
+  bool m_outlookEnded = false;
 };
 
 // Posted to the main window when Outlook has closed or is gone; wParam and lParam are 0.

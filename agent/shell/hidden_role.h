@@ -2,8 +2,9 @@
 // The hidden agent's role: one hidden agent per logon session serves Outlook, two would each call
 // the same reminder. The role is the session's mutex Local\Brisomel.HiddenAgent; but any process
 // may hold that name (a squatter, an earlier agent that hangs), so a held role is only taken as
-// served when its holder proves within a second that it is a live agent connected to this
-// Outlook: it answers a private request on a message-only window of its own. Whatever does not
+// served when its holder proves within a second that it is a live agent serving this Outlook:
+// it answers a private request on a message-only window of its own, from the moment it holds the
+// role (while it still connects to an Outlook that keeps it waiting, too). Whatever does not
 // answer so is taken over.
 #include <windows.h>
 
@@ -21,9 +22,10 @@ enum class HiddenRole {
 // unknown).
 HiddenRole ClaimHiddenAgentRole(uint32_t outlookPid);
 
-// The answering end, for the agent that serves: a message-only window on the calling thread (the
-// user-interface thread, so a hung agent does not answer). serves(pid) tells whether this agent
-// is connected to the Outlook of that id (0: any). The window lives until the object goes.
+// The answering end, for the agent that holds the role: a message-only window on the calling
+// thread (the user-interface thread, so a hung agent does not answer; its waits while it
+// connects still answer). serves(pid) tells whether this agent serves, or is connecting to, the
+// Outlook of that id (0: any). The window lives until the object goes.
 class HiddenRoleAnswer {
  public:
   using Serves = std::function<bool(uint32_t outlookPid)>;

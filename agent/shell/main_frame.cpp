@@ -52,6 +52,7 @@ LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   // One record per wake-up, so that painting and menus get their turn between calls. The
   // message's parameters mean nothing: only records this process queued are taken.
   if (std::unique_ptr<ReminderRecord> record = TheCadeloApp().Reminders().Take()) {
+    TheCadeloApp().NoteCalled(*record);
     TheCadeloApp().Tell(MakeReminderCall(std::move(record), CurrentLocalOleDate()));
   }
   return 0;

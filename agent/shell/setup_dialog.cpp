@@ -1,15 +1,20 @@
 #include "agent/shell/setup_dialog.h"
 
+#include "agent/calls/http_wire.h"
 #include "agent/calls/notifier.h"
 #include "agent/calls/settings_store.h"
 #include "agent/res/resource.h"
 
 namespace {
 
-// What the settings store reads back: 1024 bytes for the host and 260 for the other texts, each
-// with its terminating NUL. A longer text would be stored and then read as its default.
-constexpr int kMaxHostChars = 1023;
-constexpr int kMaxTextChars = 259;
+// A host that no request can go to is refused here, where the user can still correct it, not
+// at the next reminder. (The lengths are the settings store's: a longer text is refused too.)
+void DDV_HostName(CDataExchange* pDX, const std::string& host) {
+  if (pDX->m_bFailed || !pDX->m_bSaveAndValidate || IsUsableHostName(host)) return;
+  AfxMessageBox(host.empty() ? "Please enter the host name or address of the Talmery Gateway."
+                             : "Please enter a host name without blanks.");
+  pDX->Fail();
+}
 
 }  // namespace
 
@@ -25,6 +30,7 @@ void CSetupDlg::DoDataExchange(CDataExchange* pDX) {
   CDialog::DoDataExchange(pDX);
   DDX_Text(pDX, IDC_HOST, m_strHost);
   DDV_MaxChars(pDX, m_strHost, kMaxHostChars);
+  DDV_HostName(pDX, m_strHost);
   DDX_Text(pDX, IDC_PORT, m_nPort);
   DDV_MinMaxInt(pDX, m_nPort, kMinPort, kMaxPort);
   DDX_Text(pDX, IDC_MYNUMBER, m_strMyNumber);

@@ -142,6 +142,17 @@ class RegKey : public UniqueHandle<RegKeyTraits> {
     if (error == ERROR_SUCCESS) reset(created);
     return error;
   }
+  // A volatile key (gone when the user logs off), or the existing one. Every key of the path that
+  // is missing is made volatile too, and a volatile key takes no lasting subkey: root should be
+  // the parent, so that path is one key.
+  LONG CreateVolatile(HKEY root, const char* path, REGSAM access) {
+    reset();
+    HKEY created = nullptr;
+    const LONG error =
+        ::RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_VOLATILE, access, nullptr, &created, nullptr);
+    if (error == ERROR_SUCCESS) reset(created);
+    return error;
+  }
 };
 
 }  // namespace win

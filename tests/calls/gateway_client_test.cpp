@@ -33,7 +33,7 @@ class GatewayClientTest : public SettingsKeyFixture {
   }
 
   Posted Post(const std::string& body = "a=1") {
-    const GatewayAnswer answer = PostToGateway(kPath, body);
+    const GatewayAnswer answer = PostToGateway(kPath, body, GetACP());
     return Posted{answer.outcome.Ok() ? 1 : 0, answer.requestId, answer.outcome.Message()};
   }
 

@@ -93,7 +93,7 @@ TEST_F(ReminderCallTest, OwnNumberOnlyWhenTheAppointmentNamesNone) {
     const char* dialled;  // nullptr: nothing may be sent
   } cases[] = {
       {"", "(555) 010-0200", "5550100200"},
-      {"+1 (555) 0100", "999", "15550100"},
+      {"+1 (555) 0100", "999", "+15550100"},
       {"call the office", "5550100", nullptr},
       {"", "", nullptr},
       {"", "none", nullptr},
@@ -169,12 +169,68 @@ TEST_F(ReminderCallTest, CallTextFollowsTheNamesAndFields) {
 }
 
 TEST_F(ReminderCallTest, EncodesBytesOfTheCallText) {
-  EXPECT_TRUE(Call(Record("1", "caf\xE9\tA~B", -1)));
+  if (GetACP() != 1252) GTEST_SKIP() << "code page " << GetACP();
+  EXPECT_TRUE(Call(Record("1", "caf\xC3\xA9\tA~B", -1)));
   ASSERT_EQ(m_server.RequestCount(), 1u);
   const std::string body = m_server.Requests()[0].body;
   EXPECT_EQ(body.rfind("calltime=0&selfdelete=1&firstocc=-1&phoneno=1&txt=Hi%2c+", 0), 0u) << body;
   EXPECT_NE(body.find("%0aYour+appointment+has+already+begun%2e%0a"), std::string::npos) << body;
   EXPECT_NE(body.find("is%3a+caf%e9%09A%7eB%0a"), std::string::npos) << body;
+}
+
+// The text goes as the gateway has always received it where the ANSI code page has every
+// character, else as UTF-8 under its charset: nothing arrives as "?".
+TEST_F(ReminderCallTest, TextBeyondTheCodePageGoesAsUtf8) {
+  if (GetACP() != 1252) GTEST_SKIP() << "code page " << GetACP();
+  const struct {
+    const char* what;
+    std::string subject;  // UTF-8
+    std::string charset;
+    std::string encoded;  // the subject in the request body
+  } cases[] = {
+      {"Western", "Caf\xC3\xA9 \xE2\x82\xAC" "5", "windows-1252", "Caf%e9+%805"},
+      {"Polish", "\xC5\x81ukasz", "utf-8", "%c5%81ukasz"},
+      {"best fit is no fit", "Pr\xC4\x85" "d", "utf-8", "Pr%c4%85d"},  // not "Prad"
+  };
+  for (const auto& c : cases) {
+    m_server.ClearRequests();
+    EXPECT_TRUE(Call(Record("1", c.subject, 5))) << c.what;
+    ASSERT_EQ(m_server.RequestCount(), 1u) << c.what;
+    const gateway::RecordedRequest r = m_server.Requests()[0];
+    EXPECT_EQ(r.Header("Content-Type"), "application/x-www-form-urlencoded; charset=" + c.charset) << c.what;
+    EXPECT_NE(r.body.find("subject+is%3a+" + c.encoded + "%0a"), std::string::npos) << c.what << ": " << r.body;
+  }
+  EXPECT_EQ(Told(), 0u);
+}
+
+// The gateway takes 64 KB of text, counted in the bytes it is sent as: longer notes are shortened
+// to that and say so, in either encoding, so that the reminder is never refused for its length.
+TEST_F(ReminderCallTest, NotesBeyondWhatTheGatewayTakesAreShortened) {
+  if (GetACP() != 1252) GTEST_SKIP() << "code page " << GetACP();
+  const std::string e = "\xC3\xA9";        // é: one byte in code page 1252
+  const std::string l = "\xC5\x82";        // ł: two bytes in UTF-8
+  std::string western, polish;
+  for (int i = 0; i < 5400; ++i) western += "caf" + e + " caf" + e + "\r\n";  // 59,400 bytes in 1252, 70,200 in UTF-8
+  for (int i = 0; i < 7000; ++i) polish += "Pi" + l + "ka no" + l + "na\r\n";  // 105,000 bytes in UTF-8
+  const struct {
+    const char* what;
+    std::string notes;
+    bool shortened;
+  } cases[] = {
+      {"59,400 characters of the code page fit", western, false},
+      {"105,000 bytes of UTF-8 do not", polish, true},
+  };
+  for (const auto& c : cases) {
+    m_server.ClearRequests();
+    EXPECT_TRUE(Call(Record("1", "S", 5, "", c.notes))) << c.what;
+    const std::string text = ReceivedText();  // the bytes the gateway counts
+    EXPECT_LE(text.size(), 65536u) << c.what;
+    EXPECT_GT(text.size(), 65000u * c.shortened) << c.what;
+    const std::string told = "\nThe notes were shortened.\n";
+    EXPECT_EQ(text.size() > told.size() && text.compare(text.size() - told.size(), told.size(), told) == 0,
+              c.shortened)
+        << c.what;
+  }
 }
 
 TEST_F(ReminderCallTest, FailedRequestShowsTheReason) {

@@ -30,12 +30,19 @@ Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 using SettingsStoreTest = SettingsKeyFixture;
 
-TEST_F(SettingsStoreTest, WithoutKeyGettersGiveDefaultsAndCreateNothing) {
+// A call is not sent to localhost:8155 for want of settings: reading for a call says so.
+TEST_F(SettingsStoreTest, WithoutKeyGettersGiveDefaultsReadsFailAndNothingIsCreated) {
   EXPECT_EQ(GetHost(), "localhost");
   EXPECT_EQ(GetPort(), 8155);
   EXPECT_EQ(GetMyNumber(), "");
   EXPECT_EQ(GetFirstName(), "");
   EXPECT_EQ(GetLastName(), "");
+  std::string text;
+  uint16_t port = 0;
+  for (const Outcome& read : {ReadHost(&text), ReadPort(&port), ReadMyNumber(&text), ReadFirstName(&text),
+                              ReadLastName(&text)}) {
+    EXPECT_EQ(read.Message(), kSettingsMissingText);
+  }
   EXPECT_FALSE(harness::KeyExists(HKEY_CURRENT_USER, "Software\\Brisomel"));
 }
 
@@ -112,70 +119,119 @@ TEST_F(SettingsStoreTest, StoredEmptyHostStaysEmpty) {
   EXPECT_EQ(GetHost(), "");
 }
 
-// Capacity counts the NUL: a text one shorter than the capacity fits, anything longer reads as
-// the default.
-TEST_F(SettingsStoreTest, TextsLongerThanTheirCapacityReadAsDefault) {
-  struct Case {
+const std::string kCorrectIt = " Correct it in File > Setup.";
+
+// Each text as Setup takes it reads back; a longer one, or one of another type, is told (the
+// getters for showing the settings give the default).
+TEST_F(SettingsStoreTest, TextSettingsOfEveryTypeAndSize) {
+  ASSERT_TRUE(SetEnvironmentVariableA("BRISOMEL_TEST_GATEWAY", "gw.corp"));
+  const struct {
     const char* name;
-    Outcome (*set)(const std::string&);
+    Outcome (*read)(std::string*);
     std::string (*get)();
-    size_t capacity;
+    size_t maxChars;
     std::string fallback;
+  } settings[] = {
+      {"host", ReadHost, GetHost, 1023, "localhost"},
+      {"mynumber", ReadMyNumber, GetMyNumber, 259, ""},
+      {"firstname", ReadFirstName, GetFirstName, 259, ""},
+      {"lastname", ReadLastName, GetLastName, 259, ""},
   };
-  const Case cases[] = {
-      {"host", SetHost, GetHost, 1024, "localhost"},
-      {"mynumber", SetMyNumber, GetMyNumber, 260, ""},
-      {"firstname", SetFirstName, GetFirstName, 260, ""},
-      {"lastname", SetLastName, GetLastName, 260, ""},
-  };
-  for (const Case& c : cases) {
-    const std::string fits(c.capacity - 1, '7');
-    ASSERT_TRUE(c.set(fits).Ok());
-    EXPECT_EQ(c.get(), fits) << c.name;
-    ASSERT_TRUE(c.set(std::string(c.capacity, '7')).Ok());
-    EXPECT_EQ(c.get(), c.fallback) << c.name << " of " << c.capacity;
-    ASSERT_TRUE(c.set(std::string(5000, '7')).Ok());
-    EXPECT_EQ(c.get(), c.fallback) << c.name << " of 5000";
+  for (const auto& setting : settings) {
+    const std::string told = std::string("The Brisomel setting \"") + setting.name + "\"";
+    const std::string tooLong = told + " is longer than " + std::to_string(setting.maxChars) + " characters." + kCorrectIt;
+    const struct {
+      const char* what;
+      DWORD type;
+      Bytes bytes;
+      std::string value;  // what the read gives, or
+      std::string error;  // what it tells
+    } cases[] = {
+        {"REG_SZ", REG_SZ, harness::SzBytes("555 0100"), "555 0100", ""},
+        {"without its NUL", REG_SZ, Text("555"), "555", ""},
+        {"text after a NUL", REG_SZ, Bytes{'1', '2', 0, '3', '4', 0}, "12", ""},
+        {"of no bytes", REG_SZ, Bytes{}, "", ""},
+        {"REG_EXPAND_SZ", REG_EXPAND_SZ, harness::SzBytes("%BRISOMEL_TEST_GATEWAY%:1"), "gw.corp:1", ""},
+        {"REG_EXPAND_SZ of an unknown variable", REG_EXPAND_SZ, harness::SzBytes("%BRISOMEL_NO_SUCH%"),
+         "%BRISOMEL_NO_SUCH%", ""},
+        {"as long as Setup takes", REG_SZ, harness::SzBytes(std::string(setting.maxChars, '7')),
+         std::string(setting.maxChars, '7'), ""},
+        {"one longer", REG_SZ, harness::SzBytes(std::string(setting.maxChars + 1, '7')), "", tooLong},
+        {"of 10 KB", REG_SZ, harness::SzBytes(std::string(10240, '7')), "", tooLong},
+        {"REG_BINARY", REG_BINARY, Text("5550100"), "", told + " is stored as REG_BINARY, not as text." + kCorrectIt},
+        {"REG_DWORD", REG_DWORD, Bytes{'4', '2', 0, 0}, "", told + " is stored as REG_DWORD, not as text." + kCorrectIt},
+        {"REG_MULTI_SZ", REG_MULTI_SZ, Text(std::string("1\0" "2\0\0", 5)), "",
+         told + " is stored as REG_MULTI_SZ, not as text." + kCorrectIt},
+    };
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(setting.name) + " " + c.what);
+      Store(setting.name, c.type, c.bytes);
+      std::string value = "unread";
+      const Outcome read = setting.read(&value);
+      EXPECT_EQ(read.Message(), c.error);
+      EXPECT_EQ(value, c.value);
+      EXPECT_EQ(setting.get(), c.error.empty() ? c.value : setting.fallback);
+    }
   }
 }
 
-TEST_F(SettingsStoreTest, TextGettersIgnoreTheStoredTypeAndStopAtTheFirstNul) {
-  const struct {
-    DWORD type;
-    Bytes bytes;
-    std::string text;
-  } cases[] = {
-      {REG_EXPAND_SZ, harness::SzBytes("555 0100"), "555 0100"},
-      {REG_BINARY, Text("5550100"), "5550100"},  // no NUL stored
-      {REG_SZ, Text("555"), "555"},              // no NUL stored
-      {REG_BINARY, Bytes{'1', '2', 0, '3', '4', 0}, "12"},
-      {REG_DWORD, Bytes{'4', '2', 0, 0}, "42"},
-      {REG_SZ, Bytes{}, ""},
-  };
-  for (const auto& c : cases) {
-    Store("mynumber", c.type, c.bytes);
-    EXPECT_EQ(GetMyNumber(), c.text) << c.type;
-  }
+// Outside the ANSI code page a name is still the name: it is spoken from UTF-8.
+TEST_F(SettingsStoreTest, NamesReadAsUtf8WhateverTheCodePageLacks) {
+  const std::wstring name = L"\u0141ukasz \u674e";
+  win::RegKey key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, settings_key::kPathW, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(),
+                            nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExW(key.get(), L"firstname", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                           static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t))),
+            ERROR_SUCCESS);
+  std::string read;
+  EXPECT_TRUE(ReadFirstName(&read).Ok());
+  EXPECT_EQ(read, "\xC5\x81ukasz \xE6\x9D\x8E");
 }
 
-TEST_F(SettingsStoreTest, PortIsTheFourStoredBytesWhateverTheirType) {
+// The port as Setup stores it (a REG_DWORD) or as an administrator may write it (decimal text);
+// anything else is told, never replaced by the default port.
+TEST_F(SettingsStoreTest, PortOfEveryTypeAndSize) {
+  ASSERT_TRUE(SetEnvironmentVariableA("BRISOMEL_TEST_PORT", "8200"));
+  const std::string told = "The Brisomel setting \"port\"";
+  const std::string notANumber = told + " is not a whole number." + kCorrectIt;
+  const auto range = [](const std::string& port) {
+    return "The Talmery Gateway port " + port + " is not between 1 and 65535. Correct it in File > Setup.";
+  };
   const struct {
     DWORD type;
     Bytes bytes;
-    int32_t port;
+    int32_t shown;      // GetPort, for the view and Setup
+    uint16_t port;      // ReadPort, or
+    std::string error;  // what it tells
   } cases[] = {
-      {REG_DWORD, Bytes{0x50, 0, 0, 0}, 80},
-      {REG_DWORD, Bytes{0, 0, 0, 0}, 0},
-      {REG_BINARY, Bytes{0x01, 0x02, 0x03, 0x04}, 0x04030201},
-      {REG_SZ, harness::SzBytes("abc"), 0x00636261},
-      {REG_SZ, harness::SzBytes("8080"), 8155},             // five bytes: too long
-      {REG_QWORD, Bytes{0x50, 0, 0, 0, 0, 0, 0, 0}, 8155},  // too long
-      {REG_BINARY, Bytes{0x50, 0x00}, 8155},                // too short to be a port
-      {REG_BINARY, Bytes{}, 8155},
+      {REG_DWORD, Bytes{0x50, 0, 0, 0}, 80, 80, ""},
+      {REG_DWORD, Bytes{0xFF, 0xFF, 0, 0}, 65535, 65535, ""},
+      {REG_DWORD, Bytes{0, 0, 0, 0}, 0, 0, range("0")},
+      {REG_DWORD, Bytes{0x00, 0x00, 0x01, 0x00}, 65536, 0, range("65536")},
+      {REG_DWORD, Bytes{0xFB, 0xFF, 0xFF, 0xFF}, -5, 0, range("-5")},
+      {REG_DWORD, Bytes{0x50, 0x00, 0x00}, 8155, 0, told + " is a REG_DWORD of 3 bytes, not 4." + kCorrectIt},
+      {REG_DWORD, Bytes{}, 8155, 0, told + " is a REG_DWORD of 0 bytes, not 4." + kCorrectIt},
+      {REG_SZ, harness::SzBytes("8080"), 8080, 8080, ""},
+      {REG_SZ, harness::SzBytes(" 08080\t"), 8080, 8080, ""},
+      {REG_EXPAND_SZ, harness::SzBytes("%BRISOMEL_TEST_PORT%"), 8200, 8200, ""},
+      {REG_SZ, harness::SzBytes("70000"), 70000, 0, range("70000")},
+      {REG_SZ, harness::SzBytes("80a"), 8155, 0, notANumber},
+      {REG_SZ, harness::SzBytes("-80"), 8155, 0, notANumber},
+      {REG_SZ, harness::SzBytes(""), 8155, 0, notANumber},
+      {REG_QWORD, Bytes{0x50, 0, 0, 0, 0, 0, 0, 0}, 8155, 0,
+       told + " is stored as REG_QWORD, not as a REG_DWORD or a number in text." + kCorrectIt},
+      {REG_BINARY, Bytes{0x50, 0, 0, 0}, 8155, 0,
+       told + " is stored as REG_BINARY, not as a REG_DWORD or a number in text." + kCorrectIt},
   };
   for (const auto& c : cases) {
     Store("port", c.type, c.bytes);
-    EXPECT_EQ(GetPort(), c.port) << c.type << " of " << c.bytes.size();
+    uint16_t port = 0;
+    const Outcome read = ReadPort(&port);
+    EXPECT_EQ(read.Message(), c.error) << c.type << " of " << c.bytes.size();
+    EXPECT_EQ(port, c.port) << c.type << " of " << c.bytes.size();
+    EXPECT_EQ(GetPort(), c.shown) << c.type << " of " << c.bytes.size();
   }
 }
 

@@ -79,14 +79,23 @@ class ProbeStore : public CallStore {
 class RecordingLine : public Line {
  public:
   bool Ready(std::string&) override { return true; }
-  Outcome Place(const DialJob& job, const std::function<void()>& onAnswered) override {
+  TryEnd Place(const DialJob& job, const std::function<void()>& onAnswered) override {
     std::unique_lock<std::mutex> lock(mu_);
     dials_.push_back(job.id);
     cv_.wait(lock, [&] { return !hold_; });
-    if (std::exchange(busyOnce_, false)) return {Result::Busy, false, "486 Busy Here"};
+    if (std::exchange(busyOnce_, false)) {
+      TryEnd busy;
+      busy.ending = Ending::SipStatus;
+      busy.status = 486;
+      busy.detail = "Busy Here";
+      return busy;
+    }
     lock.unlock();
     onAnswered();
-    return {Result::Delivered, true, "end of file"};
+    TryEnd played;
+    played.ending = Ending::Played;
+    played.answered = true;
+    return played;
   }
   void Abort() override { Hold(false); }
   void Hold(bool hold, bool busyOnce = false) {

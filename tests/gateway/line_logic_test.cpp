@@ -10,74 +10,81 @@
 namespace talmery {
 namespace {
 
-TEST(LineLogic, CloseReasons) {
-  const struct {
-    const char* reason;
-    bool answered;
-    Result result;
-    const char* detail;  // when it differs from the reason
-  } cases[] = {
-      {"end of file", true, Result::Delivered, nullptr},
-      {"Connection reset by peer", true, Result::Delivered, nullptr},
-      {"486 Busy Here", false, Result::Busy, nullptr},
-      {"486 Rejected", false, Result::Busy, nullptr},
-      {"600 Busy Everywhere", false, Result::Busy, nullptr},
-      {"603 Decline", false, Result::Busy, nullptr},
-      {"480 Temporarily Unavailable", false, Result::NoAnswer, nullptr},
-      {"408 Request Timeout", false, Result::NoAnswer, nullptr},
-      {"503 Service Unavailable", false, Result::Transient, nullptr},
-      {"500 Server Internal Error", false, Result::Transient, nullptr},
-      {"504 Server Time-out", false, Result::Transient, nullptr},
-      {"Connection timed out", false, Result::Transient, "Connection timed out (no answer from the PBX)"},
-      {"Connection refused", false, Result::Transient, "Connection refused (no answer from the PBX)"},
-      {"404 Not Found", false, Result::Failed, nullptr},
-      {"403 Forbidden", false, Result::Failed, nullptr},
-      {"484 Address Incomplete", false, Result::Failed, nullptr},
-      {"604 Does Not Exist Anywhere", false, Result::Failed, nullptr},
-      {"407 Proxy Authentication Required", false, Result::Failed, nullptr},
-      {"501 Not Implemented", false, Result::Failed, nullptr},
-      {"4860 odd", false, Result::Failed, nullptr},
-      {"", false, Result::Failed, nullptr},
+// A try's end, typed from the SIP layer, becomes what the store records and people read: one
+// place makes the words.
+TEST(LineLogic, WhatTheStoreRecordsOfATry) {
+  auto ended = [](Ending ending, bool answered = false, int status = 0, std::string detail = "", int error = 0) {
+    TryEnd t;
+    t.ending = ending;
+    t.answered = answered;
+    t.status = status;
+    t.detail = std::move(detail);
+    t.error = error;
+    t.seconds = 30;
+    return t;
   };
-  for (const auto& c : cases) {
-    const Outcome o = ClassifyClosed(c.reason, c.answered);
-    EXPECT_EQ(o.result, c.result) << c.reason;
-    EXPECT_EQ(o.detail, c.detail ? c.detail : c.reason);
-  }
-}
-
-TEST(LineLogic, WhatTheStoreRecordsOfAnAttempt) {
+  TryEnd unconfirmed = ended(Ending::CalleeHungUp, true);
+  unconfirmed.unconfirmed = true;
+  TryEnd keyless = ended(Ending::Played, true);
+  keyless.unconfirmed = true;
+  TryEnd cutByStop = ended(Ending::Stopped, true);  // confirm = yes: tried again after the restart
+  cutByStop.unconfirmed = true;
+  const struct {
+    TryEnd end;
+    int attempt;
+    const char* state;
+    const char* outcome;
+    const char* reason;
+  } cases[] = {
+      {ended(Ending::SipStatus, false, 486, "Busy Here"), 1, "busy", "busy", "busy (486 Busy Here) on try 1 of 3"},
+      {ended(Ending::SipStatus, false, 603, "Decline"), 3, "failed", "busy", "busy (603 Decline) on the last of 3 tries"},
+      {ended(Ending::SipStatus, false, 480, ""), 1, "no answer", "no answer", "no answer (480) on try 1 of 3"},
+      {ended(Ending::SipStatus, false, 503, "Service Unavailable"), 1, "temporary failure", "temporary failure",
+       "temporary failure (503 Service Unavailable) on try 1 of 3"},
+      {ended(Ending::SipStatus, false, 404, "Not Found"), 1, "failed", "failed", "404 Not Found"},
+      {ended(Ending::SipStatus, false, 407, "Proxy Authentication Required"), 1, "failed", "failed",
+       "407 Proxy Authentication Required"},
+      {ended(Ending::SipStatus, false, 301, "Moved Permanently"), 1, "failed", "failed", "301 Moved Permanently"},
+      {ended(Ending::RingTimeout), 3, "failed", "no answer", "no answer (no answer in 30 s) on the last of 3 tries"},
+      {ended(Ending::NoResponse, false, 0, "", ETIMEDOUT), 1, "temporary failure", "temporary failure",
+       "temporary failure (Connection timed out (no answer from the PBX)) on try 1 of 3"},
+      {ended(Ending::Played, true), 2, "done", "answered", "answered; the message was played"},
+      {ended(Ending::CalleeHungUp, true), 1, "done", "answered", "answered; the callee hung up"},
+      {ended(Ending::Confirmed, true), 1, "done", "answered", "answered; confirmed (key 1)"},
+      {ended(Ending::Stopped, true), 1, "done", "answered", "answered; hung up: the gateway is stopping"},
+      {ended(Ending::Stopped), 1, "failed", "failed", "the gateway stopped while dialling"},
+      {unconfirmed, 1, "no answer", "no answer", "no answer (answered, not confirmed (the callee hung up)) on try 1 of 3"},
+      {keyless, 3, "failed", "no answer", "no answer (answered, not confirmed) on the last of 3 tries"},
+      {cutByStop, 1, "no answer", "no answer",
+       "no answer (answered, not confirmed (hung up: the gateway is stopping)) on try 1 of 3"},
+      {ended(Ending::MediaUnreachable, false, 0, "0.0.0.0:4000"), 1, "temporary failure", "temporary failure",
+       "temporary failure (the callee's media address 0.0.0.0:4000 cannot be reached) on try 1 of 3"},
+      {ended(Ending::MediaUnreachable, true, 0, "127.0.0.1:4000", ENETUNREACH), 3, "failed", "temporary failure",
+       "temporary failure (the message could not be sent to 127.0.0.1:4000: Network is unreachable) on the last of 3 tries"},
+      {ended(Ending::RedirectToNumber, false, 302, "09******77"), 1, "failed", "failed",
+       "302 redirect to the number 09******77, which may not be called"},
+      {ended(Ending::RedirectToHost, false, 301, "evil.example"), 1, "failed", "failed",
+       "301 redirect to evil.example, which is not the PBX"},
+      {ended(Ending::TlsRefused, false, 0, "pbx: self-signed certificate"), 1, "failed", "failed",
+       "TLS: the PBX's certificate does not verify for pbx: self-signed certificate"},
+      {ended(Ending::NoUsableKey, false, 0, "none"), 1, "failed", "failed",
+       "488 no usable SRTP key in the answer (a=crypto AES_CM_128_HMAC_SHA1_80): none"},
+      {ended(Ending::SpeechFault, true, 0, "espeak-ng failed"), 1, "temporary failure", "temporary failure",
+       "temporary failure (speech: espeak-ng failed) on try 1 of 3"},
+      {ended(Ending::DialRefused, false, 0, "", EMFILE), 1, "temporary failure", "temporary failure",
+       "temporary failure (dial refused: Too many open files) on try 1 of 3"},
+  };
   const long long now = 1000000;
-  AttemptEnd e = EndOfAttempt({Result::Busy, false, "486 Busy Here"}, 1, 3, 60, now);
-  EXPECT_EQ(e.state, "busy");
-  EXPECT_EQ(e.outcome, "busy");
-  EXPECT_EQ(e.reason, "busy (486 Busy Here) on try 1 of 3");
-  EXPECT_EQ(e.nextMs, now + 60000);
-
-  e = EndOfAttempt({Result::NoAnswer, false, "no answer in 30 s"}, 3, 3, 60, now);
-  EXPECT_EQ(e.state, "failed");
-  EXPECT_EQ(e.outcome, "no answer");
-  EXPECT_EQ(e.reason, "no answer (no answer in 30 s) on the last of 3 tries");
-  EXPECT_FALSE(e.nextMs);
-
-  e = EndOfAttempt({Result::Delivered, true, "end of file"}, 2, 3, 60, now);
-  EXPECT_EQ(e.state, "done");
-  EXPECT_EQ(e.reason, "answered; the message was played");
-  EXPECT_EQ(EndOfAttempt({Result::Delivered, true, "Connection reset by peer"}, 1, 1, 0, now).reason,
-            "answered; the callee hung up");
-
-  e = EndOfAttempt({Result::Transient, false, "503 Service Unavailable"}, 1, 3, 60, now);
-  EXPECT_EQ(e.state, "temporary failure");
-  EXPECT_EQ(e.outcome, "temporary failure");
-  EXPECT_EQ(e.reason, "temporary failure (503 Service Unavailable) on try 1 of 3");
-  EXPECT_EQ(e.nextMs, now + 60000);
-  e = EndOfAttempt({Result::Transient, true, "speech: espeak-ng failed"}, 2, 2, 60, now);
-  EXPECT_EQ(e.state, "failed");
-  EXPECT_EQ(e.reason, "temporary failure (speech: espeak-ng failed) on the last of 2 tries");
-
-  e = EndOfAttempt({Result::Failed, false, "404 Not Found"}, 1, 3, 60, now);
-  EXPECT_EQ(e.state, "failed");  // not retried: the number is wrong, not busy
-  EXPECT_EQ(e.reason, "404 Not Found");
+  for (const auto& c : cases) {
+    TryEnd end = c.end;
+    end.dialled = {"2001", "2002"};
+    const AttemptEnd e = EndOfAttempt(end, c.attempt, 3, 60, now);
+    EXPECT_EQ(e.state, c.state) << c.reason;
+    EXPECT_EQ(e.outcome, c.outcome) << c.reason;
+    EXPECT_EQ(e.reason, c.reason);
+    EXPECT_EQ(e.nextMs.has_value(), e.state != "done" && e.state != "failed") << c.reason;
+    EXPECT_EQ(e.dialled, "2001,2002");
+  }
 }
 
 TEST(LineLogic, LateCallsSayHowLate) {
@@ -130,6 +137,27 @@ TEST(LineLogic, RouteOfTheOutboundProxy) {
 }
 
 // The key of a SIP INFO, as PBXs and phones send it.
+// The SIP status the metrics count a try under, from its typed end.
+TEST(LineLogic, TheSipStatusOfATry) {
+  auto ended = [](Ending ending, bool answered, int status) {
+    TryEnd t;
+    t.ending = ending;
+    t.answered = answered;
+    t.status = status;
+    return t;
+  };
+  const struct {
+    TryEnd end;
+    int status;
+  } cases[] = {
+      {ended(Ending::Played, true, 0), 200},           {ended(Ending::CalleeHungUp, true, 0), 200},
+      {ended(Ending::SipStatus, false, 486), 486},     {ended(Ending::SipStatus, false, 503), 503},
+      {ended(Ending::RedirectToHost, false, 302), 302}, {ended(Ending::NoUsableKey, false, 0), 488},
+      {ended(Ending::RingTimeout, false, 0), 0},       {ended(Ending::TlsFailed, false, 0), 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SipStatusOf(c.end), c.status) << DescribeEnd(c.end);
+}
+
 TEST(LineLogic, KeysOfSipInfo) {
   const struct {
     const char* type;

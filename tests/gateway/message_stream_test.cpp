@@ -154,5 +154,27 @@ TEST(MessageStream, FeedGivesTheMessageAFewSecondsAhead) {
   EXPECT_EQ(feed.Said(), 1);
 }
 
+// A message that began late is limited to what is left of the call: it ends there, told as cut.
+TEST(MessageStream, FeedLimitedEndsTheMessageThereAsCut) {
+  MessageFeed feed(
+      Plan(1, 100 * 8000, false),
+      [&](const std::atomic<bool>&) -> SpeechStarter {
+        return [&](const std::string&, size_t limit, std::string&) {
+          return std::make_unique<FakeSpeech>(30 * 8000, 1000, limit, nullptr);
+        };
+      },
+      nullptr);
+  while (!feed.Ready()) std::this_thread::yield();
+  feed.Limit(5 * 8000 + 7);
+  size_t got = 0;
+  bool ended = false;
+  while (!ended) {
+    int16_t packet[160];
+    got += feed.Take(packet, 160, ended);
+  }
+  EXPECT_EQ(got, 5u * 8000 + 7);
+  EXPECT_TRUE(feed.Cut());
+}
+
 }  // namespace
 }  // namespace talmery

@@ -61,24 +61,6 @@ TEST(Metrics, EachRefusalIsCountedUnderItsKind) {
   }
 }
 
-TEST(Metrics, TheSipStatusOfATry) {
-  const struct {
-    const char* outcome;
-    const char* detail;
-    const char* status;
-  } cases[] = {
-      {"answered", "end of file", "200"},
-      {"answered", "Connection reset by peer", "200"},
-      {"busy", "486 Busy Here", "486"},
-      {"temporary failure", "503 Service Unavailable", "503"},
-      {"failed", "404", "404"},
-      {"no answer", "", "none"},
-      {"failed", "TLS: the connection to the PBX failed before an answer: Protocol error", "none"},
-      {"failed", "4040 calls", "none"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(metrics::SipStatus(c.outcome, c.detail), c.status) << c.detail;
-}
-
 TEST(Metrics, HistogramBucketsAreCumulativeAndInclusive) {
   metrics::Histogram h({0.25, 1});
   for (double v : {0.25, 0.5, 4.0}) h.Observe(v);

@@ -117,13 +117,13 @@ TEST_P(StoreTest, CallsAreTakenInOrderRetriesAtTheirTimeBusyNumbersWait) {
   EXPECT_EQ(second->id, b);
   EXPECT_FALSE(Take(*s, 2000, {"111", "222"}));
 
-  AttemptEnd busy{"busy", "486 Busy Here", "busy", "busy on try 1 of 3", 5000};
+  AttemptEnd busy{"busy", "486 Busy Here", "busy", "busy on try 1 of 3", 5000, "111,2002"};
   std::string error;
   ASSERT_EQ(s->FinishAttempt(a, 1, busy, At(2500), error), Written::Done) << error;
   auto third = Take(*s, 2600);
   ASSERT_TRUE(third);
   EXPECT_EQ(third->id, c);       // a waits for its retry time
-  const AttemptEnd done{"answered", "end of file", state::kDone, "answered", std::nullopt};
+  const AttemptEnd done{"answered", "end of file", state::kDone, "answered", std::nullopt, ""};
   ASSERT_EQ(s->FinishAttempt(c, 1, done, At(2700), error), Written::Done) << error;
   EXPECT_FALSE(Take(*s, 4999));
   EXPECT_EQ(s->NextDueTick(), 5000);
@@ -137,6 +137,7 @@ TEST_P(StoreTest, CallsAreTakenInOrderRetriesAtTheirTimeBusyNumbersWait) {
   ASSERT_EQ(rec.history.size(), 2u);
   EXPECT_EQ(rec.history[0].outcome, "busy");
   EXPECT_EQ(rec.history[0].detail, "486 Busy Here");
+  EXPECT_EQ(rec.history[0].dialled, "111,2002");
   EXPECT_EQ(rec.history[0].endedMs, 2500);
   EXPECT_EQ(rec.history[0].node, "gw1");
   EXPECT_EQ(rec.node, "gw1");
@@ -151,7 +152,7 @@ TEST_P(StoreTest, TextIsRemovedWhenASelfDeletingCallEnds) {
   std::string error;
   for (long long id : {keep, drop}) {
     ASSERT_TRUE(Take(*s, 2000));
-    AttemptEnd retry{"no answer", "", "no answer", "", 3000};
+    AttemptEnd retry{"no answer", "", "no answer", "", 3000, ""};
     ASSERT_EQ(s->FinishAttempt(id, 1, retry, At(2100), error), Written::Done);
     CallRecord c;
     ASSERT_TRUE(s->Get(id, c));
@@ -160,7 +161,7 @@ TEST_P(StoreTest, TextIsRemovedWhenASelfDeletingCallEnds) {
   for (long long id : {keep, drop}) {
     ASSERT_TRUE(Take(*s, 3000));
     ASSERT_EQ(s->MarkAnswered(id, 2, At(3100), error), Written::Done);
-    const AttemptEnd done{"answered", "end of file", "done", "answered", std::nullopt};
+    const AttemptEnd done{"answered", "end of file", "done", "answered", std::nullopt, ""};
     ASSERT_EQ(s->FinishAttempt(id, 2, done, At(3200), error), Written::Done);
   }
   CallRecord c;
@@ -208,7 +209,7 @@ TEST_P(StoreTest, CallsWaitingTooLongExpireTheRestWait) {
   const long long fresh = Accept(*s, Request("5550104"), 5000);
   std::string error;
   ASSERT_EQ(Take(*s, 2000, {"5550101", "5550103"})->id, retry);
-  AttemptEnd busy{"busy", "486 Busy Here", state::kBusy, "busy on try 1 of 3", 9000};
+  AttemptEnd busy{"busy", "486 Busy Here", state::kBusy, "busy on try 1 of 3", 9000, ""};
   ASSERT_EQ(s->FinishAttempt(retry, 1, busy, At(2000), error), Written::Done) << error;
   ASSERT_EQ(Take(*s, 2000, {"5550101"})->id, going);
 
@@ -320,7 +321,7 @@ TEST_P(SqliteStoreTest, WaitingIsMeasuredInTicksWhateverTheWallClockDoes) {
     const long long id = AcceptAt(*s, Request("111"), clock.Now());
     ASSERT_TRUE(TakeAt(*s, clock.Now()));
     clock.Pass(2000);
-    const AttemptEnd busy{"busy", "486 Busy Here", state::kBusy, "busy on try 1 of 3", clock.Now().tickMs + 60000};
+    const AttemptEnd busy{"busy", "486 Busy Here", state::kBusy, "busy on try 1 of 3", clock.Now().tickMs + 60000, ""};
     ASSERT_EQ(s->FinishAttempt(id, 1, busy, clock.Now(), error), Written::Done) << error;
     if (c.restart != Restart::None) s.reset();
     if (c.restart == Restart::Reboot) clock.Reboot(c.ticks);
@@ -334,9 +335,9 @@ TEST_P(SqliteStoreTest, WaitingIsMeasuredInTicksWhateverTheWallClockDoes) {
   }
 }
 
-// A store made before tries named their gateway is upgraded when opened: its old tries name
-// none, new ones their node; --list reads it before the upgrade too.
-TEST_P(SqliteStoreTest, AnOlderStoreGainsTheNodeOfEachTry) {
+// A store made before tries named their gateway and the numbers they dialled is upgraded when
+// opened: its old tries name neither, new ones keep theirs; --list reads it before the upgrade.
+TEST_P(SqliteStoreTest, AnOlderStoreGainsTheNodeAndTheNumbersDialledOfEachTry) {
   const std::string path = dir_.path() + "/calls.db";
   {
     auto s = Open();
@@ -345,7 +346,9 @@ TEST_P(SqliteStoreTest, AnOlderStoreGainsTheNodeOfEachTry) {
   }
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE attempts DROP COLUMN node", nullptr, nullptr, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE attempts DROP COLUMN node; ALTER TABLE attempts DROP COLUMN dialled",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
   sqlite3_close(db);
   std::vector<CallRecord> read;
   std::string error;
@@ -353,12 +356,17 @@ TEST_P(SqliteStoreTest, AnOlderStoreGainsTheNodeOfEachTry) {
   ASSERT_EQ(read.at(0).history.size(), 1u);
   EXPECT_EQ(read[0].history[0].node, "");
   auto s = Open();
-  Accept(*s, Request("222"));
+  const long long id = Accept(*s, Request("222"));
   ASSERT_TRUE(Take(*s, 3000));
+  ASSERT_EQ(s->FinishAttempt(id, 1, {"failed", "x", "failed", "x", std::nullopt, "222,2002"}, At(3100), error),
+            Written::Done)
+      << error;
   const std::vector<CallRecord> calls = s->Recent(10);
   ASSERT_EQ(calls.size(), 2u);
   EXPECT_EQ(calls[0].node, "gw1");
+  EXPECT_EQ(calls[0].history.at(0).dialled, "222,2002");
   EXPECT_EQ(calls[1].node, "");
+  EXPECT_EQ(calls[1].history.at(0).dialled, "");
 }
 #endif
 

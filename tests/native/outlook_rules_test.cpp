@@ -155,4 +155,20 @@ TEST(StartupReminders, DueFromOutlooksStartUntilNowToTheSecond) {
   }
 }
 
+TEST(OutlookServer, TheProgramOfALocalServerCommandLine) {
+  const struct {
+    const wchar_t* command;
+    const wchar_t* program;
+  } rows[] = {
+      {LR"("C:\Program Files\Office\OUTLOOK.EXE" /automation)", LR"(C:\Program Files\Office\OUTLOOK.EXE)"},
+      {LR"(C:\Program Files\Office\OUTLOOK.EXE /automation -Embedding)", LR"(C:\Program Files\Office\OUTLOOK.EXE)"},
+      {LR"(C:\PROGRA~1\MICROS~1\OUTLOOK.EXE)", LR"(C:\PROGRA~1\MICROS~1\OUTLOOK.EXE)"},
+      {LR"(  Z:\sim\outlook-sim.exe /log Z:\a.exe.log)", LR"(Z:\sim\outlook-sim.exe)"},
+      {LR"(C:\my.exes\server /x)", LR"(C:\my.exes\server)"},
+      {LR"("C:\unterminated)", L""},
+      {L"   ", L""},
+  };
+  for (const auto& row : rows) EXPECT_EQ(ServerExecutable(row.command), row.program);
+}
+
 }  // namespace

@@ -42,4 +42,27 @@ TEST(StartLedger, AReminderItsEventCalledDuringTheLookIsNotCalledAgain) {
   EXPECT_TRUE(ledger.EventMayCall(key, 501)) << "events never hold up one another (a burst is called whole)";
 }
 
+TEST(CalledForComingDue, ACallAtOrAfterTheComingDueOrJustBeforeItCounts) {
+  const long long due = 10000;
+  const struct {
+    long long called;
+    bool counts;
+  } rows[] = {{due, true}, {due + 3600, true}, {due - kSameDueSeconds, true}, {due - kSameDueSeconds - 1, false},
+              {due - 300, false}};
+  for (const auto& row : rows) EXPECT_EQ(CalledForComingDue(row.called, due), row.counts) << row.called - due;
+}
+
+TEST(SessionName, NamesOutlooksProcessAndReadsBackOnlyItsOwnSpelling) {
+  uint32_t pid = 0;
+  uint64_t created = 0;
+  ASSERT_TRUE(ParseSessionName(SessionName(4294967295u, 18446744073709551615ull), &pid, &created));
+  EXPECT_EQ(pid, 4294967295u);
+  EXPECT_EQ(created, 18446744073709551615ull);
+  EXPECT_EQ(SessionName(1234, 133800000000000000ull), "1234.133800000000000000");
+  for (const char* other : {"", "1234", "1234.", ".5", "12a.5", "1234.5.6", "01234.5", "1234.05", "-1.5", "1234.+5",
+                            "4294967296.5", "1.18446744073709551616", " 1.5"}) {
+    EXPECT_FALSE(ParseSessionName(other, &pid, &created)) << other;
+  }
+}
+
 }  // namespace

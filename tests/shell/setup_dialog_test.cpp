@@ -1,6 +1,7 @@
 // File > Setup in the real program: what the dialog shows, what OK and Cancel store, how a port
-// that is not an integer from 1 to 65535 and a text too long to read back are refused, and how a
-// store that fails keeps the dialog open with what was typed.
+// that is not an integer from 1 to 65535, a host no request can go to (empty, with blanks) and a
+// text too long to read back are refused, and how a store that fails keeps the dialog open with
+// what was typed.
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -198,6 +199,12 @@ INSTANTIATE_TEST_SUITE_P(
                     RefusedField{"port -5", {"h", "-5", "1", "B", "R"}, 1001, kNotAPort},
                     RefusedField{"port 65536", {"h", "65536", "1", "B", "R"}, 1001, kNotAPort},
                     RefusedField{"port 70000", {"h", "70000", "1", "B", "R"}, 1001, kNotAPort},
+                    RefusedField{"host empty", {"", "80", "1", "B", "R"}, 1000,
+                                 "Please enter the host name or address of the Talmery Gateway."},
+                    RefusedField{"host with a blank", {"gate way.example", "80", "1", "B", "R"}, 1000,
+                                 "Please enter a host name without blanks."},
+                    RefusedField{"host with a tab", {"gw\t.example", "80", "1", "B", "R"}, 1000,
+                                 "Please enter a host name without blanks."},
                     RefusedField{"host of 1024", {std::string(1024, 'h'), "80", "1", "B", "R"}, 1000,
                                  "Please enter no more than 1023 characters."},
                     RefusedField{"number of 260", {"h", "80", k260, "B", "R"}, 1002,

@@ -2,6 +2,7 @@
 // the add-in beside it by regsvr32 (observed through a stand-in add-in that records the call).
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,29 @@ TEST_F(VisibleStart, LaterStartChangesOnlyThePathAndRegistersAgain) {
   }
   EXPECT_EQ(Lower(TextOf(ReadValue(HKEY_CURRENT_USER, kSettingsKey, "path"))), Lower(install_.ExePath()));
   EXPECT_EQ(harness::ValueNames(HKEY_CURRENT_USER, kSettingsKey).size(), 6u);
+}
+
+// An administrator's per-user form of the path ("%LOCALAPPDATA%\..."), expanded, names this
+// program: it stays as deployed, writable or not, and is worth no word.
+TEST_F(VisibleStart, AnExpandablePathNamingThisProgramIsKept) {
+  const std::string exe = install_.ExePath();
+  const size_t cut = exe.rfind('\\');
+  ASSERT_TRUE(SetEnvironmentVariableA("BRISOMEL_TEST_PROGRAM_FOLDER", exe.substr(0, cut).c_str()));  // inherited
+  const std::vector<unsigned char> deployed = SzBytes("%BRISOMEL_TEST_PROGRAM_FOLDER%" + exe.substr(cut));
+  DWORD registrations = 0;
+  for (const bool readOnly : {false, true}) {
+    SCOPED_TRACE(readOnly ? "read-only" : "writable");
+    harness::DeleteTree(HKEY_CURRENT_USER, kSettingsKey);
+    ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "path", REG_EXPAND_SZ, deployed));
+    std::unique_ptr<harness::ScopedKeyAccess> access;
+    if (readOnly) access = std::make_unique<harness::ScopedKeyAccess>(HKEY_CURRENT_USER, kSettingsKey, "D:P(A;;KR;;;WD)");
+    harness::MessageBoxWatcher boxes("Brisomel");
+
+    RunOnce(++registrations);
+
+    EXPECT_EQ(boxes.Count(), 0u) << (boxes.Count() ? boxes.Seen()[0].text : "");
+    ExpectValue("path", REG_EXPAND_SZ, deployed);
+  }
 }
 
 TEST_F(VisibleStart, ExistingValuesOfAnyTypeCountAsPresent) {

@@ -139,16 +139,23 @@ TEST_F(LauncherPaths, ValuesOfTheWrongTypeOrSize) {
     const char* message;  // null: the agent starts
   };
   const std::string good = Standard();
+  // Outlook, and the add-in in it, inherits this: a per-user location as administrators deploy it.
+  const size_t cut = good.rfind('\\');
+  ASSERT_TRUE(SetEnvironmentVariableA("BRISOMEL_TEST_AGENT_FOLDER", good.substr(0, cut).c_str()));
+  ASSERT_TRUE(SetEnvironmentVariableA("BRISOMEL_TEST_LONG_FOLDER", std::string(300, 'f').c_str()));
   const Row rows[] = {
       {"REG_BINARY without NUL", REG_BINARY, Raw(good), nullptr},
       {"REG_EXPAND_SZ", REG_EXPAND_SZ, Sz(good), nullptr},
+      {"REG_EXPAND_SZ with a variable", REG_EXPAND_SZ, Sz("%BRISOMEL_TEST_AGENT_FOLDER%" + good.substr(cut)), nullptr},
       {"REG_MULTI_SZ", REG_MULTI_SZ, Raw(good + std::string("\0other\0\0", 8)), nullptr},
       {"REG_DWORD", REG_DWORD, harness::DwordBytes(0x00433A5C), kNotStarted},
       {"empty", REG_SZ, Sz(""), kNotStarted},
       {"of no bytes", REG_SZ, Bytes(), kNotStarted},
       {"naming a folder", REG_SZ, Sz(good.substr(0, good.rfind('\\'))), kNotStarted},
       {"naming no file", REG_SZ, Sz(good + ".missing.exe"), kNotStarted},
-      {"unexpanded variable", REG_EXPAND_SZ, Sz("%ProgramFiles%\\Brisomel\\cadelo.exe"), kNotStarted},
+      {"variable naming no agent", REG_EXPAND_SZ, Sz("%ProgramFiles%\\Brisomel\\cadelo.exe"), kNotStarted},
+      {"unknown variable", REG_EXPAND_SZ, Sz("%BRISOMEL_NO_SUCH_FOLDER%\\cadelo.exe"), kNotStarted},
+      {"expanding beyond 259 characters", REG_EXPAND_SZ, Sz("%BRISOMEL_TEST_LONG_FOLDER%\\cadelo.exe"), kNoKeyValue},
       {"of 1025 bytes", REG_SZ, Sz(std::string(1024, 'p')), kNoKeyValue},
   };
   for (const Row& row : rows) {

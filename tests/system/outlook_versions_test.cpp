@@ -39,26 +39,6 @@ std::string AddinCommandLineFor(HANDLE outlook) {
   return " /hidewindow yes /outlook " + std::to_string(GetProcessId(outlook)) + " " + std::to_string(count);
 }
 
-// Local time minutes from now, as the simulator's absolute time "yyyy-mm-dd hh:mm:ss": an
-// appointment's start that stays put however often its reminder comes (a relative start moves
-// with each event).
-std::string LocalTimeIn(int minutes) {
-  FILETIME now{};
-  GetSystemTimeAsFileTime(&now);
-  ULARGE_INTEGER count{};
-  count.LowPart = now.dwLowDateTime;
-  count.HighPart = now.dwHighDateTime;
-  count.QuadPart += static_cast<ULONGLONG>(minutes) * 60 * 10000000;
-  FILETIME later{count.LowPart, count.HighPart}, local{};
-  SYSTEMTIME fields{};
-  FileTimeToLocalFileTime(&later, &local);
-  FileTimeToSystemTime(&local, &fields);
-  char text[32];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", fields.wYear, fields.wMonth, fields.wDay,
-                fields.wHour, fields.wMinute, fields.wSecond);
-  return text;
-}
-
 // The number after `key=` in line, or -1.
 long NumberAfter(const std::string& line, const std::string& key) {
   const size_t at = line.find(key + "=");
@@ -163,6 +143,24 @@ TEST_F(OutlookVersions, AReminderDueBeforeTheAgentConnectedIsCalledOnce) {
   ASSERT_GE(rig_.OutlookLog().WaitFor("Note done", 30000), 0);
   PumpWhile([] { return false; }, 1000);
   EXPECT_EQ(PhonesOf(rig_.Gateway().Requests()), std::vector<std::string>{"5556100"});
+  EXPECT_EQ(agentBoxes_.Count(), 0u);
+}
+
+// Reminders that came due while Outlook was closed are shown when it starts, before any agent
+// listens: the one whose appointment is still ahead is called once; one whose appointment has
+// begun is no news.
+TEST_F(OutlookVersions, AReminderDueWhileOutlookWasClosedIsCalledOnceIfItsAppointmentIsAhead) {
+  ASSERT_TRUE(rig_.RegisterAddin());
+  ASSERT_TRUE(rig_.StartOutlook("version \"16.0.0.1\"\n" + ReminderItem("ahead", "still ahead", "555-6600") +
+                                    ReminderItem("begun", "begun", "555-6700") + "item ahead start \"" +
+                                    LocalTimeIn(5) + "\"\nitem begun start \"" + LocalTimeIn(-10) +
+                                    "\"\ndue begun -25m\ndue ahead -10m\nwait-advise 60s 1\nsleep 1s\nnote done\n",
+                                true));
+  ASSERT_TRUE(rig_.WaitForNextAdvise()) << "the add-in's agent did not connect";
+  ASSERT_TRUE(rig_.WaitForRequests(1, 10000)) << "the reminder due while Outlook was closed was not called";
+  ASSERT_GE(rig_.OutlookLog().WaitFor("Note done", 30000), 0);
+  PumpWhile([] { return false; }, 1000);
+  EXPECT_EQ(PhonesOf(rig_.Gateway().Requests()), std::vector<std::string>{"5556600"});
   EXPECT_EQ(agentBoxes_.Count(), 0u);
 }
 

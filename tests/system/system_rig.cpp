@@ -1,5 +1,7 @@
 #include "tests/system/system_rig.h"
 
+#include <cstdio>
+
 #include "common/win/handles.h"
 #include "tests/harness/leftovers.h"
 #include "tests/system/agent_census.h"
@@ -57,6 +59,23 @@ bool StartGateway(gateway::Server& server) {
 }
 
 }  // namespace
+
+std::string LocalTimeIn(int minutes) {
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER count{};
+  count.LowPart = now.dwLowDateTime;
+  count.HighPart = now.dwHighDateTime;
+  count.QuadPart += static_cast<ULONGLONG>(static_cast<LONGLONG>(minutes) * 60 * 10000000);
+  FILETIME later{count.LowPart, count.HighPart}, local{};
+  SYSTEMTIME fields{};
+  FileTimeToLocalFileTime(&later, &local);
+  FileTimeToSystemTime(&local, &fields);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", fields.wYear, fields.wMonth, fields.wDay,
+                fields.wHour, fields.wMinute, fields.wSecond);
+  return text;
+}
 
 std::string ReminderItem(const std::string& name, const std::string& subject, const std::string& phone) {
   std::string lines = "item " + name + " class \"IPM.Appointment.ReminderCall\" start +15m minutes 15 subject \"" +

@@ -32,6 +32,11 @@ std::string PhoneOf(const gateway::RecordedRequest& request);
 std::string TextOf(const gateway::RecordedRequest& request);
 std::vector<std::string> PhonesOf(const std::vector<gateway::RecordedRequest>& requests);
 
+// Local time minutes from now, as the simulator's absolute time "yyyy-mm-dd hh:mm:ss": an
+// appointment's start that stays put however often its reminder comes (a relative start moves
+// with each event).
+std::string LocalTimeIn(int minutes);
+
 // A loopback port nobody listens on: one the system just handed out and took back.
 uint16_t ClosedPort();
 

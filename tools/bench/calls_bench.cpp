@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::unique_ptr<ReminderRecord> example = WorkedExample();
-  const std::string body = ComposeCallForm(example->m_nMinutes, KeepDigits(example->m_strPhone),
+  const std::string body = ComposeCallForm(example->m_nMinutes, DialledNumber(example->m_strPhone),
                                            ComposeCallText(CallerName("Ann", "Lee"), *example, 15 * 60));
 
   std::vector<double> product, bare;

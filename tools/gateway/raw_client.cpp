@@ -33,8 +33,8 @@ struct RawClient::Impl {
 RawClient::RawClient() : impl_(std::make_unique<Impl>()) {}
 RawClient::~RawClient() = default;
 
-bool RawClient::Connect(uint16_t port) {
-  impl_->socket = ConnectLoopback(port);
+bool RawClient::Connect(uint16_t port, uint32_t address) {
+  impl_->socket = ConnectLoopback(port, address);
   impl_->received.clear();
   impl_->ended = impl_->reset = false;
   return static_cast<bool>(impl_->socket);
@@ -75,9 +75,9 @@ std::string RawClient::ReadAtLeast(size_t n, int timeoutMs) {
 
 void RawClient::Close() { impl_->socket.reset(); }
 
-RawClient::Received Exchange(uint16_t port, const std::string& request, int timeoutMs) {
+RawClient::Received Exchange(uint16_t port, const std::string& request, int timeoutMs, uint32_t address) {
   RawClient c;
-  if (!c.Connect(port) || !c.Send(request)) {
+  if (!c.Connect(port, address) || !c.Send(request)) {
     RawClient::Received r;
     r.reset = true;
     return r;

@@ -15,7 +15,7 @@ class RawClient {
   RawClient(const RawClient&) = delete;
   RawClient& operator=(const RawClient&) = delete;
 
-  bool Connect(uint16_t port);  // to 127.0.0.1
+  bool Connect(uint16_t port, uint32_t address = 0x7F000001);  // to 127.0.0.1 (host byte order)
   bool Send(const std::string& bytes);
 
   struct Received {
@@ -37,6 +37,7 @@ class RawClient {
 };
 
 // Connects, sends the request in one piece and returns everything until the server closes.
-RawClient::Received Exchange(uint16_t port, const std::string& request, int timeoutMs = 5000);
+RawClient::Received Exchange(uint16_t port, const std::string& request, int timeoutMs = 5000,
+                             uint32_t address = 0x7F000001);
 
 }  // namespace gateway

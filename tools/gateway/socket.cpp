@@ -138,10 +138,11 @@ uint16_t LocalPort(NativeSocket s) {
   return ntohs(a.sin_port);
 }
 
-Socket ConnectLoopback(uint16_t port) {
+Socket ConnectLoopback(uint16_t port, uint32_t address) {
   Socket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   if (!s) return s;
   sockaddr_in a = LoopbackAddress(port);
+  a.sin_addr.s_addr = htonl(address);
   if (connect(s.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return Socket();
   return s;
 }

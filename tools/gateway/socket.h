@@ -74,7 +74,7 @@ void SetResetOnClose(NativeSocket s);
 // A TCP socket listening on 127.0.0.1:port (0 = ephemeral); empty on failure.
 Socket ListenLoopback(uint16_t port);
 uint16_t LocalPort(NativeSocket s);
-// A TCP connection to 127.0.0.1:port; empty on failure.
-Socket ConnectLoopback(uint16_t port);
+// A TCP connection to 127.0.0.1:port (or another address, in host byte order); empty on failure.
+Socket ConnectLoopback(uint16_t port, uint32_t address = 0x7F000001);
 
 }  // namespace gateway

@@ -63,6 +63,7 @@ HRESULT Application::Answer(const MemberInfo& member, const DISPPARAMS& params, 
     result->vt = VT_DISPATCH;
     result->pdispVal = reminders_.get();
     reminders_->AddRef();
+    ++remindersHandedOut_;
     return S_OK;
   }
   if (member.member != Member::Version) return DISP_E_MEMBERNOTFOUND;

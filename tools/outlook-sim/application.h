@@ -30,6 +30,8 @@ class Application : public DispatchObject, public IConnectionPointContainer {
   FailureSet& Failures() { return failures_; }
   EventConnectionPoint* Events() const { return events_.get(); }
   sim::Reminders* ReminderList() const { return reminders_.get(); }
+  // How often a client has read Application.Reminders.
+  int RemindersHandedOut() const { return remindersHandedOut_; }
 
  protected:
   HRESULT Answer(const MemberInfo& member, const DISPPARAMS& params, VARIANT* result, UINT* argErr,
@@ -45,6 +47,7 @@ class Application : public DispatchObject, public IConnectionPointContainer {
   std::function<DispatchObject*()> createItem_;
   win::ComPtr<EventConnectionPoint> events_;
   win::ComPtr<sim::Reminders> reminders_;
+  int remindersHandedOut_ = 0;
 };
 
 }  // namespace sim

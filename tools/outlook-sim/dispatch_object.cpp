@@ -86,7 +86,7 @@ STDMETHODIMP DispatchObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DI
       return finish(DISP_E_BADPARAMCOUNT);
     }
     line += " (" + VariantText(p.rgvarg[0]) + ")";
-    if (const Text* failure = FailureOf(info->member)) {
+    if (const Text* failure = PutFailureOf(info->member)) {
       FillException(*failure, excep);
       return finish(DISP_E_EXCEPTION);
     }

@@ -50,6 +50,8 @@ class DispatchObject : public IDispatch {
   virtual HRESULT Put(const MemberInfo&, const VARIANT&) { return DISP_E_MEMBERNOTFOUND; }
   // The description of a scripted failure of the member, or null.
   virtual const Text* FailureOf(Member) const { return nullptr; }
+  // The description of a scripted failure of a put of the member, or null.
+  virtual const Text* PutFailureOf(Member m) const { return FailureOf(m); }
   // Interfaces beyond IUnknown and IDispatch.
   virtual void* QueryOther(REFIID) { return nullptr; }
 

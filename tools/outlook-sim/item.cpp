@@ -49,6 +49,8 @@ void Item::Apply(const FieldSetting& f, int64_t nowSeconds) {
     case Field::Minutes: minutes_ = f.minutes; break;
     case Field::Prop: props_->Set(f.propName, f.prop, nowSeconds); break;
     case Field::NoProp: props_->Remove(f.propName); break;
+    case Field::Kind: olClass_ = f.minutes; break;
+    case Field::ReminderSet: reminderSet_ = f.minutes != 0; break;
   }
   startSeconds_ = Resolve(start_, nowSeconds);
 }
@@ -83,6 +85,10 @@ HRESULT Item::Answer(const MemberInfo& member, const DISPPARAMS&, VARIANT* resul
       result->vt = VT_BOOL;
       result->boolVal = reminderSet_ ? VARIANT_TRUE : VARIANT_FALSE;
       break;
+    case Member::Class:
+      result->vt = VT_I4;
+      result->lVal = olClass_;
+      break;
     case Member::Save:
       break;  // the item is kept as it is; the log shows the call
     case Member::Display:
@@ -91,6 +97,21 @@ HRESULT Item::Answer(const MemberInfo& member, const DISPPARAMS&, VARIANT* resul
     default: return DISP_E_MEMBERNOTFOUND;
   }
   return S_OK;
+}
+
+std::string Item::StateText() const {
+  VARIANT messageClass;
+  VariantInit(&messageClass);
+  SetBstr(messageClass_, &messageClass);
+  std::string text = "class=" + VariantText(messageClass) + " reminderset=" + (reminderSet_ ? "true" : "false") +
+                     " props=[";
+  VariantClear(&messageClass);
+  bool first = true;
+  for (const auto& property : props_->Properties()) {
+    text += (first ? "" : ", ") + property->Name() + "=" + VariantText(property->StoredValue());
+    first = false;
+  }
+  return text + "]";
 }
 
 HRESULT Item::Put(const MemberInfo& member, const VARIANT& value) {

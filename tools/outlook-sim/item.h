@@ -25,6 +25,8 @@ class Item : public DispatchObject {
   void ReleaseProperties() {
     if (props_) props_->Clear();
   }
+  // For the `state` command: class="...", reminderset=true|false, props=[name=value, ...].
+  std::string StateText() const;
   // What Display does: Outlook opens an inspector on the item (the ribbon host does it).
   static void SetDisplayHandler(std::function<void(Item*)> handler);
 
@@ -33,6 +35,7 @@ class Item : public DispatchObject {
                  std::string* argText) override;
   HRESULT Put(const MemberInfo& member, const VARIANT& value) override;
   const Text* FailureOf(Member m) const override { return failures_->Find(m); }
+  const Text* PutFailureOf(Member m) const override { return failures_->FindPut(m); }
 
  private:
   std::string name_;
@@ -41,6 +44,7 @@ class Item : public DispatchObject {
   int64_t startSeconds_ = 0;
   int32_t minutes_ = 15;
   bool reminderSet_ = true;  // Outlook's default for a new appointment
+  int32_t olClass_ = 26;     // olAppointment
   std::shared_ptr<FailureSet> failures_;
   win::ComPtr<UserProperties> props_;
 };

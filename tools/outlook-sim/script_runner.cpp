@@ -100,6 +100,8 @@ bool ScriptRunner::WaitSatisfied() const {
     case Wait::Unadvise: return model_.App()->Events()->SinkCount() == 0;
     case Wait::Sleep: return false;
     case Wait::QuitWait: return false;  // judged in RunUntilBlocked
+    case Wait::RemindersReleased:
+      return model_.App()->RemindersHandedOut() > 0 && model_.App()->ReminderList()->ExternalRefs() == 0;
   }
   return true;
 }
@@ -182,7 +184,7 @@ void ScriptRunner::Execute(const Command& cmd) {
       FailureSet& failures = cmd.target == kApplicationObject ? model_.App()->Failures()
                                                               : model_.FindItem(cmd.target)->Failures();
       if (cmd.op == Op::Fail) {
-        failures.Set(cmd.member, cmd.text);
+        failures.Set(cmd.member, cmd.text, cmd.putOnly);
       } else {
         failures.Clear(cmd.member);
       }
@@ -205,6 +207,9 @@ void ScriptRunner::Execute(const Command& cmd) {
       break;
     case Op::WaitUnadvise:
       startWait(Wait::Unadvise, "wait-unadvise");
+      break;
+    case Op::WaitRemindersReleased:
+      startWait(Wait::RemindersReleased, "wait-reminders-released");
       break;
     case Op::Sleep:
       startWait(Wait::Sleep, "sleep");
@@ -258,13 +263,17 @@ void ScriptRunner::Execute(const Command& cmd) {
     case Op::Due: {
       Item* item = model_.FindItem(cmd.target);
       item->Refresh(now);
-      model_.App()->ReminderList()->MakeDue(item, now);
+      // A time in the past: it came due then (while Outlook was closed, say), not now.
+      model_.App()->ReminderList()->MakeDue(item, cmd.hasTime ? Resolve(cmd.when, now) : now);
       LogLine("Due " + item->LogName());
       model_.Fire(kDispidReminder, item);
       break;
     }
     case Op::Guard:
       SetGuard(cmd.member, cmd.guard, cmd.durationMs);
+      break;
+    case Op::State:
+      if (Item* item = ExistingItem(cmd.target)) LogLine("State " + item->LogName() + " " + item->StateText());
       break;
   }
 }

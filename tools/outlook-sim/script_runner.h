@@ -48,7 +48,7 @@ class ScriptRunner {
   int ExitCode() const { return exitCode_; }
 
  private:
-  enum class Wait { None, Advise, Unadvise, Sleep, QuitWait };
+  enum class Wait { None, Advise, Unadvise, Sleep, QuitWait, RemindersReleased };
 
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   void Step();

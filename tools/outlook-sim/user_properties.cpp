@@ -26,10 +26,16 @@ void UserProperty::Refresh(int64_t nowSeconds) {
   if (spec_.type == PropType::Date && spec_.date.relative) SetValue(spec_, nowSeconds);
 }
 
-HRESULT UserProperty::Answer(const MemberInfo&, const DISPPARAMS&, VARIANT* result, UINT*,
+HRESULT UserProperty::Answer(const MemberInfo& member, const DISPPARAMS&, VARIANT* result, UINT*,
                              std::string*) {
-  // Value is the only member: the stored VARIANT as it is, no coercion. VariantCopy would turn a
-  // null BSTR into an empty one.
+  if (member.member == Member::Delete) {
+    // Kept alive for the caller's reference; the collection no longer knows it. A scripted
+    // failure changes nothing.
+    if (owner_ && !failures_->Find(Member::Delete)) owner_->Drop(this);
+    return S_OK;
+  }
+  // Value: the stored VARIANT as it is, no coercion. VariantCopy would turn a null BSTR into an
+  // empty one.
   if (value_.vt == VT_BSTR && !value_.bstrVal) {
     result->vt = VT_BSTR;
     result->bstrVal = nullptr;
@@ -67,6 +73,21 @@ UserProperty* UserProperties::FindByName(const std::u16string& name) const {
   return nullptr;
 }
 
+void UserProperties::Clear() {
+  for (const auto& p : props_) p->SetOwner(nullptr);
+  props_.clear();
+}
+
+void UserProperties::Drop(UserProperty* property) {
+  for (auto it = props_.begin(); it != props_.end(); ++it) {
+    if (it->get() == property) {
+      property->SetOwner(nullptr);
+      props_.erase(it);
+      return;
+    }
+  }
+}
+
 void UserProperties::Set(const std::string& name, const PropValue& value, int64_t nowSeconds) {
   std::u16string name16;
   Utf8ToUtf16(name, &name16);
@@ -74,6 +95,7 @@ void UserProperties::Set(const std::string& name, const PropValue& value, int64_
   if (!existing) {
     props_.push_back(win::ComPtr<UserProperty>::Attach(new UserProperty(itemName_, name, failures_)));
     existing = props_.back().get();
+    existing->SetOwner(this);
   }
   existing->SetValue(value, nowSeconds);
 }
@@ -81,13 +103,7 @@ void UserProperties::Set(const std::string& name, const PropValue& value, int64_
 void UserProperties::Remove(const std::string& name) {
   std::u16string name16;
   Utf8ToUtf16(name, &name16);
-  UserProperty* p = FindByName(name16);
-  for (auto it = props_.begin(); it != props_.end(); ++it) {
-    if (it->get() == p) {
-      props_.erase(it);
-      return;
-    }
-  }
+  if (UserProperty* p = FindByName(name16)) Drop(p);
 }
 
 void UserProperties::Refresh(int64_t nowSeconds) {
@@ -120,6 +136,8 @@ HRESULT UserProperties::Add(const DISPPARAMS& params, VARIANT* result, UINT* arg
     return DISP_E_TYPEMISMATCH;
   }
   UserProperty* existing = FindByName(name16);
+  // A scripted failure adds nothing (Invoke reports it).
+  if (!existing && failures_->Find(Member::Add)) return S_OK;
   if (!existing) {
     PropValue empty;
     empty.type = PropType::Text;

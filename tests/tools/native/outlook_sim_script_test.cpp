@@ -184,6 +184,10 @@ TEST(OutlookSimParser, ReportsTheFirstErrorWithItsLineAndKeepsNoCommands) {
       {"guard Body prompt", "line 1: missing prompt duration"},
       {"quit-wait", "line 1: missing timeout"},
       {"quit-fast now", "line 1: unexpected 'now'"},
+      {"item 1\nfail 1 Find put", "line 2: 'Find' cannot be put"},
+      {"item 1 kind fax", "line 1: unknown item kind 'fax' (appointment mail task contact meeting)"},
+      {"item 1 reminderset maybe", "line 1: bad reminderset value 'maybe' (want true or false)"},
+      {"item 1\ndue 1 10m", "line 2: bad time '10m' (want +15m, -121s or \"yyyy-mm-dd hh:mm:ss\")"},
   };
   for (const auto& c : cases) {
     const ParseResult r = ParseScript(c.script);
@@ -234,6 +238,36 @@ TEST(OutlookSimParser, ParsesTheCommandsOfRealOutlooksRules) {
   EXPECT_EQ(r.commands[5].durationMs, 1500);
   EXPECT_EQ(r.commands[6].member, Member::Value);
   EXPECT_EQ(r.commands[6].guard, GuardSetting::Off);
+}
+
+// A step of the ribbon's marking that fails on demand (a put only: its read still answers), other
+// kinds of item, a reminder that came due earlier, the item's state for comparing, and the end of
+// an agent's look at the due reminders.
+TEST(OutlookSimParser, ParsesPutFailuresItemKindsEarlierDueAndState) {
+  const ParseResult r = ParseScript(
+      "item 1 kind Mail reminderset false\nfail 1 MessageClass put \"Busy.\"\nfail 1 Delete\n"
+      "fail 1 ReminderSet \"put\"\n"
+      "due 1 -10m\nstate 1\nwait-reminders-released 5s\n");
+  ASSERT_EQ(r.error, "");
+  ASSERT_EQ(r.commands.size(), 7u);
+  ASSERT_EQ(r.commands[0].fields.size(), 2u);
+  EXPECT_EQ(r.commands[0].fields[0].field, Field::Kind);
+  EXPECT_EQ(r.commands[0].fields[0].minutes, 43);
+  EXPECT_EQ(r.commands[0].fields[1].field, Field::ReminderSet);
+  EXPECT_EQ(r.commands[0].fields[1].minutes, 0);
+  EXPECT_TRUE(r.commands[1].putOnly);
+  EXPECT_EQ(r.commands[1].member, Member::MessageClass);
+  EXPECT_EQ(r.commands[1].text.value, u"Busy.");
+  EXPECT_FALSE(r.commands[2].putOnly);
+  EXPECT_EQ(r.commands[2].member, Member::Delete);
+  EXPECT_FALSE(r.commands[3].putOnly) << "a quoted \"put\" is the description";
+  EXPECT_EQ(r.commands[3].text.value, u"put");
+  EXPECT_TRUE(r.commands[4].hasTime);
+  EXPECT_EQ(r.commands[4].when.offsetSeconds, -600);
+  EXPECT_EQ(r.commands[5].op, Op::State);
+  EXPECT_EQ(r.commands[5].target, "1");
+  EXPECT_EQ(r.commands[6].op, Op::WaitRemindersReleased);
+  EXPECT_EQ(r.commands[6].durationMs, 5000);
 }
 
 TEST(OutlookSimParser, EmptyScriptIsValid) {

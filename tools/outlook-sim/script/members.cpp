@@ -35,6 +35,9 @@ const MemberInfo kMembers[] = {
     {Member::IsVisible, ObjectKind::Reminder, "IsVisible", 0xFA9D, kPropertyGet},
     {Member::ReminderItem, ObjectKind::Reminder, "Item", 0xFA9E, kPropertyGet},
     {Member::NextReminderDate, ObjectKind::Reminder, "NextReminderDate", 0xFA9F, kPropertyGet},
+    // _AppointmentItem.Class (OlObjectClass) and UserProperty.Delete.
+    {Member::Class, ObjectKind::Item, "Class", 0xF00A, kPropertyGet},
+    {Member::Delete, ObjectKind::UserProperty, "Delete", 0x6C, kMethod},
 };
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }

@@ -43,6 +43,9 @@ enum class Member {
   IsVisible,
   ReminderItem,
   NextReminderDate,
+  // The item's OlObjectClass, and UserProperty.Delete.
+  Class,
+  Delete,
 };
 
 // Invoke kinds as the DISPATCH_* flag values.

@@ -27,13 +27,13 @@ struct PropValue {
   bool boolean = false; // Bool
 };
 
-enum class Field { MessageClass, EntryID, Subject, Body, Location, Start, Minutes, Prop, NoProp };
+enum class Field { MessageClass, EntryID, Subject, Body, Location, Start, Minutes, Prop, NoProp, Kind, ReminderSet };
 
 struct FieldSetting {
   Field field = Field::Subject;
   Text text;             // the text fields
   TimeSpec start;        // Start
-  int32_t minutes = 0;   // Minutes
+  int32_t minutes = 0;   // Minutes; Kind: the OlObjectClass; ReminderSet: 1 or 0
   std::string propName;  // Prop, NoProp (UTF-8)
   PropValue prop;        // Prop
 };
@@ -66,6 +66,8 @@ enum class Op {
   QuitFast,   // fast shutdown: no add-in call
   Due,        // the item's reminder comes due (Application.Reminders) and fires
   Guard,      // the object-model guard for one member
+  State,      // logs the item's class, reminder and user properties
+  WaitRemindersReleased,  // a client has read Application.Reminders and let go of it again
 };
 
 enum class GuardSetting { Off, Deny, Prompt };
@@ -83,6 +85,9 @@ struct Command {
   uint32_t count = 1;                // Burst; WaitAdvise: the number of sinks
   int32_t dispid = 0;                // FireDispid
   bool reject = false;               // Busy: refuse calls outright instead of "retry later"
+  bool putOnly = false;              // Fail: only a put of the member fails
+  bool hasTime = false;              // Due: when the reminder came due (else now)
+  TimeSpec when;                     // Due
   GuardSetting guard = GuardSetting::Off;  // Guard (member, durationMs for Prompt)
 };
 

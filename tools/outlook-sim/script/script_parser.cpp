@@ -39,6 +39,10 @@ class Cursor {
   explicit Cursor(const Statement& st) : st_(st) {}
 
   bool AtEnd() const { return i_ >= st_.tokens.size(); }
+  // The next token is this word, unquoted (case-insensitively).
+  bool PeekBareWord(const char* word) const {
+    return !AtEnd() && !st_.tokens[i_].quoted && EqualsNoCase(st_.tokens[i_].text, word);
+  }
   const Token& Next(const char* what) {
     if (AtEnd()) throw ParseError(std::string("missing ") + what);
     return st_.tokens[i_++];
@@ -161,6 +165,25 @@ FieldSetting ParseField(Cursor& c) {
   } else if (EqualsNoCase(key, "noprop")) {
     f.field = Field::NoProp;
     f.propName = c.Word("property name");
+  } else if (is("reminderset", "ReminderSet")) {
+    f.field = Field::ReminderSet;
+    const std::string b = c.Word("reminderset value");
+    if (EqualsNoCase(b, "true")) f.minutes = 1;
+    else if (EqualsNoCase(b, "false")) f.minutes = 0;
+    else throw ParseError("bad reminderset value '" + b + "' (want true or false)");
+  } else if (EqualsNoCase(key, "kind")) {
+    // The item's Class: what kind of Outlook item it is.
+    f.field = Field::Kind;
+    const std::string kind = c.Word("item kind");
+    static const struct {
+      const char* name;
+      int32_t olClass;
+    } kKinds[] = {{"appointment", 26}, {"mail", 43}, {"task", 48}, {"contact", 40}, {"meeting", 53}};
+    f.minutes = 0;
+    for (const auto& known : kKinds) {
+      if (EqualsNoCase(kind, known.name)) f.minutes = known.olClass;
+    }
+    if (f.minutes == 0) throw ParseError("unknown item kind '" + kind + "' (appointment mail task contact meeting)");
   } else {
     throw ParseError("unknown item field '" + key + "'");
   }
@@ -199,6 +222,12 @@ class Parser {
       if (!info) throw ParseError("'" + member + "' is no member " + cmd.target + " can fail");
       cmd.member = info->member;
       cmd.text.value = std::u16string(kDefaultFailure);
+      // `put` (a bare word) makes only the member's put fail; its reads still answer.
+      if (cmd.op == Op::Fail && c.PeekBareWord("put")) {
+        if (!(info->kind & kPropertyPut)) throw ParseError("'" + member + "' cannot be put");
+        c.Next("put");
+        cmd.putOnly = true;
+      }
       if (cmd.op == Op::Fail && !c.AtEnd()) cmd.text = c.TextValue("description");
     } else if (is("fire")) {
       cmd.op = Op::Fire;
@@ -217,6 +246,9 @@ class Parser {
       if (!c.AtEnd()) cmd.count = static_cast<uint32_t>(c.Integer("sink count", 1, 1000));
     } else if (is("wait-unadvise")) {
       cmd.op = Op::WaitUnadvise;
+      cmd.durationMs = c.Duration("timeout");
+    } else if (is("wait-reminders-released")) {
+      cmd.op = Op::WaitRemindersReleased;
       cmd.durationMs = c.Duration("timeout");
     } else if (is("sleep")) {
       cmd.op = Op::Sleep;
@@ -266,6 +298,13 @@ class Parser {
       cmd.op = Op::QuitFast;
     } else if (is("due")) {
       cmd.op = Op::Due;
+      cmd.target = KnownItem(c.Word("item name"));
+      if (!c.AtEnd()) {
+        cmd.hasTime = true;
+        cmd.when = c.Time("time it came due");
+      }
+    } else if (is("state")) {
+      cmd.op = Op::State;
       cmd.target = KnownItem(c.Word("item name"));
     } else if (is("guard")) {
       cmd.op = Op::Guard;
