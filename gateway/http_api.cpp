@@ -224,13 +224,18 @@ class HttpApi::Server {
   void Sweep();
   std::string StatusPageText();
   // The calls waiting: counted in the store at most every 100 ms, plus those accepted since. On
-  // a shared store the other nodes' calls of the limits' windows are counted then too.
+  // a shared store the other nodes' calls of the limits' windows are counted then too. One
+  // request counts; the others meanwhile go on with the last count.
   long long Waiting(const Instant& now) {
-    std::lock_guard<std::mutex> lock(waitingMu_);
-    if (now.tickMs - waitingAtMs_ >= 100 || now.tickMs < waitingAtMs_) {
+    std::unique_lock<std::mutex> lock(waitingMu_);
+    if ((now.tickMs - waitingAtMs_ >= 100 || now.tickMs < waitingAtMs_) && !counting_) {
+      counting_ = true;
+      lock.unlock();
       SharedCounts counts = store_.Counts(now);
-      waiting_ = counts.waiting;
       if (store_.Shared()) admission_.SetOthers(counts.othersToday, std::move(counts.othersMinute));
+      lock.lock();
+      counting_ = false;
+      waiting_ = counts.waiting;
       waitingAtMs_ = now.tickMs;
     }
     return waiting_;
@@ -256,6 +261,7 @@ class HttpApi::Server {
   std::vector<AddressBlock> clients_;
   std::mutex waitingMu_;
   long long waiting_ = 0, waitingAtMs_ = -1000000;
+  bool counting_ = false;
 };
 
 void HttpApi::Server::LogRefusal(const std::string& address, const std::string& reason) {

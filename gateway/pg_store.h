@@ -20,17 +20,18 @@
 // agree on it closely, drift between machines does not build up, and a database clock that is
 // set back or forward moves nobody's waiting by more than that.
 //
-// Commits. An accepted call is answered Done only once its INSERT has committed. When the
-// connection breaks during a commit, the outcome is asked of the database (on a fresh
-// connection, once the old session is gone), by a token written with the call: Done when the
-// row is there, Failed when it is not; Unknown when no database answers for 35 seconds (longer
-// than an agent waits). A claim whose commit broke off is undone the same way before the next
-// claim (it was not dialled).
+// Commits. An accepted call is answered Done only once its INSERT has committed (requests that
+// arrive together share one INSERT and one commit). When the connection breaks during a
+// commit, the outcome is asked of the database (on a fresh connection, once the old session is
+// gone), by a token written with each call: Done when the row is there, Failed when it is not;
+// Unknown when no database answers for 35 seconds (longer than an agent waits). A claim whose
+// commit broke off is undone the same way before the next claim (it was not dialled).
 //
 // One process per node name: a session advisory lock keyed by the name, held by a connection
 // of its own for the store's life (PostgreSQL's counterpart of the SQLite store's lock file).
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -90,6 +91,17 @@ class PgStore : public CallStore {
     long long beat;
     long long sinceTick;
   };
+  struct PendingAccept {  // a request waiting for its commit (see Accept)
+    const CallRequest* request = nullptr;
+    const std::string* client = nullptr;
+    int maxAttempts = 0;
+    Instant now;
+    long long token = 0;
+    long long id = 0;
+    Written written = Written::Failed;
+    std::string error;
+    bool done = false;
+  };
   PgStore(std::string uri, std::string node, int leaseSeconds, const GatewayClock& clock);
 
   long long StoreTime(const Instant& now) const { return now.tickMs + offsetMs_.load(); }
@@ -101,7 +113,8 @@ class PgStore : public CallStore {
   // Waits until the session `old` can commit nothing more (ended by us when its server still
   // runs); false when no database could be reached by `deadlineMs` (of steady time).
   bool Fence(const Backend& old, long long deadlineMs, std::string& error);
-  Written ResolveAccept(long long token, const Backend& old, const Instant& now, long long& id, std::string& error);
+  void CommitAccepts(const std::vector<PendingAccept*>& batch);
+  void ResolveAccepts(const std::vector<PendingAccept*>& batch, const Backend& old);
   bool UndoUnclaimed(std::string& error);
   // Closes the calls in progress of `node` (this one at a start, a silent one after its lease),
   // in one statement; `beat`, when given, must still be the node's beat (its row locked first).
@@ -124,8 +137,11 @@ class PgStore : public CallStore {
   std::vector<Unclaim> unclaimed_;
   std::mutex watchMu_;
   std::map<std::string, Watched> watched_;
-  std::mutex tokenMu_;
-  unsigned long long tokenState_;
+  std::mutex acceptMu_;
+  std::condition_variable acceptTurn_;
+  std::deque<PendingAccept*> acceptQueue_;
+  int committing_ = 0;             // batches being committed
+  unsigned long long tokenState_;  // under acceptMu_
 };
 
 // talmery-gateway --list: the most recent calls and the nodes of the store at `uri`, read

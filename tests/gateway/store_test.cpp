@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <map>
 #include <thread>
 
 #include "gateway/pg_store.h"
@@ -236,21 +237,27 @@ TEST_P(StoreTest, CallsWaitingTooLongExpireTheRestWait) {
   EXPECT_FALSE(Take(*s, 100000));
 }
 
+// Writers at once (on PostgreSQL they share commits): each is told the id of its own call.
 TEST_P(StoreTest, ManyWritersGetDistinctIds) {
   auto s = Open();
   std::vector<std::thread> threads;
-  std::vector<std::vector<long long>> ids(8);
+  std::vector<std::map<long long, std::string>> ids(8);
   for (int t = 0; t < 8; ++t)
     threads.emplace_back([&, t] {
-      for (int i = 0; i < 25; ++i) ids[static_cast<size_t>(t)].push_back(Accept(*s, Request("1")));
+      for (int i = 0; i < 25; ++i) {
+        const std::string number = std::to_string(1000 + t * 100 + i);
+        ids[static_cast<size_t>(t)][Accept(*s, Request(number))] = number;
+      }
     });
   for (auto& t : threads) t.join();
-  std::set<long long> all;
+  std::map<long long, std::string> all;
   for (const auto& v : ids) all.insert(v.begin(), v.end());
   EXPECT_EQ(all.size(), 200u);
-  EXPECT_EQ(*all.begin(), 1);
-  EXPECT_EQ(*all.rbegin(), 200);
-  EXPECT_EQ(s->Recent(500).size(), 200u);
+  EXPECT_EQ(all.begin()->first, 1);
+  EXPECT_EQ(all.rbegin()->first, 200);
+  const std::vector<CallRecord> stored = s->Recent(500);
+  EXPECT_EQ(stored.size(), 200u);
+  for (const CallRecord& c : stored) EXPECT_EQ(c.number, all[c.id]) << "call " << c.id;
 }
 
 #ifndef TALMERY_TEST_POSTGRES
