@@ -7,6 +7,8 @@
 #   pg-cluster.sh start INFO        a cluster for the tests; INFO gets "host=<folder> port=<port>"
 #                                   (or "skip: <why>" when it cannot be made here, e.g. not root)
 #   pg-cluster.sh stop INFO         stops the cluster INFO names and removes its folder
+#   pg-cluster.sh kill FOLDER       an immediate stop of the cluster in FOLDER (as a crash)
+#   pg-cluster.sh promote FOLDER    promotes the standby in FOLDER
 #
 # Sourced, it gives the functions the soak uses (pg_make, pg_start, pg_standby, pg_promote,
 # pg_kill, pg_remove).
@@ -46,8 +48,10 @@ pg_standby() {
   chmod 0700 "$dir"
   pg_as "$PG_BIN/pg_basebackup" -h "$primary" -p "$primaryPort" -U postgres -D "$dir/data" -R -X stream -c fast \
     >"$dir/basebackup.log" 2>&1
-  sed -i "s/^port = .*/port = $port/; s|^unix_socket_directories = .*|unix_socket_directories = '$dir'|" \
-    "$dir/data/postgresql.conf"
+  # Its own port and socket; no synchronous standby of its own (a promoted standby that kept the
+  # primary's would wait for itself at every commit).
+  sed -i "s/^port = .*/port = $port/; s|^unix_socket_directories = .*|unix_socket_directories = '$dir'|; \
+    /^synchronous_standby_names/d" "$dir/data/postgresql.conf"
   echo "primary_conninfo = 'host=$primary port=$primaryPort user=postgres application_name=$name'" \
     >>"$dir/data/postgresql.auto.conf"
   pg_start "$dir"
@@ -100,8 +104,10 @@ synchronous_standby_names = 'nobody'"
     esac
     rm -f "$info"
     ;;
+  kill) pg_kill "$info" ;;
+  promote) pg_promote "$info" ;;
   *)
-    echo "usage: $0 start|stop INFO" >&2
+    echo "usage: $0 start|stop INFO, or kill|promote FOLDER" >&2
     exit 2
     ;;
 esac
