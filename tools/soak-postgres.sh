@@ -32,14 +32,16 @@ for kind in synchronous asynchronous; do
   for run in $(seq 1 "$runs"); do
     echo "== $kind standby, run $run of $runs" >&2
     dir=$(mktemp -d /tmp/talmery-pg-XXXXXX)
+    chmod 0711 "$dir"  # the clusters' folders inside are the user postgres's
     p1=$((20000 + RANDOM % 10000))
     p2=$((p1 + 1))
-    sync=
-    [ "$kind" = synchronous ] && sync="synchronous_standby_names = 'standby1'"
-    pg_make "$dir/primary" "$p1" "$sync"
+    pg_make "$dir/primary" "$p1"
     pg_start "$dir/primary"
     "$PG_BIN/createdb" -h "$dir/primary" -p "$p1" -U postgres talmery
     pg_standby "$dir/standby" "$dir/primary" "$p1" "$p2" standby1
+    # Synchronous only once the standby exists: a commit before would wait for it for ever.
+    [ "$kind" = synchronous ] && "$PG_BIN/psql" -h "$dir/primary" -p "$p1" -U postgres -qAtc \
+      "ALTER SYSTEM SET synchronous_standby_names = 'standby1'" -c "SELECT pg_reload_conf()" >/dev/null
     want=$([ "$kind" = synchronous ] && echo sync || echo async)
     for _ in $(seq 1 100); do
       state=$("$PG_BIN/psql" -h "$dir/primary" -p "$p1" -U postgres -Atc "SELECT sync_state FROM pg_stat_replication")
@@ -63,6 +65,6 @@ $(dpkg-query -W -f='${Version}' postgresql-15 2>/dev/null), primary and standby 
 command: \`tools/soak-postgres.sh $runs $seconds\`. Two gateways (one line each), 16 clients posting to both for \
 $seconds s; a third into it the primary is stopped at once (\`pg_ctl -m immediate\`) and the standby promoted \
 (\`pg_ctl promote\`). Lost: ids answered to a client that the promoted standby does not hold."
-table=$(printf '%s\n\n| Standby | Run | Ids answered | Lost | Answered twice | ERROR answers | Left unanswered | First id answered after the primary stopped |\n|---|---|---|---|---|---|---|---|\n%s' "$header" "$rows")
+table=$(printf '%s\n\n| Standby | Run | Ids answered | Lost | Answered twice | ERROR answers | Left unanswered | From the stop to the id of the first request sent after it |\n|---|---|---|---|---|---|---|---|\n%s' "$header" "$rows")
 write_performance_section postgres-soak "The database's failover during a rush" "$table"
 printf '%s\n' "$table"

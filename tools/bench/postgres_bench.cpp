@@ -160,9 +160,9 @@ std::string Body(long long n) {
 }
 
 // 16 clients post to `nodes` in turn until `requests` are sent or `until` says stop; each answer
-// goes to `answered`.
+// goes to `answered`, with the time its request was sent.
 void Rush(const std::vector<Node>& nodes, int requests, const std::function<bool()>& until,
-          const std::function<void(size_t node, const std::string& answer)>& answered) {
+          const std::function<void(size_t node, const std::string& answer, Clock::time_point sent)>& answered) {
   const int clients = 16;
   std::atomic<int> next{0};
   std::vector<std::thread> threads;
@@ -171,13 +171,14 @@ void Rush(const std::vector<Node>& nodes, int requests, const std::function<bool
       const size_t node = static_cast<size_t>(c) % nodes.size();
       int fd = Connect(nodes[node].port);
       for (int n = next++; n < requests && !until(); n = next++) {
+        const Clock::time_point sent = Clock::now();
         std::string answer = fd < 0 ? "" : KeepAlivePost(fd, Body(n));
         if (answer.empty()) {  // the server ends a connection after 100 requests, or cut it
           if (fd >= 0) close(fd);
           fd = Connect(nodes[node].port);
           answer = fd < 0 ? "" : KeepAlivePost(fd, Body(n));
         }
-        answered(node, answer);
+        answered(node, answer, sent);
       }
       if (fd >= 0) close(fd);
     });
@@ -199,7 +200,7 @@ void Rate(const std::string& uri, int requests, int count) {
   }
   std::vector<std::atomic<int>> accepted(nodes.size());
   const Clock::time_point start = Clock::now();
-  Rush(nodes, requests, [] { return false; }, [&](size_t node, const std::string& answer) {
+  Rush(nodes, requests, [] { return false; }, [&](size_t node, const std::string& answer, Clock::time_point) {
     if (!answer.empty() && answer[0] == '[') ++accepted[node];
   });
   const double seconds = Ms(Clock::now() - start) / 1000;
@@ -300,18 +301,20 @@ void Failover(const std::string& uri, int seconds, const std::string& kill, cons
   const Clock::time_point start = Clock::now();
   std::thread failing([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(seconds * 1000 / 3));
+    // Stopped once the command returns (an immediate stop waits for the server's end).
+    const bool killed = std::system(kill.c_str()) == 0;
     {
       std::lock_guard<std::mutex> lock(mu);
       killedAt = Clock::now();
     }
-    if (std::system(kill.c_str()) != 0 || std::system(promote.c_str()) != 0) std::fprintf(stderr, "failover failed\n");
+    if (!killed || std::system(promote.c_str()) != 0) std::fprintf(stderr, "failover failed\n");
   });
   Rush(nodes, 100000000, [&] { return Ms(Clock::now() - start) > seconds * 1000.0; },
-       [&](size_t, const std::string& answer) {
+       [&](size_t, const std::string& answer, Clock::time_point sent) {
          std::lock_guard<std::mutex> lock(mu);
          if (!answer.empty() && answer[0] == '[') {
            acked.push_back(std::atoll(answer.c_str() + 1));
-           if (killedAt && !firstAfter) firstAfter = Clock::now();
+           if (killedAt && sent > *killedAt && !firstAfter) firstAfter = Clock::now();
          } else if (answer.compare(0, 6, "ERROR:") == 0) {
            ++errors;
          } else {
