@@ -61,11 +61,16 @@ macro(brisomel_native_sanitizers)
 endmacro()
 
 # A GoogleTest executable. Under the cross build it is a Windows .exe that ctest runs under Wine.
-#   brisomel_test(NAME SOURCES src... LIBS lib... [TIMEOUT s])
+#   brisomel_test(NAME SOURCES src... LIBS lib... [TIMEOUT s] [FIXTURES fixture])
+# FIXTURES: the ctest fixture each of its tests needs (its setup runs first, its cleanup last).
 function(brisomel_test name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "TIMEOUT;FIXTURES" "SOURCES;LIBS" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
+  endif()
+  set(T_FIXTURES_PROPERTY)
+  if(T_FIXTURES)
+    set(T_FIXTURES_PROPERTY FIXTURES_REQUIRED ${T_FIXTURES})
   endif()
   add_executable(${name} ${T_SOURCES})
   brisomel_own_code(${name})
@@ -77,5 +82,6 @@ function(brisomel_test name)
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
     # The run guard's watchdog (tests/harness/run_guard.cpp) ends a test before this limit.
-    PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT BRISOMEL_TEST_TIMEOUT=${T_TIMEOUT})
+    PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT BRISOMEL_TEST_TIMEOUT=${T_TIMEOUT}
+      ${T_FIXTURES_PROPERTY})
 endfunction()

@@ -1,7 +1,9 @@
 #include "gateway/config.h"
 
 #include <arpa/inet.h>
+#include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -152,6 +154,8 @@ const std::map<std::string, Setter>& Setters() {
       {"listen", [](Config& c, const std::string& v, std::string& e) { return ParseHostPort(v, c.listenHost, c.listenPort, e); }},
       {"database", Text(&Config::database)},
       {"spool", Text(&Config::spool)},
+      {"node", Text(&Config::node)},
+      {"lease_seconds", Int(&Config::leaseSeconds, 1, 3600)},
       {"mode", [](Config& c, const std::string& v, std::string& e) {
          if (v == "sip") c.mode = DialMode::Sip;
          else if (v == "speaker") c.mode = DialMode::Speaker;
@@ -312,8 +316,68 @@ std::string Config::DialTemplate() const {
   return "sip:{number}@" + (sip.domain.empty() ? std::string("127.0.0.1") : sip.domain);
 }
 
+bool Config::SharedStore() const {
+  return database.compare(0, 13, "postgresql://") == 0 || database.compare(0, 11, "postgres://") == 0;
+}
+
+std::string Config::NodeName() const {
+  if (!node.empty()) return node;
+  char host[256] = "";
+  if (gethostname(host, sizeof host - 1) != 0) return "";
+  return host;
+}
+
+namespace {
+
+std::string PercentDecoded(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+      out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// Letters, digits, '.', '-' and '_': a node's name goes into the SIP Contact's user part and the
+// log's fields as it is.
+bool ValidNodeName(const std::string& name) {
+  if (name.empty() || name.size() > 63) return false;
+  for (char c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '_') return false;
+  return true;
+}
+
+}  // namespace
+
+const char kPasswordInUri[] =
+    "the URI carries a password, which must not be written in the settings file: remove it and put it in "
+    "~/.pgpass of the gateway's user (or in the file PGPASSFILE names)";
+
+std::string UriProblem(const std::string& uri) {
+  const std::string why = kPasswordInUri;
+  const size_t start = uri.find("://") + 3;
+  const size_t end = uri.find_first_of("/?", start);
+  const std::string authority = uri.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  const size_t at = authority.rfind('@');
+  if (at != std::string::npos && authority.substr(0, at).find(':') != std::string::npos) return why;
+  const size_t query = uri.find('?');
+  for (size_t from = query; from != std::string::npos;) {
+    const size_t next = uri.find('&', from + 1);
+    const std::string param = uri.substr(from + 1, next == std::string::npos ? std::string::npos : next - from - 1);
+    if (PercentDecoded(param.substr(0, param.find('='))) == "password") return why;
+    from = next;
+  }
+  return "";
+}
+
 std::string Config::SpoolDir() const {
   if (!spool.empty()) return spool;
+  if (SharedStore()) return "/var/lib/talmery-gateway";
   size_t slash = database.rfind('/');
   return slash == std::string::npos ? "." : (slash == 0 ? "/" : database.substr(0, slash));
 }
@@ -386,6 +450,17 @@ bool LoadConfigFile(const std::string& path, Config& config, std::string& error)
 bool ValidateConfig(const Config& config, std::string& error) {
   if (config.database.empty()) {
     error = "database: a file name is needed";
+    return false;
+  }
+  if (config.SharedStore()) {
+    if (const std::string problem = UriProblem(config.database); !problem.empty()) {
+      error = "database: " + problem;
+      return false;
+    }
+  }
+  if (!ValidNodeName(config.NodeName())) {
+    error = "node: \"" + config.NodeName() + "\" cannot name this gateway (1 to 63 letters, digits, '.', '-' or '_')" +
+            (config.node.empty() ? ": the host name is used when node is not set" : "");
     return false;
   }
   if (!config.clientsSet && !IsLoopbackHost(config.listenHost)) {
@@ -525,7 +600,7 @@ const char* Usage() {
          "                       [--speaker DIR] [--list [COUNT]] [--help]\n"
          "  --config FILE     settings (default /etc/talmery-gateway/talmery-gateway.conf if present)\n"
          "  --listen H:P      HTTP address for call requests and the status page (default 127.0.0.1:8155)\n"
-         "  --database FILE   the call store (SQLite)\n"
+         "  --database FILE   the call store: a SQLite file, or a postgresql:// URI shared by several gateways\n"
          "  --speaker DIR     no telephone: print each call and write its speech to DIR/call-<id>.wav\n"
          "  --list [COUNT]    print the most recent calls and exit\n";
 }

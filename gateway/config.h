@@ -49,8 +49,11 @@ std::string TransportUri(const SipSettings& sip, const std::string& uri);
 struct Config {
   std::string listenHost = "127.0.0.1";
   int listenPort = 8155;
+  // A SQLite file, or a postgresql:// URI: the store shared by several gateways (nodes).
   std::string database = "/var/lib/talmery-gateway/calls.db";
   std::string spool;                 // speech files and line folders; empty: beside the database
+  std::string node;                  // this gateway's name among the nodes of one database; empty: the host name
+  int leaseSeconds = 30;             // a node silent this long has its calls in progress closed by another
   DialMode mode = DialMode::Sip;
   std::string speakerDir;            // speaker mode: where each call's speech is written
 
@@ -86,7 +89,16 @@ struct Config {
 
   std::string DialTemplate() const;  // sip.dial, or its default
   std::string SpoolDir() const;
+  // Whether `database` is a PostgreSQL URI (postgresql:// or postgres://), shared by nodes.
+  bool SharedStore() const;
+  // `node`, or the host name when it is not set.
+  std::string NodeName() const;
 };
+
+// Why a PostgreSQL URI cannot be used as the store ("" when it can): a password in it (as
+// user:password@ or a password parameter) would sit in the settings file.
+std::string UriProblem(const std::string& uri);
+extern const char kPasswordInUri[];
 
 // Applies the text of a config file to `config`. False with "line N: reason" on the first
 // error; unknown keys are errors, so that a misspelt setting is not silently ignored.

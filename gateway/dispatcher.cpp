@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 
 #include "gateway/event_log.h"
 #include "gateway/metrics.h"
@@ -54,7 +55,47 @@ Dispatcher::~Dispatcher() { Stop(0); }
 
 void Dispatcher::Start() {
   metrics::SetLines(lines_.size());
+  if (store_.Shared()) {
+    std::string error;
+    store_.Renew(clock_.Now(), {static_cast<int>(lines_.size()), 0, registration_ ? registration_() : ""}, error);
+    watch_ = std::thread([this] { Watch(); });
+  }
   for (size_t i = 0; i < lines_.size(); ++i) threads_.emplace_back([this, i] { Serve(i); });
+}
+
+// The lease's renewal and the look for silent nodes, every quarter of lease_seconds (between a
+// quarter and five seconds), until the lines have stopped: the calls a stop lets end are renewed
+// too.
+void Dispatcher::Watch() {
+  const auto period = std::chrono::milliseconds(std::clamp(config_.leaseSeconds * 250, 250, 5000));
+  std::unique_lock<std::mutex> lock(mu_);
+  while (!linesStopped_) {
+    NodeState state;
+    state.lines = static_cast<int>(lines_.size());
+    state.linesInUse = static_cast<int>(activeNumbers_.size());
+    lock.unlock();
+    state.registration = registration_ ? registration_() : "";
+    const Instant now = clock_.Now();
+    std::string error;
+    store_.Renew(now, state, error);
+    error.clear();
+    const std::vector<CallRecord> closed = store_.CloseSilentNodes(now, error);
+    std::map<std::string, int> silent;
+    for (const CallRecord& c : closed) ++silent[c.node];
+    for (const auto& [node, calls] : silent)
+      log_.Write("node", {{"node", node}, {"state", "silent"}, {"calls-closed", std::to_string(calls)}});
+    LogClosed(closed);
+    lock.lock();
+    cv_.wait_for(lock, period, [&] { return linesStopped_; });
+  }
+}
+
+void Dispatcher::LogClosed(const std::vector<CallRecord>& closed) {
+  for (const CallRecord& c : closed) {
+    log_.Write("state", {{"call", std::to_string(c.id)}, {"state", c.state}, {"attempt", std::to_string(c.attempts)},
+                         {"outcome", "interrupted"}, {"node", c.node}, {"detail", c.reason}});
+    metrics::TryEnded("interrupted", 0, c.state);
+  }
 }
 
 // One idle line is enough for one accepted call: waking them all would have each of them look
@@ -87,6 +128,12 @@ void Dispatcher::Stop(int graceSeconds) {
   cv_.notify_all();
   for (std::thread& t : threads_) t.join();
   threads_.clear();
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    linesStopped_ = true;
+  }
+  cv_.notify_all();
+  if (watch_.joinable()) watch_.join();
   for (auto& line : lines_) line->Shutdown();
   // A last try for the ends the store could not take; those still left are closed as cut short
   // at the next start, never dialled again.
@@ -129,7 +176,7 @@ void Dispatcher::Serve(size_t index) {
     // that end wakes a line: no polling for it.
     long long waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(kStoreRetry).count();
     if (writes) {
-      waitMs = 5000;
+      waitMs = store_.Shared() ? 1000 : 5000;  // calls accepted by other nodes wake no line here
       const std::optional<long long> due = store_.NextDueTick();
       const long long now = clock_.Now().tickMs;
       if (due && *due > now) waitMs = std::max(10LL, std::min(waitMs, *due - now));
@@ -183,7 +230,13 @@ bool Dispatcher::RecordUnrecordedEnds(std::string& error) {
   }
   for (size_t i = 0; i < ends.size(); ++i) {
     const UnrecordedEnd& e = ends[i];
-    if (store_.FinishAttempt(e.id, e.attempt, e.end, e.at, error)) continue;
+    const Written written = store_.FinishAttempt(e.id, e.attempt, e.end, e.at, error);
+    if (written == Written::ClaimLost) {
+      log_.Write("claim", {{"call", std::to_string(e.id)}, {"attempt", std::to_string(e.attempt)}, {"state", "lost"},
+                           {"end", e.end.state}, {"error", error}});
+      error.clear();
+    }
+    if (written == Written::Done || written == Written::ClaimLost) continue;
     std::lock_guard<std::mutex> lock(mu_);
     unrecorded_.insert(unrecorded_.begin(), ends.begin() + static_cast<long>(i), ends.end());
     return false;
@@ -244,14 +297,22 @@ void Dispatcher::PlaceOne(size_t index, CallRecord call) {
   job.text = LateNotice(clock_.Now().tickMs - call.createdTick) + call.text.value_or("");
   const TryEnd tried = lines_[index]->Place(job, [&] {
     std::string error;
-    if (!store_.MarkAnswered(call.id, call.attempts, clock_.Now(), error)) StoreFailed(error);
+    const Written written = store_.MarkAnswered(call.id, call.attempts, clock_.Now(), error);
+    if (written == Written::ClaimLost)
+      log_.Write("claim", {{"call", id}, {"attempt", attempt}, {"state", "lost"}, {"error", error}});
+    else if (written != Written::Done)
+      StoreFailed(error);
     log_.Write("state", {{"call", id}, {"state", state::kAnswered}, {"attempt", attempt}});
   });
   // The retry's time is a tick: it waits as long however the wall clock is set meanwhile.
   const Instant now = clock_.Now();
   const AttemptEnd end = EndOfAttempt(tried, call.attempts, call.maxAttempts, config_.retryPause, now.tickMs);
   std::string error;
-  if (!store_.FinishAttempt(call.id, call.attempts, end, now, error)) {
+  const Written written = store_.FinishAttempt(call.id, call.attempts, end, now, error);
+  if (written == Written::ClaimLost) {
+    // Another node closed the call after this node's lease ran out: its record stands.
+    log_.Write("claim", {{"call", id}, {"attempt", attempt}, {"state", "lost"}, {"end", end.state}, {"error", error}});
+  } else if (written != Written::Done) {
     {
       std::lock_guard<std::mutex> lock(mu_);
       unrecorded_.push_back({call.id, call.attempts, end, now});

@@ -8,9 +8,16 @@
 // and dialling resumes when a write succeeds. The ends of calls that could not be recorded are
 // kept and recorded first. The HTTP side wakes the lines for every accepted call: the lock it
 // takes for that is never held across a store call.
+//
+// On a store shared by several gateways (nodes) a watch thread renews this node's lease every
+// quarter of lease_seconds (saying how many lines are in use and the registration's state) and
+// closes the calls in progress of nodes that fell silent; lines that find nothing look again
+// every second, for the calls other nodes accepted. A write about a call whose claim this node
+// lost (its lease ran out, another node closed the call) is logged and dropped.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -40,6 +47,8 @@ class Dispatcher {
   Dispatcher(const Dispatcher&) = delete;
   Dispatcher& operator=(const Dispatcher&) = delete;
 
+  // `registration` tells the nodes table the PBX registration's state (set before Start).
+  void SetRegistrationState(std::function<std::string()> registration) { registration_ = std::move(registration); }
   void Start();
   // A call was accepted: a free line takes it now.
   void Wake();
@@ -64,6 +73,8 @@ class Dispatcher {
   bool RecordUnrecordedEnds(std::string& error);
   void StoreFailed(const std::string& error);
   void StoreWrites();
+  void Watch();
+  void LogClosed(const std::vector<CallRecord>& closed);
 
   const Config& config_;
   CallStore& store_;
@@ -71,6 +82,8 @@ class Dispatcher {
   const GatewayClock& clock_;
   std::vector<std::unique_ptr<Line>> lines_;
   std::vector<std::thread> threads_;
+  std::thread watch_;
+  std::function<std::string()> registration_;
   // One line claims at a time (so that two lines never take calls to one number), across the
   // store's writes; the HTTP side never takes it.
   std::mutex claimMu_;
@@ -85,6 +98,7 @@ class Dispatcher {
   bool storeFailing_ = false;
   bool stopping_ = false;
   bool hangUpNow_ = false;
+  bool linesStopped_ = false;
   long long wakeups_ = 0;
 };
 

@@ -223,12 +223,20 @@ class HttpApi::Server {
   void LogRepeatedRefusals(bool all);
   void Sweep();
   std::string StatusPageText();
-  // The calls waiting: counted in the store at most every 100 ms, plus those accepted since.
-  long long Waiting(long long nowMs) {
-    std::lock_guard<std::mutex> lock(waitingMu_);
-    if (nowMs - waitingAtMs_ >= 100 || nowMs < waitingAtMs_) {
-      waiting_ = store_.CountWaiting();
-      waitingAtMs_ = nowMs;
+  // The calls waiting: counted in the store at most every 100 ms, plus those accepted since. On
+  // a shared store the other nodes' calls of the limits' windows are counted then too. One
+  // request counts; the others meanwhile go on with the last count.
+  long long Waiting(const Instant& now) {
+    std::unique_lock<std::mutex> lock(waitingMu_);
+    if ((now.tickMs - waitingAtMs_ >= 100 || now.tickMs < waitingAtMs_) && !counting_) {
+      counting_ = true;
+      lock.unlock();
+      SharedCounts counts = store_.Counts(now);
+      if (store_.Shared()) admission_.SetOthers(counts.othersToday, std::move(counts.othersMinute));
+      lock.lock();
+      counting_ = false;
+      waiting_ = counts.waiting;
+      waitingAtMs_ = now.tickMs;
     }
     return waiting_;
   }
@@ -253,6 +261,7 @@ class HttpApi::Server {
   std::vector<AddressBlock> clients_;
   std::mutex waitingMu_;
   long long waiting_ = 0, waitingAtMs_ = -1000000;
+  bool counting_ = false;
 };
 
 void HttpApi::Server::LogRefusal(const std::string& address, const std::string& reason) {
@@ -506,14 +515,21 @@ MHD_Result HttpApi::Server::FinishCall(MHD_Connection* c, Conn& conn) {
   if (!NumberAllowed(config_.numbers, call.number))
     return Refuse(c, conn, "the number " + MaskNumber(call.number) + " may not be called from this gateway");
   const Instant now = clock_.Now();
-  const long long waiting = config_.maxQueued > 0 ? Waiting(now.tickMs) : 0;
+  const long long waiting = config_.maxQueued > 0 || store_.Shared() ? Waiting(now) : 0;
   if (!admission_.TryAdmit(conn.address, now.tickMs, waiting, reason)) {
     LogRefusal(conn.address, reason);
     return Answer(c, conn, 200, "ERROR: " + reason + "\r\n");
   }
   long long id = 0;
   std::string error;
-  if (!store_.Accept(call, config_.attempts, now, id, error)) {
+  const Written stored = store_.Accept(call, conn.address, config_.attempts, now, id, error);
+  if (stored == Written::Unknown) {
+    // It may be stored, and then it will be called: neither its id nor ERROR is true. The
+    // agent, left without an answer, says the call may or may not be placed.
+    log_.Write("store", {{"error", error}, {"request", "left unanswered: it may be stored"}, {"from", conn.address}});
+    return MHD_NO;
+  }
+  if (stored != Written::Done) {
     admission_.Released(conn.address, now.tickMs);
     log_.Write("store", {{"error", error}});
     metrics::CallRefused("the call could not be stored");
@@ -550,6 +566,8 @@ std::string HttpApi::Server::StatusPageText() {
   view.mode = config_.mode == DialMode::Sip ? "SIP" : "speaker";
   view.clients = admission_.Activity(Tick());
   view.showClients = true;
+  view.showNodes = store_.Shared();
+  if (view.showNodes) view.nodes = store_.Nodes();
   return StatusPage(store_.Recent(config_.pageCalls), view, NowMs());
 }
 

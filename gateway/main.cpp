@@ -10,6 +10,7 @@
 
 #include "gateway/config.h"
 #include "gateway/event_log.h"
+#include "gateway/pg_store.h"
 #include "gateway/service.h"
 #include "gateway/status_view.h"
 #include "gateway/store.h"
@@ -21,11 +22,15 @@ constexpr int kGraceSeconds = 60;  // calls going on may end by themselves after
 int List(const talmery::Config& config, int count) {
   std::string error;
   std::vector<talmery::CallRecord> calls;
-  if (!talmery::ReadRecentCalls(config.database, count > 0 ? count : config.pageCalls, calls, error)) {
+  talmery::ViewOptions view;
+  const int rows = count > 0 ? count : config.pageCalls;
+  const bool read = config.SharedStore() ? talmery::ReadPgListing(config.database, rows, calls, view.nodes, error)
+                                         : talmery::ReadRecentCalls(config.database, rows, calls, error);
+  if (!read) {
     std::fprintf(stderr, "talmery-gateway: cannot open the call store: %s\n", error.c_str());
     return 1;
   }
-  talmery::ViewOptions view;
+  view.showNodes = config.SharedStore();
   view.showText = config.showText;
   std::fputs(talmery::ConsoleList(calls, view).c_str(), stdout);
   return 0;

@@ -317,6 +317,12 @@ void Admission::Seed(const std::vector<long long>& acceptedMs) {
   std::sort(day_.begin(), day_.end());
 }
 
+void Admission::SetOthers(long long today, std::map<std::string, long long> minute) {
+  std::lock_guard<std::mutex> lock(mu_);
+  othersToday_ = today;
+  othersMinute_ = std::move(minute);
+}
+
 void Admission::Expire(long long nowMs) {
   while (!day_.empty() && day_.front() <= nowMs - kDayMs) day_.pop_front();
 }
@@ -326,10 +332,12 @@ bool Admission::TryAdmit(const std::string& address, long long nowMs, long long 
   Expire(nowMs);
   std::deque<long long>& minute = minute_[address];
   while (!minute.empty() && minute.front() <= nowMs - kMinuteMs) minute.pop_front();
-  if (limits_.clientRate > 0 && minute.size() >= static_cast<size_t>(limits_.clientRate)) {
+  const auto others = othersMinute_.find(address);
+  const long long fromHere = static_cast<long long>(minute.size()) + (others == othersMinute_.end() ? 0 : others->second);
+  if (limits_.clientRate > 0 && fromHere >= limits_.clientRate) {
     reason = "more than " + std::to_string(limits_.clientRate) + " calls a minute from " + address +
              ": try again in a minute";
-  } else if (limits_.dailyCalls > 0 && day_.size() >= static_cast<size_t>(limits_.dailyCalls)) {
+  } else if (limits_.dailyCalls > 0 && static_cast<long long>(day_.size()) + othersToday_ >= limits_.dailyCalls) {
     reason = "the gateway has taken its " + std::to_string(limits_.dailyCalls) + " calls of the last 24 hours";
   } else if (limits_.maxQueued > 0 && waiting >= limits_.maxQueued) {
     reason = std::to_string(waiting) + " calls are waiting already: try again later";

@@ -70,6 +70,10 @@ class Admission {
   explicit Admission(AdmissionLimits limits) : limits_(limits) {}
   // Seeds the 24-hour window (the creation times of calls already stored).
   void Seed(const std::vector<long long>& acceptedMs);
+  // The calls other gateways on the same store accepted, as last counted there: in the last 24
+  // hours, and per client address in the last minute. They count against the limits beside
+  // this gateway's own.
+  void SetOthers(long long today, std::map<std::string, long long> minute);
   // Whether one more call from `address` may be accepted, with `waiting` calls waiting now. On
   // yes a place is held (see Accepted / Released); on no `reason` says why.
   bool TryAdmit(const std::string& address, long long nowMs, long long waiting, std::string& reason);
@@ -92,6 +96,8 @@ class Admission {
   std::mutex mu_;
   std::map<std::string, std::deque<long long>> minute_;  // accepted per address, last minute
   std::deque<long long> day_;                            // accepted in all, last 24 hours
+  long long othersToday_ = 0;                            // see SetOthers
+  std::map<std::string, long long> othersMinute_;
   std::map<std::string, Hourly> activity_;
 };
 

@@ -10,6 +10,7 @@
 #include "gateway/audio.h"
 #include "gateway/event_log.h"
 #include "gateway/metrics.h"
+#include "gateway/pg_store.h"
 
 namespace talmery {
 namespace {
@@ -50,7 +51,8 @@ bool Gateway::PrepareSpool(std::string& error) {
 }
 
 bool Gateway::Start(std::string& error) {
-  store_ = SqliteStore::Open(config_.database, clock_, error);
+  if (config_.SharedStore()) store_ = PgStore::Open(config_.database, config_.NodeName(), config_.leaseSeconds, clock_, error);
+  else store_ = SqliteStore::Open(config_.database, clock_, error, config_.NodeName());
   if (!store_) return false;
   if (!PrepareSpool(error)) return false;
 
@@ -72,15 +74,18 @@ bool Gateway::Start(std::string& error) {
     if (config_.sip.registerSeconds > 0) registration_ = std::make_unique<Registration>(config_, *engine_, log_);
   }
   dispatcher_ = std::make_unique<Dispatcher>(config_, *store_, log_, std::move(lines), clock_);
+  if (registration_) dispatcher_->SetRegistrationState([this] { return registration_->State(); });
   http_ = std::make_unique<HttpApi>(config_, *store_, log_, [this] { dispatcher_->Wake(); }, clock_);
   if (!http_->Bind(error)) return false;
   if (registration_) registration_->Start();
   dispatcher_->Start();
   serving_ = std::thread([this] { http_->Serve(); });
-  log_.Write("start", {{"mode", config_.mode == DialMode::Sip ? "sip" : "speaker"},
+  LogFields started = {{"mode", config_.mode == DialMode::Sip ? "sip" : "speaker"},
                        {"listen", config_.listenHost + ":" + std::to_string(http_->Port())},
                        {"database", config_.database},
-                       {"lines", std::to_string(config_.mode == DialMode::Sip ? config_.maxCalls : 1)}});
+                       {"lines", std::to_string(config_.mode == DialMode::Sip ? config_.maxCalls : 1)}};
+  if (store_->Shared()) started.push_back({"node", config_.NodeName()});
+  log_.Write("start", started);
   return true;
 }
 

@@ -33,17 +33,18 @@ std::string AccountAor(const SipSettings& sip) {
   return "sip:" + sip.user + "@" + (sip.domain.empty() ? sip.localAddress : sip.domain);
 }
 
-std::string ContactUser(const SipSettings& sip) {
+std::string ContactUser(const SipSettings& sip, const std::string& node) {
   // FNV-1a: stable across builds and machines, unlike std::hash.
   uint32_t hash = 2166136261u;
-  const std::string identity = sip.user + "\n" + sip.domain + "\n" + sip.localAddress + "\n" + std::to_string(sip.sipPort);
+  const std::string identity = sip.user + "\n" + sip.domain + "\n" + sip.localAddress + "\n" +
+                               std::to_string(sip.sipPort) + (node.empty() ? "" : "\n" + node);
   for (unsigned char c : identity) {
     hash ^= c;
     hash *= 16777619u;
   }
   char hex[9];
   std::snprintf(hex, sizeof hex, "%08x", hash);
-  return sip.user + "-" + hex;
+  return sip.user + "-" + (node.empty() ? "" : node + "-") + hex;
 }
 
 namespace {
@@ -139,7 +140,8 @@ std::string RouteOf(const std::string& proxy) {
 }
 
 SipEngine::SipEngine(const Config& config, EventLog& log)
-    : config_(config), log_(log), aor_(AccountAor(config.sip)), contactUser_(ContactUser(config.sip)) {
+    : config_(config), log_(log), aor_(AccountAor(config.sip)),
+      contactUser_(ContactUser(config.sip, config.SharedStore() ? config.NodeName() : "")) {
   route_ = RouteOf(TransportUri(config.sip, config.sip.outboundProxy));
   // The certificate must name the first hop: the proxy, else the PBX, else the dialled host.
   for (const std::string& uri : {config.sip.outboundProxy, config.sip.domain, config.DialTemplate()}) {

@@ -43,8 +43,10 @@ std::string AccountAor(const SipSettings& sip);
 
 // The user part of our Contact: the user and a digest of what makes this gateway this gateway
 // (account, domain, address, port). It stays the same across restarts, so that a PBX that
-// remembers the last binding sees the same contact again instead of a new one per start.
-std::string ContactUser(const SipSettings& sip);
+// remembers the last binding sees the same contact again instead of a new one per start. Nodes
+// of a shared store add their node name ("200-gw1-3f2a91c0"), so that each registers a contact
+// of its own.
+std::string ContactUser(const SipSettings& sip, const std::string& node = "");
 
 // The outbound proxy as libre's route: libre adds the loose-routing ";lr" itself, so a ";lr" of
 // the configured URI is left out (else the Route would carry it twice); the other parameters

@@ -111,13 +111,16 @@ std::string StatusPage(const std::vector<CallRecord>& calls, const ViewOptions& 
     std::lock_guard<std::mutex> lock(notesMu);
     for (const auto& [name, text] : Notes()) page += "<p>" + HtmlEscape(name) + ": " + HtmlEscape(text) + "</p>\n";
   }
-  page += "<table>\n<tr><th>Id</th><th>Number</th><th>State</th><th>Attempts</th><th>Received</th>"
-          "<th>Last change</th><th>Reason</th>";
+  page += NodeTable(options, nowMs);
+  page += "<table>\n<tr><th>Id</th>";
+  if (options.showNodes) page += "<th>Node</th>";
+  page += "<th>Number</th><th>State</th><th>Attempts</th><th>Received</th><th>Last change</th><th>Reason</th>";
   if (options.showText) page += "<th>Text</th>";
   page += "</tr>\n";
   for (const CallRecord& c : calls) {
-    page += "<tr class=\"" + HtmlEscape(FinalState(c.state) ? c.state : "") + "\"><td>" +
-            std::to_string(c.id) + "</td><td>" + HtmlEscape(MaskNumber(c.number)) + "</td><td>" + HtmlEscape(c.state) +
+    page += "<tr class=\"" + HtmlEscape(FinalState(c.state) ? c.state : "") + "\"><td>" + std::to_string(c.id) +
+            (options.showNodes ? "</td><td>" + HtmlEscape(c.node) : "") + "</td><td>" +
+            HtmlEscape(MaskNumber(c.number)) + "</td><td>" + HtmlEscape(c.state) +
             "</td><td>" + AttemptsText(c) + "</td><td>" + LocalTime(c.createdMs) + "</td><td>" + LocalTime(c.updatedMs) +
             "</td><td>" + HtmlEscape(ReasonText(c));
     if (const std::string tries = TriesText(c); !tries.empty()) page += "<br><small>" + HtmlEscape(tries) + "</small>";
@@ -128,6 +131,24 @@ std::string StatusPage(const std::vector<CallRecord>& calls, const ViewOptions& 
   }
   page += "</table>\n" + ClientTable(options) + "</body></html>\n";
   return page;
+}
+
+std::string NodeStateText(const NodeRecord& n) {
+  if (n.stoppedMs) return "stopped " + LocalTime(*n.stoppedMs);
+  if (n.silent) return "silent longer than its lease (" + std::to_string(n.leaseSeconds) + " s)";
+  return "running";
+}
+
+std::string NodeTable(const ViewOptions& options, long long /*nowMs*/) {
+  if (!options.showNodes) return "";
+  std::string table = "<h2>Nodes</h2>\n<table>\n<tr><th>Node</th><th>Host</th><th>State</th><th>Last seen</th>"
+                      "<th>Lines in use</th><th>Registration</th></tr>\n";
+  for (const NodeRecord& n : options.nodes)
+    table += "<tr><td>" + HtmlEscape(n.node) + "</td><td>" + HtmlEscape(n.host) + "</td><td>" +
+             HtmlEscape(NodeStateText(n)) + "</td><td>" + LocalTime(n.seenMs) + "</td><td>" +
+             std::to_string(n.linesInUse) + " of " + std::to_string(n.lines) + "</td><td>" +
+             HtmlEscape(n.registration.empty() ? "none" : n.registration) + "</td></tr>\n";
+  return table + "</table>\n";
 }
 
 std::string ClientTable(const ViewOptions& options) {
@@ -152,6 +173,7 @@ std::string CallJson(const CallRecord& c, const ViewOptions& options) {
             {"updated", UtcStamp(c.updatedMs)},
             {"next_attempt", c.nextMs ? json(UtcStamp(*c.nextMs)) : json(nullptr)},
             {"reason", c.reason},
+            {"node", c.node.empty() ? json(nullptr) : json(c.node)},
             {"selfdelete", c.selfDelete},
             {"firstocc", c.firstOcc},
             {"text_removed", !c.text.has_value()}};
@@ -160,6 +182,7 @@ std::string CallJson(const CallRecord& c, const ViewOptions& options) {
   for (const AttemptRecord& a : c.history) {
     history.push_back({{"attempt", a.attempt},
                        {"line", a.line},
+                       {"node", a.node},
                        {"started", UtcStamp(a.startedMs)},
                        {"answered", a.answeredMs ? json(UtcStamp(*a.answeredMs)) : json(nullptr)},
                        {"ended", a.endedMs ? json(UtcStamp(*a.endedMs)) : json(nullptr)},
@@ -176,13 +199,26 @@ std::string CallJson(const CallRecord& c, const ViewOptions& options) {
 std::string ConsoleList(const std::vector<CallRecord>& calls, const ViewOptions& options) {
   std::string out;
   char line[512];
-  std::snprintf(line, sizeof line, "%6s  %-14s  %-9s  %-8s  %-19s  %-19s  %s\n", "id", "number", "state", "attempts",
-                "received", "last change", "reason");
+  if (options.showNodes) {
+    out += "nodes:\n";
+    for (const NodeRecord& n : options.nodes)
+      out += "  " + VisibleText(n.node) + " (" + VisibleText(n.host) + "): " + NodeStateText(n) + "; last seen " +
+             LocalTime(n.seenMs) + "; lines in use " + std::to_string(n.linesInUse) + " of " +
+             std::to_string(n.lines) + "; registration " + VisibleText(n.registration.empty() ? "none" : n.registration) +
+             "\n";
+    if (options.nodes.empty()) out += "  (none)\n";
+    out += "\n";
+  }
+  std::snprintf(line, sizeof line, "%6s  %s%-14s  %-9s  %-8s  %-19s  %-19s  %s\n", "id",
+                options.showNodes ? "node          " : "", "number", "state", "attempts", "received", "last change",
+                "reason");
   out += line;
   for (const CallRecord& c : calls) {
-    std::snprintf(line, sizeof line, "%6lld  %-14s  %-9s  %-8s  %-19s  %-19s  ", c.id, MaskNumber(c.number).c_str(),
-                  c.state.c_str(), AttemptsText(c).c_str(), LocalTime(c.createdMs).c_str(),
-                  LocalTime(c.updatedMs).c_str());
+    char node[80] = "";
+    if (options.showNodes) std::snprintf(node, sizeof node, "%-12s  ", VisibleText(c.node.empty() ? "-" : c.node).c_str());
+    std::snprintf(line, sizeof line, "%6lld  %s%-14s  %-9s  %-8s  %-19s  %-19s  ", c.id, node,
+                  MaskNumber(c.number).c_str(), c.state.c_str(), AttemptsText(c).c_str(),
+                  LocalTime(c.createdMs).c_str(), LocalTime(c.updatedMs).c_str());
     out += line;
     // Reasons carry what the PBX or the callee said, texts what a client sent: shown, never
     // acted on by the terminal.

@@ -16,7 +16,15 @@ struct ViewOptions {
   // Requests per client address over the last 24 hours, in a table of their own.
   bool showClients = false;
   std::vector<ClientActivity> clients;
+  // A store shared by several gateways: each call's node, and a table of the nodes.
+  bool showNodes = false;
+  std::vector<NodeRecord> nodes;
 };
+
+// The nodes' table (empty when options.showNodes is false).
+std::string NodeTable(const ViewOptions& options, long long nowMs);
+// What a node is doing: "running", "stopped 2026-12-08 21:59:05", "silent longer than its lease (30 s)".
+std::string NodeStateText(const NodeRecord& node);
 
 // The page's table of client addresses (empty when options.showClients is false).
 std::string ClientTable(const ViewOptions& options);

@@ -100,6 +100,7 @@ CREATE TABLE IF NOT EXISTS attempts(
   ended_ms INTEGER,
   outcome TEXT NOT NULL DEFAULT '',
   detail TEXT NOT NULL DEFAULT '',
+  node TEXT NOT NULL DEFAULT '',
   dialled TEXT NOT NULL DEFAULT '',
   PRIMARY KEY(call_id, attempt));
 CREATE TABLE IF NOT EXISTS store_clock(
@@ -118,6 +119,10 @@ ALTER TABLE calls ADD COLUMN due_mono INTEGER;
 UPDATE calls SET created_mono = created_ms, due_mono = next_ms;
 DROP INDEX IF EXISTS calls_due;
 )sql";
+
+// A store of an earlier version did not name the gateway of each try.
+const char kAddNodeColumn[] = "ALTER TABLE attempts ADD COLUMN node TEXT NOT NULL DEFAULT ''";
+const char kAddDialledColumn[] = "ALTER TABLE attempts ADD COLUMN dialled TEXT NOT NULL DEFAULT ''";
 
 const char kIndexes[] = R"sql(
 CREATE INDEX IF NOT EXISTS calls_due_mono ON calls(due_mono, id) WHERE due_mono IS NOT NULL;
@@ -321,8 +326,8 @@ bool PrepareTables(sqlite3* db, std::string& error) {
   if (!Exec(db, "BEGIN IMMEDIATE", error)) return false;
   const bool ok = Exec(db, kTables, error) &&
                   (HasColumn(db, "calls", "due_mono") || Exec(db, kAddMonoColumns, error)) &&
-                  (HasColumn(db, "attempts", "dialled") ||
-                   Exec(db, "ALTER TABLE attempts ADD COLUMN dialled TEXT NOT NULL DEFAULT ''", error)) &&
+                  (HasColumn(db, "attempts", "node") || Exec(db, kAddNodeColumn, error)) &&
+                  (HasColumn(db, "attempts", "dialled") || Exec(db, kAddDialledColumn, error)) &&
                   Exec(db, kIndexes, error) && Exec(db, "COMMIT", error);
   if (!ok) {
     std::string why;
@@ -359,7 +364,8 @@ OwnedFd::~OwnedFd() {
   if (fd_ >= 0) close(fd_);
 }
 
-std::unique_ptr<SqliteStore> SqliteStore::Open(const std::string& path, const GatewayClock& clock, std::string& error) {
+std::unique_ptr<SqliteStore> SqliteStore::Open(const std::string& path, const GatewayClock& clock, std::string& error,
+                                               const std::string& node) {
   OwnedFd lock;
   if (!LockStore(path, lock, error)) return nullptr;
   // Every number and text is in these files: the owner alone may read them, whatever the
@@ -388,13 +394,14 @@ std::unique_ptr<SqliteStore> SqliteStore::Open(const std::string& path, const Ga
   if (!IdFloor(writer.get(), idsPath, bound, floor, error)) return nullptr;
   if (!OpenDb(path, false, reader, error)) return nullptr;
   return std::unique_ptr<SqliteStore>(new SqliteStore(std::move(lock), std::move(writer), std::move(reader), boot,
-                                                      offset, idsPath, bound, floor));
+                                                      offset, idsPath, bound, floor, node));
 }
 
 SqliteStore::SqliteStore(OwnedFd lock, Sqlite writer, Sqlite reader, std::string boot, long long offsetMs,
-                         std::string idsPath, long long idsReserved, long long idFloor)
+                         std::string idsPath, long long idsReserved, long long idFloor, std::string node)
     : lock_(std::move(lock)), writer_(std::move(writer)), reader_(std::move(reader)), boot_(std::move(boot)),
-      offsetMs_(offsetMs), idsPath_(std::move(idsPath)), idsReserved_(idsReserved), idFloor_(idFloor),
+      offsetMs_(offsetMs), idsPath_(std::move(idsPath)), node_(std::move(node)), idsReserved_(idsReserved),
+      idFloor_(idFloor),
       thread_([this] { WriterLoop(); }) {}
 
 SqliteStore::~SqliteStore() {
@@ -497,8 +504,8 @@ bool SqliteStore::ReserveIds(long long id, std::string& error) {
   return true;
 }
 
-bool SqliteStore::Accept(const CallRequest& request, int maxAttempts, const Instant& now, long long& id,
-                         std::string& error) {
+Written SqliteStore::Accept(const CallRequest& request, const std::string& /*client*/, int maxAttempts,
+                            const Instant& now, long long& id, std::string& error) {
   long long given = 0;
   const bool ok = Run(
       now,
@@ -515,10 +522,10 @@ bool SqliteStore::Accept(const CallRequest& request, int maxAttempts, const Inst
         return ReserveIds(given, err);
       },
       error);
-  if (!ok) return false;
+  if (!ok) return Written::Failed;
   idFloor_ = 0;
   id = given;
-  return true;
+  return Written::Done;
 }
 
 Claim SqliteStore::ClaimNext(const Instant& now, const std::set<std::string>& skip, int line) {
@@ -548,12 +555,13 @@ Claim SqliteStore::ClaimNext(const Instant& now, const std::set<std::string>& sk
         found->state = state::kDialling;
         found->nextMs.reset();
         found->updatedMs = now.wallMs;
+        found->node = node_;
         Stmt u(db,
                "UPDATE calls SET state='dialling', attempts=?, next_ms=NULL, due_mono=NULL, updated_ms=? WHERE id=?");
         u.Bind(1, static_cast<long long>(found->attempts)).Bind(2, now.wallMs).Bind(3, found->id);
-        Stmt a(db, "INSERT INTO attempts(call_id, attempt, line, started_ms) VALUES(?, ?, ?, ?)");
+        Stmt a(db, "INSERT INTO attempts(call_id, attempt, line, started_ms, node) VALUES(?, ?, ?, ?, ?)");
         a.Bind(1, found->id).Bind(2, static_cast<long long>(found->attempts)).Bind(3, static_cast<long long>(line));
-        a.Bind(4, now.wallMs);
+        a.Bind(4, now.wallMs).Bind(5, node_);
         return u.Exec(err) && a.Exec(err);
       },
       claim.error);
@@ -566,7 +574,7 @@ Claim SqliteStore::ClaimNext(const Instant& now, const std::set<std::string>& sk
   return claim;
 }
 
-bool SqliteStore::MarkAnswered(long long id, int attempt, const Instant& now, std::string& error) {
+Written SqliteStore::MarkAnswered(long long id, int attempt, const Instant& now, std::string& error) {
   return Run(
       now,
       [&](sqlite3* db, std::string& err) {
@@ -576,11 +584,11 @@ bool SqliteStore::MarkAnswered(long long id, int attempt, const Instant& now, st
         a.Bind(1, now.wallMs).Bind(2, id).Bind(3, static_cast<long long>(attempt));
         return u.Exec(err) && a.Exec(err);
       },
-      error);
+      error) ? Written::Done : Written::Failed;
 }
 
-bool SqliteStore::FinishAttempt(long long id, int attempt, const AttemptEnd& end, const Instant& now,
-                                std::string& error) {
+Written SqliteStore::FinishAttempt(long long id, int attempt, const AttemptEnd& end, const Instant& now,
+                                   std::string& error) {
   return Run(
       now,
       [&](sqlite3* db, std::string& err) {
@@ -598,7 +606,7 @@ bool SqliteStore::FinishAttempt(long long id, int attempt, const AttemptEnd& end
         a.Bind(6, static_cast<long long>(attempt));
         return u.Exec(err) && a.Exec(err);
       },
-      error);
+      error) ? Written::Done : Written::Failed;
 }
 
 std::vector<CallRecord> SqliteStore::CloseInterrupted(const Instant& now, std::string& error) {
@@ -701,10 +709,15 @@ std::optional<long long> SqliteStore::NextDueTick() {
 
 namespace {
 
+// A store not yet opened by this version (--list reads it as it is) may lack the node and
+// dialled columns.
 void LoadHistory(sqlite3* db, CallRecord& call) {
-  Stmt s(db,
-         "SELECT attempt, line, started_ms, answered_ms, ended_ms, outcome, detail, dialled FROM attempts "
-         "WHERE call_id=? ORDER BY attempt");
+  const bool named = HasColumn(db, "attempts", "node");
+  const bool dialled = HasColumn(db, "attempts", "dialled");
+  Stmt s(db, (std::string("SELECT attempt, line, started_ms, answered_ms, ended_ms, outcome, detail, ") +
+              (dialled ? "dialled" : "''") + ", " + (named ? "node" : "''") +
+              " FROM attempts WHERE call_id=? ORDER BY attempt")
+                 .c_str());
   s.Bind(1, call.id);
   call.history.clear();
   while (s.Step() == SQLITE_ROW) {
@@ -717,8 +730,10 @@ void LoadHistory(sqlite3* db, CallRecord& call) {
     a.outcome = s.Text(5);
     a.detail = s.Text(6);
     a.dialled = s.Text(7);
+    a.node = s.Text(8);
     call.history.push_back(std::move(a));
   }
+  if (!call.history.empty()) call.node = call.history.back().node;
 }
 
 std::vector<CallRecord> RecentCalls(sqlite3* db, const char* columns, long long offsetMs, int count) {

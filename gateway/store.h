@@ -1,14 +1,15 @@
 #pragma once
 // The call store: where accepted calls wait, are claimed by a line, and end. CallStore is what
-// the dispatcher and the HTTP side need of any back end; SqliteStore, one SQLite file, is the
-// back end there is.
+// the dispatcher and the HTTP side need of any back end: SqliteStore (one SQLite file, one
+// gateway) here, PgStore (PostgreSQL, shared by several gateways, each a node) in pg_store.h.
 //
 // The contract, for every back end: a call is dialled only after its claim is durably recorded
 // (ClaimNext says Claimed only then), and an id is answered only for a call durably recorded
-// (Accept says true only then). A write that fails leaves nothing behind that could be dialled:
+// (Accept says Done only then). A write that fails leaves nothing behind that could be dialled:
 // an ERROR answered for a request is never followed by a call, and a claim that failed is never
-// placed. A back end shared by several gateways would add a lease to the claim; this one is
-// locked to one gateway process.
+// placed. On a shared store each claim names the node that holds it, and every later write
+// about the call checks that the node still does: a node that lost its claim (it was silent
+// longer than its lease, and another node closed the call) changes nothing.
 #include <sqlite3.h>
 
 #include <atomic>
@@ -49,6 +50,7 @@ constexpr char kExpired[] = "expired";
 struct AttemptRecord {
   int attempt = 0;
   int line = -1;
+  std::string node;  // the gateway that placed it
   long long startedMs = 0;
   std::optional<long long> answeredMs, endedMs;
   std::string outcome, detail;
@@ -67,6 +69,7 @@ struct CallRecord {
   std::optional<long long> nextMs;  // wall clock: when a waiting call may be dialled, for display
   long long createdTick = 0;        // when it was accepted, in ticks (what waiting is measured in)
   std::string reason;
+  std::string node;                 // the gateway that placed (or places) its last try; empty before one
   std::vector<AttemptRecord> history;
 };
 
@@ -87,6 +90,37 @@ struct StoreFigures {
   std::optional<long long> oldestWaitingMs;  // when the longest-waiting of them was received
 };
 
+// What became of a write. Done: durably recorded. Failed: nothing of it was recorded, nor ever
+// will be. Unknown: the database went away while committing it and could not be asked since: it
+// may be recorded (an accepted call so left is answered neither its id nor ERROR). ClaimLost:
+// this node no longer holds the call's claim (another node closed it): nothing was written.
+enum class Written { Done, Failed, Unknown, ClaimLost };
+
+// One gateway of a shared store, as the nodes table shows it (wall times of that node).
+struct NodeRecord {
+  std::string node, host;
+  long long pid = 0;
+  long long startedMs = 0, seenMs = 0;
+  std::optional<long long> stoppedMs;  // set by a clean stop, cleared by the next start
+  int lines = 0, linesInUse = 0;
+  std::string registration;            // the PBX registration's state, empty without one
+  int leaseSeconds = 0;
+  bool silent = false;                 // silent longer than its lease, as this node has watched it
+};
+
+// What a node says of itself at each renewal of its lease.
+struct NodeState {
+  int lines = 0, linesInUse = 0;
+  std::string registration;
+};
+
+// For the limits on accepted calls, counted over every node of the store.
+struct SharedCounts {
+  long long waiting = 0;                           // calls waiting now (queued or for a retry), all nodes'
+  long long othersToday = 0;                       // accepted by the other nodes in the last 24 hours
+  std::map<std::string, long long> othersMinute;   // accepted by the other nodes in the last minute, per client
+};
+
 // What ClaimNext found. Claimed: `call` is now dialling with its new attempt started, and that
 // is durably recorded: it may be dialled. NoneDue: no call may be dialled now. Failed: nothing
 // could be recorded (`error` says why): no call may be dialled on this claim.
@@ -103,18 +137,20 @@ class CallStore {
  public:
   virtual ~CallStore() = default;
 
-  // Stores a new call, queued and due at once. True only once it is durably recorded; `id` is
-  // then its id, never given to another call of this store. False: nothing of it is kept.
-  virtual bool Accept(const CallRequest& request, int maxAttempts, const Instant& now, long long& id,
-                      std::string& error) = 0;
-  // Claims, for `line`, the first due call (by due time, then id) whose number is not in `skip`.
+  // Stores a new call, queued and due at once. Done only once it is durably recorded; `id` is
+  // then its id, never given to another call of this store. Failed: nothing of it is kept.
+  // `client` is the address that posted it.
+  virtual Written Accept(const CallRequest& request, const std::string& client, int maxAttempts, const Instant& now,
+                         long long& id, std::string& error) = 0;
+  // Claims, for `line`, the first due call (by due time, then id) whose number is not in `skip`
+  // (nor, on a shared store, being called by another node).
   virtual Claim ClaimNext(const Instant& now, const std::set<std::string>& skip, int line) = 0;
-  virtual bool MarkAnswered(long long id, int attempt, const Instant& now, std::string& error) = 0;
+  virtual Written MarkAnswered(long long id, int attempt, const Instant& now, std::string& error) = 0;
   // Ends the attempt and moves the call on (to end.nextMs for a retry); a call that ends with
   // selfdelete loses its text.
-  virtual bool FinishAttempt(long long id, int attempt, const AttemptEnd& end, const Instant& now,
-                             std::string& error) = 0;
-  // After a restart: attempts that were going on when the gateway stopped are closed (not
+  virtual Written FinishAttempt(long long id, int attempt, const AttemptEnd& end, const Instant& now,
+                                std::string& error) = 0;
+  // After a restart: attempts of this gateway that were going on when it stopped are closed (not
   // dialled again: their INVITE may have rung the phone). Returns the calls it closed.
   virtual std::vector<CallRecord> CloseInterrupted(const Instant& now, std::string& error) = 0;
   // Calls waiting (queued or for a retry) for `maxWaitMs` or longer since they were accepted
@@ -132,6 +168,23 @@ class CallStore {
   virtual std::vector<long long> AcceptedSince(long long sinceTick) = 0;
   // For the metrics: calls per state, and the queue's length and oldest call.
   virtual StoreFigures Figures(const Instant& now) = 0;
+
+  // A store shared by several gateways (nodes). The rest is theirs; a store of one gateway
+  // keeps the defaults.
+  virtual bool Shared() const { return false; }
+  // The calls waiting, and on a shared store what the other nodes accepted (AcceptedSince
+  // counts this node's own).
+  virtual SharedCounts Counts(const Instant& /*now*/) {
+    SharedCounts counts;
+    counts.waiting = CountWaiting();
+    return counts;
+  }
+  // Renews this node's lease (its calls in progress stay its own) with what it says of itself.
+  virtual bool Renew(const Instant& /*now*/, const NodeState& /*state*/, std::string& /*error*/) { return true; }
+  // The calls in progress of the other nodes that stayed silent longer than their lease, closed
+  // as a restart closes its own (never dialled again); returns them.
+  virtual std::vector<CallRecord> CloseSilentNodes(const Instant& /*now*/, std::string& /*error*/) { return {}; }
+  virtual std::vector<NodeRecord> Nodes() { return {}; }
 };
 
 class Sqlite {
@@ -178,16 +231,19 @@ class SqliteStore : public CallStore {
   // Opens the store at `path` for the gateway that serves it, creating it when missing. The
   // lock comes first, before anything of the store is read or written: a second gateway on the
   // same database is refused, naming the pid of the first.
-  static std::unique_ptr<SqliteStore> Open(const std::string& path, const GatewayClock& clock, std::string& error);
+  // `node` names this gateway in the calls' tries.
+  static std::unique_ptr<SqliteStore> Open(const std::string& path, const GatewayClock& clock, std::string& error,
+                                           const std::string& node = "");
   ~SqliteStore() override;
   SqliteStore(const SqliteStore&) = delete;
   SqliteStore& operator=(const SqliteStore&) = delete;
 
-  bool Accept(const CallRequest& request, int maxAttempts, const Instant& now, long long& id,
-              std::string& error) override;
+  Written Accept(const CallRequest& request, const std::string& client, int maxAttempts, const Instant& now,
+                 long long& id, std::string& error) override;
   Claim ClaimNext(const Instant& now, const std::set<std::string>& skip, int line) override;
-  bool MarkAnswered(long long id, int attempt, const Instant& now, std::string& error) override;
-  bool FinishAttempt(long long id, int attempt, const AttemptEnd& end, const Instant& now, std::string& error) override;
+  Written MarkAnswered(long long id, int attempt, const Instant& now, std::string& error) override;
+  Written FinishAttempt(long long id, int attempt, const AttemptEnd& end, const Instant& now,
+                        std::string& error) override;
   std::vector<CallRecord> CloseInterrupted(const Instant& now, std::string& error) override;
   std::vector<CallRecord> ExpireWaiting(const Instant& now, long long maxWaitMs, const std::string& reason,
                                         std::string& error) override;
@@ -201,7 +257,7 @@ class SqliteStore : public CallStore {
  private:
   using Job = std::function<bool(sqlite3*, std::string&)>;
   SqliteStore(OwnedFd lock, Sqlite writer, Sqlite reader, std::string boot, long long offsetMs, std::string idsPath,
-              long long idsReserved, long long idFloor);
+              long long idsReserved, long long idFloor, std::string node);
   // Runs `job` in the writer thread; true once it is committed. `now` is when it was asked for.
   bool Run(const Instant& now, Job job, std::string& error);
   void WriterLoop();
@@ -220,6 +276,7 @@ class SqliteStore : public CallStore {
   const std::string boot_;
   const long long offsetMs_;
   const std::string idsPath_;
+  const std::string node_;
   long long idsReserved_;               // the bound in <database>.ids (the writer thread's)
   std::atomic<long long> idFloor_;      // > 0: the next id is given past it (see RaiseIds)
   std::optional<long long> seenWritten_;  // the store time last noted in store_clock (the writer thread's)

@@ -39,8 +39,9 @@ class ProbeStore : public CallStore {
   std::mutex gate;
   std::atomic<int> claims{0}, finishes{0}, waiting{0};
 
-  bool Accept(const CallRequest& r, int n, const Instant& t, long long& id, std::string& e) override {
-    return s_.Accept(r, n, t, id, e);
+  Written Accept(const CallRequest& r, const std::string& from, int n, const Instant& t, long long& id,
+                 std::string& e) override {
+    return s_.Accept(r, from, n, t, id, e);
   }
   Claim ClaimNext(const Instant& t, const std::set<std::string>& skip, int line) override {
     ++waiting;
@@ -49,10 +50,10 @@ class ProbeStore : public CallStore {
     ++claims;
     return s_.ClaimNext(t, skip, line);
   }
-  bool MarkAnswered(long long id, int a, const Instant& t, std::string& e) override {
+  Written MarkAnswered(long long id, int a, const Instant& t, std::string& e) override {
     return s_.MarkAnswered(id, a, t, e);
   }
-  bool FinishAttempt(long long id, int a, const AttemptEnd& end, const Instant& t, std::string& e) override {
+  Written FinishAttempt(long long id, int a, const AttemptEnd& end, const Instant& t, std::string& e) override {
     ++finishes;
     return s_.FinishAttempt(id, a, end, t, e);
   }
@@ -161,7 +162,7 @@ TEST(Dispatch, AFullDiskStopsTheDiallingUntilTheStoreCanWrite) {
   ASSERT_TRUE(store) << error;
   ProbeStore probe(*store);
   long long id = 0, refused = 0;
-  ASSERT_TRUE(probe.Accept(Request("5550101"), 3, clock.Now(), id, error)) << error;
+  ASSERT_EQ(probe.Accept(Request("5550101"), "", 3, clock.Now(), id, error), Written::Done) << error;
   RecordingLine* line = nullptr;
   auto dispatcher = Dispatch(probe, log, line, clock);
   line->Hold(false, true);
@@ -170,7 +171,7 @@ TEST(Dispatch, AFullDiskStopsTheDiallingUntilTheStoreCanWrite) {
   ASSERT_TRUE(WaitUntil([&] { return probe.Get(id, call) && call.state == "busy"; }));
 
   std::string filler = FillDisk(disk);
-  EXPECT_FALSE(probe.Accept(Request("5550103"), 3, clock.Now(), refused, error));
+  EXPECT_EQ(probe.Accept(Request("5550103"), "", 3, clock.Now(), refused, error), Written::Failed);
   clock.Pass(60000);  // the retry is due
   dispatcher->Wake();
   const int claims = probe.claims;

@@ -100,7 +100,8 @@ TEST(LineLogic, RefusedRegistrationsWaitLongerEachTime) {
 }
 
 // The Contact's user: our user and a digest of what identifies this gateway, the same at every
-// start, another for another address or port.
+// start, another for another address or port; a node of a shared store puts its name in it, so
+// that the nodes registering one account at the PBX each keep a contact of their own.
 TEST(LineLogic, ContactUserIsStableAndTellsGatewaysApart) {
   SipSettings s;
   s.user = "200";
@@ -118,6 +119,12 @@ TEST(LineLogic, ContactUserIsStableAndTellsGatewaysApart) {
   }
   s.password = "another";  // the password is no part of it
   EXPECT_EQ(ContactUser(s), contact);
+  const std::string gw1 = ContactUser(s, "gw1"), gw2 = ContactUser(s, "gw2");
+  EXPECT_EQ(gw1.size(), 3u + 1 + 3 + 1 + 8);
+  EXPECT_EQ(gw1.compare(0, 8, "200-gw1-"), 0) << gw1;
+  EXPECT_EQ(gw2.compare(0, 8, "200-gw2-"), 0) << gw2;
+  EXPECT_NE(gw1.substr(8), gw2.substr(8)) << "nodes on one machine and port differ in the digest too";
+  EXPECT_EQ(ContactUser(s, "gw1"), gw1);
   EXPECT_EQ(AccountAor(s), "sip:200@pbx.example.com");
   EXPECT_EQ(AccountAor(SipSettings()), "sip:talmery@127.0.0.1");
 }

@@ -1,14 +1,20 @@
 // The call store: what is on disk after each step, the order calls are taken in, retries,
-// texts removed after the call, what a restart does with attempts cut short, ids over the
-// database's life, and waiting measured in ticks whatever the wall clock does.
+// texts removed after the call, what a restart does with attempts cut short. These run on both
+// back ends: SQLite in gateway_unit_tests, PostgreSQL (a throwaway cluster) in
+// gateway_pg_tests, the same file built with TALMERY_TEST_POSTGRES. SQLite's own: ids over the
+// database's life, waiting measured in ticks across reboots, older files upgraded.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <map>
 #include <thread>
 
+#include "gateway/pg_store.h"
 #include "gateway/store.h"
 #include "tests/gateway/fake_clock.h"
+#include "tests/gateway/pg_test_db.h"
 #include "tests/gateway/temp_dir.h"
 
 namespace talmery {
@@ -26,19 +32,32 @@ CallRequest Request(const std::string& number, bool selfDelete = true) {
 // The same ms on both clocks (a new store's time starts at the wall clock: here, at 0).
 Instant At(long long ms) { return {ms, ms}; }
 
-class StoreTest : public ::testing::Test {
+// The fixture of the tests each back end passes alike.
+class StoreTest : public ::testing::TestWithParam<const char*> {
  protected:
-  std::unique_ptr<SqliteStore> Open() {
+  bool Postgres() const { return std::string(GetParam()) == "postgres"; }
+  void SetUp() override {
+    if (Postgres() && !db_.Usable()) GTEST_SKIP() << db_.Skip();
+  }
+  std::unique_ptr<CallStore> Open() {
     std::string error;
-    auto store = SqliteStore::Open(dir_.path() + "/calls.db", clock_, error);
+    std::unique_ptr<CallStore> store;
+    if (Postgres()) store = PgStore::Open(db_.Uri(), "gw1", 30, clock_, error);
+    else store = SqliteStore::Open(dir_.path() + "/calls.db", clock_, error, "gw1");
     EXPECT_TRUE(store) << error;
     return store;
+  }
+  // The calls as talmery-gateway --list reads them, without opening the store.
+  bool List(std::vector<CallRecord>& calls, std::string& error) {
+    std::vector<NodeRecord> nodes;
+    return Postgres() ? ReadPgListing(db_.Uri(), 10, calls, nodes, error)
+                      : ReadRecentCalls(dir_.path() + "/calls.db", 10, calls, error);
   }
   long long Accept(CallStore& s, const CallRequest& r, long long now = 1000) { return AcceptAt(s, r, At(now)); }
   long long AcceptAt(CallStore& s, const CallRequest& r, const Instant& now) {
     long long id = 0;
     std::string error;
-    EXPECT_TRUE(s.Accept(r, 3, now, id, error)) << error;
+    EXPECT_EQ(s.Accept(r, "192.0.2.1", 3, now, id, error), Written::Done) << error;
     return id;
   }
   std::optional<CallRecord> Take(CallStore& s, long long now, const std::set<std::string>& skip = {}) {
@@ -51,10 +70,17 @@ class StoreTest : public ::testing::Test {
     return claim.call;
   }
   gwtest::TempDir dir_;
+  gwtest::PgTestDatabase db_;
   gwtest::FakeClock clock_{0, 0};
 };
 
-TEST_F(StoreTest, AcceptedCallsAreOnDiskWhenAccepted) {
+#ifdef TALMERY_TEST_POSTGRES
+INSTANTIATE_TEST_SUITE_P(Store, StoreTest, ::testing::Values("postgres"), [](const auto& p) { return p.param; });
+#else
+INSTANTIATE_TEST_SUITE_P(Store, StoreTest, ::testing::Values("sqlite"), [](const auto& p) { return p.param; });
+#endif
+
+TEST_P(StoreTest, AcceptedCallsAreOnDiskWhenAccepted) {
   long long id = 0;
   {
     auto s = Open();
@@ -63,7 +89,7 @@ TEST_F(StoreTest, AcceptedCallsAreOnDiskWhenAccepted) {
   }
   std::string error;
   std::vector<CallRecord> read;
-  ASSERT_TRUE(ReadRecentCalls(dir_.path() + "/calls.db", 10, read, error)) << error;
+  ASSERT_TRUE(List(read, error)) << error;
   ASSERT_EQ(read.size(), 1u);
   const CallRecord& c = read[0];
   EXPECT_EQ(c.id, id);
@@ -73,10 +99,9 @@ TEST_F(StoreTest, AcceptedCallsAreOnDiskWhenAccepted) {
   EXPECT_EQ(c.attempts, 0);
   EXPECT_EQ(c.maxAttempts, 3);
   EXPECT_EQ(c.firstOcc, 15);
-  EXPECT_FALSE(ReadRecentCalls(dir_.path() + "/none.db", 10, read, error));
 }
 
-TEST_F(StoreTest, CallsAreTakenInOrderRetriesAtTheirTimeBusyNumbersWait) {
+TEST_P(StoreTest, CallsAreTakenInOrderRetriesAtTheirTimeBusyNumbersWait) {
   auto s = Open();
   const long long a = Accept(*s, Request("111"), 1000);
   const long long b = Accept(*s, Request("222"), 1001);
@@ -95,10 +120,12 @@ TEST_F(StoreTest, CallsAreTakenInOrderRetriesAtTheirTimeBusyNumbersWait) {
 
   AttemptEnd busy{"busy", "486 Busy Here", "busy", "busy on try 1 of 3", 5000, "111,2002"};
   std::string error;
-  ASSERT_TRUE(s->FinishAttempt(a, 1, busy, At(2500), error)) << error;
+  ASSERT_EQ(s->FinishAttempt(a, 1, busy, At(2500), error), Written::Done) << error;
   auto third = Take(*s, 2600);
   ASSERT_TRUE(third);
   EXPECT_EQ(third->id, c);       // a waits for its retry time
+  const AttemptEnd done{"answered", "end of file", state::kDone, "answered", std::nullopt, ""};
+  ASSERT_EQ(s->FinishAttempt(c, 1, done, At(2700), error), Written::Done) << error;
   EXPECT_FALSE(Take(*s, 4999));
   EXPECT_EQ(s->NextDueTick(), 5000);
   auto retry = Take(*s, 5000);
@@ -113,37 +140,13 @@ TEST_F(StoreTest, CallsAreTakenInOrderRetriesAtTheirTimeBusyNumbersWait) {
   EXPECT_EQ(rec.history[0].detail, "486 Busy Here");
   EXPECT_EQ(rec.history[0].dialled, "111,2002");
   EXPECT_EQ(rec.history[0].endedMs, 2500);
+  EXPECT_EQ(rec.history[0].node, "gw1");
+  EXPECT_EQ(rec.node, "gw1");
   EXPECT_EQ(rec.history[1].startedMs, 5000);
   EXPECT_FALSE(rec.history[1].endedMs);
 }
 
-// A store made before the numbers dialled were recorded is upgraded when opened: its old tries
-// read as having none, new ones keep theirs.
-TEST_F(StoreTest, AnOlderStoreGainsTheNumbersDialled) {
-  {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((dir_.path() + "/calls.db").c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db,
-                           "CREATE TABLE attempts(call_id INTEGER NOT NULL, attempt INTEGER NOT NULL, line INTEGER NOT "
-                           "NULL, started_ms INTEGER NOT NULL, answered_ms INTEGER, ended_ms INTEGER, outcome TEXT NOT "
-                           "NULL DEFAULT '', detail TEXT NOT NULL DEFAULT '', PRIMARY KEY(call_id, attempt))",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
-  }
-  auto s = Open();
-  ASSERT_TRUE(s);
-  const long long id = Accept(*s, Request("111", false));
-  ASSERT_TRUE(Take(*s, 2000));
-  std::string error;
-  ASSERT_TRUE(s->FinishAttempt(id, 1, {"failed", "x", "failed", "x", std::nullopt, "111"}, At(2100), error)) << error;
-  CallRecord c;
-  ASSERT_TRUE(s->Get(id, c));
-  ASSERT_EQ(c.history.size(), 1u);
-  EXPECT_EQ(c.history[0].dialled, "111");
-}
-
-TEST_F(StoreTest, TextIsRemovedWhenASelfDeletingCallEnds) {
+TEST_P(StoreTest, TextIsRemovedWhenASelfDeletingCallEnds) {
   auto s = Open();
   const long long keep = Accept(*s, Request("111", false));
   const long long drop = Accept(*s, Request("222", true));
@@ -151,16 +154,16 @@ TEST_F(StoreTest, TextIsRemovedWhenASelfDeletingCallEnds) {
   for (long long id : {keep, drop}) {
     ASSERT_TRUE(Take(*s, 2000));
     AttemptEnd retry{"no answer", "", "no answer", "", 3000, ""};
-    ASSERT_TRUE(s->FinishAttempt(id, 1, retry, At(2100), error));
+    ASSERT_EQ(s->FinishAttempt(id, 1, retry, At(2100), error), Written::Done);
     CallRecord c;
     ASSERT_TRUE(s->Get(id, c));
     EXPECT_TRUE(c.text) << "a call still to be retried keeps its text";
   }
   for (long long id : {keep, drop}) {
     ASSERT_TRUE(Take(*s, 3000));
-    ASSERT_TRUE(s->MarkAnswered(id, 2, At(3100), error));
+    ASSERT_EQ(s->MarkAnswered(id, 2, At(3100), error), Written::Done);
     const AttemptEnd done{"answered", "end of file", "done", "answered", std::nullopt, ""};
-    ASSERT_TRUE(s->FinishAttempt(id, 2, done, At(3200), error));
+    ASSERT_EQ(s->FinishAttempt(id, 2, done, At(3200), error), Written::Done);
   }
   CallRecord c;
   ASSERT_TRUE(s->Get(keep, c));
@@ -171,7 +174,7 @@ TEST_F(StoreTest, TextIsRemovedWhenASelfDeletingCallEnds) {
   EXPECT_EQ(c.history[1].answeredMs, 3100);
 }
 
-TEST_F(StoreTest, AttemptsCutShortByAStopAreClosedNotRedialled) {
+TEST_P(StoreTest, AttemptsCutShortByAStopAreClosedNotRedialled) {
   auto s = Open();
   const long long dialling = Accept(*s, Request("111"));
   const long long answered = Accept(*s, Request("222"));
@@ -179,7 +182,7 @@ TEST_F(StoreTest, AttemptsCutShortByAStopAreClosedNotRedialled) {
   std::string error;
   ASSERT_TRUE(Take(*s, 2000));
   ASSERT_TRUE(Take(*s, 2000));
-  ASSERT_TRUE(s->MarkAnswered(answered, 1, At(2100), error));
+  ASSERT_EQ(s->MarkAnswered(answered, 1, At(2100), error), Written::Done);
   s.reset();  // as after kill -9: nothing else was written
 
   s = Open();
@@ -199,7 +202,7 @@ TEST_F(StoreTest, AttemptsCutShortByAStopAreClosedNotRedialled) {
   EXPECT_FALSE(Take(*s, 6000));
 }
 
-TEST_F(StoreTest, CallsWaitingTooLongExpireTheRestWait) {
+TEST_P(StoreTest, CallsWaitingTooLongExpireTheRestWait) {
   auto s = Open();
   const long long old = Accept(*s, Request("5550101"), 1000);            // queued since 1000
   const long long retry = Accept(*s, Request("5550102", false), 1000);   // waits for a retry
@@ -208,7 +211,7 @@ TEST_F(StoreTest, CallsWaitingTooLongExpireTheRestWait) {
   std::string error;
   ASSERT_EQ(Take(*s, 2000, {"5550101", "5550103"})->id, retry);
   AttemptEnd busy{"busy", "486 Busy Here", state::kBusy, "busy on try 1 of 3", 9000, ""};
-  ASSERT_TRUE(s->FinishAttempt(retry, 1, busy, At(2000), error)) << error;
+  ASSERT_EQ(s->FinishAttempt(retry, 1, busy, At(2000), error), Written::Done) << error;
   ASSERT_EQ(Take(*s, 2000, {"5550101"})->id, going);
 
   const std::vector<CallRecord> expired =
@@ -234,27 +237,37 @@ TEST_F(StoreTest, CallsWaitingTooLongExpireTheRestWait) {
   EXPECT_FALSE(Take(*s, 100000));
 }
 
-TEST_F(StoreTest, ManyWritersGetDistinctIds) {
+// Writers at once (on PostgreSQL they share commits): each is told the id of its own call.
+TEST_P(StoreTest, ManyWritersGetDistinctIds) {
   auto s = Open();
   std::vector<std::thread> threads;
-  std::vector<std::vector<long long>> ids(8);
+  std::vector<std::map<long long, std::string>> ids(8);
   for (int t = 0; t < 8; ++t)
     threads.emplace_back([&, t] {
-      for (int i = 0; i < 25; ++i) ids[static_cast<size_t>(t)].push_back(Accept(*s, Request("1")));
+      for (int i = 0; i < 25; ++i) {
+        const std::string number = std::to_string(1000 + t * 100 + i);
+        ids[static_cast<size_t>(t)][Accept(*s, Request(number))] = number;
+      }
     });
   for (auto& t : threads) t.join();
-  std::set<long long> all;
+  std::map<long long, std::string> all;
   for (const auto& v : ids) all.insert(v.begin(), v.end());
   EXPECT_EQ(all.size(), 200u);
-  EXPECT_EQ(*all.begin(), 1);
-  EXPECT_EQ(*all.rbegin(), 200);
-  EXPECT_EQ(s->Recent(500).size(), 200u);
+  EXPECT_EQ(all.begin()->first, 1);
+  EXPECT_EQ(all.rbegin()->first, 200);
+  const std::vector<CallRecord> stored = s->Recent(500);
+  EXPECT_EQ(stored.size(), 200u);
+  for (const CallRecord& c : stored) EXPECT_EQ(c.number, all[c.id]) << "call " << c.id;
 }
+
+#ifndef TALMERY_TEST_POSTGRES
+class SqliteStoreTest : public StoreTest {};
+INSTANTIATE_TEST_SUITE_P(Store, SqliteStoreTest, ::testing::Values("sqlite"), [](const auto& p) { return p.param; });
 
 // An id an agent was given never names another call: the ids go on past a stop, past a copy of
 // the database restored over it, and past a database deleted after a crash (kill -9: no clean
 // stop wrote the last id).
-TEST_F(StoreTest, IdsNeverRepeatOverTheDatabasesLife) {
+TEST_P(SqliteStoreTest, IdsNeverRepeatOverTheDatabasesLife) {
   const std::string db = dir_.path() + "/calls.db";
   auto removeDatabase = [&] {
     for (const char* suffix : {"", "-wal", "-shm"}) unlink((db + suffix).c_str());
@@ -274,7 +287,7 @@ TEST_F(StoreTest, IdsNeverRepeatOverTheDatabasesLife) {
     std::string error;
     auto s = SqliteStore::Open(db, clock_, error);
     long long id = 0;
-    _exit(s && s->Accept(Request("111"), 3, At(1000), id, error) && id == 8 ? 0 : 1);  // no stop: as after kill -9
+    _exit(s && s->Accept(Request("111"), "", 3, At(1000), id, error) == Written::Done && id == 8 ? 0 : 1);  // as kill -9
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -287,7 +300,7 @@ TEST_F(StoreTest, IdsNeverRepeatOverTheDatabasesLife) {
 // ticks: a wall clock set back or forward changes neither, across a restart of the gateway too.
 // After a reboot the ticks start again, and the time the machine was off is taken from the wall
 // clock, never less than nothing: a retry then waits at most its pause.
-TEST_F(StoreTest, WaitingIsMeasuredInTicksWhateverTheWallClockDoes) {
+TEST_P(SqliteStoreTest, WaitingIsMeasuredInTicksWhateverTheWallClockDoes) {
   enum class Restart { None, SameBoot, Reboot };
   const struct {
     const char* what;
@@ -316,7 +329,7 @@ TEST_F(StoreTest, WaitingIsMeasuredInTicksWhateverTheWallClockDoes) {
     ASSERT_TRUE(TakeAt(*s, clock.Now()));
     clock.Pass(2000);
     const AttemptEnd busy{"busy", "486 Busy Here", state::kBusy, "busy on try 1 of 3", clock.Now().tickMs + 60000, ""};
-    ASSERT_TRUE(s->FinishAttempt(id, 1, busy, clock.Now(), error)) << error;
+    ASSERT_EQ(s->FinishAttempt(id, 1, busy, clock.Now(), error), Written::Done) << error;
     if (c.restart != Restart::None) s.reset();
     if (c.restart == Restart::Reboot) clock.Reboot(c.ticks);
     else clock.Pass(c.ticks);
@@ -328,6 +341,41 @@ TEST_F(StoreTest, WaitingIsMeasuredInTicksWhateverTheWallClockDoes) {
     EXPECT_STREQ(expired ? "expired" : due ? "due" : "waiting", c.expect);
   }
 }
+
+// A store made before tries named their gateway and the numbers they dialled is upgraded when
+// opened: its old tries name neither, new ones keep theirs; --list reads it before the upgrade.
+TEST_P(SqliteStoreTest, AnOlderStoreGainsTheNodeAndTheNumbersDialledOfEachTry) {
+  const std::string path = dir_.path() + "/calls.db";
+  {
+    auto s = Open();
+    Accept(*s, Request("111"));
+    ASSERT_TRUE(Take(*s, 2000));
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE attempts DROP COLUMN node; ALTER TABLE attempts DROP COLUMN dialled",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  std::vector<CallRecord> read;
+  std::string error;
+  ASSERT_TRUE(ReadRecentCalls(path, 10, read, error)) << error;
+  ASSERT_EQ(read.at(0).history.size(), 1u);
+  EXPECT_EQ(read[0].history[0].node, "");
+  auto s = Open();
+  const long long id = Accept(*s, Request("222"));
+  ASSERT_TRUE(Take(*s, 3000));
+  ASSERT_EQ(s->FinishAttempt(id, 1, {"failed", "x", "failed", "x", std::nullopt, "222,2002"}, At(3100), error),
+            Written::Done)
+      << error;
+  const std::vector<CallRecord> calls = s->Recent(10);
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].node, "gw1");
+  EXPECT_EQ(calls[0].history.at(0).dialled, "222,2002");
+  EXPECT_EQ(calls[1].node, "");
+  EXPECT_EQ(calls[1].history.at(0).dialled, "");
+}
+#endif
 
 }  // namespace
 }  // namespace talmery

@@ -92,6 +92,48 @@ TEST(StatusView, ConsoleListIndentsTexts) {
   EXPECT_EQ(ConsoleList({}, shown).substr(ConsoleList({}, shown).find('\n') + 1), "(no calls)\n");
 }
 
+// A store shared by several gateways: each call names its node, and the nodes have a table.
+TEST(StatusView, NodesOfASharedStore) {
+  ViewOptions view;
+  view.showNodes = true;
+  NodeRecord running, silent, stopped;
+  running.node = "gw-a";
+  running.host = "h1";
+  running.seenMs = 1700000000000;
+  running.lines = 4;
+  running.linesInUse = 1;
+  running.registration = "registered";
+  silent.node = "gw-b";
+  silent.silent = true;
+  silent.leaseSeconds = 30;
+  stopped.node = "gw-c";
+  stopped.stoppedMs = 1700000001000;
+  view.nodes = {running, silent, stopped};
+  CallRecord call = Sample();
+  call.node = "gw-b";
+  call.history[0].node = "gw-b";
+
+  const std::string page = StatusPage({call}, view, 1700000002000);
+  EXPECT_NE(page.find("<tr><td>gw-a</td><td>h1</td><td>running</td><td>" + LocalTime(1700000000000) +
+                      "</td><td>1 of 4</td><td>registered</td></tr>"),
+            std::string::npos)
+      << page;
+  EXPECT_NE(page.find("<td>silent longer than its lease (30 s)</td>"), std::string::npos);
+  EXPECT_NE(page.find("<td>stopped " + LocalTime(1700000001000) + "</td>"), std::string::npos);
+  EXPECT_NE(page.find("<td>7</td><td>gw-b</td><td>55***00</td>"), std::string::npos);
+  const std::string list = ConsoleList({call}, view);
+  EXPECT_NE(list.find("  gw-a (h1): running; last seen " + LocalTime(1700000000000) +
+                      "; lines in use 1 of 4; registration registered\n"),
+            std::string::npos)
+      << list;
+  EXPECT_NE(list.find("     7  gw-b          55***00         busy"), std::string::npos) << list;
+  const nlohmann::json j = nlohmann::json::parse(CallJson(call, view));
+  EXPECT_EQ(j["node"], "gw-b");
+  EXPECT_EQ(j["history"][0]["node"], "gw-b");
+  EXPECT_TRUE(nlohmann::json::parse(CallJson(Sample(), view))["node"].is_null()) << "never tried";
+  EXPECT_EQ(StatusPage({call}, {}, 0).find("gw-b"), std::string::npos) << "one gateway: no node column";
+}
+
 // What the PBX, the callee or a client wrote reaches the terminal shown, not acted on.
 TEST(StatusView, ConsoleListShowsControlBytes) {
   ViewOptions shown;
