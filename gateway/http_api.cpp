@@ -32,7 +32,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr size_t kHeadBytes = 32 * 1024;         // request line and headers, per connection
-constexpr unsigned kMaxConnections = 4000;       // in all, lowered to what the file limit allows
 constexpr size_t kBufferedBodyBudget = 64 << 20; // bodies held at once, over all connections
 constexpr long long kRefusalLogMs = 60 * 1000;   // refusals of one kind: a line per minute at most
 
@@ -138,17 +137,6 @@ unsigned FramingProblem(MHD_Connection* c, std::string& reason) {
 
 }  // namespace
 
-long RaiseFileLimit() {
-  rlimit limit{};
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1024;
-  if (limit.rlim_cur < limit.rlim_max) {
-    limit.rlim_cur = limit.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &limit);
-    getrlimit(RLIMIT_NOFILE, &limit);
-  }
-  return limit.rlim_cur == RLIM_INFINITY ? 1L << 20 : static_cast<long>(limit.rlim_cur);
-}
-
 class HttpApi::Server {
  public:
   Server(const Config& config, CallStore& store, EventLog& log, std::function<void()> wake, const GatewayClock& clock)
@@ -159,7 +147,7 @@ class HttpApi::Server {
   }
   ~Server() { Stop(); }
 
-  bool Bind(int& port, std::string& error);
+  bool Bind(int& port, unsigned connections, std::string& error);
   void Serve();
   void Stop();
 
@@ -585,7 +573,7 @@ void HttpApi::Server::Sweep() {
   }
 }
 
-bool HttpApi::Server::Bind(int& port, std::string& error) {
+bool HttpApi::Server::Bind(int& port, unsigned connections, std::string& error) {
   clients_ = config_.clients;
   std::string host = config_.listenHost;
   if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
@@ -617,11 +605,6 @@ bool HttpApi::Server::Bind(int& port, std::string& error) {
   port = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
                                            : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
 
-  // Two descriptors per connection (libmicrohttpd's and ours), and a margin for the store,
-  // the lines and their children.
-  const long files = RaiseFileLimit();
-  const unsigned connections =
-      static_cast<unsigned>(std::max(16L, std::min(static_cast<long>(kMaxConnections), (files - 128) / 2)));
   unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ERROR_LOG;
   if (family == AF_INET6) flags |= MHD_USE_IPv6;
   const int threads = std::max(1, config_.httpThreads);
@@ -677,7 +660,7 @@ HttpApi::HttpApi(const Config& config, CallStore& store, EventLog& log, std::fun
 
 HttpApi::~HttpApi() { Stop(); }
 
-bool HttpApi::Bind(std::string& error) { return server_->Bind(port_, error); }
+bool HttpApi::Bind(std::string& error, unsigned connections) { return server_->Bind(port_, connections, error); }
 
 void HttpApi::Serve() { server_->Serve(); }
 
