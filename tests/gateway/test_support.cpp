@@ -21,25 +21,36 @@ using Clock = std::chrono::steady_clock;
 
 std::string Exchange(int port, const std::string& bytes, int timeoutMs) { return ExchangeFrom("", port, bytes, timeoutMs); }
 
-std::string ExchangeFrom(const std::string& source, int port, const std::string& bytes, int timeoutMs) {
+int ConnectTo(int port, const std::string& source) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (!source.empty()) {
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    inet_pton(AF_INET, source.c_str(), &local.sin_addr);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-      close(fd);
-      return "(cannot bind " + source + ")";
-    }
-  }
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
+  sockaddr_in local{}, addr{};
+  local.sin_family = addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<uint16_t>(port));
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    close(fd);
-    return "(cannot connect)";
+  if (fd >= 0 && (source.empty() || (inet_pton(AF_INET, source.c_str(), &local.sin_addr) == 1 &&
+                                     bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0)) &&
+      connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
+    return fd;
+  if (fd >= 0) close(fd);
+  return -1;
+}
+
+bool ReadUntilClosed(int fd, int timeoutMs, std::string& got) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  char buffer[8192];
+  while (Clock::now() < deadline) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 50) <= 0) continue;
+    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) return true;
+    got.append(buffer, static_cast<size_t>(n));
   }
+  return false;
+}
+
+std::string ExchangeFrom(const std::string& source, int port, const std::string& bytes, int timeoutMs) {
+  const int fd = ConnectTo(port, source);
+  if (fd < 0) return "(cannot connect from " + (source.empty() ? std::string("here") : source) + ")";
   size_t sent = 0;
   while (sent < bytes.size()) {
     const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
@@ -48,15 +59,7 @@ std::string ExchangeFrom(const std::string& source, int port, const std::string&
   }
   shutdown(fd, SHUT_WR);
   std::string response;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  char buffer[8192];
-  while (Clock::now() < deadline) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 50) <= 0) continue;
-    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-    if (n <= 0) break;
-    response.append(buffer, static_cast<size_t>(n));
-  }
+  ReadUntilClosed(fd, timeoutMs, response);
   close(fd);
   return response;
 }

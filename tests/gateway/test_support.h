@@ -16,6 +16,11 @@
 
 namespace gwtest {
 
+// A TCP connection to 127.0.0.1:port from the local address `source` ("": the system's choice);
+// -1 when it cannot be made.
+int ConnectTo(int port, const std::string& source = "");
+// Reads what comes on `fd` into `got` until the server closes it (true) or `timeoutMs` passes.
+bool ReadUntilClosed(int fd, int timeoutMs, std::string& got);
 // Sends `bytes` to 127.0.0.1:port and returns all that comes back until the server closes (or
 // `timeoutMs` passes).
 std::string Exchange(int port, const std::string& bytes, int timeoutMs = 10000);
