@@ -155,8 +155,7 @@ TEST(Browser, APageOfAnotherSiteStoresNothingAndTheStatusPageShowsMaskedCalls) {
   ChildProcess server({"python3", "-u", "-m", "http.server", "--bind", "127.0.0.2", std::to_string(sitePort),
                        "--directory", site},
                       dir.path() + "/site.out", dir.path() + "/site.log");
-  for (int i = 0; i < 200 && ReadFile(dir.path() + "/site.out").find("Serving HTTP") == std::string::npos; ++i)
-    usleep(50000);
+  WaitUntil([&] { return ReadFile(dir.path() + "/site.out").find("Serving HTTP") != std::string::npos; }, 10000);
   const std::string attack = Chromium(dir.path(), "attack", {"--virtual-time-budget=10000",
                                                              "--dump-dom", "http://127.0.0.2:" + std::to_string(sitePort) + "/"});
   EXPECT_NE(attack.find("<p id=\"form\">form: sent</p>"), std::string::npos) << attack;

@@ -310,7 +310,7 @@ TEST(SipThroughAPbx, ARefusedRegistrationBacksOffAndIsLoggedOnce) {
   std::string error;
   ASSERT_TRUE(gateway.Start(error)) << error;
   // Three rounds: refused, 1 s, refused, 2 s, refused.
-  for (int i = 0; i < 200 && pbx.RefusedRegisters() < 3; ++i) usleep(50000);
+  WaitUntil([&] { return pbx.RefusedRegisters() >= 3; }, 10000);
   ASSERT_GE(pbx.RefusedRegisters(), 3);
   const std::string log = gateway.LogText();
   size_t refusals = 0;
@@ -434,7 +434,7 @@ TEST_F(SipCallTest, AnotherUserFindsNoControlPortAndCannotDisturbACall) {
   const nlohmann::json done = WaitForState(port_, id, "done", 60000);
   ASSERT_EQ(done["state"], "done") << done.dump(1);
   EXPECT_EQ(done["history"][0]["detail"], "the message was played");
-  for (int i = 0; i < 100 && ReadFile(sent).empty(); ++i) usleep(50000);
+  WaitUntil([&] { return !ReadFile(sent).empty(); }, 5000);
   EXPECT_GT(std::atoi(ReadFile(sent).c_str()), 100) << "the garbage was not sent";
 
   ASSERT_TRUE(phone_->WaitForClosedCalls(1, 10000));
@@ -778,7 +778,7 @@ TEST(SipConfirm, KeyOneConfirmsAsEventOrInfoOtherwiseTheCallIsTriedAgain) {
       waitpid(pid, nullptr, 0);
     }
   } reap{callee};
-  for (int i = 0; i < 100 && ReadFile(out).empty(); ++i) usleep(50000);
+  WaitUntil([&] { return !ReadFile(out).empty(); }, 5000);
   ASSERT_EQ(ReadFile(out), "ready\n");
 
   talmery::Config c;
@@ -839,7 +839,7 @@ TEST(SipConfirm, KeyOneConfirmsAsEventOrInfoOtherwiseTheCallIsTriedAgain) {
   int carrying = 0;
   std::string reports;
   // Six calls in all reached the callee; the last recording is written as its call closes.
-  for (int i = 0; i < 100 && !std::filesystem::exists(dir.path() + "/call-6.wav"); ++i) usleep(50000);
+  WaitUntil([&] { return std::filesystem::exists(dir.path() + "/call-6.wav"); }, 5000);
   for (int n = 1; n <= 6; ++n) {
     talmery::Pcm recording;
     std::string report;
@@ -871,7 +871,7 @@ class CalleeProcess {
   }
   ~CalleeProcess() { Stop(); }
   bool WaitUntilReady() {
-    for (int i = 0; i < 100 && ReadFile(out_).empty(); ++i) usleep(50000);
+    WaitUntil([&] { return !ReadFile(out_).empty(); }, 5000);
     return ReadFile(out_) == "ready\n";
   }
   // Ends it; what it printed ("ready\nanswered N, closed N, srtcp N, unauthenticated N\n").
@@ -968,7 +968,7 @@ TEST(SipOverTls, TheCalleeHearsTheTextThroughSrtpUnverifiedOrKeylessFailsTheCall
   // Five calls reached the callee (the keyless one ends at once): the refused one sent nothing,
   // in clear or otherwise. Each of the four with media sent SRTCP, at least the RTCP BYE at its
   // end, and nothing else came to an RTCP port.
-  for (int i = 0; i < 100 && !std::filesystem::exists(dir.path() + "/call-5.wav"); ++i) usleep(50000);
+  WaitUntil([&] { return std::filesystem::exists(dir.path() + "/call-5.wav"); }, 5000);
   const std::string counts = callee.Stop();
   std::smatch m;
   const std::regex calleeCounts("ready\nanswered 5, closed 5, srtcp ([0-9]+), unauthenticated 0\n");
@@ -1185,11 +1185,7 @@ class Kamailio {
     }
   }
   bool WaitUntilListening() {
-    for (int i = 0; i < 200; ++i) {
-      if (ReadFile(log_).find("Listening on") != std::string::npos) return true;
-      usleep(50000);
-    }
-    return false;
+    return WaitUntil([&] { return ReadFile(log_).find("Listening on") != std::string::npos; }, 10000);
   }
   size_t Count(const std::string& text) {
     const std::string log = ReadFile(log_);
@@ -1243,7 +1239,7 @@ TEST(SipRegistrar, KamailioRightAndWrongPasswords) {
                                       " detail=\"401 Unauthorized\"", 1000))
       << gateway.LogText();
   // The next round comes after the pause (1 s, then 2 s); wait for it to end.
-  for (int i = 0; i < 200 && kamailio.Count("REGISTER contact=") - before < 2 * firstRound; ++i) usleep(50000);
+  WaitUntil([&] { return kamailio.Count("REGISTER contact=") - before >= 2 * firstRound; }, 10000);
   ASSERT_GE(kamailio.Count("REGISTER contact=") - before, 2 * firstRound);
   const std::string gatewayLog = gateway.LogText();
   size_t refusals = 0;

@@ -83,14 +83,23 @@ nlohmann::json CallStatus(int port, long long id) {
   return nlohmann::json::parse(BodyOf(response), nullptr, false);
 }
 
-nlohmann::json WaitForState(int port, long long id, const std::string& state, int timeoutMs) {
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs, int everyMs) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  nlohmann::json status;
-  while (Clock::now() < deadline) {
-    status = CallStatus(port, id);
-    if (status.is_object() && status["state"] == state) return status;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  for (;;) {
+    if (done()) return true;
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(everyMs));
   }
+}
+
+nlohmann::json WaitForState(int port, long long id, const std::string& state, int timeoutMs) {
+  nlohmann::json status;
+  WaitUntil(
+      [&] {
+        status = CallStatus(port, id);
+        return status.is_object() && status["state"] == state;
+      },
+      timeoutMs, 50);
   return status;
 }
 
@@ -127,11 +136,7 @@ bool InProcessGateway::Start(std::string& error) {
 std::string InProcessGateway::LogText() const { return ReadFile(logDir_.path() + "/log"); }
 
 bool InProcessGateway::WaitForLog(const std::string& text, int timeoutMs) const {
-  for (int waited = 0;; waited += 50) {
-    if (LogText().find(text) != std::string::npos) return true;
-    if (waited >= timeoutMs) return false;
-    usleep(50000);
-  }
+  return WaitUntil([&] { return LogText().find(text) != std::string::npos; }, timeoutMs);
 }
 
 GatewayProcess::GatewayProcess(const std::string& configPath, const std::string& logPath) : logPath_(logPath) {
@@ -157,12 +162,7 @@ GatewayProcess::~GatewayProcess() {
 }
 
 bool GatewayProcess::WaitUntilServing(int timeoutMs) {
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (Clock::now() < deadline) {
-    if (ReadFile(logPath_).find("event=start ") != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return false;
+  return WaitUntil([&] { return ReadFile(logPath_).find("event=start ") != std::string::npos; }, timeoutMs);
 }
 
 void GatewayProcess::Kill(int signal) {
