@@ -73,7 +73,12 @@ void ChallengingPbx::Serve() {
       else head += name + ": " + value + (name == "To" && value.find(";tag=") == std::string::npos ? ";tag=pbx" : "") + "\r\n";
     }
     std::string status;
-    if (auth.empty()) {
+    std::smatch found;
+    const bool named = invite && std::regex_search(message, found, std::regex("^INVITE sip:([^@]*)@"));
+    const std::string final = named && finals_.count(found[1]) ? finals_[found[1]] : "404 Not Found";
+    if (password_.empty()) {
+      status = invite ? final : "200 OK\r\nExpires: 600";  // asks for nothing
+    } else if (auth.empty()) {
       status = "401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"pbx\", nonce=\"n0nce\"";
     } else {
       auto field = [&](const char* name) {
@@ -84,7 +89,6 @@ void ChallengingPbx::Serve() {
       const std::string ha1 = Md5Hex(field("username") + ":pbx:" + password_);
       const std::string ha2 = Md5Hex((invite ? "INVITE:" : "REGISTER:") + field("uri"));
       const bool right = field("response") == Md5Hex(ha1 + ":n0nce:" + ha2);
-      std::smatch found;
       if (!invite) {
         status = right ? "200 OK" : "403 Forbidden";
         if (!right) ++refusedRegisters_;
@@ -94,8 +98,7 @@ void ChallengingPbx::Serve() {
         }
       } else {
         ++(right ? right_ : wrong_);
-        const bool named = std::regex_search(message, found, std::regex("^INVITE sip:([^@]*)@"));
-        status = !right ? "403 Forbidden" : named && finals_.count(found[1]) ? finals_[found[1]] : "404 Not Found";
+        status = right ? final : "403 Forbidden";
       }
     }
     const std::string reply = "SIP/2.0 " + status + "\r\n" + head + "Content-Length: 0\r\n\r\n";
