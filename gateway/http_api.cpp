@@ -33,25 +33,6 @@ constexpr size_t kHeadBytes = 32 * 1024;         // request line and headers, pe
 constexpr size_t kBufferedBodyBudget = 64 << 20; // bodies held at once, over all connections
 constexpr long long kRefusalLogMs = 60 * 1000;   // refusals of one kind: a line per minute at most
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
-
 std::string AddressText(const sockaddr* addr) {
   char text[INET6_ADDRSTRLEN] = "";
   if (addr && addr->sa_family == AF_INET) {
@@ -161,7 +142,7 @@ class HttpApi::Server {
     std::string address;
     Clock::time_point start; // when the current request may begin
     Phase phase = Phase::Head;
-    bool cut = false;        // the sweeper ended it
+    bool cut = false;        // ended past its time (Sweep, TooSlow, the library's timeout)
     int requests = 0;        // answered on this connection
     unsigned long long bytesBefore = 0;  // received before the current request
     // The request being read.
@@ -481,7 +462,7 @@ MHD_Result HttpApi::Server::Request(MHD_Connection* c, Conn& conn, const std::st
   {
     std::lock_guard<std::mutex> lock(mu_);
     if (conn.cut) return MHD_NO;
-    conn.phase = Phase::Working;  // from here on the answer is ours to give, not the sweeper's
+    conn.phase = Phase::Working;  // whole: from here on it is answered, whatever the time
   }
   return FinishCall(c, conn);
 }
@@ -622,7 +603,7 @@ bool HttpApi::Server::Bind(int& port, unsigned connections, std::string& error) 
   }
   std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> list(found, freeaddrinfo);
   const int family = found->ai_family;
-  Fd fd(socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  OwnedFd fd(socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
   const int yes = 1, no = 0;
   if (fd.get() >= 0) {
     setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
