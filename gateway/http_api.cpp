@@ -32,6 +32,7 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kHeadBytes = 32 * 1024;         // request line and headers, per connection
 constexpr size_t kBufferedBodyBudget = 64 << 20; // bodies held at once, over all connections
 constexpr long long kRefusalLogMs = 60 * 1000;   // refusals of one kind: a line per minute at most
+constexpr auto kTimeoutSlack = std::chrono::milliseconds(100);
 
 std::string AddressText(const sockaddr* addr) {
   char text[INET6_ADDRSTRLEN] = "";
@@ -302,8 +303,9 @@ void HttpApi::Server::OnConnection(void* cls, MHD_Connection* c, void** socketCo
     // A head that libmicrohttpd itself refused (malformed, too large): it never reached us.
     reason = "the request head is malformed or larger than " + std::to_string(kHeadBytes / 1024) + " KB";
   } else if (sent == 0 && conn->requests == 0 && !stopping &&
-             Clock::now() - conn->start >= std::chrono::seconds(self->config_.requestSeconds)) {
-    reason = "nothing was sent within " + std::to_string(self->config_.requestSeconds) + " s";  // the library's timeout
+             Clock::now() - conn->start > std::chrono::seconds(self->config_.requestSeconds) - kTimeoutSlack) {
+    // The library's timeout, which counts from its accept, a moment before our start.
+    reason = "nothing was sent within " + std::to_string(self->config_.requestSeconds) + " s";
   }
   if (reason.empty()) return;
   self->LogRefusal(conn->address, reason);
