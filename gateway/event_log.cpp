@@ -134,7 +134,7 @@ std::vector<RefusalDigest::Summary> RefusalDigest::Due(long long nowMs, bool all
   std::lock_guard<std::mutex> lock(mu_);
   std::vector<Summary> due;
   for (auto it = kinds_.begin(); it != kinds_.end();) {
-    Kind& kind = it->second;
+    Tally& kind = it->second;
     if (!all && nowMs - kind.since < intervalMs_) {
       ++it;
       continue;

@@ -58,13 +58,13 @@ class RefusalDigest {
   long long IntervalMs() const { return intervalMs_; }
 
  private:
-  struct Kind {
+  struct Tally {  // of one address and reason
     long long since = 0;
     long long repeated = 0;
   };
   const long long intervalMs_;
   std::mutex mu_;
-  std::map<std::pair<std::string, std::string>, Kind> kinds_;
+  std::map<std::pair<std::string, std::string>, Tally> kinds_;
   std::map<std::string, size_t> reasons_;  // kinds held per address
 };
 

@@ -5,13 +5,11 @@
 #include <microhttpd.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <fcntl.h>
 #include <chrono>
 #include <condition_variable>
 #include <cstdarg>
@@ -32,28 +30,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr size_t kHeadBytes = 32 * 1024;         // request line and headers, per connection
-constexpr unsigned kMaxConnections = 4000;       // in all, lowered to what the file limit allows
 constexpr size_t kBufferedBodyBudget = 64 << 20; // bodies held at once, over all connections
 constexpr long long kRefusalLogMs = 60 * 1000;   // refusals of one kind: a line per minute at most
-
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
+constexpr auto kTimeoutSlack = std::chrono::milliseconds(100);
 
 std::string AddressText(const sockaddr* addr) {
   char text[INET6_ADDRSTRLEN] = "";
@@ -138,17 +117,6 @@ unsigned FramingProblem(MHD_Connection* c, std::string& reason) {
 
 }  // namespace
 
-long RaiseFileLimit() {
-  rlimit limit{};
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1024;
-  if (limit.rlim_cur < limit.rlim_max) {
-    limit.rlim_cur = limit.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &limit);
-    getrlimit(RLIMIT_NOFILE, &limit);
-  }
-  return limit.rlim_cur == RLIM_INFINITY ? 1L << 20 : static_cast<long>(limit.rlim_cur);
-}
-
 class HttpApi::Server {
  public:
   Server(const Config& config, CallStore& store, EventLog& log, std::function<void()> wake, const GatewayClock& clock)
@@ -159,7 +127,7 @@ class HttpApi::Server {
   }
   ~Server() { Stop(); }
 
-  bool Bind(int& port, std::string& error);
+  bool Bind(int& port, unsigned connections, std::string& error);
   void Serve();
   void Stop();
 
@@ -168,12 +136,14 @@ class HttpApi::Server {
   // sweeper reads.
   enum class Phase { Head, Body, Working, Answered };
   struct Conn {
-    explicit Conn(int dup) : fd(dup) {}
-    Fd fd;                   // our own reference to the socket, so that its number stays ours
+    // libmicrohttpd's socket: read (its byte count) and, for a head past its time, shut down,
+    // only while the connection is in conns_. The library tells its end (OnConnection) before
+    // it closes the socket, so the number is never another's meanwhile.
+    int socket = -1;
     std::string address;
     Clock::time_point start; // when the current request may begin
     Phase phase = Phase::Head;
-    bool cut = false;        // the sweeper ended it
+    bool cut = false;        // ended past its time (Sweep, TooSlow, the library's timeout)
     int requests = 0;        // answered on this connection
     unsigned long long bytesBefore = 0;  // received before the current request
     // The request being read.
@@ -221,7 +191,14 @@ class HttpApi::Server {
   void LogRefusal(const std::string& address, const std::string& reason);
   // The refusals not yet told whose interval has ended (all of them with `all`).
   void LogRepeatedRefusals(bool all);
+  // Ends the heads that have not arrived whole within request_seconds.
   void Sweep();
+  // Past the request's time (a body still arriving): logged and true. Otherwise the library's
+  // timeout of this connection is what is left of the time, so that a body that stops coming
+  // is cut at it.
+  bool TooSlow(MHD_Connection* c, Conn& conn);
+  // The reason a request cut short is logged with: its body was past the limit, or it was late.
+  static std::string LateReason(const Conn& conn);
   std::string StatusPageText();
   // The calls waiting: counted in the store at most every 100 ms, plus those accepted since. On
   // a shared store the other nodes' calls of the limits' windows are counted then too. One
@@ -304,44 +281,61 @@ void HttpApi::Server::OnConnection(void* cls, MHD_Connection* c, void** socketCo
   if (code == MHD_CONNECTION_NOTIFY_STARTED) {
     const MHD_ConnectionInfo* fd = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
     const MHD_ConnectionInfo* addr = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-    auto conn = std::make_unique<Conn>(fd ? fcntl(fd->connect_fd, F_DUPFD_CLOEXEC, 0) : -1);
+    auto conn = std::make_unique<Conn>();
+    conn->socket = fd ? fd->connect_fd : -1;
     conn->address = addr ? AddressText(addr->client_addr) : "";
     conn->start = Clock::now();
     std::lock_guard<std::mutex> lock(self->mu_);
     self->conns_.insert(conn.get());
     ++self->perAddress_[conn->address];
-      *socketContext = conn.release();
+    *socketContext = conn.release();
     return;
   }
   std::unique_ptr<Conn> conn(static_cast<Conn*>(*socketContext));
   *socketContext = nullptr;
   if (!conn) return;
+  bool stopping = false;
   {
     std::lock_guard<std::mutex> lock(self->mu_);
+    stopping = self->stopping_;
     self->conns_.erase(conn.get());
-      auto it = self->perAddress_.find(conn->address);
+    auto it = self->perAddress_.find(conn->address);
     if (it != self->perAddress_.end() && --it->second <= 0) self->perAddress_.erase(it);
   }
   self->Free(*conn);
-  // A head that libmicrohttpd itself refused (malformed, too large): it never reached us. The
-  // kernel counts the client's FIN as one octet received, so a client that closes after its last
-  // answer (or connects and leaves) has sent one "byte" since: that is no refused head.
-  if (!conn->cut && conn->phase == Phase::Head && conn->fd.get() >= 0 &&
-      BytesReceived(conn->fd.get()) > conn->bytesBefore + 1) {
-    self->LogRefusal(conn->address, "the request head is malformed or larger than " +
-                                        std::to_string(kHeadBytes / 1024) + " KB");
-    self->admission_.Refused(conn->address, self->Tick());
+  if (conn->cut || conn->phase != Phase::Head || conn->socket < 0) return;
+  // The kernel counts the client's FIN as one octet received, so a client that closes after its
+  // last answer (or connects and leaves) has sent one "byte" since: that is no refused head.
+  const unsigned long long sent = BytesReceived(conn->socket) - conn->bytesBefore;
+  std::string reason;
+  if (sent > 1) {
+    // A head that libmicrohttpd itself refused (malformed, too large): it never reached us.
+    reason = "the request head is malformed or larger than " + std::to_string(kHeadBytes / 1024) + " KB";
+  } else if (sent == 0 && conn->requests == 0 && !stopping &&
+             Clock::now() - conn->start > std::chrono::seconds(self->config_.requestSeconds) - kTimeoutSlack) {
+    // The library's timeout, which counts from its accept, a moment before our start.
+    reason = "nothing was sent within " + std::to_string(self->config_.requestSeconds) + " s";
   }
+  if (reason.empty()) return;
+  self->LogRefusal(conn->address, reason);
+  self->admission_.Refused(conn->address, self->Tick());
 }
 
-void HttpApi::Server::OnCompleted(void* cls, MHD_Connection* c, void** reqCls, MHD_RequestTerminationCode) {
+void HttpApi::Server::OnCompleted(void* cls, MHD_Connection* c, void** reqCls, MHD_RequestTerminationCode code) {
   auto* self = static_cast<Server*>(cls);
   *reqCls = nullptr;
   const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
   Conn* conn = info ? static_cast<Conn*>(info->socket_context) : nullptr;
   if (!conn) return;
   self->Free(*conn);
-  const unsigned long long bytes = conn->fd.get() >= 0 ? BytesReceived(conn->fd.get()) : 0;
+  if (code == MHD_REQUEST_TERMINATED_TIMEOUT_REACHED && conn->phase == Phase::Body && !conn->cut) {
+    conn->cut = true;  // its body stopped coming: the library's timeout, set by TooSlow
+    self->LogRefusal(conn->address, LateReason(*conn));
+    self->admission_.Refused(conn->address, self->Tick());
+  }
+  // Kept alive: the next request has request_seconds again, from now.
+  MHD_set_connection_option(c, MHD_CONNECTION_OPTION_TIMEOUT, static_cast<unsigned>(self->config_.requestSeconds));
+  const unsigned long long bytes = conn->socket >= 0 ? BytesReceived(conn->socket) : 0;
   std::lock_guard<std::mutex> lock(self->mu_);
   conn->bytesBefore = bytes;
   ++conn->requests;
@@ -413,6 +407,7 @@ MHD_Result HttpApi::Server::Request(MHD_Connection* c, Conn& conn, const std::st
       first = true;
     }
   }
+  if (TooSlow(c, conn)) return MHD_NO;  // no answer can be given now: the library closes it
   if (first) {
     conn.path = url;
     conn.headAt = Clock::now();
@@ -478,7 +473,7 @@ MHD_Result HttpApi::Server::Request(MHD_Connection* c, Conn& conn, const std::st
   {
     std::lock_guard<std::mutex> lock(mu_);
     if (conn.cut) return MHD_NO;
-    conn.phase = Phase::Working;  // from here on the answer is ours to give, not the sweeper's
+    conn.phase = Phase::Working;  // whole: from here on it is answered, whatever the time
   }
   return FinishCall(c, conn);
 }
@@ -571,39 +566,48 @@ std::string HttpApi::Server::StatusPageText() {
   return StatusPage(store_.Recent(config_.pageCalls), view, NowMs());
 }
 
+std::string HttpApi::Server::LateReason(const Conn& conn) {
+  if (conn.overflow) return "the request is larger than " + std::to_string(kMaxRequestBytes / 1024) + " KB";
+  return "the request took too long";
+}
+
+bool HttpApi::Server::TooSlow(MHD_Connection* c, Conn& conn) {
+  const auto left = conn.start + std::chrono::seconds(config_.requestSeconds) - Clock::now();
+  if (left > Clock::duration::zero()) {
+    const auto seconds = std::chrono::ceil<std::chrono::seconds>(left).count();
+    MHD_set_connection_option(c, MHD_CONNECTION_OPTION_TIMEOUT, static_cast<unsigned>(seconds));
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    conn.cut = true;
+  }
+  LogRefusal(conn.address, LateReason(conn));
+  admission_.Refused(conn.address, Tick());
+  return true;
+}
+
+// A head still arriving at its time (bytes trickled in): libmicrohttpd calls us only once a head
+// is whole, and its own timeout counts from the last byte, so a client sending a byte a second
+// would hold its connection for as long as 32 KB take. Such a head is ended here: its socket is
+// shut down (libmicrohttpd then reads its end and closes the connection as the client's doing),
+// never written to. A silent connection is the library's timeout's (OnConnection logs it).
 void HttpApi::Server::Sweep() {
   const auto now = Clock::now();
   const auto limit = std::chrono::seconds(config_.requestSeconds);
   std::lock_guard<std::mutex> lock(mu_);
   for (Conn* conn : conns_) {
-    if (conn->cut || conn->fd.get() < 0 || now - conn->start < limit) continue;
-    if (conn->phase == Phase::Working || conn->phase == Phase::Answered) continue;
+    if (conn->cut || conn->socket < 0 || conn->phase != Phase::Head || now - conn->start < limit) continue;
+    if (BytesReceived(conn->socket) <= conn->bytesBefore) continue;
     conn->cut = true;
-    // No answer is on its way (the phase says so): these bytes cannot mix with one.
-    std::string reason, answer;
-    if (conn->phase == Phase::Body && conn->overflow) {
-      reason = "the request is larger than " + std::to_string(kMaxRequestBytes / 1024) + " KB";
-      answer = "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/plain\r\nContent-Length: " +
-               std::to_string(reason.size() + 9) + "\r\n\r\nERROR: " + reason + "\r\n";
-    } else if (conn->phase == Phase::Body || BytesReceived(conn->fd.get()) > conn->bytesBefore) {
-      reason = "the request took too long";
-      answer =
-          "HTTP/1.1 408 Request Timeout\r\nConnection: close\r\nContent-Type: text/plain\r\n"
-          "Content-Length: 34\r\n\r\nERROR: the request took too long\r\n";
-    } else if (conn->requests == 0) {
-      reason = "nothing was sent within " + std::to_string(config_.requestSeconds) + " s";
-    }
-    // Logged first, so that the line is there when the client sees the answer.
-    if (!reason.empty()) {
-      LogRefusal(conn->address, reason);
-      admission_.Refused(conn->address, Tick());
-    }
-    if (!answer.empty()) send(conn->fd.get(), answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    shutdown(conn->fd.get(), SHUT_RDWR);
+    // Logged first, so that the line is there when the client sees its connection end.
+    LogRefusal(conn->address, "the request took too long");
+    admission_.Refused(conn->address, Tick());
+    shutdown(conn->socket, SHUT_RDWR);
   }
 }
 
-bool HttpApi::Server::Bind(int& port, std::string& error) {
+bool HttpApi::Server::Bind(int& port, unsigned connections, std::string& error) {
   clients_ = config_.clients;
   std::string host = config_.listenHost;
   if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
@@ -619,7 +623,7 @@ bool HttpApi::Server::Bind(int& port, std::string& error) {
   }
   std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> list(found, freeaddrinfo);
   const int family = found->ai_family;
-  Fd fd(socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  OwnedFd fd(socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
   const int yes = 1, no = 0;
   if (fd.get() >= 0) {
     setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
@@ -635,11 +639,6 @@ bool HttpApi::Server::Bind(int& port, std::string& error) {
   port = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
                                            : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
 
-  // Two descriptors per connection (libmicrohttpd's and ours), and a margin for the store,
-  // the lines and their children.
-  const long files = RaiseFileLimit();
-  const unsigned connections =
-      static_cast<unsigned>(std::max(16L, std::min(static_cast<long>(kMaxConnections), (files - 128) / 2)));
   unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ERROR_LOG;
   if (family == AF_INET6) flags |= MHD_USE_IPv6;
   const int threads = std::max(1, config_.httpThreads);
@@ -650,7 +649,9 @@ bool HttpApi::Server::Bind(int& port, std::string& error) {
       MHD_OPTION_LISTEN_SOCKET, fd.get(),                           //
       MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(threads),  //
       MHD_OPTION_CONNECTION_LIMIT, connections,                     //
-      MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(config_.requestSeconds + 1),
+      // A connection silent this long is closed by the library (TooSlow shortens it to what is
+      // left of a request's time while its body arrives).
+      MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(config_.requestSeconds),
       MHD_OPTION_CONNECTION_MEMORY_LIMIT, kHeadBytes,                              //
       MHD_OPTION_NOTIFY_COMPLETED, &Server::OnCompleted, this,                     //
       MHD_OPTION_NOTIFY_CONNECTION, &Server::OnConnection, this,                   //
@@ -695,7 +696,7 @@ HttpApi::HttpApi(const Config& config, CallStore& store, EventLog& log, std::fun
 
 HttpApi::~HttpApi() { Stop(); }
 
-bool HttpApi::Bind(std::string& error) { return server_->Bind(port_, error); }
+bool HttpApi::Bind(std::string& error, unsigned connections) { return server_->Bind(port_, connections, error); }
 
 void HttpApi::Serve() { server_->Serve(); }
 

@@ -10,6 +10,7 @@
 
 #include "gateway/clock.h"
 #include "gateway/config.h"
+#include "gateway/open_files.h"
 #include "gateway/store.h"
 
 namespace talmery {
@@ -30,8 +31,9 @@ class HttpApi {
   HttpApi(const HttpApi&) = delete;
   HttpApi& operator=(const HttpApi&) = delete;
 
-  // Binds the configured address (port 0: any free port); false with a reason.
-  bool Bind(std::string& error);
+  // Binds the configured address (port 0: any free port) and serves at most `connections` at
+  // once (OpenFiles' share); false with a reason.
+  bool Bind(std::string& error, unsigned connections = kMaxHttpConnections);
   int Port() const { return port_; }
   // Serves until Stop (from another thread or a signal handler's thread).
   void Serve();
@@ -42,9 +44,5 @@ class HttpApi {
   std::unique_ptr<Server> server_;
   int port_ = 0;
 };
-
-// Raises the soft limit of open files to the hard limit (each connection takes two); returns the
-// soft limit now in force.
-long RaiseFileLimit();
 
 }  // namespace talmery

@@ -260,17 +260,17 @@ std::string IconvName(int codePage) {
 
 class Iconv {
  public:
-  explicit Iconv(int codePage) : cd_(iconv_open("UTF-8", IconvName(codePage).c_str())) {}
+  explicit Iconv(int codePage) : descriptor_(iconv_open("UTF-8", IconvName(codePage).c_str())) {}
   ~Iconv() {
-    if (ok()) iconv_close(cd_);
+    if (ok()) iconv_close(descriptor_);
   }
   Iconv(const Iconv&) = delete;
   Iconv& operator=(const Iconv&) = delete;
-  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-  iconv_t get() const { return cd_; }
+  bool ok() const { return descriptor_ != reinterpret_cast<iconv_t>(-1); }
+  iconv_t get() const { return descriptor_; }
 
  private:
-  iconv_t cd_;
+  iconv_t descriptor_;
 };
 
 }  // namespace

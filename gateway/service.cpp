@@ -10,6 +10,7 @@
 #include "gateway/audio.h"
 #include "gateway/event_log.h"
 #include "gateway/metrics.h"
+#include "gateway/open_files.h"
 #include "gateway/pg_store.h"
 
 namespace talmery {
@@ -64,11 +65,13 @@ bool Gateway::Start(std::string& error) {
   }
   // Calls cut short stay as they are (never dialled again) until a start can close them.
   if (!why.empty()) log_.Write("store", {{"state", "failing"}, {"error", why}, {"cut-short", "left dialling"}});
+  OpenFiles files;
+  if (!TakeOpenFiles(config_.mode == DialMode::Sip ? config_.maxCalls : 1, log_, files, error)) return false;
   std::vector<std::unique_ptr<Line>> lines;
   if (config_.mode == DialMode::Speaker) {
     lines.push_back(MakeSpeakerLine(config_));
   } else {
-    engine_ = std::make_unique<SipEngine>(config_, log_);
+    engine_ = std::make_unique<SipEngine>(config_, log_, files.limit);
     if (!engine_->Start(error)) return false;
     for (int i = 0; i < config_.maxCalls; ++i) lines.push_back(MakeSipLine(config_, *engine_));
     if (config_.sip.registerSeconds > 0) registration_ = std::make_unique<Registration>(config_, *engine_, log_);
@@ -76,7 +79,7 @@ bool Gateway::Start(std::string& error) {
   dispatcher_ = std::make_unique<Dispatcher>(config_, *store_, log_, std::move(lines), clock_);
   if (registration_) dispatcher_->SetRegistrationState([this] { return registration_->State(); });
   http_ = std::make_unique<HttpApi>(config_, *store_, log_, [this] { dispatcher_->Wake(); }, clock_);
-  if (!http_->Bind(error)) return false;
+  if (!http_->Bind(error, files.httpConnections)) return false;
   if (registration_) registration_->Start();
   dispatcher_->Start();
   serving_ = std::thread([this] { http_->Serve(); });

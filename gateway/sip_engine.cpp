@@ -10,7 +10,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -48,8 +47,6 @@ std::string ContactUser(const SipSettings& sip, const std::string& node) {
 }
 
 namespace {
-
-constexpr rlim_t kMaxDescriptors = 65536;
 
 std::string Text(const pl& p) { return std::string(p.p ? p.p : "", p.l); }
 
@@ -139,8 +136,8 @@ std::string RouteOf(const std::string& proxy) {
   return route;
 }
 
-SipEngine::SipEngine(const Config& config, EventLog& log)
-    : config_(config), log_(log), aor_(AccountAor(config.sip)),
+SipEngine::SipEngine(const Config& config, EventLog& log, long openFiles)
+    : config_(config), log_(log), openFiles_(openFiles), aor_(AccountAor(config.sip)),
       contactUser_(ContactUser(config.sip, config.SharedStore() ? config.NodeName() : "")) {
   route_ = RouteOf(TransportUri(config.sip, config.sip.outboundProxy));
   // The certificate must name the first hop: the proxy, else the PBX, else the dialled host.
@@ -205,25 +202,9 @@ bool SipEngine::Open(std::string& error) {
   const SipSettings& s = config_.sip;
   // Each call holds an RTP and an RTCP socket, and each TCP connection to sip_port one more.
   // libre refuses every descriptor beyond its table ("Too many open files"), and its table is
-  // sized once, by the first fd_setsize of this thread: it is made as large as the process may
-  // have open, at most kMaxDescriptors (the limit is lowered to that, not the table).
-  rlimit files{};
-  if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
-    const rlim_t wantedLimit = std::min<rlim_t>(files.rlim_max, kMaxDescriptors);
-    if (files.rlim_cur != wantedLimit) {
-      files.rlim_cur = wantedLimit;
-      setrlimit(RLIMIT_NOFILE, &files);
-    }
-  }
-  const int wanted = 4 * config_.maxCalls + 64;
-  if (getrlimit(RLIMIT_NOFILE, &files) != 0) files.rlim_cur = 1024;
-  const int table = static_cast<int>(std::min<rlim_t>(files.rlim_cur, kMaxDescriptors));
-  if (wanted > table) {
-    error = "max_calls = " + std::to_string(config_.maxCalls) + " needs " + std::to_string(wanted) +
-            " open files; the limit is " + std::to_string(table);
-    return false;
-  }
-  fd_setsize(table);
+  // sized once, by the first fd_setsize of this thread: as large as the process may have open
+  // (TakeOpenFiles has raised the limit and checked that the lines fit).
+  fd_setsize(static_cast<int>(openFiles_));
 
   sa local{};
   if (sa_set_str(&local, s.localAddress.c_str(), static_cast<uint16_t>(s.sipPort)) != 0) {

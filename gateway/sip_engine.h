@@ -68,7 +68,8 @@ class SipEngine {
     virtual bool Redirected(const struct sip_msg* msg) = 0;
   };
 
-  SipEngine(const Config& config, EventLog& log);
+  // `openFiles`: the process's open-file limit (OpenFiles::limit), libre's descriptor table.
+  SipEngine(const Config& config, EventLog& log, long openFiles);
   ~SipEngine();
   SipEngine(const SipEngine&) = delete;
   SipEngine& operator=(const SipEngine&) = delete;
@@ -157,6 +158,7 @@ class SipEngine {
 
   const Config& config_;
   EventLog& log_;
+  const long openFiles_;
   const std::string aor_, contactUser_;
   std::string route_, tlsHost_, tlsRefusal_;
   const char* routes_[1] = {nullptr};

@@ -212,6 +212,12 @@ class OwnedFd {
   OwnedFd& operator=(const OwnedFd&) = delete;
   ~OwnedFd();
   int get() const { return fd_; }
+  // Gives the descriptor up to a new owner (it is no longer closed here).
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
 
  private:
   int fd_;

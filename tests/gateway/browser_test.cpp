@@ -1,82 +1,19 @@
 // A real browser at the door: headless Chromium (Debian's) opens a page of another site
 // (127.0.0.2) whose script posts the gateway's form and a no-cors fetch, and nothing is stored;
 // then it renders the status page, whose DOM and picture are checked.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdlib>
-#include <cstring>
-#include <sstream>
-#include <thread>
 
 #include "tests/gateway/child_process.h"
+#include "tests/gateway/support/challenging_pbx.h"
 #include "tests/gateway/test_support.h"
 #include "tools/phone/loopback_phone.h"
 
 namespace gwtest {
 namespace {
-
-// A PBX on UDP that takes every registration and ends each INVITE with the status its number
-// names (5550486: busy), else 404.
-class AnsweringPbx {
- public:
-  explicit AnsweringPbx(int port) {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bound_ = fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    if (bound_) thread_ = std::thread([this] { Serve(); });
-  }
-  ~AnsweringPbx() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-    if (fd_ >= 0) close(fd_);
-  }
-  bool bound() const { return bound_; }
-
- private:
-  void Serve() {
-    char buffer[65536];
-    while (!stop_) {
-      pollfd p{fd_, POLLIN, 0};
-      if (poll(&p, 1, 50) <= 0) continue;
-      sockaddr_in from{};
-      socklen_t len = sizeof from;
-      const ssize_t n = recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &len);
-      if (n <= 0) continue;
-      const std::string message(buffer, static_cast<size_t>(n));
-      const bool invite = message.compare(0, 7, "INVITE ") == 0;
-      if (!invite && message.compare(0, 9, "REGISTER ") != 0) continue;  // the ACKs of our answers
-      std::string head, line;
-      std::istringstream in(message);
-      while (std::getline(in, line) && line != "\r") {
-        for (const char* name : {"Via:", "From:", "To:", "Call-ID:", "CSeq:", "Contact:"}) {
-          if (line.compare(0, std::strlen(name), name) != 0) continue;
-          if (line.back() == '\r') line.pop_back();
-          head += line + (std::strcmp(name, "To:") == 0 ? ";tag=pbx" : "") + "\r\n";
-        }
-      }
-      const std::string status = !invite ? "200 OK\r\nExpires: 600"
-                                 : message.compare(0, 18, "INVITE sip:5550486") == 0 ? "486 Busy Here"
-                                                                                     : "404 Not Found";
-      const std::string reply = "SIP/2.0 " + status + "\r\n" + head + "Content-Length: 0\r\n\r\n";
-      sendto(fd_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
-    }
-  }
-
-  int fd_ = -1;
-  bool bound_ = false;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
 
 std::string Output(const std::string& command) {
   std::string out;
@@ -111,7 +48,7 @@ TEST(Browser, APageOfAnotherSiteStoresNothingAndTheStatusPageShowsMaskedCalls) {
   const int base = phone::FreePortBlock(200, 1);
   ASSERT_NE(base, 0);
   const std::string pbx = "127.0.0.1:" + std::to_string(base);
-  AnsweringPbx answering(base);
+  ChallengingPbx answering(base, "", {{"5550486", "486 Busy Here"}});  // asks for no digest
   ASSERT_TRUE(answering.bound());
   talmery::Config c;
   c.listenPort = 0;
@@ -155,8 +92,7 @@ TEST(Browser, APageOfAnotherSiteStoresNothingAndTheStatusPageShowsMaskedCalls) {
   ChildProcess server({"python3", "-u", "-m", "http.server", "--bind", "127.0.0.2", std::to_string(sitePort),
                        "--directory", site},
                       dir.path() + "/site.out", dir.path() + "/site.log");
-  for (int i = 0; i < 200 && ReadFile(dir.path() + "/site.out").find("Serving HTTP") == std::string::npos; ++i)
-    usleep(50000);
+  WaitUntil([&] { return ReadFile(dir.path() + "/site.out").find("Serving HTTP") != std::string::npos; }, 10000);
   const std::string attack = Chromium(dir.path(), "attack", {"--virtual-time-budget=10000",
                                                              "--dump-dom", "http://127.0.0.2:" + std::to_string(sitePort) + "/"});
   EXPECT_NE(attack.find("<p id=\"form\">form: sent</p>"), std::string::npos) << attack;

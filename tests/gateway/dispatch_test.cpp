@@ -22,15 +22,6 @@ namespace {
 
 using namespace talmery;
 
-template <typename F>
-bool WaitUntil(F done) {
-  for (int waited = 0; !done(); waited += 10) {
-    if (waited >= 20000) return false;
-    usleep(10000);
-  }
-  return true;
-}
-
 // The real store, its claims and ends counted; while the test holds `gate`, a claim waits as on
 // a slow disk.
 class ProbeStore : public CallStore {
@@ -168,14 +159,14 @@ TEST(Dispatch, AFullDiskStopsTheDiallingUntilTheStoreCanWrite) {
   line->Hold(false, true);
   dispatcher->Start();
   CallRecord call;
-  ASSERT_TRUE(WaitUntil([&] { return probe.Get(id, call) && call.state == "busy"; }));
+  ASSERT_TRUE(WaitUntil([&] { return probe.Get(id, call) && call.state == "busy"; }, 20000));
 
   std::string filler = FillDisk(disk);
   EXPECT_EQ(probe.Accept(Request("5550103"), "", 3, clock.Now(), refused, error), Written::Failed);
   clock.Pass(60000);  // the retry is due
   dispatcher->Wake();
   const int claims = probe.claims;
-  ASSERT_TRUE(WaitUntil([&] { return probe.claims >= claims + 3; }));  // tried once a second
+  ASSERT_TRUE(WaitUntil([&] { return probe.claims >= claims + 3; }, 20000));  // tried once a second
   EXPECT_EQ(line->Dials(), std::vector<long long>{id});
   const std::string failing = "event=store state=failing error=\"database or disk is full\" dialling=stopped";
   EXPECT_EQ(Count(ReadFile(logPath), failing), 1u) << ReadFile(logPath);
@@ -184,17 +175,17 @@ TEST(Dispatch, AFullDiskStopsTheDiallingUntilTheStoreCanWrite) {
 
   line->Hold(true);
   ASSERT_EQ(unlink(filler.c_str()), 0);
-  ASSERT_TRUE(WaitUntil([&] { return line->Dials().size() == 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return line->Dials().size() == 2; }, 20000));
   EXPECT_EQ(Count(ReadFile(logPath), "event=store state=writing dialling=resumed"), 1u) << ReadFile(logPath);
   EXPECT_EQ(StatusPage({}, {}, 0).find("store:"), std::string::npos);
   filler = FillDisk(disk);
   line->Hold(false);  // the call ends on a full disk
   const int finishes = probe.finishes;
-  ASSERT_TRUE(WaitUntil([&] { return probe.finishes >= finishes + 3; }));
+  ASSERT_TRUE(WaitUntil([&] { return probe.finishes >= finishes + 3; }, 20000));
   ASSERT_TRUE(probe.Get(id, call));
   EXPECT_EQ(call.state, "dialling") << "its end is not on disk yet";
   ASSERT_EQ(unlink(filler.c_str()), 0);
-  ASSERT_TRUE(WaitUntil([&] { return probe.Get(id, call) && call.state == "done"; })) << ReadFile(logPath);
+  ASSERT_TRUE(WaitUntil([&] { return probe.Get(id, call) && call.state == "done"; }, 20000)) << ReadFile(logPath);
   EXPECT_EQ(call.reason, "answered; the message was played");
   EXPECT_EQ(line->Dials(), (std::vector<long long>{id, id}));
   EXPECT_EQ(Count(ReadFile(logPath), failing), 2u);
@@ -224,7 +215,7 @@ TEST(Dispatch, AnAcceptedRequestIsAnsweredWhileALineWaitsForItsClaim) {
   ASSERT_TRUE(http.Bind(error)) << error;
   std::thread serving([&] { http.Serve(); });
   dispatcher->Start();
-  ASSERT_TRUE(WaitUntil([&] { return probe.waiting > 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return probe.waiting > 0; }, 20000));
 
   const auto sent = std::chrono::steady_clock::now();
   EXPECT_EQ(BodyOf(PostCall(http.Port(), CallBody("5550100", "Reminder."))), "[1]\r\n");
@@ -232,7 +223,7 @@ TEST(Dispatch, AnAcceptedRequestIsAnsweredWhileALineWaitsForItsClaim) {
               std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sent).count());
   EXPECT_GT(probe.waiting, 0) << "the claim was let go before the answer";
   probe.gate.unlock();
-  EXPECT_TRUE(WaitUntil([&] { return line->Dials() == std::vector<long long>{1}; }));
+  EXPECT_TRUE(WaitUntil([&] { return line->Dials() == std::vector<long long>{1}; }, 20000));
   http.Stop();
   serving.join();
 }

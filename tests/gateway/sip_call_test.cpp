@@ -3,12 +3,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <openssl/evp.h>
 #include <openssl/ssl.h>
-#include <net/if.h>
-#include <sched.h>
-#include <sys/ioctl.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -22,7 +17,6 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <mutex>
 #include <regex>
 #include <set>
@@ -32,6 +26,10 @@
 #include "gateway/line.h"
 #include "gateway/sip_rules.h"
 #include "gateway/speech.h"
+#include "tests/gateway/support/challenging_pbx.h"
+#include "tests/gateway/support/name_server.h"
+#include "tests/gateway/support/private_network.h"
+#include "tests/gateway/support/scripted_peer.h"
 #include "tests/gateway/test_support.h"
 #include "tools/phone/loopback_phone.h"
 #include "tools/phone/speech_match.h"
@@ -40,126 +38,6 @@ namespace gwtest {
 namespace {
 
 constexpr char kPassword[] = "pw-Secret-77";
-
-std::string Md5Hex(const std::string& text) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  EVP_Digest(text.data(), text.size(), digest, &size, EVP_md5(), nullptr);
-  static const char hex[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned int i = 0; i < size; ++i) {
-    out += hex[digest[i] >> 4];
-    out += hex[digest[i] & 15];
-  }
-  return out;
-}
-
-// A PBX on UDP that asks every INVITE and REGISTER for digest authentication (401, RFC 2617
-// without qop) and checks the answer against `password`. It ends a call with the status its user
-// part is given (e.g. 503 for 5550503) and takes every registration, noting its expiry. It
-// counts the INVITEs whose digest was right and wrong.
-class ChallengingPbx {
- public:
-  ChallengingPbx(int port, std::string password, std::map<std::string, std::string> finals,
-                 const char* address = "127.0.0.1")
-      : password_(std::move(password)), finals_(std::move(finals)) {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, address, &addr.sin_addr);
-    bound_ = fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    if (bound_) thread_ = std::thread([this] { Serve(); });
-  }
-  ~ChallengingPbx() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-    if (fd_ >= 0) close(fd_);
-  }
-  bool bound() const { return bound_; }
-  int Right() { return right_; }
-  int Wrong() { return wrong_; }
-  int RefusedRegisters() { return refusedRegisters_; }
-  // The Route headers of the INVITEs and REGISTERs received.
-  std::vector<std::string> Routes() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return routes_;
-  }
-  // The expiry of each authenticated REGISTER's contact, in order.
-  std::vector<std::string> Registrations() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return registrations_;
-  }
-
- private:
-  void Serve() {
-    char buffer[65536];
-    while (!stop_) {
-      pollfd p{fd_, POLLIN, 0};
-      if (poll(&p, 1, 50) <= 0) continue;
-      sockaddr_in from{};
-      socklen_t len = sizeof from;
-      const ssize_t n = recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &len);
-      if (n <= 0) continue;
-      const std::string message(buffer, static_cast<size_t>(n));
-      const bool invite = message.compare(0, 7, "INVITE ") == 0;
-      if (!invite && message.compare(0, 9, "REGISTER ") != 0) continue;  // ACKs of our answers
-      {
-        static const std::regex kRoute("^Route: *([^\r]*)\r$", std::regex::icase | std::regex::multiline);
-        std::lock_guard<std::mutex> lock(mu_);
-        for (auto it = std::sregex_iterator(message.begin(), message.end(), kRoute); it != std::sregex_iterator(); ++it)
-          routes_.push_back((*it)[1]);
-      }
-      std::string head, auth;
-      std::smatch m;
-      static const std::regex kHeader("^(Via|From|To|Call-ID|CSeq|Contact|Authorization): *([^\r]*)\r$",
-                                      std::regex::icase | std::regex::multiline);
-      for (auto it = std::sregex_iterator(message.begin(), message.end(), kHeader); it != std::sregex_iterator(); ++it) {
-        const std::string name = (*it)[1], value = (*it)[2];
-        if (name == "Authorization") auth = value;
-        else head += name + ": " + value + (name == "To" && value.find(";tag=") == std::string::npos ? ";tag=pbx" : "") + "\r\n";
-      }
-      std::string status;
-      if (auth.empty()) {
-        status = "401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"pbx\", nonce=\"n0nce\"";
-      } else {
-        auto field = [&](const char* name) {
-          std::smatch f;
-          const std::regex re(std::string(name) + "=\"([^\"]*)\"");
-          return std::regex_search(auth, f, re) ? f[1].str() : std::string();
-        };
-        const std::string ha1 = Md5Hex(field("username") + ":pbx:" + password_);
-        const std::string ha2 = Md5Hex((invite ? "INVITE:" : "REGISTER:") + field("uri"));
-        const bool right = field("response") == Md5Hex(ha1 + ":n0nce:" + ha2);
-        std::smatch found;
-        if (!invite) {
-          status = right ? "200 OK" : "403 Forbidden";
-          if (!right) ++refusedRegisters_;
-          if (right && std::regex_search(message, found, std::regex("\r\nContact:[^\r]*;expires=([0-9]+)", std::regex::icase))) {
-            std::lock_guard<std::mutex> lock(mu_);
-            registrations_.push_back(found[1]);
-          }
-        } else {
-          ++(right ? right_ : wrong_);
-          const bool named = std::regex_search(message, found, std::regex("^INVITE sip:([^@]*)@"));
-          status = !right ? "403 Forbidden" : named && finals_.count(found[1]) ? finals_[found[1]] : "404 Not Found";
-        }
-      }
-      const std::string reply = "SIP/2.0 " + status + "\r\n" + head + "Content-Length: 0\r\n\r\n";
-      sendto(fd_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
-    }
-  }
-
-  const std::string password_;
-  std::map<std::string, std::string> finals_;
-  int fd_ = -1;
-  bool bound_ = false;
-  std::atomic<bool> stop_{false};
-  std::atomic<int> right_{0}, wrong_{0}, refusedRegisters_{0};
-  std::mutex mu_;
-  std::vector<std::string> registrations_, routes_;
-  std::thread thread_;
-};
 
 class SipCallTest : public ::testing::Test {
  protected:
@@ -189,7 +67,7 @@ class SipCallTest : public ::testing::Test {
     c.sip.sipPort = base + 10;
     c.sip.rtpPortFirst = base + 200;
     c.sip.rtpPortLast = base + 399;
-    gateway_config_ = c;
+    gatewayConfig_ = c;
     gateway_ = std::make_unique<InProcessGateway>(c);
     ASSERT_TRUE(gateway_->Start(error)) << error;
     port_ = gateway_->Port();
@@ -203,7 +81,7 @@ class SipCallTest : public ::testing::Test {
 
   TempDir dir_;
   std::unique_ptr<phone::LoopbackPhone> phone_;
-  talmery::Config gateway_config_;
+  talmery::Config gatewayConfig_;
   std::unique_ptr<InProcessGateway> gateway_;
   int port_ = 0;
 };
@@ -243,7 +121,7 @@ TEST_F(SipCallTest, TheCalleeHearsTheTextTwiceAnsweredAtOnceOrAfterEarlyMedia) {
 // once, for as long as max_call_time lets the call last, and the call says it was cut.
 TEST_F(SipCallTest, ALongTextIsHeardFromItsStartAndCutToTheCallsLength) {
   gateway_.reset();
-  talmery::Config c = gateway_config_;
+  talmery::Config c = gatewayConfig_;
   c.maxCallTime = 8;
   gateway_ = std::make_unique<InProcessGateway>(c);
   std::string error;
@@ -432,7 +310,7 @@ TEST(SipThroughAPbx, ARefusedRegistrationBacksOffAndIsLoggedOnce) {
   std::string error;
   ASSERT_TRUE(gateway.Start(error)) << error;
   // Three rounds: refused, 1 s, refused, 2 s, refused.
-  for (int i = 0; i < 200 && pbx.RefusedRegisters() < 3; ++i) usleep(50000);
+  WaitUntil([&] { return pbx.RefusedRegisters() >= 3; }, 10000);
   ASSERT_GE(pbx.RefusedRegisters(), 3);
   const std::string log = gateway.LogText();
   size_t refusals = 0;
@@ -526,11 +404,11 @@ TEST_F(SipCallTest, AnotherUserFindsNoControlPortAndCannotDisturbACall) {
   ASSERT_EQ(WaitForState(port_, id, "answered", 30000)["state"], "answered");
 
   const OwnSockets own = SocketsOfThisProcess();
-  EXPECT_EQ(own.tcpListening, (std::set<int>{port_, gateway_config_.sip.sipPort}));
+  EXPECT_EQ(own.tcpListening, (std::set<int>{port_, gatewayConfig_.sip.sipPort}));
   std::string udpList;
   for (int udp : own.udp) {
-    EXPECT_TRUE(udp == gateway_config_.sip.sipPort ||
-                (udp >= gateway_config_.sip.rtpPortFirst && udp <= gateway_config_.sip.rtpPortLast))
+    EXPECT_TRUE(udp == gatewayConfig_.sip.sipPort ||
+                (udp >= gatewayConfig_.sip.rtpPortFirst && udp <= gatewayConfig_.sip.rtpPortLast))
         << udp;
     udpList += std::to_string(udp) + ",";
   }
@@ -547,7 +425,7 @@ TEST_F(SipCallTest, AnotherUserFindsNoControlPortAndCannotDisturbACall) {
                     "  for p in udp:\n"
                     "    for j in junk: u.sendto(j,('127.0.0.1',p)); n+=1\n"
                     "  try:\n"
-                    "    c=socket.create_connection(('127.0.0.1'," + std::to_string(gateway_config_.sip.sipPort) + "),timeout=1)\n"
+                    "    c=socket.create_connection(('127.0.0.1'," + std::to_string(gatewayConfig_.sip.sipPort) + "),timeout=1)\n"
                     "    c.sendall(b'BYE sip:x SIP/2.0\\r\\nContent-Length: 99999\\r\\n\\r\\n'+b'\\xff'*4000); c.close(); n+=1\n"
                     "  except Exception: pass\n"
                     "  time.sleep(0.01)\n"
@@ -556,7 +434,7 @@ TEST_F(SipCallTest, AnotherUserFindsNoControlPortAndCannotDisturbACall) {
   const nlohmann::json done = WaitForState(port_, id, "done", 60000);
   ASSERT_EQ(done["state"], "done") << done.dump(1);
   EXPECT_EQ(done["history"][0]["detail"], "the message was played");
-  for (int i = 0; i < 100 && ReadFile(sent).empty(); ++i) usleep(50000);
+  WaitUntil([&] { return !ReadFile(sent).empty(); }, 5000);
   EXPECT_GT(std::atoi(ReadFile(sent).c_str()), 100) << "the garbage was not sent";
 
   ASSERT_TRUE(phone_->WaitForClosedCalls(1, 10000));
@@ -580,7 +458,7 @@ TEST_F(SipCallTest, AnIncomingCallIsDeclinedAndOptionsAreAnswered) {
   const std::string me = "127.0.0.1:" + std::to_string(ntohs(local.sin_port));
   sockaddr_in gateway{};
   gateway.sin_family = AF_INET;
-  gateway.sin_port = htons(static_cast<uint16_t>(gateway_config_.sip.sipPort));
+  gateway.sin_port = htons(static_cast<uint16_t>(gatewayConfig_.sip.sipPort));
   gateway.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   for (const auto& [method, answer] : {std::pair<std::string, std::string>{"INVITE", "SIP/2.0 603 Decline\r\n"},
                                        {"OPTIONS", "SIP/2.0 200 OK\r\n"}}) {
@@ -611,142 +489,6 @@ TEST_F(SipCallTest, AnIncomingCallIsDeclinedAndOptionsAreAnswered) {
   EXPECT_EQ(more, 0);
   close(fd);
 }
-
-// A SIP peer on UDP of the test's own, at 127.0.0.1:port, that acts by the number dialled:
-// 2001 redirects to a premium number, 2002 to the same extension on another host (127.0.0.2,
-// where a listener that counts INVITEs and challenges them with realm "evil" waits), 2004 to
-// 2005 on the PBX (the redirect sent twice), which is busy; 5550100 answers with PCMU as the static payload type 0 and no
-// a=rtpmap, and once the call is up someone at 127.0.0.2 who knows its Call-ID sends an INFO with
-// key 1, a BYE and a re-INVITE into it; 5550001 answers with media at 0.0.0.0; 5550002 answers
-// with its Contact on 127.0.0.2, which challenges the BYE (realm "evil").
-class ScriptedPeer {
- public:
-  explicit ScriptedPeer(int port) : port_(port) {
-    for (int i = 0; i < 3; ++i) fds_[i] = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    bound_ = Bind(fds_[0], "127.0.0.1", port) && Bind(fds_[1], "127.0.0.2", port) && Bind(fds_[2], "127.0.0.2", 0);
-    if (bound_) thread_ = std::thread([this] { Serve(); });
-  }
-  ~ScriptedPeer() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-    for (int fd : fds_) close(fd);
-  }
-  bool bound() const { return bound_; }
-  std::vector<std::string> Invited() {  // the request URIs of the INVITEs, here and on 127.0.0.2
-    std::lock_guard<std::mutex> lock(mu_);
-    return invited_;
-  }
-  std::vector<std::string> StrangerGot() {  // the status lines the stranger's requests drew
-    std::lock_guard<std::mutex> lock(mu_);
-    return strangerGot_;
-  }
-
- private:
-  static bool Bind(int fd, const char* address, int port) {
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, address, &at.sin_addr);
-    return bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0;
-  }
-  static std::string Header(const std::string& message, const std::string& name) {
-    std::smatch m;
-    return std::regex_search(message, m, std::regex("\r\n" + name + ": *([^\r]*)\r", std::regex::icase)) ? m[1].str() : "";
-  }
-  void Reply(int fd, const sockaddr_in& to, const std::string& request, const std::string& status,
-             const std::string& extra = "", const std::string& body = "") {
-    std::string to_ = Header(request, "To");
-    if (to_.find(";tag=") == std::string::npos) to_ += ";tag=peer";
-    const std::string reply = "SIP/2.0 " + status + "\r\nVia: " + Header(request, "Via") + "\r\nFrom: " +
-                              Header(request, "From") + "\r\nTo: " + to_ + "\r\nCall-ID: " + Header(request, "Call-ID") +
-                              "\r\nCSeq: " + Header(request, "CSeq") + "\r\n" + extra + "Content-Length: " +
-                              std::to_string(body.size()) + "\r\n\r\n" + body;
-    sendto(fd, reply.data(), reply.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-  }
-  // Requests into the call from 127.0.0.2, as its own To and From (the peer's side of the dialog).
-  void Intrude(const std::string& invite, const sockaddr_in& gateway) {
-    const std::string callId = Header(invite, "Call-ID"), from = Header(invite, "From");
-    const std::string contact = Header(invite, "Contact");
-    const std::string target = contact.substr(contact.find('<') + 1, contact.find('>') - contact.find('<') - 1);
-    const std::string sdp = "v=0\r\no=- 2 2 IN IP4 127.0.0.2\r\ns=-\r\nc=IN IP4 127.0.0.2\r\nt=0 0\r\nm=audio 40000 RTP/AVP 0\r\n";
-    sockaddr_in me{};
-    socklen_t size = sizeof me;
-    getsockname(fds_[2], reinterpret_cast<sockaddr*>(&me), &size);
-    const std::string via = "127.0.0.2:" + std::to_string(ntohs(me.sin_port));
-    int cseq = 100;
-    for (const auto& [method, body] : std::vector<std::pair<std::string, std::string>>{
-             {"INFO", "Signal=1\r\nDuration=160\r\n"}, {"BYE", ""}, {"INVITE", sdp}}) {
-      const std::string type = method == "INFO" ? "application/dtmf-relay" : "application/sdp";
-      const std::string seq = std::to_string(cseq++);
-      const std::string request = method + " " + target + " SIP/2.0\r\nVia: SIP/2.0/UDP " + via + ";branch=z9hG4bK-x" +
-                                  std::to_string(cseq) + "\r\nFrom: " + Header(invite, "To") + ";tag=peer\r\nTo: " + from +
-                                  "\r\nCall-ID: " + callId + "\r\nCSeq: " + seq + " " + method +
-                                  "\r\nMax-Forwards: 70\r\nContact: <sip:x@127.0.0.2>\r\n" +
-                                  (body.empty() ? "" : "Content-Type: " + type + "\r\n") + "Content-Length: " +
-                                  std::to_string(body.size()) + "\r\n\r\n" + body;
-      sendto(fds_[2], request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&gateway), sizeof gateway);
-    }
-  }
-  void Serve() {
-    std::map<std::string, std::string> invites;  // the INVITE of each Call-ID, for its ACK
-    char buffer[65536];
-    while (!stop_) {
-      pollfd p[3] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}, {fds_[2], POLLIN, 0}};
-      if (poll(p, 3, 50) <= 0) continue;
-      for (int i = 0; i < 3; ++i) {
-        if (!(p[i].revents & POLLIN)) continue;
-        sockaddr_in from{};
-        socklen_t len = sizeof from;
-        const ssize_t n = recvfrom(fds_[i], buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &len);
-        if (n <= 0) continue;
-        const std::string m(buffer, static_cast<size_t>(n));
-        std::lock_guard<std::mutex> lock(mu_);
-        if (i == 2) {
-          strangerGot_.push_back(m.substr(0, m.find("\r\n")));
-          continue;
-        }
-        const std::string method = m.substr(0, m.find(' '));
-        if (method == "BYE") Reply(fds_[i], from, m, i == 1 ? "401 Unauthorized" : "200 OK", i == 1 ? kEvil : "");
-        if (method == "ACK" && invites.count(Header(m, "Call-ID"))) {
-          Intrude(invites[Header(m, "Call-ID")], from);
-          invites.erase(Header(m, "Call-ID"));
-        }
-        if (method != "INVITE") continue;
-        const std::string uri = m.substr(7, m.find(' ', 7) - 7);
-        invited_.push_back(uri);
-        if (i == 1) {
-          Reply(fds_[i], from, m, "401 Unauthorized", kEvil);
-          continue;
-        }
-        const std::string user = uri.substr(4, uri.find('@') - 4), here = "@127.0.0.1:" + std::to_string(port_);
-        const auto media = [](const char* address) {
-          return std::string("v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 ") + address +
-                 "\r\nt=0 0\r\nm=audio 40000 RTP/AVP 0\r\n";
-        };
-        if (user == "2001") Reply(fds_[i], from, m, "302 Moved Temporarily", "Contact: <sip:0900666777" + here + ">\r\n");
-        else if (user == "2002")
-          Reply(fds_[i], from, m, "302 Moved Temporarily", "Contact: <sip:2002@127.0.0.2:" + std::to_string(port_) + ">\r\n");
-        else if (user == "2004")  // twice, as when the ACK is lost: still one redirect
-          for (int copy = 0; copy < 2; ++copy) Reply(fds_[i], from, m, "302 Moved Temporarily", "Contact: <sip:2005" + here + ">\r\n");
-        else if (user == "5550100" || user == "5550001" || user == "5550002") {
-          if (user == "5550100") invites[Header(m, "Call-ID")] = m;
-          const std::string contact = user == "5550002" ? "@127.0.0.2:" + std::to_string(port_) : here;
-          Reply(fds_[i], from, m, "200 OK", "Contact: <sip:peer" + contact + ">\r\nContent-Type: application/sdp\r\n",
-                media(user == "5550001" ? "0.0.0.0" : "127.0.0.1"));
-        } else Reply(fds_[i], from, m, "486 Busy Here");
-      }
-    }
-  }
-
-  static constexpr char kEvil[] = "WWW-Authenticate: Digest realm=\"evil\", nonce=\"n\"\r\n";
-  const int port_;
-  int fds_[3] = {-1, -1, -1};
-  bool bound_ = false;
-  std::atomic<bool> stop_{false};
-  std::mutex mu_;
-  std::vector<std::string> invited_, strangerGot_;
-  std::thread thread_;
-};
 
 talmery::Config PeerConfig(const TempDir& dir, int base) {
   talmery::Config c;
@@ -884,7 +626,7 @@ TEST_F(SipCallTest, MalformedMessagesFromAStrangerAreLoggedOnce) {
   const StderrCapture stderrText(dir_.path() + "/stderr");
   sockaddr_in gateway{};
   gateway.sin_family = AF_INET;
-  gateway.sin_port = htons(static_cast<uint16_t>(gateway_config_.sip.sipPort));
+  gateway.sin_port = htons(static_cast<uint16_t>(gatewayConfig_.sip.sipPort));
   gateway.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   sockaddr_in stranger{};
   stranger.sin_family = AF_INET;
@@ -977,11 +719,11 @@ class Connections {
 // descriptors for the call's sockets (both ends of every connection are this process's, over
 // 2,000 descriptors). Idle connections are closed too.
 TEST_F(SipCallTest, ConnectionsFromOneAddressAreCappedAndIdleOnesClosed) {
-  const int sipPort = gateway_config_.sip.sipPort;
+  const int sipPort = gatewayConfig_.sip.sipPort;
   const auto restart = [&](int idleMs) {  // (the gateway's idle time is 50 s)
     gateway_.reset();
-    gateway_config_.sip.tcpIdleMs = idleMs;
-    gateway_ = std::make_unique<InProcessGateway>(gateway_config_);
+    gatewayConfig_.sip.tcpIdleMs = idleMs;
+    gateway_ = std::make_unique<InProcessGateway>(gatewayConfig_);
     std::string error;
     ASSERT_TRUE(gateway_->Start(error)) << error;
     port_ = gateway_->Port();
@@ -1036,7 +778,7 @@ TEST(SipConfirm, KeyOneConfirmsAsEventOrInfoOtherwiseTheCallIsTriedAgain) {
       waitpid(pid, nullptr, 0);
     }
   } reap{callee};
-  for (int i = 0; i < 100 && ReadFile(out).empty(); ++i) usleep(50000);
+  WaitUntil([&] { return !ReadFile(out).empty(); }, 5000);
   ASSERT_EQ(ReadFile(out), "ready\n");
 
   talmery::Config c;
@@ -1097,7 +839,7 @@ TEST(SipConfirm, KeyOneConfirmsAsEventOrInfoOtherwiseTheCallIsTriedAgain) {
   int carrying = 0;
   std::string reports;
   // Six calls in all reached the callee; the last recording is written as its call closes.
-  for (int i = 0; i < 100 && !std::filesystem::exists(dir.path() + "/call-6.wav"); ++i) usleep(50000);
+  WaitUntil([&] { return std::filesystem::exists(dir.path() + "/call-6.wav"); }, 5000);
   for (int n = 1; n <= 6; ++n) {
     talmery::Pcm recording;
     std::string report;
@@ -1129,7 +871,7 @@ class CalleeProcess {
   }
   ~CalleeProcess() { Stop(); }
   bool WaitUntilReady() {
-    for (int i = 0; i < 100 && ReadFile(out_).empty(); ++i) usleep(50000);
+    WaitUntil([&] { return !ReadFile(out_).empty(); }, 5000);
     return ReadFile(out_) == "ready\n";
   }
   // Ends it; what it printed ("ready\nanswered N, closed N, srtcp N, unauthenticated N\n").
@@ -1226,7 +968,7 @@ TEST(SipOverTls, TheCalleeHearsTheTextThroughSrtpUnverifiedOrKeylessFailsTheCall
   // Five calls reached the callee (the keyless one ends at once): the refused one sent nothing,
   // in clear or otherwise. Each of the four with media sent SRTCP, at least the RTCP BYE at its
   // end, and nothing else came to an RTCP port.
-  for (int i = 0; i < 100 && !std::filesystem::exists(dir.path() + "/call-5.wav"); ++i) usleep(50000);
+  WaitUntil([&] { return std::filesystem::exists(dir.path() + "/call-5.wav"); }, 5000);
   const std::string counts = callee.Stop();
   std::smatch m;
   const std::regex calleeCounts("ready\nanswered 5, closed 5, srtcp ([0-9]+), unauthenticated 0\n");
@@ -1327,95 +1069,6 @@ TEST(SipOverTls, ARefusalIsToldOnlyToTheCallsOfTheConnectionItEnded) {
     EXPECT_EQ(end["reason"], c.reason) << end.dump(1);
   }
 }
-
-// Runs the calling thread (and what it starts from now on) in a network and mount namespace of
-// its own, with loopback up and /etc/resolv.conf naming a server on 127.0.0.1; false where that
-// is not allowed (not root).
-bool EnterPrivateNetwork(const std::string& dir) {
-  if (geteuid() != 0 || unshare(CLONE_NEWNET | CLONE_NEWNS) != 0) return false;
-  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
-  WriteFile(dir + "/resolv.conf", "nameserver 127.0.0.1\n");
-  if (mount((dir + "/resolv.conf").c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0) return false;
-  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  ifreq lo{};
-  std::strcpy(lo.ifr_name, "lo");
-  const bool up = ioctl(fd, SIOCGIFFLAGS, &lo) == 0 && ((lo.ifr_flags |= IFF_UP), ioctl(fd, SIOCSIFFLAGS, &lo) == 0);
-  close(fd);
-  return up;
-}
-
-// A name server on 127.0.0.1:53 that knows one name: `host` has the address 127.0.0.1 and no
-// other record (SRV and NAPTR questions get an empty answer, as from a PBX's zone without them).
-// With `srvPort`, SIP over UDP for `host` is at sip.`host`:`srvPort` (an SRV record), and
-// sip.`host` has the address 127.0.0.2.
-class OneNameServer {
- public:
-  explicit OneNameServer(const std::string& host, int srvPort = 0)
-      : name_(Labels(host)), srvName_(Labels("_sip._udp." + host)), target_(Labels("sip." + host)), srvPort_(srvPort) {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(53);
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0;
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~OneNameServer() {
-    stop_ = true;
-    thread_.join();
-    close(fd_);
-  }
-  bool bound() const { return bound_; }
-
- private:
-  static std::string Labels(const std::string& name) {  // the name as DNS labels
-    std::string labels;
-    for (size_t from = 0; from <= name.size();) {
-      const size_t dot = std::min(name.find('.', from), name.size());
-      labels += static_cast<char>(dot - from);
-      labels += name.substr(from, dot - from);
-      from = dot + 1;
-    }
-    return labels + '\0';
-  }
-  void Serve() {
-    while (!stop_) {
-      pollfd p{fd_, POLLIN, 0};
-      if (poll(&p, 1, 100) != 1) continue;
-      char query[512];
-      sockaddr_in from{};
-      socklen_t size = sizeof from;
-      const ssize_t n = recvfrom(fd_, query, sizeof query, 0, reinterpret_cast<sockaddr*>(&from), &size);
-      if (n < 12) continue;
-      const size_t question = std::string(query + 12, n - 12).find('\0');
-      if (question == std::string::npos || 12 + question + 5 > static_cast<size_t>(n)) continue;
-      const std::string name(query + 12, question + 1);
-      const int type = (static_cast<uint8_t>(query[12 + question + 1]) << 8) | static_cast<uint8_t>(query[12 + question + 2]);
-      std::string answer(query, 12 + question + 5);  // the header and the question
-      answer[2] = static_cast<char>(0x84 | (query[2] & 1));  // a response, authoritative, RD kept
-      answer[3] = 0;
-      const bool srv = srvPort_ && name == srvName_ && type == 33;
-      const bool known = ((name == name_ || (srvPort_ && name == target_)) && type == 1) || srv;
-      answer[6] = 0;
-      answer[7] = known ? 1 : 0;
-      answer[8] = answer[9] = answer[10] = answer[11] = 0;
-      const std::string record("\xC0\x0C\x00\x01\x00\x01\x00\x00\x00\x3C\x00\x04\x7F\x00\x00", 15);
-      if (known && !srv) answer += record + (name == name_ ? '\x01' : '\x02');
-      if (srv) {  // priority 0, weight 0, the port, the target
-        const std::string data = std::string(4, '\0') + static_cast<char>(srvPort_ >> 8) + static_cast<char>(srvPort_ & 255) + target_;
-        answer += std::string("\xC0\x0C\x00\x21\x00\x01\x00\x00\x00\x3C\x00", 11) + static_cast<char>(data.size()) + data;
-      }
-      sendto(fd_, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from), size);
-    }
-  }
-
-  const std::string name_, srvName_, target_;
-  const int srvPort_;
-  int fd_ = -1;
-  bool bound_ = false;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
 
 // A PBX found through its name's SRV record, at an address of its own, is the PBX: its challenge
 // gets the digest.
@@ -1532,11 +1185,7 @@ class Kamailio {
     }
   }
   bool WaitUntilListening() {
-    for (int i = 0; i < 200; ++i) {
-      if (ReadFile(log_).find("Listening on") != std::string::npos) return true;
-      usleep(50000);
-    }
-    return false;
+    return WaitUntil([&] { return ReadFile(log_).find("Listening on") != std::string::npos; }, 10000);
   }
   size_t Count(const std::string& text) {
     const std::string log = ReadFile(log_);
@@ -1590,7 +1239,7 @@ TEST(SipRegistrar, KamailioRightAndWrongPasswords) {
                                       " detail=\"401 Unauthorized\"", 1000))
       << gateway.LogText();
   // The next round comes after the pause (1 s, then 2 s); wait for it to end.
-  for (int i = 0; i < 200 && kamailio.Count("REGISTER contact=") - before < 2 * firstRound; ++i) usleep(50000);
+  WaitUntil([&] { return kamailio.Count("REGISTER contact=") - before >= 2 * firstRound; }, 10000);
   ASSERT_GE(kamailio.Count("REGISTER contact=") - before, 2 * firstRound);
   const std::string gatewayLog = gateway.LogText();
   size_t refusals = 0;

@@ -21,25 +21,36 @@ using Clock = std::chrono::steady_clock;
 
 std::string Exchange(int port, const std::string& bytes, int timeoutMs) { return ExchangeFrom("", port, bytes, timeoutMs); }
 
-std::string ExchangeFrom(const std::string& source, int port, const std::string& bytes, int timeoutMs) {
+int ConnectTo(int port, const std::string& source) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (!source.empty()) {
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    inet_pton(AF_INET, source.c_str(), &local.sin_addr);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-      close(fd);
-      return "(cannot bind " + source + ")";
-    }
-  }
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
+  sockaddr_in local{}, addr{};
+  local.sin_family = addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<uint16_t>(port));
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    close(fd);
-    return "(cannot connect)";
+  if (fd >= 0 && (source.empty() || (inet_pton(AF_INET, source.c_str(), &local.sin_addr) == 1 &&
+                                     bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0)) &&
+      connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
+    return fd;
+  if (fd >= 0) close(fd);
+  return -1;
+}
+
+bool ReadUntilClosed(int fd, int timeoutMs, std::string& got) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  char buffer[8192];
+  while (Clock::now() < deadline) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 50) <= 0) continue;
+    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) return true;
+    got.append(buffer, static_cast<size_t>(n));
   }
+  return false;
+}
+
+std::string ExchangeFrom(const std::string& source, int port, const std::string& bytes, int timeoutMs) {
+  const int fd = ConnectTo(port, source);
+  if (fd < 0) return "(cannot connect from " + (source.empty() ? std::string("here") : source) + ")";
   size_t sent = 0;
   while (sent < bytes.size()) {
     const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
@@ -48,15 +59,7 @@ std::string ExchangeFrom(const std::string& source, int port, const std::string&
   }
   shutdown(fd, SHUT_WR);
   std::string response;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  char buffer[8192];
-  while (Clock::now() < deadline) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 50) <= 0) continue;
-    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-    if (n <= 0) break;
-    response.append(buffer, static_cast<size_t>(n));
-  }
+  ReadUntilClosed(fd, timeoutMs, response);
   close(fd);
   return response;
 }
@@ -80,14 +83,23 @@ nlohmann::json CallStatus(int port, long long id) {
   return nlohmann::json::parse(BodyOf(response), nullptr, false);
 }
 
-nlohmann::json WaitForState(int port, long long id, const std::string& state, int timeoutMs) {
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs, int everyMs) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  nlohmann::json status;
-  while (Clock::now() < deadline) {
-    status = CallStatus(port, id);
-    if (status.is_object() && status["state"] == state) return status;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  for (;;) {
+    if (done()) return true;
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(everyMs));
   }
+}
+
+nlohmann::json WaitForState(int port, long long id, const std::string& state, int timeoutMs) {
+  nlohmann::json status;
+  WaitUntil(
+      [&] {
+        status = CallStatus(port, id);
+        return status.is_object() && status["state"] == state;
+      },
+      timeoutMs, 50);
   return status;
 }
 
@@ -124,11 +136,7 @@ bool InProcessGateway::Start(std::string& error) {
 std::string InProcessGateway::LogText() const { return ReadFile(logDir_.path() + "/log"); }
 
 bool InProcessGateway::WaitForLog(const std::string& text, int timeoutMs) const {
-  for (int waited = 0;; waited += 50) {
-    if (LogText().find(text) != std::string::npos) return true;
-    if (waited >= timeoutMs) return false;
-    usleep(50000);
-  }
+  return WaitUntil([&] { return LogText().find(text) != std::string::npos; }, timeoutMs);
 }
 
 GatewayProcess::GatewayProcess(const std::string& configPath, const std::string& logPath) : logPath_(logPath) {
@@ -154,12 +162,7 @@ GatewayProcess::~GatewayProcess() {
 }
 
 bool GatewayProcess::WaitUntilServing(int timeoutMs) {
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (Clock::now() < deadline) {
-    if (ReadFile(logPath_).find("event=start ") != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return false;
+  return WaitUntil([&] { return ReadFile(logPath_).find("event=start ") != std::string::npos; }, timeoutMs);
 }
 
 void GatewayProcess::Kill(int signal) {

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -16,6 +17,11 @@
 
 namespace gwtest {
 
+// A TCP connection to 127.0.0.1:port from the local address `source` ("": the system's choice);
+// -1 when it cannot be made.
+int ConnectTo(int port, const std::string& source = "");
+// Reads what comes on `fd` into `got` until the server closes it (true) or `timeoutMs` passes.
+bool ReadUntilClosed(int fd, int timeoutMs, std::string& got);
 // Sends `bytes` to 127.0.0.1:port and returns all that comes back until the server closes (or
 // `timeoutMs` passes).
 std::string Exchange(int port, const std::string& bytes, int timeoutMs = 10000);
@@ -27,6 +33,8 @@ std::string PostCall(int port, const std::string& body);
 std::string BodyOf(const std::string& response);
 // GET /calls/<id> as JSON (null when there is no such call).
 nlohmann::json CallStatus(int port, long long id);
+// Polls `done` every `everyMs` until it holds (true) or `timeoutMs` passes (false).
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs, int everyMs = 20);
 // Polls until the call is in `state` (or the time is up); returns the last status seen.
 nlohmann::json WaitForState(int port, long long id, const std::string& state, int timeoutMs);
 // A form body for `number` and `text` (the text %-escaped byte by byte).
