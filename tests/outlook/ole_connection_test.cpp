@@ -6,11 +6,11 @@
 #include "agent/framework/ole/ole.h"
 #include "agent/outlook/outlook_objects.h"
 #include "agent/outlook/reminder_sink.h"
-#include "tests/outlook/fake_com.h"
+#include "tests/support/outlook_double.h"
 
 namespace {
 
-using outlook_test::FakeEventSource;
+using outlook_double::FakeEventSource;
 
 TEST(ConnectionAdvise, WithoutRefCountTheConnectionDoesNotHoldTheSink) {
   COlSink* sink = new COlSink(nullptr, nullptr, CurrentLocalOleDate);
