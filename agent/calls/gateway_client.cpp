@@ -11,8 +11,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "agent/calls/http_wire.h"
 #include "agent/calls/settings_store.h"
@@ -275,9 +273,17 @@ GatewayAnswer PostToGateway(const std::string& path, const std::string& body, un
   x->done.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   x->deadline = GetTickCount64() + kGatewayDeadlineMs;
   if (!x->done) return refused(kGatewaySetupFailedText);
-  try {
-    std::thread([x] { Worker(*x).Run(); }).detach();
-  } catch (const std::system_error&) {
+  // The worker runs on the process's thread pool: starting a thread of its own costs more than
+  // the whole loopback exchange (6 to 8 ms under Wine, against 0.15 ms for a pooled one). The
+  // pool adds a thread when every one is busy, so an exchange still hung in the resolver after
+  // its deadline never holds up the next. The work item owns a reference to the exchange.
+  auto* work = new std::shared_ptr<Exchange>(x);
+  const auto run = [](PTP_CALLBACK_INSTANCE, void* context) {
+    const std::unique_ptr<std::shared_ptr<Exchange>> exchange(static_cast<std::shared_ptr<Exchange>*>(context));
+    Worker(**exchange).Run();
+  };
+  if (!TrySubmitThreadpoolCallback(run, work, nullptr)) {
+    delete work;
     return refused(kGatewaySetupFailedText);
   }
 
