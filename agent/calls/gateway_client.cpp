@@ -246,6 +246,12 @@ std::string Abandon(Exchange& x) {
   return kGatewayTimedOutText;
 }
 
+// The pool's work item: context is the exchange's reference, owned from here on.
+void CALLBACK RunExchange(PTP_CALLBACK_INSTANCE, void* context) {
+  const std::unique_ptr<std::shared_ptr<Exchange>> exchange(static_cast<std::shared_ptr<Exchange>*>(context));
+  Worker(**exchange).Run();
+}
+
 // UTF-8 text as UTF-16, for the resolver (a host name of letters outside the ANSI code page).
 WideText Wide(const std::string& utf8) {
   if (utf8.empty()) return WideText();
@@ -278,11 +284,7 @@ GatewayAnswer PostToGateway(const std::string& path, const std::string& body, un
   // pool adds a thread when every one is busy, so an exchange still hung in the resolver after
   // its deadline never holds up the next. The work item owns a reference to the exchange.
   auto* work = new std::shared_ptr<Exchange>(x);
-  const auto run = [](PTP_CALLBACK_INSTANCE, void* context) {
-    const std::unique_ptr<std::shared_ptr<Exchange>> exchange(static_cast<std::shared_ptr<Exchange>*>(context));
-    Worker(**exchange).Run();
-  };
-  if (!TrySubmitThreadpoolCallback(run, work, nullptr)) {
+  if (!TrySubmitThreadpoolCallback(RunExchange, work, nullptr)) {
     delete work;
     return refused(kGatewaySetupFailedText);
   }
