@@ -9,7 +9,7 @@ HRESULT CAddin::QueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
   if (SameGuid(riid, kIidIRibbonExtensibility)) {
-    *ppv = static_cast<IRibbonExtensibility*>(&m_ribbon);
+    *ppv = static_cast<IRibbonExtensibility*>(&ribbon_);
     AddRef();
     return S_OK;
   }
@@ -44,15 +44,15 @@ HRESULT CAddin::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPI
 CAddin::~CAddin() { EndAgent(); }
 
 void CAddin::StartAgent() {
-  if (m_pLaunch && m_pLaunch->Active()) return;
+  if (launch_ && launch_->Active()) return;
   EndAgent();  // a launch that failed, or an agent that has ended
-  m_pLaunch = win::ComPtr<AgentLaunch>::Attach(AgentLaunch::Begin());
+  launch_ = win::ComPtr<AgentLaunch>::Attach(AgentLaunch::Begin());
 }
 
 void CAddin::EndAgent() {
-  if (!m_pLaunch) return;
-  m_pLaunch->Cancel();
-  m_pLaunch.reset();
+  if (!launch_) return;
+  launch_->Cancel();
+  launch_.reset();
 }
 
 HRESULT CAddin::OnConnection(IDispatch* Application, int ConnectMode, IDispatch*, SAFEARRAY**) {
@@ -68,7 +68,7 @@ HRESULT CAddin::OnDisconnection(int RemoveMode, SAFEARRAY** custom) {
   // The host calls OnBeginShutdown itself only when it shuts down.
   if (RemoveMode != kExtDmHostShutdown) OnBeginShutdown(custom);
   EndAgent();
-  m_ribbon.Disconnect();
+  ribbon_.Disconnect();
   m_pApplication.reset();
   return S_OK;
 }

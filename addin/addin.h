@@ -111,8 +111,8 @@ class CAddin final : public IDTExtensibility2 {
 
   LONG m_cRef = 0;
   win::ComPtr<IDispatch> m_pApplication;  // held from OnConnection to OnDisconnection
-  win::ComPtr<AgentLaunch> m_pLaunch;     // the agent's launch, until the agent is ended
-  RibbonServer m_ribbon{static_cast<IDTExtensibility2*>(this), m_pApplication};
+  win::ComPtr<AgentLaunch> launch_;     // the agent's launch, until the agent is ended
+  RibbonServer ribbon_{static_cast<IDTExtensibility2*>(this), m_pApplication};
 };
 
 // CAddinFactory, the class factory of CAddin: one per DllGetClassObject call. Factories do not

@@ -164,18 +164,18 @@ ULONG AgentLaunch::Release() {
 }
 
 bool AgentLaunch::Active() {
-  Lock lock(&m_lock);
-  if (m_bCancelled) return false;
-  if (!m_bFinished) return true;
+  Lock lock(&lock_);
+  if (cancelled_) return false;
+  if (!finished_) return true;
   return m_hAgentProcess && ::WaitForSingleObject(m_hAgentProcess.get(), 0) == WAIT_TIMEOUT;
 }
 
 void AgentLaunch::Cancel() {
-  Lock lock(&m_lock);
-  m_bCancelled = true;
+  Lock lock(&lock_);
+  cancelled_ = true;
   if (m_hAgentProcess) ::TerminateProcess(m_hAgentProcess.get(), 0);
   m_hAgentProcess.reset();
-  m_hJob.reset();
+  job_.reset();
 }
 
 void AgentLaunch::Run() {
@@ -204,9 +204,9 @@ void AgentLaunch::Run() {
   }
   bool cancelled;
   {
-    Lock lock(&m_lock);
-    m_bFinished = true;
-    cancelled = m_bCancelled;
+    Lock lock(&lock_);
+    finished_ = true;
+    cancelled = cancelled_;
   }
   // Outlook has let go of the add-in meanwhile: nobody is left to read the box.
   if (SUCCEEDED(started) || cancelled) return;
@@ -217,13 +217,13 @@ void AgentLaunch::Run() {
 }
 
 void AgentLaunch::Adopt(win::KernelHandle process, win::KernelHandle thread, win::KernelHandle job) {
-  Lock lock(&m_lock);
-  if (m_bCancelled) {
+  Lock lock(&lock_);
+  if (cancelled_) {
     ::TerminateProcess(process.get(), 0);  // it never ran a single instruction of its own
     return;
   }
   // Outside a job (one refused, or Outlook's own job forbids another) the agent still runs.
-  if (job && ::AssignProcessToJobObject(job.get(), process.get())) m_hJob = std::move(job);
+  if (job && ::AssignProcessToJobObject(job.get(), process.get())) job_ = std::move(job);
   ::ResumeThread(thread.get());
   m_hAgentProcess = std::move(process);
 }

@@ -41,9 +41,9 @@ class AgentLaunch {
   void Adopt(win::KernelHandle process, win::KernelHandle thread, win::KernelHandle job);
 
   LONG m_cRef = 1;
-  SRWLOCK m_lock = SRWLOCK_INIT;
-  bool m_bCancelled = false;
-  bool m_bFinished = false;
-  win::KernelHandle m_hJob;
+  SRWLOCK lock_ = SRWLOCK_INIT;
+  bool cancelled_ = false;
+  bool finished_ = false;
+  win::KernelHandle job_;
   win::KernelHandle m_hAgentProcess;
 };

@@ -5,7 +5,7 @@
 namespace automation {
 
 HRESULT Call(IDispatch* object, DISPID member, WORD kind, const VARIANT* args, UINT count,
-             VARIANT* result, Failure* failure) {
+             VARIANT* result, CallFailure* failure) {
   if (!object) return E_POINTER;
   constexpr UINT kMaxArgs = 4;
   if (count > kMaxArgs) return E_INVALIDARG;
@@ -35,11 +35,11 @@ HRESULT Call(IDispatch* object, DISPID member, WORD kind, const VARIANT* args, U
   return hr;
 }
 
-HRESULT Get(IDispatch* object, DISPID member, VARIANT* result, Failure* failure) {
+HRESULT Get(IDispatch* object, DISPID member, VARIANT* result, CallFailure* failure) {
   return Call(object, member, DISPATCH_PROPERTYGET | DISPATCH_METHOD, nullptr, 0, result, failure);
 }
 
-HRESULT GetObjectProperty(IDispatch* object, DISPID member, win::ComPtr<IDispatch>* result, Failure* failure) {
+HRESULT GetObjectProperty(IDispatch* object, DISPID member, win::ComPtr<IDispatch>* result, CallFailure* failure) {
   result->reset();
   win::Variant value;
   const HRESULT hr = Get(object, member, value.put(), failure);
@@ -48,11 +48,11 @@ HRESULT GetObjectProperty(IDispatch* object, DISPID member, win::ComPtr<IDispatc
   return S_OK;
 }
 
-HRESULT Put(IDispatch* object, DISPID member, const VARIANT& value, Failure* failure) {
+HRESULT Put(IDispatch* object, DISPID member, const VARIANT& value, CallFailure* failure) {
   return Call(object, member, DISPATCH_PROPERTYPUT, &value, 1, nullptr, failure);
 }
 
-HRESULT PutText(IDispatch* object, DISPID member, const wchar_t* text, Failure* failure) {
+HRESULT PutText(IDispatch* object, DISPID member, const wchar_t* text, CallFailure* failure) {
   win::Variant value;
   value.get()->vt = VT_BSTR;
   value.get()->bstrVal = ::SysAllocString(text);

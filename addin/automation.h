@@ -30,24 +30,24 @@ inline constexpr LONG kOlAppointmentItem = 1;
 inline constexpr LONG kOlText = 1;
 
 // A failed call: Outlook's HRESULT and, for DISP_E_EXCEPTION, its description (may be null).
-struct Failure {
+struct CallFailure {
   HRESULT hr = S_OK;
   BSTR description = nullptr;
-  Failure() = default;
-  Failure(const Failure&) = delete;
-  Failure& operator=(const Failure&) = delete;
-  ~Failure() { ::SysFreeString(description); }
+  CallFailure() = default;
+  CallFailure(const CallFailure&) = delete;
+  CallFailure& operator=(const CallFailure&) = delete;
+  ~CallFailure() { ::SysFreeString(description); }
 };
 
 // `args` in the order written (the callee's first argument first); at most four.
 HRESULT Call(IDispatch* object, DISPID member, WORD kind, const VARIANT* args, UINT count,
-             VARIANT* result, Failure* failure);
+             VARIANT* result, CallFailure* failure);
 
-HRESULT Get(IDispatch* object, DISPID member, VARIANT* result, Failure* failure);
+HRESULT Get(IDispatch* object, DISPID member, VARIANT* result, CallFailure* failure);
 // A property that holds an object: S_OK with a null pointer when it holds Nothing.
-HRESULT GetObjectProperty(IDispatch* object, DISPID member, win::ComPtr<IDispatch>* result, Failure* failure);
-HRESULT Put(IDispatch* object, DISPID member, const VARIANT& value, Failure* failure);
-HRESULT PutText(IDispatch* object, DISPID member, const wchar_t* text, Failure* failure);
+HRESULT GetObjectProperty(IDispatch* object, DISPID member, win::ComPtr<IDispatch>* result, CallFailure* failure);
+HRESULT Put(IDispatch* object, DISPID member, const VARIANT& value, CallFailure* failure);
+HRESULT PutText(IDispatch* object, DISPID member, const wchar_t* text, CallFailure* failure);
 
 // An object from a VARIANT argument or result (VT_DISPATCH, VT_UNKNOWN, or either by reference);
 // null when it holds none.

@@ -8,7 +8,7 @@
 
 namespace {
 
-using automation::Failure;
+using automation::CallFailure;
 
 using reminder_call::NumberKind;
 
@@ -140,7 +140,7 @@ void Tell(const wchar_t* what, const wchar_t* reason, const wchar_t* advice) {
 }
 
 // The appointment open in the control's window: Context is the inspector, CurrentItem its item.
-HRESULT ItemOf(const VARIANT& control, win::ComPtr<IDispatch>* item, Failure* failure) {
+HRESULT ItemOf(const VARIANT& control, win::ComPtr<IDispatch>* item, CallFailure* failure) {
   win::ComPtr<IDispatch> ribbonControl = automation::DispatchOf(control);
   if (!ribbonControl) return E_INVALIDARG;
   win::ComPtr<IDispatch> inspector;
@@ -153,7 +153,7 @@ HRESULT ItemOf(const VARIANT& control, win::ComPtr<IDispatch>* item, Failure* fa
   return hr;
 }
 
-HRESULT IsReminderCall(IDispatch* item, bool* marked, Failure* failure) {
+HRESULT IsReminderCall(IDispatch* item, bool* marked, CallFailure* failure) {
   win::Variant messageClass;
   const HRESULT hr = automation::Get(item, automation::kDispidMessageClass, messageClass.put(), failure);
   if (FAILED(hr)) return hr;
@@ -162,7 +162,7 @@ HRESULT IsReminderCall(IDispatch* item, bool* marked, Failure* failure) {
 }
 
 // Only an appointment (its Class olAppointment) can be a reminder call.
-HRESULT IsAppointment(IDispatch* item, bool* appointment, Failure* failure) {
+HRESULT IsAppointment(IDispatch* item, bool* appointment, CallFailure* failure) {
   win::Variant olClass;
   const HRESULT hr = automation::Get(item, automation::kDispidClass, olClass.put(), failure);
   if (FAILED(hr)) return hr;
@@ -171,7 +171,7 @@ HRESULT IsAppointment(IDispatch* item, bool* appointment, Failure* failure) {
   return S_OK;
 }
 
-HRESULT UserPropertiesOf(IDispatch* item, win::ComPtr<IDispatch>* properties, Failure* failure) {
+HRESULT UserPropertiesOf(IDispatch* item, win::ComPtr<IDispatch>* properties, CallFailure* failure) {
   const HRESULT hr = automation::GetObjectProperty(item, automation::kDispidUserProperties, properties, failure);
   return SUCCEEDED(hr) && !*properties ? E_UNEXPECTED : hr;
 }
@@ -183,7 +183,7 @@ HRESULT TextArgument(const wchar_t* text, VARIANT* argument) {
 }
 
 // The item's user property called name; null when it has none.
-HRESULT FindProperty(IDispatch* properties, const wchar_t* name, win::ComPtr<IDispatch>* found, Failure* failure) {
+HRESULT FindProperty(IDispatch* properties, const wchar_t* name, win::ComPtr<IDispatch>* found, CallFailure* failure) {
   win::Variant nameArgument;
   HRESULT hr = TextArgument(name, nameArgument.get());
   if (FAILED(hr)) return hr;
@@ -197,7 +197,7 @@ HRESULT FindProperty(IDispatch* properties, const wchar_t* name, win::ComPtr<IDi
 // A new text property called name. addToFolderFields false: a property of our own, which the
 // folder's field list is not to show.
 HRESULT AddTextProperty(IDispatch* properties, const wchar_t* name, bool addToFolderFields,
-                        win::ComPtr<IDispatch>* added, Failure* failure) {
+                        win::ComPtr<IDispatch>* added, CallFailure* failure) {
   win::Variant args[3];
   HRESULT hr = TextArgument(name, args[0].get());
   if (FAILED(hr)) return hr;
@@ -214,14 +214,14 @@ HRESULT AddTextProperty(IDispatch* properties, const wchar_t* name, bool addToFo
   return *added ? S_OK : E_UNEXPECTED;
 }
 
-HRESULT DeleteProperty(IDispatch* property, Failure* failure) {
+HRESULT DeleteProperty(IDispatch* property, CallFailure* failure) {
   return automation::Call(property, automation::kDispidDelete, DISPATCH_METHOD, nullptr, 0, nullptr, failure);
 }
 
 // The item's "notifycall" property (null when it has none) and what its value gives, by the rule
 // the agent calls by.
 HRESULT NumberOf(IDispatch* item, win::ComPtr<IDispatch>* property, NumberKind* kind, win::Variant* value,
-                 Failure* failure) {
+                 CallFailure* failure) {
   win::ComPtr<IDispatch> properties;
   HRESULT hr = UserPropertiesOf(item, &properties, failure);
   if (SUCCEEDED(hr)) hr = FindProperty(properties.get(), kNumberProperty, property, failure);
@@ -234,7 +234,7 @@ HRESULT NumberOf(IDispatch* item, win::ComPtr<IDispatch>* property, NumberKind* 
 }
 
 // The item's "notifycall" property, made (a text property) when it has none.
-HRESULT NumberPropertyOf(IDispatch* item, win::ComPtr<IDispatch>* number, Failure* failure) {
+HRESULT NumberPropertyOf(IDispatch* item, win::ComPtr<IDispatch>* number, CallFailure* failure) {
   win::ComPtr<IDispatch> properties;
   HRESULT hr = UserPropertiesOf(item, &properties, failure);
   if (SUCCEEDED(hr)) hr = FindProperty(properties.get(), kNumberProperty, number, failure);
@@ -242,7 +242,7 @@ HRESULT NumberPropertyOf(IDispatch* item, win::ComPtr<IDispatch>* number, Failur
   return AddTextProperty(properties.get(), kNumberProperty, true, number, failure);
 }
 
-HRESULT PutBool(IDispatch* item, DISPID member, bool on, Failure* failure) {
+HRESULT PutBool(IDispatch* item, DISPID member, bool on, CallFailure* failure) {
   VARIANT value;
   value.vt = VT_BOOL;
   value.boolVal = on ? VARIANT_TRUE : VARIANT_FALSE;
@@ -265,7 +265,7 @@ bool IsAppointmentClass(const wchar_t* text) {
 // property), gets the property for the number (a number it had is kept) and its reminder on (at
 // the minutes the user chose); the class changes last. When a step fails, the steps done are
 // taken back; *restored tells whether that worked.
-HRESULT MarkAsReminderCall(IDispatch* item, Failure* failure, bool* restored) {
+HRESULT MarkAsReminderCall(IDispatch* item, CallFailure* failure, bool* restored) {
   *restored = true;
   bool appointment = false;
   HRESULT hr = IsAppointment(item, &appointment, failure);
@@ -313,7 +313,7 @@ HRESULT MarkAsReminderCall(IDispatch* item, Failure* failure, bool* restored) {
   if (SUCCEEDED(hr)) return hr;
 
   // Taken back in reverse order; Outlook's reason for the first failure is what the user reads.
-  Failure ignored;
+  CallFailure ignored;
   if (reminderPut && FAILED(PutBool(item, automation::kDispidReminderSet, false, &ignored))) *restored = false;
   if (addedNumber && FAILED(DeleteProperty(addedNumber.get(), &ignored))) *restored = false;
   if (addedFormer && FAILED(DeleteProperty(addedFormer.get(), &ignored))) *restored = false;
@@ -326,7 +326,7 @@ HRESULT MarkAsReminderCall(IDispatch* item, Failure* failure, bool* restored) {
 // Makes a reminder call a plain appointment again, whole or not at all: the class it had before
 // it was marked (or "IPM.Appointment"), and our own property gone. The number and the reminder
 // stay, for the next time.
-HRESULT UnmarkReminderCall(IDispatch* item, Failure* failure, bool* restored) {
+HRESULT UnmarkReminderCall(IDispatch* item, CallFailure* failure, bool* restored) {
   *restored = true;
   win::ComPtr<IDispatch> properties;
   win::ComPtr<IDispatch> former;
@@ -341,7 +341,7 @@ HRESULT UnmarkReminderCall(IDispatch* item, Failure* failure, bool* restored) {
   if (FAILED(hr) || !former) return hr;
   hr = DeleteProperty(former.get(), failure);
   if (SUCCEEDED(hr)) return hr;
-  Failure ignored;
+  CallFailure ignored;
   if (FAILED(automation::PutText(item, automation::kDispidMessageClass, kReminderCallClass, &ignored))) {
     *restored = false;
   }
@@ -380,11 +380,11 @@ HRESULT RibbonServer::QueryInterface(REFIID riid, void** ppv) {
     AddRef();
     return S_OK;
   }
-  return m_owner->QueryInterface(riid, ppv);
+  return owner_->QueryInterface(riid, ppv);
 }
 
-ULONG RibbonServer::AddRef() { return m_owner->AddRef(); }
-ULONG RibbonServer::Release() { return m_owner->Release(); }
+ULONG RibbonServer::AddRef() { return owner_->AddRef(); }
+ULONG RibbonServer::Release() { return owner_->Release(); }
 
 HRESULT RibbonServer::GetTypeInfoCount(UINT* count) {
   if (!count) return E_POINTER;
@@ -472,8 +472,8 @@ HRESULT RibbonServer::GetCustomUI(BSTR RibbonID, BSTR* RibbonXml) {
 }
 
 HRESULT RibbonServer::OnLoad(const VARIANT& ribbon) {
-  m_pRibbonUI = automation::DispatchOf(ribbon);
-  return m_pRibbonUI ? S_OK : E_INVALIDARG;
+  ribbonUi_ = automation::DispatchOf(ribbon);
+  return ribbonUi_ ? S_OK : E_INVALIDARG;
 }
 
 HRESULT RibbonServer::GetPressed(const VARIANT& control, VARIANT* result) {
@@ -502,7 +502,7 @@ HRESULT RibbonServer::GetToggleEnabled(const VARIANT& control, VARIANT* result) 
 // closes the window without saving and so takes the change back), as with every other field.
 HRESULT RibbonServer::OnToggle(const VARIANT& control, const VARIANT& pressed) {
   const bool on = TrueOf(pressed);
-  Failure failure;
+  CallFailure failure;
   bool restored = true;
   win::ComPtr<IDispatch> item;
   HRESULT hr = ItemOf(control, &item, &failure);
@@ -576,7 +576,7 @@ HRESULT RibbonServer::OnNumberChange(const VARIANT& control, const VARIANT& text
   value.get()->bstrVal = ::SysAllocStringLen(typed, static_cast<UINT>(length));
   if (!value.get()->bstrVal) return E_OUTOFMEMORY;
 
-  Failure failure;
+  CallFailure failure;
   win::ComPtr<IDispatch> item;
   win::ComPtr<IDispatch> number;
   HRESULT hr = ItemOf(control, &item, &failure);
@@ -591,7 +591,7 @@ HRESULT RibbonServer::OnNumberChange(const VARIANT& control, const VARIANT& text
 
 // The new appointment is shown only once it is marked whole; otherwise it is dropped unsaved.
 HRESULT RibbonServer::OnNewReminderCall() {
-  Failure failure;
+  CallFailure failure;
   bool restored = true;
   HRESULT hr = m_pApplication ? S_OK : E_UNEXPECTED;
   VARIANT type;
@@ -621,11 +621,11 @@ void RibbonServer::InvalidateItemControls() {
 }
 
 void RibbonServer::Invalidate(const wchar_t* controlId) {
-  if (!m_pRibbonUI) return;
+  if (!ribbonUi_) return;
   VARIANT id;
   id.vt = VT_BSTR;
   id.bstrVal = ::SysAllocString(controlId);
   if (!id.bstrVal) return;
-  automation::Call(m_pRibbonUI.get(), automation::kDispidInvalidateControl, DISPATCH_METHOD, &id, 1, nullptr, nullptr);
+  automation::Call(ribbonUi_.get(), automation::kDispidInvalidateControl, DISPATCH_METHOD, &id, 1, nullptr, nullptr);
   ::SysFreeString(id.bstrVal);
 }

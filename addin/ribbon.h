@@ -38,12 +38,12 @@ class RibbonServer final : public IRibbonExtensibility {
   // `owner` is the add-in object this one lives in; `application` the Application it holds from
   // OnConnection to OnDisconnection (null outside), which the ribbon borrows.
   RibbonServer(IUnknown* owner, const win::ComPtr<IDispatch>& application)
-      : m_owner(owner), m_pApplication(application) {}
+      : owner_(owner), m_pApplication(application) {}
   RibbonServer(const RibbonServer&) = delete;
   RibbonServer& operator=(const RibbonServer&) = delete;
 
   // At OnDisconnection: lets go of the IRibbonUI.
-  void Disconnect() { m_pRibbonUI.reset(); }
+  void Disconnect() { ribbonUi_.reset(); }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
   ULONG STDMETHODCALLTYPE AddRef() override;
@@ -76,7 +76,7 @@ class RibbonServer final : public IRibbonExtensibility {
   void InvalidateItemControls();
   void Invalidate(const wchar_t* controlId);
 
-  IUnknown* m_owner;
+  IUnknown* owner_;
   const win::ComPtr<IDispatch>& m_pApplication;
-  win::ComPtr<IDispatch> m_pRibbonUI;  // from onLoad
+  win::ComPtr<IDispatch> ribbonUi_;  // from onLoad
 };

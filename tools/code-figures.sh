@@ -19,3 +19,6 @@ for f in $sources; do [ "$(wc -l <"$f")" -lt 20 ] && small=$((small + 1)); done
 echo "product source files (agent, addin, common): $(echo "$sources" | wc -l), under 20 lines: $small"
 echo "framework members (functions and prototypes in its headers): $(find agent/framework -name '*.h' -print0 | xargs -0 ctags -x --c++-kinds=fp --language-force=C++ | wc -l)"
 echo "test lines (tests/ sources, corpora excluded): $(find tests -regextype egrep -regex '.*\.(cpp|h|txt|cmake|sh|py)' -print0 | xargs -0 cat | wc -l)"
+echo "largest test files (lines):"
+find tests -regextype egrep -regex '.*\.(cpp|h|sh|py)' -print0 | xargs -0 wc -l | grep -v ' total$' | sort -rn | head -8 |
+  awk '{ printf "  %6d %s\n", $1, $2 }'

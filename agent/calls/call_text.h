@@ -4,17 +4,24 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
-// What the reminder handler read from one appointment, handed to MakeReminderCall.
+// What the reminder sink read from one appointment (agent/outlook/reminder_sink.cpp), handed to
+// MakeReminderCall through the main frame. The call's own input, so it lives with the call.
 struct ReminderRecord {
-  std::string m_strEntryId;  // carried along, not used for the call
+  // Outlook's id of the item: with the start, the reminder's key (ReminderKey), by which the
+  // start-up look and the event never call the same reminder twice and the session's record
+  // notes the call for the agents after this one. Not sent to the gateway.
+  std::string m_strEntryId;
   std::string m_strPhone;    // "notifycall"; empty means: call the user's own number
   std::string m_strSubject;  // the texts in UTF-8: they are spoken, whatever the code page
   std::string m_strLocation;
   std::string m_strNotes;
-  int32_t m_nMinutes = 0;  // reminder minutes before start: the request's firstocc
-  double m_dtStart = 0;    // the appointment's start (OLE date, local time): the spoken minutes
+  // The reminder's minutes before the start as Outlook gave them: the request's firstocc. None
+  // when Outlook would not give them: the minutes left when the call is made stand in.
+  std::optional<int32_t> m_nMinutes;
+  double start = 0;  // the appointment's start (OLE date, local time): the spoken minutes
 };
 
 // The request path of the gateway's call request handler.

@@ -1,6 +1,7 @@
 #pragma once
 // Dates as OLE Automation carries them, free of Windows: the reminder's start, Outlook's clock
 // and the call text's "time left" all come as DATE values.
+#include <functional>
 #include <optional>
 
 // OLE Automation dates (DATE): days since 1899-12-30 00:00 as a double, the fraction being the
@@ -13,3 +14,8 @@ std::optional<double> OleDateFromFields(int year, int month, int day, int hour, 
 // Seconds since 1899-12-30 00:00, rounded to the nearest second. Values beyond the years
 // 100..9999 are clamped to that range; NaN counts as 0.
 long long OleDateToSeconds(double date);
+
+// A clock that tells the current local date and time as a DATE, to the second. The application
+// gives the system's (CurrentLocalOleDate, agent/calls/reminder_call.h) to whoever judges or
+// times a reminder; tests give fixed or stepped ones.
+using LocalClock = std::function<double()>;

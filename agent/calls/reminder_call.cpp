@@ -76,7 +76,9 @@ Outcome MakeReminderCall(std::unique_ptr<ReminderRecord> record, double now) {
   if (read) read = ReadLastName(&lastName);
   if (!read) return failed(read);
   const std::string caller = CallerName(firstName, lastName);
-  const long long secondsLeft = OleDateToSeconds(record->m_dtStart) - OleDateToSeconds(now);
+  // The one count of the time left: the spoken minutes and, where Outlook gave none, firstocc.
+  const long long secondsLeft = OleDateToSeconds(record->start) - OleDateToSeconds(now);
+  const int32_t firstOccurrence = record->m_nMinutes.value_or(RoundedMinutes(secondsLeft));
 
   // The text goes in the ANSI code page, as the gateway has always received it, when that code
   // page has every character of it; else (a Polish name on a Western Windows, Chinese, emoji) as
@@ -92,9 +94,16 @@ Outcome MakeReminderCall(std::unique_ptr<ReminderRecord> record, double now) {
   const std::string utf8 = FitCallText(caller, *record, secondsLeft, kMaxCallTextBytes, charBytes);
   std::string text = utf8;
   if (fitsAnsi) text = InCodePageExactly(WideOfUtf8(utf8), ansi).value_or(std::string());
-  const std::string body = ComposeCallForm(record->m_nMinutes, dialled, text);
+  const std::string body = ComposeCallForm(firstOccurrence, dialled, text);
 
   const GatewayAnswer answer = PostToGateway(kCallRequestPath, body, codePage);
   if (!answer.outcome) return failed(answer.outcome);
   return Outcome::Done();
+}
+
+double CurrentLocalOleDate() {
+  SYSTEMTIME local{};
+  GetLocalTime(&local);
+  return OleDateFromFields(local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond)
+      .value_or(0.0);
 }

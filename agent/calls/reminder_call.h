@@ -5,8 +5,13 @@
 #include "agent/calls/call_text.h"
 
 // Turns one reminder into one call request to the gateway. now is the current local time (OLE
-// date): the spoken text says how much time is left until the appointment's start. Takes the
-// record over: it is gone when this returns, whatever the path. Fails, with the message for the
-// user, when no phone number was found or a setting the call needs cannot be used (nothing sent
-// then), or the gateway did not accept the request.
+// date): the minutes left until the appointment's start are counted once, from it, for the
+// spoken text and, when the record has no minutes of its own, for the request's firstocc. Takes
+// the record over: it is gone when this returns, whatever the path. Fails, with the message for
+// the user, when no phone number was found or a setting the call needs cannot be used (nothing
+// sent then), or the gateway did not accept the request.
 Outcome MakeReminderCall(std::unique_ptr<ReminderRecord> record, double now);
+
+// The system's local clock, to the second: the application gives it to the sink and the main
+// frame (a LocalClock).
+double CurrentLocalOleDate();

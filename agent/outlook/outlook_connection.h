@@ -14,7 +14,7 @@ class OutlookConnection {
  public:
   // tell receives what the reminder events have to say to the user; the records to call go to
   // handOver (it outlives the connection); clock gives the local time the reminders are judged by.
-  OutlookConnection(COlSink::Tell tell, ReminderHandOver* handOver, COlSink::Clock clock = CurrentLocalOleDate);
+  OutlookConnection(COlSink::Tell tell, ReminderHandOver* handOver, COlSink::Clock clock);
   ~OutlookConnection() { Disconnect(); }
   OutlookConnection(const OutlookConnection&) = delete;
   OutlookConnection& operator=(const OutlookConnection&) = delete;

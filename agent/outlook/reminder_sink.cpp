@@ -1,5 +1,7 @@
 #include "agent/outlook/reminder_sink.h"
 
+#include <utility>
+
 #include "agent/calls/call_text.h"
 #include "agent/calls/text_encoding.h"
 #include "agent/framework/ole/ole.h"
@@ -9,11 +11,20 @@
 #include "common/reminder_call_item.h"
 #include "common/win/variant.h"
 
-DATE CurrentLocalOleDate() {
-  SYSTEMTIME local{};
-  GetLocalTime(&local);
-  return OleDateFromFields(local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond)
-      .value_or(0.0);
+bool ReminderHandOver::Queue(std::unique_ptr<ReminderRecord> record) {
+  // A null window would post to the thread's queue, where no window procedure takes the record.
+  if (!record || !target_ || !IsWindow(target_)) return false;
+  // Nothing runs between the post and the push that could take the wake-up first.
+  if (!PostMessageA(target_, kReminderQueuedMessage, 0, 0)) return false;
+  records_.push_back(std::move(record));
+  return true;
+}
+
+std::unique_ptr<ReminderRecord> ReminderHandOver::Take() {
+  if (records_.empty()) return nullptr;
+  std::unique_ptr<ReminderRecord> record = std::move(records_.front());
+  records_.pop_front();
+  return record;
 }
 
 namespace {
@@ -202,12 +213,10 @@ Outcome COlSink::HandleReminder(const fw::Dispatch& item, Origin origin, long lo
     record->m_strNotes.clear();
     if (IsObjectModelGuardRefusal(static_cast<uint32_t>(body.hr))) TellGuardRefusedBody();
   }
+  // Unreadable, the minutes stay unknown: the call counts the time left when it is made.
   long minutes = 0;
-  // The reminder comes due its minutes before the start, so the time left now stands in.
-  record->m_nMinutes = item.Get(ol::kReminderMinutesBeforeStart, &minutes).Ok()
-                           ? minutes
-                           : RoundedMinutes(OleDateToSeconds(start) - OleDateToSeconds(now));
-  record->m_dtStart = start;
+  if (item.Get(ol::kReminderMinutesBeforeStart, &minutes).Ok()) record->m_nMinutes = static_cast<int32_t>(minutes);
+  record->start = start;
 
   // One call per coming due, whether the event or the start-up look found it first.
   const std::string key = ReminderKey(record->m_strEntryId, OleDateToSeconds(start));

@@ -9,37 +9,69 @@
 // Outlook at once; a call that finds Outlook gone (disconnected, its process ended) does the
 // same, without a word to the user.
 //
-// A reminder-call appointment becomes a ReminderRecord queued in the hand-over its owner gave,
-// for the window that makes the call once the event has returned: the event call itself never
-// waits for the user or the gateway.
+// A reminder-call appointment becomes a ReminderRecord queued in the ReminderHandOver its owner
+// gave, for the window that makes the call once the event has returned: the event call itself
+// never waits for the user or the gateway. That window is the main frame
+// (agent/shell/main_frame.cpp), the next stop of a reminder.
 #include <windows.h>
 #include <oleauto.h>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
 
-#include "agent/calls/outcome.h"
 #include "agent/calls/call_text.h"
+#include "agent/calls/ole_date.h"
+#include "agent/calls/outcome.h"
 #include "agent/framework/ole/automation.h"
 #include "agent/framework/ole/dispatch_target.h"
-#include "agent/outlook/reminder_hand_over.h"
 #include "agent/outlook/session_record.h"
 #include "agent/outlook/start_ledger.h"
 #include "common/win/com_ptr.h"
 
-// The current local date and time as an OLE Automation date, to the second (the system clock).
-DATE CurrentLocalOleDate();
+// Posted to the target window of a ReminderHandOver once per record queued; wParam and lParam are
+// 0. The records wait in the hand-over, inside this process; the window is only woken, by a
+// private message that carries nothing. A message posted by anyone else can therefore neither
+// hand over a made-up record nor free anything: at most it makes the window look at the queue
+// early.
+constexpr UINT kReminderQueuedMessage = WM_APP + 101;
+
+// The way of a ReminderRecord from Outlook's Reminder event to the window that makes the call.
+// Owned by the application, which names the window once it exists; the sink queues, the window
+// takes. Both ends run on the user-interface thread.
+class ReminderHandOver {
+ public:
+  ReminderHandOver() = default;
+  ReminderHandOver(const ReminderHandOver&) = delete;
+  ReminderHandOver& operator=(const ReminderHandOver&) = delete;
+
+  // The window that takes the records; none (null) until it exists.
+  void SetTarget(HWND window) { target_ = window; }
+
+  // Queues the record and wakes the target window. False (the record is freed) when there is no
+  // target window or the wake-up could not be posted.
+  bool Queue(std::unique_ptr<ReminderRecord> record);
+
+  // The oldest queued record, or null when none waits.
+  std::unique_ptr<ReminderRecord> Take();
+
+ private:
+  HWND target_ = nullptr;
+  std::deque<std::unique_ptr<ReminderRecord>> records_;
+};
 
 class COlSink : public fw::AutomationTarget {
  public:
   using Tell = std::function<void(const std::string&)>;  // a message for the user
-  using Clock = std::function<DATE()>;                   // the current local time
+  using Clock = LocalClock;                              // the current local time
   using Ended = std::function<void()>;                   // Outlook closes or is gone
 
   // Created with one reference, for its owner (win::ComPtr<COlSink>::Attach). The records go to
-  // handOver, which outlives the sink; without one no reminder can be queued for calling.
-  explicit COlSink(Tell tell, ReminderHandOver* handOver = nullptr, Clock clock = CurrentLocalOleDate);
+  // handOver, which outlives the sink; without one no reminder can be queued for calling. clock
+  // is what the reminders are judged by (too late, came due since Outlook started, already
+  // called).
+  COlSink(Tell tell, ReminderHandOver* handOver, Clock clock);
   ~COlSink() override;
 
   // For win::ComPtr.

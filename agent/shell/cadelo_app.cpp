@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "agent/calls/ole_date.h"
+#include "agent/calls/reminder_call.h"
 #include "agent/calls/settings_store.h"
 #include "agent/framework/ole/ole.h"
 #include "agent/outlook/start_ledger.h"
@@ -130,29 +131,28 @@ Outcome EnsureSettingsAndRegisterAddin() {
 // The role's answer holds from the claim on, while this agent still connects ("starting"): a
 // second agent must not take over from one that Outlook keeps waiting.
 CCadeloApp::CCadeloApp()
-    : m_outlook([this](const std::string& text) { m_notifier.Notify(text); }, &m_reminders),
-      m_roleAnswer([this](uint32_t outlookPid) {
-        const uint32_t served = m_outlookProcess.Pid();
-        return !m_outlookEnded && (outlookPid == 0 || served == 0 || outlookPid == served);
+    : outlook_([this](const std::string& text) { notifier_.Notify(text); }, &reminders_, CurrentLocalOleDate),
+      roleAnswer_([this](uint32_t outlookPid) {
+        const uint32_t served = outlookProcess_.Pid();
+        return !outlookEnded_ && (outlookPid == 0 || served == 0 || outlookPid == served);
       }) {}
 
-CCadeloApp& TheCadeloApp() { return *static_cast<CCadeloApp*>(AfxGetApp()); }
-
-void CCadeloApp::Tell(const Outcome& outcome) {
-  if (!outcome) m_notifier.Notify(outcome.Message());
-}
-
-void CCadeloApp::NoteCalled(const ReminderRecord& record) {
-  m_called.Note(ReminderKey(record.m_strEntryId, OleDateToSeconds(record.m_dtStart)),
-                OleDateToSeconds(CurrentLocalOleDate()));
+CMainFrame::ReminderPath CCadeloApp::ReminderPath() {
+  CMainFrame::ReminderPath path;
+  path.handOver = &reminders_;
+  path.called = &called_;
+  path.clock = CurrentLocalOleDate;
+  path.tell = [this](const Outcome& outcome) { notifier_.Notify(outcome.Message()); };
+  path.outlookEnded = [this] { OnOutlookEnded(); };
+  return path;
 }
 
 void CCadeloApp::OnOutlookEnded() {
-  m_outlookEnded = true;
-  m_outlookProcess.StopWatching();
-  m_outlook.Disconnect();
+  outlookEnded_ = true;
+  outlookProcess_.StopWatching();
+  outlook_.Disconnect();
   // Outlook's session is over: what it called concerns no later agent.
-  m_called.Remove();
+  called_.Remove();
   // Behind the wake-ups of the records already queued: those calls are made first.
   if (const HWND frame = fw::GetMainWindowHandle()) ::PostMessageA(frame, WM_CLOSE, 0, 0);
 }
@@ -192,7 +192,8 @@ BOOL CCadeloApp::InitInstance() {
   auto* mainFrame = new CMainFrame;
   if (!mainFrame->LoadFrame(IDR_MAINFRAME, kMainFrameStyle)) return FALSE;
   SetMainWnd(mainFrame);
-  m_reminders.SetTarget(mainFrame->m_hWnd);
+  mainFrame->SetReminderPath(ReminderPath());
+  reminders_.SetTarget(mainFrame->m_hWnd);
 
   CCadeloCommandLineInfo cmdInfo;
   ParseCommandLine(cmdInfo);
@@ -208,34 +209,34 @@ BOOL CCadeloApp::InitInstance() {
     }
   } else {
     // An Outlook that has ended already is not started again by this agent.
-    if (m_outlookProcess.Open(cmdInfo.m_nOutlookPid, cmdInfo.m_nOutlookCreated) == OutlookProcess::State::Gone) {
+    if (outlookProcess_.Open(cmdInfo.outlookPid, cmdInfo.outlookCreated) == OutlookProcess::State::Gone) {
       return FALSE;
     }
-    const HiddenRole role = ClaimHiddenAgentRole(m_outlookProcess.Pid());
+    const HiddenRole role = ClaimHiddenAgentRole(outlookProcess_.Pid());
     // Another hidden agent serves Outlook already: this one ends without a word.
     if (role == HiddenRole::Served) return FALSE;
-    m_roleAnswer.Create();
+    roleAnswer_.Create();
     const HWND frame = mainFrame->m_hWnd;
-    m_outlook.SetEnded([frame] { ::PostMessageA(frame, kOutlookEndedMessage, 0, 0); });
-    m_outlookProcess.Watch(frame, kOutlookEndedMessage);
+    outlook_.SetEnded([frame] { ::PostMessageA(frame, kOutlookEndedMessage, 0, 0); });
+    outlookProcess_.Watch(frame, kOutlookEndedMessage);
     // Started otherwise than by the add-in: the Outlook reached is looked for, so that this agent,
     // too, ends with it and shares its session's record.
     const auto reached = [this, frame] {
       uint32_t pid = 0;
       uint64_t created = 0;
-      if (!m_outlookProcess.Pid() && OutlookProcess::FindServing(&pid, &created) &&
-          m_outlookProcess.Open(pid, created) == OutlookProcess::State::Running) {
-        m_outlookProcess.Watch(frame, kOutlookEndedMessage);
+      if (!outlookProcess_.Pid() && OutlookProcess::FindServing(&pid, &created) &&
+          outlookProcess_.Open(pid, created) == OutlookProcess::State::Running) {
+        outlookProcess_.Watch(frame, kOutlookEndedMessage);
       }
-      if (m_outlookProcess.Pid()) m_called.Open(m_outlookProcess.Pid(), m_outlookProcess.Created());
+      if (outlookProcess_.Pid()) called_.Open(outlookProcess_.Pid(), outlookProcess_.Created());
     };
-    m_outlook.Sink().SetRecord(&m_called);
-    if (const Outcome connected = m_outlook.Connect(reached); !connected) {
+    outlook_.Sink().SetRecord(&called_);
+    if (const Outcome connected = outlook_.Connect(reached); !connected) {
       // An Outlook that ended meanwhile is no news to the user.
-      if (!m_outlookProcess.Ended()) Notifier::Show(connected.Message());
+      if (!outlookProcess_.Ended()) Notifier::Show(connected.Message());
       return FALSE;
     }
-    if (role == HiddenRole::TakenOver) m_notifier.Notify(kRoleTakenOver);
+    if (role == HiddenRole::TakenOver) notifier_.Notify(kRoleTakenOver);
   }
 
   if (!ProcessShellCommand(cmdInfo)) return FALSE;
@@ -247,9 +248,9 @@ BOOL CCadeloApp::InitInstance() {
 }
 
 int CCadeloApp::ExitInstance() {
-  m_outlookProcess.StopWatching();
-  m_outlook.Disconnect();
-  m_notifier.Stop();
+  outlookProcess_.StopWatching();
+  outlook_.Disconnect();
+  notifier_.Stop();
   // The base class is not called: the recent-file list and the other profile settings are left
   // as they were at start, and the exit code is always 0.
   return 0;

@@ -3,9 +3,8 @@
 #include <memory>
 
 #include "agent/calls/reminder_call.h"
-#include "agent/outlook/reminder_sink.h"
+#include "agent/outlook/start_ledger.h"
 #include "agent/res/resource.h"
-#include "agent/shell/cadelo_app.h"
 #include "agent/shell/setup_dialog.h"
 
 namespace {
@@ -45,16 +44,20 @@ int CMainFrame::OnCreate(LPCREATESTRUCTA cs) {
 
 LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == kOutlookEndedMessage) {
-    TheCadeloApp().OnOutlookEnded();
+    if (path_.outlookEnded) path_.outlookEnded();
     return 0;
   }
   if (message != kReminderQueuedMessage) return CMDIFrameWnd::WindowProc(message, wParam, lParam);
   // One record per wake-up, so that painting and menus get their turn between calls. The
   // message's parameters mean nothing: only records this process queued are taken.
-  if (std::unique_ptr<ReminderRecord> record = TheCadeloApp().Reminders().Take()) {
-    TheCadeloApp().NoteCalled(*record);
-    TheCadeloApp().Tell(MakeReminderCall(std::move(record), CurrentLocalOleDate()));
+  std::unique_ptr<ReminderRecord> record = path_.handOver ? path_.handOver->Take() : nullptr;
+  if (!record) return 0;
+  const double now = path_.clock ? path_.clock() : 0;
+  if (path_.called) {
+    path_.called->Note(ReminderKey(record->m_strEntryId, OleDateToSeconds(record->start)), OleDateToSeconds(now));
   }
+  const Outcome outcome = MakeReminderCall(std::move(record), now);
+  if (!outcome && path_.tell) path_.tell(outcome);
   return 0;
 }
 

@@ -44,9 +44,9 @@ bool CadeloCommandLineOptions::TakeArgument(const char* param, bool isFlag) {
       m_nPendingOption = kLogFile;
     } else if (std::strcmp(param, "outlook") == 0) {
       m_nPendingOption = kOutlook;
-      m_nOutlookArgs = 0;
-      m_nOutlookPid = 0;
-      m_nOutlookCreated = 0;
+      outlookArgs = 0;
+      outlookPid = 0;
+      outlookCreated = 0;
     } else {
       m_nPendingOption = kNone;
     }
@@ -69,14 +69,14 @@ bool CadeloCommandLineOptions::TakeArgument(const char* param, bool isFlag) {
     case kOutlook: {
       // The id, then the creation time; what does not read as a number spoils the pair.
       uint64_t value = 0;
-      const int index = m_nOutlookArgs++;
+      const int index = outlookArgs++;
       if (index == 0 && ParseDecimal(param, UINT32_MAX, value)) {
-        m_nOutlookPid = static_cast<uint32_t>(value);
-      } else if (index == 1 && m_nOutlookPid != 0 && ParseDecimal(param, UINT64_MAX, value)) {
-        m_nOutlookCreated = value;
+        outlookPid = static_cast<uint32_t>(value);
+      } else if (index == 1 && outlookPid != 0 && ParseDecimal(param, UINT64_MAX, value)) {
+        outlookCreated = value;
       } else {
-        m_nOutlookPid = 0;
-        m_nOutlookCreated = 0;
+        outlookPid = 0;
+        outlookCreated = 0;
       }
       return false;
     }

@@ -32,10 +32,10 @@ struct CadeloCommandLineOptions {
   std::string m_strLogFile;
   // Outlook's process: 0 and 0 when not given, or when either number is not a whole decimal
   // number (without sign) of its size.
-  uint32_t m_nOutlookPid = 0;
-  uint64_t m_nOutlookCreated = 0;
+  uint32_t outlookPid = 0;
+  uint64_t outlookCreated = 0;
   int32_t m_nPendingOption = kNone;
-  int32_t m_nOutlookArgs = 0;  // plain arguments taken by "outlook" so far
+  int32_t outlookArgs = 0;  // plain arguments taken by "outlook" so far
 
   // Takes one argument (a flag arrives without its leading '/' or '-'). Comparisons are exact and
   // case-sensitive. A flag only chooses the option the following plain arguments belong to (an

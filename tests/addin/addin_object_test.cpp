@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "tests/addin/fake_application.h"
+#include "tests/support/outlook_double.h"
 #include "tests/addin/mervane_dll.h"
 
 namespace addin_test {
@@ -134,16 +134,16 @@ TEST_F(AddinObject, TheRibbonIsAnObjectOfItsOwnWithTheAddinsIdentity) {
 
 TEST_F(AddinObject, HoldsTheApplicationFromConnectionToDisconnection) {
   for (int removeMode : {0, 1}) {
-    FakeApplication application;
+    outlook_double::HeldApplication application;
     ASSERT_EQ(addin_->OnConnection(&application, 0, nullptr, nullptr), S_OK);
-    EXPECT_EQ(application.References(), 2) << "one reference of its own";
+    EXPECT_EQ(application.Refs(), 2u) << "one reference of its own";
     EXPECT_EQ(addin_->OnAddInsUpdate(nullptr), S_OK);
     EXPECT_EQ(addin_->OnBeginShutdown(nullptr), S_OK);
-    EXPECT_EQ(application.References(), 2);
+    EXPECT_EQ(application.Refs(), 2u);
     EXPECT_EQ(addin_->OnDisconnection(removeMode, nullptr), S_OK);
-    EXPECT_EQ(application.References(), 1) << "remove mode " << removeMode;
+    EXPECT_EQ(application.Refs(), 1u) << "remove mode " << removeMode;
     EXPECT_EQ(addin_->OnDisconnection(removeMode, nullptr), S_OK) << "a second one is harmless";
-    EXPECT_EQ(application.References(), 1);
+    EXPECT_EQ(application.Refs(), 1u);
   }
 }
 
@@ -153,20 +153,20 @@ TEST_F(AddinObject, ConnectionWithoutApplicationIsRefused) {
 }
 
 TEST_F(AddinObject, ReconnectingSwapsTheHeldApplication) {
-  FakeApplication first, second;
+  outlook_double::HeldApplication first, second;
   ASSERT_EQ(addin_->OnConnection(&first, 0, nullptr, nullptr), S_OK);
   ASSERT_EQ(addin_->OnConnection(&second, 0, nullptr, nullptr), S_OK);
-  EXPECT_EQ(first.References(), 1);
-  EXPECT_EQ(second.References(), 2);
+  EXPECT_EQ(first.Refs(), 1u);
+  EXPECT_EQ(second.Refs(), 2u);
   EXPECT_EQ(addin_->OnDisconnection(0, nullptr), S_OK);
-  EXPECT_EQ(second.References(), 1);
+  EXPECT_EQ(second.Refs(), 1u);
 }
 
 TEST_F(AddinObject, LastReleaseWithoutDisconnectionLetsGoOfTheApplication) {
-  FakeApplication application;
+  outlook_double::HeldApplication application;
   ASSERT_EQ(addin_->OnConnection(&application, 0, nullptr, nullptr), S_OK);
   addin_.reset();
-  EXPECT_EQ(application.References(), 1);
+  EXPECT_EQ(application.Refs(), 1u);
 }
 
 // The host calls through the vtable, not through our declaration of it: slots 7 to 11 hold the
@@ -184,14 +184,14 @@ TEST_F(AddinObject, HostReachesTheMethodsThroughVtableSlots) {
   EXPECT_EQ(reinterpret_cast<GetTypeInfoCountFn>(vtable[3])(object, &count), E_FAIL);
   EXPECT_EQ(reinterpret_cast<OnConnectionFn>(vtable[7])(object, nullptr, 0, nullptr, nullptr),
             E_POINTER);
-  FakeApplication application;
+  outlook_double::HeldApplication application;
   EXPECT_EQ(reinterpret_cast<OnConnectionFn>(vtable[7])(object, &application, 0, nullptr, nullptr),
             S_OK);
-  EXPECT_EQ(application.References(), 2);
+  EXPECT_EQ(application.Refs(), 2u);
   EXPECT_EQ(reinterpret_cast<CustomOnlyFn>(vtable[9])(object, nullptr), S_OK);
   EXPECT_EQ(reinterpret_cast<CustomOnlyFn>(vtable[11])(object, nullptr), S_OK);
   EXPECT_EQ(reinterpret_cast<OnDisconnectionFn>(vtable[8])(object, 1, nullptr), S_OK);
-  EXPECT_EQ(application.References(), 1);
+  EXPECT_EQ(application.Refs(), 1u);
 }
 
 }  // namespace

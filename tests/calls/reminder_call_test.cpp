@@ -33,7 +33,7 @@ std::unique_ptr<ReminderRecord> Record(const std::string& phone, const std::stri
   r->m_strLocation = location;
   r->m_strNotes = notes;
   r->m_nMinutes = minutes;
-  r->m_dtStart = kNow + minutes / 1440.0;
+  r->start = kNow + minutes / 1440.0;
   return r;
 }
 
@@ -122,7 +122,11 @@ TEST_F(ReminderCallTest, OwnNumberOnlyWhenTheAppointmentNamesNone) {
 TEST_F(ReminderCallTest, CallTextFollowsTheNamesAndFields) {
   // A reminder snoozed to 3 minutes before its start still carries its 15 minutes before.
   std::unique_ptr<ReminderRecord> snoozed = Record("1", "", 15);
-  snoozed->m_dtStart = kNow + 3 / 1440.0;
+  snoozed->start = kNow + 3 / 1440.0;
+  // Minutes that Outlook would not give: the time left (rounded) is both spoken and firstocc.
+  std::unique_ptr<ReminderRecord> noMinutes = Record("1", "", 15);
+  noMinutes->m_nMinutes.reset();
+  noMinutes->start = kNow + (7 * 60 + 31) / 86400.0;
   const struct {
     const char* first;
     const char* last;
@@ -146,6 +150,10 @@ TEST_F(ReminderCallTest, CallTextFollowsTheNamesAndFields) {
        "Hi, this is Ann Lee's appointment reminder call program.\n"
        "You have an appointment coming up in 3 minutes.\n",
        "15"},
+      {"Ann", "Lee", std::move(noMinutes),
+       "Hi, this is Ann Lee's appointment reminder call program.\n"
+       "You have an appointment coming up in 8 minutes.\n",
+       "8"},
       {"Ann", "Lee", Record("1", "Review", -1, "Room 4", "Bring\r\nslides"),
        "Hi, this is Ann Lee's appointment reminder call program.\n"
        "Your appointment has already begun.\n"

@@ -57,8 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t n = outlookSeen ? outlookArgs.size() : 0;
   bool good = n >= 1 && n <= 2 && decimal(outlookArgs[0], 0xFFFFFFFFull, pid);
   if (good && n == 2) good = pid != 0 && decimal(outlookArgs[1], ~0ull, created);
-  FUZZ_CHECK(options.m_nOutlookPid == (good ? pid : 0));
-  FUZZ_CHECK(options.m_nOutlookCreated == (good && n == 2 ? created : 0));
+  FUZZ_CHECK(options.outlookPid == (good ? pid : 0));
+  FUZZ_CHECK(options.outlookCreated == (good && n == 2 ? created : 0));
   FUZZ_CHECK(options.m_nShowCmd == (hidden ? kShowCmdHide : kShowCmdShow));
   return 0;
 }

@@ -110,7 +110,7 @@ TEST(ComposeCallForm, WorkedExampleBody) {
   ReminderRecord r = Record("Budget review", "", "", 15);
   r.m_strPhone = "555-0100";
   const std::string text = ComposeCallText(CallerName("Ann", "Lee"), r, 15 * 60);
-  EXPECT_EQ(ComposeCallForm(r.m_nMinutes, DialledNumber(r.m_strPhone), text),
+  EXPECT_EQ(ComposeCallForm(*r.m_nMinutes, DialledNumber(r.m_strPhone), text),
             "calltime=0&selfdelete=1&firstocc=15&phoneno=5550100&txt=Hi%2c+this+is+Ann+Lee%27s+"
             "appointment+reminder+call+program%2e%0aYou+have+an+appointment+coming+up+in+15+"
             "minutes%2e%0aThe+appointment+subject+is%3a+Budget+review%0a");

@@ -131,8 +131,8 @@ TEST(CommandLineOptions, OutlookTakesTheProcessIdAndItsCreationTime) {
   };
   for (const Case& c : cases) {
     Parsed parsed = Parse(c.args);
-    EXPECT_EQ(parsed.options.m_nOutlookPid, c.pid) << c.args[1];
-    EXPECT_EQ(parsed.options.m_nOutlookCreated, c.created) << c.args[1];
+    EXPECT_EQ(parsed.options.outlookPid, c.pid) << c.args[1];
+    EXPECT_EQ(parsed.options.outlookCreated, c.created) << c.args[1];
     EXPECT_TRUE(parsed.handedOn.empty());
   }
   EXPECT_EQ(Parse(cases[0].args).options.m_nShowCmd, 0) << "the hidden mode stays first and in force";

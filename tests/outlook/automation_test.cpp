@@ -6,11 +6,11 @@
 
 #include <string>
 
-#include "tests/outlook/fake_com.h"
+#include "tests/support/outlook_double.h"
 
 namespace {
 
-using outlook_test::FakeDispatch;
+using outlook_double::FakeDispatch;
 
 VARIANT MakeVariant(VARTYPE type, long value = 0) {
   VARIANT v;
@@ -142,7 +142,7 @@ TEST(Automation, MethodArgumentsArriveLastFirstWithTheirTypes) {
   fake.ReturnVariant(MakeVariant(VT_EMPTY));
   win::Variant found;
   ASSERT_TRUE(fw::Dispatch::Borrow(&fake).Call(0x67, &found, fw::ArgText("notifycall"), fw::ArgShort(1)).Ok());
-  const outlook_test::RecordedInvoke& call = fake.Calls().at(0);
+  const outlook_double::RecordedInvoke& call = fake.Calls().at(0);
   EXPECT_EQ(call.flags, DISPATCH_METHOD);
   EXPECT_EQ(call.argTypes, (std::vector<VARTYPE>{VT_I2, VT_BSTR}));
   EXPECT_EQ(call.argIntegers.at(0), 1);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "agent/calls/reminder_call.h"
 #include "agent/outlook/outlook_connection.h"
 #include "tests/harness/patience.h"
 #include "tests/outlook/sim_support.h"
@@ -35,7 +36,7 @@ class ConnectionTest : public ::testing::Test {
  protected:
   void TearDown() override { connection_.Disconnect(); }
 
-  OutlookConnection connection_{nullptr, nullptr};
+  OutlookConnection connection_{nullptr, nullptr, CurrentLocalOleDate};
 };
 
 struct VersionRow {

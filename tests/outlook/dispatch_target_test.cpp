@@ -2,6 +2,7 @@
 // exactly as another process would call them.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "agent/framework/ole/automation.h"
@@ -131,10 +132,14 @@ TEST(AutomationTarget, AMemberThatCannotTakeItsArgumentsFailsAsAnAutomationExcep
   CTestTarget target;
   IDispatch* dispatch = target.GetIDispatch(FALSE);
 
-  EXCEPINFO info{};
+  // An [out] parameter: what it holds on entry is garbage to the callee, never to be freed.
+  EXCEPINFO info;
+  std::memset(&info, 0xCD, sizeof info);
   EXPECT_EQ(RawInvoke(dispatch, kMismatched, DISPATCH_METHOD, {I4(7)}, 0, &info), DISP_E_EXCEPTION);
   EXPECT_EQ(info.scode, DISP_E_TYPEMISMATCH);
   EXPECT_EQ(info.wCode, 0);
+  EXPECT_EQ(info.bstrHelpFile, nullptr);
+  EXPECT_EQ(info.pfnDeferredFillIn, nullptr);
   EXPECT_EQ(fw::BstrToAnsi(info.bstrSource), fw::AppTitle());
   SysFreeString(info.bstrSource);
   SysFreeString(info.bstrDescription);

@@ -2,17 +2,18 @@
 // every step can fail, with exact reference counts on both sides.
 #include <gtest/gtest.h>
 
+#include "agent/calls/reminder_call.h"
 #include "agent/framework/ole/ole.h"
 #include "agent/outlook/outlook_objects.h"
 #include "agent/outlook/reminder_sink.h"
-#include "tests/outlook/fake_com.h"
+#include "tests/support/outlook_double.h"
 
 namespace {
 
-using outlook_test::FakeEventSource;
+using outlook_double::FakeEventSource;
 
 TEST(ConnectionAdvise, WithoutRefCountTheConnectionDoesNotHoldTheSink) {
-  COlSink* sink = new COlSink(nullptr);
+  COlSink* sink = new COlSink(nullptr, nullptr, CurrentLocalOleDate);
   IDispatch* dispatch = sink->GetIDispatch(FALSE);
   FakeEventSource source(IID_ApplicationEvents);
 
@@ -31,7 +32,7 @@ TEST(ConnectionAdvise, WithoutRefCountTheConnectionDoesNotHoldTheSink) {
 }
 
 TEST(ConnectionAdvise, WithRefCountTheConnectionHoldsTheSink) {
-  COlSink* sink = new COlSink(nullptr);
+  COlSink* sink = new COlSink(nullptr, nullptr, CurrentLocalOleDate);
   IDispatch* dispatch = sink->GetIDispatch(FALSE);
   FakeEventSource source(IID_ApplicationEvents);
   DWORD cookie = 0;
@@ -55,7 +56,7 @@ TEST(ConnectionAdvise, EveryFailingStepFailsTheAdviceAndLeavesTheCountsAlone) {
       {"point for another interface", true, true, S_OK, &IID_IDispatch},
       {"advice refused", true, true, CONNECT_E_ADVISELIMIT, &IID_ApplicationEvents},
   };
-  COlSink* sink = new COlSink(nullptr);
+  COlSink* sink = new COlSink(nullptr, nullptr, CurrentLocalOleDate);
   IDispatch* dispatch = sink->GetIDispatch(FALSE);
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -75,7 +76,7 @@ TEST(ConnectionAdvise, EveryFailingStepFailsTheAdviceAndLeavesTheCountsAlone) {
 }
 
 TEST(ConnectionAdvise, AFailedUnadviseKeepsTheSinksCount) {
-  COlSink* sink = new COlSink(nullptr);
+  COlSink* sink = new COlSink(nullptr, nullptr, CurrentLocalOleDate);
   IDispatch* dispatch = sink->GetIDispatch(FALSE);
   FakeEventSource source(IID_ApplicationEvents);
   DWORD cookie = 0;
@@ -90,7 +91,7 @@ TEST(ConnectionAdvise, AFailedUnadviseKeepsTheSinksCount) {
 }
 
 TEST(OutlookSink, AdviseHoldsTheSourceAndTheSourceDoesNotHoldTheSink) {
-  COlSink* sink = new COlSink(nullptr);
+  COlSink* sink = new COlSink(nullptr, nullptr, CurrentLocalOleDate);
   FakeEventSource source(IID_ApplicationEvents);
 
   EXPECT_TRUE(sink->Advise(source.AsUnknown()));
@@ -115,7 +116,7 @@ TEST(OutlookSink, AdviseHoldsTheSourceAndTheSourceDoesNotHoldTheSink) {
 // Start-up ends after a refused advice: the sink keeps nothing of the source, and a later
 // Unadvise finds nothing to undo.
 TEST(OutlookSink, ARefusedAdviceKeepsNothingOfTheSource) {
-  COlSink* sink = new COlSink(nullptr);
+  COlSink* sink = new COlSink(nullptr, nullptr, CurrentLocalOleDate);
   FakeEventSource source(IID_ApplicationEvents);
   source.offerPoint = false;
   EXPECT_FALSE(sink->Advise(source.AsUnknown()));
@@ -127,7 +128,7 @@ TEST(OutlookSink, ARefusedAdviceKeepsNothingOfTheSource) {
 }
 
 TEST(OutlookSink, AnswersTheEventInterfaceAndOnlyTheReminderAndQuitMembers) {
-  const win::ComPtr<COlSink> sink = win::ComPtr<COlSink>::Attach(new COlSink(nullptr));
+  const win::ComPtr<COlSink> sink = win::ComPtr<COlSink>::Attach(new COlSink(nullptr, nullptr, CurrentLocalOleDate));
   IDispatch* dispatch = sink->GetIDispatch(FALSE);
   ASSERT_NE(dispatch, nullptr);
   const ULONG before = sink->RefCount();
@@ -167,7 +168,7 @@ TEST(OutlookSink, AnswersTheEventInterfaceAndOnlyTheReminderAndQuitMembers) {
 // Quit (no arguments) reports Outlook's end once, however often it comes; with an argument it is
 // not Quit.
 TEST(OutlookSink, QuitReportsTheEndOnce) {
-  const win::ComPtr<COlSink> sink = win::ComPtr<COlSink>::Attach(new COlSink(nullptr));
+  const win::ComPtr<COlSink> sink = win::ComPtr<COlSink>::Attach(new COlSink(nullptr, nullptr, CurrentLocalOleDate));
   int ended = 0;
   sink->SetEnded([&ended] { ++ended; });
   IDispatch* dispatch = sink->GetIDispatch(FALSE);

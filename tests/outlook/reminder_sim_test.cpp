@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/calls/reminder_call.h"
 #include "agent/framework/ui/win_app.h"
 #include "agent/outlook/outlook_connection.h"
 #include "agent/outlook/outlook_rules.h"
@@ -94,7 +95,7 @@ TEST(ReminderEvent, AnAcceptedReminderIsReadInOrderAndHandedToTheMainWindow) {
   EXPECT_EQ(record.m_strNotes, "Bring the figures\r\nand coffee");
   EXPECT_EQ(record.m_nMinutes, 15);
   // The start goes along, for the time left when the call is composed.
-  const long long secondsLeft = OleDateToSeconds(record.m_dtStart) - OleDateToSeconds(CurrentLocalOleDate());
+  const long long secondsLeft = OleDateToSeconds(record.start) - OleDateToSeconds(CurrentLocalOleDate());
   EXPECT_GT(secondsLeft, 15 * 60 - 60);
   EXPECT_LE(secondsLeft, 15 * 60);
   EXPECT_TRUE(run.Catcher().Commands().empty());
@@ -254,7 +255,8 @@ TEST(ReminderEvent, TextsArriveAsUtf8WhateverTheirLength) {
 
 // The message class, the start and the phone number decide whether a call is made: when one of
 // them cannot be read the user is told which and why. Any other field that cannot be read stays
-// empty and the call goes out; the minutes before the start become the time left.
+// empty and the call goes out; minutes before the start that cannot be read stay unknown (the
+// call counts the time left then).
 TEST(ReminderEvent, AFailingReadEndsTheHandlerOnlyWhereItDecidesTheCall) {
   struct Row {
     const char* member;  // as named in the simulator's fail command
@@ -306,7 +308,7 @@ TEST(ReminderEvent, AFailingReadEndsTheHandlerOnlyWhereItDecidesTheCall) {
       EXPECT_EQ(record.m_strSubject, name == "Subject" ? "" : "S");
       EXPECT_EQ(record.m_strLocation, name == "Location" ? "" : "L");
       EXPECT_EQ(record.m_strNotes, name == "Body" ? "" : "B");
-      EXPECT_EQ(record.m_nMinutes, name == "ReminderMinutesBeforeStart" ? 15 : 10);
+      EXPECT_EQ(record.m_nMinutes, name == "ReminderMinutesBeforeStart" ? std::nullopt : std::optional<int32_t>(10));
     }
     EXPECT_EQ(ExternalRefs(run.Log(), "Item#" + name), 0);
     EXPECT_EQ(ExternalRefs(run.Log(), "UserProperties#" + name), 0);
@@ -335,7 +337,7 @@ TEST(ReminderEvent, WithoutAMainWindowTheRecordIsDroppedAndTheUserTold) {
   DestroyWindow(gone);
   ReminderHandOver handOver;
   handOver.SetTarget(gone);
-  OutlookConnection connection(notices.Tell(), &handOver);
+  OutlookConnection connection(notices.Tell(), &handOver, CurrentLocalOleDate);
   ASSERT_TRUE(connection.Connect().Ok());
   ASSERT_TRUE(sim.WaitForLine("Note done", 20000));
   EXPECT_EQ(ResultOf(TraceOfEvent(sim.Log(), "1").event), kOk);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <thread>
 
+#include "agent/calls/reminder_call.h"
 #include "agent/framework/ole/ole.h"
 #include "common/win/handles.h"
 #include "agent/outlook/outlook_connection.h"
@@ -42,7 +43,7 @@ TEST(WaitServingOleCalls, EventsAreServedWhileTheWorkBlocks) {
   ASSERT_TRUE(StartSim(sim, "item 1 class \"IPM.Appointment.ReminderCall\" entryid \"one\"\n"
                             "item 2 class \"IPM.Appointment.ReminderCall\" entryid \"two\"\n"
                             "wait-advise 20s\nsleep 100ms\nfire 1\nfire 2\nnote fired\nwait-unadvise 20s\n"));
-  OutlookConnection connection(nullptr, catcher.HandOver());
+  OutlookConnection connection(nullptr, catcher.HandOver(), CurrentLocalOleDate);
   ASSERT_TRUE(connection.Connect().Ok());
 
   // The work blocks until both events have been handled; it could not end if they waited for it.
@@ -84,7 +85,7 @@ TEST(WaitServingOleCalls, InsideTheHandlingOfARecordTheNextEventIsServed) {
     });
     recordsInsideTheWait = catcher.Records().size();
   });
-  OutlookConnection connection(nullptr, catcher.HandOver());
+  OutlookConnection connection(nullptr, catcher.HandOver(), CurrentLocalOleDate);
   ASSERT_TRUE(connection.Connect().Ok());
   ASSERT_TRUE(catcher.WaitForRecords(2, 20000));
   EXPECT_TRUE(eventsDone) << "the second event waited for the work";

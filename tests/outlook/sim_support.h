@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "agent/calls/call_text.h"
-#include "agent/outlook/reminder_hand_over.h"
+#include "agent/outlook/reminder_sink.h"
 #include "tools/outlook-sim/driver/sim_driver.h"
 
 namespace outlook_test {

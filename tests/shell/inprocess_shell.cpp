@@ -1,5 +1,6 @@
 #include "tests/shell/inprocess_shell.h"
 
+#include "agent/calls/reminder_call.h"
 #include "agent/framework/ole/ole.h"
 #include "agent/res/resource.h"
 #include "agent/shell/cadelo_app.h"
@@ -34,7 +35,13 @@ void InProcessShell::SetUp() {
   frame_ = new CMainFrame;
   ASSERT_TRUE(frame_->LoadFrame(IDR_MAINFRAME, WS_OVERLAPPEDWINDOW | FWS_ADDTOTITLE));
   theTestApp.SetMainWnd(frame_);
-  theTestApp.Reminders().SetTarget(frame_->m_hWnd);
+  CMainFrame::ReminderPath path;
+  path.handOver = &reminders_;
+  path.called = &called_;
+  path.clock = CurrentLocalOleDate;
+  path.tell = [this](const Outcome& outcome) { told_.push_back(outcome.Message()); };
+  frame_->SetReminderPath(std::move(path));
+  reminders_.SetTarget(frame_->m_hWnd);
   frame_->ShowWindow(SW_SHOW);
   theTestApp.OnFileNew();
   Pump();
@@ -45,7 +52,7 @@ void InProcessShell::TearDown() {
   theTestApp.CloseAllDocuments();
   if (frame_) frame_->DestroyWindow();  // deletes the frame
   theTestApp.SetMainWnd(nullptr);
-  theTestApp.Reminders().SetTarget(nullptr);
+  reminders_.SetTarget(nullptr);
   // The main frame's end asks the message loop to quit; the next test must not inherit that.
   MSG msg;
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {

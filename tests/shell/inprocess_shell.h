@@ -37,6 +37,11 @@ class InProcessShell : public testing::Test {
   CleanRegistry registry_;
   CMainFrame* frame_ = nullptr;
   std::vector<DrawTextCall> drawn_;
+  // The frame's reminder path: records queued here are called; what it would tell the user, and
+  // what it notes as called, is kept here.
+  ReminderHandOver reminders_;
+  SessionRecord called_;
+  std::vector<std::string> told_;
 };
 
 }  // namespace shelltest

@@ -5,10 +5,9 @@
 #include <memory>
 
 #include "agent/calls/call_text.h"
-#include "agent/outlook/reminder_hand_over.h"
+#include "agent/calls/reminder_call.h"
 #include "agent/outlook/reminder_sink.h"
-#include "agent/shell/cadelo_app.h"
-#include "tests/harness/message_box_watcher.h"
+#include "agent/outlook/start_ledger.h"
 #include "tests/harness/registry.h"
 #include "tools/gateway/gateway_server.h"
 #include "tests/shell/inprocess_shell.h"
@@ -41,12 +40,11 @@ class ReminderCommand : public InProcessShell {
     record->m_strSubject = "Budget review";
     record->m_nMinutes = 15;
     // 15 minutes (and a margin for the test's own time) after the call is composed.
-    record->m_dtStart = CurrentLocalOleDate() + (15 * 60 + 10) / 86400.0;
+    record->start = CurrentLocalOleDate() + (15 * 60 + 10) / 86400.0;
     return record;
   }
 
   gateway::Server gateway_;
-  harness::MessageBoxWatcher boxes_{"Brisomel"};
 };
 
 constexpr char kBudgetReviewBody[] =
@@ -54,8 +52,11 @@ constexpr char kBudgetReviewBody[] =
     "reminder+call+program%2e%0aYou+have+an+appointment+coming+up+in+15+minutes%2e%0aThe+appointment+"
     "subject+is%3a+Budget+review%0a";
 
-TEST_F(ReminderCommand, AHandedOverRecordEndsAsOneRequestAtTheGateway) {
-  ASSERT_TRUE(TheCadeloApp().Reminders().Queue(BudgetReview()));
+TEST_F(ReminderCommand, AHandedOverRecordEndsAsOneRequestAtTheGatewayNotedAsCalled) {
+  std::unique_ptr<ReminderRecord> record = BudgetReview();
+  const std::string key = ReminderKey(record->m_strEntryId, OleDateToSeconds(record->start));
+  const long long queued = OleDateToSeconds(CurrentLocalOleDate());
+  ASSERT_TRUE(reminders_.Queue(std::move(record)));
   ASSERT_TRUE(WaitUntil([&] {
     Pump();
     return gateway_.RequestCount() >= 1;
@@ -66,7 +67,12 @@ TEST_F(ReminderCommand, AHandedOverRecordEndsAsOneRequestAtTheGateway) {
   EXPECT_EQ(requests[0].method, "POST");
   EXPECT_EQ(requests[0].target, "/ocall/callreqHandler.jsp");
   EXPECT_EQ(requests[0].body, kBudgetReviewBody);
-  EXPECT_EQ(boxes_.Count(), 0u);  // accepted: nothing to tell the user
+  EXPECT_TRUE(told_.empty());  // accepted: nothing to tell the user
+  // Noted for the agents after this one as its request went out.
+  const std::optional<long long> calledAt = called_.CalledAt(key);
+  ASSERT_TRUE(calledAt.has_value());
+  EXPECT_GE(*calledAt, queued);
+  EXPECT_LE(*calledAt, OleDateToSeconds(CurrentLocalOleDate()));
 }
 
 TEST_F(ReminderCommand, AForgedHandOverFreesNothingAndCallsNobody) {
@@ -84,6 +90,7 @@ TEST_F(ReminderCommand, AForgedHandOverFreesNothingAndCallsNobody) {
   EXPECT_EQ(gateway_.RequestCount(), 0u);
   EXPECT_EQ(record->m_strSubject, "Budget review");  // untouched, still ours
   EXPECT_TRUE(IsWindow(frame_->m_hWnd));
+  EXPECT_TRUE(told_.empty());
 }
 
 }  // namespace

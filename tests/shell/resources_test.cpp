@@ -1,5 +1,6 @@
-// The resources built into cadelo.exe, read back as Windows reads them: the dialogs' controls with
-// their kinds, styles, rectangles and tab order; the program's strings; the version block.
+// The resources built into cadelo.exe, read back as Windows reads them: the dialogs as the user
+// meets them (controls, Tab, texts that fit, Enter and Esc); the program's strings, menus,
+// accelerators, toolbar and version block.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -9,13 +10,9 @@
 #include <vector>
 
 #include "tests/harness/paths.h"
-#include "tests/shell/dialog_template.h"
 
 namespace shelltest {
 namespace {
-
-constexpr WORD kButton = 0x80, kEdit = 0x81, kStatic = 0x82;
-constexpr DWORD kDialogStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT;
 
 class CadeloResources : public testing::Test {
  protected:
@@ -34,82 +31,154 @@ class CadeloResources : public testing::Test {
   HMODULE module_ = nullptr;
 };
 
-struct Expected {
-  int id;
-  WORD kind;
-  DWORD kindStyle;  // BS_*, ES_*/WS_BORDER or SS_* bits that must be set
-  const char* title;
-  short x, y, cx, cy;
+// A dialog of the program, created from its own template as the user gets it: the controls a
+// dialog procedure sees, and the command that ended it.
+class DialogUnderTest {
+ public:
+  DialogUnderTest(HMODULE module, int id) {
+    window_ = CreateDialogParamA(module, MAKEINTRESOURCEA(id), nullptr, &DialogUnderTest::Proc,
+                                 reinterpret_cast<LPARAM>(this));
+  }
+  ~DialogUnderTest() {
+    if (window_) DestroyWindow(window_);
+  }
+  HWND Window() const { return window_; }
+  int Ended() const { return ended_; }
+
+  std::string Caption() const { return Text(window_); }
+  static std::string Text(HWND control) {
+    char text[256] = {};
+    GetWindowTextA(control, text, sizeof text);
+    return text;
+  }
+  static std::string Kind(HWND control) {
+    char name[64] = {};
+    GetClassNameA(control, name, sizeof name);
+    return name;
+  }
+  // The control showing text (a label or a frame), or null.
+  HWND Labelled(const std::string& text) const {
+    for (HWND child = GetWindow(window_, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+      if (Text(child) == text) return child;
+    }
+    return nullptr;
+  }
+  // The ids of the controls that Tab reaches from the first tab stop until it comes round again.
+  std::vector<int> TabCycle() const {
+    std::vector<int> ids;
+    HWND first = GetNextDlgTabItem(window_, nullptr, FALSE);
+    for (HWND at = first; at && ids.size() < 32;) {
+      ids.push_back(GetDlgCtrlID(at));
+      at = GetNextDlgTabItem(window_, at, FALSE);
+      if (at == first) break;
+    }
+    return ids;
+  }
+  // A key pressed in the focused control, taken as the dialog manager takes it.
+  void Press(UINT key) {
+    SetFocus(GetNextDlgTabItem(window_, nullptr, FALSE));
+    MSG message{GetFocus(), WM_KEYDOWN, key, 0, 0, {0, 0}};
+    IsDialogMessageA(window_, &message);
+  }
+  void Restart() { ended_ = 0; }
+
+ private:
+  static INT_PTR CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+      SetWindowLongPtrA(window, DWLP_USER, lParam);
+      return TRUE;
+    }
+    auto* self = reinterpret_cast<DialogUnderTest*>(GetWindowLongPtrA(window, DWLP_USER));
+    if (message == WM_COMMAND && self && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
+      self->ended_ = LOWORD(wParam);
+      return TRUE;
+    }
+    return FALSE;
+  }
+
+  HWND window_ = nullptr;
+  int ended_ = 0;
 };
 
-void ExpectItems(const DialogTemplate& t, const std::vector<Expected>& expected) {
-  ASSERT_EQ(t.items.size(), expected.size());
-  for (size_t i = 0; i < expected.size(); ++i) {
-    const DialogItem& item = t.items[i];
-    const Expected& e = expected[i];
-    SCOPED_TRACE("control " + std::to_string(i) + " \"" + e.title + "\" id " + std::to_string(e.id));
-    EXPECT_EQ(item.id, e.id);
-    EXPECT_EQ(item.classAtom, e.kind);
-    EXPECT_EQ(item.title, e.title);
-    EXPECT_EQ(item.style & e.kindStyle, e.kindStyle);
-    if (e.kind == kButton) {
-      EXPECT_EQ(item.style & BS_TYPEMASK, e.kindStyle & BS_TYPEMASK);
-    }
-    EXPECT_TRUE(item.style & WS_VISIBLE);
-    EXPECT_EQ(item.x, e.x);
-    EXPECT_EQ(item.y, e.y);
-    EXPECT_EQ(item.cx, e.cx);
-    EXPECT_EQ(item.cy, e.cy);
-  }
+// The text's extent in the control's own font: a label must show whole, on as many lines as
+// its control has room for.
+bool TextFits(HWND control) {
+  const std::string text = DialogUnderTest::Text(control);
+  if (text.empty() || (GetWindowLongA(control, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) return true;
+  RECT room{};
+  GetClientRect(control, &room);
+  HDC dc = GetDC(control);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)));
+  const bool button = DialogUnderTest::Kind(control) == "Button";
+  RECT needed{0, 0, room.right - room.left, 0};
+  DrawTextA(dc, text.c_str(), -1, &needed, DT_CALCRECT | (button ? DT_SINGLELINE : DT_WORDBREAK));
+  SelectObject(dc, old);
+  ReleaseDC(control, dc);
+  return needed.right <= room.right && needed.bottom <= room.bottom;
 }
 
-TEST_F(CadeloResources, SetupDialogHasItsControlsInTabOrder) {
-  DialogTemplate t;
-  ASSERT_TRUE(ReadDialogTemplate(module_, 130, &t));
-  EXPECT_EQ(t.style, kDialogStyle);
-  EXPECT_EQ(t.caption, "Setup");
-  EXPECT_EQ(t.cx, 177);
-  EXPECT_EQ(t.cy, 167);
-  EXPECT_EQ(t.pointSize, 8);
-  EXPECT_EQ(t.font, "MS Sans Serif");
-  constexpr DWORD kEditStyle = WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL;
-  ExpectItems(t, {
-                     {IDOK, kButton, BS_DEFPUSHBUTTON | WS_TABSTOP, "OK", 57, 146, 50, 14},
-                     {IDCANCEL, kButton, BS_PUSHBUTTON | WS_TABSTOP, "Cancel", 120, 146, 50, 14},
-                     {-1, kButton, BS_GROUPBOX, "Talmery Gateway", 7, 7, 163, 60},
-                     {-1, kStatic, SS_LEFT, "Host", 17, 26, 26, 12},
-                     {-1, kStatic, SS_LEFT, "Port", 18, 46, 28, 12},
-                     {1000, kEdit, kEditStyle, "", 53, 25, 99, 12},
-                     {1001, kEdit, kEditStyle, "", 53, 45, 34, 12},
-                     {-1, kStatic, SS_LEFT, "default is 8155", 96, 46, 58, 13},
-                     {-1, kStatic, SS_LEFT, "My Number:", 17, 117, 40, 12},
-                     {1002, kEdit, kEditStyle, "", 66, 117, 87, 12},
-                     {-1, kStatic, SS_LEFT, "First Name", 17, 87, 42, 11},
-                     {-1, kButton, BS_GROUPBOX, "Myself", 7, 73, 163, 67},
-                     {1003, kEdit, kEditStyle, "", 66, 84, 87, 12},
-                     {-1, kStatic, SS_LEFT, "Last Name", 17, 102, 42, 11},
-                     {1004, kEdit, kEditStyle, "", 66, 102, 87, 12},
-                 });
-  for (const DialogItem& item : t.items) {
-    if (item.classAtom == kEdit) {
-      EXPECT_FALSE(item.style & ES_NUMBER) << item.id;  // any text goes in
+// Setup and About as the user meets them: every control there, the edits and buttons reachable
+// by Tab, each text whole within its control and the dialog, and Enter and Esc ending the
+// dialog as OK and Cancel.
+TEST_F(CadeloResources, DialogsShowEveryControlAndEndByKeyboard) {
+  const struct {
+    int id;
+    const char* caption;
+    std::vector<std::string> labels;  // labels and frames, each a control of its own
+    std::vector<int> tabStops;        // edits first, as the user fills them in, then the buttons
+    bool cancels;
+  } dialogs[] = {
+      {130, "Setup",
+       {"Talmery Gateway", "Host", "Port", "default is 8155", "Myself", "First Name", "Last Name", "My Number:"},
+       {1000, 1001, 1003, 1004, 1002, IDOK, IDCANCEL}, true},
+      {100, "About cadelo", {"cadelo Version 1.0"}, {IDOK}, false},
+  };
+  for (const auto& d : dialogs) {
+    SCOPED_TRACE(d.caption);
+    DialogUnderTest dialog(module_, d.id);
+    ASSERT_NE(dialog.Window(), nullptr);
+    EXPECT_EQ(dialog.Caption(), d.caption);
+    RECT client{};
+    GetClientRect(dialog.Window(), &client);
+    std::vector<HWND> shown;
+    for (const std::string& label : d.labels) {
+      const HWND control = dialog.Labelled(label);
+      EXPECT_NE(control, nullptr) << label;
+      if (control) shown.push_back(control);
+    }
+    for (int id : d.tabStops) {
+      const HWND control = GetDlgItem(dialog.Window(), id);
+      ASSERT_NE(control, nullptr) << id;
+      EXPECT_EQ(dialog.Kind(control), id == IDOK || id == IDCANCEL ? "Button" : "Edit") << id;
+      if (id >= 1000) {
+        EXPECT_EQ(GetWindowLongA(control, GWL_STYLE) & ES_NUMBER, 0) << id << ": any text goes in";
+      }
+      shown.push_back(control);
+    }
+    for (HWND control : shown) {
+      SCOPED_TRACE(dialog.Text(control) + " (" + std::to_string(GetDlgCtrlID(control)) + ")");
+      EXPECT_TRUE(GetWindowLongA(control, GWL_STYLE) & WS_VISIBLE);
+      RECT at{};
+      GetWindowRect(control, &at);
+      MapWindowPoints(nullptr, dialog.Window(), reinterpret_cast<POINT*>(&at), 2);
+      EXPECT_TRUE(at.left >= client.left && at.top >= client.top && at.right <= client.right && at.bottom <= client.bottom);
+      EXPECT_TRUE(TextFits(control));
+    }
+    std::vector<int> cycle = dialog.TabCycle();
+    std::vector<int> stops = d.tabStops;
+    std::sort(cycle.begin(), cycle.end());
+    std::sort(stops.begin(), stops.end());
+    EXPECT_EQ(cycle, stops);
+    // OK is the default button: Enter in any field is OK.
+    EXPECT_EQ(SendMessageA(dialog.Window(), DM_GETDEFID, 0, 0), MAKELRESULT(IDOK, DC_HASDEFID));
+    dialog.Press(VK_RETURN);
+    EXPECT_EQ(dialog.Ended(), IDOK);
+    if (d.cancels) {
+      dialog.Restart();
+      dialog.Press(VK_ESCAPE);
+      EXPECT_EQ(dialog.Ended(), IDCANCEL);
     }
   }
-}
-
-TEST_F(CadeloResources, AboutBoxShowsIconVersionAndOk) {
-  DialogTemplate t;
-  ASSERT_TRUE(ReadDialogTemplate(module_, 100, &t));
-  EXPECT_EQ(t.style, kDialogStyle);
-  EXPECT_EQ(t.caption, "About cadelo");
-  EXPECT_EQ(t.cx, 235);
-  EXPECT_EQ(t.cy, 55);
-  EXPECT_EQ(t.font, "MS Sans Serif");
-  ExpectItems(t, {
-                     {-1, kStatic, SS_ICON, "#128", 11, 17, 20, 20},
-                     {-1, kStatic, SS_NOPREFIX, "cadelo Version 1.0", 40, 10, 119, 8},
-                     {IDOK, kButton, BS_DEFPUSHBUTTON, "OK", 178, 7, 50, 14},
-                 });
 }
 
 TEST_F(CadeloResources, ProgramStrings) {

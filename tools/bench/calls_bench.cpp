@@ -16,7 +16,7 @@
 #include "agent/calls/call_text.h"
 #include "agent/calls/reminder_call.h"
 #include "agent/calls/settings_store.h"
-#include "common/win/internet_handle.h"
+#include "tests/support/internet_handle.h"
 #include "tests/harness/registry.h"
 #include "tools/gateway/gateway_server.h"
 
@@ -32,7 +32,7 @@ std::unique_ptr<ReminderRecord> WorkedExample() {
   r->m_strPhone = "555-0100";
   r->m_strSubject = "Budget review";
   r->m_nMinutes = 15;
-  r->m_dtStart = kNow + 15 / 1440.0;
+  r->start = kNow + 15 / 1440.0;
   return r;
 }
 
@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::unique_ptr<ReminderRecord> example = WorkedExample();
-  const std::string body = ComposeCallForm(example->m_nMinutes, DialledNumber(example->m_strPhone),
+  const std::string body = ComposeCallForm(*example->m_nMinutes, DialledNumber(example->m_strPhone),
                                            ComposeCallText(CallerName("Ann", "Lee"), *example, 15 * 60));
 
   std::vector<double> product, bare;

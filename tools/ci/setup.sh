@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine32:i386 wine64
           fonts-wine xvfb xauth imagemagick cmake make googletest g++ clang python3 espeak-ng sox
           nsis libclang-rt-14-dev libgtest-dev libgmock-dev
+          # tools/check-names.sh and tools/code-figures.sh read the sources through ctags
+          universal-ctags
           # the call server (gateway/): HTTP, store, speech, JSON, the SIP user agent it drives
           pkg-config libcpp-httplib-dev libsqlite3-dev libespeak-ng-dev nlohmann-json3-dev baresip-core
           libmicrohttpd-dev libre-dev libssl-dev openssl

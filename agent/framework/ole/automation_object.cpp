@@ -6,9 +6,9 @@ namespace fw {
 
 // No C++ exception of ours may reach the COM caller: the methods that run our code answer it as
 // a failed call.
-class AutomationObject::Dispatch final : public IDispatch {
+class AutomationObject::DispatchInterface final : public IDispatch {
  public:
-  explicit Dispatch(AutomationObject* owner) : owner_(owner) {}
+  explicit DispatchInterface(AutomationObject* owner) : owner_(owner) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
     return owner_->ExternalQueryInterface(iid, ppv);
@@ -61,7 +61,7 @@ void AutomationObject::EnableAutomation() { automation_ = TRUE; }
 
 IDispatch* AutomationObject::GetIDispatch(BOOL bAddRef) {
   if (!automation_) return nullptr;
-  if (!dispatch_) dispatch_ = new Dispatch(this);
+  if (!dispatch_) dispatch_ = new DispatchInterface(this);
   if (bAddRef) InternalAddRef();
   return dispatch_;
 }

@@ -37,10 +37,10 @@ class AutomationObject {
                              EXCEPINFO* excepInfo, UINT* argErr);
 
  private:
-  class Dispatch;
+  class DispatchInterface;
   LONG refs_ = 1;
   BOOL automation_ = FALSE;
-  Dispatch* dispatch_ = nullptr;
+  DispatchInterface* dispatch_ = nullptr;
 };
 
 }  // namespace fw

@@ -29,12 +29,11 @@ size_t ParamCount(const DispatchEntry& entry) { return entry.paramTypes ? std::s
 BSTR NewBstrOrNull(const std::string& text) { return text.empty() ? nullptr : AnsiToBstr(text.c_str()); }
 
 // Describes a member's failure for the caller of IDispatch::Invoke: this application as the
-// source, the system's text for the code.
+// source, the system's text for the code. EXCEPINFO is an [out] parameter: whatever it holds on
+// entry belongs to nobody (callers commonly leave it uninitialised), so it is overwritten whole,
+// never freed.
 void FillExcepInfo(HRESULT sc, EXCEPINFO* info) {
   if (!info) return;
-  SysFreeString(info->bstrSource);
-  SysFreeString(info->bstrDescription);
-  SysFreeString(info->bstrHelpFile);
   *info = EXCEPINFO{};
   info->bstrSource = NewBstrOrNull(AppTitle());
   info->bstrDescription = NewBstrOrNull(SystemMessage(static_cast<DWORD>(sc)));

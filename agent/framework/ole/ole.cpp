@@ -7,7 +7,7 @@
 
 namespace {
 
-bool g_oleInitialized = false;
+bool oleInitialized = false;
 
 // The framework's message filter (see AfxOleInit): one static instance; it runs none of our
 // other code and throws nothing.
@@ -38,7 +38,7 @@ class MessageFilter final : public IMessageFilter {
   DWORD STDMETHODCALLTYPE MessagePending(HTASK, DWORD, DWORD) override { return PENDINGMSG_WAITDEFPROCESS; }
 };
 
-MessageFilter g_messageFilter;
+MessageFilter messageFilter;
 
 bool OnSingleThreadedApartment() {
   APTTYPE type{};
@@ -57,20 +57,20 @@ win::ComPtr<IConnectionPoint> FindConnectionPoint(LPUNKNOWN source, REFIID iid) 
 }  // namespace
 
 BOOL AfxOleInit() {
-  if (g_oleInitialized) return TRUE;
+  if (oleInitialized) return TRUE;
   if (FAILED(OleInitialize(nullptr))) return FALSE;
-  g_oleInitialized = true;
+  oleInitialized = true;
   IMessageFilter* previous = nullptr;
-  if (SUCCEEDED(CoRegisterMessageFilter(&g_messageFilter, &previous)) && previous) previous->Release();
+  if (SUCCEEDED(CoRegisterMessageFilter(&messageFilter, &previous)) && previous) previous->Release();
   return TRUE;
 }
 
 void AfxOleTerm() {
-  if (!g_oleInitialized) return;
+  if (!oleInitialized) return;
   IMessageFilter* previous = nullptr;
   if (SUCCEEDED(CoRegisterMessageFilter(nullptr, &previous)) && previous) previous->Release();
   OleUninitialize();
-  g_oleInitialized = false;
+  oleInitialized = false;
 }
 
 namespace fw {

@@ -39,7 +39,7 @@ BOOL CCmdTarget::OnCmdMsg(UINT nID, int nCode, void* pExtra) {
 
 void CCmdUI::Enable(BOOL bOn) {
   m_bEnableChanged = TRUE;
-  m_bEnabled = bOn;
+  enabled = bOn;
   if (!m_pMenu) return;
   ::EnableMenuItem(m_pMenu, m_nIndex, MF_BYPOSITION | (bOn ? MF_ENABLED : (MF_DISABLED | MF_GRAYED)));
 }

@@ -103,7 +103,7 @@ class CCmdUI {
   HMENU m_pMenu = nullptr;       // the menu being updated (menu items only)
   CWnd* m_pOther = nullptr;      // the control bar being updated (bars only)
   BOOL m_bEnableChanged = FALSE; // an update handler called Enable
-  BOOL m_bEnabled = TRUE;        // what it asked for (the base class's Enable)
+  BOOL enabled = TRUE;        // what it asked for (the base class's Enable)
   BOOL m_bContinueRouting = FALSE;
 
   virtual void Enable(BOOL bOn = TRUE);

@@ -58,7 +58,7 @@ BOOL CDialog::UpdateData(BOOL bSaveAndValidate) {
   if (!m_hWnd) return FALSE;
   CDataExchange exchange(this, bSaveAndValidate);
   DoDataExchange(&exchange);
-  return exchange.m_bFailed ? FALSE : TRUE;
+  return exchange.failed ? FALSE : TRUE;
 }
 
 void CDialog::EndDialog(int nResult) {
@@ -140,14 +140,14 @@ HWND CDataExchange::PrepareCtrl(int nIDC) {
 }
 
 void CDataExchange::Fail() {
-  m_bFailed = TRUE;
+  failed = TRUE;
   if (!m_bSaveAndValidate || !m_hWndLastControl) return;
   ::SetFocus(m_hWndLastControl);
   if (IsEdit(m_hWndLastControl)) ::SendMessageA(m_hWndLastControl, EM_SETSEL, 0, -1);
 }
 
 void DDX_Text(CDataExchange* pDX, int nIDC, std::string& value) {
-  HWND control = pDX->m_bFailed ? nullptr : pDX->PrepareCtrl(nIDC);
+  HWND control = pDX->failed ? nullptr : pDX->PrepareCtrl(nIDC);
   if (!control) return;
   if (pDX->m_bSaveAndValidate) {
     value = fw::WindowText(control);
@@ -157,7 +157,7 @@ void DDX_Text(CDataExchange* pDX, int nIDC, std::string& value) {
 }
 
 void DDX_Text(CDataExchange* pDX, int nIDC, int& value) {
-  HWND control = pDX->m_bFailed ? nullptr : pDX->PrepareCtrl(nIDC);
+  HWND control = pDX->failed ? nullptr : pDX->PrepareCtrl(nIDC);
   if (!control) return;
   if (!pDX->m_bSaveAndValidate) {
     ::SetWindowTextA(control, std::to_string(value).c_str());
@@ -173,7 +173,7 @@ void DDX_Text(CDataExchange* pDX, int nIDC, int& value) {
 }
 
 void DDV_MaxChars(CDataExchange* pDX, const std::string& value, int nChars) {
-  if (pDX->m_bFailed || !pDX->m_hWndLastControl) return;
+  if (pDX->failed || !pDX->m_hWndLastControl) return;
   if (!pDX->m_bSaveAndValidate) {
     ::SendMessageA(pDX->m_hWndLastControl, EM_LIMITTEXT, static_cast<WPARAM>(nChars), 0);
     return;
@@ -185,7 +185,7 @@ void DDV_MaxChars(CDataExchange* pDX, const std::string& value, int nChars) {
 }
 
 void DDV_MinMaxInt(CDataExchange* pDX, int value, int minVal, int maxVal) {
-  if (pDX->m_bFailed || !pDX->m_bSaveAndValidate || (value >= minVal && value <= maxVal)) return;
+  if (pDX->failed || !pDX->m_bSaveAndValidate || (value >= minVal && value <= maxVal)) return;
   AfxMessageBox(fw::Prompt(AFX_IDP_PARSE_INT_RANGE, "Please enter an integer between %1 and %2.",
                        {std::to_string(minVal), std::to_string(maxVal)}));
   pDX->Fail();

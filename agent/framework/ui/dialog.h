@@ -54,7 +54,7 @@ class CDataExchange {
   BOOL m_bSaveAndValidate;  // TRUE: controls -> members
   CWnd* m_pDlgWnd;
   HWND m_hWndLastControl = nullptr;
-  BOOL m_bFailed = FALSE;
+  BOOL failed = FALSE;
 
   // The control with id nIDC (remembered for Fail); null if the dialog has none.
   HWND PrepareCtrl(int nIDC);

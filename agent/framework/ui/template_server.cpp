@@ -12,9 +12,9 @@
 
 namespace {
 
-COleTemplateServer* g_server = nullptr;
-LONG g_locks = 0;
-BOOL g_userCtrl = TRUE;
+COleTemplateServer* runningServer = nullptr;
+LONG lockCount = 0;
+BOOL userControl = TRUE;
 
 std::string ClsidText(const CLSID& clsid) {
   wchar_t wide[64] = {};
@@ -80,11 +80,11 @@ class COleTemplateServer::ClassFactory final : public IClassFactory {
   COleTemplateServer* owner_;
 };
 
-COleTemplateServer::COleTemplateServer() { g_server = this; }
+COleTemplateServer::COleTemplateServer() { runningServer = this; }
 
 COleTemplateServer::~COleTemplateServer() {
   Revoke();
-  if (g_server == this) g_server = nullptr;
+  if (runningServer == this) runningServer = nullptr;
 }
 
 BOOL COleTemplateServer::Register() {
@@ -111,10 +111,10 @@ void COleTemplateServer::Revoke() {
   }
 }
 
-BOOL COleTemplateServer::RegisterAll() { return !g_server || g_server->clsid_ == CLSID{} || g_server->Register(); }
+BOOL COleTemplateServer::RegisterAll() { return !runningServer || runningServer->clsid_ == CLSID{} || runningServer->Register(); }
 
 void COleTemplateServer::RevokeAll() {
-  if (g_server) g_server->Revoke();
+  if (runningServer) runningServer->Revoke();
 }
 
 void COleTemplateServer::ConnectTemplate(REFCLSID clsid, CDocTemplate* pDocTemplate, BOOL bMultiInstance) {
@@ -165,15 +165,15 @@ BOOL COleTemplateServer::UpdateRegistry() {
   return writeAll(HKEY_CURRENT_USER, "Software\\Classes\\") ? TRUE : FALSE;
 }
 
-void AfxOleLockApp() { ++g_locks; }
+void AfxOleLockApp() { ++lockCount; }
 
 void AfxOleUnlockApp() {
-  if (g_locks <= 0) return;
-  if (--g_locks == 0 && !g_userCtrl) {
+  if (lockCount <= 0) return;
+  if (--lockCount == 0 && !userControl) {
     // The last object an automation client used is gone: end the application it started.
     if (HWND main = fw::GetMainWindowHandle()) ::PostMessageA(main, WM_CLOSE, 0, 0);
   }
 }
 
-LONG AfxOleGetLockCount() { return g_locks; }
-void AfxOleSetUserCtrl(BOOL bUserCtrl) { g_userCtrl = bUserCtrl; }
+LONG AfxOleGetLockCount() { return lockCount; }
+void AfxOleSetUserCtrl(BOOL bUserCtrl) { userControl = bUserCtrl; }

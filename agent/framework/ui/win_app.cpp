@@ -14,9 +14,9 @@
 
 namespace {
 
-CWinApp* g_app = nullptr;
+CWinApp* runningApp = nullptr;
 // The main window's handle, also for the threads that show the framework's message boxes.
-HWND g_mainWindow = nullptr;
+HWND mainWindow = nullptr;
 
 // Messages after which the idle work is due again (not paint, timers or a repeated mouse move).
 bool IsIdleMessage(const MSG& msg) {
@@ -45,19 +45,19 @@ struct SocketLibrary {
 
 }  // namespace
 
-CWinApp* AfxGetApp() { return g_app; }
-CWnd* AfxGetMainWnd() { return g_app ? g_app->m_pMainWnd : nullptr; }
+CWinApp* AfxGetApp() { return runningApp; }
+CWnd* AfxGetMainWnd() { return runningApp ? runningApp->m_pMainWnd : nullptr; }
 HINSTANCE AfxGetInstanceHandle() {
-  return g_app && g_app->m_hInstance ? g_app->m_hInstance : ::GetModuleHandleA(nullptr);
+  return runningApp && runningApp->m_hInstance ? runningApp->m_hInstance : ::GetModuleHandleA(nullptr);
 }
 
-CWinApp::CWinApp() { g_app = this; }
+CWinApp::CWinApp() { runningApp = this; }
 
 CWinApp::~CWinApp() {
   template_.reset();
   if (m_hDevMode) ::GlobalFree(m_hDevMode);
   if (m_hDevNames) ::GlobalFree(m_hDevNames);
-  if (g_app == this) g_app = nullptr;
+  if (runningApp == this) runningApp = nullptr;
 }
 
 const fw::CommandMap* CWinApp::GetCommandMap() const {
@@ -72,12 +72,12 @@ const fw::CommandMap* CWinApp::GetCommandMap() const {
 
 void CWinApp::SetMainWnd(CWnd* wnd) {
   m_pMainWnd = wnd;
-  g_mainWindow = wnd ? wnd->m_hWnd : nullptr;
+  mainWindow = wnd ? wnd->m_hWnd : nullptr;
 }
 
 BOOL CWinApp::InitInstance() { return TRUE; }
 
-int CWinApp::ExitInstance() { return m_nExitCode; }
+int CWinApp::ExitInstance() { return exitCode; }
 
 BOOL CWinApp::PreTranslateMessage(MSG* msg) {
   // Offer the message to the framework windows from its target up to the main window.
@@ -110,7 +110,7 @@ int CWinApp::Run() {
     }
     do {
       const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
-      if (got == 0) m_nExitCode = static_cast<int>(msg.wParam);
+      if (got == 0) exitCode = static_cast<int>(msg.wParam);
       if (got == 0 || got == -1) return ExitInstance();
       if (!PreTranslateMessage(&msg)) {
         ::TranslateMessage(&msg);
@@ -304,7 +304,7 @@ BOOL CWinApp::DoPromptFileName(std::string& fileName, BOOL bOpenFileDialog) {
 
 namespace fw {
 
-HWND GetMainWindowHandle() { return g_mainWindow; }
+HWND GetMainWindowHandle() { return mainWindow; }
 
 int RunApplication(HINSTANCE instance) {
   CWinApp* app = AfxGetApp();

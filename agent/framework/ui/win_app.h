@@ -45,7 +45,7 @@ class CWinApp : public CCmdTarget {
   void OnIdle();
   // Accelerators of the main frame (and MDI system keys) before dispatch.
   virtual BOOL PreTranslateMessage(MSG* msg);
-  int m_nExitCode = 0;  // WM_QUIT's code
+  int exitCode = 0;  // WM_QUIT's code
 
   // Sets the profile to HKCU\Software\<key>\<application title>.
   void SetRegistryKey(const char* key);

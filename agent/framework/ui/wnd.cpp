@@ -17,7 +17,7 @@ std::unordered_map<HWND, CWnd*>& WindowMap() {
 // The object whose window CreateWindowEx is creating right now: bound to the first message that
 // arrives for an unknown window (WM_GETMINMAXINFO or WM_NCCREATE come before CreateWindowEx
 // returns).
-CWnd* g_creating = nullptr;
+CWnd* windowBeingCreated = nullptr;
 
 // The message being handled, for Default(): saved per nesting level.
 struct CurrentMessage {
@@ -25,20 +25,20 @@ struct CurrentMessage {
   WPARAM wParam;
   LPARAM lParam;
 };
-thread_local CurrentMessage* g_current = nullptr;
+thread_local CurrentMessage* currentMessage = nullptr;
 
 }  // namespace
 
 LRESULT CALLBACK FwWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   CWnd* wnd = CWnd::FromHandle(hwnd);
-  if (!wnd && g_creating) {
-    wnd = std::exchange(g_creating, nullptr);
+  if (!wnd && windowBeingCreated) {
+    wnd = std::exchange(windowBeingCreated, nullptr);
     wnd->Attach(hwnd);
   }
   if (!wnd) return ::DefWindowProcA(hwnd, message, wParam, lParam);
 
   CurrentMessage current{message, wParam, lParam};
-  CurrentMessage* saved = std::exchange(g_current, &current);
+  CurrentMessage* saved = std::exchange(currentMessage, &current);
   LRESULT result = 0;
   bool failed = false;
   try {
@@ -47,7 +47,7 @@ LRESULT CALLBACK FwWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
     fw::ReportUnhandledException("a window procedure");
     failed = true;
   }
-  g_current = saved;
+  currentMessage = saved;
 
   if (message == WM_NCDESTROY) {
     // The window is gone whatever its handlers did: the object lets go of it.
@@ -162,10 +162,10 @@ BOOL CWnd::CreateFromStruct(CREATESTRUCTA& cs) {
     PostNcDestroy();
     return FALSE;
   }
-  CWnd* saved = std::exchange(g_creating, this);
+  CWnd* saved = std::exchange(windowBeingCreated, this);
   HWND hwnd = ::CreateWindowExA(cs.dwExStyle, cs.lpszClass, cs.lpszName, static_cast<DWORD>(cs.style), cs.x,
                                 cs.y, cs.cx, cs.cy, cs.hwndParent, cs.hMenu, cs.hInstance, cs.lpCreateParams);
-  g_creating = saved;
+  windowBeingCreated = saved;
   // A failed creation has already run WM_NCDESTROY (and PostNcDestroy) if the window existed.
   return hwnd != nullptr;
 }
@@ -186,8 +186,8 @@ BOOL CWnd::SubclassWindow(HWND hwnd) {
 }
 
 LRESULT CWnd::Default() {
-  if (!g_current) return 0;
-  return DefWindowProc(g_current->message, g_current->wParam, g_current->lParam);
+  if (!currentMessage) return 0;
+  return DefWindowProc(currentMessage->message, currentMessage->wParam, currentMessage->lParam);
 }
 
 LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -232,7 +232,7 @@ BOOL CWnd::OnCommand(WPARAM wParam, LPARAM lParam) {
     CCmdUI state;
     state.m_nID = nID;
     OnCmdMsg(nID, CN_UPDATE_COMMAND_UI, &state);
-    if (!state.m_bEnabled) return TRUE;  // disabled: swallowed
+    if (!state.enabled) return TRUE;  // disabled: swallowed
     return OnCmdMsg(nID, CN_COMMAND, nullptr);
   }
   // A control's notification: code 0 (a button click) counts as a command, other codes only

@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "common/win/internet_handle.h"
+#include "tests/support/internet_handle.h"
 #include "tools/gateway/gateway_server.h"
 #include "tests/harness/patience.h"
 

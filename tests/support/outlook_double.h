@@ -1,7 +1,10 @@
 #pragma once
-// In-process COM doubles with exact reference counts: an IDispatch that answers every call with
-// a prepared result and records what it was given, and an event source with one connection
-// point whose every step can be made to fail.
+// The one in-process Outlook double of the unit tests (the end-to-end tests run the simulator,
+// tools/outlook-sim): COM objects with exact reference counts. An IDispatch that answers every
+// call with a prepared result and records what it was given; the Application as the add-in
+// holds it, which fails the test on any use; and an event source with one connection point whose
+// every step can be made to fail.
+#include <gtest/gtest.h>
 #include <windows.h>
 #include <ocidl.h>
 #include <olectl.h>
@@ -12,7 +15,7 @@
 
 #include "common/win/variant.h"
 
-namespace outlook_test {
+namespace outlook_double {
 
 // Counts its references; never deletes itself (tests own it on the stack).
 class RefCounted {
@@ -113,6 +116,33 @@ class FakeDispatch : public IDispatch, public RefCounted {
   std::vector<RecordedInvoke> calls_;
 };
 
+// Outlook's Application as the add-in gets it in OnConnection: held (one reference of the host's
+// own to begin with), never used. Any call but AddRef and Release fails the running test.
+class HeldApplication final : public IDispatch, public RefCounted {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
+    ADD_FAILURE() << "the add-in called QueryInterface on the Application";
+    if (object) *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs_; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return Unexpected("GetTypeInfoCount"); }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return Unexpected("GetTypeInfo"); }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return Unexpected("GetIDsOfNames");
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+    return Unexpected("Invoke");
+  }
+
+ private:
+  static HRESULT Unexpected(const char* member) {
+    ADD_FAILURE() << "the add-in called " << member << " on the Application";
+    return E_NOTIMPL;
+  }
+};
+
 // An event source: IConnectionPointContainer with one IConnectionPoint for eventIid.
 class FakeEventSource : public IConnectionPointContainer, public IConnectionPoint, public RefCounted {
  public:
@@ -186,4 +216,4 @@ class FakeEventSource : public IConnectionPointContainer, public IConnectionPoin
   IUnknown* sink_ = nullptr;
 };
 
-}  // namespace outlook_test
+}  // namespace outlook_double

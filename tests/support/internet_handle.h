@@ -1,5 +1,7 @@
 #pragma once
-// WinINet's handle, apart from handles.h so that only its users pull in <wininet.h>.
+// WinINet's handle, for the tests and measurements that post through WinINet as a plain
+// client would (the product speaks Winsock): apart from handles.h, so that only they pull in
+// <wininet.h>.
 #include <windows.h>
 #include <wininet.h>
 
