@@ -13,10 +13,10 @@
 #include <string>
 
 #include "agent/calls/http_wire.h"
-#include "agent/calls/settings_store.h"
 #include "common/wide_text.h"
 #include "common/win/handles.h"
 #include "agent/framework/ole/ole.h"
+#include "agent/framework/ole/ole_text.h"
 
 const char kGatewayBadHostText[] = "The Talmery Gateway's host name is empty or not a valid name.";
 const char kGatewayUnresolvedText[] = "The Talmery Gateway's host name could not be resolved.";
@@ -252,30 +252,18 @@ void CALLBACK RunExchange(PTP_CALLBACK_INSTANCE, void* context) {
   Worker(**exchange).Run();
 }
 
-// UTF-8 text as UTF-16, for the resolver (a host name of letters outside the ANSI code page).
-WideText Wide(const std::string& utf8) {
-  if (utf8.empty()) return WideText();
-  const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  if (size <= 0) return WideText();
-  WideText wide(static_cast<size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], size);
-  return wide;
-}
-
 }  // namespace
 
-GatewayAnswer PostToGateway(const std::string& path, const std::string& body, unsigned codePage) {
+GatewayAnswer PostToGateway(const GatewayAddress& gateway, const std::string& path, const std::string& body,
+                            unsigned codePage) {
   const auto refused = [](std::string reason) { return GatewayAnswer{Outcome::Failed(std::move(reason)), {}}; };
 
+  if (!IsUsableHostName(gateway.host)) return refused(kGatewayBadHostText);
   auto x = std::make_shared<Exchange>();
-  std::string host;
-  Outcome setting = ReadHost(&host);
-  if (setting) setting = ReadPort(&x->port);
-  if (!setting) return refused(setting.Message());
-  if (!IsUsableHostName(host)) return refused(kGatewayBadHostText);
-  x->host = Wide(host);
+  x->port = gateway.port;
+  x->host = fw::Utf8ToWide(gateway.host);  // the resolver's name may hold letters beyond the ANSI code page
   if (x->host.empty()) return refused(kGatewayBadHostText);
-  x->request = ComposeGatewayRequest(host, x->port, path, body, codePage);
+  x->request = ComposeGatewayRequest(gateway.host, x->port, path, body, codePage);
   x->done.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   x->deadline = GetTickCount64() + kGatewayDeadlineMs;
   if (!x->done) return refused(kGatewaySetupFailedText);

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 
 #include "agent/calls/http_wire.h"
@@ -19,13 +20,19 @@ extern const char kGatewayTimedOutText[];       // the deadline passed with the 
 extern const char kGatewayBrokenText[];         // the connection failed while sending or reading
 extern const char kGatewaySetupFailedText[];    // no socket, event or thread could be had
 
-// Posts one form body, its text in codePage (named as the request's charset), to the gateway named
-// in the settings (host and port are read on every call) and interprets its answer. The addresses
-// of the host are tried in the resolver's order; the request goes out on the first connection made
-// and on no other. Returns within kGatewayDeadlineMs; meanwhile incoming COM calls are served when
-// the caller is a single-threaded apartment. Done with the request's identifier when the gateway
-// accepted it, else Failed with the reason: a setting that cannot be used (nothing is sent), the
-// answer grammar's texts, "Failed to connect to the Talmery Gateway. Make sure it is started." for
-// any status but 2xx (redirects are not followed), or one of the texts above. Shows nothing to the
-// user.
-GatewayAnswer PostToGateway(const std::string& path, const std::string& body, unsigned codePage);
+// Where the gateway listens: the host as the user gave it (UTF-8) and the port.
+struct GatewayAddress {
+  std::string host;
+  uint16_t port = 0;
+};
+
+// Posts one form body, its text in codePage (named as the request's charset), to `gateway` and
+// interprets its answer. The addresses of the host are tried in the resolver's order; the request
+// goes out on the first connection made and on no other. Returns within kGatewayDeadlineMs;
+// meanwhile incoming COM calls are served when the caller is a single-threaded apartment. Done
+// with the request's identifier when the gateway accepted it, else Failed with the reason:
+// kGatewayBadHostText for a host that cannot be used (nothing is sent), the answer grammar's
+// texts, "Failed to connect to the Talmery Gateway. Make sure it is started." for any status but
+// 2xx (redirects are not followed), or one of the texts above. Shows nothing to the user.
+GatewayAnswer PostToGateway(const GatewayAddress& gateway, const std::string& path, const std::string& body,
+                            unsigned codePage);

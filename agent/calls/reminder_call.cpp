@@ -10,20 +10,12 @@
 #include "agent/calls/ole_date.h"
 #include "agent/calls/settings_store.h"
 #include "agent/calls/text_encoding.h"
+#include "agent/framework/ole/ole_text.h"
 #include "common/wide_text.h"
 
 namespace {
 
 constexpr unsigned kUtf8CodePage = CP_UTF8;
-
-WideText WideOfUtf8(const std::string& utf8) {
-  if (utf8.empty()) return WideText();
-  const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  if (size <= 0) return WideText();
-  WideText wide(static_cast<size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], size);
-  return wide;
-}
 
 // The text in code page codePage when it has every character of it (no default character, no
 // "best fit" stand-in such as "a" for "ą"); nothing otherwise.
@@ -72,8 +64,11 @@ Outcome MakeReminderCall(std::unique_ptr<ReminderRecord> record, double now) {
     return Outcome::Failed("Cannot make reminder call. MyPhoneNumber not specified");
   }
   std::string firstName, lastName;
+  GatewayAddress gateway;
   Outcome read = ReadFirstName(&firstName);
   if (read) read = ReadLastName(&lastName);
+  if (read) read = ReadHost(&gateway.host);
+  if (read) read = ReadPort(&gateway.port);
   if (!read) return failed(read);
   const std::string caller = CallerName(firstName, lastName);
   // The one count of the time left: the spoken minutes and, where Outlook gave none, firstocc.
@@ -87,16 +82,16 @@ Outcome MakeReminderCall(std::unique_ptr<ReminderRecord> record, double now) {
   const unsigned ansi = GetACP();
   const bool fitsAnsi =
       ansi != kUtf8CodePage &&
-      InCodePageExactly(WideOfUtf8(FitCallText(caller, *record, secondsLeft, SIZE_MAX, Utf8Bytes)), ansi).has_value();
+      InCodePageExactly(fw::Utf8ToWide(FitCallText(caller, *record, secondsLeft, SIZE_MAX, Utf8Bytes)), ansi).has_value();
   const unsigned codePage = fitsAnsi ? ansi : kUtf8CodePage;
   const CharBytes charBytes = fitsAnsi ? CharBytes([ansi](char32_t c) { return BytesInCodePage(ansi, c); })
                                        : CharBytes(Utf8Bytes);
   const std::string utf8 = FitCallText(caller, *record, secondsLeft, kMaxCallTextBytes, charBytes);
   std::string text = utf8;
-  if (fitsAnsi) text = InCodePageExactly(WideOfUtf8(utf8), ansi).value_or(std::string());
+  if (fitsAnsi) text = InCodePageExactly(fw::Utf8ToWide(utf8), ansi).value_or(std::string());
   const std::string body = ComposeCallForm(firstOccurrence, dialled, text);
 
-  const GatewayAnswer answer = PostToGateway(kCallRequestPath, body, codePage);
+  const GatewayAnswer answer = PostToGateway(gateway, kCallRequestPath, body, codePage);
   if (!answer.outcome) return failed(answer.outcome);
   return Outcome::Done();
 }

@@ -276,6 +276,29 @@ TEST_F(ReminderCallTest, GatewayDownIsTold) {
                                                 "The attempt to connect to the Talmery Gateway failed."});
 }
 
+// The gateway's address is read for each call, and a stored port out of range (written by other
+// means than Setup) is told, never cut to 16 bits, which would call whatever listens on the rest.
+TEST_F(ReminderCallTest, TheGatewaySettingsAreReadForEachCall) {
+  EXPECT_TRUE(Call(Record("5550100", "S", 5)));
+  gateway::Server other;
+  ASSERT_TRUE(other.Start());
+  other.SetAnswer({200, "OK", "[7]"});
+  ASSERT_TRUE(SetPort(other.Port()).Ok());
+  EXPECT_TRUE(Call(Record("5550100", "S", 5)));
+  ASSERT_EQ(RegDeleteKeyValueA(HKEY_CURRENT_USER, settings_key::kPath, "host"), ERROR_SUCCESS);
+  EXPECT_TRUE(Call(Record("5550100", "S", 5))) << "the default host is localhost";
+  EXPECT_EQ(other.RequestCount(), 2u);
+
+  for (const int32_t stored : {0, 65536 + other.Port()}) {
+    ASSERT_TRUE(SetPort(stored).Ok());
+    EXPECT_FALSE(Call(Record("5550100", "S", 5))) << stored;
+    EXPECT_EQ(m_notices.back(), kErrorPrefix + ("The Talmery Gateway port " + std::to_string(stored) +
+                                                " is not between 1 and 65535. Correct it in File > Setup."));
+  }
+  EXPECT_EQ(other.ConnectionCount(), 2u);
+  EXPECT_EQ(m_server.RequestCount(), 1u);
+}
+
 TEST_F(ReminderCallTest, AcceptedRequestShowsNothing) {
   m_server.SetAnswer({200, "OK", "queued [4711]"});
   EXPECT_TRUE(Call(Record("5550100", "S", 5)));

@@ -17,16 +17,22 @@ std::string WideToAnsi(const wchar_t* text, size_t length) {
 
 std::string BstrToAnsi(BSTR text) { return text ? WideToAnsi(text, SysStringLen(text)) : std::string(); }
 
-WideText AnsiToWide(const char* text) {
-  if (!text) return WideText();
-  const size_t length = std::strlen(text);
-  if (length == 0 || length > INT_MAX) return WideText();
-  const int size = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0);
+namespace {
+
+WideText ToWide(unsigned codePage, const char* text, size_t length) {
+  if (!text || length == 0 || length > INT_MAX) return WideText();
+  const int size = MultiByteToWideChar(codePage, 0, text, static_cast<int>(length), nullptr, 0);
   if (size <= 0) return WideText();
   WideText out(static_cast<size_t>(size), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), &out[0], size);
+  MultiByteToWideChar(codePage, 0, text, static_cast<int>(length), &out[0], size);
   return out;
 }
+
+}  // namespace
+
+WideText AnsiToWide(const char* text) { return ToWide(CP_ACP, text, text ? std::strlen(text) : 0); }
+
+WideText Utf8ToWide(const std::string& text) { return ToWide(CP_UTF8, text.data(), text.size()); }
 
 BSTR AnsiToBstr(const char* text) {
   const WideText wide = AnsiToWide(text);
