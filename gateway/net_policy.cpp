@@ -262,11 +262,11 @@ class Iconv {
  public:
   explicit Iconv(int codePage) : descriptor_(iconv_open("UTF-8", IconvName(codePage).c_str())) {}
   ~Iconv() {
-    if (ok()) iconv_close(descriptor_);
+    if (Ok()) iconv_close(descriptor_);
   }
   Iconv(const Iconv&) = delete;
   Iconv& operator=(const Iconv&) = delete;
-  bool ok() const { return descriptor_ != reinterpret_cast<iconv_t>(-1); }
+  bool Ok() const { return descriptor_ != reinterpret_cast<iconv_t>(-1); }
   iconv_t get() const { return descriptor_; }
 
  private:
@@ -277,7 +277,7 @@ class Iconv {
 
 bool CodePageKnown(int codePage) {
   if (codePage == 1252) return true;
-  return codePage > 0 && Iconv(codePage).ok();
+  return codePage > 0 && Iconv(codePage).Ok();
 }
 
 bool CodePageToUtf8(const std::string& bytes, int codePage, std::string& utf8) {
@@ -286,7 +286,7 @@ bool CodePageToUtf8(const std::string& bytes, int codePage, std::string& utf8) {
     return true;
   }
   Iconv cd(codePage);
-  if (!cd.ok() || !CodePageKnown(codePage)) return false;
+  if (!cd.Ok() || !CodePageKnown(codePage)) return false;
   utf8.clear();
   std::string in = bytes;
   char* src = in.data();

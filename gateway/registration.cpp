@@ -34,7 +34,7 @@ struct Registration::Agent {
 
   static void Begin(void* arg) {
     Agent* self = static_cast<Agent*>(arg);
-    const SipSettings& s = self->engine.config().sip;
+    const SipSettings& s = self->engine.Settings().sip;
     uint32_t routes = 0;
     const char** route = self->engine.Routes(routes);
     const std::string registrar = TransportUri(s, "sip:" + s.domain);
@@ -76,7 +76,7 @@ struct Registration::Agent {
   static void Drop(void* arg) {
     Agent* self = static_cast<Agent*>(arg);
     self->reg = static_cast<sipreg*>(mem_deref(self->reg));
-    const int pause = RegistrationPause(++self->refusals, self->engine.config().sip.registerRetry);
+    const int pause = RegistrationPause(++self->refusals, self->engine.Settings().sip.registerRetry);
     self->owner.SetState("refused", self->why, NowMs() + pause * 1000LL);
     tmr_start(&self->retry, static_cast<uint64_t>(pause) * 1000, Begin, self);
   }

@@ -88,7 +88,7 @@ class SipEngine {
   // On the SIP thread only.
   struct sip* Stack() const { return sip_; }
   struct sipsess_sock* Sessions() const { return sessions_; }
-  const Config& config() const { return config_; }
+  const Config& Settings() const { return config_; }
   EventLog& log() { return log_; }
   const std::string& Aor() const { return aor_; }
   const std::string& Contact() const { return contactUser_; }

@@ -150,7 +150,7 @@ class SipCall : public SipEngine::Dialog {
 
   // Sets up RTP and the offer and sends the INVITE; 0 or an errno value.
   int Dial(const std::string& uri) {
-    const SipSettings& s = engine_.config().sip;
+    const SipSettings& s = engine_.Settings().sip;
     int err = engine_.ListenRtp(&rtp_, Received, this);
     if (err) return err;
     sa local{};
@@ -173,7 +173,7 @@ class SipCall : public SipEngine::Dialog {
                                       nullptr)) != 0)
       return err;
     // Keys as RFC 4733 events in the RTP stream, when the callee is to confirm.
-    if (engine_.config().confirm && (err = sdp_format_add(nullptr, media_, false, kEventPt, "telephone-event", kPhoneRate, 1, nullptr,
+    if (engine_.Settings().confirm && (err = sdp_format_add(nullptr, media_, false, kEventPt, "telephone-event", kPhoneRate, 1, nullptr,
                                            nullptr, nullptr, false, "0-15")) != 0)
       return err;
     return Invite(uri);
@@ -208,7 +208,7 @@ class SipCall : public SipEngine::Dialog {
     const sip_hdr* contact = sip_msg_hdr(msg, SIP_HDR_CONTACT);
     sip_addr target{};
     const std::string uri = contact && sip_addr_decode(&target, &contact->val) == 0 ? Text(target.auri) : "";
-    const RedirectVerdict verdict = CheckRedirect(engine_.config(), engine_.PbxAddresses(), uri);
+    const RedirectVerdict verdict = CheckRedirect(engine_.Settings(), engine_.PbxAddresses(), uri);
     if (verdict.kind == RedirectVerdict::Follow) {
       CallEvent dialled;
       dialled.kind = CallEvent::Dialled;
@@ -462,7 +462,7 @@ class SipCall : public SipEngine::Dialog {
   // heard.
   static void Received(const sa* source, const rtp_header* header, mbuf* mb, void* arg) {
     SipCall* self = static_cast<SipCall*>(arg);
-    if (!self->engine_.config().confirm || mbuf_get_left(mb) < 4) return;
+    if (!self->engine_.Settings().confirm || mbuf_get_left(mb) < 4) return;
     if (!self->sending_ || !sa_cmp(source, &self->remote_, SA_ALL)) return;
     if (header->pt != std::atoi(kEventPt) && header->pt != self->eventPt_) return;
     if (self->keyHeard_ && header->ts == self->keyTs_) return;
@@ -526,7 +526,7 @@ class SipCall : public SipEngine::Dialog {
     CallEvent pressed;
     pressed.kind = CallEvent::Key;
     pressed.key = InfoKey(type, body);
-    if (pressed.key && self->engine_.config().confirm) self->mailbox_.Put(std::move(pressed));
+    if (pressed.key && self->engine_.Settings().confirm) self->mailbox_.Put(std::move(pressed));
   }
 
   static void Closed(int err, const sip_msg* msg, void* arg) {

@@ -21,7 +21,6 @@ class Stmt {
   ~Stmt() { sqlite3_finalize(s_); }
   Stmt(const Stmt&) = delete;
   Stmt& operator=(const Stmt&) = delete;
-  bool ok() const { return ok_; }
   Stmt& Bind(int i, long long v) {
     ok_ = ok_ && sqlite3_bind_int64(s_, i, v) == SQLITE_OK;
     return *this;
