@@ -44,11 +44,20 @@ check() {  # check "what" command...
 }
 installed_version() { dpkg-query -W -f='${Version}' talmery-gateway 2>/dev/null; }
 older_version=$(dpkg-deb -f "$older" Version) newer_version=$(dpkg-deb -f "$newer" Version)
+# Another apt or dpkg on the machine (an unattended upgrade) holds the lock for a while: wait for
+# it rather than fail.
 apt_install() {
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$1" >"$work/apt.log" 2>&1 ||
-    { cat "$work/apt.log"; return 1; }
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=300 "$1" \
+    >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; return 1; }
 }
-dpkg_quiet() { dpkg "$@" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; return 1; }; }
+dpkg_quiet() {
+  local waited=0
+  until dpkg "$@" >"$work/dpkg.log" 2>&1; do
+    if grep -qE "frontend lock|database (area )?is locked" "$work/dpkg.log" && ((waited < 300)); then sleep 2; waited=$((waited + 2)); continue; fi
+    cat "$work/dpkg.log"
+    return 1
+  done
+}
 
 echo "== apt-get install $older"
 check "the older build installs" apt_install "$(realpath "$older")"
