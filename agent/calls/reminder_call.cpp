@@ -53,10 +53,11 @@ Outcome MakeReminderCall(std::unique_ptr<ReminderRecord> record, double now) {
   if (!record) return Outcome::Done();  // nothing to call about
   const auto failed = [](const Outcome& why) { return Outcome::Failed("Error making reminder call\r\n" + why.Message()); };
 
+  const CallSettingsReader settings;
   // A number given in the appointment is never replaced by the own number, even without digits.
   std::string phone = record->m_strPhone;
   if (phone.empty()) {
-    const Outcome read = ReadMyNumber(&phone);
+    const Outcome read = settings.MyNumber(&phone);
     if (!read) return failed(read);
   }
   const std::string dialled = DialledNumber(phone);
@@ -65,10 +66,10 @@ Outcome MakeReminderCall(std::unique_ptr<ReminderRecord> record, double now) {
   }
   std::string firstName, lastName;
   GatewayAddress gateway;
-  Outcome read = ReadFirstName(&firstName);
-  if (read) read = ReadLastName(&lastName);
-  if (read) read = ReadHost(&gateway.host);
-  if (read) read = ReadPort(&gateway.port);
+  Outcome read = settings.FirstName(&firstName);
+  if (read) read = settings.LastName(&lastName);
+  if (read) read = settings.Host(&gateway.host);
+  if (read) read = settings.Port(&gateway.port);
   if (!read) return failed(read);
   const std::string caller = CallerName(firstName, lastName);
   // The one count of the time left: the spoken minutes and, where Outlook gave none, firstocc.

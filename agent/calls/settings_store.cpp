@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "agent/calls/text_encoding.h"
+#include "agent/framework/ole/ole_text.h"
 #include "common/settings_key.h"
 #include "common/wide_text.h"
 
@@ -27,12 +28,6 @@ constexpr DWORD kMaxValueBytes = 64 * 1024;
 const char kCorrectIt[] = " Correct it in File > Setup.";
 constexpr size_t kMaxPortChars = 32;  // digits and blanks
 
-// For reading only: a key that IT deployed read-only must still be read, not fall back to the
-// defaults. Never creates the key.
-LONG OpenSettingsKeyForReading(win::RegKey* key) {
-  return key->Open(HKEY_CURRENT_USER, settings_key::kPath, KEY_QUERY_VALUE);
-}
-
 WideText WideName(const char* name) {
   WideText wide;
   for (; *name; ++name) wide += static_cast<wchar_t>(*name);
@@ -41,16 +36,6 @@ WideText WideName(const char* name) {
 
 std::string Utf8(const WideText& text) {
   return Utf16ToUtf8(reinterpret_cast<const char16_t*>(text.data()), text.size());
-}
-
-std::string Ansi(const WideText& text) {
-  if (text.empty()) return std::string();
-  const int length = static_cast<int>(text.size());
-  const int size = WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return std::string();
-  std::string out(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.data(), length, &out[0], size, nullptr, nullptr);
-  return out;
 }
 
 std::string TypeName(DWORD type) {
@@ -79,38 +64,37 @@ struct StoredValue {
   std::vector<unsigned char> bytes;  // empty when larger than kMaxValueBytes
 };
 
-Outcome QueryStored(const char* name, StoredValue* value) {
-  win::RegKey key;
-  const LONG opened = OpenSettingsKeyForReading(&key);
-  if (opened == ERROR_FILE_NOT_FOUND) return Outcome::Failed(kSettingsMissingText);
-  if (opened != ERROR_SUCCESS) {
-    return Outcome::Failed("Cannot read the Brisomel settings in the registry." + SystemErrorText(opened));
+Outcome QueryStored(const SettingsKeyForReading& key, const char* name, StoredValue* value) {
+  if (key.opened == ERROR_FILE_NOT_FOUND) return Outcome::Failed(kSettingsMissingText);
+  if (key.opened != ERROR_SUCCESS) {
+    return Outcome::Failed("Cannot read the Brisomel settings in the registry." + SystemErrorText(key.opened));
   }
   const WideText wideName = WideName(name);
-  // The value may change between asking its size and reading it: a few tries.
+  // One read for a value of ordinary size; a larger one is read again at the size it gave, and
+  // may change between the reads: a few tries.
+  DWORD capacity = 1024;
   for (int attempt = 0; attempt < 3; ++attempt) {
-    DWORD size = 0;
-    LONG error = RegQueryValueExW(key.get(), wideName.c_str(), nullptr, &value->type, nullptr, &size);
-    if (error == ERROR_FILE_NOT_FOUND) return Outcome::Done();
-    if (error == ERROR_SUCCESS) {
-      value->found = true;
-      value->size = size;
-      if (size > kMaxValueBytes) return Outcome::Done();
-      value->bytes.assign(size, 0);
-      error = RegQueryValueExW(key.get(), wideName.c_str(), nullptr, &value->type, value->bytes.data(), &size);
-      if (error == ERROR_SUCCESS) {
-        value->size = size;
-        value->bytes.resize(size);
-        return Outcome::Done();
-      }
-      if (error == ERROR_FILE_NOT_FOUND) {
-        value->found = false;
-        return Outcome::Done();
-      }
+    value->bytes.assign(capacity, 0);
+    DWORD size = capacity;
+    const LONG error = RegQueryValueExW(key.key.get(), wideName.c_str(), nullptr, &value->type, value->bytes.data(), &size);
+    if (error == ERROR_FILE_NOT_FOUND) {
+      *value = StoredValue();
+      return Outcome::Done();
     }
-    if (error != ERROR_MORE_DATA) {
+    if (error != ERROR_SUCCESS && error != ERROR_MORE_DATA) {
       return Outcome::Failed("Cannot read the Brisomel settings in the registry." + SystemErrorText(error));
     }
+    value->found = true;
+    value->size = size;
+    if (error == ERROR_SUCCESS) {
+      value->bytes.resize(size);
+      return Outcome::Done();
+    }
+    if (size > kMaxValueBytes) {
+      value->bytes.clear();
+      return Outcome::Done();
+    }
+    capacity = size;
   }
   return Outcome::Failed("Cannot read the Brisomel settings in the registry.");
 }
@@ -153,9 +137,10 @@ Outcome TextOfValue(const char* name, const StoredValue& value, size_t maxChars,
 }
 
 // A text setting: Done with its text (fallback when missing), or Failed with why it cannot be used.
-Outcome ReadTextSetting(const char* name, size_t maxChars, const char* fallback, WideText* text) {
+Outcome ReadTextSetting(const SettingsKeyForReading& key, const char* name, size_t maxChars, const char* fallback,
+                        WideText* text) {
   StoredValue value;
-  Outcome read = QueryStored(name, &value);
+  Outcome read = QueryStored(key, name, &value);
   if (!read) return read;
   if (!value.found) {
     *text = WideName(fallback);
@@ -168,9 +153,9 @@ Outcome ReadTextSetting(const char* name, size_t maxChars, const char* fallback,
 }
 
 // The port as stored, unchecked: Done with the number (the default when missing), or Failed.
-Outcome ReadPortSetting(int64_t* port) {
+Outcome ReadPortSetting(const SettingsKeyForReading& key, int64_t* port) {
   StoredValue value;
-  Outcome read = QueryStored(settings_key::kPort, &value);
+  Outcome read = QueryStored(key, settings_key::kPort, &value);
   if (!read) return read;
   if (!value.found) {
     *port = settings_key::kDefaultPort;
@@ -236,30 +221,46 @@ const char kSettingsMissingText[] =
     "The Brisomel settings are missing from the registry. Start Brisomel from the Start menu and enter them in "
     "File > Setup.";
 
+// For reading only: a key that IT deployed read-only must still be read, not fall back to the
+// defaults. Never creates the key; a failure to open it is told by each read.
+SettingsKeyForReading::SettingsKeyForReading()
+    : opened(key.Open(HKEY_CURRENT_USER, settings_key::kPath, KEY_QUERY_VALUE)) {}
+
 namespace {
 
-Outcome ReadText(const char* name, size_t maxChars, const char* fallback, std::string* utf8) {
+Outcome ReadText(const SettingsKeyForReading& key, const char* name, size_t maxChars, const char* fallback,
+                 std::string* utf8) {
   WideText text;
-  const Outcome read = ReadTextSetting(name, maxChars, fallback, &text);
+  const Outcome read = ReadTextSetting(key, name, maxChars, fallback, &text);
   *utf8 = read ? Utf8(text) : std::string();
   return read;
 }
 
 std::string GetText(const char* name, size_t maxChars, const char* fallback) {
   WideText text;
-  return ReadTextSetting(name, maxChars, fallback, &text) ? Ansi(text) : fallback;
+  return ReadTextSetting(SettingsKeyForReading(), name, maxChars, fallback, &text)
+             ? fw::WideToAnsi(text.data(), text.size())
+             : fallback;
 }
 
 }  // namespace
 
-Outcome ReadHost(std::string* host) { return ReadText(settings_key::kHost, kMaxHostChars, settings_key::kDefaultHost, host); }
-Outcome ReadMyNumber(std::string* number) { return ReadText(settings_key::kMyNumber, kMaxTextChars, "", number); }
-Outcome ReadFirstName(std::string* name) { return ReadText(settings_key::kFirstName, kMaxTextChars, "", name); }
-Outcome ReadLastName(std::string* name) { return ReadText(settings_key::kLastName, kMaxTextChars, "", name); }
+Outcome CallSettingsReader::Host(std::string* host) const {
+  return ReadText(key_, settings_key::kHost, kMaxHostChars, settings_key::kDefaultHost, host);
+}
+Outcome CallSettingsReader::MyNumber(std::string* number) const {
+  return ReadText(key_, settings_key::kMyNumber, kMaxTextChars, "", number);
+}
+Outcome CallSettingsReader::FirstName(std::string* name) const {
+  return ReadText(key_, settings_key::kFirstName, kMaxTextChars, "", name);
+}
+Outcome CallSettingsReader::LastName(std::string* name) const {
+  return ReadText(key_, settings_key::kLastName, kMaxTextChars, "", name);
+}
 
-Outcome ReadPort(uint16_t* port) {
+Outcome CallSettingsReader::Port(uint16_t* port) const {
   int64_t stored = 0;
-  Outcome read = ReadPortSetting(&stored);
+  Outcome read = ReadPortSetting(key_, &stored);
   if (!read) return read;
   // A number that is no port is reported, never cut to 16 bits (which would call whatever
   // listens on the port left over).
@@ -271,6 +272,12 @@ Outcome ReadPort(uint16_t* port) {
   return Outcome::Done();
 }
 
+Outcome ReadHost(std::string* host) { return CallSettingsReader().Host(host); }
+Outcome ReadPort(uint16_t* port) { return CallSettingsReader().Port(port); }
+Outcome ReadMyNumber(std::string* number) { return CallSettingsReader().MyNumber(number); }
+Outcome ReadFirstName(std::string* name) { return CallSettingsReader().FirstName(name); }
+Outcome ReadLastName(std::string* name) { return CallSettingsReader().LastName(name); }
+
 std::string GetHost() { return GetText(settings_key::kHost, kMaxHostChars, settings_key::kDefaultHost); }
 std::string GetMyNumber() { return GetText(settings_key::kMyNumber, kMaxTextChars, ""); }
 std::string GetFirstName() { return GetText(settings_key::kFirstName, kMaxTextChars, ""); }
@@ -278,7 +285,7 @@ std::string GetLastName() { return GetText(settings_key::kLastName, kMaxTextChar
 
 int32_t GetPort() {
   int64_t stored = 0;
-  if (!ReadPortSetting(&stored) || stored > INT32_MAX) return settings_key::kDefaultPort;
+  if (!ReadPortSetting(SettingsKeyForReading(), &stored) || stored > INT32_MAX) return settings_key::kDefaultPort;
   return static_cast<int32_t>(stored);
 }
 

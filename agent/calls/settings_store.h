@@ -1,7 +1,8 @@
 #pragma once
-// The settings of a reminder call, kept in the current user's registry. Nothing is cached: every
-// call opens the key, reads or writes one value and closes it again, so a setting saved in the
-// Setup dialog applies to the very next call request.
+// The settings of a reminder call, kept in the current user's registry. Nothing is cached: each
+// reminder call opens the key for its reads (CallSettingsReader), and every other read or write
+// opens it for its one value, so a setting saved in the Setup dialog applies to the very next call
+// request.
 #include <cstdint>
 #include <string>
 
@@ -26,6 +27,27 @@ Outcome ReadPort(uint16_t* port);
 Outcome ReadMyNumber(std::string* number);
 Outcome ReadFirstName(std::string* name);
 Outcome ReadLastName(std::string* name);
+
+// The settings key, opened for reading; `opened` is the system's answer to the opening.
+struct SettingsKeyForReading {
+  SettingsKeyForReading();
+  win::RegKey key;
+  long opened;
+};
+
+// The reads above, for one reminder call: the key is opened once, for all of them. A missing or
+// unreadable key is told by each read, as above.
+class CallSettingsReader {
+ public:
+  Outcome Host(std::string* host) const;
+  Outcome Port(uint16_t* port) const;
+  Outcome MyNumber(std::string* number) const;
+  Outcome FirstName(std::string* name) const;
+  Outcome LastName(std::string* name) const;
+
+ private:
+  SettingsKeyForReading key_;
+};
 
 // What the user reads when the settings key is missing.
 extern const char kSettingsMissingText[];
