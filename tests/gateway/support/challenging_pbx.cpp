@@ -7,7 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <regex>
+#include "tests/gateway/support/sip_text.h"
 
 namespace gwtest {
 namespace {
@@ -58,43 +58,37 @@ void ChallengingPbx::Serve() {
     const bool invite = message.compare(0, 7, "INVITE ") == 0;
     if (!invite && message.compare(0, 9, "REGISTER ") != 0) continue;  // ACKs of our answers
     {
-      static const std::regex kRoute("^Route: *([^\r]*)\r$", std::regex::icase | std::regex::multiline);
       std::lock_guard<std::mutex> lock(mu_);
-      for (auto it = std::sregex_iterator(message.begin(), message.end(), kRoute); it != std::sregex_iterator(); ++it)
-        routes_.push_back((*it)[1]);
+      for (const std::string& route : SipHeaders(message, "Route")) routes_.push_back(route);
     }
-    std::string head, auth;
-    std::smatch m;
-    static const std::regex kHeader("^(Via|From|To|Call-ID|CSeq|Contact|Authorization): *([^\r]*)\r$",
-                                    std::regex::icase | std::regex::multiline);
-    for (auto it = std::sregex_iterator(message.begin(), message.end(), kHeader); it != std::sregex_iterator(); ++it) {
-      const std::string name = (*it)[1], value = (*it)[2];
-      if (name == "Authorization") auth = value;
-      else head += name + ": " + value + (name == "To" && value.find(";tag=") == std::string::npos ? ";tag=pbx" : "") + "\r\n";
+    // The answer's head: the request's dialog fields, the To given a tag.
+    std::string head;
+    for (const char* name : {"Via", "From", "To", "Call-ID", "CSeq", "Contact"}) {
+      for (const std::string& value : SipHeaders(message, name)) {
+        const bool tagless = std::string(name) == "To" && value.find(";tag=") == std::string::npos;
+        head += std::string(name) + ": " + value + (tagless ? ";tag=pbx" : "") + "\r\n";
+      }
     }
+    const std::string auth = SipHeader(message, "Authorization");
     std::string status;
-    std::smatch found;
-    const bool named = invite && std::regex_search(message, found, std::regex("^INVITE sip:([^@]*)@"));
-    const std::string final = named && finals_.count(found[1]) ? finals_[found[1]] : "404 Not Found";
+    const std::string user = invite ? SipRequestUser(message) : std::string();
+    const std::string final = finals_.count(user) ? finals_[user] : "404 Not Found";
     if (password_.empty()) {
       status = invite ? final : "200 OK\r\nExpires: 600";  // asks for nothing
     } else if (auth.empty()) {
       status = "401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"pbx\", nonce=\"n0nce\"";
     } else {
-      auto field = [&](const char* name) {
-        std::smatch f;
-        const std::regex re(std::string(name) + "=\"([^\"]*)\"");
-        return std::regex_search(auth, f, re) ? f[1].str() : std::string();
-      };
+      const auto field = [&](const char* name) { return SipParam(auth, name); };
       const std::string ha1 = Md5Hex(field("username") + ":pbx:" + password_);
       const std::string ha2 = Md5Hex((invite ? "INVITE:" : "REGISTER:") + field("uri"));
       const bool right = field("response") == Md5Hex(ha1 + ":n0nce:" + ha2);
       if (!invite) {
         status = right ? "200 OK" : "403 Forbidden";
         if (!right) ++refusedRegisters_;
-        if (right && std::regex_search(message, found, std::regex("\r\nContact:[^\r]*;expires=([0-9]+)", std::regex::icase))) {
+        const std::string expires = SipParam(SipHeader(message, "Contact"), "expires");
+        if (right && !expires.empty()) {
           std::lock_guard<std::mutex> lock(mu_);
-          registrations_.push_back(found[1]);
+          registrations_.push_back(expires);
         }
       } else {
         ++(right ? right_ : wrong_);

@@ -6,8 +6,9 @@
 #include <unistd.h>
 
 #include <map>
-#include <regex>
 #include <utility>
+
+#include "tests/gateway/support/sip_text.h"
 
 namespace gwtest {
 namespace {
@@ -22,10 +23,6 @@ bool Bind(int fd, const char* address, int port) {
   return bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0;
 }
 
-std::string Header(const std::string& message, const std::string& name) {
-  std::smatch m;
-  return std::regex_search(message, m, std::regex("\r\n" + name + ": *([^\r]*)\r", std::regex::icase)) ? m[1].str() : "";
-}
 
 }  // namespace
 
@@ -43,18 +40,18 @@ ScriptedPeer::~ScriptedPeer() {
 
 void ScriptedPeer::Reply(int fd, const sockaddr_in& to, const std::string& request, const std::string& status,
                          const std::string& extra, const std::string& body) {
-  std::string toHeader = Header(request, "To");
+  std::string toHeader = SipHeader(request, "To");
   if (toHeader.find(";tag=") == std::string::npos) toHeader += ";tag=peer";
-  const std::string reply = "SIP/2.0 " + status + "\r\nVia: " + Header(request, "Via") + "\r\nFrom: " +
-                            Header(request, "From") + "\r\nTo: " + toHeader + "\r\nCall-ID: " + Header(request, "Call-ID") +
-                            "\r\nCSeq: " + Header(request, "CSeq") + "\r\n" + extra + "Content-Length: " +
+  const std::string reply = "SIP/2.0 " + status + "\r\nVia: " + SipHeader(request, "Via") + "\r\nFrom: " +
+                            SipHeader(request, "From") + "\r\nTo: " + toHeader + "\r\nCall-ID: " + SipHeader(request, "Call-ID") +
+                            "\r\nCSeq: " + SipHeader(request, "CSeq") + "\r\n" + extra + "Content-Length: " +
                             std::to_string(body.size()) + "\r\n\r\n" + body;
   sendto(fd, reply.data(), reply.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
 }
 
 void ScriptedPeer::Intrude(const std::string& invite, const sockaddr_in& gateway) {
-  const std::string callId = Header(invite, "Call-ID"), from = Header(invite, "From");
-  const std::string contact = Header(invite, "Contact");
+  const std::string callId = SipHeader(invite, "Call-ID"), from = SipHeader(invite, "From");
+  const std::string contact = SipHeader(invite, "Contact");
   const std::string target = contact.substr(contact.find('<') + 1, contact.find('>') - contact.find('<') - 1);
   const std::string sdp = "v=0\r\no=- 2 2 IN IP4 127.0.0.2\r\ns=-\r\nc=IN IP4 127.0.0.2\r\nt=0 0\r\nm=audio 40000 RTP/AVP 0\r\n";
   sockaddr_in me{};
@@ -67,7 +64,7 @@ void ScriptedPeer::Intrude(const std::string& invite, const sockaddr_in& gateway
     const std::string type = method == "INFO" ? "application/dtmf-relay" : "application/sdp";
     const std::string seq = std::to_string(cseq++);
     const std::string request = method + " " + target + " SIP/2.0\r\nVia: SIP/2.0/UDP " + via + ";branch=z9hG4bK-x" +
-                                std::to_string(cseq) + "\r\nFrom: " + Header(invite, "To") + ";tag=peer\r\nTo: " + from +
+                                std::to_string(cseq) + "\r\nFrom: " + SipHeader(invite, "To") + ";tag=peer\r\nTo: " + from +
                                 "\r\nCall-ID: " + callId + "\r\nCSeq: " + seq + " " + method +
                                 "\r\nMax-Forwards: 70\r\nContact: <sip:x@127.0.0.2>\r\n" +
                                 (body.empty() ? "" : "Content-Type: " + type + "\r\n") + "Content-Length: " +
@@ -96,9 +93,9 @@ void ScriptedPeer::Serve() {
       }
       const std::string method = m.substr(0, m.find(' '));
       if (method == "BYE") Reply(fds_[i], from, m, i == 1 ? "401 Unauthorized" : "200 OK", i == 1 ? kEvil : "");
-      if (method == "ACK" && invites.count(Header(m, "Call-ID"))) {
-        Intrude(invites[Header(m, "Call-ID")], from);
-        invites.erase(Header(m, "Call-ID"));
+      if (method == "ACK" && invites.count(SipHeader(m, "Call-ID"))) {
+        Intrude(invites[SipHeader(m, "Call-ID")], from);
+        invites.erase(SipHeader(m, "Call-ID"));
       }
       if (method != "INVITE") continue;
       const std::string uri = m.substr(7, m.find(' ', 7) - 7);
@@ -118,7 +115,7 @@ void ScriptedPeer::Serve() {
       else if (user == "2004")  // twice, as when the ACK is lost: still one redirect
         for (int copy = 0; copy < 2; ++copy) Reply(fds_[i], from, m, "302 Moved Temporarily", "Contact: <sip:2005" + here + ">\r\n");
       else if (user == "5550100" || user == "5550001" || user == "5550002") {
-        if (user == "5550100") invites[Header(m, "Call-ID")] = m;
+        if (user == "5550100") invites[SipHeader(m, "Call-ID")] = m;
         const std::string contact = user == "5550002" ? "@127.0.0.2:" + std::to_string(port_) : here;
         Reply(fds_[i], from, m, "200 OK", "Contact: <sip:peer" + contact + ">\r\nContent-Type: application/sdp\r\n",
               media(user == "5550001" ? "0.0.0.0" : "127.0.0.1"));
