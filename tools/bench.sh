@@ -3,7 +3,7 @@
 # its floor, how long Outlook is blocked per event, the add-in's calls, the agent's start, a
 # burst of reminders, the sizes of the binaries and the idle agent. Prints one table and puts it,
 # with the date and the machine, into docs/performance.md.
-# Usage: tools/bench.sh [reminders per timed series, default 40]
+# Usage: tools/bench.sh [reminders per block of the reminder path's series (4 blocks each), default 40]
 # BRISOMEL_BUILD chooses the build folder (default: build/ in the checkout).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,7 +25,7 @@ quiet cmake --build "$build/i686" -j "$jobs" --target cadelo mervane
 
 measuring_wine_session "$build"
 
-echo "== measuring (about a minute)" >&2
+echo "== measuring (about five minutes)" >&2
 bench_dir="$build/x86_64/tools/bench"
 rows=$(cd "$bench_dir" && measure ./system_bench.exe "$runs" | tr -d '\r' | grep '^|')
 calls=$(cd "$bench_dir" && DISPLAY= timeout 300 wine ./calls_bench.exe 200 </dev/null 2>/dev/null | tr -d '\r') ||

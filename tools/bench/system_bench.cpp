@@ -1,6 +1,6 @@
 // Measures the whole system on this machine and prints one markdown table (rows only; the
 // caller adds the header with date and machine). Every figure comes from this one run.
-//   system_bench [runs=40]
+//   system_bench [reminders per block of the path's series=40] [path]   ("path": the reminder path alone, each sample on stderr)
 // The reminder path is timed from the moment the simulator's event call reaches a timing sink
 // advised before the agent (the performance counter is one clock for all processes) to the
 // moment the in-process stand-in gateway has read the request.
@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -88,7 +90,7 @@ std::string RepeatedFires(const std::string& item, int runs, const char* pause) 
   return script;
 }
 
-// Invoke -> request for the agent (sink 2) or the floor client, with a timing sink as sink 1.
+// Invoke -> request for the agent or a plain client (sink 2), with a timing sink as sink 1.
 struct PathRun {
   std::vector<double> latencies;
   std::vector<double> eventMs;
@@ -96,38 +98,59 @@ struct PathRun {
   size_t failures = 0;
 };
 
-PathRun MeasurePath(const AgentCopy* agent, const std::string& floorBody, int runs) {
+// Who takes the reminders: the agent; the plain client as a program of its own (floor_agent), as
+// the agent is; or the plain client inside this program, beside the timing sink and the gateway,
+// to show what the process boundary costs.
+enum class PathSubject { Agent, Floor, FloorInBench };
+
+PathRun MeasurePath(PathSubject subject, const AgentCopy& agent, const std::string& floorBody, int runs) {
   PathRun run;
   SystemRig rig;
   Arrivals arrivals(rig.Gateway());
+  // The first reminder comes a second after the subject advised: the path is timed, not what the
+  // agent still does to start once it has advised (its look at the reminders already due), which
+  // the start's own row measures.
   const std::string script = "version \"16.0.0.1\"\n" + ReminderItem("1", "Budget review", "555-0100") +
-                             "wait-advise 60s 2\n" + RepeatedFires("1", runs, "150ms") + "note done\n";
+                             "wait-advise 60s 2\nsleep 1s\n" + RepeatedFires("1", runs, "150ms") + "note done\n";
   QuietSink* timing = nullptr;
   if (!rig.Ok() || !rig.StartOutlook(script) || !rig.OpenGate(&timing)) return run;
-  std::unique_ptr<FloorClient> floor;
-  if (agent) {
-    if (!rig.StartAgentFrom(agent->AnsiPath())) return run;
-  } else {
-    floor = std::make_unique<FloorClient>(rig.Gateway().Port(), floorBody);
-    if (!rig.AdviseSink(floor->Sink())) return run;
+  std::unique_ptr<FloorClient> inBench;
+  const std::string floorExe = harness::WinePath(FLOOR_AGENT_EXE);
+  switch (subject) {
+    case PathSubject::Agent:
+      if (!rig.StartAgentFrom(agent.AnsiPath())) return run;
+      break;
+    case PathSubject::Floor:
+      if (!rig.StartClient(floorExe, "\"" + floorExe + "\" " + std::to_string(rig.Gateway().Port()) + " " + floorBody)) {
+        return run;
+      }
+      break;
+    case PathSubject::FloorInBench:
+      inBench = std::make_unique<FloorClient>(rig.Gateway().Port(), floorBody);
+      if (!rig.AdviseSink(inBench->Sink())) return run;
+      break;
   }
-  rig.OutlookLog().WaitFor("Note done", 120000);
-  rig.WaitForRequests(static_cast<size_t>(runs), 10000);
+  // The series is waited out on the gateway's count, not by reading the simulator's log every few
+  // milliseconds, which would take a core's share from the processes timed on a small machine.
+  rig.WaitForRequests(static_cast<size_t>(runs), 120000);
+  rig.OutlookLog().WaitFor("Note done", 10000);
   PumpWhile([] { return false; }, 200);
   const std::vector<double> sent = timing->EventTimes();
   const std::vector<double> arrived = arrivals.Times();
   for (size_t i = 0; i < sent.size() && i < arrived.size(); ++i) run.latencies.push_back(arrived[i] - sent[i]);
   run.eventMs = EventMs(rig.OutlookLog(), 2);
   run.failures = static_cast<size_t>(runs) - std::min<size_t>(static_cast<size_t>(runs), arrived.size()) +
-                 (floor ? floor->Failures() : 0);
+                 (inBench ? inBench->Failures() : 0);
   const auto requests = rig.Gateway().Requests();
   if (!requests.empty()) run.firstBody = requests[0].body;
   rig.CloseGates();
   return run;
 }
 
-// The agent's and the floor's series alternate in blocks, so that both see the same load: run
-// one after the other, a machine shared with other work showed its drift as their ratio.
+// Each subject's series is taken in blocks that alternate with the others', so that all see the
+// same load: run one after the other, a machine shared with other work showed its drift as their
+// ratio. Each block has `runs` reminders: a p95 of 40 samples is their second largest, and two
+// identical plain clients measured so differed by up to a fifth; four blocks give 160 samples.
 constexpr int kPathBlocks = 4;
 
 void Append(PathRun& into, const PathRun& block) {
@@ -137,33 +160,57 @@ void Append(PathRun& into, const PathRun& block) {
   into.failures += block.failures;
 }
 
-void MeasureReminderPath(const AgentCopy& agent, int runs) {
-  PathRun product, floor;
-  for (int block = 0; block < kPathBlocks; ++block) {
-    const int n = runs / kPathBlocks + (block < runs % kPathBlocks ? 1 : 0);
-    Append(product, MeasurePath(&agent, std::string(), n));
-    Append(floor, MeasurePath(nullptr, product.firstBody, n));
-  }
-  Row("Reminder Invoke → request at the gateway: agent", Describe(Summarize(product.latencies)),
-      "event call reaches a timing sink advised first → stand-in gateway has read the request; " +
-          std::to_string(runs) + " reminders 150 ms apart, in " + std::to_string(kPathBlocks) +
-          " blocks alternating with the floor's");
-  Row("Reminder Invoke → request at the gateway: floor", Describe(Summarize(floor.latencies)),
-      "same, for a plain client: the same 10 Automation calls in its sink, a posted message, one bare Winsock POST "
-      "of the same bytes");
-  const Summary agentPath = Summarize(product.latencies), floorPath = Summarize(floor.latencies);
+std::string Ratio(const Summary& over, const Summary& under) {
   char ratio[96] = "-";
-  if (floorPath.median > 0 && floorPath.p95 > 0) {
-    std::snprintf(ratio, sizeof ratio, "median %.2fx, p95 %.2fx", agentPath.median / floorPath.median,
-                  agentPath.p95 / floorPath.p95);
+  if (under.median > 0 && under.p95 > 0) {
+    std::snprintf(ratio, sizeof ratio, "median %.2fx, p95 %.2fx", over.median / under.median, over.p95 / under.p95);
   }
-  Row("Reminder Invoke → request at the gateway: agent / floor", ratio, "the two rows above, divided");
+  return ratio;
+}
+
+void PrintSamples(const char* subject, const PathRun& run) {
+  std::fprintf(stderr, "%s:", subject);
+  for (size_t i = 0; i < run.latencies.size(); ++i) {
+    std::fprintf(stderr, " %.1f/%.1f", run.latencies[i], i < run.eventMs.size() ? run.eventMs[i] : -1.0);
+  }
+  std::fprintf(stderr, "\n");
+}
+
+void MeasureReminderPath(const AgentCopy& agent, int runs, bool printSamples) {
+  PathRun product, floor, inBench;
+  for (int block = 0; block < kPathBlocks; ++block) {
+    Append(product, MeasurePath(PathSubject::Agent, agent, std::string(), runs));
+    Append(floor, MeasurePath(PathSubject::Floor, agent, product.firstBody, runs));
+    Append(inBench, MeasurePath(PathSubject::FloorInBench, agent, product.firstBody, runs));
+  }
+  if (printSamples) {
+    PrintSamples("agent", product);
+    PrintSamples("floor", floor);
+    PrintSamples("floor inside the bench", inBench);
+  }
+  const Summary agentPath = Summarize(product.latencies), floorPath = Summarize(floor.latencies),
+                inBenchPath = Summarize(inBench.latencies);
+  Row("Reminder Invoke → request at the gateway: agent", Describe(agentPath),
+      "event call reaches a timing sink advised first → stand-in gateway has read the request; " +
+          std::to_string(kPathBlocks) + " blocks of " + std::to_string(runs) +
+          " reminders 150 ms apart, a second after the advise, alternating with the floors' blocks");
+  Row("Reminder Invoke → request at the gateway: floor", Describe(floorPath),
+      "same, for a plain client in a program of its own (tools/bench/floor_agent): the same 10 Automation calls "
+      "in its sink, a posted message, one bare Winsock POST of the same bytes");
+  Row("Reminder Invoke → request at the gateway: agent / floor", Ratio(agentPath, floorPath),
+      "the two rows above, divided");
+  Row("Reminder Invoke → request at the gateway: floor inside the bench", Describe(inBenchPath),
+      "the same plain client inside the measuring program, beside the timing sink and the gateway: what a process "
+      "of its own costs (floor / this: " + Ratio(floorPath, inBenchPath) + "; agent / this: " +
+          Ratio(agentPath, inBenchPath) + ")");
   Row("Outlook blocked per event, instant gateway: agent", Describe(Summarize(product.eventMs), "ms", 2),
       "duration of the agent's event call (simulator log `Event ... ms=`)");
   Row("Outlook blocked per event, instant gateway: floor", Describe(Summarize(floor.eventMs), "ms", 2),
       "the same for the plain client's sink");
-  if (product.failures || floor.failures) {
-    Row("(failures in the path runs)", std::to_string(product.failures) + " agent, " + std::to_string(floor.failures) + " floor",
+  if (product.failures || floor.failures || inBench.failures) {
+    Row("(failures in the path runs)",
+        std::to_string(product.failures) + " agent, " + std::to_string(floor.failures) + " floor, " +
+            std::to_string(inBench.failures) + " floor inside the bench",
         "requests missing or not accepted");
   }
 }
@@ -423,6 +470,7 @@ void MeasureIdle(const AgentCopy& agent, DWORD idleMs) {
 int main(int argc, char** argv) {
   using namespace systemtest;
   const int runs = argc > 1 ? std::max(5, std::atoi(argv[1])) : 40;
+  const bool pathOnly = argc > 2 && std::strcmp(argv[2], "path") == 0;
   if (FAILED(OleInitialize(nullptr))) return 2;
   simdriver::SimProcess registration(OutlookSimExeW());
   if (!registration.Register()) {
@@ -433,7 +481,8 @@ int main(int argc, char** argv) {
     // The agent runs from a copy of its own, so that the host's view finds exactly it.
     const AgentCopy agent({L"Brisomel"}, L"cadelo");
     if (!agent.Ok()) return 2;
-    MeasureReminderPath(agent, runs);
+    MeasureReminderPath(agent, runs, pathOnly);
+    if (pathOnly) return 0;
     MeasureSlowGateway(agent);
     MeasureBurst(agent);
     MeasureTrickle(agent);
