@@ -380,9 +380,12 @@ bool PgStore::TakeNodeLock(Session& lock, std::string& error) {
     return true;
   }
   // Who holds it, from its session's application name ("talmery-gateway node=N pid=P host=H").
+  // pg_locks lists the advisory locks of every database on the server: only this one's count,
+  // or a gateway of another database with the same node name would be named.
   Result holder = lock.Run(
       "SELECT a.application_name FROM pg_locks l JOIN pg_stat_activity a ON a.pid = l.pid "
-      "WHERE l.locktype = 'advisory' AND l.classid = $1::int::oid AND l.objid = hashtext($2)::oid AND l.granted",
+      "WHERE l.locktype = 'advisory' AND l.classid = $1::int::oid AND l.objid = hashtext($2)::oid AND l.granted "
+      "AND l.database = (SELECT oid FROM pg_database WHERE datname = current_database())",
       key, why);
   std::string pid, host;
   if (holder && PQntuples(holder.get()) > 0) {

@@ -4,9 +4,12 @@
 // only, one process per node name, nodes starting together on an empty database, and commits
 // whose answer never came.
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 #include <unistd.h>
 
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "gateway/pg_store.h"
 #include "tests/gateway/fake_clock.h"
@@ -179,6 +182,29 @@ TEST_F(PgNodes, OneProcessPerNodeName) {
   EXPECT_TRUE(Node("gw-b"));
   a.reset();
   EXPECT_TRUE(Node("gw-a")) << "free again once its holder is gone";
+}
+
+// pg_locks lists the advisory locks of every database on the server: gateways of other databases
+// under the same node name (here sessions that hold its lock as such a gateway would) are not the
+// one named.
+TEST_F(PgNodes, TheHolderNamedIsOfThisDatabase) {
+  constexpr int kNodeLockClass = 0x54616c01;  // the node lock's key: this class, the name's hash
+  std::vector<std::unique_ptr<gwtest::PgTestDatabase>> others;
+  std::vector<std::unique_ptr<PGconn, decltype(&PQfinish)>> holders;
+  for (int i = 0; i < 3; ++i) {
+    others.push_back(std::make_unique<gwtest::PgTestDatabase>());
+    ASSERT_TRUE(others.back()->Usable()) << others.back()->Skip();
+    const std::string uri =
+        others.back()->Uri() + "&application_name=talmery-gateway%20node%3Dgw-a%20pid%3D1%20host%3Delsewhere";
+    holders.emplace_back(PQconnectdb(uri.c_str()), &PQfinish);
+    ASSERT_EQ(PQstatus(holders.back().get()), CONNECTION_OK) << PQerrorMessage(holders.back().get());
+    const std::string sql = "SELECT pg_advisory_lock(" + std::to_string(kNodeLockClass) + ", hashtext('gw-a'))";
+    PQclear(PQexec(holders.back().get(), sql.c_str()));
+  }
+  auto a = Node("gw-a");
+  std::string error;
+  EXPECT_FALSE(PgStore::Open(db_->Uri(), "gw-a", 30, clock_, error));
+  EXPECT_NE(error.find("(pid " + std::to_string(getpid()) + " on "), std::string::npos) << error;
 }
 
 TEST_F(PgNodes, NodesStartingTogetherOnAnEmptyDatabase) {
