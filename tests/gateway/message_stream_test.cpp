@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "gateway/message_stream.h"
@@ -135,8 +136,11 @@ TEST(MessageStream, FeedGivesTheMessageAFewSecondsAhead) {
         };
       },
       [&] { changed = true; });
-  while (!feed.Ready()) std::this_thread::yield();
-  EXPECT_TRUE(changed);
+  // The feed is told ready after it became so, on its own thread: wait for the word, then look.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!changed && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  ASSERT_TRUE(changed);
+  EXPECT_TRUE(feed.Ready());
   std::vector<int16_t> got;
   bool ended = false;
   while (!ended) {
