@@ -21,12 +21,19 @@ using Clock = std::chrono::steady_clock;
 
 std::string Exchange(int port, const std::string& bytes, int timeoutMs) { return ExchangeFrom("", port, bytes, timeoutMs); }
 
+sockaddr_in LoopbackAddress(int port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return a;
+}
+
 int ConnectTo(int port, const std::string& source) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in local{}, addr{};
-  local.sin_family = addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  sockaddr_in addr = LoopbackAddress(port);
   if (fd >= 0 && (source.empty() || (inet_pton(AF_INET, source.c_str(), &local.sin_addr) == 1 &&
                                      bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0)) &&
       connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
@@ -69,6 +76,26 @@ std::string PostCall(int port, const std::string& body) {
                   "POST /ocall/callreqHandler.jsp HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
                   "Host: 127.0.0.1\r\nContent-Length: " + std::to_string(body.size()) +
                       "\r\nUser-Agent: Brisomel\r\nConnection: close\r\n\r\n" + body);
+}
+
+std::string KeepAlivePostCall(int fd, const std::string& body) {
+  const std::string request = "POST /ocall/callreqHandler.jsp HTTP/1.1\r\nHost: x\r\nContent-Type: "
+                              "application/x-www-form-urlencoded\r\nContent-Length: " +
+                              std::to_string(body.size()) + "\r\n\r\n" + body;
+  if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) return "";
+  std::string got;
+  char buffer[2048];
+  for (;;) {
+    const size_t head = got.find("\r\n\r\n");
+    if (head != std::string::npos) {
+      const size_t cl = got.find("Content-Length: ");
+      const size_t length = cl == std::string::npos ? 0 : std::strtoul(got.c_str() + cl + 16, nullptr, 10);
+      if (got.size() >= head + 4 + length) return got.substr(head + 4, length);
+    }
+    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) return "";
+    got.append(buffer, static_cast<size_t>(n));
+  }
 }
 
 std::string BodyOf(const std::string& response) {

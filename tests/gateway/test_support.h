@@ -1,6 +1,7 @@
 #pragma once
 // What the server tests share: raw HTTP on loopback, a gateway running in this process (its log
 // kept in a file), the gateway program as a child process, and waiting for a call's state.
+#include <netinet/in.h>
 #include <sys/types.h>
 
 #include <cstdio>
@@ -17,6 +18,8 @@
 
 namespace gwtest {
 
+// 127.0.0.1:port.
+sockaddr_in LoopbackAddress(int port);
 // A TCP connection to 127.0.0.1:port from the local address `source` ("": the system's choice);
 // -1 when it cannot be made.
 int ConnectTo(int port, const std::string& source = "");
@@ -29,6 +32,9 @@ std::string Exchange(int port, const std::string& bytes, int timeoutMs = 10000);
 std::string ExchangeFrom(const std::string& source, int port, const std::string& bytes, int timeoutMs = 10000);
 // A POST of `body` to the call path, as the agent sends it; returns the whole response.
 std::string PostCall(int port, const std::string& body);
+// A POST of `body` to the call path on the kept-alive connection `fd`; the body of the answer,
+// read as far as its Content-Length, or "" when none came whole.
+std::string KeepAlivePostCall(int fd, const std::string& body);
 // The body of a response.
 std::string BodyOf(const std::string& response);
 // GET /calls/<id> as JSON (null when there is no such call).

@@ -61,46 +61,6 @@ std::string Percentiles(std::vector<double> v) {
   return text;
 }
 
-// 127.0.0.1:port, where the gateway and the stand-ins for the PBX listen.
-sockaddr_in Loopback(int port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return a;
-}
-
-int Connect(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a = Loopback(port);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// One keep-alive request and its whole answer (Content-Length bodies only).
-bool KeepAlivePost(int fd, const std::string& body) {
-  const std::string request = "POST /ocall/callreqHandler.jsp HTTP/1.1\r\nHost: x\r\nContent-Type: "
-                              "application/x-www-form-urlencoded\r\nContent-Length: " +
-                              std::to_string(body.size()) + "\r\n\r\n" + body;
-  if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) return false;
-  std::string got;
-  char buffer[2048];
-  for (;;) {
-    const size_t head = got.find("\r\n\r\n");
-    if (head != std::string::npos) {
-      const size_t cl = got.find("Content-Length: ");
-      const size_t length = cl == std::string::npos ? 0 : std::strtoul(got.c_str() + cl + 16, nullptr, 10);
-      if (got.size() >= head + 4 + length) return got.compare(head + 4, 1, "[") == 0;
-    }
-    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-    if (n <= 0) return false;
-    got.append(buffer, static_cast<size_t>(n));
-  }
-}
-
 // The checks on every request stay on, with limits no measurement reaches.
 std::string BaseConfig(const std::string& dir, int port) {
   return "listen = 127.0.0.1:" + std::to_string(port) + "\ndatabase = " + dir +
@@ -111,7 +71,7 @@ std::string BaseConfig(const std::string& dir, int port) {
 // A UDP socket bound to 127.0.0.1:port, in the PBX's place.
 int LoopbackUdp(int port) {
   const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a = Loopback(port);
+  sockaddr_in a = gwtest::LoopbackAddress(port);
   bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
   return fd;
 }
@@ -144,17 +104,17 @@ void AcceptRate(int requests) {
   std::vector<std::thread> threads;
   for (int c = 0; c < clients; ++c)
     threads.emplace_back([&] {
-      int fd = Connect(base);
+      int fd = gwtest::ConnectTo(base);
       for (int n = next++; n < requests; n = next++) {
         // Numbers of their own: the lines, calling one number once at a time, would otherwise
         // look again for a call they may place at every request accepted.
         const std::string numbered = "phoneno=" + std::to_string(5550000 + n % 10000);
         std::string request = body;
         request.replace(request.find("phoneno=5550100"), 15, numbered);
-        if (fd < 0 || !KeepAlivePost(fd, request)) {
+        if (fd < 0 || gwtest::KeepAlivePostCall(fd, request).compare(0, 1, "[") != 0) {
           if (fd >= 0) close(fd);
-          fd = Connect(base);  // the server ends a connection after 100 requests
-          if (fd < 0 || !KeepAlivePost(fd, request)) continue;
+          fd = gwtest::ConnectTo(base);  // the server ends a connection after 100 requests
+          if (fd < 0 || gwtest::KeepAlivePostCall(fd, request).compare(0, 1, "[") != 0) continue;
         }
         ++accepted;
       }
@@ -471,7 +431,7 @@ int ConnectFrom(const std::string& source, int port) {
   sockaddr_in local{};
   local.sin_family = AF_INET;
   inet_pton(AF_INET, source.c_str(), &local.sin_addr);
-  sockaddr_in a = Loopback(port);
+  sockaddr_in a = gwtest::LoopbackAddress(port);
   if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
       (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno != EINPROGRESS)) {
     close(fd);
@@ -594,7 +554,7 @@ void MemoryDuringHugeBody(long long megabytes) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   });
-  const int fd = Connect(base);
+  const int fd = gwtest::ConnectTo(base);
   const std::string head = "POST /ocall/callreqHandler.jsp HTTP/1.1\r\nHost: x\r\nContent-Type: "
                            "application/x-www-form-urlencoded\r\nTransfer-Encoding: chunked\r\n\r\n";
   std::string chunk = "10000\r\n" + std::string(65536, 'a') + "\r\n";

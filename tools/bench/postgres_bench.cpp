@@ -48,51 +48,12 @@ using gwtest::TempDir;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-sockaddr_in Loopback(int port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return a;
-}
-
-int Connect(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a = Loopback(port);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// One keep-alive request; the body of its answer ("" when none came whole).
-std::string KeepAlivePost(int fd, const std::string& body) {
-  const std::string request = "POST /ocall/callreqHandler.jsp HTTP/1.1\r\nHost: x\r\nContent-Type: "
-                              "application/x-www-form-urlencoded\r\nContent-Length: " +
-                              std::to_string(body.size()) + "\r\n\r\n" + body;
-  if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) return "";
-  std::string got;
-  char buffer[2048];
-  for (;;) {
-    const size_t head = got.find("\r\n\r\n");
-    if (head != std::string::npos) {
-      const size_t cl = got.find("Content-Length: ");
-      const size_t length = cl == std::string::npos ? 0 : std::strtoul(got.c_str() + cl + 16, nullptr, 10);
-      if (got.size() >= head + 4 + length) return got.substr(head + 4, length);
-    }
-    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-    if (n <= 0) return "";
-    got.append(buffer, static_cast<size_t>(n));
-  }
-}
-
 // A UDP socket in the PBX's place that answers nothing: each line holds its call (the SIP stack
 // gives up after 32 s). It notes each INVITE: the number and the port it came from.
 class SilentPbx {
  public:
   explicit SilentPbx(int port) : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in a = Loopback(port);
+    sockaddr_in a = gwtest::LoopbackAddress(port);
     bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
   }
   ~SilentPbx() { close(fd_); }
@@ -169,14 +130,14 @@ void Rush(const std::vector<Node>& nodes, int requests, const std::function<bool
   for (int c = 0; c < clients; ++c)
     threads.emplace_back([&, c] {
       const size_t node = static_cast<size_t>(c) % nodes.size();
-      int fd = Connect(nodes[node].port);
+      int fd = gwtest::ConnectTo(nodes[node].port);
       for (int n = next++; n < requests && !until(); n = next++) {
         const Clock::time_point sent = Clock::now();
-        std::string answer = fd < 0 ? "" : KeepAlivePost(fd, Body(n));
+        std::string answer = fd < 0 ? "" : gwtest::KeepAlivePostCall(fd, Body(n));
         if (answer.empty()) {  // the server ends a connection after 100 requests, or cut it
           if (fd >= 0) close(fd);
-          fd = Connect(nodes[node].port);
-          answer = fd < 0 ? "" : KeepAlivePost(fd, Body(n));
+          fd = gwtest::ConnectTo(nodes[node].port);
+          answer = fd < 0 ? "" : gwtest::KeepAlivePostCall(fd, Body(n));
         }
         answered(node, answer, sent);
       }
