@@ -60,6 +60,10 @@ macro(brisomel_native_sanitizers)
   endif()
 endmacro()
 
+# A test that runs Windows programs under Wine takes one Wine prefix of those tools/test.sh offers
+# ctest (see tools/ci/wine64/wine): tests in different prefixes run at once, never two in one.
+set(BRISOMEL_WINE_PREFIX_PROPERTY RESOURCE_GROUPS wineprefix:1)
+
 # A GoogleTest executable. Under the cross build it is a Windows .exe that ctest runs under Wine.
 #   brisomel_test(NAME SOURCES src... LIBS lib... [TIMEOUT s] [FIXTURES fixture])
 # FIXTURES: the ctest fixture each of its tests needs (its setup runs first, its cleanup last).
@@ -75,13 +79,15 @@ function(brisomel_test name)
   add_executable(${name} ${T_SOURCES})
   brisomel_own_code(${name})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
+  set(T_PREFIX_PROPERTY)
   if(WIN32)
     target_link_libraries(${name} PRIVATE brisomel_run_guard)
+    set(T_PREFIX_PROPERTY ${BRISOMEL_WINE_PREFIX_PROPERTY})
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
     # The run guard's watchdog (tests/harness/run_guard.cpp) ends a test before this limit.
     PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT BRISOMEL_TEST_TIMEOUT=${T_TIMEOUT}
-      ${T_FIXTURES_PROPERTY})
+      ${T_FIXTURES_PROPERTY} ${T_PREFIX_PROPERTY})
 endfunction()

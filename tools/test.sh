@@ -28,10 +28,16 @@ for arch in i686 x86_64; do
   cmake --build "$build/$arch" -j "$jobs"
 done
 
-echo "== Windows tests under Wine (x86_64, 64-bit prefix)"
-. tools/ci/wine-env.sh "$build" win64
+# Most of a Windows test's time is Wine starting processes and the test waiting on them, so two
+# run at once, each in a prefix of its own (a Windows of its own: registry, processes, COM).
+# BRISOMEL_WINE_PREFIXES=1 runs them one after the other in one prefix.
+prefixes=${BRISOMEL_WINE_PREFIXES:-2}
+echo "== Windows tests under Wine (x86_64, 64-bit prefixes: $prefixes)"
+. tools/ci/wine-env.sh "$build" win64 "$prefixes"
 wine_prefix_create
 trap wine_server_stop EXIT
 wine_server_start
 DISPLAY= wine_desktop_hold "$build/x86_64/tests/harness/harness_desktop_keeper.exe"
-DISPLAY= ctest --test-dir "$build/x86_64" --output-on-failure --timeout 300 "$@"
+wine_resource_spec "$build/x86_64/wine-prefixes.json"
+DISPLAY= ctest --test-dir "$build/x86_64" --output-on-failure --timeout 300 -j "$prefixes" \
+  --resource-spec-file "$build/x86_64/wine-prefixes.json" "$@"

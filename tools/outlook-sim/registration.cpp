@@ -43,6 +43,18 @@ std::wstring DirectoryOf(const std::wstring& path) {
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }
 
+// The library file goes into this Windows installation's own data folder, not beside the exe:
+// several Windows installations (Wine prefixes running tests side by side) run one simulator
+// file, and one's unregistration would delete the file another's registration names.
+std::wstring MachineDataDirectory() {
+  wchar_t buf[MAX_PATH + 1];
+  const DWORD n = GetEnvironmentVariableW(L"ProgramData", buf, MAX_PATH + 1);
+  if (n == 0 || n > MAX_PATH) return std::wstring();
+  std::wstring folder = std::wstring(buf, n) + L"\\Outlook simulator";
+  if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return std::wstring();
+  return folder + L"\\";
+}
+
 std::wstring TempDirectory() {
   wchar_t buf[MAX_PATH + 1];
   const DWORD n = GetTempPathW(MAX_PATH + 1, buf);
@@ -153,18 +165,17 @@ std::string RegisterServer(const std::vector<std::string>& serverArgs, bool forc
     if (rc != ERROR_SUCCESS) return "cannot write " + Narrow(v.path) + " (error " + std::to_string(rc) + ")";
   }
 
-  std::string error = CreateAndRegisterTypeLibrary(DirectoryOf(exe) + kTypeLibFile);
-  if (!error.empty()) {
-    const std::wstring temp = TempDirectory();
-    if (temp.empty()) return error;
-    const std::string second = CreateAndRegisterTypeLibrary(temp + kTypeLibFile);
-    if (!second.empty()) return error + "; in %TEMP%: " + second;
+  std::string errors;
+  for (const std::wstring& folder : {MachineDataDirectory(), DirectoryOf(exe), TempDirectory()}) {
+    if (folder.empty()) continue;
+    const std::string error = CreateAndRegisterTypeLibrary(folder + kTypeLibFile);
+    if (error.empty()) return {};
+    errors += (errors.empty() ? "" : "; ") + Narrow(folder) + ": " + error;
   }
-  return {};
+  return errors.empty() ? "no folder for the type library" : errors;
 }
 
 std::string UnregisterServer() {
-  const std::wstring exe = ModulePath();
   // The registered library file, whichever folder it went to.
   BSTR registered = nullptr;
   std::wstring registeredPath;
@@ -174,7 +185,7 @@ std::string UnregisterServer() {
   }
   SysFreeString(registered);
   UnregisterTypeLibrary();
-  for (const std::wstring& file : {registeredPath, DirectoryOf(exe) + kTypeLibFile, TempDirectory() + kTypeLibFile}) {
+  for (const std::wstring& file : {registeredPath, MachineDataDirectory() + kTypeLibFile, TempDirectory() + kTypeLibFile}) {
     if (!file.empty()) DeleteFileW(file.c_str());
   }
 
