@@ -53,26 +53,21 @@ std::string TypeName(DWORD type) {
   }
 }
 
-// A value as the user reads of it: its name and where it is (the user's settings or an
-// administrator's policy), and who can correct it.
-struct ValueName {
-  const char* name;
-  std::string subject;     // "The Brisomel setting \"host\"" or the policy's
-  const char* correction;  // " Correct it in File > Setup." or " Ask your administrator ..."
-};
-
-ValueName UserValue(const char* name) {
-  return {name, std::string("The Brisomel setting \"") + name + "\"", kCorrectIt};
-}
-
 const char kAskAdministrator[] = " Ask your administrator to correct it.";
 
-ValueName PolicyValue(const char* name, const char* rootName) {
-  return {name,
-          std::string("The Brisomel policy setting \"") + name + "\" (" + rootName + "\\" + settings_key::kPolicyPath +
-              ")",
-          kAskAdministrator};
-}
+// A value as the user reads of it: its name and where it is (the user's settings, or an
+// administrator's policy under the root named), and who can correct it.
+struct ValueName {
+  const char* name;
+  const char* policyRoot = nullptr;  // "HKEY_LOCAL_MACHINE" or "HKEY_CURRENT_USER" for a policy value
+
+  std::string Subject() const {
+    if (!policyRoot) return std::string("The Brisomel setting \"") + name + "\"";
+    return std::string("The Brisomel policy setting \"") + name + "\" (" + policyRoot + "\\" +
+           settings_key::kPolicyPath + ")";
+  }
+  const char* Correction() const { return policyRoot ? kAskAdministrator : kCorrectIt; }
+};
 
 // A value as stored. Done with found false when the key exists without it; Failed when the key
 // is missing or cannot be read.
@@ -125,7 +120,7 @@ Outcome QueryStored(const SettingsKeyForReading& key, const char* name, StoredVa
 }
 
 std::string TooLong(const ValueName& name, size_t maxChars) {
-  return name.subject + " is longer than " + std::to_string(maxChars) + " characters." + name.correction;
+  return name.Subject() + " is longer than " + std::to_string(maxChars) + " characters." + name.Correction();
 }
 
 // The text with its environment variables expanded, as Windows does for REG_EXPAND_SZ.
@@ -134,7 +129,7 @@ Outcome Expand(const ValueName& name, WideText* text) {
   for (;;) {
     const DWORD needed = ExpandEnvironmentStringsW(text->c_str(), expanded.data(), static_cast<DWORD>(expanded.size()));
     if (needed == 0) {
-      return Outcome::Failed(name.subject + " cannot be expanded." + SystemErrorText(static_cast<long>(GetLastError())));
+      return Outcome::Failed(name.Subject() + " cannot be expanded." + SystemErrorText(static_cast<long>(GetLastError())));
     }
     if (needed <= expanded.size()) {
       expanded.resize(needed - 1);
@@ -164,7 +159,7 @@ Outcome TextOfValue(const ValueName& name, const StoredValue& value, size_t maxC
 // The text of a value that exists, or Failed with why it cannot be used.
 Outcome TextOfSetting(const ValueName& name, const StoredValue& value, size_t maxChars, WideText* text) {
   if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) {
-    return Outcome::Failed(name.subject + " is stored as " + TypeName(value.type) + ", not as text." + name.correction);
+    return Outcome::Failed(name.Subject() + " is stored as " + TypeName(value.type) + ", not as text." + name.Correction());
   }
   return TextOfValue(name, value, maxChars, text);
 }
@@ -173,19 +168,19 @@ Outcome TextOfSetting(const ValueName& name, const StoredValue& value, size_t ma
 Outcome PortOfSetting(const ValueName& name, const StoredValue& value, int64_t* port) {
   if (value.type == REG_DWORD) {
     if (value.size != sizeof(DWORD)) {
-      return Outcome::Failed(name.subject + " is a REG_DWORD of " + std::to_string(value.size) + " bytes, not 4." +
-                             name.correction);
+      return Outcome::Failed(name.Subject() + " is a REG_DWORD of " + std::to_string(value.size) + " bytes, not 4." +
+                             name.Correction());
     }
     const auto byte = [&value](int i) { return static_cast<uint32_t>(value.bytes[static_cast<size_t>(i)]); };
     *port = static_cast<int32_t>(byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24);
     return Outcome::Done();
   }
   if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) {
-    return Outcome::Failed(name.subject + " is stored as " + TypeName(value.type) +
-                           ", not as a REG_DWORD or a number in text." + name.correction);
+    return Outcome::Failed(name.Subject() + " is stored as " + TypeName(value.type) +
+                           ", not as a REG_DWORD or a number in text." + name.Correction());
   }
   // Decimal digits, blanks around them allowed (as typed into a registry editor).
-  const Outcome notANumber = Outcome::Failed(name.subject + " is not a whole number." + name.correction);
+  const Outcome notANumber = Outcome::Failed(name.Subject() + " is not a whole number." + name.Correction());
   WideText text;
   if (!TextOfValue(name, value, kMaxPortChars, &text)) return notANumber;
   const size_t begin = text.find_first_not_of(L" \t");
@@ -206,7 +201,7 @@ Outcome PortOfSetting(const ValueName& name, const StoredValue& value, int64_t* 
 // it. The machine's policy wins over the user's, as for Windows' own policies.
 struct PolicyLookup {
   bool found = false;
-  ValueName name{nullptr, std::string(), nullptr};
+  ValueName name{nullptr};
   StoredValue value;
 };
 
@@ -222,7 +217,7 @@ Outcome LookUpPolicy(const PolicyKeysForReading& policies, const char* name, Pol
     if (!read) return read;
     if (lookup->value.found) {
       lookup->found = true;
-      lookup->name = PolicyValue(name, source.rootName);
+      lookup->name = ValueName{name, source.rootName};
       return Outcome::Done();
     }
   }
@@ -246,7 +241,7 @@ Outcome ReadTextSetting(const PolicyKeysForReading* policies, const SettingsKeyF
     *text = WideName(fallback);
     return Outcome::Done();
   }
-  return TextOfSetting(UserValue(name), value, maxChars, text);
+  return TextOfSetting(ValueName{name}, value, maxChars, text);
 }
 
 // The port, the policy's when one is set, as stored, unchecked: Done with the number (the default
@@ -257,7 +252,7 @@ Outcome ReadPortSetting(const PolicyKeysForReading& policies, const SettingsKeyF
   const Outcome looked = LookUpPolicy(policies, settings_key::kPort, &policy);
   if (!looked) return looked;
   if (policy.found) {
-    *policySubject = policy.name.subject;
+    *policySubject = policy.name.Subject();
     return PortOfSetting(policy.name, policy.value, port);
   }
   policySubject->clear();
@@ -268,7 +263,7 @@ Outcome ReadPortSetting(const PolicyKeysForReading& policies, const SettingsKeyF
     *port = settings_key::kDefaultPort;
     return Outcome::Done();
   }
-  return PortOfSetting(UserValue(settings_key::kPort), value, port);
+  return PortOfSetting(ValueName{settings_key::kPort}, value, port);
 }
 
 Outcome WriteValue(const char* name, DWORD type, const void* data, DWORD size) {
@@ -400,7 +395,7 @@ GatewayPolicy ReadGatewayPolicy() {
     const StoredValue& value = lookup.value;
     if (value.type != REG_DWORD || value.size != sizeof(DWORD)) {
       gateway.locked = true;
-      gateway.problem = lookup.name.subject + " is stored as " +
+      gateway.problem = lookup.name.Subject() + " is stored as " +
                         (value.type == REG_DWORD ? "a REG_DWORD of " + std::to_string(value.size) + " bytes"
                                                  : TypeName(value.type)) +
                         ", not as a REG_DWORD of 4 bytes." + kAskAdministrator;
