@@ -307,7 +307,23 @@ TEST_F(WindowsInstaller, PerMachineUpgradeServesEveryUserAndUninstallKeepsOnlyTh
     ExpectPackageFilesIn(MachineDir());
   }
 
+  // The user opens Brisomel from the Start menu: the machine's registration serves, so nothing of
+  // the user's names the machine's files; the removal ends the running agent.
+  const std::string agentPath = MachineDir() + "\\cadelo.exe";
+  harness::Process agent = harness::Process::Launch(agentPath, "\"" + agentPath + "\"");
+  ASSERT_TRUE(agent.Started());
+  ASSERT_TRUE(WaitFor([&] {
+    for (HWND window : harness::FindTopLevelWindows(agent.Pid())) {
+      if (IsWindowVisible(window)) return true;
+    }
+    return false;
+  }, kTimeoutMs));
+  EXPECT_FALSE(harness::ReadValue(HKEY_CURRENT_USER, kSettingsKey, "path").exists);
+  EXPECT_TRUE(ProcessesNamed("regsvr32.exe").empty());
+  ExpectNothingOfTheAddinIn(HKEY_CURRENT_USER);
+
   ASSERT_EQ(Msiexec("/x \"" + BuiltMsi() + "\" /qn"), 0);
+  ASSERT_TRUE(agent.WaitForExit(kTimeoutMs)) << "the removal did not end the running agent";
   EXPECT_TRUE(InstalledVersions().empty());
   EXPECT_FALSE(FolderExists(MachineDir()));
   EXPECT_FALSE(FolderExists(Folder(MachineMenu()) + "\\Brisomel"));
