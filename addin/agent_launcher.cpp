@@ -64,21 +64,16 @@ void ComposeCommandLine(wchar_t (&commandLine)[kCommandLineCapacity]) {
 
 bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
-// Reads `path` into name (kApplicationNameCapacity characters): S_OK, REGDB_E_KEYMISSING when the
-// settings key cannot be opened, REGDB_E_INVALIDVALUE when `path` is missing or names no program.
-// Read-only access: a key that IT deployed without write access for the user still names the agent.
-HRESULT ReadApplicationName(wchar_t* name) {
-  win::RegKey settings;
-  if (settings.Open(HKEY_CURRENT_USER, settings_key::kPathW, KEY_QUERY_VALUE) != ERROR_SUCCESS) {
-    return REGDB_E_KEYMISSING;
-  }
+// Reads `path` of an open settings key into name (kApplicationNameCapacity characters): S_OK,
+// S_FALSE when the key has no `path`, REGDB_E_INVALIDVALUE when it names no program.
+HRESULT ReadPathValue(HKEY settings, wchar_t* name) {
   wchar_t value[kPathValueCapacity];
   DWORD type = REG_NONE;
   DWORD size = sizeof value;
-  if (::RegQueryValueExW(settings.get(), settings_key::kProgramPathW, nullptr, &type,
-                         reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS) {
-    return REGDB_E_INVALIDVALUE;
-  }
+  const LONG read = ::RegQueryValueExW(settings, settings_key::kProgramPathW, nullptr, &type,
+                                       reinterpret_cast<BYTE*>(value), &size);
+  if (read == ERROR_FILE_NOT_FOUND) return S_FALSE;
+  if (read != ERROR_SUCCESS) return REGDB_E_INVALIDVALUE;
   if (type == REG_EXPAND_SZ) {
     // Administrators deploy per-user locations this way ("%LOCALAPPDATA%\Programs\..."): the
     // variables are this user's, expanded here as Windows does for the type.
@@ -108,6 +103,27 @@ HRESULT ReadApplicationName(wchar_t* name) {
     return REGDB_E_INVALIDVALUE;
   }
   return S_OK;
+}
+
+// The program to start, into name (kApplicationNameCapacity characters): the one the user's
+// settings name (`path`) or, where they name none, the one a per-machine installation recorded in
+// the machine's key of the same path (in this add-in's registry view: each add-in's own). S_OK;
+// REGDB_E_KEYMISSING when neither key can be opened; REGDB_E_INVALIDVALUE when no `path` is found
+// or the one found names no program. Read-only access: a key that IT deployed without write access
+// for the user still names the agent.
+HRESULT ReadApplicationName(wchar_t* name) {
+  win::RegKey settings;
+  const bool ownKey = settings.Open(HKEY_CURRENT_USER, settings_key::kPathW, KEY_QUERY_VALUE) == ERROR_SUCCESS;
+  if (ownKey) {
+    const HRESULT own = ReadPathValue(settings.get(), name);
+    if (own != S_FALSE) return own;
+  }
+  win::RegKey machine;
+  if (machine.Open(HKEY_LOCAL_MACHINE, settings_key::kPathW, KEY_QUERY_VALUE) != ERROR_SUCCESS) {
+    return ownKey ? REGDB_E_INVALIDVALUE : REGDB_E_KEYMISSING;
+  }
+  const HRESULT installed = ReadPathValue(machine.get(), name);
+  return installed == S_FALSE ? REGDB_E_INVALIDVALUE : installed;
 }
 
 // A job that ends its processes when its last handle closes. None when the system refuses one;

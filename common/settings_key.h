@@ -23,6 +23,16 @@ constexpr char kLastName[] = "lastname";
 constexpr char kProgramPath[] = "path";
 constexpr wchar_t kProgramPathW[] = L"path";
 
+// Group policy: an administrator's values, under HKEY_LOCAL_MACHINE (the machine's, which wins)
+// and HKEY_CURRENT_USER (the user's), same names and types as the user's own `host` and `port`.
+constexpr char kPolicyPath[] = "Software\\Policies\\Brisomel\\tarnwick\\1.0";
+// REG_DWORD: not 0 when users may not change the gateway's host and port in Setup.
+constexpr char kLockGateway[] = "lockgateway";
+
+// Under HKEY_LOCAL_MACHINE, a per-machine installation's `path`: the program the add-in starts
+// for a user whose own settings name none (the key path of the user's settings, in the registry
+// view of each add-in).
+
 // What a missing value stands for; the texts of the number and the names default to empty.
 constexpr char kDefaultHost[] = "localhost";
 constexpr int32_t kDefaultPort = 8155;

@@ -8,10 +8,11 @@
 ;
 ; makensis -DVERSION=1.0.0.1 -DTARGET=x86-unicode -DOUTFILE=<setup.exe> -DAGENT_EXE=<cadelo.exe>
 ;          -DADDIN32_DLL=<i686 mervane.dll> -DADDIN64_DLL=<x86_64 mervane.dll>
-;          -DSTOP_AGENTS_EXE=<stop-agents.exe> -DAGENT_ICON=<cadelo.ico> brisomel.nsi
+;          -DSTOP_AGENTS_EXE=<stop-agents.exe> -DAGENT_ICON=<cadelo.ico>
+;          -DMSI_UPGRADE_CODE=<the Windows Installer package's upgrade code> brisomel.nsi
 
-!ifndef VERSION | TARGET | OUTFILE | AGENT_EXE | ADDIN32_DLL | ADDIN64_DLL | STOP_AGENTS_EXE | AGENT_ICON
-  !error "define VERSION, TARGET, OUTFILE, AGENT_EXE, ADDIN32_DLL, ADDIN64_DLL, STOP_AGENTS_EXE and AGENT_ICON"
+!ifndef VERSION | TARGET | OUTFILE | AGENT_EXE | ADDIN32_DLL | ADDIN64_DLL | STOP_AGENTS_EXE | AGENT_ICON | MSI_UPGRADE_CODE
+  !error "define VERSION, TARGET, OUTFILE, AGENT_EXE, ADDIN32_DLL, ADDIN64_DLL, STOP_AGENTS_EXE, AGENT_ICON and MSI_UPGRADE_CODE"
 !endif
 
 Target ${TARGET}
@@ -126,6 +127,21 @@ retry_${_WAIT_ID}:
 
 !define AGENT_STILL_RUNNING "Brisomel is running and could not be ended. Close it, then try again."
 
+; Brisomel installed from its Windows Installer package (MSI_UPGRADE_CODE; for every user by an
+; administrator, or for this user) owns the add-in's registration: a second installation would fight it, and each
+; removal would break the other. Setup says so and changes nothing.
+!macro REFUSE_BESIDE_WINDOWS_INSTALLER
+  Push $0
+  Push $1
+  System::Call 'msi::MsiEnumRelatedProductsW(w "${MSI_UPGRADE_CODE}", i 0, i 0, w .r1) i .r0'
+  ${If} $0 = 0
+    MessageBox MB_OK|MB_ICONSTOP "Brisomel is already installed on this computer from its Windows Installer package (by your administrator, or by you). Setup changes nothing. To use this setup instead, remove that installation in Add/Remove Programs first." /SD IDOK
+    Abort
+  ${EndIf}
+  Pop $1
+  Pop $0
+!macroend
+
 Function .onInit
   SetShellVarContext current
   !insertmacro DETECT_WINE
@@ -133,6 +149,7 @@ FunctionEnd
 
 Section "Brisomel" SectionMain
   SectionIn RO
+  !insertmacro REFUSE_BESIDE_WINDOWS_INSTALLER
   SetOutPath "$INSTDIR"
   ; An agent that Outlook started serves Outlook: the user closes Outlook (which ends that agent
   ; and lets go of the add-in) rather than setup ending it behind Outlook's back.

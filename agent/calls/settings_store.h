@@ -13,6 +13,12 @@
 // The key, under HKEY_CURRENT_USER, and its values are described in common/settings_key.h. Texts
 // are REG_SZ or REG_EXPAND_SZ (expanded when read: administrators deploy per-user values that
 // way); the port is a REG_DWORD or a text of decimal digits.
+//
+// The gateway's host and port may also be set by group policy, under
+// Software\Policies\Brisomel\tarnwick\1.0 of HKEY_LOCAL_MACHINE and of HKEY_CURRENT_USER, with
+// the same names and types: a policy value wins over the user's own, the machine's over the
+// user's policy, each value on its own. A policy value that cannot be used is told as a user's
+// value is, never replaced by the user's value or a default.
 
 // The most characters a text setting holds (what Setup takes).
 constexpr int kMaxHostChars = 1023;
@@ -35,8 +41,15 @@ struct SettingsKeyForReading {
   long opened;
 };
 
-// The reads above, for one reminder call: the key is opened once, for all of them. A missing or
-// unreadable key is told by each read, as above.
+// The two policy keys, opened for reading; a key that does not exist (no policy) stays closed.
+struct PolicyKeysForReading {
+  PolicyKeysForReading();
+  win::RegKey machine;
+  win::RegKey user;
+};
+
+// The reads above, for one reminder call: the keys are opened once, for all of them. A missing or
+// unreadable settings key is told by each read, as above.
 class CallSettingsReader {
  public:
   Outcome Host(std::string* host) const;
@@ -46,6 +59,7 @@ class CallSettingsReader {
   Outcome LastName(std::string* name) const;
 
  private:
+  PolicyKeysForReading policies_;
   SettingsKeyForReading key_;
 };
 
@@ -60,6 +74,17 @@ int32_t GetPort();
 std::string GetMyNumber();
 std::string GetFirstName();
 std::string GetLastName();
+
+// What group policy says of the gateway, for the view and Setup: whether a policy sets the host
+// and the port (GetHost and GetPort then give the policy's), and whether the user may change them
+// in Setup. A lock value that is not a REG_DWORD of 4 bytes locks, and `problem` says why.
+struct GatewayPolicy {
+  bool host = false;
+  bool port = false;
+  bool locked = false;
+  std::string problem;
+};
+GatewayPolicy ReadGatewayPolicy();
 
 // Getters open the key for reading only. Setters fail, with the message for the user and the
 // system's reason after it, when the value was not written: "Cannot create key in registry." when

@@ -79,12 +79,47 @@ void TellPathNotRecorded(long error) {
   Notifier::Show("Cannot record the location of Brisomel in registry." + SystemErrorText(error));
 }
 
+// Gives the missing settings their defaults, as every start does for a user who has none yet.
+void WriteMissingDefaults(HKEY key) {
+  WriteTextIfMissing(key, settings_key::kHost, settings_key::kDefaultHost);
+  const DWORD defaultPort = settings_key::kDefaultPort;
+  WriteIfMissing(key, settings_key::kPort, REG_DWORD, &defaultPort, sizeof defaultPort);
+  WriteTextIfMissing(key, settings_key::kMyNumber, "");
+  WriteTextIfMissing(key, settings_key::kFirstName, "");
+  WriteTextIfMissing(key, settings_key::kLastName, "");
+}
+
+// A per-machine installation records its program under HKEY_LOCAL_MACHINE; it registers the
+// add-in for every user, and the add-in starts that program for users whose settings name none.
+bool InstalledForTheMachine(const WideText& program) {
+  win::RegKey machine;
+  if (machine.Open(HKEY_LOCAL_MACHINE, settings_key::kPath, KEY_QUERY_VALUE) != ERROR_SUCCESS) return false;
+  return NamesThisProgram(StoredProgramPath(machine.get()), program);
+}
+
+// The hidden start of a user who never opened Brisomel (a per-machine installation needs no
+// start of the user's own): the settings key and its defaults, quietly; a reminder call says
+// what it cannot read.
+void EnsureSettings() {
+  win::RegKey key;
+  const LONG opened = key.Open(HKEY_CURRENT_USER, settings_key::kPath, KEY_QUERY_VALUE | KEY_SET_VALUE);
+  if (opened == ERROR_FILE_NOT_FOUND) {
+    if (!CreateSettingsKey(&key)) return;
+  } else if (opened != ERROR_SUCCESS) {
+    return;
+  }
+  WriteMissingDefaults(key.get());
+}
+
 // The visible start's registration: gives missing settings their defaults, writes the program's
 // full path as `path` and starts regsvr32.exe on mervane.dll in the program's folder (not waited
 // for). Fails when the settings key could be neither opened nor created. Settings that may be
-// read but not written are left as they are and the start goes on.
+// read but not written are left as they are and the start goes on. A per-machine installation's
+// program leaves the add-in's registration and its location to the installation: nothing of the
+// user's then names the machine's files, which its removal takes away.
 Outcome EnsureSettingsAndRegisterAddin() {
   const WideText program = ProgramPath();
+  const bool forTheMachine = InstalledForTheMachine(program);
   win::RegKey key;
   const LONG opened = key.Open(HKEY_CURRENT_USER, settings_key::kPath, KEY_QUERY_VALUE | KEY_SET_VALUE);
   if (opened == ERROR_FILE_NOT_FOUND) {
@@ -93,19 +128,15 @@ Outcome EnsureSettingsAndRegisterAddin() {
   } else if (opened != ERROR_SUCCESS) {
     win::RegKey readOnly;
     readOnly.Open(HKEY_CURRENT_USER, settings_key::kPath, KEY_QUERY_VALUE);
-    if (!readOnly || !NamesThisProgram(StoredProgramPath(readOnly.get()), program)) {
+    if (!forTheMachine && (!readOnly || !NamesThisProgram(StoredProgramPath(readOnly.get()), program))) {
       TellPathNotRecorded(opened);
     }
   }
 
-  if (key) {
-    WriteTextIfMissing(key.get(), settings_key::kHost, settings_key::kDefaultHost);
-    const DWORD defaultPort = settings_key::kDefaultPort;
-    WriteIfMissing(key.get(), settings_key::kPort, REG_DWORD, &defaultPort, sizeof defaultPort);
-    WriteTextIfMissing(key.get(), settings_key::kMyNumber, "");
-    WriteTextIfMissing(key.get(), settings_key::kFirstName, "");
-    WriteTextIfMissing(key.get(), settings_key::kLastName, "");
+  if (key) WriteMissingDefaults(key.get());
+  if (forTheMachine) return Outcome::Done();
 
+  if (key) {
     // The add-in reads this to start the program; renewed at every visible start (as REG_SZ,
     // read with the wide API), except where an administrator's REG_EXPAND_SZ names this program
     // already: that per-user form stays.
@@ -208,6 +239,7 @@ BOOL CCadeloApp::InitInstance() {
       return FALSE;
     }
   } else {
+    EnsureSettings();
     // An Outlook that has ended already is not started again by this agent.
     if (outlookProcess_.Open(cmdInfo.outlookPid, cmdInfo.outlookCreated) == OutlookProcess::State::Gone) {
       return FALSE;

@@ -36,6 +36,9 @@ void CCadeloView::OnDraw(CDC* pDC) {
   settings.myNumber = GetMyNumber();
   settings.lastName = GetLastName();
   settings.firstName = GetFirstName();
+  const GatewayPolicy policy = ReadGatewayPolicy();
+  settings.hostByPolicy = policy.host;
+  settings.portByPolicy = policy.port;
   const std::string text = ComposeSettingsText(settings);
 
   // Top-left, a line per CR LF, no wrapping, clipped to 800 by 800 units. The text is drawn as

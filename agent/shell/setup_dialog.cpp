@@ -19,6 +19,10 @@ void DDV_HostName(CDataExchange* pDX, const std::string& host) {
 }  // namespace
 
 CSetupDlg::CSetupDlg() : CDialog(IDD_SETUP) {
+  const GatewayPolicy policy = ReadGatewayPolicy();
+  hostFixed_ = policy.host || policy.locked;
+  portFixed_ = policy.port || policy.locked;
+  policyProblem_ = policy.problem;
   m_strHost = GetHost();
   m_nPort = GetPort();
   m_strMyNumber = GetMyNumber();
@@ -26,13 +30,26 @@ CSetupDlg::CSetupDlg() : CDialog(IDD_SETUP) {
   m_strLastName = GetLastName();
 }
 
+BOOL CSetupDlg::OnInitDialog() {
+  const BOOL result = CDialog::OnInitDialog();
+  ::EnableWindow(GetDlgItem(IDC_HOST), !hostFixed_);
+  ::EnableWindow(GetDlgItem(IDC_PORT), !portFixed_);
+  if (!policyProblem_.empty()) Notifier::Show(policyProblem_);
+  return result;
+}
+
 void CSetupDlg::DoDataExchange(CDataExchange* pDX) {
   CDialog::DoDataExchange(pDX);
-  DDX_Text(pDX, IDC_HOST, m_strHost);
-  DDV_MaxChars(pDX, m_strHost, kMaxHostChars);
-  DDV_HostName(pDX, m_strHost);
-  DDX_Text(pDX, IDC_PORT, m_nPort);
-  DDV_MinMaxInt(pDX, m_nPort, kMinPort, kMaxPort);
+  // What the administrator set is shown, never judged or taken back from the greyed field.
+  if (!pDX->m_bSaveAndValidate || !hostFixed_) {
+    DDX_Text(pDX, IDC_HOST, m_strHost);
+    DDV_MaxChars(pDX, m_strHost, kMaxHostChars);
+    DDV_HostName(pDX, m_strHost);
+  }
+  if (!pDX->m_bSaveAndValidate || !portFixed_) {
+    DDX_Text(pDX, IDC_PORT, m_nPort);
+    DDV_MinMaxInt(pDX, m_nPort, kMinPort, kMaxPort);
+  }
   DDX_Text(pDX, IDC_MYNUMBER, m_strMyNumber);
   DDV_MaxChars(pDX, m_strMyNumber, kMaxTextChars);
   DDX_Text(pDX, IDC_FIRSTNAME, m_strFirstName);
@@ -49,8 +66,8 @@ void CSetupDlg::OnOK() {
 
   // A setter that cannot store its value says why: the user reads it once, and the dialog stays
   // open with what the user typed, to try again or cancel.
-  Outcome stored = SetHost(m_strHost);
-  if (stored) stored = SetPort(m_nPort);
+  Outcome stored = hostFixed_ ? Outcome::Done() : SetHost(m_strHost);
+  if (stored && !portFixed_) stored = SetPort(m_nPort);
   if (stored) stored = SetMyNumber(m_strMyNumber);
   if (stored) stored = SetFirstName(m_strFirstName);
   if (stored) stored = SetLastName(m_strLastName);

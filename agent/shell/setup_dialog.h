@@ -8,7 +8,8 @@ constexpr int kMinPort = 1;
 constexpr int kMaxPort = 65535;
 
 // Edits the gateway's host and port and the user's number and names (dialog 130). Reads the
-// settings once, when constructed; OK stores all five.
+// settings once, when constructed; OK stores all five, except the host and port where group
+// policy sets them or forbids changing them: those are shown greyed and left as they are.
 class CSetupDlg : public CDialog {
  public:
   CSetupDlg();
@@ -20,6 +21,12 @@ class CSetupDlg : public CDialog {
   std::string m_strLastName;
 
  protected:
+  BOOL OnInitDialog() override;
   void DoDataExchange(CDataExchange* pDX) override;
   void OnOK() override;
+
+ private:
+  bool hostFixed_ = false;
+  bool portFixed_ = false;
+  std::string policyProblem_;
 };

@@ -86,10 +86,13 @@ bool CadeloCommandLineOptions::TakeArgument(const char* param, bool isFlag) {
 }
 
 std::string ComposeSettingsText(const SettingsSnapshot& settings) {
+  static const char kByPolicy[] = " (set by your administrator)";
   std::string text = "Talmery Gateway:\r\n    Host: ";
   text += settings.host;
+  if (settings.hostByPolicy) text += kByPolicy;
   text += "\r\n    Port: ";
   text += std::to_string(settings.port);
+  if (settings.portByPolicy) text += kByPolicy;
   text += "\r\nMyself:\r\n    First Name: ";
   text += settings.firstName;
   text += "\r\n    Last Name: ";

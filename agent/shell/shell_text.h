@@ -57,10 +57,14 @@ struct SettingsSnapshot {
   std::string myNumber;
   std::string firstName;
   std::string lastName;
+  // Set by group policy: shown as the administrator's.
+  bool hostByPolicy = false;
+  bool portByPolicy = false;
 };
 
-// The text of the settings view: the gateway's host and port, then the user's names and number,
-// then a hint where to change them. Lines end in CR LF, the last one without.
+// The text of the settings view: the gateway's host and port (each marked when group policy sets
+// it), then the user's names and number, then a hint where to change them. Lines end in CR LF, the
+// last one without.
 std::string ComposeSettingsText(const SettingsSnapshot& settings);
 
 // Where the add-in lies: beside the program, in the folder of the program's path. For narrow and

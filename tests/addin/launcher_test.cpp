@@ -307,6 +307,40 @@ TEST_F(Launcher, EachFailureShowsItsMessageAndStartsNothing) {
   EXPECT_EQ(OtherProcessHandles(), processHandles);
 }
 
+// A per-machine installation records its program under HKLM: the add-in starts it for a user whose
+// settings name none (a user who never started Brisomel has no settings key at all); a program the
+// user's settings name wins.
+TEST_F(Launcher, StartsTheMachinesInstallationWhereTheUsersSettingsNameNoProgram) {
+  harness::ScopedRegistryKey machine(HKEY_LOCAL_MACHINE, kSettingsKey);
+  ASSERT_TRUE(harness::WriteValue(HKEY_LOCAL_MACHINE, kSettingsKey, "path", REG_SZ, harness::SzBytes(agentPath_)));
+  const struct {
+    const char* what;
+    bool createKey;
+    std::string userPath;
+    std::string machinePath;
+  } cases[] = {
+      {"no settings key of the user's", false, "", agentPath_},
+      {"the user's key without path", true, "", agentPath_},
+      {"the user's own path", true, agentPath_, temp_.File("missing\\cadelo.exe")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    harness::DeleteTree(HKEY_CURRENT_USER, kSettingsKey);
+    if (c.createKey) {
+      ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "host", REG_SZ, harness::SzBytes("localhost")));
+    }
+    if (!c.userPath.empty()) WritePath(harness::SzBytes(c.userPath));
+    ASSERT_TRUE(harness::WriteValue(HKEY_LOCAL_MACHINE, kSettingsKey, "path", REG_SZ, harness::SzBytes(c.machinePath)));
+    ExpectedAgent agent(temp_.Path());
+    ASSERT_EQ(addin_->OnStartupComplete(nullptr), S_OK);
+    ASSERT_TRUE(agent.WaitStarted());
+    EXPECT_EQ(agent.Record().module, agentPath_);
+    EXPECT_EQ(addin_->OnDisconnection(0, nullptr), S_OK);
+    EXPECT_TRUE(agent.WaitForExit());
+    EXPECT_EQ(boxes_->Count(), 0u);
+  }
+}
+
 // Outlook returns from OnStartupComplete while the box is still open, and the DLL stays loaded
 // for the box's thread after its last object and the host's own reference are gone.
 TEST_F(Launcher, TheHostNeverWaitsForTheMessageAndTheDllOutlivesIt) {

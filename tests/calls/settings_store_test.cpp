@@ -235,6 +235,117 @@ TEST_F(SettingsStoreTest, PortOfEveryTypeAndSize) {
   }
 }
 
+// Group policy's host and port: the machine's wins over the user's policy, which wins over the
+// user's own value, value by value; a policy value that cannot be used is told with its key and
+// never replaced by the user's value or a default. The names and number have no policy.
+class PolicyTest : public SettingsKeyFixture {
+ protected:
+  static void Policy(HKEY root, const char* name, DWORD type, const Bytes& bytes) {
+    ASSERT_TRUE(harness::WriteValue(root, settings_key::kPolicyPath, name, type, bytes));
+  }
+  harness::ScopedRegistryKey machinePolicy_{HKEY_LOCAL_MACHINE, "Software\\Policies\\Brisomel"};
+  harness::ScopedRegistryKey userPolicy_{HKEY_CURRENT_USER, "Software\\Policies\\Brisomel"};
+};
+
+TEST_F(PolicyTest, TheMachinesPolicyWinsOverTheUsersWhichWinsOverTheUsersOwnValue) {
+  Store("host", REG_SZ, harness::SzBytes("own.example"));
+  Store("port", REG_DWORD, harness::DwordBytes(1111));
+  Store("firstname", REG_SZ, harness::SzBytes("Ann"));
+  Policy(HKEY_CURRENT_USER, "firstname", REG_SZ, harness::SzBytes("Policy"));
+  const struct {
+    const char* what;
+    const char* machineHost;
+    DWORD userPort;  // 0: none
+    const char* host;
+    uint16_t port;
+  } cases[] = {
+      {"no policy", nullptr, 0, "own.example", 1111},
+      {"the user's policy port", nullptr, 2222, "own.example", 2222},
+      {"and the machine's host", "gw.corp", 2222, "gw.corp", 2222},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.machineHost) Policy(HKEY_LOCAL_MACHINE, "host", REG_SZ, harness::SzBytes(c.machineHost));
+    if (c.userPort) Policy(HKEY_CURRENT_USER, "port", REG_DWORD, harness::DwordBytes(c.userPort));
+    if (c.machineHost) Policy(HKEY_CURRENT_USER, "host", REG_SZ, harness::SzBytes("user.policy"));
+    std::string host;
+    uint16_t port = 0;
+    EXPECT_TRUE(ReadHost(&host).Ok());
+    EXPECT_TRUE(ReadPort(&port).Ok());
+    EXPECT_EQ(host, c.host);
+    EXPECT_EQ(port, c.port);
+    EXPECT_EQ(GetHost(), c.host);
+    EXPECT_EQ(GetPort(), c.port);
+    const GatewayPolicy policy = ReadGatewayPolicy();
+    EXPECT_EQ(policy.host, c.machineHost != nullptr);
+    EXPECT_EQ(policy.port, c.userPort != 0);
+    EXPECT_FALSE(policy.locked);
+    std::string name;
+    EXPECT_TRUE(ReadFirstName(&name).Ok());
+    EXPECT_EQ(name, "Ann");
+  }
+}
+
+TEST_F(PolicyTest, AValueThatCannotBeUsedIsToldWithItsKeyAndWins) {
+  Store("host", REG_SZ, harness::SzBytes("own.example"));
+  Store("port", REG_DWORD, harness::DwordBytes(1111));
+  const std::string machine = " (HKEY_LOCAL_MACHINE\\Software\\Policies\\Brisomel\\tarnwick\\1.0)";
+  const std::string user = " (HKEY_CURRENT_USER\\Software\\Policies\\Brisomel\\tarnwick\\1.0)";
+  const std::string ask = " Ask your administrator to correct it.";
+  const struct {
+    HKEY root;
+    const char* name;
+    DWORD type;
+    Bytes bytes;
+    std::string error;
+  } cases[] = {
+      {HKEY_LOCAL_MACHINE, "host", REG_DWORD, harness::DwordBytes(7),
+       "The Brisomel policy setting \"host\"" + machine + " is stored as REG_DWORD, not as text." + ask},
+      {HKEY_CURRENT_USER, "host", REG_SZ, harness::SzBytes(std::string(1024, 'h')),
+       "The Brisomel policy setting \"host\"" + user + " is longer than 1023 characters." + ask},
+      {HKEY_LOCAL_MACHINE, "port", REG_SZ, harness::SzBytes("80a"),
+       "The Brisomel policy setting \"port\"" + machine + " is not a whole number." + ask},
+      {HKEY_CURRENT_USER, "port", REG_DWORD, harness::DwordBytes(70000),
+       "The Brisomel policy setting \"port\"" + user + " is 70000, not a port between 1 and 65535." + ask},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.error);
+    harness::DeleteTree(HKEY_LOCAL_MACHINE, settings_key::kPolicyPath);
+    harness::DeleteTree(HKEY_CURRENT_USER, settings_key::kPolicyPath);
+    Policy(c.root, c.name, c.type, c.bytes);
+    std::string host;
+    uint16_t port = 0;
+    const Outcome read = std::string(c.name) == "host" ? ReadHost(&host) : ReadPort(&port);
+    EXPECT_EQ(read.Message(), c.error);
+  }
+}
+
+TEST_F(PolicyTest, TheLockIsAReg_DwordAndAnythingElseLocksAndIsTold) {
+  const std::string told =
+      "The Brisomel policy setting \"lockgateway\" (HKEY_LOCAL_MACHINE\\Software\\Policies\\Brisomel\\tarnwick\\1.0) "
+      "is stored as ";
+  const std::string ask = ", not as a REG_DWORD of 4 bytes. Ask your administrator to correct it.";
+  const struct {
+    DWORD type;
+    Bytes bytes;
+    bool locked;
+    std::string problem;
+  } cases[] = {
+      {REG_DWORD, harness::DwordBytes(1), true, ""},
+      {REG_DWORD, harness::DwordBytes(0), false, ""},
+      {REG_SZ, harness::SzBytes("1"), true, told + "REG_SZ" + ask},
+      {REG_DWORD, Bytes{1, 0}, true, told + "a REG_DWORD of 2 bytes" + ask},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.problem);
+    Policy(HKEY_LOCAL_MACHINE, "lockgateway", c.type, c.bytes);
+    const GatewayPolicy policy = ReadGatewayPolicy();
+    EXPECT_EQ(policy.locked, c.locked);
+    EXPECT_EQ(policy.problem, c.problem);
+    EXPECT_FALSE(policy.host);
+  }
+}
+
 // A volatile parent key cannot hold the (non-volatile) settings key: RegCreateKeyEx fails.
 class UncreatableSettingsKeyTest : public SettingsKeyFixture {
  protected:

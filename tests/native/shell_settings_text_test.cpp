@@ -37,4 +37,24 @@ TEST(SettingsText, FormatCharactersInValuesStayLiteral) {
             std::string::npos);
 }
 
+TEST(SettingsText, ValuesSetByPolicyAreMarkedAsTheAdministrators) {
+  struct Case {
+    bool host, port;
+    const char* hostLine;
+    const char* portLine;
+  };
+  const Case cases[] = {
+      {true, false, "    Host: gw.corp (set by your administrator)\r\n", "    Port: 8200\r\n"},
+      {false, true, "    Host: gw.corp\r\n", "    Port: 8200 (set by your administrator)\r\n"},
+      {true, true, "    Host: gw.corp (set by your administrator)\r\n", "    Port: 8200 (set by your administrator)\r\n"},
+  };
+  for (const Case& c : cases) {
+    SettingsSnapshot s{"gw.corp", 8200, "1", "Ann", "Lee", c.host, c.port};
+    EXPECT_EQ(ComposeSettingsText(s), std::string("Talmery Gateway:\r\n") + c.hostLine + c.portLine +
+                                          "Myself:\r\n    First Name: Ann\r\n    Last Name: Lee\r\n"
+                                          "    My number: 1\r\n\r\n"
+                                          "\tUse Menu File->Setup... to change the above settings.");
+  }
+}
+
 }  // namespace

@@ -53,5 +53,29 @@ TEST_F(SettingsView, EveryPaintReadsTheStoredSettingsAfresh) {
             "\r\n\tUse Menu File->Setup... to change the above settings.");
 }
 
+// Group policy's host and port are the ones shown, as the administrator's; the machine's policy wins
+// over the user's policy, which wins over the user's own value.
+TEST_F(SettingsView, ShowsTheHostAndPortThatPolicySetsAsTheAdministrators) {
+  const char kPolicyKey[] = "Software\\Policies\\Brisomel\\tarnwick\\1.0";
+  harness::ScopedRegistryKey machinePolicy(HKEY_LOCAL_MACHINE, kPolicyKey);
+  harness::ScopedRegistryKey userPolicy(HKEY_CURRENT_USER, kPolicyKey);
+  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "host", REG_SZ, harness::SzBytes("own.example")));
+  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kSettingsKey, "port", REG_DWORD, harness::DwordBytes(1111)));
+  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kPolicyKey, "host", REG_SZ, harness::SzBytes("user.policy")));
+  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kPolicyKey, "port", REG_DWORD, harness::DwordBytes(2222)));
+  ASSERT_TRUE(harness::WriteValue(HKEY_LOCAL_MACHINE, kPolicyKey, "host", REG_SZ, harness::SzBytes("gw.corp")));
+  const std::vector<HWND> views = ActiveDocumentViews();
+  ASSERT_EQ(views.size(), 1u);
+  drawn_.clear();
+  Repaint(views[0]);
+
+  ASSERT_EQ(drawn_.size(), 1u);
+  EXPECT_EQ(drawn_[0].text,
+            "Talmery Gateway:\r\n    Host: gw.corp (set by your administrator)\r\n"
+            "    Port: 2222 (set by your administrator)\r\n"
+            "Myself:\r\n    First Name: \r\n    Last Name: \r\n    My number: \r\n"
+            "\r\n\tUse Menu File->Setup... to change the above settings.");
+}
+
 }  // namespace
 }  // namespace shelltest

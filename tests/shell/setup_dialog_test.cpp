@@ -280,5 +280,53 @@ TEST_F(SetupDialog, AFailedStoreKeepsTheDialogOpenWithWhatWasTyped) {
   EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, kSettingsKey, "lastname").bytes, SzBytes(typed.lastName));
 }
 
+// What group policy sets, or forbids changing, is shown greyed and never stored: OK stores the
+// rest. The machine's policy sets the host; the user's policy forbids changing the port.
+TEST_F(SetupDialog, GreysWhatPolicySetsOrLocksAndStoresOnlyTheRest) {
+  const char kPolicyKey[] = "Software\\Policies\\Brisomel\\tarnwick\\1.0";
+  harness::ScopedRegistryKey machinePolicy(HKEY_LOCAL_MACHINE, kPolicyKey);
+  harness::ScopedRegistryKey userPolicy(HKEY_CURRENT_USER, kPolicyKey);
+  ASSERT_TRUE(harness::WriteValue(HKEY_LOCAL_MACHINE, kPolicyKey, "host", REG_SZ, SzBytes("gw.corp")));
+  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, kPolicyKey, "lockgateway", REG_DWORD, DwordBytes(1)));
+  harness::MessageBoxWatcher boxes("Brisomel");
+  const HWND dialog = OpenSetup();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(ItemText(dialog, 1000), "gw.corp");
+  EXPECT_EQ(ItemText(dialog, 1001), "1234");
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, 1000)));
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, 1001)));
+  for (int id : {1002, 1003, 1004}) EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, id))) << id;
+
+  Enter(dialog, {"typed.anyway", "0", "555 0400", "Bo", "Roe"});
+  Click(dialog, IDOK);
+  ASSERT_TRUE(Closed());
+  const std::vector<RegValue> stored = StoredSettings();
+  EXPECT_EQ(stored[0].bytes, SzBytes("gw.example")) << "the user's own host stays";
+  EXPECT_EQ(stored[1].bytes, DwordBytes(1234));
+  EXPECT_EQ(stored[2].bytes, SzBytes("555 0400"));
+  EXPECT_EQ(stored[3].bytes, SzBytes("Bo"));
+  EXPECT_EQ(stored[4].bytes, SzBytes("Roe"));
+  EXPECT_EQ(boxes.Count(), 0u);
+}
+
+// A lock that is no REG_DWORD is told when Setup opens, and locks.
+TEST_F(SetupDialog, TellsALockOfTheWrongTypeAndGreysTheGateway) {
+  const char kPolicyKey[] = "Software\\Policies\\Brisomel\\tarnwick\\1.0";
+  harness::ScopedRegistryKey machinePolicy(HKEY_LOCAL_MACHINE, kPolicyKey);
+  ASSERT_TRUE(harness::WriteValue(HKEY_LOCAL_MACHINE, kPolicyKey, "lockgateway", REG_SZ, SzBytes("1")));
+  harness::MessageBoxWatcher boxes("Brisomel");
+  PostMessageA(frame_, WM_COMMAND, kSetupCommand, 0);
+  ASSERT_TRUE(boxes.WaitForCount(1, kWaitMs));
+  EXPECT_EQ(boxes.Seen()[0].text,
+            "The Brisomel policy setting \"lockgateway\" (HKEY_LOCAL_MACHINE\\Software\\Policies\\Brisomel\\tarnwick\\1.0) "
+            "is stored as REG_SZ, not as a REG_DWORD of 4 bytes. Ask your administrator to correct it.");
+  const HWND dialog = WaitForDialog(program_.Pid(), "Setup", kWaitMs);
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, 1000)));
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, 1001)));
+  Click(dialog, IDCANCEL);
+  EXPECT_TRUE(Closed());
+}
+
 }  // namespace
 }  // namespace shelltest

@@ -1,11 +1,14 @@
 // The visible start of the real program: default settings, its own path, and the registration of
 // the add-in beside it by regsvr32 (observed through a stand-in add-in that records the call).
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <tlhelp32.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "common/win/handles.h"
 #include "tests/harness/message_box_watcher.h"
 #include "tests/harness/registry.h"
 #include "tests/shell/installed_cadelo.h"
@@ -117,6 +120,32 @@ TEST_F(VisibleStart, AnExpandablePathNamingThisProgramIsKept) {
     EXPECT_EQ(boxes.Count(), 0u) << (boxes.Count() ? boxes.Seen()[0].text : "");
     ExpectValue("path", REG_EXPAND_SZ, deployed);
   }
+}
+
+bool Regsvr32Runs() {
+  win::FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry)) {
+    if (lstrcmpiA(entry.szExeFile, "regsvr32.exe") == 0) return true;
+  }
+  return false;
+}
+
+// The program of a per-machine installation (HKLM's `path` names it) leaves the registration to
+// the installation: the user's defaults, but no path of the user's and no regsvr32.
+TEST_F(VisibleStart, AProgramInstalledForTheMachineRecordsNoPathAndRegistersNothing) {
+  harness::ScopedRegistryKey machine(HKEY_LOCAL_MACHINE, kSettingsKey);
+  ASSERT_TRUE(harness::WriteValue(HKEY_LOCAL_MACHINE, kSettingsKey, "path", REG_SZ, SzBytes(install_.ExePath())));
+
+  RunOnce(0);
+
+  EXPECT_EQ(harness::ValueNames(HKEY_CURRENT_USER, kSettingsKey).size(), 5u);
+  ExpectValue("host", REG_SZ, SzBytes("localhost"));
+  ExpectValue("lastname", REG_SZ, {0x00});
+  // regsvr32 would have been started before the window showed: it runs, or it has recorded.
+  EXPECT_FALSE(Regsvr32Runs());
+  EXPECT_EQ(AddinRegistrationCount(), 0u);
 }
 
 TEST_F(VisibleStart, ExistingValuesOfAnyTypeCountAsPresent) {

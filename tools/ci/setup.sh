@@ -16,7 +16,9 @@ packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine32:i3
           # test peers: a real SIP registrar and proxy, SIPp, Office's ribbon schema validator
           kamailio kamailio-tls-modules sip-tester python3-xmlschema
           # several gateways on one shared store; the package, its checks, metrics and a real browser
-          postgresql-15 libpq-dev iproute2 debhelper dpkg-dev fakeroot lintian prometheus chromium curl)
+          postgresql-15 libpq-dev iproute2 debhelper dpkg-dev fakeroot lintian prometheus chromium curl
+          # the Windows Installer package: wixl, and msibuild to mend its tables
+          wixl msitools)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -67,22 +67,33 @@ AddinHost::~AddinHost() { loaded_.clear(); }
 
 void AddinHost::LoadAll(DispatchObject* application) {
   app_ = application;
-  win::RegKey addins;
-  if (addins.Open(HKEY_CURRENT_USER, kAddinsKey, KEY_READ) != ERROR_SUCCESS) return;
+  // The user's add-ins, then the machine's (in the simulator's own registry view, as Outlook of
+  // its bitness reads them) that the user's list does not name: an add-in the user has is the
+  // user's, LoadBehavior and all.
   std::vector<std::wstring> toLoad;
-  for (DWORD i = 0;; ++i) {
-    wchar_t name[256];
-    DWORD nameLen = 256;
-    if (RegEnumKeyExW(addins.get(), i, name, &nameLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    DWORD behavior = 0;
-    DWORD size = sizeof behavior;
-    const LONG rc = RegGetValueW(addins.get(), name, L"LoadBehavior", RRF_RT_REG_DWORD, nullptr,
-                                 &behavior, &size);
-    if (rc == ERROR_SUCCESS && behavior == 3) {
-      toLoad.push_back(name);
-    } else {
-      LogLine("Addin " + Narrow(name) + " skipped LoadBehavior=" +
-              (rc == ERROR_SUCCESS ? std::to_string(behavior) : std::string("missing")));
+  std::vector<std::wstring> seen;
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    const std::string where = root == HKEY_CURRENT_USER ? "" : " (machine)";
+    win::RegKey addins;
+    if (addins.Open(root, kAddinsKey, KEY_READ) != ERROR_SUCCESS) continue;
+    for (DWORD i = 0;; ++i) {
+      wchar_t name[256];
+      DWORD nameLen = 256;
+      if (RegEnumKeyExW(addins.get(), i, name, &nameLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      bool known = false;
+      for (const std::wstring& other : seen) known = known || EqualsNoCase(Narrow(other), Narrow(name));
+      if (known) continue;
+      seen.push_back(name);
+      DWORD behavior = 0;
+      DWORD size = sizeof behavior;
+      const LONG rc = RegGetValueW(addins.get(), name, L"LoadBehavior", RRF_RT_REG_DWORD, nullptr,
+                                   &behavior, &size);
+      if (rc == ERROR_SUCCESS && behavior == 3) {
+        toLoad.push_back(name);
+      } else {
+        LogLine("Addin " + Narrow(name) + " skipped LoadBehavior=" +
+                (rc == ERROR_SUCCESS ? std::to_string(behavior) : std::string("missing")) + where);
+      }
     }
   }
   for (const std::wstring& progId : toLoad) Load(progId, ext_cm_Startup);

@@ -1,6 +1,7 @@
 #pragma once
-// Loads COM add-ins as Outlook does at start-up (HKCU\Software\Microsoft\Office\Outlook\Addins,
-// LoadBehavior 3), drives them through IDTExtensibility2, and times and logs every call.
+// Loads COM add-ins as Outlook does at start-up (Software\Microsoft\Office\Outlook\Addins of HKCU,
+// then of HKLM for the add-ins the user has not listed; LoadBehavior 3), drives them through
+// IDTExtensibility2, and times and logs every call.
 #include <objbase.h>
 
 #include <string>

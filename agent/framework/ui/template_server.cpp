@@ -30,6 +30,14 @@ bool WriteText(HKEY root, const std::string& subkey, const std::string& value) {
                           static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
 }
 
+// The default value of root\subkey, or nothing when it cannot be read.
+std::string ReadText(HKEY root, const std::string& subkey) {
+  char value[1024] = {};
+  DWORD size = sizeof value - 1;
+  if (::RegGetValueA(root, subkey.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) return std::string();
+  return value;
+}
+
 }  // namespace
 
 // The class object handed to COM: creates objects through its factory.
@@ -160,6 +168,16 @@ BOOL COleTemplateServer::UpdateRegistry() {
            WriteText(root, prefix + "CLSID\\" + clsid + "\\ProgID", progId) &&
            WriteText(root, prefix + "CLSID\\" + clsid + "\\LocalServer32", server);
   };
+  // A registration that reads as this one would write it (an installation's, with the server
+  // quoted or not) stays as it is: a user without the rights for the machine's classes would
+  // otherwise add a copy of their own, which outlives the installation.
+  const std::string registered = ReadText(HKEY_CLASSES_ROOT, "CLSID\\" + clsid + "\\LocalServer32");
+  if (ReadText(HKEY_CLASSES_ROOT, progId) == description && ReadText(HKEY_CLASSES_ROOT, progId + "\\CLSID") == clsid &&
+      ReadText(HKEY_CLASSES_ROOT, "CLSID\\" + clsid) == description &&
+      ReadText(HKEY_CLASSES_ROOT, "CLSID\\" + clsid + "\\ProgID") == progId &&
+      (registered == server || registered == "\"" + std::string(path) + "\"")) {
+    return TRUE;
+  }
   if (writeAll(HKEY_CLASSES_ROOT, "")) return TRUE;
   // Without the rights for the machine's classes, the user's own classes.
   return writeAll(HKEY_CURRENT_USER, "Software\\Classes\\") ? TRUE : FALSE;

@@ -109,6 +109,35 @@ TEST_F(AddinTest, LoadedAtStartAndShutDownInOutlooksOrder) {
                         }));
 }
 
+// Installed for every user of the machine: the machine's list (HKLM) adds the add-ins the user's
+// list does not name; one the user's list names is the user's, here switched off.
+TEST_F(AddinTest, TheMachinesAddinsJoinThoseTheUserDoesNotList) {
+  const std::wstring addins = kAddinsKey;
+  SetDword(HKEY_LOCAL_MACHINE, addins + L"\\SimTest.Machine", L"LoadBehavior", 3);
+  SetDword(HKEY_LOCAL_MACHINE, addins + L"\\SimTest.Off", L"LoadBehavior", 3);
+  SetDword(HKEY_LOCAL_MACHINE, addins + L"\\SimTest.MachineOff", L"LoadBehavior", 0);
+  SetString(HKEY_CLASSES_ROOT, L"SimTest.Machine\\CLSID", nullptr, kAddinClsid);
+  RegDeleteTreeW(HKEY_CURRENT_USER, (addins + L"\\SimTest.Addin").c_str());
+  RegDeleteTreeW(HKEY_CURRENT_USER, (addins + L"\\SimTest.Missing").c_str());
+  SimProcess sim(SimExe());
+  const bool started = sim.Start("note running\nquit\n");
+  DWORD exitCode = 99;
+  const bool ended = started && sim.WaitForExit(20000, &exitCode);
+  for (const wchar_t* name : {L"SimTest.Machine", L"SimTest.Off", L"SimTest.MachineOff"}) {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, (addins + L"\\" + name).c_str());
+  }
+  RegDeleteTreeW(HKEY_CLASSES_ROOT, L"SimTest.Machine");
+  ASSERT_TRUE(ended);
+  std::vector<std::string> atStart = AddinCalls(Between(sim.Log(), "Ready", "Note running"));
+  std::sort(atStart.begin(), atStart.end());
+  EXPECT_EQ(atStart, (std::vector<std::string>{
+                         "Addin SimTest.Machine OnConnection hr=0x00000000",
+                         "Addin SimTest.Machine OnStartupComplete hr=0x00000000",
+                         "Addin SimTest.MachineOff skipped LoadBehavior=0 (machine)",
+                         "Addin SimTest.Off skipped LoadBehavior=2",
+                     }));
+}
+
 TEST_F(AddinTest, RemovedByTheUserWhileRunning) {
   SimProcess sim(SimExe());
   ASSERT_TRUE(sim.Start("remove-addin simtest.addin\nremove-addin SimTest.Addin\nquit\n"));
