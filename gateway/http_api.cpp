@@ -182,13 +182,20 @@ class HttpApi::Server {
   MHD_Result FinishCall(MHD_Connection* c, Conn& conn);
   MHD_Result Answer(MHD_Connection* c, Conn& conn, unsigned status, const std::string& body,
                     const char* type = "text/plain", const char* allow = nullptr, bool close = false);
-  MHD_Result Refuse(MHD_Connection* c, Conn& conn, const std::string& reason);
+  MHD_Result Refuse(MHD_Connection* c, Conn& conn, Refusal kind, const std::string& reason);
   MHD_Result Metrics(MHD_Connection* c, Conn& conn, bool get);
   bool Among(const std::string& address, const std::vector<AddressBlock>& blocks) {
     Address16 a;
     return ParseAddress(address, a) && InAnyBlock(a, blocks);
   }
-  void LogRefusal(const std::string& address, const std::string& reason);
+  // Every refusal goes through here: counted under its kind, logged (once per kind and interval)
+  // and held against the address on the page, on the ticks that the page's hours age on.
+  void Refused(const std::string& address, Refusal kind, const std::string& reason) {
+    LogRefusal(address, kind, reason);
+    admission_.Refused(address, Tick());
+  }
+  // Counted and logged only: for the refusals Admission has already held against the address.
+  void LogRefusal(const std::string& address, Refusal kind, const std::string& reason);
   // The refusals not yet told whose interval has ended (all of them with `all`).
   void LogRepeatedRefusals(bool all);
   // Ends the heads that have not arrived whole within request_seconds.
@@ -199,6 +206,9 @@ class HttpApi::Server {
   bool TooSlow(MHD_Connection* c, Conn& conn);
   // The reason a request cut short is logged with: its body was past the limit, or it was late.
   static std::string LateReason(const Conn& conn);
+  void RefusedLate(const Conn& conn) {
+    Refused(conn.address, conn.overflow ? Refusal::TooLarge : Refusal::TooSlow, LateReason(conn));
+  }
   std::string StatusPageText();
   // The calls waiting: counted in the store at most every 100 ms, plus those accepted since. On
   // a shared store the other nodes' calls of the limits' windows are counted then too. One
@@ -241,17 +251,17 @@ class HttpApi::Server {
   bool counting_ = false;
 };
 
-void HttpApi::Server::LogRefusal(const std::string& address, const std::string& reason) {
-  metrics::CallRefused(reason);
-  if (refusals_.Note(address, reason, NowMs())) log_.Write("refused", {{"from", address}, {"reason", reason}});
+void HttpApi::Server::LogRefusal(const std::string& address, Refusal kind, const std::string& reason) {
+  metrics::CallRefused(kind);
+  if (refusals_.Note(address, reason, Tick())) log_.Write("refused", {{"from", address}, {"reason", reason}});
 }
 
 void HttpApi::Server::LogRepeatedRefusals(bool all) {
   const std::string interval = std::to_string(refusals_.IntervalMs() / 1000) + "s";
-  for (const RefusalDigest::Summary& s : refusals_.Due(NowMs(), all))
+  for (const RefusalDigest::Summary& s : refusals_.Due(Tick(), all))
     log_.Write("refused", {{"from", s.address}, {"reason", s.reason}, {"repeated", std::to_string(s.repeated)},
                            {"interval", interval}});
-  for (const RefusalDigest::Summary& s : httpMessages_.Due(NowMs(), all))
+  for (const RefusalDigest::Summary& s : httpMessages_.Due(Tick(), all))
     log_.Write("http", {{"message", s.reason}, {"repeated", std::to_string(s.repeated)}, {"interval", interval}});
 }
 
@@ -259,6 +269,7 @@ MHD_Result HttpApi::Server::OnAccept(void* cls, const sockaddr* addr, socklen_t)
   auto* self = static_cast<Server*>(cls);
   const std::string address = AddressText(addr);
   std::string reason;
+  Refusal kind = Refusal::NotAClient;
   // A scraper of the metrics may connect too; it reads nothing else (Request).
   if (!self->clients_.empty() && !self->Among(address, self->clients_) &&
       !self->Among(address, self->config_.metricsClients)) {
@@ -266,12 +277,13 @@ MHD_Result HttpApi::Server::OnAccept(void* cls, const sockaddr* addr, socklen_t)
   } else {
     std::lock_guard<std::mutex> lock(self->mu_);
     auto it = self->perAddress_.find(address);
-    if (it != self->perAddress_.end() && it->second >= self->config_.clientConnections)
+    if (it != self->perAddress_.end() && it->second >= self->config_.clientConnections) {
+      kind = Refusal::TooManyConnections;
       reason = "more than " + std::to_string(self->config_.clientConnections) + " connections open at once";
+    }
   }
   if (reason.empty()) return MHD_YES;
-  self->LogRefusal(address, reason);
-  self->admission_.Refused(address, self->Tick());
+  self->Refused(address, kind, reason);
   return MHD_NO;
 }
 
@@ -308,17 +320,18 @@ void HttpApi::Server::OnConnection(void* cls, MHD_Connection* c, void** socketCo
   // last answer (or connects and leaves) has sent one "byte" since: that is no refused head.
   const unsigned long long sent = BytesReceived(conn->socket) - conn->bytesBefore;
   std::string reason;
+  Refusal kind = Refusal::MalformedHead;
   if (sent > 1) {
     // A head that libmicrohttpd itself refused (malformed, too large): it never reached us.
     reason = "the request head is malformed or larger than " + std::to_string(kHeadBytes / 1024) + " KB";
   } else if (sent == 0 && conn->requests == 0 && !stopping &&
              Clock::now() - conn->start > std::chrono::seconds(self->config_.requestSeconds) - kTimeoutSlack) {
     // The library's timeout, which counts from its accept, a moment before our start.
+    kind = Refusal::Idle;
     reason = "nothing was sent within " + std::to_string(self->config_.requestSeconds) + " s";
   }
   if (reason.empty()) return;
-  self->LogRefusal(conn->address, reason);
-  self->admission_.Refused(conn->address, self->Tick());
+  self->Refused(conn->address, kind, reason);
 }
 
 void HttpApi::Server::OnCompleted(void* cls, MHD_Connection* c, void** reqCls, MHD_RequestTerminationCode code) {
@@ -330,8 +343,7 @@ void HttpApi::Server::OnCompleted(void* cls, MHD_Connection* c, void** reqCls, M
   self->Free(*conn);
   if (code == MHD_REQUEST_TERMINATED_TIMEOUT_REACHED && conn->phase == Phase::Body && !conn->cut) {
     conn->cut = true;  // its body stopped coming: the library's timeout, set by TooSlow
-    self->LogRefusal(conn->address, LateReason(*conn));
-    self->admission_.Refused(conn->address, self->Tick());
+    self->RefusedLate(*conn);
   }
   // Kept alive: the next request has request_seconds again, from now.
   MHD_set_connection_option(c, MHD_CONNECTION_OPTION_TIMEOUT, static_cast<unsigned>(self->config_.requestSeconds));
@@ -353,7 +365,7 @@ void HttpApi::Server::OnLog(void* cls, const char* format, va_list ap) {
   while (!message.empty() && (message.back() == '\n' || message.back() == '.')) message.pop_back();
   // A malformed request draws one of these: told like refusals, once per kind and interval.
   auto* self = static_cast<Server*>(cls);
-  if (self->httpMessages_.Note("", message, NowMs())) self->log_.Write("http", {{"message", message}});
+  if (self->httpMessages_.Note("", message, self->Tick())) self->log_.Write("http", {{"message", message}});
 }
 
 MHD_Result HttpApi::Server::OnRequest(void* cls, MHD_Connection* c, const char* url, const char* method, const char*,
@@ -386,9 +398,8 @@ MHD_Result HttpApi::Server::Answer(MHD_Connection* c, Conn& conn, unsigned statu
   return r;
 }
 
-MHD_Result HttpApi::Server::Refuse(MHD_Connection* c, Conn& conn, const std::string& reason) {
-  LogRefusal(conn.address, reason);
-  admission_.Refused(conn.address, Tick());
+MHD_Result HttpApi::Server::Refuse(MHD_Connection* c, Conn& conn, Refusal kind, const std::string& reason) {
+  Refused(conn.address, kind, reason);
   return Answer(c, conn, 200, "ERROR: " + reason + "\r\n");
 }
 
@@ -413,8 +424,7 @@ MHD_Result HttpApi::Server::Request(MHD_Connection* c, Conn& conn, const std::st
     conn.headAt = Clock::now();
     std::string problem;
     if (const unsigned status = FramingProblem(c, problem)) {
-      LogRefusal(conn.address, problem);
-      admission_.Refused(conn.address, NowMs());
+      Refused(conn.address, Refusal::BadRequest, problem);
       return Answer(c, conn, status, "ERROR: " + problem + "\r\n", "text/plain", nullptr, true);
     }
     // Paths first, methods second: an unknown path is 404 whatever the method, a known path with
@@ -422,8 +432,7 @@ MHD_Result HttpApi::Server::Request(MHD_Connection* c, Conn& conn, const std::st
     const bool get = method == "GET" || method == "HEAD";
     if (url == "/metrics") return Metrics(c, conn, get);
     if (!clients_.empty() && !Among(conn.address, clients_)) {  // let in for the metrics alone
-      LogRefusal(conn.address, "not among the clients of this gateway");
-      admission_.Refused(conn.address, NowMs());
+      Refused(conn.address, Refusal::NotAClient, "not among the clients of this gateway");
       return MHD_NO;
     }
     if (url == kCallPath) {
@@ -481,17 +490,18 @@ MHD_Result HttpApi::Server::Request(MHD_Connection* c, Conn& conn, const std::st
 MHD_Result HttpApi::Server::BeginCall(MHD_Connection* c, Conn& conn) {
   // Everything that the head decides is decided before a byte of the body is read.
   if (const char* header = BrowserHeader(c))
-    return Refuse(c, conn, std::string("calls are not taken from web browsers (the request has a ") + header +
+    return Refuse(c, conn, Refusal::Browser, std::string("calls are not taken from web browsers (the request has a ") + header +
                                " header)");
   const char* type = MHD_lookup_connection_value(c, MHD_HEADER_KIND, "Content-Type");
   std::string reason;
-  if (!ParseFormContentType(type ? type : "", conn.codePage, reason)) return Refuse(c, conn, reason);
+  if (!ParseFormContentType(type ? type : "", conn.codePage, reason))
+    return Refuse(c, conn, Refusal::ContentType, reason);
   if (const char* length = MHD_lookup_connection_value(c, MHD_HEADER_KIND, "Content-Length")) {
     char* end = nullptr;
     errno = 0;
     const unsigned long long n = std::strtoull(length, &end, 10);
     if (errno != 0 || n > kMaxRequestBytes)
-      return Refuse(c, conn, "the request is larger than " + std::to_string(kMaxRequestBytes / 1024) + " KB");
+      return Refuse(c, conn, Refusal::TooLarge, "the request is larger than " + std::to_string(kMaxRequestBytes / 1024) + " KB");
   }
   conn.callPath = true;
   return MHD_YES;
@@ -500,19 +510,20 @@ MHD_Result HttpApi::Server::BeginCall(MHD_Connection* c, Conn& conn) {
 MHD_Result HttpApi::Server::FinishCall(MHD_Connection* c, Conn& conn) {
   if (conn.overflow) {
     if (conn.busy)
-      return Refuse(c, conn, "the gateway is busy reading other requests: try again");
-    return Refuse(c, conn, "the request is larger than " + std::to_string(kMaxRequestBytes / 1024) + " KB");
+      return Refuse(c, conn, Refusal::Busy, "the gateway is busy reading other requests: try again");
+    return Refuse(c, conn, Refusal::TooLarge, "the request is larger than " + std::to_string(kMaxRequestBytes / 1024) + " KB");
   }
   CallRequest call;
   std::string reason;
   const int codePage = conn.codePage ? conn.codePage : config_.agentCodePage;
-  if (!ParseCallRequest(conn.body, call, reason, codePage)) return Refuse(c, conn, reason);
+  if (!ParseCallRequest(conn.body, call, reason, codePage)) return Refuse(c, conn, Refusal::BadRequest, reason);
   if (!NumberAllowed(config_.numbers, call.number))
-    return Refuse(c, conn, "the number " + MaskNumber(call.number) + " may not be called from this gateway");
+    return Refuse(c, conn, Refusal::NumberNotAllowed, "the number " + MaskNumber(call.number) + " may not be called from this gateway");
   const Instant now = clock_.Now();
   const long long waiting = config_.maxQueued > 0 || store_.Shared() ? Waiting(now) : 0;
-  if (!admission_.TryAdmit(conn.address, now.tickMs, waiting, reason)) {
-    LogRefusal(conn.address, reason);
+  Refusal kind = Refusal::BadRequest;
+  if (!admission_.TryAdmit(conn.address, now.tickMs, waiting, reason, kind)) {
+    LogRefusal(conn.address, kind, reason);
     return Answer(c, conn, 200, "ERROR: " + reason + "\r\n");
   }
   long long id = 0;
@@ -527,7 +538,7 @@ MHD_Result HttpApi::Server::FinishCall(MHD_Connection* c, Conn& conn) {
   if (stored != Written::Done) {
     admission_.Released(conn.address, now.tickMs);
     log_.Write("store", {{"error", error}});
-    metrics::CallRefused("the call could not be stored");
+    metrics::CallRefused(Refusal::StoreError);
     return Answer(c, conn, 200, "ERROR: the call could not be stored: " + error + "\r\n");
   }
   {
@@ -545,8 +556,7 @@ MHD_Result HttpApi::Server::FinishCall(MHD_Connection* c, Conn& conn) {
 // Only for metrics_clients (the scraper's addresses): anyone else is refused, and logged.
 MHD_Result HttpApi::Server::Metrics(MHD_Connection* c, Conn& conn, bool get) {
   if (!Among(conn.address, config_.metricsClients)) {
-    LogRefusal(conn.address, "the metrics are served to metrics_clients only");
-    admission_.Refused(conn.address, NowMs());
+    Refused(conn.address, Refusal::MetricsClient, "the metrics are served to metrics_clients only");
     return Answer(c, conn, 403, "forbidden: the metrics are served to metrics_clients only\n");
   }
   if (!get) return Answer(c, conn, 405, "method not allowed\n", "text/plain", "GET, HEAD");
@@ -563,7 +573,7 @@ std::string HttpApi::Server::StatusPageText() {
   view.showClients = true;
   view.showNodes = store_.Shared();
   if (view.showNodes) view.nodes = store_.Nodes();
-  return StatusPage(store_.Recent(config_.pageCalls), view, NowMs());
+  return StatusPage(store_.Recent(config_.pageCalls), view, clock_.Now().wallMs);
 }
 
 std::string HttpApi::Server::LateReason(const Conn& conn) {
@@ -582,8 +592,7 @@ bool HttpApi::Server::TooSlow(MHD_Connection* c, Conn& conn) {
     std::lock_guard<std::mutex> lock(mu_);
     conn.cut = true;
   }
-  LogRefusal(conn.address, LateReason(conn));
-  admission_.Refused(conn.address, Tick());
+  RefusedLate(conn);
   return true;
 }
 
@@ -601,8 +610,7 @@ void HttpApi::Server::Sweep() {
     if (BytesReceived(conn->socket) <= conn->bytesBefore) continue;
     conn->cut = true;
     // Logged first, so that the line is there when the client sees its connection end.
-    LogRefusal(conn->address, "the request took too long");
-    admission_.Refused(conn->address, Tick());
+    Refused(conn->address, Refusal::TooSlow, "the request took too long");
     shutdown(conn->socket, SHUT_RDWR);
   }
 }

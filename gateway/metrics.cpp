@@ -17,12 +17,6 @@
 namespace talmery::metrics {
 namespace {
 
-// Every kind a refusal is counted as, in the order the page lists them (each from the first
-// scrape on, at 0, so that rate() sees a refusal's first increase).
-const char* const kRefusalKinds[] = {"not_a_client", "too_many_connections", "malformed_head", "idle",
-                                     "too_slow", "browser", "content_type", "too_large", "busy", "bad_request",
-                                     "number_not_allowed", "client_rate", "daily_calls", "queue_full",
-                                     "store_error", "metrics_client"};
 const char* const kStates[] = {state::kQueued,   state::kDialling, state::kAnswered,  state::kBusy,   state::kNoAnswer,
                                state::kTemporary, state::kDone,    state::kFailed,    state::kExpired};
 const char* const kEndStates[] = {state::kDone, state::kFailed, state::kExpired};
@@ -36,7 +30,8 @@ const std::vector<double> kCommitBounds = {0.0005, 0.001, 0.0025, 0.005, 0.01, 0
 
 struct Figures {
   Figures() {
-    for (const char* kind : kRefusalKinds) refused[kind] = 0;
+    // Each kind from the first scrape on, at 0, so that rate() sees a refusal's first increase.
+    for (Refusal kind : kRefusals) refused[RefusalLabel(kind)] = 0;
     for (const char* s : kEndStates) ended[LabelValue(s)] = 0;
     for (const char* h : kHandlers) http.emplace(h, Histogram(kHttpBounds));
   }
@@ -124,9 +119,9 @@ void CallAccepted() {
   ++Current().accepted;
 }
 
-void CallRefused(const std::string& reason) {
+void CallRefused(Refusal kind) {
   std::lock_guard<std::mutex> lock(mu);
-  ++Current().refused[RefusalKind(reason)];
+  ++Current().refused[RefusalLabel(kind)];
 }
 
 void TryEnded(const std::string& outcome, int sipStatus, const std::string& nextState) {
@@ -162,31 +157,6 @@ CommitTimer::~CommitTimer() {
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   std::lock_guard<std::mutex> lock(mu);
   Current().commits.Observe(seconds);
-}
-
-std::string RefusalKind(const std::string& reason) {
-  // The texts the HTTP side logs (http_api.cpp, net_policy.cpp), by a part that only they hold.
-  static const std::pair<const char*, const char*> kinds[] = {
-      {"not among the clients", "not_a_client"},
-      {"connections open at once", "too_many_connections"},
-      {"request head is malformed", "malformed_head"},
-      {"nothing was sent within", "idle"},
-      {"the request took too long", "too_slow"},
-      {"not taken from web browsers", "browser"},
-      {"must be a URL-encoded form", "content_type"},
-      {"the charset ", "content_type"},
-      {"the request is larger than", "too_large"},
-      {"busy reading other requests", "busy"},
-      {"may not be called from this gateway", "number_not_allowed"},
-      {" calls a minute from ", "client_rate"},
-      {" calls of the last 24 hours", "daily_calls"},
-      {" calls are waiting already", "queue_full"},
-      {"could not be stored", "store_error"},
-      {"metrics are served to", "metrics_client"},
-  };
-  for (const auto& [part, kind] : kinds)
-    if (reason.find(part) != std::string::npos) return kind;
-  return "bad_request";
 }
 
 std::string HttpHandler(const std::string& path) {
@@ -239,8 +209,9 @@ std::string Page(const StoreFigures& store, long long nowMs) {
     Sample(out, "talmery_calls_accepted_total", "", std::to_string(f.accepted));
     Family(out, "talmery_calls_refused_total", "counter",
            "Requests refused (nothing stored), by reason; each is an event=refused line in the log.");
-    for (const char* kind : kRefusalKinds)
-      Sample(out, "talmery_calls_refused_total", Pair("reason", kind), std::to_string(f.refused.at(kind)));
+    for (Refusal kind : kRefusals)
+      Sample(out, "talmery_calls_refused_total", Pair("reason", RefusalLabel(kind)),
+             std::to_string(f.refused.at(RefusalLabel(kind))));
     Family(out, "talmery_tries_total", "counter", "Tries ended, by outcome and SIP status (none: no final answer).");
     for (const auto& [key, n] : f.tries)
       Sample(out, "talmery_tries_total", Pair("outcome", key.first) + "," + Pair("status", key.second), std::to_string(n));

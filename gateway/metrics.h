@@ -8,14 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "gateway/refusal.h"
 #include "gateway/store.h"
 
 namespace talmery::metrics {
 
 // Hooks, each called where the thing happens.
 void CallAccepted();
-// A refusal of any kind, by the reason logged with it (counted by its kind: RefusalKind).
-void CallRefused(const std::string& reason);
+// A refusal of any kind, counted under its label.
+void CallRefused(Refusal kind);
 // A try ended: its outcome as the store records it, its SIP status (SipStatusOf; 0: none), and
 // the call's state after it (done and failed end the call).
 void TryEnded(const std::string& outcome, int sipStatus, const std::string& nextState);
@@ -47,9 +48,6 @@ class CommitTimer {
   std::chrono::steady_clock::time_point start_;
 };
 
-// The reason label of a refusal's logged text: not_a_client, browser, number_not_allowed, ...;
-// bad_request for what the request's form itself got wrong.
-std::string RefusalKind(const std::string& reason);
 // The handler label of a request path: call, status_page, call_json, metrics or other.
 std::string HttpHandler(const std::string& path);
 // A state or outcome as a label value: "no answer" is no_answer.

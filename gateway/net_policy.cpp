@@ -327,7 +327,8 @@ void Admission::Expire(long long nowMs) {
   while (!day_.empty() && day_.front() <= nowMs - kDayMs) day_.pop_front();
 }
 
-bool Admission::TryAdmit(const std::string& address, long long nowMs, long long waiting, std::string& reason) {
+bool Admission::TryAdmit(const std::string& address, long long nowMs, long long waiting, std::string& reason,
+                         Refusal& kind) {
   std::lock_guard<std::mutex> lock(mu_);
   Expire(nowMs);
   std::deque<long long>& minute = minute_[address];
@@ -335,11 +336,14 @@ bool Admission::TryAdmit(const std::string& address, long long nowMs, long long 
   const auto others = othersMinute_.find(address);
   const long long fromHere = static_cast<long long>(minute.size()) + (others == othersMinute_.end() ? 0 : others->second);
   if (limits_.clientRate > 0 && fromHere >= limits_.clientRate) {
+    kind = Refusal::ClientRate;
     reason = "more than " + std::to_string(limits_.clientRate) + " calls a minute from " + address +
              ": try again in a minute";
   } else if (limits_.dailyCalls > 0 && static_cast<long long>(day_.size()) + othersToday_ >= limits_.dailyCalls) {
+    kind = Refusal::DailyCalls;
     reason = "the gateway has taken its " + std::to_string(limits_.dailyCalls) + " calls of the last 24 hours";
   } else if (limits_.maxQueued > 0 && waiting >= limits_.maxQueued) {
+    kind = Refusal::QueueFull;
     reason = std::to_string(waiting) + " calls are waiting already: try again later";
   } else {
     minute.push_back(nowMs);

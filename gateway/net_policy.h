@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "gateway/refusal.h"
+
 namespace talmery {
 
 // An address as 16 bytes; IPv4 addresses are held as IPv4-mapped IPv6 (::ffff:a.b.c.d), so that
@@ -75,8 +77,8 @@ class Admission {
   // this gateway's own.
   void SetOthers(long long today, std::map<std::string, long long> minute);
   // Whether one more call from `address` may be accepted, with `waiting` calls waiting now. On
-  // yes a place is held (see Accepted / Released); on no `reason` says why.
-  bool TryAdmit(const std::string& address, long long nowMs, long long waiting, std::string& reason);
+  // yes a place is held (see Accepted / Released); on no `reason` says why and `kind` counts it.
+  bool TryAdmit(const std::string& address, long long nowMs, long long waiting, std::string& reason, Refusal& kind);
   // The call held by TryAdmit could not be stored after all.
   void Released(const std::string& address, long long nowMs);
   // A refused request (any reason) from `address`.

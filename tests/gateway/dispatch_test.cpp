@@ -276,5 +276,37 @@ TEST(Limits, WindowsRunOnTicksWhateverTheWallClockDoes) {
   }
 }
 
+// Every refusal is held against its address on the ticks the page's hours age on, whatever the
+// wall clock says: after a day the page has forgotten them, of every kind.
+TEST(Limits, RefusalsOfEveryKindAgeOffThePageOnTicks) {
+  TempDir dir;
+  EventLog log(stderr);
+  FakeClock clock(500000, 1'800'000'000'000);
+  Config config;
+  config.listenPort = 0;
+  std::string error;
+  ASSERT_TRUE(ParseConfigText("clients = 127.0.0.1\nmetrics_clients = 127.0.0.2\n", config, error)) << error;
+  auto store = SqliteStore::Open(dir.path() + "/calls.db", clock, error);
+  ASSERT_TRUE(store) << error;
+  HttpApi http(config, *store, log, nullptr, clock);
+  ASSERT_TRUE(http.Bind(error)) << error;
+  std::thread serving([&] { http.Serve(); });
+  const std::string page = "GET / HTTP/1.1\r\nHost: gw\r\nConnection: close\r\n\r\n";
+  const std::string badFraming =
+      "POST /ocall/callreqHandler.jsp HTTP/1.1\r\nHost: gw\r\nContent-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n"
+      "0\r\n\r\n";
+  ExchangeFrom("127.0.0.1", http.Port(), "GET /metrics HTTP/1.1\r\nHost: gw\r\nConnection: close\r\n\r\n");
+  ExchangeFrom("127.0.0.1", http.Port(), badFraming);
+  ExchangeFrom("127.0.0.2", http.Port(), page);  // a scraper is no client
+  const std::string before = BodyOf(ExchangeFrom("127.0.0.1", http.Port(), page));
+  EXPECT_NE(before.find("<tr><td>127.0.0.1</td><td>0</td><td>2</td></tr>"), std::string::npos) << before;
+  EXPECT_NE(before.find("<tr><td>127.0.0.2</td><td>0</td><td>1</td></tr>"), std::string::npos) << before;
+  clock.Pass(25LL * 3600 * 1000);
+  const std::string after = BodyOf(ExchangeFrom("127.0.0.1", http.Port(), page));
+  EXPECT_NE(after.find("<h2>Clients, last 24 hours</h2>\n<p>No requests.</p>"), std::string::npos) << after;
+  http.Stop();
+  serving.join();
+}
+
 }  // namespace
 }  // namespace gwtest

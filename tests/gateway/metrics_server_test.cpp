@@ -57,6 +57,11 @@ TEST(MetricsOnTheWire, ServedToMetricsClientsAlone) {
   }
   const std::string page = ExchangeFrom("127.0.0.2", gateway.Port(), Get("/metrics"));
   EXPECT_NE(page.find("\r\nContent-Type: text/plain; version=0.0.4; charset=utf-8\r\n"), std::string::npos) << page;
+  // Counted under the kind each was refused for: the scraper's page and post, and 127.0.0.3 at its
+  // connection, are no client's; the client's scrape is no metrics client's.
+  for (const char* counted : {"\ntalmery_calls_refused_total{reason=\"not_a_client\"} 3\n",
+                              "\ntalmery_calls_refused_total{reason=\"metrics_client\"} 1\n"})
+    EXPECT_NE(page.find(counted), std::string::npos) << counted << page;
   EXPECT_TRUE(gateway.WaitForLog(
       "event=refused from=127.0.0.1 reason=\"the metrics are served to metrics_clients only\"", 5000));
   EXPECT_TRUE(gateway.WaitForLog("event=refused from=127.0.0.2 reason=\"not among the clients of this gateway\"", 5000));
