@@ -240,16 +240,14 @@ void COlSink::CallDueReminders() {
   // Without Outlook's process there is no telling what an earlier agent of its session called;
   // without the session's record (the registry refused it), only what came due since Outlook
   // started is surely new.
-  IDispatch* application = nullptr;
+  win::ComPtr<IDispatch> application;
   const bool shared = record_ && record_->Shared();
   const double outlookStarted = record_ ? record_->OutlookStarted() : 0;
-  if ((!shared && outlookStarted <= 0) || !source_ ||
-      FAILED(source_->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&application)))) {
+  if ((!shared && outlookStarted <= 0) || !source_ || FAILED(source_.As(IID_IDispatch, &application))) {
     ledger_.StartupDone();
     return;
   }
-  const fw::Dispatch outlook = fw::Dispatch::Borrow(application);
-  application->Release();
+  const fw::Dispatch outlook = fw::Dispatch::Borrow(application.get());
   fw::Dispatch reminders;
   long count = 0;
   if (Watch(outlook.Get(ol::kReminders, &reminders)).Ok() && Watch(reminders.Get(ol::kCount, &count)).Ok()) {

@@ -30,9 +30,14 @@ class UniqueHandle {
     return &h_;
   }
   Handle release() { return std::exchange(h_, Traits::Invalid()); }
+  // Keeps the thread's last error: a caller that failed, then lets its handles go, still tells
+  // why it failed (CloseHandle and friends may set the error even when they succeed).
   void reset(Handle h = Traits::Invalid()) {
     Handle old = std::exchange(h_, h);
-    if (old != Traits::Invalid()) Traits::Close(old);
+    if (old == Traits::Invalid()) return;
+    const DWORD error = ::GetLastError();
+    Traits::Close(old);
+    ::SetLastError(error);
   }
 
  private:
