@@ -5,46 +5,51 @@
 #include "agent/framework/ui/win_app.h"
 
 void Notifier::Notify(const std::string& text) {
-  std::unique_lock<std::mutex> lock(mu_);
+  win::Held lock(mu_);
   if (stopping_) return;  // ending: nobody would read it
   queue_.Add(text);
-  if (!thread_.joinable()) {
+  if (!thread_.Joinable()) {
     threadId_ = 0;
-    thread_ = std::thread([this] { Run(); });
+    // Without a thread (the process is out of them) the text waits in the queue: the next
+    // message starts one again and shows both.
+    if (!thread_.Start([this] { Run(); })) return;
     // The thread's message queue must exist before Stop can post to it.
-    changed_.wait(lock, [this] { return threadId_ != 0; });
+    changed_.Wait(lock, [this] { return threadId_ != 0; });
   }
-  changed_.notify_all();
+  changed_.NotifyAll();
 }
 
 void Notifier::Stop() {
-  std::unique_lock<std::mutex> lock(mu_);
-  if (!thread_.joinable()) return;
+  win::Held lock(mu_);
+  if (!thread_.Joinable()) {
+    queue_ = NoticeQueue();  // what waits for a thread that never started
+    return;
+  }
   stopping_ = true;
   queue_ = NoticeQueue();
   // A box's modal loop ends on WM_QUIT; posted before the box opens, it ends that box at once.
   PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
-  std::thread thread = std::move(thread_);
-  lock.unlock();
-  changed_.notify_all();
-  thread.join();
-  lock.lock();
+  win::Thread thread = std::move(thread_);
+  lock.Unlock();
+  changed_.NotifyAll();
+  thread.Join();
+  lock.Relock();
   stopping_ = false;
 }
 
 void Notifier::Run() {
   MSG message;
   PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);  // creates this thread's message queue
-  std::unique_lock<std::mutex> lock(mu_);
+  win::Held lock(mu_);
   threadId_ = GetCurrentThreadId();
-  changed_.notify_all();
+  changed_.NotifyAll();
   for (;;) {
-    changed_.wait(lock, [this] { return stopping_ || !queue_.Empty(); });
+    changed_.Wait(lock, [this] { return stopping_ || !queue_.Empty(); });
     if (stopping_) return;
     const Notice notice = *queue_.Take();
-    lock.unlock();
+    lock.Unlock();
     MessageBoxA(nullptr, NoticeBoxText(notice).c_str(), kNoticeCaption, kNoticeBoxStyle);
-    lock.lock();
+    lock.Relock();
   }
 }
 

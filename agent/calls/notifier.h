@@ -6,12 +6,10 @@
 // top, above Outlook.
 #include <windows.h>
 
-#include <condition_variable>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "agent/calls/notice_queue.h"
+#include "common/win/sync.h"
 
 constexpr char kNoticeCaption[] = "Brisomel";
 // MB_SYSTEMMODAL gives an ownerless box nothing but WS_EX_TOPMOST, as MB_TOPMOST does; Wine
@@ -39,11 +37,11 @@ class Notifier {
  private:
   void Run();
 
-  std::mutex mu_;
-  std::condition_variable changed_;
+  win::Lock mu_;
+  win::Condition changed_;
   NoticeQueue queue_;
   bool stopping_ = false;
   DWORD threadId_ = 0;  // once the thread has its message queue
-  std::thread thread_;
+  win::Thread thread_;
 };
 

@@ -1,7 +1,11 @@
 // The exception barrier of every callback from Windows or COM into the framework: what a handler
 // throws stops there, the call is answered as failed and the application goes on.
+#include <cstring>
+#include <functional>
 #include <new>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "tests/framework/test_app.h"
 #include "tests/harness/message_box_watcher.h"
@@ -63,6 +67,30 @@ TEST(ComExceptionBarrier, AThrowingMemberFailsTheCallInsteadOfUnwindingIntoCom) 
             E_OUTOFMEMORY);
   EXPECT_EQ(broken.GetIDispatch(FALSE)->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
             E_UNEXPECTED);
+}
+
+// The program defines the library's throw helpers itself (for size): its faults still arrive as
+// std::exception with the library's text, which the barrier reports, and bad_alloc stays itself.
+TEST(LibraryFaults, ArriveAsStdExceptionsWithTheLibrarysText) {
+  const struct {
+    std::function<void()> fault;
+    const char* text;
+  } cases[] = {
+      {[] { (void)std::string("ab").substr(5); }, "basic_string::substr: __pos (which is 5) > this->size() (which is 2)"},
+      {[] { std::vector<int>(2).at(3); }, "vector::_M_range_check: __n (which is 3) >= this->size() (which is 2)"},
+      {[] { std::string().reserve(std::string().max_size() + 1); }, "basic_string::_M_create"},
+      {[] { (void)std::string(static_cast<const char*>(nullptr)); }, "basic_string"},
+  };
+  for (const auto& c : cases) {
+    std::string what;
+    try {
+      c.fault();
+    } catch (const std::exception& e) {
+      what = e.what();
+    }
+    EXPECT_NE(what.find(c.text), std::string::npos) << "[" << what << "] " << c.text;
+  }
+  EXPECT_THROW(std::__throw_bad_alloc(), std::bad_alloc);
 }
 
 }  // namespace
