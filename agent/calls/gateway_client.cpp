@@ -49,7 +49,7 @@ struct Exchange {
   ULONGLONG deadline = 0;  // GetTickCount64
   win::KernelHandle done;   // set by the worker as its last act
 
-  win::Lock mu;
+  win::SrwLock mu;
   SOCKET connection = INVALID_SOCKET;  // the worker's socket while it is open, for the shut-down
   bool abandoned = false;              // the caller has left
   Stage stage = Stage::Resolving;      // how far the worker came: what a deadline cut short
@@ -197,26 +197,26 @@ class Worker {
 
   // Notes how far the exchange came; false once the caller has left.
   bool Advance(Stage stage) {
-    std::lock_guard<win::Lock> lock(x_.mu);
+    std::lock_guard<win::SrwLock> lock(x_.mu);
     x_.stage = stage;
     return !x_.abandoned;
   }
 
   // Makes the socket the one the caller shuts down at the deadline; false once it has left.
   bool Publish(SOCKET s) {
-    std::lock_guard<win::Lock> lock(x_.mu);
+    std::lock_guard<win::SrwLock> lock(x_.mu);
     x_.connection = s;
     return !x_.abandoned;
   }
 
   bool Abandoned() {
-    std::lock_guard<win::Lock> lock(x_.mu);
+    std::lock_guard<win::SrwLock> lock(x_.mu);
     return x_.abandoned;
   }
 
   void Finish(const std::string& failure) {
     {
-      std::lock_guard<win::Lock> lock(x_.mu);
+      std::lock_guard<win::SrwLock> lock(x_.mu);
       x_.connection = INVALID_SOCKET;
       x_.failure = failure;
       x_.status = status_;
@@ -233,7 +233,7 @@ class Worker {
 // The caller leaves: a worker still waiting on its connection wakes at once. Returns what the
 // deadline cut short, as the user reads it: only a request that went out may have been taken.
 std::string Abandon(Exchange& x) {
-  std::lock_guard<win::Lock> lock(x.mu);
+  std::lock_guard<win::SrwLock> lock(x.mu);
   x.abandoned = true;
   if (x.connection != INVALID_SOCKET) shutdown(x.connection, SD_BOTH);
   switch (x.stage) {
@@ -282,7 +282,7 @@ GatewayAnswer PostToGateway(const GatewayAddress& gateway, const std::string& pa
   // their order until the message loop runs again.
   if (!fw::WaitServingOleCalls(x->done.get(), kGatewayDeadlineMs)) return refused(Abandon(*x));
 
-  std::lock_guard<win::Lock> lock(x->mu);
+  std::lock_guard<win::SrwLock> lock(x->mu);
   if (!x->failure.empty()) return refused(x->failure);
   if (IsGatewayFailureStatus(static_cast<uint32_t>(x->status))) return refused(kGatewayUnreachableText);
   return InterpretGatewayAnswer(x->body);

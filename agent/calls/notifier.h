@@ -37,7 +37,7 @@ class Notifier {
  private:
   void Run();
 
-  win::Lock mu_;
+  win::SrwLock mu_;
   win::Condition changed_;
   NoticeQueue queue_;
   bool stopping_ = false;

@@ -13,11 +13,11 @@
 namespace win {
 
 // Takes std::lock_guard (it has lock and unlock); Held for a lock that is let go and taken again.
-class Lock {
+class SrwLock {
  public:
-  Lock() = default;
-  Lock(const Lock&) = delete;
-  Lock& operator=(const Lock&) = delete;
+  SrwLock() = default;
+  SrwLock(const SrwLock&) = delete;
+  SrwLock& operator=(const SrwLock&) = delete;
   void lock() { ::AcquireSRWLockExclusive(&lock_); }
   void unlock() { ::ReleaseSRWLockExclusive(&lock_); }
   SRWLOCK* native() { return &lock_; }
@@ -26,12 +26,12 @@ class Lock {
   SRWLOCK lock_ = SRWLOCK_INIT;
 };
 
-// Holds a Lock from construction to destruction, but for where it is let go meanwhile. (Not
+// Holds a SrwLock from construction to destruction, but for where it is let go meanwhile. (Not
 // std::unique_lock: its checks throw std::system_error, and that class alone brings in 60 KB of
 // the library's exception and older string code.)
 class Held {
  public:
-  explicit Held(Lock& lock) : lock_(lock) { lock_.lock(); }
+  explicit Held(SrwLock& lock) : lock_(lock) { lock_.lock(); }
   ~Held() {
     if (held_) lock_.unlock();
   }
@@ -45,10 +45,10 @@ class Held {
     lock_.lock();
     held_ = true;
   }
-  Lock& Of() { return lock_; }
+  SrwLock& Of() { return lock_; }
 
  private:
-  Lock& lock_;
+  SrwLock& lock_;
   bool held_ = true;
 };
 
