@@ -6,28 +6,15 @@
 #include <oaidl.h>
 
 #include "common/win/com_ptr.h"
+#include "common/outlook_members.h"
 #include "common/win/variant.h"
 
 namespace automation {
 
-// Outlook's DISPIDs of the members the ribbon uses.
-inline constexpr DISPID kDispidMessageClass = 0x1A;             // item, BSTR get/put
-inline constexpr DISPID kDispidClass = 0xF00A;                  // item, OlObjectClass get
-inline constexpr DISPID kDispidReminderSet = 0x8503;            // item, BOOL get/put
-inline constexpr DISPID kDispidUserProperties = 0xF816;         // item, get
-inline constexpr DISPID kDispidDisplay = 0xF0A6;                // item, method ([Modal])
-inline constexpr DISPID kDispidUserPropertiesAdd = 0x66;        // UserProperties.Add(Name, Type)
-inline constexpr DISPID kDispidUserPropertiesFind = 0x67;       // UserProperties.Find(Name, [Custom])
-inline constexpr DISPID kDispidValue = 0;                       // UserProperty.Value, get/put
-inline constexpr DISPID kDispidDelete = 0x6C;                   // UserProperty.Delete()
-inline constexpr DISPID kDispidCreateItem = 0x10A;              // Application.CreateItem(ItemType)
-inline constexpr DISPID kDispidCurrentItem = 0x2102;            // Inspector.CurrentItem, get
+// Office's ribbon members (Outlook's own are in common/outlook_members.h).
 inline constexpr DISPID kDispidControlContext = 2;              // IRibbonControl.Context, get
 inline constexpr DISPID kDispidInvalidateControl = 2;           // IRibbonUI.InvalidateControl(Id)
 
-// OlItemType olAppointmentItem and OlUserPropertyType olText.
-inline constexpr LONG kOlAppointmentItem = 1;
-inline constexpr LONG kOlText = 1;
 
 // A failed call: Outlook's HRESULT and, for DISP_E_EXCEPTION, its description (may be null).
 struct CallFailure {

@@ -4,6 +4,7 @@
 
 #include "addin/addin.h"
 #include "addin/automation.h"
+#include "common/outlook_members.h"
 #include "common/reminder_call_item.h"
 
 namespace {
@@ -35,7 +36,6 @@ constexpr wchar_t kAppointmentRibbon[] = L"Microsoft.Outlook.Appointment";
 constexpr wchar_t kExplorerRibbon[] = L"Microsoft.Outlook.Explorer";
 constexpr wchar_t kNamespace2010[] = L"http://schemas.microsoft.com/office/2009/07/customui";
 constexpr wchar_t kNamespace2007[] = L"http://schemas.microsoft.com/office/2006/01/customui";
-constexpr DISPID kDispidVersion = 0x116;  // Application.Version
 
 // Everything after the customUI element's namespace.
 constexpr wchar_t kAppointmentXml[] =
@@ -148,14 +148,14 @@ HRESULT ItemOf(const VARIANT& control, win::ComPtr<IDispatch>* item, CallFailure
                                              &inspector, failure);
   if (FAILED(hr)) return hr;
   if (!inspector) return E_UNEXPECTED;
-  hr = automation::GetObjectProperty(inspector.get(), automation::kDispidCurrentItem, item, failure);
+  hr = automation::GetObjectProperty(inspector.get(), ol::kCurrentItem, item, failure);
   if (SUCCEEDED(hr) && !*item) hr = E_UNEXPECTED;
   return hr;
 }
 
 HRESULT IsReminderCall(IDispatch* item, bool* marked, CallFailure* failure) {
   win::Variant messageClass;
-  const HRESULT hr = automation::Get(item, automation::kDispidMessageClass, messageClass.put(), failure);
+  const HRESULT hr = automation::Get(item, ol::kMessageClass, messageClass.put(), failure);
   if (FAILED(hr)) return hr;
   *marked = IsReminderCallValue(*messageClass.get());
   return S_OK;
@@ -164,7 +164,7 @@ HRESULT IsReminderCall(IDispatch* item, bool* marked, CallFailure* failure) {
 // Only an appointment (its Class olAppointment) can be a reminder call.
 HRESULT IsAppointment(IDispatch* item, bool* appointment, CallFailure* failure) {
   win::Variant olClass;
-  const HRESULT hr = automation::Get(item, automation::kDispidClass, olClass.put(), failure);
+  const HRESULT hr = automation::Get(item, ol::kClass, olClass.put(), failure);
   if (FAILED(hr)) return hr;
   *appointment = SUCCEEDED(::VariantChangeType(olClass.get(), olClass.get(), 0, VT_I4)) &&
                  olClass.get()->lVal == reminder_call::kOlAppointment;
@@ -172,7 +172,7 @@ HRESULT IsAppointment(IDispatch* item, bool* appointment, CallFailure* failure) 
 }
 
 HRESULT UserPropertiesOf(IDispatch* item, win::ComPtr<IDispatch>* properties, CallFailure* failure) {
-  const HRESULT hr = automation::GetObjectProperty(item, automation::kDispidUserProperties, properties, failure);
+  const HRESULT hr = automation::GetObjectProperty(item, ol::kUserProperties, properties, failure);
   return SUCCEEDED(hr) && !*properties ? E_UNEXPECTED : hr;
 }
 
@@ -188,7 +188,7 @@ HRESULT FindProperty(IDispatch* properties, const wchar_t* name, win::ComPtr<IDi
   HRESULT hr = TextArgument(name, nameArgument.get());
   if (FAILED(hr)) return hr;
   win::Variant result;
-  hr = automation::Call(properties, automation::kDispidUserPropertiesFind, DISPATCH_METHOD, nameArgument.get(), 1,
+  hr = automation::Call(properties, ol::kFind, DISPATCH_METHOD, nameArgument.get(), 1,
                         result.put(), failure);
   if (SUCCEEDED(hr)) *found = automation::DispatchOf(*result.get());
   return hr;
@@ -202,12 +202,12 @@ HRESULT AddTextProperty(IDispatch* properties, const wchar_t* name, bool addToFo
   HRESULT hr = TextArgument(name, args[0].get());
   if (FAILED(hr)) return hr;
   args[1].get()->vt = VT_I4;
-  args[1].get()->lVal = automation::kOlText;
+  args[1].get()->lVal = ol::kOlText;
   args[2].get()->vt = VT_BOOL;
   args[2].get()->boolVal = VARIANT_FALSE;
   VARIANT lent[3] = {*args[0].get(), *args[1].get(), *args[2].get()};
   win::Variant result;
-  hr = automation::Call(properties, automation::kDispidUserPropertiesAdd, DISPATCH_METHOD, lent,
+  hr = automation::Call(properties, ol::kAdd, DISPATCH_METHOD, lent,
                         addToFolderFields ? 2 : 3, result.put(), failure);
   if (FAILED(hr)) return hr;
   *added = automation::DispatchOf(*result.get());
@@ -215,7 +215,7 @@ HRESULT AddTextProperty(IDispatch* properties, const wchar_t* name, bool addToFo
 }
 
 HRESULT DeleteProperty(IDispatch* property, CallFailure* failure) {
-  return automation::Call(property, automation::kDispidDelete, DISPATCH_METHOD, nullptr, 0, nullptr, failure);
+  return automation::Call(property, ol::kDelete, DISPATCH_METHOD, nullptr, 0, nullptr, failure);
 }
 
 // The item's "notifycall" property (null when it has none) and what its value gives, by the rule
@@ -226,7 +226,7 @@ HRESULT NumberOf(IDispatch* item, win::ComPtr<IDispatch>* property, NumberKind* 
   HRESULT hr = UserPropertiesOf(item, &properties, failure);
   if (SUCCEEDED(hr)) hr = FindProperty(properties.get(), kNumberProperty, property, failure);
   if (SUCCEEDED(hr) && *property) {
-    hr = automation::Get(property->get(), automation::kDispidValue, value->put(), failure);
+    hr = automation::Get(property->get(), ol::kValue, value->put(), failure);
   }
   if (FAILED(hr)) return hr;
   *kind = reminder_call::NumberKindOf(static_cast<bool>(*property), value->vt());
@@ -276,8 +276,8 @@ HRESULT MarkAsReminderCall(IDispatch* item, CallFailure* failure, bool* restored
   win::ComPtr<IDispatch> properties;
   win::ComPtr<IDispatch> number;
   win::ComPtr<IDispatch> former;
-  hr = automation::Get(item, automation::kDispidMessageClass, messageClass.put(), failure);
-  if (SUCCEEDED(hr)) hr = automation::Get(item, automation::kDispidReminderSet, reminderSet.put(), failure);
+  hr = automation::Get(item, ol::kMessageClass, messageClass.put(), failure);
+  if (SUCCEEDED(hr)) hr = automation::Get(item, ol::kReminderSet, reminderSet.put(), failure);
   if (SUCCEEDED(hr)) hr = UserPropertiesOf(item, &properties, failure);
   if (SUCCEEDED(hr)) hr = FindProperty(properties.get(), kNumberProperty, &number, failure);
   if (SUCCEEDED(hr)) hr = FindProperty(properties.get(), kFormerClassProperty, &former, failure);
@@ -294,30 +294,30 @@ HRESULT MarkAsReminderCall(IDispatch* item, CallFailure* failure, bool* restored
 
   if (keepClass) {
     if (former) {
-      hr = automation::Get(former.get(), automation::kDispidValue, formerValue.put(), failure);
+      hr = automation::Get(former.get(), ol::kValue, formerValue.put(), failure);
     } else {
       hr = AddTextProperty(properties.get(), kFormerClassProperty, false, &addedFormer, failure);
       former = addedFormer;
     }
     if (SUCCEEDED(hr)) {
-      hr = automation::Put(former.get(), automation::kDispidValue, *messageClass.get(), failure);
+      hr = automation::Put(former.get(), ol::kValue, *messageClass.get(), failure);
       formerPut = SUCCEEDED(hr) && !addedFormer;
     }
   }
   if (SUCCEEDED(hr) && !number) hr = AddTextProperty(properties.get(), kNumberProperty, true, &addedNumber, failure);
   if (SUCCEEDED(hr) && !reminderWasSet) {
-    hr = PutBool(item, automation::kDispidReminderSet, true, failure);
+    hr = PutBool(item, ol::kReminderSet, true, failure);
     reminderPut = SUCCEEDED(hr);
   }
-  if (SUCCEEDED(hr)) hr = automation::PutText(item, automation::kDispidMessageClass, kReminderCallClass, failure);
+  if (SUCCEEDED(hr)) hr = automation::PutText(item, ol::kMessageClass, kReminderCallClass, failure);
   if (SUCCEEDED(hr)) return hr;
 
   // Taken back in reverse order; Outlook's reason for the first failure is what the user reads.
   CallFailure ignored;
-  if (reminderPut && FAILED(PutBool(item, automation::kDispidReminderSet, false, &ignored))) *restored = false;
+  if (reminderPut && FAILED(PutBool(item, ol::kReminderSet, false, &ignored))) *restored = false;
   if (addedNumber && FAILED(DeleteProperty(addedNumber.get(), &ignored))) *restored = false;
   if (addedFormer && FAILED(DeleteProperty(addedFormer.get(), &ignored))) *restored = false;
-  if (formerPut && FAILED(automation::Put(former.get(), automation::kDispidValue, *formerValue.get(), &ignored))) {
+  if (formerPut && FAILED(automation::Put(former.get(), ol::kValue, *formerValue.get(), &ignored))) {
     *restored = false;
   }
   return hr;
@@ -333,16 +333,16 @@ HRESULT UnmarkReminderCall(IDispatch* item, CallFailure* failure, bool* restored
   win::Variant formerValue;
   HRESULT hr = UserPropertiesOf(item, &properties, failure);
   if (SUCCEEDED(hr)) hr = FindProperty(properties.get(), kFormerClassProperty, &former, failure);
-  if (SUCCEEDED(hr) && former) hr = automation::Get(former.get(), automation::kDispidValue, formerValue.put(), failure);
+  if (SUCCEEDED(hr) && former) hr = automation::Get(former.get(), ol::kValue, formerValue.put(), failure);
   if (FAILED(hr)) return hr;
   const wchar_t* kept = TextOf(*formerValue.get());
-  hr = automation::PutText(item, automation::kDispidMessageClass, IsAppointmentClass(kept) ? kept : kAppointmentClass,
+  hr = automation::PutText(item, ol::kMessageClass, IsAppointmentClass(kept) ? kept : kAppointmentClass,
                            failure);
   if (FAILED(hr) || !former) return hr;
   hr = DeleteProperty(former.get(), failure);
   if (SUCCEEDED(hr)) return hr;
   CallFailure ignored;
-  if (FAILED(automation::PutText(item, automation::kDispidMessageClass, kReminderCallClass, &ignored))) {
+  if (FAILED(automation::PutText(item, ol::kMessageClass, kReminderCallClass, &ignored))) {
     *restored = false;
   }
   return hr;
@@ -351,7 +351,7 @@ HRESULT UnmarkReminderCall(IDispatch* item, CallFailure* failure, bool* restored
 // Major version of Outlook, 0 when it does not say.
 int MajorVersion(IDispatch* application) {
   win::Variant version;
-  if (!application || FAILED(automation::Get(application, kDispidVersion, version.put(), nullptr))) return 0;
+  if (!application || FAILED(automation::Get(application, ol::kVersion, version.put(), nullptr))) return 0;
   const wchar_t* text = TextOf(*version.get());
   int major = 0;
   for (; text && *text >= L'0' && *text <= L'9' && major < 1000; ++text) major = major * 10 + (*text - L'0');
@@ -581,7 +581,7 @@ HRESULT RibbonServer::OnNumberChange(const VARIANT& control, const VARIANT& text
   win::ComPtr<IDispatch> number;
   HRESULT hr = ItemOf(control, &item, &failure);
   if (SUCCEEDED(hr)) hr = NumberPropertyOf(item.get(), &number, &failure);
-  if (SUCCEEDED(hr)) hr = automation::Put(number.get(), automation::kDispidValue, *value.get(), &failure);
+  if (SUCCEEDED(hr)) hr = automation::Put(number.get(), ol::kValue, *value.get(), &failure);
   number.reset();
   item.reset();
   Invalidate(kNumberBoxId);
@@ -596,17 +596,17 @@ HRESULT RibbonServer::OnNewReminderCall() {
   HRESULT hr = m_pApplication ? S_OK : E_UNEXPECTED;
   VARIANT type;
   type.vt = VT_I4;
-  type.lVal = automation::kOlAppointmentItem;
+  type.lVal = ol::kOlAppointmentItem;
   win::Variant created;
   if (SUCCEEDED(hr)) {
-    hr = automation::Call(m_pApplication.get(), automation::kDispidCreateItem, DISPATCH_METHOD, &type, 1,
+    hr = automation::Call(m_pApplication.get(), ol::kCreateItem, DISPATCH_METHOD, &type, 1,
                           created.put(), &failure);
   }
   win::ComPtr<IDispatch> item = automation::DispatchOf(*created.get());
   if (SUCCEEDED(hr) && !item) hr = E_UNEXPECTED;
   if (SUCCEEDED(hr)) hr = MarkAsReminderCall(item.get(), &failure, &restored);
   if (SUCCEEDED(hr)) {
-    hr = automation::Call(item.get(), automation::kDispidDisplay, DISPATCH_METHOD, nullptr, 0, nullptr, &failure);
+    hr = automation::Call(item.get(), ol::kDisplay, DISPATCH_METHOD, nullptr, 0, nullptr, &failure);
   }
   if (FAILED(hr)) {
     Tell(L"Cannot make a new reminder call appointment.",
