@@ -81,15 +81,18 @@ Outcome MakeReminderCall(std::unique_ptr<ReminderRecord> record, double now) {
   // UTF-8, which the request's charset names. Either way it is shortened to what the gateway
   // takes, counted in the bytes it will be sent as.
   const unsigned ansi = GetACP();
-  const bool fitsAnsi =
-      ansi != kUtf8CodePage &&
-      InCodePageExactly(fw::Utf8ToWide(FitCallText(caller, *record, secondsLeft, SIZE_MAX, Utf8Bytes)), ansi).has_value();
+  const std::string whole = FitCallText(caller, *record, secondsLeft, SIZE_MAX, Utf8Bytes);
+  std::optional<std::string> inAnsi;
+  if (ansi != kUtf8CodePage) inAnsi = InCodePageExactly(fw::Utf8ToWide(whole), ansi);
+  const bool fitsAnsi = inAnsi.has_value();
   const unsigned codePage = fitsAnsi ? ansi : kUtf8CodePage;
-  const CharBytes charBytes = fitsAnsi ? CharBytes([ansi](char32_t c) { return BytesInCodePage(ansi, c); })
-                                       : CharBytes(Utf8Bytes);
-  const std::string utf8 = FitCallText(caller, *record, secondsLeft, kMaxCallTextBytes, charBytes);
-  std::string text = utf8;
-  if (fitsAnsi) text = InCodePageExactly(fw::Utf8ToWide(utf8), ansi).value_or(std::string());
+  std::string text = fitsAnsi ? std::move(*inAnsi) : whole;
+  if (text.size() > kMaxCallTextBytes) {  // long notes, the rare case: composed again, to fit
+    const CharBytes charBytes = fitsAnsi ? CharBytes([ansi](char32_t c) { return BytesInCodePage(ansi, c); })
+                                         : CharBytes(Utf8Bytes);
+    const std::string utf8 = FitCallText(caller, *record, secondsLeft, kMaxCallTextBytes, charBytes);
+    text = fitsAnsi ? InCodePageExactly(fw::Utf8ToWide(utf8), ansi).value_or(std::string()) : utf8;
+  }
   const std::string body = ComposeCallForm(firstOccurrence, dialled, text);
 
   const GatewayAnswer answer = PostToGateway(gateway, kCallRequestPath, body, codePage);
