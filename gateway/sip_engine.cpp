@@ -350,6 +350,7 @@ bool SipEngine::GateRequest(const sip_msg* msg, void* arg) {
     return true;
   }
   if (self->IsPbx(msg->src) || dialog->FromPeer(msg->src)) {
+    if (pl_strcmp(&msg->met, "BYE") == 0) dialog->ByeArrived();
     for (const char* known : {"INVITE", "ACK", "BYE", "CANCEL", "INFO"})
       if (pl_strcmp(&msg->met, known) == 0) return false;
     sip_reply(self->sip_, msg, 501, "Not Implemented");

@@ -66,6 +66,9 @@ class SipEngine {
     // A redirect (3xx) of the call's INVITE, before the SIP stack follows it; false: not followed
     // (the call has ended itself).
     virtual bool Redirected(const struct sip_msg* msg) = 0;
+    // The peer's BYE was let in. libre then ends the session with ECONNRESET and no message, the
+    // same error a connection reset gives: this tells the two apart.
+    virtual void ByeArrived() = 0;
   };
 
   // `openFiles`: the process's open-file limit (OpenFiles::limit), libre's descriptor table.

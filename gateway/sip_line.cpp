@@ -193,6 +193,7 @@ class SipCall : public SipEngine::Dialog {
   }
 
   bool FromPeer(const sa& source) const override { return peerKnown_ && sa_cmp(&source, &peer_, SA_ADDR); }
+  void ByeArrived() override { byeArrived_ = true; }
 
   // A redirect is followed only to the PBX and to a number `numbers` allows; else the call ends
   // here, before libre can follow it. libre 1.1.0 follows a 3xx by itself and offers no way to
@@ -539,6 +540,10 @@ class SipCall : public SipEngine::Dialog {
     const SipEngine::TlsTrouble tls = self->engine_.TlsTroubleOf(err, refusal);
     if (self->failed_) {
       end = self->failure_;
+    } else if ((msg && msg->req) || (self->byeArrived_ && err == ECONNRESET)) {
+      // The callee's BYE, which libre reports as ECONNRESET (with or without the request): looked
+      // at before the error, since a callee who hangs up answered the call.
+      end.ending = Ending::CalleeHungUp;
     } else if (msg && !msg->req && msg->scode >= 300) {
       // (With err set too when we declined a second challenge: the status says more. A 3xx
       // arrives here only when libre gave up following redirects: a loop.)
@@ -555,8 +560,6 @@ class SipCall : public SipEngine::Dialog {
     } else if (err) {
       end.ending = Ending::SipError;
       end.error = err;
-    } else if (msg && msg->req) {
-      end.ending = Ending::CalleeHungUp;  // the callee's BYE
     } else {
       end.ending = Ending::SipError;
       end.detail = "closed";
@@ -594,6 +597,7 @@ class SipCall : public SipEngine::Dialog {
   sa peer_{};  // where the dialog's answers came from
   bool peerKnown_ = false;
   int sendError_ = 0;  // the first packet of the message that could not be sent
+  bool byeArrived_ = false;
 };
 
 class SipLine : public Line {

@@ -755,6 +755,45 @@ TEST_F(SipCallTest, ConnectionsFromOneAddressAreCappedAndIdleOnesClosed) {
   EXPECT_EQ(idle.WaitForOpen(0, 20000), 0);
 }
 
+// The libre callee as a child process (libre keeps one loop per process, and the gateway under
+// test runs in this one): "ready" on its output once it listens, its counts there at its end.
+class CalleeProcess {
+ public:
+  CalleeProcess(const std::string& dir, int sipPort, int rtpFirst, int rtpLast, const std::string& certificate = "")
+      : out_(dir + "/callee.txt") {
+    const std::string sip = std::to_string(sipPort), first = std::to_string(rtpFirst), last = std::to_string(rtpLast);
+    pid_ = fork();
+    if (pid_ == 0) {
+      const int fd = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      dup2(fd, STDOUT_FILENO);
+      if (certificate.empty())
+        execl(LIBRE_CALLEE_EXE, LIBRE_CALLEE_EXE, sip.c_str(), first.c_str(), last.c_str(), dir.c_str(), nullptr);
+      else
+        execl(LIBRE_CALLEE_EXE, LIBRE_CALLEE_EXE, sip.c_str(), first.c_str(), last.c_str(), dir.c_str(),
+              certificate.c_str(), nullptr);
+      _exit(127);
+    }
+  }
+  ~CalleeProcess() { Stop(); }
+  bool WaitUntilReady() {
+    WaitUntil([&] { return !ReadFile(out_).empty(); }, 5000);
+    return ReadFile(out_) == "ready\n";
+  }
+  // Ends it; what it printed ("ready\nanswered N, closed N, srtcp N, unauthenticated N\n").
+  std::string Stop() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+      pid_ = -1;
+    }
+    return ReadFile(out_);
+  }
+
+ private:
+  std::string out_;
+  pid_t pid_ = -1;
+};
+
 // With confirm = yes the message ends with the prompt to press 1; the key, as an RFC 4733 event
 // or as a SIP INFO, ends the call as delivered. Another key, or none, is not a confirmation: the
 // call is tried again, and fails after its attempts.
@@ -762,24 +801,8 @@ TEST(SipConfirm, KeyOneConfirmsAsEventOrInfoOtherwiseTheCallIsTriedAgain) {
   const int base = phone::FreePortBlock(400, 1);
   ASSERT_NE(base, 0);
   TempDir dir;
-  const std::string out = dir.path() + "/callee.txt";
-  const pid_t callee = fork();
-  if (callee == 0) {
-    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    dup2(fd, STDOUT_FILENO);
-    const std::string sip = std::to_string(base), first = std::to_string(base + 100), last = std::to_string(base + 199);
-    execl(LIBRE_CALLEE_EXE, LIBRE_CALLEE_EXE, sip.c_str(), first.c_str(), last.c_str(), dir.path().c_str(), nullptr);
-    _exit(127);
-  }
-  struct Reap {
-    pid_t pid;
-    ~Reap() {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
-  } reap{callee};
-  WaitUntil([&] { return !ReadFile(out).empty(); }, 5000);
-  ASSERT_EQ(ReadFile(out), "ready\n");
+  CalleeProcess callee(dir.path(), base, base + 100, base + 199);
+  ASSERT_TRUE(callee.WaitUntilReady());
 
   talmery::Config c;
   c.listenPort = 0;
@@ -850,44 +873,36 @@ TEST(SipConfirm, KeyOneConfirmsAsEventOrInfoOtherwiseTheCallIsTriedAgain) {
   EXPECT_EQ(carrying, 2) << reports;
 }
 
-// The libre callee as a child process (libre keeps one loop per process, and the gateway under
-// test runs in this one): "ready" on its output once it listens, its counts there at its end.
-class CalleeProcess {
- public:
-  CalleeProcess(const std::string& dir, int sipPort, int rtpFirst, int rtpLast, const std::string& certificate = "")
-      : out_(dir + "/callee.txt") {
-    const std::string sip = std::to_string(sipPort), first = std::to_string(rtpFirst), last = std::to_string(rtpLast);
-    pid_ = fork();
-    if (pid_ == 0) {
-      const int fd = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-      dup2(fd, STDOUT_FILENO);
-      if (certificate.empty())
-        execl(LIBRE_CALLEE_EXE, LIBRE_CALLEE_EXE, sip.c_str(), first.c_str(), last.c_str(), dir.c_str(), nullptr);
-      else
-        execl(LIBRE_CALLEE_EXE, LIBRE_CALLEE_EXE, sip.c_str(), first.c_str(), last.c_str(), dir.c_str(),
-              certificate.c_str(), nullptr);
-      _exit(127);
-    }
-  }
-  ~CalleeProcess() { Stop(); }
-  bool WaitUntilReady() {
-    WaitUntil([&] { return !ReadFile(out_).empty(); }, 5000);
-    return ReadFile(out_) == "ready\n";
-  }
-  // Ends it; what it printed ("ready\nanswered N, closed N, srtcp N, unauthenticated N\n").
-  std::string Stop() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-      pid_ = -1;
-    }
-    return ReadFile(out_);
-  }
-
- private:
-  std::string out_;
-  pid_t pid_ = -1;
-};
+// A callee who hangs up while the message plays (its BYE: libre ends the session with
+// ECONNRESET and the BYE itself) answered the call: it ends done after one try, not failed.
+TEST(SipHangUp, ACalleeWhoHangsUpAnsweredTheCall) {
+  const int base = phone::FreePortBlock(400, 1);
+  ASSERT_NE(base, 0);
+  TempDir dir;
+  CalleeProcess callee(dir.path(), base, base + 100, base + 199);
+  ASSERT_TRUE(callee.WaitUntilReady());
+  talmery::Config c;
+  c.listenPort = 0;
+  c.database = dir.path() + "/calls.db";
+  c.attempts = 3;
+  c.retryPause = 1;
+  c.sip.dial = "sip:{number}@127.0.0.1:" + std::to_string(base);
+  c.sip.sipPort = base + 10;
+  c.sip.rtpPortFirst = base + 200;
+  c.sip.rtpPortLast = base + 399;
+  InProcessGateway gateway(c);
+  std::string error;
+  ASSERT_TRUE(gateway.Start(error)) << error;
+  const long long id = std::atoll(
+      BodyOf(PostCall(gateway.Port(), CallBody("5550106", "The quarterly budget review with the auditors begins soon, "
+                                                          "in the large meeting room on the fourth floor.")))
+          .c_str() + 1);
+  const nlohmann::json done = WaitForState(gateway.Port(), id, "done", 30000);
+  EXPECT_EQ(done["state"], "done") << done.dump(1);
+  EXPECT_EQ(done["reason"], "answered; the callee hung up") << done.dump(1);
+  EXPECT_EQ(done["attempts"], 1);
+  EXPECT_FALSE(done["history"][0]["answered"].is_null());
+}
 
 // A gateway that speaks SIP over TLS, its SIP port base + 10 and its RTP within base + 200 to
 // base + 399; its calls are kept in <database>.

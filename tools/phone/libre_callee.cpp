@@ -51,6 +51,7 @@ struct LibreCallee::Call {
   char key = 0;
   bool byInfo = false;
   bool rekeying = false;
+  bool hangsUp = false;  // 5550106: BYE 1.5 s after the answer
   tmr press, rekey;
   sa remote{};
   sa caller{};  // the far end of the TLS connection the INVITE came on
@@ -235,21 +236,30 @@ struct LibreCallee::Call {
     Call* self = static_cast<Call*>(arg);
     if (self->rekeying) tmr_start(&self->rekey, 500, Rekey, self);
     else if (self->key) tmr_start(&self->press, 1500, Press, self);
+    else if (self->hangsUp) tmr_start(&self->press, 1500, HangUp, self);
     std::lock_guard<std::mutex> lock(self->owner->mu_);
     self->owner->answeredAt_.push_back(std::chrono::steady_clock::now());
     ++self->owner->answered_;
   }
 
-  static void Closed(int, const sip_msg*, void* arg) {
-    Call* self = static_cast<Call*>(arg);
-    LibreCallee* owner = self->owner;
+  // The callee's end of the call: the recording is written, as when the caller hangs up.
+  void Finish() {
     talmery::Pcm pcm;
-    pcm.samples = self->samples;
+    pcm.samples = samples;
     std::string error;
     std::lock_guard<std::mutex> lock(owner->mu_);
     const std::string path = owner->dir_ + "/call-" + std::to_string(owner->recordings_.size() + 1) + ".wav";
     if (talmery::WriteWavFile(path, pcm, error)) owner->recordings_.push_back(path);
     ++owner->closed_;
+  }
+
+  static void Closed(int, const sip_msg*, void* arg) { static_cast<Call*>(arg)->Finish(); }
+
+  // Freeing an established session sends its BYE.
+  static void HangUp(void* arg) {
+    Call* self = static_cast<Call*>(arg);
+    self->session = static_cast<sipsess*>(mem_deref(self->session));
+    self->Finish();
   }
 
   static int Offered(mbuf** description, const sip_msg* msg, void* arg) {
@@ -328,6 +338,7 @@ void LibreCallee::Main(std::string* error, std::atomic<int>* state) {
       call->rekeying = srtp && (user == "5550104" || user == "5550105");
       if (msg->tp == SIP_TRANSP_TLS) call->caller = msg->src;
       call->byInfo = user == "5550102";
+      call->hangsUp = user == "5550106";
       if (sdp_media_raddr(call->media)) call->remote = *sdp_media_raddr(call->media);
       const sdp_format* events = sdp_media_rformat(call->media, "telephone-event");
       if (events) call->eventPt = events->pt;

@@ -1,15 +1,15 @@
 #pragma once
-// A callee for many calls at once and for keys: one libre stack on a thread of its own that
-// answers every INVITE at once (200 with a PCMU answer), records each call's RTP (mu-law decoded,
-// placed by RTP timestamp) and writes it to <dir>/call-<n>.wav when the caller hangs up. Hundreds
-// of calls in one process, where a baresip per call would not fit on two cores. The number
-// called chooses a key pressed 1.5 s after the answer: 5550101 presses 1 as an RFC 4733 event in
-// the RTP stream, 5550102 presses 1 as a SIP INFO (application/dtmf-relay), 5550103 presses 2
-// (an event); any other number presses nothing. Over SRTP, 5550104 re-INVITEs during the call
-// with a new key and media address (after one offer the caller has to refuse) on the caller's
-// own connection, and 5550105 does so on a connection of its own to the caller's Contact and
-// then presses 1 under its new key. libre keeps one loop per process: a program
-// that runs a gateway in process starts this one as its own process (libre-callee).
+// A callee for many calls at once and for keys: one libre stack on a thread of its own that answers
+// every INVITE at once (200 with a PCMU answer), records each call's RTP (mu-law decoded, placed by
+// RTP timestamp) and writes it to <dir>/call-<n>.wav when the caller hangs up. Hundreds of calls in
+// one process, where a baresip per call would not fit on two cores. The number called chooses a key
+// pressed 1.5 s after the answer: 5550101 presses 1 as an RFC 4733 event in the RTP stream, 5550102
+// presses 1 as a SIP INFO (application/dtmf-relay), 5550103 presses 2 (an event); 5550106 hangs up
+// (BYE) 1.5 s after the answer; any other number presses nothing. Over SRTP, 5550104 re-INVITEs
+// during the call with a new key and media address (after one offer the caller has to refuse) on
+// the caller's own connection, and 5550105 does so on a connection of its own to the caller's
+// Contact and then presses 1 under its new key. libre keeps one loop per process: a program that
+// runs a gateway in process starts this one as its own process (libre-callee).
 #include <atomic>
 #include <chrono>
 #include <mutex>
