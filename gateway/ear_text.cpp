@@ -597,6 +597,38 @@ bool SomethingToSay(const std::string& s) {
 
 }  // namespace
 
+std::string WithinSeconds(const std::string& heard, int seconds, int wordsPerMinute, bool& cut) {
+  // A word takes 60/wpm seconds, a sentence's end a pause of about a word more.
+  const long long budget = static_cast<long long>(seconds) * wordsPerMinute / 60;
+  const long long closing = 7;  // the words of kRestInCalendar with its pause
+  struct End {
+    size_t at;        // just after the word
+    long long words;  // said up to it, pauses included
+    bool sentence;
+  };
+  std::vector<End> ends;
+  long long words = 0;
+  for (size_t i = 0; i < heard.size(); ++i) {
+    if (heard[i] == ' ' || (i + 1 < heard.size() && heard[i + 1] != ' ')) continue;
+    const bool sentence = EndsSentence(heard[i]);
+    words += sentence ? 2 : 1;
+    ends.push_back({i + 1, words, sentence});
+  }
+  cut = words > budget;
+  if (!cut) return heard;
+  size_t sentenceEnd = 0, wordEnd = 0;
+  for (const End& e : ends) {
+    if (e.words + closing > budget) break;
+    wordEnd = e.at;
+    if (e.sentence) sentenceEnd = e.at;
+  }
+  std::string out = heard.substr(0, sentenceEnd ? sentenceEnd : wordEnd);
+  while (!out.empty() && (out.back() == ',' || out.back() == ';' || out.back() == ':')) out.pop_back();
+  if (!out.empty() && !EndsSentence(out.back())) out += '.';
+  if (!out.empty()) out += ' ';
+  return out + kRestInCalendar;
+}
+
 std::string EarText(const std::string& utf8) {
   std::vector<std::string> lines(1);
   for (char c : utf8) {

@@ -16,4 +16,12 @@ namespace talmery {
 // The text as it should be heard (UTF-8 in, UTF-8 out). Empty when nothing in it is worth saying.
 std::string EarText(const std::string& utf8);
 
+// Said after a text cut to the time a listener attends to (WithinSeconds).
+inline constexpr const char* kRestInCalendar = "The rest is in your calendar.";
+
+// `heard` (EarText's) as far as it is said within `seconds` at `wordsPerMinute`, cut after the
+// last sentence that fits and ended with kRestInCalendar; `cut` tells whether it was. A first
+// sentence that alone is too long is cut after its last word that fits.
+std::string WithinSeconds(const std::string& heard, int seconds, int wordsPerMinute, bool& cut);
+
 }  // namespace talmery

@@ -11,8 +11,13 @@ struct Case {
   const char* heard;
 };
 
+// The message's text is written for the ear before it is planned and again in the helper: what
+// is heard stays as it is.
 void Expect(const Case* cases, size_t count) {
-  for (size_t i = 0; i < count; ++i) EXPECT_EQ(EarText(cases[i].text), cases[i].heard) << cases[i].text;
+  for (size_t i = 0; i < count; ++i) {
+    EXPECT_EQ(EarText(cases[i].text), cases[i].heard) << cases[i].text;
+    EXPECT_EQ(EarText(cases[i].heard), cases[i].heard) << cases[i].text;
+  }
 }
 
 TEST(EarText, TimesDatesAndDurations) {
@@ -96,6 +101,30 @@ TEST(EarText, InvitationBoilerplateIsLeftOut) {
        "Budget review."},
   };
   Expect(cases, std::size(cases));
+}
+
+// Cut after the last sentence that leaves time to say where the rest is (a word 60/wpm seconds,
+// a sentence's end a word more).
+TEST(EarText, WithinSecondsCutsAtASentence) {
+  const struct {
+    const char* heard;
+    int seconds;
+    const char* said;
+    bool cut;
+  } cases[] = {
+      {"One two three. Four five six seven. Eight nine ten eleven twelve.", 6, "One two three. Four five six seven. Eight nine ten eleven twelve.", false},
+      {"One two three. Four five six seven. Eight nine ten eleven twelve.", 8, "One two three. Four five six seven. Eight nine ten eleven twelve.", false},
+      {"One two three. Four five six seven. Eight nine ten eleven twelve.", 5, "One two three. The rest is in your calendar.", true},
+      // A first sentence too long for it is cut after a word.
+      {"a b c d e f g h i j k l m n o p q r s t u v w x y z.", 6, "a b c d e f g h. The rest is in your calendar.", true},
+      {"Short, and long enough.", 1, "The rest is in your calendar.", true},
+      {"", 1, "", false},
+  };
+  for (const auto& c : cases) {
+    bool cut = !c.cut;
+    EXPECT_EQ(WithinSeconds(c.heard, c.seconds, 150, cut), c.said) << c.heard << " in " << c.seconds;
+    EXPECT_EQ(cut, c.cut) << c.heard << " in " << c.seconds;
+  }
 }
 
 // Whatever the bytes, what comes out has no control characters and every line ends a sentence.
