@@ -172,6 +172,7 @@ const std::map<std::string, Setter>& Setters() {
       {"max_wait", Int(&Config::maxWait, 1, 10080)},
       {"ring_time", Int(&Config::ringTime, 1, 600)},
       {"max_call_time", Int(&Config::maxCallTime, 5, 86400)},
+      {"max_message_seconds", Int(&Config::maxMessageSeconds, 10, 3600)},
       {"repeat", Int(&Config::repeat, 1, 10)},
       {"voice", Text(&Config::voice)},
       {"speech_rate", Int(&Config::speechRate, 80, 450)},

@@ -63,6 +63,7 @@ struct Config {
   int maxWait = 60;                  // minutes a call may wait to be placed before it expires
   int ringTime = 30;                 // seconds a phone may ring
   int maxCallTime = 600;             // seconds from the answer to our own hang-up
+  int maxMessageSeconds = 60;        // one saying of the text at most (longer: cut at a sentence)
   int repeat = 2;                    // times the text is spoken
   std::string voice = "en";
   int speechRate = 150;              // words per minute

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "gateway/ear_text.h"
 #include "gateway/sdes.h"
 #include "gateway/speech.h"
 
@@ -143,7 +144,10 @@ std::string LateNotice(long long lateMs) {
 
 MessagePlan PlanMessage(const std::string& utf8Text, const Config& config) {
   MessagePlan plan;
-  plan.text = config.confirm ? utf8Text + " " + kConfirmPrompt : utf8Text;
+  // Within a listener's attention: a longer text is cut at a sentence, so that the repetition
+  // comes while the callee still listens.
+  const std::string heard = WithinSeconds(EarText(utf8Text), config.maxMessageSeconds, config.speechRate, plan.trimmed);
+  plan.text = config.confirm ? heard + " " + kConfirmPrompt : heard;
   if (config.confirm) plan.prompt = kConfirmPrompt;
   plan.repeat = config.repeat;
   // Half a second for the phone to reach the ear, a second between the repetitions.
@@ -169,12 +173,17 @@ std::function<SpeechStarter(const std::atomic<bool>&)> HelperSpeechOf(const Conf
   };
 }
 
-std::string ShortenedNote(bool cut, int said, const Config& config) {
+std::string ShortenedNote(bool trimmed, bool cut, int said, const Config& config) {
   const std::string fit = " to fit max_call_time (" + std::to_string(config.maxCallTime) + " s)";
-  if (cut) return "the message was cut" + fit;
+  const std::string shortened =
+      trimmed ? "the message was cut at a sentence to fit max_message_seconds (" +
+                    std::to_string(config.maxMessageSeconds) + " s)"
+              : "";
+  const auto both = [&](const std::string& more) { return shortened.empty() ? more : shortened + "; " + more; };
+  if (cut) return both("the message was cut" + fit);
   if (said < config.repeat)
-    return "the message was said " + std::to_string(said) + " of " + std::to_string(config.repeat) + " times" + fit;
-  return "";
+    return both("the message was said " + std::to_string(said) + " of " + std::to_string(config.repeat) + " times" + fit);
+  return shortened;
 }
 
 }  // namespace talmery

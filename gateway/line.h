@@ -94,9 +94,9 @@ char InfoKey(const std::string& contentType, const std::string& body);
 MessagePlan PlanMessage(const std::string& utf8Text, const Config& config);
 // Its speech from talmery-speak helpers with the configured voice (see MessageFeed).
 std::function<SpeechStarter(const std::atomic<bool>& stopping)> HelperSpeechOf(const Config& config);
-// What a message that did not fit max_call_time says in the call's outcome; empty when it was
-// said as planned.
-std::string ShortenedNote(bool cut, int said, const Config& config);
+// What a message that did not fit max_message_seconds or max_call_time says in the call's
+// outcome; empty when it was said as planned.
+std::string ShortenedNote(bool trimmed, bool cut, int said, const Config& config);
 
 class Line {
  public:

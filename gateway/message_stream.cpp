@@ -219,6 +219,11 @@ bool MessageFeed::Cut() {
   return truncated_ || (finished_ && stream_->Cut());
 }
 
+bool MessageFeed::Trimmed() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return stream_->Trimmed();
+}
+
 int MessageFeed::Said() {
   std::lock_guard<std::mutex> lock(mu_);
   return finished_ ? stream_->Said() : 0;

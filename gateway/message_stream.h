@@ -41,6 +41,7 @@ struct MessagePlan {
   size_t gapSamples = 0;
   size_t tailSamples = 0;
   size_t budgetSamples = 0;   // what the whole message may last
+  bool trimmed = false;       // the text was cut to what a listener attends to (max_message_seconds)
 };
 
 class MessageStream {
@@ -58,6 +59,8 @@ class MessageStream {
   bool Silent() const { return silent_; }
   // The text was longer than the message may last: cut (and the prompt said after it).
   bool Cut() const { return cut_; }
+  // The text was cut before it was spoken, to max_message_seconds (MessagePlan::trimmed).
+  bool Trimmed() const { return plan_.trimmed; }
   // Times the text was said whole.
   int Said() const { return said_; }
 
@@ -117,6 +120,7 @@ class MessageFeed {
   std::string Error();
   bool Silent();
   bool Cut();
+  bool Trimmed();
   int Said();
 
  private:

@@ -721,7 +721,7 @@ class SipLine : public Line {
           continue;
         case CallEvent::MessageEnded:
           if (!feed_->Error().empty()) return SpeechFault(true);
-          note = ShortenedNote(feed_->Cut(), feed_->Said(), config_);
+          note = ShortenedNote(feed_->Trimmed(), feed_->Cut(), feed_->Said(), config_);
           if (event.end.ending != Ending::Played) return unconfirmedIf(event.end);  // not heard in full
           if (!config_.confirm) return unconfirmedIf(event.end);
           ended = true;  // a few seconds more for the key

@@ -43,7 +43,7 @@ class SpeakerLine : public Line {
       if (c == '\n') shown += "    ";
     }
     while (!shown.empty() && (shown.back() == ' ' || shown.back() == '\n')) shown.pop_back();
-    const std::string note = ShortenedNote(message.Cut(), message.Said(), config_);
+    const std::string note = ShortenedNote(message.Trimmed(), message.Cut(), message.Said(), config_);
     std::printf("call %lld to %s:\n%s\n  spoken to %s (%.1f s%s)\n", job.id, VisibleText(job.number).c_str(),
                 shown.c_str(), VisibleText(path).c_str(), static_cast<double>(wav.Samples()) / kPhoneRate,
                 note.empty() ? "" : ("; " + note).c_str());

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "gateway/call_request.h"
+#include "gateway/ear_text.h"
 #include "gateway/event_log.h"
 
 namespace talmery {
@@ -278,8 +279,9 @@ int SpeakMain(int argc, char** argv) {
     text.append(buffer, static_cast<size_t>(n));
     if (text.size() > kMaxInputBytes) return Refuse("the text is larger than 1 MB");
   }
-  // Control characters never reach the engine: some of them are its commands.
-  text = SpeakableText(text);
+  // Written for the ear (ear_text.h); control characters never reach the engine: some of them
+  // are its commands.
+  text = SpeakableText(EarText(text));
 
   const int rate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, espeakINITIALIZE_DONT_EXIT);
   if (rate <= 0) return Refuse("the espeak-ng synthesiser cannot start (is espeak-ng-data installed?)");

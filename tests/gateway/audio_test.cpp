@@ -4,7 +4,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 
 #include "gateway/audio.h"
@@ -214,6 +216,25 @@ TEST(Speech, ControlCharactersDoNotReachTheEngine) {
       << error;
   const size_t half = speech.samples.size() / 2;
   EXPECT_GT(Rms(speech, half, half + 8000), 300);
+}
+
+// The helper speaks the text as written for the ear: a join link is heard as "a link", and a
+// text of nothing but separator lines gives no sound at all.
+TEST(Speech, HelperSpeaksTheTextForTheEar) {
+  Pcm written, plain;
+  std::string error;
+  ASSERT_TRUE(Synthesize("See https://meet.example.com/l/meetup-join/19%3ameeting_ABCDEF%40thread?context=%7b%22Tid%22\n"
+                         "____________________",
+                         Voice(), written, error))
+      << error;
+  ASSERT_TRUE(Synthesize("See a link.", Voice(), plain, error)) << error;
+  EXPECT_EQ(written.samples, plain.samples);
+  Pcm marks;
+  if (Synthesize("--------\n====\n* * *", Voice(), marks, error)) {
+    int peak = 0;
+    for (int16_t s : marks.samples) peak = std::max(peak, std::abs(int{s}));
+    EXPECT_LT(peak, 100);
+  }
 }
 
 }  // namespace

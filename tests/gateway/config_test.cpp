@@ -73,6 +73,7 @@ TEST(Config, FileErrorsNameTheLine) {
       {"\nmax_cals = 3\n", "line 2: unknown setting \"max_cals\""},
       {"[sip]\ncontrol_port = 5180\n", "line 2: sip.control_port is no longer used (calls are placed inside the gateway): remove it"},
       {"max_calls = 0\n", "line 1: max_calls: 0 is outside 1 to 200"},
+      {"max_message_seconds = 5\n", "line 1: max_message_seconds: 5 is outside 10 to 3600"},
       {"attempts = 3x\n", "line 1: attempts: \"3x\" is not a whole number"},
       {"show_text = maybe\n", "line 1: show_text: \"maybe\" is not yes or no"},
       {"[pbx]\n", "line 1: unknown section [pbx]"},

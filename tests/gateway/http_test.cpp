@@ -7,6 +7,7 @@
 
 #include <thread>
 
+#include "gateway/speech.h"
 #include "tests/gateway/test_support.h"
 
 namespace gwtest {
@@ -171,13 +172,44 @@ TEST(SpeakerCall, ALongTextIsCutToTheCallsLength) {
   ASSERT_EQ(BodyOf(PostCall(gateway.Port(), CallBody("5550100", text))), "[1]\r\n");
   const nlohmann::json done = WaitForState(gateway.Port(), 1, "done", 60000);
   const std::string path = dir.path() + "/speaker/call-1.wav";
-  EXPECT_EQ(done["reason"], "answered; spoken to " + path + "; the message was cut to fit max_call_time (8 s)")
+  EXPECT_EQ(done["reason"], "answered; spoken to " + path + "; the message was cut at a sentence to fit max_message_seconds (60 s); the message was cut to fit max_call_time (8 s)")
       << done.dump(1);
   talmery::Pcm message;
   ASSERT_TRUE(talmery::ReadWavFile(path, message, error)) << error;
   EXPECT_EQ(message.samples.size(), 7u * 8000);  // a second before the line would hang up
-  const std::string detail = "detail=\"spoken to " + path + "; the message was cut to fit max_call_time (8 s)\"";
+  const std::string detail = "detail=\"spoken to " + path + "; the message was cut at a sentence to fit max_message_seconds (60 s); the message was cut to fit max_call_time (8 s)\"";
   EXPECT_TRUE(gateway.WaitForLog(detail, 5000)) << gateway.LogText();
+}
+
+// A text longer than a listener attends to is cut at a sentence before it is spoken (the rest
+// is in the calendar), and the call's outcome and log say so.
+TEST(SpeakerCall, ALongTextIsCutAtASentenceToTheListenersAttention) {
+  TempDir dir;
+  talmery::Config c;
+  c.listenPort = 0;
+  c.database = dir.path() + "/calls.db";
+  c.mode = talmery::DialMode::Speaker;
+  c.speakerDir = dir.path() + "/speaker";
+  c.maxMessageSeconds = 10;
+  c.repeat = 1;
+  InProcessGateway gateway(c);
+  std::string error;
+  ASSERT_TRUE(gateway.Start(error)) << error;
+  std::string text = "Budget review with Ann at 9:30.";
+  for (int i = 0; i < 6; ++i) text += " The figures for each department are compared with the plan.";
+  ASSERT_EQ(BodyOf(PostCall(gateway.Port(), CallBody("5550100", text))), "[1]\r\n");
+  const nlohmann::json done = WaitForState(gateway.Port(), 1, "done", 60000);
+  const std::string path = dir.path() + "/speaker/call-1.wav";
+  const std::string note = "spoken to " + path + "; the message was cut at a sentence to fit max_message_seconds (10 s)";
+  EXPECT_EQ(done["reason"], "answered; " + note) << done.dump(1);
+  EXPECT_TRUE(gateway.WaitForLog("detail=\"" + note + "\"", 5000)) << gateway.LogText();
+  // What was heard is the text up to a sentence, then where the rest is.
+  talmery::Pcm message, expected;
+  ASSERT_TRUE(talmery::ReadWavFile(path, message, error)) << error;
+  ASSERT_TRUE(talmery::Synthesize("Budget review with Ann at nine thirty. The rest is in your calendar.", talmery::Voice(),
+                                  expected, error))
+      << error;
+  EXPECT_EQ(message.samples.size(), expected.samples.size() + 8000 / 2 + 8000 * 3 / 10);
 }
 
 // A head trickled past request_seconds (a byte every 100 ms, 3 s in all, the server's time being

@@ -3,6 +3,7 @@
 
 #include "gateway/dispatcher.h"
 #include "gateway/event_log.h"
+#include "gateway/ear_text.h"
 #include "gateway/line.h"
 #include "gateway/sip_engine.h"
 #include "gateway/registration.h"
@@ -236,9 +237,38 @@ TEST(LineLogic, MessageFitsTheCall) {
   EXPECT_EQ(p.text, std::string("Budget review. ") + kConfirmPrompt);
   EXPECT_EQ(p.prompt, kConfirmPrompt);
   EXPECT_EQ(p.budgetSamples, 594u * 8000);
-  EXPECT_EQ(ShortenedNote(false, 2, c), "");
-  EXPECT_EQ(ShortenedNote(true, 0, c), "the message was cut to fit max_call_time (600 s)");
-  EXPECT_EQ(ShortenedNote(false, 1, c), "the message was said 1 of 2 times to fit max_call_time (600 s)");
+  EXPECT_EQ(ShortenedNote(false, false, 2, c), "");
+  EXPECT_EQ(ShortenedNote(false, true, 0, c), "the message was cut to fit max_call_time (600 s)");
+  EXPECT_EQ(ShortenedNote(false, false, 1, c), "the message was said 1 of 2 times to fit max_call_time (600 s)");
+  EXPECT_EQ(ShortenedNote(true, false, 2, c), "the message was cut at a sentence to fit max_message_seconds (60 s)");
+  EXPECT_EQ(ShortenedNote(true, false, 1, c),
+            "the message was cut at a sentence to fit max_message_seconds (60 s); the message was said 1 of 2 times "
+            "to fit max_call_time (600 s)");
+}
+
+// A text longer than max_message_seconds is cut at a sentence, and the listener told where the
+// rest is; the text spoken is the one written for the ear, the prompt still at its end.
+TEST(LineLogic, MessageWithinTheListenersAttention) {
+  Config c;
+  c.maxMessageSeconds = 10;  // 25 words at 150 a minute (a sentence's end counts as one)
+  c.speechRate = 150;
+  MessagePlan p = PlanMessage("Budget review at 9:30 in B-204.", c);
+  EXPECT_EQ(p.text, "Budget review at nine thirty in B, 2 0 4.");
+  EXPECT_FALSE(p.trimmed);
+  const std::string notes =
+      "Budget review with Ann. Bring the figures for the third quarter. "
+      "We go through each department's plan and its costs in turn, one by one.";
+  p = PlanMessage(notes, c);
+  EXPECT_EQ(p.text, std::string("Budget review with Ann. Bring the figures for the third quarter. ") + kRestInCalendar);
+  EXPECT_TRUE(p.trimmed);
+  c.confirm = true;
+  p = PlanMessage(notes, c);
+  EXPECT_EQ(p.text, std::string("Budget review with Ann. Bring the figures for the third quarter. ") + kRestInCalendar +
+                        " " + kConfirmPrompt);
+  c.maxMessageSeconds = 60;
+  p = PlanMessage(notes, c);
+  EXPECT_EQ(p.text, notes + " " + kConfirmPrompt);
+  EXPECT_FALSE(p.trimmed);
 }
 
 }  // namespace

@@ -132,7 +132,7 @@ TEST_F(SipCallTest, ALongTextIsHeardFromItsStartAndCutToTheCallsLength) {
   while (text.size() + sentence.size() <= 64 * 1024) text += sentence;
   const long long id = Post("5550100", text);
   const nlohmann::json done = WaitForState(port_, id, "done", 60000);
-  EXPECT_EQ(done["reason"], "answered; the message was cut to fit max_call_time (8 s)") << done.dump(1);
+  EXPECT_EQ(done["reason"], "answered; the message was cut at a sentence to fit max_message_seconds (60 s); the message was cut to fit max_call_time (8 s)") << done.dump(1);
   ASSERT_TRUE(phone_->WaitForClosedCalls(1, 10000));
   talmery::Pcm recording, speech;
   std::string report;
