@@ -794,6 +794,20 @@ class CalleeProcess {
   pid_t pid_ = -1;
 };
 
+// A gateway in this process dialling the CalleeProcess on `base` directly: its SIP on base + 10,
+// its RTP on base + 200..399, a second between tries.
+talmery::Config DiallingTheCallee(int base, const std::string& dir) {
+  talmery::Config c;
+  c.listenPort = 0;
+  c.database = dir + "/calls.db";
+  c.retryPause = 1;
+  c.sip.dial = "sip:{number}@127.0.0.1:" + std::to_string(base);
+  c.sip.sipPort = base + 10;
+  c.sip.rtpPortFirst = base + 200;
+  c.sip.rtpPortLast = base + 399;
+  return c;
+}
+
 // With confirm = yes the message ends with the prompt to press 1; the key, as an RFC 4733 event
 // or as a SIP INFO, ends the call as delivered. Another key, or none, is not a confirmation: the
 // call is tried again, and fails after its attempts.
@@ -804,17 +818,10 @@ TEST(SipConfirm, KeyOneConfirmsAsEventOrInfoOtherwiseTheCallIsTriedAgain) {
   CalleeProcess callee(dir.path(), base, base + 100, base + 199);
   ASSERT_TRUE(callee.WaitUntilReady());
 
-  talmery::Config c;
-  c.listenPort = 0;
-  c.database = dir.path() + "/calls.db";
+  talmery::Config c = DiallingTheCallee(base, dir.path());
   c.maxCalls = 2;
   c.attempts = 2;
-  c.retryPause = 1;
   c.confirm = true;
-  c.sip.dial = "sip:{number}@127.0.0.1:" + std::to_string(base);
-  c.sip.sipPort = base + 10;
-  c.sip.rtpPortFirst = base + 200;
-  c.sip.rtpPortLast = base + 399;
   InProcessGateway gateway(c);
   std::string error;
   ASSERT_TRUE(gateway.Start(error)) << error;
@@ -873,23 +880,16 @@ TEST(SipConfirm, KeyOneConfirmsAsEventOrInfoOtherwiseTheCallIsTriedAgain) {
   EXPECT_EQ(carrying, 2) << reports;
 }
 
-// A callee who hangs up while the message plays (its BYE: libre ends the session with
-// ECONNRESET and the BYE itself) answered the call: it ends done after one try, not failed.
+// A callee who hangs up while the message plays (its BYE, which libre reports as ECONNRESET)
+// answered the call: it ends done after one try, not failed.
 TEST(SipHangUp, ACalleeWhoHangsUpAnsweredTheCall) {
   const int base = phone::FreePortBlock(400, 1);
   ASSERT_NE(base, 0);
   TempDir dir;
   CalleeProcess callee(dir.path(), base, base + 100, base + 199);
   ASSERT_TRUE(callee.WaitUntilReady());
-  talmery::Config c;
-  c.listenPort = 0;
-  c.database = dir.path() + "/calls.db";
+  talmery::Config c = DiallingTheCallee(base, dir.path());
   c.attempts = 3;
-  c.retryPause = 1;
-  c.sip.dial = "sip:{number}@127.0.0.1:" + std::to_string(base);
-  c.sip.sipPort = base + 10;
-  c.sip.rtpPortFirst = base + 200;
-  c.sip.rtpPortLast = base + 399;
   InProcessGateway gateway(c);
   std::string error;
   ASSERT_TRUE(gateway.Start(error)) << error;
