@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstdio>
+#include <memory>
 
 #include "gateway/audio.h"
 #include "gateway/speech.h"
@@ -292,6 +294,38 @@ TEST(Speech, HelperMakesOnlyItsLimitInLittleMemory) {
     // (the whole text's speech would be hundreds of MB; a few MB are the engines' and the
     // sanitizer's own caches as they warm up)
     EXPECT_LT(large.peakKb - small.peakKb, 8 * 1024) << c.voice;
+  }
+}
+
+// Through StartSpeech as a call uses it, with each engine: a text of hours gives its first
+// second at once and exactly the samples the call can play (then "cut"); a call that stops
+// while the helper still speaks ends the helper and says so.
+TEST(Speech, StreamedCutAtTheCallsLimitAndStopped) {
+  const std::string sentence = "The quarterly budget review meets in room four with the auditors. ";
+  std::string text;
+  while (text.size() + sentence.size() <= 64 * 1024) text += sentence;
+  for (const char* voice : {"en", "flite:kal16", "flite:rms"}) {
+    std::string error;
+    std::unique_ptr<SpeechSource> limited = StartSpeech(text, Voice{voice, 150}, 3 * kPhoneRate, nullptr, error);
+    ASSERT_TRUE(limited) << voice << ": " << error;
+    int16_t buffer[4096];
+    size_t total = 0;
+    for (size_t n; (n = limited->Read(buffer, 4096)) > 0;) total += n;
+    bool cut = false;
+    EXPECT_TRUE(limited->Ended(cut, error)) << voice << ": " << error;
+    EXPECT_TRUE(cut) << voice;
+    EXPECT_EQ(total, 3u * kPhoneRate) << voice;
+
+    std::atomic<bool> stop{false};
+    std::unique_ptr<SpeechSource> stopped = StartSpeech(text, Voice{voice, 150}, 0, &stop, error);
+    ASSERT_TRUE(stopped) << voice << ": " << error;
+    total = 0;
+    for (size_t n; total < kPhoneRate && (n = stopped->Read(buffer, 4096)) > 0;) total += n;
+    EXPECT_GE(total, size_t{kPhoneRate}) << voice;
+    stop = true;
+    EXPECT_EQ(stopped->Read(buffer, 4096), 0u) << voice;
+    EXPECT_FALSE(stopped->Ended(cut, error)) << voice;
+    EXPECT_EQ(error, "stopped") << voice;
   }
 }
 
