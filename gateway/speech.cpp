@@ -50,7 +50,7 @@ bool WriteAll(const char* data, size_t size) {
   return true;
 }
 
-// espeak-ng's callback hands over the samples of each piece (at its own rate) as it makes them.
+// The engine's callback hands over the samples of each piece (at its own rate) as it makes them.
 struct Speaking {
   Resampler* resampler = nullptr;
   std::unique_ptr<Resampler> owned;  // when the rate is known only with the first samples
