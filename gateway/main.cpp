@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "gateway/config.h"
+#include "gateway/speech.h"
 #include "gateway/event_log.h"
 #include "gateway/pg_store.h"
 #include "gateway/service.h"
@@ -64,6 +65,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (line.list) return List(config, line.listCount);
+  if (!talmery::CheckVoice(config.voice, error)) {
+    std::fprintf(stderr, "talmery-gateway: %s\n", error.c_str());
+    return 2;
+  }
 
   talmery::EventLog log(stderr);
   log.AddSecret(config.sip.password);

@@ -1,6 +1,7 @@
 #include "gateway/speech.h"
 
 #include <espeak-ng/speak_lib.h>
+#include <flite/flite.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -48,9 +50,10 @@ bool WriteAll(const char* data, size_t size) {
   return true;
 }
 
-// espeak-ng's callback hands over the samples of each piece (at its own rate) as it makes them.
+// The engine's callback hands over the samples of each piece (at its own rate) as it makes them.
 struct Speaking {
   Resampler* resampler = nullptr;
+  std::unique_ptr<Resampler> owned;  // when the rate is known only with the first samples
   std::vector<int16_t> out;
   size_t written = 0, limit = 0;  // limit 0: none
   bool cut = false, gone = false;
@@ -79,6 +82,125 @@ int Refuse(const std::string& reason) {
   const std::string bytes = std::string(1, kReasonFollows) + reason;
   WriteAll(bytes.data(), bytes.size());
   return kExitFailed;
+}
+
+// flite's English voices, compiled into their own libraries (one register function each).
+extern "C" {
+cst_voice* register_cmu_us_awb(const char*);
+cst_voice* register_cmu_us_kal(const char*);
+cst_voice* register_cmu_us_kal16(const char*);
+cst_voice* register_cmu_us_rms(const char*);
+cst_voice* register_cmu_us_slt(const char*);
+}
+
+struct FliteVoice {
+  const char* name;
+  cst_voice* (*reg)(const char*);
+};
+constexpr FliteVoice kFliteVoices[] = {{"awb", register_cmu_us_awb},
+                                       {"kal", register_cmu_us_kal},
+                                       {"kal16", register_cmu_us_kal16},
+                                       {"rms", register_cmu_us_rms},
+                                       {"slt", register_cmu_us_slt}};
+
+// flite speaks at about this pace at its own speed; speech_rate stretches its durations.
+constexpr double kFliteWordsPerMinute = 170;
+
+// espeak-ng's voices by the names espeak_SetVoiceByName takes (the last part of each identifier).
+std::vector<std::string> EspeakVoices() {
+  std::set<std::string> names;
+  if (const espeak_VOICE** voices = espeak_ListVoices(nullptr)) {
+    for (; *voices; ++voices) {
+      if (!(*voices)->identifier) continue;
+      std::string id = (*voices)->identifier;
+      names.insert(id.substr(id.rfind('/') + 1));
+    }
+  }
+  return {names.begin(), names.end()};
+}
+
+int FliteStream(const cst_wave* wave, int start, int size, int, cst_audio_streaming_info* info) {
+  auto* speaking = static_cast<Speaking*>(info->userdata);
+  if (!speaking->resampler) {
+    speaking->owned = std::make_unique<Resampler>(wave->sample_rate, kPhoneRate);
+    speaking->resampler = speaking->owned.get();
+  }
+  if (size > 0) speaking->resampler->Push(wave->samples + start, static_cast<size_t>(size), speaking->out);
+  return speaking->Flush() ? CST_AUDIO_STREAM_CONT : CST_AUDIO_STREAM_STOP;
+}
+
+// The next piece for flite: up to a sentence's end, or a blank within some hundred characters
+// (flite makes a whole utterance before the first sample of it, so the pieces stay short).
+std::string NextPiece(const std::string& text, size_t& at) {
+  constexpr size_t kMost = 600;
+  const size_t begin = at;
+  size_t end = begin, blank = std::string::npos;
+  for (; end < text.size() && end - begin < kMost; ++end) {
+    const char c = text[end];
+    if (c == '\n' || ((c == '.' || c == '?' || c == '!' || c == ';') && (end + 1 == text.size() || text[end + 1] == ' '))) {
+      ++end;
+      at = end;
+      return text.substr(begin, end - begin);
+    }
+    if (c == ' ') blank = end;
+  }
+  if (end < text.size() && blank != std::string::npos && blank > begin) end = blank + 1;
+  at = end;
+  return text.substr(begin, end - begin);
+}
+
+int SpeakFlite(const std::string& given, const std::string& name, int wordsPerMinute, const std::string& text, size_t limit) {
+  cst_voice* voice = nullptr;
+  flite_init();
+  for (const FliteVoice& v : kFliteVoices)
+    if (name == v.name) voice = v.reg(nullptr);
+  if (!voice) {
+    espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, espeakINITIALIZE_DONT_EXIT);  // for its list
+    return Refuse(UnknownVoiceMessage(given, EspeakVoices()));
+  }
+  feat_set_float(voice->features, "duration_stretch", static_cast<float>(kFliteWordsPerMinute / wordsPerMinute));
+  Speaking speaking;
+  speaking.limit = limit;
+  cst_audio_streaming_info* info = new_audio_streaming_info();
+  info->asc = FliteStream;
+  info->userdata = &speaking;
+  feat_set(voice->features, "streaming_info", audio_streaming_info_val(info));
+  if (!WriteAll(&kSamplesFollow, 1)) return kExitReaderGone;
+  for (size_t at = 0; at < text.size() && !speaking.gone && !speaking.cut;) {
+    const std::string piece = NextPiece(text, at);
+    if (piece.find_first_not_of(" \n") == std::string::npos) continue;
+    flite_text_to_speech(piece.c_str(), voice, "none");
+  }
+  if (!speaking.gone && !speaking.cut && speaking.resampler) {
+    speaking.resampler->Finish(speaking.out);
+    speaking.Flush();
+  }
+  if (speaking.gone) return kExitReaderGone;
+  return speaking.cut ? kExitCut : kExitWhole;
+}
+
+int SpeakEspeak(const std::string& given, const std::string& name, int wordsPerMinute, const std::string& text, size_t limit) {
+  const int rate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, espeakINITIALIZE_DONT_EXIT);
+  if (rate <= 0) return Refuse("the espeak-ng synthesiser cannot start (is espeak-ng-data installed?)");
+  espeak_SetSynthCallback(Collect);
+  if (name.empty() || espeak_SetVoiceByName(name.c_str()) != EE_OK)
+    return Refuse(UnknownVoiceMessage(given, EspeakVoices()));
+  espeak_SetParameter(espeakRATE, wordsPerMinute, 0);
+
+  if (!WriteAll(&kSamplesFollow, 1)) return kExitReaderGone;
+  Resampler resampler(rate, kPhoneRate);
+  Speaking speaking;
+  speaking.resampler = &resampler;
+  speaking.limit = limit;
+  const espeak_ERROR result = espeak_Synth(text.c_str(), text.size() + 1, 0, POS_CHARACTER, 0,
+                                           espeakCHARS_UTF8 | espeakENDPAUSE, nullptr, &speaking);
+  if (!speaking.gone && !speaking.cut) {
+    if (result != EE_OK) return kExitEngine;  // (the samples have begun: the status tells it)
+    resampler.Finish(speaking.out);
+    speaking.Flush();
+  }
+  if (speaking.gone) return kExitReaderGone;
+  return speaking.cut ? kExitCut : kExitWhole;
 }
 
 // ---- In the gateway ------------------------------------------------------------------------
@@ -201,7 +323,7 @@ size_t HelperSpeech::Read(int16_t* out, size_t count) {
       at = 1;
     }
     if (failing_) {
-      if (reason_.size() < 1024) reason_.append(reinterpret_cast<char*>(bytes) + at, static_cast<size_t>(n) - at);
+      if (reason_.size() < 8192) reason_.append(reinterpret_cast<char*>(bytes) + at, static_cast<size_t>(n) - at);
       continue;
     }
     size_t got = 0;
@@ -234,7 +356,7 @@ bool HelperSpeech::Ended(bool& cut, std::string& error) {
   }
   if (status == 127) error = "cannot run " + program_;
   else if (status == kExitFailed && !reason_.empty()) error = VisibleText(reason_);
-  else if (status == kExitEngine) error = "espeak-ng could not speak the text";
+  else if (status == kExitEngine) error = "the speech engine could not speak the text";
   else error = program_ + " failed" + (status >= 0 ? " (exit status " + std::to_string(status) + ")" : "");
   return false;
 }
@@ -265,6 +387,42 @@ bool Executable(const std::string& path) { return !path.empty() && access(path.c
 
 }  // namespace
 
+VoiceName ParseVoiceName(const std::string& voice) {
+  VoiceName parsed;
+  const size_t colon = voice.find(':');
+  const std::string engine = colon == std::string::npos ? "" : voice.substr(0, colon);
+  if (engine == "flite") parsed.engine = VoiceName::Flite;
+  else if (engine == "espeak-ng") parsed.engine = VoiceName::Espeak;
+  else if (colon != std::string::npos) parsed.engine = VoiceName::Unknown;
+  parsed.name = colon == std::string::npos || parsed.engine == VoiceName::Unknown ? voice : voice.substr(colon + 1);
+  return parsed;
+}
+
+std::vector<std::string> FliteVoiceNames() {
+  std::vector<std::string> names;
+  for (const FliteVoice& v : kFliteVoices) names.push_back(std::string("flite:") + v.name);
+  return names;
+}
+
+std::string UnknownVoiceMessage(const std::string& voice, const std::vector<std::string>& espeakVoices) {
+  std::string message = "voice: \"" + VisibleText(voice) + "\" is not a voice here; the voices are ";
+  for (const std::string& name : FliteVoiceNames()) message += name + ", ";
+  message += "and espeak-ng:NAME (or NAME alone) for its languages";
+  for (size_t i = 0; i < espeakVoices.size(); ++i) message += (i ? ", " : ": ") + espeakVoices[i];
+  return message;
+}
+
+bool CheckVoice(const std::string& voice, std::string& error) {
+  // The helper loads the voice before it speaks a word, so an empty text tells whether it can.
+  std::unique_ptr<SpeechSource> source = StartSpeech("", Voice{voice, 150}, 1, nullptr, error);
+  if (!source) return false;
+  int16_t buffer[256];
+  while (source->Read(buffer, 256) > 0) {
+  }
+  bool cut = false;
+  return source->Ended(cut, error);
+}
+
 int SpeakMain(int argc, char** argv) {
   char* end = nullptr;
   const unsigned long long limit = argc == 4 ? std::strtoull(argv[3], &end, 10) : 0;
@@ -283,26 +441,14 @@ int SpeakMain(int argc, char** argv) {
   // are its commands.
   text = SpeakableText(EarText(text));
 
-  const int rate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, espeakINITIALIZE_DONT_EXIT);
-  if (rate <= 0) return Refuse("the espeak-ng synthesiser cannot start (is espeak-ng-data installed?)");
-  espeak_SetSynthCallback(Collect);
-  if (espeak_SetVoiceByName(argv[1]) != EE_OK) return Refuse(std::string("espeak-ng has no voice \"") + argv[1] + "\"");
-  espeak_SetParameter(espeakRATE, std::atoi(argv[2]), 0);
-
-  if (!WriteAll(&kSamplesFollow, 1)) return kExitReaderGone;
-  Resampler resampler(rate, kPhoneRate);
-  Speaking speaking;
-  speaking.resampler = &resampler;
-  speaking.limit = static_cast<size_t>(limit);
-  const espeak_ERROR result = espeak_Synth(text.c_str(), text.size() + 1, 0, POS_CHARACTER, 0,
-                                           espeakCHARS_UTF8 | espeakENDPAUSE, nullptr, &speaking);
-  if (!speaking.gone && !speaking.cut) {
-    if (result != EE_OK) return kExitEngine;  // (the samples have begun: the status tells it)
-    resampler.Finish(speaking.out);
-    speaking.Flush();
+  const VoiceName voice = ParseVoiceName(argv[1]);
+  const int wordsPerMinute = std::atoi(argv[2]);
+  if (voice.engine == VoiceName::Unknown) {
+    espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, espeakINITIALIZE_DONT_EXIT);  // for its list
+    return Refuse(UnknownVoiceMessage(argv[1], EspeakVoices()));
   }
-  if (speaking.gone) return kExitReaderGone;
-  return speaking.cut ? kExitCut : kExitWhole;
+  if (voice.engine == VoiceName::Flite) return SpeakFlite(argv[1], voice.name, wordsPerMinute, text, static_cast<size_t>(limit));
+  return SpeakEspeak(argv[1], voice.name, wordsPerMinute, text, static_cast<size_t>(limit));
 }
 
 std::unique_ptr<SpeechSource> StartSpeech(const std::string& utf8Text, const Voice& voice, size_t maxSamples,
@@ -322,7 +468,7 @@ bool Synthesize(const std::string& utf8Text, const Voice& voice, Pcm& speech, st
   bool cut = false;
   if (!source->Ended(cut, error)) return false;
   if (speech.samples.empty()) {
-    error = "espeak-ng produced no sound for the text";
+    error = "the voice produced no sound for the text";
     return false;
   }
   return true;

@@ -1,5 +1,6 @@
 #pragma once
-// Text to telephone speech with the espeak-ng library: UTF-8 text in, 8 kHz mono samples out.
+// Text to telephone speech with flite's English voices or the espeak-ng library (the languages
+// flite lacks): UTF-8 text in, 8 kHz mono samples out.
 //
 // espeak-ng carries state from one utterance to the next within a process (the same text comes
 // out a little different each time), and it cannot be restarted in a process. So each text is
@@ -13,6 +14,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "gateway/audio.h"
 #include "gateway/message_stream.h"
@@ -23,6 +25,23 @@ struct Voice {
   std::string name = "en";
   int wordsPerMinute = 150;
 };
+
+// `voice` as configured: "flite:rms", "espeak-ng:de", or a bare espeak-ng name ("en").
+struct VoiceName {
+  enum Engine { Espeak, Flite, Unknown } engine = Espeak;
+  std::string name;  // within the engine
+};
+VoiceName ParseVoiceName(const std::string& voice);
+
+// flite's voices as `voice` names them ("flite:rms", ...).
+std::vector<std::string> FliteVoiceNames();
+
+// Why `voice` cannot be used, with the voices there are (espeak-ng's by name).
+std::string UnknownVoiceMessage(const std::string& voice, const std::vector<std::string>& espeakVoices);
+
+// Whether the helper can speak with `voice` (false with UnknownVoiceMessage's reason, or why
+// the helper cannot run): the gateway checks it before it starts.
+bool CheckVoice(const std::string& voice, std::string& error);
 
 // The speech of `utf8Text` from a talmery-speak helper, read as it is made, cut after
 // `maxSamples` samples (0: all of it). When `cancel` (may be null) is set, a read that waits for

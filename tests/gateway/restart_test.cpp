@@ -1,6 +1,7 @@
 // kill -9 while one call is going on and two wait: after the restart each accepted call has
 // been placed exactly once, and the one cut short is closed, not dialled again. A second
-// gateway on the same settings is refused before it touches the first one's calls.
+// gateway on the same settings is refused before it touches the first one's calls, and one with
+// a voice that is not there does not start.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -95,6 +96,24 @@ TEST(SecondInstance, IsRefusedBeforeItTouchesTheFirstOnesCalls) {
   EXPECT_EQ(ReadFile(speech), "a message the first gateway is about to play");
   EXPECT_EQ(BodyOf(PostCall(port, CallBody("5551002", "Reminder number 2."))), "[2]\r\n");
   close(pbx);
+}
+
+// The program itself checks the voice before it opens the store or takes a port: a voice that
+// is not there stops it with the list of those that are.
+TEST(SpeechVoice, AnUnknownOneStopsTheGatewaysStart) {
+  TempDir dir;
+  const std::string config = dir.path() + "/gateway.conf", database = dir.path() + "/calls.db";
+  WriteFile(config, "listen = 127.0.0.1:1\ndatabase = " + database + "\nvoice = flite:zz\n[sip]\nuser = talmery\n");
+  GatewayProcess gateway(config, dir.path() + "/gateway.log");
+  EXPECT_EQ(gateway.Wait(20000), 2);
+  const std::string log = ReadFile(dir.path() + "/gateway.log");
+  EXPECT_EQ(log.rfind("talmery-gateway: voice: \"flite:zz\" is not a voice here; the voices are flite:awb, flite:kal, "
+                      "flite:kal16, flite:rms, flite:slt, and espeak-ng:NAME (or NAME alone) for its languages: af, ",
+                      0),
+            0u)
+      << log;
+  EXPECT_EQ(log.back(), '\n');
+  EXPECT_NE(access(database.c_str(), F_OK), 0);
 }
 
 }  // namespace

@@ -9,7 +9,7 @@ packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine32:i3
           # tools/check-names.sh and tools/code-figures.sh read the sources through ctags
           universal-ctags
           # the call server (gateway/): HTTP, store, speech, JSON, the SIP user agent it drives
-          pkg-config libcpp-httplib-dev libsqlite3-dev libespeak-ng-dev nlohmann-json3-dev baresip-core
+          pkg-config libcpp-httplib-dev libsqlite3-dev libespeak-ng-dev flite1-dev nlohmann-json3-dev baresip-core
           libmicrohttpd-dev libre-dev libssl-dev openssl
           # systemd-analyze rates the sandbox of the shipped unit
           systemd
