@@ -38,6 +38,6 @@ wine_prefix_create
 trap wine_server_stop EXIT
 wine_server_start
 DISPLAY= wine_desktop_hold "$build/x86_64/tests/harness/harness_desktop_keeper.exe"
-wine_resource_spec "$build/x86_64/wine-prefixes.json"
+wine_resources_file "$build/x86_64/wine-prefixes.json"
 DISPLAY= ctest --test-dir "$build/x86_64" --output-on-failure --timeout 300 -j "$prefixes" \
   --resource-spec-file "$build/x86_64/wine-prefixes.json" "$@"

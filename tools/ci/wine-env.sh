@@ -97,9 +97,9 @@ _wine_desktop_hold_one() {
 wine_server_stop() { wine_each_prefix _wine_server_stop_one; }
 _wine_server_stop_one() { wineserver -k 2>/dev/null || true; }
 
-# A ctest resource specification that offers each prefix as one "wineprefix" (see
-# tools/ci/wine64/wine), written to the file given.
-wine_resource_spec() {
+# The prefixes as ctest resources, each one "wineprefix" slot (see tools/ci/wine64/wine), in
+# ctest's JSON form, written to the file given.
+wine_resources_file() {
   local i entries=""
   for ((i = 0; i < _wine_prefixes; i++)); do
     entries+="${entries:+,}{\"id\":\"$i\",\"slots\":1}"
