@@ -16,11 +16,7 @@ namespace {
 class HttpTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    talmery::Config c;
-    c.listenPort = 0;
-    c.database = dir_.path() + "/calls.db";
-    c.mode = talmery::DialMode::Speaker;
-    c.speakerDir = dir_.path() + "/speaker";
+    talmery::Config c = SpeakerConfig(dir_.path());
     c.requestSeconds = 1;
     gateway_ = std::make_unique<InProcessGateway>(c);
     std::string error;
@@ -158,11 +154,7 @@ TEST_F(HttpTest, RefusalsAreLoggedOncePerKindWithTheirCount) {
 // made, and the call says that its message was cut.
 TEST(SpeakerCall, ALongTextIsCutToTheCallsLength) {
   TempDir dir;
-  talmery::Config c;
-  c.listenPort = 0;
-  c.database = dir.path() + "/calls.db";
-  c.mode = talmery::DialMode::Speaker;
-  c.speakerDir = dir.path() + "/speaker";
+  talmery::Config c = SpeakerConfig(dir.path());
   c.maxCallTime = 8;
   InProcessGateway gateway(c);
   std::string error;
@@ -185,11 +177,7 @@ TEST(SpeakerCall, ALongTextIsCutToTheCallsLength) {
 // is in the calendar), and the call's outcome and log say so.
 TEST(SpeakerCall, ALongTextIsCutAtASentenceToTheListenersAttention) {
   TempDir dir;
-  talmery::Config c;
-  c.listenPort = 0;
-  c.database = dir.path() + "/calls.db";
-  c.mode = talmery::DialMode::Speaker;
-  c.speakerDir = dir.path() + "/speaker";
+  talmery::Config c = SpeakerConfig(dir.path());
   c.maxMessageSeconds = 10;
   c.repeat = 1;
   InProcessGateway gateway(c);

@@ -29,11 +29,7 @@ const std::string kPost = [] {
 // address that is neither is turned away at once.
 TEST(MetricsOnTheWire, ServedToMetricsClientsAlone) {
   TempDir dir;
-  talmery::Config c;
-  c.listenPort = 0;
-  c.database = dir.path() + "/calls.db";
-  c.mode = talmery::DialMode::Speaker;
-  c.speakerDir = dir.path() + "/speaker";
+  talmery::Config c = SpeakerConfig(dir.path());
   std::string error;
   ASSERT_TRUE(talmery::ParseConfigText("clients = 127.0.0.1\nmetrics_clients = 127.0.0.2\n", c, error)) << error;
   InProcessGateway gateway(c);

@@ -54,11 +54,7 @@ class NetTest : public ::testing::Test {
  protected:
   // Starts a gateway in speaker mode, with `adjust` applied to its settings.
   void StartGateway(const std::function<void(talmery::Config&)>& adjust = nullptr) {
-    talmery::Config c;
-    c.listenPort = 0;
-    c.database = dir_.path() + "/calls.db";
-    c.mode = talmery::DialMode::Speaker;
-    c.speakerDir = dir_.path() + "/speaker";
+    talmery::Config c = SpeakerConfig(dir_.path());
     c.requestSeconds = 2;
     c.showText = true;
     if (adjust) adjust(c);

@@ -130,6 +130,15 @@ nlohmann::json WaitForState(int port, long long id, const std::string& state, in
   return status;
 }
 
+talmery::Config SpeakerConfig(const std::string& dir) {
+  talmery::Config c;
+  c.listenPort = 0;
+  c.database = dir + "/calls.db";
+  c.mode = talmery::DialMode::Speaker;
+  c.speakerDir = dir + "/speaker";
+  return c;
+}
+
 std::string CallBody(const std::string& number, const std::string& text, bool selfDelete) {
   std::string encoded;
   char escape[4];

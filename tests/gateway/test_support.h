@@ -46,6 +46,9 @@ nlohmann::json WaitForState(int port, long long id, const std::string& state, in
 // A form body for `number` and `text` (the text %-escaped byte by byte).
 std::string CallBody(const std::string& number, const std::string& text, bool selfDelete = true);
 
+// A gateway in speaker mode on any free port, its store and its spoken calls in `dir`.
+talmery::Config SpeakerConfig(const std::string& dir);
+
 // The gateway in this process, on a free port; its log lines go to a file of the test folder.
 class InProcessGateway {
  public:
