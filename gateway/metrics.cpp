@@ -31,7 +31,7 @@ const std::vector<double> kCommitBounds = {0.0005, 0.001, 0.0025, 0.005, 0.01, 0
 struct Figures {
   Figures() {
     // Each kind from the first scrape on, at 0, so that rate() sees a refusal's first increase.
-    for (Refusal kind : kRefusals) refused[RefusalLabel(kind)] = 0;
+    for (const RefusalRow& row : kRefusals) refused[row.label] = 0;
     for (const char* s : kEndStates) ended[LabelValue(s)] = 0;
     for (const char* h : kHandlers) http.emplace(h, Histogram(kHttpBounds));
   }
@@ -209,9 +209,8 @@ std::string Page(const StoreFigures& store, long long nowMs) {
     Sample(out, "talmery_calls_accepted_total", "", std::to_string(f.accepted));
     Family(out, "talmery_calls_refused_total", "counter",
            "Requests refused (nothing stored), by reason; each is an event=refused line in the log.");
-    for (Refusal kind : kRefusals)
-      Sample(out, "talmery_calls_refused_total", Pair("reason", RefusalLabel(kind)),
-             std::to_string(f.refused.at(RefusalLabel(kind))));
+    for (const RefusalRow& row : kRefusals)
+      Sample(out, "talmery_calls_refused_total", Pair("reason", row.label), std::to_string(f.refused.at(row.label)));
     Family(out, "talmery_tries_total", "counter", "Tries ended, by outcome and SIP status (none: no final answer).");
     for (const auto& [key, n] : f.tries)
       Sample(out, "talmery_tries_total", Pair("outcome", key.first) + "," + Pair("status", key.second), std::to_string(n));

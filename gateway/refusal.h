@@ -24,34 +24,34 @@ enum class Refusal {
   MetricsClient,       // /metrics asked by an address not among metrics_clients
 };
 
-// Every kind, in the order the metrics list them.
-constexpr Refusal kRefusals[] = {
-    Refusal::NotAClient, Refusal::TooManyConnections, Refusal::MalformedHead, Refusal::Idle,
-    Refusal::TooSlow,    Refusal::Browser,            Refusal::ContentType,   Refusal::TooLarge,
-    Refusal::Busy,       Refusal::BadRequest,         Refusal::NumberNotAllowed, Refusal::ClientRate,
-    Refusal::DailyCalls, Refusal::QueueFull,          Refusal::StoreError,    Refusal::MetricsClient,
+// Every kind with its metric label, in the order the metrics list them.
+struct RefusalRow {
+  Refusal kind;
+  const char* label;
+};
+constexpr RefusalRow kRefusals[] = {
+    {Refusal::NotAClient, "not_a_client"},
+    {Refusal::TooManyConnections, "too_many_connections"},
+    {Refusal::MalformedHead, "malformed_head"},
+    {Refusal::Idle, "idle"},
+    {Refusal::TooSlow, "too_slow"},
+    {Refusal::Browser, "browser"},
+    {Refusal::ContentType, "content_type"},
+    {Refusal::TooLarge, "too_large"},
+    {Refusal::Busy, "busy"},
+    {Refusal::BadRequest, "bad_request"},
+    {Refusal::NumberNotAllowed, "number_not_allowed"},
+    {Refusal::ClientRate, "client_rate"},
+    {Refusal::DailyCalls, "daily_calls"},
+    {Refusal::QueueFull, "queue_full"},
+    {Refusal::StoreError, "store_error"},
+    {Refusal::MetricsClient, "metrics_client"},
 };
 
 // The metric label: not_a_client, too_many_connections, ...
 constexpr const char* RefusalLabel(Refusal kind) {
-  switch (kind) {
-    case Refusal::NotAClient: return "not_a_client";
-    case Refusal::TooManyConnections: return "too_many_connections";
-    case Refusal::MalformedHead: return "malformed_head";
-    case Refusal::Idle: return "idle";
-    case Refusal::TooSlow: return "too_slow";
-    case Refusal::Browser: return "browser";
-    case Refusal::ContentType: return "content_type";
-    case Refusal::TooLarge: return "too_large";
-    case Refusal::Busy: return "busy";
-    case Refusal::BadRequest: return "bad_request";
-    case Refusal::NumberNotAllowed: return "number_not_allowed";
-    case Refusal::ClientRate: return "client_rate";
-    case Refusal::DailyCalls: return "daily_calls";
-    case Refusal::QueueFull: return "queue_full";
-    case Refusal::StoreError: return "store_error";
-    case Refusal::MetricsClient: return "metrics_client";
-  }
+  for (const RefusalRow& row : kRefusals)
+    if (row.kind == kind) return row.label;
   return "bad_request";
 }
 
