@@ -1,0 +1,57 @@
+#pragma once
+// What the callee's side of an answered call says, heard as it arrives: whether a person or a
+// machine answered, and when the line may speak without talking over them. Pure: the line feeds
+// 8 kHz linear samples in the order they were due, one packet at a time, with silence for what
+// did not come, so that the listener's time is the call's time since the answer.
+#include <cstddef>
+#include <cstdint>
+
+namespace talmery {
+
+enum class Answerer { Deciding, Person, Machine, NotSure };
+
+// The timings of the decision (the gateway's listen_* settings).
+struct ListenTimings {
+  int initialSilenceMs = 2500;  // nothing said this long after the answer: a person who waits
+  int greetingMs = 3000;        // voice longer than this before a pause: a machine's greeting
+  int afterGreetingMs = 800;    // a pause this long after a shorter greeting: the person's turn
+  int minWordMs = 100;          // shorter sounds are clicks and noise, not words
+  int maxWordMs = 5000;         // one sound longer than this: a machine (music, a long sentence)
+  int maxWords = 5;             // more words than this before a pause: a machine
+  int totalMs = 5000;           // the decision is made by then at the latest (not sure)
+  int machineSilenceMs = 1500;  // a machine's greeting is over after this much silence and no tone
+  int greetingWaitMs = 30000;   // a machine's greeting is waited out this long at most
+};
+
+class CalleeListener {
+ public:
+  explicit CalleeListener(const ListenTimings& timings = {});
+
+  // The next samples of the callee's audio (decoded G.711, 8 kHz).
+  void Feed(const int16_t* samples, size_t count);
+
+  // Who answered: Deciding until the audio tells.
+  Answerer Who() const;
+  // The line may begin its message now and from now on: a person (or not sure) has fallen silent
+  // or said nothing; a machine's greeting is over (its tone has ended, silence followed the
+  // greeting, or greetingWaitMs passed).
+  bool ClearToSpeak() const;
+  // For a machine: a mailbox's tone was heard and had ended when the line was cleared to speak.
+  bool ToneHeard() const;
+  // For a machine: the line was cleared only because greetingWaitMs passed.
+  bool GreetingTimedOut() const;
+
+  // The audio fed so far, the moment the line was cleared (-1 before), the end of the callee's
+  // last word before that (-1 when none was said); milliseconds since the answer.
+  long long HeardMs() const;
+  long long ClearedAtMs() const;
+  long long LastWordEndMs() const;
+
+ private:
+  // (the analysis's state, held by value: nothing is allocated per packet on the media thread)
+};
+
+// What people read of who answered: "a person", "a machine", "not sure who".
+const char* AnswererName(Answerer who);
+
+}  // namespace talmery
