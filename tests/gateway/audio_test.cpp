@@ -133,6 +133,19 @@ TEST(Audio, G711CodesOfBothLaws) {
   }
 }
 
+// Decoding gives each code's value (the ends of the range, both zeros), and encoding that value
+// gives the code again: only the negative zero comes back as the positive one.
+TEST(Audio, UlawDecodesToTheValueItsCodeStandsFor) {
+  EXPECT_EQ(UlawToLinear(0x80), 32124);
+  EXPECT_EQ(UlawToLinear(0x00), -32124);
+  EXPECT_EQ(UlawToLinear(0xff), 0);
+  EXPECT_EQ(UlawToLinear(0x7f), 0);
+  EXPECT_EQ(UlawToLinear(0xf2), 104);  // the middle of the step 100 falls in
+  EXPECT_EQ(UlawToLinear(0x4e), -988);
+  for (int code = 0; code < 256; ++code)
+    EXPECT_EQ(LinearToUlaw(UlawToLinear(static_cast<uint8_t>(code))), code == 0x7f ? 0xff : code) << code;
+}
+
 TEST(Audio, SynthesisGivesTelephoneSpeech) {
   Pcm speech;
   std::string error;
