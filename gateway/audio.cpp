@@ -312,6 +312,12 @@ uint8_t LinearToUlaw(int16_t sample) {
   return static_cast<uint8_t>((segment << 4 | ((value >> (segment + 1)) & 0x0F)) ^ mask);
 }
 
+int16_t UlawToLinear(uint8_t code) {
+  code = static_cast<uint8_t>(~code);
+  const int value = (((code & 0x0F) << 3) + 0x84) << ((code & 0x70) >> 4);  // the step, biased, in its segment
+  return static_cast<int16_t>((code & 0x80) ? 0x84 - value : value - 0x84);
+}
+
 uint8_t LinearToAlaw(int16_t sample) {
   int value = sample >> 3;  // A-law codes 13 bits
   int mask = 0xD5;

@@ -65,7 +65,9 @@ struct Config {
   int maxCallTime = 600;             // seconds from the answer to our own hang-up
   int maxMessageSeconds = 60;        // one saying of the text at most (longer: cut at a sentence)
   int repeat = 2;                    // times the text is spoken
-  std::string voice = "en";
+  // The default is the voice a listener understands best over a call (tools/bench-speech.sh);
+  // espeak-ng's voices stay for the languages flite lacks.
+  std::string voice = "flite:rms";
   int speechRate = 150;              // words per minute
   bool confirm = false;              // the callee presses 1 to confirm; else the call is tried again
 

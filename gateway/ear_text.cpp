@@ -595,18 +595,21 @@ bool SomethingToSay(const std::string& s) {
   return false;
 }
 
-}  // namespace
+// Where each word of `heard` ends, and the words said up to it as WithinSeconds reckons them.
+struct WordEnd {
+  size_t at;        // just after the word
+  long long words;  // said up to it, pauses included
+  bool sentence;
+};
 
-std::string WithinSeconds(const std::string& heard, int seconds, int wordsPerMinute, bool& cut) {
-  // A word takes 60/wpm seconds, a sentence's end a pause of about a word more.
-  const long long budget = static_cast<long long>(seconds) * wordsPerMinute / 60;
-  const long long closing = 7;  // the words of kRestInCalendar with its pause
-  struct End {
-    size_t at;        // just after the word
-    long long words;  // said up to it, pauses included
-    bool sentence;
-  };
-  std::vector<End> ends;
+// A word takes 60/wpm seconds, a sentence's end a pause of about a word more: so each voice is
+// paced (speech.cpp), and so long does a text take on average. One with more numbers, codes or
+// names than most takes up to a tenth longer, so a text is reckoned at nine tenths of the pace
+// and the longest of them still fit the time they are cut to.
+constexpr long long kPaceTenths = 9;
+
+std::vector<WordEnd> WordEnds(const std::string& heard) {
+  std::vector<WordEnd> ends;
   long long words = 0;
   for (size_t i = 0; i < heard.size(); ++i) {
     if (heard[i] == ' ' || (i + 1 < heard.size() && heard[i + 1] != ' ')) continue;
@@ -614,10 +617,25 @@ std::string WithinSeconds(const std::string& heard, int seconds, int wordsPerMin
     words += sentence ? 2 : 1;
     ends.push_back({i + 1, words, sentence});
   }
-  cut = words > budget;
+  return ends;
+}
+
+}  // namespace
+
+double SpokenSeconds(const std::string& heard, int wordsPerMinute) {
+  const std::vector<WordEnd> ends = WordEnds(heard);
+  if (ends.empty() || wordsPerMinute <= 0) return 0;
+  return static_cast<double>(ends.back().words) * 60 * 10 / (static_cast<double>(wordsPerMinute) * kPaceTenths);
+}
+
+std::string WithinSeconds(const std::string& heard, int seconds, int wordsPerMinute, bool& cut) {
+  const long long budget = static_cast<long long>(seconds) * wordsPerMinute * kPaceTenths / 600;
+  const long long closing = 7;  // the words of kRestInCalendar with its pause
+  const std::vector<WordEnd> ends = WordEnds(heard);
+  cut = !ends.empty() && ends.back().words > budget;
   if (!cut) return heard;
   size_t sentenceEnd = 0, wordEnd = 0;
-  for (const End& e : ends) {
+  for (const WordEnd& e : ends) {
     if (e.words + closing > budget) break;
     wordEnd = e.at;
     if (e.sentence) sentenceEnd = e.at;
@@ -659,6 +677,10 @@ std::string EarText(const std::string& utf8) {
   for (size_t n = 0; n < lines.size(); ++n) {
     if (drop[n]) continue;
     std::string line = SayLine(CleanMarks(MarkLinks(WithoutBullet(lines[n]))));
+    // Marks that open a line (". The appointment notes is: ", as the agent joins the notes on)
+    // would give the engine a pause after the one that ended the line before.
+    const size_t lead = line.find_first_not_of(".,;: ");
+    if (lead != 0 && (lead == std::string::npos || line[lead - 1] == ' ')) line.erase(0, lead);
     // Trailing pauses and stray marks go; the line ends as a sentence, so the engine pauses.
     while (!line.empty() && (line.back() == ' ' || line.back() == ',' || line.back() == ';' || line.back() == ':' ||
                              line.back() == '-' || line.back() == '\''))

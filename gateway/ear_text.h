@@ -21,7 +21,12 @@ inline constexpr const char* kRestInCalendar = "The rest is in your calendar.";
 
 // `heard` (EarText's) as far as it is said within `seconds` at `wordsPerMinute`, cut after the
 // last sentence that fits and ended with kRestInCalendar; `cut` tells whether it was. A first
-// sentence that alone is too long is cut after its last word that fits.
+// sentence that alone is too long is cut after its last word that fits. Reckoned with a margin:
+// a word 60/wpm seconds, a sentence's end a word more, all at nine tenths of the pace (texts full
+// of numbers and names take that much longer than the average text the voices are paced on).
 std::string WithinSeconds(const std::string& heard, int seconds, int wordsPerMinute, bool& cut);
+
+// How long `heard` takes to say at `wordsPerMinute` as WithinSeconds reckons it (0 for nothing).
+double SpokenSeconds(const std::string& heard, int wordsPerMinute);
 
 }  // namespace talmery

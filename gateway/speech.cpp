@@ -93,18 +93,20 @@ cst_voice* register_cmu_us_rms(const char*);
 cst_voice* register_cmu_us_slt(const char*);
 }
 
+// Each voice's own pace, in the words a minute of SpokenSeconds (ear_text.h), at flite's own
+// speed: speech_rate stretches its durations by this over the rate asked for, so that every
+// voice takes as long over a text as max_message_seconds reckons. Measured on reminder texts
+// (tools/bench-speech.sh); they differ by a fifth, rms being the slowest.
 struct FliteVoice {
   const char* name;
   cst_voice* (*reg)(const char*);
+  double wordsPerMinute;
 };
-constexpr FliteVoice kFliteVoices[] = {{"awb", register_cmu_us_awb},
-                                       {"kal", register_cmu_us_kal},
-                                       {"kal16", register_cmu_us_kal16},
-                                       {"rms", register_cmu_us_rms},
-                                       {"slt", register_cmu_us_slt}};
-
-// flite speaks at about this pace at its own speed; speech_rate stretches its durations.
-constexpr double kFliteWordsPerMinute = 170;
+constexpr FliteVoice kFliteVoices[] = {{"awb", register_cmu_us_awb, 168},
+                                       {"kal", register_cmu_us_kal, 177},
+                                       {"kal16", register_cmu_us_kal16, 179},
+                                       {"rms", register_cmu_us_rms, 147},
+                                       {"slt", register_cmu_us_slt, 167}};
 
 // espeak-ng's voices by the names espeak_SetVoiceByName takes (the last part of each identifier).
 std::vector<std::string> EspeakVoices() {
@@ -151,14 +153,18 @@ std::string NextPiece(const std::string& text, size_t& at) {
 
 int SpeakFlite(const std::string& given, const std::string& name, int wordsPerMinute, const std::string& text, size_t limit) {
   cst_voice* voice = nullptr;
+  double pace = 0;
   flite_init();
   for (const FliteVoice& v : kFliteVoices)
-    if (name == v.name) voice = v.reg(nullptr);
+    if (name == v.name) {
+      voice = v.reg(nullptr);
+      pace = v.wordsPerMinute;
+    }
   if (!voice) {
     espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, espeakINITIALIZE_DONT_EXIT);  // for its list
     return Refuse(UnknownVoiceMessage(given, EspeakVoices()));
   }
-  feat_set_float(voice->features, "duration_stretch", static_cast<float>(kFliteWordsPerMinute / wordsPerMinute));
+  feat_set_float(voice->features, "duration_stretch", static_cast<float>(pace / wordsPerMinute));
   Speaking speaking;
   speaking.limit = limit;
   cst_audio_streaming_info* info = new_audio_streaming_info();

@@ -22,7 +22,7 @@
 namespace talmery {
 
 struct Voice {
-  std::string name = "en";
+  std::string name = "flite:rms";  // as Config's voice
   int wordsPerMinute = 150;
 };
 

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "gateway/audio.h"
+#include "gateway/ear_text.h"
 #include "gateway/speech.h"
 #include "tests/gateway/temp_dir.h"
 
@@ -133,6 +134,19 @@ TEST(Audio, G711CodesOfBothLaws) {
   }
 }
 
+// Decoding gives each code's value (the ends of the range, both zeros), and encoding that value
+// gives the code again: only the negative zero comes back as the positive one.
+TEST(Audio, UlawDecodesToTheValueItsCodeStandsFor) {
+  EXPECT_EQ(UlawToLinear(0x80), 32124);
+  EXPECT_EQ(UlawToLinear(0x00), -32124);
+  EXPECT_EQ(UlawToLinear(0xff), 0);
+  EXPECT_EQ(UlawToLinear(0x7f), 0);
+  EXPECT_EQ(UlawToLinear(0xf2), 104);  // the middle of the step 100 falls in
+  EXPECT_EQ(UlawToLinear(0x4e), -988);
+  for (int code = 0; code < 256; ++code)
+    EXPECT_EQ(LinearToUlaw(UlawToLinear(static_cast<uint8_t>(code))), code == 0x7f ? 0xff : code) << code;
+}
+
 TEST(Audio, SynthesisGivesTelephoneSpeech) {
   Pcm speech;
   std::string error;
@@ -159,6 +173,23 @@ TEST(Speech, EachVoiceSpeaksAtTheTelephoneRate) {
     EXPECT_LT(speech.samples.size(), 8000u * 8) << name;
     EXPECT_GT(Rms(speech, 0, speech.samples.size()), 300) << name;
     EXPECT_TRUE(CheckVoice(name, error)) << name << ": " << error;
+  }
+}
+
+// Every voice is paced so that a reminder's text takes no longer than max_message_seconds
+// reckons (SpokenSeconds), and not much less: the estimate is what a long text is cut by.
+TEST(Speech, EachVoiceTakesAboutTheTimeReckonedForTheText) {
+  const std::string text =
+      "You have an appointment coming up in 15 minutes. The appointment subject is: Budget review with "
+      "the finance team. The appointment location is: Room B, 2 0 4, 2nd floor.";
+  const double reckoned = SpokenSeconds(text, 150);
+  for (const char* name : {"en", "flite:awb", "flite:kal", "flite:kal16", "flite:rms", "flite:slt"}) {
+    Pcm speech;
+    std::string error;
+    ASSERT_TRUE(Synthesize(text, Voice{name, 150}, speech, error)) << name << ": " << error;
+    const double seconds = static_cast<double>(speech.samples.size()) / speech.rate;
+    EXPECT_LE(seconds, reckoned) << name;  // (rms took 15.0 s when flite had one pace for all)
+    EXPECT_GE(seconds, reckoned * 0.8) << name;
   }
 }
 

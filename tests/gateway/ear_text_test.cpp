@@ -75,6 +75,7 @@ TEST(EarText, SeparatorsBulletsAndRepeatedPunctuation) {
       {"Agenda:\n- budget\n* hiring\n\xE2\x80\xA2 travel", "Agenda. budget. hiring. travel."},
       {"Wait... really?? Yes -- now!!!", "Wait. really? Yes, now!"},
       {"=====\nBring *the* report\n-----", "Bring the report."},
+      {"in Room 4\n. The notes are: bring it", "in Room 4. The notes are: bring it."},
       {"-----\n____", ""},
       {"", ""},
   };
@@ -104,7 +105,7 @@ TEST(EarText, InvitationBoilerplateIsLeftOut) {
 }
 
 // Cut after the last sentence that leaves time to say where the rest is (a word 60/wpm seconds,
-// a sentence's end a word more).
+// a sentence's end a word more, at nine tenths of the pace: 150 a minute fit 13 words in 6 s).
 TEST(EarText, WithinSecondsCutsAtASentence) {
   const struct {
     const char* heard;
@@ -112,11 +113,11 @@ TEST(EarText, WithinSecondsCutsAtASentence) {
     const char* said;
     bool cut;
   } cases[] = {
-      {"One two three. Four five six seven. Eight nine ten eleven twelve.", 6, "One two three. Four five six seven. Eight nine ten eleven twelve.", false},
-      {"One two three. Four five six seven. Eight nine ten eleven twelve.", 8, "One two three. Four five six seven. Eight nine ten eleven twelve.", false},
+      {"One two three. Four five six seven. Eight nine ten eleven twelve.", 7, "One two three. Four five six seven. Eight nine ten eleven twelve.", false},
+      {"One two three. Four five six seven. Eight nine ten eleven twelve.", 6, "One two three. The rest is in your calendar.", true},
       {"One two three. Four five six seven. Eight nine ten eleven twelve.", 5, "One two three. The rest is in your calendar.", true},
       // A first sentence too long for it is cut after a word.
-      {"a b c d e f g h i j k l m n o p q r s t u v w x y z.", 6, "a b c d e f g h. The rest is in your calendar.", true},
+      {"a b c d e f g h i j k l m n o p q r s t u v w x y z.", 6, "a b c d e f. The rest is in your calendar.", true},
       {"Short, and long enough.", 1, "The rest is in your calendar.", true},
       {"", 1, "", false},
   };
@@ -125,6 +126,9 @@ TEST(EarText, WithinSecondsCutsAtASentence) {
     EXPECT_EQ(WithinSeconds(c.heard, c.seconds, 150, cut), c.said) << c.heard << " in " << c.seconds;
     EXPECT_EQ(cut, c.cut) << c.heard << " in " << c.seconds;
   }
+  // The length it reckons: 9 words with the pauses, at 100 a minute less a tenth.
+  EXPECT_DOUBLE_EQ(SpokenSeconds("One two three. Four five six seven.", 100), 60.0 * 9 / 90);
+  EXPECT_EQ(SpokenSeconds("", 150), 0);
 }
 
 // Whatever the bytes, what comes out has no control characters and every line ends a sentence.

@@ -250,7 +250,7 @@ TEST(LineLogic, MessageFitsTheCall) {
 // rest is; the text spoken is the one written for the ear, the prompt still at its end.
 TEST(LineLogic, MessageWithinTheListenersAttention) {
   Config c;
-  c.maxMessageSeconds = 10;  // 25 words at 150 a minute (a sentence's end counts as one)
+  c.maxMessageSeconds = 10;  // 22 words at 150 a minute less a tenth (a sentence's end counts as one)
   c.speechRate = 150;
   MessagePlan p = PlanMessage("Budget review at 9:30 in B-204.", c);
   EXPECT_EQ(p.text, "Budget review at nine thirty in B, 2 0 4.");

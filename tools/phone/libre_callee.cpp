@@ -24,13 +24,6 @@ int NoteServerName(SSL* ssl, int*, void* arg) {
   return SSL_TLSEXT_ERR_OK;
 }
 
-int16_t UlawToLinear(uint8_t code) {
-  code = static_cast<uint8_t>(~code);
-  int value = ((code & 0x0F) << 3) + 0x84;
-  value <<= (code & 0x70) >> 4;
-  return static_cast<int16_t>((code & 0x80) ? 0x84 - value : value - 0x84);
-}
-
 }  // namespace
 
 struct LibreCallee::Call {
@@ -205,7 +198,7 @@ struct LibreCallee::Call {
     if (at > 8000 * 600) return;  // ten minutes at most
     if (self->samples.size() < at + n) self->samples.resize(at + n);
     const uint8_t* payload = mbuf_buf(mb);
-    for (size_t i = 0; i < n; ++i) self->samples[at + i] = UlawToLinear(payload[i]);
+    for (size_t i = 0; i < n; ++i) self->samples[at + i] = talmery::UlawToLinear(payload[i]);
   }
 
   static void Press(void* arg) {

@@ -5,28 +5,12 @@
 
 #include <random>
 
+#include "gateway/audio.h"
 #include "gateway/speech.h"
 #include "tools/phone/speech_match.h"
 
 namespace phone {
 namespace {
-
-// G.711 mu-law there and back, as the call carries it.
-int16_t MuLaw(int16_t sample) {
-  const int bias = 0x84;
-  int s = sample;
-  const int sign = s < 0 ? 0x80 : 0;
-  if (s < 0) s = -s;
-  if (s > 32635) s = 32635;
-  s += bias;
-  int exponent = 7;
-  for (int mask = 0x4000; (s & mask) == 0 && exponent > 0; mask >>= 1) --exponent;
-  const int mantissa = (s >> (exponent + 3)) & 0x0F;
-  const unsigned char code = static_cast<unsigned char>(~(sign | (exponent << 4) | mantissa));
-  const int e = (~code >> 4) & 7, m = ~code & 0x0F;
-  const int decoded = (((m << 3) + bias) << e) - bias;
-  return static_cast<int16_t>((~code & 0x80) ? -decoded : decoded);
-}
 
 talmery::Pcm Speak(const std::string& text) {
   talmery::Pcm p;
@@ -39,7 +23,7 @@ talmery::Pcm Speak(const std::string& text) {
 talmery::Pcm Call(const talmery::Pcm& speech, int leadSamples) {
   talmery::Pcm rec = talmery::ComposeMessage(speech, 2, 0, 1000, 500);
   rec.samples.insert(rec.samples.begin(), static_cast<size_t>(leadSamples), 0);
-  for (int16_t& v : rec.samples) v = MuLaw(v);
+  for (int16_t& v : rec.samples) v = talmery::UlawToLinear(talmery::LinearToUlaw(v));  // as the call carries it
   return rec;
 }
 
