@@ -1,6 +1,7 @@
 #include "tools/outlook-sim/connection_point.h"
 
 #include "tools/outlook-sim/event_ids.h"
+#include "tools/outlook-sim/serving_call.h"
 #include "tools/outlook-sim/script/log_text.h"
 #include "tools/outlook-sim/sim_log.h"
 
@@ -50,6 +51,7 @@ STDMETHODIMP EventConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
     LogLine("Advise -> CONNECT_E_ADVISELIMIT (refused)");
     return CONNECT_E_ADVISELIMIT;
   }
+  const ServingCall serving;
   win::ComPtr<IDispatch> events;
   const HRESULT hr = sink->QueryInterface(kIidApplicationEvents, events.put_void());
   if (FAILED(hr) || !events) {
@@ -64,6 +66,7 @@ STDMETHODIMP EventConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
 }
 
 STDMETHODIMP EventConnectionPoint::Unadvise(DWORD cookie) {
+  const ServingCall serving;
   for (auto it = sinks_.begin(); it != sinks_.end(); ++it) {
     if (it->cookie != cookie) continue;
     win::ComPtr<IDispatch> released = std::move(it->dispatch);

@@ -113,6 +113,24 @@ class ServerRegistration {
   bool registered_ = false, inRot_ = false;
 };
 
+// COM answers a call to this apartment from one of its own threads, after the call has returned
+// here: a simulator that ended straight after serving a client's last call (its Unadvise, which
+// a script's quit follows) would now and then cut that answer off, and the client would get
+// RPC_S_CALL_FAILED. So once the script is done, calls are still served (they find the objects
+// disconnected) until none has come for a moment.
+void ServeLastCalls() {
+  constexpr DWORD kQuietMs = 300, kMostMs = 3000;
+  const ULONGLONG until = GetTickCount64() + kMostMs;
+  while (GetTickCount64() < until) {
+    if (MsgWaitForMultipleObjectsEx(0, nullptr, kQuietMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_TIMEOUT) return;
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+}
+
 int Serve(const sim::SimOptions& options) {
   sim::LogLine("Start pid=" + std::to_string(GetCurrentProcessId()) +
                " mode=" + (options.embedding ? "embedding" : "user"));
@@ -178,12 +196,14 @@ int Serve(const sim::SimOptions& options) {
         DispatchMessageW(&msg);
       }
       exitCode = script.ExitCode();
+      ServeLastCalls();
     }
     server.Revoke();
     runner = nullptr;
     CoRegisterMessageFilter(nullptr, nullptr);
   }
-  OleUninitialize();
+  // Not uninitialised: a client's call that arrives while OLE is torn down (its last Release)
+  // can hold that up for ever under Wine, and the process ends at once anyway.
   return exitCode;
 }
 
@@ -202,7 +222,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     return kExitFailure;
   }
   const int exitCode = Serve(options);
-  // Everything is done and logged: the server revoked, OLE uninitialised. Ended, not exited:
+  // Everything is done and logged, the server revoked. Ended, not exited:
   // ExitProcess runs every DLL's detach while COM's and RPC's threads may still run, and under
   // Wine that now and then waits on the loader lock for longer than any test waits.
   TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));

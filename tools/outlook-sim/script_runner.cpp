@@ -4,6 +4,7 @@
 #include "tools/outlook-sim/event_ids.h"
 #include "tools/outlook-sim/guard.h"
 #include "tools/outlook-sim/script/log_text.h"
+#include "tools/outlook-sim/serving_call.h"
 #include "tools/outlook-sim/sim_log.h"
 #include "tools/outlook-sim/stopwatch.h"
 
@@ -61,8 +62,8 @@ void ScriptRunner::ClientConnected() {
 void ScriptRunner::RequestQuit() {
   if (done_) return;
   LogLine("Quit requested");
-  if (inStep_) {
-    // Inside an event call: the command in progress finishes first.
+  if (inStep_ || ServingCall::Active()) {
+    // Inside an event call, or a client's call in progress: that finishes first.
     quitRequested_ = true;
     return;
   }
@@ -85,6 +86,9 @@ void ScriptRunner::Step() {
     stepAgain_ = true;
     return;
   }
+  // Nor one inside a client's call that calls out: the poll timer and the Wake that the call
+  // posts step once it has been answered.
+  if (ServingCall::Active()) return;
   inStep_ = true;
   do {
     stepAgain_ = false;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 
 namespace simdriver {
 namespace {
@@ -25,6 +26,14 @@ win::KernelHandle Launch(const std::wstring& commandLine, DWORD* threadId = null
   CloseHandle(pi.hThread);
   if (threadId) *threadId = pi.dwThreadId;
   return win::KernelHandle(pi.hProcess);
+}
+
+// A simulator that did not do what the test waited for says why on the test's output: how far its
+// script got, or that it could not be started at all.
+void Tell(const char* what, const std::vector<std::string>& log) {
+  std::fprintf(stderr, "[ simulator ] %s; its log:\n", what);
+  for (const std::string& line : log) std::fprintf(stderr, "[ simulator ]   %s\n", line.c_str());
+  std::fflush(stderr);
 }
 
 }  // namespace
@@ -117,7 +126,10 @@ bool SimProcess::Start(const std::string& script, const std::wstring& extraArgs,
   log_ = TempFileName(L"outlook-sim-log", L".txt");
   if (!WriteUtf8File(script_, script)) return false;
   process_ = Launch(L"\"" + exe_ + L"\" /script \"" + script_ + L"\" /log \"" + log_ + L"\" " + extraArgs, &threadId_);
-  if (!process_) return false;
+  if (!process_) {
+    std::fprintf(stderr, "[ simulator ] could not be started: error %lu\n", GetLastError());
+    return false;
+  }
   // A simulator that ends first (a script error) is not waited for.
   bool ready = false;
   PumpUntil(
@@ -127,6 +139,11 @@ bool SimProcess::Start(const std::string& script, const std::wstring& extraArgs,
         return ready || WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0;
       },
       readyTimeoutMs);
+  if (!ready) {
+    DWORD code = 0;
+    const bool ended = WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0 && GetExitCodeProcess(process_.get(), &code);
+    Tell(ended ? ("ended before it was ready, exit code " + std::to_string(code)).c_str() : "not ready in time", Log());
+  }
   return ready;
 }
 
@@ -147,6 +164,7 @@ bool SimProcess::WaitForExit(DWORD timeoutMs, DWORD* exitCode) {
   if (!process_) return false;
   const bool ended = PumpUntil([&] { return WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0; }, timeoutMs);
   if (ended && exitCode) GetExitCodeProcess(process_.get(), exitCode);
+  if (!ended) Tell("has not ended", Log());
   return ended;
 }
 
