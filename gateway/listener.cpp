@@ -15,9 +15,11 @@ constexpr double kPi = 3.14159265358979323846;
 // quiet the line.
 constexpr double kQuiet = 4.0 * 4.0;
 constexpr double kVoiceLeast = 30.0 * 30.0;
-// A voice stands this far above the floor (the least energy of recent seconds lies some 3 dB
-// under the mean of a steady noise, so this is about 6 dB over the noise itself).
-constexpr double kVoiceOverFloor = 8.0;  // 9 dB
+// A voice stands this far above the floor. The floor (the least energy of recent seconds) lies
+// some 2-3 dB under the mean of a steady noise, so this is about 3 dB over the noise itself:
+// quiet speech on a noisy line still counts, and since a word needs two such frames in a row
+// the noise's own peaks do not (a lower factor let a comfort noise's level steps through).
+constexpr double kVoiceOverFloor = 4.0;  // 6 dB
 constexpr int kFloorBlockFrames = 30;    // 300 ms a block, ten blocks: the floor of 3 s
 
 // Sounds closer than this are one word (the stops inside a word, the joins between words spoken

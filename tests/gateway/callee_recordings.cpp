@@ -402,6 +402,8 @@ std::vector<Scene> Scenes() {
   add("white noise only", false).Pause(8000).Line(Noise::White, -40);
   add("hum only", false).Pause(8000).Line(Noise::Hum, -35);
   add("comfort noise only", false).Pause(8000).Line(Noise::Comfort, -55, Codec::Alaw);
+  add("loud comfort noise only", false).Pause(8000).Line(Noise::Comfort, -42);
+  add("pink noise only", false).Pause(8000).Line(Noise::Pink, -38, Codec::Alaw);
   add("hello, late", false).Pause(1800).Say("flite:awb", "Hello?").Pause(5000).Line(Noise::White, -50);
   add("hello, lost packets", false).Pause(400).Say("en", "Yes, hello?").Pause(5000).Line(Noise::Comfort, -52)
       .Loss(15);
