@@ -17,9 +17,13 @@ constexpr double kQuiet = 4.0 * 4.0;
 constexpr double kVoiceLeast = 30.0 * 30.0;
 // A voice stands this far above the floor. The floor (the least energy of recent seconds) lies
 // some 2-3 dB under the mean of a steady noise, so this is about 3 dB over the noise itself:
-// quiet speech on a noisy line still counts, and since a word needs two such frames in a row
-// the noise's own peaks do not (a lower factor let a comfort noise's level steps through).
+// the quiet parts of speech on a noisy line still count, so that a greeting is not broken into
+// pieces with pauses between them; a word needs two such frames in a row (a noise's own peaks
+// come alone; 3 dB let a comfort noise through).
 constexpr double kVoiceOverFloor = 4.0;  // 6 dB
+// ...and a word rises this far over it somewhere: a noise that swells (a comfort noise's level
+// steps) stays under it, while a word's loud parts, even on a noisy line, do not.
+constexpr double kWordPeakOverFloor = 8.0;  // 9 dB
 constexpr int kFloorBlockFrames = 30;    // 300 ms a block, ten blocks: the floor of 3 s
 
 // Sounds closer than this are one word (the stops inside a word, the joins between words spoken
@@ -189,6 +193,7 @@ double CalleeListener::Tonality(int& peakBin) {
 void CalleeListener::Classify(double energy) {
   const long long endMs = frames_ * kFrameMs, startMs = endMs - kFrameMs;
   const bool voiced = energy >= kVoiceLeast && energy >= floor_ * kVoiceOverFloor;
+  const bool loud = energy >= floor_ * kWordPeakOverFloor;
 
   // The tone: only sound can be one, so the spectrum is taken of sound alone.
   int peak = -1;
@@ -222,7 +227,7 @@ void CalleeListener::Classify(double energy) {
   auto closeWord = [this] {
     inWord_ = false;
     const long long length = wordSoundEndMs_ - wordStartMs_;
-    if (length >= t_.minWordMs && wordVoicedFrames_ * kFrameMs * 2 >= t_.minWordMs) {
+    if (wordPeaked_ && length >= t_.minWordMs && wordVoicedFrames_ * kFrameMs * 2 >= t_.minWordMs) {
       ++words_;
       if (turnStartMs_ < 0) turnStartMs_ = wordStartMs_;
       lastWordEndMs_ = wordSoundEndMs_;
@@ -248,7 +253,9 @@ void CalleeListener::Classify(double energy) {
       inWord_ = true;
       wordStartMs_ = startMs - kFrameMs;
       wordVoicedFrames_ = 1;
+      wordPeaked_ = false;
     }
+    if (loud) wordPeaked_ = true;
     wordSoundEndMs_ = endMs;
     ++wordVoicedFrames_;
   } else if (inWord_ && endMs - wordSoundEndMs_ >= kWordGapMs) {
@@ -260,7 +267,7 @@ void CalleeListener::Classify(double energy) {
 void CalleeListener::Decide() {
   if (clearedAtMs_ >= 0) return;
   const long long now = frames_ * kFrameMs;
-  const bool wordNow = inWord_ && wordSoundEndMs_ - wordStartMs_ >= t_.minWordMs;
+  const bool wordNow = inWord_ && wordPeaked_ && wordSoundEndMs_ - wordStartMs_ >= t_.minWordMs;
   const long long firstStart = turnStartMs_ >= 0 ? turnStartMs_ : (wordNow ? wordStartMs_ : -1);
   const long long speechEnd = std::max(lastWordEndMs_, wordNow ? wordSoundEndMs_ : -1);
   const long long spanMs = firstStart >= 0 ? speechEnd - firstStart : 0;

@@ -85,6 +85,7 @@ class CalleeListener {
   bool inWord_ = false;
   long long wordStartMs_ = 0, wordSoundEndMs_ = 0;
   int wordVoicedFrames_ = 0;
+  bool wordPeaked_ = false;             // it rose well over the floor somewhere (not a noise's swell)
   int words_ = 0;
   long long turnStartMs_ = -1;          // the first word's start
   long long lastWordEndMs_ = -1;        // of a word taken (not a click)

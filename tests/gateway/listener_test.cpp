@@ -49,6 +49,7 @@ TEST(CalleeListener, TellsEachLabelledCalleeAndWaitsForItsTurn) {
         EXPECT_LE(cleared, r.toneEndMs + 200);
       } else {
         EXPECT_FALSE(listener.ToneHeard());
+        EXPECT_LE(cleared, r.greetingEndMs + ListenTimings{}.machineSilenceMs + 200);
       }
     } else {
       EXPECT_EQ(listener.Who(), Answerer::Person);
