@@ -193,6 +193,6 @@ int main(int argc, char** argv) {
               cpu * 1e6, cpu * 100, audioSeconds, repeats);
   std::printf("| CPU per call | %.2f ms | the same, per recording (the answer until the line is cleared: %.1f s on average) |\n",
               perCall * 1e3, audioSeconds / double(recordings.size()));
-  std::printf("| Making the labelled set | %.1f s | the texts spoken by talmery-speak (two at a time), noise and G.711 added |\n", makingSeconds);
+  std::printf("| Making the labelled set | %.1f s | the texts spoken by talmery-speak (two at a time; after the first run read back from the build tree), noise and G.711 added |\n", makingSeconds);
   return 0;
 }
