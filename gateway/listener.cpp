@@ -35,7 +35,8 @@ constexpr int kWordGapMs = 150;
 // its harmonics, and its pitch moves.
 constexpr double kTonal = 0.80;
 constexpr int kToneConfirmMs = 250;
-constexpr int kToneMisses = 6;        // frames a tone may lose in noise or to a packet lost
+constexpr int kToneMisses = 2;        // frames of no sound a tone may have (a packet lost)...
+constexpr int kToneLossMisses = 6;    // ...and in all, with those of a spoiled spectrum
 constexpr int kBandLow = 10;          // 312 Hz: below lie the line's hum and its harmonics
 constexpr int kBandHigh = 108;        // 3375 Hz: the telephone band's top
 constexpr int kToneLow = 12;          // 375 Hz
@@ -131,12 +132,13 @@ void CalleeListener::Frame() {
   }
   const double energy = sum / kFrame;
   ++frames_;
+  const bool empty = rawSum / kFrame < kQuiet;
+  framesSinceEmpty_ = empty ? 0 : std::min(framesSinceEmpty_ + 1, 1000);
   Classify(energy);
 
   // The floor after the frame was judged against it: the least of 20 ms energies (two frames,
   // which halves the spread of a noise's frames), leaving out frames with nothing in them (a
   // lost packet, and the filter's fading echo of the sound before it).
-  const bool empty = rawSum / kFrame < kQuiet;
   const double smooth = lastEnergy_ < 0 ? energy : (energy + lastEnergy_) / 2;
   if (!empty && !lastEmpty_ && smooth >= kQuiet && (blockLeast_ < 0 || smooth < blockLeast_)) blockLeast_ = smooth;
   lastEnergy_ = energy;
@@ -207,17 +209,25 @@ void CalleeListener::Classify(double energy) {
     if (toneFrames_ == 0) toneStartMs_ = startMs;
     ++toneFrames_;
     toneBin_ = peak;
-    toneMisses_ = 0;
+    toneMisses_ = toneLossMisses_ = 0;
     toneEndMs_ = endMs;
     if (!toneConfirmed_ && toneFrames_ * kFrameMs >= kToneConfirmMs) toneConfirmed_ = confirmedNow = true;
   } else if (toneFrames_ > 0) {
     // A frame at another frequency, or no tone: the run ends after some such frames (at once
     // when another tone begins).
-    if (++toneMisses_ > kToneMisses || tonal) {
+    // A tone ends when its sound does: frames of sound whose spectrum is spoiled (by a packet
+    // lost or concealed within the window) are forgiven within a bound, and so are the empty
+    // frames of a packet lost (within the bound too, as a line of digital silence has only such).
+    if (voiced || framesSinceEmpty_ * kFrame <= kWindow) {
+      ++toneLossMisses_;
+    } else {
+      ++toneMisses_;
+    }
+    if (toneMisses_ > kToneMisses || toneMisses_ + toneLossMisses_ > kToneLossMisses || tonal) {
       lastSoundEndMs_ = std::max(lastSoundEndMs_, toneEndMs_);
       if (toneConfirmed_) toneEnded_ = true;
       toneFrames_ = 0;
-      toneMisses_ = 0;
+      toneMisses_ = toneLossMisses_ = 0;
       toneBin_ = -1;
       if (tonal && !toneEnded_) {
         toneFrames_ = 1;

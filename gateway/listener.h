@@ -78,7 +78,8 @@ class CalleeListener {
   bool lastEmpty_ = true;               // the frame before held (next to) nothing: a packet lost
 
   // A steady tone: consecutive tonal frames at about one frequency.
-  int toneBin_ = -1, toneFrames_ = 0, toneMisses_ = 0;
+  int toneBin_ = -1, toneFrames_ = 0, toneMisses_ = 0, toneLossMisses_ = 0;
+  int framesSinceEmpty_ = 1000;         // frames since one that held nothing (a packet lost)
   long long toneStartMs_ = -1, toneEndMs_ = -1;
   bool toneConfirmed_ = false, toneEnded_ = false;
 
