@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "gateway/listener.h"
 #include "gateway/net_policy.h"
 
 namespace talmery {
@@ -70,6 +71,9 @@ struct Config {
   std::string voice = "flite:rms";
   int speechRate = 150;              // words per minute
   bool confirm = false;              // the callee presses 1 to confirm; else the call is tried again
+  // How the callee's answer is heard before the message (the listen_* settings, milliseconds;
+  // listen_words is a count): who answered, and when the line may speak.
+  ListenTimings listening;
 
   bool showText = false;             // the status page, JSON and --list show call texts
   int pageRefresh = 10;              // seconds
