@@ -326,4 +326,20 @@ uint8_t LinearToAlaw(int16_t sample) {
   return static_cast<uint8_t>(code ^ mask);
 }
 
+int16_t UlawToLinear(uint8_t code) {
+  code = static_cast<uint8_t>(~code);
+  int value = ((code & 0x0F) << 3) + 0x84;
+  value <<= (code & 0x70) >> 4;
+  return static_cast<int16_t>((code & 0x80) ? 0x84 - value : value - 0x84);
+}
+
+int16_t AlawToLinear(uint8_t code) {
+  code ^= 0x55;
+  const int segment = (code & 0x70) >> 4;
+  int value = (code & 0x0F) << 4;
+  value += segment == 0 ? 8 : 0x108;
+  if (segment > 1) value <<= segment - 1;
+  return static_cast<int16_t>((code & 0x80) ? value : -value);
+}
+
 }  // namespace talmery

@@ -178,6 +178,19 @@ const std::map<std::string, Setter>& Setters() {
       {"speech_rate", Int(&Config::speechRate, 80, 450)},
       {"show_text", [](Config& c, const std::string& v, std::string& e) { return ParseBool(v, c.showText, e); }},
       {"confirm", [](Config& c, const std::string& v, std::string& e) { return ParseBool(v, c.confirm, e); }},
+      // What a mailbox gets, and the callee's key 2.
+      {"voicemail", [](Config& c, const std::string& v, std::string& e) {
+         if (v == "leave") c.voicemail = Voicemail::Leave;
+         else if (v == "hang_up") c.voicemail = Voicemail::HangUp;
+         else if (v == "retry") c.voicemail = Voicemail::Retry;
+         else {
+           e = "\"" + v + "\" is not leave, hang_up or retry";
+           return false;
+         }
+         return true;
+       }},
+      {"snooze_minutes", Int(&Config::snoozeMinutes, 1, 1440)},
+      {"snoozes", Int(&Config::snoozes, 0, 10)},
       {"page_refresh", Int(&Config::pageRefresh, 1, 3600)},
       {"page_calls", Int(&Config::pageCalls, 1, 10000)},
       {"http_threads", Int(&Config::httpThreads, 2, 256)},
