@@ -19,7 +19,7 @@ struct ListenTimings {
   int maxWordMs = 5000;         // one sound longer than this: a machine (music, a long sentence)
   int maxWords = 5;             // more words than this before a pause: a machine
   int totalMs = 5000;           // the decision is made by then at the latest (not sure)
-  int machineSilenceMs = 1500;  // a machine's greeting is over after this much silence and no tone
+  int machineSilenceMs = 2000;  // a machine's greeting is over after this much silence and no tone
   int greetingWaitMs = 30000;   // a machine's greeting is waited out this long at most
 };
 
@@ -48,7 +48,47 @@ class CalleeListener {
   long long LastWordEndMs() const;
 
  private:
-  // (the analysis's state, held by value: nothing is allocated per packet on the media thread)
+  // The analysis's state, held by value: nothing is allocated per packet on the media thread.
+  static constexpr int kFrame = 80;     // 10 ms: the step of every decision
+  static constexpr int kWindow = 256;   // 32 ms: the spectrum that tells a tone from a voice
+  static constexpr int kFloorBlocks = 10;
+
+  void Frame();
+  double Tonality(int& peakBin);
+  void Classify(double energy);
+  void Decide();
+  void Clear(bool tone, bool timedOut);
+
+  ListenTimings t_;
+  int16_t pending_[kFrame] = {};
+  int pendingCount_ = 0;
+  float window_[kWindow] = {};          // the latest samples, oldest first
+  long long samples_ = 0;
+  long long frames_ = 0;                // whole frames analysed
+
+  // The noise floor: the least energy of the last some seconds (blocks of frames), so that a
+  // steady noise is not voice and a voice over it still is.
+  double blockMin_[kFloorBlocks] = {};
+  int blocks_ = 0, blockAt_ = 0, blockFrames_ = 0;
+  double blockLeast_ = -1, lastEnergy_ = -1, floor_ = 0;
+
+  // A steady tone: consecutive tonal frames at about one frequency.
+  int toneBin_ = -1, toneFrames_ = 0, toneMisses_ = 0;
+  long long toneStartMs_ = -1, toneEndMs_ = -1;
+  bool toneConfirmed_ = false, toneEnded_ = false;
+
+  // Words: sound with gaps shorter than a pause between words.
+  bool inWord_ = false;
+  long long wordStartMs_ = 0, wordSoundEndMs_ = 0;
+  int wordVoicedFrames_ = 0;
+  int words_ = 0;
+  long long turnStartMs_ = -1;          // the first word's start
+  long long lastWordEndMs_ = -1;        // of a word taken (not a click)
+  long long lastSoundEndMs_ = -1;       // of a word or a tone
+
+  Answerer who_ = Answerer::Deciding;
+  long long clearedAtMs_ = -1, clearedLastWordMs_ = -1;
+  bool toneHeard_ = false, timedOut_ = false;
 };
 
 // What people read of who answered: "a person", "a machine", "not sure who".
