@@ -212,12 +212,13 @@ std::string LateNotice(long long lateMs) {
   return "This reminder is " + std::to_string(lateMs / 60000) + " minutes late. ";
 }
 
-MessagePlan PlanMessage(const std::string& utf8Text, const Config& config, bool snoozeOffered, int budgetSeconds) {
+MessagePlan PlanMessage(const std::string& utf8Text, const Config& config, bool snoozeOffered, int budgetSeconds,
+                        bool keys) {
   MessagePlan plan;
   // Within a listener's attention: a longer text is cut at a sentence, so that the repetition
   // comes while the callee still listens.
   plan.text = WithinSeconds(EarText(utf8Text), config.maxMessageSeconds, config.speechRate, plan.trimmed);
-  plan.prompt = KeysPrompt(config, snoozeOffered);
+  if (keys) plan.prompt = KeysPrompt(config, snoozeOffered);
   plan.repeat = config.repeat;
   // Half a second for the phone to reach the ear, a second between the repetitions.
   plan.leadSamples = kPhoneRate / 2;
@@ -226,7 +227,7 @@ MessagePlan PlanMessage(const std::string& utf8Text, const Config& config, bool 
   // A second less than the call's time: the message begins a little after the answer, and its
   // end is to come before the line hangs up, with the time for a key after the prompt.
   const int callSeconds = budgetSeconds > 0 ? budgetSeconds : config.maxCallTime;
-  const long long seconds = std::max(1, callSeconds - 1 - std::min(kConfirmWaitSeconds, callSeconds / 2));
+  const long long seconds = std::max(1, callSeconds - 1 - (keys ? std::min(kConfirmWaitSeconds, callSeconds / 2) : 0));
   plan.budgetSamples = static_cast<size_t>(seconds * kPhoneRate);
   return plan;
 }

@@ -123,8 +123,9 @@ char InfoKey(const std::string& contentType, const std::string& body);
 // the keys' prompt once after the last time, a little silence; all of it within `budgetSeconds`
 // (0: max_call_time) less a second and the time for a key, so that a longer text is cut and
 // repetitions that would not fit are left out.
+// Without `keys` (speaker mode: nobody can press one) there is neither prompt nor wait.
 MessagePlan PlanMessage(const std::string& utf8Text, const Config& config, bool snoozeOffered = false,
-                        int budgetSeconds = 0);
+                        int budgetSeconds = 0, bool keys = true);
 // The snooze notice as a message of its own: a little silence, the notice, a little silence.
 MessagePlan PlanNotice(const Config& config);
 // Its speech from talmery-speak helpers with the configured voice (see MessageFeed).

@@ -311,6 +311,9 @@ TEST(LineLogic, MessageFitsTheCall) {
   EXPECT_EQ(p.text, "Budget review.");
   EXPECT_EQ(p.prompt, "Press 1 to confirm, 2 to be reminded again in 5 minutes, star to hear this again.");
   EXPECT_EQ(p.budgetSamples, 594u * 8000);
+  // Speaker mode: no keys, so neither prompt nor wait for one.
+  EXPECT_EQ(PlanMessage("Budget review.", c, true, 0, false).prompt, "");
+  EXPECT_EQ(PlanMessage("Budget review.", c, true, 0, false).budgetSamples, 599u * 8000);
   // A repetition asked for by star: what is left of the call.
   EXPECT_EQ(PlanMessage("Budget review.", c, false, 40).budgetSamples, 34u * 8000);
   EXPECT_EQ(ShortenedNote(false, false, 1, c, 1), "");
