@@ -947,7 +947,7 @@ std::vector<CallRecord> PgStore::ExpireWaiting(const Instant& now, long long max
   p.Add(reason).Add(now.wallMs).Add(StoreTime(now) - maxWaitMs);
   Result r = s->Run((std::string("UPDATE calls SET state = 'expired', reason = $1, next_ms = NULL, due_at = NULL, "
                                  "updated_ms = $2, text = CASE WHEN self_delete THEN NULL ELSE text END WHERE id IN "
-                                 "(SELECT id FROM calls WHERE due_at IS NOT NULL AND created_at <= $3 "
+                                 "(SELECT id FROM calls WHERE due_at IS NOT NULL AND created_at <= $3 AND state <> 'snoozed' "
                                  "FOR UPDATE SKIP LOCKED) RETURNING ") +
                      kCallColumns)
                         .c_str(),

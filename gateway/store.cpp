@@ -685,7 +685,7 @@ std::vector<CallRecord> SqliteStore::ExpireWaiting(const Instant& now, long long
       [&](sqlite3* db, std::string& err) {
         expired.clear();
         const std::string sql = std::string("SELECT ") + kStoreColumns +
-                                " FROM calls WHERE due_mono IS NOT NULL AND created_mono <= ? ORDER BY id";
+                                " FROM calls WHERE due_mono IS NOT NULL AND created_mono <= ? AND state <> 'snoozed' ORDER BY id";
         Stmt s(db, sql.c_str());
         s.Bind(1, Mono(now) - maxWaitMs);
         while (s.Step() == SQLITE_ROW) expired.push_back(ReadCall(s, offsetMs_));

@@ -159,7 +159,8 @@ class CallStore {
   // dialled again: their INVITE may have rung the phone). Returns the calls it closed.
   virtual std::vector<CallRecord> CloseInterrupted(const Instant& now, std::string& error) = 0;
   // Calls waiting (queued or for a retry) for `maxWaitMs` or longer since they were accepted
-  // become expired, and lose their text with selfdelete; returns them.
+  // become expired, and lose their text with selfdelete; returns them. A snoozed call is not
+  // one: it was placed, and comes again as its callee asked, before the appointment.
   virtual std::vector<CallRecord> ExpireWaiting(const Instant& now, long long maxWaitMs, const std::string& reason,
                                                 std::string& error) = 0;
 

@@ -131,6 +131,17 @@ TEST(Audio, G711CodesOfBothLaws) {
     EXPECT_EQ(LinearToUlaw(c.sample), c.ulaw) << c.sample;
     EXPECT_EQ(LinearToAlaw(c.sample), c.alaw) << c.sample;
   }
+  // Decoded (the callee's audio): each code to the middle of its step, and back to itself.
+  EXPECT_EQ(UlawToLinear(0xff), 0);
+  EXPECT_EQ(UlawToLinear(0x80), 32124);
+  EXPECT_EQ(UlawToLinear(0x00), -32124);
+  EXPECT_EQ(AlawToLinear(0xd5), 8);
+  EXPECT_EQ(AlawToLinear(0xaa), 32256);
+  EXPECT_EQ(AlawToLinear(0x2a), -32256);
+  for (int code = 0; code < 256; ++code) {
+    EXPECT_EQ(LinearToAlaw(AlawToLinear(static_cast<uint8_t>(code))), code) << code;
+    if (code != 0x7f) EXPECT_EQ(LinearToUlaw(UlawToLinear(static_cast<uint8_t>(code))), code) << code;  // 0x7f and 0xff are both 0
+  }
 }
 
 TEST(Audio, SynthesisGivesTelephoneSpeech) {

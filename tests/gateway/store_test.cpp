@@ -149,8 +149,8 @@ TEST_P(StoreTest, CallsAreTakenInOrderRetriesAtTheirTimeBusyNumbersWait) {
   EXPECT_EQ(rec.history.at(0).answerer, "person");
 }
 
-// A snoozed try (key 2) waits like a retry; the claim of the call it asked for counts it, so
-// that the tries used leave it out.
+// A snoozed try (key 2) waits like a retry, but never expires; the claim of the call it asked
+// for counts it, so that the tries used leave it out.
 TEST_P(StoreTest, AClaimCountsTheSnoozesBeforeIt) {
   auto s = Open();
   const long long id = Accept(*s, Request("111"), 1000);
@@ -159,6 +159,8 @@ TEST_P(StoreTest, AClaimCountsTheSnoozesBeforeIt) {
   std::string error;
   ASSERT_EQ(s->FinishAttempt(id, 1, snoozed, At(2500), error), Written::Done) << error;
   EXPECT_FALSE(Take(*s, 3999));
+  // Placed already, it waits past max_wait without expiring.
+  EXPECT_TRUE(s->ExpireWaiting(At(3999), 1000, "waited too long", error).empty()) << error;
   auto again = Take(*s, 4000);
   ASSERT_TRUE(again);
   EXPECT_EQ(again->attempts, 2);
