@@ -145,6 +145,9 @@ Setter SipText(std::string SipSettings::*field) {
 Setter Int(int Config::*field, int low, int high) {
   return [=](Config& c, const std::string& v, std::string& e) { return ParseInt(v, low, high, c.*field, e); };
 }
+Setter ListenInt(int ListenTimings::*field, int low, int high) {
+  return [=](Config& c, const std::string& v, std::string& e) { return ParseInt(v, low, high, c.listening.*field, e); };
+}
 Setter SipInt(int SipSettings::*field, int low, int high) {
   return [=](Config& c, const std::string& v, std::string& e) { return ParseInt(v, low, high, c.sip.*field, e); };
 }
@@ -191,6 +194,16 @@ const std::map<std::string, Setter>& Setters() {
        }},
       {"snooze_minutes", Int(&Config::snoozeMinutes, 1, 1440)},
       {"snoozes", Int(&Config::snoozes, 0, 10)},
+      // Listening to the callee before the message (see listener.h).
+      {"listen_initial_silence", ListenInt(&ListenTimings::initialSilenceMs, 500, 10000)},
+      {"listen_greeting", ListenInt(&ListenTimings::greetingMs, 1000, 10000)},
+      {"listen_after_greeting", ListenInt(&ListenTimings::afterGreetingMs, 200, 3000)},
+      {"listen_word_min", ListenInt(&ListenTimings::minWordMs, 20, 1000)},
+      {"listen_word_max", ListenInt(&ListenTimings::maxWordMs, 1000, 30000)},
+      {"listen_words", ListenInt(&ListenTimings::maxWords, 1, 50)},
+      {"listen_total", ListenInt(&ListenTimings::totalMs, 1000, 60000)},
+      {"listen_machine_silence", ListenInt(&ListenTimings::machineSilenceMs, 500, 10000)},
+      {"listen_greeting_wait", ListenInt(&ListenTimings::greetingWaitMs, 1000, 120000)},
       {"page_refresh", Int(&Config::pageRefresh, 1, 3600)},
       {"page_calls", Int(&Config::pageCalls, 1, 10000)},
       {"http_threads", Int(&Config::httpThreads, 2, 256)},
@@ -481,6 +494,18 @@ bool ValidateConfig(const Config& config, std::string& error) {
     error = "listen is " + config.listenHost +
             ", reachable from other machines, but clients is not set: name the addresses or networks that may "
             "post calls (clients = 192.0.2.0/24, 2001:db8::/32), or listen on 127.0.0.1";
+    return false;
+  }
+  const ListenTimings& l = config.listening;
+  if (l.greetingWaitMs < l.machineSilenceMs) {
+    error = "listen_greeting_wait (" + std::to_string(l.greetingWaitMs) +
+            " ms) is shorter than listen_machine_silence (" + std::to_string(l.machineSilenceMs) +
+            " ms): a mailbox's greeting would never be heard to its end";
+    return false;
+  }
+  if (l.totalMs < l.initialSilenceMs) {
+    error = "listen_total (" + std::to_string(l.totalMs) + " ms) is shorter than listen_initial_silence (" +
+            std::to_string(l.initialSilenceMs) + " ms): a callee who waits would be \"not sure who\"";
     return false;
   }
   if (config.mode == DialMode::Speaker) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "gateway/listener.h"
 #include "gateway/net_policy.h"
 
 namespace talmery {
@@ -72,6 +73,9 @@ struct Config {
   std::string voice = "en";
   int speechRate = 150;              // words per minute
   bool confirm = false;              // the callee presses 1 to confirm; else the call is tried again
+  // How the callee's answer is heard before the message (the listen_* settings, milliseconds;
+  // listen_words is a count): who answered, and when the line may speak.
+  ListenTimings listening;
 
   // A mailbox, and the callee's key 2 (the call again later).
   Voicemail voicemail = Voicemail::Leave;

@@ -11,7 +11,7 @@
 
 namespace talmery {
 
-ListenTimings ListenTimingsOf(const Config&) { return ListenTimings(); }
+ListenTimings ListenTimingsOf(const Config& config) { return config.listening; }
 
 Result ResultOf(const TryEnd& end) {
   if (end.unconfirmed) return Result::NoAnswer;  // answered, but nobody said they heard it

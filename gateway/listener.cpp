@@ -15,9 +15,15 @@ constexpr double kPi = 3.14159265358979323846;
 // quiet the line.
 constexpr double kQuiet = 4.0 * 4.0;
 constexpr double kVoiceLeast = 30.0 * 30.0;
-// A voice stands this far above the floor (the least energy of recent seconds lies some 3 dB
-// under the mean of a steady noise, so this is about 6 dB over the noise itself).
-constexpr double kVoiceOverFloor = 8.0;  // 9 dB
+// A voice stands this far above the floor. The floor (the least energy of recent seconds) lies
+// some 2-3 dB under the mean of a steady noise, so this is about 3 dB over the noise itself:
+// the quiet parts of speech on a noisy line still count, so that a greeting is not broken into
+// pieces with pauses between them; a word needs two such frames in a row (a noise's own peaks
+// come alone; 3 dB let a comfort noise through).
+constexpr double kVoiceOverFloor = 4.0;  // 6 dB
+// ...and a word rises this far over it somewhere: a noise that swells (a comfort noise's level
+// steps) stays under it, while a word's loud parts, even on a noisy line, do not.
+constexpr double kWordPeakOverFloor = 8.0;  // 9 dB
 constexpr int kFloorBlockFrames = 30;    // 300 ms a block, ten blocks: the floor of 3 s
 
 // Sounds closer than this are one word (the stops inside a word, the joins between words spoken
@@ -80,6 +86,14 @@ CalleeListener::CalleeListener(const ListenTimings& timings) : t_(timings) {
   t_.machineSilenceMs = Clamp(t_.machineSilenceMs, 0, kMost);
   t_.greetingWaitMs = Clamp(t_.greetingWaitMs, 0, kMost);
   SpectrumTables();  // built here rather than on the media thread's first voice
+  // A second-order high-pass at 250 Hz (Butterworth): the line's hum and the rumble of its noise
+  // lie below the voice's band and would only raise the floor's spread.
+  const double w = 2 * kPi * 250 / 8000, alpha = std::sin(w) / std::sqrt(2.0), a0 = 1 + alpha;
+  hp_[0] = (1 + std::cos(w)) / 2 / a0;
+  hp_[1] = -(1 + std::cos(w)) / a0;
+  hp_[2] = hp_[0];
+  hp_[3] = -2 * std::cos(w) / a0;
+  hp_[4] = (1 - alpha) / a0;
 }
 
 void CalleeListener::Feed(const int16_t* samples, size_t count) {
@@ -95,9 +109,19 @@ void CalleeListener::Feed(const int16_t* samples, size_t count) {
 
 void CalleeListener::Frame() {
   std::memmove(window_, window_ + kFrame, sizeof(float) * (kWindow - kFrame));
-  double sum = 0;
+  double sum = 0, rawSum = 0;
+  double& x1 = hpState_[0];
+  double& x2 = hpState_[1];
+  double& y1 = hpState_[2];
+  double& y2 = hpState_[3];
   for (int i = 0; i < kFrame; ++i) {
-    const double s = pending_[i];
+    const double x = pending_[i];
+    rawSum += x * x;
+    const double s = hp_[0] * x + hp_[1] * x1 + hp_[2] * x2 - hp_[3] * y1 - hp_[4] * y2;
+    x2 = x1;
+    x1 = x;
+    y2 = y1;
+    y1 = s;
     window_[kWindow - kFrame + i] = static_cast<float>(s);
     sum += s * s;
   }
@@ -106,10 +130,13 @@ void CalleeListener::Frame() {
   Classify(energy);
 
   // The floor after the frame was judged against it: the least of 20 ms energies (two frames,
-  // which halves the spread of a noise's frames), leaving out frames with nothing in them.
+  // which halves the spread of a noise's frames), leaving out frames with nothing in them (a
+  // lost packet, and the filter's fading echo of the sound before it).
+  const bool empty = rawSum / kFrame < kQuiet;
   const double smooth = lastEnergy_ < 0 ? energy : (energy + lastEnergy_) / 2;
+  if (!empty && !lastEmpty_ && smooth >= kQuiet && (blockLeast_ < 0 || smooth < blockLeast_)) blockLeast_ = smooth;
   lastEnergy_ = energy;
-  if (smooth >= kQuiet && (blockLeast_ < 0 || smooth < blockLeast_)) blockLeast_ = smooth;
+  lastEmpty_ = empty;
   if (++blockFrames_ == kFloorBlockFrames) {
     if (blockLeast_ >= 0) {
       blockMin_[blockAt_] = blockLeast_;
@@ -166,6 +193,7 @@ double CalleeListener::Tonality(int& peakBin) {
 void CalleeListener::Classify(double energy) {
   const long long endMs = frames_ * kFrameMs, startMs = endMs - kFrameMs;
   const bool voiced = energy >= kVoiceLeast && energy >= floor_ * kVoiceOverFloor;
+  const bool loud = energy >= floor_ * kWordPeakOverFloor;
 
   // The tone: only sound can be one, so the spectrum is taken of sound alone.
   int peak = -1;
@@ -199,7 +227,7 @@ void CalleeListener::Classify(double energy) {
   auto closeWord = [this] {
     inWord_ = false;
     const long long length = wordSoundEndMs_ - wordStartMs_;
-    if (length >= t_.minWordMs && wordVoicedFrames_ * kFrameMs * 2 >= t_.minWordMs) {
+    if (wordPeaked_ && length >= t_.minWordMs && wordVoicedFrames_ * kFrameMs * 2 >= t_.minWordMs) {
       ++words_;
       if (turnStartMs_ < 0) turnStartMs_ = wordStartMs_;
       lastWordEndMs_ = wordSoundEndMs_;
@@ -216,24 +244,30 @@ void CalleeListener::Classify(double energy) {
       closeWord();
     }
   }
+  // A word is voice of two frames or more in a row: a frame alone is the noise's peak (it
+  // would stretch the word's end, and with it the pause before the line speaks).
   const bool toneNow = toneFrames_ > 0 && toneConfirmed_ && !toneEnded_;
-  if (voiced && !toneNow) {
+  const bool wordVoice = voiced && !toneNow;
+  if (wordVoice && lastVoiced_) {
     if (!inWord_) {
       inWord_ = true;
-      wordStartMs_ = startMs;
-      wordVoicedFrames_ = 0;
+      wordStartMs_ = startMs - kFrameMs;
+      wordVoicedFrames_ = 1;
+      wordPeaked_ = false;
     }
+    if (loud) wordPeaked_ = true;
     wordSoundEndMs_ = endMs;
     ++wordVoicedFrames_;
   } else if (inWord_ && endMs - wordSoundEndMs_ >= kWordGapMs) {
     closeWord();
   }
+  lastVoiced_ = wordVoice;
 }
 
 void CalleeListener::Decide() {
   if (clearedAtMs_ >= 0) return;
   const long long now = frames_ * kFrameMs;
-  const bool wordNow = inWord_ && wordSoundEndMs_ - wordStartMs_ >= t_.minWordMs;
+  const bool wordNow = inWord_ && wordPeaked_ && wordSoundEndMs_ - wordStartMs_ >= t_.minWordMs;
   const long long firstStart = turnStartMs_ >= 0 ? turnStartMs_ : (wordNow ? wordStartMs_ : -1);
   const long long speechEnd = std::max(lastWordEndMs_, wordNow ? wordSoundEndMs_ : -1);
   const long long spanMs = firstStart >= 0 ? speechEnd - firstStart : 0;

@@ -62,7 +62,9 @@ class CalleeListener {
   ListenTimings t_;
   int16_t pending_[kFrame] = {};
   int pendingCount_ = 0;
-  float window_[kWindow] = {};          // the latest samples, oldest first
+  float window_[kWindow] = {};          // the latest samples (high-passed), oldest first
+  double hp_[5] = {};                   // the high-pass filter's coefficients b0 b1 b2 a1 a2
+  double hpState_[4] = {};              // and its last inputs and outputs
   long long samples_ = 0;
   long long frames_ = 0;                // whole frames analysed
 
@@ -71,6 +73,7 @@ class CalleeListener {
   double blockMin_[kFloorBlocks] = {};
   int blocks_ = 0, blockAt_ = 0, blockFrames_ = 0;
   double blockLeast_ = -1, lastEnergy_ = -1, floor_ = 0;
+  bool lastEmpty_ = true;               // the frame before held (next to) nothing: a packet lost
 
   // A steady tone: consecutive tonal frames at about one frequency.
   int toneBin_ = -1, toneFrames_ = 0, toneMisses_ = 0;
@@ -78,9 +81,11 @@ class CalleeListener {
   bool toneConfirmed_ = false, toneEnded_ = false;
 
   // Words: sound with gaps shorter than a pause between words.
+  bool lastVoiced_ = false;             // the frame before was voice (one alone is noise)
   bool inWord_ = false;
   long long wordStartMs_ = 0, wordSoundEndMs_ = 0;
   int wordVoicedFrames_ = 0;
+  bool wordPeaked_ = false;             // it rose well over the floor somewhere (not a noise's swell)
   int words_ = 0;
   long long turnStartMs_ = -1;          // the first word's start
   long long lastWordEndMs_ = -1;        // of a word taken (not a click)

@@ -347,6 +347,12 @@ std::vector<Scene> Scenes() {
       .Tone(1400, 700).Pause(4000).Level(-34).Line(Noise::White, -52);
   add("short greeting, tone, lost packets", true).Pause(700).Say("en", kAlexShort).Pause(500).Tone(1000, 800)
       .Pause(4000).Line(Noise::Comfort, -55).Loss(25);
+  add("short greeting, tone 600 Hz soon after", true).Pause(500).Say("flite:kal16", "Dana here, leave a message.")
+      .Pause(400).Tone(600, 400).Pause(4000).Line(Noise::White, -52);
+  add("short greeting, tone 1200 Hz, noisy", true).Pause(800).Say("en", kAlexShort).Pause(800).Tone(1200, 600)
+      .Pause(4000).Line(Noise::White, -35);
+  add("short greeting, no tone, awb", true).Pause(500).Say("flite:awb", "Hi, this is Jordan. Please leave me a message.")
+      .Pause(6000).Line(Noise::Comfort, -56);
   // Mailboxes with a long greeting, in sentences with pauses between them.
   add("long greeting, tone 1000 Hz", true).Pause(800).Say("flite:kal", kAlexLong1).Pause(500).Say("flite:kal", kAlexLong2)
       .Pause(600).Say("flite:kal", kAlexLong3).Pause(400).Say("flite:kal", kAlexLong4).Pause(700).Tone(1000, 1000)
@@ -387,10 +393,17 @@ std::vector<Scene> Scenes() {
       .Pause(5000).Line(Noise::White, -55);
   add("hello, short wait, hello again", false).Pause(500).Say("flite:slt", "Hello?").Pause(600)
       .Say("flite:slt", "Hello?").Pause(5000).Line(Noise::Pink, -52);
+  add("hello, wait, who is this", false).Pause(400).Say("flite:rms", "Hello?").Pause(1200)
+      .Say("flite:rms", "Hello, who is this?", 180).Pause(5000).Line(Noise::Pink, -50);
+  add("yes hello, awb", false).Pause(700).Say("flite:awb", "Yes, hello?", 170).Pause(5000).Line(Noise::Hum, -48);
+  add("residence, slt", false).Pause(600).Say("flite:slt", "Hello, Morgan residence.", 170).Pause(5000)
+      .Line(Noise::White, -48, Codec::Alaw);
   add("silence", false).Pause(8000).Line(Noise::None, 0, Codec::Ulaw);
   add("white noise only", false).Pause(8000).Line(Noise::White, -40);
   add("hum only", false).Pause(8000).Line(Noise::Hum, -35);
   add("comfort noise only", false).Pause(8000).Line(Noise::Comfort, -55, Codec::Alaw);
+  add("loud comfort noise only", false).Pause(8000).Line(Noise::Comfort, -42);
+  add("pink noise only", false).Pause(8000).Line(Noise::Pink, -38, Codec::Alaw);
   add("hello, late", false).Pause(1800).Say("flite:awb", "Hello?").Pause(5000).Line(Noise::White, -50);
   add("hello, lost packets", false).Pause(400).Say("en", "Yes, hello?").Pause(5000).Line(Noise::Comfort, -52)
       .Loss(15);

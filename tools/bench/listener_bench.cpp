@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,6 +42,36 @@ long long Median(std::vector<long long> v) {
   return v[v.size() / 2];
 }
 
+// The recording with white noise of `rms` added (a fixed sequence), G.711's range kept.
+std::vector<int16_t> WithNoise(const std::vector<int16_t>& samples, double rms, uint32_t seed) {
+  std::vector<int16_t> out(samples.size());
+  for (size_t i = 0; i < samples.size(); ++i) {
+    double sum = 0;
+    for (int k = 0; k < 6; ++k) {
+      seed = seed * 1664525u + 1013904223u;
+      sum += (seed >> 8) / 16777216.0;
+    }
+    const double v = samples[i] + rms * (sum - 3) * 1.41421356;
+    out[i] = static_cast<int16_t>(std::max(-32768.0, std::min(32767.0, v)));
+  }
+  return out;
+}
+
+// Whether the listener decides `r` right and clears the line as the test demands.
+bool Right(const CalleeRecording& r, const std::vector<int16_t>& samples, std::string& what) {
+  CalleeListener listener;
+  FeedAll(listener, samples);
+  what = std::string(talmery::AnswererName(listener.Who())) + ", cleared at " + std::to_string(listener.ClearedAtMs()) +
+         " ms, last word " + std::to_string(listener.LastWordEndMs()) + " ms";
+  const long long cleared = listener.ClearedAtMs();
+  if (cleared < 0 || talmery::SoundingAt(r, cleared)) return false;
+  if (r.machine) return listener.Who() == Answerer::Machine && cleared >= (r.toneEndMs >= 0 ? r.toneEndMs : r.greetingEndMs);
+  const long long last = talmery::LastSpeechEndBefore(r, cleared);
+  return listener.Who() == Answerer::Person && (last < 0 || cleared - last <= 1000);
+}
+
+long long Most(const std::vector<long long>& v) { return v.empty() ? -1 : *std::max_element(v.begin(), v.end()); }
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -66,7 +97,7 @@ int main(int argc, char** argv) {
   // Rows: truth person, machine; columns: decided person, machine, not sure (or undecided).
   int matrix[2][3] = {};
   int right = 0, toneMachines = 0, afterTone = 0, spokeOver = 0;
-  std::vector<long long> personDelays, machineDelays;
+  std::vector<long long> personDelays, toneDelays, silenceDelays;
   long long personDelayMost = -1;
   for (const CalleeRecording& r : recordings) {
     CalleeListener listener;
@@ -91,14 +122,37 @@ int main(int argc, char** argv) {
       if (cleared >= r.toneEndMs && listener.ToneHeard()) ++afterTone;
     }
     if (r.machine && cleared >= 0) {
-      delay = cleared - (r.toneEndMs >= 0 ? r.toneEndMs : r.greetingEndMs);
-      machineDelays.push_back(delay);
+      if (r.toneEndMs >= 0) {
+        toneDelays.push_back(cleared - r.toneEndMs);
+      } else {
+        silenceDelays.push_back(cleared - r.greetingEndMs);
+      }
     }
     if (verbose)
       std::printf("%-45s %-8s -> %-12s cleared %6lld ms (last word %6lld, greeting end %6lld, tone %lld-%lld)%s%s\n",
                   r.name.c_str(), r.machine ? "machine" : "person", talmery::AnswererName(who), cleared,
                   listener.LastWordEndMs(), r.greetingEndMs, r.toneBeginMs, r.toneEndMs,
                   listener.ToneHeard() ? " tone" : "", cleared >= 0 && talmery::SoundingAt(r, cleared) ? " OVER" : "");
+  }
+
+  // The same set on worse lines: white noise added over the line's own (the speech lies at
+  // -20 dBFS, the quiet speech at -34 to -36).
+  const struct {
+    double dbfs;
+  } noises[] = {{-40}, {-35}, {-30}};
+  char noiseRows[3][160] = {};
+  for (size_t n = 0; n < 3; ++n) {
+    int good = 0;
+    for (size_t i = 0; i < recordings.size(); ++i) {
+      std::string what;
+      const bool right = Right(
+          recordings[i], WithNoise(recordings[i].samples, 32768 * std::pow(10.0, noises[n].dbfs / 20), uint32_t(i + 77)), what);
+      good += right;
+      if (verbose && !right)
+        std::printf("wrong with noise at %.0f dBFS: %s: %s\n", noises[n].dbfs, recordings[i].name.c_str(), what.c_str());
+    }
+    std::snprintf(noiseRows[n], sizeof noiseRows[n], "| Right, with white noise at %.0f dBFS added | %.1f %% (%d of %zu) | decided and cleared as the test demands |\n",
+                  noises[n].dbfs, 100.0 * good / double(recordings.size()), good, recordings.size());
   }
 
   // The CPU: the analysis alone, the whole set fed `repeats` times.
@@ -124,8 +178,11 @@ int main(int argc, char** argv) {
               Median(personDelays), personDelayMost, personDelays.size());
   std::printf("| Mailbox with a tone: cleared after the tone's end | %d of %d | ToneHeard and ClearedAtMs at or after the tone's end |\n",
               afterTone, toneMachines);
-  std::printf("| Mailbox: end of greeting (or tone) → line cleared | median %lld ms (n=%zu) | the tone's end, else the last word's |\n",
-              Median(machineDelays), machineDelays.size());
+  std::printf("| Mailbox with a tone: the tone's end → line cleared | median %lld ms, max %lld ms (n=%zu) | |\n",
+              Median(toneDelays), Most(toneDelays), toneDelays.size());
+  std::printf("| Mailbox without a tone: the greeting's end → line cleared | median %lld ms, max %lld ms (n=%zu) | the greeting's last word in the clean speech |\n",
+              Median(silenceDelays), Most(silenceDelays), silenceDelays.size());
+  for (const char* row : noiseRows) std::fputs(row, stdout);
   std::printf("| Cleared while the callee sounded | %d | ClearedAtMs inside a word or the tone |\n", spokeOver);
   std::printf("| CPU per second of a call's audio | %.1f µs (%.4f %% of a core) | %.0f s of audio fed %d times in 20 ms packets, process CPU time |\n",
               cpu * 1e6, cpu * 100, audioSeconds, repeats);
