@@ -1022,6 +1022,8 @@ TEST(SipListen, TheMessageWaitsForWhoeverAnsweredAndAMailboxGetsItOnce) {
   talmery::Pcm heard = callee.Heard("5550201");
   EXPECT_LT(PeakOf(heard, 0, hello), 64) << "the line spoke over the callee's word";
   EXPECT_GT(StartOf(heard, speech), static_cast<long>(hello));
+  std::printf("person: the word ended at %.2f s, the message began at %.2f s\n", hello / 8000.0,
+              StartOf(heard, speech) / 8000.0);
   EXPECT_TRUE(phone::RecordingCarries(heard, speech, 2, report)) << report;
   EXPECT_TRUE(phone::RecordingCarries(heard, prompt, 1, report)) << report;
   // The mailboxes: silence through the greeting (and the tone), then the message once, no prompt.
@@ -1029,6 +1031,8 @@ TEST(SipListen, TheMessageWaitsForWhoeverAnsweredAndAMailboxGetsItOnce) {
     heard = callee.Heard(number);
     EXPECT_LT(PeakOf(heard, 0, quiet), 64) << number;
     EXPECT_GT(StartOf(heard, speech), static_cast<long>(quiet)) << number;
+    std::printf("%s: the greeting ended at %.2f s, the message began at %.2f s\n", number, quiet / 8000.0,
+                StartOf(heard, speech) / 8000.0);
     EXPECT_TRUE(phone::RecordingCarries(heard, speech, 1, report)) << number << "\n" << report;
     EXPECT_FALSE(phone::RecordingCarries(heard, speech, 2, report)) << number << "\n" << report;
     EXPECT_FALSE(phone::RecordingCarries(heard, prompt, 1, report)) << number << "\n" << report;
@@ -1260,6 +1264,32 @@ TEST(SipOverTls, TheCalleeHearsTheTextThroughSrtpUnverifiedOrKeylessFailsTheCall
     EXPECT_EQ(error, authority ? "sip.tls_ca_file: cannot read certificates from " + missing
                                : "sip.tls_certificate: cannot read a certificate and its private key from " + missing);
   }
+}
+
+// Over SRTP the listener hears the callee's audio as it is decrypted: a mailbox's greeting is
+// waited out, and the message left after it.
+TEST(SipOverTls, TheListenerHearsTheCalleeThroughSrtp) {
+  const int base = phone::FreePortBlock(400, 1);
+  ASSERT_NE(base, 0);
+  TempDir dir;
+  ASSERT_TRUE(MakeCertificate(dir.path(), "callee"));
+  Greetings greetings(dir.path());
+  const size_t greeting = greetings.Say("5550203", kMailbox);
+  CalleeProcess callee(dir.path(), base, base + 100, base + 199, dir.path() + "/callee.pem");
+  ASSERT_TRUE(callee.WaitUntilReady());
+  talmery::Config config = TlsGatewayConfig(dir.path() + "/calls.db", base);
+  config.sip.srtp = true;
+  config.sip.tlsCaFile = dir.path() + "/callee.crt";
+  config.sip.dial = "sip:{number}@127.0.0.1:" + std::to_string(base);
+  InProcessGateway gateway(config);
+  std::string error;
+  ASSERT_TRUE(gateway.Start(error)) << error;
+  const std::string text = "The quarterly review starts in ten minutes.";
+  const long long id = PostTo(gateway.Port(), "5550203", text);
+  const nlohmann::json done = WaitForState(gateway.Port(), id, "done", 60000);
+  EXPECT_EQ(done["reason"], "answered by a machine; left on voicemail after the greeting") << done.dump(1);
+  const talmery::Pcm heard = greetings.Heard("5550203");
+  EXPECT_GT(StartOf(heard, SpeechOf(text)), static_cast<long>(greeting));
 }
 
 // A certificate's refusal is the reason of the calls its connection carried, not of the next
