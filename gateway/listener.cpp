@@ -97,6 +97,10 @@ CalleeListener::CalleeListener(const ListenTimings& timings) : t_(timings) {
 }
 
 void CalleeListener::Feed(const int16_t* samples, size_t count) {
+  if (clearedAtMs_ >= 0) {  // decided and cleared: nothing more to tell
+    samples_ += static_cast<long long>(count);
+    return;
+  }
   for (size_t i = 0; i < count; ++i) {
     pending_[pendingCount_++] = samples ? samples[i] : 0;  // none given: silence, as for a lost packet
     ++samples_;

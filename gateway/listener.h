@@ -27,7 +27,9 @@ class CalleeListener {
  public:
   explicit CalleeListener(const ListenTimings& timings = {});
 
-  // The next samples of the callee's audio (decoded G.711, 8 kHz).
+  // The next samples of the callee's audio (decoded G.711, 8 kHz); null `samples`: `count`
+  // samples of silence (packets that did not come). Once the line is cleared the audio is only
+  // counted (HeardMs), no longer analysed.
   void Feed(const int16_t* samples, size_t count);
 
   // Who answered: Deciding until the audio tells.

@@ -1,7 +1,12 @@
 #include "tests/gateway/callee_recordings.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -192,6 +197,55 @@ using Voices = std::map<Said, std::vector<int16_t>>;
 
 Said Key(const Part& part) { return {part.voice + " " + std::to_string(part.ms), part.text}; }
 
+// Where spoken texts are kept between runs (the build tree; none when not set). The helper gives
+// the same samples for the same text, voice and pace every time, so a kept text is what the
+// helper would say again; the key holds the helper's size and time, so a rebuilt helper speaks
+// anew.
+std::string KeptSpeechPath(const Part& part) {
+#ifdef TALMERY_SPEECH_KEPT
+  struct stat helper {};
+  if (stat(SpeakProgram().c_str(), &helper) != 0) return "";
+  const std::string key = part.voice + "\n" + std::to_string(part.ms) + "\n" + part.text + "\n" +
+                          std::to_string(helper.st_size) + "\n" + std::to_string(helper.st_mtime);
+  uint64_t hash = 1469598103934665603ull;  // FNV-1a
+  for (unsigned char c : key) hash = (hash ^ c) * 1099511628211ull;
+  char name[32];
+  std::snprintf(name, sizeof name, "%016llx.wav", static_cast<unsigned long long>(hash));
+  return std::string(TALMERY_SPEECH_KEPT) + "/" + name;
+#else
+  (void)part;
+  return "";
+#endif
+}
+
+bool ReadKept(const std::string& path, std::vector<int16_t>& samples) {
+  Pcm pcm;
+  std::string error;
+  if (path.empty() || !ReadWavFile(path, pcm, error) || pcm.rate != kRate || pcm.samples.empty()) return false;
+  samples = std::move(pcm.samples);
+  return true;
+}
+
+// Under a name of this process first, so that two test processes keeping the same text at once
+// leave one whole file.
+void Keep(const std::string& path, const std::vector<int16_t>& samples) {
+  if (path.empty()) return;
+  mkdir(path.substr(0, path.rfind('/')).c_str(), 0755);
+  Pcm pcm;
+  pcm.samples = samples;
+  const std::string temp = path + "." + std::to_string(getpid()) + ".part";
+  {
+    std::ofstream out(temp, std::ios::binary);
+    const std::string bytes = EncodeWav(pcm);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) {
+      std::remove(temp.c_str());
+      return;
+    }
+  }
+  if (std::rename(temp.c_str(), path.c_str()) != 0) std::remove(temp.c_str());
+}
+
 // Each text of the set, once, by two helpers at a time.
 bool SpeakAll(const std::vector<Scene>& scenes, Voices& spoken, std::string& error) {
   std::vector<Part> wanted;
@@ -212,12 +266,17 @@ bool SpeakAll(const std::vector<Scene>& scenes, Voices& spoken, std::string& err
         if (next == wanted.size() || !failure.empty()) return;
         job = wanted[next++];
       }
-      Voice voice;
-      voice.name = job.voice;
-      voice.wordsPerMinute = job.ms;
+      const std::string kept = KeptSpeechPath(job);
       Pcm pcm;
       std::string why;
-      const bool ok = Synthesize(job.text, voice, pcm, why);
+      bool ok = ReadKept(kept, pcm.samples);
+      if (!ok) {
+        Voice voice;
+        voice.name = job.voice;
+        voice.wordsPerMinute = job.ms;
+        ok = Synthesize(job.text, voice, pcm, why);
+        if (ok) Keep(kept, pcm.samples);
+      }
       std::lock_guard<std::mutex> hold(lock);
       if (!ok) {
         failure = job.voice + " \"" + job.text + "\": " + why;

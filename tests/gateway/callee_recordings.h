@@ -3,7 +3,8 @@
 // mailboxes with short and long greetings, with and without their tone, persons saying a word, a
 // sentence or nothing, over the noises of telephone lines and through G.711. The speech comes
 // from the gateway's own voices (talmery-speak), so the same build always makes the same
-// samples; the labels come from the clean speech before the line's noise is added.
+// samples (kept in the build tree after the first run); the labels come from the clean speech
+// before the line's noise is added.
 // The listener's test (tests/gateway/listener_test.cpp) and its benchmark
 // (tools/bench/listener_bench.cpp) run over the same set.
 #include <cstdint>
