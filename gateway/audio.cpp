@@ -312,12 +312,6 @@ uint8_t LinearToUlaw(int16_t sample) {
   return static_cast<uint8_t>((segment << 4 | ((value >> (segment + 1)) & 0x0F)) ^ mask);
 }
 
-int16_t UlawToLinear(uint8_t code) {
-  code = static_cast<uint8_t>(~code);
-  const int value = (((code & 0x0F) << 3) + 0x84) << ((code & 0x70) >> 4);  // the step, biased, in its segment
-  return static_cast<int16_t>((code & 0x80) ? 0x84 - value : value - 0x84);
-}
-
 uint8_t LinearToAlaw(int16_t sample) {
   int value = sample >> 3;  // A-law codes 13 bits
   int mask = 0xD5;
@@ -330,6 +324,22 @@ uint8_t LinearToAlaw(int16_t sample) {
   if (segment >= 8) return static_cast<uint8_t>(0x7F ^ mask);
   const int code = segment << 4 | ((segment < 2 ? value >> 1 : value >> segment) & 0x0F);
   return static_cast<uint8_t>(code ^ mask);
+}
+
+int16_t UlawToLinear(uint8_t code) {
+  code = static_cast<uint8_t>(~code);
+  int value = ((code & 0x0F) << 3) + 0x84;
+  value <<= (code & 0x70) >> 4;
+  return static_cast<int16_t>((code & 0x80) ? 0x84 - value : value - 0x84);
+}
+
+int16_t AlawToLinear(uint8_t code) {
+  code ^= 0x55;
+  const int segment = (code & 0x70) >> 4;
+  int value = (code & 0x0F) << 4;
+  value += segment == 0 ? 8 : 0x108;
+  if (segment > 1) value <<= segment - 1;
+  return static_cast<int16_t>((code & 0x80) ? value : -value);
 }
 
 }  // namespace talmery

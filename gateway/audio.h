@@ -80,7 +80,8 @@ Pcm Silence(int rate, int ms);
 // G.711 (ITU-T): one sample to mu-law (PCMU, payload type 0) or A-law (PCMA, payload type 8).
 uint8_t LinearToUlaw(int16_t sample);
 uint8_t LinearToAlaw(int16_t sample);
-// And back: what the far end of a PCMU call plays.
+// And back: a code to its linear sample (the middle of the code's step).
 int16_t UlawToLinear(uint8_t code);
+int16_t AlawToLinear(uint8_t code);
 
 }  // namespace talmery

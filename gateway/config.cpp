@@ -181,6 +181,19 @@ const std::map<std::string, Setter>& Setters() {
       {"speech_rate", Int(&Config::speechRate, 80, 450)},
       {"show_text", [](Config& c, const std::string& v, std::string& e) { return ParseBool(v, c.showText, e); }},
       {"confirm", [](Config& c, const std::string& v, std::string& e) { return ParseBool(v, c.confirm, e); }},
+      // What a mailbox gets, and the callee's key 2.
+      {"voicemail", [](Config& c, const std::string& v, std::string& e) {
+         if (v == "leave") c.voicemail = Voicemail::Leave;
+         else if (v == "hang_up") c.voicemail = Voicemail::HangUp;
+         else if (v == "retry") c.voicemail = Voicemail::Retry;
+         else {
+           e = "\"" + v + "\" is not leave, hang_up or retry";
+           return false;
+         }
+         return true;
+       }},
+      {"snooze_minutes", Int(&Config::snoozeMinutes, 1, 1440)},
+      {"snoozes", Int(&Config::snoozes, 0, 10)},
       // Listening to the callee before the message (see listener.h).
       {"listen_initial_silence", ListenInt(&ListenTimings::initialSilenceMs, 500, 10000)},
       {"listen_greeting", ListenInt(&ListenTimings::greetingMs, 1000, 10000)},

@@ -14,6 +14,10 @@ namespace talmery {
 
 enum class DialMode { Sip, Speaker };
 
+// What a call answered by a machine (a mailbox) does: leaves its message once after the
+// greeting, hangs up without one (not delivered, not tried again), or hangs up to try again.
+enum class Voicemail { Leave, HangUp, Retry };
+
 constexpr size_t kMaxPasswordBytes = 63;  // longer is a paste gone wrong, not a PBX password
 
 struct SipSettings {
@@ -74,6 +78,11 @@ struct Config {
   // How the callee's answer is heard before the message (the listen_* settings, milliseconds;
   // listen_words is a count): who answered, and when the line may speak.
   ListenTimings listening;
+
+  // A mailbox, and the callee's key 2 (the call again later).
+  Voicemail voicemail = Voicemail::Leave;
+  int snoozeMinutes = 5;             // key 2: the call is placed again this much later
+  int snoozes = 2;                   // times a call may be put off so, at most
 
   bool showText = false;             // the status page, JSON and --list show call texts
   int pageRefresh = 10;              // seconds

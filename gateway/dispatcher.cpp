@@ -10,15 +10,30 @@
 
 namespace talmery {
 
-AttemptEnd EndOfAttempt(const TryEnd& tried, int attempts, int maxAttempts, int retryPauseSeconds, long long nowMs) {
+AttemptEnd EndOfAttempt(const TryEnd& tried, int attempts, int maxAttempts, int retryPauseSeconds, long long nowMs,
+                        int snoozesBefore, int snoozes) {
   AttemptEnd end;
   end.detail = DescribeEnd(tried);
+  end.answerer = AnswererWord(tried);
   for (const std::string& number : tried.dialled) end.dialled += (end.dialled.empty() ? "" : ",") + number;
   switch (const Result result = ResultOf(tried)) {
     case Result::Delivered:
       end.outcome = "answered";
       end.state = state::kDone;
-      end.reason = "answered; " + end.detail;
+      end.reason = AnsweredBy(tried) + "; " + end.detail;
+      return end;
+    case Result::Undelivered:
+      end.outcome = "answered";
+      end.state = state::kFailed;
+      end.reason = AnsweredBy(tried) + "; " + end.detail;
+      return end;
+    case Result::Snoozed:
+      // Not a try used up: the call comes again as the callee asked.
+      end.outcome = state::kSnoozed;
+      end.state = state::kSnoozed;
+      end.nextMs = nowMs + static_cast<long long>(tried.seconds) * 1000;
+      end.reason = AnsweredBy(tried) + "; " + end.detail + ", snooze " + std::to_string(snoozesBefore + 1) + " of " +
+                   std::to_string(snoozes);
       return end;
     case Result::Busy:
     case Result::NoAnswer:
@@ -295,6 +310,7 @@ void Dispatcher::PlaceOne(size_t index, CallRecord call) {
   job.attempt = call.attempts;
   job.number = call.number;
   job.text = LateNotice(clock_.Now().tickMs - call.createdTick) + call.text.value_or("");
+  job.snoozeOffered = SnoozeAllowed(config_, call.snoozes, call.createdTick, call.firstOcc, clock_.Now().tickMs);
   const TryEnd tried = lines_[index]->Place(job, [&] {
     std::string error;
     const Written written = store_.MarkAnswered(call.id, call.attempts, clock_.Now(), error);
@@ -306,7 +322,9 @@ void Dispatcher::PlaceOne(size_t index, CallRecord call) {
   });
   // The retry's time is a tick: it waits as long however the wall clock is set meanwhile.
   const Instant now = clock_.Now();
-  const AttemptEnd end = EndOfAttempt(tried, call.attempts, call.maxAttempts, config_.retryPause, now.tickMs);
+  // Snoozes are not tries: the tries used are the attempts less the snoozes before this one.
+  const AttemptEnd end = EndOfAttempt(tried, call.attempts - call.snoozes, call.maxAttempts, config_.retryPause,
+                                      now.tickMs, call.snoozes, config_.snoozes);
   std::string error;
   const Written written = store_.FinishAttempt(call.id, call.attempts, end, now, error);
   if (written == Written::ClaimLost) {
@@ -320,8 +338,10 @@ void Dispatcher::PlaceOne(size_t index, CallRecord call) {
     StoreFailed(error);
   }
   metrics::TryEnded(end.outcome, SipStatusOf(tried), end.state);
-  LogFields fields = {{"call", id}, {"state", end.state}, {"attempt", attempt}, {"outcome", end.outcome},
-                      {"detail", end.detail}};
+  if (tried.answered) metrics::AnsweredBy(end.answerer);
+  LogFields fields = {{"call", id}, {"state", end.state}, {"attempt", attempt}, {"outcome", end.outcome}};
+  if (tried.answered) fields.push_back({"answerer", end.answerer});
+  fields.push_back({"detail", end.detail});
   if (end.nextMs) fields.push_back({"next", UtcStamp(now.wallMs + *end.nextMs - now.tickMs)});
   log_.Write("state", fields);
   {

@@ -36,8 +36,10 @@ namespace talmery {
 class EventLog;
 
 // The store's record of a try that ended as `tried`, the call having had `attempts` of
-// `maxAttempts` tries: where the texts people read are made.
-AttemptEnd EndOfAttempt(const TryEnd& tried, int attempts, int maxAttempts, int retryPauseSeconds, long long nowMs);
+// `maxAttempts` tries (its snoozes not counted), and `snoozesBefore` of its `snoozes` snoozes
+// before this try: where the texts people read are made.
+AttemptEnd EndOfAttempt(const TryEnd& tried, int attempts, int maxAttempts, int retryPauseSeconds, long long nowMs,
+                        int snoozesBefore = 0, int snoozes = 0);
 
 class Dispatcher {
  public:

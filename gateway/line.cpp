@@ -11,9 +11,19 @@
 
 namespace talmery {
 
+ListenTimings ListenTimingsOf(const Config& config) { return config.listening; }
+
 Result ResultOf(const TryEnd& end) {
   if (end.unconfirmed) return Result::NoAnswer;  // answered, but nobody said they heard it
   switch (end.ending) {
+    case Ending::LeftOnVoicemail:  // what voicemail = leave asks for: the mailbox has it
+      return Result::Delivered;
+    case Ending::VoicemailHungUp:
+      return Result::Undelivered;
+    case Ending::VoicemailRetry:
+      return Result::NoAnswer;
+    case Ending::Snoozed:
+      return Result::Snoozed;
     case Ending::Played:
     case Ending::Confirmed:
     case Ending::MaxCallTime:
@@ -91,9 +101,69 @@ std::string DescribeEnd(const TryEnd& end) {
     case Ending::DialRefused: text = "dial refused: " + why; break;
     case Ending::StackDown: text = "the SIP stack is not running"; break;
     case Ending::SpokenToFile: text = "spoken to " + end.detail + (end.note.empty() ? "" : "; " + end.note); break;
+    case Ending::LeftOnVoicemail:
+      text = std::string("left on voicemail after the ") + (end.afterTone ? "tone" : "greeting") +
+             (end.note.empty() ? "" : "; " + end.note);
+      break;
+    case Ending::VoicemailHungUp: text = "hung up without a message (voicemail = hang_up)"; break;
+    // Counted as no answer: the words say who answered, as the try's outcome does not.
+    case Ending::VoicemailRetry: text = AnsweredBy(end) + "; hung up without a message (voicemail = retry)"; break;
+    case Ending::Snoozed: {
+      const int minutes = end.seconds / 60;
+      text = "to be called again in " + std::to_string(minutes) + (minutes == 1 ? " minute" : " minutes") + " (key 2)";
+      break;
+    }
   }
   if (!end.unconfirmed) return text;
-  return end.ending == Ending::Played ? "answered, not confirmed" : "answered, not confirmed (" + text + ")";
+  return end.ending == Ending::Played ? AnsweredBy(end) + ", not confirmed"
+                                      : AnsweredBy(end) + ", not confirmed (" + text + ")";
+}
+
+std::string AnsweredBy(const TryEnd& end) {
+  switch (end.answerer) {
+    case Answerer::Person: return "answered by a person";
+    case Answerer::Machine: return "answered by a machine";
+    case Answerer::NotSure: return "answered, not sure by whom";
+    case Answerer::Deciding: break;
+  }
+  return "answered";
+}
+
+std::string AnswererWord(const TryEnd& end) {
+  if (!end.answered) return "";
+  switch (end.answerer) {
+    case Answerer::Person: return "person";
+    case Answerer::Machine: return "machine";
+    case Answerer::NotSure:
+    case Answerer::Deciding: break;
+  }
+  return "not sure";
+}
+
+namespace {
+std::string Minutes(int minutes) { return std::to_string(minutes) + (minutes == 1 ? " minute" : " minutes"); }
+}  // namespace
+
+std::string KeysPrompt(const Config& config, bool snoozeOffered) {
+  std::vector<std::string> parts;
+  if (config.confirm) parts.push_back("1 to confirm");
+  if (snoozeOffered) parts.push_back("2 to be reminded again in " + Minutes(config.snoozeMinutes));
+  parts.push_back("star to hear this again");
+  std::string text = "Press";
+  for (size_t i = 0; i < parts.size(); ++i) text += (i ? ", " : " ") + parts[i];
+  return text + ".";
+}
+
+std::string SnoozeNotice(const Config& config) {
+  return "The reminder will call again in " + Minutes(config.snoozeMinutes) + ".";
+}
+
+bool SnoozeAllowed(const Config& config, int snoozesUsed, long long createdTick, int firstOcc, long long nowTick) {
+  if (snoozesUsed >= config.snoozes) return false;
+  const long long startTick = createdTick + static_cast<long long>(firstOcc) * 60 * 1000;
+  const long long againTick =
+      nowTick + (static_cast<long long>(config.maxCallTime) + static_cast<long long>(config.snoozeMinutes) * 60) * 1000;
+  return againTick <= startTick;
 }
 
 int SipStatusOf(const TryEnd& end) {
@@ -142,23 +212,33 @@ std::string LateNotice(long long lateMs) {
   return "This reminder is " + std::to_string(lateMs / 60000) + " minutes late. ";
 }
 
-MessagePlan PlanMessage(const std::string& utf8Text, const Config& config) {
+MessagePlan PlanMessage(const std::string& utf8Text, const Config& config, bool snoozeOffered, int budgetSeconds,
+                        bool keys) {
   MessagePlan plan;
   // Within a listener's attention: a longer text is cut at a sentence, so that the repetition
   // comes while the callee still listens.
-  const std::string heard = WithinSeconds(EarText(utf8Text), config.maxMessageSeconds, config.speechRate, plan.trimmed);
-  plan.text = config.confirm ? heard + " " + kConfirmPrompt : heard;
-  if (config.confirm) plan.prompt = kConfirmPrompt;
+  plan.text = WithinSeconds(EarText(utf8Text), config.maxMessageSeconds, config.speechRate, plan.trimmed);
+  if (keys) plan.prompt = KeysPrompt(config, snoozeOffered);
   plan.repeat = config.repeat;
   // Half a second for the phone to reach the ear, a second between the repetitions.
   plan.leadSamples = kPhoneRate / 2;
   plan.gapSamples = kPhoneRate;
   plan.tailSamples = kPhoneRate * 3 / 10;
-  // A second less than max_call_time: the message begins a little after the answer, and its end
-  // is to come before the line hangs up (with confirm = yes, the time for the key too).
-  const long long seconds =
-      config.maxCallTime - 1 - (config.confirm ? std::min(kConfirmWaitSeconds, config.maxCallTime / 2) : 0);
+  // A second less than the call's time: the message begins a little after the answer, and its
+  // end is to come before the line hangs up, with the time for a key after the prompt.
+  const int callSeconds = budgetSeconds > 0 ? budgetSeconds : config.maxCallTime;
+  const long long seconds = std::max(1, callSeconds - 1 - (keys ? std::min(kConfirmWaitSeconds, callSeconds / 2) : 0));
   plan.budgetSamples = static_cast<size_t>(seconds * kPhoneRate);
+  return plan;
+}
+
+MessagePlan PlanNotice(const Config& config) {
+  MessagePlan plan;
+  plan.text = SnoozeNotice(config);
+  plan.repeat = 1;
+  plan.leadSamples = kPhoneRate / 5;
+  plan.tailSamples = kPhoneRate / 2;  // the notice's end reaches the ear before the BYE
+  plan.budgetSamples = static_cast<size_t>(10 * kPhoneRate);
   return plan;
 }
 
@@ -173,7 +253,8 @@ std::function<SpeechStarter(const std::atomic<bool>&)> HelperSpeechOf(const Conf
   };
 }
 
-std::string ShortenedNote(bool trimmed, bool cut, int said, const Config& config) {
+std::string ShortenedNote(bool trimmed, bool cut, int said, const Config& config, int wanted) {
+  if (wanted <= 0) wanted = config.repeat;
   const std::string fit = " to fit max_call_time (" + std::to_string(config.maxCallTime) + " s)";
   const std::string shortened =
       trimmed ? "the message was cut at a sentence to fit max_message_seconds (" +
@@ -181,8 +262,8 @@ std::string ShortenedNote(bool trimmed, bool cut, int said, const Config& config
               : "";
   const auto both = [&](const std::string& more) { return shortened.empty() ? more : shortened + "; " + more; };
   if (cut) return both("the message was cut" + fit);
-  if (said < config.repeat)
-    return both("the message was said " + std::to_string(said) + " of " + std::to_string(config.repeat) + " times" + fit);
+  if (said < wanted)
+    return both("the message was said " + std::to_string(said) + " of " + std::to_string(wanted) + " times" + fit);
   return shortened;
 }
 

@@ -8,6 +8,7 @@
 
 #include "gateway/audio.h"
 #include "gateway/config.h"
+#include "gateway/listener.h"
 #include "gateway/message_stream.h"
 
 namespace talmery {
@@ -17,12 +18,17 @@ struct DialJob {
   int attempt = 0;
   std::string number;
   std::string text;  // UTF-8
+  // The callee may put the call off (key 2): a snooze is left, and the call it asks for would
+  // come before the appointment begins.
+  bool snoozeOffered = false;
 };
 
 // Transient: the network or this machine failed for now (a congested PBX, no answer from it, a
 // speech or line fault); tried again like a busy line. Failed: it would fail again (a wrong
 // number, a refusal), so it is not.
-enum class Result { Delivered, Busy, NoAnswer, Transient, Failed };
+// Undelivered: answered, but on purpose not given the message and not tried again (a mailbox
+// with voicemail = hang_up). Snoozed: the callee asked for the call again later (key 2).
+enum class Result { Delivered, Busy, NoAnswer, Transient, Failed, Undelivered, Snoozed };
 
 // How one try of a call ended, as the line saw it. It travels as it is from the SIP layer to the
 // dispatcher; the words people read are made from it once, by EndOfAttempt.
@@ -48,12 +54,18 @@ enum class Ending {
   DialRefused,       // the SIP stack could not start the call (`error`)
   StackDown,         // the SIP stack is not running
   SpokenToFile,      // speaker mode: the message was written to `detail`
+  LeftOnVoicemail,   // a machine answered: the message went out once, whole, after its tone (`afterTone`) or greeting
+  VoicemailHungUp,   // a machine answered: hung up without a message (voicemail = hang_up)
+  VoicemailRetry,    // a machine answered: hung up without a message, to try again (voicemail = retry)
+  Snoozed,           // the callee pressed 2: the call again in `seconds`
 };
 
 struct TryEnd {
   Ending ending = Ending::SipError;
   bool answered = false;
   bool unconfirmed = false;  // confirm = yes, and no key 1 came: `ending` tells how the call ended
+  Answerer answerer = Answerer::Deciding;  // who answered, as the line heard it (Deciding: not told)
+  bool afterTone = false;    // LeftOnVoicemail: the mailbox's tone was heard before the message
   int status = 0;
   int error = 0;  // an errno value
   int seconds = 0;
@@ -62,11 +74,23 @@ struct TryEnd {
   std::vector<std::string> dialled;  // the numbers dialled: the first, then each redirect followed
 };
 
+// The listener's timings (the listen_* settings).
+ListenTimings ListenTimingsOf(const Config& config);
+
 // How a try's end counts: delivered, busy, not answered, a passing fault, or a refusal.
 Result ResultOf(const TryEnd& end);
 
 // What people read of a try's end ("486 Busy Here", "the message was played", ...).
 std::string DescribeEnd(const TryEnd& end);
+
+// Who answered, as an answered call's outcome begins: "answered by a person", "answered by a
+// machine", "answered, not sure by whom", or "answered" when the call ended before the line
+// could tell.
+std::string AnsweredBy(const TryEnd& end);
+
+// What the store and the JSON keep of who answered a try: "person", "machine", "not sure"; ""
+// for a try nobody answered.
+std::string AnswererWord(const TryEnd& end);
 
 // The SIP status a try ended with, as the metrics count it: the PBX's final status (486, 503, a
 // redirect's 3xx), 488 for an answer refused for its media, 200 for an answered call, 0 for none
@@ -78,25 +102,38 @@ int SipStatusOf(const TryEnd& end);
 // that follows is not taken at its word.
 std::string LateNotice(long long lateMs);
 
-// What a call with confirm = yes adds to its text, and how long the callee has for the key
-// after the message's end.
-constexpr char kConfirmPrompt[] = "Press 1 to confirm.";
+// After the message, once, what the callee may press: 1 (to confirm, with confirm = yes), 2
+// (when the call may be put off), star; and how long the line waits for a key after it.
+std::string KeysPrompt(const Config& config, bool snoozeOffered);
 constexpr int kConfirmWaitSeconds = 5;
+
+// What the callee hears after key 2, before the line hangs up.
+std::string SnoozeNotice(const Config& config);
+
+// Whether a call placed at `nowTick` may offer key 2: it has snoozes left, and the call it would
+// ask for (after the whole of this one, and snooze_minutes) comes before the appointment begins
+// (the request's time plus its firstocc minutes).
+bool SnoozeAllowed(const Config& config, int snoozesUsed, long long createdTick, int firstOcc, long long nowTick);
 
 // The key a SIP INFO carries: application/dtmf-relay ("Signal=1\r\nDuration=160") or
 // application/dtmf ("1"); 0 when it carries none.
 char InfoKey(const std::string& contentType, const std::string& body);
 
-// The message of a call: half a second of silence, the text spoken `repeat` times a second apart
-// (with confirm = yes, the prompt follows the text each time), a little silence; all of it within
-// max_call_time less a second (with confirm = yes, less the time for the key too), so that a
-// longer text is cut and repetitions that would not fit are left out.
-MessagePlan PlanMessage(const std::string& utf8Text, const Config& config);
+// The message of a call: half a second of silence, the text spoken `repeat` times a second apart,
+// the keys' prompt once after the last time, a little silence; all of it within `budgetSeconds`
+// (0: max_call_time) less a second and the time for a key, so that a longer text is cut and
+// repetitions that would not fit are left out.
+// Without `keys` (speaker mode: nobody can press one) there is neither prompt nor wait.
+MessagePlan PlanMessage(const std::string& utf8Text, const Config& config, bool snoozeOffered = false,
+                        int budgetSeconds = 0, bool keys = true);
+// The snooze notice as a message of its own: a little silence, the notice, a little silence.
+MessagePlan PlanNotice(const Config& config);
 // Its speech from talmery-speak helpers with the configured voice (see MessageFeed).
 std::function<SpeechStarter(const std::atomic<bool>& stopping)> HelperSpeechOf(const Config& config);
 // What a message that did not fit max_message_seconds or max_call_time says in the call's
 // outcome; empty when it was said as planned.
-std::string ShortenedNote(bool trimmed, bool cut, int said, const Config& config);
+// `wanted` is the times it was to be said (0: repeat).
+std::string ShortenedNote(bool trimmed, bool cut, int said, const Config& config, int wanted = 0);
 
 class Line {
  public:

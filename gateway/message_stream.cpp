@@ -34,9 +34,9 @@ bool MessageStream::LoadPrompt() {
 }
 
 bool MessageStream::StartSpeech() {
-  // The first time, all the budget leaves room for (the silences, and the prompt that follows a
-  // cut text); a repetition only starts when it fits, and is held to what is left all the same.
-  size_t reserved = plan_.tailSamples + (said_ == 0 ? prompt_.size() : 0);
+  // The first time, all the budget leaves room for (the silences, and the prompt that follows the
+  // last time); a repetition only starts when it fits, and is held to what is left all the same.
+  size_t reserved = plan_.tailSamples + prompt_.size();
   size_t limit = plan_.budgetSamples > position_ + reserved ? plan_.budgetSamples - position_ - reserved : 0;
   limit = std::max<size_t>(limit, 8000);  // a second at least, whatever the settings
   std::string error;
@@ -62,19 +62,16 @@ void MessageStream::EndSpeech() {
       return Fail("the text gave no sound");
     }
   }
-  if (cut) {
-    cut_ = true;
-    part_ = prompt_.empty() ? Part::Tail : Part::Prompt;
-    left_ = prompt_.empty() ? plan_.tailSamples : prompt_.size();
-    return;
-  }
-  ++said_;
-  if (said_ < plan_.repeat && position_ + plan_.gapSamples + length_ + plan_.tailSamples <= plan_.budgetSamples) {
+  if (firstEnd_ == 0) firstEnd_ = position_;
+  if (!cut) ++said_;
+  if (cut) cut_ = true;
+  if (!cut && said_ < plan_.repeat &&
+      position_ + plan_.gapSamples + length_ + prompt_.size() + plan_.tailSamples <= plan_.budgetSamples) {
     part_ = Part::Gap;
     left_ = plan_.gapSamples;
   } else {
-    part_ = Part::Tail;
-    left_ = plan_.tailSamples;
+    part_ = prompt_.empty() ? Part::Tail : Part::Prompt;
+    left_ = prompt_.empty() ? plan_.tailSamples : prompt_.size();
   }
 }
 
@@ -159,6 +156,11 @@ void MessageFeed::Make() {
         put += m;
         if (size_ >= kAheadSamples && !ready_) ready_ = tell = true;
       }
+      if (firstEnd_ == 0 && stream_->FirstEnd() > 0) {
+        firstEnd_ = stream_->FirstEnd();
+        firstCut_ = stream_->Cut();  // (set by the same end of speech)
+        if (once_ && !ready_) ready_ = tell = true;  // the first saying is all that is played
+      }
       if (n < 800) {
         finished_ = ready_ = tell = true;
       }
@@ -178,19 +180,38 @@ size_t MessageFeed::Take(int16_t* out, size_t count, bool& ended) {
   {
     std::lock_guard<std::mutex> lock(mu_);
     count = std::min(count, limit_);
+    if (once_ && firstEnd_ > 0) count = std::min(count, firstEnd_ + onceTail_ > taken_ ? firstEnd_ + onceTail_ - taken_ : 0);
     while (done < count && size_ > 0) {
       const size_t m = std::min({count - done, size_, ring_.size() - head_});
       std::copy_n(ring_.begin() + static_cast<long>(head_), m, out + done);
+      // Once: what follows the first saying in the stream (a gap, the repetition) is silence.
+      if (once_ && firstEnd_ > 0)
+        for (size_t i = 0; i < m; ++i)
+          if (taken_ + done + i >= firstEnd_) out[done + i] = 0;
       head_ = (head_ + m) % ring_.size();
       size_ -= m;
       done += m;
     }
     if (limit_ != SIZE_MAX) limit_ -= done;
     if (limit_ == 0 && !(finished_ && size_ == 0)) truncated_ = true;
-    ended = (finished_ && size_ == 0) || limit_ == 0;
+    taken_ += done;
+    // Once: the first saying (and a tail of the silence after it) is the whole message.
+    ended = (finished_ && size_ == 0) || limit_ == 0 || (once_ && firstEnd_ > 0 && taken_ >= firstEnd_ + onceTail_);
   }
   room_.notify_all();
   return done;
+}
+
+void MessageFeed::Once(size_t tailSamples) {
+  std::lock_guard<std::mutex> lock(mu_);
+  once_ = true;
+  onceTail_ = tailSamples;
+  if (firstEnd_ > 0) ready_ = true;
+}
+
+bool MessageFeed::FirstCut() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return truncated_ || firstCut_;
 }
 
 void MessageFeed::Limit(size_t samples) {

@@ -34,8 +34,8 @@ using SpeechStarter =
     std::function<std::unique_ptr<SpeechSource>(const std::string& text, size_t maxSamples, std::string& error)>;
 
 struct MessagePlan {
-  std::string text;           // said each time (with confirm = yes, the prompt is its end)
-  std::string prompt;         // said after a text that had to be cut; empty: none
+  std::string text;           // said each time
+  std::string prompt;         // said once, after the last time (or after a text that had to be cut); empty: none
   int repeat = 1;
   size_t leadSamples = 0;     // silence before the first time, between two, after the last
   size_t gapSamples = 0;
@@ -63,6 +63,8 @@ class MessageStream {
   bool Trimmed() const { return plan_.trimmed; }
   // Times the text was said whole.
   int Said() const { return said_; }
+  // Where the first saying of the text ended, in samples of the message (0 before).
+  size_t FirstEnd() const { return firstEnd_; }
 
  private:
   enum class Part { Start, Lead, Speech, Prompt, Gap, Tail, End };
@@ -80,6 +82,7 @@ class MessageStream {
   size_t position_ = 0;   // samples of the message so far
   size_t spoken_ = 0;     // of the current speech
   size_t length_ = 0;     // of the first speech
+  size_t firstEnd_ = 0;
   int peak_ = 0;
   int said_ = 0;
   bool cut_ = false, silent_ = false;
@@ -115,6 +118,12 @@ class MessageFeed {
   // At most `samples` more are taken: a message that began late (its speech slower than the
   // phone's answer) still ends within the call's time, cut.
   void Limit(size_t samples);
+  // The text is played once only (a mailbox): the message ends after its first saying and
+  // `tailSamples` of silence, before any repetition or prompt; the feed is ready once that first
+  // saying is made.
+  void Once(size_t tailSamples);
+  // Once ended: the first saying was cut (to the budget or the limit).
+  bool FirstCut();
   // Once ended: how the message went (as MessageStream tells it).
   bool Finished();
   std::string Error();
@@ -136,6 +145,11 @@ class MessageFeed {
   bool finished_ = false, ready_ = false;
   size_t limit_ = SIZE_MAX;
   bool truncated_ = false;  // the limit left some of the message out
+  bool once_ = false;
+  size_t onceTail_ = 0;
+  size_t firstEnd_ = 0;     // the stream's FirstEnd, once known
+  bool firstCut_ = false;
+  size_t taken_ = 0;
   std::thread thread_;
 };
 

@@ -18,10 +18,12 @@ namespace talmery::metrics {
 namespace {
 
 const char* const kStates[] = {state::kQueued,   state::kDialling, state::kAnswered,  state::kBusy,   state::kNoAnswer,
-                               state::kTemporary, state::kDone,    state::kFailed,    state::kExpired};
+                               state::kTemporary, state::kDone,    state::kFailed,    state::kExpired,
+                               state::kSnoozed};
 const char* const kEndStates[] = {state::kDone, state::kFailed, state::kExpired};
 const char* const kHandlers[] = {"call", "status_page", "call_json", "metrics", "other"};
 const char* const kRegistrationStates[] = {"starting", "registered", "refused", "down"};
+const char* const kAnswerers[] = {"person", "machine", "not sure"};
 
 // Seconds: a request is answered in well under a millisecond to some seconds (a store that
 // waits for the disk); a commit is one fsync.
@@ -33,11 +35,13 @@ struct Figures {
     // Each kind from the first scrape on, at 0, so that rate() sees a refusal's first increase.
     for (const RefusalRow& row : kRefusals) refused[row.label] = 0;
     for (const char* s : kEndStates) ended[LabelValue(s)] = 0;
+    for (const char* a : kAnswerers) answeredBy[LabelValue(a)] = 0;
     for (const char* h : kHandlers) http.emplace(h, Histogram(kHttpBounds));
   }
   long long accepted = 0;
   std::map<std::string, long long> refused;
   std::map<std::pair<std::string, std::string>, long long> tries;  // (outcome, status)
+  std::map<std::string, long long> answeredBy;                     // answered tries, by who answered
   std::map<std::string, long long> ended;
   size_t lines = 0;
   std::string registration;  // empty: the gateway keeps none
@@ -130,6 +134,12 @@ void TryEnded(const std::string& outcome, int sipStatus, const std::string& next
   if (nextState == state::kDone || nextState == state::kFailed) ++Current().ended[LabelValue(nextState)];
 }
 
+void AnsweredBy(const std::string& answerer) {
+  std::lock_guard<std::mutex> lock(mu);
+  const auto known = Current().answeredBy.find(LabelValue(answerer));
+  if (known != Current().answeredBy.end()) ++known->second;  // a fixed set: nothing else is a label
+}
+
 void CallEnded(const std::string& state) {
   std::lock_guard<std::mutex> lock(mu);
   ++Current().ended[LabelValue(state)];
@@ -214,6 +224,9 @@ std::string Page(const StoreFigures& store, long long nowMs) {
     Family(out, "talmery_tries_total", "counter", "Tries ended, by outcome and SIP status (none: no final answer).");
     for (const auto& [key, n] : f.tries)
       Sample(out, "talmery_tries_total", Pair("outcome", key.first) + "," + Pair("status", key.second), std::to_string(n));
+    Family(out, "talmery_answered_total", "counter",
+           "Answered tries, by who answered as the line heard it (person, machine, not sure).");
+    for (const auto& [by, n] : f.answeredBy) Sample(out, "talmery_answered_total", Pair("by", by), std::to_string(n));
     Family(out, "talmery_calls_ended_total", "counter", "Calls that reached their final state, by that state.");
     for (const auto& [s, n] : f.ended) Sample(out, "talmery_calls_ended_total", Pair("state", s), std::to_string(n));
     Family(out, "talmery_lines", "gauge", "Lines: calls that may go on at once.");

@@ -20,6 +20,8 @@ void CallRefused(Refusal kind);
 // A try ended: its outcome as the store records it, its SIP status (SipStatusOf; 0: none), and
 // the call's state after it (done and failed end the call).
 void TryEnded(const std::string& outcome, int sipStatus, const std::string& nextState);
+// An answered try, by who answered: person, machine, not sure (AnswererWord).
+void AnsweredBy(const std::string& answerer);
 // A call ended without a try of its own (expired).
 void CallEnded(const std::string& state);
 void SetLines(size_t lines);

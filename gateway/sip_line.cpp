@@ -1,6 +1,8 @@
 // A line that places its calls on the gateway's SIP engine: an INVITE with an SDP offer of
-// G.711, silence from the first media address we learn (a 183 with SDP, or the answer), the
-// message once the callee has answered and the speech is ready, then BYE. With srtp = yes (over
+// G.711, silence from the first media address we learn (a 183 with SDP, or the answer); from the
+// answer on, the callee's audio goes to a listener that tells who answered and when the line may
+// speak; the message then (once the speech is ready), the keys' prompt, a few seconds for a key,
+// then BYE. With srtp = yes (over
 // TLS only) the offer is RTP/SAVP with an SDES key of its own, the media are SRTP and the
 // reports SRTCP; a re-INVITE may bring the callee's new key and media address.
 #include <netinet/in.h>
@@ -80,8 +82,11 @@ bool Reachable(const sa& address) {
 
 // What the SIP thread tells the line's thread about its call.
 struct CallEvent {
-  enum Kind { Established, MessageEnded, Closed, Key, Dialled, Woken } kind = Woken;
+  enum Kind { Established, MessageEnded, Closed, Key, Dialled, Cleared, Woken } kind = Woken;
   char key = 0;        // Key
+  int generation = 0;  // MessageEnded: of the message played (see SipCall::Play)
+  Answerer who = Answerer::Deciding;  // Cleared: who answered
+  bool tone = false;                  // Cleared: a mailbox's tone was heard
   std::string number;  // Dialled: the number of a redirect that is followed
   TryEnd end;          // Closed, MessageEnded: how
 };
@@ -172,18 +177,25 @@ class SipCall : public SipEngine::Dialog {
     if (!any && (err = sdp_format_add(nullptr, media_, false, "0", "PCMU", kPhoneRate, 1, nullptr, nullptr, nullptr, false,
                                       nullptr)) != 0)
       return err;
-    // Keys as RFC 4733 events in the RTP stream, when the callee is to confirm.
-    if (engine_.Settings().confirm && (err = sdp_format_add(nullptr, media_, false, kEventPt, "telephone-event", kPhoneRate, 1, nullptr,
-                                           nullptr, nullptr, false, "0-15")) != 0)
+    // Keys as RFC 4733 events in the RTP stream: the callee's 1, 2 and star.
+    if ((err = sdp_format_add(nullptr, media_, false, kEventPt, "telephone-event", kPhoneRate, 1, nullptr, nullptr,
+                              nullptr, false, "0-15")) != 0)
       return err;
     return Invite(uri);
   }
 
-  // From the answer on: the message instead of silence, taken from `feed` as it is made (the
-  // line keeps it until the call is gone); MessageEnded when it has been sent.
-  void Play(MessageFeed* feed) {
+  // The message instead of silence, taken from `feed` as it is made (the line keeps it until it
+  // is silenced or the call is gone); MessageEnded, under `generation`, when it has been sent.
+  void Play(MessageFeed* feed, int generation) {
     feed_ = feed;
     playing_ = true;
+    ended_ = false;
+    generation_ = generation;
+  }
+  // Silence again (the feed may go).
+  void Silence() {
+    feed_ = nullptr;
+    playing_ = false;
   }
 
   bool Owns(const std::string& callId) const override {
@@ -429,7 +441,53 @@ class SipCall : public SipEngine::Dialog {
     tmr_start(&self->packets_, self->next_ - now, Tick, self);
   }
 
+  // One packet's time of the callee's audio to the listener: what arrived for it, silence for
+  // what did not. Until the line is cleared to speak: then the listener has said what it had to.
+  void Listen() {
+    if (!listener_ || cleared_) return;
+    int16_t samples[kPacketSamples] = {};
+    const size_t n = std::min(heardSize_, kPacketSamples);
+    for (size_t i = 0; i < n; ++i) samples[i] = heard_[(heardHead_ + i) % kHeardSamples];
+    heardHead_ = (heardHead_ + n) % kHeardSamples;
+    heardSize_ -= n;
+    listener_->Feed(samples, kPacketSamples);
+    if (!listener_->ClearToSpeak()) return;
+    cleared_ = true;
+    CallEvent event;
+    event.kind = CallEvent::Cleared;
+    event.who = listener_->Who() == Answerer::Deciding ? Answerer::NotSure : listener_->Who();
+    event.tone = event.who == Answerer::Machine && listener_->ToneHeard();
+    mailbox_.Put(std::move(event));
+  }
+
+  // The callee's G.711 in the order of its timestamps: a gap (a lost packet) is silence, a
+  // packet whose time has passed is dropped, and a jump (a new stream) starts the order afresh.
+  // At most kHeardSamples wait: a sender faster than our clock loses its oldest.
+  void Heard(const rtp_header* header, mbuf* mb) {
+    const size_t n = std::min(mbuf_get_left(mb), kHeardSamples);
+    if (!heardStarted_) {
+      heardStarted_ = true;
+      heardTs_ = header->ts;
+    }
+    long long ahead = static_cast<int32_t>(header->ts - heardTs_);
+    if (ahead < 0 && ahead > -static_cast<long long>(kHeardSamples)) return;
+    if (ahead < 0 || ahead > static_cast<long long>(kHeardSamples)) ahead = 0;
+    const uint8_t* payload = mbuf_buf(mb);
+    const bool alaw = header->pt == 8 || (header->pt != 0 && alaw_);
+    for (long long i = 0; i < ahead + static_cast<long long>(n); ++i) {
+      const int16_t sample = i < ahead ? 0 : alaw ? AlawToLinear(payload[i - ahead]) : UlawToLinear(payload[i - ahead]);
+      if (heardSize_ == kHeardSamples) {
+        heardHead_ = (heardHead_ + 1) % kHeardSamples;
+        --heardSize_;
+      }
+      heard_[(heardHead_ + heardSize_) % kHeardSamples] = sample;
+      ++heardSize_;
+    }
+    heardTs_ = header->ts + static_cast<uint32_t>(n);
+  }
+
   void SendPacket() {
+    Listen();
     // (Room for SRTP's tag: no second allocation for it.)
     mbuf* packet = mbuf_alloc(RTP_HEADER_SIZE + kPacketSamples + kSrtpTagBytes);
     if (!packet) return;
@@ -450,6 +508,7 @@ class SipCall : public SipEngine::Dialog {
       // Played only when every packet of it went out.
       CallEvent event;
       event.kind = CallEvent::MessageEnded;
+      event.generation = generation_;
       event.end.ending = sendError_ ? Ending::MediaUnreachable : Ending::Played;
       event.end.error = sendError_;
       if (sendError_) event.end.detail = AddressPort(remote_);
@@ -457,14 +516,18 @@ class SipCall : public SipEngine::Dialog {
     }
   }
 
-  // What the callee sends is only looked at for a key (RFC 4733: the event in the first byte),
-  // reported once per event (its packets share a timestamp). Only from the address its SDP
-  // named: anyone may send to our port, and a key from elsewhere would confirm a call nobody
-  // heard.
+  // What the callee sends: its G.711 audio for the listener, from the answer on, and keys (RFC
+  // 4733: the event in the first byte), each reported once (its packets share a timestamp). Only
+  // from the address its SDP named: anyone may send to our port, and a key from elsewhere would
+  // confirm a call nobody heard, audio from elsewhere speak for the callee.
   static void Received(const sa* source, const rtp_header* header, mbuf* mb, void* arg) {
     SipCall* self = static_cast<SipCall*>(arg);
-    if (!self->engine_.Settings().confirm || mbuf_get_left(mb) < 4) return;
     if (!self->sending_ || !sa_cmp(source, &self->remote_, SA_ALL)) return;
+    if (header->pt == 0 || header->pt == 8 || header->pt == self->payloadType_) {
+      if (self->listener_ && !self->cleared_) self->Heard(header, mb);
+      return;
+    }
+    if (mbuf_get_left(mb) < 4) return;
     if (header->pt != std::atoi(kEventPt) && header->pt != self->eventPt_) return;
     if (self->keyHeard_ && header->ts == self->keyTs_) return;
     const uint8_t event = mbuf_buf(mb)[0];
@@ -514,6 +577,8 @@ class SipCall : public SipEngine::Dialog {
     SipCall* self = static_cast<SipCall*>(arg);
     self->NotePeer(msg);
     self->asked_->times = 0;  // the BYE may meet a challenge of its own
+    // The listener's time is the call's from the answer on: a packet's worth at each tick.
+    if (!self->listener_) self->listener_ = std::make_unique<CalleeListener>(ListenTimingsOf(self->engine_.Settings()));
     CallEvent event;
     event.kind = CallEvent::Established;
     self->mailbox_.Put(std::move(event));
@@ -527,7 +592,7 @@ class SipCall : public SipEngine::Dialog {
     CallEvent pressed;
     pressed.kind = CallEvent::Key;
     pressed.key = InfoKey(type, body);
-    if (pressed.key && self->engine_.Settings().confirm) self->mailbox_.Put(std::move(pressed));
+    if (pressed.key) self->mailbox_.Put(std::move(pressed));
   }
 
   static void Closed(int err, const sip_msg* msg, void* arg) {
@@ -536,6 +601,7 @@ class SipCall : public SipEngine::Dialog {
     CallEvent event;
     event.kind = CallEvent::Closed;
     TryEnd& end = event.end;
+    if (self->listener_) end.answerer = self->listener_->Who();
     std::string refusal;
     const SipEngine::TlsTrouble tls = self->engine_.TlsTroubleOf(err, refusal);
     if (self->failed_) {
@@ -586,6 +652,14 @@ class SipCall : public SipEngine::Dialog {
   bool keyHeard_ = false;
   uint32_t keyTs_ = 0;
   bool alaw_ = false, sending_ = false, first_ = true, playing_ = false, ended_ = false;
+  int generation_ = 0;
+  std::unique_ptr<CalleeListener> listener_;  // from the answer on
+  bool cleared_ = false;                       // the listener let the line speak
+  static constexpr size_t kHeardSamples = 8 * kPacketSamples;
+  int16_t heard_[kHeardSamples] = {};          // the callee's audio not yet given to the listener
+  size_t heardHead_ = 0, heardSize_ = 0;
+  uint32_t heardTs_ = 0;                       // the timestamp the next sample is due at
+  bool heardStarted_ = false;
   uint32_t timestamp_ = 0;
   uint64_t next_ = 0;
   MessageFeed* feed_ = nullptr;
@@ -651,6 +725,17 @@ class SipLine : public Line {
     if (!engine_.Run([call] { delete call; })) delete call;  // the stack has stopped: nothing is left to send
   }
 
+  // A message for the call from now on, made at once and played once it is ready; the one it
+  // replaces is silenced first, and what it still sends is no longer heeded.
+  void NewFeed(MessagePlan plan) {
+    engine_.Run([&] {
+      if (call_) call_->Silence();
+    });
+    feed_.reset();
+    feed_ = std::make_unique<MessageFeed>(std::move(plan), HelperSpeechOf(config_), [this] { mailbox_.Wake(); });
+    ++generation_;
+  }
+
   TryEnd Run(const DialJob& job, const std::string& uri, const std::function<void()>& onAnswered) {
     int err = 0;
     if (!engine_.Run([&] {
@@ -665,80 +750,146 @@ class SipLine : public Line {
     }
 
     // The speech is made while the phone rings, some seconds ahead of the call; the call
-    // sends silence until the answer and the first seconds are ready, so early media loses none
-    // of the message.
-    MessagePlan plan = PlanMessage(job.text, config_);
-    const size_t budgetSamples = plan.budgetSamples;
+    // sends silence until the answer, until the listener clears the line to speak, and until the
+    // first seconds are ready, so that early media lose none of the message.
+    MessagePlan plan = PlanMessage(job.text, config_, job.snoozeOffered);
+    size_t budgetSamples = plan.budgetSamples;
     feed_ = std::make_unique<MessageFeed>(std::move(plan), HelperSpeechOf(config_), [this] { mailbox_.Wake(); });
+    generation_ = 1;
     const Clock::time_point start = Clock::now();
-    bool answered = false, playing = false, ended = false;
-    Clock::time_point confirmBy;
-    bool ready = false;
-    Clock::time_point answeredAt;
+    bool answered = false, cleared = false, playing = false, ended = false, ready = false;
+    bool once = false;     // a machine: the text once, no prompt, no wait for a key
+    bool notice = false;   // the snooze notice plays: the call ends after it
+    int wanted = config_.repeat;  // times the message playing is to say its text
+    Answerer who = Answerer::Deciding;
+    bool tone = false;
+    Clock::time_point keyBy, answeredAt, feedFrom;
     std::string note;  // what the message left out, once it has ended
-    // With confirm = yes only the key 1 tells that the message was heard.
-    auto unconfirmedIf = [&](TryEnd end) {
+    // Who answered, in every end; with confirm = yes only the key 1 (or a snooze, or what
+    // voicemail says of a mailbox) tells that the message was heard.
+    auto finish = [&](TryEnd end) {
       end.answered = answered;
-      end.unconfirmed = answered && config_.confirm;
-      end.note = note;
+      if (end.answerer == Answerer::Deciding) end.answerer = who;
+      const bool told = end.ending == Ending::Confirmed || end.ending == Ending::Snoozed ||
+                        end.ending == Ending::LeftOnVoicemail || end.ending == Ending::VoicemailHungUp ||
+                        end.ending == Ending::VoicemailRetry;
+      end.unconfirmed = answered && config_.confirm && !told;
+      if (end.note.empty()) end.note = note;
       return end;
+    };
+    auto snoozed = [&] {
+      TryEnd end = Ended(Ending::Snoozed, true);
+      end.seconds = config_.snoozeMinutes * 60;
+      return finish(end);
+    };
+    // A key or the listener lets the line speak; a key before the listener told says a person.
+    auto clear = [&] {
+      cleared = true;
+      if (who == Answerer::Deciding) who = Answerer::Person;
     };
     for (;;) {
       if (!ready && feed_->Ready()) {
-        if (!feed_->Error().empty()) return SpeechFault(answered);
+        if (!feed_->Error().empty()) return notice ? snoozed() : finish(SpeechFault(answered));
         ready = true;
       }
-      if (answered && ready && !playing) {
+      if (cleared && ready && !playing) {
         playing = true;
         MessageFeed* feed = feed_.get();
-        // Speech made slower than the phone answered (a rush): what was waited for comes off the
-        // message's budget, so that it still ends, cut, before the line hangs up.
-        const auto lateMs =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - answeredAt).count();
+        // What was waited for since the message's time began (a greeting, speech made slower
+        // than the phone answered) comes off its budget, so that it still ends, cut, before the
+        // line hangs up.
+        const auto lateMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - feedFrom).count();
         const size_t lateSamples = static_cast<size_t>(lateMs) * kPhoneRate / 1000;
-        if (lateSamples > 0) feed->Limit(budgetSamples > lateSamples ? budgetSamples - lateSamples : 0);
-        engine_.Run([&] { call_->Play(feed); });
+        if (!notice && lateSamples > 0) feed->Limit(budgetSamples > lateSamples ? budgetSamples - lateSamples : 0);
+        const int generation = generation_;
+        engine_.Run([&] { call_->Play(feed, generation); });
       }
       Clock::time_point deadline =
           answered ? answeredAt + std::chrono::seconds(config_.maxCallTime) : start + std::chrono::seconds(config_.ringTime);
-      if (ended) deadline = std::min(deadline, confirmBy);
+      if (ended) deadline = std::min(deadline, keyBy);
       const CallEvent event = mailbox_.Take(std::min(deadline, Clock::now() + std::chrono::milliseconds(200)));
-      if (aborted_) return unconfirmedIf(Ended(Ending::Stopped));
+      if (aborted_) return finish(Ended(Ending::Stopped));
       switch (event.kind) {
         case CallEvent::Woken: {
           if (Clock::now() < deadline) continue;
-          if (answered && ended) return unconfirmedIf(Ended(Ending::Played));  // no key within the wait
+          if (notice) return snoozed();  // the call was put off, whatever of the notice was heard
+          if (answered && ended) return finish(Ended(Ending::Played));  // no key within the wait
           TryEnd over = Ended(answered ? Ending::MaxCallTime : Ending::RingTimeout);
           over.seconds = answered ? config_.maxCallTime : config_.ringTime;
-          return unconfirmedIf(over);
+          return finish(over);
         }
         case CallEvent::Established:
           if (!answered) {
-            answered = true;  // the message starts at the top of the loop, once it is ready
-            answeredAt = Clock::now();
+            answered = true;  // the message starts once the listener clears the line and it is ready
+            answeredAt = feedFrom = Clock::now();
             onAnswered();
           }
           continue;
+        case CallEvent::Cleared:
+          if (cleared) continue;  // a key came first
+          cleared = true;
+          who = event.who;
+          tone = event.tone;
+          if (who != Answerer::Machine) continue;
+          if (config_.voicemail == Voicemail::HangUp) return finish(Ended(Ending::VoicemailHungUp, true));
+          if (config_.voicemail == Voicemail::Retry) return finish(Ended(Ending::VoicemailRetry, true));
+          // The mailbox keeps the message once, whole: no repetition, no prompt for keys.
+          once = true;
+          wanted = 1;
+          feed_->Once(kPhoneRate * 3 / 10);
+          continue;
         case CallEvent::MessageEnded:
-          if (!feed_->Error().empty()) return SpeechFault(true);
-          note = ShortenedNote(feed_->Trimmed(), feed_->Cut(), feed_->Said(), config_);
-          if (event.end.ending != Ending::Played) return unconfirmedIf(event.end);  // not heard in full
-          if (!config_.confirm) return unconfirmedIf(event.end);
-          ended = true;  // a few seconds more for the key
-          confirmBy = Clock::now() + std::chrono::seconds(kConfirmWaitSeconds);
+          if (event.generation != generation_) continue;  // of a message replaced since
+          if (notice) return snoozed();
+          if (!feed_->Error().empty()) return finish(SpeechFault(true));
+          note = once ? ShortenedNote(feed_->Trimmed(), feed_->FirstCut(), 1, config_, 1)
+                      : ShortenedNote(feed_->Trimmed(), feed_->Cut(), feed_->Said(), config_, wanted);
+          if (event.end.ending != Ending::Played) return finish(event.end);  // not heard in full
+          if (once) {
+            TryEnd left = Ended(Ending::LeftOnVoicemail, true);
+            left.afterTone = tone;
+            return finish(left);
+          }
+          ended = true;  // a few seconds more for a key
+          keyBy = Clock::now() + std::chrono::seconds(kConfirmWaitSeconds);
           continue;
         case CallEvent::Key:
-          if (answered && event.key == '1') {
-            TryEnd confirmed = Ended(Ending::Confirmed, true);
-            confirmed.note = note;
-            return confirmed;
+          if (!answered || notice) continue;
+          if (event.key == '1') {
+            clear();
+            return finish(Ended(Ending::Confirmed, true));
           }
-          continue;
+          if (event.key == '*') {
+            // From its beginning, at once: the text once more, then the prompt, within the time
+            // the call has left.
+            clear();
+            const auto left = std::chrono::duration_cast<std::chrono::seconds>(
+                                  answeredAt + std::chrono::seconds(config_.maxCallTime) - Clock::now())
+                                  .count();
+            MessagePlan again = PlanMessage(job.text, config_, job.snoozeOffered, static_cast<int>(std::max(1LL, static_cast<long long>(left))));
+            again.repeat = 1;
+            budgetSamples = again.budgetSamples;
+            NewFeed(std::move(again));
+            feedFrom = Clock::now();
+            once = false;
+            wanted = 1;
+            ready = playing = ended = false;
+            continue;
+          }
+          if (event.key == '2' && job.snoozeOffered) {
+            clear();
+            NewFeed(PlanNotice(config_));
+            notice = true;
+            ready = playing = ended = false;
+            continue;
+          }
+          continue;  // a key this call does not offer
         case CallEvent::Dialled:
           dialled_.push_back(event.number);
           continue;
         case CallEvent::Closed:
-          return unconfirmedIf(event.end);
+          if (notice) return snoozed();  // the callee hung up on the notice: the call is put off all the same
+          return finish(event.end);
       }
     }
   }
@@ -748,6 +899,7 @@ class SipLine : public Line {
   Mailbox mailbox_;
   SipCall* call_ = nullptr;  // created, used and destroyed on the SIP thread
   std::unique_ptr<MessageFeed> feed_;  // the current call's message, outliving the call
+  int generation_ = 0;                 // of feed_: its MessageEnded tells its own end
   std::atomic<bool> aborted_{false};
   std::vector<std::string> dialled_;
 };

@@ -24,7 +24,7 @@ class SpeakerLine : public Line {
                        (job.attempt > 1 ? "-" + std::to_string(job.attempt) : "") + ".wav";
     // Written as it is made: the file holds what the phone would hear, some seconds in memory.
     std::atomic<bool> stopping{false};
-    MessageStream message(PlanMessage(job.text, config_), HelperSpeechOf(config_)(stopping));
+    MessageStream message(PlanMessage(job.text, config_, false, 0, false), HelperSpeechOf(config_)(stopping));
     WavWriter wav;
     std::string error;
     bool written = wav.Open(path, kPhoneRate, error);

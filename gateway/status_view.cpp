@@ -55,13 +55,13 @@ std::string ReasonText(const CallRecord& c) {
 }
 
 // Each finished try with what the network or the line said, e.g. "try 1 busy: 486 Busy Here;
-// try 2 temporary failure: 503 Service Unavailable"; empty before the first try ends.
+// try 2 answered (person): the message was played"; empty before the first try ends.
 std::string TriesText(const CallRecord& c) {
   std::string text;
   for (const AttemptRecord& a : c.history) {
     if (a.outcome.empty() && a.detail.empty()) continue;
     text += (text.empty() ? "" : "; ") + std::string("try ") + std::to_string(a.attempt) + " " + a.outcome +
-            (a.detail.empty() ? "" : ": " + a.detail);
+            (a.answerer.empty() ? "" : " (" + a.answerer + ")") + (a.detail.empty() ? "" : ": " + a.detail);
   }
   return text;
 }
@@ -178,6 +178,10 @@ std::string CallJson(const CallRecord& c, const ViewOptions& options) {
             {"firstocc", c.firstOcc},
             {"text_removed", !c.text.has_value()}};
   if (options.showText) j["text"] = c.text ? json(*c.text) : json(nullptr);
+  // Who answered the last try that was answered: person, machine, not sure; null when none was.
+  j["answerer"] = nullptr;
+  for (const AttemptRecord& a : c.history)
+    if (!a.answerer.empty()) j["answerer"] = a.answerer;
   json history = json::array();
   for (const AttemptRecord& a : c.history) {
     history.push_back({{"attempt", a.attempt},
@@ -187,6 +191,7 @@ std::string CallJson(const CallRecord& c, const ViewOptions& options) {
                        {"answered", a.answeredMs ? json(UtcStamp(*a.answeredMs)) : json(nullptr)},
                        {"ended", a.endedMs ? json(UtcStamp(*a.endedMs)) : json(nullptr)},
                        {"outcome", a.outcome},
+                       {"answerer", a.answerer.empty() ? json(nullptr) : json(a.answerer)},
                        {"detail", a.detail},
                        {"dialled", DialledJson(a.dialled)}});
   }

@@ -101,6 +101,7 @@ CREATE TABLE IF NOT EXISTS attempts(
   detail TEXT NOT NULL DEFAULT '',
   node TEXT NOT NULL DEFAULT '',
   dialled TEXT NOT NULL DEFAULT '',
+  answerer TEXT NOT NULL DEFAULT '',
   PRIMARY KEY(call_id, attempt));
 CREATE TABLE IF NOT EXISTS store_clock(
   one INTEGER PRIMARY KEY CHECK(one = 1),
@@ -122,6 +123,8 @@ DROP INDEX IF EXISTS calls_due;
 // A store of an earlier version did not name the gateway of each try.
 const char kAddNodeColumn[] = "ALTER TABLE attempts ADD COLUMN node TEXT NOT NULL DEFAULT ''";
 const char kAddDialledColumn[] = "ALTER TABLE attempts ADD COLUMN dialled TEXT NOT NULL DEFAULT ''";
+// Nor who answered each try (empty for its tries).
+const char kAddAnswererColumn[] = "ALTER TABLE attempts ADD COLUMN answerer TEXT NOT NULL DEFAULT ''";
 
 const char kIndexes[] = R"sql(
 CREATE INDEX IF NOT EXISTS calls_due_mono ON calls(due_mono, id) WHERE due_mono IS NOT NULL;
@@ -327,6 +330,7 @@ bool PrepareTables(sqlite3* db, std::string& error) {
                   (HasColumn(db, "calls", "due_mono") || Exec(db, kAddMonoColumns, error)) &&
                   (HasColumn(db, "attempts", "node") || Exec(db, kAddNodeColumn, error)) &&
                   (HasColumn(db, "attempts", "dialled") || Exec(db, kAddDialledColumn, error)) &&
+                  (HasColumn(db, "attempts", "answerer") || Exec(db, kAddAnswererColumn, error)) &&
                   Exec(db, kIndexes, error) && Exec(db, "COMMIT", error);
   if (!ok) {
     std::string why;
@@ -550,6 +554,9 @@ Claim SqliteStore::ClaimNext(const Instant& now, const std::set<std::string>& sk
           return false;
         }
         if (!found) return true;
+        Stmt snoozed(db, "SELECT COUNT(*) FROM attempts WHERE call_id=? AND outcome='snoozed'");
+        snoozed.Bind(1, found->id);
+        if (snoozed.Step() == SQLITE_ROW) found->snoozes = static_cast<int>(snoozed.Int(0));
         found->attempts += 1;
         found->state = state::kDialling;
         found->nextMs.reset();
@@ -600,9 +607,10 @@ Written SqliteStore::FinishAttempt(long long id, int attempt, const AttemptEnd& 
         u.Bind(1, end.state).Bind(2, end.reason);
         u.Bind(3, due ? std::optional<long long>(now.wallMs + *due - now.tickMs) : std::nullopt);
         u.Bind(4, due ? std::optional<long long>(*due + offsetMs_) : std::nullopt).Bind(5, now.wallMs).Bind(6, id);
-        Stmt a(db, "UPDATE attempts SET ended_ms=?, outcome=?, detail=?, dialled=? WHERE call_id=? AND attempt=?");
-        a.Bind(1, now.wallMs).Bind(2, end.outcome).Bind(3, end.detail).Bind(4, end.dialled).Bind(5, id);
-        a.Bind(6, static_cast<long long>(attempt));
+        Stmt a(db,
+               "UPDATE attempts SET ended_ms=?, outcome=?, detail=?, dialled=?, answerer=? WHERE call_id=? AND attempt=?");
+        a.Bind(1, now.wallMs).Bind(2, end.outcome).Bind(3, end.detail).Bind(4, end.dialled).Bind(5, end.answerer);
+        a.Bind(6, id).Bind(7, static_cast<long long>(attempt));
         return u.Exec(err) && a.Exec(err);
       },
       error) ? Written::Done : Written::Failed;
@@ -677,7 +685,7 @@ std::vector<CallRecord> SqliteStore::ExpireWaiting(const Instant& now, long long
       [&](sqlite3* db, std::string& err) {
         expired.clear();
         const std::string sql = std::string("SELECT ") + kStoreColumns +
-                                " FROM calls WHERE due_mono IS NOT NULL AND created_mono <= ? ORDER BY id";
+                                " FROM calls WHERE due_mono IS NOT NULL AND created_mono <= ? AND state <> 'snoozed' ORDER BY id";
         Stmt s(db, sql.c_str());
         s.Bind(1, Mono(now) - maxWaitMs);
         while (s.Step() == SQLITE_ROW) expired.push_back(ReadCall(s, offsetMs_));
@@ -708,13 +716,14 @@ std::optional<long long> SqliteStore::NextDueTick() {
 
 namespace {
 
-// A store not yet opened by this version (--list reads it as it is) may lack the node and
-// dialled columns.
+// A store not yet opened by this version (--list reads it as it is) may lack the node, dialled
+// and answerer columns.
 void LoadHistory(sqlite3* db, CallRecord& call) {
   const bool named = HasColumn(db, "attempts", "node");
   const bool dialled = HasColumn(db, "attempts", "dialled");
+  const bool answerer = HasColumn(db, "attempts", "answerer");
   Stmt s(db, (std::string("SELECT attempt, line, started_ms, answered_ms, ended_ms, outcome, detail, ") +
-              (dialled ? "dialled" : "''") + ", " + (named ? "node" : "''") +
+              (dialled ? "dialled" : "''") + ", " + (named ? "node" : "''") + ", " + (answerer ? "answerer" : "''") +
               " FROM attempts WHERE call_id=? ORDER BY attempt")
                  .c_str());
   s.Bind(1, call.id);
@@ -730,6 +739,7 @@ void LoadHistory(sqlite3* db, CallRecord& call) {
     a.detail = s.Text(6);
     a.dialled = s.Text(7);
     a.node = s.Text(8);
+    a.answerer = s.Text(9);
     call.history.push_back(std::move(a));
   }
   if (!call.history.empty()) call.node = call.history.back().node;

@@ -45,6 +45,8 @@ constexpr char kFailed[] = "failed";
 constexpr char kTemporary[] = "temporary failure";
 // Not placed: it waited longer than max_wait.
 constexpr char kExpired[] = "expired";
+// Put off by the callee (key 2): waiting for the call they asked for.
+constexpr char kSnoozed[] = "snoozed";
 }  // namespace state
 
 struct AttemptRecord {
@@ -55,6 +57,7 @@ struct AttemptRecord {
   std::optional<long long> answeredMs, endedMs;
   std::string outcome, detail;
   std::string dialled;  // the numbers dialled, comma-separated: the call's, then each redirect's
+  std::string answerer;  // who answered: person, machine, not sure; empty when nobody did (or an older gateway's try)
 };
 
 struct CallRecord {
@@ -70,6 +73,7 @@ struct CallRecord {
   long long createdTick = 0;        // when it was accepted, in ticks (what waiting is measured in)
   std::string reason;
   std::string node;                 // the gateway that placed (or places) its last try; empty before one
+  int snoozes = 0;                  // tries that ended snoozed (key 2), before the claimed one (ClaimNext only)
   std::vector<AttemptRecord> history;
 };
 
@@ -81,6 +85,7 @@ struct AttemptEnd {
   std::string reason;    // shown to people
   std::optional<long long> nextMs;  // the tick of the next try (a tick of the `now` of the attempt's end)
   std::string dialled;   // the numbers dialled, comma-separated
+  std::string answerer;  // who answered (AnswererWord); empty when nobody did
 };
 
 // What the metrics read of the store at each scrape.
@@ -154,7 +159,8 @@ class CallStore {
   // dialled again: their INVITE may have rung the phone). Returns the calls it closed.
   virtual std::vector<CallRecord> CloseInterrupted(const Instant& now, std::string& error) = 0;
   // Calls waiting (queued or for a retry) for `maxWaitMs` or longer since they were accepted
-  // become expired, and lose their text with selfdelete; returns them.
+  // become expired, and lose their text with selfdelete; returns them. A snoozed call is not
+  // one: it was placed, and comes again as its callee asked, before the appointment.
   virtual std::vector<CallRecord> ExpireWaiting(const Instant& now, long long maxWaitMs, const std::string& reason,
                                                 std::string& error) = 0;
 

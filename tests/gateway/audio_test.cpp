@@ -132,6 +132,11 @@ TEST(Audio, G711CodesOfBothLaws) {
     EXPECT_EQ(LinearToUlaw(c.sample), c.ulaw) << c.sample;
     EXPECT_EQ(LinearToAlaw(c.sample), c.alaw) << c.sample;
   }
+  // A-law decoded (the callee's audio): each code to the middle of its step, and back to itself.
+  EXPECT_EQ(AlawToLinear(0xd5), 8);
+  EXPECT_EQ(AlawToLinear(0xaa), 32256);
+  EXPECT_EQ(AlawToLinear(0x2a), -32256);
+  for (int code = 0; code < 256; ++code) EXPECT_EQ(LinearToAlaw(AlawToLinear(static_cast<uint8_t>(code))), code) << code;
 }
 
 // Decoding gives each code's value (the ends of the range, both zeros), and encoding that value

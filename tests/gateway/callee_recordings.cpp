@@ -87,25 +87,6 @@ class Random {
   uint32_t state_;
 };
 
-int16_t UlawToLinear(uint8_t code) {
-  code = static_cast<uint8_t>(~code);
-  int value = ((code & 0x0F) << 3) + 0x84;
-  value <<= (code & 0x70) >> 4;
-  return static_cast<int16_t>((code & 0x80) ? 0x84 - value : value - 0x84);
-}
-
-int16_t AlawToLinear(uint8_t code) {
-  code ^= 0x55;
-  int value = (code & 0x0F) << 4;
-  const int segment = (code & 0x70) >> 4;
-  if (segment == 0) {
-    value += 8;
-  } else {
-    value = (value + 0x108) << (segment - 1);
-  }
-  return static_cast<int16_t>((code & 0x80) ? value : -value);
-}
-
 int16_t Saturate(double v) { return static_cast<int16_t>(std::lround(std::clamp(v, -32768.0, 32767.0))); }
 
 // The 10 ms frames of clean speech that sound: within 30 dB of its loudest frame.

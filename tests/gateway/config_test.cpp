@@ -84,6 +84,29 @@ TEST(Config, TheCommittedExampleIsValid) {
   EXPECT_TRUE(ValidateConfig(c, error)) << error;
   EXPECT_EQ(c.sip.localAddress, "192.0.2.10");
   EXPECT_EQ(c.DialTemplate(), "sip:{number}@pbx.example.com");
+  EXPECT_EQ(c.voicemail, Voicemail::Leave);
+  EXPECT_EQ(c.snoozeMinutes, 5);
+  EXPECT_EQ(c.snoozes, 2);
+}
+
+TEST(Config, VoicemailAndSnoozes) {
+  const struct {
+    const char* text;
+    Voicemail voicemail;
+  } cases[] = {{"voicemail = leave\n", Voicemail::Leave},
+               {"voicemail = hang_up\n", Voicemail::HangUp},
+               {"voicemail = retry\nsnooze_minutes = 10\nsnoozes = 0\n", Voicemail::Retry}};
+  for (const auto& k : cases) {
+    Config c;
+    std::string error;
+    ASSERT_TRUE(ParseConfigText(k.text, c, error)) << error;
+    EXPECT_EQ(c.voicemail, k.voicemail) << k.text;
+  }
+  Config c;
+  std::string error;
+  ASSERT_TRUE(ParseConfigText("snooze_minutes = 10\nsnoozes = 0\n", c, error)) << error;
+  EXPECT_EQ(c.snoozeMinutes, 10);
+  EXPECT_EQ(c.snoozes, 0);
 }
 
 TEST(Config, FileErrorsNameTheLine) {
@@ -102,6 +125,9 @@ TEST(Config, FileErrorsNameTheLine) {
       {"[sip\n", "line 1: a section name must end with ]"},
       {"just words\n", "line 1: \"key = value\" expected"},
       {"mode = phone\n", "line 1: mode: \"phone\" is not sip or speaker"},
+      {"voicemail = delete\n", "line 1: voicemail: \"delete\" is not leave, hang_up or retry"},
+      {"snoozes = 11\n", "line 1: snoozes: 11 is outside 0 to 10"},
+      {"snooze_minutes = 0\n", "line 1: snooze_minutes: 0 is outside 1 to 1440"},
       {"[sip]\nrtp_ports = 20099-20000\n", "line 2: sip.rtp_ports: the range 20099-20000 is empty"},
       {"clients = 10.0.0.0/33\n", "line 1: clients: \"10.0.0.0/33\": the prefix length must be 0 to 32"},
       {"clients = office\n", "line 1: clients: \"office\" is not an IPv4 or IPv6 address or block"},

@@ -228,6 +228,83 @@ TEST(Dispatch, AnAcceptedRequestIsAnsweredWhileALineWaitsForItsClaim) {
   serving.join();
 }
 
+// A line whose callee presses 2 whenever the call offers it, and else hears the message out.
+class SnoozingLine : public Line {
+ public:
+  bool Ready(std::string&) override { return true; }
+  TryEnd Place(const DialJob& job, const std::function<void()>& onAnswered) override {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      offered_.push_back(job.snoozeOffered);
+    }
+    onAnswered();
+    TryEnd end;
+    end.ending = job.snoozeOffered ? Ending::Snoozed : Ending::Played;
+    end.seconds = 5 * 60;
+    end.answered = true;
+    end.answerer = Answerer::Person;
+    return end;
+  }
+  void Abort() override {}
+  std::vector<bool> Offered() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return offered_;
+  }
+
+ private:
+  std::mutex mu_;
+  std::vector<bool> offered_;
+};
+
+// Key 2 puts a call off by snooze_minutes, `snoozes` times at most, and never to after the
+// appointment's start; snoozes use up no tries (one try here, three calls placed).
+TEST(Dispatch, ASnoozedCallComesAgainAfterItsMinutesAtMostSnoozesTimes) {
+  TempDir dir;
+  EventLog log(stderr);
+  FakeClock clock(100000, 1'800'000'000'000);
+  std::string error;
+  auto store = SqliteStore::Open(dir.path() + "/calls.db", clock, error);
+  ASSERT_TRUE(store) << error;
+  Config config;
+  config.maxCallTime = 60;
+  config.snoozeMinutes = 5;
+  config.snoozes = 2;
+  long long later = 0, soon = 0;
+  ASSERT_EQ(store->Accept({"5550101", "Reminder.", false, 30}, "", 1, clock.Now(), later, error), Written::Done);
+  std::vector<std::unique_ptr<Line>> lines;
+  lines.push_back(std::make_unique<SnoozingLine>());
+  SnoozingLine* line = static_cast<SnoozingLine*>(lines.back().get());
+  Dispatcher dispatcher(config, *store, log, std::move(lines), clock);
+  dispatcher.Start();
+  CallRecord call;
+  const char* reasons[] = {"answered by a person; to be called again in 5 minutes (key 2), snooze 1 of 2",
+                           "answered by a person; to be called again in 5 minutes (key 2), snooze 2 of 2"};
+  for (const char* reason : reasons) {
+    ASSERT_TRUE(WaitUntil([&] { return store->Get(later, call) && call.state == "snoozed" && call.reason == reason; },
+                          20000))
+        << call.reason;
+    ASSERT_TRUE(call.nextMs.has_value());
+    EXPECT_EQ(*call.nextMs, call.updatedMs + 5 * 60000);
+    clock.Pass(5 * 60000 - 1);
+    dispatcher.Wake();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(store->Get(later, call));
+    EXPECT_EQ(call.state, "snoozed") << "not before its minutes";
+    clock.Pass(1);
+    dispatcher.Wake();
+  }
+  ASSERT_TRUE(WaitUntil([&] { return store->Get(later, call) && call.state == "done"; }, 20000)) << call.reason;
+  EXPECT_EQ(call.reason, "answered by a person; the message was played");
+  EXPECT_EQ(call.attempts, 3);
+  EXPECT_EQ(call.history.at(0).outcome, "snoozed");
+  EXPECT_EQ(call.history.at(0).answerer, "person");
+  // An appointment 5 minutes off: a snooze would call after it began.
+  ASSERT_EQ(store->Accept({"5550102", "Reminder.", false, 5}, "", 1, clock.Now(), soon, error), Written::Done);
+  dispatcher.Wake();
+  ASSERT_TRUE(WaitUntil([&] { return store->Get(soon, call) && call.state == "done"; }, 20000)) << call.reason;
+  EXPECT_EQ(line->Offered(), (std::vector<bool>{true, true, false, false}));
+}
+
 // client_rate and daily_calls count on ticks: a wall clock set forward frees no one, set back
 // blocks no one, and the day's count read from the store at a restart is on ticks too.
 TEST(Limits, WindowsRunOnTicksWhateverTheWallClockDoes) {

@@ -14,8 +14,10 @@ namespace {
 // A try's end, typed from the SIP layer, becomes what the store records and people read: one
 // place makes the words.
 TEST(LineLogic, WhatTheStoreRecordsOfATry) {
-  auto ended = [](Ending ending, bool answered = false, int status = 0, std::string detail = "", int error = 0) {
+  auto ended = [](Ending ending, bool answered = false, int status = 0, std::string detail = "", int error = 0,
+                  Answerer who = Answerer::Deciding) {
     TryEnd t;
+    t.answerer = who;
     t.ending = ending;
     t.answered = answered;
     t.status = status;
@@ -26,8 +28,13 @@ TEST(LineLogic, WhatTheStoreRecordsOfATry) {
   };
   TryEnd unconfirmed = ended(Ending::CalleeHungUp, true);
   unconfirmed.unconfirmed = true;
-  TryEnd keyless = ended(Ending::Played, true);
+  TryEnd keyless = ended(Ending::Played, true, 0, "", 0, Answerer::Person);
   keyless.unconfirmed = true;
+  TryEnd afterTone = ended(Ending::LeftOnVoicemail, true, 0, "", 0, Answerer::Machine);
+  afterTone.afterTone = true;
+  TryEnd cutOnVoicemail = ended(Ending::LeftOnVoicemail, true, 0, "", 0, Answerer::Machine);
+  cutOnVoicemail.note = "the message was cut to fit max_call_time (60 s)";
+  const auto machine = [&](Ending ending) { return ended(ending, true, 0, "", 0, Answerer::Machine); };
   TryEnd cutByStop = ended(Ending::Stopped, true);  // confirm = yes: tried again after the restart
   cutByStop.unconfirmed = true;
   const struct {
@@ -50,12 +57,28 @@ TEST(LineLogic, WhatTheStoreRecordsOfATry) {
       {ended(Ending::NoResponse, false, 0, "", ETIMEDOUT), 1, "temporary failure", "temporary failure",
        "temporary failure (Connection timed out (no answer from the PBX)) on try 1 of 3"},
       {ended(Ending::Played, true), 2, "done", "answered", "answered; the message was played"},
+      {ended(Ending::Played, true, 0, "", 0, Answerer::Person), 1, "done", "answered",
+       "answered by a person; the message was played"},
+      {ended(Ending::Played, true, 0, "", 0, Answerer::NotSure), 1, "done", "answered",
+       "answered, not sure by whom; the message was played"},
+      {afterTone, 1, "done", "answered", "answered by a machine; left on voicemail after the tone"},
+      {cutOnVoicemail, 1, "done", "answered",
+       "answered by a machine; left on voicemail after the greeting; the message was cut to fit max_call_time (60 s)"},
+      {machine(Ending::VoicemailHungUp), 1, "failed", "answered",
+       "answered by a machine; hung up without a message (voicemail = hang_up)"},
+      {machine(Ending::VoicemailRetry), 1, "no answer", "no answer",
+       "no answer (answered by a machine; hung up without a message (voicemail = retry)) on try 1 of 3"},
+      {machine(Ending::VoicemailRetry), 3, "failed", "no answer",
+       "no answer (answered by a machine; hung up without a message (voicemail = retry)) on the last of 3 tries"},
+      {machine(Ending::MaxCallTime), 1, "done", "answered", "answered by a machine; hung up after 30 s"},
       {ended(Ending::CalleeHungUp, true), 1, "done", "answered", "answered; the callee hung up"},
+      {ended(Ending::CalleeHungUp, true, 0, "", 0, Answerer::Person), 1, "done", "answered",
+       "answered by a person; the callee hung up"},
       {ended(Ending::Confirmed, true), 1, "done", "answered", "answered; confirmed (key 1)"},
       {ended(Ending::Stopped, true), 1, "done", "answered", "answered; hung up: the gateway is stopping"},
       {ended(Ending::Stopped), 1, "failed", "failed", "the gateway stopped while dialling"},
       {unconfirmed, 1, "no answer", "no answer", "no answer (answered, not confirmed (the callee hung up)) on try 1 of 3"},
-      {keyless, 3, "failed", "no answer", "no answer (answered, not confirmed) on the last of 3 tries"},
+      {keyless, 3, "failed", "no answer", "no answer (answered by a person, not confirmed) on the last of 3 tries"},
       {cutByStop, 1, "no answer", "no answer",
        "no answer (answered, not confirmed (hung up: the gateway is stopping)) on try 1 of 3"},
       {ended(Ending::MediaUnreachable, false, 0, "0.0.0.0:4000"), 1, "temporary failure", "temporary failure",
@@ -85,7 +108,58 @@ TEST(LineLogic, WhatTheStoreRecordsOfATry) {
     EXPECT_EQ(e.reason, c.reason);
     EXPECT_EQ(e.nextMs.has_value(), e.state != "done" && e.state != "failed") << c.reason;
     EXPECT_EQ(e.dialled, "2001,2002");
+    EXPECT_EQ(e.answerer, !end.answered                          ? ""
+                          : end.answerer == Answerer::Person  ? "person"
+                          : end.answerer == Answerer::Machine ? "machine"
+                                                              : "not sure")
+        << c.reason;
   }
+}
+
+// Key 2 puts the call off: not a try used up, due again after snooze_minutes, the snoozes
+// counted in its words; offered only while snoozes are left and the call it asks for comes
+// before the appointment begins.
+TEST(LineLogic, ASnoozeComesAgainLaterAndNeverAfterTheAppointmentBegins) {
+  TryEnd snoozed;
+  snoozed.ending = Ending::Snoozed;
+  snoozed.answered = true;
+  snoozed.answerer = Answerer::Person;
+  snoozed.seconds = 300;
+  const long long now = 1000000;
+  const AttemptEnd e = EndOfAttempt(snoozed, 3, 3, 60, now, 1, 2);
+  EXPECT_EQ(e.state, "snoozed");
+  EXPECT_EQ(e.outcome, "snoozed");
+  EXPECT_EQ(e.reason, "answered by a person; to be called again in 5 minutes (key 2), snooze 2 of 2");
+  ASSERT_TRUE(e.nextMs.has_value());
+  EXPECT_EQ(*e.nextMs, now + 300000);  // even on the last try: snoozes are not tries
+  EXPECT_EQ(ResultOf(snoozed), Result::Snoozed);
+
+  Config c;
+  c.maxCallTime = 60;
+  c.snoozeMinutes = 5;
+  c.snoozes = 2;
+  const long long created = 10 * 60000;  // the request came at minute 10, its appointment 15 minutes on
+  const struct {
+    int used;
+    long long nowMinute;
+    bool allowed;
+  } cases[] = {{0, 10, true}, {1, 10, true}, {2, 10, false}, {0, 19, true}, {0, 20, false}, {0, 25, false}};
+  for (const auto& k : cases)
+    EXPECT_EQ(SnoozeAllowed(c, k.used, created, 15, k.nowMinute * 60000), k.allowed) << k.used << " " << k.nowMinute;
+}
+
+// The prompt after the message names the keys this call offers; key 2's notice says when.
+TEST(LineLogic, ThePromptNamesTheKeysOffered) {
+  Config c;
+  EXPECT_EQ(KeysPrompt(c, false), "Press star to hear this again.");
+  EXPECT_EQ(KeysPrompt(c, true), "Press 2 to be reminded again in 5 minutes, star to hear this again.");
+  c.confirm = true;
+  EXPECT_EQ(KeysPrompt(c, true), "Press 1 to confirm, 2 to be reminded again in 5 minutes, star to hear this again.");
+  c.snoozeMinutes = 1;
+  EXPECT_EQ(KeysPrompt(c, false), "Press 1 to confirm, star to hear this again.");
+  EXPECT_EQ(SnoozeNotice(c), "The reminder will call again in 1 minute.");
+  c.snoozeMinutes = 10;
+  EXPECT_EQ(SnoozeNotice(c), "The reminder will call again in 10 minutes.");
 }
 
 TEST(LineLogic, LateCallsSayHowLate) {
@@ -222,21 +296,27 @@ TEST(LineLogic, RefusalsAreToldOncePerKindAndInterval) {
   EXPECT_EQ(due[0].repeated, 4);
 }
 
-// The message fits max_call_time, less the time for the key with confirm = yes; what did not fit
-// is said in the outcome.
+// The message fits max_call_time, less the time for a key after the prompt; what did not fit is
+// said in the outcome.
 TEST(LineLogic, MessageFitsTheCall) {
   Config c;
   c.maxCallTime = 600;
   c.repeat = 2;
   MessagePlan p = PlanMessage("Budget review.", c);
   EXPECT_EQ(p.text, "Budget review.");
-  EXPECT_EQ(p.prompt, "");
-  EXPECT_EQ(p.budgetSamples, 599u * 8000);
-  c.confirm = true;
-  p = PlanMessage("Budget review.", c);
-  EXPECT_EQ(p.text, std::string("Budget review. ") + kConfirmPrompt);
-  EXPECT_EQ(p.prompt, kConfirmPrompt);
+  EXPECT_EQ(p.prompt, "Press star to hear this again.");
   EXPECT_EQ(p.budgetSamples, 594u * 8000);
+  c.confirm = true;
+  p = PlanMessage("Budget review.", c, true);
+  EXPECT_EQ(p.text, "Budget review.");
+  EXPECT_EQ(p.prompt, "Press 1 to confirm, 2 to be reminded again in 5 minutes, star to hear this again.");
+  EXPECT_EQ(p.budgetSamples, 594u * 8000);
+  // Speaker mode: no keys, so neither prompt nor wait for one.
+  EXPECT_EQ(PlanMessage("Budget review.", c, true, 0, false).prompt, "");
+  EXPECT_EQ(PlanMessage("Budget review.", c, true, 0, false).budgetSamples, 599u * 8000);
+  // A repetition asked for by star: what is left of the call.
+  EXPECT_EQ(PlanMessage("Budget review.", c, false, 40).budgetSamples, 34u * 8000);
+  EXPECT_EQ(ShortenedNote(false, false, 1, c, 1), "");
   EXPECT_EQ(ShortenedNote(false, false, 2, c), "");
   EXPECT_EQ(ShortenedNote(false, true, 0, c), "the message was cut to fit max_call_time (600 s)");
   EXPECT_EQ(ShortenedNote(false, false, 1, c), "the message was said 1 of 2 times to fit max_call_time (600 s)");
@@ -247,7 +327,7 @@ TEST(LineLogic, MessageFitsTheCall) {
 }
 
 // A text longer than max_message_seconds is cut at a sentence, and the listener told where the
-// rest is; the text spoken is the one written for the ear, the prompt still at its end.
+// rest is; the text spoken is the one written for the ear.
 TEST(LineLogic, MessageWithinTheListenersAttention) {
   Config c;
   c.maxMessageSeconds = 10;  // 22 words at 150 a minute less a tenth (a sentence's end counts as one)
@@ -261,13 +341,9 @@ TEST(LineLogic, MessageWithinTheListenersAttention) {
   p = PlanMessage(notes, c);
   EXPECT_EQ(p.text, std::string("Budget review with Ann. Bring the figures for the third quarter. ") + kRestInCalendar);
   EXPECT_TRUE(p.trimmed);
-  c.confirm = true;
-  p = PlanMessage(notes, c);
-  EXPECT_EQ(p.text, std::string("Budget review with Ann. Bring the figures for the third quarter. ") + kRestInCalendar +
-                        " " + kConfirmPrompt);
   c.maxMessageSeconds = 60;
   p = PlanMessage(notes, c);
-  EXPECT_EQ(p.text, notes + " " + kConfirmPrompt);
+  EXPECT_EQ(p.text, notes);
   EXPECT_FALSE(p.trimmed);
 }
 

@@ -81,6 +81,10 @@ TEST(MessageStream, SaysWhatFitsTheCallAndCutsTheRest) {
       {"cut, the prompt after it", 50000, 2, 20000, true, {18870},
        {{kLead, 0}, {18870, 1000}, {kPrompt, 5000}, {kTail, 0}}, 0, true},
       {"cut without a prompt", 50000, 2, 20000, false, {19870}, {{kLead, 0}, {19870, 1000}, {kTail, 0}}, 0, true},
+      {"twice, the prompt once after the last time", 9000, 2, 100000, true, {98870, 89820},
+       {{kLead, 0}, {9000, 1000}, {kGap, 0}, {9000, 1000}, {kPrompt, 5000}, {kTail, 0}}, 2, false},
+      {"a second time would leave no room for the prompt", 9000, 2, 19000, true, {17870},
+       {{kLead, 0}, {9000, 1000}, {kPrompt, 5000}, {kTail, 0}}, 1, false},
   };
   for (const Case& c : cases) {
     std::vector<size_t> limits;
@@ -178,6 +182,37 @@ TEST(MessageStream, FeedLimitedEndsTheMessageThereAsCut) {
   }
   EXPECT_EQ(got, 5u * 8000 + 7);
   EXPECT_TRUE(feed.Cut());
+}
+
+// Once (a mailbox): the first saying and a little silence are the whole message, neither the
+// repetition nor the prompt that follow it in the stream; ready as soon as that saying is made.
+TEST(MessageStream, FeedOnceEndsAfterTheFirstSaying) {
+  for (const bool cut : {false, true}) {
+    MessageFeed feed(
+        Plan(2, cut ? 16000 : 100 * 8000, true),
+        [&](const std::atomic<bool>&) -> SpeechStarter {
+          return [&](const std::string& text, size_t limit, std::string&) {
+            return text == "prompt" ? std::make_unique<FakeSpeech>(kPrompt, 5000, limit)
+                                    : std::make_unique<FakeSpeech>(cut ? 20000 : 9000, 1000, limit);
+          };
+        },
+        nullptr);
+    feed.Once(77);
+    while (!feed.Ready()) std::this_thread::yield();
+    std::vector<int16_t> got;
+    bool ended = false;
+    while (!ended) {
+      int16_t packet[160];
+      const size_t n = feed.Take(packet, 160, ended);
+      got.insert(got.end(), packet, packet + n);
+    }
+    const size_t spoken = cut ? 16000 - kLead - kTail - kPrompt : 9000;
+    ASSERT_EQ(got.size(), kLead + spoken + 77) << cut;
+    EXPECT_EQ(got[kLead + spoken - 1], FakeSpeech::Sample(1000, spoken - 1)) << cut;
+    // Silence after it, not the repetition nor the prompt.
+    EXPECT_TRUE(std::all_of(got.begin() + kLead + spoken, got.end(), [](int16_t v) { return v == 0; })) << cut;
+    EXPECT_EQ(feed.FirstCut(), cut);
+  }
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // text format.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "gateway/call_request.h"
 #include "gateway/metrics.h"
 #include "gateway/net_policy.h"
@@ -34,6 +36,30 @@ TEST(Metrics, TheStoresFiguresOnThePage) {
                            "# TYPE process_resident_memory_bytes gauge\n"})
     EXPECT_NE(page.find(line), std::string::npos) << line;
   EXPECT_NE(metrics::Page(StoreFigures{}, 5).find("talmery_queue_oldest_age_seconds 0\n"), std::string::npos);
+}
+
+// Answered tries by who answered: each of the three from the first scrape on, counted as they
+// come; anything else is no label.
+TEST(Metrics, AnsweredTriesByWhoAnswered) {
+  const auto count = [](const std::string& by) {
+    const std::string page = metrics::Page(StoreFigures{}, 5);
+    const std::string line = "talmery_answered_total{by=\"" + by + "\"} ";
+    const size_t at = page.find(line);
+    return at == std::string::npos ? -1 : std::atoll(page.c_str() + at + line.size());
+  };
+  const long long people = count("person"), machines = count("machine"), unsure = count("not_sure");
+  ASSERT_GE(people, 0);
+  ASSERT_GE(machines, 0);
+  ASSERT_GE(unsure, 0);
+  metrics::AnsweredBy("person");
+  metrics::AnsweredBy("machine");
+  metrics::AnsweredBy("machine");
+  metrics::AnsweredBy("not sure");
+  metrics::AnsweredBy("a robot");
+  EXPECT_EQ(count("person"), people + 1);
+  EXPECT_EQ(count("machine"), machines + 2);
+  EXPECT_EQ(count("not_sure"), unsure + 1);
+  EXPECT_EQ(count("a_robot"), -1);
 }
 
 }  // namespace

@@ -104,7 +104,7 @@ TEST(PgGateways, ANodeKilledDuringACallLosesNothingAndRingsNothingTwice) {
   for (long long id = 1; id <= 4; ++id) {
     const nlohmann::json c = WaitForState(nodes[0].port, id, "done", 60000);
     EXPECT_EQ(c["state"], "done") << c.dump();
-    if (id != killed) EXPECT_EQ(c["reason"], "answered; the message was played") << c.dump();
+    if (id != killed) EXPECT_EQ(c["reason"], "answered by a person; the message was played") << c.dump();
   }
   EXPECT_EQ(ReadFile(dir.path() + "/a2.log").find("outcome=interrupted"), std::string::npos)
       << ReadFile(dir.path() + "/a2.log");

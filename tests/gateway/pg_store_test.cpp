@@ -61,7 +61,7 @@ class PgNodes : public ::testing::Test {
   }
   std::unique_ptr<gwtest::PgTestDatabase> db_ = std::make_unique<gwtest::PgTestDatabase>();
   gwtest::FakeClock clock_{100000, 1'800'000'000'000};
-  const AttemptEnd done_{"answered", "end of file", state::kDone, "answered; the message was played", std::nullopt, ""};
+  const AttemptEnd done_{"answered", "end of file", state::kDone, "answered; the message was played", std::nullopt, "", ""};
 };
 
 TEST_F(PgNodes, OneQueueInOrderOneNumberAtATime) {

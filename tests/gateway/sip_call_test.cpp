@@ -17,6 +17,8 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <cmath>
 #include <mutex>
 #include <regex>
 #include <set>
@@ -98,7 +100,7 @@ TEST_F(SipCallTest, TheCalleeHearsTheTextTwiceAnsweredAtOnceOrAfterEarlyMedia) {
     const nlohmann::json done = WaitForState(port_, id, "done", 60000);
     ASSERT_EQ(done["state"], "done") << done.dump(1);
     EXPECT_EQ(done["attempts"], 1);
-    EXPECT_EQ(done["reason"], "answered; the message was played");
+    EXPECT_EQ(done["reason"], "answered by a person; the message was played");
     EXPECT_EQ(done["history"][0]["detail"], "the message was played");
     EXPECT_EQ(done["history"][0]["dialled"], nlohmann::json::array({done["number"]}));
     EXPECT_FALSE(done["history"][0]["answered"].is_null());
@@ -117,12 +119,14 @@ TEST_F(SipCallTest, TheCalleeHearsTheTextTwiceAnsweredAtOnceOrAfterEarlyMedia) {
   EXPECT_EQ(phone_->CallsTo("5550183"), 1);
 }
 
-// The longest text the gateway takes is hours of speech: the callee hears it from its start at
-// once, for as long as max_call_time lets the call last, and the call says it was cut.
+// The longest text the gateway takes is hours of speech: the callee hears it from its start as
+// soon as the line may speak, for as long as max_call_time lets the call last, and the call says
+// it was cut.
 TEST_F(SipCallTest, ALongTextIsHeardFromItsStartAndCutToTheCallsLength) {
   gateway_.reset();
   talmery::Config c = gatewayConfig_;
-  c.maxCallTime = 8;
+  c.maxCallTime = 12;
+  c.snoozes = 0;  // the short prompt ("Press star ..."), which leaves the text a few seconds
   gateway_ = std::make_unique<InProcessGateway>(c);
   std::string error;
   ASSERT_TRUE(gateway_->Start(error)) << error;
@@ -132,16 +136,17 @@ TEST_F(SipCallTest, ALongTextIsHeardFromItsStartAndCutToTheCallsLength) {
   while (text.size() + sentence.size() <= 64 * 1024) text += sentence;
   const long long id = Post("5550100", text);
   const nlohmann::json done = WaitForState(port_, id, "done", 60000);
-  EXPECT_EQ(done["reason"], "answered; the message was cut at a sentence to fit max_message_seconds (60 s); the message was cut to fit max_call_time (8 s)") << done.dump(1);
+  EXPECT_EQ(done["reason"], "answered by a person; the message was cut at a sentence to fit max_message_seconds (60 s); the message was cut to fit max_call_time (12 s)") << done.dump(1);
   ASSERT_TRUE(phone_->WaitForClosedCalls(1, 10000));
   talmery::Pcm recording, speech;
   std::string report;
   ASSERT_TRUE(talmery::ReadWavFile(phone_->Recordings().back(), recording, error)) << error;
   // Its first seconds are those of the text's first sentences.
   ASSERT_TRUE(talmery::Synthesize(sentence + sentence, talmery::Voice(), speech, error)) << error;
-  speech.samples.resize(std::min<size_t>(speech.samples.size(), 3 * 8000));
+  // (After the listener's seconds of silence, and before the prompt and the time for a key.)
+  speech.samples.resize(std::min<size_t>(speech.samples.size(), 2 * 8000));
   EXPECT_TRUE(phone::RecordingCarries(recording, speech, 1, report)) << report;
-  EXPECT_LE(recording.samples.size(), 8u * 8000);
+  EXPECT_LE(recording.samples.size(), 12u * 8000 + 2 * 160);  // hung up at max_call_time, a packet or two in flight
 }
 
 TEST_F(SipCallTest, BusyAndUnansweredCallsAreRetriedThenFailWithTheirAttempts) {
@@ -577,7 +582,7 @@ TEST(SipDialog, OnlyThePeerIsInTheCall) {
   ASSERT_TRUE(gateway.Start(error)) << error;
   const long long id = std::atoll(BodyOf(PostCall(gateway.Port(), CallBody("5550100", "Budget."))).c_str() + 1);
   const nlohmann::json end = WaitForState(gateway.Port(), id, "failed", 60000);
-  EXPECT_EQ(end["reason"], "no answer (answered, not confirmed) on the last of 1 try") << end.dump(1);
+  EXPECT_EQ(end["reason"], "no answer (answered by a person, not confirmed) on the last of 1 try") << end.dump(1);
   EXPECT_EQ(peer.StrangerGot(), (std::vector<std::string>{"SIP/2.0 403 Forbidden", "SIP/2.0 403 Forbidden",
                                                            "SIP/2.0 403 Forbidden"}));
   EXPECT_TRUE(std::regex_search(gateway.LogText(),
@@ -652,7 +657,7 @@ TEST_F(SipCallTest, MalformedMessagesFromAStrangerAreLoggedOnce) {
       << gateway_->LogText();
   const long long id = Post("5550100", "The call that still goes out.");
   const nlohmann::json done = WaitForState(port_, id, "done", 60000);
-  EXPECT_EQ(done["reason"], "answered; the message was played") << done.dump(1);
+  EXPECT_EQ(done["reason"], "answered by a person; the message was played") << done.dump(1);
   const std::string log = gateway_->LogText();
   size_t malformed = 0;
   for (size_t at = log.find("event=sip malformed=udp"); at != std::string::npos; at = log.find("event=sip malformed=udp", at + 1))
@@ -740,7 +745,7 @@ TEST_F(SipCallTest, ConnectionsFromOneAddressAreCappedAndIdleOnesClosed) {
     EXPECT_EQ(flood.WaitForOpen(32, 20000), 32);
     const long long id = Post("5550100", "The call that still goes out.");
     const nlohmann::json done = WaitForState(port_, id, "done", 60000);
-    EXPECT_EQ(done["reason"], "answered; the message was played") << done.dump(1);
+    EXPECT_EQ(done["reason"], "answered by a person; the message was played") << done.dump(1);
     EXPECT_EQ(flood.Open(), 32);
     EXPECT_EQ(shared.Open(), 1120);
     EXPECT_TRUE(std::regex_search(gateway_->LogText(),
@@ -822,6 +827,7 @@ TEST(SipConfirm, KeyOneConfirmsAsEventOrInfoOtherwiseTheCallIsTriedAgain) {
   c.maxCalls = 2;
   c.attempts = 2;
   c.confirm = true;
+  c.snoozes = 0;  // 2 is then a key the call does not take
   InProcessGateway gateway(c);
   std::string error;
   ASSERT_TRUE(gateway.Start(error)) << error;
@@ -853,19 +859,17 @@ TEST(SipConfirm, KeyOneConfirmsAsEventOrInfoOtherwiseTheCallIsTriedAgain) {
   EXPECT_GT(forged, 20);
   for (long long id : {byEvent, byInfo}) {
     const nlohmann::json done = WaitForState(gateway.Port(), id, "done", 60000);
-    EXPECT_EQ(done["reason"], "answered; confirmed (key 1)") << done.dump(1);
+    EXPECT_EQ(done["reason"], "answered by a person; confirmed (key 1)") << done.dump(1);
     EXPECT_EQ(done["attempts"], 1);
   }
   for (long long id : {silent, wrongKey}) {
     const nlohmann::json failed = WaitForState(gateway.Port(), id, "failed", 90000);
-    EXPECT_EQ(failed["reason"], "no answer (answered, not confirmed) on the last of 2 tries") << failed.dump(1);
+    EXPECT_EQ(failed["reason"], "no answer (answered by a person, not confirmed) on the last of 2 tries") << failed.dump(1);
     EXPECT_EQ(failed["attempts"], 2);
   }
-  // The unconfirmed calls heard the whole message, the prompt after the text each time.
+  // The unconfirmed calls heard the whole message: the text twice, then the prompt.
   talmery::Pcm speech;
-  ASSERT_TRUE(talmery::Synthesize(std::string("Lunch with the auditors. ") + talmery::kConfirmPrompt, talmery::Voice(),
-                                  speech, error))
-      << error;
+  ASSERT_TRUE(talmery::Synthesize("Lunch with the auditors.", talmery::Voice(), speech, error)) << error;
   int carrying = 0;
   std::string reports;
   // Six calls in all reached the callee; the last recording is written as its call closes.
@@ -902,6 +906,258 @@ TEST(SipHangUp, ACalleeWhoHangsUpAnsweredTheCall) {
   EXPECT_EQ(done["reason"], "answered; the callee hung up") << done.dump(1);
   EXPECT_EQ(done["attempts"], 1);
   EXPECT_FALSE(done["history"][0]["answered"].is_null());
+}
+
+// The callee's side of the listening tests: greetings made with the gateway's own speech (and a
+// mailbox's tone) that the libre callee plays back, keys it presses, and what it heard.
+class Greetings {
+ public:
+  explicit Greetings(std::string dir) : dir_(std::move(dir)) {}
+
+  // <number> says `words` from the answer on, then `toneMs` of a 1 kHz tone after 300 ms (none
+  // when 0), then is silent; its length in samples.
+  size_t Say(const std::string& number, const std::string& words, int toneMs = 0) {
+    talmery::Pcm greeting;
+    std::string error;
+    EXPECT_TRUE(talmery::Synthesize(words, talmery::Voice(), greeting, error)) << error;
+    if (toneMs > 0) {
+      greeting.samples.resize(greeting.samples.size() + 2400, 0);
+      for (int i = 0; i < toneMs * 8; ++i)
+        greeting.samples.push_back(static_cast<int16_t>(8000 * std::sin(2 * M_PI * 1000 * i / 8000.0)));
+    }
+    EXPECT_TRUE(talmery::WriteWavFile(dir_ + "/play-" + number + ".wav", greeting, error)) << error;
+    return greeting.samples.size();
+  }
+  // <number> presses `keys` ("<ms after the answer> <key, info:key or bye>" lines).
+  void Press(const std::string& number, const std::string& keys) {
+    std::ofstream(dir_ + "/keys-" + number + ".txt") << keys;
+  }
+  // What the gateway sent to <number>'s last call.
+  talmery::Pcm Heard(const std::string& number) {
+    talmery::Pcm heard;
+    std::string error;
+    const std::string path = dir_ + "/heard-" + number + ".wav";
+    WaitUntil([&] { return std::filesystem::exists(path); }, 5000);
+    EXPECT_TRUE(talmery::ReadWavFile(path, heard, error)) << error;
+    return heard;
+  }
+
+ private:
+  std::string dir_;
+};
+
+talmery::Pcm SpeechOf(const std::string& text) {
+  talmery::Pcm speech;
+  std::string error;
+  EXPECT_TRUE(talmery::Synthesize(text, talmery::Voice(), speech, error)) << error;
+  return speech;
+}
+
+int PeakOf(const talmery::Pcm& pcm, size_t from, size_t to) {
+  int peak = 0;
+  for (size_t i = from; i < std::min(to, pcm.samples.size()); ++i) peak = std::max(peak, std::abs(int{pcm.samples[i]}));
+  return peak;
+}
+
+// Where `speech` begins in `heard` (its best place), -1 when it is not there.
+long StartOf(const talmery::Pcm& heard, const talmery::Pcm& speech) {
+  std::string report;
+  if (!phone::RecordingCarries(heard, speech, 1, report)) return -1;
+  return phone::FindSpeech(heard, speech, 1).at(0).lag;
+}
+
+long long PostTo(int port, const std::string& number, const std::string& text, int firstOcc = 15) {
+  std::string body = CallBody(number, text);
+  body.replace(body.find("firstocc=15"), 11, "firstocc=" + std::to_string(firstOcc));
+  return std::atoll(BodyOf(PostCall(port, body)).c_str() + 1);
+}
+
+constexpr char kMailbox[] = "You have reached the voicemail of Ann Baker. Please leave a message after the tone.";
+
+// Who answered decides when the message begins and what it is: a person who says "Hello?" hears
+// it after their word (the line silent while they spoke), as planned (twice, then the prompt); a
+// mailbox gets it once, whole, after its tone, or after its greeting when it has none; a person
+// who hangs up answered. Each outcome says who answered.
+TEST(SipListen, TheMessageWaitsForWhoeverAnsweredAndAMailboxGetsItOnce) {
+  const int base = phone::FreePortBlock(400, 1);
+  ASSERT_NE(base, 0);
+  TempDir dir;
+  Greetings callee(dir.path());
+  const size_t hello = callee.Say("5550201", "Hello?");
+  const size_t toned = callee.Say("5550202", kMailbox, 500);
+  const size_t greeting = callee.Say("5550203", kMailbox);
+  callee.Say("5550204", "Hello?");
+  callee.Press("5550204", "2500 bye\n");
+  CalleeProcess process(dir.path(), base, base + 100, base + 199);
+  ASSERT_TRUE(process.WaitUntilReady());
+  talmery::Config c = DiallingTheCallee(base, dir.path());
+  c.maxCalls = 4;
+  InProcessGateway gateway(c);
+  std::string error;
+  ASSERT_TRUE(gateway.Start(error)) << error;
+  const std::string text = "The budget review is in room four.";
+  const long long person = PostTo(gateway.Port(), "5550201", text);
+  const long long tone = PostTo(gateway.Port(), "5550202", text);
+  const long long noTone = PostTo(gateway.Port(), "5550203", text);
+  const long long hangsUp = PostTo(gateway.Port(), "5550204", text);
+  const struct {
+    long long id;
+    const char* number;
+    const char* reason;
+    const char* answerer;
+  } calls[] = {{person, "5550201", "answered by a person; the message was played", "person"},
+               {tone, "5550202", "answered by a machine; left on voicemail after the tone", "machine"},
+               {noTone, "5550203", "answered by a machine; left on voicemail after the greeting", "machine"},
+               {hangsUp, "5550204", "answered by a person; the callee hung up", "person"}};
+  for (const auto& call : calls) {
+    const nlohmann::json done = WaitForState(gateway.Port(), call.id, "done", 60000);
+    EXPECT_EQ(done["reason"], call.reason) << done.dump(1);
+    EXPECT_EQ(done["answerer"], call.answerer) << call.number;
+    EXPECT_EQ(done["history"][0]["answerer"], call.answerer) << call.number;
+    EXPECT_EQ(done["attempts"], 1);
+  }
+  const talmery::Pcm speech = SpeechOf(text);
+  const talmery::Pcm prompt = SpeechOf(talmery::KeysPrompt(c, false));
+  std::string report;
+  // The person: nothing while they spoke, then the message twice and the prompt.
+  talmery::Pcm heard = callee.Heard("5550201");
+  EXPECT_LT(PeakOf(heard, 0, hello), 64) << "the line spoke over the callee's word";
+  EXPECT_GT(StartOf(heard, speech), static_cast<long>(hello));
+  std::printf("person: the word ended at %.2f s, the message began at %.2f s\n", hello / 8000.0,
+              StartOf(heard, speech) / 8000.0);
+  EXPECT_TRUE(phone::RecordingCarries(heard, speech, 2, report)) << report;
+  EXPECT_TRUE(phone::RecordingCarries(heard, prompt, 1, report)) << report;
+  // The mailboxes: silence through the greeting (and the tone), then the message once, no prompt.
+  for (const auto& [number, quiet] : {std::pair<const char*, size_t>{"5550202", toned}, {"5550203", greeting}}) {
+    heard = callee.Heard(number);
+    EXPECT_LT(PeakOf(heard, 0, quiet), 64) << number;
+    EXPECT_GT(StartOf(heard, speech), static_cast<long>(quiet)) << number;
+    std::printf("%s: the greeting ended at %.2f s, the message began at %.2f s\n", number, quiet / 8000.0,
+                StartOf(heard, speech) / 8000.0);
+    EXPECT_TRUE(phone::RecordingCarries(heard, speech, 1, report)) << number << "\n" << report;
+    EXPECT_FALSE(phone::RecordingCarries(heard, speech, 2, report)) << number << "\n" << report;
+    EXPECT_FALSE(phone::RecordingCarries(heard, prompt, 1, report)) << number << "\n" << report;
+  }
+}
+
+// voicemail = hang_up: a mailbox hears nothing and the call ends not delivered, not tried again;
+// voicemail = retry: it is tried again like a call nobody answered, then fails.
+TEST(SipListen, AMailboxIsHungUpOnOrTriedAgainAsVoicemailSays) {
+  const int base = phone::FreePortBlock(400, 1);
+  ASSERT_NE(base, 0);
+  TempDir dir;
+  Greetings callee(dir.path());
+  callee.Say("5550203", kMailbox);
+  CalleeProcess process(dir.path(), base, base + 100, base + 199);
+  ASSERT_TRUE(process.WaitUntilReady());
+  const std::string text = "The budget review is in room four.";
+  for (const talmery::Voicemail voicemail : {talmery::Voicemail::HangUp, talmery::Voicemail::Retry}) {
+    talmery::Config c = DiallingTheCallee(base, dir.path());
+    c.database = dir.path() + (voicemail == talmery::Voicemail::HangUp ? "/hang-up.db" : "/retry.db");
+    c.attempts = 2;
+    c.voicemail = voicemail;
+    InProcessGateway gateway(c);
+    std::string error;
+    ASSERT_TRUE(gateway.Start(error)) << error;
+    const long long id = PostTo(gateway.Port(), "5550203", text);
+    const nlohmann::json failed = WaitForState(gateway.Port(), id, "failed", 60000);
+    if (voicemail == talmery::Voicemail::HangUp) {
+      EXPECT_EQ(failed["reason"], "answered by a machine; hung up without a message (voicemail = hang_up)")
+          << failed.dump(1);
+      EXPECT_EQ(failed["attempts"], 1);
+    } else {
+      EXPECT_EQ(failed["reason"],
+                "no answer (answered by a machine; hung up without a message (voicemail = retry)) on the last of 2 "
+                "tries")
+          << failed.dump(1);
+      EXPECT_EQ(failed["attempts"], 2);
+    }
+    EXPECT_EQ(failed["answerer"], "machine");
+    std::string report;
+    EXPECT_FALSE(phone::RecordingCarries(callee.Heard("5550203"), SpeechOf(text), 1, report)) << report;
+    std::filesystem::remove(dir.path() + "/heard-5550203.wav");
+  }
+}
+
+// The callee's keys: star starts the message again from its beginning, 1 confirms, 2 puts the
+// call off (the notice said, the call due again after snooze_minutes) while snoozes are left and
+// the appointment is far enough; otherwise 2 is not offered and does nothing.
+TEST(SipKeys, StarRepeatsOneConfirmsTwoSnoozesWhileItMay) {
+  const int base = phone::FreePortBlock(400, 1);
+  ASSERT_NE(base, 0);
+  TempDir dir;
+  Greetings callee(dir.path());
+  // Nothing said: the line speaks after listen's initial silence, some seconds after the answer.
+  callee.Press("5550211", "4500 *\n16000 1\n");
+  callee.Press("5550212", "4500 2\n");
+  callee.Press("5550213", "4500 2\n14000 info:1\n");
+  CalleeProcess process(dir.path(), base, base + 100, base + 199);
+  ASSERT_TRUE(process.WaitUntilReady());
+  talmery::Config c = DiallingTheCallee(base, dir.path());
+  c.maxCalls = 4;
+  c.confirm = true;
+  c.maxCallTime = 60;
+  c.repeat = 1;
+  InProcessGateway gateway(c);
+  std::string error;
+  ASSERT_TRUE(gateway.Start(error)) << error;
+  const std::string text = "The budget review is in room four.";
+  const long long again = PostTo(gateway.Port(), "5550211", text);
+  const long long snooze = PostTo(gateway.Port(), "5550212", text);
+  const long long tooLate = PostTo(gateway.Port(), "5550213", text, 5);  // a snooze would call after it began
+
+  nlohmann::json done = WaitForState(gateway.Port(), again, "done", 60000);
+  EXPECT_EQ(done["reason"], "answered by a person; confirmed (key 1)") << done.dump(1);
+  const talmery::Pcm speech = SpeechOf(text);
+  const talmery::Pcm withSnooze = SpeechOf(talmery::KeysPrompt(c, true));
+  const talmery::Pcm withoutSnooze = SpeechOf(talmery::KeysPrompt(c, false));
+  const talmery::Pcm notice = SpeechOf(talmery::SnoozeNotice(c));
+  std::string report;
+  // Said once whole after the star (its first time was cut by it), then the prompt.
+  talmery::Pcm heard = callee.Heard("5550211");
+  const long star = 4500 * 8;
+  EXPECT_GT(StartOf(heard, speech), star) << "not said again from its beginning";
+  EXPECT_TRUE(phone::RecordingCarries(heard, withSnooze, 1, report)) << report;
+
+  const nlohmann::json snoozed = WaitForState(gateway.Port(), snooze, "snoozed", 60000);
+  EXPECT_EQ(snoozed["reason"], "answered by a person; to be called again in 5 minutes (key 2), snooze 1 of 2")
+      << snoozed.dump(1);
+  EXPECT_EQ(snoozed["attempts"], 1);
+  EXPECT_FALSE(snoozed["next_attempt"].is_null());
+  heard = callee.Heard("5550212");
+  EXPECT_GT(StartOf(heard, notice), star) << "the notice was not heard";
+
+  done = WaitForState(gateway.Port(), tooLate, "done", 60000);
+  EXPECT_EQ(done["reason"], "answered by a person; confirmed (key 1)") << done.dump(1);
+  heard = callee.Heard("5550213");
+  EXPECT_EQ(StartOf(heard, notice), -1) << "2 put off a call that would come after the appointment began";
+  EXPECT_TRUE(phone::RecordingCarries(heard, withoutSnooze, 1, report)) << report;
+}
+
+// With no snooze left (snoozes = 0 here) 2 is neither offered nor taken: the call goes on.
+TEST(SipKeys, NoSnoozeLeftTheKeyTwoIsNotTaken) {
+  const int base = phone::FreePortBlock(400, 1);
+  ASSERT_NE(base, 0);
+  TempDir dir;
+  Greetings callee(dir.path());
+  callee.Press("5550214", "3000 2\n");
+  CalleeProcess process(dir.path(), base, base + 100, base + 199);
+  ASSERT_TRUE(process.WaitUntilReady());
+  talmery::Config c = DiallingTheCallee(base, dir.path());
+  c.snoozes = 0;
+  c.repeat = 1;
+  InProcessGateway gateway(c);
+  std::string error;
+  ASSERT_TRUE(gateway.Start(error)) << error;
+  const std::string text = "The budget review is in room four.";
+  const long long id = PostTo(gateway.Port(), "5550214", text);
+  const nlohmann::json done = WaitForState(gateway.Port(), id, "done", 60000);
+  EXPECT_EQ(done["reason"], "answered by a person; the message was played") << done.dump(1);
+  std::string report;
+  const talmery::Pcm heard = callee.Heard("5550214");
+  EXPECT_TRUE(phone::RecordingCarries(heard, SpeechOf(text), 1, report)) << report;
+  EXPECT_TRUE(phone::RecordingCarries(heard, SpeechOf("Press star to hear this again."), 1, report)) << report;
+  EXPECT_EQ(StartOf(heard, SpeechOf(talmery::SnoozeNotice(c))), -1);
 }
 
 // A gateway that speaks SIP over TLS, its SIP port base + 10 and its RTP within base + 200 to
@@ -944,14 +1200,14 @@ TEST(SipOverTls, TheCalleeHearsTheTextThroughSrtpUnverifiedOrKeylessFailsTheCall
     const char* reason;
     bool confirm = false;
   } cases[] = {
-      {"callee.crt", true, "5550100", "done", "answered; the message was played"},
+      {"callee.crt", true, "5550100", "done", "answered by a person; the message was played"},
       {"stranger.crt", true, "5550100", "failed",
        "TLS: the PBX's certificate does not verify for 127.0.0.1: self-signed certificate"},
-      {"stranger.crt", false, "5550100", "done", "answered; the message was played"},
+      {"stranger.crt", false, "5550100", "done", "answered by a person; the message was played"},
       {"callee.crt", true, "5550488", "failed",
        "488 no usable SRTP key in the answer (a=crypto AES_CM_128_HMAC_SHA1_80): none"},
-      {"callee.crt", true, "5550104", "done", "answered; the message was played"},
-      {"callee.crt", true, "5550105", "done", "answered; confirmed (key 1)", true},
+      {"callee.crt", true, "5550104", "done", "answered by a person; the message was played"},
+      {"callee.crt", true, "5550105", "done", "answered by a person; confirmed (key 1)", true},
   };
   const std::string text = "The quarterly review starts in ten minutes.";
   int n = 0;
@@ -1009,6 +1265,32 @@ TEST(SipOverTls, TheCalleeHearsTheTextThroughSrtpUnverifiedOrKeylessFailsTheCall
     EXPECT_EQ(error, authority ? "sip.tls_ca_file: cannot read certificates from " + missing
                                : "sip.tls_certificate: cannot read a certificate and its private key from " + missing);
   }
+}
+
+// Over SRTP the listener hears the callee's audio as it is decrypted: a mailbox's greeting is
+// waited out, and the message left after it.
+TEST(SipOverTls, TheListenerHearsTheCalleeThroughSrtp) {
+  const int base = phone::FreePortBlock(400, 1);
+  ASSERT_NE(base, 0);
+  TempDir dir;
+  ASSERT_TRUE(MakeCertificate(dir.path(), "callee"));
+  Greetings greetings(dir.path());
+  const size_t greeting = greetings.Say("5550203", kMailbox);
+  CalleeProcess callee(dir.path(), base, base + 100, base + 199, dir.path() + "/callee.pem");
+  ASSERT_TRUE(callee.WaitUntilReady());
+  talmery::Config config = TlsGatewayConfig(dir.path() + "/calls.db", base);
+  config.sip.srtp = true;
+  config.sip.tlsCaFile = dir.path() + "/callee.crt";
+  config.sip.dial = "sip:{number}@127.0.0.1:" + std::to_string(base);
+  InProcessGateway gateway(config);
+  std::string error;
+  ASSERT_TRUE(gateway.Start(error)) << error;
+  const std::string text = "The quarterly review starts in ten minutes.";
+  const long long id = PostTo(gateway.Port(), "5550203", text);
+  const nlohmann::json done = WaitForState(gateway.Port(), id, "done", 60000);
+  EXPECT_EQ(done["reason"], "answered by a machine; left on voicemail after the greeting") << done.dump(1);
+  const talmery::Pcm heard = greetings.Heard("5550203");
+  EXPECT_GT(StartOf(heard, SpeechOf(text)), static_cast<long>(greeting));
 }
 
 // A certificate's refusal is the reason of the calls its connection carried, not of the next

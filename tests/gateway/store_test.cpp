@@ -118,13 +118,13 @@ TEST_P(StoreTest, CallsAreTakenInOrderRetriesAtTheirTimeBusyNumbersWait) {
   EXPECT_EQ(second->id, b);
   EXPECT_FALSE(Take(*s, 2000, {"111", "222"}));
 
-  AttemptEnd busy{"busy", "486 Busy Here", "busy", "busy on try 1 of 3", 5000, "111,2002"};
+  AttemptEnd busy{"busy", "486 Busy Here", "busy", "busy on try 1 of 3", 5000, "111,2002", ""};
   std::string error;
   ASSERT_EQ(s->FinishAttempt(a, 1, busy, At(2500), error), Written::Done) << error;
   auto third = Take(*s, 2600);
   ASSERT_TRUE(third);
   EXPECT_EQ(third->id, c);       // a waits for its retry time
-  const AttemptEnd done{"answered", "end of file", state::kDone, "answered", std::nullopt, ""};
+  const AttemptEnd done{"answered", "end of file", state::kDone, "answered", std::nullopt, "", "person"};
   ASSERT_EQ(s->FinishAttempt(c, 1, done, At(2700), error), Written::Done) << error;
   EXPECT_FALSE(Take(*s, 4999));
   EXPECT_EQ(s->NextDueTick(), 5000);
@@ -144,6 +144,27 @@ TEST_P(StoreTest, CallsAreTakenInOrderRetriesAtTheirTimeBusyNumbersWait) {
   EXPECT_EQ(rec.node, "gw1");
   EXPECT_EQ(rec.history[1].startedMs, 5000);
   EXPECT_FALSE(rec.history[1].endedMs);
+  EXPECT_EQ(rec.history[0].answerer, "");
+  ASSERT_TRUE(s->Get(c, rec));
+  EXPECT_EQ(rec.history.at(0).answerer, "person");
+}
+
+// A snoozed try (key 2) waits like a retry, but never expires; the claim of the call it asked
+// for counts it, so that the tries used leave it out.
+TEST_P(StoreTest, AClaimCountsTheSnoozesBeforeIt) {
+  auto s = Open();
+  const long long id = Accept(*s, Request("111"), 1000);
+  ASSERT_TRUE(Take(*s, 2000));
+  const AttemptEnd snoozed{"snoozed", "to be called again", state::kSnoozed, "snoozed", 4000, "", "person"};
+  std::string error;
+  ASSERT_EQ(s->FinishAttempt(id, 1, snoozed, At(2500), error), Written::Done) << error;
+  EXPECT_FALSE(Take(*s, 3999));
+  // Placed already, it waits past max_wait without expiring.
+  EXPECT_TRUE(s->ExpireWaiting(At(3999), 1000, "waited too long", error).empty()) << error;
+  auto again = Take(*s, 4000);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->attempts, 2);
+  EXPECT_EQ(again->snoozes, 1);
 }
 
 TEST_P(StoreTest, TextIsRemovedWhenASelfDeletingCallEnds) {
@@ -153,7 +174,7 @@ TEST_P(StoreTest, TextIsRemovedWhenASelfDeletingCallEnds) {
   std::string error;
   for (long long id : {keep, drop}) {
     ASSERT_TRUE(Take(*s, 2000));
-    AttemptEnd retry{"no answer", "", "no answer", "", 3000, ""};
+    AttemptEnd retry{"no answer", "", "no answer", "", 3000, "", ""};
     ASSERT_EQ(s->FinishAttempt(id, 1, retry, At(2100), error), Written::Done);
     CallRecord c;
     ASSERT_TRUE(s->Get(id, c));
@@ -162,7 +183,7 @@ TEST_P(StoreTest, TextIsRemovedWhenASelfDeletingCallEnds) {
   for (long long id : {keep, drop}) {
     ASSERT_TRUE(Take(*s, 3000));
     ASSERT_EQ(s->MarkAnswered(id, 2, At(3100), error), Written::Done);
-    const AttemptEnd done{"answered", "end of file", "done", "answered", std::nullopt, ""};
+    const AttemptEnd done{"answered", "end of file", "done", "answered", std::nullopt, "", ""};
     ASSERT_EQ(s->FinishAttempt(id, 2, done, At(3200), error), Written::Done);
   }
   CallRecord c;
@@ -210,7 +231,7 @@ TEST_P(StoreTest, CallsWaitingTooLongExpireTheRestWait) {
   const long long fresh = Accept(*s, Request("5550104"), 5000);
   std::string error;
   ASSERT_EQ(Take(*s, 2000, {"5550101", "5550103"})->id, retry);
-  AttemptEnd busy{"busy", "486 Busy Here", state::kBusy, "busy on try 1 of 3", 9000, ""};
+  AttemptEnd busy{"busy", "486 Busy Here", state::kBusy, "busy on try 1 of 3", 9000, "", ""};
   ASSERT_EQ(s->FinishAttempt(retry, 1, busy, At(2000), error), Written::Done) << error;
   ASSERT_EQ(Take(*s, 2000, {"5550101"})->id, going);
 
@@ -328,7 +349,7 @@ TEST_P(SqliteStoreTest, WaitingIsMeasuredInTicksWhateverTheWallClockDoes) {
     const long long id = AcceptAt(*s, Request("111"), clock.Now());
     ASSERT_TRUE(TakeAt(*s, clock.Now()));
     clock.Pass(2000);
-    const AttemptEnd busy{"busy", "486 Busy Here", state::kBusy, "busy on try 1 of 3", clock.Now().tickMs + 60000, ""};
+    const AttemptEnd busy{"busy", "486 Busy Here", state::kBusy, "busy on try 1 of 3", clock.Now().tickMs + 60000, "", ""};
     ASSERT_EQ(s->FinishAttempt(id, 1, busy, clock.Now(), error), Written::Done) << error;
     if (c.restart != Restart::None) s.reset();
     if (c.restart == Restart::Reboot) clock.Reboot(c.ticks);
@@ -342,8 +363,9 @@ TEST_P(SqliteStoreTest, WaitingIsMeasuredInTicksWhateverTheWallClockDoes) {
   }
 }
 
-// A store made before tries named their gateway and the numbers they dialled is upgraded when
-// opened: its old tries name neither, new ones keep theirs; --list reads it before the upgrade.
+// A store made before tries named their gateway, the numbers they dialled and who answered is
+// upgraded when opened: its old tries name none, new ones keep theirs; --list reads it before
+// the upgrade.
 TEST_P(SqliteStoreTest, AnOlderStoreGainsTheNodeAndTheNumbersDialledOfEachTry) {
   const std::string path = dir_.path() + "/calls.db";
   {
@@ -353,7 +375,9 @@ TEST_P(SqliteStoreTest, AnOlderStoreGainsTheNodeAndTheNumbersDialledOfEachTry) {
   }
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE attempts DROP COLUMN node; ALTER TABLE attempts DROP COLUMN dialled",
+  ASSERT_EQ(sqlite3_exec(db,
+                         "ALTER TABLE attempts DROP COLUMN node; ALTER TABLE attempts DROP COLUMN dialled; "
+                         "ALTER TABLE attempts DROP COLUMN answerer",
                          nullptr, nullptr, nullptr),
             SQLITE_OK);
   sqlite3_close(db);
@@ -365,7 +389,7 @@ TEST_P(SqliteStoreTest, AnOlderStoreGainsTheNodeAndTheNumbersDialledOfEachTry) {
   auto s = Open();
   const long long id = Accept(*s, Request("222"));
   ASSERT_TRUE(Take(*s, 3000));
-  ASSERT_EQ(s->FinishAttempt(id, 1, {"failed", "x", "failed", "x", std::nullopt, "222,2002"}, At(3100), error),
+  ASSERT_EQ(s->FinishAttempt(id, 1, {"answered", "x", "failed", "x", std::nullopt, "222,2002", "machine"}, At(3100), error),
             Written::Done)
       << error;
   const std::vector<CallRecord> calls = s->Recent(10);
@@ -374,6 +398,8 @@ TEST_P(SqliteStoreTest, AnOlderStoreGainsTheNodeAndTheNumbersDialledOfEachTry) {
   EXPECT_EQ(calls[0].history.at(0).dialled, "222,2002");
   EXPECT_EQ(calls[1].node, "");
   EXPECT_EQ(calls[1].history.at(0).dialled, "");
+  EXPECT_EQ(calls[0].history.at(0).answerer, "machine");
+  EXPECT_EQ(calls[1].history.at(0).answerer, "");
 }
 #endif
 

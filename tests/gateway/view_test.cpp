@@ -74,6 +74,25 @@ TEST(StatusView, JsonOfOneCall) {
   EXPECT_EQ(j["history"][0]["outcome"], "busy");
   EXPECT_EQ(j["history"][0]["detail"], "486 Busy Here");
   EXPECT_TRUE(j["history"][0]["answered"].is_null());
+  EXPECT_TRUE(j["history"][0]["answerer"].is_null());
+  EXPECT_TRUE(j["answerer"].is_null());
+
+  // Who answered: with each try, and for the call the last try that was answered.
+  CallRecord left = Sample();
+  AttemptRecord mailbox = left.history[0];
+  mailbox.attempt = 2;
+  mailbox.outcome = "answered";
+  mailbox.answerer = "machine";
+  mailbox.detail = "left on voicemail after the tone";
+  left.history.push_back(mailbox);
+  j = nlohmann::json::parse(CallJson(left, hidden));
+  EXPECT_EQ(j["answerer"], "machine");
+  EXPECT_TRUE(j["history"][0]["answerer"].is_null());
+  EXPECT_EQ(j["history"][1]["answerer"], "machine");
+  EXPECT_NE(ConsoleList({left}, hidden).find("try 1 busy: 486 Busy Here; try 2 answered (machine): left on voicemail after "
+                                             "the tone"),
+            std::string::npos)
+      << ConsoleList({left}, hidden);
 
   ViewOptions shown;
   shown.showText = true;

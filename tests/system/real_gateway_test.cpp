@@ -52,7 +52,7 @@ TEST(RealGateway, AReminderInOutlookEndsAsAPhoneCallThatSpeaksItsText) {
       90000, 200))
       << status;
   EXPECT_NE(status.find("\"state\": \"done\""), std::string::npos) << status;
-  EXPECT_NE(status.find("\"reason\": \"answered; the message was played\""), std::string::npos) << status;
+  EXPECT_NE(status.find("\"reason\": \"answered by a person; the message was played\""), std::string::npos) << status;
   EXPECT_NE(status.find("\"number\": \"55***00\""), std::string::npos) << status;
   EXPECT_EQ(boxes.Count(), 0u) << "the agent reported a failure";
   ExpectEventsSucceeded(rig.OutlookLog(), 1);

@@ -1,13 +1,17 @@
 #include "tools/phone/libre_callee.h"
 
 #include <arpa/inet.h>
+#include <unistd.h>
 
 #include <openssl/rand.h>
 #include <openssl/ssl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include "gateway/audio.h"
 #include "gateway/re_headers.h"
@@ -22,6 +26,25 @@ namespace {
 int NoteServerName(SSL* ssl, int*, void* arg) {
   if (const char* name = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name)) *static_cast<std::string*>(arg) = name;
   return SSL_TLSEXT_ERR_OK;
+}
+
+// <dir>/keys-<number>.txt: one "<ms after the answer> <what>" a line, what being a key (0-9, *,
+// #) sent as an RFC 4733 event, "info:<key>" as a SIP INFO, or "bye" to hang up; in time order.
+struct Action {
+  int ms = 0;
+  std::string what;
+};
+
+std::vector<Action> ReadActions(const std::string& path) {
+  std::vector<Action> actions;
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    Action a;
+    if (fields >> a.ms >> a.what) actions.push_back(a);
+  }
+  return actions;
 }
 
 }  // namespace
@@ -45,7 +68,14 @@ struct LibreCallee::Call {
   bool byInfo = false;
   bool rekeying = false;
   bool hangsUp = false;  // 5550106: BYE 1.5 s after the answer
-  tmr press, rekey;
+  std::vector<int16_t> play;      // <dir>/play-<number>.wav, sent from the answer on, then silence
+  size_t played = 0;
+  uint32_t sendTs = 0x20000;      // of our audio (and of our keys, which take their time from it)
+  uint64_t nextPacket = 0;
+  std::vector<Action> actions;    // <dir>/keys-<number>.txt
+  std::string scripted;           // the number, when it has either file: its recording is named after it too
+  size_t nextAction = 0;
+  tmr press, rekey, audio, act;
   sa remote{};
   sa caller{};  // the far end of the TLS connection the INVITE came on
   int eventPt = 101;
@@ -53,10 +83,14 @@ struct LibreCallee::Call {
   Call() {
     tmr_init(&press);
     tmr_init(&rekey);
+    tmr_init(&audio);
+    tmr_init(&act);
   }
   ~Call() {
     tmr_cancel(&press);
     tmr_cancel(&rekey);
+    tmr_cancel(&audio);
+    tmr_cancel(&act);
     mem_deref(session);
     mem_deref(rtp);  // and the helpers its sockets own
     mem_deref(moved);
@@ -203,24 +237,68 @@ struct LibreCallee::Call {
 
   static void Press(void* arg) {
     Call* self = static_cast<Call*>(arg);
-    if (self->byInfo) {
+    self->PressKey(self->key, self->byInfo);
+  }
+
+  // The recording of play-<number>.wav as PCMU, one packet each 20 ms from the answer, then
+  // silence for as long as the call lasts (as a phone's stream goes on).
+  static void SendAudio(void* arg) {
+    Call* self = static_cast<Call*>(arg);
+    const uint64_t now = tmr_jiffies();
+    while (self->nextPacket <= now) {
+      mbuf* packet = mbuf_alloc(RTP_HEADER_SIZE + 160);
+      if (!packet) break;
+      packet->pos = packet->end = RTP_HEADER_SIZE;
+      for (int i = 0; i < 160; ++i) {
+        const int16_t sample = self->played < self->play.size() ? self->play[self->played] : 0;
+        if (self->played < self->play.size()) ++self->played;
+        mbuf_write_u8(packet, talmery::LinearToUlaw(sample));
+      }
+      packet->pos = RTP_HEADER_SIZE;
+      rtp_send(self->rtp, &self->remote, false, self->sendTs == 0x20000, 0, self->sendTs, packet);
+      mem_deref(packet);
+      self->sendTs += 160;
+      self->nextPacket += 20;
+    }
+    tmr_start(&self->audio, self->nextPacket - now, SendAudio, self);
+  }
+
+  // The next line of keys-<number>.txt at its time.
+  static void Act(void* arg) {
+    Call* self = static_cast<Call*>(arg);
+    const Action a = self->actions[self->nextAction++];
+    if (self->nextAction < self->actions.size())
+      tmr_start(&self->act, static_cast<uint64_t>(std::max(0, self->actions[self->nextAction].ms - a.ms)), Act, self);
+    if (a.what == "bye") {
+      tmr_cancel(&self->act);
+      return HangUp(self);
+    }
+    if (a.what.rfind("info:", 0) == 0 && a.what.size() == 6) return self->PressKey(a.what[5], true);
+    if (a.what.size() == 1) self->PressKey(a.what[0], false);
+  }
+
+  void PressKey(char pressed, bool info) {
+    if (!session) return;
+    if (info) {
       mbuf* body = mbuf_alloc(64);
-      mbuf_printf(body, "Signal=%c\r\nDuration=160\r\n", self->key);
+      mbuf_printf(body, "Signal=%c\r\nDuration=160\r\n", pressed);
       body->pos = 0;
-      sipsess_info(self->session, "application/dtmf-relay", body, nullptr, nullptr);
+      sipsess_info(session, "application/dtmf-relay", body, nullptr, nullptr);
       mem_deref(body);
       return;
     }
-    // One event: a start, then its end three times, as RFC 4733 asks.
-    const uint32_t ts = 0x10000;
+    // One event: a start, then its end three times, as RFC 4733 asks; each event at a time of
+    // its own (the stream's, when it sends audio), which tells it from the one before.
+    const uint32_t ts = sendTs;
+    sendTs += 800;
     for (int i = 0; i < 4; ++i) {
       mbuf* packet = mbuf_alloc(RTP_HEADER_SIZE + 4);
       packet->pos = packet->end = RTP_HEADER_SIZE;
-      mbuf_write_u8(packet, static_cast<uint8_t>(self->key == '*' ? 10 : self->key == '#' ? 11 : self->key - '0'));
+      mbuf_write_u8(packet, static_cast<uint8_t>(pressed == '*' ? 10 : pressed == '#' ? 11 : pressed - '0'));
       mbuf_write_u8(packet, static_cast<uint8_t>((i > 0 ? 0x80 : 0) | 10));
       mbuf_write_u16(packet, htons(static_cast<uint16_t>(160 * (i + 1))));
       packet->pos = RTP_HEADER_SIZE;
-      rtp_send(self->rtp, &self->remote, false, i == 0, static_cast<uint8_t>(self->eventPt), ts, packet);
+      rtp_send(rtp, &remote, false, i == 0, static_cast<uint8_t>(eventPt), ts, packet);
       mem_deref(packet);
     }
   }
@@ -230,6 +308,11 @@ struct LibreCallee::Call {
     if (self->rekeying) tmr_start(&self->rekey, 500, Rekey, self);
     else if (self->key) tmr_start(&self->press, 1500, Press, self);
     else if (self->hangsUp) tmr_start(&self->press, 1500, HangUp, self);
+    if (!self->play.empty()) {
+      self->nextPacket = tmr_jiffies();
+      SendAudio(self);
+    }
+    if (!self->actions.empty()) tmr_start(&self->act, static_cast<uint64_t>(std::max(0, self->actions[0].ms)), Act, self);
     std::lock_guard<std::mutex> lock(self->owner->mu_);
     self->owner->answeredAt_.push_back(std::chrono::steady_clock::now());
     ++self->owner->answered_;
@@ -237,12 +320,15 @@ struct LibreCallee::Call {
 
   // The callee's end of the call: the recording is written, as when the caller hangs up.
   void Finish() {
+    tmr_cancel(&audio);
+    tmr_cancel(&act);
     talmery::Pcm pcm;
     pcm.samples = samples;
     std::string error;
     std::lock_guard<std::mutex> lock(owner->mu_);
     const std::string path = owner->dir_ + "/call-" + std::to_string(owner->recordings_.size() + 1) + ".wav";
     if (talmery::WriteWavFile(path, pcm, error)) owner->recordings_.push_back(path);
+    if (!scripted.empty()) talmery::WriteWavFile(owner->dir_ + "/heard-" + scripted + ".wav", pcm, error);
     ++owner->closed_;
   }
 
@@ -251,6 +337,7 @@ struct LibreCallee::Call {
   // Freeing an established session sends its BYE.
   static void HangUp(void* arg) {
     Call* self = static_cast<Call*>(arg);
+    tmr_cancel(&self->audio);
     self->session = static_cast<sipsess*>(mem_deref(self->session));
     self->Finish();
   }
@@ -332,6 +419,16 @@ void LibreCallee::Main(std::string* error, std::atomic<int>* state) {
       if (msg->tp == SIP_TRANSP_TLS) call->caller = msg->src;
       call->byInfo = user == "5550102";
       call->hangsUp = user == "5550106";
+      talmery::Pcm greeting;
+      std::string why;
+      const std::string wav = self->dir_ + "/play-" + user + ".wav";
+      if (access(wav.c_str(), R_OK) == 0) {
+        if (talmery::ReadWavFile(wav, greeting, why) && greeting.rate == 8000) call->play = std::move(greeting.samples);
+        else std::fprintf(stderr, "callee: %s: %s\n", wav.c_str(), why.empty() ? "not 8 kHz" : why.c_str());
+        if (call->play.empty()) call->play.push_back(0);  // a stream all the same
+      }
+      call->actions = ReadActions(self->dir_ + "/keys-" + user + ".txt");
+      if (!call->play.empty() || !call->actions.empty()) call->scripted = user;
       if (sdp_media_raddr(call->media)) call->remote = *sdp_media_raddr(call->media);
       const sdp_format* events = sdp_media_rformat(call->media, "telephone-event");
       if (events) call->eventPt = events->pt;

@@ -8,7 +8,12 @@
 // (BYE) 1.5 s after the answer; any other number presses nothing. Over SRTP, 5550104 re-INVITEs
 // during the call with a new key and media address (after one offer the caller has to refuse) on
 // the caller's own connection, and 5550105 does so on a connection of its own to the caller's
-// Contact and then presses 1 under its new key. libre keeps one loop per process: a program that
+// Contact and then presses 1 under its new key. Any number may also have files of its own in the
+// folder: <dir>/play-<number>.wav (8 kHz, mono, 16-bit) is played into the call from the answer,
+// once, then silence (a greeting, a mailbox's tone); <dir>/keys-<number>.txt lists, a line each,
+// "<ms after the answer> <what>": a key (0-9, *, #) as an RFC 4733 event, "info:<key>" as a SIP
+// INFO, or "bye" to hang up. The recording of a call to such a number is also written to
+// <dir>/heard-<number>.wav (the last call's). libre keeps one loop per process: a program that
 // runs a gateway in process starts this one as its own process (libre-callee).
 #include <atomic>
 #include <chrono>
