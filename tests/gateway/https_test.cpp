@@ -384,5 +384,33 @@ TEST_F(HttpsTest, AReloadTakesTheNewCertificateWithoutDroppingARequest) {
   EXPECT_TRUE(gateway_->WaitForLog("kept=\"the certificate served so far\"", 5000)) << gateway_->LogText();
 }
 
+// The program itself: systemctl reload's SIGHUP takes the renewed files, and the gateway goes on.
+TEST_F(HttpsTest, SighupReloadsTheCertificateOfTheRunningProgram) {
+  const std::string d = dir_.path();
+  const std::string config = d + "/gateway.conf", log = d + "/gateway.log";
+  WriteFile(config, "listen = 127.0.0.1:0\nmode = speaker\nspeaker_dir = " + d + "/speaker\ndatabase = " + d +
+                        "/calls.db\ntls_certificate = " + d + "/gw.crt\ntls_key = " + d + "/gw.key\n");
+  GatewayProcess gateway(config, log);
+  ASSERT_TRUE(gateway.WaitUntilServing(20000)) << ReadFile(log);
+  const std::string text = ReadFile(log);
+  const size_t at = text.find("listen=127.0.0.1:");
+  ASSERT_NE(at, std::string::npos) << text;
+  port_ = std::stoi(text.substr(at + 17));
+  TlsClient before(port_, Ca());
+  ASSERT_TRUE(before.Connected()) << before.Error();
+
+  MakeServerCertificate(d, "renewed");
+  ASSERT_EQ(rename((d + "/renewed.crt").c_str(), (d + "/gw.crt").c_str()), 0);
+  ASSERT_EQ(rename((d + "/renewed.key").c_str(), (d + "/gw.key").c_str()), 0);
+  gateway.Kill(SIGHUP);
+  ASSERT_TRUE(WaitUntil([&] { return ReadFile(log).find("event=reload ") != std::string::npos; }, 10000)) << ReadFile(log);
+  TlsClient after(port_, Ca());
+  ASSERT_TRUE(after.Connected()) << after.Error() << ReadFile(log);
+  EXPECT_NE(after.PeerFingerprint(), before.PeerFingerprint());
+  EXPECT_EQ(BodyOf(after.Exchange(Request(kGood))), "[1]\r\n");
+  gateway.Kill(SIGTERM);
+  EXPECT_EQ(gateway.Wait(20000), 0) << ReadFile(log);
+}
+
 }  // namespace
 }  // namespace gwtest
