@@ -12,7 +12,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdio>
+#include <vector>
 #include <thread>
 
 #include "tests/gateway/test_support.h"
@@ -328,14 +330,23 @@ TEST_F(HttpsTest, BadCertificateFilesStopTheStart) {
       {d + "/gw.crt", d + "/garbage.key",
        "tls_key: " + d + "/garbage.key holds no PEM private key that can be read without a pass phrase"},
   };
-  for (const auto& c : cases) {
+  std::vector<std::array<std::string, 3>> rows;
+  for (const auto& c : cases) rows.push_back({c.certificate, c.key, c.error});
+  // A key of another user's (only root can give a file away).
+  WriteFile(d + "/others.key", ReadFile(d + "/gw.key"));
+  chmod((d + "/others.key").c_str(), 0600);
+  if (geteuid() == 0 && chown((d + "/others.key").c_str(), 65534, 65534) == 0)
+    rows.push_back({d + "/gw.crt", d + "/others.key",
+                    "tls_key: " + d + "/others.key is owned by user 65534, not by the user the gateway runs as (0): give it to "
+                                      "that user, mode 0600"});
+  for (const auto& [certificate, key, message] : rows) {
     talmery::Config config = HttpsConfig();
-    config.tlsCertificate = c.certificate;
-    config.tlsKey = c.key;
+    config.tlsCertificate = certificate;
+    config.tlsKey = key;
     InProcessGateway gateway(config);
     std::string error;
-    EXPECT_FALSE(gateway.Start(error)) << c.error;
-    EXPECT_EQ(error, c.error);
+    EXPECT_FALSE(gateway.Start(error)) << message;
+    EXPECT_EQ(error, message);
   }
   // A chain (ours, then an authority's) is taken whole.
   WriteFile(d + "/chain.crt", ReadFile(d + "/gw.crt") + ReadFile(d + "/other.crt"));
