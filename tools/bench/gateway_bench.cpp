@@ -178,7 +178,6 @@ void FreshConnectionRate(int requests, const std::string& certificate) {
   SSL_CTX_load_verify_locations(ctx, (d + "/https.pem").c_str(), nullptr);
   SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
   SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_OFF);  // a full handshake every time
-  if (const char* suites = std::getenv("GATEWAY_BENCH_TLS13_SUITES")) SSL_CTX_set_ciphersuites(ctx, suites);
   const int clients = 16;
   std::atomic<int> next{0}, accepted{0};
   double cpuBefore = 0, cpuAfter = 0, children = 0;
