@@ -155,6 +155,11 @@ Setter SipInt(int SipSettings::*field, int low, int high) {
 const std::map<std::string, Setter>& Setters() {
   static const std::map<std::string, Setter> setters = {
       {"listen", [](Config& c, const std::string& v, std::string& e) { return ParseHostPort(v, c.listenHost, c.listenPort, e); }},
+      {"listen_plain", [](Config& c, const std::string& v, std::string& e) {
+         return ParseHostPort(v, c.listenPlainHost, c.listenPlainPort, e);
+       }},
+      {"tls_certificate", Text(&Config::tlsCertificate)},
+      {"tls_key", Text(&Config::tlsKey)},
       {"database", Text(&Config::database)},
       {"spool", Text(&Config::spool)},
       {"node", Text(&Config::node)},
@@ -488,6 +493,26 @@ bool ValidateConfig(const Config& config, std::string& error) {
   if (!ValidNodeName(config.NodeName())) {
     error = "node: \"" + config.NodeName() + "\" cannot name this gateway (1 to 63 letters, digits, '.', '-' or '_')" +
             (config.node.empty() ? ": the host name is used when node is not set" : "");
+    return false;
+  }
+  if (config.tlsCertificate.empty() != config.tlsKey.empty()) {
+    error = std::string(config.tlsKey.empty() ? "tls_certificate" : "tls_key") + " is set, but " +
+            (config.tlsKey.empty() ? "tls_key" : "tls_certificate") + " is not: HTTPS needs both (or neither)";
+    return false;
+  }
+  if (config.listenPlainPort >= 0 && !config.Https()) {
+    error = "listen_plain is set, but listen is not HTTPS (tls_certificate and tls_key): listen alone serves in clear";
+    return false;
+  }
+  if (config.listenPlainPort >= 0 && config.listenPlainHost == config.listenHost && config.listenPlainPort == config.listenPort &&
+      config.listenPort != 0) {
+    error = "listen_plain is the address of listen: give the clear listener a port of its own";
+    return false;
+  }
+  if (!config.clientsSet && config.listenPlainPort >= 0 && !IsLoopbackHost(config.listenPlainHost)) {
+    error = "listen_plain is " + config.listenPlainHost +
+            ", reachable from other machines, but clients is not set: name the addresses or networks that may "
+            "post calls (clients = 192.0.2.0/24, 2001:db8::/32), or listen on 127.0.0.1";
     return false;
   }
   if (!config.clientsSet && !IsLoopbackHost(config.listenHost)) {

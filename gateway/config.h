@@ -54,6 +54,14 @@ std::string TransportUri(const SipSettings& sip, const std::string& uri);
 struct Config {
   std::string listenHost = "127.0.0.1";
   int listenPort = 8155;
+  // HTTPS on `listen` when both are set (PEM: the certificate with its chain, and its key,
+  // readable by the service user alone).
+  std::string tlsCertificate;
+  std::string tlsKey;
+  // A second listener in clear, for agents not moved to HTTPS yet; only beside TLS. Port -1: none.
+  std::string listenPlainHost;
+  int listenPlainPort = -1;
+  bool Https() const { return !tlsCertificate.empty(); }
   // A SQLite file, or a postgresql:// URI: the store shared by several gateways (nodes).
   std::string database = "/var/lib/talmery-gateway/calls.db";
   std::string spool;                 // speech files and line folders; empty: beside the database

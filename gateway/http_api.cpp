@@ -1,6 +1,7 @@
 #include "gateway/http_api.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <linux/tcp.h>
 #include <microhttpd.h>
 #include <netdb.h>
@@ -20,6 +21,7 @@
 
 #include "gateway/call_request.h"
 #include "gateway/event_log.h"
+#include "gateway/https_files.h"
 #include "gateway/metrics.h"
 #include "gateway/net_policy.h"
 #include "gateway/status_view.h"
@@ -33,6 +35,12 @@ constexpr size_t kHeadBytes = 32 * 1024;         // request line and headers, pe
 constexpr size_t kBufferedBodyBudget = 64 << 20; // bodies held at once, over all connections
 constexpr long long kRefusalLogMs = 60 * 1000;   // refusals of one kind: a line per minute at most
 constexpr auto kTimeoutSlack = std::chrono::milliseconds(100);
+// TLS 1.2 and 1.3 with AEAD ciphers and forward secrecy, nothing older or weaker. A client's
+// renegotiation is never carried out (the library ends the connection on one), and the safe
+// renegotiation extension is required of 1.2 clients all the same.
+constexpr char kTlsPriorities[] =
+    "NONE:+VERS-TLS1.3:+VERS-TLS1.2:+AES-256-GCM:+AES-128-GCM:+CHACHA20-POLY1305:+AEAD:+ECDHE-ECDSA:+ECDHE-RSA:"
+    "+SIGN-ALL:+GROUP-ALL:+COMP-NULL:%SAFE_RENEGOTIATION";
 
 std::string AddressText(const sockaddr* addr) {
   char text[INET6_ADDRSTRLEN] = "";
@@ -127,7 +135,8 @@ class HttpApi::Server {
   }
   ~Server() { Stop(); }
 
-  bool Bind(int& port, unsigned connections, std::string& error);
+  bool Bind(int& port, int& plainPort, unsigned connections, std::string& error);
+  bool Reload(std::string& error);
   void Serve();
   void Stop();
 
@@ -140,6 +149,7 @@ class HttpApi::Server {
     // only while the connection is in conns_. The library tells its end (OnConnection) before
     // it closes the socket, so the number is never another's meanwhile.
     int socket = -1;
+    bool tls = false;        // its bytes received count the handshake and the alerts too
     std::string address;
     Clock::time_point start; // when the current request may begin
     Phase phase = Phase::Head;
@@ -210,6 +220,12 @@ class HttpApi::Server {
     Refused(conn.address, conn.overflow ? Refusal::TooLarge : Refusal::TooSlow, LateReason(conn));
   }
   std::string StatusPageText();
+  // A listening socket on host:port (port 0: any free one), and the port it has.
+  bool Listen(const std::string& hostText, int portNumber, OwnedFd& fd, int& family, int& port, std::string& error);
+  // A daemon serving `fd` (HTTPS with `tls`); nullptr with a reason.
+  MHD_Daemon* StartDaemon(int fd, int family, const HttpsFiles* tls, const std::string& where, std::string& error);
+  // Ends the daemons a reload quiesced once their connections are gone or past their time.
+  void EndRetired(bool all);
   // The calls waiting: counted in the store at most every 100 ms, plus those accepted since. On
   // a shared store the other nodes' calls of the limits' windows are counted then too. One
   // request counts; the others meanwhile go on with the last count.
@@ -238,7 +254,21 @@ class HttpApi::Server {
   Admission admission_;
   RefusalDigest refusals_;
   RefusalDigest httpMessages_;  // libmicrohttpd's own messages
+  // The daemon of `listen` (HTTPS or not) and that of listen_plain. A reload quiesces the HTTPS
+  // one and hands its socket to a new daemon: the old one stays until its connections end
+  // (request_seconds at most), then is stopped and its copy of the socket closed.
+  struct Retired {
+    MHD_Daemon* daemon;
+    int socket;
+    Clock::time_point until;
+  };
+  std::mutex daemonsMu_;
   MHD_Daemon* daemon_ = nullptr;
+  MHD_Daemon* plain_ = nullptr;
+  int family_ = AF_INET;
+  std::string where_;
+  std::vector<Retired> retired_;
+  unsigned connections_ = 0;
   std::mutex mu_;
   std::condition_variable stopCv_;
   bool stopping_ = false;
@@ -276,6 +306,12 @@ MHD_Result HttpApi::Server::OnAccept(void* cls, const sockaddr* addr, socklen_t)
     reason = "not among the clients of this gateway";
   } else {
     std::lock_guard<std::mutex> lock(self->mu_);
+    // Each daemon has the limit of its own: it holds over all of them here.
+    if (self->conns_.size() >= self->connections_) {
+      if (self->httpMessages_.Note("", "the connection limit is reached", self->Tick()))
+        self->log_.Write("http", {{"message", "the connection limit is reached"}});
+      return MHD_NO;
+    }
     auto it = self->perAddress_.find(address);
     if (it != self->perAddress_.end() && it->second >= self->config_.clientConnections) {
       kind = Refusal::TooManyConnections;
@@ -295,6 +331,7 @@ void HttpApi::Server::OnConnection(void* cls, MHD_Connection* c, void** socketCo
     const MHD_ConnectionInfo* addr = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
     auto conn = std::make_unique<Conn>();
     conn->socket = fd ? fd->connect_fd : -1;
+    conn->tls = MHD_get_connection_info(c, MHD_CONNECTION_INFO_GNUTLS_SESSION) != nullptr;
     conn->address = addr ? AddressText(addr->client_addr) : "";
     conn->start = Clock::now();
     std::lock_guard<std::mutex> lock(self->mu_);
@@ -321,11 +358,27 @@ void HttpApi::Server::OnConnection(void* cls, MHD_Connection* c, void** socketCo
   const unsigned long long sent = BytesReceived(conn->socket) - conn->bytesBefore;
   std::string reason;
   Refusal kind = Refusal::MalformedHead;
-  if (sent > 1) {
+  const bool late = Clock::now() - conn->start > std::chrono::seconds(self->config_.requestSeconds) - kTimeoutSlack;
+  if (conn->tls) {
+    // Over TLS the bytes tell nothing of a head: the handshake and a closing alert count too.
+    // A client that leaves after its answers is no refusal; one that got none never had a
+    // request through: a handshake refused (a protocol or cipher not taken, or no TLS at all),
+    // or a head the library refused.
+    // The library's timeout ends a handshake still coming at request_seconds from its start.
+    if (conn->requests > 0 || stopping) return;
+    if (late && sent == 0) {
+      kind = Refusal::Idle;
+      reason = "nothing was sent within " + std::to_string(self->config_.requestSeconds) + " s";
+    } else if (late) {
+      kind = Refusal::TooSlow;
+      reason = "the request took too long";
+    } else if (sent > 0) {
+      reason = "no request came over TLS (the handshake failed, or the head was malformed)";
+    }
+  } else if (sent > 1) {
     // A head that libmicrohttpd itself refused (malformed, too large): it never reached us.
     reason = "the request head is malformed or larger than " + std::to_string(kHeadBytes / 1024) + " KB";
-  } else if (sent == 0 && conn->requests == 0 && !stopping &&
-             Clock::now() - conn->start > std::chrono::seconds(self->config_.requestSeconds) - kTimeoutSlack) {
+  } else if (sent == 0 && conn->requests == 0 && !stopping && late) {
     // The library's timeout, which counts from its accept, a moment before our start.
     kind = Refusal::Idle;
     reason = "nothing was sent within " + std::to_string(self->config_.requestSeconds) + " s";
@@ -615,23 +668,23 @@ void HttpApi::Server::Sweep() {
   }
 }
 
-bool HttpApi::Server::Bind(int& port, unsigned connections, std::string& error) {
-  clients_ = config_.clients;
-  std::string host = config_.listenHost;
+bool HttpApi::Server::Listen(const std::string& hostText, int portNumber, OwnedFd& fd, int& family, int& port,
+                             std::string& error) {
+  std::string host = hostText;
   if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-  const std::string where = config_.listenHost + ":" + std::to_string(config_.listenPort);
+  const std::string where = hostText + ":" + std::to_string(portNumber);
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
   addrinfo* found = nullptr;
-  if (getaddrinfo(host.c_str(), std::to_string(config_.listenPort).c_str(), &hints, &found) != 0 || !found) {
+  if (getaddrinfo(host.c_str(), std::to_string(portNumber).c_str(), &hints, &found) != 0 || !found) {
     error = "cannot listen on " + where + " (not an address of this machine)";
     return false;
   }
   std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> list(found, freeaddrinfo);
-  const int family = found->ai_family;
-  OwnedFd fd(socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  family = found->ai_family;
+  fd = OwnedFd(socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
   const int yes = 1, no = 0;
   if (fd.get() >= 0) {
     setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
@@ -646,31 +699,113 @@ bool HttpApi::Server::Bind(int& port, unsigned connections, std::string& error) 
   getsockname(fd.get(), reinterpret_cast<sockaddr*>(&bound), &len);
   port = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
                                            : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+  return true;
+}
 
-  unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ERROR_LOG;
+MHD_Daemon* HttpApi::Server::StartDaemon(int fd, int family, const HttpsFiles* tls, const std::string& where,
+                                         std::string& error) {
+  // ITC: a quiesced daemon's threads must be woken to let go of the socket (Reload).
+  unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ERROR_LOG | MHD_USE_ITC;
   if (family == AF_INET6) flags |= MHD_USE_IPv6;
+  MHD_OptionItem tlsOptions[] = {
+      {MHD_OPTION_HTTPS_MEM_KEY, 0, tls ? const_cast<char*>(tls->key.c_str()) : nullptr},
+      {MHD_OPTION_HTTPS_MEM_CERT, 0, tls ? const_cast<char*>(tls->certificate.c_str()) : nullptr},
+      {MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char*>(kTlsPriorities)},
+      {MHD_OPTION_END, 0, nullptr}};
+  if (tls) flags |= MHD_USE_TLS;
   const int threads = std::max(1, config_.httpThreads);
-  daemon_ = MHD_start_daemon(
+  MHD_Daemon* daemon = MHD_start_daemon(
       flags, 0, &Server::OnAccept, this, &Server::OnRequest, this,  //
       // First, so that libmicrohttpd's messages about the options after it reach our log too.
       MHD_OPTION_EXTERNAL_LOGGER, &Server::OnLog, this,             //
-      MHD_OPTION_LISTEN_SOCKET, fd.get(),                           //
+      MHD_OPTION_ARRAY, tls ? tlsOptions : tlsOptions + 3,          //
+      MHD_OPTION_LISTEN_SOCKET, fd,                                 //
       MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(threads),  //
-      MHD_OPTION_CONNECTION_LIMIT, connections,                     //
+      MHD_OPTION_CONNECTION_LIMIT, connections_,                    //
       // A connection silent this long is closed by the library (TooSlow shortens it to what is
-      // left of a request's time while its body arrives).
+      // left of a request's time while its body arrives). Over TLS the handshake is in it.
       MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(config_.requestSeconds),
       MHD_OPTION_CONNECTION_MEMORY_LIMIT, kHeadBytes,                              //
       MHD_OPTION_NOTIFY_COMPLETED, &Server::OnCompleted, this,                     //
       MHD_OPTION_NOTIFY_CONNECTION, &Server::OnConnection, this,                   //
       MHD_OPTION_SIGPIPE_HANDLED_BY_APP, 1,                                        //
       MHD_OPTION_END);
+  if (!daemon) error = std::string("cannot serve ") + (tls ? "HTTPS" : "HTTP") + " on " + where + " (libmicrohttpd did not start)";
+  return daemon;
+}
+
+bool HttpApi::Server::Bind(int& port, int& plainPort, unsigned connections, std::string& error) {
+  clients_ = config_.clients;
+  connections_ = connections;
+  HttpsFiles tls;
+  if (config_.Https() && !ReadHttpsFiles(config_.tlsCertificate, config_.tlsKey, tls, error)) return false;
+  OwnedFd fd, plainFd;
+  int plainFamily = AF_INET;
+  if (!Listen(config_.listenHost, config_.listenPort, fd, family_, port, error)) return false;
+  if (config_.listenPlainPort >= 0 &&
+      !Listen(config_.listenPlainHost, config_.listenPlainPort, plainFd, plainFamily, plainPort, error))
+    return false;
+  where_ = config_.listenHost + ":" + std::to_string(config_.listenPort);
+  std::lock_guard<std::mutex> lock(daemonsMu_);
+  daemon_ = StartDaemon(fd.get(), family_, config_.Https() ? &tls : nullptr, where_, error);
+  if (!daemon_) return false;
+  fd.release();  // the daemon closes it
+  if (plainFd.get() >= 0) {
+    plain_ = StartDaemon(plainFd.get(), plainFamily, nullptr,
+                         config_.listenPlainHost + ":" + std::to_string(config_.listenPlainPort), error);
+    if (!plain_) return false;
+    plainFd.release();
+  }
+  return true;
+}
+
+bool HttpApi::Server::Reload(std::string& error) {
+  if (!config_.Https()) return true;
+  HttpsFiles tls;
+  if (!ReadHttpsFiles(config_.tlsCertificate, config_.tlsKey, tls, error)) return false;
+  std::lock_guard<std::mutex> lock(daemonsMu_);
   if (!daemon_) {
-    error = "cannot serve HTTP on " + where + " (libmicrohttpd did not start)";
+    error = "the gateway is stopping";
     return false;
   }
-  fd.release();  // the daemon closes it
+  // The new daemon takes a copy of the socket while the old one still accepts on it, so that no
+  // connection waits on a socket nobody serves, and a daemon that does not start leaves the old
+  // one as it was. Once the old one is quiesced, every new connection is the new one's.
+  const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_LISTEN_FD);
+  OwnedFd copy(info ? fcntl(info->listen_fd, F_DUPFD_CLOEXEC, 0) : -1);
+  if (copy.get() < 0) {
+    error = std::string("cannot take the listening socket over: ") + std::strerror(errno);
+    return false;
+  }
+  MHD_Daemon* fresh = StartDaemon(copy.get(), family_, &tls, where_, error);
+  if (!fresh) return false;
+  copy.release();
+  const MHD_socket old = MHD_quiesce_daemon(daemon_);
+  const auto until = Clock::now() + std::chrono::seconds(config_.requestSeconds) + std::chrono::seconds(1);
+  retired_.push_back({daemon_, old, until});
+  daemon_ = fresh;
   return true;
+}
+
+void HttpApi::Server::EndRetired(bool all) {
+  std::vector<Retired> ending;
+  {
+    std::lock_guard<std::mutex> lock(daemonsMu_);
+    const auto now = Clock::now();
+    for (auto it = retired_.begin(); it != retired_.end();) {
+      const MHD_DaemonInfo* info = MHD_get_daemon_info(it->daemon, MHD_DAEMON_INFO_CURRENT_CONNECTIONS);
+      if (all || now >= it->until || !info || info->num_connections == 0) {
+        ending.push_back(*it);
+        it = retired_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (const Retired& r : ending) {
+    MHD_stop_daemon(r.daemon);
+    if (r.socket != MHD_INVALID_SOCKET) close(r.socket);
+  }
 }
 
 void HttpApi::Server::Serve() {
@@ -680,6 +815,7 @@ void HttpApi::Server::Serve() {
     if (stopping_) break;
     lock.unlock();
     Sweep();
+    EndRetired(false);
     LogRepeatedRefusals(false);
     lock.lock();
   }
@@ -691,11 +827,17 @@ void HttpApi::Server::Stop() {
     stopping_ = true;
   }
   stopCv_.notify_all();
-  if (daemon_) {
-    MHD_stop_daemon(daemon_);
-    daemon_ = nullptr;
-    LogRepeatedRefusals(true);  // what was not told yet, before the gateway stops
+  EndRetired(true);
+  MHD_Daemon* daemon = nullptr;
+  MHD_Daemon* plain = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(daemonsMu_);
+    std::swap(daemon, daemon_);
+    std::swap(plain, plain_);
   }
+  if (plain) MHD_stop_daemon(plain);
+  if (daemon) MHD_stop_daemon(daemon);
+  if (daemon || plain) LogRepeatedRefusals(true);  // what was not told yet, before the gateway stops
 }
 
 HttpApi::HttpApi(const Config& config, CallStore& store, EventLog& log, std::function<void()> wake,
@@ -704,7 +846,11 @@ HttpApi::HttpApi(const Config& config, CallStore& store, EventLog& log, std::fun
 
 HttpApi::~HttpApi() { Stop(); }
 
-bool HttpApi::Bind(std::string& error, unsigned connections) { return server_->Bind(port_, connections, error); }
+bool HttpApi::Bind(std::string& error, unsigned connections) {
+  return server_->Bind(port_, plainPort_, connections, error);
+}
+
+bool HttpApi::Reload(std::string& error) { return server_->Reload(error); }
 
 void HttpApi::Serve() { server_->Serve(); }
 

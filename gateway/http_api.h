@@ -2,7 +2,9 @@
 // The HTTP side: call requests exactly as the agent posts them, the status page and the JSON of
 // one call. Built on libmicrohttpd in its epoll mode: a few threads serve every connection, so
 // that slow or idle clients cost a socket each and hold up nobody. Each request (head and body)
-// must arrive whole within request_seconds; bodies are bounded while they are read.
+// must arrive whole within request_seconds; bodies are bounded while they are read. With
+// tls_certificate and tls_key, `listen` is HTTPS (and listen_plain, if set, a listener in clear
+// beside it); every listener goes through the same checks.
 #include <functional>
 #include <memory>
 #include <string>
@@ -31,10 +33,14 @@ class HttpApi {
   HttpApi(const HttpApi&) = delete;
   HttpApi& operator=(const HttpApi&) = delete;
 
-  // Binds the configured address (port 0: any free port) and serves at most `connections` at
-  // once (OpenFiles' share); false with a reason.
+  // Binds the configured addresses (port 0: any free port) and serves at most `connections` at
+  // once over all of them (OpenFiles' share); false with a reason.
   bool Bind(std::string& error, unsigned connections = kMaxHttpConnections);
   int Port() const { return port_; }
+  int PlainPort() const { return plainPort_; }  // listen_plain's; 0 without it
+  // Takes the certificate and key files afresh: new connections get them, those open finish on
+  // the old ones. False with a reason, and the old ones still served, when the files are bad.
+  bool Reload(std::string& error);
   // Serves until Stop (from another thread or a signal handler's thread).
   void Serve();
   void Stop();
@@ -43,6 +49,7 @@ class HttpApi {
   class Server;
   std::unique_ptr<Server> server_;
   int port_ = 0;
+  int plainPort_ = 0;
 };
 
 }  // namespace talmery

@@ -81,6 +81,7 @@ int main(int argc, char** argv) {
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
@@ -91,7 +92,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   int signo = 0;
-  sigwait(&stopSignals, &signo);
+  // SIGHUP (systemctl reload): the HTTPS certificate afresh, without a stop.
+  while (sigwait(&stopSignals, &signo) == 0 && signo == SIGHUP) gateway.Reload(error);
   log.Write("stopping", {{"signal", signo == SIGINT ? "SIGINT" : "SIGTERM"},
                          {"grace", std::to_string(kGraceSeconds) + "s"}});
   std::atomic<bool> stopped{false};
@@ -102,7 +104,9 @@ int main(int argc, char** argv) {
   // A second signal hangs up the calls still going on.
   const timespec slice{0, 100 * 1000 * 1000};
   while (!stopped) {
-    if (sigtimedwait(&stopSignals, nullptr, &slice) > 0) {
+    const int next = sigtimedwait(&stopSignals, nullptr, &slice);
+    if (next == SIGHUP) continue;  // no certificate is worth taking while stopping
+    if (next > 0) {
       log.Write("stopping", {{"now", "hanging up the calls going on"}});
       gateway.HangUpNow();
     }

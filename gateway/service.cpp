@@ -87,6 +87,9 @@ bool Gateway::Start(std::string& error) {
                        {"listen", config_.listenHost + ":" + std::to_string(http_->Port())},
                        {"database", config_.database},
                        {"lines", std::to_string(config_.mode == DialMode::Sip ? config_.maxCalls : 1)}};
+  if (config_.Https()) started.push_back({"tls", "1.2,1.3"});
+  if (config_.listenPlainPort >= 0)
+    started.push_back({"listen_plain", config_.listenPlainHost + ":" + std::to_string(http_->PlainPort())});
   if (store_->Shared()) started.push_back({"node", config_.NodeName()});
   log_.Write("start", started);
   return true;
@@ -98,6 +101,20 @@ void Gateway::Stop(int graceSeconds) {
   if (dispatcher_) dispatcher_->Stop(graceSeconds);
   if (registration_) registration_->Stop();  // the registration is removed before we exit
   if (engine_) engine_->Stop();              // and its answer awaited, a few seconds at most
+}
+
+bool Gateway::Reload(std::string& error) {
+  if (!http_) {
+    error = "the gateway is not serving";
+  } else if (!config_.Https()) {
+    log_.Write("reload", {{"tls", "none: listen is not HTTPS, nothing to read again"}});
+    return true;
+  } else if (http_->Reload(error)) {
+    log_.Write("reload", {{"tls_certificate", config_.tlsCertificate}, {"tls_key", config_.tlsKey}});
+    return true;
+  }
+  log_.Write("reload", {{"error", error}, {"kept", "the certificate served so far"}});
+  return false;
 }
 
 void Gateway::HangUpNow() {

@@ -30,6 +30,9 @@ class Gateway {
   // store comes first: while another gateway serves the same database, nothing else is touched.
   bool Start(std::string& error);
   int Port() const { return http_ ? http_->Port() : 0; }
+  int PlainPort() const { return http_ ? http_->PlainPort() : 0; }
+  // SIGHUP: the HTTPS certificate and key are read again (see HttpApi::Reload); logged.
+  bool Reload(std::string& error);
   // Stops taking requests and calls, lets the calls going on end for up to graceSeconds.
   void Stop(int graceSeconds);
   void HangUpNow();

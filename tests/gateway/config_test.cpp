@@ -208,6 +208,16 @@ TEST(Config, CombinationsThatCannotWork) {
       {"listen = 0.0.0.0:8155\n",
        "listen is 0.0.0.0, reachable from other machines, but clients is not set: name the addresses or networks that "
        "may post calls (clients = 192.0.2.0/24, 2001:db8::/32), or listen on 127.0.0.1"},
+      {"tls_certificate = /etc/talmery-gateway/https.pem\n",
+       "tls_certificate is set, but tls_key is not: HTTPS needs both (or neither)"},
+      {"tls_key = /etc/talmery-gateway/https.key\n", "tls_key is set, but tls_certificate is not: HTTPS needs both (or neither)"},
+      {"listen_plain = 127.0.0.1:8156\n",
+       "listen_plain is set, but listen is not HTTPS (tls_certificate and tls_key): listen alone serves in clear"},
+      {"tls_certificate = /c.pem\ntls_key = /k.pem\nlisten = 127.0.0.1:8155\nlisten_plain = 127.0.0.1:8155\n",
+       "listen_plain is the address of listen: give the clear listener a port of its own"},
+      {"tls_certificate = /c.pem\ntls_key = /k.pem\nlisten_plain = 0.0.0.0:8156\n",
+       "listen_plain is 0.0.0.0, reachable from other machines, but clients is not set: name the addresses or networks "
+       "that may post calls (clients = 192.0.2.0/24, 2001:db8::/32), or listen on 127.0.0.1"},
   };
   for (const auto& c : cases) {
     Config config;

@@ -57,6 +57,8 @@ class InProcessGateway {
   bool Start(std::string& error);
   void Stop() { gateway_->Stop(0); }
   int Port() const { return gateway_->Port(); }
+  int PlainPort() const { return gateway_->PlainPort(); }
+  bool Reload(std::string& error) { return gateway_->Reload(error); }
   std::string LogText() const;
   // Waits until the log has a line with `text`: a state is stored before its line is written, so
   // a state seen over HTTP may still be on its way to the log.

@@ -5,6 +5,8 @@
 //    request is committed to the store (fsync) before its id is answered. The lines dial a port
 //    that never answers (each holds one call for 32 s), so that the accepting path is what is
 //    measured.
+// 1b. A new connection for every request: plain HTTP, then HTTPS (a full TLS handshake each)
+//    with an ECDSA P-256 certificate (as the README makes one) and an RSA 2048 one.
 // 2. POST -> INVITE: a request posted, the INVITE read from a UDP socket that stands in for the
 //    PBX (and answers 486, so that each call ends at once).
 // 3. Simultaneous calls: that many calls at once to as many loopback phones; each phone's
@@ -21,6 +23,8 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -126,6 +130,81 @@ void AcceptRate(int requests) {
               "clients post at once; each call committed to SQLite (WAL, synchronous=FULL) before its id is answered; "
               "commits of requests that arrive together share one fsync |\n",
               accepted / seconds, accepted.load(), requests, seconds, clients);
+}
+
+// One request on a fresh TLS connection (the certificate verified against `ca`); its answer.
+std::string HttpsPost(SSL_CTX* ctx, int port, const std::string& body) {
+  const int fd = gwtest::ConnectTo(port);
+  if (fd < 0) return "";
+  // As HTTP clients do (curl, WinHTTP): the handshake's last flight and the request are written
+  // apart, and Nagle's algorithm would hold the request for the gateway's delayed ACK.
+  const int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  SSL* ssl = SSL_new(ctx);
+  SSL_set_fd(ssl, fd);
+  SSL_set1_host(ssl, "127.0.0.1");
+  std::string got;
+  const std::string request = "POST /ocall/callreqHandler.jsp HTTP/1.1\r\nHost: gw\r\nContent-Type: "
+                              "application/x-www-form-urlencoded\r\nContent-Length: " +
+                              std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+  if (SSL_connect(ssl) == 1 && SSL_write(ssl, request.data(), static_cast<int>(request.size())) > 0) {
+    char buffer[4096];
+    for (int n; (n = SSL_read(ssl, buffer, sizeof buffer)) > 0;) got.append(buffer, static_cast<size_t>(n));
+  }
+  SSL_free(ssl);
+  close(fd);
+  return got;
+}
+
+void CpuSeconds(pid_t pid, double& own, double& children);
+
+// `certificate`: "ecdsa", "rsa", or "" for plain HTTP on fresh connections (the comparison).
+void FreshConnectionRate(int requests, const std::string& certificate) {
+  const bool tls = !certificate.empty(), rsa = certificate == "rsa";
+  TempDir dir;
+  const int base = phone::FreePortBlock(100, 1);
+  const std::string d = dir.path();
+  const std::string key = rsa ? "-newkey rsa:2048" : "-newkey ec -pkeyopt ec_paramgen_curve:P-256";
+  const std::string make = "openssl req -x509 " + key + " -nodes -days 1 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout " +
+                           d + "/https.key -out " + d + "/https.pem >/dev/null 2>&1 && chmod 600 " + d + "/https.key";
+  if (tls && std::system(make.c_str()) != 0) return;
+  const std::string https = tls ? "tls_certificate = " + d + "/https.pem\ntls_key = " + d + "/https.key\n" : "";
+  gwtest::WriteFile(d + "/g.conf", BaseConfig(d, base) + https + "[sip]\ndial = sip:{number}@127.0.0.1:" + std::to_string(base + 5) +
+                                       "\nsip_port = " + std::to_string(base + 10) + "\n");
+  SilentPbx pbx(base + 5);
+  gwtest::GatewayProcess gateway(d + "/g.conf", d + "/g.log");
+  if (!gateway.WaitUntilServing(20000)) return;
+  SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+  SSL_CTX_load_verify_locations(ctx, (d + "/https.pem").c_str(), nullptr);
+  SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+  SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_OFF);  // a full handshake every time
+  const int clients = 16;
+  std::atomic<int> next{0}, accepted{0};
+  double cpuBefore = 0, cpuAfter = 0, children = 0;
+  CpuSeconds(gateway.Pid(), cpuBefore, children);
+  const Clock::time_point start = Clock::now();
+  std::vector<std::thread> threads;
+  for (int c = 0; c < clients; ++c)
+    threads.emplace_back([&] {
+      for (int n = next++; n < requests; n = next++) {
+        const std::string body = gwtest::CallBody(std::to_string(5550000 + n % 10000), "Your appointment reminder.");
+        const std::string answer = tls ? HttpsPost(ctx, base, body) : gwtest::PostCall(base, body);
+        if (gwtest::BodyOf(answer).compare(0, 1, "[") == 0) ++accepted;
+      }
+    });
+  for (auto& t : threads) t.join();
+  const double seconds = Ms(Clock::now() - start) / 1000;
+  CpuSeconds(gateway.Pid(), cpuAfter, children);
+  SSL_CTX_free(ctx);
+  const std::string what = !tls ? "HTTP, a new connection per request"
+                           : rsa ? "HTTPS, a new connection per request, RSA 2048 certificate"
+                                 : "HTTPS, a new connection per request, ECDSA P-256 certificate";
+  std::printf("| Accepted requests per second, %s | %.0f/s (%d of %d accepted in %.2f s); gateway %.2f ms CPU per "
+              "request | %d clients post at once, each request on a connection of its own%s; the clients share the "
+              "machine's cores with the gateway; durable store as above |\n",
+              what.c_str(), accepted / seconds, accepted.load(), requests, seconds,
+              accepted > 0 ? (cpuAfter - cpuBefore) * 1000 / accepted : 0.0, clients,
+              tls ? " (a full handshake each, TLS 1.3, the certificate verified)" : "");
 }
 
 // A UDP socket in the PBX's place: notes when each INVITE arrives and answers 486.
@@ -598,6 +677,11 @@ int main(int argc, char** argv) {
   const char* only = std::getenv("GATEWAY_BENCH_ONLY");  // e.g. "slow,memory": just those parts
   auto part = [only](const char* name) { return !only || std::strstr(only, name) != nullptr; };
   if (part("rate")) AcceptRate(requests);
+  if (part("https")) {
+    FreshConnectionRate(std::max(1, requests / 5), "");
+    FreshConnectionRate(std::max(1, requests / 5), "ecdsa");
+    FreshConnectionRate(std::max(1, requests / 5), "rsa");
+  }
   if (part("invite")) PostToInvite(50);
   if (part("calls")) Simultaneous(calls);
   if (part("scale")) {
