@@ -70,6 +70,9 @@ struct CallRecord {
   long long createdTick = 0;        // when it was accepted, in ticks (what waiting is measured in)
   std::string reason;
   std::string node;                 // the gateway that placed (or places) its last try; empty before one
+  // What the caller must show to read the call (CallRequest::callerToken); empty for a call
+  // stored before tokens were given: such a call is read by administrators only. Never shown.
+  std::string callerToken;
   std::vector<AttemptRecord> history;
 };
 
