@@ -211,3 +211,33 @@ bool ParseFollowedCall(const std::string& text, FollowedCall& out) {
   out = std::move(call);
   return true;
 }
+
+std::string ComposeRecentCallsText(const std::vector<RecentCall>& calls) {
+  if (calls.empty()) return "";
+  std::string text = "\r\n\r\nReminder calls of this session:";
+  for (const RecentCall& call : calls)
+    text += "\r\n    " + call.start + "  " + (call.subject.empty() ? "(no subject)" : call.subject) + ", " +
+            call.number + ": " + call.outcome;
+  return text;
+}
+
+std::string RecentCallText(const RecentCall& call) {
+  return "1\t" + std::to_string(call.noticedMs) + "\t" + Field(call.start) + "\t" + Field(call.number) + "\t" +
+         Field(call.outcome) + "\t" + Field(call.subject);
+}
+
+bool ParseRecentCall(const std::string& text, RecentCall& out) {
+  std::vector<std::string> fields;
+  size_t at = 0;
+  while (fields.size() < 5) {
+    const size_t tab = text.find('\t', at);
+    if (tab == std::string::npos) return false;
+    fields.push_back(text.substr(at, tab - at));
+    at = tab + 1;
+  }
+  fields.push_back(text.substr(at));  // the subject: the rest
+  long long noticed = 0;
+  if (fields[0] != "1" || !ToNumber(fields[1], noticed)) return false;
+  out = RecentCall{fields[2], fields[5], fields[3], fields[4], noticed};
+  return true;
+}

@@ -77,5 +77,18 @@ FollowStep NextFollowStep(FollowedCall& call, bool reached, int httpStatus, cons
 std::string FollowedCallText(const FollowedCall& call);
 bool ParseFollowedCall(const std::string& text, FollowedCall& call);
 
+// One call of this session as the visible window lists it.
+struct RecentCall {
+  std::string start, subject, number, outcome;
+  long long noticedMs = 0;  // when its outcome was last noted: the list's order
+};
+// The list below the settings: empty without calls, else a blank line, a heading and a line per
+// call ("    2026-12-11 14:30  Dentist, 5550186: busy"), the newest last; lines end in CR LF but
+// the last.
+std::string ComposeRecentCallsText(const std::vector<RecentCall>& calls);
+// A recent call as one line of text (for the registry), and back.
+std::string RecentCallText(const RecentCall& call);
+bool ParseRecentCall(const std::string& text, RecentCall& call);
+
 // "2026-12-11 14:30" for an OLE date (local time), as the box names the appointment's start.
 std::string StartText(double oleDate);

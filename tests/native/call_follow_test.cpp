@@ -222,3 +222,25 @@ TEST(FollowedCallText, RoundTripsAndRefusesWhatIsNoFollowedCall) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ComposeRecentCallsText, ListsTheSessionsCallsBelowTheSettings) {
+  EXPECT_EQ(ComposeRecentCallsText({}), "");
+  EXPECT_EQ(ComposeRecentCallsText({{"2026-12-11 14:30", "Dentist", "5550186", "busy", 1},
+                                    {"2026-12-11 15:00", "", "5550100", "delivered", 2}}),
+            "\r\n\r\nReminder calls of this session:\r\n    2026-12-11 14:30  Dentist, 5550186: busy\r\n"
+            "    2026-12-11 15:00  (no subject), 5550100: delivered");
+  RecentCall read;
+  ASSERT_TRUE(ParseRecentCall(RecentCallText({"2026-12-11 14:30", "Tab\there", "5550186", "busy", 42}), read));
+  EXPECT_EQ(read.start, "2026-12-11 14:30");
+  EXPECT_EQ(read.subject, "Tab here");
+  EXPECT_EQ(read.number, "5550186");
+  EXPECT_EQ(read.outcome, "busy");
+  EXPECT_EQ(read.noticedMs, 42);
+  for (const std::string& bad : {std::string(), std::string("1\tx\ta\tb\tc\td"), std::string("2\t1\ta\tb\tc\td"),
+                                 std::string("1\t1\ta\tb")})
+    EXPECT_FALSE(ParseRecentCall(bad, read)) << bad;
+}
+
+}  // namespace

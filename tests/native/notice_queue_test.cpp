@@ -67,4 +67,19 @@ TEST(NoticeQueue, OutcomesThatComeMeanwhileAreListedInOneBox) {
                                              "3 more messages about reminder calls were not shown."}));
 }
 
+// What waits for an outcome to be read goes with the notice that lists it, and only with it.
+TEST(NoticeQueue, AnOutcomesReaderGoesWithItsNotice) {
+  NoticeQueue queue;
+  std::string read;
+  queue.AddOutcome("a", [&] { read += "a"; });
+  queue.AddOutcome("b", [&] { read += "b"; });
+  queue.AddOutcome("c");
+  queue.Add("other");
+  const std::optional<Notice> outcomes = queue.Take();
+  ASSERT_EQ(outcomes->onRead.size(), 2u);
+  for (const auto& onRead : outcomes->onRead) onRead();
+  EXPECT_EQ(read, "ab");
+  EXPECT_TRUE(queue.Take()->onRead.empty());
+}
+
 }  // namespace
