@@ -26,7 +26,7 @@ void CallFollower::Follow(FollowedCall call) {
   if (!wake_) wake_.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   if (!stop_) stop_.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   if (!wake_ || !stop_) return;  // no events to be had: the call is not followed, as before
-  Note(call, "waiting");
+  NoteRecentCall(call, "waiting", WallClockMs());  // the visible window's list
   KeepFollowedCall(call);  // the next agent's, should this one end before its end is known
   calls_.push_back(std::move(call));
   SetEvent(wake_.get());
@@ -54,25 +54,6 @@ std::vector<FollowedCall> CallFollower::Stop() {
   for (FollowedCall& call : telling_->calls) left.push_back(std::move(call));
   telling_->calls.clear();
   return left;
-}
-
-std::vector<CallFollower::Seen> CallFollower::Recent() const {
-  win::Held lock(mu_);
-  return seen_;
-}
-
-// Under mu_.
-void CallFollower::Note(const FollowedCall& call, const std::string& outcome) {
-  NoteRecentCall(call, outcome, WallClockMs());
-  for (Seen& s : seen_) {
-    if (s.number == call.number && s.start == call.start && s.subject == call.subject) {
-      s.outcome = outcome;
-      return;
-    }
-  }
-  constexpr size_t kMaxSeen = 50;
-  if (seen_.size() >= kMaxSeen) seen_.erase(seen_.begin());
-  seen_.push_back({call.subject, call.start, call.number, outcome});
 }
 
 void CallFollower::Run() {
@@ -105,7 +86,7 @@ void CallFollower::Run() {
       break;
     }
     const FollowStep step = NextFollowStep(call, x.failure.empty(), x.status, x.body, WallClockMs());
-    Note(call, step.outcome);
+    NoteRecentCall(call, step.outcome, WallClockMs());
     if (!step.done) {
       calls_.push_back(std::move(call));
       continue;

@@ -35,16 +35,8 @@ class CallFollower {
   // (and those told but not read): they stay noted for the next agent (follow_handover.h).
   // Later calls to Follow start it again.
   std::vector<FollowedCall> Stop();
-  // What the follower has learnt of each call of this run, oldest first (the visible window's
-  // list): its subject, number and outcome words ("delivered", "busy", "waiting", ...).
-  struct Seen {
-    std::string subject, start, number, outcome;
-  };
-  std::vector<Seen> Recent() const;
-
  private:
   void Run();
-  void Note(const FollowedCall& call, const std::string& outcome);
 
   // The calls told but not yet read, shared with the notices' onRead (which may outlive this).
   struct Telling {
@@ -56,7 +48,6 @@ class CallFollower {
   std::shared_ptr<Telling> telling_;
   mutable win::SrwLock mu_;
   std::vector<FollowedCall> calls_;
-  std::vector<Seen> seen_;
   bool stopping_ = false;
   win::KernelHandle wake_;  // manual-reset: a new call or the stop
   win::KernelHandle stop_;  // manual-reset: set by Stop, ends a question under way
