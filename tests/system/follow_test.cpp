@@ -8,6 +8,7 @@
 // BRISOMEL_FOLLOW_LOG.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -104,7 +105,10 @@ TEST_F(Follow, WhatDidNotReachTheUserIsToldOnceWhatDidIsNot) {
   for (const char* end : {"state=done attempt=1 outcome=answered", "state=failed attempt=2 outcome=busy",
                           "state=failed attempt=2 outcome=\"no answer\"", "state=failed attempt=1 outcome=failed"})
     EXPECT_TRUE(WaitForGateway(end, 60000)) << end;
+  const double ended = NowMs();
   ASSERT_TRUE(PumpWhile([&] { return Occurrences(AllBoxes(boxes_), "Why: ") >= 3; }, 60000, 50)) << AllBoxes(boxes_);
+  std::printf("[ figure ] the last of three undelivered calls told %.0f ms after the last call ended, in %zu boxes\n",
+              NowMs() - ended, boxes_.Count());
   // Long enough for a fourth (the delivered call's) to show, were it told.
   PumpWhile([] { return false; }, 8000, 50);
   const std::string all = AllBoxes(boxes_);
