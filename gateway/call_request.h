@@ -17,6 +17,9 @@ struct CallRequest {
   std::string text;      // UTF-8, decoded from the request's code page
   bool selfDelete = false;
   int firstOcc = 0;      // minutes before the appointment, as the agent sent it
+  // Not posted: given by the gateway with the call's id, so that only the caller may read the
+  // call back (GET /calls/<id>). 32 hex digits; empty for none.
+  std::string callerToken;
 };
 
 // The text as the speech engine gets it: every control character (C0 but tab, newline and

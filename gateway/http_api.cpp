@@ -6,6 +6,7 @@
 #include <microhttpd.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -55,6 +56,38 @@ std::string AddressText(const sockaddr* addr) {
     }
   }
   return text;
+}
+
+constexpr char kCallTokenHeader[] = "Talmery-Call-Token";
+
+// 128 random bits as 32 lower-case hex digits; empty when the system gives no randomness.
+std::string NewCallerToken() {
+  unsigned char bytes[16];
+  size_t got = 0;
+  while (got < sizeof bytes) {
+    const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return "";
+    got += static_cast<size_t>(n);
+  }
+  static const char kHex[] = "0123456789abcdef";
+  std::string token;
+  for (unsigned char b : bytes) {
+    token += kHex[b >> 4];
+    token += kHex[b & 15];
+  }
+  return token;
+}
+
+// Whether the presented token is the call's, in a time that does not depend on where they
+// differ: a caller measuring answers learns nothing of the token digit by digit. A call without
+// a token matches none.
+bool SameToken(const std::string& stored, const char* presented) {
+  if (stored.empty() || !presented) return false;
+  const size_t n = std::strlen(presented);
+  unsigned char differ = n == stored.size() ? 0 : 1;
+  for (size_t i = 0; i < stored.size(); ++i) differ |= static_cast<unsigned char>(stored[i] ^ (i < n ? presented[i] : 0));
+  return differ == 0;
 }
 
 bool IsCallStatusPath(const std::string& path) {
@@ -164,6 +197,7 @@ class HttpApi::Server {
     int codePage = 0;
     bool overflow = false;   // past the limit (or past the budget, when busy): no longer kept
     bool busy = false;
+    std::string callToken;   // sent with the next answer (an accepted call's)
     std::string body;
     size_t held = 0;         // what body counts in buffered_
   };
@@ -445,6 +479,8 @@ MHD_Result HttpApi::Server::Answer(MHD_Connection* c, Conn& conn, unsigned statu
   MHD_add_response_header(response, "Content-Type", type);
   if (allow) MHD_add_response_header(response, "Allow", allow);
   if (close) MHD_add_response_header(response, "Connection", "close");
+  if (!conn.callToken.empty()) MHD_add_response_header(response, kCallTokenHeader, conn.callToken.c_str());
+  conn.callToken.clear();
   if (status != 200 || std::strcmp(type, "text/plain") != 0) MHD_add_response_header(response, "Cache-Control", "no-store");
   const MHD_Result r = MHD_queue_response(c, status, response);
   MHD_destroy_response(response);
@@ -484,7 +520,9 @@ MHD_Result HttpApi::Server::Request(MHD_Connection* c, Conn& conn, const std::st
     // the wrong method 405 with the methods it takes. The body of either is never read.
     const bool get = method == "GET" || method == "HEAD";
     if (url == "/metrics") return Metrics(c, conn, get);
-    if (!clients_.empty() && !Among(conn.address, clients_)) {  // let in for the metrics alone
+    // Administrators (metrics_clients) may read any call, as they may the metrics.
+    const bool adminRead = IsCallStatusPath(url) && Among(conn.address, config_.metricsClients);
+    if (!clients_.empty() && !Among(conn.address, clients_) && !adminRead) {  // let in for the metrics alone
       Refused(conn.address, Refusal::NotAClient, "not among the clients of this gateway");
       return MHD_NO;
     }
@@ -510,10 +548,16 @@ MHD_Result HttpApi::Server::Request(MHD_Connection* c, Conn& conn, const std::st
       return Answer(c, conn, 200, metrics::Page(store_.Figures(clock_.Now()), clock_.Now().wallMs), "text/plain; version=0.0.4; charset=utf-8");
     const std::string digits = conn.page.substr(7);
     CallRecord call;
-    if (digits.size() > 18 || !store_.Get(std::stoll(digits), call))
+    // Only its caller (who holds its token) and administrators may read a call; anyone else is
+    // told what an unknown id is told, so that ids cannot be tried for the calls they name.
+    const bool found = digits.size() <= 18 && store_.Get(std::stoll(digits), call);
+    if (!found || !(Among(conn.address, config_.metricsClients) ||
+                    SameToken(call.callerToken, MHD_lookup_connection_value(c, MHD_HEADER_KIND, kCallTokenHeader))))
       return Answer(c, conn, 404, "{\"error\": \"no such call\"}\n", "application/json");
     ViewOptions view;
     view.showText = config_.showText;
+    view.nowMs = clock_.Now().wallMs;
+    view.followMs = FollowMs(config_.maxWait, config_.retryPause, config_.ringTime, config_.maxCallTime);
     return Answer(c, conn, 200, CallJson(call, view), "application/json");
   }
   if (*size > 0) {
@@ -579,6 +623,12 @@ MHD_Result HttpApi::Server::FinishCall(MHD_Connection* c, Conn& conn) {
     LogRefusal(conn.address, kind, reason);
     return Answer(c, conn, 200, "ERROR: " + reason + "\r\n");
   }
+  call.callerToken = NewCallerToken();
+  if (call.callerToken.empty()) {
+    admission_.Released(conn.address, now.tickMs);
+    metrics::CallRefused(Refusal::StoreError);
+    return Answer(c, conn, 200, "ERROR: the call could not be stored: the system gave no random numbers\r\n");
+  }
   long long id = 0;
   std::string error;
   const Written stored = store_.Accept(call, conn.address, config_.attempts, now, id, error);
@@ -603,6 +653,7 @@ MHD_Result HttpApi::Server::FinishCall(MHD_Connection* c, Conn& conn) {
                        {"firstocc", std::to_string(call.firstOcc)}, {"selfdelete", call.selfDelete ? "1" : "0"},
                        {"from", conn.address}});
   if (wake_) wake_();
+  conn.callToken = call.callerToken;
   return Answer(c, conn, 200, "[" + std::to_string(id) + "]\r\n");
 }
 

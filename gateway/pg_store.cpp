@@ -23,7 +23,7 @@ constexpr int kNumberLock = 0x54616c02;
 constexpr int kPoolSize = 16;              // connections for requests, claims and reads (http_threads' default)
 constexpr long long kResolveMs = 35000;    // asking what became of a broken commit: longer than an agent waits
 constexpr int kClaimCandidates = 8;        // due calls looked at per claim before giving up for now
-constexpr size_t kAcceptBatch = 200;       // calls committed together at most (10 parameters each)
+constexpr size_t kAcceptBatch = 200;       // calls committed together at most (11 parameters each)
 constexpr int kAcceptCommits = 4;          // commits of accepted calls on their way at once
 constexpr size_t kAcceptBatchBytes = 1 << 20;  // and their texts' bytes
 
@@ -132,7 +132,9 @@ CREATE TABLE IF NOT EXISTS calls(
   node TEXT,
   accepted_by TEXT NOT NULL,
   client TEXT NOT NULL DEFAULT '',
-  token BIGINT NOT NULL);
+  token BIGINT NOT NULL,
+  caller_token TEXT);
+ALTER TABLE calls ADD COLUMN IF NOT EXISTS caller_token TEXT;
 CREATE INDEX IF NOT EXISTS calls_due ON calls(due_at, id) WHERE due_at IS NOT NULL;
 CREATE INDEX IF NOT EXISTS calls_created ON calls(created_at);
 CREATE INDEX IF NOT EXISTS calls_in_progress ON calls(node) WHERE state IN ('dialling', 'answered');
@@ -165,10 +167,14 @@ CREATE TABLE IF NOT EXISTS nodes(
   registration TEXT NOT NULL DEFAULT '');
 )sql";
 
-// The columns of a call as ReadCall takes them.
+// The columns of a call as ReadCall takes them. The store's own reads add caller_token, which
+// --list (on a database perhaps not yet upgraded by a node) does without.
 const char kCallColumns[] =
     "id, number, text, self_delete, first_occ, state, attempts, max_attempts, created_ms, updated_ms, next_ms, "
     "reason, created_at, node";
+const char kCallColumnsWithToken[] =
+    "id, number, text, self_delete, first_occ, state, attempts, max_attempts, created_ms, updated_ms, next_ms, "
+    "reason, created_at, node, caller_token";
 
 CallRecord ReadCall(const PGresult* r, int row, long long offsetMs) {
   CallRecord c;
@@ -186,6 +192,7 @@ CallRecord ReadCall(const PGresult* r, int row, long long offsetMs) {
   c.reason = Text(r, row, 11);
   c.createdTick = Int(r, row, 12) - offsetMs;
   c.node = Text(r, row, 13);
+  if (PQnfields(r) > 14 && !PQgetisnull(r, row, 14)) c.callerToken = Text(r, row, 14);
   return c;
 }
 
@@ -532,15 +539,17 @@ void PgStore::CommitAccepts(const std::vector<PendingAccept*>& batch) {
   Params params;
   std::string sql =
       "INSERT INTO calls(number, text, self_delete, first_occ, state, max_attempts, created_ms, updated_ms, next_ms, "
-      "created_at, due_at, accepted_by, client, token) VALUES";
+      "created_at, due_at, accepted_by, client, token, caller_token) VALUES";
   for (size_t i = 0; i < batch.size(); ++i) {
     const PendingAccept& a = *batch[i];
-    auto at = [&](int k) { return "$" + std::to_string(i * 10 + static_cast<size_t>(k)); };
+    auto at = [&](int k) { return "$" + std::to_string(i * 11 + static_cast<size_t>(k)); };
     sql += std::string(i ? ", " : " ") + "(" + at(1) + ", " + at(2) + ", " + at(3) + ", " + at(4) + ", 'queued', " +
            at(5) + ", " + at(6) + ", " + at(6) + ", " + at(6) + ", " + at(7) + ", " + at(7) + ", " + at(8) + ", " +
-           at(9) + ", " + at(10) + ")";
+           at(9) + ", " + at(10) + ", " + at(11) + ")";
     params.Add(a.request->number).Add(a.request->text).Add(a.request->selfDelete).Add(a.request->firstOcc);
     params.Add(a.maxAttempts).Add(a.now.wallMs).Add(StoreTime(a.now)).Add(node_).Add(*a.client).Add(a.token);
+    if (a.request->callerToken.empty()) params.Null();
+    else params.Add(a.request->callerToken);
   }
   sql += " RETURNING id, token";
   Result r;
@@ -974,7 +983,7 @@ std::vector<CallRecord> PgStore::ReadCalls(Session& s, const std::string& where,
   std::vector<CallRecord> calls;
   Params p;
   for (const std::string& v : values) p.Add(v);
-  Result r = s.Run((std::string("SELECT ") + kCallColumns + " FROM calls " + where).c_str(), p, error);
+  Result r = s.Run((std::string("SELECT ") + kCallColumnsWithToken + " FROM calls " + where).c_str(), p, error);
   for (int i = 0; r && i < PQntuples(r.get()); ++i) calls.push_back(ReadCall(r.get(), i, offsetMs_.load()));
   LoadTries(s, calls, error);
   return calls;

@@ -162,8 +162,27 @@ std::string ClientTable(const ViewOptions& options) {
   return table + "</table>\n";
 }
 
+bool IsFinalState(const std::string& state) {
+  return state == state::kDone || state == state::kFailed || state == state::kExpired;
+}
+
+long long FollowMs(int maxWaitMinutes, int retryPauseSeconds, int ringSeconds, int maxCallSeconds) {
+  return (static_cast<long long>(maxWaitMinutes) * 60 + retryPauseSeconds + ringSeconds + maxCallSeconds + 60) * 1000;
+}
+
+int AskAgainSeconds(const CallRecord& call, long long nowMs) {
+  if (IsFinalState(call.state)) return 0;
+  if (call.nextMs && *call.nextMs > nowMs) {
+    const long long seconds = (*call.nextMs - nowMs + 999) / 1000;
+    return static_cast<int>(std::min<long long>(seconds, 24 * 3600));
+  }
+  return kAskAgainSeconds;
+}
+
 std::string CallJson(const CallRecord& c, const ViewOptions& options) {
   using nlohmann::json;
+  const bool final = IsFinalState(c.state);
+  const long long followUntil = c.createdMs + options.followMs;
   json j = {{"id", c.id},
             {"number", MaskNumber(c.number)},
             {"state", c.state},
@@ -176,7 +195,11 @@ std::string CallJson(const CallRecord& c, const ViewOptions& options) {
             {"node", c.node.empty() ? json(nullptr) : json(c.node)},
             {"selfdelete", c.selfDelete},
             {"firstocc", c.firstOcc},
-            {"text_removed", !c.text.has_value()}};
+            {"text_removed", !c.text.has_value()},
+            {"final", final},
+            {"ask_again_seconds", AskAgainSeconds(c, options.nowMs)},
+            {"follow_until", UtcStamp(followUntil)},
+            {"follow_seconds", final ? 0 : std::max(0LL, (followUntil - options.nowMs + 999) / 1000)}};
   if (options.showText) j["text"] = c.text ? json(*c.text) : json(nullptr);
   // Who answered the last try that was answered: person, machine, not sure; null when none was.
   j["answerer"] = nullptr;

@@ -19,7 +19,22 @@ struct ViewOptions {
   // A store shared by several gateways: each call's node, and a table of the nodes.
   bool showNodes = false;
   std::vector<NodeRecord> nodes;
+  // The JSON of one call tells its caller how to follow it: the wall clock now, and how long
+  // after its acceptance a call may still be unfinished (FollowMs).
+  long long nowMs = 0;
+  long long followMs = 0;
 };
+
+// The states a call never leaves.
+bool IsFinalState(const std::string& state);
+// How long after its acceptance a call may be unfinished: it waits max_wait at most, and the
+// try under way then (its ring and its message) and a last pause may still end it; a minute more
+// for the dispatcher to notice.
+long long FollowMs(int maxWaitMinutes, int retryPauseSeconds, int ringSeconds, int maxCallSeconds);
+// When a caller following a call may learn something new, in seconds from nowMs: at its next
+// try's time, else (queued, ringing, speaking) in kAskAgainSeconds; 0 for a final state.
+constexpr int kAskAgainSeconds = 30;
+int AskAgainSeconds(const CallRecord& call, long long nowMs);
 
 // The nodes' table (empty when options.showNodes is false).
 std::string NodeTable(const ViewOptions& options, long long nowMs);

@@ -89,7 +89,8 @@ CREATE TABLE IF NOT EXISTS calls(
   next_ms INTEGER,
   reason TEXT NOT NULL DEFAULT '',
   created_mono INTEGER,
-  due_mono INTEGER);
+  due_mono INTEGER,
+  caller_token TEXT);
 CREATE TABLE IF NOT EXISTS attempts(
   call_id INTEGER NOT NULL,
   attempt INTEGER NOT NULL,
@@ -125,18 +126,20 @@ const char kAddNodeColumn[] = "ALTER TABLE attempts ADD COLUMN node TEXT NOT NUL
 const char kAddDialledColumn[] = "ALTER TABLE attempts ADD COLUMN dialled TEXT NOT NULL DEFAULT ''";
 // Nor who answered each try (empty for its tries).
 const char kAddAnswererColumn[] = "ALTER TABLE attempts ADD COLUMN answerer TEXT NOT NULL DEFAULT ''";
+// Nor the caller's token: its calls keep none, and only administrators may read them.
+const char kAddCallerTokenColumn[] = "ALTER TABLE calls ADD COLUMN caller_token TEXT";
 
 const char kIndexes[] = R"sql(
 CREATE INDEX IF NOT EXISTS calls_due_mono ON calls(due_mono, id) WHERE due_mono IS NOT NULL;
 )sql";
 
-// The columns shown; the store's own queries add created_mono.
+// The columns shown; the store's own queries add created_mono and caller_token.
 const char kCallColumns[] =
     "id, number, text, self_delete, first_occ, state, attempts, max_attempts, created_ms, updated_ms, next_ms, "
     "reason";
 const char kStoreColumns[] =
     "id, number, text, self_delete, first_occ, state, attempts, max_attempts, created_ms, updated_ms, next_ms, "
-    "reason, created_mono";
+    "reason, created_mono, caller_token";
 
 // A row of kCallColumns, or of kStoreColumns with the ticks of the store whose time is ticks +
 // offsetMs.
@@ -155,6 +158,7 @@ CallRecord ReadCall(const Stmt& s, long long offsetMs = 0) {
   c.nextMs = s.OptInt(10);
   c.reason = s.Text(11);
   if (s.Columns() > 12) c.createdTick = s.Int(12) - offsetMs;
+  if (s.Columns() > 13 && !s.IsNull(13)) c.callerToken = s.Text(13);
   return c;
 }
 
@@ -331,6 +335,7 @@ bool PrepareTables(sqlite3* db, std::string& error) {
                   (HasColumn(db, "attempts", "node") || Exec(db, kAddNodeColumn, error)) &&
                   (HasColumn(db, "attempts", "dialled") || Exec(db, kAddDialledColumn, error)) &&
                   (HasColumn(db, "attempts", "answerer") || Exec(db, kAddAnswererColumn, error)) &&
+                  (HasColumn(db, "calls", "caller_token") || Exec(db, kAddCallerTokenColumn, error)) &&
                   Exec(db, kIndexes, error) && Exec(db, "COMMIT", error);
   if (!ok) {
     std::string why;
@@ -515,10 +520,12 @@ Written SqliteStore::Accept(const CallRequest& request, const std::string& /*cli
       [&](sqlite3* db, std::string& err) {
         Stmt s(db,
                "INSERT INTO calls(number, text, self_delete, first_occ, state, max_attempts, created_ms, updated_ms, "
-               "next_ms, created_mono, due_mono) VALUES(?, ?, ?, ?, 'queued', ?, ?, ?, ?, ?, ?)");
+               "next_ms, created_mono, due_mono, caller_token) VALUES(?, ?, ?, ?, 'queued', ?, ?, ?, ?, ?, ?, ?)");
         s.Bind(1, request.number).Bind(2, request.text).Bind(3, request.selfDelete ? 1 : 0);
         s.Bind(4, static_cast<long long>(request.firstOcc)).Bind(5, static_cast<long long>(maxAttempts));
         s.Bind(6, now.wallMs).Bind(7, now.wallMs).Bind(8, now.wallMs).Bind(9, Mono(now)).Bind(10, Mono(now));
+        if (request.callerToken.empty()) s.BindNull(11);
+        else s.Bind(11, request.callerToken);
         const long long floor = idFloor_.load();
         if ((floor > 0 && !RaiseIds(db, floor, err)) || !s.Exec(err)) return false;
         given = sqlite3_last_insert_rowid(db);

@@ -74,6 +74,9 @@ struct CallRecord {
   std::string reason;
   std::string node;                 // the gateway that placed (or places) its last try; empty before one
   int snoozes = 0;                  // tries that ended snoozed (key 2), before the claimed one (ClaimNext only)
+  // What the caller must show to read the call (CallRequest::callerToken); empty for a call
+  // stored before tokens were given: such a call is read by administrators only. Never shown.
+  std::string callerToken;
   std::vector<AttemptRecord> history;
 };
 

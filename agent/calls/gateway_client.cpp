@@ -46,6 +46,7 @@ struct Exchange {
   WideText host;
   uint16_t port = 0;
   std::string request;
+  size_t maxBody = HttpAnswerReader::kMaxBodyBytes;
   ULONGLONG deadline = 0;  // GetTickCount64
   win::KernelHandle done;   // set by the worker as its last act
 
@@ -57,6 +58,7 @@ struct Exchange {
   std::string failure;  // empty: an answer was read
   int status = 0;
   std::string body;
+  std::string callToken;
 };
 
 // Milliseconds left until the deadline; 0 once it has passed.
@@ -175,7 +177,7 @@ class Worker {
 
   // Reads until the reader has what it needs; it bounds what is kept, whatever arrives.
   std::string Receive(SOCKET s) {
-    HttpAnswerReader reader;
+    HttpAnswerReader reader(x_.maxBody);
     char buffer[4096];
     while (reader.state() == HttpAnswerReader::State::NeedMore) {
       if (!LimitTo(s, SO_RCVTIMEO, x_.deadline)) return kGatewayTimedOutText;
@@ -192,6 +194,7 @@ class Worker {
     if (reader.state() == HttpAnswerReader::State::Failed) return DescribeAnswerFailure(reader.failure());
     status_ = reader.status();
     body_ = reader.body();
+    callToken_ = reader.callToken();
     return std::string();
   }
 
@@ -221,6 +224,7 @@ class Worker {
       x_.failure = failure;
       x_.status = status_;
       x_.body = body_;
+      x_.callToken = callToken_;
     }
     SetEvent(x_.done.get());
   }
@@ -228,6 +232,7 @@ class Worker {
   Exchange& x_;
   int status_ = 0;
   std::string body_;
+  std::string callToken_;
 };
 
 // The caller leaves: a worker still waiting on its connection wakes at once. Returns what the
@@ -255,16 +260,20 @@ void CALLBACK RunExchange(PTP_CALLBACK_INSTANCE, void* context) {
 
 }  // namespace
 
-GatewayAnswer PostToGateway(const GatewayAddress& gateway, const std::string& path, const std::string& body,
-                            unsigned codePage) {
-  const auto refused = [](std::string reason) { return GatewayAnswer{Outcome::Failed(std::move(reason)), {}}; };
-
-  if (!IsUsableHostName(gateway.host)) return refused(kGatewayBadHostText);
+GatewayExchange ExchangeWithGateway(const GatewayAddress& gateway, const std::string& request, size_t maxBodyBytes,
+                                    void* cancel) {
+  const auto refused = [](std::string reason) {
+    GatewayExchange result;
+    result.failure = std::move(reason);
+    return result;
+  };
+  if (!IsUsableHostName(gateway.host) || request.empty()) return refused(kGatewayBadHostText);
   auto x = std::make_shared<Exchange>();
   x->port = gateway.port;
   x->host = fw::Utf8ToWide(gateway.host);  // the resolver's name may hold letters beyond the ANSI code page
   if (x->host.empty()) return refused(kGatewayBadHostText);
-  x->request = ComposeGatewayRequest(gateway.host, x->port, path, body, codePage);
+  x->request = request;
+  x->maxBody = maxBodyBytes;
   x->done.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   x->deadline = GetTickCount64() + kGatewayDeadlineMs;
   if (!x->done) return refused(kGatewaySetupFailedText);
@@ -278,12 +287,35 @@ GatewayAnswer PostToGateway(const GatewayAddress& gateway, const std::string& pa
     return refused(kGatewaySetupFailedText);
   }
 
-  // Outlook's event calls are served while the exchange runs; posted reminders stay queued in
-  // their order until the message loop runs again.
-  if (!fw::WaitServingOleCalls(x->done.get(), kGatewayDeadlineMs)) return refused(Abandon(*x));
+  // Outlook's event calls are served while the exchange runs (on the user interface's thread);
+  // posted reminders stay queued in their order until the message loop runs again.
+  if (cancel) {
+    const HANDLE handles[] = {x->done.get(), static_cast<HANDLE>(cancel)};
+    if (WaitForMultipleObjects(2, handles, FALSE, kGatewayDeadlineMs) != WAIT_OBJECT_0) return refused(Abandon(*x));
+  } else if (!fw::WaitServingOleCalls(x->done.get(), kGatewayDeadlineMs)) {
+    return refused(Abandon(*x));
+  }
 
   std::lock_guard<win::SrwLock> lock(x->mu);
-  if (!x->failure.empty()) return refused(x->failure);
-  if (IsGatewayFailureStatus(static_cast<uint32_t>(x->status))) return refused(kGatewayUnreachableText);
-  return InterpretGatewayAnswer(x->body);
+  GatewayExchange result;
+  result.failure = x->failure;
+  result.status = x->status;
+  result.body = x->body;
+  result.callToken = x->callToken;
+  return result;
+}
+
+GatewayAnswer PostToGateway(const GatewayAddress& gateway, const std::string& path, const std::string& body,
+                            unsigned codePage) {
+  const auto refused = [](std::string reason) { return GatewayAnswer{Outcome::Failed(std::move(reason)), {}, {}}; };
+
+  if (!IsUsableHostName(gateway.host)) return refused(kGatewayBadHostText);
+  const GatewayExchange x =
+      ExchangeWithGateway(gateway, ComposeGatewayRequest(gateway.host, gateway.port, path, body, codePage),
+                          HttpAnswerReader::kMaxBodyBytes);
+  if (!x.failure.empty()) return refused(x.failure);
+  if (IsGatewayFailureStatus(static_cast<uint32_t>(x.status))) return refused(kGatewayUnreachableText);
+  GatewayAnswer answer = InterpretGatewayAnswer(x.body);
+  if (!answer.requestId.empty()) answer.callToken = x.callToken;
+  return answer;
 }

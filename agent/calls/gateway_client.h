@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -26,6 +27,21 @@ struct GatewayAddress {
   uint16_t port = 0;
 };
 
+// One exchange with the gateway: the request's bytes out on the first connection made (the host's
+// addresses in the resolver's order), the answer read with at most maxBodyBytes of its body kept.
+// Within kGatewayDeadlineMs; on a single-threaded apartment incoming COM calls are served
+// meanwhile, any other thread just waits. A `cancel` event set meanwhile ends the exchange at once
+// as the deadline would. `failure` is empty when an answer was read (any status), else one of the
+// texts above or DescribeAnswerFailure's.
+struct GatewayExchange {
+  std::string failure;
+  int status = 0;
+  std::string body;
+  std::string callToken;  // the answer's Talmery-Call-Token, when it has one
+};
+GatewayExchange ExchangeWithGateway(const GatewayAddress& gateway, const std::string& request, size_t maxBodyBytes,
+                                    void* cancel = nullptr);
+
 // Posts one form body, its text in codePage (named as the request's charset), to `gateway` and
 // interprets its answer. The addresses of the host are tried in the resolver's order; the request
 // goes out on the first connection made and on no other. Returns within kGatewayDeadlineMs;
@@ -33,6 +49,7 @@ struct GatewayAddress {
 // with the request's identifier when the gateway accepted it, else Failed with the reason:
 // kGatewayBadHostText for a host that cannot be used (nothing is sent), the answer grammar's
 // texts, "Failed to connect to the Talmery Gateway. Make sure it is started." for any status but
-// 2xx (redirects are not followed), or one of the texts above. Shows nothing to the user.
+// 2xx (redirects are not followed), or one of the texts above. An accepted call's answer carries
+// its token when the gateway gave one. Shows nothing to the user.
 GatewayAnswer PostToGateway(const GatewayAddress& gateway, const std::string& path, const std::string& body,
                             unsigned codePage);

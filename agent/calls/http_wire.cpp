@@ -67,6 +67,23 @@ std::string CharsetOfCodePage(unsigned codePage) {
   return "windows-" + std::to_string(codePage);
 }
 
+const char kCallTokenHeader[] = "Talmery-Call-Token";
+
+bool IsCallToken(const std::string& text) {
+  return text.size() == kCallTokenDigits && std::all_of(text.begin(), text.end(), [](char c) { return HexValue(c) >= 0; });
+}
+
+std::string ComposeCallStatusRequest(const std::string& host, uint16_t port, const std::string& requestId,
+                                     const std::string& token) {
+  if (requestId.empty() || requestId.size() > 18 || !std::all_of(requestId.begin(), requestId.end(), IsDigit) ||
+      !IsCallToken(token) || !IsUsableHostName(host))
+    return std::string();
+  std::string hostHeader = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+  if (port != kHttpDefaultPort) hostHeader += ":" + std::to_string(port);
+  return "GET /calls/" + requestId + " HTTP/1.1\r\nHost: " + hostHeader + "\r\n" + kCallTokenHeader + ": " + token +
+         "\r\nUser-Agent: Brisomel\r\nConnection: close\r\n\r\n";
+}
+
 std::string ComposeGatewayRequest(const std::string& host, uint16_t port, const std::string& path,
                                   const std::string& body, unsigned codePage) {
   std::string hostHeader = host.find(':') != std::string::npos ? "[" + host + "]" : host;
@@ -210,6 +227,8 @@ void HttpAnswerReader::TakeHead(size_t headLength) {
       }
       haveLength = true;
       length = n;
+    } else if (EqualsNoCase(name, kCallTokenHeader)) {
+      callToken_ = IsCallToken(value) ? value : std::string();
     } else if (EqualsNoCase(name, "Transfer-Encoding")) {
       // Only a last coding "chunked" gives chunks; any other coding runs to the connection's end.
       const size_t comma = value.rfind(',');
@@ -255,9 +274,9 @@ void HttpAnswerReader::ParseChunkSize() {
 }
 
 void HttpAnswerReader::AppendBody(const char* data, size_t size) {
-  const size_t room = kMaxBodyBytes - body_.size();
+  const size_t room = maxBody_ - body_.size();
   body_.append(data, std::min(size, room));
-  if (body_.size() == kMaxBodyBytes) Finish();
+  if (body_.size() == maxBody_) Finish();
 }
 
 bool HttpAnswerReader::TakeRemaining(const char*& data, const char* end) {

@@ -43,6 +43,9 @@ class HttpAnswerReader {
   static constexpr size_t kMaxBodyBytes = 1024;       // the gateway's answer is one short line
   static constexpr size_t kMaxChunkLineBytes = 256;   // size, extensions and line end
 
+  // Keeps at most maxBodyBytes of the body (a call's JSON is longer than the answer to a post).
+  explicit HttpAnswerReader(size_t maxBodyBytes = kMaxBodyBytes) : maxBody_(maxBodyBytes) {}
+
   // Takes received bytes; bytes after the answer has ended are ignored.
   State Feed(const char* data, size_t size);
   // The peer closed its side: a body without a length (or cut short) ends here.
@@ -52,6 +55,8 @@ class HttpAnswerReader {
   Failure failure() const { return failure_; }
   int status() const { return status_; }  // the final status, 0 until it is known
   const std::string& body() const { return body_; }
+  // The final answer's Talmery-Call-Token, when it is one (kCallTokenDigits hex digits); else "".
+  const std::string& callToken() const { return callToken_; }
 
  private:
   enum class Phase { Head, FixedBody, ChunkSize, ChunkData, ChunkDataEnd, BodyToClose, End };
@@ -75,7 +80,22 @@ class HttpAnswerReader {
   std::string body_;
   uint64_t remaining_ = 0;  // of the fixed-length body or of the current chunk
   std::string chunkLine_;
+  size_t maxBody_;
+  std::string callToken_;
 };
+
+// What a gateway answers beside an accepted call's id: the token its caller reads the call
+// back with (a gateway of an earlier version sends none).
+extern const char kCallTokenHeader[];
+constexpr size_t kCallTokenDigits = 32;
+// Whether text is a token as the gateway gives them: kCallTokenDigits hex digits.
+bool IsCallToken(const std::string& text);
+
+// The request for one call's state: GET /calls/<id> with Host, the token header, User-Agent
+// "Brisomel" and Connection: close. Empty when the id is not decimal digits (1 to 18) or the
+// token is no token: nothing is to be sent then.
+std::string ComposeCallStatusRequest(const std::string& host, uint16_t port, const std::string& requestId,
+                                     const std::string& token);
 
 // One line for the user on why an answer could not be read (the failure is not None).
 const char* DescribeAnswerFailure(HttpAnswerReader::Failure failure);
@@ -95,6 +115,7 @@ bool IsGatewayFailureStatus(uint32_t status);
 struct GatewayAnswer {
   Outcome outcome;
   std::string requestId;
+  std::string callToken;  // with an id: the answer's token, when the gateway gave one
 };
 
 // Interprets the bytes of the answer (the first read only; may hold NULs).

@@ -4,10 +4,17 @@
 
 #include "agent/framework/ui/win_app.h"
 
-void Notifier::Notify(const std::string& text) {
+void Notifier::Notify(const std::string& text) { Queue(text, false, nullptr); }
+
+void Notifier::NotifyOutcome(const std::string& text, std::function<void()> onRead) {
+  Queue(text, true, std::move(onRead));
+}
+
+void Notifier::Queue(const std::string& text, bool outcome, std::function<void()> onRead) {
   win::Held lock(mu_);
   if (stopping_) return;  // ending: nobody would read it
-  queue_.Add(text);
+  if (outcome) queue_.AddOutcome(text, std::move(onRead));
+  else queue_.Add(text);
   if (!thread_.Joinable()) {
     threadId_ = 0;
     // Without a thread (the process is out of them) the text waits in the queue: the next
@@ -48,8 +55,15 @@ void Notifier::Run() {
     if (stopping_) return;
     const Notice notice = *queue_.Take();
     lock.Unlock();
-    MessageBoxA(nullptr, NoticeBoxText(notice).c_str(), kNoticeCaption, kNoticeBoxStyle);
+    const int closed = MessageBoxA(nullptr, NoticeBoxText(notice).c_str(), kNoticeCaption, kNoticeBoxStyle);
     lock.Relock();
+    // Read by the user, not ended by Stop: who waits for that learns it (outside the lock, which
+    // their own may be taken before).
+    if (closed == IDOK && !stopping_ && !notice.onRead.empty()) {
+      lock.Unlock();
+      for (const std::function<void()>& read : notice.onRead) read();
+      lock.Relock();
+    }
   }
 }
 

@@ -6,6 +6,7 @@
 // top, above Outlook.
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 #include "agent/calls/notice_queue.h"
@@ -26,6 +27,10 @@ class Notifier {
   // Queues text for a box (caption "Brisomel"); repeats while a box is up are combined. The
   // thread starts with the first message. Any thread may call this; it never waits for the user.
   void Notify(const std::string& text);
+  // Queues the outcome of a call that did not reach the user: outcomes that come while a box is
+  // up are listed together in the next box. onRead runs (on the notifier's thread) once the user
+  // has closed the box that lists it; never when the box was dropped or closed by Stop.
+  void NotifyOutcome(const std::string& text, std::function<void()> onRead = nullptr);
   // Shows text at once in a modal box (the framework's, captioned with the application's title,
   // "Brisomel") and returns when the user has closed it: for what the user just did and for
   // start-up, which go on only once the user has read why.
@@ -35,6 +40,7 @@ class Notifier {
   void Stop();
 
  private:
+  void Queue(const std::string& text, bool outcome, std::function<void()> onRead);
   void Run();
 
   win::SrwLock mu_;

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "agent/calls/call_follow.h"
+#include "agent/calls/call_follower.h"
 #include "agent/calls/call_text.h"
 #include "agent/calls/gateway_client.h"
 #include "agent/calls/ole_date.h"
@@ -49,7 +51,7 @@ size_t BytesInCodePage(unsigned codePage, char32_t c) {
 
 }  // namespace
 
-Outcome MakeReminderCall(std::unique_ptr<ReminderRecord> record, double now) {
+Outcome MakeReminderCall(std::unique_ptr<ReminderRecord> record, double now, FollowedCall* follow) {
   if (!record) return Outcome::Done();  // nothing to call about
   const auto failed = [](const Outcome& why) { return Outcome::Failed("Error making reminder call\r\n" + why.Message()); };
 
@@ -97,6 +99,18 @@ Outcome MakeReminderCall(std::unique_ptr<ReminderRecord> record, double now) {
 
   const GatewayAnswer answer = PostToGateway(gateway, kCallRequestPath, body, codePage);
   if (!answer.outcome) return failed(answer.outcome);
+  if (follow && !answer.callToken.empty()) {
+    follow->host = gateway.host;
+    follow->port = gateway.port;
+    follow->requestId = answer.requestId;
+    follow->token = answer.callToken;
+    follow->subject = record->m_strSubject;
+    follow->start = StartText(record->start);
+    follow->number = dialled;
+    const long long nowMs = WallClockMs();
+    follow->nextMs = nowMs + kFirstAskSeconds * 1000;
+    follow->untilMs = nowMs + kFollowUnheardSeconds * 1000;
+  }
   return Outcome::Done();
 }
 

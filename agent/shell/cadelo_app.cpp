@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "agent/calls/follow_handover.h"
 #include "agent/calls/ole_date.h"
 #include "agent/calls/reminder_call.h"
 #include "agent/calls/settings_store.h"
@@ -162,7 +163,10 @@ Outcome EnsureSettingsAndRegisterAddin() {
 // The role's answer holds from the claim on, while this agent still connects ("starting"): a
 // second agent must not take over from one that Outlook keeps waiting.
 CCadeloApp::CCadeloApp()
-    : outlook_([this](const std::string& text) { notifier_.Notify(text); }, &reminders_, CurrentLocalOleDate),
+    : follower_([this](const std::string& text, std::function<void()> onRead) {
+        notifier_.NotifyOutcome(text, std::move(onRead));
+      }),
+      outlook_([this](const std::string& text) { notifier_.Notify(text); }, &reminders_, CurrentLocalOleDate),
       roleAnswer_([this](uint32_t outlookPid) {
         const uint32_t served = outlookProcess_.Pid();
         return !outlookEnded_ && (outlookPid == 0 || served == 0 || outlookPid == served);
@@ -174,6 +178,7 @@ CMainFrame::ReminderPath CCadeloApp::ReminderPath() {
   path.called = &called_;
   path.clock = CurrentLocalOleDate;
   path.tell = [this](const Outcome& outcome) { notifier_.Notify(outcome.Message()); };
+  path.follow = [this](FollowedCall call) { follower_.Follow(std::move(call)); };
   path.outlookEnded = [this] { OnOutlookEnded(); };
   return path;
 }
@@ -269,6 +274,8 @@ BOOL CCadeloApp::InitInstance() {
       return FALSE;
     }
     if (role == HiddenRole::TakenOver) notifier_.Notify(kRoleTakenOver);
+    // What an earlier agent of this user still followed is followed here, to be told once.
+    for (FollowedCall& call : TakeFollowedCalls()) follower_.Follow(std::move(call));
   }
 
   if (!ProcessShellCommand(cmdInfo)) return FALSE;
@@ -282,6 +289,9 @@ BOOL CCadeloApp::InitInstance() {
 int CCadeloApp::ExitInstance() {
   outlookProcess_.StopWatching();
   outlook_.Disconnect();
+  // What it still follows stays noted for the next agent (follow_handover.h); from here on this
+  // agent tells nothing of those calls.
+  follower_.Stop();
   notifier_.Stop();
   // The base class is not called: the recent-file list and the other profile settings are left
   // as they were at start, and the exit code is always 0.

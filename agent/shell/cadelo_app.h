@@ -3,6 +3,7 @@
 // with "/hidewindow yes" for the Outlook add-in), builds the frames, serves the settings
 // document to automation clients and, hidden, keeps the connection to Outlook. Everything the
 // user is told goes through its notifier.
+#include "agent/calls/call_follower.h"
 #include "agent/calls/notifier.h"
 #include "agent/calls/outcome.h"
 #include "agent/framework/afx.h"
@@ -37,6 +38,9 @@ class CCadeloApp : public CWinApp {
   COleTemplateServer m_server;
   // Shows the reminder path's messages to the user, one box at a time, on a thread of its own.
   Notifier notifier_;
+  // Follows the accepted calls to their end and tells through notifier_ what did not reach the
+  // user; what it still follows when the agent ends goes to the next agent (follow_handover.h).
+  CallFollower follower_;
   // Filled by outlook_'s sink, emptied by the main frame; before outlook_, which it outlives.
   ReminderHandOver reminders_;
   // What the agents of this Outlook session have called: read by outlook_'s sink at start-up,

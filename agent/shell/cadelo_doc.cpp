@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "agent/calls/call_follow.h"
+#include "agent/calls/follow_handover.h"
 #include "agent/calls/settings_store.h"
 #include "agent/shell/shell_text.h"
 
@@ -39,7 +41,8 @@ void CCadeloView::OnDraw(CDC* pDC) {
   const GatewayPolicy policy = ReadGatewayPolicy();
   settings.hostByPolicy = policy.host;
   settings.portByPolicy = policy.port;
-  const std::string text = ComposeSettingsText(settings);
+  // Below the settings, the reminder calls of this session that the hidden agent followed.
+  const std::string text = ComposeSettingsText(settings) + ComposeRecentCallsText(ReadRecentCalls());
 
   // Top-left, a line per CR LF, no wrapping, clipped to 800 by 800 units. The text is drawn as
   // typed: an "&" in a name is no mnemonic prefix, and the tab before the hint is a tab.

@@ -56,8 +56,10 @@ LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   if (path_.called) {
     path_.called->Note(ReminderKey(record->m_strEntryId, OleDateToSeconds(record->start)), OleDateToSeconds(now));
   }
-  const Outcome outcome = MakeReminderCall(std::move(record), now);
+  FollowedCall follow;
+  const Outcome outcome = MakeReminderCall(std::move(record), now, path_.follow ? &follow : nullptr);
   if (!outcome && path_.tell) path_.tell(outcome);
+  if (outcome && !follow.requestId.empty()) path_.follow(std::move(follow));
   return 0;
 }
 

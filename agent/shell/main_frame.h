@@ -5,6 +5,7 @@
 // (agent/calls/reminder_call.cpp). And home of File > Setup (agent/shell/setup_dialog.h).
 #include <functional>
 
+#include "agent/calls/call_follow.h"
 #include "agent/calls/ole_date.h"
 #include "agent/calls/outcome.h"
 #include "agent/framework/afx.h"
@@ -23,6 +24,7 @@ class CMainFrame : public CMDIFrameWnd {
     SessionRecord* called = nullptr;       // this Outlook session's record of what was called
     LocalClock clock;                      // the time the calls are made at
     std::function<void(const Outcome&)> tell;  // what a call that failed has to tell the user
+    std::function<void(FollowedCall)> follow;  // an accepted call to follow to its end
     std::function<void()> outlookEnded;        // Outlook has closed or is gone
   };
 

@@ -116,7 +116,7 @@ std::unique_ptr<Dispatcher> Dispatch(CallStore& store, EventLog& log, RecordingL
   return std::make_unique<Dispatcher>(config, store, log, std::move(lines), clock);
 }
 
-CallRequest Request(const std::string& number) { return {number, "Reminder.", false, 15}; }
+CallRequest Request(const std::string& number) { return {number, "Reminder.", false, 15, ""}; }
 
 size_t Count(const std::string& text, const std::string& needle) {
   size_t n = 0;

@@ -95,6 +95,84 @@ TEST_F(HttpTest, EveryBadRequestGetsItsAnswerAndTheServerGoesOn) {
             std::string::npos);
 }
 
+// A call is read by its caller, who shows the token the gateway answered with its id, and by
+// administrators (metrics_clients, here 127.0.0.2); anyone else, and whoever tries ids, is told
+// what an unknown id is told.
+TEST(CallReading, OnlyTheCallerAndAdministratorsReadACall) {
+  TempDir dir;
+  talmery::Config c = SpeakerConfig(dir.path());
+  std::string error;
+  ASSERT_TRUE(talmery::ParseConfigText("metrics_clients = 127.0.0.2\n", c, error)) << error;
+  InProcessGateway gateway(c);
+  ASSERT_TRUE(gateway.Start(error)) << error;
+  const std::string answer = PostCall(gateway.Port(), kGood);
+  ASSERT_EQ(BodyOf(answer), "[1]\r\n");
+  const size_t at = answer.find("\r\nTalmery-Call-Token: ");
+  ASSERT_NE(at, std::string::npos) << answer;
+  const std::string token = answer.substr(at + 22, answer.find("\r\n", at + 2) - at - 22);
+  EXPECT_EQ(token.size(), 32u) << answer;
+  EXPECT_EQ(token.find_first_not_of("0123456789abcdef"), std::string::npos) << token;
+  const std::string other = PostCall(gateway.Port(), kGood);
+  ASSERT_EQ(BodyOf(other), "[2]\r\n");
+  EXPECT_EQ(other.find(token), std::string::npos) << "each call has a token of its own";
+
+  auto get = [](long long id, const std::string& header) {
+    return "GET /calls/" + std::to_string(id) + " HTTP/1.1\r\nHost: gw\r\nConnection: close\r\n" + header + "\r\n";
+  };
+  std::string wrong = token;
+  wrong[31] = wrong[31] == '0' ? '1' : '0';
+  const std::string notFound = "{\"error\": \"no such call\"}\n";
+  const struct {
+    const char* from;
+    long long id;
+    std::string header;
+    bool read;
+  } cases[] = {
+      {"127.0.0.1", 1, "Talmery-Call-Token: " + token + "\r\n", true},
+      {"127.0.0.1", 1, "talmery-call-token: " + token + "\r\n", true},  // a header's name has no case
+      {"127.0.0.1", 1, "Talmery-Call-Token: " + wrong + "\r\n", false},
+      {"127.0.0.1", 1, "Talmery-Call-Token: " + token.substr(0, 31) + "\r\n", false},
+      {"127.0.0.1", 1, "Talmery-Call-Token: \r\n", false},
+      {"127.0.0.1", 1, "", false},
+      {"127.0.0.1", 2, "Talmery-Call-Token: " + token + "\r\n", false},  // a guessed id, with one's own token
+      {"127.0.0.1", 3, "Talmery-Call-Token: " + token + "\r\n", false},  // no such call
+      {"127.0.0.2", 1, "", true},
+      {"127.0.0.2", 2, "Talmery-Call-Token: " + wrong + "\r\n", true},
+      {"127.0.0.2", 3, "", false},
+  };
+  for (const auto& t : cases) {
+    const std::string response = ExchangeFrom(t.from, gateway.Port(), get(t.id, t.header));
+    const std::string trace = std::string(t.from) + " " + std::to_string(t.id) + " " + t.header;
+    if (t.read) {
+      EXPECT_EQ(response.substr(0, response.find("\r\n")), "HTTP/1.1 200 OK") << trace;
+      const nlohmann::json j = nlohmann::json::parse(BodyOf(response), nullptr, false);
+      ASSERT_TRUE(j.is_object()) << response;
+      EXPECT_EQ(j["id"], t.id) << trace;
+      EXPECT_TRUE(j["final"].is_boolean()) << trace;
+      EXPECT_TRUE(j["ask_again_seconds"].is_number_integer()) << trace;
+      EXPECT_TRUE(j["follow_seconds"].is_number_integer()) << trace;
+    } else {
+      EXPECT_EQ(response.substr(0, response.find("\r\n")), "HTTP/1.1 404 Not Found") << trace;
+      EXPECT_EQ(BodyOf(response), notFound) << trace;
+    }
+    EXPECT_EQ(response.find(token, response.find("\r\n\r\n")), std::string::npos) << "never in a body: " << trace;
+  }
+  // The caller follows its call to its end.
+  nlohmann::json status;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        status = nlohmann::json::parse(BodyOf(ExchangeFrom("127.0.0.1", gateway.Port(), get(1, "Talmery-Call-Token: " + token + "\r\n"))),
+                                       nullptr, false);
+        return status.is_object() && status["final"] == true;
+      },
+      20000, 50))
+      << status.dump();
+  EXPECT_EQ(status["state"], "done");
+  EXPECT_EQ(status["ask_again_seconds"], 0);
+  EXPECT_EQ(status["follow_seconds"], 0);
+  EXPECT_EQ(gateway.LogText().find(token), std::string::npos) << "never logged";
+}
+
 // Two headers that could each tell the body's length (RFC 9112, 6.1 and 6.3): one request that a
 // proxy in front reads by Content-Length and we by the chunks would carry a second call in its
 // body. Refused, the connection closed after the answer, nothing stored.

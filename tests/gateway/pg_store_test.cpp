@@ -21,7 +21,7 @@ namespace {
 constexpr char kWhileDialling[] = "the gateway stopped while dialling; not dialled again, the phone may have rung";
 constexpr char kDuringMessage[] = "answered; the gateway stopped during the message";
 
-CallRequest Request(const std::string& number) { return {number, "Reminder for " + number + ".", true, 15}; }
+CallRequest Request(const std::string& number) { return {number, "Reminder for " + number + ".", true, 15, ""}; }
 
 class PgNodes : public ::testing::Test {
  protected:

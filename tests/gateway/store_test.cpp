@@ -258,6 +258,44 @@ TEST_P(StoreTest, CallsWaitingTooLongExpireTheRestWait) {
   EXPECT_FALSE(Take(*s, 100000));
 }
 
+// The caller's token is kept with its call. A store made before tokens were given gains the
+// column when opened: its calls have none (administrators alone may read them), new ones theirs.
+TEST_P(StoreTest, TheCallersTokenIsKeptAndAnOlderStoreGainsItsColumn) {
+  const std::string path = dir_.path() + "/calls.db";
+  CallRequest withToken = Request("111");
+  withToken.callerToken = "00112233445566778899aabbccddeeff";
+  long long before = 0;
+  {
+    auto s = Open();
+    before = Accept(*s, withToken);
+  }
+  if (Postgres()) {
+    db_.Sql("ALTER TABLE calls DROP COLUMN caller_token");
+  } else {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE calls DROP COLUMN caller_token", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+  }
+  std::vector<CallRecord> listed;
+  std::string error;
+  ASSERT_TRUE(List(listed, error)) << "--list reads the store before its upgrade: " << error;
+  ASSERT_EQ(listed.size(), 1u);
+  auto s = Open();
+  const long long after = Accept(*s, withToken);
+  const long long without = Accept(*s, Request("222"));
+  CallRecord c;
+  ASSERT_TRUE(s->Get(before, c));
+  EXPECT_EQ(c.callerToken, "") << "stored before the upgrade";
+  ASSERT_TRUE(s->Get(after, c));
+  EXPECT_EQ(c.callerToken, withToken.callerToken);
+  ASSERT_TRUE(s->Get(without, c));
+  EXPECT_EQ(c.callerToken, "");
+  const std::optional<CallRecord> taken = Take(*s, 2000);
+  ASSERT_TRUE(taken);
+  EXPECT_EQ(s->Recent(10).at(1).callerToken, withToken.callerToken);
+}
+
 // Writers at once (on PostgreSQL they share commits): each is told the id of its own call.
 TEST_P(StoreTest, ManyWritersGetDistinctIds) {
   auto s = Open();

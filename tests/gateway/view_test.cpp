@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "gateway/status_view.h"
 
@@ -97,6 +98,46 @@ TEST(StatusView, JsonOfOneCall) {
   ViewOptions shown;
   shown.showText = true;
   EXPECT_EQ(nlohmann::json::parse(CallJson(Sample(), shown))["text"], *Sample().text);
+}
+
+// What a caller needs to follow its call: whether it is over, when to ask again (the next
+// try's time, else half a minute) and until when; the caller's token is never shown anywhere.
+TEST(StatusView, JsonTellsTheCallerHowToFollowTheCall) {
+  ViewOptions view;
+  view.nowMs = 1700000001000;
+  view.followMs = FollowMs(60, 60, 30, 600);
+  EXPECT_EQ(view.followMs, (3600 + 60 + 30 + 600 + 60) * 1000LL);
+  const struct {
+    const char* state;
+    std::optional<long long> nextMs;
+    bool final;
+    int askAgain;
+    long long followSeconds;
+  } cases[] = {
+      {state::kBusy, 1700000061000, false, 60, 4349},      // the retry in a minute
+      {state::kNoAnswer, 1700000001400, false, 1, 4349},   // due within the second
+      {state::kQueued, 1700000000000, false, 30, 4349},    // due already: waiting for a line
+      {state::kDialling, std::nullopt, false, 30, 4349},
+      {state::kAnswered, std::nullopt, false, 30, 4349},
+      {state::kDone, std::nullopt, true, 0, 0},
+      {state::kFailed, std::nullopt, true, 0, 0},
+      {state::kExpired, std::nullopt, true, 0, 0},
+  };
+  for (const auto& t : cases) {
+    CallRecord c = Sample();
+    c.state = t.state;
+    c.nextMs = t.nextMs;
+    c.callerToken = "0123456789abcdef0123456789abcdef";
+    const std::string text = CallJson(c, view);
+    const nlohmann::json j = nlohmann::json::parse(text);
+    EXPECT_EQ(j["final"], t.final) << t.state;
+    EXPECT_EQ(j["ask_again_seconds"], t.askAgain) << t.state;
+    EXPECT_EQ(j["follow_seconds"], t.followSeconds) << t.state;
+    EXPECT_EQ(j["follow_until"], "2023-11-14T23:25:50.000Z") << t.state;
+    EXPECT_EQ(j["reason"], c.reason) << "every field stays";
+    for (const std::string& shown : {text, StatusPage({c}, view, view.nowMs), ConsoleList({c}, view)})
+      EXPECT_EQ(shown.find(c.callerToken), std::string::npos) << t.state;
+  }
 }
 
 TEST(StatusView, ConsoleListIndentsTexts) {

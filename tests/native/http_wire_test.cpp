@@ -122,6 +122,53 @@ TEST(HttpAnswerReader, EndlessBodiesStopAfterTheFirst1024Bytes) {
   for (const Case& c : cases) Check(c);
 }
 
+// The token an accepted call is answered with: taken from the final answer only, and only when
+// it is one (32 hex digits); a reader for a call's JSON keeps the bytes it is made for.
+TEST(HttpAnswerReader, TakesTheCallTokenOfTheFinalAnswer) {
+  const std::string token = "0123456789abcdefABCDEF0123456789";
+  const struct {
+    const char* name;
+    std::string head;
+    std::string expected;
+  } cases[] = {
+      {"as the gateway sends it", "Talmery-Call-Token: " + token + "\r\n", token},
+      {"any case, blanks around", "talmery-call-token:   " + token + " \r\n", token},
+      {"none", "X-Other: " + token + "\r\n", ""},
+      {"too short", "Talmery-Call-Token: " + token.substr(1) + "\r\n", ""},
+      {"not hex", "Talmery-Call-Token: " + token.substr(1) + "g\r\n", ""},
+      {"empty", "Talmery-Call-Token:\r\n", ""},
+  };
+  for (const auto& c : cases) {
+    Reader reader;
+    const std::string answer = kOk + c.head + "Content-Length: 4\r\n\r\n[42]";
+    EXPECT_EQ(reader.Feed(answer.data(), answer.size()), State::Done) << c.name;
+    EXPECT_EQ(reader.callToken(), c.expected) << c.name;
+  }
+  Reader interim;
+  const std::string withInterim = "HTTP/1.1 100 Continue\r\nTalmery-Call-Token: " + token + "\r\n\r\n" + kOk +
+                                  "Content-Length: 4\r\n\r\n[42]";
+  interim.Feed(withInterim.data(), withInterim.size());
+  EXPECT_EQ(interim.callToken(), "") << "an interim answer's header is not the answer's";
+
+  Reader large(4096);
+  const std::string json = kOk + "Content-Length: 3000\r\n\r\n" + std::string(3000, 'j');
+  EXPECT_EQ(large.Feed(json.data(), json.size()), State::Done);
+  EXPECT_EQ(large.body().size(), 3000u);
+}
+
+TEST(ComposeCallStatusRequest, AsksForOneCallWithItsToken) {
+  const std::string token = "00112233445566778899aabbccddeeff";
+  EXPECT_EQ(ComposeCallStatusRequest("gw.example", 8155, "12", token),
+            "GET /calls/12 HTTP/1.1\r\nHost: gw.example:8155\r\nTalmery-Call-Token: " + token +
+                "\r\nUser-Agent: Brisomel\r\nConnection: close\r\n\r\n");
+  EXPECT_NE(ComposeCallStatusRequest("::1", 80, "7", token).find("\r\nHost: [::1]\r\n"), std::string::npos);
+  for (const auto& [id, tok] : std::initializer_list<std::pair<std::string, std::string>>{
+           {"", token}, {"12a", token}, {"1 2", token}, {std::string(19, '1'), token}, {"12", token.substr(1)},
+           {"12", token + "\r\nX: y"}, {"12", ""}})
+    EXPECT_EQ(ComposeCallStatusRequest("gw", 8155, id, tok), "") << id << " " << tok;
+  EXPECT_EQ(ComposeCallStatusRequest("g w", 8155, "12", token), "");
+}
+
 TEST(HttpAnswerReader, FailsOnWhatIsNoAnswer) {
   const std::string hugeHead = kOk + "X-Filler: " + std::string(Reader::kMaxHeadBytes, 'h') + "\r\n\r\n[42]";
   std::string interimFlood;

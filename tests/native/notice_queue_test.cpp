@@ -48,4 +48,38 @@ TEST(NoticeQueue, TakingMakesRoomForNewTexts) {
   EXPECT_EQ(rest, (std::vector<std::string>{"2", "3", "4", "5", "6", "1 more message about reminder calls was not shown."}));
 }
 
+// Outcomes that come while a box is up are listed in one next box, whatever else waits; one
+// taken already (its box is up) is not added to.
+TEST(NoticeQueue, OutcomesThatComeMeanwhileAreListedInOneBox) {
+  NoticeQueue queue;
+  queue.AddOutcome("call 1: busy");
+  EXPECT_EQ(queue.Take()->text, "call 1: busy");  // its box is up
+  queue.AddOutcome("call 2: busy");
+  queue.Add("the gateway is down");
+  queue.AddOutcome("call 3: voicemail");
+  queue.AddOutcome("call 3: voicemail");  // a call is told once: listed as it comes
+  for (size_t i = 4; i < NoticeQueue::kMaxOutcomes + 4; ++i) queue.AddOutcome("call " + std::to_string(i));
+  std::vector<std::string> boxes;
+  while (const std::optional<Notice> notice = queue.Take()) boxes.push_back(NoticeBoxText(*notice));
+  std::string listed = "call 2: busy\r\n\r\ncall 3: voicemail\r\n\r\ncall 3: voicemail";
+  for (size_t i = 4; i < NoticeQueue::kMaxOutcomes + 1; ++i) listed += "\r\n\r\ncall " + std::to_string(i);
+  EXPECT_EQ(boxes, (std::vector<std::string>{listed, "the gateway is down",
+                                             "3 more messages about reminder calls were not shown."}));
+}
+
+// What waits for an outcome to be read goes with the notice that lists it, and only with it.
+TEST(NoticeQueue, AnOutcomesReaderGoesWithItsNotice) {
+  NoticeQueue queue;
+  std::string read;
+  queue.AddOutcome("a", [&] { read += "a"; });
+  queue.AddOutcome("b", [&] { read += "b"; });
+  queue.AddOutcome("c");
+  queue.Add("other");
+  const std::optional<Notice> outcomes = queue.Take();
+  ASSERT_EQ(outcomes->onRead.size(), 2u);
+  for (const auto& onRead : outcomes->onRead) onRead();
+  EXPECT_EQ(read, "ab");
+  EXPECT_TRUE(queue.Take()->onRead.empty());
+}
+
 }  // namespace

@@ -1,6 +1,9 @@
 // What the settings view hands to DrawText: the text, its length, the rectangle and the flags.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "tests/harness/registry.h"
 #include "tests/shell/inprocess_shell.h"
 
@@ -51,6 +54,29 @@ TEST_F(SettingsView, EveryPaintReadsTheStoredSettingsAfresh) {
             "Talmery Gateway:\r\n    Host: \r\n    Port: -5\r\n"
             "Myself:\r\n    First Name: A&B\r\n    Last Name: Lee\r\n    My number: 555\r\n"
             "\r\n\tUse Menu File->Setup... to change the above settings.");
+}
+
+// Below the settings, the reminder calls of this session as the hidden agent noted them, the
+// newest last; values that are no call are passed over.
+TEST_F(SettingsView, ListsTheRemindersCallsOfThisSessionBelowTheSettings) {
+  harness::ScopedRegistryKey recent(HKEY_CURRENT_USER, "Software\\Brisomel\\Recent");
+  const auto call = [](const std::string& text) { return std::vector<unsigned char>(text.begin(), text.end()); };
+  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, "Software\\Brisomel\\Recent", "gw:8155/2", REG_BINARY,
+                                  call("1\t200\t2026-12-11 15:00\t5550100\tdelivered\tBudget review")));
+  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, "Software\\Brisomel\\Recent", "gw:8155/1", REG_BINARY,
+                                  call("1\t100\t2026-12-11 14:30\t5550186\tbusy\tDentist")));
+  ASSERT_TRUE(harness::WriteValue(HKEY_CURRENT_USER, "Software\\Brisomel\\Recent", "other", REG_SZ,
+                                  harness::SzBytes("not a call")));
+  const std::vector<HWND> views = ActiveDocumentViews();
+  ASSERT_EQ(views.size(), 1u);
+  drawn_.clear();
+  Repaint(views[0]);
+  ASSERT_EQ(drawn_.size(), 1u);
+  EXPECT_EQ(drawn_[0].text,
+            "Talmery Gateway:\r\n    Host: localhost\r\n    Port: 8155\r\n"
+            "Myself:\r\n    First Name: \r\n    Last Name: \r\n    My number: \r\n"
+            "\r\n\tUse Menu File->Setup... to change the above settings.\r\n\r\nReminder calls of this session:\r\n"
+            "    2026-12-11 14:30  Dentist, 5550186: busy\r\n    2026-12-11 15:00  Budget review, 5550100: delivered");
 }
 
 // Group policy's host and port are the ones shown, as the administrator's; the machine's policy wins
