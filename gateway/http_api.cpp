@@ -557,7 +557,8 @@ MHD_Result HttpApi::Server::Request(MHD_Connection* c, Conn& conn, const std::st
     ViewOptions view;
     view.showText = config_.showText;
     view.nowMs = clock_.Now().wallMs;
-    view.followMs = FollowMs(config_.maxWait, config_.retryPause, config_.ringTime, config_.maxCallTime);
+    view.followMs = FollowMs(config_.maxWait, config_.retryPause, config_.ringTime, config_.maxCallTime, config_.snoozes,
+                             config_.snoozeMinutes);
     return Answer(c, conn, 200, CallJson(call, view), "application/json");
   }
   if (*size > 0) {

@@ -74,7 +74,7 @@ HttpsFiles::~HttpsFiles() {
 bool ReadHttpsFiles(const std::string& certificatePath, const std::string& keyPath, HttpsFiles& files,
                     std::string& error) {
   OwnedFd keyFd;
-  struct stat st{};
+  struct stat st = {};
   if (!OpenFile(keyPath, "tls_key", keyFd, st, error)) return false;
   // Checked on the file opened, so that what is read is what was checked.
   if (st.st_uid != geteuid()) {

@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
 
   talmery::EventLog log(stderr);
   log.AddSecret(config.sip.password);
-  struct stat st{};
+  struct stat st = {};
   if (!config.sip.password.empty() && !configPath.empty() && stat(configPath.c_str(), &st) == 0 && (st.st_mode & 0004))
     log.Write("warning", {{"config", configPath}, {"why", "holds the SIP password and is readable by every user"}});
 

@@ -166,8 +166,11 @@ bool IsFinalState(const std::string& state) {
   return state == state::kDone || state == state::kFailed || state == state::kExpired;
 }
 
-long long FollowMs(int maxWaitMinutes, int retryPauseSeconds, int ringSeconds, int maxCallSeconds) {
-  return (static_cast<long long>(maxWaitMinutes) * 60 + retryPauseSeconds + ringSeconds + maxCallSeconds + 60) * 1000;
+long long FollowMs(int maxWaitMinutes, int retryPauseSeconds, int ringSeconds, int maxCallSeconds, int snoozes,
+                   int snoozeMinutes) {
+  const long long snoozed = static_cast<long long>(snoozes) * (snoozeMinutes * 60LL + ringSeconds + maxCallSeconds);
+  return (static_cast<long long>(maxWaitMinutes) * 60 + retryPauseSeconds + ringSeconds + maxCallSeconds + 60 + snoozed) *
+         1000;
 }
 
 int AskAgainSeconds(const CallRecord& call, long long nowMs) {

@@ -29,8 +29,10 @@ struct ViewOptions {
 bool IsFinalState(const std::string& state);
 // How long after its acceptance a call may be unfinished: it waits max_wait at most, and the
 // try under way then (its ring and its message) and a last pause may still end it; a minute more
-// for the dispatcher to notice.
-long long FollowMs(int maxWaitMinutes, int retryPauseSeconds, int ringSeconds, int maxCallSeconds);
+// for the dispatcher to notice. A snoozed call is not bound by max_wait: each snooze the callee
+// may take adds its minutes and another call.
+long long FollowMs(int maxWaitMinutes, int retryPauseSeconds, int ringSeconds, int maxCallSeconds, int snoozes,
+                   int snoozeMinutes);
 // When a caller following a call may learn something new, in seconds from nowMs: at its next
 // try's time, else (queued, ringing, speaking) in kAskAgainSeconds; 0 for a final state.
 constexpr int kAskAgainSeconds = 30;

@@ -71,6 +71,10 @@ std::string UndeliveredWords(const CallState& call) {
   }
   if (call.state != kFailed) return "";
   const int tries = call.attempts > 0 ? call.attempts : static_cast<int>(call.tries.size());
+  // A mailbox answered and the gateway was told to leave nothing there (voicemail = hang_up, or
+  // retry until the tries ran out).
+  if (Contains(last.detail, "hung up without a message") || Contains(call.reason, "hung up without a message"))
+    return "a voicemail answered and no message was left" + (tries > 1 ? " (" + Tries(tries) + ")" : std::string());
   if (last.outcome == "no answer") {
     if (StartsWith(last.detail, "answered, not confirmed")) return "answered but not confirmed after " + Tries(tries);
     return "not answered after " + Tries(tries);

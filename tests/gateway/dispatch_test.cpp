@@ -270,7 +270,7 @@ TEST(Dispatch, ASnoozedCallComesAgainAfterItsMinutesAtMostSnoozesTimes) {
   config.snoozeMinutes = 5;
   config.snoozes = 2;
   long long later = 0, soon = 0;
-  ASSERT_EQ(store->Accept({"5550101", "Reminder.", false, 30}, "", 1, clock.Now(), later, error), Written::Done);
+  ASSERT_EQ(store->Accept({"5550101", "Reminder.", false, 30, ""}, "", 1, clock.Now(), later, error), Written::Done);
   std::vector<std::unique_ptr<Line>> lines;
   lines.push_back(std::make_unique<SnoozingLine>());
   SnoozingLine* line = static_cast<SnoozingLine*>(lines.back().get());
@@ -299,7 +299,7 @@ TEST(Dispatch, ASnoozedCallComesAgainAfterItsMinutesAtMostSnoozesTimes) {
   EXPECT_EQ(call.history.at(0).outcome, "snoozed");
   EXPECT_EQ(call.history.at(0).answerer, "person");
   // An appointment 5 minutes off: a snooze would call after it began.
-  ASSERT_EQ(store->Accept({"5550102", "Reminder.", false, 5}, "", 1, clock.Now(), soon, error), Written::Done);
+  ASSERT_EQ(store->Accept({"5550102", "Reminder.", false, 5, ""}, "", 1, clock.Now(), soon, error), Written::Done);
   dispatcher.Wake();
   ASSERT_TRUE(WaitUntil([&] { return store->Get(soon, call) && call.state == "done"; }, 20000)) << call.reason;
   EXPECT_EQ(line->Offered(), (std::vector<bool>{true, true, false, false}));

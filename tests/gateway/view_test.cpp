@@ -105,7 +105,8 @@ TEST(StatusView, JsonOfOneCall) {
 TEST(StatusView, JsonTellsTheCallerHowToFollowTheCall) {
   ViewOptions view;
   view.nowMs = 1700000001000;
-  view.followMs = FollowMs(60, 60, 30, 600);
+  EXPECT_EQ(FollowMs(60, 60, 30, 600, 2, 5), (3600 + 60 + 30 + 600 + 60 + 2 * (300 + 30 + 600)) * 1000LL);
+  view.followMs = FollowMs(60, 60, 30, 600, 0, 5);
   EXPECT_EQ(view.followMs, (3600 + 60 + 30 + 600 + 60) * 1000LL);
   const struct {
     const char* state;
@@ -119,6 +120,7 @@ TEST(StatusView, JsonTellsTheCallerHowToFollowTheCall) {
       {state::kQueued, 1700000000000, false, 30, 4349},    // due already: waiting for a line
       {state::kDialling, std::nullopt, false, 30, 4349},
       {state::kAnswered, std::nullopt, false, 30, 4349},
+      {state::kSnoozed, 1700000301000, false, 300, 4349},  // key 2: called again in five minutes
       {state::kDone, std::nullopt, true, 0, 0},
       {state::kFailed, std::nullopt, true, 0, 0},
       {state::kExpired, std::nullopt, true, 0, 0},
