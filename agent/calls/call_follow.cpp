@@ -1,7 +1,6 @@
 #include "agent/calls/call_follow.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "agent/calls/json_reader.h"
 #include "agent/calls/ole_date.h"
@@ -115,9 +114,14 @@ std::string StartText(double oleDate) {
   const long long day = dayOfYear - (153 * mp + 2) / 5 + 1;
   const long long month = mp < 10 ? mp + 3 : mp - 9;
   const long long year = yearOfEra + era * 400 + (month <= 2);
-  char text[32];
-  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld", year, month, day, rest / 3600, rest / 60 % 60);
-  return text;
+  // Digits by hand: the C++ library's snprintf brings a whole printf of its own into the agent.
+  const auto digits = [](long long value, size_t width) {
+    std::string text = std::to_string(value < 0 ? -value : value);
+    if (text.size() < width) text.insert(0, width - text.size(), '0');
+    return value < 0 ? "-" + text : text;
+  };
+  return digits(year, 4) + "-" + digits(month, 2) + "-" + digits(day, 2) + " " + digits(rest / 3600, 2) + ":" +
+         digits(rest / 60 % 60, 2);
 }
 
 FollowStep NextFollowStep(FollowedCall& call, bool reached, int httpStatus, const std::string& body, long long nowMs) {

@@ -16,12 +16,12 @@ uint64_t FileTimeCount(const FILETIME& time) {
 
 // The registered program of "Outlook.Application" (its LocalServer32), in either registry view
 // (a 32-bit agent may serve a 64-bit Outlook), as a full long path where it exists.
-std::wstring OutlookServerProgram() {
+WideText OutlookServerProgram() {
   CLSID clsid{};
-  if (FAILED(::CLSIDFromProgID(L"Outlook.Application", &clsid))) return std::wstring();
+  if (FAILED(::CLSIDFromProgID(L"Outlook.Application", &clsid))) return WideText();
   wchar_t clsidText[40] = {};
-  if (::StringFromGUID2(clsid, clsidText, 40) == 0) return std::wstring();
-  const std::wstring path = std::wstring(L"CLSID\\") + clsidText + L"\\LocalServer32";
+  if (::StringFromGUID2(clsid, clsidText, 40) == 0) return WideText();
+  const WideText path = WideText(L"CLSID\\") + clsidText + L"\\LocalServer32";
   const REGSAM views[] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
   for (const REGSAM view : views) {
     win::RegKey server;
@@ -32,19 +32,19 @@ std::wstring OutlookServerProgram() {
         ::RegGetValueW(server.get(), nullptr, nullptr, RRF_RT_REG_SZ, nullptr, command, &size) != ERROR_SUCCESS) {
       continue;
     }
-    const std::wstring program = ServerExecutable(command);
+    const WideText program = ServerExecutable(command);
     if (program.empty()) continue;
     wchar_t full[2048] = {};
     const DWORD length = ::GetLongPathNameW(program.c_str(), full, 2048);
-    return length > 0 && length < 2048 ? std::wstring(full, length) : program;
+    return length > 0 && length < 2048 ? WideText(full, length) : program;
   }
-  return std::wstring();
+  return WideText();
 }
 
 // The last part of a path.
-const wchar_t* FileNameOf(const std::wstring& path) {
+const wchar_t* FileNameOf(const WideText& path) {
   const size_t slash = path.find_last_of(L"\\/");
-  return path.c_str() + (slash == std::wstring::npos ? 0 : slash + 1);
+  return path.c_str() + (slash == WideText::npos ? 0 : slash + 1);
 }
 
 bool SameText(const wchar_t* a, const wchar_t* b) {
@@ -75,7 +75,7 @@ OutlookProcess::State OutlookProcess::Open(uint32_t pid, uint64_t created) {
 }
 
 bool OutlookProcess::FindServing(uint32_t* pid, uint64_t* created) {
-  const std::wstring program = OutlookServerProgram();
+  const WideText program = OutlookServerProgram();
   if (program.empty()) return false;
   DWORD session = 0;
   if (!ProcessIdToSessionId(GetCurrentProcessId(), &session)) return false;

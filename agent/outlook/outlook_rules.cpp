@@ -76,12 +76,12 @@ bool CameDueSinceStart(double nextReminderDate, double outlookStarted, double no
   return due >= OleDateToSeconds(outlookStarted) && due <= OleDateToSeconds(now);
 }
 
-std::wstring ServerExecutable(const std::wstring& command) {
+WideText ServerExecutable(const WideText& command) {
   size_t begin = command.find_first_not_of(L" \t");
-  if (begin == std::wstring::npos) return std::wstring();
+  if (begin == WideText::npos) return WideText();
   if (command[begin] == L'"') {
     const size_t end = command.find(L'"', begin + 1);
-    return end == std::wstring::npos ? std::wstring() : command.substr(begin + 1, end - begin - 1);
+    return end == WideText::npos ? WideText() : command.substr(begin + 1, end - begin - 1);
   }
   for (size_t at = begin; at + 4 <= command.size(); ++at) {
     const bool exe = (command[at] == L'.') && (command[at + 1] | 0x20) == L'e' && (command[at + 2] | 0x20) == L'x' &&
@@ -91,5 +91,5 @@ std::wstring ServerExecutable(const std::wstring& command) {
     }
   }
   const size_t end = command.find_first_of(L" \t", begin);
-  return command.substr(begin, end == std::wstring::npos ? std::wstring::npos : end - begin);
+  return command.substr(begin, end == WideText::npos ? WideText::npos : end - begin);
 }

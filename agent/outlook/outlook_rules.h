@@ -6,6 +6,7 @@
 #include <string>
 
 #include "agent/calls/ole_date.h"
+#include "common/wide_text.h"
 
 // When a reminder call is still worth making: up to two minutes after the appointment's start.
 constexpr long long kReminderGraceSeconds = 2 * 60;
@@ -54,4 +55,4 @@ bool CameDueSinceStart(double nextReminderDate, double outlookStarted, double no
 // The program file of a COM local server's command line (LocalServer32): the quoted text when it
 // begins with a quote, else the text up to the first ".exe" followed by a blank or the end (a
 // path with blanks left unquoted), else up to the first blank. Empty when there is none.
-std::wstring ServerExecutable(const std::wstring& command);
+WideText ServerExecutable(const WideText& command);
