@@ -19,6 +19,9 @@ constexpr char kPort[] = "port";
 constexpr char kMyNumber[] = "mynumber";
 constexpr char kFirstName[] = "firstname";
 constexpr char kLastName[] = "lastname";
+// REG_DWORD, by the user or by policy: 0 when a reminder call that reached only a mailbox is
+// not to be told; missing (or anything else) tells it.
+constexpr char kVoicemailNotice[] = "voicemailnotice";
 // The agent's full file name (REG_SZ), written at every visible start, read by the add-in.
 constexpr char kProgramPath[] = "path";
 constexpr wchar_t kProgramPathW[] = L"path";

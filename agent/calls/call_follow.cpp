@@ -65,7 +65,7 @@ std::string UndeliveredWords(const CallState& call) {
     // Answered, but by a machine: nobody heard it. The gateway's words say so.
     if (StartsWith(call.reason, "answered by a machine") || Contains(call.reason, "voicemail") ||
         Contains(last.detail, "voicemail"))
-      return "it was left on voicemail";
+      return kLeftOnVoicemailWords;
     return "";
   }
   if (call.state != kFailed) return "";
@@ -124,7 +124,8 @@ std::string StartText(double oleDate) {
          digits(rest / 60 % 60, 2);
 }
 
-FollowStep NextFollowStep(FollowedCall& call, bool reached, int httpStatus, const std::string& body, long long nowMs) {
+FollowStep NextFollowStep(FollowedCall& call, bool reached, int httpStatus, const std::string& body, long long nowMs,
+                          bool tellVoicemail) {
   FollowStep step;
   if (reached) {
     CallState state;
@@ -136,7 +137,8 @@ FollowStep NextFollowStep(FollowedCall& call, bool reached, int httpStatus, cons
     if (state.final) {
       step.done = true;
       const std::string why = UndeliveredWords(state);
-      if (!why.empty()) step.tell = UndeliveredNotice(call.subject, call.start, call.number, why);
+      if (!why.empty() && (tellVoicemail || why != kLeftOnVoicemailWords))
+        step.tell = UndeliveredNotice(call.subject, call.start, call.number, why);
       step.outcome = why.empty() ? "delivered" : why;
       return step;
     }

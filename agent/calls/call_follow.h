@@ -35,6 +35,7 @@ CallStateRead ReadCallState(int httpStatus, const std::string& body, CallState& 
 // "it was left on voicemail", "the telephone system refused it: 404 Not Found", ... Empty for a
 // call that was delivered (answered and heard, or confirmed) and for one not final yet.
 std::string UndeliveredWords(const CallState& call);
+constexpr char kLeftOnVoicemailWords[] = "it was left on voicemail";
 
 // The box's text for one call that did not reach the user: what the reminder was (its subject
 // and start, as the user's clock shows it), the number called and why.
@@ -69,8 +70,10 @@ struct FollowStep {
   std::string outcome;
 };
 // Takes the answer (reached: an answer came, with its status and body; else the gateway was not
-// reached) at nowMs and moves `call` on: its nextMs and untilMs, or done.
-FollowStep NextFollowStep(FollowedCall& call, bool reached, int httpStatus, const std::string& body, long long nowMs);
+// reached) at nowMs and moves `call` on: its nextMs and untilMs, or done. A call left only on a
+// mailbox is told when tellVoicemail (the user's voicemailnotice setting), else only listed.
+FollowStep NextFollowStep(FollowedCall& call, bool reached, int httpStatus, const std::string& body, long long nowMs,
+                          bool tellVoicemail = true);
 
 // A followed call as one line of text (for the hand-over to the next agent), and back; false for
 // a line that is not one.

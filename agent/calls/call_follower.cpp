@@ -5,6 +5,7 @@
 #include "agent/calls/follow_handover.h"
 #include "agent/calls/gateway_client.h"
 #include "agent/calls/http_wire.h"
+#include "agent/calls/settings_store.h"
 
 namespace {
 
@@ -85,7 +86,7 @@ void CallFollower::Run() {
       calls_.push_back(std::move(call));  // asked again by the next agent
       break;
     }
-    const FollowStep step = NextFollowStep(call, x.failure.empty(), x.status, x.body, WallClockMs());
+    const FollowStep step = NextFollowStep(call, x.failure.empty(), x.status, x.body, WallClockMs(), TellsVoicemail());
     NoteRecentCall(call, step.outcome, WallClockMs());
     if (!step.done) {
       calls_.push_back(std::move(call));

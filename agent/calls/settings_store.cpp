@@ -406,6 +406,20 @@ GatewayPolicy ReadGatewayPolicy() {
   return gateway;
 }
 
+bool TellsVoicemail() {
+  const auto silenced = [](const StoredValue& value) {
+    return value.type == REG_DWORD && value.size == sizeof(DWORD) &&
+           (value.bytes[0] | value.bytes[1] | value.bytes[2] | value.bytes[3]) == 0;
+  };
+  PolicyLookup policy;
+  if (LookUpPolicy(PolicyKeysForReading(), settings_key::kVoicemailNotice, &policy) && policy.found)
+    return !silenced(policy.value);
+  const SettingsKeyForReading key;
+  StoredValue own;
+  return !(key.opened == ERROR_SUCCESS && QueryValue(key.key.get(), settings_key::kVoicemailNotice, &own) && own.found &&
+           silenced(own));
+}
+
 Outcome SetHost(const std::string& host) { return WriteText(settings_key::kHost, host); }
 Outcome SetMyNumber(const std::string& number) { return WriteText(settings_key::kMyNumber, number); }
 Outcome SetFirstName(const std::string& name) { return WriteText(settings_key::kFirstName, name); }

@@ -63,6 +63,11 @@ class CallSettingsReader {
   SettingsKeyForReading key_;
 };
 
+// Whether a reminder call left only on a mailbox is told to the user (voicemailnotice: a policy's
+// value, else the user's own; only a REG_DWORD 0 silences it, so that nothing unreadable keeps a
+// missed reminder from the user). Read at each call's end, never cached.
+bool TellsVoicemail();
+
 // What the user reads when the settings key is missing.
 extern const char kSettingsMissingText[];
 

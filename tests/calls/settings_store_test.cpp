@@ -286,6 +286,37 @@ TEST_F(PolicyTest, TheMachinesPolicyWinsOverTheUsersWhichWinsOverTheUsersOwnValu
   }
 }
 
+// A reminder left only on a mailbox is told unless a REG_DWORD 0 says not: the policy's value
+// first, then the user's own; a value of any other kind tells, so that nothing unreadable keeps a
+// missed reminder from the user.
+TEST_F(PolicyTest, OnlyADwordZeroSilencesTheVoicemailNotice) {
+  EXPECT_TRUE(TellsVoicemail()) << "missing";
+  const struct {
+    const char* what;
+    HKEY policy;  // null: the user's own value only
+    DWORD type;
+    Bytes bytes;
+    bool tells;
+  } cases[] = {
+      {"the user's 0", nullptr, REG_DWORD, harness::DwordBytes(0), false},
+      {"the user's 1", nullptr, REG_DWORD, harness::DwordBytes(1), true},
+      {"the user's text 0", nullptr, REG_SZ, harness::SzBytes("0"), true},
+      {"a 2-byte 0", nullptr, REG_DWORD, Bytes{0, 0}, true},
+      {"the user's policy 1 over the user's 0", HKEY_CURRENT_USER, REG_DWORD, harness::DwordBytes(1), true},
+      {"the machine's policy 0 over the user's policy 1", HKEY_LOCAL_MACHINE, REG_DWORD, harness::DwordBytes(0), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.policy) {
+      Store(settings_key::kVoicemailNotice, REG_DWORD, harness::DwordBytes(0));
+      Policy(c.policy, settings_key::kVoicemailNotice, c.type, c.bytes);
+    } else {
+      Store(settings_key::kVoicemailNotice, c.type, c.bytes);
+    }
+    EXPECT_EQ(TellsVoicemail(), c.tells);
+  }
+}
+
 TEST_F(PolicyTest, AValueThatCannotBeUsedIsToldWithItsKeyAndWins) {
   Store("host", REG_SZ, harness::SzBytes("own.example"));
   Store("port", REG_DWORD, harness::DwordBytes(1111));

@@ -200,6 +200,17 @@ TEST(NextFollowStep, AsksAtTheGatewaysPaceUntilTheEnd) {
   EXPECT_EQ(NextFollowStep(call, true, 200, CallJson("failed", true, "busy", Try("busy", "486 Busy Here"), 3), now).tell,
             "The reminder call did not reach you.\r\nAppointment: Budget review, 2026-12-11 14:30\r\nNumber: "
             "5550100\r\nWhy: busy.");
+  // Left on a mailbox: told, unless the user's voicemailnotice says not; listed either way.
+  const std::string mailbox = CallJson("done", true, "answered by a machine; left on voicemail after the tone",
+                                       Try("answered", "left on voicemail after the tone"));
+  for (const bool tell : {true, false}) {
+    call = Followed();
+    const FollowStep step = NextFollowStep(call, true, 200, mailbox, now, tell);
+    EXPECT_TRUE(step.done);
+    EXPECT_EQ(step.tell.empty(), !tell);
+    EXPECT_EQ(step.outcome, "it was left on voicemail");
+  }
+  call = Followed();
   call.untilMs = now + 10000;
   EXPECT_FALSE(NextFollowStep(call, false, 0, "", now).done);
   EXPECT_EQ(call.nextMs, now + 10000) << "one last question at the end of the time";

@@ -56,7 +56,8 @@ def main(admx_path, adml_path, header_path):
     categories = {c.get("name") for c in admx.iter(Q + "category")}
     header = open(header_path, encoding="utf-8").read()
     policy_path = re.search(r'kPolicyPath\[\] = "([^"]*)"', header).group(1).replace("\\\\", "\\")
-    agent_values = {"host", "port", re.search(r'kLockGateway\[\] = "([^"]*)"', header).group(1)}
+    agent_values = {"host", "port"} | {re.search(r'%s\[\] = "([^"]*)"' % name, header).group(1)
+                                       for name in ("kLockGateway", "kVoicemailNotice")}
     written_values = set()
     for policy in admx.iter(Q + "policy"):
         name = policy.get("name")
