@@ -220,6 +220,9 @@ MessagePlan PlanMessage(const std::string& utf8Text, const Config& config, bool 
   plan.text = WithinSeconds(EarText(utf8Text), config.maxMessageSeconds, config.speechRate, plan.trimmed);
   if (keys) plan.prompt = KeysPrompt(config, snoozeOffered);
   plan.repeat = config.repeat;
+  // The first saying is kept for the repetitions and for `*` (16 KB a second of speech): a text
+  // within max_message_seconds, and the tenth more that a voice may take over its estimate.
+  plan.keepSamples = static_cast<size_t>(config.maxMessageSeconds) * kPhoneRate * 11 / 10;
   // Half a second for the phone to reach the ear, a second between the repetitions.
   plan.leadSamples = kPhoneRate / 2;
   plan.gapSamples = kPhoneRate;

@@ -4,9 +4,41 @@
 #include <cstdlib>
 
 namespace talmery {
+namespace {
+
+// Speech kept from before, given as its helper gave it: cut at the limit it is started with.
+class ReplayedSpeech : public SpeechSource {
+ public:
+  ReplayedSpeech(std::shared_ptr<const KeptSpeech> kept, size_t limit)
+      : kept_(std::move(kept)), end_(limit > 0 ? std::min(limit, kept_->samples.size()) : kept_->samples.size()) {}
+  size_t Read(int16_t* out, size_t count) override {
+    const size_t n = std::min(count, end_ - at_);
+    std::copy_n(kept_->samples.begin() + static_cast<long>(at_), n, out);
+    at_ += n;
+    return n;
+  }
+  bool Ended(bool& cut, std::string&) override {
+    cut = kept_->samples.size() > end_;
+    return true;
+  }
+
+ private:
+  std::shared_ptr<const KeptSpeech> kept_;
+  size_t end_, at_ = 0;
+};
+
+}  // namespace
 
 MessageStream::MessageStream(MessagePlan plan, SpeechStarter start)
-    : plan_(std::move(plan)), start_(std::move(start)) {}
+    : plan_(std::move(plan)), start_(std::move(start)) {
+  if (plan_.kept.text && plan_.kept.text->text == plan_.text) kept_.text = plan_.kept.text;
+}
+
+std::unique_ptr<SpeechSource> MessageStream::Start(const std::shared_ptr<const KeptSpeech>& kept,
+                                                   const std::string& text, size_t maxSamples, std::string& error) {
+  if (kept && kept->text == text) return std::make_unique<ReplayedSpeech>(kept, maxSamples);
+  return start_(text, maxSamples, error);
+}
 
 void MessageStream::Fail(const std::string& error) {
   error_ = error;
@@ -17,36 +49,45 @@ void MessageStream::Fail(const std::string& error) {
 // The prompt is made first (it is short), so that a text that has to be cut leaves room for it.
 bool MessageStream::LoadPrompt() {
   if (plan_.prompt.empty()) return true;
+  if (plan_.kept.prompt && plan_.kept.prompt->text == plan_.prompt) {
+    kept_.prompt = plan_.kept.prompt;
+    return true;
+  }
   std::string error;
   std::unique_ptr<SpeechSource> prompt = start_(plan_.prompt, kMaxPromptSamples, error);
   if (!prompt) {
     Fail(error);
     return false;
   }
+  KeptSpeech made{plan_.prompt, {}};
   int16_t buffer[800];
-  for (size_t n; (n = prompt->Read(buffer, 800)) > 0;) prompt_.insert(prompt_.end(), buffer, buffer + n);
+  for (size_t n; (n = prompt->Read(buffer, 800)) > 0;) made.samples.insert(made.samples.end(), buffer, buffer + n);
   bool cut = false;
   if (!prompt->Ended(cut, error)) {
     Fail(error);
     return false;
   }
+  made.samples.shrink_to_fit();
+  kept_.prompt = std::make_shared<const KeptSpeech>(std::move(made));
   return true;
 }
 
 bool MessageStream::StartSpeech() {
   // The first time, all the budget leaves room for (the silences, and the prompt that follows the
   // last time); a repetition only starts when it fits, and is held to what is left all the same.
-  size_t reserved = plan_.tailSamples + prompt_.size();
+  size_t reserved = plan_.tailSamples + PromptSize();
   size_t limit = plan_.budgetSamples > position_ + reserved ? plan_.budgetSamples - position_ - reserved : 0;
   limit = std::max<size_t>(limit, 8000);  // a second at least, whatever the settings
   std::string error;
-  source_ = start_(plan_.text, limit, error);
+  // Once the text has been said whole, the next times are played from what it gave.
+  source_ = Start(kept_.text, plan_.text, limit, error);
   if (!source_) {
     Fail(error);
     return false;
   }
   part_ = Part::Speech;
   spoken_ = 0;
+  keep_ = firstEnd_ == 0 && !kept_.text && plan_.keepSamples > 0;
   return true;
 }
 
@@ -62,16 +103,22 @@ void MessageStream::EndSpeech() {
       return Fail("the text gave no sound");
     }
   }
+  if (keep_ && !cut) {
+    keeping_.shrink_to_fit();
+    kept_.text = std::make_shared<const KeptSpeech>(KeptSpeech{plan_.text, std::move(keeping_)});
+  }
+  keep_ = false;
+  std::vector<int16_t>().swap(keeping_);
   if (firstEnd_ == 0) firstEnd_ = position_;
   if (!cut) ++said_;
   if (cut) cut_ = true;
   if (!cut && said_ < plan_.repeat &&
-      position_ + plan_.gapSamples + length_ + prompt_.size() + plan_.tailSamples <= plan_.budgetSamples) {
+      position_ + plan_.gapSamples + length_ + PromptSize() + plan_.tailSamples <= plan_.budgetSamples) {
     part_ = Part::Gap;
     left_ = plan_.gapSamples;
   } else {
-    part_ = prompt_.empty() ? Part::Tail : Part::Prompt;
-    left_ = prompt_.empty() ? plan_.tailSamples : prompt_.size();
+    part_ = PromptSize() == 0 ? Part::Tail : Part::Prompt;
+    left_ = PromptSize() == 0 ? plan_.tailSamples : PromptSize();
   }
 }
 
@@ -90,7 +137,7 @@ size_t MessageStream::Read(int16_t* out, size_t count) {
       case Part::Tail:
       case Part::Prompt: {
         const size_t n = std::min(left_, count - done);
-        if (part_ == Part::Prompt) std::copy_n(prompt_.end() - static_cast<long>(left_), n, out + done);
+        if (part_ == Part::Prompt) std::copy_n(kept_.prompt->samples.end() - static_cast<long>(left_), n, out + done);
         else std::fill_n(out + done, n, 0);
         done += n;
         left_ -= n;
@@ -114,6 +161,15 @@ size_t MessageStream::Read(int16_t* out, size_t count) {
         }
         if (said_ == 0)
           for (size_t i = done; i < done + n; ++i) peak_ = std::max(peak_, std::abs(static_cast<int>(out[i])));
+        if (keep_) {
+          // Past what is kept, the saying is let go (and made again for the next time).
+          if (keeping_.size() + n <= plan_.keepSamples) {
+            keeping_.insert(keeping_.end(), out + done, out + done + n);
+          } else {
+            keep_ = false;
+            std::vector<int16_t>().swap(keeping_);
+          }
+        }
         done += n;
         spoken_ += n;
         position_ += n;
@@ -159,6 +215,7 @@ void MessageFeed::Make() {
       if (firstEnd_ == 0 && stream_->FirstEnd() > 0) {
         firstEnd_ = stream_->FirstEnd();
         firstCut_ = stream_->Cut();  // (set by the same end of speech)
+        kept_ = stream_->Kept();
         if (once_ && !ready_) ready_ = tell = true;  // the first saying is all that is played
       }
       if (n < 800) {
@@ -207,6 +264,11 @@ void MessageFeed::Once(size_t tailSamples) {
   once_ = true;
   onceTail_ = tailSamples;
   if (firstEnd_ > 0) ready_ = true;
+}
+
+KeptMessage MessageFeed::Kept() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return kept_;
 }
 
 bool MessageFeed::FirstCut() {

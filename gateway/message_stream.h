@@ -33,6 +33,19 @@ class SpeechSource {
 using SpeechStarter =
     std::function<std::unique_ptr<SpeechSource>(const std::string& text, size_t maxSamples, std::string& error)>;
 
+// The speech of a text as it was made once, whole: played again (a repetition, the message
+// again for `*`) instead of being made again, which costs a helper and its CPU each time. Never
+// changed once made, so that messages on other threads may share it.
+struct KeptSpeech {
+  std::string text;
+  std::vector<int16_t> samples;
+};
+
+// What a call has made of its message so far: null where nothing is kept.
+struct KeptMessage {
+  std::shared_ptr<const KeptSpeech> text, prompt;
+};
+
 struct MessagePlan {
   std::string text;           // said each time
   std::string prompt;         // said once, after the last time (or after a text that had to be cut); empty: none
@@ -42,6 +55,10 @@ struct MessagePlan {
   size_t tailSamples = 0;
   size_t budgetSamples = 0;   // what the whole message may last
   bool trimmed = false;       // the text was cut to what a listener attends to (max_message_seconds)
+  // The first saying of the text is kept for the next ones up to this many samples (0: none); a
+  // longer one is made again for each saying.
+  size_t keepSamples = 0;
+  KeptMessage kept;           // made before for the same call: played from here, not made again
 };
 
 class MessageStream {
@@ -65,19 +82,27 @@ class MessageStream {
   int Said() const { return said_; }
   // Where the first saying of the text ended, in samples of the message (0 before).
   size_t FirstEnd() const { return firstEnd_; }
+  // The speech made whole so far (the prompt once loaded, the text once said whole within
+  // keepSamples), to play again.
+  KeptMessage Kept() const { return kept_; }
 
  private:
   enum class Part { Start, Lead, Speech, Prompt, Gap, Tail, End };
   bool LoadPrompt();
+  std::unique_ptr<SpeechSource> Start(const std::shared_ptr<const KeptSpeech>& kept, const std::string& text,
+                                      size_t maxSamples, std::string& error);
   bool StartSpeech();
   void EndSpeech();
+  size_t PromptSize() const { return kept_.prompt ? kept_.prompt->samples.size() : 0; }
   void Fail(const std::string& error);
 
   const MessagePlan plan_;
   SpeechStarter start_;
   Part part_ = Part::Start;
   std::unique_ptr<SpeechSource> source_;
-  std::vector<int16_t> prompt_;
+  KeptMessage kept_;      // its prompt is the one played
+  std::vector<int16_t> keeping_;  // the first saying as it is made, while within keepSamples
+  bool keep_ = false;             // the speech playing is being kept
   size_t left_ = 0;       // samples left of the current silence or prompt
   size_t position_ = 0;   // samples of the message so far
   size_t spoken_ = 0;     // of the current speech
@@ -124,6 +149,9 @@ class MessageFeed {
   void Once(size_t tailSamples);
   // Once ended: the first saying was cut (to the budget or the limit).
   bool FirstCut();
+  // The speech the message has made whole (MessageStream::Kept), once its first saying ended:
+  // for the message again, with no new helper.
+  KeptMessage Kept();
   // Once ended: how the message went (as MessageStream tells it).
   bool Finished();
   std::string Error();
@@ -149,6 +177,7 @@ class MessageFeed {
   size_t onceTail_ = 0;
   size_t firstEnd_ = 0;     // the stream's FirstEnd, once known
   bool firstCut_ = false;
+  KeptMessage kept_;        // the stream's, once its first saying ended
   size_t taken_ = 0;
   std::thread thread_;
 };

@@ -868,6 +868,7 @@ class SipLine : public Line {
                                   .count();
             MessagePlan again = PlanMessage(job.text, config_, job.snoozeOffered, static_cast<int>(std::max(1LL, static_cast<long long>(left))));
             again.repeat = 1;
+            again.kept = feed_->Kept();  // played from what this call made, once it was said whole
             budgetSamples = again.budgetSamples;
             NewFeed(std::move(again));
             feedFrom = Clock::now();

@@ -86,24 +86,82 @@ TEST(MessageStream, SaysWhatFitsTheCallAndCutsTheRest) {
       {"a second time would leave no room for the prompt", 9000, 2, 19000, true, {17870},
        {{kLead, 0}, {9000, 1000}, {kPrompt, 5000}, {kTail, 0}}, 1, false},
   };
-  for (const Case& c : cases) {
-    std::vector<size_t> limits;
-    MessageStream m(Plan(c.repeat, c.budget, c.prompt), [&](const std::string& text, size_t limit, std::string&) {
-      if (text == "prompt") return std::make_unique<FakeSpeech>(kPrompt, 5000, limit);
-      limits.push_back(limit);
-      return std::make_unique<FakeSpeech>(c.speech, 1000, limit);
-    });
-    std::vector<int16_t> expected;
-    for (const Part& p : c.parts)
-      for (size_t i = 0; i < p.samples; ++i) expected.push_back(FakeSpeech::Sample(p.level, i));
+  // The same message whether the first saying is kept for the next (all of it: its helper is
+  // started once) or not (nothing, or a sample less than the text: a helper for each saying).
+  for (const Case& c : cases)
+    for (const size_t keep : {size_t{0}, c.speech - 1, c.speech}) {
+      const std::string what = std::string(c.what) + ", kept up to " + std::to_string(keep);
+      std::vector<size_t> limits;
+      int prompts = 0;
+      MessagePlan plan = Plan(c.repeat, c.budget, c.prompt);
+      plan.keepSamples = keep;
+      MessageStream m(plan, [&](const std::string& text, size_t limit, std::string&) {
+        if (text == "prompt") return ++prompts, std::make_unique<FakeSpeech>(kPrompt, 5000, limit);
+        limits.push_back(limit);
+        return std::make_unique<FakeSpeech>(c.speech, 1000, limit);
+      });
+      std::vector<int16_t> expected;
+      for (const Part& p : c.parts)
+        for (size_t i = 0; i < p.samples; ++i) expected.push_back(FakeSpeech::Sample(p.level, i));
+      const std::vector<int16_t> got = ReadAll(m);
+      EXPECT_EQ(got.size(), expected.size()) << what;
+      EXPECT_TRUE(got == expected) << what;
+      EXPECT_LE(got.size(), c.budget) << what;
+      EXPECT_EQ(limits, keep >= c.speech ? std::vector<size_t>{c.limits[0]} : c.limits) << what;
+      EXPECT_EQ(prompts, c.prompt ? 1 : 0) << what;
+      EXPECT_EQ(m.Said(), c.said) << what;
+      EXPECT_EQ(m.Cut(), c.cut) << what;
+      EXPECT_EQ(m.Error(), "") << what;
+      // Kept only when said whole within the bound.
+      EXPECT_EQ(m.Kept().text != nullptr, keep >= c.speech && !c.cut) << what;
+    }
+}
+
+// `*`: the message again from what the first one made, with no helper at all, the samples as
+// they were; a kept speech of another text is not played for this one.
+TEST(MessageStream, MessageAgainIsPlayedFromTheSpeechKept) {
+  int starts = 0;
+  const auto starter = [&](const std::atomic<bool>&) -> SpeechStarter {
+    return [&](const std::string& text, size_t limit, std::string&) {
+      ++starts;
+      return text == "prompt" ? std::make_unique<FakeSpeech>(kPrompt, 5000, limit)
+                              : std::make_unique<FakeSpeech>(9000, text == "text" ? 1000 : 2000, limit);
+    };
+  };
+  MessagePlan first = Plan(2, 100000, true);
+  first.keepSamples = 60 * 8000;
+  KeptMessage kept;
+  {
+    MessageFeed feed(first, starter, nullptr);
+    bool ended = false;
+    while (!ended) {
+      int16_t packet[160];
+      if (feed.Take(packet, 160, ended) == 0) std::this_thread::yield();
+    }
+    EXPECT_EQ(feed.Said(), 2);
+    kept = feed.Kept();
+  }
+  EXPECT_EQ(starts, 2);  // the prompt and the text once
+  ASSERT_NE(kept.text, nullptr);
+  ASSERT_NE(kept.prompt, nullptr);
+
+  const std::atomic<bool> stopping{false};
+  for (const char* text : {"text", "other text"}) {
+    starts = 0;
+    MessagePlan again = Plan(1, 50000, true);
+    again.text = text;
+    again.kept = kept;
+    MessageStream m(again, starter(stopping));
     const std::vector<int16_t> got = ReadAll(m);
-    EXPECT_EQ(got.size(), expected.size()) << c.what;
-    EXPECT_TRUE(got == expected) << c.what;
-    EXPECT_LE(got.size(), c.budget) << c.what;
-    EXPECT_EQ(limits, c.limits) << c.what;
-    EXPECT_EQ(m.Said(), c.said) << c.what;
-    EXPECT_EQ(m.Cut(), c.cut) << c.what;
-    EXPECT_EQ(m.Error(), "") << c.what;
+    ASSERT_EQ(got.size(), kLead + 9000 + kPrompt + kTail) << text;
+    const int16_t level = again.text == "text" ? 1000 : 2000;
+    EXPECT_TRUE(std::equal(got.begin() + kLead, got.begin() + kLead + 9000, kept.text->samples.begin()) ==
+                (level == 1000))
+        << text;
+    EXPECT_EQ(got[kLead + 8999], FakeSpeech::Sample(level, 8999)) << text;
+    EXPECT_EQ(got[kLead + 9000 + 123], FakeSpeech::Sample(5000, 123)) << text;
+    EXPECT_EQ(starts, level == 1000 ? 0 : 1) << text;
+    EXPECT_EQ(m.Said(), 1) << text;
   }
 }
 
