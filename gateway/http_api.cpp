@@ -25,6 +25,7 @@
 #include "gateway/https_files.h"
 #include "gateway/metrics.h"
 #include "gateway/net_policy.h"
+#include "gateway/owned_fd.h"
 #include "gateway/status_view.h"
 
 namespace talmery {

@@ -1,4 +1,4 @@
-#include "gateway/store.h"
+#include "gateway/sqlite_store.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -357,19 +357,6 @@ Sqlite& Sqlite::operator=(Sqlite&& o) noexcept {
 
 Sqlite::~Sqlite() {
   if (db_) sqlite3_close_v2(db_);
-}
-
-OwnedFd& OwnedFd::operator=(OwnedFd&& o) noexcept {
-  if (this != &o) {
-    if (fd_ >= 0) close(fd_);
-    fd_ = o.fd_;
-    o.fd_ = -1;
-  }
-  return *this;
-}
-
-OwnedFd::~OwnedFd() {
-  if (fd_ >= 0) close(fd_);
 }
 
 std::unique_ptr<SqliteStore> SqliteStore::Open(const std::string& path, const GatewayClock& clock, std::string& error,
