@@ -20,11 +20,13 @@
 #include <map>
 #include <set>
 
+#include "gateway/addresses.h"
+#include "gateway/admission.h"
 #include "gateway/call_request.h"
 #include "gateway/event_log.h"
 #include "gateway/https_files.h"
 #include "gateway/metrics.h"
-#include "gateway/net_policy.h"
+#include "gateway/number_patterns.h"
 #include "gateway/owned_fd.h"
 #include "gateway/status_view.h"
 
