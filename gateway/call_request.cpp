@@ -1,12 +1,13 @@
 #include "gateway/call_request.h"
 
+#include <iconv.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <utility>
 
 #include "common/url_form.h"
 #include "gateway/event_log.h"
-#include "gateway/net_policy.h"
 
 namespace talmery {
 namespace {
@@ -172,6 +173,116 @@ bool ParseCallRequest(const std::string& body, CallRequest& request, std::string
   request.text = std::move(utf8);
   request.selfDelete = selfDelete == "1";
   request.firstOcc = firstOcc;
+  return true;
+}
+
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+std::string Trim(const std::string& s) {
+  const size_t b = s.find_first_not_of(" \t");
+  if (b == std::string::npos) return "";
+  return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+}
+
+}  // namespace
+
+bool ParseFormContentType(const std::string& type, int& codePage, std::string& reason) {
+  codePage = 0;
+  const size_t semi = type.find(';');
+  const std::string media = Lower(Trim(type.substr(0, semi)));
+  if (!media.empty() && media != "application/x-www-form-urlencoded") {
+    reason = "the request body must be a URL-encoded form";
+    return false;
+  }
+  size_t at = semi;
+  while (at != std::string::npos) {
+    const size_t next = type.find(';', at + 1);
+    const std::string param = Trim(type.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1));
+    at = next;
+    const size_t eq = param.find('=');
+    if (eq == std::string::npos || Lower(Trim(param.substr(0, eq))) != "charset") continue;
+    std::string value = Lower(Trim(param.substr(eq + 1)));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    std::string digits;
+    if (value.compare(0, 8, "windows-") == 0) digits = value.substr(8);
+    else if (value.compare(0, 2, "cp") == 0) digits = value.substr(2);
+    else if (value == "iso-8859-1" || value == "us-ascii") digits = "1252";  // what 1252 extends
+    else if (value == "utf-8") digits = "65001";                              // a Windows set to UTF-8
+    if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos ||
+        !CodePageKnown(std::stoi(digits))) {
+      reason = "the charset " + value.substr(0, 40) + " is not known here";
+      return false;
+    }
+    codePage = std::stoi(digits);
+  }
+  return true;
+}
+
+namespace {
+
+// iconv's name for a Windows code page.
+std::string IconvName(int codePage) {
+  if (codePage == 65001) return "UTF-8";
+  if (codePage >= 1250 && codePage <= 1258) return "WINDOWS-" + std::to_string(codePage);
+  return "CP" + std::to_string(codePage);
+}
+
+class Iconv {
+ public:
+  explicit Iconv(int codePage) : descriptor_(iconv_open("UTF-8", IconvName(codePage).c_str())) {}
+  ~Iconv() {
+    if (Ok()) iconv_close(descriptor_);
+  }
+  Iconv(const Iconv&) = delete;
+  Iconv& operator=(const Iconv&) = delete;
+  bool Ok() const { return descriptor_ != reinterpret_cast<iconv_t>(-1); }
+  iconv_t get() const { return descriptor_; }
+
+ private:
+  iconv_t descriptor_;
+};
+
+}  // namespace
+
+bool CodePageKnown(int codePage) {
+  if (codePage == 1252) return true;
+  return codePage > 0 && Iconv(codePage).Ok();
+}
+
+bool CodePageToUtf8(const std::string& bytes, int codePage, std::string& utf8) {
+  if (codePage == 1252) {
+    utf8 = urlform::Cp1252ToUtf8(bytes);
+    return true;
+  }
+  Iconv cd(codePage);
+  if (!cd.Ok() || !CodePageKnown(codePage)) return false;
+  utf8.clear();
+  std::string in = bytes;
+  char* src = in.data();
+  size_t left = in.size();
+  char buffer[4096];
+  while (left > 0) {
+    char* dst = buffer;
+    size_t room = sizeof buffer;
+    const size_t r = iconv(cd.get(), &src, &left, &dst, &room);
+    utf8.append(buffer, static_cast<size_t>(dst - buffer));
+    if (r == static_cast<size_t>(-1) && errno == EILSEQ) {
+      utf8 += "\xEF\xBF\xBD";  // a byte the code page leaves undefined (or a broken sequence)
+      ++src;
+      --left;
+    } else if (r == static_cast<size_t>(-1) && errno == EINVAL) {
+      utf8 += "\xEF\xBF\xBD";  // a sequence cut off at the end
+      break;
+    } else if (r == static_cast<size_t>(-1) && errno != E2BIG) {
+      return false;
+    }
+  }
   return true;
 }
 

@@ -35,6 +35,17 @@ bool HasSomethingToSay(const std::string& utf8);
 // a malformed body: a '%' without two hex digits, a field without '=', a field given twice.
 bool DecodeForm(const std::string& body, std::map<std::string, std::string>& fields, std::string& reason);
 
+// The charset parameter of a Content-Type ("application/x-www-form-urlencoded; charset=windows-1250").
+// False with a reason when the type is not a URL-encoded form; `codePage` is 0 when no charset
+// is given, else the Windows code page named (windows-NNNN, cpNNNN, utf-8 as 65001, or
+// iso-8859-1/us-ascii as 1252).
+bool ParseFormContentType(const std::string& type, int& codePage, std::string& reason);
+// Whether text in `codePage` can be decoded (iconv knows it).
+bool CodePageKnown(int codePage);
+// The bytes in Windows code page `codePage` as UTF-8; bytes the code page leaves undefined
+// become U+FFFD. False when the code page is unknown.
+bool CodePageToUtf8(const std::string& bytes, int codePage, std::string& utf8);
+
 // The whole check of a posted body, its text in Windows code page `codePage` (one that
 // CodePageKnown accepts). False with the reason that follows "ERROR: " in the answer.
 bool ParseCallRequest(const std::string& body, CallRequest& request, std::string& reason, int codePage = 1252);

@@ -12,6 +12,9 @@
 #include <map>
 #include <sstream>
 
+#include "gateway/call_request.h"
+#include "gateway/number_patterns.h"
+
 namespace talmery {
 namespace {
 

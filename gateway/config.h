@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "gateway/addresses.h"
 #include "gateway/listener.h"
-#include "gateway/net_policy.h"
 
 namespace talmery {
 
@@ -98,7 +98,7 @@ struct Config {
   int httpThreads = 16;
   int requestSeconds = 10;           // a whole request (head and body) must arrive in this time
 
-  // Who may post calls, to which numbers, and how many (see net_policy.h and the README).
+  // Who may post calls, to which numbers, and how many (see addresses.h, number_patterns.h, admission.h and the README).
   std::vector<AddressBlock> clients; // empty: anyone who reaches `listen` (loopback only)
   bool clientsSet = false;
   std::vector<std::string> numbers;  // glob patterns; empty: every number

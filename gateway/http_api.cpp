@@ -20,11 +20,14 @@
 #include <map>
 #include <set>
 
+#include "gateway/addresses.h"
+#include "gateway/admission.h"
 #include "gateway/call_request.h"
 #include "gateway/event_log.h"
 #include "gateway/https_files.h"
 #include "gateway/metrics.h"
-#include "gateway/net_policy.h"
+#include "gateway/number_patterns.h"
+#include "gateway/owned_fd.h"
 #include "gateway/status_view.h"
 
 namespace talmery {
@@ -90,9 +93,15 @@ bool SameToken(const std::string& stored, const char* presented) {
   return differ == 0;
 }
 
-bool IsCallStatusPath(const std::string& path) {
-  if (path.compare(0, 7, "/calls/") != 0 || path.size() == 7) return false;
-  return path.find_first_not_of("0123456789", 7) == std::string::npos;
+// Whether `method` is among `allow`, the methods of a route as its Allow header lists them.
+bool Takes(const char* allow, const std::string& method) {
+  const std::string list = allow;
+  for (size_t at = 0; at <= list.size();) {
+    const size_t end = std::min(list.find(", ", at), list.size());
+    if (list.compare(at, end - at, method) == 0) return true;
+    at = end + 2;
+  }
+  return false;
 }
 
 unsigned long long BytesReceived(int fd) {
@@ -177,6 +186,7 @@ class HttpApi::Server {
   // What we know of one connection; one request at a time. `mu_` guards the fields that the
   // sweeper reads.
   enum class Phase { Head, Body, Working, Answered };
+  struct Route;
   struct Conn {
     // libmicrohttpd's socket: read (its byte count) and, for a head past its time, shut down,
     // only while the connection is in conns_. The library tells its end (OnConnection) before
@@ -192,8 +202,7 @@ class HttpApi::Server {
     // The request being read.
     std::string path;        // and when its head was whole: the metrics' answer time
     Clock::time_point headAt;
-    bool callPath = false;
-    std::string page;        // a GET or HEAD of this path, answered once the request is whole
+    const Route* page = nullptr;  // a GET or HEAD of this route, answered once the request is whole
     int codePage = 0;
     bool overflow = false;   // past the limit (or past the budget, when busy): no longer kept
     bool busy = false;
@@ -222,12 +231,34 @@ class HttpApi::Server {
 
   MHD_Result Request(MHD_Connection* c, Conn& conn, const std::string& url, const std::string& method,
                      const char* data, size_t* size);
+
+  // Who may ask for a route: the clients (everyone when `clients` is not set), metrics_clients
+  // alone, or either (administrators may read any call, as they may the metrics).
+  enum class Askers { Clients, MetricsClients, ClientsOrMetricsClients };
+  // The route's path itself, or the path followed by a call's id (digits).
+  enum class Match { Exact, Id };
+  using Handler = MHD_Result (Server::*)(MHD_Connection* c, Conn& conn);
+  // One path that is served. A POST's handler runs as soon as the head is whole, before a byte
+  // of the body is read; a GET's or HEAD's once the request is whole (a body of it is dropped).
+  struct Route {
+    const char* path;
+    Match match;
+    Askers askers;
+    const char* methods;  // those it takes, as its Allow header lists them
+    Handler handler;
+  };
+  static const Route kRoutes[];
+  static const Route* FindRoute(const std::string& url);
+  // Whether conn's address may ask for what `askers` names; refused (and answered) when not.
+  bool MayAsk(MHD_Connection* c, Conn& conn, Askers askers, MHD_Result& refusal);
+  MHD_Result StatusPageAnswer(MHD_Connection* c, Conn& conn);
+  MHD_Result MetricsAnswer(MHD_Connection* c, Conn& conn);
+  MHD_Result CallAnswer(MHD_Connection* c, Conn& conn);
   MHD_Result BeginCall(MHD_Connection* c, Conn& conn);
   MHD_Result FinishCall(MHD_Connection* c, Conn& conn);
   MHD_Result Answer(MHD_Connection* c, Conn& conn, unsigned status, const std::string& body,
                     const char* type = "text/plain", const char* allow = nullptr, bool close = false);
   MHD_Result Refuse(MHD_Connection* c, Conn& conn, Refusal kind, const std::string& reason);
-  MHD_Result Metrics(MHD_Connection* c, Conn& conn, bool get);
   bool Among(const std::string& address, const std::vector<AddressBlock>& blocks) {
     Address16 a;
     return ParseAddress(address, a) && InAnyBlock(a, blocks);
@@ -441,8 +472,7 @@ void HttpApi::Server::OnCompleted(void* cls, MHD_Connection* c, void** reqCls, M
   conn->phase = Phase::Head;
   conn->start = Clock::now();
   conn->overflow = conn->busy = false;
-  conn->callPath = false;
-  conn->page.clear();
+  conn->page = nullptr;
 }
 
 void HttpApi::Server::OnLog(void* cls, const char* format, va_list ap) {
@@ -516,50 +546,25 @@ MHD_Result HttpApi::Server::Request(MHD_Connection* c, Conn& conn, const std::st
       Refused(conn.address, Refusal::BadRequest, problem);
       return Answer(c, conn, status, "ERROR: " + problem + "\r\n", "text/plain", nullptr, true);
     }
-    // Paths first, methods second: an unknown path is 404 whatever the method, a known path with
-    // the wrong method 405 with the methods it takes. The body of either is never read.
-    const bool get = method == "GET" || method == "HEAD";
-    if (url == "/metrics") return Metrics(c, conn, get);
-    // Administrators (metrics_clients) may read any call, as they may the metrics.
-    const bool adminRead = IsCallStatusPath(url) && Among(conn.address, config_.metricsClients);
-    if (!clients_.empty() && !Among(conn.address, clients_) && !adminRead) {  // let in for the metrics alone
-      Refused(conn.address, Refusal::NotAClient, "not among the clients of this gateway");
-      return MHD_NO;
-    }
-    if (url == kCallPath) {
-      if (method == "POST") return BeginCall(c, conn);
-      return Answer(c, conn, 405, "method not allowed\n", "text/plain", "POST");
-    }
-    if (url == "/" || IsCallStatusPath(url)) {
-      if (!get) return Answer(c, conn, 405, "method not allowed\n", "text/plain", "GET, HEAD");
-      // Answered on the next call, once the request is whole: an answer given now would end
-      // the connection (its end is not known yet), and pages are worth a kept-alive one.
-      conn.page = url;
-      return MHD_YES;
-    }
-    return Answer(c, conn, 404, "not found\n");
+    // Paths first, then who asks, then methods: an unknown path is 404 whatever the method, a
+    // known path with the wrong method 405 with the methods it takes. The body of either is
+    // never read.
+    const Route* route = FindRoute(url);
+    MHD_Result refusal = MHD_NO;
+    if (!MayAsk(c, conn, route ? route->askers : Askers::Clients, refusal)) return refusal;
+    if (!route) return Answer(c, conn, 404, "not found\n");
+    if (!Takes(route->methods, method)) return Answer(c, conn, 405, "method not allowed\n", "text/plain", route->methods);
+    if (method == "POST") return (this->*route->handler)(c, conn);
+    // Answered on the next call, once the request is whole: an answer given now would end the
+    // connection (its end is not known yet), and pages are worth a kept-alive one.
+    conn.page = route;
+    return MHD_YES;
   }
-  if (!conn.page.empty()) {
+  if (conn.page) {
     const size_t n = *size;
     *size = 0;  // a body of a GET is not kept
     if (n > 0) return MHD_YES;
-    if (conn.page == "/") return Answer(c, conn, 200, StatusPageText(), "text/html; charset=utf-8");
-    if (conn.page == "/metrics")
-      return Answer(c, conn, 200, metrics::Page(store_.Figures(clock_.Now()), clock_.Now().wallMs), "text/plain; version=0.0.4; charset=utf-8");
-    const std::string digits = conn.page.substr(7);
-    CallRecord call;
-    // Only its caller (who holds its token) and administrators may read a call; anyone else is
-    // told what an unknown id is told, so that ids cannot be tried for the calls they name.
-    const bool found = digits.size() <= 18 && store_.Get(std::stoll(digits), call);
-    if (!found || !(Among(conn.address, config_.metricsClients) ||
-                    SameToken(call.callerToken, MHD_lookup_connection_value(c, MHD_HEADER_KIND, kCallTokenHeader))))
-      return Answer(c, conn, 404, "{\"error\": \"no such call\"}\n", "application/json");
-    ViewOptions view;
-    view.showText = config_.showText;
-    view.nowMs = clock_.Now().wallMs;
-    view.followMs = FollowMs(config_.maxWait, config_.retryPause, config_.ringTime, config_.maxCallTime, config_.snoozes,
-                             config_.snoozeMinutes);
-    return Answer(c, conn, 200, CallJson(call, view), "application/json");
+    return (this->*conn.page->handler)(c, conn);
   }
   if (*size > 0) {
     // Past the limit the bytes are dropped as they come: memory stays bounded whatever the
@@ -601,7 +606,6 @@ MHD_Result HttpApi::Server::BeginCall(MHD_Connection* c, Conn& conn) {
     if (errno != 0 || n > kMaxRequestBytes)
       return Refuse(c, conn, Refusal::TooLarge, "the request is larger than " + std::to_string(kMaxRequestBytes / 1024) + " KB");
   }
-  conn.callPath = true;
   return MHD_YES;
 }
 
@@ -658,15 +662,65 @@ MHD_Result HttpApi::Server::FinishCall(MHD_Connection* c, Conn& conn) {
   return Answer(c, conn, 200, "[" + std::to_string(id) + "]\r\n");
 }
 
-// Only for metrics_clients (the scraper's addresses): anyone else is refused, and logged.
-MHD_Result HttpApi::Server::Metrics(MHD_Connection* c, Conn& conn, bool get) {
-  if (!Among(conn.address, config_.metricsClients)) {
-    Refused(conn.address, Refusal::MetricsClient, "the metrics are served to metrics_clients only");
-    return Answer(c, conn, 403, "forbidden: the metrics are served to metrics_clients only\n");
+// The paths served, looked at in this order.
+const HttpApi::Server::Route HttpApi::Server::kRoutes[] = {
+    {"/metrics", Match::Exact, Askers::MetricsClients, "GET, HEAD", &Server::MetricsAnswer},
+    {kCallPath, Match::Exact, Askers::Clients, "POST", &Server::BeginCall},
+    {"/", Match::Exact, Askers::Clients, "GET, HEAD", &Server::StatusPageAnswer},
+    {"/calls/", Match::Id, Askers::ClientsOrMetricsClients, "GET, HEAD", &Server::CallAnswer},
+};
+
+const HttpApi::Server::Route* HttpApi::Server::FindRoute(const std::string& url) {
+  for (const Route& route : kRoutes) {
+    const size_t n = std::strlen(route.path);
+    if (url.compare(0, n, route.path) != 0) continue;
+    if (route.match == Match::Exact ? url.size() == n
+                                    : url.size() > n && url.find_first_not_of("0123456789", n) == std::string::npos)
+      return &route;
   }
-  if (!get) return Answer(c, conn, 405, "method not allowed\n", "text/plain", "GET, HEAD");
-  conn.page = "/metrics";  // answered once the request is whole, as the other pages
-  return MHD_YES;
+  return nullptr;
+}
+
+bool HttpApi::Server::MayAsk(MHD_Connection* c, Conn& conn, Askers askers, MHD_Result& refusal) {
+  if (askers == Askers::MetricsClients) {
+    // The scraper's addresses: anyone else is refused, and logged.
+    if (Among(conn.address, config_.metricsClients)) return true;
+    Refused(conn.address, Refusal::MetricsClient, "the metrics are served to metrics_clients only");
+    refusal = Answer(c, conn, 403, "forbidden: the metrics are served to metrics_clients only\n");
+    return false;
+  }
+  if (clients_.empty() || Among(conn.address, clients_)) return true;
+  if (askers == Askers::ClientsOrMetricsClients && Among(conn.address, config_.metricsClients)) return true;
+  // Not answered: the connection is closed.
+  Refused(conn.address, Refusal::NotAClient, "not among the clients of this gateway");
+  refusal = MHD_NO;
+  return false;
+}
+
+MHD_Result HttpApi::Server::StatusPageAnswer(MHD_Connection* c, Conn& conn) {
+  return Answer(c, conn, 200, StatusPageText(), "text/html; charset=utf-8");
+}
+
+MHD_Result HttpApi::Server::MetricsAnswer(MHD_Connection* c, Conn& conn) {
+  return Answer(c, conn, 200, metrics::Page(store_.Figures(clock_.Now()), clock_.Now().wallMs),
+                "text/plain; version=0.0.4; charset=utf-8");
+}
+
+MHD_Result HttpApi::Server::CallAnswer(MHD_Connection* c, Conn& conn) {
+  const std::string digits = conn.path.substr(std::strlen(conn.page->path));
+  CallRecord call;
+  // Only its caller (who holds its token) and administrators may read a call; anyone else is
+  // told what an unknown id is told, so that ids cannot be tried for the calls they name.
+  const bool found = digits.size() <= 18 && store_.Get(std::stoll(digits), call);
+  if (!found || !(Among(conn.address, config_.metricsClients) ||
+                  SameToken(call.callerToken, MHD_lookup_connection_value(c, MHD_HEADER_KIND, kCallTokenHeader))))
+    return Answer(c, conn, 404, "{\"error\": \"no such call\"}\n", "application/json");
+  ViewOptions view;
+  view.showText = config_.showText;
+  view.nowMs = clock_.Now().wallMs;
+  view.followMs = FollowMs(config_.maxWait, config_.retryPause, config_.ringTime, config_.maxCallTime, config_.snoozes,
+                           config_.snoozeMinutes);
+  return Answer(c, conn, 200, CallJson(call, view), "application/json");
 }
 
 std::string HttpApi::Server::StatusPageText() {

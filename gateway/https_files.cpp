@@ -13,7 +13,7 @@
 #include <cstring>
 #include <memory>
 
-#include "gateway/store.h"
+#include "gateway/owned_fd.h"
 
 namespace talmery {
 namespace {

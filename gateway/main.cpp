@@ -13,8 +13,8 @@
 #include "gateway/event_log.h"
 #include "gateway/pg_store.h"
 #include "gateway/service.h"
+#include "gateway/sqlite_store.h"
 #include "gateway/status_view.h"
-#include "gateway/store.h"
 
 namespace {
 

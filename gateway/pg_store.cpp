@@ -12,6 +12,7 @@
 
 #include "gateway/config.h"
 #include "gateway/metrics.h"
+#include "gateway/store_sql.h"
 
 namespace talmery {
 namespace {
@@ -113,7 +114,8 @@ std::string Message(const char* text) {
 
 // Run inside a transaction that holds the schema's lock: nodes starting together on an empty
 // database would otherwise race to create the same tables.
-const char kSchema[] = R"sql(
+const std::string& Schema() {
+  static const std::string schema = std::string(R"sql(
 CREATE TABLE IF NOT EXISTS calls(
   id BIGSERIAL PRIMARY KEY,
   number TEXT NOT NULL,
@@ -137,8 +139,8 @@ CREATE TABLE IF NOT EXISTS calls(
 ALTER TABLE calls ADD COLUMN IF NOT EXISTS caller_token TEXT;
 CREATE INDEX IF NOT EXISTS calls_due ON calls(due_at, id) WHERE due_at IS NOT NULL;
 CREATE INDEX IF NOT EXISTS calls_created ON calls(created_at);
-CREATE INDEX IF NOT EXISTS calls_in_progress ON calls(node) WHERE state IN ('dialling', 'answered');
-CREATE INDEX IF NOT EXISTS calls_number_in_progress ON calls(number) WHERE state IN ('dialling', 'answered');
+CREATE INDEX IF NOT EXISTS calls_in_progress ON calls(node) WHERE state IN )sql") + state::InProgressSql() + R"sql(;
+CREATE INDEX IF NOT EXISTS calls_number_in_progress ON calls(number) WHERE state IN )sql" + state::InProgressSql() + R"sql(;
 CREATE TABLE IF NOT EXISTS attempts(
   call_id BIGINT NOT NULL,
   attempt INTEGER NOT NULL,
@@ -166,6 +168,8 @@ CREATE TABLE IF NOT EXISTS nodes(
   lines_in_use INTEGER NOT NULL DEFAULT 0,
   registration TEXT NOT NULL DEFAULT '');
 )sql";
+  return schema;
+}
 
 // The columns of a call as ReadCall takes them. The store's own reads add caller_token, which
 // --list (on a database perhaps not yet upgraded by a node) does without.
@@ -366,7 +370,7 @@ std::unique_ptr<PgStore> PgStore::Open(const std::string& uri, const std::string
   key.Add(kSchemaLock);
   Session& lock = *store->lock_;
   if (!lock.Run("BEGIN", why) || !lock.Run("SELECT pg_advisory_xact_lock($1::int, 0)", key, why) ||
-      !lock.Run(kSchema, why) || !lock.Run("COMMIT", why)) {
+      !lock.Run(Schema().c_str(), why) || !lock.Run("COMMIT", why)) {
     error = "database: cannot prepare the tables: " + why;
     return nullptr;
   }
@@ -543,7 +547,7 @@ void PgStore::CommitAccepts(const std::vector<PendingAccept*>& batch) {
   for (size_t i = 0; i < batch.size(); ++i) {
     const PendingAccept& a = *batch[i];
     auto at = [&](int k) { return "$" + std::to_string(i * 11 + static_cast<size_t>(k)); };
-    sql += std::string(i ? ", " : " ") + "(" + at(1) + ", " + at(2) + ", " + at(3) + ", " + at(4) + ", 'queued', " +
+    sql += std::string(i ? ", " : " ") + "(" + at(1) + ", " + at(2) + ", " + at(3) + ", " + at(4) + ", " + state::Sql(state::kQueued) + ", " +
            at(5) + ", " + at(6) + ", " + at(6) + ", " + at(6) + ", " + at(7) + ", " + at(7) + ", " + at(8) + ", " +
            at(9) + ", " + at(10) + ", " + at(11) + ")";
     params.Add(a.request->number).Add(a.request->text).Add(a.request->selfDelete).Add(a.request->firstOcc);
@@ -632,11 +636,12 @@ bool PgStore::UndoUnclaimed(std::string& error) {
         const Instant now = clock_.Now();
         Params p;
         p.Add(StoreTime(now)).Add(now.wallMs).Add(u.id).Add(node_).Add(u.attempt);
-        undone = s->Run("WITH c AS (UPDATE calls SET state = 'queued', attempts = attempts - 1, due_at = $1, "
-                        "next_ms = $2, updated_ms = $2 WHERE id = $3 AND node = $4 AND attempts = $5 AND "
-                        "state = 'dialling' RETURNING id) "
-                        "DELETE FROM attempts WHERE call_id = $3 AND attempt = $5 AND EXISTS (SELECT 1 FROM c)",
-                        p, error) != nullptr;
+        static const std::string undo =
+            "WITH c AS (UPDATE calls SET state = " + state::Sql(state::kQueued) +
+            ", attempts = attempts - 1, due_at = $1, next_ms = $2, updated_ms = $2 WHERE id = $3 AND node = $4 AND "
+            "attempts = $5 AND state = " + state::Sql(state::kDialling) +
+            " RETURNING id) DELETE FROM attempts WHERE call_id = $3 AND attempt = $5 AND EXISTS (SELECT 1 FROM c)";
+        undone = s->Run(undo.c_str(), p, error) != nullptr;
         Give(std::move(s));
       }
     }
@@ -673,14 +678,24 @@ Claim PgStore::ClaimNext(const Instant& now, const std::set<std::string>& skip, 
   if (!s->Run("BEGIN", error)) return fail();
   std::vector<long long> passed;  // candidates whose number another node is calling (or claiming)
   Result chosen;
+  static const std::string candidate =
+      "SELECT id, number FROM calls c WHERE due_at IS NOT NULL AND due_at <= $1 AND NOT (number = ANY($2::text[])) "
+      "AND NOT (id = ANY($3::bigint[])) AND NOT EXISTS (SELECT 1 FROM calls p WHERE p.number = c.number AND "
+      "p.state IN " + state::InProgressSql() + ") ORDER BY due_at, id LIMIT 1 FOR UPDATE SKIP LOCKED";
+  static const std::string numberBusy =
+      "SELECT 1 FROM calls WHERE number = $1 AND state IN " + state::InProgressSql() + " LIMIT 1";
+  static const std::string take =
+      "WITH c AS (UPDATE calls SET state = " + state::Sql(state::kDialling) +
+      ", attempts = attempts + 1, next_ms = NULL, due_at = NULL, updated_ms = $1, node = $2 WHERE id = $3 "
+      "RETURNING " + kCallColumns +
+      "), a AS (INSERT INTO attempts(call_id, attempt, line, node, started_ms) SELECT id, attempts, $4, $2, $1 "
+      "FROM c) SELECT * FROM c";
+  static const std::string snoozes =
+      "SELECT COUNT(*) FROM attempts WHERE call_id = $1 AND outcome = " + state::Sql(state::kSnoozed);
   for (int i = 0; i < kClaimCandidates && !chosen; ++i) {
     Params p;
     p.Add(StoreTime(now)).Add(TextArray(skip)).Add(IdArray(passed));
-    Result next = s->Run(
-        "SELECT id, number FROM calls c WHERE due_at IS NOT NULL AND due_at <= $1 AND NOT (number = ANY($2::text[])) "
-        "AND NOT (id = ANY($3::bigint[])) AND NOT EXISTS (SELECT 1 FROM calls p WHERE p.number = c.number AND "
-        "p.state IN ('dialling', 'answered')) ORDER BY due_at, id LIMIT 1 FOR UPDATE SKIP LOCKED",
-        p, error);
+    Result next = s->Run(candidate.c_str(), p, error);
     if (!next) return fail();
     if (PQntuples(next.get()) == 0) break;
     const long long id = Int(next.get(), 0, 0);
@@ -694,7 +709,7 @@ Claim PgStore::ClaimNext(const Instant& now, const std::set<std::string>& skip, 
     if (free) {
       Params n;
       n.Add(Text(next.get(), 0, 1));
-      Result busy = s->Run("SELECT 1 FROM calls WHERE number = $1 AND state IN ('dialling', 'answered') LIMIT 1", n, error);
+      Result busy = s->Run(numberBusy.c_str(), n, error);
       if (!busy) return fail();
       free = PQntuples(busy.get()) == 0;
     }
@@ -714,14 +729,7 @@ Claim PgStore::ClaimNext(const Instant& now, const std::set<std::string>& skip, 
     }
     Params c;
     c.Add(now.wallMs).Add(node_).Add(id).Add(line);
-    chosen = s->Run(
-        (std::string("WITH c AS (UPDATE calls SET state = 'dialling', attempts = attempts + 1, next_ms = NULL, "
-                     "due_at = NULL, updated_ms = $1, node = $2 WHERE id = $3 RETURNING ") +
-         kCallColumns +
-         "), a AS (INSERT INTO attempts(call_id, attempt, line, node, started_ms) SELECT id, attempts, $4, $2, $1 "
-         "FROM c) SELECT * FROM c")
-            .c_str(),
-        c, error);
+    chosen = s->Run(take.c_str(), c, error);
     if (!chosen) return fail();
   }
   if (!chosen) {
@@ -734,7 +742,7 @@ Claim PgStore::ClaimNext(const Instant& now, const std::set<std::string>& skip, 
   CallRecord call = ReadCall(chosen.get(), 0, offsetMs_.load());
   Params id;
   id.Add(call.id);
-  Result snoozed = s->Run("SELECT COUNT(*) FROM attempts WHERE call_id = $1 AND outcome = 'snoozed'", id, error);
+  Result snoozed = s->Run(snoozes.c_str(), id, error);
   if (!snoozed) return fail();
   call.snoozes = static_cast<int>(Int(snoozed.get(), 0, 0));
   if (!s->Run("COMMIT", error)) {
@@ -756,11 +764,12 @@ Written PgStore::MarkAnswered(long long id, int attempt, const Instant& now, std
   if (!s) return Written::Failed;
   Params p;
   p.Add(now.wallMs).Add(id).Add(attempt).Add(node_);
-  Result r = s->Run(
-      "WITH c AS (UPDATE calls SET state = 'answered', updated_ms = $1 WHERE id = $2 AND attempts = $3 AND node = $4 "
-      "AND state IN ('dialling', 'answered') RETURNING id) "
-      "UPDATE attempts SET answered_ms = $1 WHERE call_id = $2 AND attempt = $3 AND EXISTS (SELECT 1 FROM c)",
-      p, error);
+  static const std::string answered =
+      "WITH c AS (UPDATE calls SET state = " + state::Sql(state::kAnswered) +
+      ", updated_ms = $1 WHERE id = $2 AND attempts = $3 AND node = $4 AND state IN " + state::InProgressSql() +
+      " RETURNING id) UPDATE attempts SET answered_ms = $1 WHERE call_id = $2 AND attempt = $3 AND EXISTS "
+      "(SELECT 1 FROM c)";
+  Result r = s->Run(answered.c_str(), p, error);
   const bool lost = s->lost;
   Give(std::move(s));
   if (!r) return lost ? Written::Unknown : Written::Failed;
@@ -781,13 +790,13 @@ Written PgStore::FinishAttempt(long long id, int attempt, const AttemptEnd& end,
   p.Add(due ? std::optional<long long>(*due + offsetMs_.load()) : std::nullopt);
   p.Add(now.wallMs).Add(id).Add(attempt).Add(node_).Add(end.outcome).Add(end.detail).Add(final).Add(end.dialled);
   p.Add(end.answerer);
-  Result r = s->Run(
+  static const std::string finish =
       "WITH c AS (UPDATE calls SET state = $1, reason = $2, next_ms = $3, due_at = $4, updated_ms = $5, "
       "text = CASE WHEN $11::boolean AND self_delete THEN NULL ELSE text END "
-      "WHERE id = $6 AND attempts = $7 AND node = $8 AND state IN ('dialling', 'answered') RETURNING id) "
+      "WHERE id = $6 AND attempts = $7 AND node = $8 AND state IN " + state::InProgressSql() + " RETURNING id) "
       "UPDATE attempts SET ended_ms = $5, outcome = $9, detail = $10, dialled = $12, answerer = $13 "
-      "WHERE call_id = $6 AND attempt = $7 AND EXISTS (SELECT 1 FROM c)",
-      p, error);
+      "WHERE call_id = $6 AND attempt = $7 AND EXISTS (SELECT 1 FROM c)";
+  Result r = s->Run(finish.c_str(), p, error);
   if (r && std::string(PQcmdTuples(r.get())) != "1") {
     // Nothing changed: this very end went in before (its commit broke off and it is written
     // again), or the call is not this node's any more.
@@ -830,16 +839,16 @@ std::vector<CallRecord> PgStore::CloseCallsOf(const std::string& node, std::opti
   if (ok) {
     Params p;
     p.Add(kStoppedDuringMessage).Add(kStoppedWhileDialling).Add(now.wallMs).Add(node).Add(detail);
-    Result r = s->Run(
-        (std::string("WITH c AS (UPDATE calls SET state = CASE WHEN state = 'answered' THEN 'done' ELSE 'failed' END, "
-                     "reason = CASE WHEN state = 'answered' THEN $1 ELSE $2 END, next_ms = NULL, due_at = NULL, "
-                     "updated_ms = $3, text = CASE WHEN self_delete THEN NULL ELSE text END "
-                     "WHERE node = $4 AND state IN ('dialling', 'answered') RETURNING ") +
-         kCallColumns +
-         "), a AS (UPDATE attempts SET ended_ms = $3, outcome = 'interrupted', detail = $5 FROM c "
-         "WHERE attempts.call_id = c.id AND attempts.attempt = c.attempts) SELECT * FROM c ORDER BY id")
-            .c_str(),
-        p, error);
+    static const std::string answered = state::Sql(state::kAnswered);
+    static const std::string close =
+        "WITH c AS (UPDATE calls SET state = CASE WHEN state = " + answered + " THEN " + state::Sql(state::kDone) +
+        " ELSE " + state::Sql(state::kFailed) + " END, reason = CASE WHEN state = " + answered +
+        " THEN $1 ELSE $2 END, next_ms = NULL, due_at = NULL, updated_ms = $3, "
+        "text = CASE WHEN self_delete THEN NULL ELSE text END WHERE node = $4 AND state IN " + state::InProgressSql() +
+        " RETURNING " + kCallColumns +
+        "), a AS (UPDATE attempts SET ended_ms = $3, outcome = 'interrupted', detail = $5 FROM c "
+        "WHERE attempts.call_id = c.id AND attempts.attempt = c.attempts) SELECT * FROM c ORDER BY id";
+    Result r = s->Run(close.c_str(), p, error);
     ok = r != nullptr;
     for (int i = 0; ok && i < PQntuples(r.get()); ++i) closed.push_back(ReadCall(r.get(), i, offsetMs_.load()));
     ok = ok && s->Run("COMMIT", error) != nullptr;
@@ -903,10 +912,10 @@ std::vector<CallRecord> PgStore::CloseSilentNodes(const Instant& now, std::strin
     if (!s) return closed;
     Params p;
     p.Add(node_);
-    Result r = s->Run(
+    static const std::string others =
         "SELECT n.node, n.beat, n.lease_ms, EXISTS (SELECT 1 FROM calls c WHERE c.node = n.node AND "
-        "c.state IN ('dialling', 'answered')) FROM nodes n WHERE n.node <> $1",
-        p, error);
+        "c.state IN " + state::InProgressSql() + ") FROM nodes n WHERE n.node <> $1";
+    Result r = s->Run(others.c_str(), p, error);
     Give(std::move(s));
     if (!r) return closed;
     for (int i = 0; i < PQntuples(r.get()); ++i)
@@ -954,13 +963,13 @@ std::vector<CallRecord> PgStore::ExpireWaiting(const Instant& now, long long max
   if (!s) return expired;
   Params p;
   p.Add(reason).Add(now.wallMs).Add(StoreTime(now) - maxWaitMs);
-  Result r = s->Run((std::string("UPDATE calls SET state = 'expired', reason = $1, next_ms = NULL, due_at = NULL, "
-                                 "updated_ms = $2, text = CASE WHEN self_delete THEN NULL ELSE text END WHERE id IN "
-                                 "(SELECT id FROM calls WHERE due_at IS NOT NULL AND created_at <= $3 AND state <> 'snoozed' "
-                                 "FOR UPDATE SKIP LOCKED) RETURNING ") +
-                     kCallColumns)
-                        .c_str(),
-                    p, error);
+  static const std::string expire =
+      "UPDATE calls SET state = " + state::Sql(state::kExpired) +
+      ", reason = $1, next_ms = NULL, due_at = NULL, updated_ms = $2, "
+      "text = CASE WHEN self_delete THEN NULL ELSE text END WHERE id IN (SELECT id FROM calls WHERE due_at IS NOT NULL "
+      "AND created_at <= $3 AND state <> " + state::Sql(state::kSnoozed) + " FOR UPDATE SKIP LOCKED) RETURNING " +
+      kCallColumns;
+  Result r = s->Run(expire.c_str(), p, error);
   Give(std::move(s));
   for (int i = 0; r && i < PQntuples(r.get()); ++i) expired.push_back(ReadCall(r.get(), i, offsetMs_.load()));
   std::sort(expired.begin(), expired.end(), [](const CallRecord& a, const CallRecord& b) { return a.id < b.id; });

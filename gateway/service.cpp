@@ -12,6 +12,7 @@
 #include "gateway/metrics.h"
 #include "gateway/open_files.h"
 #include "gateway/pg_store.h"
+#include "gateway/sqlite_store.h"
 
 namespace talmery {
 namespace {

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <map>
 
-#include "gateway/net_policy.h"
+#include "gateway/number_patterns.h"
 
 namespace talmery {
 namespace {

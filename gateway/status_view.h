@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "gateway/net_policy.h"
+#include "gateway/admission.h"
 #include "gateway/store.h"
 
 namespace talmery {

@@ -13,6 +13,7 @@
 
 #include "gateway/dispatcher.h"
 #include "gateway/http_api.h"
+#include "gateway/sqlite_store.h"
 #include "gateway/status_view.h"
 #include "tests/gateway/fake_clock.h"
 #include "tests/gateway/test_support.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "gateway/call_request.h"
-#include "gateway/net_policy.h"
+#include "gateway/number_patterns.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string body(reinterpret_cast<const char*>(data), size);

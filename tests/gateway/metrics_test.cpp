@@ -6,7 +6,6 @@
 
 #include "gateway/call_request.h"
 #include "gateway/metrics.h"
-#include "gateway/net_policy.h"
 
 namespace talmery {
 namespace {

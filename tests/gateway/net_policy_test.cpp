@@ -1,5 +1,8 @@
 // Who may post, which numbers, how many, which code page: the rules apart from any socket.
-#include "gateway/net_policy.h"
+#include "gateway/addresses.h"
+#include "gateway/admission.h"
+#include "gateway/call_request.h"
+#include "gateway/number_patterns.h"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "gateway/pg_store.h"
-#include "gateway/store.h"
+#include "gateway/sqlite_store.h"
 #include "tests/gateway/fake_clock.h"
 #include "tests/gateway/pg_test_db.h"
 #include "tests/gateway/temp_dir.h"

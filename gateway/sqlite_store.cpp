@@ -1,4 +1,4 @@
-#include "gateway/store.h"
+#include "gateway/sqlite_store.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "gateway/metrics.h"
+#include "gateway/store_sql.h"
 
 namespace talmery {
 namespace {
@@ -359,19 +360,6 @@ Sqlite::~Sqlite() {
   if (db_) sqlite3_close_v2(db_);
 }
 
-OwnedFd& OwnedFd::operator=(OwnedFd&& o) noexcept {
-  if (this != &o) {
-    if (fd_ >= 0) close(fd_);
-    fd_ = o.fd_;
-    o.fd_ = -1;
-  }
-  return *this;
-}
-
-OwnedFd::~OwnedFd() {
-  if (fd_ >= 0) close(fd_);
-}
-
 std::unique_ptr<SqliteStore> SqliteStore::Open(const std::string& path, const GatewayClock& clock, std::string& error,
                                                const std::string& node) {
   OwnedFd lock;
@@ -518,9 +506,11 @@ Written SqliteStore::Accept(const CallRequest& request, const std::string& /*cli
   const bool ok = Run(
       now,
       [&](sqlite3* db, std::string& err) {
-        Stmt s(db,
-               "INSERT INTO calls(number, text, self_delete, first_occ, state, max_attempts, created_ms, updated_ms, "
-               "next_ms, created_mono, due_mono, caller_token) VALUES(?, ?, ?, ?, 'queued', ?, ?, ?, ?, ?, ?, ?)");
+        static const std::string insert =
+            "INSERT INTO calls(number, text, self_delete, first_occ, state, max_attempts, created_ms, updated_ms, "
+            "next_ms, created_mono, due_mono, caller_token) VALUES(?, ?, ?, ?, " + state::Sql(state::kQueued) +
+            ", ?, ?, ?, ?, ?, ?, ?)";
+        Stmt s(db, insert.c_str());
         s.Bind(1, request.number).Bind(2, request.text).Bind(3, request.selfDelete ? 1 : 0);
         s.Bind(4, static_cast<long long>(request.firstOcc)).Bind(5, static_cast<long long>(maxAttempts));
         s.Bind(6, now.wallMs).Bind(7, now.wallMs).Bind(8, now.wallMs).Bind(9, Mono(now)).Bind(10, Mono(now));
@@ -561,7 +551,9 @@ Claim SqliteStore::ClaimNext(const Instant& now, const std::set<std::string>& sk
           return false;
         }
         if (!found) return true;
-        Stmt snoozed(db, "SELECT COUNT(*) FROM attempts WHERE call_id=? AND outcome='snoozed'");
+        static const std::string snoozes =
+            "SELECT COUNT(*) FROM attempts WHERE call_id=? AND outcome=" + state::Sql(state::kSnoozed);
+        Stmt snoozed(db, snoozes.c_str());
         snoozed.Bind(1, found->id);
         if (snoozed.Step() == SQLITE_ROW) found->snoozes = static_cast<int>(snoozed.Int(0));
         found->attempts += 1;
@@ -569,8 +561,9 @@ Claim SqliteStore::ClaimNext(const Instant& now, const std::set<std::string>& sk
         found->nextMs.reset();
         found->updatedMs = now.wallMs;
         found->node = node_;
-        Stmt u(db,
-               "UPDATE calls SET state='dialling', attempts=?, next_ms=NULL, due_mono=NULL, updated_ms=? WHERE id=?");
+        static const std::string take = "UPDATE calls SET state=" + state::Sql(state::kDialling) +
+                                        ", attempts=?, next_ms=NULL, due_mono=NULL, updated_ms=? WHERE id=?";
+        Stmt u(db, take.c_str());
         u.Bind(1, static_cast<long long>(found->attempts)).Bind(2, now.wallMs).Bind(3, found->id);
         Stmt a(db, "INSERT INTO attempts(call_id, attempt, line, started_ms, node) VALUES(?, ?, ?, ?, ?)");
         a.Bind(1, found->id).Bind(2, static_cast<long long>(found->attempts)).Bind(3, static_cast<long long>(line));
@@ -591,7 +584,9 @@ Written SqliteStore::MarkAnswered(long long id, int attempt, const Instant& now,
   return Run(
       now,
       [&](sqlite3* db, std::string& err) {
-        Stmt u(db, "UPDATE calls SET state='answered', updated_ms=? WHERE id=?");
+        static const std::string answered =
+            "UPDATE calls SET state=" + state::Sql(state::kAnswered) + ", updated_ms=? WHERE id=?";
+        Stmt u(db, answered.c_str());
         u.Bind(1, now.wallMs).Bind(2, id);
         Stmt a(db, "UPDATE attempts SET answered_ms=? WHERE call_id=? AND attempt=?");
         a.Bind(1, now.wallMs).Bind(2, id).Bind(3, static_cast<long long>(attempt));
@@ -630,7 +625,7 @@ std::vector<CallRecord> SqliteStore::CloseInterrupted(const Instant& now, std::s
       [&](sqlite3* db, std::string& err) {
         closed.clear();
         const std::string sql = std::string("SELECT ") + kStoreColumns +
-                                " FROM calls WHERE state IN ('dialling', 'answered') ORDER BY id";
+                                " FROM calls WHERE state IN " + state::InProgressSql() + " ORDER BY id";
         Stmt s(db, sql.c_str());
         while (s.Step() == SQLITE_ROW) closed.push_back(ReadCall(s, offsetMs_));
         for (CallRecord& c : closed) {
@@ -692,7 +687,8 @@ std::vector<CallRecord> SqliteStore::ExpireWaiting(const Instant& now, long long
       [&](sqlite3* db, std::string& err) {
         expired.clear();
         const std::string sql = std::string("SELECT ") + kStoreColumns +
-                                " FROM calls WHERE due_mono IS NOT NULL AND created_mono <= ? AND state <> 'snoozed' ORDER BY id";
+                                " FROM calls WHERE due_mono IS NOT NULL AND created_mono <= ? AND state <> " +
+                                state::Sql(state::kSnoozed) + " ORDER BY id";
         Stmt s(db, sql.c_str());
         s.Bind(1, Mono(now) - maxWaitMs);
         while (s.Step() == SQLITE_ROW) expired.push_back(ReadCall(s, offsetMs_));
@@ -701,9 +697,10 @@ std::vector<CallRecord> SqliteStore::ExpireWaiting(const Instant& now, long long
           c.reason = reason;
           c.nextMs.reset();
           c.updatedMs = now.wallMs;
-          Stmt u(db,
-                 "UPDATE calls SET state='expired', reason=?, next_ms=NULL, due_mono=NULL, updated_ms=?, "
-                 "text=CASE WHEN self_delete THEN NULL ELSE text END WHERE id=?");
+          static const std::string expire = "UPDATE calls SET state=" + state::Sql(state::kExpired) +
+                                            ", reason=?, next_ms=NULL, due_mono=NULL, updated_ms=?, "
+                                            "text=CASE WHEN self_delete THEN NULL ELSE text END WHERE id=?";
+          Stmt u(db, expire.c_str());
           u.Bind(1, reason).Bind(2, now.wallMs).Bind(3, c.id);
           if (!u.Exec(err)) return false;
         }
