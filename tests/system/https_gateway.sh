@@ -76,6 +76,12 @@ done
 status=0
 BRISOMEL_TEST_CA="Z:${work//\//\\}\\ca.crt" wine "$exe" </dev/null || status=$?
 
+# The test authority is trusted for the test's run only.
+thumb=$(openssl x509 -in ca.crt -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')
+if wine reg query "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$thumb" </dev/null >/dev/null 2>&1; then
+  echo "the test authority is still trusted in the prefix after the run"; status=1
+fi
+
 # Which requests became calls: only those to the gateway with the valid certificate.
 for g in valid othername expired selfsigned unknownca plain; do
   want=0
@@ -87,5 +93,9 @@ for g in valid othername expired selfsigned unknownca plain; do
 done
 if [ "$status" != 0 ]; then
   for g in valid othername expired selfsigned unknownca plain; do echo "--- $g gateway log"; cat "$g.log"; done
+  # The certificates of the run (made anew each time), to see what a refusal was about.
+  for f in ca.crt unknown.crt valid.pem othername.pem expired.pem selfsigned.pem unknownca.pem; do
+    echo "--- $f"; cat "$f"
+  done
 fi
 exit "$status"

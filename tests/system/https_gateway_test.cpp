@@ -70,11 +70,13 @@ class TrustedAuthority {
     CertCloseStore(store, 0);
     return ok && !key_.empty();
   }
-  ~TrustedAuthority() {
+  void Remove() {
     if (!key_.empty()) {
       RegDeleteTreeA(HKEY_LOCAL_MACHINE, ("Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\" + key_).c_str());
     }
+    key_.clear();
   }
+  ~TrustedAuthority() { Remove(); }
 
  private:
   std::string key_;
@@ -89,6 +91,7 @@ class TrustForTheRun : public ::testing::Environment {
     ASSERT_NE(ca, nullptr);
     ASSERT_TRUE(authority_.Add(ca));
   }
+  void TearDown() override { authority_.Remove(); }
 
  private:
   TrustedAuthority authority_;
@@ -134,7 +137,10 @@ TEST(HttpsGateway, PostsOnlyToAGatewayWithACertificateForItsName) {
 TEST(HttpsGateway, PlainRequestToAnHttpsGatewayFails) {
   const Posted o = Post("localhost", "VALID");
   EXPECT_FALSE(o.accepted);
-  EXPECT_EQ(o.text, DescribeAnswerFailure(HttpAnswerReader::Failure::NoAnswer));
+  // The gateway drops a connection that speaks no TLS: closed (FIN) or, when our request is still
+  // unread in its buffer, reset (RST); which one is the system's timing.
+  const std::string closed = DescribeAnswerFailure(HttpAnswerReader::Failure::NoAnswer);
+  EXPECT_TRUE(o.text == closed || o.text == kGatewayBrokenText) << o.text;
 }
 
 }  // namespace
