@@ -29,23 +29,26 @@ wait_for_line() {
 }
 
 cd "$work"
-ec=(-newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes)
-openssl req -x509 "${ec[@]}" -days 30 -subj "/CN=Brisomel test gateways CA" -keyout ca.key -out ca.crt 2>/dev/null
+# RSA keys: Wine's crypt32 takes an ECDSA signature for invalid when its r or s has fewer than 32
+# significant bytes (about one signature in 128), which would make a chain of random EC keys fail
+# now and then under Wine; Windows checks both alike.
+keys=(-newkey rsa:2048 -nodes)
+openssl req -x509 "${keys[@]}" -days 30 -subj "/CN=Brisomel test gateways CA" -keyout ca.key -out ca.crt 2>/dev/null
 # issue <name> <dns name> <days>: a certificate of the test authority (days -1: already expired)
 issue() {
-  openssl req "${ec[@]}" -subj "/CN=$2" -addext "subjectAltName=DNS:$2" -keyout "$1.key" -out "$1.csr" 2>/dev/null
+  openssl req "${keys[@]}" -subj "/CN=$2" -addext "subjectAltName=DNS:$2" -keyout "$1.key" -out "$1.csr" 2>/dev/null
   openssl x509 -req -in "$1.csr" -CA ca.crt -CAkey ca.key -days "$3" -copy_extensions copy -out "$1.pem" 2>/dev/null
 }
 issue valid localhost 30
 issue othername other.brisomel.test 30
 issue expired localhost -1
 # A certificate for the name from an authority the agent's machine does not trust.
-openssl req -x509 "${ec[@]}" -days 30 -subj "/CN=Unknown CA" -keyout unknown.key -out unknown.crt 2>/dev/null
-openssl req "${ec[@]}" -subj "/CN=localhost" -addext "subjectAltName=DNS:localhost" -keyout unknownca.key \
+openssl req -x509 "${keys[@]}" -days 30 -subj "/CN=Unknown CA" -keyout unknown.key -out unknown.crt 2>/dev/null
+openssl req "${keys[@]}" -subj "/CN=localhost" -addext "subjectAltName=DNS:localhost" -keyout unknownca.key \
   -out unknownca.csr 2>/dev/null
 openssl x509 -req -in unknownca.csr -CA unknown.crt -CAkey unknown.key -days 30 -copy_extensions copy \
   -out unknownca.pem 2>/dev/null
-openssl req -x509 "${ec[@]}" -days 30 -subj "/CN=localhost" -addext "subjectAltName=DNS:localhost" \
+openssl req -x509 "${keys[@]}" -days 30 -subj "/CN=localhost" -addext "subjectAltName=DNS:localhost" \
   -keyout selfsigned.key -out selfsigned.pem 2>/dev/null
 chmod 600 ./*.key
 
