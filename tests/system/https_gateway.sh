@@ -73,6 +73,10 @@ for g in valid othername expired selfsigned unknownca plain; do
   "$native/gateway/talmery-gateway" --config "$g.conf" >"$g.out" 2>"$g.log" &
   pids+=($!)
   wait_for_line "$g.log" 'event=start' "${pids[-1]}"
+  # Its folder for spoken calls made a file: each call is stored and its try fails at once (tried
+  # again only an hour later), so what was taken stays in the store to be counted.
+  rm -rf "$g.spoken"
+  : >"$g.spoken"
   export "BRISOMEL_HTTPS_PORT_${g^^}=$port"
 done
 
@@ -88,7 +92,7 @@ fi
 # Which requests became calls: only those to the gateway with the valid certificate.
 for g in valid othername expired selfsigned unknownca plain; do
   want=0
-  [ "$g" = valid ] && want=2  # https://localhost, and written HTTPS://localhost/
+  [ "$g" = valid ] && want=3  # https://localhost, written HTTPS://localhost/, and the one read back
   got=$(python3 -c 'import sqlite3,sys; print(sqlite3.connect(sys.argv[1]).execute("SELECT COUNT(*) FROM calls").fetchone()[0])' "$g.db")
   if [ "$got" != "$want" ]; then
     echo "the gateway with the $g certificate stored $got calls, not $want"; status=1

@@ -27,11 +27,12 @@ struct Posted {
   bool accepted = false;
   std::string requestId;
   std::string text;
+  std::string callToken;
 };
 
 Posted Post(const std::string& host, const char* gateway) {
   const GatewayAnswer answer = PostToGateway({host, PortOf(gateway)}, kCallRequestPath, kBody, 65001);
-  return Posted{answer.outcome.Ok(), answer.requestId, answer.outcome.Message()};
+  return Posted{answer.outcome.Ok(), answer.requestId, answer.outcome.Message(), answer.callToken};
 }
 
 // The test authority in the machine's Root store while it lives; removed again by its key in the
@@ -130,6 +131,21 @@ TEST(HttpsGateway, PostsOnlyToAGatewayWithACertificateForItsName) {
       EXPECT_EQ(o.text, c.text);
     }
   }
+}
+
+// Following a call reads its state over the same HTTPS, with the name the certificate is for.
+TEST(HttpsGateway, ReadsAnAcceptedCallBackOverHttps) {
+  const Posted o = Post("https://localhost", "VALID");
+  ASSERT_TRUE(o.accepted) << o.text;
+  ASSERT_FALSE(o.callToken.empty());
+  const GatewayExchange x =
+      ExchangeWithGateway({"https://localhost", PortOf("VALID")},
+                          ComposeCallStatusRequest(ParseGatewayHost("https://localhost").name, PortOf("VALID"),
+                                                   o.requestId, o.callToken),
+                          64 * 1024);
+  EXPECT_EQ(x.failure, "");
+  EXPECT_EQ(x.status, 200);
+  EXPECT_NE(x.body.find("\"id\": " + o.requestId + ","), std::string::npos) << x.body;
 }
 
 // An agent still set to plain HTTP while the gateway serves HTTPS alone gets a failure, not a
