@@ -79,7 +79,7 @@ void CallFollower::Run() {
     // One question in flight, on this thread: the answer is read before anything else is asked.
     const GatewayAddress gateway{call.host, call.port};
     const GatewayExchange x =
-        ExchangeWithGateway(gateway, ComposeCallStatusRequest(call.host, call.port, call.requestId, call.token),
+        ExchangeWithGateway(gateway, ComposeCallStatusRequest(ParseGatewayHost(call.host).name, call.port, call.requestId, call.token),
                             kMaxCallJsonBytes, stop_.get());
     lock.Relock();
     if (stopping_) {

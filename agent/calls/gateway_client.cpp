@@ -13,6 +13,7 @@
 #include <string>
 
 #include "agent/calls/http_wire.h"
+#include "agent/calls/tls_channel.h"
 #include "common/wide_text.h"
 #include "common/win/handles.h"
 #include "common/win/sync.h"
@@ -43,7 +44,8 @@ enum class Stage { Resolving, Connecting, Exchanging };
 // the one that stays longer.
 struct Exchange {
   // Set before the worker starts, read-only afterwards.
-  WideText host;
+  WideText host;  // the name to resolve (and, over HTTPS, to find in the certificate)
+  bool https = false;
   uint16_t port = 0;
   std::string request;
   size_t maxBody = HttpAnswerReader::kMaxBodyBytes;
@@ -125,9 +127,18 @@ class Worker {
     }
     if (!s) return anySocket ? kGatewayCannotConnectText : kGatewaySetupFailedText;
     if (!Advance(Stage::Exchanging)) return kGatewayTimedOutText;
-    std::string failure = Send(s.get());
+    // Over HTTPS the handshake and the check of the certificate come first, on this connection
+    // and within the same deadline: a refused certificate means nothing of the request is sent.
+    std::string failure;
+    if (x_.https) {
+      tls_.reset(new TlsChannel);
+      failure = tls_->Open(s.get(), x_.host.c_str(), x_.deadline, kGatewayTimedOutText, kGatewayBrokenText);
+      if (failure.empty() && Abandoned()) failure = kGatewayTimedOutText;
+    }
+    if (failure.empty()) failure = Send(s.get());
     if (failure.empty()) failure = Receive(s.get());
     Publish(INVALID_SOCKET);
+    tls_.reset();  // before the socket closes: its context is the socket's
     return failure;
   }
 
@@ -167,7 +178,7 @@ class Worker {
     size_t left = x_.request.size();
     while (left > 0) {
       if (!LimitTo(s, SO_SNDTIMEO, x_.deadline)) return kGatewayTimedOutText;
-      const int n = send(s, data, static_cast<int>(left), 0);
+      const int n = tls_ ? tls_->Send(data, static_cast<int>(left)) : send(s, data, static_cast<int>(left), 0);
       if (n <= 0) return Failed();
       data += n;
       left -= static_cast<size_t>(n);
@@ -181,7 +192,7 @@ class Worker {
     char buffer[4096];
     while (reader.state() == HttpAnswerReader::State::NeedMore) {
       if (!LimitTo(s, SO_RCVTIMEO, x_.deadline)) return kGatewayTimedOutText;
-      const int n = recv(s, buffer, sizeof buffer, 0);
+      const int n = tls_ ? tls_->Receive(buffer, sizeof buffer) : recv(s, buffer, sizeof buffer, 0);
       if (Abandoned()) return kGatewayTimedOutText;
       if (n > 0) {
         reader.Feed(buffer, static_cast<size_t>(n));
@@ -230,6 +241,7 @@ class Worker {
   }
 
   Exchange& x_;
+  std::unique_ptr<TlsChannel> tls_;  // over HTTPS, the channel on the connection
   int status_ = 0;
   std::string body_;
   std::string callToken_;
@@ -267,10 +279,13 @@ GatewayExchange ExchangeWithGateway(const GatewayAddress& gateway, const std::st
     result.failure = std::move(reason);
     return result;
   };
-  if (!IsUsableHostName(gateway.host) || request.empty()) return refused(kGatewayBadHostText);
+  const GatewayHost where = ParseGatewayHost(gateway.host);
+  if (where.problem) return refused(where.problem);
+  if (request.empty()) return refused(kGatewayBadHostText);
   auto x = std::make_shared<Exchange>();
   x->port = gateway.port;
-  x->host = fw::Utf8ToWide(gateway.host);  // the resolver's name may hold letters beyond the ANSI code page
+  x->https = where.https;
+  x->host = fw::Utf8ToWide(where.name);  // the resolver's name may hold letters beyond the ANSI code page
   if (x->host.empty()) return refused(kGatewayBadHostText);
   x->request = request;
   x->maxBody = maxBodyBytes;
@@ -309,9 +324,10 @@ GatewayAnswer PostToGateway(const GatewayAddress& gateway, const std::string& pa
                             unsigned codePage) {
   const auto refused = [](std::string reason) { return GatewayAnswer{Outcome::Failed(std::move(reason)), {}, {}}; };
 
-  if (!IsUsableHostName(gateway.host)) return refused(kGatewayBadHostText);
+  const GatewayHost where = ParseGatewayHost(gateway.host);
+  if (where.problem) return refused(where.problem);
   const GatewayExchange x =
-      ExchangeWithGateway(gateway, ComposeGatewayRequest(gateway.host, gateway.port, path, body, codePage),
+      ExchangeWithGateway(gateway, ComposeGatewayRequest(where.name, gateway.port, path, body, codePage),
                           HttpAnswerReader::kMaxBodyBytes);
   if (!x.failure.empty()) return refused(x.failure);
   if (IsGatewayFailureStatus(static_cast<uint32_t>(x.status))) return refused(kGatewayUnreachableText);

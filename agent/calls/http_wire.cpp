@@ -61,6 +61,39 @@ bool IsUsableHostName(const std::string& host) {
   return true;
 }
 
+const char kGatewayHostPortText[] =
+    "The Talmery Gateway's host carries a port after its name: enter the port in the Port setting instead.";
+const char kGatewayHostPathText[] =
+    "The Talmery Gateway's host must be a name or address, optionally after https://, with no path.";
+
+GatewayHost ParseGatewayHost(const std::string& written) {
+  static const char kBadHost[] = "The Talmery Gateway's host name is empty or not a valid name.";
+  static const char kHttps[] = "https://";
+  const size_t schemeLength = sizeof kHttps - 1;
+  const bool https = written.size() >= schemeLength &&
+                     std::equal(kHttps, kHttps + schemeLength, written.begin(),
+                                [](char a, char b) { return a == (b >= 'A' && b <= 'Z' ? b - 'A' + 'a' : b); });
+  if (!https) {
+    // Exactly what it always was: a name with a scheme of another kind fails where it always did.
+    return GatewayHost{false, written, IsUsableHostName(written) ? nullptr : kBadHost};
+  }
+  std::string name = written.substr(schemeLength);
+  if (!name.empty() && name.back() == '/') name.pop_back();
+  if (!IsUsableHostName(name)) return GatewayHost{true, name, kBadHost};
+  if (name.find_first_of("/?#@\\") != std::string::npos) return GatewayHost{true, name, kGatewayHostPathText};
+  if (name.front() == '[') {
+    const size_t close = name.find(']');
+    if (close == std::string::npos) return GatewayHost{true, name, kBadHost};
+    if (close + 1 != name.size()) return GatewayHost{true, name, kGatewayHostPortText};
+    name = name.substr(1, close - 1);
+    if (name.find(':') == std::string::npos) return GatewayHost{true, name, kBadHost};
+  } else if (std::count(name.begin(), name.end(), ':') == 1) {
+    return GatewayHost{true, name, kGatewayHostPortText};  // an IPv6 address has two or more
+  }
+  if (name.empty() || name.find_first_of("[]") != std::string::npos) return GatewayHost{true, name, kBadHost};
+  return GatewayHost{true, name, nullptr};
+}
+
 std::string CharsetOfCodePage(unsigned codePage) {
   if (codePage == 0) return "";
   if (codePage == 65001) return "utf-8";

@@ -14,6 +14,19 @@ constexpr uint16_t kHttpDefaultPort = 80;
 // False for a host that must not go into a request head (empty, blanks, control bytes).
 bool IsUsableHostName(const std::string& host);
 
+// The gateway's host setting as written: a name or address as it has always been (plain HTTP,
+// used exactly as written), or "https://" and the name (HTTPS; the port is still the port
+// setting's, and a trailing "/" is allowed since addresses are often pasted that way). An IPv6
+// address after "https://" may be written bare or in brackets.
+struct GatewayHost {
+  bool https = false;
+  std::string name;     // what is resolved, put in the Host header and checked in the certificate
+  const char* problem;  // nullptr when usable, else why not, as the user reads it
+};
+extern const char kGatewayHostPortText[];  // "https://name:port": the port goes in its own setting
+extern const char kGatewayHostPathText[];  // "https://name/path", user@name, another scheme
+GatewayHost ParseGatewayHost(const std::string& written);
+
 // The request: a POST of the form body with the header set the gateway has always received, in
 // its order (Content-Type, Host, Content-Length, User-Agent "Brisomel"), ended by the empty line
 // and followed by the body bytes. The Content-Type names the ANSI code page the body's text is

@@ -10,9 +10,17 @@ namespace {
 // A host that no request can go to is refused here, where the user can still correct it, not
 // at the next reminder. (The lengths are the settings store's: a longer text is refused too.)
 void DDV_HostName(CDataExchange* pDX, const std::string& host) {
-  if (pDX->failed || !pDX->m_bSaveAndValidate || IsUsableHostName(host)) return;
-  AfxMessageBox(host.empty() ? "Please enter the host name or address of the Talmery Gateway."
-                             : "Please enter a host name without blanks.");
+  if (pDX->failed || !pDX->m_bSaveAndValidate) return;
+  const GatewayHost parsed = ParseGatewayHost(host);
+  if (!parsed.problem) return;
+  if (parsed.problem == kGatewayHostPortText || parsed.problem == kGatewayHostPathText) {
+    AfxMessageBox(parsed.problem);
+  } else if (parsed.https) {
+    AfxMessageBox("Please enter the gateway's name or address after https://, without blanks.");
+  } else {
+    AfxMessageBox(host.empty() ? "Please enter the host name or address of the Talmery Gateway."
+                               : "Please enter a host name without blanks.");
+  }
   pDX->Fail();
 }
 

@@ -220,3 +220,47 @@ TEST(DescribeAnswerFailure, OneLinePerFailure) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ParseGatewayHost, PlainHostsStayAsWrittenAndHttpsNamesAreTakenApart) {
+  const char* const bad = "The Talmery Gateway's host name is empty or not a valid name.";
+  const struct {
+    const char* written;
+    bool https;
+    const char* name;
+    const char* problem;  // nullptr: usable
+  } cases[] = {
+      {"gateway.example.org", false, "gateway.example.org", nullptr},
+      {"127.0.0.1", false, "127.0.0.1", nullptr},
+      {"::1", false, "::1", nullptr},
+      // A plain host is taken exactly as it always was, odd parts and all.
+      {"gw:8155", false, "gw:8155", nullptr},
+      {"http://gw", false, "http://gw", nullptr},
+      {"", false, "", bad},
+      {"gate way", false, "gate way", bad},
+      {"https://gateway.example.org", true, "gateway.example.org", nullptr},
+      {"HTTPS://Gateway.Example.org/", true, "Gateway.Example.org", nullptr},
+      {"https://192.0.2.10", true, "192.0.2.10", nullptr},
+      {"https://[2001:db8::1]", true, "2001:db8::1", nullptr},
+      {"https://2001:db8::1", true, "2001:db8::1", nullptr},
+      {"https://gw:8443", true, "gw:8443", kGatewayHostPortText},
+      {"https://[::1]:8443", true, "[::1]:8443", kGatewayHostPortText},
+      {"https://gw/calls", true, "gw/calls", kGatewayHostPathText},
+      {"https://user@gw", true, "user@gw", kGatewayHostPathText},
+      {"https://", true, "", bad},
+      {"https:///", true, "", bad},
+      {"https://gw two", true, "gw two", bad},
+      {"https://[gw]", true, "gw", bad},
+      {"https://[::1", true, "[::1", bad},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.written);
+    const GatewayHost host = ParseGatewayHost(c.written);
+    EXPECT_EQ(host.https, c.https);
+    if (!c.problem) EXPECT_EQ(host.name, c.name);
+    EXPECT_STREQ(host.problem, c.problem);
+  }
+}
+
+}  // namespace

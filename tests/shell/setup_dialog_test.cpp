@@ -205,6 +205,14 @@ INSTANTIATE_TEST_SUITE_P(
                                  "Please enter a host name without blanks."},
                     RefusedField{"host with a tab", {"gw\t.example", "80", "1", "B", "R"}, 1000,
                                  "Please enter a host name without blanks."},
+                    RefusedField{"https host with a port", {"https://gw.example:8443", "80", "1", "B", "R"}, 1000,
+                                 "The Talmery Gateway's host carries a port after its name: enter the port in the "
+                                 "Port setting instead."},
+                    RefusedField{"https host with a path", {"https://gw.example/calls", "80", "1", "B", "R"}, 1000,
+                                 "The Talmery Gateway's host must be a name or address, optionally after https://, "
+                                 "with no path."},
+                    RefusedField{"https without a name", {"https://", "80", "1", "B", "R"}, 1000,
+                                 "Please enter the gateway's name or address after https://, without blanks."},
                     RefusedField{"host of 1024", {std::string(1024, 'h'), "80", "1", "B", "R"}, 1000,
                                  "Please enter no more than 1023 characters."},
                     RefusedField{"number of 260", {"h", "80", k260, "B", "R"}, 1002,
@@ -230,6 +238,23 @@ TEST_F(SetupDialog, EditsTakeAtMostWhatReadsBackAndThatIsStored) {
   EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, kSettingsKey, "host").bytes, SzBytes(std::string(1023, 'h')));
   EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, kSettingsKey, "mynumber").bytes, SzBytes(std::string(259, '5')));
   EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, kSettingsKey, "firstname").bytes, SzBytes(std::string(259, 'f')));
+}
+
+// An https:// host is stored as written, and shown so again.
+TEST_F(SetupDialog, StoresAnHttpsHostAsWritten) {
+  HWND dialog = OpenSetup();
+  ASSERT_NE(dialog, nullptr);
+  Enter(dialog, {"https://gw.example/", "8155", "2", "Cy", "Doe"});
+  Click(dialog, IDOK);
+  ASSERT_TRUE(Closed());
+  EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, kSettingsKey, "host").bytes, SzBytes("https://gw.example/"));
+  dialog = OpenSetup();
+  ASSERT_NE(dialog, nullptr);
+  char shown[64] = {};
+  GetDlgItemTextA(dialog, 1000, shown, sizeof shown);
+  EXPECT_STREQ(shown, "https://gw.example/");
+  Click(dialog, IDCANCEL);
+  EXPECT_TRUE(Closed());
 }
 
 TEST_F(SetupDialog, StoresWithNoDocumentOpen) {
