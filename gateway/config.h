@@ -81,7 +81,7 @@ struct Config {
   // The default is the voice a listener understands best over a call (tools/bench-speech.sh);
   // espeak-ng's voices stay for the languages flite lacks.
   std::string voice = "flite:rms";
-  int speechRate = 150;              // words per minute
+  int speechRate = 130;              // words per minute: the pace best heard over a telephone line
   bool confirm = false;              // the callee presses 1 to confirm; else the call is tried again
   // How the callee's answer is heard before the message (the listen_* settings, milliseconds;
   // listen_words is a count): who answered, and when the line may speak.

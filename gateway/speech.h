@@ -23,7 +23,7 @@ namespace talmery {
 
 struct Voice {
   std::string name = "flite:rms";  // as Config's voice
-  int wordsPerMinute = 150;
+  int wordsPerMinute = 130;
 };
 
 // `voice` as configured: "flite:rms", "espeak-ng:de", or a bare espeak-ng name ("en").
