@@ -9,6 +9,8 @@
 #include <cstring>
 #include <memory>
 
+#include "common/wide_text.h"
+
 const char kGatewayTlsFailedText[] =
     "The secure connection (HTTPS) to the Talmery Gateway could not be set up: check that the gateway serves HTTPS "
     "on this port.";
@@ -50,7 +52,7 @@ bool LimitTo(SOCKET s, int option, ULONGLONG deadline) {
   return left > 0 && setsockopt(s, SOL_SOCKET, option, reinterpret_cast<const char*>(&left), sizeof left) == 0;
 }
 
-std::string Utf8(const std::wstring& text) {  // for the name in a message
+std::string Utf8(const WideText& text) {  // for the name in a message
   if (text.empty()) return std::string();
   const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
                                        nullptr);
@@ -137,7 +139,7 @@ std::string TlsChannel::Open(SOCKET s, const wchar_t* serverName, ULONGLONG dead
   if (status != SEC_E_OK) return kGatewayTlsFailedText;
   haveCredentials_ = true;
 
-  std::wstring target = serverName;  // the name the gateway is asked for (SNI)
+  WideText target = serverName;  // the name the gateway is asked for (SNI)
   bool first = true;
   for (;;) {
     SecBuffer inBuffers[2] = {{static_cast<ULONG>(in_.size()), SECBUFFER_TOKEN, in_.empty() ? nullptr : &in_[0]},
@@ -213,7 +215,7 @@ std::string TlsChannel::CheckCertificate(const wchar_t* serverName) {
   }
   const Chain chain(built);
 
-  std::wstring name = serverName;
+  WideText name = serverName;
   HTTPSPolicyCallbackData https{};
   https.cbStruct = sizeof https;
   https.dwAuthType = AUTHTYPE_SERVER;
