@@ -2,6 +2,8 @@
 
 #include <climits>
 
+#include "agent/calls/text_encoding.h"
+
 class JsonParser {
  public:
   explicit JsonParser(const std::string& text) : p_(text.data()), end_(text.data() + text.size()) {}
@@ -154,24 +156,6 @@ class JsonParser {
     return value;
   }
 
-  static void Utf8(char32_t c, std::string& out) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-
   // The bytes of a UTF-8 sequence starting at p_ (its first byte at least 0x80), copied when it
   // is well formed (no overlong form, no surrogate, at most U+10FFFF).
   bool Utf8Sequence(std::string& out) {
@@ -236,7 +220,7 @@ class JsonParser {
             if (low < 0xDC00 || low > 0xDFFF) return false;
             code = 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (static_cast<char32_t>(low) - 0xDC00);
           }
-          Utf8(code, out);
+          AppendUtf8(out, code);
           break;
         }
         default:

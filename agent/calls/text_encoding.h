@@ -12,5 +12,8 @@ std::string Utf16ToUtf8(const char16_t* text, size_t length);
 // U+FFFD and one byte long, so that every byte is passed exactly once.
 char32_t NextCodePoint(const std::string& utf8, size_t& at);
 
+// The code point's UTF-8 bytes at the end of `out`.
+void AppendUtf8(std::string& out, char32_t c);
+
 // Bytes the code point takes in UTF-8 (1 to 4).
 size_t Utf8Bytes(char32_t codePoint);

@@ -9,24 +9,7 @@
 set -euo pipefail
 native=$1
 exe=$2
-work=$(mktemp -d /tmp/brisomel-https-gateway-XXXXXX)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-wait_for_line() {
-  for _ in $(seq 600); do
-    grep -q "$2" "$1" 2>/dev/null && return 0
-    kill -0 "$3" 2>/dev/null || break
-    sleep 0.1
-  done
-  grep -q "$2" "$1" 2>/dev/null && return 0
-  echo "no '$2' from $(basename "$1" .log)"; cat "$1"; exit 1
-}
+. "$(dirname "$0")/system_lib.sh" https-gateway
 
 cd "$work"
 # RSA keys: Wine's crypt32 takes an ECDSA signature for invalid when its r or s has fewer than 32

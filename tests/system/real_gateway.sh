@@ -7,26 +7,7 @@
 set -euo pipefail
 native=$1
 exe=$2
-work=$(mktemp -d /tmp/brisomel-real-gateway-XXXXXX)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# Waits until <file> has a line with <text>, for as long as process <pid> lives (a minute at most:
-# a sanitizer build on a loaded machine can take many seconds to start); shows the file if not.
-wait_for_line() {
-  for _ in $(seq 600); do
-    grep -q "$2" "$1" 2>/dev/null && return 0
-    kill -0 "$3" 2>/dev/null || break
-    sleep 0.1
-  done
-  grep -q "$2" "$1" 2>/dev/null && return 0
-  echo "no '$2' from $(basename "$1" .log)"; cat "$1"; exit 1
-}
+. "$(dirname "$0")/system_lib.sh" real-gateway
 
 # A block of free loopback ports (phone SIP/control/RTP, gateway HTTP/SIP/control/RTP).
 base=$(python3 "$(dirname "$0")/../../tools/ci/free_ports.py" 400)
