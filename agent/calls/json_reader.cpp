@@ -50,14 +50,7 @@ class JsonParser {
 
   bool Object(JsonValue& v, int depth) {
     v.kind_ = JsonValue::Kind::Object;
-    ++p_;
-    Blanks();
-    if (p_ < end_ && *p_ == '}') {
-      ++p_;
-      return true;
-    }
-    for (;;) {
-      Blanks();
+    return Elements('}', [&] {
       std::string name;
       if (p_ >= end_ || *p_ != '"' || !String(name)) return false;
       Blanks();
@@ -69,30 +62,35 @@ class JsonParser {
         if (known == name) return false;
       v.names_.push_back(std::move(name));
       v.items_.push_back(std::move(member));
-      Blanks();
-      if (p_ >= end_) return false;
-      const char c = *p_++;
-      if (c == '}') return true;
-      if (c != ',') return false;
-    }
+      return true;
+    });
   }
 
   bool Array(JsonValue& v, int depth) {
     v.kind_ = JsonValue::Kind::Array;
+    return Elements(']', [&] {
+      v.items_.emplace_back();
+      return Value(v.items_.back(), depth);
+    });
+  }
+
+  // An object's members or an array's values: from the opening bracket under p_ up to `close`,
+  // "," between them; `readOne` reads one, with the blanks around it already skipped.
+  template <typename ReadOne>
+  bool Elements(char close, ReadOne readOne) {
     ++p_;
     Blanks();
-    if (p_ < end_ && *p_ == ']') {
+    if (p_ < end_ && *p_ == close) {
       ++p_;
       return true;
     }
     for (;;) {
       Blanks();
-      v.items_.emplace_back();
-      if (!Value(v.items_.back(), depth)) return false;
+      if (!readOne()) return false;
       Blanks();
       if (p_ >= end_) return false;
       const char c = *p_++;
-      if (c == ']') return true;
+      if (c == close) return true;
       if (c != ',') return false;
     }
   }
