@@ -3,21 +3,17 @@
 // TLS 1.2 and 1.3 with AEAD ciphers; the certificate files checked at the start; a reload that
 // gives new connections the new certificate while a request in progress completes.
 #include <gtest/gtest.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
-#include <cstdio>
 #include <vector>
 #include <thread>
 
 #include "tests/gateway/test_support.h"
+#include "tests/gateway/tls_client.h"
 
 namespace gwtest {
 namespace {
@@ -29,107 +25,9 @@ std::string Request(const std::string& body, const std::string& extraHeaders = "
          extraHeaders + "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
 
-// What a client may offer: the versions and (for TLS 1.2 and below) the ciphers.
-struct Offer {
-  int minVersion = TLS1_2_VERSION;
-  int maxVersion = TLS1_3_VERSION;
-  const char* ciphers = nullptr;  // OpenSSL's names; nullptr: its defaults
-};
-
-// A TLS client connection to 127.0.0.1:port that trusts `caFile` alone and checks the name
-// 127.0.0.1 in the certificate.
-class TlsClient {
- public:
-  TlsClient(int port, const std::string& caFile, const Offer& offer = {}, const std::string& source = "") {
-    ctx_ = SSL_CTX_new(TLS_client_method());
-    // Security level 0 so that this client really offers TLS 1.1 or CBC when asked: the refusal
-    // under test is the gateway's, never the client's own.
-    SSL_CTX_set_security_level(ctx_, 0);
-    SSL_CTX_set_min_proto_version(ctx_, offer.minVersion);
-    SSL_CTX_set_max_proto_version(ctx_, offer.maxVersion);
-    if (offer.ciphers) SSL_CTX_set_cipher_list(ctx_, offer.ciphers);
-    SSL_CTX_load_verify_locations(ctx_, caFile.c_str(), nullptr);
-    SSL_CTX_set_verify(ctx_, SSL_VERIFY_PEER, nullptr);
-    fd_ = ConnectTo(port, source);
-    if (fd_ < 0) return;
-    ssl_ = SSL_new(ctx_);
-    SSL_set_fd(ssl_, fd_);
-    SSL_set1_host(ssl_, "127.0.0.1");
-    if (SSL_connect(ssl_) == 1) {
-      connected_ = true;
-    } else {
-      char text[256];
-      ERR_error_string_n(ERR_get_error(), text, sizeof text);
-      error_ = text;
-    }
-    ERR_clear_error();
-  }
-  ~TlsClient() {
-    if (ssl_) SSL_free(ssl_);
-    if (fd_ >= 0) close(fd_);
-    SSL_CTX_free(ctx_);
-  }
-  bool Connected() const { return connected_; }
-  const std::string& Error() const { return error_; }
-  std::string Version() const { return connected_ ? SSL_get_version(ssl_) : ""; }
-  // The SHA-256 of the certificate the gateway showed, in hex.
-  std::string PeerFingerprint() const {
-    X509* peer = connected_ ? SSL_get1_peer_certificate(ssl_) : nullptr;
-    if (!peer) return "";
-    unsigned char digest[32];
-    unsigned n = 0;
-    X509_digest(peer, EVP_sha256(), digest, &n);
-    X509_free(peer);
-    std::string hex;
-    char two[3];
-    for (unsigned i = 0; i < n; ++i) {
-      std::snprintf(two, sizeof two, "%02x", digest[i]);
-      hex += two;
-    }
-    return hex;
-  }
-  bool Send(const std::string& bytes) {
-    return connected_ && SSL_write(ssl_, bytes.data(), static_cast<int>(bytes.size())) == static_cast<int>(bytes.size());
-  }
-  // All that comes until the gateway closes (or timeoutMs passes).
-  std::string ReadAll(int timeoutMs = 10000) {
-    std::string got;
-    if (!connected_) return got;
-    char buffer[4096];
-    for (;;) {
-      if (SSL_pending(ssl_) == 0) {
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, timeoutMs) <= 0) break;
-      }
-      const int n = SSL_read(ssl_, buffer, sizeof buffer);
-      if (n <= 0) break;
-      got.append(buffer, static_cast<size_t>(n));
-    }
-    ERR_clear_error();
-    return got;
-  }
-  std::string Exchange(const std::string& bytes) { return Send(bytes) ? ReadAll() : ""; }
-
- private:
-  SSL_CTX* ctx_ = nullptr;
-  SSL* ssl_ = nullptr;
-  int fd_ = -1;
-  bool connected_ = false;
-  std::string error_;
-};
-
-// Makes <dir>/<name>.crt and .key, the key the service user's alone.
-void MakeServerCertificate(const std::string& dir, const std::string& name) {
-  ASSERT_TRUE(MakeCertificate(dir, name));
-  ASSERT_EQ(chmod((dir + "/" + name + ".key").c_str(), 0600), 0);
-}
-
 class HttpsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    signal(SIGPIPE, SIG_IGN);  // OpenSSL writes to sockets that the gateway closed before the handshake
-    MakeServerCertificate(dir_.path(), "gw");
-  }
+  void SetUp() override { MakeServerCertificate(dir_.path(), "gw"); }
   talmery::Config HttpsConfig() {
     talmery::Config c = SpeakerConfig(dir_.path());
     c.requestSeconds = 1;
