@@ -1,13 +1,12 @@
 // GET /metrics on the wire: who may read it, and a real Prometheus (Debian's) scraping the
-// gateway program in speaker mode, with promtool checking the page.
+// gateway program in speaker mode, in clear and over HTTPS, with promtool checking the page.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
-#include <thread>
 
 #include "tests/gateway/child_process.h"
 #include "tests/gateway/test_support.h"
+#include "tests/gateway/tls_client.h"
 #include "tools/phone/loopback_phone.h"
 
 namespace gwtest {
@@ -73,51 +72,81 @@ std::string Output(const std::string& command) {
   return out;
 }
 
+class PrometheusScrape : public ::testing::TestWithParam<Transport> {};
+
+INSTANTIATE_TEST_SUITE_P(Transports, PrometheusScrape, ::testing::Values(Transport{"Clear", false}, Transport{"Tls", true}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
 // A few calls, one refused; the page passes promtool, holds neither a number nor a text, and a
-// Prometheus started here scrapes it and answers a query for the accepted calls.
-TEST(MetricsOnTheWire, PrometheusScrapesTheGatewayAndCountsItsCalls) {
+// Prometheus started here scrapes it and answers a query for the accepted calls. Over HTTPS it
+// trusts the gateway's authority and checks its name; a second job that trusts only the system's
+// authorities gets no sample.
+TEST_P(PrometheusScrape, PrometheusScrapesTheGatewayAndCountsItsCalls) {
+  const bool tls = GetParam().tls;
   TempDir dir;
   const int base = phone::FreePortBlock(2, 1);
   ASSERT_NE(base, 0);
   const int port = base, prometheusPort = base + 1;
-  WriteFile(dir.path() + "/gateway.conf", "listen = 127.0.0.1:" + std::to_string(port) + "\ndatabase = " + dir.path() +
-                                              "/calls.db\nmode = speaker\nspeaker_dir = " + dir.path() + "/spoken\n");
-  GatewayProcess gateway(dir.path() + "/gateway.conf", dir.path() + "/gateway.log");
-  ASSERT_TRUE(gateway.WaitUntilServing(20000)) << ReadFile(dir.path() + "/gateway.log");
+  const std::string d = dir.path(), name = "gw.test";
+  std::string https;
+  if (tls) {
+    MakeServerCertificate(d, "gw", name);
+    https = "tls_certificate = " + d + "/gw.crt\ntls_key = " + d + "/gw.key\n";
+  }
+  WriteFile(d + "/gateway.conf", "listen = 127.0.0.1:" + std::to_string(port) + "\ndatabase = " + d +
+                                     "/calls.db\nmode = speaker\nspeaker_dir = " + d + "/spoken\n" + https);
+  GatewayProcess gateway(d + "/gateway.conf", d + "/gateway.log");
+  ASSERT_TRUE(gateway.WaitUntilServing(20000)) << ReadFile(d + "/gateway.log");
+  const GatewayClient client(port, tls ? d + "/gw.crt" : "", name);
   for (const char* number : {"5550123", "5550124", "5550125"})
-    ASSERT_EQ(BodyOf(PostCall(port, CallBody(number, "Budget review in room Zanzibar."))).front(), '[');
+    ASSERT_EQ(BodyOf(client.PostCall(CallBody(number, "Budget review in room Zanzibar."))).substr(0, 1), "[");
   const std::string fromAPage = "POST /ocall/callreqHandler.jsp HTTP/1.1\r\nHost: gw\r\nOrigin: http://intranet\r\n"
                                 "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 0\r\n\r\n";
-  ASSERT_EQ(BodyOf(Exchange(port, fromAPage)).compare(0, 6, "ERROR:"), 0);
+  ASSERT_EQ(BodyOf(client.Exchange(fromAPage)).compare(0, 6, "ERROR:"), 0);
 
-  const std::string page = BodyOf(Exchange(port, Get("/metrics")));
-  WriteFile(dir.path() + "/metrics.txt", page);
-  EXPECT_EQ(Output("promtool check metrics < " + dir.path() + "/metrics.txt 2>&1"), "");
+  const std::string page = BodyOf(client.Exchange(Get("/metrics")));
+  WriteFile(d + "/metrics.txt", page);
+  EXPECT_EQ(Output("promtool check metrics < " + d + "/metrics.txt 2>&1"), "");
   EXPECT_NE(page.find("\ntalmery_calls_refused_total{reason=\"browser\"} 1\n"), std::string::npos) << page;
   for (const char* secret : {"555012", "55***2", "Zanzibar", "review"})
     EXPECT_EQ(page.find(secret), std::string::npos) << secret;
 
-  WriteFile(dir.path() + "/prometheus.yml",
-            "global:\n  scrape_interval: 1s\nscrape_configs:\n  - job_name: talmery-gateway\n    static_configs:\n"
-            "      - targets: ['127.0.0.1:" + std::to_string(port) + "']\n");
-  ChildProcess prometheus({"prometheus", "--config.file=" + dir.path() + "/prometheus.yml",
-                           "--storage.tsdb.path=" + dir.path() + "/tsdb",
-                           "--web.listen-address=127.0.0.1:" + std::to_string(prometheusPort)},
-                          dir.path() + "/prometheus.out", dir.path() + "/prometheus.log");
-  const std::string query =
-      "GET /api/v1/query?query=talmery_calls_accepted_total HTTP/1.1\r\nHost: p\r\nConnection: close\r\n\r\n";
-  nlohmann::json answer;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (std::chrono::steady_clock::now() < deadline) {
-    answer = nlohmann::json::parse(BodyOf(Exchange(prometheusPort, query)), nullptr, false);
-    if (answer.is_object() && !answer["data"]["result"].empty()) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  const std::string target = "    static_configs:\n      - targets: ['127.0.0.1:" + std::to_string(port) + "']\n";
+  std::string jobs = "  - job_name: talmery-gateway\n" + target;
+  if (tls) {
+    jobs += "    scheme: https\n    tls_config:\n      ca_file: " + d + "/gw.crt\n      server_name: " + name + "\n";
+    jobs += "  - job_name: untrusting\n" + target + "    scheme: https\n    tls_config:\n      server_name: " + name + "\n";
   }
-  ASSERT_TRUE(answer.is_object() && !answer["data"]["result"].empty()) << ReadFile(dir.path() + "/prometheus.log");
-  const nlohmann::json& sample = answer["data"]["result"][0];
+  WriteFile(d + "/prometheus.yml", "global:\n  scrape_interval: 1s\nscrape_configs:\n" + jobs);
+  ChildProcess prometheus({"prometheus", "--config.file=" + d + "/prometheus.yml", "--storage.tsdb.path=" + d + "/tsdb",
+                           "--web.listen-address=127.0.0.1:" + std::to_string(prometheusPort)},
+                          d + "/prometheus.out", d + "/prometheus.log");
+  // The first sample of `expression`, once Prometheus has one (null after a generous minute).
+  const auto sampleOf = [&](const std::string& expression) {
+    nlohmann::json answer;
+    WaitUntil(
+        [&] {
+          const std::string query =
+              "GET /api/v1/query?query=" + expression + " HTTP/1.1\r\nHost: p\r\nConnection: close\r\n\r\n";
+          answer = nlohmann::json::parse(BodyOf(Exchange(prometheusPort, query)), nullptr, false);
+          return answer.is_object() && !answer["data"]["result"].empty();
+        },
+        60000, 250);
+    return answer.is_object() && !answer["data"]["result"].empty() ? answer["data"]["result"][0] : nlohmann::json();
+  };
+  const nlohmann::json sample = sampleOf("talmery_calls_accepted_total");
+  ASSERT_TRUE(sample.is_object()) << ReadFile(d + "/prometheus.log");
   EXPECT_EQ(sample["metric"]["job"], "talmery-gateway");
   EXPECT_EQ(sample["metric"]["instance"], "127.0.0.1:" + std::to_string(port));
   EXPECT_EQ(sample["value"][1], "3");
+  if (!tls) return;
+  // The job that does not trust the gateway's authority scraped too, and failed at the handshake.
+  const nlohmann::json untrusted = sampleOf("up%7Bjob%3D%22untrusting%22%7D");
+  ASSERT_TRUE(untrusted.is_object()) << ReadFile(d + "/prometheus.log");
+  EXPECT_EQ(untrusted["value"][1], "0");
+  const std::string targets =
+      BodyOf(Exchange(prometheusPort, "GET /api/v1/targets HTTP/1.1\r\nHost: p\r\nConnection: close\r\n\r\n"));
+  EXPECT_NE(targets.find("x509: certificate signed by unknown authority"), std::string::npos) << targets;
 }
 
 }  // namespace
