@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "gateway/metrics.h"
 #include "gateway/store_sql.h"
 
 namespace talmery {
@@ -361,7 +360,7 @@ Sqlite::~Sqlite() {
 }
 
 std::unique_ptr<SqliteStore> SqliteStore::Open(const std::string& path, const GatewayClock& clock, std::string& error,
-                                               const std::string& node) {
+                                               const std::string& node, CommitObserver commits) {
   OwnedFd lock;
   if (!LockStore(path, lock, error)) return nullptr;
   // Every number and text is in these files: the owner alone may read them, whatever the
@@ -390,13 +389,16 @@ std::unique_ptr<SqliteStore> SqliteStore::Open(const std::string& path, const Ga
   if (!IdFloor(writer.get(), idsPath, bound, floor, error)) return nullptr;
   if (!OpenDb(path, false, reader, error)) return nullptr;
   return std::unique_ptr<SqliteStore>(new SqliteStore(std::move(lock), std::move(writer), std::move(reader), boot,
-                                                      offset, idsPath, bound, floor, node));
+                                                      offset, idsPath, bound, floor, node,
+                                                      std::move(commits)));
 }
 
 SqliteStore::SqliteStore(OwnedFd lock, Sqlite writer, Sqlite reader, std::string boot, long long offsetMs,
-                         std::string idsPath, long long idsReserved, long long idFloor, std::string node)
+                         std::string idsPath, long long idsReserved, long long idFloor, std::string node,
+                         CommitObserver commits)
     : lock_(std::move(lock)), writer_(std::move(writer)), reader_(std::move(reader)), boot_(std::move(boot)),
-      offsetMs_(offsetMs), idsPath_(std::move(idsPath)), node_(std::move(node)), idsReserved_(idsReserved),
+      offsetMs_(offsetMs), idsPath_(std::move(idsPath)), node_(std::move(node)), commits_(std::move(commits)),
+      idsReserved_(idsReserved),
       idFloor_(idFloor),
       thread_([this] { WriterLoop(); }) {}
 
@@ -445,7 +447,7 @@ void SqliteStore::WriterLoop() {
       if (queue_.empty()) return;
       batch.swap(queue_);
     }
-    const metrics::CommitTimer timer;
+    const CommitTimer timer(commits_);
     std::string error;
     bool whole = Exec(db, "BEGIN IMMEDIATE", error);
     Instant latest = batch.front()->now;

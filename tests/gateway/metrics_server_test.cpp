@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "tests/gateway/child_process.h"
@@ -96,6 +97,12 @@ TEST(MetricsOnTheWire, PrometheusScrapesTheGatewayAndCountsItsCalls) {
   EXPECT_NE(page.find("\ntalmery_calls_refused_total{reason=\"browser\"} 1\n"), std::string::npos) << page;
   for (const char* secret : {"555012", "55***2", "Zanzibar", "review"})
     EXPECT_EQ(page.find(secret), std::string::npos) << secret;
+  // The gateway's store tells the metrics its commits: each accepted call was one before its id
+  // was answered (the line's claims and ends add theirs, as they come).
+  const std::string commits = "\ntalmery_store_commit_duration_seconds_count ";
+  const size_t at = page.find(commits);
+  ASSERT_NE(at, std::string::npos) << page;
+  EXPECT_GE(std::atoll(page.c_str() + at + commits.size()), 3) << page;
 
   WriteFile(dir.path() + "/prometheus.yml",
             "global:\n  scrape_interval: 1s\nscrape_configs:\n  - job_name: talmery-gateway\n    static_configs:\n"
