@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "gateway/store_sql.h"
 
@@ -447,7 +448,8 @@ void SqliteStore::WriterLoop() {
       if (queue_.empty()) return;
       batch.swap(queue_);
     }
-    const CommitTimer timer(commits_);
+    std::optional<CommitTimer> timer;
+    timer.emplace(commits_);
     std::string error;
     bool whole = Exec(db, "BEGIN IMMEDIATE", error);
     Instant latest = batch.front()->now;
@@ -487,6 +489,7 @@ void SqliteStore::WriterLoop() {
         p->error = error;
       }
     }
+    timer.reset();  // the commit's time is told before its jobs are, so that they find it counted
     {
       std::lock_guard<std::mutex> lock(mu_);
       for (Pending* p : batch) p->done = true;
