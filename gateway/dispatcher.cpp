@@ -7,8 +7,22 @@
 #include "gateway/event_log.h"
 #include "gateway/metrics.h"
 #include "gateway/status_view.h"
+#include "gateway/try_outcome.h"
 
 namespace talmery {
+
+std::string LateNotice(long long lateMs) {
+  if (lateMs <= 2 * 60 * 1000) return "";
+  return "This reminder is " + std::to_string(lateMs / 60000) + " minutes late. ";
+}
+
+bool SnoozeAllowed(const Config& config, int snoozesUsed, long long createdTick, int firstOcc, long long nowTick) {
+  if (snoozesUsed >= config.snoozes) return false;
+  const long long startTick = createdTick + static_cast<long long>(firstOcc) * 60 * 1000;
+  const long long againTick =
+      nowTick + (static_cast<long long>(config.maxCallTime) + static_cast<long long>(config.snoozeMinutes) * 60) * 1000;
+  return againTick <= startTick;
+}
 
 AttemptEnd EndOfAttempt(const TryEnd& tried, int attempts, int maxAttempts, int retryPauseSeconds, long long nowMs,
                         int snoozesBefore, int snoozes) {

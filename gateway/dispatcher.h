@@ -41,6 +41,16 @@ class EventLog;
 AttemptEnd EndOfAttempt(const TryEnd& tried, int attempts, int maxAttempts, int retryPauseSeconds, long long nowMs,
                         int snoozesBefore = 0, int snoozes = 0);
 
+// What a call placed `lateMs` after its request arrived says first: nothing up to two minutes,
+// then "This reminder is N minutes late. " (whole minutes), so that "in 15 minutes" in the text
+// that follows is not taken at its word.
+std::string LateNotice(long long lateMs);
+
+// Whether a call placed at `nowTick` may offer key 2: it has snoozes left, and the call it would
+// ask for (after the whole of this one, and snooze_minutes) comes before the appointment begins
+// (the request's time plus its firstocc minutes).
+bool SnoozeAllowed(const Config& config, int snoozesUsed, long long createdTick, int firstOcc, long long nowTick);
+
 class Dispatcher {
  public:
   Dispatcher(const Config& config, CallStore& store, EventLog& log, std::vector<std::unique_ptr<Line>> lines,

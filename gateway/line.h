@@ -6,10 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "gateway/audio.h"
 #include "gateway/config.h"
 #include "gateway/listener.h"
-#include "gateway/message_stream.h"
 
 namespace talmery {
 
@@ -73,67 +71,6 @@ struct TryEnd {
   std::string note;  // what the message left out to fit max_call_time (ShortenedNote), if anything
   std::vector<std::string> dialled;  // the numbers dialled: the first, then each redirect followed
 };
-
-// The listener's timings (the listen_* settings).
-ListenTimings ListenTimingsOf(const Config& config);
-
-// How a try's end counts: delivered, busy, not answered, a passing fault, or a refusal.
-Result ResultOf(const TryEnd& end);
-
-// What people read of a try's end ("486 Busy Here", "the message was played", ...).
-std::string DescribeEnd(const TryEnd& end);
-
-// Who answered, as an answered call's outcome begins: "answered by a person", "answered by a
-// machine", "answered, not sure by whom", or "answered" when the call ended before the line
-// could tell.
-std::string AnsweredBy(const TryEnd& end);
-
-// What the store and the JSON keep of who answered a try: "person", "machine", "not sure"; ""
-// for a try nobody answered.
-std::string AnswererWord(const TryEnd& end);
-
-// The SIP status a try ended with, as the metrics count it: the PBX's final status (486, 503, a
-// redirect's 3xx), 488 for an answer refused for its media, 200 for an answered call, 0 for none
-// (the PBX silent, a TLS or local fault).
-int SipStatusOf(const TryEnd& end);
-
-// What a call placed `lateMs` after its request arrived says first: nothing up to two minutes,
-// then "This reminder is N minutes late. " (whole minutes), so that "in 15 minutes" in the text
-// that follows is not taken at its word.
-std::string LateNotice(long long lateMs);
-
-// After the message, once, what the callee may press: 1 (to confirm, with confirm = yes), 2
-// (when the call may be put off), star; and how long the line waits for a key after it.
-std::string KeysPrompt(const Config& config, bool snoozeOffered);
-constexpr int kConfirmWaitSeconds = 5;
-
-// What the callee hears after key 2, before the line hangs up.
-std::string SnoozeNotice(const Config& config);
-
-// Whether a call placed at `nowTick` may offer key 2: it has snoozes left, and the call it would
-// ask for (after the whole of this one, and snooze_minutes) comes before the appointment begins
-// (the request's time plus its firstocc minutes).
-bool SnoozeAllowed(const Config& config, int snoozesUsed, long long createdTick, int firstOcc, long long nowTick);
-
-// The key a SIP INFO carries: application/dtmf-relay ("Signal=1\r\nDuration=160") or
-// application/dtmf ("1"); 0 when it carries none.
-char InfoKey(const std::string& contentType, const std::string& body);
-
-// The message of a call: half a second of silence, the text spoken `repeat` times a second apart,
-// the keys' prompt once after the last time, a little silence; all of it within `budgetSeconds`
-// (0: max_call_time) less a second and the time for a key, so that a longer text is cut and
-// repetitions that would not fit are left out.
-// Without `keys` (speaker mode: nobody can press one) there is neither prompt nor wait.
-MessagePlan PlanMessage(const std::string& utf8Text, const Config& config, bool snoozeOffered = false,
-                        int budgetSeconds = 0, bool keys = true);
-// The snooze notice as a message of its own: a little silence, the notice, a little silence.
-MessagePlan PlanNotice(const Config& config);
-// Its speech from talmery-speak helpers with the configured voice (see MessageFeed).
-std::function<SpeechStarter(const std::atomic<bool>& stopping)> HelperSpeechOf(const Config& config);
-// What a message that did not fit max_message_seconds or max_call_time says in the call's
-// outcome; empty when it was said as planned.
-// `wanted` is the times it was to be said (0: repeat).
-std::string ShortenedNote(bool trimmed, bool cut, int said, const Config& config, int wanted = 0);
 
 class Line {
  public:

@@ -163,10 +163,9 @@ void HttpAnswered(const std::string& path, std::chrono::steady_clock::duration t
 LineInUse::LineInUse() { ++linesInUse; }
 LineInUse::~LineInUse() { --linesInUse; }
 
-CommitTimer::~CommitTimer() {
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+void CommitTook(std::chrono::steady_clock::duration took) {
   std::lock_guard<std::mutex> lock(mu);
-  Current().commits.Observe(seconds);
+  Current().commits.Observe(std::chrono::duration<double>(took).count());
 }
 
 std::string HttpHandler(const std::string& path) {

@@ -38,17 +38,8 @@ class LineInUse {
   LineInUse& operator=(const LineInUse&) = delete;
 };
 
-// A commit of the store, timed from construction to destruction.
-class CommitTimer {
- public:
-  CommitTimer() : start_(std::chrono::steady_clock::now()) {}
-  ~CommitTimer();
-  CommitTimer(const CommitTimer&) = delete;
-  CommitTimer& operator=(const CommitTimer&) = delete;
-
- private:
-  std::chrono::steady_clock::time_point start_;
-};
+// A commit of the store took `took`: the gateway gives this to its store as its CommitObserver.
+void CommitTook(std::chrono::steady_clock::duration took);
 
 // The handler label of a request path: call, status_page, call_json, metrics or other.
 std::string HttpHandler(const std::string& path);

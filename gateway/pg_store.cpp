@@ -11,7 +11,6 @@
 #include <thread>
 
 #include "gateway/config.h"
-#include "gateway/metrics.h"
 #include "gateway/store_sql.h"
 
 namespace talmery {
@@ -338,14 +337,16 @@ NodeRecord ReadNode(const PGresult* r, int row) {
 
 }  // namespace
 
-PgStore::PgStore(std::string uri, std::string node, int leaseSeconds, const GatewayClock& clock)
+PgStore::PgStore(std::string uri, std::string node, int leaseSeconds, const GatewayClock& clock,
+                 CommitObserver commits)
     : uri_(std::move(uri)), node_(std::move(node)),
       appName_(("talmery-gateway node=" + node_ + " pid=" + std::to_string(getpid()) + " host=" + HostName())
                    .substr(0, 63)),
-      leaseMs_(leaseSeconds * 1000), clock_(clock), tokenState_(std::random_device()() * 0x9E3779B97F4A7C15ULL) {}
+      leaseMs_(leaseSeconds * 1000), clock_(clock), commits_(std::move(commits)),
+      tokenState_(std::random_device()() * 0x9E3779B97F4A7C15ULL) {}
 
 std::unique_ptr<PgStore> PgStore::Open(const std::string& uri, const std::string& node, int leaseSeconds,
-                                       const GatewayClock& clock, std::string& error) {
+                                       const GatewayClock& clock, std::string& error, CommitObserver commits) {
   char* parseError = nullptr;
   PQconninfoOption* options = PQconninfoParse(uri.c_str(), &parseError);
   if (!options) {
@@ -361,7 +362,7 @@ std::unique_ptr<PgStore> PgStore::Open(const std::string& uri, const std::string
     error = std::string("database: ") + kPasswordInUri;
     return nullptr;
   }
-  std::unique_ptr<PgStore> store(new PgStore(uri, node, leaseSeconds, clock));
+  std::unique_ptr<PgStore> store(new PgStore(uri, node, leaseSeconds, clock, std::move(commits)));
   // The node's lock first, before anything of the store is read or written.
   store->lock_ = Session::Connect(uri, store->appName_, error);
   if (!store->lock_ || !store->TakeNodeLock(*store->lock_, error)) return nullptr;
@@ -558,7 +559,7 @@ void PgStore::CommitAccepts(const std::vector<PendingAccept*>& batch) {
   sql += " RETURNING id, token";
   Result r;
   {
-    const metrics::CommitTimer timer;
+    const CommitTimer timer(commits_);
     r = batch.size() == 1 ? s->RunPrepared("accept", sql.c_str(), params, error) : s->Run(sql.c_str(), params, error);
   }
   const bool lost = s->lost;
@@ -665,7 +666,7 @@ Claim PgStore::ClaimNext(const Instant& now, const std::set<std::string>& skip, 
   std::unique_ptr<Session> s = Take(claim.error);
   if (!s) return claim;
   std::string& error = claim.error;
-  const metrics::CommitTimer timer;
+  const CommitTimer timer(commits_);
   auto fail = [&] {
     if (!s->lost) {
       std::string why;

@@ -46,9 +46,9 @@ class PgStore : public CallStore {
  public:
   // Connects to `uri` (any libpq connection URI without a password: ~/.pgpass or PGPASSFILE
   // gives it), takes `node`'s lock, creates or upgrades the schema (one node at a time) and
-  // records the node. False with a reason.
+  // records the node. False with a reason. `commits` is told the time of each commit.
   static std::unique_ptr<PgStore> Open(const std::string& uri, const std::string& node, int leaseSeconds,
-                                       const GatewayClock& clock, std::string& error);
+                                       const GatewayClock& clock, std::string& error, CommitObserver commits = {});
   ~PgStore() override;
   PgStore(const PgStore&) = delete;
   PgStore& operator=(const PgStore&) = delete;
@@ -102,7 +102,7 @@ class PgStore : public CallStore {
     std::string error;
     bool done = false;
   };
-  PgStore(std::string uri, std::string node, int leaseSeconds, const GatewayClock& clock);
+  PgStore(std::string uri, std::string node, int leaseSeconds, const GatewayClock& clock, CommitObserver commits);
 
   long long StoreTime(const Instant& now) const { return now.tickMs + offsetMs_.load(); }
   long long StoreTimeNow() const { return StoreTime(clock_.Now()); }
@@ -126,6 +126,7 @@ class PgStore : public CallStore {
   const std::string uri_, node_, appName_;
   const int leaseMs_;
   const GatewayClock& clock_;
+  const CommitObserver commits_;
   std::atomic<long long> offsetMs_{0};
   std::atomic<bool> lockHeld_{false};
   std::unique_ptr<Session> lock_;  // the node's lock; touched by Renew (one thread) and the destructor

@@ -53,8 +53,9 @@ bool Gateway::PrepareSpool(std::string& error) {
 }
 
 bool Gateway::Start(std::string& error) {
-  if (config_.SharedStore()) store_ = PgStore::Open(config_.database, config_.NodeName(), config_.leaseSeconds, clock_, error);
-  else store_ = SqliteStore::Open(config_.database, clock_, error, config_.NodeName());
+  if (config_.SharedStore())
+    store_ = PgStore::Open(config_.database, config_.NodeName(), config_.leaseSeconds, clock_, error, metrics::CommitTook);
+  else store_ = SqliteStore::Open(config_.database, clock_, error, config_.NodeName(), metrics::CommitTook);
   if (!store_) return false;
   if (!PrepareSpool(error)) return false;
 

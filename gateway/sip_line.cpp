@@ -19,14 +19,17 @@
 #include <deque>
 #include <mutex>
 
+#include "gateway/audio.h"
 #include "gateway/event_log.h"
 #include "gateway/line.h"
+#include "gateway/message_plan.h"
 #include <openssl/crypto.h>
 #include <openssl/rand.h>
 
 #include "gateway/re_headers.h"
 #include "gateway/sdes.h"
 #include "gateway/sip_engine.h"
+#include "gateway/sip_keys.h"
 #include "gateway/sip_rules.h"
 #include "gateway/status_view.h"
 
@@ -578,7 +581,7 @@ class SipCall : public SipEngine::Dialog {
     self->NotePeer(msg);
     self->asked_->times = 0;  // the BYE may meet a challenge of its own
     // The listener's time is the call's from the answer on: a packet's worth at each tick.
-    if (!self->listener_) self->listener_ = std::make_unique<CalleeListener>(ListenTimingsOf(self->engine_.Settings()));
+    if (!self->listener_) self->listener_ = std::make_unique<CalleeListener>(self->engine_.Settings().listening);
     CallEvent event;
     event.kind = CallEvent::Established;
     self->mailbox_.Put(std::move(event));

@@ -3,8 +3,10 @@
 #include <atomic>
 #include <cstdio>
 
+#include "gateway/audio.h"
 #include "gateway/event_log.h"
 #include "gateway/line.h"
+#include "gateway/message_plan.h"
 
 namespace talmery {
 namespace {

@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
-#include "gateway/metrics.h"
 #include "gateway/store_sql.h"
 
 namespace talmery {
@@ -361,7 +361,7 @@ Sqlite::~Sqlite() {
 }
 
 std::unique_ptr<SqliteStore> SqliteStore::Open(const std::string& path, const GatewayClock& clock, std::string& error,
-                                               const std::string& node) {
+                                               const std::string& node, CommitObserver commits) {
   OwnedFd lock;
   if (!LockStore(path, lock, error)) return nullptr;
   // Every number and text is in these files: the owner alone may read them, whatever the
@@ -390,13 +390,16 @@ std::unique_ptr<SqliteStore> SqliteStore::Open(const std::string& path, const Ga
   if (!IdFloor(writer.get(), idsPath, bound, floor, error)) return nullptr;
   if (!OpenDb(path, false, reader, error)) return nullptr;
   return std::unique_ptr<SqliteStore>(new SqliteStore(std::move(lock), std::move(writer), std::move(reader), boot,
-                                                      offset, idsPath, bound, floor, node));
+                                                      offset, idsPath, bound, floor, node,
+                                                      std::move(commits)));
 }
 
 SqliteStore::SqliteStore(OwnedFd lock, Sqlite writer, Sqlite reader, std::string boot, long long offsetMs,
-                         std::string idsPath, long long idsReserved, long long idFloor, std::string node)
+                         std::string idsPath, long long idsReserved, long long idFloor, std::string node,
+                         CommitObserver commits)
     : lock_(std::move(lock)), writer_(std::move(writer)), reader_(std::move(reader)), boot_(std::move(boot)),
-      offsetMs_(offsetMs), idsPath_(std::move(idsPath)), node_(std::move(node)), idsReserved_(idsReserved),
+      offsetMs_(offsetMs), idsPath_(std::move(idsPath)), node_(std::move(node)), commits_(std::move(commits)),
+      idsReserved_(idsReserved),
       idFloor_(idFloor),
       thread_([this] { WriterLoop(); }) {}
 
@@ -445,7 +448,8 @@ void SqliteStore::WriterLoop() {
       if (queue_.empty()) return;
       batch.swap(queue_);
     }
-    const metrics::CommitTimer timer;
+    std::optional<CommitTimer> timer;
+    timer.emplace(commits_);
     std::string error;
     bool whole = Exec(db, "BEGIN IMMEDIATE", error);
     Instant latest = batch.front()->now;
@@ -485,6 +489,7 @@ void SqliteStore::WriterLoop() {
         p->error = error;
       }
     }
+    timer.reset();  // the commit's time is told before its jobs are, so that they find it counted
     {
       std::lock_guard<std::mutex> lock(mu_);
       for (Pending* p : batch) p->done = true;

@@ -50,9 +50,9 @@ class SqliteStore : public CallStore {
   // Opens the store at `path` for the gateway that serves it, creating it when missing. The
   // lock comes first, before anything of the store is read or written: a second gateway on the
   // same database is refused, naming the pid of the first.
-  // `node` names this gateway in the calls' tries.
+  // `node` names this gateway in the calls' tries; `commits` is told the time of each commit.
   static std::unique_ptr<SqliteStore> Open(const std::string& path, const GatewayClock& clock, std::string& error,
-                                           const std::string& node = "");
+                                           const std::string& node = "", CommitObserver commits = {});
   ~SqliteStore() override;
   SqliteStore(const SqliteStore&) = delete;
   SqliteStore& operator=(const SqliteStore&) = delete;
@@ -76,7 +76,7 @@ class SqliteStore : public CallStore {
  private:
   using Job = std::function<bool(sqlite3*, std::string&)>;
   SqliteStore(OwnedFd lock, Sqlite writer, Sqlite reader, std::string boot, long long offsetMs, std::string idsPath,
-              long long idsReserved, long long idFloor, std::string node);
+              long long idsReserved, long long idFloor, std::string node, CommitObserver commits);
   // Runs `job` in the writer thread; true once it is committed. `now` is when it was asked for.
   bool Run(const Instant& now, Job job, std::string& error);
   void WriterLoop();
@@ -96,6 +96,7 @@ class SqliteStore : public CallStore {
   const long long offsetMs_;
   const std::string idsPath_;
   const std::string node_;
+  const CommitObserver commits_;        // set before the writer thread starts
   long long idsReserved_;               // the bound in <database>.ids (the writer thread's)
   std::atomic<long long> idFloor_;      // > 0: the next id is given past it (see RaiseIds)
   std::optional<long long> seenWritten_;  // the store time last noted in store_clock (the writer thread's)

@@ -11,6 +11,8 @@
 // placed. On a shared store each claim names the node that holds it, and every later write
 // about the call checks that the node still does: a node that lost its claim (it was silent
 // longer than its lease, and another node closed the call) changes nothing.
+#include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -88,6 +90,26 @@ struct StoreFigures {
   std::map<std::string, long long> byState;  // calls in the store, per state
   long long waiting = 0;                     // queued or waiting for their next try
   std::optional<long long> oldestWaitingMs;  // when the longest-waiting of them was received
+};
+
+// Told how long each commit of a store took (a batch of changes, durable once it ends). Whoever
+// opens the store gives it (the gateway: the metrics' histogram of commits); the store knows no
+// more of who listens. Called on the thread that committed; empty: nobody is told.
+using CommitObserver = std::function<void(std::chrono::steady_clock::duration)>;
+
+// A commit, timed from construction to destruction for its observer.
+class CommitTimer {
+ public:
+  explicit CommitTimer(const CommitObserver& observer) : observer_(observer), start_(std::chrono::steady_clock::now()) {}
+  ~CommitTimer() {
+    if (observer_) observer_(std::chrono::steady_clock::now() - start_);
+  }
+  CommitTimer(const CommitTimer&) = delete;
+  CommitTimer& operator=(const CommitTimer&) = delete;
+
+ private:
+  const CommitObserver& observer_;
+  std::chrono::steady_clock::time_point start_;
 };
 
 // What became of a write. Done: durably recorded. Failed: nothing of it was recorded, nor ever

@@ -3,10 +3,10 @@
 
 #include "gateway/dispatcher.h"
 #include "gateway/event_log.h"
-#include "gateway/ear_text.h"
 #include "gateway/line.h"
 #include "gateway/sip_engine.h"
 #include "gateway/registration.h"
+#include "gateway/try_outcome.h"
 
 namespace talmery {
 namespace {
@@ -148,20 +148,6 @@ TEST(LineLogic, ASnoozeComesAgainLaterAndNeverAfterTheAppointmentBegins) {
     EXPECT_EQ(SnoozeAllowed(c, k.used, created, 15, k.nowMinute * 60000), k.allowed) << k.used << " " << k.nowMinute;
 }
 
-// The prompt after the message names the keys this call offers; key 2's notice says when.
-TEST(LineLogic, ThePromptNamesTheKeysOffered) {
-  Config c;
-  EXPECT_EQ(KeysPrompt(c, false), "Press star to hear this again.");
-  EXPECT_EQ(KeysPrompt(c, true), "Press 2 to be reminded again in 5 minutes, star to hear this again.");
-  c.confirm = true;
-  EXPECT_EQ(KeysPrompt(c, true), "Press 1 to confirm, 2 to be reminded again in 5 minutes, star to hear this again.");
-  c.snoozeMinutes = 1;
-  EXPECT_EQ(KeysPrompt(c, false), "Press 1 to confirm, star to hear this again.");
-  EXPECT_EQ(SnoozeNotice(c), "The reminder will call again in 1 minute.");
-  c.snoozeMinutes = 10;
-  EXPECT_EQ(SnoozeNotice(c), "The reminder will call again in 10 minutes.");
-}
-
 TEST(LineLogic, LateCallsSayHowLate) {
   EXPECT_EQ(LateNotice(0), "");
   EXPECT_EQ(LateNotice(120000), "");
@@ -218,7 +204,6 @@ TEST(LineLogic, RouteOfTheOutboundProxy) {
   for (const auto& c : cases) EXPECT_EQ(RouteOf(c.proxy), c.route) << c.proxy;
 }
 
-// The key of a SIP INFO, as PBXs and phones send it.
 // The SIP status the metrics count a try under, from its typed end.
 TEST(LineLogic, TheSipStatusOfATry) {
   auto ended = [](Ending ending, bool answered, int status) {
@@ -238,25 +223,6 @@ TEST(LineLogic, TheSipStatusOfATry) {
       {ended(Ending::RingTimeout, false, 0), 0},       {ended(Ending::TlsFailed, false, 0), 0},
   };
   for (const auto& c : cases) EXPECT_EQ(SipStatusOf(c.end), c.status) << DescribeEnd(c.end);
-}
-
-TEST(LineLogic, KeysOfSipInfo) {
-  const struct {
-    const char* type;
-    const char* body;
-    char key;
-  } cases[] = {{"application/dtmf-relay", "Signal=1\r\nDuration=160\r\n", '1'},
-               {"Application/DTMF-Relay", "signal = 1\nDuration=250", '1'},
-               {"application/dtmf-relay", "Duration=160\r\nSignal=#\r\n", '#'},
-               {"application/dtmf-relay", "Signal=11\r\n", 0},
-               {"application/dtmf-relay", "Duration=160\r\n", 0},
-               {"application/dtmf-relay", "Signal=x\r\n", 0},
-               {"application/dtmf", "1", '1'},
-               {"application/dtmf; charset=us-ascii", " 5\r\n", '5'},
-               {"application/dtmf", "12", 0},
-               {"text/plain", "Signal=1", 0},
-               {"application/dtmf-relay", "", 0}};
-  for (const auto& c : cases) EXPECT_EQ(InfoKey(c.type, c.body), c.key) << c.type << " " << c.body;
 }
 
 TEST(LineLogic, LogLinesQuoteAndRedact) {
@@ -294,57 +260,6 @@ TEST(LineLogic, RefusalsAreToldOncePerKindAndInterval) {
   ASSERT_EQ(due.size(), 1u);
   EXPECT_EQ(due[0].reason, RefusalDigest::kOtherReasons);
   EXPECT_EQ(due[0].repeated, 4);
-}
-
-// The message fits max_call_time, less the time for a key after the prompt; what did not fit is
-// said in the outcome.
-TEST(LineLogic, MessageFitsTheCall) {
-  Config c;
-  c.maxCallTime = 600;
-  c.repeat = 2;
-  MessagePlan p = PlanMessage("Budget review.", c);
-  EXPECT_EQ(p.text, "Budget review.");
-  EXPECT_EQ(p.prompt, "Press star to hear this again.");
-  EXPECT_EQ(p.budgetSamples, 594u * 8000);
-  c.confirm = true;
-  p = PlanMessage("Budget review.", c, true);
-  EXPECT_EQ(p.text, "Budget review.");
-  EXPECT_EQ(p.prompt, "Press 1 to confirm, 2 to be reminded again in 5 minutes, star to hear this again.");
-  EXPECT_EQ(p.budgetSamples, 594u * 8000);
-  // Speaker mode: no keys, so neither prompt nor wait for one.
-  EXPECT_EQ(PlanMessage("Budget review.", c, true, 0, false).prompt, "");
-  EXPECT_EQ(PlanMessage("Budget review.", c, true, 0, false).budgetSamples, 599u * 8000);
-  // A repetition asked for by star: what is left of the call.
-  EXPECT_EQ(PlanMessage("Budget review.", c, false, 40).budgetSamples, 34u * 8000);
-  EXPECT_EQ(ShortenedNote(false, false, 1, c, 1), "");
-  EXPECT_EQ(ShortenedNote(false, false, 2, c), "");
-  EXPECT_EQ(ShortenedNote(false, true, 0, c), "the message was cut to fit max_call_time (600 s)");
-  EXPECT_EQ(ShortenedNote(false, false, 1, c), "the message was said 1 of 2 times to fit max_call_time (600 s)");
-  EXPECT_EQ(ShortenedNote(true, false, 2, c), "the message was cut at a sentence to fit max_message_seconds (60 s)");
-  EXPECT_EQ(ShortenedNote(true, false, 1, c),
-            "the message was cut at a sentence to fit max_message_seconds (60 s); the message was said 1 of 2 times "
-            "to fit max_call_time (600 s)");
-}
-
-// A text longer than max_message_seconds is cut at a sentence, and the listener told where the
-// rest is; the text spoken is the one written for the ear.
-TEST(LineLogic, MessageWithinTheListenersAttention) {
-  Config c;
-  c.maxMessageSeconds = 10;  // 22 words at 150 a minute less a tenth (a sentence's end counts as one)
-  c.speechRate = 150;
-  MessagePlan p = PlanMessage("Budget review at 9:30 in B-204.", c);
-  EXPECT_EQ(p.text, "Budget review at nine thirty in B, 2 0 4.");
-  EXPECT_FALSE(p.trimmed);
-  const std::string notes =
-      "Budget review with Ann. Bring the figures for the third quarter. "
-      "We go through each department's plan and its costs in turn, one by one.";
-  p = PlanMessage(notes, c);
-  EXPECT_EQ(p.text, std::string("Budget review with Ann. Bring the figures for the third quarter. ") + kRestInCalendar);
-  EXPECT_TRUE(p.trimmed);
-  c.maxMessageSeconds = 60;
-  p = PlanMessage(notes, c);
-  EXPECT_EQ(p.text, notes);
-  EXPECT_FALSE(p.trimmed);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "tests/gateway/child_process.h"
 #include "tests/gateway/test_support.h"
@@ -110,6 +111,12 @@ TEST_P(PrometheusScrape, PrometheusScrapesTheGatewayAndCountsItsCalls) {
   EXPECT_NE(page.find("\ntalmery_calls_refused_total{reason=\"browser\"} 1\n"), std::string::npos) << page;
   for (const char* secret : {"555012", "55***2", "Zanzibar", "review"})
     EXPECT_EQ(page.find(secret), std::string::npos) << secret;
+  // The gateway's store tells the metrics its commits: each accepted call was one before its id
+  // was answered (the line's claims and ends add theirs, as they come).
+  const std::string commits = "\ntalmery_store_commit_duration_seconds_count ";
+  const size_t at = page.find(commits);
+  ASSERT_NE(at, std::string::npos) << page;
+  EXPECT_GE(std::atoll(page.c_str() + at + commits.size()), 3) << page;
 
   const std::string target = "    static_configs:\n      - targets: ['127.0.0.1:" + std::to_string(port) + "']\n";
   std::string jobs = "  - job_name: talmery-gateway\n" + target;

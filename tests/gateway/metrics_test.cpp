@@ -2,6 +2,7 @@
 // text format.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 
 #include "gateway/call_request.h"
@@ -35,6 +36,26 @@ TEST(Metrics, TheStoresFiguresOnThePage) {
                            "# TYPE process_resident_memory_bytes gauge\n"})
     EXPECT_NE(page.find(line), std::string::npos) << line;
   EXPECT_NE(metrics::Page(StoreFigures{}, 5).find("talmery_queue_oldest_age_seconds 0\n"), std::string::npos);
+}
+
+// A commit the store reports (CommitTook, the store's CommitObserver) is one more in the commits'
+// histogram, in the bucket of its time.
+TEST(Metrics, TheStoresCommitsInTheirHistogram) {
+  const auto sample = [](const std::string& name) {
+    const std::string page = metrics::Page(StoreFigures{}, 5);
+    const size_t at = page.find(name + " ");
+    return at == std::string::npos ? -1 : std::atoll(page.c_str() + at + name.size() + 1);
+  };
+  const std::string fast = "talmery_store_commit_duration_seconds_bucket{le=\"0.1\"}";
+  const std::string slow = "talmery_store_commit_duration_seconds_bucket{le=\"0.25\"}";
+  const std::string all = "talmery_store_commit_duration_seconds_count";
+  const long long fastBefore = sample(fast), slowBefore = sample(slow), allBefore = sample(all);
+  ASSERT_GE(fastBefore, 0);
+  metrics::CommitTook(std::chrono::microseconds(100));
+  metrics::CommitTook(std::chrono::milliseconds(200));
+  EXPECT_EQ(sample(fast), fastBefore + 1);
+  EXPECT_EQ(sample(slow), slowBefore + 2);  // cumulative: the fast one is within 0.25 s too
+  EXPECT_EQ(sample(all), allBefore + 2);
 }
 
 // Answered tries by who answered: each of the three from the first scrape on, counted as they

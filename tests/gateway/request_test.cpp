@@ -109,5 +109,58 @@ TEST(CallRequest, SpeechTextLosesControlCharacters) {
   }
 }
 
+// The charset a request names, and the code pages its text is decoded from.
+TEST(CallRequest, ContentTypeCharsets) {
+  const struct {
+    const char* type;
+    bool ok;
+    int codePage;
+    const char* reason;
+  } cases[] = {
+      {"application/x-www-form-urlencoded", true, 0, ""},
+      {"", true, 0, ""},
+      {"application/x-www-form-urlencoded; charset=windows-1250", true, 1250, ""},
+      {"Application/X-WWW-Form-URLEncoded;Charset=\"Windows-1251\"", true, 1251, ""},
+      {"application/x-www-form-urlencoded; charset=cp1257", true, 1257, ""},
+      {"application/x-www-form-urlencoded; charset=iso-8859-1", true, 1252, ""},
+      {"application/x-www-form-urlencoded; charset=windows-9999", false, 0, "the charset windows-9999 is not known here"},
+      {"application/x-www-form-urlencoded; charset=utf-8", true, 65001, ""},
+      {"application/x-www-form-urlencoded; charset=koi8-r", false, 0, "the charset koi8-r is not known here"},
+      {"text/plain; charset=windows-1250", false, 0, "the request body must be a URL-encoded form"},
+  };
+  for (const auto& c : cases) {
+    int codePage = -1;
+    std::string reason;
+    EXPECT_EQ(ParseFormContentType(c.type, codePage, reason), c.ok) << c.type;
+    if (c.ok) EXPECT_EQ(codePage, c.codePage) << c.type;
+    else EXPECT_EQ(reason, c.reason) << c.type;
+  }
+}
+
+TEST(CallRequest, CodePagesDecodeToUtf8) {
+  const struct {
+    int codePage;
+    const char* bytes;
+    const char* utf8;
+  } cases[] = {
+      {1250, "\xA3ukasz \x8A\xE8", "\xC5\x81ukasz \xC5\xA0\xC4\x8D"},           // Łukasz Šč
+      {1251, "\xC8\xE2\xE0\xED", "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD"},           // Иван
+      {1252, "\xA3ukasz \x80", "\xC2\xA3ukasz \xE2\x82\xAC"},                   // £ukasz €
+      {1253, "\xC1\xE8\xDE\xED\xE1", "\xCE\x91\xCE\xB8\xCE\xAE\xCE\xBD\xCE\xB1"},  // Αθήνα
+      {1254, "\xDE\xFE\xD0", "\xC5\x9E\xC5\x9F\xC4\x9E"},                       // Şşĝ→Ğ
+      {1257, "\xC0\xE0", "\xC4\x84\xC4\x85"},                                   // Ąą
+      {1251, "a\x98z", "a\xEF\xBF\xBDz"},  // a byte 1251 leaves undefined
+      {65001, "\xC5\x81 \xFF.\xC5", "\xC5\x81 \xEF\xBF\xBD.\xEF\xBF\xBD"},  // broken UTF-8 marked, not passed on
+  };
+  for (const auto& c : cases) {
+    std::string utf8;
+    ASSERT_TRUE(CodePageToUtf8(c.bytes, c.codePage, utf8)) << c.codePage;
+    EXPECT_EQ(utf8, c.utf8) << c.codePage;
+  }
+  std::string utf8;
+  EXPECT_FALSE(CodePageToUtf8("x", 9999, utf8));
+  EXPECT_FALSE(CodePageKnown(9999));
+}
+
 }  // namespace
 }  // namespace talmery

@@ -26,6 +26,7 @@
 #include <thread>
 
 #include "gateway/line.h"
+#include "gateway/message_plan.h"
 #include "gateway/sip_rules.h"
 #include "gateway/speech.h"
 #include "tests/gateway/support/challenging_pbx.h"

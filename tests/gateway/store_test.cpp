@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <map>
+#include <mutex>
 #include <thread>
 
 #include "gateway/pg_store.h"
@@ -39,11 +41,11 @@ class StoreTest : public ::testing::TestWithParam<const char*> {
   void SetUp() override {
     if (Postgres() && !db_.Usable()) GTEST_SKIP() << db_.Skip();
   }
-  std::unique_ptr<CallStore> Open() {
+  std::unique_ptr<CallStore> Open(CommitObserver commits = {}) {
     std::string error;
     std::unique_ptr<CallStore> store;
-    if (Postgres()) store = PgStore::Open(db_.Uri(), "gw1", 30, clock_, error);
-    else store = SqliteStore::Open(dir_.path() + "/calls.db", clock_, error, "gw1");
+    if (Postgres()) store = PgStore::Open(db_.Uri(), "gw1", 30, clock_, error, std::move(commits));
+    else store = SqliteStore::Open(dir_.path() + "/calls.db", clock_, error, "gw1", std::move(commits));
     EXPECT_TRUE(store) << error;
     return store;
   }
@@ -99,6 +101,32 @@ TEST_P(StoreTest, AcceptedCallsAreOnDiskWhenAccepted) {
   EXPECT_EQ(c.attempts, 0);
   EXPECT_EQ(c.maxAttempts, 3);
   EXPECT_EQ(c.firstOcc, 15);
+}
+
+// Whoever opened the store is told each commit's time (the gateway's metrics), once per commit:
+// the accept and the claim each commit once, and a read commits nothing.
+TEST_P(StoreTest, EachCommitIsToldToWhoeverOpenedTheStore) {
+  std::vector<std::chrono::steady_clock::duration> commits;
+  std::mutex mu;
+  auto s = Open([&](std::chrono::steady_clock::duration took) {
+    std::lock_guard<std::mutex> lock(mu);
+    commits.push_back(took);
+  });
+  auto told = [&] {
+    std::lock_guard<std::mutex> lock(mu);
+    return commits.size();
+  };
+  EXPECT_EQ(told(), 0u) << "opening the store is no commit of calls";
+  const long long id = Accept(*s, Request("5550100"));
+  EXPECT_EQ(told(), 1u);
+  CallRecord read;
+  ASSERT_TRUE(s->Get(id, read));
+  EXPECT_EQ(s->CountWaiting(), 1);
+  EXPECT_EQ(told(), 1u);
+  ASSERT_TRUE(Take(*s, 1000));
+  EXPECT_EQ(told(), 2u);
+  std::lock_guard<std::mutex> lock(mu);
+  for (const auto& took : commits) EXPECT_GE(took.count(), 0);
 }
 
 TEST_P(StoreTest, CallsAreTakenInOrderRetriesAtTheirTimeBusyNumbersWait) {

@@ -1,17 +1,10 @@
-#include "gateway/line.h"
+#include "gateway/try_outcome.h"
 
-#include <algorithm>
-#include <cctype>
-#include <cstdlib>
 #include <cstring>
 
-#include "gateway/ear_text.h"
 #include "gateway/sdes.h"
-#include "gateway/speech.h"
 
 namespace talmery {
-
-ListenTimings ListenTimingsOf(const Config& config) { return config.listening; }
 
 Result ResultOf(const TryEnd& end) {
   if (end.unconfirmed) return Result::NoAnswer;  // answered, but nobody said they heard it
@@ -140,32 +133,6 @@ std::string AnswererWord(const TryEnd& end) {
   return "not sure";
 }
 
-namespace {
-std::string Minutes(int minutes) { return std::to_string(minutes) + (minutes == 1 ? " minute" : " minutes"); }
-}  // namespace
-
-std::string KeysPrompt(const Config& config, bool snoozeOffered) {
-  std::vector<std::string> parts;
-  if (config.confirm) parts.push_back("1 to confirm");
-  if (snoozeOffered) parts.push_back("2 to be reminded again in " + Minutes(config.snoozeMinutes));
-  parts.push_back("star to hear this again");
-  std::string text = "Press";
-  for (size_t i = 0; i < parts.size(); ++i) text += (i ? ", " : " ") + parts[i];
-  return text + ".";
-}
-
-std::string SnoozeNotice(const Config& config) {
-  return "The reminder will call again in " + Minutes(config.snoozeMinutes) + ".";
-}
-
-bool SnoozeAllowed(const Config& config, int snoozesUsed, long long createdTick, int firstOcc, long long nowTick) {
-  if (snoozesUsed >= config.snoozes) return false;
-  const long long startTick = createdTick + static_cast<long long>(firstOcc) * 60 * 1000;
-  const long long againTick =
-      nowTick + (static_cast<long long>(config.maxCallTime) + static_cast<long long>(config.snoozeMinutes) * 60) * 1000;
-  return againTick <= startTick;
-}
-
 int SipStatusOf(const TryEnd& end) {
   switch (end.ending) {
     case Ending::SipStatus:
@@ -178,96 +145,6 @@ int SipStatusOf(const TryEnd& end) {
     default:
       return end.answered ? 200 : 0;
   }
-}
-
-char InfoKey(const std::string& contentType, const std::string& body) {
-  std::string type;
-  for (char c : contentType.substr(0, contentType.find(';')))
-    if (c != ' ') type += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  auto key = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || c == '*' || c == '#' ? c : '\0'; };
-  if (type == "application/dtmf") {
-    const size_t at = body.find_first_not_of(" \t\r\n");
-    return at == std::string::npos || body.find_first_not_of(" \t\r\n", at + 1) != std::string::npos ? '\0' : key(body[at]);
-  }
-  if (type != "application/dtmf-relay") return '\0';
-  for (size_t line = 0; line < body.size();) {
-    const size_t end = std::min(body.find('\n', line), body.size());
-    std::string text = body.substr(line, end - line);
-    line = end + 1;
-    const size_t eq = text.find('=');
-    if (eq == std::string::npos) continue;
-    std::string name;
-    for (char c : text.substr(0, eq))
-      if (c != ' ' && c != '\t') name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (name != "signal") continue;
-    const size_t at = text.find_first_not_of(" \t", eq + 1);
-    const size_t after = at == std::string::npos ? at : text.find_first_not_of(" \t\r", at + 1);
-    return at == std::string::npos || after != std::string::npos ? '\0' : key(text[at]);
-  }
-  return '\0';
-}
-
-std::string LateNotice(long long lateMs) {
-  if (lateMs <= 2 * 60 * 1000) return "";
-  return "This reminder is " + std::to_string(lateMs / 60000) + " minutes late. ";
-}
-
-MessagePlan PlanMessage(const std::string& utf8Text, const Config& config, bool snoozeOffered, int budgetSeconds,
-                        bool keys) {
-  MessagePlan plan;
-  // Within a listener's attention: a longer text is cut at a sentence, so that the repetition
-  // comes while the callee still listens.
-  plan.text = WithinSeconds(EarText(utf8Text), config.maxMessageSeconds, config.speechRate, plan.trimmed);
-  if (keys) plan.prompt = KeysPrompt(config, snoozeOffered);
-  plan.repeat = config.repeat;
-  // The first saying is kept for the repetitions and for `*` (16 KB a second of speech): a text
-  // within max_message_seconds, and the tenth more that a voice may take over its estimate.
-  plan.keepSamples = static_cast<size_t>(config.maxMessageSeconds) * kPhoneRate * 11 / 10;
-  // Half a second for the phone to reach the ear, a second between the repetitions.
-  plan.leadSamples = kPhoneRate / 2;
-  plan.gapSamples = kPhoneRate;
-  plan.tailSamples = kPhoneRate * 3 / 10;
-  // A second less than the call's time: the message begins a little after the answer, and its
-  // end is to come before the line hangs up, with the time for a key after the prompt.
-  const int callSeconds = budgetSeconds > 0 ? budgetSeconds : config.maxCallTime;
-  const long long seconds = std::max(1, callSeconds - 1 - (keys ? std::min(kConfirmWaitSeconds, callSeconds / 2) : 0));
-  plan.budgetSamples = static_cast<size_t>(seconds * kPhoneRate);
-  return plan;
-}
-
-MessagePlan PlanNotice(const Config& config) {
-  MessagePlan plan;
-  plan.text = SnoozeNotice(config);
-  plan.repeat = 1;
-  plan.leadSamples = kPhoneRate / 5;
-  plan.tailSamples = kPhoneRate / 2;  // the notice's end reaches the ear before the BYE
-  plan.budgetSamples = static_cast<size_t>(10 * kPhoneRate);
-  return plan;
-}
-
-std::function<SpeechStarter(const std::atomic<bool>&)> HelperSpeechOf(const Config& config) {
-  Voice voice;
-  voice.name = config.voice;
-  voice.wordsPerMinute = config.speechRate;
-  return [voice](const std::atomic<bool>& stopping) -> SpeechStarter {
-    return [voice, &stopping](const std::string& text, size_t maxSamples, std::string& error) {
-      return StartSpeech(text, voice, maxSamples, &stopping, error);
-    };
-  };
-}
-
-std::string ShortenedNote(bool trimmed, bool cut, int said, const Config& config, int wanted) {
-  if (wanted <= 0) wanted = config.repeat;
-  const std::string fit = " to fit max_call_time (" + std::to_string(config.maxCallTime) + " s)";
-  const std::string shortened =
-      trimmed ? "the message was cut at a sentence to fit max_message_seconds (" +
-                    std::to_string(config.maxMessageSeconds) + " s)"
-              : "";
-  const auto both = [&](const std::string& more) { return shortened.empty() ? more : shortened + "; " + more; };
-  if (cut) return both("the message was cut" + fit);
-  if (said < wanted)
-    return both("the message was said " + std::to_string(said) + " of " + std::to_string(wanted) + " times" + fit);
-  return shortened;
 }
 
 }  // namespace talmery
