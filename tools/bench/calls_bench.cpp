@@ -1,7 +1,13 @@
 // Prints how long one MakeReminderCall takes against the loopback stand-in gateway, beside a bare
-// WinINet POST of the same bytes, measured alternately in the same run. Never asserts.
+// WinINet POST of the same bytes, measured alternately in the same run; then, given a real call
+// server (tools/bench/calls_bench.sh starts one), MakeReminderCall to it in clear and over HTTPS,
+// alternately, with the HTTPS median and p95 over the clear ones. Never asserts.
 // Usage: calls_bench [runs]   (default 200). Needs a prefix without Brisomel settings: it writes
-// its own and removes them again.
+// its own and removes them again. The real server's series runs when these are set:
+//   BRISOMEL_BENCH_CA          the test authority that issued the server's certificate (trusted in
+//                              the machine store for the run), a Windows path
+//   BRISOMEL_BENCH_HTTPS_PORT  the server's HTTPS listener, with a certificate for localhost
+//   BRISOMEL_BENCH_CLEAR_PORT  its listener in clear (listen_plain)
 #include <windows.h>
 #include <wininet.h>
 
@@ -18,6 +24,7 @@
 #include "agent/calls/settings_store.h"
 #include "tests/support/internet_handle.h"
 #include "tests/harness/registry.h"
+#include "tests/harness/trusted_authority.h"
 #include "tools/gateway/gateway_server.h"
 
 namespace {
@@ -62,14 +69,65 @@ bool BarePost(uint16_t port, const std::string& body) {
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-void Report(const char* name, std::vector<double> ms, int failures) {
+struct Figures {
+  double median = 0;
+  double p95 = 0;
+};
+
+Figures Report(const char* name, std::vector<double> ms, int failures) {
   std::sort(ms.begin(), ms.end());
   double sum = 0;
   for (double v : ms) sum += v;
   const size_t n = ms.size();
+  const Figures f{ms[n / 2], ms[std::min(n - 1, (n * 95) / 100)]};
   std::printf(
       "%-22s n=%zu  median %7.3f ms  p95 %7.3f ms  min %7.3f ms  mean %7.3f ms  failures %d\n",
-      name, n, ms[n / 2], ms[std::min(n - 1, (n * 95) / 100)], ms.front(), sum / n, failures);
+      name, n, f.median, f.p95, ms.front(), sum / n, failures);
+  return f;
+}
+
+uint16_t PortFrom(const char* variable) {
+  const char* value = std::getenv(variable);
+  return static_cast<uint16_t>(value ? std::atoi(value) : 0);
+}
+
+// The agent's whole path to a real call server, as it is configured: the host setting written
+// https://localhost or localhost (the same name, so name resolution costs both the same), a new
+// connection per request (and over HTTPS a full handshake with the certificate's chain checked),
+// the server storing each call before it answers.
+bool RealGatewaySeries(int runs, uint16_t clearPort, uint16_t httpsPort) {
+  struct Leg {
+    const char* host;
+    uint16_t port;
+    std::vector<double> ms;
+    int failures = 0;
+    std::string firstFailure;
+  };
+  Leg legs[2] = {{"localhost", clearPort, {}, 0, {}}, {"https://localhost", httpsPort, {}, 0, {}}};
+  for (int i = -5; i < runs; ++i) {  // five warm-up rounds
+    for (int order = 0; order < 2; ++order) {
+      Leg& leg = legs[(order == 0) == (i % 2 == 0) ? 0 : 1];
+      if (!SetHost(leg.host).Ok() || !SetPort(leg.port).Ok()) return false;
+      const Clock::time_point start = Clock::now();
+      const Outcome made = MakeReminderCall(WorkedExample(), kNow);
+      const Clock::duration took = Clock::now() - start;
+      if (i < 0) continue;
+      leg.ms.push_back(Ms(took));
+      if (!made.Ok()) {
+        if (leg.failures++ == 0) leg.firstFailure = made.Message();
+      }
+    }
+  }
+  std::printf("One reminder call request to a real talmery-gateway on loopback, a new connection each (%d runs each):\n",
+              runs);
+  const Figures clear = Report("Real gateway, clear", legs[0].ms, legs[0].failures);
+  const Figures https = Report("Real gateway, HTTPS", legs[1].ms, legs[1].failures);
+  std::printf("Real gateway, HTTPS / clear: median %.2fx p95 %.2fx\n", https.median / clear.median,
+              https.p95 / clear.p95);
+  for (const Leg& leg : legs) {
+    if (leg.failures) std::fprintf(stderr, "calls_bench: first failure to %s: %s\n", leg.host, leg.firstFailure.c_str());
+  }
+  return true;
 }
 
 }  // namespace
@@ -82,6 +140,13 @@ int main(int argc, char** argv) {
     return 2;
   }
   harness::ScopedRegistryKey cleanup(HKEY_CURRENT_USER, "Software\\Brisomel");
+  // Trusted before the first certificate is checked (the system reads its roots once a process).
+  const char* authorityFile = std::getenv("BRISOMEL_BENCH_CA");
+  harness::TrustedAuthority authority;
+  if (authorityFile && !authority.Add(authorityFile)) {
+    std::fprintf(stderr, "calls_bench: the test authority %s could not be trusted\n", authorityFile);
+    return 2;
+  }
   gateway::Server server;
   if (!server.Start()) {
     std::fprintf(stderr, "calls_bench: the stand-in gateway did not start\n");
@@ -122,5 +187,11 @@ int main(int argc, char** argv) {
   std::printf("One reminder call request to the loopback stand-in gateway (%d runs each):\n", runs);
   Report("MakeReminderCall", product, productFailures);
   Report("bare WinINet POST", bare, bareFailures);
+  const uint16_t clearPort = PortFrom("BRISOMEL_BENCH_CLEAR_PORT");
+  const uint16_t httpsPort = PortFrom("BRISOMEL_BENCH_HTTPS_PORT");
+  if (authorityFile && clearPort && httpsPort && !RealGatewaySeries(runs, clearPort, httpsPort)) {
+    std::fprintf(stderr, "calls_bench: the settings could not be stored\n");
+    return 2;
+  }
   return 0;
 }
