@@ -39,7 +39,11 @@ calls_rows=$(awk '
   /^bare WinINet POST/ { printf "| Bare WinINet POST of the same bytes | median %s ms, p95 %s ms (n=%s) | tools/bench calls_bench |\n", $6, $9, substr($4, 3) }
   /^Real gateway, clear/ { printf "| MakeReminderCall to the real call server, clear | median %s ms, p95 %s ms (n=%s, %s failed) | tools/bench/calls_bench.sh: host setting localhost; talmery-gateway (Release, speaker mode) on listen_plain; a new connection per request; alternating with the HTTPS call |\n", $6, $9, substr($4, 3), $NF }
   /^Real gateway, HTTPS  / { printf "| MakeReminderCall to the real call server, HTTPS | median %s ms, p95 %s ms (n=%s, %s failed) | host setting https://localhost; the same server on its HTTPS listen (Schannel under Wine; an RSA 2048 certificate of a test authority trusted in the prefix); a full handshake and the chain check per request, as the agent does |\n", $6, $9, substr($4, 3), $NF }
-  /^Real gateway, HTTPS \// { printf "| MakeReminderCall to the real call server: HTTPS / clear | median %s, p95 %s | the two rows above, divided |\n", $7, $9 }' <<<"$calls")
+  /^Real gateway, HTTPS \// { printf "| MakeReminderCall to the real call server: HTTPS / clear | median %s, p95 %s | the two rows above, divided |\n", $7, $9 }
+  /^Part, resolve/        { printf "| HTTPS leg, part: resolving localhost | median %s ms, p95 %s ms (n=%s) | GetAddrInfoW alone, as the agent resolves its host setting (both legs pay it) |\n", $5, $8, substr($3, 3) }
+  /^Part, TCP connect/    { printf "| HTTPS leg, part: TCP connection | median %s ms, p95 %s ms (n=%s) | connect to the HTTPS listener and close (both legs pay it) |\n", $6, $9, substr($4, 3) }
+  /^Part, TCP \+ TLS open/ { printf "| HTTPS leg, part: TCP connection with the handshake and the certificate check | median %s ms, p95 %s ms (n=%s) | the agent'"'"'s TlsChannel::Open on a new connection, nothing sent |\n", $8, $11, substr($6, 3) }
+  /^Part, chain check/    { printf "| HTTPS leg, part: the certificate chain check alone | median %s ms, p95 %s ms (n=%s) | CertGetCertificateChain + the SSL policy for the server'"'"'s certificate, as the agent calls them |\n", $6, $9, substr($4, 3) }' <<<"$calls")
 
 size() { stat -c %s "$1" | awk '{ printf "%.1f KB", $1 / 1024 }'; }
 size_rows=$(cat <<ROWS

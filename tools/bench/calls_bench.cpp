@@ -8,7 +8,12 @@
 //                              the machine store for the run), a Windows path
 //   BRISOMEL_BENCH_HTTPS_PORT  the server's HTTPS listener, with a certificate for localhost
 //   BRISOMEL_BENCH_CLEAR_PORT  its listener in clear (listen_plain)
+// and, with BRISOMEL_BENCH_CERT (the server's certificate, a Windows path), the parts of the
+// HTTPS leg alone.
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
+#include <wincrypt.h>
 #include <wininet.h>
 
 #include <algorithm>
@@ -22,6 +27,7 @@
 #include "agent/calls/call_text.h"
 #include "agent/calls/reminder_call.h"
 #include "agent/calls/settings_store.h"
+#include "agent/calls/tls_channel.h"
 #include "tests/support/internet_handle.h"
 #include "tests/harness/registry.h"
 #include "tests/harness/trusted_authority.h"
@@ -130,6 +136,124 @@ bool RealGatewaySeries(int runs, uint16_t clearPort, uint16_t httpsPort) {
   return true;
 }
 
+// Where the HTTPS leg's time goes, each part alone in the way the agent does it: resolving
+// localhost, a TCP connection to the HTTPS listener (both legs pay these), that connection with
+// the agent's TlsChannel handshake and certificate check on it, and the check of the server's
+// certificate chain alone (the agent's chain parameters and SSL policy, its certificate from
+// certificateFile). Nothing is sent on the TLS connections.
+void HttpsParts(int runs, uint16_t httpsPort, const std::string& certificateFile) {
+  WSADATA wsa;
+  if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return;
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(httpsPort);
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const auto connectOnly = [&to]() {
+    const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) return INVALID_SOCKET;
+    if (connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+      closesocket(s);
+      return INVALID_SOCKET;
+    }
+    return s;
+  };
+
+  const CERT_CONTEXT* certificate = nullptr;
+  {
+    std::string pem;
+    if (FILE* f = std::fopen(certificateFile.c_str(), "rb")) {
+      char buffer[4096];
+      for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, f)) > 0;) pem.append(buffer, got);
+      std::fclose(f);
+    }
+    DWORD size = 0;
+    if (!pem.empty() && CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr)) {
+      std::string der(size, '\0');
+      if (CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, reinterpret_cast<BYTE*>(&der[0]), &size,
+                               nullptr, nullptr)) {
+        certificate = CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()), size);
+      }
+    }
+  }
+  const auto checkChain = [certificate]() {
+    char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
+    char* usages[] = {serverAuth};
+    CERT_CHAIN_PARA chainPara{};
+    chainPara.cbSize = sizeof chainPara;
+    chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
+    chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
+    chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    const CERT_CHAIN_CONTEXT* chain = nullptr;
+    if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0, nullptr,
+                                 &chain) ||
+        !chain) {
+      return false;
+    }
+    wchar_t name[] = L"localhost";
+    HTTPSPolicyCallbackData https{};
+    https.cbStruct = sizeof https;
+    https.dwAuthType = AUTHTYPE_SERVER;
+    https.pwszServerName = name;
+    CERT_CHAIN_POLICY_PARA policyPara{};
+    policyPara.cbSize = sizeof policyPara;
+    policyPara.pvExtraPolicyPara = &https;
+    CERT_CHAIN_POLICY_STATUS policy{};
+    policy.cbSize = sizeof policy;
+    const bool ok = CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policyPara, &policy) &&
+                    policy.dwError == 0 && chain->TrustStatus.dwErrorStatus == 0;
+    CertFreeCertificateChain(chain);
+    return ok;
+  };
+
+  std::vector<double> resolve, tcp, tls, chain;
+  int resolveFailures = 0, tcpFailures = 0, tlsFailures = 0, chainFailures = 0;
+  for (int i = -5; i < runs; ++i) {
+    Clock::time_point start = Clock::now();
+    ADDRINFOW hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    ADDRINFOW* found = nullptr;
+    const bool resolved = GetAddrInfoW(L"localhost", L"443", &hints, &found) == 0;
+    if (found) FreeAddrInfoW(found);
+    const double resolveMs = Ms(Clock::now() - start);
+
+    start = Clock::now();
+    SOCKET s = connectOnly();
+    if (s != INVALID_SOCKET) closesocket(s);
+    const double tcpMs = Ms(Clock::now() - start);
+    const bool connected = s != INVALID_SOCKET;
+
+    start = Clock::now();
+    std::string failure = "no connection";
+    s = connectOnly();
+    if (s != INVALID_SOCKET) {
+      TlsChannel channel;
+      failure = channel.Open(s, L"localhost", GetTickCount64() + 30000, "timed out", "broken");
+    }
+    if (s != INVALID_SOCKET) closesocket(s);
+    const double tlsMs = Ms(Clock::now() - start);
+
+    start = Clock::now();
+    const bool checked = certificate && checkChain();
+    const double chainMs = Ms(Clock::now() - start);
+    if (i < 0) continue;
+    resolve.push_back(resolveMs);
+    resolveFailures += !resolved;
+    tcp.push_back(tcpMs);
+    tcpFailures += !connected;
+    tls.push_back(tlsMs);
+    tlsFailures += !failure.empty();
+    chain.push_back(chainMs);
+    chainFailures += !checked;
+  }
+  std::printf("Where the HTTPS time goes, each part alone (%d runs each):\n", runs);
+  Report("Part, resolve", resolve, resolveFailures);
+  Report("Part, TCP connect", tcp, tcpFailures);
+  Report("Part, TCP + TLS open", tls, tlsFailures);
+  Report("Part, chain check", chain, chainFailures);
+  if (certificate) CertFreeCertificateContext(certificate);
+  WSACleanup();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -192,6 +316,9 @@ int main(int argc, char** argv) {
   if (authorityFile && clearPort && httpsPort && !RealGatewaySeries(runs, clearPort, httpsPort)) {
     std::fprintf(stderr, "calls_bench: the settings could not be stored\n");
     return 2;
+  }
+  if (const char* certificateFile = std::getenv("BRISOMEL_BENCH_CERT")) {
+    if (httpsPort) HttpsParts(runs, httpsPort, certificateFile);
   }
   return 0;
 }

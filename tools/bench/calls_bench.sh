@@ -38,7 +38,7 @@ pids+=($!)
 wait_for_line gateway.log 'event=start' "${pids[-1]}" >&2
 
 status=0
-(cd "$(dirname "$exe")" && BRISOMEL_BENCH_CA=$(windows_path "$work/ca.crt") BRISOMEL_BENCH_HTTPS_PORT=$https_port \
+(cd "$(dirname "$exe")" && BRISOMEL_BENCH_CA=$(windows_path "$work/ca.crt") BRISOMEL_BENCH_CERT=$(windows_path "$work/gateway.pem") BRISOMEL_BENCH_HTTPS_PORT=$https_port \
   BRISOMEL_BENCH_CLEAR_PORT=$clear_port DISPLAY= wine "./$(basename "$exe")" "$runs" </dev/null) || status=$?
 if test_authority_trusted; then
   echo "calls_bench.sh: the test authority is still trusted in the prefix after the run" >&2; status=1
