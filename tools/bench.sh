@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Measures the whole system on this machine, under Wine, in one run: the reminder path against
 # its floor, how long Outlook is blocked per event, the add-in's calls, the agent's start, a
-# burst of reminders, the sizes of the binaries and the idle agent. Prints one table and puts it,
+# burst of reminders, the reminder call to the real call server in clear and over HTTPS, the
+# sizes of the binaries and the idle agent. Prints one table and puts it,
 # with the date and the machine, into docs/performance.md.
 # Usage: tools/bench.sh [reminders per block of the reminder path's series (4 blocks each), default 40]
 # BRISOMEL_BUILD chooses the build folder (default: build/ in the checkout).
@@ -22,17 +23,27 @@ quiet cmake --preset x86_64 -B "$build/x86_64"
 quiet cmake --build "$build/x86_64" -j "$jobs" --target cadelo mervane outlook-sim system_bench calls_bench harness_show_box
 quiet cmake --preset i686 -B "$build/i686"
 quiet cmake --build "$build/i686" -j "$jobs" --target cadelo mervane
+echo "== building the call server (Release, no sanitizers)" >&2
+quiet cmake --preset native-release -B "$build/gateway-release"
+quiet cmake --build "$build/gateway-release" -j "$jobs" --target talmery-gateway
 
 measuring_wine_session "$build"
 
 echo "== measuring (about five minutes)" >&2
 bench_dir="$build/x86_64/tools/bench"
 rows=$(cd "$bench_dir" && measure ./system_bench.exe "$runs" | tr -d '\r' | grep '^|')
-calls=$(cd "$bench_dir" && DISPLAY= timeout 300 wine ./calls_bench.exe 200 </dev/null 2>/dev/null | tr -d '\r') ||
-  echo "calls_bench did not finish" >&2
+calls=$(timeout 600 tools/bench/calls_bench.sh "$build/gateway-release/gateway/talmery-gateway" \
+  "$bench_dir/calls_bench.exe" 200 | tr -d '\r') || echo "calls_bench did not finish" >&2
 calls_rows=$(awk '
   /^MakeReminderCall/  { printf "| MakeReminderCall in process (composition + request) | median %s ms, p95 %s ms (n=%s) | tools/bench calls_bench: called directly, no Outlook, alternating with the bare POST |\n", $4, $7, substr($2, 3) }
-  /^bare WinINet POST/ { printf "| Bare WinINet POST of the same bytes | median %s ms, p95 %s ms (n=%s) | tools/bench calls_bench |\n", $6, $9, substr($4, 3) }' <<<"$calls")
+  /^bare WinINet POST/ { printf "| Bare WinINet POST of the same bytes | median %s ms, p95 %s ms (n=%s) | tools/bench calls_bench |\n", $6, $9, substr($4, 3) }
+  /^Real gateway, clear/ { printf "| MakeReminderCall to the real call server, clear | median %s ms, p95 %s ms (n=%s, %s failed) | tools/bench/calls_bench.sh: host setting localhost; talmery-gateway (Release, speaker mode) on listen_plain; a new connection per request; alternating with the HTTPS call |\n", $6, $9, substr($4, 3), $NF }
+  /^Real gateway, HTTPS  / { printf "| MakeReminderCall to the real call server, HTTPS | median %s ms, p95 %s ms (n=%s, %s failed) | host setting https://localhost; the same server on its HTTPS listen (Schannel under Wine; an RSA 2048 certificate of a test authority trusted in the prefix); a full handshake and the chain check per request, as the agent does |\n", $6, $9, substr($4, 3), $NF }
+  /^Real gateway, HTTPS \// { printf "| MakeReminderCall to the real call server: HTTPS / clear | median %s, p95 %s | the two rows above, divided |\n", $7, $9 }
+  /^Part, resolve/        { printf "| HTTPS leg, part: resolving localhost | median %s ms, p95 %s ms (n=%s) | GetAddrInfoW alone, as the agent resolves its host setting (both legs pay it) |\n", $5, $8, substr($3, 3) }
+  /^Part, TCP connect/    { printf "| HTTPS leg, part: TCP connection | median %s ms, p95 %s ms (n=%s) | connect to the HTTPS listener and close (both legs pay it) |\n", $6, $9, substr($4, 3) }
+  /^Part, TCP \+ TLS open/ { printf "| HTTPS leg, part: TCP connection with the handshake and the certificate check | median %s ms, p95 %s ms (n=%s) | the agent'"'"'s TlsChannel::Open on a new connection, nothing sent |\n", $8, $11, substr($6, 3) }
+  /^Part, chain check/    { printf "| HTTPS leg, part: the certificate chain check alone | median %s ms, p95 %s ms (n=%s) | CertGetCertificateChain + the SSL policy for the server'"'"'s certificate, as the agent calls them |\n", $6, $9, substr($4, 3) }' <<<"$calls")
 
 size() { stat -c %s "$1" | awk '{ printf "%.1f KB", $1 / 1024 }'; }
 size_rows=$(cat <<ROWS

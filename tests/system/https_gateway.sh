@@ -10,28 +10,20 @@ set -euo pipefail
 native=$1
 exe=$2
 . "$(dirname "$0")/system_lib.sh" https-gateway
+. "$(dirname "$0")/test_authority.sh"
 
 cd "$work"
-# RSA keys: Wine's crypt32 takes an ECDSA signature for invalid when its r or s has fewer than 32
-# significant bytes (about one signature in 128), which would make a chain of random EC keys fail
-# now and then under Wine; Windows checks both alike.
-keys=(-newkey rsa:2048 -nodes)
-openssl req -x509 "${keys[@]}" -days 30 -subj "/CN=Brisomel test gateways CA" -keyout ca.key -out ca.crt 2>/dev/null
-# issue <name> <dns name> <days>: a certificate of the test authority (days -1: already expired)
-issue() {
-  openssl req "${keys[@]}" -subj "/CN=$2" -addext "subjectAltName=DNS:$2" -keyout "$1.key" -out "$1.csr" 2>/dev/null
-  openssl x509 -req -in "$1.csr" -CA ca.crt -CAkey ca.key -days "$3" -copy_extensions copy -out "$1.pem" 2>/dev/null
-}
-issue valid localhost 30
-issue othername other.brisomel.test 30
-issue expired localhost -1
+make_test_authority
+issue_certificate valid localhost 30
+issue_certificate othername other.brisomel.test 30
+issue_certificate expired localhost -1
 # A certificate for the name from an authority the agent's machine does not trust.
-openssl req -x509 "${keys[@]}" -days 30 -subj "/CN=Unknown CA" -keyout unknown.key -out unknown.crt 2>/dev/null
-openssl req "${keys[@]}" -subj "/CN=localhost" -addext "subjectAltName=DNS:localhost" -keyout unknownca.key \
+openssl req -x509 "${test_keys[@]}" -days 30 -subj "/CN=Unknown CA" -keyout unknown.key -out unknown.crt 2>/dev/null
+openssl req "${test_keys[@]}" -subj "/CN=localhost" -addext "subjectAltName=DNS:localhost" -keyout unknownca.key \
   -out unknownca.csr 2>/dev/null
 openssl x509 -req -in unknownca.csr -CA unknown.crt -CAkey unknown.key -days 30 -copy_extensions copy \
   -out unknownca.pem 2>/dev/null
-openssl req -x509 "${keys[@]}" -days 30 -subj "/CN=localhost" -addext "subjectAltName=DNS:localhost" \
+openssl req -x509 "${test_keys[@]}" -days 30 -subj "/CN=localhost" -addext "subjectAltName=DNS:localhost" \
   -keyout selfsigned.key -out selfsigned.pem 2>/dev/null
 chmod 600 ./*.key
 
@@ -64,11 +56,10 @@ for g in valid othername expired selfsigned unknownca plain; do
 done
 
 status=0
-BRISOMEL_TEST_CA="Z:${work//\//\\}\\ca.crt" wine "$exe" </dev/null || status=$?
+BRISOMEL_TEST_CA=$(windows_path ca.crt) wine "$exe" </dev/null || status=$?
 
 # The test authority is trusted for the test's run only.
-thumb=$(openssl x509 -in ca.crt -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')
-if wine reg query "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$thumb" </dev/null >/dev/null 2>&1; then
+if test_authority_trusted; then
   echo "the test authority is still trusted in the prefix after the run"; status=1
 fi
 
