@@ -217,28 +217,33 @@ TEST_F(SipListen, AMailboxIsHungUpOnOrTriedAgainAsVoicemailSays) {
 // the appointment is far enough; otherwise 2 is not offered and does nothing.
 TEST_F(SipKeys, StarRepeatsOneConfirmsTwoSnoozesWhileItMay) {
   Greetings& callee = greetings_;
-  // Nothing said: the line speaks after listen's initial silence, some seconds after the answer.
-  callee.Press("5550211", "4500 *\n16000 1\n");
-  callee.Press("5550212", "4500 2\n");
-  callee.Press("5550213", "4500 2\n14000 info:1\n");
-  ASSERT_TRUE(StartCallee());
   talmery::Config c = DiallingTheCallee(base_, dir_.path());
   c.maxCalls = 4;
   c.confirm = true;
   c.maxCallTime = 60;
   c.repeat = 1;
-  ASSERT_TRUE(StartGateway(c));
   const std::string text = "The budget review is in room four.";
+  const talmery::Pcm speech = SpeechOf(text);
+  const talmery::Pcm withSnooze = SpeechOf(talmery::KeysPrompt(c, true));
+  const talmery::Pcm withoutSnooze = SpeechOf(talmery::KeysPrompt(c, false));
+  const talmery::Pcm notice = SpeechOf(talmery::SnoozeNotice(c));
+  // After the star the text is said again from its beginning (half a second in), a second's
+  // pause, the prompt, then the line waits kConfirmWaitSeconds for a key: 1 comes in the middle
+  // of that wait, so that the prompt is heard whole however late a loaded machine plays it.
+  const auto ms = [](const talmery::Pcm& pcm) { return static_cast<long>(pcm.samples.size() / 8); };
+  const long confirmAt = 4500 + 500 + ms(speech) + 1000 + ms(withSnooze) + talmery::kConfirmWaitSeconds * 1000 / 2;
+  // Nothing said: the line speaks after listen's initial silence, some seconds after the answer.
+  callee.Press("5550211", "4500 *\n" + std::to_string(confirmAt) + " 1\n");
+  callee.Press("5550212", "4500 2\n");
+  callee.Press("5550213", "4500 2\n14000 info:1\n");
+  ASSERT_TRUE(StartCallee());
+  ASSERT_TRUE(StartGateway(c));
   const long long again = Post("5550211", text);
   const long long snooze = Post("5550212", text);
   const long long tooLate = Post("5550213", text, 5);  // a snooze would call after it began
 
   nlohmann::json done = WaitForState(Port(), again, "done", 60000);
   EXPECT_EQ(done["reason"], "answered by a person; confirmed (key 1)") << done.dump(1);
-  const talmery::Pcm speech = SpeechOf(text);
-  const talmery::Pcm withSnooze = SpeechOf(talmery::KeysPrompt(c, true));
-  const talmery::Pcm withoutSnooze = SpeechOf(talmery::KeysPrompt(c, false));
-  const talmery::Pcm notice = SpeechOf(talmery::SnoozeNotice(c));
   std::string report;
   // Said once whole after the star (its first time was cut by it), then the prompt.
   talmery::Pcm heard = callee.Heard("5550211");
