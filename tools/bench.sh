@@ -43,7 +43,7 @@ calls_rows=$(awk '
   /^Part, resolve/        { printf "| HTTPS leg, part: resolving localhost | median %s ms, p95 %s ms (n=%s) | GetAddrInfoW alone, as the agent resolves its host setting (both legs pay it) |\n", $5, $8, substr($3, 3) }
   /^Part, TCP connect/    { printf "| HTTPS leg, part: TCP connection | median %s ms, p95 %s ms (n=%s) | connect to the HTTPS listener and close (both legs pay it) |\n", $6, $9, substr($4, 3) }
   /^Part, TCP \+ TLS open/ { printf "| HTTPS leg, part: TCP connection with the handshake and the certificate check | median %s ms, p95 %s ms (n=%s) | the agent'"'"'s TlsChannel::Open on a new connection, nothing sent |\n", $8, $11, substr($6, 3) }
-  /^Part, chain check/    { printf "| HTTPS leg, part: the certificate chain check alone | median %s ms, p95 %s ms (n=%s) | CertGetCertificateChain + the SSL policy for the server'"'"'s certificate, as the agent calls them |\n", $6, $9, substr($4, 3) }' <<<"$calls")
+  /^Part, chain check/    { printf "| HTTPS leg, part: the certificate check alone | median %s ms, p95 %s ms (n=%s) | the agent'"'"'s CheckServerCertificate: the chain and the SSL policy, as after each handshake |\n", $6, $9, substr($4, 3) }' <<<"$calls")
 
 size() { stat -c %s "$1" | awk '{ printf "%.1f KB", $1 / 1024 }'; }
 size_rows=$(cat <<ROWS

@@ -16,6 +16,7 @@
 #include "agent/calls/tls_channel.h"
 #include "common/wide_text.h"
 #include "common/win/handles.h"
+#include "common/win/socket.h"
 #include "common/win/sync.h"
 #include "agent/framework/ole/ole.h"
 #include "agent/framework/ole/ole_text.h"
@@ -31,12 +32,7 @@ namespace {
 
 static_assert(kGatewayDeadlineMs == 30000, "the time-out text names the deadline");
 
-struct SocketTraits {
-  using Handle = SOCKET;
-  static Handle Invalid() { return INVALID_SOCKET; }
-  static void Close(Handle s) { closesocket(s); }
-};
-using Socket = win::UniqueHandle<SocketTraits>;
+using win::Socket;
 
 enum class Stage { Resolving, Connecting, Exchanging };
 

@@ -200,6 +200,10 @@ std::string TlsChannel::CheckCertificate(const wchar_t* serverName) {
     return std::string(kGatewayCertUntrustedText) + "it sent none.";
   }
   const CertContext certificate(remote);
+  return CheckServerCertificate(certificate.get(), serverName);
+}
+
+std::string CheckServerCertificate(const CERT_CONTEXT* certificate, const wchar_t* serverName) {
   char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
   char* usages[] = {serverAuth};
   CERT_CHAIN_PARA chainPara{};
@@ -208,7 +212,7 @@ std::string TlsChannel::CheckCertificate(const wchar_t* serverName) {
   chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
   chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
   const CERT_CHAIN_CONTEXT* built = nullptr;
-  if (!CertGetCertificateChain(nullptr, certificate.get(), nullptr, certificate->hCertStore, &chainPara, 0, nullptr,
+  if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0, nullptr,
                                &built) ||
       !built) {
     return std::string(kGatewayCertUntrustedText) + "its chain could not be built.";

@@ -20,6 +20,10 @@ extern const char kGatewayCertExpiredText[];
 extern const char kGatewayCertNotYetValidText[];
 extern const char kGatewayCertOtherNameText[];  // followed by the name asked for and "."
 
+// The check of a server's certificate for serverName, against the system's store of trusted
+// authorities: empty when it may be trusted, else why not (one of the texts above).
+std::string CheckServerCertificate(const CERT_CONTEXT* certificate, const wchar_t* serverName);
+
 class TlsChannel {
  public:
   TlsChannel() = default;
