@@ -34,7 +34,8 @@ struct PhonePorts {
 };
 
 // `count` free loopback ports (TCP and UDP) from base, base + step, ...; base chosen at random
-// between 20000 and 60000 (several test programs run at once).
+// from 10000 up to the kernel's ephemeral range (several test programs run at once; a block too
+// large for that anywhere up to 60000); 0 when none is free.
 int FreePortBlock(int count, int step);
 
 class LoopbackPhone {
